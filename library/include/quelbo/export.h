@@ -1,0 +1,2 @@
+#pragma once
+#define QUELBO_API __attribute__((visibility("default")))

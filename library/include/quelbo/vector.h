@@ -169,12 +169,83 @@ bool equal(T const* a, std::size_t na, T const* b, std::size_t nb)
     return na == nb && std::equal(a, a + na, b);
 }
 
+// Members shared by Vector and VectorX, written once over the derived
+// class's data() and size(). Holds no data, so Vector stays a plain array.
+template<class Derived, class T>
+class Common
+{
+public:
+    T at(std::size_t index) const { return self()[index]; }
+    void setAt(std::size_t index, T value) { self()[index] = value; }
+
+    T& operator[](std::size_t index)
+    {
+        checkIndex(index);
+        return self().data()[index];
+    }
+
+    T const& operator[](std::size_t index) const
+    {
+        checkIndex(index);
+        return self().data()[index];
+    }
+
+    std::string toString() const { return format(self().data(), self().size()); }
+
+    // L1 norm: the sum of the absolute values of the elements.
+    double length() const { return l1Norm(self().data(), self().size()); }
+    double squaredLength() const
+    {
+        double const l = length();
+        return l * l;
+    }
+    void normalize() { vector_detail::normalize(self().data(), self().size()); }
+
+    Derived operator-() const
+    {
+        Derived result(self());
+        T* out = result.data();
+        for (std::size_t i = 0; i < result.size(); ++i)
+            out[i] = neg(out[i]);
+        return result;
+    }
+
+    Derived operator+(Derived const& other) const { return Derived(self()) += other; }
+    Derived operator-(Derived const& other) const { return Derived(self()) -= other; }
+    Derived operator*(Derived const& other) const { return Derived(self()) *= other; }
+    Derived operator/(Derived const& other) const { return Derived(self()) /= other; }
+    Derived operator*(T scalar) const { return Derived(self()) *= scalar; }
+    Derived operator/(T scalar) const { return Derived(self()) /= scalar; }
+
+    // Equal when size and elements are; ordered lexicographically (a dynamic
+    // vector of any size compares with one of any other).
+    bool operator==(Derived const& other) const
+    {
+        return equal(self().data(), self().size(), other.data(), other.size());
+    }
+    bool operator!=(Derived const& other) const { return !(*this == other); }
+    bool operator<(Derived const& other) const { return less(self().data(), self().size(), other.data(), other.size()); }
+    bool operator>(Derived const& other) const { return other < self(); }
+    bool operator<=(Derived const& other) const { return !(other < self()); }
+    bool operator>=(Derived const& other) const { return !(*this < other); }
+
+private:
+    Derived const& self() const { return static_cast<Derived const&>(*this); }
+    Derived& self() { return static_cast<Derived&>(*this); }
+
+    void checkIndex(std::size_t index) const
+    {
+        if (index >= self().size())
+            throwIndexOutOfRange(index, self().size());
+    }
+};
+
 } // namespace vector_detail
 
 // A vector of N elements of T, held inline. A trivially copyable aggregate of
 // its elements: copies are plain copies of m_data.
 template<class T, std::size_t N>
-class Vector
+class Vector : public vector_detail::Common<Vector<T, N>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
 
@@ -198,47 +269,8 @@ public:
 
     static constexpr std::size_t size() { return N; }
 
-    T at(std::size_t index) const
-    {
-        if (index >= N)
-            vector_detail::throwIndexOutOfRange(index, N);
-        return m_data[index];
-    }
-
-    void setAt(std::size_t index, T value)
-    {
-        if (index >= N)
-            vector_detail::throwIndexOutOfRange(index, N);
-        m_data[index] = value;
-    }
-
-    T& operator[](std::size_t index)
-    {
-        if (index >= N)
-            vector_detail::throwIndexOutOfRange(index, N);
-        return m_data[index];
-    }
-
-    T const& operator[](std::size_t index) const
-    {
-        if (index >= N)
-            vector_detail::throwIndexOutOfRange(index, N);
-        return m_data[index];
-    }
-
     T* data() { return m_data.data(); }
     T const* data() const { return m_data.data(); }
-
-    std::string toString() const { return vector_detail::format(m_data.data(), N); }
-
-    // L1 norm: the sum of the absolute values of the elements.
-    double length() const { return vector_detail::l1Norm(m_data.data(), N); }
-    double squaredLength() const
-    {
-        double const l = length();
-        return l * l;
-    }
-    void normalize() { vector_detail::normalize(m_data.data(), N); }
 
     T dot(Vector const& other) const { return vector_detail::dot(m_data.data(), other.m_data.data(), N); }
 
@@ -253,34 +285,12 @@ public:
         return result;
     }
 
-    Vector operator-() const
-    {
-        Vector result;
-        for (std::size_t i = 0; i < N; ++i)
-            result.m_data[i] = vector_detail::neg(m_data[i]);
-        return result;
-    }
-
     Vector& operator+=(Vector const& other) { return apply(other, vector_detail::add<T>); }
     Vector& operator-=(Vector const& other) { return apply(other, vector_detail::sub<T>); }
     Vector& operator*=(Vector const& other) { return apply(other, vector_detail::mul<T>); }
     Vector& operator/=(Vector const& other) { return apply(other, vector_detail::div<T>); }
     Vector& operator*=(T scalar) { return apply(createUniform(scalar), vector_detail::mul<T>); }
     Vector& operator/=(T scalar) { return apply(createUniform(scalar), vector_detail::div<T>); }
-
-    Vector operator+(Vector const& other) const { return Vector(*this) += other; }
-    Vector operator-(Vector const& other) const { return Vector(*this) -= other; }
-    Vector operator*(Vector const& other) const { return Vector(*this) *= other; }
-    Vector operator/(Vector const& other) const { return Vector(*this) /= other; }
-    Vector operator*(T scalar) const { return Vector(*this) *= scalar; }
-    Vector operator/(T scalar) const { return Vector(*this) /= scalar; }
-
-    bool operator==(Vector const& other) const { return vector_detail::equal(data(), N, other.data(), N); }
-    bool operator!=(Vector const& other) const { return !(*this == other); }
-    bool operator<(Vector const& other) const { return vector_detail::less(data(), N, other.data(), N); }
-    bool operator>(Vector const& other) const { return vector_detail::less(other.data(), N, data(), N); }
-    bool operator<=(Vector const& other) const { return !(other < *this); }
-    bool operator>=(Vector const& other) const { return !(*this < other); }
 
     std::array<T, N> m_data;
 
@@ -308,7 +318,7 @@ Vector<T, N> operator*(T scalar, Vector<T, N> vector)
 // m_array inside the object, more in a heap block of their own; m_data always
 // points at the first element.
 template<class T>
-class VectorX
+class VectorX : public vector_detail::Common<VectorX<T>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
 
@@ -380,47 +390,8 @@ public:
 
     std::size_t size() const { return m_size; }
 
-    T at(std::size_t index) const
-    {
-        if (index >= m_size)
-            vector_detail::throwIndexOutOfRange(index, m_size);
-        return m_data[index];
-    }
-
-    void setAt(std::size_t index, T value)
-    {
-        if (index >= m_size)
-            vector_detail::throwIndexOutOfRange(index, m_size);
-        m_data[index] = value;
-    }
-
-    T& operator[](std::size_t index)
-    {
-        if (index >= m_size)
-            vector_detail::throwIndexOutOfRange(index, m_size);
-        return m_data[index];
-    }
-
-    T const& operator[](std::size_t index) const
-    {
-        if (index >= m_size)
-            vector_detail::throwIndexOutOfRange(index, m_size);
-        return m_data[index];
-    }
-
     T* data() { return m_data; }
     T const* data() const { return m_data; }
-
-    std::string toString() const { return vector_detail::format(m_data, m_size); }
-
-    // L1 norm: the sum of the absolute values of the elements.
-    double length() const { return vector_detail::l1Norm(m_data, m_size); }
-    double squaredLength() const
-    {
-        double const l = length();
-        return l * l;
-    }
-    void normalize() { vector_detail::normalize(m_data, m_size); }
 
     // Both throw InvalidArgument when the sizes differ; cross also unless
     // the size is 3.
@@ -440,36 +411,12 @@ public:
         return result;
     }
 
-    VectorX operator-() const
-    {
-        VectorX result(m_size);
-        for (std::size_t i = 0; i < m_size; ++i)
-            result.m_data[i] = vector_detail::neg(m_data[i]);
-        return result;
-    }
-
     VectorX& operator+=(VectorX const& other) { return apply("addition", other, vector_detail::add<T>); }
     VectorX& operator-=(VectorX const& other) { return apply("subtraction", other, vector_detail::sub<T>); }
     VectorX& operator*=(VectorX const& other) { return apply("multiplication", other, vector_detail::mul<T>); }
     VectorX& operator/=(VectorX const& other) { return apply("division", other, vector_detail::div<T>); }
     VectorX& operator*=(T scalar) { return apply("multiplication", createUniform(m_size, scalar), vector_detail::mul<T>); }
     VectorX& operator/=(T scalar) { return apply("division", createUniform(m_size, scalar), vector_detail::div<T>); }
-
-    VectorX operator+(VectorX const& other) const { return VectorX(*this) += other; }
-    VectorX operator-(VectorX const& other) const { return VectorX(*this) -= other; }
-    VectorX operator*(VectorX const& other) const { return VectorX(*this) *= other; }
-    VectorX operator/(VectorX const& other) const { return VectorX(*this) /= other; }
-    VectorX operator*(T scalar) const { return VectorX(*this) *= scalar; }
-    VectorX operator/(T scalar) const { return VectorX(*this) /= scalar; }
-
-    // Vectors of any two sizes compare: equal when size and elements are,
-    // ordered lexicographically.
-    bool operator==(VectorX const& other) const { return vector_detail::equal(m_data, m_size, other.m_data, other.m_size); }
-    bool operator!=(VectorX const& other) const { return !(*this == other); }
-    bool operator<(VectorX const& other) const { return vector_detail::less(m_data, m_size, other.m_data, other.m_size); }
-    bool operator>(VectorX const& other) const { return other < *this; }
-    bool operator<=(VectorX const& other) const { return !(other < *this); }
-    bool operator>=(VectorX const& other) const { return !(*this < other); }
 
     std::size_t m_size;
     T* m_data;

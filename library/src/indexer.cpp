@@ -1,0 +1,305 @@
+#include "quelbo/indexer.h"
+
+#include <string>
+#include <utility>
+
+#include "quelbo/error.h"
+
+namespace quelbo {
+
+namespace detail {
+struct IndexerState
+{
+    VectorXu64 shape;
+    VectorXu64 stride;
+    VectorXu64 byteStride;
+    VectorXu64 layout;
+    DataType dtype;
+    size_t elementCount = 0;
+    size_t byteCount = 0;
+    bool continuous = true;
+};
+} // namespace detail
+
+using State = detail::IndexerState;
+
+namespace {
+
+[[noreturn]] void invalid(std::string const& message)
+{
+    throw InvalidArgument("Indexer: " + message);
+}
+
+void checkLength(char const* what, VectorXu64 const& v, VectorXu64 const& shape)
+{
+    if (v.size() != shape.size())
+        invalid(std::string(what) + " " + v.toString() + " does not have the " + std::to_string(shape.size()) +
+                " entries of the shape " + shape.toString());
+}
+
+// The layout must name every dimension exactly once.
+void checkOrder(VectorXu64 const& layout, VectorXu64 const& shape)
+{
+    checkLength("layout", layout, shape);
+    VectorX<uint8_t> seen(layout.size());
+    for (size_t i = 0; i < layout.size(); ++i)
+    {
+        const uint64_t d = layout.data()[i];
+        if (d >= layout.size() || seen.data()[d])
+            invalid("layout " + layout.toString() + " is not an order of " + std::to_string(layout.size()) +
+                    " dimensions");
+        seen.data()[d] = 1;
+    }
+}
+
+VectorXu64 orderOf(MemoryLayout layout, size_t dimensions)
+{
+    if (layout != MemoryLayout::C && layout != MemoryLayout::FORTRAN && layout != MemoryLayout::UNKNOWN)
+        invalid("unknown memory layout " + std::to_string(int32_t(layout)));
+    VectorXu64 order(dimensions);
+    for (size_t i = 0; i < dimensions; ++i)
+        order.data()[i] = layout == MemoryLayout::C ? dimensions - 1 - i : i;
+    return order;
+}
+
+// Strides of a buffer holding exactly the elements, dimensions in the order given.
+VectorXu64 denseByteStrides(VectorXu64 const& shape, VectorXu64 const& layout, size_t elementBytes)
+{
+    VectorXu64 strides(shape.size());
+    size_t step = elementBytes;
+    for (size_t k = 0; k < layout.size(); ++k)
+    {
+        const size_t d = layout.data()[k];
+        strides.data()[d] = step;
+        step = checkedMultiply(step, shape.data()[d], "Indexer byte stride");
+    }
+    return strides;
+}
+
+// Derives the counts, element strides and continuity of a checked state.
+std::unique_ptr<State> finish(std::unique_ptr<State> s)
+{
+    const size_t n = s->shape.size();
+    const size_t elementBytes = s->dtype.byteCount();
+    s->stride = VectorXu64(n);
+    size_t count = n == 0 ? 0 : 1;
+    size_t lastByte = 0;
+    for (size_t i = 0; i < n; ++i)
+    {
+        const size_t extent = s->shape.data()[i];
+        s->stride.data()[i] = s->byteStride.data()[i] / elementBytes;
+        count = checkedMultiply(count, extent, "Indexer element count");
+        if (extent != 0)
+            lastByte = checkedAdd(lastByte, checkedMultiply(extent - 1, s->byteStride.data()[i], "Indexer byte count"),
+                                  "Indexer byte count");
+    }
+    s->elementCount = count;
+    s->byteCount = count == 0 ? 0 : checkedAdd(lastByte, elementBytes, "Indexer byte count");
+    // a dense buffer must also be countable in bytes
+    checkedMultiply(count, elementBytes, "Indexer byte count");
+
+    s->continuous = true;
+    size_t expected = elementBytes;
+    for (size_t k = 0; k < n && count != 0; ++k)
+    {
+        const size_t d = s->layout.data()[k];
+        if (s->shape.data()[d] != 1 && s->byteStride.data()[d] != expected)
+            s->continuous = false;
+        expected *= s->shape.data()[d]; // bounded by the checked byte count above
+    }
+    return s;
+}
+
+std::unique_ptr<State> dense(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
+{
+    checkOrder(layout, shape);
+    std::unique_ptr<State> s(new State);
+    s->shape = shape;
+    s->dtype = dtype;
+    s->layout = layout;
+    s->byteStride = denseByteStrides(shape, layout, dtype.byteCount());
+    return finish(std::move(s));
+}
+
+void checkDimension(State const& s, size_t dimension, char const* what)
+{
+    if (dimension >= s.shape.size())
+        invalid(std::string(what) + " of dimension " + std::to_string(dimension) + " asked of " +
+                std::to_string(s.shape.size()) + " dimensions");
+}
+
+void checkIndex(State const& s, VectorXu64 const& index)
+{
+    bool valid = index.size() == s.shape.size();
+    for (size_t i = 0; valid && i < index.size(); ++i)
+        valid = index.data()[i] < s.shape.data()[i];
+    if (!valid)
+        invalid("index " + index.toString() + " is invalid for the shape " + s.shape.toString());
+}
+
+// Offsets cannot overflow: each is below the byte count checked at construction.
+size_t weightedOffset(State const& s, VectorXu64 const& index, VectorXu64 const& strides)
+{
+    checkIndex(s, index);
+    size_t result = 0;
+    for (size_t i = 0; i < index.size(); ++i)
+        result += index.data()[i] * strides.data()[i];
+    return result;
+}
+
+State const& emptyState()
+{
+    static const State empty;
+    return empty;
+}
+
+} // namespace
+
+Indexer::Indexer()
+    : m_pimpl(new State)
+{
+}
+
+Indexer::Indexer(VectorXu64 const& shape, DataType dtype)
+    : Indexer(shape, dtype, MemoryLayout::FORTRAN)
+{
+}
+
+Indexer::Indexer(VectorXu64 const& shape, DataType dtype, MemoryLayout layout)
+    : m_pimpl(dense(shape, dtype, orderOf(layout, shape.size())))
+{
+}
+
+Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
+    : m_pimpl(dense(shape, dtype, layout))
+{
+}
+
+Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& byteStrides, VectorXu64 const& layout)
+{
+    checkLength("byte strides", byteStrides, shape);
+    checkOrder(layout, shape);
+    std::unique_ptr<State> s(new State);
+    s->shape = shape;
+    s->dtype = dtype;
+    s->byteStride = byteStrides;
+    s->layout = layout;
+    m_pimpl = finish(std::move(s));
+}
+
+Indexer::Indexer(Indexer const& other)
+    : m_pimpl(new State(other.state()))
+{
+}
+
+Indexer::Indexer(Indexer&& other) noexcept = default;
+
+Indexer& Indexer::operator=(Indexer const& other)
+{
+    if (this != &other)
+        m_pimpl.reset(new State(other.state()));
+    return *this;
+}
+
+Indexer& Indexer::operator=(Indexer&& other) noexcept = default;
+
+Indexer::~Indexer() = default;
+
+// A moved-from indexer reads as an empty one.
+State const& Indexer::state() const
+{
+    return m_pimpl ? *m_pimpl : emptyState();
+}
+
+VectorXu64 const& Indexer::shape() const
+{
+    return state().shape;
+}
+
+size_t Indexer::shape(size_t dimension) const
+{
+    checkDimension(state(), dimension, "shape");
+    return state().shape.data()[dimension];
+}
+
+VectorXu64 const& Indexer::stride() const
+{
+    return state().stride;
+}
+
+size_t Indexer::stride(size_t dimension) const
+{
+    checkDimension(state(), dimension, "stride");
+    return state().stride.data()[dimension];
+}
+
+VectorXu64 const& Indexer::byteStride() const
+{
+    return state().byteStride;
+}
+
+size_t Indexer::byteStride(size_t dimension) const
+{
+    checkDimension(state(), dimension, "byte stride");
+    return state().byteStride.data()[dimension];
+}
+
+VectorXu64 const& Indexer::layout() const
+{
+    return state().layout;
+}
+
+size_t Indexer::layout(size_t position) const
+{
+    checkDimension(state(), position, "layout");
+    return state().layout.data()[position];
+}
+
+DataType Indexer::dtype() const
+{
+    return state().dtype;
+}
+
+size_t Indexer::dimensionCount() const
+{
+    return state().shape.size();
+}
+
+size_t Indexer::elementCount() const
+{
+    return state().elementCount;
+}
+
+size_t Indexer::byteCount() const
+{
+    return state().byteCount;
+}
+
+size_t Indexer::offset(VectorXu64 const& index) const
+{
+    return weightedOffset(state(), index, state().stride);
+}
+
+size_t Indexer::byteOffset(VectorXu64 const& index) const
+{
+    return weightedOffset(state(), index, state().byteStride);
+}
+
+bool Indexer::isContinuous() const
+{
+    return state().continuous;
+}
+
+bool Indexer::operator==(Indexer const& other) const
+{
+    State const& a = state();
+    State const& b = other.state();
+    return a.dtype == b.dtype && a.shape == b.shape && a.byteStride == b.byteStride && a.layout == b.layout;
+}
+
+bool Indexer::operator!=(Indexer const& other) const
+{
+    return !(*this == other);
+}
+
+} // namespace quelbo

@@ -1,0 +1,315 @@
+// Module entry: runtime state, the method table, the shared type table,
+// the constants, `cvar` and numpy's interface.
+#include <algorithm>
+
+#include "quelbo/image_type.h"
+#include "quelbo/uid.h"
+#include "quelbo/version.h"
+#include "runtime/cvar.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+const quelbo::VersionInfo* module_version();
+}
+
+namespace {
+
+using namespace qw;
+
+struct Constant
+{
+    const char* name;
+    unsigned long long value;
+};
+
+const Constant kLogLevels[] = {
+    {"SHARED_PTR_DISOWN", 0}, {"LogLevel_LOG_OFF", 0},   {"LogLevel_LOG_CRITICAL", 1}, {"LogLevel_LOG_ERR", 2},
+    {"LogLevel_LOG_WARNING", 3}, {"LogLevel_LOG_INFO", 4}, {"LogLevel_LOG_DEBUG", 5}, {"LogLevel_LOG_TRACE", 6},
+};
+
+const Constant kDataConstants[] = {
+    {"PrimitiveTypeId_UNKNOWN", 0},
+    {"PrimitiveTypeId_UNSIGNED_INTEGER", 1},
+    {"PrimitiveTypeId_SIGNED_INTEGER", 2},
+    {"PrimitiveTypeId_FLOATING_POINT", 3},
+    {"PrimitiveTypeId_UNICODE_STRING", 4},
+    {"DataTypeInterpretation_RAW", 0},
+    {"DataTypeInterpretation_COMPLEX", 1},
+    {"DataTypeInterpretation_SQUARE_MATRIX", 2},
+    {"DataTypeInterpretation_SYMMETRIC_MATRIX", 3},
+    {"DataTypeId_UNKNOWN", 0},
+    {"DataTypeId_UINT8", 65800},
+    {"DataTypeId_UINT16", 65808},
+    {"DataTypeId_UINT32", 65824},
+    {"DataTypeId_UINT64", 65856},
+    {"DataTypeId_INT8", 131336},
+    {"DataTypeId_INT16", 131344},
+    {"DataTypeId_INT32", 131360},
+    {"DataTypeId_INT64", 131392},
+    {"DataTypeId_FLOAT", 196896},
+    {"DataTypeId_DOUBLE", 196928},
+    {"DataTypeId_UTF8_STRING", 262408},
+    {"DataTypeId_UTF16_STRING", 262416},
+    {"DataTypeId_UTF32_STRING", 262432},
+    {"DataTypeId_VEC2_UINT8", 66056},
+    {"DataTypeId_VEC2_UINT16", 66064},
+    {"DataTypeId_VEC2_UINT32", 66080},
+    {"DataTypeId_VEC2_UINT64", 66112},
+    {"DataTypeId_VEC2_INT8", 131592},
+    {"DataTypeId_VEC2_INT16", 131600},
+    {"DataTypeId_VEC2_INT32", 131616},
+    {"DataTypeId_VEC2_INT64", 131648},
+    {"DataTypeId_VEC2_FLOAT", 197152},
+    {"DataTypeId_VEC2_DOUBLE", 197184},
+    {"DataTypeId_VEC3_UINT8", 66312},
+    {"DataTypeId_VEC3_UINT16", 66320},
+    {"DataTypeId_VEC3_UINT32", 66336},
+    {"DataTypeId_VEC3_UINT64", 66368},
+    {"DataTypeId_VEC3_INT8", 131848},
+    {"DataTypeId_VEC3_INT16", 131856},
+    {"DataTypeId_VEC3_INT32", 131872},
+    {"DataTypeId_VEC3_INT64", 131904},
+    {"DataTypeId_VEC3_FLOAT", 197408},
+    {"DataTypeId_VEC3_DOUBLE", 197440},
+    {"DataTypeId_VEC4_UINT8", 66568},
+    {"DataTypeId_VEC4_UINT16", 66576},
+    {"DataTypeId_VEC4_UINT32", 66592},
+    {"DataTypeId_VEC4_UINT64", 66624},
+    {"DataTypeId_VEC4_INT8", 132104},
+    {"DataTypeId_VEC4_INT16", 132112},
+    {"DataTypeId_VEC4_INT32", 132128},
+    {"DataTypeId_VEC4_INT64", 132160},
+    {"DataTypeId_VEC4_FLOAT", 197664},
+    {"DataTypeId_VEC4_DOUBLE", 197696},
+    {"DataTypeId_COMPLEX_FLOAT", 4295164448ULL},
+    {"DataTypeId_COMPLEX_DOUBLE", 4295164480ULL},
+    {"DataTypeId_MATRIX2_FLOAT", 8590132256ULL},
+    {"DataTypeId_MATRIX2_DOUBLE", 8590132288ULL},
+    {"DataTypeId_MATRIX3_FLOAT", 8590133536ULL},
+    {"DataTypeId_MATRIX3_DOUBLE", 8590133568ULL},
+    {"DataTypeId_MATRIX4_FLOAT", 8590135328ULL},
+    {"DataTypeId_MATRIX4_DOUBLE", 8590135360ULL},
+    {"DataTypeId_SYM_MATRIX2_FLOAT", 12885099296ULL},
+    {"DataTypeId_SYM_MATRIX2_DOUBLE", 12885099328ULL},
+    {"DataTypeId_SYM_MATRIX3_FLOAT", 12885100064ULL},
+    {"DataTypeId_SYM_MATRIX3_DOUBLE", 12885100096ULL},
+    {"MemoryLayout_UNKNOWN", 0},
+    {"MemoryLayout_C", 1},
+    {"MemoryLayout_FORTRAN", 2},
+};
+
+const Constant kDimensions[] = {
+    {"ImageDimension_COLUMN", 0}, {"ImageDimension_ROW", 1},      {"ImageDimension_SLICE", 2},
+    {"ImageDimension_CHANNEL", 3}, {"ImageDimension_SEQUENCE", 4},
+};
+
+const Constant kAccessConstants[] = {
+    {"ImageInterpretation_UNKNOWN", 0},
+    {"ImageInterpretation_GRAYSCALE", 1},
+    {"ImageInterpretation_LABEL", 2},
+    {"ImageInterpretation_BINARY", 3},
+    {"ImageInterpretation_CIE_XYZ", 17},
+    {"ImageInterpretation_CIE_XYZ_CHROMATICITY", 18},
+    {"ImageInterpretation_CIE_UVW", 20},
+    {"ImageInterpretation_CIE_LUV", 21},
+    {"ImageInterpretation_CIE_LAB", 22},
+    {"ImageInterpretation_RGB", 33},
+    {"ImageInterpretation_RGB_CHROMATICITY", 34},
+    {"ImageInterpretation_SRGB", 35},
+    {"ImageInterpretation_YUV", 49},
+    {"ImageInterpretation_YCC", 50},
+    {"ImageInterpretation_YIQ", 51},
+    {"ImageInterpretation_YDD", 52},
+    {"ImageInterpretation_HSL", 65},
+    {"ImageInterpretation_HSV", 66},
+    {"ImageInterpretation_CMYK", 81},
+    {"ImageInterpretation_MULTISPECTRAL", 255},
+    {"AccessCapabilities_READ_ONLY", 1},
+    {"AccessCapabilities_WRITE_ONLY", 2},
+    {"AccessCapabilities_READ_WRITE", 3},
+    {"StreamAccessCapability_READ", 1},
+    {"StreamAccessCapability_WRITE", 2},
+    {"StreamAccessCapability_SEEK", 4},
+    {"StreamAccessCapability_MEMORY_ACCESS", 8},
+    {"StreamAccessCapability_READ_WRITE", 3},
+    {"StreamAccessCapability_READ_SEEK", 5},
+    {"StreamAccessCapability_WRITE_SEEK", 6},
+    {"SeekOrigin_BEGIN", 1},
+    {"SeekOrigin_CURRENT", 2},
+    {"SeekOrigin_END", 3},
+    {"RandomAccessCapability_READ", 1},
+    {"RandomAccessCapability_WRITE", 2},
+    {"RandomAccessCapability_RESIZE", 4},
+    {"RandomAccessCapability_MEMORY_ACCESS", 8},
+    {"RandomAccessCapability_READ_WRITE", 3},
+    {"RandomAccessCapability_WRITE_RESIZE", 6},
+    {"TilingInfoExtension_EXTENSION_ID", 1},
+    {"TilingInfoExtension_INVALID_TILE_INDEX", 4294967295ULL},
+    {"ParallelAccessCapability_THREAD_SAFE", 1},
+    {"ParallelAccessCapability_PARALLEL_TILE_READ", 2},
+    {"ParallelAccessCapability_PARALLEL_TILE_WRITE", 4},
+    {"ParallelAccessCapability_PARALLEL_READ", 8},
+    {"ParallelAccessCapability_PARALLEL_WRITE", 16},
+    {"ParallelAccessExtension_EXTENSION_ID", 2},
+    {"ViewDataOrigin_UNKNOWN", 0},
+    {"ViewDataOrigin_CPU_MEMORY", 1},
+    {"ViewDataOrigin_DRIVE", 2},
+    {"ViewDataOrigin_GPU_MEMORY", 3},
+    {"ViewDataOrigin_NETWORK", 4},
+    {"ViewDataOrigin_GENERATED", 5},
+    {"ViewDataOrigin_COMPOSITE", 6},
+    {"ViewOriginExtension_EXTENSION_ID", 3},
+    {"ColumnUnitExtension_EXTENSION_ID", 4},
+    {"ImageCapability_READ", 1},
+    {"ImageCapability_WRITE", 2},
+    {"ImageCapability_RESHAPE", 4},
+    {"ImageCapability_MEMORY_ACCESS", 8},
+    {"ImageCapability_READ_WRITE", 3},
+    {"MultiImageCapability_READ", 1},
+    {"MultiImageCapability_WRITE", 2},
+    {"MultiImageCapability_READ_WRITE", 3},
+    {"DataFrameCapability_READ", 1},
+    {"DataFrameCapability_WRITE", 2},
+    {"DataFrameCapability_RESHAPE", 4},
+};
+
+const Constant kAncestry[] = {
+    {"CommonAncestorStatus_SHARE_NO_ANCESTOR", 0},
+    {"CommonAncestorStatus_SHARE_ANCESTOR", 1},
+    {"CommonAncestorStatus_UNDETERMINED", 2},
+};
+
+template <size_t N>
+bool install(PyObject* dict, const Constant (&table)[N])
+{
+    for (const Constant& c : table) {
+        PyObject* v = PyLong_FromUnsignedLongLong(c.value);
+        if (!v || PyDict_SetItemString(dict, c.name, v) < 0) {
+            Py_XDECREF(v);
+            return false;
+        }
+        Py_DECREF(v);
+    }
+    return true;
+}
+
+// ------------------------------------------------------------ cvar variables
+
+template <const char* Name>
+int refuse(PyObject*)
+{
+    return refuse_write(Name);
+}
+
+constexpr char kVersion[] = "QUELBO_VERSION";
+constexpr char kVersionString[] = "QUELBO_VERSION_STRING";
+constexpr char kUndefinedUid[] = "UidGenerator_UNDEFINED_UID";
+
+PyObject* get_version()
+{
+    return borrowed(module_version());
+}
+
+PyObject* get_version_string()
+{
+    static const char text[] = "0.0.0";
+    return from_string(text, sizeof(text) - 1);
+}
+
+PyObject* get_undefined_uid()
+{
+    return to_py(quelbo::UidGenerator::UNDEFINED_UID);
+}
+
+template <const quelbo::ImageType* Object>
+PyObject* get_image_type()
+{
+    return borrowed(Object);
+}
+
+#define QW_IMAGE_TYPE_VAR(N)                                                                                         \
+    constexpr char k##N[] = "ImageTypeId_" #N;                                                                         \
+    bool add_##N()                                                                                                     \
+    {                                                                                                                  \
+        mark_readonly(&quelbo::ImageTypeId::N);                                                                        \
+        return add_variable(k##N, &get_image_type<&quelbo::ImageTypeId::N>, &refuse<k##N>);                          \
+    }
+QW_IMAGE_TYPE_VAR(UNKNOWN)
+QW_IMAGE_TYPE_VAR(IMAGE)
+QW_IMAGE_TYPE_VAR(VOLUME)
+QW_IMAGE_TYPE_VAR(MULTISPECTRAL_IMAGE)
+QW_IMAGE_TYPE_VAR(MULTISPECTRAL_VOLUME)
+QW_IMAGE_TYPE_VAR(IMAGE_SEQUENCE)
+QW_IMAGE_TYPE_VAR(VOLUME_SEQUENCE)
+QW_IMAGE_TYPE_VAR(MULTISPECTRAL_IMAGE_SEQUENCE)
+QW_IMAGE_TYPE_VAR(MULTISPECTRAL_VOLUME_SEQUENCE)
+
+bool add_image_types()
+{
+    return add_UNKNOWN() && add_IMAGE() && add_VOLUME() && add_MULTISPECTRAL_IMAGE() && add_MULTISPECTRAL_VOLUME() &&
+           add_IMAGE_SEQUENCE() && add_VOLUME_SEQUENCE() && add_MULTISPECTRAL_IMAGE_SEQUENCE() &&
+           add_MULTISPECTRAL_VOLUME_SEQUENCE();
+}
+
+// ------------------------------------------------------------ module
+
+std::vector<PyMethodDef>& method_table()
+{
+    static std::vector<PyMethodDef> table;
+    if (table.empty()) {
+        auto fams = families();
+        std::stable_sort(fams.begin(), fams.end(), [](const Family& a, const Family& b) { return a.order < b.order; });
+        Methods m;
+        for (const Family& f : fams)
+            f.fn(m);
+        table = std::move(m.defs);
+        table.push_back({nullptr, nullptr, 0, nullptr});
+    }
+    return table;
+}
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT, "_quelbo", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* init_module()
+{
+    if (!init_runtime())
+        return nullptr;
+    g_module_def.m_methods = method_table().data();
+    PyObject* m = PyModule_Create2(&g_module_def, 3);
+    if (!m)
+        return nullptr;
+    PyObject* d = PyModule_GetDict(m);
+    mark_readonly(module_version());
+    PyObject* cvar = nullptr;
+    bool ok = join_type_table(m) && install(d, kLogLevels) && (cvar = cvar_object()) != nullptr &&
+              PyDict_SetItemString(d, "cvar", cvar) == 0 &&
+              add_variable(kVersion, &get_version, &refuse<kVersion>) &&
+              add_variable(kVersionString, &get_version_string, &refuse<kVersionString>) &&
+              install(d, kDataConstants) &&
+              add_variable(kUndefinedUid, &get_undefined_uid, &refuse<kUndefinedUid>) && install(d, kDimensions) &&
+              add_image_types() && install(d, kAccessConstants);
+    if (!ok) {
+        Py_DECREF(m);
+        return nullptr;
+    }
+    if (!import_numpy()) {
+        PyErr_Print();
+        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+        Py_DECREF(m);
+        return nullptr;
+    }
+    if (!install(d, kAncestry)) {
+        Py_DECREF(m);
+        return nullptr;
+    }
+    return m;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo()
+{
+    return init_module();
+}

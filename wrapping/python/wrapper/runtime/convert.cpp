@@ -1,0 +1,245 @@
+// Calling conventions: unpacking, failure messages, overload reports,
+// operator rules, library-error translation, strings and numpy's table.
+#include <deque>
+
+#include "quelbo/error.h"
+#include "runtime/pyrt.h"
+
+namespace qw {
+
+void** numpy_api = nullptr;
+
+bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs, Py_ssize_t* count)
+{
+    if (count)
+        *count = 0;
+    if (!args) {
+        if (min == 0 && max == 0)
+            return true;
+        PyErr_Format(PyExc_TypeError, "%s expected %s%d arguments, got none", name, min == max ? "" : "at least ",
+                     int(min));
+        return false;
+    }
+    if (!PyTuple_Check(args)) {
+        if (min <= 1 && max >= 1) {
+            objs[0] = args;
+            for (Py_ssize_t i = 1; i < max; ++i)
+                objs[i] = nullptr;
+            if (count)
+                *count = 1;
+            return true;
+        }
+        PyErr_SetString(PyExc_SystemError, "UnpackTuple() argument list is not a tuple");
+        return false;
+    }
+    Py_ssize_t n = PyTuple_Size(args);
+    if (n < min) {
+        PyErr_Format(PyExc_TypeError, "%s expected %s%d arguments, got %d", name, min == max ? "" : "at least ",
+                     int(min), int(n));
+        return false;
+    }
+    if (n > max) {
+        PyErr_Format(PyExc_TypeError, "%s expected %s%d arguments, got %d", name, min == max ? "" : "at most ",
+                     int(max), int(n));
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i)
+        objs[i] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = n; i < max; ++i)
+        objs[i] = nullptr;
+    if (count)
+        *count = n;
+    return true;
+}
+
+PyObject* exception_for(int code)
+{
+    switch (code) {
+    case ERR_IO:
+        return PyExc_IOError;
+    case ERR_RUNTIME:
+        return PyExc_RuntimeError;
+    case ERR_INDEX:
+        return PyExc_IndexError;
+    case ERR_TYPE_ARG:
+    case ERR_TYPE:
+        return PyExc_TypeError;
+    case ERR_ZERODIV:
+        return PyExc_ZeroDivisionError;
+    case ERR_OVERFLOW:
+        return PyExc_OverflowError;
+    case ERR_SYNTAX:
+        return PyExc_SyntaxError;
+    case ERR_VALUE:
+        return PyExc_ValueError;
+    case ERR_SYSTEM:
+        return PyExc_SystemError;
+    case ERR_ATTRIBUTE:
+        return PyExc_AttributeError;
+    case ERR_MEMORY:
+        return PyExc_MemoryError;
+    default:
+        return PyExc_RuntimeError;
+    }
+}
+
+void fail_arg(int code, const A& a)
+{
+    PyErr_Format(exception_for(code), "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
+}
+
+void fail_null(const A& a)
+{
+    PyErr_Format(PyExc_ValueError, "invalid null reference in method '%s', argument %d of type '%s'", a.fn, a.num,
+                 a.ty);
+}
+
+void fail_release(const A& a)
+{
+    PyErr_Format(PyExc_RuntimeError,
+                 "in method '%s', cannot release ownership as memory is not owned for argument %d of type '%s'",
+                 a.fn, a.num, a.ty);
+}
+
+PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes)
+{
+    std::string msg = "Wrong number or type of arguments for overloaded function '";
+    msg += fn;
+    msg += "'.\n  Possible C/C++ prototypes are:\n";
+    for (const char* p : prototypes) {
+        msg += "    ";
+        msg += p;
+        msg += "\n";
+    }
+    if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyObject *type, *value, *tb;
+        PyErr_Fetch(&type, &value, &tb);
+        PyErr_NormalizeException(&type, &value, &tb);
+        PyObject* merged = value ? PyUnicode_FromFormat("%S\nAdditional information:\n%s", value, msg.c_str())
+                                 : nullptr;
+        if (merged) {
+            Py_XDECREF(value);
+            Py_XDECREF(tb);
+            PyErr_SetObject(type, merged);
+            Py_DECREF(type);
+            Py_DECREF(merged);
+        } else {
+            PyErr_Clear();
+            PyErr_Restore(type, value, tb);
+        }
+        return nullptr;
+    }
+    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    return nullptr;
+}
+
+PyObject* not_implemented(PyObject* result)
+{
+    if (result)
+        return result;
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_TypeError))
+        return nullptr;
+    PyErr_Clear();
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+extern swig_type_info* error_type();
+
+PyObject* registered_error_class()
+{
+    swig_type_info* ty = error_type();
+    auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
+    return data && data->klass ? data->klass : nullptr;
+}
+
+void raise_library_error(std::exception const& e)
+{
+    auto* err = dynamic_cast<quelbo::Error const*>(&e);
+    quelbo::Error* copy = nullptr;
+    try {
+        copy = err ? new quelbo::Error(*err) : new quelbo::Error(e.what());
+    } catch (...) {
+        PyErr_NoMemory();
+        return;
+    }
+    PyObject* value = new_pointer_obj(copy, error_type(), RES_OWN);
+    if (!value) {
+        // new_pointer_obj failed; the handle (if any) already released the copy.
+        return;
+    }
+    PyObject* klass = registered_error_class();
+    PyErr_SetObject(klass ? klass : PyExc_RuntimeError, value);
+    Py_DECREF(value);
+}
+
+PyObject* from_string(const char* s, size_t n)
+{
+    if (!s)
+        Py_RETURN_NONE;
+    if (n > size_t(PY_SSIZE_T_MAX) || n > 2147483647u) {
+        swig_type_info* char_type = type_query("_p_char");
+        return char_type ? new_pointer_obj(const_cast<char*>(s), char_type, 0) : (Py_INCREF(Py_None), Py_None);
+    }
+    return PyUnicode_DecodeUTF8(s, Py_ssize_t(n), "surrogateescape");
+}
+
+const char* intern(const std::string& s)
+{
+    static std::deque<std::string> store;
+    store.push_back(s);
+    return store.back().c_str();
+}
+
+bool import_numpy()
+{
+    PyObject* mod = PyImport_ImportModule("numpy.core._multiarray_umath");
+    if (!mod)
+        return false;
+    PyObject* c = PyObject_GetAttrString(mod, "_ARRAY_API");
+    Py_DECREF(mod);
+    if (!c) {
+        PyErr_SetString(PyExc_AttributeError, "_ARRAY_API not found");
+        return false;
+    }
+    if (!PyCapsule_CheckExact(c)) {
+        PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is not PyCapsule object");
+        Py_DECREF(c);
+        return false;
+    }
+    void* p = PyCapsule_GetPointer(c, PyCapsule_GetName(c));
+    Py_DECREF(c);
+    if (!p) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is NULL pointer");
+        return false;
+    }
+    auto** api = static_cast<void**>(p);
+    using VersionFn = unsigned int (*)();
+    using EndianFn = int (*)();
+    const unsigned int abi = reinterpret_cast<VersionFn>(api[0])();
+    if (abi != 0x1000009u) {
+        PyErr_Format(PyExc_RuntimeError, "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
+                     0x1000009u, abi);
+        return false;
+    }
+    const unsigned int feature = reinterpret_cast<VersionFn>(api[211])();
+    if (feature < 0xdu) {
+        PyErr_Format(PyExc_RuntimeError, "module compiled against API version 0x%x but this version of numpy is 0x%x",
+                     0xdu, feature);
+        return false;
+    }
+    const int endian = reinterpret_cast<EndianFn>(api[210])();
+    if (endian == 0) {
+        PyErr_SetString(PyExc_RuntimeError, "FATAL: module compiled as unknown endian");
+        return false;
+    }
+    if (endian != 1) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "FATAL: module compiled as little endian, but detected different endianness at runtime");
+        return false;
+    }
+    numpy_api = api;
+    return true;
+}
+
+} // namespace qw

@@ -1,0 +1,98 @@
+// Object-level helpers of the calling conventions.
+#include "runtime/wrap.h"
+
+namespace qw {
+
+std::vector<Family>& families()
+{
+    static std::vector<Family> v;
+    return v;
+}
+
+int as_string(PyObject* o, std::string& out)
+{
+    if (o == Py_None)
+        return ERR_NULL;
+    if (PyUnicode_Check(o)) {
+        PyObject* bytes = PyUnicode_AsUTF8String(o);
+        if (!bytes) {
+            PyErr_Clear();
+            return ERR_TYPE;
+        }
+        char* data = nullptr;
+        Py_ssize_t n = 0;
+        PyBytes_AsStringAndSize(bytes, &data, &n);
+        try {
+            out.assign(data, size_t(n));
+        } catch (...) {
+            Py_DECREF(bytes);
+            return ERR_MEMORY;
+        }
+        Py_DECREF(bytes);
+        return OK;
+    }
+    swig_type_info* char_type = type_query("_p_char");
+    void* p = nullptr;
+    if (char_type && find_handle(o) && convert_ptr(o, &p, char_type, 0) == OK) {
+        if (!p)
+            return ERR_NULL;
+        out.assign(static_cast<const char*>(p));
+        return OK;
+    }
+    return ERR_TYPE;
+}
+
+bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out)
+{
+    out = nullptr;
+    if (o == Py_None)
+        return true;
+    void* p = nullptr;
+    int own = 0;
+    int r = convert_ptr(o, &p, ty, 0, &own);
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    SwigPyObject* h = find_handle(o);
+    // Walk to the handle that matched: the one of this type in the chain.
+    for (SwigPyObject* cur = h; cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
+        if (cur->ptr == p || cur->ty == ty) {
+            h = cur;
+            break;
+        }
+    }
+    if (own & NEWMEM) {
+        // A converted shared pointer: not the handle's own object.
+        fail_arg(ERR_TYPE, a);
+        return false;
+    }
+    if (h) {
+        h->own = 0;
+        h->ptr = nullptr;
+    }
+    out = (own & 1) && !is_readonly(p) ? p : nullptr;
+    return true;
+}
+
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty)
+{
+    // Built without ownership first, so a failure here destroys nothing and
+    // the left handle keeps its object.
+    PyObject* r = new_pointer_obj(p, ty, 0);
+    if (!r)
+        return nullptr;
+    SwigPyObject* from = nullptr;
+    for (SwigPyObject* cur = find_handle(left); cur; cur = reinterpret_cast<SwigPyObject*>(cur->next))
+        if (cur->ptr == p) {
+            from = cur;
+            break;
+        }
+    if (from) {
+        find_handle(r)->own = from->own;
+        from->own = 0;
+    }
+    return r;
+}
+
+} // namespace qw

@@ -1,0 +1,528 @@
+// Typed building blocks of the flat functions: argument converters (each with
+// a check face for overload dispatch and a conversion face that reports the
+// exact message), result conversions, the library-call guard, type
+// declarations and method-table registration.
+#pragma once
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "quelbo/error.h"
+#include "runtime/pyrt.h"
+
+namespace qw {
+
+// ============================================================ type entries
+
+// The type-table entry in use for a native type (set when the module joins
+// the shared table). `cls` is the Python class name when the type is a
+// registered class.
+template <class T>
+struct Type
+{
+    static inline swig_type_info* info = nullptr;
+};
+
+template <class T>
+inline swig_type_info* type_of()
+{
+    return Type<T>::info;
+}
+
+// Declares a type entry. `str` lists the printable forms separated by '|',
+// the pretty one (used in representations) last.
+template <class T>
+struct TypeDef
+{
+    swig_type_info entry;
+    TypeDef(const char* mangled, const char* str)
+        : entry{mangled, str, nullptr, nullptr, nullptr, 0}
+    {
+        Type<T>::info = &entry;
+        declare_type({&entry, &Type<T>::info});
+    }
+};
+
+#define QW_CAT2(a, b) a##b
+#define QW_CAT(a, b) QW_CAT2(a, b)
+// QW_TYPE(quelbo::Logger, "_p_quelbo__Logger", "quelbo::Logger *")
+#define QW_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
+
+// Same-address cast: Derived* is accepted where Base* is expected.
+template <class Base, class Derived>
+struct CastDef
+{
+    CastDef() { declare_cast({&Type<Base>::info, Type<Derived>::info, nullptr}); }
+};
+#define QW_CAST(Base, Derived) static ::qw::CastDef<Base, Derived> QW_CAT(qw_cast_, __LINE__)
+
+// Shared-pointer cast: a new heap shared_ptr<Base> sharing ownership.
+template <class Base, class Derived>
+struct SharedCastDef
+{
+    static void* convert(void* p, int* newmem)
+    {
+        *newmem = NEWMEM;
+        return new std::shared_ptr<Base>(*static_cast<std::shared_ptr<Derived>*>(p));
+    }
+    SharedCastDef()
+    {
+        declare_cast({&Type<std::shared_ptr<Base>>::info, Type<std::shared_ptr<Derived>>::info, &convert});
+    }
+};
+#define QW_SHARED_CAST(Base, Derived) static ::qw::SharedCastDef<Base, Derived> QW_CAT(qw_scast_, __LINE__)
+
+// ============================================================ method table
+
+struct Methods
+{
+    std::vector<PyMethodDef> defs;
+    void add(const char* name, PyCFunction f, int flags, const char* doc = nullptr)
+    {
+        defs.push_back({name, f, flags, doc});
+    }
+    void add(const std::string& name, PyCFunction f, int flags, const char* doc = nullptr)
+    {
+        add(intern(name), f, flags, doc);
+    }
+    template <class F>
+    void add(const char* name, F* f, int flags, const char* doc = nullptr)
+    {
+        add(name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)), flags, doc);
+    }
+    template <class F>
+    void add(const std::string& name, F* f, int flags, const char* doc = nullptr)
+    {
+        add(intern(name), f, flags, doc);
+    }
+};
+
+// A family's contribution to the method table, placed by `order`.
+using FamilyFn = void (*)(Methods&);
+struct Family
+{
+    int order;
+    FamilyFn fn;
+};
+std::vector<Family>& families();
+struct FamilyReg
+{
+    FamilyReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
+};
+#define QW_FAMILY(order, fn) static ::qw::FamilyReg QW_CAT(qw_family_, __LINE__)(order, fn)
+
+PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
+PyObject* swiginit(PyObject*, PyObject* args);
+
+template <class T>
+PyObject* swigregister(PyObject*, PyObject* arg)
+{
+    return swigregister_for(Type<T>::info, arg);
+}
+
+// Adds <cls>_swigregister and, when the class has a constructor, <cls>_swiginit.
+template <class T>
+void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
+{
+    m.add(cls + "_swigregister", &swigregister<T>, METH_O);
+    if (with_init)
+        m.add(cls + "_swiginit", &swiginit, METH_VARARGS);
+}
+
+// ================================================================= guard
+
+// Runs a library call; a thrown library error becomes the registered Error
+// class, exhausted memory MemoryError, anything else RuntimeError. Nothing
+// native leaves a flat function.
+template <class F>
+PyObject* call(F&& f) noexcept
+{
+    try {
+        return f();
+    } catch (std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (std::length_error&) {
+        return PyErr_NoMemory();
+    } catch (std::exception& e) {
+        raise_library_error(e);
+        return nullptr;
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unknown native exception");
+        return nullptr;
+    }
+}
+
+// ============================================================ scalars
+
+inline PyObject* none()
+{
+    Py_RETURN_NONE;
+}
+
+// Integers: 0 on success, ERR_TYPE for a non-int, ERR_OVERFLOW out of range.
+template <class T>
+int as_int(PyObject* o, T& out)
+{
+    static_assert(std::is_integral<T>::value, "integer type");
+    if (!PyLong_Check(o))
+        return ERR_TYPE;
+    if constexpr (std::is_signed<T>::value) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (overflow || (v == -1 && PyErr_Occurred())) {
+            PyErr_Clear();
+            return ERR_OVERFLOW;
+        }
+        if (v < (long long)std::numeric_limits<T>::min() || v > (long long)std::numeric_limits<T>::max())
+            return ERR_OVERFLOW;
+        out = T(v);
+    } else {
+        unsigned long long v = PyLong_AsUnsignedLongLong(o);
+        if (v == (unsigned long long)-1 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return ERR_OVERFLOW;
+        }
+        if (v > (unsigned long long)std::numeric_limits<T>::max())
+            return ERR_OVERFLOW;
+        out = T(v);
+    }
+    return OK;
+}
+
+// Doubles: a float, or an int that fits a double.
+inline int as_double(PyObject* o, double& out)
+{
+    if (PyFloat_Check(o)) {
+        out = PyFloat_AsDouble(o);
+        return OK;
+    }
+    if (PyLong_Check(o)) {
+        double v = PyLong_AsDouble(o);
+        if (v == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return ERR_TYPE;
+        }
+        out = v;
+        return OK;
+    }
+    return ERR_TYPE;
+}
+
+inline int as_float(PyObject* o, float& out)
+{
+    double d;
+    int r = as_double(o, d);
+    if (r != OK)
+        return r;
+    if (std::isfinite(d) && (d < -3.4028234663852886e38 || d > 3.4028234663852886e38))
+        return ERR_OVERFLOW;
+    out = float(d);
+    return OK;
+}
+
+inline int as_bool(PyObject* o, bool& out)
+{
+    if (!PyBool_Check(o))
+        return ERR_TYPE;
+    out = o == Py_True;
+    return OK;
+}
+
+// Strings: a str (UTF-8) or a handle of the wrapped `char *`; None gives ERR_NULL.
+int as_string(PyObject* o, std::string& out);
+
+// The scalar converter of a native type: check and conversion.
+template <class T, class Enable = void>
+struct Scalar;
+
+template <>
+struct Scalar<bool>
+{
+    static int get(PyObject* o, bool& v) { return as_bool(o, v); }
+};
+template <>
+struct Scalar<double>
+{
+    static int get(PyObject* o, double& v) { return as_double(o, v); }
+};
+template <>
+struct Scalar<float>
+{
+    static int get(PyObject* o, float& v) { return as_float(o, v); }
+};
+template <class T>
+struct Scalar<T, std::enable_if_t<std::is_integral<T>::value && !std::is_same<T, bool>::value>>
+{
+    static int get(PyObject* o, T& v) { return as_int(o, v); }
+};
+// Enumerations travel as 32-bit ints; any value in range is passed on.
+template <class T>
+struct Scalar<T, std::enable_if_t<std::is_enum<T>::value>>
+{
+    static int get(PyObject* o, T& v)
+    {
+        int32_t i = 0;
+        int r = as_int(o, i);
+        if (r == OK)
+            v = static_cast<T>(i);
+        return r;
+    }
+};
+template <>
+struct Scalar<std::string>
+{
+    static int get(PyObject* o, std::string& v) { return as_string(o, v); }
+};
+
+// Converts a scalar argument; on failure sets the argument message.
+template <class T>
+bool arg(PyObject* o, const A& a, T& out)
+{
+    int r = Scalar<T>::get(o, out);
+    if (r == OK)
+        return true;
+    if (r == ERR_NULL)
+        fail_null(a);
+    else
+        fail_arg(r, a);
+    return false;
+}
+
+// Check face of a scalar (overload dispatch): converts into a scratch value.
+template <class T>
+bool is(PyObject* o)
+{
+    T scratch{};
+    return o && Scalar<T>::get(o, scratch) == OK;
+}
+
+// ============================================================ objects
+
+// Pointer parameter: a handle of T (or derived), None as null.
+template <class T>
+bool ptr(PyObject* o, const A& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), 0);
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// Pointer parameter the call writes through: constants are refused.
+template <class T>
+bool ptr_mut(PyObject* o, const A& a, T*& out)
+{
+    if (!ptr(o, a, out))
+        return false;
+    if (is_readonly(out)) {
+        fail_arg(ERR_TYPE, a);
+        return false;
+    }
+    return true;
+}
+
+// A method's object: like a pointer, but a missing object (None, or a handle
+// whose object was moved away) is refused before any library call.
+template <class T>
+bool self(PyObject* o, const A& a, T*& out)
+{
+    if (!ptr(o, a, out))
+        return false;
+    if (!out) {
+        fail_null(a);
+        return false;
+    }
+    return true;
+}
+
+template <class T>
+bool self_mut(PyObject* o, const A& a, T*& out)
+{
+    if (!self(o, a, out))
+        return false;
+    if (is_readonly(out)) {
+        fail_arg(ERR_TYPE, a);
+        return false;
+    }
+    return true;
+}
+
+// Reference or by-value parameter: null refused with the null-reference text.
+template <class T>
+bool ref(PyObject* o, const A& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), CV_NO_NULL);
+    if (r == ERR_NULL || (r == OK && !p)) {
+        fail_null(a);
+        return false;
+    }
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    if (!p) {
+        fail_null(a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// Check face of an object parameter.
+template <class T>
+bool is_obj(PyObject* o, bool allow_none = false)
+{
+    return o && can_convert(o, type_of<T>(), allow_none);
+}
+
+// Move parameter (T&&): takes the object away from an owning handle, which
+// keeps a null pointer. The caller owns the returned object.
+template <class T>
+bool release(PyObject* o, const A& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), CV_RELEASE);
+    if (r == ERR_RELEASE) {
+        fail_release(a);
+        return false;
+    }
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    if (!p || is_readonly(p)) {
+        fail_null(a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// delete_<cls>: takes ownership away and destroys what the handle owned.
+// A handle that did not own (borrowed, moved from, disowned) destroys
+// nothing; the handle never keeps a pointer to a destroyed object.
+bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out);
+
+template <class T>
+PyObject* destroy(PyObject* o, const A& a)
+{
+    void* p = nullptr;
+    if (!disown_for_delete(o, type_of<T>(), a, p))
+        return nullptr;
+    delete static_cast<T*>(p);
+    Py_RETURN_NONE;
+}
+
+// ============================================================ results
+
+template <class T>
+PyObject* to_py(T v)
+{
+    if constexpr (std::is_same<T, bool>::value)
+        return PyBool_FromLong(v);
+    else if constexpr (std::is_enum<T>::value)
+        return PyLong_FromLong(long(v));
+    else if constexpr (std::is_floating_point<T>::value)
+        return PyFloat_FromDouble(double(v));
+    else if constexpr (std::is_signed<T>::value)
+        return PyLong_FromLongLong((long long)v);
+    else
+        return PyLong_FromUnsignedLongLong((unsigned long long)v);
+}
+inline PyObject* to_py(const std::string& s)
+{
+    return from_string(s);
+}
+
+// A value result: a heap copy owned by a new handle with its proxy.
+template <class T>
+PyObject* owned(T* p)
+{
+    PyObject* r = new_pointer_obj(p, type_of<T>(), RES_OWN);
+    return r;
+}
+template <class T>
+PyObject* value(T&& v)
+{
+    using V = std::decay_t<T>;
+    return owned(new V(std::forward<T>(v)));
+}
+// A constructor's object: a bare owning handle.
+template <class T>
+PyObject* constructed(T* p)
+{
+    return new_pointer_obj(p, type_of<T>(), RES_OWN | RES_NOPROXY);
+}
+// A pointer into an object the caller keeps.
+template <class T>
+PyObject* borrowed(const T* p)
+{
+    return new_pointer_obj(const_cast<T*>(p), type_of<T>(), 0);
+}
+// A shared object: a new heap shared pointer, None when empty.
+template <class T>
+PyObject* shared(std::shared_ptr<T> p)
+{
+    if (!p)
+        Py_RETURN_NONE;
+    return new_pointer_obj(new std::shared_ptr<T>(std::move(p)), type_of<std::shared_ptr<T>>(), RES_OWN);
+}
+
+// inPlaceOperatorRule: the left handle hands its object over to the result.
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty);
+
+} // namespace qw
+
+namespace qw {
+
+// Persistent concatenation, for names and type texts built once per family.
+inline const char* str(const char* a, const char* b, const char* c = "")
+{
+    return intern(std::string(a) + b + c);
+}
+
+// Generic members of a registered class described by a traits struct:
+//   struct Tr { using T = quelbo::Logger; static constexpr const char* name = "Logger";
+//               static constexpr const char* native = "quelbo::Logger"; };
+template <class Tr>
+struct ClassOps
+{
+    using T = typename Tr::T;
+
+    // new_<name>() for a default-constructible class (no-argument form).
+    static PyObject* new_default(PyObject*, PyObject*)
+    {
+        return call([] { return constructed(new T()); });
+    }
+
+    // delete_<name>(handle)
+    static PyObject* del(PyObject*, PyObject* o)
+    {
+        static const A a{str("delete_", Tr::name), 1, str(Tr::native, " *")};
+        return destroy<T>(o, a);
+    }
+
+    // Registers the hooks, then new_ (when given) and delete_.
+    static void add(Methods& m, PyCFunction ctor = nullptr, int ctor_flags = METH_NOARGS)
+    {
+        if (ctor)
+            m.add(std::string("new_") + Tr::name, ctor, ctor_flags);
+        m.add(std::string("delete_") + Tr::name, &del, METH_O);
+        add_hooks<T>(m, Tr::name, ctor != nullptr);
+    }
+};
+
+} // namespace qw

@@ -228,8 +228,8 @@ def test_error_classes_copy_and_messages():
     e = q.new_Error(ia)
     assert "quelbo::Error *" in repr(e)
     assert q.Error___str__(e) == "bad thing \u00e9"
-    with pytest.raises(TypeError, match=r"^in method 'new_Error', argument 1 of type 'std::string const &'$"):
-        q.new_Error("lone \udcff")
+    with pytest.raises(TypeError, match=r"overloaded function 'new_Error'"):
+        q.new_Error("lone \udcff")  # not encodable: no candidate takes it
     assert q.Error___str__(q.new_Error("")) == ""
     with pytest.raises(ValueError, match=r"^invalid null reference in method 'new_Error', argument 1 of type 'std::string const &'$"):
         q.new_Error(None)

@@ -1,0 +1,293 @@
+// The 40 vector classes: construction, element access, text form, measures,
+// negation, dot and cross products. One family template over a traits struct
+// per class; QW_VECTOR_CLASSES declares the four classes (sizes 2, 3, 4 and
+// dynamic) of one element type, each source file one element type.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+
+#include "common/item_parser.h"
+#include "quelbo/vector.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+namespace vectors {
+
+// Class traits: `T` the native vector, `name` the Python class name,
+// `native` the native type as messages spell it.
+template <class Tr>
+struct Family
+{
+    using V = typename Tr::T;
+    using E = typename V::ValueType;
+    using X = quelbo::VectorX<E>;
+    static constexpr bool dynamic = VecInfo<V>::dynamic;
+
+    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+
+    // ------------------------------------------------------------ lifetime
+
+    // Moves out of a handle of the class: the handle keeps a null pointer.
+    static PyObject* move_from(PyObject* o, const char* f)
+    {
+        static const char* type = native(" &&");
+        V* src;
+        if (!release(o, {f, 1, type}, src))
+            return nullptr;
+        std::unique_ptr<V> source(src);
+        return call([&] { return constructed(new V(std::move(*source))); });
+    }
+
+    static PyObject* from_sequence(PyObject* o)
+    {
+        V working;
+        if (!sequence_to_vector(o, working))
+            return nullptr;
+        return call([&] { return constructed(new V(std::move(working))); });
+    }
+
+    static PyObject* new_(PyObject*, PyObject* args)
+    {
+        static const char* f = str("new_", Tr::name);
+        static const char* ctor = str(Tr::native, dynamic ? "::VectorX" : "::Vector");
+        PyObject* a[1];
+        Py_ssize_t n;
+        if (unpack(f, args, 0, 1, a, &n)) {
+            if (n == 0)
+                return call([] { return constructed(new V()); });
+            if constexpr (dynamic) {
+                if (is_obj<V>(a[0]))
+                    return move_from(a[0], f);
+                if (is<std::size_t>(a[0])) {
+                    std::size_t size;
+                    if (!arg(a[0], {f, 1, "size_t"}, size))
+                        return nullptr;
+                    return call([&] { return constructed(new V(size)); });
+                }
+            } else {
+                if (is_obj<X>(a[0])) {
+                    static const char* type = str("VectorX< ", Tr::native, "::ValueType > const &");
+                    X* x;
+                    if (!ref(a[0], {f, 1, type}, x))
+                        return nullptr;
+                    return call([&] { return constructed(new V(*x)); });
+                }
+                if (is_obj<V>(a[0]))
+                    return move_from(a[0], f);
+            }
+            if (is_seq(a[0]))
+                return from_sequence(a[0]);
+        }
+        static const char* p0 = str(ctor, "()");
+        static const char* p1 =
+            dynamic ? str(ctor, "(size_t)") : str(ctor, "(VectorX< ", str(Tr::native, "::ValueType > const &)"));
+        static const char* p2 = str(ctor, "(", str(Tr::native, " const &)"));
+        static const char* p3 = str(ctor, "(", str(Tr::native, " &&)"));
+        return fail_overload(f, {p0, p1, p2, p3});
+    }
+
+    static PyObject* create_uniform(PyObject*, PyObject* args)
+    {
+        static const char* f = fn("_create_uniform");
+        static const char* value_type = native("::ValueType");
+        if constexpr (dynamic) {
+            PyObject* a[2];
+            std::size_t size;
+            E value;
+            if (!unpack(f, args, 2, 2, a) || !arg(a[0], {f, 1, "size_t"}, size) ||
+                !arg(a[1], {f, 2, value_type}, value))
+                return nullptr;
+            return call([&] { return owned(new V(V::createUniform(size, value))); });
+        } else {
+            E value;
+            if (!arg(args, {f, 1, value_type}, value))
+                return nullptr;
+            return call([&] { return owned(new V(V::createUniform(value))); });
+        }
+    }
+
+    // ------------------------------------------------------- element access
+
+    static PyObject* size(PyObject*, PyObject* o)
+    {
+        static const A a{fn("_size"), 1, native(" const *")};
+        V* v;
+        if constexpr (dynamic) {
+            if (!self(o, a, v))
+                return nullptr;
+            return to_py(v->size());
+        } else {
+            // The size is the class's own; the object is only type-checked.
+            if (!ptr(o, a, v))
+                return nullptr;
+            return to_py(V::size());
+        }
+    }
+
+    static PyObject* at(PyObject*, PyObject* args)
+    {
+        static const char* f = fn("_at");
+        static const char* type = native(" const *");
+        PyObject* a[2];
+        V* v;
+        std::size_t index;
+        if (!unpack(f, args, 2, 2, a) || !self(a[0], {f, 1, type}, v) || !arg(a[1], {f, 2, "size_t"}, index))
+            return nullptr;
+        return call([&] { return to_py(v->at(index)); });
+    }
+
+    static PyObject* set_at(PyObject*, PyObject* args)
+    {
+        static const char* f = fn("_set_at");
+        static const char* type = native(" *");
+        static const char* value_type = native("::ValueType");
+        PyObject* a[3];
+        V* v;
+        std::size_t index;
+        E value;
+        if (!unpack(f, args, 3, 3, a) || !self_mut(a[0], {f, 1, type}, v) || !arg(a[1], {f, 2, "size_t"}, index) ||
+            !arg(a[2], {f, 3, value_type}, value))
+            return nullptr;
+        return call([&] {
+            v->setAt(index, value);
+            return none();
+        });
+    }
+
+    // ------------------------------------------------- text form and measures
+
+    // A method of the object alone; `Mut` for those that change it.
+    template <bool Mut, class Body>
+    static PyObject* unary(PyObject* o, const A& a, Body body)
+    {
+        V* v;
+        if (!(Mut ? self_mut(o, a, v) : self(o, a, v)))
+            return nullptr;
+        return call([&] { return body(*v); });
+    }
+
+    static PyObject* to_string(PyObject*, PyObject* o)
+    {
+        static const A a{fn("_to_string"), 1, native(" const *")};
+        return unary<false>(o, a, [](V& v) { return to_py(v.toString()); });
+    }
+
+    static PyObject* length(PyObject*, PyObject* o)
+    {
+        static const A a{fn("_length"), 1, native(" const *")};
+        return unary<false>(o, a, [](V& v) { return to_py(v.length()); });
+    }
+
+    static PyObject* squared_length(PyObject*, PyObject* o)
+    {
+        static const A a{fn("_squared_length"), 1, native(" const *")};
+        return unary<false>(o, a, [](V& v) { return to_py(v.squaredLength()); });
+    }
+
+    static PyObject* normalize(PyObject*, PyObject* o)
+    {
+        static const A a{fn("_normalize"), 1, native(" *")};
+        return unary<true>(o, a, [](V& v) {
+            v.normalize();
+            return none();
+        });
+    }
+
+    static PyObject* neg(PyObject*, PyObject* o)
+    {
+        static const A a{fn("___neg__"), 1, native(" const *")};
+        return not_implemented(unary<false>(o, a, [](V& v) { return owned(new V(-v)); }));
+    }
+
+    // ---------------------------------------------------------- dot and cross
+
+    // Converts the object and the sequence operand, then runs `body`.
+    template <class Body>
+    static PyObject* binary(PyObject* args, const char* f, Body body)
+    {
+        static const char* type = native(" const *");
+        PyObject* a[2];
+        V* v;
+        if (!unpack(f, args, 2, 2, a) || !self(a[0], {f, 1, type}, v))
+            return nullptr;
+        V operand;
+        if (!sequence_to_vector(a[1], operand))
+            return nullptr;
+        return call([&] { return body(*v, operand); });
+    }
+
+    static PyObject* dot(PyObject*, PyObject* args)
+    {
+        static const char* f = fn("_dot");
+        return binary(args, f, [](V& v, V& w) { return to_py(v.dot(w)); });
+    }
+
+    static PyObject* cross(PyObject*, PyObject* args)
+    {
+        static const char* f = fn("_cross");
+        return binary(args, f, [](V& v, V& w) { return owned(new V(v.cross(w))); });
+    }
+
+    // ------------------------------------------------------------ registration
+
+    static void add(Methods& m)
+    {
+        // The word after ":type value: " in create_uniform's docstring.
+        const char* value_doc = sizeof(E) == 1 ? native("::ValueType")
+                                               : (std::is_floating_point<E>::value ? "float" : "int");
+        const char* uniform_doc =
+            dynamic ? str("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
+                          "the vector.\n:type value: ",
+                          value_doc, "\n:param value: The value used to fill the vector.\n")
+                    : str("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
+                          "\n:param value: The value wich the vector's data will be filled.\n");
+        m.add(std::string("new_") + Tr::name, &new_, METH_VARARGS);
+        m.add(fn("_create_uniform"), &create_uniform, dynamic ? METH_VARARGS : METH_O, uniform_doc);
+        m.add(fn("_size"), &size, METH_O,
+              "Returns the size of the vector, which also correspond to vector number of dimension.");
+        m.add(fn("_at"), &at, METH_VARARGS, "Access vector's value at given index.");
+        m.add(fn("_set_at"), &set_at, METH_VARARGS, "Set value as given index.");
+        m.add(fn("_to_string"), &to_string, METH_O);
+        m.add(fn("_squared_length"), &squared_length, METH_O,
+              "\nReturns the vector's norm, squared.\n\nSpecifically, it is the L1 norm that's computed here.\n");
+        m.add(fn("_length"), &length, METH_O,
+              "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
+        m.add(fn("_normalize"), &normalize, METH_O, "Normalize the vector");
+        m.add(fn("___neg__"), &neg, METH_O);
+        m.add(fn("_dot"), &dot, METH_VARARGS, dynamic ? "Dot product" : "Dot product of two vectors.");
+        m.add(fn("_cross"), &cross, METH_VARARGS, "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
+        m.add(std::string("delete_") + Tr::name, &ClassOps<Tr>::del, METH_O);
+        add_hooks<V>(m, Tr::name);
+    }
+};
+
+} // namespace vectors
+} // namespace qw
+
+// One class: its type entry, traits and place in the method table. Classes
+// are tabled size by size (2, 3, 4, X), each over the ten element types in
+// the order u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and
+// leaves the odd numbers between two classes for their operator families.
+#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                \
+    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                  \
+    struct Name##Tr                                                                                              \
+    {                                                                                                            \
+        using T = Vec;                                                                                           \
+        static constexpr const char* name = #Name;                                                               \
+        static constexpr const char* native = text;                                                              \
+    };                                                                                                           \
+    static ::qw::FamilyReg qw_family_##Name(300 + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
+
+// The four classes of one element type; `elem` is its position among the ten.
+#define QW_VECTOR_CLASSES(Type, Suffix, elem)                                                                    \
+    QW_VECTOR_CLASS(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t",               \
+                    "quelbo::Vector2" #Suffix, "quelbo::Vector< " #Type ",2 >", (elem));                         \
+    QW_VECTOR_CLASS(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t",               \
+                    "quelbo::Vector3" #Suffix, "quelbo::Vector< " #Type ",3 >", 10 + (elem));                    \
+    QW_VECTOR_CLASS(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t",               \
+                    "quelbo::Vector4" #Suffix, "quelbo::Vector< " #Type ",4 >", 20 + (elem));                    \
+    QW_VECTOR_CLASS(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t",                \
+                    "quelbo::VectorX" #Suffix, "quelbo::VectorX< " #Type " >", 30 + (elem))

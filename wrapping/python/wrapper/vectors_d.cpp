@@ -1,0 +1,6 @@
+// Vector2d, Vector3d, Vector4d and VectorXd.
+#include "vectors.h"
+
+namespace {
+QW_VECTOR_CLASSES(double, d, 9);
+} // namespace

@@ -1,0 +1,6 @@
+// Vector2f, Vector3f, Vector4f and VectorXf.
+#include "vectors.h"
+
+namespace {
+QW_VECTOR_CLASSES(float, f, 8);
+} // namespace

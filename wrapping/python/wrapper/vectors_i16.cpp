@@ -1,0 +1,6 @@
+// Vector2i16, Vector3i16, Vector4i16 and VectorXi16.
+#include "vectors.h"
+
+namespace {
+QW_VECTOR_CLASSES(int16_t, i16, 3);
+} // namespace

@@ -1,0 +1,6 @@
+// Vector2u32, Vector3u32, Vector4u32 and VectorXu32.
+#include "vectors.h"
+
+namespace {
+QW_VECTOR_CLASSES(uint32_t, u32, 4);
+} // namespace

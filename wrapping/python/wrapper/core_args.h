@@ -1,0 +1,133 @@
+// Argument rules shared by every family that takes a data type or a
+// capability set: objectToDataType and objectToFlagSet.
+#pragma once
+
+#include "quelbo/data_type.h"
+#include "quelbo/flags.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+
+// ---------------------------------------------------------- objectToDataType
+
+// Check face (overload dispatch): a DataType handle, or an int (bool included).
+inline bool is_dtype(PyObject* o)
+{
+    return o && (is_obj<quelbo::DataType>(o) || PyLong_Check(o));
+}
+
+// A DataType parameter taken by value: a DataType handle gives a copy of its
+// value; anything else is read by PyLong_AsLong, whose own error (TypeError,
+// OverflowError) is left pending, and its 64 bits are the identifier.
+inline bool dtype_arg(PyObject* o, const A& a, quelbo::DataType& out)
+{
+    if (o != Py_None && is_obj<quelbo::DataType>(o)) {
+        quelbo::DataType* p;
+        if (!ref(o, a, p))
+            return false;
+        out = *p;
+        return true;
+    }
+    long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred())
+        return false;
+    out = quelbo::DataType(static_cast<uint64_t>(v));
+    return true;
+}
+
+// ----------------------------------------------------------- objectToFlagSet
+
+// A capability-set parameter: a handle of the set's own class, or an int
+// whose signed 64-bit value gives the bits. None is RuntimeError, an int out
+// of the signed 64-bit range OverflowError, anything else TypeError, each with
+// the argument message.
+template <class E>
+bool flags_arg(PyObject* o, const A& a, quelbo::FlagSet<E>& out)
+{
+    using Set = quelbo::FlagSet<E>;
+    if (o == Py_None) {
+        fail_arg(ERR_NULL, a);
+        return false;
+    }
+    if (is_obj<Set>(o)) {
+        Set* p;
+        if (!ref(o, a, p))
+            return false;
+        out = *p;
+        return true;
+    }
+    if (PyLong_Check(o)) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (overflow || (v == -1 && PyErr_Occurred())) {
+            PyErr_Clear();
+            fail_arg(ERR_OVERFLOW, a);
+            return false;
+        }
+        out = Set(static_cast<uint64_t>(v));
+        return true;
+    }
+    fail_arg(ERR_TYPE, a);
+    return false;
+}
+
+// Check face of a capability-set parameter: a set handle of the class or an int.
+template <class E>
+bool is_flags(PyObject* o)
+{
+    return o && o != Py_None && (is_obj<quelbo::FlagSet<E>>(o) || PyLong_Check(o));
+}
+
+// ------------------------------------------------------------ plain getters
+
+// A member's result: class values as owned heap copies, the rest by to_py.
+template <class R>
+PyObject* result(R const& r)
+{
+    if constexpr (std::is_class<R>::value && !std::is_same<R, std::string>::value)
+        return value(r);
+    else
+        return to_py(r);
+}
+
+// <Tr::name>_<Name>(self) for a const member without arguments; the object
+// is converted as Tr::self_type.
+template <class Tr, const char* Name, auto Member>
+PyObject* const_getter(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    typename Tr::T* obj;
+    if (!self(o, {fn, 1, Tr::self_type}, obj))
+        return nullptr;
+    return call([&] { return result((obj->*Member)()); });
+}
+
+template <class Tr, const char* Name, auto Member>
+void add_const_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add(str(Tr::name, "_", Name), &const_getter<Tr, Name, Member>, METH_O, doc);
+}
+
+// <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
+// Tr::other_type (None raises the null-reference ValueError; another kind
+// gives NotImplemented).
+template <class Tr, bool Equal>
+PyObject* object_compare(PyObject*, PyObject* args)
+{
+    static const char* fn = str(Tr::name, Equal ? "___eq__" : "___ne__");
+    PyObject* a[2];
+    typename Tr::T *obj, *other;
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, Tr::self_type}, obj) ||
+        !ref(a[1], {fn, 2, Tr::other_type}, other))
+        return not_implemented(nullptr);
+    return not_implemented(call([&] { return to_py(Equal ? *obj == *other : *obj != *other); }));
+}
+
+template <class Tr>
+void add_object_compare(Methods& m)
+{
+    m.add(str(Tr::name, "___eq__"), &object_compare<Tr, true>, METH_VARARGS);
+    m.add(str(Tr::name, "___ne__"), &object_compare<Tr, false>, METH_VARARGS);
+}
+
+} // namespace qw

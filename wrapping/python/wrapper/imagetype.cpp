@@ -1,0 +1,178 @@
+// ImageType and ImageTypeId: the axes of an image as a set of dimensions.
+#include "quelbo/image_type.h"
+#include "core_args.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::ImageDimension;
+using quelbo::ImageType;
+
+QW_TYPE(ImageType, "_p_quelbo__ImageType", "quelbo::AxesInterpretation *|quelbo::ImageType *");
+QW_TYPE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId", "quelbo::AxesInterpretationId *|quelbo::ImageTypeId *");
+QW_TYPE(ImageDimension, "_p_quelbo__ImageDimension", "quelbo::ImageAxis *|quelbo::ImageDimension *");
+
+struct ImageTypeTr
+{
+    using T = ImageType;
+    static constexpr const char* name = "ImageType";
+    static constexpr const char* native = "quelbo::ImageType";
+    static constexpr const char* self_type = "quelbo::ImageType const *";
+    static constexpr const char* other_type = "quelbo::ImageType";
+};
+struct ImageTypeIdTr
+{
+    using T = quelbo::ImageTypeId;
+    static constexpr const char* name = "ImageTypeId";
+    static constexpr const char* native = "quelbo::ImageTypeId";
+};
+
+constexpr const char* kConst = ImageTypeTr::self_type;
+constexpr const char* kMutable = "quelbo::ImageType *";
+
+PyObject* new_ImageType(PyObject*, PyObject* args)
+{
+    const char* fn = "new_ImageType";
+    PyObject* a[2];
+    Py_ssize_t n = 0;
+    if (unpack(fn, args, 0, 2, a, &n)) {
+        if (n == 0)
+            return call([] { return constructed(new ImageType()); });
+        if (n == 1 && is<uint64_t>(a[0])) {
+            uint64_t v;
+            if (!arg(a[0], {fn, 1, "uint64_t"}, v))
+                return nullptr;
+            return call([&] { return constructed(new ImageType(v)); });
+        }
+        if (n == 2 && is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1])) {
+            ImageDimension* dims;
+            uint64_t count;
+            if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) || !arg(a[1], {fn, 2, "size_t"}, count))
+                return nullptr;
+            // a null list with a count is refused by the library
+            return call([&] { return constructed(new ImageType(dims, count)); });
+        }
+    }
+    return fail_overload(fn, {"quelbo::ImageType::ImageType()",
+                              "quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)",
+                              "quelbo::ImageType::ImageType(uint64_t)"});
+}
+
+// self and a dimension; the object is taken mutable for the changing methods.
+template <bool Mutable>
+bool self_and_dimension(PyObject* args, const char* fn, const char* selfType, ImageType*& self, ImageDimension& d)
+{
+    PyObject* a[2];
+    if (!unpack(fn, args, 2, 2, a))
+        return false;
+    if (!(Mutable ? self_mut(a[0], {fn, 1, selfType}, self) : qw::self(a[0], {fn, 1, selfType}, self)))
+        return false;
+    return arg(a[1], {fn, 2, "quelbo::ImageDimension"}, d);
+}
+
+PyObject* ImageType_add(PyObject*, PyObject* args)
+{
+    ImageType* self;
+    ImageDimension d;
+    if (!self_and_dimension<true>(args, "ImageType_add", kMutable, self, d))
+        return nullptr;
+    return call([&] {
+        self->add(d);
+        return none();
+    });
+}
+
+PyObject* ImageType_has(PyObject*, PyObject* args)
+{
+    ImageType* self;
+    ImageDimension d;
+    if (!self_and_dimension<false>(args, "ImageType_has", kConst, self, d))
+        return nullptr;
+    return call([&] { return to_py(self->has(d)); });
+}
+
+PyObject* ImageType_remove(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageType_remove";
+    PyObject* a[2];
+    Py_ssize_t n = 0;
+    if (unpack(fn, args, 0, 2, a, &n) && n == 2 && is_obj<ImageType>(a[0], true)) {
+        ImageType* self;
+        if (is<int32_t>(a[1])) {
+            ImageDimension d;
+            if (!self_mut(a[0], {fn, 1, kMutable}, self) || !arg(a[1], {fn, 2, "quelbo::ImageDimension"}, d))
+                return nullptr;
+            return call([&] {
+                self->remove(d);
+                return none();
+            });
+        }
+        if (is<uint64_t>(a[1])) {
+            uint64_t position;
+            if (!self_mut(a[0], {fn, 1, kMutable}, self) || !arg(a[1], {fn, 2, "size_t"}, position))
+                return nullptr;
+            return call([&] {
+                self->remove(size_t(position));
+                return none();
+            });
+        }
+    }
+    return fail_overload(fn, {"quelbo::ImageType::remove(quelbo::ImageDimension)",
+                              "quelbo::ImageType::remove(size_t)"});
+}
+
+PyObject* ImageType_index_dimension(PyObject*, PyObject* args)
+{
+    ImageType* self;
+    ImageDimension d;
+    if (!self_and_dimension<false>(args, "ImageType_index_dimension", kMutable, self, d))
+        return nullptr;
+    return call([&] { return to_py(uint64_t(self->indexDimension(d))); });
+}
+
+PyObject* ImageType__dimension(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageType__dimension";
+    PyObject* a[2];
+    ImageType* self;
+    uint64_t position;
+    if (!unpack(fn, args, 2, 2, a) || !qw::self(a[0], {fn, 1, kConst}, self) ||
+        !arg(a[1], {fn, 2, "size_t"}, position))
+        return nullptr;
+    return call([&] { return to_py(self->dimension(size_t(position))); });
+}
+
+PyObject* ImageType___or__(PyObject*, PyObject* args)
+{
+    ImageType* self;
+    ImageDimension d;
+    if (!self_and_dimension<false>(args, "ImageType___or__", kConst, self, d))
+        return not_implemented(nullptr);
+    return not_implemented(call([&] { return value(*self | d); }));
+}
+
+constexpr char kValue[] = "value";
+constexpr char kDimensionCount[] = "dimension_count";
+constexpr char kToString[] = "to_string";
+
+void add_imagetype(Methods& m)
+{
+    m.add("new_ImageType", &new_ImageType, METH_VARARGS);
+    m.add("delete_ImageType", &ClassOps<ImageTypeTr>::del, METH_O);
+    m.add("ImageType_add", &ImageType_add, METH_VARARGS);
+    m.add("ImageType_has", &ImageType_has, METH_VARARGS);
+    m.add("ImageType_remove", &ImageType_remove, METH_VARARGS);
+    add_const_getter<ImageTypeTr, kValue, &ImageType::value>(m);
+    add_const_getter<ImageTypeTr, kDimensionCount, &ImageType::dimensionCount>(m);
+    m.add("ImageType_index_dimension", &ImageType_index_dimension, METH_VARARGS);
+    m.add("ImageType__dimension", &ImageType__dimension, METH_VARARGS);
+    add_const_getter<ImageTypeTr, kToString, &ImageType::toString>(m);
+    add_object_compare<ImageTypeTr>(m);
+    m.add("ImageType___or__", &ImageType___or__, METH_VARARGS);
+    add_hooks<ImageType>(m, "ImageType");
+    ClassOps<ImageTypeIdTr>::add(m, &ClassOps<ImageTypeIdTr>::new_default);
+}
+
+QW_FAMILY(210, add_imagetype);
+
+} // namespace

@@ -1,9 +1,11 @@
 #pragma once
+#include <cstdint>
+
 #include "quelbo/export.h"
 
 namespace quelbo {
 
-enum LogLevel
+enum LogLevel : int32_t
 {
     LOG_OFF = 0,
     LOG_CRITICAL = 1,

@@ -360,11 +360,37 @@ PyTypeObject* packed_type()
     return g_packed_type;
 }
 
+namespace {
+// Types already judged, kept alive so that their addresses stay theirs.
+struct TypeVerdict
+{
+    PyTypeObject* type;
+    bool handle;
+};
+TypeVerdict g_verdicts[32];
+unsigned g_verdict_next = 0;
+} // namespace
+
+static bool is_handle_type_by_name(PyTypeObject* t);
+
 bool is_handle(PyObject* o)
 {
     PyTypeObject* t = Py_TYPE(o);
     if (t == g_handle_type)
         return true;
+    for (const TypeVerdict& v : g_verdicts)
+        if (v.type == t)
+            return v.handle;
+    bool verdict = is_handle_type_by_name(t);
+    TypeVerdict& slot = g_verdicts[g_verdict_next++ % 32];
+    Py_XDECREF(reinterpret_cast<PyObject*>(slot.type));
+    Py_INCREF(reinterpret_cast<PyObject*>(t));
+    slot = {t, verdict};
+    return verdict;
+}
+
+static bool is_handle_type_by_name(PyTypeObject* t)
+{
     PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__name__");
     if (!name) {
         PyErr_Clear();

@@ -250,3 +250,26 @@ def test_error_proxy_is_the_registered_exception():
     with pytest.raises(QuelboError) as e:
         raise QuelboError("boom")
     assert str(e.value) == "boom"
+
+
+def test_library_errors_arrive_as_the_registered_class():
+    empty = cls("ImageType")()
+    with pytest.raises(QuelboError) as e:
+        q.ImageType__dimension(empty, 0)
+    assert type(e.value) is QuelboError
+    assert q.Error___str__(e.value) == str(e.value) != ""
+    # before any class is registered for Error the value is a bare handle
+    r = run_child(
+        """
+        import os
+        sys.path.insert(0, os.environ["QUELBO_BUILD_DIR"])
+        import _quelbo as q
+        try:
+            q.ImageType__dimension(q.new_ImageType(), 3)
+        except RuntimeError as e:
+            h = e.args[0]
+            print(type(h).__name__, q.Error___str__(h) != "")
+        """,
+        leaks_expected=True,  # no class registered: no destructor either
+    )
+    assert r.stdout.splitlines()[0] == "SwigPyObject True", r.stderr

@@ -272,4 +272,4 @@ def test_library_errors_arrive_as_the_registered_class():
         """,
         leaks_expected=True,  # no class registered: no destructor either
     )
-    assert r.stdout.splitlines()[0] == "SwigPyObject True", r.stderr
+    assert "SwigPyObject True" in r.stdout.splitlines(), r.stderr

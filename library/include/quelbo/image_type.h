@@ -7,7 +7,7 @@
 
 namespace quelbo {
 
-enum ImageDimension
+enum ImageDimension : int32_t
 {
     COLUMN = 0,
     ROW = 1,

@@ -320,17 +320,19 @@ bool ptr(PyObject* o, const A& a, T*& out)
     return true;
 }
 
-// Pointer parameter the call writes through: constants are refused.
+// A target the call writes through: the module's constants are refused.
+inline bool writable(const void* p, const A& a)
+{
+    if (!is_readonly(p))
+        return true;
+    fail_arg(ERR_TYPE, a);
+    return false;
+}
+
 template <class T>
 bool ptr_mut(PyObject* o, const A& a, T*& out)
 {
-    if (!ptr(o, a, out))
-        return false;
-    if (is_readonly(out)) {
-        fail_arg(ERR_TYPE, a);
-        return false;
-    }
-    return true;
+    return ptr(o, a, out) && writable(out, a);
 }
 
 // A method's object: like a pointer, but a missing object (None, or a handle
@@ -350,13 +352,7 @@ bool self(PyObject* o, const A& a, T*& out)
 template <class T>
 bool self_mut(PyObject* o, const A& a, T*& out)
 {
-    if (!self(o, a, out))
-        return false;
-    if (is_readonly(out)) {
-        fail_arg(ERR_TYPE, a);
-        return false;
-    }
-    return true;
+    return self(o, a, out) && writable(out, a);
 }
 
 // Reference or by-value parameter: null refused with the null-reference text.

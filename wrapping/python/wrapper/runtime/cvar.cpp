@@ -115,6 +115,11 @@ PyObject* cvar_object()
     return g_cvar;
 }
 
+void release_cvar()
+{
+    Py_CLEAR(g_cvar);
+}
+
 bool add_variable(const char* name, PyObject* (*get)(), int (*set)(PyObject*))
 {
     auto* v = reinterpret_cast<VarLink*>(g_cvar);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "runtime/cvar.h"
 #include "runtime/pyrt.h"
 
 namespace qw {
@@ -268,6 +269,7 @@ void capsule_destroy(PyObject* capsule)
         }
     }
     Py_CLEAR(g_this_name);
+    release_cvar();
     Py_CLEAR(g_type_cache);
     g_capsule = nullptr;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "common/item_parser.h"
 #include "quelbo/region.h"
@@ -53,6 +54,19 @@ constexpr const char* kSliceDoc =
     "extractSliceFromAxis(2, 5) returns 3D region {{0, 0, 5}, {5, 6, 1}}\n\ne.g. a 3D region with non-null origin { "
     "{2, 3, 4}, {5, 6, 7}}\n\nextractSliceFromAxis(0, 3) returns 3D region {{5, 3, 4}, {1, 6, 7}}\n";
 
+// Member names, as template arguments of the generic members.
+inline constexpr char kOrigin[] = "get_origin";
+inline constexpr char kSize[] = "get_size";
+inline constexpr char kMin[] = "get_min";
+inline constexpr char kMax[] = "get_max";
+inline constexpr char kElementCount[] = "get_element_count";
+inline constexpr char kIsEmpty[] = "get_is_empty";
+inline constexpr char kIntersect[] = "intersect";
+inline constexpr char kIntersection[] = "intersection";
+inline constexpr char kEq[] = "__eq__";
+inline constexpr char kNe[] = "__ne__";
+inline constexpr char kToString[] = "to_string";
+
 template <class Tr>
 struct RegionOps
 {
@@ -63,105 +77,47 @@ struct RegionOps
     static const char* self_type() { return str(Tr::native, " const *"); }
     static const char* ref_type() { return str(Tr::native, " const &"); }
 
-    // A query of the region alone (single-object form); Q::get makes the result.
-    template <class Q>
+    // A library result: numbers, flags and text as Python values, regions and
+    // vectors as new objects owning a copy.
+    template <class X>
+    static PyObject* result(const X& x)
+    {
+        if constexpr (std::is_arithmetic<X>::value || std::is_same<X, std::string>::value)
+            return to_py(x);
+        else
+            return value(x);
+    }
+
+    // A query of the region alone (single-object form).
+    template <auto Member, const char* Name>
     static PyObject* query(PyObject*, PyObject* o)
     {
-        static const char* fn = name(Q::name);
+        static const char* fn = name(Name);
         R* r;
         if (!self(o, {fn, 1, self_type()}, r))
             return nullptr;
-        return call([&] { return Q::get(*r); });
+        return call([&] { return result((r->*Member)()); });
     }
 
-    struct Origin
+    // A member taking the region and one other region.
+    template <auto Member, const char* Name>
+    static PyObject* with_other(PyObject*, PyObject* args)
     {
-        static constexpr const char* name = "get_origin";
-        static PyObject* get(const R& r) { return value(r.origin()); }
-    };
-    struct Size
-    {
-        static constexpr const char* name = "get_size";
-        static PyObject* get(const R& r) { return value(r.size()); }
-    };
-    struct Min
-    {
-        static constexpr const char* name = "get_min";
-        static PyObject* get(const R& r) { return value(r.min()); }
-    };
-    struct Max
-    {
-        static constexpr const char* name = "get_max";
-        static PyObject* get(const R& r) { return value(r.max()); }
-    };
-    struct ElementCount
-    {
-        static constexpr const char* name = "get_element_count";
-        static PyObject* get(const R& r) { return to_py(r.elementCount()); }
-    };
-    struct IsEmpty
-    {
-        static constexpr const char* name = "get_is_empty";
-        static PyObject* get(const R& r) { return to_py(r.isEmpty()); }
-    };
-    struct ToString
-    {
-        static constexpr const char* name = "to_string";
-        static PyObject* get(const R& r) { return to_py(r.toString()); }
-    };
-
-    // A member taking the region and one other region; Op::get makes the result.
-    template <class Op>
-    static PyObject* with_other(const char* fn, PyObject* args)
-    {
+        static const char* fn = name(Name);
         PyObject* a[2];
         R* r;
         R* other;
         if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, self_type()}, r) ||
             !ref(a[1], {fn, 2, ref_type()}, other))
             return nullptr;
-        return call([&] { return Op::get(*r, *other); });
+        return call([&] { return result((r->*Member)(*other)); });
     }
 
-    struct Intersect
+    // notImplementedRule over a comparison.
+    template <auto Member, const char* Name>
+    static PyObject* compare(PyObject* module, PyObject* args)
     {
-        static PyObject* get(const R& r, const R& o) { return to_py(r.intersect(o)); }
-    };
-    struct Intersection
-    {
-        static PyObject* get(const R& r, const R& o) { return value(r.intersection(o)); }
-    };
-    struct Equal
-    {
-        static PyObject* get(const R& r, const R& o) { return to_py(r == o); }
-    };
-    struct NotEqual
-    {
-        static PyObject* get(const R& r, const R& o) { return to_py(r != o); }
-    };
-
-    static PyObject* intersect(PyObject*, PyObject* args)
-    {
-        static const char* fn = name("intersect");
-        return with_other<Intersect>(fn, args);
-    }
-
-    static PyObject* intersection(PyObject*, PyObject* args)
-    {
-        static const char* fn = name("intersection");
-        return with_other<Intersection>(fn, args);
-    }
-
-    static PyObject* eq(PyObject*, PyObject* args)
-    {
-        static const char* fn = name("__eq__");
-        return not_implemented(with_other<Equal>(fn, args));
-    }
-
-    static PyObject* ne(PyObject*, PyObject* args)
-    {
-        static const char* fn = name("__ne__");
-        return not_implemented(with_other<NotEqual>(fn, args));
+        return not_implemented(with_other<Member, Name>(module, args));
     }
 
     // contains(region) or contains(position given as a sequence).
@@ -226,20 +182,20 @@ struct RegionOps
     template <bool WithNe>
     static void add_members(Methods& m, const Docs& d)
     {
-        m.add(name(Origin::name), &query<Origin>, METH_O, d.origin);
-        m.add(name(Size::name), &query<Size>, METH_O, d.size);
-        m.add(name(Min::name), &query<Min>, METH_O, d.min);
-        m.add(name(Max::name), &query<Max>, METH_O, d.max);
-        m.add(name(ElementCount::name), &query<ElementCount>, METH_O, d.element_count);
-        m.add(name(IsEmpty::name), &query<IsEmpty>, METH_O, d.is_empty);
+        m.add(name(kOrigin), &query<&R::origin, kOrigin>, METH_O, d.origin);
+        m.add(name(kSize), &query<&R::size, kSize>, METH_O, d.size);
+        m.add(name(kMin), &query<&R::min, kMin>, METH_O, d.min);
+        m.add(name(kMax), &query<&R::max, kMax>, METH_O, d.max);
+        m.add(name(kElementCount), &query<&R::elementCount, kElementCount>, METH_O, d.element_count);
+        m.add(name(kIsEmpty), &query<&R::isEmpty, kIsEmpty>, METH_O, d.is_empty);
         m.add(name("contains"), &contains, METH_VARARGS, d.contains);
-        m.add(name("intersect"), &intersect, METH_VARARGS, d.intersect);
-        m.add(name("intersection"), &intersection, METH_VARARGS, d.intersection);
+        m.add(name(kIntersect), &with_other<&R::intersect, kIntersect>, METH_VARARGS, d.intersect);
+        m.add(name(kIntersection), &with_other<&R::intersection, kIntersection>, METH_VARARGS, d.intersection);
         m.add(name("extract_slice_from_axis"), &extract_slice_from_axis, METH_VARARGS, d.slice);
-        m.add(name("__eq__"), &eq, METH_VARARGS, d.eq);
+        m.add(name(kEq), &compare<&R::operator==, kEq>, METH_VARARGS, d.eq);
         if constexpr (WithNe)
-            m.add(name("__ne__"), &ne, METH_VARARGS, nullptr);
-        m.add(name(ToString::name), &query<ToString>, METH_O, d.to_string);
+            m.add(name(kNe), &compare<&R::operator!=, kNe>, METH_VARARGS, nullptr);
+        m.add(name(kToString), &query<&R::toString, kToString>, METH_O, d.to_string);
     }
 };
 

@@ -126,31 +126,13 @@ using DataFrameCapabilitySet = FlagSet<DataFrameCapability>;
 
 namespace detail {
 template <typename E>
-struct IsCapability : std::false_type
-{
-};
-template <>
-struct IsCapability<StreamAccessCapability> : std::true_type
-{
-};
-template <>
-struct IsCapability<RandomAccessCapability> : std::true_type
-{
-};
-template <>
-struct IsCapability<ParallelAccessCapability> : std::true_type
-{
-};
-template <>
-struct IsCapability<ImageCapability> : std::true_type
-{
-};
-template <>
-struct IsCapability<MultiImageCapability> : std::true_type
-{
-};
-template <>
-struct IsCapability<DataFrameCapability> : std::true_type
+struct IsCapability
+    : std::integral_constant<bool, std::is_same<E, StreamAccessCapability>::value ||
+                                       std::is_same<E, RandomAccessCapability>::value ||
+                                       std::is_same<E, ParallelAccessCapability>::value ||
+                                       std::is_same<E, ImageCapability>::value ||
+                                       std::is_same<E, MultiImageCapability>::value ||
+                                       std::is_same<E, DataFrameCapability>::value>
 {
 };
 template <typename E>

@@ -58,8 +58,10 @@ struct Family
         if (unpack(f, args, 0, 1, a, &n)) {
             if (n == 0)
                 return call([] { return constructed(new V()); });
+            // One look for a handle: a failed lookup costs an AttributeError.
+            const bool wrapped = find_handle(a[0]) != nullptr;
             if constexpr (dynamic) {
-                if (is_obj<V>(a[0]))
+                if (wrapped && is_obj<V>(a[0]))
                     return move_from(a[0], f);
                 if (is<std::size_t>(a[0])) {
                     std::size_t size;
@@ -68,14 +70,14 @@ struct Family
                     return call([&] { return constructed(new V(size)); });
                 }
             } else {
-                if (is_obj<X>(a[0])) {
+                if (wrapped && is_obj<X>(a[0])) {
                     static const char* type = str("VectorX< ", Tr::native, "::ValueType > const &");
                     X* x;
                     if (!ref(a[0], {f, 1, type}, x))
                         return nullptr;
                     return call([&] { return constructed(new V(*x)); });
                 }
-                if (is_obj<V>(a[0]))
+                if (wrapped && is_obj<V>(a[0]))
                     return move_from(a[0], f);
             }
             if (is_seq(a[0]))

@@ -403,8 +403,19 @@ static bool is_handle_type_by_name(PyTypeObject* t)
     return eq;
 }
 
+// Built-in values never carry a handle; they are told apart without an
+// attribute lookup (a failed lookup raises and clears an AttributeError).
+static bool plain_value(PyObject* o)
+{
+    return o == Py_None || PyLong_CheckExact(o) || PyBool_Check(o) || PyFloat_CheckExact(o) ||
+           PyUnicode_CheckExact(o) || PyBytes_CheckExact(o) || PyList_CheckExact(o) || PyTuple_CheckExact(o) ||
+           PyDict_CheckExact(o) || Py_TYPE(o) == &PyRange_Type;
+}
+
 SwigPyObject* find_handle(PyObject* o)
 {
+    if (plain_value(o))
+        return nullptr;
     // A `this` chain could loop through user objects; bound the walk.
     for (int depth = 0; depth < 64; ++depth) {
         if (is_handle(o))

@@ -273,3 +273,10 @@ def test_library_errors_arrive_as_the_registered_class():
         leaks_expected=True,  # no class registered: no destructor either
     )
     assert "SwigPyObject True" in r.stdout.splitlines(), r.stderr
+
+
+def test_type_table_is_shared_through_the_capsule():
+    holder = sys.modules["swig_runtime_data4"]
+    capsule = holder.type_pointer_capsule
+    assert type(capsule).__name__ == "PyCapsule"
+    assert "swig_runtime_data4.type_pointer_capsule" in repr(capsule)

@@ -1,0 +1,63 @@
+// A second module of the same kind, for tests only: it joins the shared type
+// table and exchanges handles with _quelbo, as the GPU module will.
+#include "quelbo/error.h"
+#include "quelbo/version.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+swig_type_info* error_type()
+{
+    return Type<quelbo::Error>::info;
+}
+} // namespace qw
+
+namespace {
+
+using namespace qw;
+
+QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
+QW_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
+
+PyObject* make_version(PyObject*, PyObject* o)
+{
+    int major;
+    if (!arg(o, {"make_version", 1, "int"}, major))
+        return nullptr;
+    return call([&] { return value(quelbo::VersionInfo{major, 0, 0}); });
+}
+
+PyObject* read_major(PyObject*, PyObject* o)
+{
+    quelbo::VersionInfo* v;
+    if (!self(o, {"read_major", 1, "quelbo::VersionInfo const *"}, v))
+        return nullptr;
+    return to_py(v->major);
+}
+
+PyObject* fail(PyObject*, PyObject*)
+{
+    return call([]() -> PyObject* { throw quelbo::InvalidArgument("twin failure"); });
+}
+
+PyMethodDef methods[] = {
+    {"make_version", make_version, METH_O, nullptr},
+    {"read_major", read_major, METH_O, nullptr},
+    {"fail", fail, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_twin", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_twin()
+{
+    if (!init_runtime())
+        return nullptr;
+    PyObject* m = PyModule_Create2(&def, 3);
+    if (m && !join_type_table(m)) {
+        Py_DECREF(m);
+        return nullptr;
+    }
+    return m;
+}

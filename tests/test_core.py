@@ -280,3 +280,19 @@ def test_type_table_is_shared_through_the_capsule():
     capsule = holder.type_pointer_capsule
     assert type(capsule).__name__ == "PyCapsule"
     assert "swig_runtime_data4.type_pointer_capsule" in repr(capsule)
+
+
+def test_objects_whose_this_is_not_a_kept_handle_are_refused():
+    class Fresh:
+        @property
+        def this(self):
+            return q.new_VersionInfo()  # a new handle on every lookup
+
+    class Deep:
+        @property
+        def this(self):
+            return Deep()
+
+    for obj in (Fresh(), Deep()):
+        with pytest.raises(TypeError, match=r"argument 1 of type 'quelbo::VersionInfo \*'"):
+            q.VersionInfo_major_get(obj)

@@ -416,19 +416,32 @@ SwigPyObject* find_handle(PyObject* o)
 {
     if (plain_value(o))
         return nullptr;
-    // A `this` chain could loop through user objects; bound the walk.
+    if (is_handle(o))
+        return reinterpret_cast<SwigPyObject*>(o);
+    // Walk the `this` attributes. The result is borrowed, so it must be kept
+    // alive by something else than this walk: an attribute computed afresh on
+    // each lookup (a property) does not count as a handle. A chain could also
+    // loop through user objects; the walk is bounded.
+    Py_INCREF(o);
     for (int depth = 0; depth < 64; ++depth) {
-        if (is_handle(o))
-            return reinterpret_cast<SwigPyObject*>(o);
         PyObject* t = PyObject_GetAttr(o, g_this_name);
+        Py_DECREF(o);
         if (!t) {
             PyErr_Clear();
             return nullptr;
         }
-        // The instance keeps `this` alive while the caller holds the instance.
-        Py_DECREF(t);
+        if (is_handle(t)) {
+            bool held = Py_REFCNT(t) > 1;
+            Py_DECREF(t);
+            return held ? reinterpret_cast<SwigPyObject*>(t) : nullptr;
+        }
+        if (plain_value(t)) {
+            Py_DECREF(t);
+            return nullptr;
+        }
         o = t;
     }
+    Py_DECREF(o);
     return nullptr;
 }
 

@@ -296,3 +296,25 @@ def test_objects_whose_this_is_not_a_kept_handle_are_refused():
     for obj in (Fresh(), Deep()):
         with pytest.raises(TypeError, match=r"argument 1 of type 'quelbo::VersionInfo \*'"):
             q.VersionInfo_major_get(obj)
+
+
+def test_object_deleted_by_a_sequence_during_conversion_stays_valid_for_the_call():
+    v = cls("Vector3d")([1.0, 2.0, 3.0])
+    w = cls("Vector3d")([4.0, 5.0, 6.0])
+
+    class Evil:
+        def __len__(self):
+            return 3
+
+        def __getitem__(self, i):
+            if i >= 3:
+                raise IndexError(i)
+            if i == 0:
+                q.delete_Vector3d(v)  # drops the object being dotted
+                q.new_Vector3d(w)     # moves another one away
+            return 1.0
+
+    assert q.Vector3d_dot(v, Evil()) == 6.0
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.Vector3d_dot(v, [1, 0, 0])
+    assert w.this.own() is False

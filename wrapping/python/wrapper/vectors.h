@@ -37,8 +37,9 @@ struct Family
         V* src;
         if (!release(o, {f, 1, type}, src))
             return nullptr;
-        std::unique_ptr<V> source(src);
-        return call([&] { return constructed(new V(std::move(*source))); });
+        PyObject* r = call([&] { return constructed(new V(std::move(*src))); });
+        dispose(src);
+        return r;
     }
 
     static PyObject* from_sequence(PyObject* o)

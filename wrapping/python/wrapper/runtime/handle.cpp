@@ -423,6 +423,7 @@ SwigPyObject* find_handle(PyObject* o)
     // each lookup (a property) does not count as a handle. A chain could also
     // loop through user objects; the walk is bounded.
     Py_INCREF(o);
+    UserCode running; // `this` may be computed by Python code
     for (int depth = 0; depth < 64; ++depth) {
         PyObject* t = PyObject_GetAttr(o, g_this_name);
         Py_DECREF(o);

@@ -3,6 +3,45 @@
 
 namespace qw {
 
+namespace {
+int g_user_code = 0;
+std::vector<std::pair<void*, void (*)(void*)>> g_deferred;
+} // namespace
+
+UserCode::UserCode()
+{
+    ++g_user_code;
+}
+
+UserCode::~UserCode()
+{
+    --g_user_code;
+}
+
+void destroy_or_defer(void* p, void (*destroy)(void*))
+{
+    if (g_user_code > 0) {
+        try {
+            g_deferred.emplace_back(p, destroy);
+            return;
+        } catch (...) {
+            // No room to remember it: destroying now is the lesser evil.
+        }
+    }
+    destroy(p);
+}
+
+void flush_deferred()
+{
+    if (g_user_code > 0)
+        return;
+    while (!g_deferred.empty()) {
+        auto d = g_deferred.back();
+        g_deferred.pop_back();
+        d.second(d.first);
+    }
+}
+
 std::vector<Family>& families()
 {
     static std::vector<Family> v;

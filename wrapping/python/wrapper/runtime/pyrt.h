@@ -189,6 +189,20 @@ inline PyObject* from_string(const std::string& s)
     return from_string(s.data(), s.size());
 }
 
+// Python code that runs while a flat function converts its arguments (a user
+// sequence's item access, a computed `this`) may delete an object the
+// function has already converted. Such deletions wait until the library call
+// is over: destruction is deferred while user code runs inside a conversion.
+struct UserCode
+{
+    UserCode();
+    ~UserCode();
+};
+// Destroys now, or later when a conversion is running user code.
+void destroy_or_defer(void* p, void (*destroy)(void*));
+// Destroys what was deferred, once no conversion is running user code.
+void flush_deferred();
+
 // Persistent copy of a generated name (method names, message texts).
 const char* intern(const std::string& s);
 

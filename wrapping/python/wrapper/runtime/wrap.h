@@ -145,6 +145,10 @@ void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
 template <class F>
 PyObject* call(F&& f) noexcept
 {
+    struct Flush
+    {
+        ~Flush() { flush_deferred(); }
+    } flush;
     try {
         return f();
     } catch (std::bad_alloc&) {
@@ -407,6 +411,14 @@ bool release(PyObject* o, const A& a, T*& out)
     return true;
 }
 
+// Deletes an object the module took over (deleted, or moved from).
+template <class T>
+void dispose(T* p)
+{
+    if (p)
+        destroy_or_defer(p, [](void* q) { delete static_cast<T*>(q); });
+}
+
 // delete_<cls>: takes ownership away and destroys what the handle owned.
 // A handle that did not own (borrowed, moved from, disowned) destroys
 // nothing; the handle never keeps a pointer to a destroyed object.
@@ -418,7 +430,7 @@ PyObject* destroy(PyObject* o, const A& a)
     void* p = nullptr;
     if (!disown_for_delete(o, type_of<T>(), a, p))
         return nullptr;
-    delete static_cast<T*>(p);
+    dispose(static_cast<T*>(p));
     Py_RETURN_NONE;
 }
 

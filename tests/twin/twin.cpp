@@ -4,13 +4,6 @@
 #include "quelbo/version.h"
 #include "runtime/wrap.h"
 
-namespace qw {
-swig_type_info* error_type()
-{
-    return Type<quelbo::Error>::info;
-}
-} // namespace qw
-
 namespace {
 
 using namespace qw;

@@ -42,6 +42,12 @@ void flush_deferred()
     }
 }
 
+// The entry of the library's error class, declared by each module.
+swig_type_info* error_type()
+{
+    return Type<quelbo::Error>::info;
+}
+
 std::vector<Family>& families()
 {
     static std::vector<Family> v;

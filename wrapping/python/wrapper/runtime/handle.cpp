@@ -473,18 +473,24 @@ swig_cast_info* find_cast(swig_type_info* expected, swig_type_info* have)
 
 } // namespace
 
+SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast)
+{
+    *cast = nullptr;
+    for (SwigPyObject* cur = find_handle(obj); cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
+        if (!ty || cur->ty == ty)
+            return cur;
+        if ((*cast = find_cast(ty, cur->ty)))
+            return cur;
+    }
+    return nullptr;
+}
+
 bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
 {
     if (obj == Py_None)
         return allow_none;
-    SwigPyObject* h = find_handle(obj);
-    for (; h; h = reinterpret_cast<SwigPyObject*>(h->next)) {
-        if (h->ty == ty || find_cast(ty, h->ty))
-            return true;
-        if (!h->next)
-            break;
-    }
-    return false;
+    swig_cast_info* cast;
+    return match_handle(obj, ty, &cast) != nullptr;
 }
 
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own)
@@ -493,40 +499,18 @@ int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* o
         *ptr = nullptr;
         return (flags & CV_NO_NULL) ? ERR_NULL : OK;
     }
-    SwigPyObject* h = find_handle(obj);
-    if (!h)
-        return ERR_TYPE_ARG;
-    if (own)
-        *own = 0;
-    SwigPyObject* hit = nullptr;
-    void* p = nullptr;
-    for (SwigPyObject* cur = h; cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
-        if (!ty || cur->ty == ty) {
-            hit = cur;
-            p = cur->ptr;
-            break;
-        }
-        if (swig_cast_info* c = find_cast(ty, cur->ty)) {
-            hit = cur;
-            if (c->converter && cur->ptr) {
-                int newmem = 0;
-                p = c->converter(cur->ptr, &newmem);
-                if (newmem == NEWMEM && own)
-                    *own |= NEWMEM;
-            } else {
-                p = cur->ptr;
-            }
-            break;
-        }
-        if (!cur->next)
-            break;
-    }
+    swig_cast_info* cast;
+    SwigPyObject* hit = match_handle(obj, ty, &cast);
     if (!hit)
         return ERR_TYPE_ARG;
     if ((flags & CV_RELEASE) == CV_RELEASE && !hit->own)
         return ERR_RELEASE;
+    int newmem = 0;
+    void* p = hit->ptr;
+    if (cast && cast->converter && p)
+        p = cast->converter(p, &newmem);
     if (own)
-        *own |= hit->own;
+        *own = (newmem == NEWMEM ? NEWMEM : 0) | hit->own;
     if (flags & CV_DISOWN)
         hit->own = 0;
     if (flags & CV_CLEAR)

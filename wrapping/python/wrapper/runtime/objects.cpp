@@ -92,31 +92,18 @@ bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out)
     out = nullptr;
     if (o == Py_None)
         return true;
-    void* p = nullptr;
-    int own = 0;
-    int r = convert_ptr(o, &p, ty, 0, &own);
-    if (r != OK) {
-        fail_arg(r, a);
+    swig_cast_info* cast;
+    SwigPyObject* h = match_handle(o, ty, &cast);
+    // A handle reached through a converting cast (a derived shared pointer)
+    // does not hold an object of this type to destroy.
+    if (!h || (cast && cast->converter)) {
+        fail_arg(ERR_TYPE_ARG, a);
         return false;
     }
-    SwigPyObject* h = find_handle(o);
-    // Walk to the handle that matched: the one of this type in the chain.
-    for (SwigPyObject* cur = h; cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
-        if (cur->ptr == p || cur->ty == ty) {
-            h = cur;
-            break;
-        }
-    }
-    if (own & NEWMEM) {
-        // A converted shared pointer: not the handle's own object.
-        fail_arg(ERR_TYPE, a);
-        return false;
-    }
-    if (h) {
-        h->own = 0;
-        h->ptr = nullptr;
-    }
-    out = (own & 1) && !is_readonly(p) ? p : nullptr;
+    if (h->own && !is_readonly(h->ptr))
+        out = h->ptr;
+    h->own = 0;
+    h->ptr = nullptr;
     return true;
 }
 

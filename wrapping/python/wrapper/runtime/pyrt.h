@@ -122,6 +122,9 @@ bool is_handle(PyObject* o);
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);
+// The handle of obj's chain that ty accepts, with the cast used (null for
+// the type itself); nothing is converted.
+SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast);
 // The check form: can obj be converted into ty (None accepted when allow_none)?
 bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none);
 PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags);

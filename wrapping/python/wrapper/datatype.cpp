@@ -20,50 +20,57 @@ struct DataTypeTr
 
 constexpr const char* kSelf = DataTypeTr::self_type;
 
-PyObject* new_DataType(PyObject*, PyObject* args)
+// new_DataType(primitive, bit depth, count[, interpretation])
+PyObject* make(Args a, Py_ssize_t n)
 {
     const char* fn = "new_DataType";
-    PyObject* a[4];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 4, a, &n)) {
-        if (n == 0)
-            return call([] { return constructed(new DataType()); });
-        if (n == 1 && is<int32_t>(a[0])) {
-            int32_t id;
-            if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
-                return nullptr;
-            // sign-extended: -1 is the identifier with every bit set
-            return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
-        }
-        if (n == 1 && is<uint64_t>(a[0])) {
-            uint64_t id;
-            if (!arg(a[0], {fn, 1, "uint64_t"}, id))
-                return nullptr;
-            return call([&] { return constructed(new DataType(id)); });
-        }
-        if ((n == 3 || n == 4) && is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) &&
-            (n == 3 || is<int32_t>(a[3]))) {
-            int32_t primitive;
-            uint64_t first, second;
-            int32_t interpretation = 0;
-            if (!arg(a[0], {fn, 1, "quelbo::PrimitiveTypeId"}, primitive) || !arg(a[1], {fn, 2, "size_t"}, first) ||
-                !arg(a[2], {fn, 3, "size_t"}, second) ||
-                (n == 4 && !arg(a[3], {fn, 4, "quelbo::DataTypeInterpretation"}, interpretation)))
-                return nullptr;
-            return call([&] {
-                const auto p = static_cast<quelbo::PrimitiveTypeId>(primitive);
-                if (n == 3)
-                    return constructed(new DataType(p, first, second));
-                return constructed(
-                    new DataType(p, first, second, static_cast<quelbo::DataTypeInterpretation>(interpretation)));
-            });
-        }
-    }
-    return fail_overload(
-        fn, {"quelbo::DataType::DataType()", "quelbo::DataType::DataType(uint64_t)",
-             "quelbo::DataType::DataType(quelbo::DataTypeId)",
-             "quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)",
-             "quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)"});
+    int32_t primitive;
+    uint64_t first, second;
+    int32_t interpretation = 0;
+    if (!arg(a[0], {fn, 1, "quelbo::PrimitiveTypeId"}, primitive) || !arg(a[1], {fn, 2, "size_t"}, first) ||
+        !arg(a[2], {fn, 3, "size_t"}, second) ||
+        (n == 4 && !arg(a[3], {fn, 4, "quelbo::DataTypeInterpretation"}, interpretation)))
+        return nullptr;
+    return call([&] {
+        const auto p = static_cast<quelbo::PrimitiveTypeId>(primitive);
+        if (n == 3)
+            return constructed(new DataType(p, first, second));
+        return constructed(new DataType(p, first, second, static_cast<quelbo::DataTypeInterpretation>(interpretation)));
+    });
+}
+
+PyObject* new_DataType(PyObject*, PyObject* args)
+{
+    static const char* fn = "new_DataType";
+    static const Overloads rows(
+        fn, {{"quelbo::DataType::DataType()", 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
+             {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  int32_t id;
+                  if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
+                      return nullptr;
+                  // sign-extended: -1 is the identifier with every bit set
+                  return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
+              },
+              2},
+             {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  uint64_t id;
+                  if (!arg(a[0], {fn, 1, "uint64_t"}, id))
+                      return nullptr;
+                  return call([&] { return constructed(new DataType(id)); });
+              },
+              1},
+             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
+              [](Args a, Py_ssize_t) {
+                  return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
+              },
+              &make, 3},
+             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
+              [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make,
+              4}});
+    return rows(args);
 }
 
 // Converts self and a data type given by objectToDataType.

@@ -4,6 +4,7 @@
 
 #include "quelbo/error.h"
 #include "runtime/pyrt.h"
+#include "runtime/wrap.h"
 
 namespace qw {
 
@@ -101,22 +102,29 @@ void fail_release(const A& a)
                  a.fn, a.num, a.ty);
 }
 
-PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes)
+namespace {
+
+std::string overload_message(const char* fn, const char* const* protos, size_t n)
 {
     std::string msg = "Wrong number or type of arguments for overloaded function '";
     msg += fn;
     msg += "'.\n  Possible C/C++ prototypes are:\n";
-    for (const char* p : prototypes) {
+    for (size_t i = 0; i < n; ++i) {
         msg += "    ";
-        msg += p;
+        msg += protos[i];
         msg += "\n";
     }
+    return msg;
+}
+
+// Raises the overload TypeError, merged into a pending TypeError.
+PyObject* raise_overload(const char* msg)
+{
     if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_TypeError)) {
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
         PyErr_NormalizeException(&type, &value, &tb);
-        PyObject* merged = value ? PyUnicode_FromFormat("%S\nAdditional information:\n%s", value, msg.c_str())
-                                 : nullptr;
+        PyObject* merged = value ? PyUnicode_FromFormat("%S\nAdditional information:\n%s", value, msg) : nullptr;
         if (merged) {
             Py_XDECREF(value);
             Py_XDECREF(tb);
@@ -129,8 +137,47 @@ PyObject* fail_overload(const char* fn, std::initializer_list<const char*> proto
         }
         return nullptr;
     }
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    PyErr_SetString(PyExc_TypeError, msg);
     return nullptr;
+}
+
+} // namespace
+
+PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes)
+{
+    std::string msg;
+    try {
+        msg = overload_message(fn, prototypes.begin(), prototypes.size());
+    } catch (...) {
+        return PyErr_NoMemory();
+    }
+    return raise_overload(msg.c_str());
+}
+
+Overloads::Overloads(const char* fn, std::initializer_list<Overload> rows) : fn_(fn), rows_(rows)
+{
+    std::vector<const char*> protos(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        const Overload& r = rows_[i];
+        protos[r.decl < 0 ? i : size_t(r.decl)] = r.proto;
+        if (r.max > max_)
+            max_ = r.max;
+    }
+    message_ = overload_message(fn, protos.data(), protos.size());
+}
+
+PyObject* Overloads::operator()(PyObject* args) const
+{
+    PyObject* a[16];
+    Py_ssize_t n = 0;
+    if (max_ <= 16 && unpack(fn_, args, 0, max_, a, &n)) {
+        for (const Overload& r : rows_) {
+            if (n < r.min || n > r.max || (r.check && !r.check(a, n)))
+                continue;
+            return r.call(a, n);
+        }
+    }
+    return raise_overload(message_.c_str());
 }
 
 PyObject* not_implemented(PyObject* result)

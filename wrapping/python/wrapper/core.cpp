@@ -295,7 +295,7 @@ void add_core(Methods& m)
     ClassOps<NotImplementedTr>::add(m, &new_from_message<NotImplementedTr>, METH_O);
 }
 
-QW_FAMILY(100, add_core);
+QW_FAMILY(order::core, add_core);
 
 } // namespace
 

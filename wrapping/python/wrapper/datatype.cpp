@@ -151,6 +151,6 @@ void add_datatype(Methods& m)
     add_hooks<DataType>(m, "DataType");
 }
 
-QW_FAMILY(200, add_datatype);
+QW_FAMILY(order::datatype, add_datatype);
 
 } // namespace

@@ -213,6 +213,6 @@ void add_flagsets(Methods& m)
     FlagSetFamily<DataFrameTr>::add(m);
 }
 
-QW_FAMILY(240, add_flagsets);
+QW_FAMILY(order::flagsets, add_flagsets);
 
 } // namespace

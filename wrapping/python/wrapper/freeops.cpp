@@ -84,6 +84,6 @@ void add_freeops(Methods& m)
     m.add("__lshift__", &lshift_operator, METH_VARARGS);
 }
 
-QW_FAMILY(250, add_freeops);
+QW_FAMILY(order::freeops, add_freeops);
 
 } // namespace

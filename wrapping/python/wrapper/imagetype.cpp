@@ -173,6 +173,6 @@ void add_imagetype(Methods& m)
     ClassOps<ImageTypeIdTr>::add(m, &ClassOps<ImageTypeIdTr>::new_default);
 }
 
-QW_FAMILY(210, add_imagetype);
+QW_FAMILY(order::imagetype, add_imagetype);
 
 } // namespace

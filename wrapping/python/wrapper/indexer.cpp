@@ -152,6 +152,6 @@ void add_indexer(Methods& m)
     add_hooks<Indexer>(m, "Indexer");
 }
 
-QW_FAMILY(230, add_indexer);
+QW_FAMILY(order::indexer, add_indexer);
 
 } // namespace

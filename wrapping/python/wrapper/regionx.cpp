@@ -96,6 +96,6 @@ void add_regionx(Methods& m)
     add_hooks<R>(m, RegionXTr::name);
 }
 
-QW_FAMILY(401, add_regionx);
+QW_FAMILY(order::regionx, add_regionx);
 
 } // namespace

@@ -66,6 +66,6 @@ void add_uri(Methods& m)
     add_hooks<Uri>(m, "Uri");
 }
 
-QW_FAMILY(220, add_uri);
+QW_FAMILY(order::uri, add_uri);
 
 } // namespace

@@ -282,7 +282,7 @@ struct Family
         static constexpr const char* name = #Name;                                                               \
         static constexpr const char* native = text;                                                              \
     };                                                                                                           \
-    static ::qw::FamilyReg qw_family_##Name(300 + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
+    static ::qw::FamilyReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
 
 // The four classes of one element type; `elem` is its position among the ten.
 #define QW_VECTOR_CLASSES(Type, Suffix, elem)                                                                    \

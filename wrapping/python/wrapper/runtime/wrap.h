@@ -17,6 +17,7 @@
 
 #include "quelbo/error.h"
 #include "runtime/pyrt.h"
+#include "order.h"
 
 namespace qw {
 

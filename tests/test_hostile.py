@@ -28,6 +28,10 @@ CHILD = textwrap.dedent(
     singles = [None, -1, 0, 7, 2**31, 2**64, -2**63 - 1, 1.5, float("nan"), "x", "\udcff",
                b"\x01\x02", [], (1, 2, 3), [1] * 1000, ["a", "b"], {{}}, Weird(), foreign, bare,
                foreign.this, moved, True, range(2**62)]
+    # Each family's tests add valid objects of their classes in pool_<family>.py: objects(proxy).
+    import glob, importlib
+    for path in sorted(glob.glob(os.path.join({tests!r}, "pool_*.py"))):
+        singles += importlib.import_module(os.path.basename(path)[:-3]).objects(proxy)
     pairs = [(a, b) for a in (None, 0, -1, 2**64, "x", foreign, [1, 2])
              for b in (None, 0, -1, 2**64, 1.5, "x", [], [1, 2, 3], foreign)]
     shapes = [()] + [(s,) for s in singles] + pairs + [(0, 0, 0), (None,) * 3, (1, 1, 1, 1), ("x",) * 4,

@@ -32,14 +32,29 @@ PyObject* fail(PyObject*, PyObject*)
     return call([]() -> PyObject* { throw quelbo::InvalidArgument("twin failure"); });
 }
 
-PyMethodDef methods[] = {
-    {"make_version", make_version, METH_O, nullptr},
-    {"read_major", read_major, METH_O, nullptr},
-    {"fail", fail, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
+void add_twin(Methods& m)
+{
+    m.add("make_version", &make_version, METH_O);
+    m.add("read_major", &read_major, METH_O);
+    m.add("fail", &fail, METH_NOARGS);
+}
+QW_FAMILY(0, add_twin);
 
-PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_twin", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
+// The other files of this folder add their test-only functions with QW_FAMILY.
+std::vector<PyMethodDef>& method_table()
+{
+    static std::vector<PyMethodDef> table;
+    if (table.empty()) {
+        Methods m;
+        for (const Family& f : families())
+            f.fn(m);
+        table = std::move(m.defs);
+        table.push_back({nullptr, nullptr, 0, nullptr});
+    }
+    return table;
+}
+
+PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_twin", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 } // namespace
 
@@ -47,6 +62,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_twin(
 {
     if (!init_runtime())
         return nullptr;
+    def.m_methods = method_table().data();
     PyObject* m = PyModule_Create2(&def, 3);
     if (m && !join_type_table(m)) {
         Py_DECREF(m);

@@ -8,6 +8,7 @@
 
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
+#include "readonly/property_types.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
 #include "typed_pointers.h"
@@ -20,16 +21,8 @@ using quelbo::ImageProperties;
 using quelbo::MetadataNode;
 using quelbo::VariantDataValue;
 
-QW_TYPE(std::shared_ptr<VariantDataValue>, "_p_std__shared_ptrT_quelbo__VariantDataValue_t",
-        "std::shared_ptr< quelbo::VariantDataValue > *");
-QW_TYPE(std::shared_ptr<MetadataNode>, "_p_std__shared_ptrT_quelbo__MetadataNode_t",
-        "std::shared_ptr< quelbo::MetadataNode > *");
-QW_TYPE(MetadataNode, "_p_quelbo__MetadataNode", "quelbo::MetadataNode *");
-QW_TYPE(ImageProperties, "_p_quelbo__ImageProperties", "quelbo::ImageProperties *");
-QW_TYPE(quelbo::MetadataIteratorObject, "_p_quelbo__MetadataIteratorObject", "quelbo::MetadataIteratorObject *");
-QW_TYPE(quelbo::ConstMetadataIteratorObject, "_p_quelbo__ConstMetadataIteratorObject",
-        "quelbo::ConstMetadataIteratorObject *");
 QW_TYPED_POINTER_TYPES();
+QW_PROPERTY_TYPES();
 
 // Memory behind the typed pointers handed out: it lives until the module goes.
 std::deque<std::vector<char>>& buffers()

@@ -16,7 +16,6 @@ using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
-QW_TYPE(Value, "_p_std__shared_ptrT_quelbo__VariantDataValue_t", "std::shared_ptr< quelbo::VariantDataValue > *");
 QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *");
 QW_TYPE(void, "_p_void", "void *");
 // Typed pointers, which only other modules sharing the type table make.

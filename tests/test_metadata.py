@@ -388,3 +388,21 @@ def test_factory_and_helper():
     assert ro.get_child_count() == 2
     helper = proxy.cls("MetadataNodeHelper")()
     q.delete_MetadataNodeHelper(helper)
+
+
+@pytest.mark.parametrize("fn,args,expected", [
+    (q.new_MetadataNode, (1, 2), ["quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)",
+                                  "quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode const &)",
+                                  "quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode &&)"]),
+    (q.MetadataNode_child, (1, 2), ["quelbo::MetadataNode::child(std::string const &) const",
+                                    "quelbo::MetadataNode::child(std::string const &)"]),
+    (q.MetadataNode___end, (1,), ["quelbo::MetadataNode::end()", "quelbo::MetadataNode::end() const"]),
+    (q.new_ConstMetadataNodeIterator, (1,), ["quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator()",
+                                             "quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator(quelbo::ConstMetadataIteratorObject *)",
+                                             "quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator(quelbo::ConstMetadataNodeIterator const &)"]),
+])
+def test_overload_messages(fn, args, expected):
+    with pytest.raises(TypeError) as e:
+        fn(*args)
+    assert str(e.value) == ("Wrong number or type of arguments for overloaded function '%s'.\n"
+                            "  Possible C/C++ prototypes are:\n" % fn.__name__) + "".join("    %s\n" % p for p in expected)

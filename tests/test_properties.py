@@ -337,3 +337,43 @@ def test_readonly_properties():
     assert ro.to_string() == p.to_string()
     q.delete_ImageProperties(p)
     assert ro.get_image_info().get_bit_depth() == 8
+
+
+CAL = "quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty("
+INFO = "quelbo::ImageInfoProperty::ImageInfoProperty("
+FROM = "quelbo::ImageProperties::fromProperties("
+
+
+@pytest.mark.parametrize("fn,expected", [
+    (q.new_SpatialCalibrationProperty, [
+        CAL + ")", CAL + "quelbo::Vector3d const &)", CAL + "quelbo::Vector3d const &,quelbo::Vector3d const &)",
+        CAL + "quelbo::Vector3d const &,quelbo::Vector3d const &,quelbo::SpatialDirections const &)",
+        CAL + "quelbo::Vector3d const &,quelbo::Vector3d const &,quelbo::SpatialDirections const &,std::string const &)",
+        CAL + "quelbo::SpatialCalibrationProperty const &)", CAL + "quelbo::SpatialCalibrationProperty &&)"]),
+    (q.new_ImageInfoProperty, [
+        INFO + "quelbo::ImageType,quelbo::ImageInterpretation,bool,size_t,quelbo::Vector2d const &)",
+        INFO + "quelbo::ImageType,quelbo::ImageInterpretation,bool,quelbo::DataType)", INFO + "quelbo::DataType)",
+        INFO + "quelbo::ImageType,quelbo::DataType)", INFO + "quelbo::ImageInfoProperty const &)",
+        INFO + "quelbo::ImageInfoProperty &&)"]),
+    (q.ImageProperties_from_properties, [
+        FROM + "quelbo::SpatialCalibrationProperty const &,quelbo::ImageInfoProperty const &)",
+        FROM + "std::shared_ptr< quelbo::ImageProperties const >,quelbo::SpatialCalibrationProperty const &)",
+        FROM + "std::shared_ptr< quelbo::ImageProperties const >,quelbo::ImageInfoProperty const &)"]),
+])
+def test_overload_messages_list_every_prototype(fn, expected):
+    with pytest.raises(TypeError) as e:
+        fn(object(), object())
+    assert overload_lines(e) == ["    " + p for p in expected]
+    assert str(e.value).startswith("Wrong number or type of arguments for overloaded function '%s'.\n  Possible C/C++ prototypes are:\n" % fn.__name__)
+
+
+def test_candidate_order():
+    info = Info(UINT8)
+    assert Info(info) == info  # the copy, not a data type
+    assert Info(True).get_bit_depth() == 1  # a bool is an int: the data type of code 1
+    p = props()
+    # a calibration second: the form with the shared properties first
+    assert q.ImageProperties_from_properties(p, Calibration([5, 5, 5])).get_image_info() == p.get_image_info()
+    ro_cal, ro_info = ROCalibration(Calibration([2, 2, 2])), ROInfo(Info(UINT16))
+    both = q.ImageProperties_from_properties(ro_cal, ro_info)
+    assert vec(both.get_calibration().get_origin()) == (2, 2, 2) and both.get_image_info().get_bit_depth() == 16

@@ -502,3 +502,46 @@ def test_entry_handles_free_silently(capfd):
         q.HTTPHeaders_at(h, 0)
     gc.collect()
     assert "memory leak" not in capfd.readouterr().out
+
+
+# ------------------------------------------------------------------ memory
+
+def rss_pages():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1])
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer keeps freed memory")
+def test_memory_stays_flat_over_repeated_calls(tmp_path):
+    path = str(tmp_path / "m.bin")
+    open(path, "wb").write(bytes(4096))
+    backing = bytearray(4096)
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "a", "b")
+
+    def rounds(n):
+        for _ in range(n):
+            s = q.StreamAccessFactory_allocate(1024)
+            q.StreamAccess_write(s, backing)
+            r = q.RandomAccessFactory_extract_region(q.RandomAccessFactory___from_buffer(backing), 10, 100)
+            q.RandomAccess___read(r, 0, backing)
+            q.RandomAccessFactory_copy_in_memory(q.RandomAccessFactory_from_stream(s))
+            q.RandomAccess___read(q.RandomAccessFactory_map_file(path), 0, backing)
+            q.HTTPHeaders_at(h, 0)
+            HTTPHeaders(h)
+            for bad in (lambda: q.RandomAccess___read(r, 101, backing),
+                        lambda: q.StreamAccessFactory_open_file_read(path + ".missing"),
+                        lambda: q.StreamAccess___read(s, b"ro"),
+                        lambda: q.RandomAccessFactory_extract_region(r, -1),
+                        lambda: q.HTTPHeaders_at(h, 5),
+                        lambda: q.StreamAccess_seek(s, -1, q.SeekOrigin_BEGIN)):
+                try:
+                    bad()
+                except Exception:
+                    pass
+
+    rounds(2000)
+    before = rss_pages()
+    rounds(5000)
+    gc.collect()
+    assert rss_pages() - before < 256  # pages: under a megabyte

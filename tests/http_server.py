@@ -10,6 +10,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /status/CODE       answers CODE with a small body
   GET  /redirect/NAME     302 to /files/NAME
   GET  /loop              302 to itself
+  GET  /goto?URL          302 to URL
   GET  /count             how many file requests were answered
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
@@ -129,6 +130,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(int(rest), b"status body")
         if kind == "redirect":
             return self.reply(302, b"", [("Location", "/files/" + rest)])
+        if kind.startswith("goto?"):
+            return self.reply(302, b"", [("Location", kind[5:] + ("/" + rest if rest else ""))])
         if kind == "loop":
             return self.reply(302, b"", [("Location", "/loop")])
         if kind == "count":

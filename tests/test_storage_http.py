@@ -57,7 +57,7 @@ def server(tmp_path_factory):
                     "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", str(cert.with_suffix(".key")),
                     "-out", str(cert)], check=True, capture_output=True)
     rnd = random.Random(7)
-    (root / "data.bin").write_bytes(bytes(rnd.getrandbits(8) for _ in range(700_000)))
+    (root / "data.bin").write_bytes(rnd.randbytes(700_000))
     (root / "small.txt").write_bytes(b"0123456789")
     (root / "empty.bin").write_bytes(b"")
     s = Server(root, cert)
@@ -177,19 +177,42 @@ def test_unreachable_and_refused_requests(server):
 
 
 def test_https_verifies_the_certificate(server, monkeypatch):
-    monkeypatch.setenv("SSL_CERT_FILE", os.devnull)
-    with pytest.raises(QuelboError, match="https://"):
+    monkeypatch.delenv("SSL_CERT_FILE", raising=False)  # the system store does not know it
+    with pytest.raises(QuelboError, match="https://.*certificate"):
         open_read(server.url("files/small.txt", True))
+    with pytest.raises(QuelboError, match="https://.*certificate"):
+        q.StreamAccessFactory_open_http_write(Uri(server.url("upload/tls", True)), "POST", HTTPHeaders())
     monkeypatch.setenv("SSL_CERT_FILE", str(server.cert))
-    with pytest.raises(QuelboError):  # the certificate names 127.0.0.1, not localhost
+    with pytest.raises(QuelboError, match="localhost"):  # the certificate names 127.0.0.1 only
         open_read("https://localhost:%d/files/small.txt" % server.https)
+
+
+def test_redirects_stay_on_http(server, tmp_path):
+    (tmp_path / "secret").write_bytes(b"secret")
+    with pytest.raises(QuelboError):
+        open_read(server.url("goto?file://" + str(tmp_path / "secret")))
+
+
+def test_no_threads_are_started(server):
+    before = len(os.listdir("/proc/self/task"))
+    store = open_read(server.url("files/data.bin"))
+    read_at(store, 500_000, 300_000)
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/threads")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"x" * 100_000)
+    q.StreamAccess_flush(s)
+    assert len(os.listdir("/proc/self/task")) == before
+
+
+def test_head_requests_end(server):
+    with pytest.raises(QuelboError, match="shorter"):
+        open_read(server.url("files/small.txt"), "HEAD")
 
 
 # ------------------------------------------------------------------ uploads
 
 @pytest.mark.parametrize("secure", [False, True])
 def test_uploads_arrive_byte_exact(server, trusted, secure):
-    payload = bytes(random.Random(3).getrandbits(8) for _ in range(300_000))
+    payload = random.Random(3).randbytes(300_000)
     h = HTTPHeaders()
     q.HTTPHeaders_add(h, "X-Token", "abc 123")
     rid = "up%d" % secure

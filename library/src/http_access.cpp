@@ -243,7 +243,9 @@ public:
         : RandomAccess(std::move(place.storage), std::move(place.id))
         , m_http(uri, method, headers, true)
     {
-        if (method != "GET")
+        if (method == "HEAD")
+            m_http.set(CURLOPT_NOBODY, 1L); // no body follows: do not wait for one
+        else if (method != "GET")
             m_http.set(CURLOPT_CUSTOMREQUEST, method.c_str());
         m_http.set(CURLOPT_HTTPHEADER, m_http.headers.list);
         m_http.set(CURLOPT_WRITEFUNCTION, &Sink::body);

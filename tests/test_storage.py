@@ -55,16 +55,18 @@ def stores(tmp_path):
     path.write_bytes(bytes(64))
     backing = bytearray(64)
     big = q.RandomAccessFactory_allocate(100)
+    stream = q.StreamAccessFactory_allocate()
+    q.StreamAccess_write(stream, bytes(64))
     return {
         "memory": q.RandomAccessFactory_allocate(64),
         "buffer": (q.RandomAccessFactory___from_buffer(backing), backing)[0],
         "mapped": q.RandomAccessFactory_map_file(str(path)),
         "region": q.RandomAccessFactory_extract_region(big, 10, 64),
-        "stream": q.RandomAccessFactory_from_stream(q.StreamAccessFactory_allocate()),
+        "stream": q.RandomAccessFactory_from_stream(stream),
     }
 
 
-@pytest.mark.parametrize("kind", ["memory", "buffer", "mapped", "region"])
+@pytest.mark.parametrize("kind", ["memory", "buffer", "mapped", "region", "stream"])
 def test_store_kinds_round_trip(tmp_path, kind):
     store = stores(tmp_path)[kind]
     assert q.RandomAccess_get_size(store) == 64

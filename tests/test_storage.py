@@ -180,6 +180,19 @@ def test_stream_allocate_reserves_but_starts_empty():
     assert read_stream(s) == b"\0\0\0z"
 
 
+def test_stream_over_a_store_grows_it_when_it_can():
+    store = q.RandomAccessFactory_allocate(2)
+    s = q.StreamAccessFactory_from_random_access(store)
+    q.StreamAccess_seek(s, 4, q.SeekOrigin_BEGIN)
+    q.StreamAccess_write(s, b"z")
+    assert read_store(store) == b"\0\0\0\0z"
+    fixed = q.StreamAccessFactory_from_random_access(q.RandomAccessFactory___from_buffer(bytearray(3)))
+    assert q.StreamAccess_write(fixed, b"abcd") == 3 and q.StreamAccess_get_fail(fixed)
+    q.StreamAccess_seek(fixed, 5, q.SeekOrigin_BEGIN)
+    with pytest.raises(QuelboError, match="past the end"):
+        q.StreamAccess_write(fixed, b"x")
+
+
 def test_copies_in_memory(tmp_path):
     path = tmp_path / "c.bin"
     path.write_bytes(b"0123456789")

@@ -95,9 +95,10 @@ public:
         toReading();
         std::size_t n = size ? std::fread(dst, 1, size, m_file) : 0;
         if (n < size && std::ferror(m_file)) {
+            int err = errno;
             m_failed = true;
             std::clearerr(m_file);
-            fileError("cannot read file", m_path, errno);
+            fileError("cannot read file", m_path, err);
         }
         std::clearerr(m_file); // end of file is not sticky: the file may grow
         return n;

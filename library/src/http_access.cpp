@@ -303,6 +303,8 @@ private:
             m_size = 0; // an empty resource
             return 0;
         }
+        if (res != CURLE_OK && status == 0)
+            m_http.fail("no answer", res);
         if (status < 200 || status > 299)
             m_http.fail("error status", res);
         if (status != 206)
@@ -466,7 +468,7 @@ private:
         long status = m_http.status();
         if (m_result != CURLE_OK || status < 200 || status > 299) {
             m_failed = true;
-            m_http.fail(status >= 200 && status <= 299 ? early : "error status", m_result);
+            m_http.fail(status == 0 ? "no answer" : status >= 200 && status <= 299 ? early : "error status", m_result);
         }
         if (!m_ending) {
             m_failed = true;

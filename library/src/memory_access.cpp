@@ -296,11 +296,9 @@ public:
         need(*this, SCap::WRITE, "write");
         if (!size)
             return 0;
-        std::size_t end = m_store->size();
-        if (m_pos > end)
-            detail::offsetPastEnd(m_pos, end);
-        if (end - m_pos < size && m_store->support(RCap::RESIZE))
-            m_store->resize(checkedAdd(m_pos, size, "stream size"));
+        std::size_t wanted = checkedAdd(m_pos, size, "stream size");
+        if (wanted > m_store->size() && m_store->support(RCap::RESIZE))
+            m_store->resize(wanted); // a gap left by a seek past the end is zero
         std::size_t n = m_store->write(m_pos, size, src);
         m_pos += n;
         if (n < size)

@@ -7,6 +7,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /noranges/NAME     the whole file with 200, whatever Range says
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
+  GET  /liar             zeros, announcing 1 TiB but serving only its first 3 MiB
   GET  /status/CODE       answers CODE with a small body
   GET  /redirect/NAME     302 to /files/NAME
   GET  /loop              302 to itself
@@ -126,6 +127,12 @@ class Handler(BaseHTTPRequestHandler):
             self.read_body()
         if kind in ("files", "noranges", "badrange", "short"):
             return self.serve_file(kind, rest)
+        if kind == "liar":
+            total, real = 1 << 40, 3 << 20
+            rng = parse_range(self.headers.get("Range"), total)
+            if not rng or rng[1] >= real:
+                return self.reply(416, b"", [("Content-Range", "bytes */%d" % total)])
+            return self.reply(206, bytes(rng[1] - rng[0] + 1), [("Content-Range", "bytes %d-%d/%d" % (rng + (total,)))])
         if kind == "status":
             return self.reply(int(rest), b"status body")
         if kind == "redirect":

@@ -160,6 +160,15 @@ def test_faults_after_opening_raise(server, tmp_path):
     assert read_at(good, 0, 4) == b"0123"
 
 
+def test_announced_sizes_allocate_nothing(server):
+    liar = open_read(server.url("liar"))
+    assert q.RandomAccess_get_size(liar) == 1 << 40
+    with pytest.raises(QuelboError, match="status 416"):  # not MemoryError: the copy grew with the bytes
+        q.RandomAccessFactory_copy_in_memory(liar)
+    with pytest.raises(QuelboError, match="status 416"):
+        q.StreamAccessFactory_copy_in_memory(q.StreamAccessFactory_from_random_access(liar))
+
+
 def test_unreachable_and_refused_requests(server):
     url = "http://127.0.0.1:%d/x" % closed_port()
     with pytest.raises(QuelboError, match=re.escape(url)):

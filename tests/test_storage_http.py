@@ -160,6 +160,12 @@ def test_faults_after_opening_raise(server, tmp_path):
     assert read_at(good, 0, 4) == b"0123"
 
 
+def test_messages_hide_credentials(server):
+    with pytest.raises(QuelboError, match="status 404") as err:
+        open_read(server.url("status/404").replace("127.0.0.1", "user:secret@127.0.0.1"))
+    assert "secret" not in str(err.value) and "127.0.0.1" in str(err.value)
+
+
 def test_announced_sizes_allocate_nothing(server):
     liar = open_read(server.url("liar"))
     assert q.RandomAccess_get_size(liar) == 1 << 40

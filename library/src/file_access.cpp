@@ -364,7 +364,7 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)
         return openFileWrite(uri.path());
     if (scheme == "http" || scheme == "https")
         return openHTTPWrite(uri, "POST", HTTPHeaders());
-    throw NotImplemented("openURIWrite: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+    throw NotImplemented("openURIWrite: unsupported scheme '" + scheme + "'");
 }
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::openURIRead(Uri const& uri)
@@ -374,7 +374,7 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::openURIRead(Uri const& uri)
         return fromStream(StreamAccessFactory::openFileRead(uri.path()));
     if (scheme == "http" || scheme == "https")
         return openHTTPRead(uri, "GET", HTTPHeaders());
-    throw NotImplemented("openURIRead: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+    throw NotImplemented("openURIRead: unsupported scheme '" + scheme + "'");
 }
 
 } // namespace quelbo

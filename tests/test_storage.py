@@ -251,6 +251,9 @@ def test_buffer_store_is_the_callers_memory():
     assert arr.tolist() == [0, 0, 0, 0, 0, 0, 7, 8]
     with pytest.raises(QuelboError, match="resize"):
         q.RandomAccess_resize(store, 3)
+    # the store's own memory as the destination: an overlapping copy
+    assert q.RandomAccess___read(store, 2, backing) == 14
+    assert backing == bytearray(b"23456789abcdefef")
 
 
 def test_buffer_stays_exported_while_any_user_lives():

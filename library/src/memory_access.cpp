@@ -14,12 +14,13 @@ using SCap = StreamAccessCapability;
 
 namespace {
 
-// Read and write between a block of memory and a caller's buffer.
+// Read and write between a block of memory and a caller's buffer, which may
+// be the same memory (a store over a buffer read into that buffer).
 std::size_t copyOut(const uint8_t* base, std::size_t total, std::size_t offset, std::size_t size, uint8_t* dst)
 {
     std::size_t n = clampedCount(offset, size, total);
     if (n)
-        std::memcpy(dst, base + offset, n);
+        std::memmove(dst, base + offset, n);
     return n;
 }
 

@@ -13,6 +13,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /loop              302 to itself
   GET  /goto?URL          302 to URL
   GET  /count             how many file requests were answered
+  GET  /connections       how many connections were accepted (this one included)
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
@@ -27,6 +28,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 ROOT = sys.argv[1]
 RECORDS = {}
 COUNT = [0]
+CONNECTIONS = [0]
 LOCK = threading.Lock()
 
 
@@ -56,6 +58,11 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def setup(self):
+        with LOCK:
+            CONNECTIONS[0] += 1
+        super().setup()
 
     def reply(self, code, body=b"", headers=()):
         self.send_response(code)
@@ -141,6 +148,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(302, b"", [("Location", kind[5:] + ("/" + rest if rest else ""))])
         if kind == "loop":
             return self.reply(302, b"", [("Location", "/loop")])
+        if kind == "connections":
+            return self.reply(200, str(CONNECTIONS[0]).encode())
         if kind == "count":
             return self.reply(200, str(COUNT[0]).encode())
         if kind == "record":

@@ -124,6 +124,15 @@ def test_small_sequential_reads_share_requests(server):
     assert server.requests() - before <= 2
 
 
+def test_a_store_keeps_its_connection(server):
+    connections = lambda: int(server.fetch("connections"))  # noqa: E731
+    before = connections()
+    store = open_read(server.url("files/data.bin"))
+    for off in (400_000, 10, 300_000, 50_000):
+        read_at(store, off, 300_000)
+    assert connections() - before == 2  # the store's one, and the counting request
+
+
 def test_open_uri_read_and_redirects(server):
     store = q.RandomAccessFactory_open_uri_read(Uri(server.url("redirect/small.txt")))
     assert read_at(store, 2, 3) == b"234"

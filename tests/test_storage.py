@@ -135,6 +135,9 @@ def test_file_modes(tmp_path):
         q.RandomAccessFactory_map_file(str(tmp_path / "missing"))
     empty = q.RandomAccessFactory_map_file(fresh)
     assert q.RandomAccess_get_size(empty) == 0
+    for fn in (q.StreamAccessFactory_open_file_write, q.StreamAccessFactory_open_file, q.RandomAccessFactory_map_file):
+        with pytest.raises(QuelboError, match="NUL"):
+            fn(path + "\0.other")
 
 
 def test_failed_file_writes_raise():

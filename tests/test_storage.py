@@ -566,3 +566,17 @@ def test_memory_stays_flat_over_repeated_calls(tmp_path):
     rounds(5000)
     gc.collect()
     assert rss_pages() - before < 256  # pages: under a megabyte
+
+
+def test_lent_memory_released_from_a_native_thread():
+    import _quelbo_twin as twin
+    backing = bytearray(b"lent")
+    store = q.RandomAccessFactory___from_buffer(backing)
+    twin.hold_store(store)
+    del store
+    gc.collect()
+    with pytest.raises(BufferError):
+        backing.extend(b"x")
+    twin.drop_store_in_thread()  # the keeper takes the interpreter lock there
+    backing.extend(b"x")
+    assert backing == b"lentx"

@@ -6,6 +6,8 @@
 
 namespace qw {
 
+void** numpy_api = nullptr;
+
 bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs, Py_ssize_t* count)
 {
     if (count)
@@ -325,6 +327,7 @@ bool import_numpy()
                         "FATAL: module compiled as little endian, but detected different endianness at runtime");
         return false;
     }
+    numpy_api = api;
     return true;
 }
 

@@ -54,10 +54,16 @@ void handle_dealloc(PyObject* self)
         PyErr_Fetch(&et, &ev, &tb);
         auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
         PyCFunction destroy = data && data->destroy ? delete_function(data->destroy) : nullptr;
+        PyObject* destroy_self = nullptr;
+        if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
+            // Set by the module itself for a type without a class.
+            destroy = PyCFunction_GetFunction(data->destroy);
+            destroy_self = PyCFunction_GetSelf(data->destroy);
+        }
         if (destroy) {
             PyObject* res = nullptr;
             try {
-                res = destroy(nullptr, self);
+                res = destroy(destroy_self, self);
             } catch (...) {
             }
             if (!res)

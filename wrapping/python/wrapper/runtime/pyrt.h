@@ -255,7 +255,9 @@ void flush_deferred();
 const char* intern(const char* s);
 const char* intern(const std::string& s);
 
-// Loads numpy's C interface (the module refuses to load without it).
+// Numpy's C function table, filled at start-up by import_numpy (the module
+// refuses to load without it).
+extern void** numpy_api;
 bool import_numpy();
 
 } // namespace qw

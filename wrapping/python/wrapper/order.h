@@ -29,7 +29,12 @@ enum : int
     random_factory = 604,    // RandomAccessFactory
     http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
+    image_views = 701,
+    image_view_setters = 702,
+    lod_image_views = 705,
     factories = 800,    // numpy bridge and view factories (800 to 899)
+    numpy_interop = 800,
+    image_view_factory = 801,
     serialization = 900 // serialization, writer, dependency graph (900 to 999)
 };
 } // namespace qw::order

@@ -331,6 +331,6 @@ void add_lod_release(Methods& m)
 {
     m.add("delete_LodImageView", &delete_LodImageView, METH_O);
 }
-QW_FAMILY(order::lod_image_views, add_lod_release);
+QW_FAMILY(order::views_lod_release, add_lod_release);
 
 } // namespace

@@ -33,8 +33,8 @@ uint64_t magnitude(int64_t v)
 
 NumpyImageView::NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha)
     : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array")
-    , m_array(qw::np::array(array))
-    , m_shape(size_t(qw::np::array(array)->nd))
+    , m_array(qw::np::fields(array))
+    , m_shape(size_t(qw::np::fields(array)->nd))
 {
     const auto list = dimensionsOf(itype);
     common(list.data(), list.size(), interpretation, hasAlpha);
@@ -46,8 +46,8 @@ NumpyImageView::NumpyImageView(PyObject* array,
                                ImageInterpretation interpretation,
                                bool hasAlpha)
     : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array")
-    , m_array(qw::np::array(array))
-    , m_shape(size_t(qw::np::array(array)->nd))
+    , m_array(qw::np::fields(array))
+    , m_shape(size_t(qw::np::fields(array)->nd))
 {
     common(dimList, count, interpretation, hasAlpha);
 }
@@ -70,7 +70,7 @@ void NumpyImageView::common(ImageDimension const* dimList,
         throw Error("Given dimensions list names a dimension more than once");
     for (size_t i = 0; i < nd; ++i)
         m_shape.data()[itype.indexDimension(dimList[i])] = uint64_t(m_array->dimensions[i]);
-    if (!qw::np::native_order(m_array->descr))
+    if (!qw::np::native_order(m_array))
         throw Error("Unsupported numpy data type");
     m_type = convertDataType(m_array->descr->type_num);
 
@@ -85,7 +85,7 @@ void NumpyImageView::common(ImageDimension const* dimList,
     // axis first, others their first; the strides then decide, so that a
     // transposed or sliced array is described as it lies in memory.
     PyObject* base = m_array->base;
-    const bool isC = (qw::np::is_array(base) ? qw::np::array(base)->flags : m_array->flags) & qw::np::C_CONTIGUOUS;
+    const bool isC = (base && qw::np::is_array(base) ? qw::np::fields(base)->flags : m_array->flags) & qw::np::C_CONTIGUOUS;
     if (isC)
         std::reverse(order.data(), order.data() + nd);
     std::stable_sort(order.data(), order.data() + nd, [&](uint64_t a, uint64_t b) {
@@ -96,7 +96,7 @@ void NumpyImageView::common(ImageDimension const* dimList,
     if (!m_properties->isCompatibleWith(m_shape, m_type))
         throw Error("Given information are not compatible with Numpy");
 
-    qw::np::intp low = 0, high = 0;
+    qw::np::npy_intp low = 0, high = 0;
     if (!qw::np::reach(m_array->nd, m_array->dimensions, m_array->strides, m_array->descr->elsize, low, high))
         throw InvalidArgument("Numpy array spans more than 64 bits of addresses");
     m_block = MemoryBlock::borrow(m_array->data + low, size_t(high - low), std::move(keeper));

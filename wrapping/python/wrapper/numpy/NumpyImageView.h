@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "numpy/numpy_api.h"
+#include "numpy/numpy_memory.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_type.h"
 #include "quelbo/image_view.h"

@@ -102,20 +102,20 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
         throw Error("ImageView memory layout does not match its shape");
     const DataType scalar = DataType::extractScalarType(s.type);
     const int nd = int(s.n + (s.c != 1 ? 1 : 0));
-    std::vector<qw::np::intp> dims(size_t(nd) + 1), strides(size_t(nd) + 1);
+    std::vector<qw::np::npy_intp> dims(size_t(nd) + 1), strides(size_t(nd) + 1);
     for (size_t p = 0, j = 0; p < size_t(nd); ++p)
     {
         if (p == newDimensionIndex)
         {
-            dims[p] = qw::np::intp(s.c);
-            strides[p] = qw::np::intp(scalar.byteCount());
+            dims[p] = qw::np::npy_intp(s.c);
+            strides[p] = qw::np::npy_intp(scalar.byteCount());
             continue;
         }
         const uint64_t at = order.data()[j];
         if (at >= uint64_t(nd))
             throw Error("Input dimensions list is not valid");
-        dims[at] = qw::np::intp(indexer.shape(j));
-        strides[at] = qw::np::intp(int64_t(indexer.byteStride(j)));
+        dims[at] = qw::np::npy_intp(indexer.shape(j));
+        strides[at] = qw::np::npy_intp(int64_t(indexer.byteStride(j)));
         ++j;
     }
     int itemsize = 0;
@@ -127,7 +127,7 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
     auto block = s.view->memoryBlock();
     if (!block)
         block = MemoryBlock::borrow(data, s.view->bufferSize(), nullptr);
-    qw::np::intp low = 0, high = 0;
+    qw::np::npy_intp low = 0, high = 0;
     if (!qw::np::reach(nd, dims.data(), strides.data(), itemsize, low, high) ||
         (high > low && !block->contains(data + low, size_t(high - low))))
         throw Error("ImageView memory does not hold the array it would show");
@@ -141,14 +141,14 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
         throw Error("Error when linking Numpy array to Quelbo View");
     }
     const int flags = qw::np::ALIGNED | qw::np::F_CONTIGUOUS | (writable ? qw::np::WRITEABLE : 0);
-    PyObject* array = qw::np::new_array(nd, dims.data(), type, strides.data(), data, flags, nullptr);
+    PyObject* array = qw::np::new_array(qw::np::array_type(), nd, dims.data(), type, strides.data(), data, 0, flags, nullptr);
     if (!array)
     {
         PySys_WriteStdout("error when creating array\n");
         Py_DECREF(capsule);
         return nullptr;
     }
-    if (qw::np::set_base(array, capsule) < 0)
+    if (qw::np::set_base_object(array, capsule) < 0)
     {
         Py_DECREF(array);
         PyErr_Clear();

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "numpy/numpy_api.h"
+#include "numpy/numpy_memory.h"
 #include "quelbo/data_type.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_type.h"

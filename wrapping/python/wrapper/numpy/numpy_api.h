@@ -1,53 +1,16 @@
-// Access to numpy arrays through numpy's C function table (imported by the
-// runtime at start-up, see qw::import_numpy): the array and descriptor
-// layouts of numpy's ABI 0x1000009, the table entries used, the flags and
-// the type numbers. Shared by every family that exchanges numpy arrays.
+// numpy's C interface as the module uses it: the entries of the function
+// table that start-up imports (qw::numpy_api, by their index in numpy's table)
+// and the object layouts they work on. numpy's own headers are not used: they
+// assume the full Python API, and the module is built on the limited one.
+// The layouts are those of numpy's ABI version 0x1000009, which start-up
+// checks before it accepts the table.
 #pragma once
-
-#include <cstdint>
-#include <memory>
 
 #include "runtime/pyrt.h"
 
 namespace qw::np {
 
-using intp = Py_ssize_t;
-
-// numpy's PyArray_Descr, up to the fields read here.
-struct Descr
-{
-    PyObject ob_base;
-    PyTypeObject* typeobj;
-    char kind;
-    char type;
-    char byteorder; // '=' native, '|' not applicable, '<' little, '>' big
-    char flags;
-    int type_num;
-    int elsize;
-    int alignment;
-};
-
-// numpy's PyArrayObject_fields, up to the fields read here.
-struct Array
-{
-    PyObject ob_base;
-    char* data;
-    int nd;
-    intp* dimensions;
-    intp* strides;
-    PyObject* base;
-    Descr* descr;
-    int flags;
-};
-
-// Array flags.
-enum : int
-{
-    C_CONTIGUOUS = 0x0001,
-    F_CONTIGUOUS = 0x0002,
-    ALIGNED = 0x0100,
-    WRITEABLE = 0x0400,
-};
+using npy_intp = Py_ssize_t;
 
 // Type numbers.
 enum : int
@@ -65,8 +28,54 @@ enum : int
     ULONGLONG = 10,
     FLOAT = 11,
     DOUBLE = 12,
+    OBJECT = 17,
+    HALF = 23,
 };
 
+// Array flags.
+enum : int
+{
+    C_CONTIGUOUS = 0x1,
+    F_CONTIGUOUS = 0x2,
+    OWNDATA = 0x4,
+    ALIGNED = 0x100,
+    WRITEABLE = 0x400,
+};
+
+// The most dimensions an array can have.
+constexpr int MAXDIMS = 32;
+
+// An element type (the leading fields of numpy's PyArray_Descr).
+struct Descr
+{
+    PyObject_HEAD PyTypeObject* typeobj;
+    char kind;
+    char type;
+    char byteorder; // '>' big, '<' little, '|' not applicable, '=' native
+    char flags;
+    int type_num;
+    int elsize;
+    int alignment;
+};
+
+// An array (the fields of numpy's PyArrayObject_fields that are read).
+struct Array
+{
+    PyObject_HEAD char* data;
+    int nd;
+    npy_intp* dimensions;
+    npy_intp* strides;
+    PyObject* base;
+    Descr* descr;
+    int flags;
+};
+
+inline Array* fields(PyObject* o)
+{
+    return reinterpret_cast<Array*>(o);
+}
+
+// numpy's array type (table entry 2).
 inline PyTypeObject* array_type()
 {
     return static_cast<PyTypeObject*>(numpy_api[2]);
@@ -75,75 +84,31 @@ inline PyTypeObject* array_type()
 // numpy's array type or a subtype of it.
 inline bool is_array(PyObject* o)
 {
-    return o && PyObject_TypeCheck(o, array_type());
+    PyTypeObject* t = array_type();
+    return Py_TYPE(o) == t || PyType_IsSubtype(Py_TYPE(o), t);
 }
 
-inline Array* array(PyObject* o)
+// True when the elements are in the machine's own byte order ('>' is the
+// only foreign order on the little-endian machines start-up accepts).
+inline bool native_order(const Array* a)
 {
-    return reinterpret_cast<Array*>(o);
+    return a->descr->byteorder != '>';
 }
 
-// Elements in the machine's byte order (this platform is little-endian).
-inline bool native_order(const Descr* d)
+// PyArray_New (entry 93): an array over `data` (numpy allocates when null).
+inline PyObject* new_array(PyTypeObject* subtype, int nd, const npy_intp* dims, int type_num,
+                           const npy_intp* strides, void* data, int itemsize, int flags, PyObject* obj)
 {
-    return d->byteorder != '>';
+    using Fn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const npy_intp*, void*, int, int, PyObject*);
+    return reinterpret_cast<Fn>(numpy_api[93])(subtype, nd, dims, type_num, strides, data, itemsize, flags, obj);
 }
 
-// PyArray_New: a new reference, or null with numpy's exception set.
-inline PyObject* new_array(int nd, const intp* dims, int type_num, const intp* strides, void* data, int flags,
-                           PyObject* obj)
-{
-    using Fn = PyObject* (*)(PyTypeObject*, int, const intp*, int, const intp*, void*, int, int, PyObject*);
-    return reinterpret_cast<Fn>(numpy_api[93])(array_type(), nd, dims, type_num, strides, data, 0, flags, obj);
-}
-
-// PyArray_SetBaseObject: steals the reference to base, also on failure.
-inline int set_base(PyObject* arr, PyObject* base)
+// PyArray_SetBaseObject (entry 282): steals the reference to `base`, also
+// when it fails.
+inline int set_base_object(PyObject* array, PyObject* base)
 {
     using Fn = int (*)(PyObject*, PyObject*);
-    return reinterpret_cast<Fn>(numpy_api[282])(arr, base);
-}
-
-// The lowest and one past the highest byte offset from the data address that
-// an array of these sizes and byte strides reaches with elements of
-// itemsize bytes (0 and 0 with no element). False when the span does not
-// fit in 64 bits.
-inline bool reach(int nd, const intp* dims, const intp* strides, intp itemsize, intp& low, intp& high)
-{
-    __int128 lo = 0, hi = 0;
-    for (int i = 0; i < nd; ++i) {
-        if (dims[i] == 0) {
-            low = high = 0;
-            return true;
-        }
-        const __int128 span = __int128(dims[i] - 1) * strides[i];
-        (span < 0 ? lo : hi) += span;
-    }
-    hi += itemsize;
-    if (lo < INT64_MIN || hi > INT64_MAX)
-        return false;
-    low = intp(lo);
-    high = intp(hi);
-    return true;
+    return reinterpret_cast<Fn>(numpy_api[282])(array, base);
 }
 
 } // namespace qw::np
-
-namespace qw {
-
-// A keeper of a Python object for native owners (views, memory blocks): one
-// strong reference, released under the interpreter lock by whatever thread
-// drops the last owner.
-inline std::shared_ptr<void> keep_object(PyObject* o)
-{
-    Py_INCREF(o);
-    return std::shared_ptr<void>(o, [](void* p) {
-        if (!Py_IsInitialized())
-            return; // the interpreter is gone: nothing left to release
-        PyGILState_STATE state = PyGILState_Ensure();
-        Py_DECREF(static_cast<PyObject*>(p));
-        PyGILState_Release(state);
-    });
-}
-
-} // namespace qw

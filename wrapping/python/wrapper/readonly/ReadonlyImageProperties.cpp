@@ -79,7 +79,7 @@ PyObject* wrap_value(PyObject*, PyObject* o)
 
 PyObject* new_ReadonlyImageProperties(PyObject*, PyObject* o)
 {
-    std::shared_ptr<const ImageProperties> properties;
+    std::shared_ptr<ImageProperties> properties;
     if (!shared_self(o, {"new_ReadonlyImageProperties", 1, "std::shared_ptr< quelbo::ImageProperties const >"},
                      properties))
         return nullptr;

@@ -1,6 +1,7 @@
 // The extension base and the kinds' casts: one template for every kind.
 #pragma once
 
+#include "core_args.h"
 #include "quelbo/extension.h"
 #include "runtime/shared.h"
 
@@ -19,6 +20,18 @@ struct SharedMember
         return shared_self(o, {fn, 1, constant ? const_ty : mut_ty}, out);
     }
 };
+
+// A member of a shared class without arguments: <cls>_<Name>(object), the
+// object declared constant or not.
+template <class Tr, const char* Name, bool Const, auto Member>
+PyObject* shared_getter(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    std::shared_ptr<typename Tr::T> obj;
+    if (!SharedMember<Tr>::self(o, fn, Const, obj))
+        return nullptr;
+    return call([&] { return result((obj.get()->*Member)()); });
+}
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
 template <class Tr>

@@ -3,6 +3,7 @@
 
 #include "core_args.h"
 #include "quelbo/extension.h"
+#include "quelbo/hand_over.h"
 #include "runtime/shared.h"
 
 namespace qw {
@@ -57,6 +58,34 @@ PyObject* shared_delete(PyObject* o, const A& a)
     if (match_handle(o, type_of<H>(), &cast) && cast && cast->converter)
         Py_RETURN_NONE;
     return destroy<H>(o, a);
+}
+
+// <cls>_create_from_pointer(address): adopts a holder that native code handed
+// over (quelbo::handOver); any other address raises ValueError with the
+// argument message, 0 and an empty holder give None.
+template <class T>
+PyObject* adopt_handed_over(PyObject* o, const A& a)
+{
+    uint64_t address;
+    if (!arg(o, a, address))
+        return nullptr;
+    if (address == 0)
+        return none();
+    return call([&]() -> PyObject* {
+        auto* holder = quelbo::adopt<T>(address);
+        if (!holder) {
+            fail_arg(ERR_VALUE, a);
+            return nullptr;
+        }
+        if (!*holder) {
+            delete holder;
+            return none();
+        }
+        PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);
+        if (!r)
+            delete holder;
+        return r;
+    });
 }
 
 // delete_<Tr::name>

@@ -1,7 +1,6 @@
 // MultiImageView, MultiImageViewFactory and LodImageView.
 #include "core_args.h"
 #include "extensions.h"
-#include "quelbo/hand_over.h"
 #include "quelbo/lod_image_view.h"
 #include "quelbo/metadata.h"
 #include "quelbo/multi_image_view.h"
@@ -147,23 +146,10 @@ PyObject* MultiImageView_set_metadata(PyObject*, PyObject* args)
     });
 }
 
-// Adopts a holder that native code handed over; any other address is refused.
 PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 {
     static const A a{"MultiImageView_create_from_pointer", 1, "unsigned long long"};
-    uint64_t address;
-    if (!arg(o, a, address))
-        return nullptr;
-    if (address == 0)
-        return none();
-    return call([&]() -> PyObject* {
-        auto* holder = quelbo::adopt<MultiImageView>(address);
-        if (!holder) {
-            fail_arg(ERR_VALUE, a);
-            return nullptr;
-        }
-        return new_pointer_obj(holder, type_of<MultiPtr>(), RES_OWN);
-    });
+    return adopt_handed_over<MultiImageView>(o, a);
 }
 
 void add_multi(Methods& m)

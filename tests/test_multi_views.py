@@ -191,3 +191,20 @@ def test_extension_casts_and_kinds():
     for fn in (q.ViewOriginExtension_uid, q.TilingInfoExtension_tile_count, q.ParallelAccessExtension_to_string):
         with pytest.raises(ValueError, match="invalid null reference"):
             fn(None)
+
+
+def test_every_image_view_tells_its_parallel_access():
+    a = np.zeros((4, 4), np.uint8)
+    memory = view(a, "ROW", "COLUMN")
+    read_write = q.ParallelAccessCapability_PARALLEL_READ | q.ParallelAccessCapability_PARALLEL_WRITE
+    kinds = {
+        "memory": (memory, read_write),
+        "flipped": (q.ImageViewFactory_flip_dimension_index(memory, 0), q.ParallelAccessCapability_PARALLEL_READ),
+        "region": (q.ImageViewFactory_extract_region(memory, cls("RegionXu64")([0, 0], [2, 2])), read_write),
+        "locked": (q.ImageViewFactory_make_thread_safe(memory), read_write | q.ParallelAccessCapability_THREAD_SAFE),
+        "store": (q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(16), [4, 4], 65800), 0),
+        "disk": (q.ImageViewFactory_create_on_disk([4, 4], 65800), 30),
+    }
+    for name, (v, expected) in kinds.items():
+        got = q.ParallelAccessCapabilitySet_value(q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v)))
+        assert got == expected, name

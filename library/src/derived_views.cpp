@@ -93,29 +93,22 @@ public:
         load(region, static_cast<uint8_t*>(dst));
     }
 
-    std::shared_ptr<Extension> extension(size_t id) override
-    {
-        if (id == ParallelAccessExtension::EXTENSION_ID)
-            return std::make_shared<detail::FixedParallelAccess>(parallel());
-        return ImageView::extension(id);
-    }
-
-protected:
-    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
-    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
-
     // Concurrent reads are as safe as on every source; writes when the view
     // writes and every source allows them.
-    ParallelAccessCapabilitySet parallel()
+    ParallelAccessCapabilitySet parallelCapabilities() override
     {
         uint64_t common = ~uint64_t(0);
         for (auto const& s : m_sources)
-            common &= detail::parallelOf(*s).value();
+            common &= s->parallelCapabilities().value();
         uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
         if (m_caps.has(ImageCapability::WRITE))
             allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
         return ParallelAccessCapabilitySet(common & allowed);
     }
+
+protected:
+    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
+    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
 
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
@@ -454,15 +447,17 @@ public:
         auto l = lock();
         return capabilities().has(ImageCapability::MEMORY_ACCESS) ? m_source->memoryBlock() : nullptr;
     }
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        auto l = lock();
+        uint64_t caps = m_source->parallelCapabilities().value();
+        if (m_lock)
+            caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
+        return ParallelAccessCapabilitySet(caps);
+    }
     std::shared_ptr<Extension> extension(size_t id) override
     {
         auto l = lock();
-        if (id == ParallelAccessExtension::EXTENSION_ID) {
-            uint64_t caps = detail::parallelOf(*m_source).value();
-            if (m_lock)
-                caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
-            return std::make_shared<detail::FixedParallelAccess>(ParallelAccessCapabilitySet(caps));
-        }
         if (id == TilingInfoExtension::EXTENSION_ID && !m_lock)
             return m_source->extension(id);
         return ImageView::extension(id);

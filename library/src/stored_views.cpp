@@ -385,10 +385,9 @@ public:
     {
         if (id == TilingInfoExtension::EXTENSION_ID)
             return m_tiling;
-        if (id == ParallelAccessExtension::EXTENSION_ID)
-            return std::make_shared<detail::FixedParallelAccess>(m_parallel);
         return ImageView::extension(id);
     }
+    ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
 
 private:
     using OwnedDescription = detail::OwnedDescription;

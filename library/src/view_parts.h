@@ -26,14 +26,6 @@ private:
     ParallelAccessCapabilitySet m_capabilities;
 };
 
-// What a view allows concurrent callers, as its parallel access extension
-// says (none when it offers no such extension).
-inline ParallelAccessCapabilitySet parallelOf(ImageView& view)
-{
-    auto p = view.parallelAccess();
-    return p ? p->capabilities() : ParallelAccessCapabilitySet();
-}
-
 inline ViewDataOrigin dataOriginOf(View& view)
 {
     auto o = view.viewOrigin();

@@ -176,9 +176,16 @@ public:
                std::shared_ptr<const ImageProperties> properties,
                Mapping mapping)
         : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source))
+        , m_data(source)
         , m_map(std::move(mapping))
     {
-        ImageView& src = *source;
+        // Over another rearrangement, read straight from its data.
+        auto inner = std::dynamic_pointer_cast<MappedView>(source);
+        if (inner && inner->composable()) {
+            m_map = inner->compose(m_map);
+            m_data = inner->m_data;
+        }
+        ImageView& src = *m_data;
         m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
         int last = -1;
         for (MapAxis const& a : m_map.axes) {
@@ -191,13 +198,13 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
         if (m_passThrough)
-            return source().readRegion(sourceBox(region), dst);
+            return m_data->readRegion(sourceBox(region), dst);
         transfer(region, dst, true);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         if (m_passThrough)
-            return source().writeRegion(sourceBox(region), src);
+            return m_data->writeRegion(sourceBox(region), src);
         transfer(region, const_cast<uint8_t*>(src), false);
     }
 
@@ -231,11 +238,11 @@ private:
     // source: its memory when it has some, else a copy of the box reached.
     void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
     {
-        ImageView& src = source();
+        ImageView& src = *m_data;
         RegionXu64 const box = sourceBox(region);
         size_t const n = m_map.start.size();
         bool const memory = src.support(ImageCapability::MEMORY_ACCESS);
-        std::vector<uint8_t> copy;
+        detail::Scratch copy;
         uint8_t* base;
         VectorXu64 strides;
         VectorXu64 memoryOrigin(n);
@@ -282,6 +289,39 @@ private:
         }
     }
 
+    // A plain rearrangement of whole samples: another mapping over this view
+    // can go straight to its data.
+    bool composable() const
+    {
+        if (m_map.hasInner || m_map.byteOffset != 0 || m_map.unit != m_data->dataType())
+            return false;
+        for (MapAxis const& a : m_map.axes)
+            if (a.source < 0)
+                return false;
+        return true;
+    }
+
+    // `outer`, a mapping over this view, as a mapping over this view's data.
+    Mapping compose(Mapping const& outer) const
+    {
+        Mapping m = outer;
+        m.start = m_map.start;
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            m.start[m_map.axes[d].source] += m_map.axes[d].step * outer.start[d];
+        auto through = [&](MapAxis a) {
+            if (a.source < 0)
+                return a;
+            MapAxis const& mine = m_map.axes[a.source];
+            return MapAxis{mine.source, mine.step * a.step};
+        };
+        for (MapAxis& a : m.axes)
+            a = through(a);
+        if (m.hasInner)
+            m.inner = through(m.inner);
+        return m;
+    }
+
+    std::shared_ptr<ImageView> m_data; // where the samples are read and written
     Mapping m_map;
     bool m_passThrough = false;
 };
@@ -598,17 +638,19 @@ public:
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
-        std::vector<uint8_t> raw(source().regionByteCount(region));
+        size_t const bytes = source().regionByteCount(region);
+        detail::Scratch raw(bytes);
         source().readRegion(region, raw.data());
-        size_t const count = raw.size() / m_from.bytes;
+        size_t const count = bytes / m_from.bytes;
         for (size_t i = 0; i < count; ++i)
             m_to.store((m_from.load(raw.data() + i * m_from.bytes) - m_in[0]) * m_scale + m_out[0],
                        dst + i * m_to.bytes);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
-        std::vector<uint8_t> raw(source().regionByteCount(region));
-        size_t const count = raw.size() / m_from.bytes;
+        size_t const bytes = source().regionByteCount(region);
+        detail::Scratch raw(bytes);
+        size_t const count = bytes / m_from.bytes;
         for (size_t i = 0; i < count; ++i)
             m_from.store((m_to.load(src + i * m_to.bytes) - m_out[0]) * m_inverse + m_in[0],
                          raw.data() + i * m_from.bytes);
@@ -786,7 +828,7 @@ private:
                     frame.writeRegion(frameRegion, at);
                 return;
             }
-            std::vector<uint8_t> own(frame.regionByteCount(frameRegion));
+            detail::Scratch own(frame.regionByteCount(frameRegion));
             if (toView) {
                 frame.readRegion(frameRegion, own.data());
                 RegionCopier(frameSide, slabSide, zero, zero, slabShape, dataType()).copy(own.data(), at);
@@ -860,7 +902,7 @@ private:
                                  detail::identityOrder(n));
         Indexer const frameSide(region.size(), unit);
         VectorXu64 const zero(n);
-        std::vector<uint8_t> own;
+        detail::Scratch own;
         for (size_t i = 0; i < sources().size(); ++i) {
             ImageView& frame = *sources()[i];
             own.resize(frame.regionByteCount(region));

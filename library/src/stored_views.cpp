@@ -170,7 +170,7 @@ private:
         size_t const n = m_shape.size();
         size_t const unit = m_type.byteCount();
         bool const direct = m_layout != MemoryLayout::C || n < 2;
-        std::vector<uint8_t> ordered;
+        detail::Scratch ordered;
         Indexer storeOrder;
         if (!direct) {
             ordered.resize(regionBytes(region.size(), unit));
@@ -486,7 +486,7 @@ void copyByChunks(ImageView& from, ImageView& to)
     while (whole < n && wholeUnits * shape.data()[whole] <= budget)
         wholeUnits *= shape.data()[whole++];
     uint64_t const slab = whole < n ? std::max<uint64_t>(1, budget / wholeUnits) : 1;
-    std::vector<uint8_t> chunk(size_t(wholeUnits * slab) * unit);
+    detail::Scratch chunk(size_t(wholeUnits * slab) * unit);
     VectorXu64 origin(n), size(n);
     for (size_t d = 0; d < n; ++d)
         size.data()[d] = d < whole ? shape.data()[d] : 1;

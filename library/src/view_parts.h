@@ -90,6 +90,27 @@ private:
     std::shared_ptr<const MetadataNode> m_metadata;
 };
 
+// Bytes a transfer passes through, left uninitialised: each is written
+// before it is read.
+class Scratch
+{
+public:
+    Scratch() = default;
+    explicit Scratch(size_t size) { resize(size); }
+    void resize(size_t size)
+    {
+        if (size > m_size) {
+            m_data.reset(new uint8_t[size]);
+            m_size = size;
+        }
+    }
+    uint8_t* data() { return m_data.get(); }
+
+private:
+    std::unique_ptr<uint8_t[]> m_data;
+    size_t m_size = 0;
+};
+
 // Dense byte strides of a box in the default layout (first axis fastest).
 inline VectorXu64 denseStrides(VectorXu64 const& size, size_t unitBytes)
 {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "quelbo/data_type_traits.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/region_copier.h"
 #include "view_parts.h"
@@ -567,44 +568,21 @@ struct Numeric
     size_t bytes;
 };
 
-Numeric numericOf(DataType type)
+// The numeric functions of a scalar type among the element types.
+template <class... T>
+Numeric numericAmong(DataType scalar)
 {
-    size_t const bits = type.bitDepth();
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return {&loadAs<uint8_t>, &storeAs<uint8_t>, 1};
-        case 16:
-            return {&loadAs<uint16_t>, &storeAs<uint16_t>, 2};
-        case 32:
-            return {&loadAs<uint32_t>, &storeAs<uint32_t>, 4};
-        case 64:
-            return {&loadAs<uint64_t>, &storeAs<uint64_t>, 8};
-        }
-        break;
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return {&loadAs<int8_t>, &storeAs<int8_t>, 1};
-        case 16:
-            return {&loadAs<int16_t>, &storeAs<int16_t>, 2};
-        case 32:
-            return {&loadAs<int32_t>, &storeAs<int32_t>, 4};
-        case 64:
-            return {&loadAs<int64_t>, &storeAs<int64_t>, 8};
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (bits == 32)
-            return {&loadAs<float>, &storeAs<float>, 4};
-        if (bits == 64)
-            return {&loadAs<double>, &storeAs<double>, 8};
-        break;
-    default:
-        break;
-    }
-    invalid("the data type " + type.toString() + " is not a numeric type of 8, 16, 32 or 64 bits");
+    Numeric found{nullptr, nullptr, 0};
+    ((DataTypeTraits<T>::toDataType() == scalar && (found = {&loadAs<T>, &storeAs<T>, sizeof(T)}, true)) || ...);
+    if (!found.load)
+        invalid("the data type " + scalar.toString() + " is not a numeric type of 8, 16, 32 or 64 bits");
+    return found;
+}
+
+Numeric numericOf(DataType scalar)
+{
+    return numericAmong<uint8_t, int8_t, uint16_t, int16_t, uint32_t, int32_t, uint64_t, int64_t, float, double>(
+        scalar);
 }
 
 // Values mapped linearly from one range onto another, in another type.

@@ -82,15 +82,22 @@ PyObject* reinterpret_axes(PyObject*, PyObject* args)
     return call([&] { return shared(DerivedViews::reinterpretAxes(view, dimensions.data(), dimensions.size())); });
 }
 
-PyObject* reinterpret(PyObject*, PyObject* args)
+// <fn>(image, object): derivations with an object taken by reference or value.
+template <class T, class P, ViewPtr (*Derive)(ViewPtr, P)>
+PyObject* derive_object(const char* fn, const char* ty, PyObject* args)
 {
-    const char* fn = "ImageViewFactory_reinterpret";
     PyObject* a[2];
     ViewPtr view;
-    quelbo::ImageType* type;
-    if (!source_args(fn, args, 2, a, view) || !ref(a[1], {fn, 2, "quelbo::ImageType"}, type))
+    T* object;
+    if (!source_args(fn, args, 2, a, view) || !ref(a[1], {fn, 2, ty}, object))
         return nullptr;
-    return call([&] { return shared(DerivedViews::reinterpret(view, *type)); });
+    return call([&] { return shared(Derive(view, *object)); });
+}
+
+PyObject* reinterpret(PyObject*, PyObject* args)
+{
+    return derive_object<quelbo::ImageType, quelbo::ImageType, &DerivedViews::reinterpret>(
+        "ImageViewFactory_reinterpret", "quelbo::ImageType", args);
 }
 
 PyObject* disassemble_channels(PyObject*, PyObject* o)
@@ -106,12 +113,8 @@ PyObject* assemble_channels(PyObject*, PyObject* o)
 template <ViewPtr (*Derive)(ViewPtr, quelbo::RegionXu64 const&)>
 PyObject* derive_region(const char* fn, PyObject* args)
 {
-    PyObject* a[2];
-    ViewPtr view;
-    quelbo::RegionXu64* region;
-    if (!source_args(fn, args, 2, a, view) || !ref(a[1], {fn, 2, "quelbo::RegionXu64 const &"}, region))
-        return nullptr;
-    return call([&] { return shared(Derive(view, *region)); });
+    return derive_object<quelbo::RegionXu64, quelbo::RegionXu64 const&, Derive>(fn, "quelbo::RegionXu64 const &",
+                                                                               args);
 }
 
 PyObject* extract_adjusted_region(PyObject*, PyObject* args)

@@ -141,7 +141,9 @@ def test_level_of_detail_views():
                                               "'quelbo::LodImageView *'")):
         q.LodImageView_get_level_range(frames(1)[0])
     assert q.View__extension(lod, 3) is not None  # a view like any other
+    # no class is registered for LodImageView: its bare handles are released by hand
     q.delete_LodImageView(lod)
+    q.delete_LodImageView(base)
 
 
 def test_extension_casts_and_kinds():

@@ -239,3 +239,16 @@ def test_derived_views_keep_their_source_and_name_it_as_parent():
     assert len(walk) == 2 and walk[-1] == uid
     with pytest.raises(Error):
         q.ViewOriginExtension_parent(origin, 0)
+
+
+def test_threaded_stack_outlives_every_other_owner_of_its_frames():
+    arrays = [np.full((64, 64), i, np.uint16) for i in range(16)]
+    multi = q.MultiImageViewFactory_create_from_list([view(a, "ROW", "COLUMN") for a in arrays])
+    stacked = q.ImageViewFactory_stack(multi, D["SLICE"], 0)
+    del multi, arrays
+    gc.collect()
+    for _ in range(20):
+        got = read(stacked, np.uint16)
+        assert all((got[i] == i).all() for i in range(16))
+    del stacked  # the frames and their numpy arrays go with it, on this thread
+    gc.collect()

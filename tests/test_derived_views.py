@@ -252,3 +252,16 @@ def test_threaded_stack_outlives_every_other_owner_of_its_frames():
         assert all((got[i] == i).all() for i in range(16))
     del stacked  # the frames and their numpy arrays go with it, on this thread
     gc.collect()
+
+
+def test_stack_threads_only_over_frames_that_allow_it():
+    # frames over one store allow no concurrent access: read one by one, still right
+    store = q.RandomAccessFactory_allocate(8 * 6 * 4)
+    q.RandomAccess_write(store, 0, np.arange(8 * 6 * 4, dtype=np.uint8).tobytes())
+    whole = q.ImageViewFactory_from_random_access(store, [8, 6, 4], q.DataTypeId_UINT8)
+    slices = q.MultiImageViewFactory_unstack_dimension_index(whole, 2)
+    stacked = q.ImageViewFactory_stack(slices, D["SLICE"], 0)
+    assert np.array_equal(read(stacked, np.uint8), np.arange(8 * 6 * 4, dtype=np.uint8).reshape(4, 6, 8))
+    locked = q.MultiImageViewFactory_create_from_list(
+        [q.ImageViewFactory_make_thread_safe(q.MultiImageView_frame(slices, i)) for i in range(4)])
+    assert np.array_equal(read(q.ImageViewFactory_stack(locked, D["SLICE"], 3), np.uint8), read(stacked, np.uint8))

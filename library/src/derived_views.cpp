@@ -795,7 +795,9 @@ private:
         Indexer const slabSide(slabShape, dataType(), viewStrides, detail::identityOrder(n));
         Indexer const frameSide(slabShape, dataType());
         VectorXu64 const zero(n);
-        size_t const threads = std::min(m_threads == 0 ? machineThreads() : m_threads, machineThreads());
+        size_t const threads = concurrent(toView) ? std::min(m_threads == 0 ? machineThreads() : m_threads,
+                                                             machineThreads())
+                                                  : 1;
         parallelFor(size_t(count), threads, [&](size_t i) {
             ImageView& frame = *sources()[first + i];
             uint8_t* at = dense + i * slab;
@@ -815,6 +817,18 @@ private:
                 frame.writeRegion(frameRegion, own.data());
             }
         });
+    }
+
+    // Frames are read (written) side by side only when each allows it.
+    // THREAD_SAFE is not enough: two locked frames may share one source.
+    bool concurrent(bool reading)
+    {
+        uint64_t const side = uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ
+                                               : ParallelAccessCapability::PARALLEL_WRITE);
+        for (auto const& frame : sources())
+            if (!(frame->parallelCapabilities().value() & side))
+                return false;
+        return true;
     }
 
     size_t m_axis;

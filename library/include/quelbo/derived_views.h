@@ -86,7 +86,8 @@ public:
 
     // The frames along a new dimension (last, image type UNKNOWN, when none
     // is given). threadCount 0 uses the machine's cores, 1 no thread; counts
-    // are capped to the machine. InvalidArgument for frames of different
+    // are capped to the machine, and frames are moved side by side only when
+    // every frame allows parallel reads (writes). InvalidArgument for frames of different
     // shape or type, or no frame.
     static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView);
     static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension);

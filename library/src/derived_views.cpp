@@ -825,10 +825,15 @@ private:
     {
         uint64_t const side = uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ
                                                : ParallelAccessCapability::PARALLEL_WRITE);
-        for (auto const& frame : sources())
+        std::vector<ImageView*> frames;
+        for (auto const& frame : sources()) {
             if (!(frame->parallelCapabilities().value() & side))
                 return false;
-        return true;
+            frames.push_back(frame.get());
+        }
+        // One view given twice would be written from two threads at once.
+        std::sort(frames.begin(), frames.end());
+        return reading || std::adjacent_find(frames.begin(), frames.end()) == frames.end();
     }
 
     size_t m_axis;

@@ -1,0 +1,106 @@
+// Test-only image views: holders handed over by address, and views that lack
+// READ or WRITE.
+#include <memory>
+
+#include "quelbo/error.h"
+#include "quelbo/hand_over.h"
+#include "quelbo/image_view.h"
+#include "runtime/wrap.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::ImageView;
+using ViewPtr = std::shared_ptr<ImageView>;
+
+QW_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
+
+bool view_arg(PyObject* o, const char* fn, ViewPtr& out)
+{
+    void* p = nullptr;
+    if (convert_ptr(o, &p, type_of<ViewPtr>(), 0) != OK || !p) {
+        fail_arg(ERR_TYPE, {fn, 1, "std::shared_ptr< quelbo::ImageView >"});
+        return false;
+    }
+    out = *static_cast<ViewPtr*>(p);
+    return true;
+}
+
+// hand_over_view(view): the address of a new holder of the view, recorded
+// for ImageView_create_from_pointer. hand_over_view(None): of an empty holder.
+PyObject* hand_over_view(PyObject*, PyObject* o)
+{
+    ViewPtr view;
+    if (o != Py_None && !view_arg(o, "hand_over_view", view))
+        return nullptr;
+    return call([&] { return to_py(quelbo::handOver(view)); });
+}
+
+// The source's samples, offering only some of its capabilities: the others
+// raise NotImplemented.
+class Restricted final : public ImageView
+{
+public:
+    Restricted(ViewPtr source, quelbo::ImageCapabilitySet caps)
+        : m_source(std::move(source))
+        , m_caps(caps)
+    {
+    }
+    quelbo::ImageCapabilitySet capabilities() const override { return m_caps; }
+    quelbo::VectorXu64 const& shape() override { return m_source->shape(); }
+    quelbo::DataType dataType() override { return m_source->dataType(); }
+    std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_source->properties(); }
+    std::shared_ptr<const quelbo::MetadataNode> metadata() const override
+    {
+        need(quelbo::ImageCapability::READ, "metadata");
+        return m_source->metadata();
+    }
+    void readRegion(quelbo::RegionXu64 const& region, void* dst) override
+    {
+        need(quelbo::ImageCapability::READ, "readRegion");
+        m_source->readRegion(region, dst);
+    }
+    void writeRegion(quelbo::RegionXu64 const& region, const void* src) override
+    {
+        need(quelbo::ImageCapability::WRITE, "writeRegion");
+        m_source->writeRegion(region, src);
+    }
+    void setProperties(std::shared_ptr<const quelbo::ImageProperties> p) override
+    {
+        need(quelbo::ImageCapability::WRITE, "setProperties");
+        m_source->setProperties(std::move(p));
+    }
+
+private:
+    void need(quelbo::ImageCapability c, const char* what) const
+    {
+        if (!m_caps.has(c))
+            throw quelbo::NotImplemented(std::string("restricted view: no ") + what);
+    }
+    ViewPtr m_source;
+    quelbo::ImageCapabilitySet m_caps;
+};
+
+// restricted_view(view, capabilities): a view of the same samples with only
+// those capabilities (memory access is never offered).
+PyObject* restricted_view(PyObject*, PyObject* args)
+{
+    PyObject* a[2];
+    ViewPtr view;
+    uint64_t caps;
+    if (!unpack("restricted_view", args, 2, 2, a) || !view_arg(a[0], "restricted_view", view) ||
+        !arg(a[1], {"restricted_view", 2, "uint64_t"}, caps))
+        return nullptr;
+    return call([&] {
+        return shared(ViewPtr(std::make_shared<Restricted>(view, quelbo::ImageCapabilitySet(caps & 7))));
+    });
+}
+
+void add_views(Methods& m)
+{
+    m.add("hand_over_view", &hand_over_view, METH_O);
+    m.add("restricted_view", &restricted_view, METH_VARARGS);
+}
+QW_FAMILY(10, add_views);
+
+} // namespace

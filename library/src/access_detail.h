@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "quelbo/error.h"
@@ -31,6 +32,13 @@ private:
     uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;
+};
+
+// Where an accessor belongs: its storage and its resource id there.
+struct Place
+{
+    std::shared_ptr<DataStorage> storage;
+    std::string id;
 };
 
 // The position a seek asks for; Error for a position before the beginning,

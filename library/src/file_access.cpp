@@ -22,13 +22,9 @@ namespace {
     throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
 }
 
-// Where a file accessor belongs: the folder of the path, and the name in it.
-struct Place
-{
-    std::shared_ptr<DataStorage> storage;
-    std::string id;
-};
+using detail::Place;
 
+// A file accessor belongs to the folder of its path, under its name.
 Place placeOf(std::string const& path)
 {
     auto slash = path.find_last_of('/');

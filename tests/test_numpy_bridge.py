@@ -252,3 +252,25 @@ def test_export_outlives_a_reshape_and_its_view():
     del arr
     gc.collect()
     buf.extend(b"x")
+
+
+def test_last_owner_dropped_by_another_thread():
+    import _quelbo_twin as twin
+    a = np.zeros((4, 4))
+    gone = weakref.ref(a)
+    v = from_numpy(a, "ROW", "COLUMN")
+    twin.park_view(v)
+    del v, a
+    gc.collect()
+    assert gone() is not None
+    twin.drop_parked_in_thread()
+    assert gone() is None
+    buf = bytearray(4)
+    v = q.ImageViewFactory___from_buffer([2, 2], q.DataTypeId_UINT8, buf, None, None)
+    twin.park_view(v)
+    del v
+    gc.collect()
+    with pytest.raises(BufferError):
+        buf.append(0)
+    twin.drop_parked_in_thread()
+    buf.append(0)

@@ -1,6 +1,7 @@
 // Test-only image views: holders handed over by address, and views that lack
 // READ or WRITE.
 #include <memory>
+#include <thread>
 
 #include "quelbo/error.h"
 #include "quelbo/hand_over.h"
@@ -96,8 +97,40 @@ PyObject* restricted_view(PyObject*, PyObject* args)
     });
 }
 
+ViewPtr& parked()
+{
+    static ViewPtr view;
+    return view;
+}
+
+// park_view(view): a native owner of the view, kept here.
+PyObject* park_view(PyObject*, PyObject* o)
+{
+    ViewPtr view;
+    if (!view_arg(o, "park_view", view))
+        return nullptr;
+    parked() = std::move(view);
+    return none();
+}
+
+// drop_parked_in_thread(): another thread, without the interpreter lock,
+// drops the parked owner while this one waits with the lock released.
+PyObject* drop_parked_in_thread(PyObject*, PyObject*)
+{
+    return call([] {
+        ViewPtr view = std::move(parked());
+        PyThreadState* state = PyEval_SaveThread();
+        std::thread worker([&view] { view.reset(); });
+        worker.join();
+        PyEval_RestoreThread(state);
+        return none();
+    });
+}
+
 void add_views(Methods& m)
 {
+    m.add("park_view", &park_view, METH_O);
+    m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
     m.add("hand_over_view", &hand_over_view, METH_O);
     m.add("restricted_view", &restricted_view, METH_VARARGS);
 }

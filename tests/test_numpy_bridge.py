@@ -274,3 +274,14 @@ def test_last_owner_dropped_by_another_thread():
         buf.append(0)
     twin.drop_parked_in_thread()
     buf.append(0)
+
+
+def test_array_given_other_memory_is_refused():
+    a = np.zeros(8)
+    v = from_numpy(a, "COLUMN")
+    with pytest.warns(DeprecationWarning):
+        a.data = memoryview(np.ones(8))
+    with pytest.raises(QuelboError, match="other memory"):
+        read_region(v, [0], [8], np.float64)
+    with pytest.raises(QuelboError, match="other memory"):
+        q.NumpyInterop_to_numpy_array(v)

@@ -21,7 +21,8 @@ def layouts(dtype, rng):
             ("F-sliced", np.asfortranarray((rng.random((8, 9, 10)) * 100).astype(dtype))[1:7, 1:8, ::1][:, :, 1:10]),
             ("transposed", np.ascontiguousarray(base.transpose(2, 1, 0)).transpose(2, 1, 0)),
             ("flipped", np.flip(base.copy(), (0, 2))),
-            ("reversed", base.copy()[::-1, ::-2, ::-1])]
+            ("reversed", base.copy()[::-1, ::-2, ::-1]),
+            ("unaligned", np.frombuffer(bytearray(b"\0" + base.tobytes()), dtype, offset=1).reshape(base.shape))]
 
 
 # ------------------------------------------------------ worked examples
@@ -285,3 +286,11 @@ def test_array_given_other_memory_is_refused():
         read_region(v, [0], [8], np.float64)
     with pytest.raises(QuelboError, match="other memory"):
         q.NumpyInterop_to_numpy_array(v)
+
+
+def test_views_whose_description_does_not_fit_their_memory_are_not_exported():
+    import _quelbo_twin as twin
+    with pytest.raises(QuelboError, match="no component"):
+        q.NumpyInterop_to_numpy_array(twin.lying_view(0))
+    with pytest.raises(QuelboError, match="does not hold"):
+        q.NumpyInterop_to_numpy_array(twin.lying_view(1))

@@ -5,6 +5,7 @@
 
 #include "quelbo/error.h"
 #include "quelbo/hand_over.h"
+#include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "runtime/wrap.h"
 
@@ -97,6 +98,53 @@ PyObject* restricted_view(PyObject*, PyObject* args)
     });
 }
 
+// A view offering memory access whose description does not fit its memory:
+// kind 0 has a data type of no component, kind 1 claims more elements than
+// its block holds.
+class Lying final : public ImageView
+{
+public:
+    explicit Lying(int kind)
+        : m_type(kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
+                           : quelbo::DataType(quelbo::DataTypeId::UINT8))
+        , m_shape(quelbo::VectorXu64::createUniform(1, kind == 0 ? 4 : 100))
+        , m_indexer(m_shape, m_type)
+        , m_block(quelbo::MemoryBlock::allocate(4))
+        , m_properties(quelbo::ImageProperties::fromDataType(m_type))
+    {
+    }
+    quelbo::ImageCapabilitySet capabilities() const override
+    {
+        return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |
+                                          uint64_t(quelbo::ImageCapability::MEMORY_ACCESS));
+    }
+    quelbo::VectorXu64 const& shape() override { return m_shape; }
+    quelbo::DataType dataType() override { return m_type; }
+    std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_properties; }
+    std::shared_ptr<const quelbo::MetadataNode> metadata() const override { return nullptr; }
+    void readRegion(quelbo::RegionXu64 const&, void*) override {}
+    quelbo::Indexer const& indexer() override { return m_indexer; }
+    void* buffer() override { return m_block->data(); }
+    const void* bufferReadOnly() const override { return m_block->data(); }
+    size_t bufferSize() override { return m_block->size(); }
+    std::shared_ptr<quelbo::MemoryBlock> memoryBlock() override { return m_block; }
+
+private:
+    quelbo::DataType m_type;
+    quelbo::VectorXu64 m_shape;
+    quelbo::Indexer m_indexer;
+    std::shared_ptr<quelbo::MemoryBlock> m_block;
+    std::shared_ptr<quelbo::ImageProperties> m_properties;
+};
+
+PyObject* lying_view(PyObject*, PyObject* o)
+{
+    int kind;
+    if (!arg(o, {"lying_view", 1, "int"}, kind))
+        return nullptr;
+    return call([&] { return shared(ViewPtr(std::make_shared<Lying>(kind))); });
+}
+
 ViewPtr& parked()
 {
     static ViewPtr view;
@@ -129,6 +177,7 @@ PyObject* drop_parked_in_thread(PyObject*, PyObject*)
 
 void add_views(Methods& m)
 {
+    m.add("lying_view", &lying_view, METH_O);
     m.add("park_view", &park_view, METH_O);
     m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
     m.add("hand_over_view", &hand_over_view, METH_O);

@@ -17,6 +17,7 @@ namespace quelbo {
 namespace {
 
 using Caps = ImageCapabilitySet;
+using Parents = std::vector<std::shared_ptr<ViewOriginExtension>>;
 
 Caps capsOf(std::initializer_list<ImageCapability> list)
 {
@@ -224,23 +225,6 @@ private:
     std::vector<uint8_t> m_value;
 };
 
-std::shared_ptr<ImageView> memoryView(std::string name,
-                                      std::vector<std::shared_ptr<ViewOriginExtension>> parents,
-                                      Caps caps,
-                                      Indexer indexer,
-                                      std::shared_ptr<MemoryBlock> block,
-                                      std::shared_ptr<ImageProperties> properties,
-                                      std::shared_ptr<MetadataNode> metadata)
-{
-    return std::make_shared<MemoryView>(std::move(name),
-                                        std::move(parents),
-                                        caps,
-                                        std::move(indexer),
-                                        std::move(block),
-                                        std::move(properties),
-                                        std::move(metadata));
-}
-
 const Caps kOwned = capsOf(
     {ImageCapability::READ, ImageCapability::WRITE, ImageCapability::RESHAPE, ImageCapability::MEMORY_ACCESS});
 const Caps kBorrowed = capsOf({ImageCapability::READ, ImageCapability::WRITE, ImageCapability::MEMORY_ACCESS});
@@ -261,8 +245,8 @@ std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape,
     Indexer indexer(shape, dataType);
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::allocate(indexer.byteCount());
-    return memoryView(
-        "Memory image", {}, kOwned, std::move(indexer), std::move(block), std::move(described), std::move(metadata));
+    return std::make_shared<MemoryView>(
+        "Memory image", Parents{}, kOwned, std::move(indexer), std::move(block), std::move(described), std::move(metadata));
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape,
@@ -319,8 +303,8 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
                               " bytes of the image");
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::borrow(memory.data, memory.size, std::move(memory.keeper));
-    return memoryView("Buffer image",
-                      {},
+    return std::make_shared<MemoryView>("Buffer image",
+                      Parents{},
                       kBorrowed,
                       std::move(indexer),
                       std::move(block),
@@ -347,8 +331,8 @@ std::shared_ptr<ImageView> ImageViewFactory::copyInMemory(std::shared_ptr<ImageV
     if (indexer.elementCount() != 0)
         image->readRegion(RegionXu64::createFullRegion(shape), block->data());
     auto metadata = image->metadata();
-    return memoryView("Memory copy",
-                      {image->viewOrigin()},
+    return std::make_shared<MemoryView>("Memory copy",
+                      Parents{image->viewOrigin()},
                       kOwned,
                       std::move(indexer),
                       std::move(block),

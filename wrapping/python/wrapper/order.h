@@ -39,7 +39,8 @@ enum : int
     random_factory = 604,    // RandomAccessFactory
     http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
-    image_views = 701,       // ImageView: queries, transfer, setters
+    image_views = 701,       // ImageView: queries and transfer
+    image_view_properties = 702, // ImageView: properties, metadata and their setters
     views_lod_release = 705, // delete_LodImageView
     views_lod = 740,         // LodImageView
     views_extension = 745,   // Extension, TilingInfoExtension

@@ -101,6 +101,14 @@ void NumpyImageView::common(ImageDimension const* dimList,
         throw InvalidArgument("Numpy array spans more than 64 bits of addresses");
     m_block = MemoryBlock::borrow(m_array->data + low, size_t(high - low), std::move(keeper));
     m_writable = m_array->flags & qw::np::WRITEABLE;
+    m_data = m_array->data;
+}
+
+char* NumpyImageView::data() const
+{
+    if (m_array->data != m_data)
+        throw Error("The numpy array of the view was given other memory");
+    return m_data;
 }
 
 DataType NumpyImageView::convertDataType(int npyType)
@@ -146,14 +154,14 @@ void NumpyImageView::requireWrite(char const* operation) const
 
 void NumpyImageView::read(VectorXu64 const& index, void* dst)
 {
-    std::memcpy(dst, m_array->data + m_indexer.byteOffset(index), m_type.byteCount());
+    std::memcpy(dst, data() + m_indexer.byteOffset(index), m_type.byteCount());
 }
 
 void NumpyImageView::readRegion(RegionXu64 const& region, void* dst)
 {
     Indexer dense(region.size(), m_type);
     RegionCopier(m_indexer, dense, region.origin(), VectorXu64(region.dimensionCount()), region.size(), m_type)
-        .copy(m_array->data, dst);
+        .copy(data(), dst);
 }
 
 void NumpyImageView::setProperties(std::shared_ptr<const ImageProperties> properties)
@@ -174,7 +182,7 @@ void NumpyImageView::setMetadata(std::shared_ptr<MetadataNode> metadata)
 void NumpyImageView::write(VectorXu64 const& index, const void* src)
 {
     requireWrite("write");
-    std::memcpy(m_array->data + m_indexer.byteOffset(index), src, m_type.byteCount());
+    std::memcpy(data() + m_indexer.byteOffset(index), src, m_type.byteCount());
 }
 
 void NumpyImageView::writeRegion(RegionXu64 const& region, const void* src)
@@ -182,17 +190,17 @@ void NumpyImageView::writeRegion(RegionXu64 const& region, const void* src)
     requireWrite("writeRegion");
     Indexer dense(region.size(), m_type);
     RegionCopier(dense, m_indexer, VectorXu64(region.dimensionCount()), region.origin(), region.size(), m_type)
-        .copy(src, m_array->data);
+        .copy(src, data());
 }
 
 void* NumpyImageView::buffer()
 {
-    return m_array->data;
+    return data();
 }
 
 const void* NumpyImageView::bufferReadOnly() const
 {
-    return m_array->data;
+    return data();
 }
 
 size_t NumpyImageView::bufferSize()

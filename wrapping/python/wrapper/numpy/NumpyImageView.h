@@ -56,8 +56,12 @@ private:
     static DataType convertDataType(int npyType);
     void initProperties(ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
     void requireWrite(char const* operation) const;
+    // The array's data address; Error when the array was given other memory
+    // since (numpy's deprecated assignment of `data`).
+    char* data() const;
 
     qw::np::Array* m_array;
+    char* m_data = nullptr; // the data address the view was made over
     VectorXu64 m_shape;
     DataType m_type;
     std::shared_ptr<ImageProperties> m_properties;

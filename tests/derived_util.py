@@ -1,29 +1,18 @@
-"""Helpers of the derived, multi-image and stored view tests."""
-import re
-
+"""Helpers of the derived, multi-image and stored view tests, over those of
+the image view tests."""
 import numpy as np
 
-from proxy import cls, q
-
-D = {"COLUMN": q.ImageDimension_COLUMN, "ROW": q.ImageDimension_ROW, "SLICE": q.ImageDimension_SLICE,
-     "CHANNEL": q.ImageDimension_CHANNEL, "SEQUENCE": q.ImageDimension_SEQUENCE}
-from proxy import QuelboError as Error  # noqa: E402
+from proxy import QuelboError as Error  # noqa: F401
+from proxy import q
+from views_util import D, exact, from_numpy, region  # noqa: F401
 
 TYPES = [(np.uint8, q.DataTypeId_UINT8), (np.int16, q.DataTypeId_INT16), (np.uint32, q.DataTypeId_UINT32),
          (np.float32, q.DataTypeId_FLOAT), (np.float64, q.DataTypeId_DOUBLE)]
 
 
-def exact(text):
-    return "^" + re.escape(text) + "$"
-
-
 def view(a, *names):
     """A view over numpy array `a`, its numpy axes named in numpy order."""
-    return q.NumpyInterop__order_from_numpy_array(a, [D[n] for n in names], q.ImageInterpretation_UNKNOWN, False)
-
-
-def region(origin, size):
-    return cls("RegionXu64")(list(origin), list(size))
+    return from_numpy(a, *names)
 
 
 def shape(v):

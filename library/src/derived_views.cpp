@@ -1,4 +1,4 @@
-#include "quelbo/derived_views.h"
+#include "quelbo/image_view_factory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -975,13 +975,13 @@ std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t ind
 
 // ================================================================ factory
 
-std::shared_ptr<ImageView> DerivedViews::makeThreadSafe(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::makeThreadSafe(std::shared_ptr<ImageView> image)
 {
     needView(image, "makeThreadSafe");
     return std::make_shared<ForwardView>("ThreadSafe", image, ~uint64_t(0), true, nullptr, false, nullptr);
 }
 
-std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, size_t dimensionIndex)
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, size_t dimensionIndex)
 {
     needView(image, "flip");
     if (!image->support(ImageCapability::READ))
@@ -998,7 +998,7 @@ std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, 
     return mapped("Flip", image, ImageCapability::READ, image->shape(), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, ImageDimension dimension)
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, ImageDimension dimension)
 {
     needView(image, "flip");
     ImageType const axes = axesOf(*image);
@@ -1009,7 +1009,7 @@ std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, 
     return flip(image, axes.indexDimension(dimension));
 }
 
-std::shared_ptr<ImageView> DerivedViews::subSample(std::shared_ptr<ImageView> image, size_t step)
+std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView> image, size_t step)
 {
     needView(image, "subSample");
     if (step == 0)
@@ -1035,7 +1035,7 @@ std::shared_ptr<ImageView> DerivedViews::subSample(std::shared_ptr<ImageView> im
     return mapped("SubSample", image, ImageCapability::READ, std::move(shape), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::reinterpretAxes(std::shared_ptr<ImageView> image,
+std::shared_ptr<ImageView> ImageViewFactory::reinterpretAxes(std::shared_ptr<ImageView> image,
                                                          ImageDimension const* dimensions,
                                                          size_t count)
 {
@@ -1062,7 +1062,7 @@ std::shared_ptr<ImageView> DerivedViews::reinterpretAxes(std::shared_ptr<ImageVi
     return mapped("ReinterpretAxes", image, readWriteOf(*image), std::move(shape), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType)
+std::shared_ptr<ImageView> ImageViewFactory::reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType)
 {
     needView(image, "reinterpret");
     size_t const n = image->dimensionCount();
@@ -1074,7 +1074,7 @@ std::shared_ptr<ImageView> DerivedViews::reinterpret(std::shared_ptr<ImageView> 
                                          detail::metadataOf(*image));
 }
 
-std::shared_ptr<ImageView> DerivedViews::disassembleChannels(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr<ImageView> image)
 {
     needView(image, "disassembleChannels");
     ImageType axes = axesOf(*image);
@@ -1099,7 +1099,7 @@ std::shared_ptr<ImageView> DerivedViews::disassembleChannels(std::shared_ptr<Ima
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::assembleChannels(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<ImageView> image)
 {
     needView(image, "assembleChannels");
     DataType const type = image->dataType();
@@ -1130,7 +1130,7 @@ std::shared_ptr<ImageView> DerivedViews::assembleChannels(std::shared_ptr<ImageV
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region)
+std::shared_ptr<ImageView> ImageViewFactory::extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region)
 {
     needView(view, "extractRegion");
     if (region.isEmpty())
@@ -1144,7 +1144,7 @@ std::shared_ptr<ImageView> DerivedViews::extractRegion(std::shared_ptr<ImageView
     return mapped("ExtractRegion", view, readWriteOf(*view), region.size(), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractAdjustedRegion(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::extractAdjustedRegion(std::shared_ptr<ImageView> view,
                                                                RegionXu64 const& region)
 {
     needView(view, "extractAdjustedRegion");
@@ -1180,13 +1180,13 @@ std::shared_ptr<ImageView> DerivedViews::extractAdjustedRegion(std::shared_ptr<I
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel)
+std::shared_ptr<ImageView> ImageViewFactory::extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel)
 {
     needView(view, "extractChannel");
     return channelOf(view, idxChannel);
 }
 
-std::shared_ptr<ImageView> DerivedViews::adaptDataType(std::shared_ptr<ImageView> view, DataType type)
+std::shared_ptr<ImageView> ImageViewFactory::adaptDataType(std::shared_ptr<ImageView> view, DataType type)
 {
     needView(view, "adaptDataType");
     auto p = view->properties();
@@ -1194,7 +1194,7 @@ std::shared_ptr<ImageView> DerivedViews::adaptDataType(std::shared_ptr<ImageView
     return adapt("AdaptDataType", view, type, in, DataType::standardRange(type));
 }
 
-std::shared_ptr<ImageView> DerivedViews::adaptDynamicRange(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::adaptDynamicRange(std::shared_ptr<ImageView> view,
                                                            DataType type,
                                                            Vector2d const& inputRange,
                                                            Vector2d const& outputRange)
@@ -1203,7 +1203,7 @@ std::shared_ptr<ImageView> DerivedViews::adaptDynamicRange(std::shared_ptr<Image
     return adapt("AdaptDynamicRange", view, type, inputRange, outputRange);
 }
 
-std::shared_ptr<ImageView> DerivedViews::fromImageView(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::fromImageView(std::shared_ptr<ImageView> view,
                                                        std::shared_ptr<const ImageProperties> properties,
                                                        std::shared_ptr<const MetadataNode> metadata)
 {
@@ -1217,29 +1217,29 @@ std::shared_ptr<ImageView> DerivedViews::fromImageView(std::shared_ptr<ImageView
                                          std::move(metadata));
 }
 
-std::shared_ptr<ImageView> DerivedViews::interlace(std::shared_ptr<MultiImageView> multiView)
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView)
 {
     return interlaceFrames(std::move(multiView), ImageInterpretation::UNKNOWN, false);
 }
 
-std::shared_ptr<ImageView> DerivedViews::interlace(std::shared_ptr<MultiImageView> multiView,
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView,
                                                    ImageInterpretation newInterpretation,
                                                    bool hasAlpha)
 {
     return interlaceFrames(std::move(multiView), newInterpretation, hasAlpha);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView)
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView)
 {
     return stackFrames(std::move(multiView), nullptr, 0);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension)
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension)
 {
     return stackFrames(std::move(multiView), &newDimension, 0);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView,
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
                                                ImageDimension newDimension,
                                                size_t threadCount)
 {

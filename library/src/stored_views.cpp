@@ -1,4 +1,4 @@
-#include "quelbo/stored_views.h"
+#include "quelbo/image_view_factory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -480,7 +480,7 @@ void copyByChunks(ImageView& from, ImageView& to)
     for (size_t d = 0; d < n; ++d)
         if (shape.data()[d] == 0)
             return;
-    uint64_t const budget = std::max<uint64_t>(1, StoredViews::COPY_CHUNK_BYTES / unit);
+    uint64_t const budget = std::max<uint64_t>(1, ImageViewFactory::COPY_CHUNK_BYTES / unit);
     size_t whole = 0;
     uint64_t wholeUnits = 1;
     while (whole < n && wholeUnits * shape.data()[whole] <= budget)
@@ -524,14 +524,14 @@ std::shared_ptr<ImageView> copyToDisk(std::shared_ptr<ImageView> image, std::str
 
 } // namespace
 
-std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
                                                          VectorXu64 const& shape,
                                                          DataType dataType)
 {
     return overStore(std::move(accessor), MemoryLayout::FORTRAN, false, shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
                                                          VectorXu64 const& shape,
                                                          DataType dataType,
                                                          std::shared_ptr<ImageProperties> properties,
@@ -541,7 +541,7 @@ std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomA
                      std::move(metadata));
 }
 
-std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
                                                          MemoryLayout layout,
                                                          VectorXu64 const& shape,
                                                          DataType dataType)
@@ -549,7 +549,7 @@ std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomA
     return overStore(std::move(accessor), layout, true, shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
                                                          MemoryLayout layout,
                                                          VectorXu64 const& shape,
                                                          DataType dataType,
@@ -559,19 +559,19 @@ std::shared_ptr<ImageView> StoredViews::fromRandomAccess(std::shared_ptr<RandomA
     return overStore(std::move(accessor), layout, true, shape, dataType, std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> StoredViews::createOnDisk(VectorXu64 const& shape, DataType dataType)
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape, DataType dataType)
 {
     return onDisk("", shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> StoredViews::createOnDisk(std::string const& dirPath,
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
                                                      VectorXu64 const& shape,
                                                      DataType dataType)
 {
     return onDisk(dirPath, shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> StoredViews::createOnDisk(VectorXu64 const& shape,
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape,
                                                      DataType dataType,
                                                      std::shared_ptr<ImageProperties> properties,
                                                      std::shared_ptr<MetadataNode> metadata)
@@ -579,7 +579,7 @@ std::shared_ptr<ImageView> StoredViews::createOnDisk(VectorXu64 const& shape,
     return onDisk("", shape, dataType, std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> StoredViews::createOnDisk(std::string const& dirPath,
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
                                                      VectorXu64 const& shape,
                                                      DataType dataType,
                                                      std::shared_ptr<ImageProperties> properties,
@@ -588,12 +588,12 @@ std::shared_ptr<ImageView> StoredViews::createOnDisk(std::string const& dirPath,
     return onDisk(dirPath, shape, dataType, std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> StoredViews::copyOnDisk(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::copyOnDisk(std::shared_ptr<ImageView> image)
 {
     return copyToDisk(std::move(image), "");
 }
 
-std::shared_ptr<ImageView> StoredViews::copyOnDisk(std::shared_ptr<ImageView> image, std::string const& dirPath)
+std::shared_ptr<ImageView> ImageViewFactory::copyOnDisk(std::shared_ptr<ImageView> image, std::string const& dirPath)
 {
     return copyToDisk(std::move(image), dirPath);
 }

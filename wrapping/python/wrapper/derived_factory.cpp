@@ -3,7 +3,7 @@
 #include "common/dimension_list.h"
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "quelbo/derived_views.h"
+#include "quelbo/image_view_factory.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
@@ -12,7 +12,7 @@
 namespace {
 
 using namespace qw;
-using quelbo::DerivedViews;
+using quelbo::ImageViewFactory;
 using quelbo::ImageDimension;
 using quelbo::ImageView;
 using quelbo::MultiImageView;
@@ -52,23 +52,23 @@ PyObject* derive_scalar(const char* fn, const char* ty, PyObject* args)
 
 PyObject* make_thread_safe(PyObject*, PyObject* o)
 {
-    return derive_one<&DerivedViews::makeThreadSafe>("ImageViewFactory_make_thread_safe", o);
+    return derive_one<&ImageViewFactory::makeThreadSafe>("ImageViewFactory_make_thread_safe", o);
 }
 
 PyObject* flip_dimension_index(PyObject*, PyObject* args)
 {
-    return derive_scalar<size_t, &DerivedViews::flip>("ImageViewFactory_flip_dimension_index", "size_t", args);
+    return derive_scalar<size_t, &ImageViewFactory::flip>("ImageViewFactory_flip_dimension_index", "size_t", args);
 }
 
 PyObject* flip_dimension(PyObject*, PyObject* args)
 {
-    return derive_scalar<ImageDimension, &DerivedViews::flip>("ImageViewFactory_flip_dimension",
+    return derive_scalar<ImageDimension, &ImageViewFactory::flip>("ImageViewFactory_flip_dimension",
                                                                "quelbo::ImageDimension", args);
 }
 
 PyObject* sub_sample(PyObject*, PyObject* args)
 {
-    return derive_scalar<size_t, &DerivedViews::subSample>("ImageViewFactory_sub_sample", "size_t", args);
+    return derive_scalar<size_t, &ImageViewFactory::subSample>("ImageViewFactory_sub_sample", "size_t", args);
 }
 
 PyObject* reinterpret_axes(PyObject*, PyObject* args)
@@ -79,7 +79,7 @@ PyObject* reinterpret_axes(PyObject*, PyObject* args)
     std::vector<ImageDimension> dimensions;
     if (!source_args(fn, args, 2, a, view) || !dimension_list(a[1], dimensions))
         return nullptr;
-    return call([&] { return shared(DerivedViews::reinterpretAxes(view, dimensions.data(), dimensions.size())); });
+    return call([&] { return shared(ImageViewFactory::reinterpretAxes(view, dimensions.data(), dimensions.size())); });
 }
 
 // <fn>(image, object): derivations with an object taken by reference or value.
@@ -96,18 +96,18 @@ PyObject* derive_object(const char* fn, const char* ty, PyObject* args)
 
 PyObject* reinterpret(PyObject*, PyObject* args)
 {
-    return derive_object<quelbo::ImageType, quelbo::ImageType, &DerivedViews::reinterpret>(
+    return derive_object<quelbo::ImageType, quelbo::ImageType, &ImageViewFactory::reinterpret>(
         "ImageViewFactory_reinterpret", "quelbo::ImageType", args);
 }
 
 PyObject* disassemble_channels(PyObject*, PyObject* o)
 {
-    return derive_one<&DerivedViews::disassembleChannels>("ImageViewFactory_disassemble_channels", o);
+    return derive_one<&ImageViewFactory::disassembleChannels>("ImageViewFactory_disassemble_channels", o);
 }
 
 PyObject* assemble_channels(PyObject*, PyObject* o)
 {
-    return derive_one<&DerivedViews::assembleChannels>("ImageViewFactory_assemble_channels", o);
+    return derive_one<&ImageViewFactory::assembleChannels>("ImageViewFactory_assemble_channels", o);
 }
 
 template <ViewPtr (*Derive)(ViewPtr, quelbo::RegionXu64 const&)>
@@ -119,17 +119,17 @@ PyObject* derive_region(const char* fn, PyObject* args)
 
 PyObject* extract_adjusted_region(PyObject*, PyObject* args)
 {
-    return derive_region<&DerivedViews::extractAdjustedRegion>("ImageViewFactory_extract_adjusted_region", args);
+    return derive_region<&ImageViewFactory::extractAdjustedRegion>("ImageViewFactory_extract_adjusted_region", args);
 }
 
 PyObject* extract_region(PyObject*, PyObject* args)
 {
-    return derive_region<&DerivedViews::extractRegion>("ImageViewFactory_extract_region", args);
+    return derive_region<&ImageViewFactory::extractRegion>("ImageViewFactory_extract_region", args);
 }
 
 PyObject* extract_channel(PyObject*, PyObject* args)
 {
-    return derive_scalar<size_t, &DerivedViews::extractChannel>("ImageViewFactory_extract_channel", "size_t", args);
+    return derive_scalar<size_t, &ImageViewFactory::extractChannel>("ImageViewFactory_extract_channel", "size_t", args);
 }
 
 PyObject* adapt_data_type(PyObject*, PyObject* args)
@@ -140,7 +140,7 @@ PyObject* adapt_data_type(PyObject*, PyObject* args)
     quelbo::DataType type;
     if (!source_args(fn, args, 2, a, view) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type))
         return nullptr;
-    return call([&] { return shared(DerivedViews::adaptDataType(view, type)); });
+    return call([&] { return shared(ImageViewFactory::adaptDataType(view, type)); });
 }
 
 PyObject* from_image_view(PyObject*, PyObject* args)
@@ -154,7 +154,7 @@ PyObject* from_image_view(PyObject*, PyObject* args)
         !proxy_shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::ImageProperties const >"}, properties) ||
         !proxy_shared_arg(a[2], {fn, 3, "std::shared_ptr< quelbo::MetadataNode const >"}, metadata))
         return nullptr;
-    return call([&] { return shared(DerivedViews::fromImageView(view, properties, metadata)); });
+    return call([&] { return shared(ImageViewFactory::fromImageView(view, properties, metadata)); });
 }
 
 bool is_multi(PyObject* o)
@@ -172,7 +172,7 @@ PyObject* interlace(PyObject*, PyObject* args)
                   MultiPtr multi;
                   if (!shared_arg(a[0], {fn, 1, kMulti}, multi))
                       return nullptr;
-                  return call([&] { return shared(DerivedViews::interlace(multi)); });
+                  return call([&] { return shared(ImageViewFactory::interlace(multi)); });
               },
               1},
              {"quelbo::ImageViewFactory::interlace(std::shared_ptr< quelbo::MultiImageView >,quelbo::"
@@ -186,7 +186,7 @@ PyObject* interlace(PyObject*, PyObject* args)
                       !arg(a[1], {fn, 2, "quelbo::ImageInterpretation"}, interpretation) ||
                       !arg(a[2], {fn, 3, "bool"}, alpha))
                       return nullptr;
-                  return call([&] { return shared(DerivedViews::interlace(multi, interpretation, alpha)); });
+                  return call([&] { return shared(ImageViewFactory::interlace(multi, interpretation, alpha)); });
               },
               0}});
     return rows(args);
@@ -204,10 +204,10 @@ PyObject* stack_call(Args a, Py_ssize_t n)
         return nullptr;
     return call([&] {
         if (n == 1)
-            return shared(DerivedViews::stack(multi));
+            return shared(ImageViewFactory::stack(multi));
         if (n == 2)
-            return shared(DerivedViews::stack(multi, dimension));
-        return shared(DerivedViews::stack(multi, dimension, threads));
+            return shared(ImageViewFactory::stack(multi, dimension));
+        return shared(ImageViewFactory::stack(multi, dimension, threads));
     });
 }
 
@@ -235,7 +235,7 @@ PyObject* adapt_dynamic_range(PyObject*, PyObject* args)
     if (!source_args(fn, args, 4, a, view) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type) ||
         !sequence_to_vector(a[2], in) || !sequence_to_vector(a[3], out))
         return nullptr;
-    return call([&] { return shared(DerivedViews::adaptDynamicRange(view, type, in, out)); });
+    return call([&] { return shared(ImageViewFactory::adaptDynamicRange(view, type, in, out)); });
 }
 
 void add_derived(Methods& m)

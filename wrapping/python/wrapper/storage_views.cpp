@@ -2,7 +2,7 @@
 #include "common/item_parser.h"
 #include "core_args.h"
 #include "quelbo/random_access.h"
-#include "quelbo/stored_views.h"
+#include "quelbo/image_view_factory.h"
 #include "readonly/readonly_args.h"
 #include "runtime/shared.h"
 
@@ -11,7 +11,7 @@ namespace {
 using namespace qw;
 using quelbo::ImageProperties;
 using quelbo::MetadataNode;
-using quelbo::StoredViews;
+using quelbo::ImageViewFactory;
 
 bool is_properties(PyObject* o)
 {
@@ -52,13 +52,13 @@ PyObject* from_random_access_call(Args a, Py_ssize_t n)
     return call([&] {
         switch (n) {
         case 3:
-            return shared(StoredViews::fromRandomAccess(accessor, shape, type));
+            return shared(ImageViewFactory::fromRandomAccess(accessor, shape, type));
         case 4:
-            return shared(StoredViews::fromRandomAccess(accessor, layout, shape, type));
+            return shared(ImageViewFactory::fromRandomAccess(accessor, layout, shape, type));
         case 5:
-            return shared(StoredViews::fromRandomAccess(accessor, shape, type, properties, metadata));
+            return shared(ImageViewFactory::fromRandomAccess(accessor, shape, type, properties, metadata));
         default:
-            return shared(StoredViews::fromRandomAccess(accessor, layout, shape, type, properties, metadata));
+            return shared(ImageViewFactory::fromRandomAccess(accessor, layout, shape, type, properties, metadata));
         }
     });
 }
@@ -115,13 +115,13 @@ PyObject* create_on_disk_call(Args a, Py_ssize_t n)
     return call([&] {
         switch (n) {
         case 2:
-            return shared(StoredViews::createOnDisk(shape, type));
+            return shared(ImageViewFactory::createOnDisk(shape, type));
         case 3:
-            return shared(StoredViews::createOnDisk(dir, shape, type));
+            return shared(ImageViewFactory::createOnDisk(dir, shape, type));
         case 4:
-            return shared(StoredViews::createOnDisk(shape, type, properties, metadata));
+            return shared(ImageViewFactory::createOnDisk(shape, type, properties, metadata));
         default:
-            return shared(StoredViews::createOnDisk(dir, shape, type, properties, metadata));
+            return shared(ImageViewFactory::createOnDisk(dir, shape, type, properties, metadata));
         }
     });
 }
@@ -162,7 +162,7 @@ PyObject* copy_on_disk_call(Args a, Py_ssize_t n)
         (n == 2 && !arg(a[1], {fn, 2, "std::string const &"}, dir)))
         return nullptr;
     return call([&] {
-        return shared(n == 1 ? StoredViews::copyOnDisk(image) : StoredViews::copyOnDisk(image, dir));
+        return shared(n == 1 ? ImageViewFactory::copyOnDisk(image) : ImageViewFactory::copyOnDisk(image, dir));
     });
 }
 

@@ -194,3 +194,32 @@ def test_tiles_cover_the_image_once_and_round_trip(tmp_path):
         q.TilingInfoExtension_tile_region(tiling, -1)
     mts = q.TilingInfoExtension_max_tile_size(tiling)
     assert [mts.at(i) for i in range(3)] == [128, 128, 3]
+
+
+def test_a_refused_disk_write_raises_and_leaves_no_file(tmp_path):
+    from test_core import run_child
+
+    # files may not grow past 1 MiB in the child: growing a disk view fails
+    r = run_child("""
+        import os, resource, signal
+        import numpy as np
+        from proxy import q, QuelboError
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        folder = %r
+        small = q.ImageViewFactory_create_on_disk(folder, [512, 512], q.DataTypeId_UINT8)
+        source = q.NumpyInterop__order_from_numpy_array(np.zeros((1024, 2048), np.uint8),
+                                                        [q.ImageDimension_ROW, q.ImageDimension_COLUMN], 0, False)
+        for attempt in (lambda: q.ImageViewFactory_create_on_disk(folder, [2048, 1024], q.DataTypeId_UINT8),
+                        lambda: q.ImageView_reshape(small, [2048, 1024], q.DataTypeId_UINT8),
+                        lambda: q.ImageViewFactory_copy_on_disk(source, folder)):
+            try:
+                attempt()
+                print("no error")
+            except QuelboError as e:
+                print("Error", "temporary file" in str(e))
+        del small
+        print(sorted(os.listdir(folder)))
+    """ % str(tmp_path))
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.split("\n")[:4] == ["Error True", "Error True", "Error True", "[]"]

@@ -13,8 +13,6 @@ using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
 
-QW_TYPE(Shared, "_p_std__shared_ptrT_quelbo__ImageProperties_t", "std::shared_ptr< quelbo::ImageProperties > *");
-QW_TYPE(ImageProperties, "_p_quelbo__ImageProperties", "quelbo::ImageProperties *");
 
 struct PropertiesTr
 {
@@ -150,7 +148,7 @@ PyObject* member(PyObject*, PyObject* o)
     Shared obj;
     if (!shared_self(o, {fn, 1, PropertiesTr::mut_type}, obj))
         return nullptr;
-    return call([&] { return keep_alive(borrowed(&((*obj).*Member)()), obj); });
+    return call([&] { return borrowed_from(&((*obj).*Member)(), obj); });
 }
 
 // set_calibration / set_image_info: copies the value a plain handle or a

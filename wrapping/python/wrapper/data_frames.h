@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/int_list.h"
 #include "common/item_parser.h"
 #include "extensions.h"
 #include "quelbo/data_frame.h"
@@ -111,35 +112,14 @@ private:
 // list" or "list must contains longs", OverflowError outside 64 bits.
 inline bool dtype_list(PyObject* o, std::vector<quelbo::DataType>& out)
 {
-    static const char* kNotList = "not a list";
     static const char* kItem = "list must contains longs";
-    if (!PySequence_Check(o)) {
-        PyErr_SetString(PyExc_TypeError, kNotList);
-        return false;
-    }
-    const Py_ssize_t n = PySequence_Size(o);
-    if (n < 0)
-        return false;
-    out.clear();
-    out.reserve(size_t(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* item = PySequence_GetItem(o, i);
-        if (!item)
-            return false;
-        long long code = 0;
-        const bool isint = PyLong_Check(item);
-        if (isint)
-            code = PyLong_AsLongLong(item);
-        Py_DECREF(item);
-        if (!isint) {
-            PyErr_SetString(PyExc_TypeError, kItem);
-            return false;
-        }
+    return int_list(o, kItem, out, [](PyObject* item, quelbo::DataType& type) {
+        const long long code = PyLong_AsLongLong(item);
         if (code == -1 && PyErr_Occurred())
             return false;
-        out.emplace_back(uint64_t(code));
-    }
-    return true;
+        type = quelbo::DataType(uint64_t(code));
+        return true;
+    });
 }
 
 // A table's description: the shape (two ints), the names, the types, each

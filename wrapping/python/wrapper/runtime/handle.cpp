@@ -714,6 +714,15 @@ bool join_type_table(PyObject*)
         // The interpreter module keeps it alive; handles add their own references.
         g_capsule = c;
     } else {
+        if (!g_capsule) {
+            // Our handles hold the table too, so that the records and their
+            // classes outlive every handle, whichever module made the capsule.
+            PyObject* holder = PyImport_ImportModule("swig_runtime_data4");
+            g_capsule = holder ? PyObject_GetAttrString(holder, "type_pointer_capsule") : nullptr;
+            Py_XDECREF(holder);
+            if (!g_capsule)
+                PyErr_Clear();
+        }
         bool member = false;
         swig_module_info* m = shared;
         do {

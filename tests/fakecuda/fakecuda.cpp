@@ -4,7 +4,8 @@
 // crashes the test. Live allocations are counted for the leak tests.
 //
 // Controls: FAKECUDA_DEVICES (number of devices, default 1) and, from the
-// tests through ctypes, fakecuda_live_allocations() and fakecuda_fail_after(n)
+// tests through ctypes, fakecuda_live_allocations(), fakecuda_live_bytes()
+// and fakecuda_fail_after(n)
 // (the n-th allocation or copy from now on fails).
 #include <sys/mman.h>
 #include <unistd.h>
@@ -186,6 +187,22 @@ API CUresult cuMemFree_v2(CUdeviceptr p)
     return SUCCESS;
 }
 
+API CUresult cuMemsetD8_v2(CUdeviceptr dst, unsigned char value, size_t n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    if (!g_initialised)
+        return NOT_INITIALIZED;
+    if (injected_failure())
+        return INVALID_VALUE;
+    auto d = find_block(uintptr_t(dst), n);
+    if (d == g_blocks.end())
+        return INVALID_VALUE;
+    open_block(d, true);
+    std::memset(reinterpret_cast<void*>(dst), value, n);
+    open_block(d, false);
+    return SUCCESS;
+}
+
 API CUresult cuMemcpyHtoD_v2(CUdeviceptr dst, const void* src, size_t n)
 {
     std::lock_guard<std::mutex> g(g_lock);
@@ -260,6 +277,12 @@ API long fakecuda_live_allocations()
 {
     std::lock_guard<std::mutex> g(g_lock);
     return long(g_blocks.size());
+}
+
+API long fakecuda_live_bytes()
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return long(g_live_bytes);
 }
 
 API void fakecuda_fail_after(long n)

@@ -30,6 +30,7 @@ struct Driver::Api
     CUresult (*cuMemAlloc)(CUdeviceptr*, size_t);
     CUresult (*cuMemAllocPitch)(CUdeviceptr*, size_t*, size_t, size_t, unsigned);
     CUresult (*cuMemFree)(CUdeviceptr);
+    CUresult (*cuMemsetD8)(CUdeviceptr, unsigned char, size_t);
     CUresult (*cuMemcpyHtoD)(CUdeviceptr, const void*, size_t);
     CUresult (*cuMemcpyDtoH)(void*, CUdeviceptr, size_t);
     CUresult (*cuMemcpyDtoD)(CUdeviceptr, CUdeviceptr, size_t);
@@ -85,6 +86,7 @@ Driver::Api* load()
         bind(lib, api->cuMemAlloc, "cuMemAlloc_v2");
         bind(lib, api->cuMemAllocPitch, "cuMemAllocPitch_v2");
         bind(lib, api->cuMemFree, "cuMemFree_v2");
+        bind(lib, api->cuMemsetD8, "cuMemsetD8_v2");
         bind(lib, api->cuMemcpyHtoD, "cuMemcpyHtoD_v2");
         bind(lib, api->cuMemcpyDtoH, "cuMemcpyDtoH_v2");
         bind(lib, api->cuMemcpyDtoD, "cuMemcpyDtoD_v2");
@@ -153,6 +155,14 @@ void Driver::release(DevicePtr p) noexcept
 {
     if (p && m_api->cuCtxSetCurrent(m_api->context) == 0)
         m_api->cuMemFree(p);
+}
+
+void Driver::zero(DevicePtr p, std::size_t bytes)
+{
+    if (!bytes)
+        return;
+    m_api->enter();
+    m_api->check("cuMemsetD8", m_api->cuMemsetD8(p, 0, bytes));
 }
 
 void Driver::toDevice(DevicePtr dst, void const* src, std::size_t bytes)

@@ -27,6 +27,9 @@ public:
     // Never throws: a failure to free is ignored (the context may be gone).
     void release(DevicePtr p) noexcept;
 
+    // Sets bytes of device memory to zero.
+    void zero(DevicePtr p, std::size_t bytes);
+
     // Copies of bytes between host memory and device memory.
     void toDevice(DevicePtr dst, void const* src, std::size_t bytes);
     void toHost(void* dst, DevicePtr src, std::size_t bytes);

@@ -12,10 +12,7 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
-using SharedConst = std::shared_ptr<const ImageProperties>;
 
-QW_TYPE(Shared, "_p_std__shared_ptrT_quelbo__ImageProperties_t", "std::shared_ptr< quelbo::ImageProperties > *");
-QW_TYPE(ImageProperties, "_p_quelbo__ImageProperties", "quelbo::ImageProperties *");
 
 struct PropertiesTr
 {
@@ -30,10 +27,19 @@ constexpr const char* kInfoRef = "quelbo::ImageInfoProperty const &";
 constexpr const char* kSharedConst = "std::shared_ptr< quelbo::ImageProperties const >";
 
 // A calibration then an image information, each plain or read-only.
-bool calibration_and_info(const char* fn, Args a, const SpatialCalibrationProperty*& calibration,
-                          const ImageInfoProperty*& info)
+bool is_calibration_and_info(Args a, Py_ssize_t)
 {
-    return proxy_value_arg(a[0], {fn, 1, kCalRef}, calibration) && proxy_value_arg(a[1], {fn, 2, kInfoRef}, info);
+    return is_proxy_value<SpatialCalibrationProperty>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
+}
+
+template <class F>
+PyObject* with_calibration_and_info(const char* fn, Args a, F&& use)
+{
+    const SpatialCalibrationProperty* calibration;
+    const ImageInfoProperty* info;
+    if (!proxy_value_arg(a[0], {fn, 1, kCalRef}, calibration) || !proxy_value_arg(a[1], {fn, 2, kInfoRef}, info))
+        return nullptr;
+    return use(*calibration, *info);
 }
 
 template <class F>
@@ -70,15 +76,11 @@ PyObject* new_ImageProperties(PyObject*, PyObject* args)
          {"quelbo::ImageProperties::ImageProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
           "ImageInfoProperty const &)",
           2, 2,
+          &is_calibration_and_info,
           [](Args a, Py_ssize_t) {
-              return is_proxy_value<SpatialCalibrationProperty>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
-          },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              const SpatialCalibrationProperty* calibration;
-              const ImageInfoProperty* info;
-              if (!calibration_and_info(fn, a, calibration, info))
-                  return nullptr;
-              return new_shared([&] { return std::make_shared<ImageProperties>(*calibration, *info); });
+              return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
+                  return new_shared([&] { return std::make_shared<ImageProperties>(calibration, info); });
+              });
           },
           0}});
     return rows(args);
@@ -97,7 +99,7 @@ template <class V>
 PyObject* from_shared(Args a, Py_ssize_t)
 {
     static const char* fn = "ImageProperties_from_properties";
-    SharedConst properties;
+    Shared properties;
     const V* part;
     if (!shared_self(a[0], {fn, 1, kSharedConst}, properties) ||
         !proxy_value_arg(a[1], {fn, 2, std::is_same<V, ImageInfoProperty>::value ? kInfoRef : kCalRef}, part))
@@ -127,15 +129,11 @@ PyObject* ImageProperties_from_properties(PyObject*, PyObject* args)
          {"quelbo::ImageProperties::fromProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
           "ImageInfoProperty const &)",
           2, 2,
+          &is_calibration_and_info,
           [](Args a, Py_ssize_t) {
-              return is_proxy_value<SpatialCalibrationProperty>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
-          },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              const SpatialCalibrationProperty* calibration;
-              const ImageInfoProperty* info;
-              if (!calibration_and_info(fn, a, calibration, info))
-                  return nullptr;
-              return call([&] { return shared(ImageProperties::fromProperties(*calibration, *info)); });
+              return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
+                  return call([&] { return shared(ImageProperties::fromProperties(calibration, info)); });
+              });
           },
           0}});
     return rows(args);

@@ -15,10 +15,6 @@ using quelbo::ReadonlyImageProperties;
 using quelbo::ReadonlySpatialCalibrationProperty;
 using quelbo::SpatialCalibrationProperty;
 
-QW_TYPE(ReadonlySpatialCalibrationProperty, "_p_quelbo__ReadonlySpatialCalibrationProperty",
-        "quelbo::ReadonlySpatialCalibrationProperty *");
-QW_TYPE(ReadonlyImageInfoProperty, "_p_quelbo__ReadonlyImageInfoProperty", "quelbo::ReadonlyImageInfoProperty *");
-QW_TYPE(ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties", "quelbo::ReadonlyImageProperties *");
 
 struct CalibrationTr
 {
@@ -79,7 +75,7 @@ PyObject* wrap_value(PyObject*, PyObject* o)
 
 PyObject* new_ReadonlyImageProperties(PyObject*, PyObject* o)
 {
-    std::shared_ptr<const ImageProperties> properties;
+    std::shared_ptr<ImageProperties> properties;
     if (!shared_self(o, {"new_ReadonlyImageProperties", 1, "std::shared_ptr< quelbo::ImageProperties const >"},
                      properties))
         return nullptr;

@@ -2,8 +2,8 @@
 // a calibration, an image information, shared image properties or a shared
 // metadata node, the matching read-only wrapper is accepted in its place.
 //
+// A module other than _quelbo expands QW_PROPERTY_TYPES() (readonly/property_types.h) once.
 // Use (check face for overload rows, conversion face in the call):
-//   std::shared_ptr<T> p;     shared_arg(o, {fn, n, "std::shared_ptr< quelbo::T >"}, p)   plain shared parameter
 //   std::shared_ptr<const quelbo::ImageProperties> p;
 //                             proxy_shared_arg(o, {fn, n, "std::shared_ptr< quelbo::ImageProperties const >"}, p)
 //                             (also MetadataNode; const or not) and is_proxy_shared<T>(o) to test;
@@ -20,59 +20,10 @@
 #include "quelbo/metadata.h"
 #include "readonly/ReadonlyImageProperties.h"
 #include "readonly/ReadonlyMetadataNode.h"
+#include "runtime/shared.h"
 #include "runtime/wrap.h"
 
 namespace qw {
-
-// ----------------------------------------------------- shared pointers
-
-template <class T>
-swig_type_info* shared_type()
-{
-    return type_of<std::shared_ptr<std::remove_const_t<T>>>();
-}
-
-// Check face: a handle of T's shared pointer (or of a class derived from T),
-// or None when allowed.
-template <class T>
-bool is_shared(PyObject* o, bool allow_none = true)
-{
-    return o && can_convert(o, shared_type<T>(), allow_none);
-}
-
-// A std::shared_ptr<T> parameter: the handle's own pointer (one more owner),
-// or a temporary made by a derived class's cast; None gives an empty pointer.
-template <class T>
-bool shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
-{
-    using U = std::remove_const_t<T>;
-    void* p = nullptr;
-    int own = 0;
-    int r = convert_ptr(o, &p, shared_type<T>(), 0, &own);
-    if (r != OK) {
-        fail_arg(r, a);
-        return false;
-    }
-    auto* held = static_cast<std::shared_ptr<U>*>(p);
-    out = held ? *held : nullptr;
-    if (held && (own & NEWMEM))
-        delete held;
-    return true;
-}
-
-// The object of a method of a shared class: an empty pointer (None, a
-// released handle) is refused with the null-reference ValueError.
-template <class T>
-bool shared_self(PyObject* o, const A& a, std::shared_ptr<T>& out)
-{
-    if (!shared_arg(o, a, out))
-        return false;
-    if (!out) {
-        fail_null(a);
-        return false;
-    }
-    return true;
-}
 
 // --------------------------------------------- readonlyProxyArgument
 
@@ -141,7 +92,7 @@ bool proxy_value_arg(PyObject* o, const A& a, const V*& out)
 template <class T>
 bool is_proxy_shared(PyObject* o)
 {
-    return is_shared<T>(o) || is_obj<readonly_t<T>>(o);
+    return is_shared<std::remove_const_t<T>>(o) || is_obj<readonly_t<T>>(o);
 }
 
 // Shared side: a shared handle (None: empty), or the wrapper's own pointer
@@ -149,14 +100,19 @@ bool is_proxy_shared(PyObject* o)
 template <class T>
 bool proxy_shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
 {
-    if (o && o != Py_None && !is_shared<T>(o) && is_obj<readonly_t<T>>(o)) {
+    using U = std::remove_const_t<T>;
+    if (o && o != Py_None && !is_shared<U>(o) && is_obj<readonly_t<T>>(o)) {
         readonly_t<T>* w;
         if (!ref(o, a, w))
             return false;
-        out = std::const_pointer_cast<std::remove_const_t<T>>(w->m_private);
+        out = std::const_pointer_cast<U>(w->m_private);
         return true;
     }
-    return shared_arg(o, a, out);
+    std::shared_ptr<U> plain;
+    if (!shared_arg(o, a, plain))
+        return false;
+    out = std::move(plain);
+    return true;
 }
 
 } // namespace qw

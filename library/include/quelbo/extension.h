@@ -42,6 +42,14 @@ public:
     // Copy a tile (the elements of tileRegion, densely) into dst / from src.
     virtual void readTile(size_t tileIndex, void* dst) = 0;
     virtual void writeTile(size_t tileIndex, const void* src) = 0;
+    // Bytes of a tile's data: its region's element count times the byte
+    // count of the view's data type; InvalidArgument past tileCount().
+    virtual size_t tileByteCount(size_t tileIndex) const = 0;
+
+    // Transfers for callers that hold a length: InvalidArgument, before a
+    // byte moves, when the buffer is smaller than the tile's data.
+    void readTile(size_t tileIndex, void* dst, size_t dstSize);
+    void writeTile(size_t tileIndex, const void* src, size_t srcSize);
 
     // The extension as this kind, or empty when it is of another kind.
     static std::shared_ptr<TilingInfoExtension> cast(std::shared_ptr<Extension> const& extension);

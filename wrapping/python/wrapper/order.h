@@ -21,6 +21,16 @@ enum : int
     regionx = 401,
     arrays = 410,       // ArrayX of the ten element types (410 to 419)
     properties = 500,   // image properties, read-only wrappers, variant values, metadata (500 to 599)
+    spatial = properties,          // SpatialDirections, SpatialCalibrationProperty
+    image_info = properties + 1,   // ImageInfoProperty
+    image_properties = properties + 2,
+    readonly_properties = properties + 3, // the three read-only property wrappers
+    variant = properties + 4,             // VariantDataValue
+    variant_factory = properties + 5,
+    metadata_node = properties + 6,
+    metadata_iterators = properties + 7, // MetadataNodeIterator, ConstMetadataNodeIterator
+    readonly_metadata = properties + 8,
+    metadata_helpers = properties + 9, // MetadataNodeFactory, MetadataNodeHelper
     storage = 600,      // data storage and access, factories, HTTP headers (600 to 699)
     storage_access = 600,    // DataStorage, DataAccess, their providers
     stream_access = 601,     // StreamAccess
@@ -29,7 +39,20 @@ enum : int
     random_factory = 604,    // RandomAccessFactory
     http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
+    image_views = 701,       // ImageView: queries and transfer
+    image_view_properties = 702, // ImageView: properties, metadata and their setters
+    views_lod_release = 705, // delete_LodImageView
+    views_lod = 740,         // LodImageView
+    views_extension = 745,   // Extension, TilingInfoExtension
+    views_parallel = 746,    // ParallelAccessExtension
+    views_origin = 747,      // ViewOriginExtension
+    views_multi = 755,       // MultiImageView
     factories = 800,    // numpy bridge and view factories (800 to 899)
+    numpy_interop = 800,     // NumpyInterop
+    image_view_factory = 801, // ImageViewFactory: allocation and memory sources
+    factories_derived = 820, // ImageViewFactory: derived views
+    factories_storage = 825, // ImageViewFactory: storage-backed views
+    factories_multi = 830,   // MultiImageViewFactory
     serialization = 900 // serialization, writer, dependency graph (900 to 999)
 };
 } // namespace qw::order

@@ -218,3 +218,36 @@ def test_library_checks_over_the_test_driver():
     assert out[-1] == "rc 0", "\n".join(out)
     assert not [line for line in out if line.startswith("FAIL")]
     assert "pass adapted view: a region read into a device buffer" in out
+
+
+def test_numpy_data_through_the_gpu_and_the_bridge_refuses_gpu_views():
+    out = child(
+        """
+        import numpy as np
+        from views_util import TYPES, from_numpy, read_region, region
+        for npt, dt in TYPES:
+            a = (np.arange(60) * 37 % 120).astype(npt).reshape(3, 4, 5)
+            view = from_numpy(a, "SLICE", "ROW", "COLUMN")
+            gpu = c.CudaImageFactory_copy_in_cuda_memory(view)
+            adapted = c.CudaImageFactory_adapt_to_cuda(view)
+            fresh = c.CudaImageFactory_allocate_coalesced([5, 4, 3], dt)
+            q.ImageView___write_region(fresh, region((0, 0, 0), (5, 4, 3)), a.tobytes())
+            print(type(gpu).__name__, type(fresh).__name__, all(
+                np.array_equal(read_region(v, (0, 0, 0), (5, 4, 3), npt), a) for v in (gpu, adapted, fresh)))
+        props = proxy.cls("ReadonlyImageProperties")(q.ImageView___get_properties(view))
+        made = c.CudaImageFactory_allocate([5, 4, 3], dt, props, None)
+        print(type(props).__name__, q.ImageView_to_string(made) == q.ImageView_to_string(fresh))
+        print(error(q.NumpyInterop_to_numpy_array, gpu))
+        print(q.ImageView_support(gpu, q.ImageCapability_MEMORY_ACCESS),
+              q.ImageView_support(gpu, q.ImageCapability_READ_WRITE))
+        del view, gpu, adapted, fresh, a, made
+        print("live", live())
+        """
+    )
+    assert out[:-4] == ["ImageView ImageView True"] * 10
+    assert out[-4:] == [
+        "ReadonlyImageProperties True",
+        "ValueError: Input ImageView must support MEMORY_ACCESS capability",
+        "False True",
+        "live 0",
+    ]

@@ -3,6 +3,8 @@
 // image views, data types, properties and metadata.
 #include "core_args.h"
 #include "quelbo_cuda/cuda_image_factory.h"
+#include "readonly/readonly_args.h"
+#include "runtime/shared.h"
 #include "runtime/wrap.h"
 
 namespace qw::cuda {
@@ -16,33 +18,6 @@ using PropertiesPtr = std::shared_ptr<quelbo::ImageProperties>;
 using MetadataPtr = std::shared_ptr<quelbo::MetadataNode>;
 
 // ------------------------------------------------------------ arguments
-
-// A shared-pointer parameter taken by value: a handle of the class (or a
-// derived one, through a converter that may hand over fresh memory), None as
-// an empty pointer.
-template <class T>
-int shared_of(PyObject* o, std::shared_ptr<T>& out)
-{
-    void* p = nullptr;
-    int own = 0;
-    int r = convert_ptr(o, &p, type_of<std::shared_ptr<T>>(), 0, &own);
-    if (r != OK)
-        return r;
-    auto* sp = static_cast<std::shared_ptr<T>*>(p);
-    out = sp ? *sp : std::shared_ptr<T>();
-    if (own & NEWMEM)
-        delete sp;
-    return OK;
-}
-
-template <class T>
-bool shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
-{
-    int r = shared_of(o, out);
-    if (r != OK)
-        fail_arg(r, a);
-    return r == OK;
-}
 
 // A shape: a sequence of ints, each read as a 64-bit dimension (a negative
 // item wraps, -1 giving 2^64 - 1, and the library refuses such sizes).
@@ -81,13 +56,6 @@ bool shape_arg(PyObject* o, quelbo::VectorXu64& out)
     }
     out = std::move(shape);
     return true;
-}
-
-// Properties or metadata: a shared handle (None: empty).
-template <class T>
-bool is_shared(PyObject* o)
-{
-    return o && can_convert(o, type_of<std::shared_ptr<T>>(), true);
 }
 
 // ------------------------------------------------------------ one image
@@ -168,7 +136,8 @@ struct Allocate
     }
     static bool check4(Args a, Py_ssize_t n)
     {
-        return check2(a, n) && is_shared<quelbo::ImageProperties>(a[2]) && is_shared<quelbo::MetadataNode>(a[3]);
+        return check2(a, n) && is_proxy_shared<quelbo::ImageProperties>(a[2]) &&
+               is_proxy_shared<quelbo::MetadataNode>(a[3]);
     }
 
     // Shape and data type, the first two arguments of both forms.
@@ -195,7 +164,8 @@ struct Allocate
         quelbo::DataType dtype;
         PropertiesPtr p;
         MetadataPtr m;
-        if (!common(a, shape, dtype) || !shared_arg(a[2], props, p) || !shared_arg(a[3], meta, m))
+        if (!common(a, shape, dtype) || !proxy_shared_arg(a[2], props, p) ||
+            !proxy_shared_arg(a[3], meta, m))
             return nullptr;
         return call([&] { return shared(F::make(shape, dtype, std::move(p), std::move(m))); });
     }

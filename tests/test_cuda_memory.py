@@ -17,14 +17,7 @@ def test_memory_stays_flat_over_repeated_gpu_calls():
         q = proxy.q
         import numpy as np
         from views_util import from_numpy
-        def resident():
-            with open("/proc/self/statm") as f:
-                return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-        def attempt(fn, *args):
-            try:
-                return fn(*args)
-            except Exception:
-                return None
+        from test_properties_memory import attempt, resident
         a = np.arange(64, dtype=np.uint16).reshape(8, 8)
         view = from_numpy(a, "ROW", "COLUMN")
         props = proxy.cls("ReadonlyImageProperties")(q.ImageView___get_properties(view))

@@ -21,7 +21,7 @@ bool image_arg(PyObject* o, const A& a, ImagePtr& out)
 {
     void* p = nullptr;
     swig_type_info* ty = image_type();
-    int r = ty ? convert_ptr(o, &p, ty, CV_NO_NULL) : ERR_RUNTIME;
+    int r = ty ? convert_ptr(o, &p, ty, CV_NO_NULL) : ERR_TYPE;
     if (r != OK || !p) {
         fail_arg(r == OK ? ERR_NULL : r, a);
         return false;

@@ -142,3 +142,29 @@ def test_hooks_and_destructors():
         "hook takes one argument",
         "None",
     ]
+
+
+TABLES = """
+import _quelbo_twin as t
+tables = t.cuda_type_tables()
+gpu = [m for m in tables if any(n == "_p_quelbo_cuda__CudaImageFactory" for n, _, _ in m)][0]
+main = [m for m in tables if any(n == "_p_quelbo__Logger" for n, _, _ in m)][0]
+names = [n for n, _, _ in gpu]
+print(len(names), names == sorted(names, key=str.encode), names[0], names[-1])
+ours = {n: a for n, a, _ in main}
+print(all(ours[n] == a for n, a, _ in gpu if n in ours), sum(n in ours for n in names) > 60)
+casts = {n: c for n, _, c in gpu}
+print(sorted(casts["_p_quelbo__Error"]), sorted(casts["_p_std__shared_ptrT_quelbo__View_t"])[:3])
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_99_records_in_byte_order_one_record_per_shared_name(order):
+    out = lines(ORDERS[order] + TABLES)
+    assert out == [
+        "99 True _p_ConstIterator _p_std__shared_ptrT_quelbo__Writer_t",
+        "True True",
+        "['_p_quelbo__Error', '_p_quelbo__InvalidArgument', '_p_quelbo__NotImplemented'] "
+        "['_p_std__shared_ptrT_quelbo__ImageView_t', '_p_std__shared_ptrT_quelbo__LodImageView_t', "
+        "'_p_std__shared_ptrT_quelbo__MultiImageView_t']",
+    ]

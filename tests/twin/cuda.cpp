@@ -107,8 +107,39 @@ PyObject* cuda_view_release(PyObject*, PyObject* o)
     return none();
 }
 
+// cuda_type_tables(): every module of the shared table's ring, as a list of
+// (mangled name, record address, names of the record's converter entries).
+PyObject* cuda_type_tables(PyObject*, PyObject*)
+{
+    auto* first = static_cast<swig_module_info*>(PyCapsule_Import("swig_runtime_data4.type_pointer_capsule", 0));
+    if (!first)
+        return nullptr;
+    PyObject* modules = PyList_New(0);
+    swig_module_info* m = first;
+    do {
+        PyObject* types = PyList_New(0);
+        for (size_t i = 0; types && i < m->size; ++i) {
+            swig_type_info* t = m->types[i];
+            PyObject* casts = PyList_New(0);
+            for (swig_cast_info* c = t ? t->cast : nullptr; casts && c; c = c->next) {
+                PyObject* n = PyUnicode_FromString(c->type->name);
+                PyList_Append(casts, n);
+                Py_XDECREF(n);
+            }
+            PyObject* row = Py_BuildValue("(sKN)", t ? t->name : "", (unsigned long long)(uintptr_t)t, casts);
+            PyList_Append(types, row);
+            Py_XDECREF(row);
+        }
+        PyList_Append(modules, types);
+        Py_XDECREF(types);
+        m = m->next;
+    } while (m && m != first);
+    return modules;
+}
+
 void add_cuda(Methods& m)
 {
+    m.add("cuda_type_tables", &cuda_type_tables, METH_NOARGS);
     m.add("cuda_host_view", &cuda_host_view, METH_VARARGS);
     m.add("cuda_view_write", &cuda_view_write, METH_VARARGS);
     m.add("cuda_view_read", &cuda_view_read, METH_O);

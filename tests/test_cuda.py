@@ -251,3 +251,23 @@ def test_numpy_data_through_the_gpu_and_the_bridge_refuses_gpu_views():
         "False True",
         "live 0",
     ]
+
+
+def test_properties_and_metadata_plain_or_read_only_reach_the_new_image():
+    out = child(
+        """
+        props = q.ImageProperties_from_data_type(q.DataTypeId_UINT8)
+        root = proxy.cls("MetadataNode")("root", q.VariantDataValueFactory_create(["a", "b"]))
+        for p, m in ((props, root), (proxy.cls("ReadonlyImageProperties")(props), proxy.cls("ReadonlyMetadataNode")(root)),
+                     (props, None)):
+            v = c.CudaImageFactory_allocate_coalesced([3, 2], q.DataTypeId_UINT8, p, m)
+            meta = q.ImageView___get_metadata(v)
+            print(meta is not None and q.MetadataNode_to_string(meta) == q.MetadataNode_to_string(root))
+        print(error(c.CudaImageFactory_allocate, [3, 2], q.DataTypeId_UINT8, root, None))
+        q.ImageInfoProperty_set_axes_interpretation(q.ImageProperties_get_image_info(props), q.cvar.ImageTypeId_IMAGE)
+        print(error(c.CudaImageFactory_allocate, [3, 2, 4], q.DataTypeId_UINT8, props, None))
+        """
+    )
+    assert out[:3] == ["True", "True", "False"]
+    assert out[3] == "TypeError: Wrong number or type of arguments for overloaded function 'CudaImageFactory_allocate'."
+    assert out[-1].startswith("QuelboError: CudaImageFactory: the properties do not fit"), out[-1]

@@ -166,6 +166,7 @@ struct Family
     static E deref(E e) { return e; }
 
     // __mul__: the matrix product, a scalar, or a sequence read as a vector.
+    // Each check tests the right operand first: it tells the forms apart.
     static PyObject* mul(PyObject*, PyObject* args)
     {
         static const char* f = fn("___mul__");
@@ -175,7 +176,7 @@ struct Family
         static const char* p_scalar = str(Tr::native, "::operator *(", str(elem, ") const"));
         static const char* p_vector = str(Tr::native, "::operator *(", str(Tr::vector, " const &) const"));
         static const Overloads rows(
-            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is_obj<M>(a[1]); },
+            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]) && is_obj<M>(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      M* r;
@@ -183,7 +184,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * *r); });
                  }},
-                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is<E>(a[1]); },
+                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]) && is_obj<M>(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      E s;
@@ -191,7 +192,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * s); });
                  }},
-                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is_seq(a[1]); },
+                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]) && is_obj<M>(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      V v;

@@ -65,6 +65,28 @@ class QuelboError(Exception):
         return q.Error___str__(self)
 
 
+def _vector_protocol(ns):
+    """Vectors are sequences (from size and at), and a scalar on the left of
+    ``*`` reaches the module's free ``__mul__``."""
+    size, at = ns["size"], ns["at"]
+
+    def __len__(self):
+        return size(self)
+
+    def __getitem__(self, i):
+        n = size(self)
+        if i < 0:
+            i += n
+        if not 0 <= i < n:
+            raise IndexError("vector index out of range")
+        return at(self, i)
+
+    def __rmul__(self, other):
+        return q.__mul__(other, self)
+
+    ns.update(__len__=__len__, __getitem__=__getitem__, __rmul__=__rmul__)
+
+
 def _build():
     classes = {}
     for attr in sorted(dir(q)):
@@ -76,6 +98,8 @@ def _build():
         else:
             ns = _members(name)
             ns["__init__"] = _init_for(name)
+            if name.startswith("Vector"):
+                _vector_protocol(ns)
             ns["__module__"] = __name__
             destroy = getattr(q, "delete_" + name, None)
             if destroy is not None:

@@ -54,6 +54,11 @@ void throwDivisionByZero()
     throw InvalidArgument("integer vector division by zero");
 }
 
+void throwDivisionOverflow()
+{
+    throw InvalidArgument("integer vector division overflows: the smallest value divided by -1");
+}
+
 void throwCrossSize(std::size_t size)
 {
     throw InvalidArgument("cross product needs vectors of size 3, got size " + std::to_string(size));

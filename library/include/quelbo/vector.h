@@ -51,12 +51,19 @@ std::string format(T const* data, std::size_t size)
 [[noreturn]] QUELBO_API void throwIndexOutOfRange(std::size_t index, std::size_t size);
 [[noreturn]] QUELBO_API void throwSizeMismatch(char const* operation, std::size_t left, std::size_t right);
 [[noreturn]] QUELBO_API void throwDivisionByZero();
+[[noreturn]] QUELBO_API void throwDivisionOverflow();
 [[noreturn]] QUELBO_API void throwCrossSize(std::size_t size);
 [[noreturn]] QUELBO_API void throwFixedSize(std::size_t fixedSize, std::size_t size);
 
-// Integer arithmetic wraps around modulo 2^bits (never undefined), done in an
-// unsigned type at least as wide as unsigned int so that no promotion to a
-// signed int can overflow.
+// Element arithmetic of the operators (+, -, *, / and their compound forms,
+// element by element or by a scalar):
+// - integers wrap around modulo 2^bits (never undefined), computed in an
+//   unsigned type at least as wide as unsigned int so that no promotion to a
+//   signed int can overflow; division truncates toward zero, and a division by
+//   zero or of the smallest signed value by -1 throws InvalidArgument;
+// - floating values follow IEEE 754 (a division by 0.0 gives an infinity or NaN);
+// - a throwing operator leaves its vector unchanged, and the dynamic vectors
+//   throw InvalidArgument for operands of different sizes.
 template<class T>
 using Wide = std::conditional_t<(sizeof(T) < sizeof(unsigned)), unsigned, std::make_unsigned_t<T>>;
 
@@ -98,8 +105,9 @@ T div(T a, T b)
             throwDivisionByZero();
         if constexpr (std::is_signed<T>::value)
         {
-            if (b == T(-1))
-                return static_cast<T>(static_cast<Wide<T>>(0) - static_cast<Wide<T>>(a));
+            // The one quotient that does not fit: refused rather than wrapped.
+            if (b == T(-1) && a == std::numeric_limits<T>::min())
+                throwDivisionOverflow();
         }
         return static_cast<T>(a / b);
     }
@@ -157,10 +165,19 @@ void normalize(T* data, std::size_t size)
     }
 }
 
-template<class T>
-bool less(T const* a, std::size_t na, T const* b, std::size_t nb)
+// Ordering as Python orders tuples of numbers: the first position whose
+// elements differ (a NaN differs from everything, itself included) decides by
+// that pair; when there is none, the lengths decide.
+template<class T, class Compare>
+bool order(T const* a, std::size_t na, T const* b, std::size_t nb, Compare compare)
 {
-    return std::lexicographical_compare(a, a + na, b, b + nb);
+    std::size_t const n = std::min(na, nb);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        if (!(a[i] == b[i]))
+            return compare(a[i], b[i]);
+    }
+    return compare(na, nb);
 }
 
 template<class T>
@@ -217,19 +234,27 @@ public:
     Derived operator*(T scalar) const { return Derived(self()) *= scalar; }
     Derived operator/(T scalar) const { return Derived(self()) /= scalar; }
 
-    // Equal when size and elements are; ordered lexicographically (a dynamic
-    // vector of any size compares with one of any other).
+    // Comparisons, as Python compares tuples of numbers: equal when the sizes
+    // and all elements are (a NaN equals nothing); ordered by the first
+    // position whose elements differ, else by size, so that a dynamic vector
+    // compares with one of any size. At a NaN none of <, <=, >, >= holds.
     bool operator==(Derived const& other) const
     {
         return equal(self().data(), self().size(), other.data(), other.size());
     }
     bool operator!=(Derived const& other) const { return !(*this == other); }
-    bool operator<(Derived const& other) const { return less(self().data(), self().size(), other.data(), other.size()); }
-    bool operator>(Derived const& other) const { return other < self(); }
-    bool operator<=(Derived const& other) const { return !(other < self()); }
-    bool operator>=(Derived const& other) const { return !(*this < other); }
+    bool operator<(Derived const& other) const { return compare(other, [](auto x, auto y) { return x < y; }); }
+    bool operator<=(Derived const& other) const { return compare(other, [](auto x, auto y) { return x <= y; }); }
+    bool operator>(Derived const& other) const { return compare(other, [](auto x, auto y) { return x > y; }); }
+    bool operator>=(Derived const& other) const { return compare(other, [](auto x, auto y) { return x >= y; }); }
 
 private:
+    template<class Compare>
+    bool compare(Derived const& other, Compare c) const
+    {
+        return order(self().data(), self().size(), other.data(), other.size(), c);
+    }
+
     Derived const& self() const { return static_cast<Derived const&>(*this); }
     Derived& self() { return static_cast<Derived&>(*this); }
 

@@ -270,27 +270,36 @@ struct Family
 } // namespace vectors
 } // namespace qw
 
-// One class: its type entry, traits and place in the method table. Classes
-// are tabled size by size (2, 3, 4, X), each over the ten element types in
-// the order u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and
-// leaves the odd numbers between two classes for their operator families.
-#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                \
-    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                  \
+// The four classes of one element type, each handed to
+// M(Name, Vec, mangled, alias, text, index). Classes are tabled size by size
+// (2, 3, 4, X), each over the ten element types in the order
+// u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
+// odd numbers between two classes for their operator families; `elem` is the
+// element type's position among the ten.
+#define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                    \
+    M(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector2" #Suffix,  \
+      "quelbo::Vector< " #Type ",2 >", (elem));                                                                  \
+    M(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector3" #Suffix,  \
+      "quelbo::Vector< " #Type ",3 >", 10 + (elem));                                                             \
+    M(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector4" #Suffix,  \
+      "quelbo::Vector< " #Type ",4 >", 20 + (elem));                                                             \
+    M(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX" #Suffix,   \
+      "quelbo::VectorX< " #Type " >", 30 + (elem))
+
+// A class's traits: `T` the native vector, `name` the Python class name,
+// `native` the native type as messages spell it.
+#define QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index)                                                \
     struct Name##Tr                                                                                              \
     {                                                                                                            \
         using T = Vec;                                                                                           \
         static constexpr const char* name = #Name;                                                               \
         static constexpr const char* native = text;                                                              \
-    };                                                                                                           \
+    }
+
+// One class: its type entry, traits and place in the method table.
+#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                \
+    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                  \
+    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                    \
     static ::qw::FamilyReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
 
-// The four classes of one element type; `elem` is its position among the ten.
-#define QW_VECTOR_CLASSES(Type, Suffix, elem)                                                                    \
-    QW_VECTOR_CLASS(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t",               \
-                    "quelbo::Vector2" #Suffix, "quelbo::Vector< " #Type ",2 >", (elem));                         \
-    QW_VECTOR_CLASS(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t",               \
-                    "quelbo::Vector3" #Suffix, "quelbo::Vector< " #Type ",3 >", 10 + (elem));                    \
-    QW_VECTOR_CLASS(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t",               \
-                    "quelbo::Vector4" #Suffix, "quelbo::Vector< " #Type ",4 >", 20 + (elem));                    \
-    QW_VECTOR_CLASS(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t",                \
-                    "quelbo::VectorX" #Suffix, "quelbo::VectorX< " #Type " >", 30 + (elem))
+#define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)

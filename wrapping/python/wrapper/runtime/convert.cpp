@@ -170,12 +170,17 @@ PyObject* Overloads::operator()(PyObject* args) const
 {
     PyObject* a[16];
     Py_ssize_t n = 0;
-    if (max_ <= 16 && unpack(fn_, args, 0, max_, a, &n)) {
-        for (const Overload& r : rows_) {
-            if (n < r.min || n > r.max || (r.check && !r.check(a, n)))
-                continue;
-            return r.call(a, n);
-        }
+    if (max_ <= 16 && unpack(fn_, args, 0, max_, a, &n))
+        return (*this)(a, n);
+    return raise_overload(message_.c_str());
+}
+
+PyObject* Overloads::operator()(Args a, Py_ssize_t n) const
+{
+    for (const Overload& r : rows_) {
+        if (n < r.min || n > r.max || (r.check && !r.check(a, n)))
+            continue;
+        return r.call(a, n);
     }
     return raise_overload(message_.c_str());
 }

@@ -563,6 +563,8 @@ public:
     // Unpacks, dispatches to the first fitting row, or raises the overload
     // TypeError (merged into a pending count TypeError).
     PyObject* operator()(PyObject* args) const;
+    // Dispatches arguments the caller has unpacked already (n of them).
+    PyObject* operator()(Args a, Py_ssize_t n) const;
     const char* name() const { return fn_; }
 
 private:

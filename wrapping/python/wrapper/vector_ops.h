@@ -1,0 +1,265 @@
+// The arithmetic and comparison operators of the 40 vector classes: binary
+// and in-place +, -, *, /, the six comparisons, and the free scalar-times-
+// vector __mul__. Each operator kind is declared once here, over the class
+// traits of vectors.h; QW_VECTOR_OPS registers the operators of the four
+// classes of one element type, each source file one element type.
+#pragma once
+
+#include <type_traits>
+
+#include "vectors.h"
+
+namespace qw {
+namespace vector_ops {
+
+// ------------------------------------------------------------ operator kinds
+
+// Arithmetic: the Python names of the binary and in-place forms, the symbol
+// of the in-place prototypes, the library's binary and compound operators.
+struct Add
+{
+    static constexpr const char* name = "___add__";
+    static constexpr const char* iname = "___iadd__";
+    static constexpr const char* symbol = "+=";
+    template <class V, class W>
+    static V binary(const V& v, const W& w) { return v + w; }
+    template <class V, class W>
+    static void compound(V& v, const W& w) { v += w; }
+};
+struct Sub
+{
+    static constexpr const char* name = "___sub__";
+    static constexpr const char* iname = "___isub__";
+    static constexpr const char* symbol = "-=";
+    template <class V, class W>
+    static V binary(const V& v, const W& w) { return v - w; }
+    template <class V, class W>
+    static void compound(V& v, const W& w) { v -= w; }
+};
+struct Mul
+{
+    static constexpr const char* name = "___mul__";
+    static constexpr const char* iname = "___imul__";
+    static constexpr const char* symbol = "*=";
+    template <class V, class W>
+    static V binary(const V& v, const W& w) { return v * w; }
+    template <class V, class W>
+    static void compound(V& v, const W& w) { v *= w; }
+};
+struct Div
+{
+    static constexpr const char* name = "___truediv__";
+    static constexpr const char* iname = "___itruediv__";
+    static constexpr const char* symbol = "/=";
+    template <class V, class W>
+    static V binary(const V& v, const W& w) { return v / w; }
+    template <class V, class W>
+    static void compound(V& v, const W& w) { v /= w; }
+};
+
+// Comparisons: each calls the library member of its own name.
+#define QW_VECTOR_COMPARISON(Kind, py, op)                                                                        \
+    struct Kind                                                                                                  \
+    {                                                                                                            \
+        static constexpr const char* name = py;                                                                  \
+        template <class V>                                                                                       \
+        static bool test(const V& v, const V& w) { return v op w; }                                              \
+    }
+QW_VECTOR_COMPARISON(Eq, "___eq__", ==);
+QW_VECTOR_COMPARISON(Ne, "___ne__", !=);
+QW_VECTOR_COMPARISON(Lt, "___lt__", <);
+QW_VECTOR_COMPARISON(Le, "___le__", <=);
+QW_VECTOR_COMPARISON(Gt, "___gt__", >);
+QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
+#undef QW_VECTOR_COMPARISON
+
+// The free __mul__(scalar, vector): one overload per class, listed in the
+// method table after VectorXd___sub__ (vector_ops_free.cpp).
+PyObject* scalar_times_vector(PyObject*, PyObject* args);
+
+// ------------------------------------------------------------ one class
+
+template <class Tr>
+struct Ops
+{
+    using V = typename Tr::T;
+    using E = typename V::ValueType;
+
+    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+
+    // The left operand's handle still designates `v` once the right operand
+    // is read: Python code run by its item access may have deleted or moved
+    // the left vector (its destruction waits for the call to end). Lists and
+    // tuples run no Python code.
+    static bool still(PyObject* left, PyObject* right, V* v, const A& a)
+    {
+        if (PyList_CheckExact(right) || PyTuple_CheckExact(right))
+            return true;
+        void* now = nullptr;
+        if (convert_ptr(left, &now, type_of<V>(), 0) == OK && now == v)
+            return true;
+        fail_null(a);
+        return false;
+    }
+
+    // One arithmetic function: binary (a new vector, notImplementedRule) or
+    // in place (the left vector changed, inPlaceOperatorRule).
+    template <class K, bool InPlace>
+    struct Arith
+    {
+        static const char* name()
+        {
+            static const char* n = fn(InPlace ? K::iname : K::name);
+            return n;
+        }
+        static const A& left()
+        {
+            static const A a{name(), 1, native(InPlace ? " *" : " const *")};
+            return a;
+        }
+
+        // None or a moved-from handle: the null-reference ValueError.
+        static bool object(PyObject* o, V*& v) { return InPlace ? self_mut(o, left(), v) : self(o, left(), v); }
+
+        template <class W>
+        static PyObject* run(PyObject* o, V* v, const W& w)
+        {
+            return call([&]() -> PyObject* {
+                if constexpr (InPlace) {
+                    K::compound(*v, w);
+                    return inplace_result(o, v, type_of<V>());
+                } else {
+                    return owned(new V(K::binary(*v, w)));
+                }
+            });
+        }
+
+        static PyObject* by_sequence(Args a, Py_ssize_t)
+        {
+            V* v;
+            V w;
+            if (!object(a[0], v) || !sequence_to_vector(a[1], w) || !still(a[0], a[1], v, left()))
+                return nullptr;
+            return run(a[0], v, w);
+        }
+
+        static PyObject* by_scalar(Args a, Py_ssize_t)
+        {
+            static const A scalar{name(), 2, native("::ValueType")};
+            V* v;
+            E s;
+            if (!object(a[0], v) || !arg(a[1], scalar, s))
+                return nullptr;
+            return run(a[0], v, s);
+        }
+
+        static PyObject* outcome(PyObject* r) { return InPlace ? r : not_implemented(r); }
+
+        // + and -: a sequence operand only.
+        static PyObject* sequence_only(PyObject*, PyObject* args)
+        {
+            PyObject* a[2];
+            return outcome(unpack(name(), args, 2, 2, a) ? by_sequence(a, 2) : nullptr);
+        }
+
+        // * and /: a scalar of the element type first, else a sequence.
+        static bool scalar_fits(Args a, Py_ssize_t) { return is_obj<V>(a[0], true) && is<E>(a[1]); }
+        static bool sequence_fits(Args a, Py_ssize_t) { return is_obj<V>(a[0], true) && is_seq(a[1]); }
+
+        static PyObject* overloaded(PyObject*, PyObject* args)
+        {
+            static const char* op = native(str("::operator ", K::symbol, "("));
+            static const Overloads rows(name(), {{str(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
+                                                 {str(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
+            PyObject* r = rows(args);
+            if (!r)
+                nothing_on_left(args);
+            return outcome(r);
+        }
+
+        // A left operand that designates no object is reported as such,
+        // whatever the right operand.
+        static void nothing_on_left(PyObject* args)
+        {
+            if (PyTuple_Size(args) != 2 || !PyErr_ExceptionMatches(PyExc_TypeError))
+                return;
+            PyObject* o = PyTuple_GetItem(args, 0);
+            PyObject *type, *value, *trace;
+            PyErr_Fetch(&type, &value, &trace);
+            void* p = nullptr;
+            if (o == Py_None || (convert_ptr(o, &p, type_of<V>(), 0) == OK && !p)) {
+                Py_XDECREF(type);
+                Py_XDECREF(value);
+                Py_XDECREF(trace);
+                fail_null(left());
+                return;
+            }
+            PyErr_Restore(type, value, trace);
+        }
+    };
+
+    template <class K>
+    static PyObject* compare(PyObject*, PyObject* args)
+    {
+        static const char* f = fn(K::name);
+        static const A left{f, 1, native(" const *")};
+        PyObject* a[2];
+        V* v;
+        V w;
+        if (!unpack(f, args, 2, 2, a) || !self(a[0], left, v) || !sequence_to_vector(a[1], w) ||
+            !still(a[0], a[1], v, left))
+            return not_implemented(nullptr);
+        return call([&] { return to_py(K::test(*v, w)); });
+    }
+
+    // One overload of the free __mul__: the scalar first, then a vector of
+    // exactly this class (None is no vector).
+    static bool scalar_first_fits(Args a, Py_ssize_t) { return is<E>(a[0]) && is_obj<V>(a[1]); }
+    static PyObject* scalar_first(Args a, Py_ssize_t)
+    {
+        static const A scalar{"__mul__", 1, native("::ValueType")};
+        static const A vector{"__mul__", 2, Tr::native};
+        E s;
+        V* v;
+        if (!arg(a[0], scalar, s) || !ref(a[1], vector, v))
+            return nullptr;
+        return call([&] { return owned(new V(s * *v)); });
+    }
+    static Overload scalar_first_row()
+    {
+        return {str("quelbo::operator *(", native("::ValueType,"), str(Tr::native, ")")), 2, 2, &scalar_first_fits,
+                &scalar_first};
+    }
+
+    static void add(Methods& m)
+    {
+        m.add(fn(Add::name), &Arith<Add, false>::sequence_only, METH_VARARGS);
+        m.add(fn(Sub::name), &Arith<Sub, false>::sequence_only, METH_VARARGS);
+        if constexpr (std::is_same<V, quelbo::VectorXd>::value) // the table's last class
+            m.add("__mul__", &scalar_times_vector, METH_VARARGS);
+        m.add(fn(Mul::name), &Arith<Mul, false>::overloaded, METH_VARARGS);
+        m.add(fn(Div::name), &Arith<Div, false>::overloaded, METH_VARARGS);
+        m.add(fn(Add::iname), &Arith<Add, true>::sequence_only, METH_VARARGS);
+        m.add(fn(Sub::iname), &Arith<Sub, true>::sequence_only, METH_VARARGS);
+        m.add(fn(Mul::iname), &Arith<Mul, true>::overloaded, METH_VARARGS);
+        m.add(fn(Div::iname), &Arith<Div, true>::overloaded, METH_VARARGS);
+        m.add(fn(Eq::name), &compare<Eq>, METH_VARARGS);
+        m.add(fn(Ne::name), &compare<Ne>, METH_VARARGS);
+        m.add(fn(Lt::name), &compare<Lt>, METH_VARARGS);
+        m.add(fn(Le::name), &compare<Le>, METH_VARARGS);
+        m.add(fn(Gt::name), &compare<Gt>, METH_VARARGS);
+        m.add(fn(Ge::name), &compare<Ge>, METH_VARARGS);
+    }
+};
+
+} // namespace vector_ops
+} // namespace qw
+
+// The operators of one class, at the odd place after the class.
+#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                              \
+    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                    \
+    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                \
+                                         &::qw::vector_ops::Ops<Name##Tr>::add)
+
+#define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)

@@ -100,6 +100,9 @@ def test_indexers_the_array_cannot_use_are_refused():
     odd = cls("Indexer")([2, 2], q.DataTypeId_DOUBLE, [8, 20], [0, 1])
     with pytest.raises(QuelboError, match="multiples"):
         cls("ArrayXd")(odd)
+    backwards = cls("Indexer")([1, 2], q.DataTypeId_DOUBLE, [-8, 8], [0, 1])
+    with pytest.raises(QuelboError, match="multiples"):
+        cls("ArrayXd")(backwards)
     padded = cls("Indexer")([2, 2], q.DataTypeId_DOUBLE, [16, 64], [0, 1])
     a = cls("ArrayXd")(padded)
     a.set_at([1, 1], 3.0)

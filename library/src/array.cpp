@@ -162,10 +162,14 @@ Indexer checkedIndexer(Indexer const& indexer)
     const DataType expected = DataTypeTraits<T>::toDataType();
     if (indexer.dtype() != expected)
         invalid("the indexer's data type " + indexer.dtype().toString() + " is not the array's " + expected.toString());
+    // strides above 2^63 - 1 would be negative to an indexer that reads them as signed
     for (std::size_t i = 0; i < indexer.dimensionCount(); ++i)
-        if (indexer.byteStride().data()[i] % sizeof(T) != 0)
-            invalid("the byte strides " + indexer.byteStride().toString() + " are not multiples of the element size " +
-                    std::to_string(sizeof(T)));
+    {
+        const uint64_t stride = indexer.byteStride().data()[i];
+        if (stride % sizeof(T) != 0 || stride > uint64_t(std::numeric_limits<int64_t>::max()))
+            invalid("the byte strides " + indexer.byteStride().toString() +
+                    " are not non-negative multiples of the element size " + std::to_string(sizeof(T)));
+    }
     return indexer;
 }
 

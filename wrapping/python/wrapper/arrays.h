@@ -151,7 +151,7 @@ struct Family
                     return nullptr;
                 }
                 dims[i] = np::npy_intp(extent);
-                strides[i] = np::npy_intp(indexer.stride(i) * sizeof(E));
+                strides[i] = np::npy_intp(indexer.byteStride(i));
             }
             PyObject* holder = element_holder(a[1], v->sharedBuffer());
             if (!holder)

@@ -126,6 +126,7 @@ def test_null_and_wrong_operands():
             getattr(q, "Matrix3f___%s__" % op)(m, None)
     assert q.Matrix3f___add__(m, d) is NotImplemented
     assert q.Matrix3f___mul__(m, None) is NotImplemented
+    assert q.Matrix3f___mul__(d, m) is NotImplemented and q.Matrix3f___mul__(d, [1, 2, 3]) is NotImplemented
     assert q.Matrix3f___mul__(m, 1e39) is NotImplemented
     assert q.Matrix3f___mul__(m, m, m) is NotImplemented
     assert q.Matrix3f___truediv__(m, [1, 2, 3]) is NotImplemented

@@ -166,7 +166,9 @@ struct Family
     static E deref(E e) { return e; }
 
     // __mul__: the matrix product, a scalar, or a sequence read as a vector.
-    // Each check tests the right operand first: it tells the forms apart.
+    // The right operand alone tells the forms apart; each form then converts
+    // the left one first, and a left operand of another kind gives
+    // NotImplemented as when no form fits.
     static PyObject* mul(PyObject*, PyObject* args)
     {
         static const char* f = fn("___mul__");
@@ -176,7 +178,7 @@ struct Family
         static const char* p_scalar = str(Tr::native, "::operator *(", str(elem, ") const"));
         static const char* p_vector = str(Tr::native, "::operator *(", str(Tr::vector, " const &) const"));
         static const Overloads rows(
-            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]) && is_obj<M>(a[0]); },
+            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      M* r;
@@ -184,7 +186,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * *r); });
                  }},
-                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]) && is_obj<M>(a[0]); },
+                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      E s;
@@ -192,7 +194,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * s); });
                  }},
-                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]) && is_obj<M>(a[0]); },
+                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      V v;

@@ -74,8 +74,16 @@ struct RegionOps
     using V = typename R::VectorType;
 
     static const char* name(const char* member) { return str(Tr::name, "_", member); }
-    static const char* self_type() { return str(Tr::native, " const *"); }
-    static const char* ref_type() { return str(Tr::native, " const &"); }
+    static const char* self_type()
+    {
+        static const char* const t = joined(Tr::native, " const *");
+        return t;
+    }
+    static const char* ref_type()
+    {
+        static const char* const t = joined(Tr::native, " const &");
+        return t;
+    }
 
     // A library result: numbers, flags and text as Python values, regions and
     // vectors as new objects owning a copy.

@@ -151,6 +151,7 @@ struct Family
     {
         static const char* f = fn(Op == '+' ? "___iadd__" : Op == '-' ? "___isub__" : Op == '*' ? "___imul__"
                                                                                                   : "___itruediv__");
+        static const A left_arg{f, 1, native(" *")};
         PyObject* a[2];
         M* left;
         R right{};
@@ -158,7 +159,7 @@ struct Family
             return nullptr;
         return call([&] {
             apply(*left, Op, deref(right));
-            return inplace_result(a[0], left, type_of<M>());
+            return inplace_result(a[0], left, type_of<M>(), &left_arg);
         });
     }
 

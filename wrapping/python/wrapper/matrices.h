@@ -31,8 +31,8 @@ struct Family
     using V = quelbo::Vector<E, N>;
     static constexpr const char* elem = std::is_same<E, float>::value ? "float" : "double";
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // ------------------------------------------------------------ creation
 
@@ -175,9 +175,9 @@ struct Family
         static const char* f = fn("___mul__");
         static const char* self_type = native(" const *");
         static const char* other_type = native(" const &");
-        static const char* p_matrix = str(Tr::native, "::operator *(", native(" const &) const"));
-        static const char* p_scalar = str(Tr::native, "::operator *(", str(elem, ") const"));
-        static const char* p_vector = str(Tr::native, "::operator *(", str(Tr::vector, " const &) const"));
+        static const char* p_matrix = joined(Tr::native, "::operator *(", native(" const &) const"));
+        static const char* p_scalar = joined(Tr::native, "::operator *(", joined(elem, ") const"));
+        static const char* p_vector = joined(Tr::native, "::operator *(", joined(Tr::vector, " const &) const"));
         static const Overloads rows(
             f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {

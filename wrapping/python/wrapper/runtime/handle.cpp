@@ -133,9 +133,26 @@ PyObject* handle_disown(PyObject* self, PyObject*)
     Py_RETURN_NONE;
 }
 
+// Sets ownership; a handle that takes ownership back from its heirs becomes
+// the one owner again (the last heir stops owning, the link is dropped).
+void set_own(Handle* h, bool own)
+{
+    if (own && h->heir) {
+        PyObject* heir = h->heir;
+        Handle* last = as_handle(heir);
+        while (last->heir)
+            last = as_handle(last->heir);
+        last->own = 0;
+        h->ptr = last->ptr; // null when the object left the heirs
+        h->heir = nullptr;
+        release_link(heir);
+    }
+    h->own = own ? 1 : 0;
+}
+
 PyObject* handle_acquire(PyObject* self, PyObject*)
 {
-    as_handle(self)->own = 1;
+    set_own(as_handle(self), true);
     Py_RETURN_NONE;
 }
 
@@ -153,7 +170,7 @@ PyObject* handle_own(PyObject* self, PyObject* args)
             Py_DECREF(previous);
             return nullptr;
         }
-        h->own = truth ? 1 : 0;
+        set_own(h, truth != 0);
     }
     return previous;
 }

@@ -69,6 +69,12 @@ def test_a_conversion_shares_the_object():
     q.DataFrameView__set_at(df, 0, 1, -3)
     del df
     assert q.DataFrameView__at(again, 0, 1) == -3
+    # and the other way round: the converted handle goes first
+    frame = q.DataFrameViewProvider_to_data_frame(again)
+    q.delete_DataFrameView(frame)
+    assert q.DataFrameView__at(again, 0, 1) == -3
+    view = cls("View")()
+    assert q.ImageViewProvider_to_image(view) is None and q.View_view_origin(view) is not None
     lod = twin.lod_view(0, 1)
     same = q.LodImageViewProvider_to_lod_image(lod)
     q.delete_LodImageView(lod)

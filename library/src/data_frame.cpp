@@ -90,11 +90,11 @@ public:
     }
     void addRows(size_t offset, size_t count) override
     {
+        if (count == 0)
+            return;
         if (offset > m_shape[1])
             throw Error("DataFrameView: row offset " + std::to_string(offset) + " beyond the " +
                         std::to_string(m_shape[1]) + " rows");
-        if (count == 0)
-            return;
         const size_t rows = checkedAdd(m_shape[1], count, "data frame row count");
         // Room for every column first: the insertions then cannot fail, so a
         // failure leaves the table whole.

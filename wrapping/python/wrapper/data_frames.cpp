@@ -427,6 +427,7 @@ void add_data_frames(Methods& m)
     m.add("DataFrameView__reshape", &reshape, METH_VARARGS,
           "Replace the whole table by one of the given shape, column names and column data types.\n"
           "Available with RESHAPE capability. All the view's data is invalidated.\n"
+          "Warning: No check is done on inputs. Pass arguments very carefully.\n"
           "The names and the types must have the same element count, equal to shape[0]; "
           "column count and row count cannot be 0.\n"
           ":raises: Error otherwise, or for duplicate names.");

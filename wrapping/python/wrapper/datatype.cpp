@@ -73,21 +73,21 @@ PyObject* new_DataType(PyObject*, PyObject* args)
     return rows(args);
 }
 
-// Converts self and a data type given by objectToDataType.
-bool self_and_other(PyObject* args, const char* fn, DataType*& self, DataType& other)
+// Converts obj and a data type given by objectToDataType.
+bool self_and_other(PyObject* args, const char* fn, DataType*& obj, DataType& other)
 {
     PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && qw::self(a[0], {fn, 1, kSelf}, self) &&
+    return unpack(fn, args, 2, 2, a) && self(a[0], {fn, 1, kSelf}, obj) &&
            dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, other);
 }
 
 PyObject* DataType_is_convertible_to(PyObject*, PyObject* args)
 {
-    DataType* self;
+    DataType* obj;
     DataType other;
-    if (!self_and_other(args, "DataType_is_convertible_to", self, other))
+    if (!self_and_other(args, "DataType_is_convertible_to", obj, other))
         return nullptr;
-    return call([&] { return to_py(self->isConvertibleTo(other)); });
+    return call([&] { return to_py(obj->isConvertibleTo(other)); });
 }
 
 PyObject* DataType_extract_scalar_type(PyObject*, PyObject* o)
@@ -109,11 +109,11 @@ PyObject* DataType_standard_range(PyObject*, PyObject* o)
 template <bool Equal>
 PyObject* compare(PyObject*, PyObject* args)
 {
-    DataType* self;
+    DataType* obj;
     DataType other;
-    if (!self_and_other(args, Equal ? "DataType___eq__" : "DataType___ne__", self, other))
+    if (!self_and_other(args, Equal ? "DataType___eq__" : "DataType___ne__", obj, other))
         return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(Equal ? *self == other : *self != other); }));
+    return not_implemented(call([&] { return to_py(Equal ? *obj == other : *obj != other); }));
 }
 
 constexpr char kGetId[] = "get_id";

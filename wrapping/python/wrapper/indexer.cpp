@@ -79,7 +79,7 @@ PyObject* new_Indexer(PyObject*, PyObject* args)
     return rows(args);
 }
 
-// Indexer_<name>(self) gives the whole vector, Indexer_<name>(self, i) one
+// Indexer_<name>(obj) gives the whole vector, Indexer_<name>(obj, i) one
 // entry (InvalidArgument from the library past the dimension count).
 template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All)() const,
           size_t (Indexer::*One)(size_t) const>
@@ -107,19 +107,19 @@ PyObject* vector_or_entry(PyObject*, PyObject* args)
     return rows(args);
 }
 
-// Indexer_<name>(self, index sequence)
+// Indexer_<name>(obj, index sequence)
 template <const char* Name, size_t (Indexer::*Member)(VectorXu64 const&) const>
 PyObject* with_index(PyObject*, PyObject* args)
 {
     static const char* fn = str("Indexer_", Name);
     PyObject* a[2];
-    Indexer* self;
+    Indexer* obj;
     VectorXu64 index;
-    if (!unpack(fn, args, 2, 2, a) || !qw::self(a[0], {fn, 1, IndexerTr::self_type}, self) ||
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, IndexerTr::self_type}, obj) ||
         !sequence_to_vector(a[1], index))
         return nullptr;
     // an index outside the shape is refused by the library
-    return call([&] { return to_py((self->*Member)(index)); });
+    return call([&] { return to_py((obj->*Member)(index)); });
 }
 
 constexpr char kShape[] = "shape";

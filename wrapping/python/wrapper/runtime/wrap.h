@@ -24,8 +24,8 @@ namespace qw {
 // ============================================================ type entries
 
 // The type-table entry in use for a native type (set when the module joins
-// the shared table). `cls` is the Python class name when the type is a
-// registered class.
+// the shared table: the module's own entry, or the one another module
+// already entered under the same mangled name).
 template <class T>
 struct Type
 {
@@ -106,19 +106,23 @@ struct Methods
     }
 };
 
-// A family's contribution to the method table, placed by `order`.
+// A family's part of the method table: `add` adds its functions, `order` (a
+// place of order.h) places them; create_module assembles the parts in
+// ascending order, each part's functions in the order it adds them.
 using FamilyFn = void (*)(Methods&);
-struct Family
+struct TablePart
 {
     int order;
     FamilyFn fn;
 };
-std::vector<Family>& families();
-struct FamilyReg
+using Family = TablePart; // former name
+std::vector<TablePart>& families();
+struct TablePartReg
 {
-    FamilyReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
+    TablePartReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
 };
-#define QW_FAMILY(order, fn) static ::qw::FamilyReg QW_CAT(qw_family_, __LINE__)(order, fn)
+using FamilyReg = TablePartReg; // former name
+#define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
 PyObject* swiginit(PyObject*, PyObject* args);

@@ -8,7 +8,7 @@ import pytest
 
 import proxy
 from proxy import q, cls, handle
-from test_core import run_child
+from helpers import run_child
 
 sys.path.insert(0, proxy.BUILD_DIR)
 import _quelbo_twin as twin  # noqa: E402

@@ -44,6 +44,19 @@ def test_an_object_deleted_by_a_later_argument_lives_until_the_call_ends():
         twin.Probe_read(p)
 
 
+def test_destruction_waits_for_a_call_of_the_other_module():
+    p = twin.new_Probe()
+    before = twin.Probe_destroyed()
+    seen = []
+
+    def delete_inside():
+        twin.delete_Probe(p)
+        seen.append(twin.Probe_destroyed())
+
+    q.DataType_is_convertible_to(cls("DataType")(q.DataTypeId_UINT8), Hook(delete_inside))
+    assert seen == [before] and twin.Probe_destroyed() == before + 1
+
+
 def test_a_failing_call_destroys_what_waited_when_it_ends():
     p = twin.new_Probe()
     before = twin.Probe_destroyed()

@@ -88,9 +88,11 @@ struct VersionField
         if (!unpack(fn, args, 2, 2, a) || !ptr_mut(a[0], {fn, 1, "quelbo::VersionInfo *"}, v) ||
             !arg(a[1], {fn, 2, "int"}, value))
             return nullptr;
-        if (v)
-            v->*Field = value;
-        return none();
+        return call([&] {
+            if (v)
+                v->*Field = value;
+            return none();
+        });
     }
     static const char* name()
     {
@@ -188,8 +190,10 @@ PyObject* Error___str__(PyObject*, PyObject* o)
     quelbo::Error* e;
     if (!self(o, {"Error___str__", 1, "quelbo::Error const *"}, e))
         return nullptr;
-    const char* text = e->what();
-    return text ? from_string(text, std::strlen(text)) : none();
+    return call([&] {
+        const char* text = e->what();
+        return text ? from_string(text, std::strlen(text)) : none();
+    });
 }
 
 // ---------------------------------------------------------- SwigPyIterator

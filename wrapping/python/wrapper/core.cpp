@@ -32,12 +32,12 @@ QW_CAST(std::exception, quelbo::Error);
 QW_CAST(std::exception, quelbo::InvalidArgument);
 QW_CAST(std::exception, quelbo::NotImplemented);
 
-#define QW_TRAITS(Tr, Type, Name, Native)                                                                    \
-    struct Tr                                                                                                  \
-    {                                                                                                          \
-        using T = Type;                                                                                        \
-        static constexpr const char* name = Name;                                                              \
-        static constexpr const char* native = Native;                                                          \
+#define QW_TRAITS(Tr, Type, Name, Native)                                                                              \
+    struct Tr                                                                                                          \
+    {                                                                                                                  \
+        using T = Type;                                                                                                \
+        static constexpr const char* name = Name;                                                                      \
+        static constexpr const char* native = Native;                                                                  \
     }
 QW_TRAITS(LoggerTr, quelbo::Logger, "Logger", "quelbo::Logger");
 QW_TRAITS(VersionInfoTr, quelbo::VersionInfo, "VersionInfo", "quelbo::VersionInfo");
@@ -124,7 +124,9 @@ PyObject* Versioning_check_compatibility(PyObject*, PyObject* args)
     static const Overloads rows(
         "Versioning_check_compatibility",
         {{"quelbo::Versioning::checkCompatibility()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); }); },
+          [](Args, Py_ssize_t) {
+              return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); });
+          },
           1},
          {"quelbo::Versioning::checkCompatibility(quelbo::VersionInfo const &)", 1, 1,
           [](Args a, Py_ssize_t) { return is_obj<quelbo::VersionInfo>(a[0]); },

@@ -43,33 +43,33 @@ PyObject* new_DataType(PyObject*, PyObject* args)
 {
     static const char* fn = "new_DataType";
     static const Overloads rows(
-        fn, {{"quelbo::DataType::DataType()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
-             {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  int32_t id;
-                  if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
-                      return nullptr;
-                  // sign-extended: -1 is the identifier with every bit set
-                  return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
-              },
-              2},
-             {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  uint64_t id;
-                  if (!arg(a[0], {fn, 1, "uint64_t"}, id))
-                      return nullptr;
-                  return call([&] { return constructed(new DataType(id)); });
-              },
-              1},
-             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
-              [](Args a, Py_ssize_t) {
-                  return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
-              },
-              &make, 3},
-             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
-              [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make,
-              4}});
+        fn,
+        {{"quelbo::DataType::DataType()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
+         {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              int32_t id;
+              if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
+                  return nullptr;
+              // sign-extended: -1 is the identifier with every bit set
+              return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
+          },
+          2},
+         {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              uint64_t id;
+              if (!arg(a[0], {fn, 1, "uint64_t"}, id))
+                  return nullptr;
+              return call([&] { return constructed(new DataType(id)); });
+          },
+          1},
+         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
+          [](Args a, Py_ssize_t) {
+              return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
+          },
+          &make, 3},
+         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
+          [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make, 4}});
     return rows(args);
 }
 

@@ -1,6 +1,6 @@
 // ImageType and ImageTypeId: the axes of an image as a set of dimensions.
-#include "quelbo/image_type.h"
 #include "core_args.h"
+#include "quelbo/image_type.h"
 
 namespace {
 
@@ -34,28 +34,28 @@ PyObject* new_ImageType(PyObject*, PyObject* args)
 {
     static const char* fn = "new_ImageType";
     static const Overloads rows(
-        fn, {{"quelbo::ImageType::ImageType()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new ImageType()); }); }, 0},
-             {"quelbo::ImageType::ImageType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  uint64_t v;
-                  if (!arg(a[0], {fn, 1, "uint64_t"}, v))
-                      return nullptr;
-                  return call([&] { return constructed(new ImageType(v)); });
-              },
-              2},
-             {"quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  ImageDimension* dims;
-                  uint64_t count;
-                  if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) ||
-                      !arg(a[1], {fn, 2, "size_t"}, count))
-                      return nullptr;
-                  // a null list with a count is refused by the library
-                  return call([&] { return constructed(new ImageType(dims, count)); });
-              },
-              1}});
+        fn,
+        {{"quelbo::ImageType::ImageType()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new ImageType()); }); }, 0},
+         {"quelbo::ImageType::ImageType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              uint64_t v;
+              if (!arg(a[0], {fn, 1, "uint64_t"}, v))
+                  return nullptr;
+              return call([&] { return constructed(new ImageType(v)); });
+          },
+          2},
+         {"quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)", 2, 2,
+          [](Args a, Py_ssize_t) { return is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              ImageDimension* dims;
+              uint64_t count;
+              if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) || !arg(a[1], {fn, 2, "size_t"}, count))
+                  return nullptr;
+              // a null list with a count is refused by the library
+              return call([&] { return constructed(new ImageType(dims, count)); });
+          },
+          1}});
     return rows(args);
 }
 
@@ -138,8 +138,7 @@ PyObject* ImageType__dimension(PyObject*, PyObject* args)
     PyObject* a[2];
     ImageType* obj;
     uint64_t position;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kConst}, obj) ||
-        !arg(a[1], {fn, 2, "size_t"}, position))
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kConst}, obj) || !arg(a[1], {fn, 2, "size_t"}, position))
         return nullptr;
     return call([&] { return to_py(obj->dimension(size_t(position))); });
 }

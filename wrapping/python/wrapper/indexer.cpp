@@ -1,7 +1,7 @@
 // Indexer: how an n-dimensional array of elements lies in memory.
+#include "quelbo/indexer.h"
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "quelbo/indexer.h"
 
 namespace {
 
@@ -58,7 +58,8 @@ PyObject* new_Indexer(PyObject*, PyObject* args)
         fn,
         {{"quelbo::Indexer::Indexer()", 0, 0, nullptr,
           [](Args, Py_ssize_t) { return call([] { return constructed(new Indexer()); }); }, 0},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1, [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
+         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1,
+          [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
           [](Args a, Py_ssize_t) -> PyObject* {
               Indexer* other;
               if (!ref(a[0], {fn, 1, "quelbo::Indexer const &"}, other))

@@ -69,9 +69,7 @@ bool is_deferred(const void* p)
     return false;
 }
 
-void flush_deferred()
-{
-}
+void flush_deferred() {}
 
 // ------------------------------------------------------- guarded functions
 
@@ -98,7 +96,8 @@ PyObject* run_flat(PyObject* self, PyObject* args)
 std::vector<PyMethodDef> family_table()
 {
     auto fams = families();
-    std::stable_sort(fams.begin(), fams.end(), [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
+    std::stable_sort(fams.begin(), fams.end(),
+                     [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
     Methods m;
     for (const TablePart& f : fams)
         f.fn(m);

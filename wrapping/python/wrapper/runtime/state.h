@@ -37,15 +37,15 @@ struct Shared
 // One module's runtime state. `clear` is the one place it is released.
 struct Runtime
 {
-    PyObject* this_name = nullptr;        // the interned attribute name "this"
-    PyObject* type_cache = nullptr;       // type_query's answers by name (capsules)
-    PyTypeObject* handle_type = nullptr;  // this module's handle type
-    PyTypeObject* packed_type = nullptr;  // this module's packed-data type
-    PyObject* capsule = nullptr;          // the shared table, held for as long as the module lives
+    PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
+    PyTypeObject* handle_type = nullptr; // this module's handle type
+    PyTypeObject* packed_type = nullptr; // this module's packed-data type
+    PyObject* capsule = nullptr;         // the shared table, held for as long as the module lives
     Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0};
-    Shared* shared = &own_shared;         // own_shared, or the record of the table's creator
-    std::vector<const void*> readonly;    // objects never written or freed (module constants)
-    PyObject* cvar = nullptr;             // the module variables object
+    Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
+    std::vector<const void*> readonly; // objects never written or freed (module constants)
+    PyObject* cvar = nullptr;          // the module variables object
 
     // The module record in the shared table, and its entries.
     swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};

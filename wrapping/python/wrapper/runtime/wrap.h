@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "order.h"
 #include "quelbo/error.h"
 #include "runtime/pyrt.h"
-#include "order.h"
 
 namespace qw {
 
@@ -44,8 +44,7 @@ template <class T>
 struct TypeDef
 {
     swig_type_info entry;
-    TypeDef(const char* mangled, const char* str)
-        : entry{mangled, str, nullptr, nullptr, nullptr, 0}
+    TypeDef(const char* mangled, const char* str) : entry{mangled, str, nullptr, nullptr, nullptr, 0}
     {
         Type<T>::info = &entry;
         declare_type({&entry, &Type<T>::info});

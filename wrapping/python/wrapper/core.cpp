@@ -172,7 +172,7 @@ PyObject* new_Error(PyObject*, PyObject* args)
               },
               0},
              // listed in the message; the copy above always takes a handle first
-             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, listed_only, nullptr, 2}});
     return rows(args);
 }
 

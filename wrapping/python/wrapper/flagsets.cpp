@@ -99,7 +99,7 @@ struct FlagSetFamily
              {joined(proto, Tr::enumeration, ")"), 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
               &from_enum, 2},
              {joined(proto, "uint64_t)"), 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); }, &from_bits, 1},
-             {joined(proto, Tr::param, " &&)"), 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 4}});
+             {joined(proto, Tr::param, " &&)"), 1, 1, listed_only, nullptr, 4}});
         return rows(args);
     }
 

@@ -76,7 +76,7 @@ PyObject* new_Indexer(PyObject*, PyObject* args)
          {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const "
           "&,quelbo::VectorXu64 const &)",
           4, 4, [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]) && is_seq(a[3]); }, &from_shape, 4},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 6}});
+         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, listed_only, nullptr, 6}});
     return rows(args);
 }
 

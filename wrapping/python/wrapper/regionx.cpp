@@ -39,7 +39,7 @@ PyObject* new_RegionXu64(PyObject*, PyObject* args)
               2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
               [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 3},
              {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1,
-              [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+              listed_only, nullptr, 2}});
     return rows(args);
 }
 

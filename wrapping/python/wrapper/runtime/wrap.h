@@ -568,6 +568,14 @@ struct Overload
     int decl = -1;                           // place in the message; -1: the row's own place
 };
 
+// The check of a row that is listed in the message but never taken (a move
+// candidate that the copy before it always takes first): `{proto, 1, 1,
+// listed_only, nullptr, place}`.
+inline bool listed_only(Args, Py_ssize_t)
+{
+    return false;
+}
+
 class Overloads
 {
 public:

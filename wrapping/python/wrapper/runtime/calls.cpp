@@ -137,6 +137,7 @@ PyObject* create_module(PyModuleDef& def)
         return PyErr_NoMemory();
     }
     def.m_methods = nullptr;
+    def.m_free = [](void*) { rt().clear(); };
     PyObject* m = PyModule_Create2(&def, 3);
     if (!m)
         return nullptr;

@@ -34,7 +34,10 @@ struct Shared
     int handle_type_count;
 };
 
-// One module's runtime state. `clear` is the one place it is released.
+// One module's runtime state. `clear` is the one place it is released, when
+// the module object goes away; the handle types, the interned "this" and
+// the shared table stay for the handles that outlive the module (at
+// interpreter shutdown).
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"

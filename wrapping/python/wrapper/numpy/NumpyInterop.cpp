@@ -56,6 +56,7 @@ int numpyTypeFromDataType(DataType scalar, int& itemsize)
 // What both conversions to an array start from.
 struct Source
 {
+    PyObject* image = nullptr; // the Python object given
     std::shared_ptr<ImageView> view;
     VectorXu64 shape;
     DataType type;
@@ -66,6 +67,7 @@ struct Source
 
 bool source(PyObject* image, Source& s)
 {
+    s.image = image;
     static const qw::A a{"NumpyInterop_to_numpy_array", 1, "std::shared_ptr< quelbo::ImageView >"};
     if (!qw::is_shared<ImageView>(image, true) || !qw::shared_arg(image, a, s.view)) {
         PyErr_Clear();
@@ -141,7 +143,8 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
         throw Error("Error when linking Numpy array to Quelbo View");
     }
     const int flags = qw::np::ALIGNED | qw::np::F_CONTIGUOUS | (writable ? qw::np::WRITEABLE : 0);
-    PyObject* array = qw::np::new_array(qw::np::array_type(), nd, dims.data(), type, strides.data(), data, 0, flags, nullptr);
+    PyObject* array =
+        qw::np::new_array(qw::np::array_type(), nd, dims.data(), type, strides.data(), data, 0, flags, s.image);
     if (!array)
     {
         PySys_WriteStdout("error when creating array\n");

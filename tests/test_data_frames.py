@@ -10,6 +10,7 @@ from proxy import cls, q
 from views_util import exact
 
 import _quelbo_twin as twin  # noqa: E402  (found through the proxy's build folder)
+from test_properties_memory import attempt, resident
 
 
 def code(primitive, bits):
@@ -411,18 +412,6 @@ def test_factory_class_and_release():
 
 
 # ------------------------------------------------------------------ memory
-
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def attempt(fn, *args):
-    try:
-        return fn(*args)
-    except Exception:
-        return None
-
 
 def batch():
     names = ["n", "s"]

@@ -30,6 +30,14 @@ enum : int
     http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
     factories = 800,    // numpy bridge and view factories (800 to 899)
-    serialization = 900 // serialization, writer, dependency graph (900 to 999)
+    serialization = 900, // serialization, writer, dependency graph (900 to 999)
+    serialization_views = 900,    // encode and decode of image views
+    serialization_arrays = 901,   // the ten value arrays, encoders then decoders
+    serialization_vectors = 902,  // sizes 2, 3, 4 and dynamic at 902 to 905
+    serialization_frames = 906,   // encode and decode of data-frame views
+    serialization_matrices = 907, // the four matrices, encoders then decoders
+    serialization_class = 908,    // delete_Serialization and its hook
+    writer = 910,
+    dependency_graph = 920
 };
 } // namespace qw::order

@@ -291,3 +291,29 @@ def test_properties_and_metadata_are_copied_in():
     assert q.ImageView_get_spatial_unit(v) == "m"
     q.ImageView_set_metadata(v, None)               # clears
     assert q.ImageView___get_metadata(v) is None
+
+
+def test_metadata_is_cloned_in_and_shared_out():
+    a = np.zeros((2, 2), np.uint8)
+    for v in (small(), q.NumpyInterop__from_numpy_array(a, image_type("COLUMN", "ROW"), 0, False)):
+        node = q.MetadataNodeFactory_create("root", None)
+        q.MetadataNode_add_child(node, q.MetadataNodeFactory_create("child", None))
+        q.ImageView_set_metadata(v, node)
+        got = q.ImageView___get_metadata(v)
+        assert q.MetadataNode_to_string(got) == q.MetadataNode_to_string(node)
+        q.MetadataNode_remove_child(node, "child")       # the caller's node is not the view's
+        assert q.MetadataNode_has_child(q.ImageView___get_metadata(v), "child")
+        q.MetadataNode_add_child(got, q.MetadataNodeFactory_create("more", None))  # the view's own node, shared
+        assert q.MetadataNode_has_child(q.ImageView___get_metadata(v), "more")
+        q.ImageView_set_metadata(v, cls("ReadonlyMetadataNode")(node))
+        assert not q.MetadataNode_has_child(q.ImageView___get_metadata(v), "child")
+        q.ImageView_set_metadata(v, None)
+        assert q.ImageView___get_metadata(v) is None
+    with pytest.raises(TypeError, match=exact("in method 'ImageView_set_metadata', argument 2 of type "
+                                              "'std::shared_ptr< quelbo::MetadataNode >'")):
+        q.ImageView_set_metadata(small(), small())
+    node = q.MetadataNodeFactory_create("m", None)
+    u = q.ImageViewFactory__uniform([2], q.DataTypeId_UINT8, b"\0", None, cls("ReadonlyMetadataNode")(node))
+    assert q.MetadataNode_get_key(q.ImageView___get_metadata(u)) == "m"
+    v = q.ImageViewFactory_allocate([2], q.DataTypeId_UINT8, None, node)
+    assert q.MetadataNode_get_key(q.ImageView___get_metadata(v)) == "m"

@@ -135,9 +135,21 @@ size_t ImageView::regionByteCount(RegionXu64 const& region)
     return checkedMultiply(region.elementCount(), sampleByteCount(), "ImageView region byte count");
 }
 
+// InvalidArgument unless the index lies in the view, with its dimension count.
+void ImageView::checkIndex(VectorXu64 const& index)
+{
+    VectorXu64 const& extent = shape();
+    bool inside = index.size() == extent.size();
+    for (size_t d = 0; inside && d < extent.size(); ++d)
+        inside = index.data()[d] < extent.data()[d];
+    if (!inside)
+        throw InvalidArgument("ImageView: the index " + index.toString() + " is not inside the image of shape " +
+                              extent.toString());
+}
+
 void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
 {
-    checkRegion(RegionXu64::fromIndex(index));
+    checkIndex(index);
     if (dstSize < sampleByteCount())
         shortBuffer(dstSize, sampleByteCount());
     read(index, dst);
@@ -145,7 +157,7 @@ void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
 
 void ImageView::writeChecked(VectorXu64 const& index, const void* src, size_t srcSize)
 {
-    checkRegion(RegionXu64::fromIndex(index));
+    checkIndex(index);
     if (srcSize < sampleByteCount())
         shortBuffer(srcSize, sampleByteCount());
     write(index, src);

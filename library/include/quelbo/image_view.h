@@ -120,8 +120,9 @@ public:
     void readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize);
     void writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize);
 
-    // InvalidArgument unless region lies in the view, with its dimension count.
+    // InvalidArgument unless region (index) lies in the view, with its dimension count.
     void checkRegion(RegionXu64 const& region);
+    void checkIndex(VectorXu64 const& index);
     // The bytes of a region's samples, overflow-checked.
     size_t regionByteCount(RegionXu64 const& region);
 

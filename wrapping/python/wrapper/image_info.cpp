@@ -11,7 +11,6 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageInterpretation;
 using quelbo::ImageType;
 
-QW_TYPE(ImageInfoProperty, "_p_quelbo__ImageInfoProperty", "quelbo::ImageInfoProperty *");
 
 struct InfoTr
 {

@@ -13,8 +13,6 @@ using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
 
-QW_TYPE(Shared, "_p_std__shared_ptrT_quelbo__ImageProperties_t", "std::shared_ptr< quelbo::ImageProperties > *");
-QW_TYPE(ImageProperties, "_p_quelbo__ImageProperties", "quelbo::ImageProperties *");
 
 struct PropertiesTr
 {

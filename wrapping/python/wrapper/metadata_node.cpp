@@ -14,13 +14,6 @@ using quelbo::MetadataNodeIterator;
 using quelbo::VariantDataValue;
 using Node = std::shared_ptr<MetadataNode>;
 
-QW_TYPE(Node, "_p_std__shared_ptrT_quelbo__MetadataNode_t", "std::shared_ptr< quelbo::MetadataNode > *");
-QW_TYPE(MetadataNode, "_p_quelbo__MetadataNode", "quelbo::MetadataNode *");
-QW_TYPE(MetadataNodeIterator, "_p_quelbo__MetadataNodeIterator", "quelbo::MetadataNodeIterator *");
-QW_TYPE(ConstMetadataNodeIterator, "_p_quelbo__ConstMetadataNodeIterator", "quelbo::ConstMetadataNodeIterator *");
-QW_TYPE(MetadataIteratorObject, "_p_quelbo__MetadataIteratorObject", "quelbo::MetadataIteratorObject *");
-QW_TYPE(ConstMetadataIteratorObject, "_p_quelbo__ConstMetadataIteratorObject",
-        "quelbo::ConstMetadataIteratorObject *");
 
 struct NodeTr
 {

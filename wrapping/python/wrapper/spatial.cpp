@@ -10,8 +10,6 @@ using quelbo::SpatialCalibrationProperty;
 using quelbo::SpatialDirections;
 using quelbo::Vector3d;
 
-QW_TYPE(SpatialDirections, "_p_quelbo__SpatialDirections", "quelbo::SpatialDirections *");
-QW_TYPE(SpatialCalibrationProperty, "_p_quelbo__SpatialCalibrationProperty", "quelbo::SpatialCalibrationProperty *");
 
 struct DirectionsTr
 {

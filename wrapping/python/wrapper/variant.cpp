@@ -4,6 +4,7 @@
 #include "properties.h"
 #include "quelbo/metadata.h"
 #include "runtime/keepalive.h"
+#include "typed_pointers.h"
 
 namespace {
 
@@ -15,20 +16,10 @@ using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
-QW_TYPE(Value, "_p_std__shared_ptrT_quelbo__VariantDataValue_t", "std::shared_ptr< quelbo::VariantDataValue > *");
 QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *");
 QW_TYPE(void, "_p_void", "void *");
 // Typed pointers, which only other modules sharing the type table make.
-QW_TYPE(uint8_t, "_p_uint8_t", "uint8_t *");
-QW_TYPE(uint16_t, "_p_uint16_t", "uint16_t *");
-QW_TYPE(uint32_t, "_p_uint32_t", "uint32_t *");
-QW_TYPE(uint64_t, "_p_uint64_t", "uint64_t *");
-QW_TYPE(int8_t, "_p_int8_t", "int8_t *");
-QW_TYPE(int16_t, "_p_int16_t", "int16_t *");
-QW_TYPE(int32_t, "_p_int32_t", "int32_t *");
-QW_TYPE(int64_t, "_p_int64_t", "int64_t *");
-QW_TYPE(float, "_p_float", "float *");
-QW_TYPE(double, "_p_double", "double *");
+QW_TYPED_POINTER_TYPES();
 
 struct ValueTr
 {

@@ -15,10 +15,6 @@ using quelbo::ReadonlyImageProperties;
 using quelbo::ReadonlySpatialCalibrationProperty;
 using quelbo::SpatialCalibrationProperty;
 
-QW_TYPE(ReadonlySpatialCalibrationProperty, "_p_quelbo__ReadonlySpatialCalibrationProperty",
-        "quelbo::ReadonlySpatialCalibrationProperty *");
-QW_TYPE(ReadonlyImageInfoProperty, "_p_quelbo__ReadonlyImageInfoProperty", "quelbo::ReadonlyImageInfoProperty *");
-QW_TYPE(ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties", "quelbo::ReadonlyImageProperties *");
 
 struct CalibrationTr
 {

@@ -10,7 +10,6 @@ using namespace qw::props;
 using quelbo::MetadataNode;
 using quelbo::ReadonlyMetadataNode;
 
-QW_TYPE(ReadonlyMetadataNode, "_p_quelbo__ReadonlyMetadataNode", "quelbo::ReadonlyMetadataNode *");
 
 struct WrapperTr
 {

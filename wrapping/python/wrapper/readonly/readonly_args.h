@@ -2,6 +2,7 @@
 // a calibration, an image information, shared image properties or a shared
 // metadata node, the matching read-only wrapper is accepted in its place.
 //
+// A module other than _quelbo expands QW_PROPERTY_TYPES() (readonly/property_types.h) once.
 // Use (check face for overload rows, conversion face in the call):
 //   std::shared_ptr<const quelbo::ImageProperties> p;
 //                             proxy_shared_arg(o, {fn, n, "std::shared_ptr< quelbo::ImageProperties const >"}, p)

@@ -49,6 +49,14 @@ def records():
         out.append((q.Serialization_decode_arrayxi32, data, [HEADER + 8 * k for k in range(7)]))
     out.append((q.Serialization_decode_arrayxd, encoded(q.Serialization_encode_arrayxd, q.ArrayXd_from_numpy(
         np.zeros((3, 0)))), [HEADER]))  # any extent times 0 elements is a valid empty array
+    view = q.ImageViewFactory_allocate([3, 2], q.DataTypeId_UINT16)
+    root = q.MetadataNodeFactory_create("root", q.VariantDataValueFactory_create([1, 2]))
+    q.MetadataNode_add_child(root, q.MetadataNodeFactory_create("s", q.VariantDataValueFactory_create(["ab", "c"])))
+    q.ImageView_set_metadata(view, root)
+    q.ImageView_set_spatial_unit(view, "mm")
+    data = encoded(q.Serialization_encode_image_view, view)
+    unit = HEADER + 8 + 16 + 4 + 15 * 8
+    out.append((q.Serialization_decode_image_view, data, [HEADER, unit]))
     out.append((q.Serialization_decode_matrix_4d, encoded(q.Serialization_encode_matrix_4d, q.Matrix4d_identity()),
                 []))
     return out
@@ -78,6 +86,10 @@ def main():
                 flipped[rng.randrange(len(flipped))] ^= 1 << rng.randrange(8)
             attempt(decoder, bytes(flipped), False)
             count += 1
+        for offset in range(HEADER, len(data) - 8):
+            for huge in (2 ** 60, 2 ** 64 - 1):
+                attempt(decoder, data[:offset] + struct.pack("<Q", huge) + data[offset + 8:], False)
+                count += 1
         for offset in counts:
             for huge in (2 ** 60, 2 ** 63, 2 ** 64 - 1, 2 ** 40 + 1, 2 ** 32):
                 patched = data[:offset] + struct.pack("<Q", huge) + data[offset + 8:]

@@ -75,10 +75,10 @@ void Writer::sync()
 
 void Writer::raw(void const* data, std::size_t size)
 {
-    if (size < kDirect)
+    if (size < kDirect || m_hold)
     {
         m_buffer.append(static_cast<char const*>(data), size);
-        if (m_buffer.size() >= kDirect)
+        if (m_buffer.size() >= kDirect && !m_hold)
             flush();
         return;
     }
@@ -88,6 +88,7 @@ void Writer::raw(void const* data, std::size_t size)
 
 void Writer::flush()
 {
+    m_hold = false;
     if (m_buffer.empty())
         return;
     put(m_buffer.data(), m_buffer.size());

@@ -53,6 +53,10 @@ public:
     void sync();
     // Small data goes to the buffer, large blocks straight to the stream.
     void raw(void const* data, std::size_t size);
+    // Keeps everything in the buffer until the next flush, so that checks
+    // made while a record's description is written still leave the stream
+    // untouched.
+    void hold() { m_hold = true; }
     void flush();
 
 private:
@@ -60,6 +64,7 @@ private:
 
     StreamAccess& m_stream;
     std::string m_buffer;
+    bool m_hold = false;
 };
 
 // Reads a record. Knows how many bytes are left when the stream can seek,
@@ -88,6 +93,12 @@ public:
     // A count of items of itemSize bytes each, at most max: checked against
     // the bytes left when they are known.
     uint64_t count(uint64_t itemSize, uint64_t max, char const* what);
+    // Fails unless size more bytes can still arrive (when that is known).
+    void expect(uint64_t size) const
+    {
+        if (m_known)
+            require(size);
+    }
     // Exactly size bytes into dst.
     void raw(void* dst, std::size_t size);
     // size bytes into memory that alloc() gives; alloc runs only once the

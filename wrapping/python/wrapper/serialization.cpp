@@ -127,6 +127,29 @@ const char* vector_decode_doc(std::size_t n)
                   ":raises: Error if data type read from stream is not compatible with requested vector type\n");
 }
 
+const char* view_encode_doc(const char* name, const char* param, const char* article)
+{
+    const std::string n = name, p = param;
+    return intern("\nFactory to serialize " + std::string(article) + " " + n + " into a stream.\n"
+                  ":type " + p + ": :py:class:`" + n + "`\n"
+                  ":param " + p + ": " + n + " to serialize\n"
+                  ":type outStream: :py:class:`StreamAccess`\n"
+                  ":param outStream: Stream where data is written\n"
+                  ":raises: Error if " + n + " has not READ capacity\n");
+}
+
+const char* view_decode_doc(const char* name, const char* article)
+{
+    const std::string n = name;
+    return intern("\nFactory to unserialize " + std::string(article) + " " + n + " from a stream.\n"
+                  ":type inStream: :py:class:`StreamAccess`\n"
+                  ":param inStream: Stream from where data is read\n"
+                  ":rtype: :py:class:`" + n + "`\n"
+                  ":return: a in-memory " + n + " built from input Stream\n" +
+                  header_raises((std::string(article) + " " + n).c_str()) +
+                  ":raises: Error if decoding issue (synchronization tag not found)\n");
+}
+
 QW_FAMILY(order::serialization_arrays, &add_arrays);
 QW_FAMILY(order::serialization_matrices, &add_matrices);
 QW_FAMILY(order::serialization_class, &add_class);

@@ -129,3 +129,52 @@ void add_vector_size(Methods& m)
 }
 
 } // namespace qw::serialization
+
+namespace qw::serialization {
+
+// Views: shared objects, encoded from a handle of their own class (None an
+// empty pointer, which the library refuses) and decoded into a new one.
+// `Tr`: `T` the view class, `enc`/`dec` names, `decl` the declared type,
+// `encode`/`decode` the library operations.
+template <class Tr>
+struct ViewCodec
+{
+    using T = typename Tr::T;
+
+    static PyObject* encode(PyObject*, PyObject* args)
+    {
+        static const char* f = Tr::enc();
+        PyObject* a[2];
+        std::shared_ptr<T> v;
+        Stream s;
+        if (!unpack(f, args, 2, 2, a) || !shared_arg(a[0], {f, 1, Tr::decl()}, v) ||
+            !shared_arg(a[1], {f, 2, kStream}, s))
+            return nullptr;
+        return call([&] {
+            Tr::encode(std::move(v), std::move(s));
+            return none();
+        });
+    }
+
+    static PyObject* decode(PyObject*, PyObject* o)
+    {
+        static const A a{Tr::dec(), 1, kStream};
+        Stream s;
+        if (!shared_arg(o, a, s))
+            return nullptr;
+        return call([&] { return shared(Tr::decode(std::move(s))); });
+    }
+
+    static void add(Methods& m)
+    {
+        m.add(Tr::enc(), &encode, METH_VARARGS, Tr::enc_doc());
+        m.add(Tr::dec(), &decode, METH_O, Tr::dec_doc());
+    }
+};
+
+// The docstrings of a view kind's pair: `name` "ImageView", `param` the
+// encoder's value parameter, `article` "an" or "a" before the name.
+const char* view_encode_doc(const char* name, const char* param, const char* article);
+const char* view_decode_doc(const char* name, const char* article);
+
+} // namespace qw::serialization

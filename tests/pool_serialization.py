@@ -1,6 +1,9 @@
-"""Hostile-input pool of serialization: streams holding random bytes, a
-record header followed by random bytes, and a valid record."""
+"""Hostile-input pool of serialization, writers and the dependency graph:
+streams holding random bytes, a record header followed by random bytes, a
+valid record, a recording writer, an empty writer handle and a graph."""
 import random
+
+import _quelbo_twin as twin
 
 
 def objects(proxy):
@@ -18,4 +21,5 @@ def objects(proxy):
     q.Serialization_encode_vector_xd([1.0, 2.0], valid)
     q.StreamAccess_seek(valid, 0, q.SeekOrigin_BEGIN)
     header = b"QLBO\x01\x00\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00"
-    return [stream(noise), stream(header + noise), valid]
+    return [stream(noise), stream(header + noise), valid, twin.recording_writer(), twin.empty_writer(),
+            proxy.cls("DependencyGraph")()]

@@ -377,3 +377,39 @@ def test_candidate_order():
     ro_cal, ro_info = ROCalibration(Calibration([2, 2, 2])), ROInfo(Info(UINT16))
     both = q.ImageProperties_from_properties(ro_cal, ro_info)
     assert vec(both.get_calibration().get_origin()) == (2, 2, 2) and both.get_image_info().get_bit_depth() == 16
+
+
+class Deleting:
+    """A sequence of three numbers whose item access runs `action` first."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, i):
+        if i >= 3:
+            raise IndexError(i)
+        if i == 0:
+            self.action()
+        return 1
+
+
+def test_objects_dropped_during_a_call_stay_valid_until_it_ends():
+    holder = {"p": props()}
+    cal = holder["p"].get_calibration()
+    cal.set_origin(Deleting(lambda: holder.pop("p")))  # the last owner of the properties goes
+    gc.collect()
+    assert vec(cal.get_origin()) == (1, 1, 1)
+    c = Calibration()
+    c.set_spacing(Deleting(lambda: q.delete_SpatialCalibrationProperty(c)))
+    with pytest.raises(ValueError, match="invalid null reference"):
+        c.get_spacing()
+    own = Calibration()
+    ro = ROCalibration(own)
+    p = props()
+    p.set_calibration(ro)
+    q.ImageProperties_is_compatible_with(p, Deleting(lambda: q.delete_ImageProperties(p)), UINT8)
+    with pytest.raises(ValueError, match="invalid null reference"):
+        p.to_string()

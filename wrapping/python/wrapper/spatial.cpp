@@ -224,7 +224,6 @@ constexpr char kStringRef[] = "std::string const &";
 void add_calibration(Methods& m)
 {
     m.add("new_SpatialCalibrationProperty", &new_SpatialCalibrationProperty, METH_VARARGS, kCalibrationDoc);
-    m.add("delete_SpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O, "Destructor.");
     add_const_getter<CalibrationTr, kGetOrigin, &SpatialCalibrationProperty::origin>(m, "Get the origin.");
     add_const_getter<CalibrationTr, kGetSpacing, &SpatialCalibrationProperty::spacing>(m, "Get the spacing.");
     add_const_getter<CalibrationTr, kGetDirections, &SpatialCalibrationProperty::directions>(
@@ -238,6 +237,7 @@ void add_calibration(Methods& m)
     add_object_compare<CalibrationTr>(m);
     add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(
         m, "Return string representation");
+    m.add("delete_SpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O, "Destructor.");
     add_hooks<SpatialCalibrationProperty>(m, "SpatialCalibrationProperty");
 }
 

@@ -74,7 +74,7 @@ PyObject* adopt_handed_over(PyObject* o, const A& a)
     return call([&]() -> PyObject* {
         auto* holder = quelbo::adopt<T>(address);
         if (!holder) {
-            fail_arg(ERR_VALUE, a);
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
             return nullptr;
         }
         if (!*holder) {

@@ -74,7 +74,7 @@ PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
     return call([&]() -> PyObject* {
         auto* holder = quelbo::adopt<ImageView>(address);
         if (!holder) {
-            fail_arg(ERR_VALUE, a);
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
             return nullptr;
         }
         PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<ImageView>>(), RES_OWN);

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "huge_pages.h"
 #include "quelbo/error.h"
 
 namespace quelbo {
@@ -25,6 +26,7 @@ Block allocate(std::size_t bytes)
     void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
     if (p == nullptr)
         throw std::bad_alloc();
+    detail::adviseHugePages(p, bytes);
     return Block(static_cast<unsigned char*>(p), [](unsigned char* q) { std::free(q); });
 }
 

@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "huge_pages.h"
+
 namespace quelbo {
 
 namespace {
@@ -28,6 +30,7 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
     void* p = std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
     if (!p)
         throw std::bad_alloc();
+    detail::adviseHugePages(p, rounded);
     std::memset(p, 0, rounded == 0 ? kAlignment : rounded);
     try
     {

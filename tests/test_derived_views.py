@@ -265,3 +265,54 @@ def test_stack_threads_only_over_frames_that_allow_it():
     locked = q.MultiImageViewFactory_create_from_list(
         [q.ImageViewFactory_make_thread_safe(q.MultiImageView_frame(slices, i)) for i in range(4)])
     assert np.array_equal(read(q.ImageViewFactory_stack(locked, D["SLICE"], 3), np.uint8), read(stacked, np.uint8))
+
+
+def expected_views(a):
+    """Derived views of a (rows, columns, channels) array and the numpy arrays
+    they equal, as read (channels, rows, columns)."""
+    planar = view(a, "ROW", "COLUMN", "CHANNEL")
+    full = np.moveaxis(a, 2, 0)
+    return [
+        (planar, full),
+        (q.ImageViewFactory_flip_dimension(planar, D["COLUMN"]), np.flip(full, 2)),
+        (q.ImageViewFactory_flip_dimension(planar, D["CHANNEL"]), np.flip(full, 0)),
+        (q.ImageViewFactory_sub_sample(planar, 2), full[:, ::2, ::2]),
+        (q.ImageViewFactory_extract_region(planar, region([1, 2, 0], [5, 3, 2])), full[0:2, 2:5, 1:6]),
+        (q.ImageViewFactory_sub_sample(q.ImageViewFactory_flip_dimension_index(planar, 1), 3),
+         np.flip(full, 1)[:, ::3, ::3]),
+    ]
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.int32, np.float64])
+@pytest.mark.parametrize("disk", [False, True])
+def test_random_regions_of_derived_views_equal_numpy(dtype, disk):
+    rng = np.random.default_rng(3)
+    a = (rng.random((6, 9, 3)) * 100).astype(dtype)
+    cases = expected_views(a)
+    if disk:  # the same derivations over a source without memory access
+        stored = q.ImageViewFactory_copy_on_disk(cases[0][0])
+        cases = [(q.ImageViewFactory_flip_dimension_index(stored, 0), np.flip(cases[0][1], 2)),
+                 (q.ImageViewFactory_sub_sample(stored, 2), cases[3][1]),
+                 (q.ImageViewFactory_extract_region(stored, region([1, 2, 0], [5, 3, 2])), cases[4][1])]
+    for v, expected in cases:
+        size = shape(v)
+        for _ in range(10):
+            lo = [int(rng.integers(0, s)) for s in size]
+            extent = [int(rng.integers(1, s - o + 1)) for s, o in zip(size, lo)]
+            out = bytearray(int(np.prod(extent)) * np.dtype(dtype).itemsize)
+            q.ImageView___read_region(v, region(lo, extent), out)
+            box = tuple(slice(o, o + e) for o, e in zip(reversed(lo), reversed(extent)))
+            assert np.array_equal(np.frombuffer(out, dtype).reshape(tuple(reversed(extent))), expected[box])
+
+
+def test_writes_through_derived_views_of_a_disk_view():
+    rgb = np.zeros((4, 5, 3), np.uint8)
+    packed = q.ImageViewFactory_copy_on_disk(q.ImageViewFactory_assemble_channels(view(rgb, "ROW", "COLUMN", "CHANNEL")))
+    green = q.ImageViewFactory_extract_channel(packed, 1)
+    write(green, np.full((4, 5), 9, np.uint8))
+    q.ImageView___write_region(q.ImageViewFactory_extract_region(green, region([1, 1], [2, 2])),
+                               region([0, 0], [2, 2]), bytes([7]) * 4)
+    expected = np.zeros((4, 5, 3), np.uint8)
+    expected[:, :, 1] = 9
+    expected[1:3, 1:3, 1] = 7
+    assert np.array_equal(read(packed, np.uint8, 3), expected)

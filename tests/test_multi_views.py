@@ -57,7 +57,13 @@ def test_capabilities_and_metadata():
     with pytest.raises(TypeError, match="argument 2 of type 'quelbo::MultiImageCapabilitySet'"):
         q.MultiImageView_support(multi, 1.0)
     assert q.MultiImageView___get_metadata(multi) is None
+    node = q.MetadataNodeFactory_create("root", None)
+    q.MultiImageView_set_metadata(multi, cls("ReadonlyMetadataNode")(node))
+    # the very node the wrapper holds is attached: a child added later shows
+    q.MetadataNode_add_child(node, q.MetadataNodeFactory_create("child", None))
+    assert q.MetadataNode_has_child(q.MultiImageView___get_metadata(multi), "child")
     q.MultiImageView_set_metadata(multi, None)
+    assert q.MultiImageView___get_metadata(multi) is None
     with pytest.raises(TypeError, match=exact("in method 'MultiImageView_set_metadata', argument 2 of type "
                                               "'std::shared_ptr< quelbo::MetadataNode >'")):
         q.MultiImageView_set_metadata(multi, frames(1)[0])

@@ -57,6 +57,10 @@ def records():
     data = encoded(q.Serialization_encode_image_view, view)
     unit = HEADER + 8 + 16 + 4 + 15 * 8
     out.append((q.Serialization_decode_image_view, data, [HEADER, unit]))
+    frame = twin.data_frame([("x", q.DataTypeId_INT16, "mm", struct.pack("<3h", 1, -2, 3)),
+                             ("s", q.DataTypeId_UTF8_STRING, "", ["a", "", "bc"])], 3)
+    data = encoded(q.Serialization_encode_data_frame_view, frame)
+    out.append((q.Serialization_decode_data_frame_view, data, [HEADER, HEADER + 8]))
     out.append((q.Serialization_decode_matrix_4d, encoded(q.Serialization_encode_matrix_4d, q.Matrix4d_identity()),
                 []))
     return out

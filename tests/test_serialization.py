@@ -41,6 +41,14 @@ def contents(s):
         out += bytes(buf[:got])
 
 
+def round_trip(encoder, decoder, value):
+    """The value encoded into a new memory stream and decoded from its start."""
+    s = stream_of()
+    assert encoder(value, s) is None
+    q.StreamAccess_seek(s, 0, q.SeekOrigin_BEGIN)
+    return decoder(s)
+
+
 def random_values(code, n, rng):
     fmt, prim, bits = codec.ELEMENTS[code]
     if prim == 3:

@@ -9,6 +9,7 @@ import pytest
 import serial_codec as codec
 from proxy import QuelboError, q
 from test_serialization import contents, stream_of, version
+from test_serialization import round_trip as serial_round_trip
 import _quelbo_twin as twin  # noqa: E402 (found through proxy's path)
 
 UTF8 = q.DataTypeId_UTF8_STRING
@@ -35,10 +36,7 @@ def frame(rows, seed=0):
 
 
 def round_trip(f):
-    s = stream_of()
-    assert q.Serialization_encode_data_frame_view(f, s) is None
-    q.StreamAccess_seek(s, 0, q.SeekOrigin_BEGIN)
-    out = q.Serialization_decode_data_frame_view(s)
+    out = serial_round_trip(q.Serialization_encode_data_frame_view, q.Serialization_decode_data_frame_view, f)
     assert type(out).__name__ == "DataFrameView"
     return out
 

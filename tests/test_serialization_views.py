@@ -10,6 +10,7 @@ import serial_codec as codec
 from proxy import QuelboError, cls, q
 import _quelbo_twin as twin  # noqa: E402 (found through proxy's path)
 from test_serialization import contents, stream_of, version
+from test_serialization import round_trip as serial_round_trip
 from views_util import TYPES, image_type, vec
 
 Node = cls("MetadataNode")
@@ -82,10 +83,7 @@ def same_view(a, b, dtype, components=1):
 
 
 def round_trip(view):
-    s = stream_of()
-    assert q.Serialization_encode_image_view(view, s) is None
-    q.StreamAccess_seek(s, 0, q.SeekOrigin_BEGIN)
-    out = q.Serialization_decode_image_view(s)
+    out = serial_round_trip(q.Serialization_encode_image_view, q.Serialization_decode_image_view, view)
     assert type(out).__name__ == "ImageView"
     return out
 

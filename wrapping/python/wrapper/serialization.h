@@ -21,6 +21,32 @@ namespace qw::serialization {
 using Stream = std::shared_ptr<quelbo::StreamAccess>;
 constexpr const char* kStream = "std::shared_ptr< quelbo::StreamAccess >";
 
+// An encoder: the value (converted by `convert(object, value)`) and the
+// stream, then `act(value, stream)`.
+template <class Value, class Convert, class Act>
+PyObject* encode_with(PyObject* args, const char* f, Convert&& convert, Act&& act)
+{
+    PyObject* a[2];
+    Value v{};
+    Stream s;
+    if (!unpack(f, args, 2, 2, a) || !convert(a[0], v) || !shared_arg(a[1], {f, 2, kStream}, s))
+        return nullptr;
+    return call([&] {
+        act(v, std::move(s));
+        return none();
+    });
+}
+
+// A decoder: the stream alone, then `produce(stream)` makes the result.
+template <class Produce>
+PyObject* decode_with(PyObject* o, const A& a, Produce&& produce)
+{
+    Stream s;
+    if (!shared_arg(o, a, s))
+        return nullptr;
+    return call([&] { return produce(std::move(s)); });
+}
+
 template <class Tr>
 struct Codec
 {
@@ -29,38 +55,23 @@ struct Codec
     static PyObject* encode_sequence(PyObject*, PyObject* args)
     {
         static const char* f = Tr::enc();
-        PyObject* a[2];
-        T v;
-        Stream s;
-        if (!unpack(f, args, 2, 2, a) || !sequence_to_vector(a[0], v) || !shared_arg(a[1], {f, 2, kStream}, s))
-            return nullptr;
-        return call([&] {
-            quelbo::Serialization::encode(v, s);
-            return none();
-        });
+        return encode_with<T>(
+            args, f, [](PyObject* o, T& v) { return sequence_to_vector(o, v); },
+            [](T const& v, Stream s) { quelbo::Serialization::encode(v, std::move(s)); });
     }
 
     static PyObject* encode_object(PyObject*, PyObject* args)
     {
         static const char* f = Tr::enc();
-        PyObject* a[2];
-        T* v;
-        Stream s;
-        if (!unpack(f, args, 2, 2, a) || !ref(a[0], {f, 1, Tr::decl()}, v) || !shared_arg(a[1], {f, 2, kStream}, s))
-            return nullptr;
-        return call([&] {
-            quelbo::Serialization::encode(*v, s);
-            return none();
-        });
+        return encode_with<T*>(
+            args, f, [](PyObject* o, T*& v) { return ref(o, {f, 1, Tr::decl()}, v); },
+            [](T* v, Stream s) { quelbo::Serialization::encode(*v, std::move(s)); });
     }
 
     static PyObject* decode(PyObject*, PyObject* o)
     {
         static const A a{Tr::dec(), 1, kStream};
-        Stream s;
-        if (!shared_arg(o, a, s))
-            return nullptr;
-        return call([&] { return value(quelbo::Serialization::decode<T>(s)); });
+        return decode_with(o, a, [](Stream s) { return value(quelbo::Serialization::decode<T>(std::move(s))); });
     }
 };
 
@@ -144,25 +155,15 @@ struct ViewCodec
     static PyObject* encode(PyObject*, PyObject* args)
     {
         static const char* f = Tr::enc();
-        PyObject* a[2];
-        std::shared_ptr<T> v;
-        Stream s;
-        if (!unpack(f, args, 2, 2, a) || !shared_arg(a[0], {f, 1, Tr::decl()}, v) ||
-            !shared_arg(a[1], {f, 2, kStream}, s))
-            return nullptr;
-        return call([&] {
-            Tr::encode(std::move(v), std::move(s));
-            return none();
-        });
+        return encode_with<std::shared_ptr<T>>(
+            args, f, [](PyObject* o, std::shared_ptr<T>& v) { return shared_arg(o, {f, 1, Tr::decl()}, v); },
+            [](std::shared_ptr<T> const& v, Stream s) { Tr::encode(v, std::move(s)); });
     }
 
     static PyObject* decode(PyObject*, PyObject* o)
     {
         static const A a{Tr::dec(), 1, kStream};
-        Stream s;
-        if (!shared_arg(o, a, s))
-            return nullptr;
-        return call([&] { return shared(Tr::decode(std::move(s))); });
+        return decode_with(o, a, [](Stream s) { return shared(Tr::decode(std::move(s))); });
     }
 
     static void add(Methods& m)

@@ -199,9 +199,11 @@ def test_argument_rules():
     with pytest.raises(TypeError, match="^" + msg % (1, "ImageView") + "$"):
         q.Serialization_encode_image_view(s, v)
     multi = q.MultiImageViewFactory_create()
-    for other in (cls("View")(), twin.lod_view(0, 2), multi, 5):
+    lod = twin.lod_view(0, 2)
+    for other in (cls("View")(), lod, multi, 5):
         with pytest.raises(TypeError, match="^" + msg % (1, "ImageView") + "$"):
             q.Serialization_encode_image_view(other, s)
+    q.delete_LodImageView(lod)  # a bare handle: no class is registered for it
     with pytest.raises(TypeError, match="^" + msg % (2, "StreamAccess") + "$"):
         q.Serialization_encode_image_view(v, q.RandomAccessFactory_allocate(8))
     with pytest.raises(TypeError, match=r"^Serialization_encode_image_view expected 2 arguments, got 3$"):

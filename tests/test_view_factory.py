@@ -120,3 +120,25 @@ def test_copy_in_memory():
                                               "'std::shared_ptr< quelbo::ImageView >'")):
         q.ImageViewFactory_copy_in_memory(3)
     assert q.delete_ImageViewFactory(None) is None
+
+
+@pytest.mark.parametrize("code,np_t,components", [(q.DataTypeId_VEC3_UINT16, np.uint16, 3),
+                                                  (q.DataTypeId_VEC2_DOUBLE, np.float64, 2),
+                                                  (q.DataTypeId_INT64, np.int64, 1)])
+def test_memory_views_agree_with_their_arrays(code, np_t, components):
+    rng = np.random.default_rng(components)
+    v = q.ImageViewFactory_allocate([7, 5, 4], code)
+    arr = q.NumpyInterop_to_numpy_array(v)           # (z, y, x[, c]) over the view's memory
+    shape = (4, 5, 7) + ((components,) if components > 1 else ())
+    assert arr.shape == shape and arr.dtype == np.dtype(np_t)
+    arr[...] = (rng.random(shape) * 1000).astype(np_t)
+    for _ in range(10):
+        lo = [int(rng.integers(0, n)) for n in (7, 5, 4)]
+        size = [int(rng.integers(1, n - o + 1)) for o, n in zip(lo, (7, 5, 4))]
+        want = arr[lo[2]:lo[2] + size[2], lo[1]:lo[1] + size[1], lo[0]:lo[0] + size[0]]
+        out = bytearray(want.nbytes)
+        q.ImageView___read_region(v, region(lo, size), out)
+        assert (np.frombuffer(out, dtype=np_t).reshape(want.shape) == want).all()
+        fresh = (rng.random(want.shape) * 1000).astype(np_t)
+        q.ImageView___write_region(v, region(lo, size), fresh)
+        assert (want == fresh).all()

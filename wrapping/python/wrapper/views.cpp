@@ -74,6 +74,7 @@ PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
     return call([&]() -> PyObject* {
         auto* holder = quelbo::adopt<ImageView>(address);
         if (!holder) {
+            // an address no native code handed over: never taken for a holder
             PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
             return nullptr;
         }

@@ -162,6 +162,20 @@ def test_arrays_match_the_codec_both_ways(s, ctype, np_t):
     assert getattr(q, "ArrayX%s___eq__" % s)(decode(dec, data), empty)
 
 
+def test_strided_arrays_are_written_densely_in_their_dimension_order():
+    # padded byte strides, the dimensions in memory in the order 0, 2, 1
+    a = cls("ArrayXi16")(cls("Indexer")([3, 2, 2], q.DataTypeId_INT16, [4, 32, 12], [0, 2, 1]))
+    for i in range(3):
+        for j in range(2):
+            for k in range(2):
+                a.set_at([i, j, k], i * 100 + j * 10 + k)
+    values = [i * 100 + j * 10 + k for j in range(2) for k in range(2) for i in range(3)]
+    data = codec.array("i16", [3, 2, 2], [0, 2, 1], values, version())
+    assert encode(q.Serialization_encode_arrayxi16, a) == data
+    back = decode(q.Serialization_decode_arrayxi16, data)
+    assert q.ArrayXi16___eq__(back, a) and back.indexer().layout().to_string() == "[0, 2, 1]"
+
+
 def test_array_encoder_argument_rules():
     s = stream_of()
     with pytest.raises(ValueError, match=r"^invalid null reference in method 'Serialization_encode_arrayxu8', "

@@ -339,9 +339,16 @@ def test_memory_stays_flat_over_repeated_calls():
         with open("/proc/self/statm") as f:
             return int(f.read().split()[1])
 
+    import _quelbo_twin as twin
     a = q.ArrayXf_from_numpy(np.ones((16, 16), np.float32))
     m = q.Matrix4d_identity()
     bad = stream_of(b"QLBO" + b"\xff" * 40)
+    view = q.ImageViewFactory_allocate([8, 8], q.DataTypeId_UINT16)
+    q.ImageView_set_metadata(view, q.MetadataNodeFactory_create("k", q.VariantDataValueFactory_create(["a", "b"])))
+    frame = twin.data_frame([("s", q.DataTypeId_UTF8_STRING, "u", ["x", "yz"])], 2)
+    crop = q.ImageViewFactory_extract_region(view, cls("RegionXu64")([1, 1], [2, 2]))
+    writer = twin.recording_writer()
+    option = q.VariantDataValueFactory_create(1)
 
     def rounds(n):
         for _ in range(n):
@@ -353,8 +360,18 @@ def test_memory_stays_flat_over_repeated_calls():
             q.Serialization_decode_vector_xd(s)
             q.Serialization_decode_arrayxf(s)
             q.Serialization_decode_matrix_4d(s)
+            views = stream_of()
+            q.Serialization_encode_image_view(view, views)
+            q.Serialization_encode_data_frame_view(frame, views)
+            q.StreamAccess_seek(views, 0, q.SeekOrigin_BEGIN)
+            q.Serialization_decode_image_view(views)
+            q.Serialization_decode_data_frame_view(views)
+            q.DependencyGraph__has_common_ancestor(crop, view)
+            q.Writer_to_string(writer)
             for fail in (lambda: q.Serialization_decode_arrayxf(s), lambda: q.Serialization_encode_vector_2u8("ab", s),
-                         lambda: q.Serialization_decode_vector_2u8(bad), lambda: q.Serialization_encode_arrayxf(a, None)):
+                         lambda: q.Serialization_decode_vector_2u8(bad), lambda: q.Serialization_encode_arrayxf(a, None),
+                         lambda: q.Serialization_decode_image_view(s), lambda: q.Writer_set_option(writer, "x", option),
+                         lambda: q.DependencyGraph__has_common_ancestor(None, view)):
                 try:
                     fail()
                 except Exception:

@@ -12,7 +12,7 @@ using namespace qw;
 using quelbo::DataFrameView;
 using FramePtr = std::shared_ptr<DataFrameView>;
 
-QW_TYPE(FramePtr, "_p_std__shared_ptrT_quelbo__DataFrameView_t", "std::shared_ptr< quelbo::DataFrameView > *");
+// The type entry is declared by dataframe.cpp of this folder.
 
 // The same table without READ: every other call goes to the frame.
 class Unreadable final : public DataFrameView

@@ -47,12 +47,16 @@ enum : int
     views_parallel = 746,    // ParallelAccessExtension
     views_origin = 747,      // ViewOriginExtension
     views_multi = 755,       // MultiImageView
+    views_data_frame = 770,  // DataFrameView
+    views_providers = 780,   // the view and extension providers
+    views_column_unit = 790, // ColumnUnitExtension
     factories = 800,    // numpy bridge and view factories (800 to 899)
     numpy_interop = 800,     // NumpyInterop
     image_view_factory = 801, // ImageViewFactory: allocation and memory sources
     factories_derived = 820, // ImageViewFactory: derived views
     factories_storage = 825, // ImageViewFactory: storage-backed views
     factories_multi = 830,   // MultiImageViewFactory
+    factories_data_frame = 840, // DataFrameViewFactory
     serialization = 900, // serialization, writer, dependency graph (900 to 999)
     serialization_views = 900,    // encode and decode of image views
     serialization_arrays = 901,   // the ten value arrays, encoders then decoders

@@ -86,6 +86,10 @@ def test_refusals_and_argument_rules():
         q.Serialization_encode_data_frame_view(twin.unreadable_frame(f), empty)
     with pytest.raises(QuelboError, match="no DataFrameView"):
         q.Serialization_encode_data_frame_view(None, empty)
+    # a column type no data frame in memory holds is refused before any byte
+    with pytest.raises(QuelboError, match="cannot be written"):
+        q.Serialization_encode_data_frame_view(twin.foreign_frame([q.DataTypeId_INT8, q.DataTypeId_UTF16_STRING], 2),
+                                               empty)
     assert contents(empty) == b""
     view = q.ImageViewFactory_allocate([2, 2], q.DataTypeId_UINT8)
     with pytest.raises(TypeError, match=r"^in method 'Serialization_encode_data_frame_view', argument 1 of type "

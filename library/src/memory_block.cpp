@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "huge_pages.h"
+#include "large_block.h"
 
 namespace quelbo {
 
@@ -23,6 +23,13 @@ MemoryBlock::MemoryBlock(uint8_t* data, size_t size, bool owned, std::shared_ptr
 
 std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 {
+    // Large blocks come zeroed from their own mapping, which the block keeps.
+    if (size >= detail::kLargeBlock)
+    {
+        std::shared_ptr<unsigned char> mapping = detail::allocateLargeBlock(size);
+        unsigned char* data = mapping.get();
+        return std::shared_ptr<MemoryBlock>(new MemoryBlock(data, size, false, std::move(mapping)));
+    }
     // aligned_alloc wants a multiple of the alignment
     const size_t rounded = size > ~size_t(0) - kAlignment ? 0 : (size + kAlignment - 1) / kAlignment * kAlignment;
     if (size != 0 && rounded == 0)
@@ -30,7 +37,6 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
     void* p = std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
     if (!p)
         throw std::bad_alloc();
-    detail::adviseHugePages(p, rounded);
     std::memset(p, 0, rounded == 0 ? kAlignment : rounded);
     try
     {

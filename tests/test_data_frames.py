@@ -1,5 +1,7 @@
 """Data frame views: structure, units, cell access, bulk transfer, the
 factory and the adoption of handed-over frames."""
+import os
+
 import numpy as np
 import pytest
 
@@ -262,11 +264,17 @@ def test_cells_without_access_and_their_texts():
         with pytest.raises(Error, match=exact("unsupported column data type for cell access")):
             q.DataFrameView__at(df, c, 0)
     foreign = twin.foreign_frame([q.DataTypeId_UTF16_STRING, q.DataTypeId_UTF32_STRING,
-                                  code(4, 16), q.DataTypeId_COMPLEX_FLOAT], 1)
+                                  code(4, 16), q.DataTypeId_COMPLEX_FLOAT, code(1, 0), code(2, 255)], 1)
     for c in range(4):
         for call in (lambda: q.DataFrameView__at(foreign, c, 0), lambda: q.DataFrameView__set_at(foreign, c, 0, "a")):
             with pytest.raises(Error, match=exact("unsupported column data type for cell access")):
                 call()
+    # a type of 0 bits is no scalar; a 255-bit cell is read whole (32 bytes), then refused
+    for c, text in ((4, "unsupported column data type for cell access"), (5, "invalid signed integer bit depth")):
+        with pytest.raises(Error, match=exact("unsupported column data type for cell access")):
+            q.DataFrameView__at(foreign, c, 0)
+        with pytest.raises(Error, match=exact(text)):
+            q.DataFrameView__set_at(foreign, c, 0, 1)
 
 
 def test_string_cells_are_whole():
@@ -356,6 +364,20 @@ def test_string_lists_and_their_write_back():
         q.DataFrameView__read_strings(df, 0, 0, 1, Stubborn([""]))
 
 
+def test_stored_strings_that_are_not_utf8():
+    df = frame([q.DataTypeId_UTF8_STRING], 2)
+    q.DataFrameView__set_at(df, 0, 0, "ok")
+    twin.write_raw_string(df, 0, 1, b"\xff\xfe")
+    with pytest.raises(UnicodeDecodeError):
+        q.DataFrameView__at(df, 0, 1)
+    # every string is decoded before the list changes
+    out = ["a", "b"]
+    with pytest.raises(UnicodeDecodeError):
+        q.DataFrameView__read_strings(df, 0, 0, 2, out)
+    assert out == ["a", "b"]
+    assert q.DataFrameView__at(df, 0, 0) == "ok"
+
+
 def test_create_from_pointer_adopts_only_handed_over_frames():
     df = frame([q.DataTypeId_UINT8], 2)
     q.DataFrameView__set_at(df, 0, 1, 9)
@@ -386,3 +408,54 @@ def test_factory_class_and_release():
     with pytest.raises(ValueError, match="invalid null reference"):
         q.DataFrameView_get_shape(df)
     assert q.delete_DataFrameView(None) is None
+
+
+# ------------------------------------------------------------------ memory
+
+def resident():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def attempt(fn, *args):
+    try:
+        return fn(*args)
+    except Exception:
+        return None
+
+
+def batch():
+    names = ["n", "s"]
+    df = q.DataFrameViewFactory__allocate([2, 8], names, [q.DataTypeId_INT64, q.DataTypeId_UTF8_STRING])
+    q.DataFrameView__set_at(df, 1, 3, "some text that does not fit a short string")
+    q.DataFrameView__at(df, 1, 3)
+    q.DataFrameView__set_at(df, 0, 2, 5)
+    out = [""] * 8
+    q.DataFrameView__read_strings(df, 1, 0, 8, out)
+    q.DataFrameView__write_bytes(df, 0, 0, 8, bytes(64))
+    q.DataFrameView_set_unit(df, 0, "kg")
+    q.ColumnUnitExtension_unit(q.ColumnUnitExtension_cast(q.View__extension(df, 4)), 0)
+    q.DataFrameView_to_string(df)
+    q.DataFrameView_add_rows(df, 8, 4)
+    attempt(q.DataFrameView__set_at, df, 0, 0, "x")
+    attempt(q.DataFrameView__set_at, df, 1, 0, "\udc80")
+    attempt(q.DataFrameView__read_strings, df, 1, 0, 8, ["a", 1])
+    attempt(q.DataFrameView__read_strings, df, 1, 0, 20, out)
+    attempt(q.DataFrameView__read_bytes, df, 1, 0, 8, bytearray(8))
+    attempt(q.DataFrameView__reshape, df, [2, 3], ["a", "a"], [65800, 65800])
+    attempt(q.DataFrameViewFactory__allocate, [2, 3], ["a"], [65800, 65800])
+    attempt(q.DataFrameView_column_index, df, "missing")
+    attempt(q.ImageViewProvider_to_read_only, None)
+    ro = q.ImageViewProvider_to_read_only(q.ImageViewFactory_allocate([2, 2], q.DataTypeId_UINT8))
+    attempt(q.ImageView___write, ro, [0, 0], b"\0")
+    q.DataFrameViewProvider_to_data_frame(df)
+
+
+@pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="resident size is not meaningful under ASan")
+def test_memory_stays_flat():
+    for _ in range(300):
+        batch()
+    before = resident()
+    for _ in range(3000):
+        batch()
+    assert resident() - before < 2 * 1024 * 1024

@@ -108,8 +108,34 @@ PyObject* foreign_frame(PyObject*, PyObject* args)
     return call([&] { return shared(FramePtr(std::make_shared<Foreign>(std::move(types), rows))); });
 }
 
+// write_raw_string(frame, column, row, bytes): stores the bytes as they are
+// (valid UTF-8 or not) into a string cell.
+PyObject* write_raw_string(PyObject*, PyObject* args)
+{
+    static const char* fn = "write_raw_string";
+    PyObject* a[4];
+    void* p = nullptr;
+    size_t column, row;
+    if (!unpack(fn, args, 4, 4, a) || convert_ptr(a[0], &p, type_of<FramePtr>(), 0) != OK || !p ||
+        !arg(a[1], {fn, 2, "size_t"}, column) || !arg(a[2], {fn, 3, "size_t"}, row) || !PyBytes_Check(a[3])) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_TypeError, "write_raw_string(frame, column, row, bytes)");
+        return nullptr;
+    }
+    char* data = nullptr;
+    Py_ssize_t n = 0;
+    PyBytes_AsStringAndSize(a[3], &data, &n);
+    std::string text(data, size_t(n));
+    FramePtr frame = *static_cast<FramePtr*>(p);
+    return call([&] {
+        frame->writeStrings(column, row, 1, &text, 1);
+        return none();
+    });
+}
+
 void add_frames(Methods& m)
 {
+    m.add("write_raw_string", &write_raw_string, METH_VARARGS);
     m.add("hand_over_frame", &hand_over_frame, METH_O);
     m.add("foreign_frame", &foreign_frame, METH_VARARGS);
 }

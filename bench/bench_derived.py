@@ -5,23 +5,16 @@ one thread and with the machine's. Run with /usr/bin/python3."""
 import os
 import sys
 import tempfile
-import time
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+sys.path.insert(0, HERE)
+from bench_storage import best  # noqa: E402
 from proxy import cls, q  # noqa: E402
 
 ROW, COLUMN = q.ImageDimension_ROW, q.ImageDimension_COLUMN
-
-
-def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def region(origin, size):

@@ -113,7 +113,9 @@ def test_handed_over_multi_image_views():
     adopted = q.MultiImageView_create_from_pointer(twin.hand_over_multi(multi))
     assert type(adopted).__name__ == "MultiImageView" and values(adopted) == [0, 1]
     assert q.MultiImageView_create_from_pointer(0) is None
-    assert q.MultiImageView_create_from_pointer(twin.hand_over_multi(None)) is None
+    empty = q.MultiImageView_create_from_pointer(twin.hand_over_multi(None))
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.MultiImageView_get_frame_count(empty)
     address = twin.hand_over_multi(multi)
     q.MultiImageView_create_from_pointer(address)
     for wrong in (address, 12345):  # taken once; never an arbitrary integer

@@ -223,3 +223,18 @@ def test_a_refused_disk_write_raises_and_leaves_no_file(tmp_path):
     """ % str(tmp_path))
     assert r.returncode == 0, r.stderr
     assert r.stdout.split("\n")[:4] == ["Error True", "Error True", "Error True", "[]"]
+
+
+def test_files_of_views_never_destroyed_are_removed_at_exit(tmp_path):
+    from test_core import run_child
+
+    r = run_child("""
+        import ctypes
+        from proxy import q
+        v = q.ImageViewFactory_create_on_disk(%r, [4, 4], q.DataTypeId_UINT8)
+        ctypes.pythonapi.Py_IncRef(ctypes.py_object(v))  # the view outlives the interpreter
+        print(len(__import__("os").listdir(%r)))
+    """ % (str(tmp_path), str(tmp_path)), leaks_expected=True)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == "1"
+    assert files(tmp_path) == []

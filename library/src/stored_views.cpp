@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,45 @@ namespace {
 }
 
 // ------------------------------------------------------------ temporary file
+
+// The temporary files alive in the process: those whose view was never
+// destroyed (an object kept to the end by its user) are removed at exit.
+class LiveFiles
+{
+public:
+    static LiveFiles& instance()
+    {
+        // Never destroyed: files may be dropped during the static destruction.
+        static LiveFiles* live = [] {
+            auto* l = new LiveFiles;
+            std::atexit([] { instance().removeAll(); });
+            return l;
+        }();
+        return *live;
+    }
+    void add(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.insert(path);
+    }
+    void remove(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.erase(path);
+    }
+
+private:
+    void removeAll()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto const& p : m_paths)
+            ::unlink(p.c_str());
+        m_paths.clear();
+    }
+
+    std::mutex m_mutex;
+    std::set<std::string> m_paths;
+};
 
 // A store in a new temporary file, made exclusively with owner-only
 // permissions and removed with the store.
@@ -49,11 +90,19 @@ public:
         if (m_fd < 0)
             throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
         m_path = name.data();
+        try {
+            LiveFiles::instance().add(m_path);
+        } catch (...) {
+            ::close(m_fd);
+            ::unlink(m_path.c_str());
+            throw;
+        }
     }
     ~TemporaryFile() override
     {
         ::close(m_fd);
         ::unlink(m_path.c_str());
+        LiveFiles::instance().remove(m_path);
     }
 
     RandomAccessCapabilitySet capabilities() const override

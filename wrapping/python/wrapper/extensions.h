@@ -62,7 +62,8 @@ PyObject* shared_delete(PyObject* o, const A& a)
 
 // <cls>_create_from_pointer(address): adopts a holder that native code handed
 // over (quelbo::handOver); any other address raises ValueError with the
-// argument message, 0 and an empty holder give None.
+// argument message, 0 gives None. An empty holder gives a handle that every
+// method refuses.
 template <class T>
 PyObject* adopt_handed_over(PyObject* o, const A& a)
 {
@@ -74,12 +75,9 @@ PyObject* adopt_handed_over(PyObject* o, const A& a)
     return call([&]() -> PyObject* {
         auto* holder = quelbo::adopt<T>(address);
         if (!holder) {
+            // an address no native code handed over: never taken for a holder
             PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
             return nullptr;
-        }
-        if (!*holder) {
-            delete holder;
-            return none();
         }
         PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);
         if (!r)

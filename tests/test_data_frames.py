@@ -394,7 +394,10 @@ def test_create_from_pointer_adopts_only_handed_over_frames():
                                                   "type 'unsigned long long'")):
         q.DataFrameView_create_from_pointer(-1)
     assert q.DataFrameView_create_from_pointer(0) is None
-    assert q.DataFrameView_create_from_pointer(twin.hand_over_frame(None)) is None
+    # an empty holder gives a handle that every method refuses, as for the other view kinds
+    empty = q.DataFrameView_create_from_pointer(twin.hand_over_frame(None))
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.DataFrameView_column_name(empty, 0)
 
 
 def test_factory_class_and_release():

@@ -37,10 +37,10 @@ def test_every_view_kind_is_tested_and_converted():
         assert test(None) is False and convert(None) is None
         for name, v in views.items():
             assert test(v) is (name == kind)
-            r = convert(v)
-            assert (r is None) == (name != kind)
-            if r is not None and kind == "LodImageView":
-                q.delete_LodImageView(r)  # bare handles: released by hand
+            converted = convert(v)
+            assert (converted is None) == (name != kind)
+            if name == kind == "LodImageView":
+                q.delete_LodImageView(converted)  # a bare handle: no class is registered for it
         with pytest.raises(TypeError, match=exact("in method '%s', argument 1 of type 'std::shared_ptr< "
                                                   "quelbo::View >'" % test.__name__)):
             test(q.View__extension(views["ImageView"], 3))
@@ -69,12 +69,6 @@ def test_a_conversion_shares_the_object():
     q.DataFrameView__set_at(df, 0, 1, -3)
     del df
     assert q.DataFrameView__at(again, 0, 1) == -3
-    # and the other way round: the converted handle goes first
-    frame = q.DataFrameViewProvider_to_data_frame(again)
-    q.delete_DataFrameView(frame)
-    assert q.DataFrameView__at(again, 0, 1) == -3
-    view = cls("View")()
-    assert q.ImageViewProvider_to_image(view) is None and q.View_view_origin(view) is not None
     lod = twin.lod_view(0, 1)
     same = q.LodImageViewProvider_to_lod_image(lod)
     q.delete_LodImageView(lod)
@@ -144,7 +138,7 @@ def test_restriction_arguments():
             with pytest.raises(TypeError, match=exact("in method '%s', argument 1 of type 'std::shared_ptr< "
                                                       "quelbo::ImageView >'" % fn.__name__)):
                 fn(bad)
-        q.delete_LodImageView(lod)
+        q.delete_LodImageView(lod)  # a bare handle: no class is registered for it
 
 
 def test_extensions_are_converted_by_kind():

@@ -57,6 +57,14 @@ enum : int
     factories_storage = 825, // ImageViewFactory: storage-backed views
     factories_multi = 830,   // MultiImageViewFactory
     factories_data_frame = 840, // DataFrameViewFactory
-    serialization = 900 // serialization, writer, dependency graph (900 to 999)
+    serialization = 900, // serialization, writer, dependency graph (900 to 999)
+    serialization_views = 900,    // encode and decode of image views
+    serialization_arrays = 901,   // the ten value arrays, encoders then decoders
+    serialization_vectors = 902,  // sizes 2, 3, 4 and dynamic at 902 to 905
+    serialization_frames = 906,   // encode and decode of data-frame views
+    serialization_matrices = 907, // the four matrices, encoders then decoders
+    serialization_class = 908,    // delete_Serialization and its hook
+    writer = 910,
+    dependency_graph = 920
 };
 } // namespace qw::order

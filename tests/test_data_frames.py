@@ -159,7 +159,7 @@ def test_columns_and_rows_are_added_and_removed():
     assert strings(df, 1) == ["a", "", "", "b", "c", ""]
     q.DataFrameView_remove_rows(df, 1, 2)
     assert list(column(df, 0, np.int16)) == [1, 2, 3, 0]
-    for call in (lambda: q.DataFrameView_add_rows(df, 0, 0), lambda: q.DataFrameView_remove_rows(df, 9, 0)):
+    for call in (lambda: q.DataFrameView_add_rows(df, 9, 0), lambda: q.DataFrameView_remove_rows(df, 9, 0)):
         call()
         assert shape(df) == [2, 4]
     for call in (lambda: q.DataFrameView_add_rows(df, 5, 1), lambda: q.DataFrameView_remove_rows(df, 3, 2),

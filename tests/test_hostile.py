@@ -61,7 +61,7 @@ CHILD = textwrap.dedent(
 
     def damage_pass():
         # Argument 1 is a fresh valid object; the others delete, move or
-        # re-append it from inside the call.
+        # re-append it (or argument 2) from inside the call.
         count = 0
         for name, fn in functions.items():
             cls_name = owners[name]
@@ -75,6 +75,11 @@ CHILD = textwrap.dedent(
                 shape = [(victim, hostile), (victim, hostile, hostile), (victim, 0, hostile)][(i + len(name)) % 3]
                 attempt(fn, shape)
                 count += 1
+            # The damage done to argument 2 instead.
+            victim, second = make(), make()
+            action = helpers.damages(second, cls_name)[len(name) % 3]
+            attempt(fn, (victim, second, helpers.hostile_arguments(second, action)[len(name) % 4]))
+            count += 1
         return count
 
     calls = plain_pass() + damage_pass()

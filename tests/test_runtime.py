@@ -260,3 +260,8 @@ def test_nothing_native_escapes_a_function():
         twin.text_outside_guard(2**63)  # longer than any string can be
     with pytest.raises(proxy.QuelboError, match="^thrown outside the guard$"):
         twin.text_outside_guard(1)
+
+
+def test_guarded_functions_are_plain_module_functions():
+    fn = q.new_DataType
+    assert repr(fn) == "<built-in function new_DataType>" and fn.__self__ is q and fn.__module__ == "_quelbo"

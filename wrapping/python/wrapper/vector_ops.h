@@ -77,6 +77,39 @@ QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
 // method table after VectorXd___sub__ (vector_ops_free.cpp).
 PyObject* scalar_times_vector(PyObject*, PyObject* args);
 
+// An operand's handle, looked up once and held for the call, so that the
+// rows of an overloaded operator test and convert it without looking it up
+// again; the object itself when it leads to no handle.
+class Operand
+{
+public:
+    explicit Operand(PyObject* o)
+    {
+        SwigPyObject* h = find_handle(o);
+        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
+        Py_INCREF(o_);
+    }
+    ~Operand() { Py_DECREF(o_); }
+    Operand(const Operand&) = delete;
+    Operand& operator=(const Operand&) = delete;
+    PyObject* get() const { return o_; }
+
+private:
+    PyObject* o_;
+};
+
+// Dispatches the rows of an overloaded operator whose operand `which` is a
+// vector: with two arguments, over that operand's handle.
+inline PyObject* dispatch(const Overloads& rows, PyObject* args, int which)
+{
+    if (PyTuple_Size(args) != 2)
+        return rows(args);
+    PyObject* a[2] = {PyTuple_GetItem(args, 0), PyTuple_GetItem(args, 1)};
+    Operand vector(a[which]);
+    a[which] = vector.get();
+    return rows(a, 2);
+}
+
 // ------------------------------------------------------------ one class
 
 template <class Tr>
@@ -172,7 +205,7 @@ struct Ops
             static const char* op = native(str("::operator ", K::symbol, "("));
             static const Overloads rows(name(), {{str(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
                                                  {str(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
-            PyObject* r = rows(args);
+            PyObject* r = dispatch(rows, args, 0);
             if (!r)
                 nothing_on_left(args);
             return outcome(r);

@@ -22,6 +22,12 @@ enum : int
     arrays = 410,       // ArrayX of the ten element types (410 to 419)
     properties = 500,   // image properties, read-only wrappers, variant values, metadata (500 to 599)
     storage = 600,      // data storage and access, factories, HTTP headers (600 to 699)
+    storage_access = 600,    // DataStorage, DataAccess, their providers
+    stream_access = 601,     // StreamAccess
+    random_access = 602,     // RandomAccess
+    stream_factory = 603,    // StreamAccessFactory
+    random_factory = 604,    // RandomAccessFactory
+    http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
     factories = 800,    // numpy bridge and view factories (800 to 899)
     serialization = 900 // serialization, writer, dependency graph (900 to 999)

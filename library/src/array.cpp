@@ -1,0 +1,325 @@
+#include "quelbo/array.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "quelbo/error.h"
+
+namespace quelbo {
+
+namespace {
+
+using Block = std::shared_ptr<unsigned char>;
+
+[[noreturn]] void invalid(std::string const& message)
+{
+    throw InvalidArgument("ArrayX: " + message);
+}
+
+// A zero-filled block of at least one byte, so that the buffer is never null.
+Block allocate(std::size_t bytes)
+{
+    void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    return Block(static_cast<unsigned char*>(p), [](unsigned char* q) { std::free(q); });
+}
+
+bool isOrder(Indexer const& indexer, bool lastFastest)
+{
+    const std::size_t n = indexer.dimensionCount();
+    for (std::size_t k = 0; k < n; ++k)
+        if (indexer.layout().data()[k] != (lastFastest ? n - 1 - k : k))
+            return false;
+    return true;
+}
+
+// Dense: exactly elementCount elements, one after the other.
+bool isDense(Indexer const& indexer)
+{
+    return indexer.isContinuous() && indexer.byteCount() == indexer.elementCount() * indexer.dtype().byteCount();
+}
+
+// Calls f(offset in a, offset in b) for every index, in C order (the last
+// dimension fastest) or FORTRAN order (the first fastest).
+template<class F>
+void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const& stridesB, bool lastFastest,
+          F&& f)
+{
+    const std::size_t n = shape.size();
+    std::size_t count = n == 0 ? 0 : 1;
+    for (std::size_t i = 0; i < n; ++i)
+        count *= shape.data()[i]; // checked by the Indexer
+    if (count == 0)
+        return;
+    VectorXu64 index(n);
+    std::size_t a = 0;
+    std::size_t b = 0;
+    for (std::size_t done = 0; done < count; ++done)
+    {
+        std::size_t wrapped = 0;
+        f(a, b, wrapped);
+        for (std::size_t k = 0; k < n; ++k)
+        {
+            const std::size_t d = lastFastest ? n - 1 - k : k;
+            uint64_t& i = index.data()[d];
+            if (++i < shape.data()[d])
+            {
+                a += stridesA.data()[d];
+                b += stridesB.data()[d];
+                break;
+            }
+            a -= (i - 1) * stridesA.data()[d];
+            b -= (i - 1) * stridesB.data()[d];
+            i = 0;
+            ++wrapped;
+        }
+        if (done + 1 < count)
+            f.between(wrapped);
+    }
+}
+
+// Adapts a plain callable to walk(): nothing between elements.
+template<class F>
+struct Each
+{
+    F f;
+    void operator()(std::size_t a, std::size_t b, std::size_t) { f(a, b); }
+    void between(std::size_t) {}
+};
+template<class F>
+Each<F> each(F f)
+{
+    return Each<F>{std::move(f)};
+}
+
+} // namespace
+
+template<class T>
+struct ArrayX<T>::Private
+{
+    Indexer indexer;
+    Block block;
+
+    T* elements() const { return reinterpret_cast<T*>(block.get()); }
+
+    T read(std::size_t byteOffset) const
+    {
+        T v;
+        std::memcpy(&v, block.get() + byteOffset, sizeof(T));
+        return v;
+    }
+
+    std::size_t offsetOf(VectorXu64 const& index) const
+    {
+        if (indexer.elementCount() == 0)
+            invalid("index " + index.toString() + " is invalid for the shape " + indexer.shape().toString() +
+                    ", which has no element");
+        return indexer.byteOffset(index);
+    }
+};
+
+namespace {
+
+template<class T>
+Indexer checkedIndexer(Indexer const& indexer)
+{
+    const DataType expected = DataTypeTraits<T>::toDataType();
+    if (indexer.dtype() != expected)
+        invalid("the indexer's data type " + indexer.dtype().toString() + " is not the array's " + expected.toString());
+    for (std::size_t i = 0; i < indexer.dimensionCount(); ++i)
+        if (indexer.byteStride().data()[i] % sizeof(T) != 0)
+            invalid("the byte strides " + indexer.byteStride().toString() + " are not multiples of the element size " +
+                    std::to_string(sizeof(T)));
+    return indexer;
+}
+
+template<class P>
+P const& emptyPrivate()
+{
+    static const P empty{Indexer(), allocate(0)};
+    return empty;
+}
+
+} // namespace
+
+template<class T>
+ArrayX<T>::ArrayX(VectorXu64 const& shape)
+    : ArrayX(Indexer(shape, DataTypeTraits<T>::toDataType()))
+{
+}
+
+template<class T>
+ArrayX<T>::ArrayX(Indexer const& indexer)
+{
+    Indexer checked = checkedIndexer<T>(indexer);
+    Block block = allocate(checked.byteCount());
+    m_private.reset(new Private{std::move(checked), std::move(block)});
+}
+
+template<class T>
+ArrayX<T>::ArrayX(ArrayX const& other)
+{
+    Private const& source = other.m_private ? *other.m_private : emptyPrivate<Private>();
+    Block block = allocate(source.indexer.byteCount());
+    std::memcpy(block.get(), source.block.get(), source.indexer.byteCount());
+    m_private.reset(new Private{source.indexer, std::move(block)});
+}
+
+template<class T>
+ArrayX<T>::ArrayX(ArrayX&& other) noexcept = default;
+
+template<class T>
+ArrayX<T>& ArrayX<T>::operator=(ArrayX const& other)
+{
+    if (this != &other)
+        *this = ArrayX(other);
+    return *this;
+}
+
+template<class T>
+ArrayX<T>& ArrayX<T>::operator=(ArrayX&& other) noexcept = default;
+
+template<class T>
+ArrayX<T>::~ArrayX() = default;
+
+template<class T>
+std::size_t ArrayX<T>::dimensionCount() const
+{
+    return indexer().dimensionCount();
+}
+
+template<class T>
+VectorXu64 const& ArrayX<T>::shape() const
+{
+    return indexer().shape();
+}
+
+template<class T>
+Indexer const& ArrayX<T>::indexer() const
+{
+    return m_private ? m_private->indexer : emptyPrivate<Private>().indexer;
+}
+
+template<class T>
+T ArrayX<T>::at(VectorXu64 const& index) const
+{
+    Private const& p = m_private ? *m_private : emptyPrivate<Private>();
+    return p.read(p.offsetOf(index));
+}
+
+template<class T>
+void ArrayX<T>::setAt(VectorXu64 const& index, T value)
+{
+    Private const& p = m_private ? *m_private : emptyPrivate<Private>();
+    const std::size_t offset = p.offsetOf(index); // an array without elements throws here
+    std::memcpy(p.block.get() + offset, &value, sizeof(T));
+}
+
+template<class T>
+void ArrayX<T>::reshape(VectorXu64 const& shape)
+{
+    if (!m_private)
+        m_private.reset(new Private{Indexer(), allocate(0)});
+    Private& p = *m_private;
+    const DataType dtype = DataTypeTraits<T>::toDataType();
+    const bool c = p.indexer.dimensionCount() == 1 || isOrder(p.indexer, true);
+    Indexer next(shape, dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
+    if (next.elementCount() != p.indexer.elementCount())
+        invalid("cannot reshape an array of shape " + p.indexer.shape().toString() + " (" +
+                std::to_string(p.indexer.elementCount()) + " elements) into the shape " + shape.toString() + " (" +
+                std::to_string(next.elementCount()) + " elements)");
+    if (!(isDense(p.indexer) && (c || isOrder(p.indexer, false))))
+    {
+        // compact into a new dense block, in the order of the new layout
+        Indexer dense(p.indexer.shape(), dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
+        Block block = allocate(dense.byteCount());
+        unsigned char* to = block.get();
+        unsigned char const* from = p.block.get();
+        walk(dense.shape(), dense.byteStride(), p.indexer.byteStride(), c,
+             each([&](std::size_t a, std::size_t b) { std::memcpy(to + a, from + b, sizeof(T)); }));
+        p.block = std::move(block);
+    }
+    p.indexer = std::move(next);
+}
+
+template<class T>
+T* ArrayX<T>::buffer()
+{
+    return m_private ? m_private->elements() : emptyPrivate<Private>().elements();
+}
+
+template<class T>
+T const* ArrayX<T>::buffer() const
+{
+    return m_private ? m_private->elements() : emptyPrivate<Private>().elements();
+}
+
+template<class T>
+std::shared_ptr<T> ArrayX<T>::sharedBuffer()
+{
+    Private const& p = m_private ? *m_private : emptyPrivate<Private>();
+    return std::shared_ptr<T>(p.block, p.elements());
+}
+
+template<class T>
+std::string ArrayX<T>::toString() const
+{
+    Private const& p = m_private ? *m_private : emptyPrivate<Private>();
+    const std::size_t n = p.indexer.dimensionCount();
+    if (p.indexer.elementCount() == 0)
+        return "[]";
+    struct Text
+    {
+        Private const& p;
+        std::string out;
+        void operator()(std::size_t a, std::size_t, std::size_t)
+        {
+            const T v = p.read(a);
+            if constexpr (std::is_floating_point<T>::value)
+                vector_detail::appendElement(out, v);
+            else if constexpr (std::is_signed<T>::value)
+                vector_detail::appendElement(out, int64_t(v));
+            else
+                vector_detail::appendElement(out, uint64_t(v));
+        }
+        void between(std::size_t closed)
+        {
+            out.append(closed, ']');
+            out += ", ";
+            out.append(closed, '[');
+        }
+    } text{p, std::string(n, '[')};
+    walk(p.indexer.shape(), p.indexer.byteStride(), p.indexer.byteStride(), true, text);
+    text.out.append(n, ']');
+    return text.out;
+}
+
+template<class T>
+bool ArrayX<T>::operator==(ArrayX const& other) const
+{
+    Private const& a = m_private ? *m_private : emptyPrivate<Private>();
+    Private const& b = other.m_private ? *other.m_private : emptyPrivate<Private>();
+    if (a.indexer.shape() != b.indexer.shape())
+        return false;
+    bool equal = true;
+    walk(a.indexer.shape(), a.indexer.byteStride(), b.indexer.byteStride(), true,
+         each([&](std::size_t x, std::size_t y) { equal = equal && a.read(x) == b.read(y); }));
+    return equal;
+}
+
+template class ArrayX<uint8_t>;
+template class ArrayX<int8_t>;
+template class ArrayX<uint16_t>;
+template class ArrayX<int16_t>;
+template class ArrayX<uint32_t>;
+template class ArrayX<int32_t>;
+template class ArrayX<uint64_t>;
+template class ArrayX<int64_t>;
+template class ArrayX<float>;
+template class ArrayX<double>;
+
+} // namespace quelbo

@@ -1,0 +1,138 @@
+// The accessor bases, their text forms and the shared building blocks.
+#include <cstring>
+#include <new>
+#include <sstream>
+
+#include "access_detail.h"
+#include "quelbo/random_access.h"
+#include "quelbo/stream_access.h"
+
+namespace quelbo {
+
+DataStorage::~DataStorage() = default;
+
+DataAccess::DataAccess(std::shared_ptr<DataStorage> storage, std::string resourceId)
+    : m_storage(std::move(storage))
+    , m_resourceId(std::move(resourceId))
+{
+}
+
+DataAccess::~DataAccess() = default;
+
+std::shared_ptr<DataStorage> DataAccess::storage() const
+{
+    return m_storage;
+}
+
+std::string const& DataAccess::resourceId() const
+{
+    return m_resourceId;
+}
+
+namespace {
+
+template <class E>
+std::string capabilityText(FlagSet<E> caps, std::initializer_list<std::pair<E, char const*>> names)
+{
+    std::string out;
+    for (auto const& n : names) {
+        if (caps.has(FlagSet<E>(n.first))) {
+            if (!out.empty())
+                out += "|";
+            out += n.second;
+        }
+    }
+    return out.empty() ? "NONE" : out;
+}
+
+} // namespace
+
+std::string StreamAccess::toString() const
+{
+    using C = StreamAccessCapability;
+    std::ostringstream s;
+    s << "StreamAccess(resource='" << resourceId() << "', capabilities="
+      << capabilityText(capabilities(),
+                        {{C::READ, "READ"}, {C::WRITE, "WRITE"}, {C::SEEK, "SEEK"}, {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
+      << ")";
+    return s.str();
+}
+
+std::string RandomAccess::toString() const
+{
+    using C = RandomAccessCapability;
+    std::ostringstream s;
+    s << "RandomAccess(resource='" << resourceId() << "', size=" << size() << ", capabilities="
+      << capabilityText(capabilities(), {{C::READ, "READ"},
+                                         {C::WRITE, "WRITE"},
+                                         {C::RESIZE, "RESIZE"},
+                                         {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
+      << ")";
+    return s.str();
+}
+
+namespace detail {
+
+void Bytes::reserve(std::size_t capacity)
+{
+    if (capacity <= m_capacity)
+        return;
+    void* p = std::realloc(m_data, capacity);
+    if (!p)
+        throw std::bad_alloc();
+    m_data = static_cast<uint8_t*>(p);
+    m_capacity = capacity;
+}
+
+void Bytes::resize(std::size_t size)
+{
+    if (size > m_capacity) {
+        std::size_t grown = m_capacity > (SIZE_MAX - m_capacity) ? SIZE_MAX : m_capacity * 2;
+        reserve(size > grown ? size : grown);
+    }
+    if (size > m_size)
+        std::memset(m_data + m_size, 0, size - m_size);
+    m_size = size;
+}
+
+std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, SeekOrigin origin)
+{
+    std::size_t base;
+    switch (origin) {
+    case SeekOrigin::BEGIN: base = 0; break;
+    case SeekOrigin::CURRENT: base = current; break;
+    case SeekOrigin::END: base = end; break;
+    default: throw InvalidArgument("seek: unknown origin " + std::to_string(int32_t(origin)));
+    }
+    if (offset < 0) {
+        uint64_t back = uint64_t(-(offset + 1)) + 1;
+        if (back > base)
+            throw Error("seek: position before the beginning of the stream");
+        return base - back;
+    }
+    if (uint64_t(offset) > SIZE_MAX - base)
+        throw Error("seek: position out of range");
+    return base + std::size_t(offset);
+}
+
+void missingCapability(std::string const& kind, char const* operation)
+{
+    throw Error("the " + kind + " does not support " + operation);
+}
+
+void offsetPastEnd(std::size_t offset, std::size_t size)
+{
+    throw Error("offset " + std::to_string(offset) + " is past the end of the store (size " + std::to_string(size) +
+                ")");
+}
+
+std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total)
+{
+    if (offset > total)
+        offsetPastEnd(offset, total);
+    std::size_t left = total - offset;
+    return size < left ? size : left;
+}
+
+} // namespace detail
+} // namespace quelbo

@@ -1,0 +1,379 @@
+// File streams, the mapped-file store and the folder storage.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "access_detail.h"
+#include "quelbo/access_factory.h"
+
+namespace quelbo {
+
+using RCap = RandomAccessCapability;
+using SCap = StreamAccessCapability;
+
+namespace {
+
+[[noreturn]] void fileError(char const* what, std::string const& path, int err)
+{
+    throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
+}
+
+using detail::Place;
+
+// A file accessor belongs to the folder of its path, under its name.
+Place placeOf(std::string const& path)
+{
+    auto slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return {createFolderStorage(folder), name};
+}
+
+enum class Mode
+{
+    read,
+    write,
+    readWrite,
+};
+
+class FileStream : public StreamAccess
+{
+public:
+    FileStream(std::string const& path, Mode mode, Place place)
+        : StreamAccess(std::move(place.storage), std::move(place.id))
+        , m_path(path)
+    {
+        int flags = mode == Mode::read ? O_RDONLY : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC) : (O_RDWR | O_CREAT);
+        int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        if (fd < 0)
+            fileError("cannot open file", path, errno);
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+            ::close(fd);
+            fileError("cannot open file", path, err);
+        }
+        m_file = ::fdopen(fd, mode == Mode::read ? "rb" : mode == Mode::write ? "wb" : "r+b");
+        if (!m_file) {
+            int err = errno;
+            ::close(fd);
+            fileError("cannot open file", path, err);
+        }
+        m_caps = StreamAccessCapabilitySet();
+        if (mode != Mode::write)
+            m_caps.add(SCap::READ);
+        if (mode != Mode::read)
+            m_caps.add(SCap::WRITE);
+        if (S_ISREG(st.st_mode))
+            m_caps.add(SCap::SEEK);
+    }
+    ~FileStream() override { std::fclose(m_file); }
+
+    StreamAccessCapabilitySet capabilities() const override { return m_caps; }
+    bool good() const override { return !fail() && !eof(); }
+    bool eof() const override
+    {
+        if (!m_caps.has(SCap::READ))
+            return false;
+        toReading();
+        int c = std::getc(m_file);
+        if (c == EOF) {
+            std::clearerr(m_file);
+            return true;
+        }
+        std::ungetc(c, m_file);
+        return false;
+    }
+    bool fail() const override { return m_failed; }
+    std::size_t read(std::size_t size, uint8_t* dst) override
+    {
+        need(SCap::READ, "read");
+        toReading();
+        std::size_t n = size ? std::fread(dst, 1, size, m_file) : 0;
+        if (n < size && std::ferror(m_file)) {
+            m_failed = true;
+            std::clearerr(m_file);
+            fileError("cannot read file", m_path, errno);
+        }
+        std::clearerr(m_file); // end of file is not sticky: the file may grow
+        return n;
+    }
+    uint8_t peek() override
+    {
+        need(SCap::READ, "peek");
+        toReading();
+        int c = std::getc(m_file);
+        if (c == EOF) {
+            std::clearerr(m_file);
+            throw Error("peek: end of file '" + m_path + "'");
+        }
+        std::ungetc(c, m_file);
+        return uint8_t(c);
+    }
+    std::size_t write(std::size_t size, const uint8_t* src) override
+    {
+        need(SCap::WRITE, "write");
+        if (m_last == Last::read && m_caps.has(SCap::SEEK))
+            std::fseek(m_file, 0, SEEK_CUR);
+        m_last = Last::write;
+        std::size_t n = size ? std::fwrite(src, 1, size, m_file) : 0;
+        if (n < size) {
+            m_failed = true;
+            int err = errno;
+            std::clearerr(m_file);
+            fileError("cannot write file", m_path, err);
+        }
+        return n;
+    }
+    void flush() override
+    {
+        need(SCap::WRITE, "flush");
+        if (std::fflush(m_file) != 0) {
+            m_failed = true;
+            int err = errno;
+            std::clearerr(m_file);
+            fileError("cannot flush file", m_path, err);
+        }
+    }
+    std::size_t tell() override
+    {
+        need(SCap::SEEK, "tell");
+        off_t pos = ::ftello(m_file);
+        if (pos < 0)
+            fileError("cannot tell position in file", m_path, errno);
+        return std::size_t(pos);
+    }
+    void seek(int64_t offset, SeekOrigin origin) override
+    {
+        need(SCap::SEEK, "seek");
+        if (m_last == Last::write)
+            flush();
+        struct stat st;
+        if (::fstat(::fileno(m_file), &st) != 0)
+            fileError("cannot seek in file", m_path, errno);
+        std::size_t target = detail::seekTarget(tell(), std::size_t(st.st_size), offset, origin);
+        if (target > std::size_t(INT64_MAX) || ::fseeko(m_file, off_t(target), SEEK_SET) != 0)
+            fileError("cannot seek in file", m_path, errno ? errno : EINVAL);
+        m_last = Last::none;
+    }
+
+private:
+    enum class Last
+    {
+        none,
+        read,
+        write,
+    };
+    void need(SCap cap, char const* operation) const
+    {
+        if (!m_caps.has(cap))
+            detail::missingCapability("file stream '" + m_path + "'", operation);
+    }
+    // Reading after writing needs a positioning call in between (stdio rule).
+    void toReading() const
+    {
+        if (m_last == Last::write) {
+            if (std::fflush(m_file) != 0) {
+                m_failed = true;
+                fileError("cannot flush file", m_path, errno);
+            }
+            if (m_caps.has(SCap::SEEK))
+                std::fseek(m_file, 0, SEEK_CUR);
+        }
+        m_last = Last::read;
+    }
+
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+    StreamAccessCapabilitySet m_caps;
+    mutable Last m_last = Last::none;
+    mutable bool m_failed = false;
+};
+
+// The file mapped shared into memory: reads and writes are plain copies.
+class MappedFile : public RandomAccess
+{
+public:
+    MappedFile(std::string const& path, bool writable, Place place)
+        : RandomAccess(std::move(place.storage), std::move(place.id))
+    {
+        int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+        if (fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
+            writable = false; // a read-only file is still mapped for reading
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        if (fd < 0)
+            fileError("cannot map file", path, errno);
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
+            ::close(fd);
+            fileError("cannot map file", path, err);
+        }
+        m_size = std::size_t(st.st_size);
+        if (m_size) {
+            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+            if (p == MAP_FAILED) {
+                int err = errno;
+                ::close(fd);
+                fileError("cannot map file", path, err);
+            }
+            m_data = static_cast<uint8_t*>(p);
+        }
+        ::close(fd);
+        m_caps = RandomAccessCapabilitySet(RCap::READ) | RCap::MEMORY_ACCESS;
+        if (writable)
+            m_caps.add(RCap::WRITE);
+    }
+    ~MappedFile() override
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    RandomAccessCapabilitySet capabilities() const override { return m_caps; }
+    std::size_t size() const override { return m_size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        std::size_t n = detail::clampedCount(offset, size, m_size);
+        if (n)
+            std::memcpy(dst, m_data + offset, n);
+        return n;
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        if (!m_caps.has(RCap::WRITE))
+            detail::missingCapability("mapped file", "write");
+        std::size_t n = detail::clampedCount(offset, size, m_size);
+        if (n)
+            std::memmove(m_data + offset, src, n);
+        return n;
+    }
+    void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
+    uint8_t* data() override { return m_data; }
+
+private:
+    uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+    RandomAccessCapabilitySet m_caps;
+};
+
+// ------------------------------------------------------------ folder storage
+
+class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
+{
+public:
+    explicit FolderStorage(std::string folder)
+        : m_folder(std::move(folder))
+    {
+        while (m_folder.size() > 1 && m_folder.back() == '/')
+            m_folder.pop_back();
+        char buf[4096];
+        std::string absolute = m_folder;
+        if (absolute.empty() || absolute[0] != '/') {
+            if (::getcwd(buf, sizeof buf))
+                absolute = std::string(buf) + "/" + (m_folder == "." ? "" : m_folder);
+        }
+        if (absolute.empty() || absolute.back() != '/')
+            absolute += '/';
+        m_source = "file://" + absolute;
+    }
+
+    std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
+    {
+        std::string path = pathOf(id);
+        Place place{shared_from_this(), id};
+        switch (caps) {
+        case AccessCapabilities::READ_ONLY: return std::make_shared<FileStream>(path, Mode::read, place);
+        case AccessCapabilities::WRITE_ONLY: return std::make_shared<FileStream>(path, Mode::write, place);
+        case AccessCapabilities::READ_WRITE: return std::make_shared<FileStream>(path, Mode::readWrite, place);
+        }
+        throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
+    }
+    std::shared_ptr<RandomAccess> openRandomAccess(std::string const& id, AccessCapabilities caps) override
+    {
+        std::string path = pathOf(id);
+        Place place{shared_from_this(), id};
+        switch (caps) {
+        case AccessCapabilities::READ_ONLY: return std::make_shared<MappedFile>(path, false, place);
+        case AccessCapabilities::READ_WRITE: return std::make_shared<MappedFile>(path, true, place);
+        case AccessCapabilities::WRITE_ONLY:
+            throw Error("openRandomAccess: a file store cannot be opened write-only");
+        }
+        throw InvalidArgument("openRandomAccess: unknown capabilities " + std::to_string(int32_t(caps)));
+    }
+    std::string const& source() const override { return m_source; }
+
+private:
+    // A resource id names a file inside the folder: never absolute, never "..".
+    std::string pathOf(std::string const& id) const
+    {
+        if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
+            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        std::size_t start = 0;
+        while (start <= id.size()) {
+            std::size_t end = id.find('/', start);
+            if (end == std::string::npos)
+                end = id.size();
+            if (id.compare(start, end - start, "..") == 0 && end - start == 2)
+                throw InvalidArgument("resource id '" + id + "' leaves the folder");
+            start = end + 1;
+        }
+        return m_folder + "/" + id;
+    }
+
+    std::string m_folder;
+    std::string m_source;
+};
+
+} // namespace
+
+std::shared_ptr<DataStorage> createFolderStorage(std::string const& folder)
+{
+    return std::make_shared<FolderStorage>(folder);
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::openFileRead(std::string const& path)
+{
+    return std::make_shared<FileStream>(path, Mode::read, placeOf(path));
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::openFileWrite(std::string const& path)
+{
+    return std::make_shared<FileStream>(path, Mode::write, placeOf(path));
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::openFile(std::string const& path)
+{
+    return std::make_shared<FileStream>(path, Mode::readWrite, placeOf(path));
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::mapFile(std::string const& path)
+{
+    return std::make_shared<MappedFile>(path, true, placeOf(path));
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)
+{
+    std::string scheme = uri.scheme();
+    if (scheme == "file")
+        return openFileWrite(uri.path());
+    if (scheme == "http" || scheme == "https")
+        return openHTTPWrite(uri, "POST", HTTPHeaders());
+    throw NotImplemented("openURIWrite: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::openURIRead(Uri const& uri)
+{
+    std::string scheme = uri.scheme();
+    if (scheme == "file")
+        return fromStream(StreamAccessFactory::openFileRead(uri.path()));
+    if (scheme == "http" || scheme == "https")
+        return openHTTPRead(uri, "GET", HTTPHeaders());
+    throw NotImplemented("openURIRead: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+}
+
+} // namespace quelbo

@@ -1,0 +1,193 @@
+#include "quelbo/matrix.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "quelbo/error.h"
+
+namespace quelbo {
+
+template<class T, std::size_t N>
+std::size_t Matrix<T, N>::place(std::size_t column, std::size_t row)
+{
+    if (column >= N || row >= N)
+        throw InvalidArgument("Matrix: column " + std::to_string(column) + ", row " + std::to_string(row) +
+                              " is outside a " + std::to_string(N) + "x" + std::to_string(N) + " matrix");
+    return column * N + row;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::identity()
+{
+    Matrix m;
+    for (std::size_t i = 0; i < N; ++i)
+        m.m_data[i * N + i] = T(1);
+    return m;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::uniform(T value)
+{
+    Matrix m;
+    m.m_data.fill(value);
+    return m;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::transpose() const
+{
+    Matrix m(*this);
+    m.transposeInPlace();
+    return m;
+}
+
+template<class T, std::size_t N>
+void Matrix<T, N>::transposeInPlace()
+{
+    for (std::size_t c = 0; c < N; ++c)
+        for (std::size_t r = c + 1; r < N; ++r)
+            std::swap(m_data[c * N + r], m_data[r * N + c]);
+}
+
+// Gauss-Jordan elimination with partial pivoting, in double precision. A pivot
+// that is zero at the working precision of T, relative to the largest
+// element, means the matrix has no inverse.
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::inverse() const
+{
+    double a[N][2 * N];
+    double largest = 0.0;
+    for (std::size_t r = 0; r < N; ++r)
+        for (std::size_t c = 0; c < N; ++c)
+        {
+            a[r][c] = double(m_data[c * N + r]);
+            a[r][N + c] = r == c ? 1.0 : 0.0;
+            largest = std::fmax(largest, std::fabs(a[r][c]));
+        }
+    const double tolerance = largest * double(N) * double(std::numeric_limits<T>::epsilon());
+    for (std::size_t k = 0; k < N; ++k)
+    {
+        std::size_t pivot = k;
+        for (std::size_t r = k + 1; r < N; ++r)
+            if (std::fabs(a[r][k]) > std::fabs(a[pivot][k]))
+                pivot = r;
+        if (!(std::fabs(a[pivot][k]) > tolerance))
+            throw Error("Matrix: the matrix is singular and has no inverse");
+        if (pivot != k)
+            for (std::size_t c = 0; c < 2 * N; ++c)
+                std::swap(a[k][c], a[pivot][c]);
+        const double p = a[k][k];
+        for (std::size_t c = 0; c < 2 * N; ++c)
+            a[k][c] /= p;
+        for (std::size_t r = 0; r < N; ++r)
+        {
+            if (r == k || a[r][k] == 0.0)
+                continue;
+            const double f = a[r][k];
+            for (std::size_t c = 0; c < 2 * N; ++c)
+                a[r][c] -= f * a[k][c];
+        }
+    }
+    Matrix m;
+    for (std::size_t r = 0; r < N; ++r)
+        for (std::size_t c = 0; c < N; ++c)
+            m.m_data[c * N + r] = T(a[r][N + c]);
+    return m;
+}
+
+template<class T, std::size_t N>
+std::string Matrix<T, N>::toString() const
+{
+    std::string out = "[";
+    for (std::size_t r = 0; r < N; ++r)
+    {
+        out += r == 0 ? "[" : ", [";
+        for (std::size_t c = 0; c < N; ++c)
+        {
+            if (c != 0)
+                out += ", ";
+            vector_detail::appendElement(out, m_data[c * N + r]);
+        }
+        out += "]";
+    }
+    return out + "]";
+}
+
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::operator-() const
+{
+    Matrix m;
+    for (std::size_t i = 0; i < N * N; ++i)
+        m.m_data[i] = -m_data[i];
+    return m;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N>& Matrix<T, N>::operator+=(Matrix const& other)
+{
+    for (std::size_t i = 0; i < N * N; ++i)
+        m_data[i] += other.m_data[i];
+    return *this;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N>& Matrix<T, N>::operator-=(Matrix const& other)
+{
+    for (std::size_t i = 0; i < N * N; ++i)
+        m_data[i] -= other.m_data[i];
+    return *this;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N>& Matrix<T, N>::operator*=(T scalar)
+{
+    for (T& e : m_data)
+        e *= scalar;
+    return *this;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N>& Matrix<T, N>::operator/=(T scalar)
+{
+    for (T& e : m_data)
+        e /= scalar;
+    return *this;
+}
+
+template<class T, std::size_t N>
+Matrix<T, N> Matrix<T, N>::operator*(Matrix const& other) const
+{
+    Matrix m;
+    for (std::size_t c = 0; c < N; ++c)
+        for (std::size_t r = 0; r < N; ++r)
+        {
+            T sum = T(0);
+            for (std::size_t k = 0; k < N; ++k)
+                sum += m_data[k * N + r] * other.m_data[c * N + k];
+            m.m_data[c * N + r] = sum;
+        }
+    return m;
+}
+
+template<class T, std::size_t N>
+Vector<T, N> Matrix<T, N>::operator*(Vector<T, N> const& vector) const
+{
+    Vector<T, N> out;
+    for (std::size_t r = 0; r < N; ++r)
+    {
+        T sum = T(0);
+        for (std::size_t c = 0; c < N; ++c)
+            sum += m_data[c * N + r] * vector.m_data[c];
+        out.m_data[r] = sum;
+    }
+    return out;
+}
+
+template class Matrix<float, 3>;
+template class Matrix<double, 3>;
+template class Matrix<float, 4>;
+template class Matrix<double, 4>;
+
+} // namespace quelbo

@@ -1,0 +1,434 @@
+// Stores and streams in memory, over lent memory, over regions of stores,
+// stores over streams and streams over stores.
+#include <cstring>
+
+#include "access_detail.h"
+#include "quelbo/access_factory.h"
+
+namespace quelbo {
+
+using detail::clampedCount;
+using RCap = RandomAccessCapability;
+using SCap = StreamAccessCapability;
+
+namespace {
+
+// Read and write between a block of memory and a caller's buffer.
+std::size_t copyOut(const uint8_t* base, std::size_t total, std::size_t offset, std::size_t size, uint8_t* dst)
+{
+    std::size_t n = clampedCount(offset, size, total);
+    if (n)
+        std::memcpy(dst, base + offset, n);
+    return n;
+}
+
+std::size_t copyIn(uint8_t* base, std::size_t total, std::size_t offset, std::size_t size, const uint8_t* src)
+{
+    std::size_t n = clampedCount(offset, size, total);
+    if (n)
+        std::memmove(base + offset, src, n);
+    return n;
+}
+
+// A store's checks before a transfer.
+void need(RandomAccess const& store, RCap cap, char const* operation)
+{
+    if (!store.support(cap))
+        detail::missingCapability("store", operation);
+}
+
+void need(StreamAccess const& stream, SCap cap, char const* operation)
+{
+    if (!stream.support(cap))
+        detail::missingCapability("stream", operation);
+}
+
+// ------------------------------------------------------------------ stores
+
+class MemoryStore : public RandomAccess
+{
+public:
+    explicit MemoryStore(std::size_t size)
+        : m_bytes(size)
+    {
+    }
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        return RandomAccessCapabilitySet(RCap::READ) | RCap::WRITE | RCap::RESIZE | RCap::MEMORY_ACCESS;
+    }
+    std::size_t size() const override { return m_bytes.size(); }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        return copyOut(m_bytes.data(), m_bytes.size(), offset, size, dst);
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        return copyIn(m_bytes.data(), m_bytes.size(), offset, size, src);
+    }
+    void resize(std::size_t newSize) override { m_bytes.resize(newSize); }
+    uint8_t* data() override { return m_bytes.data(); }
+
+private:
+    detail::Bytes m_bytes;
+};
+
+// Lent memory: fixed size, the keeper held for as long as the store lives
+// (streams, regions and views over the store hold the store).
+class BufferStore : public RandomAccess
+{
+public:
+    explicit BufferStore(BorrowedMemory memory)
+        : m_memory(std::move(memory))
+    {
+        if (!m_memory.data && m_memory.size)
+            throw InvalidArgument("fromBuffer: null buffer of non-zero size");
+    }
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        return RandomAccessCapabilitySet(RCap::READ) | RCap::WRITE | RCap::MEMORY_ACCESS;
+    }
+    std::size_t size() const override { return m_memory.size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        return copyOut(m_memory.data, m_memory.size, offset, size, dst);
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        return copyIn(m_memory.data, m_memory.size, offset, size, src);
+    }
+    void resize(std::size_t) override { detail::missingCapability("store over a buffer", "resize"); }
+    uint8_t* data() override { return m_memory.data; }
+
+private:
+    BorrowedMemory m_memory;
+};
+
+// A window of another store; it never grows past the window.
+class RegionStore : public RandomAccess
+{
+public:
+    RegionStore(std::shared_ptr<RandomAccess> src, std::size_t offset, std::size_t size)
+        : RandomAccess(src->storage(), src->resourceId())
+        , m_src(std::move(src))
+        , m_offset(offset)
+        , m_size(size)
+    {
+    }
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        RandomAccessCapabilitySet caps = m_src->capabilities();
+        caps.remove(RCap::RESIZE);
+        return caps;
+    }
+    std::size_t size() const override { return m_size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        need(*this, RCap::READ, "read");
+        std::size_t n = clampedCount(offset, size, m_size);
+        return n ? m_src->read(m_offset + offset, n, dst) : 0;
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        need(*this, RCap::WRITE, "write");
+        std::size_t n = clampedCount(offset, size, m_size);
+        return n ? m_src->write(m_offset + offset, n, src) : 0;
+    }
+    void resize(std::size_t) override { detail::missingCapability("region of a store", "resize"); }
+    uint8_t* data() override
+    {
+        // the source may have shrunk since the region was made
+        uint8_t* base = m_src->data();
+        return base && m_offset + m_size <= m_src->size() ? base + m_offset : nullptr;
+    }
+
+private:
+    std::shared_ptr<RandomAccess> m_src;
+    std::size_t m_offset, m_size;
+};
+
+// Reads (and writes, when the stream can) through a seekable stream.
+class StreamStore : public RandomAccess
+{
+public:
+    explicit StreamStore(std::shared_ptr<StreamAccess> stream)
+        : RandomAccess(stream->storage(), stream->resourceId())
+        , m_stream(std::move(stream))
+    {
+    }
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        RandomAccessCapabilitySet caps(RCap::READ);
+        if (m_stream->support(SCap::WRITE))
+            caps.add(RCap::WRITE);
+        return caps;
+    }
+    std::size_t size() const override
+    {
+        std::size_t here = m_stream->tell();
+        m_stream->seek(0, SeekOrigin::END);
+        std::size_t end = m_stream->tell();
+        m_stream->seek(int64_t(here), SeekOrigin::BEGIN);
+        return end;
+    }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        std::size_t n = clampedCount(offset, size, this->size());
+        if (!n)
+            return 0;
+        m_stream->seek(int64_t(offset), SeekOrigin::BEGIN);
+        std::size_t done = 0;
+        while (done < n) {
+            std::size_t got = m_stream->read(n - done, dst + done);
+            if (!got)
+                break;
+            done += got;
+        }
+        return done;
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        need(*this, RCap::WRITE, "write");
+        std::size_t n = clampedCount(offset, size, this->size());
+        if (!n)
+            return 0;
+        m_stream->seek(int64_t(offset), SeekOrigin::BEGIN);
+        return m_stream->write(n, src);
+    }
+    void resize(std::size_t) override { detail::missingCapability("store over a stream", "resize"); }
+
+private:
+    std::shared_ptr<StreamAccess> m_stream;
+};
+
+// ----------------------------------------------------------------- streams
+
+class MemoryStream : public StreamAccess
+{
+public:
+    explicit MemoryStream(std::size_t reserve) { m_bytes.reserve(reserve); }
+    StreamAccessCapabilitySet capabilities() const override
+    {
+        return StreamAccessCapabilitySet(SCap::READ) | SCap::WRITE | SCap::SEEK | SCap::MEMORY_ACCESS;
+    }
+    bool good() const override { return !eof(); }
+    bool eof() const override { return m_pos >= m_bytes.size(); }
+    bool fail() const override { return false; }
+    std::size_t read(std::size_t size, uint8_t* dst) override
+    {
+        if (m_pos >= m_bytes.size())
+            return 0;
+        std::size_t n = copyOut(m_bytes.data(), m_bytes.size(), m_pos, size, dst);
+        m_pos += n;
+        return n;
+    }
+    uint8_t peek() override
+    {
+        if (eof())
+            throw Error("peek: end of stream");
+        return m_bytes.data()[m_pos];
+    }
+    std::size_t write(std::size_t size, const uint8_t* src) override
+    {
+        if (!size)
+            return 0;
+        std::size_t end = checkedAdd(m_pos, size, "memory stream size");
+        if (end > m_bytes.size())
+            m_bytes.resize(end); // a gap left by a seek past the end is zero
+        std::memcpy(m_bytes.data() + m_pos, src, size);
+        m_pos = end;
+        return size;
+    }
+    void flush() override {}
+    std::size_t tell() override { return m_pos; }
+    void seek(int64_t offset, SeekOrigin origin) override
+    {
+        m_pos = detail::seekTarget(m_pos, m_bytes.size(), offset, origin);
+    }
+
+    detail::Bytes& bytes() { return m_bytes; }
+    void place(std::size_t pos) { m_pos = pos; }
+
+private:
+    detail::Bytes m_bytes;
+    std::size_t m_pos = 0;
+};
+
+// A cursor over a store: reads and writes as far as the store allows.
+class StoreStream : public StreamAccess
+{
+public:
+    explicit StoreStream(std::shared_ptr<RandomAccess> store)
+        : StreamAccess(store->storage(), store->resourceId())
+        , m_store(std::move(store))
+    {
+    }
+    StreamAccessCapabilitySet capabilities() const override
+    {
+        StreamAccessCapabilitySet caps(SCap::SEEK);
+        if (m_store->support(RCap::READ))
+            caps.add(SCap::READ);
+        if (m_store->support(RCap::WRITE))
+            caps.add(SCap::WRITE);
+        return caps;
+    }
+    bool good() const override { return !eof() && !m_fail; }
+    bool eof() const override { return m_pos >= m_store->size(); }
+    bool fail() const override { return m_fail; }
+    std::size_t read(std::size_t size, uint8_t* dst) override
+    {
+        need(*this, SCap::READ, "read");
+        if (m_pos >= m_store->size())
+            return 0;
+        std::size_t n = m_store->read(m_pos, size, dst);
+        m_pos += n;
+        return n;
+    }
+    uint8_t peek() override
+    {
+        need(*this, SCap::READ, "peek");
+        uint8_t b = 0;
+        if (m_pos >= m_store->size() || m_store->read(m_pos, 1, &b) != 1)
+            throw Error("peek: end of stream");
+        return b;
+    }
+    std::size_t write(std::size_t size, const uint8_t* src) override
+    {
+        need(*this, SCap::WRITE, "write");
+        if (!size)
+            return 0;
+        std::size_t end = m_store->size();
+        if (m_pos > end)
+            detail::offsetPastEnd(m_pos, end);
+        if (end - m_pos < size && m_store->support(RCap::RESIZE))
+            m_store->resize(checkedAdd(m_pos, size, "stream size"));
+        std::size_t n = m_store->write(m_pos, size, src);
+        m_pos += n;
+        if (n < size)
+            m_fail = true;
+        return n;
+    }
+    void flush() override { need(*this, SCap::WRITE, "flush"); }
+    std::size_t tell() override { return m_pos; }
+    void seek(int64_t offset, SeekOrigin origin) override
+    {
+        m_pos = detail::seekTarget(m_pos, m_store->size(), offset, origin);
+    }
+
+private:
+    std::shared_ptr<RandomAccess> m_store;
+    std::size_t m_pos = 0;
+    bool m_fail = false;
+};
+
+template <class P>
+void needInput(P const& p, char const* operation)
+{
+    if (!p)
+        throw InvalidArgument(std::string(operation) + ": empty input");
+}
+
+} // namespace
+
+// ------------------------------------------------------------ factories
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::allocate(std::size_t size)
+{
+    return std::make_shared<MemoryStream>(size);
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::copyInMemory(std::shared_ptr<StreamAccess> stream)
+{
+    needInput(stream, "copyInMemory");
+    if (!stream->support(StreamAccessCapabilitySet(SCap::READ) | SCap::SEEK))
+        throw Error("copyInMemory: the stream must support reading and seeking");
+    std::size_t here = stream->tell();
+    stream->seek(0, SeekOrigin::END);
+    std::size_t end = stream->tell();
+    auto copy = std::make_shared<MemoryStream>(0);
+    copy->bytes().resize(end);
+    stream->seek(0, SeekOrigin::BEGIN);
+    std::size_t done = 0;
+    while (done < end) {
+        std::size_t got = stream->read(end - done, copy->bytes().data() + done);
+        if (!got)
+            break;
+        done += got;
+    }
+    stream->seek(int64_t(here), SeekOrigin::BEGIN);
+    if (done < end)
+        throw Error("copyInMemory: the stream ended before its announced size");
+    copy->place(here);
+    return copy;
+}
+
+std::shared_ptr<StreamAccess> StreamAccessFactory::fromRandomAccess(std::shared_ptr<RandomAccess> store)
+{
+    needInput(store, "fromRandomAccess");
+    if (!store->support(RCap::READ) && !store->support(RCap::WRITE))
+        throw Error("fromRandomAccess: the store can neither be read nor written");
+    return std::make_shared<StoreStream>(std::move(store));
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::allocate(std::size_t size)
+{
+    return std::make_shared<MemoryStore>(size);
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::copyInMemory(std::shared_ptr<RandomAccess> store)
+{
+    needInput(store, "copyInMemory");
+    if (store->support(RCap::MEMORY_ACCESS))
+        return store;
+    need(*store, RCap::READ, "read");
+    std::size_t size = store->size();
+    auto copy = std::make_shared<MemoryStore>(size);
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t got = store->read(done, size - done, copy->data() + done);
+        if (!got)
+            throw Error("copyInMemory: the store ended before its announced size");
+        done += got;
+    }
+    return copy;
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src,
+                                                                 std::size_t offset)
+{
+    needInput(src, "extractRegion");
+    std::size_t total = src->size();
+    if (offset > total)
+        detail::offsetPastEnd(offset, total);
+    return std::make_shared<RegionStore>(std::move(src), offset, total - offset);
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src,
+                                                                 std::size_t offset, std::size_t size)
+{
+    needInput(src, "extractRegion");
+    std::size_t total = src->size();
+    if (offset > total || size > total - offset)
+        throw Error("extractRegion: region [" + std::to_string(offset) + ", +" + std::to_string(size) +
+                    ") outside the store (size " + std::to_string(total) + ")");
+    return std::make_shared<RegionStore>(std::move(src), offset, size);
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::fromStream(std::shared_ptr<StreamAccess> stream)
+{
+    needInput(stream, "fromStream");
+    if (!stream->support(StreamAccessCapabilitySet(SCap::READ) | SCap::SEEK))
+        throw Error("fromStream: the stream must support reading and seeking");
+    return std::make_shared<StreamStore>(std::move(stream));
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::fromBuffer(BorrowedMemory memory)
+{
+    return std::make_shared<BufferStore>(std::move(memory));
+}
+
+std::shared_ptr<RandomAccess> RandomAccessFactory::fromBuffer(uint8_t* buffer, std::size_t size)
+{
+    return fromBuffer(BorrowedMemory{buffer, size, {}});
+}
+
+} // namespace quelbo

@@ -1,0 +1,167 @@
+"""Test HTTP(S) server, run by the tests as a separate process.
+
+    python3 http_server.py ROOT [CERT KEY]
+
+Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
+  GET  /files/NAME        the file, with single byte ranges (206, Content-Range; 416)
+  GET  /noranges/NAME     the whole file with 200, whatever Range says
+  GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
+  GET  /short/NAME        announces the asked length, sends half and closes
+  GET  /status/CODE       answers CODE with a small body
+  GET  /redirect/NAME     302 to /files/NAME
+  GET  /loop              302 to itself
+  GET  /count             how many file requests were answered
+  ANY  /upload/ID         records method, headers and the (chunked) body; 201
+  ANY  /upload-fail/ID    records, then answers 500
+  GET  /record/ID         the recording as JSON (body in hex)
+"""
+import json
+import os
+import ssl
+import sys
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+ROOT = sys.argv[1]
+RECORDS = {}
+COUNT = [0]
+LOCK = threading.Lock()
+
+
+def parse_range(header, size):
+    """(first, last) of a single byte range, None when absent, False when unsatisfiable."""
+    if not header or not header.startswith("bytes=") or "," in header:
+        return None
+    spec = header[6:].strip()
+    first, _, last = spec.partition("-")
+    try:
+        if first == "":
+            n = int(last)
+            if n == 0:
+                return False
+            return max(0, size - n), size - 1
+        a = int(first)
+        b = int(last) if last else size - 1
+    except ValueError:
+        return None
+    if a >= size or b < a:
+        return False
+    return a, min(b, size - 1)
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, code, body=b"", headers=()):
+        self.send_response(code)
+        for k, v in headers:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            out = bytearray()
+            while True:
+                line = self.rfile.readline()
+                n = int(line.split(b";")[0].strip(), 16)
+                if n == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return bytes(out), True
+                out += self.rfile.read(n)
+                self.rfile.readline()
+        n = int(self.headers.get("Content-Length", "0"))
+        return self.rfile.read(n), False
+
+    def serve_file(self, kind, name):
+        path = os.path.join(ROOT, os.path.basename(name))
+        if not os.path.isfile(path):
+            return self.reply(404, b"no such file")
+        with LOCK:
+            COUNT[0] += 1
+        data = open(path, "rb").read()
+        size = len(data)
+        rng = None if kind == "noranges" else parse_range(self.headers.get("Range"), size)
+        if rng is False:
+            return self.reply(416, b"", [("Content-Range", "bytes */%d" % size)])
+        if rng is None:
+            return self.reply(200, data)
+        a, b = rng
+        part = data[a:b + 1]
+        if kind == "badrange":
+            a, b = a + 1, b + 1
+        if kind == "short":
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (a, b, size))
+            self.send_header("Content-Length", str(len(part)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(part[: len(part) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        self.reply(206, part, [("Content-Range", "bytes %d-%d/%d" % (a, b, size))])
+
+    def handle_any(self):
+        parts = self.path.lstrip("/").split("/", 1)
+        kind, rest = parts[0], (parts[1] if len(parts) > 1 else "")
+        if kind in ("upload", "upload-fail"):
+            body, chunked = self.read_body()
+            with LOCK:
+                RECORDS[rest] = {
+                    "method": self.command,
+                    "headers": [[k, v] for k, v in self.headers.items()],
+                    "body": body.hex(),
+                    "chunked": chunked,
+                }
+            return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if self.command not in ("GET", "HEAD"):
+            self.read_body()
+        if kind in ("files", "noranges", "badrange", "short"):
+            return self.serve_file(kind, rest)
+        if kind == "status":
+            return self.reply(int(rest), b"status body")
+        if kind == "redirect":
+            return self.reply(302, b"", [("Location", "/files/" + rest)])
+        if kind == "loop":
+            return self.reply(302, b"", [("Location", "/loop")])
+        if kind == "count":
+            return self.reply(200, str(COUNT[0]).encode())
+        if kind == "record":
+            with LOCK:
+                rec = RECORDS.get(rest)
+            return self.reply(200 if rec else 404, json.dumps(rec).encode())
+        self.reply(404, b"unknown")
+
+    do_GET = do_POST = do_PUT = do_HEAD = do_PATCH = do_DELETE = handle_any
+
+
+def serve(server):
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+
+def main():
+    ThreadingHTTPServer.daemon_threads = True
+    ThreadingHTTPServer.handle_error = lambda self, request, address: None  # clients may hang up
+    plain = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    ports = [plain.server_address[1]]
+    serve(plain)
+    if len(sys.argv) > 3:
+        secure = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(sys.argv[2], sys.argv[3])
+        secure.socket = ctx.wrap_socket(secure.socket, server_side=True)
+        ports.append(secure.server_address[1])
+        serve(secure)
+    print("PORTS " + " ".join(map(str, ports)), flush=True)
+    sys.stdin.read()  # runs until the tests close its input
+
+
+if __name__ == "__main__":
+    main()

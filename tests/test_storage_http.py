@@ -1,0 +1,225 @@
+"""HTTP(S) stores read by range requests and upload streams, against a test
+server running in its own process."""
+import json
+import os
+import random
+import re
+import socket
+import subprocess
+import sys
+import urllib.request
+
+import pytest
+
+from proxy import QuelboError, cls, q
+
+HTTPHeaders = cls("HTTPHeaders")
+Uri = cls("Uri")
+HERE = os.path.dirname(os.path.abspath(__file__))
+SANITIZER_VARS = ("LD_PRELOAD", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
+
+
+class Server:
+    def __init__(self, root, cert):
+        self.root = root
+        self.cert = cert
+        env = {k: v for k, v in os.environ.items() if k not in SANITIZER_VARS}
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "http_server.py"), str(root),
+                                      str(cert), str(cert.with_suffix(".key"))],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        line = self.proc.stdout.readline().decode().split()
+        assert line and line[0] == "PORTS", "test server did not start"
+        self.http, self.https = int(line[1]), int(line[2])
+
+    def url(self, path, secure=False):
+        return "%s://127.0.0.1:%d/%s" % ("https" if secure else "http", self.https if secure else self.http, path)
+
+    def fetch(self, path):
+        with urllib.request.urlopen(self.url(path)) as r:
+            return r.read()
+
+    def record(self, rid):
+        return json.loads(self.fetch("record/" + rid))
+
+    def requests(self):
+        return int(self.fetch("count"))
+
+    def stop(self):
+        self.proc.stdin.close()
+        self.proc.wait(10)
+
+
+@pytest.fixture(scope="module")
+def server(tmp_path_factory):
+    root = tmp_path_factory.mktemp("www")
+    cert = root / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", str(cert.with_suffix(".key")),
+                    "-out", str(cert)], check=True, capture_output=True)
+    rnd = random.Random(7)
+    (root / "data.bin").write_bytes(bytes(rnd.getrandbits(8) for _ in range(700_000)))
+    (root / "small.txt").write_bytes(b"0123456789")
+    (root / "empty.bin").write_bytes(b"")
+    s = Server(root, cert)
+    yield s
+    s.stop()
+
+
+@pytest.fixture
+def trusted(server, monkeypatch):
+    monkeypatch.setenv("SSL_CERT_FILE", str(server.cert))
+
+
+def open_read(url, method="GET", headers=None):
+    return q.RandomAccessFactory_open_http_read(Uri(url), method, headers or HTTPHeaders())
+
+
+def read_at(store, offset, n):
+    buf = bytearray(n)
+    got = q.RandomAccess___read(store, offset, buf)
+    return bytes(buf[:got])
+
+
+def closed_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+# ------------------------------------------------------------------ reading
+
+@pytest.mark.parametrize("secure", [False, True])
+def test_range_reads_at_random_offsets_equal_the_file(server, trusted, secure):
+    data = (server.root / "data.bin").read_bytes()
+    store = open_read(server.url("files/data.bin", secure))
+    assert q.RandomAccess_get_size(store) == len(data)
+    assert q.RandomAccess_get_capabilities(store) is not None
+    rnd = random.Random(secure)
+    for _ in range(40):
+        off = rnd.randrange(len(data))
+        n = rnd.choice([1, 100, 5000, 300_000])
+        assert read_at(store, off, n) == data[off:off + n]
+    assert read_at(store, 0, len(data) + 10) == data
+    assert read_at(store, len(data), 4) == b""
+    with pytest.raises(QuelboError, match="past the end"):
+        read_at(store, len(data) + 1, 1)
+    assert q.DataAccess_get_resource_id(store) == "/files/data.bin"
+    site = q.DataAccess_get_storage(store)
+    assert q.DataStorage_get_source(site) == server.url("", secure)
+    again = q.DataStorage_open_random_access(site, "files/small.txt", q.AccessCapabilities_READ_ONLY)
+    assert read_at(again, 0, 20) == b"0123456789"
+
+
+def test_small_sequential_reads_share_requests(server):
+    store = open_read(server.url("files/data.bin"))
+    before = server.requests()
+    stream = q.StreamAccessFactory_from_random_access(store)
+    out = bytearray()
+    buf = bytearray(100)
+    for _ in range(2000):
+        out += buf[:q.StreamAccess___read(stream, buf)]
+    assert bytes(out) == (server.root / "data.bin").read_bytes()[:200_000]
+    assert server.requests() - before <= 2
+
+
+def test_open_uri_read_and_redirects(server):
+    store = q.RandomAccessFactory_open_uri_read(Uri(server.url("redirect/small.txt")))
+    assert read_at(store, 2, 3) == b"234"
+    empty = q.RandomAccessFactory_open_uri_read(Uri(server.url("files/empty.bin")))
+    assert q.RandomAccess_get_size(empty) == 0
+    with pytest.raises(QuelboError, match="loop"):
+        open_read(server.url("loop"))
+    with pytest.raises(QuelboError, match="write"):
+        q.RandomAccess_write(store, 0, b"x")
+
+
+@pytest.mark.parametrize("path,text", [
+    ("files/missing.bin", "status 404"),
+    ("status/500", "status 500"),
+    ("status/404", "status 404"),
+    ("noranges/data.bin", "range requests"),
+    ("badrange/data.bin", "Content-Range"),
+    ("short/data.bin", "transfer failed|shorter"),
+])
+def test_server_faults_raise(server, path, text):
+    url = server.url(path)
+    with pytest.raises(QuelboError) as err:
+        open_read(url)
+    assert url in str(err.value) and re.search(text, str(err.value))
+
+
+def test_faults_after_opening_raise(server, tmp_path):
+    good = open_read(server.url("files/small.txt"))
+    (server.root / "grow.bin").write_bytes(bytes(300_000))
+    store = open_read(server.url("files/grow.bin"))
+    (server.root / "grow.bin").write_bytes(bytes(1000))  # the resource shrank
+    with pytest.raises(QuelboError, match="416|Content-Range"):
+        read_at(store, 299_000, 10)
+    assert read_at(good, 0, 4) == b"0123"
+
+
+def test_unreachable_and_refused_requests(server):
+    url = "http://127.0.0.1:%d/x" % closed_port()
+    with pytest.raises(QuelboError, match=re.escape(url)):
+        open_read(url)
+    for method in ("GE\r\nT", "GET\n", "G\0ET"):
+        with pytest.raises(QuelboError, match="CR, LF or NUL"):
+            open_read(server.url("files/small.txt"), method)
+    for name, value in (("X-A\r\nX-B", "1"), ("X-A", "1\r\nX-Evil: 2"), ("X-A", "a\0b")):
+        h = HTTPHeaders()
+        q.HTTPHeaders_add(h, name, value)
+        with pytest.raises(QuelboError, match="CR, LF or NUL"):
+            open_read(server.url("files/small.txt"), "GET", h)
+    with pytest.raises(QuelboError, match="scheme"):
+        q.StreamAccessFactory_open_http_write(Uri("file:///tmp/x"), "POST", HTTPHeaders())
+
+
+def test_https_verifies_the_certificate(server, monkeypatch):
+    monkeypatch.setenv("SSL_CERT_FILE", os.devnull)
+    with pytest.raises(QuelboError, match="https://"):
+        open_read(server.url("files/small.txt", True))
+    monkeypatch.setenv("SSL_CERT_FILE", str(server.cert))
+    with pytest.raises(QuelboError):  # the certificate names 127.0.0.1, not localhost
+        open_read("https://localhost:%d/files/small.txt" % server.https)
+
+
+# ------------------------------------------------------------------ uploads
+
+@pytest.mark.parametrize("secure", [False, True])
+def test_uploads_arrive_byte_exact(server, trusted, secure):
+    payload = bytes(random.Random(3).getrandbits(8) for _ in range(300_000))
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "X-Token", "abc 123")
+    rid = "up%d" % secure
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/" + rid, secure)), "PUT", h)
+    for i in range(0, len(payload), 70_000):
+        assert q.StreamAccess_write(s, payload[i:i + 70_000]) == len(payload[i:i + 70_000])
+    q.StreamAccess_flush(s)
+    rec = server.record(rid)
+    assert rec["method"] == "PUT" and rec["chunked"]
+    assert bytes.fromhex(rec["body"]) == payload
+    assert ["X-Token", "abc 123"] in rec["headers"]
+    with pytest.raises(QuelboError, match="finished"):
+        q.StreamAccess_write(s, b"more")
+    with pytest.raises(QuelboError, match="read"):
+        q.StreamAccess___read(s, bytearray(1))
+
+
+def test_upload_through_uri_and_on_drop(server):
+    s = q.StreamAccessFactory_open_uri_write(Uri(server.url("upload/uri")))
+    q.StreamAccess_write(s, b"first")
+    del s  # the request still ends and what was written arrives
+    rec = server.record("uri")
+    assert rec["method"] == "POST" and bytes.fromhex(rec["body"]) == b"first"
+
+
+def test_failed_uploads_raise(server):
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-fail/f")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"payload")
+    with pytest.raises(QuelboError, match="status 500"):
+        q.StreamAccess_flush(s)
+    assert q.StreamAccess_get_fail(s)
+    with pytest.raises(QuelboError):
+        q.StreamAccessFactory_open_http_write(Uri("http://127.0.0.1:%d/x" % closed_port()), "POST", HTTPHeaders())

@@ -1,0 +1,6 @@
+// ArrayXd.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(d, double, DOUBLE, "float", 9);
+} // namespace

@@ -1,0 +1,6 @@
+// ArrayXf.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(f, float, FLOAT, "float", 8);
+} // namespace

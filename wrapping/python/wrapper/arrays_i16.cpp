@@ -1,0 +1,6 @@
+// ArrayXi16.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(i16, int16_t, SHORT, "int", 3);
+} // namespace

@@ -1,0 +1,6 @@
+// ArrayXi32.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(i32, int32_t, INT, "int", 5);
+} // namespace

@@ -1,0 +1,6 @@
+// ArrayXi64.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(i64, int64_t, LONG, "int", 7);
+} // namespace

@@ -1,0 +1,6 @@
+// ArrayXu16.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(u16, uint16_t, USHORT, "int", 2);
+} // namespace

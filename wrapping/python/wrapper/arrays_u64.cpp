@@ -1,0 +1,6 @@
+// ArrayXu64.
+#include "arrays.h"
+
+namespace {
+QW_ARRAY_CLASS(u64, uint64_t, ULONG, "int", 6);
+} // namespace

@@ -1,0 +1,6 @@
+// Matrix3d.
+#include "matrices.h"
+
+namespace {
+QW_MATRIX_CLASS(Matrix3d, double, 3, 1);
+} // namespace

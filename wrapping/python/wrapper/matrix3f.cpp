@@ -1,0 +1,6 @@
+// Matrix3f.
+#include "matrices.h"
+
+namespace {
+QW_MATRIX_CLASS(Matrix3f, float, 3, 0);
+} // namespace

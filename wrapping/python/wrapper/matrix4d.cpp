@@ -1,0 +1,6 @@
+// Matrix4d.
+#include "matrices.h"
+
+namespace {
+QW_MATRIX_CLASS(Matrix4d, double, 4, 3);
+} // namespace

@@ -1,0 +1,94 @@
+// bufferArgument and the keeper of lent Python memory.
+#include "runtime/buffer.h"
+
+#include <new>
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace qw {
+
+namespace {
+
+// The old buffer calls: a simple (C-contiguous) view, released before return.
+bool request(PyObject* o, BufferForm form, Buffer& out)
+{
+    if (!o)
+        return false;
+    if (form == BufferForm::source) {
+        const void* p = nullptr;
+        Py_ssize_t n = 0;
+        if (PyObject_AsReadBuffer(o, &p, &n) < 0)
+            return false;
+        out.data = static_cast<uint8_t*>(const_cast<void*>(p));
+        out.size = size_t(n);
+        return true;
+    }
+    void* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
+        return false;
+    out.data = static_cast<uint8_t*>(p);
+    out.size = size_t(n);
+    return true;
+}
+
+// Releases a held export with the interpreter lock, whichever thread drops it.
+void release_export(void* view)
+{
+    if (!Py_IsInitialized())
+        return; // the interpreter is gone: nothing left to release
+    PyGILState_STATE st = PyGILState_Ensure();
+    Py_DECREF(static_cast<PyObject*>(view));
+    PyGILState_Release(st);
+}
+
+} // namespace
+
+bool buffer_arg(PyObject* o, const A& a, BufferForm form, Buffer& out)
+{
+    if (request(o, form, out))
+        return true;
+    PyErr_Clear();
+    fail_arg(ERR_TYPE, a);
+    return false;
+}
+
+bool is_buffer(PyObject* o, BufferForm form)
+{
+    Buffer scratch;
+    if (request(o, form, scratch))
+        return true;
+    PyErr_Clear();
+    return false;
+}
+
+bool buffer_keep(PyObject* o, const A& a, quelbo::BorrowedMemory& out)
+{
+    Buffer b;
+    if (!buffer_arg(o, a, BufferForm::memory_source, b))
+        return false;
+    // A memoryview holds one export of the object's buffer for as long as it
+    // lives, which is what keeps a bytearray from resizing.
+    PyObject* view = PyMemoryView_FromObject(o);
+    if (!view)
+        return false;
+    Buffer held;
+    if (!request(view, BufferForm::memory_source, held) || held.data != b.data || held.size != b.size) {
+        Py_DECREF(view);
+        PyErr_Clear();
+        fail_arg(ERR_TYPE, a);
+        return false;
+    }
+    try {
+        out.keeper = std::shared_ptr<void>(view, &release_export);
+    } catch (std::bad_alloc&) {
+        // the deleter has already released the view
+        PyErr_NoMemory();
+        return false;
+    }
+    out.data = held.data;
+    out.size = held.size;
+    return true;
+}
+
+} // namespace qw

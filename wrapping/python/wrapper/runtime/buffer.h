@@ -1,0 +1,63 @@
+// bufferArgument: one Python buffer object filling a native (address, size)
+// pair. Three forms, by the direction of the transfer:
+//   destination    the call writes into it          writable   kDst
+//   source         the call reads from it           readable   kSrc
+//   memory source  the created object keeps it     writable   kMemory / kMemorySize
+// The address and the length always reach the native side, also where the
+// native operation is declared with the address alone: the library checks
+// the length.
+//
+// How a family uses it:
+//   qw::Buffer b;
+//   if (!qw::buffer_arg(a[2], {fn, 3, qw::kDst}, qw::BufferForm::destination, b)) return nullptr;
+//   return call([&] { return to_py(store->read(offset, b.size, b.data)); });
+// A factory that builds an object over the memory (a store, a view) takes the
+// memory with a keeper instead, and hands the keeper to the library, which
+// holds it as long as any native user of the memory lives:
+//   quelbo::BorrowedMemory m;
+//   if (!qw::buffer_keep(a[0], {fn, 1, qw::kMemory}, m)) return nullptr;
+//   return call([&] { return shared(quelbo::RandomAccessFactory::fromBuffer(std::move(m))); });
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quelbo/buffer_keeper.h"
+#include "runtime/pyrt.h"
+
+namespace qw {
+
+// Declared type texts of the three forms.
+constexpr const char* kDst = "(uint8_t* dst, size_t size)";
+constexpr const char* kSrc = "(const uint8_t* src, size_t size)";
+constexpr const char* kMemory = "(uint8_t* buffer, size_t size)";
+constexpr const char* kMemorySize = "(uint8_t* buffer, size_t bufferSize)";
+
+enum class BufferForm
+{
+    destination,
+    source,
+    memory_source,
+};
+
+struct Buffer
+{
+    uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+// Requests the object's memory as one contiguous block (writable unless the
+// form is source). On failure: TypeError with the argument message, nothing
+// else pending, the object untouched.
+bool buffer_arg(PyObject* o, const A& a, BufferForm form, Buffer& out);
+
+// Check face (overload dispatch): the object offers such a block.
+bool is_buffer(PyObject* o, BufferForm form);
+
+// Memory source with a keeper: the object's buffer stays exported (a
+// bytearray cannot be resized, the object cannot be freed) until the keeper's
+// last copy is released; the release takes the interpreter lock itself, so
+// the library may drop the keeper from any thread.
+bool buffer_keep(PyObject* o, const A& a, quelbo::BorrowedMemory& out);
+
+} // namespace qw

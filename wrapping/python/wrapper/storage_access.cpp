@@ -1,0 +1,318 @@
+// DataStorage, DataAccess and their providers, StreamAccess, RandomAccess.
+#include "storage.h"
+
+namespace {
+
+using namespace qw;
+using namespace qw::storage;
+using quelbo::SeekOrigin;
+
+QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t",
+        "std::shared_ptr< quelbo::DataStorage > *");
+QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t",
+        "std::shared_ptr< quelbo::DataAccess > *");
+QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t",
+        "std::shared_ptr< quelbo::StreamAccess > *");
+QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
+        "std::shared_ptr< quelbo::RandomAccess > *");
+QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider", "quelbo::StreamAccessProvider *");
+QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider", "quelbo::RandomAccessProvider *");
+QW_SHARED_CAST(DataAccess, StreamAccess);
+QW_SHARED_CAST(DataAccess, RandomAccess);
+
+#define QW_STORAGE_TRAITS(Tr, Type, Name)                                                                        \
+    struct Tr                                                                                                      \
+    {                                                                                                              \
+        using T = Type;                                                                                            \
+        static constexpr const char* name = #Name;                                                                 \
+        static constexpr const char* native = "quelbo::" #Name;                                                    \
+    }
+QW_STORAGE_TRAITS(DataStorageTr, std::shared_ptr<DataStorage>, DataStorage);
+QW_STORAGE_TRAITS(DataAccessTr, std::shared_ptr<DataAccess>, DataAccess);
+QW_STORAGE_TRAITS(StreamAccessTr, std::shared_ptr<StreamAccess>, StreamAccess);
+QW_STORAGE_TRAITS(RandomAccessTr, std::shared_ptr<RandomAccess>, RandomAccess);
+QW_STORAGE_TRAITS(StreamProviderTr, quelbo::StreamAccessProvider, StreamAccessProvider);
+QW_STORAGE_TRAITS(RandomProviderTr, quelbo::RandomAccessProvider, RandomAccessProvider);
+#undef QW_STORAGE_TRAITS
+
+// ------------------------------------------------------ storage and access
+
+template <bool Stream>
+PyObject* open_access(PyObject*, PyObject* args)
+{
+    static const char* fn = Stream ? "DataStorage_open_stream_access" : "DataStorage_open_random_access";
+    PyObject* a[3];
+    std::shared_ptr<DataStorage> storage;
+    std::string id;
+    quelbo::AccessCapabilities caps;
+    if (!unpack(fn, args, 3, 3, a) || !shared_self(a[0], {fn, 1, "quelbo::DataStorage *"}, storage) ||
+        !arg(a[1], {fn, 2, kString}, id) || !arg(a[2], {fn, 3, "quelbo::AccessCapabilities"}, caps))
+        return nullptr;
+    return call([&]() -> PyObject* {
+        if constexpr (Stream)
+            return shared(storage->openStreamAccess(id, caps));
+        else
+            return shared(storage->openRandomAccess(id, caps));
+    });
+}
+
+PyObject* DataStorage_get_source(PyObject*, PyObject* o)
+{
+    return on_self<DataStorage>(o, {"DataStorage_get_source", 1, "quelbo::DataStorage const *"},
+                                [](DataStorage& s) { return to_py(s.source()); });
+}
+
+PyObject* DataAccess_get_storage(PyObject*, PyObject* o)
+{
+    return on_self<DataAccess>(o, {"DataAccess_get_storage", 1, "quelbo::DataAccess const *"},
+                               [](DataAccess& d) { return shared(d.storage()); });
+}
+
+PyObject* DataAccess_get_resource_id(PyObject*, PyObject* o)
+{
+    return on_self<DataAccess>(o, {"DataAccess_get_resource_id", 1, "quelbo::DataAccess const *"},
+                               [](DataAccess& d) { return to_py(d.resourceId()); });
+}
+
+// The providers' kind test and conversion over std::shared_ptr< DataAccess >.
+template <class Kind>
+struct Provider
+{
+    static constexpr bool stream = std::is_same<Kind, StreamAccess>::value;
+    static const char* name(const char* suffix)
+    {
+        return str(stream ? "StreamAccessProvider_" : "RandomAccessProvider_", suffix);
+    }
+    static bool access(PyObject* o, const char* fn, std::shared_ptr<DataAccess>& out)
+    {
+        return shared_arg(o, {fn, 1, "std::shared_ptr< quelbo::DataAccess >"}, out);
+    }
+    static PyObject* test(PyObject*, PyObject* o)
+    {
+        static const char* fn = name(stream ? "is_stream_access" : "is_random_access");
+        std::shared_ptr<DataAccess> p;
+        if (!access(o, fn, p))
+            return nullptr;
+        return call([&] { return to_py(std::dynamic_pointer_cast<Kind>(p) != nullptr); });
+    }
+    static PyObject* convert(PyObject*, PyObject* o)
+    {
+        static const char* fn = name(stream ? "to_stream" : "to_random");
+        std::shared_ptr<DataAccess> p;
+        if (!access(o, fn, p))
+            return nullptr;
+        return call([&] { return shared(std::dynamic_pointer_cast<Kind>(p)); });
+    }
+};
+
+// ------------------------------------------------------------------ streams
+
+constexpr const char* kStreamConst = "quelbo::StreamAccess const *";
+constexpr const char* kStreamMut = "quelbo::StreamAccess *";
+
+template <const char* Name, bool Const, class F>
+PyObject* stream_query(PyObject* o, F body)
+{
+    static const char* fn = str("StreamAccess_", Name);
+    return on_self<StreamAccess>(o, {fn, 1, Const ? kStreamConst : kStreamMut}, body);
+}
+
+constexpr char kCaps[] = "get_capabilities", kGood[] = "get_good", kEof[] = "get_eof", kFail[] = "get_fail",
+               kPeek[] = "peek", kFlush[] = "flush", kTell[] = "tell", kToString[] = "to_string", kSize[] = "get_size";
+
+PyObject* StreamAccess_get_capabilities(PyObject*, PyObject* o)
+{
+    return stream_query<kCaps, true>(o, [](StreamAccess& s) { return value(s.capabilities()); });
+}
+PyObject* StreamAccess_get_good(PyObject*, PyObject* o)
+{
+    return stream_query<kGood, true>(o, [](StreamAccess& s) { return to_py(s.good()); });
+}
+PyObject* StreamAccess_get_eof(PyObject*, PyObject* o)
+{
+    return stream_query<kEof, true>(o, [](StreamAccess& s) { return to_py(s.eof()); });
+}
+PyObject* StreamAccess_get_fail(PyObject*, PyObject* o)
+{
+    return stream_query<kFail, true>(o, [](StreamAccess& s) { return to_py(s.fail()); });
+}
+PyObject* StreamAccess_peek(PyObject*, PyObject* o)
+{
+    return stream_query<kPeek, false>(o, [](StreamAccess& s) { return to_py(s.peek()); });
+}
+PyObject* StreamAccess_flush(PyObject*, PyObject* o)
+{
+    return stream_query<kFlush, false>(o, [](StreamAccess& s) {
+        s.flush();
+        return none();
+    });
+}
+PyObject* StreamAccess_tell(PyObject*, PyObject* o)
+{
+    return stream_query<kTell, false>(o, [](StreamAccess& s) { return to_py(s.tell()); });
+}
+PyObject* StreamAccess_to_string(PyObject*, PyObject* o)
+{
+    return stream_query<kToString, true>(o, [](StreamAccess& s) { return to_py(s.toString()); });
+}
+
+// <Class>_support(object, flags): every given bit among the capabilities.
+template <class X, class E>
+PyObject* support(PyObject*, PyObject* args)
+{
+    constexpr bool stream = std::is_same<X, StreamAccess>::value;
+    static const char* fn = stream ? "StreamAccess_support" : "RandomAccess_support";
+    PyObject* a[2];
+    std::shared_ptr<X> self;
+    quelbo::FlagSet<E> flags;
+    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, stream ? kStreamMut : "quelbo::RandomAccess *"}, self) ||
+        !flags_arg(a[1], {fn, 2, stream ? "quelbo::StreamAccessCapabilitySet" : "quelbo::RandomAccessCapabilitySet"},
+                   flags))
+        return nullptr;
+    return call([&] { return to_py(self->support(flags)); });
+}
+
+// StreamAccess___read / StreamAccess_write: the buffer's length is the count.
+template <bool Read>
+PyObject* stream_transfer(PyObject*, PyObject* args)
+{
+    static const char* fn = Read ? "StreamAccess___read" : "StreamAccess_write";
+    PyObject* a[2];
+    std::shared_ptr<StreamAccess> self;
+    Buffer b;
+    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kStreamMut}, self) ||
+        !buffer_arg(a[1], {fn, 2, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+        return nullptr;
+    return call([&] { return to_py(Read ? self->read(b.size, b.data) : self->write(b.size, b.data)); });
+}
+
+PyObject* StreamAccess_seek(PyObject*, PyObject* args)
+{
+    static const char* fn = "StreamAccess_seek";
+    PyObject* a[3];
+    std::shared_ptr<StreamAccess> self;
+    int64_t offset;
+    SeekOrigin origin;
+    if (!unpack(fn, args, 3, 3, a) || !shared_self(a[0], {fn, 1, kStreamMut}, self) ||
+        !arg(a[1], {fn, 2, "int64_t"}, offset) || !arg(a[2], {fn, 3, "quelbo::SeekOrigin"}, origin))
+        return nullptr;
+    return call([&] {
+        self->seek(offset, origin);
+        return none();
+    });
+}
+
+// ------------------------------------------------------------------- stores
+
+constexpr const char* kStoreConst = "quelbo::RandomAccess const *";
+constexpr const char* kStoreMut = "quelbo::RandomAccess *";
+
+PyObject* RandomAccess_get_capabilities(PyObject*, PyObject* o)
+{
+    return on_self<RandomAccess>(o, {"RandomAccess_get_capabilities", 1, kStoreConst},
+                                 [](RandomAccess& s) { return value(s.capabilities()); });
+}
+PyObject* RandomAccess_get_size(PyObject*, PyObject* o)
+{
+    return on_self<RandomAccess>(o, {"RandomAccess_get_size", 1, kStoreConst},
+                                 [](RandomAccess& s) { return to_py(s.size()); });
+}
+PyObject* RandomAccess_to_string(PyObject*, PyObject* o)
+{
+    return on_self<RandomAccess>(o, {"RandomAccess_to_string", 1, kStoreConst},
+                                 [](RandomAccess& s) { return to_py(s.toString()); });
+}
+
+template <bool Read>
+PyObject* store_transfer(PyObject*, PyObject* args)
+{
+    static const char* fn = Read ? "RandomAccess___read" : "RandomAccess_write";
+    PyObject* a[3];
+    std::shared_ptr<RandomAccess> self;
+    size_t offset;
+    Buffer b;
+    if (!unpack(fn, args, 3, 3, a) || !shared_self(a[0], {fn, 1, kStoreMut}, self) ||
+        !arg(a[1], {fn, 2, "size_t"}, offset) ||
+        !buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+        return nullptr;
+    return call(
+        [&] { return to_py(Read ? self->read(offset, b.size, b.data) : self->write(offset, b.size, b.data)); });
+}
+
+PyObject* RandomAccess_resize(PyObject*, PyObject* args)
+{
+    static const char* fn = "RandomAccess_resize";
+    PyObject* a[2];
+    std::shared_ptr<RandomAccess> self;
+    size_t size;
+    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kStoreMut}, self) ||
+        !arg(a[1], {fn, 2, "size_t"}, size))
+        return nullptr;
+    return call([&] {
+        self->resize(size);
+        return none();
+    });
+}
+
+// -------------------------------------------------------------------- table
+
+void add_storage_access(Methods& m)
+{
+    m.add("DataStorage_open_stream_access", &open_access<true>, METH_VARARGS,
+          "Opens a stream-like accessor to the named resource with the requested capabilities.");
+    m.add("DataStorage_open_random_access", &open_access<false>, METH_VARARGS,
+          "Opens an array-like accessor to the named resource with the requested capabilities.");
+    m.add("DataStorage_get_source", &DataStorage_get_source, METH_O,
+          "Describes the storage's source of data, usually as a URI.");
+    ClassOps<DataStorageTr>::add(m);
+    m.add("DataAccess_get_storage", &DataAccess_get_storage, METH_O);
+    m.add("DataAccess_get_resource_id", &DataAccess_get_resource_id, METH_O);
+    ClassOps<DataAccessTr>::add(m);
+    m.add("StreamAccessProvider_is_stream_access", &Provider<StreamAccess>::test, METH_O);
+    m.add("StreamAccessProvider_to_stream", &Provider<StreamAccess>::convert, METH_O);
+    ClassOps<StreamProviderTr>::add(m, &ClassOps<StreamProviderTr>::new_default);
+    m.add("RandomAccessProvider_is_random_access", &Provider<RandomAccess>::test, METH_O);
+    m.add("RandomAccessProvider_to_random", &Provider<RandomAccess>::convert, METH_O);
+    ClassOps<RandomProviderTr>::add(m, &ClassOps<RandomProviderTr>::new_default);
+}
+
+void add_stream_access(Methods& m)
+{
+    m.add("StreamAccess_get_capabilities", &StreamAccess_get_capabilities, METH_O);
+    m.add("StreamAccess_support", &support<StreamAccess, quelbo::StreamAccessCapability>, METH_VARARGS);
+    m.add("StreamAccess_get_good", &StreamAccess_get_good, METH_O,
+          "True when neither end of file nor failure is raised: the stream can be read.");
+    m.add("StreamAccess_get_eof", &StreamAccess_get_eof, METH_O, "True when no more byte can be read.");
+    m.add("StreamAccess_get_fail", &StreamAccess_get_fail, METH_O);
+    m.add("StreamAccess___read", &stream_transfer<true>, METH_VARARGS,
+          "Reads bytes at the cursor into the buffer; returns the count read.");
+    m.add("StreamAccess_peek", &StreamAccess_peek, METH_O, "The byte at the cursor, without moving it.");
+    m.add("StreamAccess_write", &stream_transfer<false>, METH_VARARGS,
+          "Writes the buffer's bytes at the cursor; returns the count written.");
+    m.add("StreamAccess_flush", &StreamAccess_flush, METH_O,
+          "Makes sure that everything written has reached the endpoint.");
+    m.add("StreamAccess_tell", &StreamAccess_tell, METH_O);
+    m.add("StreamAccess_seek", &StreamAccess_seek, METH_VARARGS);
+    m.add("StreamAccess_to_string", &StreamAccess_to_string, METH_O);
+    ClassOps<StreamAccessTr>::add(m);
+}
+
+void add_random_access(Methods& m)
+{
+    m.add("RandomAccess_get_capabilities", &RandomAccess_get_capabilities, METH_O);
+    m.add("RandomAccess_support", &support<RandomAccess, quelbo::RandomAccessCapability>, METH_VARARGS);
+    m.add("RandomAccess_get_size", &RandomAccess_get_size, METH_O, "The number of bytes of the resource.");
+    m.add("RandomAccess___read", &store_transfer<true>, METH_VARARGS,
+          "Reads the store's bytes from the offset into the buffer; returns the count read.");
+    m.add("RandomAccess_write", &store_transfer<false>, METH_VARARGS,
+          "Writes the buffer into the store from the offset; returns the count written.");
+    m.add("RandomAccess_resize", &RandomAccess_resize, METH_VARARGS);
+    m.add("RandomAccess_to_string", &RandomAccess_to_string, METH_O);
+    ClassOps<RandomAccessTr>::add(m);
+}
+
+QW_FAMILY(order::storage_access, add_storage_access);
+QW_FAMILY(order::stream_access, add_stream_access);
+QW_FAMILY(order::random_access, add_random_access);
+
+} // namespace

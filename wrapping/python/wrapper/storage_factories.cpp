@@ -1,0 +1,316 @@
+// StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
+#include "quelbo/uri.h"
+#include "storage.h"
+
+namespace {
+
+using namespace qw;
+using namespace qw::storage;
+using quelbo::RandomAccessFactory;
+using quelbo::StreamAccessFactory;
+using quelbo::Uri;
+using Entry = quelbo::HTTPHeaders::Entry;
+
+QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory", "quelbo::StreamAccessFactory *");
+QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory", "quelbo::RandomAccessFactory *");
+QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders", "quelbo::HTTPHeaders *");
+QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry", "quelbo::HTTPHeaders::Entry *");
+
+struct StreamFactoryTr
+{
+    using T = StreamAccessFactory;
+    static constexpr const char* name = "StreamAccessFactory";
+    static constexpr const char* native = "quelbo::StreamAccessFactory";
+};
+struct RandomFactoryTr
+{
+    using T = RandomAccessFactory;
+    static constexpr const char* name = "RandomAccessFactory";
+    static constexpr const char* native = "quelbo::RandomAccessFactory";
+};
+struct HeadersTr
+{
+    using T = HTTPHeaders;
+    static constexpr const char* name = "HTTPHeaders";
+    static constexpr const char* native = "quelbo::HTTPHeaders";
+};
+
+// --------------------------------------------------- one-argument factories
+
+// A static factory operation of one argument: Conv converts it (declared
+// type Decl), the operation's result is a shared store or stream.
+template <const char* Fn, const char* Decl, class P, auto Op>
+PyObject* factory1(PyObject*, PyObject* o)
+{
+    P value{};
+    if constexpr (std::is_same<P, std::string>::value) {
+        if (!arg(o, {Fn, 1, Decl}, value))
+            return nullptr;
+        return call([&] { return shared(Op(value)); });
+    } else if constexpr (std::is_same<P, Uri*>::value) {
+        if (!ref(o, {Fn, 1, Decl}, value))
+            return nullptr;
+        return call([&] { return shared(Op(*value)); });
+    } else {
+        if (!shared_arg(o, {Fn, 1, Decl}, value))
+            return nullptr;
+        return call([&] { return shared(Op(std::move(value))); });
+    }
+}
+
+// openHTTPRead / openHTTPWrite(uri, method, headers)
+template <const char* Fn, auto Op>
+PyObject* factory_http(PyObject*, PyObject* args)
+{
+    PyObject* a[3];
+    Uri* uri;
+    std::string method;
+    HTTPHeaders* headers;
+    if (!unpack(Fn, args, 3, 3, a) || !ref(a[0], {Fn, 1, kUri}, uri) || !arg(a[1], {Fn, 2, kString}, method) ||
+        !ref(a[2], {Fn, 3, kHeaders}, headers))
+        return nullptr;
+    return call([&] { return shared(Op(*uri, method, *headers)); });
+}
+
+constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
+               kSWrite[] = "StreamAccessFactory_open_file_write", kSFile[] = "StreamAccessFactory_open_file",
+               kSUri[] = "StreamAccessFactory_open_uri_write", kSHttp[] = "StreamAccessFactory_open_http_write",
+               kSFromStore[] = "StreamAccessFactory_from_random_access";
+constexpr char kRAlloc[] = "RandomAccessFactory_allocate", kRCopy[] = "RandomAccessFactory_copy_in_memory",
+               kRMap[] = "RandomAccessFactory_map_file", kRUri[] = "RandomAccessFactory_open_uri_read",
+               kRHttp[] = "RandomAccessFactory_open_http_read", kRFromStream[] = "RandomAccessFactory_from_stream";
+constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const &",
+               kDStream[] = "std::shared_ptr< quelbo::StreamAccess >",
+               kDStore[] = "std::shared_ptr< quelbo::RandomAccess >";
+
+PyObject* StreamAccessFactory_allocate(PyObject*, PyObject* args)
+{
+    static const char* fn = "StreamAccessFactory_allocate";
+    static const Overloads rows(
+        fn, {{"quelbo::StreamAccessFactory::allocate(size_t)", 1, 1, [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  size_t n;
+                  if (!arg(a[0], {fn, 1, "size_t"}, n))
+                      return nullptr;
+                  return call([&] { return shared(StreamAccessFactory::allocate(n)); });
+              }},
+             {"quelbo::StreamAccessFactory::allocate()", 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return shared(StreamAccessFactory::allocate()); }); }}});
+    return rows(args);
+}
+
+PyObject* RandomAccessFactory_allocate(PyObject*, PyObject* o)
+{
+    size_t n;
+    if (!arg(o, {kRAlloc, 1, "size_t"}, n))
+        return nullptr;
+    return call([&] { return shared(RandomAccessFactory::allocate(n)); });
+}
+
+PyObject* RandomAccessFactory_extract_region(PyObject*, PyObject* args)
+{
+    static const char* fn = "RandomAccessFactory_extract_region";
+    static const Overloads rows(
+        fn, {{"quelbo::RandomAccessFactory::extractRegion(std::shared_ptr< quelbo::RandomAccess >,size_t)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_shared<RandomAccess>(a[0]) && is<size_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  std::shared_ptr<RandomAccess> src;
+                  size_t offset;
+                  if (!shared_arg(a[0], {fn, 1, kStorePtr}, src) || !arg(a[1], {fn, 2, "size_t"}, offset))
+                      return nullptr;
+                  return call([&] { return shared(RandomAccessFactory::extractRegion(src, offset)); });
+              }},
+             {"quelbo::RandomAccessFactory::extractRegion(std::shared_ptr< quelbo::RandomAccess >,size_t,size_t)", 3, 3,
+              [](Args a, Py_ssize_t) { return is_shared<RandomAccess>(a[0]) && is<size_t>(a[1]) && is<size_t>(a[2]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  std::shared_ptr<RandomAccess> src;
+                  size_t offset, size;
+                  if (!shared_arg(a[0], {fn, 1, kStorePtr}, src) || !arg(a[1], {fn, 2, "size_t"}, offset) ||
+                      !arg(a[2], {fn, 3, "size_t"}, size))
+                      return nullptr;
+                  return call([&] { return shared(RandomAccessFactory::extractRegion(src, offset, size)); });
+              }}});
+    return rows(args);
+}
+
+// The store over the caller's memory keeps the memory exported until its
+// last native user is gone.
+PyObject* RandomAccessFactory___from_buffer(PyObject*, PyObject* o)
+{
+    quelbo::BorrowedMemory memory;
+    if (!buffer_keep(o, {"RandomAccessFactory___from_buffer", 1, kMemory}, memory))
+        return nullptr;
+    return call([&] { return shared(RandomAccessFactory::fromBuffer(std::move(memory))); });
+}
+
+// -------------------------------------------------------------- HTTPHeaders
+
+// Entry handles have no class: their copy is freed with the handle by a
+// destructor attached to the entry type itself.
+PyObject* destroy_entry(PyObject*, PyObject* o)
+{
+    return destroy<Entry>(o, {"delete_HTTPHeaders_Entry", 1, "quelbo::HTTPHeaders::Entry *"});
+}
+
+PyObject* entry_result(Entry e)
+{
+    swig_type_info* ty = type_of<Entry>();
+    if (!ty->clientdata) {
+        static PyMethodDef def{"delete_HTTPHeaders_Entry", &destroy_entry, METH_O, nullptr};
+        PyObject* fn = PyCFunction_New(&def, nullptr);
+        if (!fn)
+            return nullptr;
+        ty->clientdata = new SwigPyClientData{nullptr, nullptr, nullptr, fn, 0, 0, nullptr};
+        ty->owndata = 1;
+    }
+    return owned(new Entry(std::move(e)));
+}
+
+constexpr const char* kHeadersConst = "quelbo::HTTPHeaders const *";
+
+PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
+{
+    static const char* fn = "new_HTTPHeaders";
+    auto never = [](Args, Py_ssize_t) { return false; };
+    static const Overloads rows(
+        fn,
+        {{"quelbo::HTTPHeaders::HTTPHeaders()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new HTTPHeaders()); }); }, 0},
+         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders const &)", 1, 1,
+          [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              HTTPHeaders* other;
+              if (!ref(a[0], {fn, 1, "quelbo::HTTPHeaders const &"}, other))
+                  return nullptr;
+              return call([&] { return constructed(new HTTPHeaders(*other)); });
+          },
+          3},
+         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders &&)", 1, 1, never, nullptr, 4},
+         {"quelbo::HTTPHeaders::HTTPHeaders(std::initializer_list< quelbo::HTTPHeaders::Entry >)", 1, 1, never,
+          nullptr, 2},
+         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders::Entry const *,size_t)", 2, 2,
+          [](Args a, Py_ssize_t) { return is_obj<Entry>(a[0], true) && is<size_t>(a[1]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              Entry* entry;
+              size_t count;
+              if (!ptr(a[0], {fn, 1, "quelbo::HTTPHeaders::Entry const *"}, entry) ||
+                  !arg(a[1], {fn, 2, "size_t"}, count))
+                  return nullptr;
+              // an entry handle holds exactly one entry: nothing is read past it
+              if (count > (entry ? 1u : 0u)) {
+                  PyErr_SetString(PyExc_ValueError,
+                                  "in method 'new_HTTPHeaders', argument 2 of type 'size_t': count exceeds the "
+                                  "entries given");
+                  return nullptr;
+              }
+              return call([&] { return constructed(new HTTPHeaders(entry, count)); });
+          },
+          1}});
+    return rows(args);
+}
+
+PyObject* HTTPHeaders_size(PyObject*, PyObject* o)
+{
+    HTTPHeaders* h;
+    if (!self(o, {"HTTPHeaders_size", 1, kHeadersConst}, h))
+        return nullptr;
+    return call([&] { return to_py(h->size()); });
+}
+
+PyObject* HTTPHeaders_at(PyObject*, PyObject* args)
+{
+    static const char* fn = "HTTPHeaders_at";
+    PyObject* a[2];
+    HTTPHeaders* h;
+    size_t index;
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kHeadersConst}, h) || !arg(a[1], {fn, 2, "size_t"}, index))
+        return nullptr;
+    return call([&] { return entry_result(h->at(index)); });
+}
+
+PyObject* HTTPHeaders_add(PyObject*, PyObject* args)
+{
+    static const char* fn = "HTTPHeaders_add";
+    static const Overloads rows(
+        fn, {{"quelbo::HTTPHeaders::add(quelbo::HTTPHeaders::Entry const &)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0], true) && is_obj<Entry>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  HTTPHeaders* h;
+                  Entry* e;
+                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) ||
+                      !ref(a[1], {fn, 2, "quelbo::HTTPHeaders::Entry const &"}, e))
+                      return nullptr;
+                  return call([&] {
+                      h->add(*e);
+                      return none();
+                  });
+              }},
+             {"quelbo::HTTPHeaders::add(std::string const &,std::string const &)", 3, 3,
+              [](Args a, Py_ssize_t) {
+                  return is_obj<HTTPHeaders>(a[0], true) && is<std::string>(a[1]) && is<std::string>(a[2]);
+              },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  HTTPHeaders* h;
+                  std::string name, value;
+                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) || !arg(a[1], {fn, 2, kString}, name) ||
+                      !arg(a[2], {fn, 3, kString}, value))
+                      return nullptr;
+                  return call([&] {
+                      h->add(name, value);
+                      return none();
+                  });
+              }}});
+    return rows(args);
+}
+
+// -------------------------------------------------------------------- table
+
+void add_stream_factory(Methods& m)
+{
+    m.add("StreamAccessFactory_allocate", &StreamAccessFactory_allocate, METH_VARARGS,
+          "A stream in local memory with the given number of bytes reserved.");
+    m.add(kSCopy, &factory1<kSCopy, kDStream, std::shared_ptr<StreamAccess>, &StreamAccessFactory::copyInMemory>,
+          METH_O, "Loads a readable stream into local memory.");
+    m.add(kSRead, &factory1<kSRead, kDString, std::string, &StreamAccessFactory::openFileRead>, METH_O);
+    m.add(kSWrite, &factory1<kSWrite, kDString, std::string, &StreamAccessFactory::openFileWrite>, METH_O);
+    m.add(kSFile, &factory1<kSFile, kDString, std::string, &StreamAccessFactory::openFile>, METH_O);
+    m.add(kSUri, &factory1<kSUri, kDUri, Uri*, &StreamAccessFactory::openURIWrite>, METH_O);
+    m.add(kSHttp, &factory_http<kSHttp, &StreamAccessFactory::openHTTPWrite>, METH_VARARGS);
+    m.add(kSFromStore,
+          &factory1<kSFromStore, kDStore, std::shared_ptr<RandomAccess>, &StreamAccessFactory::fromRandomAccess>,
+          METH_O);
+    ClassOps<StreamFactoryTr>::add(m);
+}
+
+void add_random_factory(Methods& m)
+{
+    m.add(kRAlloc, &RandomAccessFactory_allocate, METH_O, "A store in memory of the given size.");
+    m.add(kRCopy, &factory1<kRCopy, kDStore, std::shared_ptr<RandomAccess>, &RandomAccessFactory::copyInMemory>,
+          METH_O);
+    m.add(kRMap, &factory1<kRMap, kDString, std::string, &RandomAccessFactory::mapFile>, METH_O);
+    m.add(kRUri, &factory1<kRUri, kDUri, Uri*, &RandomAccessFactory::openURIRead>, METH_O);
+    m.add(kRHttp, &factory_http<kRHttp, &RandomAccessFactory::openHTTPRead>, METH_VARARGS);
+    m.add("RandomAccessFactory_extract_region", &RandomAccessFactory_extract_region, METH_VARARGS);
+    m.add(kRFromStream,
+          &factory1<kRFromStream, kDStream, std::shared_ptr<StreamAccess>, &RandomAccessFactory::fromStream>,
+          METH_O);
+    m.add("RandomAccessFactory___from_buffer", &RandomAccessFactory___from_buffer, METH_O,
+          "A store over the caller's writable buffer, without a copy.");
+    ClassOps<RandomFactoryTr>::add(m);
+}
+
+void add_http_headers(Methods& m)
+{
+    m.add("new_HTTPHeaders", &new_HTTPHeaders, METH_VARARGS);
+    m.add("HTTPHeaders_size", &HTTPHeaders_size, METH_O);
+    m.add("HTTPHeaders_at", &HTTPHeaders_at, METH_VARARGS);
+    m.add("HTTPHeaders_add", &HTTPHeaders_add, METH_VARARGS);
+    m.add("delete_HTTPHeaders", &ClassOps<HeadersTr>::del, METH_O);
+    add_hooks<HTTPHeaders>(m, "HTTPHeaders");
+}
+
+QW_FAMILY(order::stream_factory, add_stream_factory);
+QW_FAMILY(order::random_factory, add_random_factory);
+QW_FAMILY(order::http_headers, add_http_headers);
+
+} // namespace

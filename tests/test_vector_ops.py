@@ -442,3 +442,34 @@ def test_old_handle_after_the_owner_is_deleted(tmp_path):
     script = OLD_HANDLE % dict(tests=os.path.dirname(os.path.abspath(__file__)))
     r = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
     assert r.returncode == 0 and r.stdout == "ok\n", r.stderr[-2000:]
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+@pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="the sanitizer holds freed memory in quarantine")
+def test_memory_stays_flat_over_repeated_calls():
+    kinds = [by_name[n] for n in ("Vector3d", "Vector2u8", "VectorXf", "VectorXi64")]
+
+    def round_of_calls():
+        for k in kinds:
+            v = k.make([1] * k.length(40))
+            for name in EVERY_OP:
+                for arg in ([2] * k.length(40), 2, ["x"] * k.length(40), None, [0] * k.length(40), range(2 ** 62)):
+                    try:
+                        r = op(k, name)(v, arg)
+                    except (TypeError, ValueError, MemoryError, QuelboError):
+                        continue
+                    if name in IN_PLACE:
+                        v = r
+            q.__mul__(2, v)
+            q.__mul__(2.0, v)
+
+    for _ in range(200):
+        round_of_calls()
+    before = resident_bytes()
+    for _ in range(2000):
+        round_of_calls()
+    assert resident_bytes() - before < 2 * 2 ** 20

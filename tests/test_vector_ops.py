@@ -76,6 +76,17 @@ def safe_divisors(k, a, b):
     return [1 if k.signed and y == -1 and x == k.lo else y for x, y in zip(a, b)]
 
 
+def test_method_table_places():
+    names = list(q.__dict__)
+    for k in KINDS:
+        at = names.index(k.name + "_swiginit") + 1
+        mine = names[at:at + 14 + (k.name == "VectorXd")]
+        assert sorted(mine) == sorted(["%s___%s__" % (k.name, n) for n in EVERY_OP] +
+                                      (["__mul__"] if k.name == "VectorXd" else []))
+    assert names[names.index("VectorXd___sub__") + 1] == "__mul__"
+    assert q.__mul__.__doc__ is None and all(op(k, n).__doc__ is None for k in KINDS for n in EVERY_OP)
+
+
 @every
 @pytest.mark.parametrize("name", ARITH)
 def test_arithmetic_agrees_with_numpy(k, name):

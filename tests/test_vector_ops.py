@@ -90,7 +90,7 @@ def test_method_table_places():
 @every
 @pytest.mark.parametrize("name", ARITH)
 def test_arithmetic_agrees_with_numpy(k, name):
-    rng = random.Random(hash((k.name, name)) & 0xFFFF)
+    rng = random.Random(k.name + name)
     inplace = getattr(q, "%s___i%s__" % (k.name, name))
     for _ in range(12):
         n = k.length(rng.randint(0, 6))
@@ -179,26 +179,18 @@ def test_integer_scalar_range(suffix):
 
 @pytest.mark.parametrize("suffix", ["f", "d"])
 def test_floating_scalar_range(suffix):
+    accepted = [FLT_MAX, -FLT_MAX, math.inf, -math.inf, 3, True, 0.1, 1e-50, 2 ** 24 + 1]
+    refused = [10 ** 400, None] + ([3.4028235e38, 1e39, -1e39, 2 ** 128] if suffix == "f" else [])
+    accepted += [1e308, 2 ** 1023] if suffix == "d" else []
     for k in [by_name["Vector%s%s" % (s, suffix)] for s in "234X"]:
         v = k.make([1] * k.length())
-        accepted = [FLT_MAX, -FLT_MAX, math.inf, -math.inf, 3, True, 0.1, 1e-50, 2 ** 24 + 1]
-        refused = [10 ** 400, "2" * 5, None]
-        if suffix == "f":
-            refused += [3.4028235e38, 1e39, -1e39, 2 ** 128]
-        else:
-            accepted += [1e308, 2 ** 1023]
         for s in accepted:
-            assert k.values(op(k, "mul")(v, s)) == [k.wrap(float(s))] * k.length()
-            assert k.values(q.__mul__(s, v)) == [k.wrap(float(s))] * k.length()
+            assert k.values(op(k, "mul")(v, s)) == k.values(q.__mul__(s, v)) == [k.wrap(float(s))] * k.length()
         assert all(x != x for x in k.values(op(k, "imul")(k.make([1] * k.length()), math.nan)))
         for s in refused:
-            if isinstance(s, str) and k.n is None:
-                continue  # a str is a sequence: a dynamic class reads its items
-            assert q.__mul__(s, v) is NotImplemented
-            with pytest.raises((TypeError, ValueError)):
+            assert q.__mul__(s, v) is NotImplemented and op(k, "mul")(v, s) is NotImplemented
+            with pytest.raises(TypeError, match="^Wrong number or type"):
                 op(k, "itruediv")(v, s)
-            if not isinstance(s, str):
-                assert op(k, "mul")(v, s) is NotImplemented
         assert k.values(v) == [1] * k.length()
 
 
@@ -318,22 +310,16 @@ def test_in_place_ownership(k):
 def test_reference_counts_are_unchanged(k):
     v = k.make([1] * k.length())
     item = 10 ** 6 + 7 if not k.floating else 1.5
-    seq = [item] * k.length()
-    bad = [object()] * k.length()
-    counts = lambda: (sys.getrefcount(v), sys.getrefcount(v.this), sys.getrefcount(seq), sys.getrefcount(item),
-                      sys.getrefcount(bad[0]) if bad else 0)
+    seq, bad = [item] * k.length(), [object()] * k.length()
+    counts = lambda: [sys.getrefcount(x) for x in (v, v.this, seq, item, bad[0])]
     before = counts()
     for name in EVERY_OP:
         for arg in (seq, bad, None):
+            left = k.make([1] * k.length()) if name in IN_PLACE else v
             try:
-                r = op(k, name)(v, arg)
-            except (TypeError, ValueError, QuelboError):
+                op(k, name)(left, arg)
+            except (TypeError, ValueError):
                 pass
-            else:
-                if name in IN_PLACE:  # v stays the owner
-                    r.this.disown()
-                    v.this.acquire()
-            r = None
     assert counts() == before
 
 

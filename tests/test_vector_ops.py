@@ -320,6 +320,7 @@ def test_reference_counts_are_unchanged(k):
                 op(k, name)(left, arg)
             except (TypeError, ValueError):
                 pass
+            left = None
     assert counts() == before
 
 

@@ -385,6 +385,7 @@ def test_huge_reported_lengths(k):
 @every
 @pytest.mark.parametrize("deed", ["delete", "move", "reuse"])
 def test_item_access_that_changes_the_left_operand(k, deed):
+    kept = []
     for name in EVERY_OP:
         v = k.make([1] * k.length())
 
@@ -398,13 +399,13 @@ def test_item_access_that_changes_the_left_operand(k, deed):
                         getattr(q, "delete_" + k.name)(v)
                     elif deed == "move":
                         cls(k.name)(v)
-                    else:
-                        op(k, "iadd")(v, [1] * k.length())
+                    else:  # v's vector changes hands
+                        kept.append(op(k, "iadd")(v, [1] * k.length()))
                 return 1
 
         if deed == "reuse":
-            r = op(k, name)(v, Sneaky())
-            assert r is not None
+            assert op(k, name)(v, Sneaky()) is not NotImplemented
+            assert kept[-1].this.own() and not v.this.own()
             continue
         with pytest.raises(ValueError, match="invalid null reference"):
             op(k, name)(v, Sneaky())

@@ -7,10 +7,13 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /noranges/NAME     the whole file with 200, whatever Range says
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
+  GET  /liar             zeros, announcing 1 TiB but serving only its first 3 MiB
   GET  /status/CODE       answers CODE with a small body
   GET  /redirect/NAME     302 to /files/NAME
   GET  /loop              302 to itself
+  GET  /goto?URL          302 to URL
   GET  /count             how many file requests were answered
+  GET  /connections       how many connections were accepted (this one included)
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
@@ -25,6 +28,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 ROOT = sys.argv[1]
 RECORDS = {}
 COUNT = [0]
+CONNECTIONS = [0]
 LOCK = threading.Lock()
 
 
@@ -54,6 +58,11 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def setup(self):
+        with LOCK:
+            CONNECTIONS[0] += 1
+        super().setup()
 
     def reply(self, code, body=b"", headers=()):
         self.send_response(code)
@@ -125,12 +134,22 @@ class Handler(BaseHTTPRequestHandler):
             self.read_body()
         if kind in ("files", "noranges", "badrange", "short"):
             return self.serve_file(kind, rest)
+        if kind == "liar":
+            total, real = 1 << 40, 3 << 20
+            rng = parse_range(self.headers.get("Range"), total)
+            if not rng or rng[1] >= real:
+                return self.reply(416, b"", [("Content-Range", "bytes */%d" % total)])
+            return self.reply(206, bytes(rng[1] - rng[0] + 1), [("Content-Range", "bytes %d-%d/%d" % (rng + (total,)))])
         if kind == "status":
             return self.reply(int(rest), b"status body")
         if kind == "redirect":
             return self.reply(302, b"", [("Location", "/files/" + rest)])
+        if kind.startswith("goto?"):
+            return self.reply(302, b"", [("Location", kind[5:] + ("/" + rest if rest else ""))])
         if kind == "loop":
             return self.reply(302, b"", [("Location", "/loop")])
+        if kind == "connections":
+            return self.reply(200, str(CONNECTIONS[0]).encode())
         if kind == "count":
             return self.reply(200, str(COUNT[0]).encode())
         if kind == "record":

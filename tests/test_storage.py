@@ -55,16 +55,18 @@ def stores(tmp_path):
     path.write_bytes(bytes(64))
     backing = bytearray(64)
     big = q.RandomAccessFactory_allocate(100)
+    stream = q.StreamAccessFactory_allocate()
+    q.StreamAccess_write(stream, bytes(64))
     return {
         "memory": q.RandomAccessFactory_allocate(64),
         "buffer": (q.RandomAccessFactory___from_buffer(backing), backing)[0],
         "mapped": q.RandomAccessFactory_map_file(str(path)),
         "region": q.RandomAccessFactory_extract_region(big, 10, 64),
-        "stream": q.RandomAccessFactory_from_stream(q.StreamAccessFactory_allocate()),
+        "stream": q.RandomAccessFactory_from_stream(stream),
     }
 
 
-@pytest.mark.parametrize("kind", ["memory", "buffer", "mapped", "region"])
+@pytest.mark.parametrize("kind", ["memory", "buffer", "mapped", "region", "stream"])
 def test_store_kinds_round_trip(tmp_path, kind):
     store = stores(tmp_path)[kind]
     assert q.RandomAccess_get_size(store) == 64
@@ -133,6 +135,9 @@ def test_file_modes(tmp_path):
         q.RandomAccessFactory_map_file(str(tmp_path / "missing"))
     empty = q.RandomAccessFactory_map_file(fresh)
     assert q.RandomAccess_get_size(empty) == 0
+    for fn in (q.StreamAccessFactory_open_file_write, q.StreamAccessFactory_open_file, q.RandomAccessFactory_map_file):
+        with pytest.raises(QuelboError, match="NUL"):
+            fn(path + "\0.other")
 
 
 def test_failed_file_writes_raise():
@@ -176,6 +181,19 @@ def test_stream_allocate_reserves_but_starts_empty():
     q.StreamAccess_write(s, b"z")
     q.StreamAccess_seek(s, 0, q.SeekOrigin_BEGIN)
     assert read_stream(s) == b"\0\0\0z"
+
+
+def test_stream_over_a_store_grows_it_when_it_can():
+    store = q.RandomAccessFactory_allocate(2)
+    s = q.StreamAccessFactory_from_random_access(store)
+    q.StreamAccess_seek(s, 4, q.SeekOrigin_BEGIN)
+    q.StreamAccess_write(s, b"z")
+    assert read_store(store) == b"\0\0\0\0z"
+    fixed = q.StreamAccessFactory_from_random_access(q.RandomAccessFactory___from_buffer(bytearray(3)))
+    assert q.StreamAccess_write(fixed, b"abcd") == 3 and q.StreamAccess_get_fail(fixed)
+    q.StreamAccess_seek(fixed, 5, q.SeekOrigin_BEGIN)
+    with pytest.raises(QuelboError, match="past the end"):
+        q.StreamAccess_write(fixed, b"x")
 
 
 def test_copies_in_memory(tmp_path):
@@ -236,6 +254,9 @@ def test_buffer_store_is_the_callers_memory():
     assert arr.tolist() == [0, 0, 0, 0, 0, 0, 7, 8]
     with pytest.raises(QuelboError, match="resize"):
         q.RandomAccess_resize(store, 3)
+    # the store's own memory as the destination: an overlapping copy
+    assert q.RandomAccess___read(store, 2, backing) == 14
+    assert backing == bytearray(b"23456789abcdefef")
 
 
 def test_buffer_stays_exported_while_any_user_lives():
@@ -502,3 +523,60 @@ def test_entry_handles_free_silently(capfd):
         q.HTTPHeaders_at(h, 0)
     gc.collect()
     assert "memory leak" not in capfd.readouterr().out
+
+
+# ------------------------------------------------------------------ memory
+
+def rss_pages():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1])
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer keeps freed memory")
+def test_memory_stays_flat_over_repeated_calls(tmp_path):
+    path = str(tmp_path / "m.bin")
+    open(path, "wb").write(bytes(4096))
+    backing = bytearray(4096)
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "a", "b")
+
+    def rounds(n):
+        for _ in range(n):
+            s = q.StreamAccessFactory_allocate(1024)
+            q.StreamAccess_write(s, backing)
+            r = q.RandomAccessFactory_extract_region(q.RandomAccessFactory___from_buffer(backing), 10, 100)
+            q.RandomAccess___read(r, 0, backing)
+            q.RandomAccessFactory_copy_in_memory(q.RandomAccessFactory_from_stream(s))
+            q.RandomAccess___read(q.RandomAccessFactory_map_file(path), 0, backing)
+            q.HTTPHeaders_at(h, 0)
+            HTTPHeaders(h)
+            for bad in (lambda: q.RandomAccess___read(r, 101, backing),
+                        lambda: q.StreamAccessFactory_open_file_read(path + ".missing"),
+                        lambda: q.StreamAccess___read(s, b"ro"),
+                        lambda: q.RandomAccessFactory_extract_region(r, -1),
+                        lambda: q.HTTPHeaders_at(h, 5),
+                        lambda: q.StreamAccess_seek(s, -1, q.SeekOrigin_BEGIN)):
+                try:
+                    bad()
+                except Exception:
+                    pass
+
+    rounds(2000)
+    before = rss_pages()
+    rounds(5000)
+    gc.collect()
+    assert rss_pages() - before < 256  # pages: under a megabyte
+
+
+def test_lent_memory_released_from_a_native_thread():
+    import _quelbo_twin as twin
+    backing = bytearray(b"lent")
+    store = q.RandomAccessFactory___from_buffer(backing)
+    twin.hold_store(store)
+    del store
+    gc.collect()
+    with pytest.raises(BufferError):
+        backing.extend(b"x")
+    twin.drop_store_in_thread()  # the keeper takes the interpreter lock there
+    backing.extend(b"x")
+    assert backing == b"lentx"

@@ -57,7 +57,7 @@ def server(tmp_path_factory):
                     "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", str(cert.with_suffix(".key")),
                     "-out", str(cert)], check=True, capture_output=True)
     rnd = random.Random(7)
-    (root / "data.bin").write_bytes(bytes(rnd.getrandbits(8) for _ in range(700_000)))
+    (root / "data.bin").write_bytes(rnd.randbytes(700_000))
     (root / "small.txt").write_bytes(b"0123456789")
     (root / "empty.bin").write_bytes(b"")
     s = Server(root, cert)
@@ -124,6 +124,15 @@ def test_small_sequential_reads_share_requests(server):
     assert server.requests() - before <= 2
 
 
+def test_a_store_keeps_its_connection(server):
+    connections = lambda: int(server.fetch("connections"))  # noqa: E731
+    before = connections()
+    store = open_read(server.url("files/data.bin"))
+    for off in (400_000, 10, 300_000, 50_000):
+        read_at(store, off, 300_000)
+    assert connections() - before == 2  # the store's one, and the counting request
+
+
 def test_open_uri_read_and_redirects(server):
     store = q.RandomAccessFactory_open_uri_read(Uri(server.url("redirect/small.txt")))
     assert read_at(store, 2, 3) == b"234"
@@ -160,6 +169,21 @@ def test_faults_after_opening_raise(server, tmp_path):
     assert read_at(good, 0, 4) == b"0123"
 
 
+def test_messages_hide_credentials(server):
+    with pytest.raises(QuelboError, match="status 404") as err:
+        open_read(server.url("status/404").replace("127.0.0.1", "user:secret@127.0.0.1"))
+    assert "secret" not in str(err.value) and "127.0.0.1" in str(err.value)
+
+
+def test_announced_sizes_allocate_nothing(server):
+    liar = open_read(server.url("liar"))
+    assert q.RandomAccess_get_size(liar) == 1 << 40
+    with pytest.raises(QuelboError, match="status 416"):  # not MemoryError: the copy grew with the bytes
+        q.RandomAccessFactory_copy_in_memory(liar)
+    with pytest.raises(QuelboError, match="status 416"):
+        q.StreamAccessFactory_copy_in_memory(q.StreamAccessFactory_from_random_access(liar))
+
+
 def test_unreachable_and_refused_requests(server):
     url = "http://127.0.0.1:%d/x" % closed_port()
     with pytest.raises(QuelboError, match=re.escape(url)):
@@ -177,19 +201,42 @@ def test_unreachable_and_refused_requests(server):
 
 
 def test_https_verifies_the_certificate(server, monkeypatch):
-    monkeypatch.setenv("SSL_CERT_FILE", os.devnull)
-    with pytest.raises(QuelboError, match="https://"):
+    monkeypatch.delenv("SSL_CERT_FILE", raising=False)  # the system store does not know it
+    with pytest.raises(QuelboError, match="https://.*certificate"):
         open_read(server.url("files/small.txt", True))
+    with pytest.raises(QuelboError, match="https://.*certificate"):
+        q.StreamAccessFactory_open_http_write(Uri(server.url("upload/tls", True)), "POST", HTTPHeaders())
     monkeypatch.setenv("SSL_CERT_FILE", str(server.cert))
-    with pytest.raises(QuelboError):  # the certificate names 127.0.0.1, not localhost
+    with pytest.raises(QuelboError, match="localhost"):  # the certificate names 127.0.0.1 only
         open_read("https://localhost:%d/files/small.txt" % server.https)
+
+
+def test_redirects_stay_on_http(server, tmp_path):
+    (tmp_path / "secret").write_bytes(b"secret")
+    with pytest.raises(QuelboError):
+        open_read(server.url("goto?file://" + str(tmp_path / "secret")))
+
+
+def test_no_threads_are_started(server):
+    before = len(os.listdir("/proc/self/task"))
+    store = open_read(server.url("files/data.bin"))
+    read_at(store, 500_000, 300_000)
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/threads")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"x" * 100_000)
+    q.StreamAccess_flush(s)
+    assert len(os.listdir("/proc/self/task")) == before
+
+
+def test_head_requests_end(server):
+    with pytest.raises(QuelboError, match="shorter"):
+        open_read(server.url("files/small.txt"), "HEAD")
 
 
 # ------------------------------------------------------------------ uploads
 
 @pytest.mark.parametrize("secure", [False, True])
 def test_uploads_arrive_byte_exact(server, trusted, secure):
-    payload = bytes(random.Random(3).getrandbits(8) for _ in range(300_000))
+    payload = random.Random(3).randbytes(300_000)
     h = HTTPHeaders()
     q.HTTPHeaders_add(h, "X-Token", "abc 123")
     rid = "up%d" % secure

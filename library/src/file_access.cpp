@@ -22,6 +22,14 @@ namespace {
     throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
 }
 
+// The system would stop reading a path at a NUL: another file would open.
+int openPath(std::string const& path, int flags)
+{
+    if (path.find('\0') != std::string::npos)
+        throw InvalidArgument("file path holds a NUL character");
+    return ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+}
+
 using detail::Place;
 
 // A file accessor belongs to the folder of its path, under its name.
@@ -48,7 +56,7 @@ public:
         , m_path(path)
     {
         int flags = mode == Mode::read ? O_RDONLY : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC) : (O_RDWR | O_CREAT);
-        int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        int fd = openPath(path, flags);
         if (fd < 0)
             fileError("cannot open file", path, errno);
         struct stat st;
@@ -95,9 +103,10 @@ public:
         toReading();
         std::size_t n = size ? std::fread(dst, 1, size, m_file) : 0;
         if (n < size && std::ferror(m_file)) {
+            int err = errno;
             m_failed = true;
             std::clearerr(m_file);
-            fileError("cannot read file", m_path, errno);
+            fileError("cannot read file", m_path, err);
         }
         std::clearerr(m_file); // end of file is not sticky: the file may grow
         return n;
@@ -201,10 +210,10 @@ public:
     MappedFile(std::string const& path, bool writable, Place place)
         : RandomAccess(std::move(place.storage), std::move(place.id))
     {
-        int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+        int fd = openPath(path, writable ? O_RDWR : O_RDONLY);
         if (fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
             writable = false; // a read-only file is still mapped for reading
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = openPath(path, O_RDONLY);
         }
         if (fd < 0)
             fileError("cannot map file", path, errno);
@@ -363,7 +372,7 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)
         return openFileWrite(uri.path());
     if (scheme == "http" || scheme == "https")
         return openHTTPWrite(uri, "POST", HTTPHeaders());
-    throw NotImplemented("openURIWrite: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+    throw NotImplemented("openURIWrite: unsupported scheme '" + scheme + "'");
 }
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::openURIRead(Uri const& uri)
@@ -373,7 +382,7 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::openURIRead(Uri const& uri)
         return fromStream(StreamAccessFactory::openFileRead(uri.path()));
     if (scheme == "http" || scheme == "https")
         return openHTTPRead(uri, "GET", HTTPHeaders());
-    throw NotImplemented("openURIRead: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+    throw NotImplemented("openURIRead: unsupported scheme '" + scheme + "'");
 }
 
 } // namespace quelbo

@@ -43,7 +43,7 @@ void checkRequest(Uri const& uri, std::string const& method, HTTPHeaders const& 
 {
     std::string scheme = uri.scheme();
     if (scheme != "http" && scheme != "https")
-        throw InvalidArgument("HTTP: unsupported scheme '" + scheme + "' in '" + uri.toString() + "'");
+        throw InvalidArgument("HTTP: unsupported scheme '" + scheme + "'");
     checkText(method, "the method");
     if (method.empty() || method.find_first_of(" \t") != std::string::npos)
         throw InvalidArgument("HTTP: invalid method '" + method + "'");
@@ -79,13 +79,20 @@ struct Handle
     CURL* curl = nullptr;
     HeaderList headers;
     std::string url;
+    std::string shown; // the URL in messages: without its user information
     std::string method;
     char error[CURL_ERROR_SIZE] = {0};
 
     Handle(Uri const& uri, std::string const& method_, HTTPHeaders const& requestHeaders, bool follow)
         : url(uri.toString())
+        , shown(url)
         , method(method_)
     {
+        if (std::string user = uri.userInfo(); !user.empty()) {
+            std::size_t at = shown.find(user + "@");
+            if (at != std::string::npos)
+                shown.erase(at, user.size() + 1);
+        }
         checkRequest(uri, method, requestHeaders);
         globalInit();
         curl = curl_easy_init();
@@ -118,7 +125,7 @@ struct Handle
     void set(CURLoption option, V value)
     {
         if (curl_easy_setopt(curl, option, value) != CURLE_OK)
-            throw Error("HTTP: the client refused an option for '" + url + "'");
+            throw Error("HTTP: the client refused an option for '" + shown + "'");
     }
 
     long status() const
@@ -131,7 +138,7 @@ struct Handle
     // Error naming the request, its status and the client's reason.
     [[noreturn]] void fail(std::string const& what, CURLcode res = CURLE_OK) const
     {
-        std::string text = "HTTP " + method + " '" + url + "': " + what + " (status " + std::to_string(status()) + ")";
+        std::string text = "HTTP " + method + " '" + shown + "': " + what + " (status " + std::to_string(status()) + ")";
         if (res != CURLE_OK)
             text += ": " + std::string(error[0] ? error : curl_easy_strerror(res));
         throw Error(text);
@@ -243,7 +250,9 @@ public:
         : RandomAccess(std::move(place.storage), std::move(place.id))
         , m_http(uri, method, headers, true)
     {
-        if (method != "GET")
+        if (method == "HEAD")
+            m_http.set(CURLOPT_NOBODY, 1L); // no body follows: do not wait for one
+        else if (method != "GET")
             m_http.set(CURLOPT_CUSTOMREQUEST, method.c_str());
         m_http.set(CURLOPT_HTTPHEADER, m_http.headers.list);
         m_http.set(CURLOPT_WRITEFUNCTION, &Sink::body);
@@ -301,6 +310,8 @@ private:
             m_size = 0; // an empty resource
             return 0;
         }
+        if (res != CURLE_OK && status == 0)
+            m_http.fail("no answer", res);
         if (status < 200 || status > 299)
             m_http.fail("error status", res);
         if (status != 206)
@@ -354,7 +365,7 @@ public:
             throw std::bad_alloc();
         if (curl_multi_add_handle(m_multi, m_http.curl) != CURLM_OK) {
             curl_multi_cleanup(m_multi);
-            throw Error("HTTP: cannot start the upload to '" + m_http.url + "'");
+            throw Error("HTTP: cannot start the upload to '" + m_http.shown + "'");
         }
         try {
             // connect and send the request head now: a refused connection fails here
@@ -386,7 +397,7 @@ public:
     std::size_t write(std::size_t size, const uint8_t* src) override
     {
         if (m_done || m_failed)
-            throw Error("HTTP " + m_http.method + " '" + m_http.url + "': the upload is already finished");
+            throw Error("HTTP " + m_http.method + " '" + m_http.shown + "': the upload is already finished");
         if (!size)
             return 0;
         m_pending.assign(src, src + size);
@@ -402,7 +413,7 @@ public:
     void flush() override
     {
         if (m_done || m_failed)
-            throw Error("HTTP " + m_http.method + " '" + m_http.url + "': the upload is already finished");
+            throw Error("HTTP " + m_http.method + " '" + m_http.shown + "': the upload is already finished");
         end();
     }
     std::size_t tell() override { detail::missingCapability("HTTP upload", "tell"); }
@@ -433,7 +444,7 @@ private:
             int running = 0;
             if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
                 m_failed = true;
-                throw Error("HTTP " + m_http.method + " '" + m_http.url + "': the transfer broke down");
+                throw Error("HTTP " + m_http.method + " '" + m_http.shown + "': the transfer broke down");
             }
             int queued = 0;
             while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
@@ -464,7 +475,7 @@ private:
         long status = m_http.status();
         if (m_result != CURLE_OK || status < 200 || status > 299) {
             m_failed = true;
-            m_http.fail(status >= 200 && status <= 299 ? early : "error status", m_result);
+            m_http.fail(status == 0 ? "no answer" : status >= 200 && status <= 299 ? early : "error status", m_result);
         }
         if (!m_ending) {
             m_failed = true;

@@ -1,5 +1,6 @@
 // Stores and streams in memory, over lent memory, over regions of stores,
 // stores over streams and streams over stores.
+#include <algorithm>
 #include <cstring>
 
 #include "access_detail.h"
@@ -13,12 +14,13 @@ using SCap = StreamAccessCapability;
 
 namespace {
 
-// Read and write between a block of memory and a caller's buffer.
+// Read and write between a block of memory and a caller's buffer, which may
+// be the same memory (a store over a buffer read into that buffer).
 std::size_t copyOut(const uint8_t* base, std::size_t total, std::size_t offset, std::size_t size, uint8_t* dst)
 {
     std::size_t n = clampedCount(offset, size, total);
     if (n)
-        std::memcpy(dst, base + offset, n);
+        std::memmove(dst, base + offset, n);
     return n;
 }
 
@@ -67,6 +69,7 @@ public:
     }
     void resize(std::size_t newSize) override { m_bytes.resize(newSize); }
     uint8_t* data() override { return m_bytes.data(); }
+    detail::Bytes& bytes() { return m_bytes; }
 
 private:
     detail::Bytes m_bytes;
@@ -296,11 +299,9 @@ public:
         need(*this, SCap::WRITE, "write");
         if (!size)
             return 0;
-        std::size_t end = m_store->size();
-        if (m_pos > end)
-            detail::offsetPastEnd(m_pos, end);
-        if (end - m_pos < size && m_store->support(RCap::RESIZE))
-            m_store->resize(checkedAdd(m_pos, size, "stream size"));
+        std::size_t wanted = checkedAdd(m_pos, size, "stream size");
+        if (wanted > m_store->size() && m_store->support(RCap::RESIZE))
+            m_store->resize(wanted); // a gap left by a seek past the end is zero
         std::size_t n = m_store->write(m_pos, size, src);
         m_pos += n;
         if (n < size)
@@ -319,6 +320,27 @@ private:
     std::size_t m_pos = 0;
     bool m_fail = false;
 };
+
+// Copies a source of an announced size: the copy grows only as bytes really
+// arrive, so a source announcing more than it has allocates nothing for it.
+template <class Read>
+void loadAll(detail::Bytes& into, std::size_t announced, Read read)
+{
+    constexpr std::size_t kFirstStep = std::size_t(1) << 20, kLargestStep = std::size_t(64) << 20;
+    std::size_t done = 0, step = kFirstStep;
+    while (done < announced) {
+        std::size_t n = std::min(step, announced - done);
+        into.resize(done + n);
+        std::size_t got = read(done, n, into.data() + done);
+        if (!got)
+            break;
+        done += got;
+        step = std::min(step * 2, kLargestStep);
+    }
+    into.resize(done);
+    if (done < announced)
+        throw Error("copyInMemory: the source ended before its announced size");
+}
 
 template <class P>
 void needInput(P const& p, char const* operation)
@@ -345,18 +367,9 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::copyInMemory(std::shared_ptr<
     stream->seek(0, SeekOrigin::END);
     std::size_t end = stream->tell();
     auto copy = std::make_shared<MemoryStream>(0);
-    copy->bytes().resize(end);
     stream->seek(0, SeekOrigin::BEGIN);
-    std::size_t done = 0;
-    while (done < end) {
-        std::size_t got = stream->read(end - done, copy->bytes().data() + done);
-        if (!got)
-            break;
-        done += got;
-    }
+    loadAll(copy->bytes(), end, [&](std::size_t, std::size_t n, uint8_t* dst) { return stream->read(n, dst); });
     stream->seek(int64_t(here), SeekOrigin::BEGIN);
-    if (done < end)
-        throw Error("copyInMemory: the stream ended before its announced size");
     copy->place(here);
     return copy;
 }
@@ -380,15 +393,9 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::copyInMemory(std::shared_ptr<
     if (store->support(RCap::MEMORY_ACCESS))
         return store;
     need(*store, RCap::READ, "read");
-    std::size_t size = store->size();
-    auto copy = std::make_shared<MemoryStore>(size);
-    std::size_t done = 0;
-    while (done < size) {
-        std::size_t got = store->read(done, size - done, copy->data() + done);
-        if (!got)
-            throw Error("copyInMemory: the store ended before its announced size");
-        done += got;
-    }
+    auto copy = std::make_shared<MemoryStore>(0);
+    loadAll(copy->bytes(), store->size(),
+            [&](std::size_t at, std::size_t n, uint8_t* dst) { return store->read(at, n, dst); });
     return copy;
 }
 

@@ -172,18 +172,29 @@ PyObject* support(PyObject*, PyObject* args)
     return call([&] { return to_py(self->support(flags)); });
 }
 
-// StreamAccess___read / StreamAccess_write: the buffer's length is the count.
-template <bool Read>
-PyObject* stream_transfer(PyObject*, PyObject* args)
+// Read and write of streams (object, buffer) and stores (object, offset,
+// buffer): the buffer's length is the count, so nothing past it is touched.
+template <class X, bool Read>
+PyObject* transfer(PyObject*, PyObject* args)
 {
-    static const char* fn = Read ? "StreamAccess___read" : "StreamAccess_write";
-    PyObject* a[2];
-    std::shared_ptr<StreamAccess> self;
+    constexpr bool store = std::is_same<X, RandomAccess>::value;
+    constexpr int n = store ? 3 : 2;
+    static const char* fn = store ? (Read ? "RandomAccess___read" : "RandomAccess_write")
+                                  : (Read ? "StreamAccess___read" : "StreamAccess_write");
+    PyObject* a[n];
+    std::shared_ptr<X> self;
+    size_t offset = 0;
     Buffer b;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kStreamMut}, self) ||
-        !buffer_arg(a[1], {fn, 2, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+    if (!unpack(fn, args, n, n, a) || !shared_self(a[0], {fn, 1, store ? "quelbo::RandomAccess *" : kStreamMut}, self) ||
+        (store && !arg(a[1], {fn, 2, "size_t"}, offset)) ||
+        !buffer_arg(a[n - 1], {fn, n, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
         return nullptr;
-    return call([&] { return to_py(Read ? self->read(b.size, b.data) : self->write(b.size, b.data)); });
+    return call([&] {
+        if constexpr (store)
+            return to_py(Read ? self->read(offset, b.size, b.data) : self->write(offset, b.size, b.data));
+        else
+            return to_py(Read ? self->read(b.size, b.data) : self->write(b.size, b.data));
+    });
 }
 
 PyObject* StreamAccess_seek(PyObject*, PyObject* args)
@@ -223,21 +234,6 @@ PyObject* RandomAccess_to_string(PyObject*, PyObject* o)
                                  [](RandomAccess& s) { return to_py(s.toString()); });
 }
 
-template <bool Read>
-PyObject* store_transfer(PyObject*, PyObject* args)
-{
-    static const char* fn = Read ? "RandomAccess___read" : "RandomAccess_write";
-    PyObject* a[3];
-    std::shared_ptr<RandomAccess> self;
-    size_t offset;
-    Buffer b;
-    if (!unpack(fn, args, 3, 3, a) || !shared_self(a[0], {fn, 1, kStoreMut}, self) ||
-        !arg(a[1], {fn, 2, "size_t"}, offset) ||
-        !buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
-        return nullptr;
-    return call(
-        [&] { return to_py(Read ? self->read(offset, b.size, b.data) : self->write(offset, b.size, b.data)); });
-}
 
 PyObject* RandomAccess_resize(PyObject*, PyObject* args)
 {
@@ -284,10 +280,10 @@ void add_stream_access(Methods& m)
           "True when neither end of file nor failure is raised: the stream can be read.");
     m.add("StreamAccess_get_eof", &StreamAccess_get_eof, METH_O, "True when no more byte can be read.");
     m.add("StreamAccess_get_fail", &StreamAccess_get_fail, METH_O);
-    m.add("StreamAccess___read", &stream_transfer<true>, METH_VARARGS,
+    m.add("StreamAccess___read", &transfer<StreamAccess, true>, METH_VARARGS,
           "Reads bytes at the cursor into the buffer; returns the count read.");
     m.add("StreamAccess_peek", &StreamAccess_peek, METH_O, "The byte at the cursor, without moving it.");
-    m.add("StreamAccess_write", &stream_transfer<false>, METH_VARARGS,
+    m.add("StreamAccess_write", &transfer<StreamAccess, false>, METH_VARARGS,
           "Writes the buffer's bytes at the cursor; returns the count written.");
     m.add("StreamAccess_flush", &StreamAccess_flush, METH_O,
           "Makes sure that everything written has reached the endpoint.");
@@ -302,9 +298,9 @@ void add_random_access(Methods& m)
     m.add("RandomAccess_get_capabilities", &RandomAccess_get_capabilities, METH_O);
     m.add("RandomAccess_support", &support<RandomAccess, quelbo::RandomAccessCapability>, METH_VARARGS);
     m.add("RandomAccess_get_size", &RandomAccess_get_size, METH_O, "The number of bytes of the resource.");
-    m.add("RandomAccess___read", &store_transfer<true>, METH_VARARGS,
+    m.add("RandomAccess___read", &transfer<RandomAccess, true>, METH_VARARGS,
           "Reads the store's bytes from the offset into the buffer; returns the count read.");
-    m.add("RandomAccess_write", &store_transfer<false>, METH_VARARGS,
+    m.add("RandomAccess_write", &transfer<RandomAccess, false>, METH_VARARGS,
           "Writes the buffer into the store from the offset; returns the count written.");
     m.add("RandomAccess_resize", &RandomAccess_resize, METH_VARARGS);
     m.add("RandomAccess_to_string", &RandomAccess_to_string, METH_O);

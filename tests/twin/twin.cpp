@@ -41,32 +41,11 @@ void add_twin(Methods& m)
 QW_FAMILY(0, add_twin);
 
 // The other files of this folder add their test-only functions with QW_FAMILY.
-std::vector<PyMethodDef>& method_table()
-{
-    static std::vector<PyMethodDef> table;
-    if (table.empty()) {
-        Methods m;
-        for (const Family& f : families())
-            f.fn(m);
-        table = std::move(m.defs);
-        table.push_back({nullptr, nullptr, 0, nullptr});
-    }
-    return table;
-}
-
 PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_twin", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_twin()
 {
-    if (!init_runtime())
-        return nullptr;
-    def.m_methods = method_table().data();
-    PyObject* m = PyModule_Create2(&def, 3);
-    if (m && !join_type_table(m)) {
-        Py_DECREF(m);
-        return nullptr;
-    }
-    return m;
+    return create_module(def);
 }

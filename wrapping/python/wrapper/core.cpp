@@ -119,21 +119,21 @@ PyObject* Versioning_version_string(PyObject*, PyObject*)
 
 PyObject* Versioning_check_compatibility(PyObject*, PyObject* args)
 {
-    const char* fn = "Versioning_check_compatibility";
-    PyObject* a[1];
-    Py_ssize_t n;
-    if (unpack(fn, args, 0, 1, a, &n)) {
-        if (n == 0)
-            return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); });
-        if (is_obj<quelbo::VersionInfo>(a[0])) {
-            quelbo::VersionInfo* v;
-            if (!ref(a[0], {fn, 1, "quelbo::VersionInfo const &"}, v))
-                return nullptr;
-            return call([&] { return to_py(quelbo::Versioning::checkCompatibility(*v)); });
-        }
-    }
-    return fail_overload(fn, {"quelbo::Versioning::checkCompatibility(quelbo::VersionInfo const &)",
-                              "quelbo::Versioning::checkCompatibility()"});
+    static const Overloads rows(
+        "Versioning_check_compatibility",
+        {{"quelbo::Versioning::checkCompatibility()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); }); },
+          1},
+         {"quelbo::Versioning::checkCompatibility(quelbo::VersionInfo const &)", 1, 1,
+          [](Args a, Py_ssize_t) { return is_obj<quelbo::VersionInfo>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              quelbo::VersionInfo* v;
+              if (!ref(a[0], {"Versioning_check_compatibility", 1, "quelbo::VersionInfo const &"}, v))
+                  return nullptr;
+              return call([&] { return to_py(quelbo::Versioning::checkCompatibility(*v)); });
+          },
+          0}});
+    return rows(args);
 }
 
 // ------------------------------------------------------------ UidGenerator
@@ -147,25 +147,29 @@ PyObject* UidGenerator_generate(PyObject*, PyObject*)
 
 PyObject* new_Error(PyObject*, PyObject* args)
 {
-    const char* fn = "new_Error";
-    PyObject* a[1];
-    Py_ssize_t n;
-    if (unpack(fn, args, 0, 1, a, &n) && n == 1) {
-        if (is_obj<quelbo::Error>(a[0])) {
-            quelbo::Error* e;
-            if (!ref(a[0], {fn, 1, "quelbo::Error const &"}, e))
-                return nullptr;
-            return call([&] { return constructed(new quelbo::Error(*e)); });
-        }
-        if (is<std::string>(a[0]) || a[0] == Py_None) {
-            std::string message;
-            if (!arg(a[0], {fn, 1, "std::string const &"}, message))
-                return nullptr;
-            return call([&] { return constructed(new quelbo::Error(message)); });
-        }
-    }
-    return fail_overload(fn, {"quelbo::Error::Error(std::string const &)", "quelbo::Error::Error(quelbo::Error const &)",
-                              "quelbo::Error::Error(quelbo::Error &&)"});
+    static const char* fn = "new_Error";
+    static const Overloads rows(
+        fn, {{"quelbo::Error::Error(quelbo::Error const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<quelbo::Error>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  quelbo::Error* e;
+                  if (!ref(a[0], {fn, 1, "quelbo::Error const &"}, e))
+                      return nullptr;
+                  return call([&] { return constructed(new quelbo::Error(*e)); });
+              },
+              1},
+             {"quelbo::Error::Error(std::string const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is<std::string>(a[0]) || a[0] == Py_None; },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  std::string message;
+                  if (!arg(a[0], {fn, 1, "std::string const &"}, message))
+                      return nullptr;
+                  return call([&] { return constructed(new quelbo::Error(message)); });
+              },
+              0},
+             // listed in the message; the copy above always takes a handle first
+             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+    return rows(args);
 }
 
 // new_InvalidArgument / new_NotImplemented: from a message.

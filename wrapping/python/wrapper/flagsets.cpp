@@ -45,66 +45,79 @@ struct FlagSetFamily
     using E = typename Tr::E;
     using Set = typename Tr::T;
 
-    static const char* name(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* self_const() { return str(Tr::native, " const *"); }
-    static const char* self_mutable() { return str(Tr::native, " *"); }
+    static const char* name(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* self_const()
+    {
+        static const char* const t = joined(Tr::native, " const *");
+        return t;
+    }
+    static const char* self_mutable()
+    {
+        static const char* const t = joined(Tr::native, " *");
+        return t;
+    }
+    static const char* ctor_name()
+    {
+        static const char* const fn = joined("new_", Tr::name);
+        return fn;
+    }
+
+    static PyObject* copy(Args a, Py_ssize_t)
+    {
+        static const char* copied = joined(Tr::param, " const &");
+        Set* other;
+        if (!ref(a[0], {ctor_name(), 1, copied}, other))
+            return nullptr;
+        return call([&] { return constructed(new Set(*other)); });
+    }
+
+    static PyObject* from_enum(Args a, Py_ssize_t)
+    {
+        int32_t v;
+        if (!arg(a[0], {ctor_name(), 1, Tr::enumeration}, v))
+            return nullptr;
+        return call([&] { return constructed(new Set(static_cast<E>(v))); });
+    }
+
+    static PyObject* from_bits(Args a, Py_ssize_t)
+    {
+        uint64_t v;
+        if (!arg(a[0], {ctor_name(), 1, "uint64_t"}, v))
+            return nullptr;
+        return call([&] { return constructed(new Set(v)); });
+    }
 
     static PyObject* construct(PyObject*, PyObject* args)
     {
-        static const char* fn = str("new_", Tr::name);
-        PyObject* a[1];
-        Py_ssize_t n = 0;
-        if (unpack(fn, args, 0, 1, a, &n)) {
-            if (n == 0)
-                return call([] { return constructed(new Set()); });
-            if (is_obj<Set>(a[0])) {
-                static const char* copied = str(Tr::param, " const &");
-                Set* other;
-                if (!ref(a[0], {fn, 1, copied}, other))
-                    return nullptr;
-                return call([&] { return constructed(new Set(*other)); });
-            }
-            if (is<int32_t>(a[0])) {
-                int32_t v;
-                if (!arg(a[0], {fn, 1, Tr::enumeration}, v))
-                    return nullptr;
-                return call([&] { return constructed(new Set(static_cast<E>(v))); });
-            }
-            if (is<uint64_t>(a[0])) {
-                uint64_t v;
-                if (!arg(a[0], {fn, 1, "uint64_t"}, v))
-                    return nullptr;
-                return call([&] { return constructed(new Set(v)); });
-            }
-        }
-        static const char* const prototypes[] = {
-            str(Tr::native, "::FlagSet()"),
-            str(Tr::native, "::FlagSet(uint64_t)"),
-            str(Tr::native, "::FlagSet(", str(Tr::enumeration, ")")),
-            str(Tr::native, "::FlagSet(", str(Tr::param, " const &)")),
-            str(Tr::native, "::FlagSet(", str(Tr::param, " &&)")),
-        };
-        return fail_overload(fn, {prototypes[0], prototypes[1], prototypes[2], prototypes[3], prototypes[4]});
+        static const char* proto = joined(Tr::native, "::FlagSet(");
+        static const Overloads rows(
+            ctor_name(),
+            {{joined(proto, ")"), 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new Set()); }); }, 0},
+             {joined(proto, Tr::param, " const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<Set>(a[0]); }, &copy, 3},
+             {joined(proto, Tr::enumeration, ")"), 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); }, &from_enum, 2},
+             {joined(proto, "uint64_t)"), 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); }, &from_bits, 1},
+             {joined(proto, Tr::param, " &&)"), 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 4}});
+        return rows(args);
     }
 
     static PyObject* value_of(PyObject*, PyObject* o)
     {
         static const char* fn = name("_value");
-        Set* self;
-        if (!qw::self(o, {fn, 1, self_const()}, self))
+        Set* obj;
+        if (!self(o, {fn, 1, self_const()}, obj))
             return nullptr;
-        return to_py(self->value());
+        return call([&] { return to_py(obj->value()); });
     }
 
     // Converts the object (const or mutable) and the flags argument.
     template <bool Mutable>
-    static bool operands(PyObject* args, const char* fn, Set*& self, Set& flags)
+    static bool operands(PyObject* args, const char* fn, Set*& obj, Set& flags)
     {
         PyObject* a[2];
         if (!unpack(fn, args, 2, 2, a))
             return false;
-        const bool converted = Mutable ? self_mut(a[0], {fn, 1, self_mutable()}, self)
-                                       : qw::self(a[0], {fn, 1, self_const()}, self);
+        const bool converted = Mutable ? self_mut(a[0], {fn, 1, self_mutable()}, obj)
+                                       : self(a[0], {fn, 1, self_const()}, obj);
         if (!converted)
             return false;
         return flags_arg(a[1], {fn, 2, Tr::param}, flags);
@@ -113,33 +126,38 @@ struct FlagSetFamily
     template <const char* Suffix>
     static PyObject* has(PyObject*, PyObject* args)
     {
-        Set* self;
+        static const char* fn = name(Suffix);
+        Set* obj;
         Set flags;
-        if (!operands<false>(args, name(Suffix), self, flags))
+        if (!operands<false>(args, fn, obj, flags))
             return nullptr;
-        return to_py(self->has(flags));
+        return call([&] { return to_py(obj->has(flags)); });
     }
 
     // _add and _remove change the object itself.
     template <const char* Suffix, void (Set::*Member)(Set)>
     static PyObject* change(PyObject*, PyObject* args)
     {
-        Set* self;
+        static const char* fn = name(Suffix);
+        Set* obj;
         Set flags;
-        if (!operands<true>(args, name(Suffix), self, flags))
+        if (!operands<true>(args, fn, obj, flags))
             return nullptr;
-        (self->*Member)(flags);
-        return none();
+        return call([&] {
+            (obj->*Member)(flags);
+            return none();
+        });
     }
 
     template <const char* Suffix, bool (Set::*Member)(Set) const>
     static PyObject* compare(PyObject*, PyObject* args)
     {
-        Set* self;
+        static const char* fn = name(Suffix);
+        Set* obj;
         Set flags;
-        if (!operands<false>(args, name(Suffix), self, flags))
+        if (!operands<false>(args, fn, obj, flags))
             return not_implemented(nullptr);
-        return to_py((self->*Member)(flags));
+        return not_implemented(call([&] { return to_py((obj->*Member)(flags)); }));
     }
 
     // Binary operators: the object is written 'FlagSet< E > *' but left unchanged.
@@ -148,12 +166,12 @@ struct FlagSetFamily
     {
         static const char* fn = name(Suffix);
         PyObject* a[2];
-        Set* self;
+        Set* obj;
         Set flags;
-        if (!unpack(fn, args, 2, 2, a) || !qw::self(a[0], {fn, 1, self_mutable()}, self) ||
+        if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, self_mutable()}, obj) ||
             !flags_arg(a[1], {fn, 2, Tr::param}, flags))
             return not_implemented(nullptr);
-        return not_implemented(call([&] { return value((self->*Member)(flags)); }));
+        return not_implemented(call([&] { return value((obj->*Member)(flags)); }));
     }
 
     // In-place operators: the result takes over the left handle's object.
@@ -162,13 +180,15 @@ struct FlagSetFamily
     {
         static const char* fn = name(Suffix);
         PyObject* a[2];
-        Set* self;
+        Set* obj;
         Set flags;
-        if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], {fn, 1, self_mutable()}, self) ||
-            !flags_arg(a[1], {fn, 2, Tr::param}, flags))
+        const A left{fn, 1, self_mutable()};
+        if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], left, obj) || !flags_arg(a[1], {fn, 2, Tr::param}, flags))
             return nullptr;
-        (self->*Member)(flags);
-        return inplace_result(a[0], self, type_of<Set>());
+        return call([&] {
+            (obj->*Member)(flags);
+            return inplace_result(a[0], obj, type_of<Set>(), &left);
+        });
     }
 
     static constexpr char kHas[] = "_has";

@@ -32,30 +32,31 @@ constexpr const char* kMutable = "quelbo::ImageType *";
 
 PyObject* new_ImageType(PyObject*, PyObject* args)
 {
-    const char* fn = "new_ImageType";
-    PyObject* a[2];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 2, a, &n)) {
-        if (n == 0)
-            return call([] { return constructed(new ImageType()); });
-        if (n == 1 && is<uint64_t>(a[0])) {
-            uint64_t v;
-            if (!arg(a[0], {fn, 1, "uint64_t"}, v))
-                return nullptr;
-            return call([&] { return constructed(new ImageType(v)); });
-        }
-        if (n == 2 && is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1])) {
-            ImageDimension* dims;
-            uint64_t count;
-            if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) || !arg(a[1], {fn, 2, "size_t"}, count))
-                return nullptr;
-            // a null list with a count is refused by the library
-            return call([&] { return constructed(new ImageType(dims, count)); });
-        }
-    }
-    return fail_overload(fn, {"quelbo::ImageType::ImageType()",
-                              "quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)",
-                              "quelbo::ImageType::ImageType(uint64_t)"});
+    static const char* fn = "new_ImageType";
+    static const Overloads rows(
+        fn, {{"quelbo::ImageType::ImageType()", 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return constructed(new ImageType()); }); }, 0},
+             {"quelbo::ImageType::ImageType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  uint64_t v;
+                  if (!arg(a[0], {fn, 1, "uint64_t"}, v))
+                      return nullptr;
+                  return call([&] { return constructed(new ImageType(v)); });
+              },
+              2},
+             {"quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  ImageDimension* dims;
+                  uint64_t count;
+                  if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) ||
+                      !arg(a[1], {fn, 2, "size_t"}, count))
+                      return nullptr;
+                  // a null list with a count is refused by the library
+                  return call([&] { return constructed(new ImageType(dims, count)); });
+              },
+              1}});
+    return rows(args);
 }
 
 // self and a dimension; the object is taken mutable for the changing methods.
@@ -93,32 +94,33 @@ PyObject* ImageType_has(PyObject*, PyObject* args)
 
 PyObject* ImageType_remove(PyObject*, PyObject* args)
 {
-    const char* fn = "ImageType_remove";
-    PyObject* a[2];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 2, a, &n) && n == 2 && is_obj<ImageType>(a[0], true)) {
-        ImageType* self;
-        if (is<int32_t>(a[1])) {
-            ImageDimension d;
-            if (!self_mut(a[0], {fn, 1, kMutable}, self) || !arg(a[1], {fn, 2, "quelbo::ImageDimension"}, d))
-                return nullptr;
-            return call([&] {
-                self->remove(d);
-                return none();
-            });
-        }
-        if (is<uint64_t>(a[1])) {
-            uint64_t position;
-            if (!self_mut(a[0], {fn, 1, kMutable}, self) || !arg(a[1], {fn, 2, "size_t"}, position))
-                return nullptr;
-            return call([&] {
-                self->remove(size_t(position));
-                return none();
-            });
-        }
-    }
-    return fail_overload(fn, {"quelbo::ImageType::remove(quelbo::ImageDimension)",
-                              "quelbo::ImageType::remove(size_t)"});
+    static const char* fn = "ImageType_remove";
+    static const Overloads rows(
+        fn, {{"quelbo::ImageType::remove(quelbo::ImageDimension)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<ImageType>(a[0], true) && is<int32_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  ImageType* obj;
+                  ImageDimension d;
+                  if (!self_mut(a[0], {fn, 1, kMutable}, obj) || !arg(a[1], {fn, 2, "quelbo::ImageDimension"}, d))
+                      return nullptr;
+                  return call([&] {
+                      obj->remove(d);
+                      return none();
+                  });
+              }},
+             {"quelbo::ImageType::remove(size_t)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<ImageType>(a[0], true) && is<uint64_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  ImageType* obj;
+                  uint64_t position;
+                  if (!self_mut(a[0], {fn, 1, kMutable}, obj) || !arg(a[1], {fn, 2, "size_t"}, position))
+                      return nullptr;
+                  return call([&] {
+                      obj->remove(size_t(position));
+                      return none();
+                  });
+              }}});
+    return rows(args);
 }
 
 PyObject* ImageType_index_dimension(PyObject*, PyObject* args)

@@ -20,54 +20,63 @@ struct IndexerTr
     static constexpr const char* other_type = "quelbo::Indexer const &";
 };
 
-PyObject* new_Indexer(PyObject*, PyObject* args)
+// new_Indexer(shape, data type[, layout | strides[, order]])
+PyObject* from_shape(Args a, Py_ssize_t n)
 {
     const char* fn = "new_Indexer";
-    PyObject* a[4];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 4, a, &n)) {
-        if (n == 0)
-            return call([] { return constructed(new Indexer()); });
-        if (n == 1 && is_obj<Indexer>(a[0])) {
-            Indexer* other;
-            if (!ref(a[0], {fn, 1, "quelbo::Indexer const &"}, other))
-                return nullptr;
-            return call([&] { return constructed(new Indexer(*other)); });
-        }
-        if (n >= 2 && is_seq(a[0]) && is_dtype(a[1])) {
-            const bool layoutForm = n == 3 && is<int32_t>(a[2]);
-            const bool vectorForm = (n == 3 && !layoutForm && is_seq(a[2])) || (n == 4 && is_seq(a[2]) && is_seq(a[3]));
-            if (n == 2 || layoutForm || vectorForm) {
-                VectorXu64 shape, first, second;
-                quelbo::DataType dtype;
-                quelbo::MemoryLayout layout = quelbo::MemoryLayout::UNKNOWN;
-                if (!sequence_to_vector(a[0], shape) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, dtype))
-                    return nullptr;
-                if (layoutForm && !arg(a[2], {fn, 3, "quelbo::MemoryLayout"}, layout))
-                    return nullptr;
-                if (vectorForm && (!sequence_to_vector(a[2], first) || (n == 4 && !sequence_to_vector(a[3], second))))
-                    return nullptr;
-                // shapes, strides and orders that do not agree are refused by the library
-                return call([&] {
-                    if (n == 2)
-                        return constructed(new Indexer(shape, dtype));
-                    if (layoutForm)
-                        return constructed(new Indexer(shape, dtype, layout));
-                    if (n == 3)
-                        return constructed(new Indexer(shape, dtype, first));
-                    return constructed(new Indexer(shape, dtype, first, second));
-                });
-            }
-        }
-    }
-    return fail_overload(
+    const bool layoutForm = n == 3 && is<int32_t>(a[2]);
+    VectorXu64 shape, first, second;
+    quelbo::DataType dtype;
+    quelbo::MemoryLayout layout = quelbo::MemoryLayout::UNKNOWN;
+    if (!sequence_to_vector(a[0], shape) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, dtype))
+        return nullptr;
+    if (layoutForm && !arg(a[2], {fn, 3, "quelbo::MemoryLayout"}, layout))
+        return nullptr;
+    if (n >= 3 && !layoutForm && (!sequence_to_vector(a[2], first) || (n == 4 && !sequence_to_vector(a[3], second))))
+        return nullptr;
+    // shapes, strides and orders that do not agree are refused by the library
+    return call([&] {
+        if (n == 2)
+            return constructed(new Indexer(shape, dtype));
+        if (layoutForm)
+            return constructed(new Indexer(shape, dtype, layout));
+        if (n == 3)
+            return constructed(new Indexer(shape, dtype, first));
+        return constructed(new Indexer(shape, dtype, first, second));
+    });
+}
+
+bool shape_and_dtype(Args a)
+{
+    return is_seq(a[0]) && is_dtype(a[1]);
+}
+
+PyObject* new_Indexer(PyObject*, PyObject* args)
+{
+    static const char* fn = "new_Indexer";
+    static const Overloads rows(
         fn,
-        {"quelbo::Indexer::Indexer()", "quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType)",
-         "quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::MemoryLayout)",
-         "quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const &)",
-         "quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const "
-         "&,quelbo::VectorXu64 const &)",
-         "quelbo::Indexer::Indexer(quelbo::Indexer const &)", "quelbo::Indexer::Indexer(quelbo::Indexer &&)"});
+        {{"quelbo::Indexer::Indexer()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new Indexer()); }); }, 0},
+         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1, [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              Indexer* other;
+              if (!ref(a[0], {fn, 1, "quelbo::Indexer const &"}, other))
+                  return nullptr;
+              return call([&] { return constructed(new Indexer(*other)); });
+          },
+          5},
+         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType)", 2, 2,
+          [](Args a, Py_ssize_t) { return shape_and_dtype(a); }, &from_shape, 1},
+         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::MemoryLayout)", 3, 3,
+          [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is<int32_t>(a[2]); }, &from_shape, 2},
+         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const &)", 3, 3,
+          [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]); }, &from_shape, 3},
+         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const "
+          "&,quelbo::VectorXu64 const &)",
+          4, 4, [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]) && is_seq(a[3]); }, &from_shape, 4},
+         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 6}});
+    return rows(args);
 }
 
 // Indexer_<name>(self) gives the whole vector, Indexer_<name>(self, i) one
@@ -76,26 +85,26 @@ template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All
           size_t (Indexer::*One)(size_t) const>
 PyObject* vector_or_entry(PyObject*, PyObject* args)
 {
-    static const char* fn = str("Indexer_", Name);
-    PyObject* a[2];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 2, a, &n) && n >= 1 && is_obj<Indexer>(a[0], true)) {
-        Indexer* self;
-        if (n == 1) {
-            if (!qw::self(a[0], {fn, 1, IndexerTr::self_type}, self))
-                return nullptr;
-            return call([&] { return value((self->*All)()); });
-        }
-        if (is<uint64_t>(a[1])) {
-            uint64_t i;
-            if (!qw::self(a[0], {fn, 1, IndexerTr::self_type}, self) || !arg(a[1], {fn, 2, "size_t"}, i))
-                return nullptr;
-            return call([&] { return to_py((self->*One)(size_t(i))); });
-        }
-    }
-    static const char* whole = str("quelbo::Indexer::", Native, "() const");
-    static const char* entry = str("quelbo::Indexer::", Native, "(size_t) const");
-    return fail_overload(fn, {whole, entry});
+    static const char* fn = joined("Indexer_", Name);
+    static const Overloads rows(
+        fn, {{joined("quelbo::Indexer::", Native, "() const"), 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0], true); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Indexer* obj;
+                  if (!self(a[0], {fn, 1, IndexerTr::self_type}, obj))
+                      return nullptr;
+                  return call([&] { return value((obj->*All)()); });
+              }},
+             {joined("quelbo::Indexer::", Native, "(size_t) const"), 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0], true) && is<uint64_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Indexer* obj;
+                  uint64_t i;
+                  if (!self(a[0], {fn, 1, IndexerTr::self_type}, obj) || !arg(a[1], {fn, 2, "size_t"}, i))
+                      return nullptr;
+                  return call([&] { return to_py((obj->*One)(size_t(i))); });
+              }}});
+    return rows(args);
 }
 
 // Indexer_<name>(self, index sequence)

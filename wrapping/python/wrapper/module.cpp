@@ -1,5 +1,5 @@
-// Module entry: runtime state, the method table, the shared type table,
-// the constants, `cvar` and numpy's interface.
+// Module entry: the module with its functions (runtime/calls.cpp), the
+// constants, `cvar` and numpy's interface.
 #include <algorithm>
 
 #include "quelbo/image_type.h"
@@ -195,15 +195,6 @@ bool install(PyObject* dict, const Constant (&table)[N])
 
 // ------------------------------------------------------------ cvar variables
 
-template <const char* Name>
-int refuse(PyObject*)
-{
-    return refuse_write(Name);
-}
-
-constexpr char kVersion[] = "QUELBO_VERSION";
-constexpr char kVersionString[] = "QUELBO_VERSION_STRING";
-constexpr char kUndefinedUid[] = "UidGenerator_UNDEFINED_UID";
 
 PyObject* get_version()
 {
@@ -227,12 +218,11 @@ PyObject* get_image_type()
     return borrowed(Object);
 }
 
-#define QW_IMAGE_TYPE_VAR(N)                                                                                         \
-    constexpr char k##N[] = "ImageTypeId_" #N;                                                                         \
-    bool add_##N()                                                                                                     \
-    {                                                                                                                  \
-        mark_readonly(&quelbo::ImageTypeId::N);                                                                        \
-        return add_variable(k##N, &get_image_type<&quelbo::ImageTypeId::N>, &refuse<k##N>);                          \
+#define QW_IMAGE_TYPE_VAR(N)                                                                                   \
+    bool add_##N()                                                                                             \
+    {                                                                                                          \
+        mark_readonly(&quelbo::ImageTypeId::N);                                                                \
+        return add_variable("ImageTypeId_" #N, &get_image_type<&quelbo::ImageTypeId::N>);                      \
     }
 QW_IMAGE_TYPE_VAR(UNKNOWN)
 QW_IMAGE_TYPE_VAR(IMAGE)
@@ -253,42 +243,22 @@ bool add_image_types()
 
 // ------------------------------------------------------------ module
 
-std::vector<PyMethodDef>& method_table()
-{
-    static std::vector<PyMethodDef> table;
-    if (table.empty()) {
-        auto fams = families();
-        std::stable_sort(fams.begin(), fams.end(), [](const Family& a, const Family& b) { return a.order < b.order; });
-        Methods m;
-        for (const Family& f : fams)
-            f.fn(m);
-        table = std::move(m.defs);
-        table.push_back({nullptr, nullptr, 0, nullptr});
-    }
-    return table;
-}
-
 PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT, "_quelbo", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 PyObject* init_module()
 {
-    if (!init_runtime())
-        return nullptr;
-    g_module_def.m_methods = method_table().data();
-    PyObject* m = PyModule_Create2(&g_module_def, 3);
+    PyObject* m = create_module(g_module_def);
     if (!m)
         return nullptr;
     PyObject* d = PyModule_GetDict(m);
     mark_readonly(module_version());
     PyObject* cvar = nullptr;
-    bool ok = join_type_table(m) && install(d, kLogLevels) && (cvar = cvar_object()) != nullptr &&
-              PyDict_SetItemString(d, "cvar", cvar) == 0 &&
-              add_variable(kVersion, &get_version, &refuse<kVersion>) &&
-              add_variable(kVersionString, &get_version_string, &refuse<kVersionString>) &&
-              install(d, kDataConstants) &&
-              add_variable(kUndefinedUid, &get_undefined_uid, &refuse<kUndefinedUid>) && install(d, kDimensions) &&
+    bool ok = install(d, kLogLevels) && (cvar = cvar_object()) != nullptr &&
+              PyDict_SetItemString(d, "cvar", cvar) == 0 && add_variable("QUELBO_VERSION", &get_version) &&
+              add_variable("QUELBO_VERSION_STRING", &get_version_string) && install(d, kDataConstants) &&
+              add_variable("UidGenerator_UNDEFINED_UID", &get_undefined_uid) && install(d, kDimensions) &&
               add_image_types() && install(d, kAccessConstants);
     if (!ok) {
         Py_DECREF(m);

@@ -21,6 +21,16 @@ enum : int
     regionx = 401,
     arrays = 410,       // ArrayX of the ten element types (410 to 419)
     properties = 500,   // image properties, read-only wrappers, variant values, metadata (500 to 599)
+    spatial = properties,          // SpatialDirections, SpatialCalibrationProperty
+    image_info = properties + 1,   // ImageInfoProperty
+    image_properties = properties + 2,
+    readonly_properties = properties + 3, // the three read-only property wrappers
+    variant = properties + 4,             // VariantDataValue
+    variant_factory = properties + 5,
+    metadata_node = properties + 6,
+    metadata_iterators = properties + 7, // MetadataNodeIterator, ConstMetadataNodeIterator
+    readonly_metadata = properties + 8,
+    metadata_helpers = properties + 9, // MetadataNodeFactory, MetadataNodeHelper
     storage = 600,      // data storage and access, factories, HTTP headers (600 to 699)
     storage_access = 600,    // DataStorage, DataAccess, their providers
     stream_access = 601,     // StreamAccess

@@ -42,27 +42,26 @@ struct FixedRegion : RegionOps<FixedTr<N>>
 
     static PyObject* construct(PyObject*, PyObject* args)
     {
-        static const char* fn = str("new_", Tr::name);
-        PyObject* a[2];
-        Py_ssize_t n;
-        if (unpack(fn, args, 0, 2, a, &n)) {
-            if (n == 0)
-                return call([] { return constructed(new R()); });
-            if (n == 1 && is_obj<quelbo::RegionXu64>(a[0])) {
-                quelbo::RegionXu64* dynamic;
-                if (!ref(a[0], {fn, 1, "RegionX< uint64_t > const &"}, dynamic))
-                    return nullptr;
-                return call([&] { return constructed(new R(*dynamic)); });
-            }
-            if (n == 1 && is_obj<R>(a[0]))
-                return Ops::copy(fn, a[0]);
-            if (n == 2 && is_seq(a[0]) && is_seq(a[1]))
-                return Ops::from_sequences(a[0], a[1]);
-        }
-        static const char* proto = str(Tr::native, "::Region(");
-        return fail_overload(fn, {str(proto, ")"),
-                                  str(proto, with_native("@::VectorType const &,@::SizeType const &)", Tr::native)),
-                                  str(proto, "RegionX< uint64_t > const &)"), str(proto, Tr::native, " const &)")});
+        static const char* fn = joined("new_", Tr::name);
+        static const char* proto = joined(Tr::native, "::Region(");
+        static const Overloads rows(
+            fn, {{joined(proto, ")"), 0, 0, nullptr,
+                  [](Args, Py_ssize_t) { return call([] { return constructed(new R()); }); }, 0},
+                 {joined(proto, "RegionX< uint64_t > const &)"), 1, 1,
+                  [](Args a, Py_ssize_t) { return is_obj<quelbo::RegionXu64>(a[0]); },
+                  [](Args a, Py_ssize_t) -> PyObject* {
+                      quelbo::RegionXu64* dynamic;
+                      if (!ref(a[0], {fn, 1, "RegionX< uint64_t > const &"}, dynamic))
+                          return nullptr;
+                      return call([&] { return constructed(new R(*dynamic)); });
+                  },
+                  2},
+                 {joined(proto, Tr::native, " const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); },
+                  [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); }, 3},
+                 {joined(proto, with_native("@::VectorType const &,@::SizeType const &)", Tr::native)), 2, 2,
+                  [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
+                  [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 1}});
+        return rows(args);
     }
 
     static void add(Methods& m)

@@ -74,8 +74,16 @@ struct RegionOps
     using V = typename R::VectorType;
 
     static const char* name(const char* member) { return str(Tr::name, "_", member); }
-    static const char* self_type() { return str(Tr::native, " const *"); }
-    static const char* ref_type() { return str(Tr::native, " const &"); }
+    static const char* self_type()
+    {
+        static const char* const t = joined(Tr::native, " const *");
+        return t;
+    }
+    static const char* ref_type()
+    {
+        static const char* const t = joined(Tr::native, " const &");
+        return t;
+    }
 
     // A library result: numbers, flags and text as Python values, regions and
     // vectors as new objects owning a copy.
@@ -124,25 +132,25 @@ struct RegionOps
     static PyObject* contains(PyObject*, PyObject* args)
     {
         static const char* fn = name("contains");
-        PyObject* a[2];
-        Py_ssize_t n;
-        if (unpack(fn, args, 0, 2, a, &n) && n == 2 && is_obj<R>(a[0], true)) {
-            R* r;
-            if (is_obj<R>(a[1])) {
-                R* other;
-                if (!self(a[0], {fn, 1, self_type()}, r) || !ref(a[1], {fn, 2, ref_type()}, other))
-                    return nullptr;
-                return call([&] { return to_py(r->contains(*other)); });
-            }
-            if (is_seq(a[1])) {
-                V position;
-                if (!self(a[0], {fn, 1, self_type()}, r) || !sequence_to_vector(a[1], position))
-                    return nullptr;
-                return call([&] { return to_py(r->contains(position)); });
-            }
-        }
-        return fail_overload(fn, {str(Tr::native, "::contains(", str(Tr::native, " const &) const")),
-                                  str(Tr::native, "::contains(", str(Tr::native, "::VectorType const &) const"))});
+        static const Overloads rows(
+            fn, {{joined(Tr::native, "::contains(", joined(Tr::native, " const &) const")), 2, 2,
+                  [](Args a, Py_ssize_t) { return is_obj<R>(a[0], true) && is_obj<R>(a[1]); },
+                  [](Args a, Py_ssize_t) -> PyObject* {
+                      R *r, *other;
+                      if (!self(a[0], {fn, 1, self_type()}, r) || !ref(a[1], {fn, 2, ref_type()}, other))
+                          return nullptr;
+                      return call([&] { return to_py(r->contains(*other)); });
+                  }},
+                 {joined(Tr::native, "::contains(", joined(Tr::native, "::VectorType const &) const")), 2, 2,
+                  [](Args a, Py_ssize_t) { return is_obj<R>(a[0], true) && is_seq(a[1]); },
+                  [](Args a, Py_ssize_t) -> PyObject* {
+                      R* r;
+                      V position;
+                      if (!self(a[0], {fn, 1, self_type()}, r) || !sequence_to_vector(a[1], position))
+                          return nullptr;
+                      return call([&] { return to_py(r->contains(position)); });
+                  }}});
+        return rows(args);
     }
 
     static PyObject* extract_slice_from_axis(PyObject*, PyObject* args)

@@ -20,27 +20,27 @@ using R = quelbo::RegionXu64;
 
 PyObject* new_RegionXu64(PyObject*, PyObject* args)
 {
-    const char* fn = "new_RegionXu64";
-    PyObject* a[2];
-    Py_ssize_t n;
-    if (unpack(fn, args, 0, 2, a, &n)) {
-        // The copy comes first, so the move constructor is never reached.
-        if (n == 1 && is_obj<R>(a[0]))
-            return Ops::copy(fn, a[0]);
-        if (n == 1 && is<size_t>(a[0])) {
-            size_t dimensionCount;
-            if (!arg(a[0], {fn, 1, "size_t"}, dimensionCount))
-                return nullptr;
-            return call([&] { return constructed(new R(dimensionCount)); });
-        }
-        if (n == 2 && is_seq(a[0]) && is_seq(a[1]))
-            return Ops::from_sequences(a[0], a[1]);
-    }
-    return fail_overload(fn, {"quelbo::RegionX< uint64_t >::RegionX(size_t)",
-                              "quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > const &)",
-                              "quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)",
-                              "quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t >::VectorType const "
-                              "&,quelbo::RegionX< uint64_t >::SizeType const &)"});
+    static const char* fn = "new_RegionXu64";
+    // The copy comes first, so the move constructor is never reached.
+    static const Overloads rows(
+        fn, {{"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); }, [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); },
+              1},
+             {"quelbo::RegionX< uint64_t >::RegionX(size_t)", 1, 1, [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  size_t dimensionCount;
+                  if (!arg(a[0], {fn, 1, "size_t"}, dimensionCount))
+                      return nullptr;
+                  return call([&] { return constructed(new R(dimensionCount)); });
+              },
+              0},
+             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t >::VectorType const &,quelbo::RegionX< "
+              "uint64_t >::SizeType const &)",
+              2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
+              [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 3},
+             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1,
+              [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+    return rows(args);
 }
 
 // The static makers take a vector given as a sequence of any length.

@@ -19,25 +19,27 @@ struct UriTr
 
 PyObject* new_Uri(PyObject*, PyObject* args)
 {
-    const char* fn = "new_Uri";
-    PyObject* a[1];
-    Py_ssize_t n = 0;
-    if (unpack(fn, args, 0, 1, a, &n) && n == 1) {
-        if (is_obj<Uri>(a[0])) {
-            Uri* other;
-            if (!ref(a[0], {fn, 1, "quelbo::Uri const &"}, other))
-                return nullptr;
-            return call([&] { return constructed(new Uri(*other)); });
-        }
-        if (a[0] == Py_None || is<std::string>(a[0])) {
-            std::string text;
-            if (!arg(a[0], {fn, 1, "std::string const &"}, text))
-                return nullptr;
-            // a malformed text is refused by the parser
-            return call([&] { return constructed(new Uri(text)); });
-        }
-    }
-    return fail_overload(fn, {"quelbo::Uri::Uri(std::string const &)", "quelbo::Uri::Uri(quelbo::Uri const &)"});
+    static const char* fn = "new_Uri";
+    static const Overloads rows(
+        fn, {{"quelbo::Uri::Uri(quelbo::Uri const &)", 1, 1, [](Args a, Py_ssize_t) { return is_obj<Uri>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Uri* other;
+                  if (!ref(a[0], {fn, 1, "quelbo::Uri const &"}, other))
+                      return nullptr;
+                  return call([&] { return constructed(new Uri(*other)); });
+              },
+              1},
+             {"quelbo::Uri::Uri(std::string const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return a[0] == Py_None || is<std::string>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  std::string text;
+                  if (!arg(a[0], {fn, 1, "std::string const &"}, text))
+                      return nullptr;
+                  // a malformed text is refused by the parser
+                  return call([&] { return constructed(new Uri(text)); });
+              },
+              0}});
+    return rows(args);
 }
 
 constexpr char kScheme[] = "scheme";

@@ -25,8 +25,8 @@ struct Family
     using X = quelbo::VectorX<E>;
     static constexpr bool dynamic = VecInfo<V>::dynamic;
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // ------------------------------------------------------------ lifetime
 
@@ -52,44 +52,44 @@ struct Family
 
     static PyObject* new_(PyObject*, PyObject* args)
     {
-        static const char* f = str("new_", Tr::name);
-        static const char* ctor = str(Tr::native, dynamic ? "::VectorX" : "::Vector");
-        PyObject* a[1];
-        Py_ssize_t n;
-        if (unpack(f, args, 0, 1, a, &n)) {
-            if (n == 0)
-                return call([] { return constructed(new V()); });
-            // One look for a handle: a failed lookup costs an AttributeError.
-            const bool wrapped = find_handle(a[0]) != nullptr;
-            if constexpr (dynamic) {
-                if (wrapped && is_obj<V>(a[0]))
-                    return move_from(a[0], f);
-                if (is<std::size_t>(a[0])) {
-                    std::size_t size;
-                    if (!arg(a[0], {f, 1, "size_t"}, size))
-                        return nullptr;
-                    return call([&] { return constructed(new V(size)); });
-                }
-            } else {
-                if (wrapped && is_obj<X>(a[0])) {
-                    static const char* type = str("VectorX< ", Tr::native, "::ValueType > const &");
-                    X* x;
-                    if (!ref(a[0], {f, 1, type}, x))
-                        return nullptr;
-                    return call([&] { return constructed(new V(*x)); });
-                }
-                if (wrapped && is_obj<V>(a[0]))
-                    return move_from(a[0], f);
-            }
-            if (is_seq(a[0]))
-                return from_sequence(a[0]);
+        static const char* f = joined("new_", Tr::name);
+        static const char* ctor = joined(Tr::native, dynamic ? "::VectorX" : "::Vector");
+        static const Overload empty{joined(ctor, "()"), 0, 0, nullptr,
+                                    [](Args, Py_ssize_t) { return call([] { return constructed(new V()); }); }, 0};
+        static const Overload moved{joined(ctor, "(", joined(Tr::native, " &&)")), 1, 1,
+                                    [](Args a, Py_ssize_t) { return is_obj<V>(a[0]); },
+                                    [](Args a, Py_ssize_t) { return move_from(a[0], f); }, 3};
+        static const Overload sequence{joined(ctor, "(", joined(Tr::native, " const &)")), 1, 1,
+                                       [](Args a, Py_ssize_t) { return is_seq(a[0]); },
+                                       [](Args a, Py_ssize_t) { return from_sequence(a[0]); }, 2};
+        if constexpr (dynamic) {
+            static const Overloads rows(f, {empty, moved,
+                                            {joined(ctor, "(size_t)"), 1, 1,
+                                             [](Args a, Py_ssize_t) { return is<std::size_t>(a[0]); },
+                                             [](Args a, Py_ssize_t) -> PyObject* {
+                                                 std::size_t size;
+                                                 if (!arg(a[0], {f, 1, "size_t"}, size))
+                                                     return nullptr;
+                                                 return call([&] { return constructed(new V(size)); });
+                                             },
+                                             1},
+                                            sequence});
+            return rows(args);
+        } else {
+            static const char* x_type = joined("VectorX< ", Tr::native, "::ValueType > const &");
+            static const Overloads rows(f, {empty,
+                                            {joined(ctor, "(", joined(x_type, ")")), 1, 1,
+                                             [](Args a, Py_ssize_t) { return is_obj<X>(a[0]); },
+                                             [](Args a, Py_ssize_t) -> PyObject* {
+                                                 X* x;
+                                                 if (!ref(a[0], {f, 1, x_type}, x))
+                                                     return nullptr;
+                                                 return call([&] { return constructed(new V(*x)); });
+                                             },
+                                             1},
+                                            moved, sequence});
+            return rows(args);
         }
-        static const char* p0 = str(ctor, "()");
-        static const char* p1 =
-            dynamic ? str(ctor, "(size_t)") : str(ctor, "(VectorX< ", str(Tr::native, "::ValueType > const &)"));
-        static const char* p2 = str(ctor, "(", str(Tr::native, " const &)"));
-        static const char* p3 = str(ctor, "(", str(Tr::native, " &&)"));
-        return fail_overload(f, {p0, p1, p2, p3});
     }
 
     static PyObject* create_uniform(PyObject*, PyObject* args)

@@ -1,9 +1,7 @@
-// Calling conventions: unpacking, failure messages, overload reports,
-// operator rules, library-error translation, strings and numpy's table.
-#include <deque>
-
+// Calling conventions: unpacking, failure messages, overload rows, operator
+// rules, library-error translation, texts and numpy's interface.
 #include "quelbo/error.h"
-#include "runtime/pyrt.h"
+#include "runtime/state.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -56,27 +54,11 @@ bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, Py
 PyObject* exception_for(int code)
 {
     switch (code) {
-    case ERR_IO:
-        return PyExc_IOError;
-    case ERR_RUNTIME:
-        return PyExc_RuntimeError;
-    case ERR_INDEX:
-        return PyExc_IndexError;
     case ERR_TYPE_ARG:
     case ERR_TYPE:
         return PyExc_TypeError;
-    case ERR_ZERODIV:
-        return PyExc_ZeroDivisionError;
     case ERR_OVERFLOW:
         return PyExc_OverflowError;
-    case ERR_SYNTAX:
-        return PyExc_SyntaxError;
-    case ERR_VALUE:
-        return PyExc_ValueError;
-    case ERR_SYSTEM:
-        return PyExc_SystemError;
-    case ERR_ATTRIBUTE:
-        return PyExc_AttributeError;
     case ERR_MEMORY:
         return PyExc_MemoryError;
     default:
@@ -224,22 +206,77 @@ void raise_library_error(std::exception const& e)
     Py_DECREF(value);
 }
 
+namespace {
+
+bool too_long_for_str(size_t n)
+{
+    return n > size_t(PY_SSIZE_T_MAX) || n > 2147483647u;
+}
+
+// A text too long for a str: a `char *` handle that keeps the text alive.
+PyObject* long_text(std::string* text)
+{
+    PyObject* keep = PyCapsule_New(text, nullptr, [](PyObject* c) {
+        delete static_cast<std::string*>(PyCapsule_GetPointer(c, nullptr));
+    });
+    if (!keep) {
+        delete text;
+        return nullptr;
+    }
+    swig_type_info* char_type = type_query("_p_char");
+    if (!char_type) {
+        Py_DECREF(keep);
+        Py_RETURN_NONE;
+    }
+    return new_kept_pointer(const_cast<char*>(text->c_str()), char_type, keep);
+}
+
+} // namespace
+
+PyObject* raise_native_exception() noexcept
+{
+    try {
+        throw;
+    } catch (std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (std::length_error&) {
+        return PyErr_NoMemory();
+    } catch (std::exception& e) {
+        raise_library_error(e);
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unknown native exception");
+    }
+    return nullptr;
+}
+
 PyObject* from_string(const char* s, size_t n)
 {
     if (!s)
         Py_RETURN_NONE;
-    if (n > size_t(PY_SSIZE_T_MAX) || n > 2147483647u) {
-        swig_type_info* char_type = type_query("_p_char");
-        return char_type ? new_pointer_obj(const_cast<char*>(s), char_type, 0) : (Py_INCREF(Py_None), Py_None);
-    }
+    if (too_long_for_str(n))
+        return long_text(new std::string(s, n));
     return PyUnicode_DecodeUTF8(s, Py_ssize_t(n), "surrogateescape");
+}
+
+PyObject* from_string(std::string&& s)
+{
+    if (too_long_for_str(s.size()))
+        return long_text(new std::string(std::move(s)));
+    return PyUnicode_DecodeUTF8(s.data(), Py_ssize_t(s.size()), "surrogateescape");
+}
+
+const char* intern(const char* s)
+{
+    try {
+        return rt().texts.emplace(s).first->c_str();
+    } catch (...) {
+        return "";
+    }
 }
 
 const char* intern(const std::string& s)
 {
-    static std::deque<std::string> store;
-    store.push_back(s);
-    return store.back().c_str();
+    return intern(s.c_str());
 }
 
 bool import_numpy()

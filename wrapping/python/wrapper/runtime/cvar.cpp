@@ -3,6 +3,7 @@
 #include <string>
 
 #include "runtime/cvar.h"
+#include "runtime/state.h"
 
 namespace qw {
 
@@ -12,7 +13,6 @@ struct swig_globalvar
 {
     char* name;
     PyObject* (*get_attr)();
-    int (*set_attr)(PyObject*);
     swig_globalvar* next;
 };
 
@@ -20,8 +20,6 @@ struct VarLink
 {
     PyObject_HEAD swig_globalvar* vars;
 };
-
-PyObject* g_cvar = nullptr;
 
 void varlink_dealloc(PyObject* self)
 {
@@ -72,7 +70,7 @@ int varlink_setattr(PyObject* self, char* name, PyObject* value)
 {
     for (swig_globalvar* var = reinterpret_cast<VarLink*>(self)->vars; var; var = var->next) {
         if (std::strcmp(var->name, name) == 0)
-            return var->set_attr(value);
+            return refuse_write(name);
     }
     PyErr_Format(PyExc_AttributeError, "Unknown C global variable '%s'", name);
     return 1;
@@ -101,7 +99,8 @@ PyTypeObject* varlink_type()
 
 PyObject* cvar_object()
 {
-    if (!g_cvar) {
+    PyObject*& cvar = rt().cvar;
+    if (!cvar) {
         PyTypeObject* t = varlink_type();
         VarLink* v = t ? PyObject_New(VarLink, t) : nullptr;
         if (!v) {
@@ -110,19 +109,19 @@ PyObject* cvar_object()
             return nullptr;
         }
         v->vars = nullptr;
-        g_cvar = reinterpret_cast<PyObject*>(v);
+        cvar = reinterpret_cast<PyObject*>(v);
     }
-    return g_cvar;
+    return cvar;
 }
 
-void release_cvar()
+bool add_variable(const char* name, PyObject* (*get)(), int (*)(PyObject*))
 {
-    Py_CLEAR(g_cvar);
+    return add_variable(name, get);
 }
 
-bool add_variable(const char* name, PyObject* (*get)(), int (*set)(PyObject*))
+bool add_variable(const char* name, PyObject* (*get)())
 {
-    auto* v = reinterpret_cast<VarLink*>(g_cvar);
+    auto* v = reinterpret_cast<VarLink*>(rt().cvar);
     auto* var = static_cast<swig_globalvar*>(std::malloc(sizeof(swig_globalvar)));
     char* copy = var ? static_cast<char*>(std::malloc(std::strlen(name) + 1)) : nullptr;
     if (!copy) {
@@ -131,7 +130,7 @@ bool add_variable(const char* name, PyObject* (*get)(), int (*set)(PyObject*))
         return false;
     }
     std::strcpy(copy, name);
-    *var = {copy, get, set, v->vars};
+    *var = {copy, get, v->vars};
     v->vars = var;
     return true;
 }

@@ -1,33 +1,94 @@
-// Handles, the shared type table and class registration.
+// Handles: the handle and packed-data types, chains, the handle behind a
+// proxy, conversion to native pointers and result handles.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
-#include "runtime/cvar.h"
-#include "runtime/pyrt.h"
+#include "runtime/state.h"
 
 namespace qw {
 
 namespace {
 
-PyObject* g_this_name = nullptr;
-PyObject* g_type_cache = nullptr;
-PyTypeObject* g_handle_type = nullptr;
-PyTypeObject* g_packed_type = nullptr;
-PyObject* g_capsule = nullptr; // set when this module created the shared capsule
-std::vector<const void*> g_readonly;
+Handle* as_handle(PyObject* o)
+{
+    return reinterpret_cast<Handle*>(o);
+}
 
-const char* const kCapsuleName = "swig_runtime_data4.type_pointer_capsule";
+// Releases a reference that may end a long chain of handles: while one
+// handle is being released, the others wait in a list, so that a chain of
+// any length is released without recursion.
+void release_link(PyObject* o)
+{
+    if (!o)
+        return;
+    Runtime& r = rt();
+    if (r.in_release) {
+        try {
+            r.releasing.push_back(o);
+            return;
+        } catch (...) {
+            // No room to wait: release now.
+        }
+        Py_DECREF(o);
+        return;
+    }
+    r.in_release = true;
+    Py_DECREF(o);
+    while (!r.releasing.empty()) {
+        PyObject* next = r.releasing.back();
+        r.releasing.pop_back();
+        Py_DECREF(next);
+    }
+    r.in_release = false;
+}
 
-// ---------------------------------------------------------------- handle type
+// The module delete_ function behind a registered class's destroy, or null.
+PyCFunction delete_function(PyObject* destroy);
 
-void handle_dealloc(PyObject* self);
+void handle_dealloc(PyObject* self)
+{
+    auto* h = as_handle(self);
+    if (handle_owns(h) && h->ptr) {
+        PyObject *et, *ev, *tb;
+        PyErr_Fetch(&et, &ev, &tb);
+        auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
+        PyCFunction destroy = data && data->destroy ? delete_function(data->destroy) : nullptr;
+        PyObject* destroy_self = nullptr;
+        if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
+            // Set by the module itself for a type without a class.
+            destroy = PyCFunction_GetFunction(data->destroy);
+            destroy_self = PyCFunction_GetSelf(data->destroy);
+        }
+        if (destroy) {
+            PyObject* res = nullptr;
+            try {
+                res = destroy(destroy_self, self);
+            } catch (...) {
+            }
+            if (!res)
+                PyErr_WriteUnraisable(data->destroy);
+            Py_XDECREF(res);
+        } else {
+            std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n",
+                        pretty_name(h->ty));
+            std::fflush(stdout);
+        }
+        PyErr_Restore(et, ev, tb);
+    }
+    if (h->next)
+        as_handle(h->next)->linked = 0;
+    PyObject* links[3] = {h->next, h->heir, h->keep};
+    PyTypeObject* tp = Py_TYPE(self);
+    PyObject_Free(self);
+    Py_DECREF(tp);
+    for (PyObject* l : links)
+        release_link(l);
+}
 
 PyObject* handle_repr(PyObject* self)
 {
-    auto* h = reinterpret_cast<SwigPyObject*>(self);
+    auto* h = as_handle(self);
     PyObject* r = PyUnicode_FromFormat("<Swig Object of type '%s' at %p>", pretty_name(h->ty), self);
     if (r && h->next) {
         PyObject* nrepr = PyObject_Repr(h->next);
@@ -45,7 +106,7 @@ PyObject* handle_repr(PyObject* self)
 
 PyObject* handle_int(PyObject* self)
 {
-    return PyLong_FromVoidPtr(reinterpret_cast<SwigPyObject*>(self)->ptr);
+    return PyLong_FromVoidPtr(handle_target(as_handle(self)));
 }
 
 PyObject* handle_richcompare(PyObject* a, PyObject* b, int op)
@@ -54,19 +115,44 @@ PyObject* handle_richcompare(PyObject* a, PyObject* b, int op)
         return nullptr;
     if ((op != Py_EQ && op != Py_NE) || !is_handle(b))
         Py_RETURN_NOTIMPLEMENTED;
-    bool eq = reinterpret_cast<SwigPyObject*>(a)->ptr == reinterpret_cast<SwigPyObject*>(b)->ptr;
+    bool eq = handle_target(as_handle(a)) == handle_target(as_handle(b));
     return PyBool_FromLong(op == Py_EQ ? eq : !eq);
+}
+
+// Handles come only from the module: one made from Python would carry no
+// object and release what it never took.
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*)
+{
+    PyErr_SetString(PyExc_TypeError, "handles are made by the module only");
+    return nullptr;
 }
 
 PyObject* handle_disown(PyObject* self, PyObject*)
 {
-    reinterpret_cast<SwigPyObject*>(self)->own = 0;
+    as_handle(self)->own = 0;
     Py_RETURN_NONE;
+}
+
+// Sets ownership; a handle that takes ownership back from its heirs becomes
+// the one owner again (the last heir stops owning, the link is dropped).
+void set_own(Handle* h, bool own)
+{
+    if (own && h->heir) {
+        PyObject* heir = h->heir;
+        Handle* last = as_handle(heir);
+        while (last->heir)
+            last = as_handle(last->heir);
+        last->own = 0;
+        h->ptr = last->ptr; // null when the object left the heirs
+        h->heir = nullptr;
+        release_link(heir);
+    }
+    h->own = own ? 1 : 0;
 }
 
 PyObject* handle_acquire(PyObject* self, PyObject*)
 {
-    reinterpret_cast<SwigPyObject*>(self)->own = 1;
+    set_own(as_handle(self), true);
     Py_RETURN_NONE;
 }
 
@@ -76,7 +162,7 @@ PyObject* handle_own(PyObject* self, PyObject* args)
     Py_ssize_t n = 0;
     if (!unpack("own", args, 0, 1, objs, &n))
         return nullptr;
-    auto* h = reinterpret_cast<SwigPyObject*>(self);
+    auto* h = as_handle(self);
     PyObject* previous = PyBool_FromLong(h->own);
     if (n == 1) {
         int truth = PyObject_IsTrue(objs[0]);
@@ -84,55 +170,30 @@ PyObject* handle_own(PyObject* self, PyObject* args)
             Py_DECREF(previous);
             return nullptr;
         }
-        h->own = truth ? 1 : 0;
+        set_own(h, truth != 0);
     }
     return previous;
 }
 
-PyObject* handle_append(PyObject* self, PyObject* other)
-{
-    if (!is_handle(other)) {
-        PyErr_SetString(PyExc_TypeError, "Attempt to append a non SwigPyObject");
-        return nullptr;
-    }
-    // A chain must stay a chain: refuse to link in a handle that already
-    // leads back to this one.
-    for (PyObject* p = other; p; p = reinterpret_cast<SwigPyObject*>(p)->next) {
-        if (p == self) {
-            PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject into its own chain");
-            return nullptr;
-        }
-    }
-    auto* h = reinterpret_cast<SwigPyObject*>(self);
-    auto* o = reinterpret_cast<SwigPyObject*>(other);
-    if (o->next) {
-        // `other` keeps its own tail; it is inserted as a whole after `self`.
-        PyObject* tail = other;
-        while (reinterpret_cast<SwigPyObject*>(tail)->next)
-            tail = reinterpret_cast<SwigPyObject*>(tail)->next;
-        reinterpret_cast<SwigPyObject*>(tail)->next = h->next;
-    } else {
-        o->next = h->next;
-    }
-    Py_INCREF(other);
-    h->next = other;
-    Py_RETURN_NONE;
-}
-
 PyObject* handle_next(PyObject* self, PyObject*)
 {
-    PyObject* n = reinterpret_cast<SwigPyObject*>(self)->next;
+    PyObject* n = as_handle(self)->next;
     if (!n)
         Py_RETURN_NONE;
     Py_INCREF(n);
     return n;
 }
 
+PyObject* handle_append_method(PyObject* self, PyObject* other)
+{
+    return append_handle(self, other);
+}
+
 PyMethodDef handle_methods[] = {
     {"disown", handle_disown, METH_NOARGS, "releases ownership of the pointer"},
     {"acquire", handle_acquire, METH_NOARGS, "acquires ownership of the pointer"},
     {"own", handle_own, METH_VARARGS, "returns/sets ownership of the pointer"},
-    {"append", handle_append, METH_O, "appends another 'this' object"},
+    {"append", handle_append_method, METH_O, "appends another 'this' object"},
     {"next", handle_next, METH_NOARGS, "returns the next 'this' object"},
     {"__repr__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_repr)), METH_NOARGS,
      "returns object representation"},
@@ -146,16 +207,17 @@ PyObject* packed_text(PyObject* self, bool repr)
     if (p->size * 3 + 1 > 1024) {
         return repr ? PyUnicode_FromFormat("<Swig Packed %s>", name) : PyUnicode_FromString(name);
     }
-    std::string hex;
+    char hex[1024];
     static const char digits[] = "0123456789abcdef";
     auto* bytes = static_cast<const unsigned char*>(p->pack);
+    size_t at = 0;
     for (size_t i = 0; i < p->size; ++i) {
-        hex += '_';
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 15];
+        hex[at++] = '_';
+        hex[at++] = digits[bytes[i] >> 4];
+        hex[at++] = digits[bytes[i] & 15];
     }
-    return repr ? PyUnicode_FromFormat("<Swig Packed at %s%s>", hex.c_str(), name)
-                : PyUnicode_FromFormat("%s%s", hex.c_str(), name);
+    hex[at] = 0;
+    return repr ? PyUnicode_FromFormat("<Swig Packed at %s%s>", hex, name) : PyUnicode_FromFormat("%s%s", hex, name);
 }
 
 PyObject* packed_repr(PyObject* self)
@@ -182,225 +244,107 @@ PyTypeObject* make_type(const char* name, PyType_Slot* slots, int basicsize)
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
 
-// --------------------------------------------------------------- type table
-
-std::vector<TypeDecl>& type_decls()
-{
-    static std::vector<TypeDecl> v;
-    return v;
-}
-
-std::vector<CastDecl>& cast_decls()
-{
-    static std::vector<CastDecl> v;
-    return v;
-}
-
-swig_module_info g_module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};
-std::vector<swig_type_info*> g_types;
-std::vector<swig_type_info*> g_initial;
-std::vector<swig_cast_info*> g_cast_initial;
-
-bool name_less(const swig_type_info* a, const swig_type_info* b)
-{
-    return std::strcmp(a->name, b->name) < 0;
-}
-
-swig_type_info* find_in_module(swig_module_info* m, const char* name)
-{
-    size_t lo = 0, hi = m->size;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        swig_type_info* t = m->types[mid];
-        if (!t)
-            break;
-        int c = std::strcmp(name, t->name);
-        if (c == 0)
-            return t;
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
-}
-
-// Searches every joined module but `self`.
-swig_type_info* find_elsewhere(swig_module_info* self, const char* name)
-{
-    for (swig_module_info* m = self->next; m && m != self; m = m->next) {
-        if (swig_type_info* t = find_in_module(m, name))
-            return t;
-    }
-    return nullptr;
-}
-
-void insert_cast(swig_type_info* entry, swig_cast_info* c)
-{
-    c->prev = nullptr;
-    c->next = entry->cast;
-    if (entry->cast)
-        entry->cast->prev = c;
-    entry->cast = c;
-}
-
-void destroy_client_data(SwigPyClientData* d)
-{
-    if (!d)
-        return;
-    Py_XDECREF(d->klass);
-    Py_XDECREF(d->newraw);
-    Py_XDECREF(d->newargs);
-    Py_XDECREF(d->destroy);
-    delete d;
-}
-
-void capsule_destroy(PyObject* capsule)
-{
-    auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-    if (m) {
-        for (size_t i = 0; i < m->size; ++i) {
-            swig_type_info* t = m->types[i];
-            if (t && t->owndata && t->clientdata) {
-                destroy_client_data(static_cast<SwigPyClientData*>(t->clientdata));
-                t->clientdata = nullptr;
-                t->owndata = 0;
-            }
-        }
-    }
-    Py_CLEAR(g_this_name);
-    release_cvar();
-    Py_CLEAR(g_type_cache);
-    g_capsule = nullptr;
-}
+const char* const kHandleDoc = "Swig object carries a C/C++ instance pointer";
 
 } // namespace
 
-// ------------------------------------------------------------------ handles
-
-static void handle_dealloc_impl(PyObject* self)
-{
-    auto* h = reinterpret_cast<SwigPyObject*>(self);
-    if (h->own) {
-        PyObject *et, *ev, *tb;
-        PyErr_Fetch(&et, &ev, &tb);
-        auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-        PyObject* destroy = data ? data->destroy : nullptr;
-        if (destroy) {
-            PyObject* res = nullptr;
-            if (!data->delargs && PyCFunction_Check(destroy)) {
-                PyCFunction fn = PyCFunction_GetFunction(destroy);
-                res = fn(PyCFunction_GetSelf(destroy), self);
-            } else {
-                // Hand the object over to a temporary handle for an ordinary call.
-                PyObject* tmp = new_handle(h->ptr, h->ty, 1);
-                if (tmp) {
-                    res = PyObject_CallFunctionObjArgs(destroy, tmp, nullptr);
-                    reinterpret_cast<SwigPyObject*>(tmp)->own = 0;
-                    Py_DECREF(tmp);
-                }
-            }
-            if (!res)
-                PyErr_WriteUnraisable(destroy);
-            Py_XDECREF(res);
-        } else {
-            std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n",
-                        pretty_name(h->ty));
-            std::fflush(stdout);
-        }
-        PyErr_Restore(et, ev, tb);
-    }
-    // Every handle holds the table's capsule, whatever its ownership became.
-    if (g_capsule)
-        Py_DECREF(g_capsule);
-    Py_XDECREF(h->next);
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_Free(self);
-    Py_DECREF(tp);
-}
-
-namespace {
-void handle_dealloc(PyObject* self)
-{
-    handle_dealloc_impl(self);
-}
-} // namespace
+// ------------------------------------------------------------------ types
 
 PyTypeObject* handle_type()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    Runtime& r = rt();
+    if (!r.handle_type) {
         static PyType_Slot slots[] = {
             {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc)},
             {Py_tp_repr, reinterpret_cast<void*>(handle_repr)},
             {Py_tp_getattro, reinterpret_cast<void*>(PyObject_GenericGetAttr)},
-            {Py_tp_doc, const_cast<char*>("Swig object carries a C/C++ instance pointer")},
+            {Py_tp_doc, const_cast<char*>(kHandleDoc)},
             {Py_tp_richcompare, reinterpret_cast<void*>(handle_richcompare)},
             {Py_tp_methods, handle_methods},
+            {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
             {Py_nb_int, reinterpret_cast<void*>(handle_int)},
             {0, nullptr},
         };
-        g_handle_type = make_type("SwigPyObject", slots, sizeof(SwigPyObject));
-    });
-    return g_handle_type;
+        r.handle_type = make_type("SwigPyObject", slots, sizeof(Handle));
+    }
+    return r.handle_type;
 }
 
 PyTypeObject* packed_type()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    Runtime& r = rt();
+    if (!r.packed_type) {
         static PyType_Slot slots[] = {
             {Py_tp_dealloc, reinterpret_cast<void*>(packed_dealloc)},
             {Py_tp_repr, reinterpret_cast<void*>(packed_repr)},
             {Py_tp_str, reinterpret_cast<void*>(packed_str)},
             {Py_tp_getattro, reinterpret_cast<void*>(PyObject_GenericGetAttr)},
-            {Py_tp_doc, const_cast<char*>("Swig object carries a C/C++ instance pointer")},
+            {Py_tp_doc, const_cast<char*>(kHandleDoc)},
+            {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
             {0, nullptr},
         };
-        g_packed_type = make_type("SwigPyPacked", slots, sizeof(SwigPyPacked));
-    });
-    return g_packed_type;
+        r.packed_type = make_type("SwigPyPacked", slots, sizeof(SwigPyPacked));
+    }
+    return r.packed_type;
 }
-
-namespace {
-// Types already judged, kept alive so that their addresses stay theirs.
-struct TypeVerdict
-{
-    PyTypeObject* type;
-    bool handle;
-};
-TypeVerdict g_verdicts[32];
-unsigned g_verdict_next = 0;
-} // namespace
-
-static bool is_handle_type_by_name(PyTypeObject* t);
 
 bool is_handle(PyObject* o)
 {
     PyTypeObject* t = Py_TYPE(o);
-    if (t == g_handle_type)
+    Runtime& r = rt();
+    if (t == r.handle_type)
         return true;
-    for (const TypeVerdict& v : g_verdicts)
-        if (v.type == t)
-            return v.handle;
-    bool verdict = is_handle_type_by_name(t);
-    TypeVerdict& slot = g_verdicts[g_verdict_next++ % 32];
-    Py_XDECREF(reinterpret_cast<PyObject*>(slot.type));
-    Py_INCREF(reinterpret_cast<PyObject*>(t));
-    slot = {t, verdict};
-    return verdict;
+    const Shared& s = *r.shared;
+    for (int i = 0; i < s.handle_type_count; ++i)
+        if (s.handle_types[i] == t)
+            return true;
+    return false;
 }
 
-static bool is_handle_type_by_name(PyTypeObject* t)
+// ------------------------------------------------------------- ownership
+
+void* handle_target(SwigPyObject* h)
 {
-    PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__name__");
-    if (!name) {
-        PyErr_Clear();
-        return false;
+    // Heirs never form a loop: each is a handle made after the one it heirs.
+    while (as_handle(reinterpret_cast<PyObject*>(h))->heir)
+        h = reinterpret_cast<SwigPyObject*>(as_handle(reinterpret_cast<PyObject*>(h))->heir);
+    return h->ptr;
+}
+
+bool handle_owns(SwigPyObject* h)
+{
+    return h->own && !as_handle(reinterpret_cast<PyObject*>(h))->heir;
+}
+
+// ----------------------------------------------------------------- chains
+
+PyObject* append_handle(PyObject* self, PyObject* other)
+{
+    if (!is_handle(other)) {
+        PyErr_SetString(PyExc_TypeError, "Attempt to append a non SwigPyObject");
+        return nullptr;
     }
-    int eq = PyUnicode_Check(name) ? PyUnicode_CompareWithASCIIString(name, "SwigPyObject") == 0 : 0;
-    Py_DECREF(name);
-    return eq;
+    // A chain must stay a chain: a handle is in one chain at most, and the
+    // appended chain must not lead back to this one.
+    if (as_handle(other)->linked) {
+        PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject that is already in a chain");
+        return nullptr;
+    }
+    PyObject* tail = other;
+    for (PyObject* p = other; p; p = as_handle(p)->next) {
+        if (p == self) {
+            PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject into its own chain");
+            return nullptr;
+        }
+        tail = p;
+    }
+    // `other` keeps its own tail; it is inserted as a whole after `self`.
+    auto* h = as_handle(self);
+    as_handle(tail)->next = h->next;
+    Py_INCREF(other);
+    as_handle(other)->linked = 1;
+    h->next = other;
+    Py_RETURN_NONE;
 }
 
 // Built-in values never carry a handle; they are told apart without an
@@ -423,9 +367,9 @@ SwigPyObject* find_handle(PyObject* o)
     // each lookup (a property) does not count as a handle. A chain could also
     // loop through user objects; the walk is bounded.
     Py_INCREF(o);
-    UserCode running; // `this` may be computed by Python code
+    CallGuard running; // `this` may be computed by Python code
     for (int depth = 0; depth < 64; ++depth) {
-        PyObject* t = PyObject_GetAttr(o, g_this_name);
+        PyObject* t = PyObject_GetAttr(o, rt().this_name);
         Py_DECREF(o);
         if (!t) {
             PyErr_Clear();
@@ -445,6 +389,8 @@ SwigPyObject* find_handle(PyObject* o)
     Py_DECREF(o);
     return nullptr;
 }
+
+// ------------------------------------------------------------ conversion
 
 namespace {
 
@@ -503,14 +449,15 @@ int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* o
     SwigPyObject* hit = match_handle(obj, ty, &cast);
     if (!hit)
         return ERR_TYPE_ARG;
-    if ((flags & CV_RELEASE) == CV_RELEASE && !hit->own)
+    const bool owns = handle_owns(hit);
+    if ((flags & CV_RELEASE) == CV_RELEASE && !owns)
         return ERR_RELEASE;
     int newmem = 0;
-    void* p = hit->ptr;
+    void* p = handle_target(hit);
     if (cast && cast->converter && p)
         p = cast->converter(p, &newmem);
     if (own)
-        *own = (newmem == NEWMEM ? NEWMEM : 0) | hit->own;
+        *own = (newmem == NEWMEM ? NEWMEM : 0) | (owns ? 1 : 0);
     if (flags & CV_DISOWN)
         hit->own = 0;
     if (flags & CV_CLEAR)
@@ -519,30 +466,32 @@ int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* o
     return OK;
 }
 
+// ---------------------------------------------------------------- results
+
 PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
 {
-    auto* h = PyObject_New(SwigPyObject, handle_type());
+    auto* h = PyObject_New(Handle, handle_type());
     if (!h)
         return nullptr;
     h->ptr = ptr;
     h->ty = ty;
     h->own = own;
     h->next = nullptr;
-    if (g_capsule)
-        Py_INCREF(g_capsule);
+    h->heir = nullptr;
+    h->keep = nullptr;
+    h->linked = 0;
     return reinterpret_cast<PyObject*>(h);
 }
 
-PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
+// The proxy instance of the type's registered class holding `handle` (a new
+// reference), or the handle itself when no class is registered.
+PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
 {
-    if (!ptr)
-        Py_RETURN_NONE;
-    PyObject* handle = new_handle(ptr, ty, (flags & RES_OWN) ? 1 : 0);
-    if (!handle)
-        return nullptr;
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
-    if (!data || !data->klass || (flags & RES_NOPROXY))
+    if (!data || !data->klass) {
+        Py_INCREF(handle);
         return handle;
+    }
     PyObject* inst;
     if (data->newraw) {
         inst = PyObject_Call(data->newraw, data->newargs, nullptr);
@@ -559,10 +508,86 @@ PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
         if (inst)
             PyType_Modified(Py_TYPE(inst));
     }
-    if (inst && PyObject_SetAttr(inst, g_this_name, handle) < 0)
+    if (inst && PyObject_SetAttr(inst, rt().this_name, handle) < 0)
         Py_CLEAR(inst);
+    return inst;
+}
+
+PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
+{
+    if (!ptr)
+        Py_RETURN_NONE;
+    // An object deleted during the call is destroyed when it ends: no result
+    // may refer to it.
+    if (is_deferred(ptr)) {
+        PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
+        return nullptr;
+    }
+    PyObject* handle = new_handle(ptr, ty, (flags & RES_OWN) ? 1 : 0);
+    if (!handle)
+        return nullptr;
+    if (flags & RES_NOPROXY)
+        return handle;
+    PyObject* inst = proxy_for(handle, ty);
     Py_DECREF(handle);
     return inst;
+}
+
+PyObject* new_kept_pointer(void* ptr, swig_type_info* ty, PyObject* keep)
+{
+    PyObject* handle = new_handle(ptr, ty, 0);
+    if (!handle) {
+        Py_DECREF(keep);
+        return nullptr;
+    }
+    as_handle(handle)->keep = keep;
+    PyObject* inst = proxy_for(handle, ty);
+    Py_DECREF(handle);
+    return inst;
+}
+
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const A* a)
+{
+    auto refuse = [a]() -> PyObject* {
+        if (a)
+            fail_null(*a);
+        else
+            PyErr_SetString(PyExc_ValueError, "the left operand was deleted during the call");
+        return nullptr;
+    };
+    // The left handle that still holds the object; none when the object was
+    // deleted or moved away while the call ran.
+    SwigPyObject* from = nullptr;
+    for (SwigPyObject* cur = find_handle(left); cur && !from; cur = reinterpret_cast<SwigPyObject*>(cur->next))
+        if (handle_target(cur) == p)
+            from = cur;
+    if (!from || is_deferred(p))
+        return refuse();
+    PyObject* keep_from = reinterpret_cast<PyObject*>(from);
+    Py_INCREF(keep_from);
+    PyObject* handle = new_handle(p, ty, 0);
+    PyObject* inst = handle ? proxy_for(handle, ty) : nullptr;
+    // Making the proxy runs Python code: check again what the left holds.
+    if (inst && (handle_target(from) != p || is_deferred(p))) {
+        Py_CLEAR(inst);
+        refuse();
+    }
+    if (inst && handle_owns(from)) {
+        // Ownership moves on success only; the left handle then reaches the
+        // object through its heir and keeps it alive.
+        as_handle(handle)->own = 1;
+        from->own = 0;
+        Py_INCREF(handle);
+        as_handle(keep_from)->heir = handle;
+    }
+    Py_XDECREF(handle);
+    Py_DECREF(keep_from);
+    return inst;
+}
+
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty)
+{
+    return inplace_result(left, p, ty, nullptr);
 }
 
 const char* pretty_name(swig_type_info* ty)
@@ -581,254 +606,22 @@ const char* pretty_name(swig_type_info* ty)
 
 void mark_readonly(const void* p)
 {
-    g_readonly.push_back(p);
+    rt().readonly.push_back(p);
 }
 
 bool is_readonly(const void* p)
 {
-    return p && std::find(g_readonly.begin(), g_readonly.end(), p) != g_readonly.end();
+    auto& v = rt().readonly;
+    return p && std::find(v.begin(), v.end(), p) != v.end();
 }
-
-// ------------------------------------------------------------- registration
 
 namespace {
 
-PyObject* register_class(swig_type_info* ty, PyObject* arg)
+PyCFunction delete_function(PyObject* destroy)
 {
-    PyObject* objs[1];
-    if (!unpack("swigregister", arg, 1, 1, objs))
-        return nullptr;
-    PyObject* klass = objs[0];
-    auto* d = new SwigPyClientData{};
-    Py_INCREF(klass);
-    d->klass = klass;
-    if (PyType_Check(klass)) {
-        d->newraw = nullptr;
-        Py_INCREF(klass);
-        d->newargs = klass;
-    } else {
-        d->newraw = PyObject_GetAttrString(klass, "__new__");
-        if (!d->newraw)
-            PyErr_Clear();
-        d->newargs = PyTuple_Pack(1, klass);
-        if (!d->newargs) {
-            destroy_client_data(d);
-            return nullptr;
-        }
-    }
-    d->destroy = PyObject_GetAttrString(klass, "__swig_destroy__");
-    if (!d->destroy) {
-        PyErr_Clear();
-        d->delargs = 0;
-    } else {
-        d->delargs = !(PyCFunction_Check(d->destroy) && (PyCFunction_GetFlags(d->destroy) & METH_O));
-    }
-    if (ty->owndata && ty->clientdata)
-        destroy_client_data(static_cast<SwigPyClientData*>(ty->clientdata));
-    ty->clientdata = d;
-    ty->owndata = 1;
-    Py_RETURN_NONE;
+    return flat_delete_function(destroy);
 }
 
 } // namespace
-
-PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
-{
-    return register_class(ty, arg);
-}
-
-PyObject* swiginit(PyObject*, PyObject* args)
-{
-    PyObject* objs[2];
-    if (!unpack("swiginit", args, 2, 2, objs))
-        return nullptr;
-    SwigPyObject* existing = find_handle(objs[0]);
-    if (existing) {
-        return handle_append(reinterpret_cast<PyObject*>(existing), objs[1]);
-    }
-    if (PyObject_SetAttr(objs[0], g_this_name, objs[1]) < 0)
-        return nullptr;
-    Py_RETURN_NONE;
-}
-
-// ----------------------------------------------------------- table joining
-
-void declare_type(TypeDecl d)
-{
-    type_decls().push_back(d);
-}
-
-void declare_cast(CastDecl d)
-{
-    cast_decls().push_back(d);
-}
-
-bool init_runtime()
-{
-    if (!g_this_name) {
-        g_this_name = PyUnicode_InternFromString("this");
-        if (!g_this_name)
-            return false;
-    }
-    if (!g_type_cache) {
-        g_type_cache = PyDict_New();
-        if (!g_type_cache)
-            return false;
-    }
-    return handle_type() && packed_type();
-}
-
-bool join_type_table(PyObject*)
-{
-    bool first = g_module.next == nullptr;
-    if (first) {
-        g_module.next = &g_module;
-        // Each type's own cast list: itself, then the declared derived types.
-        auto& decls = type_decls();
-        for (auto& d : decls) {
-            auto* self = new swig_cast_info{d.info, nullptr, nullptr, nullptr};
-            g_initial.push_back(d.info);
-            d.info->cast = nullptr;
-            insert_cast(d.info, self);
-        }
-        std::sort(g_initial.begin(), g_initial.end(), name_less);
-        g_module.type_initial = g_initial.data();
-        g_module.size = g_initial.size();
-        g_types.assign(g_initial.size() + 1, nullptr);
-    }
-
-    auto* shared = static_cast<swig_module_info*>(PyCapsule_Import(kCapsuleName, 0));
-    if (!shared)
-        PyErr_Clear();
-    if (!shared) {
-        PyObject* holder = PyImport_AddModule("swig_runtime_data4");
-        if (!holder)
-            return false;
-        PyObject* c = PyCapsule_New(&g_module, kCapsuleName, capsule_destroy);
-        if (!c)
-            return false;
-        if (PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
-            Py_DECREF(c);
-            return false;
-        }
-        // The interpreter module keeps it alive; handles add their own references.
-        g_capsule = c;
-    } else {
-        bool member = false;
-        swig_module_info* m = shared;
-        do {
-            if (m == &g_module) {
-                member = true;
-                break;
-            }
-            m = m->next;
-        } while (m && m != shared);
-        if (member)
-            return true;
-        g_module.next = shared->next;
-        shared->next = &g_module;
-    }
-    if (!first)
-        return true;
-
-    // The module's entries are now those of the table: our own, or the one
-    // already registered by another module under the same name.
-    std::vector<std::pair<swig_type_info*, swig_type_info*>> chosen; // own -> in use
-    for (size_t i = 0; i < g_module.size; ++i) {
-        swig_type_info* own = g_initial[i];
-        swig_type_info* found = find_elsewhere(&g_module, own->name);
-        chosen.emplace_back(own, found ? found : own);
-    }
-    auto in_use = [&](swig_type_info* own) {
-        for (auto& p : chosen)
-            if (p.first == own)
-                return p.second;
-        return own;
-    };
-    for (auto& c : cast_decls()) {
-        swig_type_info* base_own = nullptr;
-        for (auto& d : type_decls())
-            if (d.slot == c.base)
-                base_own = d.info;
-        if (!base_own)
-            continue;
-        swig_type_info* base = in_use(base_own);
-        swig_type_info* derived = in_use(c.derived);
-        if (base != base_own) {
-            // Adopted entry: add the cast only when it is not known yet.
-            bool known = false;
-            for (swig_cast_info* k = base->cast; k; k = k->next)
-                if (std::strcmp(k->type->name, derived->name) == 0)
-                    known = true;
-            if (known)
-                continue;
-        }
-        insert_cast(base, new swig_cast_info{derived, c.conv, nullptr, nullptr});
-    }
-    // An own entry is the table's now; give it back its self record first.
-    for (size_t i = 0; i < g_module.size; ++i)
-        g_types[i] = chosen[i].second;
-    g_types[g_module.size] = nullptr;
-    g_module.types = g_types.data();
-    for (auto& d : type_decls())
-        *d.slot = in_use(d.info);
-    return true;
-}
-
-swig_type_info* type_query(const char* name)
-{
-    if (g_type_cache) {
-        PyObject* hit = PyDict_GetItemString(g_type_cache, name);
-        if (hit)
-            return static_cast<swig_type_info*>(PyCapsule_GetPointer(hit, nullptr));
-    }
-    swig_type_info* found = nullptr;
-    swig_module_info* start = g_module.next ? &g_module : nullptr;
-    for (swig_module_info* m = start; m && !found; m = m->next == start ? nullptr : m->next)
-        found = find_in_module(m, name);
-    if (!found) {
-        auto matches = [name](const char* s, const char* e) {
-            const char* n = name;
-            while (true) {
-                while (s < e && *s == ' ')
-                    ++s;
-                while (*n == ' ')
-                    ++n;
-                if (s == e || *n == 0)
-                    return s == e && *n == 0;
-                if (*s++ != *n++)
-                    return false;
-            }
-        };
-        for (swig_module_info* m = start; m && !found; m = m->next == start ? nullptr : m->next) {
-            for (size_t i = 0; i < m->size && !found; ++i) {
-                swig_type_info* t = m->types[i];
-                if (!t || !t->str)
-                    continue;
-                const char* s = t->str;
-                while (true) {
-                    const char* e = std::strchr(s, '|');
-                    const char* end = e ? e : s + std::strlen(s);
-                    if (matches(s, end)) {
-                        found = t;
-                        break;
-                    }
-                    if (!e)
-                        break;
-                    s = e + 1;
-                }
-            }
-        }
-    }
-    if (found && g_type_cache) {
-        PyObject* c = PyCapsule_New(found, nullptr, nullptr);
-        if (c) {
-            PyDict_SetItemString(g_type_cache, name, c);
-            Py_DECREF(c);
-        }
-        PyErr_Clear();
-    }
-    return found;
-}
 
 } // namespace qw

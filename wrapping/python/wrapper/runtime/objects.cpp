@@ -1,57 +1,12 @@
-// Object-level helpers of the calling conventions.
+// Strings from handles, and the delete_ functions' release of their object.
 #include "runtime/wrap.h"
 
 namespace qw {
-
-namespace {
-int g_user_code = 0;
-std::vector<std::pair<void*, void (*)(void*)>> g_deferred;
-} // namespace
-
-UserCode::UserCode()
-{
-    ++g_user_code;
-}
-
-UserCode::~UserCode()
-{
-    --g_user_code;
-}
-
-void destroy_or_defer(void* p, void (*destroy)(void*))
-{
-    if (g_user_code > 0) {
-        try {
-            g_deferred.emplace_back(p, destroy);
-            return;
-        } catch (...) {
-            // No room to remember it: destroying now is the lesser evil.
-        }
-    }
-    destroy(p);
-}
-
-void flush_deferred()
-{
-    if (g_user_code > 0)
-        return;
-    while (!g_deferred.empty()) {
-        auto d = g_deferred.back();
-        g_deferred.pop_back();
-        d.second(d.first);
-    }
-}
 
 // The entry of the library's error class, declared by each module.
 swig_type_info* error_type()
 {
     return Type<quelbo::Error>::info;
-}
-
-std::vector<Family>& families()
-{
-    static std::vector<Family> v;
-    return v;
 }
 
 int as_string(PyObject* o, std::string& out)
@@ -100,31 +55,16 @@ bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out)
         fail_arg(ERR_TYPE_ARG, a);
         return false;
     }
-    if (h->own && !is_readonly(h->ptr))
+    if (handle_owns(h) && !is_readonly(h->ptr))
         out = h->ptr;
     h->own = 0;
     h->ptr = nullptr;
+    // A handle whose object moved to an heir lets it go: it reaches nothing now.
+    auto* handle = reinterpret_cast<Handle*>(h);
+    PyObject* heir = handle->heir;
+    handle->heir = nullptr;
+    Py_XDECREF(heir);
     return true;
-}
-
-PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty)
-{
-    // Built without ownership first, so a failure here destroys nothing and
-    // the left handle keeps its object.
-    PyObject* r = new_pointer_obj(p, ty, 0);
-    if (!r)
-        return nullptr;
-    SwigPyObject* from = nullptr;
-    for (SwigPyObject* cur = find_handle(left); cur; cur = reinterpret_cast<SwigPyObject*>(cur->next))
-        if (cur->ptr == p) {
-            from = cur;
-            break;
-        }
-    if (from) {
-        find_handle(r)->own = from->own;
-        from->own = 0;
-    }
-    return r;
 }
 
 } // namespace qw

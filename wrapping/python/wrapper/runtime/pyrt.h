@@ -78,23 +78,15 @@ struct SwigPyPacked
 
 namespace qw {
 
-// Conversion result codes.
+// Conversion result codes (the exception each stands for: exception_for).
 enum : int
 {
     OK = 0,
-    ERR_TYPE_ARG = -1, // reported as TypeError
-    ERR_IO = -2,
-    ERR_RUNTIME = -3,
-    ERR_INDEX = -4,
-    ERR_TYPE = -5,
-    ERR_ZERODIV = -6,
-    ERR_OVERFLOW = -7,
-    ERR_SYNTAX = -8,
-    ERR_VALUE = -9,
-    ERR_SYSTEM = -10,
-    ERR_ATTRIBUTE = -11,
-    ERR_MEMORY = -12,
-    ERR_NULL = -13,
+    ERR_TYPE_ARG = -1, // a wrong object: TypeError
+    ERR_TYPE = -5,     // TypeError
+    ERR_OVERFLOW = -7, // OverflowError
+    ERR_MEMORY = -12,  // MemoryError
+    ERR_NULL = -13,    // None where an object is needed: RuntimeError, or the null-reference ValueError
     ERR_RELEASE = -200,
     NEWMEM = 2,
 };
@@ -115,9 +107,25 @@ enum : int
     RES_NOPROXY = 0x2,
 };
 
+// A handle of this runtime: the shared layout, then what only this runtime's
+// handles carry. Every module of the runtime builds its handles alike.
+struct Handle : SwigPyObject
+{
+    // The handle an in-place operator handed this handle's object to: the
+    // object is reached through it, and it is kept alive by this one.
+    PyObject* heir;
+    // What owns the memory `ptr` points into when no native owner does (a
+    // long string result's text).
+    PyObject* keep;
+    // Another handle's `next` points here: a handle is in one chain at most.
+    int linked;
+};
+
 // --- handles -------------------------------------------------------------
 PyTypeObject* handle_type();
 PyTypeObject* packed_type();
+// Only the handle types of this runtime's modules qualify (each module
+// enters its own in the shared table's record of handle types).
 bool is_handle(PyObject* o);
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
@@ -128,7 +136,18 @@ SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** c
 // The check form: can obj be converted into ty (None accepted when allow_none)?
 bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none);
 PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags);
+// A result pointing into memory that `keep` owns (the reference is stolen).
+PyObject* new_kept_pointer(void* ptr, swig_type_info* ty, PyObject* keep);
+// handle.append(other): links other's chain in after the handle.
+PyObject* append_handle(PyObject* self, PyObject* other);
+// The proxy instance of the type's registered class holding `handle`, or the
+// handle itself when no class is registered (a new reference).
+PyObject* proxy_for(PyObject* handle, swig_type_info* ty);
 PyObject* new_handle(void* ptr, swig_type_info* ty, int own);
+// The object a handle stands for now: followed through in-place heirs.
+void* handle_target(SwigPyObject* h);
+// Does the handle own its object (and may destroy or hand it over)?
+bool handle_owns(SwigPyObject* h);
 const char* pretty_name(swig_type_info* ty);
 swig_type_info* type_query(const char* name);
 
@@ -154,6 +173,9 @@ void declare_cast(CastDecl d);
 // Builds the module record from the declared types and joins the shared table.
 bool init_runtime();
 bool join_type_table(PyObject* module);
+// Creates a module of this runtime: every family's functions in table order,
+// each run inside the call guard; joins the shared type table.
+PyObject* create_module(PyModuleDef& def);
 
 // --- calling conventions -----------------------------------------------
 // Unpacks an argument tuple; sets the count TypeError on failure.
@@ -175,6 +197,10 @@ void fail_arg(int code, const A& a);
 void fail_null(const A& a);
 // RuntimeError "in method ..., cannot release ownership ..."
 void fail_release(const A& a);
+// A module's delete_ function (the single-object form), or null for
+// anything else: only those may serve as a class's __swig_destroy__.
+PyCFunction flat_delete_function(PyObject* fn);
+
 // The overload TypeError, merged into a pending TypeError.
 PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes);
 
@@ -183,33 +209,54 @@ PyObject* not_implemented(PyObject* result);
 
 // Library errors as Python exceptions (the registered Error class, else RuntimeError).
 void raise_library_error(std::exception const& e);
+// Inside a catch block: the exception being handled as a Python exception
+// (exhausted memory MemoryError, a library error the registered Error class,
+// anything else RuntimeError). Returns null.
+PyObject* raise_native_exception() noexcept;
 PyObject* registered_error_class();
 
 // Strings.
+// Text results: a str (UTF-8, surrogateescape). A text too long for a str
+// comes back as a `char *` handle that keeps its own copy of the text alive.
 PyObject* from_string(const char* s, size_t n);
+PyObject* from_string(std::string&& s);
 inline PyObject* from_string(const std::string& s)
 {
     return from_string(s.data(), s.size());
 }
 
-// Python code that runs while a flat function converts its arguments (a user
-// sequence's item access, a computed `this`) may delete an object the
-// function has already converted. Such deletions wait until the library call
-// is over: destruction is deferred while user code runs inside a conversion.
-struct UserCode
+// Python code that runs while a flat function converts its arguments (an
+// argument's __index__, a user sequence, a computed `this`, a class's
+// __new__) may delete or move an object the function already holds. Every
+// flat function runs inside a CallGuard, from its first conversion to its
+// result: while any guard of any module of the runtime is open, destruction
+// waits, and the outermost guard destroys what waited when it closes,
+// whether the call succeeded, failed or never reached the library. The
+// guard also turns any native exception into a Python one.
+struct CallGuard
 {
-    UserCode();
-    ~UserCode();
+    CallGuard();
+    ~CallGuard();
+    CallGuard(const CallGuard&) = delete;
+    CallGuard& operator=(const CallGuard&) = delete;
 };
-// Destroys now, or later when a conversion is running user code.
+// Former name of the guard, for code that holds it around user code.
+using UserCode = CallGuard;
+// Destroys now, or when the outermost call ends.
 void destroy_or_defer(void* p, void (*destroy)(void*));
-// Destroys what was deferred, once no conversion is running user code.
+// Is p waiting for its destruction (deleted during the running call)?
+bool is_deferred(const void* p);
+// Kept for older callers: the outermost guard flushes by itself.
 void flush_deferred();
 
-// Persistent copy of a generated name (method names, message texts).
+// A text kept for the life of the module: equal texts share one copy, so
+// asking again allocates nothing. Never throws (without memory it gives an
+// empty text).
+const char* intern(const char* s);
 const char* intern(const std::string& s);
 
-// Numpy's C function table, filled at start-up.
+// Numpy's C function table, filled at start-up by import_numpy (the module
+// refuses to load without it).
 extern void** numpy_api;
 bool import_numpy();
 

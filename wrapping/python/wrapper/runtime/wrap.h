@@ -146,22 +146,10 @@ void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
 template <class F>
 PyObject* call(F&& f) noexcept
 {
-    struct Flush
-    {
-        ~Flush() { flush_deferred(); }
-    } flush;
     try {
         return f();
-    } catch (std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (std::length_error&) {
-        return PyErr_NoMemory();
-    } catch (std::exception& e) {
-        raise_library_error(e);
-        return nullptr;
     } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unknown native exception");
-        return nullptr;
+        return raise_native_exception();
     }
 }
 
@@ -455,6 +443,10 @@ inline PyObject* to_py(const std::string& s)
 {
     return from_string(s);
 }
+inline PyObject* to_py(std::string&& s)
+{
+    return from_string(std::move(s));
+}
 
 // A value result: a heap copy owned by a new handle with its proxy.
 template <class T>
@@ -490,17 +482,34 @@ PyObject* shared(std::shared_ptr<T> p)
     return new_pointer_obj(new std::shared_ptr<T>(std::move(p)), type_of<std::shared_ptr<T>>(), RES_OWN);
 }
 
-// inPlaceOperatorRule: the left handle hands its object over to the result.
+// inPlaceOperatorRule: the left handle hands its object over to the result
+// (only when it owned it, only on success) and then reaches the object
+// through the result's handle. When the object was deleted or moved away
+// while the call ran, the call fails: with the null-reference ValueError of
+// argument `a` when given.
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const A* a);
 PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty);
 
 } // namespace qw
 
 namespace qw {
 
-// Persistent concatenation, for names and type texts built once per family.
+// A text kept for the module's life, joined from up to three parts: equal
+// texts share one copy, so asking again allocates nothing (still, keep the
+// result in a function-local static: `static const char* fn =
+// joined("new_", Tr::name);`). Never throws.
+inline const char* joined(const char* a, const char* b, const char* c = "")
+{
+    try {
+        return intern(std::string(a) + b + c);
+    } catch (...) {
+        return a;
+    }
+}
+// Former name of `joined`.
 inline const char* str(const char* a, const char* b, const char* c = "")
 {
-    return intern(std::string(a) + b + c);
+    return joined(a, b, c);
 }
 
 // Generic members of a registered class described by a traits struct:

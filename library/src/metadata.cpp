@@ -1,0 +1,624 @@
+#include "quelbo/metadata.h"
+
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "quelbo/error.h"
+#include "quelbo/vector.h"
+
+namespace quelbo {
+
+// ------------------------------------------------------------------- values
+
+VariantDataValue::~VariantDataValue() = default;
+
+namespace {
+
+template<class T>
+class NumericValue final : public VariantDataValue
+{
+public:
+    NumericValue(DataType type, T const* values, size_t count)
+        : m_type(type)
+        , m_values(values, values + count)
+    {
+    }
+
+    std::shared_ptr<VariantDataValue> clone() const override
+    {
+        return std::make_shared<NumericValue>(m_type, m_values.data(), m_values.size());
+    }
+    DataType type() const override { return m_type; }
+    size_t count() const override { return m_values.size(); }
+    const void* raw() const override { return m_values.data(); }
+
+private:
+    DataType m_type;
+    std::vector<T> m_values;
+};
+
+class Utf8Value final : public VariantDataValue
+{
+public:
+    Utf8Value(char const* const* values, size_t count)
+        : m_strings(count)
+        , m_pointers(count)
+    {
+        for (size_t i = 0; i < count; ++i)
+        {
+            if (values[i] != nullptr)
+                m_strings[i] = values[i];
+            m_pointers[i] = m_strings[i].c_str();
+        }
+    }
+
+    std::shared_ptr<VariantDataValue> clone() const override
+    {
+        return std::make_shared<Utf8Value>(m_pointers.data(), m_pointers.size());
+    }
+    DataType type() const override { return DataTypeId::UTF8_STRING; }
+    size_t count() const override { return m_pointers.size(); }
+    const void* raw() const override { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_strings;
+    std::vector<char const*> m_pointers;
+};
+
+template<class T>
+std::shared_ptr<VariantDataValue> numeric(DataTypeId id, T const* values, size_t count)
+{
+    if (values == nullptr && count != 0)
+        throw InvalidArgument("VariantDataValueFactory: null values with a count of " + std::to_string(count));
+    return std::make_shared<NumericValue<T>>(DataType(id), values, count);
+}
+
+template<class T>
+void appendValues(std::string& out, void const* raw, size_t count)
+{
+    T const* values = static_cast<T const*>(raw);
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (i != 0)
+            out += ", ";
+        T v;
+        std::memcpy(&v, values + i, sizeof(T));
+        if constexpr (std::is_floating_point<T>::value)
+            vector_detail::appendElement(out, double(v));
+        else if constexpr (std::is_signed<T>::value)
+            vector_detail::appendElement(out, int64_t(v));
+        else
+            vector_detail::appendElement(out, uint64_t(v));
+    }
+}
+
+} // namespace
+
+std::string VariantDataValue::toString() const
+{
+    DataType const t = type();
+    size_t const n = count();
+    std::string out;
+    switch (t.primitiveType())
+    {
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+        switch (t.bitDepth())
+        {
+        case 8: appendValues<uint8_t>(out, raw(), n); return out;
+        case 16: appendValues<uint16_t>(out, raw(), n); return out;
+        case 32: appendValues<uint32_t>(out, raw(), n); return out;
+        case 64: appendValues<uint64_t>(out, raw(), n); return out;
+        }
+        break;
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        switch (t.bitDepth())
+        {
+        case 8: appendValues<int8_t>(out, raw(), n); return out;
+        case 16: appendValues<int16_t>(out, raw(), n); return out;
+        case 32: appendValues<int32_t>(out, raw(), n); return out;
+        case 64: appendValues<int64_t>(out, raw(), n); return out;
+        }
+        break;
+    case PrimitiveTypeId::FLOATING_POINT:
+        if (t.bitDepth() == 32)
+            appendValues<float>(out, raw(), n);
+        else if (t.bitDepth() == 64)
+            appendValues<double>(out, raw(), n);
+        else
+            break;
+        return out;
+    case PrimitiveTypeId::UNICODE_STRING:
+        if (t.bitDepth() != 8)
+            break;
+        for (size_t i = 0; i < n; ++i)
+        {
+            char const* s = static_cast<char const* const*>(raw())[i];
+            out += i == 0 ? "\"" : ", \"";
+            out += s != nullptr ? s : "";
+            out += "\"";
+        }
+        return out;
+    default: break;
+    }
+    return "<" + std::to_string(n) + " values of " + t.toString() + ">";
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(int64_t value)
+{
+    return numeric(DataTypeId::INT64, &value, 1);
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(double value)
+{
+    return numeric(DataTypeId::DOUBLE, &value, 1);
+}
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const* value)
+{
+    return create(&value, 1);
+}
+
+#define QUELBO_NUMERIC_CREATE(T, ID)                                                                                   \
+    std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(T const* values, size_t count)                  \
+    {                                                                                                                  \
+        return numeric(DataTypeId::ID, values, count);                                                                 \
+    }
+QUELBO_NUMERIC_CREATE(uint8_t, UINT8)
+QUELBO_NUMERIC_CREATE(uint16_t, UINT16)
+QUELBO_NUMERIC_CREATE(uint32_t, UINT32)
+QUELBO_NUMERIC_CREATE(uint64_t, UINT64)
+QUELBO_NUMERIC_CREATE(int8_t, INT8)
+QUELBO_NUMERIC_CREATE(int16_t, INT16)
+QUELBO_NUMERIC_CREATE(int32_t, INT32)
+QUELBO_NUMERIC_CREATE(int64_t, INT64)
+QUELBO_NUMERIC_CREATE(float, FLOAT)
+QUELBO_NUMERIC_CREATE(double, DOUBLE)
+#undef QUELBO_NUMERIC_CREATE
+
+std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const** values, size_t count)
+{
+    if (values == nullptr && count != 0)
+        throw InvalidArgument("VariantDataValueFactory: null strings with a count of " + std::to_string(count));
+    return std::make_shared<Utf8Value>(values, count);
+}
+
+// --------------------------------------------------------------- children
+
+namespace metadata_detail {
+
+// The children of a node in insertion order, with an index by key.
+struct Children
+{
+    std::vector<std::shared_ptr<MetadataNode>> nodes;
+    std::unordered_map<std::string, size_t> index;
+
+    Children() = default;
+    Children(Children const&) = default;
+
+    // Dismantles the nodes only this list owns one by one, so that a deep
+    // chain does not recurse through the destructors.
+    ~Children()
+    {
+        std::vector<std::shared_ptr<MetadataNode>> pending = std::move(nodes);
+        while (!pending.empty())
+        {
+            std::shared_ptr<MetadataNode> node = std::move(pending.back());
+            pending.pop_back();
+            if (node && node.use_count() == 1 && node->m_private && node->m_private.use_count() == 1)
+            {
+                auto& grand = node->m_private->nodes;
+                for (auto& g : grand)
+                    pending.push_back(std::move(g));
+                grand.clear();
+            }
+        }
+    }
+
+    MetadataNode* find(std::string const& key) const
+    {
+        auto const it = index.find(key);
+        return it == index.end() ? nullptr : nodes[it->second].get();
+    }
+
+    std::shared_ptr<MetadataNode> const* findShared(std::string const& key) const
+    {
+        auto const it = index.find(key);
+        return it == index.end() ? nullptr : &nodes[it->second];
+    }
+
+    void put(std::shared_ptr<MetadataNode> child)
+    {
+        auto const it = index.find(child->key());
+        if (it != index.end())
+        {
+            nodes[it->second] = std::move(child);
+            return;
+        }
+        index.emplace(child->key(), nodes.size());
+        nodes.push_back(std::move(child));
+    }
+
+    void remove(std::string const& key)
+    {
+        auto const it = index.find(key);
+        if (it == index.end())
+            return;
+        size_t const at = it->second;
+        index.erase(it);
+        nodes.erase(nodes.begin() + std::ptrdiff_t(at));
+        for (size_t i = at; i < nodes.size(); ++i)
+            index[nodes[i]->key()] = i;
+    }
+};
+
+} // namespace metadata_detail
+
+using metadata_detail::Children;
+
+// ---------------------------------------------------------------- iterators
+
+MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node)
+    : m_children(node ? node->m_private : nullptr)
+    , m_position(0)
+{
+}
+
+MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<Children> children, size_t position)
+    : m_children(std::move(children))
+    , m_position(position)
+{
+}
+
+bool MetadataIteratorObject::atEnd() const
+{
+    return !m_children || m_position >= m_children->nodes.size();
+}
+
+bool MetadataIteratorObject::next()
+{
+    if (atEnd())
+        return false;
+    ++m_position;
+    return !atEnd();
+}
+
+std::shared_ptr<MetadataNode> MetadataIteratorObject::value() const
+{
+    if (atEnd())
+        throw Error("MetadataNodeIterator: the iterator designates no child");
+    return m_children->nodes[m_position];
+}
+
+bool MetadataIteratorObject::equals(MetadataIteratorObject const& other) const
+{
+    if (m_children != other.m_children)
+        return false;
+    bool const end = atEnd();
+    return end == other.atEnd() && (end || m_position == other.m_position);
+}
+
+template<class Object>
+BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator()
+    : m_object(nullptr)
+{
+}
+
+template<class Object>
+BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator(Object* object)
+    : m_object(object ? new Object(*object) : nullptr)
+{
+}
+
+template<class Object>
+BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator(BasicMetadataNodeIterator const& other)
+    : BasicMetadataNodeIterator(other.m_object)
+{
+}
+
+template<class Object>
+BasicMetadataNodeIterator<Object>& BasicMetadataNodeIterator<Object>::operator=(
+    BasicMetadataNodeIterator const& other)
+{
+    if (this != &other)
+    {
+        Object* copy = other.m_object ? new Object(*other.m_object) : nullptr;
+        delete m_object;
+        m_object = copy;
+    }
+    return *this;
+}
+
+template<class Object>
+BasicMetadataNodeIterator<Object>::~BasicMetadataNodeIterator()
+{
+    delete m_object;
+}
+
+template<class Object>
+bool BasicMetadataNodeIterator<Object>::next()
+{
+    return m_object != nullptr && m_object->next();
+}
+
+template<class Object>
+std::shared_ptr<MetadataNode> BasicMetadataNodeIterator<Object>::value() const
+{
+    if (m_object == nullptr)
+        throw Error("MetadataNodeIterator: the iterator designates no child");
+    return m_object->value();
+}
+
+template<class Object>
+bool BasicMetadataNodeIterator<Object>::operator==(BasicMetadataNodeIterator const& other) const
+{
+    if (m_object == nullptr || other.m_object == nullptr)
+        return m_object == other.m_object;
+    return m_object->equals(*other.m_object);
+}
+
+template class BasicMetadataNodeIterator<MetadataIteratorObject>;
+template class BasicMetadataNodeIterator<ConstMetadataIteratorObject>;
+
+// --------------------------------------------------------------------- node
+
+MetadataNode::MetadataNode(std::string const& key, std::shared_ptr<VariantDataValue> value)
+    : m_key(key)
+    , m_value(std::move(value))
+    , m_private(std::make_shared<Children>())
+{
+}
+
+MetadataNode::MetadataNode(MetadataNode const& other)
+    : m_key(other.m_key)
+    , m_value(other.m_value)
+    , m_private(std::make_shared<Children>(*other.m_private))
+{
+}
+
+MetadataNode::MetadataNode(MetadataNode&& other)
+    : m_key(other.m_key)
+    , m_value(std::move(other.m_value))
+    , m_private(std::make_shared<Children>())
+{
+    std::swap(m_private, other.m_private);
+}
+
+MetadataNode::~MetadataNode() = default;
+
+std::shared_ptr<MetadataNode> MetadataNode::clone() const
+{
+    // Iterative copy; a node reached twice (shared below two parents) is
+    // copied once and shared the same way in the copy.
+    auto root = std::make_shared<MetadataNode>(m_key, m_value);
+    std::unordered_map<Children const*, std::shared_ptr<MetadataNode>> copies;
+    std::vector<std::pair<MetadataNode const*, MetadataNode*>> pending{{this, root.get()}};
+    while (!pending.empty())
+    {
+        auto const [source, target] = pending.back();
+        pending.pop_back();
+        for (auto const& child : source->m_private->nodes)
+        {
+            auto& copy = copies[child->m_private.get()];
+            if (!copy)
+            {
+                copy = std::make_shared<MetadataNode>(child->m_key, child->m_value);
+                pending.emplace_back(child.get(), copy.get());
+            }
+            target->m_private->put(copy);
+        }
+    }
+    return root;
+}
+
+std::string const& MetadataNode::key() const
+{
+    return m_key;
+}
+
+std::shared_ptr<VariantDataValue> MetadataNode::value() const
+{
+    return m_value;
+}
+
+size_t MetadataNode::childCount() const
+{
+    return m_private->nodes.size();
+}
+
+bool MetadataNode::hasChild(std::string const& key) const
+{
+    return m_private->find(key) != nullptr;
+}
+
+std::shared_ptr<const MetadataNode> MetadataNode::child(std::string const& key) const
+{
+    auto const found = m_private->findShared(key);
+    if (found == nullptr)
+        throw Error("MetadataNode: no child of key \"" + key + "\" in node \"" + m_key + "\"");
+    return *found;
+}
+
+std::shared_ptr<MetadataNode> MetadataNode::child(std::string const& key)
+{
+    return std::const_pointer_cast<MetadataNode>(static_cast<MetadataNode const*>(this)->child(key));
+}
+
+void MetadataNode::addChild(std::shared_ptr<MetadataNode> child)
+{
+    if (!child)
+        throw Error("MetadataNode: cannot add a null child");
+    std::unordered_set<Children const*> seen;
+    std::vector<MetadataNode const*> pending{child.get()};
+    while (!pending.empty())
+    {
+        MetadataNode const* node = pending.back();
+        pending.pop_back();
+        if (node->m_private == m_private)
+            throw Error("MetadataNode: adding \"" + child->m_key + "\" to \"" + m_key +
+                        "\" would make the node its own descendant");
+        if (!seen.insert(node->m_private.get()).second)
+            continue;
+        for (auto const& c : node->m_private->nodes)
+            pending.push_back(c.get());
+    }
+    m_private->put(std::move(child));
+}
+
+void MetadataNode::removeChild(std::string const& key)
+{
+    m_private->remove(key);
+}
+
+MetadataNodeIterator MetadataNode::begin()
+{
+    MetadataIteratorObject object(m_private, 0);
+    return MetadataNodeIterator(&object);
+}
+
+MetadataNodeIterator MetadataNode::end()
+{
+    MetadataIteratorObject object(m_private, SIZE_MAX);
+    return MetadataNodeIterator(&object);
+}
+
+ConstMetadataNodeIterator MetadataNode::begin() const
+{
+    return cbegin();
+}
+
+ConstMetadataNodeIterator MetadataNode::end() const
+{
+    return cend();
+}
+
+ConstMetadataNodeIterator MetadataNode::cbegin() const
+{
+    ConstMetadataIteratorObject object(m_private, 0);
+    return ConstMetadataNodeIterator(&object);
+}
+
+ConstMetadataNodeIterator MetadataNode::cend() const
+{
+    ConstMetadataIteratorObject object(m_private, SIZE_MAX);
+    return ConstMetadataNodeIterator(&object);
+}
+
+std::string MetadataNode::toString() const
+{
+    // Iterative: pending holds the nodes still to print and the closing
+    // texts, so a deep tree prints without recursion.
+    struct Step
+    {
+        MetadataNode const* node;
+        char const* text;
+    };
+    std::string out;
+    std::vector<Step> pending{{this, nullptr}};
+    while (!pending.empty())
+    {
+        Step const step = pending.back();
+        pending.pop_back();
+        if (step.node == nullptr)
+        {
+            out += step.text;
+            continue;
+        }
+        if (step.text != nullptr)
+            out += step.text;
+        out += step.node->m_key;
+        if (step.node->m_value)
+            out += " = " + step.node->m_value->toString();
+        auto const& children = step.node->m_private->nodes;
+        if (children.empty())
+            continue;
+        out += " { ";
+        pending.push_back({nullptr, " }"});
+        for (size_t i = children.size(); i-- > 0;)
+            pending.push_back({children[i].get(), i == 0 ? nullptr : ", "});
+    }
+    return out;
+}
+
+// ------------------------------------------------------ factory and helper
+
+std::shared_ptr<MetadataNode> MetadataNodeFactory::create(std::string const& key,
+                                                          std::shared_ptr<VariantDataValue> value)
+{
+    return std::make_shared<MetadataNode>(key, std::move(value));
+}
+
+namespace {
+
+std::vector<std::string> splitPath(std::string const& path)
+{
+    std::vector<std::string> keys;
+    std::string current;
+    for (char c : path)
+    {
+        if (c == '/' || c == '\\')
+        {
+            if (!current.empty())
+                keys.push_back(std::move(current));
+            current.clear();
+        }
+        else
+            current += c;
+    }
+    if (!current.empty())
+        keys.push_back(std::move(current));
+    return keys;
+}
+
+} // namespace
+
+std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(std::shared_ptr<const MetadataNode> root,
+                                                          std::string const& path)
+{
+    if (!root)
+        return nullptr;
+    std::shared_ptr<const MetadataNode> node = std::move(root);
+    for (auto const& key : splitPath(path))
+    {
+        if (!node->hasChild(key))
+            return nullptr;
+        node = node->child(key);
+    }
+    return std::const_pointer_cast<MetadataNode>(node);
+}
+
+bool MetadataNodeHelper::exists(std::shared_ptr<const MetadataNode> root, std::string const& path)
+{
+    return getNode(std::move(root), path) != nullptr;
+}
+
+std::shared_ptr<MetadataNode> MetadataNodeHelper::createPath(std::shared_ptr<MetadataNode> origin,
+                                                             std::string const& path,
+                                                             std::shared_ptr<VariantDataValue> value)
+{
+    if (!origin)
+        throw InvalidArgument("MetadataNodeHelper: no origin node");
+    std::vector<std::string> const keys = splitPath(path);
+    if (keys.empty())
+        throw InvalidArgument("MetadataNodeHelper: the path \"" + path + "\" names no node below the origin");
+    MetadataNode* node = origin.get();
+    for (size_t i = 0; i + 1 < keys.size(); ++i)
+    {
+        MetadataNode* next = node->m_private->find(keys[i]);
+        if (next == nullptr)
+        {
+            auto created = std::make_shared<MetadataNode>(keys[i], nullptr);
+            next = created.get();
+            node->m_private->put(std::move(created));
+        }
+        node = next;
+    }
+    auto last = std::make_shared<MetadataNode>(keys.back(), std::move(value));
+    if (MetadataNode const* existing = node->m_private->find(keys.back()))
+        *last->m_private = *existing->m_private;
+    node->m_private->put(std::move(last));
+    return origin;
+}
+
+} // namespace quelbo

@@ -1,0 +1,241 @@
+"""The runtime's own rules, tried as a hostile user would: Python code running
+inside a call, ownership moved by in-place operators, handle identity,
+chains, the shared table, destruction hooks and long texts."""
+import gc
+import sys
+
+import pytest
+
+import proxy
+from proxy import q, cls, handle
+from test_core import run_child
+
+sys.path.insert(0, proxy.BUILD_DIR)
+import _quelbo_twin as twin  # noqa: E402
+
+# Probes die through their class's destruction function, as proxies do.
+ProbeClass = type("Probe", (), {"__swig_destroy__": twin.delete_Probe})
+twin.Probe_swigregister(ProbeClass)
+
+
+class Hook:
+    """An argument whose __index__ runs `action` (and then answers 0 or raises)."""
+
+    def __init__(self, action, fail=False):
+        self.action, self.fail, self.ran = action, fail, 0
+
+    def __index__(self):
+        self.ran += 1
+        self.action()
+        if self.fail:
+            raise RuntimeError("hook failed")
+        return 0
+
+
+# ------------------------------------------- Python code running inside a call
+
+def test_an_object_deleted_by_a_later_argument_lives_until_the_call_ends():
+    p = twin.new_Probe()
+    before = twin.Probe_destroyed()
+    hook = Hook(lambda: twin.delete_Probe(p))
+    assert twin.Probe_read_with(p, hook) == 0x5157 and hook.ran == 1
+    assert twin.Probe_destroyed() == before + 1
+    with pytest.raises(ValueError, match="invalid null reference in method 'Probe_read'"):
+        twin.Probe_read(p)
+
+
+def test_a_failing_call_destroys_what_waited_when_it_ends():
+    p = twin.new_Probe()
+    before = twin.Probe_destroyed()
+    with pytest.raises(RuntimeError, match="hook failed"):
+        twin.Probe_read_with(p, Hook(lambda: twin.delete_Probe(p), fail=True))
+    assert twin.Probe_destroyed() == before + 1
+
+
+def test_data_type_argument_deleting_the_object_it_is_compared_with():
+    t = cls("DataType")(q.DataTypeId_UINT8)
+    hook = Hook(lambda: q.delete_DataType(t))
+    assert q.DataType_is_convertible_to(t, hook) in (True, False) and hook.ran == 1
+    t2 = cls("DataType")(q.DataTypeId_UINT8)
+    assert q.DataType___eq__(t2, Hook(lambda: q.delete_DataType(t2))) in (True, False)
+
+
+def test_a_type_name_is_never_read_to_recognise_a_handle():
+    p = twin.new_Probe()
+    ran = []
+
+    class Meta(type):
+        @property
+        def __name__(cls):
+            ran.append(1)
+            twin.delete_Probe(p)
+            return "SwigPyObject"
+
+    class Named(metaclass=Meta):
+        pass
+
+    with pytest.raises(TypeError):
+        twin.Probe_read_with(p, Named())
+    assert not ran and twin.Probe_read(p) == 0x5157
+    ix = cls("Indexer")([2, 3], q.DataTypeId_UINT8, 1)
+    assert q.Indexer___eq__(ix, Named()) is NotImplemented and not ran
+
+
+def test_in_place_operator_whose_right_operand_deletes_the_left():
+    p = twin.new_Probe()
+    before = twin.Probe_destroyed()
+    with pytest.raises(ValueError, match=r"^invalid null reference in method 'Probe___ior__', argument 1 of type 'Probe \*'$"):
+        twin.Probe___ior__(p, Hook(lambda: twin.delete_Probe(p)))
+    assert twin.Probe_destroyed() == before + 1
+
+
+# ------------------------------------------------------ in-place ownership
+
+@pytest.fixture
+def Set():
+    return cls("StreamAccessCapabilitySet")
+
+
+def test_the_old_handle_keeps_the_object_alive_after_an_in_place_operator(Set):
+    a = Set(5)
+    b = a
+    a = q.StreamAccessCapabilitySet___ior__(a, 2)
+    assert handle(a).own() and not handle(b).own()
+    del a
+    gc.collect()
+    assert q.StreamAccessCapabilitySet_value(b) == 7
+    r = q.StreamAccessCapabilitySet___ior__(b, 8)  # b no longer owns: nothing moves
+    assert q.StreamAccessCapabilitySet_value(r) == 15 and not handle(r).own()
+
+
+def test_deleting_the_result_of_an_in_place_operator_leaves_the_old_handle_empty(Set):
+    left = Set(5)
+    r = q.StreamAccessCapabilitySet___ixor__(left, 1)
+    assert q.delete_StreamAccessCapabilitySet(r) is None
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.StreamAccessCapabilitySet_value(left)
+    assert q.delete_StreamAccessCapabilitySet(left) is None
+
+
+def test_a_class_whose_this_stores_nothing_gets_results_without_a_crash():
+    class Forgetful:
+        __swig_destroy__ = twin.delete_Probe
+
+        def __setattr__(self, name, value):
+            pass
+
+    twin.Probe_swigregister(Forgetful)
+    try:
+        p = twin.new_Probe()
+        r = twin.Probe___ior__(p, 0)
+        assert isinstance(r, Forgetful) and p.own() is False
+        del r
+        assert twin.Probe_read(p) == 0x5157 | 1  # the handle kept by p's heir
+    finally:
+        twin.Probe_swigregister(ProbeClass)
+
+
+# --------------------------------------------------------- handle identity
+
+def test_only_real_handles_are_handles():
+    class SwigPyObject:
+        pass
+
+    fake = SwigPyObject()
+    with pytest.raises(TypeError, match=r"argument 1 of type 'quelbo::VersionInfo \*'"):
+        q.VersionInfo_major_get(fake)
+    with pytest.raises(TypeError, match="^Attempt to append a non SwigPyObject$"):
+        q.new_Logger().append(fake)
+    h = q.new_VersionInfo()
+    for kind in (type(h), type(twin.new_Probe())):
+        with pytest.raises(TypeError, match="handles are made by the module only"):
+            kind()
+    assert q.VersionInfo_major_get(twin.make_version(3)) == 3  # the other module's handles count
+
+
+# ------------------------------------------------------------------ chains
+
+def test_appending_never_closes_a_cycle():
+    h, g, k = q.new_Logger(), q.new_VersionInfo(), q.new_Logger()
+    h.append(g)
+    with pytest.raises(ValueError, match="already in a chain"):
+        h.append(g)
+    g.append(k)
+    with pytest.raises(ValueError, match="already in a chain"):
+        h.append(k)
+    with pytest.raises(ValueError, match="its own chain"):
+        k.append(h)
+    assert q.VersionInfo_major_get(h) == 0  # the chain is still walked to its end
+    v = cls("VersionInfo")()
+    with pytest.raises(ValueError):
+        q.VersionInfo_swiginit(v, v.this)
+    assert q.VersionInfo_major_get(v) == 0
+
+
+def test_a_handle_leaving_a_chain_may_join_another():
+    h, g = q.new_Logger(), q.new_VersionInfo()
+    h.append(g)
+    del h
+    q.new_Logger().append(g)
+
+
+def test_a_very_long_chain_is_released_without_recursion():
+    r = run_child(
+        """
+        import proxy
+        q = proxy.q
+        head = q.new_Logger()
+        for _ in range(100000):
+            head.append(q.new_VersionInfo())
+        del head
+        print("end")
+        """
+    )
+    assert r.returncode == 0 and r.stdout == "end\n", r.stderr[-2000:]
+
+
+# ------------------------------------------------------------ shared table
+
+def test_the_module_keeps_the_shared_table_alive():
+    r = run_child(
+        """
+        import gc, sys
+        import proxy
+        q = proxy.q
+        del sys.modules["swig_runtime_data4"]
+        gc.collect()
+        v = proxy.cls("VersionInfo")()
+        q.VersionInfo_major_set(v, 4)
+        print(q.VersionInfo_major_get(v), repr(q.new_Logger()).split("'")[1])
+        """
+    )
+    assert r.returncode == 0 and r.stdout == "4 quelbo::Logger *\n", r.stderr[-2000:]
+
+
+# ------------------------------------------------------- destruction hooks
+
+@pytest.mark.parametrize("destroy", [list.append, print, lambda h: None, q.DataType_get_id, 5])
+def test_only_a_delete_function_may_destroy(destroy):
+    klass = type("Probe", (), {"__swig_destroy__": destroy})
+    with pytest.raises(TypeError, match="^__swig_destroy__ must be a delete_ function of the module$"):
+        twin.Probe_swigregister(klass)
+    p = twin.new_Probe()  # the class registered before still holds
+    before = twin.Probe_destroyed()
+    del p
+    assert twin.Probe_destroyed() == before + 1
+
+
+# -------------------------------------------------------------- long texts
+
+def test_a_text_too_long_for_a_str_owns_its_memory():
+    r = run_child(
+        """
+        import os, sys
+        sys.path.insert(0, os.environ["QUELBO_BUILD_DIR"])
+        import proxy, _quelbo_twin as twin
+        h = twin.long_text(2**31)
+        print(type(h).__name__, twin.text_tail(h))
+        """
+    )
+    assert r.returncode == 0, r.stderr[-2000:]
+    assert r.stdout == "SwigPyObject (%d, b'y')\n" % (2**31 + 1)

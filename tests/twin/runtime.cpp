@@ -1,0 +1,112 @@
+// Test-only functions for the runtime's own rules: a probe object that counts
+// its destructions and reads its own memory, an in-place operator over it,
+// and long text results.
+#include <cstring>
+
+#include "core_args.h"
+
+namespace {
+
+using namespace qw;
+
+struct Probe
+{
+    static inline int destroyed = 0;
+    uint64_t magic = 0x5157;
+    ~Probe()
+    {
+        ++destroyed;
+        magic = 0;
+    }
+};
+
+QW_TYPE(Probe, "_p_Probe", "Probe *");
+QW_TYPE(quelbo::DataType, "_p_quelbo__DataType", "quelbo::DataType *");
+QW_TYPE(char, "_p_char", "char *");
+
+struct ProbeTr
+{
+    using T = Probe;
+    static constexpr const char* name = "Probe";
+    static constexpr const char* native = "Probe";
+};
+
+PyObject* new_Probe(PyObject*, PyObject*)
+{
+    return call([] { return constructed(new Probe()); });
+}
+
+PyObject* Probe_read(PyObject*, PyObject* o)
+{
+    Probe* p;
+    if (!self(o, {"Probe_read", 1, "Probe const *"}, p))
+        return nullptr;
+    return to_py(p->magic);
+}
+
+// Reads the probe after converting a data type, whose __index__ may run Python code.
+PyObject* Probe_read_with(PyObject*, PyObject* args)
+{
+    const char* fn = "Probe_read_with";
+    PyObject* a[2];
+    Probe* p;
+    quelbo::DataType type;
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, "Probe const *"}, p) ||
+        !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type))
+        return nullptr;
+    return call([&] { return to_py(p->magic); });
+}
+
+PyObject* Probe___ior__(PyObject*, PyObject* args)
+{
+    const char* fn = "Probe___ior__";
+    const A left{fn, 1, "Probe *"};
+    PyObject* a[2];
+    Probe* p;
+    quelbo::DataType type;
+    if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], left, p) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type))
+        return nullptr;
+    return call([&] {
+        p->magic |= 1;
+        return inplace_result(a[0], p, type_of<Probe>(), &left);
+    });
+}
+
+PyObject* Probe_destroyed(PyObject*, PyObject*)
+{
+    return to_py(Probe::destroyed);
+}
+
+PyObject* long_text(PyObject*, PyObject* o)
+{
+    uint64_t n;
+    if (!arg(o, {"long_text", 1, "size_t"}, n))
+        return nullptr;
+    return call([&] { return to_py(std::string(n, 'x') + "y"); });
+}
+
+// The last character of a `char *` text and its length.
+PyObject* text_tail(PyObject*, PyObject* o)
+{
+    char* text;
+    if (!ptr(o, {"text_tail", 1, "char *"}, text))
+        return nullptr;
+    if (!text)
+        return none();
+    size_t n = std::strlen(text);
+    return Py_BuildValue("(Kc)", (unsigned long long)n, n ? text[n - 1] : '\0');
+}
+
+void add_runtime_probes(Methods& m)
+{
+    ClassOps<ProbeTr>::add(m, &new_Probe, METH_NOARGS);
+    m.add("Probe_read", &Probe_read, METH_O);
+    m.add("Probe_read_with", &Probe_read_with, METH_VARARGS);
+    m.add("Probe___ior__", &Probe___ior__, METH_VARARGS);
+    m.add("Probe_destroyed", &Probe_destroyed, METH_NOARGS);
+    m.add("long_text", &long_text, METH_O);
+    m.add("text_tail", &text_tail, METH_O);
+}
+QW_FAMILY(10, add_runtime_probes);
+
+} // namespace

@@ -1,0 +1,140 @@
+// Building blocks of the property and metadata families: parameters of any
+// kind by one converter, setters, getters of shared classes, and the
+// read-only wrappers' getters.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "common/item_parser.h"
+#include "core_args.h"
+#include "readonly/readonly_args.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+namespace props {
+
+template <class T, class = void>
+struct IsVector : std::false_type
+{
+};
+template <class T>
+struct IsVector<T, std::void_t<decltype(VecInfo<T>::dynamic)>> : std::true_type
+{
+};
+
+// A by-value or constant-reference parameter: vectors from sequences, class
+// values copied from their handle (None: null-reference ValueError), scalars
+// and strings by their converter.
+template <class T>
+bool param(PyObject* o, const A& a, T& out)
+{
+    if constexpr (IsVector<T>::value) {
+        return sequence_to_vector(o, out);
+    } else if constexpr (std::is_class<T>::value && !std::is_same<T, std::string>::value) {
+        T* p;
+        if (!ref(o, a, p))
+            return false;
+        out = *p;
+        return true;
+    } else {
+        return arg(o, a, out);
+    }
+}
+
+template <class M>
+struct SetterArg;
+template <class C, class P>
+struct SetterArg<void (C::*)(P)>
+{
+    using type = std::decay_t<P>;
+};
+
+// <name>_<Name>(object, value) for a one-argument member of a value class;
+// `Type` is the value's declared type in messages.
+template <class Tr, const char* Name, const char* Type, auto Member>
+PyObject* setter(PyObject*, PyObject* args)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    PyObject* a[2];
+    typename Tr::T* obj;
+    typename SetterArg<decltype(Member)>::type value{};
+    if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], {fn, 1, Tr::mut_type}, obj) || !param(a[1], {fn, 2, Type}, value))
+        return nullptr;
+    return call([&] {
+        (obj->*Member)(value);
+        return none();
+    });
+}
+
+template <class Tr, const char* Name, const char* Type, auto Member>
+void add_setter(Methods& m, const char* doc = nullptr)
+{
+    m.add(str(Tr::name, "_", Name), &setter<Tr, Name, Type, Member>, METH_VARARGS, doc);
+}
+
+// A member's result: shared pointers as shared handles (None when empty),
+// the rest as core_args' result().
+template <class R>
+PyObject* any_result(R const& r)
+{
+    return result(r);
+}
+template <class R>
+PyObject* any_result(std::shared_ptr<R> const& r)
+{
+    return shared(std::const_pointer_cast<std::remove_const_t<R>>(r));
+}
+
+// <name>_<Name>(object) for a const member of a shared class; the object is
+// converted as Tr::self_type and held for the call.
+template <class Tr, const char* Name, auto Member>
+PyObject* shared_getter(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    std::shared_ptr<typename Tr::T> obj;
+    if (!shared_self(o, {fn, 1, Tr::self_type}, obj))
+        return nullptr;
+    return call([&] { return any_result(((*obj).*Member)()); });
+}
+
+template <class Tr, const char* Name, auto Member>
+void add_shared_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add(str(Tr::name, "_", Name), &shared_getter<Tr, Name, Member>, METH_O, doc);
+}
+
+// The object of a read-only wrapper's getter: a wrapper whose object is gone
+// (or a wrapper of nothing) is refused with the null-reference ValueError.
+template <class W>
+bool wrapper_self(PyObject* o, const A& a, W*& out)
+{
+    if (!self(o, a, out))
+        return false;
+    if (!out->pointer()) {
+        fail_null(a);
+        return false;
+    }
+    return true;
+}
+
+// <name>_<Name>(wrapper) forwarding to a const member of the wrapper.
+template <class Tr, const char* Name, auto Member>
+PyObject* wrapper_getter(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    typename Tr::T* w;
+    if (!wrapper_self(o, {fn, 1, Tr::self_type}, w))
+        return nullptr;
+    return call([&] { return any_result((w->*Member)()); });
+}
+
+template <class Tr, const char* Name, auto Member>
+void add_wrapper_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add(str(Tr::name, "_", Name), &wrapper_getter<Tr, Name, Member>, METH_O, doc);
+}
+
+} // namespace props
+} // namespace qw

@@ -1,0 +1,170 @@
+// The read-only property wrappers: ReadonlySpatialCalibrationProperty,
+// ReadonlyImageInfoProperty and ReadonlyImageProperties.
+#include "readonly/ReadonlyImageProperties.h"
+
+#include "properties.h"
+
+namespace {
+
+using namespace qw;
+using namespace qw::props;
+using quelbo::ImageInfoProperty;
+using quelbo::ImageProperties;
+using quelbo::ReadonlyImageInfoProperty;
+using quelbo::ReadonlyImageProperties;
+using quelbo::ReadonlySpatialCalibrationProperty;
+using quelbo::SpatialCalibrationProperty;
+
+
+struct CalibrationTr
+{
+    using T = ReadonlySpatialCalibrationProperty;
+    static constexpr const char* name = "ReadonlySpatialCalibrationProperty";
+    static constexpr const char* native = "quelbo::ReadonlySpatialCalibrationProperty";
+    static constexpr const char* self_type = "quelbo::ReadonlySpatialCalibrationProperty const *";
+    static constexpr const char* wrapped = "SpatialCalibrationProperty";
+};
+
+struct InfoTr
+{
+    using T = ReadonlyImageInfoProperty;
+    static constexpr const char* name = "ReadonlyImageInfoProperty";
+    static constexpr const char* native = "quelbo::ReadonlyImageInfoProperty";
+    static constexpr const char* self_type = "quelbo::ReadonlyImageInfoProperty const *";
+    static constexpr const char* wrapped = "ImageInfoProperty";
+};
+
+struct PropertiesTr
+{
+    using T = ReadonlyImageProperties;
+    static constexpr const char* name = "ReadonlyImageProperties";
+    static constexpr const char* native = "quelbo::ReadonlyImageProperties";
+    static constexpr const char* self_type = "quelbo::ReadonlyImageProperties const *";
+};
+
+// new_Readonly<V>(value or wrapper): a wrapper over the object the argument
+// denotes. Over a plain handle it keeps that handle and checks at each use
+// that the handle still holds the object; over a wrapper it shares the
+// wrapper's object and what keeps it.
+template <class Tr, class V>
+PyObject* wrap_value(PyObject*, PyObject* o)
+{
+    using W = typename Tr::T;
+    static const char* fn = str("new_", Tr::name);
+    static const char* type = str("quelbo::", Tr::wrapped, " const &");
+    const A a{fn, 1, type};
+    const V* target;
+    if (!proxy_value_arg(o, a, target))
+        return nullptr;
+    if (is_obj<V>(o)) {
+        swig_cast_info* cast;
+        SwigPyObject* h = match_handle(o, type_of<V>(), &cast);
+        if (!h || h->ptr != target) {
+            fail_null(a);
+            return nullptr;
+        }
+        return call([&] {
+            return constructed(new W(*target, quelbo::ReadonlyAnchor(nullptr, reinterpret_cast<PyObject*>(h), target)));
+        });
+    }
+    W* w;
+    if (!ref(o, a, w))
+        return nullptr;
+    return call([&] { return constructed(new W(*w)); });
+}
+
+PyObject* new_ReadonlyImageProperties(PyObject*, PyObject* o)
+{
+    std::shared_ptr<ImageProperties> properties;
+    if (!shared_self(o, {"new_ReadonlyImageProperties", 1, "std::shared_ptr< quelbo::ImageProperties const >"},
+                     properties))
+        return nullptr;
+    return call([&] { return constructed(new ReadonlyImageProperties(properties)); });
+}
+
+PyObject* ReadonlyImageProperties___eq__(PyObject*, PyObject* args)
+{
+    static const char* fn = "ReadonlyImageProperties___eq__";
+    static const A self_arg{fn, 1, PropertiesTr::self_type};
+    PyObject* a[2];
+    ReadonlyImageProperties* obj;
+    if (!unpack(fn, args, 2, 2, a) || !is_obj<ReadonlyImageProperties>(a[0])) {
+        PyErr_Clear();
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    if (is_obj<ReadonlyImageProperties>(a[1])) {
+        ReadonlyImageProperties* other;
+        if (!wrapper_self(a[0], self_arg, obj) ||
+            !ref(a[1], {fn, 2, "quelbo::ReadonlyImageProperties const &"}, other))
+            return not_implemented(nullptr);
+        return not_implemented(call([&] { return to_py(*obj == *other); }));
+    }
+    if (is_shared<ImageProperties>(a[1])) {
+        std::shared_ptr<ImageProperties> other;
+        if (!wrapper_self(a[0], self_arg, obj) ||
+            !shared_self(a[1], {fn, 2, "quelbo::ImageProperties const &"}, other))
+            return not_implemented(nullptr);
+        return not_implemented(call([&] { return to_py(*obj == *other); }));
+    }
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+constexpr char kGetOrigin[] = "get_origin";
+constexpr char kGetSpacing[] = "get_spacing";
+constexpr char kGetDirections[] = "get_directions";
+constexpr char kGetUnit[] = "get_unit";
+constexpr char kToString[] = "to_string";
+constexpr char kGetAxes[] = "get_axes_interpretation";
+constexpr char kGetInterpretation[] = "_get_interpretation";
+constexpr char kGetAlpha[] = "get_alpha";
+constexpr char kGetBitDepth[] = "get_bit_depth";
+constexpr char kGetRange[] = "get_value_range";
+constexpr char kGetCalibration[] = "get_calibration";
+constexpr char kGetImageInfo[] = "get_image_info";
+constexpr char kClone[] = "clone";
+
+void add_readonly_properties(Methods& m)
+{
+    using RC = ReadonlySpatialCalibrationProperty;
+    m.add("new_ReadonlySpatialCalibrationProperty", &wrap_value<CalibrationTr, SpatialCalibrationProperty>, METH_O,
+          "Wrap the SpatialCalibrationProperty instance.");
+    add_wrapper_getter<CalibrationTr, kGetOrigin, &RC::get_origin>(m, "Proxy for SpatialCalibrationProperty::origin.");
+    add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(
+        m, "Proxy for SpatialCalibrationProperty::spacing.");
+    add_wrapper_getter<CalibrationTr, kGetDirections, &RC::get_directions>(
+        m, "Proxy for SpatialCalibrationProperty::directions.");
+    add_wrapper_getter<CalibrationTr, kGetUnit, &RC::get_unit>(m, "Proxy for SpatialCalibrationProperty::unit.");
+    add_wrapper_getter<CalibrationTr, kToString, &RC::toString>(m, "Proxy for SpatialCalibrationProperty::toString.");
+    m.add("delete_ReadonlySpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O);
+    add_hooks<RC>(m, CalibrationTr::name);
+
+    using RI = ReadonlyImageInfoProperty;
+    m.add("new_ReadonlyImageInfoProperty", &wrap_value<InfoTr, ImageInfoProperty>, METH_O,
+          "Wrap the ImageInfoProperty instance.");
+    add_wrapper_getter<InfoTr, kGetAxes, &RI::get_axes_interpretation>(
+        m, "Proxy for ImageInfoProperty::axesInterpretation.");
+    add_wrapper_getter<InfoTr, kGetInterpretation, &RI::_get_interpretation>(
+        m, "Proxy for ImageInfoProperty::interpretation.");
+    add_wrapper_getter<InfoTr, kGetAlpha, &RI::get_alpha>(m, "Proxy for ImageInfoProperty::hasAlpha.");
+    add_wrapper_getter<InfoTr, kGetBitDepth, &RI::get_bit_depth>(m, "Proxy for ImageInfoProperty::bitDepth.");
+    add_wrapper_getter<InfoTr, kGetRange, &RI::get_value_range>(m, "Proxy for ImageInfoProperty::valueRange.");
+    add_wrapper_getter<InfoTr, kToString, &RI::toString>(m, "Proxy for ImageInfoProperty::toString.");
+    m.add("delete_ReadonlyImageInfoProperty", &ClassOps<InfoTr>::del, METH_O);
+    add_hooks<RI>(m, InfoTr::name);
+
+    using RP = ReadonlyImageProperties;
+    m.add("new_ReadonlyImageProperties", &new_ReadonlyImageProperties, METH_O, "Wrap the ImageProperties instance.");
+    add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(
+        m, "Proxy for ImageProperties::calibration.");
+    add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");
+    add_wrapper_getter<PropertiesTr, kClone, &RP::clone>(m, "Proxy for ImageProperties::clone.");
+    add_wrapper_getter<PropertiesTr, kToString, &RP::toString>(m, "Proxy for ImageProperties::toString.");
+    m.add("ReadonlyImageProperties___eq__", &ReadonlyImageProperties___eq__, METH_VARARGS,
+          "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n");
+    m.add("delete_ReadonlyImageProperties", &ClassOps<PropertiesTr>::del, METH_O);
+    add_hooks<RP>(m, PropertiesTr::name);
+}
+
+QW_FAMILY(order::readonly_properties, add_readonly_properties);
+
+} // namespace

@@ -1,0 +1,72 @@
+// All state of the runtime in one place: what one module keeps (Runtime) and
+// what the modules of the runtime share through the type table (Shared).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "runtime/pyrt.h"
+
+namespace qw {
+
+// Shared by every module of the runtime: the first module to create the type
+// table publishes its record as the table's `clientdata`; the others use it.
+// Plain C layout, grown with malloc, since several modules read and write it.
+struct Shared
+{
+    static constexpr uint32_t kMagic = 0x71770002u;
+    uint32_t magic;
+    // Flat functions running now (nested calls of any module included).
+    int calls;
+    // Objects deleted while a call ran, destroyed when the outermost ends.
+    struct Deferred
+    {
+        void* p;
+        void (*destroy)(void*);
+    };
+    Deferred* deferred;
+    size_t deferred_count, deferred_capacity;
+    // The handle type of each module: the only types whose objects are handles.
+    PyTypeObject* handle_types[16];
+    int handle_type_count;
+};
+
+// One module's runtime state. `clear` is the one place it is released.
+struct Runtime
+{
+    PyObject* this_name = nullptr;        // the interned attribute name "this"
+    PyObject* type_cache = nullptr;       // type_query's answers by name (capsules)
+    PyTypeObject* handle_type = nullptr;  // this module's handle type
+    PyTypeObject* packed_type = nullptr;  // this module's packed-data type
+    PyObject* capsule = nullptr;          // the shared table, held for as long as the module lives
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0};
+    Shared* shared = &own_shared;         // own_shared, or the record of the table's creator
+    std::vector<const void*> readonly;    // objects never written or freed (module constants)
+    PyObject* cvar = nullptr;             // the module variables object
+
+    // The module record in the shared table, and its entries.
+    swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};
+    std::vector<swig_type_info*> types;   // entries in use, sorted by mangled name, null-terminated
+    std::vector<swig_type_info*> initial; // the module's own entries, sorted
+    std::vector<TypeDecl> type_decls;     // declared at load time (QW_TYPE)
+    std::vector<CastDecl> cast_decls;     // declared at load time (QW_CAST, QW_SHARED_CAST)
+
+    // Handles whose release waits while another handle is being released
+    // (chains and heirs are released iteratively, not recursively).
+    std::vector<PyObject*> releasing;
+    bool in_release = false;
+
+    // Texts kept for the module's life (intern), and the method definitions
+    // of the guarded functions (their addresses must stay put).
+    std::unordered_set<std::string> texts;
+    std::deque<PyMethodDef> outer_defs;
+
+    void clear();
+};
+
+Runtime& rt();
+
+} // namespace qw

@@ -1,0 +1,444 @@
+// VariantDataValue, the value of a metadata node, and its factory.
+#include <cstring>
+
+#include "properties.h"
+#include "quelbo/metadata.h"
+#include "runtime/keepalive.h"
+#include "typed_pointers.h"
+
+namespace {
+
+using namespace qw;
+using namespace qw::props;
+using quelbo::DataType;
+using quelbo::PrimitiveTypeId;
+using quelbo::VariantDataValue;
+using quelbo::VariantDataValueFactory;
+using Value = std::shared_ptr<VariantDataValue>;
+
+QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *");
+QW_TYPE(void, "_p_void", "void *");
+// Typed pointers, which only other modules sharing the type table make.
+QW_TYPED_POINTER_TYPES();
+
+struct ValueTr
+{
+    using T = VariantDataValue;
+    static constexpr const char* name = "VariantDataValue";
+    static constexpr const char* self_type = "quelbo::VariantDataValue const *";
+};
+
+struct FactoryTr
+{
+    using T = VariantDataValueFactory;
+    static constexpr const char* name = "VariantDataValueFactory";
+    static constexpr const char* native = "quelbo::VariantDataValueFactory";
+};
+
+// ----------------------------------------------------------------- values
+
+PyObject* VariantDataValue_raw(PyObject*, PyObject* o)
+{
+    Value v;
+    if (!shared_self(o, {"VariantDataValue_raw", 1, ValueTr::self_type}, v))
+        return nullptr;
+    // The pointer handle keeps the value alive: it never points at freed memory.
+    return call([&] { return keep_alive(borrowed(v->raw()), v); });
+}
+
+template <class T>
+T read_at(const void* raw, size_t index)
+{
+    T v;
+    std::memcpy(&v, static_cast<const char*>(raw) + index * sizeof(T), sizeof(T));
+    return v;
+}
+
+template <class U>
+PyObject* read_number(const void* raw, size_t index)
+{
+    return to_py(read_at<U>(raw, index));
+}
+
+// A zero-terminated run of code units, decoded with "replace"; a byte-order
+// mark at the start of UTF-16 and UTF-32 text chooses the order and is dropped.
+template <class Unit>
+PyObject* read_text(const void* raw, size_t index)
+{
+    const auto* s = read_at<const char*>(raw, index);
+    if (!s)
+        return from_string("", 0);
+    size_t n = 0;
+    Unit unit;
+    for (;; ++n) {
+        std::memcpy(&unit, s + n * sizeof(Unit), sizeof(Unit));
+        if (unit == 0)
+            break;
+    }
+    int order = 0;
+    if constexpr (sizeof(Unit) == 1)
+        return PyUnicode_DecodeUTF8(s, Py_ssize_t(n), "replace");
+    else if constexpr (sizeof(Unit) == 2)
+        return PyUnicode_DecodeUTF16(s, Py_ssize_t(n * 2), "replace", &order);
+    else
+        return PyUnicode_DecodeUTF32(s, Py_ssize_t(n * 4), "replace", &order);
+}
+
+// One stored element as a Python value; null (no error) for a type that
+// cannot be decoded.
+PyObject* decode(DataType type, const void* raw, size_t index)
+{
+    const size_t bits = type.bitDepth();
+    switch (type.primitiveType()) {
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+        switch (bits) {
+        case 8: return read_number<uint8_t>(raw, index);
+        case 16: return read_number<uint16_t>(raw, index);
+        case 32: return read_number<uint32_t>(raw, index);
+        case 64: return read_number<uint64_t>(raw, index);
+        }
+        break;
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        switch (bits) {
+        case 8: return read_number<int8_t>(raw, index);
+        case 16: return read_number<int16_t>(raw, index);
+        case 32: return read_number<int32_t>(raw, index);
+        case 64: return read_number<int64_t>(raw, index);
+        }
+        break;
+    case PrimitiveTypeId::FLOATING_POINT:
+        if (bits == 32)
+            return to_py(double(read_at<float>(raw, index)));
+        if (bits == 64)
+            return read_number<double>(raw, index);
+        break;
+    case PrimitiveTypeId::UNICODE_STRING:
+        switch (bits) {
+        case 8: return read_text<uint8_t>(raw, index);
+        case 16: return read_text<uint16_t>(raw, index);
+        case 32: return read_text<uint32_t>(raw, index);
+        }
+        break;
+    default: break;
+    }
+    return nullptr;
+}
+
+PyObject* VariantDataValue___getitem(PyObject*, PyObject* args)
+{
+    static const char* fn = "VariantDataValue___getitem";
+    static const A index_arg{fn, 2, "int"};
+    PyObject* a[2];
+    Value v;
+    int64_t index;
+    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, "quelbo::VariantDataValue *"}, v) ||
+        !arg(a[1], index_arg, index))
+        return nullptr;
+    if (index < INT32_MIN || index > INT32_MAX) {
+        fail_arg(ERR_OVERFLOW, index_arg);
+        return nullptr;
+    }
+    return call([&]() -> PyObject* {
+        const DataType type = v->type();
+        const void* raw = v->raw();
+        const size_t count = v->count();
+        if (uint64_t(index) >= count) {
+            PyErr_SetString(PyExc_IndexError, "Index out of range");
+            return nullptr;
+        }
+        PyObject* r = decode(type, raw, size_t(index));
+        if (!r && !PyErr_Occurred())
+            PyErr_Format(PyExc_ValueError, "Incompatible type %s", type.toString().c_str());
+        return r;
+    });
+}
+
+PyObject* delete_VariantDataValue(PyObject*, PyObject* o)
+{
+    return destroy<Value>(o, {"delete_VariantDataValue", 1, "quelbo::VariantDataValue *"});
+}
+
+constexpr char kClone[] = "clone";
+constexpr char kGetType[] = "get_type";
+constexpr char kGetCount[] = "get_count";
+
+void add_variant(Methods& m)
+{
+    add_shared_getter<ValueTr, kClone, &VariantDataValue::clone>(m, "Copies this value.");
+    add_shared_getter<ValueTr, kGetType, &VariantDataValue::type>(m, "Returns the type of the values stored.");
+    add_shared_getter<ValueTr, kGetCount, &VariantDataValue::count>(
+        m, "Returns the number of values of the specified type stored.");
+    m.add("VariantDataValue_raw", &VariantDataValue_raw, METH_O,
+          "\nReturns a pointer to the location where all the values are stored continuously.\n"
+          "Use VariantDataValueConverter to convert the value to basic types.\n");
+    m.add("VariantDataValue___getitem", &VariantDataValue___getitem, METH_VARARGS);
+    m.add("delete_VariantDataValue", &delete_VariantDataValue, METH_O);
+    add_hooks<Value>(m, "VariantDataValue", false);
+}
+
+QW_FAMILY(order::variant, add_variant);
+
+// ---------------------------------------------------------------- factory
+
+constexpr const char* kCreate = "VariantDataValueFactory_create";
+
+// Items of a list read as one kind. Every item is checked before the library
+// reads: the kind of item 0 (TypeError otherwise), integers in the signed
+// 64-bit range (OverflowError), texts encodable as UTF-8.
+struct Items
+{
+    PyObject* seq;
+    Py_ssize_t n;
+
+    // A borrowed item for exact lists and tuples, a new reference otherwise.
+    struct Item
+    {
+        PyObject* o;
+        bool owned;
+        ~Item()
+        {
+            if (owned)
+                Py_XDECREF(o);
+        }
+    };
+    Item at(Py_ssize_t i) const
+    {
+        if (PyList_CheckExact(seq))
+            return {PyList_GetItem(seq, i), false};
+        if (PyTuple_CheckExact(seq))
+            return {PyTuple_GetItem(seq, i), false};
+        return {PySequence_GetItem(seq, i), true};
+    }
+
+    static bool type_error(const char* text)
+    {
+        PyErr_SetString(PyExc_TypeError, text);
+        return false;
+    }
+
+    bool ints(std::vector<int64_t>& out) const
+    {
+        out.resize(size_t(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Item item = at(i);
+            if (!item.o)
+                return false;
+            if (!PyLong_Check(item.o))
+                return type_error("invalid item in sequence - expected long value");
+            int overflow = 0;
+            long long v = PyLong_AsLongLongAndOverflow(item.o, &overflow);
+            if (overflow) {
+                PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C long");
+                return false;
+            }
+            if (v == -1 && PyErr_Occurred())
+                return false;
+            out[size_t(i)] = v;
+        }
+        return true;
+    }
+
+    bool doubles(std::vector<double>& out) const
+    {
+        out.resize(size_t(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Item item = at(i);
+            if (!item.o)
+                return false;
+            if (as_double(item.o, out[size_t(i)]) != OK)
+                return type_error("invalid item in sequence - expected long or float value");
+        }
+        return true;
+    }
+
+    // The texts of the first `count` items, each encoded as UTF-8.
+    bool texts(std::vector<std::string>& out, size_t count) const
+    {
+        out.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            Item item = at(Py_ssize_t(i));
+            if (!item.o)
+                return false;
+            if (!PyUnicode_Check(item.o))
+                return type_error("invalid item in sequence - expected str value");
+            if (!utf8(item.o, out[i]))
+                return false;
+        }
+        return true;
+    }
+
+    static bool utf8(PyObject* s, std::string& out)
+    {
+        PyObject* bytes = PyUnicode_AsUTF8String(s);
+        if (!bytes)
+            return false;
+        char* data;
+        Py_ssize_t len;
+        PyBytes_AsStringAndSize(bytes, &data, &len);
+        out.assign(data, size_t(len));
+        Py_DECREF(bytes);
+        return true;
+    }
+};
+
+PyObject* create_texts(const std::vector<std::string>& texts, size_t count)
+{
+    std::vector<const char*> pointers(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i)
+        pointers[i] = texts[i].c_str();
+    return shared(VariantDataValueFactory::create(pointers.data(), count));
+}
+
+PyObject* fail_value(const char* text)
+{
+    PyErr_SetString(PyExc_ValueError, text);
+    return nullptr;
+}
+
+// The one-argument form: a number, a text or a list of one kind.
+PyObject* create_from(Args a, Py_ssize_t)
+{
+    PyObject* o = a[0];
+    return call([&]() -> PyObject* {
+        if (PySequence_Check(o)) {
+            std::string text;
+            if (PyUnicode_Check(o)) {
+                if (!Items::utf8(o, text))
+                    return nullptr;
+                return shared(VariantDataValueFactory::create(text.c_str()));
+            }
+            const Py_ssize_t n = PySequence_Size(o);
+            if (n < 0)
+                return nullptr;
+            if (n == 0)
+                return fail_value("Cannot create metadata value from an empty sequence");
+            const Items items{o, n};
+            Items::Item first = items.at(0);
+            if (!first.o)
+                return nullptr;
+            if (PyLong_Check(first.o)) {
+                std::vector<int64_t> values;
+                if (!items.ints(values))
+                    return nullptr;
+                return shared(VariantDataValueFactory::create(values.data(), values.size()));
+            }
+            if (PyFloat_Check(first.o)) {
+                std::vector<double> values;
+                if (!items.doubles(values))
+                    return nullptr;
+                return shared(VariantDataValueFactory::create(values.data(), values.size()));
+            }
+            if (PyUnicode_Check(first.o)) {
+                std::vector<std::string> texts;
+                if (!items.texts(texts, size_t(n)))
+                    return nullptr;
+                return create_texts(texts, texts.size());
+            }
+            return fail_value("Cannot create metadata value from this sequence");
+        }
+        if (PyLong_Check(o)) {
+            int64_t v;
+            if (!arg(o, {kCreate, 1, "int64_t"}, v))
+                return nullptr;
+            return shared(VariantDataValueFactory::create(v));
+        }
+        if (PyFloat_Check(o))
+            return shared(VariantDataValueFactory::create(PyFloat_AsDouble(o)));
+        return fail_value("Cannot create metadata value from this value");
+    });
+}
+
+// The count of the two-argument forms: a size; a null pointer takes 0 only.
+bool is_count(PyObject* o)
+{
+    return is<size_t>(o);
+}
+
+template <class T>
+PyObject* create_from_pointer(Args a, Py_ssize_t)
+{
+    static const char* type = str(pretty_name(type_of<T>()), "");
+    T* values;
+    size_t count;
+    if (!ptr(a[0], {kCreate, 1, type}, values) || !arg(a[1], {kCreate, 2, "size_t"}, count))
+        return nullptr;
+    if (!values && count != 0)
+        return fail_value("a null pointer takes a count of 0");
+    return call([&] { return shared(VariantDataValueFactory::create(const_cast<const T*>(values), count)); });
+}
+
+template <class T>
+bool is_pointer(Args a, Py_ssize_t)
+{
+    return is_obj<T>(a[0], true) && is_count(a[1]);
+}
+
+// A sequence of texts, not a text itself.
+bool is_text_list(Args a, Py_ssize_t)
+{
+    PyObject* o = a[0];
+    if (!is_count(a[1]) || PyUnicode_Check(o) || !PySequence_Check(o))
+        return false;
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const Items items{o, n};
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Items::Item item = items.at(i);
+        if (!item.o || !PyUnicode_Check(item.o)) {
+            PyErr_Clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+PyObject* create_from_texts(Args a, Py_ssize_t)
+{
+    size_t count;
+    if (!arg(a[1], {kCreate, 2, "size_t"}, count))
+        return nullptr;
+    return call([&]() -> PyObject* {
+        const Py_ssize_t n = PySequence_Size(a[0]);
+        if (n < 0)
+            return nullptr;
+        if (count > size_t(n))
+            return fail_value("the count is larger than the list of texts");
+        std::vector<std::string> texts;
+        if (!Items{a[0], n}.texts(texts, count))
+            return nullptr;
+        return create_texts(texts, count);
+    });
+}
+
+PyObject* VariantDataValueFactory_create(PyObject*, PyObject* args)
+{
+#define QW_PTR_ROW(T, place)                                                                                           \
+    {                                                                                                                  \
+        "quelbo::VariantDataValueFactory::create(" #T " const *,size_t)", 2, 2, &is_pointer<T>,                        \
+            &create_from_pointer<T>, place                                                                             \
+    }
+    static const Overloads rows(
+        kCreate,
+        {QW_PTR_ROW(uint16_t, 1), QW_PTR_ROW(uint32_t, 2), QW_PTR_ROW(uint64_t, 3), QW_PTR_ROW(int8_t, 4),
+         QW_PTR_ROW(int16_t, 5), QW_PTR_ROW(int32_t, 6), QW_PTR_ROW(int64_t, 7), QW_PTR_ROW(float, 8),
+         QW_PTR_ROW(double, 9), QW_PTR_ROW(uint8_t, 0),
+         {"quelbo::VariantDataValueFactory::create(char const **,size_t)", 2, 2, &is_text_list, &create_from_texts, 10},
+         {"quelbo::VariantDataValueFactory::quelbo_VariantDataValueFactory_create__SWIG_11(PyObject *)", 1, 1, nullptr,
+          &create_from, 11}});
+#undef QW_PTR_ROW
+    return rows(args);
+}
+
+void add_variant_factory(Methods& m)
+{
+    m.add(kCreate, &VariantDataValueFactory_create, METH_VARARGS);
+    m.add("delete_VariantDataValueFactory", &ClassOps<FactoryTr>::del, METH_O);
+    add_hooks<VariantDataValueFactory>(m, "VariantDataValueFactory", false);
+}
+
+QW_FAMILY(order::variant_factory, add_variant_factory);
+
+} // namespace

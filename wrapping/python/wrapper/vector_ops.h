@@ -118,8 +118,8 @@ struct Ops
     using V = typename Tr::T;
     using E = typename V::ValueType;
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // The left operand's handle still designates `v` once the right operand
     // is read: Python code run by its item access may have deleted or moved
@@ -161,7 +161,7 @@ struct Ops
             return call([&]() -> PyObject* {
                 if constexpr (InPlace) {
                     K::compound(*v, w);
-                    return inplace_result(o, v, type_of<V>());
+                    return inplace_result(o, v, type_of<V>(), &left());
                 } else {
                     return owned(new V(K::binary(*v, w)));
                 }
@@ -202,9 +202,10 @@ struct Ops
 
         static PyObject* overloaded(PyObject*, PyObject* args)
         {
-            static const char* op = native(str("::operator ", K::symbol, "("));
-            static const Overloads rows(name(), {{str(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
-                                                 {str(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
+            static const char* op = native(joined("::operator ", K::symbol, "("));
+            static const Overloads rows(name(),
+                                        {{joined(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
+                                         {joined(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
             PyObject* r = dispatch(rows, args, 0);
             if (!r)
                 nothing_on_left(args);
@@ -261,7 +262,7 @@ struct Ops
     }
     static Overload scalar_first_row()
     {
-        return {str("quelbo::operator *(", native("::ValueType,"), str(Tr::native, ")")), 2, 2, &scalar_first_fits,
+        return {joined("quelbo::operator *(", native("::ValueType,"), joined(Tr::native, ")")), 2, 2, &scalar_first_fits,
                 &scalar_first};
     }
 

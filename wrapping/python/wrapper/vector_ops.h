@@ -16,46 +16,22 @@ namespace vector_ops {
 
 // Arithmetic: the Python names of the binary and in-place forms, the symbol
 // of the in-place prototypes, the library's binary and compound operators.
-struct Add
-{
-    static constexpr const char* name = "___add__";
-    static constexpr const char* iname = "___iadd__";
-    static constexpr const char* symbol = "+=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v + w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v += w; }
-};
-struct Sub
-{
-    static constexpr const char* name = "___sub__";
-    static constexpr const char* iname = "___isub__";
-    static constexpr const char* symbol = "-=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v - w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v -= w; }
-};
-struct Mul
-{
-    static constexpr const char* name = "___mul__";
-    static constexpr const char* iname = "___imul__";
-    static constexpr const char* symbol = "*=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v * w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v *= w; }
-};
-struct Div
-{
-    static constexpr const char* name = "___truediv__";
-    static constexpr const char* iname = "___itruediv__";
-    static constexpr const char* symbol = "/=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v / w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v /= w; }
-};
+#define QW_VECTOR_ARITHMETIC(Kind, py, ipy, op, iop)                                                             \
+    struct Kind                                                                                                  \
+    {                                                                                                            \
+        static constexpr const char* name = py;                                                                  \
+        static constexpr const char* iname = ipy;                                                                \
+        static constexpr const char* symbol = #iop;                                                              \
+        template <class V, class W>                                                                              \
+        static V binary(const V& v, const W& w) { return v op w; }                                               \
+        template <class V, class W>                                                                              \
+        static void compound(V& v, const W& w) { v iop w; }                                                      \
+    }
+QW_VECTOR_ARITHMETIC(Add, "___add__", "___iadd__", +, +=);
+QW_VECTOR_ARITHMETIC(Sub, "___sub__", "___isub__", -, -=);
+QW_VECTOR_ARITHMETIC(Mul, "___mul__", "___imul__", *, *=);
+QW_VECTOR_ARITHMETIC(Div, "___truediv__", "___itruediv__", /, /=);
+#undef QW_VECTOR_ARITHMETIC
 
 // Comparisons: each calls the library member of its own name.
 #define QW_VECTOR_COMPARISON(Kind, py, op)                                                                        \
@@ -262,8 +238,8 @@ struct Ops
     }
     static Overload scalar_first_row()
     {
-        return {joined("quelbo::operator *(", native("::ValueType,"), joined(Tr::native, ")")), 2, 2, &scalar_first_fits,
-                &scalar_first};
+        static const char* proto = joined("quelbo::operator *(", native("::ValueType,"), joined(Tr::native, ")"));
+        return {proto, 2, 2, &scalar_first_fits, &scalar_first};
     }
 
     static void add(Methods& m)

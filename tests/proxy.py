@@ -28,21 +28,21 @@ def _method(fn):
     return call
 
 
-def _members(name):
+def _members(name, mod=q):
     prefix = name + "_"
     members = {}
-    for attr in dir(q):
+    for attr in dir(mod):
         if not attr.startswith(prefix) or attr.endswith(HOOK) or attr.endswith("_swiginit"):
             continue
-        fn = getattr(q, attr)
+        fn = getattr(mod, attr)
         if callable(fn):
             members[attr[len(prefix):]] = _method(fn)
     return members
 
 
-def _init_for(name):
-    new = getattr(q, "new_" + name, None)
-    attach = getattr(q, name + "_swiginit", None)
+def _init_for(name, mod=q):
+    new = getattr(mod, "new_" + name, None)
+    attach = getattr(mod, name + "_swiginit", None)
 
     def __init__(self, *args):
         if new is None:
@@ -87,25 +87,25 @@ def _vector_protocol(ns):
     ns.update(__len__=__len__, __getitem__=__getitem__, __rmul__=__rmul__)
 
 
-def _build():
+def _build(mod=q):
     classes = {}
-    for attr in sorted(dir(q)):
+    for attr in sorted(dir(mod)):
         if not attr.endswith(HOOK):
             continue
         name = attr[: -len(HOOK)]
         if name == "Error":
             klass = QuelboError
         else:
-            ns = _members(name)
-            ns["__init__"] = _init_for(name)
+            ns = _members(name, mod)
+            ns["__init__"] = _init_for(name, mod)
             if name.startswith("Vector"):
                 _vector_protocol(ns)
             ns["__module__"] = __name__
-            destroy = getattr(q, "delete_" + name, None)
+            destroy = getattr(mod, "delete_" + name, None)
             if destroy is not None:
                 ns["__swig_destroy__"] = destroy
             klass = type(name, (object,), ns)
-        getattr(q, attr)(klass)
+        getattr(mod, attr)(klass)
         classes[name] = klass
     return classes
 
@@ -115,6 +115,15 @@ CLASSES = _build()
 
 def cls(name):
     return CLASSES[name]
+
+
+def cuda():
+    """The GPU module, its classes (CudaImageFactory, CudaExtensionProvider) registered."""
+    import _quelbo_cuda
+
+    if "CudaImageFactory" not in CLASSES:
+        CLASSES.update(_build(_quelbo_cuda))
+    return _quelbo_cuda
 
 
 def handle(obj):

@@ -47,7 +47,8 @@ def test_floating_elements(s):
     assert [a.at([i]) for i in range(3)] == [1.0, float("inf"), 2.0]
     big = np.finfo(np.float32).max
     a.set_at([0], float(big))
-    assert a.at([0]) == big
+    a.set_at([1], -float(big))
+    assert a.at([0]) == big and a.at([1]) == -big
     if s == "f":
         with pytest.raises(OverflowError, match=r"^in method 'ArrayXf_set_at', argument 3 of type 'float'$"):
             a.set_at([0], 1e39)
@@ -100,6 +101,9 @@ def test_indexers_the_array_cannot_use_are_refused():
     odd = cls("Indexer")([2, 2], q.DataTypeId_DOUBLE, [8, 20], [0, 1])
     with pytest.raises(QuelboError, match="multiples"):
         cls("ArrayXd")(odd)
+    backwards = cls("Indexer")([1, 2], q.DataTypeId_DOUBLE, [-8, 8], [0, 1])
+    with pytest.raises(QuelboError, match="multiples"):
+        cls("ArrayXd")(backwards)
     padded = cls("Indexer")([2, 2], q.DataTypeId_DOUBLE, [16, 64], [0, 1])
     a = cls("ArrayXd")(padded)
     a.set_at([1, 1], 3.0)

@@ -50,6 +50,8 @@ def test_sharing_and_copying():
     ro = np.arange(4, dtype=np.int16)
     ro.flags.writeable = False
     assert q.ArrayXi16_from_numpy(ro).at([3]) == 3
+    top = q.ArrayXu64_from_numpy(np.array([2**64 - 1, 2**63], dtype=np.uint64))
+    assert top.at([0]) == 2**64 - 1 and top._to_numpy(None).tolist() == [2**64 - 1, 2**63]
     one_d = q.ArrayXu8_from_numpy(np.arange(3, dtype=np.uint8))
     assert one_d._to_numpy(None).tolist() == [0, 1, 2]
 

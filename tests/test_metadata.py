@@ -406,3 +406,45 @@ def test_overload_messages(fn, args, expected):
         fn(*args)
     assert str(e.value) == ("Wrong number or type of arguments for overloaded function '%s'.\n"
                             "  Possible C/C++ prototypes are:\n" % fn.__name__) + "".join("    %s\n" % p for p in expected)
+
+
+def test_cycle_test_follows_every_link():
+    a, b, c = Node("a", None), Node("b", None), Node("c", None)
+    a.add_child(b)
+    c.add_child(b)  # b shared by two parents
+    with pytest.raises(Error, match="its own descendant"):
+        b.add_child(c)
+    a.remove_child("b")
+    c.remove_child("b")
+    b.add_child(c)  # no link left: allowed now
+    copy = Node(b)  # holds c too
+    with pytest.raises(Error, match="its own descendant"):
+        c.add_child(copy)
+    root = Node("root", None)
+    q.MetadataNodeHelper_create_path(root, "x", None)
+    q.MetadataNodeHelper_get_node(root, "x").add_child(Node("y", None))
+    y = q.MetadataNodeHelper_get_node(root, "x/y")
+    q.MetadataNodeHelper_create_path(root, "x", None)  # x replaced; y kept under the new x
+    with pytest.raises(Error, match="its own descendant"):
+        y.add_child(root)
+    moved = twin.bare_node("m", True)
+    parent = Node("p", None)
+    node = Node(moved)
+    parent.add_child(node)
+    with pytest.raises(Error, match="its own descendant"):
+        node.add_child(parent)
+
+
+def test_deep_chains_built_either_way():
+    top = Node("n", None)
+    for _ in range(100000):  # bottom-up: each new parent takes the whole chain
+        parent = Node("n", None)
+        parent.add_child(top)
+        top = parent
+    leaf = q.MetadataNodeHelper_get_node(top, "n/" * 99999 + "n")
+    assert leaf is not None and leaf.get_child_count() == 0
+    with pytest.raises(Error, match="its own descendant"):
+        leaf.add_child(top)
+    leaf.add_child(Node("end", None))
+    del top, parent, leaf
+    gc.collect()

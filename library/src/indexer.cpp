@@ -83,18 +83,24 @@ std::unique_ptr<State> finish(std::unique_ptr<State> s)
     const size_t elementBytes = s->dtype.byteCount();
     s->stride = VectorXu64(n);
     size_t count = n == 0 ? 0 : 1;
-    size_t lastByte = 0;
+    // Byte strides are signed 64-bit values in two's complement: a negative
+    // stride walks its dimension towards lower addresses from element 0.
+    size_t below = 0, above = 0;
     for (size_t i = 0; i < n; ++i)
     {
         const size_t extent = s->shape.data()[i];
-        s->stride.data()[i] = s->byteStride.data()[i] / elementBytes;
+        const auto byteStride = int64_t(s->byteStride.data()[i]);
+        s->stride.data()[i] = uint64_t(byteStride / int64_t(elementBytes));
         count = checkedMultiply(count, extent, "Indexer element count");
-        if (extent != 0)
-            lastByte = checkedAdd(lastByte, checkedMultiply(extent - 1, s->byteStride.data()[i], "Indexer byte count"),
-                                  "Indexer byte count");
+        if (extent == 0)
+            continue;
+        const uint64_t step = byteStride < 0 ? uint64_t(0) - uint64_t(byteStride) : uint64_t(byteStride);
+        size_t& side = byteStride < 0 ? below : above;
+        side = checkedAdd(side, checkedMultiply(extent - 1, step, "Indexer byte count"), "Indexer byte count");
     }
     s->elementCount = count;
-    s->byteCount = count == 0 ? 0 : checkedAdd(lastByte, elementBytes, "Indexer byte count");
+    s->byteCount =
+        count == 0 ? 0 : checkedAdd(checkedAdd(below, above, "Indexer byte count"), elementBytes, "Indexer byte count");
     // a dense buffer must also be countable in bytes
     checkedMultiply(count, elementBytes, "Indexer byte count");
 

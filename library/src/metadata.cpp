@@ -188,14 +188,20 @@ std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const** v
 
 namespace metadata_detail {
 
-// The children of a node in insertion order, with an index by key.
-struct Children
+// The children of a node in insertion order, with an index by key, and the
+// lists that hold the node itself (its parents), so that a cycle test can
+// search upwards as well as downwards.
+struct Children : std::enable_shared_from_this<Children>
 {
     std::vector<std::shared_ptr<MetadataNode>> nodes;
     std::unordered_map<std::string, size_t> index;
+    // The children lists holding this list's node: one entry per holding
+    // list; an expired entry is a list that is gone.
+    std::vector<std::weak_ptr<Children>> parents;
 
     Children() = default;
-    Children(Children const&) = default;
+    Children(Children const&) = delete;
+    Children& operator=(Children const&) = delete;
 
     // Dismantles the nodes only this list owns one by one, so that a deep
     // chain does not recurse through the destructors.
@@ -228,16 +234,42 @@ struct Children
         return it == index.end() ? nullptr : &nodes[it->second];
     }
 
+    void link(MetadataNode const& child) { child.m_private->parents.push_back(weak_from_this()); }
+
+    void unlink(MetadataNode const& child)
+    {
+        auto& list = child.m_private->parents;
+        for (auto it = list.begin(); it != list.end(); ++it)
+        {
+            if (it->lock().get() == this)
+            {
+                list.erase(it);
+                return;
+            }
+        }
+    }
+
     void put(std::shared_ptr<MetadataNode> child)
     {
+        link(*child);
         auto const it = index.find(child->key());
         if (it != index.end())
         {
+            unlink(*nodes[it->second]);
             nodes[it->second] = std::move(child);
             return;
         }
         index.emplace(child->key(), nodes.size());
         nodes.push_back(std::move(child));
+    }
+
+    // Holds the same child nodes as other (this list being empty).
+    void adopt(Children const& other)
+    {
+        nodes = other.nodes;
+        index = other.index;
+        for (auto const& n : nodes)
+            link(*n);
     }
 
     void remove(std::string const& key)
@@ -247,9 +279,37 @@ struct Children
             return;
         size_t const at = it->second;
         index.erase(it);
+        unlink(*nodes[at]);
         nodes.erase(nodes.begin() + std::ptrdiff_t(at));
         for (size_t i = at; i < nodes.size(); ++i)
             index[nodes[i]->key()] = i;
+    }
+
+    // Is `descendant` this list or below it? Searches down from this list and
+    // up from `descendant` in turns, so the cost is that of the smaller side.
+    bool reaches(Children const* descendant) const
+    {
+        std::vector<Children const*> down{this}, up{descendant};
+        std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
+        while (!down.empty() && !up.empty())
+        {
+            Children const* d = down.back();
+            down.pop_back();
+            if (d == descendant)
+                return true;
+            for (auto const& n : d->nodes)
+                if (seenDown.insert(n->m_private.get()).second)
+                    down.push_back(n->m_private.get());
+            Children const* u = up.back();
+            up.pop_back();
+            if (u == this)
+                return true;
+            for (auto const& w : u->parents)
+                if (auto p = w.lock())
+                    if (seenUp.insert(p.get()).second)
+                        up.push_back(p.get());
+        }
+        return false;
     }
 };
 
@@ -373,8 +433,9 @@ MetadataNode::MetadataNode(std::string const& key, std::shared_ptr<VariantDataVa
 MetadataNode::MetadataNode(MetadataNode const& other)
     : m_key(other.m_key)
     , m_value(other.m_value)
-    , m_private(std::make_shared<Children>(*other.m_private))
+    , m_private(std::make_shared<Children>())
 {
+    m_private->adopt(*other.m_private);
 }
 
 MetadataNode::MetadataNode(MetadataNode&& other)
@@ -383,6 +444,8 @@ MetadataNode::MetadataNode(MetadataNode&& other)
     , m_private(std::make_shared<Children>())
 {
     std::swap(m_private, other.m_private);
+    // The lists holding `other` still hold it, not this new node.
+    std::swap(m_private->parents, other.m_private->parents);
 }
 
 MetadataNode::~MetadataNode() = default;
@@ -449,20 +512,9 @@ void MetadataNode::addChild(std::shared_ptr<MetadataNode> child)
 {
     if (!child)
         throw Error("MetadataNode: cannot add a null child");
-    std::unordered_set<Children const*> seen;
-    std::vector<MetadataNode const*> pending{child.get()};
-    while (!pending.empty())
-    {
-        MetadataNode const* node = pending.back();
-        pending.pop_back();
-        if (node->m_private == m_private)
-            throw Error("MetadataNode: adding \"" + child->m_key + "\" to \"" + m_key +
-                        "\" would make the node its own descendant");
-        if (!seen.insert(node->m_private.get()).second)
-            continue;
-        for (auto const& c : node->m_private->nodes)
-            pending.push_back(c.get());
-    }
+    if (child->m_private->reaches(m_private.get()))
+        throw Error("MetadataNode: adding \"" + child->m_key + "\" to \"" + m_key +
+                    "\" would make the node its own descendant");
     m_private->put(std::move(child));
 }
 
@@ -616,7 +668,7 @@ std::shared_ptr<MetadataNode> MetadataNodeHelper::createPath(std::shared_ptr<Met
     }
     auto last = std::make_shared<MetadataNode>(keys.back(), std::move(value));
     if (MetadataNode const* existing = node->m_private->find(keys.back()))
-        *last->m_private = *existing->m_private;
+        last->m_private->adopt(*existing->m_private);
     node->m_private->put(std::move(last));
     return origin;
 }

@@ -24,7 +24,7 @@ public:
     // Dense, in the Indexer's default (FORTRAN) layout.
     explicit ArrayX(VectorXu64 const& shape);
     // Described by the indexer, whose data type must be T's and whose byte
-    // strides must be multiples of T's size (else InvalidArgument).
+    // strides must be non-negative multiples of T's size (else InvalidArgument).
     explicit ArrayX(Indexer const& indexer);
     // Copies the elements.
     ArrayX(ArrayX const& other);

@@ -39,6 +39,9 @@ public:
     // Dense, the dimensions in memory in the given order (fastest first).
     Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout);
     // Explicit byte strides per dimension and the layout dimension order.
+    // A stride is read as a signed 64-bit value (two's complement): negative
+    // strides walk towards lower addresses, and offsets are then relative to
+    // element 0 in two's complement too.
     Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& byteStrides, VectorXu64 const& layout);
     Indexer(Indexer const& other);
     Indexer(Indexer&& other) noexcept;
@@ -65,6 +68,7 @@ public:
     // the number of elements managed by this Indexer
     size_t elementCount() const;
     // the total number of bytes needed to adress this indexer, padding included
+    // (from its lowest to its highest addressed byte)
     size_t byteCount() const;
 
     // Element offset of a position (deprecated: use byteOffset).

@@ -150,7 +150,9 @@ public:
     std::shared_ptr<MetadataNode> child(std::string const& key);
     // Add a node as child. If the given child key already exists in the
     // current node, existing child is replaced by new one. Error for a null
-    // child and for a child that is this node or has it as a descendant.
+    // child and for a child that is this node or has it as a descendant (the
+    // test searches the child's subtree and this node's ancestors in turns:
+    // its cost is that of the smaller).
     void addChild(std::shared_ptr<MetadataNode> child);
     // Removes the child identified by its key; nothing when there is none.
     void removeChild(std::string const& key);

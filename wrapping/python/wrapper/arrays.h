@@ -34,18 +34,18 @@ struct Family
     using E = typename Arr::ValueType;
     using Shape = quelbo::VectorXu64;
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // ------------------------------------------------------------ lifetime
 
     static PyObject* new_(PyObject*, PyObject* args)
     {
-        static const char* f = str("new_", Tr::name);
-        static const char* ctor = str(Tr::native, "::ArrayX(");
+        static const char* f = joined("new_", Tr::name);
+        static const char* ctor = joined(Tr::native, "::ArrayX(");
         static const char* copy_type = native(" const &");
         static const Overloads rows(
-            f, {{str(ctor, "quelbo::Indexer const &)"), 1, 1,
+            f, {{joined(ctor, "quelbo::Indexer const &)"), 1, 1,
                  [](Args a, Py_ssize_t) { return is_obj<quelbo::Indexer>(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      quelbo::Indexer* indexer;
@@ -54,7 +54,7 @@ struct Family
                      return call([&] { return constructed(new Arr(*indexer)); });
                  },
                  1},
-                {str(ctor, copy_type, ")"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<Arr>(a[0]); },
+                {joined(ctor, copy_type, ")"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<Arr>(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      Arr* other;
                      if (!ref(a[0], {f, 1, copy_type}, other))
@@ -62,7 +62,7 @@ struct Family
                      return call([&] { return constructed(new Arr(*other)); });
                  },
                  2},
-                {str(ctor, "quelbo::VectorXu64 const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_seq(a[0]); },
+                {joined(ctor, "quelbo::VectorXu64 const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_seq(a[0]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      Shape shape;
                      if (!sequence_to_vector(a[0], shape))
@@ -71,7 +71,7 @@ struct Family
                  },
                  0},
                 // declared, never selected: the copy row takes every array first
-                {str(ctor, native(" &&)")), 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 3}});
+                {joined(ctor, native(" &&)")), 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 3}});
         return rows(args);
     }
 
@@ -151,7 +151,7 @@ struct Family
                     return nullptr;
                 }
                 dims[i] = np::npy_intp(extent);
-                strides[i] = np::npy_intp(indexer.stride(i) * sizeof(E));
+                strides[i] = np::npy_intp(indexer.byteStride(i));
             }
             PyObject* holder = element_holder(a[1], v->sharedBuffer());
             if (!holder)
@@ -226,7 +226,7 @@ struct Family
               "method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param index: The index of "
               "the element to get.\n");
         m.add(fn("_set_at"), &set_at, METH_VARARGS,
-              str("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
+              joined("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
                   "= 0), this method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param "
                   "index: The index of the element to set.\n:type value: ",
                   Tr::value_doc, "\n:param value: The value to set at the given index.\n"));

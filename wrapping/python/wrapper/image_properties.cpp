@@ -148,7 +148,7 @@ PyObject* member(PyObject*, PyObject* o)
     Shared obj;
     if (!shared_self(o, {fn, 1, PropertiesTr::mut_type}, obj))
         return nullptr;
-    return call([&] { return keep_alive(borrowed(&((*obj).*Member)()), obj); });
+    return call([&] { return borrowed_from(&((*obj).*Member)(), obj); });
 }
 
 // set_calibration / set_image_info: copies the value a plain handle or a

@@ -31,8 +31,8 @@ struct Family
     using V = quelbo::Vector<E, N>;
     static constexpr const char* elem = std::is_same<E, float>::value ? "float" : "double";
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // ------------------------------------------------------------ creation
 
@@ -151,6 +151,7 @@ struct Family
     {
         static const char* f = fn(Op == '+' ? "___iadd__" : Op == '-' ? "___isub__" : Op == '*' ? "___imul__"
                                                                                                   : "___itruediv__");
+        static const A left_arg{f, 1, native(" *")};
         PyObject* a[2];
         M* left;
         R right{};
@@ -158,7 +159,7 @@ struct Family
             return nullptr;
         return call([&] {
             apply(*left, Op, deref(right));
-            return inplace_result(a[0], left, type_of<M>());
+            return inplace_result(a[0], left, type_of<M>(), &left_arg);
         });
     }
 
@@ -166,16 +167,19 @@ struct Family
     static E deref(E e) { return e; }
 
     // __mul__: the matrix product, a scalar, or a sequence read as a vector.
+    // The right operand alone tells the forms apart; each form then converts
+    // the left one first, and a left operand of another kind gives
+    // NotImplemented as when no form fits.
     static PyObject* mul(PyObject*, PyObject* args)
     {
         static const char* f = fn("___mul__");
         static const char* self_type = native(" const *");
         static const char* other_type = native(" const &");
-        static const char* p_matrix = str(Tr::native, "::operator *(", native(" const &) const"));
-        static const char* p_scalar = str(Tr::native, "::operator *(", str(elem, ") const"));
-        static const char* p_vector = str(Tr::native, "::operator *(", str(Tr::vector, " const &) const"));
+        static const char* p_matrix = joined(Tr::native, "::operator *(", native(" const &) const"));
+        static const char* p_scalar = joined(Tr::native, "::operator *(", joined(elem, ") const"));
+        static const char* p_vector = joined(Tr::native, "::operator *(", joined(Tr::vector, " const &) const"));
         static const Overloads rows(
-            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is_obj<M>(a[1]); },
+            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      M* r;
@@ -183,7 +187,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * *r); });
                  }},
-                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is<E>(a[1]); },
+                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      E s;
@@ -191,7 +195,7 @@ struct Family
                          return nullptr;
                      return call([&] { return value(*l * s); });
                  }},
-                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[0]) && is_seq(a[1]); },
+                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      M* l;
                      V v;

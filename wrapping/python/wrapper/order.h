@@ -39,7 +39,20 @@ enum : int
     random_factory = 604,    // RandomAccessFactory
     http_headers = 605,      // HTTPHeaders
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
+    image_views = 701,       // ImageView: queries and transfer
+    image_view_properties = 702, // ImageView: properties, metadata and their setters
+    views_lod_release = 705, // delete_LodImageView
+    views_lod = 740,         // LodImageView
+    views_extension = 745,   // Extension, TilingInfoExtension
+    views_parallel = 746,    // ParallelAccessExtension
+    views_origin = 747,      // ViewOriginExtension
+    views_multi = 755,       // MultiImageView
     factories = 800,    // numpy bridge and view factories (800 to 899)
+    numpy_interop = 800,     // NumpyInterop
+    image_view_factory = 801, // ImageViewFactory: allocation and memory sources
+    factories_derived = 820, // ImageViewFactory: derived views
+    factories_storage = 825, // ImageViewFactory: storage-backed views
+    factories_multi = 830,   // MultiImageViewFactory
     serialization = 900 // serialization, writer, dependency graph (900 to 999)
 };
 } // namespace qw::order

@@ -43,7 +43,7 @@ PyObject* VariantDataValue_raw(PyObject*, PyObject* o)
     if (!shared_self(o, {"VariantDataValue_raw", 1, ValueTr::self_type}, v))
         return nullptr;
     // The pointer handle keeps the value alive: it never points at freed memory.
-    return call([&] { return keep_alive(borrowed(v->raw()), v); });
+    return call([&] { return borrowed_from(v->raw(), v); });
 }
 
 template <class T>

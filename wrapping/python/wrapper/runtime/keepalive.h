@@ -3,16 +3,20 @@
 
 #include <memory>
 
-#include "runtime/pyrt.h"
+#include "runtime/wrap.h"
 
 namespace qw {
 
-// Ties `owner` to the handle behind `result` (a handle or a proxy instance):
-// the owner lives at least as long as that handle. The owner rides at the end
-// of the handle's chain as a handle of a private type that no parameter
-// accepts, so the result converts exactly as before. Returns `result`; on
-// failure releases it and returns null with the error set. None and null pass
-// through unchanged.
-PyObject* keep_alive(PyObject* result, std::shared_ptr<const void> owner);
+// A handle (with its class's proxy) of `ptr`, not owning it, that keeps
+// `owner` alive for as long as it lives: through the handle's keep link, as
+// a capsule releasing the owner when the handle dies. A null pointer gives None.
+PyObject* keep_alive_pointer(void* ptr, swig_type_info* ty, std::shared_ptr<const void> owner);
+
+// borrowed_from(&member, owner): a borrowed result that keeps its owner alive.
+template <class T>
+PyObject* borrowed_from(const T* p, std::shared_ptr<const void> owner)
+{
+    return keep_alive_pointer(const_cast<T*>(p), type_of<T>(), std::move(owner));
+}
 
 } // namespace qw

@@ -1,0 +1,229 @@
+// The GPU driver, loaded at first use through dlopen with our own
+// declarations of the few entry points we call: building needs no toolkit.
+#include "quelbo_cuda/driver.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <string>
+
+#include "cuda_abi.h"
+#include "quelbo/error.h"
+
+namespace quelbo_cuda {
+
+namespace {
+
+using namespace abi;
+
+constexpr char kLibrary[] = "libcuda.so.1";
+
+} // namespace
+
+struct Driver::Api
+{
+    CUresult (*cuInit)(unsigned);
+    CUresult (*cuDeviceGetCount)(int*);
+    CUresult (*cuDeviceGet)(CUdevice*, int);
+    CUresult (*cuDevicePrimaryCtxRetain)(CUcontext*, CUdevice);
+    CUresult (*cuCtxSetCurrent)(CUcontext);
+    CUresult (*cuMemAlloc)(CUdeviceptr*, size_t);
+    CUresult (*cuMemAllocPitch)(CUdeviceptr*, size_t*, size_t, size_t, unsigned);
+    CUresult (*cuMemFree)(CUdeviceptr);
+    CUresult (*cuMemsetD8)(CUdeviceptr, unsigned char, size_t);
+    CUresult (*cuMemcpyHtoD)(CUdeviceptr, const void*, size_t);
+    CUresult (*cuMemcpyDtoH)(void*, CUdeviceptr, size_t);
+    CUresult (*cuMemcpyDtoD)(CUdeviceptr, CUdeviceptr, size_t);
+    CUresult (*cuMemcpy2D)(const Memcpy2D*);
+    CUresult (*cuPointerGetAttribute)(void*, int, CUdeviceptr);
+    CUresult (*cuMemGetInfo)(size_t*, size_t*);
+    CUresult (*cuGetErrorName)(CUresult, const char**);
+    CUcontext context = nullptr;
+
+    [[noreturn]] void fail(const char* call, CUresult r) const
+    {
+        const char* name = nullptr;
+        if (!cuGetErrorName || cuGetErrorName(r, &name) != 0 || !name)
+            name = "unknown error";
+        throw quelbo::Error(std::string("CUDA driver: ") + call + " failed: " + name + " (" + std::to_string(r) +
+                            ")");
+    }
+    void check(const char* call, CUresult r) const
+    {
+        if (r != 0)
+            fail(call, r);
+    }
+    // The calling thread works in the primary context.
+    void enter() const { check("cuCtxSetCurrent", cuCtxSetCurrent(context)); }
+};
+
+namespace {
+
+template <class F>
+void bind(void* lib, F& fn, const char* name)
+{
+    fn = reinterpret_cast<F>(dlsym(lib, name));
+    if (!fn)
+        throw quelbo::Error(std::string("CUDA driver: ") + kLibrary + " lacks the entry point " + name);
+}
+
+Driver::Api* load()
+{
+    dlerror();
+    void* lib = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+        const char* why = dlerror();
+        throw quelbo::Error(std::string("CUDA driver: no driver library (") + kLibrary + " cannot be loaded: " +
+                            (why ? why : "unknown reason") + ")");
+    }
+    auto* api = new Driver::Api();
+    try {
+        bind(lib, api->cuInit, "cuInit");
+        bind(lib, api->cuDeviceGetCount, "cuDeviceGetCount");
+        bind(lib, api->cuDeviceGet, "cuDeviceGet");
+        bind(lib, api->cuDevicePrimaryCtxRetain, "cuDevicePrimaryCtxRetain");
+        bind(lib, api->cuCtxSetCurrent, "cuCtxSetCurrent");
+        bind(lib, api->cuMemAlloc, "cuMemAlloc_v2");
+        bind(lib, api->cuMemAllocPitch, "cuMemAllocPitch_v2");
+        bind(lib, api->cuMemFree, "cuMemFree_v2");
+        bind(lib, api->cuMemsetD8, "cuMemsetD8_v2");
+        bind(lib, api->cuMemcpyHtoD, "cuMemcpyHtoD_v2");
+        bind(lib, api->cuMemcpyDtoH, "cuMemcpyDtoH_v2");
+        bind(lib, api->cuMemcpyDtoD, "cuMemcpyDtoD_v2");
+        bind(lib, api->cuMemcpy2D, "cuMemcpy2D_v2");
+        bind(lib, api->cuPointerGetAttribute, "cuPointerGetAttribute");
+        bind(lib, api->cuMemGetInfo, "cuMemGetInfo_v2");
+        bind(lib, api->cuGetErrorName, "cuGetErrorName");
+        api->check("cuInit", api->cuInit(0));
+        int count = 0;
+        api->check("cuDeviceGetCount", api->cuDeviceGetCount(&count));
+        if (count < 1)
+            throw quelbo::Error("CUDA driver: no CUDA device");
+        CUdevice dev = 0;
+        api->check("cuDeviceGet", api->cuDeviceGet(&dev, 0));
+        api->check("cuDevicePrimaryCtxRetain", api->cuDevicePrimaryCtxRetain(&api->context, dev));
+        api->enter();
+    } catch (...) {
+        delete api;
+        dlclose(lib);
+        throw;
+    }
+    // The library stays loaded: device memory may be released until exit.
+    return api;
+}
+
+} // namespace
+
+Driver::Driver()
+    : m_api(load())
+{
+}
+
+Driver& Driver::get()
+{
+    // A failed start throws out of the initialisation, so the next use tries again.
+    static Driver driver;
+    return driver;
+}
+
+DevicePtr Driver::allocate(std::size_t bytes)
+{
+    m_api->enter();
+    CUdeviceptr p = 0;
+    m_api->check("cuMemAlloc", m_api->cuMemAlloc(&p, bytes));
+    return p;
+}
+
+DevicePtr Driver::allocatePitched(std::size_t widthBytes, std::size_t rows, std::size_t elementBytes,
+                                  std::size_t& pitch)
+{
+    // The driver takes element sizes of 4, 8 or 16 bytes for its alignment.
+    unsigned element = elementBytes <= 4 ? 4 : elementBytes <= 8 ? 8 : 16;
+    m_api->enter();
+    CUdeviceptr p = 0;
+    size_t got = 0;
+    m_api->check("cuMemAllocPitch", m_api->cuMemAllocPitch(&p, &got, widthBytes, rows, element));
+    if (got < widthBytes) {
+        release(p);
+        throw quelbo::Error("CUDA driver: cuMemAllocPitch returned a pitch below the row width");
+    }
+    pitch = got;
+    return p;
+}
+
+void Driver::release(DevicePtr p) noexcept
+{
+    if (p && m_api->cuCtxSetCurrent(m_api->context) == 0)
+        m_api->cuMemFree(p);
+}
+
+void Driver::zero(DevicePtr p, std::size_t bytes)
+{
+    if (!bytes)
+        return;
+    m_api->enter();
+    m_api->check("cuMemsetD8", m_api->cuMemsetD8(p, 0, bytes));
+}
+
+void Driver::toDevice(DevicePtr dst, void const* src, std::size_t bytes)
+{
+    if (!bytes)
+        return;
+    m_api->enter();
+    m_api->check("cuMemcpyHtoD", m_api->cuMemcpyHtoD(dst, src, bytes));
+}
+
+void Driver::toHost(void* dst, DevicePtr src, std::size_t bytes)
+{
+    if (!bytes)
+        return;
+    m_api->enter();
+    m_api->check("cuMemcpyDtoH", m_api->cuMemcpyDtoH(dst, src, bytes));
+}
+
+void Driver::deviceToDevice(DevicePtr dst, DevicePtr src, std::size_t bytes)
+{
+    if (!bytes)
+        return;
+    m_api->enter();
+    m_api->check("cuMemcpyDtoD", m_api->cuMemcpyDtoD(dst, src, bytes));
+}
+
+void Driver::copy2D(Plane const& dst, Plane const& src, std::size_t widthBytes, std::size_t rows)
+{
+    if (!widthBytes || !rows)
+        return;
+    Memcpy2D c;
+    std::memset(&c, 0, sizeof c);
+    c.srcMemoryType = src.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
+    c.srcDevice = src.device;
+    c.srcHost = src.host;
+    c.srcPitch = src.pitch;
+    c.dstMemoryType = dst.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
+    c.dstDevice = dst.device;
+    c.dstHost = dst.host;
+    c.dstPitch = dst.pitch;
+    c.WidthInBytes = widthBytes;
+    c.Height = rows;
+    m_api->enter();
+    m_api->check("cuMemcpy2D", m_api->cuMemcpy2D(&c));
+}
+
+bool Driver::isDevicePointer(void const* p)
+{
+    if (!p)
+        return false;
+    m_api->enter();
+    unsigned type = 0;
+    CUresult r = m_api->cuPointerGetAttribute(&type, CU_POINTER_ATTRIBUTE_MEMORY_TYPE,
+                                              reinterpret_cast<CUdeviceptr>(p));
+    return r == 0 && type == CU_MEMORYTYPE_DEVICE;
+}
+
+void Driver::memoryInfo(std::size_t& freeBytes, std::size_t& totalBytes)
+{
+    m_api->enter();
+    m_api->check("cuMemGetInfo", m_api->cuMemGetInfo(&freeBytes, &totalBytes));
+}
+
+} // namespace quelbo_cuda

@@ -1,0 +1,134 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quelbo/data_type.h"
+#include "quelbo/export.h"
+#include "quelbo/flags.h"
+#include "quelbo/image_type.h"
+#include "quelbo/indexer.h"
+#include "quelbo/memory_block.h"
+#include "quelbo/region.h"
+#include "quelbo/vector.h"
+#include "quelbo/view.h"
+
+namespace quelbo {
+
+class ImageProperties;
+class MetadataNode;
+class SpatialDirections;
+enum class ImageInterpretation : int32_t;
+
+// An n-dimensional image: samples read and written by index or by region,
+// described by a shape, a sample data type, image properties and a metadata
+// tree, optionally exposing its memory.
+//
+// Axes are in the canonical order COLUMN, ROW, SLICE, CHANNEL, SEQUENCE
+// (those the image type holds). A region transfer moves the region's
+// samples densely, in the default (FORTRAN) layout of an Indexer of the
+// region's size: the first axis fastest.
+//
+// Implementations provide the pure operations; the others have base bodies:
+// read and write go through a region of one sample, the operations that need
+// a capability the view lacks throw NotImplemented.
+class QUELBO_API ImageView : public View
+{
+public:
+    ~ImageView() override;
+
+    // --- the interface, in declaration order --------------------------------
+    // READ 1, WRITE 2, RESHAPE 4, MEMORY_ACCESS 8.
+    virtual ImageCapabilitySet capabilities() const = 0;
+    // Size of each dimension: columns, rows, then slices ...
+    virtual VectorXu64 const& shape() = 0;
+    virtual DataType dataType() = 0;
+    // The view's own properties (shared, not a copy).
+    virtual std::shared_ptr<const ImageProperties> properties() = 0;
+    // The view's metadata root, possibly empty. Needs READ.
+    virtual std::shared_ptr<const MetadataNode> metadata() const = 0;
+    // One sample at index into dst. Needs READ.
+    virtual void read(VectorXu64 const& index, void* dst);
+    // The samples of region into dst, densely. Needs READ.
+    virtual void readRegion(RegionXu64 const& region, void* dst) = 0;
+    // Replace the properties / the metadata root. Need WRITE.
+    virtual void setProperties(std::shared_ptr<const ImageProperties> properties);
+    virtual void setMetadata(std::shared_ptr<MetadataNode> metadata);
+    // One sample at index from src. Needs WRITE.
+    virtual void write(VectorXu64 const& index, const void* src);
+    // The samples of region from src, densely. Needs WRITE.
+    virtual void writeRegion(RegionXu64 const& region, const void* src);
+    // New shape and data type; all data invalidated. Needs RESHAPE.
+    virtual void reshape(VectorXu64 const& shape, DataType dataType);
+    // How buffer() is laid out; buffer() is the address of element 0.
+    // Need MEMORY_ACCESS.
+    virtual Indexer const& indexer();
+    virtual void* buffer();
+    virtual const void* bufferReadOnly() const;
+    virtual size_t bufferSize();
+    // The block that holds every byte the indexer reaches from buffer(),
+    // and keeps it alive; empty without MEMORY_ACCESS.
+    virtual std::shared_ptr<MemoryBlock> memoryBlock();
+
+    // --- shortcuts ----------------------------------------------------------
+    bool support(ImageCapabilitySet flags) const { return capabilities().has(flags); }
+    size_t dimensionCount() { return shape().size(); }
+    // Bytes of one sample of the view's data type.
+    size_t sampleByteCount() { return dataType().byteCount(); }
+
+    // The values of the view's image properties.
+    Vector3d spatialOrigin();
+    Vector3d spatialSpacing();
+    SpatialDirections const& spatialDirections();
+    std::string spatialUnit();
+    ImageType axesInterpretation();
+    ImageInterpretation imageInterpretation();
+    size_t bitDepth();
+    bool hasAlpha();
+    Vector2d valueRange();
+    // Each sets one value into a copy of the properties, then setProperties.
+    void setSpatialOrigin(Vector3d const& origin);
+    void setSpatialSpacing(Vector3d const& spacing);
+    void setSpatialUnit(std::string const& unit);
+    void setSpatialDirections(SpatialDirections const& directions);
+    void setAxesInterpretation(ImageType axes);
+    void setImageInterpretation(ImageInterpretation interpretation);
+    void setBitDepth(size_t bitDepth);
+    void setAlpha(bool alpha);
+    void setValueRange(Vector2d const& range);
+
+    // The extensions of those kinds, empty when the view offers none.
+    std::shared_ptr<TilingInfoExtension> tilingInfo();
+    std::shared_ptr<ParallelAccessExtension> parallelAccess();
+
+    std::string toString() const;
+
+    // --- checked transfers ----------------------------------------------------
+    // The same transfers for callers that hold a length: InvalidArgument
+    // unless the index or region lies in the view (same dimension count) and
+    // the buffer holds the transfer; nothing moves then.
+    void readChecked(VectorXu64 const& index, void* dst, size_t dstSize);
+    void writeChecked(VectorXu64 const& index, const void* src, size_t srcSize);
+    void readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize);
+    void writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize);
+
+    // InvalidArgument unless region (index) lies in the view, with its dimension count.
+    void checkRegion(RegionXu64 const& region);
+    void checkIndex(VectorXu64 const& index);
+    // The bytes of a region's samples, overflow-checked.
+    size_t regionByteCount(RegionXu64 const& region);
+
+protected:
+    ImageView();
+    ImageView(ViewDataOrigin origin,
+              std::string displayName,
+              std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
+
+private:
+    // Replaces the properties through a modified copy.
+    template<class F>
+    void updateProperties(F&& change);
+};
+
+} // namespace quelbo

@@ -1,0 +1,52 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quelbo/data_type.h"
+#include "quelbo/export.h"
+#include "quelbo/indexer.h"
+#include "quelbo/vector.h"
+
+namespace quelbo {
+
+// Copies a box of elements between two arrays described by indexers, whatever
+// their strides (negative ones included: an indexer's byte strides are read
+// as signed 64-bit values and its addresses are relative to element 0).
+// The constructor checks everything once: the two indexers, the origins and
+// the size have one dimension count, the box lies inside both shapes, and
+// the element byte counts of the indexers and of the data type agree; it
+// throws InvalidArgument otherwise. copy() then moves the bytes, merging
+// dimensions that are contiguous on both sides so that whole runs go by
+// memcpy.
+class QUELBO_API RegionCopier
+{
+public:
+    RegionCopier(Indexer const& srcIndexer,
+                 Indexer const& dstIndexer,
+                 VectorXu64 const& srcOrigin,
+                 VectorXu64 const& dstOrigin,
+                 VectorXu64 const& size,
+                 DataType dataType);
+
+    // src and dst are the addresses of element 0 of each indexer.
+    void copy(const void* src, void* dst) const;
+
+    // Bytes copied in all.
+    size_t byteCount() const { return m_byteCount; }
+
+private:
+    struct Axis
+    {
+        uint64_t size;
+        int64_t srcStride;
+        int64_t dstStride;
+    };
+    std::vector<Axis> m_axes; // fastest first, merged; empty with no element
+    int64_t m_srcStart = 0;
+    int64_t m_dstStart = 0;
+    size_t m_elementBytes = 0;
+    size_t m_byteCount = 0;
+};
+
+} // namespace quelbo

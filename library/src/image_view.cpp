@@ -1,0 +1,184 @@
+#include "quelbo/image_view.h"
+
+#include <string>
+#include <utility>
+
+#include "quelbo/error.h"
+
+namespace quelbo {
+
+namespace {
+
+[[noreturn]] void unsupported(char const* operation)
+{
+    throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by this view");
+}
+
+[[noreturn]] void shortBuffer(size_t have, size_t need)
+{
+    throw InvalidArgument("ImageView: the buffer of " + std::to_string(have) + " bytes cannot hold the " +
+                          std::to_string(need) + " bytes of the transfer");
+}
+
+} // namespace
+
+ImageView::ImageView()
+    : View(ViewDataOrigin::UNKNOWN, "ImageView")
+{
+}
+
+ImageView::ImageView(ViewDataOrigin origin,
+                     std::string displayName,
+                     std::vector<std::shared_ptr<ViewOriginExtension>> parents)
+    : View(origin, std::move(displayName), std::move(parents))
+{
+}
+
+ImageView::~ImageView() = default;
+
+void ImageView::read(VectorXu64 const& index, void* dst)
+{
+    readRegion(RegionXu64::fromIndex(index), dst);
+}
+
+void ImageView::setProperties(std::shared_ptr<const ImageProperties>)
+{
+    unsupported("setProperties");
+}
+
+void ImageView::setMetadata(std::shared_ptr<MetadataNode>)
+{
+    unsupported("setMetadata");
+}
+
+void ImageView::write(VectorXu64 const& index, const void* src)
+{
+    writeRegion(RegionXu64::fromIndex(index), src);
+}
+
+void ImageView::writeRegion(RegionXu64 const&, const void*)
+{
+    unsupported("writeRegion");
+}
+
+void ImageView::reshape(VectorXu64 const&, DataType)
+{
+    unsupported("reshape");
+}
+
+Indexer const& ImageView::indexer()
+{
+    unsupported("indexer");
+}
+
+void* ImageView::buffer()
+{
+    unsupported("buffer");
+}
+
+const void* ImageView::bufferReadOnly() const
+{
+    unsupported("bufferReadOnly");
+}
+
+size_t ImageView::bufferSize()
+{
+    unsupported("bufferSize");
+}
+
+std::shared_ptr<MemoryBlock> ImageView::memoryBlock()
+{
+    return nullptr;
+}
+
+std::shared_ptr<TilingInfoExtension> ImageView::tilingInfo()
+{
+    return TilingInfoExtension::cast(extension(TilingInfoExtension::EXTENSION_ID));
+}
+
+std::shared_ptr<ParallelAccessExtension> ImageView::parallelAccess()
+{
+    return ParallelAccessExtension::cast(extension(ParallelAccessExtension::EXTENSION_ID));
+}
+
+std::string ImageView::toString() const
+{
+    auto* self = const_cast<ImageView*>(this);
+    static const char* const names[] = {"READ", "WRITE", "RESHAPE", "MEMORY_ACCESS"};
+    std::string caps;
+    const uint64_t bits = capabilities().value();
+    for (size_t i = 0; i < 4; ++i)
+    {
+        if (bits & (uint64_t(1) << i))
+            caps += (caps.empty() ? "" : " | ") + std::string(names[i]);
+    }
+    return "ImageView(shape: " + self->shape().toString() + ", type: " + self->dataType().toString() +
+           ", capabilities: " + (caps.empty() ? "none" : caps) + ")";
+}
+
+void ImageView::checkRegion(RegionXu64 const& region)
+{
+    VectorXu64 const& extent = shape();
+    bool inside = region.dimensionCount() == extent.size();
+    for (size_t d = 0; inside && d < extent.size(); ++d)
+    {
+        const uint64_t size = region.size().data()[d];
+        inside = size <= extent.data()[d] && region.origin().data()[d] <= extent.data()[d] - size;
+    }
+    if (!inside)
+        throw InvalidArgument("ImageView: the region " + region.toString() + " is not inside the image of shape " +
+                              extent.toString());
+}
+
+size_t ImageView::regionByteCount(RegionXu64 const& region)
+{
+    return checkedMultiply(region.elementCount(), sampleByteCount(), "ImageView region byte count");
+}
+
+// InvalidArgument unless the index lies in the view, with its dimension count.
+void ImageView::checkIndex(VectorXu64 const& index)
+{
+    VectorXu64 const& extent = shape();
+    bool inside = index.size() == extent.size();
+    for (size_t d = 0; inside && d < extent.size(); ++d)
+        inside = index.data()[d] < extent.data()[d];
+    if (!inside)
+        throw InvalidArgument("ImageView: the index " + index.toString() + " is not inside the image of shape " +
+                              extent.toString());
+}
+
+void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
+{
+    checkIndex(index);
+    if (dstSize < sampleByteCount())
+        shortBuffer(dstSize, sampleByteCount());
+    read(index, dst);
+}
+
+void ImageView::writeChecked(VectorXu64 const& index, const void* src, size_t srcSize)
+{
+    checkIndex(index);
+    if (srcSize < sampleByteCount())
+        shortBuffer(srcSize, sampleByteCount());
+    write(index, src);
+}
+
+void ImageView::readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize)
+{
+    checkRegion(region);
+    const size_t need = regionByteCount(region);
+    if (dstSize < need)
+        shortBuffer(dstSize, need);
+    readRegion(region, dst);
+}
+
+void ImageView::writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize)
+{
+    checkRegion(region);
+    const size_t need = regionByteCount(region);
+    if (srcSize < need)
+        shortBuffer(srcSize, need);
+    writeRegion(region, src);
+}
+
+} // namespace quelbo

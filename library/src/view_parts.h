@@ -1,0 +1,122 @@
+// Pieces shared by the views of this library that wrap other views or stores.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quelbo/error.h"
+#include "quelbo/extension.h"
+#include "quelbo/image_properties.h"
+#include "quelbo/image_view.h"
+#include "quelbo/metadata.h"
+
+namespace quelbo::detail {
+
+// A parallel access extension reporting a fixed set of capabilities.
+class FixedParallelAccess final : public ParallelAccessExtension
+{
+public:
+    explicit FixedParallelAccess(ParallelAccessCapabilitySet capabilities)
+        : m_capabilities(capabilities)
+    {
+    }
+    ParallelAccessCapabilitySet capabilities() const override { return m_capabilities; }
+
+private:
+    ParallelAccessCapabilitySet m_capabilities;
+};
+
+// What a view allows concurrent callers, as its parallel access extension
+// says (none when it offers no such extension).
+inline ParallelAccessCapabilitySet parallelOf(ImageView& view)
+{
+    auto p = view.parallelAccess();
+    return p ? p->capabilities() : ParallelAccessCapabilitySet();
+}
+
+inline ViewDataOrigin dataOriginOf(View& view)
+{
+    auto o = view.viewOrigin();
+    return o ? o->dataOrigin() : ViewDataOrigin::UNKNOWN;
+}
+
+// A copy of a view's properties to modify (from its data type when it has none).
+inline std::shared_ptr<ImageProperties> propertiesOf(ImageView& view)
+{
+    auto p = view.properties();
+    return p ? p->clone() : ImageProperties::fromDataType(view.dataType());
+}
+
+// A view's metadata when it can be read, else none.
+inline std::shared_ptr<const MetadataNode> metadataOf(ImageView& view)
+{
+    if (!view.support(ImageCapability::READ))
+        return nullptr;
+    return view.metadata();
+}
+
+// Properties and metadata a view owns, with the setters' checks.
+class OwnedDescription
+{
+public:
+    OwnedDescription(std::shared_ptr<const ImageProperties> properties, std::shared_ptr<const MetadataNode> metadata)
+        : m_properties(std::move(properties))
+        , m_metadata(std::move(metadata))
+    {
+    }
+
+    std::shared_ptr<const ImageProperties> properties() const { return m_properties; }
+    std::shared_ptr<const MetadataNode> metadata(ImageCapabilitySet caps) const
+    {
+        if (!caps.has(ImageCapability::READ))
+            throw NotImplemented("ImageView: metadata needs the READ capability");
+        return m_metadata;
+    }
+    void setProperties(ImageCapabilitySet caps,
+                       std::shared_ptr<const ImageProperties> properties,
+                       VectorXu64 const& shape,
+                       DataType type)
+    {
+        if (!caps.has(ImageCapability::WRITE))
+            throw NotImplemented("ImageView: setProperties needs the WRITE capability");
+        if (!properties)
+            throw InvalidArgument("ImageView: the properties are empty");
+        if (!properties->isCompatibleWith(shape, type))
+            throw Error("ImageView: the properties do not fit the shape " + shape.toString() + " and type " +
+                        type.toString());
+        m_properties = std::move(properties);
+    }
+    void setMetadata(ImageCapabilitySet caps, std::shared_ptr<MetadataNode> metadata)
+    {
+        if (!caps.has(ImageCapability::WRITE))
+            throw NotImplemented("ImageView: setMetadata needs the WRITE capability");
+        m_metadata = std::move(metadata);
+    }
+
+private:
+    std::shared_ptr<const ImageProperties> m_properties;
+    std::shared_ptr<const MetadataNode> m_metadata;
+};
+
+// Dense byte strides of a box in the default layout (first axis fastest).
+inline VectorXu64 denseStrides(VectorXu64 const& size, size_t unitBytes)
+{
+    VectorXu64 strides(size.size());
+    uint64_t s = unitBytes;
+    for (size_t i = 0; i < size.size(); ++i) {
+        strides.data()[i] = s;
+        s *= size.data()[i];
+    }
+    return strides;
+}
+
+// The identity order of n dimensions (first fastest).
+inline VectorXu64 identityOrder(size_t n)
+{
+    VectorXu64 order(n);
+    for (size_t i = 0; i < n; ++i)
+        order.data()[i] = i;
+    return order;
+}
+
+} // namespace quelbo::detail

@@ -1,0 +1,44 @@
+"""Runs GPU scenarios in child processes: with the test driver
+(build/fakecuda/libcuda.so.1) on the library path, or with no driver at all."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import proxy
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+FAKE_DIR = os.path.join(os.path.dirname(proxy.BUILD_DIR), "fakecuda")
+
+PRELUDE = """
+import ctypes, os, sys
+sys.path.insert(0, {tests!r})
+sys.path.insert(0, os.environ["QUELBO_BUILD_DIR"])
+def live():
+    # device allocations still held, counted by the test driver
+    return ctypes.CDLL("libcuda.so.1").fakecuda_live_allocations()
+def fail_after(n):
+    ctypes.CDLL("libcuda.so.1").fakecuda_fail_after(n)
+"""
+
+
+def run(code, driver="fake", devices=None, leaks_expected=False):
+    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
+    env.pop("FAKECUDA_DEVICES", None)
+    paths = [p for p in env.get("LD_LIBRARY_PATH", "").split(":") if p and p != FAKE_DIR]
+    if driver == "fake":
+        paths.insert(0, FAKE_DIR)
+    env["LD_LIBRARY_PATH"] = ":".join(paths)
+    if devices is not None:
+        env["FAKECUDA_DEVICES"] = str(devices)
+    if leaks_expected and "ASAN_OPTIONS" in env:
+        env["ASAN_OPTIONS"] += ":detect_leaks=0"
+    src = PRELUDE.format(tests=TESTS) + textwrap.dedent(code)
+    return subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=300)
+
+
+def lines(code, **kw):
+    """The child's output lines; the child must succeed."""
+    r = run(code, **kw)
+    assert r.returncode == 0, r.stderr[-4000:]
+    return r.stdout.splitlines()

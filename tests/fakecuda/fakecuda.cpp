@@ -1,0 +1,292 @@
+// A stand-in GPU driver for the tests: the entry points libquelbo_cuda calls,
+// over host memory. "Device memory" lies in pages that stay PROT_NONE except
+// inside this driver's own copy calls, so any CPU access to it elsewhere
+// crashes the test. Live allocations are counted for the leak tests.
+//
+// Controls: FAKECUDA_DEVICES (number of devices, default 1) and, from the
+// tests through ctypes, fakecuda_live_allocations(), fakecuda_live_bytes()
+// and fakecuda_fail_after(n)
+// (the n-th allocation or copy from now on fails).
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "cuda_abi.h"
+
+namespace {
+
+using namespace quelbo_cuda::abi;
+
+enum : int
+{
+    SUCCESS = CUDA_SUCCESS,
+    INVALID_VALUE = CUDA_ERROR_INVALID_VALUE,
+    OUT_OF_MEMORY = CUDA_ERROR_OUT_OF_MEMORY,
+    NOT_INITIALIZED = CUDA_ERROR_NOT_INITIALIZED,
+    INVALID_DEVICE = CUDA_ERROR_INVALID_DEVICE,
+    INVALID_CONTEXT = CUDA_ERROR_INVALID_CONTEXT,
+};
+
+constexpr size_t kTotal = size_t(1) << 34;
+constexpr size_t kPitch = 512;
+
+std::mutex g_lock;
+std::map<uintptr_t, size_t> g_blocks; // base -> mapped length
+size_t g_live_bytes = 0;
+bool g_initialised = false;
+long g_fail_after = 0; // 0: never
+
+int g_context_tag;
+
+bool injected_failure()
+{
+    if (g_fail_after <= 0)
+        return false;
+    return --g_fail_after == 0;
+}
+
+size_t page_round(size_t n)
+{
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    return (n + page - 1) / page * page;
+}
+
+// The block holding [p, p + n), or none.
+std::map<uintptr_t, size_t>::iterator find_block(uintptr_t p, size_t n)
+{
+    auto it = g_blocks.upper_bound(p);
+    if (it == g_blocks.begin())
+        return g_blocks.end();
+    --it;
+    if (p < it->first || n > it->second || p - it->first > it->second - n)
+        return g_blocks.end();
+    return it;
+}
+
+void open_block(std::map<uintptr_t, size_t>::iterator it, bool on)
+{
+    mprotect(reinterpret_cast<void*>(it->first), it->second, on ? PROT_READ | PROT_WRITE : PROT_NONE);
+}
+
+CUresult allocate(CUdeviceptr* out, size_t bytes)
+{
+    if (!g_initialised)
+        return NOT_INITIALIZED;
+    if (!out || bytes == 0)
+        return INVALID_VALUE;
+    if (injected_failure() || bytes > kTotal - g_live_bytes)
+        return OUT_OF_MEMORY;
+    size_t len = page_round(bytes);
+    void* p = mmap(nullptr, len, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return OUT_OF_MEMORY;
+    g_blocks[reinterpret_cast<uintptr_t>(p)] = len;
+    g_live_bytes += len;
+    *out = reinterpret_cast<uintptr_t>(p);
+    return SUCCESS;
+}
+
+// One copy between the given ranges; device ranges must lie in a block.
+CUresult copy(void* dst, bool dst_device, const void* src, bool src_device, size_t n)
+{
+    if (!g_initialised)
+        return NOT_INITIALIZED;
+    if (n == 0)
+        return SUCCESS;
+    if (injected_failure())
+        return INVALID_VALUE;
+    auto d = dst_device ? find_block(uintptr_t(dst), n) : g_blocks.end();
+    auto s = src_device ? find_block(uintptr_t(src), n) : g_blocks.end();
+    if ((dst_device && d == g_blocks.end()) || (src_device && s == g_blocks.end()) || !dst || !src)
+        return INVALID_VALUE;
+    if (dst_device)
+        open_block(d, true);
+    if (src_device)
+        open_block(s, true);
+    std::memmove(dst, src, n);
+    if (dst_device)
+        open_block(d, false);
+    if (src_device && s != d)
+        open_block(s, false);
+    return SUCCESS;
+}
+
+} // namespace
+
+#define API extern "C" __attribute__((visibility("default")))
+
+API CUresult cuInit(unsigned)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    g_initialised = true;
+    return SUCCESS;
+}
+
+API CUresult cuDeviceGetCount(int* count)
+{
+    const char* env = std::getenv("FAKECUDA_DEVICES");
+    *count = env ? std::atoi(env) : 1;
+    return g_initialised ? SUCCESS : NOT_INITIALIZED;
+}
+
+API CUresult cuDeviceGet(int* dev, int ordinal)
+{
+    int count = 0;
+    cuDeviceGetCount(&count);
+    if (ordinal < 0 || ordinal >= count)
+        return INVALID_DEVICE;
+    *dev = ordinal;
+    return SUCCESS;
+}
+
+API CUresult cuDevicePrimaryCtxRetain(void** ctx, int)
+{
+    *ctx = &g_context_tag;
+    return SUCCESS;
+}
+
+API CUresult cuCtxSetCurrent(void* ctx)
+{
+    return ctx == &g_context_tag ? SUCCESS : INVALID_CONTEXT;
+}
+
+API CUresult cuMemAlloc_v2(CUdeviceptr* out, size_t bytes)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return allocate(out, bytes);
+}
+
+API CUresult cuMemAllocPitch_v2(CUdeviceptr* out, size_t* pitch, size_t width, size_t height, unsigned element)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    if (!pitch || width == 0 || height == 0 || (element != 4 && element != 8 && element != 16))
+        return INVALID_VALUE;
+    size_t p = (width + kPitch - 1) / kPitch * kPitch;
+    if (p < width || height > kTotal / p)
+        return OUT_OF_MEMORY;
+    CUresult r = allocate(out, p * height);
+    if (r == SUCCESS)
+        *pitch = p;
+    return r;
+}
+
+API CUresult cuMemFree_v2(CUdeviceptr p)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    auto it = g_blocks.find(uintptr_t(p));
+    if (it == g_blocks.end())
+        return INVALID_VALUE;
+    munmap(reinterpret_cast<void*>(it->first), it->second);
+    g_live_bytes -= it->second;
+    g_blocks.erase(it);
+    return SUCCESS;
+}
+
+API CUresult cuMemsetD8_v2(CUdeviceptr dst, unsigned char value, size_t n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    if (!g_initialised)
+        return NOT_INITIALIZED;
+    if (injected_failure())
+        return INVALID_VALUE;
+    auto d = find_block(uintptr_t(dst), n);
+    if (d == g_blocks.end())
+        return INVALID_VALUE;
+    open_block(d, true);
+    std::memset(reinterpret_cast<void*>(dst), value, n);
+    open_block(d, false);
+    return SUCCESS;
+}
+
+API CUresult cuMemcpyHtoD_v2(CUdeviceptr dst, const void* src, size_t n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return copy(reinterpret_cast<void*>(dst), true, src, false, n);
+}
+
+API CUresult cuMemcpyDtoH_v2(void* dst, CUdeviceptr src, size_t n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return copy(dst, false, reinterpret_cast<const void*>(src), true, n);
+}
+
+API CUresult cuMemcpyDtoD_v2(CUdeviceptr dst, CUdeviceptr src, size_t n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return copy(reinterpret_cast<void*>(dst), true, reinterpret_cast<const void*>(src), true, n);
+}
+
+API CUresult cuMemcpy2D_v2(const Memcpy2D* c)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    if (!c || c->srcArray || c->dstArray || c->srcPitch < c->WidthInBytes + c->srcXInBytes ||
+        c->dstPitch < c->WidthInBytes + c->dstXInBytes)
+        return INVALID_VALUE;
+    bool sd = c->srcMemoryType == CU_MEMORYTYPE_DEVICE, dd = c->dstMemoryType == CU_MEMORYTYPE_DEVICE;
+    auto* s = static_cast<const char*>(sd ? reinterpret_cast<const void*>(c->srcDevice) : c->srcHost);
+    auto* d = static_cast<char*>(dd ? reinterpret_cast<void*>(c->dstDevice) : c->dstHost);
+    for (size_t y = 0; y < c->Height; ++y) {
+        CUresult r = copy(d + (c->dstY + y) * c->dstPitch + c->dstXInBytes, dd,
+                          s + (c->srcY + y) * c->srcPitch + c->srcXInBytes, sd, c->WidthInBytes);
+        if (r != SUCCESS)
+            return r;
+    }
+    return SUCCESS;
+}
+
+API CUresult cuPointerGetAttribute(void* data, int attribute, CUdeviceptr p)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    if (attribute != CU_POINTER_ATTRIBUTE_MEMORY_TYPE || !data)
+        return INVALID_VALUE;
+    if (find_block(uintptr_t(p), 1) == g_blocks.end())
+        return INVALID_VALUE; // unregistered host memory
+    *static_cast<unsigned*>(data) = CU_MEMORYTYPE_DEVICE;
+    return SUCCESS;
+}
+
+API CUresult cuMemGetInfo_v2(size_t* free_bytes, size_t* total)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    *free_bytes = kTotal - g_live_bytes;
+    *total = kTotal;
+    return SUCCESS;
+}
+
+API CUresult cuGetErrorName(CUresult r, const char** name)
+{
+    switch (r) {
+    case SUCCESS: *name = "CUDA_SUCCESS"; return SUCCESS;
+    case INVALID_VALUE: *name = "CUDA_ERROR_INVALID_VALUE"; return SUCCESS;
+    case OUT_OF_MEMORY: *name = "CUDA_ERROR_OUT_OF_MEMORY"; return SUCCESS;
+    case NOT_INITIALIZED: *name = "CUDA_ERROR_NOT_INITIALIZED"; return SUCCESS;
+    case INVALID_DEVICE: *name = "CUDA_ERROR_INVALID_DEVICE"; return SUCCESS;
+    case INVALID_CONTEXT: *name = "CUDA_ERROR_INVALID_CONTEXT"; return SUCCESS;
+    default: return INVALID_VALUE;
+    }
+}
+
+// --- test controls ----------------------------------------------------------
+
+API long fakecuda_live_allocations()
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return long(g_blocks.size());
+}
+
+API long fakecuda_live_bytes()
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return long(g_live_bytes);
+}
+
+API void fakecuda_fail_after(long n)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    g_fail_after = n;
+}

@@ -1,0 +1,273 @@
+"""GPU images through _quelbo_cuda, in child processes over the test driver
+(its device memory faults on any CPU access) and with no driver at all."""
+import pytest
+
+import textwrap
+
+from cuda_child import lines
+
+SETUP = """
+import proxy, _quelbo_twin as t
+c = proxy.cuda()
+q = proxy.q
+def release(*views):
+    for v in views:
+        t.cuda_view_release(v)
+def error(f, *args):
+    try:
+        r = f(*args)
+        if r is not None and not isinstance(r, bool):
+            release(r)
+    except Exception as e:
+        return type(e).__name__ + ": " + str(e)
+    return "no error"
+"""
+
+
+
+def child(code, **kw):
+    return lines(SETUP + textwrap.dedent(code), **kw)
+
+
+NUMERIC = [
+    "UINT8", "UINT16", "UINT32", "UINT64", "INT8", "INT16", "INT32", "INT64", "FLOAT", "DOUBLE",
+    "VEC2_UINT8", "VEC3_INT16", "VEC4_FLOAT", "VEC3_DOUBLE", "COMPLEX_DOUBLE", "MATRIX3_FLOAT",
+]
+
+
+def test_samples_of_every_type_go_to_the_gpu_and_back_unchanged():
+    out = child(
+        """
+        import random
+        rng = random.Random(5)
+        for name in %r:
+            dt = getattr(q, "DataTypeId_" + name)
+            size = proxy.cls("DataType")(dt).byte_count() if hasattr(q, "DataType_byte_count") else None
+            for memory in (True, False):
+                host = t.cuda_host_view([7, 5, 3], dt, memory)
+                n = len(t.cuda_view_read(host))
+                data = bytes(rng.randrange(256) for _ in range(n))
+                t.cuda_view_write(host, data)
+                gpu = c.CudaImageFactory_copy_in_cuda_memory(host)
+                ok = t.cuda_view_read(gpu) == data and c.CudaExtensionProvider_is_cuda_image(gpu)
+                fresh = c.CudaImageFactory_allocate([7, 5, 3], dt)
+                t.cuda_view_write(fresh, data)
+                ok = ok and t.cuda_view_read(fresh) == data
+                print(name, memory, ok)
+                release(host, gpu, fresh)
+        print("live", live())
+        """
+        % NUMERIC
+    )
+    assert out[-1] == "live 0"
+    assert all(line.endswith("True") for line in out[:-1]), out
+    assert len(out) == 2 * len(NUMERIC) + 1
+
+
+def test_views_report_gpu_memory_and_no_memory_access():
+    out = child(
+        """
+        host = t.cuda_host_view([4, 4], q.DataTypeId_UINT8, True)
+        gpu = c.CudaImageFactory_allocate([4, 4], q.DataTypeId_UINT8)
+        copy = c.CudaImageFactory_copy_in_cuda_memory(host)
+        adapted = c.CudaImageFactory_adapt_to_cuda(host)
+        for v in (gpu, copy, adapted, host):
+            print(t.cuda_view_info(v), c.CudaExtensionProvider_is_cuda_image(v))
+        same = c.CudaImageFactory_copy_in_cuda_memory(gpu)
+        again = c.CudaImageFactory_adapt_to_cuda(adapted)
+        print(t.cuda_view_info(same) == t.cuda_view_info(gpu), t.cuda_view_info(again) == t.cuda_view_info(adapted))
+        release(host, gpu, copy, adapted, same, again)
+        print("live", live())
+        """
+    )
+    assert out == [
+        "(3, 3, 0) True",  # READ | WRITE, GPU_MEMORY, made from nothing
+        "(3, 3, 1) True",  # the copy names its source
+        "(3, 1, 1) True",  # adapted: the source's origin, READ | WRITE only
+        "(11, 1, 0) False",
+        "True True",
+        "live 0",
+    ]
+
+
+def test_coalesced_rows_are_padded_to_the_driver_pitch():
+    out = child(
+        """
+        lib = ctypes.CDLL("libcuda.so.1")
+        for f in (c.CudaImageFactory_allocate, c.CudaImageFactory_allocate_coalesced):
+            v = f([100, 50], q.DataTypeId_UINT8)
+            data = bytes(i % 251 for i in range(5000))
+            t.cuda_view_write(v, data)
+            print(lib.fakecuda_live_bytes() >= 512 * 50, t.cuda_view_read(v) == data)
+            release(v)
+        """
+    )
+    assert out == ["False True", "True True"]
+
+
+def test_failing_driver_calls_raise_and_leave_no_device_memory():
+    out = child(
+        """
+        host = t.cuda_host_view([64, 64], q.DataTypeId_UINT16, False)
+        for step in (1, 2, 3):
+            for f, a in ((c.CudaImageFactory_allocate, ([8, 8], q.DataTypeId_UINT8)),
+                         (c.CudaImageFactory_allocate_coalesced, ([8, 8], q.DataTypeId_UINT8)),
+                         (c.CudaImageFactory_copy_in_cuda_memory, (host,))):
+                fail_after(step)
+                try:
+                    v = f(*a)
+                    release(v)
+                    print("made")
+                except proxy.QuelboError as e:
+                    print("CUDA driver" in str(e))
+                fail_after(0)
+        release(host)
+        print("live", live())
+        """
+    )
+    assert out[-1] == "live 0"
+    assert out[:4] == ["True"] * 4  # the allocation itself fails
+    assert set(out[:-1]) <= {"True", "made"}
+
+
+SHAPES = """
+dt = q.DataTypeId_UINT8
+class Broken:
+    def __len__(self):
+        return 2
+    def __getitem__(self, i):
+        raise KeyError("no item")
+for shape in ([], [4, 0], [-1, 2], [2**62, 2**62], [2**64, 1], [-2**63 - 1], Broken(), "ab", [True, 2], [1.0]):
+    print(error(c.CudaImageFactory_allocate, shape, dt))
+print(error(c.CudaImageFactory_allocate, 5, dt).split(".")[0])
+print(error(c.CudaImageFactory_allocate, (4, 3), 1.5).split(".")[0])
+print(error(c.CudaImageFactory_allocate, [4, 3], dt, None).split(".")[0])
+print(error(c.CudaImageFactory_allocate, [4, 3], dt, None, None))
+print(error(c.CudaImageFactory_allocate, [4, 3], dt, None, 5).split(".")[0])
+print(error(c.CudaImageFactory_allocate_coalesced, 1, 2, 3, 4, 5).splitlines()[:3])
+print(error(c.CudaImageFactory_copy_in_cuda_memory, None))
+print(error(c.CudaImageFactory_adapt_to_cuda, 3))
+print(c.CudaExtensionProvider_is_cuda_image(None))
+print("live", live())
+"""
+
+
+def test_shapes_arguments_and_their_errors():
+    out = child(SHAPES)
+    overload = "TypeError: Wrong number or type of arguments for overloaded function 'CudaImageFactory_allocate'"
+    assert out == [
+        "QuelboError: GPU image: the image [] is empty",
+        "QuelboError: GPU image: the image [4, 0] is empty",
+        "QuelboError: GPU image size: size overflows 64 bits",
+        "QuelboError: GPU image size: size overflows 64 bits",
+        "OverflowError: shape item out of the 64-bit range",
+        "OverflowError: shape item out of the 64-bit range",
+        "KeyError: 'no item'",
+        "TypeError: invalid item",
+        "no error",
+        "TypeError: invalid item",
+        overload,
+        overload,
+        overload,
+        "QuelboError: CudaImageFactory: the properties are null",
+        overload,
+        "['TypeError: CudaImageFactory_allocate_coalesced expected at most 4 arguments, got 5', 'Additional "
+        "information:', \"Wrong number or type of arguments for overloaded function "
+        "'CudaImageFactory_allocate_coalesced'.\"]",
+        "QuelboError: CudaImageFactory::copyInCudaMemory: the image is null",
+        "TypeError: in method 'CudaImageFactory_adapt_to_cuda', argument 1 of type 'std::shared_ptr< quelbo::ImageView >'",
+        "False",
+        "live 0",
+    ]
+
+
+@pytest.mark.parametrize("driver,devices,cause", [(None, None, "libcuda.so.1"), ("fake", 0, "no CUDA device")])
+def test_without_driver_or_device_allocation_copy_and_adaptation_raise_error(driver, devices, cause):
+    out = child(
+        """
+        host = t.cuda_host_view([4, 4], q.DataTypeId_UINT8, True)
+        for f, a in ((c.CudaImageFactory_allocate, ([4, 4], q.DataTypeId_UINT8)),
+                     (c.CudaImageFactory_allocate_coalesced, ([4, 4], q.DataTypeId_UINT8)),
+                     (c.CudaImageFactory_copy_in_cuda_memory, (host,)),
+                     (c.CudaImageFactory_adapt_to_cuda, (host,))):
+            print(error(f, *a))
+        print(c.CudaExtensionProvider_is_cuda_image(host), c.CudaExtensionProvider_is_cuda_image(None))
+        release(host)
+        """,
+        driver=driver,
+        devices=devices,
+    )
+    assert len(out) == 5
+    for line in out[:4]:
+        assert line.startswith("QuelboError: CUDA driver: ") and cause in line, line
+    assert out[4] == "False False"
+
+
+def test_library_checks_over_the_test_driver():
+    """The C++ checks: device buffers given to GPU and adapted views, coalesced
+    layout, copies from memory and staged, device memory given back."""
+    out = lines(
+        """
+        import subprocess
+        exe = os.path.join(os.environ["QUELBO_BUILD_DIR"], "quelbo_cuda_check")
+        r = subprocess.run([exe], capture_output=True, text=True)
+        print(r.stdout)
+        print("rc", r.returncode)
+        """
+    )
+    assert out[-1] == "rc 0", "\n".join(out)
+    assert not [line for line in out if line.startswith("FAIL")]
+    assert "pass adapted view: a region read into a device buffer" in out
+
+
+def test_numpy_data_through_the_gpu_and_the_bridge_refuses_gpu_views():
+    out = child(
+        """
+        import numpy as np
+        from views_util import TYPES, from_numpy, read_region, region
+        for npt, dt in TYPES:
+            a = (np.arange(60) * 37 % 120).astype(npt).reshape(3, 4, 5)
+            view = from_numpy(a, "SLICE", "ROW", "COLUMN")
+            gpu = c.CudaImageFactory_copy_in_cuda_memory(view)
+            adapted = c.CudaImageFactory_adapt_to_cuda(view)
+            fresh = c.CudaImageFactory_allocate_coalesced([5, 4, 3], dt)
+            q.ImageView___write_region(fresh, region((0, 0, 0), (5, 4, 3)), a.tobytes())
+            print(type(gpu).__name__, type(fresh).__name__, all(
+                np.array_equal(read_region(v, (0, 0, 0), (5, 4, 3), npt), a) for v in (gpu, adapted, fresh)))
+        props = proxy.cls("ReadonlyImageProperties")(q.ImageView___get_properties(view))
+        made = c.CudaImageFactory_allocate([5, 4, 3], dt, props, None)
+        print(type(props).__name__, q.ImageView_to_string(made) == q.ImageView_to_string(fresh))
+        print(error(q.NumpyInterop_to_numpy_array, gpu))
+        print(q.ImageView_support(gpu, q.ImageCapability_MEMORY_ACCESS),
+              q.ImageView_support(gpu, q.ImageCapability_READ_WRITE))
+        del view, gpu, adapted, fresh, a, made
+        print("live", live())
+        """
+    )
+    assert out[:-4] == ["ImageView ImageView True"] * 10
+    assert out[-4:] == [
+        "ReadonlyImageProperties True",
+        "ValueError: Input ImageView must support MEMORY_ACCESS capability",
+        "False True",
+        "live 0",
+    ]
+
+
+def test_properties_and_metadata_plain_or_read_only_reach_the_new_image():
+    out = child(
+        """
+        props = q.ImageProperties_from_data_type(q.DataTypeId_UINT8)
+        root = proxy.cls("MetadataNode")("root", q.VariantDataValueFactory_create(["a", "b"]))
+        for p, m in ((props, root), (proxy.cls("ReadonlyImageProperties")(props), proxy.cls("ReadonlyMetadataNode")(root)),
+                     (props, None)):
+            v = c.CudaImageFactory_allocate_coalesced([3, 2], q.DataTypeId_UINT8, p, m)
+            meta = q.ImageView___get_metadata(v)
+            print(meta is not None and q.MetadataNode_to_string(meta) == q.MetadataNode_to_string(root))
+        print(error(c.CudaImageFactory_allocate, [3, 2], q.DataTypeId_UINT8, root, None))
+        q.ImageInfoProperty_set_axes_interpretation(q.ImageProperties_get_image_info(props), q.cvar.ImageTypeId_IMAGE)
+        print(error(c.CudaImageFactory_allocate, [3, 2, 4], q.DataTypeId_UINT8, props, None))
+        """
+    )
+    assert out[:3] == ["True", "True", "False"]
+    assert out[3] == "TypeError: Wrong number or type of arguments for overloaded function 'CudaImageFactory_allocate'."
+    assert out[-1].startswith("QuelboError: CudaImageFactory: the properties do not fit"), out[-1]

@@ -1,0 +1,144 @@
+"""ImageViewFactory: views allocated in memory, uniform views, views over
+caller memory and copies in memory."""
+import gc
+
+import numpy as np
+import pytest
+
+from proxy import QuelboError, cls, q
+from views_util import exact, image_type, read_region, region, vec
+
+ALLOCATE = ("quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType,std::shared_ptr< "
+            "quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)",
+            "quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType)")
+
+
+def overload(fn, *prototypes):
+    return exact("Wrong number or type of arguments for overloaded function '%s'.\n  Possible C/C++ prototypes "
+                 "are:\n%s" % (fn, "".join("    %s\n" % p for p in prototypes)))
+
+
+def test_allocate_forms_and_defaults():
+    a = q.ImageViewFactory_allocate([2, 3], q.DataTypeId_UINT8)
+    b = q.ImageViewFactory_allocate([2, 3], cls("DataType")(q.DataTypeId_UINT8), None, None)
+    for v in (a, b):
+        assert vec(v.get_shape()) == [2, 3] and q.ImageCapabilitySet_value(v.get_capabilities()) == 15
+        assert q.ImageType___eq__(v.get_axes_interpretation(), q.cvar.ImageTypeId_IMAGE)
+        assert (q.NumpyInterop_to_numpy_array(v) == 0).all()
+    vol = q.ImageViewFactory_allocate([2, 3, 4], q.DataTypeId_FLOAT)
+    assert q.ImageType___eq__(vol.get_axes_interpretation(), q.cvar.ImageTypeId_VOLUME)
+    one = q.ImageViewFactory_allocate([7], q.DataTypeId_FLOAT)
+    assert q.ImageType___eq__(one.get_axes_interpretation(), cls("ImageType")())
+    for args in (([2, 3],), ([2, 3], 65800, None), ([2, 3], None), ("x", 65800, None, 3)):
+        with pytest.raises(TypeError, match=overload("ImageViewFactory_allocate", *ALLOCATE)):
+            q.ImageViewFactory_allocate(*args)
+    with pytest.raises(TypeError, match="ImageViewFactory_allocate expected at most 4 arguments, got 5\n"
+                                        "Additional information:\nWrong number"):
+        q.ImageViewFactory_allocate([1], 65800, None, None, None)
+    with pytest.raises(TypeError, match=exact("invalid item in sequence - expected long value")):
+        q.ImageViewFactory_allocate(["x"], 65800)
+
+
+def test_allocate_refusals():
+    for dtype in (0, q.DataTypeId_UINT8 & ~0xff, 2**40):
+        with pytest.raises(QuelboError):
+            q.ImageViewFactory_allocate([2, 2], dtype)
+    with pytest.raises(QuelboError):
+        q.ImageViewFactory_allocate([2**40, 2**40], q.DataTypeId_DOUBLE)  # past 64 bits
+    with pytest.raises(MemoryError):
+        q.ImageViewFactory_allocate([2**31, 2**31], q.DataTypeId_UINT8)
+    rgb = q.ImageView___get_properties(q.NumpyInterop__from_numpy_array(
+        np.zeros((2, 2, 3), np.uint8), image_type("COLUMN", "ROW", "CHANNEL"), q.ImageInterpretation_RGB, False))
+    with pytest.raises(QuelboError, match="not compatible"):
+        q.ImageViewFactory_allocate([4, 4], q.DataTypeId_UINT8, rgb, None)
+    v = q.ImageViewFactory_allocate([5, 4, 3], q.DataTypeId_UINT8, rgb, None)
+    assert q.ImageView__get_image_interpretation(v) == q.ImageInterpretation_RGB
+    ro = cls("ReadonlyImageProperties")(rgb)
+    assert q.ImageViewFactory_allocate([5, 4, 3], q.DataTypeId_UINT8, ro, None) is not None
+    with pytest.raises(TypeError, match=overload("ImageViewFactory_allocate", *ALLOCATE)):
+        q.ImageViewFactory_allocate([5, 4, 3], q.DataTypeId_UINT8, v, None)
+
+
+def test_uniform():
+    u = q.ImageViewFactory__uniform([3, 2], q.DataTypeId_INT16, np.int16(-3).tobytes() + b"zz", None, None)
+    assert q.ImageCapabilitySet_value(u.get_capabilities()) == 1
+    assert (read_region(u, [0, 0], [3, 2], np.int16) == -3).all()
+    out = bytearray(2)
+    q.ImageView___read(u, [2, 1], out)
+    assert out == np.int16(-3).tobytes()
+    with pytest.raises(QuelboError):
+        q.ImageView___read(u, [3, 0], out)
+    with pytest.raises(QuelboError):
+        q.ImageView___write(u, [0, 0], out)
+    with pytest.raises(QuelboError):
+        q.ImageViewFactory__uniform([3, 2], q.DataTypeId_INT16, b"z", None, None)
+    with pytest.raises(TypeError, match=exact("in method 'ImageViewFactory__uniform', argument 3 of type "
+                                              "'(const uint8_t* src, size_t size)'")):
+        q.ImageViewFactory__uniform([3, 2], q.DataTypeId_INT16, "zz", None, None)
+    with pytest.raises(TypeError, match=exact("in method 'ImageViewFactory__uniform', argument 6 of type "
+                                              "'std::shared_ptr< quelbo::MetadataNode const >'")):
+        q.ImageViewFactory__uniform([3, 2], q.DataTypeId_INT16, b"zz", None, 5)
+
+
+def test_from_buffer_shares_and_keeps_the_buffer():
+    buf = bytearray(range(12))
+    v = q.ImageViewFactory___from_buffer([4, 3], q.DataTypeId_UINT8, buf, None, None)
+    assert q.ImageCapabilitySet_value(v.get_capabilities()) == 11
+    q.ImageView___write(v, [1, 2], b"\xff")
+    assert buf[9] == 255
+    buf[0] = 42
+    assert read_region(v, [0, 0], [2, 1], np.uint8).tolist() == [[42, 1]]
+    with pytest.raises(BufferError):
+        buf.append(0)
+    del v
+    gc.collect()
+    buf.append(0)
+    with pytest.raises(TypeError, match=exact("in method 'ImageViewFactory___from_buffer', argument 3 of type "
+                                              "'(uint8_t* buffer, size_t bufferSize)'")):
+        q.ImageViewFactory___from_buffer([4, 3], q.DataTypeId_UINT8, bytes(12), None, None)
+    with pytest.raises(QuelboError, match="cannot hold"):
+        q.ImageViewFactory___from_buffer([4, 4], q.DataTypeId_UINT8, bytearray(15), None, None)
+    arr = np.zeros(6, dtype=np.float32)
+    w = q.ImageViewFactory___from_buffer([3, 2], q.DataTypeId_FLOAT, arr, None, None)
+    q.ImageView___write(w, [2, 1], np.float32(1.5).tobytes())
+    assert arr[5] == 1.5
+
+
+def test_copy_in_memory():
+    a = np.arange(6, dtype=np.uint8).reshape(2, 3)
+    v = q.NumpyInterop__from_numpy_array(a, image_type("COLUMN", "ROW"), 0, False)
+    same = q.ImageViewFactory_copy_in_memory(v)          # already in memory
+    q.ImageView___write(same, [0, 0], b"\x09")
+    assert a[0, 0] == 9
+    u = q.ImageViewFactory__uniform([3, 2], q.DataTypeId_UINT8, b"\x05", None, None)
+    c = q.ImageViewFactory_copy_in_memory(u)
+    assert q.ImageCapabilitySet_value(c.get_capabilities()) == 15
+    assert (q.NumpyInterop_to_numpy_array(c) == 5).all()
+    with pytest.raises(QuelboError):
+        q.ImageViewFactory_copy_in_memory(None)
+    with pytest.raises(TypeError, match=exact("in method 'ImageViewFactory_copy_in_memory', argument 1 of type "
+                                              "'std::shared_ptr< quelbo::ImageView >'")):
+        q.ImageViewFactory_copy_in_memory(3)
+    assert q.delete_ImageViewFactory(None) is None
+
+
+@pytest.mark.parametrize("code,np_t,components", [(q.DataTypeId_VEC3_UINT16, np.uint16, 3),
+                                                  (q.DataTypeId_VEC2_DOUBLE, np.float64, 2),
+                                                  (q.DataTypeId_INT64, np.int64, 1)])
+def test_memory_views_agree_with_their_arrays(code, np_t, components):
+    rng = np.random.default_rng(components)
+    v = q.ImageViewFactory_allocate([7, 5, 4], code)
+    arr = q.NumpyInterop_to_numpy_array(v)           # (z, y, x[, c]) over the view's memory
+    shape = (4, 5, 7) + ((components,) if components > 1 else ())
+    assert arr.shape == shape and arr.dtype == np.dtype(np_t)
+    arr[...] = (rng.random(shape) * 1000).astype(np_t)
+    for _ in range(10):
+        lo = [int(rng.integers(0, n)) for n in (7, 5, 4)]
+        size = [int(rng.integers(1, n - o + 1)) for o, n in zip(lo, (7, 5, 4))]
+        want = arr[lo[2]:lo[2] + size[2], lo[1]:lo[1] + size[1], lo[0]:lo[0] + size[0]]
+        out = bytearray(want.nbytes)
+        q.ImageView___read_region(v, region(lo, size), out)
+        assert (np.frombuffer(out, dtype=np_t).reshape(want.shape) == want).all()
+        fresh = (rng.random(want.shape) * 1000).astype(np_t)
+        q.ImageView___write_region(v, region(lo, size), fresh)
+        assert (want == fresh).all()

@@ -1,0 +1,188 @@
+// Test-only image views: holders handed over by address, and views that lack
+// READ or WRITE.
+#include <memory>
+#include <thread>
+
+#include "quelbo/error.h"
+#include "quelbo/hand_over.h"
+#include "quelbo/image_properties.h"
+#include "quelbo/image_view.h"
+#include "runtime/wrap.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::ImageView;
+using ViewPtr = std::shared_ptr<ImageView>;
+
+QW_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
+
+bool view_arg(PyObject* o, const char* fn, ViewPtr& out)
+{
+    void* p = nullptr;
+    if (convert_ptr(o, &p, type_of<ViewPtr>(), 0) != OK || !p) {
+        fail_arg(ERR_TYPE, {fn, 1, "std::shared_ptr< quelbo::ImageView >"});
+        return false;
+    }
+    out = *static_cast<ViewPtr*>(p);
+    return true;
+}
+
+// hand_over_view(view): the address of a new holder of the view, recorded
+// for ImageView_create_from_pointer. hand_over_view(None): of an empty holder.
+PyObject* hand_over_view(PyObject*, PyObject* o)
+{
+    ViewPtr view;
+    if (o != Py_None && !view_arg(o, "hand_over_view", view))
+        return nullptr;
+    return call([&] { return to_py(quelbo::handOver(view)); });
+}
+
+// The source's samples, offering only some of its capabilities: the others
+// raise NotImplemented.
+class Restricted final : public ImageView
+{
+public:
+    Restricted(ViewPtr source, quelbo::ImageCapabilitySet caps)
+        : m_source(std::move(source))
+        , m_caps(caps)
+    {
+    }
+    quelbo::ImageCapabilitySet capabilities() const override { return m_caps; }
+    quelbo::VectorXu64 const& shape() override { return m_source->shape(); }
+    quelbo::DataType dataType() override { return m_source->dataType(); }
+    std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_source->properties(); }
+    std::shared_ptr<const quelbo::MetadataNode> metadata() const override
+    {
+        need(quelbo::ImageCapability::READ, "metadata");
+        return m_source->metadata();
+    }
+    void readRegion(quelbo::RegionXu64 const& region, void* dst) override
+    {
+        need(quelbo::ImageCapability::READ, "readRegion");
+        m_source->readRegion(region, dst);
+    }
+    void writeRegion(quelbo::RegionXu64 const& region, const void* src) override
+    {
+        need(quelbo::ImageCapability::WRITE, "writeRegion");
+        m_source->writeRegion(region, src);
+    }
+    void setProperties(std::shared_ptr<const quelbo::ImageProperties> p) override
+    {
+        need(quelbo::ImageCapability::WRITE, "setProperties");
+        m_source->setProperties(std::move(p));
+    }
+
+private:
+    void need(quelbo::ImageCapability c, const char* what) const
+    {
+        if (!m_caps.has(c))
+            throw quelbo::NotImplemented(std::string("restricted view: no ") + what);
+    }
+    ViewPtr m_source;
+    quelbo::ImageCapabilitySet m_caps;
+};
+
+// restricted_view(view, capabilities): a view of the same samples with only
+// those capabilities (memory access is never offered).
+PyObject* restricted_view(PyObject*, PyObject* args)
+{
+    PyObject* a[2];
+    ViewPtr view;
+    uint64_t caps;
+    if (!unpack("restricted_view", args, 2, 2, a) || !view_arg(a[0], "restricted_view", view) ||
+        !arg(a[1], {"restricted_view", 2, "uint64_t"}, caps))
+        return nullptr;
+    return call([&] {
+        return shared(ViewPtr(std::make_shared<Restricted>(view, quelbo::ImageCapabilitySet(caps & 7))));
+    });
+}
+
+// A view offering memory access whose description does not fit its memory:
+// kind 0 has a data type of no component, kind 1 claims more elements than
+// its block holds.
+class Lying final : public ImageView
+{
+public:
+    explicit Lying(int kind)
+        : m_type(kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
+                           : quelbo::DataType(quelbo::DataTypeId::UINT8))
+        , m_shape(quelbo::VectorXu64::createUniform(1, kind == 0 ? 4 : 100))
+        , m_indexer(m_shape, m_type)
+        , m_block(quelbo::MemoryBlock::allocate(4))
+        , m_properties(quelbo::ImageProperties::fromDataType(m_type))
+    {
+    }
+    quelbo::ImageCapabilitySet capabilities() const override
+    {
+        return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |
+                                          uint64_t(quelbo::ImageCapability::MEMORY_ACCESS));
+    }
+    quelbo::VectorXu64 const& shape() override { return m_shape; }
+    quelbo::DataType dataType() override { return m_type; }
+    std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_properties; }
+    std::shared_ptr<const quelbo::MetadataNode> metadata() const override { return nullptr; }
+    void readRegion(quelbo::RegionXu64 const&, void*) override {}
+    quelbo::Indexer const& indexer() override { return m_indexer; }
+    void* buffer() override { return m_block->data(); }
+    const void* bufferReadOnly() const override { return m_block->data(); }
+    size_t bufferSize() override { return m_block->size(); }
+    std::shared_ptr<quelbo::MemoryBlock> memoryBlock() override { return m_block; }
+
+private:
+    quelbo::DataType m_type;
+    quelbo::VectorXu64 m_shape;
+    quelbo::Indexer m_indexer;
+    std::shared_ptr<quelbo::MemoryBlock> m_block;
+    std::shared_ptr<quelbo::ImageProperties> m_properties;
+};
+
+PyObject* lying_view(PyObject*, PyObject* o)
+{
+    int kind;
+    if (!arg(o, {"lying_view", 1, "int"}, kind))
+        return nullptr;
+    return call([&] { return shared(ViewPtr(std::make_shared<Lying>(kind))); });
+}
+
+ViewPtr& parked()
+{
+    static ViewPtr view;
+    return view;
+}
+
+// park_view(view): a native owner of the view, kept here.
+PyObject* park_view(PyObject*, PyObject* o)
+{
+    ViewPtr view;
+    if (!view_arg(o, "park_view", view))
+        return nullptr;
+    parked() = std::move(view);
+    return none();
+}
+
+// drop_parked_in_thread(): another thread, without the interpreter lock,
+// drops the parked owner while this one waits with the lock released.
+PyObject* drop_parked_in_thread(PyObject*, PyObject*)
+{
+    return call([] {
+        ViewPtr view = std::move(parked());
+        PyThreadState* state = PyEval_SaveThread();
+        std::thread worker([&view] { view.reset(); });
+        worker.join();
+        PyEval_RestoreThread(state);
+        return none();
+    });
+}
+
+void add_views(Methods& m)
+{
+    m.add("lying_view", &lying_view, METH_O);
+    m.add("park_view", &park_view, METH_O);
+    m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
+    m.add("hand_over_view", &hand_over_view, METH_O);
+    m.add("restricted_view", &restricted_view, METH_VARARGS);
+}
+QW_FAMILY(10, add_views);
+
+} // namespace

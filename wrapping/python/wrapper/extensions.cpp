@@ -1,0 +1,216 @@
+// The extension base, tiling information, parallel access and view origin.
+#include "core_args.h"
+#include "quelbo/array.h"
+#include "extensions.h"
+#include "runtime/buffer.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::Extension;
+using quelbo::ParallelAccessExtension;
+using quelbo::TilingInfoExtension;
+using quelbo::ViewOriginExtension;
+
+QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t", "std::shared_ptr< quelbo::Extension > *");
+QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t",
+        "std::shared_ptr< quelbo::TilingInfoExtension > *");
+QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t",
+        "std::shared_ptr< quelbo::ParallelAccessExtension > *");
+QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t",
+        "std::shared_ptr< quelbo::ViewOriginExtension > *");
+QW_SHARED_CAST(Extension, TilingInfoExtension);
+QW_SHARED_CAST(Extension, ParallelAccessExtension);
+QW_SHARED_CAST(Extension, ViewOriginExtension);
+
+#define QW_KIND(Tr, Kind)                                                                                         \
+    struct Tr                                                                                                       \
+    {                                                                                                               \
+        using T = quelbo::Kind;                                                                                     \
+        static constexpr const char* name = #Kind;                                                                  \
+        static constexpr const char* native = "quelbo::" #Kind;                                                     \
+    }
+QW_KIND(ExtensionTr, Extension);
+QW_KIND(TilingTr, TilingInfoExtension);
+QW_KIND(ParallelTr, ParallelAccessExtension);
+QW_KIND(OriginTr, ViewOriginExtension);
+#undef QW_KIND
+
+template <class Tr>
+void add_kind_head(Methods& m)
+{
+    m.add(str(Tr::name, "_cast"), &extension_cast<Tr>, METH_O,
+          "Cast a generic extension into this kind; None when it is not one.");
+}
+
+template <class Tr>
+void add_kind_tail(Methods& m)
+{
+    m.add(str("delete_", Tr::name), &shared_release<Tr>, METH_O);
+    add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
+}
+
+// Members without arguments: <Kind>_<name>(object) -> result of the call.
+template <class Tr, const char* Name, bool Const, auto Member>
+PyObject* member(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    std::shared_ptr<typename Tr::T> ext;
+    if (!SharedMember<Tr>::self(o, fn, Const, ext))
+        return nullptr;
+    return call([&] { return result((ext.get()->*Member)()); });
+}
+
+// Members with an index: <Kind>_<name>(object, index)
+template <class Tr, const char* Name, class F>
+PyObject* indexed(PyObject* args, F&& body)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    PyObject* a[2];
+    std::shared_ptr<typename Tr::T> ext;
+    size_t index;
+    if (!unpack(fn, args, 2, 2, a) || !SharedMember<Tr>::self(a[0], fn, true, ext) ||
+        !arg(a[1], {fn, 2, "size_t"}, index))
+        return nullptr;
+    return call([&] { return body(*ext, index); });
+}
+
+// ------------------------------------------------------------------ Extension
+
+PyObject* new_Extension(PyObject*, PyObject*)
+{
+    return call([] { return constructed(new std::shared_ptr<Extension>(std::make_shared<Extension>())); });
+}
+
+// ------------------------------------------------------------------- tiling
+
+constexpr char kMaxTileSize[] = "max_tile_size";
+constexpr char kTileCount[] = "tile_count";
+constexpr char kTileRegion[] = "tile_region";
+constexpr char kTilingGrid[] = "tiling_grid";
+
+PyObject* TilingInfoExtension_tile_region(PyObject*, PyObject* args)
+{
+    return indexed<TilingTr, kTileRegion>(
+        args, [](TilingInfoExtension& t, size_t i) { return value(t.tileRegion(i)); });
+}
+
+// Tile transfers: the buffer is checked against the tile's byte count before
+// a byte moves.
+template <bool Read>
+PyObject* tile_transfer(PyObject*, PyObject* args)
+{
+    static const char* fn = Read ? "TilingInfoExtension_read_tile" : "TilingInfoExtension_write_tile";
+    PyObject* a[3];
+    std::shared_ptr<TilingInfoExtension> ext;
+    size_t index;
+    if (!unpack(fn, args, 3, 3, a) || !SharedMember<TilingTr>::self(a[0], fn, false, ext) ||
+        !arg(a[1], {fn, 2, "size_t"}, index))
+        return nullptr;
+    Buffer buffer;
+    if (!buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, buffer))
+        return nullptr;
+    return call([&] {
+        if (Read)
+            ext->readTile(index, buffer.data, buffer.size);
+        else
+            ext->writeTile(index, buffer.data, buffer.size);
+        return none();
+    });
+}
+
+// ---------------------------------------------------------- parallel access
+
+constexpr char kGetCapabilities[] = "get_capabilities";
+constexpr char kToString[] = "to_string";
+
+PyObject* ParallelAccessExtension_support(PyObject*, PyObject* args)
+{
+    const char* fn = "ParallelAccessExtension_support";
+    PyObject* a[2];
+    std::shared_ptr<ParallelAccessExtension> ext;
+    quelbo::ParallelAccessCapabilitySet flags;
+    if (!unpack(fn, args, 2, 2, a) || !SharedMember<ParallelTr>::self(a[0], fn, false, ext) ||
+        !flags_arg(a[1], {fn, 2, "quelbo::ParallelAccessCapabilitySet"}, flags))
+        return nullptr;
+    return call([&] { return to_py(ext->support(flags)); });
+}
+
+// -------------------------------------------------------------- view origin
+
+constexpr char kUid[] = "uid";
+constexpr char kParentCount[] = "parent_count";
+constexpr char kParent[] = "parent";
+constexpr char kDataOrigin[] = "data_origin";
+constexpr char kDisplayName[] = "display_name";
+
+PyObject* ViewOriginExtension_parent(PyObject*, PyObject* args)
+{
+    return indexed<OriginTr, kParent>(args,
+                                      [](ViewOriginExtension& v, size_t i) { return shared(v.parent(i)); });
+}
+
+void add_extensions(Methods& m)
+{
+    m.add("new_Extension", &new_Extension, METH_NOARGS);
+    m.add("delete_Extension", &shared_release<ExtensionTr>, METH_O);
+    add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
+
+    add_kind_head<TilingTr>(m);
+    m.add(str("TilingInfoExtension_", kMaxTileSize), &member<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
+          METH_O, "Return the maximum tile size used for the image.");
+    m.add(str("TilingInfoExtension_", kTileCount), &member<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
+          METH_O, "Return the number of tiles.");
+    m.add("TilingInfoExtension_tile_region", &TilingInfoExtension_tile_region, METH_VARARGS,
+          "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
+    m.add(str("TilingInfoExtension_", kTilingGrid), &member<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
+          METH_O, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
+    m.add("TilingInfoExtension_read_tile", &tile_transfer<true>, METH_VARARGS,
+          "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
+          "type.\n:raises: Error if tileIndex is out of range.");
+    m.add("TilingInfoExtension_write_tile", &tile_transfer<false>, METH_VARARGS,
+          "Write a tile from a buffer of the element count of tile_region times the byte count of the image's data "
+          "type.\n:raises: Error if tileIndex is out of range.");
+    add_kind_tail<TilingTr>(m);
+}
+
+void add_parallel(Methods& m)
+{
+    add_kind_head<ParallelTr>(m);
+    m.add(str("ParallelAccessExtension_", kGetCapabilities),
+          &member<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>, METH_O,
+          "Return the kinds of concurrent access the view allows.");
+    m.add("ParallelAccessExtension_support", &ParallelAccessExtension_support, METH_VARARGS,
+          "Checks if the view allows all the given kinds of concurrent access.");
+    m.add(str("ParallelAccessExtension_", kToString),
+          &member<ParallelTr, kToString, true, &ParallelAccessExtension::toString>, METH_O,
+          "Return a string representation");
+    add_kind_tail<ParallelTr>(m);
+}
+
+void add_origin(Methods& m)
+{
+    add_kind_head<OriginTr>(m);
+    m.add(str("ViewOriginExtension_", kUid), &member<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
+          "Return the unique identifier of the view.");
+    m.add(str("ViewOriginExtension_", kParentCount),
+          &member<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>, METH_O,
+          "Return the number of parent views used to create this view.");
+    m.add("ViewOriginExtension_parent", &ViewOriginExtension_parent, METH_VARARGS,
+          "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
+    m.add(str("ViewOriginExtension_", kDataOrigin),
+          &member<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>, METH_O,
+          "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
+    m.add(str("ViewOriginExtension_", kDisplayName),
+          &member<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
+          "Return the name to display for the view.\n:raises: Error if the display name is not available.");
+    m.add(str("ViewOriginExtension_", kToString), &member<OriginTr, kToString, true, &ViewOriginExtension::toString>,
+          METH_O, "Return a string representation");
+    add_kind_tail<OriginTr>(m);
+}
+
+QW_FAMILY(order::views_extension, add_extensions);
+QW_FAMILY(order::views_parallel, add_parallel);
+QW_FAMILY(order::views_origin, add_origin);
+
+} // namespace

@@ -1,0 +1,57 @@
+// The extension base and the kinds' casts: one template for every kind.
+#pragma once
+
+#include "quelbo/extension.h"
+#include "runtime/shared.h"
+
+namespace qw {
+
+// A shared method object of class Tr::name, declared as Tr::native + suffix.
+template <class Tr>
+struct SharedMember
+{
+    using K = typename Tr::T;
+    static const char* fn(const char* member) { return str(Tr::name, "_", member); }
+    static bool self(PyObject* o, const char* fn, bool constant, std::shared_ptr<K>& out)
+    {
+        static const char* const_ty = str(Tr::native, " const *");
+        static const char* mut_ty = str(Tr::native, " *");
+        return shared_self(o, {fn, 1, constant ? const_ty : mut_ty}, out);
+    }
+};
+
+// <Kind>_cast(extension): the same object as the kind, None when it is not one.
+template <class Tr>
+PyObject* extension_cast(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_cast");
+    std::shared_ptr<quelbo::Extension> base;
+    if (!shared_arg(o, {fn, 1, "std::shared_ptr< quelbo::Extension > const &"}, base))
+        return nullptr;
+    return call([&] { return shared(Tr::T::cast(base)); });
+}
+
+// delete_<cls> of a shared class: releases the holder the handle owns (the
+// object dies with its last owner) and leaves the handle empty. None, and a
+// handle of a derived class (reached through a cast), release nothing.
+template <class X>
+PyObject* shared_delete(PyObject* o, const A& a)
+{
+    using H = std::shared_ptr<X>;
+    if (o == Py_None)
+        Py_RETURN_NONE;
+    swig_cast_info* cast = nullptr;
+    if (match_handle(o, type_of<H>(), &cast) && cast && cast->converter)
+        Py_RETURN_NONE;
+    return destroy<H>(o, a);
+}
+
+// delete_<Tr::name>
+template <class Tr>
+PyObject* shared_release(PyObject*, PyObject* o)
+{
+    static const A a{str("delete_", Tr::name), 1, str(Tr::native, " *")};
+    return shared_delete<typename Tr::T>(o, a);
+}
+
+} // namespace qw

@@ -1,0 +1,143 @@
+// ImageViewFactory: views allocated in memory, uniform views, views over
+// caller memory and copies in memory.
+#include "common/item_parser.h"
+#include "core_args.h"
+#include "order.h"
+#include "quelbo/image_view_factory.h"
+#include "readonly/readonly_args.h"
+#include "runtime/buffer.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::ImageViewFactory;
+using quelbo::ImageProperties;
+using quelbo::MetadataNode;
+
+QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *");
+
+struct FactoryTr
+{
+    using T = ImageViewFactory;
+    static constexpr const char* name = "ImageViewFactory";
+    static constexpr const char* native = "quelbo::ImageViewFactory";
+};
+
+// The arguments every creation function starts with.
+struct Common
+{
+    quelbo::VectorXu64 shape;
+    quelbo::DataType type;
+    std::shared_ptr<ImageProperties> properties;
+};
+
+bool shape_and_type(const char* fn, PyObject* shape, PyObject* type, Common& c)
+{
+    return sequence_to_vector(shape, c.shape) && dtype_arg(type, {fn, 2, "quelbo::DataType"}, c.type);
+}
+
+// properties (argument `n`) and metadata (`n + 1`), each also as its read-only wrapper.
+template <class Node>
+bool description(const char* fn, int n, const char* node_type, PyObject* p, PyObject* m, Common& c,
+                 std::shared_ptr<Node>& node)
+{
+    return proxy_shared_arg(p, {fn, n, "std::shared_ptr< quelbo::ImageProperties >"}, c.properties) &&
+           proxy_shared_arg(m, {fn, n + 1, node_type}, node);
+}
+
+PyObject* allocate2(Args a, Py_ssize_t)
+{
+    Common c;
+    if (!shape_and_type("ImageViewFactory_allocate", a[0], a[1], c))
+        return nullptr;
+    return call([&] { return shared(ImageViewFactory::allocate(c.shape, c.type)); });
+}
+
+PyObject* allocate4(Args a, Py_ssize_t)
+{
+    const char* fn = "ImageViewFactory_allocate";
+    Common c;
+    std::shared_ptr<MetadataNode> metadata;
+    if (!shape_and_type(fn, a[0], a[1], c) ||
+        !description(fn, 3, "std::shared_ptr< quelbo::MetadataNode >", a[2], a[3], c, metadata))
+        return nullptr;
+    return call([&] { return shared(ImageViewFactory::allocate(c.shape, c.type, c.properties, metadata)); });
+}
+
+PyObject* ImageViewFactory_allocate(PyObject*, PyObject* args)
+{
+    static const Overloads rows(
+        "ImageViewFactory_allocate",
+        {{"quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType)", 2, 2,
+          [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_dtype(a[1]); }, &allocate2, 1},
+         {"quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType,std::shared_ptr< "
+          "quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)",
+          4, 4,
+          [](Args a, Py_ssize_t) {
+              return is_seq(a[0]) && is_dtype(a[1]) && is_proxy_shared<ImageProperties>(a[2]) &&
+                     is_proxy_shared<MetadataNode>(a[3]);
+          },
+          &allocate4, 0}});
+    return rows(args);
+}
+
+PyObject* ImageViewFactory__uniform(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageViewFactory__uniform";
+    PyObject* a[5];
+    Common c;
+    Buffer value;
+    std::shared_ptr<const MetadataNode> metadata;
+    if (!unpack(fn, args, 5, 5, a) || !shape_and_type(fn, a[0], a[1], c) ||
+        !buffer_arg(a[2], {fn, 3, kSrc}, BufferForm::source, value) ||
+        !description(fn, 5, "std::shared_ptr< quelbo::MetadataNode const >", a[3], a[4], c, metadata))
+        return nullptr;
+    return call([&] {
+        return shared(ImageViewFactory::uniform(c.shape, c.type, value.data, value.size, c.properties, metadata));
+    });
+}
+
+// The view keeps the buffer exported (and so alive and unresized) as long as
+// it, or anything made from its memory, lives.
+PyObject* ImageViewFactory___from_buffer(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageViewFactory___from_buffer";
+    PyObject* a[5];
+    Common c;
+    quelbo::BorrowedMemory memory;
+    std::shared_ptr<MetadataNode> metadata;
+    if (!unpack(fn, args, 5, 5, a) || !shape_and_type(fn, a[0], a[1], c) ||
+        !buffer_keep(a[2], {fn, 3, kMemorySize}, memory) ||
+        !description(fn, 5, "std::shared_ptr< quelbo::MetadataNode >", a[3], a[4], c, metadata))
+        return nullptr;
+    return call([&] {
+        return shared(ImageViewFactory::fromBuffer(c.shape, c.type, std::move(memory), c.properties, metadata));
+    });
+}
+
+PyObject* ImageViewFactory_copy_in_memory(PyObject*, PyObject* o)
+{
+    std::shared_ptr<quelbo::ImageView> image;
+    if (!shared_arg(o, {"ImageViewFactory_copy_in_memory", 1, "std::shared_ptr< quelbo::ImageView >"}, image))
+        return nullptr;
+    return call([&] { return shared(ImageViewFactory::copyInMemory(image)); });
+}
+
+void add_image_view_factory(Methods& m)
+{
+    m.add("ImageViewFactory_allocate", &ImageViewFactory_allocate, METH_VARARGS,
+          "Allocate a new image in memory.\nCapabilities of the returned view: READ, WRITE, BUFFER, RESHAPE.\nWith "
+          "empty properties, default properties are generated.\n:raises: Error if the given properties are not "
+          "compatible with the shape and type.");
+    m.add("ImageViewFactory__uniform", &ImageViewFactory__uniform, METH_VARARGS);
+    m.add("ImageViewFactory___from_buffer", &ImageViewFactory___from_buffer, METH_VARARGS);
+    m.add("ImageViewFactory_copy_in_memory", &ImageViewFactory_copy_in_memory, METH_O,
+          "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
+          "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
+          "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
+          "it does not support READ.");
+    ClassOps<FactoryTr>::add(m);
+}
+QW_FAMILY(order::image_view_factory, add_image_view_factory);
+
+} // namespace

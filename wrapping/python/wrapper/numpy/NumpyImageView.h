@@ -1,0 +1,74 @@
+// An image view over the memory of a numpy array, without copy.
+#pragma once
+
+#include <memory>
+
+#include "numpy/numpy_memory.h"
+#include "quelbo/image_properties.h"
+#include "quelbo/image_type.h"
+#include "quelbo/image_view.h"
+#include "quelbo/indexer.h"
+#include "quelbo/metadata.h"
+
+namespace quelbo {
+
+// The order in which numpy arrays list their axes: SEQUENCE, SLICE, ROW,
+// COLUMN, CHANNEL.
+extern const ImageDimension DimensionOrderNumpy[5];
+
+// The array's axes in the view's canonical order; the byte strides of the
+// array are kept as they are (negative ones included), so element 0 of the
+// view is the array's data address. The view holds one reference to the
+// array, released under the interpreter lock. A read-only array gives a
+// view without WRITE.
+class NumpyImageView : public ImageView
+{
+public:
+    // The array's axes are the dimensions of itype in DimensionOrderNumpy.
+    NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
+    // Entry i of dimList is the dimension of numpy axis i.
+    NumpyImageView(PyObject* array,
+                   ImageDimension const* dimList,
+                   size_t count,
+                   ImageInterpretation interpretation,
+                   bool hasAlpha);
+    ~NumpyImageView() override;
+
+    ImageCapabilitySet capabilities() const override;
+    VectorXu64 const& shape() override { return m_shape; }
+    DataType dataType() override { return m_type; }
+    std::shared_ptr<const ImageProperties> properties() override { return m_properties; }
+    std::shared_ptr<const MetadataNode> metadata() const override { return m_metadata; }
+    void read(VectorXu64 const& index, void* dst) override;
+    void readRegion(RegionXu64 const& region, void* dst) override;
+    void setProperties(std::shared_ptr<const ImageProperties> properties) override;
+    void setMetadata(std::shared_ptr<MetadataNode> metadata) override;
+    void write(VectorXu64 const& index, const void* src) override;
+    void writeRegion(RegionXu64 const& region, const void* src) override;
+    Indexer const& indexer() override { return m_indexer; }
+    void* buffer() override;
+    const void* bufferReadOnly() const override;
+    size_t bufferSize() override;
+    std::shared_ptr<MemoryBlock> memoryBlock() override { return m_block; }
+
+private:
+    void common(ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha);
+    static DataType convertDataType(int npyType);
+    void initProperties(ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
+    void requireWrite(char const* operation) const;
+    // The array's data address; Error when the array was given other memory
+    // since (numpy's deprecated assignment of `data`).
+    char* data() const;
+
+    qw::np::Array* m_array;
+    char* m_data = nullptr; // the data address the view was made over
+    VectorXu64 m_shape;
+    DataType m_type;
+    std::shared_ptr<ImageProperties> m_properties;
+    std::shared_ptr<MetadataNode> m_metadata;
+    Indexer m_indexer;
+    std::shared_ptr<MemoryBlock> m_block; // the bytes the array reaches; holds the array reference
+    bool m_writable = false;
+};
+
+} // namespace quelbo

@@ -1,0 +1,25 @@
+// The native types of the view family, declared once for every family that
+// takes or returns them, with the casts between them.
+#include <memory>
+
+#include "quelbo/extension.h"
+#include "quelbo/image_view.h"
+#include "quelbo/view.h"
+#include "runtime/wrap.h"
+
+namespace quelbo {
+class LodImageView;
+} // namespace quelbo
+
+namespace {
+
+using namespace quelbo;
+
+QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t", "std::shared_ptr< quelbo::View > *");
+QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t",
+        "std::shared_ptr< quelbo::ImageView > *");
+QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t",
+        "std::shared_ptr< quelbo::LodImageView > *");
+QW_SHARED_CAST(View, ImageView);
+
+} // namespace

@@ -1,0 +1,337 @@
+// View and ImageView: the view base, queries and data transfer.
+#include "views.h"
+
+#include "common/item_parser.h"
+#include "order.h"
+#include "quelbo/hand_over.h"
+#include "quelbo/region.h"
+#include "runtime/buffer.h"
+
+namespace quelbo {
+class LodImageView;
+}
+
+namespace {
+
+using namespace qw;
+using quelbo::ImageView;
+using quelbo::View;
+
+constexpr char kView[] = "quelbo::View *";
+constexpr char kImage[] = "quelbo::ImageView *";
+constexpr char kConstImage[] = "quelbo::ImageView const *";
+
+// ------------------------------------------------------------------ View
+
+PyObject* new_View(PyObject*, PyObject*)
+{
+    return call([] { return constructed(new std::shared_ptr<View>(std::make_shared<View>())); });
+}
+
+PyObject* delete_View(PyObject*, PyObject* o)
+{
+    return shared_delete<View>(o, {"delete_View", 1, kView});
+}
+
+PyObject* View__extension(PyObject*, PyObject* args)
+{
+    const char* fn = "View__extension";
+    PyObject* a[2];
+    std::shared_ptr<View> view;
+    uint64_t id;
+    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kView}, view) || !arg(a[1], {fn, 2, "size_t"}, id))
+        return nullptr;
+    return call([&] { return shared(view->extension(id)); });
+}
+
+PyObject* View_view_origin(PyObject*, PyObject* o)
+{
+    std::shared_ptr<View> view;
+    if (!shared_self(o, {"View_view_origin", 1, kView}, view))
+        return nullptr;
+    return call([&] { return shared(view->viewOrigin()); });
+}
+
+PyObject* delete_ImageView(PyObject*, PyObject* o)
+{
+    return shared_delete<ImageView>(o, {"delete_ImageView", 1, kImage});
+}
+
+PyObject* delete_LodImageView(PyObject*, PyObject* o)
+{
+    return shared_delete<quelbo::LodImageView>(o, {"delete_LodImageView", 1, "quelbo::LodImageView *"});
+}
+
+// Adopts only a holder that native code handed over (quelbo::handOver).
+PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
+{
+    static const A a{"ImageView_create_from_pointer", 1, "unsigned long long"};
+    unsigned long long address;
+    if (!arg(o, a, address))
+        return nullptr;
+    if (address == 0)
+        return none();
+    return call([&]() -> PyObject* {
+        auto* holder = quelbo::adopt<ImageView>(address);
+        if (!holder) {
+            // an address no native code handed over: never taken for a holder
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
+            return nullptr;
+        }
+        PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<ImageView>>(), RES_OWN);
+        if (!r)
+            delete holder;
+        return r;
+    });
+}
+
+// --------------------------------------------------------------- queries
+
+// ImageView_<Name>(view): one call on the view, its result converted.
+template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
+PyObject* query(PyObject*, PyObject* o)
+{
+    static const char* fn = str("ImageView_", Name);
+    ViewPtr view;
+    if (!image_self(o, fn, Self, view))
+        return nullptr;
+    return call([&] { return Body(*view); });
+}
+
+template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
+void add_query(Methods& m, const char* doc = nullptr)
+{
+    m.add(str("ImageView_", Name), &query<Name, Self, Body>, METH_O, doc);
+}
+
+constexpr char kGetCapabilities[] = "get_capabilities";
+constexpr char kGetShape[] = "get_shape";
+constexpr char kGetDimensionCount[] = "get_dimension_count";
+constexpr char kGetDataType[] = "get_data_type";
+constexpr char kToString[] = "to_string";
+constexpr char kGetImageInterpretation[] = "_get_image_interpretation";
+constexpr char kGetAxes[] = "get_axes_interpretation";
+constexpr char kGetOrigin[] = "get_spatial_origin";
+constexpr char kGetSpacing[] = "get_spatial_spacing";
+constexpr char kGetUnit[] = "get_spatial_unit";
+constexpr char kGetBitDepth[] = "get_bit_depth";
+constexpr char kGetHasAlpha[] = "get_has_alpha";
+constexpr char kGetValueRange[] = "get_value_range";
+constexpr char kTilingInfo[] = "tiling_info";
+constexpr char kParallelAccess[] = "parallel_access";
+
+PyObject* body_GetCapabilities(ImageView& v)
+{
+    return value(v.capabilities());
+}
+
+PyObject* body_GetShape(ImageView& v)
+{
+    return value(v.shape());
+}
+
+PyObject* body_GetDimensionCount(ImageView& v)
+{
+    return to_py(v.dimensionCount());
+}
+
+PyObject* body_GetDataType(ImageView& v)
+{
+    return value(v.dataType());
+}
+
+PyObject* body_ToString(ImageView& v)
+{
+    return to_py(v.toString());
+}
+
+PyObject* body_GetImageInterpretation(ImageView& v)
+{
+    return to_py(v.imageInterpretation());
+}
+
+PyObject* body_GetAxes(ImageView& v)
+{
+    return value(v.axesInterpretation());
+}
+
+PyObject* body_GetOrigin(ImageView& v)
+{
+    return value(v.spatialOrigin());
+}
+
+PyObject* body_GetSpacing(ImageView& v)
+{
+    return value(v.spatialSpacing());
+}
+
+PyObject* body_GetUnit(ImageView& v)
+{
+    return to_py(v.spatialUnit());
+}
+
+PyObject* body_GetBitDepth(ImageView& v)
+{
+    return to_py(v.bitDepth());
+}
+
+PyObject* body_GetHasAlpha(ImageView& v)
+{
+    return to_py(v.hasAlpha());
+}
+
+PyObject* body_GetValueRange(ImageView& v)
+{
+    return value(v.valueRange());
+}
+
+PyObject* body_TilingInfo(ImageView& v)
+{
+    return shared(v.tilingInfo());
+}
+
+PyObject* body_ParallelAccess(ImageView& v)
+{
+    return shared(v.parallelAccess());
+}
+
+PyObject* ImageView_support(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageView_support";
+    PyObject* a[2];
+    ViewPtr view;
+    quelbo::ImageCapabilitySet flags;
+    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) ||
+        !flags_arg(a[1], {fn, 2, "quelbo::ImageCapabilitySet"}, flags))
+        return nullptr;
+    return call([&] { return to_py(view->support(flags)); });
+}
+
+// ---------------------------------------------------------- data transfer
+
+// ImageView___read / ___write (view, index, buffer): the buffer must hold one sample.
+template <bool Read>
+PyObject* transfer(PyObject*, PyObject* args)
+{
+    static const char* fn = Read ? "ImageView___read" : "ImageView___write";
+    PyObject* a[3];
+    ViewPtr view;
+    quelbo::VectorXu64 index;
+    Buffer b;
+    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) || !sequence_to_vector(a[1], index) ||
+        !buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+        return nullptr;
+    return call([&] {
+        if (Read)
+            view->readChecked(index, b.data, b.size);
+        else
+            view->writeChecked(index, b.data, b.size);
+        return none();
+    });
+}
+
+// ImageView___read_region / ___write_region (view, region, buffer): the
+// buffer must hold the region's samples.
+template <bool Read>
+PyObject* transfer_region(PyObject*, PyObject* args)
+{
+    static const char* fn = Read ? "ImageView___read_region" : "ImageView___write_region";
+    PyObject* a[3];
+    ViewPtr view;
+    quelbo::RegionXu64* region;
+    Buffer b;
+    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) ||
+        !ref(a[1], {fn, 2, "quelbo::RegionXu64 const &"}, region))
+        return nullptr;
+    // The region is copied: Python code run by the buffer request cannot change it.
+    quelbo::RegionXu64 box(*region);
+    if (!buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+        return nullptr;
+    return call([&] {
+        if (Read)
+            view->readRegionChecked(box, b.data, b.size);
+        else
+            view->writeRegionChecked(box, b.data, b.size);
+        return none();
+    });
+}
+
+PyObject* ImageView_reshape(PyObject*, PyObject* args)
+{
+    const char* fn = "ImageView_reshape";
+    PyObject* a[3];
+    ViewPtr view;
+    quelbo::VectorXu64 shape;
+    quelbo::DataType type;
+    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) || !sequence_to_vector(a[1], shape) ||
+        !dtype_arg(a[2], {fn, 3, "quelbo::DataType"}, type))
+        return nullptr;
+    return call([&] {
+        view->reshape(shape, type);
+        return none();
+    });
+}
+
+void add_views(Methods& m)
+{
+    m.add("new_View", &new_View, METH_NOARGS);
+    m.add("delete_View", &delete_View, METH_O);
+    m.add("View__extension", &View__extension, METH_VARARGS,
+          "Get an extension of the view, corresponding to the given identifier.\n"
+          ":raises: Error When the required extension is not available.");
+    m.add("View_view_origin", &View_view_origin, METH_O, "Shortcut to access to ViewOrigin extension");
+    add_hooks<std::shared_ptr<View>>(m, "View");
+}
+QW_FAMILY(order::views, add_views);
+
+void add_image_views(Methods& m)
+{
+    m.add("delete_ImageView", &delete_ImageView, METH_O);
+    add_query<kGetCapabilities, kConstImage, &body_GetCapabilities>(m);
+    m.add("ImageView_support", &ImageView_support, METH_VARARGS,
+          "Checks if the ImageView supports the given capabilities.");
+    add_query<kGetShape, kImage, &body_GetShape>(
+        m, "Return the shape of the image, each component containing the size in this dimension.\n"
+           "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
+    add_query<kGetDimensionCount, kImage, &body_GetDimensionCount>(m, "Returns the dimension of the View.");
+    add_query<kGetDataType, kImage, &body_GetDataType>(m);
+    add_query<kToString, kConstImage, &body_ToString>(m);
+    add_query<kGetImageInterpretation, kImage, &body_GetImageInterpretation>(
+        m, "Shortcut to the image interpretation of the image properties.");
+    add_query<kGetAxes, kImage, &body_GetAxes>(m, "Shortcut to the axes interpretation of the image properties.");
+    add_query<kGetOrigin, kImage, &body_GetOrigin>(m, "Shortcut to the spatial origin of the image properties.");
+    add_query<kGetSpacing, kImage, &body_GetSpacing>(m, "Shortcut to the spatial spacing of the image properties.");
+    add_query<kGetUnit, kImage, &body_GetUnit>(m, "Shortcut to the spatial unit of the image properties.");
+    add_query<kGetBitDepth, kImage, &body_GetBitDepth>(m, "Shortcut to the bit depth of the image properties.");
+    add_query<kGetHasAlpha, kImage, &body_GetHasAlpha>(m, "Shortcut to the alpha status of the image properties.");
+    add_query<kGetValueRange, kImage, &body_GetValueRange>(
+        m, "Shortcut to the sample value range of the image properties.");
+    add_query<kTilingInfo, kImage, &body_TilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
+    add_query<kParallelAccess, kImage, &body_ParallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
+    m.add("ImageView___read", &transfer<true>, METH_VARARGS,
+          "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
+          "region of one pixel through readRegion.");
+    m.add("ImageView___read_region", &transfer_region<true>, METH_VARARGS,
+          "Read the data of the given region into a buffer, densely.");
+    m.add("ImageView___write", &transfer<false>, METH_VARARGS,
+          "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
+          "region of one pixel through writeRegion.");
+    m.add("ImageView___write_region", &transfer_region<false>, METH_VARARGS,
+          "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
+          "NotImplemented otherwise.");
+    m.add("ImageView_reshape", &ImageView_reshape, METH_VARARGS,
+          "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
+          "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
+    m.add("ImageView_create_from_pointer", &ImageView_create_from_pointer, METH_O,
+          "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
+    add_hooks<ViewPtr>(m, "ImageView", false);
+}
+QW_FAMILY(order::image_views, add_image_views);
+
+void add_lod_release(Methods& m)
+{
+    m.add("delete_LodImageView", &delete_LodImageView, METH_O);
+}
+QW_FAMILY(order::views_lod_release, add_lod_release);
+
+} // namespace

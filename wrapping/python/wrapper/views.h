@@ -1,0 +1,34 @@
+// Conventions of the view family: a view handle owns one heap
+// std::shared_ptr<X> (its holder); the object of a method is taken as a
+// shared pointer (a derived handle through its cast), None refused before
+// any library call.
+#pragma once
+
+#include <memory>
+
+#include "core_args.h"
+#include "extensions.h"
+#include "quelbo/image_view.h"
+#include "quelbo/view.h"
+#include "runtime/shared.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+
+using ViewPtr = std::shared_ptr<quelbo::ImageView>;
+
+// The image view of a method: argument 1 of type `self_type`.
+inline bool image_self(PyObject* o, const char* fn, const char* self_type, ViewPtr& out)
+{
+    return shared_self(o, {fn, 1, self_type}, out);
+}
+
+// A shared result of a pointer to a constant object, as a handle of the
+// plain class sharing the same object.
+template <class T>
+PyObject* shared_const(std::shared_ptr<const T> p)
+{
+    return shared(std::const_pointer_cast<T>(std::move(p)));
+}
+
+} // namespace qw

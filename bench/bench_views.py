@@ -59,17 +59,19 @@ def regions():
 
 
 def bridge():
-    print("bridge per call against the array size (np.empty)")
-    rows = []
-    for size in (1 << 10, 1 << 20, 1 << 30):
-        a = np.empty((size // 1024, 1024), dtype=np.uint8)
-        frm = best("f(a, t, 0, False)", 2000, f=q.NumpyInterop__from_numpy_array, a=a, t=IMAGE)
-        v = q.NumpyInterop__from_numpy_array(a, IMAGE, 0, False)
-        to = best("f(v)", 2000, f=q.NumpyInterop_to_numpy_array, v=v)
-        rows.append((size, frm, to))
-        print("  %10d bytes   _from_numpy_array %6.2f us   to_numpy_array %6.2f us" % (size, frm * 1e6, to * 1e6))
-        del v, a
-    print("  largest / smallest: from %.2f, to %.2f" % (rows[-1][1] / rows[0][1], rows[-1][2] / rows[0][2]))
+    print("bridge per call against the array size (np.empty); rounds interleave the sizes")
+    sizes = (1 << 10, 1 << 20, 1 << 30)
+    arrays = [np.empty((size // 1024, 1024), dtype=np.uint8) for size in sizes]
+    views = [q.NumpyInterop__from_numpy_array(a, IMAGE, 0, False) for a in arrays]
+    frm = [float("inf")] * 3
+    to = [float("inf")] * 3
+    for _ in range(7):
+        for i, (a, v) in enumerate(zip(arrays, views)):
+            frm[i] = min(frm[i], best("f(a, t, 0, False)", 2000, f=q.NumpyInterop__from_numpy_array, a=a, t=IMAGE))
+            to[i] = min(to[i], best("f(v)", 2000, f=q.NumpyInterop_to_numpy_array, v=v))
+    for size, f, t in zip(sizes, frm, to):
+        print("  %10d bytes   _from_numpy_array %6.2f us   to_numpy_array %6.2f us" % (size, f * 1e6, t * 1e6))
+    print("  largest / smallest: from %.2f, to %.2f" % (frm[-1] / frm[0], to[-1] / to[0]))
 
 
 def sample():

@@ -8,17 +8,10 @@ import textwrap
 import pytest
 
 import proxy
+from helpers import run_child  # noqa: F401 (also imported from here)
 from proxy import q, cls, QuelboError
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
-
-
-def run_child(code, leaks_expected=False):
-    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
-    if leaks_expected and "ASAN_OPTIONS" in env:
-        env["ASAN_OPTIONS"] += ":detect_leaks=0"
-    src = "import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=120)
 
 
 # ------------------------------------------------------------------ start-up

@@ -29,20 +29,20 @@ CHILD = textwrap.dedent(
             return False
 
     def family_calls(name, obj, functions):
-        """A valid call on the class's object and failing calls of its functions."""
+        """Valid calls on the class's object (every member that accepts it
+        alone or with a simple operand) and failing calls of every member."""
         members = [n for n in functions if owners[n] == name]
         calls = []
         for n in members:
-            if obj is None or any(m in n for m in MUTATING):
-                continue
-            if works(functions[n], (obj,)):
-                calls.append((functions[n], (obj,)))
-                break
-        failing = [m for m in members if not m.startswith(("delete_", "new_"))][:1]
-        for n in failing + ["new_" + name]:
-            if n in functions:
-                calls.append((functions[n], ("x", "y", "z", "w")))  # count or overload failure
-                calls.append((functions[n], ("x",)))                # an argument's failure
+            fn = functions[n]
+            if obj is not None and not any(m in n for m in MUTATING):
+                for args in ((obj,), (obj, obj), (obj, 1)):
+                    if works(fn, args):
+                        calls.append((fn, args))
+                        break
+            if not n.startswith("delete_"):
+                calls.append((fn, ("x",)))                 # an argument's failure
+                calls.append((fn, (obj, "x", "y", "w")))  # count or overload failure
         return calls
 
     functions = sweep.functions()
@@ -55,7 +55,7 @@ CHILD = textwrap.dedent(
         calls = family_calls(name, obj, functions)
         if not calls:
             continue
-        for fn, args in calls * 200:  # warm-up: caches fill, texts are built
+        for fn, args in calls * 20:  # warm-up: caches fill, texts are built
             try:
                 fn(*args)
             except Exception:
@@ -64,13 +64,13 @@ CHILD = textwrap.dedent(
         start = time.monotonic()
         done = 0
         while done < CALLS and time.monotonic() - start < BUDGET:
-            for _ in range(500):
+            for _ in range(20):
                 for fn, args in calls:
                     try:
                         fn(*args)
                     except Exception:
                         pass
-            done += 500
+            done += 20 * len(calls)
         grown = sweep.rss() - before
         worst.append((grown, name, done))
     worst.sort(reverse=True)

@@ -3,7 +3,7 @@ first, handles cross between the modules and come back with the proxy
 classes registered through _quelbo."""
 import pytest
 
-from test_core import run_child
+from helpers import run_child
 
 SCENARIO = """
 import os

@@ -317,3 +317,18 @@ def test_metadata_is_cloned_in_and_shared_out():
     assert q.MetadataNode_get_key(q.ImageView___get_metadata(u)) == "m"
     v = q.ImageViewFactory_allocate([2], q.DataTypeId_UINT8, None, node)
     assert q.MetadataNode_get_key(q.ImageView___get_metadata(v)) == "m"
+
+
+def test_class_handles_of_the_bridge_and_the_factory():
+    n = cls("NumpyInterop")()
+    assert q.delete_NumpyInterop(n) is None and q.delete_NumpyInterop(None) is None
+    for fn, ty in (("delete_NumpyInterop", "quelbo::NumpyInterop *"),
+                   ("delete_ImageViewFactory", "quelbo::ImageViewFactory *"),
+                   ("delete_LodImageView", "quelbo::LodImageView *")):
+        with pytest.raises(TypeError, match=exact("in method '%s', argument 1 of type '%s'" % (fn, ty))):
+            getattr(q, fn)(small())
+    assert q.delete_LodImageView(None) is None
+    v = cls("View")()
+    q.delete_View(v)
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.View_view_origin(v)

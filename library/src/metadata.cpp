@@ -1,5 +1,6 @@
 #include "quelbo/metadata.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -234,7 +235,14 @@ struct Children : std::enable_shared_from_this<Children>
         return it == index.end() ? nullptr : &nodes[it->second];
     }
 
-    void link(MetadataNode const& child) { child.m_private->parents.push_back(weak_from_this()); }
+    // Entries of lists that are gone are dropped here, so that copies made
+    // and discarded again and again do not grow the list.
+    void link(MetadataNode const& child)
+    {
+        auto& list = child.m_private->parents;
+        list.erase(std::remove_if(list.begin(), list.end(), [](auto const& w) { return w.expired(); }), list.end());
+        list.push_back(weak_from_this());
+    }
 
     void unlink(MetadataNode const& child)
     {

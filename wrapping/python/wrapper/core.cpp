@@ -32,12 +32,12 @@ QW_CAST(std::exception, quelbo::Error);
 QW_CAST(std::exception, quelbo::InvalidArgument);
 QW_CAST(std::exception, quelbo::NotImplemented);
 
-#define QW_TRAITS(Tr, Type, Name, Native)                                                                    \
-    struct Tr                                                                                                  \
-    {                                                                                                          \
-        using T = Type;                                                                                        \
-        static constexpr const char* name = Name;                                                              \
-        static constexpr const char* native = Native;                                                          \
+#define QW_TRAITS(Tr, Type, Name, Native)                                                                              \
+    struct Tr                                                                                                          \
+    {                                                                                                                  \
+        using T = Type;                                                                                                \
+        static constexpr const char* name = Name;                                                                      \
+        static constexpr const char* native = Native;                                                                  \
     }
 QW_TRAITS(LoggerTr, quelbo::Logger, "Logger", "quelbo::Logger");
 QW_TRAITS(VersionInfoTr, quelbo::VersionInfo, "VersionInfo", "quelbo::VersionInfo");
@@ -88,9 +88,11 @@ struct VersionField
         if (!unpack(fn, args, 2, 2, a) || !ptr_mut(a[0], {fn, 1, "quelbo::VersionInfo *"}, v) ||
             !arg(a[1], {fn, 2, "int"}, value))
             return nullptr;
-        if (v)
-            v->*Field = value;
-        return none();
+        return call([&] {
+            if (v)
+                v->*Field = value;
+            return none();
+        });
     }
     static const char* name()
     {
@@ -122,7 +124,9 @@ PyObject* Versioning_check_compatibility(PyObject*, PyObject* args)
     static const Overloads rows(
         "Versioning_check_compatibility",
         {{"quelbo::Versioning::checkCompatibility()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); }); },
+          [](Args, Py_ssize_t) {
+              return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); });
+          },
           1},
          {"quelbo::Versioning::checkCompatibility(quelbo::VersionInfo const &)", 1, 1,
           [](Args a, Py_ssize_t) { return is_obj<quelbo::VersionInfo>(a[0]); },
@@ -168,7 +172,7 @@ PyObject* new_Error(PyObject*, PyObject* args)
               },
               0},
              // listed in the message; the copy above always takes a handle first
-             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, listed_only, nullptr, 2}});
     return rows(args);
 }
 
@@ -188,8 +192,10 @@ PyObject* Error___str__(PyObject*, PyObject* o)
     quelbo::Error* e;
     if (!self(o, {"Error___str__", 1, "quelbo::Error const *"}, e))
         return nullptr;
-    const char* text = e->what();
-    return text ? from_string(text, std::strlen(text)) : none();
+    return call([&] {
+        const char* text = e->what();
+        return text ? from_string(text, std::strlen(text)) : none();
+    });
 }
 
 // ---------------------------------------------------------- SwigPyIterator

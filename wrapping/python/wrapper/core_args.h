@@ -8,26 +8,50 @@
 
 namespace qw {
 
+// An argument given as an object of class T or as an int that stands for
+// one. Both faces of such an argument kind read the object's form here, once.
+enum class ObjectOrInt
+{
+    object,  // a handle of T (or of a type accepted as T)
+    integer, // a Python int (bool included)
+    other,
+};
+
+template <class T>
+ObjectOrInt form_of(PyObject* o)
+{
+    if (o != Py_None && is_obj<T>(o))
+        return ObjectOrInt::object;
+    return PyLong_Check(o) ? ObjectOrInt::integer : ObjectOrInt::other;
+}
+
+// A copy of the object behind a handle of T.
+template <class T>
+bool copy_of(PyObject* o, const A& a, T& out)
+{
+    T* p;
+    if (!ref(o, a, p))
+        return false;
+    out = *p;
+    return true;
+}
+
 // ---------------------------------------------------------- objectToDataType
 
 // Check face (overload dispatch): a DataType handle, or an int (bool included).
 inline bool is_dtype(PyObject* o)
 {
-    return o && (is_obj<quelbo::DataType>(o) || PyLong_Check(o));
+    return o && form_of<quelbo::DataType>(o) != ObjectOrInt::other;
 }
 
-// A DataType parameter taken by value: a DataType handle gives a copy of its
-// value; anything else is read by PyLong_AsLong, whose own error (TypeError,
-// OverflowError) is left pending, and its 64 bits are the identifier.
+// Conversion face of a DataType parameter taken by value: a DataType handle
+// gives a copy of its value; anything else is read by PyLong_AsLong, whose
+// own error (TypeError, OverflowError) is left pending, and its 64 bits are
+// the identifier.
 inline bool dtype_arg(PyObject* o, const A& a, quelbo::DataType& out)
 {
-    if (o != Py_None && is_obj<quelbo::DataType>(o)) {
-        quelbo::DataType* p;
-        if (!ref(o, a, p))
-            return false;
-        out = *p;
-        return true;
-    }
+    if (form_of<quelbo::DataType>(o) == ObjectOrInt::object)
+        return copy_of(o, a, out);
     long v = PyLong_AsLong(o);
     if (v == -1 && PyErr_Occurred())
         return false;
@@ -37,10 +61,17 @@ inline bool dtype_arg(PyObject* o, const A& a, quelbo::DataType& out)
 
 // ----------------------------------------------------------- objectToFlagSet
 
-// A capability-set parameter: a handle of the set's own class, or an int
-// whose signed 64-bit value gives the bits. None is RuntimeError, an int out
-// of the signed 64-bit range OverflowError, anything else TypeError, each with
-// the argument message.
+// Check face of a capability-set parameter: a set handle of the class or an int.
+template <class E>
+bool is_flags(PyObject* o)
+{
+    return o && o != Py_None && form_of<quelbo::FlagSet<E>>(o) != ObjectOrInt::other;
+}
+
+// Conversion face: a handle of the set's own class, or an int whose signed
+// 64-bit value gives the bits. None is RuntimeError, an int out of the signed
+// 64-bit range OverflowError, anything else TypeError, each with the argument
+// message.
 template <class E>
 bool flags_arg(PyObject* o, const A& a, quelbo::FlagSet<E>& out)
 {
@@ -49,14 +80,10 @@ bool flags_arg(PyObject* o, const A& a, quelbo::FlagSet<E>& out)
         fail_arg(ERR_NULL, a);
         return false;
     }
-    if (is_obj<Set>(o)) {
-        Set* p;
-        if (!ref(o, a, p))
-            return false;
-        out = *p;
-        return true;
-    }
-    if (PyLong_Check(o)) {
+    switch (form_of<Set>(o)) {
+    case ObjectOrInt::object:
+        return copy_of(o, a, out);
+    case ObjectOrInt::integer: {
         int overflow = 0;
         long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
         if (overflow || (v == -1 && PyErr_Occurred())) {
@@ -67,15 +94,10 @@ bool flags_arg(PyObject* o, const A& a, quelbo::FlagSet<E>& out)
         out = Set(static_cast<uint64_t>(v));
         return true;
     }
-    fail_arg(ERR_TYPE, a);
-    return false;
-}
-
-// Check face of a capability-set parameter: a set handle of the class or an int.
-template <class E>
-bool is_flags(PyObject* o)
-{
-    return o && o != Py_None && (is_obj<quelbo::FlagSet<E>>(o) || PyLong_Check(o));
+    default:
+        fail_arg(ERR_TYPE, a);
+        return false;
+    }
 }
 
 // ------------------------------------------------------------ plain getters

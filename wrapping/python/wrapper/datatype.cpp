@@ -43,51 +43,51 @@ PyObject* new_DataType(PyObject*, PyObject* args)
 {
     static const char* fn = "new_DataType";
     static const Overloads rows(
-        fn, {{"quelbo::DataType::DataType()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
-             {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  int32_t id;
-                  if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
-                      return nullptr;
-                  // sign-extended: -1 is the identifier with every bit set
-                  return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
-              },
-              2},
-             {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  uint64_t id;
-                  if (!arg(a[0], {fn, 1, "uint64_t"}, id))
-                      return nullptr;
-                  return call([&] { return constructed(new DataType(id)); });
-              },
-              1},
-             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
-              [](Args a, Py_ssize_t) {
-                  return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
-              },
-              &make, 3},
-             {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
-              [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make,
-              4}});
+        fn,
+        {{"quelbo::DataType::DataType()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
+         {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              int32_t id;
+              if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
+                  return nullptr;
+              // sign-extended: -1 is the identifier with every bit set
+              return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
+          },
+          2},
+         {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              uint64_t id;
+              if (!arg(a[0], {fn, 1, "uint64_t"}, id))
+                  return nullptr;
+              return call([&] { return constructed(new DataType(id)); });
+          },
+          1},
+         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
+          [](Args a, Py_ssize_t) {
+              return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
+          },
+          &make, 3},
+         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
+          [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make, 4}});
     return rows(args);
 }
 
-// Converts self and a data type given by objectToDataType.
-bool self_and_other(PyObject* args, const char* fn, DataType*& self, DataType& other)
+// Converts obj and a data type given by objectToDataType.
+bool self_and_other(PyObject* args, const char* fn, DataType*& obj, DataType& other)
 {
     PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && qw::self(a[0], {fn, 1, kSelf}, self) &&
+    return unpack(fn, args, 2, 2, a) && self(a[0], {fn, 1, kSelf}, obj) &&
            dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, other);
 }
 
 PyObject* DataType_is_convertible_to(PyObject*, PyObject* args)
 {
-    DataType* self;
+    DataType* obj;
     DataType other;
-    if (!self_and_other(args, "DataType_is_convertible_to", self, other))
+    if (!self_and_other(args, "DataType_is_convertible_to", obj, other))
         return nullptr;
-    return call([&] { return to_py(self->isConvertibleTo(other)); });
+    return call([&] { return to_py(obj->isConvertibleTo(other)); });
 }
 
 PyObject* DataType_extract_scalar_type(PyObject*, PyObject* o)
@@ -109,11 +109,11 @@ PyObject* DataType_standard_range(PyObject*, PyObject* o)
 template <bool Equal>
 PyObject* compare(PyObject*, PyObject* args)
 {
-    DataType* self;
+    DataType* obj;
     DataType other;
-    if (!self_and_other(args, Equal ? "DataType___eq__" : "DataType___ne__", self, other))
+    if (!self_and_other(args, Equal ? "DataType___eq__" : "DataType___ne__", obj, other))
         return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(Equal ? *self == other : *self != other); }));
+    return not_implemented(call([&] { return to_py(Equal ? *obj == other : *obj != other); }));
 }
 
 constexpr char kGetId[] = "get_id";

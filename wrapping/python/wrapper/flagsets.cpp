@@ -21,7 +21,7 @@ QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCa
 
 // name: the Python class; native: the class as messages write the object;
 // param: the set as a parameter; enumeration: the enumeration's native name.
-#define QW_FLAGS_TRAITS(Tr, Enum, Written)                                                                         \
+#define QW_FLAGS_TRAITS(Tr, Enum, Written)                                                                             \
     struct Tr                                                                                                          \
     {                                                                                                                  \
         using E = quelbo::Enum;                                                                                        \
@@ -92,11 +92,14 @@ struct FlagSetFamily
         static const char* proto = joined(Tr::native, "::FlagSet(");
         static const Overloads rows(
             ctor_name(),
-            {{joined(proto, ")"), 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new Set()); }); }, 0},
-             {joined(proto, Tr::param, " const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<Set>(a[0]); }, &copy, 3},
-             {joined(proto, Tr::enumeration, ")"), 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); }, &from_enum, 2},
+            {{joined(proto, ")"), 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return constructed(new Set()); }); }, 0},
+             {joined(proto, Tr::param, " const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<Set>(a[0]); }, &copy,
+              3},
+             {joined(proto, Tr::enumeration, ")"), 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
+              &from_enum, 2},
              {joined(proto, "uint64_t)"), 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); }, &from_bits, 1},
-             {joined(proto, Tr::param, " &&)"), 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 4}});
+             {joined(proto, Tr::param, " &&)"), 1, 1, listed_only, nullptr, 4}});
         return rows(args);
     }
 
@@ -116,8 +119,8 @@ struct FlagSetFamily
         PyObject* a[2];
         if (!unpack(fn, args, 2, 2, a))
             return false;
-        const bool converted = Mutable ? self_mut(a[0], {fn, 1, self_mutable()}, obj)
-                                       : self(a[0], {fn, 1, self_const()}, obj);
+        const bool converted =
+            Mutable ? self_mut(a[0], {fn, 1, self_mutable()}, obj) : self(a[0], {fn, 1, self_const()}, obj);
         if (!converted)
             return false;
         return flags_arg(a[1], {fn, 2, Tr::param}, flags);
@@ -211,14 +214,14 @@ struct FlagSetFamily
         m.add(name(kHas), &has<kHas>, METH_VARARGS, "Check if a given set of flags is true.");
         m.add(name(kAdd), &change<kAdd, &Set::add>, METH_VARARGS, "Set the given set of flags to true.");
         m.add(name(kRemove), &change<kRemove, &Set::remove>, METH_VARARGS, "Set the given set of flags to false.");
-        m.add(name(kEq), &compare<kEq, &Set::operator==>, METH_VARARGS);
-        m.add(name(kNe), &compare<kNe, &Set::operator!=>, METH_VARARGS);
-        m.add(name(kOr), &binary<kOr, &Set::operator|>, METH_VARARGS);
-        m.add(name(kAnd), &binary<kAnd, &Set::operator&>, METH_VARARGS);
-        m.add(name(kXor), &binary<kXor, &Set::operator^>, METH_VARARGS);
-        m.add(name(kIor), &inplace<kIor, &Set::operator|=>, METH_VARARGS);
-        m.add(name(kIand), &inplace<kIand, &Set::operator&=>, METH_VARARGS);
-        m.add(name(kIxor), &inplace<kIxor, &Set::operator^=>, METH_VARARGS);
+        m.add(name(kEq), &compare < kEq, &Set::operator==>, METH_VARARGS);
+        m.add(name(kNe), &compare < kNe, &Set::operator!=>, METH_VARARGS);
+        m.add(name(kOr), &binary < kOr, &Set::operator|>, METH_VARARGS);
+        m.add(name(kAnd), &binary < kAnd, &Set::operator&>, METH_VARARGS);
+        m.add(name(kXor), &binary < kXor, &Set::operator^>, METH_VARARGS);
+        m.add(name(kIor), &inplace < kIor, &Set::operator|=>, METH_VARARGS);
+        m.add(name(kIand), &inplace < kIand, &Set::operator&=>, METH_VARARGS);
+        m.add(name(kIxor), &inplace < kIxor, &Set::operator^=>, METH_VARARGS);
         add_hooks<Set>(m, Tr::name);
     }
 };

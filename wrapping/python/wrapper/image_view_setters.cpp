@@ -1,48 +1,18 @@
-// ImageView: its properties and metadata, and the shortcut setters of the
-// property values.
+// ImageView: the setters of its properties and metadata, and the shortcut
+// setters of the property values.
 #include "order.h"
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/metadata.h"
+#include "views.h"
 
 namespace {
 
 using namespace qw;
 using quelbo::ImageView;
-using ViewPtr = std::shared_ptr<ImageView>;
 
 constexpr const char* kImage = "quelbo::ImageView *";
-
-bool image_self(PyObject* o, const char* fn, const char* self_type, ViewPtr& out)
-{
-    return shared_self(o, {fn, 1, self_type}, out);
-}
-
-// ImageView___get_properties: the view's own object, shared.
-PyObject* ImageView___get_properties(PyObject*, PyObject* o)
-{
-    ViewPtr view;
-    if (!image_self(o, "ImageView___get_properties", kImage, view))
-        return nullptr;
-    return call([&] { return shared(std::const_pointer_cast<quelbo::ImageProperties>(view->properties())); });
-}
-
-PyObject* ImageView___get_metadata(PyObject*, PyObject* o)
-{
-    ViewPtr view;
-    if (!image_self(o, "ImageView___get_metadata", "quelbo::ImageView const *", view))
-        return nullptr;
-    return call([&] { return shared(std::const_pointer_cast<quelbo::MetadataNode>(view->metadata())); });
-}
-
-PyObject* ImageView_get_spatial_directions(PyObject*, PyObject* o)
-{
-    ViewPtr view;
-    if (!image_self(o, "ImageView_get_spatial_directions", kImage, view))
-        return nullptr;
-    return call([&] { return value(quelbo::SpatialDirections(view->spatialDirections())); });
-}
 
 // set_properties(view, None) is refused: a view always has properties.
 PyObject* ImageView_set_properties(PyObject*, PyObject* args)
@@ -124,13 +94,6 @@ constexpr char kVector2T[] = "quelbo::Vector2d const &";
 
 void add_image_view_properties(Methods& m)
 {
-    m.add("ImageView___get_properties", &ImageView___get_properties, METH_O,
-          "Return the image's properties (shared with the view).");
-    m.add("ImageView___get_metadata", &ImageView___get_metadata, METH_O,
-          "Return the root node of the metadata attached to this image.\nAvailable with READ capability.\n:raises: "
-          "NotImplemented otherwise.");
-    m.add("ImageView_get_spatial_directions", &ImageView_get_spatial_directions, METH_O,
-          "Shortcut to the spatial directions of the image properties.");
     m.add("ImageView_set_properties", &ImageView_set_properties, METH_VARARGS,
           "Update the image's properties.\nAvailable with WRITE capability.\n:raises: NotImplemented if the view "
           "does not support writing.");

@@ -1,6 +1,6 @@
 // ImageType and ImageTypeId: the axes of an image as a set of dimensions.
-#include "quelbo/image_type.h"
 #include "core_args.h"
+#include "quelbo/image_type.h"
 
 namespace {
 
@@ -34,62 +34,62 @@ PyObject* new_ImageType(PyObject*, PyObject* args)
 {
     static const char* fn = "new_ImageType";
     static const Overloads rows(
-        fn, {{"quelbo::ImageType::ImageType()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new ImageType()); }); }, 0},
-             {"quelbo::ImageType::ImageType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  uint64_t v;
-                  if (!arg(a[0], {fn, 1, "uint64_t"}, v))
-                      return nullptr;
-                  return call([&] { return constructed(new ImageType(v)); });
-              },
-              2},
-             {"quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  ImageDimension* dims;
-                  uint64_t count;
-                  if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) ||
-                      !arg(a[1], {fn, 2, "size_t"}, count))
-                      return nullptr;
-                  // a null list with a count is refused by the library
-                  return call([&] { return constructed(new ImageType(dims, count)); });
-              },
-              1}});
+        fn,
+        {{"quelbo::ImageType::ImageType()", 0, 0, nullptr,
+          [](Args, Py_ssize_t) { return call([] { return constructed(new ImageType()); }); }, 0},
+         {"quelbo::ImageType::ImageType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              uint64_t v;
+              if (!arg(a[0], {fn, 1, "uint64_t"}, v))
+                  return nullptr;
+              return call([&] { return constructed(new ImageType(v)); });
+          },
+          2},
+         {"quelbo::ImageType::ImageType(quelbo::ImageDimension const *,size_t)", 2, 2,
+          [](Args a, Py_ssize_t) { return is_obj<ImageDimension>(a[0], true) && is<uint64_t>(a[1]); },
+          [](Args a, Py_ssize_t) -> PyObject* {
+              ImageDimension* dims;
+              uint64_t count;
+              if (!ptr(a[0], {fn, 1, "quelbo::ImageDimension const *"}, dims) || !arg(a[1], {fn, 2, "size_t"}, count))
+                  return nullptr;
+              // a null list with a count is refused by the library
+              return call([&] { return constructed(new ImageType(dims, count)); });
+          },
+          1}});
     return rows(args);
 }
 
-// self and a dimension; the object is taken mutable for the changing methods.
+// obj and a dimension; the object is taken mutable for the changing methods.
 template <bool Mutable>
-bool self_and_dimension(PyObject* args, const char* fn, const char* selfType, ImageType*& self, ImageDimension& d)
+bool self_and_dimension(PyObject* args, const char* fn, const char* selfType, ImageType*& obj, ImageDimension& d)
 {
     PyObject* a[2];
     if (!unpack(fn, args, 2, 2, a))
         return false;
-    if (!(Mutable ? self_mut(a[0], {fn, 1, selfType}, self) : qw::self(a[0], {fn, 1, selfType}, self)))
+    if (!(Mutable ? self_mut(a[0], {fn, 1, selfType}, obj) : self(a[0], {fn, 1, selfType}, obj)))
         return false;
     return arg(a[1], {fn, 2, "quelbo::ImageDimension"}, d);
 }
 
 PyObject* ImageType_add(PyObject*, PyObject* args)
 {
-    ImageType* self;
+    ImageType* obj;
     ImageDimension d;
-    if (!self_and_dimension<true>(args, "ImageType_add", kMutable, self, d))
+    if (!self_and_dimension<true>(args, "ImageType_add", kMutable, obj, d))
         return nullptr;
     return call([&] {
-        self->add(d);
+        obj->add(d);
         return none();
     });
 }
 
 PyObject* ImageType_has(PyObject*, PyObject* args)
 {
-    ImageType* self;
+    ImageType* obj;
     ImageDimension d;
-    if (!self_and_dimension<false>(args, "ImageType_has", kConst, self, d))
+    if (!self_and_dimension<false>(args, "ImageType_has", kConst, obj, d))
         return nullptr;
-    return call([&] { return to_py(self->has(d)); });
+    return call([&] { return to_py(obj->has(d)); });
 }
 
 PyObject* ImageType_remove(PyObject*, PyObject* args)
@@ -125,32 +125,31 @@ PyObject* ImageType_remove(PyObject*, PyObject* args)
 
 PyObject* ImageType_index_dimension(PyObject*, PyObject* args)
 {
-    ImageType* self;
+    ImageType* obj;
     ImageDimension d;
-    if (!self_and_dimension<false>(args, "ImageType_index_dimension", kMutable, self, d))
+    if (!self_and_dimension<false>(args, "ImageType_index_dimension", kMutable, obj, d))
         return nullptr;
-    return call([&] { return to_py(uint64_t(self->indexDimension(d))); });
+    return call([&] { return to_py(uint64_t(obj->indexDimension(d))); });
 }
 
 PyObject* ImageType__dimension(PyObject*, PyObject* args)
 {
     const char* fn = "ImageType__dimension";
     PyObject* a[2];
-    ImageType* self;
+    ImageType* obj;
     uint64_t position;
-    if (!unpack(fn, args, 2, 2, a) || !qw::self(a[0], {fn, 1, kConst}, self) ||
-        !arg(a[1], {fn, 2, "size_t"}, position))
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kConst}, obj) || !arg(a[1], {fn, 2, "size_t"}, position))
         return nullptr;
-    return call([&] { return to_py(self->dimension(size_t(position))); });
+    return call([&] { return to_py(obj->dimension(size_t(position))); });
 }
 
 PyObject* ImageType___or__(PyObject*, PyObject* args)
 {
-    ImageType* self;
+    ImageType* obj;
     ImageDimension d;
-    if (!self_and_dimension<false>(args, "ImageType___or__", kConst, self, d))
+    if (!self_and_dimension<false>(args, "ImageType___or__", kConst, obj, d))
         return not_implemented(nullptr);
-    return not_implemented(call([&] { return value(*self | d); }));
+    return not_implemented(call([&] { return value(*obj | d); }));
 }
 
 constexpr char kValue[] = "value";

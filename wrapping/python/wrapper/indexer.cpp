@@ -1,7 +1,7 @@
 // Indexer: how an n-dimensional array of elements lies in memory.
+#include "quelbo/indexer.h"
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "quelbo/indexer.h"
 
 namespace {
 
@@ -58,7 +58,8 @@ PyObject* new_Indexer(PyObject*, PyObject* args)
         fn,
         {{"quelbo::Indexer::Indexer()", 0, 0, nullptr,
           [](Args, Py_ssize_t) { return call([] { return constructed(new Indexer()); }); }, 0},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1, [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
+         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1,
+          [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
           [](Args a, Py_ssize_t) -> PyObject* {
               Indexer* other;
               if (!ref(a[0], {fn, 1, "quelbo::Indexer const &"}, other))
@@ -75,11 +76,11 @@ PyObject* new_Indexer(PyObject*, PyObject* args)
          {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const "
           "&,quelbo::VectorXu64 const &)",
           4, 4, [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]) && is_seq(a[3]); }, &from_shape, 4},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, [](Args, Py_ssize_t) { return false; }, nullptr, 6}});
+         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, listed_only, nullptr, 6}});
     return rows(args);
 }
 
-// Indexer_<name>(self) gives the whole vector, Indexer_<name>(self, i) one
+// Indexer_<name>(obj) gives the whole vector, Indexer_<name>(obj, i) one
 // entry (InvalidArgument from the library past the dimension count).
 template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All)() const,
           size_t (Indexer::*One)(size_t) const>
@@ -107,19 +108,19 @@ PyObject* vector_or_entry(PyObject*, PyObject* args)
     return rows(args);
 }
 
-// Indexer_<name>(self, index sequence)
+// Indexer_<name>(obj, index sequence)
 template <const char* Name, size_t (Indexer::*Member)(VectorXu64 const&) const>
 PyObject* with_index(PyObject*, PyObject* args)
 {
     static const char* fn = str("Indexer_", Name);
     PyObject* a[2];
-    Indexer* self;
+    Indexer* obj;
     VectorXu64 index;
-    if (!unpack(fn, args, 2, 2, a) || !qw::self(a[0], {fn, 1, IndexerTr::self_type}, self) ||
+    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, IndexerTr::self_type}, obj) ||
         !sequence_to_vector(a[1], index))
         return nullptr;
     // an index outside the shape is refused by the library
-    return call([&] { return to_py((self->*Member)(index)); });
+    return call([&] { return to_py((obj->*Member)(index)); });
 }
 
 constexpr char kShape[] = "shape";

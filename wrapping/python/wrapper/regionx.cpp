@@ -24,8 +24,8 @@ PyObject* new_RegionXu64(PyObject*, PyObject* args)
     // The copy comes first, so the move constructor is never reached.
     static const Overloads rows(
         fn, {{"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); }, [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); },
-              1},
+              [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); },
+              [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); }, 1},
              {"quelbo::RegionX< uint64_t >::RegionX(size_t)", 1, 1, [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
               [](Args a, Py_ssize_t) -> PyObject* {
                   size_t dimensionCount;
@@ -39,7 +39,7 @@ PyObject* new_RegionXu64(PyObject*, PyObject* args)
               2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
               [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 3},
              {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1,
-              [](Args, Py_ssize_t) { return false; }, nullptr, 2}});
+              listed_only, nullptr, 2}});
     return rows(args);
 }
 

@@ -1,6 +1,6 @@
 // Uri: a parsed resource identifier.
-#include "core_args.h"
 #include "quelbo/uri.h"
+#include "core_args.h"
 
 namespace {
 

@@ -54,40 +54,52 @@ struct Family
     {
         static const char* f = joined("new_", Tr::name);
         static const char* ctor = joined(Tr::native, dynamic ? "::VectorX" : "::Vector");
-        static const Overload empty{joined(ctor, "()"), 0, 0, nullptr,
-                                    [](Args, Py_ssize_t) { return call([] { return constructed(new V()); }); }, 0};
-        static const Overload moved{joined(ctor, "(", joined(Tr::native, " &&)")), 1, 1,
+        static const Overload empty{joined(ctor, "()"),
+                                    0,
+                                    0,
+                                    nullptr,
+                                    [](Args, Py_ssize_t) { return call([] { return constructed(new V()); }); },
+                                    0};
+        static const Overload moved{joined(ctor, "(", joined(Tr::native, " &&)")),
+                                    1,
+                                    1,
                                     [](Args a, Py_ssize_t) { return is_obj<V>(a[0]); },
-                                    [](Args a, Py_ssize_t) { return move_from(a[0], f); }, 3};
-        static const Overload sequence{joined(ctor, "(", joined(Tr::native, " const &)")), 1, 1,
+                                    [](Args a, Py_ssize_t) { return move_from(a[0], f); },
+                                    3};
+        static const Overload sequence{joined(ctor, "(", joined(Tr::native, " const &)")),
+                                       1,
+                                       1,
                                        [](Args a, Py_ssize_t) { return is_seq(a[0]); },
-                                       [](Args a, Py_ssize_t) { return from_sequence(a[0]); }, 2};
+                                       [](Args a, Py_ssize_t) { return from_sequence(a[0]); },
+                                       2};
         if constexpr (dynamic) {
-            static const Overloads rows(f, {empty, moved,
-                                            {joined(ctor, "(size_t)"), 1, 1,
-                                             [](Args a, Py_ssize_t) { return is<std::size_t>(a[0]); },
-                                             [](Args a, Py_ssize_t) -> PyObject* {
-                                                 std::size_t size;
-                                                 if (!arg(a[0], {f, 1, "size_t"}, size))
-                                                     return nullptr;
-                                                 return call([&] { return constructed(new V(size)); });
-                                             },
-                                             1},
-                                            sequence});
+            static const Overloads rows(
+                f, {empty,
+                    moved,
+                    {joined(ctor, "(size_t)"), 1, 1, [](Args a, Py_ssize_t) { return is<std::size_t>(a[0]); },
+                     [](Args a, Py_ssize_t) -> PyObject* {
+                         std::size_t size;
+                         if (!arg(a[0], {f, 1, "size_t"}, size))
+                             return nullptr;
+                         return call([&] { return constructed(new V(size)); });
+                     },
+                     1},
+                    sequence});
             return rows(args);
         } else {
             static const char* x_type = joined("VectorX< ", Tr::native, "::ValueType > const &");
-            static const Overloads rows(f, {empty,
-                                            {joined(ctor, "(", joined(x_type, ")")), 1, 1,
-                                             [](Args a, Py_ssize_t) { return is_obj<X>(a[0]); },
-                                             [](Args a, Py_ssize_t) -> PyObject* {
-                                                 X* x;
-                                                 if (!ref(a[0], {f, 1, x_type}, x))
-                                                     return nullptr;
-                                                 return call([&] { return constructed(new V(*x)); });
-                                             },
-                                             1},
-                                            moved, sequence});
+            static const Overloads rows(
+                f, {empty,
+                    {joined(ctor, "(", joined(x_type, ")")), 1, 1, [](Args a, Py_ssize_t) { return is_obj<X>(a[0]); },
+                     [](Args a, Py_ssize_t) -> PyObject* {
+                         X* x;
+                         if (!ref(a[0], {f, 1, x_type}, x))
+                             return nullptr;
+                         return call([&] { return constructed(new V(*x)); });
+                     },
+                     1},
+                    moved,
+                    sequence});
             return rows(args);
         }
     }
@@ -239,8 +251,8 @@ struct Family
     static void add(Methods& m)
     {
         // The word after ":type value: " in create_uniform's docstring.
-        const char* value_doc = sizeof(E) == 1 ? native("::ValueType")
-                                               : (std::is_floating_point<E>::value ? "float" : "int");
+        const char* value_doc =
+            sizeof(E) == 1 ? native("::ValueType") : (std::is_floating_point<E>::value ? "float" : "int");
         const char* uniform_doc =
             dynamic ? str("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
                           "the vector.\n:type value: ",
@@ -261,7 +273,8 @@ struct Family
         m.add(fn("_normalize"), &normalize, METH_O, "Normalize the vector");
         m.add(fn("___neg__"), &neg, METH_O);
         m.add(fn("_dot"), &dot, METH_VARARGS, dynamic ? "Dot product" : "Dot product of two vectors.");
-        m.add(fn("_cross"), &cross, METH_VARARGS, "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
+        m.add(fn("_cross"), &cross, METH_VARARGS,
+              "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
         m.add(std::string("delete_") + Tr::name, &ClassOps<Tr>::del, METH_O);
         add_hooks<V>(m, Tr::name);
     }
@@ -276,30 +289,30 @@ struct Family
 // u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
 // odd numbers between two classes for their operator families; `elem` is the
 // element type's position among the ten.
-#define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                    \
-    M(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector2" #Suffix,  \
-      "quelbo::Vector< " #Type ",2 >", (elem));                                                                  \
-    M(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector3" #Suffix,  \
-      "quelbo::Vector< " #Type ",3 >", 10 + (elem));                                                             \
-    M(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector4" #Suffix,  \
-      "quelbo::Vector< " #Type ",4 >", 20 + (elem));                                                             \
-    M(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX" #Suffix,   \
+#define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                          \
+    M(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector2" #Suffix,         \
+      "quelbo::Vector< " #Type ",2 >", (elem));                                                                        \
+    M(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector3" #Suffix,         \
+      "quelbo::Vector< " #Type ",3 >", 10 + (elem));                                                                   \
+    M(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector4" #Suffix,         \
+      "quelbo::Vector< " #Type ",4 >", 20 + (elem));                                                                   \
+    M(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX" #Suffix,          \
       "quelbo::VectorX< " #Type " >", 30 + (elem))
 
 // A class's traits: `T` the native vector, `name` the Python class name,
 // `native` the native type as messages spell it.
-#define QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index)                                                \
-    struct Name##Tr                                                                                              \
-    {                                                                                                            \
-        using T = Vec;                                                                                           \
-        static constexpr const char* name = #Name;                                                               \
-        static constexpr const char* native = text;                                                              \
+#define QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index)                                                       \
+    struct Name##Tr                                                                                                    \
+    {                                                                                                                  \
+        using T = Vec;                                                                                                 \
+        static constexpr const char* name = #Name;                                                                     \
+        static constexpr const char* native = text;                                                                    \
     }
 
 // One class: its type entry, traits and place in the method table.
-#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                \
-    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                  \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                    \
+#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
+    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                          \
+    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
     static ::qw::FamilyReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
 
 #define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)

@@ -4,6 +4,8 @@
 #include "common/item_parser.h"
 #include "order.h"
 #include "quelbo/hand_over.h"
+#include "quelbo/image_properties.h"
+#include "quelbo/metadata.h"
 #include "quelbo/region.h"
 #include "runtime/buffer.h"
 
@@ -108,6 +110,9 @@ constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kGetShape[] = "get_shape";
 constexpr char kGetDimensionCount[] = "get_dimension_count";
 constexpr char kGetDataType[] = "get_data_type";
+constexpr char kGetProperties[] = "__get_properties";
+constexpr char kGetMetadata[] = "__get_metadata";
+constexpr char kGetDirections[] = "get_spatial_directions";
 constexpr char kToString[] = "to_string";
 constexpr char kGetImageInterpretation[] = "_get_image_interpretation";
 constexpr char kGetAxes[] = "get_axes_interpretation";
@@ -138,6 +143,22 @@ PyObject* body_GetDimensionCount(ImageView& v)
 PyObject* body_GetDataType(ImageView& v)
 {
     return value(v.dataType());
+}
+
+// The view's own properties and metadata, shared, not copied.
+PyObject* body_GetProperties(ImageView& v)
+{
+    return shared_const(v.properties());
+}
+
+PyObject* body_GetMetadata(ImageView& v)
+{
+    return shared_const(v.metadata());
+}
+
+PyObject* body_GetDirections(ImageView& v)
+{
+    return value(quelbo::SpatialDirections(v.spatialDirections()));
 }
 
 PyObject* body_ToString(ImageView& v)
@@ -295,6 +316,10 @@ void add_image_views(Methods& m)
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
     add_query<kGetDimensionCount, kImage, &body_GetDimensionCount>(m, "Returns the dimension of the View.");
     add_query<kGetDataType, kImage, &body_GetDataType>(m);
+    add_query<kGetProperties, kImage, &body_GetProperties>(m, "Return the image's properties (shared with the view).");
+    add_query<kGetMetadata, kConstImage, &body_GetMetadata>(
+        m, "Return the root node of the metadata attached to this image.\nAvailable with READ capability.\n:raises: "
+           "NotImplemented otherwise.");
     add_query<kToString, kConstImage, &body_ToString>(m);
     add_query<kGetImageInterpretation, kImage, &body_GetImageInterpretation>(
         m, "Shortcut to the image interpretation of the image properties.");
@@ -302,6 +327,8 @@ void add_image_views(Methods& m)
     add_query<kGetOrigin, kImage, &body_GetOrigin>(m, "Shortcut to the spatial origin of the image properties.");
     add_query<kGetSpacing, kImage, &body_GetSpacing>(m, "Shortcut to the spatial spacing of the image properties.");
     add_query<kGetUnit, kImage, &body_GetUnit>(m, "Shortcut to the spatial unit of the image properties.");
+    add_query<kGetDirections, kImage, &body_GetDirections>(
+        m, "Shortcut to the spatial directions of the image properties.");
     add_query<kGetBitDepth, kImage, &body_GetBitDepth>(m, "Shortcut to the bit depth of the image properties.");
     add_query<kGetHasAlpha, kImage, &body_GetHasAlpha>(m, "Shortcut to the alpha status of the image properties.");
     add_query<kGetValueRange, kImage, &body_GetValueRange>(

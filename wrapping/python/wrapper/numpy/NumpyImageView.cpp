@@ -16,8 +16,7 @@ namespace {
 std::vector<ImageDimension> dimensionsOf(ImageType itype)
 {
     std::vector<ImageDimension> list;
-    for (ImageDimension d : DimensionOrderNumpy)
-    {
+    for (ImageDimension d : DimensionOrderNumpy) {
         if (itype.has(d))
             list.push_back(d);
     }
@@ -40,11 +39,8 @@ NumpyImageView::NumpyImageView(PyObject* array, ImageType itype, ImageInterpreta
     common(list.data(), list.size(), interpretation, hasAlpha);
 }
 
-NumpyImageView::NumpyImageView(PyObject* array,
-                               ImageDimension const* dimList,
-                               size_t count,
-                               ImageInterpretation interpretation,
-                               bool hasAlpha)
+NumpyImageView::NumpyImageView(
+    PyObject* array, ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha)
     : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array")
     , m_array(qw::np::fields(array))
     , m_shape(size_t(qw::np::fields(array)->nd))
@@ -56,10 +52,8 @@ NumpyImageView::NumpyImageView(PyObject* array,
 // out), so it is released when the last of them goes.
 NumpyImageView::~NumpyImageView() = default;
 
-void NumpyImageView::common(ImageDimension const* dimList,
-                            size_t count,
-                            ImageInterpretation interpretation,
-                            bool hasAlpha)
+void NumpyImageView::common(
+    ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha)
 {
     auto keeper = qw::keep_object(reinterpret_cast<PyObject*>(m_array));
     const ImageType itype(dimList, count);
@@ -75,8 +69,7 @@ void NumpyImageView::common(ImageDimension const* dimList,
     m_type = convertDataType(m_array->descr->type_num);
 
     VectorXu64 order(nd), strides(nd);
-    for (size_t i = 0; i < nd; ++i)
-    {
+    for (size_t i = 0; i < nd; ++i) {
         const size_t canonical = itype.indexDimension(dimList[i]);
         order.data()[i] = canonical;
         strides.data()[canonical] = uint64_t(int64_t(m_array->strides[i]));
@@ -85,7 +78,8 @@ void NumpyImageView::common(ImageDimension const* dimList,
     // axis first, others their first; the strides then decide, so that a
     // transposed or sliced array is described as it lies in memory.
     PyObject* base = m_array->base;
-    const bool isC = (base && qw::np::is_array(base) ? qw::np::fields(base)->flags : m_array->flags) & qw::np::C_CONTIGUOUS;
+    const bool isC =
+        (base && qw::np::is_array(base) ? qw::np::fields(base)->flags : m_array->flags) & qw::np::C_CONTIGUOUS;
     if (isC)
         std::reverse(order.data(), order.data() + nd);
     std::stable_sort(order.data(), order.data() + nd, [&](uint64_t a, uint64_t b) {
@@ -113,19 +107,18 @@ char* NumpyImageView::data() const
 
 DataType NumpyImageView::convertDataType(int npyType)
 {
-    switch (npyType)
-    {
-        case qw::np::BYTE: return DataTypeId::INT8;
-        case qw::np::UBYTE: return DataTypeId::UINT8;
-        case qw::np::SHORT: return DataTypeId::INT16;
-        case qw::np::USHORT: return DataTypeId::UINT16;
-        case qw::np::INT: return DataTypeId::INT32;
-        case qw::np::UINT: return DataTypeId::UINT32;
-        case qw::np::LONG: return DataTypeId::INT64;
-        case qw::np::ULONG: return DataTypeId::UINT64;
-        case qw::np::FLOAT: return DataTypeId::FLOAT;
-        case qw::np::DOUBLE: return DataTypeId::DOUBLE;
-        default: throw Error("Unsupported numpy data type");
+    switch (npyType) {
+    case qw::np::BYTE: return DataTypeId::INT8;
+    case qw::np::UBYTE: return DataTypeId::UINT8;
+    case qw::np::SHORT: return DataTypeId::INT16;
+    case qw::np::USHORT: return DataTypeId::UINT16;
+    case qw::np::INT: return DataTypeId::INT32;
+    case qw::np::UINT: return DataTypeId::UINT32;
+    case qw::np::LONG: return DataTypeId::INT64;
+    case qw::np::ULONG: return DataTypeId::UINT64;
+    case qw::np::FLOAT: return DataTypeId::FLOAT;
+    case qw::np::DOUBLE: return DataTypeId::DOUBLE;
+    default: throw Error("Unsupported numpy data type");
     }
 }
 

@@ -27,11 +27,8 @@ public:
     // The array's axes are the dimensions of itype in DimensionOrderNumpy.
     NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
     // Entry i of dimList is the dimension of numpy axis i.
-    NumpyImageView(PyObject* array,
-                   ImageDimension const* dimList,
-                   size_t count,
-                   ImageInterpretation interpretation,
-                   bool hasAlpha);
+    NumpyImageView(PyObject* array, ImageDimension const* dimList, size_t count, ImageInterpretation interpretation,
+        bool hasAlpha);
     ~NumpyImageView() override;
 
     ImageCapabilitySet capabilities() const override;

@@ -41,12 +41,11 @@ int numpyTypeFromDataType(DataType scalar, int& itemsize)
         {qw::np::BOOL, qw::np::BOOL, qw::np::FLOAT, qw::np::DOUBLE},
     };
     int row = -1;
-    switch (scalar.primitiveType())
-    {
-        case PrimitiveTypeId::SIGNED_INTEGER: row = 0; break;
-        case PrimitiveTypeId::UNSIGNED_INTEGER: row = 1; break;
-        case PrimitiveTypeId::FLOATING_POINT: row = 2; break;
-        default: break;
+    switch (scalar.primitiveType()) {
+    case PrimitiveTypeId::SIGNED_INTEGER: row = 0; break;
+    case PrimitiveTypeId::UNSIGNED_INTEGER: row = 1; break;
+    case PrimitiveTypeId::FLOATING_POINT: row = 2; break;
+    default: break;
     }
     const int type = row < 0 || column < 0 ? qw::np::BOOL : table[row][column];
     itemsize = type == qw::np::BOOL ? 1 : int(bits / 8);
@@ -56,6 +55,7 @@ int numpyTypeFromDataType(DataType scalar, int& itemsize)
 // What both conversions to an array start from.
 struct Source
 {
+    PyObject* image = nullptr; // the Python object given
     std::shared_ptr<ImageView> view;
     VectorXu64 shape;
     DataType type;
@@ -66,6 +66,7 @@ struct Source
 
 bool source(PyObject* image, Source& s)
 {
+    s.image = image;
     static const qw::A a{"NumpyInterop_to_numpy_array", 1, "std::shared_ptr< quelbo::ImageView >"};
     if (!qw::is_shared<ImageView>(image, true) || !qw::shared_arg(image, a, s.view)) {
         PyErr_Clear();
@@ -103,10 +104,8 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
     const DataType scalar = DataType::extractScalarType(s.type);
     const int nd = int(s.n + (s.c != 1 ? 1 : 0));
     std::vector<qw::np::npy_intp> dims(size_t(nd) + 1), strides(size_t(nd) + 1);
-    for (size_t p = 0, j = 0; p < size_t(nd); ++p)
-    {
-        if (p == newDimensionIndex)
-        {
+    for (size_t p = 0, j = 0; p < size_t(nd); ++p) {
+        if (p == newDimensionIndex) {
             dims[p] = qw::np::npy_intp(s.c);
             strides[p] = qw::np::npy_intp(scalar.byteCount());
             continue;
@@ -134,22 +133,20 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
 
     auto* record = new ContainerPythonView{s.view, block};
     PyObject* capsule = PyCapsule_New(record, kCapsule, &destructorView);
-    if (!capsule)
-    {
+    if (!capsule) {
         delete record;
         PyErr_Clear();
         throw Error("Error when linking Numpy array to Quelbo View");
     }
     const int flags = qw::np::ALIGNED | qw::np::F_CONTIGUOUS | (writable ? qw::np::WRITEABLE : 0);
-    PyObject* array = qw::np::new_array(qw::np::array_type(), nd, dims.data(), type, strides.data(), data, 0, flags, nullptr);
-    if (!array)
-    {
+    PyObject* array =
+        qw::np::new_array(qw::np::array_type(), nd, dims.data(), type, strides.data(), data, 0, flags, s.image);
+    if (!array) {
         PySys_WriteStdout("error when creating array\n");
         Py_DECREF(capsule);
         return nullptr;
     }
-    if (qw::np::set_base_object(array, capsule) < 0)
-    {
+    if (qw::np::set_base_object(array, capsule) < 0) {
         Py_DECREF(array);
         PyErr_Clear();
         throw Error("Error when linking Numpy array to Quelbo View");
@@ -159,32 +156,24 @@ PyObject* configureAndBuild(Source const& s, VectorXu64 const& order, uint64_t n
 
 } // namespace
 
-std::shared_ptr<ImageView> NumpyInterop::fromNumpyArray(PyObject* np,
-                                                        ImageType axes_interpretation,
-                                                        ImageInterpretation interpretation,
-                                                        bool hasAlpha)
+std::shared_ptr<ImageView> NumpyInterop::fromNumpyArray(
+    PyObject* np, ImageType axes_interpretation, ImageInterpretation interpretation, bool hasAlpha)
 {
-    if (!qw::np::is_array(np))
-    {
+    if (!qw::np::is_array(np)) {
         PyErr_SetString(PyExc_TypeError, "Input Numpy Array is not valid");
         return nullptr;
     }
     return std::make_shared<NumpyImageView>(np, axes_interpretation, interpretation, hasAlpha);
 }
 
-std::shared_ptr<ImageView> NumpyInterop::orderFromNumpyArray(PyObject* np,
-                                                             ImageDimension const* dimensionsList,
-                                                             size_t count,
-                                                             ImageInterpretation interpretation,
-                                                             bool hasAlpha)
+std::shared_ptr<ImageView> NumpyInterop::orderFromNumpyArray(
+    PyObject* np, ImageDimension const* dimensionsList, size_t count, ImageInterpretation interpretation, bool hasAlpha)
 {
-    if (count == 0)
-    {
+    if (count == 0) {
         PyErr_SetString(PyExc_TypeError, "List of dimensions cannot be empty");
         return nullptr;
     }
-    if (!qw::np::is_array(np))
-    {
+    if (!qw::np::is_array(np)) {
         PyErr_SetString(PyExc_TypeError, "Input Numpy Array is not valid");
         return nullptr;
     }
@@ -198,23 +187,17 @@ PyObject* NumpyInterop::toNumpyArray(PyObject* image)
         return nullptr;
     VectorXu64 order(s.n);
     uint64_t newDimensionIndex = s.n;
-    if (s.axes == ImageTypeId::UNKNOWN)
-    {
+    if (s.axes == ImageTypeId::UNKNOWN) {
         for (size_t j = 0; j < s.n; ++j)
             order.data()[j] = j;
-    }
-    else if (s.c > 1)
-    {
+    } else if (s.c > 1) {
         for (size_t j = 0; j < s.n; ++j)
             order.data()[j] = s.n - 1 - j;
-    }
-    else
-    {
+    } else {
         // Last canonical dimension first, CHANNEL (when present) last.
         const size_t channel = s.axes.indexDimension(CHANNEL);
         size_t p = 0;
-        for (size_t j = s.n; j-- > 0;)
-        {
+        for (size_t j = s.n; j-- > 0;) {
             if (j != channel)
                 order.data()[j] = p++;
         }
@@ -233,8 +216,7 @@ PyObject* NumpyInterop::orderToNumpyArray(PyObject* image, ImageDimension const*
     if (s.axes == ImageTypeId::UNKNOWN)
         throw Error("ImageView has no axes interpretation - Dimensions are unknown");
     ImageType axes = s.axes;
-    if (s.c > 1)
-    {
+    if (s.c > 1) {
         if (axes.has(CHANNEL))
             throw Error("CHANNEL dimension already exists - vectorial data cannot be converted");
         axes.add(CHANNEL);
@@ -243,20 +225,16 @@ PyObject* NumpyInterop::orderToNumpyArray(PyObject* image, ImageDimension const*
         throw Error("Input dimensions list is not valid");
     VectorXu64 order(s.n);
     uint64_t newDimensionIndex = kNone;
-    for (int32_t d = COLUMN; d <= SEQUENCE; ++d)
-    {
+    for (int32_t d = COLUMN; d <= SEQUENCE; ++d) {
         const auto dim = static_cast<ImageDimension>(d);
         size_t k = 0;
         while (k < count && dimensionsList[k] != dim)
             ++k;
-        if (s.axes.has(dim))
-        {
+        if (s.axes.has(dim)) {
             if (k == count)
                 throw Error("Input dimensions list is incomplete");
             order.data()[s.axes.indexDimension(dim)] = k;
-        }
-        else if (s.c > 1 && dim == CHANNEL)
-        {
+        } else if (s.c > 1 && dim == CHANNEL) {
             if (k == count)
                 throw Error("Input dimensions list is incomplete");
             newDimensionIndex = k;
@@ -303,8 +281,8 @@ PyObject* NumpyInterop__from_numpy_array(PyObject*, PyObject* args)
         return nullptr;
     const quelbo::ImageType itype = *axes;
     return call([&] {
-        return view_result(NumpyInterop::fromNumpyArray(
-            a[0], itype, static_cast<quelbo::ImageInterpretation>(interpretation), alpha));
+        return view_result(
+            NumpyInterop::fromNumpyArray(a[0], itype, static_cast<quelbo::ImageInterpretation>(interpretation), alpha));
     });
 }
 
@@ -341,22 +319,22 @@ PyObject* NumpyInterop_order_to_numpy_array(PyObject*, PyObject* args)
 void add_numpy_interop(Methods& m)
 {
     m.add("NumpyInterop__from_numpy_array", &NumpyInterop__from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
-          "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.");
+        "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
+        "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.");
     m.add("NumpyInterop__order_from_numpy_array", &NumpyInterop__order_from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
-          "not duplicated: the returned ImageView shares its data with the given numpy array.");
+        "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
+        "not duplicated: the returned ImageView shares its data with the given numpy array.");
     m.add("NumpyInterop_to_numpy_array", &NumpyInterop_to_numpy_array, METH_O,
-          "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
-          "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
-          "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
-          "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
-          "are not duplicated.");
+        "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
+        "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
+        "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
+        "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
+        "are not duplicated.");
     m.add("NumpyInterop_order_to_numpy_array", &NumpyInterop_order_to_numpy_array, METH_VARARGS,
-          "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
-          "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
-          "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
-          "Error if the image has invalid properties.\nData are not duplicated.");
+        "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
+        "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
+        "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
+        "Error if the image has invalid properties.\nData are not duplicated.");
     ClassOps<NumpyInteropTr>::add(m, &ClassOps<NumpyInteropTr>::new_default);
 }
 QW_FAMILY(order::numpy_interop, add_numpy_interop);

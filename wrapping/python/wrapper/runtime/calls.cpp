@@ -69,9 +69,7 @@ bool is_deferred(const void* p)
     return false;
 }
 
-void flush_deferred()
-{
-}
+void flush_deferred() {}
 
 // ------------------------------------------------------- guarded functions
 
@@ -98,9 +96,10 @@ PyObject* run_flat(PyObject* self, PyObject* args)
 std::vector<PyMethodDef> family_table()
 {
     auto fams = families();
-    std::stable_sort(fams.begin(), fams.end(), [](const Family& a, const Family& b) { return a.order < b.order; });
+    std::stable_sort(fams.begin(), fams.end(),
+                     [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
     Methods m;
-    for (const Family& f : fams)
+    for (const TablePart& f : fams)
         f.fn(m);
     return std::move(m.defs);
 }
@@ -120,9 +119,9 @@ PyCFunction flat_delete_function(PyObject* fn)
     return def->ml_meth;
 }
 
-std::vector<Family>& families()
+std::vector<TablePart>& families()
 {
-    static std::vector<Family> v;
+    static std::vector<TablePart> v;
     return v;
 }
 
@@ -138,6 +137,7 @@ PyObject* create_module(PyModuleDef& def)
         return PyErr_NoMemory();
     }
     def.m_methods = nullptr;
+    def.m_free = [](void*) { rt().clear(); };
     PyObject* m = PyModule_Create2(&def, 3);
     if (!m)
         return nullptr;

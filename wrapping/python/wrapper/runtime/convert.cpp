@@ -80,8 +80,8 @@ void fail_null(const A& a)
 void fail_release(const A& a)
 {
     PyErr_Format(PyExc_RuntimeError,
-                 "in method '%s', cannot release ownership as memory is not owned for argument %d of type '%s'",
-                 a.fn, a.num, a.ty);
+                 "in method '%s', cannot release ownership as memory is not owned for argument %d of type '%s'", a.fn,
+                 a.num, a.ty);
 }
 
 namespace {
@@ -216,9 +216,8 @@ bool too_long_for_str(size_t n)
 // A text too long for a str: a `char *` handle that keeps the text alive.
 PyObject* long_text(std::string* text)
 {
-    PyObject* keep = PyCapsule_New(text, nullptr, [](PyObject* c) {
-        delete static_cast<std::string*>(PyCapsule_GetPointer(c, nullptr));
-    });
+    PyObject* keep = PyCapsule_New(
+        text, nullptr, [](PyObject* c) { delete static_cast<std::string*>(PyCapsule_GetPointer(c, nullptr)); });
     if (!keep) {
         delete text;
         return nullptr;

@@ -70,8 +70,7 @@ void handle_dealloc(PyObject* self)
                 PyErr_WriteUnraisable(data->destroy);
             Py_XDECREF(res);
         } else {
-            std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n",
-                        pretty_name(h->ty));
+            std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
             std::fflush(stdout);
         }
         PyErr_Restore(et, ev, tb);

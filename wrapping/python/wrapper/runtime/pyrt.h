@@ -182,13 +182,15 @@ PyObject* create_module(PyModuleDef& def);
 bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
             Py_ssize_t* count = nullptr);
 
-// An argument's identity in messages.
-struct A
+// An argument's identity in messages: the function, its place (from 1) and
+// its declared type text.
+struct ArgId
 {
     const char* fn;
     int num;
     const char* ty;
 };
+using A = ArgId; // short name used by the families
 
 PyObject* exception_for(int code);
 // "in method 'fn', argument n of type 'ty'" with the exception of code.

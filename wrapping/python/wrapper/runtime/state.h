@@ -34,18 +34,21 @@ struct Shared
     int handle_type_count;
 };
 
-// One module's runtime state. `clear` is the one place it is released.
+// One module's runtime state. `clear` is the one place it is released, when
+// the module object goes away; the handle types, the interned "this" and
+// the shared table stay for the handles that outlive the module (at
+// interpreter shutdown).
 struct Runtime
 {
-    PyObject* this_name = nullptr;        // the interned attribute name "this"
-    PyObject* type_cache = nullptr;       // type_query's answers by name (capsules)
-    PyTypeObject* handle_type = nullptr;  // this module's handle type
-    PyTypeObject* packed_type = nullptr;  // this module's packed-data type
-    PyObject* capsule = nullptr;          // the shared table, held for as long as the module lives
+    PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
+    PyTypeObject* handle_type = nullptr; // this module's handle type
+    PyTypeObject* packed_type = nullptr; // this module's packed-data type
+    PyObject* capsule = nullptr;         // the shared table, held for as long as the module lives
     Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0};
-    Shared* shared = &own_shared;         // own_shared, or the record of the table's creator
-    std::vector<const void*> readonly;    // objects never written or freed (module constants)
-    PyObject* cvar = nullptr;             // the module variables object
+    Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
+    std::vector<const void*> readonly; // objects never written or freed (module constants)
+    PyObject* cvar = nullptr;          // the module variables object
 
     // The module record in the shared table, and its entries.
     swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};

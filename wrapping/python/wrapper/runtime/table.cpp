@@ -65,8 +65,9 @@ void destroy_client_data(SwigPyClientData* d)
     delete d;
 }
 
-// Runs when the last holder lets the table go: every module holds it for as
-// long as it lives, so this happens at interpreter shutdown at the earliest.
+// Runs when the last holder lets the table go: the runtime of every module
+// holds it for the life of the process, so in practice never; it frees the
+// class records of the table's own entries.
 void capsule_destroy(PyObject* capsule)
 {
     auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
@@ -104,11 +105,8 @@ void enter_handle_type(Shared& s, PyTypeObject* t)
 
 void Runtime::clear()
 {
-    Py_CLEAR(this_name);
     Py_CLEAR(type_cache);
     Py_CLEAR(cvar);
-    Py_CLEAR(capsule);
-    readonly.clear();
 }
 
 Runtime& rt()

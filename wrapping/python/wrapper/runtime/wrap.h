@@ -15,17 +15,17 @@
 #include <utility>
 #include <vector>
 
+#include "order.h"
 #include "quelbo/error.h"
 #include "runtime/pyrt.h"
-#include "order.h"
 
 namespace qw {
 
 // ============================================================ type entries
 
 // The type-table entry in use for a native type (set when the module joins
-// the shared table). `cls` is the Python class name when the type is a
-// registered class.
+// the shared table: the module's own entry, or the one another module
+// already entered under the same mangled name).
 template <class T>
 struct Type
 {
@@ -44,8 +44,7 @@ template <class T>
 struct TypeDef
 {
     swig_type_info entry;
-    TypeDef(const char* mangled, const char* str)
-        : entry{mangled, str, nullptr, nullptr, nullptr, 0}
+    TypeDef(const char* mangled, const char* str) : entry{mangled, str, nullptr, nullptr, nullptr, 0}
     {
         Type<T>::info = &entry;
         declare_type({&entry, &Type<T>::info});
@@ -106,19 +105,23 @@ struct Methods
     }
 };
 
-// A family's contribution to the method table, placed by `order`.
+// A family's part of the method table: `add` adds its functions, `order` (a
+// place of order.h) places them; create_module assembles the parts in
+// ascending order, each part's functions in the order it adds them.
 using FamilyFn = void (*)(Methods&);
-struct Family
+struct TablePart
 {
     int order;
     FamilyFn fn;
 };
-std::vector<Family>& families();
-struct FamilyReg
+using Family = TablePart; // former name
+std::vector<TablePart>& families();
+struct TablePartReg
 {
-    FamilyReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
+    TablePartReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
 };
-#define QW_FAMILY(order, fn) static ::qw::FamilyReg QW_CAT(qw_family_, __LINE__)(order, fn)
+using FamilyReg = TablePartReg; // former name
+#define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
 PyObject* swiginit(PyObject*, PyObject* args);
@@ -564,6 +567,14 @@ struct Overload
     PyObject* (*call)(Args a, Py_ssize_t n); // converts, calls, returns the result
     int decl = -1;                           // place in the message; -1: the row's own place
 };
+
+// The check of a row that is listed in the message but never taken (a move
+// candidate that the copy before it always takes first): `{proto, 1, 1,
+// listed_only, nullptr, place}`.
+inline bool listed_only(Args, Py_ssize_t)
+{
+    return false;
+}
 
 class Overloads
 {

@@ -8,6 +8,7 @@ import sys
 import numpy as np
 import pytest
 
+from helpers import overload_text
 from proxy import QuelboError, cls, q
 from test_vectors import KINDS, every, integral
 
@@ -30,13 +31,10 @@ def item_text(k):
     return "invalid item in sequence - expected long" + (" or float value" if k.floating else " value")
 
 
-def overload_text(k, name):
+def overload_message(k, name):
     symbol = {"imul": "*=", "itruediv": "/="}[name]
-    return ("Wrong number or type of arguments for overloaded function '%s___%s__'.\n"
-            "  Possible C/C++ prototypes are:\n"
-            "    %s::operator %s(%s::ValueType)\n"
-            "    %s::operator %s(%s const &)\n") % (k.name, name, k.native, symbol, k.native, k.native, symbol,
-                                                   k.native)
+    return overload_text("%s___%s__" % (k.name, name), "%s::operator %s(%s::ValueType)" % (k.native, symbol, k.native),
+                         "%s::operator %s(%s const &)" % (k.native, symbol, k.native))
 
 
 def same(xs, ys):
@@ -172,7 +170,7 @@ def test_integer_scalar_range(suffix):
             for name in ("imul", "itruediv"):
                 with pytest.raises(TypeError) as e:
                     op(k, name)(v, s)
-                assert str(e.value) == overload_text(k, name)
+                assert str(e.value) == overload_message(k, name)
         assert k.values(v) == [1] * k.length() and v.this.own()
 
 
@@ -268,11 +266,11 @@ def test_outcomes_of_in_place_operators(k):
         for args in [(v,), (), (w, 2), (v, None), (v, {})]:
             with pytest.raises(TypeError) as e:
                 f(*args)
-            assert str(e.value) == overload_text(k, name)
+            assert str(e.value) == overload_message(k, name)
         with pytest.raises(TypeError) as e:
             f(v, 2, 3)
         assert str(e.value) == ("%s___%s__ expected at most 2 arguments, got 3\nAdditional information:\n%s"
-                                % (k.name, name, overload_text(k, name)))
+                                % (k.name, name, overload_message(k, name)))
     for name in IN_PLACE:
         f = op(k, name)
         with pytest.raises(TypeError, match="^%s$" % item_text(k)):

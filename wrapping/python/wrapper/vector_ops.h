@@ -16,16 +16,22 @@ namespace vector_ops {
 
 // Arithmetic: the Python names of the binary and in-place forms, the symbol
 // of the in-place prototypes, the library's binary and compound operators.
-#define QW_VECTOR_ARITHMETIC(Kind, py, ipy, op, iop)                                                             \
-    struct Kind                                                                                                  \
-    {                                                                                                            \
-        static constexpr const char* name = py;                                                                  \
-        static constexpr const char* iname = ipy;                                                                \
-        static constexpr const char* symbol = #iop;                                                              \
-        template <class V, class W>                                                                              \
-        static V binary(const V& v, const W& w) { return v op w; }                                               \
-        template <class V, class W>                                                                              \
-        static void compound(V& v, const W& w) { v iop w; }                                                      \
+#define QW_VECTOR_ARITHMETIC(Kind, py, ipy, op, iop)                                                                   \
+    struct Kind                                                                                                        \
+    {                                                                                                                  \
+        static constexpr const char* name = py;                                                                        \
+        static constexpr const char* iname = ipy;                                                                      \
+        static constexpr const char* symbol = #iop;                                                                    \
+        template <class V, class W>                                                                                    \
+        static V binary(const V& v, const W& w)                                                                        \
+        {                                                                                                              \
+            return v op w;                                                                                             \
+        }                                                                                                              \
+        template <class V, class W>                                                                                    \
+        static void compound(V& v, const W& w)                                                                         \
+        {                                                                                                              \
+            v iop w;                                                                                                   \
+        }                                                                                                              \
     }
 QW_VECTOR_ARITHMETIC(Add, "___add__", "___iadd__", +, +=);
 QW_VECTOR_ARITHMETIC(Sub, "___sub__", "___isub__", -, -=);
@@ -34,12 +40,15 @@ QW_VECTOR_ARITHMETIC(Div, "___truediv__", "___itruediv__", /, /=);
 #undef QW_VECTOR_ARITHMETIC
 
 // Comparisons: each calls the library member of its own name.
-#define QW_VECTOR_COMPARISON(Kind, py, op)                                                                        \
-    struct Kind                                                                                                  \
-    {                                                                                                            \
-        static constexpr const char* name = py;                                                                  \
-        template <class V>                                                                                       \
-        static bool test(const V& v, const V& w) { return v op w; }                                              \
+#define QW_VECTOR_COMPARISON(Kind, py, op)                                                                             \
+    struct Kind                                                                                                        \
+    {                                                                                                                  \
+        static constexpr const char* name = py;                                                                        \
+        template <class V>                                                                                             \
+        static bool test(const V& v, const V& w)                                                                       \
+        {                                                                                                              \
+            return v op w;                                                                                             \
+        }                                                                                                              \
     }
 QW_VECTOR_COMPARISON(Eq, "___eq__", ==);
 QW_VECTOR_COMPARISON(Ne, "___ne__", !=);
@@ -267,9 +276,8 @@ struct Ops
 } // namespace qw
 
 // The operators of one class, at the odd place after the class.
-#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                              \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                    \
-    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                \
-                                         &::qw::vector_ops::Ops<Name##Tr>::add)
+#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                                    \
+    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
+    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1, &::qw::vector_ops::Ops<Name##Tr>::add)
 
 #define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)

@@ -19,14 +19,19 @@ namespace vector_ops {
 
 // The order in which the overloads are tried: the element types one after
 // the other, within each the fixed sizes as listed, then the dynamic class.
-#define QW_SCALAR_FIRST_ORDER(M)                                                                                  \
-    M(u8, 2, 3, 4) M(i8, 2, 4, 3) M(u16, 4, 2, 3) M(i16, 3, 2, 4) M(u32, 3, 4, 2) M(i32, 4, 3, 2) M(u64, 2, 3, 4)  \
-        M(i64, 2, 4, 3) M(f, 4, 2, 3) M(d, 3, 2, 4)
-#define QW_ROWS(Suffix, a, b, c)                                                                                  \
-    Ops<Vector##a##Suffix##Tr>::scalar_first_row(), Ops<Vector##b##Suffix##Tr>::scalar_first_row(),              \
+// clang-format off
+#define QW_SCALAR_FIRST_ORDER(M)                                                                                       \
+    M(u8, 2, 3, 4)  M(i8, 2, 4, 3)                                                                                     \
+    M(u16, 4, 2, 3) M(i16, 3, 2, 4)                                                                                    \
+    M(u32, 3, 4, 2) M(i32, 4, 3, 2)                                                                                    \
+    M(u64, 2, 3, 4) M(i64, 2, 4, 3)                                                                                    \
+    M(f, 4, 2, 3)   M(d, 3, 2, 4)
+// clang-format on
+#define QW_ROWS(Suffix, a, b, c)                                                                                       \
+    Ops<Vector##a##Suffix##Tr>::scalar_first_row(), Ops<Vector##b##Suffix##Tr>::scalar_first_row(),                    \
         Ops<Vector##c##Suffix##Tr>::scalar_first_row(), Ops<VectorX##Suffix##Tr>::scalar_first_row(),
-#define QW_TYPES(Suffix, a, b, c)                                                                                 \
-    &Type<Vector##a##Suffix##Tr::T>::info, &Type<Vector##b##Suffix##Tr::T>::info,                                \
+#define QW_TYPES(Suffix, a, b, c)                                                                                      \
+    &Type<Vector##a##Suffix##Tr::T>::info, &Type<Vector##b##Suffix##Tr::T>::info,                                      \
         &Type<Vector##c##Suffix##Tr::T>::info, &Type<VectorX##Suffix##Tr::T>::info,
 
 PyObject* scalar_times_vector(PyObject*, PyObject* args)

@@ -1,4 +1,4 @@
-#include "quelbo/derived_views.h"
+#include "quelbo/image_view_factory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "quelbo/data_type_traits.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/region_copier.h"
 #include "view_parts.h"
@@ -93,29 +94,22 @@ public:
         load(region, static_cast<uint8_t*>(dst));
     }
 
-    std::shared_ptr<Extension> extension(size_t id) override
-    {
-        if (id == ParallelAccessExtension::EXTENSION_ID)
-            return std::make_shared<detail::FixedParallelAccess>(parallel());
-        return ImageView::extension(id);
-    }
-
-protected:
-    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
-    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
-
     // Concurrent reads are as safe as on every source; writes when the view
     // writes and every source allows them.
-    ParallelAccessCapabilitySet parallel()
+    ParallelAccessCapabilitySet parallelCapabilities() override
     {
         uint64_t common = ~uint64_t(0);
         for (auto const& s : m_sources)
-            common &= detail::parallelOf(*s).value();
+            common &= s->parallelCapabilities().value();
         uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
         if (m_caps.has(ImageCapability::WRITE))
             allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
         return ParallelAccessCapabilitySet(common & allowed);
     }
+
+protected:
+    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
+    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
 
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
@@ -183,9 +177,16 @@ public:
                std::shared_ptr<const ImageProperties> properties,
                Mapping mapping)
         : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source))
+        , m_data(source)
         , m_map(std::move(mapping))
     {
-        ImageView& src = *source;
+        // Over another rearrangement, read straight from its data.
+        auto inner = std::dynamic_pointer_cast<MappedView>(source);
+        if (inner && inner->composable()) {
+            m_map = inner->compose(m_map);
+            m_data = inner->m_data;
+        }
+        ImageView& src = *m_data;
         m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
         int last = -1;
         for (MapAxis const& a : m_map.axes) {
@@ -198,13 +199,13 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
         if (m_passThrough)
-            return source().readRegion(sourceBox(region), dst);
+            return m_data->readRegion(sourceBox(region), dst);
         transfer(region, dst, true);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         if (m_passThrough)
-            return source().writeRegion(sourceBox(region), src);
+            return m_data->writeRegion(sourceBox(region), src);
         transfer(region, const_cast<uint8_t*>(src), false);
     }
 
@@ -238,11 +239,11 @@ private:
     // source: its memory when it has some, else a copy of the box reached.
     void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
     {
-        ImageView& src = source();
+        ImageView& src = *m_data;
         RegionXu64 const box = sourceBox(region);
         size_t const n = m_map.start.size();
         bool const memory = src.support(ImageCapability::MEMORY_ACCESS);
-        std::vector<uint8_t> copy;
+        detail::Scratch copy;
         uint8_t* base;
         VectorXu64 strides;
         VectorXu64 memoryOrigin(n);
@@ -289,6 +290,39 @@ private:
         }
     }
 
+    // A plain rearrangement of whole samples: another mapping over this view
+    // can go straight to its data.
+    bool composable() const
+    {
+        if (m_map.hasInner || m_map.byteOffset != 0 || m_map.unit != m_data->dataType())
+            return false;
+        for (MapAxis const& a : m_map.axes)
+            if (a.source < 0)
+                return false;
+        return true;
+    }
+
+    // `outer`, a mapping over this view, as a mapping over this view's data.
+    Mapping compose(Mapping const& outer) const
+    {
+        Mapping m = outer;
+        m.start = m_map.start;
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            m.start[m_map.axes[d].source] += m_map.axes[d].step * outer.start[d];
+        auto through = [&](MapAxis a) {
+            if (a.source < 0)
+                return a;
+            MapAxis const& mine = m_map.axes[a.source];
+            return MapAxis{mine.source, mine.step * a.step};
+        };
+        for (MapAxis& a : m.axes)
+            a = through(a);
+        if (m.hasInner)
+            m.inner = through(m.inner);
+        return m;
+    }
+
+    std::shared_ptr<ImageView> m_data; // where the samples are read and written
     Mapping m_map;
     bool m_passThrough = false;
 };
@@ -454,15 +488,17 @@ public:
         auto l = lock();
         return capabilities().has(ImageCapability::MEMORY_ACCESS) ? m_source->memoryBlock() : nullptr;
     }
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        auto l = lock();
+        uint64_t caps = m_source->parallelCapabilities().value();
+        if (m_lock)
+            caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
+        return ParallelAccessCapabilitySet(caps);
+    }
     std::shared_ptr<Extension> extension(size_t id) override
     {
         auto l = lock();
-        if (id == ParallelAccessExtension::EXTENSION_ID) {
-            uint64_t caps = detail::parallelOf(*m_source).value();
-            if (m_lock)
-                caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
-            return std::make_shared<detail::FixedParallelAccess>(ParallelAccessCapabilitySet(caps));
-        }
         if (id == TilingInfoExtension::EXTENSION_ID && !m_lock)
             return m_source->extension(id);
         return ImageView::extension(id);
@@ -532,44 +568,21 @@ struct Numeric
     size_t bytes;
 };
 
-Numeric numericOf(DataType type)
+// The numeric functions of a scalar type among the element types.
+template <class... T>
+Numeric numericAmong(DataType scalar)
 {
-    size_t const bits = type.bitDepth();
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return {&loadAs<uint8_t>, &storeAs<uint8_t>, 1};
-        case 16:
-            return {&loadAs<uint16_t>, &storeAs<uint16_t>, 2};
-        case 32:
-            return {&loadAs<uint32_t>, &storeAs<uint32_t>, 4};
-        case 64:
-            return {&loadAs<uint64_t>, &storeAs<uint64_t>, 8};
-        }
-        break;
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return {&loadAs<int8_t>, &storeAs<int8_t>, 1};
-        case 16:
-            return {&loadAs<int16_t>, &storeAs<int16_t>, 2};
-        case 32:
-            return {&loadAs<int32_t>, &storeAs<int32_t>, 4};
-        case 64:
-            return {&loadAs<int64_t>, &storeAs<int64_t>, 8};
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (bits == 32)
-            return {&loadAs<float>, &storeAs<float>, 4};
-        if (bits == 64)
-            return {&loadAs<double>, &storeAs<double>, 8};
-        break;
-    default:
-        break;
-    }
-    invalid("the data type " + type.toString() + " is not a numeric type of 8, 16, 32 or 64 bits");
+    Numeric found{nullptr, nullptr, 0};
+    ((DataTypeTraits<T>::toDataType() == scalar && (found = {&loadAs<T>, &storeAs<T>, sizeof(T)}, true)) || ...);
+    if (!found.load)
+        invalid("the data type " + scalar.toString() + " is not a numeric type of 8, 16, 32 or 64 bits");
+    return found;
+}
+
+Numeric numericOf(DataType scalar)
+{
+    return numericAmong<uint8_t, int8_t, uint16_t, int16_t, uint32_t, int32_t, uint64_t, int64_t, float, double>(
+        scalar);
 }
 
 // Values mapped linearly from one range onto another, in another type.
@@ -603,17 +616,19 @@ public:
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
-        std::vector<uint8_t> raw(source().regionByteCount(region));
+        size_t const bytes = source().regionByteCount(region);
+        detail::Scratch raw(bytes);
         source().readRegion(region, raw.data());
-        size_t const count = raw.size() / m_from.bytes;
+        size_t const count = bytes / m_from.bytes;
         for (size_t i = 0; i < count; ++i)
             m_to.store((m_from.load(raw.data() + i * m_from.bytes) - m_in[0]) * m_scale + m_out[0],
                        dst + i * m_to.bytes);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
-        std::vector<uint8_t> raw(source().regionByteCount(region));
-        size_t const count = raw.size() / m_from.bytes;
+        size_t const bytes = source().regionByteCount(region);
+        detail::Scratch raw(bytes);
+        size_t const count = bytes / m_from.bytes;
         for (size_t i = 0; i < count; ++i)
             m_from.store((m_to.load(src + i * m_to.bytes) - m_out[0]) * m_inverse + m_in[0],
                          raw.data() + i * m_from.bytes);
@@ -780,7 +795,9 @@ private:
         Indexer const slabSide(slabShape, dataType(), viewStrides, detail::identityOrder(n));
         Indexer const frameSide(slabShape, dataType());
         VectorXu64 const zero(n);
-        size_t const threads = std::min(m_threads == 0 ? machineThreads() : m_threads, machineThreads());
+        size_t const threads = concurrent(toView) ? std::min(m_threads == 0 ? machineThreads() : m_threads,
+                                                             machineThreads())
+                                                  : 1;
         parallelFor(size_t(count), threads, [&](size_t i) {
             ImageView& frame = *sources()[first + i];
             uint8_t* at = dense + i * slab;
@@ -791,7 +808,7 @@ private:
                     frame.writeRegion(frameRegion, at);
                 return;
             }
-            std::vector<uint8_t> own(frame.regionByteCount(frameRegion));
+            detail::Scratch own(frame.regionByteCount(frameRegion));
             if (toView) {
                 frame.readRegion(frameRegion, own.data());
                 RegionCopier(frameSide, slabSide, zero, zero, slabShape, dataType()).copy(own.data(), at);
@@ -800,6 +817,23 @@ private:
                 frame.writeRegion(frameRegion, own.data());
             }
         });
+    }
+
+    // Frames are read (written) side by side only when each allows it.
+    // THREAD_SAFE is not enough: two locked frames may share one source.
+    bool concurrent(bool reading)
+    {
+        uint64_t const side = uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ
+                                               : ParallelAccessCapability::PARALLEL_WRITE);
+        std::vector<ImageView*> frames;
+        for (auto const& frame : sources()) {
+            if (!(frame->parallelCapabilities().value() & side))
+                return false;
+            frames.push_back(frame.get());
+        }
+        // One view given twice would be written from two threads at once.
+        std::sort(frames.begin(), frames.end());
+        return reading || std::adjacent_find(frames.begin(), frames.end()) == frames.end();
     }
 
     size_t m_axis;
@@ -865,7 +899,7 @@ private:
                                  detail::identityOrder(n));
         Indexer const frameSide(region.size(), unit);
         VectorXu64 const zero(n);
-        std::vector<uint8_t> own;
+        detail::Scratch own;
         for (size_t i = 0; i < sources().size(); ++i) {
             ImageView& frame = *sources()[i];
             own.resize(frame.regionByteCount(region));
@@ -941,13 +975,13 @@ std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t ind
 
 // ================================================================ factory
 
-std::shared_ptr<ImageView> DerivedViews::makeThreadSafe(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::makeThreadSafe(std::shared_ptr<ImageView> image)
 {
     needView(image, "makeThreadSafe");
     return std::make_shared<ForwardView>("ThreadSafe", image, ~uint64_t(0), true, nullptr, false, nullptr);
 }
 
-std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, size_t dimensionIndex)
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, size_t dimensionIndex)
 {
     needView(image, "flip");
     if (!image->support(ImageCapability::READ))
@@ -964,7 +998,7 @@ std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, 
     return mapped("Flip", image, ImageCapability::READ, image->shape(), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, ImageDimension dimension)
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, ImageDimension dimension)
 {
     needView(image, "flip");
     ImageType const axes = axesOf(*image);
@@ -975,7 +1009,7 @@ std::shared_ptr<ImageView> DerivedViews::flip(std::shared_ptr<ImageView> image, 
     return flip(image, axes.indexDimension(dimension));
 }
 
-std::shared_ptr<ImageView> DerivedViews::subSample(std::shared_ptr<ImageView> image, size_t step)
+std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView> image, size_t step)
 {
     needView(image, "subSample");
     if (step == 0)
@@ -1001,7 +1035,7 @@ std::shared_ptr<ImageView> DerivedViews::subSample(std::shared_ptr<ImageView> im
     return mapped("SubSample", image, ImageCapability::READ, std::move(shape), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::reinterpretAxes(std::shared_ptr<ImageView> image,
+std::shared_ptr<ImageView> ImageViewFactory::reinterpretAxes(std::shared_ptr<ImageView> image,
                                                          ImageDimension const* dimensions,
                                                          size_t count)
 {
@@ -1028,7 +1062,7 @@ std::shared_ptr<ImageView> DerivedViews::reinterpretAxes(std::shared_ptr<ImageVi
     return mapped("ReinterpretAxes", image, readWriteOf(*image), std::move(shape), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType)
+std::shared_ptr<ImageView> ImageViewFactory::reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType)
 {
     needView(image, "reinterpret");
     size_t const n = image->dimensionCount();
@@ -1040,7 +1074,7 @@ std::shared_ptr<ImageView> DerivedViews::reinterpret(std::shared_ptr<ImageView> 
                                          detail::metadataOf(*image));
 }
 
-std::shared_ptr<ImageView> DerivedViews::disassembleChannels(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr<ImageView> image)
 {
     needView(image, "disassembleChannels");
     ImageType axes = axesOf(*image);
@@ -1065,7 +1099,7 @@ std::shared_ptr<ImageView> DerivedViews::disassembleChannels(std::shared_ptr<Ima
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::assembleChannels(std::shared_ptr<ImageView> image)
+std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<ImageView> image)
 {
     needView(image, "assembleChannels");
     DataType const type = image->dataType();
@@ -1096,7 +1130,7 @@ std::shared_ptr<ImageView> DerivedViews::assembleChannels(std::shared_ptr<ImageV
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region)
+std::shared_ptr<ImageView> ImageViewFactory::extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region)
 {
     needView(view, "extractRegion");
     if (region.isEmpty())
@@ -1110,7 +1144,7 @@ std::shared_ptr<ImageView> DerivedViews::extractRegion(std::shared_ptr<ImageView
     return mapped("ExtractRegion", view, readWriteOf(*view), region.size(), type, std::move(p), std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractAdjustedRegion(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::extractAdjustedRegion(std::shared_ptr<ImageView> view,
                                                                RegionXu64 const& region)
 {
     needView(view, "extractAdjustedRegion");
@@ -1146,13 +1180,13 @@ std::shared_ptr<ImageView> DerivedViews::extractAdjustedRegion(std::shared_ptr<I
                   std::move(m));
 }
 
-std::shared_ptr<ImageView> DerivedViews::extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel)
+std::shared_ptr<ImageView> ImageViewFactory::extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel)
 {
     needView(view, "extractChannel");
     return channelOf(view, idxChannel);
 }
 
-std::shared_ptr<ImageView> DerivedViews::adaptDataType(std::shared_ptr<ImageView> view, DataType type)
+std::shared_ptr<ImageView> ImageViewFactory::adaptDataType(std::shared_ptr<ImageView> view, DataType type)
 {
     needView(view, "adaptDataType");
     auto p = view->properties();
@@ -1160,7 +1194,7 @@ std::shared_ptr<ImageView> DerivedViews::adaptDataType(std::shared_ptr<ImageView
     return adapt("AdaptDataType", view, type, in, DataType::standardRange(type));
 }
 
-std::shared_ptr<ImageView> DerivedViews::adaptDynamicRange(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::adaptDynamicRange(std::shared_ptr<ImageView> view,
                                                            DataType type,
                                                            Vector2d const& inputRange,
                                                            Vector2d const& outputRange)
@@ -1169,7 +1203,7 @@ std::shared_ptr<ImageView> DerivedViews::adaptDynamicRange(std::shared_ptr<Image
     return adapt("AdaptDynamicRange", view, type, inputRange, outputRange);
 }
 
-std::shared_ptr<ImageView> DerivedViews::fromImageView(std::shared_ptr<ImageView> view,
+std::shared_ptr<ImageView> ImageViewFactory::fromImageView(std::shared_ptr<ImageView> view,
                                                        std::shared_ptr<const ImageProperties> properties,
                                                        std::shared_ptr<const MetadataNode> metadata)
 {
@@ -1183,29 +1217,29 @@ std::shared_ptr<ImageView> DerivedViews::fromImageView(std::shared_ptr<ImageView
                                          std::move(metadata));
 }
 
-std::shared_ptr<ImageView> DerivedViews::interlace(std::shared_ptr<MultiImageView> multiView)
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView)
 {
     return interlaceFrames(std::move(multiView), ImageInterpretation::UNKNOWN, false);
 }
 
-std::shared_ptr<ImageView> DerivedViews::interlace(std::shared_ptr<MultiImageView> multiView,
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView,
                                                    ImageInterpretation newInterpretation,
                                                    bool hasAlpha)
 {
     return interlaceFrames(std::move(multiView), newInterpretation, hasAlpha);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView)
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView)
 {
     return stackFrames(std::move(multiView), nullptr, 0);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension)
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension)
 {
     return stackFrames(std::move(multiView), &newDimension, 0);
 }
 
-std::shared_ptr<ImageView> DerivedViews::stack(std::shared_ptr<MultiImageView> multiView,
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
                                                ImageDimension newDimension,
                                                size_t threadCount)
 {

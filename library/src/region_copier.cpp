@@ -44,6 +44,27 @@ int64_t startOf(Indexer const& indexer, VectorXu64 const& origin)
 template<size_t Bytes>
 void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)
 {
+    // A reversed run into a dense one (a flipped axis): indexed, so that the
+    // compiler can move several elements at once.
+    if (ds == int64_t(Bytes) && ss == -int64_t(Bytes))
+    {
+        for (uint64_t i = 0; i < count; ++i)
+            std::memcpy(d + i * Bytes, s - i * Bytes, Bytes);
+        return;
+    }
+    // A strided run into a dense one (a sub-sampled axis).
+    if (ds == int64_t(Bytes) && ss == 2 * int64_t(Bytes))
+    {
+        for (uint64_t i = 0; i < count; ++i)
+            std::memcpy(d + i * Bytes, s + 2 * i * Bytes, Bytes);
+        return;
+    }
+    if (ds == int64_t(Bytes))
+    {
+        for (uint64_t i = 0; i < count; ++i)
+            std::memcpy(d + i * Bytes, s + int64_t(i) * ss, Bytes);
+        return;
+    }
     for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
         std::memcpy(d, s, Bytes);
 }

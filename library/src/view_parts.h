@@ -26,14 +26,6 @@ private:
     ParallelAccessCapabilitySet m_capabilities;
 };
 
-// What a view allows concurrent callers, as its parallel access extension
-// says (none when it offers no such extension).
-inline ParallelAccessCapabilitySet parallelOf(ImageView& view)
-{
-    auto p = view.parallelAccess();
-    return p ? p->capabilities() : ParallelAccessCapabilitySet();
-}
-
 inline ViewDataOrigin dataOriginOf(View& view)
 {
     auto o = view.viewOrigin();
@@ -96,6 +88,27 @@ public:
 private:
     std::shared_ptr<const ImageProperties> m_properties;
     std::shared_ptr<const MetadataNode> m_metadata;
+};
+
+// Bytes a transfer passes through, left uninitialised: each is written
+// before it is read.
+class Scratch
+{
+public:
+    Scratch() = default;
+    explicit Scratch(size_t size) { resize(size); }
+    void resize(size_t size)
+    {
+        if (size > m_size) {
+            m_data.reset(new uint8_t[size]);
+            m_size = size;
+        }
+    }
+    uint8_t* data() { return m_data.get(); }
+
+private:
+    std::unique_ptr<uint8_t[]> m_data;
+    size_t m_size = 0;
 };
 
 // Dense byte strides of a box in the default layout (first axis fastest).

@@ -71,6 +71,13 @@ public:
     // and keeps it alive; empty without MEMORY_ACCESS.
     virtual std::shared_ptr<MemoryBlock> memoryBlock();
 
+    // The view origin and a ParallelAccessExtension reporting
+    // parallelCapabilities(), besides what a view adds.
+    std::shared_ptr<Extension> extension(size_t id) override;
+    // What concurrent callers may do: a view over memory allows reads and
+    // writes side by side, other views nothing unless they say so.
+    virtual ParallelAccessCapabilitySet parallelCapabilities();
+
     // --- shortcuts ----------------------------------------------------------
     bool support(ImageCapabilitySet flags) const { return capabilities().has(flags); }
     size_t dimensionCount() { return shape().size(); }

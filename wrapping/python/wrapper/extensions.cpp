@@ -50,16 +50,6 @@ void add_kind_tail(Methods& m)
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
 
-// Members without arguments: <Kind>_<name>(object) -> result of the call.
-template <class Tr, const char* Name, bool Const, auto Member>
-PyObject* member(PyObject*, PyObject* o)
-{
-    static const char* fn = str(Tr::name, "_", Name);
-    std::shared_ptr<typename Tr::T> ext;
-    if (!SharedMember<Tr>::self(o, fn, Const, ext))
-        return nullptr;
-    return call([&] { return result((ext.get()->*Member)()); });
-}
 
 // Members with an index: <Kind>_<name>(object, index)
 template <class Tr, const char* Name, class F>
@@ -157,13 +147,13 @@ void add_extensions(Methods& m)
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);
-    m.add(str("TilingInfoExtension_", kMaxTileSize), &member<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
+    m.add(str("TilingInfoExtension_", kMaxTileSize), &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
           METH_O, "Return the maximum tile size used for the image.");
-    m.add(str("TilingInfoExtension_", kTileCount), &member<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
+    m.add(str("TilingInfoExtension_", kTileCount), &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
           METH_O, "Return the number of tiles.");
     m.add("TilingInfoExtension_tile_region", &TilingInfoExtension_tile_region, METH_VARARGS,
           "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
-    m.add(str("TilingInfoExtension_", kTilingGrid), &member<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
+    m.add(str("TilingInfoExtension_", kTilingGrid), &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
           METH_O, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add("TilingInfoExtension_read_tile", &tile_transfer<true>, METH_VARARGS,
           "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
@@ -178,12 +168,12 @@ void add_parallel(Methods& m)
 {
     add_kind_head<ParallelTr>(m);
     m.add(str("ParallelAccessExtension_", kGetCapabilities),
-          &member<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>, METH_O,
+          &shared_getter<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>, METH_O,
           "Return the kinds of concurrent access the view allows.");
     m.add("ParallelAccessExtension_support", &ParallelAccessExtension_support, METH_VARARGS,
           "Checks if the view allows all the given kinds of concurrent access.");
     m.add(str("ParallelAccessExtension_", kToString),
-          &member<ParallelTr, kToString, true, &ParallelAccessExtension::toString>, METH_O,
+          &shared_getter<ParallelTr, kToString, true, &ParallelAccessExtension::toString>, METH_O,
           "Return a string representation");
     add_kind_tail<ParallelTr>(m);
 }
@@ -191,20 +181,20 @@ void add_parallel(Methods& m)
 void add_origin(Methods& m)
 {
     add_kind_head<OriginTr>(m);
-    m.add(str("ViewOriginExtension_", kUid), &member<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
+    m.add(str("ViewOriginExtension_", kUid), &shared_getter<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
           "Return the unique identifier of the view.");
     m.add(str("ViewOriginExtension_", kParentCount),
-          &member<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>, METH_O,
+          &shared_getter<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>, METH_O,
           "Return the number of parent views used to create this view.");
     m.add("ViewOriginExtension_parent", &ViewOriginExtension_parent, METH_VARARGS,
           "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
     m.add(str("ViewOriginExtension_", kDataOrigin),
-          &member<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>, METH_O,
+          &shared_getter<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>, METH_O,
           "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
     m.add(str("ViewOriginExtension_", kDisplayName),
-          &member<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
+          &shared_getter<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
           "Return the name to display for the view.\n:raises: Error if the display name is not available.");
-    m.add(str("ViewOriginExtension_", kToString), &member<OriginTr, kToString, true, &ViewOriginExtension::toString>,
+    m.add(str("ViewOriginExtension_", kToString), &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>,
           METH_O, "Return a string representation");
     add_kind_tail<OriginTr>(m);
 }

@@ -1,7 +1,9 @@
 // The extension base and the kinds' casts: one template for every kind.
 #pragma once
 
+#include "core_args.h"
 #include "quelbo/extension.h"
+#include "quelbo/hand_over.h"
 #include "runtime/shared.h"
 
 namespace qw {
@@ -19,6 +21,18 @@ struct SharedMember
         return shared_self(o, {fn, 1, constant ? const_ty : mut_ty}, out);
     }
 };
+
+// A member of a shared class without arguments: <cls>_<Name>(object), the
+// object declared constant or not.
+template <class Tr, const char* Name, bool Const, auto Member>
+PyObject* shared_getter(PyObject*, PyObject* o)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    std::shared_ptr<typename Tr::T> obj;
+    if (!SharedMember<Tr>::self(o, fn, Const, obj))
+        return nullptr;
+    return call([&] { return result((obj.get()->*Member)()); });
+}
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
 template <class Tr>
@@ -44,6 +58,32 @@ PyObject* shared_delete(PyObject* o, const A& a)
     if (match_handle(o, type_of<H>(), &cast) && cast && cast->converter)
         Py_RETURN_NONE;
     return destroy<H>(o, a);
+}
+
+// <cls>_create_from_pointer(address): adopts a holder that native code handed
+// over (quelbo::handOver); any other address raises ValueError with the
+// argument message, 0 gives None. An empty holder gives a handle that every
+// method refuses.
+template <class T>
+PyObject* adopt_handed_over(PyObject* o, const A& a)
+{
+    uint64_t address;
+    if (!arg(o, a, address))
+        return nullptr;
+    if (address == 0)
+        return none();
+    return call([&]() -> PyObject* {
+        auto* holder = quelbo::adopt<T>(address);
+        if (!holder) {
+            // an address no native code handed over: never taken for a holder
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
+            return nullptr;
+        }
+        PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);
+        if (!r)
+            delete holder;
+        return r;
+    });
 }
 
 // delete_<Tr::name>

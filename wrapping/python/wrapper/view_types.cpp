@@ -4,12 +4,9 @@
 
 #include "quelbo/extension.h"
 #include "quelbo/image_view.h"
+#include "quelbo/lod_image_view.h"
 #include "quelbo/view.h"
 #include "runtime/wrap.h"
-
-namespace quelbo {
-class LodImageView;
-} // namespace quelbo
 
 namespace {
 
@@ -21,5 +18,7 @@ QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t",
 QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t",
         "std::shared_ptr< quelbo::LodImageView > *");
 QW_SHARED_CAST(View, ImageView);
+// Casts read the derived entry when they are built: declared next to it.
+QW_SHARED_CAST(View, LodImageView);
 
 } // namespace

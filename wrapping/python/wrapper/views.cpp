@@ -3,7 +3,6 @@
 
 #include "common/item_parser.h"
 #include "order.h"
-#include "quelbo/hand_over.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
@@ -68,23 +67,7 @@ PyObject* delete_LodImageView(PyObject*, PyObject* o)
 PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
 {
     static const A a{"ImageView_create_from_pointer", 1, "unsigned long long"};
-    unsigned long long address;
-    if (!arg(o, a, address))
-        return nullptr;
-    if (address == 0)
-        return none();
-    return call([&]() -> PyObject* {
-        auto* holder = quelbo::adopt<ImageView>(address);
-        if (!holder) {
-            // an address no native code handed over: never taken for a holder
-            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
-            return nullptr;
-        }
-        PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<ImageView>>(), RES_OWN);
-        if (!r)
-            delete holder;
-        return r;
-    });
+    return adopt_handed_over<ImageView>(o, a);
 }
 
 // --------------------------------------------------------------- queries

@@ -30,3 +30,25 @@ void TilingInfoExtension::writeTile(size_t tileIndex, const void* src, size_t sr
 }
 
 } // namespace quelbo
+
+#include "quelbo/image_view.h"
+#include "view_parts.h"
+
+namespace quelbo {
+
+std::shared_ptr<Extension> ImageView::extension(size_t id)
+{
+    if (id == ParallelAccessExtension::EXTENSION_ID)
+        return std::make_shared<detail::FixedParallelAccess>(parallelCapabilities());
+    return View::extension(id);
+}
+
+ParallelAccessCapabilitySet ImageView::parallelCapabilities()
+{
+    if (!support(ImageCapability::MEMORY_ACCESS))
+        return ParallelAccessCapabilitySet();
+    return ParallelAccessCapabilitySet(uint64_t(ParallelAccessCapability::PARALLEL_READ) |
+                                       uint64_t(ParallelAccessCapability::PARALLEL_WRITE));
+}
+
+} // namespace quelbo

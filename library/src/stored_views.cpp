@@ -1,0 +1,653 @@
+#include "quelbo/image_view_factory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "quelbo/array.h"
+#include "quelbo/dependency_graph.h"
+#include "quelbo/random_access.h"
+#include "quelbo/region_copier.h"
+#include "view_parts.h"
+
+namespace quelbo {
+
+namespace {
+
+[[noreturn]] void invalid(std::string const& message)
+{
+    throw InvalidArgument("ImageViewFactory: " + message);
+}
+
+// ------------------------------------------------------------ temporary file
+
+// The temporary files alive in the process: those whose view was never
+// destroyed (an object kept to the end by its user) are removed at exit.
+class LiveFiles
+{
+public:
+    static LiveFiles& instance()
+    {
+        // Never destroyed: files may be dropped during the static destruction.
+        static LiveFiles* live = [] {
+            auto* l = new LiveFiles;
+            std::atexit([] { instance().removeAll(); });
+            return l;
+        }();
+        return *live;
+    }
+    void add(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.insert(path);
+    }
+    void remove(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.erase(path);
+    }
+
+private:
+    void removeAll()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto const& p : m_paths)
+            ::unlink(p.c_str());
+        m_paths.clear();
+    }
+
+    std::mutex m_mutex;
+    std::set<std::string> m_paths;
+};
+
+// A store in a new temporary file, made exclusively with owner-only
+// permissions and removed with the store.
+class TemporaryFile final : public RandomAccess
+{
+public:
+    explicit TemporaryFile(std::string const& dirPath)
+    {
+        std::string dir = dirPath;
+        if (dir.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            dir = tmp && *tmp ? tmp : "/tmp";
+        }
+        struct stat st;
+        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            invalid("the folder " + dir + " does not exist");
+        std::string pattern = dir + "/quelbo-view-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0)
+            throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
+        m_path = name.data();
+        try {
+            LiveFiles::instance().add(m_path);
+        } catch (...) {
+            ::close(m_fd);
+            ::unlink(m_path.c_str());
+            throw;
+        }
+    }
+    ~TemporaryFile() override
+    {
+        ::close(m_fd);
+        ::unlink(m_path.c_str());
+        LiveFiles::instance().remove(m_path);
+    }
+
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        return RandomAccessCapabilitySet(uint64_t(RandomAccessCapability::READ) |
+                                         uint64_t(RandomAccessCapability::WRITE) |
+                                         uint64_t(RandomAccessCapability::RESIZE));
+    }
+    std::size_t size() const override { return m_size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        return transfer(offset, size, dst, true);
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        return transfer(offset, size, const_cast<uint8_t*>(src), false);
+    }
+    void resize(std::size_t newSize) override
+    {
+        if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
+            fail("resize");
+        m_size = newSize;
+    }
+
+    std::string const& path() const { return m_path; }
+
+private:
+    [[noreturn]] void fail(char const* what) const
+    {
+        throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " +
+                    std::strerror(errno));
+    }
+
+    std::size_t transfer(std::size_t offset, std::size_t size, uint8_t* data, bool reading)
+    {
+        if (offset > m_size || size > m_size - offset)
+            throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " + std::to_string(offset + size) +
+                        " are past the end of the temporary file " + m_path);
+        std::size_t done = 0;
+        while (done < size) {
+            ssize_t const n = reading ? ::pread(m_fd, data + done, size - done, off_t(offset + done))
+                                      : ::pwrite(m_fd, data + done, size - done, off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                fail(reading ? "read" : "write");
+            done += size_t(n);
+        }
+        return done;
+    }
+
+    int m_fd = -1;
+    std::string m_path;
+    std::size_t m_size = 0;
+};
+
+// ------------------------------------------------------------ raw image
+
+// The samples of an image laid out raw in a store, in the C or FORTRAN
+// layout; every transfer goes to the store and checks what it moved.
+class RawImage
+{
+public:
+    RawImage(std::shared_ptr<RandomAccess> store, MemoryLayout layout, VectorXu64 shape, DataType type)
+        : m_store(std::move(store))
+        , m_layout(layout)
+    {
+        setShape(std::move(shape), type);
+    }
+
+    VectorXu64 const& shape() const { return m_shape; }
+    DataType type() const { return m_type; }
+    size_t byteCount() const { return m_bytes; }
+    RandomAccess& store() { return *m_store; }
+    std::shared_ptr<RandomAccess> const& sharedStore() const { return m_store; }
+
+    void setShape(VectorXu64 shape, DataType type)
+    {
+        if (type.bitCount() == 0)
+            invalid("the data type " + type.toString() + " has no bits");
+        m_bytes = bytesOf(shape, type);
+        m_shape = std::move(shape);
+        m_type = type;
+        m_strides = VectorXu64(m_shape.size());
+        uint64_t s = m_type.byteCount();
+        for (size_t k = 0; k < m_shape.size(); ++k) {
+            size_t const d = dimension(k);
+            m_strides.data()[d] = s;
+            s *= m_shape.data()[d];
+        }
+    }
+
+    static size_t bytesOf(VectorXu64 const& shape, DataType type) { return regionBytes(shape, type.byteCount()); }
+
+    void read(RegionXu64 const& region, uint8_t* dst) { move(region, dst, true); }
+    void write(RegionXu64 const& region, const uint8_t* src) { move(region, const_cast<uint8_t*>(src), false); }
+
+private:
+    static size_t regionBytes(VectorXu64 const& size, size_t unit)
+    {
+        size_t bytes = unit;
+        for (size_t d = 0; d < size.size(); ++d)
+            bytes = checkedMultiply(bytes, size.data()[d], "image byte count");
+        return bytes;
+    }
+
+    // The k-th dimension from the fastest in the store.
+    size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
+
+    // Moves the region between the store and a dense buffer in the default
+    // layout: straight for FORTRAN, through a copy in store order for C.
+    void move(RegionXu64 const& region, uint8_t* dense, bool reading)
+    {
+        if (region.isEmpty())
+            return;
+        size_t const n = m_shape.size();
+        size_t const unit = m_type.byteCount();
+        bool const direct = m_layout != MemoryLayout::C || n < 2;
+        detail::Scratch ordered;
+        Indexer storeOrder;
+        if (!direct) {
+            ordered.resize(regionBytes(region.size(), unit));
+            VectorXu64 order(n);
+            for (size_t k = 0; k < n; ++k)
+                order.data()[k] = dimension(k);
+            storeOrder = Indexer(region.size(), m_type, order);
+            if (!reading)
+                copy(Indexer(region.size(), m_type), storeOrder, region.size(), dense, ordered.data());
+        }
+        uint8_t* buffer = direct ? dense : ordered.data();
+        // A run: the leading dimensions (in store order) that the region
+        // covers whole, and the first one it does not.
+        size_t lead = 0;
+        uint64_t runUnits = 1;
+        for (; lead < n; ++lead) {
+            size_t const d = dimension(lead);
+            runUnits *= region.size().data()[d];
+            if (region.size().data()[d] != m_shape.data()[d]) {
+                ++lead;
+                break;
+            }
+        }
+        size_t const runBytes = size_t(runUnits) * unit;
+        std::vector<uint64_t> pos(n, 0);
+        uint8_t* at = buffer;
+        for (;;) {
+            uint64_t offset = 0;
+            for (size_t d = 0; d < n; ++d)
+                offset += (region.origin().data()[d] + pos[d]) * m_strides.data()[d];
+            size_t const moved = reading ? m_store->read(offset, runBytes, at) : m_store->write(offset, runBytes, at);
+            if (moved != runBytes)
+                throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
+                            " bytes, fewer than the image needs");
+            at += runBytes;
+            size_t k = lead;
+            for (; k < n; ++k) {
+                size_t const d = dimension(k);
+                if (++pos[d] < region.size().data()[d])
+                    break;
+                pos[d] = 0;
+            }
+            if (k >= n)
+                break;
+        }
+        if (!direct && reading)
+            copy(storeOrder, Indexer(region.size(), m_type), region.size(), ordered.data(), dense);
+    }
+
+    void copy(Indexer const& from, Indexer const& to, VectorXu64 const& size, const uint8_t* src, uint8_t* dst)
+    {
+        VectorXu64 const zero(size.size());
+        RegionCopier(from, to, zero, zero, size, m_type).copy(src, dst);
+    }
+
+    std::shared_ptr<RandomAccess> m_store;
+    MemoryLayout m_layout;
+    VectorXu64 m_shape;
+    DataType m_type;
+    VectorXu64 m_strides;
+    size_t m_bytes = 0;
+};
+
+// ------------------------------------------------------------ tiling
+
+// Tiles of at most 128 x 128 x 32 x 1 ... samples, numbered in the default
+// layout of the grid; they cover the image exactly once.
+class RawTiling final : public TilingInfoExtension
+{
+public:
+    explicit RawTiling(std::shared_ptr<RawImage> image)
+        : m_image(std::move(image))
+    {
+    }
+
+    VectorXu64 const& maxTileSize() const override
+    {
+        refresh();
+        return m_tile;
+    }
+    size_t tileCount() const override
+    {
+        refresh();
+        return m_count;
+    }
+    RegionXu64 tileRegion(size_t tileIndex) const override
+    {
+        refresh();
+        if (tileIndex >= m_count)
+            throw InvalidArgument("TilingInfoExtension: tile " + std::to_string(tileIndex) + " of " +
+                                  std::to_string(m_count));
+        VectorXu64 const& shape = m_image->shape();
+        VectorXu64 origin(shape.size()), size(shape.size());
+        size_t rest = tileIndex;
+        for (size_t d = 0; d < shape.size(); ++d) {
+            uint64_t const cells = m_cells.data()[d];
+            uint64_t const cell = rest % cells;
+            rest /= cells;
+            origin.data()[d] = cell * m_tile.data()[d];
+            size.data()[d] = std::min(m_tile.data()[d], shape.data()[d] - origin.data()[d]);
+        }
+        return RegionXu64(origin, size);
+    }
+    ArrayXu64 const& tilingGrid() const override
+    {
+        refresh();
+        return *m_grid;
+    }
+    void readTile(size_t tileIndex, void* dst) override
+    {
+        m_image->read(tileRegion(tileIndex), static_cast<uint8_t*>(dst));
+    }
+    void writeTile(size_t tileIndex, const void* src) override
+    {
+        m_image->write(tileRegion(tileIndex), static_cast<const uint8_t*>(src));
+    }
+    size_t tileByteCount(size_t tileIndex) const override
+    {
+        return checkedMultiply(tileRegion(tileIndex).elementCount(), m_image->type().byteCount(), "tile byte count");
+    }
+
+private:
+    // The grid follows the image's current shape (a disk view may reshape).
+    void refresh() const
+    {
+        VectorXu64 const& shape = m_image->shape();
+        if (m_grid && shape == m_shape)
+            return;
+        static const uint64_t limits[] = {128, 128, 32};
+        size_t const n = shape.size();
+        VectorXu64 tile(n), cells(n);
+        size_t count = n == 0 ? 0 : 1;
+        for (size_t d = 0; d < n; ++d) {
+            uint64_t const extent = shape.data()[d];
+            tile.data()[d] = std::min<uint64_t>(extent, d < 3 ? limits[d] : 1);
+            cells.data()[d] = tile.data()[d] == 0 ? 0 : (extent + tile.data()[d] - 1) / tile.data()[d];
+            count = checkedMultiply(count, cells.data()[d], "tile count");
+        }
+        auto grid = std::make_unique<ArrayXu64>(cells);
+        uint64_t* cell = grid->buffer();
+        for (size_t i = 0; i < count; ++i)
+            cell[i] = i;
+        m_shape = shape;
+        m_tile = std::move(tile);
+        m_cells = std::move(cells);
+        m_count = count;
+        m_grid = std::move(grid);
+    }
+
+    std::shared_ptr<RawImage> m_image;
+    mutable VectorXu64 m_shape, m_tile, m_cells;
+    mutable size_t m_count = 0;
+    mutable std::unique_ptr<ArrayXu64> m_grid;
+};
+
+// ------------------------------------------------------------ stored view
+
+class StoredView final : public ImageView
+{
+public:
+    StoredView(ViewDataOrigin origin,
+               char const* name,
+               std::shared_ptr<RawImage> image,
+               ImageCapabilitySet caps,
+               std::shared_ptr<const ImageProperties> properties,
+               std::shared_ptr<const MetadataNode> metadata,
+               ParallelAccessCapabilitySet parallel)
+        : ImageView(origin, name)
+        , m_image(std::move(image))
+        , m_caps(caps)
+        , m_parallel(parallel)
+        , m_description(std::move(properties), std::move(metadata))
+        , m_tiling(std::make_shared<RawTiling>(m_image))
+    {
+        DependencyGraph::recordStore(viewOrigin(), m_image->sharedStore(), origin);
+    }
+
+    ImageCapabilitySet capabilities() const override { return m_caps; }
+    VectorXu64 const& shape() override { return m_image->shape(); }
+    DataType dataType() override { return m_image->type(); }
+    std::shared_ptr<const ImageProperties> properties() override { return m_description.properties(); }
+    std::shared_ptr<const MetadataNode> metadata() const override { return m_description.metadata(m_caps); }
+    void setProperties(std::shared_ptr<const ImageProperties> properties) override
+    {
+        m_description.setProperties(m_caps, std::move(properties), m_image->shape(), m_image->type());
+    }
+    void setMetadata(std::shared_ptr<MetadataNode> metadata) override
+    {
+        m_description.setMetadata(m_caps, std::move(metadata));
+    }
+    void readRegion(RegionXu64 const& region, void* dst) override
+    {
+        checkRegion(region);
+        m_image->read(region, static_cast<uint8_t*>(dst));
+    }
+    void writeRegion(RegionXu64 const& region, const void* src) override
+    {
+        checkRegion(region);
+        m_image->write(region, static_cast<const uint8_t*>(src));
+    }
+    void reshape(VectorXu64 const& shape, DataType dataType) override
+    {
+        if (!m_caps.has(ImageCapability::RESHAPE))
+            return ImageView::reshape(shape, dataType);
+        if (dataType.bitCount() == 0)
+            invalid("reshape: the data type " + dataType.toString() + " has no bits");
+        m_image->store().resize(RawImage::bytesOf(shape, dataType));
+        m_image->setShape(shape, dataType);
+        auto p = ImageProperties::fromDataType(dataType);
+        m_description = OwnedDescription(std::move(p), m_description.metadata(m_caps));
+    }
+    std::shared_ptr<Extension> extension(size_t id) override
+    {
+        if (id == TilingInfoExtension::EXTENSION_ID)
+            return m_tiling;
+        return ImageView::extension(id);
+    }
+    ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
+
+private:
+    using OwnedDescription = detail::OwnedDescription;
+
+    std::shared_ptr<RawImage> m_image;
+    ImageCapabilitySet m_caps;
+    ParallelAccessCapabilitySet m_parallel;
+    OwnedDescription m_description;
+    std::shared_ptr<RawTiling> m_tiling;
+};
+
+std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType type)
+{
+    auto p = ImageProperties::fromDataType(type);
+    size_t const n = shape.size();
+    p->imageInfo().setAxesInterpretation(n == 2 ? ImageTypeId::IMAGE : n == 3 ? ImageTypeId::VOLUME
+                                                                              : ImageTypeId::UNKNOWN);
+    return p;
+}
+
+std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
+                                                         VectorXu64 const& shape,
+                                                         DataType type)
+{
+    if (!properties)
+        return defaultProperties(shape, type);
+    if (!properties->isCompatibleWith(shape, type))
+        throw Error("ImageViewFactory: the properties do not fit the shape " + shape.toString() + " and type " +
+                    type.toString());
+    return properties;
+}
+
+std::shared_ptr<ImageView> overStore(std::shared_ptr<RandomAccess> accessor,
+                                     MemoryLayout layout,
+                                     bool layoutGiven,
+                                     VectorXu64 const& shape,
+                                     DataType type,
+                                     std::shared_ptr<ImageProperties> properties,
+                                     std::shared_ptr<const MetadataNode> metadata)
+{
+    if (!accessor)
+        invalid("fromRandomAccess: the store is empty");
+    int32_t const l = int32_t(layout);
+    if (l < 0 || l > 2)
+        invalid("fromRandomAccess: unknown memory layout " + std::to_string(l));
+    if (layout == MemoryLayout::UNKNOWN)
+        layout = MemoryLayout::FORTRAN;
+    auto image = std::make_shared<RawImage>(accessor, layout, shape, type);
+    if (accessor->size() < image->byteCount()) {
+        std::string const message = "fromRandomAccess: a store of " + std::to_string(accessor->size()) +
+                                    " bytes cannot hold an image of " + std::to_string(image->byteCount());
+        if (layoutGiven)
+            invalid(message);
+        throw Error("ImageViewFactory: " + message);
+    }
+    auto p = checkedProperties(std::move(properties), shape, type);
+    return std::make_shared<StoredView>(ViewDataOrigin::UNKNOWN, "StoredView", std::move(image),
+                                        ImageCapabilitySet(uint64_t(ImageCapability::READ_WRITE)), std::move(p),
+                                        std::move(metadata), ParallelAccessCapabilitySet());
+}
+
+std::shared_ptr<ImageView> onDisk(std::string const& dirPath,
+                                  VectorXu64 const& shape,
+                                  DataType type,
+                                  std::shared_ptr<ImageProperties> properties,
+                                  std::shared_ptr<const MetadataNode> metadata)
+{
+    auto p = checkedProperties(std::move(properties), shape, type);
+    auto file = std::make_shared<TemporaryFile>(dirPath);
+    auto image = std::make_shared<RawImage>(file, MemoryLayout::FORTRAN, shape, type);
+    file->resize(image->byteCount());
+    uint64_t const caps = uint64_t(ImageCapability::READ_WRITE) | uint64_t(ImageCapability::RESHAPE);
+    // Transfers are positioned reads and writes of the file: safe side by side.
+    uint64_t const parallel = uint64_t(ParallelAccessCapability::PARALLEL_READ) |
+                              uint64_t(ParallelAccessCapability::PARALLEL_WRITE) |
+                              uint64_t(ParallelAccessCapability::PARALLEL_TILE_READ) |
+                              uint64_t(ParallelAccessCapability::PARALLEL_TILE_WRITE);
+    return std::make_shared<StoredView>(ViewDataOrigin::DRIVE, "DiskView", std::move(image), ImageCapabilitySet(caps),
+                                        std::move(p), std::move(metadata), ParallelAccessCapabilitySet(parallel));
+}
+
+// Copies an image into a disk view by chunks of at most COPY_CHUNK_BYTES,
+// each a contiguous run of the file: whole leading dimensions and a slab of
+// the next one.
+void copyByChunks(ImageView& from, ImageView& to)
+{
+    VectorXu64 const shape = from.shape();
+    size_t const n = shape.size();
+    size_t const unit = from.dataType().byteCount();
+    for (size_t d = 0; d < n; ++d)
+        if (shape.data()[d] == 0)
+            return;
+    uint64_t const budget = std::max<uint64_t>(1, ImageViewFactory::COPY_CHUNK_BYTES / unit);
+    size_t whole = 0;
+    uint64_t wholeUnits = 1;
+    while (whole < n && wholeUnits * shape.data()[whole] <= budget)
+        wholeUnits *= shape.data()[whole++];
+    uint64_t const slab = whole < n ? std::max<uint64_t>(1, budget / wholeUnits) : 1;
+    detail::Scratch chunk(size_t(wholeUnits * slab) * unit);
+    VectorXu64 origin(n), size(n);
+    for (size_t d = 0; d < n; ++d)
+        size.data()[d] = d < whole ? shape.data()[d] : 1;
+    for (;;) {
+        if (whole < n)
+            size.data()[whole] = std::min(slab, shape.data()[whole] - origin.data()[whole]);
+        RegionXu64 const region(origin, size);
+        from.readRegion(region, chunk.data());
+        to.writeRegion(region, chunk.data());
+        size_t k = whole;
+        for (; k < n; ++k) {
+            origin.data()[k] += k == whole ? size.data()[k] : 1;
+            if (origin.data()[k] < shape.data()[k])
+                break;
+            origin.data()[k] = 0;
+        }
+        if (k >= n)
+            return;
+    }
+}
+
+std::shared_ptr<ImageView> copyToDisk(std::shared_ptr<ImageView> image, std::string const& dirPath)
+{
+    if (!image)
+        invalid("copyOnDisk: the image view is empty");
+    VectorXu64 const shape = image->shape();
+    DataType const type = image->dataType();
+    auto source = image->properties();
+    if (source && !source->isCompatibleWith(shape, type))
+        invalid("copyOnDisk: the properties of the image view do not fit it");
+    auto copy = onDisk(dirPath, shape, type, source ? source->clone() : nullptr, detail::metadataOf(*image));
+    copyByChunks(*image, *copy);
+    return copy;
+}
+
+} // namespace
+
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+                                                         VectorXu64 const& shape,
+                                                         DataType dataType)
+{
+    return overStore(std::move(accessor), MemoryLayout::FORTRAN, false, shape, dataType, nullptr, nullptr);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+                                                         VectorXu64 const& shape,
+                                                         DataType dataType,
+                                                         std::shared_ptr<ImageProperties> properties,
+                                                         std::shared_ptr<const MetadataNode> metadata)
+{
+    return overStore(std::move(accessor), MemoryLayout::FORTRAN, false, shape, dataType, std::move(properties),
+                     std::move(metadata));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+                                                         MemoryLayout layout,
+                                                         VectorXu64 const& shape,
+                                                         DataType dataType)
+{
+    return overStore(std::move(accessor), layout, true, shape, dataType, nullptr, nullptr);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
+                                                         MemoryLayout layout,
+                                                         VectorXu64 const& shape,
+                                                         DataType dataType,
+                                                         std::shared_ptr<ImageProperties> properties,
+                                                         std::shared_ptr<const MetadataNode> metadata)
+{
+    return overStore(std::move(accessor), layout, true, shape, dataType, std::move(properties), std::move(metadata));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape, DataType dataType)
+{
+    return onDisk("", shape, dataType, nullptr, nullptr);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
+                                                     VectorXu64 const& shape,
+                                                     DataType dataType)
+{
+    return onDisk(dirPath, shape, dataType, nullptr, nullptr);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape,
+                                                     DataType dataType,
+                                                     std::shared_ptr<ImageProperties> properties,
+                                                     std::shared_ptr<MetadataNode> metadata)
+{
+    return onDisk("", shape, dataType, std::move(properties), std::move(metadata));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
+                                                     VectorXu64 const& shape,
+                                                     DataType dataType,
+                                                     std::shared_ptr<ImageProperties> properties,
+                                                     std::shared_ptr<MetadataNode> metadata)
+{
+    return onDisk(dirPath, shape, dataType, std::move(properties), std::move(metadata));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::copyOnDisk(std::shared_ptr<ImageView> image)
+{
+    return copyToDisk(std::move(image), "");
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::copyOnDisk(std::shared_ptr<ImageView> image, std::string const& dirPath)
+{
+    return copyToDisk(std::move(image), dirPath);
+}
+
+} // namespace quelbo

@@ -7,7 +7,7 @@ namespace vector_detail {
 
 namespace {
 
-template<class V>
+template <class V>
 void appendChars(std::string& out, V value)
 {
     char buffer[64];
@@ -39,14 +39,14 @@ void appendElement(std::string& out, double value)
 
 void throwIndexOutOfRange(std::size_t index, std::size_t size)
 {
-    throw InvalidArgument("vector index " + std::to_string(index) + " is out of range for a vector of size "
-                          + std::to_string(size));
+    throw InvalidArgument("vector index " + std::to_string(index) + " is out of range for a vector of size " +
+                          std::to_string(size));
 }
 
 void throwSizeMismatch(char const* operation, std::size_t left, std::size_t right)
 {
-    throw InvalidArgument(std::string(operation) + " needs vectors of the same size, got " + std::to_string(left)
-                          + " and " + std::to_string(right));
+    throw InvalidArgument(std::string(operation) + " needs vectors of the same size, got " + std::to_string(left) +
+                          " and " + std::to_string(right));
 }
 
 void throwDivisionByZero()
@@ -66,8 +66,8 @@ void throwCrossSize(std::size_t size)
 
 void throwFixedSize(std::size_t fixedSize, std::size_t size)
 {
-    throw InvalidArgument("a vector of size " + std::to_string(fixedSize) + " cannot be made from a vector of size "
-                          + std::to_string(size));
+    throw InvalidArgument("a vector of size " + std::to_string(fixedSize) + " cannot be made from a vector of size " +
+                          std::to_string(size));
 }
 
 } // namespace vector_detail

@@ -17,7 +17,7 @@
 
 namespace quelbo {
 
-template<class T>
+template <class T>
 class VectorX;
 
 namespace vector_detail {
@@ -29,12 +29,11 @@ QUELBO_API void appendElement(std::string& out, uint64_t value);
 QUELBO_API void appendElement(std::string& out, float value);
 QUELBO_API void appendElement(std::string& out, double value);
 
-template<class T>
+template <class T>
 std::string format(T const* data, std::size_t size)
 {
     std::string out = "[";
-    for (std::size_t i = 0; i < size; ++i)
-    {
+    for (std::size_t i = 0; i < size; ++i) {
         if (i != 0)
             out += ", ";
         if constexpr (std::is_floating_point<T>::value)
@@ -64,10 +63,10 @@ std::string format(T const* data, std::size_t size)
 // - floating values follow IEEE 754 (a division by 0.0 gives an infinity or NaN);
 // - a throwing operator leaves its vector unchanged, and the dynamic vectors
 //   throw InvalidArgument for operands of different sizes.
-template<class T>
+template <class T>
 using Wide = std::conditional_t<(sizeof(T) < sizeof(unsigned)), unsigned, std::make_unsigned_t<T>>;
 
-template<class T>
+template <class T>
 T add(T a, T b)
 {
     if constexpr (std::is_floating_point<T>::value)
@@ -76,7 +75,7 @@ T add(T a, T b)
         return static_cast<T>(static_cast<Wide<T>>(a) + static_cast<Wide<T>>(b));
 }
 
-template<class T>
+template <class T>
 T sub(T a, T b)
 {
     if constexpr (std::is_floating_point<T>::value)
@@ -85,7 +84,7 @@ T sub(T a, T b)
         return static_cast<T>(static_cast<Wide<T>>(a) - static_cast<Wide<T>>(b));
 }
 
-template<class T>
+template <class T>
 T mul(T a, T b)
 {
     if constexpr (std::is_floating_point<T>::value)
@@ -94,17 +93,15 @@ T mul(T a, T b)
         return static_cast<T>(static_cast<Wide<T>>(a) * static_cast<Wide<T>>(b));
 }
 
-template<class T>
+template <class T>
 T div(T a, T b)
 {
     if constexpr (std::is_floating_point<T>::value)
         return a / b;
-    else
-    {
+    else {
         if (b == 0)
             throwDivisionByZero();
-        if constexpr (std::is_signed<T>::value)
-        {
+        if constexpr (std::is_signed<T>::value) {
             // The one quotient that does not fit: refused rather than wrapped.
             if (b == T(-1) && a == std::numeric_limits<T>::min())
                 throwDivisionOverflow();
@@ -113,7 +110,7 @@ T div(T a, T b)
     }
 }
 
-template<class T>
+template <class T>
 T neg(T a)
 {
     if constexpr (std::is_floating_point<T>::value)
@@ -122,7 +119,7 @@ T neg(T a)
         return static_cast<T>(static_cast<Wide<T>>(0) - static_cast<Wide<T>>(a));
 }
 
-template<class T>
+template <class T>
 double l1Norm(T const* data, std::size_t size)
 {
     double sum = 0.0;
@@ -131,7 +128,7 @@ double l1Norm(T const* data, std::size_t size)
     return sum;
 }
 
-template<class T>
+template <class T>
 T dot(T const* a, T const* b, std::size_t size)
 {
     T sum = T(0);
@@ -140,7 +137,7 @@ T dot(T const* a, T const* b, std::size_t size)
     return sum;
 }
 
-template<class T>
+template <class T>
 void cross3(T const* a, T const* b, T* out)
 {
     out[0] = sub(mul(a[1], b[2]), mul(a[2], b[1]));
@@ -149,14 +146,13 @@ void cross3(T const* a, T const* b, T* out)
 }
 
 // Divides every element by the L1 norm; a zero vector stays as it is.
-template<class T>
+template <class T>
 void normalize(T* data, std::size_t size)
 {
     double const norm = l1Norm(data, size);
     if (norm == 0.0 || !std::isfinite(norm))
         return;
-    for (std::size_t i = 0; i < size; ++i)
-    {
+    for (std::size_t i = 0; i < size; ++i) {
         double const value = static_cast<double>(data[i]) / norm;
         if constexpr (std::is_floating_point<T>::value)
             data[i] = static_cast<T>(value);
@@ -168,19 +164,18 @@ void normalize(T* data, std::size_t size)
 // Ordering as Python orders tuples of numbers: the first position whose
 // elements differ (a NaN differs from everything, itself included) decides by
 // that pair; when there is none, the lengths decide.
-template<class T, class Compare>
+template <class T, class Compare>
 bool order(T const* a, std::size_t na, T const* b, std::size_t nb, Compare compare)
 {
     std::size_t const n = std::min(na, nb);
-    for (std::size_t i = 0; i < n; ++i)
-    {
+    for (std::size_t i = 0; i < n; ++i) {
         if (!(a[i] == b[i]))
             return compare(a[i], b[i]);
     }
     return compare(na, nb);
 }
 
-template<class T>
+template <class T>
 bool equal(T const* a, std::size_t na, T const* b, std::size_t nb)
 {
     return na == nb && std::equal(a, a + na, b);
@@ -188,7 +183,7 @@ bool equal(T const* a, std::size_t na, T const* b, std::size_t nb)
 
 // Members shared by Vector and VectorX, written once over the derived
 // class's data() and size(). Holds no data, so Vector stays a plain array.
-template<class Derived, class T>
+template <class Derived, class T>
 class Common
 {
 public:
@@ -243,13 +238,25 @@ public:
         return equal(self().data(), self().size(), other.data(), other.size());
     }
     bool operator!=(Derived const& other) const { return !(*this == other); }
-    bool operator<(Derived const& other) const { return compare(other, [](auto x, auto y) { return x < y; }); }
-    bool operator<=(Derived const& other) const { return compare(other, [](auto x, auto y) { return x <= y; }); }
-    bool operator>(Derived const& other) const { return compare(other, [](auto x, auto y) { return x > y; }); }
-    bool operator>=(Derived const& other) const { return compare(other, [](auto x, auto y) { return x >= y; }); }
+    bool operator<(Derived const& other) const
+    {
+        return compare(other, [](auto x, auto y) { return x < y; });
+    }
+    bool operator<=(Derived const& other) const
+    {
+        return compare(other, [](auto x, auto y) { return x <= y; });
+    }
+    bool operator>(Derived const& other) const
+    {
+        return compare(other, [](auto x, auto y) { return x > y; });
+    }
+    bool operator>=(Derived const& other) const
+    {
+        return compare(other, [](auto x, auto y) { return x >= y; });
+    }
 
 private:
-    template<class Compare>
+    template <class Compare>
     bool compare(Derived const& other, Compare c) const
     {
         return order(self().data(), self().size(), other.data(), other.size(), c);
@@ -269,7 +276,7 @@ private:
 
 // A vector of N elements of T, held inline. A trivially copyable aggregate of
 // its elements: copies are plain copies of m_data.
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 class Vector : public vector_detail::Common<Vector<T, N>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
@@ -277,10 +284,7 @@ class Vector : public vector_detail::Common<Vector<T, N>, T>
 public:
     using ValueType = T;
 
-    Vector()
-        : m_data{}
-    {
-    }
+    Vector() : m_data{} {}
 
     // Throws InvalidArgument when the dynamic vector does not have N elements.
     explicit Vector(VectorX<T> const& other);
@@ -320,7 +324,7 @@ public:
     std::array<T, N> m_data;
 
 private:
-    template<class Op>
+    template <class Op>
     Vector& apply(Vector const& other, Op op)
     {
         // Computed into a copy first so that a throwing element (integer
@@ -333,7 +337,7 @@ private:
     }
 };
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Vector<T, N> operator*(T scalar, Vector<T, N> vector)
 {
     return vector *= scalar;
@@ -342,7 +346,7 @@ Vector<T, N> operator*(T scalar, Vector<T, N> vector)
 // A vector whose size is chosen at run time. Up to four elements live in
 // m_array inside the object, more in a heap block of their own; m_data always
 // points at the first element.
-template<class T>
+template <class T>
 class VectorX : public vector_detail::Common<VectorX<T>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
@@ -350,34 +354,18 @@ class VectorX : public vector_detail::Common<VectorX<T>, T>
 public:
     using ValueType = T;
 
-    VectorX()
-        : m_size(0)
-        , m_data(nullptr)
-        , m_array{}
-    {
-        m_data = m_array.data();
-    }
+    VectorX() : m_size(0), m_data(nullptr), m_array{} { m_data = m_array.data(); }
 
     // size zero-filled elements; throws std::bad_alloc when they cannot be had.
-    explicit VectorX(std::size_t size)
-        : m_size(0)
-        , m_data(nullptr)
-        , m_array{}
+    explicit VectorX(std::size_t size) : m_size(0), m_data(nullptr), m_array{}
     {
         m_data = allocate(size);
         m_size = size;
     }
 
-    VectorX(VectorX const& other)
-        : VectorX(other.m_size)
-    {
-        copyElements(m_data, other.m_data, m_size);
-    }
+    VectorX(VectorX const& other) : VectorX(other.m_size) { copyElements(m_data, other.m_data, m_size); }
 
-    VectorX(VectorX&& other) noexcept
-        : m_size(0)
-        , m_data(nullptr)
-        , m_array{}
+    VectorX(VectorX&& other) noexcept : m_size(0), m_data(nullptr), m_array{}
     {
         m_data = m_array.data();
         take(other);
@@ -385,8 +373,7 @@ public:
 
     VectorX& operator=(VectorX const& other)
     {
-        if (this != &other)
-        {
+        if (this != &other) {
             VectorX copy(other);
             release();
             take(copy);
@@ -396,8 +383,7 @@ public:
 
     VectorX& operator=(VectorX&& other) noexcept
     {
-        if (this != &other)
-        {
+        if (this != &other) {
             release();
             take(other);
         }
@@ -440,7 +426,10 @@ public:
     VectorX& operator-=(VectorX const& other) { return apply("subtraction", other, vector_detail::sub<T>); }
     VectorX& operator*=(VectorX const& other) { return apply("multiplication", other, vector_detail::mul<T>); }
     VectorX& operator/=(VectorX const& other) { return apply("division", other, vector_detail::div<T>); }
-    VectorX& operator*=(T scalar) { return apply("multiplication", createUniform(m_size, scalar), vector_detail::mul<T>); }
+    VectorX& operator*=(T scalar)
+    {
+        return apply("multiplication", createUniform(m_size, scalar), vector_detail::mul<T>);
+    }
     VectorX& operator/=(T scalar) { return apply("division", createUniform(m_size, scalar), vector_detail::div<T>); }
 
     std::size_t m_size;
@@ -475,13 +464,10 @@ private:
     // Takes other's elements; other is left empty. This object must hold none.
     void take(VectorX& other) noexcept
     {
-        if (other.isInline())
-        {
+        if (other.isInline()) {
             m_array = other.m_array;
             m_data = m_array.data();
-        }
-        else
-        {
+        } else {
             m_data = other.m_data;
         }
         m_size = other.m_size;
@@ -501,7 +487,7 @@ private:
             vector_detail::throwSizeMismatch(operation, m_size, other.m_size);
     }
 
-    template<class Op>
+    template <class Op>
     VectorX& apply(char const* operation, VectorX const& other, Op op)
     {
         checkSameSize(operation, other);
@@ -513,25 +499,24 @@ private:
     }
 };
 
-template<class T>
+template <class T>
 VectorX<T> operator*(T scalar, VectorX<T> vector)
 {
     return vector *= scalar;
 }
 
-template<class T, std::size_t N>
-Vector<T, N>::Vector(VectorX<T> const& other)
-    : m_data{}
+template <class T, std::size_t N>
+Vector<T, N>::Vector(VectorX<T> const& other) : m_data{}
 {
     if (other.size() != N)
         vector_detail::throwFixedSize(N, other.size());
     std::copy(other.data(), other.data() + N, m_data.begin());
 }
 
-#define QUELBO_VECTOR_ALIASES(suffix, type)     \
-    using Vector2##suffix = Vector<type, 2>;    \
-    using Vector3##suffix = Vector<type, 3>;    \
-    using Vector4##suffix = Vector<type, 4>;    \
+#define QUELBO_VECTOR_ALIASES(suffix, type)                                                                            \
+    using Vector2##suffix = Vector<type, 2>;                                                                           \
+    using Vector3##suffix = Vector<type, 3>;                                                                           \
+    using Vector4##suffix = Vector<type, 4>;                                                                           \
     using VectorX##suffix = VectorX<type>;
 
 QUELBO_VECTOR_ALIASES(u8, uint8_t)

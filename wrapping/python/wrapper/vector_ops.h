@@ -16,54 +16,39 @@ namespace vector_ops {
 
 // Arithmetic: the Python names of the binary and in-place forms, the symbol
 // of the in-place prototypes, the library's binary and compound operators.
-struct Add
-{
-    static constexpr const char* name = "___add__";
-    static constexpr const char* iname = "___iadd__";
-    static constexpr const char* symbol = "+=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v + w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v += w; }
-};
-struct Sub
-{
-    static constexpr const char* name = "___sub__";
-    static constexpr const char* iname = "___isub__";
-    static constexpr const char* symbol = "-=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v - w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v -= w; }
-};
-struct Mul
-{
-    static constexpr const char* name = "___mul__";
-    static constexpr const char* iname = "___imul__";
-    static constexpr const char* symbol = "*=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v * w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v *= w; }
-};
-struct Div
-{
-    static constexpr const char* name = "___truediv__";
-    static constexpr const char* iname = "___itruediv__";
-    static constexpr const char* symbol = "/=";
-    template <class V, class W>
-    static V binary(const V& v, const W& w) { return v / w; }
-    template <class V, class W>
-    static void compound(V& v, const W& w) { v /= w; }
-};
+#define QW_VECTOR_ARITHMETIC(Kind, py, ipy, op, iop)                                                                   \
+    struct Kind                                                                                                        \
+    {                                                                                                                  \
+        static constexpr const char* name = py;                                                                        \
+        static constexpr const char* iname = ipy;                                                                      \
+        static constexpr const char* symbol = #iop;                                                                    \
+        template <class V, class W>                                                                                    \
+        static V binary(const V& v, const W& w)                                                                        \
+        {                                                                                                              \
+            return v op w;                                                                                             \
+        }                                                                                                              \
+        template <class V, class W>                                                                                    \
+        static void compound(V& v, const W& w)                                                                         \
+        {                                                                                                              \
+            v iop w;                                                                                                   \
+        }                                                                                                              \
+    }
+QW_VECTOR_ARITHMETIC(Add, "___add__", "___iadd__", +, +=);
+QW_VECTOR_ARITHMETIC(Sub, "___sub__", "___isub__", -, -=);
+QW_VECTOR_ARITHMETIC(Mul, "___mul__", "___imul__", *, *=);
+QW_VECTOR_ARITHMETIC(Div, "___truediv__", "___itruediv__", /, /=);
+#undef QW_VECTOR_ARITHMETIC
 
 // Comparisons: each calls the library member of its own name.
-#define QW_VECTOR_COMPARISON(Kind, py, op)                                                                        \
-    struct Kind                                                                                                  \
-    {                                                                                                            \
-        static constexpr const char* name = py;                                                                  \
-        template <class V>                                                                                       \
-        static bool test(const V& v, const V& w) { return v op w; }                                              \
+#define QW_VECTOR_COMPARISON(Kind, py, op)                                                                             \
+    struct Kind                                                                                                        \
+    {                                                                                                                  \
+        static constexpr const char* name = py;                                                                        \
+        template <class V>                                                                                             \
+        static bool test(const V& v, const V& w)                                                                       \
+        {                                                                                                              \
+            return v op w;                                                                                             \
+        }                                                                                                              \
     }
 QW_VECTOR_COMPARISON(Eq, "___eq__", ==);
 QW_VECTOR_COMPARISON(Ne, "___ne__", !=);
@@ -77,6 +62,39 @@ QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
 // method table after VectorXd___sub__ (vector_ops_free.cpp).
 PyObject* scalar_times_vector(PyObject*, PyObject* args);
 
+// An operand's handle, looked up once and held for the call, so that the
+// rows of an overloaded operator test and convert it without looking it up
+// again; the object itself when it leads to no handle.
+class Operand
+{
+public:
+    explicit Operand(PyObject* o)
+    {
+        SwigPyObject* h = find_handle(o);
+        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
+        Py_INCREF(o_);
+    }
+    ~Operand() { Py_DECREF(o_); }
+    Operand(const Operand&) = delete;
+    Operand& operator=(const Operand&) = delete;
+    PyObject* get() const { return o_; }
+
+private:
+    PyObject* o_;
+};
+
+// Dispatches the rows of an overloaded operator whose operand `which` is a
+// vector: with two arguments, over that operand's handle.
+inline PyObject* dispatch(const Overloads& rows, PyObject* args, int which)
+{
+    if (PyTuple_Size(args) != 2)
+        return rows(args);
+    PyObject* a[2] = {PyTuple_GetItem(args, 0), PyTuple_GetItem(args, 1)};
+    Operand vector(a[which]);
+    a[which] = vector.get();
+    return rows(a, 2);
+}
+
 // ------------------------------------------------------------ one class
 
 template <class Tr>
@@ -85,8 +103,8 @@ struct Ops
     using V = typename Tr::T;
     using E = typename V::ValueType;
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return str(Tr::native, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
+    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // The left operand's handle still designates `v` once the right operand
     // is read: Python code run by its item access may have deleted or moved
@@ -128,7 +146,7 @@ struct Ops
             return call([&]() -> PyObject* {
                 if constexpr (InPlace) {
                     K::compound(*v, w);
-                    return inplace_result(o, v, type_of<V>());
+                    return inplace_result(o, v, type_of<V>(), &left());
                 } else {
                     return owned(new V(K::binary(*v, w)));
                 }
@@ -169,10 +187,11 @@ struct Ops
 
         static PyObject* overloaded(PyObject*, PyObject* args)
         {
-            static const char* op = native(str("::operator ", K::symbol, "("));
-            static const Overloads rows(name(), {{str(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
-                                                 {str(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
-            PyObject* r = rows(args);
+            static const char* op = native(joined("::operator ", K::symbol, "("));
+            static const Overloads rows(name(),
+                                        {{joined(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
+                                         {joined(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
+            PyObject* r = dispatch(rows, args, 0);
             if (!r)
                 nothing_on_left(args);
             return outcome(r);
@@ -228,8 +247,8 @@ struct Ops
     }
     static Overload scalar_first_row()
     {
-        return {str("quelbo::operator *(", native("::ValueType,"), str(Tr::native, ")")), 2, 2, &scalar_first_fits,
-                &scalar_first};
+        static const char* proto = joined("quelbo::operator *(", native("::ValueType,"), joined(Tr::native, ")"));
+        return {proto, 2, 2, &scalar_first_fits, &scalar_first};
     }
 
     static void add(Methods& m)
@@ -257,9 +276,8 @@ struct Ops
 } // namespace qw
 
 // The operators of one class, at the odd place after the class.
-#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                              \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                    \
-    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                \
-                                         &::qw::vector_ops::Ops<Name##Tr>::add)
+#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                                    \
+    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
+    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1, &::qw::vector_ops::Ops<Name##Tr>::add)
 
 #define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)

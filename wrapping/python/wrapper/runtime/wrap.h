@@ -586,6 +586,8 @@ public:
     // Dispatches arguments the caller has unpacked already (n of them).
     PyObject* operator()(Args a, Py_ssize_t n) const;
     const char* name() const { return fn_; }
+    // The i-th row in candidate order.
+    const Overload& row(size_t i) const { return rows_[i]; }
 
 private:
     const char* fn_;

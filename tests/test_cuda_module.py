@@ -165,6 +165,6 @@ def test_99_records_in_byte_order_one_record_per_shared_name(order):
         "99 True _p_ConstIterator _p_std__shared_ptrT_quelbo__Writer_t",
         "True True",
         "['_p_quelbo__Error', '_p_quelbo__InvalidArgument', '_p_quelbo__NotImplemented'] "
-        "['_p_std__shared_ptrT_quelbo__ImageView_t', '_p_std__shared_ptrT_quelbo__LodImageView_t', "
-        "'_p_std__shared_ptrT_quelbo__MultiImageView_t']",
+        "['_p_std__shared_ptrT_quelbo__DataFrameView_t', '_p_std__shared_ptrT_quelbo__ImageView_t', "
+        "'_p_std__shared_ptrT_quelbo__LodImageView_t']",
     ]

@@ -12,7 +12,7 @@ CHILD = textwrap.dedent(
     r'''
     import os, sys
     sys.path.insert(0, {tests!r})
-    import proxy, sweep
+    import proxy, helpers
     q = proxy.q
 
     foreign = proxy.cls("VersionInfo")()
@@ -29,14 +29,14 @@ CHILD = textwrap.dedent(
     basics = [None, -1, 0, 7, 2**31, 2**64, -2**63 - 1, 1.5, float("nan"), "x", "\udcff",
               b"\x01\x02", [], (1, 2, 3), [1] * 1000, ["a", "b"], {{}}, Weird(), foreign, bare,
               foreign.this, moved, True, range(2**62)]
-    pooled = sweep.pool()
-    makers = sweep.makers(pooled)
+    pooled = helpers.pool()
+    makers = helpers.makers(pooled)
     own = {{name: make() for name, make in makers.items()}}
     pairs = [(a, b) for a in (None, 0, -1, 2**64, "x", foreign, [1, 2])
              for b in (None, 0, -1, 2**64, 1.5, "x", [], [1, 2, 3], foreign)]
     longer = [(0, 0, 0), (None,) * 3, (1, 1, 1, 1), ("x",) * 4, (0,) * 5, (None,) * 6]
-    functions = sweep.functions()
-    owners = {{name: sweep.class_of(name) for name in functions}}
+    functions = helpers.functions()
+    owners = {{name: helpers.class_of(name) for name in functions}}
 
     def attempt(fn, args):
         try:
@@ -47,12 +47,12 @@ CHILD = textwrap.dedent(
     def plain_pass():
         count = 0
         for name, fn in functions.items():
-            shapes = ([()] + [(s,) for s in basics] + [(s,) for s in sweep.sample(name, pooled, 12)] +
-                      sweep.sample(name, pairs, 12) + longer)
+            shapes = ([()] + [(s,) for s in basics] + [(s,) for s in helpers.sample(name, pooled, 12)] +
+                      helpers.sample(name, pairs, 12) + longer)
             obj = own.get(owners[name])
             if obj is not None:
                 # A valid object of its own class first, so the library code behind it is reached.
-                others = sweep.sample(name + "+", basics + pooled, 8)
+                others = helpers.sample(name + "+", basics + pooled, 8)
                 shapes += [(obj,)] + [(obj, s) for s in others] + [(obj, s, s) for s in others[:4]]
             for args in shapes:
                 attempt(fn, args)
@@ -61,7 +61,7 @@ CHILD = textwrap.dedent(
 
     def damage_pass():
         # Argument 1 is a fresh valid object; the others delete, move or
-        # re-append it from inside the call.
+        # re-append it (or argument 2) from inside the call.
         count = 0
         for name, fn in functions.items():
             cls_name = owners[name]
@@ -70,21 +70,26 @@ CHILD = textwrap.dedent(
                 continue
             for i in range(4):
                 victim = make()
-                action = sweep.damages(victim, cls_name)[(i + len(name)) % 3]
-                hostile = sweep.hostile_arguments(victim, action)[i]
+                action = helpers.damages(victim, cls_name)[(i + len(name)) % 3]
+                hostile = helpers.hostile_arguments(victim, action)[i]
                 shape = [(victim, hostile), (victim, hostile, hostile), (victim, 0, hostile)][(i + len(name)) % 3]
                 attempt(fn, shape)
                 count += 1
+            # The damage done to argument 2 instead.
+            victim, second = make(), make()
+            action = helpers.damages(second, cls_name)[len(name) % 3]
+            attempt(fn, (victim, second, helpers.hostile_arguments(second, action)[len(name) % 4]))
+            count += 1
         return count
 
     calls = plain_pass() + damage_pass()
-    first = sweep.rss()
+    first = helpers.rss()
     for _ in range(2):
         plain_pass()
         damage_pass()
-    growth = sweep.rss() - first
+    growth = helpers.rss() - first
     print("calls", calls, "growth", growth)
-    if not sweep.under_sanitizer():
+    if not helpers.under_sanitizer():
         assert growth < 8 << 20, growth
     '''
 )

@@ -12,7 +12,7 @@ CHILD = textwrap.dedent(
     r'''
     import sys, time
     sys.path.insert(0, {tests!r})
-    import proxy, sweep
+    import proxy, helpers
     q = proxy.q
 
     CALLS = 200000
@@ -45,9 +45,9 @@ CHILD = textwrap.dedent(
                 calls.append((fn, (obj, "x", "y", "w")))  # count or overload failure
         return calls
 
-    functions = sweep.functions()
-    owners = {{n: sweep.class_of(n) for n in functions}}
-    makers = sweep.makers(sweep.pool())
+    functions = helpers.functions()
+    owners = {{n: helpers.class_of(n) for n in functions}}
+    makers = helpers.makers(helpers.pool())
     worst = []
     for name in sorted(proxy.CLASSES):
         make = makers.get(name)
@@ -60,7 +60,7 @@ CHILD = textwrap.dedent(
                 fn(*args)
             except Exception:
                 pass
-        before = sweep.rss()
+        before = helpers.rss()
         start = time.monotonic()
         done = 0
         while done < CALLS and time.monotonic() - start < BUDGET:
@@ -71,11 +71,11 @@ CHILD = textwrap.dedent(
                     except Exception:
                         pass
             done += 20 * len(calls)
-        grown = sweep.rss() - before
+        grown = helpers.rss() - before
         worst.append((grown, name, done))
     worst.sort(reverse=True)
     print("classes", len(worst), "worst", worst[:3])
-    if not sweep.under_sanitizer():
+    if not helpers.under_sanitizer():
         for grown, name, done in worst:
             assert grown < (1 << 20) and grown / done < 4, (name, grown, done)
     '''

@@ -252,3 +252,16 @@ def test_a_text_too_long_for_a_str_owns_its_memory():
     )
     assert r.returncode == 0, r.stderr[-2000:]
     assert r.stdout == "SwigPyObject (%d, b'y')\n" % (2**31 + 1)
+
+
+def test_nothing_native_escapes_a_function():
+    assert twin.text_outside_guard(3) == 3
+    with pytest.raises(MemoryError):
+        twin.text_outside_guard(2**63)  # longer than any string can be
+    with pytest.raises(proxy.QuelboError, match="^thrown outside the guard$"):
+        twin.text_outside_guard(1)
+
+
+def test_guarded_functions_are_plain_module_functions():
+    fn = q.new_DataType
+    assert repr(fn) == "<built-in function new_DataType>" and fn.__self__ is q and fn.__module__ == "_quelbo"

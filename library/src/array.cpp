@@ -7,8 +7,7 @@
 #include <string>
 #include <utility>
 
-#include <sys/mman.h>
-
+#include "large_block.h"
 #include "quelbo/error.h"
 
 namespace quelbo {
@@ -22,38 +21,11 @@ using Block = std::shared_ptr<unsigned char>;
     throw InvalidArgument("ArrayX: " + message);
 }
 
-// Blocks from this size on are mapped on their own, aligned for and advised to
-// use huge pages: filling them then costs far fewer page faults.
-constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-
-Block allocateLarge(std::size_t bytes)
-{
-    if (bytes > std::numeric_limits<std::size_t>::max() - 2 * kHugePage)
-        throw std::bad_alloc();
-    const std::size_t length = bytes + kHugePage;
-    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-    auto* elements = reinterpret_cast<unsigned char*>(start);
-    madvise(elements, bytes, MADV_HUGEPAGE); // advice only: failure changes nothing
-    try
-    {
-        return Block(elements, [p, length](unsigned char*) { munmap(p, length); });
-    }
-    catch (...)
-    {
-        munmap(p, length);
-        throw;
-    }
-}
-
 // A zero-filled block of at least one byte, so that the buffer is never null.
 Block allocate(std::size_t bytes)
 {
-    if (bytes >= kLargeBlock)
-        return allocateLarge(bytes);
+    if (bytes >= detail::kLargeBlock)
+        return detail::allocateLargeBlock(bytes);
     void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
     if (p == nullptr)
         throw std::bad_alloc();

@@ -129,6 +129,7 @@ public:
         if (m_last == Last::read && m_caps.has(SCap::SEEK))
             std::fseek(m_file, 0, SEEK_CUR);
         m_last = Last::write;
+        reserve(size);
         std::size_t n = size ? std::fwrite(src, 1, size, m_file) : 0;
         if (n < size) {
             m_failed = true;
@@ -181,6 +182,16 @@ private:
     {
         if (!m_caps.has(cap))
             detail::missingCapability("file stream '" + m_path + "'", operation);
+    }
+    // Large writes to a regular file reserve their blocks first, which the
+    // file system then fills much faster; only a hint, the size is kept.
+    void reserve(std::size_t size)
+    {
+        if (size < (std::size_t(4) << 20) || !m_caps.has(SCap::SEEK))
+            return;
+        off_t const at = ::ftello(m_file);
+        if (at >= 0 && size <= std::size_t(INT64_MAX - at))
+            ::fallocate(::fileno(m_file), FALLOC_FL_KEEP_SIZE, at, off_t(size));
     }
     // Reading after writing needs a positioning call in between (stdio rule).
     void toReading() const

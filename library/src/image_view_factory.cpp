@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelbo/dependency_graph.h"
 #include "quelbo/error.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
@@ -303,13 +304,15 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
                               " bytes of the image");
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::borrow(memory.data, memory.size, std::move(memory.keeper));
-    return std::make_shared<MemoryView>("Buffer image",
+    auto view = std::make_shared<MemoryView>("Buffer image",
                       Parents{},
                       kBorrowed,
                       std::move(indexer),
                       std::move(block),
                       std::move(described),
                       std::move(metadata));
+    DependencyGraph::recordForeignMemory(view->viewOrigin());
+    return view;
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::copyInMemory(std::shared_ptr<ImageView> image)

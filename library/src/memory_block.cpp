@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "large_block.h"
+
 namespace quelbo {
 
 namespace {
@@ -21,6 +23,13 @@ MemoryBlock::MemoryBlock(uint8_t* data, size_t size, bool owned, std::shared_ptr
 
 std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 {
+    // Large blocks come zeroed from their own mapping, which the block keeps.
+    if (size >= detail::kLargeBlock)
+    {
+        std::shared_ptr<unsigned char> mapping = detail::allocateLargeBlock(size);
+        unsigned char* data = mapping.get();
+        return std::shared_ptr<MemoryBlock>(new MemoryBlock(data, size, false, std::move(mapping)));
+    }
     // aligned_alloc wants a multiple of the alignment
     const size_t rounded = size > ~size_t(0) - kAlignment ? 0 : (size + kAlignment - 1) / kAlignment * kAlignment;
     if (size != 0 && rounded == 0)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quelbo/array.h"
+#include "quelbo/dependency_graph.h"
 #include "quelbo/random_access.h"
 #include "quelbo/region_copier.h"
 #include "view_parts.h"
@@ -176,6 +177,7 @@ public:
     DataType type() const { return m_type; }
     size_t byteCount() const { return m_bytes; }
     RandomAccess& store() { return *m_store; }
+    std::shared_ptr<RandomAccess> const& sharedStore() const { return m_store; }
 
     void setShape(VectorXu64 shape, DataType type)
     {
@@ -394,6 +396,7 @@ public:
         , m_description(std::move(properties), std::move(metadata))
         , m_tiling(std::make_shared<RawTiling>(m_image))
     {
+        DependencyGraph::recordStore(viewOrigin(), m_image->sharedStore(), origin);
     }
 
     ImageCapabilitySet capabilities() const override { return m_caps; }

@@ -97,6 +97,19 @@ PyObject* text_tail(PyObject*, PyObject* o)
     return Py_BuildValue("(Kc)", (unsigned long long)n, n ? text[n - 1] : '\0');
 }
 
+// Builds a text outside the library-call guard: whatever it throws must not
+// leave the function.
+PyObject* text_outside_guard(PyObject*, PyObject* o)
+{
+    uint64_t n;
+    if (!arg(o, {"text_outside_guard", 1, "size_t"}, n))
+        return nullptr;
+    if (n == 1)
+        throw quelbo::InvalidArgument("thrown outside the guard");
+    std::string text(size_t(n), 'x');
+    return to_py(text.size());
+}
+
 void add_runtime_probes(Methods& m)
 {
     ClassOps<ProbeTr>::add(m, &new_Probe, METH_NOARGS);
@@ -106,6 +119,7 @@ void add_runtime_probes(Methods& m)
     m.add("Probe_destroyed", &Probe_destroyed, METH_NOARGS);
     m.add("long_text", &long_text, METH_O);
     m.add("text_tail", &text_tail, METH_O);
+    m.add("text_outside_guard", &text_outside_guard, METH_O);
 }
 QW_FAMILY(10, add_runtime_probes);
 

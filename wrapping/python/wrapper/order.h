@@ -48,6 +48,9 @@ enum : int
     views_parallel = 746,    // ParallelAccessExtension
     views_origin = 747,      // ViewOriginExtension
     views_multi = 755,       // MultiImageView
+    views_data_frame = 770,  // DataFrameView
+    views_providers = 780,   // the view and extension providers
+    views_column_unit = 790, // ColumnUnitExtension
     factories = 800,    // numpy bridge and view factories (800 to 899)
     numpy_interop = 800,     // NumpyInterop
     image_view_factory = 801, // ImageViewFactory: allocation and memory sources
@@ -55,6 +58,15 @@ enum : int
     factories_storage = 825, // ImageViewFactory: storage-backed views
     image_view_factory_close = 826, // ImageViewFactory: release and registration
     factories_multi = 830,   // MultiImageViewFactory
-    serialization = 900 // serialization, writer, dependency graph (900 to 999)
+    factories_data_frame = 840, // DataFrameViewFactory
+    serialization = 900, // serialization, writer, dependency graph (900 to 999)
+    serialization_views = 900,    // encode and decode of image views
+    serialization_arrays = 901,   // the ten value arrays, encoders then decoders
+    serialization_vectors = 902,  // sizes 2, 3, 4 and dynamic at 902 to 905
+    serialization_frames = 906,   // encode and decode of data-frame views
+    serialization_matrices = 907, // the four matrices, encoders then decoders
+    serialization_class = 908,    // delete_Serialization and its hook
+    writer = 910,
+    dependency_graph = 920
 };
 } // namespace qw::order

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "quelbo/image_type.h"
+#include "common/int_list.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -15,32 +16,15 @@ namespace qw {
 // int or lies outside 32 bits; an error of the sequence itself stands.
 inline bool dimension_list(PyObject* o, std::vector<quelbo::ImageDimension>& out)
 {
-    static const char* kNotList = "not a list";
     static const char* kItem = "list must contain ImageDimension";
     UserCode user;
-    if (!PySequence_Check(o)) {
-        PyErr_SetString(PyExc_TypeError, kNotList);
-        return false;
-    }
-    const Py_ssize_t n = PySequence_Size(o);
-    if (n < 0)
-        return false;
-    out.clear();
-    out.reserve(size_t(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* item = PySequence_GetItem(o, i);
-        if (!item)
-            return false;
+    return int_list(o, kItem, out, [](PyObject* item, quelbo::ImageDimension& d) {
         int32_t value = 0;
-        const bool ok = PyLong_Check(item) && as_int(item, value) == OK;
-        Py_DECREF(item);
-        if (!ok) {
-            PyErr_SetString(PyExc_TypeError, kItem);
+        if (as_int(item, value) != OK)
             return false;
-        }
-        out.push_back(static_cast<quelbo::ImageDimension>(value));
-    }
-    return true;
+        d = static_cast<quelbo::ImageDimension>(value);
+        return true;
+    });
 }
 
 } // namespace qw

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "quelbo/dependency_graph.h"
 #include "quelbo/error.h"
 #include "quelbo/region_copier.h"
 
@@ -37,6 +38,7 @@ NumpyImageView::NumpyImageView(PyObject* array, ImageType itype, ImageInterpreta
 {
     const auto list = dimensionsOf(itype);
     common(list.data(), list.size(), interpretation, hasAlpha);
+    quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
 }
 
 NumpyImageView::NumpyImageView(
@@ -46,6 +48,7 @@ NumpyImageView::NumpyImageView(
     , m_shape(size_t(qw::np::fields(array)->nd))
 {
     common(dimList, count, interpretation, hasAlpha);
+    quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
 }
 
 // The array reference lives in the memory block (and in every block handed

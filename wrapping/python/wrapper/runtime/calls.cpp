@@ -2,6 +2,8 @@
 // which defers destruction until the outermost call ends and lets nothing
 // native escape; module creation from the families' method tables.
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -75,21 +77,45 @@ void flush_deferred() {}
 
 namespace {
 
-const char* const kFlatName = "quelbo.flat_function";
-
-// Every flat function of the module runs through here: `self` carries the
-// family's definition.
-PyObject* run_flat(PyObject* self, PyObject* args)
+// Every flat function of a module runs through here.
+PyObject* run_flat(const PyMethodDef& def, PyObject* args)
 {
-    auto* def = static_cast<const PyMethodDef*>(PyCapsule_GetPointer(self, kFlatName));
-    if (!def)
-        return nullptr;
     CallGuard guard;
     try {
-        return def->ml_meth(nullptr, args);
+        return def.ml_meth(nullptr, args);
     } catch (...) {
         return raise_native_exception();
     }
+}
+
+// One runner per place of the table, so that the module's functions are
+// plain module functions (their `self` is the module) that still know their
+// family function.
+constexpr size_t kMaxFunctions = 4096;
+
+template <size_t I>
+PyObject* run_at(PyObject*, PyObject* args)
+{
+    return run_flat(rt().inner[I], args);
+}
+
+template <size_t... I>
+std::array<PyCFunction, sizeof...(I)> make_runners(std::index_sequence<I...>)
+{
+    return {{&run_at<I>...}};
+}
+
+const std::array<PyCFunction, kMaxFunctions>& runners()
+{
+    static const auto all = make_runners(std::make_index_sequence<kMaxFunctions>{});
+    return all;
+}
+
+const PyMethodDef* own_flat_function(PyCFunction f)
+{
+    Runtime& r = rt();
+    auto it = r.slot_of.find(f);
+    return it == r.slot_of.end() ? nullptr : &r.inner[it->second];
 }
 
 // The families' table, in the order of their places.
@@ -104,19 +130,45 @@ std::vector<PyMethodDef> family_table()
     return std::move(m.defs);
 }
 
+// Builds the module's table once: the family definitions and their runners.
+bool build_table(Runtime& r)
+{
+    if (!r.outer.empty())
+        return true;
+    try {
+        r.inner = family_table();
+        if (r.inner.size() > kMaxFunctions) {
+            PyErr_SetString(PyExc_ImportError, "too many functions for one module");
+            return false;
+        }
+        for (size_t i = 0; i < r.inner.size(); ++i) {
+            const PyMethodDef& d = r.inner[i];
+            r.outer.push_back({d.ml_name, runners()[i], d.ml_flags, d.ml_doc});
+            r.slot_of[runners()[i]] = i;
+        }
+        r.outer.push_back({nullptr, nullptr, 0, nullptr});
+    } catch (std::bad_alloc&) {
+        r.outer.clear();
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 PyCFunction flat_delete_function(PyObject* fn)
 {
     if (!PyCFunction_Check(fn))
         return nullptr;
-    PyObject* self = PyCFunction_GetSelf(fn);
-    if (!self || !PyCapsule_IsValid(self, kFlatName))
-        return nullptr;
-    auto* def = static_cast<const PyMethodDef*>(PyCapsule_GetPointer(self, kFlatName));
-    if (!def || def->ml_flags != METH_O || std::strncmp(def->ml_name, "delete_", 7) != 0)
-        return nullptr;
-    return def->ml_meth;
+    PyCFunction f = PyCFunction_GetFunction(fn);
+    const Shared& s = *rt().shared;
+    for (int i = 0; i < s.flat_lookup_count; ++i) {
+        const PyMethodDef* def = s.flat_lookups[i](f);
+        if (def)
+            return def->ml_flags == METH_O && std::strncmp(def->ml_name, "delete_", 7) == 0 ? def->ml_meth : nullptr;
+    }
+    return nullptr;
 }
 
 std::vector<TablePart>& families()
@@ -127,45 +179,24 @@ std::vector<TablePart>& families()
 
 PyObject* create_module(PyModuleDef& def)
 {
-    if (!init_runtime())
+    Runtime& r = rt();
+    if (!init_runtime() || !build_table(r))
         return nullptr;
-    static std::vector<PyMethodDef> table;
-    try {
-        if (table.empty())
-            table = family_table();
-    } catch (std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-    def.m_methods = nullptr;
+    def.m_methods = r.outer.data();
     def.m_free = [](void*) { rt().clear(); };
     PyObject* m = PyModule_Create2(&def, 3);
     if (!m)
         return nullptr;
-    PyObject* name = PyModule_GetNameObject(m);
-    bool ok = name != nullptr;
-    Runtime& r = rt();
-    for (size_t i = 0; ok && i < table.size(); ++i) {
-        const PyMethodDef& inner = table[i];
-        PyObject* self = PyCapsule_New(const_cast<PyMethodDef*>(&inner), kFlatName, nullptr);
-        PyObject* fn = nullptr;
-        if (self) {
-            try {
-                r.outer_defs.push_back({inner.ml_name, &run_flat, inner.ml_flags, inner.ml_doc});
-                fn = PyCFunction_NewEx(&r.outer_defs.back(), self, name);
-            } catch (std::bad_alloc&) {
-                PyErr_NoMemory();
-            }
-            Py_DECREF(self);
-        }
-        ok = fn && PyModule_AddObject(m, inner.ml_name, fn) == 0;
-        if (fn && !ok)
-            Py_DECREF(fn);
-    }
-    Py_XDECREF(name);
-    if (!ok || !join_type_table(m)) {
+    if (!join_type_table(m)) {
         Py_DECREF(m);
         return nullptr;
     }
+    Shared& s = *r.shared;
+    bool known = false;
+    for (int i = 0; i < s.flat_lookup_count; ++i)
+        known = known || s.flat_lookups[i] == &own_flat_function;
+    if (!known && s.flat_lookup_count < int(sizeof(s.flat_lookups) / sizeof(s.flat_lookups[0])))
+        s.flat_lookups[s.flat_lookup_count++] = &own_flat_function;
     return m;
 }
 

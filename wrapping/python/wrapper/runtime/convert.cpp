@@ -1,6 +1,7 @@
 // Calling conventions: unpacking, failure messages, overload rows, operator
 // rules, library-error translation, texts and numpy's interface.
 #include "quelbo/error.h"
+#include "runtime/keepalive.h"
 #include "runtime/state.h"
 #include "runtime/wrap.h"
 
@@ -214,20 +215,14 @@ bool too_long_for_str(size_t n)
 }
 
 // A text too long for a str: a `char *` handle that keeps the text alive.
-PyObject* long_text(std::string* text)
+PyObject* long_text(std::string&& text)
 {
-    PyObject* keep = PyCapsule_New(
-        text, nullptr, [](PyObject* c) { delete static_cast<std::string*>(PyCapsule_GetPointer(c, nullptr)); });
-    if (!keep) {
-        delete text;
-        return nullptr;
-    }
+    auto kept = std::make_shared<std::string>(std::move(text));
     swig_type_info* char_type = type_query("_p_char");
-    if (!char_type) {
-        Py_DECREF(keep);
+    if (!char_type)
         Py_RETURN_NONE;
-    }
-    return new_kept_pointer(const_cast<char*>(text->c_str()), char_type, keep);
+    char* data = const_cast<char*>(kept->c_str());
+    return keep_alive_pointer(data, char_type, std::move(kept));
 }
 
 } // namespace
@@ -253,14 +248,14 @@ PyObject* from_string(const char* s, size_t n)
     if (!s)
         Py_RETURN_NONE;
     if (too_long_for_str(n))
-        return long_text(new std::string(s, n));
+        return long_text(std::string(s, n));
     return PyUnicode_DecodeUTF8(s, Py_ssize_t(n), "surrogateescape");
 }
 
 PyObject* from_string(std::string&& s)
 {
     if (too_long_for_str(s.size()))
-        return long_text(new std::string(std::move(s)));
+        return long_text(std::move(s));
     return PyUnicode_DecodeUTF8(s.data(), Py_ssize_t(s.size()), "surrogateescape");
 }
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -32,6 +32,10 @@ struct Shared
     // The handle type of each module: the only types whose objects are handles.
     PyTypeObject* handle_types[16];
     int handle_type_count;
+    // Each module's lookup of its own flat functions (the family definition
+    // behind a function of the module's table, or null).
+    const PyMethodDef* (*flat_lookups[16])(PyCFunction);
+    int flat_lookup_count;
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
@@ -45,7 +49,7 @@ struct Runtime
     PyTypeObject* handle_type = nullptr; // this module's handle type
     PyTypeObject* packed_type = nullptr; // this module's packed-data type
     PyObject* capsule = nullptr;         // the shared table, held for as long as the module lives
-    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0};
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     PyObject* cvar = nullptr;          // the module variables object
@@ -62,10 +66,13 @@ struct Runtime
     std::vector<PyObject*> releasing;
     bool in_release = false;
 
-    // Texts kept for the module's life (intern), and the method definitions
-    // of the guarded functions (their addresses must stay put).
+    // Texts kept for the module's life (intern).
     std::unordered_set<std::string> texts;
-    std::deque<PyMethodDef> outer_defs;
+    // The families' definitions in table order, and the module's table: the
+    // same names, each running its family function through the call guard.
+    std::vector<PyMethodDef> inner;
+    std::vector<PyMethodDef> outer;
+    std::unordered_map<PyCFunction, size_t> slot_of; // outer function -> its place
 
     void clear();
 };

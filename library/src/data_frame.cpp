@@ -1,0 +1,413 @@
+#include "quelbo/data_frame.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "quelbo/error.h"
+
+namespace quelbo {
+
+namespace {
+
+const char* const kNotNumeric = "column do not store numeric data";
+const char* const kNotStrings = "column do not store utf-8 strings";
+
+// The names must be unique, the counts shape[0], and neither count 0.
+void checkTable(Vector2u64 const& shape, std::vector<std::string> const& names, std::vector<DataType> const& types)
+{
+    if (shape[0] == 0 || shape[1] == 0)
+        throw InvalidArgument("DataFrameView: column count and row count cannot be 0");
+    if (names.size() != shape[0] || types.size() != shape[0])
+        throw InvalidArgument("DataFrameView: " + std::to_string(names.size()) + " names and " +
+                              std::to_string(types.size()) + " types given for " + std::to_string(shape[0]) +
+                              " columns");
+    std::set<std::string> seen;
+    for (auto const& name : names)
+        if (!seen.insert(name).second)
+            throw Error("DataFrameView: duplicate column name '" + name + "'");
+}
+
+// The in-memory data frame: one store per column, cells packed (numeric) or
+// strings.
+class MemoryDataFrame final : public DataFrameView, public std::enable_shared_from_this<MemoryDataFrame>
+{
+public:
+    MemoryDataFrame()
+        : DataFrameView(ViewDataOrigin::CPU_MEMORY, "DataFrameView")
+        , m_units(*this)
+    {
+    }
+
+    DataFrameCapabilitySet capabilities() const override
+    {
+        return DataFrameCapabilitySet(DataFrameCapability::READ) | DataFrameCapability::WRITE |
+               DataFrameCapability::RESHAPE;
+    }
+    Vector2u64 const& shape() const override { return m_shape; }
+    std::string columnName(size_t index) const override { return column(index).name; }
+    size_t columnIndex(std::string const& name) const override
+    {
+        for (size_t i = 0; i < m_columns.size(); ++i)
+            if (m_columns[i].name == name)
+                return i;
+        throw Error("DataFrameView: no column is named '" + name + "'");
+    }
+    DataType columnDataType(size_t index) const override { return column(index).type; }
+
+    void read(size_t index, size_t rowOffset, size_t rowCount, void* dst) override
+    {
+        Column const& c = column(index);
+        checkRows(rowOffset, rowCount);
+        if (rowCount == 0)
+            return;
+        if (c.text)
+            std::copy_n(c.strings.begin() + ptrdiff_t(rowOffset), rowCount, static_cast<std::string*>(dst));
+        else
+            std::memcpy(dst, c.bytes.data() + rowOffset * c.cell, rowCount * c.cell);
+    }
+    void write(size_t index, size_t rowOffset, size_t rowCount, const void* src) override
+    {
+        Column& c = column(index);
+        checkRows(rowOffset, rowCount);
+        if (rowCount == 0)
+            return;
+        if (c.text)
+            std::copy_n(static_cast<std::string const*>(src), rowCount, c.strings.begin() + ptrdiff_t(rowOffset));
+        else
+            std::memmove(c.bytes.data() + rowOffset * c.cell, src, rowCount * c.cell);
+    }
+
+    void addColumn(std::string const& name, DataType type) override
+    {
+        if (std::any_of(m_columns.begin(), m_columns.end(), [&](Column const& c) { return c.name == name; }))
+            throw Error("DataFrameView: duplicate column name '" + name + "'");
+        Column c = makeColumn(name, type, m_shape[1]);
+        m_columns.push_back(std::move(c));
+        m_shape[0] = m_columns.size();
+    }
+    void addRows(size_t offset, size_t count) override
+    {
+        if (count == 0)
+            return;
+        if (offset > m_shape[1])
+            throw Error("DataFrameView: row offset " + std::to_string(offset) + " beyond the " +
+                        std::to_string(m_shape[1]) + " rows");
+        const size_t rows = checkedAdd(m_shape[1], count, "data frame row count");
+        // Room for every column first: the insertions then cannot fail, so a
+        // failure leaves the table whole.
+        for (auto& c : m_columns) {
+            if (c.text)
+                c.strings.reserve(rows);
+            else
+                c.bytes.reserve(checkedMultiply(rows, c.cell, "data frame column size"));
+        }
+        for (auto& c : m_columns) {
+            if (c.text)
+                c.strings.insert(c.strings.begin() + ptrdiff_t(offset), count, std::string());
+            else
+                c.bytes.insert(c.bytes.begin() + ptrdiff_t(offset * c.cell), count * c.cell, uint8_t(0));
+        }
+        m_shape[1] = rows;
+    }
+    void removeColumn(size_t index) override
+    {
+        column(index);
+        m_columns.erase(m_columns.begin() + ptrdiff_t(index));
+        m_shape[0] = m_columns.size();
+    }
+    void removeRows(size_t offset, size_t count) override
+    {
+        if (count == 0)
+            return;
+        checkRows(offset, count);
+        for (auto& c : m_columns) {
+            if (c.text)
+                c.strings.erase(c.strings.begin() + ptrdiff_t(offset), c.strings.begin() + ptrdiff_t(offset + count));
+            else
+                c.bytes.erase(c.bytes.begin() + ptrdiff_t(offset * c.cell),
+                              c.bytes.begin() + ptrdiff_t((offset + count) * c.cell));
+        }
+        m_shape[1] -= count;
+    }
+
+    std::shared_ptr<Extension> extension(size_t id) override
+    {
+        if (id == ColumnUnitExtension::EXTENSION_ID)
+            return std::shared_ptr<Extension>(shared_from_this(), &m_units);
+        return DataFrameView::extension(id);
+    }
+
+protected:
+    void reshapeTable(Vector2u64 const& shape,
+                      std::vector<std::string> const& names,
+                      std::vector<DataType> const& types) override
+    {
+        std::vector<Column> columns;
+        columns.reserve(names.size());
+        for (size_t i = 0; i < names.size(); ++i)
+            columns.push_back(makeColumn(names[i], types[i], shape[1]));
+        m_columns.swap(columns);
+        m_shape = shape;
+    }
+
+private:
+    struct Column
+    {
+        std::string name;
+        DataType type;
+        std::string unit;
+        bool text = false;
+        size_t cell = 0;
+        std::vector<uint8_t> bytes;
+        std::vector<std::string> strings;
+    };
+
+    class Units final : public ColumnUnitExtension
+    {
+    public:
+        explicit Units(MemoryDataFrame& frame)
+            : m_frame(frame)
+        {
+        }
+        std::string const& unit(size_t index) const override { return m_frame.column(index).unit; }
+        void setUnit(size_t index, std::string const& unit) override
+        {
+            Column& c = m_frame.column(index);
+            if (!m_frame.support(DataFrameCapability::WRITE))
+                throw Error("DataFrameView: setting a unit needs the WRITE capability");
+            c.unit = unit;
+        }
+
+    private:
+        MemoryDataFrame& m_frame;
+    };
+
+    static Column makeColumn(std::string const& name, DataType type, size_t rows)
+    {
+        if (!DataFrameViewFactory::supports(type))
+            throw Error("DataFrameView: unsupported column data type " + type.toString());
+        Column c;
+        c.name = name;
+        c.type = type;
+        c.text = isUtf8String(type);
+        if (c.text) {
+            c.strings.resize(rows);
+        } else {
+            c.cell = type.byteCount();
+            c.bytes.resize(checkedMultiply(rows, c.cell, "data frame column size"));
+        }
+        return c;
+    }
+
+    Column& column(size_t index)
+    {
+        if (index >= m_columns.size())
+            throw Error("DataFrameView: column index " + std::to_string(index) + " out of range (" +
+                        std::to_string(m_columns.size()) + " columns)");
+        return m_columns[index];
+    }
+    Column const& column(size_t index) const { return const_cast<MemoryDataFrame*>(this)->column(index); }
+
+    Vector2u64 m_shape;
+    std::vector<Column> m_columns;
+    Units m_units;
+};
+
+} // namespace
+
+// ------------------------------------------------------------ ColumnUnitExtension
+
+std::shared_ptr<ColumnUnitExtension> ColumnUnitExtension::cast(std::shared_ptr<Extension> const& extension)
+{
+    return std::dynamic_pointer_cast<ColumnUnitExtension>(extension);
+}
+
+// ------------------------------------------------------------------ DataFrameView
+
+DataFrameView::DataFrameView()
+    : View(ViewDataOrigin::UNKNOWN, "DataFrameView")
+{
+}
+
+DataFrameView::DataFrameView(ViewDataOrigin origin,
+                             std::string displayName,
+                             std::vector<std::shared_ptr<ViewOriginExtension>> parents)
+    : View(origin, std::move(displayName), std::move(parents))
+{
+}
+
+DataFrameView::~DataFrameView() = default;
+
+void DataFrameView::addColumn(std::string const&, DataType)
+{
+    throw NotImplemented("DataFrameView: adding a column needs the RESHAPE capability");
+}
+
+void DataFrameView::addRows(size_t, size_t)
+{
+    throw NotImplemented("DataFrameView: adding rows needs the RESHAPE capability");
+}
+
+void DataFrameView::removeColumn(size_t)
+{
+    throw NotImplemented("DataFrameView: removing a column needs the RESHAPE capability");
+}
+
+void DataFrameView::removeRows(size_t, size_t)
+{
+    throw NotImplemented("DataFrameView: removing rows needs the RESHAPE capability");
+}
+
+void DataFrameView::reshapeTable(Vector2u64 const&, std::vector<std::string> const&, std::vector<DataType> const&)
+{
+    throw NotImplemented("DataFrameView: reshaping needs the RESHAPE capability");
+}
+
+namespace {
+std::shared_ptr<ColumnUnitExtension> unitsOf(DataFrameView& view)
+{
+    auto units = ColumnUnitExtension::cast(view.extension(ColumnUnitExtension::EXTENSION_ID));
+    if (!units)
+        throw NotImplemented("DataFrameView: the view has no column units");
+    return units;
+}
+} // namespace
+
+std::string DataFrameView::unit(size_t index)
+{
+    return unitsOf(*this)->unit(index);
+}
+
+void DataFrameView::setUnit(size_t index, std::string const& unit)
+{
+    unitsOf(*this)->setUnit(index, unit);
+}
+
+std::string DataFrameView::toString() const
+{
+    std::ostringstream s;
+    Vector2u64 const& sh = shape();
+    s << "DataFrameView(columns: " << sh[0] << ", rows: " << sh[1] << ", [";
+    for (size_t i = 0; i < sh[0]; ++i)
+        s << (i ? ", " : "") << columnName(i) << ": " << columnDataType(i).toString();
+    s << "])";
+    return s.str();
+}
+
+void DataFrameView::reshape(Vector2u64 const& shape, std::string const* columnNames, DataType const* columnDataTypes)
+{
+    std::vector<std::string> names(columnNames, columnNames + shape[0]);
+    std::vector<DataType> types(columnDataTypes, columnDataTypes + shape[0]);
+    reshape(shape, names, types);
+}
+
+void DataFrameView::reshape(Vector2u64 const& shape,
+                            std::vector<std::string> const& columnNames,
+                            std::vector<DataType> const& columnDataTypes)
+{
+    if (!support(DataFrameCapability::RESHAPE))
+        throw NotImplemented("DataFrameView: reshaping needs the RESHAPE capability");
+    checkTable(shape, columnNames, columnDataTypes);
+    reshapeTable(shape, columnNames, columnDataTypes);
+}
+
+void DataFrameView::checkRows(size_t rowOffset, size_t rowCount) const
+{
+    const size_t end = checkedAdd(rowOffset, rowCount, "data frame rows");
+    if (end > shape()[1])
+        throw InvalidArgument("DataFrameView: rows " + std::to_string(rowOffset) + " to " + std::to_string(end) +
+                              " beyond the " + std::to_string(shape()[1]) + " rows");
+}
+
+void DataFrameView::readBytes(size_t column, size_t rowOffset, size_t rowCount, void* dst, size_t dstSize)
+{
+    const DataType type = columnDataType(column);
+    if (isUtf8String(type))
+        throw Error(kNotNumeric);
+    checkRows(rowOffset, rowCount);
+    const size_t need = checkedMultiply(rowCount, type.byteCount(), "data frame transfer size");
+    if (dstSize < need)
+        throw InvalidArgument("DataFrameView: the buffer of " + std::to_string(dstSize) + " bytes cannot hold " +
+                              std::to_string(need));
+    read(column, rowOffset, rowCount, dst);
+}
+
+void DataFrameView::writeBytes(size_t column, size_t rowOffset, size_t rowCount, const void* src, size_t srcSize)
+{
+    const DataType type = columnDataType(column);
+    if (isUtf8String(type))
+        throw Error(kNotNumeric);
+    checkRows(rowOffset, rowCount);
+    const size_t need = checkedMultiply(rowCount, type.byteCount(), "data frame transfer size");
+    if (srcSize < need)
+        throw InvalidArgument("DataFrameView: the buffer of " + std::to_string(srcSize) + " bytes does not hold " +
+                              std::to_string(need));
+    write(column, rowOffset, rowCount, src);
+}
+
+void DataFrameView::readStrings(size_t column, size_t rowOffset, size_t rowCount, std::string* dst, size_t dstCount)
+{
+    if (!isUtf8String(columnDataType(column)))
+        throw Error(kNotStrings);
+    checkRows(rowOffset, rowCount);
+    if (dstCount < rowCount)
+        throw InvalidArgument("DataFrameView: a list of " + std::to_string(dstCount) + " strings cannot hold " +
+                              std::to_string(rowCount) + " rows");
+    read(column, rowOffset, rowCount, dst);
+}
+
+void DataFrameView::writeStrings(size_t column,
+                                 size_t rowOffset,
+                                 size_t rowCount,
+                                 std::string const* src,
+                                 size_t srcCount)
+{
+    if (!isUtf8String(columnDataType(column)))
+        throw Error(kNotStrings);
+    checkRows(rowOffset, rowCount);
+    if (srcCount < rowCount)
+        throw InvalidArgument("DataFrameView: a list of " + std::to_string(srcCount) + " strings does not hold " +
+                              std::to_string(rowCount) + " rows");
+    write(column, rowOffset, rowCount, src);
+}
+
+// ---------------------------------------------------------- DataFrameViewFactory
+
+bool DataFrameViewFactory::supports(DataType type)
+{
+    if (DataFrameView::isUtf8String(type))
+        return true;
+    if (!type.isScalar())
+        return false;
+    if (type.primitiveType() == PrimitiveTypeId::FLOATING_POINT)
+        return type.bitDepth() == 16 || type.bitDepth() == 32 || type.bitDepth() == 64;
+    return type.bitDepth() >= 1 && type.bitDepth() <= 64;
+}
+
+std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate(Vector2u64 const& shape,
+                                                              std::string const* columnNames,
+                                                              DataType const* columnDataTypes)
+{
+    std::vector<std::string> names(columnNames, columnNames + shape[0]);
+    std::vector<DataType> types(columnDataTypes, columnDataTypes + shape[0]);
+    return allocate(shape, names, types);
+}
+
+std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate(Vector2u64 const& shape,
+                                                              std::vector<std::string> const& columnNames,
+                                                              std::vector<DataType> const& columnDataTypes)
+{
+    auto view = std::make_shared<MemoryDataFrame>();
+    view->reshape(shape, columnNames, columnDataTypes);
+    return view;
+}
+
+std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate()
+{
+    return std::make_shared<MemoryDataFrame>();
+}
+
+} // namespace quelbo

@@ -1,0 +1,216 @@
+#include "quelbo/dependency_graph.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "quelbo/data_access.h"
+#include "quelbo/error.h"
+#include "quelbo/uid.h"
+#include "quelbo/view.h"
+
+namespace quelbo {
+
+namespace {
+
+// A record of the graph's own, without parents: a store, or the mark of
+// memory the library does not own.
+class SourceRecord final : public ViewOriginExtension
+{
+public:
+    SourceRecord(ViewDataOrigin origin, std::string name, bool foreign)
+        : m_origin(origin)
+        , m_name(std::move(name))
+        , m_foreign(foreign)
+    {
+    }
+    uint64_t uid() const override { return m_uid; }
+    size_t parentCount() const override { return 0; }
+    std::shared_ptr<ViewOriginExtension> parent(size_t idx) const override
+    {
+        throw InvalidArgument("ViewOrigin: parent index " + std::to_string(idx) + " is not below the parent count 0");
+    }
+    ViewDataOrigin dataOrigin() const override { return m_origin; }
+    std::string displayName() const override { return m_name; }
+    bool foreign() const { return m_foreign; }
+
+private:
+    uint64_t m_uid = UidGenerator::generate();
+    ViewDataOrigin m_origin;
+    std::string m_name;
+    bool m_foreign;
+};
+
+struct Ancestry
+{
+    std::unordered_set<ViewOriginExtension const*> records;
+    bool incomplete = false;
+};
+
+// Every record reachable from the view's, without recursion. The records
+// stay alive through the view while the set is used.
+Ancestry ancestryOf(View& view)
+{
+    Ancestry out;
+    std::vector<std::shared_ptr<ViewOriginExtension>> todo{view.viewOrigin()};
+    while (!todo.empty())
+    {
+        std::shared_ptr<ViewOriginExtension> record = std::move(todo.back());
+        todo.pop_back();
+        if (!record || !out.records.insert(record.get()).second)
+            continue;
+        size_t const parents = record->parentCount();
+        for (size_t i = 0; i < parents; ++i)
+            todo.push_back(record->parent(i));
+        // Memory not owned, or a record that does not say where its data
+        // come from: a view of unknown origin, or a composite (a multi-image
+        // view, whose frames change) that names no parent and no source.
+        ViewDataOrigin const origin = record->dataOrigin();
+        auto const* mark = dynamic_cast<SourceRecord const*>(record.get());
+        std::shared_ptr<ViewOriginExtension> source = mark ? nullptr : DependencyGraph::sourceOf(*record);
+        if (mark ? mark->foreign()
+                 : !source && parents == 0 && (origin == ViewDataOrigin::UNKNOWN || origin == ViewDataOrigin::COMPOSITE))
+            out.incomplete = true;
+        todo.push_back(std::move(source));
+    }
+    return out;
+}
+
+// Store records in use, by the accessor or by its storage and resource.
+struct StoreKey
+{
+    void const* object;
+    std::string resource;
+    bool operator<(StoreKey const& other) const
+    {
+        return object != other.object ? object < other.object : resource < other.resource;
+    }
+};
+
+struct StoreEntry
+{
+    bool byObject;
+    std::weak_ptr<void> owner; // the accessor a key of an object names
+    std::weak_ptr<ViewOriginExtension> record;
+
+    bool unused() const { return record.expired() || (byObject && owner.expired()); }
+};
+
+std::mutex& graphLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+// What each view record reads, kept as long as the record lives.
+struct SourceEntry
+{
+    std::weak_ptr<ViewOriginExtension> record;
+    std::shared_ptr<ViewOriginExtension> source;
+};
+
+std::map<ViewOriginExtension const*, SourceEntry>& sources()
+{
+    static std::map<ViewOriginExtension const*, SourceEntry> table;
+    return table;
+}
+
+// Drops the entries of records gone (under the lock); runs when the table
+// has doubled since the last sweep, so each insertion costs constant time
+// on average.
+void sweep()
+{
+    static std::size_t sweptAt = 16;
+    auto& table = sources();
+    if (table.size() < sweptAt)
+        return;
+    for (auto it = table.begin(); it != table.end();)
+        it = it->second.record.expired() ? table.erase(it) : std::next(it);
+    sweptAt = std::max<std::size_t>(16, table.size() * 2);
+}
+
+void attach(std::shared_ptr<ViewOriginExtension> const& record, std::shared_ptr<ViewOriginExtension> source)
+{
+    if (!record)
+        throw InvalidArgument("DependencyGraph: no view origin given");
+    sweep();
+    sources()[record.get()] = SourceEntry{record, std::move(source)};
+}
+
+std::map<StoreKey, StoreEntry>& stores()
+{
+    static std::map<StoreKey, StoreEntry> table;
+    return table;
+}
+
+} // namespace
+
+CommonAncestorStatus DependencyGraph::hasCommonAncestor(std::shared_ptr<View> view1, std::shared_ptr<View> view2)
+{
+    if (!view1 || !view2)
+        throw Error("DependencyGraph: no view given");
+    Ancestry const a = ancestryOf(*view1);
+    Ancestry const b = ancestryOf(*view2);
+    Ancestry const& small = a.records.size() <= b.records.size() ? a : b;
+    Ancestry const& large = &small == &a ? b : a;
+    for (ViewOriginExtension const* record : small.records)
+    {
+        if (large.records.count(record) != 0)
+            return CommonAncestorStatus::SHARE_ANCESTOR;
+    }
+    return a.incomplete || b.incomplete ? CommonAncestorStatus::UNDETERMINED : CommonAncestorStatus::SHARE_NO_ANCESTOR;
+}
+
+void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& record,
+                                  std::shared_ptr<DataAccess> const& store,
+                                  ViewDataOrigin origin)
+{
+    if (!store)
+        throw InvalidArgument("DependencyGraph: no store given");
+    // A resource of a storage is named by the storage's source and its
+    // identifier, whichever objects reach it; any other store by the object.
+    std::shared_ptr<DataStorage> const storage = store->storage();
+    std::string const& resource = store->resourceId();
+    StoreKey key{store.get(), std::string()};
+    std::weak_ptr<void> const owner = store;
+    if (storage)
+    {
+        key = StoreKey{nullptr, storage->source() + '\n' + resource};
+    }
+    std::lock_guard<std::mutex> guard(graphLock());
+    auto& table = stores();
+    // Forget the entries no view names any more.
+    for (auto it = table.begin(); it != table.end();)
+        it = it->second.unused() ? table.erase(it) : std::next(it);
+    auto found = table.find(key);
+    std::shared_ptr<ViewOriginExtension> source = found != table.end() ? found->second.record.lock() : nullptr;
+    if (!source)
+    {
+        source = std::make_shared<SourceRecord>(origin, resource.empty() ? "Store" : "Store " + resource, false);
+        table[key] = StoreEntry{!storage, owner, source};
+    }
+    attach(record, std::move(source));
+}
+
+void DependencyGraph::recordForeignMemory(std::shared_ptr<ViewOriginExtension> const& record)
+{
+    auto source = std::make_shared<SourceRecord>(ViewDataOrigin::CPU_MEMORY, "Memory not owned by the library", true);
+    std::lock_guard<std::mutex> guard(graphLock());
+    attach(record, std::move(source));
+}
+
+std::shared_ptr<ViewOriginExtension> DependencyGraph::sourceOf(ViewOriginExtension const& record)
+{
+    std::lock_guard<std::mutex> guard(graphLock());
+    auto& table = sources();
+    auto found = table.find(&record);
+    if (found == table.end() || found->second.record.lock().get() != &record)
+        return nullptr;
+    return found->second.source;
+}
+
+} // namespace quelbo

@@ -1,0 +1,362 @@
+// Image view records: shape, properties, metadata tree and samples.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "quelbo/image_properties.h"
+#include "quelbo/image_view.h"
+#include "quelbo/image_view_factory.h"
+#include "quelbo/metadata.h"
+#include "quelbo/serialization.h"
+#include "serialization_stream.h"
+
+namespace quelbo {
+
+namespace {
+
+using serial::Kind;
+using serial::Reader;
+using serial::Writer;
+
+// Samples move between the view and the stream by slabs of about this size.
+constexpr std::size_t kSlabBytes = std::size_t(16) << 20;
+// The fewest bytes a metadata node takes: key length, value flag, child count.
+constexpr uint64_t kNodeBytes = 8 + 1 + 8;
+
+void putVector3(Writer& out, Vector3d const& v)
+{
+    for (std::size_t i = 0; i < 3; ++i)
+        out.f64(v[i]);
+}
+
+Vector3d getVector3(Reader& in)
+{
+    Vector3d v;
+    for (std::size_t i = 0; i < 3; ++i)
+        v[i] = in.f64();
+    return v;
+}
+
+// ------------------------------------------------------------- properties
+
+void putProperties(Writer& out, ImageProperties const& p)
+{
+    SpatialCalibrationProperty const& c = p.calibration();
+    putVector3(out, c.origin());
+    putVector3(out, c.spacing());
+    putVector3(out, c.directions().columnDirection());
+    putVector3(out, c.directions().rowDirection());
+    putVector3(out, c.directions().sliceDirection());
+    out.string(c.unit());
+    ImageInfoProperty const& info = p.imageInfo();
+    out.u64(info.axesInterpretation().value());
+    out.i32(int32_t(info.interpretation()));
+    out.u8(info.hasAlpha() ? 1 : 0);
+    out.u64(info.bitDepth());
+    out.f64(info.valueRange()[0]);
+    out.f64(info.valueRange()[1]);
+}
+
+std::shared_ptr<ImageProperties> getProperties(Reader& in)
+{
+    Vector3d const origin = getVector3(in);
+    Vector3d const spacing = getVector3(in);
+    SpatialDirections directions;
+    directions.m_columnDir = getVector3(in);
+    directions.m_rowDir = getVector3(in);
+    directions.m_sliceDir = getVector3(in);
+    std::string const unit = in.string();
+    ImageType const axes(in.u64());
+    auto const interpretation = ImageInterpretation(in.i32());
+    uint8_t const alpha = in.u8();
+    if (alpha > 1)
+        serial::fail("alpha flag " + std::to_string(alpha) + " is neither 0 nor 1");
+    uint64_t const bitDepth = in.u64();
+    Vector2d range;
+    range[0] = in.f64();
+    range[1] = in.f64();
+    return ImageProperties::fromProperties(SpatialCalibrationProperty(origin, spacing, directions, unit),
+                                           ImageInfoProperty(axes, interpretation, alpha != 0, bitDepth, range));
+}
+
+// ----------------------------------------------------------------- metadata
+
+bool isString(DataType t)
+{
+    return t.primitiveType() == PrimitiveTypeId::UNICODE_STRING;
+}
+
+// The value types a decoder can make again: the numeric scalars and UTF-8.
+bool writable(DataType t)
+{
+    if (t.elementCount() != 1 || t.interpretation() != DataTypeInterpretation::RAW)
+        return false;
+    switch (t.primitiveType())
+    {
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        return t.bitDepth() == 8 || t.bitDepth() == 16 || t.bitDepth() == 32 || t.bitDepth() == 64;
+    case PrimitiveTypeId::FLOATING_POINT: return t.bitDepth() == 32 || t.bitDepth() == 64;
+    case PrimitiveTypeId::UNICODE_STRING: return t.bitDepth() == 8;
+    default: return false;
+    }
+}
+
+void putValue(Writer& out, VariantDataValue const& v)
+{
+    DataType const t = v.type();
+    if (!writable(t))
+        serial::fail("a metadata value of type " + t.toString() + " cannot be written");
+    out.u64(t.id());
+    out.u64(v.count());
+    if (isString(t))
+    {
+        auto const* strings = static_cast<char const* const*>(v.raw());
+        for (std::size_t i = 0; i < v.count(); ++i)
+        {
+            std::size_t const n = std::strlen(strings[i]);
+            out.u64(n);
+            out.raw(strings[i], n);
+        }
+    }
+    else
+    {
+        out.raw(v.raw(), checkedMultiply(v.count(), t.byteCount(), "metadata value"));
+    }
+}
+
+template<class T>
+std::shared_ptr<VariantDataValue> numbers(Reader& in, std::size_t count)
+{
+    std::vector<T> values;
+    in.block(count * sizeof(T), [&] {
+        values.resize(count);
+        return static_cast<void*>(values.data());
+    });
+    return VariantDataValueFactory::create(values.data(), count);
+}
+
+std::shared_ptr<VariantDataValue> getValue(Reader& in)
+{
+    DataType const t(in.u64());
+    if (!writable(t))
+        serial::fail("metadata value type " + t.toString() + " is not one the format holds");
+    std::size_t const count = std::size_t(in.count(isString(t) ? 8 : t.byteCount(), ~uint64_t(0), "value count"));
+    if (isString(t))
+    {
+        std::vector<std::string> strings;
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            strings.push_back(in.string());
+            if (std::memchr(strings.back().data(), 0, strings.back().size()) != nullptr)
+                serial::fail("a metadata string holds a NUL character");
+        }
+        std::vector<char const*> pointers;
+        for (auto const& s : strings)
+            pointers.push_back(s.c_str());
+        return VariantDataValueFactory::create(pointers.data(), count);
+    }
+    bool const sign = t.primitiveType() == PrimitiveTypeId::SIGNED_INTEGER;
+    if (t.primitiveType() == PrimitiveTypeId::FLOATING_POINT)
+        return t.bitDepth() == 32 ? numbers<float>(in, count) : numbers<double>(in, count);
+    switch (t.bitDepth())
+    {
+    case 8: return sign ? numbers<int8_t>(in, count) : numbers<uint8_t>(in, count);
+    case 16: return sign ? numbers<int16_t>(in, count) : numbers<uint16_t>(in, count);
+    case 32: return sign ? numbers<int32_t>(in, count) : numbers<uint32_t>(in, count);
+    default: return sign ? numbers<int64_t>(in, count) : numbers<uint64_t>(in, count);
+    }
+}
+
+void putNode(Writer& out, MetadataNode const& node)
+{
+    out.string(node.key());
+    std::shared_ptr<VariantDataValue> const value = node.value();
+    out.u8(value ? 1 : 0);
+    if (value)
+        putValue(out, *value);
+    out.u64(node.childCount());
+}
+
+// The tree in pre-order, without recursion: trees of any depth.
+void putMetadata(Writer& out, std::shared_ptr<const MetadataNode> const& root)
+{
+    out.u8(root ? 1 : 0);
+    if (!root)
+        return;
+    putNode(out, *root);
+    std::vector<std::pair<ConstMetadataNodeIterator, ConstMetadataNodeIterator>> stack;
+    stack.emplace_back(root->cbegin(), root->cend());
+    while (!stack.empty())
+    {
+        auto& top = stack.back();
+        if (top.first == top.second)
+        {
+            stack.pop_back();
+            continue;
+        }
+        std::shared_ptr<const MetadataNode> const child = top.first.value();
+        top.first.next();
+        putNode(out, *child);
+        stack.emplace_back(child->cbegin(), child->cend());
+    }
+}
+
+std::shared_ptr<MetadataNode> getNode(Reader& in, uint64_t& children)
+{
+    std::string const key = in.string();
+    uint8_t const hasValue = in.u8();
+    if (hasValue > 1)
+        serial::fail("value flag " + std::to_string(hasValue) + " is neither 0 nor 1");
+    std::shared_ptr<VariantDataValue> value = hasValue ? getValue(in) : nullptr;
+    children = in.count(kNodeBytes, ~uint64_t(0), "child count");
+    return MetadataNodeFactory::create(key, std::move(value));
+}
+
+std::shared_ptr<MetadataNode> getMetadata(Reader& in)
+{
+    uint8_t const present = in.u8();
+    if (present > 1)
+        serial::fail("metadata flag " + std::to_string(present) + " is neither 0 nor 1");
+    if (!present)
+        return nullptr;
+    uint64_t children = 0;
+    std::shared_ptr<MetadataNode> root = getNode(in, children);
+    // Each entry: a node and how many of its children are still to come.
+    std::vector<std::pair<std::shared_ptr<MetadataNode>, uint64_t>> stack;
+    stack.emplace_back(root, children);
+    while (!stack.empty())
+    {
+        if (stack.back().second == 0)
+        {
+            stack.pop_back();
+            continue;
+        }
+        --stack.back().second;
+        std::shared_ptr<MetadataNode> child = getNode(in, children);
+        stack.back().first->addChild(child);
+        stack.emplace_back(std::move(child), children);
+    }
+    return root;
+}
+
+// ------------------------------------------------------------------ samples
+
+std::size_t sampleBytes(VectorXu64 const& shape, DataType type)
+{
+    std::size_t count = shape.size() == 0 ? 0 : 1;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        count = checkedMultiply(count, shape[i], "image shape");
+    return checkedMultiply(count, type.byteCount(), "image size");
+}
+
+// Dense in FORTRAN order from its first byte: the memory is the record's block.
+bool denseFortran(ImageView& view, std::size_t bytes)
+{
+    if (!view.support(ImageCapability::MEMORY_ACCESS))
+        return false;
+    Indexer const& ix = view.indexer();
+    for (std::size_t k = 0; k < ix.dimensionCount(); ++k)
+        if (ix.layout(k) != k)
+            return false;
+    return ix.isContinuous() && ix.byteCount() == bytes;
+}
+
+// Calls f(region, bytes) over slabs along the last dimension that cover the
+// view in FORTRAN order.
+template<class F>
+void eachSlab(VectorXu64 const& shape, std::size_t bytes, F&& f)
+{
+    std::size_t const n = shape.size();
+    if (bytes == 0 || n == 0)
+        return;
+    uint64_t const last = shape[n - 1];
+    std::size_t const perLayer = bytes / last;
+    uint64_t const step = std::max<uint64_t>(1, kSlabBytes / std::max<std::size_t>(perLayer, 1));
+    for (uint64_t at = 0; at < last; at += step)
+    {
+        VectorXu64 origin(n);
+        VectorXu64 size(shape);
+        for (std::size_t k = 0; k < n; ++k)
+            origin[k] = 0;
+        origin[n - 1] = at;
+        size[n - 1] = std::min(step, last - at);
+        f(RegionXu64(origin, size), perLayer * size[n - 1]);
+    }
+}
+
+} // namespace
+
+void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::shared_ptr<StreamAccess> outStream)
+{
+    if (!image)
+        serial::fail("no ImageView given");
+    if (!image->support(ImageCapability::READ))
+        serial::fail("ImageView has not READ capacity");
+    Writer out(outStream);
+    out.hold();
+    VectorXu64 const shape = image->shape();
+    DataType const type = image->dataType();
+    if (shape.size() > serial::kMaxDimensions)
+        serial::fail("an ImageView of " + std::to_string(shape.size()) + " dimensions cannot be written");
+    std::size_t const bytes = sampleBytes(shape, type);
+    std::shared_ptr<const ImageProperties> const properties = image->properties();
+    if (!properties)
+        serial::fail("the ImageView has no properties");
+    out.header(Kind::IMAGE_VIEW, type);
+    out.u64(shape.size());
+    for (std::size_t k = 0; k < shape.size(); ++k)
+        out.u64(shape[k]);
+    out.sync();
+    putProperties(out, *properties);
+    out.sync();
+    putMetadata(out, image->metadata());
+    out.sync();
+    out.u64(bytes);
+    out.flush();
+    if (denseFortran(*image, bytes))
+    {
+        out.raw(image->bufferReadOnly(), bytes);
+    }
+    else
+    {
+        std::vector<uint8_t> slab;
+        eachSlab(shape, bytes, [&](RegionXu64 const& region, std::size_t size) {
+            slab.resize(size);
+            image->readRegionChecked(region, slab.data(), size);
+            out.raw(slab.data(), size);
+        });
+    }
+    out.sync();
+    out.flush();
+}
+
+std::shared_ptr<ImageView> Serialization::decodeImageView(std::shared_ptr<StreamAccess> inStream)
+{
+    Reader in(inStream);
+    DataType const type = in.header(Kind::IMAGE_VIEW);
+    std::size_t const n = std::size_t(in.count(8, serial::kMaxDimensions, "dimension count"));
+    VectorXu64 shape(n);
+    for (std::size_t k = 0; k < n; ++k)
+        shape[k] = in.u64();
+    std::size_t const bytes = sampleBytes(shape, type);
+    in.sync();
+    std::shared_ptr<ImageProperties> properties = getProperties(in);
+    in.sync();
+    std::shared_ptr<MetadataNode> metadata = getMetadata(in);
+    in.sync();
+    uint64_t const recorded = in.u64();
+    if (recorded != bytes)
+        serial::fail("sample byte count " + std::to_string(recorded) + " does not match the shape and data type (" +
+                     std::to_string(bytes) + ")");
+    std::shared_ptr<ImageView> view;
+    in.block(bytes, [&] {
+        view = ImageViewFactory::allocate(shape, type, std::move(properties), std::move(metadata));
+        return view->buffer();
+    });
+    in.sync();
+    return view;
+}
+
+} // namespace quelbo

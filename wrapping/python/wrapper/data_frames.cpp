@@ -1,0 +1,474 @@
+// DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
+#include <cstring>
+
+#include "data_frames.h"
+#include "order.h"
+#include "runtime/buffer.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::ColumnUnitExtension;
+using quelbo::DataFrameView;
+using quelbo::DataType;
+using quelbo::PrimitiveTypeId;
+
+QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t",
+        "std::shared_ptr< quelbo::DataFrameView > *");
+QW_SHARED_CAST(quelbo::View, DataFrameView);
+QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t",
+        "std::shared_ptr< quelbo::ColumnUnitExtension > *");
+QW_SHARED_CAST(quelbo::Extension, ColumnUnitExtension);
+
+struct UnitTr
+{
+    using T = ColumnUnitExtension;
+    static constexpr const char* name = "ColumnUnitExtension";
+    static constexpr const char* native = "quelbo::ColumnUnitExtension";
+};
+
+constexpr const char* kString = "std::string const &";
+
+// <Tr::name>_<Name>(object, N size_t arguments, Extra more): the object
+// (declared constant or not) and the sizes are converted left to right, then
+// body(object, sizes, the Extra arguments, fn) converts the rest and calls.
+template <class Tr, const char* Name, bool Const, size_t N, size_t Extra, class Body>
+PyObject* member(PyObject* args, Body body)
+{
+    static const char* fn = str(Tr::name, "_", Name);
+    constexpr Py_ssize_t count = 1 + N + Extra;
+    PyObject* a[count];
+    std::shared_ptr<typename Tr::T> obj;
+    size_t v[N + 1] = {};
+    if (!unpack(fn, args, count, count, a) || !SharedMember<Tr>::self(a[0], fn, Const, obj))
+        return nullptr;
+    for (size_t i = 0; i < N; ++i)
+        if (!arg(a[1 + i], {fn, int(2 + i), "size_t"}, v[i]))
+            return nullptr;
+    return body(*obj, v, a + 1 + N, fn);
+}
+
+template <const char* Name, bool Const, size_t N, size_t Extra, class Body>
+PyObject* frame(PyObject* args, Body body)
+{
+    return member<FrameTr, Name, Const, N, Extra>(args, body);
+}
+
+// ------------------------------------------------------------ structure
+
+constexpr char kGetCapabilities[] = "get_capabilities";
+constexpr char kGetShape[] = "get_shape";
+constexpr char kToString[] = "to_string";
+constexpr char kColumnName[] = "column_name";
+constexpr char kColumnIndex[] = "column_index";
+constexpr char kColumnDataType[] = "column_data_type";
+constexpr char kUnit[] = "unit";
+constexpr char kSetUnit[] = "set_unit";
+constexpr char kAddColumn[] = "add_column";
+constexpr char kAddRows[] = "add_rows";
+constexpr char kRemoveColumn[] = "remove_column";
+constexpr char kRemoveRows[] = "remove_rows";
+constexpr char kReshape[] = "_reshape";
+constexpr char kAt[] = "_at";
+constexpr char kSetAt[] = "_set_at";
+constexpr char kReadBytes[] = "_read_bytes";
+constexpr char kWriteBytes[] = "_write_bytes";
+constexpr char kReadStrings[] = "_read_strings";
+constexpr char kWriteStrings[] = "_write_strings";
+
+PyObject* column_name(PyObject*, PyObject* args)
+{
+    return frame<kColumnName, true, 1, 0>(
+        args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+            return call([&] { return to_py(d.columnName(v[0])); });
+        });
+}
+
+PyObject* column_index(PyObject*, PyObject* args)
+{
+    return frame<kColumnIndex, true, 0, 1>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
+        std::string name;
+        if (!arg(r[0], {fn, 2, kString}, name))
+            return (PyObject*)nullptr;
+        return call([&] { return to_py(d.columnIndex(name)); });
+    });
+}
+
+PyObject* column_data_type(PyObject*, PyObject* args)
+{
+    return frame<kColumnDataType, true, 1, 0>(
+        args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+            return call([&] { return value(d.columnDataType(v[0])); });
+        });
+}
+
+PyObject* unit(PyObject*, PyObject* args)
+{
+    return frame<kUnit, false, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+        return call([&] { return to_py(d.unit(v[0])); });
+    });
+}
+
+// set_unit of the view and of its column unit extension: (object, index, unit).
+template <class Tr>
+PyObject* set_unit(PyObject*, PyObject* args)
+{
+    return member<Tr, kSetUnit, false, 1, 1>(
+        args, [](typename Tr::T& d, const size_t* v, PyObject* const* r, const char* fn) {
+            std::string unit;
+            if (!arg(r[0], {fn, 3, kString}, unit))
+                return (PyObject*)nullptr;
+            return call([&] {
+                d.setUnit(v[0], unit);
+                return none();
+            });
+        });
+}
+
+PyObject* add_column(PyObject*, PyObject* args)
+{
+    return frame<kAddColumn, false, 0, 2>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
+        std::string name;
+        DataType type;
+        if (!arg(r[0], {fn, 2, kString}, name) || !dtype_arg(r[1], {fn, 3, "quelbo::DataType"}, type))
+            return (PyObject*)nullptr;
+        return call([&] {
+            d.addColumn(name, type);
+            return none();
+        });
+    });
+}
+
+template <const char* Name, void (DataFrameView::*Member)(size_t, size_t)>
+PyObject* rows(PyObject*, PyObject* args)
+{
+    return frame<Name, false, 2, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+        return call([&] {
+            (d.*Member)(v[0], v[1]);
+            return none();
+        });
+    });
+}
+
+PyObject* remove_column(PyObject*, PyObject* args)
+{
+    return frame<kRemoveColumn, false, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+        return call([&] {
+            d.removeColumn(v[0]);
+            return none();
+        });
+    });
+}
+
+PyObject* reshape(PyObject*, PyObject* args)
+{
+    return frame<kReshape, false, 0, 3>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char*) {
+        TableArgs table;
+        if (!table.take(r))
+            return (PyObject*)nullptr;
+        PyObject* result = call([&] {
+            d.reshape(table.shape, table.names.items(), table.types);
+            return none();
+        });
+        return with_strings(result, table.names, r[1]);
+    });
+}
+
+PyObject* create_from_pointer(PyObject*, PyObject* o)
+{
+    static const A a{"DataFrameView_create_from_pointer", 1, "unsigned long long"};
+    return adopt_handed_over<DataFrameView>(o, a);
+}
+
+// ------------------------------------------------------------ cell access
+
+[[noreturn]] void unsupported()
+{
+    throw quelbo::Error("unsupported column data type for cell access");
+}
+
+template <class C>
+C cell_as(const uint8_t* cell)
+{
+    C c;
+    std::memcpy(&c, cell, sizeof c);
+    return c;
+}
+
+// The cell of a scalar column as a Python number.
+PyObject* number_of(DataType type, const uint8_t* cell)
+{
+    const size_t bits = type.bitDepth();
+    switch (type.primitiveType()) {
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        switch (bits) {
+        case 8: return PyLong_FromLongLong(cell_as<int8_t>(cell));
+        case 16: return PyLong_FromLongLong(cell_as<int16_t>(cell));
+        case 32: return PyLong_FromLongLong(cell_as<int32_t>(cell));
+        case 64: return PyLong_FromLongLong(cell_as<int64_t>(cell));
+        }
+        break;
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+        switch (bits) {
+        case 8: return PyLong_FromUnsignedLongLong(cell_as<uint8_t>(cell));
+        case 16: return PyLong_FromUnsignedLongLong(cell_as<uint16_t>(cell));
+        case 32: return PyLong_FromUnsignedLongLong(cell_as<uint32_t>(cell));
+        case 64: return PyLong_FromUnsignedLongLong(cell_as<uint64_t>(cell));
+        }
+        break;
+    case PrimitiveTypeId::FLOATING_POINT:
+        if (bits == 32)
+            return PyFloat_FromDouble(cell_as<float>(cell));
+        if (bits == 64)
+            return PyFloat_FromDouble(cell_as<double>(cell));
+        break;
+    default:
+        break;
+    }
+    unsupported();
+}
+
+// A scalar cell's bytes: at most 32 (a bit depth of at most 255, one element).
+struct Cell
+{
+    alignas(8) uint8_t bytes[32] = {};
+};
+
+PyObject* at(PyObject*, PyObject* args)
+{
+    return frame<kAt, false, 2, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+        return call([&]() -> PyObject* {
+            const DataType type = d.columnDataType(v[0]);
+            if (type.isScalar()) {
+                Cell cell;
+                d.readBytes(v[0], v[1], 1, cell.bytes, type.byteCount());
+                return number_of(type, cell.bytes);
+            }
+            if (!DataFrameView::isUtf8String(type))
+                unsupported();
+            std::string text;
+            d.readStrings(v[0], v[1], 1, &text, 1);
+            return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), nullptr);
+        });
+    });
+}
+
+// A Python value narrowed to a cell of bits bits (8, 16, 32 or 64), keeping
+// the low-order bits.
+template <class Wide>
+bool narrow(Wide value, size_t bits, uint8_t* cell)
+{
+    switch (bits) {
+    case 8: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int8_t, uint8_t>>(value); std::memcpy(cell, &c, 1); return true; }
+    case 16: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int16_t, uint16_t>>(value); std::memcpy(cell, &c, 2); return true; }
+    case 32: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int32_t, uint32_t>>(value); std::memcpy(cell, &c, 4); return true; }
+    case 64: std::memcpy(cell, &value, 8); return true;
+    }
+    return false;
+}
+
+bool is_int_depth(size_t bits)
+{
+    return bits == 8 || bits == 16 || bits == 32 || bits == 64;
+}
+
+// The value as the cell of a scalar column; false with the Python error of
+// the conversion pending. The bit depth is tested before the value is read.
+bool cell_of(DataType type, PyObject* o, uint8_t* cell)
+{
+    const size_t bits = type.bitDepth();
+    switch (type.primitiveType()) {
+    case PrimitiveTypeId::SIGNED_INTEGER: {
+        if (!is_int_depth(bits))
+            throw quelbo::Error("invalid signed integer bit depth");
+        const long long v = PyLong_AsLongLong(o);
+        return !(v == -1 && PyErr_Occurred()) && narrow(int64_t(v), bits, cell);
+    }
+    case PrimitiveTypeId::UNSIGNED_INTEGER: {
+        if (!is_int_depth(bits))
+            throw quelbo::Error("invalid unsigned integer bit depth");
+        const unsigned long long v = PyLong_AsUnsignedLongLong(o);
+        return !(v == (unsigned long long)-1 && PyErr_Occurred()) && narrow(uint64_t(v), bits, cell);
+    }
+    case PrimitiveTypeId::FLOATING_POINT: {
+        if (bits != 32 && bits != 64)
+            throw quelbo::Error("invalid floating-point bit depth");
+        const double v = PyFloat_AsDouble(o);
+        if (v == -1.0 && PyErr_Occurred())
+            return false;
+        if (bits == 32) {
+            const float f = float(v);
+            std::memcpy(cell, &f, 4);
+        } else {
+            std::memcpy(cell, &v, 8);
+        }
+        return true;
+    }
+    default:
+        unsupported();
+    }
+}
+
+PyObject* set_at(PyObject*, PyObject* args)
+{
+    return frame<kSetAt, false, 2, 1>(args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
+        return call([&]() -> PyObject* {
+            const DataType type = d.columnDataType(v[0]);
+            if (type.isScalar()) {
+                Cell cell;
+                if (!cell_of(type, r[0], cell.bytes))
+                    return nullptr;
+                d.writeBytes(v[0], v[1], 1, cell.bytes, type.byteCount());
+                return none();
+            }
+            if (!DataFrameView::isUtf8String(type))
+                unsupported();
+            std::string text;
+            if (!PyUnicode_Check(r[0])) {
+                fail_arg(ERR_TYPE, {fn, 4, kString});
+                return nullptr;
+            }
+            if (!utf8(r[0], text))
+                return nullptr;
+            d.writeStrings(v[0], v[1], 1, &text, 1);
+            return none();
+        });
+    });
+}
+
+// ------------------------------------------------------------ bulk transfer
+
+template <bool Read>
+PyObject* bytes_transfer(PyObject*, PyObject* args)
+{
+    return frame<Read ? kReadBytes : kWriteBytes, false, 3, 1>(
+        args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
+            Buffer b;
+            if (!buffer_arg(r[0], {fn, 5, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
+                return (PyObject*)nullptr;
+            return call([&] {
+                if (Read)
+                    d.readBytes(v[0], v[1], v[2], b.data, b.size);
+                else
+                    d.writeBytes(v[0], v[1], v[2], b.data, b.size);
+                return none();
+            });
+        });
+}
+
+template <bool Read>
+PyObject* strings_transfer(PyObject*, PyObject* args)
+{
+    return frame<Read ? kReadStrings : kWriteStrings, false, 3, 1>(
+        args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char*) {
+            StringList list;
+            if (!list.take(r[0]))
+                return (PyObject*)nullptr;
+            PyObject* result = call([&] {
+                if (Read)
+                    d.readStrings(v[0], v[1], v[2], list.data(), list.size());
+                else
+                    d.writeStrings(v[0], v[1], v[2], list.data(), list.size());
+                return none();
+            });
+            return with_strings(result, list, r[0]);
+        });
+}
+
+// ------------------------------------------------------------ column units
+
+PyObject* unit_of_column(PyObject*, PyObject* args)
+{
+    return member<UnitTr, kUnit, true, 1, 0>(
+        args, [](ColumnUnitExtension& u, const size_t* v, PyObject* const*, const char*) {
+            return call([&] { return to_py(u.unit(v[0])); });
+        });
+}
+
+void add_data_frames(Methods& m)
+{
+    m.add("delete_DataFrameView", &shared_release<FrameTr>, METH_O);
+    m.add(str("DataFrameView_", kGetCapabilities),
+          &shared_getter<FrameTr, kGetCapabilities, true, &DataFrameView::capabilities>, METH_O,
+          "Return the capabilities of the view: READ, WRITE and RESHAPE.");
+    m.add(str("DataFrameView_", kGetShape), &shared_getter<FrameTr, kGetShape, true, &DataFrameView::shape>, METH_O,
+          "Return the shape of the data frame.\n"
+          "First element being the number of columns, and the second, the number of rows.");
+    m.add("DataFrameView_column_name", &column_name, METH_VARARGS,
+          "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
+    m.add("DataFrameView_column_index", &column_index, METH_VARARGS,
+          "Return the index of the column of this name.\n:raises: Error if no column has this name.");
+    m.add("DataFrameView_column_data_type", &column_data_type, METH_VARARGS,
+          "Return the data type of a column.\n:raises: Error if the index is out of range.");
+    m.add("DataFrameView_unit", &unit, METH_VARARGS,
+          "Return the unit of a column.\n:raises: Error if the index is out of range.");
+    m.add("DataFrameView_set_unit", &set_unit<FrameTr>, METH_VARARGS,
+          "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
+    m.add("DataFrameView_add_column", &add_column, METH_VARARGS,
+          "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
+          "Available with RESHAPE capability.\n"
+          ":raises: NotImplemented if the view does not support reshaping.\n"
+          ":raises: Error if the name is already used or the data type is not supported.");
+    m.add("DataFrameView_add_rows", &rows<kAddRows, &DataFrameView::addRows>, METH_VARARGS,
+          "Insert count rows before the row offset (append when offset is the row count); their cells are zero or "
+          "empty strings.\nAvailable with RESHAPE capability.\n"
+          ":raises: NotImplemented if the view does not support reshaping.\n"
+          ":raises: Error if offset is out of bounds.");
+    m.add("DataFrameView_remove_column", &remove_column, METH_VARARGS,
+          "Remove a column.\nAvailable with RESHAPE capability.\n"
+          ":raises: NotImplemented if the view does not support reshaping.\n"
+          ":raises: Error if the index is out of range.");
+    m.add("DataFrameView_remove_rows", &rows<kRemoveRows, &DataFrameView::removeRows>, METH_VARARGS,
+          "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
+          ":raises: NotImplemented if the view does not support reshaping.\n"
+          ":raises: Error if the rows are out of bounds.");
+    m.add(str("DataFrameView_", kToString), &shared_getter<FrameTr, kToString, true, &DataFrameView::toString>,
+          METH_O, "Return a string representation");
+    m.add("DataFrameView__reshape", &reshape, METH_VARARGS,
+          "Replace the whole table by one of the given shape, column names and column data types.\n"
+          "Available with RESHAPE capability. All the view's data is invalidated.\n"
+          "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+          "The names and the types must have the same element count, equal to shape[0]; "
+          "column count and row count cannot be 0.\n"
+          ":raises: Error otherwise, or for duplicate names.");
+    m.add("DataFrameView__at", &at, METH_VARARGS,
+          "Return the cell of a column at a row as an int, a float or a str.\n"
+          ":raises: Error for a column data type without cell access.");
+    m.add("DataFrameView__set_at", &set_at, METH_VARARGS,
+          "Store a value into the cell of a column at a row.\n"
+          ":raises: Error for a column data type without cell access.");
+    m.add("DataFrameView__read_bytes", &bytes_transfer<true>, METH_VARARGS,
+          "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
+          ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
+    m.add("DataFrameView__write_bytes", &bytes_transfer<false>, METH_VARARGS,
+          "Write rowCount cells of a numeric column from rowOffset out of a buffer.\n"
+          ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
+    m.add("DataFrameView__read_strings", &strings_transfer<true>, METH_VARARGS,
+          "Read rowCount strings of a UTF-8 string column from rowOffset into the first items of a list.\n"
+          ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
+          "short.");
+    m.add("DataFrameView__write_strings", &strings_transfer<false>, METH_VARARGS,
+          "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
+          ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
+          "short.");
+    m.add("DataFrameView_create_from_pointer", &create_from_pointer, METH_O,
+          "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
+    add_hooks<FramePtr>(m, "DataFrameView", false);
+}
+QW_FAMILY(order::views_data_frame, add_data_frames);
+
+void add_column_units(Methods& m)
+{
+    m.add("ColumnUnitExtension_cast", &extension_cast<UnitTr>, METH_O,
+          "Cast a generic extension into this kind; None when it is not one.");
+    m.add("ColumnUnitExtension_unit", &unit_of_column, METH_VARARGS,
+          "Return the unit of a column.\n:raises: Error if the column index is out of range.");
+    m.add("ColumnUnitExtension_set_unit", &set_unit<UnitTr>, METH_VARARGS,
+          "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "
+          "view does not have the WRITE capability.");
+    m.add("delete_ColumnUnitExtension", &shared_release<UnitTr>, METH_O);
+    add_hooks<std::shared_ptr<ColumnUnitExtension>>(m, "ColumnUnitExtension", false);
+}
+QW_FAMILY(order::views_column_unit, add_column_units);
+
+} // namespace

@@ -1,0 +1,157 @@
+// Serialization: value arrays, matrices, the class itself and the
+// docstrings of the vector members.
+#include "serialization.h"
+
+#include <string>
+
+namespace qw::serialization {
+namespace {
+
+QW_TYPE(quelbo::Serialization, "_p_quelbo__Serialization", "quelbo::Serialization *");
+
+// The common tail of the decoders' docstrings that state the library's
+// header checks.
+std::string header_raises(const char* kind)
+{
+    return std::string(":raises: Error if Quelbo version read from stream is not compatible with current version\n"
+                       ":raises: Error if read magic number is invalid\n"
+                       ":raises: Error if object to decode is not ") +
+           kind + "\n";
+}
+
+const char* size_text(std::size_t n)
+{
+    return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : "X";
+}
+
+// ---------------------------------------------------------- arrays, matrices
+
+template <class E>
+struct ArrayTr
+{
+    using T = quelbo::ArrayX<E>;
+    static const char* enc() { return str("Serialization_encode_arrayx", Code<E>::array); }
+    static const char* dec() { return str("Serialization_decode_arrayx", Code<E>::array); }
+    static const char* decl() { return str("quelbo::ArrayX", Code<E>::array, " const &"); }
+};
+
+template <class E, std::size_t N>
+struct MatrixTr
+{
+    using T = quelbo::Matrix<E, N>;
+    static constexpr const char* code = N == 3 ? (std::is_same<E, float>::value ? "3f" : "3d")
+                                               : (std::is_same<E, float>::value ? "4f" : "4d");
+    static const char* enc() { return str("Serialization_encode_matrix_", code); }
+    static const char* dec() { return str("Serialization_decode_matrix_", code); }
+    static const char* decl() { return str("quelbo::Matrix", code, " const &"); }
+};
+
+// A group of members: the encoders in order, then the decoders; the first of
+// each carries the group's docstring.
+template <class... Trs>
+void add_group(Methods& m, const char* enc_doc, const char* dec_doc)
+{
+    ((m.add(Trs::enc(), &Codec<Trs>::encode_object, METH_VARARGS, enc_doc), enc_doc = nullptr), ...);
+    ((m.add(Trs::dec(), &Codec<Trs>::decode, METH_O, dec_doc), dec_doc = nullptr), ...);
+}
+
+void add_arrays(Methods& m)
+{
+    static const char* enc = "\nSerialize an Array into a stream.\n\n"
+                             ":type src: :py:class:`ArrayXi8`\n"
+                             ":param src: The array to encode.\n"
+                             ":type dst: :py:class:`StreamAccess`\n"
+                             ":param dst: The stream where the encoded data is written.\n";
+    static const char* dec = "\nDecode an array from a stream.\n\n"
+                             ":type src: :py:class:`StreamAccess`\n"
+                             ":param src: The stream to decode from.\n\n"
+                             ":rtype: :py:class:`ArrayXi8`\n"
+                             ":return: The decoded array.\n";
+    add_group<ArrayTr<int8_t>, ArrayTr<int16_t>, ArrayTr<int32_t>, ArrayTr<int64_t>, ArrayTr<uint8_t>,
+              ArrayTr<uint16_t>, ArrayTr<uint32_t>, ArrayTr<uint64_t>, ArrayTr<float>, ArrayTr<double>>(m, enc, dec);
+}
+
+void add_matrices(Methods& m)
+{
+    static const char* enc = "\nFactory to serialize a Matrix into a stream.\n"
+                             ":type mat: :py:class:`Matrix3f`\n"
+                             ":param mat: Matrix to serialize\n"
+                             ":type outStream: :py:class:`StreamAccess`\n"
+                             ":param outStream: Stream where data is written\n";
+    static const char* dec = intern(
+        "\nFactory to unserialize a Matrix from a stream.\n"
+        ":type inStream: :py:class:`StreamAccess`\n"
+        ":param inStream: Stream from where data is read\n"
+        ":rtype: :py:class:`Matrix3f`\n"
+        ":return: a Matrix built from input Stream\n" +
+        header_raises("a Matrix") +
+        ":raises: Error if data type or dimension read from stream is not compatible with requested matrix type\n");
+    add_group<MatrixTr<float, 3>, MatrixTr<float, 4>, MatrixTr<double, 3>, MatrixTr<double, 4>>(m, enc, dec);
+}
+
+struct SerializationTr
+{
+    using T = quelbo::Serialization;
+    static constexpr const char* name = "Serialization";
+    static constexpr const char* native = "quelbo::Serialization";
+};
+
+void add_class(Methods& m)
+{
+    ClassOps<SerializationTr>::add(m);
+}
+
+} // namespace
+
+const char* vector_encode_doc(std::size_t n)
+{
+    const std::string v = std::string("Vector") + size_text(n);
+    return intern("\nFactory to serialize a " + v + " into a stream.\n"
+                  ":type vect: :py:class:`" + v + "u8`\n"
+                  ":param vect: " + v + " to serialize\n"
+                  ":type outStream: :py:class:`StreamAccess`\n"
+                  ":param outStream: Stream where data is written\n");
+}
+
+const char* vector_decode_doc(std::size_t n)
+{
+    const std::string v = std::string("Vector") + size_text(n);
+    const std::string first = n == 3 ? "Method to load a " + v + " which has been serialized into a stream."
+                                     : "Factory to unserialize a " + v + " from a stream.";
+    return intern("\n" + first + "\n"
+                  ":type inStream: :py:class:`StreamAccess`\n"
+                  ":param inStream: Stream from where data is read\n"
+                  ":rtype: :py:class:`" + v + "u8`\n"
+                  ":return: a " + v + " built from input Stream\n" +
+                  header_raises("a Vector") +
+                  ":raises: Error if data type read from stream is not compatible with requested vector type\n");
+}
+
+const char* view_encode_doc(const char* name, const char* param, const char* article)
+{
+    const std::string n = name, p = param;
+    return intern("\nFactory to serialize " + std::string(article) + " " + n + " into a stream.\n"
+                  ":type " + p + ": :py:class:`" + n + "`\n"
+                  ":param " + p + ": " + n + " to serialize\n"
+                  ":type outStream: :py:class:`StreamAccess`\n"
+                  ":param outStream: Stream where data is written\n"
+                  ":raises: Error if " + n + " has not READ capacity\n");
+}
+
+const char* view_decode_doc(const char* name, const char* article)
+{
+    const std::string n = name;
+    return intern("\nFactory to unserialize " + std::string(article) + " " + n + " from a stream.\n"
+                  ":type inStream: :py:class:`StreamAccess`\n"
+                  ":param inStream: Stream from where data is read\n"
+                  ":rtype: :py:class:`" + n + "`\n"
+                  ":return: a in-memory " + n + " built from input Stream\n" +
+                  header_raises((std::string(article) + " " + n).c_str()) +
+                  ":raises: Error if decoding issue (synchronization tag not found)\n");
+}
+
+QW_FAMILY(order::serialization_arrays, &add_arrays);
+QW_FAMILY(order::serialization_matrices, &add_matrices);
+QW_FAMILY(order::serialization_class, &add_class);
+
+} // namespace qw::serialization

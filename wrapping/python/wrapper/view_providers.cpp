@@ -1,0 +1,138 @@
+// The view and extension providers, and DataFrameViewFactory.
+#include "data_frames.h"
+#include "order.h"
+#include "quelbo/providers.h"
+
+namespace {
+
+using namespace qw;
+using quelbo::DataFrameViewFactory;
+using quelbo::Extension;
+using quelbo::ImageView;
+using quelbo::View;
+
+#define QW_STATELESS(Tr, Class)                                                                                   \
+    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class, "quelbo::" #Class " *");                                         \
+    struct Tr                                                                                                       \
+    {                                                                                                               \
+        using T = quelbo::Class;                                                                                    \
+        static constexpr const char* name = #Class;                                                                 \
+        static constexpr const char* native = "quelbo::" #Class;                                                    \
+    }
+QW_STATELESS(ImageProviderTr, ImageViewProvider);
+QW_STATELESS(LodProviderTr, LodImageViewProvider);
+QW_STATELESS(FrameProviderTr, DataFrameViewProvider);
+QW_STATELESS(MultiProviderTr, MultiImageViewProvider);
+QW_STATELESS(ExtensionProviderTr, ExtensionProvider);
+QW_STATELESS(FactoryTr, DataFrameViewFactory);
+#undef QW_STATELESS
+
+constexpr char kView[] = "std::shared_ptr< quelbo::View >";
+constexpr char kImageView[] = "std::shared_ptr< quelbo::ImageView >";
+constexpr char kExtension[] = "std::shared_ptr< quelbo::Extension >";
+
+PyObject* provided(bool test)
+{
+    return to_py(test);
+}
+
+template <class T>
+PyObject* provided(std::shared_ptr<T> p)
+{
+    return shared(std::move(p));
+}
+
+// <Provider>_<name>(object): one static operation over a shared pointer of
+// Arg (None empty, a derived handle through its cast); no library error
+// escapes as anything but the registered Error class.
+template <const char* Fn, const char* Ty, class Arg, auto Op>
+PyObject* provide(PyObject*, PyObject* o)
+{
+    std::shared_ptr<Arg> p;
+    if (!shared_arg(o, {Fn, 1, Ty}, p))
+        return nullptr;
+    return call([&] { return provided(Op(std::move(p))); });
+}
+
+#define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                   \
+    do {                                                                                                            \
+        static constexpr char fn[] = #Class "_" #Name;                                                              \
+        m.add(fn, &provide<fn, k##Arg, Arg, &quelbo::Class::Op>, METH_O, doc);                                      \
+    } while (0)
+
+void add_providers(Methods& m)
+{
+    QW_PROVIDE(m, ImageViewProvider, is_image, View, isImage, "Checks if a given View is an ImageView.");
+    QW_PROVIDE(m, ImageViewProvider, to_image, View, toImage,
+               "Convert a View into an ImageView; null if the view is not an ImageView.");
+    QW_PROVIDE(m, ImageViewProvider, to_read_only, ImageView, toReadOnly,
+               "Remove all capacities except READ to an ImageView.\n"
+               "If given ImageView only has READ capacity, it is returned directly.");
+    QW_PROVIDE(m, ImageViewProvider, to_write_only, ImageView, toWriteOnly,
+               "Remove all capacities except WRITE to an ImageView.\n"
+               "If given ImageView only has WRITE capacity, it is returned directly.");
+    ClassOps<ImageProviderTr>::add(m, &ClassOps<ImageProviderTr>::new_default);
+
+    QW_PROVIDE(m, LodImageViewProvider, is_lod_image, View, isLodImage, "Checks if a given View is a LodImageView.");
+    QW_PROVIDE(m, LodImageViewProvider, to_lod_image, View, toLodImage,
+               "Convert a View into a LodImageView; null if the view is not a LodImageView.");
+    ClassOps<LodProviderTr>::add(m, &ClassOps<LodProviderTr>::new_default);
+
+    QW_PROVIDE(m, DataFrameViewProvider, is_data_frame, View, isDataFrame,
+               "Checks if a given View is a DataFrameView.");
+    QW_PROVIDE(m, DataFrameViewProvider, to_data_frame, View, toDataFrame,
+               "Convert a View into a DataFrameView; null if the view is not a DataFrameView.");
+    ClassOps<FrameProviderTr>::add(m, &ClassOps<FrameProviderTr>::new_default);
+
+    QW_PROVIDE(m, MultiImageViewProvider, is_multi_image, View, isMultiImage,
+               "Checks if a given View is a MultiImageView.");
+    QW_PROVIDE(m, MultiImageViewProvider, to_multi_image, View, toMultiImage,
+               "Convert a View into a MultiImageView; null if the view is not a MultiImageView.");
+    ClassOps<MultiProviderTr>::add(m, &ClassOps<MultiProviderTr>::new_default);
+
+    QW_PROVIDE(m, ExtensionProvider, to_tiling_info, Extension, toTilingInfo,
+               "Convert an Extension into a TilingInfoExtension; null if it is of another kind.");
+    QW_PROVIDE(m, ExtensionProvider, to_parallel_access, Extension, toParallelAccess,
+               "Convert an Extension into a ParallelAccessExtension; null if it is of another kind.");
+    QW_PROVIDE(m, ExtensionProvider, to_view_origin, Extension, toViewOrigin,
+               "Convert an Extension into a ViewOriginExtension; null if it is of another kind.");
+    ClassOps<ExtensionProviderTr>::add(m, &ClassOps<ExtensionProviderTr>::new_default);
+}
+#undef QW_PROVIDE
+QW_FAMILY(order::views_providers, add_providers);
+
+// ------------------------------------------------------------ the factory
+
+PyObject* allocate(PyObject*, PyObject* args)
+{
+    const char* fn = "DataFrameViewFactory__allocate";
+    PyObject* a[3];
+    TableArgs table;
+    if (!unpack(fn, args, 3, 3, a) || !table.take(a))
+        return nullptr;
+    PyObject* view =
+        call([&] { return shared(DataFrameViewFactory::allocate(table.shape, table.names.items(), table.types)); });
+    return with_strings(view, table.names, a[1]);
+}
+
+PyObject* allocate_empty(PyObject*, PyObject*)
+{
+    return call([] { return shared(DataFrameViewFactory::allocate()); });
+}
+
+void add_data_frame_factory(Methods& m)
+{
+    m.add("DataFrameViewFactory__allocate", &allocate, METH_VARARGS,
+          "Create an in-memory DataFrameView of the given shape, column names and column data types.\n"
+          "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+          "The names and the types must have the same element count, equal to shape[0]; "
+          "column count and row count cannot be 0 (Error otherwise).\n"
+          "An empty data frame is made by the parameterless form.\n"
+          ":return: an in-memory DataFrameView");
+    m.add("DataFrameViewFactory__allocate_empty", &allocate_empty, METH_NOARGS,
+          "This factory aims to create an empty DataFrame view.\nColumns and rows can be added later.");
+    ClassOps<FactoryTr>::add(m, &ClassOps<FactoryTr>::new_default);
+}
+QW_FAMILY(order::factories_data_frame, add_data_frame_factory);
+
+} // namespace

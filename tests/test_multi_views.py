@@ -149,9 +149,11 @@ def test_level_of_detail_views():
                                               "'quelbo::LodImageView *'")):
         q.LodImageView_get_level_range(frames(1)[0])
     assert q.View__extension(lod, 3) is not None  # a view like any other
-    # no class is registered for LodImageView: its bare handles are released by hand
-    q.delete_LodImageView(lod)
-    q.delete_LodImageView(base)
+    # the registered class: results come back as its instances, released when they die
+    assert type(lod) is cls("LodImageView") and type(base) is cls("LodImageView")
+    assert q.delete_LodImageView(lod) is None and lod.this is not None
+    with pytest.raises(ValueError, match="invalid null reference"):
+        q.LodImageView_get_level_range(lod)
 
 
 def test_extension_casts_and_kinds():

@@ -136,8 +136,14 @@ void add_image_view_factory(Methods& m)
           "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
           "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
           "it does not support READ.");
-    ClassOps<FactoryTr>::add(m);
 }
 QW_FAMILY(order::image_view_factory, add_image_view_factory);
+
+// Release and registration close the class, after its derived and storage-backed views.
+void add_image_view_factory_close(Methods& m)
+{
+    ClassOps<FactoryTr>::add(m);
+}
+QW_FAMILY(order::image_view_factory_close, add_image_view_factory_close);
 
 } // namespace

@@ -204,6 +204,7 @@ void add_lod(Methods& m)
           "range)");
     m.add("LodImageView_to_string", &shared_getter<LodTr, kToString, true, &LodImageView::toString>, METH_O,
           "Return a string representation");
+    add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 
 // ---------------------------------------------------- MultiImageViewFactory

@@ -41,6 +41,7 @@ enum : int
     views = 700,        // views, image views, extensions, multi-image, LOD, data frames (700 to 799)
     image_views = 701,       // ImageView: queries and transfer
     image_view_properties = 702, // ImageView: properties, metadata and their setters
+    image_view_hooks = 703,  // ImageView: registration, closing the class
     views_lod_release = 705, // delete_LodImageView
     views_lod = 740,         // LodImageView
     views_extension = 745,   // Extension, TilingInfoExtension
@@ -55,6 +56,7 @@ enum : int
     image_view_factory = 801, // ImageViewFactory: allocation and memory sources
     factories_derived = 820, // ImageViewFactory: derived views
     factories_storage = 825, // ImageViewFactory: storage-backed views
+    image_view_factory_close = 826, // ImageViewFactory: release and registration
     factories_multi = 830,   // MultiImageViewFactory
     factories_data_frame = 840, // DataFrameViewFactory
     serialization = 900, // serialization, writer, dependency graph (900 to 999)

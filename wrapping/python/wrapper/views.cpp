@@ -334,9 +334,15 @@ void add_image_views(Methods& m)
           "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
     m.add("ImageView_create_from_pointer", &ImageView_create_from_pointer, METH_O,
           "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
-    add_hooks<ViewPtr>(m, "ImageView", false);
 }
 QW_FAMILY(order::image_views, add_image_views);
+
+// The class's hook closes its functions, the setters included.
+void add_image_view_hooks(Methods& m)
+{
+    add_hooks<ViewPtr>(m, "ImageView", false);
+}
+QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
 
 void add_lod_release(Methods& m)
 {

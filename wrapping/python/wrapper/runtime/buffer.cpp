@@ -1,6 +1,7 @@
 // bufferArgument and the keeper of lent Python memory.
 #include "runtime/buffer.h"
 
+#include <cstring>
 #include <new>
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -8,6 +9,26 @@
 namespace qw {
 
 namespace {
+
+// Whether the buffer's items are Python object references (format "O", such
+// as a numpy array of objects): raw bytes written there would corrupt the
+// interpreter, so such memory is never lent out for writing.
+bool holds_references(PyObject* o)
+{
+    PyObject* view = PyMemoryView_FromObject(o);
+    if (!view) {
+        PyErr_Clear();
+        return false; // the buffer request below reports it
+    }
+    PyObject* format = PyObject_GetAttrString(view, "format");
+    Py_DECREF(view);
+    PyObject* bytes = format && PyUnicode_Check(format) ? PyUnicode_AsUTF8String(format) : nullptr;
+    bool const refs = bytes && std::strchr(PyBytes_AsString(bytes), 'O');
+    Py_XDECREF(bytes);
+    Py_XDECREF(format);
+    PyErr_Clear();
+    return refs;
+}
 
 // The old buffer calls: a simple (C-contiguous) view, released before return.
 bool request(PyObject* o, BufferForm form, Buffer& out)
@@ -25,6 +46,10 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
     }
     void* p = nullptr;
     Py_ssize_t n = 0;
+    if (holds_references(o)) {
+        PyErr_SetString(PyExc_TypeError, "a buffer of object references is not raw memory");
+        return false;
+    }
     if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
         return false;
     out.data = static_cast<uint8_t*>(p);

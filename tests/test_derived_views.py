@@ -31,6 +31,35 @@ def test_flips_and_sub_samples_equal_numpy(dtype):
     assert np.array_equal(read(twice, dtype), np.flip(a, axis=0)[::2, ::2])
 
 
+def read_box(v, dtype, origin, size, components=1):
+    out = bytearray(int(np.prod(size)) * np.dtype(dtype).itemsize * components)
+    q.ImageView___read_region(v, region(origin, size), out)
+    return np.frombuffer(out, dtype=dtype).reshape(tuple(reversed(size)) + ((components,) if components > 1 else ()))
+
+
+@pytest.mark.parametrize("dtype", [t for t, _ in TYPES])
+def test_long_reversed_and_strided_runs_equal_numpy(dtype):
+    # rows long enough for the vectorised gathers, read whole and from odd offsets
+    a = sample(dtype, 3, 301)
+    v = view(a, "ROW", "COLUMN")
+    flipped = q.ImageViewFactory_flip_dimension_index(v, 0)
+    assert np.array_equal(read(flipped, dtype), np.flip(a, axis=1))
+    assert np.array_equal(read_box(flipped, dtype, [17, 1], [250, 2]), np.flip(a, axis=1)[1:3, 17:267])
+    for step in (2, 3):
+        sub = q.ImageViewFactory_sub_sample(v, step)
+        assert np.array_equal(read(sub, dtype), a[::step, ::step])
+        assert np.array_equal(read_box(sub, dtype, [3, 0], [70, 1]), a[::step, ::step][0:1, 3:73])
+
+
+def test_long_runs_of_sixteen_byte_samples_equal_numpy():
+    a = sample(np.float32, 3, 129, 4)
+    packed = q.ImageViewFactory_assemble_channels(view(a, "ROW", "COLUMN", "CHANNEL"))
+    flipped = q.ImageViewFactory_flip_dimension_index(packed, 0)
+    assert np.array_equal(read(flipped, np.float32, 4), np.flip(a, axis=1))
+    assert np.array_equal(read_box(flipped, np.float32, [5, 1], [100, 2], 4), np.flip(a, axis=1)[1:3, 5:105])
+    assert np.array_equal(read(q.ImageViewFactory_sub_sample(packed, 2), np.float32, 4), a[::2, ::2])
+
+
 def test_sub_sample_keeps_every_channel_and_refuses_bad_steps():
     a = sample(np.uint16, 6, 5, 3)
     v = view(a, "ROW", "COLUMN", "CHANNEL")

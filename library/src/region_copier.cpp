@@ -41,8 +41,22 @@ int64_t startOf(Indexer const& indexer, VectorXu64 const& origin)
     return int64_t(offset);
 }
 
+// The gathers below are bound by how many elements a vector moves: on x86-64
+// they are built twice, for AVX2 and for the baseline, and the loader picks
+// (the per-size loops are inlined into each build).
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define QUELBO_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#define QUELBO_INLINED __attribute__((always_inline))
+#endif
+#endif
+#ifndef QUELBO_WIDE_VECTORS
+#define QUELBO_WIDE_VECTORS
+#define QUELBO_INLINED
+#endif
+
 template<size_t Bytes>
-void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)
+inline QUELBO_INLINED void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)
 {
     // A reversed run into a dense one (a flipped axis): indexed, so that the
     // compiler can move several elements at once.
@@ -69,7 +83,7 @@ void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int6
         std::memcpy(d, s, Bytes);
 }
 
-void copyElementsAny(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds, size_t bytes)
+QUELBO_WIDE_VECTORS void copyElementsAny(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds, size_t bytes)
 {
     switch (bytes)
     {

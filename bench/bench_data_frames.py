@@ -10,11 +10,9 @@ import timeit
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from timing import best_per_call as best  # noqa: E402
 from proxy import q  # noqa: E402
 
-
-def best(stmt, number, **names):
-    return min(timeit.repeat(stmt, globals=names, number=number, repeat=5)) / number
 
 
 def bulk():

@@ -11,7 +11,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 sys.path.insert(0, HERE)
-from bench_storage import best  # noqa: E402
+from timing import best  # noqa: E402
 from proxy import cls, q  # noqa: E402
 
 ROW, COLUMN = q.ImageDimension_ROW, q.ImageDimension_COLUMN

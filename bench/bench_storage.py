@@ -13,20 +13,13 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from timing import best  # noqa: E402
 from proxy import cls, q  # noqa: E402
 from test_storage_http import Server  # noqa: E402
 
 MIB = 1 << 20
 TOTAL = 64 * MIB
 
-
-def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def row(name, ours, theirs, unit_bytes):

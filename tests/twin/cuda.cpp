@@ -17,7 +17,7 @@ swig_type_info* image_type()
     return type_query("_p_std__shared_ptrT_quelbo__ImageView_t");
 }
 
-bool image_arg(PyObject* o, const A& a, ImagePtr& out)
+bool image_arg(PyObject* o, const ArgId& a, ImagePtr& out)
 {
     void* p = nullptr;
     swig_type_info* ty = image_type();

@@ -60,7 +60,7 @@ PyObject* Probe_read_with(PyObject*, PyObject* args)
 PyObject* Probe___ior__(PyObject*, PyObject* args)
 {
     const char* fn = "Probe___ior__";
-    const A left{fn, 1, "Probe *"};
+    const ArgId left{fn, 1, "Probe *"};
     PyObject* a[2];
     Probe* p;
     quelbo::DataType type;

@@ -28,7 +28,7 @@ quelbo::DataType dtype_of_numpy(int type_num);
 PyObject* element_holder(PyObject* obj, std::shared_ptr<void> elements);
 
 template <class Tr>
-struct Family
+struct Members
 {
     using Arr = typename Tr::T;
     using E = typename Arr::ValueType;
@@ -258,5 +258,5 @@ struct Family
         static constexpr const char* self_type = "quelbo::ArrayX< " #Elem " > const *";                          \
         static constexpr const char* other_type = "quelbo::ArrayX< " #Elem " > const &";                                                       \
     };                                                                                                           \
-    static ::qw::FamilyReg qw_family_##Suffix(::qw::order::arrays + (index),                                   \
-                                              &::qw::arrays::Family<ArrayX##Suffix##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                   \
+                                              &::qw::arrays::Members<ArrayX##Suffix##Tr>::add)

@@ -73,7 +73,7 @@ struct VersionField
 {
     static PyObject* get(PyObject*, PyObject* o)
     {
-        static const char* fn = str("VersionInfo_", name(), "_get");
+        static const char* fn = joined("VersionInfo_", name(), "_get");
         quelbo::VersionInfo* v;
         if (!self(o, {fn, 1, "quelbo::VersionInfo *"}, v))
             return nullptr;
@@ -81,7 +81,7 @@ struct VersionField
     }
     static PyObject* set(PyObject*, PyObject* args)
     {
-        static const char* fn = str("VersionInfo_", name(), "_set");
+        static const char* fn = joined("VersionInfo_", name(), "_set");
         PyObject* a[2];
         quelbo::VersionInfo* v;
         int value;
@@ -102,8 +102,8 @@ struct VersionField
     }
     static void add(Methods& m)
     {
-        m.add(str("VersionInfo_", name(), "_set"), &set, METH_VARARGS);
-        m.add(str("VersionInfo_", name(), "_get"), &get, METH_O);
+        m.add(joined("VersionInfo_", name(), "_set"), &set, METH_VARARGS);
+        m.add(joined("VersionInfo_", name(), "_get"), &get, METH_O);
     }
 };
 
@@ -180,7 +180,7 @@ PyObject* new_Error(PyObject*, PyObject* args)
 template <class Tr>
 PyObject* new_from_message(PyObject*, PyObject* o)
 {
-    static const char* fn = str("new_", Tr::name);
+    static const char* fn = joined("new_", Tr::name);
     std::string message;
     if (!arg(o, {fn, 1, "std::string const &"}, message))
         return nullptr;

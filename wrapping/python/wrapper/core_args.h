@@ -27,7 +27,7 @@ ObjectOrInt form_of(PyObject* o)
 
 // A copy of the object behind a handle of T.
 template <class T>
-bool copy_of(PyObject* o, const A& a, T& out)
+bool copy_of(PyObject* o, const ArgId& a, T& out)
 {
     T* p;
     if (!ref(o, a, p))
@@ -48,7 +48,7 @@ inline bool is_dtype(PyObject* o)
 // gives a copy of its value; anything else is read by PyLong_AsLong, whose
 // own error (TypeError, OverflowError) is left pending, and its 64 bits are
 // the identifier.
-inline bool dtype_arg(PyObject* o, const A& a, quelbo::DataType& out)
+inline bool dtype_arg(PyObject* o, const ArgId& a, quelbo::DataType& out)
 {
     if (form_of<quelbo::DataType>(o) == ObjectOrInt::object)
         return copy_of(o, a, out);
@@ -73,7 +73,7 @@ bool is_flags(PyObject* o)
 // 64-bit range OverflowError, anything else TypeError, each with the argument
 // message.
 template <class E>
-bool flags_arg(PyObject* o, const A& a, quelbo::FlagSet<E>& out)
+bool flags_arg(PyObject* o, const ArgId& a, quelbo::FlagSet<E>& out)
 {
     using Set = quelbo::FlagSet<E>;
     if (o == Py_None) {
@@ -117,7 +117,7 @@ PyObject* result(R const& r)
 template <class Tr, const char* Name, auto Member>
 PyObject* const_getter(PyObject*, PyObject* o)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     typename Tr::T* obj;
     if (!self(o, {fn, 1, Tr::self_type}, obj))
         return nullptr;
@@ -127,7 +127,7 @@ PyObject* const_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_const_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(str(Tr::name, "_", Name), &const_getter<Tr, Name, Member>, METH_O, doc);
+    m.add(joined(Tr::name, "_", Name), &const_getter<Tr, Name, Member>, METH_O, doc);
 }
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
@@ -136,7 +136,7 @@ void add_const_getter(Methods& m, const char* doc = nullptr)
 template <class Tr, bool Equal>
 PyObject* object_compare(PyObject*, PyObject* args)
 {
-    static const char* fn = str(Tr::name, Equal ? "___eq__" : "___ne__");
+    static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
     PyObject* a[2];
     typename Tr::T *obj, *other;
     if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, Tr::self_type}, obj) ||
@@ -148,8 +148,8 @@ PyObject* object_compare(PyObject*, PyObject* args)
 template <class Tr>
 void add_object_compare(Methods& m)
 {
-    m.add(str(Tr::name, "___eq__"), &object_compare<Tr, true>, METH_VARARGS);
-    m.add(str(Tr::name, "___ne__"), &object_compare<Tr, false>, METH_VARARGS);
+    m.add(joined(Tr::name, "___eq__"), &object_compare<Tr, true>, METH_VARARGS);
+    m.add(joined(Tr::name, "___ne__"), &object_compare<Tr, false>, METH_VARARGS);
 }
 
 } // namespace qw

@@ -35,7 +35,7 @@ constexpr const char* kString = "std::string const &";
 template <class Tr, const char* Name, bool Const, size_t N, size_t Extra, class Body>
 PyObject* member(PyObject* args, Body body)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     constexpr Py_ssize_t count = 1 + N + Extra;
     PyObject* a[count];
     std::shared_ptr<typename Tr::T> obj;
@@ -176,7 +176,7 @@ PyObject* reshape(PyObject*, PyObject* args)
 
 PyObject* create_from_pointer(PyObject*, PyObject* o)
 {
-    static const A a{"DataFrameView_create_from_pointer", 1, "unsigned long long"};
+    static const ArgId a{"DataFrameView_create_from_pointer", 1, "unsigned long long"};
     return adopt_handed_over<DataFrameView>(o, a);
 }
 
@@ -388,10 +388,10 @@ PyObject* unit_of_column(PyObject*, PyObject* args)
 void add_data_frames(Methods& m)
 {
     m.add("delete_DataFrameView", &shared_release<FrameTr>, METH_O);
-    m.add(str("DataFrameView_", kGetCapabilities),
+    m.add(joined("DataFrameView_", kGetCapabilities),
           &shared_getter<FrameTr, kGetCapabilities, true, &DataFrameView::capabilities>, METH_O,
           "Return the capabilities of the view: READ, WRITE and RESHAPE.");
-    m.add(str("DataFrameView_", kGetShape), &shared_getter<FrameTr, kGetShape, true, &DataFrameView::shape>, METH_O,
+    m.add(joined("DataFrameView_", kGetShape), &shared_getter<FrameTr, kGetShape, true, &DataFrameView::shape>, METH_O,
           "Return the shape of the data frame.\n"
           "First element being the number of columns, and the second, the number of rows.");
     m.add("DataFrameView_column_name", &column_name, METH_VARARGS,
@@ -422,7 +422,7 @@ void add_data_frames(Methods& m)
           "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
           ":raises: NotImplemented if the view does not support reshaping.\n"
           ":raises: Error if the rows are out of bounds.");
-    m.add(str("DataFrameView_", kToString), &shared_getter<FrameTr, kToString, true, &DataFrameView::toString>,
+    m.add(joined("DataFrameView_", kToString), &shared_getter<FrameTr, kToString, true, &DataFrameView::toString>,
           METH_O, "Return a string representation");
     m.add("DataFrameView__reshape", &reshape, METH_VARARGS,
           "Replace the whole table by one of the given shape, column names and column data types.\n"

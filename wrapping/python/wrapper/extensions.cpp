@@ -39,14 +39,14 @@ QW_KIND(OriginTr, ViewOriginExtension);
 template <class Tr>
 void add_kind_head(Methods& m)
 {
-    m.add(str(Tr::name, "_cast"), &extension_cast<Tr>, METH_O,
+    m.add(joined(Tr::name, "_cast"), &extension_cast<Tr>, METH_O,
           "Cast a generic extension into this kind; None when it is not one.");
 }
 
 template <class Tr>
 void add_kind_tail(Methods& m)
 {
-    m.add(str("delete_", Tr::name), &shared_release<Tr>, METH_O);
+    m.add(joined("delete_", Tr::name), &shared_release<Tr>, METH_O);
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
 
@@ -55,7 +55,7 @@ void add_kind_tail(Methods& m)
 template <class Tr, const char* Name, class F>
 PyObject* indexed(PyObject* args, F&& body)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     PyObject* a[2];
     std::shared_ptr<typename Tr::T> ext;
     size_t index;
@@ -147,13 +147,13 @@ void add_extensions(Methods& m)
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);
-    m.add(str("TilingInfoExtension_", kMaxTileSize), &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
+    m.add(joined("TilingInfoExtension_", kMaxTileSize), &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
           METH_O, "Return the maximum tile size used for the image.");
-    m.add(str("TilingInfoExtension_", kTileCount), &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
+    m.add(joined("TilingInfoExtension_", kTileCount), &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
           METH_O, "Return the number of tiles.");
     m.add("TilingInfoExtension_tile_region", &TilingInfoExtension_tile_region, METH_VARARGS,
           "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
-    m.add(str("TilingInfoExtension_", kTilingGrid), &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
+    m.add(joined("TilingInfoExtension_", kTilingGrid), &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
           METH_O, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add("TilingInfoExtension_read_tile", &tile_transfer<true>, METH_VARARGS,
           "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
@@ -167,12 +167,12 @@ void add_extensions(Methods& m)
 void add_parallel(Methods& m)
 {
     add_kind_head<ParallelTr>(m);
-    m.add(str("ParallelAccessExtension_", kGetCapabilities),
+    m.add(joined("ParallelAccessExtension_", kGetCapabilities),
           &shared_getter<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>, METH_O,
           "Return the kinds of concurrent access the view allows.");
     m.add("ParallelAccessExtension_support", &ParallelAccessExtension_support, METH_VARARGS,
           "Checks if the view allows all the given kinds of concurrent access.");
-    m.add(str("ParallelAccessExtension_", kToString),
+    m.add(joined("ParallelAccessExtension_", kToString),
           &shared_getter<ParallelTr, kToString, true, &ParallelAccessExtension::toString>, METH_O,
           "Return a string representation");
     add_kind_tail<ParallelTr>(m);
@@ -181,20 +181,20 @@ void add_parallel(Methods& m)
 void add_origin(Methods& m)
 {
     add_kind_head<OriginTr>(m);
-    m.add(str("ViewOriginExtension_", kUid), &shared_getter<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
+    m.add(joined("ViewOriginExtension_", kUid), &shared_getter<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
           "Return the unique identifier of the view.");
-    m.add(str("ViewOriginExtension_", kParentCount),
+    m.add(joined("ViewOriginExtension_", kParentCount),
           &shared_getter<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>, METH_O,
           "Return the number of parent views used to create this view.");
     m.add("ViewOriginExtension_parent", &ViewOriginExtension_parent, METH_VARARGS,
           "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
-    m.add(str("ViewOriginExtension_", kDataOrigin),
+    m.add(joined("ViewOriginExtension_", kDataOrigin),
           &shared_getter<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>, METH_O,
           "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
-    m.add(str("ViewOriginExtension_", kDisplayName),
+    m.add(joined("ViewOriginExtension_", kDisplayName),
           &shared_getter<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
           "Return the name to display for the view.\n:raises: Error if the display name is not available.");
-    m.add(str("ViewOriginExtension_", kToString), &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>,
+    m.add(joined("ViewOriginExtension_", kToString), &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>,
           METH_O, "Return a string representation");
     add_kind_tail<OriginTr>(m);
 }

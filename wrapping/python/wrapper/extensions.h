@@ -13,11 +13,11 @@ template <class Tr>
 struct SharedMember
 {
     using K = typename Tr::T;
-    static const char* fn(const char* member) { return str(Tr::name, "_", member); }
+    static const char* fn(const char* member) { return joined(Tr::name, "_", member); }
     static bool self(PyObject* o, const char* fn, bool constant, std::shared_ptr<K>& out)
     {
-        static const char* const_ty = str(Tr::native, " const *");
-        static const char* mut_ty = str(Tr::native, " *");
+        static const char* const_ty = joined(Tr::native, " const *");
+        static const char* mut_ty = joined(Tr::native, " *");
         return shared_self(o, {fn, 1, constant ? const_ty : mut_ty}, out);
     }
 };
@@ -27,7 +27,7 @@ struct SharedMember
 template <class Tr, const char* Name, bool Const, auto Member>
 PyObject* shared_getter(PyObject*, PyObject* o)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     std::shared_ptr<typename Tr::T> obj;
     if (!SharedMember<Tr>::self(o, fn, Const, obj))
         return nullptr;
@@ -38,7 +38,7 @@ PyObject* shared_getter(PyObject*, PyObject* o)
 template <class Tr>
 PyObject* extension_cast(PyObject*, PyObject* o)
 {
-    static const char* fn = str(Tr::name, "_cast");
+    static const char* fn = joined(Tr::name, "_cast");
     std::shared_ptr<quelbo::Extension> base;
     if (!shared_arg(o, {fn, 1, "std::shared_ptr< quelbo::Extension > const &"}, base))
         return nullptr;
@@ -49,7 +49,7 @@ PyObject* extension_cast(PyObject*, PyObject* o)
 // object dies with its last owner) and leaves the handle empty. None, and a
 // handle of a derived class (reached through a cast), release nothing.
 template <class X>
-PyObject* shared_delete(PyObject* o, const A& a)
+PyObject* shared_delete(PyObject* o, const ArgId& a)
 {
     using H = std::shared_ptr<X>;
     if (o == Py_None)
@@ -65,7 +65,7 @@ PyObject* shared_delete(PyObject* o, const A& a)
 // argument message, 0 gives None. An empty holder gives a handle that every
 // method refuses.
 template <class T>
-PyObject* adopt_handed_over(PyObject* o, const A& a)
+PyObject* adopt_handed_over(PyObject* o, const ArgId& a)
 {
     uint64_t address;
     if (!arg(o, a, address))
@@ -90,7 +90,7 @@ PyObject* adopt_handed_over(PyObject* o, const A& a)
 template <class Tr>
 PyObject* shared_release(PyObject*, PyObject* o)
 {
-    static const A a{str("delete_", Tr::name), 1, str(Tr::native, " *")};
+    static const ArgId a{joined("delete_", Tr::name), 1, joined(Tr::native, " *")};
     return shared_delete<typename Tr::T>(o, a);
 }
 

@@ -185,7 +185,7 @@ struct FlagSetFamily
         PyObject* a[2];
         Set* obj;
         Set flags;
-        const A left{fn, 1, self_mutable()};
+        const ArgId left{fn, 1, self_mutable()};
         if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], left, obj) || !flags_arg(a[1], {fn, 2, Tr::param}, flags))
             return nullptr;
         return call([&] {
@@ -208,8 +208,8 @@ struct FlagSetFamily
 
     static void add(Methods& m)
     {
-        m.add(str("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(str("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
+        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
+        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
         m.add(name("_value"), &value_of, METH_O, "Return the internal value");
         m.add(name(kHas), &has<kHas>, METH_VARARGS, "Check if a given set of flags is true.");
         m.add(name(kAdd), &change<kAdd, &Set::add>, METH_VARARGS, "Set the given set of flags to true.");

@@ -144,7 +144,7 @@ PyObject* ImageProperties_from_properties(PyObject*, PyObject* args)
 template <const char* Name, class V, V& (ImageProperties::*Member)()>
 PyObject* member(PyObject*, PyObject* o)
 {
-    static const char* fn = str("ImageProperties_", Name);
+    static const char* fn = joined("ImageProperties_", Name);
     Shared obj;
     if (!shared_self(o, {fn, 1, PropertiesTr::mut_type}, obj))
         return nullptr;
@@ -156,8 +156,8 @@ PyObject* member(PyObject*, PyObject* o)
 template <const char* Name, class V, V& (ImageProperties::*Member)()>
 PyObject* assign(PyObject*, PyObject* args)
 {
-    static const char* fn = str("ImageProperties_", Name);
-    static const char* type = str("quelbo::", std::is_same<V, ImageInfoProperty>::value ? "ImageInfoProperty" : "SpatialCalibrationProperty", " const &");
+    static const char* fn = joined("ImageProperties_", Name);
+    static const char* type = joined("quelbo::", std::is_same<V, ImageInfoProperty>::value ? "ImageInfoProperty" : "SpatialCalibrationProperty", " const &");
     PyObject* a[2];
     Shared obj;
     const V* value;

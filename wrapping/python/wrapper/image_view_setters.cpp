@@ -18,7 +18,7 @@ constexpr const char* kImage = "quelbo::ImageView *";
 PyObject* ImageView_set_properties(PyObject*, PyObject* args)
 {
     const char* fn = "ImageView_set_properties";
-    static const A a2{fn, 2, "std::shared_ptr< quelbo::ImageProperties const >"};
+    static const ArgId a2{fn, 2, "std::shared_ptr< quelbo::ImageProperties const >"};
     PyObject* a[2];
     ViewPtr view;
     std::shared_ptr<const quelbo::ImageProperties> properties;
@@ -55,7 +55,7 @@ PyObject* ImageView_set_metadata(PyObject*, PyObject* args)
 template <const char* Name, const char* Type, auto Member>
 PyObject* shortcut(PyObject*, PyObject* args)
 {
-    static const char* fn = str("ImageView_", Name);
+    static const char* fn = joined("ImageView_", Name);
     PyObject* a[2];
     ViewPtr view;
     typename props::SetterArg<decltype(Member)>::type v{};
@@ -70,7 +70,7 @@ PyObject* shortcut(PyObject*, PyObject* args)
 template <const char* Name, const char* Type, auto Member>
 void add_shortcut(Methods& m, const char* doc)
 {
-    m.add(str("ImageView_", Name), &shortcut<Name, Type, Member>, METH_VARARGS, doc);
+    m.add(joined("ImageView_", Name), &shortcut<Name, Type, Member>, METH_VARARGS, doc);
 }
 
 constexpr char kSetInterpretation[] = "set_image_interpretation";

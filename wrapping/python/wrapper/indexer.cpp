@@ -112,7 +112,7 @@ PyObject* vector_or_entry(PyObject*, PyObject* args)
 template <const char* Name, size_t (Indexer::*Member)(VectorXu64 const&) const>
 PyObject* with_index(PyObject*, PyObject* args)
 {
-    static const char* fn = str("Indexer_", Name);
+    static const char* fn = joined("Indexer_", Name);
     PyObject* a[2];
     Indexer* obj;
     VectorXu64 index;
@@ -140,7 +140,7 @@ template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All
           size_t (Indexer::*One)(size_t) const>
 void add_vector_or_entry(Methods& m)
 {
-    m.add(str("Indexer_", Name), &vector_or_entry<Name, Native, All, One>, METH_VARARGS);
+    m.add(joined("Indexer_", Name), &vector_or_entry<Name, Native, All, One>, METH_VARARGS);
 }
 
 void add_indexer(Methods& m)

@@ -23,7 +23,7 @@ struct Size<quelbo::Matrix<T, N>>
 };
 
 template <class Tr>
-struct Family
+struct Members
 {
     using M = typename Tr::T;
     using E = typename M::ValueType;
@@ -111,8 +111,8 @@ struct Family
 
     // The right operand of a binary or in-place operator: a matrix of the
     // class or a scalar.
-    static bool operand(PyObject* o, const A& a, M*& out) { return ref(o, a, out); }
-    static bool operand(PyObject* o, const A& a, E& out) { return arg(o, a, out); }
+    static bool operand(PyObject* o, const ArgId& a, M*& out) { return ref(o, a, out); }
+    static bool operand(PyObject* o, const ArgId& a, E& out) { return arg(o, a, out); }
 
     // Converts both operands; `Mut` for the in-place forms.
     template <bool Mut, class R>
@@ -151,7 +151,7 @@ struct Family
     {
         static const char* f = fn(Op == '+' ? "___iadd__" : Op == '-' ? "___isub__" : Op == '*' ? "___imul__"
                                                                                                   : "___itruediv__");
-        static const A left_arg{f, 1, native(" *")};
+        static const ArgId left_arg{f, 1, native(" *")};
         PyObject* a[2];
         M* left;
         R right{};
@@ -260,4 +260,4 @@ struct Family
         static constexpr const char* self_type = "quelbo::Matrix< " #Elem "," #Size " > const *";                \
         static constexpr const char* other_type = "quelbo::Matrix< " #Elem "," #Size " > const &";                           \
     };                                                                                                           \
-    static ::qw::FamilyReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Family<Name##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Members<Name##Tr>::add)

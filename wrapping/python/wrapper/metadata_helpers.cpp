@@ -46,7 +46,7 @@ PyObject* MetadataNodeFactory_create(PyObject*, PyObject* args)
 bool root_and_path(PyObject* args, const char* fn, std::shared_ptr<const MetadataNode>& root, std::string& path)
 {
     PyObject* a[2];
-    const A root_arg{fn, 1, "std::shared_ptr< quelbo::MetadataNode const >"};
+    const ArgId root_arg{fn, 1, "std::shared_ptr< quelbo::MetadataNode const >"};
     if (!unpack(fn, args, 2, 2, a) || !proxy_shared_arg(a[0], root_arg, root) || !arg(a[1], {fn, 2, kPathType}, path))
         return false;
     if (!root) {
@@ -77,7 +77,7 @@ PyObject* MetadataNodeHelper_exists(PyObject*, PyObject* args)
 PyObject* MetadataNodeHelper_create_path(PyObject*, PyObject* args)
 {
     static const char* fn = "MetadataNodeHelper_create_path";
-    static const A origin_arg{fn, 1, "std::shared_ptr< quelbo::MetadataNode >"};
+    static const ArgId origin_arg{fn, 1, "std::shared_ptr< quelbo::MetadataNode >"};
     PyObject* a[3];
     std::shared_ptr<MetadataNode> origin;
     std::string path;

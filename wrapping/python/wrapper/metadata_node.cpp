@@ -243,21 +243,21 @@ struct Iterator
     using It = typename Tr::T;
     using Object = typename Tr::Object;
 
-    static const char* fn(const char* suffix) { return str(Tr::name, suffix); }
+    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
 
     static PyObject* make(PyObject*, PyObject* args)
     {
-        static const char* f = str("new_", Tr::name);
-        static const char* p_default = str(Tr::native, "::", str(Tr::name, "()"));
-        static const char* p_object = str(Tr::native, "::", str(Tr::name, "(", str(Tr::object, " *)")));
-        static const char* p_copy = str(Tr::native, "::", str(Tr::name, "(", str(Tr::native, " const &)")));
+        static const char* f = joined("new_", Tr::name);
+        static const char* p_default = joined(Tr::native, "::", joined(Tr::name, "()"));
+        static const char* p_object = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::object, " *)")));
+        static const char* p_copy = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::native, " const &)")));
         static const Overloads rows(
             f, {{p_default, 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new It()); }); },
                  0},
                 {p_object, 1, 1, [](Args a, Py_ssize_t) { return is_obj<Object>(a[0], true); },
                  [](Args a, Py_ssize_t) -> PyObject* {
                      Object* object;
-                     if (!ptr(a[0], {f, 1, str(Tr::object, " *")}, object))
+                     if (!ptr(a[0], {f, 1, joined(Tr::object, " *")}, object))
                          return nullptr;
                      return call([&] { return constructed(new It(object)); });
                  },
@@ -301,13 +301,13 @@ struct Iterator
 
     static void add(Methods& m)
     {
-        m.add(str("new_", Tr::name), &make, METH_VARARGS);
+        m.add(joined("new_", Tr::name), &make, METH_VARARGS);
         m.add(fn("_next"), &next, METH_O);
         m.add(fn("_value"), &current<kValue>, METH_O);
         m.add(fn("___ref__"), &ref_, METH_O);
         m.add(fn("___deref__"), &current<kDeref>, METH_O);
         add_object_compare<Tr>(m);
-        m.add(str("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
+        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
         add_hooks<It>(m, Tr::name);
     }
 };

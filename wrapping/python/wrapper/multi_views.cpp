@@ -148,7 +148,7 @@ PyObject* MultiImageView_set_metadata(PyObject*, PyObject* args)
 
 PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 {
-    static const A a{"MultiImageView_create_from_pointer", 1, "unsigned long long"};
+    static const ArgId a{"MultiImageView_create_from_pointer", 1, "unsigned long long"};
     return adopt_handed_over<MultiImageView>(o, a);
 }
 
@@ -228,7 +228,7 @@ PyObject* create_from_list(PyObject*, PyObject* args)
             PyErr_SetString(PyExc_ValueError, "Input must be a list of a tuple");
             return nullptr;
         }
-        UserCode user;
+        CallGuard user;
         Py_ssize_t const count = PySequence_Size(list);
         if (count < 0)
             return nullptr;

@@ -28,7 +28,7 @@ struct IsVector<T, std::void_t<decltype(VecInfo<T>::dynamic)>> : std::true_type
 // values copied from their handle (None: null-reference ValueError), scalars
 // and strings by their converter.
 template <class T>
-bool param(PyObject* o, const A& a, T& out)
+bool param(PyObject* o, const ArgId& a, T& out)
 {
     if constexpr (IsVector<T>::value) {
         return sequence_to_vector(o, out);
@@ -56,7 +56,7 @@ struct SetterArg<void (C::*)(P)>
 template <class Tr, const char* Name, const char* Type, auto Member>
 PyObject* setter(PyObject*, PyObject* args)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     PyObject* a[2];
     typename Tr::T* obj;
     typename SetterArg<decltype(Member)>::type value{};
@@ -71,7 +71,7 @@ PyObject* setter(PyObject*, PyObject* args)
 template <class Tr, const char* Name, const char* Type, auto Member>
 void add_setter(Methods& m, const char* doc = nullptr)
 {
-    m.add(str(Tr::name, "_", Name), &setter<Tr, Name, Type, Member>, METH_VARARGS, doc);
+    m.add(joined(Tr::name, "_", Name), &setter<Tr, Name, Type, Member>, METH_VARARGS, doc);
 }
 
 // A member's result: shared pointers as shared handles (None when empty),
@@ -92,7 +92,7 @@ PyObject* any_result(std::shared_ptr<R> const& r)
 template <class Tr, const char* Name, auto Member>
 PyObject* shared_getter(PyObject*, PyObject* o)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     std::shared_ptr<typename Tr::T> obj;
     if (!shared_self(o, {fn, 1, Tr::self_type}, obj))
         return nullptr;
@@ -102,13 +102,13 @@ PyObject* shared_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_shared_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(str(Tr::name, "_", Name), &shared_getter<Tr, Name, Member>, METH_O, doc);
+    m.add(joined(Tr::name, "_", Name), &shared_getter<Tr, Name, Member>, METH_O, doc);
 }
 
 // The object of a read-only wrapper's getter: a wrapper whose object is gone
 // (or a wrapper of nothing) is refused with the null-reference ValueError.
 template <class W>
-bool wrapper_self(PyObject* o, const A& a, W*& out)
+bool wrapper_self(PyObject* o, const ArgId& a, W*& out)
 {
     if (!self(o, a, out))
         return false;
@@ -123,7 +123,7 @@ bool wrapper_self(PyObject* o, const A& a, W*& out)
 template <class Tr, const char* Name, auto Member>
 PyObject* wrapper_getter(PyObject*, PyObject* o)
 {
-    static const char* fn = str(Tr::name, "_", Name);
+    static const char* fn = joined(Tr::name, "_", Name);
     typename Tr::T* w;
     if (!wrapper_self(o, {fn, 1, Tr::self_type}, w))
         return nullptr;
@@ -133,7 +133,7 @@ PyObject* wrapper_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_wrapper_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(str(Tr::name, "_", Name), &wrapper_getter<Tr, Name, Member>, METH_O, doc);
+    m.add(joined(Tr::name, "_", Name), &wrapper_getter<Tr, Name, Member>, METH_O, doc);
 }
 
 } // namespace props

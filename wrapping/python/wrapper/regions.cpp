@@ -99,8 +99,8 @@ struct FixedRegion : RegionOps<FixedTr<N>>
                         Tr::native),
             "Return a string representation",
         };
-        m.add(str("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(str("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
+        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
+        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
         m.add(Ops::name("get_dimension_count"), &get_dimension_count, METH_O,
               "Return number of dimension of this region");
         Ops::template add_members<false>(m, docs);

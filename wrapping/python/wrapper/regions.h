@@ -73,7 +73,7 @@ struct RegionOps
     using R = typename Tr::T;
     using V = typename R::VectorType;
 
-    static const char* name(const char* member) { return str(Tr::name, "_", member); }
+    static const char* name(const char* member) { return joined(Tr::name, "_", member); }
     static const char* self_type()
     {
         static const char* const t = joined(Tr::native, " const *");

@@ -30,9 +30,9 @@ template <class E>
 struct ArrayTr
 {
     using T = quelbo::ArrayX<E>;
-    static const char* enc() { return str("Serialization_encode_arrayx", Code<E>::array); }
-    static const char* dec() { return str("Serialization_decode_arrayx", Code<E>::array); }
-    static const char* decl() { return str("quelbo::ArrayX", Code<E>::array, " const &"); }
+    static const char* enc() { return joined("Serialization_encode_arrayx", Code<E>::array); }
+    static const char* dec() { return joined("Serialization_decode_arrayx", Code<E>::array); }
+    static const char* decl() { return joined("quelbo::ArrayX", Code<E>::array, " const &"); }
 };
 
 template <class E, std::size_t N>
@@ -41,9 +41,9 @@ struct MatrixTr
     using T = quelbo::Matrix<E, N>;
     static constexpr const char* code = N == 3 ? (std::is_same<E, float>::value ? "3f" : "3d")
                                                : (std::is_same<E, float>::value ? "4f" : "4d");
-    static const char* enc() { return str("Serialization_encode_matrix_", code); }
-    static const char* dec() { return str("Serialization_decode_matrix_", code); }
-    static const char* decl() { return str("quelbo::Matrix", code, " const &"); }
+    static const char* enc() { return joined("Serialization_encode_matrix_", code); }
+    static const char* dec() { return joined("Serialization_decode_matrix_", code); }
+    static const char* decl() { return joined("quelbo::Matrix", code, " const &"); }
 };
 
 // A group of members: the encoders in order, then the decoders; the first of

@@ -39,7 +39,7 @@ PyObject* encode_with(PyObject* args, const char* f, Convert&& convert, Act&& ac
 
 // A decoder: the stream alone, then `produce(stream)` makes the result.
 template <class Produce>
-PyObject* decode_with(PyObject* o, const A& a, Produce&& produce)
+PyObject* decode_with(PyObject* o, const ArgId& a, Produce&& produce)
 {
     Stream s;
     if (!shared_arg(o, a, s))
@@ -70,7 +70,7 @@ struct Codec
 
     static PyObject* decode(PyObject*, PyObject* o)
     {
-        static const A a{Tr::dec(), 1, kStream};
+        static const ArgId a{Tr::dec(), 1, kStream};
         return decode_with(o, a, [](Stream s) { return value(quelbo::Serialization::decode<T>(std::move(s))); });
     }
 };
@@ -112,8 +112,8 @@ struct VectorTr
 {
     using T = std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>;
     static constexpr const char* size = N == 2 ? "2" : N == 3 ? "3" : N == 4 ? "4" : "x";
-    static const char* enc() { return str("Serialization_encode_vector_", size, Code<E>::vector); }
-    static const char* dec() { return str("Serialization_decode_vector_", size, Code<E>::vector); }
+    static const char* enc() { return joined("Serialization_encode_vector_", size, Code<E>::vector); }
+    static const char* dec() { return joined("Serialization_decode_vector_", size, Code<E>::vector); }
 };
 
 // Docstrings of the first member of each size.
@@ -162,7 +162,7 @@ struct ViewCodec
 
     static PyObject* decode(PyObject*, PyObject* o)
     {
-        static const A a{Tr::dec(), 1, kStream};
+        static const ArgId a{Tr::dec(), 1, kStream};
         return decode_with(o, a, [](Stream s) { return shared(Tr::decode(std::move(s))); });
     }
 

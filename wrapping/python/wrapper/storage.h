@@ -20,7 +20,7 @@ using quelbo::StreamAccess;
 // Converts a shared class's method object and runs body(object) inside the
 // library-call guard.
 template <class X, class F>
-PyObject* on_self(PyObject* o, const A& a, F&& body)
+PyObject* on_self(PyObject* o, const ArgId& a, F&& body)
 {
     std::shared_ptr<X> self;
     if (!shared_self(o, a, self))

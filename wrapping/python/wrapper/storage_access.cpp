@@ -81,7 +81,7 @@ struct Provider
     static constexpr bool stream = std::is_same<Kind, StreamAccess>::value;
     static const char* name(const char* suffix)
     {
-        return str(stream ? "StreamAccessProvider_" : "RandomAccessProvider_", suffix);
+        return joined(stream ? "StreamAccessProvider_" : "RandomAccessProvider_", suffix);
     }
     static bool access(PyObject* o, const char* fn, std::shared_ptr<DataAccess>& out)
     {
@@ -113,7 +113,7 @@ constexpr const char* kStreamMut = "quelbo::StreamAccess *";
 template <const char* Name, bool Const, class F>
 PyObject* stream_query(PyObject* o, F body)
 {
-    static const char* fn = str("StreamAccess_", Name);
+    static const char* fn = joined("StreamAccess_", Name);
     return on_self<StreamAccess>(o, {fn, 1, Const ? kStreamConst : kStreamMut}, body);
 }
 

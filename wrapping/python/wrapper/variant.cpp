@@ -127,7 +127,7 @@ PyObject* decode(DataType type, const void* raw, size_t index)
 PyObject* VariantDataValue___getitem(PyObject*, PyObject* args)
 {
     static const char* fn = "VariantDataValue___getitem";
-    static const A index_arg{fn, 2, "int"};
+    static const ArgId index_arg{fn, 2, "int"};
     PyObject* a[2];
     Value v;
     int64_t index;
@@ -357,7 +357,7 @@ bool is_count(PyObject* o)
 template <class T>
 PyObject* create_from_pointer(Args a, Py_ssize_t)
 {
-    static const char* type = str(pretty_name(type_of<T>()), "");
+    static const char* type = joined(pretty_name(type_of<T>()), "");
     T* values;
     size_t count;
     if (!ptr(a[0], {kCreate, 1, type}, values) || !arg(a[1], {kCreate, 2, "size_t"}, count))

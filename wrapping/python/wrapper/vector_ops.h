@@ -110,7 +110,7 @@ struct Ops
     // is read: Python code run by its item access may have deleted or moved
     // the left vector (its destruction waits for the call to end). Lists and
     // tuples run no Python code.
-    static bool still(PyObject* left, PyObject* right, V* v, const A& a)
+    static bool still(PyObject* left, PyObject* right, V* v, const ArgId& a)
     {
         if (PyList_CheckExact(right) || PyTuple_CheckExact(right))
             return true;
@@ -131,9 +131,9 @@ struct Ops
             static const char* n = fn(InPlace ? K::iname : K::name);
             return n;
         }
-        static const A& left()
+        static const ArgId& left()
         {
-            static const A a{name(), 1, native(InPlace ? " *" : " const *")};
+            static const ArgId a{name(), 1, native(InPlace ? " *" : " const *")};
             return a;
         }
 
@@ -164,7 +164,7 @@ struct Ops
 
         static PyObject* by_scalar(Args a, Py_ssize_t)
         {
-            static const A scalar{name(), 2, native("::ValueType")};
+            static const ArgId scalar{name(), 2, native("::ValueType")};
             V* v;
             E s;
             if (!object(a[0], v) || !arg(a[1], scalar, s))
@@ -222,7 +222,7 @@ struct Ops
     static PyObject* compare(PyObject*, PyObject* args)
     {
         static const char* f = fn(K::name);
-        static const A left{f, 1, native(" const *")};
+        static const ArgId left{f, 1, native(" const *")};
         PyObject* a[2];
         V* v;
         V w;
@@ -237,8 +237,8 @@ struct Ops
     static bool scalar_first_fits(Args a, Py_ssize_t) { return is<E>(a[0]) && is_obj<V>(a[1]); }
     static PyObject* scalar_first(Args a, Py_ssize_t)
     {
-        static const A scalar{"__mul__", 1, native("::ValueType")};
-        static const A vector{"__mul__", 2, Tr::native};
+        static const ArgId scalar{"__mul__", 1, native("::ValueType")};
+        static const ArgId vector{"__mul__", 2, Tr::native};
         E s;
         V* v;
         if (!arg(a[0], scalar, s) || !ref(a[1], vector, v))
@@ -278,6 +278,6 @@ struct Ops
 // The operators of one class, at the odd place after the class.
 #define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                                    \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
-    static ::qw::FamilyReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1, &::qw::vector_ops::Ops<Name##Tr>::add)
+    static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1, &::qw::vector_ops::Ops<Name##Tr>::add)
 
 #define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)

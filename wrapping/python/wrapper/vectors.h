@@ -18,7 +18,7 @@ namespace vectors {
 // Class traits: `T` the native vector, `name` the Python class name,
 // `native` the native type as messages spell it.
 template <class Tr>
-struct Family
+struct Members
 {
     using V = typename Tr::T;
     using E = typename V::ValueType;
@@ -128,7 +128,7 @@ struct Family
 
     static PyObject* size(PyObject*, PyObject* o)
     {
-        static const A a{fn("_size"), 1, native(" const *")};
+        static const ArgId a{fn("_size"), 1, native(" const *")};
         V* v;
         if constexpr (dynamic) {
             if (!self(o, a, v))
@@ -176,7 +176,7 @@ struct Family
 
     // A method of the object alone; `Mut` for those that change it.
     template <bool Mut, class Body>
-    static PyObject* unary(PyObject* o, const A& a, Body body)
+    static PyObject* unary(PyObject* o, const ArgId& a, Body body)
     {
         V* v;
         if (!(Mut ? self_mut(o, a, v) : self(o, a, v)))
@@ -186,25 +186,25 @@ struct Family
 
     static PyObject* to_string(PyObject*, PyObject* o)
     {
-        static const A a{fn("_to_string"), 1, native(" const *")};
+        static const ArgId a{fn("_to_string"), 1, native(" const *")};
         return unary<false>(o, a, [](V& v) { return to_py(v.toString()); });
     }
 
     static PyObject* length(PyObject*, PyObject* o)
     {
-        static const A a{fn("_length"), 1, native(" const *")};
+        static const ArgId a{fn("_length"), 1, native(" const *")};
         return unary<false>(o, a, [](V& v) { return to_py(v.length()); });
     }
 
     static PyObject* squared_length(PyObject*, PyObject* o)
     {
-        static const A a{fn("_squared_length"), 1, native(" const *")};
+        static const ArgId a{fn("_squared_length"), 1, native(" const *")};
         return unary<false>(o, a, [](V& v) { return to_py(v.squaredLength()); });
     }
 
     static PyObject* normalize(PyObject*, PyObject* o)
     {
-        static const A a{fn("_normalize"), 1, native(" *")};
+        static const ArgId a{fn("_normalize"), 1, native(" *")};
         return unary<true>(o, a, [](V& v) {
             v.normalize();
             return none();
@@ -213,7 +213,7 @@ struct Family
 
     static PyObject* neg(PyObject*, PyObject* o)
     {
-        static const A a{fn("___neg__"), 1, native(" const *")};
+        static const ArgId a{fn("___neg__"), 1, native(" const *")};
         return not_implemented(unary<false>(o, a, [](V& v) { return owned(new V(-v)); }));
     }
 
@@ -254,10 +254,10 @@ struct Family
         const char* value_doc =
             sizeof(E) == 1 ? native("::ValueType") : (std::is_floating_point<E>::value ? "float" : "int");
         const char* uniform_doc =
-            dynamic ? str("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
+            dynamic ? joined("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
                           "the vector.\n:type value: ",
                           value_doc, "\n:param value: The value used to fill the vector.\n")
-                    : str("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
+                    : joined("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
                           "\n:param value: The value wich the vector's data will be filled.\n");
         m.add(std::string("new_") + Tr::name, &new_, METH_VARARGS);
         m.add(fn("_create_uniform"), &create_uniform, dynamic ? METH_VARARGS : METH_O, uniform_doc);
@@ -313,6 +313,6 @@ struct Family
 #define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
     static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                          \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
-    static ::qw::FamilyReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Family<Name##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Members<Name##Tr>::add)
 
 #define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)

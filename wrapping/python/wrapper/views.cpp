@@ -66,7 +66,7 @@ PyObject* delete_LodImageView(PyObject*, PyObject* o)
 // Adopts only a holder that native code handed over (quelbo::handOver).
 PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
 {
-    static const A a{"ImageView_create_from_pointer", 1, "unsigned long long"};
+    static const ArgId a{"ImageView_create_from_pointer", 1, "unsigned long long"};
     return adopt_handed_over<ImageView>(o, a);
 }
 
@@ -76,7 +76,7 @@ PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
 template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
 PyObject* query(PyObject*, PyObject* o)
 {
-    static const char* fn = str("ImageView_", Name);
+    static const char* fn = joined("ImageView_", Name);
     ViewPtr view;
     if (!image_self(o, fn, Self, view))
         return nullptr;
@@ -86,7 +86,7 @@ PyObject* query(PyObject*, PyObject* o)
 template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
 void add_query(Methods& m, const char* doc = nullptr)
 {
-    m.add(str("ImageView_", Name), &query<Name, Self, Body>, METH_O, doc);
+    m.add(joined("ImageView_", Name), &query<Name, Self, Body>, METH_O, doc);
 }
 
 constexpr char kGetCapabilities[] = "get_capabilities";

@@ -19,7 +19,7 @@ constexpr const char* kConstWriter = "quelbo::Writer const *";
 template <const char* Name, const char* const* Type, class Op>
 PyObject* on_writer(PyObject* o, Op op)
 {
-    static const A a{Name, 1, *Type};
+    static const ArgId a{Name, 1, *Type};
     WriterPtr w;
     if (!shared_self(o, a, w))
         return nullptr;
@@ -60,7 +60,7 @@ PyObject* Writer_set_option(PyObject*, PyObject* args)
 
 PyObject* delete_Writer(PyObject*, PyObject* o)
 {
-    static const A a{"delete_Writer", 1, kWriter};
+    static const ArgId a{"delete_Writer", 1, kWriter};
     return destroy<WriterPtr>(o, a);
 }
 

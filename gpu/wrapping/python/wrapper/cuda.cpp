@@ -143,7 +143,7 @@ struct Allocate
     // Shape and data type, the first two arguments of both forms.
     static bool common(Args a, quelbo::VectorXu64& shape, quelbo::DataType& dtype)
     {
-        static const A dt{F::name, 2, "quelbo::DataType"};
+        static const ArgId dt{F::name, 2, "quelbo::DataType"};
         return shape_arg(a[0], shape) && dtype_arg(a[1], dt, dtype);
     }
 
@@ -158,8 +158,8 @@ struct Allocate
 
     static PyObject* call4(Args a, Py_ssize_t)
     {
-        static const A props{F::name, 3, "std::shared_ptr< quelbo::ImageProperties >"};
-        static const A meta{F::name, 4, "std::shared_ptr< quelbo::MetadataNode >"};
+        static const ArgId props{F::name, 3, "std::shared_ptr< quelbo::ImageProperties >"};
+        static const ArgId meta{F::name, 4, "std::shared_ptr< quelbo::MetadataNode >"};
         quelbo::VectorXu64 shape;
         quelbo::DataType dtype;
         PropertiesPtr p;

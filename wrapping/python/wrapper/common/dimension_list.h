@@ -17,7 +17,7 @@ namespace qw {
 inline bool dimension_list(PyObject* o, std::vector<quelbo::ImageDimension>& out)
 {
     static const char* kItem = "list must contain ImageDimension";
-    UserCode user;
+    CallGuard user;
     return int_list(o, kItem, out, [](PyObject* item, quelbo::ImageDimension& d) {
         int32_t value = 0;
         if (as_int(item, value) != OK)

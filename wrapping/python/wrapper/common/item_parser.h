@@ -93,7 +93,7 @@ bool sequence_to_vector(PyObject* o, V& out)
     using Info = VecInfo<V>;
     using T = typename Info::Elem;
     using Parser = ItemParser<T, std::is_floating_point<T>::value>;
-    UserCode running; // item access may run Python code
+    CallGuard running; // item access may run Python code
     if (!PySequence_Check(o)) {
         PyErr_SetString(PyExc_ValueError, "input must be a sequence");
         return false;

@@ -50,9 +50,9 @@ template <class Tr, class V>
 PyObject* wrap_value(PyObject*, PyObject* o)
 {
     using W = typename Tr::T;
-    static const char* fn = str("new_", Tr::name);
-    static const char* type = str("quelbo::", Tr::wrapped, " const &");
-    const A a{fn, 1, type};
+    static const char* fn = joined("new_", Tr::name);
+    static const char* type = joined("quelbo::", Tr::wrapped, " const &");
+    const ArgId a{fn, 1, type};
     const V* target;
     if (!proxy_value_arg(o, a, target))
         return nullptr;
@@ -85,7 +85,7 @@ PyObject* new_ReadonlyImageProperties(PyObject*, PyObject* o)
 PyObject* ReadonlyImageProperties___eq__(PyObject*, PyObject* args)
 {
     static const char* fn = "ReadonlyImageProperties___eq__";
-    static const A self_arg{fn, 1, PropertiesTr::self_type};
+    static const ArgId self_arg{fn, 1, PropertiesTr::self_type};
     PyObject* a[2];
     ReadonlyImageProperties* obj;
     if (!unpack(fn, args, 2, 2, a) || !is_obj<ReadonlyImageProperties>(a[0])) {

@@ -64,7 +64,7 @@ bool is_proxy_value(PyObject* o)
 // exists (a deleted handle, a wrapper whose source was deleted): the
 // null-reference ValueError.
 template <class V>
-bool proxy_value_arg(PyObject* o, const A& a, const V*& out)
+bool proxy_value_arg(PyObject* o, const ArgId& a, const V*& out)
 {
     if (!is_proxy_value<V>(o)) {
         fail_arg(ERR_TYPE_ARG, a);
@@ -98,7 +98,7 @@ bool is_proxy_shared(PyObject* o)
 // Shared side: a shared handle (None: empty), or the wrapper's own pointer
 // (const removed for a non-const parameter): the same object, not a copy.
 template <class T>
-bool proxy_shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
+bool proxy_shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
     using U = std::remove_const_t<T>;
     if (o && o != Py_None && !is_shared<U>(o) && is_obj<readonly_t<T>>(o)) {

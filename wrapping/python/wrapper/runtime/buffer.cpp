@@ -69,7 +69,7 @@ void release_export(void* view)
 
 } // namespace
 
-bool buffer_arg(PyObject* o, const A& a, BufferForm form, Buffer& out)
+bool buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out)
 {
     if (request(o, form, out))
         return true;
@@ -87,7 +87,7 @@ bool is_buffer(PyObject* o, BufferForm form)
     return false;
 }
 
-bool buffer_keep(PyObject* o, const A& a, quelbo::BorrowedMemory& out)
+bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
 {
     Buffer b;
     if (!buffer_arg(o, a, BufferForm::memory_source, b))

@@ -49,7 +49,7 @@ struct Buffer
 // Requests the object's memory as one contiguous block (writable unless the
 // form is source). On failure: TypeError with the argument message, nothing
 // else pending, the object untouched.
-bool buffer_arg(PyObject* o, const A& a, BufferForm form, Buffer& out);
+bool buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out);
 
 // Check face (overload dispatch): the object offers such a block.
 bool is_buffer(PyObject* o, BufferForm form);
@@ -58,6 +58,6 @@ bool is_buffer(PyObject* o, BufferForm form);
 // bytearray cannot be resized, the object cannot be freed) until the keeper's
 // last copy is released; the release takes the interpreter lock itself, so
 // the library may drop the keeper from any thread.
-bool buffer_keep(PyObject* o, const A& a, quelbo::BorrowedMemory& out);
+bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out);
 
 } // namespace qw

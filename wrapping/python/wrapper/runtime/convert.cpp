@@ -67,18 +67,18 @@ PyObject* exception_for(int code)
     }
 }
 
-void fail_arg(int code, const A& a)
+void fail_arg(int code, const ArgId& a)
 {
     PyErr_Format(exception_for(code), "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
 }
 
-void fail_null(const A& a)
+void fail_null(const ArgId& a)
 {
     PyErr_Format(PyExc_ValueError, "invalid null reference in method '%s', argument %d of type '%s'", a.fn, a.num,
                  a.ty);
 }
 
-void fail_release(const A& a)
+void fail_release(const ArgId& a)
 {
     PyErr_Format(PyExc_RuntimeError,
                  "in method '%s', cannot release ownership as memory is not owned for argument %d of type '%s'", a.fn,
@@ -125,17 +125,6 @@ PyObject* raise_overload(const char* msg)
 }
 
 } // namespace
-
-PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes)
-{
-    std::string msg;
-    try {
-        msg = overload_message(fn, prototypes.begin(), prototypes.size());
-    } catch (...) {
-        return PyErr_NoMemory();
-    }
-    return raise_overload(msg.c_str());
-}
 
 Overloads::Overloads(const char* fn, std::initializer_list<Overload> rows) : fn_(fn), rows_(rows)
 {

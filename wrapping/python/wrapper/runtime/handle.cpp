@@ -545,7 +545,7 @@ PyObject* new_kept_pointer(void* ptr, swig_type_info* ty, PyObject* keep)
     return inst;
 }
 
-PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const A* a)
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgId* a)
 {
     auto refuse = [a]() -> PyObject* {
         if (a)

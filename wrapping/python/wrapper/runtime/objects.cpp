@@ -42,7 +42,7 @@ int as_string(PyObject* o, std::string& out)
     return ERR_TYPE;
 }
 
-bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out)
+bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& out)
 {
     out = nullptr;
     if (o == Py_None)

@@ -190,21 +190,18 @@ struct ArgId
     int num;
     const char* ty;
 };
-using A = ArgId; // short name used by the families
 
 PyObject* exception_for(int code);
 // "in method 'fn', argument n of type 'ty'" with the exception of code.
-void fail_arg(int code, const A& a);
+void fail_arg(int code, const ArgId& a);
 // ValueError "invalid null reference in method ..."
-void fail_null(const A& a);
+void fail_null(const ArgId& a);
 // RuntimeError "in method ..., cannot release ownership ..."
-void fail_release(const A& a);
+void fail_release(const ArgId& a);
 // A module's delete_ function (the single-object form), or null for
 // anything else: only those may serve as a class's __swig_destroy__.
 PyCFunction flat_delete_function(PyObject* fn);
 
-// The overload TypeError, merged into a pending TypeError.
-PyObject* fail_overload(const char* fn, std::initializer_list<const char*> prototypes);
 
 // notImplementedRule applied to a function's outcome.
 PyObject* not_implemented(PyObject* result);
@@ -243,7 +240,6 @@ struct CallGuard
     CallGuard& operator=(const CallGuard&) = delete;
 };
 // Former name of the guard, for code that holds it around user code.
-using UserCode = CallGuard;
 // Destroys now, or when the outermost call ends.
 void destroy_or_defer(void* p, void (*destroy)(void*));
 // Is p waiting for its destruction (deleted during the running call)?

@@ -13,7 +13,7 @@ namespace qw {
 // std::shared_ptr<T> parameter: a handle of T or of a derived class; None
 // gives an empty pointer; anything else TypeError with the argument message.
 template <class T>
-bool shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
+bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
     void* p = nullptr;
     int own = 0;
@@ -36,7 +36,7 @@ bool shared_arg(PyObject* o, const A& a, std::shared_ptr<T>& out)
 // empty pointer is refused with the null-reference ValueError before any
 // library call.
 template <class T>
-bool shared_self(PyObject* o, const A& a, std::shared_ptr<T>& out)
+bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
     if (!shared_arg(o, a, out))
         return false;

@@ -108,19 +108,17 @@ struct Methods
 // A family's part of the method table: `add` adds its functions, `order` (a
 // place of order.h) places them; create_module assembles the parts in
 // ascending order, each part's functions in the order it adds them.
-using FamilyFn = void (*)(Methods&);
+using TablePartFn = void (*)(Methods&);
 struct TablePart
 {
     int order;
-    FamilyFn fn;
+    TablePartFn fn;
 };
-using Family = TablePart; // former name
 std::vector<TablePart>& families();
 struct TablePartReg
 {
-    TablePartReg(int order, FamilyFn fn) { families().push_back({order, fn}); }
+    TablePartReg(int order, TablePartFn fn) { families().push_back({order, fn}); }
 };
-using FamilyReg = TablePartReg; // former name
 #define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
@@ -280,7 +278,7 @@ struct Scalar<std::string>
 
 // Converts a scalar argument; on failure sets the argument message.
 template <class T>
-bool arg(PyObject* o, const A& a, T& out)
+bool arg(PyObject* o, const ArgId& a, T& out)
 {
     int r = Scalar<T>::get(o, out);
     if (r == OK)
@@ -304,7 +302,7 @@ bool is(PyObject* o)
 
 // Pointer parameter: a handle of T (or derived), None as null.
 template <class T>
-bool ptr(PyObject* o, const A& a, T*& out)
+bool ptr(PyObject* o, const ArgId& a, T*& out)
 {
     void* p = nullptr;
     int r = convert_ptr(o, &p, type_of<T>(), 0);
@@ -317,7 +315,7 @@ bool ptr(PyObject* o, const A& a, T*& out)
 }
 
 // A target the call writes through: the module's constants are refused.
-inline bool writable(const void* p, const A& a)
+inline bool writable(const void* p, const ArgId& a)
 {
     if (!is_readonly(p))
         return true;
@@ -326,7 +324,7 @@ inline bool writable(const void* p, const A& a)
 }
 
 template <class T>
-bool ptr_mut(PyObject* o, const A& a, T*& out)
+bool ptr_mut(PyObject* o, const ArgId& a, T*& out)
 {
     return ptr(o, a, out) && writable(out, a);
 }
@@ -334,7 +332,7 @@ bool ptr_mut(PyObject* o, const A& a, T*& out)
 // A method's object: like a pointer, but a missing object (None, or a handle
 // whose object was moved away) is refused before any library call.
 template <class T>
-bool self(PyObject* o, const A& a, T*& out)
+bool self(PyObject* o, const ArgId& a, T*& out)
 {
     if (!ptr(o, a, out))
         return false;
@@ -346,14 +344,14 @@ bool self(PyObject* o, const A& a, T*& out)
 }
 
 template <class T>
-bool self_mut(PyObject* o, const A& a, T*& out)
+bool self_mut(PyObject* o, const ArgId& a, T*& out)
 {
     return self(o, a, out) && writable(out, a);
 }
 
 // Reference or by-value parameter: null refused with the null-reference text.
 template <class T>
-bool ref(PyObject* o, const A& a, T*& out)
+bool ref(PyObject* o, const ArgId& a, T*& out)
 {
     void* p = nullptr;
     int r = convert_ptr(o, &p, type_of<T>(), CV_NO_NULL);
@@ -383,7 +381,7 @@ bool is_obj(PyObject* o, bool allow_none = false)
 // Move parameter (T&&): takes the object away from an owning handle, which
 // keeps a null pointer. The caller owns the returned object.
 template <class T>
-bool release(PyObject* o, const A& a, T*& out)
+bool release(PyObject* o, const ArgId& a, T*& out)
 {
     void* p = nullptr;
     int r = convert_ptr(o, &p, type_of<T>(), CV_RELEASE);
@@ -414,10 +412,10 @@ void dispose(T* p)
 // delete_<cls>: takes ownership away and destroys what the handle owned.
 // A handle that did not own (borrowed, moved from, disowned) destroys
 // nothing; the handle never keeps a pointer to a destroyed object.
-bool disown_for_delete(PyObject* o, swig_type_info* ty, const A& a, void*& out);
+bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& out);
 
 template <class T>
-PyObject* destroy(PyObject* o, const A& a)
+PyObject* destroy(PyObject* o, const ArgId& a)
 {
     void* p = nullptr;
     if (!disown_for_delete(o, type_of<T>(), a, p))
@@ -490,7 +488,7 @@ PyObject* shared(std::shared_ptr<T> p)
 // through the result's handle. When the object was deleted or moved away
 // while the call ran, the call fails: with the null-reference ValueError of
 // argument `a` when given.
-PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const A* a);
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgId* a);
 PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty);
 
 } // namespace qw
@@ -508,11 +506,6 @@ inline const char* joined(const char* a, const char* b, const char* c = "")
     } catch (...) {
         return a;
     }
-}
-// Former name of `joined`.
-inline const char* str(const char* a, const char* b, const char* c = "")
-{
-    return joined(a, b, c);
 }
 
 // Generic members of a registered class described by a traits struct:
@@ -532,7 +525,7 @@ struct ClassOps
     // delete_<name>(handle)
     static PyObject* del(PyObject*, PyObject* o)
     {
-        static const A a{str("delete_", Tr::name), 1, str(Tr::native, " *")};
+        static const ArgId a{joined("delete_", Tr::name), 1, joined(Tr::native, " *")};
         return destroy<T>(o, a);
     }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host_view.h"
 #include "quelbo/error.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
@@ -21,7 +22,6 @@
 #include "quelbo/region_copier.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
-#include "host_view.h"
 
 using namespace quelbo;
 using quelbo_cuda::CudaExtensionProvider;
@@ -76,11 +76,7 @@ VectorXu64 vec(std::initializer_list<uint64_t> values)
 // Device memory for the checks, given back on every path.
 struct DeviceBuffer
 {
-    explicit DeviceBuffer(size_t n)
-        : ptr(Driver::get().allocate(n))
-        , size(n)
-    {
-    }
+    explicit DeviceBuffer(size_t n) : ptr(Driver::get().allocate(n)), size(n) {}
     ~DeviceBuffer() { Driver::get().release(ptr); }
     void* address() const { return reinterpret_cast<void*>(ptr); }
     DevicePtr ptr;
@@ -100,7 +96,8 @@ void checkRoundTrips()
     for (bool coalesced : {false, true}) {
         const std::string kind = coalesced ? "coalesced" : "plain";
         const VectorXu64 shape = vec({37, 11, 3, 2});
-        auto view = coalesced ? CudaImageFactory::allocateCoalesced(shape, u16) : CudaImageFactory::allocate(shape, u16);
+        auto view =
+            coalesced ? CudaImageFactory::allocateCoalesced(shape, u16) : CudaImageFactory::allocate(shape, u16);
         const size_t bytes = 37 * 11 * 3 * 2 * 2;
         std::vector<uint8_t> zeros(bytes, 0xAA);
         view->readRegion(RegionXu64::createFullRegion(shape), zeros.data());
@@ -142,8 +139,11 @@ void checkRoundTrips()
                    view->support(ImageCapabilitySet(ImageCapability::READ) | ImageCapability::WRITE),
                kind + ": READ and WRITE, no MEMORY_ACCESS");
         expect(view->viewOrigin()->dataOrigin() == ViewDataOrigin::GPU_MEMORY, kind + ": origin GPU_MEMORY");
-        expectThrow<InvalidArgument>([&] { view->readRegion(RegionXu64(vec({0, 0, 0, 0}), vec({38, 1, 1, 1})), a.data()); },
-                                     kind + ": a region beyond the image is refused");
+        expectThrow<InvalidArgument>(
+            [&] {
+                view->readRegion(RegionXu64(vec({0, 0, 0, 0}), vec({38, 1, 1, 1})), a.data());
+            },
+            kind + ": a region beyond the image is refused");
     }
 }
 
@@ -202,10 +202,14 @@ void checkRefusals()
     expectThrow<Error>([&] { CudaImageFactory::allocate(vec({4, 4}), u8, nullptr, nullptr); }, "null properties");
     expectThrow<InvalidArgument>([&] { CudaImageFactory::copyInCudaMemory(nullptr); }, "copy of no image");
     expectThrow<InvalidArgument>(
-        [&] { CudaImageFactory::copyInCudaMemory(std::make_shared<HostView>(vec({0, 3}), u8, true)); },
+        [&] {
+            CudaImageFactory::copyInCudaMemory(std::make_shared<HostView>(vec({0, 3}), u8, true));
+        },
         "copy of an empty image");
     expectThrow<InvalidArgument>(
-        [&] { CudaImageFactory::adaptToCuda(std::make_shared<HostView>(vec({3, 0}), u8, true)); },
+        [&] {
+            CudaImageFactory::adaptToCuda(std::make_shared<HostView>(vec({3, 0}), u8, true));
+        },
         "adaptation of an empty image");
 }
 
@@ -242,8 +246,8 @@ void bench(size_t mib)
     std::printf("bench %zu MiB: raw host->device %.2f GiB/s, raw allocation + copy %.2f GiB/s, "
                 "copyInCudaMemory %.2f GiB/s (%.2fx of raw allocation + copy)\n",
                 mib, gib / rawUp, gib / rawFresh, gib / up, rawFresh / up);
-    std::printf("bench %zu MiB: raw device->host %.2f GiB/s, view read-back %.2f GiB/s (%.2fx)\n", mib,
-                gib / rawDown, gib / down, rawDown / down);
+    std::printf("bench %zu MiB: raw device->host %.2f GiB/s, view read-back %.2f GiB/s (%.2fx)\n", mib, gib / rawDown,
+                gib / down, rawDown / down);
 }
 
 } // namespace

@@ -17,14 +17,9 @@ class HostView final : public ImageView
 {
 public:
     HostView(VectorXu64 const& shape, DataType type, bool memoryAccess)
-        : ImageView(ViewDataOrigin::CPU_MEMORY, "HostView")
-        , m_shape(shape)
-        , m_type(type)
-        , m_indexer(shape, type)
-        , m_data(m_indexer.byteCount())
-        , m_memoryAccess(memoryAccess)
-    {
-    }
+        : ImageView(ViewDataOrigin::CPU_MEMORY, "HostView"), m_shape(shape), m_type(type), m_indexer(shape, type),
+          m_data(m_indexer.byteCount()), m_memoryAccess(memoryAccess)
+    {}
     ImageCapabilitySet capabilities() const override
     {
         ImageCapabilitySet c = ImageCapabilitySet(ImageCapability::READ) | ImageCapability::WRITE;
@@ -37,15 +32,13 @@ public:
     void readRegion(RegionXu64 const& r, void* dst) override
     {
         checkRegion(r);
-        RegionCopier(m_indexer, Indexer(r.size(), m_type), r.origin(), VectorXu64(r.dimensionCount()), r.size(),
-                     m_type)
+        RegionCopier(m_indexer, Indexer(r.size(), m_type), r.origin(), VectorXu64(r.dimensionCount()), r.size(), m_type)
             .copy(m_data.data(), dst);
     }
     void writeRegion(RegionXu64 const& r, const void* src) override
     {
         checkRegion(r);
-        RegionCopier(Indexer(r.size(), m_type), m_indexer, VectorXu64(r.dimensionCount()), r.origin(), r.size(),
-                     m_type)
+        RegionCopier(Indexer(r.size(), m_type), m_indexer, VectorXu64(r.dimensionCount()), r.origin(), r.size(), m_type)
             .copy(src, m_data.data());
     }
     Indexer const& indexer() override { return m_indexer; }

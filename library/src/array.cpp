@@ -49,9 +49,8 @@ bool isDense(Indexer const& indexer)
 
 // Calls f(offset in a, offset in b) for every index, in C order (the last
 // dimension fastest) or FORTRAN order (the first fastest).
-template<class F>
-void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const& stridesB, bool lastFastest,
-          F&& f)
+template <class F>
+void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const& stridesB, bool lastFastest, F&& f)
 {
     const std::size_t n = shape.size();
     std::size_t count = n == 0 ? 0 : 1;
@@ -62,16 +61,13 @@ void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const&
     VectorXu64 index(n);
     std::size_t a = 0;
     std::size_t b = 0;
-    for (std::size_t done = 0; done < count; ++done)
-    {
+    for (std::size_t done = 0; done < count; ++done) {
         std::size_t wrapped = 0;
         f(a, b, wrapped);
-        for (std::size_t k = 0; k < n; ++k)
-        {
+        for (std::size_t k = 0; k < n; ++k) {
             const std::size_t d = lastFastest ? n - 1 - k : k;
             uint64_t& i = index.data()[d];
-            if (++i < shape.data()[d])
-            {
+            if (++i < shape.data()[d]) {
                 a += stridesA.data()[d];
                 b += stridesB.data()[d];
                 break;
@@ -87,14 +83,14 @@ void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const&
 }
 
 // Adapts a plain callable to walk(): nothing between elements.
-template<class F>
+template <class F>
 struct Each
 {
     F f;
     void operator()(std::size_t a, std::size_t b, std::size_t) { f(a, b); }
     void between(std::size_t) {}
 };
-template<class F>
+template <class F>
 Each<F> each(F f)
 {
     return Each<F>{std::move(f)};
@@ -102,7 +98,7 @@ Each<F> each(F f)
 
 } // namespace
 
-template<class T>
+template <class T>
 struct ArrayX<T>::Private
 {
     Indexer indexer;
@@ -128,15 +124,14 @@ struct ArrayX<T>::Private
 
 namespace {
 
-template<class T>
+template <class T>
 Indexer checkedIndexer(Indexer const& indexer)
 {
     const DataType expected = DataTypeTraits<T>::toDataType();
     if (indexer.dtype() != expected)
         invalid("the indexer's data type " + indexer.dtype().toString() + " is not the array's " + expected.toString());
     // strides above 2^63 - 1 would be negative to an indexer that reads them as signed
-    for (std::size_t i = 0; i < indexer.dimensionCount(); ++i)
-    {
+    for (std::size_t i = 0; i < indexer.dimensionCount(); ++i) {
         const uint64_t stride = indexer.byteStride().data()[i];
         if (stride % sizeof(T) != 0 || stride > uint64_t(std::numeric_limits<int64_t>::max()))
             invalid("the byte strides " + indexer.byteStride().toString() +
@@ -145,7 +140,7 @@ Indexer checkedIndexer(Indexer const& indexer)
     return indexer;
 }
 
-template<class P>
+template <class P>
 P const& emptyPrivate()
 {
     static const P empty{Indexer(), allocate(0)};
@@ -154,13 +149,11 @@ P const& emptyPrivate()
 
 } // namespace
 
-template<class T>
-ArrayX<T>::ArrayX(VectorXu64 const& shape)
-    : ArrayX(Indexer(shape, DataTypeTraits<T>::toDataType()))
-{
-}
+template <class T>
+ArrayX<T>::ArrayX(VectorXu64 const& shape) : ArrayX(Indexer(shape, DataTypeTraits<T>::toDataType()))
+{}
 
-template<class T>
+template <class T>
 ArrayX<T>::ArrayX(Indexer const& indexer)
 {
     Indexer checked = checkedIndexer<T>(indexer);
@@ -168,7 +161,7 @@ ArrayX<T>::ArrayX(Indexer const& indexer)
     m_private.reset(new Private{std::move(checked), std::move(block)});
 }
 
-template<class T>
+template <class T>
 ArrayX<T>::ArrayX(ArrayX const& other)
 {
     Private const& source = other.m_private ? *other.m_private : emptyPrivate<Private>();
@@ -177,10 +170,10 @@ ArrayX<T>::ArrayX(ArrayX const& other)
     m_private.reset(new Private{source.indexer, std::move(block)});
 }
 
-template<class T>
+template <class T>
 ArrayX<T>::ArrayX(ArrayX&& other) noexcept = default;
 
-template<class T>
+template <class T>
 ArrayX<T>& ArrayX<T>::operator=(ArrayX const& other)
 {
     if (this != &other)
@@ -188,38 +181,38 @@ ArrayX<T>& ArrayX<T>::operator=(ArrayX const& other)
     return *this;
 }
 
-template<class T>
+template <class T>
 ArrayX<T>& ArrayX<T>::operator=(ArrayX&& other) noexcept = default;
 
-template<class T>
+template <class T>
 ArrayX<T>::~ArrayX() = default;
 
-template<class T>
+template <class T>
 std::size_t ArrayX<T>::dimensionCount() const
 {
     return indexer().dimensionCount();
 }
 
-template<class T>
+template <class T>
 VectorXu64 const& ArrayX<T>::shape() const
 {
     return indexer().shape();
 }
 
-template<class T>
+template <class T>
 Indexer const& ArrayX<T>::indexer() const
 {
     return m_private ? m_private->indexer : emptyPrivate<Private>().indexer;
 }
 
-template<class T>
+template <class T>
 T ArrayX<T>::at(VectorXu64 const& index) const
 {
     Private const& p = m_private ? *m_private : emptyPrivate<Private>();
     return p.read(p.offsetOf(index));
 }
 
-template<class T>
+template <class T>
 void ArrayX<T>::setAt(VectorXu64 const& index, T value)
 {
     Private const& p = m_private ? *m_private : emptyPrivate<Private>();
@@ -227,7 +220,7 @@ void ArrayX<T>::setAt(VectorXu64 const& index, T value)
     std::memcpy(p.block.get() + offset, &value, sizeof(T));
 }
 
-template<class T>
+template <class T>
 void ArrayX<T>::reshape(VectorXu64 const& shape)
 {
     if (!m_private)
@@ -240,8 +233,7 @@ void ArrayX<T>::reshape(VectorXu64 const& shape)
         invalid("cannot reshape an array of shape " + p.indexer.shape().toString() + " (" +
                 std::to_string(p.indexer.elementCount()) + " elements) into the shape " + shape.toString() + " (" +
                 std::to_string(next.elementCount()) + " elements)");
-    if (!(isDense(p.indexer) && (c || isOrder(p.indexer, false))))
-    {
+    if (!(isDense(p.indexer) && (c || isOrder(p.indexer, false)))) {
         // compact into a new dense block, in the order of the new layout
         Indexer dense(p.indexer.shape(), dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
         Block block = allocate(dense.byteCount());
@@ -254,26 +246,26 @@ void ArrayX<T>::reshape(VectorXu64 const& shape)
     p.indexer = std::move(next);
 }
 
-template<class T>
+template <class T>
 T* ArrayX<T>::buffer()
 {
     return m_private ? m_private->elements() : emptyPrivate<Private>().elements();
 }
 
-template<class T>
+template <class T>
 T const* ArrayX<T>::buffer() const
 {
     return m_private ? m_private->elements() : emptyPrivate<Private>().elements();
 }
 
-template<class T>
+template <class T>
 std::shared_ptr<T> ArrayX<T>::sharedBuffer()
 {
     Private const& p = m_private ? *m_private : emptyPrivate<Private>();
     return std::shared_ptr<T>(p.block, p.elements());
 }
 
-template<class T>
+template <class T>
 std::string ArrayX<T>::toString() const
 {
     Private const& p = m_private ? *m_private : emptyPrivate<Private>();
@@ -306,7 +298,7 @@ std::string ArrayX<T>::toString() const
     return text.out;
 }
 
-template<class T>
+template <class T>
 bool ArrayX<T>::operator==(ArrayX const& other) const
 {
     Private const& a = m_private ? *m_private : emptyPrivate<Private>();

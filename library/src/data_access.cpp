@@ -12,10 +12,8 @@ namespace quelbo {
 DataStorage::~DataStorage() = default;
 
 DataAccess::DataAccess(std::shared_ptr<DataStorage> storage, std::string resourceId)
-    : m_storage(std::move(storage))
-    , m_resourceId(std::move(resourceId))
-{
-}
+    : m_storage(std::move(storage)), m_resourceId(std::move(resourceId))
+{}
 
 DataAccess::~DataAccess() = default;
 
@@ -52,8 +50,9 @@ std::string StreamAccess::toString() const
     using C = StreamAccessCapability;
     std::ostringstream s;
     s << "StreamAccess(resource='" << resourceId() << "', capabilities="
-      << capabilityText(capabilities(),
-                        {{C::READ, "READ"}, {C::WRITE, "WRITE"}, {C::SEEK, "SEEK"}, {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
+      << capabilityText(
+             capabilities(),
+             {{C::READ, "READ"}, {C::WRITE, "WRITE"}, {C::SEEK, "SEEK"}, {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
       << ")";
     return s.str();
 }
@@ -63,10 +62,9 @@ std::string RandomAccess::toString() const
     using C = RandomAccessCapability;
     std::ostringstream s;
     s << "RandomAccess(resource='" << resourceId() << "', size=" << size() << ", capabilities="
-      << capabilityText(capabilities(), {{C::READ, "READ"},
-                                         {C::WRITE, "WRITE"},
-                                         {C::RESIZE, "RESIZE"},
-                                         {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
+      << capabilityText(
+             capabilities(),
+             {{C::READ, "READ"}, {C::WRITE, "WRITE"}, {C::RESIZE, "RESIZE"}, {C::MEMORY_ACCESS, "MEMORY_ACCESS"}})
       << ")";
     return s.str();
 }
@@ -99,10 +97,17 @@ std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, See
 {
     std::size_t base;
     switch (origin) {
-    case SeekOrigin::BEGIN: base = 0; break;
-    case SeekOrigin::CURRENT: base = current; break;
-    case SeekOrigin::END: base = end; break;
-    default: throw InvalidArgument("seek: unknown origin " + std::to_string(int32_t(origin)));
+    case SeekOrigin::BEGIN:
+        base = 0;
+        break;
+    case SeekOrigin::CURRENT:
+        base = current;
+        break;
+    case SeekOrigin::END:
+        base = end;
+        break;
+    default:
+        throw InvalidArgument("seek: unknown origin " + std::to_string(int32_t(origin)));
     }
     if (offset < 0) {
         uint64_t back = uint64_t(-(offset + 1)) + 1;

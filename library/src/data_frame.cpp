@@ -35,11 +35,7 @@ void checkTable(Vector2u64 const& shape, std::vector<std::string> const& names, 
 class MemoryDataFrame final : public DataFrameView, public std::enable_shared_from_this<MemoryDataFrame>
 {
 public:
-    MemoryDataFrame()
-        : DataFrameView(ViewDataOrigin::CPU_MEMORY, "DataFrameView")
-        , m_units(*this)
-    {
-    }
+    MemoryDataFrame() : DataFrameView(ViewDataOrigin::CPU_MEMORY, "DataFrameView"), m_units(*this) {}
 
     DataFrameCapabilitySet capabilities() const override
     {
@@ -141,8 +137,7 @@ public:
     }
 
 protected:
-    void reshapeTable(Vector2u64 const& shape,
-                      std::vector<std::string> const& names,
+    void reshapeTable(Vector2u64 const& shape, std::vector<std::string> const& names,
                       std::vector<DataType> const& types) override
     {
         std::vector<Column> columns;
@@ -168,10 +163,7 @@ private:
     class Units final : public ColumnUnitExtension
     {
     public:
-        explicit Units(MemoryDataFrame& frame)
-            : m_frame(frame)
-        {
-        }
+        explicit Units(MemoryDataFrame& frame) : m_frame(frame) {}
         std::string const& unit(size_t index) const override { return m_frame.column(index).unit; }
         void setUnit(size_t index, std::string const& unit) override
         {
@@ -227,17 +219,12 @@ std::shared_ptr<ColumnUnitExtension> ColumnUnitExtension::cast(std::shared_ptr<E
 
 // ------------------------------------------------------------------ DataFrameView
 
-DataFrameView::DataFrameView()
-    : View(ViewDataOrigin::UNKNOWN, "DataFrameView")
-{
-}
+DataFrameView::DataFrameView() : View(ViewDataOrigin::UNKNOWN, "DataFrameView") {}
 
-DataFrameView::DataFrameView(ViewDataOrigin origin,
-                             std::string displayName,
+DataFrameView::DataFrameView(ViewDataOrigin origin, std::string displayName,
                              std::vector<std::shared_ptr<ViewOriginExtension>> parents)
     : View(origin, std::move(displayName), std::move(parents))
-{
-}
+{}
 
 DataFrameView::~DataFrameView() = default;
 
@@ -304,8 +291,7 @@ void DataFrameView::reshape(Vector2u64 const& shape, std::string const* columnNa
     reshape(shape, names, types);
 }
 
-void DataFrameView::reshape(Vector2u64 const& shape,
-                            std::vector<std::string> const& columnNames,
+void DataFrameView::reshape(Vector2u64 const& shape, std::vector<std::string> const& columnNames,
                             std::vector<DataType> const& columnDataTypes)
 {
     if (!support(DataFrameCapability::RESHAPE))
@@ -359,10 +345,7 @@ void DataFrameView::readStrings(size_t column, size_t rowOffset, size_t rowCount
     read(column, rowOffset, rowCount, dst);
 }
 
-void DataFrameView::writeStrings(size_t column,
-                                 size_t rowOffset,
-                                 size_t rowCount,
-                                 std::string const* src,
+void DataFrameView::writeStrings(size_t column, size_t rowOffset, size_t rowCount, std::string const* src,
                                  size_t srcCount)
 {
     if (!isUtf8String(columnDataType(column)))
@@ -387,8 +370,7 @@ bool DataFrameViewFactory::supports(DataType type)
     return type.bitDepth() >= 1 && type.bitDepth() <= 64;
 }
 
-std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate(Vector2u64 const& shape,
-                                                              std::string const* columnNames,
+std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate(Vector2u64 const& shape, std::string const* columnNames,
                                                               DataType const* columnDataTypes)
 {
     std::vector<std::string> names(columnNames, columnNames + shape[0]);

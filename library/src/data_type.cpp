@@ -14,51 +14,98 @@ struct NamedType
     char const* name;
 };
 
-#define QUELBO_NAMED(n) {DataTypeId::n, #n}
+#define QUELBO_NAMED(n)                                                                                                \
+    {                                                                                                                  \
+        DataTypeId::n, #n                                                                                              \
+    }
 constexpr NamedType kNamedTypes[] = {
-    QUELBO_NAMED(UNKNOWN),        QUELBO_NAMED(UINT8),          QUELBO_NAMED(UINT16),
-    QUELBO_NAMED(UINT32),         QUELBO_NAMED(UINT64),         QUELBO_NAMED(INT8),
-    QUELBO_NAMED(INT16),          QUELBO_NAMED(INT32),          QUELBO_NAMED(INT64),
-    QUELBO_NAMED(FLOAT),          QUELBO_NAMED(DOUBLE),         QUELBO_NAMED(UTF8_STRING),
-    QUELBO_NAMED(UTF16_STRING),   QUELBO_NAMED(UTF32_STRING),   QUELBO_NAMED(VEC2_UINT8),
-    QUELBO_NAMED(VEC2_UINT16),    QUELBO_NAMED(VEC2_UINT32),    QUELBO_NAMED(VEC2_UINT64),
-    QUELBO_NAMED(VEC2_INT8),      QUELBO_NAMED(VEC2_INT16),     QUELBO_NAMED(VEC2_INT32),
-    QUELBO_NAMED(VEC2_INT64),     QUELBO_NAMED(VEC2_FLOAT),     QUELBO_NAMED(VEC2_DOUBLE),
-    QUELBO_NAMED(VEC3_UINT8),     QUELBO_NAMED(VEC3_UINT16),    QUELBO_NAMED(VEC3_UINT32),
-    QUELBO_NAMED(VEC3_UINT64),    QUELBO_NAMED(VEC3_INT8),      QUELBO_NAMED(VEC3_INT16),
-    QUELBO_NAMED(VEC3_INT32),     QUELBO_NAMED(VEC3_INT64),     QUELBO_NAMED(VEC3_FLOAT),
-    QUELBO_NAMED(VEC3_DOUBLE),    QUELBO_NAMED(VEC4_UINT8),     QUELBO_NAMED(VEC4_UINT16),
-    QUELBO_NAMED(VEC4_UINT32),    QUELBO_NAMED(VEC4_UINT64),    QUELBO_NAMED(VEC4_INT8),
-    QUELBO_NAMED(VEC4_INT16),     QUELBO_NAMED(VEC4_INT32),     QUELBO_NAMED(VEC4_INT64),
-    QUELBO_NAMED(VEC4_FLOAT),     QUELBO_NAMED(VEC4_DOUBLE),    QUELBO_NAMED(COMPLEX_FLOAT),
-    QUELBO_NAMED(COMPLEX_DOUBLE), QUELBO_NAMED(MATRIX2_FLOAT),  QUELBO_NAMED(MATRIX2_DOUBLE),
-    QUELBO_NAMED(MATRIX3_FLOAT),  QUELBO_NAMED(MATRIX3_DOUBLE), QUELBO_NAMED(MATRIX4_FLOAT),
-    QUELBO_NAMED(MATRIX4_DOUBLE), QUELBO_NAMED(SYM_MATRIX2_FLOAT), QUELBO_NAMED(SYM_MATRIX2_DOUBLE),
-    QUELBO_NAMED(SYM_MATRIX3_FLOAT), QUELBO_NAMED(SYM_MATRIX3_DOUBLE),
+    QUELBO_NAMED(UNKNOWN),
+    QUELBO_NAMED(UINT8),
+    QUELBO_NAMED(UINT16),
+    QUELBO_NAMED(UINT32),
+    QUELBO_NAMED(UINT64),
+    QUELBO_NAMED(INT8),
+    QUELBO_NAMED(INT16),
+    QUELBO_NAMED(INT32),
+    QUELBO_NAMED(INT64),
+    QUELBO_NAMED(FLOAT),
+    QUELBO_NAMED(DOUBLE),
+    QUELBO_NAMED(UTF8_STRING),
+    QUELBO_NAMED(UTF16_STRING),
+    QUELBO_NAMED(UTF32_STRING),
+    QUELBO_NAMED(VEC2_UINT8),
+    QUELBO_NAMED(VEC2_UINT16),
+    QUELBO_NAMED(VEC2_UINT32),
+    QUELBO_NAMED(VEC2_UINT64),
+    QUELBO_NAMED(VEC2_INT8),
+    QUELBO_NAMED(VEC2_INT16),
+    QUELBO_NAMED(VEC2_INT32),
+    QUELBO_NAMED(VEC2_INT64),
+    QUELBO_NAMED(VEC2_FLOAT),
+    QUELBO_NAMED(VEC2_DOUBLE),
+    QUELBO_NAMED(VEC3_UINT8),
+    QUELBO_NAMED(VEC3_UINT16),
+    QUELBO_NAMED(VEC3_UINT32),
+    QUELBO_NAMED(VEC3_UINT64),
+    QUELBO_NAMED(VEC3_INT8),
+    QUELBO_NAMED(VEC3_INT16),
+    QUELBO_NAMED(VEC3_INT32),
+    QUELBO_NAMED(VEC3_INT64),
+    QUELBO_NAMED(VEC3_FLOAT),
+    QUELBO_NAMED(VEC3_DOUBLE),
+    QUELBO_NAMED(VEC4_UINT8),
+    QUELBO_NAMED(VEC4_UINT16),
+    QUELBO_NAMED(VEC4_UINT32),
+    QUELBO_NAMED(VEC4_UINT64),
+    QUELBO_NAMED(VEC4_INT8),
+    QUELBO_NAMED(VEC4_INT16),
+    QUELBO_NAMED(VEC4_INT32),
+    QUELBO_NAMED(VEC4_INT64),
+    QUELBO_NAMED(VEC4_FLOAT),
+    QUELBO_NAMED(VEC4_DOUBLE),
+    QUELBO_NAMED(COMPLEX_FLOAT),
+    QUELBO_NAMED(COMPLEX_DOUBLE),
+    QUELBO_NAMED(MATRIX2_FLOAT),
+    QUELBO_NAMED(MATRIX2_DOUBLE),
+    QUELBO_NAMED(MATRIX3_FLOAT),
+    QUELBO_NAMED(MATRIX3_DOUBLE),
+    QUELBO_NAMED(MATRIX4_FLOAT),
+    QUELBO_NAMED(MATRIX4_DOUBLE),
+    QUELBO_NAMED(SYM_MATRIX2_FLOAT),
+    QUELBO_NAMED(SYM_MATRIX2_DOUBLE),
+    QUELBO_NAMED(SYM_MATRIX3_FLOAT),
+    QUELBO_NAMED(SYM_MATRIX3_DOUBLE),
 };
 #undef QUELBO_NAMED
 
 char const* primitiveName(PrimitiveTypeId p)
 {
-    switch (p)
-    {
-    case PrimitiveTypeId::UNKNOWN: return "UNKNOWN";
-    case PrimitiveTypeId::UNSIGNED_INTEGER: return "UNSIGNED_INTEGER";
-    case PrimitiveTypeId::SIGNED_INTEGER: return "SIGNED_INTEGER";
-    case PrimitiveTypeId::FLOATING_POINT: return "FLOATING_POINT";
-    case PrimitiveTypeId::UNICODE_STRING: return "UNICODE_STRING";
+    switch (p) {
+    case PrimitiveTypeId::UNKNOWN:
+        return "UNKNOWN";
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+        return "UNSIGNED_INTEGER";
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        return "SIGNED_INTEGER";
+    case PrimitiveTypeId::FLOATING_POINT:
+        return "FLOATING_POINT";
+    case PrimitiveTypeId::UNICODE_STRING:
+        return "UNICODE_STRING";
     }
     return nullptr;
 }
 
 char const* interpretationName(DataTypeInterpretation i)
 {
-    switch (i)
-    {
-    case DataTypeInterpretation::RAW: return "RAW";
-    case DataTypeInterpretation::COMPLEX: return "COMPLEX";
-    case DataTypeInterpretation::SQUARE_MATRIX: return "SQUARE_MATRIX";
-    case DataTypeInterpretation::SYMMETRIC_MATRIX: return "SYMMETRIC_MATRIX";
+    switch (i) {
+    case DataTypeInterpretation::RAW:
+        return "RAW";
+    case DataTypeInterpretation::COMPLEX:
+        return "COMPLEX";
+    case DataTypeInterpretation::SQUARE_MATRIX:
+        return "SQUARE_MATRIX";
+    case DataTypeInterpretation::SYMMETRIC_MATRIX:
+        return "SYMMETRIC_MATRIX";
     }
     return nullptr;
 }
@@ -72,20 +119,25 @@ bool isNumericPrimitive(PrimitiveTypeId p)
 // Bits of an integer type's magnitude that a type can hold exactly.
 size_t exactBits(DataType t)
 {
-    switch (t.primitiveType())
-    {
-    case PrimitiveTypeId::UNSIGNED_INTEGER: return t.bitDepth();
-    case PrimitiveTypeId::SIGNED_INTEGER: return t.bitDepth() - 1;
+    switch (t.primitiveType()) {
+    case PrimitiveTypeId::UNSIGNED_INTEGER:
+        return t.bitDepth();
+    case PrimitiveTypeId::SIGNED_INTEGER:
+        return t.bitDepth() - 1;
     case PrimitiveTypeId::FLOATING_POINT:
         // significand bits of the IEEE formats
-        switch (t.bitDepth())
-        {
-        case 16: return 11;
-        case 32: return 24;
-        case 64: return 53;
-        default: return 0;
+        switch (t.bitDepth()) {
+        case 16:
+            return 11;
+        case 32:
+            return 24;
+        case 64:
+            return 53;
+        default:
+            return 0;
         }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -107,15 +159,11 @@ DataType::DataType(uint64_t id)
     m_interpretation = DataTypeInterpretation(int32_t(uint32_t(id >> 32)));
 }
 
-DataType::DataType(DataTypeId id)
-    : DataType(static_cast<uint64_t>(id))
-{
-}
+DataType::DataType(DataTypeId id) : DataType(static_cast<uint64_t>(id)) {}
 
 DataType::DataType(PrimitiveTypeId primitiveType, size_t bitDepth, size_t elementCount)
     : DataType(primitiveType, bitDepth, elementCount, DataTypeInterpretation::RAW)
-{
-}
+{}
 
 DataType::DataType(PrimitiveTypeId primitiveType, size_t bitDepth, size_t elementCount,
                    DataTypeInterpretation interpretation)
@@ -178,16 +226,14 @@ DataType DataType::extractScalarType(DataType type)
 Vector2d DataType::standardRange(DataType type)
 {
     const size_t bits = type.bitDepth();
-    switch (type.primitiveType())
-    {
+    switch (type.primitiveType()) {
     case PrimitiveTypeId::UNSIGNED_INTEGER:
         if (bits >= 1 && bits <= 64)
-            return range(0.0, bits == 64 ? double(std::numeric_limits<uint64_t>::max())
-                                            : double((uint64_t(1) << bits) - 1));
+            return range(0.0,
+                         bits == 64 ? double(std::numeric_limits<uint64_t>::max()) : double((uint64_t(1) << bits) - 1));
         break;
     case PrimitiveTypeId::SIGNED_INTEGER:
-        if (bits >= 2 && bits <= 64)
-        {
+        if (bits >= 2 && bits <= 64) {
             const double half = double(uint64_t(1) << (bits - 1));
             return range(-half, half - 1.0);
         }
@@ -196,7 +242,8 @@ Vector2d DataType::standardRange(DataType type)
         if (bits > 0)
             return range(0.0, 1.0);
         break;
-    default: break;
+    default:
+        break;
     }
     throw Error("No standard range can be computed for the data type " + type.toString());
 }

@@ -23,11 +23,8 @@ class SourceRecord final : public ViewOriginExtension
 {
 public:
     SourceRecord(ViewDataOrigin origin, std::string name, bool foreign)
-        : m_origin(origin)
-        , m_name(std::move(name))
-        , m_foreign(foreign)
-    {
-    }
+        : m_origin(origin), m_name(std::move(name)), m_foreign(foreign)
+    {}
     uint64_t uid() const override { return m_uid; }
     size_t parentCount() const override { return 0; }
     std::shared_ptr<ViewOriginExtension> parent(size_t idx) const override
@@ -57,8 +54,7 @@ Ancestry ancestryOf(View& view)
 {
     Ancestry out;
     std::vector<std::shared_ptr<ViewOriginExtension>> todo{view.viewOrigin()};
-    while (!todo.empty())
-    {
+    while (!todo.empty()) {
         std::shared_ptr<ViewOriginExtension> record = std::move(todo.back());
         todo.pop_back();
         if (!record || !out.records.insert(record.get()).second)
@@ -72,8 +68,9 @@ Ancestry ancestryOf(View& view)
         ViewDataOrigin const origin = record->dataOrigin();
         auto const* mark = dynamic_cast<SourceRecord const*>(record.get());
         std::shared_ptr<ViewOriginExtension> source = mark ? nullptr : DependencyGraph::sourceOf(*record);
-        if (mark ? mark->foreign()
-                 : !source && parents == 0 && (origin == ViewDataOrigin::UNKNOWN || origin == ViewDataOrigin::COMPOSITE))
+        if (mark
+                ? mark->foreign()
+                : !source && parents == 0 && (origin == ViewDataOrigin::UNKNOWN || origin == ViewDataOrigin::COMPOSITE))
             out.incomplete = true;
         todo.push_back(std::move(source));
     }
@@ -157,8 +154,7 @@ CommonAncestorStatus DependencyGraph::hasCommonAncestor(std::shared_ptr<View> vi
     Ancestry const b = ancestryOf(*view2);
     Ancestry const& small = a.records.size() <= b.records.size() ? a : b;
     Ancestry const& large = &small == &a ? b : a;
-    for (ViewOriginExtension const* record : small.records)
-    {
+    for (ViewOriginExtension const* record : small.records) {
         if (large.records.count(record) != 0)
             return CommonAncestorStatus::SHARE_ANCESTOR;
     }
@@ -166,8 +162,7 @@ CommonAncestorStatus DependencyGraph::hasCommonAncestor(std::shared_ptr<View> vi
 }
 
 void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& record,
-                                  std::shared_ptr<DataAccess> const& store,
-                                  ViewDataOrigin origin)
+                                  std::shared_ptr<DataAccess> const& store, ViewDataOrigin origin)
 {
     if (!store)
         throw InvalidArgument("DependencyGraph: no store given");
@@ -177,8 +172,7 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
     std::string const& resource = store->resourceId();
     StoreKey key{store.get(), std::string()};
     std::weak_ptr<void> const owner = store;
-    if (storage)
-    {
+    if (storage) {
         key = StoreKey{nullptr, storage->source() + '\n' + resource};
     }
     std::lock_guard<std::mutex> guard(graphLock());
@@ -188,8 +182,7 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
         it = it->second.unused() ? table.erase(it) : std::next(it);
     auto found = table.find(key);
     std::shared_ptr<ViewOriginExtension> source = found != table.end() ? found->second.record.lock() : nullptr;
-    if (!source)
-    {
+    if (!source) {
         source = std::make_shared<SourceRecord>(origin, resource.empty() ? "Store" : "Store " + resource, false);
         table[key] = StoreEntry{!storage, owner, source};
     }

@@ -50,21 +50,12 @@ ImageCapabilitySet readWriteOf(ImageView& view)
 class DerivedView : public ImageView
 {
 public:
-    DerivedView(char const* name,
-                std::vector<std::shared_ptr<ImageView>> sources,
-                ImageCapabilitySet caps,
-                VectorXu64 shape,
-                DataType type,
-                std::shared_ptr<const ImageProperties> properties,
+    DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
+                VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
                 std::shared_ptr<const MetadataNode> metadata)
-        : ImageView(originOf(sources), name, parentsOf(sources))
-        , m_sources(std::move(sources))
-        , m_caps(caps)
-        , m_shape(std::move(shape))
-        , m_type(type)
-        , m_description(std::move(properties), std::move(metadata))
-    {
-    }
+        : ImageView(originOf(sources), name, parentsOf(sources)), m_sources(std::move(sources)), m_caps(caps),
+          m_shape(std::move(shape)), m_type(type), m_description(std::move(properties), std::move(metadata))
+    {}
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
@@ -121,8 +112,8 @@ private:
             return ViewDataOrigin::COMPOSITE;
         return detail::dataOriginOf(*sources.front());
     }
-    static std::vector<std::shared_ptr<ViewOriginExtension>> parentsOf(
-        std::vector<std::shared_ptr<ImageView>> const& sources)
+    static std::vector<std::shared_ptr<ViewOriginExtension>>
+    parentsOf(std::vector<std::shared_ptr<ImageView>> const& sources)
     {
         std::vector<std::shared_ptr<ViewOriginExtension>> parents;
         for (auto const& s : sources)
@@ -169,16 +160,10 @@ struct Mapping
 class MappedView final : public DerivedView
 {
 public:
-    MappedView(char const* name,
-               std::shared_ptr<ImageView> source,
-               ImageCapabilitySet caps,
-               VectorXu64 shape,
-               DataType type,
-               std::shared_ptr<const ImageProperties> properties,
-               Mapping mapping)
-        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source))
-        , m_data(source)
-        , m_map(std::move(mapping))
+    MappedView(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps, VectorXu64 shape,
+               DataType type, std::shared_ptr<const ImageProperties> properties, Mapping mapping)
+        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source)),
+          m_data(source), m_map(std::move(mapping))
     {
         // Over another rearrangement, read straight from its data.
         auto inner = std::dynamic_pointer_cast<MappedView>(source);
@@ -339,16 +324,12 @@ Mapping identityMapping(ImageView& source)
     return m;
 }
 
-std::shared_ptr<ImageView> mapped(char const* name,
-                                  std::shared_ptr<ImageView> source,
-                                  ImageCapabilitySet caps,
-                                  VectorXu64 shape,
-                                  DataType type,
-                                  std::shared_ptr<const ImageProperties> properties,
+std::shared_ptr<ImageView> mapped(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps,
+                                  VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
                                   Mapping mapping)
 {
-    return std::make_shared<MappedView>(
-        name, std::move(source), caps, std::move(shape), type, std::move(properties), std::move(mapping));
+    return std::make_shared<MappedView>(name, std::move(source), caps, std::move(shape), type, std::move(properties),
+                                        std::move(mapping));
 }
 
 ImageType axesOf(ImageView& view)
@@ -373,22 +354,14 @@ std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes)
 class ForwardView final : public ImageView
 {
 public:
-    ForwardView(char const* name,
-                std::shared_ptr<ImageView> source,
-                uint64_t capabilityMask,
-                bool locked,
-                std::shared_ptr<const ImageProperties> properties,
-                bool ownMetadata,
+    ForwardView(char const* name, std::shared_ptr<ImageView> source, uint64_t capabilityMask, bool locked,
+                std::shared_ptr<const ImageProperties> properties, bool ownMetadata,
                 std::shared_ptr<const MetadataNode> metadata)
-        : ImageView(detail::dataOriginOf(*source), name, {source->viewOrigin()})
-        , m_source(std::move(source))
-        , m_mask(capabilityMask)
-        , m_lock(locked ? new std::recursive_mutex : nullptr)
-        , m_ownProperties(properties != nullptr)
-        , m_ownMetadata(ownMetadata)
-        , m_description(std::move(properties), std::move(metadata))
-    {
-    }
+        : ImageView(detail::dataOriginOf(*source), name, {source->viewOrigin()}), m_source(std::move(source)),
+          m_mask(capabilityMask), m_lock(locked ? new std::recursive_mutex : nullptr),
+          m_ownProperties(properties != nullptr), m_ownMetadata(ownMetadata),
+          m_description(std::move(properties), std::move(metadata))
+    {}
 
     ImageCapabilitySet capabilities() const override
     {
@@ -589,23 +562,12 @@ Numeric numericOf(DataType scalar)
 class AdaptView final : public DerivedView
 {
 public:
-    AdaptView(char const* name,
-              std::shared_ptr<ImageView> source,
-              DataType type,
-              Vector2d const& in,
-              Vector2d const& out,
-              std::shared_ptr<const ImageProperties> properties)
-        : DerivedView(name,
-                      {source},
-                      readWriteOf(*source),
-                      source->shape(),
-                      type,
-                      std::move(properties),
-                      detail::metadataOf(*source))
-        , m_from(numericOf(DataType::extractScalarType(source->dataType())))
-        , m_to(numericOf(DataType::extractScalarType(type)))
-        , m_in(in)
-        , m_out(out)
+    AdaptView(char const* name, std::shared_ptr<ImageView> source, DataType type, Vector2d const& in,
+              Vector2d const& out, std::shared_ptr<const ImageProperties> properties)
+        : DerivedView(name, {source}, readWriteOf(*source), source->shape(), type, std::move(properties),
+                      detail::metadataOf(*source)),
+          m_from(numericOf(DataType::extractScalarType(source->dataType()))),
+          m_to(numericOf(DataType::extractScalarType(type))), m_in(in), m_out(out)
     {
         double const span = in[1] - in[0];
         m_scale = span != 0 ? (out[1] - out[0]) / span : 0.0;
@@ -641,16 +603,12 @@ private:
     double m_scale = 0, m_inverse = 0;
 };
 
-std::shared_ptr<ImageView> adapt(char const* name,
-                                 std::shared_ptr<ImageView> view,
-                                 DataType type,
-                                 Vector2d const& in,
+std::shared_ptr<ImageView> adapt(char const* name, std::shared_ptr<ImageView> view, DataType type, Vector2d const& in,
                                  Vector2d const& out)
 {
     DataType const from = view->dataType();
     if (type.elementCount() != from.elementCount())
-        invalid(std::string(name) + ": " + type.toString() + " and " + from.toString() +
-                " differ in component count");
+        invalid(std::string(name) + ": " + type.toString() + " and " + from.toString() + " differ in component count");
     if (!type.isNumeric() || !from.isNumeric())
         invalid(std::string(name) + ": " + type.toString() + " and " + from.toString() + " must be numeric");
     auto p = detail::propertiesOf(*view);
@@ -746,22 +704,12 @@ size_t machineThreads()
 class StackView final : public DerivedView
 {
 public:
-    StackView(std::vector<std::shared_ptr<ImageView>> frames,
-              size_t axis,
-              VectorXu64 shape,
-              std::shared_ptr<const ImageProperties> properties,
-              size_t threads)
-        : DerivedView("Stack",
-                      frames,
-                      commonReadWrite(frames),
-                      std::move(shape),
-                      frames.front()->dataType(),
-                      std::move(properties),
-                      detail::metadataOf(*frames.front()))
-        , m_axis(axis)
-        , m_threads(threads)
-    {
-    }
+    StackView(std::vector<std::shared_ptr<ImageView>> frames, size_t axis, VectorXu64 shape,
+              std::shared_ptr<const ImageProperties> properties, size_t threads)
+        : DerivedView("Stack", frames, commonReadWrite(frames), std::move(shape), frames.front()->dataType(),
+                      std::move(properties), detail::metadataOf(*frames.front())),
+          m_axis(axis), m_threads(threads)
+    {}
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
@@ -795,9 +743,8 @@ private:
         Indexer const slabSide(slabShape, dataType(), viewStrides, detail::identityOrder(n));
         Indexer const frameSide(slabShape, dataType());
         VectorXu64 const zero(n);
-        size_t const threads = concurrent(toView) ? std::min(m_threads == 0 ? machineThreads() : m_threads,
-                                                             machineThreads())
-                                                  : 1;
+        size_t const threads =
+            concurrent(toView) ? std::min(m_threads == 0 ? machineThreads() : m_threads, machineThreads()) : 1;
         parallelFor(size_t(count), threads, [&](size_t i) {
             ImageView& frame = *sources()[first + i];
             uint8_t* at = dense + i * slab;
@@ -823,8 +770,8 @@ private:
     // THREAD_SAFE is not enough: two locked frames may share one source.
     bool concurrent(bool reading)
     {
-        uint64_t const side = uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ
-                                               : ParallelAccessCapability::PARALLEL_WRITE);
+        uint64_t const side =
+            uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ : ParallelAccessCapability::PARALLEL_WRITE);
         std::vector<ImageView*> frames;
         for (auto const& frame : sources()) {
             if (!(frame->parallelCapabilities().value() & side))
@@ -869,18 +816,11 @@ std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, Im
 class InterlaceView final : public DerivedView
 {
 public:
-    InterlaceView(std::vector<std::shared_ptr<ImageView>> frames,
-                  DataType type,
+    InterlaceView(std::vector<std::shared_ptr<ImageView>> frames, DataType type,
                   std::shared_ptr<const ImageProperties> properties)
-        : DerivedView("Interlace",
-                      frames,
-                      commonReadWrite(frames),
-                      frames.front()->shape(),
-                      type,
-                      std::move(properties),
-                      detail::metadataOf(*frames.front()))
-    {
-    }
+        : DerivedView("Interlace", frames, commonReadWrite(frames), frames.front()->shape(), type,
+                      std::move(properties), detail::metadataOf(*frames.front()))
+    {}
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
@@ -916,8 +856,7 @@ private:
     }
 };
 
-std::shared_ptr<ImageView> interlaceFrames(std::shared_ptr<MultiImageView> multi,
-                                           ImageInterpretation interpretation,
+std::shared_ptr<ImageView> interlaceFrames(std::shared_ptr<MultiImageView> multi, ImageInterpretation interpretation,
                                            bool alpha)
 {
     auto frames = framesOf(multi, "interlace");
@@ -1017,7 +956,8 @@ std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView
     if (!image->support(ImageCapability::READ))
         failure("subSample: the image view cannot be read");
     ImageType const axes = axesOf(*image);
-    size_t const channel = axes.has(ImageDimension::CHANNEL) ? axes.indexDimension(ImageDimension::CHANNEL) : ~size_t(0);
+    size_t const channel =
+        axes.has(ImageDimension::CHANNEL) ? axes.indexDimension(ImageDimension::CHANNEL) : ~size_t(0);
     VectorXu64 shape(image->shape());
     Mapping m = identityMapping(*image);
     for (size_t d = 0; d < shape.size(); ++d) {
@@ -1025,8 +965,7 @@ std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView
             continue;
         uint64_t const extent = shape.data()[d];
         if (step > extent)
-            invalid("subSample: a step of " + std::to_string(step) + " over a dimension of " +
-                    std::to_string(extent));
+            invalid("subSample: a step of " + std::to_string(step) + " over a dimension of " + std::to_string(extent));
         shape.data()[d] = (extent + step - 1) / step;
         m.axes[d].step = int64_t(step);
     }
@@ -1036,8 +975,7 @@ std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::reinterpretAxes(std::shared_ptr<ImageView> image,
-                                                         ImageDimension const* dimensions,
-                                                         size_t count)
+                                                             ImageDimension const* dimensions, size_t count)
 {
     needView(image, "reinterpretAxes");
     size_t const n = image->dimensionCount();
@@ -1145,7 +1083,7 @@ std::shared_ptr<ImageView> ImageViewFactory::extractRegion(std::shared_ptr<Image
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::extractAdjustedRegion(std::shared_ptr<ImageView> view,
-                                                               RegionXu64 const& region)
+                                                                   RegionXu64 const& region)
 {
     needView(view, "extractAdjustedRegion");
     if (region.isEmpty())
@@ -1194,18 +1132,16 @@ std::shared_ptr<ImageView> ImageViewFactory::adaptDataType(std::shared_ptr<Image
     return adapt("AdaptDataType", view, type, in, DataType::standardRange(type));
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::adaptDynamicRange(std::shared_ptr<ImageView> view,
-                                                           DataType type,
-                                                           Vector2d const& inputRange,
-                                                           Vector2d const& outputRange)
+std::shared_ptr<ImageView> ImageViewFactory::adaptDynamicRange(std::shared_ptr<ImageView> view, DataType type,
+                                                               Vector2d const& inputRange, Vector2d const& outputRange)
 {
     needView(view, "adaptDynamicRange");
     return adapt("AdaptDynamicRange", view, type, inputRange, outputRange);
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::fromImageView(std::shared_ptr<ImageView> view,
-                                                       std::shared_ptr<const ImageProperties> properties,
-                                                       std::shared_ptr<const MetadataNode> metadata)
+                                                           std::shared_ptr<const ImageProperties> properties,
+                                                           std::shared_ptr<const MetadataNode> metadata)
 {
     needView(view, "fromImageView");
     if (!properties)
@@ -1223,8 +1159,7 @@ std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImag
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView,
-                                                   ImageInterpretation newInterpretation,
-                                                   bool hasAlpha)
+                                                       ImageInterpretation newInterpretation, bool hasAlpha)
 {
     return interlaceFrames(std::move(multiView), newInterpretation, hasAlpha);
 }
@@ -1234,14 +1169,14 @@ std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageVie
     return stackFrames(std::move(multiView), nullptr, 0);
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension)
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
+                                                   ImageDimension newDimension)
 {
     return stackFrames(std::move(multiView), &newDimension, 0);
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
-                                               ImageDimension newDimension,
-                                               size_t threadCount)
+                                                   ImageDimension newDimension, size_t threadCount)
 {
     return stackFrames(std::move(multiView), &newDimension, threadCount);
 }
@@ -1249,9 +1184,7 @@ std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageVie
 // ============================================================ multi-image
 
 MultiImageView::MultiImageView(std::vector<std::shared_ptr<ImageView>> frames, MultiImageCapabilitySet capabilities)
-    : View(ViewDataOrigin::COMPOSITE, "MultiImageView")
-    , m_frames(std::move(frames))
-    , m_capabilities(capabilities)
+    : View(ViewDataOrigin::COMPOSITE, "MultiImageView"), m_frames(std::move(frames)), m_capabilities(capabilities)
 {
     for (auto const& f : m_frames)
         if (!f)

@@ -2,25 +2,16 @@
 
 namespace quelbo {
 
-Error::Error(std::string const& message)
-    : m_message(message)
-{
-}
+Error::Error(std::string const& message) : m_message(message) {}
 
 const char* Error::what() const noexcept
 {
     return m_message.c_str();
 }
 
-InvalidArgument::InvalidArgument(std::string const& message)
-    : Error(message)
-{
-}
+InvalidArgument::InvalidArgument(std::string const& message) : Error(message) {}
 
-NotImplemented::NotImplemented(std::string const& message)
-    : Error(message)
-{
-}
+NotImplemented::NotImplemented(std::string const& message) : Error(message) {}
 
 std::size_t checkedMultiply(std::size_t a, std::size_t b, char const* what)
 {

@@ -27,8 +27,7 @@ std::string ParallelAccessExtension::toString() const
     const uint64_t bits = capabilities().value();
     std::string out = "ParallelAccess(";
     bool first = true;
-    for (size_t i = 0; i < 5; ++i)
-    {
+    for (size_t i = 0; i < 5; ++i) {
         if (!(bits & (uint64_t(1) << i)))
             continue;
         if (!first)
@@ -49,11 +48,10 @@ std::string ViewOriginExtension::toString() const
     static const char* const origins[] = {"UNKNOWN", "CPU_MEMORY", "DRIVE",    "GPU_MEMORY",
                                           "NETWORK", "GENERATED",  "COMPOSITE"};
     const auto origin = static_cast<int32_t>(dataOrigin());
-    std::string out = "ViewOrigin(uid: " + std::to_string(uid()) + ", origin: " +
-                      (origin >= 0 && origin <= 6 ? origins[origin] : std::to_string(origin)) +
+    std::string out = "ViewOrigin(uid: " + std::to_string(uid()) +
+                      ", origin: " + (origin >= 0 && origin <= 6 ? origins[origin] : std::to_string(origin)) +
                       ", name: " + displayName() + ", parents: [";
-    for (size_t i = 0; i < parentCount(); ++i)
-    {
+    for (size_t i = 0; i < parentCount(); ++i) {
         if (i)
             out += ", ";
         out += std::to_string(parent(i)->uid());
@@ -61,16 +59,12 @@ std::string ViewOriginExtension::toString() const
     return out + "])";
 }
 
-ViewOriginRecord::ViewOriginRecord(ViewDataOrigin origin,
-                                   std::string displayName,
+ViewOriginRecord::ViewOriginRecord(ViewDataOrigin origin, std::string displayName,
                                    std::vector<std::shared_ptr<ViewOriginExtension>> parents)
-    : m_uid(UidGenerator::generate())
-    , m_origin(origin)
-    , m_displayName(std::move(displayName))
-    , m_parents(std::move(parents))
+    : m_uid(UidGenerator::generate()), m_origin(origin), m_displayName(std::move(displayName)),
+      m_parents(std::move(parents))
 {
-    for (auto const& p : m_parents)
-    {
+    for (auto const& p : m_parents) {
         if (!p)
             throw InvalidArgument("ViewOrigin: a parent cannot be empty");
     }

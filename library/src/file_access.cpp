@@ -52,10 +52,11 @@ class FileStream : public StreamAccess
 {
 public:
     FileStream(std::string const& path, Mode mode, Place place)
-        : StreamAccess(std::move(place.storage), std::move(place.id))
-        , m_path(path)
+        : StreamAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
-        int flags = mode == Mode::read ? O_RDONLY : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC) : (O_RDWR | O_CREAT);
+        int flags = mode == Mode::read    ? O_RDONLY
+                    : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC)
+                                          : (O_RDWR | O_CREAT);
         int fd = openPath(path, flags);
         if (fd < 0)
             fileError("cannot open file", path, errno);
@@ -286,8 +287,7 @@ private:
 class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
 {
 public:
-    explicit FolderStorage(std::string folder)
-        : m_folder(std::move(folder))
+    explicit FolderStorage(std::string folder) : m_folder(std::move(folder))
     {
         while (m_folder.size() > 1 && m_folder.back() == '/')
             m_folder.pop_back();
@@ -307,9 +307,12 @@ public:
         std::string path = pathOf(id);
         Place place{shared_from_this(), id};
         switch (caps) {
-        case AccessCapabilities::READ_ONLY: return std::make_shared<FileStream>(path, Mode::read, place);
-        case AccessCapabilities::WRITE_ONLY: return std::make_shared<FileStream>(path, Mode::write, place);
-        case AccessCapabilities::READ_WRITE: return std::make_shared<FileStream>(path, Mode::readWrite, place);
+        case AccessCapabilities::READ_ONLY:
+            return std::make_shared<FileStream>(path, Mode::read, place);
+        case AccessCapabilities::WRITE_ONLY:
+            return std::make_shared<FileStream>(path, Mode::write, place);
+        case AccessCapabilities::READ_WRITE:
+            return std::make_shared<FileStream>(path, Mode::readWrite, place);
         }
         throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
@@ -318,8 +321,10 @@ public:
         std::string path = pathOf(id);
         Place place{shared_from_this(), id};
         switch (caps) {
-        case AccessCapabilities::READ_ONLY: return std::make_shared<MappedFile>(path, false, place);
-        case AccessCapabilities::READ_WRITE: return std::make_shared<MappedFile>(path, true, place);
+        case AccessCapabilities::READ_ONLY:
+            return std::make_shared<MappedFile>(path, false, place);
+        case AccessCapabilities::READ_WRITE:
+            return std::make_shared<MappedFile>(path, true, place);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }

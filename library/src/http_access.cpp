@@ -84,9 +84,7 @@ struct Handle
     char error[CURL_ERROR_SIZE] = {0};
 
     Handle(Uri const& uri, std::string const& method_, HTTPHeaders const& requestHeaders, bool follow)
-        : url(uri.toString())
-        , shown(url)
-        , method(method_)
+        : url(uri.toString()), shown(url), method(method_)
     {
         if (std::string user = uri.userInfo(); !user.empty()) {
             std::size_t at = shown.find(user + "@");
@@ -138,7 +136,8 @@ struct Handle
     // Error naming the request, its status and the client's reason.
     [[noreturn]] void fail(std::string const& what, CURLcode res = CURLE_OK) const
     {
-        std::string text = "HTTP " + method + " '" + shown + "': " + what + " (status " + std::to_string(status()) + ")";
+        std::string text =
+            "HTTP " + method + " '" + shown + "': " + what + " (status " + std::to_string(status()) + ")";
         if (res != CURLE_OK)
             text += ": " + std::string(error[0] ? error : curl_easy_strerror(res));
         throw Error(text);
@@ -247,8 +246,7 @@ class HttpStore : public RandomAccess
 {
 public:
     HttpStore(Uri const& uri, std::string const& method, HTTPHeaders const& headers, Place place)
-        : RandomAccess(std::move(place.storage), std::move(place.id))
-        , m_http(uri, method, headers, true)
+        : RandomAccess(std::move(place.storage), std::move(place.id)), m_http(uri, method, headers, true)
     {
         if (method == "HEAD")
             m_http.set(CURLOPT_NOBODY, 1L); // no body follows: do not wait for one
@@ -348,8 +346,7 @@ class HttpUpload : public StreamAccess
 {
 public:
     HttpUpload(Uri const& uri, std::string const& method, HTTPHeaders const& headers, Place place)
-        : StreamAccess(std::move(place.storage), std::move(place.id))
-        , m_http(uri, method, headers, false)
+        : StreamAccess(std::move(place.storage), std::move(place.id)), m_http(uri, method, headers, false)
     {
         m_http.headers.add("Transfer-Encoding: chunked");
         m_http.headers.add("Expect:");
@@ -505,10 +502,7 @@ private:
 class HttpSite : public DataStorage, public std::enable_shared_from_this<HttpSite>
 {
 public:
-    explicit HttpSite(Uri const& uri)
-        : m_source(uri.scheme() + "://" + uri.authority() + "/")
-    {
-    }
+    explicit HttpSite(Uri const& uri) : m_source(uri.scheme() + "://" + uri.authority() + "/") {}
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
     {
         Uri uri = resource(id);
@@ -518,7 +512,8 @@ public:
                 std::make_shared<HttpStore>(uri, "GET", HTTPHeaders(), Place{shared_from_this(), id}));
         case AccessCapabilities::WRITE_ONLY:
             return std::make_shared<HttpUpload>(uri, "POST", HTTPHeaders(), Place{shared_from_this(), id});
-        case AccessCapabilities::READ_WRITE: throw Error("openStreamAccess: an HTTP resource cannot be read and written");
+        case AccessCapabilities::READ_WRITE:
+            throw Error("openStreamAccess: an HTTP resource cannot be read and written");
         }
         throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
@@ -529,7 +524,8 @@ public:
         case AccessCapabilities::READ_ONLY:
             return std::make_shared<HttpStore>(uri, "GET", HTTPHeaders(), Place{shared_from_this(), id});
         case AccessCapabilities::WRITE_ONLY:
-        case AccessCapabilities::READ_WRITE: throw Error("openRandomAccess: an HTTP resource can only be read");
+        case AccessCapabilities::READ_WRITE:
+            throw Error("openRandomAccess: an HTTP resource can only be read");
         }
         throw InvalidArgument("openRandomAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
@@ -553,7 +549,7 @@ Place siteOf(Uri const& uri)
 } // namespace
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::openHTTPRead(Uri const& uri, std::string const& method,
-                                                                 HTTPHeaders const& headers)
+                                                                HTTPHeaders const& headers)
 {
     return std::make_shared<HttpStore>(uri, method, headers, siteOf(uri));
 }

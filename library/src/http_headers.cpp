@@ -11,34 +11,23 @@ struct HTTPHeaders::Private
     std::vector<Entry> entries;
 };
 
-HTTPHeaders::HTTPHeaders()
-    : m_private(new Private)
-{
-}
+HTTPHeaders::HTTPHeaders() : m_private(new Private) {}
 
-HTTPHeaders::HTTPHeaders(Entry const* entries, std::size_t count)
-    : HTTPHeaders()
+HTTPHeaders::HTTPHeaders(Entry const* entries, std::size_t count) : HTTPHeaders()
 {
     if (count && !entries)
         throw InvalidArgument("HTTPHeaders: null entries");
     m_private->entries.assign(entries, entries + count);
 }
 
-HTTPHeaders::HTTPHeaders(std::initializer_list<Entry> entries)
-    : HTTPHeaders()
+HTTPHeaders::HTTPHeaders(std::initializer_list<Entry> entries) : HTTPHeaders()
 {
     m_private->entries.assign(entries.begin(), entries.end());
 }
 
-HTTPHeaders::HTTPHeaders(HTTPHeaders const& other)
-    : m_private(new Private(*other.m_private))
-{
-}
+HTTPHeaders::HTTPHeaders(HTTPHeaders const& other) : m_private(new Private(*other.m_private)) {}
 
-HTTPHeaders::HTTPHeaders(HTTPHeaders&& other) noexcept
-    : m_private(std::move(other.m_private))
-{
-}
+HTTPHeaders::HTTPHeaders(HTTPHeaders&& other) noexcept : m_private(std::move(other.m_private)) {}
 
 HTTPHeaders& HTTPHeaders::operator=(HTTPHeaders const& other)
 {

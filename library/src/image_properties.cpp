@@ -24,12 +24,9 @@ Vector2d vec2(double a, double b)
 
 Vector2d rangeOf(DataType type)
 {
-    try
-    {
+    try {
         return DataType::standardRange(type);
-    }
-    catch (Error const&)
-    {
+    } catch (Error const&) {
         return vec2(0.0, 0.0);
     }
 }
@@ -43,17 +40,11 @@ ImageInterpretation defaultInterpretation(DataType type)
 
 // ---------------------------------------------------------------- directions
 
-SpatialDirections::SpatialDirections()
-    : m_columnDir(vec3(1, 0, 0))
-    , m_rowDir(vec3(0, 1, 0))
-    , m_sliceDir(vec3(0, 0, 1))
-{
-}
+SpatialDirections::SpatialDirections() : m_columnDir(vec3(1, 0, 0)), m_rowDir(vec3(0, 1, 0)), m_sliceDir(vec3(0, 0, 1))
+{}
 
 SpatialDirections::SpatialDirections(Vector3d const& columnDirection, Vector3d const& rowDirection)
-    : m_columnDir(columnDirection)
-    , m_rowDir(rowDirection)
-    , m_sliceDir(columnDirection.cross(rowDirection))
+    : m_columnDir(columnDirection), m_rowDir(rowDirection), m_sliceDir(columnDirection.cross(rowDirection))
 {
     double const norm = std::sqrt(m_sliceDir.dot(m_sliceDir));
     if (norm > 0.0)
@@ -82,42 +73,32 @@ struct SpatialCalibrationProperty::Private
     std::string unit;
 };
 
-SpatialCalibrationProperty::SpatialCalibrationProperty()
-    : m_private(new Private)
-{
-}
+SpatialCalibrationProperty::SpatialCalibrationProperty() : m_private(new Private) {}
 
-SpatialCalibrationProperty::SpatialCalibrationProperty(Vector3d const& origin)
-    : m_private(new Private)
+SpatialCalibrationProperty::SpatialCalibrationProperty(Vector3d const& origin) : m_private(new Private)
 {
     m_private->origin = origin;
 }
 
 SpatialCalibrationProperty::SpatialCalibrationProperty(Vector3d const& origin, Vector3d const& spacing)
     : m_private(new Private{origin, spacing, SpatialDirections(), std::string()})
-{
-}
+{}
 
 SpatialCalibrationProperty::SpatialCalibrationProperty(Vector3d const& origin, Vector3d const& spacing,
                                                        SpatialDirections const& directions)
     : m_private(new Private{origin, spacing, directions, std::string()})
-{
-}
+{}
 
 SpatialCalibrationProperty::SpatialCalibrationProperty(Vector3d const& origin, Vector3d const& spacing,
-                                                       SpatialDirections const& directions,
-                                                       std::string const& unit)
+                                                       SpatialDirections const& directions, std::string const& unit)
     : m_private(new Private{origin, spacing, directions, unit})
-{
-}
+{}
 
 SpatialCalibrationProperty::SpatialCalibrationProperty(SpatialCalibrationProperty const& other)
     : m_private(new Private(*other.m_private))
-{
-}
+{}
 
-SpatialCalibrationProperty::SpatialCalibrationProperty(SpatialCalibrationProperty&& other)
-    : m_private(new Private)
+SpatialCalibrationProperty::SpatialCalibrationProperty(SpatialCalibrationProperty&& other) : m_private(new Private)
 {
     std::swap(m_private, other.m_private);
 }
@@ -199,32 +180,22 @@ struct ImageInfoProperty::Private
     Vector2d range;
 };
 
-ImageInfoProperty::ImageInfoProperty(ImageType axes, ImageInterpretation interpretation, bool alpha,
-                                     size_t bitDepth, Vector2d const& valueRange)
+ImageInfoProperty::ImageInfoProperty(ImageType axes, ImageInterpretation interpretation, bool alpha, size_t bitDepth,
+                                     Vector2d const& valueRange)
     : m_private(new Private{axes, interpretation, alpha, bitDepth, valueRange})
-{
-}
+{}
 
-ImageInfoProperty::ImageInfoProperty(ImageType axes, ImageInterpretation interpretation, bool alpha,
-                                     DataType dataType)
+ImageInfoProperty::ImageInfoProperty(ImageType axes, ImageInterpretation interpretation, bool alpha, DataType dataType)
     : m_private(new Private{axes, interpretation, alpha, dataType.bitDepth(), rangeOf(dataType)})
-{
-}
+{}
 
-ImageInfoProperty::ImageInfoProperty(DataType dataType)
-    : ImageInfoProperty(ImageTypeId::UNKNOWN, dataType)
-{
-}
+ImageInfoProperty::ImageInfoProperty(DataType dataType) : ImageInfoProperty(ImageTypeId::UNKNOWN, dataType) {}
 
 ImageInfoProperty::ImageInfoProperty(ImageType axes, DataType dataType)
     : ImageInfoProperty(axes, defaultInterpretation(dataType), false, dataType)
-{
-}
+{}
 
-ImageInfoProperty::ImageInfoProperty(ImageInfoProperty const& other)
-    : m_private(new Private(*other.m_private))
-{
-}
+ImageInfoProperty::ImageInfoProperty(ImageInfoProperty const& other) : m_private(new Private(*other.m_private)) {}
 
 ImageInfoProperty::ImageInfoProperty(ImageInfoProperty&& other)
     : m_private(new Private{ImageType(), ImageInterpretation::UNKNOWN, false, 0, vec2(0.0, 0.0)})
@@ -246,11 +217,11 @@ ImageInfoProperty& ImageInfoProperty::operator=(ImageInfoProperty const& other)
 
 size_t ImageInfoProperty::channelCount(ImageInterpretation interpretation)
 {
-    switch (interpretation)
-    {
+    switch (interpretation) {
     case ImageInterpretation::GRAYSCALE:
     case ImageInterpretation::LABEL:
-    case ImageInterpretation::BINARY: return 1;
+    case ImageInterpretation::BINARY:
+        return 1;
     case ImageInterpretation::CIE_XYZ:
     case ImageInterpretation::CIE_XYZ_CHROMATICITY:
     case ImageInterpretation::CIE_UVW:
@@ -264,9 +235,12 @@ size_t ImageInfoProperty::channelCount(ImageInterpretation interpretation)
     case ImageInterpretation::YIQ:
     case ImageInterpretation::YDD:
     case ImageInterpretation::HSL:
-    case ImageInterpretation::HSV: return 3;
-    case ImageInterpretation::CMYK: return 4;
-    default: return 0;
+    case ImageInterpretation::HSV:
+        return 3;
+    case ImageInterpretation::CMYK:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -327,8 +301,7 @@ bool ImageInfoProperty::isCompatibleWith(VectorXu64 const& shape, DataType dataT
     if (axisCount != 0 && axisCount != shape.size())
         return false;
     size_t const channels = channelCount(p.interpretation);
-    if (channels != 0)
-    {
+    if (channels != 0) {
         size_t const wanted = channels + (p.alpha ? 1 : 0);
         bool fits = wanted == dataType.elementCount();
         size_t const channelAxis = p.axes.indexDimension(CHANNEL);
@@ -344,8 +317,8 @@ bool ImageInfoProperty::operator==(ImageInfoProperty const& other) const
 {
     Private const& a = *m_private;
     Private const& b = *other.m_private;
-    return a.axes == b.axes && a.interpretation == b.interpretation && a.alpha == b.alpha &&
-           a.bitDepth == b.bitDepth && a.range == b.range;
+    return a.axes == b.axes && a.interpretation == b.interpretation && a.alpha == b.alpha && a.bitDepth == b.bitDepth &&
+           a.range == b.range;
 }
 
 std::string ImageInfoProperty::toString() const
@@ -367,13 +340,9 @@ struct ImageProperties::Private
 
 ImageProperties::ImageProperties(SpatialCalibrationProperty const& calibration, ImageInfoProperty const& imageInfo)
     : m_private(new Private{calibration, imageInfo})
-{
-}
+{}
 
-ImageProperties::ImageProperties(ImageProperties const& other)
-    : m_private(new Private(*other.m_private))
-{
-}
+ImageProperties::ImageProperties(ImageProperties const& other) : m_private(new Private(*other.m_private)) {}
 
 ImageProperties::ImageProperties(ImageProperties&& other)
     : m_private(new Private{SpatialCalibrationProperty(), ImageInfoProperty(DataType())})
@@ -388,8 +357,7 @@ ImageProperties::~ImageProperties()
 
 ImageProperties& ImageProperties::operator=(ImageProperties const& other)
 {
-    if (this != &other)
-    {
+    if (this != &other) {
         m_private->calibration = other.m_private->calibration;
         m_private->imageInfo = other.m_private->imageInfo;
     }
@@ -462,8 +430,7 @@ bool ImageProperties::isCompatibleWith(VectorXu64 const& shape, DataType dataTyp
 
 bool ImageProperties::operator==(ImageProperties const& other) const
 {
-    return m_private->calibration == other.m_private->calibration &&
-           m_private->imageInfo == other.m_private->imageInfo;
+    return m_private->calibration == other.m_private->calibration && m_private->imageInfo == other.m_private->imageInfo;
 }
 
 std::string ImageProperties::toString() const

@@ -30,10 +30,7 @@ char const* const kNames[kDimensionCount] = {"COLUMN", "ROW", "SLICE", "CHANNEL"
 
 } // namespace
 
-ImageType::ImageType(ImageDimension dimension)
-    : m_value(checkedBit(dimension))
-{
-}
+ImageType::ImageType(ImageDimension dimension) : m_value(checkedBit(dimension)) {}
 
 ImageType::ImageType(ImageDimension const* dimensions, size_t count)
 {
@@ -43,8 +40,7 @@ ImageType::ImageType(ImageDimension const* dimensions, size_t count)
         m_value |= checkedBit(dimensions[i]);
 }
 
-ImageType::ImageType(uint64_t value)
-    : m_value(value)
+ImageType::ImageType(uint64_t value) : m_value(value)
 {
     if (value & ~kKnownBits)
         throw InvalidArgument("ImageType: value " + std::to_string(value) + " holds unknown dimensions");
@@ -107,8 +103,7 @@ std::string ImageType::toString() const
     std::string text = "ImageType(";
     char const* separator = "";
     for (int d = 0; d < kDimensionCount; ++d)
-        if (m_value & bit(ImageDimension(d)))
-        {
+        if (m_value & bit(ImageDimension(d))) {
             text += separator;
             text += kNames[d];
             separator = ", ";
@@ -129,7 +124,7 @@ const ImageType ImageTypeId::MULTISPECTRAL_VOLUME{bit(COLUMN) | bit(ROW) | bit(S
 const ImageType ImageTypeId::IMAGE_SEQUENCE{bit(COLUMN) | bit(ROW) | bit(SEQUENCE)};
 const ImageType ImageTypeId::VOLUME_SEQUENCE{bit(COLUMN) | bit(ROW) | bit(SLICE) | bit(SEQUENCE)};
 const ImageType ImageTypeId::MULTISPECTRAL_IMAGE_SEQUENCE{bit(COLUMN) | bit(ROW) | bit(CHANNEL) | bit(SEQUENCE)};
-const ImageType ImageTypeId::MULTISPECTRAL_VOLUME_SEQUENCE{
-    bit(COLUMN) | bit(ROW) | bit(SLICE) | bit(CHANNEL) | bit(SEQUENCE)};
+const ImageType ImageTypeId::MULTISPECTRAL_VOLUME_SEQUENCE{bit(COLUMN) | bit(ROW) | bit(SLICE) | bit(CHANNEL) |
+                                                           bit(SEQUENCE)};
 
 } // namespace quelbo

@@ -22,17 +22,12 @@ namespace {
 
 } // namespace
 
-ImageView::ImageView()
-    : View(ViewDataOrigin::UNKNOWN, "ImageView")
-{
-}
+ImageView::ImageView() : View(ViewDataOrigin::UNKNOWN, "ImageView") {}
 
-ImageView::ImageView(ViewDataOrigin origin,
-                     std::string displayName,
+ImageView::ImageView(ViewDataOrigin origin, std::string displayName,
                      std::vector<std::shared_ptr<ViewOriginExtension>> parents)
     : View(origin, std::move(displayName), std::move(parents))
-{
-}
+{}
 
 ImageView::~ImageView() = default;
 
@@ -107,8 +102,7 @@ std::string ImageView::toString() const
     static const char* const names[] = {"READ", "WRITE", "RESHAPE", "MEMORY_ACCESS"};
     std::string caps;
     const uint64_t bits = capabilities().value();
-    for (size_t i = 0; i < 4; ++i)
-    {
+    for (size_t i = 0; i < 4; ++i) {
         if (bits & (uint64_t(1) << i))
             caps += (caps.empty() ? "" : " | ") + std::string(names[i]);
     }
@@ -120,8 +114,7 @@ void ImageView::checkRegion(RegionXu64 const& region)
 {
     VectorXu64 const& extent = shape();
     bool inside = region.dimensionCount() == extent.size();
-    for (size_t d = 0; inside && d < extent.size(); ++d)
-    {
+    for (size_t d = 0; inside && d < extent.size(); ++d) {
         const uint64_t size = region.size().data()[d];
         inside = size <= extent.data()[d] && region.origin().data()[d] <= extent.data()[d] - size;
     }

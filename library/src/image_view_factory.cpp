@@ -45,8 +45,7 @@ std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, Data
     return properties;
 }
 
-std::shared_ptr<ImageProperties> propertiesFor(VectorXu64 const& shape,
-                                               DataType dataType,
+std::shared_ptr<ImageProperties> propertiesFor(VectorXu64 const& shape, DataType dataType,
                                                std::shared_ptr<ImageProperties> given)
 {
     if (!given)
@@ -61,22 +60,12 @@ std::shared_ptr<ImageProperties> propertiesFor(VectorXu64 const& shape,
 class DescribedView : public ImageView
 {
 public:
-    DescribedView(ViewDataOrigin origin,
-                  std::string name,
-                  std::vector<std::shared_ptr<ViewOriginExtension>> parents,
-                  Caps caps,
-                  VectorXu64 shape,
-                  DataType dataType,
-                  std::shared_ptr<ImageProperties> properties,
+    DescribedView(ViewDataOrigin origin, std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents,
+                  Caps caps, VectorXu64 shape, DataType dataType, std::shared_ptr<ImageProperties> properties,
                   std::shared_ptr<MetadataNode> metadata)
-        : ImageView(origin, std::move(name), std::move(parents))
-        , m_caps(caps)
-        , m_shape(std::move(shape))
-        , m_type(dataType)
-        , m_properties(std::move(properties))
-        , m_metadata(std::move(metadata))
-    {
-    }
+        : ImageView(origin, std::move(name), std::move(parents)), m_caps(caps), m_shape(std::move(shape)),
+          m_type(dataType), m_properties(std::move(properties)), m_metadata(std::move(metadata))
+    {}
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
@@ -120,25 +109,13 @@ protected:
 class MemoryView final : public DescribedView
 {
 public:
-    MemoryView(std::string name,
-               std::vector<std::shared_ptr<ViewOriginExtension>> parents,
-               Caps caps,
-               Indexer indexer,
-               std::shared_ptr<MemoryBlock> block,
-               std::shared_ptr<ImageProperties> properties,
+    MemoryView(std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents, Caps caps, Indexer indexer,
+               std::shared_ptr<MemoryBlock> block, std::shared_ptr<ImageProperties> properties,
                std::shared_ptr<MetadataNode> metadata)
-        : DescribedView(ViewDataOrigin::CPU_MEMORY,
-                        std::move(name),
-                        std::move(parents),
-                        caps,
-                        indexer.shape(),
-                        indexer.dtype(),
-                        std::move(properties),
-                        std::move(metadata))
-        , m_indexer(std::move(indexer))
-        , m_block(std::move(block))
-    {
-    }
+        : DescribedView(ViewDataOrigin::CPU_MEMORY, std::move(name), std::move(parents), caps, indexer.shape(),
+                        indexer.dtype(), std::move(properties), std::move(metadata)),
+          m_indexer(std::move(indexer)), m_block(std::move(block))
+    {}
 
     void read(VectorXu64 const& index, void* dst) override
     {
@@ -168,8 +145,8 @@ public:
         checkDataType(dataType);
         Indexer indexer(shape, dataType);
         auto block = MemoryBlock::allocate(indexer.byteCount());
-        auto properties = m_properties->isCompatibleWith(shape, dataType) ? m_properties
-                                                                          : defaultProperties(shape, dataType);
+        auto properties =
+            m_properties->isCompatibleWith(shape, dataType) ? m_properties : defaultProperties(shape, dataType);
         m_indexer = std::move(indexer);
         m_block = std::move(block);
         m_shape = shape;
@@ -191,22 +168,12 @@ private:
 class UniformView final : public DescribedView
 {
 public:
-    UniformView(VectorXu64 shape,
-                DataType dataType,
-                const void* value,
-                std::shared_ptr<ImageProperties> properties,
+    UniformView(VectorXu64 shape, DataType dataType, const void* value, std::shared_ptr<ImageProperties> properties,
                 std::shared_ptr<MetadataNode> metadata)
-        : DescribedView(ViewDataOrigin::GENERATED,
-                        "Uniform image",
-                        {},
-                        capsOf({ImageCapability::READ}),
-                        std::move(shape),
-                        dataType,
-                        std::move(properties),
-                        std::move(metadata))
-        , m_value(static_cast<const uint8_t*>(value), static_cast<const uint8_t*>(value) + dataType.byteCount())
-    {
-    }
+        : DescribedView(ViewDataOrigin::GENERATED, "Uniform image", {}, capsOf({ImageCapability::READ}),
+                        std::move(shape), dataType, std::move(properties), std::move(metadata)),
+          m_value(static_cast<const uint8_t*>(value), static_cast<const uint8_t*>(value) + dataType.byteCount())
+    {}
 
     void read(VectorXu64 const& index, void* dst) override
     {
@@ -226,8 +193,8 @@ private:
     std::vector<uint8_t> m_value;
 };
 
-const Caps kOwned = capsOf(
-    {ImageCapability::READ, ImageCapability::WRITE, ImageCapability::RESHAPE, ImageCapability::MEMORY_ACCESS});
+const Caps kOwned =
+    capsOf({ImageCapability::READ, ImageCapability::WRITE, ImageCapability::RESHAPE, ImageCapability::MEMORY_ACCESS});
 const Caps kBorrowed = capsOf({ImageCapability::READ, ImageCapability::WRITE, ImageCapability::MEMORY_ACCESS});
 
 } // namespace
@@ -237,8 +204,7 @@ std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape, D
     return allocate(shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape,
-                                                      DataType dataType,
+std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape, DataType dataType,
                                                       std::shared_ptr<ImageProperties> properties,
                                                       std::shared_ptr<MetadataNode> metadata)
 {
@@ -246,13 +212,11 @@ std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape,
     Indexer indexer(shape, dataType);
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::allocate(indexer.byteCount());
-    return std::make_shared<MemoryView>(
-        "Memory image", Parents{}, kOwned, std::move(indexer), std::move(block), std::move(described), std::move(metadata));
+    return std::make_shared<MemoryView>("Memory image", Parents{}, kOwned, std::move(indexer), std::move(block),
+                                        std::move(described), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape,
-                                                     DataType dataType,
-                                                     void* value,
+std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape, DataType dataType, void* value,
                                                      std::shared_ptr<ImageProperties> properties,
                                                      std::shared_ptr<const MetadataNode> metadata)
 {
@@ -260,11 +224,8 @@ std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape,
     return uniform(shape, dataType, value, dataType.byteCount(), std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape,
-                                                     DataType dataType,
-                                                     const void* value,
-                                                     size_t valueSize,
-                                                     std::shared_ptr<ImageProperties> properties,
+std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape, DataType dataType, const void* value,
+                                                     size_t valueSize, std::shared_ptr<ImageProperties> properties,
                                                      std::shared_ptr<const MetadataNode> metadata)
 {
     checkDataType(dataType);
@@ -273,15 +234,12 @@ std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape,
                               " bytes does not hold one element of " + dataType.toString());
     Indexer(shape, dataType); // checks the sizes
     auto described = propertiesFor(shape, dataType, std::move(properties));
-    return std::make_shared<UniformView>(
-        shape, dataType, value, std::move(described), metadata ? metadata->clone() : nullptr);
+    return std::make_shared<UniformView>(shape, dataType, value, std::move(described),
+                                         metadata ? metadata->clone() : nullptr);
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
-                                                        DataType dataType,
-                                                        void* buffer,
-                                                        size_t bufferSize,
-                                                        std::shared_ptr<ImageProperties> properties,
+std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape, DataType dataType, void* buffer,
+                                                        size_t bufferSize, std::shared_ptr<ImageProperties> properties,
                                                         std::shared_ptr<MetadataNode> metadata)
 {
     BorrowedMemory memory;
@@ -290,8 +248,7 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
     return fromBuffer(shape, dataType, std::move(memory), std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
-                                                        DataType dataType,
+std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape, DataType dataType,
                                                         BorrowedMemory memory,
                                                         std::shared_ptr<ImageProperties> properties,
                                                         std::shared_ptr<MetadataNode> metadata)
@@ -300,17 +257,11 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
     Indexer indexer(shape, dataType);
     if (!memory.data || memory.size < indexer.byteCount())
         throw InvalidArgument("ImageViewFactory: the buffer of " + std::to_string(memory.size) +
-                              " bytes cannot hold the " + std::to_string(indexer.byteCount()) +
-                              " bytes of the image");
+                              " bytes cannot hold the " + std::to_string(indexer.byteCount()) + " bytes of the image");
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::borrow(memory.data, memory.size, std::move(memory.keeper));
-    auto view = std::make_shared<MemoryView>("Buffer image",
-                      Parents{},
-                      kBorrowed,
-                      std::move(indexer),
-                      std::move(block),
-                      std::move(described),
-                      std::move(metadata));
+    auto view = std::make_shared<MemoryView>("Buffer image", Parents{}, kBorrowed, std::move(indexer), std::move(block),
+                                             std::move(described), std::move(metadata));
     DependencyGraph::recordForeignMemory(view->viewOrigin());
     return view;
 }
@@ -334,13 +285,9 @@ std::shared_ptr<ImageView> ImageViewFactory::copyInMemory(std::shared_ptr<ImageV
     if (indexer.elementCount() != 0)
         image->readRegion(RegionXu64::createFullRegion(shape), block->data());
     auto metadata = image->metadata();
-    return std::make_shared<MemoryView>("Memory copy",
-                      Parents{image->viewOrigin()},
-                      kOwned,
-                      std::move(indexer),
-                      std::move(block),
-                      std::make_shared<ImageProperties>(*source),
-                      metadata ? metadata->clone() : nullptr);
+    return std::make_shared<MemoryView>("Memory copy", Parents{image->viewOrigin()}, kOwned, std::move(indexer),
+                                        std::move(block), std::make_shared<ImageProperties>(*source),
+                                        metadata ? metadata->clone() : nullptr);
 }
 
 } // namespace quelbo

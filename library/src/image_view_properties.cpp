@@ -18,7 +18,7 @@ ImageProperties const& propertiesOf(std::shared_ptr<const ImageProperties> const
 
 } // namespace
 
-template<class F>
+template <class F>
 void ImageView::updateProperties(F&& change)
 {
     auto copy = std::make_shared<ImageProperties>(propertiesOf(properties()));

@@ -42,8 +42,7 @@ void checkOrder(VectorXu64 const& layout, VectorXu64 const& shape)
 {
     checkLength("layout", layout, shape);
     VectorX<uint8_t> seen(layout.size());
-    for (size_t i = 0; i < layout.size(); ++i)
-    {
+    for (size_t i = 0; i < layout.size(); ++i) {
         const uint64_t d = layout.data()[i];
         if (d >= layout.size() || seen.data()[d])
             invalid("layout " + layout.toString() + " is not an order of " + std::to_string(layout.size()) +
@@ -67,8 +66,7 @@ VectorXu64 denseByteStrides(VectorXu64 const& shape, VectorXu64 const& layout, s
 {
     VectorXu64 strides(shape.size());
     size_t step = elementBytes;
-    for (size_t k = 0; k < layout.size(); ++k)
-    {
+    for (size_t k = 0; k < layout.size(); ++k) {
         const size_t d = layout.data()[k];
         strides.data()[d] = step;
         step = checkedMultiply(step, shape.data()[d], "Indexer byte stride");
@@ -86,8 +84,7 @@ std::unique_ptr<State> finish(std::unique_ptr<State> s)
     // Byte strides are signed 64-bit values in two's complement: a negative
     // stride walks its dimension towards lower addresses from element 0.
     size_t below = 0, above = 0;
-    for (size_t i = 0; i < n; ++i)
-    {
+    for (size_t i = 0; i < n; ++i) {
         const size_t extent = s->shape.data()[i];
         const auto byteStride = int64_t(s->byteStride.data()[i]);
         s->stride.data()[i] = uint64_t(byteStride / int64_t(elementBytes));
@@ -106,8 +103,7 @@ std::unique_ptr<State> finish(std::unique_ptr<State> s)
 
     s->continuous = true;
     size_t expected = elementBytes;
-    for (size_t k = 0; k < n && count != 0; ++k)
-    {
+    for (size_t k = 0; k < n && count != 0; ++k) {
         const size_t d = s->layout.data()[k];
         if (s->shape.data()[d] != 1 && s->byteStride.data()[d] != expected)
             s->continuous = false;
@@ -161,25 +157,17 @@ State const& emptyState()
 
 } // namespace
 
-Indexer::Indexer()
-    : m_pimpl(new State)
-{
-}
+Indexer::Indexer() : m_pimpl(new State) {}
 
-Indexer::Indexer(VectorXu64 const& shape, DataType dtype)
-    : Indexer(shape, dtype, MemoryLayout::FORTRAN)
-{
-}
+Indexer::Indexer(VectorXu64 const& shape, DataType dtype) : Indexer(shape, dtype, MemoryLayout::FORTRAN) {}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, MemoryLayout layout)
     : m_pimpl(dense(shape, dtype, orderOf(layout, shape.size())))
-{
-}
+{}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
     : m_pimpl(dense(shape, dtype, layout))
-{
-}
+{}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& byteStrides, VectorXu64 const& layout)
 {
@@ -193,10 +181,7 @@ Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& byte
     m_pimpl = finish(std::move(s));
 }
 
-Indexer::Indexer(Indexer const& other)
-    : m_pimpl(new State(other.state()))
-{
-}
+Indexer::Indexer(Indexer const& other) : m_pimpl(new State(other.state())) {}
 
 Indexer::Indexer(Indexer&& other) noexcept = default;
 

@@ -23,12 +23,9 @@ std::shared_ptr<unsigned char> allocateLargeBlock(std::size_t bytes)
     const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
     auto* elements = reinterpret_cast<unsigned char*>(start);
     madvise(elements, bytes, MADV_HUGEPAGE); // advice only: failure changes nothing
-    try
-    {
+    try {
         return std::shared_ptr<unsigned char>(elements, [p, length](unsigned char*) { munmap(p, length); });
-    }
-    catch (...)
-    {
+    } catch (...) {
         munmap(p, length);
         throw;
     }

@@ -6,12 +6,10 @@
 
 namespace quelbo {
 
-LodImageView::LodImageView(ViewDataOrigin origin,
-                           std::string displayName,
+LodImageView::LodImageView(ViewDataOrigin origin, std::string displayName,
                            std::vector<std::shared_ptr<ViewOriginExtension>> parents)
     : View(origin, std::move(displayName), std::move(parents))
-{
-}
+{}
 
 LodImageView::~LodImageView() = default;
 
@@ -37,8 +35,7 @@ std::vector<std::shared_ptr<ViewOriginExtension>> originsOf(std::vector<std::sha
 } // namespace
 
 LevelsImageView::LevelsImageView(std::vector<std::shared_ptr<ImageView>> levels, int64_t firstLevel)
-    : LodImageView(ViewDataOrigin::COMPOSITE, "LodImageView", originsOf(levels))
-    , m_levels(std::move(levels))
+    : LodImageView(ViewDataOrigin::COMPOSITE, "LodImageView", originsOf(levels)), m_levels(std::move(levels))
 {
     int64_t const count = int64_t(m_levels.size());
     if (firstLevel > 0 || count == 0)

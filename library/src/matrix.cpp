@@ -9,7 +9,7 @@
 
 namespace quelbo {
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 std::size_t Matrix<T, N>::place(std::size_t column, std::size_t row)
 {
     if (column >= N || row >= N)
@@ -18,7 +18,7 @@ std::size_t Matrix<T, N>::place(std::size_t column, std::size_t row)
     return column * N + row;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::identity()
 {
     Matrix m;
@@ -27,7 +27,7 @@ Matrix<T, N> Matrix<T, N>::identity()
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::uniform(T value)
 {
     Matrix m;
@@ -35,7 +35,7 @@ Matrix<T, N> Matrix<T, N>::uniform(T value)
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::transpose() const
 {
     Matrix m(*this);
@@ -43,7 +43,7 @@ Matrix<T, N> Matrix<T, N>::transpose() const
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 void Matrix<T, N>::transposeInPlace()
 {
     for (std::size_t c = 0; c < N; ++c)
@@ -54,21 +54,19 @@ void Matrix<T, N>::transposeInPlace()
 // Gauss-Jordan elimination with partial pivoting, in double precision. A pivot
 // that is zero at the working precision of T, relative to the largest
 // element, means the matrix has no inverse.
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::inverse() const
 {
     double a[N][2 * N];
     double largest = 0.0;
     for (std::size_t r = 0; r < N; ++r)
-        for (std::size_t c = 0; c < N; ++c)
-        {
+        for (std::size_t c = 0; c < N; ++c) {
             a[r][c] = double(m_data[c * N + r]);
             a[r][N + c] = r == c ? 1.0 : 0.0;
             largest = std::fmax(largest, std::fabs(a[r][c]));
         }
     const double tolerance = largest * double(N) * double(std::numeric_limits<T>::epsilon());
-    for (std::size_t k = 0; k < N; ++k)
-    {
+    for (std::size_t k = 0; k < N; ++k) {
         std::size_t pivot = k;
         for (std::size_t r = k + 1; r < N; ++r)
             if (std::fabs(a[r][k]) > std::fabs(a[pivot][k]))
@@ -81,8 +79,7 @@ Matrix<T, N> Matrix<T, N>::inverse() const
         const double p = a[k][k];
         for (std::size_t c = 0; c < 2 * N; ++c)
             a[k][c] /= p;
-        for (std::size_t r = 0; r < N; ++r)
-        {
+        for (std::size_t r = 0; r < N; ++r) {
             if (r == k || a[r][k] == 0.0)
                 continue;
             const double f = a[r][k];
@@ -97,15 +94,13 @@ Matrix<T, N> Matrix<T, N>::inverse() const
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 std::string Matrix<T, N>::toString() const
 {
     std::string out = "[";
-    for (std::size_t r = 0; r < N; ++r)
-    {
+    for (std::size_t r = 0; r < N; ++r) {
         out += r == 0 ? "[" : ", [";
-        for (std::size_t c = 0; c < N; ++c)
-        {
+        for (std::size_t c = 0; c < N; ++c) {
             if (c != 0)
                 out += ", ";
             vector_detail::appendElement(out, m_data[c * N + r]);
@@ -115,7 +110,7 @@ std::string Matrix<T, N>::toString() const
     return out + "]";
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::operator-() const
 {
     Matrix m;
@@ -124,7 +119,7 @@ Matrix<T, N> Matrix<T, N>::operator-() const
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N>& Matrix<T, N>::operator+=(Matrix const& other)
 {
     for (std::size_t i = 0; i < N * N; ++i)
@@ -132,7 +127,7 @@ Matrix<T, N>& Matrix<T, N>::operator+=(Matrix const& other)
     return *this;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N>& Matrix<T, N>::operator-=(Matrix const& other)
 {
     for (std::size_t i = 0; i < N * N; ++i)
@@ -140,7 +135,7 @@ Matrix<T, N>& Matrix<T, N>::operator-=(Matrix const& other)
     return *this;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N>& Matrix<T, N>::operator*=(T scalar)
 {
     for (T& e : m_data)
@@ -148,7 +143,7 @@ Matrix<T, N>& Matrix<T, N>::operator*=(T scalar)
     return *this;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N>& Matrix<T, N>::operator/=(T scalar)
 {
     for (T& e : m_data)
@@ -156,13 +151,12 @@ Matrix<T, N>& Matrix<T, N>::operator/=(T scalar)
     return *this;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::operator*(Matrix const& other) const
 {
     Matrix m;
     for (std::size_t c = 0; c < N; ++c)
-        for (std::size_t r = 0; r < N; ++r)
-        {
+        for (std::size_t r = 0; r < N; ++r) {
             T sum = T(0);
             for (std::size_t k = 0; k < N; ++k)
                 sum += m_data[k * N + r] * other.m_data[c * N + k];
@@ -171,12 +165,11 @@ Matrix<T, N> Matrix<T, N>::operator*(Matrix const& other) const
     return m;
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Vector<T, N> Matrix<T, N>::operator*(Vector<T, N> const& vector) const
 {
     Vector<T, N> out;
-    for (std::size_t r = 0; r < N; ++r)
-    {
+    for (std::size_t r = 0; r < N; ++r) {
         T sum = T(0);
         for (std::size_t c = 0; c < N; ++c)
             sum += m_data[c * N + r] * vector.m_data[c];

@@ -50,10 +50,7 @@ void need(StreamAccess const& stream, SCap cap, char const* operation)
 class MemoryStore : public RandomAccess
 {
 public:
-    explicit MemoryStore(std::size_t size)
-        : m_bytes(size)
-    {
-    }
+    explicit MemoryStore(std::size_t size) : m_bytes(size) {}
     RandomAccessCapabilitySet capabilities() const override
     {
         return RandomAccessCapabilitySet(RCap::READ) | RCap::WRITE | RCap::RESIZE | RCap::MEMORY_ACCESS;
@@ -80,8 +77,7 @@ private:
 class BufferStore : public RandomAccess
 {
 public:
-    explicit BufferStore(BorrowedMemory memory)
-        : m_memory(std::move(memory))
+    explicit BufferStore(BorrowedMemory memory) : m_memory(std::move(memory))
     {
         if (!m_memory.data && m_memory.size)
             throw InvalidArgument("fromBuffer: null buffer of non-zero size");
@@ -111,12 +107,8 @@ class RegionStore : public RandomAccess
 {
 public:
     RegionStore(std::shared_ptr<RandomAccess> src, std::size_t offset, std::size_t size)
-        : RandomAccess(src->storage(), src->resourceId())
-        , m_src(std::move(src))
-        , m_offset(offset)
-        , m_size(size)
-    {
-    }
+        : RandomAccess(src->storage(), src->resourceId()), m_src(std::move(src)), m_offset(offset), m_size(size)
+    {}
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps = m_src->capabilities();
@@ -154,10 +146,8 @@ class StreamStore : public RandomAccess
 {
 public:
     explicit StreamStore(std::shared_ptr<StreamAccess> stream)
-        : RandomAccess(stream->storage(), stream->resourceId())
-        , m_stream(std::move(stream))
-    {
-    }
+        : RandomAccess(stream->storage(), stream->resourceId()), m_stream(std::move(stream))
+    {}
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps(RCap::READ);
@@ -261,10 +251,8 @@ class StoreStream : public StreamAccess
 {
 public:
     explicit StoreStream(std::shared_ptr<RandomAccess> store)
-        : StreamAccess(store->storage(), store->resourceId())
-        , m_store(std::move(store))
-    {
-    }
+        : StreamAccess(store->storage(), store->resourceId()), m_store(std::move(store))
+    {}
     StreamAccessCapabilitySet capabilities() const override
     {
         StreamAccessCapabilitySet caps(SCap::SEEK);
@@ -399,8 +387,7 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::copyInMemory(std::shared_ptr<
     return copy;
 }
 
-std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src,
-                                                                 std::size_t offset)
+std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src, std::size_t offset)
 {
     needInput(src, "extractRegion");
     std::size_t total = src->size();
@@ -409,8 +396,8 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr
     return std::make_shared<RegionStore>(std::move(src), offset, total - offset);
 }
 
-std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src,
-                                                                 std::size_t offset, std::size_t size)
+std::shared_ptr<RandomAccess> RandomAccessFactory::extractRegion(std::shared_ptr<RandomAccess> src, std::size_t offset,
+                                                                 std::size_t size)
 {
     needInput(src, "extractRegion");
     std::size_t total = src->size();

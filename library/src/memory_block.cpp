@@ -14,18 +14,13 @@ constexpr size_t kAlignment = 64;
 }
 
 MemoryBlock::MemoryBlock(uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper)
-    : m_data(data)
-    , m_size(size)
-    , m_owned(owned)
-    , m_keeper(std::move(keeper))
-{
-}
+    : m_data(data), m_size(size), m_owned(owned), m_keeper(std::move(keeper))
+{}
 
 std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 {
     // Large blocks come zeroed from their own mapping, which the block keeps.
-    if (size >= detail::kLargeBlock)
-    {
+    if (size >= detail::kLargeBlock) {
         std::shared_ptr<unsigned char> mapping = detail::allocateLargeBlock(size);
         unsigned char* data = mapping.get();
         return std::shared_ptr<MemoryBlock>(new MemoryBlock(data, size, false, std::move(mapping)));
@@ -38,12 +33,9 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
     if (!p)
         throw std::bad_alloc();
     std::memset(p, 0, rounded == 0 ? kAlignment : rounded);
-    try
-    {
+    try {
         return std::shared_ptr<MemoryBlock>(new MemoryBlock(static_cast<uint8_t*>(p), size, true, nullptr));
-    }
-    catch (...)
-    {
+    } catch (...) {
         std::free(p);
         throw;
     }

@@ -17,15 +17,11 @@ VariantDataValue::~VariantDataValue() = default;
 
 namespace {
 
-template<class T>
+template <class T>
 class NumericValue final : public VariantDataValue
 {
 public:
-    NumericValue(DataType type, T const* values, size_t count)
-        : m_type(type)
-        , m_values(values, values + count)
-    {
-    }
+    NumericValue(DataType type, T const* values, size_t count) : m_type(type), m_values(values, values + count) {}
 
     std::shared_ptr<VariantDataValue> clone() const override
     {
@@ -43,12 +39,9 @@ private:
 class Utf8Value final : public VariantDataValue
 {
 public:
-    Utf8Value(char const* const* values, size_t count)
-        : m_strings(count)
-        , m_pointers(count)
+    Utf8Value(char const* const* values, size_t count) : m_strings(count), m_pointers(count)
     {
-        for (size_t i = 0; i < count; ++i)
-        {
+        for (size_t i = 0; i < count; ++i) {
             if (values[i] != nullptr)
                 m_strings[i] = values[i];
             m_pointers[i] = m_strings[i].c_str();
@@ -68,7 +61,7 @@ private:
     std::vector<char const*> m_pointers;
 };
 
-template<class T>
+template <class T>
 std::shared_ptr<VariantDataValue> numeric(DataTypeId id, T const* values, size_t count)
 {
     if (values == nullptr && count != 0)
@@ -76,12 +69,11 @@ std::shared_ptr<VariantDataValue> numeric(DataTypeId id, T const* values, size_t
     return std::make_shared<NumericValue<T>>(DataType(id), values, count);
 }
 
-template<class T>
+template <class T>
 void appendValues(std::string& out, void const* raw, size_t count)
 {
     T const* values = static_cast<T const*>(raw);
-    for (size_t i = 0; i < count; ++i)
-    {
+    for (size_t i = 0; i < count; ++i) {
         if (i != 0)
             out += ", ";
         T v;
@@ -102,24 +94,37 @@ std::string VariantDataValue::toString() const
     DataType const t = type();
     size_t const n = count();
     std::string out;
-    switch (t.primitiveType())
-    {
+    switch (t.primitiveType()) {
     case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (t.bitDepth())
-        {
-        case 8: appendValues<uint8_t>(out, raw(), n); return out;
-        case 16: appendValues<uint16_t>(out, raw(), n); return out;
-        case 32: appendValues<uint32_t>(out, raw(), n); return out;
-        case 64: appendValues<uint64_t>(out, raw(), n); return out;
+        switch (t.bitDepth()) {
+        case 8:
+            appendValues<uint8_t>(out, raw(), n);
+            return out;
+        case 16:
+            appendValues<uint16_t>(out, raw(), n);
+            return out;
+        case 32:
+            appendValues<uint32_t>(out, raw(), n);
+            return out;
+        case 64:
+            appendValues<uint64_t>(out, raw(), n);
+            return out;
         }
         break;
     case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (t.bitDepth())
-        {
-        case 8: appendValues<int8_t>(out, raw(), n); return out;
-        case 16: appendValues<int16_t>(out, raw(), n); return out;
-        case 32: appendValues<int32_t>(out, raw(), n); return out;
-        case 64: appendValues<int64_t>(out, raw(), n); return out;
+        switch (t.bitDepth()) {
+        case 8:
+            appendValues<int8_t>(out, raw(), n);
+            return out;
+        case 16:
+            appendValues<int16_t>(out, raw(), n);
+            return out;
+        case 32:
+            appendValues<int32_t>(out, raw(), n);
+            return out;
+        case 64:
+            appendValues<int64_t>(out, raw(), n);
+            return out;
         }
         break;
     case PrimitiveTypeId::FLOATING_POINT:
@@ -133,15 +138,15 @@ std::string VariantDataValue::toString() const
     case PrimitiveTypeId::UNICODE_STRING:
         if (t.bitDepth() != 8)
             break;
-        for (size_t i = 0; i < n; ++i)
-        {
+        for (size_t i = 0; i < n; ++i) {
             char const* s = static_cast<char const* const*>(raw())[i];
             out += i == 0 ? "\"" : ", \"";
             out += s != nullptr ? s : "";
             out += "\"";
         }
         return out;
-    default: break;
+    default:
+        break;
     }
     return "<" + std::to_string(n) + " values of " + t.toString() + ">";
 }
@@ -162,7 +167,7 @@ std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const* va
 }
 
 #define QUELBO_NUMERIC_CREATE(T, ID)                                                                                   \
-    std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(T const* values, size_t count)                  \
+    std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(T const* values, size_t count)                   \
     {                                                                                                                  \
         return numeric(DataTypeId::ID, values, count);                                                                 \
     }
@@ -209,12 +214,10 @@ struct Children : std::enable_shared_from_this<Children>
     ~Children()
     {
         std::vector<std::shared_ptr<MetadataNode>> pending = std::move(nodes);
-        while (!pending.empty())
-        {
+        while (!pending.empty()) {
             std::shared_ptr<MetadataNode> node = std::move(pending.back());
             pending.pop_back();
-            if (node && node.use_count() == 1 && node->m_private && node->m_private.use_count() == 1)
-            {
+            if (node && node.use_count() == 1 && node->m_private && node->m_private.use_count() == 1) {
                 auto& grand = node->m_private->nodes;
                 for (auto& g : grand)
                     pending.push_back(std::move(g));
@@ -247,10 +250,8 @@ struct Children : std::enable_shared_from_this<Children>
     void unlink(MetadataNode const& child)
     {
         auto& list = child.m_private->parents;
-        for (auto it = list.begin(); it != list.end(); ++it)
-        {
-            if (it->lock().get() == this)
-            {
+        for (auto it = list.begin(); it != list.end(); ++it) {
+            if (it->lock().get() == this) {
                 list.erase(it);
                 return;
             }
@@ -261,8 +262,7 @@ struct Children : std::enable_shared_from_this<Children>
     {
         link(*child);
         auto const it = index.find(child->key());
-        if (it != index.end())
-        {
+        if (it != index.end()) {
             unlink(*nodes[it->second]);
             nodes[it->second] = std::move(child);
             return;
@@ -299,8 +299,7 @@ struct Children : std::enable_shared_from_this<Children>
     {
         std::vector<Children const*> down{this}, up{descendant};
         std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
-        while (!down.empty() && !up.empty())
-        {
+        while (!down.empty() && !up.empty()) {
             Children const* d = down.back();
             down.pop_back();
             if (d == descendant)
@@ -328,16 +327,12 @@ using metadata_detail::Children;
 // ---------------------------------------------------------------- iterators
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node)
-    : m_children(node ? node->m_private : nullptr)
-    , m_position(0)
-{
-}
+    : m_children(node ? node->m_private : nullptr), m_position(0)
+{}
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<Children> children, size_t position)
-    : m_children(std::move(children))
-    , m_position(position)
-{
-}
+    : m_children(std::move(children)), m_position(position)
+{}
 
 bool MetadataIteratorObject::atEnd() const
 {
@@ -367,30 +362,24 @@ bool MetadataIteratorObject::equals(MetadataIteratorObject const& other) const
     return end == other.atEnd() && (end || m_position == other.m_position);
 }
 
-template<class Object>
-BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator()
-    : m_object(nullptr)
-{
-}
+template <class Object>
+BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator() : m_object(nullptr)
+{}
 
-template<class Object>
+template <class Object>
 BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator(Object* object)
     : m_object(object ? new Object(*object) : nullptr)
-{
-}
+{}
 
-template<class Object>
+template <class Object>
 BasicMetadataNodeIterator<Object>::BasicMetadataNodeIterator(BasicMetadataNodeIterator const& other)
     : BasicMetadataNodeIterator(other.m_object)
-{
-}
+{}
 
-template<class Object>
-BasicMetadataNodeIterator<Object>& BasicMetadataNodeIterator<Object>::operator=(
-    BasicMetadataNodeIterator const& other)
+template <class Object>
+BasicMetadataNodeIterator<Object>& BasicMetadataNodeIterator<Object>::operator=(BasicMetadataNodeIterator const& other)
 {
-    if (this != &other)
-    {
+    if (this != &other) {
         Object* copy = other.m_object ? new Object(*other.m_object) : nullptr;
         delete m_object;
         m_object = copy;
@@ -398,19 +387,19 @@ BasicMetadataNodeIterator<Object>& BasicMetadataNodeIterator<Object>::operator=(
     return *this;
 }
 
-template<class Object>
+template <class Object>
 BasicMetadataNodeIterator<Object>::~BasicMetadataNodeIterator()
 {
     delete m_object;
 }
 
-template<class Object>
+template <class Object>
 bool BasicMetadataNodeIterator<Object>::next()
 {
     return m_object != nullptr && m_object->next();
 }
 
-template<class Object>
+template <class Object>
 std::shared_ptr<MetadataNode> BasicMetadataNodeIterator<Object>::value() const
 {
     if (m_object == nullptr)
@@ -418,7 +407,7 @@ std::shared_ptr<MetadataNode> BasicMetadataNodeIterator<Object>::value() const
     return m_object->value();
 }
 
-template<class Object>
+template <class Object>
 bool BasicMetadataNodeIterator<Object>::operator==(BasicMetadataNodeIterator const& other) const
 {
     if (m_object == nullptr || other.m_object == nullptr)
@@ -432,24 +421,17 @@ template class BasicMetadataNodeIterator<ConstMetadataIteratorObject>;
 // --------------------------------------------------------------------- node
 
 MetadataNode::MetadataNode(std::string const& key, std::shared_ptr<VariantDataValue> value)
-    : m_key(key)
-    , m_value(std::move(value))
-    , m_private(std::make_shared<Children>())
-{
-}
+    : m_key(key), m_value(std::move(value)), m_private(std::make_shared<Children>())
+{}
 
 MetadataNode::MetadataNode(MetadataNode const& other)
-    : m_key(other.m_key)
-    , m_value(other.m_value)
-    , m_private(std::make_shared<Children>())
+    : m_key(other.m_key), m_value(other.m_value), m_private(std::make_shared<Children>())
 {
     m_private->adopt(*other.m_private);
 }
 
 MetadataNode::MetadataNode(MetadataNode&& other)
-    : m_key(other.m_key)
-    , m_value(std::move(other.m_value))
-    , m_private(std::make_shared<Children>())
+    : m_key(other.m_key), m_value(std::move(other.m_value)), m_private(std::make_shared<Children>())
 {
     std::swap(m_private, other.m_private);
     // The lists holding `other` still hold it, not this new node.
@@ -465,15 +447,12 @@ std::shared_ptr<MetadataNode> MetadataNode::clone() const
     auto root = std::make_shared<MetadataNode>(m_key, m_value);
     std::unordered_map<Children const*, std::shared_ptr<MetadataNode>> copies;
     std::vector<std::pair<MetadataNode const*, MetadataNode*>> pending{{this, root.get()}};
-    while (!pending.empty())
-    {
+    while (!pending.empty()) {
         auto const [source, target] = pending.back();
         pending.pop_back();
-        for (auto const& child : source->m_private->nodes)
-        {
+        for (auto const& child : source->m_private->nodes) {
             auto& copy = copies[child->m_private.get()];
-            if (!copy)
-            {
+            if (!copy) {
                 copy = std::make_shared<MetadataNode>(child->m_key, child->m_value);
                 pending.emplace_back(child.get(), copy.get());
             }
@@ -576,12 +555,10 @@ std::string MetadataNode::toString() const
     };
     std::string out;
     std::vector<Step> pending{{this, nullptr}};
-    while (!pending.empty())
-    {
+    while (!pending.empty()) {
         Step const step = pending.back();
         pending.pop_back();
-        if (step.node == nullptr)
-        {
+        if (step.node == nullptr) {
             out += step.text;
             continue;
         }
@@ -615,15 +592,12 @@ std::vector<std::string> splitPath(std::string const& path)
 {
     std::vector<std::string> keys;
     std::string current;
-    for (char c : path)
-    {
-        if (c == '/' || c == '\\')
-        {
+    for (char c : path) {
+        if (c == '/' || c == '\\') {
             if (!current.empty())
                 keys.push_back(std::move(current));
             current.clear();
-        }
-        else
+        } else
             current += c;
     }
     if (!current.empty())
@@ -639,8 +613,7 @@ std::shared_ptr<MetadataNode> MetadataNodeHelper::getNode(std::shared_ptr<const 
     if (!root)
         return nullptr;
     std::shared_ptr<const MetadataNode> node = std::move(root);
-    for (auto const& key : splitPath(path))
-    {
+    for (auto const& key : splitPath(path)) {
         if (!node->hasChild(key))
             return nullptr;
         node = node->child(key);
@@ -663,11 +636,9 @@ std::shared_ptr<MetadataNode> MetadataNodeHelper::createPath(std::shared_ptr<Met
     if (keys.empty())
         throw InvalidArgument("MetadataNodeHelper: the path \"" + path + "\" names no node below the origin");
     MetadataNode* node = origin.get();
-    for (size_t i = 0; i + 1 < keys.size(); ++i)
-    {
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
         MetadataNode* next = node->m_private->find(keys[i]);
-        if (next == nullptr)
-        {
+        if (next == nullptr) {
             auto created = std::make_shared<MetadataNode>(keys[i], nullptr);
             next = created.get();
             node->m_private->put(std::move(created));

@@ -18,12 +18,9 @@ class RestrictedImageView final : public ImageView
 public:
     RestrictedImageView(std::shared_ptr<ImageView> source, ImageCapability kept)
         : ImageView(detail::dataOriginOf(*source),
-                    kept == ImageCapability::READ ? "ReadOnlyImageView" : "WriteOnlyImageView",
-                    {source->viewOrigin()})
-        , m_source(std::move(source))
-        , m_kept(kept)
-    {
-    }
+                    kept == ImageCapability::READ ? "ReadOnlyImageView" : "WriteOnlyImageView", {source->viewOrigin()}),
+          m_source(std::move(source)), m_kept(kept)
+    {}
 
     ImageCapabilitySet capabilities() const override { return m_source->capabilities() & ImageCapabilitySet(m_kept); }
     VectorXu64 const& shape() override { return m_source->shape(); }

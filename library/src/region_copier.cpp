@@ -23,8 +23,7 @@ uint64_t magnitude(int64_t v)
 void checkBox(char const* side, Indexer const& indexer, VectorXu64 const& origin, VectorXu64 const& size)
 {
     VectorXu64 const& shape = indexer.shape();
-    for (size_t d = 0; d < size.size(); ++d)
-    {
+    for (size_t d = 0; d < size.size(); ++d) {
         const uint64_t extent = shape.data()[d];
         if (size.data()[d] > extent || origin.data()[d] > extent - size.data()[d])
             invalid(std::string("the box of origin ") + origin.toString() + " and size " + size.toString() +
@@ -55,26 +54,23 @@ int64_t startOf(Indexer const& indexer, VectorXu64 const& origin)
 #define QUELBO_INLINED
 #endif
 
-template<size_t Bytes>
+template <size_t Bytes>
 inline QUELBO_INLINED void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)
 {
     // A reversed run into a dense one (a flipped axis): indexed, so that the
     // compiler can move several elements at once.
-    if (ds == int64_t(Bytes) && ss == -int64_t(Bytes))
-    {
+    if (ds == int64_t(Bytes) && ss == -int64_t(Bytes)) {
         for (uint64_t i = 0; i < count; ++i)
             std::memcpy(d + i * Bytes, s - i * Bytes, Bytes);
         return;
     }
     // A strided run into a dense one (a sub-sampled axis).
-    if (ds == int64_t(Bytes) && ss == 2 * int64_t(Bytes))
-    {
+    if (ds == int64_t(Bytes) && ss == 2 * int64_t(Bytes)) {
         for (uint64_t i = 0; i < count; ++i)
             std::memcpy(d + i * Bytes, s + 2 * i * Bytes, Bytes);
         return;
     }
-    if (ds == int64_t(Bytes))
-    {
+    if (ds == int64_t(Bytes)) {
         for (uint64_t i = 0; i < count; ++i)
             std::memcpy(d + i * Bytes, s + int64_t(i) * ss, Bytes);
         return;
@@ -83,37 +79,37 @@ inline QUELBO_INLINED void copyElements(const uint8_t* s, uint8_t* d, uint64_t c
         std::memcpy(d, s, Bytes);
 }
 
-QUELBO_WIDE_VECTORS void copyElementsAny(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds, size_t bytes)
+QUELBO_WIDE_VECTORS void copyElementsAny(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds,
+                                         size_t bytes)
 {
-    switch (bytes)
-    {
-        case 1: return copyElements<1>(s, d, count, ss, ds);
-        case 2: return copyElements<2>(s, d, count, ss, ds);
-        case 4: return copyElements<4>(s, d, count, ss, ds);
-        case 8: return copyElements<8>(s, d, count, ss, ds);
-        case 16: return copyElements<16>(s, d, count, ss, ds);
-        default:
-            for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
-                std::memcpy(d, s, bytes);
+    switch (bytes) {
+    case 1:
+        return copyElements<1>(s, d, count, ss, ds);
+    case 2:
+        return copyElements<2>(s, d, count, ss, ds);
+    case 4:
+        return copyElements<4>(s, d, count, ss, ds);
+    case 8:
+        return copyElements<8>(s, d, count, ss, ds);
+    case 16:
+        return copyElements<16>(s, d, count, ss, ds);
+    default:
+        for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
+            std::memcpy(d, s, bytes);
     }
 }
 
 } // namespace
 
-RegionCopier::RegionCopier(Indexer const& srcIndexer,
-                           Indexer const& dstIndexer,
-                           VectorXu64 const& srcOrigin,
-                           VectorXu64 const& dstOrigin,
-                           VectorXu64 const& size,
-                           DataType dataType)
+RegionCopier::RegionCopier(Indexer const& srcIndexer, Indexer const& dstIndexer, VectorXu64 const& srcOrigin,
+                           VectorXu64 const& dstOrigin, VectorXu64 const& size, DataType dataType)
 {
     const size_t n = size.size();
     if (srcIndexer.dimensionCount() != n || dstIndexer.dimensionCount() != n || srcOrigin.size() != n ||
         dstOrigin.size() != n)
         invalid("the source (" + std::to_string(srcIndexer.dimensionCount()) + "), destination (" +
-                std::to_string(dstIndexer.dimensionCount()) + "), origins (" + std::to_string(srcOrigin.size()) +
-                ", " + std::to_string(dstOrigin.size()) + ") and size (" + std::to_string(n) +
-                ") differ in dimension count");
+                std::to_string(dstIndexer.dimensionCount()) + "), origins (" + std::to_string(srcOrigin.size()) + ", " +
+                std::to_string(dstOrigin.size()) + ") and size (" + std::to_string(n) + ") differ in dimension count");
     m_elementBytes = dataType.byteCount();
     if (srcIndexer.dtype().byteCount() != m_elementBytes || dstIndexer.dtype().byteCount() != m_elementBytes)
         invalid("the element sizes of the source, the destination and " + dataType.toString() + " differ");
@@ -129,11 +125,10 @@ RegionCopier::RegionCopier(Indexer const& srcIndexer,
 
     m_srcStart = startOf(srcIndexer, srcOrigin);
     m_dstStart = startOf(dstIndexer, dstOrigin);
-    for (size_t d = 0; d < n; ++d)
-    {
+    for (size_t d = 0; d < n; ++d) {
         if (size.data()[d] != 1)
-            m_axes.push_back(
-                {size.data()[d], int64_t(srcIndexer.byteStride().data()[d]), int64_t(dstIndexer.byteStride().data()[d])});
+            m_axes.push_back({size.data()[d], int64_t(srcIndexer.byteStride().data()[d]),
+                              int64_t(dstIndexer.byteStride().data()[d])});
     }
     // The axes nearest to contiguous on both sides go innermost.
     std::stable_sort(m_axes.begin(), m_axes.end(), [](Axis const& a, Axis const& b) {
@@ -141,13 +136,10 @@ RegionCopier::RegionCopier(Indexer const& srcIndexer,
     });
     // Merge an axis into the one inside it when both sides continue it.
     std::vector<Axis> merged;
-    for (Axis const& a : m_axes)
-    {
-        if (!merged.empty())
-        {
+    for (Axis const& a : m_axes) {
+        if (!merged.empty()) {
             Axis& in = merged.back();
-            if (a.srcStride == in.srcStride * int64_t(in.size) && a.dstStride == in.dstStride * int64_t(in.size))
-            {
+            if (a.srcStride == in.srcStride * int64_t(in.size) && a.dstStride == in.dstStride * int64_t(in.size)) {
                 in.size *= a.size;
                 continue;
             }
@@ -170,8 +162,7 @@ void RegionCopier::copy(const void* src, void* dst) const
     const bool run = inner.srcStride == int64_t(m_elementBytes) && inner.dstStride == int64_t(m_elementBytes);
     const size_t runBytes = size_t(inner.size) * m_elementBytes;
     const size_t outer = m_axes.size();
-    if (outer == 1)
-    {
+    if (outer == 1) {
         if (run)
             std::memcpy(d, s, runBytes);
         else
@@ -181,23 +172,19 @@ void RegionCopier::copy(const void* src, void* dst) const
     // The axis after the innermost one is looped directly; the others count.
     Axis const& second = m_axes[1];
     std::vector<uint64_t> counter(outer, 0);
-    for (;;)
-    {
+    for (;;) {
         const uint8_t* ls = s;
         uint8_t* ld = d;
-        for (uint64_t i = 0; i < second.size; ++i, ls += second.srcStride, ld += second.dstStride)
-        {
+        for (uint64_t i = 0; i < second.size; ++i, ls += second.srcStride, ld += second.dstStride) {
             if (run)
                 std::memcpy(ld, ls, runBytes);
             else
                 copyElementsAny(ls, ld, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
         }
         size_t k = 2;
-        for (; k < outer; ++k)
-        {
+        for (; k < outer; ++k) {
             Axis const& a = m_axes[k];
-            if (++counter[k] < a.size)
-            {
+            if (++counter[k] < a.size) {
                 s += a.srcStride;
                 d += a.dstStride;
                 break;

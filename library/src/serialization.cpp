@@ -28,7 +28,7 @@ void expectType(DataType found, DataType wanted, char const* what)
 
 // ----------------------------------------------------------------- vectors
 
-template<class T>
+template <class T>
 void encodeElements(T const* data, std::size_t n, std::shared_ptr<StreamAccess> const& stream)
 {
     Writer out(stream);
@@ -39,17 +39,17 @@ void encodeElements(T const* data, std::size_t n, std::shared_ptr<StreamAccess> 
 }
 
 // Reads the header and the count of a vector record.
-template<class T>
+template <class T>
 uint64_t vectorCount(Reader& in)
 {
     expectType(in.header(Kind::VECTOR), DataTypeTraits<T>::toDataType(), "vector");
     return in.count(sizeof(T), ~uint64_t(0), "vector size");
 }
 
-template<class V>
+template <class V>
 struct Codec;
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 struct Codec<Vector<T, N>>
 {
     static void encode(Vector<T, N> const& v, std::shared_ptr<StreamAccess> const& s)
@@ -69,7 +69,7 @@ struct Codec<Vector<T, N>>
     }
 };
 
-template<class T>
+template <class T>
 struct Codec<VectorX<T>>
 {
     static void encode(VectorX<T> const& v, std::shared_ptr<StreamAccess> const& s)
@@ -91,13 +91,13 @@ struct Codec<VectorX<T>>
 
 // ---------------------------------------------------------------- matrices
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 DataType matrixType()
 {
     return DataType(PrimitiveTypeId::FLOATING_POINT, sizeof(T) * 8, N * N, DataTypeInterpretation::SQUARE_MATRIX);
 }
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 struct Codec<Matrix<T, N>>
 {
     static void encode(Matrix<T, N> const& m, std::shared_ptr<StreamAccess> const& s)
@@ -125,7 +125,7 @@ struct Codec<Matrix<T, N>>
 
 // Calls f(byte offset) for every element of the indexer, its layout's first
 // dimension fastest.
-template<class F>
+template <class F>
 void eachInLayout(Indexer const& indexer, F&& f)
 {
     std::size_t const n = indexer.dimensionCount();
@@ -136,15 +136,12 @@ void eachInLayout(Indexer const& indexer, F&& f)
     for (std::size_t k = 0; k < n; ++k)
         index.data()[k] = 0;
     std::size_t offset = 0;
-    for (std::size_t done = 0; done < count; ++done)
-    {
+    for (std::size_t done = 0; done < count; ++done) {
         f(offset);
-        for (std::size_t k = 0; k < n; ++k)
-        {
+        for (std::size_t k = 0; k < n; ++k) {
             std::size_t const d = indexer.layout(k);
             uint64_t& i = index.data()[d];
-            if (++i < indexer.shape(d))
-            {
+            if (++i < indexer.shape(d)) {
                 offset += indexer.byteStride(d);
                 break;
             }
@@ -154,7 +151,7 @@ void eachInLayout(Indexer const& indexer, F&& f)
     }
 }
 
-template<class T>
+template <class T>
 struct Codec<ArrayX<T>>
 {
     static void encode(ArrayX<T> const& a, std::shared_ptr<StreamAccess> const& s)
@@ -170,12 +167,9 @@ struct Codec<ArrayX<T>>
             out.u64(ix.layout(k));
         std::size_t const count = n == 0 ? 0 : ix.elementCount();
         auto const* bytes = reinterpret_cast<uint8_t const*>(a.buffer());
-        if (ix.isContinuous() && ix.byteCount() == count * sizeof(T))
-        {
+        if (ix.isContinuous() && ix.byteCount() == count * sizeof(T)) {
             out.raw(bytes, count * sizeof(T));
-        }
-        else
-        {
+        } else {
             eachInLayout(ix, [&](std::size_t offset) { out.raw(bytes + offset, sizeof(T)); });
         }
         out.flush();
@@ -189,8 +183,7 @@ struct Codec<ArrayX<T>>
         VectorXu64 shape(n);
         VectorXu64 layout(n);
         std::size_t count = n == 0 ? 0 : 1;
-        for (std::size_t k = 0; k < n; ++k)
-        {
+        for (std::size_t k = 0; k < n; ++k) {
             shape.data()[k] = in.u64();
             count = checkedMultiply(count, shape.data()[k], "array shape");
         }
@@ -211,13 +204,13 @@ struct Codec<ArrayX<T>>
 
 } // namespace
 
-template<class V>
+template <class V>
 void Serialization::encode(V const& value, std::shared_ptr<StreamAccess> outStream)
 {
     Codec<V>::encode(value, outStream);
 }
 
-template<class V>
+template <class V>
 V Serialization::decode(std::shared_ptr<StreamAccess> inStream)
 {
     return Codec<V>::decode(inStream);
@@ -234,24 +227,60 @@ V Serialization::decode(std::shared_ptr<StreamAccess> inStream)
     template Vector<T, 3> Serialization::decode(std::shared_ptr<StreamAccess>);                                        \
     template Vector<T, 4> Serialization::decode(std::shared_ptr<StreamAccess>);                                        \
     template VectorX<T> Serialization::decode(std::shared_ptr<StreamAccess>);                                          \
-    void Serialization::encodeArrayX##S(ArrayX<T> const& v, std::shared_ptr<StreamAccess> s) { encode(v, s); }         \
-    ArrayX<T> Serialization::decodeArrayX##S(std::shared_ptr<StreamAccess> s) { return decode<ArrayX<T>>(s); }         \
-    void Serialization::encodeVector2##S(Vector<T, 2> const& v, std::shared_ptr<StreamAccess> s) { encode(v, s); }     \
-    void Serialization::encodeVector3##S(Vector<T, 3> const& v, std::shared_ptr<StreamAccess> s) { encode(v, s); }     \
-    void Serialization::encodeVector4##S(Vector<T, 4> const& v, std::shared_ptr<StreamAccess> s) { encode(v, s); }     \
-    void Serialization::encodeVectorX##S(VectorX<T> const& v, std::shared_ptr<StreamAccess> s) { encode(v, s); }       \
-    Vector<T, 2> Serialization::decodeVector2##S(std::shared_ptr<StreamAccess> s) { return decode<Vector<T, 2>>(s); }  \
-    Vector<T, 3> Serialization::decodeVector3##S(std::shared_ptr<StreamAccess> s) { return decode<Vector<T, 3>>(s); }  \
-    Vector<T, 4> Serialization::decodeVector4##S(std::shared_ptr<StreamAccess> s) { return decode<Vector<T, 4>>(s); }  \
-    VectorX<T> Serialization::decodeVectorX##S(std::shared_ptr<StreamAccess> s) { return decode<VectorX<T>>(s); }
+    void Serialization::encodeArrayX##S(ArrayX<T> const& v, std::shared_ptr<StreamAccess> s)                           \
+    {                                                                                                                  \
+        encode(v, s);                                                                                                  \
+    }                                                                                                                  \
+    ArrayX<T> Serialization::decodeArrayX##S(std::shared_ptr<StreamAccess> s)                                          \
+    {                                                                                                                  \
+        return decode<ArrayX<T>>(s);                                                                                   \
+    }                                                                                                                  \
+    void Serialization::encodeVector2##S(Vector<T, 2> const& v, std::shared_ptr<StreamAccess> s)                       \
+    {                                                                                                                  \
+        encode(v, s);                                                                                                  \
+    }                                                                                                                  \
+    void Serialization::encodeVector3##S(Vector<T, 3> const& v, std::shared_ptr<StreamAccess> s)                       \
+    {                                                                                                                  \
+        encode(v, s);                                                                                                  \
+    }                                                                                                                  \
+    void Serialization::encodeVector4##S(Vector<T, 4> const& v, std::shared_ptr<StreamAccess> s)                       \
+    {                                                                                                                  \
+        encode(v, s);                                                                                                  \
+    }                                                                                                                  \
+    void Serialization::encodeVectorX##S(VectorX<T> const& v, std::shared_ptr<StreamAccess> s)                         \
+    {                                                                                                                  \
+        encode(v, s);                                                                                                  \
+    }                                                                                                                  \
+    Vector<T, 2> Serialization::decodeVector2##S(std::shared_ptr<StreamAccess> s)                                      \
+    {                                                                                                                  \
+        return decode<Vector<T, 2>>(s);                                                                                \
+    }                                                                                                                  \
+    Vector<T, 3> Serialization::decodeVector3##S(std::shared_ptr<StreamAccess> s)                                      \
+    {                                                                                                                  \
+        return decode<Vector<T, 3>>(s);                                                                                \
+    }                                                                                                                  \
+    Vector<T, 4> Serialization::decodeVector4##S(std::shared_ptr<StreamAccess> s)                                      \
+    {                                                                                                                  \
+        return decode<Vector<T, 4>>(s);                                                                                \
+    }                                                                                                                  \
+    VectorX<T> Serialization::decodeVectorX##S(std::shared_ptr<StreamAccess> s)                                        \
+    {                                                                                                                  \
+        return decode<VectorX<T>>(s);                                                                                  \
+    }
 QUELBO_SERIALIZATION_ELEMENTS(QUELBO_SERIALIZATION_OF)
 #undef QUELBO_SERIALIZATION_OF
 
 #define QUELBO_SERIALIZATION_MATRIX(T, N, S)                                                                           \
     template void Serialization::encode(Matrix<T, N> const&, std::shared_ptr<StreamAccess>);                           \
     template Matrix<T, N> Serialization::decode(std::shared_ptr<StreamAccess>);                                        \
-    void Serialization::encodeMatrix##S(Matrix<T, N> const& m, std::shared_ptr<StreamAccess> s) { encode(m, s); }      \
-    Matrix<T, N> Serialization::decodeMatrix##S(std::shared_ptr<StreamAccess> s) { return decode<Matrix<T, N>>(s); }
+    void Serialization::encodeMatrix##S(Matrix<T, N> const& m, std::shared_ptr<StreamAccess> s)                        \
+    {                                                                                                                  \
+        encode(m, s);                                                                                                  \
+    }                                                                                                                  \
+    Matrix<T, N> Serialization::decodeMatrix##S(std::shared_ptr<StreamAccess> s)                                       \
+    {                                                                                                                  \
+        return decode<Matrix<T, N>>(s);                                                                                \
+    }
 QUELBO_SERIALIZATION_MATRIX(float, 3, 3f)
 QUELBO_SERIALIZATION_MATRIX(float, 4, 4f)
 QUELBO_SERIALIZATION_MATRIX(double, 3, 3d)

@@ -49,8 +49,7 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
     out.header(Kind::DATA_FRAME, DataType());
     out.u64(columns);
     std::vector<DataType> types;
-    for (std::size_t c = 0; c < columns; ++c)
-    {
+    for (std::size_t c = 0; c < columns; ++c) {
         DataType const type = frame.columnDataType(c);
         if (!DataFrameViewFactory::supports(type))
             serial::fail("a column of type " + type.toString() + " cannot be written");
@@ -62,13 +61,10 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
     out.u64(rows);
     out.sync();
     out.flush();
-    for (std::size_t c = 0; c < columns; ++c)
-    {
-        if (DataFrameView::isUtf8String(types[c]))
-        {
+    for (std::size_t c = 0; c < columns; ++c) {
+        if (DataFrameView::isUtf8String(types[c])) {
             std::vector<std::string> run(std::min(rows, kRunStrings));
-            for (std::size_t at = 0; at < rows; at += run.size())
-            {
+            for (std::size_t at = 0; at < rows; at += run.size()) {
                 std::size_t const n = std::min(run.size(), rows - at);
                 frame.readStrings(c, at, n, run.data(), n);
                 for (std::size_t i = 0; i < n; ++i)
@@ -79,8 +75,7 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
         std::size_t const cell = types[c].byteCount();
         std::size_t const step = std::max<std::size_t>(1, kRunBytes / cell);
         std::vector<uint8_t> run(std::min(rows, step) * cell);
-        for (std::size_t at = 0; at < rows; at += step)
-        {
+        for (std::size_t at = 0; at < rows; at += step) {
             std::size_t const n = std::min(step, rows - at);
             frame.readBytes(c, at, n, run.data(), n * cell);
             out.raw(run.data(), n * cell);
@@ -98,8 +93,7 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
         serial::fail("data type " + type.toString() + " of a DataFrameView record is not UNKNOWN");
     std::size_t const count = std::size_t(in.count(kColumnBytes, ~uint64_t(0), "column count"));
     std::vector<Column> columns;
-    for (std::size_t c = 0; c < count; ++c)
-    {
+    for (std::size_t c = 0; c < count; ++c) {
         Column column;
         column.name = in.string();
         column.type = DataType(in.u64());
@@ -112,16 +106,13 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
     in.sync();
     // Every cell must still arrive: at least its bytes, or a string's length.
     uint64_t least = 0;
-    for (Column const& column : columns)
-    {
+    for (Column const& column : columns) {
         std::size_t const cell = DataFrameView::isUtf8String(column.type) ? 8 : column.type.byteCount();
         least = checkedAdd(least, checkedMultiply(std::size_t(rows), cell, "data frame size"), "data frame size");
     }
     in.expect(least);
-    for (Column& column : columns)
-    {
-        if (DataFrameView::isUtf8String(column.type))
-        {
+    for (Column& column : columns) {
+        if (DataFrameView::isUtf8String(column.type)) {
             for (uint64_t r = 0; r < rows; ++r)
                 column.strings.push_back(in.string());
             continue;
@@ -134,21 +125,17 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
     in.sync();
 
     std::shared_ptr<DataFrameView> frame;
-    if (columns.empty() || rows == 0)
-    {
+    if (columns.empty() || rows == 0) {
         // The factory makes no table with a count of 0: build it up.
         frame = DataFrameViewFactory::allocate();
         for (Column const& column : columns)
             frame->addColumn(column.name, column.type);
         if (rows != 0)
             frame->addRows(0, std::size_t(rows));
-    }
-    else
-    {
+    } else {
         std::vector<std::string> names;
         std::vector<DataType> types;
-        for (Column const& column : columns)
-        {
+        for (Column const& column : columns) {
             names.push_back(column.name);
             types.push_back(column.type);
         }
@@ -157,8 +144,7 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
         shape[1] = rows;
         frame = DataFrameViewFactory::allocate(shape, names, types);
     }
-    for (std::size_t c = 0; c < columns.size(); ++c)
-    {
+    for (std::size_t c = 0; c < columns.size(); ++c) {
         Column const& column = columns[c];
         if (DataFrameView::isUtf8String(column.type))
             frame->writeStrings(c, 0, std::size_t(rows), column.strings.data(), column.strings.size());

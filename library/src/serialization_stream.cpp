@@ -33,13 +33,17 @@ void fail(std::string const& message)
 
 char const* kindName(Kind kind)
 {
-    switch (kind)
-    {
-    case Kind::VECTOR: return "a Vector";
-    case Kind::ARRAY: return "an ArrayX";
-    case Kind::MATRIX: return "a Matrix";
-    case Kind::IMAGE_VIEW: return "an ImageView";
-    case Kind::DATA_FRAME: return "a DataFrameView";
+    switch (kind) {
+    case Kind::VECTOR:
+        return "a Vector";
+    case Kind::ARRAY:
+        return "an ArrayX";
+    case Kind::MATRIX:
+        return "a Matrix";
+    case Kind::IMAGE_VIEW:
+        return "an ImageView";
+    case Kind::DATA_FRAME:
+        return "a DataFrameView";
     }
     return "an unknown object";
 }
@@ -48,8 +52,7 @@ char const* kindName(Kind kind)
 
 Writer::Writer(std::shared_ptr<StreamAccess> const& stream)
     : m_stream(checked(stream, StreamAccessCapability::WRITE, "WRITE"))
-{
-}
+{}
 
 void Writer::header(Kind kind, DataType type)
 {
@@ -75,8 +78,7 @@ void Writer::sync()
 
 void Writer::raw(void const* data, std::size_t size)
 {
-    if (size < kDirect || m_hold)
-    {
+    if (size < kDirect || m_hold) {
         m_buffer.append(static_cast<char const*>(data), size);
         if (m_buffer.size() >= kDirect && !m_hold)
             flush();
@@ -107,8 +109,7 @@ void Writer::put(void const* data, std::size_t size)
 Reader::Reader(std::shared_ptr<StreamAccess> const& stream)
     : m_stream(checked(stream, StreamAccessCapability::READ, "READ"))
 {
-    if (m_stream.support(StreamAccessCapability::SEEK))
-    {
+    if (m_stream.support(StreamAccessCapability::SEEK)) {
         std::size_t const here = m_stream.tell();
         m_stream.seek(0, SeekOrigin::END);
         std::size_t const end = m_stream.tell();
@@ -191,8 +192,7 @@ void Reader::raw(void* dst, std::size_t size)
 void Reader::grow(std::vector<uint8_t>& out, std::size_t size)
 {
     std::size_t step = kFirstStep;
-    while (out.size() < size)
-    {
+    while (out.size() < size) {
         std::size_t const done = out.size();
         std::size_t const next = std::min(size - done, step);
         out.resize(done + next);

@@ -76,7 +76,7 @@ public:
 
     // Reads and checks the header: magic, version, kind; returns the data type.
     DataType header(Kind kind);
-    template<class V>
+    template <class V>
     V get()
     {
         V v;
@@ -103,11 +103,10 @@ public:
     void raw(void* dst, std::size_t size);
     // size bytes into memory that alloc() gives; alloc runs only once the
     // bytes are known to be there (or have arrived).
-    template<class Alloc>
+    template <class Alloc>
     void block(std::size_t size, Alloc&& alloc)
     {
-        if (m_known)
-        {
+        if (m_known) {
             require(size);
             raw(alloc(), size);
             return;

@@ -92,14 +92,16 @@ bool writable(DataType t)
 {
     if (t.elementCount() != 1 || t.interpretation() != DataTypeInterpretation::RAW)
         return false;
-    switch (t.primitiveType())
-    {
+    switch (t.primitiveType()) {
     case PrimitiveTypeId::UNSIGNED_INTEGER:
     case PrimitiveTypeId::SIGNED_INTEGER:
         return t.bitDepth() == 8 || t.bitDepth() == 16 || t.bitDepth() == 32 || t.bitDepth() == 64;
-    case PrimitiveTypeId::FLOATING_POINT: return t.bitDepth() == 32 || t.bitDepth() == 64;
-    case PrimitiveTypeId::UNICODE_STRING: return t.bitDepth() == 8;
-    default: return false;
+    case PrimitiveTypeId::FLOATING_POINT:
+        return t.bitDepth() == 32 || t.bitDepth() == 64;
+    case PrimitiveTypeId::UNICODE_STRING:
+        return t.bitDepth() == 8;
+    default:
+        return false;
     }
 }
 
@@ -110,23 +112,19 @@ void putValue(Writer& out, VariantDataValue const& v)
         serial::fail("a metadata value of type " + t.toString() + " cannot be written");
     out.u64(t.id());
     out.u64(v.count());
-    if (isString(t))
-    {
+    if (isString(t)) {
         auto const* strings = static_cast<char const* const*>(v.raw());
-        for (std::size_t i = 0; i < v.count(); ++i)
-        {
+        for (std::size_t i = 0; i < v.count(); ++i) {
             std::size_t const n = std::strlen(strings[i]);
             out.u64(n);
             out.raw(strings[i], n);
         }
-    }
-    else
-    {
+    } else {
         out.raw(v.raw(), checkedMultiply(v.count(), t.byteCount(), "metadata value"));
     }
 }
 
-template<class T>
+template <class T>
 std::shared_ptr<VariantDataValue> numbers(Reader& in, std::size_t count)
 {
     std::vector<T> values;
@@ -143,11 +141,9 @@ std::shared_ptr<VariantDataValue> getValue(Reader& in)
     if (!writable(t))
         serial::fail("metadata value type " + t.toString() + " is not one the format holds");
     std::size_t const count = std::size_t(in.count(isString(t) ? 8 : t.byteCount(), ~uint64_t(0), "value count"));
-    if (isString(t))
-    {
+    if (isString(t)) {
         std::vector<std::string> strings;
-        for (std::size_t i = 0; i < count; ++i)
-        {
+        for (std::size_t i = 0; i < count; ++i) {
             strings.push_back(in.string());
             if (std::memchr(strings.back().data(), 0, strings.back().size()) != nullptr)
                 serial::fail("a metadata string holds a NUL character");
@@ -160,12 +156,15 @@ std::shared_ptr<VariantDataValue> getValue(Reader& in)
     bool const sign = t.primitiveType() == PrimitiveTypeId::SIGNED_INTEGER;
     if (t.primitiveType() == PrimitiveTypeId::FLOATING_POINT)
         return t.bitDepth() == 32 ? numbers<float>(in, count) : numbers<double>(in, count);
-    switch (t.bitDepth())
-    {
-    case 8: return sign ? numbers<int8_t>(in, count) : numbers<uint8_t>(in, count);
-    case 16: return sign ? numbers<int16_t>(in, count) : numbers<uint16_t>(in, count);
-    case 32: return sign ? numbers<int32_t>(in, count) : numbers<uint32_t>(in, count);
-    default: return sign ? numbers<int64_t>(in, count) : numbers<uint64_t>(in, count);
+    switch (t.bitDepth()) {
+    case 8:
+        return sign ? numbers<int8_t>(in, count) : numbers<uint8_t>(in, count);
+    case 16:
+        return sign ? numbers<int16_t>(in, count) : numbers<uint16_t>(in, count);
+    case 32:
+        return sign ? numbers<int32_t>(in, count) : numbers<uint32_t>(in, count);
+    default:
+        return sign ? numbers<int64_t>(in, count) : numbers<uint64_t>(in, count);
     }
 }
 
@@ -188,11 +187,9 @@ void putMetadata(Writer& out, std::shared_ptr<const MetadataNode> const& root)
     putNode(out, *root);
     std::vector<std::pair<ConstMetadataNodeIterator, ConstMetadataNodeIterator>> stack;
     stack.emplace_back(root->cbegin(), root->cend());
-    while (!stack.empty())
-    {
+    while (!stack.empty()) {
         auto& top = stack.back();
-        if (top.first == top.second)
-        {
+        if (top.first == top.second) {
             stack.pop_back();
             continue;
         }
@@ -226,10 +223,8 @@ std::shared_ptr<MetadataNode> getMetadata(Reader& in)
     // Each entry: a node and how many of its children are still to come.
     std::vector<std::pair<std::shared_ptr<MetadataNode>, uint64_t>> stack;
     stack.emplace_back(root, children);
-    while (!stack.empty())
-    {
-        if (stack.back().second == 0)
-        {
+    while (!stack.empty()) {
+        if (stack.back().second == 0) {
             stack.pop_back();
             continue;
         }
@@ -265,7 +260,7 @@ bool denseFortran(ImageView& view, std::size_t bytes)
 
 // Calls f(region, bytes) over slabs along the last dimension that cover the
 // view in FORTRAN order.
-template<class F>
+template <class F>
 void eachSlab(VectorXu64 const& shape, std::size_t bytes, F&& f)
 {
     std::size_t const n = shape.size();
@@ -274,8 +269,7 @@ void eachSlab(VectorXu64 const& shape, std::size_t bytes, F&& f)
     uint64_t const last = shape[n - 1];
     std::size_t const perLayer = bytes / last;
     uint64_t const step = std::max<uint64_t>(1, kSlabBytes / std::max<std::size_t>(perLayer, 1));
-    for (uint64_t at = 0; at < last; at += step)
-    {
+    for (uint64_t at = 0; at < last; at += step) {
         VectorXu64 origin(n);
         VectorXu64 size(shape);
         for (std::size_t k = 0; k < n; ++k)
@@ -315,12 +309,9 @@ void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::share
     out.sync();
     out.u64(bytes);
     out.flush();
-    if (denseFortran(*image, bytes))
-    {
+    if (denseFortran(*image, bytes)) {
         out.raw(image->bufferReadOnly(), bytes);
-    }
-    else
-    {
+    } else {
         std::vector<uint8_t> slab;
         eachSlab(shape, bytes, [&](RegionXu64 const& region, std::size_t size) {
             slab.resize(size);

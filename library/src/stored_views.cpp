@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
-#include <set>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "quelbo/array.h"
@@ -167,8 +167,7 @@ class RawImage
 {
 public:
     RawImage(std::shared_ptr<RandomAccess> store, MemoryLayout layout, VectorXu64 shape, DataType type)
-        : m_store(std::move(store))
-        , m_layout(layout)
+        : m_store(std::move(store)), m_layout(layout)
     {
         setShape(std::move(shape), type);
     }
@@ -292,10 +291,7 @@ private:
 class RawTiling final : public TilingInfoExtension
 {
 public:
-    explicit RawTiling(std::shared_ptr<RawImage> image)
-        : m_image(std::move(image))
-    {
-    }
+    explicit RawTiling(std::shared_ptr<RawImage> image) : m_image(std::move(image)) {}
 
     VectorXu64 const& maxTileSize() const override
     {
@@ -382,19 +378,11 @@ private:
 class StoredView final : public ImageView
 {
 public:
-    StoredView(ViewDataOrigin origin,
-               char const* name,
-               std::shared_ptr<RawImage> image,
-               ImageCapabilitySet caps,
-               std::shared_ptr<const ImageProperties> properties,
-               std::shared_ptr<const MetadataNode> metadata,
+    StoredView(ViewDataOrigin origin, char const* name, std::shared_ptr<RawImage> image, ImageCapabilitySet caps,
+               std::shared_ptr<const ImageProperties> properties, std::shared_ptr<const MetadataNode> metadata,
                ParallelAccessCapabilitySet parallel)
-        : ImageView(origin, name)
-        , m_image(std::move(image))
-        , m_caps(caps)
-        , m_parallel(parallel)
-        , m_description(std::move(properties), std::move(metadata))
-        , m_tiling(std::make_shared<RawTiling>(m_image))
+        : ImageView(origin, name), m_image(std::move(image)), m_caps(caps), m_parallel(parallel),
+          m_description(std::move(properties), std::move(metadata)), m_tiling(std::make_shared<RawTiling>(m_image))
     {
         DependencyGraph::recordStore(viewOrigin(), m_image->sharedStore(), origin);
     }
@@ -455,14 +443,14 @@ std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, Data
 {
     auto p = ImageProperties::fromDataType(type);
     size_t const n = shape.size();
-    p->imageInfo().setAxesInterpretation(n == 2 ? ImageTypeId::IMAGE : n == 3 ? ImageTypeId::VOLUME
-                                                                              : ImageTypeId::UNKNOWN);
+    p->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
+                                         : n == 3 ? ImageTypeId::VOLUME
+                                                  : ImageTypeId::UNKNOWN);
     return p;
 }
 
 std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
-                                                         VectorXu64 const& shape,
-                                                         DataType type)
+                                                         VectorXu64 const& shape, DataType type)
 {
     if (!properties)
         return defaultProperties(shape, type);
@@ -472,11 +460,8 @@ std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImagePr
     return properties;
 }
 
-std::shared_ptr<ImageView> overStore(std::shared_ptr<RandomAccess> accessor,
-                                     MemoryLayout layout,
-                                     bool layoutGiven,
-                                     VectorXu64 const& shape,
-                                     DataType type,
+std::shared_ptr<ImageView> overStore(std::shared_ptr<RandomAccess> accessor, MemoryLayout layout, bool layoutGiven,
+                                     VectorXu64 const& shape, DataType type,
                                      std::shared_ptr<ImageProperties> properties,
                                      std::shared_ptr<const MetadataNode> metadata)
 {
@@ -501,9 +486,7 @@ std::shared_ptr<ImageView> overStore(std::shared_ptr<RandomAccess> accessor,
                                         std::move(metadata), ParallelAccessCapabilitySet());
 }
 
-std::shared_ptr<ImageView> onDisk(std::string const& dirPath,
-                                  VectorXu64 const& shape,
-                                  DataType type,
+std::shared_ptr<ImageView> onDisk(std::string const& dirPath, VectorXu64 const& shape, DataType type,
                                   std::shared_ptr<ImageProperties> properties,
                                   std::shared_ptr<const MetadataNode> metadata)
 {
@@ -577,36 +560,32 @@ std::shared_ptr<ImageView> copyToDisk(std::shared_ptr<ImageView> image, std::str
 } // namespace
 
 std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                         VectorXu64 const& shape,
-                                                         DataType dataType)
+                                                              VectorXu64 const& shape, DataType dataType)
 {
     return overStore(std::move(accessor), MemoryLayout::FORTRAN, false, shape, dataType, nullptr, nullptr);
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                         VectorXu64 const& shape,
-                                                         DataType dataType,
-                                                         std::shared_ptr<ImageProperties> properties,
-                                                         std::shared_ptr<const MetadataNode> metadata)
+                                                              VectorXu64 const& shape, DataType dataType,
+                                                              std::shared_ptr<ImageProperties> properties,
+                                                              std::shared_ptr<const MetadataNode> metadata)
 {
     return overStore(std::move(accessor), MemoryLayout::FORTRAN, false, shape, dataType, std::move(properties),
                      std::move(metadata));
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                         MemoryLayout layout,
-                                                         VectorXu64 const& shape,
-                                                         DataType dataType)
+                                                              MemoryLayout layout, VectorXu64 const& shape,
+                                                              DataType dataType)
 {
     return overStore(std::move(accessor), layout, true, shape, dataType, nullptr, nullptr);
 }
 
 std::shared_ptr<ImageView> ImageViewFactory::fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                         MemoryLayout layout,
-                                                         VectorXu64 const& shape,
-                                                         DataType dataType,
-                                                         std::shared_ptr<ImageProperties> properties,
-                                                         std::shared_ptr<const MetadataNode> metadata)
+                                                              MemoryLayout layout, VectorXu64 const& shape,
+                                                              DataType dataType,
+                                                              std::shared_ptr<ImageProperties> properties,
+                                                              std::shared_ptr<const MetadataNode> metadata)
 {
     return overStore(std::move(accessor), layout, true, shape, dataType, std::move(properties), std::move(metadata));
 }
@@ -616,26 +595,23 @@ std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shap
     return onDisk("", shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
-                                                     VectorXu64 const& shape,
-                                                     DataType dataType)
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath, VectorXu64 const& shape,
+                                                          DataType dataType)
 {
     return onDisk(dirPath, shape, dataType, nullptr, nullptr);
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape,
-                                                     DataType dataType,
-                                                     std::shared_ptr<ImageProperties> properties,
-                                                     std::shared_ptr<MetadataNode> metadata)
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(VectorXu64 const& shape, DataType dataType,
+                                                          std::shared_ptr<ImageProperties> properties,
+                                                          std::shared_ptr<MetadataNode> metadata)
 {
     return onDisk("", shape, dataType, std::move(properties), std::move(metadata));
 }
 
-std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath,
-                                                     VectorXu64 const& shape,
-                                                     DataType dataType,
-                                                     std::shared_ptr<ImageProperties> properties,
-                                                     std::shared_ptr<MetadataNode> metadata)
+std::shared_ptr<ImageView> ImageViewFactory::createOnDisk(std::string const& dirPath, VectorXu64 const& shape,
+                                                          DataType dataType,
+                                                          std::shared_ptr<ImageProperties> properties,
+                                                          std::shared_ptr<MetadataNode> metadata)
 {
     return onDisk(dirPath, shape, dataType, std::move(properties), std::move(metadata));
 }

@@ -26,8 +26,7 @@ Matrix4d axisRotation(double angle, double x, double y, double z)
 
 Matrix4d principalRotation(char axis, double angle)
 {
-    switch (axis)
-    {
+    switch (axis) {
     case 'x':
         return axisRotation(angle, 1, 0, 0);
     case 'y':
@@ -94,8 +93,7 @@ Matrix4d TransformMatrix4Factory::rotationOnAxis(double angle, Vector3d const& a
     const double x = axis.m_data[0], y = axis.m_data[1], z = axis.m_data[2];
     const double norm = std::sqrt(x * x + y * y + z * z);
     if (!(norm > 0.0) || !std::isfinite(norm))
-        throw InvalidArgument("TransformMatrix4Factory: the rotation axis " + axis.toString() +
-                              " has no direction");
+        throw InvalidArgument("TransformMatrix4Factory: the rotation axis " + axis.toString() + " has no direction");
     return axisRotation(angle, x / norm, y / norm, z / norm);
 }
 
@@ -105,8 +103,7 @@ Matrix4d TransformMatrix4Factory::rotationEuler(Vector3d const& angles, std::str
         invalidConvention(convention);
     int lower = 0;
     int upper = 0;
-    for (char ch : convention)
-    {
+    for (char ch : convention) {
         if (ch == 'x' || ch == 'y' || ch == 'z')
             ++lower;
         else if (ch == 'X' || ch == 'Y' || ch == 'Z')
@@ -117,8 +114,7 @@ Matrix4d TransformMatrix4Factory::rotationEuler(Vector3d const& angles, std::str
     if (lower != 3 && upper != 3)
         invalidConvention(convention);
     Matrix4d m = Matrix4d::identity();
-    for (int i = 0; i < 3; ++i)
-    {
+    for (int i = 0; i < 3; ++i) {
         const Matrix4d r = principalRotation(char(convention[i] | 0x20), angles.m_data[i]);
         // extrinsic turns apply on the left (fixed axes), intrinsic on the right
         m = upper == 3 ? m * r : r * m;

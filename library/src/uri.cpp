@@ -19,7 +19,7 @@ struct UriParts
     std::string host;
     bool hasPort = false;
     uint16_t port = 0;
-    std::string path;  // encoded
+    std::string path; // encoded
     bool hasQuery = false;
     std::string query; // encoded
     bool hasFragment = false;
@@ -68,8 +68,7 @@ void checkEscapes(std::string const& text, std::string const& part)
 // and non-ASCII bytes may stand in a part of the authority.
 void checkPart(std::string const& text, std::string const& part, char const* extraAllowed, char const* why)
 {
-    for (char ch : part)
-    {
+    for (char ch : part) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c < 0x80 && !isUnreserved(c) && !isSubDelim(c) && c != '%' && !std::strchr(extraAllowed, c))
             malformed(text, why);
@@ -81,14 +80,11 @@ std::string decode(std::string const& encoded)
 {
     std::string out;
     out.reserve(encoded.size());
-    for (size_t i = 0; i < encoded.size(); ++i)
-    {
-        if (encoded[i] == '%' && i + 2 < encoded.size() && isHex(encoded[i + 1]) && isHex(encoded[i + 2]))
-        {
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size() && isHex(encoded[i + 1]) && isHex(encoded[i + 2])) {
             out += char(hexValue(encoded[i + 1]) * 16 + hexValue(encoded[i + 2]));
             i += 2;
-        }
-        else
+        } else
             out += encoded[i];
     }
     return out;
@@ -100,13 +96,11 @@ std::string encode(std::string const& raw, char const* extraAllowed)
     static char const kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(raw.size());
-    for (char ch : raw)
-    {
+    for (char ch : raw) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (isUnreserved(c) || isSubDelim(c) || c == '%' || (c != 0 && std::strchr(extraAllowed, c)))
             out += ch;
-        else
-        {
+        else {
             out += '%';
             out += kHex[c >> 4];
             out += kHex[c & 15];
@@ -118,8 +112,7 @@ std::string encode(std::string const& raw, char const* extraAllowed)
 void parseHostPort(std::string const& text, std::string const& hostPort, Impl& uri)
 {
     size_t portStart = std::string::npos;
-    if (!hostPort.empty() && hostPort[0] == '[')
-    {
+    if (!hostPort.empty() && hostPort[0] == '[') {
         const size_t close = hostPort.find(']');
         if (close == std::string::npos)
             malformed(text, "unclosed IPv6 host");
@@ -129,15 +122,12 @@ void parseHostPort(std::string const& text, std::string const& hostPort, Impl& u
         for (char c : uri.host)
             if (!isHex(c) && c != ':' && c != '.')
                 malformed(text, "invalid IPv6 host");
-        if (close + 1 < hostPort.size())
-        {
+        if (close + 1 < hostPort.size()) {
             if (hostPort[close + 1] != ':')
                 malformed(text, "unexpected text after IPv6 host");
             portStart = close + 2;
         }
-    }
-    else
-    {
+    } else {
         const size_t colon = hostPort.find(':');
         uri.host = hostPort.substr(0, colon);
         checkPart(text, uri.host, "", "invalid character in host");
@@ -147,8 +137,7 @@ void parseHostPort(std::string const& text, std::string const& hostPort, Impl& u
     if (portStart == std::string::npos || portStart >= hostPort.size())
         return; // no port, or an empty one
     unsigned long value = 0;
-    for (size_t i = portStart; i < hostPort.size(); ++i)
-    {
+    for (size_t i = portStart; i < hostPort.size(); ++i) {
         if (!std::isdigit(static_cast<unsigned char>(hostPort[i])))
             malformed(text, "invalid port");
         value = value * 10 + unsigned(hostPort[i] - '0');
@@ -161,8 +150,7 @@ void parseHostPort(std::string const& text, std::string const& hostPort, Impl& u
 
 void parse(std::string const& text, Impl& uri)
 {
-    for (char ch : text)
-    {
+    for (char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7f)
             malformed(text, "control character");
@@ -172,12 +160,10 @@ void parse(std::string const& text, Impl& uri)
     // scheme: a letter, then letters, digits, '+', '-', '.', before the first ':'
     const size_t colon = text.find(':');
     const size_t firstDelim = text.find_first_of("/?#");
-    if (colon != std::string::npos && colon < firstDelim)
-    {
+    if (colon != std::string::npos && colon < firstDelim) {
         if (colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0])))
             malformed(text, "invalid scheme");
-        for (size_t i = 0; i < colon; ++i)
-        {
+        for (size_t i = 0; i < colon; ++i) {
             const unsigned char c = static_cast<unsigned char>(text[i]);
             if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
                 malformed(text, "invalid scheme");
@@ -186,16 +172,14 @@ void parse(std::string const& text, Impl& uri)
         pos = colon + 1;
     }
 
-    if (text.compare(pos, 2, "//") == 0)
-    {
+    if (text.compare(pos, 2, "//") == 0) {
         pos += 2;
         const size_t end = std::min(text.find_first_of("/?#", pos), text.size());
         uri.hasAuthority = true;
         uri.authority = text.substr(pos, end - pos);
         const size_t at = uri.authority.rfind('@');
         std::string hostPort = uri.authority;
-        if (at != std::string::npos)
-        {
+        if (at != std::string::npos) {
             uri.hasUserInfo = true;
             uri.userInfo = uri.authority.substr(0, at);
             checkPart(text, uri.userInfo, ":", "invalid character in user information");
@@ -208,15 +192,13 @@ void parse(std::string const& text, Impl& uri)
     const size_t pathEnd = std::min(text.find_first_of("?#", pos), text.size());
     uri.path = text.substr(pos, pathEnd - pos);
     pos = pathEnd;
-    if (pos < text.size() && text[pos] == '?')
-    {
+    if (pos < text.size() && text[pos] == '?') {
         const size_t end = std::min(text.find('#', pos), text.size());
         uri.hasQuery = true;
         uri.query = text.substr(pos + 1, end - pos - 1);
         pos = end;
     }
-    if (pos < text.size() && text[pos] == '#')
-    {
+    if (pos < text.size() && text[pos] == '#') {
         uri.hasFragment = true;
         uri.fragment = text.substr(pos + 1);
     }
@@ -233,21 +215,14 @@ Impl const& emptyImpl()
 
 } // namespace
 
-Uri::Uri()
-    : m_pimpl(new Impl)
-{
-}
+Uri::Uri() : m_pimpl(new Impl) {}
 
-Uri::Uri(std::string const& text)
-    : m_pimpl(new Impl)
+Uri::Uri(std::string const& text) : m_pimpl(new Impl)
 {
     parse(text, *m_pimpl);
 }
 
-Uri::Uri(Uri const& other)
-    : m_pimpl(new Impl(other.m_pimpl ? *other.m_pimpl : emptyImpl()))
-{
-}
+Uri::Uri(Uri const& other) : m_pimpl(new Impl(other.m_pimpl ? *other.m_pimpl : emptyImpl())) {}
 
 Uri::Uri(Uri&& other) noexcept = default;
 

@@ -4,15 +4,11 @@
 
 namespace quelbo {
 
-View::View()
-    : View(ViewDataOrigin::UNKNOWN, "View")
-{
-}
+View::View() : View(ViewDataOrigin::UNKNOWN, "View") {}
 
 View::View(ViewDataOrigin origin, std::string displayName, std::vector<std::shared_ptr<ViewOriginExtension>> parents)
     : m_origin(std::make_shared<ViewOriginRecord>(origin, std::move(displayName), std::move(parents)))
-{
-}
+{}
 
 View::~View() = default;
 

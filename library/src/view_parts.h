@@ -16,10 +16,7 @@ namespace quelbo::detail {
 class FixedParallelAccess final : public ParallelAccessExtension
 {
 public:
-    explicit FixedParallelAccess(ParallelAccessCapabilitySet capabilities)
-        : m_capabilities(capabilities)
-    {
-    }
+    explicit FixedParallelAccess(ParallelAccessCapabilitySet capabilities) : m_capabilities(capabilities) {}
     ParallelAccessCapabilitySet capabilities() const override { return m_capabilities; }
 
 private:
@@ -52,10 +49,8 @@ class OwnedDescription
 {
 public:
     OwnedDescription(std::shared_ptr<const ImageProperties> properties, std::shared_ptr<const MetadataNode> metadata)
-        : m_properties(std::move(properties))
-        , m_metadata(std::move(metadata))
-    {
-    }
+        : m_properties(std::move(properties)), m_metadata(std::move(metadata))
+    {}
 
     std::shared_ptr<const ImageProperties> properties() const { return m_properties; }
     std::shared_ptr<const MetadataNode> metadata(ImageCapabilitySet caps) const
@@ -64,10 +59,8 @@ public:
             throw NotImplemented("ImageView: metadata needs the READ capability");
         return m_metadata;
     }
-    void setProperties(ImageCapabilitySet caps,
-                       std::shared_ptr<const ImageProperties> properties,
-                       VectorXu64 const& shape,
-                       DataType type)
+    void setProperties(ImageCapabilitySet caps, std::shared_ptr<const ImageProperties> properties,
+                       VectorXu64 const& shape, DataType type)
     {
         if (!caps.has(ImageCapability::WRITE))
             throw NotImplemented("ImageView: setProperties needs the WRITE capability");

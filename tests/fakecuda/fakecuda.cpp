@@ -261,13 +261,26 @@ API CUresult cuMemGetInfo_v2(size_t* free_bytes, size_t* total)
 API CUresult cuGetErrorName(CUresult r, const char** name)
 {
     switch (r) {
-    case SUCCESS: *name = "CUDA_SUCCESS"; return SUCCESS;
-    case INVALID_VALUE: *name = "CUDA_ERROR_INVALID_VALUE"; return SUCCESS;
-    case OUT_OF_MEMORY: *name = "CUDA_ERROR_OUT_OF_MEMORY"; return SUCCESS;
-    case NOT_INITIALIZED: *name = "CUDA_ERROR_NOT_INITIALIZED"; return SUCCESS;
-    case INVALID_DEVICE: *name = "CUDA_ERROR_INVALID_DEVICE"; return SUCCESS;
-    case INVALID_CONTEXT: *name = "CUDA_ERROR_INVALID_CONTEXT"; return SUCCESS;
-    default: return INVALID_VALUE;
+    case SUCCESS:
+        *name = "CUDA_SUCCESS";
+        return SUCCESS;
+    case INVALID_VALUE:
+        *name = "CUDA_ERROR_INVALID_VALUE";
+        return SUCCESS;
+    case OUT_OF_MEMORY:
+        *name = "CUDA_ERROR_OUT_OF_MEMORY";
+        return SUCCESS;
+    case NOT_INITIALIZED:
+        *name = "CUDA_ERROR_NOT_INITIALIZED";
+        return SUCCESS;
+    case INVALID_DEVICE:
+        *name = "CUDA_ERROR_INVALID_DEVICE";
+        return SUCCESS;
+    case INVALID_CONTEXT:
+        *name = "CUDA_ERROR_INVALID_CONTEXT";
+        return SUCCESS;
+    default:
+        return INVALID_VALUE;
     }
 }
 

@@ -43,8 +43,8 @@ PyObject* cuda_host_view(PyObject*, PyObject* args)
     quelbo::VectorXu64 shape;
     quelbo::DataType dtype;
     bool memory = false;
-    if (!unpack(fn, args, 3, 3, a) || !sequence_to_vector(a[0], shape) || !dtype_arg(a[1], {fn, 2, "DataType"}, dtype) ||
-        !arg(a[2], {fn, 3, "bool"}, memory))
+    if (!unpack(fn, args, 3, 3, a) || !sequence_to_vector(a[0], shape) ||
+        !dtype_arg(a[1], {fn, 2, "DataType"}, dtype) || !arg(a[2], {fn, 3, "bool"}, memory))
         return nullptr;
     return call([&] { return wrap(std::make_shared<quelbo_cuda::check::HostView>(shape, dtype, memory)); });
 }

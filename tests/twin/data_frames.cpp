@@ -18,10 +18,7 @@ using FramePtr = std::shared_ptr<DataFrameView>;
 class Unreadable final : public DataFrameView
 {
 public:
-    explicit Unreadable(FramePtr frame)
-        : m_frame(std::move(frame))
-    {
-    }
+    explicit Unreadable(FramePtr frame) : m_frame(std::move(frame)) {}
     quelbo::DataFrameCapabilitySet capabilities() const override
     {
         auto caps = m_frame->capabilities();

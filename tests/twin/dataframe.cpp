@@ -38,8 +38,7 @@ PyObject* hand_over_frame(PyObject*, PyObject* o)
 class Foreign final : public DataFrameView
 {
 public:
-    Foreign(std::vector<quelbo::DataType> types, size_t rows)
-        : m_types(std::move(types))
+    Foreign(std::vector<quelbo::DataType> types, size_t rows) : m_types(std::move(types))
     {
         m_shape[0] = m_types.size();
         m_shape[1] = rows;

@@ -61,11 +61,8 @@ class RawValue final : public VariantDataValue
 {
 public:
     RawValue(DataType type, std::vector<char> bytes, size_t count)
-        : m_type(type)
-        , m_bytes(std::move(bytes))
-        , m_count(count)
-    {
-    }
+        : m_type(type), m_bytes(std::move(bytes)), m_count(count)
+    {}
     std::shared_ptr<VariantDataValue> clone() const override
     {
         return std::make_shared<RawValue>(m_type, m_bytes, m_count);
@@ -85,9 +82,7 @@ class TextValue final : public VariantDataValue
 {
 public:
     TextValue(DataType type, std::vector<std::string> texts, std::vector<bool> null)
-        : m_type(type)
-        , m_texts(std::move(texts))
-        , m_null(std::move(null))
+        : m_type(type), m_texts(std::move(texts)), m_null(std::move(null))
     {
         for (size_t i = 0; i < m_texts.size(); ++i)
             m_pointers.push_back(m_null[i] ? nullptr : m_texts[i].c_str());
@@ -140,9 +135,8 @@ PyObject* text_value(PyObject*, PyObject* args)
         texts.emplace_back(data ? std::string(data, size_t(size)) : std::string());
         texts.back().append(4, '\0');
     }
-    return call([&] {
-        return shared<VariantDataValue>(std::make_shared<TextValue>(DataType(uint64_t(id)), texts, null));
-    });
+    return call(
+        [&] { return shared<VariantDataValue>(std::make_shared<TextValue>(DataType(uint64_t(id)), texts, null)); });
 }
 
 // Bare objects of shared classes: owned handles get a destructor here, as
@@ -184,7 +178,8 @@ PyObject* bare_node(PyObject*, PyObject* args)
     int owned;
     if (!PyArg_ParseTuple(args, "sp", &key, &owned))
         return nullptr;
-    return call([&] { return bare(new MetadataNode(key, quelbo::VariantDataValueFactory::create(int64_t(7))), owned); });
+    return call(
+        [&] { return bare(new MetadataNode(key, quelbo::VariantDataValueFactory::create(int64_t(7))), owned); });
 }
 
 // bare_properties(data type id, owned)
@@ -194,9 +189,8 @@ PyObject* bare_properties(PyObject*, PyObject* args)
     int owned;
     if (!PyArg_ParseTuple(args, "Kp", &id, &owned))
         return nullptr;
-    return call([&] {
-        return bare(new ImageProperties(*ImageProperties::fromDataType(DataType(uint64_t(id)))), owned);
-    });
+    return call(
+        [&] { return bare(new ImageProperties(*ImageProperties::fromDataType(DataType(uint64_t(id)))), owned); });
 }
 
 // iterator_object(node, const): a position object at the node's first child, owned.

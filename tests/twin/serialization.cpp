@@ -17,11 +17,7 @@ QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess
 class Sequential final : public StreamAccess
 {
 public:
-    Sequential(std::shared_ptr<StreamAccess> inner, std::size_t room)
-        : m_inner(std::move(inner))
-        , m_room(room)
-    {
-    }
+    Sequential(std::shared_ptr<StreamAccess> inner, std::size_t room) : m_inner(std::move(inner)), m_room(room) {}
     quelbo::StreamAccessCapabilitySet capabilities() const override
     {
         auto caps = m_inner->capabilities();

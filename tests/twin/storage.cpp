@@ -28,11 +28,9 @@ PyObject* hold_store(PyObject*, PyObject* o)
 PyObject* drop_store_in_thread(PyObject*, PyObject*)
 {
     std::shared_ptr<quelbo::RandomAccess> last = std::move(held());
-    Py_BEGIN_ALLOW_THREADS
-    std::thread worker([store = std::move(last)]() mutable { store.reset(); });
+    Py_BEGIN_ALLOW_THREADS std::thread worker([store = std::move(last)]() mutable { store.reset(); });
     worker.join();
-    Py_END_ALLOW_THREADS
-    return none();
+    Py_END_ALLOW_THREADS return none();
 }
 
 void add_storage_twin(Methods& m)

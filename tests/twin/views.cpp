@@ -43,11 +43,7 @@ PyObject* hand_over_view(PyObject*, PyObject* o)
 class Restricted final : public ImageView
 {
 public:
-    Restricted(ViewPtr source, quelbo::ImageCapabilitySet caps)
-        : m_source(std::move(source))
-        , m_caps(caps)
-    {
-    }
+    Restricted(ViewPtr source, quelbo::ImageCapabilitySet caps) : m_source(std::move(source)), m_caps(caps) {}
     quelbo::ImageCapabilitySet capabilities() const override { return m_caps; }
     quelbo::VectorXu64 const& shape() override { return m_source->shape(); }
     quelbo::DataType dataType() override { return m_source->dataType(); }
@@ -93,9 +89,8 @@ PyObject* restricted_view(PyObject*, PyObject* args)
     if (!unpack("restricted_view", args, 2, 2, a) || !view_arg(a[0], "restricted_view", view) ||
         !arg(a[1], {"restricted_view", 2, "uint64_t"}, caps))
         return nullptr;
-    return call([&] {
-        return shared(ViewPtr(std::make_shared<Restricted>(view, quelbo::ImageCapabilitySet(caps & 7))));
-    });
+    return call(
+        [&] { return shared(ViewPtr(std::make_shared<Restricted>(view, quelbo::ImageCapabilitySet(caps & 7)))); });
 }
 
 // A view offering memory access whose description does not fit its memory:
@@ -106,13 +101,10 @@ class Lying final : public ImageView
 public:
     explicit Lying(int kind)
         : m_type(kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
-                           : quelbo::DataType(quelbo::DataTypeId::UINT8))
-        , m_shape(quelbo::VectorXu64::createUniform(1, kind == 0 ? 4 : 100))
-        , m_indexer(m_shape, m_type)
-        , m_block(quelbo::MemoryBlock::allocate(4))
-        , m_properties(quelbo::ImageProperties::fromDataType(m_type))
-    {
-    }
+                           : quelbo::DataType(quelbo::DataTypeId::UINT8)),
+          m_shape(quelbo::VectorXu64::createUniform(1, kind == 0 ? 4 : 100)), m_indexer(m_shape, m_type),
+          m_block(quelbo::MemoryBlock::allocate(4)), m_properties(quelbo::ImageProperties::fromDataType(m_type))
+    {}
     quelbo::ImageCapabilitySet capabilities() const override
     {
         return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |

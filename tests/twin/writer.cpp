@@ -44,15 +44,13 @@ public:
             want = quelbo::DataTypeId::DOUBLE;
         else
             throw quelbo::Error("RecordingWriter: unknown option '" + parameter + "'");
-        if (!data)
-        {
+        if (!data) {
             log.push_back("clear " + parameter);
             return;
         }
         if (data->type() != want || data->count() != 1)
             throw quelbo::Error("RecordingWriter: option '" + parameter + "' takes one " + want.toString());
-        if (parameter == "compression")
-        {
+        if (parameter == "compression") {
             int64_t const level = *static_cast<int64_t const*>(data->raw());
             if (level < 0 || level > 9)
                 throw quelbo::Error("RecordingWriter: compression " + std::to_string(level) + " is not 0 to 9");

@@ -138,15 +138,11 @@ public:
     CudaImageView(VectorXu64 const& shape, DataType type, std::shared_ptr<const ImageProperties> properties,
                   std::shared_ptr<const MetadataNode> metadata, bool pitched, bool zeroed = true,
                   std::vector<std::shared_ptr<quelbo::ViewOriginExtension>> parents = {})
-        : CudaView(quelbo::ViewDataOrigin::GPU_MEMORY, "CudaImageView", std::move(parents))
-        , m_shape(shape)
-        , m_type(type)
-        , m_sample(sampleBytesOf(type))
-        , m_rowBytes(quelbo::checkedMultiply(size_t(shape.size() ? shape[0] : 0), m_sample, "GPU image size"))
-        , m_rows(rowCountOf(shape, "GPU image"))
-        , m_properties(std::move(properties))
-        , m_metadata(std::move(metadata))
-        , m_memory(m_rowBytes, m_rows, m_sample, pitched, zeroed)
+        : CudaView(quelbo::ViewDataOrigin::GPU_MEMORY, "CudaImageView", std::move(parents)), m_shape(shape),
+          m_type(type), m_sample(sampleBytesOf(type)),
+          m_rowBytes(quelbo::checkedMultiply(size_t(shape.size() ? shape[0] : 0), m_sample, "GPU image size")),
+          m_rows(rowCountOf(shape, "GPU image")), m_properties(std::move(properties)), m_metadata(std::move(metadata)),
+          m_memory(m_rowBytes, m_rows, m_sample, pitched, zeroed)
     {
         quelbo::checkedMultiply(m_memory.pitch(), m_rows, "GPU image size");
     }
@@ -233,8 +229,7 @@ private:
         }
     }
 
-    static void copyOne(Driver::Plane const& caller, Driver::Plane const& dev, size_t width, size_t rows,
-                        bool toCaller)
+    static void copyOne(Driver::Plane const& caller, Driver::Plane const& dev, size_t width, size_t rows, bool toCaller)
     {
         if (toCaller)
             copyRows(caller, dev, width, rows);
@@ -257,10 +252,9 @@ class CudaAdaptedView final : public CudaView
 {
 public:
     explicit CudaAdaptedView(std::shared_ptr<ImageView> source)
-        : CudaView(source->viewOrigin()->dataOrigin(), "CudaAdaptedImageView", {source->viewOrigin()})
-        , m_source(std::move(source))
-    {
-    }
+        : CudaView(source->viewOrigin()->dataOrigin(), "CudaAdaptedImageView", {source->viewOrigin()}),
+          m_source(std::move(source))
+    {}
 
     ImageCapabilitySet capabilities() const override
     {
@@ -351,10 +345,9 @@ std::shared_ptr<ImageView> CudaImageFactory::copyInCudaMemory(std::shared_ptr<Im
     if (!properties || !properties->isCompatibleWith(shape, type))
         throw quelbo::InvalidArgument("CudaImageFactory::copyInCudaMemory: the image's properties are not valid");
     std::shared_ptr<const MetadataNode> metadata = image->metadata();
-    auto copy = std::make_shared<CudaImageView>(shape, type, properties->clone(),
-                                                metadata ? metadata->clone() : nullptr, false, false,
-                                                std::vector<std::shared_ptr<quelbo::ViewOriginExtension>>{
-                                                    image->viewOrigin()});
+    auto copy = std::make_shared<CudaImageView>(
+        shape, type, properties->clone(), metadata ? metadata->clone() : nullptr, false, false,
+        std::vector<std::shared_ptr<quelbo::ViewOriginExtension>>{image->viewOrigin()});
     // Memory laid out as the copy's: one copy from it.
     if (image->support(ImageCapabilitySet(ImageCapability::MEMORY_ACCESS)) &&
         image->indexer() == quelbo::Indexer(shape, type)) {

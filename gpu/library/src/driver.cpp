@@ -45,8 +45,7 @@ struct Driver::Api
         const char* name = nullptr;
         if (!cuGetErrorName || cuGetErrorName(r, &name) != 0 || !name)
             name = "unknown error";
-        throw quelbo::Error(std::string("CUDA driver: ") + call + " failed: " + name + " (" + std::to_string(r) +
-                            ")");
+        throw quelbo::Error(std::string("CUDA driver: ") + call + " failed: " + name + " (" + std::to_string(r) + ")");
     }
     void check(const char* call, CUresult r) const
     {
@@ -73,8 +72,8 @@ Driver::Api* load()
     void* lib = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         const char* why = dlerror();
-        throw quelbo::Error(std::string("CUDA driver: no driver library (") + kLibrary + " cannot be loaded: " +
-                            (why ? why : "unknown reason") + ")");
+        throw quelbo::Error(std::string("CUDA driver: no driver library (") + kLibrary +
+                            " cannot be loaded: " + (why ? why : "unknown reason") + ")");
     }
     auto* api = new Driver::Api();
     try {
@@ -114,10 +113,7 @@ Driver::Api* load()
 
 } // namespace
 
-Driver::Driver()
-    : m_api(load())
-{
-}
+Driver::Driver() : m_api(load()) {}
 
 Driver& Driver::get()
 {
@@ -215,8 +211,8 @@ bool Driver::isDevicePointer(void const* p)
         return false;
     m_api->enter();
     unsigned type = 0;
-    CUresult r = m_api->cuPointerGetAttribute(&type, CU_POINTER_ATTRIBUTE_MEMORY_TYPE,
-                                              reinterpret_cast<CUdeviceptr>(p));
+    CUresult r =
+        m_api->cuPointerGetAttribute(&type, CU_POINTER_ATTRIBUTE_MEMORY_TYPE, reinterpret_cast<CUdeviceptr>(p));
     return r == 0 && type == CU_MEMORYTYPE_DEVICE;
 }
 

@@ -15,7 +15,7 @@ namespace quelbo {
 // Indexer places each element in the element buffer; an array of dimension
 // count 0 has no element. Element access throws InvalidArgument for an index
 // of the wrong length or out of range.
-template<class T>
+template <class T>
 class QUELBO_API ArrayX
 {
 public:

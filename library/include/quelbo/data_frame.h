@@ -82,8 +82,7 @@ public:
     // InvalidArgument, before anything changes, unless both hold shape[0]
     // elements and neither count is 0, and Error for duplicate names.
     void reshape(Vector2u64 const& shape, std::string const* columnNames, DataType const* columnDataTypes);
-    void reshape(Vector2u64 const& shape,
-                 std::vector<std::string> const& columnNames,
+    void reshape(Vector2u64 const& shape, std::vector<std::string> const& columnNames,
                  std::vector<DataType> const& columnDataTypes);
 
     // --- checked transfers ----------------------------------------------------
@@ -104,14 +103,12 @@ public:
 
 protected:
     DataFrameView();
-    DataFrameView(ViewDataOrigin origin,
-                  std::string displayName,
+    DataFrameView(ViewDataOrigin origin, std::string displayName,
                   std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
     // The body of reshape, given checked arrays of shape[0] elements.
     // The base raises NotImplemented.
-    virtual void reshapeTable(Vector2u64 const& shape,
-                              std::vector<std::string> const& columnNames,
+    virtual void reshapeTable(Vector2u64 const& shape, std::vector<std::string> const& columnNames,
                               std::vector<DataType> const& columnDataTypes);
 };
 
@@ -125,11 +122,9 @@ public:
     // shape[1] rows of zero cells. The pointer form trusts the caller's
     // arrays; the vector form raises InvalidArgument unless both hold
     // shape[0] elements and neither count is 0.
-    static std::shared_ptr<DataFrameView> allocate(Vector2u64 const& shape,
-                                                   std::string const* columnNames,
+    static std::shared_ptr<DataFrameView> allocate(Vector2u64 const& shape, std::string const* columnNames,
                                                    DataType const* columnDataTypes);
-    static std::shared_ptr<DataFrameView> allocate(Vector2u64 const& shape,
-                                                   std::vector<std::string> const& columnNames,
+    static std::shared_ptr<DataFrameView> allocate(Vector2u64 const& shape, std::vector<std::string> const& columnNames,
                                                    std::vector<DataType> const& columnDataTypes);
     // No columns, no rows.
     static std::shared_ptr<DataFrameView> allocate();

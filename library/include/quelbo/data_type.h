@@ -28,7 +28,7 @@ enum class DataTypeInterpretation : int32_t
 };
 
 // identifier = interpretation << 32 | primitive type << 16 | element count << 8 | bit depth
-#define QUELBO_DATA_TYPE_ID(interp, prim, count, bits)                                                                  \
+#define QUELBO_DATA_TYPE_ID(interp, prim, count, bits)                                                                 \
     ((uint64_t(interp) << 32) | (uint64_t(prim) << 16) | (uint64_t(count) << 8) | uint64_t(bits))
 
 // The named data types.

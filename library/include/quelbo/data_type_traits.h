@@ -6,11 +6,11 @@
 namespace quelbo {
 
 // The data type of a native element type.
-template<class T>
+template <class T>
 struct DataTypeTraits;
 
 #define QUELBO_DATA_TYPE_TRAITS(T, ID)                                                                                 \
-    template<>                                                                                                         \
+    template <>                                                                                                        \
     struct DataTypeTraits<T>                                                                                           \
     {                                                                                                                  \
         static DataType toDataType() { return DataType(DataTypeId::ID); }                                              \

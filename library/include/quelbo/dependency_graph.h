@@ -48,8 +48,7 @@ public:
     // storage's source) share one store record while it is in use; its
     // display name is "Store" and the resource identifier, if any.
     static void recordStore(std::shared_ptr<ViewOriginExtension> const& record,
-                            std::shared_ptr<DataAccess> const& store,
-                            ViewDataOrigin origin);
+                            std::shared_ptr<DataAccess> const& store, ViewDataOrigin origin);
     // The view of `record` reads memory the library does not own.
     static void recordForeignMemory(std::shared_ptr<ViewOriginExtension> const& record);
     // The record of what the view of `record` reads (a store, or the mark of

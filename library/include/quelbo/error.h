@@ -13,14 +13,8 @@ class QUELBO_API Error : public std::exception
 {
 public:
     explicit Error(std::string const& message);
-    Error(Error const& other)
-        : std::exception(other)
-        , m_message(other.m_message)
-    {
-    }
-    Error(Error&& other) noexcept
-        : std::exception(other)
-        , m_message(std::move(other.m_message))
+    Error(Error const& other) : std::exception(other), m_message(other.m_message) {}
+    Error(Error&& other) noexcept : std::exception(other), m_message(std::move(other.m_message))
     {
         other.m_message.clear();
     }

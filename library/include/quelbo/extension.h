@@ -12,7 +12,7 @@
 
 namespace quelbo {
 
-template<class T>
+template <class T>
 class ArrayX;
 
 // Optional facets of a view, handed out by identifier through
@@ -113,8 +113,7 @@ public:
 class QUELBO_API ViewOriginRecord final : public ViewOriginExtension
 {
 public:
-    ViewOriginRecord(ViewDataOrigin origin,
-                     std::string displayName,
+    ViewOriginRecord(ViewDataOrigin origin, std::string displayName,
                      std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
     uint64_t uid() const override { return m_uid; }

@@ -13,15 +13,9 @@ public:
     using Enum = EnumType;
 
     FlagSet() = default;
-    explicit FlagSet(uint64_t value)
-        : m_value(value)
-    {
-    }
+    explicit FlagSet(uint64_t value) : m_value(value) {}
     // A negative enumerator value is sign-extended to 64 bits.
-    FlagSet(EnumType flag)
-        : m_value(static_cast<uint64_t>(static_cast<int64_t>(flag)))
-    {
-    }
+    FlagSet(EnumType flag) : m_value(static_cast<uint64_t>(static_cast<int64_t>(flag))) {}
     FlagSet(FlagSet const&) = default;
     FlagSet(FlagSet&&) = default;
     FlagSet& operator=(FlagSet const&) = default;
@@ -127,12 +121,10 @@ using DataFrameCapabilitySet = FlagSet<DataFrameCapability>;
 namespace detail {
 template <typename E>
 struct IsCapability
-    : std::integral_constant<bool, std::is_same<E, StreamAccessCapability>::value ||
-                                       std::is_same<E, RandomAccessCapability>::value ||
-                                       std::is_same<E, ParallelAccessCapability>::value ||
-                                       std::is_same<E, ImageCapability>::value ||
-                                       std::is_same<E, MultiImageCapability>::value ||
-                                       std::is_same<E, DataFrameCapability>::value>
+    : std::integral_constant<
+          bool, std::is_same<E, StreamAccessCapability>::value || std::is_same<E, RandomAccessCapability>::value ||
+                    std::is_same<E, ParallelAccessCapability>::value || std::is_same<E, ImageCapability>::value ||
+                    std::is_same<E, MultiImageCapability>::value || std::is_same<E, DataFrameCapability>::value>
 {
 };
 template <typename E>

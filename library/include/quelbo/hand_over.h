@@ -17,23 +17,20 @@ QUELBO_API void record(void* holder, std::type_info const& type);
 QUELBO_API bool take(uint64_t address, std::type_info const& type);
 } // namespace hand_over_detail
 
-template<class T>
+template <class T>
 uint64_t handOver(std::shared_ptr<T> object)
 {
     auto* holder = new std::shared_ptr<T>(std::move(object));
-    try
-    {
+    try {
         hand_over_detail::record(holder, typeid(T));
-    }
-    catch (...)
-    {
+    } catch (...) {
         delete holder;
         throw;
     }
     return reinterpret_cast<uintptr_t>(holder);
 }
 
-template<class T>
+template <class T>
 std::shared_ptr<T>* adopt(uint64_t address)
 {
     if (!hand_over_detail::take(address, typeid(T)))

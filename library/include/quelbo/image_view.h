@@ -128,13 +128,12 @@ public:
 
 protected:
     ImageView();
-    ImageView(ViewDataOrigin origin,
-              std::string displayName,
+    ImageView(ViewDataOrigin origin, std::string displayName,
               std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
 private:
     // Replaces the properties through a modified copy.
-    template<class F>
+    template <class F>
     void updateProperties(F&& change);
 };
 

@@ -32,39 +32,28 @@ public:
     // New zeroed memory in the default (FORTRAN) layout: READ, WRITE,
     // RESHAPE, MEMORY_ACCESS.
     static std::shared_ptr<ImageView> allocate(VectorXu64 const& shape, DataType dataType);
-    static std::shared_ptr<ImageView> allocate(VectorXu64 const& shape,
-                                               DataType dataType,
+    static std::shared_ptr<ImageView> allocate(VectorXu64 const& shape, DataType dataType,
                                                std::shared_ptr<ImageProperties> properties,
                                                std::shared_ptr<MetadataNode> metadata);
 
     // Every element has the value of one element read at value: READ only.
-    static std::shared_ptr<ImageView> uniform(VectorXu64 const& shape,
-                                              DataType dataType,
-                                              void* value,
+    static std::shared_ptr<ImageView> uniform(VectorXu64 const& shape, DataType dataType, void* value,
                                               std::shared_ptr<ImageProperties> properties,
                                               std::shared_ptr<const MetadataNode> metadata);
     // The same, InvalidArgument unless valueSize holds one element.
-    static std::shared_ptr<ImageView> uniform(VectorXu64 const& shape,
-                                              DataType dataType,
-                                              const void* value,
-                                              size_t valueSize,
-                                              std::shared_ptr<ImageProperties> properties,
+    static std::shared_ptr<ImageView> uniform(VectorXu64 const& shape, DataType dataType, const void* value,
+                                              size_t valueSize, std::shared_ptr<ImageProperties> properties,
                                               std::shared_ptr<const MetadataNode> metadata);
 
     // A view over caller memory in the default layout, nothing copied: READ,
     // WRITE, MEMORY_ACCESS. InvalidArgument unless bufferSize holds the
     // elements. The caller keeps the memory valid while the view lives.
-    static std::shared_ptr<ImageView> fromBuffer(VectorXu64 const& shape,
-                                                 DataType dataType,
-                                                 void* buffer,
-                                                 size_t bufferSize,
-                                                 std::shared_ptr<ImageProperties> properties,
+    static std::shared_ptr<ImageView> fromBuffer(VectorXu64 const& shape, DataType dataType, void* buffer,
+                                                 size_t bufferSize, std::shared_ptr<ImageProperties> properties,
                                                  std::shared_ptr<MetadataNode> metadata);
     // The same over lent memory; the view (and every block handed out from
     // it) holds the memory's keeper.
-    static std::shared_ptr<ImageView> fromBuffer(VectorXu64 const& shape,
-                                                 DataType dataType,
-                                                 BorrowedMemory memory,
+    static std::shared_ptr<ImageView> fromBuffer(VectorXu64 const& shape, DataType dataType, BorrowedMemory memory,
                                                  std::shared_ptr<ImageProperties> properties,
                                                  std::shared_ptr<MetadataNode> metadata);
 
@@ -98,8 +87,7 @@ public:
     // its order) put in canonical order. Error when the count differs,
     // InvalidArgument for an unknown or repeated dimension.
     static std::shared_ptr<ImageView> reinterpretAxes(std::shared_ptr<ImageView> image,
-                                                      ImageDimension const* dimensions,
-                                                      size_t count);
+                                                      ImageDimension const* dimensions, size_t count);
     // The same samples with another image type (UNKNOWN fits any view);
     // Error when the type's dimension count differs.
     static std::shared_ptr<ImageView> reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType);
@@ -110,8 +98,7 @@ public:
     static std::shared_ptr<ImageView> assembleChannels(std::shared_ptr<ImageView> image);
 
     // A box of the image; the adjusted form drops the dimensions of size 1.
-    static std::shared_ptr<ImageView> extractAdjustedRegion(std::shared_ptr<ImageView> view,
-                                                            RegionXu64 const& region);
+    static std::shared_ptr<ImageView> extractAdjustedRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region);
     static std::shared_ptr<ImageView> extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region);
     // One component of vector samples.
     static std::shared_ptr<ImageView> extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel);
@@ -122,10 +109,8 @@ public:
     static std::shared_ptr<ImageView> adaptDataType(std::shared_ptr<ImageView> view, DataType type);
     // inputRange mapped linearly onto outputRange (no clamping but the
     // saturation of integer types).
-    static std::shared_ptr<ImageView> adaptDynamicRange(std::shared_ptr<ImageView> view,
-                                                        DataType type,
-                                                        Vector2d const& inputRange,
-                                                        Vector2d const& outputRange);
+    static std::shared_ptr<ImageView> adaptDynamicRange(std::shared_ptr<ImageView> view, DataType type,
+                                                        Vector2d const& inputRange, Vector2d const& outputRange);
 
     // The same view with other properties (a clone of the source's when
     // empty) and metadata. Error when the properties do not fit.
@@ -137,8 +122,7 @@ public:
     // for frames of different shape or type, with CHANNEL, or not scalar.
     static std::shared_ptr<ImageView> interlace(std::shared_ptr<MultiImageView> multiView);
     static std::shared_ptr<ImageView> interlace(std::shared_ptr<MultiImageView> multiView,
-                                                ImageInterpretation newInterpretation,
-                                                bool hasAlpha);
+                                                ImageInterpretation newInterpretation, bool hasAlpha);
 
     // The frames along a new dimension (last, image type UNKNOWN, when none
     // is given). threadCount 0 uses the machine's cores, 1 no thread; counts
@@ -147,8 +131,7 @@ public:
     // shape or type, or no frame.
     static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView);
     static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension);
-    static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView,
-                                            ImageDimension newDimension,
+    static std::shared_ptr<ImageView> stack(std::shared_ptr<MultiImageView> multiView, ImageDimension newDimension,
                                             size_t threadCount);
 
     // --- views over stores and in temporary files -------------------------------
@@ -161,24 +144,17 @@ public:
     // A view over a store in the FORTRAN layout: READ and WRITE. InvalidArgument
     // for an empty store, Error when it cannot hold the image or when the
     // properties do not fit (default properties when empty).
-    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                       VectorXu64 const& shape,
+    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor, VectorXu64 const& shape,
                                                        DataType dataType);
-    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                       VectorXu64 const& shape,
-                                                       DataType dataType,
-                                                       std::shared_ptr<ImageProperties> properties,
+    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor, VectorXu64 const& shape,
+                                                       DataType dataType, std::shared_ptr<ImageProperties> properties,
                                                        std::shared_ptr<const MetadataNode> metadata);
     // The same in a given layout (UNKNOWN is FORTRAN; a value outside 0 to 2
     // is InvalidArgument); a store too small is InvalidArgument.
-    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                       MemoryLayout layout,
-                                                       VectorXu64 const& shape,
-                                                       DataType dataType);
-    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor,
-                                                       MemoryLayout layout,
-                                                       VectorXu64 const& shape,
-                                                       DataType dataType,
+    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor, MemoryLayout layout,
+                                                       VectorXu64 const& shape, DataType dataType);
+    static std::shared_ptr<ImageView> fromRandomAccess(std::shared_ptr<RandomAccess> accessor, MemoryLayout layout,
+                                                       VectorXu64 const& shape, DataType dataType,
                                                        std::shared_ptr<ImageProperties> properties,
                                                        std::shared_ptr<const MetadataNode> metadata);
 
@@ -188,15 +164,13 @@ public:
     // RESHAPE. InvalidArgument when dirPath is not a folder, Error when the
     // file cannot be made or the properties do not fit.
     static std::shared_ptr<ImageView> createOnDisk(VectorXu64 const& shape, DataType dataType);
-    static std::shared_ptr<ImageView> createOnDisk(std::string const& dirPath, VectorXu64 const& shape, DataType dataType);
-    static std::shared_ptr<ImageView> createOnDisk(VectorXu64 const& shape,
-                                                   DataType dataType,
+    static std::shared_ptr<ImageView> createOnDisk(std::string const& dirPath, VectorXu64 const& shape,
+                                                   DataType dataType);
+    static std::shared_ptr<ImageView> createOnDisk(VectorXu64 const& shape, DataType dataType,
                                                    std::shared_ptr<ImageProperties> properties,
                                                    std::shared_ptr<MetadataNode> metadata);
-    static std::shared_ptr<ImageView> createOnDisk(std::string const& dirPath,
-                                                   VectorXu64 const& shape,
-                                                   DataType dataType,
-                                                   std::shared_ptr<ImageProperties> properties,
+    static std::shared_ptr<ImageView> createOnDisk(std::string const& dirPath, VectorXu64 const& shape,
+                                                   DataType dataType, std::shared_ptr<ImageProperties> properties,
                                                    std::shared_ptr<MetadataNode> metadata);
 
     // A copy of an image in such a file, made by chunks of at most 1 MiB; the

@@ -26,8 +26,7 @@ public:
     std::string toString() const;
 
 protected:
-    LodImageView(ViewDataOrigin origin,
-                 std::string displayName,
+    LodImageView(ViewDataOrigin origin, std::string displayName,
                  std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 };
 

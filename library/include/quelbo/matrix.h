@@ -12,7 +12,7 @@ namespace quelbo {
 // at(c, r) is column c, row r, and the product with a vector is
 // (M v)[r] = sum over c of at(c, r) * v[c]. A column or row of N or more
 // throws InvalidArgument.
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 class QUELBO_API Matrix
 {
     static_assert(std::is_floating_point<T>::value, "matrix elements are floating-point numbers");
@@ -21,10 +21,7 @@ public:
     using ValueType = T;
 
     // Every element zero.
-    Matrix()
-        : m_data{}
-    {
-    }
+    Matrix() : m_data{} {}
 
     static Matrix identity();
     static Matrix uniform(T value);

@@ -96,7 +96,7 @@ public:
 // Iterator over the children of a node. It owns a copy of its position object:
 // the constructor from a pointer copies the object (null: an iterator that
 // designates nothing), so the caller keeps what it passed.
-template<class Object>
+template <class Object>
 class QUELBO_API BasicMetadataNodeIterator
 {
 public:

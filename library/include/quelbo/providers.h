@@ -16,12 +16,12 @@ namespace quelbo {
 // with the given pointer and is empty when the test is false or the pointer
 // empty.
 namespace provider_detail {
-template<class Kind>
+template <class Kind>
 bool is(std::shared_ptr<View> const& view)
 {
     return dynamic_cast<Kind*>(view.get()) != nullptr;
 }
-template<class Kind>
+template <class Kind>
 std::shared_ptr<Kind> to(std::shared_ptr<View> const& view)
 {
     return std::dynamic_pointer_cast<Kind>(view);
@@ -32,7 +32,10 @@ class QUELBO_API ImageViewProvider
 {
 public:
     static bool isImage(std::shared_ptr<View> view) { return provider_detail::is<ImageView>(view); }
-    static std::shared_ptr<ImageView> toImage(std::shared_ptr<View> view) { return provider_detail::to<ImageView>(view); }
+    static std::shared_ptr<ImageView> toImage(std::shared_ptr<View> view)
+    {
+        return provider_detail::to<ImageView>(view);
+    }
 
     // A view of the image offering only READ (WRITE) of its capabilities:
     // every other operation raises NotImplemented and never reaches the

@@ -24,11 +24,10 @@ namespace region_detail {
 [[noreturn]] QUELBO_API void throwSliceAxis(std::size_t dimension, std::size_t dimensionCount);
 [[noreturn]] QUELBO_API void throwSlicePosition(std::size_t dimension, uint64_t origin, uint64_t size);
 
-template<class T>
+template <class T>
 void checkBounds(T const* origin, T const* size, std::size_t n)
 {
-    for (std::size_t i = 0; i < n; ++i)
-    {
+    for (std::size_t i = 0; i < n; ++i) {
         if (origin[i] > std::numeric_limits<T>::max() - size[i])
             throwOverflow(i);
     }
@@ -36,19 +35,19 @@ void checkBounds(T const* origin, T const* size, std::size_t n)
 
 // origin + size, saturated at the largest coordinate: equal to the sum for
 // every region the constructors accept, and never wrapping for any other.
-template<class T>
+template <class T>
 T end(T origin, T size)
 {
-    return origin > std::numeric_limits<T>::max() - size ? std::numeric_limits<T>::max() : static_cast<T>(origin + size);
+    return origin > std::numeric_limits<T>::max() - size ? std::numeric_limits<T>::max()
+                                                         : static_cast<T>(origin + size);
 }
 
-template<class T>
+template <class T>
 bool isEmpty(T const* size, std::size_t n)
 {
     if (n == 0)
         return true;
-    for (std::size_t i = 0; i < n; ++i)
-    {
+    for (std::size_t i = 0; i < n; ++i) {
         if (size[i] == 0)
             return true;
     }
@@ -56,7 +55,7 @@ bool isEmpty(T const* size, std::size_t n)
 }
 
 // Product of the sizes; throws InvalidArgument when it does not fit in size_t.
-template<class T>
+template <class T>
 std::size_t elementCount(T const* size, std::size_t n)
 {
     if (isEmpty(size, n))
@@ -67,26 +66,24 @@ std::size_t elementCount(T const* size, std::size_t n)
     return count;
 }
 
-template<class T>
+template <class T>
 bool containsPoint(T const* origin, T const* size, T const* point, std::size_t n)
 {
     if (isEmpty(size, n))
         return false;
-    for (std::size_t i = 0; i < n; ++i)
-    {
+    for (std::size_t i = 0; i < n; ++i) {
         if (point[i] < origin[i] || point[i] - origin[i] >= size[i])
             return false;
     }
     return true;
 }
 
-template<class T>
+template <class T>
 bool containsRegion(T const* origin, T const* size, T const* otherOrigin, T const* otherSize, std::size_t n)
 {
     if (isEmpty(otherSize, n))
         return true;
-    for (std::size_t i = 0; i < n; ++i)
-    {
+    for (std::size_t i = 0; i < n; ++i) {
         if (otherOrigin[i] < origin[i] || end(otherOrigin[i], otherSize[i]) > end(origin[i], size[i]))
             return false;
     }
@@ -95,18 +92,12 @@ bool containsRegion(T const* origin, T const* size, T const* otherOrigin, T cons
 
 // Writes the common part into outOrigin/outSize and tells whether it is not
 // empty; two regions that do not intersect give origin and size zero.
-template<class T>
-bool intersection(T const* origin,
-                  T const* size,
-                  T const* otherOrigin,
-                  T const* otherSize,
-                  std::size_t n,
-                  T* outOrigin,
+template <class T>
+bool intersection(T const* origin, T const* size, T const* otherOrigin, T const* otherSize, std::size_t n, T* outOrigin,
                   T* outSize)
 {
     bool common = n != 0;
-    for (std::size_t i = 0; i < n && common; ++i)
-    {
+    for (std::size_t i = 0; i < n && common; ++i) {
         T const low = origin[i] > otherOrigin[i] ? origin[i] : otherOrigin[i];
         T const thisEnd = end(origin[i], size[i]);
         T const otherEnd = end(otherOrigin[i], otherSize[i]);
@@ -115,10 +106,8 @@ bool intersection(T const* origin,
         outOrigin[i] = low;
         outSize[i] = common ? static_cast<T>(high - low) : T(0);
     }
-    if (!common)
-    {
-        for (std::size_t i = 0; i < n; ++i)
-        {
+    if (!common) {
+        for (std::size_t i = 0; i < n; ++i) {
             outOrigin[i] = T(0);
             outSize[i] = T(0);
         }
@@ -128,7 +117,7 @@ bool intersection(T const* origin,
 
 // Turns a copy of the region (in origin/size) into its slice at `position`
 // along `dimension`, counted from the region's origin.
-template<class T>
+template <class T>
 void slice(T* origin, T* size, std::size_t n, std::size_t dimension, uint64_t position)
 {
     if (dimension >= n)
@@ -139,20 +128,20 @@ void slice(T* origin, T* size, std::size_t n, std::size_t dimension, uint64_t po
     size[dimension] = T(1);
 }
 
-template<class T>
+template <class T>
 void max(T const* origin, T const* size, std::size_t n, T* out)
 {
     for (std::size_t i = 0; i < n; ++i)
         out[i] = end(origin[i], size[i]);
 }
 
-template<class T>
+template <class T>
 bool equal(T const* origin, T const* size, std::size_t n, T const* otherOrigin, T const* otherSize, std::size_t otherN)
 {
     return vector_detail::equal(origin, n, otherOrigin, otherN) && vector_detail::equal(size, n, otherSize, otherN);
 }
 
-template<class T>
+template <class T>
 std::string format(T const* origin, T const* size, std::size_t n)
 {
     return "{origin: " + vector_detail::format(origin, n) + ", size: " + vector_detail::format(size, n) + "}";
@@ -160,11 +149,11 @@ std::string format(T const* origin, T const* size, std::size_t n)
 
 } // namespace region_detail
 
-template<class T>
+template <class T>
 class RegionX;
 
 // An axis-aligned box of N axes: its origin and its size along each axis.
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 class Region
 {
     static_assert(std::is_integral<T>::value && std::is_unsigned<T>::value,
@@ -178,9 +167,7 @@ public:
     Region() = default;
 
     // Throws InvalidArgument when origin + size overflows on an axis.
-    Region(VectorType const& origin, SizeType const& size)
-        : m_origin(origin)
-        , m_size(size)
+    Region(VectorType const& origin, SizeType const& size) : m_origin(origin), m_size(size)
     {
         region_detail::checkBounds(m_origin.data(), m_size.data(), N);
     }
@@ -206,7 +193,8 @@ public:
 
     bool contains(Region const& other) const
     {
-        return region_detail::containsRegion(m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(), N);
+        return region_detail::containsRegion(m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(),
+                                             N);
     }
 
     bool contains(VectorType const& position) const
@@ -219,13 +207,8 @@ public:
     Region intersection(Region const& other) const
     {
         Region result;
-        region_detail::intersection(m_origin.data(),
-                                    m_size.data(),
-                                    other.m_origin.data(),
-                                    other.m_size.data(),
-                                    N,
-                                    result.m_origin.data(),
-                                    result.m_size.data());
+        region_detail::intersection(m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(), N,
+                                    result.m_origin.data(), result.m_size.data());
         return result;
     }
 
@@ -249,7 +232,7 @@ public:
 };
 
 // An axis-aligned box whose number of axes is chosen at run time.
-template<class T>
+template <class T>
 class RegionX
 {
     static_assert(std::is_integral<T>::value && std::is_unsigned<T>::value,
@@ -260,28 +243,18 @@ public:
     using SizeType = VectorX<T>;
 
     // The empty region at the origin, with dimensionCount axes.
-    explicit RegionX(std::size_t dimensionCount)
-        : m_origin(dimensionCount)
-        , m_size(dimensionCount)
-    {
-    }
+    explicit RegionX(std::size_t dimensionCount) : m_origin(dimensionCount), m_size(dimensionCount) {}
 
     // Throws InvalidArgument when origin and size differ in length or when
     // origin + size overflows on an axis.
-    RegionX(VectorType const& origin, SizeType const& size)
-        : m_origin(origin)
-        , m_size(size)
+    RegionX(VectorType const& origin, SizeType const& size) : m_origin(origin), m_size(size)
     {
         if (m_origin.size() != m_size.size())
             region_detail::throwSizeMismatch(m_origin.size(), m_size.size());
         region_detail::checkBounds(m_origin.data(), m_size.data(), m_size.size());
     }
 
-    RegionX(RegionX const& other)
-        : m_origin(other.m_origin)
-        , m_size(other.m_size)
-    {
-    }
+    RegionX(RegionX const& other) : m_origin(other.m_origin), m_size(other.m_size) {}
 
     RegionX(RegionX&& other) noexcept = default;
     RegionX& operator=(RegionX const& other) = default;
@@ -316,8 +289,8 @@ public:
     bool contains(RegionX const& other) const
     {
         checkDimensions("containment", other.dimensionCount());
-        return region_detail::containsRegion(
-            m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(), dimensionCount());
+        return region_detail::containsRegion(m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(),
+                                             dimensionCount());
     }
 
     bool contains(VectorType const& position) const
@@ -336,13 +309,8 @@ public:
     {
         checkDimensions("intersection", other.dimensionCount());
         RegionX result(dimensionCount());
-        region_detail::intersection(m_origin.data(),
-                                    m_size.data(),
-                                    other.m_origin.data(),
-                                    other.m_size.data(),
-                                    dimensionCount(),
-                                    result.m_origin.data(),
-                                    result.m_size.data());
+        region_detail::intersection(m_origin.data(), m_size.data(), other.m_origin.data(), other.m_size.data(),
+                                    dimensionCount(), result.m_origin.data(), result.m_size.data());
         return result;
     }
 
@@ -358,12 +326,8 @@ public:
     // Regions of different dimension counts are never equal.
     bool operator==(RegionX const& other) const
     {
-        return region_detail::equal(m_origin.data(),
-                                    m_size.data(),
-                                    dimensionCount(),
-                                    other.m_origin.data(),
-                                    other.m_size.data(),
-                                    other.dimensionCount());
+        return region_detail::equal(m_origin.data(), m_size.data(), dimensionCount(), other.m_origin.data(),
+                                    other.m_size.data(), other.dimensionCount());
     }
     bool operator!=(RegionX const& other) const { return !(*this == other); }
 
@@ -380,7 +344,7 @@ private:
     }
 };
 
-template<class T, std::size_t N>
+template <class T, std::size_t N>
 Region<T, N>::Region(RegionX<T> const& other)
 {
     if (other.dimensionCount() != N)

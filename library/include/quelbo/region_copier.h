@@ -22,12 +22,8 @@ namespace quelbo {
 class QUELBO_API RegionCopier
 {
 public:
-    RegionCopier(Indexer const& srcIndexer,
-                 Indexer const& dstIndexer,
-                 VectorXu64 const& srcOrigin,
-                 VectorXu64 const& dstOrigin,
-                 VectorXu64 const& size,
-                 DataType dataType);
+    RegionCopier(Indexer const& srcIndexer, Indexer const& dstIndexer, VectorXu64 const& srcOrigin,
+                 VectorXu64 const& dstOrigin, VectorXu64 const& size, DataType dataType);
 
     // src and dst are the addresses of element 0 of each indexer.
     void copy(const void* src, void* dst) const;

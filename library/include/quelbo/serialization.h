@@ -12,8 +12,9 @@ namespace quelbo {
 
 // The element types of vectors and value arrays with their name suffixes.
 #define QUELBO_SERIALIZATION_ELEMENTS(X)                                                                               \
-    X(uint8_t, u8) X(uint16_t, u16) X(uint32_t, u32) X(uint64_t, u64) X(int8_t, i8) X(int16_t, i16) X(int32_t, i32)    \
-    X(int64_t, i64) X(float, f) X(double, d)
+    X(uint8_t, u8)                                                                                                     \
+    X(uint16_t, u16) X(uint32_t, u32) X(uint64_t, u64) X(int8_t, i8) X(int16_t, i16) X(int32_t, i32) X(int64_t, i64)   \
+        X(float, f) X(double, d)
 
 class ImageView;
 class DataFrameView;
@@ -59,9 +60,9 @@ public:
     static Matrix<double, 4> decodeMatrix4d(std::shared_ptr<StreamAccess> inStream);
 
     // The same operations as templates over the value type, for generic code.
-    template<class V>
+    template <class V>
     static void encode(V const& value, std::shared_ptr<StreamAccess> outStream);
-    template<class V>
+    template <class V>
     static V decode(std::shared_ptr<StreamAccess> inStream);
 };
 

@@ -33,8 +33,7 @@ public:
     std::shared_ptr<ViewOriginExtension> viewOrigin();
 
 protected:
-    View(ViewDataOrigin origin,
-         std::string displayName,
+    View(ViewDataOrigin origin, std::string displayName,
          std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
 private:

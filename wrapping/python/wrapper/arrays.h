@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "common/item_parser.h"
+#include "core_args.h"
 #include "numpy/numpy_api.h"
 #include "quelbo/array.h"
 #include "runtime/wrap.h"
-#include "core_args.h"
 
 namespace qw::arrays {
 
@@ -197,8 +197,9 @@ struct Members
                 return nullptr;
             }
             if (in->nd == 0) {
-                PyErr_SetString(PyExc_ValueError,
-                                "a numpy array of dimension count 0 has no value array form (it would lose its element)");
+                PyErr_SetString(
+                    PyExc_ValueError,
+                    "a numpy array of dimension count 0 has no value array form (it would lose its element)");
                 return nullptr;
             }
             Shape shape(std::size_t(in->nd));
@@ -225,13 +226,15 @@ struct Members
               "\nGet an element of the array.\n\nWarning: If Array has an empty shape (dimension count = 0), this "
               "method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param index: The index of "
               "the element to get.\n");
-        m.add(fn("_set_at"), &set_at, METH_VARARGS,
-              joined("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
-                  "= 0), this method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param "
-                  "index: The index of the element to set.\n:type value: ",
-                  Tr::value_doc, "\n:param value: The value to set at the given index.\n"));
-        m.add(fn("_reshape"), &reshape, METH_VARARGS,
-              "\nChange the shape of the array.\n\n:type shape: :py:class:`VectorXu64`\n:param shape: The new shape.\n");
+        m.add(
+            fn("_set_at"), &set_at, METH_VARARGS,
+            joined("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
+                   "= 0), this method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param "
+                   "index: The index of the element to set.\n:type value: ",
+                   Tr::value_doc, "\n:param value: The value to set at the given index.\n"));
+        m.add(
+            fn("_reshape"), &reshape, METH_VARARGS,
+            "\nChange the shape of the array.\n\n:type shape: :py:class:`VectorXu64`\n:param shape: The new shape.\n");
         add_const_getter<Tr, kToString, &Arr::toString>(m, "Return a string representation");
         add_object_compare<Tr>(m);
         m.add(fn("__to_numpy"), &to_numpy, METH_VARARGS);
@@ -244,19 +247,19 @@ struct Members
 
 // One class: its type entry, traits and place (`index`: 0 to 9) in the table.
 // `value_doc` is the word after ":type value:" in set_at's docstring.
-#define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                   \
-    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix("_p_quelbo__ArrayXT_" #Elem "_t",            \
-                                                                  "quelbo::ArrayX" #Suffix " *|quelbo::ArrayX< " #Elem " > *"); \
-    struct ArrayX##Suffix##Tr                                                                                    \
-    {                                                                                                            \
-        using T = quelbo::ArrayX##Suffix;                                                                        \
-        static constexpr const char* name = "ArrayX" #Suffix;                                                    \
-        static constexpr const char* native = "quelbo::ArrayX< " #Elem " >";                                     \
-        static constexpr const char* elem = #Elem;                                                               \
-        static constexpr const char* value_doc = value_word;                                                     \
-        static constexpr int numpy_type = ::qw::np::numpy;                                                       \
-        static constexpr const char* self_type = "quelbo::ArrayX< " #Elem " > const *";                          \
-        static constexpr const char* other_type = "quelbo::ArrayX< " #Elem " > const &";                                                       \
-    };                                                                                                           \
-    static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                   \
-                                              &::qw::arrays::Members<ArrayX##Suffix##Tr>::add)
+#define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                         \
+    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(                                                     \
+        "_p_quelbo__ArrayXT_" #Elem "_t", "quelbo::ArrayX" #Suffix " *|quelbo::ArrayX< " #Elem " > *");                \
+    struct ArrayX##Suffix##Tr                                                                                          \
+    {                                                                                                                  \
+        using T = quelbo::ArrayX##Suffix;                                                                              \
+        static constexpr const char* name = "ArrayX" #Suffix;                                                          \
+        static constexpr const char* native = "quelbo::ArrayX< " #Elem " >";                                           \
+        static constexpr const char* elem = #Elem;                                                                     \
+        static constexpr const char* value_doc = value_word;                                                           \
+        static constexpr int numpy_type = ::qw::np::numpy;                                                             \
+        static constexpr const char* self_type = "quelbo::ArrayX< " #Elem " > const *";                                \
+        static constexpr const char* other_type = "quelbo::ArrayX< " #Elem " > const &";                               \
+    };                                                                                                                 \
+    static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                        \
+                                                 &::qw::arrays::Members<ArrayX##Suffix##Tr>::add)

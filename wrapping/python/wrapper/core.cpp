@@ -152,27 +152,26 @@ PyObject* UidGenerator_generate(PyObject*, PyObject*)
 PyObject* new_Error(PyObject*, PyObject* args)
 {
     static const char* fn = "new_Error";
-    static const Overloads rows(
-        fn, {{"quelbo::Error::Error(quelbo::Error const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<quelbo::Error>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  quelbo::Error* e;
-                  if (!ref(a[0], {fn, 1, "quelbo::Error const &"}, e))
-                      return nullptr;
-                  return call([&] { return constructed(new quelbo::Error(*e)); });
-              },
-              1},
-             {"quelbo::Error::Error(std::string const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is<std::string>(a[0]) || a[0] == Py_None; },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  std::string message;
-                  if (!arg(a[0], {fn, 1, "std::string const &"}, message))
-                      return nullptr;
-                  return call([&] { return constructed(new quelbo::Error(message)); });
-              },
-              0},
-             // listed in the message; the copy above always takes a handle first
-             {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, listed_only, nullptr, 2}});
+    static const Overloads rows(fn, {{"quelbo::Error::Error(quelbo::Error const &)", 1, 1,
+                                      [](Args a, Py_ssize_t) { return is_obj<quelbo::Error>(a[0]); },
+                                      [](Args a, Py_ssize_t) -> PyObject* {
+                                          quelbo::Error* e;
+                                          if (!ref(a[0], {fn, 1, "quelbo::Error const &"}, e))
+                                              return nullptr;
+                                          return call([&] { return constructed(new quelbo::Error(*e)); });
+                                      },
+                                      1},
+                                     {"quelbo::Error::Error(std::string const &)", 1, 1,
+                                      [](Args a, Py_ssize_t) { return is<std::string>(a[0]) || a[0] == Py_None; },
+                                      [](Args a, Py_ssize_t) -> PyObject* {
+                                          std::string message;
+                                          if (!arg(a[0], {fn, 1, "std::string const &"}, message))
+                                              return nullptr;
+                                          return call([&] { return constructed(new quelbo::Error(message)); });
+                                      },
+                                      0},
+                                     // listed in the message; the copy above always takes a handle first
+                                     {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, listed_only, nullptr, 2}});
     return rows(args);
 }
 

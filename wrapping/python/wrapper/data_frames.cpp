@@ -78,28 +78,28 @@ constexpr char kWriteStrings[] = "_write_strings";
 
 PyObject* column_name(PyObject*, PyObject* args)
 {
-    return frame<kColumnName, true, 1, 0>(
-        args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-            return call([&] { return to_py(d.columnName(v[0])); });
-        });
+    return frame<kColumnName, true, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+        return call([&] { return to_py(d.columnName(v[0])); });
+    });
 }
 
 PyObject* column_index(PyObject*, PyObject* args)
 {
-    return frame<kColumnIndex, true, 0, 1>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
-        std::string name;
-        if (!arg(r[0], {fn, 2, kString}, name))
-            return (PyObject*)nullptr;
-        return call([&] { return to_py(d.columnIndex(name)); });
-    });
+    return frame<kColumnIndex, true, 0, 1>(args,
+                                           [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
+                                               std::string name;
+                                               if (!arg(r[0], {fn, 2, kString}, name))
+                                                   return (PyObject*)nullptr;
+                                               return call([&] { return to_py(d.columnIndex(name)); });
+                                           });
 }
 
 PyObject* column_data_type(PyObject*, PyObject* args)
 {
-    return frame<kColumnDataType, true, 1, 0>(
-        args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-            return call([&] { return value(d.columnDataType(v[0])); });
-        });
+    return frame<kColumnDataType, true, 1, 0>(args,
+                                              [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+                                                  return call([&] { return value(d.columnDataType(v[0])); });
+                                              });
 }
 
 PyObject* unit(PyObject*, PyObject* args)
@@ -127,16 +127,17 @@ PyObject* set_unit(PyObject*, PyObject* args)
 
 PyObject* add_column(PyObject*, PyObject* args)
 {
-    return frame<kAddColumn, false, 0, 2>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
-        std::string name;
-        DataType type;
-        if (!arg(r[0], {fn, 2, kString}, name) || !dtype_arg(r[1], {fn, 3, "quelbo::DataType"}, type))
-            return (PyObject*)nullptr;
-        return call([&] {
-            d.addColumn(name, type);
-            return none();
+    return frame<kAddColumn, false, 0, 2>(
+        args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
+            std::string name;
+            DataType type;
+            if (!arg(r[0], {fn, 2, kString}, name) || !dtype_arg(r[1], {fn, 3, "quelbo::DataType"}, type))
+                return (PyObject*)nullptr;
+            return call([&] {
+                d.addColumn(name, type);
+                return none();
+            });
         });
-    });
 }
 
 template <const char* Name, void (DataFrameView::*Member)(size_t, size_t)>
@@ -152,12 +153,13 @@ PyObject* rows(PyObject*, PyObject* args)
 
 PyObject* remove_column(PyObject*, PyObject* args)
 {
-    return frame<kRemoveColumn, false, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-        return call([&] {
-            d.removeColumn(v[0]);
-            return none();
-        });
-    });
+    return frame<kRemoveColumn, false, 1, 0>(args,
+                                             [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
+                                                 return call([&] {
+                                                     d.removeColumn(v[0]);
+                                                     return none();
+                                                 });
+                                             });
 }
 
 PyObject* reshape(PyObject*, PyObject* args)
@@ -202,18 +204,26 @@ PyObject* number_of(DataType type, const uint8_t* cell)
     switch (type.primitiveType()) {
     case PrimitiveTypeId::SIGNED_INTEGER:
         switch (bits) {
-        case 8: return PyLong_FromLongLong(cell_as<int8_t>(cell));
-        case 16: return PyLong_FromLongLong(cell_as<int16_t>(cell));
-        case 32: return PyLong_FromLongLong(cell_as<int32_t>(cell));
-        case 64: return PyLong_FromLongLong(cell_as<int64_t>(cell));
+        case 8:
+            return PyLong_FromLongLong(cell_as<int8_t>(cell));
+        case 16:
+            return PyLong_FromLongLong(cell_as<int16_t>(cell));
+        case 32:
+            return PyLong_FromLongLong(cell_as<int32_t>(cell));
+        case 64:
+            return PyLong_FromLongLong(cell_as<int64_t>(cell));
         }
         break;
     case PrimitiveTypeId::UNSIGNED_INTEGER:
         switch (bits) {
-        case 8: return PyLong_FromUnsignedLongLong(cell_as<uint8_t>(cell));
-        case 16: return PyLong_FromUnsignedLongLong(cell_as<uint16_t>(cell));
-        case 32: return PyLong_FromUnsignedLongLong(cell_as<uint32_t>(cell));
-        case 64: return PyLong_FromUnsignedLongLong(cell_as<uint64_t>(cell));
+        case 8:
+            return PyLong_FromUnsignedLongLong(cell_as<uint8_t>(cell));
+        case 16:
+            return PyLong_FromUnsignedLongLong(cell_as<uint16_t>(cell));
+        case 32:
+            return PyLong_FromUnsignedLongLong(cell_as<uint32_t>(cell));
+        case 64:
+            return PyLong_FromUnsignedLongLong(cell_as<uint64_t>(cell));
         }
         break;
     case PrimitiveTypeId::FLOATING_POINT:
@@ -259,10 +269,24 @@ template <class Wide>
 bool narrow(Wide value, size_t bits, uint8_t* cell)
 {
     switch (bits) {
-    case 8: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int8_t, uint8_t>>(value); std::memcpy(cell, &c, 1); return true; }
-    case 16: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int16_t, uint16_t>>(value); std::memcpy(cell, &c, 2); return true; }
-    case 32: { auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int32_t, uint32_t>>(value); std::memcpy(cell, &c, 4); return true; }
-    case 64: std::memcpy(cell, &value, 8); return true;
+    case 8: {
+        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int8_t, uint8_t>>(value);
+        std::memcpy(cell, &c, 1);
+        return true;
+    }
+    case 16: {
+        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int16_t, uint16_t>>(value);
+        std::memcpy(cell, &c, 2);
+        return true;
+    }
+    case 32: {
+        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int32_t, uint32_t>>(value);
+        std::memcpy(cell, &c, 4);
+        return true;
+    }
+    case 64:
+        std::memcpy(cell, &value, 8);
+        return true;
     }
     return false;
 }
@@ -341,48 +365,48 @@ PyObject* set_at(PyObject*, PyObject* args)
 template <bool Read>
 PyObject* bytes_transfer(PyObject*, PyObject* args)
 {
-    return frame<Read ? kReadBytes : kWriteBytes, false, 3, 1>(
-        args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
-            Buffer b;
-            if (!buffer_arg(r[0], {fn, 5, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
-                return (PyObject*)nullptr;
-            return call([&] {
-                if (Read)
-                    d.readBytes(v[0], v[1], v[2], b.data, b.size);
-                else
-                    d.writeBytes(v[0], v[1], v[2], b.data, b.size);
-                return none();
-            });
-        });
+    return frame < Read ? kReadBytes : kWriteBytes, false, 3,
+           1 > (args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
+               Buffer b;
+               if (!buffer_arg(r[0], {fn, 5, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source,
+                               b))
+                   return (PyObject*)nullptr;
+               return call([&] {
+                   if (Read)
+                       d.readBytes(v[0], v[1], v[2], b.data, b.size);
+                   else
+                       d.writeBytes(v[0], v[1], v[2], b.data, b.size);
+                   return none();
+               });
+           });
 }
 
 template <bool Read>
 PyObject* strings_transfer(PyObject*, PyObject* args)
 {
-    return frame<Read ? kReadStrings : kWriteStrings, false, 3, 1>(
-        args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char*) {
-            StringList list;
-            if (!list.take(r[0]))
-                return (PyObject*)nullptr;
-            PyObject* result = call([&] {
-                if (Read)
-                    d.readStrings(v[0], v[1], v[2], list.data(), list.size());
-                else
-                    d.writeStrings(v[0], v[1], v[2], list.data(), list.size());
-                return none();
-            });
-            return with_strings(result, list, r[0]);
-        });
+    return frame < Read ? kReadStrings : kWriteStrings, false, 3,
+           1 > (args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char*) {
+               StringList list;
+               if (!list.take(r[0]))
+                   return (PyObject*)nullptr;
+               PyObject* result = call([&] {
+                   if (Read)
+                       d.readStrings(v[0], v[1], v[2], list.data(), list.size());
+                   else
+                       d.writeStrings(v[0], v[1], v[2], list.data(), list.size());
+                   return none();
+               });
+               return with_strings(result, list, r[0]);
+           });
 }
 
 // ------------------------------------------------------------ column units
 
 PyObject* unit_of_column(PyObject*, PyObject* args)
 {
-    return member<UnitTr, kUnit, true, 1, 0>(
-        args, [](ColumnUnitExtension& u, const size_t* v, PyObject* const*, const char*) {
-            return call([&] { return to_py(u.unit(v[0])); });
-        });
+    return member<UnitTr, kUnit, true, 1, 0>(args,
+                                             [](ColumnUnitExtension& u, const size_t* v, PyObject* const*,
+                                                const char*) { return call([&] { return to_py(u.unit(v[0])); }); });
 }
 
 void add_data_frames(Methods& m)

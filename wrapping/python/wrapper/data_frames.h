@@ -130,7 +130,10 @@ struct TableArgs
     StringList names;
     std::vector<quelbo::DataType> types;
 
-    bool take(PyObject* const* a) { return sequence_to_vector(a[0], shape) && names.take(a[1]) && dtype_list(a[2], types); }
+    bool take(PyObject* const* a)
+    {
+        return sequence_to_vector(a[0], shape) && names.take(a[1]) && dtype_list(a[2], types);
+    }
 };
 
 // A result followed by the write-back of a string list: on a failed

@@ -3,8 +3,8 @@
 #include "common/dimension_list.h"
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "quelbo/image_view_factory.h"
 #include "quelbo/image_properties.h"
+#include "quelbo/image_view_factory.h"
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
 #include "runtime/shared.h"
@@ -12,9 +12,9 @@
 namespace {
 
 using namespace qw;
-using quelbo::ImageViewFactory;
 using quelbo::ImageDimension;
 using quelbo::ImageView;
+using quelbo::ImageViewFactory;
 using quelbo::MultiImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
 using MultiPtr = std::shared_ptr<MultiImageView>;
@@ -63,7 +63,7 @@ PyObject* flip_dimension_index(PyObject*, PyObject* args)
 PyObject* flip_dimension(PyObject*, PyObject* args)
 {
     return derive_scalar<ImageDimension, &ImageViewFactory::flip>("ImageViewFactory_flip_dimension",
-                                                               "quelbo::ImageDimension", args);
+                                                                  "quelbo::ImageDimension", args);
 }
 
 PyObject* sub_sample(PyObject*, PyObject* args)
@@ -113,8 +113,7 @@ PyObject* assemble_channels(PyObject*, PyObject* o)
 template <ViewPtr (*Derive)(ViewPtr, quelbo::RegionXu64 const&)>
 PyObject* derive_region(const char* fn, PyObject* args)
 {
-    return derive_object<quelbo::RegionXu64, quelbo::RegionXu64 const&, Derive>(fn, "quelbo::RegionXu64 const &",
-                                                                               args);
+    return derive_object<quelbo::RegionXu64, quelbo::RegionXu64 const&, Derive>(fn, "quelbo::RegionXu64 const &", args);
 }
 
 PyObject* extract_adjusted_region(PyObject*, PyObject* args)
@@ -219,9 +218,9 @@ PyObject* stack(PyObject*, PyObject* args)
           [](Args a, Py_ssize_t) { return is_multi(a[0]); }, &stack_call, 1},
          {"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >,quelbo::ImageDimension)", 2, 2,
           [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]); }, &stack_call, 0},
-         {"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >,quelbo::ImageDimension,size_t)",
-          3, 3, [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]) && is<uint64_t>(a[2]); },
-          &stack_call, 2}});
+         {"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >,quelbo::ImageDimension,size_t)", 3,
+          3, [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]) && is<uint64_t>(a[2]); }, &stack_call,
+          2}});
     return rows(args);
 }
 

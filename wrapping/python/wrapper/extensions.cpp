@@ -1,7 +1,7 @@
 // The extension base, tiling information, parallel access and view origin.
+#include "extensions.h"
 #include "core_args.h"
 #include "quelbo/array.h"
-#include "extensions.h"
 #include "runtime/buffer.h"
 
 namespace {
@@ -12,7 +12,8 @@ using quelbo::ParallelAccessExtension;
 using quelbo::TilingInfoExtension;
 using quelbo::ViewOriginExtension;
 
-QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t", "std::shared_ptr< quelbo::Extension > *");
+QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t",
+        "std::shared_ptr< quelbo::Extension > *");
 QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t",
         "std::shared_ptr< quelbo::TilingInfoExtension > *");
 QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t",
@@ -23,12 +24,12 @@ QW_SHARED_CAST(Extension, TilingInfoExtension);
 QW_SHARED_CAST(Extension, ParallelAccessExtension);
 QW_SHARED_CAST(Extension, ViewOriginExtension);
 
-#define QW_KIND(Tr, Kind)                                                                                         \
-    struct Tr                                                                                                       \
-    {                                                                                                               \
-        using T = quelbo::Kind;                                                                                     \
-        static constexpr const char* name = #Kind;                                                                  \
-        static constexpr const char* native = "quelbo::" #Kind;                                                     \
+#define QW_KIND(Tr, Kind)                                                                                              \
+    struct Tr                                                                                                          \
+    {                                                                                                                  \
+        using T = quelbo::Kind;                                                                                        \
+        static constexpr const char* name = #Kind;                                                                     \
+        static constexpr const char* native = "quelbo::" #Kind;                                                        \
     }
 QW_KIND(ExtensionTr, Extension);
 QW_KIND(TilingTr, TilingInfoExtension);
@@ -49,7 +50,6 @@ void add_kind_tail(Methods& m)
     m.add(joined("delete_", Tr::name), &shared_release<Tr>, METH_O);
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
-
 
 // Members with an index: <Kind>_<name>(object, index)
 template <class Tr, const char* Name, class F>
@@ -81,8 +81,8 @@ constexpr char kTilingGrid[] = "tiling_grid";
 
 PyObject* TilingInfoExtension_tile_region(PyObject*, PyObject* args)
 {
-    return indexed<TilingTr, kTileRegion>(
-        args, [](TilingInfoExtension& t, size_t i) { return value(t.tileRegion(i)); });
+    return indexed<TilingTr, kTileRegion>(args,
+                                          [](TilingInfoExtension& t, size_t i) { return value(t.tileRegion(i)); });
 }
 
 // Tile transfers: the buffer is checked against the tile's byte count before
@@ -136,8 +136,7 @@ constexpr char kDisplayName[] = "display_name";
 
 PyObject* ViewOriginExtension_parent(PyObject*, PyObject* args)
 {
-    return indexed<OriginTr, kParent>(args,
-                                      [](ViewOriginExtension& v, size_t i) { return shared(v.parent(i)); });
+    return indexed<OriginTr, kParent>(args, [](ViewOriginExtension& v, size_t i) { return shared(v.parent(i)); });
 }
 
 void add_extensions(Methods& m)
@@ -147,14 +146,17 @@ void add_extensions(Methods& m)
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);
-    m.add(joined("TilingInfoExtension_", kMaxTileSize), &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>,
-          METH_O, "Return the maximum tile size used for the image.");
-    m.add(joined("TilingInfoExtension_", kTileCount), &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>,
-          METH_O, "Return the number of tiles.");
+    m.add(joined("TilingInfoExtension_", kMaxTileSize),
+          &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>, METH_O,
+          "Return the maximum tile size used for the image.");
+    m.add(joined("TilingInfoExtension_", kTileCount),
+          &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>, METH_O,
+          "Return the number of tiles.");
     m.add("TilingInfoExtension_tile_region", &TilingInfoExtension_tile_region, METH_VARARGS,
           "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
-    m.add(joined("TilingInfoExtension_", kTilingGrid), &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>,
-          METH_O, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
+    m.add(joined("TilingInfoExtension_", kTilingGrid),
+          &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>, METH_O,
+          "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add("TilingInfoExtension_read_tile", &tile_transfer<true>, METH_VARARGS,
           "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
           "type.\n:raises: Error if tileIndex is out of range.");
@@ -194,8 +196,9 @@ void add_origin(Methods& m)
     m.add(joined("ViewOriginExtension_", kDisplayName),
           &shared_getter<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
           "Return the name to display for the view.\n:raises: Error if the display name is not available.");
-    m.add(joined("ViewOriginExtension_", kToString), &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>,
-          METH_O, "Return a string representation");
+    m.add(joined("ViewOriginExtension_", kToString),
+          &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>, METH_O,
+          "Return a string representation");
     add_kind_tail<OriginTr>(m);
 }
 

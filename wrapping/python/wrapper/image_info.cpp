@@ -11,7 +11,6 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageInterpretation;
 using quelbo::ImageType;
 
-
 struct InfoTr
 {
     using T = ImageInfoProperty;
@@ -99,9 +98,7 @@ PyObject* new_ImageInfoProperty(PyObject*, PyObject* args)
          {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageType,quelbo::ImageInterpretation,bool,quelbo::"
           "DataType)",
           4, 4,
-          [](Args a, Py_ssize_t) {
-              return is_axes(a[0]) && is<int32_t>(a[1]) && is<bool>(a[2]) && is_dtype(a[3]);
-          },
+          [](Args a, Py_ssize_t) { return is_axes(a[0]) && is<int32_t>(a[1]) && is<bool>(a[2]) && is_dtype(a[3]); },
           &make_typed, 1},
          {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageType,quelbo::ImageInterpretation,bool,size_t,"
           "quelbo::Vector2d const &)",
@@ -169,8 +166,8 @@ void add_image_info(Methods& m)
     add_setter<InfoTr, kSetBitDepth, kSizeType, &ImageInfoProperty::setBitDepth>(
         m, "Set the bit depth of pixel components.");
     add_const_getter<InfoTr, kGetRange, &ImageInfoProperty::valueRange>(m, "The value range of the pixel component");
-    add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(
-        m, "Set the value range of components");
+    add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(m,
+                                                                                 "Set the value range of components");
     m.add("ImageInfoProperty___eq__", &ImageInfoProperty___eq__, METH_VARARGS, "Equality operator");
     add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
     m.add("delete_ImageInfoProperty", &ClassOps<InfoTr>::del, METH_O);

@@ -1,6 +1,6 @@
 // ImageProperties: the shared property set of an image view.
-#include "properties.h"
 #include "quelbo/image_properties.h"
+#include "properties.h"
 #include "runtime/keepalive.h"
 
 namespace {
@@ -12,7 +12,6 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
-
 
 struct PropertiesTr
 {
@@ -52,37 +51,35 @@ PyObject* new_ImageProperties(PyObject*, PyObject* args)
 {
     static const char* fn = "new_ImageProperties";
     static const Overloads rows(
-        fn,
-        {{"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_shared<ImageProperties>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              Shared other;
-              if (!shared_self(a[0], {fn, 1, "quelbo::ImageProperties const &"}, other))
-                  return nullptr;
-              return new_shared([&] { return std::make_shared<ImageProperties>(*other); });
-          },
-          1},
-         {"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties &&)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<ImageProperties>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              ImageProperties* source;
-              if (!release(a[0], {fn, 1, "quelbo::ImageProperties &&"}, source))
-                  return nullptr;
-              PyObject* r = new_shared([&] { return std::make_shared<ImageProperties>(std::move(*source)); });
-              dispose(source);
-              return r;
-          },
-          2},
-         {"quelbo::ImageProperties::ImageProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
-          "ImageInfoProperty const &)",
-          2, 2,
-          &is_calibration_and_info,
-          [](Args a, Py_ssize_t) {
-              return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
-                  return new_shared([&] { return std::make_shared<ImageProperties>(calibration, info); });
-              });
-          },
-          0}});
+        fn, {{"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_shared<ImageProperties>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Shared other;
+                  if (!shared_self(a[0], {fn, 1, "quelbo::ImageProperties const &"}, other))
+                      return nullptr;
+                  return new_shared([&] { return std::make_shared<ImageProperties>(*other); });
+              },
+              1},
+             {"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties &&)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<ImageProperties>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  ImageProperties* source;
+                  if (!release(a[0], {fn, 1, "quelbo::ImageProperties &&"}, source))
+                      return nullptr;
+                  PyObject* r = new_shared([&] { return std::make_shared<ImageProperties>(std::move(*source)); });
+                  dispose(source);
+                  return r;
+              },
+              2},
+             {"quelbo::ImageProperties::ImageProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
+              "ImageInfoProperty const &)",
+              2, 2, &is_calibration_and_info,
+              [](Args a, Py_ssize_t) {
+                  return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
+                      return new_shared([&] { return std::make_shared<ImageProperties>(calibration, info); });
+                  });
+              },
+              0}});
     return rows(args);
 }
 
@@ -111,31 +108,29 @@ PyObject* ImageProperties_from_properties(PyObject*, PyObject* args)
 {
     static const char* fn = "ImageProperties_from_properties";
     static const Overloads rows(
-        fn,
-        {{"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
-          "SpatialCalibrationProperty const &)",
-          2, 2,
-          [](Args a, Py_ssize_t) {
-              return is_shared<ImageProperties>(a[0]) && is_proxy_value<SpatialCalibrationProperty>(a[1]);
-          },
-          &from_shared<SpatialCalibrationProperty>, 1},
-         {"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
-          "ImageInfoProperty const &)",
-          2, 2,
-          [](Args a, Py_ssize_t) {
-              return is_shared<ImageProperties>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
-          },
-          &from_shared<ImageInfoProperty>, 2},
-         {"quelbo::ImageProperties::fromProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
-          "ImageInfoProperty const &)",
-          2, 2,
-          &is_calibration_and_info,
-          [](Args a, Py_ssize_t) {
-              return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
-                  return call([&] { return shared(ImageProperties::fromProperties(calibration, info)); });
-              });
-          },
-          0}});
+        fn, {{"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
+              "SpatialCalibrationProperty const &)",
+              2, 2,
+              [](Args a, Py_ssize_t) {
+                  return is_shared<ImageProperties>(a[0]) && is_proxy_value<SpatialCalibrationProperty>(a[1]);
+              },
+              &from_shared<SpatialCalibrationProperty>, 1},
+             {"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
+              "ImageInfoProperty const &)",
+              2, 2,
+              [](Args a, Py_ssize_t) {
+                  return is_shared<ImageProperties>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
+              },
+              &from_shared<ImageInfoProperty>, 2},
+             {"quelbo::ImageProperties::fromProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
+              "ImageInfoProperty const &)",
+              2, 2, &is_calibration_and_info,
+              [](Args a, Py_ssize_t) {
+                  return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
+                      return call([&] { return shared(ImageProperties::fromProperties(calibration, info)); });
+                  });
+              },
+              0}});
     return rows(args);
 }
 
@@ -157,7 +152,9 @@ template <const char* Name, class V, V& (ImageProperties::*Member)()>
 PyObject* assign(PyObject*, PyObject* args)
 {
     static const char* fn = joined("ImageProperties_", Name);
-    static const char* type = joined("quelbo::", std::is_same<V, ImageInfoProperty>::value ? "ImageInfoProperty" : "SpatialCalibrationProperty", " const &");
+    static const char* type = joined(
+        "quelbo::", std::is_same<V, ImageInfoProperty>::value ? "ImageInfoProperty" : "SpatialCalibrationProperty",
+        " const &");
     PyObject* a[2];
     Shared obj;
     const V* value;

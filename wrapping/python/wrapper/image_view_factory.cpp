@@ -1,17 +1,17 @@
 // ImageViewFactory: views allocated in memory, uniform views, views over
 // caller memory and copies in memory.
+#include "quelbo/image_view_factory.h"
 #include "common/item_parser.h"
 #include "core_args.h"
 #include "order.h"
-#include "quelbo/image_view_factory.h"
 #include "readonly/readonly_args.h"
 #include "runtime/buffer.h"
 
 namespace {
 
 using namespace qw;
-using quelbo::ImageViewFactory;
 using quelbo::ImageProperties;
+using quelbo::ImageViewFactory;
 using quelbo::MetadataNode;
 
 QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *");

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "common/item_parser.h"
+#include "core_args.h"
 #include "quelbo/matrix.h"
 #include "runtime/wrap.h"
-#include "core_args.h"
 
 namespace qw::matrices {
 
@@ -149,8 +149,10 @@ struct Members
     template <char Op, class R>
     static PyObject* inplace(PyObject*, PyObject* args)
     {
-        static const char* f = fn(Op == '+' ? "___iadd__" : Op == '-' ? "___isub__" : Op == '*' ? "___imul__"
-                                                                                                  : "___itruediv__");
+        static const char* f = fn(Op == '+'   ? "___iadd__"
+                                  : Op == '-' ? "___isub__"
+                                  : Op == '*' ? "___imul__"
+                                              : "___itruediv__");
         static const ArgId left_arg{f, 1, native(" *")};
         PyObject* a[2];
         M* left;
@@ -178,31 +180,30 @@ struct Members
         static const char* p_matrix = joined(Tr::native, "::operator *(", native(" const &) const"));
         static const char* p_scalar = joined(Tr::native, "::operator *(", joined(elem, ") const"));
         static const char* p_vector = joined(Tr::native, "::operator *(", joined(Tr::vector, " const &) const"));
-        static const Overloads rows(
-            f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
-                 [](Args a, Py_ssize_t) -> PyObject* {
-                     M* l;
-                     M* r;
-                     if (!self(a[0], {f, 1, self_type}, l) || !ref(a[1], {f, 2, other_type}, r))
-                         return nullptr;
-                     return call([&] { return value(*l * *r); });
-                 }},
-                {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]); },
-                 [](Args a, Py_ssize_t) -> PyObject* {
-                     M* l;
-                     E s;
-                     if (!self(a[0], {f, 1, self_type}, l) || !arg(a[1], {f, 2, elem}, s))
-                         return nullptr;
-                     return call([&] { return value(*l * s); });
-                 }},
-                {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]); },
-                 [](Args a, Py_ssize_t) -> PyObject* {
-                     M* l;
-                     V v;
-                     if (!self(a[0], {f, 1, self_type}, l) || !sequence_to_vector(a[1], v))
-                         return nullptr;
-                     return call([&] { return value(*l * v); });
-                 }}});
+        static const Overloads rows(f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
+                                         [](Args a, Py_ssize_t) -> PyObject* {
+                                             M* l;
+                                             M* r;
+                                             if (!self(a[0], {f, 1, self_type}, l) || !ref(a[1], {f, 2, other_type}, r))
+                                                 return nullptr;
+                                             return call([&] { return value(*l * *r); });
+                                         }},
+                                        {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]); },
+                                         [](Args a, Py_ssize_t) -> PyObject* {
+                                             M* l;
+                                             E s;
+                                             if (!self(a[0], {f, 1, self_type}, l) || !arg(a[1], {f, 2, elem}, s))
+                                                 return nullptr;
+                                             return call([&] { return value(*l * s); });
+                                         }},
+                                        {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]); },
+                                         [](Args a, Py_ssize_t) -> PyObject* {
+                                             M* l;
+                                             V v;
+                                             if (!self(a[0], {f, 1, self_type}, l) || !sequence_to_vector(a[1], v))
+                                                 return nullptr;
+                                             return call([&] { return value(*l * v); });
+                                         }}});
         return not_implemented(rows(args));
     }
 
@@ -210,8 +211,9 @@ struct Members
 
     static void add(Methods& m)
     {
-        static const char* at_doc = "\nAccess an element of the matrix.\n\n:type column: int\n:param column: The column "
-                                    "of the element\n:type row: int\n:param row: The row of the element\n";
+        static const char* at_doc =
+            "\nAccess an element of the matrix.\n\n:type column: int\n:param column: The column "
+            "of the element\n:type row: int\n:param row: The row of the element\n";
         m.add(fn("_identity"), &identity, METH_NOARGS, "Return an identity matrix.");
         m.add(fn("_uniform"), &uniform, METH_O,
               "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
@@ -227,9 +229,9 @@ struct Members
               "the element\n");
         m.add(fn("_transpose_in_place"), &transpose_in_place, METH_O, "Transpose the matrix in place.");
         add_const_getter<Tr, kTranspose, &M::transpose>(m, "Return the transposed matrix.");
-        add_const_getter<Tr, kInverse, &M::inverse>(m,
-              "\nReturn the inverse matrix.\n\nWarning: Calling this method on a non-invertable matrix will cause\n"
-              "         undefined behaviour.\n");
+        add_const_getter<Tr, kInverse, &M::inverse>(
+            m, "\nReturn the inverse matrix.\n\nWarning: Calling this method on a non-invertable matrix will cause\n"
+               "         undefined behaviour.\n");
         add_const_getter<Tr, kToString, &M::toString>(m, "Return a string representation of the matrix.");
         m.add(fn("___neg__"), &neg, METH_O);
         m.add(fn("___iadd__"), &inplace<'+', M*>, METH_VARARGS);
@@ -248,16 +250,16 @@ struct Members
 } // namespace qw::matrices
 
 // One class: its type entry, traits and place (`index`: 0 to 3) in the table.
-#define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                 \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name("_p_quelbo__MatrixT_" #Elem "_" #Size "_t",              \
-                                                      "quelbo::" #Name " *|quelbo::Matrix< " #Elem "," #Size " > *"); \
-    struct Name##Tr                                                                                              \
-    {                                                                                                            \
-        using T = quelbo::Name;                                                                                  \
-        static constexpr const char* name = #Name;                                                               \
-        static constexpr const char* native = "quelbo::Matrix< " #Elem "," #Size " >";                           \
-        static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " >";                           \
-        static constexpr const char* self_type = "quelbo::Matrix< " #Elem "," #Size " > const *";                \
-        static constexpr const char* other_type = "quelbo::Matrix< " #Elem "," #Size " > const &";                           \
-    };                                                                                                           \
+#define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                       \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name("_p_quelbo__MatrixT_" #Elem "_" #Size "_t",                      \
+                                                      "quelbo::" #Name " *|quelbo::Matrix< " #Elem "," #Size " > *");  \
+    struct Name##Tr                                                                                                    \
+    {                                                                                                                  \
+        using T = quelbo::Name;                                                                                        \
+        static constexpr const char* name = #Name;                                                                     \
+        static constexpr const char* native = "quelbo::Matrix< " #Elem "," #Size " >";                                 \
+        static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " >";                                 \
+        static constexpr const char* self_type = "quelbo::Matrix< " #Elem "," #Size " > const *";                      \
+        static constexpr const char* other_type = "quelbo::Matrix< " #Elem "," #Size " > const &";                     \
+    };                                                                                                                 \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Members<Name##Tr>::add)

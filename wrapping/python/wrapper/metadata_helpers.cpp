@@ -37,7 +37,8 @@ PyObject* MetadataNodeFactory_create(PyObject*, PyObject* args)
     PyObject* a[2];
     std::string key;
     std::shared_ptr<VariantDataValue> value;
-    if (!unpack(fn, args, 2, 2, a) || !arg(a[0], {fn, 1, kPathType}, key) || !shared_arg(a[1], {fn, 2, kValueType}, value))
+    if (!unpack(fn, args, 2, 2, a) || !arg(a[0], {fn, 1, kPathType}, key) ||
+        !shared_arg(a[1], {fn, 2, kValueType}, value))
         return nullptr;
     return call([&] { return shared(MetadataNodeFactory::create(key, value)); });
 }

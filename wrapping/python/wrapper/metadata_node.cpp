@@ -14,7 +14,6 @@ using quelbo::MetadataNodeIterator;
 using quelbo::VariantDataValue;
 using Node = std::shared_ptr<MetadataNode>;
 
-
 struct NodeTr
 {
     using T = MetadataNode;
@@ -56,8 +55,8 @@ PyObject* new_MetadataNode(PyObject*, PyObject* args)
                   return r;
               },
               2},
-             {"quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)", 2, 2,
-              [](Args a, Py_ssize_t) { return is<std::string>(a[0]) && is_shared<VariantDataValue>(a[1]); },
+             {"quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)", 2,
+              2, [](Args a, Py_ssize_t) { return is<std::string>(a[0]) && is_shared<VariantDataValue>(a[1]); },
               [](Args a, Py_ssize_t) -> PyObject* {
                   std::string key;
                   std::shared_ptr<VariantDataValue> value;
@@ -74,7 +73,8 @@ PyObject* new_MetadataNode(PyObject*, PyObject* args)
 bool node_and_key(PyObject* args, const char* fn, const char* self_type, Node& node, std::string& key)
 {
     PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && shared_self(a[0], {fn, 1, self_type}, node) && arg(a[1], {fn, 2, kKeyType}, key);
+    return unpack(fn, args, 2, 2, a) && shared_self(a[0], {fn, 1, self_type}, node) &&
+           arg(a[1], {fn, 2, kKeyType}, key);
 }
 
 PyObject* MetadataNode_has_child(PyObject*, PyObject* args)
@@ -115,9 +115,10 @@ PyObject* child(Args a, Py_ssize_t)
 
 PyObject* MetadataNode_child(PyObject*, PyObject* args)
 {
-    static const Overloads rows("MetadataNode_child",
-                                {{"quelbo::MetadataNode::child(std::string const &) const", 2, 2, &is_node_and_key, &child, 0},
-                                 {"quelbo::MetadataNode::child(std::string const &)", 2, 2, &is_node_and_key, &child, 1}});
+    static const Overloads rows(
+        "MetadataNode_child",
+        {{"quelbo::MetadataNode::child(std::string const &) const", 2, 2, &is_node_and_key, &child, 0},
+         {"quelbo::MetadataNode::child(std::string const &)", 2, 2, &is_node_and_key, &child, 1}});
     return rows(args);
 }
 
@@ -252,24 +253,24 @@ struct Iterator
         static const char* p_object = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::object, " *)")));
         static const char* p_copy = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::native, " const &)")));
         static const Overloads rows(
-            f, {{p_default, 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new It()); }); },
-                 0},
-                {p_object, 1, 1, [](Args a, Py_ssize_t) { return is_obj<Object>(a[0], true); },
-                 [](Args a, Py_ssize_t) -> PyObject* {
-                     Object* object;
-                     if (!ptr(a[0], {f, 1, joined(Tr::object, " *")}, object))
-                         return nullptr;
-                     return call([&] { return constructed(new It(object)); });
-                 },
-                 1},
-                {p_copy, 1, 1, [](Args a, Py_ssize_t) { return is_obj<It>(a[0]); },
-                 [](Args a, Py_ssize_t) -> PyObject* {
-                     It* other;
-                     if (!ref(a[0], {f, 1, Tr::other_type}, other))
-                         return nullptr;
-                     return call([&] { return constructed(new It(*other)); });
-                 },
-                 2}});
+            f,
+            {{p_default, 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new It()); }); }, 0},
+             {p_object, 1, 1, [](Args a, Py_ssize_t) { return is_obj<Object>(a[0], true); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Object* object;
+                  if (!ptr(a[0], {f, 1, joined(Tr::object, " *")}, object))
+                      return nullptr;
+                  return call([&] { return constructed(new It(object)); });
+              },
+              1},
+             {p_copy, 1, 1, [](Args a, Py_ssize_t) { return is_obj<It>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  It* other;
+                  if (!ref(a[0], {f, 1, Tr::other_type}, other))
+                      return nullptr;
+                  return call([&] { return constructed(new It(*other)); });
+              },
+              2}});
         return rows(args);
     }
 

@@ -23,8 +23,8 @@ struct Constant
 };
 
 const Constant kLogLevels[] = {
-    {"SHARED_PTR_DISOWN", 0}, {"LogLevel_LOG_OFF", 0},   {"LogLevel_LOG_CRITICAL", 1}, {"LogLevel_LOG_ERR", 2},
-    {"LogLevel_LOG_WARNING", 3}, {"LogLevel_LOG_INFO", 4}, {"LogLevel_LOG_DEBUG", 5}, {"LogLevel_LOG_TRACE", 6},
+    {"SHARED_PTR_DISOWN", 0},    {"LogLevel_LOG_OFF", 0},  {"LogLevel_LOG_CRITICAL", 1}, {"LogLevel_LOG_ERR", 2},
+    {"LogLevel_LOG_WARNING", 3}, {"LogLevel_LOG_INFO", 4}, {"LogLevel_LOG_DEBUG", 5},    {"LogLevel_LOG_TRACE", 6},
 };
 
 const Constant kDataConstants[] = {
@@ -99,7 +99,7 @@ const Constant kDataConstants[] = {
 };
 
 const Constant kDimensions[] = {
-    {"ImageDimension_COLUMN", 0}, {"ImageDimension_ROW", 1},      {"ImageDimension_SLICE", 2},
+    {"ImageDimension_COLUMN", 0},  {"ImageDimension_ROW", 1},      {"ImageDimension_SLICE", 2},
     {"ImageDimension_CHANNEL", 3}, {"ImageDimension_SEQUENCE", 4},
 };
 
@@ -195,7 +195,6 @@ bool install(PyObject* dict, const Constant (&table)[N])
 
 // ------------------------------------------------------------ cvar variables
 
-
 PyObject* get_version()
 {
     return borrowed(module_version());
@@ -218,11 +217,11 @@ PyObject* get_image_type()
     return borrowed(Object);
 }
 
-#define QW_IMAGE_TYPE_VAR(N)                                                                                   \
-    bool add_##N()                                                                                             \
-    {                                                                                                          \
-        mark_readonly(&quelbo::ImageTypeId::N);                                                                \
-        return add_variable("ImageTypeId_" #N, &get_image_type<&quelbo::ImageTypeId::N>);                      \
+#define QW_IMAGE_TYPE_VAR(N)                                                                                           \
+    bool add_##N()                                                                                                     \
+    {                                                                                                                  \
+        mark_readonly(&quelbo::ImageTypeId::N);                                                                        \
+        return add_variable("ImageTypeId_" #N, &get_image_type<&quelbo::ImageTypeId::N>);                              \
     }
 QW_IMAGE_TYPE_VAR(UNKNOWN)
 QW_IMAGE_TYPE_VAR(IMAGE)

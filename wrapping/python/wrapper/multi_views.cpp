@@ -42,7 +42,6 @@ struct FactoryTr
 
 constexpr const char* kImage = "std::shared_ptr< quelbo::ImageView >";
 
-
 // Unpacks n arguments and converts the object (argument 1) and an index (argument 2).
 template <class Tr>
 bool indexed_args(const char* fn, PyObject* args, Py_ssize_t n, PyObject** a, std::shared_ptr<typename Tr::T>& obj,
@@ -154,8 +153,9 @@ PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 
 void add_multi(Methods& m)
 {
-    m.add("MultiImageView_get_capabilities", &shared_getter<MultiTr, kGetCapabilities, true, &MultiImageView::capabilities>,
-          METH_O, "Return the capabilities of the multi-image view.");
+    m.add("MultiImageView_get_capabilities",
+          &shared_getter<MultiTr, kGetCapabilities, true, &MultiImageView::capabilities>, METH_O,
+          "Return the capabilities of the multi-image view.");
     m.add("MultiImageView_support", &MultiImageView_support, METH_VARARGS,
           "Checks if the multi-image view supports the given capabilities.");
     m.add("MultiImageView_to_string", &shared_getter<MultiTr, kToString, true, &MultiImageView::toString>, METH_O,
@@ -168,10 +168,8 @@ void add_multi(Methods& m)
     m.add("MultiImageView_add_frame", &MultiImageView_add_frame, METH_VARARGS, "Append a frame at the end.");
     m.add("MultiImageView_set_frame", &MultiImageView_set_frame, METH_VARARGS,
           "Replace the frame at an index that already exists; nothing is allocated.");
-    m.add("MultiImageView_remove_frame", &MultiImageView_remove_frame, METH_VARARGS,
-          "Remove the frame at an index.");
-    m.add("MultiImageView_set_metadata", &MultiImageView_set_metadata, METH_VARARGS,
-          "Attach a new metadata tree.");
+    m.add("MultiImageView_remove_frame", &MultiImageView_remove_frame, METH_VARARGS, "Remove the frame at an index.");
+    m.add("MultiImageView_set_metadata", &MultiImageView_set_metadata, METH_VARARGS, "Attach a new metadata tree.");
     m.add("MultiImageView_create_from_pointer", &MultiImageView_create_from_pointer, METH_O,
           "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
     m.add("delete_MultiImageView", &shared_release<MultiTr>, METH_O);
@@ -196,7 +194,8 @@ PyObject* LodImageView_resolution(PyObject*, PyObject* args)
 
 void add_lod(Methods& m)
 {
-    m.add("LodImageView_get_level_range", &shared_getter<LodTr, kGetLevelRange, false, &LodImageView::levelRange>, METH_O,
+    m.add("LodImageView_get_level_range", &shared_getter<LodTr, kGetLevelRange, false, &LodImageView::levelRange>,
+          METH_O,
           "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
           "then the level of the lowest (at least 0).");
     m.add("LodImageView_resolution", &LodImageView_resolution, METH_VARARGS,

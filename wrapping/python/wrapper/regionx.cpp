@@ -38,8 +38,7 @@ PyObject* new_RegionXu64(PyObject*, PyObject* args)
               "uint64_t >::SizeType const &)",
               2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
               [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 3},
-             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1,
-              listed_only, nullptr, 2}});
+             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1, listed_only, nullptr, 2}});
     return rows(args);
 }
 

@@ -39,8 +39,8 @@ template <class E, std::size_t N>
 struct MatrixTr
 {
     using T = quelbo::Matrix<E, N>;
-    static constexpr const char* code = N == 3 ? (std::is_same<E, float>::value ? "3f" : "3d")
-                                               : (std::is_same<E, float>::value ? "4f" : "4d");
+    static constexpr const char* code =
+        N == 3 ? (std::is_same<E, float>::value ? "3f" : "3d") : (std::is_same<E, float>::value ? "4f" : "4d");
     static const char* enc() { return joined("Serialization_encode_matrix_", code); }
     static const char* dec() { return joined("Serialization_decode_matrix_", code); }
     static const char* decl() { return joined("quelbo::Matrix", code, " const &"); }
@@ -106,9 +106,14 @@ void add_class(Methods& m)
 const char* vector_encode_doc(std::size_t n)
 {
     const std::string v = std::string("Vector") + size_text(n);
-    return intern("\nFactory to serialize a " + v + " into a stream.\n"
-                  ":type vect: :py:class:`" + v + "u8`\n"
-                  ":param vect: " + v + " to serialize\n"
+    return intern("\nFactory to serialize a " + v +
+                  " into a stream.\n"
+                  ":type vect: :py:class:`" +
+                  v +
+                  "u8`\n"
+                  ":param vect: " +
+                  v +
+                  " to serialize\n"
                   ":type outStream: :py:class:`StreamAccess`\n"
                   ":param outStream: Stream where data is written\n");
 }
@@ -118,35 +123,47 @@ const char* vector_decode_doc(std::size_t n)
     const std::string v = std::string("Vector") + size_text(n);
     const std::string first = n == 3 ? "Method to load a " + v + " which has been serialized into a stream."
                                      : "Factory to unserialize a " + v + " from a stream.";
-    return intern("\n" + first + "\n"
+    return intern("\n" + first +
+                  "\n"
                   ":type inStream: :py:class:`StreamAccess`\n"
                   ":param inStream: Stream from where data is read\n"
-                  ":rtype: :py:class:`" + v + "u8`\n"
-                  ":return: a " + v + " built from input Stream\n" +
-                  header_raises("a Vector") +
+                  ":rtype: :py:class:`" +
+                  v +
+                  "u8`\n"
+                  ":return: a " +
+                  v + " built from input Stream\n" + header_raises("a Vector") +
                   ":raises: Error if data type read from stream is not compatible with requested vector type\n");
 }
 
 const char* view_encode_doc(const char* name, const char* param, const char* article)
 {
     const std::string n = name, p = param;
-    return intern("\nFactory to serialize " + std::string(article) + " " + n + " into a stream.\n"
-                  ":type " + p + ": :py:class:`" + n + "`\n"
-                  ":param " + p + ": " + n + " to serialize\n"
+    return intern("\nFactory to serialize " + std::string(article) + " " + n +
+                  " into a stream.\n"
+                  ":type " +
+                  p + ": :py:class:`" + n +
+                  "`\n"
+                  ":param " +
+                  p + ": " + n +
+                  " to serialize\n"
                   ":type outStream: :py:class:`StreamAccess`\n"
                   ":param outStream: Stream where data is written\n"
-                  ":raises: Error if " + n + " has not READ capacity\n");
+                  ":raises: Error if " +
+                  n + " has not READ capacity\n");
 }
 
 const char* view_decode_doc(const char* name, const char* article)
 {
     const std::string n = name;
-    return intern("\nFactory to unserialize " + std::string(article) + " " + n + " from a stream.\n"
+    return intern("\nFactory to unserialize " + std::string(article) + " " + n +
+                  " from a stream.\n"
                   ":type inStream: :py:class:`StreamAccess`\n"
                   ":param inStream: Stream from where data is read\n"
-                  ":rtype: :py:class:`" + n + "`\n"
-                  ":return: a in-memory " + n + " built from input Stream\n" +
-                  header_raises((std::string(article) + " " + n).c_str()) +
+                  ":rtype: :py:class:`" +
+                  n +
+                  "`\n"
+                  ":return: a in-memory " +
+                  n + " built from input Stream\n" + header_raises((std::string(article) + " " + n).c_str()) +
                   ":raises: Error if decoding issue (synchronization tag not found)\n");
 }
 

@@ -64,7 +64,10 @@ struct Codec
     {
         static const char* f = Tr::enc();
         return encode_with<T*>(
-            args, f, [](PyObject* o, T*& v) { return ref(o, {f, 1, Tr::decl()}, v); },
+            args, f,
+            [](PyObject* o, T*& v) {
+                return ref(o, {f, 1, Tr::decl()}, v);
+            },
             [](T* v, Stream s) { quelbo::Serialization::encode(*v, std::move(s)); });
     }
 
@@ -80,12 +83,12 @@ struct Codec
 // The codes of an element type in the names: vector code and array code.
 template <class E>
 struct Code;
-#define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                       \
-    template <>                                                                                                  \
-    struct Code<E>                                                                                               \
-    {                                                                                                            \
-        static constexpr const char* vector = vector_code;                                                       \
-        static constexpr const char* array = array_code;                                                         \
+#define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                              \
+    template <>                                                                                                        \
+    struct Code<E>                                                                                                     \
+    {                                                                                                                  \
+        static constexpr const char* vector = vector_code;                                                             \
+        static constexpr const char* array = array_code;                                                               \
     }
 QW_SERIALIZATION_CODE(uint8_t, "u8", "u8");
 QW_SERIALIZATION_CODE(uint16_t, "u_16", "u16");
@@ -125,7 +128,8 @@ template <std::size_t N, class... Es>
 void add_vectors(Methods& m, Elements<Es...>)
 {
     const char* enc_doc = vector_encode_doc(N);
-    ((m.add(VectorTr<Es, N>::enc(), &Codec<VectorTr<Es, N>>::encode_sequence, METH_VARARGS, enc_doc), enc_doc = nullptr),
+    ((m.add(VectorTr<Es, N>::enc(), &Codec<VectorTr<Es, N>>::encode_sequence, METH_VARARGS, enc_doc),
+      enc_doc = nullptr),
      ...);
     const char* dec_doc = vector_decode_doc(N);
     ((m.add(VectorTr<Es, N>::dec(), &Codec<VectorTr<Es, N>>::decode, METH_O, dec_doc), dec_doc = nullptr), ...);
@@ -156,7 +160,10 @@ struct ViewCodec
     {
         static const char* f = Tr::enc();
         return encode_with<std::shared_ptr<T>>(
-            args, f, [](PyObject* o, std::shared_ptr<T>& v) { return shared_arg(o, {f, 1, Tr::decl()}, v); },
+            args, f,
+            [](PyObject* o, std::shared_ptr<T>& v) {
+                return shared_arg(o, {f, 1, Tr::decl()}, v);
+            },
             [](std::shared_ptr<T> const& v, Stream s) { Tr::encode(v, std::move(s)); });
     }
 

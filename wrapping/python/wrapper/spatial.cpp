@@ -10,7 +10,6 @@ using quelbo::SpatialCalibrationProperty;
 using quelbo::SpatialDirections;
 using quelbo::Vector3d;
 
-
 struct DirectionsTr
 {
     using T = SpatialDirections;
@@ -38,29 +37,28 @@ PyObject* new_SpatialDirections(PyObject*, PyObject* args)
 {
     static const char* fn = "new_SpatialDirections";
     static const Overloads rows(
-        fn,
-        {{"quelbo::SpatialDirections::SpatialDirections()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return constructed(new SpatialDirections()); }); }, 0},
-         {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<SpatialDirections>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              SpatialDirections* other;
-              if (!ref(a[0], {fn, 1, kDirRef}, other))
-                  return nullptr;
-              return call([&] { return constructed(new SpatialDirections(*other)); });
-          },
-          2},
-         {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections &&)", 1, 1,
-          [](Args, Py_ssize_t) { return false; }, nullptr, 3},
-         {"quelbo::SpatialDirections::SpatialDirections(quelbo::Vector3d const &,quelbo::Vector3d const &)", 2, 2,
-          [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              Vector3d column, row;
-              if (!sequence_to_vector(a[0], column) || !sequence_to_vector(a[1], row))
-                  return nullptr;
-              return call([&] { return constructed(new SpatialDirections(column, row)); });
-          },
-          1}});
+        fn, {{"quelbo::SpatialDirections::SpatialDirections()", 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return constructed(new SpatialDirections()); }); }, 0},
+             {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<SpatialDirections>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  SpatialDirections* other;
+                  if (!ref(a[0], {fn, 1, kDirRef}, other))
+                      return nullptr;
+                  return call([&] { return constructed(new SpatialDirections(*other)); });
+              },
+              2},
+             {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections &&)", 1, 1,
+              [](Args, Py_ssize_t) { return false; }, nullptr, 3},
+             {"quelbo::SpatialDirections::SpatialDirections(quelbo::Vector3d const &,quelbo::Vector3d const &)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Vector3d column, row;
+                  if (!sequence_to_vector(a[0], column) || !sequence_to_vector(a[1], row))
+                      return nullptr;
+                  return call([&] { return constructed(new SpatialDirections(column, row)); });
+              },
+              1}});
     return rows(args);
 }
 
@@ -87,64 +85,63 @@ void add_directions(Methods& m)
 
 // ------------------------------------------------------------ calibration
 
-constexpr const char* kCalibrationDoc =
-    "\n"
-    "*Overload 1:*\n"
-    "Initialize the property with default values.\n"
-    " - origin: {0.0, 0.0, 0.0}\n"
-    " - spacing: {1.0, 1.0, 1.0}\n"
-    " - orientation: {1.0, 1.0, 1.0}\n"
-    " - unit: \"\"\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 2:*\n"
-    "Initialize the property with only a custom origin.\n"
-    ":type origin: :py:class:`Vector3d`\n"
-    ":param origin: The origin of the raster grid.\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 3:*\n"
-    "Initialize a calibration property with an origin and a spacing.\n"
-    ":type origin: :py:class:`Vector3d`\n"
-    ":param origin: The origin of the raster grid.\n"
-    ":type spacing: :py:class:`Vector3d`\n"
-    ":param spacing: The size of each element of the raster grid.\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 4:*\n"
-    "Initialize a calibration without a specific unit.\n"
-    ":type origin: :py:class:`Vector3d`\n"
-    ":param origin: The origin of the raster grid.\n"
-    ":type spacing: :py:class:`Vector3d`\n"
-    ":param spacing: The size of each element of the raster grid.\n"
-    ":type directions: :py:class:`SpatialDirections`\n"
-    ":param directions: The directions of the axes.\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 5:*\n"
-    "Initialize a calibration property.\n"
-    ":type origin: :py:class:`Vector3d`\n"
-    ":param origin: The origin of the raster grid.\n"
-    ":type spacing: :py:class:`Vector3d`\n"
-    ":param spacing: The size of each element of the raster grid.\n"
-    ":type directions: :py:class:`SpatialDirections`\n"
-    ":param directions: The directions of the axes.\n"
-    ":type unit: string\n"
-    ":param unit: The unit of the axes.\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 6:*\n"
-    "Copy constructor.\n"
-    "\n"
-    "|\n"
-    "\n"
-    "*Overload 7:*\n"
-    "Move constructor.\n";
+constexpr const char* kCalibrationDoc = "\n"
+                                        "*Overload 1:*\n"
+                                        "Initialize the property with default values.\n"
+                                        " - origin: {0.0, 0.0, 0.0}\n"
+                                        " - spacing: {1.0, 1.0, 1.0}\n"
+                                        " - orientation: {1.0, 1.0, 1.0}\n"
+                                        " - unit: \"\"\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 2:*\n"
+                                        "Initialize the property with only a custom origin.\n"
+                                        ":type origin: :py:class:`Vector3d`\n"
+                                        ":param origin: The origin of the raster grid.\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 3:*\n"
+                                        "Initialize a calibration property with an origin and a spacing.\n"
+                                        ":type origin: :py:class:`Vector3d`\n"
+                                        ":param origin: The origin of the raster grid.\n"
+                                        ":type spacing: :py:class:`Vector3d`\n"
+                                        ":param spacing: The size of each element of the raster grid.\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 4:*\n"
+                                        "Initialize a calibration without a specific unit.\n"
+                                        ":type origin: :py:class:`Vector3d`\n"
+                                        ":param origin: The origin of the raster grid.\n"
+                                        ":type spacing: :py:class:`Vector3d`\n"
+                                        ":param spacing: The size of each element of the raster grid.\n"
+                                        ":type directions: :py:class:`SpatialDirections`\n"
+                                        ":param directions: The directions of the axes.\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 5:*\n"
+                                        "Initialize a calibration property.\n"
+                                        ":type origin: :py:class:`Vector3d`\n"
+                                        ":param origin: The origin of the raster grid.\n"
+                                        ":type spacing: :py:class:`Vector3d`\n"
+                                        ":param spacing: The size of each element of the raster grid.\n"
+                                        ":type directions: :py:class:`SpatialDirections`\n"
+                                        ":param directions: The directions of the axes.\n"
+                                        ":type unit: string\n"
+                                        ":param unit: The unit of the axes.\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 6:*\n"
+                                        "Copy constructor.\n"
+                                        "\n"
+                                        "|\n"
+                                        "\n"
+                                        "*Overload 7:*\n"
+                                        "Move constructor.\n";
 
 // new_SpatialCalibrationProperty(origin[, spacing[, directions[, unit]]])
 PyObject* make_calibration(Args a, Py_ssize_t n)
@@ -159,10 +156,14 @@ PyObject* make_calibration(Args a, Py_ssize_t n)
         return nullptr;
     return call([&] {
         switch (n) {
-        case 1: return constructed(new SpatialCalibrationProperty(origin));
-        case 2: return constructed(new SpatialCalibrationProperty(origin, spacing));
-        case 3: return constructed(new SpatialCalibrationProperty(origin, spacing, *directions));
-        default: return constructed(new SpatialCalibrationProperty(origin, spacing, *directions, unit));
+        case 1:
+            return constructed(new SpatialCalibrationProperty(origin));
+        case 2:
+            return constructed(new SpatialCalibrationProperty(origin, spacing));
+        case 3:
+            return constructed(new SpatialCalibrationProperty(origin, spacing, *directions));
+        default:
+            return constructed(new SpatialCalibrationProperty(origin, spacing, *directions, unit));
         }
     });
 }
@@ -188,8 +189,8 @@ PyObject* new_SpatialCalibrationProperty(PyObject*, PyObject* args)
               return call([&] { return constructed(new SpatialCalibrationProperty(*other)); });
           },
           5},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::SpatialCalibrationProperty &&)", 1,
-          1, [](Args, Py_ssize_t) { return false; }, nullptr, 6},
+         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::SpatialCalibrationProperty &&)", 1, 1,
+          [](Args, Py_ssize_t) { return false; }, nullptr, 6},
          {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &)", 1, 1,
           [](Args a, Py_ssize_t) { return is_seq(a[0]); }, &make_calibration, 1},
          {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
@@ -197,14 +198,11 @@ PyObject* new_SpatialCalibrationProperty(PyObject*, PyObject* args)
           2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); }, &make_calibration, 2},
          {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
           "const &,quelbo::SpatialDirections const &)",
-          3, 3, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]); }, &make_calibration,
-          3},
+          3, 3, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]); }, &make_calibration, 3},
          {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
           "const &,quelbo::SpatialDirections const &,std::string const &)",
           4, 4,
-          [](Args a, Py_ssize_t) {
-              return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]) && is<std::string>(a[3]);
-          },
+          [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]) && is<std::string>(a[3]); },
           &make_calibration, 4}});
     return rows(args);
 }
@@ -235,8 +233,8 @@ void add_calibration(Methods& m)
         m, "Set the directions.");
     add_setter<CalibrationTr, kSetUnit, kStringRef, &SpatialCalibrationProperty::setUnit>(m, "Set the unit.");
     add_object_compare<CalibrationTr>(m);
-    add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(
-        m, "Return string representation");
+    add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(m,
+                                                                                      "Return string representation");
     m.add("delete_SpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O, "Destructor.");
     add_hooks<SpatialCalibrationProperty>(m, "SpatialCalibrationProperty");
 }

@@ -20,12 +20,12 @@ QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider", "quelbo
 QW_SHARED_CAST(DataAccess, StreamAccess);
 QW_SHARED_CAST(DataAccess, RandomAccess);
 
-#define QW_STORAGE_TRAITS(Tr, Type, Name)                                                                        \
-    struct Tr                                                                                                      \
-    {                                                                                                              \
-        using T = Type;                                                                                            \
-        static constexpr const char* name = #Name;                                                                 \
-        static constexpr const char* native = "quelbo::" #Name;                                                    \
+#define QW_STORAGE_TRAITS(Tr, Type, Name)                                                                              \
+    struct Tr                                                                                                          \
+    {                                                                                                                  \
+        using T = Type;                                                                                                \
+        static constexpr const char* name = #Name;                                                                     \
+        static constexpr const char* native = "quelbo::" #Name;                                                        \
     }
 QW_STORAGE_TRAITS(DataStorageTr, std::shared_ptr<DataStorage>, DataStorage);
 QW_STORAGE_TRAITS(DataAccessTr, std::shared_ptr<DataAccess>, DataAccess);
@@ -165,7 +165,8 @@ PyObject* support(PyObject*, PyObject* args)
     PyObject* a[2];
     std::shared_ptr<X> self;
     quelbo::FlagSet<E> flags;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, stream ? kStreamMut : "quelbo::RandomAccess *"}, self) ||
+    if (!unpack(fn, args, 2, 2, a) ||
+        !shared_self(a[0], {fn, 1, stream ? kStreamMut : "quelbo::RandomAccess *"}, self) ||
         !flags_arg(a[1], {fn, 2, stream ? "quelbo::StreamAccessCapabilitySet" : "quelbo::RandomAccessCapabilitySet"},
                    flags))
         return nullptr;
@@ -185,7 +186,8 @@ PyObject* transfer(PyObject*, PyObject* args)
     std::shared_ptr<X> self;
     size_t offset = 0;
     Buffer b;
-    if (!unpack(fn, args, n, n, a) || !shared_self(a[0], {fn, 1, store ? "quelbo::RandomAccess *" : kStreamMut}, self) ||
+    if (!unpack(fn, args, n, n, a) ||
+        !shared_self(a[0], {fn, 1, store ? "quelbo::RandomAccess *" : kStreamMut}, self) ||
         (store && !arg(a[1], {fn, 2, "size_t"}, offset)) ||
         !buffer_arg(a[n - 1], {fn, n, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
         return nullptr;
@@ -233,7 +235,6 @@ PyObject* RandomAccess_to_string(PyObject*, PyObject* o)
     return on_self<RandomAccess>(o, {"RandomAccess_to_string", 1, kStoreConst},
                                  [](RandomAccess& s) { return to_py(s.toString()); });
 }
-
 
 PyObject* RandomAccess_resize(PyObject*, PyObject* args)
 {

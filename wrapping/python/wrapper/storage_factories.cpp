@@ -86,16 +86,17 @@ constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const 
 PyObject* StreamAccessFactory_allocate(PyObject*, PyObject* args)
 {
     static const char* fn = "StreamAccessFactory_allocate";
-    static const Overloads rows(
-        fn, {{"quelbo::StreamAccessFactory::allocate(size_t)", 1, 1, [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  size_t n;
-                  if (!arg(a[0], {fn, 1, "size_t"}, n))
-                      return nullptr;
-                  return call([&] { return shared(StreamAccessFactory::allocate(n)); });
-              }},
-             {"quelbo::StreamAccessFactory::allocate()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return shared(StreamAccessFactory::allocate()); }); }}});
+    static const Overloads rows(fn, {{"quelbo::StreamAccessFactory::allocate(size_t)", 1, 1,
+                                      [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
+                                      [](Args a, Py_ssize_t) -> PyObject* {
+                                          size_t n;
+                                          if (!arg(a[0], {fn, 1, "size_t"}, n))
+                                              return nullptr;
+                                          return call([&] { return shared(StreamAccessFactory::allocate(n)); });
+                                      }},
+                                     {"quelbo::StreamAccessFactory::allocate()", 0, 0, nullptr, [](Args, Py_ssize_t) {
+                                          return call([] { return shared(StreamAccessFactory::allocate()); });
+                                      }}});
     return rows(args);
 }
 
@@ -173,39 +174,38 @@ PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
     static const char* fn = "new_HTTPHeaders";
     auto never = [](Args, Py_ssize_t) { return false; };
     static const Overloads rows(
-        fn,
-        {{"quelbo::HTTPHeaders::HTTPHeaders()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return constructed(new HTTPHeaders()); }); }, 0},
-         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              HTTPHeaders* other;
-              if (!ref(a[0], {fn, 1, "quelbo::HTTPHeaders const &"}, other))
-                  return nullptr;
-              return call([&] { return constructed(new HTTPHeaders(*other)); });
-          },
-          3},
-         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders &&)", 1, 1, never, nullptr, 4},
-         {"quelbo::HTTPHeaders::HTTPHeaders(std::initializer_list< quelbo::HTTPHeaders::Entry >)", 1, 1, never,
-          nullptr, 2},
-         {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders::Entry const *,size_t)", 2, 2,
-          [](Args a, Py_ssize_t) { return is_obj<Entry>(a[0], true) && is<size_t>(a[1]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              Entry* entry;
-              size_t count;
-              if (!ptr(a[0], {fn, 1, "quelbo::HTTPHeaders::Entry const *"}, entry) ||
-                  !arg(a[1], {fn, 2, "size_t"}, count))
-                  return nullptr;
-              // an entry handle holds exactly one entry: nothing is read past it
-              if (count > (entry ? 1u : 0u)) {
-                  PyErr_SetString(PyExc_ValueError,
-                                  "in method 'new_HTTPHeaders', argument 2 of type 'size_t': count exceeds the "
-                                  "entries given");
-                  return nullptr;
-              }
-              return call([&] { return constructed(new HTTPHeaders(entry, count)); });
-          },
-          1}});
+        fn, {{"quelbo::HTTPHeaders::HTTPHeaders()", 0, 0, nullptr,
+              [](Args, Py_ssize_t) { return call([] { return constructed(new HTTPHeaders()); }); }, 0},
+             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders const &)", 1, 1,
+              [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  HTTPHeaders* other;
+                  if (!ref(a[0], {fn, 1, "quelbo::HTTPHeaders const &"}, other))
+                      return nullptr;
+                  return call([&] { return constructed(new HTTPHeaders(*other)); });
+              },
+              3},
+             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders &&)", 1, 1, never, nullptr, 4},
+             {"quelbo::HTTPHeaders::HTTPHeaders(std::initializer_list< quelbo::HTTPHeaders::Entry >)", 1, 1, never,
+              nullptr, 2},
+             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders::Entry const *,size_t)", 2, 2,
+              [](Args a, Py_ssize_t) { return is_obj<Entry>(a[0], true) && is<size_t>(a[1]); },
+              [](Args a, Py_ssize_t) -> PyObject* {
+                  Entry* entry;
+                  size_t count;
+                  if (!ptr(a[0], {fn, 1, "quelbo::HTTPHeaders::Entry const *"}, entry) ||
+                      !arg(a[1], {fn, 2, "size_t"}, count))
+                      return nullptr;
+                  // an entry handle holds exactly one entry: nothing is read past it
+                  if (count > (entry ? 1u : 0u)) {
+                      PyErr_SetString(PyExc_ValueError,
+                                      "in method 'new_HTTPHeaders', argument 2 of type 'size_t': count exceeds the "
+                                      "entries given");
+                      return nullptr;
+                  }
+                  return call([&] { return constructed(new HTTPHeaders(entry, count)); });
+              },
+              1}});
     return rows(args);
 }
 
@@ -292,8 +292,7 @@ void add_random_factory(Methods& m)
     m.add(kRHttp, &factory_http<kRHttp, &RandomAccessFactory::openHTTPRead>, METH_VARARGS);
     m.add("RandomAccessFactory_extract_region", &RandomAccessFactory_extract_region, METH_VARARGS);
     m.add(kRFromStream,
-          &factory1<kRFromStream, kDStream, std::shared_ptr<StreamAccess>, &RandomAccessFactory::fromStream>,
-          METH_O);
+          &factory1<kRFromStream, kDStream, std::shared_ptr<StreamAccess>, &RandomAccessFactory::fromStream>, METH_O);
     m.add("RandomAccessFactory___from_buffer", &RandomAccessFactory___from_buffer, METH_O,
           "A store over the caller's writable buffer, without a copy.");
     ClassOps<RandomFactoryTr>::add(m);

@@ -1,8 +1,8 @@
 // ImageViewFactory: views over a random-access store and in temporary files.
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "quelbo/random_access.h"
 #include "quelbo/image_view_factory.h"
+#include "quelbo/random_access.h"
 #include "readonly/readonly_args.h"
 #include "runtime/shared.h"
 
@@ -10,8 +10,8 @@ namespace {
 
 using namespace qw;
 using quelbo::ImageProperties;
-using quelbo::MetadataNode;
 using quelbo::ImageViewFactory;
+using quelbo::MetadataNode;
 
 bool is_properties(PyObject* o)
 {
@@ -108,9 +108,9 @@ PyObject* create_on_disk_call(Args a, Py_ssize_t n)
     if ((dirGiven && !arg(a[0], {fn, 1, "std::string const &"}, dir)) || !sequence_to_vector(a[s], shape) ||
         !dtype_arg(a[s + 1], {fn, int(s + 2), "quelbo::DataType"}, type))
         return nullptr;
-    if (n >= 4 && (!proxy_shared_arg(a[s + 2], {fn, int(s + 3), "std::shared_ptr< quelbo::ImageProperties >"},
-                                     properties) ||
-                   !proxy_shared_arg(a[s + 3], {fn, int(s + 4), "std::shared_ptr< quelbo::MetadataNode >"}, metadata)))
+    if (n >= 4 &&
+        (!proxy_shared_arg(a[s + 2], {fn, int(s + 3), "std::shared_ptr< quelbo::ImageProperties >"}, properties) ||
+         !proxy_shared_arg(a[s + 3], {fn, int(s + 4), "std::shared_ptr< quelbo::MetadataNode >"}, metadata)))
         return nullptr;
     return call([&] {
         switch (n) {

@@ -104,8 +104,7 @@ void add_transforms(Methods& m)
 {
     using quelbo::Vector2d;
     using quelbo::Vector3d;
-    m.add("TransformMatrix3Factory_translation", &from_vector<Vector2d, &TransformMatrix3Factory::translation>,
-          METH_O,
+    m.add("TransformMatrix3Factory_translation", &from_vector<Vector2d, &TransformMatrix3Factory::translation>, METH_O,
           doc("Create a translation matrix.", {}, {{"v", "`Vector2d`", "The vector used for the translation."}},
               "`Matrix3d`", "The translation matrix."));
     m.add("TransformMatrix3Factory_rotation", &rotation, METH_O,
@@ -116,15 +115,13 @@ void add_transforms(Methods& m)
               "The scaling matrix."));
     ClassOps<Factory3Tr>::add(m, &ClassOps<Factory3Tr>::new_default);
 
-    m.add("TransformMatrix4Factory_translation", &from_vector<Vector3d, &TransformMatrix4Factory::translation>,
-          METH_O,
+    m.add("TransformMatrix4Factory_translation", &from_vector<Vector3d, &TransformMatrix4Factory::translation>, METH_O,
           doc("Create a translation matrix.", {}, {{"v", "`Vector3d`", "The vector used for the translation."}},
               "`Matrix4d`", "The translation matrix."));
     m.add("TransformMatrix4Factory_rotation_euler", &rotation_euler, METH_VARARGS,
           doc("Create a rotation matrix for a rotation using Euler angles.",
-              {"The rotation is described by three Euler angles, chaining rotations, following",
-               "a given convention.", "",
-               "The convention is decribed by a three-character-string, where each character",
+              {"The rotation is described by three Euler angles, chaining rotations, following", "a given convention.",
+               "", "The convention is decribed by a three-character-string, where each character",
                "describes the axis of rotation for the corresponding angle.",
                "A lowercase convention means that we are describing an extrinsic rotation,",
                "while an uppercase convention means that we are describing an intrinsic",

@@ -92,18 +92,26 @@ PyObject* decode(DataType type, const void* raw, size_t index)
     switch (type.primitiveType()) {
     case PrimitiveTypeId::UNSIGNED_INTEGER:
         switch (bits) {
-        case 8: return read_number<uint8_t>(raw, index);
-        case 16: return read_number<uint16_t>(raw, index);
-        case 32: return read_number<uint32_t>(raw, index);
-        case 64: return read_number<uint64_t>(raw, index);
+        case 8:
+            return read_number<uint8_t>(raw, index);
+        case 16:
+            return read_number<uint16_t>(raw, index);
+        case 32:
+            return read_number<uint32_t>(raw, index);
+        case 64:
+            return read_number<uint64_t>(raw, index);
         }
         break;
     case PrimitiveTypeId::SIGNED_INTEGER:
         switch (bits) {
-        case 8: return read_number<int8_t>(raw, index);
-        case 16: return read_number<int16_t>(raw, index);
-        case 32: return read_number<int32_t>(raw, index);
-        case 64: return read_number<int64_t>(raw, index);
+        case 8:
+            return read_number<int8_t>(raw, index);
+        case 16:
+            return read_number<int16_t>(raw, index);
+        case 32:
+            return read_number<int32_t>(raw, index);
+        case 64:
+            return read_number<int64_t>(raw, index);
         }
         break;
     case PrimitiveTypeId::FLOATING_POINT:
@@ -114,12 +122,16 @@ PyObject* decode(DataType type, const void* raw, size_t index)
         break;
     case PrimitiveTypeId::UNICODE_STRING:
         switch (bits) {
-        case 8: return read_text<uint8_t>(raw, index);
-        case 16: return read_text<uint16_t>(raw, index);
-        case 32: return read_text<uint32_t>(raw, index);
+        case 8:
+            return read_text<uint8_t>(raw, index);
+        case 16:
+            return read_text<uint16_t>(raw, index);
+        case 32:
+            return read_text<uint32_t>(raw, index);
         }
         break;
-    default: break;
+    default:
+        break;
     }
     return nullptr;
 }
@@ -422,9 +434,16 @@ PyObject* VariantDataValueFactory_create(PyObject*, PyObject* args)
     }
     static const Overloads rows(
         kCreate,
-        {QW_PTR_ROW(uint16_t, 1), QW_PTR_ROW(uint32_t, 2), QW_PTR_ROW(uint64_t, 3), QW_PTR_ROW(int8_t, 4),
-         QW_PTR_ROW(int16_t, 5), QW_PTR_ROW(int32_t, 6), QW_PTR_ROW(int64_t, 7), QW_PTR_ROW(float, 8),
-         QW_PTR_ROW(double, 9), QW_PTR_ROW(uint8_t, 0),
+        {QW_PTR_ROW(uint16_t, 1),
+         QW_PTR_ROW(uint32_t, 2),
+         QW_PTR_ROW(uint64_t, 3),
+         QW_PTR_ROW(int8_t, 4),
+         QW_PTR_ROW(int16_t, 5),
+         QW_PTR_ROW(int32_t, 6),
+         QW_PTR_ROW(int64_t, 7),
+         QW_PTR_ROW(float, 8),
+         QW_PTR_ROW(double, 9),
+         QW_PTR_ROW(uint8_t, 0),
          {"quelbo::VariantDataValueFactory::create(char const **,size_t)", 2, 2, &is_text_list, &create_from_texts, 10},
          {"quelbo::VariantDataValueFactory::quelbo_VariantDataValueFactory_create__SWIG_11(PyObject *)", 1, 1, nullptr,
           &create_from, 11}});

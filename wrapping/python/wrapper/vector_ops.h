@@ -278,6 +278,7 @@ struct Ops
 // The operators of one class, at the odd place after the class.
 #define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                                    \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
-    static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1, &::qw::vector_ops::Ops<Name##Tr>::add)
+    static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
+                                            &::qw::vector_ops::Ops<Name##Tr>::add)
 
 #define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)

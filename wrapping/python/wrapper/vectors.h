@@ -255,10 +255,10 @@ struct Members
             sizeof(E) == 1 ? native("::ValueType") : (std::is_floating_point<E>::value ? "float" : "int");
         const char* uniform_doc =
             dynamic ? joined("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
-                          "the vector.\n:type value: ",
-                          value_doc, "\n:param value: The value used to fill the vector.\n")
+                             "the vector.\n:type value: ",
+                             value_doc, "\n:param value: The value used to fill the vector.\n")
                     : joined("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
-                          "\n:param value: The value wich the vector's data will be filled.\n");
+                             "\n:param value: The value wich the vector's data will be filled.\n");
         m.add(std::string("new_") + Tr::name, &new_, METH_VARARGS);
         m.add(fn("_create_uniform"), &create_uniform, dynamic ? METH_VARARGS : METH_O, uniform_doc);
         m.add(fn("_size"), &size, METH_O,
@@ -313,6 +313,7 @@ struct Members
 #define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
     static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                          \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index), &::qw::vectors::Members<Name##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
+                                               &::qw::vectors::Members<Name##Tr>::add)
 
 #define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)

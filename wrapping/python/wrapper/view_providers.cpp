@@ -11,13 +11,13 @@ using quelbo::Extension;
 using quelbo::ImageView;
 using quelbo::View;
 
-#define QW_STATELESS(Tr, Class)                                                                                   \
-    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class, "quelbo::" #Class " *");                                         \
-    struct Tr                                                                                                       \
-    {                                                                                                               \
-        using T = quelbo::Class;                                                                                    \
-        static constexpr const char* name = #Class;                                                                 \
-        static constexpr const char* native = "quelbo::" #Class;                                                    \
+#define QW_STATELESS(Tr, Class)                                                                                        \
+    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class, "quelbo::" #Class " *");                                              \
+    struct Tr                                                                                                          \
+    {                                                                                                                  \
+        using T = quelbo::Class;                                                                                       \
+        static constexpr const char* name = #Class;                                                                    \
+        static constexpr const char* native = "quelbo::" #Class;                                                       \
     }
 QW_STATELESS(ImageProviderTr, ImageViewProvider);
 QW_STATELESS(LodProviderTr, LodImageViewProvider);
@@ -54,10 +54,10 @@ PyObject* provide(PyObject*, PyObject* o)
     return call([&] { return provided(Op(std::move(p))); });
 }
 
-#define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                   \
-    do {                                                                                                            \
-        static constexpr char fn[] = #Class "_" #Name;                                                              \
-        m.add(fn, &provide<fn, k##Arg, Arg, &quelbo::Class::Op>, METH_O, doc);                                      \
+#define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                       \
+    do {                                                                                                               \
+        static constexpr char fn[] = #Class "_" #Name;                                                                 \
+        m.add(fn, &provide<fn, k##Arg, Arg, &quelbo::Class::Op>, METH_O, doc);                                         \
     } while (0)
 
 void add_providers(Methods& m)

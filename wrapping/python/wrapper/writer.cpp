@@ -1,7 +1,7 @@
 // Writer: objects that write data out, made outside this module and reached
 // through the shared type table.
-#include "quelbo/metadata.h"
 #include "quelbo/writer.h"
+#include "quelbo/metadata.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
 
@@ -26,11 +26,11 @@ PyObject* on_writer(PyObject* o, Op op)
     return call([&] { return op(*w); });
 }
 
-#define QW_WRITER_CALL(fn, type, body)                                                                           \
-    constexpr char k_##fn[] = #fn;                                                                               \
-    PyObject* fn(PyObject*, PyObject* o)                                                                         \
-    {                                                                                                            \
-        return on_writer<k_##fn, &type>(o, [](quelbo::Writer& w) { body; });                                     \
+#define QW_WRITER_CALL(fn, type, body)                                                                                 \
+    constexpr char k_##fn[] = #fn;                                                                                     \
+    PyObject* fn(PyObject*, PyObject* o)                                                                               \
+    {                                                                                                                  \
+        return on_writer<k_##fn, &type>(o, [](quelbo::Writer& w) { body; });                                           \
     }
 QW_WRITER_CALL(Writer_write_all, kWriter, w.writeAll(); return none())
 QW_WRITER_CALL(Writer_write_init, kWriter, w.writeInit(); return none())

@@ -31,8 +31,7 @@ public:
     // As allocate, with every row padded to the driver's pitch.
     static std::shared_ptr<quelbo::ImageView> allocateCoalesced(quelbo::VectorXu64 const& shape,
                                                                 quelbo::DataType dtype);
-    static std::shared_ptr<quelbo::ImageView> allocateCoalesced(quelbo::VectorXu64 const& shape,
-                                                                quelbo::DataType dtype,
+    static std::shared_ptr<quelbo::ImageView> allocateCoalesced(quelbo::VectorXu64 const& shape, quelbo::DataType dtype,
                                                                 std::shared_ptr<quelbo::ImageProperties> properties,
                                                                 std::shared_ptr<quelbo::MetadataNode> metadata);
 

@@ -22,8 +22,7 @@ public:
     DevicePtr allocate(std::size_t bytes);
     // Rows of widthBytes, padded to the driver's pitch; returns the base and
     // sets pitch.
-    DevicePtr allocatePitched(std::size_t widthBytes, std::size_t rows, std::size_t elementBytes,
-                              std::size_t& pitch);
+    DevicePtr allocatePitched(std::size_t widthBytes, std::size_t rows, std::size_t elementBytes, std::size_t& pitch);
     // Never throws: a failure to free is ignored (the context may be gone).
     void release(DevicePtr p) noexcept;
 

@@ -130,10 +130,7 @@ struct Coalesced
 template <class F>
 struct Allocate
 {
-    static bool check2(Args a, Py_ssize_t)
-    {
-        return PySequence_Check(a[0]) && is_dtype(a[1]);
-    }
+    static bool check2(Args a, Py_ssize_t) { return PySequence_Check(a[0]) && is_dtype(a[1]); }
     static bool check4(Args a, Py_ssize_t n)
     {
         return check2(a, n) && is_proxy_shared<quelbo::ImageProperties>(a[2]) &&
@@ -164,8 +161,7 @@ struct Allocate
         quelbo::DataType dtype;
         PropertiesPtr p;
         MetadataPtr m;
-        if (!common(a, shape, dtype) || !proxy_shared_arg(a[2], props, p) ||
-            !proxy_shared_arg(a[3], meta, m))
+        if (!common(a, shape, dtype) || !proxy_shared_arg(a[2], props, p) || !proxy_shared_arg(a[3], meta, m))
             return nullptr;
         return call([&] { return shared(F::make(shape, dtype, std::move(p), std::move(m))); });
     }

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "quelbo/image_type.h"
 #include "common/int_list.h"
+#include "quelbo/image_type.h"
 #include "runtime/wrap.h"
 
 namespace qw {

@@ -32,20 +32,18 @@ uint64_t magnitude(int64_t v)
 } // namespace
 
 NumpyImageView::NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha)
-    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array")
-    , m_array(qw::np::fields(array))
-    , m_shape(size_t(qw::np::fields(array)->nd))
+    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array"), m_array(qw::np::fields(array)),
+      m_shape(size_t(qw::np::fields(array)->nd))
 {
     const auto list = dimensionsOf(itype);
     common(list.data(), list.size(), interpretation, hasAlpha);
     quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
 }
 
-NumpyImageView::NumpyImageView(
-    PyObject* array, ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha)
-    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array")
-    , m_array(qw::np::fields(array))
-    , m_shape(size_t(qw::np::fields(array)->nd))
+NumpyImageView::NumpyImageView(PyObject* array, ImageDimension const* dimList, size_t count,
+                               ImageInterpretation interpretation, bool hasAlpha)
+    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array"), m_array(qw::np::fields(array)),
+      m_shape(size_t(qw::np::fields(array)->nd))
 {
     common(dimList, count, interpretation, hasAlpha);
     quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
@@ -55,8 +53,8 @@ NumpyImageView::NumpyImageView(
 // out), so it is released when the last of them goes.
 NumpyImageView::~NumpyImageView() = default;
 
-void NumpyImageView::common(
-    ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha)
+void NumpyImageView::common(ImageDimension const* dimList, size_t count, ImageInterpretation interpretation,
+                            bool hasAlpha)
 {
     auto keeper = qw::keep_object(reinterpret_cast<PyObject*>(m_array));
     const ImageType itype(dimList, count);
@@ -111,17 +109,28 @@ char* NumpyImageView::data() const
 DataType NumpyImageView::convertDataType(int npyType)
 {
     switch (npyType) {
-    case qw::np::BYTE: return DataTypeId::INT8;
-    case qw::np::UBYTE: return DataTypeId::UINT8;
-    case qw::np::SHORT: return DataTypeId::INT16;
-    case qw::np::USHORT: return DataTypeId::UINT16;
-    case qw::np::INT: return DataTypeId::INT32;
-    case qw::np::UINT: return DataTypeId::UINT32;
-    case qw::np::LONG: return DataTypeId::INT64;
-    case qw::np::ULONG: return DataTypeId::UINT64;
-    case qw::np::FLOAT: return DataTypeId::FLOAT;
-    case qw::np::DOUBLE: return DataTypeId::DOUBLE;
-    default: throw Error("Unsupported numpy data type");
+    case qw::np::BYTE:
+        return DataTypeId::INT8;
+    case qw::np::UBYTE:
+        return DataTypeId::UINT8;
+    case qw::np::SHORT:
+        return DataTypeId::INT16;
+    case qw::np::USHORT:
+        return DataTypeId::UINT16;
+    case qw::np::INT:
+        return DataTypeId::INT32;
+    case qw::np::UINT:
+        return DataTypeId::UINT32;
+    case qw::np::LONG:
+        return DataTypeId::INT64;
+    case qw::np::ULONG:
+        return DataTypeId::UINT64;
+    case qw::np::FLOAT:
+        return DataTypeId::FLOAT;
+    case qw::np::DOUBLE:
+        return DataTypeId::DOUBLE;
+    default:
+        throw Error("Unsupported numpy data type");
     }
 }
 

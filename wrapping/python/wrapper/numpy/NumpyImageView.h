@@ -28,7 +28,7 @@ public:
     NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
     // Entry i of dimList is the dimension of numpy axis i.
     NumpyImageView(PyObject* array, ImageDimension const* dimList, size_t count, ImageInterpretation interpretation,
-        bool hasAlpha);
+                   bool hasAlpha);
     ~NumpyImageView() override;
 
     ImageCapabilitySet capabilities() const override;

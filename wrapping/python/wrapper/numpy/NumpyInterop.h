@@ -21,11 +21,12 @@ class NumpyInterop
 public:
     // A view over the array whose axes are the dimensions of the image type,
     // in numpy order (SEQUENCE, SLICE, ROW, COLUMN, CHANNEL).
-    static std::shared_ptr<ImageView> fromNumpyArray(
-        PyObject* np, ImageType axes_interpretation, ImageInterpretation interpretation, bool hasAlpha);
+    static std::shared_ptr<ImageView> fromNumpyArray(PyObject* np, ImageType axes_interpretation,
+                                                     ImageInterpretation interpretation, bool hasAlpha);
     // Entry i of the list is the dimension of numpy axis i.
     static std::shared_ptr<ImageView> orderFromNumpyArray(PyObject* np, ImageDimension const* dimensionsList,
-        size_t count, ImageInterpretation interpretation, bool hasAlpha);
+                                                          size_t count, ImageInterpretation interpretation,
+                                                          bool hasAlpha);
     // An array over the view's memory, axes in the fixed numpy order.
     static PyObject* toNumpyArray(PyObject* image);
     // The same, numpy axis k showing the dimension at position k of the list.

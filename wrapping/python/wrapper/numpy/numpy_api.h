@@ -96,8 +96,8 @@ inline bool native_order(const Array* a)
 }
 
 // PyArray_New (entry 93): an array over `data` (numpy allocates when null).
-inline PyObject* new_array(PyTypeObject* subtype, int nd, const npy_intp* dims, int type_num,
-                           const npy_intp* strides, void* data, int itemsize, int flags, PyObject* obj)
+inline PyObject* new_array(PyTypeObject* subtype, int nd, const npy_intp* dims, int type_num, const npy_intp* strides,
+                           void* data, int itemsize, int flags, PyObject* obj)
 {
     using Fn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const npy_intp*, void*, int, int, PyObject*);
     return reinterpret_cast<Fn>(numpy_api[93])(subtype, nd, dims, type_num, strides, data, itemsize, flags, obj);

@@ -15,7 +15,6 @@ using quelbo::ReadonlyImageProperties;
 using quelbo::ReadonlySpatialCalibrationProperty;
 using quelbo::SpatialCalibrationProperty;
 
-
 struct CalibrationTr
 {
     using T = ReadonlySpatialCalibrationProperty;
@@ -94,15 +93,13 @@ PyObject* ReadonlyImageProperties___eq__(PyObject*, PyObject* args)
     }
     if (is_obj<ReadonlyImageProperties>(a[1])) {
         ReadonlyImageProperties* other;
-        if (!wrapper_self(a[0], self_arg, obj) ||
-            !ref(a[1], {fn, 2, "quelbo::ReadonlyImageProperties const &"}, other))
+        if (!wrapper_self(a[0], self_arg, obj) || !ref(a[1], {fn, 2, "quelbo::ReadonlyImageProperties const &"}, other))
             return not_implemented(nullptr);
         return not_implemented(call([&] { return to_py(*obj == *other); }));
     }
     if (is_shared<ImageProperties>(a[1])) {
         std::shared_ptr<ImageProperties> other;
-        if (!wrapper_self(a[0], self_arg, obj) ||
-            !shared_self(a[1], {fn, 2, "quelbo::ImageProperties const &"}, other))
+        if (!wrapper_self(a[0], self_arg, obj) || !shared_self(a[1], {fn, 2, "quelbo::ImageProperties const &"}, other))
             return not_implemented(nullptr);
         return not_implemented(call([&] { return to_py(*obj == *other); }));
     }
@@ -129,8 +126,8 @@ void add_readonly_properties(Methods& m)
     m.add("new_ReadonlySpatialCalibrationProperty", &wrap_value<CalibrationTr, SpatialCalibrationProperty>, METH_O,
           "Wrap the SpatialCalibrationProperty instance.");
     add_wrapper_getter<CalibrationTr, kGetOrigin, &RC::get_origin>(m, "Proxy for SpatialCalibrationProperty::origin.");
-    add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(
-        m, "Proxy for SpatialCalibrationProperty::spacing.");
+    add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(m,
+                                                                     "Proxy for SpatialCalibrationProperty::spacing.");
     add_wrapper_getter<CalibrationTr, kGetDirections, &RC::get_directions>(
         m, "Proxy for SpatialCalibrationProperty::directions.");
     add_wrapper_getter<CalibrationTr, kGetUnit, &RC::get_unit>(m, "Proxy for SpatialCalibrationProperty::unit.");
@@ -154,8 +151,8 @@ void add_readonly_properties(Methods& m)
 
     using RP = ReadonlyImageProperties;
     m.add("new_ReadonlyImageProperties", &new_ReadonlyImageProperties, METH_O, "Wrap the ImageProperties instance.");
-    add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(
-        m, "Proxy for ImageProperties::calibration.");
+    add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(m,
+                                                                            "Proxy for ImageProperties::calibration.");
     add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");
     add_wrapper_getter<PropertiesTr, kClone, &RP::clone>(m, "Proxy for ImageProperties::clone.");
     add_wrapper_getter<PropertiesTr, kToString, &RP::toString>(m, "Proxy for ImageProperties::toString.");

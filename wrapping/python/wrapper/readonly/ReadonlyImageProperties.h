@@ -21,23 +21,15 @@ class ReadonlyAnchor
 public:
     ReadonlyAnchor() = default;
     ReadonlyAnchor(std::shared_ptr<const void> owner, PyObject* source, const void* target)
-        : m_owner(std::move(owner))
-        , m_source(source)
-        , m_target(target)
+        : m_owner(std::move(owner)), m_source(source), m_target(target)
     {
         Py_XINCREF(m_source);
     }
-    ReadonlyAnchor(ReadonlyAnchor const& other)
-        : ReadonlyAnchor(other.m_owner, other.m_source, other.m_target)
-    {
-    }
+    ReadonlyAnchor(ReadonlyAnchor const& other) : ReadonlyAnchor(other.m_owner, other.m_source, other.m_target) {}
     ReadonlyAnchor& operator=(ReadonlyAnchor const&) = delete;
     ~ReadonlyAnchor() { Py_XDECREF(m_source); }
 
-    bool alive() const
-    {
-        return m_source == nullptr || reinterpret_cast<SwigPyObject*>(m_source)->ptr == m_target;
-    }
+    bool alive() const { return m_source == nullptr || reinterpret_cast<SwigPyObject*>(m_source)->ptr == m_target; }
 
 private:
     std::shared_ptr<const void> m_owner;
@@ -51,10 +43,8 @@ public:
     // Wrap the SpatialCalibrationProperty instance.
     explicit ReadonlySpatialCalibrationProperty(const SpatialCalibrationProperty& calibration,
                                                 ReadonlyAnchor anchor = {})
-        : m_private(calibration)
-        , m_anchor(std::move(anchor))
-    {
-    }
+        : m_private(calibration), m_anchor(std::move(anchor))
+    {}
 
     // The wrapped object; null once its source is gone.
     const SpatialCalibrationProperty* pointer() const { return m_anchor.alive() ? &m_private : nullptr; }
@@ -74,10 +64,8 @@ class ReadonlyImageInfoProperty
 public:
     // Wrap the ImageInfoProperty instance.
     explicit ReadonlyImageInfoProperty(const ImageInfoProperty& imageInfo, ReadonlyAnchor anchor = {})
-        : m_private(imageInfo)
-        , m_anchor(std::move(anchor))
-    {
-    }
+        : m_private(imageInfo), m_anchor(std::move(anchor))
+    {}
 
     const ImageInfoProperty* pointer() const { return m_anchor.alive() ? &m_private : nullptr; }
 
@@ -97,11 +85,10 @@ class ReadonlyImageProperties
 public:
     // Wrap the ImageProperties instance (one more owner of it); null refused.
     explicit ReadonlyImageProperties(std::shared_ptr<const ImageProperties> properties)
-        : m_private(std::move(properties))
-        , m_calibration(m_private->calibration(), ReadonlyAnchor(m_private, nullptr, nullptr))
-        , m_imageInfo(m_private->imageInfo(), ReadonlyAnchor(m_private, nullptr, nullptr))
-    {
-    }
+        : m_private(std::move(properties)),
+          m_calibration(m_private->calibration(), ReadonlyAnchor(m_private, nullptr, nullptr)),
+          m_imageInfo(m_private->imageInfo(), ReadonlyAnchor(m_private, nullptr, nullptr))
+    {}
 
     std::shared_ptr<const ImageProperties> pointer() const { return m_private; }
 

@@ -10,7 +10,6 @@ using namespace qw::props;
 using quelbo::MetadataNode;
 using quelbo::ReadonlyMetadataNode;
 
-
 struct WrapperTr
 {
     using T = ReadonlyMetadataNode;

@@ -14,10 +14,7 @@ class ReadonlyMetadataNode
 {
 public:
     // An empty pointer gives a wrapper of no node, refused where it is used.
-    explicit ReadonlyMetadataNode(std::shared_ptr<const MetadataNode> node)
-        : m_private(std::move(node))
-    {
-    }
+    explicit ReadonlyMetadataNode(std::shared_ptr<const MetadataNode> node) : m_private(std::move(node)) {}
 
     std::shared_ptr<const MetadataNode> pointer() const { return m_private; }
 

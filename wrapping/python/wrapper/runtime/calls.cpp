@@ -3,10 +3,10 @@
 // native escape; module creation from the families' method tables.
 #include <algorithm>
 #include <array>
-#include <utility>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "runtime/state.h"
 #include "runtime/wrap.h"

@@ -202,7 +202,6 @@ void fail_release(const ArgId& a);
 // anything else: only those may serve as a class's __swig_destroy__.
 PyCFunction flat_delete_function(PyObject* fn);
 
-
 // notImplementedRule applied to a function's outcome.
 PyObject* not_implemented(PyObject* result);
 

@@ -55,6 +55,14 @@ def rss():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def attempt(fn, *args):
+    """fn(*args), or None when it raises: failing calls count as much as valid ones."""
+    try:
+        return fn(*args)
+    except Exception:
+        return None
+
+
 def under_sanitizer():
     return "libasan" in os.environ.get("LD_PRELOAD", "")
 

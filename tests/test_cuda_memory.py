@@ -17,7 +17,7 @@ def test_memory_stays_flat_over_repeated_gpu_calls():
         q = proxy.q
         import numpy as np
         from views_util import from_numpy
-        from test_properties_memory import attempt, resident
+        from helpers import attempt, rss as resident
         a = np.arange(64, dtype=np.uint16).reshape(8, 8)
         view = from_numpy(a, "ROW", "COLUMN")
         props = proxy.cls("ReadonlyImageProperties")(q.ImageView___get_properties(view))

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from proxy import QuelboError as Error
+from helpers import attempt, rss
 from proxy import cls, q
 from views_util import exact
 
@@ -415,18 +416,6 @@ def test_factory_class_and_release():
 
 # ------------------------------------------------------------------ memory
 
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def attempt(fn, *args):
-    try:
-        return fn(*args)
-    except Exception:
-        return None
-
-
 def batch():
     names = ["n", "s"]
     df = q.DataFrameViewFactory__allocate([2, 8], names, [q.DataTypeId_INT64, q.DataTypeId_UTF8_STRING])
@@ -458,7 +447,7 @@ def batch():
 def test_memory_stays_flat():
     for _ in range(300):
         batch()
-    before = resident()
+    before = rss()
     for _ in range(3000):
         batch()
-    assert resident() - before < 2 * 1024 * 1024
+    assert rss() - before < 2 * 1024 * 1024

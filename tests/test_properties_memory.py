@@ -6,21 +6,10 @@ import os
 import pytest
 
 import proxy
+from helpers import attempt, rss
 from proxy import q
 
 pytestmark = pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="resident size is not meaningful under ASan")
-
-
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def attempt(fn, *args):
-    try:
-        return fn(*args)
-    except Exception:
-        return None
 
 
 def batch():
@@ -54,7 +43,7 @@ def batch():
 def test_memory_stays_flat():
     for _ in range(300):
         batch()
-    before = resident()
+    before = rss()
     for _ in range(3000):
         batch()
-    assert resident() - before < 2 * 1024 * 1024
+    assert rss() - before < 2 * 1024 * 1024

@@ -8,7 +8,7 @@ import sys
 import numpy as np
 import pytest
 
-from helpers import overload_text
+from helpers import overload_text, rss
 from proxy import QuelboError, cls, q
 from test_vectors import KINDS, every, integral
 
@@ -420,11 +420,6 @@ def test_old_handle_after_the_owner_is_deleted(k):
         k.values(u)
 
 
-def resident_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * 4096
-
-
 @pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="the sanitizer holds freed memory in quarantine")
 def test_memory_stays_flat_over_repeated_calls():
     kinds = [by_name[n] for n in ("Vector3d", "Vector2u8", "VectorXf", "VectorXi64")]
@@ -445,7 +440,7 @@ def test_memory_stays_flat_over_repeated_calls():
 
     for _ in range(200):
         round_of_calls()
-    before = resident_bytes()
+    before = rss()
     for _ in range(2000):
         round_of_calls()
-    assert resident_bytes() - before < 2 * 2 ** 20
+    assert rss() - before < 2 * 2 ** 20

@@ -63,6 +63,16 @@ def attempt(fn, *args):
         return None
 
 
+def assert_memory_flat(batch, warm=300, runs=3000, limit=2 * 1024 * 1024):
+    """Resident memory grows by less than `limit` over `runs` calls of batch(), after `warm` of them."""
+    for _ in range(warm):
+        batch()
+    before = rss()
+    for _ in range(runs):
+        batch()
+    assert rss() - before < limit
+
+
 def under_sanitizer():
     return "libasan" in os.environ.get("LD_PRELOAD", "")
 

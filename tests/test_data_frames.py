@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from proxy import QuelboError as Error
-from helpers import attempt, rss
+from helpers import assert_memory_flat, attempt
 from proxy import cls, q
 from views_util import exact
 
@@ -445,9 +445,4 @@ def batch():
 
 @pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="resident size is not meaningful under ASan")
 def test_memory_stays_flat():
-    for _ in range(300):
-        batch()
-    before = rss()
-    for _ in range(3000):
-        batch()
-    assert rss() - before < 2 * 1024 * 1024
+    assert_memory_flat(batch)

@@ -6,7 +6,7 @@ import os
 import pytest
 
 import proxy
-from helpers import attempt, rss
+from helpers import assert_memory_flat, attempt
 from proxy import q
 
 pytestmark = pytest.mark.skipif("ASAN_OPTIONS" in os.environ, reason="resident size is not meaningful under ASan")
@@ -41,9 +41,4 @@ def batch():
 
 
 def test_memory_stays_flat():
-    for _ in range(300):
-        batch()
-    before = rss()
-    for _ in range(3000):
-        batch()
-    assert rss() - before < 2 * 1024 * 1024
+    assert_memory_flat(batch)

@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "large_block.h"
+#include "values/large_block.h"
 
 namespace quelbo {
 

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "access_detail.h"
+#include "storage/access_detail.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {

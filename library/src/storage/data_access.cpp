@@ -3,7 +3,7 @@
 #include <new>
 #include <sstream>
 
-#include "access_detail.h"
+#include "storage/access_detail.h"
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
 

@@ -1,4 +1,4 @@
-#include "serialization_stream.h"
+#include "serialization/serialization_stream.h"
 
 #include <algorithm>
 

@@ -16,7 +16,7 @@
 #include "quelbo/dependency_graph.h"
 #include "quelbo/random_access.h"
 #include "quelbo/region_copier.h"
-#include "view_parts.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 

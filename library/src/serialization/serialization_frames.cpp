@@ -6,7 +6,7 @@
 
 #include "quelbo/data_frame.h"
 #include "quelbo/serialization.h"
-#include "serialization_stream.h"
+#include "serialization/serialization_stream.h"
 
 namespace quelbo {
 

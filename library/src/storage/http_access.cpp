@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "access_detail.h"
+#include "storage/access_detail.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {

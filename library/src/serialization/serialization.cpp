@@ -4,7 +4,7 @@
 #include <type_traits>
 
 #include "quelbo/data_type_traits.h"
-#include "serialization_stream.h"
+#include "serialization/serialization_stream.h"
 
 namespace quelbo {
 

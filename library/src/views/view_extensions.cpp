@@ -32,7 +32,7 @@ void TilingInfoExtension::writeTile(size_t tileIndex, const void* src, size_t sr
 } // namespace quelbo
 
 #include "quelbo/image_view.h"
-#include "view_parts.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 

@@ -9,7 +9,7 @@
 #include "quelbo/image_view_factory.h"
 #include "quelbo/metadata.h"
 #include "quelbo/serialization.h"
-#include "serialization_stream.h"
+#include "serialization/serialization_stream.h"
 
 namespace quelbo {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "access_detail.h"
+#include "storage/access_detail.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {

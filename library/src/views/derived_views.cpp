@@ -11,7 +11,7 @@
 #include "quelbo/data_type_traits.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/region_copier.h"
-#include "view_parts.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "large_block.h"
+#include "values/large_block.h"
 #include "quelbo/error.h"
 
 namespace quelbo {

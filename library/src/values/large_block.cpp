@@ -1,4 +1,4 @@
-#include "large_block.h"
+#include "values/large_block.h"
 
 #include <cstdint>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "quelbo/error.h"
-#include "view_parts.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 

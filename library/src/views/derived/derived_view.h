@@ -1,0 +1,174 @@
+// The pieces every derived view shares: the base class over source views
+// that it keeps alive, the mapping of a rearranged view onto its source, and
+// the factory's argument checks (private to the library).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quelbo/image_view_factory.h"
+#include "quelbo/multi_image_view.h"
+#include "views/view_parts.h"
+
+namespace quelbo {
+namespace derived {
+
+using detail::OwnedDescription;
+
+[[noreturn]] inline void invalid(std::string const& message)
+{
+    throw InvalidArgument("ImageViewFactory: " + message);
+}
+
+[[noreturn]] inline void failure(std::string const& message)
+{
+    throw Error("ImageViewFactory: " + message);
+}
+
+inline std::shared_ptr<ImageView> needView(std::shared_ptr<ImageView> view, char const* operation)
+{
+    if (!view)
+        invalid(std::string(operation) + ": the image view is empty");
+    return view;
+}
+
+constexpr uint64_t kReadWrite = uint64_t(ImageCapability::READ) | uint64_t(ImageCapability::WRITE);
+
+inline ImageCapabilitySet readWriteOf(ImageView& view)
+{
+    return ImageCapabilitySet(view.capabilities().value() & kReadWrite);
+}
+
+// ------------------------------------------------------------ derived view
+
+// A view with a shape, type, capabilities, properties and metadata of its
+// own, over one or more source views that it keeps alive.
+class DerivedView : public ImageView
+{
+public:
+    DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
+                VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
+                std::shared_ptr<const MetadataNode> metadata)
+        : ImageView(originOf(sources), name, parentsOf(sources)), m_sources(std::move(sources)), m_caps(caps),
+          m_shape(std::move(shape)), m_type(type), m_description(std::move(properties), std::move(metadata))
+    {}
+
+    ImageCapabilitySet capabilities() const override { return m_caps; }
+    VectorXu64 const& shape() override { return m_shape; }
+    DataType dataType() override { return m_type; }
+    std::shared_ptr<const ImageProperties> properties() override { return m_description.properties(); }
+    std::shared_ptr<const MetadataNode> metadata() const override { return m_description.metadata(m_caps); }
+    void setProperties(std::shared_ptr<const ImageProperties> properties) override
+    {
+        m_description.setProperties(m_caps, std::move(properties), m_shape, m_type);
+    }
+    void setMetadata(std::shared_ptr<MetadataNode> metadata) override
+    {
+        m_description.setMetadata(m_caps, std::move(metadata));
+    }
+    void writeRegion(RegionXu64 const& region, const void* src) override
+    {
+        if (!m_caps.has(ImageCapability::WRITE))
+            throw NotImplemented("ImageView: writeRegion needs the WRITE capability");
+        checkRegion(region);
+        store(region, static_cast<const uint8_t*>(src));
+    }
+    void readRegion(RegionXu64 const& region, void* dst) override
+    {
+        if (!m_caps.has(ImageCapability::READ))
+            throw NotImplemented("ImageView: readRegion needs the READ capability");
+        checkRegion(region);
+        load(region, static_cast<uint8_t*>(dst));
+    }
+
+    // Concurrent reads are as safe as on every source; writes when the view
+    // writes and every source allows them.
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        uint64_t common = ~uint64_t(0);
+        for (auto const& s : m_sources)
+            common &= s->parallelCapabilities().value();
+        uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
+        if (m_caps.has(ImageCapability::WRITE))
+            allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
+        return ParallelAccessCapabilitySet(common & allowed);
+    }
+
+protected:
+    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
+    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
+
+    ImageView& source(size_t i = 0) { return *m_sources[i]; }
+    std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
+
+private:
+    static ViewDataOrigin originOf(std::vector<std::shared_ptr<ImageView>> const& sources)
+    {
+        if (sources.size() != 1)
+            return ViewDataOrigin::COMPOSITE;
+        return detail::dataOriginOf(*sources.front());
+    }
+    static std::vector<std::shared_ptr<ViewOriginExtension>>
+    parentsOf(std::vector<std::shared_ptr<ImageView>> const& sources)
+    {
+        std::vector<std::shared_ptr<ViewOriginExtension>> parents;
+        for (auto const& s : sources)
+            parents.push_back(s->viewOrigin());
+        return parents;
+    }
+
+    std::vector<std::shared_ptr<ImageView>> m_sources;
+    ImageCapabilitySet m_caps;
+    VectorXu64 m_shape;
+    DataType m_type;
+    OwnedDescription m_description;
+};
+
+// ------------------------------------------------------------ mapped view
+
+// One axis of a mapping: a dimension of the source walked by `step` samples,
+// or (source < 0) the components inside a sample, `step` bytes apart.
+struct MapAxis
+{
+    int source;
+    int64_t step;
+};
+
+// Where the samples of a mapped view lie in its source: view index i holds
+// the unit at source index start + sum(step * i) (per source dimension),
+// byteOffset bytes into that sample. With `inner`, each sample of the view
+// is innerCount units of the source along one more axis.
+struct Mapping
+{
+    std::vector<MapAxis> axes; // one per view dimension
+    std::vector<int64_t> start;
+    size_t byteOffset = 0;
+    DataType unit; // the type of one unit moved
+    bool hasInner = false;
+    MapAxis inner{0, 0};
+    uint64_t innerCount = 1;
+};
+
+// The identity mapping of a view's dimensions onto its source's.
+Mapping identityMapping(ImageView& source);
+
+// A view rearranging the samples of `source` as `mapping` says.
+std::shared_ptr<ImageView> mapped(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps,
+                                  VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
+                                  Mapping mapping);
+
+// The view's axes interpretation when it names every dimension, else UNKNOWN.
+ImageType axesOf(ImageView& view);
+
+// Properties of a derived view: the source's with other axes (and type).
+std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes);
+
+// A slice of a view at one position along one dimension, without it.
+std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis, uint64_t position);
+
+// One component of every sample of a view.
+std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t index);
+
+} // namespace derived
+} // namespace quelbo

@@ -1,0 +1,194 @@
+// Views that forward every operation to their source: behind a lock, or with another description.
+#include <mutex>
+
+#include "views/derived/derived_view.h"
+
+namespace quelbo {
+using namespace derived;
+
+namespace {
+
+// ----------------------------------------------------------- forward view
+
+// The source itself behind another description (properties, metadata) or a
+// lock: every operation goes to the source.
+class ForwardView final : public ImageView
+{
+public:
+    ForwardView(char const* name, std::shared_ptr<ImageView> source, uint64_t capabilityMask, bool locked,
+                std::shared_ptr<const ImageProperties> properties, bool ownMetadata,
+                std::shared_ptr<const MetadataNode> metadata)
+        : ImageView(detail::dataOriginOf(*source), name, {source->viewOrigin()}), m_source(std::move(source)),
+          m_mask(capabilityMask), m_lock(locked ? new std::recursive_mutex : nullptr),
+          m_ownProperties(properties != nullptr), m_ownMetadata(ownMetadata),
+          m_description(std::move(properties), std::move(metadata))
+    {}
+
+    ImageCapabilitySet capabilities() const override
+    {
+        auto l = lock();
+        return ImageCapabilitySet(m_source->capabilities().value() & m_mask);
+    }
+    VectorXu64 const& shape() override
+    {
+        auto l = lock();
+        return m_source->shape();
+    }
+    DataType dataType() override
+    {
+        auto l = lock();
+        return m_source->dataType();
+    }
+    std::shared_ptr<const ImageProperties> properties() override
+    {
+        auto l = lock();
+        return m_ownProperties ? m_description.properties() : m_source->properties();
+    }
+    std::shared_ptr<const MetadataNode> metadata() const override
+    {
+        auto l = lock();
+        return m_ownMetadata ? m_description.metadata(capabilities()) : m_source->metadata();
+    }
+    void read(VectorXu64 const& index, void* dst) override
+    {
+        auto l = lock();
+        need(ImageCapability::READ, "read");
+        m_source->read(index, dst);
+    }
+    void readRegion(RegionXu64 const& region, void* dst) override
+    {
+        auto l = lock();
+        need(ImageCapability::READ, "readRegion");
+        m_source->readRegion(region, dst);
+    }
+    void setProperties(std::shared_ptr<const ImageProperties> properties) override
+    {
+        auto l = lock();
+        if (!m_ownProperties)
+            return m_source->setProperties(std::move(properties));
+        m_description.setProperties(capabilities(), std::move(properties), m_source->shape(), m_source->dataType());
+    }
+    void setMetadata(std::shared_ptr<MetadataNode> metadata) override
+    {
+        auto l = lock();
+        if (!m_ownMetadata)
+            return m_source->setMetadata(std::move(metadata));
+        m_description.setMetadata(capabilities(), std::move(metadata));
+    }
+    void write(VectorXu64 const& index, const void* src) override
+    {
+        auto l = lock();
+        need(ImageCapability::WRITE, "write");
+        m_source->write(index, src);
+    }
+    void writeRegion(RegionXu64 const& region, const void* src) override
+    {
+        auto l = lock();
+        need(ImageCapability::WRITE, "writeRegion");
+        m_source->writeRegion(region, src);
+    }
+    void reshape(VectorXu64 const& shape, DataType dataType) override
+    {
+        auto l = lock();
+        need(ImageCapability::RESHAPE, "reshape");
+        m_source->reshape(shape, dataType);
+    }
+    Indexer const& indexer() override
+    {
+        auto l = lock();
+        need(ImageCapability::MEMORY_ACCESS, "indexer");
+        return m_source->indexer();
+    }
+    void* buffer() override
+    {
+        auto l = lock();
+        need(ImageCapability::MEMORY_ACCESS, "buffer");
+        return m_source->buffer();
+    }
+    const void* bufferReadOnly() const override
+    {
+        auto l = lock();
+        need(ImageCapability::MEMORY_ACCESS, "bufferReadOnly");
+        return m_source->bufferReadOnly();
+    }
+    size_t bufferSize() override
+    {
+        auto l = lock();
+        need(ImageCapability::MEMORY_ACCESS, "bufferSize");
+        return m_source->bufferSize();
+    }
+    std::shared_ptr<MemoryBlock> memoryBlock() override
+    {
+        auto l = lock();
+        return capabilities().has(ImageCapability::MEMORY_ACCESS) ? m_source->memoryBlock() : nullptr;
+    }
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        auto l = lock();
+        uint64_t caps = m_source->parallelCapabilities().value();
+        if (m_lock)
+            caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
+        return ParallelAccessCapabilitySet(caps);
+    }
+    std::shared_ptr<Extension> extension(size_t id) override
+    {
+        auto l = lock();
+        if (id == TilingInfoExtension::EXTENSION_ID && !m_lock)
+            return m_source->extension(id);
+        return ImageView::extension(id);
+    }
+
+private:
+    std::unique_lock<std::recursive_mutex> lock() const
+    {
+        return m_lock ? std::unique_lock<std::recursive_mutex>(*m_lock) : std::unique_lock<std::recursive_mutex>();
+    }
+    void need(ImageCapability flag, char const* operation) const
+    {
+        if (!capabilities().has(flag))
+            throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by this view");
+    }
+
+    std::shared_ptr<ImageView> m_source;
+    uint64_t m_mask;
+    std::unique_ptr<std::recursive_mutex> m_lock;
+    bool m_ownProperties;
+    bool m_ownMetadata;
+    OwnedDescription m_description;
+};
+
+} // namespace
+
+std::shared_ptr<ImageView> ImageViewFactory::makeThreadSafe(std::shared_ptr<ImageView> image)
+{
+    needView(image, "makeThreadSafe");
+    return std::make_shared<ForwardView>("ThreadSafe", image, ~uint64_t(0), true, nullptr, false, nullptr);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::reinterpret(std::shared_ptr<ImageView> image, ImageType newImageType)
+{
+    needView(image, "reinterpret");
+    size_t const n = image->dimensionCount();
+    if (newImageType != ImageTypeId::UNKNOWN && newImageType.dimensionCount() != n)
+        failure("reinterpret: an image type of " + std::to_string(newImageType.dimensionCount()) +
+                " dimensions for a view of " + std::to_string(n));
+    auto p = describe(*image, newImageType);
+    return std::make_shared<ForwardView>("Reinterpret", image, kReadWrite, false, std::move(p), true,
+                                         detail::metadataOf(*image));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::fromImageView(std::shared_ptr<ImageView> view,
+                                                           std::shared_ptr<const ImageProperties> properties,
+                                                           std::shared_ptr<const MetadataNode> metadata)
+{
+    needView(view, "fromImageView");
+    if (!properties)
+        properties = detail::propertiesOf(*view);
+    else if (!properties->isCompatibleWith(view->shape(), view->dataType()))
+        failure("fromImageView: the properties do not fit the shape " + view->shape().toString() + " and type " +
+                view->dataType().toString());
+    return std::make_shared<ForwardView>("FromImageView", view, ~uint64_t(0), false, std::move(properties), true,
+                                         std::move(metadata));
+}
+
+} // namespace quelbo

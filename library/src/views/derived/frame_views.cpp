@@ -1,0 +1,250 @@
+// Views joining the frames of a multi-image view: stacked along a new dimension, or interlaced as components.
+#include <algorithm>
+#include <string>
+
+#include "quelbo/region_copier.h"
+#include "util/parallel_for.h"
+#include "views/derived/derived_view.h"
+
+namespace quelbo {
+using namespace derived;
+
+namespace {
+
+// ------------------------------------------------------ frames of a multi view
+
+std::vector<std::shared_ptr<ImageView>> framesOf(std::shared_ptr<MultiImageView> const& multi, char const* operation)
+{
+    if (!multi)
+        invalid(std::string(operation) + ": the multi-image view is empty");
+    std::vector<std::shared_ptr<ImageView>> frames;
+    for (size_t i = 0, n = multi->frameCount(); i < n; ++i)
+        frames.push_back(multi->frame(i));
+    if (frames.empty())
+        invalid(std::string(operation) + ": the multi-image view has no frame");
+    VectorXu64 const& shape = frames.front()->shape();
+    DataType const type = frames.front()->dataType();
+    for (auto const& f : frames) {
+        if (!f)
+            invalid(std::string(operation) + ": a frame is empty");
+        if (f->shape() != shape || f->dataType() != type)
+            invalid(std::string(operation) + ": the frames differ in shape or data type");
+    }
+    return frames;
+}
+
+ImageCapabilitySet commonReadWrite(std::vector<std::shared_ptr<ImageView>> const& frames)
+{
+    uint64_t caps = kReadWrite;
+    for (auto const& f : frames)
+        caps &= f->capabilities().value();
+    return ImageCapabilitySet(caps);
+}
+
+// The frames along a new dimension at `axis`; each frame's samples go to
+// their slab of the destination.
+class StackView final : public DerivedView
+{
+public:
+    StackView(std::vector<std::shared_ptr<ImageView>> frames, size_t axis, VectorXu64 shape,
+              std::shared_ptr<const ImageProperties> properties, size_t threads)
+        : DerivedView("Stack", frames, commonReadWrite(frames), std::move(shape), frames.front()->dataType(),
+                      std::move(properties), detail::metadataOf(*frames.front())),
+          m_axis(axis), m_threads(threads)
+    {}
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        move(region, const_cast<uint8_t*>(src), false);
+    }
+
+private:
+    void move(RegionXu64 const& region, uint8_t* dense, bool toView)
+    {
+        size_t const n = region.dimensionCount();
+        size_t const bytes = dataType().byteCount();
+        uint64_t const first = region.origin().data()[m_axis];
+        uint64_t const count = region.size().data()[m_axis];
+        // The frame's region: the view's without the stacking axis.
+        VectorXu64 origin(n - 1), size(n - 1);
+        for (size_t d = 0, k = 0; d < n; ++d) {
+            if (d == m_axis)
+                continue;
+            origin.data()[k] = region.origin().data()[d];
+            size.data()[k++] = region.size().data()[d];
+        }
+        RegionXu64 const frameRegion(origin, size);
+        VectorXu64 const viewStrides = detail::denseStrides(region.size(), bytes);
+        uint64_t const slab = viewStrides.data()[m_axis];
+        bool const contiguous = m_axis == n - 1;
+        // The slab of one frame inside the dense region, as an indexer.
+        VectorXu64 slabShape(region.size());
+        slabShape.data()[m_axis] = 1;
+        Indexer const slabSide(slabShape, dataType(), viewStrides, detail::identityOrder(n));
+        Indexer const frameSide(slabShape, dataType());
+        VectorXu64 const zero(n);
+        size_t const threads =
+            concurrent(toView) ? std::min(m_threads == 0 ? util::machineThreads() : m_threads, util::machineThreads()) : 1;
+        util::parallelFor(size_t(count), threads, [&](size_t i) {
+            ImageView& frame = *sources()[first + i];
+            uint8_t* at = dense + i * slab;
+            if (contiguous) {
+                if (toView)
+                    frame.readRegion(frameRegion, at);
+                else
+                    frame.writeRegion(frameRegion, at);
+                return;
+            }
+            detail::Scratch own(frame.regionByteCount(frameRegion));
+            if (toView) {
+                frame.readRegion(frameRegion, own.data());
+                RegionCopier(frameSide, slabSide, zero, zero, slabShape, dataType()).copy(own.data(), at);
+            } else {
+                RegionCopier(slabSide, frameSide, zero, zero, slabShape, dataType()).copy(at, own.data());
+                frame.writeRegion(frameRegion, own.data());
+            }
+        });
+    }
+
+    // Frames are read (written) side by side only when each allows it.
+    // THREAD_SAFE is not enough: two locked frames may share one source.
+    bool concurrent(bool reading)
+    {
+        uint64_t const side =
+            uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ : ParallelAccessCapability::PARALLEL_WRITE);
+        std::vector<ImageView*> frames;
+        for (auto const& frame : sources()) {
+            if (!(frame->parallelCapabilities().value() & side))
+                return false;
+            frames.push_back(frame.get());
+        }
+        // One view given twice would be written from two threads at once.
+        std::sort(frames.begin(), frames.end());
+        return reading || std::adjacent_find(frames.begin(), frames.end()) == frames.end();
+    }
+
+    size_t m_axis;
+    size_t m_threads;
+};
+
+std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, ImageDimension* dimension, size_t threads)
+{
+    auto frames = framesOf(multi, "stack");
+    ImageView& first = *frames.front();
+    size_t const n = first.dimensionCount();
+    ImageType const axes = axesOf(first);
+    size_t axis = n;
+    ImageType newAxes = ImageTypeId::UNKNOWN;
+    if (dimension && axes != ImageTypeId::UNKNOWN) {
+        if (*dimension < ImageDimension::COLUMN || *dimension > ImageDimension::SEQUENCE)
+            invalid("stack: unknown dimension " + std::to_string(int(*dimension)));
+        if (axes.has(*dimension))
+            invalid("stack: the frames already have the dimension " + std::to_string(int(*dimension)));
+        newAxes = axes | *dimension;
+        axis = newAxes.indexDimension(*dimension);
+    }
+    VectorXu64 shape(n + 1);
+    for (size_t d = 0, k = 0; d <= n; ++d)
+        shape.data()[d] = d == axis ? frames.size() : first.shape().data()[k++];
+    auto p = describe(first, newAxes);
+    if (dimension && *dimension == ImageDimension::CHANNEL && frames.size() > 1)
+        p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);
+    return std::make_shared<StackView>(std::move(frames), axis, std::move(shape), std::move(p), threads);
+}
+
+// The frames as the components of one vector sample.
+class InterlaceView final : public DerivedView
+{
+public:
+    InterlaceView(std::vector<std::shared_ptr<ImageView>> frames, DataType type,
+                  std::shared_ptr<const ImageProperties> properties)
+        : DerivedView("Interlace", frames, commonReadWrite(frames), frames.front()->shape(), type,
+                      std::move(properties), detail::metadataOf(*frames.front()))
+    {}
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        move(region, const_cast<uint8_t*>(src), false);
+    }
+
+private:
+    void move(RegionXu64 const& region, uint8_t* dense, bool toView)
+    {
+        size_t const n = region.dimensionCount();
+        DataType const unit = sources().front()->dataType();
+        size_t const unitBytes = unit.byteCount();
+        Indexer const sampleSide(region.size(), unit, detail::denseStrides(region.size(), dataType().byteCount()),
+                                 detail::identityOrder(n));
+        Indexer const frameSide(region.size(), unit);
+        VectorXu64 const zero(n);
+        detail::Scratch own;
+        for (size_t i = 0; i < sources().size(); ++i) {
+            ImageView& frame = *sources()[i];
+            own.resize(frame.regionByteCount(region));
+            if (toView) {
+                frame.readRegion(region, own.data());
+                RegionCopier(frameSide, sampleSide, zero, zero, region.size(), unit)
+                    .copy(own.data(), dense + i * unitBytes);
+            } else {
+                RegionCopier(sampleSide, frameSide, zero, zero, region.size(), unit)
+                    .copy(dense + i * unitBytes, own.data());
+                frame.writeRegion(region, own.data());
+            }
+        }
+    }
+};
+
+std::shared_ptr<ImageView> interlaceFrames(std::shared_ptr<MultiImageView> multi, ImageInterpretation interpretation,
+                                           bool alpha)
+{
+    auto frames = framesOf(multi, "interlace");
+    ImageView& first = *frames.front();
+    DataType const type = first.dataType();
+    if (!type.isScalar())
+        invalid("interlace: the frames are not scalar");
+    if (axesOf(first).has(ImageDimension::CHANNEL))
+        invalid("interlace: the frames have a CHANNEL dimension");
+    if (frames.size() > 255)
+        invalid("interlace: more than 255 frames");
+    DataType const vector(type.primitiveType(), type.bitDepth(), frames.size());
+    auto p = detail::propertiesOf(first);
+    p->imageInfo().setInterpretation(interpretation);
+    p->imageInfo().setAlpha(alpha);
+    return std::make_shared<InterlaceView>(std::move(frames), vector, std::move(p));
+}
+
+} // namespace
+
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView)
+{
+    return interlaceFrames(std::move(multiView), ImageInterpretation::UNKNOWN, false);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::interlace(std::shared_ptr<MultiImageView> multiView,
+                                                       ImageInterpretation newInterpretation, bool hasAlpha)
+{
+    return interlaceFrames(std::move(multiView), newInterpretation, hasAlpha);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView)
+{
+    return stackFrames(std::move(multiView), nullptr, 0);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
+                                                   ImageDimension newDimension)
+{
+    return stackFrames(std::move(multiView), &newDimension, 0);
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::stack(std::shared_ptr<MultiImageView> multiView,
+                                                   ImageDimension newDimension, size_t threadCount)
+{
+    return stackFrames(std::move(multiView), &newDimension, threadCount);
+}
+
+} // namespace quelbo

@@ -1,0 +1,437 @@
+// Rearranged views: flips, sub-sampling, boxes, slices, axis orders and components.
+#include <algorithm>
+#include <string>
+
+#include "quelbo/region_copier.h"
+#include "views/derived/derived_view.h"
+
+namespace quelbo {
+using namespace derived;
+
+namespace {
+
+// A view whose samples are a fixed rearrangement of its source's (flips,
+// sub-sampling, boxes, axis orders, components): nothing is copied until a
+// region is read, and then straight from the source's memory when it offers
+// it.
+class MappedView final : public DerivedView
+{
+public:
+    MappedView(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps, VectorXu64 shape,
+               DataType type, std::shared_ptr<const ImageProperties> properties, Mapping mapping)
+        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source)),
+          m_data(source), m_map(std::move(mapping))
+    {
+        // Over another rearrangement, read straight from its data.
+        auto inner = std::dynamic_pointer_cast<MappedView>(source);
+        if (inner && inner->composable()) {
+            m_map = inner->compose(m_map);
+            m_data = inner->m_data;
+        }
+        ImageView& src = *m_data;
+        m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
+        int last = -1;
+        for (MapAxis const& a : m_map.axes) {
+            m_passThrough = m_passThrough && a.source > last && a.step == 1;
+            last = a.source;
+        }
+    }
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override
+    {
+        if (m_passThrough)
+            return m_data->readRegion(sourceBox(region), dst);
+        transfer(region, dst, true);
+    }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        if (m_passThrough)
+            return m_data->writeRegion(sourceBox(region), src);
+        transfer(region, const_cast<uint8_t*>(src), false);
+    }
+
+private:
+    // The box of the source that a region of the view reaches.
+    RegionXu64 sourceBox(RegionXu64 const& region)
+    {
+        size_t const n = m_map.start.size();
+        std::vector<int64_t> lo(m_map.start), hi(m_map.start);
+        auto reach = [&](MapAxis const& a, uint64_t origin, uint64_t size) {
+            if (a.source < 0)
+                return;
+            int64_t const first = a.step * int64_t(origin);
+            int64_t const last = a.step * int64_t(origin + size - 1);
+            lo[a.source] += std::min(first, last);
+            hi[a.source] += std::max(first, last);
+        };
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            reach(m_map.axes[d], region.origin().data()[d], region.size().data()[d]);
+        if (m_map.hasInner)
+            reach(m_map.inner, 0, m_map.innerCount);
+        VectorXu64 origin(n), size(n);
+        for (size_t k = 0; k < n; ++k) {
+            origin.data()[k] = uint64_t(lo[k]);
+            size.data()[k] = uint64_t(hi[k] - lo[k] + 1);
+        }
+        return RegionXu64(origin, size);
+    }
+
+    // Moves the units of a region between the view's dense buffer and the
+    // source: its memory when it has some, else a copy of the box reached.
+    void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
+    {
+        ImageView& src = *m_data;
+        RegionXu64 const box = sourceBox(region);
+        size_t const n = m_map.start.size();
+        bool const memory = src.support(ImageCapability::MEMORY_ACCESS);
+        detail::Scratch copy;
+        uint8_t* base;
+        VectorXu64 strides;
+        VectorXu64 memoryOrigin(n);
+        if (memory) {
+            base = static_cast<uint8_t*>(src.buffer());
+            strides = src.indexer().byteStride();
+        } else {
+            copy.resize(src.regionByteCount(box));
+            src.readRegion(box, copy.data());
+            base = copy.data();
+            strides = detail::denseStrides(box.size(), src.sampleByteCount());
+            memoryOrigin = box.origin();
+        }
+        auto stride = [&](MapAxis const& a) {
+            return a.source < 0 ? a.step : a.step * int64_t(strides.data()[a.source]);
+        };
+        int64_t offset = int64_t(m_map.byteOffset);
+        for (size_t k = 0; k < n; ++k)
+            offset += (m_map.start[k] - int64_t(memoryOrigin.data()[k])) * int64_t(strides.data()[k]);
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            offset += stride(m_map.axes[d]) * int64_t(region.origin().data()[d]);
+
+        // The units of the region, inner axis first, on both sides.
+        size_t const axes = m_map.axes.size() + (m_map.hasInner ? 1 : 0);
+        VectorXu64 size(axes), mapped(axes);
+        size_t a = 0;
+        if (m_map.hasInner) {
+            size.data()[a] = m_map.innerCount;
+            mapped.data()[a++] = uint64_t(stride(m_map.inner));
+        }
+        for (size_t d = 0; d < m_map.axes.size(); ++d, ++a) {
+            size.data()[a] = region.size().data()[d];
+            mapped.data()[a] = uint64_t(stride(m_map.axes[d]));
+        }
+        Indexer const sourceSide(size, m_map.unit, mapped, detail::identityOrder(axes));
+        Indexer const viewSide(size, m_map.unit);
+        VectorXu64 const zero(axes);
+        if (toView) {
+            RegionCopier(sourceSide, viewSide, zero, zero, size, m_map.unit).copy(base + offset, dense);
+        } else {
+            RegionCopier(viewSide, sourceSide, zero, zero, size, m_map.unit).copy(dense, base + offset);
+            if (!memory)
+                src.writeRegion(box, copy.data());
+        }
+    }
+
+    // A plain rearrangement of whole samples: another mapping over this view
+    // can go straight to its data.
+    bool composable() const
+    {
+        if (m_map.hasInner || m_map.byteOffset != 0 || m_map.unit != m_data->dataType())
+            return false;
+        for (MapAxis const& a : m_map.axes)
+            if (a.source < 0)
+                return false;
+        return true;
+    }
+
+    // `outer`, a mapping over this view, as a mapping over this view's data.
+    Mapping compose(Mapping const& outer) const
+    {
+        Mapping m = outer;
+        m.start = m_map.start;
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            m.start[m_map.axes[d].source] += m_map.axes[d].step * outer.start[d];
+        auto through = [&](MapAxis a) {
+            if (a.source < 0)
+                return a;
+            MapAxis const& mine = m_map.axes[a.source];
+            return MapAxis{mine.source, mine.step * a.step};
+        };
+        for (MapAxis& a : m.axes)
+            a = through(a);
+        if (m.hasInner)
+            m.inner = through(m.inner);
+        return m;
+    }
+
+    std::shared_ptr<ImageView> m_data; // where the samples are read and written
+    Mapping m_map;
+    bool m_passThrough = false;
+};
+
+} // namespace
+
+namespace derived {
+
+Mapping identityMapping(ImageView& source)
+{
+    Mapping m;
+    size_t const n = source.dimensionCount();
+    m.start.assign(n, 0);
+    for (size_t d = 0; d < n; ++d)
+        m.axes.push_back({int(d), 1});
+    m.unit = source.dataType();
+    return m;
+}
+
+std::shared_ptr<ImageView> mapped(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps,
+                                  VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
+                                  Mapping mapping)
+{
+    return std::make_shared<MappedView>(name, std::move(source), caps, std::move(shape), type, std::move(properties),
+                                        std::move(mapping));
+}
+
+ImageType axesOf(ImageView& view)
+{
+    auto p = view.properties();
+    ImageType const axes = p ? p->imageInfo().axesInterpretation() : ImageTypeId::UNKNOWN;
+    return axes.dimensionCount() == view.dimensionCount() ? axes : ImageTypeId::UNKNOWN;
+}
+
+std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes)
+{
+    auto p = detail::propertiesOf(source);
+    p->imageInfo().setAxesInterpretation(axes);
+    return p;
+}
+
+std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis, uint64_t position)
+{
+    Mapping m = identityMapping(*view);
+    m.axes.erase(m.axes.begin() + axis);
+    m.start[axis] = int64_t(position);
+    VectorXu64 const& full = view->shape();
+    VectorXu64 shape(full.size() - 1);
+    for (size_t d = 0, k = 0; d < full.size(); ++d)
+        if (d != axis)
+            shape.data()[k++] = full.data()[d];
+    ImageType axes = axesOf(*view);
+    if (axes != ImageTypeId::UNKNOWN)
+        axes.remove(axis);
+    auto p = describe(*view, axes);
+    DataType const type = view->dataType();
+    return mapped("Slice", view, readWriteOf(*view), std::move(shape), type, std::move(p), std::move(m));
+}
+
+std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t index)
+{
+    DataType const type = view->dataType();
+    if (index >= type.elementCount())
+        invalid("extractChannel: channel " + std::to_string(index) + " of a type of " +
+                std::to_string(type.elementCount()) + " components");
+    DataType const scalar = DataType::extractScalarType(type);
+    Mapping m = identityMapping(*view);
+    m.unit = scalar;
+    m.byteOffset = index * scalar.byteCount();
+    auto p = detail::propertiesOf(*view);
+    p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);
+    p->imageInfo().setAlpha(false);
+    return mapped("ExtractChannel", view, readWriteOf(*view), view->shape(), scalar, std::move(p), std::move(m));
+}
+
+} // namespace derived
+
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, size_t dimensionIndex)
+{
+    needView(image, "flip");
+    if (!image->support(ImageCapability::READ))
+        failure("flip: the image view cannot be read");
+    size_t const n = image->dimensionCount();
+    if (dimensionIndex >= n)
+        invalid("flip: dimension " + std::to_string(dimensionIndex) + " of a view of " + std::to_string(n) +
+                " dimensions");
+    Mapping m = identityMapping(*image);
+    m.axes[dimensionIndex].step = -1;
+    m.start[dimensionIndex] = int64_t(image->shape().data()[dimensionIndex]) - 1;
+    auto p = detail::propertiesOf(*image);
+    DataType const type = image->dataType();
+    return mapped("Flip", image, ImageCapability::READ, image->shape(), type, std::move(p), std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> image, ImageDimension dimension)
+{
+    needView(image, "flip");
+    ImageType const axes = axesOf(*image);
+    if (axes == ImageTypeId::UNKNOWN)
+        invalid("flip: the image type is unknown");
+    if (dimension < ImageDimension::COLUMN || dimension > ImageDimension::SEQUENCE || !axes.has(dimension))
+        invalid("flip: the image type has no dimension " + std::to_string(int(dimension)));
+    return flip(image, axes.indexDimension(dimension));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView> image, size_t step)
+{
+    needView(image, "subSample");
+    if (step == 0)
+        invalid("subSample: a step of 0");
+    if (!image->support(ImageCapability::READ))
+        failure("subSample: the image view cannot be read");
+    ImageType const axes = axesOf(*image);
+    size_t const channel =
+        axes.has(ImageDimension::CHANNEL) ? axes.indexDimension(ImageDimension::CHANNEL) : ~size_t(0);
+    VectorXu64 shape(image->shape());
+    Mapping m = identityMapping(*image);
+    for (size_t d = 0; d < shape.size(); ++d) {
+        if (d == channel)
+            continue;
+        uint64_t const extent = shape.data()[d];
+        if (step > extent)
+            invalid("subSample: a step of " + std::to_string(step) + " over a dimension of " + std::to_string(extent));
+        shape.data()[d] = (extent + step - 1) / step;
+        m.axes[d].step = int64_t(step);
+    }
+    auto p = detail::propertiesOf(*image);
+    DataType const type = image->dataType();
+    return mapped("SubSample", image, ImageCapability::READ, std::move(shape), type, std::move(p), std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::reinterpretAxes(std::shared_ptr<ImageView> image,
+                                                             ImageDimension const* dimensions, size_t count)
+{
+    needView(image, "reinterpretAxes");
+    size_t const n = image->dimensionCount();
+    if (count != n)
+        failure("reinterpretAxes: " + std::to_string(count) + " dimensions given for a view of " + std::to_string(n));
+    if (count && !dimensions)
+        invalid("reinterpretAxes: no dimension list");
+    ImageType const axes(dimensions, count);
+    if (axes.dimensionCount() != count)
+        invalid("reinterpretAxes: a dimension is repeated");
+    // The view's dimension d is the source's dimension holding the d-th
+    // dimension of the type in canonical order.
+    Mapping m = identityMapping(*image);
+    VectorXu64 shape(n);
+    for (size_t i = 0; i < count; ++i) {
+        size_t const d = axes.indexDimension(dimensions[i]);
+        m.axes[d] = {int(i), 1};
+        shape.data()[d] = image->shape().data()[i];
+    }
+    auto p = describe(*image, axes);
+    DataType const type = image->dataType();
+    return mapped("ReinterpretAxes", image, readWriteOf(*image), std::move(shape), type, std::move(p), std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr<ImageView> image)
+{
+    needView(image, "disassembleChannels");
+    ImageType axes = axesOf(*image);
+    if (axes.has(ImageDimension::CHANNEL))
+        invalid("disassembleChannels: the view already has a CHANNEL dimension");
+    DataType const type = image->dataType();
+    DataType const scalar = DataType::extractScalarType(type);
+    size_t const n = image->dimensionCount();
+    size_t position = n;
+    if (axes != ImageTypeId::UNKNOWN) {
+        axes.add(ImageDimension::CHANNEL);
+        position = axes.indexDimension(ImageDimension::CHANNEL);
+    }
+    Mapping m = identityMapping(*image);
+    m.unit = scalar;
+    m.axes.insert(m.axes.begin() + position, MapAxis{-1, int64_t(scalar.byteCount())});
+    VectorXu64 shape(n + 1);
+    for (size_t d = 0, k = 0; d <= n; ++d)
+        shape.data()[d] = d == position ? type.elementCount() : image->shape().data()[k++];
+    auto p = describe(*image, axes);
+    return mapped("DisassembleChannels", image, ImageCapability::READ, std::move(shape), scalar, std::move(p),
+                  std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<ImageView> image)
+{
+    needView(image, "assembleChannels");
+    DataType const type = image->dataType();
+    size_t const n = image->dimensionCount();
+    if (!type.isScalar())
+        invalid("assembleChannels: the samples are not scalar");
+    if (n < 2)
+        invalid("assembleChannels: a view of " + std::to_string(n) + " dimensions");
+    ImageType axes = axesOf(*image);
+    size_t const channel = axes.has(ImageDimension::CHANNEL) ? axes.indexDimension(ImageDimension::CHANNEL) : n - 1;
+    uint64_t const count = image->shape().data()[channel];
+    if (count == 0 || count > 255)
+        invalid("assembleChannels: " + std::to_string(count) + " channels");
+    Mapping m = identityMapping(*image);
+    m.axes.erase(m.axes.begin() + channel);
+    m.hasInner = true;
+    m.inner = {int(channel), 1};
+    m.innerCount = count;
+    VectorXu64 shape(n - 1);
+    for (size_t d = 0, k = 0; d < n; ++d)
+        if (d != channel)
+            shape.data()[k++] = image->shape().data()[d];
+    if (axes != ImageTypeId::UNKNOWN)
+        axes.remove(channel);
+    auto p = describe(*image, axes);
+    DataType const vector(type.primitiveType(), type.bitDepth(), size_t(count));
+    return mapped("AssembleChannels", image, ImageCapability::READ, std::move(shape), vector, std::move(p),
+                  std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::extractRegion(std::shared_ptr<ImageView> view, RegionXu64 const& region)
+{
+    needView(view, "extractRegion");
+    if (region.isEmpty())
+        invalid("extractRegion: the region is empty");
+    view->checkRegion(region);
+    Mapping m = identityMapping(*view);
+    for (size_t d = 0; d < m.start.size(); ++d)
+        m.start[d] = int64_t(region.origin().data()[d]);
+    auto p = detail::propertiesOf(*view);
+    DataType const type = view->dataType();
+    return mapped("ExtractRegion", view, readWriteOf(*view), region.size(), type, std::move(p), std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::extractAdjustedRegion(std::shared_ptr<ImageView> view,
+                                                                   RegionXu64 const& region)
+{
+    needView(view, "extractAdjustedRegion");
+    if (region.isEmpty())
+        invalid("extractAdjustedRegion: the region is empty");
+    view->checkRegion(region);
+    size_t const n = region.dimensionCount();
+    Mapping m;
+    m.unit = view->dataType();
+    std::vector<uint64_t> kept;
+    ImageType axes = axesOf(*view);
+    ImageType const original = axes;
+    for (size_t d = 0; d < n; ++d) {
+        m.start.push_back(int64_t(region.origin().data()[d]));
+        if (region.size().data()[d] != 1) {
+            m.axes.push_back({int(d), 1});
+            kept.push_back(region.size().data()[d]);
+        } else if (original != ImageTypeId::UNKNOWN) {
+            axes.remove(original.dimension(d));
+        }
+    }
+    if (kept.empty()) {
+        // A single sample stays a view of one dimension.
+        m.axes.push_back({0, 1});
+        kept.push_back(1);
+        axes = ImageTypeId::UNKNOWN;
+    }
+    VectorXu64 shape(kept.size());
+    std::copy(kept.begin(), kept.end(), shape.data());
+    auto p = describe(*view, axes);
+    DataType const type = view->dataType();
+    return mapped("ExtractAdjustedRegion", view, readWriteOf(*view), std::move(shape), type, std::move(p),
+                  std::move(m));
+}
+
+std::shared_ptr<ImageView> ImageViewFactory::extractChannel(std::shared_ptr<ImageView> view, size_t idxChannel)
+{
+    needView(view, "extractChannel");
+    return channelOf(view, idxChannel);
+}
+
+} // namespace quelbo

@@ -294,8 +294,7 @@ void add_stream_factory(Methods& m)
 void add_random_factory(Methods& m)
 {
     m.add(kRAlloc, &RandomAccessFactory_allocate, METH_O, "A store in memory of the given size.");
-    m.add(kRCopy, &factory1<kRCopy, kDStore, std::shared_ptr<RandomAccess>, &RandomAccessFactory::copyInMemory>,
-          METH_O,
+    m.add(kRCopy, &factory1<kRCopy, kDStore, std::shared_ptr<RandomAccess>, &RandomAccessFactory::copyInMemory>, METH_O,
           "The given store loaded into memory; a store already in memory is returned itself, without a copy.\n"
           ":raises: InvalidArgument if the store is empty.");
     m.add(kRMap, &factory1<kRMap, kDString, std::string, &RandomAccessFactory::mapFile>, METH_O,

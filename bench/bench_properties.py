@@ -3,12 +3,11 @@ key against a dict lookup at two child counts. Run with /usr/bin/python3."""
 import array
 import os
 import sys
-import timeit
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from timing import best_per_call as best  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from timing import compare_stmt, section  # noqa: E402
 from proxy import cls, q  # noqa: E402
-
 
 
 def node_with(children):
@@ -19,29 +18,20 @@ def node_with(children):
 
 
 def main():
+    section("Variant values from a list of one million items")
     ints = list(range(1_000_000))
-    floats = [float(i) for i in ints]
-    create = q.VariantDataValueFactory_create
-    rows = []
-    for name, data, code in (("ints", ints, "q"), ("floats", floats, "d")):
-        ours = best("create(data)", 5, create=create, data=data)
-        ref = best("array(code, data)", 5, array=array.array, code=code, data=data)
-        rows.append(("create(1M %s) vs array('%s', ...)" % (name, code), ours * 1e3, ref * 1e3, ours / ref))
+    names = dict(create=q.VariantDataValueFactory_create, array=array.array, ints=ints,
+                 floats=[float(i) for i in ints])
+    compare_stmt("VariantDataValueFactory_create(ints)", "create(ints)", "array.array('q', ints)",
+                 "array('q', ints)", 3, 5, **names)
+    compare_stmt("VariantDataValueFactory_create(floats)", "create(floats)", "array.array('d', floats)",
+                 "array('d', floats)", 3, 5, **names)
     for children in (1_000, 100_000):
-        node = node_with(children)
-        key = "k%d" % (children // 2)
-        d = {"k%d" % i: i for i in range(children)}
-        ours = best("has(node, key)", 200_000, has=q.MetadataNode_has_child, node=node, key=key)
-        child = best("child(node, key)", 200_000, child=q.MetadataNode_child, node=node, key=key)
-        ref = best("d[key]", 200_000, d=d, key=key)
-        call = best("get(key)", 200_000, get=d.get, key=key)
-        rows.append(("has_child, %d children vs d[key]" % children, ours * 1e9, ref * 1e9, ours / ref))
-        rows.append(("has_child, %d children vs d.get(key)" % children, ours * 1e9, call * 1e9, ours / call))
-        rows.append(("child, %d children vs d[key]" % children, child * 1e9, ref * 1e9, child / ref))
-    print("%-44s %12s %12s %8s" % ("case", "ours", "reference", "ratio"))
-    for name, ours, ref, ratio in rows:
-        unit = "ms" if "create" in name else "ns"
-        print("%-44s %9.2f %s %9.2f %s %8.2f" % (name, ours, unit, ref, unit, ratio))
+        section("Metadata child lookup among %d children" % children)
+        names = dict(node=node_with(children), key="k%d" % (children // 2), has=q.MetadataNode_has_child,
+                     child=q.MetadataNode_child, d={"k%d" % i: i for i in range(children)})
+        compare_stmt("MetadataNode_has_child", "has(node, key)", "key in dict", "key in d", 100_000, **names)
+        compare_stmt("MetadataNode_child", "child(node, key)", "dict.get(key)", "d.get(key)", 100_000, **names)
 
 
 if __name__ == "__main__":

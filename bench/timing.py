@@ -51,7 +51,28 @@ def compare(label, ours, anchor_name, anchor, rounds=7, number=1):
     for _ in range(rounds):
         mine.append(_clock(ours, number))
         theirs.append(_clock(anchor, number))
-    a, b = statistics.median(mine), statistics.median(theirs)
-    ratio = a / b
-    print(f"{label}: ours {_human(a)}, {anchor_name} {_human(b)}, ratio {ratio:.2f}x (lower is better)")
+    return report(label, statistics.median(mine), anchor_name, statistics.median(theirs))
+
+
+def compare_stmt(label, stmt, anchor_name, anchor_stmt, number, rounds=7, **names):
+    """As `compare` for statements run by timeit (no call of a Python function
+    around each execution): `number` executions a round, time per execution."""
+    timers = timeit.Timer(stmt, globals=names), timeit.Timer(anchor_stmt, globals=names)
+    for t in timers:
+        t.timeit(1)
+    mine, theirs = [], []
+    for _ in range(rounds):
+        mine.append(timers[0].timeit(number) / number)
+        theirs.append(timers[1].timeit(number) / number)
+    return report(label, statistics.median(mine), anchor_name, statistics.median(theirs))
+
+
+def report(label, ours, anchor_name, anchor, unit=None, better="lower"):
+    """Prints one comparison line of figures taken in the same run: ours, the
+    anchor, the ratio ours / anchor and which way is better ("lower" for
+    times, "higher" for rates); times in seconds unless `unit` names the
+    figures' unit. Returns the ratio."""
+    shown = _human if unit is None else (lambda v: f"{v:.4g} {unit}")
+    ratio = ours / anchor
+    print(f"{label}: ours {shown(ours)}, {anchor_name} {shown(anchor)}, ratio {ratio:.2f}x ({better} is better)")
     return ratio

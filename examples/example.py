@@ -1,27 +1,19 @@
-"""A short tour of the module through the proxy classes of the tests."""
+"""A short tour of the module: an image file of a folder storage read into a
+view, a region as numpy without a copy, written back, and how the library
+reports an error. The classes come from a proxy layer; this example uses the
+small one of the tests (tests/proxy.py)."""
 import os
+import shutil
 import sys
+import tempfile
+
+import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import proxy  # noqa: E402
+import proxy  # noqa: E402  (finds the build through QUELBO_BUILD_DIR, else build/quelbo)
 
 q = proxy.q
-print("module version:", q.cvar.QUELBO_VERSION_STRING)
 print("library:", q.Versioning_version_string())
-version = q.Versioning_version()
-print("library version fields:", version.major_get(), version.minor_get(), version.patch_get())
-print("compatible with 0.0.0:", q.Versioning_check_compatibility())
-print("a uid:", q.UidGenerator_generate())
-print("UINT8 data type id:", q.DataTypeId_UINT8)
-try:
-    raise proxy.QuelboError("something went wrong")
-except proxy.QuelboError as e:
-    print("library error text:", e)
-
-# --- an image file through a folder storage, a view, numpy and back --------
-import tempfile  # noqa: E402
-
-import numpy as np  # noqa: E402
 
 folder = tempfile.mkdtemp(prefix="quelbo-example-")
 rows, cols = 384, 512
@@ -33,7 +25,7 @@ with open(os.path.join(folder, "scan.raw"), "wb") as f:  # a 16-bit grey-level s
 # The folder as a storage, the file as a random-access store of it.
 storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(os.path.join(folder, "scan.raw")))
 store = q.DataStorage_open_random_access(storage, "scan.raw", q.AccessCapabilities_READ_WRITE)
-print("store:", q.DataStorage_get_source(storage), q.RandomAccess_get_size(store), "bytes")
+print("store:", q.DataStorage_get_source(storage) + "scan.raw,", q.RandomAccess_get_size(store), "bytes")
 
 # The file's bytes go straight into the array's memory; the view shows that memory.
 pixels = np.empty((rows, cols), dtype=np.uint16)
@@ -47,8 +39,7 @@ print("view:", q.ImageView_to_string(view))
 # A region as numpy sees it, without a copy: the array is the view's own memory.
 whole = q.NumpyInterop_to_numpy_array(view)
 roi = whole[64:192, 128:384]
-print("region", roi.shape, "shares the file's pixels:", np.shares_memory(roi, pixels),
-      "mean %.1f" % roi.mean())
+print("region", roi.shape, "shares the file's pixels:", np.shares_memory(roi, pixels), "mean %.1f" % roi.mean())
 
 # The same region read and written through the view (column, row order), then the result back to the file.
 box = proxy.cls("RegionXu64")([128, 64], [256, 128])
@@ -60,7 +51,12 @@ q.RandomAccess_write(store, 0, whole)
 check = np.fromfile(os.path.join(folder, "scan.raw"), dtype=np.uint16).reshape(rows, cols)
 print("inverted region written back:", bool((check[64:192, 128:384] == 65535 - scan[64:192, 128:384]).all()),
       "rest untouched:", bool((check[:64] == scan[:64]).all()))
-del store, storage
-import shutil  # noqa: E402
 
+# The library's errors arrive as the exception class the proxy layer registered for Error.
+try:
+    q.DataStorage_open_random_access(storage, "missing.raw", q.AccessCapabilities_READ_ONLY)
+except proxy.QuelboError as e:
+    print("opening a file the folder does not hold is refused:", e)
+
+del store, storage
 shutil.rmtree(folder)

@@ -64,6 +64,36 @@ def test_samples_of_every_type_go_to_the_gpu_and_back_unchanged():
     assert len(out) == 2 * len(NUMERIC) + 1
 
 
+def test_samples_of_part_bytes_take_whole_bytes_as_on_the_host_and_unknown_types_are_refused():
+    out = child(
+        """
+        import random
+        rng = random.Random(3)
+        # 12 bits, 1 bit, 4 bits, three 12-bit components: 2, 1, 1 and 5 bytes a sample
+        for dt in (0x0001010c, 0x00010101, 0x00010104, 0x0001030c):
+            host = q.ImageViewFactory_allocate([5, 3], dt)
+            n = len(t.cuda_view_read(host))
+            data = bytes(rng.randrange(256) for _ in range(n))
+            t.cuda_view_write(host, data)
+            made = [c.CudaImageFactory_copy_in_cuda_memory(host)]
+            for f in (c.CudaImageFactory_allocate, c.CudaImageFactory_allocate_coalesced):
+                made.append(f([5, 3], dt))
+                t.cuda_view_write(made[-1], data)
+            print(n // 15, all(t.cuda_view_read(v) == data for v in made))
+            release(*made)
+        for dt in (0x00090108, (7 << 32) | q.DataTypeId_UINT8, 0x00010100):
+            props = q.ImageProperties_from_data_type(q.DataTypeId_UINT8)
+            print(error(c.CudaImageFactory_allocate, [2, 2], dt), error(c.CudaImageFactory_allocate_coalesced,
+                  [2, 2], dt, props, None).split(" is ")[-1])
+        print("live", live())
+        """
+    )
+    assert out[:4] == ["2 True", "1 True", "1 True", "5 True"]
+    assert out[4].startswith("QuelboError: the data type DataType(bitDepth=8, elementCount=1, primitiveType=9")
+    assert all(line.endswith("is not a known type not a known type") for line in out[4:7]), out
+    assert out[-1] == "live 0"
+
+
 def test_views_report_gpu_memory_and_no_memory_access():
     out = child(
         """

@@ -186,6 +186,8 @@ def test_node_argument_rules():
     assert str(e.value).endswith("    quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode &&)\n")
     with pytest.raises(TypeError, match="MetadataNode::child"):
         q.MetadataNode_child(Node("k", None), None)
+    with pytest.raises(TypeError, match="Wrong number or type"):
+        Node(None, None)
     with pytest.raises(ValueError, match="invalid null reference in method 'MetadataNode_has_child', argument 2 of type 'std::string const &'"):
         q.MetadataNode_has_child(Node("k", None), None)
     with pytest.raises(TypeError, match=r"MetadataNode::begin\(\) const"):

@@ -192,6 +192,49 @@ def test_refusals():
     assert contents(s) == b""
 
 
+def test_what_a_view_keeps_is_what_the_decoder_reads_back():
+    v = q.ImageViewFactory_allocate([3, 2], q.DataTypeId_UINT8)
+    a = q.NumpyInterop__from_numpy_array(np.zeros((2, 3), np.uint8), image_type("ROW", "COLUMN"), 0, False)
+    rgb = q.ImageView___get_properties(q.ImageViewFactory_allocate([3, 2, 3], q.DataTypeId_UINT8))
+    q.ImageInfoProperty_set_interpretation(q.ImageProperties_get_image_info(rgb), q.ImageInterpretation_RGB)
+    fit = "ImageView: the properties do not fit the shape \\[3, 2\\] and type UINT8"
+    for view in (v, a):
+        before = q.ImageView__get_image_interpretation(view)
+        # RGB needs three components or a channel axis of three: refused where it is set
+        for set_it in (lambda: q.ImageView_set_image_interpretation(view, q.ImageInterpretation_RGB),
+                       lambda: q.ImageView_set_properties(view, rgb)):
+            with pytest.raises(QuelboError, match=fit):
+                set_it()
+        assert q.ImageView__get_image_interpretation(view) == before
+        same_view(view, round_trip(view), np.uint8)
+    # three components hold it, and the record reads back
+    c = q.ImageViewFactory_allocate([3, 2], q.DataTypeId_VEC3_UINT8)
+    q.ImageView_set_image_interpretation(c, q.ImageInterpretation_RGB)
+    assert q.ImageView__get_image_interpretation(round_trip(c)) == q.ImageInterpretation_RGB
+    # a view of another make whose properties do not fit is not written
+    s = stream_of()
+    with pytest.raises(QuelboError, match="Serialization: the properties do not fit the shape"):
+        q.Serialization_encode_image_view(twin.lying_view(2), s)
+    assert contents(s) == b""
+
+
+def test_a_node_with_two_children_of_one_key_is_refused():
+    v = q.ImageViewFactory_allocate([1, 1], q.DataTypeId_UINT8)
+    root = Node("root", None)
+    q.MetadataNode_add_child(root, Node("a", create(1)))
+    q.MetadataNode_add_child(root, Node("b", create(2)))
+    q.ImageView_set_metadata(v, root)
+    s = stream_of()
+    q.Serialization_encode_image_view(v, s)
+    data = contents(s)
+    assert tree(q.ImageView___get_metadata(q.Serialization_decode_image_view(stream_of(data)))) == tree(root)
+    # the second child renamed "a": decoding would keep one of the two
+    second = data.index(struct.pack("<Q", 1) + b"b")
+    twice = data[:second + 8] + b"a" + data[second + 9:]
+    with pytest.raises(QuelboError, match="a metadata node has two children with the key 'a'"):
+        q.Serialization_decode_image_view(stream_of(twice))
+
+
 def test_argument_rules():
     v = q.ImageViewFactory_allocate([3, 2], q.DataTypeId_UINT8)
     s = stream_of()

@@ -513,6 +513,13 @@ def test_http_headers():
     with pytest.raises(ValueError, match=exact("invalid null reference in method 'HTTPHeaders_add', argument 1 of "
                                                "type 'quelbo::HTTPHeaders *'")):
         q.HTTPHeaders_add(None, "a", "b")
+    # None passes the string check and fails in the chosen form's conversion
+    size = q.HTTPHeaders_size(h)
+    for bad, num in (((h, None, "v"), 2), ((h, "n", None), 3)):
+        with pytest.raises(ValueError, match=exact(f"invalid null reference in method 'HTTPHeaders_add', argument "
+                                                   f"{num} of type 'std::string const &'")):
+            q.HTTPHeaders_add(*bad)
+    assert q.HTTPHeaders_size(h) == size
     del entry  # freed with its handle: no leak message
 
 

@@ -152,6 +152,13 @@ def test_a_copy_failing_midway_leaves_no_file(tmp_path):
         q.ImageViewFactory_copy_on_disk(None)
     with pytest.raises(TypeError, match="copyOnDisk\\(std::shared_ptr< quelbo::ImageView >,std::string const &\\)\n$"):
         q.ImageViewFactory_copy_on_disk(source, str(tmp_path), 1)
+    # a directory given as None is a string form refused by its conversion
+    with pytest.raises(ValueError, match="invalid null reference in method 'ImageViewFactory_copy_on_disk', "
+                                         "argument 2 of type 'std::string const &'"):
+        q.ImageViewFactory_copy_on_disk(source, None)
+    with pytest.raises(ValueError, match="invalid null reference in method 'ImageViewFactory_create_on_disk', "
+                                         "argument 1 of type 'std::string const &'"):
+        q.ImageViewFactory_create_on_disk(None, [2, 2], q.DataTypeId_UINT8)
 
 
 def test_tiles_cover_the_image_once_and_round_trip(tmp_path):

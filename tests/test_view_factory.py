@@ -59,6 +59,28 @@ def test_allocate_refusals():
         q.ImageViewFactory_allocate([5, 4, 3], q.DataTypeId_UINT8, v, None)
 
 
+UNHELD = (0x00090108, (7 << 32) | 0x00010108, 0x00010008, 0x00010100)  # primitive 9, interpretation 7, no element, no bit
+
+
+def test_types_the_library_cannot_hold_are_refused_by_every_factory():
+    held = q.ImageViewFactory_allocate([2, 2], q.DataTypeId_UINT8)
+    frame = q.DataFrameViewFactory__allocate([1, 2], ["a"], [q.DataTypeId_UINT8])
+    makers = (lambda t: q.ImageViewFactory_allocate([2, 2], t),
+              lambda t: q.ImageViewFactory_allocate([2, 2], t, None, None),
+              lambda t: q.ImageViewFactory__uniform([2, 2], t, bytes(8), None, None),
+              lambda t: q.ImageViewFactory___from_buffer([2, 2], t, bytearray(64), None, None),
+              lambda t: q.ImageView_reshape(held, [2, 2], t),
+              lambda t: q.DataFrameViewFactory__allocate([1, 2], ["a"], [t]),
+              lambda t: q.DataFrameView_add_column(frame, "b", t))
+    for t in UNHELD:
+        for make in makers:
+            with pytest.raises(QuelboError, match="^the data type .* is not a known type$"):
+                make(t)
+    # the refused reshape and column leave what was there
+    assert q.DataType_to_string(q.ImageView_get_data_type(held)) == "UINT8"
+    assert "b" not in q.DataFrameView_to_string(frame)
+
+
 def test_uniform():
     u = q.ImageViewFactory__uniform([3, 2], q.DataTypeId_INT16, np.int16(-3).tobytes() + b"zz", None, None)
     assert q.ImageCapabilitySet_value(u.get_capabilities()) == 1

@@ -95,16 +95,19 @@ PyObject* restricted_view(PyObject*, PyObject* args)
 
 // A view offering memory access whose description does not fit its memory:
 // kind 0 has a data type of no component, kind 1 claims more elements than
-// its block holds.
+// its block holds, kind 2 has RGB properties over its one-component samples.
 class Lying final : public ImageView
 {
 public:
     explicit Lying(int kind)
         : m_type(kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
                            : quelbo::DataType(quelbo::DataTypeId::UINT8)),
-          m_shape(quelbo::VectorXu64::createUniform(1, kind == 0 ? 4 : 100)), m_indexer(m_shape, m_type),
+          m_shape(quelbo::VectorXu64::createUniform(1, kind == 1 ? 100 : 4)), m_indexer(m_shape, m_type),
           m_block(quelbo::MemoryBlock::allocate(4)), m_properties(quelbo::ImageProperties::fromDataType(m_type))
-    {}
+    {
+        if (kind == 2)
+            m_properties->imageInfo().setInterpretation(quelbo::ImageInterpretation::RGB);
+    }
     quelbo::ImageCapabilitySet capabilities() const override
     {
         return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |

@@ -105,10 +105,11 @@ Driver::Plane advanced(Driver::Plane p, size_t bytes)
     return p;
 }
 
+// Bytes of one sample, as a host view of the type lays it out (a type of 12
+// bits takes two); Error for a type the library cannot hold.
 size_t sampleBytesOf(DataType type)
 {
-    if (type.bitCount() == 0 || type.bitCount() % 8 != 0)
-        throw quelbo::InvalidArgument("GPU image: the data type " + type.toString() + " has no whole-byte samples");
+    DataType::checkHeld(type);
     return type.byteCount();
 }
 
@@ -295,6 +296,7 @@ std::shared_ptr<ImageView> allocateView(VectorXu64 const& shape, DataType type,
                                         std::shared_ptr<ImageProperties> properties,
                                         std::shared_ptr<MetadataNode> metadata, bool pitched)
 {
+    DataType::checkHeld(type);
     if (!properties)
         throw quelbo::Error("CudaImageFactory: the properties are null");
     if (!properties->isCompatibleWith(shape, type))

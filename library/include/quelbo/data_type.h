@@ -140,6 +140,11 @@ public:
     // for floating-point types. Error If no range can be computed for this type.
     static Vector2d standardRange(DataType type);
 
+    // Error when the library cannot hold values of the type: a primitive type
+    // or an interpretation it does not define, no bits or no elements. Every
+    // factory of views, columns and images checks its data type with it.
+    static void checkHeld(DataType type);
+
     std::string toString() const;
 
     bool operator==(DataType other) const { return id() == other.id(); }

@@ -428,6 +428,13 @@ bool ImageProperties::isCompatibleWith(VectorXu64 const& shape, DataType dataTyp
     return m_private->imageInfo.isCompatibleWith(shape, dataType);
 }
 
+void ImageProperties::checkFit(VectorXu64 const& shape, DataType dataType, std::string const& owner) const
+{
+    if (!isCompatibleWith(shape, dataType))
+        throw Error(owner + ": the properties do not fit the shape " + shape.toString() + " and type " +
+                    dataType.toString());
+}
+
 bool ImageProperties::operator==(ImageProperties const& other) const
 {
     return m_private->calibration == other.m_private->calibration && m_private->imageInfo == other.m_private->imageInfo;

@@ -230,6 +230,9 @@ std::shared_ptr<MetadataNode> getMetadata(Reader& in)
         }
         --stack.back().second;
         std::shared_ptr<MetadataNode> child = getNode(in, children);
+        // a node holds one child per key: a second one would replace the first
+        if (stack.back().first->hasChild(child->key()))
+            serial::fail("a metadata node has two children with the key '" + child->key() + "'");
         stack.back().first->addChild(child);
         stack.emplace_back(std::move(child), children);
     }
@@ -298,6 +301,8 @@ void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::share
     std::shared_ptr<const ImageProperties> const properties = image->properties();
     if (!properties)
         serial::fail("the ImageView has no properties");
+    // a record the decoder would refuse is not written
+    properties->checkFit(shape, type, "Serialization");
     out.header(Kind::IMAGE_VIEW, type);
     out.u64(shape.size());
     for (std::size_t k = 0; k < shape.size(); ++k)

@@ -248,6 +248,13 @@ Vector2d DataType::standardRange(DataType type)
     throw Error("No standard range can be computed for the data type " + type.toString());
 }
 
+void DataType::checkHeld(DataType type)
+{
+    if (type.bitDepth() == 0 || type.elementCount() == 0 || !primitiveName(type.primitiveType()) ||
+        type.primitiveType() == PrimitiveTypeId::UNKNOWN || !interpretationName(type.interpretation()))
+        throw Error("the data type " + type.toString() + " is not a known type");
+}
+
 std::string DataType::toString() const
 {
     const uint64_t value = id();

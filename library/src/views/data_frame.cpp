@@ -179,6 +179,7 @@ private:
 
     static Column makeColumn(std::string const& name, DataType type, size_t rows)
     {
+        DataType::checkHeld(type);
         if (!DataFrameViewFactory::supports(type))
             throw Error("DataFrameView: unsupported column data type " + type.toString());
         Column c;

@@ -28,13 +28,6 @@ Caps capsOf(std::initializer_list<ImageCapability> list)
     return caps;
 }
 
-void checkDataType(DataType dataType)
-{
-    if (dataType.bitDepth() == 0 || dataType.elementCount() == 0 ||
-        dataType.primitiveType() == PrimitiveTypeId::UNKNOWN)
-        throw InvalidArgument("ImageViewFactory: the data type " + dataType.toString() + " is not a known type");
-}
-
 std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType dataType)
 {
     auto properties = ImageProperties::fromDataType(dataType);
@@ -82,6 +75,7 @@ public:
         requireWrite("setProperties");
         if (!properties)
             throw InvalidArgument("ImageView: the properties cannot be empty");
+        properties->checkFit(m_shape, m_type, "ImageView");
         m_properties = std::make_shared<ImageProperties>(*properties);
     }
     // An empty node clears the metadata.
@@ -142,7 +136,7 @@ public:
     {
         if (!m_caps.has(ImageCapability::RESHAPE))
             throw NotImplemented("ImageView: reshape is not supported by this view");
-        checkDataType(dataType);
+        DataType::checkHeld(dataType);
         Indexer indexer(shape, dataType);
         auto block = MemoryBlock::allocate(indexer.byteCount());
         auto properties =
@@ -208,7 +202,7 @@ std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape, D
                                                       std::shared_ptr<ImageProperties> properties,
                                                       std::shared_ptr<MetadataNode> metadata)
 {
-    checkDataType(dataType);
+    DataType::checkHeld(dataType);
     Indexer indexer(shape, dataType);
     auto described = propertiesFor(shape, dataType, std::move(properties));
     auto block = MemoryBlock::allocate(indexer.byteCount());
@@ -220,7 +214,6 @@ std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape, Da
                                                      std::shared_ptr<ImageProperties> properties,
                                                      std::shared_ptr<const MetadataNode> metadata)
 {
-    checkDataType(dataType);
     return uniform(shape, dataType, value, dataType.byteCount(), std::move(properties), std::move(metadata));
 }
 
@@ -228,7 +221,7 @@ std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape, Da
                                                      size_t valueSize, std::shared_ptr<ImageProperties> properties,
                                                      std::shared_ptr<const MetadataNode> metadata)
 {
-    checkDataType(dataType);
+    DataType::checkHeld(dataType);
     if (!value || valueSize < dataType.byteCount())
         throw InvalidArgument("ImageViewFactory: the value of " + std::to_string(valueSize) +
                               " bytes does not hold one element of " + dataType.toString());
@@ -253,7 +246,7 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
                                                         std::shared_ptr<ImageProperties> properties,
                                                         std::shared_ptr<MetadataNode> metadata)
 {
-    checkDataType(dataType);
+    DataType::checkHeld(dataType);
     Indexer indexer(shape, dataType);
     if (!memory.data || memory.size < indexer.byteCount())
         throw InvalidArgument("ImageViewFactory: the buffer of " + std::to_string(memory.size) +
@@ -279,7 +272,7 @@ std::shared_ptr<ImageView> ImageViewFactory::copyInMemory(std::shared_ptr<ImageV
     auto source = image->properties();
     if (!source || !source->isCompatibleWith(shape, dataType))
         throw InvalidArgument("ImageViewFactory: the properties of the image to copy in memory are not valid");
-    checkDataType(dataType);
+    DataType::checkHeld(dataType);
     Indexer indexer(shape, dataType);
     auto block = MemoryBlock::allocate(indexer.byteCount());
     if (indexer.elementCount() != 0)

@@ -66,9 +66,7 @@ public:
             throw NotImplemented("ImageView: setProperties needs the WRITE capability");
         if (!properties)
             throw InvalidArgument("ImageView: the properties are empty");
-        if (!properties->isCompatibleWith(shape, type))
-            throw Error("ImageView: the properties do not fit the shape " + shape.toString() + " and type " +
-                        type.toString());
+        properties->checkFit(shape, type, "ImageView");
         m_properties = std::move(properties);
     }
     void setMetadata(ImageCapabilitySet caps, std::shared_ptr<MetadataNode> metadata)

@@ -238,7 +238,13 @@ struct Members
         add_const_getter<Tr, kToString, &Arr::toString>(m, "Return a string representation");
         add_object_compare<Tr>(m);
         m.add(fn("__to_numpy"), &to_numpy, METH_VARARGS);
-        m.add(fn("_from_numpy"), &from_numpy, METH_O);
+        m.add(fn("_from_numpy"), &from_numpy, METH_O,
+              joined("\nCreate an array from a numpy array, copying its elements: later changes on either side are "
+                     "not seen by the other.\n\n:type npy_array: numpy.ndarray\n:param npy_array: A C- or "
+                     "Fortran-contiguous array whose elements are ",
+                     Tr::elem,
+                     ".\n:raises: TypeError if npy_array is not a numpy array, Error if its data type is not "
+                     "supported, ValueError if its data type does not match or it is not contiguous.\n"));
         add_hooks<Arr>(m, Tr::name);
     }
 };

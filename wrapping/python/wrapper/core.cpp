@@ -162,7 +162,7 @@ PyObject* new_Error(PyObject*, PyObject* args)
                                       },
                                       1},
                                      {"quelbo::Error::Error(std::string const &)", 1, 1,
-                                      [](Args a, Py_ssize_t) { return is<std::string>(a[0]) || a[0] == Py_None; },
+                                      [](Args a, Py_ssize_t) { return is<std::string>(a[0]); },
                                       [](Args a, Py_ssize_t) -> PyObject* {
                                           std::string message;
                                           if (!arg(a[0], {fn, 1, "std::string const &"}, message))

@@ -245,55 +245,60 @@ void add_derived(Methods& m)
           ":raises: InvalidArgument if the image view is empty.");
     m.add("ImageViewFactory_flip_dimension_index", &flip_dimension_index, METH_VARARGS,
           "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
-          "read.\n:raises: Error if the source cannot be read, InvalidArgument if the index is not below the "
-          "dimension count.");
+          "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+          "InvalidArgument if the index is not below the dimension count.");
     m.add("ImageViewFactory_flip_dimension", &flip_dimension, METH_VARARGS,
           "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
-          ":raises: Error if the source cannot be read, InvalidArgument if the image type is unknown or lacks the "
-          "dimension.");
+          ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+          "InvalidArgument if the image type is unknown or lacks the dimension.");
     m.add("ImageViewFactory_sub_sample", &sub_sample, METH_VARARGS,
           "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
-          "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if step is 0 or larger "
-          "than a dimension.");
+          "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
+          "empty, if step is 0 or larger than a dimension.");
     m.add("ImageViewFactory_reinterpret_axes", &reinterpret_axes, METH_VARARGS,
           "Name the dimensions of an image view; they are reordered to the canonical order with a new image type.\n"
-          "Nothing is allocated; the result reads and writes as the source does.\n:raises: Error if the list's "
-          "size does not match the dimension count.");
+          "Nothing is allocated; the result reads and writes as the source does.\n:raises: InvalidArgument if the "
+          "image view is empty, Error if the list's size does not match the dimension count.");
     m.add("ImageViewFactory_reinterpret", &reinterpret, METH_VARARGS,
           "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
-          ":raises: Error if the image type's dimension count does not match.");
+          ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
+          "match.");
     m.add("ImageViewFactory_disassemble_channels", &disassemble_channels, METH_O,
           "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
           "dimension of the component count. Nothing is allocated; the result can only be read.\n"
-          ":raises: InvalidArgument if the view already has a CHANNEL dimension.");
+          ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.");
     m.add("ImageViewFactory_assemble_channels", &assemble_channels, METH_O,
           "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
-          "Nothing is allocated; the result can only be read.");
+          "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.");
     m.add("ImageViewFactory_extract_adjusted_region", &extract_adjusted_region, METH_VARARGS,
           "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
-          ":raises: InvalidArgument for an empty region.");
+          ":raises: InvalidArgument if the image view is empty or for an empty region.");
     m.add("ImageViewFactory_extract_region", &extract_region, METH_VARARGS,
-          "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument for an empty region.");
+          "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty "
+          "or for an empty region.");
     m.add("ImageViewFactory_extract_channel", &extract_channel, METH_VARARGS,
           "One component (0 to the component count minus 1) of an image view of vector samples.\n"
-          "Nothing is allocated.");
+          "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
     m.add("ImageViewFactory_adapt_data_type", &adapt_data_type, METH_VARARGS,
           "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
-          ":raises: InvalidArgument if the component count differs or the type is not numeric.");
+          ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
+          "numeric.");
     m.add("ImageViewFactory_from_image_view", &from_image_view, METH_VARARGS,
           "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
-          ":raises: Error if the properties do not fit the shape and type.");
+          ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
+          "type.");
     m.add("ImageViewFactory_interlace", &interlace, METH_VARARGS,
           "Make the frames of a multi-image view the components of one vector sample (interpretation UNKNOWN and "
-          "no alpha by default). Nothing is allocated.\n:raises: InvalidArgument for frames of different shape or "
-          "type, with a CHANNEL dimension, or not scalar.");
+          "no alpha by default). Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty, "
+          "for frames of different shape or type, with a CHANNEL dimension, or not scalar.");
     m.add("ImageViewFactory_stack", &stack, METH_VARARGS,
           "Stack the frames of a multi-image view along a new dimension (the last one, with the image type "
           "UNKNOWN, when none is given). threadCount 0 chooses the thread count, 1 turns multithreading off.\n"
-          "Nothing is allocated.\n:raises: InvalidArgument for frames of different shape or type.");
+          "Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty or for frames of "
+          "different shape or type.");
     m.add("ImageViewFactory_adapt_dynamic_range", &adapt_dynamic_range, METH_VARARGS,
           "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
-          "clamping. Nothing is allocated.");
+          "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
 }
 QW_FAMILY(order::factories_derived, add_derived);
 

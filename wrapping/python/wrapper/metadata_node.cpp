@@ -56,7 +56,7 @@ PyObject* new_MetadataNode(PyObject*, PyObject* args)
               },
               2},
              {"quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)", 2,
-              2, [](Args a, Py_ssize_t) { return is<std::string>(a[0]) && is_shared<VariantDataValue>(a[1]); },
+              2, [](Args a, Py_ssize_t) { return is_text(a[0]) && is_shared<VariantDataValue>(a[1]); },
               [](Args a, Py_ssize_t) -> PyObject* {
                   std::string key;
                   std::shared_ptr<VariantDataValue> value;
@@ -100,7 +100,7 @@ PyObject* MetadataNode_remove_child(PyObject*, PyObject* args)
 
 bool is_node_and_key(Args a, Py_ssize_t)
 {
-    return is_shared<MetadataNode>(a[0]) && is<std::string>(a[1]);
+    return is_shared<MetadataNode>(a[0]) && is_text(a[1]);
 }
 
 PyObject* child(Args a, Py_ssize_t)

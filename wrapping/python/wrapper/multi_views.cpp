@@ -288,7 +288,7 @@ void add_multi_factory(Methods& m)
           ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
     m.add("MultiImageViewFactory_deinterlace", &deinterlace, METH_O,
           "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
-          ":raises: InvalidArgument if the image view is null.");
+          ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
     ClassOps<FactoryTr>::add(m);
 }
 

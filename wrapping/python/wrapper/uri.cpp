@@ -29,8 +29,7 @@ PyObject* new_Uri(PyObject*, PyObject* args)
                   return call([&] { return constructed(new Uri(*other)); });
               },
               1},
-             {"quelbo::Uri::Uri(std::string const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return a[0] == Py_None || is<std::string>(a[0]); },
+             {"quelbo::Uri::Uri(std::string const &)", 1, 1, [](Args a, Py_ssize_t) { return is<std::string>(a[0]); },
               [](Args a, Py_ssize_t) -> PyObject* {
                   std::string text;
                   if (!arg(a[0], {fn, 1, "std::string const &"}, text))

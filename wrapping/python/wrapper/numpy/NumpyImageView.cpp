@@ -174,6 +174,7 @@ void NumpyImageView::setProperties(std::shared_ptr<const ImageProperties> proper
     requireWrite("setProperties");
     if (!properties)
         throw InvalidArgument("ImageView: the properties cannot be empty");
+    properties->checkFit(m_shape, m_type, "ImageView");
     m_properties = std::make_shared<ImageProperties>(*properties);
 }
 

@@ -291,11 +291,23 @@ bool arg(PyObject* o, const ArgId& a, T& out)
 }
 
 // Check face of a scalar (overload dispatch): converts into a scratch value.
+// A string check lets None pass: the chosen candidate's conversion then
+// raises the null-reference ValueError of its `std::string const &`.
 template <class T>
 bool is(PyObject* o)
 {
     T scratch{};
-    return o && Scalar<T>::get(o, scratch) == OK;
+    if (!o)
+        return false;
+    int r = Scalar<T>::get(o, scratch);
+    return r == OK || (std::is_same<T, std::string>::value && r == ERR_NULL);
+}
+
+// A string check that refuses None, for the overloads whose text is a key
+// that must be given (None then ends in the overload TypeError).
+inline bool is_text(PyObject* o)
+{
+    return o != Py_None && is<std::string>(o);
 }
 
 // ============================================================ objects

@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -21,6 +23,10 @@ namespace {
 {
     throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
 }
+
+// Opens the file of an accessor with the given open(2) flags: -1 and errno
+// when the system refuses. A file accessor opens its path.
+using Opener = std::function<int(int flags)>;
 
 // The system would stop reading a path at a NUL: another file would open.
 int openPath(std::string const& path, int flags)
@@ -51,13 +57,13 @@ enum class Mode
 class FileStream : public StreamAccess
 {
 public:
-    FileStream(std::string const& path, Mode mode, Place place)
+    FileStream(std::string const& path, Mode mode, Place place, Opener const& open = {})
         : StreamAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
         int flags = mode == Mode::read    ? O_RDONLY
                     : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC)
                                           : (O_RDWR | O_CREAT);
-        int fd = openPath(path, flags);
+        int fd = open ? open(flags) : openPath(path, flags);
         if (fd < 0)
             fileError("cannot open file", path, errno);
         struct stat st;
@@ -215,37 +221,41 @@ private:
     mutable bool m_failed = false;
 };
 
-// The file mapped shared into memory: reads and writes are plain copies.
+// The file mapped shared into memory: reads and writes are copies that
+// survive the file shrinking under the mapping, and writes reserve the
+// blocks they fill first, so a full file system fails the write instead.
 class MappedFile : public RandomAccess
 {
 public:
-    MappedFile(std::string const& path, bool writable, Place place)
-        : RandomAccess(std::move(place.storage), std::move(place.id))
+    MappedFile(std::string const& path, bool writable, Place place, Opener const& open = {})
+        : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
-        int fd = openPath(path, writable ? O_RDWR : O_RDONLY);
-        if (fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
+        auto openAs = [&](int flags) { return open ? open(flags) : openPath(path, flags); };
+        m_fd = openAs(writable ? O_RDWR : O_RDONLY);
+        if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
             writable = false; // a read-only file is still mapped for reading
-            fd = openPath(path, O_RDONLY);
+            m_fd = openAs(O_RDONLY);
         }
-        if (fd < 0)
+        if (m_fd < 0)
             fileError("cannot map file", path, errno);
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             int err = S_ISREG(st.st_mode) ? errno : ENODEV;
-            ::close(fd);
+            ::close(m_fd);
             fileError("cannot map file", path, err);
         }
         m_size = std::size_t(st.st_size);
         if (m_size) {
-            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, m_fd, 0);
             if (p == MAP_FAILED) {
                 int err = errno;
-                ::close(fd);
+                ::close(m_fd);
                 fileError("cannot map file", path, err);
             }
             m_data = static_cast<uint8_t*>(p);
         }
-        ::close(fd);
+        // A file without holes has its blocks already: nothing to reserve.
+        m_reserve = writable && uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
         m_caps = RandomAccessCapabilitySet(RCap::READ) | RCap::MEMORY_ACCESS;
         if (writable)
             m_caps.add(RCap::WRITE);
@@ -254,14 +264,15 @@ public:
     {
         if (m_data)
             ::munmap(m_data, m_size);
+        ::close(m_fd);
     }
     RandomAccessCapabilitySet capabilities() const override { return m_caps; }
     std::size_t size() const override { return m_size; }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n)
-            std::memcpy(dst, m_data + offset, n);
+        if (n && !detail::mappedCopy(dst, m_data + offset, n))
+            lost(false, offset, n);
         return n;
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
@@ -269,16 +280,50 @@ public:
         if (!m_caps.has(RCap::WRITE))
             detail::missingCapability("mapped file", "write");
         std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n)
-            std::memmove(m_data + offset, src, n);
+        if (!n)
+            return 0;
+        reserve(offset, n);
+        if (!detail::mappedCopy(m_data + offset, src, n))
+            lost(true, offset, n);
         return n;
     }
     void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
     uint8_t* data() override { return m_data; }
 
 private:
+    // Gives the bytes about to be written their blocks (the file's size
+    // stays): a file system without room refuses here, before anything is
+    // written. One that cannot reserve leaves it to the guarded copy.
+    void reserve(std::size_t offset, std::size_t n)
+    {
+        if (!m_reserve)
+            return;
+        int err;
+        do
+            err = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(n)) == 0 ? 0 : errno;
+        while (err == EINTR);
+        if (err == EOPNOTSUPP || err == ENOSYS)
+            m_reserve = false;
+        else if (err)
+            fileError("cannot write mapped file", m_path, err);
+    }
+    // The copy faulted: say why, as far as the file tells.
+    [[noreturn]] void lost(bool writing, std::size_t offset, std::size_t n) const
+    {
+        struct stat st;
+        std::string why = "the file system could not provide its pages";
+        if (::fstat(m_fd, &st) == 0 && uint64_t(st.st_size) < uint64_t(offset) + n)
+            why = "the file shrank to " + std::to_string(st.st_size) + " bytes after it was mapped";
+        throw Error(std::string(writing ? "cannot write" : "cannot read") + " mapped file '" + m_path +
+                    "' at bytes " + std::to_string(offset) + " to " + std::to_string(offset + n) + ": " + why +
+                    (writing ? " (part of the bytes may be written)" : ""));
+    }
+
+    std::string m_path;
+    int m_fd = -1;
     uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
+    bool m_reserve = false;
     RandomAccessCapabilitySet m_caps;
 };
 
@@ -304,27 +349,25 @@ public:
 
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
     {
-        std::string path = pathOf(id);
-        Place place{shared_from_this(), id};
+        Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return std::make_shared<FileStream>(path, Mode::read, place);
+            return std::make_shared<FileStream>(r.path, Mode::read, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
-            return std::make_shared<FileStream>(path, Mode::write, place);
+            return std::make_shared<FileStream>(r.path, Mode::write, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return std::make_shared<FileStream>(path, Mode::readWrite, place);
+            return std::make_shared<FileStream>(r.path, Mode::readWrite, r.place, r.open);
         }
         throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
     std::shared_ptr<RandomAccess> openRandomAccess(std::string const& id, AccessCapabilities caps) override
     {
-        std::string path = pathOf(id);
-        Place place{shared_from_this(), id};
+        Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return std::make_shared<MappedFile>(path, false, place);
+            return std::make_shared<MappedFile>(r.path, false, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return std::make_shared<MappedFile>(path, true, place);
+            return std::make_shared<MappedFile>(r.path, true, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }
@@ -333,21 +376,67 @@ public:
     std::string const& source() const override { return m_source; }
 
 private:
-    // A resource id names a file inside the folder: never absolute, never "..".
-    std::string pathOf(std::string const& id) const
+    struct Resource
+    {
+        std::string path; // for messages
+        Place place;
+        Opener open;
+    };
+    Resource resource(std::string const& id)
+    {
+        return {m_folder + "/" + id, {shared_from_this(), id},
+                [this, id, names = namesOf(id)](int flags) { return openBeneath(id, names, flags); }};
+    }
+
+    // A resource id names a file inside the folder: never absolute, never
+    // "..", never a folder; its names from the folder down ("." dropped).
+    std::vector<std::string> namesOf(std::string const& id) const
     {
         if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
             throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        std::vector<std::string> names;
         std::size_t start = 0;
         while (start <= id.size()) {
             std::size_t end = id.find('/', start);
             if (end == std::string::npos)
                 end = id.size();
-            if (id.compare(start, end - start, "..") == 0 && end - start == 2)
+            std::string name = id.substr(start, end - start);
+            if (name == "..")
                 throw InvalidArgument("resource id '" + id + "' leaves the folder");
+            if (!name.empty() && name != ".")
+                names.push_back(std::move(name));
             start = end + 1;
         }
-        return m_folder + "/" + id;
+        if (names.empty() || id.back() == '/')
+            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        return names;
+    }
+
+    // Opens the file of an id one name at a time from the folder, following
+    // no symbolic link (so nothing outside is ever reached, created or
+    // emptied); -1 and errno when the system refuses.
+    int openBeneath(std::string const& id, std::vector<std::string> const& names, int flags) const
+    {
+        int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (std::size_t i = 0; dir >= 0; ++i) {
+            bool const last = i + 1 == names.size();
+            int const fd = ::openat(dir, names[i].c_str(),
+                                    (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC, 0666);
+            int const err = errno;
+            struct stat st;
+            bool const link = fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISLNK(st.st_mode);
+            ::close(dir);
+            if (link)
+                throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
+                            "': a folder storage follows none");
+            if (last || fd < 0) {
+                errno = err;
+                return fd;
+            }
+            dir = fd;
+        }
+        return -1;
     }
 
     std::string m_folder;

@@ -1,0 +1,174 @@
+"""Files that other processes change under the library: mapped files shrunk
+from outside, a full file system under a mapped write, and symbolic links
+out of a folder storage. What could end the process runs in a child, so a
+fault shows as a failed test."""
+import os
+import subprocess
+import sys
+
+import pytest
+
+from helpers import run_child
+from proxy import QuelboError, q
+
+MIB = 1 << 20
+
+
+def in_child(code):
+    done = run_child(code)
+    assert done.returncode == 0, "child ended with %d\n%s%s" % (done.returncode, done.stdout, done.stderr)
+    return done.stdout
+
+
+# ---------------------------------------------------- mapped files
+
+SHRUNK = """
+import subprocess, sys
+from proxy import QuelboError, q
+path = %r
+with open(path, "wb") as f:
+    f.write(bytes(range(256)) * 4096)
+stores = {
+    "mapped": q.RandomAccessFactory_map_file(path),
+    "folder": q.DataStorage_open_random_access(q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(path)),
+                                               "big.bin", q.AccessCapabilities_READ_WRITE),
+}
+stores["region"] = q.RandomAccessFactory_extract_region(stores["mapped"], 4096)
+view = q.ImageViewFactory_from_random_access(stores["folder"], [1024, 1024], q.DataTypeId_UINT8)
+stream = q.StreamAccessFactory_from_random_access(stores["mapped"])
+# another process shrinks the file to one page
+subprocess.run([sys.executable, "-c", "import os; os.truncate(%%r, 4096)" %% path], check=True)
+
+def fails(what, fn, *args):
+    try:
+        fn(*args)
+    except QuelboError as e:
+        assert "big.bin" in str(e) and "shrank to 4096 bytes" in str(e), str(e)
+        print(what)
+    else:
+        print(what, "did not fail")
+
+head = bytearray(4096)
+for name, store in stores.items():
+    if name != "region":
+        assert q.RandomAccess___read(store, 0, head) == 4096 and head == bytes(range(256)) * 16
+    fails(name + " read", q.RandomAccess___read, store, 8192, bytearray(100))
+    fails(name + " write", q.RandomAccess_write, store, 2 * 4096, b"x" * 100)
+box = q.RegionXu64_create_full_region([1024, 1024])
+fails("view read", q.ImageView___read_region, view, box, bytearray(1024 * 1024))
+fails("view write", q.ImageView___write_region, view, box, bytes(1024 * 1024))
+q.StreamAccess_seek(stream, 8192, q.SeekOrigin_BEGIN)
+fails("stream read", q.StreamAccess___read, stream, bytearray(100))
+"""
+
+
+def test_a_mapped_file_shrunk_by_another_process_raises(tmp_path):
+    out = in_child(SHRUNK % str(tmp_path / "big.bin"))
+    assert out.split("\n") == ["mapped read", "mapped write", "folder read", "folder write", "region read",
+                               "region write", "view read", "view write", "stream read", ""]
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A file system of 1 MiB (a tmpfs mounted for the test)."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a 1 MiB tmpfs needs root")
+    folder = tmp_path / "small"
+    folder.mkdir()
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)], capture_output=True,
+                          text=True)
+    if done.returncode != 0:
+        pytest.skip("cannot mount a 1 MiB tmpfs here: " + done.stderr.strip())
+    try:
+        yield folder
+    finally:
+        subprocess.run(["umount", "-l", str(folder)], check=True)
+
+
+FULL = """
+from proxy import QuelboError, q
+path = %r
+with open(path, "wb") as f:
+    f.truncate(4 << 20)  # sparse: the pages get their blocks when written
+store = q.RandomAccessFactory_map_file(path)
+assert q.RandomAccess_write(store, 0, b"head" * 1024) == 4096
+try:
+    q.RandomAccess_write(store, 4096, b"y" * (2 << 20))
+except QuelboError as e:
+    assert "sparse.bin" in str(e) and "No space left on device" in str(e), str(e)
+    print("refused")
+back = bytearray(8192)
+q.RandomAccess___read(store, 0, back)
+assert back == b"head" * 1024 + bytes(4096), "the refused write wrote"
+assert q.RandomAccess_write(store, 3 << 20, b"tail") == 4
+view = q.ImageViewFactory_from_random_access(store, [2048, 2048], q.DataTypeId_UINT8)
+try:
+    q.ImageView___write_region(view, q.RegionXu64_create_full_region([2048, 2048]), b"z" * (4 << 20))
+except QuelboError as e:
+    print("view refused")
+"""
+
+
+def test_a_mapped_write_to_a_full_file_system_raises(small_disk):
+    assert in_child(FULL % str(small_disk / "sparse.bin")) == "refused\nview refused\n"
+    with open(small_disk / "sparse.bin", "rb") as f:
+        f.seek(3 << 20)
+        assert f.read(4) == b"tail"
+
+
+# ---------------------------------------------------- symbolic links
+
+@pytest.fixture
+def linked(tmp_path):
+    """A folder holding links out of it, beside a folder outside with a file."""
+    inside, outside = tmp_path / "inside", tmp_path / "outside"
+    inside.mkdir()
+    outside.mkdir()
+    (outside / "secret.bin").write_bytes(b"secret")
+    (inside / "sub").mkdir()
+    (inside / "sub" / "a.bin").write_bytes(b"alpha")
+    (inside / "anchor.bin").write_bytes(b"")
+    os.symlink(outside / "secret.bin", inside / "to_file")
+    os.symlink(outside, inside / "to_folder")
+    os.symlink(outside / "fresh.bin", inside / "dangling")
+    os.symlink("sub/a.bin", inside / "to_inside")
+    os.symlink("sub", inside / "sub_link")
+    return inside, outside
+
+
+LINKED_IDS = ["to_file", "to_folder/secret.bin", "to_folder/fresh.bin", "dangling", "./to_file",
+              "sub/../to_file", "to_inside", "sub_link/a.bin"]
+
+
+def test_folder_storage_follows_no_symbolic_link(linked):
+    inside, outside = linked
+    storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(str(inside / "anchor.bin")))
+    for rid in LINKED_IDS:
+        for caps in (q.AccessCapabilities_READ_ONLY, q.AccessCapabilities_WRITE_ONLY, q.AccessCapabilities_READ_WRITE):
+            with pytest.raises(QuelboError, match="resource id '%s'" % rid.replace(".", r"\.")):
+                q.DataStorage_open_stream_access(storage, rid, caps)
+            if caps != q.AccessCapabilities_WRITE_ONLY:
+                with pytest.raises(QuelboError, match="resource id '%s'" % rid.replace(".", r"\.")):
+                    q.DataStorage_open_random_access(storage, rid, caps)
+    assert sorted(os.listdir(outside)) == ["secret.bin"]
+    assert (outside / "secret.bin").read_bytes() == b"secret"
+    # what lies inside opens and is created inside, as before
+    store = q.DataStorage_open_random_access(storage, "./sub//a.bin", q.AccessCapabilities_READ_ONLY)
+    assert q.RandomAccess_get_size(store) == 5
+    w = q.DataStorage_open_stream_access(storage, "sub/new.bin", q.AccessCapabilities_WRITE_ONLY)
+    q.StreamAccess_write(w, b"new")
+    q.StreamAccess_flush(w)
+    assert (inside / "sub" / "new.bin").read_bytes() == b"new"
+    for bad in ("sub/", "sub/a.bin/", ".", "sub/a.bin/x"):
+        with pytest.raises(QuelboError, match="sub|folder"):
+            q.DataStorage_open_stream_access(storage, bad, q.AccessCapabilities_READ_ONLY)
+
+
+def test_a_file_path_through_a_link_is_the_callers_choice(linked):
+    inside, outside = linked
+    # the caller's own path follows its links; the storage it belongs to does not
+    s = q.StreamAccessFactory_open_file_read(str(inside / "to_inside"))
+    assert q.StreamAccess___read(s, bytearray(5)) == 5
+    storage = q.DataAccess_get_storage(s)
+    with pytest.raises(QuelboError, match="resource id 'to_inside' goes through the symbolic link 'to_inside'"):
+        q.DataStorage_open_random_access(storage, q.DataAccess_get_resource_id(s), q.AccessCapabilities_READ_ONLY)

@@ -1,15 +1,14 @@
-// File streams, the mapped-file store and the folder storage.
+// File streams and the folder storage.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <vector>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "storage/access_detail.h"
+#include "storage/file_detail.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {
@@ -17,25 +16,24 @@ namespace quelbo {
 using RCap = RandomAccessCapability;
 using SCap = StreamAccessCapability;
 
-namespace {
-
-[[noreturn]] void fileError(char const* what, std::string const& path, int err)
+void detail::fileError(char const* what, std::string const& path, int err)
 {
     throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
 }
 
-// Opens the file of an accessor with the given open(2) flags: -1 and errno
-// when the system refuses. A file accessor opens its path.
-using Opener = std::function<int(int flags)>;
-
 // The system would stop reading a path at a NUL: another file would open.
-int openPath(std::string const& path, int flags)
+int detail::openPath(std::string const& path, int flags)
 {
     if (path.find('\0') != std::string::npos)
         throw InvalidArgument("file path holds a NUL character");
     return ::open(path.c_str(), flags | O_CLOEXEC, 0666);
 }
 
+namespace {
+
+using detail::fileError;
+using detail::Opener;
+using detail::openPath;
 using detail::Place;
 
 // A file accessor belongs to the folder of its path, under its name.
@@ -221,112 +219,6 @@ private:
     mutable bool m_failed = false;
 };
 
-// The file mapped shared into memory: reads and writes are copies that
-// survive the file shrinking under the mapping, and writes reserve the
-// blocks they fill first, so a full file system fails the write instead.
-class MappedFile : public RandomAccess
-{
-public:
-    MappedFile(std::string const& path, bool writable, Place place, Opener const& open = {})
-        : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
-    {
-        auto openAs = [&](int flags) { return open ? open(flags) : openPath(path, flags); };
-        m_fd = openAs(writable ? O_RDWR : O_RDONLY);
-        if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
-            writable = false; // a read-only file is still mapped for reading
-            m_fd = openAs(O_RDONLY);
-        }
-        if (m_fd < 0)
-            fileError("cannot map file", path, errno);
-        struct stat st;
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
-            ::close(m_fd);
-            fileError("cannot map file", path, err);
-        }
-        m_size = std::size_t(st.st_size);
-        if (m_size) {
-            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, m_fd, 0);
-            if (p == MAP_FAILED) {
-                int err = errno;
-                ::close(m_fd);
-                fileError("cannot map file", path, err);
-            }
-            m_data = static_cast<uint8_t*>(p);
-        }
-        // A file without holes has its blocks already: nothing to reserve.
-        m_reserve = writable && uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
-        m_caps = RandomAccessCapabilitySet(RCap::READ) | RCap::MEMORY_ACCESS;
-        if (writable)
-            m_caps.add(RCap::WRITE);
-    }
-    ~MappedFile() override
-    {
-        if (m_data)
-            ::munmap(m_data, m_size);
-        ::close(m_fd);
-    }
-    RandomAccessCapabilitySet capabilities() const override { return m_caps; }
-    std::size_t size() const override { return m_size; }
-    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
-    {
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n && !detail::mappedCopy(dst, m_data + offset, n))
-            lost(false, offset, n);
-        return n;
-    }
-    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
-    {
-        if (!m_caps.has(RCap::WRITE))
-            detail::missingCapability("mapped file", "write");
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (!n)
-            return 0;
-        reserve(offset, n);
-        if (!detail::mappedCopy(m_data + offset, src, n))
-            lost(true, offset, n);
-        return n;
-    }
-    void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
-    uint8_t* data() override { return m_data; }
-
-private:
-    // Gives the bytes about to be written their blocks (the file's size
-    // stays): a file system without room refuses here, before anything is
-    // written. One that cannot reserve leaves it to the guarded copy.
-    void reserve(std::size_t offset, std::size_t n)
-    {
-        if (!m_reserve)
-            return;
-        int err;
-        do
-            err = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(n)) == 0 ? 0 : errno;
-        while (err == EINTR);
-        if (err == EOPNOTSUPP || err == ENOSYS)
-            m_reserve = false;
-        else if (err)
-            fileError("cannot write mapped file", m_path, err);
-    }
-    // The copy faulted: say why, as far as the file tells.
-    [[noreturn]] void lost(bool writing, std::size_t offset, std::size_t n) const
-    {
-        struct stat st;
-        std::string why = "the file system could not provide its pages";
-        if (::fstat(m_fd, &st) == 0 && uint64_t(st.st_size) < uint64_t(offset) + n)
-            why = "the file shrank to " + std::to_string(st.st_size) + " bytes after it was mapped";
-        throw Error(std::string(writing ? "cannot write" : "cannot read") + " mapped file '" + m_path +
-                    "' at bytes " + std::to_string(offset) + " to " + std::to_string(offset + n) + ": " + why +
-                    (writing ? " (part of the bytes may be written)" : ""));
-    }
-
-    std::string m_path;
-    int m_fd = -1;
-    uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-    bool m_reserve = false;
-    RandomAccessCapabilitySet m_caps;
-};
-
 // ------------------------------------------------------------ folder storage
 
 class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
@@ -365,9 +257,9 @@ public:
         Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return std::make_shared<MappedFile>(r.path, false, r.place, r.open);
+            return detail::mapFile(r.path, false, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return std::make_shared<MappedFile>(r.path, true, r.place, r.open);
+            return detail::mapFile(r.path, true, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }
@@ -467,7 +359,7 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::openFile(std::string const& p
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::mapFile(std::string const& path)
 {
-    return std::make_shared<MappedFile>(path, true, placeOf(path));
+    return detail::mapFile(path, true, placeOf(path));
 }
 
 std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)

@@ -4,15 +4,11 @@ out of a folder storage. What could end the process runs in a child, so a
 fault shows as a failed test."""
 import os
 import subprocess
-import sys
 
 import pytest
 
 from helpers import run_child
 from proxy import QuelboError, q
-
-MIB = 1 << 20
-
 
 def in_child(code):
     done = run_child(code)
@@ -43,10 +39,8 @@ def fails(what, fn, *args):
     try:
         fn(*args)
     except QuelboError as e:
-        assert "big.bin" in str(e) and "shrank to 4096 bytes" in str(e), str(e)
+        assert "big.bin' at bytes" in str(e) and "shrank to 4096 bytes" in str(e), str(e)
         print(what)
-    else:
-        print(what, "did not fail")
 
 head = bytearray(4096)
 for name, store in stores.items():
@@ -55,8 +49,8 @@ for name, store in stores.items():
     fails(name + " read", q.RandomAccess___read, store, 8192, bytearray(100))
     fails(name + " write", q.RandomAccess_write, store, 2 * 4096, b"x" * 100)
 box = q.RegionXu64_create_full_region([1024, 1024])
-fails("view read", q.ImageView___read_region, view, box, bytearray(1024 * 1024))
-fails("view write", q.ImageView___write_region, view, box, bytes(1024 * 1024))
+fails("view read", q.ImageView___read_region, view, box, bytearray(1 << 20))
+fails("view write", q.ImageView___write_region, view, box, bytes(1 << 20))
 q.StreamAccess_seek(stream, 8192, q.SeekOrigin_BEGIN)
 fails("stream read", q.StreamAccess___read, stream, bytearray(100))
 """
@@ -98,13 +92,12 @@ except QuelboError as e:
     assert "sparse.bin" in str(e) and "No space left on device" in str(e), str(e)
     print("refused")
 back = bytearray(8192)
-q.RandomAccess___read(store, 0, back)
-assert back == b"head" * 1024 + bytes(4096), "the refused write wrote"
+assert q.RandomAccess___read(store, 0, back) == 8192 and back == b"head" * 1024 + bytes(4096), "it wrote"
 assert q.RandomAccess_write(store, 3 << 20, b"tail") == 4
 view = q.ImageViewFactory_from_random_access(store, [2048, 2048], q.DataTypeId_UINT8)
 try:
     q.ImageView___write_region(view, q.RegionXu64_create_full_region([2048, 2048]), b"z" * (4 << 20))
-except QuelboError as e:
+except QuelboError:
     print("view refused")
 """
 
@@ -118,38 +111,28 @@ def test_a_mapped_write_to_a_full_file_system_raises(small_disk):
 
 # ---------------------------------------------------- symbolic links
 
-@pytest.fixture
-def linked(tmp_path):
-    """A folder holding links out of it, beside a folder outside with a file."""
+def test_folder_storage_follows_no_symbolic_link(tmp_path):
     inside, outside = tmp_path / "inside", tmp_path / "outside"
-    inside.mkdir()
+    (inside / "sub").mkdir(parents=True)
     outside.mkdir()
     (outside / "secret.bin").write_bytes(b"secret")
-    (inside / "sub").mkdir()
     (inside / "sub" / "a.bin").write_bytes(b"alpha")
-    (inside / "anchor.bin").write_bytes(b"")
-    os.symlink(outside / "secret.bin", inside / "to_file")
-    os.symlink(outside, inside / "to_folder")
-    os.symlink(outside / "fresh.bin", inside / "dangling")
-    os.symlink("sub/a.bin", inside / "to_inside")
-    os.symlink("sub", inside / "sub_link")
-    return inside, outside
-
-
-LINKED_IDS = ["to_file", "to_folder/secret.bin", "to_folder/fresh.bin", "dangling", "./to_file",
-              "sub/../to_file", "to_inside", "sub_link/a.bin"]
-
-
-def test_folder_storage_follows_no_symbolic_link(linked):
-    inside, outside = linked
-    storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(str(inside / "anchor.bin")))
-    for rid in LINKED_IDS:
+    links = {"to_file": outside / "secret.bin", "to_folder": outside, "dangling": outside / "fresh.bin",
+             "to_inside": "sub/a.bin", "sub_link": "sub"}
+    for name, target in links.items():
+        os.symlink(target, inside / name)
+    # the caller's own path follows its links; the storage it belongs to does not
+    s = q.StreamAccessFactory_open_file_read(str(inside / "to_inside"))
+    assert q.StreamAccess___read(s, bytearray(5)) == 5
+    storage = q.DataAccess_get_storage(s)
+    for rid in ("to_file", "to_folder/secret.bin", "to_folder/fresh.bin", "dangling", "./to_file", "to_inside",
+                "sub_link/a.bin"):
         for caps in (q.AccessCapabilities_READ_ONLY, q.AccessCapabilities_WRITE_ONLY, q.AccessCapabilities_READ_WRITE):
-            with pytest.raises(QuelboError, match="resource id '%s'" % rid.replace(".", r"\.")):
-                q.DataStorage_open_stream_access(storage, rid, caps)
-            if caps != q.AccessCapabilities_WRITE_ONLY:
-                with pytest.raises(QuelboError, match="resource id '%s'" % rid.replace(".", r"\.")):
-                    q.DataStorage_open_random_access(storage, rid, caps)
+            opens = [q.DataStorage_open_stream_access] + [q.DataStorage_open_random_access] * (caps != 2)
+            for open_access in opens:
+                with pytest.raises(QuelboError, match="^resource id '%s' goes through the symbolic link '%s'" % (
+                        rid.replace(".", r"\."), rid.lstrip("./").split("/")[0])):
+                    open_access(storage, rid, caps)
     assert sorted(os.listdir(outside)) == ["secret.bin"]
     assert (outside / "secret.bin").read_bytes() == b"secret"
     # what lies inside opens and is created inside, as before
@@ -162,13 +145,3 @@ def test_folder_storage_follows_no_symbolic_link(linked):
     for bad in ("sub/", "sub/a.bin/", ".", "sub/a.bin/x"):
         with pytest.raises(QuelboError, match="sub|folder"):
             q.DataStorage_open_stream_access(storage, bad, q.AccessCapabilities_READ_ONLY)
-
-
-def test_a_file_path_through_a_link_is_the_callers_choice(linked):
-    inside, outside = linked
-    # the caller's own path follows its links; the storage it belongs to does not
-    s = q.StreamAccessFactory_open_file_read(str(inside / "to_inside"))
-    assert q.StreamAccess___read(s, bytearray(5)) == 5
-    storage = q.DataAccess_get_storage(s)
-    with pytest.raises(QuelboError, match="resource id 'to_inside' goes through the symbolic link 'to_inside'"):
-        q.DataStorage_open_random_access(storage, q.DataAccess_get_resource_id(s), q.AccessCapabilities_READ_ONLY)

@@ -1,5 +1,6 @@
 // The mapped-file store.
 #include <algorithm>
+#include <atomic>
 #include <bitset>
 #include <cerrno>
 #include <cstring>
@@ -96,9 +97,9 @@ private:
     // pages reserved are remembered, each reserved once.
     void reserve(std::size_t offset, std::size_t n)
     {
-        std::lock_guard<std::mutex> lock(m_reserving);
         if (!m_reserve)
             return;
+        std::lock_guard<std::mutex> lock(m_reserving);
         std::size_t page = offset / m_page, end = (offset + n - 1) / m_page + 1;
         while (page < end && isReserved(page))
             ++page;
@@ -111,9 +112,11 @@ private:
                       ? 0
                       : errno;
         while (err == EINTR);
-        if (err == EOPNOTSUPP || err == ENOSYS)
+        if (err == EOPNOTSUPP || err == ENOSYS) {
             m_reserve = false;
-        else if (err)
+            return;
+        }
+        if (err)
             detail::fileError("cannot write mapped file", m_path, err);
         for (; page < end; ++page) {
             auto& leaf = m_reserved[page / kLeafPages];
@@ -149,7 +152,7 @@ private:
     static constexpr std::size_t kLeafPages = std::size_t(1) << 18;
     std::size_t m_page = 4096;
     std::mutex m_reserving;
-    bool m_reserve = false;
+    std::atomic<bool> m_reserve{false};
     std::vector<std::unique_ptr<std::bitset<kLeafPages>>> m_reserved;
 };
 

@@ -276,8 +276,9 @@ private:
     };
     Resource resource(std::string const& id)
     {
-        return {m_folder + "/" + id, {shared_from_this(), id},
-                [this, id, names = namesOf(id)](int flags) { return openBeneath(id, names, flags); }};
+        return {m_folder + "/" + id, {shared_from_this(), id}, [this, id, names = namesOf(id)](int flags) {
+                    return openBeneath(id, names, flags);
+                }};
     }
 
     // A resource id names a file inside the folder: never absolute, never
@@ -312,12 +313,12 @@ private:
         int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         for (std::size_t i = 0; dir >= 0; ++i) {
             bool const last = i + 1 == names.size();
-            int const fd = ::openat(dir, names[i].c_str(),
-                                    (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC, 0666);
+            int const fd =
+                ::openat(dir, names[i].c_str(), (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC, 0666);
             int const err = errno;
             struct stat st;
-            bool const link = fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISLNK(st.st_mode);
+            bool const link =
+                fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
             ::close(dir);
             if (link)
                 throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +

@@ -138,8 +138,8 @@ private:
         std::string why = "the file system could not provide its pages";
         if (::fstat(m_fd, &st) == 0 && uint64_t(st.st_size) < uint64_t(offset) + n)
             why = "the file shrank to " + std::to_string(st.st_size) + " bytes after it was mapped";
-        throw Error(std::string(writing ? "cannot write" : "cannot read") + " mapped file '" + m_path +
-                    "' at bytes " + std::to_string(offset) + " to " + std::to_string(offset + n) + ": " + why +
+        throw Error(std::string(writing ? "cannot write" : "cannot read") + " mapped file '" + m_path + "' at bytes " +
+                    std::to_string(offset) + " to " + std::to_string(offset + n) + ": " + why +
                     (writing ? " (part of the bytes may be written)" : ""));
     }
 

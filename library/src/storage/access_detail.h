@@ -54,4 +54,10 @@ std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, See
 // The count a transfer of size bytes at offset may move within total bytes.
 std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total);
 
+// Copies size bytes where dst or src lies in a file mapping (overlap
+// allowed). False when the mapping faulted on the way (the file shrank, or
+// its file system could not provide a page): the bytes may then be copied
+// in part. The bus error never reaches the process.
+bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
+
 } // namespace quelbo::detail

@@ -1,13 +1,14 @@
-// File streams, the mapped-file store and the folder storage.
+// File streams and the folder storage.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "storage/access_detail.h"
+#include "storage/file_detail.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {
@@ -15,21 +16,24 @@ namespace quelbo {
 using RCap = RandomAccessCapability;
 using SCap = StreamAccessCapability;
 
-namespace {
-
-[[noreturn]] void fileError(char const* what, std::string const& path, int err)
+void detail::fileError(char const* what, std::string const& path, int err)
 {
     throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
 }
 
 // The system would stop reading a path at a NUL: another file would open.
-int openPath(std::string const& path, int flags)
+int detail::openPath(std::string const& path, int flags)
 {
     if (path.find('\0') != std::string::npos)
         throw InvalidArgument("file path holds a NUL character");
     return ::open(path.c_str(), flags | O_CLOEXEC, 0666);
 }
 
+namespace {
+
+using detail::fileError;
+using detail::Opener;
+using detail::openPath;
 using detail::Place;
 
 // A file accessor belongs to the folder of its path, under its name.
@@ -51,13 +55,13 @@ enum class Mode
 class FileStream : public StreamAccess
 {
 public:
-    FileStream(std::string const& path, Mode mode, Place place)
+    FileStream(std::string const& path, Mode mode, Place place, Opener const& open = {})
         : StreamAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
         int flags = mode == Mode::read    ? O_RDONLY
                     : mode == Mode::write ? (O_WRONLY | O_CREAT | O_TRUNC)
                                           : (O_RDWR | O_CREAT);
-        int fd = openPath(path, flags);
+        int fd = open ? open(flags) : openPath(path, flags);
         if (fd < 0)
             fileError("cannot open file", path, errno);
         struct stat st;
@@ -215,73 +219,6 @@ private:
     mutable bool m_failed = false;
 };
 
-// The file mapped shared into memory: reads and writes are plain copies.
-class MappedFile : public RandomAccess
-{
-public:
-    MappedFile(std::string const& path, bool writable, Place place)
-        : RandomAccess(std::move(place.storage), std::move(place.id))
-    {
-        int fd = openPath(path, writable ? O_RDWR : O_RDONLY);
-        if (fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
-            writable = false; // a read-only file is still mapped for reading
-            fd = openPath(path, O_RDONLY);
-        }
-        if (fd < 0)
-            fileError("cannot map file", path, errno);
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
-            ::close(fd);
-            fileError("cannot map file", path, err);
-        }
-        m_size = std::size_t(st.st_size);
-        if (m_size) {
-            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
-            if (p == MAP_FAILED) {
-                int err = errno;
-                ::close(fd);
-                fileError("cannot map file", path, err);
-            }
-            m_data = static_cast<uint8_t*>(p);
-        }
-        ::close(fd);
-        m_caps = RandomAccessCapabilitySet(RCap::READ) | RCap::MEMORY_ACCESS;
-        if (writable)
-            m_caps.add(RCap::WRITE);
-    }
-    ~MappedFile() override
-    {
-        if (m_data)
-            ::munmap(m_data, m_size);
-    }
-    RandomAccessCapabilitySet capabilities() const override { return m_caps; }
-    std::size_t size() const override { return m_size; }
-    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
-    {
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n)
-            std::memcpy(dst, m_data + offset, n);
-        return n;
-    }
-    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
-    {
-        if (!m_caps.has(RCap::WRITE))
-            detail::missingCapability("mapped file", "write");
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n)
-            std::memmove(m_data + offset, src, n);
-        return n;
-    }
-    void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
-    uint8_t* data() override { return m_data; }
-
-private:
-    uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-    RandomAccessCapabilitySet m_caps;
-};
-
 // ------------------------------------------------------------ folder storage
 
 class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
@@ -304,27 +241,25 @@ public:
 
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
     {
-        std::string path = pathOf(id);
-        Place place{shared_from_this(), id};
+        Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return std::make_shared<FileStream>(path, Mode::read, place);
+            return std::make_shared<FileStream>(r.path, Mode::read, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
-            return std::make_shared<FileStream>(path, Mode::write, place);
+            return std::make_shared<FileStream>(r.path, Mode::write, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return std::make_shared<FileStream>(path, Mode::readWrite, place);
+            return std::make_shared<FileStream>(r.path, Mode::readWrite, r.place, r.open);
         }
         throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
     std::shared_ptr<RandomAccess> openRandomAccess(std::string const& id, AccessCapabilities caps) override
     {
-        std::string path = pathOf(id);
-        Place place{shared_from_this(), id};
+        Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return std::make_shared<MappedFile>(path, false, place);
+            return detail::mapFile(r.path, false, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return std::make_shared<MappedFile>(path, true, place);
+            return detail::mapFile(r.path, true, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }
@@ -333,21 +268,68 @@ public:
     std::string const& source() const override { return m_source; }
 
 private:
-    // A resource id names a file inside the folder: never absolute, never "..".
-    std::string pathOf(std::string const& id) const
+    struct Resource
+    {
+        std::string path; // for messages
+        Place place;
+        Opener open;
+    };
+    Resource resource(std::string const& id)
+    {
+        return {m_folder + "/" + id, {shared_from_this(), id}, [this, id, names = namesOf(id)](int flags) {
+                    return openBeneath(id, names, flags);
+                }};
+    }
+
+    // A resource id names a file inside the folder: never absolute, never
+    // "..", never a folder; its names from the folder down ("." dropped).
+    std::vector<std::string> namesOf(std::string const& id) const
     {
         if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
             throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        std::vector<std::string> names;
         std::size_t start = 0;
         while (start <= id.size()) {
             std::size_t end = id.find('/', start);
             if (end == std::string::npos)
                 end = id.size();
-            if (id.compare(start, end - start, "..") == 0 && end - start == 2)
+            std::string name = id.substr(start, end - start);
+            if (name == "..")
                 throw InvalidArgument("resource id '" + id + "' leaves the folder");
+            if (!name.empty() && name != ".")
+                names.push_back(std::move(name));
             start = end + 1;
         }
-        return m_folder + "/" + id;
+        if (names.empty() || id.back() == '/')
+            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        return names;
+    }
+
+    // Opens the file of an id one name at a time from the folder, following
+    // no symbolic link (so nothing outside is ever reached, created or
+    // emptied); -1 and errno when the system refuses.
+    int openBeneath(std::string const& id, std::vector<std::string> const& names, int flags) const
+    {
+        int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (std::size_t i = 0; dir >= 0; ++i) {
+            bool const last = i + 1 == names.size();
+            int const fd =
+                ::openat(dir, names[i].c_str(), (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC, 0666);
+            int const err = errno;
+            struct stat st;
+            bool const link =
+                fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            ::close(dir);
+            if (link)
+                throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
+                            "': a folder storage follows none");
+            if (last || fd < 0) {
+                errno = err;
+                return fd;
+            }
+            dir = fd;
+        }
+        return -1;
     }
 
     std::string m_folder;
@@ -378,7 +360,7 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::openFile(std::string const& p
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::mapFile(std::string const& path)
 {
-    return std::make_shared<MappedFile>(path, true, placeOf(path));
+    return detail::mapFile(path, true, placeOf(path));
 }
 
 std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)

@@ -1,0 +1,27 @@
+// What the file accessors share (private to the library).
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "storage/access_detail.h"
+#include "quelbo/random_access.h"
+
+namespace quelbo::detail {
+
+// Error "<what> '<path>': <the system's text for err>".
+[[noreturn]] void fileError(char const* what, std::string const& path, int err);
+
+// Opens the path with the given open(2) flags (close-on-exec, mode 0666
+// when created): -1 and errno when the system refuses.
+int openPath(std::string const& path, int flags);
+
+// Opens the file of an accessor with the given open(2) flags: -1 and errno
+// when the system refuses. Without one, an accessor opens its path.
+using Opener = std::function<int(int flags)>;
+
+// A store over the file mapped shared into memory (read-only when the file
+// cannot be written or writable is false); the path names it in messages.
+std::shared_ptr<RandomAccess> mapFile(std::string const& path, bool writable, Place place, Opener const& open = {});
+
+} // namespace quelbo::detail

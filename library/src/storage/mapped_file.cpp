@@ -1,0 +1,166 @@
+// The mapped-file store.
+#include <algorithm>
+#include <atomic>
+#include <bitset>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/file_detail.h"
+
+namespace quelbo {
+
+using RCap = RandomAccessCapability;
+
+namespace {
+
+// The file mapped shared into memory: reads and writes are copies that
+// survive the file shrinking under the mapping, and writes reserve the
+// blocks they fill first, so a full file system fails the write instead.
+class MappedFile : public RandomAccess
+{
+public:
+    MappedFile(std::string const& path, bool writable, detail::Place place, detail::Opener const& open)
+        : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
+    {
+        auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags); };
+        m_fd = openAs(writable ? O_RDWR : O_RDONLY);
+        if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
+            writable = false; // a read-only file is still mapped for reading
+            m_fd = openAs(O_RDONLY);
+        }
+        if (m_fd < 0)
+            detail::fileError("cannot map file", path, errno);
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
+            ::close(m_fd);
+            detail::fileError("cannot map file", path, err);
+        }
+        m_size = std::size_t(st.st_size);
+        if (m_size) {
+            void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, m_fd, 0);
+            if (p == MAP_FAILED) {
+                int err = errno;
+                ::close(m_fd);
+                detail::fileError("cannot map file", path, err);
+            }
+            m_data = static_cast<uint8_t*>(p);
+        }
+        // A file without holes has its blocks already: nothing to reserve.
+        m_reserve = writable && uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
+        m_page = std::size_t(::sysconf(_SC_PAGESIZE));
+        m_reserved.resize(m_size / m_page / kLeafPages + 1);
+        m_caps = RandomAccessCapabilitySet(RCap::READ) | RCap::MEMORY_ACCESS;
+        if (writable)
+            m_caps.add(RCap::WRITE);
+    }
+    ~MappedFile() override
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+        ::close(m_fd);
+    }
+    RandomAccessCapabilitySet capabilities() const override { return m_caps; }
+    std::size_t size() const override { return m_size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        std::size_t n = detail::clampedCount(offset, size, m_size);
+        if (n && !detail::mappedCopy(dst, m_data + offset, n))
+            lost(false, offset, n);
+        return n;
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        if (!m_caps.has(RCap::WRITE))
+            detail::missingCapability("mapped file", "write");
+        std::size_t n = detail::clampedCount(offset, size, m_size);
+        if (!n)
+            return 0;
+        reserve(offset, n);
+        if (!detail::mappedCopy(m_data + offset, src, n))
+            lost(true, offset, n);
+        return n;
+    }
+    void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
+    uint8_t* data() override { return m_data; }
+
+private:
+    // Gives the pages about to be written their blocks (the file's size
+    // stays): a file system without room refuses here, before anything is
+    // written. One that cannot reserve leaves it to the guarded copy. The
+    // pages reserved are remembered, each reserved once.
+    void reserve(std::size_t offset, std::size_t n)
+    {
+        if (!m_reserve)
+            return;
+        std::lock_guard<std::mutex> lock(m_reserving);
+        std::size_t page = offset / m_page, end = (offset + n - 1) / m_page + 1;
+        while (page < end && isReserved(page))
+            ++page;
+        if (page == end)
+            return;
+        int err;
+        do
+            err = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(page * m_page),
+                              off_t(std::min(end * m_page, m_size) - page * m_page)) == 0
+                      ? 0
+                      : errno;
+        while (err == EINTR);
+        if (err == EOPNOTSUPP || err == ENOSYS) {
+            m_reserve = false;
+            return;
+        }
+        if (err)
+            detail::fileError("cannot write mapped file", m_path, err);
+        for (; page < end; ++page) {
+            auto& leaf = m_reserved[page / kLeafPages];
+            if (!leaf)
+                leaf = std::make_unique<std::bitset<kLeafPages>>();
+            leaf->set(page % kLeafPages);
+        }
+    }
+    bool isReserved(std::size_t page) const
+    {
+        auto const& leaf = m_reserved[page / kLeafPages];
+        return leaf && leaf->test(page % kLeafPages);
+    }
+
+    // The copy faulted: say why, as far as the file tells.
+    [[noreturn]] void lost(bool writing, std::size_t offset, std::size_t n) const
+    {
+        struct stat st;
+        std::string why = "the file system could not provide its pages";
+        if (::fstat(m_fd, &st) == 0 && uint64_t(st.st_size) < uint64_t(offset) + n)
+            why = "the file shrank to " + std::to_string(st.st_size) + " bytes after it was mapped";
+        throw Error(std::string(writing ? "cannot write" : "cannot read") + " mapped file '" + m_path + "' at bytes " +
+                    std::to_string(offset) + " to " + std::to_string(offset + n) + ": " + why +
+                    (writing ? " (part of the bytes may be written)" : ""));
+    }
+
+    std::string m_path;
+    int m_fd = -1;
+    uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+    RandomAccessCapabilitySet m_caps;
+    // One bit a page, in leaves of 2^18 pages made on first use.
+    static constexpr std::size_t kLeafPages = std::size_t(1) << 18;
+    std::size_t m_page = 4096;
+    std::mutex m_reserving;
+    std::atomic<bool> m_reserve{false};
+    std::vector<std::unique_ptr<std::bitset<kLeafPages>>> m_reserved;
+};
+
+} // namespace
+
+std::shared_ptr<RandomAccess> detail::mapFile(std::string const& path, bool writable, Place place, Opener const& open)
+{
+    return std::make_shared<MappedFile>(path, writable, std::move(place), open);
+}
+
+} // namespace quelbo

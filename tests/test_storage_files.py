@@ -1,0 +1,147 @@
+"""Files that other processes change under the library: mapped files shrunk
+from outside, a full file system under a mapped write, and symbolic links
+out of a folder storage. What could end the process runs in a child, so a
+fault shows as a failed test."""
+import os
+import subprocess
+
+import pytest
+
+from helpers import run_child
+from proxy import QuelboError, q
+
+def in_child(code):
+    done = run_child(code)
+    assert done.returncode == 0, "child ended with %d\n%s%s" % (done.returncode, done.stdout, done.stderr)
+    return done.stdout
+
+
+# ---------------------------------------------------- mapped files
+
+SHRUNK = """
+import subprocess, sys
+from proxy import QuelboError, q
+path = %r
+with open(path, "wb") as f:
+    f.write(bytes(range(256)) * 4096)
+stores = {
+    "mapped": q.RandomAccessFactory_map_file(path),
+    "folder": q.DataStorage_open_random_access(q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(path)),
+                                               "big.bin", q.AccessCapabilities_READ_WRITE),
+}
+stores["region"] = q.RandomAccessFactory_extract_region(stores["mapped"], 4096)
+view = q.ImageViewFactory_from_random_access(stores["folder"], [1024, 1024], q.DataTypeId_UINT8)
+stream = q.StreamAccessFactory_from_random_access(stores["mapped"])
+# another process shrinks the file to one page
+subprocess.run([sys.executable, "-c", "import os; os.truncate(%%r, 4096)" %% path], check=True)
+
+def fails(what, fn, *args):
+    try:
+        fn(*args)
+    except QuelboError as e:
+        assert "big.bin' at bytes" in str(e) and "shrank to 4096 bytes" in str(e), str(e)
+        print(what)
+
+head = bytearray(4096)
+for name, store in stores.items():
+    if name != "region":
+        assert q.RandomAccess___read(store, 0, head) == 4096 and head == bytes(range(256)) * 16
+    fails(name + " read", q.RandomAccess___read, store, 8192, bytearray(100))
+    fails(name + " write", q.RandomAccess_write, store, 2 * 4096, b"x" * 100)
+box = q.RegionXu64_create_full_region([1024, 1024])
+fails("view read", q.ImageView___read_region, view, box, bytearray(1 << 20))
+fails("view write", q.ImageView___write_region, view, box, bytes(1 << 20))
+q.StreamAccess_seek(stream, 8192, q.SeekOrigin_BEGIN)
+fails("stream read", q.StreamAccess___read, stream, bytearray(100))
+"""
+
+
+def test_a_mapped_file_shrunk_by_another_process_raises(tmp_path):
+    out = in_child(SHRUNK % str(tmp_path / "big.bin"))
+    assert out.split("\n") == ["mapped read", "mapped write", "folder read", "folder write", "region read",
+                               "region write", "view read", "view write", "stream read", ""]
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A file system of 1 MiB (a tmpfs mounted for the test)."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a 1 MiB tmpfs needs root")
+    folder = tmp_path / "small"
+    folder.mkdir()
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)], capture_output=True,
+                          text=True)
+    if done.returncode != 0:
+        pytest.skip("cannot mount a 1 MiB tmpfs here: " + done.stderr.strip())
+    try:
+        yield folder
+    finally:
+        subprocess.run(["umount", "-l", str(folder)], check=True)
+
+
+FULL = """
+from proxy import QuelboError, q
+path = %r
+with open(path, "wb") as f:
+    f.truncate(4 << 20)  # sparse: the pages get their blocks when written
+store = q.RandomAccessFactory_map_file(path)
+assert q.RandomAccess_write(store, 0, b"head" * 1024) == 4096
+try:
+    q.RandomAccess_write(store, 4096, b"y" * (2 << 20))
+except QuelboError as e:
+    assert "sparse.bin" in str(e) and "No space left on device" in str(e), str(e)
+    print("refused")
+back = bytearray(8192)
+assert q.RandomAccess___read(store, 0, back) == 8192 and back == b"head" * 1024 + bytes(4096), "it wrote"
+assert q.RandomAccess_write(store, 3 << 20, b"tail") == 4
+view = q.ImageViewFactory_from_random_access(store, [2048, 2048], q.DataTypeId_UINT8)
+try:
+    q.ImageView___write_region(view, q.RegionXu64_create_full_region([2048, 2048]), b"z" * (4 << 20))
+except QuelboError:
+    print("view refused")
+"""
+
+
+def test_a_mapped_write_to_a_full_file_system_raises(small_disk):
+    assert in_child(FULL % str(small_disk / "sparse.bin")) == "refused\nview refused\n"
+    with open(small_disk / "sparse.bin", "rb") as f:
+        f.seek(3 << 20)
+        assert f.read(4) == b"tail"
+
+
+# ---------------------------------------------------- symbolic links
+
+def test_folder_storage_follows_no_symbolic_link(tmp_path):
+    inside, outside = tmp_path / "inside", tmp_path / "outside"
+    (inside / "sub").mkdir(parents=True)
+    outside.mkdir()
+    (outside / "secret.bin").write_bytes(b"secret")
+    (inside / "sub" / "a.bin").write_bytes(b"alpha")
+    links = {"to_file": outside / "secret.bin", "to_folder": outside, "dangling": outside / "fresh.bin",
+             "to_inside": "sub/a.bin", "sub_link": "sub"}
+    for name, target in links.items():
+        os.symlink(target, inside / name)
+    # the caller's own path follows its links; the storage it belongs to does not
+    s = q.StreamAccessFactory_open_file_read(str(inside / "to_inside"))
+    assert q.StreamAccess___read(s, bytearray(5)) == 5
+    storage = q.DataAccess_get_storage(s)
+    for rid in ("to_file", "to_folder/secret.bin", "to_folder/fresh.bin", "dangling", "./to_file", "to_inside",
+                "sub_link/a.bin"):
+        for caps in (q.AccessCapabilities_READ_ONLY, q.AccessCapabilities_WRITE_ONLY, q.AccessCapabilities_READ_WRITE):
+            opens = [q.DataStorage_open_stream_access] + [q.DataStorage_open_random_access] * (caps != 2)
+            for open_access in opens:
+                with pytest.raises(QuelboError, match="^resource id '%s' goes through the symbolic link '%s'" % (
+                        rid.replace(".", r"\."), rid.lstrip("./").split("/")[0])):
+                    open_access(storage, rid, caps)
+    assert sorted(os.listdir(outside)) == ["secret.bin"]
+    assert (outside / "secret.bin").read_bytes() == b"secret"
+    # what lies inside opens and is created inside, as before
+    store = q.DataStorage_open_random_access(storage, "./sub//a.bin", q.AccessCapabilities_READ_ONLY)
+    assert q.RandomAccess_get_size(store) == 5
+    w = q.DataStorage_open_stream_access(storage, "sub/new.bin", q.AccessCapabilities_WRITE_ONLY)
+    q.StreamAccess_write(w, b"new")
+    q.StreamAccess_flush(w)
+    assert (inside / "sub" / "new.bin").read_bytes() == b"new"
+    for bad in ("sub/", "sub/a.bin/", ".", "sub/a.bin/x"):
+        with pytest.raises(QuelboError, match="sub|folder"):
+            q.DataStorage_open_stream_access(storage, bad, q.AccessCapabilities_READ_ONLY)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelbo/error.h"
+#include "util/wide_vectors.h"
 
 namespace quelbo {
 
@@ -39,20 +40,6 @@ int64_t startOf(Indexer const& indexer, VectorXu64 const& origin)
         offset += origin.data()[d] * indexer.byteStride().data()[d];
     return int64_t(offset);
 }
-
-// The gathers below are bound by how many elements a vector moves: on x86-64
-// they are built twice, for AVX2 and for the baseline, and the loader picks
-// (the per-size loops are inlined into each build).
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define QUELBO_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#define QUELBO_INLINED __attribute__((always_inline))
-#endif
-#endif
-#ifndef QUELBO_WIDE_VECTORS
-#define QUELBO_WIDE_VECTORS
-#define QUELBO_INLINED
-#endif
 
 template <size_t Bytes>
 inline QUELBO_INLINED void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)

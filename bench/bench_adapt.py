@@ -48,8 +48,12 @@ def channels():
         read = reader(v, [cols, rows, 3], planes)
         read()
         assert np.array_equal(planes, rgb.transpose(2, 0, 1))
+        number = max(1, (1 << 22) // rgb.size)
         compare("__read_region into planes", read, "copyto of the transpose",
-                lambda: np.copyto(planes, rgb.transpose(2, 0, 1)), number=max(1, (1 << 22) // rgb.size))
+                lambda: np.copyto(planes, rgb.transpose(2, 0, 1)), number=number)
+        box = region([0, 0, 0], [cols, rows, 3])
+        compare("__write_region of planes", lambda: q.ImageView___write_region(v, box, planes),
+                "copyto into the transpose", lambda: np.copyto(rgb.transpose(2, 0, 1), planes), number=number)
 
         green = np.empty((rows, cols), np.uint8)
         channel = q.ImageViewFactory_extract_channel(q.ImageViewFactory_assemble_channels(v), 1)
@@ -57,7 +61,7 @@ def channels():
         read()
         assert np.array_equal(green, rgb[:, :, 1])
         compare("extract_channel of VEC3_UINT8", read, "copyto of a[:, :, 1]",
-                lambda: np.copyto(green, rgb[:, :, 1]), number=max(1, (1 << 22) // rgb.size))
+                lambda: np.copyto(green, rgb[:, :, 1]), number=number)
 
 
 if __name__ == "__main__":

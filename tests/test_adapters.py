@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from derived_util import read, region, shape, view, write
+from helpers import run_child, under_sanitizer
 from proxy import q
 from views_util import TYPES
 
@@ -95,3 +96,33 @@ def test_regions_across_tiles_map_every_sample_once():
     before[1:3, 7:197, 13:663] = expected(replacement, np.int32, (-40000, 40000), (-50000, 50000))
     assert np.array_equal(a, before)
     assert shape(adapted) == [700, 200, 3]
+
+
+@pytest.mark.skipif(under_sanitizer(), reason="the sanitizer's allocator keeps its own reserves")
+def test_adapting_a_large_region_keeps_a_tile_beyond_the_output():
+    # the peak resident size, reset once the source and the output are in
+    # memory, stays within a few tiles (a copy of the source would add 32 MiB)
+    child = run_child("""
+        import numpy as np
+        from proxy import q
+        from views_util import from_numpy, region
+        a = np.ones((4096, 4096), np.uint16)
+        out = np.ones((4096, 4096), np.float32)
+        v = q.ImageViewFactory_adapt_data_type(from_numpy(a, "ROW", "COLUMN"), q.DataTypeId_FLOAT)
+        box = region([0, 0], [4096, 4096])
+        q.ImageView___read_region(v, region([0, 0], [4, 4]), out)
+
+        def kib(field):
+            with open("/proc/self/status") as f:
+                return next(int(line.split()[1]) for line in f if line.startswith(field))
+
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        before = kib("VmHWM:")
+        q.ImageView___read_region(v, box, out)
+        q.ImageView___write_region(v, box, out)
+        print(kib("VmHWM:") - before)
+        assert (out == np.float32(1 / 65535)).all()
+    """)
+    assert child.returncode == 0, child.stderr
+    assert int(child.stdout) < 4096

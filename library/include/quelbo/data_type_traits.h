@@ -131,7 +131,11 @@ template <class F, class Otherwise>
 decltype(auto) visitPair(DataType from, DataType to, F&& f, Otherwise&& otherwise)
 {
     return visitElement(
-        from, [&](auto a) -> decltype(auto) { return visitElement(to, [&](auto b) -> decltype(auto) { return f(a, b); }, otherwise); },
+        from,
+        [&](auto a) -> decltype(auto) {
+            return visitElement(
+                to, [&](auto b) -> decltype(auto) { return f(a, b); }, otherwise);
+        },
         otherwise);
 }
 

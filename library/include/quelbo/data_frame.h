@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,24 @@ public:
     virtual void setUnit(size_t columnIndex, std::string const& unit) = 0;
 
     static std::shared_ptr<ColumnUnitExtension> cast(std::shared_ptr<Extension> const& extension);
+};
+
+// One cell of a data frame as a value, by the column's data type: an
+// integer (signed or not), a floating-point number or a text.
+struct DataFrameCell
+{
+    enum class Kind
+    {
+        SIGNED,
+        UNSIGNED,
+        REAL,
+        TEXT,
+    };
+    Kind kind = Kind::SIGNED;
+    int64_t signedValue = 0;
+    uint64_t unsignedValue = 0;
+    double real = 0;
+    std::string text;
 };
 
 // A table of typed columns sharing one row count. Each column has a name
@@ -100,6 +119,19 @@ public:
     void checkRows(size_t rowOffset, size_t rowCount) const;
 
     static bool isUtf8String(DataType type) { return type == DataType(DataTypeId::UTF8_STRING); }
+
+    // --- cells as values ------------------------------------------------------
+    // Cell access takes columns of integers of 8, 16, 32 or 64 bits,
+    // floating-point numbers of 32 or 64 bits and UTF-8 strings; Error for
+    // other columns, InvalidArgument for a row out of range.
+    // The cell at a row of a column.
+    DataFrameCell cell(size_t column, size_t row);
+    // The kind of value a cell of the column holds.
+    DataFrameCell::Kind cellKind(size_t column) const;
+    // Stores a value of the column's kind (InvalidArgument for another):
+    // integers keep their low-order bits, floating-point numbers are
+    // rounded to the cell's precision.
+    void setCell(size_t column, size_t row, DataFrameCell const& value);
 
 protected:
     DataFrameView();

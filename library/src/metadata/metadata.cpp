@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "quelbo/data_type_traits.h"
 #include "quelbo/error.h"
 #include "quelbo/vector.h"
 
@@ -94,60 +95,28 @@ std::string VariantDataValue::toString() const
     DataType const t = type();
     size_t const n = count();
     std::string out;
-    switch (t.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (t.bitDepth()) {
-        case 8:
-            appendValues<uint8_t>(out, raw(), n);
-            return out;
-        case 16:
-            appendValues<uint16_t>(out, raw(), n);
-            return out;
-        case 32:
-            appendValues<uint32_t>(out, raw(), n);
-            return out;
-        case 64:
-            appendValues<uint64_t>(out, raw(), n);
-            return out;
-        }
-        break;
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (t.bitDepth()) {
-        case 8:
-            appendValues<int8_t>(out, raw(), n);
-            return out;
-        case 16:
-            appendValues<int16_t>(out, raw(), n);
-            return out;
-        case 32:
-            appendValues<int32_t>(out, raw(), n);
-            return out;
-        case 64:
-            appendValues<int64_t>(out, raw(), n);
-            return out;
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (t.bitDepth() == 32)
-            appendValues<float>(out, raw(), n);
-        else if (t.bitDepth() == 64)
-            appendValues<double>(out, raw(), n);
-        else
-            break;
+    bool const known = visitElementOrText(
+        t,
+        [&](auto tag) {
+            using Tag = decltype(tag);
+            if constexpr (std::is_same<Tag, TextElement<uint8_t>>::value) {
+                for (size_t i = 0; i < n; ++i) {
+                    char const* s = static_cast<char const* const*>(raw())[i];
+                    out += i == 0 ? "\"" : ", \"";
+                    out += s != nullptr ? s : "";
+                    out += "\"";
+                }
+                return true;
+            } else if constexpr (isNumericElement<Tag>) {
+                appendValues<typename Tag::type>(out, raw(), n);
+                return true;
+            } else {
+                return false; // texts of wider units
+            }
+        },
+        [] { return false; });
+    if (known)
         return out;
-    case PrimitiveTypeId::UNICODE_STRING:
-        if (t.bitDepth() != 8)
-            break;
-        for (size_t i = 0; i < n; ++i) {
-            char const* s = static_cast<char const* const*>(raw())[i];
-            out += i == 0 ? "\"" : ", \"";
-            out += s != nullptr ? s : "";
-            out += "\"";
-        }
-        return out;
-    default:
-        break;
-    }
     return "<" + std::to_string(n) + " values of " + t.toString() + ">";
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelbo/data_type_traits.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/image_view_factory.h"
@@ -92,17 +93,13 @@ bool writable(DataType t)
 {
     if (t.elementCount() != 1 || t.interpretation() != DataTypeInterpretation::RAW)
         return false;
-    switch (t.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        return t.bitDepth() == 8 || t.bitDepth() == 16 || t.bitDepth() == 32 || t.bitDepth() == 64;
-    case PrimitiveTypeId::FLOATING_POINT:
-        return t.bitDepth() == 32 || t.bitDepth() == 64;
-    case PrimitiveTypeId::UNICODE_STRING:
-        return t.bitDepth() == 8;
-    default:
-        return false;
-    }
+    return visitElementOrText(
+        t,
+        [](auto tag) {
+            using Tag = decltype(tag);
+            return isNumericElement<Tag> || std::is_same<Tag, TextElement<uint8_t>>::value;
+        },
+        [] { return false; });
 }
 
 void putValue(Writer& out, VariantDataValue const& v)
@@ -153,19 +150,9 @@ std::shared_ptr<VariantDataValue> getValue(Reader& in)
             pointers.push_back(s.c_str());
         return VariantDataValueFactory::create(pointers.data(), count);
     }
-    bool const sign = t.primitiveType() == PrimitiveTypeId::SIGNED_INTEGER;
-    if (t.primitiveType() == PrimitiveTypeId::FLOATING_POINT)
-        return t.bitDepth() == 32 ? numbers<float>(in, count) : numbers<double>(in, count);
-    switch (t.bitDepth()) {
-    case 8:
-        return sign ? numbers<int8_t>(in, count) : numbers<uint8_t>(in, count);
-    case 16:
-        return sign ? numbers<int16_t>(in, count) : numbers<uint16_t>(in, count);
-    case 32:
-        return sign ? numbers<int32_t>(in, count) : numbers<uint32_t>(in, count);
-    default:
-        return sign ? numbers<int64_t>(in, count) : numbers<uint64_t>(in, count);
-    }
+    return visitElement(
+        t, [&](auto tag) { return numbers<typename decltype(tag)::type>(in, count); },
+        [&] { serial::fail("metadata value type " + t.toString() + " is not one the format holds"); });
 }
 
 void putNode(Writer& out, MetadataNode const& node)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelbo/error.h"
+#include "views/copy_kernels.h"
 
 namespace quelbo {
 
@@ -38,65 +39,6 @@ int64_t startOf(Indexer const& indexer, VectorXu64 const& origin)
     for (size_t d = 0; d < origin.size(); ++d)
         offset += origin.data()[d] * indexer.byteStride().data()[d];
     return int64_t(offset);
-}
-
-// The gathers below are bound by how many elements a vector moves: on x86-64
-// they are built twice, for AVX2 and for the baseline, and the loader picks
-// (the per-size loops are inlined into each build).
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define QUELBO_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#define QUELBO_INLINED __attribute__((always_inline))
-#endif
-#endif
-#ifndef QUELBO_WIDE_VECTORS
-#define QUELBO_WIDE_VECTORS
-#define QUELBO_INLINED
-#endif
-
-template <size_t Bytes>
-inline QUELBO_INLINED void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds)
-{
-    // A reversed run into a dense one (a flipped axis): indexed, so that the
-    // compiler can move several elements at once.
-    if (ds == int64_t(Bytes) && ss == -int64_t(Bytes)) {
-        for (uint64_t i = 0; i < count; ++i)
-            std::memcpy(d + i * Bytes, s - i * Bytes, Bytes);
-        return;
-    }
-    // A strided run into a dense one (a sub-sampled axis).
-    if (ds == int64_t(Bytes) && ss == 2 * int64_t(Bytes)) {
-        for (uint64_t i = 0; i < count; ++i)
-            std::memcpy(d + i * Bytes, s + 2 * i * Bytes, Bytes);
-        return;
-    }
-    if (ds == int64_t(Bytes)) {
-        for (uint64_t i = 0; i < count; ++i)
-            std::memcpy(d + i * Bytes, s + int64_t(i) * ss, Bytes);
-        return;
-    }
-    for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
-        std::memcpy(d, s, Bytes);
-}
-
-QUELBO_WIDE_VECTORS void copyElementsAny(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds,
-                                         size_t bytes)
-{
-    switch (bytes) {
-    case 1:
-        return copyElements<1>(s, d, count, ss, ds);
-    case 2:
-        return copyElements<2>(s, d, count, ss, ds);
-    case 4:
-        return copyElements<4>(s, d, count, ss, ds);
-    case 8:
-        return copyElements<8>(s, d, count, ss, ds);
-    case 16:
-        return copyElements<16>(s, d, count, ss, ds);
-    default:
-        for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
-            std::memcpy(d, s, bytes);
-    }
 }
 
 } // namespace
@@ -166,7 +108,7 @@ void RegionCopier::copy(const void* src, void* dst) const
         if (run)
             std::memcpy(d, s, runBytes);
         else
-            copyElementsAny(s, d, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
+            detail::copyElements(s, d, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
         return;
     }
     // The axis after the innermost one is looped directly; the others count.
@@ -179,7 +121,7 @@ void RegionCopier::copy(const void* src, void* dst) const
             if (run)
                 std::memcpy(ld, ls, runBytes);
             else
-                copyElementsAny(ls, ld, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
+                detail::copyElements(ls, ld, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
         }
         size_t k = 2;
         for (; k < outer; ++k) {

@@ -21,8 +21,6 @@ inline constexpr char kShape[] = "shape";
 inline constexpr char kIndexer[] = "indexer";
 inline constexpr char kToString[] = "to_string";
 
-// The data type of a numpy type number (unknown for the numbers no class has).
-quelbo::DataType dtype_of_numpy(int type_num);
 // numpy's base object for an array made over a value array's elements: holds
 // `obj` (one reference) and the elements, freed when numpy lets it go.
 PyObject* element_holder(PyObject* obj, std::shared_ptr<void> elements);
@@ -179,7 +177,7 @@ struct Members
             return nullptr;
         }
         const np::Array* in = np::fields(o);
-        const quelbo::DataType dtype = np::native_order(in) ? dtype_of_numpy(in->descr->type_num) : quelbo::DataType();
+        const quelbo::DataType dtype = np::native_order(in) ? np::dtype_of(in->descr->type_num) : quelbo::DataType();
         return call([&]() -> PyObject* {
             if (dtype == quelbo::DataType())
                 throw quelbo::Error("Unsupported numpy data type");

@@ -1,6 +1,4 @@
 // DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
-#include <cstring>
-
 #include "data_frames.h"
 #include "order.h"
 #include "runtime/buffer.h"
@@ -11,7 +9,6 @@ using namespace qw;
 using quelbo::ColumnUnitExtension;
 using quelbo::DataFrameView;
 using quelbo::DataType;
-using quelbo::PrimitiveTypeId;
 
 QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t",
         "std::shared_ptr< quelbo::DataFrameView > *");
@@ -184,152 +181,47 @@ PyObject* create_from_pointer(PyObject*, PyObject* o)
 
 // ------------------------------------------------------------ cell access
 
-[[noreturn]] void unsupported()
-{
-    throw quelbo::Error("unsupported column data type for cell access");
-}
-
-template <class C>
-C cell_as(const uint8_t* cell)
-{
-    C c;
-    std::memcpy(&c, cell, sizeof c);
-    return c;
-}
-
-// The cell of a scalar column as a Python number.
-PyObject* number_of(DataType type, const uint8_t* cell)
-{
-    const size_t bits = type.bitDepth();
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return PyLong_FromLongLong(cell_as<int8_t>(cell));
-        case 16:
-            return PyLong_FromLongLong(cell_as<int16_t>(cell));
-        case 32:
-            return PyLong_FromLongLong(cell_as<int32_t>(cell));
-        case 64:
-            return PyLong_FromLongLong(cell_as<int64_t>(cell));
-        }
-        break;
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return PyLong_FromUnsignedLongLong(cell_as<uint8_t>(cell));
-        case 16:
-            return PyLong_FromUnsignedLongLong(cell_as<uint16_t>(cell));
-        case 32:
-            return PyLong_FromUnsignedLongLong(cell_as<uint32_t>(cell));
-        case 64:
-            return PyLong_FromUnsignedLongLong(cell_as<uint64_t>(cell));
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (bits == 32)
-            return PyFloat_FromDouble(cell_as<float>(cell));
-        if (bits == 64)
-            return PyFloat_FromDouble(cell_as<double>(cell));
-        break;
-    default:
-        break;
-    }
-    unsupported();
-}
-
-// A scalar cell's bytes: at most 32 (a bit depth of at most 255, one element).
-struct Cell
-{
-    alignas(8) uint8_t bytes[32] = {};
-};
+using Kind = quelbo::DataFrameCell::Kind;
 
 PyObject* at(PyObject*, PyObject* args)
 {
     return frame<kAt, false, 2, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
         return call([&]() -> PyObject* {
-            const DataType type = d.columnDataType(v[0]);
-            if (type.isScalar()) {
-                Cell cell;
-                d.readBytes(v[0], v[1], 1, cell.bytes, type.byteCount());
-                return number_of(type, cell.bytes);
+            const quelbo::DataFrameCell cell = d.cell(v[0], v[1]);
+            switch (cell.kind) {
+            case Kind::SIGNED:
+                return PyLong_FromLongLong(cell.signedValue);
+            case Kind::UNSIGNED:
+                return PyLong_FromUnsignedLongLong(cell.unsignedValue);
+            case Kind::REAL:
+                return PyFloat_FromDouble(cell.real);
+            default:
+                return PyUnicode_DecodeUTF8(cell.text.data(), Py_ssize_t(cell.text.size()), nullptr);
             }
-            if (!DataFrameView::isUtf8String(type))
-                unsupported();
-            std::string text;
-            d.readStrings(v[0], v[1], 1, &text, 1);
-            return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), nullptr);
         });
     });
 }
 
-// A Python value narrowed to a cell of bits bits (8, 16, 32 or 64), keeping
-// the low-order bits.
-template <class Wide>
-bool narrow(Wide value, size_t bits, uint8_t* cell)
+// The Python value as a cell of the kind given; false with the Python error
+// of the conversion pending.
+bool cell_of(PyObject* o, quelbo::DataFrameCell& cell, const char* fn)
 {
-    switch (bits) {
-    case 8: {
-        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int8_t, uint8_t>>(value);
-        std::memcpy(cell, &c, 1);
-        return true;
-    }
-    case 16: {
-        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int16_t, uint16_t>>(value);
-        std::memcpy(cell, &c, 2);
-        return true;
-    }
-    case 32: {
-        auto c = static_cast<std::conditional_t<std::is_signed<Wide>::value, int32_t, uint32_t>>(value);
-        std::memcpy(cell, &c, 4);
-        return true;
-    }
-    case 64:
-        std::memcpy(cell, &value, 8);
-        return true;
-    }
-    return false;
-}
-
-bool is_int_depth(size_t bits)
-{
-    return bits == 8 || bits == 16 || bits == 32 || bits == 64;
-}
-
-// The value as the cell of a scalar column; false with the Python error of
-// the conversion pending. The bit depth is tested before the value is read.
-bool cell_of(DataType type, PyObject* o, uint8_t* cell)
-{
-    const size_t bits = type.bitDepth();
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::SIGNED_INTEGER: {
-        if (!is_int_depth(bits))
-            throw quelbo::Error("invalid signed integer bit depth");
-        const long long v = PyLong_AsLongLong(o);
-        return !(v == -1 && PyErr_Occurred()) && narrow(int64_t(v), bits, cell);
-    }
-    case PrimitiveTypeId::UNSIGNED_INTEGER: {
-        if (!is_int_depth(bits))
-            throw quelbo::Error("invalid unsigned integer bit depth");
-        const unsigned long long v = PyLong_AsUnsignedLongLong(o);
-        return !(v == (unsigned long long)-1 && PyErr_Occurred()) && narrow(uint64_t(v), bits, cell);
-    }
-    case PrimitiveTypeId::FLOATING_POINT: {
-        if (bits != 32 && bits != 64)
-            throw quelbo::Error("invalid floating-point bit depth");
-        const double v = PyFloat_AsDouble(o);
-        if (v == -1.0 && PyErr_Occurred())
-            return false;
-        if (bits == 32) {
-            const float f = float(v);
-            std::memcpy(cell, &f, 4);
-        } else {
-            std::memcpy(cell, &v, 8);
-        }
-        return true;
-    }
+    switch (cell.kind) {
+    case Kind::SIGNED:
+        cell.signedValue = PyLong_AsLongLong(o);
+        return !(cell.signedValue == -1 && PyErr_Occurred());
+    case Kind::UNSIGNED:
+        cell.unsignedValue = PyLong_AsUnsignedLongLong(o);
+        return !(cell.unsignedValue == (unsigned long long)-1 && PyErr_Occurred());
+    case Kind::REAL:
+        cell.real = PyFloat_AsDouble(o);
+        return !(cell.real == -1.0 && PyErr_Occurred());
     default:
-        unsupported();
+        if (!PyUnicode_Check(o)) {
+            fail_arg(ERR_TYPE, {fn, 4, kString});
+            return false;
+        }
+        return utf8(o, cell.text);
     }
 }
 
@@ -337,24 +229,11 @@ PyObject* set_at(PyObject*, PyObject* args)
 {
     return frame<kSetAt, false, 2, 1>(args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
         return call([&]() -> PyObject* {
-            const DataType type = d.columnDataType(v[0]);
-            if (type.isScalar()) {
-                Cell cell;
-                if (!cell_of(type, r[0], cell.bytes))
-                    return nullptr;
-                d.writeBytes(v[0], v[1], 1, cell.bytes, type.byteCount());
-                return none();
-            }
-            if (!DataFrameView::isUtf8String(type))
-                unsupported();
-            std::string text;
-            if (!PyUnicode_Check(r[0])) {
-                fail_arg(ERR_TYPE, {fn, 4, kString});
+            quelbo::DataFrameCell cell;
+            cell.kind = d.cellKind(v[0]); // the column is checked before the value is read
+            if (!cell_of(r[0], cell, fn))
                 return nullptr;
-            }
-            if (!utf8(r[0], text))
-                return nullptr;
-            d.writeStrings(v[0], v[1], 1, &text, 1);
+            d.setCell(v[0], v[1], cell);
             return none();
         });
     });

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "properties.h"
+#include "quelbo/data_type_traits.h"
 #include "quelbo/metadata.h"
 #include "runtime/keepalive.h"
 #include "typed_pointers.h"
@@ -11,7 +12,6 @@ namespace {
 using namespace qw;
 using namespace qw::props;
 using quelbo::DataType;
-using quelbo::PrimitiveTypeId;
 using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
@@ -88,52 +88,18 @@ PyObject* read_text(const void* raw, size_t index)
 // cannot be decoded.
 PyObject* decode(DataType type, const void* raw, size_t index)
 {
-    const size_t bits = type.bitDepth();
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return read_number<uint8_t>(raw, index);
-        case 16:
-            return read_number<uint16_t>(raw, index);
-        case 32:
-            return read_number<uint32_t>(raw, index);
-        case 64:
-            return read_number<uint64_t>(raw, index);
-        }
-        break;
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (bits) {
-        case 8:
-            return read_number<int8_t>(raw, index);
-        case 16:
-            return read_number<int16_t>(raw, index);
-        case 32:
-            return read_number<int32_t>(raw, index);
-        case 64:
-            return read_number<int64_t>(raw, index);
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (bits == 32)
-            return to_py(double(read_at<float>(raw, index)));
-        if (bits == 64)
-            return read_number<double>(raw, index);
-        break;
-    case PrimitiveTypeId::UNICODE_STRING:
-        switch (bits) {
-        case 8:
-            return read_text<uint8_t>(raw, index);
-        case 16:
-            return read_text<uint16_t>(raw, index);
-        case 32:
-            return read_text<uint32_t>(raw, index);
-        }
-        break;
-    default:
-        break;
-    }
-    return nullptr;
+    return quelbo::visitElementOrText(
+        type,
+        [&](auto tag) -> PyObject* {
+            using Tag = decltype(tag);
+            if constexpr (!quelbo::isNumericElement<Tag>)
+                return read_text<typename Tag::unit>(raw, index);
+            else if constexpr (std::is_same<typename Tag::type, float>::value)
+                return to_py(double(read_at<float>(raw, index)));
+            else
+                return read_number<typename Tag::type>(raw, index);
+        },
+        []() -> PyObject* { return nullptr; });
 }
 
 PyObject* VariantDataValue___getitem(PyObject*, PyObject* args)

@@ -1,10 +1,9 @@
 // Views adapting the values of their source to another type or range.
-#include <cmath>
-#include <cstring>
-#include <limits>
 
 #include "quelbo/data_type_traits.h"
+#include "views/convert_kernels.h"
 #include "views/derived/derived_view.h"
+#include "views/derived/tiles.h"
 
 namespace quelbo {
 using namespace derived;
@@ -13,109 +12,69 @@ namespace {
 
 // ------------------------------------------------------------ adapt view
 
-// Loads and stores one numeric component as a double; integer stores round
-// and saturate, NaN giving 0.
-using LoadFn = double (*)(const uint8_t*);
-using StoreFn = void (*)(double, uint8_t*);
+// Source bytes moved through the scratch at a time.
+constexpr size_t kTileBytes = size_t(256) << 10;
 
-template <class T>
-double loadAs(const uint8_t* p)
+using detail::ConvertFn;
+using detail::Linear;
+
+void needNumeric(DataType scalar)
 {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return double(v);
+    visitElement(
+        scalar, [](auto) {},
+        [&] { invalid("the data type " + scalar.toString() + " is not a numeric type of 8, 16, 32 or 64 bits"); });
 }
 
-template <class T>
-void storeAs(double v, uint8_t* p)
-{
-    T out;
-    if constexpr (std::is_floating_point<T>::value) {
-        double const top = double(std::numeric_limits<T>::max());
-        out = v > top ? std::numeric_limits<T>::infinity() : v < -top ? -std::numeric_limits<T>::infinity() : T(v);
-    } else {
-        if (std::isnan(v))
-            out = 0;
-        else {
-            v = std::nearbyint(v);
-            if (v <= double(std::numeric_limits<T>::min()))
-                out = std::numeric_limits<T>::min();
-            else if (v >= double(std::numeric_limits<T>::max()))
-                out = std::numeric_limits<T>::max();
-            else
-                out = T(v);
-        }
-    }
-    std::memcpy(p, &out, sizeof out);
-}
-
-struct Numeric
-{
-    LoadFn load;
-    StoreFn store;
-    size_t bytes;
-};
-
-// The numeric functions of a scalar type among the element types.
-template <class... T>
-Numeric numericAmong(DataType scalar)
-{
-    Numeric found{nullptr, nullptr, 0};
-    ((DataTypeTraits<T>::toDataType() == scalar && (found = {&loadAs<T>, &storeAs<T>, sizeof(T)}, true)) || ...);
-    if (!found.load)
-        invalid("the data type " + scalar.toString() + " is not a numeric type of 8, 16, 32 or 64 bits");
-    return found;
-}
-
-Numeric numericOf(DataType scalar)
-{
-    return numericAmong<uint8_t, int8_t, uint16_t, int16_t, uint32_t, int32_t, uint64_t, int64_t, float, double>(
-        scalar);
-}
-
-// Values mapped linearly from one range onto another, in another type.
+// Values mapped linearly from one range onto another, in another type: the
+// source moves a bounded tile at a time through a scratch.
 class AdaptView final : public DerivedView
 {
 public:
     AdaptView(char const* name, std::shared_ptr<ImageView> source, DataType type, Vector2d const& in,
               Vector2d const& out, std::shared_ptr<const ImageProperties> properties)
         : DerivedView(name, {source}, readWriteOf(*source), source->shape(), type, std::move(properties),
-                      detail::metadataOf(*source)),
-          m_from(numericOf(DataType::extractScalarType(source->dataType()))),
-          m_to(numericOf(DataType::extractScalarType(type))), m_in(in), m_out(out)
+                      detail::metadataOf(*source))
     {
-        double const span = in[1] - in[0];
-        m_scale = span != 0 ? (out[1] - out[0]) / span : 0.0;
-        double const back = out[1] - out[0];
-        m_inverse = back != 0 ? span / back : 0.0;
+        DataType const from = DataType::extractScalarType(source->dataType());
+        DataType const to = DataType::extractScalarType(type);
+        needNumeric(from);
+        needNumeric(to);
+        m_components = type.elementCount();
+        m_sourceBytes = source->sampleByteCount();
+        m_bytes = type.byteCount();
+        double const span = in[1] - in[0], back = out[1] - out[0];
+        m_forward = {in[0], span != 0 ? back / span : 0.0, out[0]};
+        m_backward = {out[0], back != 0 ? span / back : 0.0, in[0]};
+        m_load = detail::linearConverter(from, to, m_forward);
+        m_store = detail::linearConverter(to, from, m_backward);
     }
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
-        size_t const bytes = source().regionByteCount(region);
-        detail::Scratch raw(bytes);
-        source().readRegion(region, raw.data());
-        size_t const count = bytes / m_from.bytes;
-        for (size_t i = 0; i < count; ++i)
-            m_to.store((m_from.load(raw.data() + i * m_from.bytes) - m_in[0]) * m_scale + m_out[0],
-                       dst + i * m_to.bytes);
+        detail::Scratch tile;
+        forEachTile(region, kTileBytes / m_sourceBytes, [&](RegionXu64 const& part, uint64_t at) {
+            size_t const samples = size_t(part.elementCount());
+            tile.resize(samples * m_sourceBytes);
+            source().readRegion(part, tile.data());
+            m_load(tile.data(), dst + at * m_bytes, samples * m_components, m_forward);
+        });
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
-        size_t const bytes = source().regionByteCount(region);
-        detail::Scratch raw(bytes);
-        size_t const count = bytes / m_from.bytes;
-        for (size_t i = 0; i < count; ++i)
-            m_from.store((m_to.load(src + i * m_to.bytes) - m_out[0]) * m_inverse + m_in[0],
-                         raw.data() + i * m_from.bytes);
-        source().writeRegion(region, raw.data());
+        detail::Scratch tile;
+        forEachTile(region, kTileBytes / m_sourceBytes, [&](RegionXu64 const& part, uint64_t at) {
+            size_t const samples = size_t(part.elementCount());
+            tile.resize(samples * m_sourceBytes);
+            m_store(src + at * m_bytes, tile.data(), samples * m_components, m_backward);
+            source().writeRegion(part, tile.data());
+        });
     }
 
 private:
-    Numeric m_from, m_to;
-    Vector2d m_in, m_out;
-    double m_scale = 0, m_inverse = 0;
+    ConvertFn m_load = nullptr, m_store = nullptr;
+    size_t m_components = 1, m_sourceBytes = 1, m_bytes = 1;
+    Linear m_forward{}, m_backward{};
 };
 
 std::shared_ptr<ImageView> adapt(char const* name, std::shared_ptr<ImageView> view, DataType type, Vector2d const& in,

@@ -108,30 +108,10 @@ char* NumpyImageView::data() const
 
 DataType NumpyImageView::convertDataType(int npyType)
 {
-    switch (npyType) {
-    case qw::np::BYTE:
-        return DataTypeId::INT8;
-    case qw::np::UBYTE:
-        return DataTypeId::UINT8;
-    case qw::np::SHORT:
-        return DataTypeId::INT16;
-    case qw::np::USHORT:
-        return DataTypeId::UINT16;
-    case qw::np::INT:
-        return DataTypeId::INT32;
-    case qw::np::UINT:
-        return DataTypeId::UINT32;
-    case qw::np::LONG:
-        return DataTypeId::INT64;
-    case qw::np::ULONG:
-        return DataTypeId::UINT64;
-    case qw::np::FLOAT:
-        return DataTypeId::FLOAT;
-    case qw::np::DOUBLE:
-        return DataTypeId::DOUBLE;
-    default:
+    const DataType type = qw::np::dtype_of(npyType);
+    if (type == DataType())
         throw Error("Unsupported numpy data type");
-    }
+    return type;
 }
 
 void NumpyImageView::initProperties(ImageType itype, ImageInterpretation interpretation, bool hasAlpha)

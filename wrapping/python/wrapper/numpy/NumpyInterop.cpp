@@ -33,29 +33,9 @@ void destructorView(PyObject* capsule)
 // any other type).
 int numpyTypeFromDataType(DataType scalar, int& itemsize)
 {
-    const size_t bits = scalar.bitDepth();
-    const int column = bits == 8 ? 0 : bits == 16 ? 1 : bits == 32 ? 2 : bits == 64 ? 3 : -1;
-    static const int table[3][4] = {
-        {qw::np::BYTE, qw::np::SHORT, qw::np::INT, qw::np::LONG},
-        {qw::np::UBYTE, qw::np::USHORT, qw::np::UINT, qw::np::ULONG},
-        {qw::np::BOOL, qw::np::BOOL, qw::np::FLOAT, qw::np::DOUBLE},
-    };
-    int row = -1;
-    switch (scalar.primitiveType()) {
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        row = 0;
-        break;
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-        row = 1;
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        row = 2;
-        break;
-    default:
-        break;
-    }
-    const int type = row < 0 || column < 0 ? qw::np::BOOL : table[row][column];
-    itemsize = type == qw::np::BOOL ? 1 : int(bits / 8);
+    const int type = visitElement(
+        scalar, [](auto tag) { return qw::np::type_of<typename decltype(tag)::type>; }, [] { return qw::np::BOOL; });
+    itemsize = type == qw::np::BOOL ? 1 : int(scalar.bitDepth() / 8);
     return type;
 }
 

@@ -6,6 +6,9 @@
 // checks before it accepts the table.
 #pragma once
 
+#include <type_traits>
+
+#include "quelbo/data_type_traits.h"
 #include "runtime/pyrt.h"
 
 namespace qw::np {
@@ -31,6 +34,31 @@ enum : int
     OBJECT = 17,
     HALF = 23,
 };
+
+// numpy's type number of a native element type: the integers come in pairs
+// (signed, unsigned) by size, from BYTE on.
+template <class T>
+constexpr int size_rank = sizeof(T) == 1   ? 0
+                          : sizeof(T) == 2 ? 1
+                          : sizeof(T) == 4 ? 2
+                                           : 3;
+template <class T>
+constexpr int type_of = std::is_floating_point<T>::value ? (sizeof(T) == 4 ? FLOAT : DOUBLE)
+                                                         : BYTE + 2 * size_rank<T> + (std::is_signed<T>::value ? 0 : 1);
+static_assert(type_of<int16_t> == SHORT && type_of<uint64_t> == ULONG && type_of<float> == FLOAT, "numpy's numbers");
+
+// The data type of a numpy type number; unknown for the numbers of no
+// element type.
+inline quelbo::DataType dtype_of(int type_num)
+{
+    quelbo::DataType found;
+    quelbo::forEachElement([&](auto tag) {
+        using T = typename decltype(tag)::type;
+        if (type_of<T> == type_num)
+            found = quelbo::DataTypeTraits<T>::toDataType();
+    });
+    return found;
+}
 
 // Array flags.
 enum : int

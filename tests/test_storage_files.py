@@ -145,3 +145,24 @@ def test_folder_storage_follows_no_symbolic_link(tmp_path):
     for bad in ("sub/", "sub/a.bin/", ".", "sub/a.bin/x"):
         with pytest.raises(QuelboError, match="sub|folder"):
             q.DataStorage_open_stream_access(storage, bad, q.AccessCapabilities_READ_ONLY)
+
+
+def test_folder_storage_opens_only_regular_files(tmp_path):
+    # a pipe would wait for a writer for ever; the child runs under a time limit
+    os.mkfifo(tmp_path / "pipe")
+    os.mkdir(tmp_path / "folder")
+    (tmp_path / "a.bin").write_bytes(b"a")
+    out = in_child("""
+        from proxy import QuelboError, q
+        storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(%r))
+        for rid in ("pipe", "folder"):
+            for caps in (q.AccessCapabilities_READ_ONLY, q.AccessCapabilities_WRITE_ONLY,
+                         q.AccessCapabilities_READ_WRITE):
+                try:
+                    q.DataStorage_open_stream_access(storage, rid, caps)
+                except QuelboError as e:
+                    assert rid in str(e), str(e)
+                    print("refused")
+        """ % str(tmp_path / "a.bin"))
+    assert out.split() == ["refused"] * 6
+    assert not (tmp_path / "pipe").is_file() and (tmp_path / "folder").is_dir()

@@ -314,7 +314,8 @@ private:
         for (std::size_t i = 0; dir >= 0; ++i) {
             bool const last = i + 1 == names.size();
             int const fd =
-                ::openat(dir, names[i].c_str(), (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC, 0666);
+                ::openat(dir, names[i].c_str(), (last ? flags | O_NONBLOCK : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC,
+                         0666);
             int const err = errno;
             struct stat st;
             bool const link =
@@ -323,6 +324,8 @@ private:
             if (link)
                 throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
                             "': a folder storage follows none");
+            if (last && fd >= 0)
+                return regularFile(id, fd);
             if (last || fd < 0) {
                 errno = err;
                 return fd;
@@ -330,6 +333,19 @@ private:
             dir = fd;
         }
         return -1;
+    }
+
+    // The descriptor of a regular file, in blocking mode again; anything else
+    // (a pipe would wait for a writer for ever, a device never ends) is refused.
+    static int regularFile(std::string const& id, int fd)
+    {
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            throw Error("resource id '" + id + "' names no regular file");
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
     }
 
     std::string m_folder;

@@ -237,12 +237,6 @@ void packed_dealloc(PyObject* self)
     Py_DECREF(tp);
 }
 
-PyTypeObject* make_type(const char* name, PyType_Slot* slots, int basicsize)
-{
-    PyType_Spec spec = {name, basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-}
-
 const char* const kHandleDoc = "Swig object carries a C/C++ instance pointer";
 
 } // namespace
@@ -264,7 +258,7 @@ PyTypeObject* handle_type()
             {Py_nb_int, reinterpret_cast<void*>(handle_int)},
             {0, nullptr},
         };
-        r.handle_type = make_type("SwigPyObject", slots, sizeof(Handle));
+        r.handle_type = make_type("SwigPyObject", sizeof(Handle), slots);
     }
     return r.handle_type;
 }
@@ -282,9 +276,43 @@ PyTypeObject* packed_type()
             {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
             {0, nullptr},
         };
-        r.packed_type = make_type("SwigPyPacked", slots, sizeof(SwigPyPacked));
+        r.packed_type = make_type("SwigPyPacked", sizeof(SwigPyPacked), slots);
     }
     return r.packed_type;
+}
+
+PyTypeObject* make_type(const char* name, size_t basicsize, PyType_Slot* slots)
+{
+    // The name stays undotted (other modules recognise the types by it), so
+    // the interpreter would warn that the type has no module while creating
+    // it: the warning is silenced for the creation, and the module is set
+    // right after.
+    PyType_Spec spec = {name, int(basicsize), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyObject* warnings = PyImport_ImportModule("warnings");
+    PyObject* quiet = warnings ? PyObject_CallMethod(warnings, "catch_warnings", nullptr) : nullptr;
+    PyObject* entered = quiet ? PyObject_CallMethod(quiet, "__enter__", nullptr) : nullptr;
+    PyObject* filtered =
+        entered ? PyObject_CallMethod(warnings, "simplefilter", "sO", "ignore", PyExc_DeprecationWarning) : nullptr;
+    PyObject* type = filtered ? PyType_FromSpec(&spec) : nullptr;
+    if (entered) {
+        PyObject *et, *ev, *tb;
+        PyErr_Fetch(&et, &ev, &tb);
+        PyObject* left = PyObject_CallMethod(quiet, "__exit__", "OOO", Py_None, Py_None, Py_None);
+        Py_XDECREF(left);
+        if (et) {
+            PyErr_Clear();
+            PyErr_Restore(et, ev, tb);
+        } else if (!left) {
+            Py_CLEAR(type);
+        }
+    }
+    if (type && PyObject_SetAttrString(type, "__module__", rt().module_name) < 0)
+        Py_CLEAR(type);
+    Py_XDECREF(filtered);
+    Py_XDECREF(entered);
+    Py_XDECREF(quiet);
+    Py_XDECREF(warnings);
+    return reinterpret_cast<PyTypeObject*>(type);
 }
 
 bool is_handle(PyObject* o)

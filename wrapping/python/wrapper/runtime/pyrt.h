@@ -124,6 +124,9 @@ struct Handle : SwigPyObject
 // --- handles -------------------------------------------------------------
 PyTypeObject* handle_type();
 PyTypeObject* packed_type();
+// A type of the module, named `name` (undotted) with the module as its
+// `__module__`.
+PyTypeObject* make_type(const char* name, size_t basicsize, PyType_Slot* slots);
 // Only the handle types of this runtime's modules qualify (each module
 // enters its own in the shared table's record of handle types).
 bool is_handle(PyObject* o);

@@ -45,6 +45,7 @@ struct Shared
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* module_name = nullptr;     // the module's name, also that of its types (`__module__`)
     PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
     PyTypeObject* handle_type = nullptr; // this module's handle type
     PyTypeObject* packed_type = nullptr; // this module's packed-data type

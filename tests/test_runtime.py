@@ -267,7 +267,15 @@ def test_guarded_functions_are_plain_module_functions():
     assert repr(fn) == "<built-in function new_DataType>" and fn.__self__ is q and fn.__module__ == "_quelbo"
 
 
-# ------------------------------------------------------------------ import
+# ---------------------------------------------------- registration, import
+
+@pytest.mark.parametrize("klass", [type("NotAnException", (), {}), int, Exception()])
+def test_the_error_class_must_be_an_exception_class(klass):
+    with pytest.raises(TypeError, match="^the class registered for Error must be an exception class$"):
+        q.Error_swigregister(klass)
+    with pytest.raises(proxy.QuelboError, match="^twin failure$"):
+        twin.fail()  # the class registered before still holds
+
 
 def test_importing_warns_nothing_and_the_runtime_types_keep_their_names():
     r = run_child(

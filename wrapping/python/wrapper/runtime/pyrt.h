@@ -214,7 +214,11 @@ void raise_library_error(std::exception const& e);
 // (exhausted memory MemoryError, a library error the registered Error class,
 // anything else RuntimeError). Returns null.
 PyObject* raise_native_exception() noexcept;
+// The exception class registered for Error, or null (none, or not an
+// exception class).
 PyObject* registered_error_class();
+// The entry of the library's error class, declared by each module.
+swig_type_info* error_type();
 
 // Strings.
 // Text results: a str (UTF-8, surrogateescape). A text too long for a str

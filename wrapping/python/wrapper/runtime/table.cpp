@@ -123,6 +123,11 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
     if (!unpack("swigregister", arg, 1, 1, objs))
         return nullptr;
     PyObject* klass = objs[0];
+    if (ty == error_type() && !PyExceptionClass_Check(klass)) {
+        // Library errors are raised as this class.
+        PyErr_SetString(PyExc_TypeError, "the class registered for Error must be an exception class");
+        return nullptr;
+    }
     PyObject* destroy = PyObject_GetAttrString(klass, "__swig_destroy__");
     if (!destroy) {
         PyErr_Clear();

@@ -75,8 +75,8 @@ void handle_dealloc(PyObject* self)
         }
         PyErr_Restore(et, ev, tb);
     }
-    if (h->next)
-        as_handle(h->next)->linked = 0;
+    if (Handle* next = own_handle(h->next))
+        next->linked = 0;
     PyObject* links[3] = {h->next, h->heir, h->keep};
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_Free(self);
@@ -315,17 +315,90 @@ PyTypeObject* make_type(const char* name, size_t basicsize, PyType_Slot* slots)
     return reinterpret_cast<PyTypeObject*>(type);
 }
 
-bool is_handle(PyObject* o)
+Handle* own_handle(PyObject* o)
 {
+    if (!o)
+        return nullptr;
     PyTypeObject* t = Py_TYPE(o);
     Runtime& r = rt();
     if (t == r.handle_type)
-        return true;
+        return as_handle(o);
     const Shared& s = *r.shared;
     for (int i = 0; i < s.handle_type_count; ++i)
         if (s.handle_types[i] == t)
+            return as_handle(o);
+    return nullptr;
+}
+
+namespace {
+
+// A type's attribute read through `type` itself (the type's metaclass is
+// `type`): no Python code runs. Null when it has none.
+PyObject* type_attr(PyTypeObject* t, const char* name)
+{
+    PyObject* v = PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), name);
+    if (!v)
+        PyErr_Clear();
+    return v;
+}
+
+bool type_named(PyTypeObject* t, const char* expected)
+{
+    PyObject* v = type_attr(t, "__name__");
+    bool same = v && PyUnicode_CheckExact(v) && PyUnicode_CompareWithASCIIString(v, expected) == 0;
+    Py_XDECREF(v);
+    return same;
+}
+
+bool type_base_is(PyTypeObject* t, PyTypeObject* base)
+{
+    PyObject* v = type_attr(t, "__base__");
+    Py_XDECREF(v);
+    return v == reinterpret_cast<PyObject*>(base);
+}
+
+Py_ssize_t type_size(PyTypeObject* t, const char* name)
+{
+    PyObject* v = type_attr(t, name);
+    Py_ssize_t n = v && PyLong_CheckExact(v) ? PyLong_AsSsize_t(v) : -1;
+    Py_XDECREF(v);
+    if (n < 0)
+        PyErr_Clear();
+    return n;
+}
+
+// The handle type of another module of the same kind. Its objects are read
+// as the shared layout, so the type must be one made in C for it: classes
+// defined in Python and types with their own metaclass are refused before
+// their name is read (reading it could run Python code), and so is a type
+// deriving from anything but object or too small for the layout.
+bool is_peer_handle_type(PyTypeObject* t)
+{
+    Runtime& r = rt();
+    for (PyTypeObject* known : r.peer_types)
+        if (known == t)
             return true;
-    return false;
+    if (Py_TYPE(reinterpret_cast<PyObject*>(t)) != &PyType_Type)
+        return false;
+    if ((PyType_GetFlags(t) & Py_TPFLAGS_HEAPTYPE) && PyType_GetSlot(t, Py_tp_dealloc) == r.python_dealloc)
+        return false;
+    if (!type_named(t, "SwigPyObject") || !type_base_is(t, &PyBaseObject_Type) ||
+        type_size(t, "__basicsize__") < Py_ssize_t(sizeof(SwigPyObject)) || type_size(t, "__itemsize__") != 0)
+        return false;
+    try {
+        r.peer_types.push_back(t);
+    } catch (...) {
+        return true; // recognised again next time
+    }
+    Py_INCREF(t);
+    return true;
+}
+
+} // namespace
+
+bool is_handle(PyObject* o)
+{
+    return own_handle(o) || is_peer_handle_type(Py_TYPE(o));
 }
 
 // ------------------------------------------------------------- ownership
@@ -333,14 +406,15 @@ bool is_handle(PyObject* o)
 void* handle_target(SwigPyObject* h)
 {
     // Heirs never form a loop: each is a handle made after the one it heirs.
-    while (as_handle(reinterpret_cast<PyObject*>(h))->heir)
-        h = reinterpret_cast<SwigPyObject*>(as_handle(reinterpret_cast<PyObject*>(h))->heir);
+    for (Handle* mine = own_handle(h); mine && mine->heir; mine = own_handle(mine->heir))
+        h = reinterpret_cast<SwigPyObject*>(mine->heir);
     return h->ptr;
 }
 
 bool handle_owns(SwigPyObject* h)
 {
-    return h->own && !as_handle(reinterpret_cast<PyObject*>(h))->heir;
+    Handle* mine = own_handle(h);
+    return h->own && !(mine && mine->heir);
 }
 
 // ----------------------------------------------------------------- chains
@@ -353,23 +427,37 @@ PyObject* append_handle(PyObject* self, PyObject* other)
     }
     // A chain must stay a chain: a handle is in one chain at most, and the
     // appended chain must not lead back to this one.
-    if (as_handle(other)->linked) {
+    Handle* mine = own_handle(other);
+    if (mine && mine->linked) {
         PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject that is already in a chain");
         return nullptr;
     }
+    auto next_of = [](PyObject* p) { return reinterpret_cast<SwigPyObject*>(p)->next; };
     PyObject* tail = other;
-    for (PyObject* p = other; p; p = as_handle(p)->next) {
+    for (PyObject* p = other; p; p = next_of(p)) {
         if (p == self) {
             PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject into its own chain");
             return nullptr;
         }
         tail = p;
     }
+    // Other modules do not mark the handles they link: once their handles
+    // are about, chains may share their ends, and joining two chains that
+    // end in the same handle closes a cycle.
+    PyObject* end = self;
+    if (!mine || !rt().peer_types.empty())
+        for (PyObject* p = self; p; p = next_of(p))
+            end = p;
+    if (end == tail) {
+        PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject that is already in a chain");
+        return nullptr;
+    }
     // `other` keeps its own tail; it is inserted as a whole after `self`.
-    auto* h = as_handle(self);
-    as_handle(tail)->next = h->next;
+    auto* h = reinterpret_cast<SwigPyObject*>(self);
+    reinterpret_cast<SwigPyObject*>(tail)->next = h->next;
     Py_INCREF(other);
-    as_handle(other)->linked = 1;
+    if (mine)
+        mine->linked = 1;
     h->next = other;
     Py_RETURN_NONE;
 }
@@ -599,13 +687,19 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
         Py_CLEAR(inst);
         refuse();
     }
-    if (inst && handle_owns(from)) {
+    Handle* mine = own_handle(from);
+    if (inst && handle_owns(from) && mine) {
         // Ownership moves on success only; the left handle then reaches the
         // object through its heir and keeps it alive.
         as_handle(handle)->own = 1;
         from->own = 0;
         Py_INCREF(handle);
-        as_handle(keep_from)->heir = handle;
+        mine->heir = handle;
+    } else if (inst && handle_owns(from)) {
+        // Another module's handle cannot reach an heir: it keeps owning, and
+        // the result keeps it alive.
+        Py_INCREF(keep_from);
+        as_handle(handle)->keep = keep_from;
     }
     Py_XDECREF(handle);
     Py_DECREF(keep_from);

@@ -90,4 +90,10 @@ struct Runtime
 
 Runtime& rt();
 
+// The docstring of the handle and packed-data types.
+inline constexpr const char* kHandleDoc = "Swig object carries a C/C++ instance pointer";
+// Handles and packed data come only from the module: one made from Python
+// would carry no object and release what it never took.
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*);
+
 } // namespace qw

@@ -265,3 +265,35 @@ def test_nothing_native_escapes_a_function():
 def test_guarded_functions_are_plain_module_functions():
     fn = q.new_DataType
     assert repr(fn) == "<built-in function new_DataType>" and fn.__self__ is q and fn.__module__ == "_quelbo"
+
+
+# ---------------------------------------------------- registration, import
+
+@pytest.mark.parametrize("klass", [type("NotAnException", (), {}), int, Exception()])
+def test_the_error_class_must_be_an_exception_class(klass):
+    with pytest.raises(TypeError, match="^the class registered for Error must be an exception class$"):
+        q.Error_swigregister(klass)
+    with pytest.raises(proxy.QuelboError, match="^twin failure$"):
+        twin.fail()  # the class registered before still holds
+
+
+def test_importing_warns_nothing_and_the_runtime_types_keep_their_names():
+    r = run_child(
+        """
+        import os, subprocess, sys
+        code = "import sys; sys.path.insert(0, %r); import _quelbo, _quelbo_twin" % os.environ["QUELBO_BUILD_DIR"]
+        done = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True)
+        print(done.returncode, done.stderr.strip()[-300:])
+        sys.path.insert(0, os.environ["QUELBO_BUILD_DIR"])
+        import _quelbo
+        h = _quelbo.cvar.QUELBO_VERSION  # a bare handle that owns nothing
+        for t in (type(h), type(_quelbo.cvar)):
+            print(t.__name__, t.__module__, repr(t))
+        """
+    )
+    assert r.returncode == 0, r.stderr[-2000:]
+    assert r.stdout.splitlines() == [
+        "0 ",
+        "SwigPyObject _quelbo <class '_quelbo.SwigPyObject'>",
+        "swigvarlink _quelbo <class '_quelbo.swigvarlink'>",
+    ]

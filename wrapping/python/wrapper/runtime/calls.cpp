@@ -180,6 +180,8 @@ std::vector<TablePart>& families()
 PyObject* create_module(PyModuleDef& def)
 {
     Runtime& r = rt();
+    if (!r.module_name && !(r.module_name = PyUnicode_FromString(def.m_name)))
+        return nullptr;
     if (!init_runtime() || !build_table(r))
         return nullptr;
     def.m_methods = r.outer.data();

@@ -167,13 +167,13 @@ PyObject* not_implemented(PyObject* result)
     Py_RETURN_NOTIMPLEMENTED;
 }
 
-extern swig_type_info* error_type();
-
 PyObject* registered_error_class()
 {
     swig_type_info* ty = error_type();
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
-    return data && data->klass ? data->klass : nullptr;
+    // Another module may have registered anything: only an exception class
+    // can be raised.
+    return data && data->klass && PyExceptionClass_Check(data->klass) ? data->klass : nullptr;
 }
 
 void raise_library_error(std::exception const& e)
@@ -186,12 +186,12 @@ void raise_library_error(std::exception const& e)
         PyErr_NoMemory();
         return;
     }
-    PyObject* value = new_pointer_obj(copy, error_type(), RES_OWN);
+    PyObject* klass = registered_error_class();
+    PyObject* value = new_pointer_obj(copy, error_type(), klass ? RES_OWN : RES_OWN | RES_NOPROXY);
     if (!value) {
         // new_pointer_obj failed; the handle (if any) already released the copy.
         return;
     }
-    PyObject* klass = registered_error_class();
     PyErr_SetObject(klass ? klass : PyExc_RuntimeError, value);
     Py_DECREF(value);
 }

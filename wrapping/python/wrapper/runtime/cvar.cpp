@@ -89,8 +89,7 @@ PyTypeObject* varlink_type()
             {Py_tp_doc, const_cast<char*>("Swig var link object")},
             {0, nullptr},
         };
-        PyType_Spec spec = {"swigvarlink", int(sizeof(VarLink)), 0, Py_TPFLAGS_DEFAULT, slots};
-        type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        type = make_type("swigvarlink", sizeof(VarLink), slots);
     }
     return type;
 }

@@ -1,5 +1,5 @@
-// Handles: the handle and packed-data types, chains, the handle behind a
-// proxy, conversion to native pointers and result handles.
+// Handles: the handle type, chains, the handle behind a proxy, conversion
+// to native pointers and result handles.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -75,8 +75,8 @@ void handle_dealloc(PyObject* self)
         }
         PyErr_Restore(et, ev, tb);
     }
-    if (h->next)
-        as_handle(h->next)->linked = 0;
+    if (Handle* next = own_handle(h->next))
+        next->linked = 0;
     PyObject* links[3] = {h->next, h->heir, h->keep};
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_Free(self);
@@ -118,13 +118,6 @@ PyObject* handle_richcompare(PyObject* a, PyObject* b, int op)
     return PyBool_FromLong(op == Py_EQ ? eq : !eq);
 }
 
-// Handles come only from the module: one made from Python would carry no
-// object and release what it never took.
-PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*)
-{
-    PyErr_SetString(PyExc_TypeError, "handles are made by the module only");
-    return nullptr;
-}
 
 PyObject* handle_disown(PyObject* self, PyObject*)
 {
@@ -199,53 +192,14 @@ PyMethodDef handle_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyObject* packed_text(PyObject* self, bool repr)
-{
-    auto* p = reinterpret_cast<SwigPyPacked*>(self);
-    const char* name = p->ty ? p->ty->name : "unknown";
-    if (p->size * 3 + 1 > 1024) {
-        return repr ? PyUnicode_FromFormat("<Swig Packed %s>", name) : PyUnicode_FromString(name);
-    }
-    char hex[1024];
-    static const char digits[] = "0123456789abcdef";
-    auto* bytes = static_cast<const unsigned char*>(p->pack);
-    size_t at = 0;
-    for (size_t i = 0; i < p->size; ++i) {
-        hex[at++] = '_';
-        hex[at++] = digits[bytes[i] >> 4];
-        hex[at++] = digits[bytes[i] & 15];
-    }
-    hex[at] = 0;
-    return repr ? PyUnicode_FromFormat("<Swig Packed at %s%s>", hex, name) : PyUnicode_FromFormat("%s%s", hex, name);
-}
-
-PyObject* packed_repr(PyObject* self)
-{
-    return packed_text(self, true);
-}
-
-PyObject* packed_str(PyObject* self)
-{
-    return packed_text(self, false);
-}
-
-void packed_dealloc(PyObject* self)
-{
-    PyTypeObject* tp = Py_TYPE(self);
-    std::free(reinterpret_cast<SwigPyPacked*>(self)->pack);
-    PyObject_Free(self);
-    Py_DECREF(tp);
-}
-
-PyTypeObject* make_type(const char* name, PyType_Slot* slots, int basicsize)
-{
-    PyType_Spec spec = {name, basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-}
-
-const char* const kHandleDoc = "Swig object carries a C/C++ instance pointer";
 
 } // namespace
+
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*)
+{
+    PyErr_SetString(PyExc_TypeError, "handles are made by the module only");
+    return nullptr;
+}
 
 // ------------------------------------------------------------------ types
 
@@ -264,40 +218,9 @@ PyTypeObject* handle_type()
             {Py_nb_int, reinterpret_cast<void*>(handle_int)},
             {0, nullptr},
         };
-        r.handle_type = make_type("SwigPyObject", slots, sizeof(Handle));
+        r.handle_type = make_type("SwigPyObject", sizeof(Handle), slots);
     }
     return r.handle_type;
-}
-
-PyTypeObject* packed_type()
-{
-    Runtime& r = rt();
-    if (!r.packed_type) {
-        static PyType_Slot slots[] = {
-            {Py_tp_dealloc, reinterpret_cast<void*>(packed_dealloc)},
-            {Py_tp_repr, reinterpret_cast<void*>(packed_repr)},
-            {Py_tp_str, reinterpret_cast<void*>(packed_str)},
-            {Py_tp_getattro, reinterpret_cast<void*>(PyObject_GenericGetAttr)},
-            {Py_tp_doc, const_cast<char*>(kHandleDoc)},
-            {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-            {0, nullptr},
-        };
-        r.packed_type = make_type("SwigPyPacked", slots, sizeof(SwigPyPacked));
-    }
-    return r.packed_type;
-}
-
-bool is_handle(PyObject* o)
-{
-    PyTypeObject* t = Py_TYPE(o);
-    Runtime& r = rt();
-    if (t == r.handle_type)
-        return true;
-    const Shared& s = *r.shared;
-    for (int i = 0; i < s.handle_type_count; ++i)
-        if (s.handle_types[i] == t)
-            return true;
-    return false;
 }
 
 // ------------------------------------------------------------- ownership
@@ -305,14 +228,15 @@ bool is_handle(PyObject* o)
 void* handle_target(SwigPyObject* h)
 {
     // Heirs never form a loop: each is a handle made after the one it heirs.
-    while (as_handle(reinterpret_cast<PyObject*>(h))->heir)
-        h = reinterpret_cast<SwigPyObject*>(as_handle(reinterpret_cast<PyObject*>(h))->heir);
+    for (Handle* mine = own_handle(h); mine && mine->heir; mine = own_handle(mine->heir))
+        h = reinterpret_cast<SwigPyObject*>(mine->heir);
     return h->ptr;
 }
 
 bool handle_owns(SwigPyObject* h)
 {
-    return h->own && !as_handle(reinterpret_cast<PyObject*>(h))->heir;
+    Handle* mine = own_handle(h);
+    return h->own && !(mine && mine->heir);
 }
 
 // ----------------------------------------------------------------- chains
@@ -325,23 +249,37 @@ PyObject* append_handle(PyObject* self, PyObject* other)
     }
     // A chain must stay a chain: a handle is in one chain at most, and the
     // appended chain must not lead back to this one.
-    if (as_handle(other)->linked) {
+    Handle* mine = own_handle(other);
+    if (mine && mine->linked) {
         PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject that is already in a chain");
         return nullptr;
     }
+    auto next_of = [](PyObject* p) { return reinterpret_cast<SwigPyObject*>(p)->next; };
     PyObject* tail = other;
-    for (PyObject* p = other; p; p = as_handle(p)->next) {
+    for (PyObject* p = other; p; p = next_of(p)) {
         if (p == self) {
             PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject into its own chain");
             return nullptr;
         }
         tail = p;
     }
+    // Other modules do not mark the handles they link: once their handles
+    // are about, chains may share their ends, and joining two chains that
+    // end in the same handle closes a cycle.
+    PyObject* end = self;
+    if (!mine || !rt().peer_types.empty())
+        for (PyObject* p = self; p; p = next_of(p))
+            end = p;
+    if (end == tail) {
+        PyErr_SetString(PyExc_ValueError, "Attempt to append a SwigPyObject that is already in a chain");
+        return nullptr;
+    }
     // `other` keeps its own tail; it is inserted as a whole after `self`.
-    auto* h = as_handle(self);
-    as_handle(tail)->next = h->next;
+    auto* h = reinterpret_cast<SwigPyObject*>(self);
+    reinterpret_cast<SwigPyObject*>(tail)->next = h->next;
     Py_INCREF(other);
-    as_handle(other)->linked = 1;
+    if (mine)
+        mine->linked = 1;
     h->next = other;
     Py_RETURN_NONE;
 }
@@ -571,13 +509,19 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
         Py_CLEAR(inst);
         refuse();
     }
-    if (inst && handle_owns(from)) {
+    Handle* mine = own_handle(from);
+    if (inst && handle_owns(from) && mine) {
         // Ownership moves on success only; the left handle then reaches the
         // object through its heir and keeps it alive.
         as_handle(handle)->own = 1;
         from->own = 0;
         Py_INCREF(handle);
-        as_handle(keep_from)->heir = handle;
+        mine->heir = handle;
+    } else if (inst && handle_owns(from)) {
+        // Another module's handle cannot reach an heir: it keeps owning, and
+        // the result keeps it alive.
+        Py_INCREF(keep_from);
+        as_handle(handle)->keep = keep_from;
     }
     Py_XDECREF(handle);
     Py_DECREF(keep_from);

@@ -60,10 +60,11 @@ bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& o
     h->own = 0;
     h->ptr = nullptr;
     // A handle whose object moved to an heir lets it go: it reaches nothing now.
-    auto* handle = reinterpret_cast<Handle*>(h);
-    PyObject* heir = handle->heir;
-    handle->heir = nullptr;
-    Py_XDECREF(heir);
+    if (Handle* mine = own_handle(h)) {
+        PyObject* heir = mine->heir;
+        mine->heir = nullptr;
+        Py_XDECREF(heir);
+    }
     return true;
 }
 

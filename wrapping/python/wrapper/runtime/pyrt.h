@@ -108,7 +108,9 @@ enum : int
 };
 
 // A handle of this runtime: the shared layout, then what only this runtime's
-// handles carry. Every module of the runtime builds its handles alike.
+// handles carry. Every module of the runtime builds its handles alike; a
+// handle of another module of the same kind has the shared layout only, so
+// these fields are read through own_handle alone.
 struct Handle : SwigPyObject
 {
     // The handle an in-place operator handed this handle's object to: the
@@ -124,9 +126,21 @@ struct Handle : SwigPyObject
 // --- handles -------------------------------------------------------------
 PyTypeObject* handle_type();
 PyTypeObject* packed_type();
-// Only the handle types of this runtime's modules qualify (each module
-// enters its own in the shared table's record of handle types).
+// A type of the module, named `name` (undotted) with the module as its
+// `__module__`.
+PyTypeObject* make_type(const char* name, size_t basicsize, PyType_Slot* slots);
+// The handle types of this runtime's modules, and those of other modules of
+// the same kind: a type made in C named "SwigPyObject", deriving from object
+// directly, with room for the shared layout. A class defined in Python never
+// qualifies, whatever its name.
 bool is_handle(PyObject* o);
+// The handle as this runtime's own (with its extra fields), or null for a
+// handle of another module (or anything else).
+Handle* own_handle(PyObject* o);
+inline Handle* own_handle(SwigPyObject* h)
+{
+    return own_handle(reinterpret_cast<PyObject*>(h));
+}
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);
@@ -211,7 +225,11 @@ void raise_library_error(std::exception const& e);
 // (exhausted memory MemoryError, a library error the registered Error class,
 // anything else RuntimeError). Returns null.
 PyObject* raise_native_exception() noexcept;
+// The exception class registered for Error, or null (none, or not an
+// exception class).
 PyObject* registered_error_class();
+// The entry of the library's error class, declared by each module.
+swig_type_info* error_type();
 
 // Strings.
 // Text results: a str (UTF-8, surrogateescape). A text too long for a str

@@ -12,12 +12,13 @@
 
 namespace qw {
 
-// Shared by every module of the runtime: the first module to create the type
-// table publishes its record as the table's `clientdata`; the others use it.
-// Plain C layout, grown with malloc, since several modules read and write it.
+// Shared by every module of the runtime: the first of them to load publishes
+// its record in a capsule of its own beside the type table's; the others use
+// it. Plain C layout, grown with malloc, since several modules read and write
+// it.
 struct Shared
 {
-    static constexpr uint32_t kMagic = 0x71770002u;
+    static constexpr uint32_t kMagic = 0x71770003u;
     uint32_t magic;
     // Flat functions running now (nested calls of any module included).
     int calls;
@@ -29,13 +30,18 @@ struct Shared
     };
     Deferred* deferred;
     size_t deferred_count, deferred_capacity;
-    // The handle type of each module: the only types whose objects are handles.
+    // The handle type of each module of the runtime: its handles carry the
+    // runtime's own fields (other modules' handles have the shared layout only).
     PyTypeObject* handle_types[16];
     int handle_type_count;
     // Each module's lookup of its own flat functions (the family definition
     // behind a function of the module's table, or null).
     const PyMethodDef* (*flat_lookups[16])(PyCFunction);
     int flat_lookup_count;
+    // The class records the runtime's modules made (they free no other
+    // module's records).
+    const void** records;
+    size_t record_count, record_capacity;
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
@@ -45,11 +51,16 @@ struct Shared
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* module_name = nullptr;     // the module's name, also that of its types (`__module__`)
     PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
     PyTypeObject* handle_type = nullptr; // this module's handle type
     PyTypeObject* packed_type = nullptr; // this module's packed-data type
     PyObject* capsule = nullptr;         // the shared table, held for as long as the module lives
-    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0};
+    PyObject* record = nullptr;          // the capsule of `shared`, held likewise
+    // Handle types of other modules of the same kind, recognised once (held).
+    std::vector<PyTypeObject*> peer_types;
+    void* python_dealloc = nullptr; // the deallocation of classes defined in Python
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, 0, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     PyObject* cvar = nullptr;          // the module variables object
@@ -78,5 +89,11 @@ struct Runtime
 };
 
 Runtime& rt();
+
+// The docstring of the handle and packed-data types.
+inline constexpr const char* kHandleDoc = "Swig object carries a C/C++ instance pointer";
+// Handles and packed data come only from the module: one made from Python
+// would carry no object and release what it never took.
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*);
 
 } // namespace qw

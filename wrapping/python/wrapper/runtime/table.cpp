@@ -1,6 +1,7 @@
 // The type table: declaration of the module's types, joining the table the
 // modules share through a capsule, type_query, and class registration.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/state.h"
@@ -9,7 +10,12 @@ namespace qw {
 
 namespace {
 
+const char* const kHolder = "swig_runtime_data4";
 const char* const kCapsuleName = "swig_runtime_data4.type_pointer_capsule";
+// The runtime's own record, beside the table (other modules of the same kind
+// never read it).
+const char* const kRecordAttr = "quelbo_runtime";
+const char* const kRecordName = "swig_runtime_data4.quelbo_runtime";
 
 bool name_less(const swig_type_info* a, const swig_type_info* b)
 {
@@ -54,10 +60,32 @@ void insert_cast(swig_type_info* entry, swig_cast_info* c)
     entry->cast = c;
 }
 
+// Enters a class record the runtime made; false without memory.
+bool enter_record(const void* d)
+{
+    Shared& s = *rt().shared;
+    if (s.record_count == s.record_capacity) {
+        size_t capacity = s.record_capacity ? 2 * s.record_capacity : 64;
+        void* grown = std::realloc(s.records, capacity * sizeof(s.records[0]));
+        if (!grown)
+            return false;
+        s.records = static_cast<const void**>(grown);
+        s.record_capacity = capacity;
+    }
+    s.records[s.record_count++] = d;
+    return true;
+}
+
+// Frees a class record the runtime made; another module's records are its own.
 void destroy_client_data(SwigPyClientData* d)
 {
-    if (!d)
+    Shared& s = *rt().shared;
+    size_t i = 0;
+    while (d && i < s.record_count && s.records[i] != d)
+        ++i;
+    if (!d || i == s.record_count)
         return;
+    s.records[i] = s.records[--s.record_count];
     Py_XDECREF(d->klass);
     Py_XDECREF(d->newraw);
     Py_XDECREF(d->newargs);
@@ -82,13 +110,6 @@ void capsule_destroy(PyObject* capsule)
         }
     }
     PyErr_Clear();
-}
-
-// The runtime record the table's creator published, when it is one of ours.
-Shared* shared_of(swig_module_info* table)
-{
-    auto* s = static_cast<Shared*>(table->clientdata);
-    return s && s->magic == Shared::kMagic ? s : nullptr;
 }
 
 // The module's handle type joins the list of types whose objects are handles.
@@ -123,6 +144,11 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
     if (!unpack("swigregister", arg, 1, 1, objs))
         return nullptr;
     PyObject* klass = objs[0];
+    if (ty == error_type() && !PyExceptionClass_Check(klass)) {
+        // Library errors are raised as this class.
+        PyErr_SetString(PyExc_TypeError, "the class registered for Error must be an exception class");
+        return nullptr;
+    }
     PyObject* destroy = PyObject_GetAttrString(klass, "__swig_destroy__");
     if (!destroy) {
         PyErr_Clear();
@@ -134,6 +160,10 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
         return nullptr;
     }
     auto* d = new (std::nothrow) SwigPyClientData{};
+    if (d && !enter_record(d)) {
+        delete d;
+        d = nullptr;
+    }
     if (!d) {
         Py_XDECREF(destroy);
         return PyErr_NoMemory();
@@ -201,6 +231,15 @@ bool init_runtime()
         if (!r.type_cache)
             return false;
     }
+    if (!r.python_dealloc) {
+        // Classes defined in Python all share one deallocation: a class made
+        // here shows which.
+        PyObject* probe = PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(){}", "probe");
+        if (!probe)
+            return false;
+        r.python_dealloc = PyType_GetSlot(reinterpret_cast<PyTypeObject*>(probe), Py_tp_dealloc);
+        Py_DECREF(probe);
+    }
     return handle_type() && packed_type();
 }
 
@@ -209,7 +248,7 @@ bool init_runtime()
 static swig_module_info* hold_table(Runtime& r, bool& created)
 {
     created = false;
-    PyObject* holder = PyImport_AddModule("swig_runtime_data4"); // borrowed
+    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
     if (!holder)
         return nullptr;
     PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
@@ -220,7 +259,6 @@ static swig_module_info* hold_table(Runtime& r, bool& created)
     }
     Py_XDECREF(c);
     PyErr_Clear();
-    r.module.clientdata = r.shared;
     c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
     if (!c)
         return nullptr;
@@ -234,6 +272,35 @@ static swig_module_info* hold_table(Runtime& r, bool& created)
     r.capsule = c;
     created = true;
     return &r.module;
+}
+
+// Holds the runtime's record beside the table: the one published by the
+// first module of the runtime, else this module's own, published now.
+static bool hold_record(Runtime& r)
+{
+    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
+    if (!holder)
+        return false;
+    PyObject* c = PyObject_GetAttrString(holder, kRecordAttr);
+    if (c && PyCapsule_IsValid(c, kRecordName)) {
+        auto* s = static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName));
+        if (s->magic == Shared::kMagic) {
+            Py_XDECREF(r.record);
+            r.record = c;
+            r.shared = s;
+            return true;
+        }
+    }
+    Py_XDECREF(c);
+    PyErr_Clear();
+    c = PyCapsule_New(r.shared, kRecordName, nullptr);
+    if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
+        Py_XDECREF(c);
+        return false;
+    }
+    Py_XDECREF(r.record);
+    r.record = c;
+    return true;
 }
 
 bool join_type_table(PyObject*)
@@ -260,9 +327,9 @@ bool join_type_table(PyObject*)
     swig_module_info* shared = hold_table(r, created);
     if (!shared)
         return false;
+    if (!hold_record(r))
+        return false;
     if (!created) {
-        if (Shared* s = shared_of(shared))
-            r.shared = s;
         bool member = false;
         swig_module_info* m = shared;
         do {

@@ -1,0 +1,389 @@
+// Another module of the same kind as _quelbo, for tests only, written from
+// the shared layouts alone (nothing of the binding runtime is used): it
+// joins the type table through the capsule, makes handles of its own handle
+// type and reads the handles it is given through the shared layout.
+//
+//   new_stream()          an owning handle of a new output stream (std::ostream *)
+//   stream_text(h)        what was written into the stream behind h
+//   delete_stream(h)      destroys the stream (None destroys nothing)
+//   make_version(major)   an owning quelbo::VersionInfo handle, as the registered class
+//   read_major(o)         the major number of the VersionInfo behind o
+//   take(o)               a handle of this module on o's object; ownership moves to it
+//   owns(h)               the ownership flag of a handle
+//   Error_swigregister(k) registers k for quelbo::Error, as such a module does
+//   foreign()             an object of a C type named SwigPyObject deriving from Exception
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "quelbo/version.h"
+
+namespace {
+
+// ------------------------------------------------------- shared layouts
+
+struct TypeInfo;
+struct CastInfo
+{
+    TypeInfo* type;
+    void* (*converter)(void*, int*);
+    CastInfo* next;
+    CastInfo* prev;
+};
+
+struct TypeInfo
+{
+    const char* name;
+    const char* str;
+    void* dcast;
+    CastInfo* cast;
+    void* clientdata;
+    int owndata;
+};
+
+struct ModuleInfo
+{
+    TypeInfo** types;
+    size_t size;
+    ModuleInfo* next;
+    TypeInfo** type_initial;
+    CastInfo** cast_initial;
+    void* clientdata;
+};
+
+struct ClientData
+{
+    PyObject* klass;
+    PyObject* newraw;
+    PyObject* newargs;
+    PyObject* destroy;
+    int delargs;
+    int implicitconv;
+    PyTypeObject* pytype;
+};
+
+struct HandleObject
+{
+    PyObject_HEAD void* ptr;
+    TypeInfo* ty;
+    int own;
+    PyObject* next;
+};
+
+// ------------------------------------------------------------ the table
+
+// Sorted by mangled name; each with its own cast record.
+TypeInfo t_error = {"_p_quelbo__Error", "quelbo::Error *", nullptr, nullptr, nullptr, 0};
+TypeInfo t_version = {"_p_quelbo__VersionInfo", "quelbo::VersionInfo *", nullptr, nullptr, nullptr, 0};
+TypeInfo t_stream = {"_p_std__ostream", "std::ostream *", nullptr, nullptr, nullptr, 0};
+TypeInfo* initial[] = {&t_error, &t_version, &t_stream};
+constexpr size_t kTypes = sizeof(initial) / sizeof(initial[0]);
+CastInfo c_error[] = {{&t_error, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
+CastInfo c_version[] = {{&t_version, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
+CastInfo c_stream[] = {{&t_stream, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
+CastInfo* casts[] = {c_error, c_version, c_stream};
+TypeInfo* in_use[kTypes + 1];
+ModuleInfo module_info = {in_use, kTypes, nullptr, initial, casts, nullptr};
+
+// The entries in use after joining (own or adopted).
+TypeInfo*& error_type = in_use[0];
+TypeInfo*& version_type = in_use[1];
+TypeInfo*& stream_type = in_use[2];
+
+TypeInfo* find_in(ModuleInfo* m, const char* name)
+{
+    size_t lo = 0, hi = m->size;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int c = std::strcmp(name, m->types[mid]->name);
+        if (c == 0)
+            return m->types[mid];
+        if (c < 0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return nullptr;
+}
+
+TypeInfo* find_elsewhere(const char* name)
+{
+    for (ModuleInfo* m = module_info.next; m != &module_info; m = m->next)
+        if (TypeInfo* t = find_in(m, name))
+            return t;
+    return nullptr;
+}
+
+void push_cast(TypeInfo* t, CastInfo* c)
+{
+    c->prev = nullptr;
+    c->next = t->cast;
+    if (t->cast)
+        t->cast->prev = c;
+    t->cast = c;
+}
+
+bool join()
+{
+    const char* name = "swig_runtime_data4.type_pointer_capsule";
+    bool first = module_info.next == nullptr;
+    if (first)
+        module_info.next = &module_info;
+    auto* shared = static_cast<ModuleInfo*>(PyCapsule_Import(name, 0));
+    if (!shared) {
+        PyErr_Clear();
+        PyObject* holder = PyImport_AddModule("swig_runtime_data4");
+        PyObject* capsule = holder ? PyCapsule_New(&module_info, name, nullptr) : nullptr;
+        if (!capsule || PyModule_AddObject(holder, "type_pointer_capsule", capsule) < 0) {
+            Py_XDECREF(capsule);
+            return false;
+        }
+    } else {
+        for (ModuleInfo* m = shared;; m = m->next) {
+            if (m == &module_info)
+                return true;
+            if (m->next == shared)
+                break;
+        }
+        module_info.next = shared->next;
+        shared->next = &module_info;
+    }
+    if (!first)
+        return true;
+    for (size_t i = 0; i < kTypes; ++i) {
+        TypeInfo* found = find_elsewhere(initial[i]->name);
+        TypeInfo* entry = found ? found : initial[i];
+        for (CastInfo* c = casts[i]; c->type; ++c) {
+            bool known = false;
+            if (found)
+                for (CastInfo* k = found->cast; k; k = k->next)
+                    known = known || std::strcmp(k->type->name, c->type->name) == 0;
+            if (!known)
+                push_cast(entry, c);
+        }
+        in_use[i] = entry;
+    }
+    in_use[kTypes] = nullptr;
+    return true;
+}
+
+// ------------------------------------------------------------ handles
+
+void handle_dealloc(PyObject* self);
+
+PyTypeObject HandleType = {PyVarObject_HEAD_INIT(nullptr, 0) "SwigPyObject", sizeof(HandleObject)};
+
+// A C type of that name that is no handle type: it derives from Exception.
+PyTypeObject ForeignType = {PyVarObject_HEAD_INIT(nullptr, 0) "SwigPyObject", sizeof(PyBaseExceptionObject)};
+
+bool is_handle(PyObject* o)
+{
+    return Py_TYPE(o) == &HandleType || std::strcmp(Py_TYPE(o)->tp_name, "SwigPyObject") == 0;
+}
+
+HandleObject* find_handle(PyObject* o)
+{
+    Py_INCREF(o);
+    while (!is_handle(o)) {
+        PyObject* t = PyObject_GetAttrString(o, "this");
+        Py_DECREF(o);
+        if (!t) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        o = t;
+    }
+    Py_DECREF(o); // held by its owner
+    return reinterpret_cast<HandleObject*>(o);
+}
+
+// The pointer of o's chain that `ty` accepts (casts without converters only).
+bool convert(PyObject* o, TypeInfo* ty, void** out)
+{
+    for (HandleObject* h = find_handle(o); h; h = reinterpret_cast<HandleObject*>(h->next)) {
+        for (CastInfo* c = ty->cast; c; c = c->next) {
+            if (c->type == h->ty || std::strcmp(c->type->name, h->ty->name) == 0) {
+                *out = h->ptr;
+                return true;
+            }
+        }
+    }
+    PyErr_SetString(PyExc_TypeError, "peer: not a handle of the expected type");
+    return false;
+}
+
+PyObject* new_handle(void* ptr, TypeInfo* ty, int own)
+{
+    auto* h = PyObject_New(HandleObject, &HandleType);
+    if (!h)
+        return nullptr;
+    h->ptr = ptr;
+    h->ty = ty;
+    h->own = own;
+    h->next = nullptr;
+    return reinterpret_cast<PyObject*>(h);
+}
+
+// A result: the handle inside an instance of the registered class, if any.
+PyObject* result(void* ptr, TypeInfo* ty, int own)
+{
+    PyObject* handle = new_handle(ptr, ty, own);
+    auto* data = static_cast<ClientData*>(ty->clientdata);
+    if (!handle || !data || !data->klass)
+        return handle;
+    PyObject* inst;
+    if (data->newraw) {
+        inst = PyObject_Call(data->newraw, data->newargs, nullptr);
+    } else {
+        auto* tp = reinterpret_cast<PyTypeObject*>(data->newargs);
+        PyObject* args = PyTuple_New(0);
+        PyObject* kw = PyDict_New();
+        inst = args && kw ? tp->tp_new(tp, args, kw) : nullptr;
+        Py_XDECREF(args);
+        Py_XDECREF(kw);
+    }
+    if (inst && PyObject_SetAttrString(inst, "this", handle) < 0)
+        Py_CLEAR(inst);
+    Py_DECREF(handle);
+    return inst;
+}
+
+void handle_dealloc(PyObject* self)
+{
+    auto* h = reinterpret_cast<HandleObject*>(self);
+    if (h->own && h->ptr) {
+        auto* data = static_cast<ClientData*>(h->ty->clientdata);
+        if (h->ty == stream_type) {
+            delete static_cast<std::ostream*>(h->ptr);
+        } else if (data && data->destroy) {
+            PyObject* r = PyCFunction_GetFunction(data->destroy)(PyCFunction_GetSelf(data->destroy), self);
+            if (!r)
+                PyErr_WriteUnraisable(data->destroy);
+            Py_XDECREF(r);
+        } else {
+            std::printf("peer: memory leak of type '%s'\n", h->ty->str);
+        }
+    }
+    Py_XDECREF(h->next);
+    PyObject_Free(self);
+}
+
+// ------------------------------------------------------------ functions
+
+PyObject* new_stream(PyObject*, PyObject*)
+{
+    return result(static_cast<std::ostream*>(new std::ostringstream()), stream_type, 1);
+}
+
+PyObject* stream_text(PyObject*, PyObject* o)
+{
+    void* p;
+    if (!convert(o, stream_type, &p))
+        return nullptr;
+    std::string text = static_cast<std::ostringstream*>(static_cast<std::ostream*>(p))->str();
+    return PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size()));
+}
+
+PyObject* delete_stream(PyObject*, PyObject* o)
+{
+    if (o == Py_None)
+        Py_RETURN_NONE;
+    HandleObject* h = find_handle(o);
+    if (!h || h->ty != stream_type) {
+        PyErr_SetString(PyExc_TypeError, "peer: not a stream");
+        return nullptr;
+    }
+    if (h->own)
+        delete static_cast<std::ostream*>(h->ptr);
+    h->own = 0;
+    h->ptr = nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject* make_version(PyObject*, PyObject* o)
+{
+    long major = PyLong_AsLong(o);
+    if (major == -1 && PyErr_Occurred())
+        return nullptr;
+    return result(new quelbo::VersionInfo{int(major), 0, 0}, version_type, 1);
+}
+
+PyObject* read_major(PyObject*, PyObject* o)
+{
+    void* p;
+    if (!convert(o, version_type, &p))
+        return nullptr;
+    return PyLong_FromLong(static_cast<quelbo::VersionInfo*>(p)->major);
+}
+
+PyObject* take(PyObject*, PyObject* o)
+{
+    HandleObject* h = find_handle(o);
+    if (!h) {
+        PyErr_SetString(PyExc_TypeError, "peer: not a handle");
+        return nullptr;
+    }
+    PyObject* mine = new_handle(h->ptr, h->ty, h->own);
+    if (mine)
+        h->own = 0;
+    return mine;
+}
+
+PyObject* owns(PyObject*, PyObject* o)
+{
+    HandleObject* h = find_handle(o);
+    return h ? PyBool_FromLong(h->own) : nullptr;
+}
+
+PyObject* error_swigregister(PyObject*, PyObject* klass)
+{
+    auto* d = new ClientData{klass, nullptr, klass, nullptr, 0, 0, nullptr};
+    Py_INCREF(klass);
+    Py_INCREF(klass);
+    error_type->clientdata = d;
+    error_type->owndata = 1;
+    Py_RETURN_NONE;
+}
+
+PyObject* foreign(PyObject*, PyObject*)
+{
+    return PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ForeignType));
+}
+
+PyMethodDef methods[] = {
+    {"new_stream", new_stream, METH_NOARGS, nullptr},
+    {"stream_text", stream_text, METH_O, nullptr},
+    {"delete_stream", delete_stream, METH_O, nullptr},
+    {"make_version", make_version, METH_O, nullptr},
+    {"read_major", read_major, METH_O, nullptr},
+    {"take", take, METH_O, nullptr},
+    {"owns", owns, METH_O, nullptr},
+    {"Error_swigregister", error_swigregister, METH_O, nullptr},
+    {"foreign", foreign, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_peer", nullptr, -1, methods};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer()
+{
+    if (!HandleType.tp_dealloc) {
+        HandleType.tp_dealloc = handle_dealloc;
+        HandleType.tp_flags = Py_TPFLAGS_DEFAULT;
+        HandleType.tp_doc = "Swig object carries a C/C++ instance pointer";
+        ForeignType.tp_base = reinterpret_cast<PyTypeObject*>(PyExc_Exception);
+        ForeignType.tp_flags = Py_TPFLAGS_DEFAULT;
+        if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0)
+            return nullptr;
+    }
+    PyObject* m = PyModule_Create(&def);
+    if (m && !join())
+        Py_CLEAR(m);
+    return m;
+}

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "quelbo/array.h"
+#include "quelbo/box_runs.h"
 #include "quelbo/dependency_graph.h"
 #include "quelbo/random_access.h"
 #include "quelbo/region_copier.h"
+#include "storage/access_detail.h"
 #include "views/view_parts.h"
 
 namespace quelbo {
@@ -114,12 +116,16 @@ public:
     std::size_t size() const override { return m_size; }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
-        return transfer(offset, size, dst, true);
+        ByteRun const run{offset, size, dst};
+        return transfer(&run, 1, true);
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
-        return transfer(offset, size, const_cast<uint8_t*>(src), false);
+        ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+        return transfer(&run, 1, false);
     }
+    std::size_t readRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, true); }
+    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, false); }
     void resize(std::size_t newSize) override
     {
         if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
@@ -136,22 +142,24 @@ private:
                     std::strerror(errno));
     }
 
-    std::size_t transfer(std::size_t offset, std::size_t size, uint8_t* data, bool reading)
+    // Every run whole, or Error.
+    std::size_t transfer(ByteRun const* runs, std::size_t count, bool reading)
     {
-        if (offset > m_size || size > m_size - offset)
-            throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " + std::to_string(offset + size) +
-                        " are past the end of the temporary file " + m_path);
-        std::size_t done = 0;
-        while (done < size) {
-            ssize_t const n = reading ? ::pread(m_fd, data + done, size - done, off_t(offset + done))
-                                      : ::pwrite(m_fd, data + done, size - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                fail(reading ? "read" : "write");
-            done += size_t(n);
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t const offset = runs[i].offset, size = runs[i].size;
+            if (offset > m_size || size > m_size - offset)
+                throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
+                            std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
+            total += size;
         }
-        return done;
+        int error = 0;
+        std::size_t const moved = detail::fileRuns(m_fd, runs, count, reading, error);
+        if (moved != total) {
+            errno = error ? error : EIO;
+            fail(reading ? "read" : "write");
+        }
+        return moved;
     }
 
     int m_fd = -1;
@@ -208,6 +216,9 @@ private:
         return bytes;
     }
 
+    // Runs handed to the store in one call at most.
+    static constexpr size_t RUN_BATCH = 1024;
+
     // The k-th dimension from the fastest in the store.
     size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
 
@@ -232,40 +243,50 @@ private:
                 copy(Indexer(region.size(), m_type), storeOrder, region.size(), dense, ordered.data());
         }
         uint8_t* buffer = direct ? dense : ordered.data();
-        // A run: the leading dimensions (in store order) that the region
-        // covers whole, and the first one it does not.
-        size_t lead = 0;
-        uint64_t runUnits = 1;
-        for (; lead < n; ++lead) {
-            size_t const d = dimension(lead);
-            runUnits *= region.size().data()[d];
-            if (region.size().data()[d] != m_shape.data()[d]) {
-                ++lead;
-                break;
-            }
+        // The store's side and the buffer's, dense in the store's order:
+        // runs merge over the leading dimensions the region covers whole.
+        VectorXu64 packed(n);
+        uint64_t step = unit;
+        for (size_t k = 0; k < n; ++k) {
+            size_t const d = dimension(k);
+            packed.data()[d] = step;
+            step *= region.size().data()[d];
         }
-        size_t const runBytes = size_t(runUnits) * unit;
-        std::vector<uint64_t> pos(n, 0);
-        uint8_t* at = buffer;
-        for (;;) {
-            uint64_t offset = 0;
-            for (size_t d = 0; d < n; ++d)
-                offset += (region.origin().data()[d] + pos[d]) * m_strides.data()[d];
-            size_t const moved = reading ? m_store->read(offset, runBytes, at) : m_store->write(offset, runBytes, at);
-            if (moved != runBytes)
+        uint64_t start = 0;
+        for (size_t d = 0; d < n; ++d)
+            start += region.origin().data()[d] * m_strides.data()[d];
+        BoxRuns const runs(region.size().data(), m_strides.data(), packed.data(), n, unit);
+        BoxRuns::Axis const& run = runs.run();
+        // A run not contiguous (the region one sample wide along the
+        // store's fastest dimension) goes sample by sample.
+        bool const whole = runs.dense();
+        size_t const runBytes = whole ? runs.runBytes() : unit;
+        std::vector<ByteRun> batch;
+        batch.reserve(size_t(std::min<uint64_t>(RUN_BATCH, runs.runCount() * (whole ? 1 : run.size))));
+        size_t expected = 0;
+        auto flush = [&] {
+            size_t const moved = reading ? m_store->readRuns(batch.data(), batch.size())
+                                         : m_store->writeRuns(batch.data(), batch.size());
+            if (moved != expected)
                 throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
                             " bytes, fewer than the image needs");
-            at += runBytes;
-            size_t k = lead;
-            for (; k < n; ++k) {
-                size_t const d = dimension(k);
-                if (++pos[d] < region.size().data()[d])
-                    break;
-                pos[d] = 0;
-            }
-            if (k >= n)
-                break;
-        }
+            batch.clear();
+            expected = 0;
+        };
+        auto add = [&](int64_t at, int64_t in) {
+            batch.push_back({size_t(start + uint64_t(at)), runBytes, buffer + in});
+            expected += runBytes;
+            if (batch.size() == RUN_BATCH)
+                flush();
+        };
+        runs.forEach([&](int64_t at, int64_t in, size_t) {
+            if (whole)
+                return add(at, in);
+            for (uint64_t i = 0; i < run.size; ++i)
+                add(at + int64_t(i) * run.stride[0], in + int64_t(i) * run.stride[1]);
+        });
+        if (!batch.empty())
+            flush();
         if (!direct && reading)
             copy(storeOrder, Indexer(region.size(), m_type), region.size(), ordered.data(), dense);
     }

@@ -1,0 +1,98 @@
+// Runs moved between a file and memory by positioned, vectored calls.
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+#include "storage/access_detail.h"
+
+namespace quelbo::detail {
+
+namespace {
+
+// A read bridges a gap this small between two runs (into a scratch) rather
+// than making a call more.
+constexpr std::size_t BRIDGED_GAP = 4096;
+#ifdef IOV_MAX
+constexpr std::size_t PIECES = IOV_MAX < 1024 ? IOV_MAX : 1024;
+#else
+constexpr std::size_t PIECES = 16;
+#endif
+
+// Moves total bytes at offset through the pieces; fewer only at the end of
+// the file (reading). -1 with errno on failure.
+ssize_t moveAll(int fd, std::vector<iovec>& pieces, std::size_t offset, std::size_t total, bool reading)
+{
+    std::size_t done = 0, first = 0;
+    while (done < total) {
+        int const count = int(pieces.size() - first);
+        ssize_t const n = reading ? ::preadv(fd, pieces.data() + first, count, off_t(offset + done))
+                                  : ::pwritev(fd, pieces.data() + first, count, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0) {
+            if (reading)
+                break;
+            errno = ENOSPC;
+            return -1;
+        }
+        done += std::size_t(n);
+        // Skip the pieces moved, shorten the one moved in part.
+        std::size_t left = std::size_t(n);
+        while (first < pieces.size() && left >= pieces[first].iov_len)
+            left -= pieces[first++].iov_len;
+        if (left) {
+            pieces[first].iov_base = static_cast<uint8_t*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
+    }
+    return ssize_t(done);
+}
+
+} // namespace
+
+std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error)
+{
+    error = 0;
+    std::vector<iovec> pieces;
+    std::vector<uint8_t> gap;
+    std::size_t moved = 0;
+    for (std::size_t i = 0; i < count;) {
+        std::size_t const offset = runs[i].offset;
+        std::size_t end = offset;
+        std::size_t j = i;
+        pieces.clear();
+        for (; j < count && pieces.size() < PIECES; ++j) {
+            ByteRun const& r = runs[j];
+            if (r.offset != end) {
+                if (!reading || r.offset < end || r.offset - end > BRIDGED_GAP || pieces.size() + 2 > PIECES)
+                    break;
+                gap.resize(BRIDGED_GAP);
+                pieces.push_back({gap.data(), r.offset - end});
+                end = r.offset;
+            }
+            pieces.push_back({r.data, r.size});
+            end += r.size;
+        }
+        ssize_t const done = moveAll(fd, pieces, offset, end - offset, reading);
+        if (done < 0) {
+            error = errno;
+            return moved;
+        }
+        std::size_t const reached = offset + std::size_t(done);
+        for (; i < j; ++i) {
+            std::size_t const got = reached > runs[i].offset ? std::min(runs[i].size, reached - runs[i].offset) : 0;
+            moved += got;
+            if (got != runs[i].size)
+                return moved;
+        }
+    }
+    return moved;
+}
+
+} // namespace quelbo::detail

@@ -1,0 +1,102 @@
+"""Every road a region travels between a store and memory, against numpy on
+the same bytes: element sizes 1 to 16 bytes, C and FORTRAN stores, regions
+whose runs merge, do not, or are one sample wide, over file streams, mapped
+files, memory, temporary files and derived views over each."""
+import numpy as np
+import pytest
+
+from derived_util import read, region, shape, write
+from proxy import q
+
+ELEMENTS = [(np.uint8, q.DataTypeId_UINT8), (np.int16, q.DataTypeId_INT16), (np.float32, q.DataTypeId_FLOAT),
+            (np.int64, q.DataTypeId_INT64), (np.complex128, q.DataTypeId_COMPLEX_DOUBLE)]
+SIZE = [7, 5, 3]  # x, y, z: numpy holds it as (z, y, x)
+# (origin, size): whole (one run), whole rows (runs merge over x and y),
+# part rows (runs do not merge), one column (runs of one sample)
+REGIONS = [([0, 0, 0], [7, 5, 3]), ([0, 1, 1], [7, 3, 2]), ([2, 1, 0], [3, 4, 3]), ([4, 0, 1], [1, 5, 2])]
+
+
+def samples(dtype):
+    n = int(np.prod(SIZE))
+    values = np.arange(1, n + 1).astype(dtype)
+    if dtype == np.complex128:
+        values = values * (1 - 2j)
+    return values.reshape(SIZE[::-1])
+
+
+def store_bytes(a, layout):
+    return (a if layout == q.MemoryLayout_FORTRAN else a.T.copy()).tobytes()
+
+
+def open_store(kind, path, data):
+    path.write_bytes(data)
+    if kind == "stream":
+        return q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path)))
+    if kind == "nested stream":
+        inner = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path)))
+        return q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(inner))
+    if kind == "mapped":
+        return q.RandomAccessFactory_map_file(str(path))
+    store = q.RandomAccessFactory_allocate(len(data))
+    q.RandomAccess_write(store, 0, data)
+    return store
+
+
+def region_of(a, origin, size):
+    return a[origin[2]:origin[2] + size[2], origin[1]:origin[1] + size[1], origin[0]:origin[0] + size[0]]
+
+
+def read_region(v, dtype, origin, size):
+    out = bytearray(int(np.prod(size)) * np.dtype(dtype).itemsize)
+    q.ImageView___read_region(v, region(origin, size), out)
+    return np.frombuffer(out, dtype).reshape(size[::-1])
+
+
+@pytest.mark.parametrize("kind", ["stream", "nested stream", "mapped", "memory", "temporary"])
+@pytest.mark.parametrize("layout", [q.MemoryLayout_C, q.MemoryLayout_FORTRAN], ids=["C", "FORTRAN"])
+@pytest.mark.parametrize("dtype,type_id", ELEMENTS, ids=lambda e: getattr(e, "__name__", ""))
+def test_regions_travel_every_road_as_numpy_slices_them(tmp_path, kind, layout, dtype, type_id):
+    if kind == "temporary" and layout == q.MemoryLayout_C:
+        pytest.skip("temporary files hold the default layout")
+    a = samples(dtype)
+    if kind == "temporary":
+        v = q.ImageViewFactory_create_on_disk(str(tmp_path), SIZE, type_id)
+        write(v, a)
+    else:
+        store = open_store(kind, tmp_path / "image.raw", store_bytes(a, layout))
+        v = q.ImageViewFactory_from_random_access(store, layout, SIZE, type_id)
+    for origin, size in REGIONS:
+        assert np.array_equal(read_region(v, dtype, origin, size), region_of(a, origin, size)), (origin, size)
+    # derived views over the store: a flipped row axis, every second sample
+    assert np.array_equal(read(q.ImageViewFactory_flip_dimension_index(v, 1), dtype), a[:, ::-1, :])
+    assert np.array_equal(read(q.ImageViewFactory_sub_sample(v, 2), dtype), a[::2, ::2, ::2])
+    # writes land where numpy would put them, in the store's own layout
+    expected = a.copy()
+    for k, (origin, size) in enumerate(REGIONS[1:]):
+        values = (np.arange(int(np.prod(size))) + 100 * k).astype(dtype).reshape(size[::-1])
+        q.ImageView___write_region(v, region(origin, size), values.tobytes())
+        region_of(expected, origin, size)[...] = values
+    assert np.array_equal(read(v, dtype), expected)
+    if kind in ("stream", "nested stream", "mapped"):
+        del v, store
+        assert (tmp_path / "image.raw").read_bytes() == store_bytes(expected, layout)
+
+
+def test_stores_over_streams_over_stores_nest_deep(tmp_path):
+    path = tmp_path / "deep.raw"
+    path.write_bytes(bytes(range(256)) * 4)
+    store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path)))
+    for _ in range(64):
+        store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store))
+    assert q.RandomAccess_get_size(store) == 1024
+    assert q.RandomAccessCapabilitySet_value(q.RandomAccess_get_capabilities(store)) == \
+        q.RandomAccessCapability_READ | q.RandomAccessCapability_WRITE
+    out = bytearray(8)
+    q.RandomAccess___read(store, 300, out)
+    assert bytes(out) == bytes(range(44, 52))
+    q.RandomAccess_write(store, 1020, b"abcd")
+    stream = q.StreamAccessFactory_from_random_access(store)
+    q.StreamAccess_seek(stream, -4, q.SeekOrigin_END)
+    assert q.StreamAccess_tell(stream) == 1020
+    del stream, store
+    assert path.read_bytes()[-4:] == b"abcd"

@@ -5,7 +5,7 @@ files, memory, temporary files and derived views over each."""
 import numpy as np
 import pytest
 
-from derived_util import read, region, shape, write
+from derived_util import read, region, shape, view, write
 from proxy import q
 
 ELEMENTS = [(np.uint8, q.DataTypeId_UINT8), (np.int16, q.DataTypeId_INT16), (np.float32, q.DataTypeId_FLOAT),
@@ -100,3 +100,16 @@ def test_stores_over_streams_over_stores_nest_deep(tmp_path):
     assert q.StreamAccess_tell(stream) == 1020
     del stream, store
     assert path.read_bytes()[-4:] == b"abcd"
+
+
+@pytest.mark.parametrize("dtype,type_id", ELEMENTS[:4], ids=lambda e: getattr(e, "__name__", ""))
+def test_copies_on_disk_hold_the_source_dense_or_strided(tmp_path, dtype, type_id):
+    a = samples(dtype)
+    # dense in the default layout (written from its memory), then strided
+    # (read chunk by chunk), then a view of the copy copied again
+    for source in (view(a, "SLICE", "ROW", "COLUMN"), view(a.transpose(1, 0, 2), "ROW", "SLICE", "COLUMN"),
+                   q.ImageViewFactory_flip_dimension_index(view(a, "SLICE", "ROW", "COLUMN"), 1)):
+        copy = q.ImageViewFactory_copy_on_disk(source, str(tmp_path))
+        assert shape(copy) == SIZE
+        assert np.array_equal(read(copy, dtype), read(source, dtype))
+    assert np.array_equal(read(q.ImageViewFactory_copy_on_disk(copy, str(tmp_path)), dtype), a[:, ::-1, :])

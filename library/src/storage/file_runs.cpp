@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -16,6 +17,10 @@ namespace {
 // A read bridges a gap this small between two runs (into a scratch) rather
 // than making a call more.
 constexpr std::size_t BRIDGED_GAP = 4096;
+// Runs shorter than this are read a tile of the file at a time into a
+// scratch and copied out: cheaper than a piece of a vectored call each.
+constexpr std::size_t SHORT_RUN = 16384;
+constexpr std::size_t TILE = std::size_t(1) << 20;
 #ifdef IOV_MAX
 constexpr std::size_t PIECES = IOV_MAX < 1024 ? IOV_MAX : 1024;
 #else
@@ -60,13 +65,51 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
 {
     error = 0;
     std::vector<iovec> pieces;
-    std::vector<uint8_t> gap;
+    std::vector<uint8_t> gap, tile;
     std::size_t moved = 0;
-    for (std::size_t i = 0; i < count;) {
+    std::size_t i = 0;
+    // Counts runs i to j moved up to the file offset reached (copying them
+    // out of a tile read at base when there is one); false at a short one.
+    auto account = [&](std::size_t j, std::size_t reached, uint8_t const* tileAt, std::size_t base) {
+        for (; i < j; ++i) {
+            ByteRun const& r = runs[i];
+            std::size_t const got = reached > r.offset ? std::min(r.size, reached - r.offset) : 0;
+            if (tileAt && got)
+                std::memcpy(r.data, tileAt + (r.offset - base), got);
+            moved += got;
+            if (got != r.size)
+                return false;
+        }
+        return true;
+    };
+    while (i < count) {
         std::size_t const offset = runs[i].offset;
         std::size_t end = offset;
         std::size_t j = i;
         pieces.clear();
+        if (reading && runs[i].size < SHORT_RUN) {
+            // Short runs close together: the span they lie in, a tile at most.
+            for (; j < count && runs[j].size < SHORT_RUN; ++j) {
+                ByteRun const& r = runs[j];
+                if (r.offset < end || r.offset - end > BRIDGED_GAP || r.offset + r.size - offset > TILE)
+                    break;
+                end = r.offset + r.size;
+            }
+            if (j > i + 1) {
+                tile.resize(TILE);
+                pieces.push_back({tile.data(), end - offset});
+                ssize_t const done = moveAll(fd, pieces, offset, end - offset, true);
+                if (done < 0) {
+                    error = errno;
+                    return moved;
+                }
+                if (!account(j, offset + std::size_t(done), tile.data(), offset))
+                    return moved;
+                continue;
+            }
+            j = i;
+            end = offset;
+        }
         for (; j < count && pieces.size() < PIECES; ++j) {
             ByteRun const& r = runs[j];
             if (r.offset != end) {
@@ -84,13 +127,8 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
             error = errno;
             return moved;
         }
-        std::size_t const reached = offset + std::size_t(done);
-        for (; i < j; ++i) {
-            std::size_t const got = reached > runs[i].offset ? std::min(runs[i].size, reached - runs[i].offset) : 0;
-            moved += got;
-            if (got != runs[i].size)
-                return moved;
-        }
+        if (!account(j, offset + std::size_t(done), nullptr, offset))
+            return moved;
     }
     return moved;
 }

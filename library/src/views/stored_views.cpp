@@ -542,7 +542,20 @@ void copyByChunks(ImageView& from, ImageView& to)
     while (whole < n && wholeUnits * shape.data()[whole] <= budget)
         wholeUnits *= shape.data()[whole++];
     uint64_t const slab = whole < n ? std::max<uint64_t>(1, budget / wholeUnits) : 1;
-    detail::Scratch chunk(size_t(wholeUnits * slab) * unit);
+    // A source holding its bytes dense in the default layout is written
+    // straight from its memory; any other is read chunk by chunk.
+    const uint8_t* bytes = nullptr;
+    if (from.capabilities().has(ImageCapability::MEMORY_ACCESS)) {
+        Indexer const& indexer = from.indexer();
+        uint64_t step = unit;
+        bytes = static_cast<const uint8_t*>(from.bufferReadOnly());
+        for (size_t d = 0; d < n && bytes; ++d) {
+            if (shape.data()[d] != 1 && indexer.byteStride().data()[d] != step)
+                bytes = nullptr;
+            step *= shape.data()[d];
+        }
+    }
+    detail::Scratch chunk(bytes ? 0 : size_t(wholeUnits * slab) * unit);
     VectorXu64 origin(n), size(n);
     for (size_t d = 0; d < n; ++d)
         size.data()[d] = d < whole ? shape.data()[d] : 1;
@@ -550,8 +563,17 @@ void copyByChunks(ImageView& from, ImageView& to)
         if (whole < n)
             size.data()[whole] = std::min(slab, shape.data()[whole] - origin.data()[whole]);
         RegionXu64 const region(origin, size);
-        from.readRegion(region, chunk.data());
-        to.writeRegion(region, chunk.data());
+        if (bytes) {
+            uint64_t at = 0, step = unit;
+            for (size_t d = 0; d < n; ++d) {
+                at += origin.data()[d] * step;
+                step *= shape.data()[d];
+            }
+            to.writeRegion(region, bytes + at);
+        } else {
+            from.readRegion(region, chunk.data());
+            to.writeRegion(region, chunk.data());
+        }
         size_t k = whole;
         for (; k < n; ++k) {
             origin.data()[k] += k == whole ? size.data()[k] : 1;

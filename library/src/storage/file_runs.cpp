@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr std::size_t BRIDGED_GAP = 4096;
 // Runs shorter than this are read a tile of the file at a time into a
 // scratch and copied out: cheaper than a piece of a vectored call each.
-constexpr std::size_t SHORT_RUN = 16384;
+constexpr std::size_t SHORT_RUN = 4096;
 constexpr std::size_t TILE = std::size_t(1) << 20;
 #ifdef IOV_MAX
 constexpr std::size_t PIECES = IOV_MAX < 1024 ? IOV_MAX : 1024;
@@ -59,13 +60,20 @@ ssize_t moveAll(int fd, std::vector<iovec>& pieces, std::size_t offset, std::siz
     return ssize_t(done);
 }
 
+// The thread's scratch for tiles and bridged gaps, kept from call to call
+// (neither needs its bytes cleared).
+uint8_t* scratch()
+{
+    thread_local std::unique_ptr<uint8_t[]> bytes(new uint8_t[TILE]);
+    return bytes.get();
+}
+
 } // namespace
 
 std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error)
 {
     error = 0;
     std::vector<iovec> pieces;
-    std::vector<uint8_t> gap, tile;
     std::size_t moved = 0;
     std::size_t i = 0;
     // Counts runs i to j moved up to the file offset reached (copying them
@@ -96,14 +104,14 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
                 end = r.offset + r.size;
             }
             if (j > i + 1) {
-                tile.resize(TILE);
-                pieces.push_back({tile.data(), end - offset});
+                uint8_t* const tile = scratch();
+                pieces.push_back({tile, end - offset});
                 ssize_t const done = moveAll(fd, pieces, offset, end - offset, true);
                 if (done < 0) {
                     error = errno;
                     return moved;
                 }
-                if (!account(j, offset + std::size_t(done), tile.data(), offset))
+                if (!account(j, offset + std::size_t(done), tile, offset))
                     return moved;
                 continue;
             }
@@ -115,8 +123,7 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
             if (r.offset != end) {
                 if (!reading || r.offset < end || r.offset - end > BRIDGED_GAP || pieces.size() + 2 > PIECES)
                     break;
-                gap.resize(BRIDGED_GAP);
-                pieces.push_back({gap.data(), r.offset - end});
+                pieces.push_back({scratch(), r.offset - end});
                 end = r.offset;
             }
             pieces.push_back({r.data, r.size});

@@ -217,7 +217,7 @@ private:
     }
 
     // Runs handed to the store in one call at most.
-    static constexpr size_t RUN_BATCH = 1024;
+    static constexpr size_t RUN_BATCH = 4096;
 
     // The k-th dimension from the fastest in the store.
     size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
@@ -261,22 +261,25 @@ private:
         // store's fastest dimension) goes sample by sample.
         bool const whole = runs.dense();
         size_t const runBytes = whole ? runs.runBytes() : unit;
-        std::vector<ByteRun> batch;
-        batch.reserve(size_t(std::min<uint64_t>(RUN_BATCH, runs.runCount() * (whole ? 1 : run.size))));
-        size_t expected = 0;
+        size_t const room = size_t(std::min<uint64_t>(RUN_BATCH, runs.runCount() * (whole ? 1 : run.size)));
+        std::unique_ptr<ByteRun[]> const batch(new ByteRun[room]);
+        size_t used = 0, expected = 0;
         auto flush = [&] {
-            size_t const moved = reading ? m_store->readRuns(batch.data(), batch.size())
-                                         : m_store->writeRuns(batch.data(), batch.size());
+            size_t const moved = reading ? m_store->readRuns(batch.get(), used) : m_store->writeRuns(batch.get(), used);
             if (moved != expected)
                 throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
                             " bytes, fewer than the image needs");
-            batch.clear();
+            used = 0;
             expected = 0;
         };
         auto add = [&](int64_t at, int64_t in) {
-            batch.push_back({size_t(start + uint64_t(at)), runBytes, buffer + in});
+            // Field by field: the compiler would build a copy to move whole.
+            ByteRun& r = batch[used++];
+            r.offset = size_t(start + uint64_t(at));
+            r.size = runBytes;
+            r.data = buffer + in;
             expected += runBytes;
-            if (batch.size() == RUN_BATCH)
+            if (used == room)
                 flush();
         };
         runs.forEach([&](int64_t at, int64_t in, size_t) {
@@ -285,7 +288,7 @@ private:
             for (uint64_t i = 0; i < run.size; ++i)
                 add(at + int64_t(i) * run.stride[0], in + int64_t(i) * run.stride[1]);
         });
-        if (!batch.empty())
+        if (used)
             flush();
         if (!direct && reading)
             copy(storeOrder, Indexer(region.size(), m_type), region.size(), ordered.data(), dense);

@@ -113,3 +113,22 @@ def test_copies_on_disk_hold_the_source_dense_or_strided(tmp_path, dtype, type_i
         assert shape(copy) == SIZE
         assert np.array_equal(read(copy, dtype), read(source, dtype))
     assert np.array_equal(read(q.ImageViewFactory_copy_on_disk(copy, str(tmp_path)), dtype), a[:, ::-1, :])
+
+
+def test_derived_views_over_disk_move_band_by_band(tmp_path):
+    # larger than a band of the source: several bands each way
+    a = np.random.default_rng(5).integers(0, 255, (1500, 1100), dtype=np.uint8)
+    disk = q.ImageViewFactory_create_on_disk(str(tmp_path), [1100, 1500], q.DataTypeId_UINT8)
+    write(disk, a)
+    flipped = q.ImageViewFactory_flip_dimension_index(disk, 1)
+    assert np.array_equal(read(flipped, np.uint8), a[::-1])
+    assert np.array_equal(read_region(flipped, np.uint8, [3, 7], [1000, 1400]), a[::-1][7:1407, 3:1003])
+    assert np.array_equal(read(q.ImageViewFactory_sub_sample(disk, 3), np.uint8), a[::3, ::3])
+    # writes through a transpose: read, changed and written back band by band
+    transposed = q.ImageViewFactory_reinterpret_axes(disk, (q.ImageDimension_ROW, q.ImageDimension_COLUMN))
+    assert np.array_equal(read(transposed, np.uint8), a.T)
+    values = np.arange(1000 * 1400).astype(np.uint8).reshape(1000, 1400)
+    q.ImageView___write_region(transposed, region([7, 3], [1400, 1000]), values.tobytes())
+    expected = a.copy()
+    expected[7:1407, 3:1003] = values.T
+    assert np.array_equal(read(disk, np.uint8), expected)

@@ -89,9 +89,9 @@ private:
         if (src.support(ImageCapability::MEMORY_ACCESS))
             return moveUnits(region, dense, static_cast<uint8_t*>(src.buffer()), src.indexer().byteStride(),
                              VectorXu64(n), toView);
-        // Bands along the outermost axis the region spans: one index each
-        // where the axis skips source samples (the source slabs in between
-        // are never read), else as many as a tile holds.
+        // Bands along the outermost axis the region spans, as many indices
+        // as the source box of a tile holds (a sub-sampled axis reads the
+        // slabs between its samples too: fewer, longer reads cost less).
         size_t const axes = region.dimensionCount();
         size_t band = axes;
         while (band > 0 && region.size().data()[band - 1] == 1)
@@ -106,7 +106,7 @@ private:
             slabBytes = regionByteCount(RegionXu64(origin, size));
             MapAxis const& a = m_map.axes[band];
             size_t const reached = src.regionByteCount(sourceBox(RegionXu64(origin, size)));
-            step = a.source >= 0 && (a.step > 1 || a.step < -1) ? 1 : std::max<uint64_t>(1, TILE_BYTES / reached);
+            step = std::max<uint64_t>(1, TILE_BYTES / reached);
         }
         detail::Scratch tile;
         for (uint64_t done = 0; done < count; done += step) {

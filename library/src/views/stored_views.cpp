@@ -463,15 +463,7 @@ private:
     std::shared_ptr<RawTiling> m_tiling;
 };
 
-std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType type)
-{
-    auto p = ImageProperties::fromDataType(type);
-    size_t const n = shape.size();
-    p->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
-                                         : n == 3 ? ImageTypeId::VOLUME
-                                                  : ImageTypeId::UNKNOWN);
-    return p;
-}
+using detail::defaultProperties;
 
 std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
                                                          VectorXu64 const& shape, DataType type)

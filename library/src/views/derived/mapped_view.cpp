@@ -104,7 +104,6 @@ private:
             count = size.data()[band];
             size.data()[band] = 1;
             slabBytes = regionByteCount(RegionXu64(origin, size));
-            MapAxis const& a = m_map.axes[band];
             size_t const reached = src.regionByteCount(sourceBox(RegionXu64(origin, size)));
             step = std::max<uint64_t>(1, TILE_BYTES / reached);
         }
@@ -244,11 +243,7 @@ std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis,
     Mapping m = identityMapping(*view);
     m.axes.erase(m.axes.begin() + axis);
     m.start[axis] = int64_t(position);
-    VectorXu64 const& full = view->shape();
-    VectorXu64 shape(full.size() - 1);
-    for (size_t d = 0, k = 0; d < full.size(); ++d)
-        if (d != axis)
-            shape.data()[k++] = full.data()[d];
+    VectorXu64 shape = withoutAxis(view->shape(), axis);
     ImageType axes = axesOf(*view);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(axis);
@@ -372,9 +367,7 @@ std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr
     Mapping m = identityMapping(*image);
     m.unit = scalar;
     m.axes.insert(m.axes.begin() + position, MapAxis{-1, int64_t(scalar.byteCount())});
-    VectorXu64 shape(n + 1);
-    for (size_t d = 0, k = 0; d <= n; ++d)
-        shape.data()[d] = d == position ? type.elementCount() : image->shape().data()[k++];
+    VectorXu64 shape = withAxis(image->shape(), position, type.elementCount());
     auto p = describe(*image, axes);
     return mapped("DisassembleChannels", image, ImageCapability::READ, std::move(shape), scalar, std::move(p),
                   std::move(m));
@@ -399,10 +392,7 @@ std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<Im
     m.hasInner = true;
     m.inner = {int(channel), 1};
     m.innerCount = count;
-    VectorXu64 shape(n - 1);
-    for (size_t d = 0, k = 0; d < n; ++d)
-        if (d != channel)
-            shape.data()[k++] = image->shape().data()[d];
+    VectorXu64 shape = withoutAxis(image->shape(), channel);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(channel);
     auto p = describe(*image, axes);

@@ -132,3 +132,20 @@ def test_derived_views_over_disk_move_band_by_band(tmp_path):
     expected = a.copy()
     expected[7:1407, 3:1003] = values.T
     assert np.array_equal(read(disk, np.uint8), expected)
+
+
+def test_c_stores_move_band_by_band():
+    # a band of the first dimension holds 560 KB: three bands
+    a = np.random.default_rng(7).integers(0, 60000, (3, 700, 400)).astype(np.uint16)
+    store = q.RandomAccessFactory_allocate(a.nbytes)
+    q.RandomAccess_write(store, 0, a.tobytes())
+    v = q.ImageViewFactory_from_random_access(store, q.MemoryLayout_C, [3, 700, 400], q.DataTypeId_UINT16)
+    assert np.array_equal(read(v, np.uint16), a.T)
+    assert np.array_equal(read_region(v, np.uint16, [1, 5, 7], [2, 600, 300]), a[1:3, 5:605, 7:307].T)
+    values = np.arange(3 * 600 * 300).astype(np.uint16).reshape(300, 600, 3)
+    q.ImageView___write_region(v, region([0, 5, 7], [3, 600, 300]), values.tobytes())
+    expected = a.copy()
+    expected[:, 5:605, 7:307] = values.T
+    out = bytearray(a.nbytes)
+    q.RandomAccess___read(store, 0, out)
+    assert bytes(out) == expected.tobytes()

@@ -218,31 +218,53 @@ private:
 
     // Runs handed to the store in one call at most.
     static constexpr size_t RUN_BATCH = 4096;
+    // The most bytes a band of a C-layout transfer passes through (more when
+    // one index of the first dimension holds more).
+    static constexpr size_t BAND_BYTES = ImageViewFactory::COPY_CHUNK_BYTES;
 
     // The k-th dimension from the fastest in the store.
     size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
 
     // Moves the region between the store and a dense buffer in the default
-    // layout: straight for FORTRAN, through a copy in store order for C.
+    // layout: straight for FORTRAN; for C through a scratch in the store's
+    // order, a band of the store's slowest dimension (the first) at a time.
     void move(RegionXu64 const& region, uint8_t* dense, bool reading)
     {
         if (region.isEmpty())
             return;
         size_t const n = m_shape.size();
-        size_t const unit = m_type.byteCount();
-        bool const direct = m_layout != MemoryLayout::C || n < 2;
-        detail::Scratch ordered;
-        Indexer storeOrder;
-        if (!direct) {
-            ordered.resize(regionBytes(region.size(), unit));
-            VectorXu64 order(n);
-            for (size_t k = 0; k < n; ++k)
-                order.data()[k] = dimension(k);
-            storeOrder = Indexer(region.size(), m_type, order);
+        if (m_layout != MemoryLayout::C || n < 2)
+            return moveRuns(region, dense, reading);
+        VectorXu64 order(n), size = region.size(), origin = region.origin();
+        for (size_t k = 0; k < n; ++k)
+            order.data()[k] = dimension(k);
+        uint64_t const extent = size.data()[0];
+        size.data()[0] = 1;
+        uint64_t const step = std::max<uint64_t>(1, BAND_BYTES / regionBytes(size, m_type.byteCount()));
+        size.data()[0] = std::min(step, extent);
+        detail::Scratch ordered(regionBytes(size, m_type.byteCount()));
+        Indexer const whole(region.size(), m_type);
+        VectorXu64 const zero(n);
+        VectorXu64 at(n);
+        for (uint64_t done = 0; done < extent; done += step) {
+            at.data()[0] = done;
+            origin.data()[0] = region.origin().data()[0] + done;
+            size.data()[0] = std::min(step, extent - done);
+            Indexer const storeOrder(size, m_type, order);
             if (!reading)
-                copy(Indexer(region.size(), m_type), storeOrder, region.size(), dense, ordered.data());
+                RegionCopier(whole, storeOrder, at, zero, size, m_type).copy(dense, ordered.data());
+            moveRuns(RegionXu64(origin, size), ordered.data(), reading);
+            if (reading)
+                RegionCopier(storeOrder, whole, zero, at, size, m_type).copy(ordered.data(), dense);
         }
-        uint8_t* buffer = direct ? dense : ordered.data();
+    }
+
+    // Moves the region between the store and a buffer dense in the store's
+    // order.
+    void moveRuns(RegionXu64 const& region, uint8_t* buffer, bool reading)
+    {
+        size_t const n = m_shape.size();
+        size_t const unit = m_type.byteCount();
         // The store's side and the buffer's, dense in the store's order:
         // runs merge over the leading dimensions the region covers whole.
         VectorXu64 packed(n);
@@ -290,14 +312,6 @@ private:
         });
         if (used)
             flush();
-        if (!direct && reading)
-            copy(storeOrder, Indexer(region.size(), m_type), region.size(), ordered.data(), dense);
-    }
-
-    void copy(Indexer const& from, Indexer const& to, VectorXu64 const& size, const uint8_t* src, uint8_t* dst)
-    {
-        VectorXu64 const zero(size.size());
-        RegionCopier(from, to, zero, zero, size, m_type).copy(src, dst);
     }
 
     std::shared_ptr<RandomAccess> m_store;

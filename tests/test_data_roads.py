@@ -5,7 +5,7 @@ files, memory, temporary files and derived views over each."""
 import numpy as np
 import pytest
 
-from derived_util import read, region, shape, view, write
+from derived_util import Error, read, region, shape, view, write
 from proxy import q
 
 ELEMENTS = [(np.uint8, q.DataTypeId_UINT8), (np.int16, q.DataTypeId_INT16), (np.float32, q.DataTypeId_FLOAT),
@@ -94,6 +94,10 @@ def test_stores_over_streams_over_stores_nest_deep(tmp_path):
     out = bytearray(8)
     q.RandomAccess___read(store, 300, out)
     assert bytes(out) == bytes(range(44, 52))
+    # at the end nothing is read; past it, even nothing is refused
+    assert q.RandomAccess___read(store, 1024, bytearray(4)) == 0
+    with pytest.raises(Error):
+        q.RandomAccess___read(store, 1025, bytearray(0))
     q.RandomAccess_write(store, 1020, b"abcd")
     stream = q.StreamAccessFactory_from_random_access(store)
     q.StreamAccess_seek(stream, -4, q.SeekOrigin_END)

@@ -185,12 +185,18 @@ public:
         need(SCap::READ, "read");
         settle(false);
         std::size_t const moved = onFile(runs, count, true, "cannot read file");
-        // A read stops at the end; one starting past it is refused.
-        std::size_t total = 0, i = 0;
-        for (; i < count && total + runs[i].size <= moved; ++i)
-            total += runs[i].size;
-        if (i < count)
-            detail::clampedCount(runs[i].offset, 0, measured("cannot read file"));
+        // A read stops at the end; one starting past it is refused (the
+        // size is measured again only then).
+        std::size_t done = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            bool const whole = done + runs[i].size <= moved;
+            if (!whole || runs[i].offset > m_knownSize) {
+                detail::clampedCount(runs[i].offset, 0, measured("cannot read file"));
+                if (!whole)
+                    break;
+            }
+            done += runs[i].size;
+        }
         return moved;
     }
     std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) override

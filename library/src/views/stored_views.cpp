@@ -407,7 +407,8 @@ void copyByChunks(ImageView& from, ImageView& to)
     // A source holding its bytes dense in the default layout is written
     // straight from its memory; any other is read chunk by chunk.
     const uint8_t* bytes = nullptr;
-    if (from.capabilities().has(ImageCapability::MEMORY_ACCESS)) {
+    if (from.capabilities().has(ImageCapabilitySet(uint64_t(ImageCapability::READ) |
+                                                   uint64_t(ImageCapability::MEMORY_ACCESS)))) {
         Indexer const& indexer = from.indexer();
         uint64_t step = unit;
         bytes = static_cast<const uint8_t*>(from.bufferReadOnly());

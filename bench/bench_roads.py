@@ -60,15 +60,25 @@ def streams(folder):
 
 def disks(folder):
     section("temporary files")
-    rows = cols = 8192
+    rows, cols = 8192, 8192
     a = np.random.default_rng(3).integers(0, 255, (rows, cols), dtype=np.uint8)  # 64 MiB
     v = q.ImageViewFactory_create_on_disk(folder, [cols, rows], q.DataTypeId_UINT8)
     path = os.path.join(folder, "anchor.raw")
     a.tofile(path)
     mm = np.memmap(path, np.uint8, "r+", shape=(rows, cols))
     box = region((0, 0), (cols, rows))
-    compare("create_on_disk region write, 64 MiB", lambda: q.ImageView___write_region(v, box, a),
+    compare("create_on_disk region write, 64 MiB (whole image)", lambda: q.ImageView___write_region(v, box, a),
             "numpy.memmap write", lambda: np.copyto(mm, a))
+    # rows of 8 KiB in a wider image: one write per row, the file being
+    # written in parallel by other callers (no read-modify-write of the gaps)
+    wide = q.ImageViewFactory_create_on_disk(folder, [cols + 512, rows + 64], q.DataTypeId_UINT8)
+    wide_path = os.path.join(folder, "anchor_wide.raw")
+    np.zeros((rows + 64, cols + 512), np.uint8).tofile(wide_path)
+    wide_mm = np.memmap(wide_path, np.uint8, "r+", shape=(rows + 64, cols + 512))
+    part = region((100, 32), (cols, rows))
+    compare("create_on_disk region write, 64 MiB of 8 KiB rows", lambda: q.ImageView___write_region(wide, part, a),
+            "numpy.memmap write", lambda: np.copyto(wide_mm[32:32 + rows, 100:100 + cols], a))
+    del v, wide, mm, wide_mm
     big = np.random.default_rng(0).integers(0, 255, (16384, 16384), dtype=np.uint8)  # 256 MiB
     source = q.NumpyInterop__order_from_numpy_array(big, [ROW, COLUMN], 0, False)
     plain = os.path.join(folder, "plain.raw")

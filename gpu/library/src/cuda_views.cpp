@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelbo/box_runs.h"
 #include "quelbo/error.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
@@ -219,15 +220,32 @@ private:
             copyOne(caller, device(0), m_rowBytes, m_rows, toBuffer);
             return;
         }
-        std::vector<size_t> pos(n, 0);
-        for (size_t k = 0; k < planes; ++k) {
-            size_t offset = size_t(region.origin()[0]) * m_sample;
-            for (size_t d = 1; d < n; ++d)
-                offset += (size_t(region.origin()[d]) + pos[d]) * stride[d];
-            copyOne(advanced(caller, k * width * rows), device(offset), width, rows, toBuffer);
-            for (size_t d = 2; d < n && ++pos[d] == size_t(region.size()[d]); ++d)
-                pos[d] = 0;
+        // One rectangle per element of the box of the axes from the third on,
+        // dense in the caller's buffer.
+        size_t const first = size_t(region.origin()[0]) * m_sample;
+        std::vector<uint64_t> size, devStride, callerStride;
+        size_t start = first;
+        uint64_t callerStep = width * rows;
+        for (size_t d = 1; d < n; ++d) {
+            start += size_t(region.origin()[d]) * stride[d];
+            if (d < 2)
+                continue;
+            size.push_back(region.size()[d]);
+            devStride.push_back(stride[d]);
+            callerStride.push_back(callerStep);
+            callerStep *= region.size()[d];
         }
+        if (size.empty()) {
+            copyOne(caller, device(start), width, rows, toBuffer);
+            return;
+        }
+        quelbo::BoxRuns const runs(size.data(), devStride.data(), callerStride.data(), size.size(), 1);
+        quelbo::BoxRuns::Axis const& run = runs.run();
+        runs.forEach([&](int64_t dev, int64_t at, size_t) {
+            for (uint64_t i = 0; i < run.size; ++i)
+                copyOne(advanced(caller, size_t(at + int64_t(i) * run.stride[1])),
+                        device(start + size_t(dev + int64_t(i) * run.stride[0])), width, rows, toBuffer);
+        });
     }
 
     static void copyOne(Driver::Plane const& caller, Driver::Plane const& dev, size_t width, size_t rows, bool toCaller)

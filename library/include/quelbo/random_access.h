@@ -8,6 +8,14 @@
 
 namespace quelbo {
 
+// A run of bytes at an offset of a store and its place in the caller's memory.
+struct ByteRun
+{
+    std::size_t offset;
+    std::size_t size;
+    uint8_t* data;
+};
+
 // A sized byte store read and written at any offset. Reading needs READ,
 // writing WRITE, resizing RESIZE (Error otherwise). An offset past the end
 // raises Error; transfers stop at the end and return the count moved.
@@ -25,6 +33,11 @@ public:
     // The store's bytes when it has MEMORY_ACCESS (valid until the next
     // resize), else null. Views over a store use it to skip copies.
     virtual uint8_t* data() { return nullptr; }
+    // Moves the runs in their order as read and write would, and stops after
+    // the first one that moves short; returns the bytes moved in all. Stores
+    // that move many runs in fewer calls than one each override them.
+    virtual std::size_t readRuns(ByteRun const* runs, std::size_t count);
+    virtual std::size_t writeRuns(ByteRun const* runs, std::size_t count);
 
     std::string toString() const;
     bool support(RandomAccessCapabilitySet flags) const { return capabilities().has(flags); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "quelbo/box_runs.h"
 #include "quelbo/data_type.h"
 #include "quelbo/export.h"
 #include "quelbo/indexer.h"
@@ -32,13 +33,7 @@ public:
     size_t byteCount() const { return m_byteCount; }
 
 private:
-    struct Axis
-    {
-        uint64_t size;
-        int64_t srcStride;
-        int64_t dstStride;
-    };
-    std::vector<Axis> m_axes; // fastest first, merged; empty with no element
+    BoxRuns m_runs; // side 0 the source, side 1 the destination
     int64_t m_srcStart = 0;
     int64_t m_dstStart = 0;
     size_t m_elementBytes = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "quelbo/error.h"
+#include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
 
 namespace quelbo::detail {
@@ -59,5 +60,44 @@ std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total
 // its file system could not provide a page): the bytes may then be copied
 // in part. The bus error never reaches the process.
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
+
+// Moves runs between the file fd and memory as RandomAccess::readRuns and
+// writeRuns do, with positioned vectored calls: runs adjacent in the file go
+// in one call, and a read bridges small gaps. On failure returns the bytes
+// moved so far with error set to the errno (0 otherwise).
+std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error);
+
+// Moves the runs as a store of total bytes that does not grow: those within
+// it whole by move(runs, count), then the part of the next one that is
+// (Error if it starts past the end, as for a single transfer).
+template <class Move>
+std::size_t clampedRuns(ByteRun const* runs, std::size_t count, std::size_t total, Move move)
+{
+    std::size_t whole = 0, bytes = 0;
+    for (; whole < count; ++whole) {
+        if (runs[whole].offset > total || runs[whole].size > total - runs[whole].offset)
+            break;
+        bytes += runs[whole].size;
+    }
+    std::size_t const moved = whole ? move(runs, whole) : 0;
+    if (whole == count || moved != bytes)
+        return moved;
+    ByteRun part = runs[whole];
+    part.size = clampedCount(part.offset, part.size, total);
+    return part.size ? moved + move(&part, 1) : moved;
+}
+
+// A stream that also moves bytes at any offset without moving its cursor: a
+// store over it reads and writes with no seek. The runs are moved as
+// RandomAccess::readRuns does; writes stop at the end (the stream does not
+// grow), and an offset past the end raises Error.
+class PositionedStream
+{
+public:
+    virtual ~PositionedStream() = default;
+    virtual std::size_t byteSize() = 0;
+    virtual std::size_t readRunsAt(ByteRun const* runs, std::size_t count) = 0;
+    virtual std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) = 0;
+};
 
 } // namespace quelbo::detail

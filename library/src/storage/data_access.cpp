@@ -57,6 +57,34 @@ std::string StreamAccess::toString() const
     return s.str();
 }
 
+namespace {
+
+// Moves runs one call each, up to the first that moves short.
+template <class Move>
+std::size_t oneByOne(ByteRun const* runs, std::size_t count, Move move)
+{
+    std::size_t moved = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t const n = move(runs[i]);
+        moved += n;
+        if (n != runs[i].size)
+            break;
+    }
+    return moved;
+}
+
+} // namespace
+
+std::size_t RandomAccess::readRuns(ByteRun const* runs, std::size_t count)
+{
+    return oneByOne(runs, count, [this](ByteRun const& r) { return read(r.offset, r.size, r.data); });
+}
+
+std::size_t RandomAccess::writeRuns(ByteRun const* runs, std::size_t count)
+{
+    return oneByOne(runs, count, [this](ByteRun const& r) { return write(r.offset, r.size, r.data); });
+}
+
 std::string RandomAccess::toString() const
 {
     using C = RandomAccessCapability;

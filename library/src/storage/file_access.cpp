@@ -1,4 +1,5 @@
 // File streams and the folder storage.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,7 +53,7 @@ enum class Mode
     readWrite,
 };
 
-class FileStream : public StreamAccess
+class FileStream : public StreamAccess, public detail::PositionedStream
 {
 public:
     FileStream(std::string const& path, Mode mode, Place place, Opener const& open = {})
@@ -83,6 +84,7 @@ public:
             m_caps.add(SCap::WRITE);
         if (S_ISREG(st.st_mode))
             m_caps.add(SCap::SEEK);
+        m_knownSize = std::size_t(st.st_size);
     }
     ~FileStream() override { std::fclose(m_file); }
 
@@ -167,13 +169,52 @@ public:
         need(SCap::SEEK, "seek");
         if (m_last == Last::write)
             flush();
-        struct stat st;
-        if (::fstat(::fileno(m_file), &st) != 0)
-            fileError("cannot seek in file", m_path, errno);
-        std::size_t target = detail::seekTarget(tell(), std::size_t(st.st_size), offset, origin);
+        // Only a seek from the end needs the file's size.
+        std::size_t const end = origin == SeekOrigin::END ? measured("cannot seek in file") : 0;
+        std::size_t target = detail::seekTarget(tell(), end, offset, origin);
         if (target > std::size_t(INT64_MAX) || ::fseeko(m_file, off_t(target), SEEK_SET) != 0)
             fileError("cannot seek in file", m_path, errno ? errno : EINVAL);
         m_last = Last::none;
+    }
+
+    // Positioned transfers: pread and pwrite on the descriptor, after what
+    // the stream buffers is written and with what it read ahead dropped.
+    std::size_t byteSize() override
+    {
+        settle(false);
+        return measured("cannot read file");
+    }
+    std::size_t readRunsAt(ByteRun const* runs, std::size_t count) override
+    {
+        need(SCap::READ, "read");
+        settle(false);
+        std::size_t const moved = onFile(runs, count, true, "cannot read file");
+        // A read stops at the end; one starting past it is refused (the
+        // size is measured again only then).
+        std::size_t done = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            bool const whole = done + runs[i].size <= moved;
+            if (!whole || runs[i].offset > m_knownSize) {
+                detail::clampedCount(runs[i].offset, 0, measured("cannot read file"));
+                if (!whole)
+                    break;
+            }
+            done += runs[i].size;
+        }
+        return moved;
+    }
+    std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) override
+    {
+        need(SCap::WRITE, "write");
+        settle(true);
+        std::size_t end = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            end = std::max(end, runs[i].offset + runs[i].size);
+        if (end > m_knownSize)
+            measured("cannot write file");
+        return detail::clampedRuns(runs, count, m_knownSize, [this](ByteRun const* r, std::size_t c) {
+            return onFile(r, c, false, "cannot write file");
+        });
     }
 
 private:
@@ -183,6 +224,35 @@ private:
         read,
         write,
     };
+    // The file's size now (also kept for positioned writes).
+    std::size_t measured(char const* failure)
+    {
+        struct stat st;
+        if (::fstat(::fileno(m_file), &st) != 0)
+            fileError(failure, m_path, errno);
+        return m_knownSize = std::size_t(st.st_size);
+    }
+    // Before a positioned transfer: the stream's pending writes reach the
+    // file, and before a positioned write what it read ahead is dropped.
+    void settle(bool writing)
+    {
+        if (m_last == Last::write)
+            flush();
+        else if (m_last == Last::read && writing && m_caps.has(SCap::SEEK))
+            ::fseeko(m_file, ::ftello(m_file), SEEK_SET);
+        if (m_last == Last::write || writing)
+            m_last = Last::none;
+    }
+    std::size_t onFile(ByteRun const* runs, std::size_t count, bool reading, char const* failure)
+    {
+        int error = 0;
+        std::size_t const moved = detail::fileRuns(::fileno(m_file), runs, count, reading, error);
+        if (error) {
+            m_failed = true;
+            fileError(failure, m_path, error);
+        }
+        return moved;
+    }
     void need(SCap cap, char const* operation) const
     {
         if (!m_caps.has(cap))
@@ -217,6 +287,7 @@ private:
     StreamAccessCapabilitySet m_caps;
     mutable Last m_last = Last::none;
     mutable bool m_failed = false;
+    std::size_t m_knownSize = 0;
 };
 
 // ------------------------------------------------------------ folder storage

@@ -141,22 +141,26 @@ private:
     std::size_t m_offset, m_size;
 };
 
-// Reads (and writes, when the stream can) through a seekable stream.
+// Reads (and writes, when the stream can) through a seekable stream: at an
+// offset when the stream moves bytes at offsets, else by seeking it.
 class StreamStore : public RandomAccess
 {
 public:
     explicit StreamStore(std::shared_ptr<StreamAccess> stream)
-        : RandomAccess(stream->storage(), stream->resourceId()), m_stream(std::move(stream))
+        : RandomAccess(stream->storage(), stream->resourceId()), m_stream(std::move(stream)),
+          m_positioned(dynamic_cast<detail::PositionedStream*>(m_stream.get()))
     {}
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps(RCap::READ);
-        if (m_stream->support(SCap::WRITE))
+        if (m_stream->capabilities().has(SCap::WRITE))
             caps.add(RCap::WRITE);
         return caps;
     }
     std::size_t size() const override
     {
+        if (m_positioned)
+            return m_positioned->byteSize();
         std::size_t here = m_stream->tell();
         m_stream->seek(0, SeekOrigin::END);
         std::size_t end = m_stream->tell();
@@ -165,6 +169,10 @@ public:
     }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
+        if (m_positioned) {
+            ByteRun const run{offset, size, dst};
+            return m_positioned->readRunsAt(&run, 1);
+        }
         std::size_t n = clampedCount(offset, size, this->size());
         if (!n)
             return 0;
@@ -181,16 +189,30 @@ public:
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
         need(*this, RCap::WRITE, "write");
+        if (m_positioned) {
+            ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+            return m_positioned->writeRunsAt(&run, 1);
+        }
         std::size_t n = clampedCount(offset, size, this->size());
         if (!n)
             return 0;
         m_stream->seek(int64_t(offset), SeekOrigin::BEGIN);
         return m_stream->write(n, src);
     }
+    std::size_t readRuns(ByteRun const* runs, std::size_t count) override
+    {
+        return m_positioned ? m_positioned->readRunsAt(runs, count) : RandomAccess::readRuns(runs, count);
+    }
+    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override
+    {
+        need(*this, RCap::WRITE, "write");
+        return m_positioned ? m_positioned->writeRunsAt(runs, count) : RandomAccess::writeRuns(runs, count);
+    }
     void resize(std::size_t) override { detail::missingCapability("store over a stream", "resize"); }
 
 private:
     std::shared_ptr<StreamAccess> m_stream;
+    detail::PositionedStream* m_positioned;
 };
 
 // ----------------------------------------------------------------- streams
@@ -247,7 +269,7 @@ private:
 };
 
 // A cursor over a store: reads and writes as far as the store allows.
-class StoreStream : public StreamAccess
+class StoreStream : public StreamAccess, public detail::PositionedStream
 {
 public:
     explicit StoreStream(std::shared_ptr<RandomAccess> store)
@@ -256,9 +278,10 @@ public:
     StreamAccessCapabilitySet capabilities() const override
     {
         StreamAccessCapabilitySet caps(SCap::SEEK);
-        if (m_store->support(RCap::READ))
+        RandomAccessCapabilitySet const store = m_store->capabilities();
+        if (store.has(RCap::READ))
             caps.add(SCap::READ);
-        if (m_store->support(RCap::WRITE))
+        if (store.has(RCap::WRITE))
             caps.add(SCap::WRITE);
         return caps;
     }
@@ -300,7 +323,19 @@ public:
     std::size_t tell() override { return m_pos; }
     void seek(int64_t offset, SeekOrigin origin) override
     {
-        m_pos = detail::seekTarget(m_pos, m_store->size(), offset, origin);
+        m_pos = detail::seekTarget(m_pos, origin == SeekOrigin::END ? m_store->size() : 0, offset, origin);
+    }
+    std::size_t byteSize() override { return m_store->size(); }
+    std::size_t readRunsAt(ByteRun const* runs, std::size_t count) override
+    {
+        need(*this, SCap::READ, "read");
+        return m_store->readRuns(runs, count);
+    }
+    std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) override
+    {
+        need(*this, SCap::WRITE, "write");
+        return detail::clampedRuns(runs, count, m_store->size(),
+                                   [this](ByteRun const* r, std::size_t c) { return m_store->writeRuns(r, c); });
     }
 
 private:

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "values/large_block.h"
+#include "quelbo/box_runs.h"
 #include "quelbo/error.h"
+#include "quelbo/region_copier.h"
 
 namespace quelbo {
 
@@ -47,53 +49,26 @@ bool isDense(Indexer const& indexer)
     return indexer.isContinuous() && indexer.byteCount() == indexer.elementCount() * indexer.dtype().byteCount();
 }
 
-// Calls f(offset in a, offset in b) for every index, in C order (the last
-// dimension fastest) or FORTRAN order (the first fastest).
+// The walk over every element of an indexer and of another of the same
+// shape: in the C order (the last dimension fastest) when it matters, in the
+// order that moves fastest otherwise. f(offset in a, offset in b, axes
+// ended before it, the run) is called for every run (see BoxRuns).
 template <class F>
-void walk(VectorXu64 const& shape, VectorXu64 const& stridesA, VectorXu64 const& stridesB, bool lastFastest, F&& f)
+void walk(Indexer const& a, Indexer const& b, BoxRuns::Order order, F&& f)
 {
-    const std::size_t n = shape.size();
-    std::size_t count = n == 0 ? 0 : 1;
-    for (std::size_t i = 0; i < n; ++i)
-        count *= shape.data()[i]; // checked by the Indexer
-    if (count == 0)
-        return;
-    VectorXu64 index(n);
-    std::size_t a = 0;
-    std::size_t b = 0;
-    for (std::size_t done = 0; done < count; ++done) {
-        std::size_t wrapped = 0;
-        f(a, b, wrapped);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t d = lastFastest ? n - 1 - k : k;
-            uint64_t& i = index.data()[d];
-            if (++i < shape.data()[d]) {
-                a += stridesA.data()[d];
-                b += stridesB.data()[d];
-                break;
-            }
-            a -= (i - 1) * stridesA.data()[d];
-            b -= (i - 1) * stridesB.data()[d];
-            i = 0;
-            ++wrapped;
-        }
-        if (done + 1 < count)
-            f.between(wrapped);
+    const std::size_t n = a.dimensionCount();
+    std::vector<uint64_t> size(n), strideA(n), strideB(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        std::size_t const d = order == BoxRuns::Order::KEPT ? n - 1 - k : k;
+        size[k] = a.shape().data()[d];
+        strideA[k] = a.byteStride().data()[d];
+        strideB[k] = b.byteStride().data()[d];
     }
-}
-
-// Adapts a plain callable to walk(): nothing between elements.
-template <class F>
-struct Each
-{
-    F f;
-    void operator()(std::size_t a, std::size_t b, std::size_t) { f(a, b); }
-    void between(std::size_t) {}
-};
-template <class F>
-Each<F> each(F f)
-{
-    return Each<F>{std::move(f)};
+    BoxRuns const runs(size.data(), strideA.data(), strideB.data(), n, a.dtype().byteCount(), order);
+    if (runs.empty())
+        return;
+    BoxRuns::Axis const& run = runs.run();
+    runs.forEach([&](int64_t x, int64_t y, std::size_t wrapped) { f(x, y, wrapped, run); });
 }
 
 } // namespace
@@ -237,10 +212,8 @@ void ArrayX<T>::reshape(VectorXu64 const& shape)
         // compact into a new dense block, in the order of the new layout
         Indexer dense(p.indexer.shape(), dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
         Block block = allocate(dense.byteCount());
-        unsigned char* to = block.get();
-        unsigned char const* from = p.block.get();
-        walk(dense.shape(), dense.byteStride(), p.indexer.byteStride(), c,
-             each([&](std::size_t a, std::size_t b) { std::memcpy(to + a, from + b, sizeof(T)); }));
+        VectorXu64 const zero(dense.dimensionCount());
+        RegionCopier(p.indexer, dense, zero, zero, dense.shape(), dtype).copy(p.block.get(), block.get());
         p.block = std::move(block);
     }
     p.indexer = std::move(next);
@@ -272,13 +245,20 @@ std::string ArrayX<T>::toString() const
     const std::size_t n = p.indexer.dimensionCount();
     if (p.indexer.elementCount() == 0)
         return "[]";
-    struct Text
-    {
-        Private const& p;
-        std::string out;
-        void operator()(std::size_t a, std::size_t, std::size_t)
-        {
-            const T v = p.read(a);
+    std::string out(n, '[');
+    // The elements in the C order: brackets close and open where axes end.
+    bool first = true;
+    walk(p.indexer, p.indexer, BoxRuns::Order::KEPT, [&](int64_t a, int64_t, std::size_t wrapped, auto const& run) {
+        if (!first) {
+            out.append(wrapped + 1, ']');
+            out += ", ";
+            out.append(wrapped + 1, '[');
+        }
+        first = false;
+        for (uint64_t i = 0; i < run.size; ++i) {
+            if (i)
+                out += ", ";
+            const T v = p.read(std::size_t(a + int64_t(i) * run.stride[0]));
             if constexpr (std::is_floating_point<T>::value)
                 vector_detail::appendElement(out, v);
             else if constexpr (std::is_signed<T>::value)
@@ -286,16 +266,9 @@ std::string ArrayX<T>::toString() const
             else
                 vector_detail::appendElement(out, uint64_t(v));
         }
-        void between(std::size_t closed)
-        {
-            out.append(closed, ']');
-            out += ", ";
-            out.append(closed, '[');
-        }
-    } text{p, std::string(n, '[')};
-    walk(p.indexer.shape(), p.indexer.byteStride(), p.indexer.byteStride(), true, text);
-    text.out.append(n, ']');
-    return text.out;
+    });
+    out.append(n, ']');
+    return out;
 }
 
 template <class T>
@@ -306,8 +279,11 @@ bool ArrayX<T>::operator==(ArrayX const& other) const
     if (a.indexer.shape() != b.indexer.shape())
         return false;
     bool equal = true;
-    walk(a.indexer.shape(), a.indexer.byteStride(), b.indexer.byteStride(), true,
-         each([&](std::size_t x, std::size_t y) { equal = equal && a.read(x) == b.read(y); }));
+    walk(a.indexer, b.indexer, BoxRuns::Order::ANY, [&](int64_t x, int64_t y, std::size_t, auto const& run) {
+        for (uint64_t i = 0; i < run.size && equal; ++i)
+            equal = a.read(std::size_t(x + int64_t(i) * run.stride[0])) ==
+                    b.read(std::size_t(y + int64_t(i) * run.stride[1]));
+    });
     return equal;
 }
 

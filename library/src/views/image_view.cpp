@@ -4,15 +4,13 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 
 namespace {
 
-[[noreturn]] void unsupported(char const* operation)
-{
-    throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by this view");
-}
+using detail::notSupported;
 
 [[noreturn]] void shortBuffer(size_t have, size_t need)
 {
@@ -38,12 +36,12 @@ void ImageView::read(VectorXu64 const& index, void* dst)
 
 void ImageView::setProperties(std::shared_ptr<const ImageProperties>)
 {
-    unsupported("setProperties");
+    notSupported("setProperties");
 }
 
 void ImageView::setMetadata(std::shared_ptr<MetadataNode>)
 {
-    unsupported("setMetadata");
+    notSupported("setMetadata");
 }
 
 void ImageView::write(VectorXu64 const& index, const void* src)
@@ -53,32 +51,32 @@ void ImageView::write(VectorXu64 const& index, const void* src)
 
 void ImageView::writeRegion(RegionXu64 const&, const void*)
 {
-    unsupported("writeRegion");
+    notSupported("writeRegion");
 }
 
 void ImageView::reshape(VectorXu64 const&, DataType)
 {
-    unsupported("reshape");
+    notSupported("reshape");
 }
 
 Indexer const& ImageView::indexer()
 {
-    unsupported("indexer");
+    notSupported("indexer");
 }
 
 void* ImageView::buffer()
 {
-    unsupported("buffer");
+    notSupported("buffer");
 }
 
 const void* ImageView::bufferReadOnly() const
 {
-    unsupported("bufferReadOnly");
+    notSupported("bufferReadOnly");
 }
 
 size_t ImageView::bufferSize()
 {
-    unsupported("bufferSize");
+    notSupported("bufferSize");
 }
 
 std::shared_ptr<MemoryBlock> ImageView::memoryBlock()

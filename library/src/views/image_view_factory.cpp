@@ -12,6 +12,7 @@
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
 #include "quelbo/region_copier.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 
@@ -28,15 +29,8 @@ Caps capsOf(std::initializer_list<ImageCapability> list)
     return caps;
 }
 
-std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType dataType)
-{
-    auto properties = ImageProperties::fromDataType(dataType);
-    const size_t n = shape.size();
-    properties->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
-                                                  : n == 3 ? ImageTypeId::VOLUME
-                                                           : ImageTypeId::UNKNOWN);
-    return properties;
-}
+using detail::defaultProperties;
+using detail::notSupported;
 
 std::shared_ptr<ImageProperties> propertiesFor(VectorXu64 const& shape, DataType dataType,
                                                std::shared_ptr<ImageProperties> given)
@@ -67,7 +61,7 @@ public:
     std::shared_ptr<const MetadataNode> metadata() const override
     {
         if (!m_caps.has(ImageCapability::READ))
-            throw NotImplemented("ImageView: metadata is not supported by this view");
+            notSupported("metadata");
         return m_metadata;
     }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
@@ -89,7 +83,7 @@ protected:
     void requireWrite(char const* operation) const
     {
         if (!m_caps.has(ImageCapability::WRITE))
-            throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by this view");
+            notSupported(operation);
     }
 
     Caps m_caps;
@@ -135,7 +129,7 @@ public:
     void reshape(VectorXu64 const& shape, DataType dataType) override
     {
         if (!m_caps.has(ImageCapability::RESHAPE))
-            throw NotImplemented("ImageView: reshape is not supported by this view");
+            notSupported("reshape");
         DataType::checkHeld(dataType);
         Indexer indexer(shape, dataType);
         auto block = MemoryBlock::allocate(indexer.byteCount());

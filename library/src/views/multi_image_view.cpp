@@ -37,7 +37,7 @@ void MultiImageView::checkIndex(size_t index) const
 void MultiImageView::checkWrite(char const* operation) const
 {
     if (!support(MultiImageCapability::WRITE))
-        throw NotImplemented(std::string("MultiImageView: ") + operation + " needs the WRITE capability");
+        detail::needsCapability("MultiImageView", operation, "WRITE");
 }
 
 std::shared_ptr<ImageView> MultiImageView::frame(size_t index)

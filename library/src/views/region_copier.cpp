@@ -16,11 +16,6 @@ namespace {
     throw InvalidArgument("RegionCopier: " + message);
 }
 
-uint64_t magnitude(int64_t v)
-{
-    return v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-}
-
 void checkBox(char const* side, Indexer const& indexer, VectorXu64 const& origin, VectorXu64 const& size)
 {
     VectorXu64 const& shape = indexer.shape();
@@ -67,77 +62,24 @@ RegionCopier::RegionCopier(Indexer const& srcIndexer, Indexer const& dstIndexer,
 
     m_srcStart = startOf(srcIndexer, srcOrigin);
     m_dstStart = startOf(dstIndexer, dstOrigin);
-    for (size_t d = 0; d < n; ++d) {
-        if (size.data()[d] != 1)
-            m_axes.push_back({size.data()[d], int64_t(srcIndexer.byteStride().data()[d]),
-                              int64_t(dstIndexer.byteStride().data()[d])});
-    }
-    // The axes nearest to contiguous on both sides go innermost.
-    std::stable_sort(m_axes.begin(), m_axes.end(), [](Axis const& a, Axis const& b) {
-        return magnitude(a.srcStride) + magnitude(a.dstStride) < magnitude(b.srcStride) + magnitude(b.dstStride);
-    });
-    // Merge an axis into the one inside it when both sides continue it.
-    std::vector<Axis> merged;
-    for (Axis const& a : m_axes) {
-        if (!merged.empty()) {
-            Axis& in = merged.back();
-            if (a.srcStride == in.srcStride * int64_t(in.size) && a.dstStride == in.dstStride * int64_t(in.size)) {
-                in.size *= a.size;
-                continue;
-            }
-        }
-        merged.push_back(a);
-    }
-    // A single element: one run of one element.
-    if (merged.empty())
-        merged.push_back(Axis{1, int64_t(m_elementBytes), int64_t(m_elementBytes)});
-    m_axes = std::move(merged);
+    m_runs = BoxRuns(size.data(), srcIndexer.byteStride().data(), dstIndexer.byteStride().data(), n, m_elementBytes);
 }
 
 void RegionCopier::copy(const void* src, void* dst) const
 {
-    if (m_axes.empty())
+    if (m_runs.empty())
         return;
     const uint8_t* s = static_cast<const uint8_t*>(src) + m_srcStart;
     uint8_t* d = static_cast<uint8_t*>(dst) + m_dstStart;
-    Axis const& inner = m_axes.front();
-    const bool run = inner.srcStride == int64_t(m_elementBytes) && inner.dstStride == int64_t(m_elementBytes);
-    const size_t runBytes = size_t(inner.size) * m_elementBytes;
-    const size_t outer = m_axes.size();
-    if (outer == 1) {
-        if (run)
-            std::memcpy(d, s, runBytes);
-        else
-            detail::copyElements(s, d, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
+    BoxRuns::Axis const& run = m_runs.run();
+    if (m_runs.dense()) {
+        const size_t runBytes = m_runs.runBytes();
+        m_runs.forEach([&](int64_t a, int64_t b, size_t) { std::memcpy(d + b, s + a, runBytes); });
         return;
     }
-    // The axis after the innermost one is looped directly; the others count.
-    Axis const& second = m_axes[1];
-    std::vector<uint64_t> counter(outer, 0);
-    for (;;) {
-        const uint8_t* ls = s;
-        uint8_t* ld = d;
-        for (uint64_t i = 0; i < second.size; ++i, ls += second.srcStride, ld += second.dstStride) {
-            if (run)
-                std::memcpy(ld, ls, runBytes);
-            else
-                detail::copyElements(ls, ld, inner.size, inner.srcStride, inner.dstStride, m_elementBytes);
-        }
-        size_t k = 2;
-        for (; k < outer; ++k) {
-            Axis const& a = m_axes[k];
-            if (++counter[k] < a.size) {
-                s += a.srcStride;
-                d += a.dstStride;
-                break;
-            }
-            counter[k] = 0;
-            s -= a.srcStride * int64_t(a.size - 1);
-            d -= a.dstStride * int64_t(a.size - 1);
-        }
-        if (k == outer)
-            return;
-    }
+    m_runs.forEach([&](int64_t a, int64_t b, size_t) {
+        detail::copyElements(s + a, d + b, run.size, run.stride[0], run.stride[1], m_elementBytes);
+    });
 }
 
 } // namespace quelbo

@@ -1,21 +1,14 @@
 #include "quelbo/image_view_factory.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <set>
 #include <vector>
 
 #include "quelbo/array.h"
+#include "quelbo/box_runs.h"
 #include "quelbo/dependency_graph.h"
 #include "quelbo/random_access.h"
 #include "quelbo/region_copier.h"
+#include "storage/temporary_file.h"
 #include "views/view_parts.h"
 
 namespace quelbo {
@@ -26,138 +19,6 @@ namespace {
 {
     throw InvalidArgument("ImageViewFactory: " + message);
 }
-
-// ------------------------------------------------------------ temporary file
-
-// The temporary files alive in the process: those whose view was never
-// destroyed (an object kept to the end by its user) are removed at exit.
-class LiveFiles
-{
-public:
-    static LiveFiles& instance()
-    {
-        // Never destroyed: files may be dropped during the static destruction.
-        static LiveFiles* live = [] {
-            auto* l = new LiveFiles;
-            std::atexit([] { instance().removeAll(); });
-            return l;
-        }();
-        return *live;
-    }
-    void add(std::string const& path)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths.insert(path);
-    }
-    void remove(std::string const& path)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths.erase(path);
-    }
-
-private:
-    void removeAll()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto const& p : m_paths)
-            ::unlink(p.c_str());
-        m_paths.clear();
-    }
-
-    std::mutex m_mutex;
-    std::set<std::string> m_paths;
-};
-
-// A store in a new temporary file, made exclusively with owner-only
-// permissions and removed with the store.
-class TemporaryFile final : public RandomAccess
-{
-public:
-    explicit TemporaryFile(std::string const& dirPath)
-    {
-        std::string dir = dirPath;
-        if (dir.empty()) {
-            const char* tmp = std::getenv("TMPDIR");
-            dir = tmp && *tmp ? tmp : "/tmp";
-        }
-        struct stat st;
-        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            invalid("the folder " + dir + " does not exist");
-        std::string pattern = dir + "/quelbo-view-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (m_fd < 0)
-            throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
-        m_path = name.data();
-        try {
-            LiveFiles::instance().add(m_path);
-        } catch (...) {
-            ::close(m_fd);
-            ::unlink(m_path.c_str());
-            throw;
-        }
-    }
-    ~TemporaryFile() override
-    {
-        ::close(m_fd);
-        ::unlink(m_path.c_str());
-        LiveFiles::instance().remove(m_path);
-    }
-
-    RandomAccessCapabilitySet capabilities() const override
-    {
-        return RandomAccessCapabilitySet(uint64_t(RandomAccessCapability::READ) |
-                                         uint64_t(RandomAccessCapability::WRITE) |
-                                         uint64_t(RandomAccessCapability::RESIZE));
-    }
-    std::size_t size() const override { return m_size; }
-    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
-    {
-        return transfer(offset, size, dst, true);
-    }
-    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
-    {
-        return transfer(offset, size, const_cast<uint8_t*>(src), false);
-    }
-    void resize(std::size_t newSize) override
-    {
-        if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
-            fail("resize");
-        m_size = newSize;
-    }
-
-    std::string const& path() const { return m_path; }
-
-private:
-    [[noreturn]] void fail(char const* what) const
-    {
-        throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " +
-                    std::strerror(errno));
-    }
-
-    std::size_t transfer(std::size_t offset, std::size_t size, uint8_t* data, bool reading)
-    {
-        if (offset > m_size || size > m_size - offset)
-            throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " + std::to_string(offset + size) +
-                        " are past the end of the temporary file " + m_path);
-        std::size_t done = 0;
-        while (done < size) {
-            ssize_t const n = reading ? ::pread(m_fd, data + done, size - done, off_t(offset + done))
-                                      : ::pwrite(m_fd, data + done, size - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                fail(reading ? "read" : "write");
-            done += size_t(n);
-        }
-        return done;
-    }
-
-    int m_fd = -1;
-    std::string m_path;
-    std::size_t m_size = 0;
-};
 
 // ------------------------------------------------------------ raw image
 
@@ -208,72 +69,102 @@ private:
         return bytes;
     }
 
+    // Runs handed to the store in one call at most.
+    static constexpr size_t RUN_BATCH = 4096;
+    // The most bytes a band of a C-layout transfer passes through (more when
+    // one index of the first dimension holds more).
+    static constexpr size_t BAND_BYTES = ImageViewFactory::COPY_CHUNK_BYTES;
+
     // The k-th dimension from the fastest in the store.
     size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
 
     // Moves the region between the store and a dense buffer in the default
-    // layout: straight for FORTRAN, through a copy in store order for C.
+    // layout: straight for FORTRAN; for C through a scratch in the store's
+    // order, a band of the store's slowest dimension (the first) at a time.
     void move(RegionXu64 const& region, uint8_t* dense, bool reading)
     {
         if (region.isEmpty())
             return;
         size_t const n = m_shape.size();
-        size_t const unit = m_type.byteCount();
-        bool const direct = m_layout != MemoryLayout::C || n < 2;
-        detail::Scratch ordered;
-        Indexer storeOrder;
-        if (!direct) {
-            ordered.resize(regionBytes(region.size(), unit));
-            VectorXu64 order(n);
-            for (size_t k = 0; k < n; ++k)
-                order.data()[k] = dimension(k);
-            storeOrder = Indexer(region.size(), m_type, order);
+        if (m_layout != MemoryLayout::C || n < 2)
+            return moveRuns(region, dense, reading);
+        VectorXu64 order(n), size = region.size(), origin = region.origin();
+        for (size_t k = 0; k < n; ++k)
+            order.data()[k] = dimension(k);
+        uint64_t const extent = size.data()[0];
+        size.data()[0] = 1;
+        uint64_t const step = std::max<uint64_t>(1, BAND_BYTES / regionBytes(size, m_type.byteCount()));
+        size.data()[0] = std::min(step, extent);
+        detail::Scratch ordered(regionBytes(size, m_type.byteCount()));
+        Indexer const whole(region.size(), m_type);
+        VectorXu64 const zero(n);
+        VectorXu64 at(n);
+        for (uint64_t done = 0; done < extent; done += step) {
+            at.data()[0] = done;
+            origin.data()[0] = region.origin().data()[0] + done;
+            size.data()[0] = std::min(step, extent - done);
+            Indexer const storeOrder(size, m_type, order);
             if (!reading)
-                copy(Indexer(region.size(), m_type), storeOrder, region.size(), dense, ordered.data());
+                RegionCopier(whole, storeOrder, at, zero, size, m_type).copy(dense, ordered.data());
+            moveRuns(RegionXu64(origin, size), ordered.data(), reading);
+            if (reading)
+                RegionCopier(storeOrder, whole, zero, at, size, m_type).copy(ordered.data(), dense);
         }
-        uint8_t* buffer = direct ? dense : ordered.data();
-        // A run: the leading dimensions (in store order) that the region
-        // covers whole, and the first one it does not.
-        size_t lead = 0;
-        uint64_t runUnits = 1;
-        for (; lead < n; ++lead) {
-            size_t const d = dimension(lead);
-            runUnits *= region.size().data()[d];
-            if (region.size().data()[d] != m_shape.data()[d]) {
-                ++lead;
-                break;
-            }
-        }
-        size_t const runBytes = size_t(runUnits) * unit;
-        std::vector<uint64_t> pos(n, 0);
-        uint8_t* at = buffer;
-        for (;;) {
-            uint64_t offset = 0;
-            for (size_t d = 0; d < n; ++d)
-                offset += (region.origin().data()[d] + pos[d]) * m_strides.data()[d];
-            size_t const moved = reading ? m_store->read(offset, runBytes, at) : m_store->write(offset, runBytes, at);
-            if (moved != runBytes)
-                throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
-                            " bytes, fewer than the image needs");
-            at += runBytes;
-            size_t k = lead;
-            for (; k < n; ++k) {
-                size_t const d = dimension(k);
-                if (++pos[d] < region.size().data()[d])
-                    break;
-                pos[d] = 0;
-            }
-            if (k >= n)
-                break;
-        }
-        if (!direct && reading)
-            copy(storeOrder, Indexer(region.size(), m_type), region.size(), ordered.data(), dense);
     }
 
-    void copy(Indexer const& from, Indexer const& to, VectorXu64 const& size, const uint8_t* src, uint8_t* dst)
+    // Moves the region between the store and a buffer dense in the store's
+    // order.
+    void moveRuns(RegionXu64 const& region, uint8_t* buffer, bool reading)
     {
-        VectorXu64 const zero(size.size());
-        RegionCopier(from, to, zero, zero, size, m_type).copy(src, dst);
+        size_t const n = m_shape.size();
+        size_t const unit = m_type.byteCount();
+        // The store's side and the buffer's, dense in the store's order:
+        // runs merge over the leading dimensions the region covers whole.
+        VectorXu64 packed(n);
+        uint64_t step = unit;
+        for (size_t k = 0; k < n; ++k) {
+            size_t const d = dimension(k);
+            packed.data()[d] = step;
+            step *= region.size().data()[d];
+        }
+        uint64_t start = 0;
+        for (size_t d = 0; d < n; ++d)
+            start += region.origin().data()[d] * m_strides.data()[d];
+        BoxRuns const runs(region.size().data(), m_strides.data(), packed.data(), n, unit);
+        BoxRuns::Axis const& run = runs.run();
+        // A run not contiguous (the region one sample wide along the
+        // store's fastest dimension) goes sample by sample.
+        bool const whole = runs.dense();
+        size_t const runBytes = whole ? runs.runBytes() : unit;
+        size_t const room = size_t(std::min<uint64_t>(RUN_BATCH, runs.runCount() * (whole ? 1 : run.size)));
+        std::unique_ptr<ByteRun[]> const batch(new ByteRun[room]);
+        size_t used = 0, expected = 0;
+        auto flush = [&] {
+            size_t const moved = reading ? m_store->readRuns(batch.get(), used) : m_store->writeRuns(batch.get(), used);
+            if (moved != expected)
+                throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
+                            " bytes, fewer than the image needs");
+            used = 0;
+            expected = 0;
+        };
+        auto add = [&](int64_t at, int64_t in) {
+            // Field by field: the compiler would build a copy to move whole.
+            ByteRun& r = batch[used++];
+            r.offset = size_t(start + uint64_t(at));
+            r.size = runBytes;
+            r.data = buffer + in;
+            expected += runBytes;
+            if (used == room)
+                flush();
+        };
+        runs.forEach([&](int64_t at, int64_t in, size_t) {
+            if (whole)
+                return add(at, in);
+            for (uint64_t i = 0; i < run.size; ++i)
+                add(at + int64_t(i) * run.stride[0], in + int64_t(i) * run.stride[1]);
+        });
+        if (used)
+            flush();
     }
 
     std::shared_ptr<RandomAccess> m_store;
@@ -439,15 +330,7 @@ private:
     std::shared_ptr<RawTiling> m_tiling;
 };
 
-std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType type)
-{
-    auto p = ImageProperties::fromDataType(type);
-    size_t const n = shape.size();
-    p->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
-                                         : n == 3 ? ImageTypeId::VOLUME
-                                                  : ImageTypeId::UNKNOWN);
-    return p;
-}
+using detail::defaultProperties;
 
 std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
                                                          VectorXu64 const& shape, DataType type)
@@ -491,7 +374,7 @@ std::shared_ptr<ImageView> onDisk(std::string const& dirPath, VectorXu64 const& 
                                   std::shared_ptr<const MetadataNode> metadata)
 {
     auto p = checkedProperties(std::move(properties), shape, type);
-    auto file = std::make_shared<TemporaryFile>(dirPath);
+    auto file = detail::createTemporaryFile(dirPath);
     auto image = std::make_shared<RawImage>(file, MemoryLayout::FORTRAN, shape, type);
     file->resize(image->byteCount());
     uint64_t const caps = uint64_t(ImageCapability::READ_WRITE) | uint64_t(ImageCapability::RESHAPE);
@@ -521,7 +404,21 @@ void copyByChunks(ImageView& from, ImageView& to)
     while (whole < n && wholeUnits * shape.data()[whole] <= budget)
         wholeUnits *= shape.data()[whole++];
     uint64_t const slab = whole < n ? std::max<uint64_t>(1, budget / wholeUnits) : 1;
-    detail::Scratch chunk(size_t(wholeUnits * slab) * unit);
+    // A source holding its bytes dense in the default layout is written
+    // straight from its memory; any other is read chunk by chunk.
+    const uint8_t* bytes = nullptr;
+    if (from.capabilities().has(ImageCapabilitySet(uint64_t(ImageCapability::READ) |
+                                                   uint64_t(ImageCapability::MEMORY_ACCESS)))) {
+        Indexer const& indexer = from.indexer();
+        uint64_t step = unit;
+        bytes = static_cast<const uint8_t*>(from.bufferReadOnly());
+        for (size_t d = 0; d < n && bytes; ++d) {
+            if (shape.data()[d] != 1 && indexer.byteStride().data()[d] != step)
+                bytes = nullptr;
+            step *= shape.data()[d];
+        }
+    }
+    detail::Scratch chunk(bytes ? 0 : size_t(wholeUnits * slab) * unit);
     VectorXu64 origin(n), size(n);
     for (size_t d = 0; d < n; ++d)
         size.data()[d] = d < whole ? shape.data()[d] : 1;
@@ -529,8 +426,17 @@ void copyByChunks(ImageView& from, ImageView& to)
         if (whole < n)
             size.data()[whole] = std::min(slab, shape.data()[whole] - origin.data()[whole]);
         RegionXu64 const region(origin, size);
-        from.readRegion(region, chunk.data());
-        to.writeRegion(region, chunk.data());
+        if (bytes) {
+            uint64_t at = 0, step = unit;
+            for (size_t d = 0; d < n; ++d) {
+                at += origin.data()[d] * step;
+                step *= shape.data()[d];
+            }
+            to.writeRegion(region, bytes + at);
+        } else {
+            from.readRegion(region, chunk.data());
+            to.writeRegion(region, chunk.data());
+        }
         size_t k = whole;
         for (; k < n; ++k) {
             origin.data()[k] += k == whole ? size.data()[k] : 1;

@@ -12,6 +12,32 @@
 
 namespace quelbo::detail {
 
+// The refusal of an operation for want of a capability, in one wording:
+// "<kind>: <operation> needs the <capability> capability".
+template <class E = NotImplemented>
+[[noreturn]] void needsCapability(std::string const& kind, std::string const& operation, char const* capability)
+{
+    throw E(kind + ": " + operation + " needs the " + capability + " capability");
+}
+
+// The refusal of an operation a view does not offer at all.
+[[noreturn]] inline void notSupported(std::string const& operation)
+{
+    throw NotImplemented("ImageView: " + operation + " is not supported by this view");
+}
+
+// The properties of a view given none: its data type's, with the axes of
+// an image (two dimensions) or a volume (three).
+inline std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType type)
+{
+    auto p = ImageProperties::fromDataType(type);
+    size_t const n = shape.size();
+    p->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
+                                         : n == 3 ? ImageTypeId::VOLUME
+                                                  : ImageTypeId::UNKNOWN);
+    return p;
+}
+
 // A parallel access extension reporting a fixed set of capabilities.
 class FixedParallelAccess final : public ParallelAccessExtension
 {
@@ -56,14 +82,14 @@ public:
     std::shared_ptr<const MetadataNode> metadata(ImageCapabilitySet caps) const
     {
         if (!caps.has(ImageCapability::READ))
-            throw NotImplemented("ImageView: metadata needs the READ capability");
+            needsCapability("ImageView", "metadata", "READ");
         return m_metadata;
     }
     void setProperties(ImageCapabilitySet caps, std::shared_ptr<const ImageProperties> properties,
                        VectorXu64 const& shape, DataType type)
     {
         if (!caps.has(ImageCapability::WRITE))
-            throw NotImplemented("ImageView: setProperties needs the WRITE capability");
+            needsCapability("ImageView", "setProperties", "WRITE");
         if (!properties)
             throw InvalidArgument("ImageView: the properties are empty");
         properties->checkFit(shape, type, "ImageView");
@@ -72,7 +98,7 @@ public:
     void setMetadata(ImageCapabilitySet caps, std::shared_ptr<MetadataNode> metadata)
     {
         if (!caps.has(ImageCapability::WRITE))
-            throw NotImplemented("ImageView: setMetadata needs the WRITE capability");
+            needsCapability("ImageView", "setMetadata", "WRITE");
         m_metadata = std::move(metadata);
     }
 

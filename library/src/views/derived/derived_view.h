@@ -40,6 +40,25 @@ inline ImageCapabilitySet readWriteOf(ImageView& view)
     return ImageCapabilitySet(view.capabilities().value() & kReadWrite);
 }
 
+// A shape, origin or size without its value at `axis`.
+inline VectorXu64 withoutAxis(VectorXu64 const& v, size_t axis)
+{
+    VectorXu64 out(v.size() - 1);
+    for (size_t d = 0, k = 0; d < v.size(); ++d)
+        if (d != axis)
+            out.data()[k++] = v.data()[d];
+    return out;
+}
+
+// A shape with `value` inserted at `axis`.
+inline VectorXu64 withAxis(VectorXu64 const& v, size_t axis, uint64_t value)
+{
+    VectorXu64 out(v.size() + 1);
+    for (size_t d = 0, k = 0; d < out.size(); ++d)
+        out.data()[d] = d == axis ? value : v.data()[k++];
+    return out;
+}
+
 // ------------------------------------------------------------ derived view
 
 // A view with a shape, type, capabilities, properties and metadata of its
@@ -70,14 +89,14 @@ public:
     void writeRegion(RegionXu64 const& region, const void* src) override
     {
         if (!m_caps.has(ImageCapability::WRITE))
-            throw NotImplemented("ImageView: writeRegion needs the WRITE capability");
+            detail::needsCapability("ImageView", "writeRegion", "WRITE");
         checkRegion(region);
         store(region, static_cast<const uint8_t*>(src));
     }
     void readRegion(RegionXu64 const& region, void* dst) override
     {
         if (!m_caps.has(ImageCapability::READ))
-            throw NotImplemented("ImageView: readRegion needs the READ capability");
+            detail::needsCapability("ImageView", "readRegion", "READ");
         checkRegion(region);
         load(region, static_cast<uint8_t*>(dst));
     }

@@ -146,7 +146,7 @@ private:
     void need(ImageCapability flag, char const* operation) const
     {
         if (!capabilities().has(flag))
-            throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by this view");
+            detail::notSupported(operation);
     }
 
     std::shared_ptr<ImageView> m_source;

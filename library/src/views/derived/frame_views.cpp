@@ -68,14 +68,7 @@ private:
         uint64_t const first = region.origin().data()[m_axis];
         uint64_t const count = region.size().data()[m_axis];
         // The frame's region: the view's without the stacking axis.
-        VectorXu64 origin(n - 1), size(n - 1);
-        for (size_t d = 0, k = 0; d < n; ++d) {
-            if (d == m_axis)
-                continue;
-            origin.data()[k] = region.origin().data()[d];
-            size.data()[k++] = region.size().data()[d];
-        }
-        RegionXu64 const frameRegion(origin, size);
+        RegionXu64 const frameRegion(withoutAxis(region.origin(), m_axis), withoutAxis(region.size(), m_axis));
         VectorXu64 const viewStrides = detail::denseStrides(region.size(), bytes);
         uint64_t const slab = viewStrides.data()[m_axis];
         bool const contiguous = m_axis == n - 1;
@@ -145,9 +138,7 @@ std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, Im
         newAxes = axes | *dimension;
         axis = newAxes.indexDimension(*dimension);
     }
-    VectorXu64 shape(n + 1);
-    for (size_t d = 0, k = 0; d <= n; ++d)
-        shape.data()[d] = d == axis ? frames.size() : first.shape().data()[k++];
+    VectorXu64 shape = withAxis(first.shape(), axis, frames.size());
     auto p = describe(first, newAxes);
     if (dimension && *dimension == ImageDimension::CHANNEL && frames.size() > 1)
         p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);

@@ -78,27 +78,58 @@ private:
     }
 
     // Moves the units of a region between the view's dense buffer and the
-    // source: its memory when it has some, else a copy of the box reached.
+    // source: its memory when it has some, else the boxes its bands reach,
+    // one bounded tile at a time.
     void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
     {
         ImageView& src = *m_data;
-        RegionXu64 const box = sourceBox(region);
         size_t const n = m_map.start.size();
-        bool const memory = src.support(ImageCapability::MEMORY_ACCESS);
-        detail::Scratch copy;
-        uint8_t* base;
-        VectorXu64 strides;
-        VectorXu64 memoryOrigin(n);
-        if (memory) {
-            base = static_cast<uint8_t*>(src.buffer());
-            strides = src.indexer().byteStride();
-        } else {
-            copy.resize(src.regionByteCount(box));
-            src.readRegion(box, copy.data());
-            base = copy.data();
-            strides = detail::denseStrides(box.size(), src.sampleByteCount());
-            memoryOrigin = box.origin();
+        if (region.isEmpty())
+            return;
+        if (src.support(ImageCapability::MEMORY_ACCESS))
+            return moveUnits(region, dense, static_cast<uint8_t*>(src.buffer()), src.indexer().byteStride(),
+                             VectorXu64(n), toView);
+        // Bands along the outermost axis the region spans, as many indices
+        // as the source box of a tile holds (a sub-sampled axis reads the
+        // slabs between its samples too: fewer, longer reads cost less).
+        size_t const axes = region.dimensionCount();
+        size_t band = axes;
+        while (band > 0 && region.size().data()[band - 1] == 1)
+            --band;
+        VectorXu64 origin = region.origin(), size = region.size();
+        uint64_t count = 1, step = 1;
+        size_t slabBytes = 0;
+        if (band > 0) {
+            --band;
+            count = size.data()[band];
+            size.data()[band] = 1;
+            slabBytes = regionByteCount(RegionXu64(origin, size));
+            size_t const reached = src.regionByteCount(sourceBox(RegionXu64(origin, size)));
+            step = std::max<uint64_t>(1, TILE_BYTES / reached);
         }
+        detail::Scratch tile;
+        for (uint64_t done = 0; done < count; done += step) {
+            if (band < axes) {
+                origin.data()[band] = region.origin().data()[band] + done;
+                size.data()[band] = std::min(step, count - done);
+            }
+            RegionXu64 const part(origin, size);
+            RegionXu64 const box = sourceBox(part);
+            tile.resize(src.regionByteCount(box));
+            src.readRegion(box, tile.data());
+            moveUnits(part, dense + done * slabBytes, tile.data(),
+                      detail::denseStrides(box.size(), src.sampleByteCount()), box.origin(), toView);
+            if (!toView)
+                src.writeRegion(box, tile.data());
+        }
+    }
+
+    // Moves the units of a region between the view's dense buffer and the
+    // source's samples at base, laid out by strides from memoryOrigin.
+    void moveUnits(RegionXu64 const& region, uint8_t* dense, uint8_t* base, VectorXu64 const& strides,
+                   VectorXu64 const& memoryOrigin, bool toView)
+    {
+        size_t const n = m_map.start.size();
         auto stride = [&](MapAxis const& a) {
             return a.source < 0 ? a.step : a.step * int64_t(strides.data()[a.source]);
         };
@@ -123,14 +154,15 @@ private:
         Indexer const sourceSide(size, m_map.unit, mapped, detail::identityOrder(axes));
         Indexer const viewSide(size, m_map.unit);
         VectorXu64 const zero(axes);
-        if (toView) {
+        if (toView)
             RegionCopier(sourceSide, viewSide, zero, zero, size, m_map.unit).copy(base + offset, dense);
-        } else {
+        else
             RegionCopier(viewSide, sourceSide, zero, zero, size, m_map.unit).copy(dense, base + offset);
-            if (!memory)
-                src.writeRegion(box, copy.data());
-        }
     }
+
+    // The most bytes of the source a band of a transfer reads at once (one
+    // band reaches more when a single index of its axis does).
+    static constexpr size_t TILE_BYTES = size_t(1) << 20;
 
     // A plain rearrangement of whole samples: another mapping over this view
     // can go straight to its data.
@@ -211,11 +243,7 @@ std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis,
     Mapping m = identityMapping(*view);
     m.axes.erase(m.axes.begin() + axis);
     m.start[axis] = int64_t(position);
-    VectorXu64 const& full = view->shape();
-    VectorXu64 shape(full.size() - 1);
-    for (size_t d = 0, k = 0; d < full.size(); ++d)
-        if (d != axis)
-            shape.data()[k++] = full.data()[d];
+    VectorXu64 shape = withoutAxis(view->shape(), axis);
     ImageType axes = axesOf(*view);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(axis);
@@ -339,9 +367,7 @@ std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr
     Mapping m = identityMapping(*image);
     m.unit = scalar;
     m.axes.insert(m.axes.begin() + position, MapAxis{-1, int64_t(scalar.byteCount())});
-    VectorXu64 shape(n + 1);
-    for (size_t d = 0, k = 0; d <= n; ++d)
-        shape.data()[d] = d == position ? type.elementCount() : image->shape().data()[k++];
+    VectorXu64 shape = withAxis(image->shape(), position, type.elementCount());
     auto p = describe(*image, axes);
     return mapped("DisassembleChannels", image, ImageCapability::READ, std::move(shape), scalar, std::move(p),
                   std::move(m));
@@ -366,10 +392,7 @@ std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<Im
     m.hasInner = true;
     m.inner = {int(channel), 1};
     m.innerCount = count;
-    VectorXu64 shape(n - 1);
-    for (size_t d = 0, k = 0; d < n; ++d)
-        if (d != channel)
-            shape.data()[k++] = image->shape().data()[d];
+    VectorXu64 shape = withoutAxis(image->shape(), channel);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(channel);
     auto p = describe(*image, axes);

@@ -1,0 +1,165 @@
+// Stores in temporary files: made exclusively with owner-only permissions,
+// removed with the store, or at exit when a store is never destroyed.
+#include "storage/temporary_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "storage/access_detail.h"
+
+namespace quelbo {
+
+namespace {
+
+// The temporary files alive in the process: those whose view was never
+// destroyed (an object kept to the end by its user) are removed at exit.
+class LiveFiles
+{
+public:
+    static LiveFiles& instance()
+    {
+        // Never destroyed: files may be dropped during the static destruction.
+        static LiveFiles* live = [] {
+            auto* l = new LiveFiles;
+            std::atexit([] { instance().removeAll(); });
+            return l;
+        }();
+        return *live;
+    }
+    void add(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.insert(path);
+    }
+    void remove(std::string const& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.erase(path);
+    }
+
+private:
+    void removeAll()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto const& p : m_paths)
+            ::unlink(p.c_str());
+        m_paths.clear();
+    }
+
+    std::mutex m_mutex;
+    std::set<std::string> m_paths;
+};
+
+// A store in a new temporary file, made exclusively with owner-only
+// permissions and removed with the store.
+class TemporaryFile final : public RandomAccess
+{
+public:
+    explicit TemporaryFile(std::string const& dirPath)
+    {
+        std::string dir = dirPath;
+        if (dir.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            dir = tmp && *tmp ? tmp : "/tmp";
+        }
+        struct stat st;
+        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            throw InvalidArgument("ImageViewFactory: the folder " + dir + " does not exist");
+        std::string pattern = dir + "/quelbo-view-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0)
+            throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
+        m_path = name.data();
+        try {
+            LiveFiles::instance().add(m_path);
+        } catch (...) {
+            ::close(m_fd);
+            ::unlink(m_path.c_str());
+            throw;
+        }
+    }
+    ~TemporaryFile() override
+    {
+        ::close(m_fd);
+        ::unlink(m_path.c_str());
+        LiveFiles::instance().remove(m_path);
+    }
+
+    RandomAccessCapabilitySet capabilities() const override
+    {
+        return RandomAccessCapabilitySet(uint64_t(RandomAccessCapability::READ) |
+                                         uint64_t(RandomAccessCapability::WRITE) |
+                                         uint64_t(RandomAccessCapability::RESIZE));
+    }
+    std::size_t size() const override { return m_size; }
+    std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
+    {
+        ByteRun const run{offset, size, dst};
+        return transfer(&run, 1, true);
+    }
+    std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
+    {
+        ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+        return transfer(&run, 1, false);
+    }
+    std::size_t readRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, true); }
+    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, false); }
+    void resize(std::size_t newSize) override
+    {
+        if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
+            fail("resize");
+        m_size = newSize;
+    }
+
+    std::string const& path() const { return m_path; }
+
+private:
+    [[noreturn]] void fail(char const* what) const
+    {
+        throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " +
+                    std::strerror(errno));
+    }
+
+    // Every run whole, or Error.
+    std::size_t transfer(ByteRun const* runs, std::size_t count, bool reading)
+    {
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t const offset = runs[i].offset, size = runs[i].size;
+            if (offset > m_size || size > m_size - offset)
+                throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
+                            std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
+            total += size;
+        }
+        int error = 0;
+        std::size_t const moved = detail::fileRuns(m_fd, runs, count, reading, error);
+        if (moved != total) {
+            errno = error ? error : EIO;
+            fail(reading ? "read" : "write");
+        }
+        return moved;
+    }
+
+    int m_fd = -1;
+    std::string m_path;
+    std::size_t m_size = 0;
+};
+
+} // namespace
+
+std::shared_ptr<RandomAccess> detail::createTemporaryFile(std::string const& dirPath)
+{
+    return std::make_shared<TemporaryFile>(dirPath);
+}
+
+} // namespace quelbo

@@ -71,7 +71,9 @@ def test_types_the_library_cannot_hold_are_refused_by_every_factory():
               lambda t: q.ImageViewFactory___from_buffer([2, 2], t, bytearray(64), None, None),
               lambda t: q.ImageView_reshape(held, [2, 2], t),
               lambda t: q.DataFrameViewFactory__allocate([1, 2], ["a"], [t]),
-              lambda t: q.DataFrameView_add_column(frame, "b", t))
+              lambda t: q.DataFrameView_add_column(frame, "b", t),
+              lambda t: q.ImageViewFactory_create_on_disk([2, 2], t),
+              lambda t: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(64), [2, 2], t))
     for t in UNHELD:
         for make in makers:
             with pytest.raises(QuelboError, match="^the data type .* is not a known type$"):

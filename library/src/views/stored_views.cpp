@@ -335,11 +335,10 @@ using detail::defaultProperties;
 std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
                                                          VectorXu64 const& shape, DataType type)
 {
+    DataType::checkHeld(type);
     if (!properties)
         return defaultProperties(shape, type);
-    if (!properties->isCompatibleWith(shape, type))
-        throw Error("ImageViewFactory: the properties do not fit the shape " + shape.toString() + " and type " +
-                    type.toString());
+    properties->checkFit(shape, type, "ImageViewFactory");
     return properties;
 }
 
@@ -355,6 +354,7 @@ std::shared_ptr<ImageView> overStore(std::shared_ptr<RandomAccess> accessor, Mem
         invalid("fromRandomAccess: unknown memory layout " + std::to_string(l));
     if (layout == MemoryLayout::UNKNOWN)
         layout = MemoryLayout::FORTRAN;
+    DataType::checkHeld(type);
     auto image = std::make_shared<RawImage>(accessor, layout, shape, type);
     if (accessor->size() < image->byteCount()) {
         std::string const message = "fromRandomAccess: a store of " + std::to_string(accessor->size()) +

@@ -1,14 +1,13 @@
 #pragma once
 #include <cstddef>
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "quelbo/data_type.h"
 #include "quelbo/export.h"
 #include "quelbo/image_type.h"
+#include "quelbo/lazy_shared.h"
 #include "quelbo/vector.h"
 
 namespace quelbo {
@@ -219,11 +218,9 @@ private:
     Private* m_private;
 };
 
-// The properties of a view, made when first asked for: a view that starts
-// with the defaults of its data type keeps only what they are made from,
-// and the shared object is made once, by whichever thread asks first; every
-// later ask returns that same object. A view that never shows its
-// properties never makes them.
+// The properties of a view, made when first asked for (see LazyShared): a
+// view that starts with the defaults of its data type keeps only what they
+// are made from.
 class QUELBO_API LazyImageProperties
 {
 public:
@@ -238,14 +235,12 @@ public:
 
     std::shared_ptr<ImageProperties> const& get();
     // Replaces the properties, made or not.
-    void set(std::shared_ptr<ImageProperties> properties);
+    void set(std::shared_ptr<ImageProperties> properties) { m_properties.set(std::move(properties)); }
     // ImageProperties::isCompatibleWith of the properties, made or not.
     bool isCompatibleWith(VectorXu64 const& shape, DataType dataType) const;
 
 private:
-    std::atomic<bool> m_made;
-    std::mutex m_making;
-    std::shared_ptr<ImageProperties> m_properties;
+    LazyShared<ImageProperties> m_properties;
     DataType m_dataType;
     ImageType m_axes;
     ImageInterpretation m_interpretation;

@@ -215,6 +215,16 @@ void DependencyGraph::recordForeignMemory(std::shared_ptr<ViewOriginExtension> c
     attach(record, std::move(source));
 }
 
+void DependencyGraph::recordForeignMemory(View& view)
+{
+    view.m_origin.visit([&](std::shared_ptr<ViewOriginExtension> const* record) {
+        if (record)
+            recordForeignMemory(*record);
+        else
+            view.m_foreign = true;
+    });
+}
+
 std::shared_ptr<ViewOriginExtension> DependencyGraph::sourceOf(ViewOriginExtension const& record)
 {
     std::lock_guard<std::mutex> guard(graphLock());

@@ -452,37 +452,25 @@ LazyImageProperties::LazyImageProperties(DataType dataType, ImageType axes)
 
 LazyImageProperties::LazyImageProperties(DataType dataType, ImageType axes, ImageInterpretation interpretation,
                                          bool alpha)
-    : m_made(false), m_dataType(dataType), m_axes(axes), m_interpretation(interpretation), m_alpha(alpha)
+    : m_dataType(dataType), m_axes(axes), m_interpretation(interpretation), m_alpha(alpha)
 {}
 
 LazyImageProperties::LazyImageProperties(std::shared_ptr<ImageProperties> properties)
-    : m_made(true), m_properties(std::move(properties)), m_interpretation(ImageInterpretation::UNKNOWN), m_alpha(false)
+    : m_properties(std::move(properties)), m_interpretation(ImageInterpretation::UNKNOWN), m_alpha(false)
 {}
 
 std::shared_ptr<ImageProperties> const& LazyImageProperties::get()
 {
-    if (!m_made.load(std::memory_order_acquire)) {
-        std::lock_guard<std::mutex> guard(m_making);
-        if (!m_made.load(std::memory_order_relaxed)) {
-            m_properties = std::make_shared<ImageProperties>(
-                SpatialCalibrationProperty(), ImageInfoProperty(m_axes, m_interpretation, m_alpha, m_dataType));
-            m_made.store(true, std::memory_order_release);
-        }
-    }
-    return m_properties;
-}
-
-void LazyImageProperties::set(std::shared_ptr<ImageProperties> properties)
-{
-    std::lock_guard<std::mutex> guard(m_making);
-    m_properties = std::move(properties);
-    m_made.store(true, std::memory_order_release);
+    return m_properties.get([this] {
+        return std::make_shared<ImageProperties>(SpatialCalibrationProperty(),
+                                                 ImageInfoProperty(m_axes, m_interpretation, m_alpha, m_dataType));
+    });
 }
 
 bool LazyImageProperties::isCompatibleWith(VectorXu64 const& shape, DataType dataType) const
 {
-    if (m_made.load(std::memory_order_acquire))
-        return m_properties && m_properties->isCompatibleWith(shape, dataType);
+    if (auto const* made = m_properties.made())
+        return *made && (*made)->isCompatibleWith(shape, dataType);
     return ImageInfoProperty::isCompatible(m_axes, m_interpretation, m_alpha, m_dataType.bitDepth(), shape, dataType);
 }
 

@@ -266,7 +266,7 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
     auto block = MemoryBlock::borrow(memory.data, memory.size, std::move(memory.keeper));
     auto view = std::make_shared<MemoryView>("Buffer image", Parents{}, kBorrowed, std::move(indexer), std::move(block),
                                              std::move(described), std::move(metadata));
-    DependencyGraph::recordForeignMemory(view->viewOrigin());
+    DependencyGraph::recordForeignMemory(*view);
     return view;
 }
 

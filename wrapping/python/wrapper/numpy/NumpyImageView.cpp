@@ -58,7 +58,7 @@ NumpyImageView::NumpyImageView(qw::np::Array* array, Layout layout, ImageInterpr
                                   qw::keep_object(reinterpret_cast<PyObject*>(m_array)));
     m_writable = m_array->flags & qw::np::WRITEABLE;
     m_data = m_array->data;
-    quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
+    quelbo::DependencyGraph::recordForeignMemory(*this);
 }
 
 // The array reference lives in the memory block (and in every block handed

@@ -104,6 +104,37 @@ def test_from_buffer_shares_and_keeps_the_buffer():
     assert arr[5] == 1.5
 
 
+def test_default_properties_are_the_same_whenever_first_asked_for():
+    # The defaults of a view are made when first asked for: a reshape keeps
+    # the old defaults while they still fit (an 8-bit depth fits 16 bits),
+    # asked for before the reshape or not; defaults that no longer fit give
+    # way to those of the new shape and type.
+    def described(v):
+        return (q.ImageView_get_bit_depth(v), q.ImageView__get_image_interpretation(v),
+                q.ImageType_to_string(q.ImageView_get_axes_interpretation(v)))
+
+    for asked_before in (False, True):
+        v = q.ImageViewFactory_allocate([4, 3], q.DataTypeId_UINT8)
+        if asked_before:
+            assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW)")
+        q.ImageView_reshape(v, [2, 2], q.DataTypeId_UINT16)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW)")
+        q.ImageView_reshape(v, [2, 2, 2], q.DataTypeId_UINT8)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW, SLICE)")
+    buf = bytearray(24)
+    for shape, axes in (([24], "ImageType()"), ([6, 4], "ImageType(COLUMN, ROW)"),
+                        ([2, 3, 4], "ImageType(COLUMN, ROW, SLICE)")):
+        v = q.ImageViewFactory___from_buffer(shape, q.DataTypeId_UINT8, buf, None, None)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, axes)
+        p = q.ImageView___get_properties(v)
+        q.SpatialCalibrationProperty_set_unit(q.ImageProperties_get_calibration(p), "mm")
+        assert q.ImageView_get_spatial_unit(v) == "mm"  # one object, however often asked for
+    mine = q.ImageProperties_from_data_type(q.DataTypeId_UINT8)
+    given = q.ImageViewFactory___from_buffer([2, 4, 3], q.DataTypeId_UINT8, buf, mine, None)
+    q.ImageInfoProperty_set_bit_depth(q.ImageProperties_get_image_info(mine), 5)
+    assert described(given) == (5, q.ImageInterpretation_GRAYSCALE, "ImageType()")  # the caller's object
+
+
 def test_copy_in_memory():
     a = np.arange(6, dtype=np.uint8).reshape(2, 3)
     v = q.NumpyInterop__from_numpy_array(a, image_type("COLUMN", "ROW"), 0, False)

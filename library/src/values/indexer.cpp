@@ -97,14 +97,23 @@ void finish(State& s)
     }
 }
 
-void dense(State& s, VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
+// The layout is an order of the dimensions (checked, or made here).
+void dense(State& s, VectorXu64 const& shape, DataType dtype, VectorXu64 layout)
 {
-    checkOrder(layout, shape);
     s.shape = shape;
     s.dtype = dtype;
-    s.layout = layout;
     s.byteStride = denseByteStrides(shape, layout, dtype.byteCount());
+    s.layout = std::move(layout);
     finish(s);
+}
+
+// A moved-from state: its vectors are empty already.
+void emptyCounts(State& s)
+{
+    s.dtype = DataType();
+    s.elementCount = 0;
+    s.byteCount = 0;
+    s.continuous = true;
 }
 
 void checkDimension(State const& s, size_t dimension, char const* what)
@@ -146,6 +155,7 @@ Indexer::Indexer(VectorXu64 const& shape, DataType dtype, MemoryLayout layout)
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
 {
+    checkOrder(layout, shape);
     dense(m_state, shape, dtype, layout);
 }
 
@@ -165,7 +175,7 @@ Indexer::Indexer(Indexer const& other) = default;
 // A moved-from indexer reads as an empty one.
 Indexer::Indexer(Indexer&& other) noexcept : m_state(std::move(other.m_state))
 {
-    other.m_state = State();
+    emptyCounts(other.m_state);
 }
 
 Indexer& Indexer::operator=(Indexer const& other)
@@ -181,7 +191,7 @@ Indexer& Indexer::operator=(Indexer&& other) noexcept
 {
     if (this != &other) {
         m_state = std::move(other.m_state);
-        other.m_state = State();
+        emptyCounts(other.m_state);
     }
     return *this;
 }

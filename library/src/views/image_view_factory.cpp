@@ -109,7 +109,7 @@ protected:
 class MemoryView final : public DescribedView
 {
 public:
-    MemoryView(std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents, Caps caps, Indexer indexer,
+    MemoryView(std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents, Caps caps, Indexer&& indexer,
                std::shared_ptr<MemoryBlock> block, std::shared_ptr<ImageProperties> properties,
                std::shared_ptr<MetadataNode> metadata)
         : DescribedView(ViewDataOrigin::CPU_MEMORY, std::move(name), std::move(parents), caps, indexer.shape(),

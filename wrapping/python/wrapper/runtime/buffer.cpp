@@ -102,12 +102,12 @@ bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
 {
     // A memoryview holds one export of the object's buffer for as long as it
     // lives, which is what keeps a bytearray from resizing; its format is the
-    // object's. The object must give the writable block itself, and the
-    // view the same one.
+    // object's, and the simple writable request is made of it: it holds what
+    // the object gives such a request (a read-only or non-contiguous buffer
+    // is refused the same way).
     PyObject* view = PyMemoryView_FromObject(o);
-    Buffer b, held;
-    if (!view || view_holds_references(view) || !write_request(o, b) || !write_request(view, held) ||
-        held.data != b.data || held.size != b.size) {
+    Buffer held;
+    if (!view || view_holds_references(view) || !write_request(view, held)) {
         Py_XDECREF(view);
         PyErr_Clear();
         fail_arg(ERR_TYPE, a);

@@ -1,8 +1,8 @@
 #include "quelbo/view.h"
 
-#include "quelbo/dependency_graph.h"
-
 #include <utility>
+
+#include "quelbo/dependency_graph.h"
 
 namespace quelbo {
 

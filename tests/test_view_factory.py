@@ -1,5 +1,6 @@
 """ImageViewFactory: views allocated in memory, uniform views, views over
 caller memory and copies in memory."""
+import array
 import gc
 
 import numpy as np
@@ -102,6 +103,20 @@ def test_from_buffer_shares_and_keeps_the_buffer():
     w = q.ImageViewFactory___from_buffer([3, 2], q.DataTypeId_FLOAT, arr, None, None)
     q.ImageView___write(w, [2, 1], np.float32(1.5).tobytes())
     assert arr[5] == 1.5
+
+
+def test_from_buffer_takes_only_raw_writable_contiguous_memory():
+    text = exact("in method 'ImageViewFactory___from_buffer', argument 3 of type '(uint8_t* buffer, size_t bufferSize)'")
+    base = np.zeros((4, 6), np.uint8)
+    read_only = base.copy()
+    read_only.flags.writeable = False
+    for refused in (base[:, ::2], read_only, memoryview(bytes(12)), np.zeros(3, dtype=object), "x" * 12, 12):
+        with pytest.raises(TypeError, match=text):
+            q.ImageViewFactory___from_buffer([3, 4], q.DataTypeId_UINT8, refused, None, None)
+    for accepted in (base[1:3], memoryview(bytearray(12)), array.array("B", bytes(12))):  # 12 bytes each
+        v = q.ImageViewFactory___from_buffer([3, 4], q.DataTypeId_UINT8, accepted, None, None)
+        q.ImageView___write(v, [0, 1], b"\x07")
+        assert bytes(memoryview(accepted).cast("B"))[3] == 7
 
 
 def test_default_properties_are_the_same_whenever_first_asked_for():

@@ -81,6 +81,23 @@ def test_memory_the_library_does_not_own():
     both_ways(crop(over_buffer), q.ImageViewFactory_flip_dimension_index(over_buffer, 0), SHARE)
 
 
+def test_origin_records_made_when_first_asked_for():
+    # A view without parents makes its record when asked; what it was told
+    # before (memory the library does not own) is in the record it makes.
+    array = np.zeros((3, 4), np.uint8)
+    views = {"Numpy array": q.NumpyInterop__from_numpy_array(array, image_type("ROW", "COLUMN"), 0, False),
+             "Buffer image": q.ImageViewFactory___from_buffer([4, 3], q.DataTypeId_UINT8, bytearray(12), None, None),
+             "Memory image": allocated()}
+    for name, v in views.items():
+        origin = q.View_view_origin(v)
+        assert q.ViewOriginExtension_uid(origin) == q.ViewOriginExtension_uid(q.ViewOriginExtension_cast(q.View__extension(v, 3)))
+        assert (q.ViewOriginExtension_display_name(origin), q.ViewOriginExtension_data_origin(origin),
+                q.ViewOriginExtension_parent_count(origin)) == (name, q.ViewDataOrigin_CPU_MEMORY, 0)
+    both_ways(views["Numpy array"], views["Memory image"], UNKNOWN)
+    both_ways(views["Buffer image"], views["Memory image"], UNKNOWN)
+    both_ways(views["Memory image"], allocated(), NO)
+
+
 def test_views_of_every_kind_in_either_order():
     a = allocated()
     lod = twin.lod_view(0, 2)

@@ -43,6 +43,21 @@ def test_rgb_array_round_trip():
     assert type(back.base).__name__ == "PyCapsule" and '"ContainerView"' in repr(back.base)
 
 
+def test_properties_describe_the_array_when_first_asked_for():
+    axes = image_type("COLUMN", "ROW", "CHANNEL")
+    v = q.NumpyInterop__from_numpy_array(np.zeros((4, 5, 4), np.uint16), axes, RGB, True)
+    assert (q.ImageView__get_image_interpretation(v), q.ImageView_get_has_alpha(v), q.ImageView_get_bit_depth(v),
+            vec(q.ImageView_get_value_range(v))) == (RGB, True, 16, [0, 65535])
+    made = q.ImageProperties_from_data_type(q.DataTypeId_UINT16)
+    info = q.ImageProperties_get_image_info(made)
+    q.ImageInfoProperty_set_axes_interpretation(info, axes)
+    q.ImageInfoProperty_set_interpretation(info, RGB)
+    q.ImageInfoProperty_set_alpha(info, True)
+    assert q.ImageProperties___eq__(q.ImageView___get_properties(v), made)
+    with pytest.raises(QuelboError, match=exact("Given information are not compatible with Numpy")):
+        q.NumpyInterop__from_numpy_array(np.zeros((4, 5, 3), np.uint16), axes, RGB, True)
+
+
 def test_view_to_array_shapes():
     v = q.ImageViewFactory_allocate([12, 4, 6], q.DataTypeId_UINT8)   # axes VOLUME
     arr = q.NumpyInterop_to_numpy_array(v)
@@ -103,7 +118,9 @@ def test_memory_order_follows_the_strides():
     c = np.zeros((3, 4, 5), dtype=np.uint8)
     f = np.asfortranarray(c)
     t = c.transpose(2, 0, 1)
-    for a in (c, f, t, c[:, ::2], f[1:, :, ::2], np.flip(c, 1)):
+    # equal strides (axes of one element) keep the order the array lists them in
+    for a in (c, f, t, c[:, ::2], f[1:, :, ::2], np.flip(c, 1), np.flip(f, 0), c[:1, :, :1], f[:, :1, :1],
+              np.zeros((3, 4, 5), np.uint8).transpose(1, 2, 0)[:, ::-2]):
         v = from_numpy(a, "SLICE", "ROW", "COLUMN")
         arr = q.NumpyInterop_to_numpy_array(v)
         assert arr.strides == a.strides and np.shares_memory(arr, a)

@@ -1,5 +1,6 @@
 """ImageViewFactory: views allocated in memory, uniform views, views over
 caller memory and copies in memory."""
+import array
 import gc
 
 import numpy as np
@@ -126,6 +127,51 @@ def test_from_buffer_shares_and_keeps_the_buffer():
     w = q.ImageViewFactory___from_buffer([3, 2], q.DataTypeId_FLOAT, arr, None, None)
     q.ImageView___write(w, [2, 1], np.float32(1.5).tobytes())
     assert arr[5] == 1.5
+
+
+def test_from_buffer_takes_only_raw_writable_contiguous_memory():
+    text = exact("in method 'ImageViewFactory___from_buffer', argument 3 of type '(uint8_t* buffer, size_t bufferSize)'")
+    base = np.zeros((4, 6), np.uint8)
+    read_only = base.copy()
+    read_only.flags.writeable = False
+    for refused in (base[:, ::2], read_only, memoryview(bytes(12)), np.zeros(3, dtype=object), "x" * 12, 12):
+        with pytest.raises(TypeError, match=text):
+            q.ImageViewFactory___from_buffer([3, 4], q.DataTypeId_UINT8, refused, None, None)
+    for accepted in (base[1:3], memoryview(bytearray(12)), array.array("B", bytes(12))):  # 12 bytes each
+        v = q.ImageViewFactory___from_buffer([3, 4], q.DataTypeId_UINT8, accepted, None, None)
+        q.ImageView___write(v, [0, 1], b"\x07")
+        assert bytes(memoryview(accepted).cast("B"))[3] == 7
+
+
+def test_default_properties_are_the_same_whenever_first_asked_for():
+    # The defaults of a view are made when first asked for: a reshape keeps
+    # the old defaults while they still fit (an 8-bit depth fits 16 bits),
+    # asked for before the reshape or not; defaults that no longer fit give
+    # way to those of the new shape and type.
+    def described(v):
+        return (q.ImageView_get_bit_depth(v), q.ImageView__get_image_interpretation(v),
+                q.ImageType_to_string(q.ImageView_get_axes_interpretation(v)))
+
+    for asked_before in (False, True):
+        v = q.ImageViewFactory_allocate([4, 3], q.DataTypeId_UINT8)
+        if asked_before:
+            assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW)")
+        q.ImageView_reshape(v, [2, 2], q.DataTypeId_UINT16)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW)")
+        q.ImageView_reshape(v, [2, 2, 2], q.DataTypeId_UINT8)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, "ImageType(COLUMN, ROW, SLICE)")
+    buf = bytearray(24)
+    for shape, axes in (([24], "ImageType()"), ([6, 4], "ImageType(COLUMN, ROW)"),
+                        ([2, 3, 4], "ImageType(COLUMN, ROW, SLICE)")):
+        v = q.ImageViewFactory___from_buffer(shape, q.DataTypeId_UINT8, buf, None, None)
+        assert described(v) == (8, q.ImageInterpretation_GRAYSCALE, axes)
+        p = q.ImageView___get_properties(v)
+        q.SpatialCalibrationProperty_set_unit(q.ImageProperties_get_calibration(p), "mm")
+        assert q.ImageView_get_spatial_unit(v) == "mm"  # one object, however often asked for
+    mine = q.ImageProperties_from_data_type(q.DataTypeId_UINT8)
+    given = q.ImageViewFactory___from_buffer([2, 4, 3], q.DataTypeId_UINT8, buf, mine, None)
+    q.ImageInfoProperty_set_bit_depth(q.ImageProperties_get_image_info(mine), 5)
+    assert described(given) == (5, q.ImageInterpretation_GRAYSCALE, "ImageType()")  # the caller's object
 
 
 def test_copy_in_memory():

@@ -51,6 +51,8 @@ public:
                             std::shared_ptr<DataAccess> const& store, ViewDataOrigin origin);
     // The view of `record` reads memory the library does not own.
     static void recordForeignMemory(std::shared_ptr<ViewOriginExtension> const& record);
+    // The same for the view itself, without making its record (see View).
+    static void recordForeignMemory(View& view);
     // The record of what the view of `record` reads (a store, or the mark of
     // memory not owned); empty when it said nothing.
     static std::shared_ptr<ViewOriginExtension> sourceOf(ViewOriginExtension const& record);

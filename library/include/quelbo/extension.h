@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -123,10 +124,17 @@ public:
     std::string displayName() const override { return m_displayName; }
 
 private:
+    friend class DependencyGraph;
+
     uint64_t m_uid;
     ViewDataOrigin m_origin;
     std::string m_displayName;
     std::vector<std::shared_ptr<ViewOriginExtension>> m_parents;
+    // The dependency graph's note that the view reads memory the library
+    // does not own, and the record that stands for that memory, made when
+    // the graph is first asked for it.
+    mutable std::atomic<bool> m_foreign{false};
+    mutable std::shared_ptr<ViewOriginExtension> m_foreignSource;
 };
 
 } // namespace quelbo

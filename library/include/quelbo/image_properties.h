@@ -7,6 +7,7 @@
 #include "quelbo/data_type.h"
 #include "quelbo/export.h"
 #include "quelbo/image_type.h"
+#include "quelbo/lazy_shared.h"
 #include "quelbo/vector.h"
 
 namespace quelbo {
@@ -156,6 +157,9 @@ public:
     //   the size of the CHANNEL axis (when the axes have one);
     // - the bit depth is not above the type's.
     bool isCompatibleWith(VectorXu64 const& shape, DataType dataType) const;
+    // The same test for an information of these values, without making one.
+    static bool isCompatible(ImageType axes, ImageInterpretation interpretation, bool alpha, size_t bitDepth,
+                             VectorXu64 const& shape, DataType dataType);
 
     bool operator==(ImageInfoProperty const& other) const;
     bool operator!=(ImageInfoProperty const& other) const { return !(*this == other); }
@@ -216,6 +220,35 @@ public:
 private:
     struct Private;
     Private* m_private;
+};
+
+// The properties of a view, made when first asked for (see LazyShared): a
+// view that starts with the defaults of its data type keeps only what they
+// are made from.
+class QUELBO_API LazyImageProperties
+{
+public:
+    // ImageProperties::fromDataType(dataType) with these axes.
+    LazyImageProperties(DataType dataType, ImageType axes);
+    // The same with this interpretation and alpha.
+    LazyImageProperties(DataType dataType, ImageType axes, ImageInterpretation interpretation, bool alpha);
+    // Properties made already (possibly empty).
+    explicit LazyImageProperties(std::shared_ptr<ImageProperties> properties);
+    LazyImageProperties(LazyImageProperties const&) = delete;
+    LazyImageProperties& operator=(LazyImageProperties const&) = delete;
+
+    std::shared_ptr<ImageProperties> const& get();
+    // Replaces the properties, made or not.
+    void set(std::shared_ptr<ImageProperties> properties) { m_properties.set(std::move(properties)); }
+    // ImageProperties::isCompatibleWith of the properties, made or not.
+    bool isCompatibleWith(VectorXu64 const& shape, DataType dataType) const;
+
+private:
+    LazyShared<ImageProperties> m_properties;
+    DataType m_dataType;
+    ImageType m_axes;
+    ImageInterpretation m_interpretation;
+    bool m_alpha;
 };
 
 } // namespace quelbo

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "quelbo/data_type.h"
 #include "quelbo/export.h"
@@ -19,8 +18,20 @@ enum class MemoryLayout : int32_t
 };
 
 namespace detail {
-struct IndexerState;
-}
+// What an indexer knows. It lives inside the indexer: up to four dimensions
+// an indexer is one object without a heap block of its own.
+struct IndexerState
+{
+    VectorXu64 shape;
+    VectorXu64 stride;
+    VectorXu64 byteStride;
+    VectorXu64 layout;
+    DataType dtype;
+    size_t elementCount = 0;
+    size_t byteCount = 0;
+    bool continuous = true;
+};
+} // namespace detail
 
 // How an n-dimensional array of elements lies in memory: its shape, its
 // element type, the stride of each dimension and the order of the dimensions
@@ -82,9 +93,9 @@ public:
     bool operator!=(Indexer const& other) const;
 
 private:
-    detail::IndexerState const& state() const;
+    detail::IndexerState const& state() const { return m_state; }
 
-    std::unique_ptr<detail::IndexerState> m_pimpl;
+    detail::IndexerState m_state;
 };
 
 } // namespace quelbo

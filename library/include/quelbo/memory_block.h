@@ -31,8 +31,17 @@ public:
     bool contains(const void* first, size_t count) const;
 
 private:
-    MemoryBlock(uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper);
+    // Blocks are made by the two makers above only, each in one allocation
+    // with its shared count (the constructor is public for make_shared).
+    struct Key
+    {
+        explicit Key() = default;
+    };
 
+public:
+    MemoryBlock(Key, uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper);
+
+private:
     uint8_t* m_data;
     size_t m_size;
     bool m_owned;

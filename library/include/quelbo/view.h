@@ -6,6 +6,7 @@
 
 #include "quelbo/export.h"
 #include "quelbo/extension.h"
+#include "quelbo/lazy_shared.h"
 
 namespace quelbo {
 
@@ -15,7 +16,9 @@ namespace quelbo {
 // extension.h) from construction: the default constructor records an
 // UNKNOWN data origin, no parent and the display name "View"; views of a
 // known kind pass their own description to the protected constructor.
-// viewOrigin() is never empty.
+// viewOrigin() is never empty. A view without parents makes its record when
+// first asked for it (its uid is drawn then), so that a view nobody asks
+// about costs no record.
 class QUELBO_API View
 {
 public:
@@ -37,7 +40,14 @@ protected:
          std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
 private:
-    std::shared_ptr<ViewOriginExtension> m_origin;
+    friend class DependencyGraph;
+
+    // What the record is made of, until it is made.
+    ViewDataOrigin m_dataOrigin;
+    std::string m_displayName;
+    std::vector<std::shared_ptr<ViewOriginExtension>> m_parents;
+    bool m_foreign = false; // DependencyGraph::recordForeignMemory, before the record is made
+    LazyShared<ViewOriginExtension> m_origin;
 };
 
 } // namespace quelbo

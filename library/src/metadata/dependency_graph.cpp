@@ -138,6 +138,17 @@ void attach(std::shared_ptr<ViewOriginExtension> const& record, std::shared_ptr<
     sources()[record.get()] = SourceEntry{record, std::move(source)};
 }
 
+// The library's own records carry the note of foreign memory themselves.
+ViewOriginRecord const* ownRecord(ViewOriginExtension const* record)
+{
+    return dynamic_cast<ViewOriginRecord const*>(record);
+}
+
+std::shared_ptr<ViewOriginExtension> foreignMark()
+{
+    return std::make_shared<SourceRecord>(ViewDataOrigin::CPU_MEMORY, "Memory not owned by the library", true);
+}
+
 std::map<StoreKey, StoreEntry>& stores()
 {
     static std::map<StoreKey, StoreEntry> table;
@@ -186,19 +197,43 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
         source = std::make_shared<SourceRecord>(origin, resource.empty() ? "Store" : "Store " + resource, false);
         table[key] = StoreEntry{!storage, owner, source};
     }
+    if (ViewOriginRecord const* own = ownRecord(record.get()))
+        own->m_foreign.store(false, std::memory_order_release); // the last word counts
     attach(record, std::move(source));
 }
 
+// The mark of the memory is made when someone asks for it (sourceOf), so
+// that views over caller memory cost no more to make than others.
 void DependencyGraph::recordForeignMemory(std::shared_ptr<ViewOriginExtension> const& record)
 {
-    auto source = std::make_shared<SourceRecord>(ViewDataOrigin::CPU_MEMORY, "Memory not owned by the library", true);
+    if (ViewOriginRecord const* own = ownRecord(record.get())) {
+        own->m_foreign.store(true, std::memory_order_release);
+        return;
+    }
+    auto source = foreignMark();
     std::lock_guard<std::mutex> guard(graphLock());
     attach(record, std::move(source));
+}
+
+void DependencyGraph::recordForeignMemory(View& view)
+{
+    view.m_origin.visit([&](std::shared_ptr<ViewOriginExtension> const* record) {
+        if (record)
+            recordForeignMemory(*record);
+        else
+            view.m_foreign = true;
+    });
 }
 
 std::shared_ptr<ViewOriginExtension> DependencyGraph::sourceOf(ViewOriginExtension const& record)
 {
     std::lock_guard<std::mutex> guard(graphLock());
+    ViewOriginRecord const* own = ownRecord(&record);
+    if (own && own->m_foreign.load(std::memory_order_acquire)) {
+        if (!own->m_foreignSource)
+            own->m_foreignSource = foreignMark();
+        return own->m_foreignSource;
+    }
     auto& table = sources();
     auto found = table.find(&record);
     if (found == table.end() || found->second.record.lock().get() != &record)

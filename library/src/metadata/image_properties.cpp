@@ -297,20 +297,26 @@ void ImageInfoProperty::setValueRange(Vector2d const& range)
 bool ImageInfoProperty::isCompatibleWith(VectorXu64 const& shape, DataType dataType) const
 {
     Private const& p = *m_private;
-    size_t const axisCount = p.axes.dimensionCount();
+    return isCompatible(p.axes, p.interpretation, p.alpha, p.bitDepth, shape, dataType);
+}
+
+bool ImageInfoProperty::isCompatible(ImageType axes, ImageInterpretation interpretation, bool alpha, size_t bitDepth,
+                                     VectorXu64 const& shape, DataType dataType)
+{
+    size_t const axisCount = axes.dimensionCount();
     if (axisCount != 0 && axisCount != shape.size())
         return false;
-    size_t const channels = channelCount(p.interpretation);
+    size_t const channels = channelCount(interpretation);
     if (channels != 0) {
-        size_t const wanted = channels + (p.alpha ? 1 : 0);
+        size_t const wanted = channels + (alpha ? 1 : 0);
         bool fits = wanted == dataType.elementCount();
-        size_t const channelAxis = p.axes.indexDimension(CHANNEL);
+        size_t const channelAxis = axes.indexDimension(CHANNEL);
         if (!fits && channelAxis != ImageType::npos && channelAxis < shape.size())
             fits = wanted == shape[channelAxis];
         if (!fits)
             return false;
     }
-    return p.bitDepth <= dataType.bitDepth();
+    return bitDepth <= dataType.bitDepth();
 }
 
 bool ImageInfoProperty::operator==(ImageInfoProperty const& other) const
@@ -443,6 +449,36 @@ bool ImageProperties::operator==(ImageProperties const& other) const
 std::string ImageProperties::toString() const
 {
     return "ImageProperties(" + m_private->calibration.toString() + ", " + m_private->imageInfo.toString() + ")";
+}
+
+// ------------------------------------------------------ properties made late
+
+LazyImageProperties::LazyImageProperties(DataType dataType, ImageType axes)
+    : LazyImageProperties(dataType, axes, defaultInterpretation(dataType), false)
+{}
+
+LazyImageProperties::LazyImageProperties(DataType dataType, ImageType axes, ImageInterpretation interpretation,
+                                         bool alpha)
+    : m_dataType(dataType), m_axes(axes), m_interpretation(interpretation), m_alpha(alpha)
+{}
+
+LazyImageProperties::LazyImageProperties(std::shared_ptr<ImageProperties> properties)
+    : m_properties(std::move(properties)), m_interpretation(ImageInterpretation::UNKNOWN), m_alpha(false)
+{}
+
+std::shared_ptr<ImageProperties> const& LazyImageProperties::get()
+{
+    return m_properties.get([this] {
+        return std::make_shared<ImageProperties>(SpatialCalibrationProperty(),
+                                                 ImageInfoProperty(m_axes, m_interpretation, m_alpha, m_dataType));
+    });
+}
+
+bool LazyImageProperties::isCompatibleWith(VectorXu64 const& shape, DataType dataType) const
+{
+    if (auto const* made = m_properties.made())
+        return *made && (*made)->isCompatibleWith(shape, dataType);
+    return ImageInfoProperty::isCompatible(m_axes, m_interpretation, m_alpha, m_dataType.bitDepth(), shape, dataType);
 }
 
 } // namespace quelbo

@@ -7,20 +7,6 @@
 
 namespace quelbo {
 
-namespace detail {
-struct IndexerState
-{
-    VectorXu64 shape;
-    VectorXu64 stride;
-    VectorXu64 byteStride;
-    VectorXu64 layout;
-    DataType dtype;
-    size_t elementCount = 0;
-    size_t byteCount = 0;
-    bool continuous = true;
-};
-} // namespace detail
-
 using State = detail::IndexerState;
 
 namespace {
@@ -75,19 +61,19 @@ VectorXu64 denseByteStrides(VectorXu64 const& shape, VectorXu64 const& layout, s
 }
 
 // Derives the counts, element strides and continuity of a checked state.
-std::unique_ptr<State> finish(std::unique_ptr<State> s)
+void finish(State& s)
 {
-    const size_t n = s->shape.size();
-    const size_t elementBytes = s->dtype.byteCount();
-    s->stride = VectorXu64(n);
+    const size_t n = s.shape.size();
+    const size_t elementBytes = s.dtype.byteCount();
+    s.stride = VectorXu64(n);
     size_t count = n == 0 ? 0 : 1;
     // Byte strides are signed 64-bit values in two's complement: a negative
     // stride walks its dimension towards lower addresses from element 0.
     size_t below = 0, above = 0;
     for (size_t i = 0; i < n; ++i) {
-        const size_t extent = s->shape.data()[i];
-        const auto byteStride = int64_t(s->byteStride.data()[i]);
-        s->stride.data()[i] = uint64_t(byteStride / int64_t(elementBytes));
+        const size_t extent = s.shape.data()[i];
+        const auto byteStride = int64_t(s.byteStride.data()[i]);
+        s.stride.data()[i] = uint64_t(byteStride / int64_t(elementBytes));
         count = checkedMultiply(count, extent, "Indexer element count");
         if (extent == 0)
             continue;
@@ -95,32 +81,39 @@ std::unique_ptr<State> finish(std::unique_ptr<State> s)
         size_t& side = byteStride < 0 ? below : above;
         side = checkedAdd(side, checkedMultiply(extent - 1, step, "Indexer byte count"), "Indexer byte count");
     }
-    s->elementCount = count;
-    s->byteCount =
+    s.elementCount = count;
+    s.byteCount =
         count == 0 ? 0 : checkedAdd(checkedAdd(below, above, "Indexer byte count"), elementBytes, "Indexer byte count");
     // a dense buffer must also be countable in bytes
     checkedMultiply(count, elementBytes, "Indexer byte count");
 
-    s->continuous = true;
+    s.continuous = true;
     size_t expected = elementBytes;
     for (size_t k = 0; k < n && count != 0; ++k) {
-        const size_t d = s->layout.data()[k];
-        if (s->shape.data()[d] != 1 && s->byteStride.data()[d] != expected)
-            s->continuous = false;
-        expected *= s->shape.data()[d]; // bounded by the checked byte count above
+        const size_t d = s.layout.data()[k];
+        if (s.shape.data()[d] != 1 && s.byteStride.data()[d] != expected)
+            s.continuous = false;
+        expected *= s.shape.data()[d]; // bounded by the checked byte count above
     }
-    return s;
 }
 
-std::unique_ptr<State> dense(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
+// The layout is an order of the dimensions (checked, or made here).
+void dense(State& s, VectorXu64 const& shape, DataType dtype, VectorXu64 layout)
 {
-    checkOrder(layout, shape);
-    std::unique_ptr<State> s(new State);
-    s->shape = shape;
-    s->dtype = dtype;
-    s->layout = layout;
-    s->byteStride = denseByteStrides(shape, layout, dtype.byteCount());
-    return finish(std::move(s));
+    s.shape = shape;
+    s.dtype = dtype;
+    s.byteStride = denseByteStrides(shape, layout, dtype.byteCount());
+    s.layout = std::move(layout);
+    finish(s);
+}
+
+// A moved-from state: its vectors are empty already.
+void emptyCounts(State& s)
+{
+    s.dtype = DataType();
+    s.elementCount = 0;
+    s.byteCount = 0;
+    s.continuous = true;
 }
 
 void checkDimension(State const& s, size_t dimension, char const* what)
@@ -149,58 +142,61 @@ size_t weightedOffset(State const& s, VectorXu64 const& index, VectorXu64 const&
     return result;
 }
 
-State const& emptyState()
-{
-    static const State empty;
-    return empty;
-}
-
 } // namespace
 
-Indexer::Indexer() : m_pimpl(new State) {}
+Indexer::Indexer() = default;
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype) : Indexer(shape, dtype, MemoryLayout::FORTRAN) {}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, MemoryLayout layout)
-    : m_pimpl(dense(shape, dtype, orderOf(layout, shape.size())))
-{}
+{
+    dense(m_state, shape, dtype, orderOf(layout, shape.size()));
+}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& layout)
-    : m_pimpl(dense(shape, dtype, layout))
-{}
+{
+    checkOrder(layout, shape);
+    dense(m_state, shape, dtype, layout);
+}
 
 Indexer::Indexer(VectorXu64 const& shape, DataType dtype, VectorXu64 const& byteStrides, VectorXu64 const& layout)
 {
     checkLength("byte strides", byteStrides, shape);
     checkOrder(layout, shape);
-    std::unique_ptr<State> s(new State);
-    s->shape = shape;
-    s->dtype = dtype;
-    s->byteStride = byteStrides;
-    s->layout = layout;
-    m_pimpl = finish(std::move(s));
+    m_state.shape = shape;
+    m_state.dtype = dtype;
+    m_state.byteStride = byteStrides;
+    m_state.layout = layout;
+    finish(m_state);
 }
 
-Indexer::Indexer(Indexer const& other) : m_pimpl(new State(other.state())) {}
+Indexer::Indexer(Indexer const& other) = default;
 
-Indexer::Indexer(Indexer&& other) noexcept = default;
+// A moved-from indexer reads as an empty one.
+Indexer::Indexer(Indexer&& other) noexcept : m_state(std::move(other.m_state))
+{
+    emptyCounts(other.m_state);
+}
 
 Indexer& Indexer::operator=(Indexer const& other)
 {
-    if (this != &other)
-        m_pimpl.reset(new State(other.state()));
+    if (this != &other) {
+        State copy(other.m_state); // all or nothing
+        m_state = std::move(copy);
+    }
     return *this;
 }
 
-Indexer& Indexer::operator=(Indexer&& other) noexcept = default;
+Indexer& Indexer::operator=(Indexer&& other) noexcept
+{
+    if (this != &other) {
+        m_state = std::move(other.m_state);
+        emptyCounts(other.m_state);
+    }
+    return *this;
+}
 
 Indexer::~Indexer() = default;
-
-// A moved-from indexer reads as an empty one.
-State const& Indexer::state() const
-{
-    return m_pimpl ? *m_pimpl : emptyState();
-}
 
 VectorXu64 const& Indexer::shape() const
 {

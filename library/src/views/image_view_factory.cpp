@@ -29,21 +29,22 @@ Caps capsOf(std::initializer_list<ImageCapability> list)
     return caps;
 }
 
+using detail::defaultAxes;
 using detail::defaultProperties;
 using detail::notSupported;
 
-std::shared_ptr<ImageProperties> propertiesFor(VectorXu64 const& shape, DataType dataType,
-                                               std::shared_ptr<ImageProperties> given)
+// The given properties when they fit; empty ones stand for the defaults.
+std::shared_ptr<ImageProperties> checkedProperties(VectorXu64 const& shape, DataType dataType,
+                                                   std::shared_ptr<ImageProperties> given)
 {
-    if (!given)
-        return defaultProperties(shape, dataType);
-    if (!given->isCompatibleWith(shape, dataType))
+    if (given && !given->isCompatibleWith(shape, dataType))
         throw Error("ImageViewFactory: the given properties are not compatible with the shape " + shape.toString() +
                     " and the data type " + dataType.toString());
     return given;
 }
 
-// A view that keeps its own properties and metadata.
+// A view that keeps its own properties and metadata; without given
+// properties, the defaults of its shape and type, made when first asked for.
 class DescribedView : public ImageView
 {
 public:
@@ -51,13 +52,16 @@ public:
                   Caps caps, VectorXu64 shape, DataType dataType, std::shared_ptr<ImageProperties> properties,
                   std::shared_ptr<MetadataNode> metadata)
         : ImageView(origin, std::move(name), std::move(parents)), m_caps(caps), m_shape(std::move(shape)),
-          m_type(dataType), m_properties(std::move(properties)), m_metadata(std::move(metadata))
-    {}
+          m_type(dataType), m_properties(dataType, defaultAxes(m_shape)), m_metadata(std::move(metadata))
+    {
+        if (properties)
+            m_properties.set(std::move(properties));
+    }
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
     DataType dataType() override { return m_type; }
-    std::shared_ptr<const ImageProperties> properties() override { return m_properties; }
+    std::shared_ptr<const ImageProperties> properties() override { return m_properties.get(); }
     std::shared_ptr<const MetadataNode> metadata() const override
     {
         if (!m_caps.has(ImageCapability::READ))
@@ -70,7 +74,7 @@ public:
         if (!properties)
             throw InvalidArgument("ImageView: the properties cannot be empty");
         properties->checkFit(m_shape, m_type, "ImageView");
-        m_properties = std::make_shared<ImageProperties>(*properties);
+        m_properties.set(std::make_shared<ImageProperties>(*properties));
     }
     // An empty node clears the metadata.
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
@@ -89,7 +93,7 @@ protected:
     Caps m_caps;
     VectorXu64 m_shape;
     DataType m_type;
-    std::shared_ptr<ImageProperties> m_properties;
+    LazyImageProperties m_properties;
     std::shared_ptr<MetadataNode> m_metadata;
 };
 
@@ -97,7 +101,7 @@ protected:
 class MemoryView final : public DescribedView
 {
 public:
-    MemoryView(std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents, Caps caps, Indexer indexer,
+    MemoryView(std::string name, std::vector<std::shared_ptr<ViewOriginExtension>> parents, Caps caps, Indexer&& indexer,
                std::shared_ptr<MemoryBlock> block, std::shared_ptr<ImageProperties> properties,
                std::shared_ptr<MetadataNode> metadata)
         : DescribedView(ViewDataOrigin::CPU_MEMORY, std::move(name), std::move(parents), caps, indexer.shape(),
@@ -133,13 +137,15 @@ public:
         DataType::checkHeld(dataType);
         Indexer indexer(shape, dataType);
         auto block = MemoryBlock::allocate(indexer.byteCount());
-        auto properties =
-            m_properties->isCompatibleWith(shape, dataType) ? m_properties : defaultProperties(shape, dataType);
+        // Properties that still fit stay, those of the old defaults included.
+        auto properties = m_properties.get();
+        if (!properties->isCompatibleWith(shape, dataType))
+            properties = defaultProperties(shape, dataType);
         m_indexer = std::move(indexer);
         m_block = std::move(block);
         m_shape = shape;
         m_type = dataType;
-        m_properties = std::move(properties);
+        m_properties.set(std::move(properties));
     }
     Indexer const& indexer() override { return m_indexer; }
     void* buffer() override { return m_block->data(); }
@@ -198,7 +204,7 @@ std::shared_ptr<ImageView> ImageViewFactory::allocate(VectorXu64 const& shape, D
 {
     DataType::checkHeld(dataType);
     Indexer indexer(shape, dataType);
-    auto described = propertiesFor(shape, dataType, std::move(properties));
+    auto described = checkedProperties(shape, dataType, std::move(properties));
     auto block = MemoryBlock::allocate(indexer.byteCount());
     return std::make_shared<MemoryView>("Memory image", Parents{}, kOwned, std::move(indexer), std::move(block),
                                         std::move(described), std::move(metadata));
@@ -220,7 +226,7 @@ std::shared_ptr<ImageView> ImageViewFactory::uniform(VectorXu64 const& shape, Da
         throw InvalidArgument("ImageViewFactory: the value of " + std::to_string(valueSize) +
                               " bytes does not hold one element of " + dataType.toString());
     Indexer(shape, dataType); // checks the sizes
-    auto described = propertiesFor(shape, dataType, std::move(properties));
+    auto described = checkedProperties(shape, dataType, std::move(properties));
     return std::make_shared<UniformView>(shape, dataType, value, std::move(described),
                                          metadata ? metadata->clone() : nullptr);
 }
@@ -245,11 +251,11 @@ std::shared_ptr<ImageView> ImageViewFactory::fromBuffer(VectorXu64 const& shape,
     if (!memory.data || memory.size < indexer.byteCount())
         throw InvalidArgument("ImageViewFactory: the buffer of " + std::to_string(memory.size) +
                               " bytes cannot hold the " + std::to_string(indexer.byteCount()) + " bytes of the image");
-    auto described = propertiesFor(shape, dataType, std::move(properties));
+    auto described = checkedProperties(shape, dataType, std::move(properties));
     auto block = MemoryBlock::borrow(memory.data, memory.size, std::move(memory.keeper));
     auto view = std::make_shared<MemoryView>("Buffer image", Parents{}, kBorrowed, std::move(indexer), std::move(block),
                                              std::move(described), std::move(metadata));
-    DependencyGraph::recordForeignMemory(view->viewOrigin());
+    DependencyGraph::recordForeignMemory(*view);
     return view;
 }
 

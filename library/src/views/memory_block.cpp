@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kAlignment = 64;
 }
 
-MemoryBlock::MemoryBlock(uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper)
+MemoryBlock::MemoryBlock(Key, uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper)
     : m_data(data), m_size(size), m_owned(owned), m_keeper(std::move(keeper))
 {}
 
@@ -23,7 +23,7 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
     if (size >= detail::kLargeBlock) {
         std::shared_ptr<unsigned char> mapping = detail::allocateLargeBlock(size);
         unsigned char* data = mapping.get();
-        return std::shared_ptr<MemoryBlock>(new MemoryBlock(data, size, false, std::move(mapping)));
+        return std::make_shared<MemoryBlock>(Key(), data, size, false, std::move(mapping));
     }
     // aligned_alloc wants a multiple of the alignment
     const size_t rounded = size > ~size_t(0) - kAlignment ? 0 : (size + kAlignment - 1) / kAlignment * kAlignment;
@@ -34,7 +34,7 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
         throw std::bad_alloc();
     std::memset(p, 0, rounded == 0 ? kAlignment : rounded);
     try {
-        return std::shared_ptr<MemoryBlock>(new MemoryBlock(static_cast<uint8_t*>(p), size, true, nullptr));
+        return std::make_shared<MemoryBlock>(Key(), static_cast<uint8_t*>(p), size, true, nullptr);
     } catch (...) {
         std::free(p);
         throw;
@@ -43,7 +43,7 @@ std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 
 std::shared_ptr<MemoryBlock> MemoryBlock::borrow(void* data, size_t size, std::shared_ptr<void> keeper)
 {
-    return std::shared_ptr<MemoryBlock>(new MemoryBlock(static_cast<uint8_t*>(data), size, false, std::move(keeper)));
+    return std::make_shared<MemoryBlock>(Key(), static_cast<uint8_t*>(data), size, false, std::move(keeper));
 }
 
 MemoryBlock::~MemoryBlock()

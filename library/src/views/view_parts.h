@@ -26,15 +26,19 @@ template <class E = NotImplemented>
     throw NotImplemented("ImageView: " + operation + " is not supported by this view");
 }
 
-// The properties of a view given none: its data type's, with the axes of
-// an image (two dimensions) or a volume (three).
+// The axes of a view given no properties: those of an image (two
+// dimensions) or a volume (three).
+inline ImageType defaultAxes(VectorXu64 const& shape)
+{
+    size_t const n = shape.size();
+    return n == 2 ? ImageTypeId::IMAGE : n == 3 ? ImageTypeId::VOLUME : ImageTypeId::UNKNOWN;
+}
+
+// The properties of a view given none: its data type's, with the default axes.
 inline std::shared_ptr<ImageProperties> defaultProperties(VectorXu64 const& shape, DataType type)
 {
     auto p = ImageProperties::fromDataType(type);
-    size_t const n = shape.size();
-    p->imageInfo().setAxesInterpretation(n == 2   ? ImageTypeId::IMAGE
-                                         : n == 3 ? ImageTypeId::VOLUME
-                                                  : ImageTypeId::UNKNOWN);
+    p->imageInfo().setAxesInterpretation(defaultAxes(shape));
     return p;
 }
 

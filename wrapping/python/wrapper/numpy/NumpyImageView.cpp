@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "quelbo/dependency_graph.h"
 #include "quelbo/error.h"
@@ -14,15 +13,20 @@ const ImageDimension DimensionOrderNumpy[5] = {SEQUENCE, SLICE, ROW, COLUMN, CHA
 
 namespace {
 
-std::vector<ImageDimension> dimensionsOf(ImageType itype)
+// The dimensions of an image type in numpy's order.
+struct NumpyDimensions
 {
-    std::vector<ImageDimension> list;
-    for (ImageDimension d : DimensionOrderNumpy) {
-        if (itype.has(d))
-            list.push_back(d);
+    explicit NumpyDimensions(ImageType itype)
+    {
+        for (ImageDimension d : DimensionOrderNumpy) {
+            if (itype.has(d))
+                list[count++] = d;
+        }
     }
-    return list;
-}
+
+    ImageDimension list[5] = {};
+    size_t count = 0;
+};
 
 uint64_t magnitude(int64_t v)
 {
@@ -32,71 +36,87 @@ uint64_t magnitude(int64_t v)
 } // namespace
 
 NumpyImageView::NumpyImageView(PyObject* array, ImageType itype, ImageInterpretation interpretation, bool hasAlpha)
-    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array"), m_array(qw::np::fields(array)),
-      m_shape(size_t(qw::np::fields(array)->nd))
-{
-    const auto list = dimensionsOf(itype);
-    common(list.data(), list.size(), interpretation, hasAlpha);
-    quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
-}
+    : NumpyImageView(qw::np::fields(array), layoutOf(qw::np::fields(array), itype), interpretation, hasAlpha)
+{}
 
 NumpyImageView::NumpyImageView(PyObject* array, ImageDimension const* dimList, size_t count,
                                ImageInterpretation interpretation, bool hasAlpha)
-    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array"), m_array(qw::np::fields(array)),
-      m_shape(size_t(qw::np::fields(array)->nd))
+    : NumpyImageView(qw::np::fields(array), layoutOf(qw::np::fields(array), dimList, count), interpretation, hasAlpha)
+{}
+
+NumpyImageView::NumpyImageView(qw::np::Array* array, Layout layout, ImageInterpretation interpretation, bool hasAlpha)
+    : ImageView(ViewDataOrigin::CPU_MEMORY, "Numpy array"), m_array(array), m_shape(std::move(layout.shape)),
+      m_type(layout.type), m_properties(layout.type, layout.itype, interpretation, hasAlpha),
+      m_indexer(m_shape, m_type, layout.strides, layout.order)
 {
-    common(dimList, count, interpretation, hasAlpha);
-    quelbo::DependencyGraph::recordForeignMemory(viewOrigin());
+    if (!m_properties.isCompatibleWith(m_shape, m_type))
+        throw Error("Given information are not compatible with Numpy");
+    qw::np::npy_intp low = 0, high = 0;
+    if (!qw::np::reach(m_array->nd, m_array->dimensions, m_array->strides, m_array->descr->elsize, low, high))
+        throw InvalidArgument("Numpy array spans more than 64 bits of addresses");
+    m_block = MemoryBlock::borrow(m_array->data + low, size_t(high - low),
+                                  qw::keep_object(reinterpret_cast<PyObject*>(m_array)));
+    m_writable = m_array->flags & qw::np::WRITEABLE;
+    m_data = m_array->data;
+    quelbo::DependencyGraph::recordForeignMemory(*this);
 }
 
 // The array reference lives in the memory block (and in every block handed
 // out), so it is released when the last of them goes.
 NumpyImageView::~NumpyImageView() = default;
 
-void NumpyImageView::common(ImageDimension const* dimList, size_t count, ImageInterpretation interpretation,
-                            bool hasAlpha)
+NumpyImageView::Layout NumpyImageView::layoutOf(qw::np::Array* array, ImageType itype)
 {
-    auto keeper = qw::keep_object(reinterpret_cast<PyObject*>(m_array));
-    const ImageType itype(dimList, count);
-    const size_t nd = size_t(m_array->nd);
+    const NumpyDimensions dimensions(itype);
+    return layoutOf(array, dimensions.list, dimensions.count);
+}
+
+// The checks come in this order: the list against the array's dimensions,
+// then the element type.
+NumpyImageView::Layout NumpyImageView::layoutOf(qw::np::Array* array, ImageDimension const* dimList, size_t count)
+{
+    Layout layout;
+    layout.itype = ImageType(dimList, count);
+    const size_t nd = size_t(array->nd);
     if (count != nd)
         throw Error("Given dimensions list is not compatible with array shape");
-    if (itype.dimensionCount() != count)
+    if (layout.itype.dimensionCount() != count)
         throw Error("Given dimensions list names a dimension more than once");
-    for (size_t i = 0; i < nd; ++i)
-        m_shape.data()[itype.indexDimension(dimList[i])] = uint64_t(m_array->dimensions[i]);
-    if (!qw::np::native_order(m_array))
-        throw Error("Unsupported numpy data type");
-    m_type = convertDataType(m_array->descr->type_num);
-
-    VectorXu64 order(nd), strides(nd);
+    layout.shape = VectorXu64(nd);
+    layout.strides = VectorXu64(nd);
+    layout.order = VectorXu64(nd);
+    uint64_t* order = layout.order.data();
+    uint64_t* strides = layout.strides.data();
     for (size_t i = 0; i < nd; ++i) {
-        const size_t canonical = itype.indexDimension(dimList[i]);
-        order.data()[i] = canonical;
-        strides.data()[canonical] = uint64_t(int64_t(m_array->strides[i]));
+        const size_t canonical = layout.itype.indexDimension(dimList[i]);
+        layout.shape.data()[canonical] = uint64_t(array->dimensions[i]);
+        strides[canonical] = uint64_t(int64_t(array->strides[i]));
+        order[i] = canonical;
     }
+    if (!qw::np::native_order(array))
+        throw Error("Unsupported numpy data type");
+    layout.type = convertDataType(array->descr->type_num);
+
     // The memory order: C-ordered arrays (or slices of one) list their last
     // axis first, others their first; the strides then decide, so that a
-    // transposed or sliced array is described as it lies in memory.
-    PyObject* base = m_array->base;
+    // transposed or sliced array is described as it lies in memory. The
+    // sort is stable (equal strides keep that order) and in place: an
+    // insertion sort, which passes once over the few axes of an array that
+    // is ordered already.
+    PyObject* base = array->base;
     const bool isC =
-        (base && qw::np::is_array(base) ? qw::np::fields(base)->flags : m_array->flags) & qw::np::C_CONTIGUOUS;
+        (base && qw::np::is_array(base) ? qw::np::fields(base)->flags : array->flags) & qw::np::C_CONTIGUOUS;
     if (isC)
-        std::reverse(order.data(), order.data() + nd);
-    std::stable_sort(order.data(), order.data() + nd, [&](uint64_t a, uint64_t b) {
-        return magnitude(int64_t(strides.data()[a])) < magnitude(int64_t(strides.data()[b]));
-    });
-    m_indexer = Indexer(m_shape, m_type, strides, order);
-    initProperties(itype, interpretation, hasAlpha);
-    if (!m_properties->isCompatibleWith(m_shape, m_type))
-        throw Error("Given information are not compatible with Numpy");
-
-    qw::np::npy_intp low = 0, high = 0;
-    if (!qw::np::reach(m_array->nd, m_array->dimensions, m_array->strides, m_array->descr->elsize, low, high))
-        throw InvalidArgument("Numpy array spans more than 64 bits of addresses");
-    m_block = MemoryBlock::borrow(m_array->data + low, size_t(high - low), std::move(keeper));
-    m_writable = m_array->flags & qw::np::WRITEABLE;
-    m_data = m_array->data;
+        std::reverse(order, order + nd);
+    for (size_t i = 1; i < nd; ++i) {
+        const uint64_t d = order[i];
+        const uint64_t step = magnitude(int64_t(strides[d]));
+        size_t j = i;
+        for (; j > 0 && magnitude(int64_t(strides[order[j - 1]])) > step; --j)
+            order[j] = order[j - 1];
+        order[j] = d;
+    }
+    return layout;
 }
 
 char* NumpyImageView::data() const
@@ -112,14 +132,6 @@ DataType NumpyImageView::convertDataType(int npyType)
     if (type == DataType())
         throw Error("Unsupported numpy data type");
     return type;
-}
-
-void NumpyImageView::initProperties(ImageType itype, ImageInterpretation interpretation, bool hasAlpha)
-{
-    m_properties = ImageProperties::fromDataType(m_type);
-    m_properties->imageInfo().setAxesInterpretation(itype);
-    m_properties->imageInfo().setInterpretation(interpretation);
-    m_properties->imageInfo().setAlpha(hasAlpha);
 }
 
 ImageCapabilitySet NumpyImageView::capabilities() const
@@ -155,7 +167,7 @@ void NumpyImageView::setProperties(std::shared_ptr<const ImageProperties> proper
     if (!properties)
         throw InvalidArgument("ImageView: the properties cannot be empty");
     properties->checkFit(m_shape, m_type, "ImageView");
-    m_properties = std::make_shared<ImageProperties>(*properties);
+    m_properties.set(std::make_shared<ImageProperties>(*properties));
 }
 
 // An empty node clears the metadata.

@@ -20,7 +20,9 @@ extern const ImageDimension DimensionOrderNumpy[5];
 // array are kept as they are (negative ones included), so element 0 of the
 // view is the array's data address. The view holds one reference to the
 // array, released under the interpreter lock. A read-only array gives a
-// view without WRITE.
+// view without WRITE. Making one costs the same whatever the array's size:
+// one allocation for the view and its indexer, one for the memory block and
+// its reference; the properties are made when first asked for.
 class NumpyImageView : public ImageView
 {
 public:
@@ -34,7 +36,7 @@ public:
     ImageCapabilitySet capabilities() const override;
     VectorXu64 const& shape() override { return m_shape; }
     DataType dataType() override { return m_type; }
-    std::shared_ptr<const ImageProperties> properties() override { return m_properties; }
+    std::shared_ptr<const ImageProperties> properties() override { return m_properties.get(); }
     std::shared_ptr<const MetadataNode> metadata() const override { return m_metadata; }
     void read(VectorXu64 const& index, void* dst) override;
     void readRegion(RegionXu64 const& region, void* dst) override;
@@ -49,9 +51,20 @@ public:
     std::shared_ptr<MemoryBlock> memoryBlock() override { return m_block; }
 
 private:
-    void common(ImageDimension const* dimList, size_t count, ImageInterpretation interpretation, bool hasAlpha);
+    // What the array shows, in the view's terms.
+    struct Layout
+    {
+        ImageType itype;
+        VectorXu64 shape;   // canonical order
+        DataType type;
+        VectorXu64 strides; // bytes, canonical order
+        VectorXu64 order;   // canonical indices, fastest in memory first
+    };
+
+    NumpyImageView(qw::np::Array* array, Layout layout, ImageInterpretation interpretation, bool hasAlpha);
+    static Layout layoutOf(qw::np::Array* array, ImageType itype);
+    static Layout layoutOf(qw::np::Array* array, ImageDimension const* dimList, size_t count);
     static DataType convertDataType(int npyType);
-    void initProperties(ImageType itype, ImageInterpretation interpretation, bool hasAlpha);
     void requireWrite(char const* operation) const;
     // The array's data address; Error when the array was given other memory
     // since (numpy's deprecated assignment of `data`).
@@ -61,7 +74,7 @@ private:
     char* m_data = nullptr; // the data address the view was made over
     VectorXu64 m_shape;
     DataType m_type;
-    std::shared_ptr<ImageProperties> m_properties;
+    LazyImageProperties m_properties;
     std::shared_ptr<MetadataNode> m_metadata;
     Indexer m_indexer;
     std::shared_ptr<MemoryBlock> m_block; // the bytes the array reaches; holds the array reference

@@ -1,7 +1,6 @@
 // bufferArgument and the keeper of lent Python memory.
 #include "runtime/buffer.h"
 
-#include <cstring>
 #include <new>
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -10,9 +9,20 @@ namespace qw {
 
 namespace {
 
-// Whether the buffer's items are Python object references (format "O", such
-// as a numpy array of objects): raw bytes written there would corrupt the
-// interpreter, so such memory is never lent out for writing.
+// Whether the items of a memoryview are Python object references (format
+// "O", such as a numpy array of objects): raw bytes written there would
+// corrupt the interpreter, so such memory is never lent out for writing.
+bool view_holds_references(PyObject* view)
+{
+    static PyObject* const name = PyUnicode_InternFromString("format"); // kept for the process
+    PyObject* format = name ? PyObject_GetAttr(view, name) : nullptr;
+    bool const refs = format && PyUnicode_Check(format) &&
+                      PyUnicode_FindChar(format, 'O', 0, PyUnicode_GetLength(format), 1) >= 0;
+    Py_XDECREF(format);
+    PyErr_Clear();
+    return refs;
+}
+
 bool holds_references(PyObject* o)
 {
     PyObject* view = PyMemoryView_FromObject(o);
@@ -20,14 +30,21 @@ bool holds_references(PyObject* o)
         PyErr_Clear();
         return false; // the buffer request below reports it
     }
-    PyObject* format = PyObject_GetAttrString(view, "format");
+    bool const refs = view_holds_references(view);
     Py_DECREF(view);
-    PyObject* bytes = format && PyUnicode_Check(format) ? PyUnicode_AsUTF8String(format) : nullptr;
-    bool const refs = bytes && std::strchr(PyBytes_AsString(bytes), 'O');
-    Py_XDECREF(bytes);
-    Py_XDECREF(format);
-    PyErr_Clear();
     return refs;
+}
+
+// A simple writable request: one C-contiguous block, released at once.
+bool write_request(PyObject* o, Buffer& out)
+{
+    void* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
+        return false;
+    out.data = static_cast<uint8_t*>(p);
+    out.size = size_t(n);
+    return true;
 }
 
 // The old buffer calls: a simple (C-contiguous) view, released before return.
@@ -44,17 +61,11 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
         out.size = size_t(n);
         return true;
     }
-    void* p = nullptr;
-    Py_ssize_t n = 0;
     if (holds_references(o)) {
         PyErr_SetString(PyExc_TypeError, "a buffer of object references is not raw memory");
         return false;
     }
-    if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
-        return false;
-    out.data = static_cast<uint8_t*>(p);
-    out.size = size_t(n);
-    return true;
+    return write_request(o, out);
 }
 
 // Releases a held export with the interpreter lock, whichever thread drops it.
@@ -89,17 +100,15 @@ bool is_buffer(PyObject* o, BufferForm form)
 
 bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
 {
-    Buffer b;
-    if (!buffer_arg(o, a, BufferForm::memory_source, b))
-        return false;
     // A memoryview holds one export of the object's buffer for as long as it
-    // lives, which is what keeps a bytearray from resizing.
+    // lives, which is what keeps a bytearray from resizing; its format is the
+    // object's, and the simple writable request is made of it: it holds what
+    // the object gives such a request (a read-only or non-contiguous buffer
+    // is refused the same way).
     PyObject* view = PyMemoryView_FromObject(o);
-    if (!view)
-        return false;
     Buffer held;
-    if (!request(view, BufferForm::memory_source, held) || held.data != b.data || held.size != b.size) {
-        Py_DECREF(view);
+    if (!view || view_holds_references(view) || !write_request(view, held)) {
+        Py_XDECREF(view);
         PyErr_Clear();
         fail_arg(ERR_TYPE, a);
         return false;

@@ -148,7 +148,7 @@ void Watchdog::judge()
         return;
     Clock::time_point now = Clock::now();
     if (now - m_lastSign >= std::chrono::seconds(kStallSeconds)) {
-        m_verdict = "stalled: nothing moved for " + std::to_string(kStallSeconds) + " s";
+        m_verdict = "stalled: no progress for " + std::to_string(kStallSeconds) + " s";
     } else if (now - m_windowStart >= std::chrono::seconds(kWindowSeconds)) {
         uint64_t moved = m_body - m_windowBody;
         if (moved < kWindowBytes)

@@ -8,6 +8,8 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
   GET  /hold/NAME         announces the asked length, sends half and holds the connection
+  GET  /cut/NAME          the asked range; the first one longer than 128 KiB stops after 128 KiB, and
+                          half a second later the connection closes
   GET  /drip/NAME         the asked range at 2 bytes a second
   GET  /steady/NAME       the asked range: 64 KiB at once, then 8 KiB a second
   GET  /silent            accepts the request and says nothing
@@ -39,6 +41,7 @@ RECORDS = {}
 COUNT = [0]
 CONNECTIONS = [0]
 LOCK = threading.Lock()
+CUT, CUT_AFTER = set(), 128 << 10
 PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
 
 
@@ -125,6 +128,12 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             if self.command == "HEAD" or count <= 0:
                 return
+            if kind == "cut" and count > CUT_AFTER and name not in CUT:
+                CUT.add(name)
+                self.close_connection = True
+                f.seek(a)
+                self.wfile.write(f.read(CUT_AFTER))
+                return time.sleep(0.5)
             if kind in PACED:
                 return self.trickle(f, a, count, *PACED[kind])
             self.connection.sendfile(f, a, count)  # os.sendfile, or plain sends under TLS
@@ -172,7 +181,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if self.command not in ("GET", "HEAD"):
             self.read_body()
-        if kind in ("files", "noranges", "badrange", "short", "hold", "drip", "steady"):
+        if kind in ("files", "noranges", "badrange", "short", "hold", "drip", "steady", "cut"):
             return self.serve_file(kind, rest)
         if kind == "silent":
             return self.hold()

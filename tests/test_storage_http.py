@@ -8,6 +8,7 @@ import re
 import socket
 import subprocess
 import sys
+import time
 import urllib.request
 
 import pytest
@@ -150,6 +151,14 @@ def test_reads_that_leave_a_response_early(server):
         assert read_at(store, off, 1 << 20) == data[off:off + (1 << 20)]
     assert read_at(store, 5, 10) == data[5:15]  # leaves megabytes asked ahead
     assert read_at(store, len(data) - 100, 200) == data[-100:]
+
+
+def test_a_response_kept_between_reads_may_break_off(server):
+    data = (server.root / "data.bin").read_bytes()
+    store = open_read(server.url("cut/data.bin"))
+    assert read_at(store, 0, 65536) + read_at(store, 65536, 16384) == data[:81920]  # asks ahead
+    time.sleep(1)  # meanwhile the server stops in the middle of the response and closes
+    assert read_at(store, 81920, 200_000) == data[81920:281920]
 
 
 def test_a_store_keeps_its_connection(server):

@@ -102,7 +102,8 @@ public:
 
     // Error naming the request, its status and the client's reason.
     [[noreturn]] void fail(std::string const& what, CURLcode res = CURLE_OK) const;
-    // Error with the watchdog's verdict when it ended the request.
+    // Whether the watchdog ended the request, and Error with its verdict if so.
+    bool stopped() const { return !m_watch.verdict().empty(); }
     void checkWatchdog() const;
 
 private:

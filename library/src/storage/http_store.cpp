@@ -54,6 +54,7 @@ public:
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         std::size_t n = detail::clampedCount(offset, size, m_size);
+        m_fresh = false; // an open response was asked for by an earlier call
         bool sequential = offset == m_next;
         m_run = sequential ? std::min(m_run + n, kMostAhead) : n;
         m_next = offset + n;
@@ -88,7 +89,8 @@ private:
         m_first = m_at = offset;
         m_end = offset + length;
         m_asked = std::to_string(offset) + "-" + std::to_string(m_end - 1);
-        m_checked = m_refused = m_overflow = m_held = false;
+        m_checked = m_refused = m_overflow = m_held = m_drop = false;
+        m_fresh = true;
         m_http.set(CURLOPT_RANGE, m_asked.c_str());
         m_http.begin();
         m_open = true;
@@ -109,6 +111,13 @@ private:
         if (m_at == m_end && !m_http.done()) {
             goOn(); // all arrived: more is an error, the end of the response is near
             m_http.pump([] { return false; });
+        }
+        if (m_http.done() && !m_fresh && m_at != m_end && m_http.result() != CURLE_OK && !m_http.stopped() &&
+            !m_refused && !m_overflow) {
+            // the server ended a response kept since an earlier call (an idle
+            // connection closed): the rest is asked for again
+            start(m_at, m_end - m_at);
+            return got;
         }
         if (m_http.done())
             finish();
@@ -245,7 +254,7 @@ private:
     std::string m_asked;
     std::size_t m_first = 0, m_at = 0, m_end = 0;
     bool m_open = false, m_probe = false, m_checked = false, m_refused = false, m_overflow = false;
-    bool m_held = false, m_keepAll = false, m_drop = false;
+    bool m_held = false, m_keepAll = false, m_drop = false, m_fresh = false;
     // where received bytes go
     uint8_t* m_dst = nullptr;
     std::size_t m_dstLeft = 0;

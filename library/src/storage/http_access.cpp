@@ -32,6 +32,7 @@ public:
         m_http.set(CURLOPT_READFUNCTION, &HttpUpload::supply);
         m_http.set(CURLOPT_READDATA, this);
         m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::discard);
+        m_http.watch();
         m_http.begin();
         // connect and send the request head now: a refused connection fails here
         drive([this] { return m_waiting; });
@@ -62,6 +63,7 @@ public:
         m_pending.assign(src, src + size);
         m_sent = 0;
         m_waiting = false;
+        m_http.watch();
         m_http.resume();
         drive([this] { return m_waiting && m_sent == m_pending.size(); });
         if (m_http.done())
@@ -116,6 +118,7 @@ private:
         m_ending = true;
         m_pending.clear();
         m_sent = 0;
+        m_http.watch();
         m_http.resume();
         drive([] { return false; });
         finished("the upload did not complete");

@@ -235,6 +235,11 @@ void HttpClient::useHeaders()
     set(CURLOPT_HTTPHEADER, m_headers);
 }
 
+void HttpClient::watch()
+{
+    m_watch.start();
+}
+
 void HttpClient::begin()
 {
     cancel();
@@ -243,7 +248,6 @@ void HttpClient::begin()
     m_contentRange.clear();
     m_error[0] = 0;
     m_watch.request();
-    m_watch.start();
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
         throw Error("HTTP " + m_method + " '" + m_shown + "': the request could not start");
     m_active = true;
@@ -277,7 +281,6 @@ void HttpClient::cancel()
 
 void HttpClient::resume()
 {
-    m_watch.start(); // held bytes reach the callbacks now
     CURLcode res = curl_easy_pause(m_curl, CURLPAUSE_CONT);
     if (res != CURLE_OK && !m_done) {
         m_done = true;

@@ -30,8 +30,8 @@ struct ContentRange
     void parse(std::string s);
 };
 
-// Decides when a request is going nowhere. Time counts only while a call
-// waits for the peer; the limits hold for the whole request, head included.
+// Decides when a request is going nowhere. Time counts from the start of
+// each call; the limits hold for all its requests, heads included.
 class Watchdog
 {
 public:
@@ -39,7 +39,7 @@ public:
     static constexpr int kWindowSeconds = 30;     // each window of a call must move
     static constexpr uint64_t kWindowBytes = 32768; // this many body bytes (or finish)
 
-    void start();                // a call begins to wait
+    void start();                // a call begins
     void request();              // a new request: its counts start from zero
     void heard(std::size_t n);   // bytes of a response head
     void moved(uint64_t counted); // body bytes of the request so far, both ways
@@ -76,13 +76,13 @@ public:
     void addHeader(std::string const& line); // before the first request
     void useHeaders();                       // the request headers as given and added
 
-    void begin();  // starts a request with the options set
-    // Runs the request until done() or until() holds; Error when the peer
-    // stalls or trickles.
+    void watch(); // a call that may wait begins: the limits count from here
+    void begin(); // starts a request with the options set
+    // Runs the request until done() or until() holds, or until the watchdog
+    // ends it.
     template <class Until>
     void pump(Until until)
     {
-        m_watch.start();
         while (!m_done && !until()) {
             advance();
             if (!m_done && !until())

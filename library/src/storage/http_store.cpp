@@ -41,6 +41,7 @@ public:
         m_http.set(CURLOPT_WRITEFUNCTION, &HttpStore::body);
         m_http.set(CURLOPT_WRITEDATA, this);
         m_probe = true;
+        m_http.watch();
         start(0, kProbe);
         m_keepAll = true; // the first window stays in the cache
         m_http.pump([] { return false; });
@@ -55,6 +56,7 @@ public:
     {
         std::size_t n = detail::clampedCount(offset, size, m_size);
         m_fresh = false; // an open response was asked for by an earlier call
+        m_http.watch();
         bool sequential = offset == m_next;
         m_run = sequential ? std::min(m_run + n, kMostAhead) : n;
         m_next = offset + n;
@@ -101,6 +103,11 @@ private:
     std::size_t receive(uint8_t* dst, std::size_t want)
     {
         std::size_t k = std::min(want, m_end - m_at);
+        struct Target
+        {
+            HttpStore& s;
+            ~Target() { s.m_dst = nullptr, s.m_dstLeft = 0; } // nothing lands there after the call
+        } target{*this};
         m_dst = dst;
         m_dstLeft = k;
         goOn();
@@ -145,6 +152,7 @@ private:
             m_http.pump([] { return false; });
         m_drop = false;
         m_http.cancel();
+        m_http.checkWatchdog(); // the peer stalls: asking again would wait as long once more
     }
 
     // The response is over: it must be the range asked for, whole.

@@ -297,7 +297,8 @@ long HttpClient::status() const
 
 void HttpClient::fail(std::string const& what, CURLcode res) const
 {
-    std::string text = "HTTP " + m_method + " '" + m_shown + "': " + what + " (status " + std::to_string(status()) + ")";
+    std::string text =
+        "HTTP " + m_method + " '" + m_shown + "': " + what + " (status " + std::to_string(status()) + ")";
     if (res != CURLE_OK)
         text += ": " + std::string(m_error[0] ? m_error : curl_easy_strerror(res));
     throw Error(text);

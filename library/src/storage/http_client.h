@@ -35,13 +35,13 @@ struct ContentRange
 class Watchdog
 {
 public:
-    static constexpr int kStallSeconds = 15;      // nothing at all from or to the peer
-    static constexpr int kWindowSeconds = 30;     // each window of a call must move
+    static constexpr int kStallSeconds = 15;        // nothing at all from or to the peer
+    static constexpr int kWindowSeconds = 30;       // each window of a call must move
     static constexpr uint64_t kWindowBytes = 32768; // this many body bytes (or finish)
 
-    void start();                // a call begins
-    void request();              // a new request: its counts start from zero
-    void heard(std::size_t n);   // bytes of a response head
+    void start();                 // a call begins
+    void request();               // a new request: its counts start from zero
+    void heard(std::size_t n);    // bytes of a response head
     void moved(uint64_t counted); // body bytes of the request so far, both ways
     // Empty while the request may go on, else what went wrong.
     std::string const& verdict() const { return m_verdict; }

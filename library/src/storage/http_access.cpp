@@ -33,7 +33,8 @@ public:
         m_http.set(CURLOPT_READDATA, this);
         m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::discard);
         m_http.watch();
-        m_http.begin();
+        if (!m_http.begin())
+            throw Error("HTTP: cannot start the upload to '" + m_http.shown() + "'");
         // connect and send the request head now: a refused connection fails here
         drive([this] { return m_waiting; });
         if (m_http.done())

@@ -240,7 +240,7 @@ void HttpClient::watch()
     m_watch.start();
 }
 
-void HttpClient::begin()
+bool HttpClient::begin()
 {
     cancel();
     m_done = false;
@@ -248,9 +248,8 @@ void HttpClient::begin()
     m_contentRange.clear();
     m_error[0] = 0;
     m_watch.request();
-    if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
-        throw Error("HTTP " + m_method + " '" + m_shown + "': the request could not start");
-    m_active = true;
+    m_active = curl_multi_add_handle(m_multi, m_curl) == CURLM_OK;
+    return m_active;
 }
 
 void HttpClient::advance()

@@ -77,7 +77,7 @@ public:
     void useHeaders();                       // the request headers as given and added
 
     void watch(); // a call that may wait begins: the limits count from here
-    void begin(); // starts a request with the options set
+    bool begin(); // starts a request with the options set; false when it cannot
     // Runs the request until done() or until() holds, or until the watchdog
     // ends it.
     template <class Until>

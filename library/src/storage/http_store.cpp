@@ -94,7 +94,8 @@ private:
         m_checked = m_refused = m_overflow = m_held = m_drop = false;
         m_fresh = true;
         m_http.set(CURLOPT_RANGE, m_asked.c_str());
-        m_http.begin();
+        if (!m_http.begin())
+            m_http.fail("the request could not start");
         m_open = true;
     }
 

@@ -20,7 +20,7 @@ using detail::ContentRange;
 namespace {
 
 constexpr std::size_t kProbe = 64 * 1024; // the first request, which also tells the size
-// A sequential reader's request covers twice what it read in a row, within these
+// A sequential reader's request covers four times what it read in a row, within these
 constexpr std::size_t kLeastAhead = 128 * 1024, kMostAhead = std::size_t(64) << 20;
 // Received beyond the reader before the transfer pauses
 constexpr std::size_t kCacheBytes = detail::HttpClient::kReceiveBuffer;
@@ -70,7 +70,7 @@ public:
                 continue;
             }
             if (!m_open || pos != m_at) {
-                std::size_t ahead = sequential ? std::clamp(2 * m_run, kLeastAhead, kMostAhead) : 0;
+                std::size_t ahead = sequential ? std::clamp(4 * m_run, kLeastAhead, kMostAhead) : 0;
                 start(pos, std::min(m_size - pos, std::max(left, ahead)));
             }
             done += receive(dst + done, left);

@@ -105,7 +105,7 @@ def http_rows(folder):
                 conn.request("GET", path, headers={"Range": "bytes=%d-%d" % (at, at + n - 1)})
                 conn.getresponse().readinto(view)
 
-            compare("HTTP range read, %s" % label, ours, "http.client keep-alive", keep_alive,
+            compare("HTTP range read, %s" % label, ours, "http.client keep-alive", keep_alive, rounds=11,
                     number=max(1, (4 * MIB) // n))
         conn.close()
         piece = bytearray(MIB)
@@ -122,7 +122,7 @@ def http_rows(folder):
                     r.readinto(view)
 
         compare("HTTP stream of a fresh store, 64 reads of 1 MiB", stream, "one streamed urllib response",
-                streamed_response)
+                streamed_response, rounds=11)
         before = server.requests()
         stream = q.StreamAccessFactory_from_random_access(open_store())
         small = bytearray(100)

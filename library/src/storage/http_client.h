@@ -60,7 +60,7 @@ class HttpClient
 public:
     // What one receive may take from the socket: large enough for few calls,
     // small enough to stay in the processor's cache on its way to the reader.
-    static constexpr std::size_t kReceiveBuffer = 256 * 1024;
+    static constexpr std::size_t kReceiveBuffer = 512 * 1024;
 
     HttpClient(Uri const& uri, std::string const& method, HTTPHeaders const& headers, bool follow);
     HttpClient(HttpClient const&) = delete;

@@ -1,19 +1,20 @@
 """Storage throughput, as ratios to plain Python doing the same transfer:
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
-mapped-file reads vs readinto, 16 MiB HTTP range reads vs urllib (and vs a
-local file), and how many requests small sequential HTTP reads cost.
+mapped-file reads vs readinto, HTTP range reads vs http.client keep-alive and
+an HTTP stream vs one streamed urllib response, and how many requests small
+sequential HTTP reads cost.
 Run with /usr/bin/python3."""
+import http.client
 import os
 import pathlib
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-from timing import best  # noqa: E402
+from timing import best, compare, section  # noqa: E402
 from proxy import cls, q  # noqa: E402
 from test_storage_http import Server  # noqa: E402
 
@@ -75,9 +76,10 @@ def file_rows(folder):
 
 
 def http_rows(folder):
+    section("HTTP on one local server (ranges sent with sendfile)")
     root = pathlib.Path(folder)
-    size = 16 * MIB
-    (root / "http.bin").write_bytes(os.urandom(size + MIB))
+    size = 96 * MIB
+    (root / "http.bin").write_bytes(os.urandom(size))
     cert = root / "cert.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
                     "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", str(cert.with_suffix(".key")),
@@ -85,34 +87,59 @@ def http_rows(folder):
     server = Server(root, cert)
     try:
         url = server.url("files/http.bin")
-        store = q.RandomAccessFactory_open_http_read(cls("Uri")(url), "GET", cls("HTTPHeaders")())
-        buf = bytearray(size)
+        path = "/files/http.bin"
+        open_store = lambda: q.RandomAccessFactory_open_http_read(cls("Uri")(url), "GET", cls("HTTPHeaders")())  # noqa
+        store = open_store()
+        conn = http.client.HTTPConnection("127.0.0.1", server.http)
+        for n, label in ((4 << 10, "4 KiB"), (64 << 10, "64 KiB"), (16 * MIB, "16 MiB"), (64 * MIB, "64 MiB")):
+            buf = bytearray(n)
+            view = memoryview(buf)
+            # each call reads somewhere new: nothing is served from what an earlier call fetched
+            ours_at, theirs_at = scattered(n, size), scattered(n, size)
 
-        def ours():
-            q.RandomAccess___read(store, 1000, buf)
+            def ours():
+                q.RandomAccess___read(store, next(ours_at), buf)
 
-        def urllib_fetch():
-            req = urllib.request.Request(url, headers={"Range": "bytes=1000-%d" % (1000 + size - 1)})
-            with urllib.request.urlopen(req) as r:
-                r.readinto(memoryview(buf))
+            def keep_alive():
+                at = next(theirs_at)
+                conn.request("GET", path, headers={"Range": "bytes=%d-%d" % (at, at + n - 1)})
+                conn.getresponse().readinto(view)
 
-        def local_file():
-            with open(root / "http.bin", "rb", buffering=0) as f:
-                f.seek(1000)
-                f.readinto(buf)
+            compare("HTTP range read, %s" % label, ours, "http.client keep-alive", keep_alive, rounds=11,
+                    number=max(1, (4 * MIB) // n))
+        conn.close()
+        piece = bytearray(MIB)
 
-        t_ours = best(ours)
-        row("HTTP 16 MiB range read vs urllib", t_ours, best(urllib_fetch), size)
-        row("HTTP 16 MiB range read vs local file", t_ours, best(local_file), size)
+        def stream():
+            s = q.StreamAccessFactory_from_random_access(open_store())
+            for _ in range(64):
+                q.StreamAccess___read(s, piece)
+
+        def streamed_response():
+            view = memoryview(piece)
+            with urllib.request.urlopen(url) as r:
+                for _ in range(64):
+                    r.readinto(view)
+
+        compare("HTTP stream of a fresh store, 64 reads of 1 MiB", stream, "one streamed urllib response",
+                streamed_response, rounds=11)
         before = server.requests()
-        stream = q.StreamAccessFactory_from_random_access(store)
+        stream = q.StreamAccessFactory_from_random_access(open_store())
         small = bytearray(100)
         for _ in range(10_000):
             q.StreamAccess___read(stream, small)
-        print("%-44s %d requests for 10000 reads of 100 bytes" % ("HTTP small sequential reads",
-                                                                   server.requests() - before))
+        print("HTTP small sequential reads: %d requests after opening for 10000 reads of 100 bytes"
+              % (server.requests() - before - 1))
     finally:
         server.stop()
+
+
+def scattered(n, size):
+    """Offsets of reads of n bytes that jump around a resource of the given size."""
+    at = 0
+    while True:
+        at = (at + n + 7919 * 4096) % (size - n)
+        yield at
 
 
 def main():

@@ -7,6 +7,16 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /noranges/NAME     the whole file with 200, whatever Range says
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
+  GET  /hold/NAME         announces the asked length, sends half and holds the connection
+  GET  /cut/NAME          the asked range; the first one longer than 128 KiB stops after 128 KiB, and
+                          half a second later the connection closes
+  GET  /drip/NAME         the asked range at 2 bytes a second
+  GET  /steady/NAME       the asked range: 64 KiB at once, then 8 KiB a second
+  GET  /silent            accepts the request and says nothing
+  GET  /slowhead          a head that never ends, one header line every half second
+  ANY  /continue          reads the request, then answers 100 Continue five times a second for ever
+  ANY  /upload-stall/ID   reads the request head, then nothing
+  ANY  /upload-slow/ID    reads the body 100 bytes a second
   GET  /liar             zeros, announcing 1 TiB but serving only its first 3 MiB
   GET  /status/CODE       answers CODE with a small body
   GET  /redirect/NAME     302 to /files/NAME
@@ -23,6 +33,7 @@ import os
 import ssl
 import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT = sys.argv[1]
@@ -30,6 +41,8 @@ RECORDS = {}
 COUNT = [0]
 CONNECTIONS = [0]
 LOCK = threading.Lock()
+CUT, CUT_AFTER = set(), 128 << 10
+PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
 
 
 def parse_range(header, size):
@@ -55,6 +68,7 @@ def parse_range(header, size):
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True  # the head and the body go out as soon as they are written
 
     def log_message(self, *args):
         pass
@@ -94,28 +108,54 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(404, b"no such file")
         with LOCK:
             COUNT[0] += 1
-        data = open(path, "rb").read()
-        size = len(data)
-        rng = None if kind == "noranges" else parse_range(self.headers.get("Range"), size)
-        if rng is False:
-            return self.reply(416, b"", [("Content-Range", "bytes */%d" % size)])
-        if rng is None:
-            return self.reply(200, data)
-        a, b = rng
-        part = data[a:b + 1]
-        if kind == "badrange":
-            a, b = a + 1, b + 1
-        if kind == "short":
-            self.send_response(206)
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (a, b, size))
-            self.send_header("Content-Length", str(len(part)))
-            self.send_header("Connection", "close")
+        with open(path, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            rng = None if kind == "noranges" else parse_range(self.headers.get("Range"), size)
+            if rng is False:
+                return self.reply(416, b"", [("Content-Range", "bytes */%d" % size)])
+            a, b = rng or (0, size - 1)
+            count = b + 1 - a
+            shown = (a + 1, b + 1) if kind == "badrange" else (a, b)
+            self.send_response(206 if rng else 200)
+            if rng:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
+            self.send_header("Content-Length", str(count))
+            if kind == "short":
+                self.send_header("Connection", "close")
+                self.close_connection = True
+            if kind in ("short", "hold"):
+                count //= 2
             self.end_headers()
-            self.wfile.write(part[: len(part) // 2])
-            self.wfile.flush()
-            self.close_connection = True
-            return
-        self.reply(206, part, [("Content-Range", "bytes %d-%d/%d" % (a, b, size))])
+            if self.command == "HEAD" or count <= 0:
+                return
+            if kind == "cut" and count > CUT_AFTER and name not in CUT:
+                CUT.add(name)
+                self.close_connection = True
+                f.seek(a)
+                self.wfile.write(f.read(CUT_AFTER))
+                return time.sleep(0.5)
+            if kind in PACED:
+                return self.trickle(f, a, count, *PACED[kind])
+            self.connection.sendfile(f, a, count)  # os.sendfile, or plain sends under TLS
+            if kind == "hold":
+                self.hold()
+
+    def trickle(self, f, offset, count, first, piece, pause):
+        """Sends `first` bytes at once, then `piece` bytes every `pause` seconds."""
+        f.seek(offset)
+        self.wfile.write(f.read(min(first, count)))
+        left = count - min(first, count)
+        while left > 0:
+            time.sleep(pause)
+            self.wfile.write(f.read(min(piece, left)))
+            left -= piece
+
+    def hold(self, seconds=120):
+        """Keeps the connection, reading nothing more, until the client hangs up."""
+        self.close_connection = True
+        self.connection.settimeout(seconds)
+        while self.connection.recv(1 << 16):
+            pass
 
     def handle_any(self):
         parts = self.path.lstrip("/").split("/", 1)
@@ -130,10 +170,32 @@ class Handler(BaseHTTPRequestHandler):
                     "chunked": chunked,
                 }
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if kind == "upload-stall":
+            self.close_connection = True
+            return time.sleep(120)
+        if kind == "upload-slow":
+            self.close_connection = True
+            for _ in range(120):
+                self.rfile.read(100)
+                time.sleep(1)
+            return
         if self.command not in ("GET", "HEAD"):
             self.read_body()
-        if kind in ("files", "noranges", "badrange", "short"):
+        if kind in ("files", "noranges", "badrange", "short", "hold", "drip", "steady", "cut"):
             return self.serve_file(kind, rest)
+        if kind == "silent":
+            return self.hold()
+        if kind == "slowhead":
+            self.close_connection = True
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            while True:
+                time.sleep(0.5)
+                self.wfile.write(b"X-Slow: a\r\n")
+        if kind == "continue":
+            self.close_connection = True
+            while True:
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                time.sleep(0.2)
         if kind == "liar":
             total, real = 1 << 40, 3 << 20
             rng = parse_range(self.headers.get("Range"), total)

@@ -1,5 +1,6 @@
 """HTTP(S) stores read by range requests and upload streams, against a test
 server running in its own process."""
+import hashlib
 import json
 import os
 import random
@@ -7,6 +8,7 @@ import re
 import socket
 import subprocess
 import sys
+import time
 import urllib.request
 
 import pytest
@@ -122,6 +124,41 @@ def test_small_sequential_reads_share_requests(server):
         out += buf[:q.StreamAccess___read(stream, buf)]
     assert bytes(out) == (server.root / "data.bin").read_bytes()[:200_000]
     assert server.requests() - before <= 2
+
+
+@pytest.mark.parametrize("secure", [False, True])
+def test_sequential_reads_through_a_stream_equal_the_file(server, trusted, secure):
+    data = (server.root / "data.bin").read_bytes()
+    stream = q.StreamAccessFactory_from_random_access(open_read(server.url("files/data.bin", secure)))
+    sizes = [100, 70_000, 1, 300_000, 4096] * 10
+    out = bytearray()
+    for n in sizes:
+        buf = bytearray(n)
+        out += buf[:q.StreamAccess___read(stream, buf)]
+    assert bytes(out) == data
+
+
+def test_reads_that_leave_a_response_early(server):
+    data = random.Random(5).randbytes(8 << 20)
+    (server.root / "big.bin").write_bytes(data)
+    connections = lambda: int(server.fetch("connections"))  # noqa: E731
+    store = open_read(server.url("files/big.bin"))
+    before = connections()
+    assert read_at(store, 0, 65536) + read_at(store, 65536, 65536) == data[:131072]  # a reader going on
+    assert read_at(store, 3, 10) == data[3:13]  # leaves the rest of what was asked ahead
+    assert connections() - before == 1  # the counting request's: the store's own is kept
+    for off in range(0, 3 << 20, 1 << 20):
+        assert read_at(store, off, 1 << 20) == data[off:off + (1 << 20)]
+    assert read_at(store, 5, 10) == data[5:15]  # leaves megabytes asked ahead
+    assert read_at(store, len(data) - 100, 200) == data[-100:]
+
+
+def test_a_response_kept_between_reads_may_break_off(server):
+    data = (server.root / "data.bin").read_bytes()
+    store = open_read(server.url("cut/data.bin"))
+    assert read_at(store, 0, 65536) + read_at(store, 65536, 16384) == data[:81920]  # asks ahead
+    time.sleep(1)  # meanwhile the server stops in the middle of the response and closes
+    assert read_at(store, 81920, 200_000) == data[81920:281920]
 
 
 def test_a_store_keeps_its_connection(server):
@@ -270,3 +307,54 @@ def test_failed_uploads_raise(server):
     assert q.StreamAccess_get_fail(s)
     with pytest.raises(QuelboError):
         q.StreamAccessFactory_open_http_write(Uri("http://127.0.0.1:%d/x" % closed_port()), "POST", HTTPHeaders())
+
+
+# ---------------------------------------------------------- misbehaving peers
+# Calls keep the interpreter lock, so each runs in its own process and all run
+# at once: the group takes about as long as its slowest call.
+
+STALLED, SLOW = "stalled: no progress for 15 s", r"too slow: \d+ body bytes in 30 s"
+STALL, TRICKLE = 25, 40  # the most seconds a call may take: nothing moves for 15 s; too little in 30 s
+PEERS = {  # the call, the cause its Error names, the most seconds it may take
+    "body at 2 bytes a second": (["read", "drip/data.bin"], SLOW, TRICKLE),
+    "accepts and says nothing": (["read", "silent"], STALLED, STALL),
+    "a head without end": (["read", "slowhead"], SLOW, TRICKLE),
+    "half the body, connection held": (["read", "hold/data.bin"], STALLED, STALL),
+    "100 Continue for ever": (["read", "continue"], SLOW, TRICKLE),
+    "100 Continue for ever after an upload": (["upload", "continue", 1000], SLOW, TRICKLE),
+    "an upload nobody reads": (["upload", "upload-stall/a", 32 << 20], STALLED, STALL),
+    "an upload read slowly": (["upload", "upload-slow/b", 32 << 20], STALLED + "|" + SLOW, TRICKLE),
+}
+STEADY = ["read", "steady/data.bin", 65536, 340_000]  # 8 KiB a second after the first 64 KiB: about 34 s
+
+
+@pytest.fixture(scope="module")
+def peers(server):
+    env = dict(os.environ, PYTHONPATH=HERE)
+    calls = dict(((name, args) for name, (args, _, _) in PEERS.items()), steady=STEADY)
+    procs = {name: subprocess.Popen([sys.executable, os.path.join(HERE, "http_peer_child.py"), args[0],
+                                     server.url(args[1]), *map(str, args[2:])],
+                                    stdout=subprocess.PIPE, cwd=HERE, env=env)
+             for name, args in calls.items()}
+    yield lambda name: json.loads(procs[name].communicate(timeout=120)[0])
+    for proc in procs.values():
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+@pytest.mark.parametrize("name", PEERS)
+def test_misbehaving_peers_fail_in_bounded_time(server, peers, name):
+    (kind, path, *_), cause, most = PEERS[name]
+    result = peers(name)
+    error = result["error"] or ""
+    assert server.url(path) in error and re.search(cause, error), result
+    assert result["seconds"] < most, result
+
+
+def test_slow_but_steady_transfers_are_not_cut_short(server, peers):
+    result = peers("steady")
+    offset, size = STEADY[2:]
+    expected = (server.root / "data.bin").read_bytes()[offset:offset + size]
+    assert result["error"] is None and result["sha256"] == hashlib.sha256(expected).hexdigest(), result
+    assert result["seconds"] > 30, result  # longer than one window of the rate rule

@@ -5,7 +5,7 @@ files, memory, temporary files and derived views over each."""
 import numpy as np
 import pytest
 
-from derived_util import Error, read, region, shape, view, write
+from derived_util import D, Error, read, region, shape, view, write
 from proxy import q
 
 ELEMENTS = [(np.uint8, q.DataTypeId_UINT8), (np.int16, q.DataTypeId_INT16), (np.float32, q.DataTypeId_FLOAT),
@@ -153,3 +153,35 @@ def test_c_stores_move_band_by_band():
     out = bytearray(a.nbytes)
     q.RandomAccess___read(store, 0, out)
     assert bytes(out) == expected.tobytes()
+
+
+def test_sub_sampled_disk_views_read_only_the_slabs_they_reach(tmp_path):
+    a = np.random.default_rng(9).integers(0, 60000, (9, 60, 40)).astype(np.uint16)
+    disk = q.ImageViewFactory_create_on_disk(str(tmp_path), [40, 60, 9], q.DataTypeId_UINT16)
+    write(disk, a)
+    for step in (2, 3, 7):
+        sub = q.ImageViewFactory_sub_sample(disk, step)
+        expected = a[::step, ::step, ::step]
+        assert np.array_equal(read(sub, np.uint16), expected), step
+        # a part, and flipped: the slabs taken from the other end
+        assert np.array_equal(read_region(sub, np.uint16, [1, 2, 0], [4, 5, 2]), expected[0:2, 2:7, 1:5])
+        flipped = q.ImageViewFactory_flip_dimension_index(sub, 2)
+        assert np.array_equal(read(flipped, np.uint16), expected[::-1])
+    # sub-sampling an axis that is not the source's slowest one
+    transposed = q.ImageViewFactory_reinterpret_axes(disk, (q.ImageDimension_ROW, q.ImageDimension_COLUMN,
+                                                            q.ImageDimension_SLICE))
+    assert np.array_equal(read(q.ImageViewFactory_sub_sample(transposed, 2), np.uint16),
+                          a.transpose(0, 2, 1)[::2, ::2, ::2])
+
+
+def test_stripes_written_side_by_side_keep_every_row(tmp_path):
+    # eight threads write interleaved column stripes of one temporary file:
+    # each stripe's rows lie apart, with the other stripes in the gaps
+    stripes, width, rows = 8, 64, 3000
+    disk = q.ImageViewFactory_create_on_disk(str(tmp_path), [stripes * width, rows], q.DataTypeId_UINT8)
+    frames = [q.ImageViewFactory_extract_region(disk, region([t * width, 0], [width, rows])) for t in range(stripes)]
+    stacked = q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list(frames), D["SLICE"], 0)
+    for round_ in range(3):
+        values = np.random.default_rng(round_).integers(0, 255, (stripes, rows, width), dtype=np.uint8)
+        write(stacked, values)
+        assert np.array_equal(read(disk, np.uint8), values.transpose(1, 0, 2).reshape(rows, stripes * width))

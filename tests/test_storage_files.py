@@ -62,6 +62,40 @@ def test_a_mapped_file_shrunk_by_another_process_raises(tmp_path):
                                "region write", "view read", "view write", "stream read", ""]
 
 
+RUNS_CUT = """
+import os, subprocess, sys
+from proxy import QuelboError, q
+folder = %r
+path = os.path.join(folder, "rows.raw")
+with open(path, "wb") as f:
+    f.write(bytes(range(256)) * 1024)
+# 512 rows of 512 bytes: a region of half rows is 512 runs apart in the file
+views = {"mapped": q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(path), [512, 512],
+                                                         q.DataTypeId_UINT8),
+         "temporary": q.ImageViewFactory_create_on_disk(folder, [512, 512], q.DataTypeId_UINT8)}
+disk = next(os.path.join(folder, n) for n in os.listdir(folder) if n.startswith("quelbo-view-"))
+# another process cuts both files after 128 rows
+for cut in (path, disk):
+    subprocess.run([sys.executable, "-c", "import os; os.truncate(%%r, 65536)" %% cut], check=True)
+half = q.RegionXu64_create_full_region([256, 512])
+for name, v in views.items():
+    for what, fn, buffer in (("read", q.ImageView___read_region, bytearray(1 << 17)),
+                             ("write", q.ImageView___write_region, bytes(1 << 17))):
+        try:
+            fn(v, half, buffer)
+        except QuelboError as e:
+            # the run that faulted names the bytes: the first of the rows cut
+            where = "' at bytes 65536 to 65792: " if name == "mapped" else ""
+            assert where in str(e) and "shrank to 65536 bytes" in str(e), str(e)
+            print(name, what)
+"""
+
+
+def test_runs_copied_under_one_guard_stop_at_the_first_cut_off(tmp_path):
+    out = in_child(RUNS_CUT % str(tmp_path))
+    assert out.split("\n") == ["mapped read", "mapped write", "temporary read", "temporary write", ""]
+
+
 @pytest.fixture
 def small_disk(tmp_path):
     """A file system of 1 MiB (a tmpfs mounted for the test)."""

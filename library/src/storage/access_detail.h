@@ -61,6 +61,12 @@ std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total
 // in part. The bus error never reaches the process.
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
 
+// Copies the runs between memory and the file mapping at `mapping` (into
+// it when writing; run offsets are from its start) under one guard, as
+// mappedCopy does each: the count of runs copied whole, fewer when the
+// mapping faulted in the next one.
+std::size_t mappedRuns(uint8_t* mapping, ByteRun const* runs, std::size_t count, bool writing) noexcept;
+
 // Moves runs between the file fd and memory as RandomAccess::readRuns and
 // writeRuns do, with positioned vectored calls: runs adjacent in the file go
 // in one call, and a read bridges small gaps. On failure returns the bytes

@@ -59,7 +59,12 @@ bool installHandler()
 
 } // namespace
 
-bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
+namespace {
+
+// Runs copy() with a bus error in a mapping turned into false: whatever
+// copy() stored before the fault stays.
+template <class Copy>
+bool guarded(Copy const& copy) noexcept
 {
     static bool const installed = installHandler();
     (void)installed;
@@ -68,10 +73,31 @@ bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
         return false;
     t_resume = &resume;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::memmove(dst, src, size);
+    copy();
     std::atomic_signal_fence(std::memory_order_seq_cst);
     t_resume = nullptr;
     return true;
+}
+
+} // namespace
+
+bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
+{
+    return guarded([&] { std::memmove(dst, src, size); });
+}
+
+std::size_t mappedRuns(uint8_t* mapping, ByteRun const* runs, std::size_t count, bool writing) noexcept
+{
+    // Counted in memory: the count must survive the jump out of a fault.
+    volatile std::size_t done = 0;
+    guarded([&] {
+        for (std::size_t i = 0; i < count; done = ++i) {
+            ByteRun const& r = runs[i];
+            if (r.size)
+                std::memmove(writing ? mapping + r.offset : r.data, writing ? r.data : mapping + r.offset, r.size);
+        }
+    });
+    return done;
 }
 
 } // namespace quelbo::detail

@@ -70,27 +70,43 @@ public:
     std::size_t size() const override { return m_size; }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (n && !detail::mappedCopy(dst, m_data + offset, n))
-            lost(false, offset, n);
-        return n;
+        ByteRun const run{offset, size, dst};
+        return readRuns(&run, 1);
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
+        ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+        return writeRuns(&run, 1);
+    }
+    std::size_t readRuns(ByteRun const* runs, std::size_t count) override { return copyRuns(runs, count, false); }
+    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override
+    {
         if (!m_caps.has(RCap::WRITE))
             detail::missingCapability("mapped file", "write");
-        std::size_t n = detail::clampedCount(offset, size, m_size);
-        if (!n)
-            return 0;
-        reserve(offset, n);
-        if (!detail::mappedCopy(m_data + offset, src, n))
-            lost(true, offset, n);
-        return n;
+        return copyRuns(runs, count, true);
     }
     void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
     uint8_t* data() override { return m_data; }
 
 private:
+    // The runs within the file copied under one guard (the pages written
+    // reserved first), then the part of the next one that is.
+    std::size_t copyRuns(ByteRun const* runs, std::size_t count, bool writing)
+    {
+        return detail::clampedRuns(runs, count, m_size, [&](ByteRun const* r, std::size_t c) {
+            std::size_t bytes = 0;
+            for (std::size_t i = 0; i < c; ++i) {
+                if (writing && r[i].size)
+                    reserve(r[i].offset, r[i].size);
+                bytes += r[i].size;
+            }
+            std::size_t const copied = detail::mappedRuns(m_data, r, c, writing);
+            if (copied != c)
+                lost(writing, r[copied].offset, r[copied].size);
+            return bytes;
+        });
+    }
+
     // Gives the pages about to be written their blocks (the file's size
     // stays): a file system without room refuses here, before anything is
     // written. One that cannot reserve leaves it to the guarded copy. The

@@ -3,6 +3,7 @@
 #include "storage/temporary_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -90,6 +92,7 @@ public:
     }
     ~TemporaryFile() override
     {
+        unmap();
         ::close(m_fd);
         ::unlink(m_path.c_str());
         LiveFiles::instance().remove(m_path);
@@ -116,30 +119,61 @@ public:
     std::size_t writeRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, false); }
     void resize(std::size_t newSize) override
     {
+        std::lock_guard<std::shared_mutex> alone(m_resizing);
+        unmap();
         if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
             fail("resize");
         m_size = newSize;
+        // Without a mapping, every write is a positioned one.
+        void* p = newSize ? ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0) : MAP_FAILED;
+        m_mapping = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
     }
 
     std::string const& path() const { return m_path; }
 
 private:
-    [[noreturn]] void fail(char const* what) const
+    [[noreturn]] void fail(char const* what, std::string const& why) const
     {
-        throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " +
-                    std::strerror(errno));
+        throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " + why);
+    }
+    [[noreturn]] void fail(char const* what) const { fail(what, std::strerror(errno)); }
+
+    // Runs apart in the file shorter than this on average are copied to or
+    // from the file's mapping: a call each would cost more than the bytes.
+    // Longer ones are positioned calls (no page faults on new pages).
+    static constexpr std::size_t MAPPED_RUN = std::size_t(256) << 10;
+
+    void unmap()
+    {
+        if (m_mapping)
+            ::munmap(m_mapping, m_size);
+        m_mapping = nullptr;
     }
 
     // Every run whole, or Error.
     std::size_t transfer(ByteRun const* runs, std::size_t count, bool reading)
     {
-        std::size_t total = 0;
+        // A resize waits for the transfers under way, and they for it.
+        std::shared_lock<std::shared_mutex> shared(m_resizing);
+        std::size_t total = 0, pieces = 0;
         for (std::size_t i = 0; i < count; ++i) {
             std::size_t const offset = runs[i].offset, size = runs[i].size;
             if (offset > m_size || size > m_size - offset)
                 throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
                             std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
             total += size;
+            pieces += i == 0 || offset != runs[i - 1].offset + runs[i - 1].size;
+        }
+        if (m_mapping && total < MAPPED_RUN * pieces) {
+            // Guarded: the file shrunk from outside fails the transfer.
+            std::size_t const copied = detail::mappedRuns(m_mapping, runs, count, !reading);
+            if (copied != count) {
+                struct stat st;
+                bool const shrank = ::fstat(m_fd, &st) == 0 && std::size_t(st.st_size) < m_size;
+                fail(reading ? "read" : "write", shrank ? "the file shrank to " + std::to_string(st.st_size) + " bytes"
+                                                        : "the file system could not provide its pages");
+            }
+            return total;
         }
         int error = 0;
         std::size_t const moved = detail::fileRuns(m_fd, runs, count, reading, error);
@@ -153,6 +187,8 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::size_t m_size = 0;
+    uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped
+    std::shared_mutex m_resizing;
 };
 
 } // namespace

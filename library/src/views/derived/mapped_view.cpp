@@ -107,6 +107,18 @@ private:
             size_t const reached = src.regionByteCount(sourceBox(RegionXu64(origin, size)));
             step = std::max<uint64_t>(1, TILE_BYTES / reached);
         }
+        // A band axis walking the source's outermost dimension by more than
+        // one sample (sub-sampling) reads only the slabs it reaches.
+        int sparse = -1;
+        uint64_t keep = 1;
+        if (band < axes && m_map.axes[band].source >= 0) {
+            MapAxis const& a = m_map.axes[band];
+            sparse = a.source;
+            keep = uint64_t(a.step < 0 ? -a.step : a.step);
+            RegionXu64 const reach = sourceBox(RegionXu64(origin, size));
+            for (size_t k = size_t(sparse) + 1; k < n && keep > 1; ++k)
+                keep = reach.size().data()[k] == 1 ? keep : 1;
+        }
         detail::Scratch tile;
         for (uint64_t done = 0; done < count; done += step) {
             if (band < axes) {
@@ -115,6 +127,10 @@ private:
             }
             RegionXu64 const part(origin, size);
             RegionXu64 const box = sourceBox(part);
+            if (keep > 1) {
+                moveSlabs(part, dense + done * slabBytes, box, size_t(sparse), keep, tile, toView);
+                continue;
+            }
             tile.resize(src.regionByteCount(box));
             src.readRegion(box, tile.data());
             moveUnits(part, dense + done * slabBytes, tile.data(),
@@ -124,20 +140,56 @@ private:
         }
     }
 
+    // Moves a part of a region through its source box's slabs along the
+    // source dimension k that it reaches every keep-th index of: those
+    // slabs only, packed in the tile.
+    void moveSlabs(RegionXu64 const& part, uint8_t* dense, RegionXu64 const& box, size_t k, uint64_t keep,
+                   detail::Scratch& tile, bool toView)
+    {
+        ImageView& src = *m_data;
+        uint64_t const slabs = (box.size().data()[k] - 1) / keep + 1;
+        VectorXu64 at = box.origin(), extent = box.size();
+        extent.data()[k] = 1;
+        size_t const slabBytes = src.regionByteCount(RegionXu64(at, extent));
+        tile.resize(size_t(slabs) * slabBytes);
+        auto each = [&](auto&& move) {
+            for (uint64_t j = 0; j < slabs; ++j) {
+                at.data()[k] = box.origin().data()[k] + j * keep;
+                move(RegionXu64(at, extent), tile.data() + j * slabBytes);
+            }
+        };
+        each([&](RegionXu64 const& slab, uint8_t* bytes) { src.readRegion(slab, bytes); });
+        extent.data()[k] = slabs;
+        moveUnits(part, dense, tile.data(), detail::denseStrides(extent, src.sampleByteCount()), box.origin(), toView,
+                  k, keep);
+        extent.data()[k] = 1;
+        if (!toView)
+            each([&](RegionXu64 const& slab, uint8_t* bytes) { src.writeRegion(slab, bytes); });
+    }
+
     // Moves the units of a region between the view's dense buffer and the
     // source's samples at base, laid out by strides from memoryOrigin.
+    // Along source dimension `packed` the memory holds only every keep-th
+    // index from memoryOrigin.
     void moveUnits(RegionXu64 const& region, uint8_t* dense, uint8_t* base, VectorXu64 const& strides,
-                   VectorXu64 const& memoryOrigin, bool toView)
+                   VectorXu64 const& memoryOrigin, bool toView, size_t packed = ~size_t(0), uint64_t keep = 1)
     {
         size_t const n = m_map.start.size();
+        auto scale = [&](size_t k) { return k == packed ? int64_t(keep) : int64_t(1); };
         auto stride = [&](MapAxis const& a) {
-            return a.source < 0 ? a.step : a.step * int64_t(strides.data()[a.source]);
+            return a.source < 0 ? a.step : a.step / scale(size_t(a.source)) * int64_t(strides.data()[a.source]);
         };
+        // The source index of the region's first unit, then its place.
+        std::vector<int64_t> first(m_map.start);
+        for (size_t d = 0; d < m_map.axes.size(); ++d)
+            if (m_map.axes[d].source >= 0)
+                first[m_map.axes[d].source] += m_map.axes[d].step * int64_t(region.origin().data()[d]);
         int64_t offset = int64_t(m_map.byteOffset);
         for (size_t k = 0; k < n; ++k)
-            offset += (m_map.start[k] - int64_t(memoryOrigin.data()[k])) * int64_t(strides.data()[k]);
+            offset += (first[k] - int64_t(memoryOrigin.data()[k])) / scale(k) * int64_t(strides.data()[k]);
         for (size_t d = 0; d < m_map.axes.size(); ++d)
-            offset += stride(m_map.axes[d]) * int64_t(region.origin().data()[d]);
+            if (m_map.axes[d].source < 0)
+                offset += m_map.axes[d].step * int64_t(region.origin().data()[d]);
 
         // The units of the region, inner axis first, on both sides.
         size_t const axes = m_map.axes.size() + (m_map.hasInner ? 1 : 0);
@@ -161,8 +213,9 @@ private:
     }
 
     // The most bytes of the source a band of a transfer reads at once (one
-    // band reaches more when a single index of its axis does).
-    static constexpr size_t TILE_BYTES = size_t(1) << 20;
+    // band reaches more when a single index of its axis does): small enough
+    // to stay in a core's cache between the read and the rearrangement.
+    static constexpr size_t TILE_BYTES = size_t(1) << 17;
 
     // A plain rearrangement of whole samples: another mapping over this view
     // can go straight to its data.

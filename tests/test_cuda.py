@@ -301,3 +301,30 @@ def test_properties_and_metadata_plain_or_read_only_reach_the_new_image():
     assert out[:3] == ["True", "True", "False"]
     assert out[3] == "TypeError: Wrong number or type of arguments for overloaded function 'CudaImageFactory_allocate'."
     assert out[-1].startswith("QuelboError: CudaImageFactory: the properties do not fit"), out[-1]
+
+
+def test_gpu_views_refuse_outside_regions_and_missing_capabilities_as_other_views():
+    out = child(
+        """
+        from views_util import region
+        gpu = c.CudaImageFactory_allocate([4, 3], q.DataTypeId_UINT8)
+        uniform = q.ImageViewFactory__uniform([4, 3], q.DataTypeId_UINT8, b"\\1", None, None)
+        adapted = [c.CudaImageFactory_adapt_to_cuda(v) for v in
+                   (uniform, q.ImageViewFactory_flip_dimension_index(uniform, 0))]
+        print(error(q.ImageView___read_region, gpu, region([3, 0], [2, 1]), bytearray(2)))
+        print(error(t.entry_transfer, gpu, [3, 0], [2, 1], None), error(t.entry_transfer, gpu, [0, 3], None, b"x"))
+        for v in adapted:
+            print(error(q.ImageView___write, v, [0, 0], b"x"), "|", error(t.entry_transfer, v, [0, 0], [1, 1], b"x"))
+        release(gpu, *adapted)
+        """
+    )
+    assert out == [
+        "QuelboError: ImageView: the region {origin: [3, 0], size: [2, 1]} is not inside the image of shape [4, 3]",
+        "QuelboError: ImageView: the region {origin: [3, 0], size: [2, 1]} is not inside the image of shape [4, 3] "
+        "QuelboError: ImageView: the index [0, 3] is not inside the image of shape [4, 3]",
+        # an adapted view refuses in its source's words
+        "QuelboError: ImageView: writeRegion is not supported by this view | "
+        "QuelboError: ImageView: writeRegion is not supported by this view",
+        "QuelboError: ImageView: writeRegion needs the WRITE capability | "
+        "QuelboError: ImageView: writeRegion needs the WRITE capability",
+    ]

@@ -29,23 +29,23 @@ public:
     DataType dataType() override { return m_type; }
     std::shared_ptr<const ImageProperties> properties() override { return m_properties; }
     std::shared_ptr<const MetadataNode> metadata() const override { return nullptr; }
-    void readRegion(RegionXu64 const& r, void* dst) override
-    {
-        checkRegion(r);
-        RegionCopier(m_indexer, Indexer(r.size(), m_type), r.origin(), VectorXu64(r.dimensionCount()), r.size(), m_type)
-            .copy(m_data.data(), dst);
-    }
-    void writeRegion(RegionXu64 const& r, const void* src) override
-    {
-        checkRegion(r);
-        RegionCopier(Indexer(r.size(), m_type), m_indexer, VectorXu64(r.dimensionCount()), r.origin(), r.size(), m_type)
-            .copy(src, m_data.data());
-    }
     Indexer const& indexer() override { return m_indexer; }
     void* buffer() override { return m_data.data(); }
     const void* bufferReadOnly() const override { return m_data.data(); }
     size_t bufferSize() override { return m_data.size(); }
     std::vector<uint8_t>& data() { return m_data; }
+
+protected:
+    void load(RegionXu64 const& r, uint8_t* dst) override
+    {
+        RegionCopier(m_indexer, Indexer(r.size(), m_type), r.origin(), VectorXu64(r.dimensionCount()), r.size(), m_type)
+            .copy(m_data.data(), dst);
+    }
+    void store(RegionXu64 const& r, const uint8_t* src) override
+    {
+        RegionCopier(Indexer(r.size(), m_type), m_indexer, VectorXu64(r.dimensionCount()), r.origin(), r.size(), m_type)
+            .copy(src, m_data.data());
+    }
 
 private:
     VectorXu64 m_shape;

@@ -2,11 +2,13 @@
 // READ or WRITE.
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "quelbo/error.h"
 #include "quelbo/hand_over.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
+#include "common/item_parser.h"
 #include "runtime/wrap.h"
 
 namespace {
@@ -53,27 +55,23 @@ public:
         need(quelbo::ImageCapability::READ, "metadata");
         return m_source->metadata();
     }
-    void readRegion(quelbo::RegionXu64 const& region, void* dst) override
-    {
-        need(quelbo::ImageCapability::READ, "readRegion");
-        m_source->readRegion(region, dst);
-    }
-    void writeRegion(quelbo::RegionXu64 const& region, const void* src) override
-    {
-        need(quelbo::ImageCapability::WRITE, "writeRegion");
-        m_source->writeRegion(region, src);
-    }
     void setProperties(std::shared_ptr<const quelbo::ImageProperties> p) override
     {
         need(quelbo::ImageCapability::WRITE, "setProperties");
         m_source->setProperties(std::move(p));
     }
+    std::string refusal(Transfer transfer) const override { return missing(nameOf(regionOf(transfer))); }
+
+protected:
+    void load(quelbo::RegionXu64 const& region, uint8_t* dst) override { m_source->readRegion(region, dst); }
+    void store(quelbo::RegionXu64 const& region, const uint8_t* src) override { m_source->writeRegion(region, src); }
 
 private:
+    static std::string missing(const char* what) { return std::string("restricted view: no ") + what; }
     void need(quelbo::ImageCapability c, const char* what) const
     {
         if (!m_caps.has(c))
-            throw quelbo::NotImplemented(std::string("restricted view: no ") + what);
+            throw quelbo::NotImplemented(missing(what));
     }
     ViewPtr m_source;
     quelbo::ImageCapabilitySet m_caps;
@@ -117,12 +115,14 @@ public:
     quelbo::DataType dataType() override { return m_type; }
     std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_properties; }
     std::shared_ptr<const quelbo::MetadataNode> metadata() const override { return nullptr; }
-    void readRegion(quelbo::RegionXu64 const&, void*) override {}
     quelbo::Indexer const& indexer() override { return m_indexer; }
     void* buffer() override { return m_block->data(); }
     const void* bufferReadOnly() const override { return m_block->data(); }
     size_t bufferSize() override { return m_block->size(); }
     std::shared_ptr<quelbo::MemoryBlock> memoryBlock() override { return m_block; }
+
+protected:
+    void load(quelbo::RegionXu64 const&, uint8_t*) override {}
 
 private:
     quelbo::DataType m_type;
@@ -138,6 +138,41 @@ PyObject* lying_view(PyObject*, PyObject* o)
     if (!arg(o, {"lying_view", 1, "int"}, kind))
         return nullptr;
     return call([&] { return shared(ViewPtr(std::make_shared<Lying>(kind))); });
+}
+
+// entry_transfer(view, origin, size, data): the library's own transfer
+// entries, which take no buffer length. With size None, one sample at origin
+// (read / write), else the region (readRegion / writeRegion). With data None,
+// the samples read into a buffer of the transfer's size, returned as bytes;
+// else data (its length checked here) written.
+PyObject* entry_transfer(PyObject*, PyObject* args)
+{
+    static const char* fn = "entry_transfer";
+    PyObject* a[4];
+    ViewPtr view;
+    quelbo::VectorXu64 origin, size;
+    char* data = nullptr;
+    Py_ssize_t length = 0;
+    if (!unpack(fn, args, 4, 4, a) || !view_arg(a[0], fn, view) || !sequence_to_vector(a[1], origin) ||
+        (a[2] != Py_None && !sequence_to_vector(a[2], size)) ||
+        (a[3] != Py_None && PyBytes_AsStringAndSize(a[3], &data, &length) < 0))
+        return nullptr;
+    return call([&]() -> PyObject* {
+        bool const sample = a[2] == Py_None;
+        quelbo::RegionXu64 const box = sample ? quelbo::RegionXu64::fromIndex(origin) : quelbo::RegionXu64(origin, size);
+        std::vector<char> bytes(quelbo::checkedMultiply(box.elementCount(), view->sampleByteCount(), fn));
+        if (data && size_t(length) != bytes.size())
+            throw quelbo::InvalidArgument("entry_transfer: the data does not hold the transfer");
+        if (data && sample)
+            view->write(origin, data);
+        else if (data)
+            view->writeRegion(box, data);
+        else if (sample)
+            view->read(origin, bytes.data());
+        else
+            view->readRegion(box, bytes.data());
+        return data ? none() : PyBytes_FromStringAndSize(bytes.data(), Py_ssize_t(bytes.size()));
+    });
 }
 
 ViewPtr& parked()
@@ -177,6 +212,7 @@ void add_views(Methods& m)
     m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
     m.add("hand_over_view", &hand_over_view, METH_O);
     m.add("restricted_view", &restricted_view, METH_VARARGS);
+    m.add("entry_transfer", &entry_transfer, METH_VARARGS);
 }
 QW_FAMILY(10, add_views);
 

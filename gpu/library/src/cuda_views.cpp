@@ -166,17 +166,6 @@ public:
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override { m_metadata = std::move(metadata); }
 
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        checkRegion(region);
-        transfer(region, dst, true);
-    }
-    void writeRegion(RegionXu64 const& region, const void* src) override
-    {
-        checkRegion(region);
-        transfer(region, const_cast<void*>(src), false);
-    }
-
     // Rows [first, first + count) of the image from / to a dense host buffer.
     void fillRows(size_t first, size_t count, const void* src)
     {
@@ -186,6 +175,13 @@ public:
 
     size_t rowBytes() const { return m_rowBytes; }
     size_t rowCount() const { return m_rows; }
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override { transfer(region, dst, true); }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        transfer(region, const_cast<uint8_t*>(src), false);
+    }
 
 private:
     Driver::Plane device(size_t offset) const
@@ -286,19 +282,21 @@ public:
     void setProperties(std::shared_ptr<const ImageProperties> p) override { m_source->setProperties(std::move(p)); }
     void setMetadata(std::shared_ptr<MetadataNode> m) override { m_source->setMetadata(std::move(m)); }
 
-    void readRegion(RegionXu64 const& region, void* dst) override
+    // The source's refusal: a transfer this view lacks the capability for is
+    // one its source lacks.
+    std::string refusal(Transfer transfer) const override { return m_source->refusal(regionOf(transfer)); }
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override
     {
-        checkRegion(region);
         if (!Driver::get().isDevicePointer(dst))
             return m_source->readRegion(region, dst);
         std::vector<uint8_t> stage(regionByteCount(region));
         m_source->readRegion(region, stage.data());
         Driver::get().toDevice(reinterpret_cast<DevicePtr>(dst), stage.data(), stage.size());
     }
-
-    void writeRegion(RegionXu64 const& region, const void* src) override
+    void store(RegionXu64 const& region, const uint8_t* src) override
     {
-        checkRegion(region);
         if (!Driver::get().isDevicePointer(src))
             return m_source->writeRegion(region, src);
         std::vector<uint8_t> stage(regionByteCount(region));

@@ -30,9 +30,10 @@ enum class ImageInterpretation : int32_t;
 // samples densely, in the default (FORTRAN) layout of an Indexer of the
 // region's size: the first axis fastest.
 //
-// Implementations provide the pure operations; the others have base bodies:
-// read and write go through a region of one sample, the operations that need
-// a capability the view lacks throw NotImplemented.
+// Implementations provide the pure operations; the others have base bodies
+// that throw NotImplemented. Every transfer enters through read, readRegion,
+// write, writeRegion or their checked forms, which refuse it once for all
+// kinds (see below) and then call the kind's own load or store.
 class QUELBO_API ImageView : public View
 {
 public:
@@ -49,16 +50,16 @@ public:
     // The view's metadata root, possibly empty. Needs READ.
     virtual std::shared_ptr<const MetadataNode> metadata() const = 0;
     // One sample at index into dst. Needs READ.
-    virtual void read(VectorXu64 const& index, void* dst);
+    void read(VectorXu64 const& index, void* dst);
     // The samples of region into dst, densely. Needs READ.
-    virtual void readRegion(RegionXu64 const& region, void* dst) = 0;
+    void readRegion(RegionXu64 const& region, void* dst);
     // Replace the properties / the metadata root. Need WRITE.
     virtual void setProperties(std::shared_ptr<const ImageProperties> properties);
     virtual void setMetadata(std::shared_ptr<MetadataNode> metadata);
     // One sample at index from src. Needs WRITE.
-    virtual void write(VectorXu64 const& index, const void* src);
+    void write(VectorXu64 const& index, const void* src);
     // The samples of region from src, densely. Needs WRITE.
-    virtual void writeRegion(RegionXu64 const& region, const void* src);
+    void writeRegion(RegionXu64 const& region, const void* src);
     // New shape and data type; all data invalidated. Needs RESHAPE.
     virtual void reshape(VectorXu64 const& shape, DataType dataType);
     // How buffer() is laid out; buffer() is the address of element 0.
@@ -112,9 +113,11 @@ public:
     std::string toString() const;
 
     // --- checked transfers ----------------------------------------------------
-    // The same transfers for callers that hold a length: InvalidArgument
-    // unless the index or region lies in the view (same dimension count) and
-    // the buffer holds the transfer; nothing moves then.
+    // Every transfer is checked once, in this order, before anything moves:
+    // InvalidArgument unless the index or region lies in the view (same
+    // dimension count) and, for callers that give the buffer's length, the
+    // buffer holds the transfer; NotImplemented, in the kind's wording
+    // (refusal), unless the view has READ (WRITE).
     void readChecked(VectorXu64 const& index, void* dst, size_t dstSize);
     void writeChecked(VectorXu64 const& index, const void* src, size_t srcSize);
     void readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize);
@@ -126,12 +129,39 @@ public:
     // The bytes of a region's samples, overflow-checked.
     size_t regionByteCount(RegionXu64 const& region);
 
+    // The transfer entries, as refusals name them.
+    enum class Transfer { READ, READ_REGION, WRITE, WRITE_REGION };
+    // The text with which the view refuses a transfer for want of READ
+    // (WRITE). The base's names the region entry: "ImageView: writeRegion is
+    // not supported by this view"; kinds with a wording of their own say it.
+    virtual std::string refusal(Transfer transfer) const;
+    // "read", "readRegion", "write", "writeRegion"; the region entry of the
+    // same direction.
+    static char const* nameOf(Transfer transfer);
+    static Transfer regionOf(Transfer transfer);
+
 protected:
     ImageView();
     ImageView(ViewDataOrigin origin, std::string displayName,
               std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
 
+    // The kind's transfers, called only by the entries, once the transfer
+    // passed their checks: the view has the capability, the region (index)
+    // lies in it and the buffer holds the samples densely. A kind without
+    // WRITE needs no store.
+    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
+    virtual void store(RegionXu64 const& region, const uint8_t* src);
+    // One sample; by default a region of one sample.
+    virtual void loadSample(VectorXu64 const& index, uint8_t* dst);
+    virtual void storeSample(VectorXu64 const& index, const uint8_t* src);
+
 private:
+    // The checks of every transfer, in the order above; length is the
+    // caller's buffer length, when it gave one.
+    void admit(Transfer transfer, VectorXu64 const& index, size_t const* length);
+    void admit(Transfer transfer, RegionXu64 const& region, size_t const* length);
+    void require(Transfer transfer);
+
     // Replaces the properties through a modified copy.
     template <class F>
     void updateProperties(F&& change);

@@ -31,16 +31,6 @@ public:
         need(ImageCapability::READ, "metadata");
         return m_source->metadata();
     }
-    void read(VectorXu64 const& index, void* dst) override
-    {
-        need(ImageCapability::READ, "read");
-        m_source->read(index, dst);
-    }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        need(ImageCapability::READ, "readRegion");
-        m_source->readRegion(region, dst);
-    }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
     {
         need(ImageCapability::WRITE, "setProperties");
@@ -51,16 +41,6 @@ public:
         need(ImageCapability::WRITE, "setMetadata");
         m_source->setMetadata(std::move(metadata));
     }
-    void write(VectorXu64 const& index, const void* src) override
-    {
-        need(ImageCapability::WRITE, "write");
-        m_source->write(index, src);
-    }
-    void writeRegion(RegionXu64 const& region, const void* src) override
-    {
-        need(ImageCapability::WRITE, "writeRegion");
-        m_source->writeRegion(region, src);
-    }
     void reshape(VectorXu64 const&, DataType) override { refuse("reshape"); }
     Indexer const& indexer() override { refuse("indexer"); }
     void* buffer() override { refuse("buffer"); }
@@ -68,13 +48,21 @@ public:
     size_t bufferSize() override { refuse("bufferSize"); }
     std::shared_ptr<MemoryBlock> memoryBlock() override { return nullptr; }
     ParallelAccessCapabilitySet parallelCapabilities() override { return m_source->parallelCapabilities(); }
+    std::string refusal(Transfer transfer) const override { return unavailable(nameOf(transfer)); }
+
+protected:
+    void loadSample(VectorXu64 const& index, uint8_t* dst) override { m_source->read(index, dst); }
+    void load(RegionXu64 const& region, uint8_t* dst) override { m_source->readRegion(region, dst); }
+    void storeSample(VectorXu64 const& index, const uint8_t* src) override { m_source->write(index, src); }
+    void store(RegionXu64 const& region, const uint8_t* src) override { m_source->writeRegion(region, src); }
 
 private:
-    [[noreturn]] void refuse(const char* what) const
+    std::string unavailable(const char* what) const
     {
-        throw NotImplemented(std::string(m_kept == ImageCapability::READ ? "read-only" : "write-only") +
-                             " image view: " + what + " is not available");
+        return std::string(m_kept == ImageCapability::READ ? "read-only" : "write-only") + " image view: " + what +
+               " is not available";
     }
+    [[noreturn]] void refuse(const char* what) const { throw NotImplemented(unavailable(what)); }
     void need(ImageCapability capability, const char* what) const
     {
         if (capability != m_kept || !m_source->support(capability))

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
 
@@ -169,7 +170,7 @@ private:
         {
             Column& c = m_frame.column(index);
             if (!m_frame.support(DataFrameCapability::WRITE))
-                throw Error("DataFrameView: setting a unit needs the WRITE capability");
+                detail::needsCapability<Error>("DataFrameView", "setting a unit", "WRITE");
             c.unit = unit;
         }
 
@@ -231,27 +232,27 @@ DataFrameView::~DataFrameView() = default;
 
 void DataFrameView::addColumn(std::string const&, DataType)
 {
-    throw NotImplemented("DataFrameView: adding a column needs the RESHAPE capability");
+    detail::needsCapability("DataFrameView", "adding a column", "RESHAPE");
 }
 
 void DataFrameView::addRows(size_t, size_t)
 {
-    throw NotImplemented("DataFrameView: adding rows needs the RESHAPE capability");
+    detail::needsCapability("DataFrameView", "adding rows", "RESHAPE");
 }
 
 void DataFrameView::removeColumn(size_t)
 {
-    throw NotImplemented("DataFrameView: removing a column needs the RESHAPE capability");
+    detail::needsCapability("DataFrameView", "removing a column", "RESHAPE");
 }
 
 void DataFrameView::removeRows(size_t, size_t)
 {
-    throw NotImplemented("DataFrameView: removing rows needs the RESHAPE capability");
+    detail::needsCapability("DataFrameView", "removing rows", "RESHAPE");
 }
 
 void DataFrameView::reshapeTable(Vector2u64 const&, std::vector<std::string> const&, std::vector<DataType> const&)
 {
-    throw NotImplemented("DataFrameView: reshaping needs the RESHAPE capability");
+    detail::needsCapability("DataFrameView", "reshaping", "RESHAPE");
 }
 
 namespace {
@@ -296,7 +297,7 @@ void DataFrameView::reshape(Vector2u64 const& shape, std::vector<std::string> co
                             std::vector<DataType> const& columnDataTypes)
 {
     if (!support(DataFrameCapability::RESHAPE))
-        throw NotImplemented("DataFrameView: reshaping needs the RESHAPE capability");
+        detail::needsCapability("DataFrameView", "reshaping", "RESHAPE");
     checkTable(shape, columnNames, columnDataTypes);
     reshapeTable(shape, columnNames, columnDataTypes);
 }

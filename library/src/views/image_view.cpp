@@ -29,11 +29,6 @@ ImageView::ImageView(ViewDataOrigin origin, std::string displayName,
 
 ImageView::~ImageView() = default;
 
-void ImageView::read(VectorXu64 const& index, void* dst)
-{
-    readRegion(RegionXu64::fromIndex(index), dst);
-}
-
 void ImageView::setProperties(std::shared_ptr<const ImageProperties>)
 {
     notSupported("setProperties");
@@ -42,16 +37,6 @@ void ImageView::setProperties(std::shared_ptr<const ImageProperties>)
 void ImageView::setMetadata(std::shared_ptr<MetadataNode>)
 {
     notSupported("setMetadata");
-}
-
-void ImageView::write(VectorXu64 const& index, const void* src)
-{
-    writeRegion(RegionXu64::fromIndex(index), src);
-}
-
-void ImageView::writeRegion(RegionXu64 const&, const void*)
-{
-    notSupported("writeRegion");
 }
 
 void ImageView::reshape(VectorXu64 const&, DataType)
@@ -138,38 +123,116 @@ void ImageView::checkIndex(VectorXu64 const& index)
                               extent.toString());
 }
 
-void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
+// ------------------------------------------------------------ transfers
+
+char const* ImageView::nameOf(Transfer transfer)
+{
+    static char const* const names[] = {"read", "readRegion", "write", "writeRegion"};
+    return names[int(transfer)];
+}
+
+ImageView::Transfer ImageView::regionOf(Transfer transfer)
+{
+    return transfer == Transfer::READ || transfer == Transfer::READ_REGION ? Transfer::READ_REGION
+                                                                           : Transfer::WRITE_REGION;
+}
+
+std::string ImageView::refusal(Transfer transfer) const
+{
+    return detail::notSupportedText(nameOf(regionOf(transfer)));
+}
+
+void ImageView::require(Transfer transfer)
+{
+    ImageCapability const need =
+        regionOf(transfer) == Transfer::READ_REGION ? ImageCapability::READ : ImageCapability::WRITE;
+    if (!capabilities().has(need))
+        throw NotImplemented(refusal(transfer));
+}
+
+void ImageView::admit(Transfer transfer, VectorXu64 const& index, size_t const* length)
 {
     checkIndex(index);
-    if (dstSize < sampleByteCount())
-        shortBuffer(dstSize, sampleByteCount());
-    read(index, dst);
+    if (length) {
+        size_t const need = sampleByteCount();
+        if (*length < need)
+            shortBuffer(*length, need);
+    }
+    require(transfer);
+}
+
+void ImageView::admit(Transfer transfer, RegionXu64 const& region, size_t const* length)
+{
+    checkRegion(region);
+    if (length) {
+        size_t const need = regionByteCount(region);
+        if (*length < need)
+            shortBuffer(*length, need);
+    }
+    require(transfer);
+}
+
+void ImageView::store(RegionXu64 const&, const uint8_t*)
+{
+    notSupported("writeRegion");
+}
+
+void ImageView::loadSample(VectorXu64 const& index, uint8_t* dst)
+{
+    load(RegionXu64::fromIndex(index), dst);
+}
+
+void ImageView::storeSample(VectorXu64 const& index, const uint8_t* src)
+{
+    store(RegionXu64::fromIndex(index), src);
+}
+
+void ImageView::read(VectorXu64 const& index, void* dst)
+{
+    admit(Transfer::READ, index, nullptr);
+    loadSample(index, static_cast<uint8_t*>(dst));
+}
+
+void ImageView::readRegion(RegionXu64 const& region, void* dst)
+{
+    admit(Transfer::READ_REGION, region, nullptr);
+    load(region, static_cast<uint8_t*>(dst));
+}
+
+void ImageView::write(VectorXu64 const& index, const void* src)
+{
+    admit(Transfer::WRITE, index, nullptr);
+    storeSample(index, static_cast<const uint8_t*>(src));
+}
+
+void ImageView::writeRegion(RegionXu64 const& region, const void* src)
+{
+    admit(Transfer::WRITE_REGION, region, nullptr);
+    store(region, static_cast<const uint8_t*>(src));
+}
+
+void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
+{
+    admit(Transfer::READ, index, &dstSize);
+    loadSample(index, static_cast<uint8_t*>(dst));
 }
 
 void ImageView::writeChecked(VectorXu64 const& index, const void* src, size_t srcSize)
 {
-    checkIndex(index);
-    if (srcSize < sampleByteCount())
-        shortBuffer(srcSize, sampleByteCount());
-    write(index, src);
+    admit(Transfer::WRITE, index, &srcSize);
+    storeSample(index, static_cast<const uint8_t*>(src));
 }
 
 void ImageView::readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize)
 {
-    checkRegion(region);
-    const size_t need = regionByteCount(region);
-    if (dstSize < need)
-        shortBuffer(dstSize, need);
-    readRegion(region, dst);
+    admit(Transfer::READ_REGION, region, &dstSize);
+    load(region, static_cast<uint8_t*>(dst));
 }
 
 void ImageView::writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize)
 {
-    checkRegion(region);
-    const size_t need = regionByteCount(region);
-    if (srcSize < need)
-        shortBuffer(srcSize, need);
-    writeRegion(region, src);
+    admit(Transfer::WRITE_REGION, region, &srcSize);
+    store(region, static_cast<const uint8_t*>(src));
 }
 
 } // namespace quelbo

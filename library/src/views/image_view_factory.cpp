@@ -109,26 +109,6 @@ public:
           m_indexer(std::move(indexer)), m_block(std::move(block))
     {}
 
-    void read(VectorXu64 const& index, void* dst) override
-    {
-        std::memcpy(dst, m_block->data() + m_indexer.byteOffset(index), m_type.byteCount());
-    }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        Indexer dense(region.size(), m_type);
-        RegionCopier(m_indexer, dense, region.origin(), VectorXu64(region.dimensionCount()), region.size(), m_type)
-            .copy(m_block->data(), dst);
-    }
-    void write(VectorXu64 const& index, const void* src) override
-    {
-        std::memcpy(m_block->data() + m_indexer.byteOffset(index), src, m_type.byteCount());
-    }
-    void writeRegion(RegionXu64 const& region, const void* src) override
-    {
-        Indexer dense(region.size(), m_type);
-        RegionCopier(dense, m_indexer, VectorXu64(region.dimensionCount()), region.origin(), region.size(), m_type)
-            .copy(src, m_block->data());
-    }
     // New memory; blocks handed out before keep the old bytes alive.
     void reshape(VectorXu64 const& shape, DataType dataType) override
     {
@@ -153,6 +133,28 @@ public:
     size_t bufferSize() override { return m_indexer.byteCount(); }
     std::shared_ptr<MemoryBlock> memoryBlock() override { return m_block; }
 
+protected:
+    void loadSample(VectorXu64 const& index, uint8_t* dst) override
+    {
+        std::memcpy(dst, m_block->data() + m_indexer.byteOffset(index), m_type.byteCount());
+    }
+    void load(RegionXu64 const& region, uint8_t* dst) override
+    {
+        Indexer dense(region.size(), m_type);
+        RegionCopier(m_indexer, dense, region.origin(), VectorXu64(region.dimensionCount()), region.size(), m_type)
+            .copy(m_block->data(), dst);
+    }
+    void storeSample(VectorXu64 const& index, const uint8_t* src) override
+    {
+        std::memcpy(m_block->data() + m_indexer.byteOffset(index), src, m_type.byteCount());
+    }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        Indexer dense(region.size(), m_type);
+        RegionCopier(dense, m_indexer, VectorXu64(region.dimensionCount()), region.origin(), region.size(), m_type)
+            .copy(src, m_block->data());
+    }
+
 private:
     Indexer m_indexer;
     std::shared_ptr<MemoryBlock> m_block;
@@ -169,15 +171,10 @@ public:
           m_value(static_cast<const uint8_t*>(value), static_cast<const uint8_t*>(value) + dataType.byteCount())
     {}
 
-    void read(VectorXu64 const& index, void* dst) override
+protected:
+    void loadSample(VectorXu64 const&, uint8_t* dst) override { std::memcpy(dst, m_value.data(), m_value.size()); }
+    void load(RegionXu64 const& region, uint8_t* out) override
     {
-        checkRegion(RegionXu64::fromIndex(index));
-        std::memcpy(dst, m_value.data(), m_value.size());
-    }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        checkRegion(region);
-        auto* out = static_cast<uint8_t*>(dst);
         const size_t count = region.elementCount();
         for (size_t i = 0; i < count; ++i, out += m_value.size())
             std::memcpy(out, m_value.data(), m_value.size());

@@ -291,16 +291,6 @@ public:
     {
         m_description.setMetadata(m_caps, std::move(metadata));
     }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        checkRegion(region);
-        m_image->read(region, static_cast<uint8_t*>(dst));
-    }
-    void writeRegion(RegionXu64 const& region, const void* src) override
-    {
-        checkRegion(region);
-        m_image->write(region, static_cast<const uint8_t*>(src));
-    }
     void reshape(VectorXu64 const& shape, DataType dataType) override
     {
         if (!m_caps.has(ImageCapability::RESHAPE))
@@ -319,6 +309,10 @@ public:
         return ImageView::extension(id);
     }
     ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override { m_image->read(region, dst); }
+    void store(RegionXu64 const& region, const uint8_t* src) override { m_image->write(region, src); }
 
 private:
     using OwnedDescription = detail::OwnedDescription;

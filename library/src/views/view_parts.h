@@ -14,16 +14,24 @@ namespace quelbo::detail {
 
 // The refusal of an operation for want of a capability, in one wording:
 // "<kind>: <operation> needs the <capability> capability".
+inline std::string needsCapabilityText(std::string const& kind, std::string const& operation, char const* capability)
+{
+    return kind + ": " + operation + " needs the " + capability + " capability";
+}
 template <class E = NotImplemented>
 [[noreturn]] void needsCapability(std::string const& kind, std::string const& operation, char const* capability)
 {
-    throw E(kind + ": " + operation + " needs the " + capability + " capability");
+    throw E(needsCapabilityText(kind, operation, capability));
 }
 
 // The refusal of an operation a view does not offer at all.
+inline std::string notSupportedText(std::string const& operation)
+{
+    return "ImageView: " + operation + " is not supported by this view";
+}
 [[noreturn]] inline void notSupported(std::string const& operation)
 {
-    throw NotImplemented("ImageView: " + operation + " is not supported by this view");
+    throw NotImplemented(notSupportedText(operation));
 }
 
 // The axes of a view given no properties: those of an image (two

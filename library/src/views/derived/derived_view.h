@@ -86,19 +86,13 @@ public:
     {
         m_description.setMetadata(m_caps, std::move(metadata));
     }
-    void writeRegion(RegionXu64 const& region, const void* src) override
+    // "ImageView: writeRegion needs the WRITE capability", a sample
+    // transfer named by its region entry.
+    std::string refusal(Transfer transfer) const override
     {
-        if (!m_caps.has(ImageCapability::WRITE))
-            detail::needsCapability("ImageView", "writeRegion", "WRITE");
-        checkRegion(region);
-        store(region, static_cast<const uint8_t*>(src));
-    }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        if (!m_caps.has(ImageCapability::READ))
-            detail::needsCapability("ImageView", "readRegion", "READ");
-        checkRegion(region);
-        load(region, static_cast<uint8_t*>(dst));
+        Transfer const entry = regionOf(transfer);
+        return detail::needsCapabilityText("ImageView", nameOf(entry),
+                                           entry == Transfer::READ_REGION ? "READ" : "WRITE");
     }
 
     // Concurrent reads are as safe as on every source; writes when the view
@@ -115,9 +109,6 @@ public:
     }
 
 protected:
-    virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
-    virtual void store(RegionXu64 const& region, const uint8_t* src) = 0;
-
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
 

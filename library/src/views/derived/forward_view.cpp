@@ -49,18 +49,6 @@ public:
         auto l = lock();
         return m_ownMetadata ? m_description.metadata(capabilities()) : m_source->metadata();
     }
-    void read(VectorXu64 const& index, void* dst) override
-    {
-        auto l = lock();
-        need(ImageCapability::READ, "read");
-        m_source->read(index, dst);
-    }
-    void readRegion(RegionXu64 const& region, void* dst) override
-    {
-        auto l = lock();
-        need(ImageCapability::READ, "readRegion");
-        m_source->readRegion(region, dst);
-    }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
     {
         auto l = lock();
@@ -74,18 +62,6 @@ public:
         if (!m_ownMetadata)
             return m_source->setMetadata(std::move(metadata));
         m_description.setMetadata(capabilities(), std::move(metadata));
-    }
-    void write(VectorXu64 const& index, const void* src) override
-    {
-        auto l = lock();
-        need(ImageCapability::WRITE, "write");
-        m_source->write(index, src);
-    }
-    void writeRegion(RegionXu64 const& region, const void* src) override
-    {
-        auto l = lock();
-        need(ImageCapability::WRITE, "writeRegion");
-        m_source->writeRegion(region, src);
     }
     void reshape(VectorXu64 const& shape, DataType dataType) override
     {
@@ -136,6 +112,30 @@ public:
         if (id == TilingInfoExtension::EXTENSION_ID && !m_lock)
             return m_source->extension(id);
         return ImageView::extension(id);
+    }
+    std::string refusal(Transfer transfer) const override { return detail::notSupportedText(nameOf(transfer)); }
+
+protected:
+    // The source checks the transfer again, under the lock.
+    void loadSample(VectorXu64 const& index, uint8_t* dst) override
+    {
+        auto l = lock();
+        m_source->read(index, dst);
+    }
+    void load(RegionXu64 const& region, uint8_t* dst) override
+    {
+        auto l = lock();
+        m_source->readRegion(region, dst);
+    }
+    void storeSample(VectorXu64 const& index, const uint8_t* src) override
+    {
+        auto l = lock();
+        m_source->write(index, src);
+    }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        auto l = lock();
+        m_source->writeRegion(region, src);
     }
 
 private:

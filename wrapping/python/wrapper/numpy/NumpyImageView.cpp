@@ -143,18 +143,23 @@ ImageCapabilitySet NumpyImageView::capabilities() const
     return caps;
 }
 
+std::string NumpyImageView::readOnly(char const* operation)
+{
+    return std::string("ImageView: ") + operation + " is not supported by a read-only numpy array";
+}
+
 void NumpyImageView::requireWrite(char const* operation) const
 {
     if (!m_writable)
-        throw NotImplemented(std::string("ImageView: ") + operation + " is not supported by a read-only numpy array");
+        throw NotImplemented(readOnly(operation));
 }
 
-void NumpyImageView::read(VectorXu64 const& index, void* dst)
+void NumpyImageView::loadSample(VectorXu64 const& index, uint8_t* dst)
 {
     std::memcpy(dst, data() + m_indexer.byteOffset(index), m_type.byteCount());
 }
 
-void NumpyImageView::readRegion(RegionXu64 const& region, void* dst)
+void NumpyImageView::load(RegionXu64 const& region, uint8_t* dst)
 {
     Indexer dense(region.size(), m_type);
     RegionCopier(m_indexer, dense, region.origin(), VectorXu64(region.dimensionCount()), region.size(), m_type)
@@ -177,15 +182,13 @@ void NumpyImageView::setMetadata(std::shared_ptr<MetadataNode> metadata)
     m_metadata = metadata ? metadata->clone() : nullptr;
 }
 
-void NumpyImageView::write(VectorXu64 const& index, const void* src)
+void NumpyImageView::storeSample(VectorXu64 const& index, const uint8_t* src)
 {
-    requireWrite("write");
     std::memcpy(data() + m_indexer.byteOffset(index), src, m_type.byteCount());
 }
 
-void NumpyImageView::writeRegion(RegionXu64 const& region, const void* src)
+void NumpyImageView::store(RegionXu64 const& region, const uint8_t* src)
 {
-    requireWrite("writeRegion");
     Indexer dense(region.size(), m_type);
     RegionCopier(dense, m_indexer, VectorXu64(region.dimensionCount()), region.origin(), region.size(), m_type)
         .copy(src, data());

@@ -38,17 +38,20 @@ public:
     DataType dataType() override { return m_type; }
     std::shared_ptr<const ImageProperties> properties() override { return m_properties.get(); }
     std::shared_ptr<const MetadataNode> metadata() const override { return m_metadata; }
-    void read(VectorXu64 const& index, void* dst) override;
-    void readRegion(RegionXu64 const& region, void* dst) override;
     void setProperties(std::shared_ptr<const ImageProperties> properties) override;
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override;
-    void write(VectorXu64 const& index, const void* src) override;
-    void writeRegion(RegionXu64 const& region, const void* src) override;
     Indexer const& indexer() override { return m_indexer; }
     void* buffer() override;
     const void* bufferReadOnly() const override;
     size_t bufferSize() override;
     std::shared_ptr<MemoryBlock> memoryBlock() override { return m_block; }
+    std::string refusal(Transfer transfer) const override { return readOnly(nameOf(transfer)); }
+
+protected:
+    void loadSample(VectorXu64 const& index, uint8_t* dst) override;
+    void load(RegionXu64 const& region, uint8_t* dst) override;
+    void storeSample(VectorXu64 const& index, const uint8_t* src) override;
+    void store(RegionXu64 const& region, const uint8_t* src) override;
 
 private:
     // What the array shows, in the view's terms.
@@ -65,6 +68,8 @@ private:
     static Layout layoutOf(qw::np::Array* array, ImageType itype);
     static Layout layoutOf(qw::np::Array* array, ImageDimension const* dimList, size_t count);
     static DataType convertDataType(int npyType);
+    // The refusal of an operation that would change a read-only array.
+    static std::string readOnly(char const* operation);
     void requireWrite(char const* operation) const;
     // The array's data address; Error when the array was given other memory
     // since (numpy's deprecated assignment of `data`).

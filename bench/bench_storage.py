@@ -123,8 +123,8 @@ def http_rows(folder):
 def stream_rows(url, rounds=15):
     """A whole resource read in 1 MiB pieces through a stream over a fresh
     store vs one streamed urllib response. Each round times both in fresh
-    child processes, in alternating order, so neither inherits a heap, a page
-    cache or a connection the other left."""
+    child processes, in alternating order, so neither inherits a heap, an
+    import or a connection the other left."""
     times = {"ours": [], "anchor": []}
     for r in range(rounds):
         for who in ("ours", "anchor") if r % 2 == 0 else ("anchor", "ours"):

@@ -141,6 +141,11 @@ inline Handle* own_handle(SwigPyObject* h)
 {
     return own_handle(reinterpret_cast<PyObject*>(h));
 }
+// An object known to be this runtime's handle.
+inline Handle* as_handle(PyObject* o)
+{
+    return reinterpret_cast<Handle*>(o);
+}
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);

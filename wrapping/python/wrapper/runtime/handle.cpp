@@ -37,9 +37,6 @@ void release_link(PyObject* o)
     r.in_release = false;
 }
 
-// The module delete_ function behind a registered class's destroy, or null.
-PyCFunction delete_function(PyObject* destroy);
-
 void handle_dealloc(PyObject* self)
 {
     auto* h = as_handle(self);
@@ -47,7 +44,7 @@ void handle_dealloc(PyObject* self)
         PyObject *et, *ev, *tb;
         PyErr_Fetch(&et, &ev, &tb);
         auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-        PyCFunction destroy = data && data->destroy ? delete_function(data->destroy) : nullptr;
+        PyCFunction destroy = data && data->destroy ? flat_delete_function(data->destroy) : nullptr;
         PyObject* destroy_self = nullptr;
         if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
             // Set by the module itself for a type without a class.
@@ -277,14 +274,4 @@ PyObject* append_handle(PyObject* self, PyObject* other)
     h->next = other;
     Py_RETURN_NONE;
 }
-
-namespace {
-
-PyCFunction delete_function(PyObject* destroy)
-{
-    return flat_delete_function(destroy);
-}
-
-} // namespace
-
 } // namespace qw

@@ -37,16 +37,9 @@ struct Methods
 // A family's part of the method table: `add` adds its functions, `order` (a
 // place of order.h) places them; create_module assembles the parts in
 // ascending order, each part's functions in the order it adds them.
-using TablePartFn = void (*)(Methods&);
-struct TablePart
-{
-    int order;
-    TablePartFn fn;
-};
-std::vector<TablePart>& families();
 struct TablePartReg
 {
-    TablePartReg(int order, TablePartFn fn) { families().push_back({order, fn}); }
+    TablePartReg(int order, TablePartFn fn) { declare_family({order, fn}); }
 };
 #define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
 

@@ -78,10 +78,6 @@ bool ref(PyObject* o, const ArgId& a, T*& out)
         fail_arg(r, a);
         return false;
     }
-    if (!p) {
-        fail_null(a);
-        return false;
-    }
     out = static_cast<T*>(p);
     return true;
 }

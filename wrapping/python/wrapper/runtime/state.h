@@ -45,12 +45,14 @@ struct Shared
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
-// the module object goes away; the handle types, the interned "this" and
-// the shared table stay for the handles that outlive the module (at
-// interpreter shutdown).
+// the module object goes away; the handle types, the interned "this", the
+// empty arguments and the shared table stay for the handles that outlive the
+// module (at interpreter shutdown).
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* empty_tuple = nullptr;     // the arguments of a registered class's allocation
+    PyObject* empty_dict = nullptr;      // its keywords (never written: the allocation only reads them)
     PyObject* module_name = nullptr;     // the module's name, also that of its types (`__module__`)
     PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
     PyTypeObject* handle_type = nullptr; // this module's handle type
@@ -64,6 +66,13 @@ struct Runtime
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     PyObject* cvar = nullptr;          // the module variables object
+    PyTypeObject* variables_type = nullptr; // its type
+    // The entry in use of the library's error class: library errors are
+    // raised as the class registered for it (set on joining the table).
+    swig_type_info* error_type = nullptr;
+    // numpy's C function table (numpy/numpy_api.h), filled at start-up by
+    // import_numpy: the module refuses to load without it.
+    void** numpy_api = nullptr;
 
     // The module record in the shared table, and its entries.
     swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};
@@ -71,6 +80,7 @@ struct Runtime
     std::vector<swig_type_info*> initial; // the module's own entries, sorted
     std::vector<TypeDecl> type_decls;     // declared at load time (QW_TYPE)
     std::vector<CastDecl> cast_decls;     // declared at load time (QW_CAST, QW_SHARED_CAST)
+    std::vector<TablePart> families;      // the families' parts of the table (QW_FAMILY), unordered
 
     // Handles whose release waits while another handle is being released
     // (chains and heirs are released iteratively, not recursively).
@@ -88,7 +98,13 @@ struct Runtime
     void clear();
 };
 
-Runtime& rt();
+// The module's runtime state, made on first use (the type and family
+// declarations of static initialisation use it already).
+inline Runtime& rt()
+{
+    static Runtime r;
+    return r;
+}
 
 // The docstring of the handle and packed-data types.
 inline constexpr const char* kHandleDoc = "Swig object carries a C/C++ instance pointer";

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "quelbo/error.h"
 #include "runtime/state.h"
+#include "runtime/types.h"
 
 namespace qw {
 
@@ -112,28 +114,12 @@ void capsule_destroy(PyObject* capsule)
     PyErr_Clear();
 }
 
-// The module's handle type joins the list of types whose objects are handles.
-void enter_handle_type(Shared& s, PyTypeObject* t)
-{
-    for (int i = 0; i < s.handle_type_count; ++i)
-        if (s.handle_types[i] == t)
-            return;
-    if (s.handle_type_count < int(sizeof(s.handle_types) / sizeof(s.handle_types[0])))
-        s.handle_types[s.handle_type_count++] = t;
-}
-
 } // namespace
 
 void Runtime::clear()
 {
     Py_CLEAR(type_cache);
     Py_CLEAR(cvar);
-}
-
-Runtime& rt()
-{
-    static Runtime r;
-    return r;
 }
 
 // ------------------------------------------------------------- registration
@@ -144,7 +130,7 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
     if (!unpack("swigregister", arg, 1, 1, objs))
         return nullptr;
     PyObject* klass = objs[0];
-    if (ty == error_type() && !PyExceptionClass_Check(klass)) {
+    if (ty == rt().error_type && !PyExceptionClass_Check(klass)) {
         // Library errors are raised as this class.
         PyErr_SetString(PyExc_TypeError, "the class registered for Error must be an exception class");
         return nullptr;
@@ -218,6 +204,11 @@ void declare_cast(CastDecl d)
     rt().cast_decls.push_back(d);
 }
 
+void declare_family(TablePart p)
+{
+    rt().families.push_back(p);
+}
+
 bool init_runtime()
 {
     Runtime& r = rt();
@@ -231,6 +222,10 @@ bool init_runtime()
         if (!r.type_cache)
             return false;
     }
+    if (!r.empty_tuple && !(r.empty_tuple = PyTuple_New(0)))
+        return false;
+    if (!r.empty_dict && !(r.empty_dict = PyDict_New()))
+        return false;
     if (!r.python_dealloc) {
         // Classes defined in Python all share one deallocation: a class made
         // here shows which.
@@ -344,7 +339,6 @@ bool join_type_table(PyObject*)
             shared->next = &own;
         }
     }
-    enter_handle_type(*r.shared, r.handle_type);
     if (!first)
         return true;
 
@@ -388,6 +382,7 @@ bool join_type_table(PyObject*)
     own.types = r.types.data();
     for (auto& d : r.type_decls)
         *d.slot = in_use(d.info);
+    r.error_type = type_of<quelbo::Error>();
     return true;
 }
 

@@ -185,3 +185,23 @@ def test_stripes_written_side_by_side_keep_every_row(tmp_path):
         values = np.random.default_rng(round_).integers(0, 255, (stripes, rows, width), dtype=np.uint8)
         write(stacked, values)
         assert np.array_equal(read(disk, np.uint8), values.transpose(1, 0, 2).reshape(rows, stripes * width))
+
+
+def test_temporary_files_keep_what_each_way_of_writing_wrote(tmp_path):
+    # new parts of the file are written by positioned calls, parts written
+    # before through the mapping; a reshape keeps only what it still holds
+    rows, cols = 2100, 1000  # about 2 MiB: several pieces of the file, the last one partial
+    rng = np.random.default_rng(9)
+    disk = q.ImageViewFactory_create_on_disk(str(tmp_path), [cols, rows], q.DataTypeId_UINT8)
+    first = rng.integers(0, 255, (rows, cols), dtype=np.uint8)
+    q.ImageView___write_region(disk, region([0, 0], [cols, 1200]), first[:1200].tobytes())
+    write(disk, first)
+    second = rng.integers(0, 255, (rows, cols), dtype=np.uint8)
+    write(disk, second)
+    assert np.array_equal(read(disk, np.uint8), second)
+    assert np.array_equal(read_region(disk, np.uint8, [5, 1500], [990, 600]), second[1500:2100, 5:995])
+    q.ImageView_reshape(disk, [cols, 1500], q.DataTypeId_UINT8)
+    q.ImageView_reshape(disk, [cols, rows], q.DataTypeId_UINT8)
+    third = rng.integers(0, 255, (rows, cols), dtype=np.uint8)
+    write(disk, third)
+    assert np.array_equal(read(disk, np.uint8), third)

@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <shared_mutex>
+#include <memory>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -123,6 +126,15 @@ public:
         unmap();
         if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
             fail("resize");
+        // Pieces written before keep their bytes up to the smaller size.
+        std::size_t const pieces = (newSize + PIECE - 1) / PIECE, kept = std::min(pieces, m_pieces);
+        auto written = std::make_unique<std::atomic<bool>[]>(pieces);
+        for (std::size_t i = 0; i < pieces; ++i)
+            written[i].store(i < kept && m_written[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+        if (kept && newSize < m_size && newSize % PIECE)
+            written[kept - 1].store(false, std::memory_order_relaxed);
+        m_written = std::move(written);
+        m_pieces = pieces;
         m_size = newSize;
         // Without a mapping, every write is a positioned one.
         void* p = newSize ? ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0) : MAP_FAILED;
@@ -140,8 +152,29 @@ private:
 
     // Runs apart in the file shorter than this on average are copied to or
     // from the file's mapping: a call each would cost more than the bytes.
-    // Longer ones are positioned calls (no page faults on new pages).
+    // Longer ones are positioned calls while they reach pieces of the file
+    // never written (a copy into the mapping would first fault in every new
+    // page), and go through the mapping once every piece they reach was.
     static constexpr std::size_t MAPPED_RUN = std::size_t(256) << 10;
+    static constexpr std::size_t PIECE = std::size_t(1) << 20;
+
+    // Whether every piece the runs reach was written before; marks them
+    // written when `writing`.
+    bool reachesWritten(ByteRun const* runs, std::size_t count, bool writing)
+    {
+        bool all = true;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!runs[i].size)
+                continue;
+            std::size_t const last = (runs[i].offset + runs[i].size - 1) / PIECE;
+            for (std::size_t k = runs[i].offset / PIECE; k <= last; ++k) {
+                all = all && m_written[k].load(std::memory_order_relaxed);
+                if (writing)
+                    m_written[k].store(true, std::memory_order_relaxed);
+            }
+        }
+        return all;
+    }
 
     void unmap()
     {
@@ -164,7 +197,8 @@ private:
             total += size;
             pieces += i == 0 || offset != runs[i - 1].offset + runs[i - 1].size;
         }
-        if (m_mapping && total < MAPPED_RUN * pieces) {
+        bool const written = reachesWritten(runs, count, !reading);
+        if (m_mapping && (total < MAPPED_RUN * pieces || written)) {
             // Guarded: the file shrunk from outside fails the transfer.
             std::size_t const copied = detail::mappedRuns(m_mapping, runs, count, !reading);
             if (copied != count) {
@@ -188,6 +222,8 @@ private:
     std::string m_path;
     std::size_t m_size = 0;
     uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped
+    std::unique_ptr<std::atomic<bool>[]> m_written; // per piece of the file: written before
+    std::size_t m_pieces = 0;
     std::shared_mutex m_resizing;
 };
 

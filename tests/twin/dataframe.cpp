@@ -134,9 +134,9 @@ PyObject* write_raw_string(PyObject*, PyObject* args)
 
 void add_frames(Methods& m)
 {
-    m.add("write_raw_string", &write_raw_string, METH_VARARGS);
-    m.add("hand_over_frame", &hand_over_frame, METH_O);
-    m.add("foreign_frame", &foreign_frame, METH_VARARGS);
+    m.add<&write_raw_string>("write_raw_string", METH_VARARGS);
+    m.add<&hand_over_frame>("hand_over_frame", METH_O);
+    m.add<&foreign_frame>("foreign_frame", METH_VARARGS);
 }
 QW_FAMILY(13, add_frames);
 

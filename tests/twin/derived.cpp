@@ -61,8 +61,8 @@ PyObject* hand_over_multi(PyObject*, PyObject* o)
 
 void add_derived_twin(Methods& m)
 {
-    m.add("lod_view", &lod_view, METH_VARARGS);
-    m.add("hand_over_multi", &hand_over_multi, METH_O);
+    m.add<&lod_view>("lod_view", METH_VARARGS);
+    m.add<&hand_over_multi>("hand_over_multi", METH_O);
 }
 QW_FAMILY(12, add_derived_twin);
 

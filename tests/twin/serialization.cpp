@@ -61,7 +61,7 @@ PyObject* sequential_stream(PyObject*, PyObject* args)
 
 void add_serialization_twin(Methods& m)
 {
-    m.add("sequential_stream", &sequential_stream, METH_VARARGS);
+    m.add<&sequential_stream>("sequential_stream", METH_VARARGS);
 }
 
 } // namespace

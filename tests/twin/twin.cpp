@@ -34,9 +34,9 @@ PyObject* fail(PyObject*, PyObject*)
 
 void add_twin(Methods& m)
 {
-    m.add("make_version", &make_version, METH_O);
-    m.add("read_major", &read_major, METH_O);
-    m.add("fail", &fail, METH_NOARGS);
+    m.add<&make_version>("make_version", METH_O);
+    m.add<&read_major>("read_major", METH_O);
+    m.add<&fail>("fail", METH_NOARGS);
 }
 QW_FAMILY(0, add_twin);
 

@@ -172,11 +172,11 @@ PyObject* drop_parked_in_thread(PyObject*, PyObject*)
 
 void add_views(Methods& m)
 {
-    m.add("lying_view", &lying_view, METH_O);
-    m.add("park_view", &park_view, METH_O);
-    m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
-    m.add("hand_over_view", &hand_over_view, METH_O);
-    m.add("restricted_view", &restricted_view, METH_VARARGS);
+    m.add<&lying_view>("lying_view", METH_O);
+    m.add<&park_view>("park_view", METH_O);
+    m.add<&drop_parked_in_thread>("drop_parked_in_thread", METH_NOARGS);
+    m.add<&hand_over_view>("hand_over_view", METH_O);
+    m.add<&restricted_view>("restricted_view", METH_VARARGS);
 }
 QW_FAMILY(10, add_views);
 

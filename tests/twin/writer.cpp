@@ -119,9 +119,9 @@ PyObject* empty_writer(PyObject*, PyObject*)
 
 void add_writer_twin(Methods& m)
 {
-    m.add("recording_writer", &recording_writer, METH_NOARGS);
-    m.add("writer_log", &writer_log, METH_O);
-    m.add("empty_writer", &empty_writer, METH_NOARGS);
+    m.add<&recording_writer>("recording_writer", METH_NOARGS);
+    m.add<&writer_log>("writer_log", METH_O);
+    m.add<&empty_writer>("empty_writer", METH_NOARGS);
 }
 
 } // namespace

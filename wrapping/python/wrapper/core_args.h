@@ -4,6 +4,7 @@
 
 #include "quelbo/data_type.h"
 #include "quelbo/flags.h"
+#include "runtime/converters.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -58,6 +59,16 @@ inline bool dtype_arg(PyObject* o, const ArgId& a, quelbo::DataType& out)
     out = quelbo::DataType(static_cast<uint64_t>(v));
     return true;
 }
+
+// The argument kind of a data type taken by value.
+template <const char* Text>
+struct DTypeArg : Kind<Text>
+{
+    using value = quelbo::DataType;
+    static bool check(PyObject* o) { return is_dtype(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return dtype_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
 
 // ----------------------------------------------------------- objectToFlagSet
 
@@ -127,7 +138,7 @@ PyObject* const_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_const_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &const_getter<Tr, Name, Member>, METH_O, doc);
+    m.add<&const_getter<Tr, Name, Member>>(joined(Tr::name, "_", Name), METH_O, doc);
 }
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
@@ -148,8 +159,8 @@ PyObject* object_compare(PyObject*, PyObject* args)
 template <class Tr>
 void add_object_compare(Methods& m)
 {
-    m.add(joined(Tr::name, "___eq__"), &object_compare<Tr, true>, METH_VARARGS);
-    m.add(joined(Tr::name, "___ne__"), &object_compare<Tr, false>, METH_VARARGS);
+    m.add<&object_compare<Tr, true>>(joined(Tr::name, "___eq__"), METH_VARARGS);
+    m.add<&object_compare<Tr, false>>(joined(Tr::name, "___ne__"), METH_VARARGS);
 }
 
 } // namespace qw

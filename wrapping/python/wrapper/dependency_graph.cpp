@@ -29,19 +29,20 @@ struct DependencyGraphTr
 
 void add_dependency_graph(Methods& m)
 {
-    m.add("DependencyGraph__has_common_ancestor", &DependencyGraph__has_common_ancestor, METH_VARARGS,
-          "\nIndicates if two views share a common ancestor.\n\n"
-          ":type view1: :py:class:`View`\n"
-          ":param view1: First view to take into account\n"
-          ":type view2: :py:class:`View`\n"
-          ":param view2: Second view to take into account\n\n"
-          ":rtype: int\n"
-          ":return: SHARE_ANCESTOR if the two given views share at least one common ancestor.\n"
-          ":rtype: int\n"
-          ":return: SHARE_NO_ANCESTOR if the two given views don't share any ancestor.\n"
-          ":rtype: int\n"
-          ":return: UNDETERMINED if the information could not be determined (dependency graph is not complete).\n");
-    ClassOps<DependencyGraphTr>::add(m, &ClassOps<DependencyGraphTr>::new_default);
+    m.add<&DependencyGraph__has_common_ancestor>(
+        "DependencyGraph__has_common_ancestor", METH_VARARGS,
+        "\nIndicates if two views share a common ancestor.\n\n"
+        ":type view1: :py:class:`View`\n"
+        ":param view1: First view to take into account\n"
+        ":type view2: :py:class:`View`\n"
+        ":param view2: Second view to take into account\n\n"
+        ":rtype: int\n"
+        ":return: SHARE_ANCESTOR if the two given views share at least one common ancestor.\n"
+        ":rtype: int\n"
+        ":return: SHARE_NO_ANCESTOR if the two given views don't share any ancestor.\n"
+        ":rtype: int\n"
+        ":return: UNDETERMINED if the information could not be determined (dependency graph is not complete).\n");
+    ClassOps<DependencyGraphTr>::add<&ClassOps<DependencyGraphTr>::new_default>(m);
 }
 
 } // namespace

@@ -208,20 +208,20 @@ struct FlagSetFamily
 
     static void add(Methods& m)
     {
-        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
-        m.add(name("_value"), &value_of, METH_O, "Return the internal value");
-        m.add(name(kHas), &has<kHas>, METH_VARARGS, "Check if a given set of flags is true.");
-        m.add(name(kAdd), &change<kAdd, &Set::add>, METH_VARARGS, "Set the given set of flags to true.");
-        m.add(name(kRemove), &change<kRemove, &Set::remove>, METH_VARARGS, "Set the given set of flags to false.");
-        m.add(name(kEq), &compare < kEq, &Set::operator==>, METH_VARARGS);
-        m.add(name(kNe), &compare < kNe, &Set::operator!=>, METH_VARARGS);
-        m.add(name(kOr), &binary < kOr, &Set::operator|>, METH_VARARGS);
-        m.add(name(kAnd), &binary < kAnd, &Set::operator&>, METH_VARARGS);
-        m.add(name(kXor), &binary < kXor, &Set::operator^>, METH_VARARGS);
-        m.add(name(kIor), &inplace < kIor, &Set::operator|=>, METH_VARARGS);
-        m.add(name(kIand), &inplace < kIand, &Set::operator&=>, METH_VARARGS);
-        m.add(name(kIxor), &inplace < kIxor, &Set::operator^=>, METH_VARARGS);
+        m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<&value_of>(name("_value"), METH_O, "Return the internal value");
+        m.add<&has<kHas>>(name(kHas), METH_VARARGS, "Check if a given set of flags is true.");
+        m.add<&change<kAdd, &Set::add>>(name(kAdd), METH_VARARGS, "Set the given set of flags to true.");
+        m.add<&change<kRemove, &Set::remove>>(name(kRemove), METH_VARARGS, "Set the given set of flags to false.");
+        m.add < &compare < kEq, &Set::operator==>>(name(kEq), METH_VARARGS);
+        m.add < &compare < kNe, &Set::operator!=>>(name(kNe), METH_VARARGS);
+        m.add < &binary < kOr, &Set::operator|>>(name(kOr), METH_VARARGS);
+        m.add < &binary < kAnd, &Set::operator&>>(name(kAnd), METH_VARARGS);
+        m.add < &binary < kXor, &Set::operator^>>(name(kXor), METH_VARARGS);
+        m.add < &inplace < kIor, &Set::operator|=>>(name(kIor), METH_VARARGS);
+        m.add < &inplace < kIand, &Set::operator&=>>(name(kIand), METH_VARARGS);
+        m.add < &inplace < kIxor, &Set::operator^=>>(name(kIxor), METH_VARARGS);
         add_hooks<Set>(m, Tr::name);
     }
 };

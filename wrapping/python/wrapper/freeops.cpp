@@ -78,10 +78,10 @@ PyObject* lshift_operator(PyObject*, PyObject* args)
 
 void add_freeops(Methods& m)
 {
-    m.add("__or__", &or_operator, METH_VARARGS);
-    m.add("__and__", &combine<true>, METH_VARARGS);
-    m.add("__xor__", &combine<false>, METH_VARARGS);
-    m.add("__lshift__", &lshift_operator, METH_VARARGS);
+    m.add<&or_operator>("__or__", METH_VARARGS);
+    m.add<&combine<true>>("__and__", METH_VARARGS);
+    m.add<&combine<false>>("__xor__", METH_VARARGS);
+    m.add<&lshift_operator>("__lshift__", METH_VARARGS);
 }
 
 QW_FAMILY(order::freeops, add_freeops);

@@ -125,17 +125,19 @@ PyObject* ImageViewFactory_copy_in_memory(PyObject*, PyObject* o)
 
 void add_image_view_factory(Methods& m)
 {
-    m.add("ImageViewFactory_allocate", &ImageViewFactory_allocate, METH_VARARGS,
-          "Allocate a new image in memory.\nCapabilities of the returned view: READ, WRITE, BUFFER, RESHAPE.\nWith "
-          "empty properties, default properties are generated.\n:raises: Error if the given properties are not "
-          "compatible with the shape and type.");
-    m.add("ImageViewFactory__uniform", &ImageViewFactory__uniform, METH_VARARGS);
-    m.add("ImageViewFactory___from_buffer", &ImageViewFactory___from_buffer, METH_VARARGS);
-    m.add("ImageViewFactory_copy_in_memory", &ImageViewFactory_copy_in_memory, METH_O,
-          "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
-          "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
-          "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
-          "it does not support READ.");
+    m.add<&ImageViewFactory_allocate>(
+        "ImageViewFactory_allocate", METH_VARARGS,
+        "Allocate a new image in memory.\nCapabilities of the returned view: READ, WRITE, BUFFER, RESHAPE.\nWith "
+        "empty properties, default properties are generated.\n:raises: Error if the given properties are not "
+        "compatible with the shape and type.");
+    m.add<&ImageViewFactory__uniform>("ImageViewFactory__uniform", METH_VARARGS);
+    m.add<&ImageViewFactory___from_buffer>("ImageViewFactory___from_buffer", METH_VARARGS);
+    m.add<&ImageViewFactory_copy_in_memory>(
+        "ImageViewFactory_copy_in_memory", METH_O,
+        "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
+        "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
+        "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
+        "it does not support READ.");
 }
 QW_FAMILY(order::image_view_factory, add_image_view_factory);
 

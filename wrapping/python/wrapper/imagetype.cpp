@@ -158,20 +158,20 @@ constexpr char kToString[] = "to_string";
 
 void add_imagetype(Methods& m)
 {
-    m.add("new_ImageType", &new_ImageType, METH_VARARGS);
-    m.add("delete_ImageType", &ClassOps<ImageTypeTr>::del, METH_O);
-    m.add("ImageType_add", &ImageType_add, METH_VARARGS);
-    m.add("ImageType_has", &ImageType_has, METH_VARARGS);
-    m.add("ImageType_remove", &ImageType_remove, METH_VARARGS);
+    m.add<&new_ImageType>("new_ImageType", METH_VARARGS);
+    m.add<&ClassOps<ImageTypeTr>::del>("delete_ImageType", METH_O);
+    m.add<&ImageType_add>("ImageType_add", METH_VARARGS);
+    m.add<&ImageType_has>("ImageType_has", METH_VARARGS);
+    m.add<&ImageType_remove>("ImageType_remove", METH_VARARGS);
     add_const_getter<ImageTypeTr, kValue, &ImageType::value>(m);
     add_const_getter<ImageTypeTr, kDimensionCount, &ImageType::dimensionCount>(m);
-    m.add("ImageType_index_dimension", &ImageType_index_dimension, METH_VARARGS);
-    m.add("ImageType__dimension", &ImageType__dimension, METH_VARARGS);
+    m.add<&ImageType_index_dimension>("ImageType_index_dimension", METH_VARARGS);
+    m.add<&ImageType__dimension>("ImageType__dimension", METH_VARARGS);
     add_const_getter<ImageTypeTr, kToString, &ImageType::toString>(m);
     add_object_compare<ImageTypeTr>(m);
-    m.add("ImageType___or__", &ImageType___or__, METH_VARARGS);
+    m.add<&ImageType___or__>("ImageType___or__", METH_VARARGS);
     add_hooks<ImageType>(m, "ImageType");
-    ClassOps<ImageTypeIdTr>::add(m, &ClassOps<ImageTypeIdTr>::new_default);
+    ClassOps<ImageTypeIdTr>::add<&ClassOps<ImageTypeIdTr>::new_default>(m);
 }
 
 QW_FAMILY(order::imagetype, add_imagetype);

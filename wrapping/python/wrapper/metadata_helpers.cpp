@@ -95,27 +95,30 @@ PyObject* MetadataNodeHelper_create_path(PyObject*, PyObject* args)
 
 void add_metadata_helpers(Methods& m)
 {
-    m.add("MetadataNodeFactory_create", &MetadataNodeFactory_create, METH_VARARGS,
-          "\nCreate a node\n"
-          ":type key: string\n:param key: the key of the node\n"
-          ":type value: VariantDataValue\n:param value: the value of the node, can be null if no value\n"
-          ":rtype: MetadataNode\n:return: the created node\n");
-    m.add("delete_MetadataNodeFactory", &ClassOps<FactoryTr>::del, METH_O);
+    m.add<&MetadataNodeFactory_create>(
+        "MetadataNodeFactory_create", METH_VARARGS,
+        "\nCreate a node\n"
+        ":type key: string\n:param key: the key of the node\n"
+        ":type value: VariantDataValue\n:param value: the value of the node, can be null if no value\n"
+        ":rtype: MetadataNode\n:return: the created node\n");
+    m.add<&ClassOps<FactoryTr>::del>("delete_MetadataNodeFactory", METH_O);
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
-    m.add("new_MetadataNodeHelper", &ClassOps<HelperTr>::new_default, METH_NOARGS);
-    m.add("MetadataNodeHelper_get_node", &MetadataNodeHelper_get_node, METH_VARARGS,
-          "\nGet the node following the path from the root. A path is a chain of child keys\n"
-          "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
-          "name the same node. Wildcards and regular expressions are not supported.\n"
-          ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
-    m.add("MetadataNodeHelper_exists", &MetadataNodeHelper_exists, METH_VARARGS,
-          "\nCheck whether the path exists in the tree below the root.\n");
-    m.add("MetadataNodeHelper_create_path", &MetadataNodeHelper_create_path, METH_VARARGS,
-          "\nCreate the missing nodes of a path below the origin. The value, if any, becomes the\n"
-          "value of the last node of the path; when the whole path exists the last node is\n"
-          "replaced by a new one carrying the value.\n"
-          ":rtype: MetadataNode\n:return: the origin node\n");
-    m.add("delete_MetadataNodeHelper", &ClassOps<HelperTr>::del, METH_O);
+    m.add<&ClassOps<HelperTr>::new_default>("new_MetadataNodeHelper", METH_NOARGS);
+    m.add<&MetadataNodeHelper_get_node>(
+        "MetadataNodeHelper_get_node", METH_VARARGS,
+        "\nGet the node following the path from the root. A path is a chain of child keys\n"
+        "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
+        "name the same node. Wildcards and regular expressions are not supported.\n"
+        ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
+    m.add<&MetadataNodeHelper_exists>("MetadataNodeHelper_exists", METH_VARARGS,
+                                      "\nCheck whether the path exists in the tree below the root.\n");
+    m.add<&MetadataNodeHelper_create_path>(
+        "MetadataNodeHelper_create_path", METH_VARARGS,
+        "\nCreate the missing nodes of a path below the origin. The value, if any, becomes the\n"
+        "value of the last node of the path; when the whole path exists the last node is\n"
+        "replaced by a new one carrying the value.\n"
+        ":rtype: MetadataNode\n:return: the origin node\n");
+    m.add<&ClassOps<HelperTr>::del>("delete_MetadataNodeHelper", METH_O);
     add_hooks<MetadataNodeHelper>(m, HelperTr::name);
 }
 

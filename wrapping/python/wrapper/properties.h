@@ -71,7 +71,7 @@ PyObject* setter(PyObject*, PyObject* args)
 template <class Tr, const char* Name, const char* Type, auto Member>
 void add_setter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &setter<Tr, Name, Type, Member>, METH_VARARGS, doc);
+    m.add<&setter<Tr, Name, Type, Member>>(joined(Tr::name, "_", Name), METH_VARARGS, doc);
 }
 
 // A member's result: shared pointers as shared handles (None when empty),
@@ -102,7 +102,7 @@ PyObject* shared_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_shared_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &shared_getter<Tr, Name, Member>, METH_O, doc);
+    m.add<&shared_getter<Tr, Name, Member>>(joined(Tr::name, "_", Name), METH_O, doc);
 }
 
 // The object of a read-only wrapper's getter: a wrapper whose object is gone
@@ -133,7 +133,7 @@ PyObject* wrapper_getter(PyObject*, PyObject* o)
 template <class Tr, const char* Name, auto Member>
 void add_wrapper_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &wrapper_getter<Tr, Name, Member>, METH_O, doc);
+    m.add<&wrapper_getter<Tr, Name, Member>>(joined(Tr::name, "_", Name), METH_O, doc);
 }
 
 } // namespace props

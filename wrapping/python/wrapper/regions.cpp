@@ -99,10 +99,10 @@ struct FixedRegion : RegionOps<FixedTr<N>>
                         Tr::native),
             "Return a string representation",
         };
-        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
-        m.add(Ops::name("get_dimension_count"), &get_dimension_count, METH_O,
-              "Return number of dimension of this region");
+        m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<&get_dimension_count>(Ops::name("get_dimension_count"), METH_O,
+                                    "Return number of dimension of this region");
         Ops::template add_members<false>(m, docs);
         add_hooks<R>(m, Tr::name);
     }

@@ -104,45 +104,52 @@ void add_transforms(Methods& m)
 {
     using quelbo::Vector2d;
     using quelbo::Vector3d;
-    m.add("TransformMatrix3Factory_translation", &from_vector<Vector2d, &TransformMatrix3Factory::translation>, METH_O,
-          doc("Create a translation matrix.", {}, {{"v", "`Vector2d`", "The vector used for the translation."}},
-              "`Matrix3d`", "The translation matrix."));
-    m.add("TransformMatrix3Factory_rotation", &rotation, METH_O,
-          doc("Create a rotation matrix.", {"The rotation is done counter-clockwise, with the Y axis being up."},
-              {{"angle", "float", "The angle of the rotation."}}, "`Matrix3d`", "The rotation matrix."));
-    m.add("TransformMatrix3Factory_scaling", &from_vector<Vector2d, &TransformMatrix3Factory::scaling>, METH_O,
-          doc("Create a Scaling matrix.", {}, {{"v", "`Vector2d`", "The scaling factors."}}, "`Matrix3d`",
-              "The scaling matrix."));
-    ClassOps<Factory3Tr>::add(m, &ClassOps<Factory3Tr>::new_default);
+    m.add<&from_vector<Vector2d, &TransformMatrix3Factory::translation>>(
+        "TransformMatrix3Factory_translation", METH_O,
+        doc("Create a translation matrix.", {}, {{"v", "`Vector2d`", "The vector used for the translation."}},
+            "`Matrix3d`", "The translation matrix."));
+    m.add<&rotation>("TransformMatrix3Factory_rotation", METH_O,
+                     doc("Create a rotation matrix.",
+                         {"The rotation is done counter-clockwise, with the Y axis being up."},
+                         {{"angle", "float", "The angle of the rotation."}}, "`Matrix3d`", "The rotation matrix."));
+    m.add<&from_vector<Vector2d, &TransformMatrix3Factory::scaling>>("TransformMatrix3Factory_scaling", METH_O,
+                                                                     doc("Create a Scaling matrix.", {},
+                                                                         {{"v", "`Vector2d`", "The scaling factors."}},
+                                                                         "`Matrix3d`", "The scaling matrix."));
+    ClassOps<Factory3Tr>::add<&ClassOps<Factory3Tr>::new_default>(m);
 
-    m.add("TransformMatrix4Factory_translation", &from_vector<Vector3d, &TransformMatrix4Factory::translation>, METH_O,
-          doc("Create a translation matrix.", {}, {{"v", "`Vector3d`", "The vector used for the translation."}},
-              "`Matrix4d`", "The translation matrix."));
-    m.add("TransformMatrix4Factory_rotation_euler", &rotation_euler, METH_VARARGS,
-          doc("Create a rotation matrix for a rotation using Euler angles.",
-              {"The rotation is described by three Euler angles, chaining rotations, following", "a given convention.",
-               "", "The convention is decribed by a three-character-string, where each character",
-               "describes the axis of rotation for the corresponding angle.",
-               "A lowercase convention means that we are describing an extrinsic rotation,",
-               "while an uppercase convention means that we are describing an intrinsic",
-               "rotation. A mixed case convention is invalid.", "",
-               "Extrinsinc and intrinsinc conventions are the inverse of each other, so",
-               "for example, intrinsinc convention \"ZYX\" is equivalent to the extrinsic", "convention \"xyz\".", "",
-               "Common conventions:", "- \"ZYX\": Rotation around Z, then Y, then X.",
-               "- \"ZXZ\": Rotation around Z, then X, then Z."},
-              {{"angles", "`Vector3d`", "The Euler angles of the rotation."},
-               {"convention", "string", "The convention used for the rotation."}},
-              "`Matrix4d`", "The rotation matrix.", "InvalidArgument If the convention is invalid."));
-    m.add("TransformMatrix4Factory_rotation_on_axis", &rotation_on_axis, METH_VARARGS,
-          doc("Create a rotation matrix for a rotation around an axis.",
-              {"Rotation is done counter-clockwise, around the given axis."},
-              {{"angle", "float", "The rotation angle."},
-               {"axis", "`Vector3d`", "The axis around which the rotation is done, must be normalized."}},
-              "`Matrix4d`", "The rotation matrix."));
-    m.add("TransformMatrix4Factory_scaling", &from_vector<Vector3d, &TransformMatrix4Factory::scaling>, METH_O,
-          doc("Create a scaling matrix.", {}, {{"v", "`Vector3d`", "The scaling factors."}}, "`Matrix4d`",
-              "The scaling matrix."));
-    ClassOps<Factory4Tr>::add(m, &ClassOps<Factory4Tr>::new_default);
+    m.add<&from_vector<Vector3d, &TransformMatrix4Factory::translation>>(
+        "TransformMatrix4Factory_translation", METH_O,
+        doc("Create a translation matrix.", {}, {{"v", "`Vector3d`", "The vector used for the translation."}},
+            "`Matrix4d`", "The translation matrix."));
+    m.add<&rotation_euler>(
+        "TransformMatrix4Factory_rotation_euler", METH_VARARGS,
+        doc("Create a rotation matrix for a rotation using Euler angles.",
+            {"The rotation is described by three Euler angles, chaining rotations, following", "a given convention.",
+             "", "The convention is decribed by a three-character-string, where each character",
+             "describes the axis of rotation for the corresponding angle.",
+             "A lowercase convention means that we are describing an extrinsic rotation,",
+             "while an uppercase convention means that we are describing an intrinsic",
+             "rotation. A mixed case convention is invalid.", "",
+             "Extrinsinc and intrinsinc conventions are the inverse of each other, so",
+             "for example, intrinsinc convention \"ZYX\" is equivalent to the extrinsic", "convention \"xyz\".", "",
+             "Common conventions:", "- \"ZYX\": Rotation around Z, then Y, then X.",
+             "- \"ZXZ\": Rotation around Z, then X, then Z."},
+            {{"angles", "`Vector3d`", "The Euler angles of the rotation."},
+             {"convention", "string", "The convention used for the rotation."}},
+            "`Matrix4d`", "The rotation matrix.", "InvalidArgument If the convention is invalid."));
+    m.add<&rotation_on_axis>(
+        "TransformMatrix4Factory_rotation_on_axis", METH_VARARGS,
+        doc("Create a rotation matrix for a rotation around an axis.",
+            {"Rotation is done counter-clockwise, around the given axis."},
+            {{"angle", "float", "The rotation angle."},
+             {"axis", "`Vector3d`", "The axis around which the rotation is done, must be normalized."}},
+            "`Matrix4d`", "The rotation matrix."));
+    m.add<&from_vector<Vector3d, &TransformMatrix4Factory::scaling>>("TransformMatrix4Factory_scaling", METH_O,
+                                                                     doc("Create a scaling matrix.", {},
+                                                                         {{"v", "`Vector3d`", "The scaling factors."}},
+                                                                         "`Matrix4d`", "The scaling matrix."));
+    ClassOps<Factory4Tr>::add<&ClassOps<Factory4Tr>::new_default>(m);
 }
 
 QW_FAMILY(order::transforms, add_transforms);

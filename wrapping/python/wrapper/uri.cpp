@@ -53,8 +53,8 @@ constexpr char kToString[] = "to_string";
 
 void add_uri(Methods& m)
 {
-    m.add("new_Uri", &new_Uri, METH_VARARGS);
-    m.add("delete_Uri", &ClassOps<UriTr>::del, METH_O);
+    m.add<&new_Uri>("new_Uri", METH_VARARGS);
+    m.add<&ClassOps<UriTr>::del>("delete_Uri", METH_O);
     add_const_getter<UriTr, kScheme, &Uri::scheme>(m);
     add_const_getter<UriTr, kAuthority, &Uri::authority>(m);
     add_const_getter<UriTr, kUserInfo, &Uri::userInfo>(m);

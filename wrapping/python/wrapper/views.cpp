@@ -86,7 +86,7 @@ PyObject* query(PyObject*, PyObject* o)
 template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
 void add_query(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined("ImageView_", Name), &query<Name, Self, Body>, METH_O, doc);
+    m.add<&query<Name, Self, Body>>(joined("ImageView_", Name), METH_O, doc);
 }
 
 constexpr char kGetCapabilities[] = "get_capabilities";
@@ -278,22 +278,22 @@ PyObject* ImageView_reshape(PyObject*, PyObject* args)
 
 void add_views(Methods& m)
 {
-    m.add("new_View", &new_View, METH_NOARGS);
-    m.add("delete_View", &delete_View, METH_O);
-    m.add("View__extension", &View__extension, METH_VARARGS,
-          "Get an extension of the view, corresponding to the given identifier.\n"
-          ":raises: Error When the required extension is not available.");
-    m.add("View_view_origin", &View_view_origin, METH_O, "Shortcut to access to ViewOrigin extension");
+    m.add<&new_View>("new_View", METH_NOARGS);
+    m.add<&delete_View>("delete_View", METH_O);
+    m.add<&View__extension>("View__extension", METH_VARARGS,
+                            "Get an extension of the view, corresponding to the given identifier.\n"
+                            ":raises: Error When the required extension is not available.");
+    m.add<&View_view_origin>("View_view_origin", METH_O, "Shortcut to access to ViewOrigin extension");
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
 QW_FAMILY(order::views, add_views);
 
 void add_image_views(Methods& m)
 {
-    m.add("delete_ImageView", &delete_ImageView, METH_O);
+    m.add<&delete_ImageView>("delete_ImageView", METH_O);
     add_query<kGetCapabilities, kConstImage, &body_GetCapabilities>(m);
-    m.add("ImageView_support", &ImageView_support, METH_VARARGS,
-          "Checks if the ImageView supports the given capabilities.");
+    m.add<&ImageView_support>("ImageView_support", METH_VARARGS,
+                              "Checks if the ImageView supports the given capabilities.");
     add_query<kGetShape, kImage, &body_GetShape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
@@ -318,22 +318,27 @@ void add_image_views(Methods& m)
         m, "Shortcut to the sample value range of the image properties.");
     add_query<kTilingInfo, kImage, &body_TilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
     add_query<kParallelAccess, kImage, &body_ParallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
-    m.add("ImageView___read", &transfer<true>, METH_VARARGS,
-          "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
-          "region of one pixel through readRegion.");
-    m.add("ImageView___read_region", &transfer_region<true>, METH_VARARGS,
-          "Read the data of the given region into a buffer, densely.");
-    m.add("ImageView___write", &transfer<false>, METH_VARARGS,
-          "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
-          "region of one pixel through writeRegion.");
-    m.add("ImageView___write_region", &transfer_region<false>, METH_VARARGS,
-          "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
-          "NotImplemented otherwise.");
-    m.add("ImageView_reshape", &ImageView_reshape, METH_VARARGS,
-          "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
-          "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
-    m.add("ImageView_create_from_pointer", &ImageView_create_from_pointer, METH_O,
-          "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
+    m.add<&transfer<true>>(
+        "ImageView___read", METH_VARARGS,
+        "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
+        "region of one pixel through readRegion.");
+    m.add<&transfer_region<true>>("ImageView___read_region", METH_VARARGS,
+                                  "Read the data of the given region into a buffer, densely.");
+    m.add<&transfer<false>>(
+        "ImageView___write", METH_VARARGS,
+        "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
+        "region of one pixel through writeRegion.");
+    m.add<&transfer_region<false>>(
+        "ImageView___write_region", METH_VARARGS,
+        "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
+        "NotImplemented otherwise.");
+    m.add<&ImageView_reshape>(
+        "ImageView_reshape", METH_VARARGS,
+        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
+        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
+    m.add<&ImageView_create_from_pointer>(
+        "ImageView_create_from_pointer", METH_O,
+        "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
 }
 QW_FAMILY(order::image_views, add_image_views);
 
@@ -346,7 +351,7 @@ QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
 
 void add_lod_release(Methods& m)
 {
-    m.add("delete_LodImageView", &delete_LodImageView, METH_O);
+    m.add<&delete_LodImageView>("delete_LodImageView", METH_O);
 }
 QW_FAMILY(order::views_lod_release, add_lod_release);
 

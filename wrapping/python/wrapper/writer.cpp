@@ -66,23 +66,24 @@ PyObject* delete_Writer(PyObject*, PyObject* o)
 
 void add_writer(Methods& m)
 {
-    m.add("delete_Writer", &delete_Writer, METH_O);
-    m.add("Writer_write_all", &Writer_write_all, METH_O, "Output all the data.");
-    m.add("Writer_write_init", &Writer_write_init, METH_O, "Initialize file and output only the header");
-    m.add("Writer_write_data", &Writer_write_data, METH_O,
-          "Output the data. Should be called between writeInit() and writeFinish().");
-    m.add("Writer_write_finish", &Writer_write_finish, METH_O,
-          "Write footer (if any) and finalize file. Should be called after writeData().");
-    m.add("Writer_name", &Writer_name, METH_O, "Returns the name of the writer");
-    m.add("Writer_version", &Writer_version, METH_O, "Returns the version of the writer");
-    m.add("Writer_set_option", &Writer_set_option, METH_VARARGS,
-          "\nSet an option value to writer\n\n"
-          ":type parameter: string\n"
-          ":param parameter: name of parameter whose value must be set\n"
-          ":type data: :py:class:`VariantDataValue`\n"
-          ":param data: value to set for the given parameter. Must be built with MetadataValue factory\n\n"
-          ":raises: Error if parameter is not known or given data is not valid\n");
-    m.add("Writer_to_string", &Writer_to_string, METH_O, "Return a string representation");
+    m.add<&delete_Writer>("delete_Writer", METH_O);
+    m.add<&Writer_write_all>("Writer_write_all", METH_O, "Output all the data.");
+    m.add<&Writer_write_init>("Writer_write_init", METH_O, "Initialize file and output only the header");
+    m.add<&Writer_write_data>("Writer_write_data", METH_O,
+                              "Output the data. Should be called between writeInit() and writeFinish().");
+    m.add<&Writer_write_finish>("Writer_write_finish", METH_O,
+                                "Write footer (if any) and finalize file. Should be called after writeData().");
+    m.add<&Writer_name>("Writer_name", METH_O, "Returns the name of the writer");
+    m.add<&Writer_version>("Writer_version", METH_O, "Returns the version of the writer");
+    m.add<&Writer_set_option>(
+        "Writer_set_option", METH_VARARGS,
+        "\nSet an option value to writer\n\n"
+        ":type parameter: string\n"
+        ":param parameter: name of parameter whose value must be set\n"
+        ":type data: :py:class:`VariantDataValue`\n"
+        ":param data: value to set for the given parameter. Must be built with MetadataValue factory\n\n"
+        ":raises: Error if parameter is not known or given data is not valid\n");
+    m.add<&Writer_to_string>("Writer_to_string", METH_O, "Return a string representation");
     add_hooks<WriterPtr>(m, "Writer", false);
 }
 

@@ -306,24 +306,28 @@ PyObject* NumpyInterop_order_to_numpy_array(PyObject*, PyObject* args)
 
 void add_numpy_interop(Methods& m)
 {
-    m.add("NumpyInterop__from_numpy_array", &NumpyInterop__from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
-          "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.");
-    m.add("NumpyInterop__order_from_numpy_array", &NumpyInterop__order_from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
-          "not duplicated: the returned ImageView shares its data with the given numpy array.");
-    m.add("NumpyInterop_to_numpy_array", &NumpyInterop_to_numpy_array, METH_O,
-          "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
-          "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
-          "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
-          "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
-          "are not duplicated.");
-    m.add("NumpyInterop_order_to_numpy_array", &NumpyInterop_order_to_numpy_array, METH_VARARGS,
-          "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
-          "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
-          "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
-          "Error if the image has invalid properties.\nData are not duplicated.");
-    ClassOps<NumpyInteropTr>::add(m, &ClassOps<NumpyInteropTr>::new_default);
+    m.add<&NumpyInterop__from_numpy_array>(
+        "NumpyInterop__from_numpy_array", METH_VARARGS,
+        "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
+        "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.");
+    m.add<&NumpyInterop__order_from_numpy_array>(
+        "NumpyInterop__order_from_numpy_array", METH_VARARGS,
+        "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
+        "not duplicated: the returned ImageView shares its data with the given numpy array.");
+    m.add<&NumpyInterop_to_numpy_array>(
+        "NumpyInterop_to_numpy_array", METH_O,
+        "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
+        "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
+        "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
+        "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
+        "are not duplicated.");
+    m.add<&NumpyInterop_order_to_numpy_array>(
+        "NumpyInterop_order_to_numpy_array", METH_VARARGS,
+        "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
+        "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
+        "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
+        "Error if the image has invalid properties.\nData are not duplicated.");
+    ClassOps<NumpyInteropTr>::add<&ClassOps<NumpyInteropTr>::new_default>(m);
 }
 QW_FAMILY(order::numpy_interop, add_numpy_interop);
 

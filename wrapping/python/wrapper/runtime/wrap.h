@@ -17,6 +17,7 @@
 
 #include "order.h"
 #include "quelbo/error.h"
+#include "runtime/methods.h"
 #include "runtime/pyrt.h"
 
 namespace qw {
@@ -82,29 +83,6 @@ struct SharedCastDef
 
 // ============================================================ method table
 
-struct Methods
-{
-    std::vector<PyMethodDef> defs;
-    void add(const char* name, PyCFunction f, int flags, const char* doc = nullptr)
-    {
-        defs.push_back({name, f, flags, doc});
-    }
-    void add(const std::string& name, PyCFunction f, int flags, const char* doc = nullptr)
-    {
-        add(intern(name), f, flags, doc);
-    }
-    template <class F>
-    void add(const char* name, F* f, int flags, const char* doc = nullptr)
-    {
-        add(name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)), flags, doc);
-    }
-    template <class F>
-    void add(const std::string& name, F* f, int flags, const char* doc = nullptr)
-    {
-        add(intern(name), f, flags, doc);
-    }
-};
-
 // A family's part of the method table: `add` adds its functions, `order` (a
 // place of order.h) places them; create_module assembles the parts in
 // ascending order, each part's functions in the order it adds them.
@@ -134,9 +112,9 @@ PyObject* swigregister(PyObject*, PyObject* arg)
 template <class T>
 void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
 {
-    m.add(cls + "_swigregister", &swigregister<T>, METH_O);
+    m.add<&swigregister<T>>(cls + "_swigregister", METH_O);
     if (with_init)
-        m.add(cls + "_swiginit", &swiginit, METH_VARARGS);
+        m.add<&swiginit>(cls + "_swiginit", METH_VARARGS);
 }
 
 // ================================================================= guard
@@ -542,12 +520,14 @@ struct ClassOps
     }
 
     // Registers the hooks, then new_ (when given) and delete_.
-    static void add(Methods& m, PyCFunction ctor = nullptr, int ctor_flags = METH_NOARGS)
+    // ClassOps<Tr>::add(m), or ClassOps<Tr>::add<&ctor>(m, ctor_flags).
+    template <auto Ctor = nullptr>
+    static void add(Methods& m, int ctor_flags = METH_NOARGS)
     {
-        if (ctor)
-            m.add(std::string("new_") + Tr::name, ctor, ctor_flags);
-        m.add(std::string("delete_") + Tr::name, &del, METH_O);
-        add_hooks<T>(m, Tr::name, ctor != nullptr);
+        if constexpr (Ctor != nullptr)
+            m.add<Ctor>(std::string("new_") + Tr::name, ctor_flags);
+        m.add<&del>(std::string("delete_") + Tr::name, METH_O);
+        add_hooks<T>(m, Tr::name, Ctor != nullptr);
     }
 };
 

@@ -20,9 +20,9 @@ struct Probe
     }
 };
 
-QW_TYPE(Probe, "_p_Probe", "Probe *");
-QW_TYPE(quelbo::DataType, "_p_quelbo__DataType", "quelbo::DataType *");
-QW_TYPE(char, "_p_char", "char *");
+QW_TEST_TYPE(Probe, "_p_Probe", "Probe *");
+QW_TEST_TYPE(quelbo::DataType, "_p_quelbo__DataType", "quelbo::DataType *");
+QW_TEST_TYPE(char, "_p_char", "char *");
 
 struct ProbeTr
 {

@@ -9,8 +9,8 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(std::shared_ptr<quelbo::RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
-        "std::shared_ptr< quelbo::RandomAccess > *");
+QW_TEST_TYPE(std::shared_ptr<quelbo::RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
+             "std::shared_ptr< quelbo::RandomAccess > *");
 
 std::shared_ptr<quelbo::RandomAccess>& held()
 {

@@ -8,8 +8,8 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
-QW_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
+QW_TEST_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
+QW_TEST_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
 
 PyObject* make_version(PyObject*, PyObject* o)
 {

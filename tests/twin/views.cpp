@@ -15,7 +15,7 @@ using namespace qw;
 using quelbo::ImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
 
-QW_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
+QW_TEST_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
 
 bool view_arg(PyObject* o, const char* fn, ViewPtr& out)
 {

@@ -14,7 +14,7 @@ namespace {
 using namespace qw;
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
 
-QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *");
+QW_TEST_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *");
 
 class RecordingWriter final : public quelbo::Writer
 {

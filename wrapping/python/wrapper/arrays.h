@@ -254,8 +254,7 @@ struct Members
 // One class: its type entry, traits and place (`index`: 0 to 9) in the table.
 // `value_doc` is the word after ":type value:" in set_at's docstring.
 #define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                         \
-    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(                                                     \
-        "_p_quelbo__ArrayXT_" #Elem "_t", "quelbo::ArrayX" #Suffix " *|quelbo::ArrayX< " #Elem " > *");                \
+    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(QW_LISTED("_p_quelbo__ArrayXT_" #Elem "_t"));        \
     struct ArrayX##Suffix##Tr                                                                                          \
     {                                                                                                                  \
         using T = quelbo::ArrayX##Suffix;                                                                              \

@@ -16,16 +16,16 @@ struct SwigPyIterator
 {
 };
 
-QW_TYPE(quelbo::Logger, "_p_quelbo__Logger", "quelbo::Logger *");
-QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
-QW_TYPE(quelbo::Versioning, "_p_quelbo__Versioning", "quelbo::Versioning *");
-QW_TYPE(quelbo::UidGenerator, "_p_quelbo__UidGenerator", "quelbo::UidGenerator *");
-QW_TYPE(std::exception, "_p_std__exception", "std::exception *");
-QW_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
-QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument", "quelbo::InvalidArgument *");
-QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented", "quelbo::NotImplemented *");
-QW_TYPE(char, "_p_char", "char *");
-QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator", "swig::SwigPyIterator *");
+QW_TYPE(quelbo::Logger, "_p_quelbo__Logger");
+QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo");
+QW_TYPE(quelbo::Versioning, "_p_quelbo__Versioning");
+QW_TYPE(quelbo::UidGenerator, "_p_quelbo__UidGenerator");
+QW_TYPE(std::exception, "_p_std__exception");
+QW_TYPE(quelbo::Error, "_p_quelbo__Error");
+QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
+QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented");
+QW_TYPE(char, "_p_char");
+QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
 QW_CAST(quelbo::Error, quelbo::InvalidArgument);
 QW_CAST(quelbo::Error, quelbo::NotImplemented);
 QW_CAST(std::exception, quelbo::Error);

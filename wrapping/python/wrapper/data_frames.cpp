@@ -10,11 +10,9 @@ using quelbo::ColumnUnitExtension;
 using quelbo::DataFrameView;
 using quelbo::DataType;
 
-QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t",
-        "std::shared_ptr< quelbo::DataFrameView > *");
+QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t");
 QW_SHARED_CAST(quelbo::View, DataFrameView);
-QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t",
-        "std::shared_ptr< quelbo::ColumnUnitExtension > *");
+QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t");
 QW_SHARED_CAST(quelbo::Extension, ColumnUnitExtension);
 
 struct UnitTr

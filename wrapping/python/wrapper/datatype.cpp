@@ -8,7 +8,7 @@ namespace {
 using namespace qw;
 using quelbo::DataType;
 
-QW_TYPE(DataType, "_p_quelbo__DataType", "quelbo::DataType *");
+QW_TYPE(DataType, "_p_quelbo__DataType");
 
 struct DataTypeTr
 {

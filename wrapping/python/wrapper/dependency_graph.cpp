@@ -7,7 +7,7 @@
 namespace qw {
 namespace {
 
-QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph", "quelbo::DependencyGraph *");
+QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
 
 PyObject* DependencyGraph__has_common_ancestor(PyObject*, PyObject* args)
 {

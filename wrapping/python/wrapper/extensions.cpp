@@ -12,14 +12,10 @@ using quelbo::ParallelAccessExtension;
 using quelbo::TilingInfoExtension;
 using quelbo::ViewOriginExtension;
 
-QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t",
-        "std::shared_ptr< quelbo::Extension > *");
-QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t",
-        "std::shared_ptr< quelbo::TilingInfoExtension > *");
-QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t",
-        "std::shared_ptr< quelbo::ParallelAccessExtension > *");
-QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t",
-        "std::shared_ptr< quelbo::ViewOriginExtension > *");
+QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t");
+QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t");
+QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t");
+QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t");
 QW_SHARED_CAST(Extension, TilingInfoExtension);
 QW_SHARED_CAST(Extension, ParallelAccessExtension);
 QW_SHARED_CAST(Extension, ViewOriginExtension);

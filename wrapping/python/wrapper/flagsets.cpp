@@ -6,18 +6,12 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(quelbo::StreamAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t",
-        "quelbo::FlagSet< quelbo::StreamAccessCapability > *");
-QW_TYPE(quelbo::RandomAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t",
-        "quelbo::FlagSet< quelbo::RandomAccessCapability > *");
-QW_TYPE(quelbo::ParallelAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t",
-        "quelbo::FlagSet< quelbo::ParallelAccessCapability > *");
-QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability_t",
-        "quelbo::FlagSet< quelbo::ImageCapability > *");
-QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t",
-        "quelbo::FlagSet< quelbo::MultiImageCapability > *");
-QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t",
-        "quelbo::FlagSet< quelbo::DataFrameCapability > *");
+QW_TYPE(quelbo::StreamAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t");
+QW_TYPE(quelbo::RandomAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t");
+QW_TYPE(quelbo::ParallelAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t");
+QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability_t");
+QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t");
+QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t");
 
 // name: the Python class; native: the class as messages write the object;
 // param: the set as a parameter; enumeration: the enumeration's native name.

@@ -14,7 +14,7 @@ using namespace qw;
 using quelbo::ImageDimension;
 using quelbo::ImageType;
 
-QW_TYPE(std::ostream, "_p_std__ostream", "std::ostream *");
+QW_TYPE(std::ostream, "_p_std__ostream");
 
 // Exactly two operands, or nothing (a count error is cleared by the caller).
 bool two(const char* fn, PyObject* args, PyObject** a)

@@ -14,7 +14,7 @@ using quelbo::ImageProperties;
 using quelbo::ImageViewFactory;
 using quelbo::MetadataNode;
 
-QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *");
+QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
 
 struct FactoryTr
 {

@@ -8,9 +8,9 @@ using namespace qw;
 using quelbo::ImageDimension;
 using quelbo::ImageType;
 
-QW_TYPE(ImageType, "_p_quelbo__ImageType", "quelbo::AxesInterpretation *|quelbo::ImageType *");
-QW_TYPE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId", "quelbo::AxesInterpretationId *|quelbo::ImageTypeId *");
-QW_TYPE(ImageDimension, "_p_quelbo__ImageDimension", "quelbo::ImageAxis *|quelbo::ImageDimension *");
+QW_TYPE(ImageType, "_p_quelbo__ImageType");
+QW_TYPE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId");
+QW_TYPE(ImageDimension, "_p_quelbo__ImageDimension");
 
 struct ImageTypeTr
 {

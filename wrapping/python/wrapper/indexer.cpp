@@ -9,7 +9,7 @@ using namespace qw;
 using quelbo::Indexer;
 using quelbo::VectorXu64;
 
-QW_TYPE(Indexer, "_p_quelbo__Indexer", "quelbo::Indexer *");
+QW_TYPE(Indexer, "_p_quelbo__Indexer");
 
 struct IndexerTr
 {

@@ -253,8 +253,7 @@ struct Members
 
 // One class: its type entry, traits and place (`index`: 0 to 3) in the table.
 #define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                       \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name("_p_quelbo__MatrixT_" #Elem "_" #Size "_t",                      \
-                                                      "quelbo::" #Name " *|quelbo::Matrix< " #Elem "," #Size " > *");  \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED("_p_quelbo__MatrixT_" #Elem "_" #Size "_t"));          \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
         using T = quelbo::Name;                                                                                        \

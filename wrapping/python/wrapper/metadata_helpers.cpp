@@ -11,8 +11,8 @@ using quelbo::MetadataNodeFactory;
 using quelbo::MetadataNodeHelper;
 using quelbo::VariantDataValue;
 
-QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory", "quelbo::MetadataNodeFactory *");
-QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper", "quelbo::MetadataNodeHelper *");
+QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
+QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
 
 struct FactoryTr
 {

@@ -16,10 +16,9 @@ using quelbo::MultiImageViewFactory;
 using ViewPtr = std::shared_ptr<ImageView>;
 using MultiPtr = std::shared_ptr<MultiImageView>;
 
-QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t",
-        "std::shared_ptr< quelbo::MultiImageView > *");
+QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
 QW_SHARED_CAST(quelbo::View, MultiImageView);
-QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory", "quelbo::MultiImageViewFactory *");
+QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 
 struct MultiTr
 {

@@ -6,7 +6,7 @@ namespace {
 using namespace qw;
 using regions::RegionOps;
 
-QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t", "quelbo::RegionXu64 *|quelbo::RegionX< uint64_t > *");
+QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
 
 struct RegionXTr
 {

@@ -7,16 +7,12 @@ using namespace qw;
 using namespace qw::storage;
 using quelbo::SeekOrigin;
 
-QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t",
-        "std::shared_ptr< quelbo::DataStorage > *");
-QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t",
-        "std::shared_ptr< quelbo::DataAccess > *");
-QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t",
-        "std::shared_ptr< quelbo::StreamAccess > *");
-QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
-        "std::shared_ptr< quelbo::RandomAccess > *");
-QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider", "quelbo::StreamAccessProvider *");
-QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider", "quelbo::RandomAccessProvider *");
+QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t");
+QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
+QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
+QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
+QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider");
+QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider");
 QW_SHARED_CAST(DataAccess, StreamAccess);
 QW_SHARED_CAST(DataAccess, RandomAccess);
 

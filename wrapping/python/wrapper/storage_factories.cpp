@@ -11,10 +11,10 @@ using quelbo::StreamAccessFactory;
 using quelbo::Uri;
 using Entry = quelbo::HTTPHeaders::Entry;
 
-QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory", "quelbo::StreamAccessFactory *");
-QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory", "quelbo::RandomAccessFactory *");
-QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders", "quelbo::HTTPHeaders *");
-QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry", "quelbo::HTTPHeaders::Entry *");
+QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory");
+QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
+QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders");
+QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry");
 
 struct StreamFactoryTr
 {

@@ -12,8 +12,8 @@ using namespace qw;
 using quelbo::TransformMatrix3Factory;
 using quelbo::TransformMatrix4Factory;
 
-QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory", "quelbo::TransformMatrix3Factory *");
-QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory", "quelbo::TransformMatrix4Factory *");
+QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
+QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
 
 struct Factory3Tr
 {

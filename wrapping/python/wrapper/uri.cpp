@@ -7,7 +7,7 @@ namespace {
 using namespace qw;
 using quelbo::Uri;
 
-QW_TYPE(Uri, "_p_quelbo__Uri", "quelbo::Uri *");
+QW_TYPE(Uri, "_p_quelbo__Uri");
 
 struct UriTr
 {

@@ -16,8 +16,8 @@ using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
-QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *");
-QW_TYPE(void, "_p_void", "void *");
+QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory");
+QW_TYPE(void, "_p_void");
 // Typed pointers, which only other modules sharing the type table make.
 QW_TYPED_POINTER_TYPES();
 

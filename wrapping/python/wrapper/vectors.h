@@ -312,7 +312,7 @@ struct Members
 
 // One class: its type entry, traits and place in the method table.
 #define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
-    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                          \
+    static ::qw::TypeDef<Vec> qw_type_##Name(QW_LISTED(mangled));                                                      \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
                                                &::qw::vectors::Members<Name##Tr>::add)

@@ -12,7 +12,7 @@ using quelbo::ImageView;
 using quelbo::View;
 
 #define QW_STATELESS(Tr, Class)                                                                                        \
-    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class, "quelbo::" #Class " *");                                              \
+    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class);                                                                      \
     struct Tr                                                                                                          \
     {                                                                                                                  \
         using T = quelbo::Class;                                                                                       \

@@ -9,7 +9,7 @@ namespace qw {
 namespace {
 
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
-QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *");
+QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t");
 
 constexpr const char* kWriter = "quelbo::Writer *";
 constexpr const char* kConstWriter = "quelbo::Writer const *";

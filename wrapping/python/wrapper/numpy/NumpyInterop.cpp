@@ -240,7 +240,7 @@ namespace {
 using namespace qw;
 using quelbo::NumpyInterop;
 
-QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop", "quelbo::NumpyInterop *");
+QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop");
 
 struct NumpyInteropTr
 {

@@ -5,6 +5,7 @@
 #include "quelbo/image_type.h"
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
+#include "numpy/numpy_api.h"
 #include "runtime/cvar.h"
 #include "runtime/wrap.h"
 

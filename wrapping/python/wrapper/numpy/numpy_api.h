@@ -1,15 +1,15 @@
 // numpy's C interface as the module uses it: the entries of the function
-// table that start-up imports (qw::numpy_api, by their index in numpy's table)
-// and the object layouts they work on. numpy's own headers are not used: they
-// assume the full Python API, and the module is built on the limited one.
-// The layouts are those of numpy's ABI version 0x1000009, which start-up
-// checks before it accepts the table.
+// table that start-up imports (import_numpy, into the runtime's `numpy_api`),
+// by their index in numpy's table, and the object layouts they work on.
+// numpy's own headers are not used: they assume the full Python API, and the
+// module is built on the limited one. The layouts are those of numpy's ABI
+// version 0x1000009, which start-up checks before it accepts the table.
 #pragma once
 
 #include <type_traits>
 
 #include "quelbo/data_type_traits.h"
-#include "runtime/pyrt.h"
+#include "runtime/state.h"
 
 namespace qw::np {
 
@@ -106,7 +106,7 @@ inline Array* fields(PyObject* o)
 // numpy's array type (table entry 2).
 inline PyTypeObject* array_type()
 {
-    return static_cast<PyTypeObject*>(numpy_api[2]);
+    return static_cast<PyTypeObject*>(rt().numpy_api[2]);
 }
 
 // numpy's array type or a subtype of it.
@@ -128,7 +128,7 @@ inline PyObject* new_array(PyTypeObject* subtype, int nd, const npy_intp* dims, 
                            void* data, int itemsize, int flags, PyObject* obj)
 {
     using Fn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const npy_intp*, void*, int, int, PyObject*);
-    return reinterpret_cast<Fn>(numpy_api[93])(subtype, nd, dims, type_num, strides, data, itemsize, flags, obj);
+    return reinterpret_cast<Fn>(rt().numpy_api[93])(subtype, nd, dims, type_num, strides, data, itemsize, flags, obj);
 }
 
 // PyArray_SetBaseObject (entry 282): steals the reference to `base`, also
@@ -136,7 +136,13 @@ inline PyObject* new_array(PyTypeObject* subtype, int nd, const npy_intp* dims, 
 inline int set_base_object(PyObject* array, PyObject* base)
 {
     using Fn = int (*)(PyObject*, PyObject*);
-    return reinterpret_cast<Fn>(numpy_api[282])(array, base);
+    return reinterpret_cast<Fn>(rt().numpy_api[282])(array, base);
 }
 
 } // namespace qw::np
+
+namespace qw {
+// Imports numpy's C function table (numpy_import.cpp); false with the
+// exception set when numpy is missing or built for another ABI.
+bool import_numpy();
+} // namespace qw

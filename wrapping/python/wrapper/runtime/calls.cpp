@@ -70,8 +70,6 @@ bool is_deferred(const void* p)
     return false;
 }
 
-void flush_deferred() {}
-
 // ------------------------------------------------------------ the table
 
 namespace {
@@ -86,7 +84,7 @@ const PyMethodDef* own_flat_function(PyCFunction f)
 // The families' table, in the order of their places.
 std::vector<PyMethodDef> family_table()
 {
-    auto fams = families();
+    auto fams = rt().families;
     std::stable_sort(fams.begin(), fams.end(),
                      [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
     Methods m;
@@ -115,6 +113,28 @@ bool build_table(Runtime& r)
     return true;
 }
 
+// The module enters its handle type (its objects are handles with the
+// runtime's own fields) and its lookup of flat functions in the runtime's
+// shared record; ImportError when the record has no room left for them.
+bool enter_module(Shared& s, PyTypeObject* handle_type)
+{
+    auto has = [](const auto& list, int count, auto item) {
+        return std::find(list, list + count, item) != list + count;
+    };
+    const bool has_type = has(s.handle_types, s.handle_type_count, handle_type);
+    const bool has_lookup = has(s.flat_lookups, s.flat_lookup_count, &own_flat_function);
+    if ((!has_type && s.handle_type_count == int(std::size(s.handle_types))) ||
+        (!has_lookup && s.flat_lookup_count == int(std::size(s.flat_lookups)))) {
+        PyErr_SetString(PyExc_ImportError, "too many modules of this runtime in one interpreter");
+        return false;
+    }
+    if (!has_type)
+        s.handle_types[s.handle_type_count++] = handle_type;
+    if (!has_lookup)
+        s.flat_lookups[s.flat_lookup_count++] = &own_flat_function;
+    return true;
+}
+
 } // namespace
 
 PyCFunction flat_delete_function(PyObject* fn)
@@ -129,12 +149,6 @@ PyCFunction flat_delete_function(PyObject* fn)
             return def->ml_flags == METH_O && std::strncmp(def->ml_name, "delete_", 7) == 0 ? def->ml_meth : nullptr;
     }
     return nullptr;
-}
-
-std::vector<TablePart>& families()
-{
-    static std::vector<TablePart> v;
-    return v;
 }
 
 PyObject* create_module(PyModuleDef& def)
@@ -153,12 +167,10 @@ PyObject* create_module(PyModuleDef& def)
         Py_DECREF(m);
         return nullptr;
     }
-    Shared& s = *r.shared;
-    bool known = false;
-    for (int i = 0; i < s.flat_lookup_count; ++i)
-        known = known || s.flat_lookups[i] == &own_flat_function;
-    if (!known && s.flat_lookup_count < int(sizeof(s.flat_lookups) / sizeof(s.flat_lookups[0])))
-        s.flat_lookups[s.flat_lookup_count++] = &own_flat_function;
+    if (!enter_module(*r.shared, r.handle_type)) {
+        Py_DECREF(m);
+        return nullptr;
+    }
     return m;
 }
 

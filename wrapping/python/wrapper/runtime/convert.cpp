@@ -1,13 +1,11 @@
 // Calling conventions: unpacking, failure messages, overload rows, operator
-// rules, library-error translation, texts and numpy's interface.
+// rules, library-error translation and texts.
 #include "quelbo/error.h"
 #include "runtime/keepalive.h"
 #include "runtime/state.h"
 #include "runtime/wrap.h"
 
 namespace qw {
-
-void** numpy_api = nullptr;
 
 bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs, Py_ssize_t* count)
 {
@@ -140,9 +138,20 @@ Overloads::Overloads(const char* fn, std::initializer_list<Overload> rows) : fn_
 
 PyObject* Overloads::operator()(PyObject* args) const
 {
-    PyObject* a[16];
+    // Arguments beyond the few on the stack are held in memory of their own.
+    PyObject* few[16];
+    std::vector<PyObject*> many;
+    PyObject** a = few;
+    if (max_ > Py_ssize_t(std::size(few))) {
+        try {
+            many.resize(size_t(max_));
+        } catch (...) {
+            return PyErr_NoMemory();
+        }
+        a = many.data();
+    }
     Py_ssize_t n = 0;
-    if (max_ <= 16 && unpack(fn_, args, 0, max_, a, &n))
+    if (unpack(fn_, args, 0, max_, a, &n))
         return (*this)(a, n);
     return raise_overload(message_.c_str());
 }
@@ -169,7 +178,7 @@ PyObject* not_implemented(PyObject* result)
 
 PyObject* registered_error_class()
 {
-    swig_type_info* ty = error_type();
+    swig_type_info* ty = rt().error_type;
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
     // Another module may have registered anything: only an exception class
     // can be raised.
@@ -187,7 +196,7 @@ void raise_library_error(std::exception const& e)
         return;
     }
     PyObject* klass = registered_error_class();
-    PyObject* value = new_pointer_obj(copy, error_type(), klass ? RES_OWN : RES_OWN | RES_NOPROXY);
+    PyObject* value = new_pointer_obj(copy, rt().error_type, klass ? RES_OWN : RES_OWN | RES_NOPROXY);
     if (!value) {
         // new_pointer_obj failed; the handle (if any) already released the copy.
         return;
@@ -260,58 +269,6 @@ const char* intern(const char* s)
 const char* intern(const std::string& s)
 {
     return intern(s.c_str());
-}
-
-bool import_numpy()
-{
-    PyObject* mod = PyImport_ImportModule("numpy.core._multiarray_umath");
-    if (!mod)
-        return false;
-    PyObject* c = PyObject_GetAttrString(mod, "_ARRAY_API");
-    Py_DECREF(mod);
-    if (!c) {
-        PyErr_SetString(PyExc_AttributeError, "_ARRAY_API not found");
-        return false;
-    }
-    if (!PyCapsule_CheckExact(c)) {
-        PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is not PyCapsule object");
-        Py_DECREF(c);
-        return false;
-    }
-    void* p = PyCapsule_GetPointer(c, PyCapsule_GetName(c));
-    Py_DECREF(c);
-    if (!p) {
-        PyErr_Clear();
-        PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is NULL pointer");
-        return false;
-    }
-    auto** api = static_cast<void**>(p);
-    using VersionFn = unsigned int (*)();
-    using EndianFn = int (*)();
-    const unsigned int abi = reinterpret_cast<VersionFn>(api[0])();
-    if (abi != 0x1000009u) {
-        PyErr_Format(PyExc_RuntimeError, "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
-                     0x1000009u, abi);
-        return false;
-    }
-    const unsigned int feature = reinterpret_cast<VersionFn>(api[211])();
-    if (feature < 0xdu) {
-        PyErr_Format(PyExc_RuntimeError, "module compiled against API version 0x%x but this version of numpy is 0x%x",
-                     0xdu, feature);
-        return false;
-    }
-    const int endian = reinterpret_cast<EndianFn>(api[210])();
-    if (endian == 0) {
-        PyErr_SetString(PyExc_RuntimeError, "FATAL: module compiled as unknown endian");
-        return false;
-    }
-    if (endian != 1) {
-        PyErr_SetString(PyExc_RuntimeError,
-                        "FATAL: module compiled as little endian, but detected different endianness at runtime");
-        return false;
-    }
-    numpy_api = api;
-    return true;
 }
 
 } // namespace qw

@@ -78,7 +78,7 @@ int varlink_setattr(PyObject* self, char* name, PyObject* value)
 
 PyTypeObject* varlink_type()
 {
-    static PyTypeObject* type = nullptr;
+    PyTypeObject*& type = rt().variables_type;
     if (!type) {
         static PyType_Slot slots[] = {
             {Py_tp_dealloc, reinterpret_cast<void*>(varlink_dealloc)},
@@ -111,11 +111,6 @@ PyObject* cvar_object()
         cvar = reinterpret_cast<PyObject*>(v);
     }
     return cvar;
-}
-
-bool add_variable(const char* name, PyObject* (*get)(), int (*)(PyObject*))
-{
-    return add_variable(name, get);
 }
 
 bool add_variable(const char* name, PyObject* (*get)())

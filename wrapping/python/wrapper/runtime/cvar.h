@@ -9,8 +9,6 @@ PyObject* cvar_object();
 // Adds a read-only variable at the head of cvar's list: every assignment or
 // deletion is refused, in one place (the variables object's setattr).
 bool add_variable(const char* name, PyObject* (*get)());
-// Former form: the setter is not used, every variable is read-only.
-bool add_variable(const char* name, PyObject* (*get)(), int (*set)(PyObject*));
 // The refusal every variable gives to an assignment or deletion.
 int refuse_write(const char* name);
 

@@ -1,16 +1,19 @@
-// The method table: each flat function enters it through its guarded form,
-// made for that function at compile time.
+// The method table: the families' parts of it, the class hooks, and the
+// texts kept for the module's life.
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "runtime/pyrt.h"
+#include "runtime/types.h"
 
 namespace qw {
 
+// ============================================================ method table
+
 // The form of flat function F that the module shows: F runs inside the call
-// guard, and nothing native leaves it.
+// guard, and nothing native leaves it. Made per function at compile time.
 template <auto F>
 PyObject* guarded(PyObject* self, PyObject* args) noexcept
 {
@@ -20,6 +23,16 @@ PyObject* guarded(PyObject* self, PyObject* args) noexcept
     } catch (...) {
         return raise_native_exception();
     }
+}
+
+// A declaration's name: a constant, or a function making it once.
+template <class D>
+const char* name_of()
+{
+    if constexpr (std::is_function<std::remove_pointer_t<decltype(&D::name)>>::value)
+        return D::name();
+    else
+        return D::name;
 }
 
 struct Methods
@@ -37,12 +50,55 @@ struct Methods
     {
         add<F>(intern(name), flags, doc);
     }
-    // A declared function (runtime/declare.h): m.add<Decl>().
+    // A declared function (runtime/declare.h): m.add<Decl>(), its docstring
+    // the declaration's unless given.
     template <class D>
-    void add()
+    void add(const char* doc = D::doc)
     {
-        defs.push_back({D::name, &D::run, D::flags, D::doc});
+        defs.push_back({name_of<D>(), &D::run, D::flags, doc});
     }
 };
+
+// A family's part of the method table: `add` adds its functions, `order` (a
+// place of order.h) places them; create_module assembles the parts in
+// ascending order, each part's functions in the order it adds them.
+struct TablePartReg
+{
+    TablePartReg(int order, TablePartFn fn) { declare_family({order, fn}); }
+};
+#define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
+
+PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
+PyObject* swiginit(PyObject*, PyObject* args);
+
+template <class T>
+PyObject* swigregister(PyObject*, PyObject* arg)
+{
+    return swigregister_for(Type<T>::info, arg);
+}
+
+// Adds <cls>_swigregister and, when the class has a constructor, <cls>_swiginit.
+template <class T>
+void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
+{
+    m.add<&swigregister<T>>(cls + "_swigregister", METH_O);
+    if (with_init)
+        m.add<&swiginit>(cls + "_swiginit", METH_VARARGS);
+}
+
+// ============================================================ texts
+
+// A text kept for the module's life, joined from up to three parts: equal
+// texts share one copy, so asking again allocates nothing (still, keep the
+// result in a function-local static: `static const char* fn =
+// joined("new_", Tr::name);`). Never throws.
+inline const char* joined(const char* a, const char* b, const char* c = "")
+{
+    try {
+        return intern(std::string(a) + b + c);
+    } catch (...) {
+        return a;
+    }
+}
 
 } // namespace qw

@@ -3,12 +3,6 @@
 
 namespace qw {
 
-// The entry of the library's error class, declared by each module.
-swig_type_info* error_type()
-{
-    return Type<quelbo::Error>::info;
-}
-
 int as_string(PyObject* o, std::string& out)
 {
     if (o == Py_None)

@@ -141,6 +141,11 @@ inline Handle* own_handle(SwigPyObject* h)
 {
     return own_handle(reinterpret_cast<PyObject*>(h));
 }
+// An object known to be this runtime's handle.
+inline Handle* as_handle(PyObject* o)
+{
+    return reinterpret_cast<Handle*>(o);
+}
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);
@@ -182,8 +187,18 @@ struct CastDecl
     swig_type_info* derived;  // the module's own entry of the accepted type
     swig_converter_func conv; // null: same address
 };
+// A family's part of the method table (methods.h): `fn` adds its functions,
+// `order` places them.
+struct Methods;
+using TablePartFn = void (*)(Methods&);
+struct TablePart
+{
+    int order;
+    TablePartFn fn;
+};
 void declare_type(TypeDecl d);
 void declare_cast(CastDecl d);
+void declare_family(TablePart p);
 // Builds the module record from the declared types and joins the shared table.
 bool init_runtime();
 bool join_type_table(PyObject* module);
@@ -228,8 +243,6 @@ PyObject* raise_native_exception() noexcept;
 // The exception class registered for Error, or null (none, or not an
 // exception class).
 PyObject* registered_error_class();
-// The entry of the library's error class, declared by each module.
-swig_type_info* error_type();
 
 // Strings.
 // Text results: a str (UTF-8, surrogateescape). A text too long for a str
@@ -256,23 +269,15 @@ struct CallGuard
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
 };
-// Former name of the guard, for code that holds it around user code.
 // Destroys now, or when the outermost call ends.
 void destroy_or_defer(void* p, void (*destroy)(void*));
 // Is p waiting for its destruction (deleted during the running call)?
 bool is_deferred(const void* p);
-// Kept for older callers: the outermost guard flushes by itself.
-void flush_deferred();
 
 // A text kept for the life of the module: equal texts share one copy, so
 // asking again allocates nothing. Never throws (without memory it gives an
 // empty text).
 const char* intern(const char* s);
 const char* intern(const std::string& s);
-
-// Numpy's C function table, filled at start-up by import_numpy (the module
-// refuses to load without it).
-extern void** numpy_api;
-bool import_numpy();
 
 } // namespace qw

@@ -64,6 +64,13 @@ struct Runtime
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     PyObject* cvar = nullptr;          // the module variables object
+    PyTypeObject* variables_type = nullptr; // its type
+    // The entry in use of the library's error class: library errors are
+    // raised as the class registered for it (set on joining the table).
+    swig_type_info* error_type = nullptr;
+    // numpy's C function table (numpy/numpy_api.h), filled at start-up by
+    // import_numpy: the module refuses to load without it.
+    void** numpy_api = nullptr;
 
     // The module record in the shared table, and its entries.
     swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};
@@ -71,6 +78,7 @@ struct Runtime
     std::vector<swig_type_info*> initial; // the module's own entries, sorted
     std::vector<TypeDecl> type_decls;     // declared at load time (QW_TYPE)
     std::vector<CastDecl> cast_decls;     // declared at load time (QW_CAST, QW_SHARED_CAST)
+    std::vector<TablePart> families;      // the families' parts of the table (QW_FAMILY), unordered
 
     // Handles whose release waits while another handle is being released
     // (chains and heirs are released iteratively, not recursively).

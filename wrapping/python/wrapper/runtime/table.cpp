@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "quelbo/error.h"
 #include "runtime/state.h"
+#include "runtime/types.h"
 
 namespace qw {
 
@@ -112,16 +114,6 @@ void capsule_destroy(PyObject* capsule)
     PyErr_Clear();
 }
 
-// The module's handle type joins the list of types whose objects are handles.
-void enter_handle_type(Shared& s, PyTypeObject* t)
-{
-    for (int i = 0; i < s.handle_type_count; ++i)
-        if (s.handle_types[i] == t)
-            return;
-    if (s.handle_type_count < int(sizeof(s.handle_types) / sizeof(s.handle_types[0])))
-        s.handle_types[s.handle_type_count++] = t;
-}
-
 } // namespace
 
 void Runtime::clear()
@@ -144,7 +136,7 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
     if (!unpack("swigregister", arg, 1, 1, objs))
         return nullptr;
     PyObject* klass = objs[0];
-    if (ty == error_type() && !PyExceptionClass_Check(klass)) {
+    if (ty == rt().error_type && !PyExceptionClass_Check(klass)) {
         // Library errors are raised as this class.
         PyErr_SetString(PyExc_TypeError, "the class registered for Error must be an exception class");
         return nullptr;
@@ -216,6 +208,11 @@ void declare_type(TypeDecl d)
 void declare_cast(CastDecl d)
 {
     rt().cast_decls.push_back(d);
+}
+
+void declare_family(TablePart p)
+{
+    rt().families.push_back(p);
 }
 
 bool init_runtime()
@@ -344,7 +341,6 @@ bool join_type_table(PyObject*)
             shared->next = &own;
         }
     }
-    enter_handle_type(*r.shared, r.handle_type);
     if (!first)
         return true;
 
@@ -388,6 +384,7 @@ bool join_type_table(PyObject*)
     own.types = r.types.data();
     for (auto& d : r.type_decls)
         *d.slot = in_use(d.info);
+    r.error_type = type_of<quelbo::Error>();
     return true;
 }
 

@@ -1,0 +1,216 @@
+// Object arguments (pointer, method object, reference, move, delete) and
+// object results (values, constructed, borrowed, shared, in place), and the
+// generic members of a registered class.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "runtime/methods.h"
+#include "runtime/scalars.h"
+
+namespace qw {
+
+// ============================================================ objects
+
+// Pointer parameter: a handle of T (or derived), None as null.
+template <class T>
+bool ptr(PyObject* o, const ArgId& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), 0);
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// A target the call writes through: the module's constants are refused.
+inline bool writable(const void* p, const ArgId& a)
+{
+    if (!is_readonly(p))
+        return true;
+    fail_arg(ERR_TYPE, a);
+    return false;
+}
+
+template <class T>
+bool ptr_mut(PyObject* o, const ArgId& a, T*& out)
+{
+    return ptr(o, a, out) && writable(out, a);
+}
+
+// A method's object: like a pointer, but a missing object (None, or a handle
+// whose object was moved away) is refused before any library call.
+template <class T>
+bool self(PyObject* o, const ArgId& a, T*& out)
+{
+    if (!ptr(o, a, out))
+        return false;
+    if (!out) {
+        fail_null(a);
+        return false;
+    }
+    return true;
+}
+
+template <class T>
+bool self_mut(PyObject* o, const ArgId& a, T*& out)
+{
+    return self(o, a, out) && writable(out, a);
+}
+
+// Reference or by-value parameter: null refused with the null-reference text.
+template <class T>
+bool ref(PyObject* o, const ArgId& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), CV_NO_NULL);
+    if (r == ERR_NULL || (r == OK && !p)) {
+        fail_null(a);
+        return false;
+    }
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// Check face of an object parameter.
+template <class T>
+bool is_obj(PyObject* o, bool allow_none = false)
+{
+    return o && can_convert(o, type_of<T>(), allow_none);
+}
+
+// Move parameter (T&&): takes the object away from an owning handle, which
+// keeps a null pointer. The caller owns the returned object.
+template <class T>
+bool release(PyObject* o, const ArgId& a, T*& out)
+{
+    void* p = nullptr;
+    int r = convert_ptr(o, &p, type_of<T>(), CV_RELEASE);
+    if (r == ERR_RELEASE) {
+        fail_release(a);
+        return false;
+    }
+    if (r != OK) {
+        fail_arg(r, a);
+        return false;
+    }
+    if (!p || is_readonly(p)) {
+        fail_null(a);
+        return false;
+    }
+    out = static_cast<T*>(p);
+    return true;
+}
+
+// Deletes an object the module took over (deleted, or moved from).
+template <class T>
+void dispose(T* p)
+{
+    if (p)
+        destroy_or_defer(p, [](void* q) { delete static_cast<T*>(q); });
+}
+
+// delete_<cls>: takes ownership away and destroys what the handle owned.
+// A handle that did not own (borrowed, moved from, disowned) destroys
+// nothing; the handle never keeps a pointer to a destroyed object.
+bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& out);
+
+template <class T>
+PyObject* destroy(PyObject* o, const ArgId& a)
+{
+    void* p = nullptr;
+    if (!disown_for_delete(o, type_of<T>(), a, p))
+        return nullptr;
+    dispose(static_cast<T*>(p));
+    Py_RETURN_NONE;
+}
+
+
+// A value result: a heap copy owned by a new handle with its proxy.
+template <class T>
+PyObject* owned(T* p)
+{
+    PyObject* r = new_pointer_obj(p, type_of<T>(), RES_OWN);
+    return r;
+}
+template <class T>
+PyObject* value(T&& v)
+{
+    using V = std::decay_t<T>;
+    return owned(new V(std::forward<T>(v)));
+}
+// A constructor's object: a bare owning handle.
+template <class T>
+PyObject* constructed(T* p)
+{
+    return new_pointer_obj(p, type_of<T>(), RES_OWN | RES_NOPROXY);
+}
+// A pointer into an object the caller keeps.
+template <class T>
+PyObject* borrowed(const T* p)
+{
+    return new_pointer_obj(const_cast<T*>(p), type_of<T>(), 0);
+}
+// A shared object: a new heap shared pointer, None when empty.
+template <class T>
+PyObject* shared(std::shared_ptr<T> p)
+{
+    if (!p)
+        Py_RETURN_NONE;
+    return new_pointer_obj(new std::shared_ptr<T>(std::move(p)), type_of<std::shared_ptr<T>>(), RES_OWN);
+}
+
+// inPlaceOperatorRule: the left handle hands its object over to the result
+// (only when it owned it, only on success) and then reaches the object
+// through the result's handle. When the object was deleted or moved away
+// while the call ran, the call fails: with the null-reference ValueError of
+// argument `a` when given.
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgId* a);
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty);
+
+// ============================================================ classes
+
+// Generic members of a registered class described by a traits struct:
+//   struct Tr { using T = quelbo::Logger; static constexpr const char* name = "Logger";
+//               static constexpr const char* native = "quelbo::Logger"; };
+template <class Tr>
+struct ClassOps
+{
+    using T = typename Tr::T;
+
+    // new_<name>() for a default-constructible class (no-argument form).
+    static PyObject* new_default(PyObject*, PyObject*)
+    {
+        return call([] { return constructed(new T()); });
+    }
+
+    // delete_<name>(handle)
+    static PyObject* del(PyObject*, PyObject* o)
+    {
+        static const ArgId a{joined("delete_", Tr::name), 1, joined(Tr::native, " *")};
+        return destroy<T>(o, a);
+    }
+
+    // Registers the hooks, then new_ (when given) and delete_.
+    // ClassOps<Tr>::add(m), or ClassOps<Tr>::add<&ctor>(m, ctor_flags).
+    template <auto Ctor = nullptr>
+    static void add(Methods& m, int ctor_flags = METH_NOARGS)
+    {
+        if constexpr (Ctor != nullptr)
+            m.add<Ctor>(std::string("new_") + Tr::name, ctor_flags);
+        m.add<&del>(std::string("delete_") + Tr::name, METH_O);
+        add_hooks<T>(m, Tr::name, Ctor != nullptr);
+    }
+};
+
+} // namespace qw

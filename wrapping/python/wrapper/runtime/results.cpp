@@ -1,0 +1,137 @@
+// Result handles: a new handle, the registered class's instance holding it,
+// kept results and in-place results.
+#include "runtime/state.h"
+
+namespace qw {
+
+// ---------------------------------------------------------------- results
+
+PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
+{
+    auto* h = PyObject_New(Handle, handle_type());
+    if (!h)
+        return nullptr;
+    h->ptr = ptr;
+    h->ty = ty;
+    h->own = own;
+    h->next = nullptr;
+    h->heir = nullptr;
+    h->keep = nullptr;
+    h->linked = 0;
+    return reinterpret_cast<PyObject*>(h);
+}
+
+// The proxy instance of the type's registered class holding `handle` (a new
+// reference), or the handle itself when no class is registered.
+PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
+{
+    auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
+    if (!data || !data->klass) {
+        Py_INCREF(handle);
+        return handle;
+    }
+    PyObject* inst;
+    if (data->newraw) {
+        inst = PyObject_Call(data->newraw, data->newargs, nullptr);
+    } else {
+        auto* tp = reinterpret_cast<PyTypeObject*>(data->newargs);
+        auto tp_new = reinterpret_cast<newfunc>(PyType_GetSlot(tp, Py_tp_new));
+        PyObject* empty_args = PyTuple_New(0);
+        PyObject* empty_kw = PyDict_New();
+        inst = (tp_new && empty_args && empty_kw) ? tp_new(tp, empty_args, empty_kw) : nullptr;
+        if (!inst && !PyErr_Occurred())
+            PyErr_SetString(PyExc_TypeError, "cannot create an instance of the registered class");
+        Py_XDECREF(empty_args);
+        Py_XDECREF(empty_kw);
+        if (inst)
+            PyType_Modified(Py_TYPE(inst));
+    }
+    if (inst && PyObject_SetAttr(inst, rt().this_name, handle) < 0)
+        Py_CLEAR(inst);
+    return inst;
+}
+
+PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
+{
+    if (!ptr)
+        Py_RETURN_NONE;
+    // An object deleted during the call is destroyed when it ends: no result
+    // may refer to it.
+    if (is_deferred(ptr)) {
+        PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
+        return nullptr;
+    }
+    PyObject* handle = new_handle(ptr, ty, (flags & RES_OWN) ? 1 : 0);
+    if (!handle)
+        return nullptr;
+    if (flags & RES_NOPROXY)
+        return handle;
+    PyObject* inst = proxy_for(handle, ty);
+    Py_DECREF(handle);
+    return inst;
+}
+
+PyObject* new_kept_pointer(void* ptr, swig_type_info* ty, PyObject* keep)
+{
+    PyObject* handle = new_handle(ptr, ty, 0);
+    if (!handle) {
+        Py_DECREF(keep);
+        return nullptr;
+    }
+    as_handle(handle)->keep = keep;
+    PyObject* inst = proxy_for(handle, ty);
+    Py_DECREF(handle);
+    return inst;
+}
+
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgId* a)
+{
+    auto refuse = [a]() -> PyObject* {
+        if (a)
+            fail_null(*a);
+        else
+            PyErr_SetString(PyExc_ValueError, "the left operand was deleted during the call");
+        return nullptr;
+    };
+    // The left handle that still holds the object; none when the object was
+    // deleted or moved away while the call ran.
+    SwigPyObject* from = nullptr;
+    for (SwigPyObject* cur = find_handle(left); cur && !from; cur = reinterpret_cast<SwigPyObject*>(cur->next))
+        if (handle_target(cur) == p)
+            from = cur;
+    if (!from || is_deferred(p))
+        return refuse();
+    PyObject* keep_from = reinterpret_cast<PyObject*>(from);
+    Py_INCREF(keep_from);
+    PyObject* handle = new_handle(p, ty, 0);
+    PyObject* inst = handle ? proxy_for(handle, ty) : nullptr;
+    // Making the proxy runs Python code: check again what the left holds.
+    if (inst && (handle_target(from) != p || is_deferred(p))) {
+        Py_CLEAR(inst);
+        refuse();
+    }
+    Handle* mine = own_handle(from);
+    if (inst && handle_owns(from) && mine) {
+        // Ownership moves on success only; the left handle then reaches the
+        // object through its heir and keeps it alive.
+        as_handle(handle)->own = 1;
+        from->own = 0;
+        Py_INCREF(handle);
+        mine->heir = handle;
+    } else if (inst && handle_owns(from)) {
+        // Another module's handle cannot reach an heir: it keeps owning, and
+        // the result keeps it alive.
+        Py_INCREF(keep_from);
+        as_handle(handle)->keep = keep_from;
+    }
+    Py_XDECREF(handle);
+    Py_DECREF(keep_from);
+    return inst;
+}
+
+PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty)
+{
+    return inplace_result(left, p, ty, nullptr);
+}
+
+} // namespace qw

@@ -1,0 +1,73 @@
+// Type entries of the native types and the casts between them, declared at
+// namespace scope by the family files.
+#pragma once
+
+#include <memory>
+
+#include "runtime/pyrt.h"
+#include "type_list.h"
+
+namespace qw {
+
+// ============================================================ type entries
+
+// The type-table entry in use for a native type (set when the module joins
+// the shared table: the module's own entry, or the one another module
+// already entered under the same mangled name).
+template <class T>
+struct Type
+{
+    static inline swig_type_info* info = nullptr;
+};
+
+template <class T>
+inline swig_type_info* type_of()
+{
+    return Type<T>::info;
+}
+
+// Declares a type entry from its row of type_list.h (QW_TYPE), or, for a
+// type that exists only in a test module, from its own texts (QW_TEST_TYPE).
+template <class T>
+struct TypeDef
+{
+    swig_type_info entry;
+    TypeDef(const TypeRow& row) : TypeDef(row.mangled, row.str) {}
+    TypeDef(const char* mangled, const char* str) : entry{mangled, str, nullptr, nullptr, nullptr, 0}
+    {
+        Type<T>::info = &entry;
+        declare_type({&entry, &Type<T>::info});
+    }
+};
+
+#define QW_CAT2(a, b) a##b
+#define QW_CAT(a, b) QW_CAT2(a, b)
+// QW_TYPE(quelbo::Logger, "_p_quelbo__Logger"): the texts are the list's.
+#define QW_TYPE(T, mangled) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(QW_LISTED(mangled))
+#define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
+
+// Same-address cast: Derived* is accepted where Base* is expected.
+template <class Base, class Derived>
+struct CastDef
+{
+    CastDef() { declare_cast({&Type<Base>::info, Type<Derived>::info, nullptr}); }
+};
+#define QW_CAST(Base, Derived) static ::qw::CastDef<Base, Derived> QW_CAT(qw_cast_, __LINE__)
+
+// Shared-pointer cast: a new heap shared_ptr<Base> sharing ownership.
+template <class Base, class Derived>
+struct SharedCastDef
+{
+    static void* convert(void* p, int* newmem)
+    {
+        *newmem = NEWMEM;
+        return new std::shared_ptr<Base>(*static_cast<std::shared_ptr<Derived>*>(p));
+    }
+    SharedCastDef()
+    {
+        declare_cast({&Type<std::shared_ptr<Base>>::info, Type<std::shared_ptr<Derived>>::info, &convert});
+    }
+};
+#define QW_SHARED_CAST(Base, Derived) static ::qw::SharedCastDef<Base, Derived> QW_CAT(qw_scast_, __LINE__)
+
+} // namespace qw

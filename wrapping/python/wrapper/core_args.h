@@ -4,7 +4,7 @@
 
 #include "quelbo/data_type.h"
 #include "quelbo/flags.h"
-#include "runtime/converters.h"
+#include "runtime/declare.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -61,7 +61,7 @@ inline bool dtype_arg(PyObject* o, const ArgId& a, quelbo::DataType& out)
 }
 
 // The argument kind of a data type taken by value.
-template <const char* Text>
+template <auto Text>
 struct DTypeArg : Kind<Text>
 {
     using value = quelbo::DataType;
@@ -112,34 +112,6 @@ bool flags_arg(PyObject* o, const ArgId& a, quelbo::FlagSet<E>& out)
 }
 
 // ------------------------------------------------------------ plain getters
-
-// A member's result: class values as owned heap copies, the rest by to_py.
-template <class R>
-PyObject* result(R const& r)
-{
-    if constexpr (std::is_class<R>::value && !std::is_same<R, std::string>::value)
-        return value(r);
-    else
-        return to_py(r);
-}
-
-// <Tr::name>_<Name>(self) for a const member without arguments; the object
-// is converted as Tr::self_type.
-template <class Tr, const char* Name, auto Member>
-PyObject* const_getter(PyObject*, PyObject* o)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    typename Tr::T* obj;
-    if (!self(o, {fn, 1, Tr::self_type}, obj))
-        return nullptr;
-    return call([&] { return result((obj->*Member)()); });
-}
-
-template <class Tr, const char* Name, auto Member>
-void add_const_getter(Methods& m, const char* doc = nullptr)
-{
-    m.add<&const_getter<Tr, Name, Member>>(joined(Tr::name, "_", Name), METH_O, doc);
-}
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
 // Tr::other_type (None raises the null-reference ValueError; another kind

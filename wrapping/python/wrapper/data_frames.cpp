@@ -289,13 +289,11 @@ PyObject* unit_of_column(PyObject*, PyObject* args)
 void add_data_frames(Methods& m)
 {
     m.add<&shared_release<FrameTr>>("delete_DataFrameView", METH_O);
-    m.add<&shared_getter<FrameTr, kGetCapabilities, true, &DataFrameView::capabilities>>(
-        joined("DataFrameView_", kGetCapabilities), METH_O,
-        "Return the capabilities of the view: READ, WRITE and RESHAPE.");
-    m.add<&shared_getter<FrameTr, kGetShape, true, &DataFrameView::shape>>(
-        joined("DataFrameView_", kGetShape), METH_O,
-        "Return the shape of the data frame.\n"
-        "First element being the number of columns, and the second, the number of rows.");
+    add_shared_getter<FrameTr, kGetCapabilities, &DataFrameView::capabilities>(
+        m, "Return the capabilities of the view: READ, WRITE and RESHAPE.");
+    add_shared_getter<FrameTr, kGetShape, &DataFrameView::shape>(
+        m, "Return the shape of the data frame.\n"
+           "First element being the number of columns, and the second, the number of rows.");
     m.add<&column_name>(
         "DataFrameView_column_name", METH_VARARGS,
         "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
@@ -329,8 +327,7 @@ void add_data_frames(Methods& m)
         "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the rows are out of bounds.");
-    m.add<&shared_getter<FrameTr, kToString, true, &DataFrameView::toString>>(joined("DataFrameView_", kToString),
-                                                                              METH_O, "Return a string representation");
+    add_shared_getter<FrameTr, kToString, &DataFrameView::toString>(m, "Return a string representation");
     m.add<&reshape>("DataFrameView__reshape", METH_VARARGS,
                     "Replace the whole table by one of the given shape, column names and column data types.\n"
                     "Available with RESHAPE capability. All the view's data is invalidated.\n"

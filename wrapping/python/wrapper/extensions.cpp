@@ -26,6 +26,7 @@ QW_SHARED_CAST(Extension, ViewOriginExtension);
         using T = quelbo::Kind;                                                                                        \
         static constexpr const char* name = #Kind;                                                                     \
         static constexpr const char* native = "quelbo::" #Kind;                                                        \
+        static constexpr const char* self_type = "quelbo::" #Kind " const *";                                          \
     }
 QW_KIND(ExtensionTr, Extension);
 QW_KIND(TilingTr, TilingInfoExtension);
@@ -142,16 +143,14 @@ void add_extensions(Methods& m)
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);
-    m.add<&shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>>(
-        joined("TilingInfoExtension_", kMaxTileSize), METH_O, "Return the maximum tile size used for the image.");
-    m.add<&shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>>(
-        joined("TilingInfoExtension_", kTileCount), METH_O, "Return the number of tiles.");
+    add_shared_getter<TilingTr, kMaxTileSize, &TilingInfoExtension::maxTileSize>(
+        m, "Return the maximum tile size used for the image.");
+    add_shared_getter<TilingTr, kTileCount, &TilingInfoExtension::tileCount>(m, "Return the number of tiles.");
     m.add<&TilingInfoExtension_tile_region>(
         "TilingInfoExtension_tile_region", METH_VARARGS,
         "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
-    m.add<&shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>>(
-        joined("TilingInfoExtension_", kTilingGrid), METH_O,
-        "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
+    add_shared_getter<TilingTr, kTilingGrid, &TilingInfoExtension::tilingGrid>(
+        m, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add<&tile_transfer<true>>(
         "TilingInfoExtension_read_tile", METH_VARARGS,
         "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
@@ -166,35 +165,28 @@ void add_extensions(Methods& m)
 void add_parallel(Methods& m)
 {
     add_kind_head<ParallelTr>(m);
-    m.add<&shared_getter<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>>(
-        joined("ParallelAccessExtension_", kGetCapabilities), METH_O,
-        "Return the kinds of concurrent access the view allows.");
+    add_shared_getter<ParallelTr, kGetCapabilities, &ParallelAccessExtension::capabilities>(
+        m, "Return the kinds of concurrent access the view allows.");
     m.add<&ParallelAccessExtension_support>("ParallelAccessExtension_support", METH_VARARGS,
                                             "Checks if the view allows all the given kinds of concurrent access.");
-    m.add<&shared_getter<ParallelTr, kToString, true, &ParallelAccessExtension::toString>>(
-        joined("ParallelAccessExtension_", kToString), METH_O, "Return a string representation");
+    add_shared_getter<ParallelTr, kToString, &ParallelAccessExtension::toString>(m, "Return a string representation");
     add_kind_tail<ParallelTr>(m);
 }
 
 void add_origin(Methods& m)
 {
     add_kind_head<OriginTr>(m);
-    m.add<&shared_getter<OriginTr, kUid, true, &ViewOriginExtension::uid>>(joined("ViewOriginExtension_", kUid), METH_O,
-                                                                           "Return the unique identifier of the view.");
-    m.add<&shared_getter<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>>(
-        joined("ViewOriginExtension_", kParentCount), METH_O,
-        "Return the number of parent views used to create this view.");
+    add_shared_getter<OriginTr, kUid, &ViewOriginExtension::uid>(m, "Return the unique identifier of the view.");
+    add_shared_getter<OriginTr, kParentCount, &ViewOriginExtension::parentCount>(
+        m, "Return the number of parent views used to create this view.");
     m.add<&ViewOriginExtension_parent>(
         "ViewOriginExtension_parent", METH_VARARGS,
         "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
-    m.add<&shared_getter<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>>(
-        joined("ViewOriginExtension_", kDataOrigin), METH_O,
-        "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
-    m.add<&shared_getter<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>>(
-        joined("ViewOriginExtension_", kDisplayName), METH_O,
-        "Return the name to display for the view.\n:raises: Error if the display name is not available.");
-    m.add<&shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>>(
-        joined("ViewOriginExtension_", kToString), METH_O, "Return a string representation");
+    add_shared_getter<OriginTr, kDataOrigin, &ViewOriginExtension::dataOrigin>(
+        m, "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
+    add_shared_getter<OriginTr, kDisplayName, &ViewOriginExtension::displayName>(
+        m, "Return the name to display for the view.\n:raises: Error if the display name is not available.");
+    add_shared_getter<OriginTr, kToString, &ViewOriginExtension::toString>(m, "Return a string representation");
     add_kind_tail<OriginTr>(m);
 }
 

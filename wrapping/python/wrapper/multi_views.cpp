@@ -25,12 +25,15 @@ struct MultiTr
     using T = MultiImageView;
     static constexpr const char* name = "MultiImageView";
     static constexpr const char* native = "quelbo::MultiImageView";
+    static constexpr const char* self_type = "quelbo::MultiImageView const *";
 };
 struct LodTr
 {
     using T = LodImageView;
     static constexpr const char* name = "LodImageView";
     static constexpr const char* native = "quelbo::LodImageView";
+    static constexpr const char* self_type = "quelbo::LodImageView const *";
+    static constexpr const char* mut_type = "quelbo::LodImageView *";
 };
 struct FactoryTr
 {
@@ -152,14 +155,13 @@ PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 
 void add_multi(Methods& m)
 {
-    m.add<&shared_getter<MultiTr, kGetCapabilities, true, &MultiImageView::capabilities>>(
-        "MultiImageView_get_capabilities", METH_O, "Return the capabilities of the multi-image view.");
+    add_shared_getter<MultiTr, kGetCapabilities, &MultiImageView::capabilities>(
+        m, "Return the capabilities of the multi-image view.");
     m.add<&MultiImageView_support>("MultiImageView_support", METH_VARARGS,
                                    "Checks if the multi-image view supports the given capabilities.");
-    m.add<&shared_getter<MultiTr, kToString, true, &MultiImageView::toString>>("MultiImageView_to_string", METH_O,
-                                                                               "Return a string representation");
-    m.add<&shared_getter<MultiTr, kGetFrameCount, true, &MultiImageView::frameCount>>(
-        "MultiImageView_get_frame_count", METH_O, "Return the number of frames.\n:raises: Error");
+    add_shared_getter<MultiTr, kToString, &MultiImageView::toString>(m, "Return a string representation");
+    add_shared_getter<MultiTr, kGetFrameCount, &MultiImageView::frameCount>(
+        m, "Return the number of frames.\n:raises: Error");
     m.add<&MultiImageView_frame>("MultiImageView_frame", METH_VARARGS, "Return the frame at an index.");
     m.add<&MultiImageView___get_metadata>("MultiImageView___get_metadata", METH_O,
                                           "Return the root node of the metadata of the multi-image view.");
@@ -193,16 +195,14 @@ PyObject* LodImageView_resolution(PyObject*, PyObject* args)
 
 void add_lod(Methods& m)
 {
-    m.add<&shared_getter<LodTr, kGetLevelRange, false, &LodImageView::levelRange>>(
-        "LodImageView_get_level_range", METH_O,
-        "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
-        "then the level of the lowest (at least 0).");
+    add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
+        m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
+           "then the level of the lowest (at least 0).");
     m.add<&LodImageView_resolution>(
         "LodImageView_resolution", METH_VARARGS,
         "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
         "range)");
-    m.add<&shared_getter<LodTr, kToString, true, &LodImageView::toString>>("LodImageView_to_string", METH_O,
-                                                                           "Return a string representation");
+    add_shared_getter<LodTr, kToString, &LodImageView::toString>(m, "Return a string representation");
     add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 

@@ -72,21 +72,15 @@ PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
 
 // --------------------------------------------------------------- queries
 
-// ImageView_<Name>(view): one call on the view, its result converted.
-template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
-PyObject* query(PyObject*, PyObject* o)
+// ImageView_<Name>(view): one member of the view, its result converted.
+struct ImageViewTr
 {
-    static const char* fn = joined("ImageView_", Name);
-    ViewPtr view;
-    if (!image_self(o, fn, Self, view))
-        return nullptr;
-    return call([&] { return Body(*view); });
-}
-
-template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
+    static constexpr const char* name = "ImageView";
+};
+template <const char* Name, const char* Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
 {
-    m.add<&query<Name, Self, Body>>(joined("ImageView_", Name), METH_O, doc);
+    m.add<Getter<ImageViewTr, Name, SharedSelf<ImageView, Self>, Member>>(doc);
 }
 
 constexpr char kGetCapabilities[] = "get_capabilities";
@@ -108,95 +102,10 @@ constexpr char kGetValueRange[] = "get_value_range";
 constexpr char kTilingInfo[] = "tiling_info";
 constexpr char kParallelAccess[] = "parallel_access";
 
-PyObject* body_GetCapabilities(ImageView& v)
+// The directions as the value class the module knows.
+quelbo::SpatialDirections directions(ImageView* v)
 {
-    return value(v.capabilities());
-}
-
-PyObject* body_GetShape(ImageView& v)
-{
-    return value(v.shape());
-}
-
-PyObject* body_GetDimensionCount(ImageView& v)
-{
-    return to_py(v.dimensionCount());
-}
-
-PyObject* body_GetDataType(ImageView& v)
-{
-    return value(v.dataType());
-}
-
-// The view's own properties and metadata, shared, not copied.
-PyObject* body_GetProperties(ImageView& v)
-{
-    return shared_const(v.properties());
-}
-
-PyObject* body_GetMetadata(ImageView& v)
-{
-    return shared_const(v.metadata());
-}
-
-PyObject* body_GetDirections(ImageView& v)
-{
-    return value(quelbo::SpatialDirections(v.spatialDirections()));
-}
-
-PyObject* body_ToString(ImageView& v)
-{
-    return to_py(v.toString());
-}
-
-PyObject* body_GetImageInterpretation(ImageView& v)
-{
-    return to_py(v.imageInterpretation());
-}
-
-PyObject* body_GetAxes(ImageView& v)
-{
-    return value(v.axesInterpretation());
-}
-
-PyObject* body_GetOrigin(ImageView& v)
-{
-    return value(v.spatialOrigin());
-}
-
-PyObject* body_GetSpacing(ImageView& v)
-{
-    return value(v.spatialSpacing());
-}
-
-PyObject* body_GetUnit(ImageView& v)
-{
-    return to_py(v.spatialUnit());
-}
-
-PyObject* body_GetBitDepth(ImageView& v)
-{
-    return to_py(v.bitDepth());
-}
-
-PyObject* body_GetHasAlpha(ImageView& v)
-{
-    return to_py(v.hasAlpha());
-}
-
-PyObject* body_GetValueRange(ImageView& v)
-{
-    return value(v.valueRange());
-}
-
-PyObject* body_TilingInfo(ImageView& v)
-{
-    return shared(v.tilingInfo());
-}
-
-PyObject* body_ParallelAccess(ImageView& v)
-{
-    return shared(v.parallelAccess());
+    return quelbo::SpatialDirections(v->spatialDirections());
 }
 
 PyObject* ImageView_support(PyObject*, PyObject* args)
@@ -291,33 +200,36 @@ QW_FAMILY(order::views, add_views);
 void add_image_views(Methods& m)
 {
     m.add<&delete_ImageView>("delete_ImageView", METH_O);
-    add_query<kGetCapabilities, kConstImage, &body_GetCapabilities>(m);
+    add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
     m.add<&ImageView_support>("ImageView_support", METH_VARARGS,
                               "Checks if the ImageView supports the given capabilities.");
-    add_query<kGetShape, kImage, &body_GetShape>(
+    add_query<kGetShape, kImage, &ImageView::shape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
-    add_query<kGetDimensionCount, kImage, &body_GetDimensionCount>(m, "Returns the dimension of the View.");
-    add_query<kGetDataType, kImage, &body_GetDataType>(m);
-    add_query<kGetProperties, kImage, &body_GetProperties>(m, "Return the image's properties (shared with the view).");
-    add_query<kGetMetadata, kConstImage, &body_GetMetadata>(
+    add_query<kGetDimensionCount, kImage, &ImageView::dimensionCount>(m, "Returns the dimension of the View.");
+    add_query<kGetDataType, kImage, &ImageView::dataType>(m);
+    add_query<kGetProperties, kImage, &ImageView::properties>(m,
+                                                              "Return the image's properties (shared with the view).");
+    add_query<kGetMetadata, kConstImage, &ImageView::metadata>(
         m, "Return the root node of the metadata attached to this image.\nAvailable with READ capability.\n:raises: "
            "NotImplemented otherwise.");
-    add_query<kToString, kConstImage, &body_ToString>(m);
-    add_query<kGetImageInterpretation, kImage, &body_GetImageInterpretation>(
+    add_query<kToString, kConstImage, &ImageView::toString>(m);
+    add_query<kGetImageInterpretation, kImage, &ImageView::imageInterpretation>(
         m, "Shortcut to the image interpretation of the image properties.");
-    add_query<kGetAxes, kImage, &body_GetAxes>(m, "Shortcut to the axes interpretation of the image properties.");
-    add_query<kGetOrigin, kImage, &body_GetOrigin>(m, "Shortcut to the spatial origin of the image properties.");
-    add_query<kGetSpacing, kImage, &body_GetSpacing>(m, "Shortcut to the spatial spacing of the image properties.");
-    add_query<kGetUnit, kImage, &body_GetUnit>(m, "Shortcut to the spatial unit of the image properties.");
-    add_query<kGetDirections, kImage, &body_GetDirections>(
-        m, "Shortcut to the spatial directions of the image properties.");
-    add_query<kGetBitDepth, kImage, &body_GetBitDepth>(m, "Shortcut to the bit depth of the image properties.");
-    add_query<kGetHasAlpha, kImage, &body_GetHasAlpha>(m, "Shortcut to the alpha status of the image properties.");
-    add_query<kGetValueRange, kImage, &body_GetValueRange>(
+    add_query<kGetAxes, kImage, &ImageView::axesInterpretation>(
+        m, "Shortcut to the axes interpretation of the image properties.");
+    add_query<kGetOrigin, kImage, &ImageView::spatialOrigin>(m,
+                                                             "Shortcut to the spatial origin of the image properties.");
+    add_query<kGetSpacing, kImage, &ImageView::spatialSpacing>(
+        m, "Shortcut to the spatial spacing of the image properties.");
+    add_query<kGetUnit, kImage, &ImageView::spatialUnit>(m, "Shortcut to the spatial unit of the image properties.");
+    add_query<kGetDirections, kImage, &directions>(m, "Shortcut to the spatial directions of the image properties.");
+    add_query<kGetBitDepth, kImage, &ImageView::bitDepth>(m, "Shortcut to the bit depth of the image properties.");
+    add_query<kGetHasAlpha, kImage, &ImageView::hasAlpha>(m, "Shortcut to the alpha status of the image properties.");
+    add_query<kGetValueRange, kImage, &ImageView::valueRange>(
         m, "Shortcut to the sample value range of the image properties.");
-    add_query<kTilingInfo, kImage, &body_TilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
-    add_query<kParallelAccess, kImage, &body_ParallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
+    add_query<kTilingInfo, kImage, &ImageView::tilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
+    add_query<kParallelAccess, kImage, &ImageView::parallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
     m.add<&transfer<true>>(
         "ImageView___read", METH_VARARGS,
         "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "

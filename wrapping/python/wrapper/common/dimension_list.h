@@ -30,7 +30,7 @@ inline bool dimension_list(PyObject* o, std::vector<quelbo::ImageDimension>& out
 
 // The argument kind of a dimension list: it fills two native parameters (the
 // pointer and the count), and its messages are the list rule's own.
-template <const char* Text>
+template <auto Text>
 struct Dims : Kind<Text, 2>
 {
     using value = std::vector<quelbo::ImageDimension>;

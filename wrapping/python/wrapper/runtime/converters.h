@@ -33,17 +33,28 @@ inline constexpr char real[] = "double";
 inline constexpr char string_ref[] = "std::string const &";
 } // namespace text
 
+// A kind's text: a `constexpr char[]` constant, or the address of a traits
+// struct's text member (`&Tr::self_type`).
+constexpr const char* text_of(const char* text)
+{
+    return text;
+}
+constexpr const char* text_of(const char* const* text)
+{
+    return *text;
+}
+
 // The text, width and prototype presence of a kind.
-template <const char* Text, int Width = 1, bool Listed = true>
+template <auto Text, int Width = 1, bool Listed = true>
 struct Kind
 {
-    static constexpr const char* text = Text;
+    static constexpr const char* text = text_of(Text);
     static constexpr int width = Width;
     static constexpr bool listed = Listed;
 };
 
 // A scalar or string taken by value (ints range-checked, strict bool, enums as int32).
-template <class T, const char* Text>
+template <class T, auto Text>
 struct Arg : Kind<Text>
 {
     using value = T;
@@ -53,7 +64,7 @@ struct Arg : Kind<Text>
 };
 
 // A reference or by-value object: None refused with the null-reference text.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct Ref : Kind<Text>
 {
     using value = T*;
@@ -63,7 +74,7 @@ struct Ref : Kind<Text>
 };
 
 // A pointer parameter: None is a null pointer.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct Ptr : Kind<Text>
 {
     using value = T*;
@@ -73,7 +84,7 @@ struct Ptr : Kind<Text>
 };
 
 // A method's object (argument 1): a missing object is refused.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct Self : Kind<Text, 1, false>
 {
     using value = T*;
@@ -83,14 +94,14 @@ struct Self : Kind<Text, 1, false>
 };
 
 // The object of a non-const method: the module's constants are refused too.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct SelfMut : Self<T, Text>
 {
     static bool get(PyObject* o, const ArgId& a, T*& v) { return self_mut(o, a, v); }
 };
 
 // A shared-pointer parameter: None is empty, a derived handle through its cast.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct SharedArg : Kind<Text>
 {
     using value = std::shared_ptr<T>;
@@ -100,7 +111,7 @@ struct SharedArg : Kind<Text>
 };
 
 // The object of a method of a shared class: an empty one is refused.
-template <class T, const char* Text>
+template <class T, auto Text>
 struct SharedSelf : SharedArg<T, Text>
 {
     static constexpr bool listed = false;
@@ -110,7 +121,7 @@ struct SharedSelf : SharedArg<T, Text>
 
 // A vector parameter given as a Python sequence (its messages are the
 // sequence rule's own).
-template <class V, const char* Text>
+template <class V, auto Text>
 struct Seq : Kind<Text>
 {
     using value = V;

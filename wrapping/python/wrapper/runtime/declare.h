@@ -48,27 +48,30 @@ struct Params
 
 // ------------------------------------------------------------ results
 
-inline PyObject* to_result(PyObject* r)
-{
-    return r;
-}
 template <class T>
-PyObject* to_result(std::shared_ptr<T> p)
+struct IsSharedPtr : std::false_type
 {
-    return shared(std::move(p));
-}
-template <class T, class = std::enable_if_t<std::is_arithmetic<T>::value || std::is_enum<T>::value>>
-PyObject* to_result(T v)
+};
+template <class T>
+struct IsSharedPtr<std::shared_ptr<T>> : std::true_type
 {
-    return to_py(v);
-}
-inline PyObject* to_result(std::string&& s)
+};
+
+// A call's outcome as the function's result: a PyObject* as made, a shared
+// pointer as a shared handle (None when empty), scalars and strings by
+// to_py, class values as owned heap copies with their proxy.
+template <class R>
+PyObject* to_result(R&& r)
 {
-    return to_py(std::move(s));
-}
-inline PyObject* to_result(const std::string& s)
-{
-    return to_py(s);
+    using V = std::decay_t<R>;
+    if constexpr (std::is_same<V, PyObject*>::value)
+        return r;
+    else if constexpr (IsSharedPtr<V>::value)
+        return shared(std::const_pointer_cast<std::remove_const_t<typename V::element_type>>(r));
+    else if constexpr (std::is_arithmetic<V>::value || std::is_enum<V>::value || std::is_same<V, std::string>::value)
+        return to_py(std::forward<R>(r));
+    else
+        return value(std::forward<R>(r));
 }
 
 // Calls f with the converted arguments inside the library-call guard.
@@ -116,12 +119,13 @@ struct Declare
     {
         CallGuard guard;
         try {
+            const char* fn = name_of<D>();
             if constexpr (P::count == 1)
-                return D::outcome(convert_call<D, P>(D::name, &args));
+                return D::outcome(convert_call<D, P>(fn, &args));
             PyObject* a[P::count ? P::count : 1];
-            if (!unpack(D::name, args, P::count, P::count, a))
+            if (!unpack(fn, args, P::count, P::count, a))
                 return D::outcome(nullptr);
-            return D::outcome(convert_call<D, P>(D::name, a));
+            return D::outcome(convert_call<D, P>(fn, a));
         } catch (...) {
             return raise_native_exception();
         }
@@ -169,7 +173,7 @@ struct Row
 {
     using P = typename C::params;
     static bool check(Args a, Py_ssize_t) { return candidate_fits<C>(a, P{}, std::make_index_sequence<P::count>{}); }
-    static PyObject* call(Args a, Py_ssize_t) { return convert_call<C, P>(D::name, a); }
+    static PyObject* call(Args a, Py_ssize_t) { return convert_call<C, P>(name_of<D>(), a); }
     static Overload row() { return {prototype<C>(), P::count, P::count, &check, &call, C::decl}; }
 };
 
@@ -185,12 +189,53 @@ struct DeclareOverloads
     {
         CallGuard guard;
         try {
-            static const Overloads rows(D::name, {Row<D, C>::row()...});
+            static const Overloads rows(name_of<D>(), {Row<D, C>::row()...});
             return D::outcome(rows(args));
         } catch (...) {
             return raise_native_exception();
         }
     }
 };
+
+// ------------------------------------------------------------ getters
+
+// <Tr::name>_<Name>(object): a member without arguments of the object that
+// kind S converts (a plain, shared or read-only wrapper object); the
+// member's result by to_result.
+template <class Tr, const char* Name, class S, auto Member>
+struct Getter : Declare<Getter<Tr, Name, S, Member>, Params<S>>
+{
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, "_", Name);
+        return fn;
+    }
+    static constexpr auto call = Member;
+};
+
+// <Tr::name>_<Name>(self) for a const member without arguments; the object
+// is converted as Tr::self_type.
+template <class Tr, const char* Name, auto Member>
+void add_const_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add<Getter<Tr, Name, Self<typename Tr::T, &Tr::self_type>, Member>>(doc);
+}
+
+// <name>_<Name>(object) for a member of a shared class; the object is
+// converted as Tr::self_type (Tr::mut_type for a non-const member) and held
+// for the call.
+template <class Tr, bool Const>
+constexpr const char* const* object_text()
+{
+    if constexpr (Const)
+        return &Tr::self_type;
+    else
+        return &Tr::mut_type;
+}
+template <class Tr, const char* Name, auto Member, bool Const = true>
+void add_shared_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add<Getter<Tr, Name, SharedSelf<typename Tr::T, object_text<Tr, Const>()>, Member>>(doc);
+}
 
 } // namespace qw

@@ -130,4 +130,18 @@ struct Seq : Kind<Text>
     static V& pass(V& v) { return v; }
 };
 
+// Any object, taken as it is (the function reads it itself).
+template <auto Text>
+struct Object : Kind<Text>
+{
+    using value = PyObject*;
+    static bool check(PyObject* o) { return o != nullptr; }
+    static bool get(PyObject* o, const ArgId&, PyObject*& v)
+    {
+        v = o;
+        return true;
+    }
+    static PyObject* pass(PyObject* v) { return v; }
+};
+
 } // namespace qw

@@ -111,6 +111,16 @@ bool flags_arg(PyObject* o, const ArgId& a, quelbo::FlagSet<E>& out)
     }
 }
 
+// The argument kind of a capability set taken by value.
+template <class E, auto Text>
+struct FlagsArg : Kind<Text>
+{
+    using value = quelbo::FlagSet<E>;
+    static bool check(PyObject* o) { return is_flags<E>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return flags_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
+
 // ------------------------------------------------------------ plain getters
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as

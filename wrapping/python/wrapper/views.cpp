@@ -34,24 +34,22 @@ PyObject* delete_View(PyObject*, PyObject* o)
     return shared_delete<View>(o, {"delete_View", 1, kView});
 }
 
-PyObject* View__extension(PyObject*, PyObject* args)
-{
-    const char* fn = "View__extension";
-    PyObject* a[2];
-    std::shared_ptr<View> view;
-    uint64_t id;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kView}, view) || !arg(a[1], {fn, 2, "size_t"}, id))
-        return nullptr;
-    return call([&] { return shared(view->extension(id)); });
-}
+using ViewSelf = SharedSelf<View, kView>;
 
-PyObject* View_view_origin(PyObject*, PyObject* o)
+struct view_extension : Declare<view_extension, Params<ViewSelf, Arg<uint64_t, text::size>>>
 {
-    std::shared_ptr<View> view;
-    if (!shared_self(o, {"View_view_origin", 1, kView}, view))
-        return nullptr;
-    return call([&] { return shared(view->viewOrigin()); });
-}
+    static constexpr const char* name = "View__extension";
+    static constexpr const char* doc = "Get an extension of the view, corresponding to the given identifier.\n"
+                                       ":raises: Error When the required extension is not available.";
+    static constexpr auto call = &View::extension;
+};
+
+struct view_origin : Declare<view_origin, Params<ViewSelf>>
+{
+    static constexpr const char* name = "View_view_origin";
+    static constexpr const char* doc = "Shortcut to access to ViewOrigin extension";
+    static constexpr auto call = &View::viewOrigin;
+};
 
 PyObject* delete_ImageView(PyObject*, PyObject* o)
 {
@@ -108,17 +106,15 @@ quelbo::SpatialDirections directions(ImageView* v)
     return quelbo::SpatialDirections(v->spatialDirections());
 }
 
-PyObject* ImageView_support(PyObject*, PyObject* args)
+using ImageSelf = SharedSelf<ImageView, kImage>;
+constexpr char kCapabilities[] = "quelbo::ImageCapabilitySet";
+
+struct support : Declare<support, Params<ImageSelf, FlagsArg<quelbo::ImageCapability, kCapabilities>>>
 {
-    const char* fn = "ImageView_support";
-    PyObject* a[2];
-    ViewPtr view;
-    quelbo::ImageCapabilitySet flags;
-    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) ||
-        !flags_arg(a[1], {fn, 2, "quelbo::ImageCapabilitySet"}, flags))
-        return nullptr;
-    return call([&] { return to_py(view->support(flags)); });
-}
+    static constexpr const char* name = "ImageView_support";
+    static constexpr const char* doc = "Checks if the ImageView supports the given capabilities.";
+    static constexpr auto call = &ImageView::support;
+};
 
 // ---------------------------------------------------------- data transfer
 
@@ -169,30 +165,24 @@ PyObject* transfer_region(PyObject*, PyObject* args)
     });
 }
 
-PyObject* ImageView_reshape(PyObject*, PyObject* args)
+constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr char kDataType[] = "quelbo::DataType";
+
+struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
 {
-    const char* fn = "ImageView_reshape";
-    PyObject* a[3];
-    ViewPtr view;
-    quelbo::VectorXu64 shape;
-    quelbo::DataType type;
-    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) || !sequence_to_vector(a[1], shape) ||
-        !dtype_arg(a[2], {fn, 3, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] {
-        view->reshape(shape, type);
-        return none();
-    });
-}
+    static constexpr const char* name = "ImageView_reshape";
+    static constexpr const char* doc =
+        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
+        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.";
+    static constexpr auto call = &ImageView::reshape;
+};
 
 void add_views(Methods& m)
 {
     m.add<&new_View>("new_View", METH_NOARGS);
     m.add<&delete_View>("delete_View", METH_O);
-    m.add<&View__extension>("View__extension", METH_VARARGS,
-                            "Get an extension of the view, corresponding to the given identifier.\n"
-                            ":raises: Error When the required extension is not available.");
-    m.add<&View_view_origin>("View_view_origin", METH_O, "Shortcut to access to ViewOrigin extension");
+    m.add<view_extension>();
+    m.add<view_origin>();
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
 QW_FAMILY(order::views, add_views);
@@ -201,8 +191,7 @@ void add_image_views(Methods& m)
 {
     m.add<&delete_ImageView>("delete_ImageView", METH_O);
     add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
-    m.add<&ImageView_support>("ImageView_support", METH_VARARGS,
-                              "Checks if the ImageView supports the given capabilities.");
+    m.add<support>();
     add_query<kGetShape, kImage, &ImageView::shape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
@@ -244,10 +233,7 @@ void add_image_views(Methods& m)
         "ImageView___write_region", METH_VARARGS,
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
-    m.add<&ImageView_reshape>(
-        "ImageView_reshape", METH_VARARGS,
-        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
-        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
+    m.add<reshape>();
     m.add<&ImageView_create_from_pointer>(
         "ImageView_create_from_pointer", METH_O,
         "Create an ImageView from a pointer to an ImageView shared pointer as an int.");

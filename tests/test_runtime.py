@@ -148,6 +148,30 @@ def test_a_class_whose_this_stores_nothing_gets_results_without_a_crash():
         twin.Probe_swigregister(ProbeClass)
 
 
+def test_results_leave_their_class_unmodified():
+    """Making a result's instance never marks its class as modified: the class
+    keeps its version tag, and with it its attribute caches, over many results
+    (values and raised library errors alike)."""
+    testcapi = pytest.importorskip("_testcapi")
+    V = cls("Vector3d")
+    v = V([1.0, 2.0, 3.0])
+    x = cls("VectorXd")([1.0, 2.0, 3.0])
+
+    def results():
+        for _ in range(1000):
+            r = q.Vector3d___neg__(v)
+            assert r.at(0) == -1.0  # an attribute looked up through the class
+            with pytest.raises(proxy.QuelboError) as caught:
+                q.VectorXd_dot(x, [1.0, 2.0])
+            assert caught.value.this is not None
+
+    results()  # the classes have their version tags now
+    versions = [testcapi.type_get_version(c) for c in (V, proxy.QuelboError)]
+    results()
+    assert 0 not in versions
+    assert [testcapi.type_get_version(c) for c in (V, proxy.QuelboError)] == versions
+
+
 # --------------------------------------------------------- handle identity
 
 def test_only_real_handles_are_handles():

@@ -22,7 +22,9 @@ PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
 }
 
 // The proxy instance of the type's registered class holding `handle` (a new
-// reference), or the handle itself when no class is registered.
+// reference), or the handle itself when no class is registered. Storing
+// `this` on the instance leaves its class as it was: the class is never
+// marked as modified, so its attribute caches and its version tag stay.
 PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
 {
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
@@ -30,23 +32,18 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
         Py_INCREF(handle);
         return handle;
     }
+    Runtime& r = rt();
     PyObject* inst;
     if (data->newraw) {
         inst = PyObject_Call(data->newraw, data->newargs, nullptr);
     } else {
         auto* tp = reinterpret_cast<PyTypeObject*>(data->newargs);
         auto tp_new = reinterpret_cast<newfunc>(PyType_GetSlot(tp, Py_tp_new));
-        PyObject* empty_args = PyTuple_New(0);
-        PyObject* empty_kw = PyDict_New();
-        inst = (tp_new && empty_args && empty_kw) ? tp_new(tp, empty_args, empty_kw) : nullptr;
+        inst = tp_new ? tp_new(tp, r.empty_tuple, r.empty_dict) : nullptr;
         if (!inst && !PyErr_Occurred())
             PyErr_SetString(PyExc_TypeError, "cannot create an instance of the registered class");
-        Py_XDECREF(empty_args);
-        Py_XDECREF(empty_kw);
-        if (inst)
-            PyType_Modified(Py_TYPE(inst));
     }
-    if (inst && PyObject_SetAttr(inst, rt().this_name, handle) < 0)
+    if (inst && PyObject_SetAttr(inst, r.this_name, handle) < 0)
         Py_CLEAR(inst);
     return inst;
 }

@@ -45,12 +45,14 @@ struct Shared
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
-// the module object goes away; the handle types, the interned "this" and
-// the shared table stay for the handles that outlive the module (at
-// interpreter shutdown).
+// the module object goes away; the handle types, the interned "this", the
+// empty arguments and the shared table stay for the handles that outlive the
+// module (at interpreter shutdown).
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"
+    PyObject* empty_tuple = nullptr;     // the arguments of a registered class's allocation
+    PyObject* empty_dict = nullptr;      // its keywords (never written: the allocation only reads them)
     PyObject* module_name = nullptr;     // the module's name, also that of its types (`__module__`)
     PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
     PyTypeObject* handle_type = nullptr; // this module's handle type

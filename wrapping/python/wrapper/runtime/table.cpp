@@ -228,6 +228,10 @@ bool init_runtime()
         if (!r.type_cache)
             return false;
     }
+    if (!r.empty_tuple && !(r.empty_tuple = PyTuple_New(0)))
+        return false;
+    if (!r.empty_dict && !(r.empty_dict = PyDict_New()))
+        return false;
     if (!r.python_dealloc) {
         // Classes defined in Python all share one deallocation: a class made
         // here shows which.

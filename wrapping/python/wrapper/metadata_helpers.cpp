@@ -1,6 +1,7 @@
 // MetadataNodeFactory and MetadataNodeHelper: nodes by key and value, and by path.
 #include "properties.h"
 #include "quelbo/metadata.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -28,20 +29,19 @@ struct HelperTr
     static constexpr const char* native = "quelbo::MetadataNodeHelper";
 };
 
-constexpr const char* kPathType = "std::string const &";
-constexpr const char* kValueType = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr char kPathType[] = "std::string const &";
+constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
 
-PyObject* MetadataNodeFactory_create(PyObject*, PyObject* args)
+struct create : Declare<create, Params<Arg<std::string, kPathType>, SharedArg<VariantDataValue, kValueType>>>
 {
-    static const char* fn = "MetadataNodeFactory_create";
-    PyObject* a[2];
-    std::string key;
-    std::shared_ptr<VariantDataValue> value;
-    if (!unpack(fn, args, 2, 2, a) || !arg(a[0], {fn, 1, kPathType}, key) ||
-        !shared_arg(a[1], {fn, 2, kValueType}, value))
-        return nullptr;
-    return call([&] { return shared(MetadataNodeFactory::create(key, value)); });
-}
+    static constexpr const char* name = "MetadataNodeFactory_create";
+    static constexpr const char* doc = "\nCreate a node\n"
+                                       ":type key: string\n:param key: the key of the node\n"
+                                       ":type value: VariantDataValue\n:param value: the value of the node, can be "
+                                       "null if no value\n"
+                                       ":rtype: MetadataNode\n:return: the created node\n";
+    static constexpr auto call = &MetadataNodeFactory::create;
+};
 
 // get_node / exists: a root (node, read-only node; None refused) and a path.
 bool root_and_path(PyObject* args, const char* fn, std::shared_ptr<const MetadataNode>& root, std::string& path)
@@ -95,12 +95,7 @@ PyObject* MetadataNodeHelper_create_path(PyObject*, PyObject* args)
 
 void add_metadata_helpers(Methods& m)
 {
-    m.add<&MetadataNodeFactory_create>(
-        "MetadataNodeFactory_create", METH_VARARGS,
-        "\nCreate a node\n"
-        ":type key: string\n:param key: the key of the node\n"
-        ":type value: VariantDataValue\n:param value: the value of the node, can be null if no value\n"
-        ":rtype: MetadataNode\n:return: the created node\n");
+    m.add<create>();
     m.add<&ClassOps<FactoryTr>::del>("delete_MetadataNodeFactory", METH_O);
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
     m.add<&ClassOps<HelperTr>::new_default>("new_MetadataNodeHelper", METH_NOARGS);

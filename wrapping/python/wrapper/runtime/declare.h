@@ -132,6 +132,15 @@ struct Declare
     }
 };
 
+// A declaration in one line, for a call that needs no body:
+//   m.add<Fn<kName, &Lib::member, Kinds...>>(doc);
+template <const char* Name, auto Call, class... K>
+struct Fn : Declare<Fn<Name, Call, K...>, Params<K...>>
+{
+    static constexpr const char* name = Name;
+    static constexpr auto call = Call;
+};
+
 // ------------------------------------------------------------ overloads
 
 // One candidate of an overloaded function:

@@ -71,3 +71,20 @@ def test_getter_results_by_the_member_type():
     assert q.ImageView___get_properties(v) is not None and props is not None
     with pytest.raises(TypeError, match=arg_message("ImageView_get_shape", 1, "quelbo::ImageView *")):
         q.ImageView_get_shape(5)
+
+
+def test_method_object_none_passes_the_check_and_fails_its_conversion():
+    null = exact("invalid null reference in method 'ImageType_remove', argument 1 of type 'quelbo::ImageType *'")
+    for position in (0, 2**40):                     # the ImageDimension row, then the size_t row
+        with pytest.raises(ValueError, match=null):
+            q.ImageType_remove(None, position)
+    with pytest.raises(TypeError, match=exact(
+            "Wrong number or type of arguments for overloaded function 'ImageType_remove'.\n"
+            "  Possible C/C++ prototypes are:\n"
+            "    quelbo::ImageType::remove(quelbo::ImageDimension)\n"
+            "    quelbo::ImageType::remove(size_t)\n")):
+        q.ImageType_remove(None, "x")
+    # an operator: a TypeError becomes NotImplemented, other errors raise
+    assert q.ImageType___or__(q.new_ImageType(), "x") is NotImplemented
+    with pytest.raises(ValueError):
+        q.ImageType___or__(None, 0)

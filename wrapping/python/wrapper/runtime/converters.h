@@ -88,7 +88,8 @@ template <class T, auto Text>
 struct Self : Kind<Text, 1, false>
 {
     using value = T*;
-    static bool check(PyObject* o) { return is_obj<T>(o); }
+    // A pointer parameter: None passes the check, and its conversion refuses it.
+    static bool check(PyObject* o) { return is_obj<T>(o, true); }
     static bool get(PyObject* o, const ArgId& a, T*& v) { return self(o, a, v); }
     static T* pass(T* v) { return v; }
 };

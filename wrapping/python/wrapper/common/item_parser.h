@@ -114,7 +114,14 @@ bool sequence_to_vector(PyObject* o, V& out)
             }
         }
         T* data = out.data();
+        // The items of a list or a tuple are read in place: parsing a number
+        // runs no Python code, so the sequence cannot change meanwhile.
+        const bool list = PyList_CheckExact(o), tuple = PyTuple_CheckExact(o);
         for (Py_ssize_t i = 0; i < n; ++i) {
+            if (list || tuple) {
+                data[i] = Parser::parse(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i));
+                continue;
+            }
             PyObject* item = PySequence_GetItem(o, i);
             if (!item)
                 return false;

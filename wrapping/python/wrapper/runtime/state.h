@@ -97,7 +97,13 @@ struct Runtime
     void clear();
 };
 
-Runtime& rt();
+// The module's runtime state, made on first use (the type and family
+// declarations of static initialisation use it already).
+inline Runtime& rt()
+{
+    static Runtime r;
+    return r;
+}
 
 // The docstring of the handle and packed-data types.
 inline constexpr const char* kHandleDoc = "Swig object carries a C/C++ instance pointer";

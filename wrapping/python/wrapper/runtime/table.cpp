@@ -122,12 +122,6 @@ void Runtime::clear()
     Py_CLEAR(cvar);
 }
 
-Runtime& rt()
-{
-    static Runtime r;
-    return r;
-}
-
 // ------------------------------------------------------------- registration
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)

@@ -139,12 +139,12 @@ PyObject* cuda_type_tables(PyObject*, PyObject*)
 
 void add_cuda(Methods& m)
 {
-    m.add("cuda_type_tables", &cuda_type_tables, METH_NOARGS);
-    m.add("cuda_host_view", &cuda_host_view, METH_VARARGS);
-    m.add("cuda_view_write", &cuda_view_write, METH_VARARGS);
-    m.add("cuda_view_read", &cuda_view_read, METH_O);
-    m.add("cuda_view_info", &cuda_view_info, METH_O);
-    m.add("cuda_view_release", &cuda_view_release, METH_O);
+    m.add<&cuda_type_tables>("cuda_type_tables", METH_NOARGS);
+    m.add<&cuda_host_view>("cuda_host_view", METH_VARARGS);
+    m.add<&cuda_view_write>("cuda_view_write", METH_VARARGS);
+    m.add<&cuda_view_read>("cuda_view_read", METH_O);
+    m.add<&cuda_view_info>("cuda_view_info", METH_O);
+    m.add<&cuda_view_release>("cuda_view_release", METH_O);
 }
 QW_FAMILY(10, add_cuda);
 

@@ -148,9 +148,9 @@ PyObject* unreadable_frame(PyObject*, PyObject* o)
 
 void add_frame_twin(Methods& m)
 {
-    m.add("data_frame", &data_frame, METH_VARARGS);
-    m.add("frame_content", &frame_content, METH_O);
-    m.add("unreadable_frame", &unreadable_frame, METH_O);
+    m.add<&data_frame>("data_frame", METH_VARARGS);
+    m.add<&frame_content>("frame_content", METH_O);
+    m.add<&unreadable_frame>("unreadable_frame", METH_O);
 }
 
 } // namespace

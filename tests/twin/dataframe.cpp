@@ -15,7 +15,7 @@ using namespace qw;
 using quelbo::DataFrameView;
 using FramePtr = std::shared_ptr<DataFrameView>;
 
-QW_TYPE(FramePtr, "_p_std__shared_ptrT_quelbo__DataFrameView_t", "std::shared_ptr< quelbo::DataFrameView > *");
+QW_TEST_TYPE(FramePtr, "_p_std__shared_ptrT_quelbo__DataFrameView_t", "std::shared_ptr< quelbo::DataFrameView > *");
 
 // hand_over_frame(frame): the address of a new holder of the frame, recorded
 // for DataFrameView_create_from_pointer. hand_over_frame(None): of an empty holder.
@@ -134,9 +134,9 @@ PyObject* write_raw_string(PyObject*, PyObject* args)
 
 void add_frames(Methods& m)
 {
-    m.add("write_raw_string", &write_raw_string, METH_VARARGS);
-    m.add("hand_over_frame", &hand_over_frame, METH_O);
-    m.add("foreign_frame", &foreign_frame, METH_VARARGS);
+    m.add<&write_raw_string>("write_raw_string", METH_VARARGS);
+    m.add<&hand_over_frame>("hand_over_frame", METH_O);
+    m.add<&foreign_frame>("foreign_frame", METH_VARARGS);
 }
 QW_FAMILY(13, add_frames);
 

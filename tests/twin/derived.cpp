@@ -16,8 +16,8 @@ using namespace qw;
 using LodPtr = std::shared_ptr<quelbo::LodImageView>;
 using MultiPtr = std::shared_ptr<quelbo::MultiImageView>;
 
-QW_TYPE(LodPtr, "_p_std__shared_ptrT_quelbo__LodImageView_t", "std::shared_ptr< quelbo::LodImageView > *");
-QW_TYPE(MultiPtr, "_p_std__shared_ptrT_quelbo__MultiImageView_t", "std::shared_ptr< quelbo::MultiImageView > *");
+QW_TEST_TYPE(LodPtr, "_p_std__shared_ptrT_quelbo__LodImageView_t", "std::shared_ptr< quelbo::LodImageView > *");
+QW_TEST_TYPE(MultiPtr, "_p_std__shared_ptrT_quelbo__MultiImageView_t", "std::shared_ptr< quelbo::MultiImageView > *");
 
 // lod_view(first_level, count): a level-of-detail view of `count` levels from
 // `first_level`; level L is an 8-bit image of 2^(4 - L) x 2^(3 - L) samples
@@ -61,8 +61,8 @@ PyObject* hand_over_multi(PyObject*, PyObject* o)
 
 void add_derived_twin(Methods& m)
 {
-    m.add("lod_view", &lod_view, METH_VARARGS);
-    m.add("hand_over_multi", &hand_over_multi, METH_O);
+    m.add<&lod_view>("lod_view", METH_VARARGS);
+    m.add<&hand_over_multi>("hand_over_multi", METH_O);
 }
 QW_FAMILY(12, add_derived_twin);
 

@@ -212,12 +212,12 @@ PyObject* iterator_object(PyObject*, PyObject* args)
 
 void add_properties_twin(Methods& m)
 {
-    m.add("typed_pointer", &typed_pointer, METH_VARARGS);
-    m.add("raw_value", &raw_value, METH_VARARGS);
-    m.add("text_value", &text_value, METH_VARARGS);
-    m.add("bare_node", &bare_node, METH_VARARGS);
-    m.add("bare_properties", &bare_properties, METH_VARARGS);
-    m.add("iterator_object", &iterator_object, METH_VARARGS);
+    m.add<&typed_pointer>("typed_pointer", METH_VARARGS);
+    m.add<&raw_value>("raw_value", METH_VARARGS);
+    m.add<&text_value>("text_value", METH_VARARGS);
+    m.add<&bare_node>("bare_node", METH_VARARGS);
+    m.add<&bare_properties>("bare_properties", METH_VARARGS);
+    m.add<&iterator_object>("iterator_object", METH_VARARGS);
 }
 
 QW_FAMILY(10, add_properties_twin);

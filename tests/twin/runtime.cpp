@@ -20,9 +20,9 @@ struct Probe
     }
 };
 
-QW_TYPE(Probe, "_p_Probe", "Probe *");
-QW_TYPE(quelbo::DataType, "_p_quelbo__DataType", "quelbo::DataType *");
-QW_TYPE(char, "_p_char", "char *");
+QW_TEST_TYPE(Probe, "_p_Probe", "Probe *");
+QW_TEST_TYPE(quelbo::DataType, "_p_quelbo__DataType", "quelbo::DataType *");
+QW_TEST_TYPE(char, "_p_char", "char *");
 
 struct ProbeTr
 {
@@ -112,14 +112,14 @@ PyObject* text_outside_guard(PyObject*, PyObject* o)
 
 void add_runtime_probes(Methods& m)
 {
-    ClassOps<ProbeTr>::add(m, &new_Probe, METH_NOARGS);
-    m.add("Probe_read", &Probe_read, METH_O);
-    m.add("Probe_read_with", &Probe_read_with, METH_VARARGS);
-    m.add("Probe___ior__", &Probe___ior__, METH_VARARGS);
-    m.add("Probe_destroyed", &Probe_destroyed, METH_NOARGS);
-    m.add("long_text", &long_text, METH_O);
-    m.add("text_tail", &text_tail, METH_O);
-    m.add("text_outside_guard", &text_outside_guard, METH_O);
+    ClassOps<ProbeTr>::add<&new_Probe>(m, METH_NOARGS);
+    m.add<&Probe_read>("Probe_read", METH_O);
+    m.add<&Probe_read_with>("Probe_read_with", METH_VARARGS);
+    m.add<&Probe___ior__>("Probe___ior__", METH_VARARGS);
+    m.add<&Probe_destroyed>("Probe_destroyed", METH_NOARGS);
+    m.add<&long_text>("long_text", METH_O);
+    m.add<&text_tail>("text_tail", METH_O);
+    m.add<&text_outside_guard>("text_outside_guard", METH_O);
 }
 QW_FAMILY(10, add_runtime_probes);
 

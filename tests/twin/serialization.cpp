@@ -11,8 +11,8 @@ namespace {
 using namespace qw;
 using quelbo::StreamAccess;
 
-QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t",
-        "std::shared_ptr< quelbo::StreamAccess > *");
+QW_TEST_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t",
+             "std::shared_ptr< quelbo::StreamAccess > *");
 
 class Sequential final : public StreamAccess
 {
@@ -61,7 +61,7 @@ PyObject* sequential_stream(PyObject*, PyObject* args)
 
 void add_serialization_twin(Methods& m)
 {
-    m.add("sequential_stream", &sequential_stream, METH_VARARGS);
+    m.add<&sequential_stream>("sequential_stream", METH_VARARGS);
 }
 
 } // namespace

@@ -9,8 +9,8 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(std::shared_ptr<quelbo::RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
-        "std::shared_ptr< quelbo::RandomAccess > *");
+QW_TEST_TYPE(std::shared_ptr<quelbo::RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
+             "std::shared_ptr< quelbo::RandomAccess > *");
 
 std::shared_ptr<quelbo::RandomAccess>& held()
 {
@@ -35,8 +35,8 @@ PyObject* drop_store_in_thread(PyObject*, PyObject*)
 
 void add_storage_twin(Methods& m)
 {
-    m.add("hold_store", &hold_store, METH_O);
-    m.add("drop_store_in_thread", &drop_store_in_thread, METH_NOARGS);
+    m.add<&hold_store>("hold_store", METH_O);
+    m.add<&drop_store_in_thread>("drop_store_in_thread", METH_NOARGS);
 }
 QW_FAMILY(10, add_storage_twin);
 

@@ -8,8 +8,8 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
-QW_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
+QW_TEST_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
+QW_TEST_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
 
 PyObject* make_version(PyObject*, PyObject* o)
 {
@@ -34,9 +34,9 @@ PyObject* fail(PyObject*, PyObject*)
 
 void add_twin(Methods& m)
 {
-    m.add("make_version", &make_version, METH_O);
-    m.add("read_major", &read_major, METH_O);
-    m.add("fail", &fail, METH_NOARGS);
+    m.add<&make_version>("make_version", METH_O);
+    m.add<&read_major>("read_major", METH_O);
+    m.add<&fail>("fail", METH_NOARGS);
 }
 QW_FAMILY(0, add_twin);
 

@@ -17,7 +17,7 @@ using namespace qw;
 using quelbo::ImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
 
-QW_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
+QW_TEST_TYPE(ViewPtr, "_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *");
 
 bool view_arg(PyObject* o, const char* fn, ViewPtr& out)
 {
@@ -207,12 +207,12 @@ PyObject* drop_parked_in_thread(PyObject*, PyObject*)
 
 void add_views(Methods& m)
 {
-    m.add("lying_view", &lying_view, METH_O);
-    m.add("park_view", &park_view, METH_O);
-    m.add("drop_parked_in_thread", &drop_parked_in_thread, METH_NOARGS);
-    m.add("hand_over_view", &hand_over_view, METH_O);
-    m.add("restricted_view", &restricted_view, METH_VARARGS);
-    m.add("entry_transfer", &entry_transfer, METH_VARARGS);
+    m.add<&lying_view>("lying_view", METH_O);
+    m.add<&park_view>("park_view", METH_O);
+    m.add<&drop_parked_in_thread>("drop_parked_in_thread", METH_NOARGS);
+    m.add<&hand_over_view>("hand_over_view", METH_O);
+    m.add<&restricted_view>("restricted_view", METH_VARARGS);
+    m.add<&entry_transfer>("entry_transfer", METH_VARARGS);
 }
 QW_FAMILY(10, add_views);
 

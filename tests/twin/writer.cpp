@@ -14,7 +14,7 @@ namespace {
 using namespace qw;
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
 
-QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *");
+QW_TEST_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *");
 
 class RecordingWriter final : public quelbo::Writer
 {
@@ -119,9 +119,9 @@ PyObject* empty_writer(PyObject*, PyObject*)
 
 void add_writer_twin(Methods& m)
 {
-    m.add("recording_writer", &recording_writer, METH_NOARGS);
-    m.add("writer_log", &writer_log, METH_O);
-    m.add("empty_writer", &empty_writer, METH_NOARGS);
+    m.add<&recording_writer>("recording_writer", METH_NOARGS);
+    m.add<&writer_log>("writer_log", METH_O);
+    m.add<&empty_writer>("empty_writer", METH_NOARGS);
 }
 
 } // namespace

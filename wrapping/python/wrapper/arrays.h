@@ -215,34 +215,36 @@ struct Members
 
     static void add(Methods& m)
     {
-        m.add(std::string("new_") + Tr::name, &new_, METH_VARARGS);
-        m.add(std::string("delete_") + Tr::name, &ClassOps<Tr>::del, METH_O);
+        m.add<&new_>(std::string("new_") + Tr::name, METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
         add_const_getter<Tr, kDimensionCount, &Arr::dimensionCount>(m, "The number of dimensions of the array.");
         add_const_getter<Tr, kShape, &Arr::shape>(m, "Return the shape of the array.");
         add_const_getter<Tr, kIndexer, &Arr::indexer>(m, "Return the indexer instance used by the array.");
-        m.add(fn("_at"), &at, METH_VARARGS,
-              "\nGet an element of the array.\n\nWarning: If Array has an empty shape (dimension count = 0), this "
-              "method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param index: The index of "
-              "the element to get.\n");
-        m.add(
-            fn("_set_at"), &set_at, METH_VARARGS,
+        m.add<&at>(
+            fn("_at"), METH_VARARGS,
+            "\nGet an element of the array.\n\nWarning: If Array has an empty shape (dimension count = 0), this "
+            "method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param index: The index of "
+            "the element to get.\n");
+        m.add<&set_at>(
+            fn("_set_at"), METH_VARARGS,
             joined("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
                    "= 0), this method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param "
                    "index: The index of the element to set.\n:type value: ",
                    Tr::value_doc, "\n:param value: The value to set at the given index.\n"));
-        m.add(
-            fn("_reshape"), &reshape, METH_VARARGS,
+        m.add<&reshape>(
+            fn("_reshape"), METH_VARARGS,
             "\nChange the shape of the array.\n\n:type shape: :py:class:`VectorXu64`\n:param shape: The new shape.\n");
         add_const_getter<Tr, kToString, &Arr::toString>(m, "Return a string representation");
         add_object_compare<Tr>(m);
-        m.add(fn("__to_numpy"), &to_numpy, METH_VARARGS);
-        m.add(fn("_from_numpy"), &from_numpy, METH_O,
-              joined("\nCreate an array from a numpy array, copying its elements: later changes on either side are "
-                     "not seen by the other.\n\n:type npy_array: numpy.ndarray\n:param npy_array: A C- or "
-                     "Fortran-contiguous array whose elements are ",
-                     Tr::elem,
-                     ".\n:raises: TypeError if npy_array is not a numpy array, Error if its data type is not "
-                     "supported, ValueError if its data type does not match or it is not contiguous.\n"));
+        m.add<&to_numpy>(fn("__to_numpy"), METH_VARARGS);
+        m.add<&from_numpy>(
+            fn("_from_numpy"), METH_O,
+            joined("\nCreate an array from a numpy array, copying its elements: later changes on either side are "
+                   "not seen by the other.\n\n:type npy_array: numpy.ndarray\n:param npy_array: A C- or "
+                   "Fortran-contiguous array whose elements are ",
+                   Tr::elem,
+                   ".\n:raises: TypeError if npy_array is not a numpy array, Error if its data type is not "
+                   "supported, ValueError if its data type does not match or it is not contiguous.\n"));
         add_hooks<Arr>(m, Tr::name);
     }
 };
@@ -252,8 +254,7 @@ struct Members
 // One class: its type entry, traits and place (`index`: 0 to 9) in the table.
 // `value_doc` is the word after ":type value:" in set_at's docstring.
 #define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                         \
-    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(                                                     \
-        "_p_quelbo__ArrayXT_" #Elem "_t", "quelbo::ArrayX" #Suffix " *|quelbo::ArrayX< " #Elem " > *");                \
+    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(QW_LISTED("_p_quelbo__ArrayXT_" #Elem "_t"));        \
     struct ArrayX##Suffix##Tr                                                                                          \
     {                                                                                                                  \
         using T = quelbo::ArrayX##Suffix;                                                                              \

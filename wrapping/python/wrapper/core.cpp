@@ -16,16 +16,16 @@ struct SwigPyIterator
 {
 };
 
-QW_TYPE(quelbo::Logger, "_p_quelbo__Logger", "quelbo::Logger *");
-QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo", "quelbo::VersionInfo *");
-QW_TYPE(quelbo::Versioning, "_p_quelbo__Versioning", "quelbo::Versioning *");
-QW_TYPE(quelbo::UidGenerator, "_p_quelbo__UidGenerator", "quelbo::UidGenerator *");
-QW_TYPE(std::exception, "_p_std__exception", "std::exception *");
-QW_TYPE(quelbo::Error, "_p_quelbo__Error", "quelbo::Error *");
-QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument", "quelbo::InvalidArgument *");
-QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented", "quelbo::NotImplemented *");
-QW_TYPE(char, "_p_char", "char *");
-QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator", "swig::SwigPyIterator *");
+QW_TYPE(quelbo::Logger, "_p_quelbo__Logger");
+QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo");
+QW_TYPE(quelbo::Versioning, "_p_quelbo__Versioning");
+QW_TYPE(quelbo::UidGenerator, "_p_quelbo__UidGenerator");
+QW_TYPE(std::exception, "_p_std__exception");
+QW_TYPE(quelbo::Error, "_p_quelbo__Error");
+QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
+QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented");
+QW_TYPE(char, "_p_char");
+QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
 QW_CAST(quelbo::Error, quelbo::InvalidArgument);
 QW_CAST(quelbo::Error, quelbo::NotImplemented);
 QW_CAST(std::exception, quelbo::Error);
@@ -102,8 +102,8 @@ struct VersionField
     }
     static void add(Methods& m)
     {
-        m.add(joined("VersionInfo_", name(), "_set"), &set, METH_VARARGS);
-        m.add(joined("VersionInfo_", name(), "_get"), &get, METH_O);
+        m.add<&set>(joined("VersionInfo_", name(), "_set"), METH_VARARGS);
+        m.add<&get>(joined("VersionInfo_", name(), "_get"), METH_O);
     }
 };
 
@@ -241,23 +241,23 @@ constexpr char it___sub__[] = "SwigPyIterator___sub__";
 
 void add_iterator(Methods& m)
 {
-    m.add("delete_SwigPyIterator", &ClassOps<IteratorTr>::del, METH_O);
-    m.add(it_value, &iterator_fn<it_value>, METH_O);
-    m.add(it_incr, &iterator_fn<it_incr>, METH_VARARGS);
-    m.add(it_decr, &iterator_fn<it_decr>, METH_VARARGS);
-    m.add(it_distance, &iterator_fn<it_distance>, METH_VARARGS);
-    m.add(it_equal, &iterator_fn<it_equal>, METH_VARARGS);
-    m.add(it_copy, &iterator_fn<it_copy>, METH_O);
-    m.add(it_next, &iterator_fn<it_next>, METH_O);
-    m.add(it___next__, &iterator_fn<it___next__>, METH_O);
-    m.add(it_previous, &iterator_fn<it_previous>, METH_O);
-    m.add(it_advance, &iterator_fn<it_advance>, METH_VARARGS);
-    m.add(it___eq__, &iterator_fn<it___eq__>, METH_VARARGS);
-    m.add(it___ne__, &iterator_fn<it___ne__>, METH_VARARGS);
-    m.add(it___iadd__, &iterator_fn<it___iadd__>, METH_VARARGS);
-    m.add(it___isub__, &iterator_fn<it___isub__>, METH_VARARGS);
-    m.add(it___add__, &iterator_fn<it___add__>, METH_VARARGS);
-    m.add(it___sub__, &iterator_fn<it___sub__>, METH_VARARGS);
+    m.add<&ClassOps<IteratorTr>::del>("delete_SwigPyIterator", METH_O);
+    m.add<&iterator_fn<it_value>>(it_value, METH_O);
+    m.add<&iterator_fn<it_incr>>(it_incr, METH_VARARGS);
+    m.add<&iterator_fn<it_decr>>(it_decr, METH_VARARGS);
+    m.add<&iterator_fn<it_distance>>(it_distance, METH_VARARGS);
+    m.add<&iterator_fn<it_equal>>(it_equal, METH_VARARGS);
+    m.add<&iterator_fn<it_copy>>(it_copy, METH_O);
+    m.add<&iterator_fn<it_next>>(it_next, METH_O);
+    m.add<&iterator_fn<it___next__>>(it___next__, METH_O);
+    m.add<&iterator_fn<it_previous>>(it_previous, METH_O);
+    m.add<&iterator_fn<it_advance>>(it_advance, METH_VARARGS);
+    m.add<&iterator_fn<it___eq__>>(it___eq__, METH_VARARGS);
+    m.add<&iterator_fn<it___ne__>>(it___ne__, METH_VARARGS);
+    m.add<&iterator_fn<it___iadd__>>(it___iadd__, METH_VARARGS);
+    m.add<&iterator_fn<it___isub__>>(it___isub__, METH_VARARGS);
+    m.add<&iterator_fn<it___add__>>(it___add__, METH_VARARGS);
+    m.add<&iterator_fn<it___sub__>>(it___sub__, METH_VARARGS);
     add_hooks<SwigPyIterator>(m, "SwigPyIterator", false);
 }
 
@@ -267,41 +267,44 @@ void add_core(Methods& m)
 {
     add_iterator(m);
 
-    m.add("Logger_init", &Logger_init, METH_O,
-          "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
-          "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
-          "logging system is already initialized,\n         its log level will not be changed.\n");
-    m.add("Logger_log_level", &Logger_log_level, METH_NOARGS, "Return the log level of the logging system.");
-    ClassOps<LoggerTr>::add(m, &ClassOps<LoggerTr>::new_default);
+    m.add<&Logger_init>(
+        "Logger_init", METH_O,
+        "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
+        "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
+        "logging system is already initialized,\n         its log level will not be changed.\n");
+    m.add<&Logger_log_level>("Logger_log_level", METH_NOARGS, "Return the log level of the logging system.");
+    ClassOps<LoggerTr>::add<&ClassOps<LoggerTr>::new_default>(m);
 
     VersionField<&quelbo::VersionInfo::major>::add(m);
     VersionField<&quelbo::VersionInfo::minor>::add(m);
     VersionField<&quelbo::VersionInfo::patch>::add(m);
-    ClassOps<VersionInfoTr>::add(m, &ClassOps<VersionInfoTr>::new_default);
+    ClassOps<VersionInfoTr>::add<&ClassOps<VersionInfoTr>::new_default>(m);
 
-    m.add("Versioning_version", &Versioning_version, METH_NOARGS,
-          "Return the version of the currently loaded Quelbo library.");
-    m.add("Versioning_version_string", &Versioning_version_string, METH_NOARGS,
-          "Return a description string of the currently loaded Quelbo library.");
-    m.add("Versioning_check_compatibility", &Versioning_check_compatibility, METH_VARARGS,
-          "\n*Overload 1:*\n\nCheck if the loaded library'version is compatible with the given one.\n\nA version is "
-          "compatible if:\n - The major version is the same\n - The library minor version is greater than the given "
-          "one.\n\n:type version: :py:class:`VersionInfo`\n:param version: The version to check compatibility "
-          "for.\n\n|\n\n*Overload 2:*\n\nCheck if the loaded library is compatible with the one defined in the "
-          "header.\n");
-    ClassOps<VersioningTr>::add(m, &ClassOps<VersioningTr>::new_default);
+    m.add<&Versioning_version>("Versioning_version", METH_NOARGS,
+                               "Return the version of the currently loaded Quelbo library.");
+    m.add<&Versioning_version_string>("Versioning_version_string", METH_NOARGS,
+                                      "Return a description string of the currently loaded Quelbo library.");
+    m.add<&Versioning_check_compatibility>(
+        "Versioning_check_compatibility", METH_VARARGS,
+        "\n*Overload 1:*\n\nCheck if the loaded library'version is compatible with the given one.\n\nA version is "
+        "compatible if:\n - The major version is the same\n - The library minor version is greater than the given "
+        "one.\n\n:type version: :py:class:`VersionInfo`\n:param version: The version to check compatibility "
+        "for.\n\n|\n\n*Overload 2:*\n\nCheck if the loaded library is compatible with the one defined in the "
+        "header.\n");
+    ClassOps<VersioningTr>::add<&ClassOps<VersioningTr>::new_default>(m);
 
-    m.add("UidGenerator_generate", &UidGenerator_generate, METH_NOARGS,
-          "\nGenerate a random unique identifier.\n\nThis function will never return a value equal to "
-          "UNDEFINED_UID.\n");
-    ClassOps<UidGeneratorTr>::add(m, &ClassOps<UidGeneratorTr>::new_default);
+    m.add<&UidGenerator_generate>(
+        "UidGenerator_generate", METH_NOARGS,
+        "\nGenerate a random unique identifier.\n\nThis function will never return a value equal to "
+        "UNDEFINED_UID.\n");
+    ClassOps<UidGeneratorTr>::add<&ClassOps<UidGeneratorTr>::new_default>(m);
 
-    m.add("new_Error", &new_Error, METH_VARARGS);
-    m.add("delete_Error", &ClassOps<ErrorTr>::del, METH_O);
-    m.add("Error___str__", &Error___str__, METH_O);
+    m.add<&new_Error>("new_Error", METH_VARARGS);
+    m.add<&ClassOps<ErrorTr>::del>("delete_Error", METH_O);
+    m.add<&Error___str__>("Error___str__", METH_O);
     add_hooks<quelbo::Error>(m, "Error");
-    ClassOps<InvalidArgumentTr>::add(m, &new_from_message<InvalidArgumentTr>, METH_O);
-    ClassOps<NotImplementedTr>::add(m, &new_from_message<NotImplementedTr>, METH_O);
+    ClassOps<InvalidArgumentTr>::add<&new_from_message<InvalidArgumentTr>>(m, METH_O);
+    ClassOps<NotImplementedTr>::add<&new_from_message<NotImplementedTr>>(m, METH_O);
 }
 
 QW_FAMILY(order::core, add_core);

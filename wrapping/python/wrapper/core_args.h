@@ -4,6 +4,7 @@
 
 #include "quelbo/data_type.h"
 #include "quelbo/flags.h"
+#include "runtime/declare.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -59,6 +60,16 @@ inline bool dtype_arg(PyObject* o, const ArgId& a, quelbo::DataType& out)
     return true;
 }
 
+// The argument kind of a data type taken by value.
+template <auto Text>
+struct DTypeArg : Kind<Text>
+{
+    using value = quelbo::DataType;
+    static bool check(PyObject* o) { return is_dtype(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return dtype_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
+
 // ----------------------------------------------------------- objectToFlagSet
 
 // Check face of a capability-set parameter: a set handle of the class or an int.
@@ -100,35 +111,17 @@ bool flags_arg(PyObject* o, const ArgId& a, quelbo::FlagSet<E>& out)
     }
 }
 
+// The argument kind of a capability set taken by value.
+template <class E, auto Text>
+struct FlagsArg : Kind<Text>
+{
+    using value = quelbo::FlagSet<E>;
+    static bool check(PyObject* o) { return is_flags<E>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return flags_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
+
 // ------------------------------------------------------------ plain getters
-
-// A member's result: class values as owned heap copies, the rest by to_py.
-template <class R>
-PyObject* result(R const& r)
-{
-    if constexpr (std::is_class<R>::value && !std::is_same<R, std::string>::value)
-        return value(r);
-    else
-        return to_py(r);
-}
-
-// <Tr::name>_<Name>(self) for a const member without arguments; the object
-// is converted as Tr::self_type.
-template <class Tr, const char* Name, auto Member>
-PyObject* const_getter(PyObject*, PyObject* o)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    typename Tr::T* obj;
-    if (!self(o, {fn, 1, Tr::self_type}, obj))
-        return nullptr;
-    return call([&] { return result((obj->*Member)()); });
-}
-
-template <class Tr, const char* Name, auto Member>
-void add_const_getter(Methods& m, const char* doc = nullptr)
-{
-    m.add(joined(Tr::name, "_", Name), &const_getter<Tr, Name, Member>, METH_O, doc);
-}
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
 // Tr::other_type (None raises the null-reference ValueError; another kind
@@ -148,8 +141,8 @@ PyObject* object_compare(PyObject*, PyObject* args)
 template <class Tr>
 void add_object_compare(Methods& m)
 {
-    m.add(joined(Tr::name, "___eq__"), &object_compare<Tr, true>, METH_VARARGS);
-    m.add(joined(Tr::name, "___ne__"), &object_compare<Tr, false>, METH_VARARGS);
+    m.add<&object_compare<Tr, true>>(joined(Tr::name, "___eq__"), METH_VARARGS);
+    m.add<&object_compare<Tr, false>>(joined(Tr::name, "___ne__"), METH_VARARGS);
 }
 
 } // namespace qw

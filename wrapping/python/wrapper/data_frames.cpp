@@ -10,11 +10,9 @@ using quelbo::ColumnUnitExtension;
 using quelbo::DataFrameView;
 using quelbo::DataType;
 
-QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t",
-        "std::shared_ptr< quelbo::DataFrameView > *");
+QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t");
 QW_SHARED_CAST(quelbo::View, DataFrameView);
-QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t",
-        "std::shared_ptr< quelbo::ColumnUnitExtension > *");
+QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t");
 QW_SHARED_CAST(quelbo::Extension, ColumnUnitExtension);
 
 struct UnitTr
@@ -290,86 +288,94 @@ PyObject* unit_of_column(PyObject*, PyObject* args)
 
 void add_data_frames(Methods& m)
 {
-    m.add("delete_DataFrameView", &shared_release<FrameTr>, METH_O);
-    m.add(joined("DataFrameView_", kGetCapabilities),
-          &shared_getter<FrameTr, kGetCapabilities, true, &DataFrameView::capabilities>, METH_O,
-          "Return the capabilities of the view: READ, WRITE and RESHAPE.");
-    m.add(joined("DataFrameView_", kGetShape), &shared_getter<FrameTr, kGetShape, true, &DataFrameView::shape>, METH_O,
-          "Return the shape of the data frame.\n"
-          "First element being the number of columns, and the second, the number of rows.");
-    m.add("DataFrameView_column_name", &column_name, METH_VARARGS,
-          "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
-    m.add("DataFrameView_column_index", &column_index, METH_VARARGS,
-          "Return the index of the column of this name.\n:raises: Error if no column has this name.");
-    m.add("DataFrameView_column_data_type", &column_data_type, METH_VARARGS,
-          "Return the data type of a column.\n:raises: Error if the index is out of range.");
-    m.add("DataFrameView_unit", &unit, METH_VARARGS,
-          "Return the unit of a column.\n:raises: Error if the index is out of range.");
-    m.add("DataFrameView_set_unit", &set_unit<FrameTr>, METH_VARARGS,
-          "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
-    m.add("DataFrameView_add_column", &add_column, METH_VARARGS,
-          "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
-          "Available with RESHAPE capability.\n"
-          ":raises: NotImplemented if the view does not support reshaping.\n"
-          ":raises: Error if the name is already used or the data type is not supported.");
-    m.add("DataFrameView_add_rows", &rows<kAddRows, &DataFrameView::addRows>, METH_VARARGS,
-          "Insert count rows before the row offset (append when offset is the row count); their cells are zero or "
-          "empty strings.\nAvailable with RESHAPE capability.\n"
-          ":raises: NotImplemented if the view does not support reshaping.\n"
-          ":raises: Error if offset is out of bounds.");
-    m.add("DataFrameView_remove_column", &remove_column, METH_VARARGS,
-          "Remove a column.\nAvailable with RESHAPE capability.\n"
-          ":raises: NotImplemented if the view does not support reshaping.\n"
-          ":raises: Error if the index is out of range.");
-    m.add("DataFrameView_remove_rows", &rows<kRemoveRows, &DataFrameView::removeRows>, METH_VARARGS,
-          "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
-          ":raises: NotImplemented if the view does not support reshaping.\n"
-          ":raises: Error if the rows are out of bounds.");
-    m.add(joined("DataFrameView_", kToString), &shared_getter<FrameTr, kToString, true, &DataFrameView::toString>,
-          METH_O, "Return a string representation");
-    m.add("DataFrameView__reshape", &reshape, METH_VARARGS,
-          "Replace the whole table by one of the given shape, column names and column data types.\n"
-          "Available with RESHAPE capability. All the view's data is invalidated.\n"
-          "Warning: No check is done on inputs. Pass arguments very carefully.\n"
-          "The names and the types must have the same element count, equal to shape[0]; "
-          "column count and row count cannot be 0.\n"
-          ":raises: Error otherwise, or for duplicate names.");
-    m.add("DataFrameView__at", &at, METH_VARARGS,
-          "Return the cell of a column at a row as an int, a float or a str.\n"
-          ":raises: Error for a column data type without cell access.");
-    m.add("DataFrameView__set_at", &set_at, METH_VARARGS,
-          "Store a value into the cell of a column at a row.\n"
-          ":raises: Error for a column data type without cell access.");
-    m.add("DataFrameView__read_bytes", &bytes_transfer<true>, METH_VARARGS,
-          "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
-          ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add("DataFrameView__write_bytes", &bytes_transfer<false>, METH_VARARGS,
-          "Write rowCount cells of a numeric column from rowOffset out of a buffer.\n"
-          ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add("DataFrameView__read_strings", &strings_transfer<true>, METH_VARARGS,
-          "Read rowCount strings of a UTF-8 string column from rowOffset into the first items of a list.\n"
-          ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
-          "short.");
-    m.add("DataFrameView__write_strings", &strings_transfer<false>, METH_VARARGS,
-          "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
-          ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
-          "short.");
-    m.add("DataFrameView_create_from_pointer", &create_from_pointer, METH_O,
-          "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
+    m.add<&shared_release<FrameTr>>("delete_DataFrameView", METH_O);
+    add_shared_getter<FrameTr, kGetCapabilities, &DataFrameView::capabilities>(
+        m, "Return the capabilities of the view: READ, WRITE and RESHAPE.");
+    add_shared_getter<FrameTr, kGetShape, &DataFrameView::shape>(
+        m, "Return the shape of the data frame.\n"
+           "First element being the number of columns, and the second, the number of rows.");
+    m.add<&column_name>(
+        "DataFrameView_column_name", METH_VARARGS,
+        "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
+    m.add<&column_index>("DataFrameView_column_index", METH_VARARGS,
+                         "Return the index of the column of this name.\n:raises: Error if no column has this name.");
+    m.add<&column_data_type>("DataFrameView_column_data_type", METH_VARARGS,
+                             "Return the data type of a column.\n:raises: Error if the index is out of range.");
+    m.add<&unit>("DataFrameView_unit", METH_VARARGS,
+                 "Return the unit of a column.\n:raises: Error if the index is out of range.");
+    m.add<&set_unit<FrameTr>>(
+        "DataFrameView_set_unit", METH_VARARGS,
+        "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
+    m.add<&add_column>(
+        "DataFrameView_add_column", METH_VARARGS,
+        "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
+        "Available with RESHAPE capability.\n"
+        ":raises: NotImplemented if the view does not support reshaping.\n"
+        ":raises: Error if the name is already used or the data type is not supported.");
+    m.add<&rows<kAddRows, &DataFrameView::addRows>>(
+        "DataFrameView_add_rows", METH_VARARGS,
+        "Insert count rows before the row offset (append when offset is the row count); their cells are zero or "
+        "empty strings.\nAvailable with RESHAPE capability.\n"
+        ":raises: NotImplemented if the view does not support reshaping.\n"
+        ":raises: Error if offset is out of bounds.");
+    m.add<&remove_column>("DataFrameView_remove_column", METH_VARARGS,
+                          "Remove a column.\nAvailable with RESHAPE capability.\n"
+                          ":raises: NotImplemented if the view does not support reshaping.\n"
+                          ":raises: Error if the index is out of range.");
+    m.add<&rows<kRemoveRows, &DataFrameView::removeRows>>(
+        "DataFrameView_remove_rows", METH_VARARGS,
+        "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
+        ":raises: NotImplemented if the view does not support reshaping.\n"
+        ":raises: Error if the rows are out of bounds.");
+    add_shared_getter<FrameTr, kToString, &DataFrameView::toString>(m, "Return a string representation");
+    m.add<&reshape>("DataFrameView__reshape", METH_VARARGS,
+                    "Replace the whole table by one of the given shape, column names and column data types.\n"
+                    "Available with RESHAPE capability. All the view's data is invalidated.\n"
+                    "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+                    "The names and the types must have the same element count, equal to shape[0]; "
+                    "column count and row count cannot be 0.\n"
+                    ":raises: Error otherwise, or for duplicate names.");
+    m.add<&at>("DataFrameView__at", METH_VARARGS,
+               "Return the cell of a column at a row as an int, a float or a str.\n"
+               ":raises: Error for a column data type without cell access.");
+    m.add<&set_at>("DataFrameView__set_at", METH_VARARGS,
+                   "Store a value into the cell of a column at a row.\n"
+                   ":raises: Error for a column data type without cell access.");
+    m.add<&bytes_transfer<true>>(
+        "DataFrameView__read_bytes", METH_VARARGS,
+        "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
+        ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
+    m.add<&bytes_transfer<false>>(
+        "DataFrameView__write_bytes", METH_VARARGS,
+        "Write rowCount cells of a numeric column from rowOffset out of a buffer.\n"
+        ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
+    m.add<&strings_transfer<true>>(
+        "DataFrameView__read_strings", METH_VARARGS,
+        "Read rowCount strings of a UTF-8 string column from rowOffset into the first items of a list.\n"
+        ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
+        "short.");
+    m.add<&strings_transfer<false>>(
+        "DataFrameView__write_strings", METH_VARARGS,
+        "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
+        ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
+        "short.");
+    m.add<&create_from_pointer>("DataFrameView_create_from_pointer", METH_O,
+                                "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
     add_hooks<FramePtr>(m, "DataFrameView", false);
 }
 QW_FAMILY(order::views_data_frame, add_data_frames);
 
 void add_column_units(Methods& m)
 {
-    m.add("ColumnUnitExtension_cast", &extension_cast<UnitTr>, METH_O,
-          "Cast a generic extension into this kind; None when it is not one.");
-    m.add("ColumnUnitExtension_unit", &unit_of_column, METH_VARARGS,
-          "Return the unit of a column.\n:raises: Error if the column index is out of range.");
-    m.add("ColumnUnitExtension_set_unit", &set_unit<UnitTr>, METH_VARARGS,
-          "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "
-          "view does not have the WRITE capability.");
-    m.add("delete_ColumnUnitExtension", &shared_release<UnitTr>, METH_O);
+    m.add<&extension_cast<UnitTr>>("ColumnUnitExtension_cast", METH_O,
+                                   "Cast a generic extension into this kind; None when it is not one.");
+    m.add<&unit_of_column>("ColumnUnitExtension_unit", METH_VARARGS,
+                           "Return the unit of a column.\n:raises: Error if the column index is out of range.");
+    m.add<&set_unit<UnitTr>>(
+        "ColumnUnitExtension_set_unit", METH_VARARGS,
+        "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "
+        "view does not have the WRITE capability.");
+    m.add<&shared_release<UnitTr>>("delete_ColumnUnitExtension", METH_O);
     add_hooks<std::shared_ptr<ColumnUnitExtension>>(m, "ColumnUnitExtension", false);
 }
 QW_FAMILY(order::views_column_unit, add_column_units);

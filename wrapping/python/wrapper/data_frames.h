@@ -20,6 +20,7 @@ struct FrameTr
     using T = quelbo::DataFrameView;
     static constexpr const char* name = "DataFrameView";
     static constexpr const char* native = "quelbo::DataFrameView";
+    static constexpr const char* self_type = "quelbo::DataFrameView const *";
 };
 using FramePtr = std::shared_ptr<quelbo::DataFrameView>;
 

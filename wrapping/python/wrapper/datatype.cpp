@@ -8,7 +8,7 @@ namespace {
 using namespace qw;
 using quelbo::DataType;
 
-QW_TYPE(DataType, "_p_quelbo__DataType", "quelbo::DataType *");
+QW_TYPE(DataType, "_p_quelbo__DataType");
 
 struct DataTypeTr
 {
@@ -130,8 +130,8 @@ constexpr char kToString[] = "to_string";
 
 void add_datatype(Methods& m)
 {
-    m.add("new_DataType", &new_DataType, METH_VARARGS);
-    m.add("delete_DataType", &ClassOps<DataTypeTr>::del, METH_O);
+    m.add<&new_DataType>("new_DataType", METH_VARARGS);
+    m.add<&ClassOps<DataTypeTr>::del>("delete_DataType", METH_O);
     add_const_getter<DataTypeTr, kGetId, &DataType::id>(m);
     add_const_getter<DataTypeTr, kGetBitDepth, &DataType::bitDepth>(m);
     add_const_getter<DataTypeTr, kGetElementCount, &DataType::elementCount>(m);
@@ -142,12 +142,12 @@ void add_datatype(Methods& m)
     add_const_getter<DataTypeTr, kIsScalar, &DataType::isScalar>(m);
     add_const_getter<DataTypeTr, kIsVector, &DataType::isVector>(m);
     add_const_getter<DataTypeTr, kIsNumeric, &DataType::isNumeric>(m);
-    m.add("DataType_is_convertible_to", &DataType_is_convertible_to, METH_VARARGS);
-    m.add("DataType_extract_scalar_type", &DataType_extract_scalar_type, METH_O);
-    m.add("DataType_standard_range", &DataType_standard_range, METH_O);
+    m.add<&DataType_is_convertible_to>("DataType_is_convertible_to", METH_VARARGS);
+    m.add<&DataType_extract_scalar_type>("DataType_extract_scalar_type", METH_O);
+    m.add<&DataType_standard_range>("DataType_standard_range", METH_O);
     add_const_getter<DataTypeTr, kToString, &DataType::toString>(m);
-    m.add("DataType___eq__", &compare<true>, METH_VARARGS);
-    m.add("DataType___ne__", &compare<false>, METH_VARARGS);
+    m.add<&compare<true>>("DataType___eq__", METH_VARARGS);
+    m.add<&compare<false>>("DataType___ne__", METH_VARARGS);
     add_hooks<DataType>(m, "DataType");
 }
 

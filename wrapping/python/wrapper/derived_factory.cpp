@@ -7,6 +7,7 @@
 #include "quelbo/image_view_factory.h"
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
+#include "runtime/declare.h"
 #include "runtime/shared.h"
 
 namespace {
@@ -17,288 +18,236 @@ using quelbo::ImageView;
 using quelbo::ImageViewFactory;
 using quelbo::MultiImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
-using MultiPtr = std::shared_ptr<MultiImageView>;
 
-constexpr const char* kImage = "std::shared_ptr< quelbo::ImageView >";
-constexpr const char* kMulti = "std::shared_ptr< quelbo::MultiImageView >";
+constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
+constexpr char kMulti[] = "std::shared_ptr< quelbo::MultiImageView >";
+constexpr char kDimension[] = "quelbo::ImageDimension";
+constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
+constexpr char kImageType[] = "quelbo::ImageType";
+constexpr char kRegion[] = "quelbo::RegionXu64 const &";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >";
+constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+constexpr char kRange[] = "quelbo::Vector2d const &";
 
-// Unpacks exactly n arguments and converts the source view (argument 1).
-bool source_args(const char* fn, PyObject* args, Py_ssize_t n, PyObject** a, ViewPtr& view)
+using Image = SharedArg<ImageView, kImage>;
+using Multi = SharedArg<MultiImageView, kMulti>;
+using Dimension = Arg<ImageDimension, kDimension>;
+using Size = Arg<size_t, text::size>;
+
+struct make_thread_safe : Declare<make_thread_safe, Params<Image>>
 {
-    return unpack(fn, args, n, n, a) && shared_arg(a[0], {fn, 1, kImage}, view);
-}
+    static constexpr const char* name = "ImageViewFactory_make_thread_safe";
+    static constexpr const char* doc =
+        "Make an image view whose operations are protected for access from several "
+        "threads.\nNothing is allocated; the result has the capabilities of the source.\n"
+        ":raises: InvalidArgument if the image view is empty.";
+    static constexpr auto call = &ImageViewFactory::makeThreadSafe;
+};
 
-// <fn>(image): one-argument derivations.
-template <ViewPtr (*Derive)(ViewPtr)>
-PyObject* derive_one(const char* fn, PyObject* o)
+struct flip_dimension_index : Declare<flip_dimension_index, Params<Image, Size>>
 {
-    ViewPtr view;
-    if (!shared_arg(o, {fn, 1, kImage}, view))
-        return nullptr;
-    return call([&] { return shared(Derive(view)); });
-}
+    static constexpr const char* name = "ImageViewFactory_flip_dimension_index";
+    static constexpr const char* doc =
+        "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
+        "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+        "InvalidArgument if the index is not below the dimension count.";
+    static constexpr ViewPtr (*call)(ViewPtr, size_t) = &ImageViewFactory::flip;
+};
 
-// <fn>(image, value): derivations with one scalar argument of declared type `ty`.
-template <class T, ViewPtr (*Derive)(ViewPtr, T)>
-PyObject* derive_scalar(const char* fn, const char* ty, PyObject* args)
+struct flip_dimension : Declare<flip_dimension, Params<Image, Dimension>>
 {
-    PyObject* a[2];
-    ViewPtr view;
-    T value;
-    if (!source_args(fn, args, 2, a, view) || !arg(a[1], {fn, 2, ty}, value))
-        return nullptr;
-    return call([&] { return shared(Derive(view, value)); });
-}
+    static constexpr const char* name = "ImageViewFactory_flip_dimension";
+    static constexpr const char* doc =
+        "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+        "InvalidArgument if the image type is unknown or lacks the dimension.";
+    static constexpr ViewPtr (*call)(ViewPtr, ImageDimension) = &ImageViewFactory::flip;
+};
 
-PyObject* make_thread_safe(PyObject*, PyObject* o)
+struct sub_sample : Declare<sub_sample, Params<Image, Size>>
 {
-    return derive_one<&ImageViewFactory::makeThreadSafe>("ImageViewFactory_make_thread_safe", o);
-}
+    static constexpr const char* name = "ImageViewFactory_sub_sample";
+    static constexpr const char* doc =
+        "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
+        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
+        "empty, if step is 0 or larger than a dimension.";
+    static constexpr auto call = &ImageViewFactory::subSample;
+};
 
-PyObject* flip_dimension_index(PyObject*, PyObject* args)
+struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensions>>>
 {
-    return derive_scalar<size_t, &ImageViewFactory::flip>("ImageViewFactory_flip_dimension_index", "size_t", args);
-}
+    static constexpr const char* name = "ImageViewFactory_reinterpret_axes";
+    static constexpr const char* doc =
+        "Name the dimensions of an image view; they are reordered to the canonical order with a new image type.\n"
+        "Nothing is allocated; the result reads and writes as the source does.\n:raises: InvalidArgument if the "
+        "image view is empty, Error if the list's size does not match the dimension count.";
+    static constexpr auto call = [](ViewPtr view, const std::vector<ImageDimension>& dimensions) {
+        return ImageViewFactory::reinterpretAxes(view, dimensions.data(), dimensions.size());
+    };
+};
 
-PyObject* flip_dimension(PyObject*, PyObject* args)
+struct reinterpret : Declare<reinterpret, Params<Image, Ref<quelbo::ImageType, kImageType>>>
 {
-    return derive_scalar<ImageDimension, &ImageViewFactory::flip>("ImageViewFactory_flip_dimension",
-                                                                  "quelbo::ImageDimension", args);
-}
+    static constexpr const char* name = "ImageViewFactory_reinterpret";
+    static constexpr const char* doc =
+        "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
+        "match.";
+    static constexpr auto call = &ImageViewFactory::reinterpret;
+};
 
-PyObject* sub_sample(PyObject*, PyObject* args)
+struct disassemble_channels : Declare<disassemble_channels, Params<Image>>
 {
-    return derive_scalar<size_t, &ImageViewFactory::subSample>("ImageViewFactory_sub_sample", "size_t", args);
-}
+    static constexpr const char* name = "ImageViewFactory_disassemble_channels";
+    static constexpr const char* doc =
+        "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
+        "dimension of the component count. Nothing is allocated; the result can only be read.\n"
+        ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.";
+    static constexpr auto call = &ImageViewFactory::disassembleChannels;
+};
 
-PyObject* reinterpret_axes(PyObject*, PyObject* args)
+struct assemble_channels : Declare<assemble_channels, Params<Image>>
 {
-    const char* fn = "ImageViewFactory_reinterpret_axes";
-    PyObject* a[2];
-    ViewPtr view;
-    std::vector<ImageDimension> dimensions;
-    if (!source_args(fn, args, 2, a, view) || !dimension_list(a[1], dimensions))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::reinterpretAxes(view, dimensions.data(), dimensions.size())); });
-}
+    static constexpr const char* name = "ImageViewFactory_assemble_channels";
+    static constexpr const char* doc =
+        "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
+        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.";
+    static constexpr auto call = &ImageViewFactory::assembleChannels;
+};
 
-// <fn>(image, object): derivations with an object taken by reference or value.
-template <class T, class P, ViewPtr (*Derive)(ViewPtr, P)>
-PyObject* derive_object(const char* fn, const char* ty, PyObject* args)
-{
-    PyObject* a[2];
-    ViewPtr view;
-    T* object;
-    if (!source_args(fn, args, 2, a, view) || !ref(a[1], {fn, 2, ty}, object))
-        return nullptr;
-    return call([&] { return shared(Derive(view, *object)); });
-}
+using Region = Ref<quelbo::RegionXu64, kRegion>;
 
-PyObject* reinterpret(PyObject*, PyObject* args)
+struct extract_adjusted_region : Declare<extract_adjusted_region, Params<Image, Region>>
 {
-    return derive_object<quelbo::ImageType, quelbo::ImageType, &ImageViewFactory::reinterpret>(
-        "ImageViewFactory_reinterpret", "quelbo::ImageType", args);
-}
+    static constexpr const char* name = "ImageViewFactory_extract_adjusted_region";
+    static constexpr const char* doc =
+        "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
+        ":raises: InvalidArgument if the image view is empty or for an empty region.";
+    static constexpr auto call = &ImageViewFactory::extractAdjustedRegion;
+};
 
-PyObject* disassemble_channels(PyObject*, PyObject* o)
+struct extract_region : Declare<extract_region, Params<Image, Region>>
 {
-    return derive_one<&ImageViewFactory::disassembleChannels>("ImageViewFactory_disassemble_channels", o);
-}
+    static constexpr const char* name = "ImageViewFactory_extract_region";
+    static constexpr const char* doc = "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument "
+                                       "if the image view is empty or for an empty region.";
+    static constexpr auto call = &ImageViewFactory::extractRegion;
+};
 
-PyObject* assemble_channels(PyObject*, PyObject* o)
+struct extract_channel : Declare<extract_channel, Params<Image, Size>>
 {
-    return derive_one<&ImageViewFactory::assembleChannels>("ImageViewFactory_assemble_channels", o);
-}
+    static constexpr const char* name = "ImageViewFactory_extract_channel";
+    static constexpr const char* doc =
+        "One component (0 to the component count minus 1) of an image view of vector samples.\n"
+        "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.";
+    static constexpr auto call = &ImageViewFactory::extractChannel;
+};
 
-template <ViewPtr (*Derive)(ViewPtr, quelbo::RegionXu64 const&)>
-PyObject* derive_region(const char* fn, PyObject* args)
+struct adapt_data_type : Declare<adapt_data_type, Params<Image, DTypeArg<kDataType>>>
 {
-    return derive_object<quelbo::RegionXu64, quelbo::RegionXu64 const&, Derive>(fn, "quelbo::RegionXu64 const &", args);
-}
+    static constexpr const char* name = "ImageViewFactory_adapt_data_type";
+    static constexpr const char* doc =
+        "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
+        ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
+        "numeric.";
+    static constexpr auto call = &ImageViewFactory::adaptDataType;
+};
 
-PyObject* extract_adjusted_region(PyObject*, PyObject* args)
+struct from_image_view : Declare<from_image_view, Params<Image, ProxyShared<const quelbo::ImageProperties, kProperties>,
+                                                         ProxyShared<const quelbo::MetadataNode, kMetadata>>>
 {
-    return derive_region<&ImageViewFactory::extractAdjustedRegion>("ImageViewFactory_extract_adjusted_region", args);
-}
+    static constexpr const char* name = "ImageViewFactory_from_image_view";
+    static constexpr const char* doc =
+        "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
+        "type.";
+    static constexpr auto call = &ImageViewFactory::fromImageView;
+};
 
-PyObject* extract_region(PyObject*, PyObject* args)
+// The candidates of interlace and stack, in dispatch order.
+struct interlace_1 : Candidate<Params<Multi>, 1>
 {
-    return derive_region<&ImageViewFactory::extractRegion>("ImageViewFactory_extract_region", args);
-}
+    static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+    static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>) = &ImageViewFactory::interlace;
+};
+struct interlace_3
+    : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation, kInterpretation>, Arg<bool, text::boolean>>, 0>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+    static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>, quelbo::ImageInterpretation,
+                                     bool) = &ImageViewFactory::interlace;
+};
 
-PyObject* extract_channel(PyObject*, PyObject* args)
+struct interlace : DeclareOverloads<interlace, interlace_1, interlace_3>
 {
-    return derive_scalar<size_t, &ImageViewFactory::extractChannel>("ImageViewFactory_extract_channel", "size_t", args);
-}
+    static constexpr const char* name = "ImageViewFactory_interlace";
+    static constexpr const char* doc =
+        "Make the frames of a multi-image view the components of one vector sample (interpretation UNKNOWN and "
+        "no alpha by default). Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty, "
+        "for frames of different shape or type, with a CHANNEL dimension, or not scalar.";
+};
 
-PyObject* adapt_data_type(PyObject*, PyObject* args)
+struct stack_1 : Candidate<Params<Multi>, 1>
 {
-    const char* fn = "ImageViewFactory_adapt_data_type";
-    PyObject* a[2];
-    ViewPtr view;
-    quelbo::DataType type;
-    if (!source_args(fn, args, 2, a, view) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::adaptDataType(view, type)); });
-}
+    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr auto call = [](std::shared_ptr<MultiImageView> multi) { return ImageViewFactory::stack(multi); };
+};
+struct stack_2 : Candidate<Params<Multi, Dimension>, 0>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension) {
+        return ImageViewFactory::stack(multi, dimension);
+    };
+};
+struct stack_3 : Candidate<Params<Multi, Dimension, Size>, 2>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension, size_t threads) {
+        return ImageViewFactory::stack(multi, dimension, threads);
+    };
+};
 
-PyObject* from_image_view(PyObject*, PyObject* args)
+struct stack : DeclareOverloads<stack, stack_1, stack_2, stack_3>
 {
-    const char* fn = "ImageViewFactory_from_image_view";
-    PyObject* a[3];
-    ViewPtr view;
-    std::shared_ptr<const quelbo::ImageProperties> properties;
-    std::shared_ptr<const quelbo::MetadataNode> metadata;
-    if (!source_args(fn, args, 3, a, view) ||
-        !proxy_shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::ImageProperties const >"}, properties) ||
-        !proxy_shared_arg(a[2], {fn, 3, "std::shared_ptr< quelbo::MetadataNode const >"}, metadata))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::fromImageView(view, properties, metadata)); });
-}
+    static constexpr const char* name = "ImageViewFactory_stack";
+    static constexpr const char* doc =
+        "Stack the frames of a multi-image view along a new dimension (the last one, with the image type "
+        "UNKNOWN, when none is given). threadCount 0 chooses the thread count, 1 turns multithreading off.\n"
+        "Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty or for frames of "
+        "different shape or type.";
+};
 
-bool is_multi(PyObject* o)
-{
-    return is_shared<MultiImageView>(o);
-}
+using Range = Seq<quelbo::Vector2d, kRange>;
 
-PyObject* interlace(PyObject*, PyObject* args)
+struct adapt_dynamic_range : Declare<adapt_dynamic_range, Params<Image, DTypeArg<kDataType>, Range, Range>>
 {
-    static const char* fn = "ImageViewFactory_interlace";
-    static const Overloads rows(
-        fn, {{"quelbo::ImageViewFactory::interlace(std::shared_ptr< quelbo::MultiImageView >)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_multi(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  MultiPtr multi;
-                  if (!shared_arg(a[0], {fn, 1, kMulti}, multi))
-                      return nullptr;
-                  return call([&] { return shared(ImageViewFactory::interlace(multi)); });
-              },
-              1},
-             {"quelbo::ImageViewFactory::interlace(std::shared_ptr< quelbo::MultiImageView >,quelbo::"
-              "ImageInterpretation,bool)",
-              3, 3, [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]) && is<bool>(a[2]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  MultiPtr multi;
-                  quelbo::ImageInterpretation interpretation;
-                  bool alpha;
-                  if (!shared_arg(a[0], {fn, 1, kMulti}, multi) ||
-                      !arg(a[1], {fn, 2, "quelbo::ImageInterpretation"}, interpretation) ||
-                      !arg(a[2], {fn, 3, "bool"}, alpha))
-                      return nullptr;
-                  return call([&] { return shared(ImageViewFactory::interlace(multi, interpretation, alpha)); });
-              },
-              0}});
-    return rows(args);
-}
-
-PyObject* stack_call(Args a, Py_ssize_t n)
-{
-    static const char* fn = "ImageViewFactory_stack";
-    MultiPtr multi;
-    ImageDimension dimension = ImageDimension::COLUMN;
-    size_t threads = 0;
-    if (!shared_arg(a[0], {fn, 1, kMulti}, multi) ||
-        (n > 1 && !arg(a[1], {fn, 2, "quelbo::ImageDimension"}, dimension)) ||
-        (n > 2 && !arg(a[2], {fn, 3, "size_t"}, threads)))
-        return nullptr;
-    return call([&] {
-        if (n == 1)
-            return shared(ImageViewFactory::stack(multi));
-        if (n == 2)
-            return shared(ImageViewFactory::stack(multi, dimension));
-        return shared(ImageViewFactory::stack(multi, dimension, threads));
-    });
-}
-
-PyObject* stack(PyObject*, PyObject* args)
-{
-    static const Overloads rows(
-        "ImageViewFactory_stack",
-        {{"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_multi(a[0]); }, &stack_call, 1},
-         {"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >,quelbo::ImageDimension)", 2, 2,
-          [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]); }, &stack_call, 0},
-         {"quelbo::ImageViewFactory::stack(std::shared_ptr< quelbo::MultiImageView >,quelbo::ImageDimension,size_t)", 3,
-          3, [](Args a, Py_ssize_t) { return is_multi(a[0]) && is<int32_t>(a[1]) && is<uint64_t>(a[2]); }, &stack_call,
-          2}});
-    return rows(args);
-}
-
-PyObject* adapt_dynamic_range(PyObject*, PyObject* args)
-{
-    const char* fn = "ImageViewFactory_adapt_dynamic_range";
-    PyObject* a[4];
-    ViewPtr view;
-    quelbo::DataType type;
-    quelbo::Vector2d in, out;
-    if (!source_args(fn, args, 4, a, view) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type) ||
-        !sequence_to_vector(a[2], in) || !sequence_to_vector(a[3], out))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::adaptDynamicRange(view, type, in, out)); });
-}
+    static constexpr const char* name = "ImageViewFactory_adapt_dynamic_range";
+    static constexpr const char* doc =
+        "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
+        "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.";
+    static constexpr auto call = &ImageViewFactory::adaptDynamicRange;
+};
 
 void add_derived(Methods& m)
 {
-    m.add("ImageViewFactory_make_thread_safe", &make_thread_safe, METH_O,
-          "Make an image view whose operations are protected for access from several threads.\n"
-          "Nothing is allocated; the result has the capabilities of the source.\n"
-          ":raises: InvalidArgument if the image view is empty.");
-    m.add("ImageViewFactory_flip_dimension_index", &flip_dimension_index, METH_VARARGS,
-          "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
-          "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
-          "InvalidArgument if the index is not below the dimension count.");
-    m.add("ImageViewFactory_flip_dimension", &flip_dimension, METH_VARARGS,
-          "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
-          ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
-          "InvalidArgument if the image type is unknown or lacks the dimension.");
-    m.add("ImageViewFactory_sub_sample", &sub_sample, METH_VARARGS,
-          "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
-          "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
-          "empty, if step is 0 or larger than a dimension.");
-    m.add("ImageViewFactory_reinterpret_axes", &reinterpret_axes, METH_VARARGS,
-          "Name the dimensions of an image view; they are reordered to the canonical order with a new image type.\n"
-          "Nothing is allocated; the result reads and writes as the source does.\n:raises: InvalidArgument if the "
-          "image view is empty, Error if the list's size does not match the dimension count.");
-    m.add("ImageViewFactory_reinterpret", &reinterpret, METH_VARARGS,
-          "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
-          ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
-          "match.");
-    m.add("ImageViewFactory_disassemble_channels", &disassemble_channels, METH_O,
-          "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
-          "dimension of the component count. Nothing is allocated; the result can only be read.\n"
-          ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.");
-    m.add("ImageViewFactory_assemble_channels", &assemble_channels, METH_O,
-          "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
-          "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.");
-    m.add("ImageViewFactory_extract_adjusted_region", &extract_adjusted_region, METH_VARARGS,
-          "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
-          ":raises: InvalidArgument if the image view is empty or for an empty region.");
-    m.add("ImageViewFactory_extract_region", &extract_region, METH_VARARGS,
-          "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty "
-          "or for an empty region.");
-    m.add("ImageViewFactory_extract_channel", &extract_channel, METH_VARARGS,
-          "One component (0 to the component count minus 1) of an image view of vector samples.\n"
-          "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
-    m.add("ImageViewFactory_adapt_data_type", &adapt_data_type, METH_VARARGS,
-          "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
-          ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
-          "numeric.");
-    m.add("ImageViewFactory_from_image_view", &from_image_view, METH_VARARGS,
-          "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
-          ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
-          "type.");
-    m.add("ImageViewFactory_interlace", &interlace, METH_VARARGS,
-          "Make the frames of a multi-image view the components of one vector sample (interpretation UNKNOWN and "
-          "no alpha by default). Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty, "
-          "for frames of different shape or type, with a CHANNEL dimension, or not scalar.");
-    m.add("ImageViewFactory_stack", &stack, METH_VARARGS,
-          "Stack the frames of a multi-image view along a new dimension (the last one, with the image type "
-          "UNKNOWN, when none is given). threadCount 0 chooses the thread count, 1 turns multithreading off.\n"
-          "Nothing is allocated.\n:raises: InvalidArgument if the multi-image view is empty or for frames of "
-          "different shape or type.");
-    m.add("ImageViewFactory_adapt_dynamic_range", &adapt_dynamic_range, METH_VARARGS,
-          "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
-          "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
+    m.add<make_thread_safe>();
+    m.add<flip_dimension_index>();
+    m.add<flip_dimension>();
+    m.add<sub_sample>();
+    m.add<reinterpret_axes>();
+    m.add<reinterpret>();
+    m.add<disassemble_channels>();
+    m.add<assemble_channels>();
+    m.add<extract_adjusted_region>();
+    m.add<extract_region>();
+    m.add<extract_channel>();
+    m.add<adapt_data_type>();
+    m.add<from_image_view>();
+    m.add<interlace>();
+    m.add<stack>();
+    m.add<adapt_dynamic_range>();
 }
 QW_FAMILY(order::factories_derived, add_derived);
 

@@ -12,14 +12,10 @@ using quelbo::ParallelAccessExtension;
 using quelbo::TilingInfoExtension;
 using quelbo::ViewOriginExtension;
 
-QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t",
-        "std::shared_ptr< quelbo::Extension > *");
-QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t",
-        "std::shared_ptr< quelbo::TilingInfoExtension > *");
-QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t",
-        "std::shared_ptr< quelbo::ParallelAccessExtension > *");
-QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t",
-        "std::shared_ptr< quelbo::ViewOriginExtension > *");
+QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t");
+QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t");
+QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t");
+QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t");
 QW_SHARED_CAST(Extension, TilingInfoExtension);
 QW_SHARED_CAST(Extension, ParallelAccessExtension);
 QW_SHARED_CAST(Extension, ViewOriginExtension);
@@ -30,6 +26,7 @@ QW_SHARED_CAST(Extension, ViewOriginExtension);
         using T = quelbo::Kind;                                                                                        \
         static constexpr const char* name = #Kind;                                                                     \
         static constexpr const char* native = "quelbo::" #Kind;                                                        \
+        static constexpr const char* self_type = "quelbo::" #Kind " const *";                                          \
     }
 QW_KIND(ExtensionTr, Extension);
 QW_KIND(TilingTr, TilingInfoExtension);
@@ -40,14 +37,14 @@ QW_KIND(OriginTr, ViewOriginExtension);
 template <class Tr>
 void add_kind_head(Methods& m)
 {
-    m.add(joined(Tr::name, "_cast"), &extension_cast<Tr>, METH_O,
-          "Cast a generic extension into this kind; None when it is not one.");
+    m.add<&extension_cast<Tr>>(joined(Tr::name, "_cast"), METH_O,
+                               "Cast a generic extension into this kind; None when it is not one.");
 }
 
 template <class Tr>
 void add_kind_tail(Methods& m)
 {
-    m.add(joined("delete_", Tr::name), &shared_release<Tr>, METH_O);
+    m.add<&shared_release<Tr>>(joined("delete_", Tr::name), METH_O);
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
 
@@ -141,64 +138,55 @@ PyObject* ViewOriginExtension_parent(PyObject*, PyObject* args)
 
 void add_extensions(Methods& m)
 {
-    m.add("new_Extension", &new_Extension, METH_NOARGS);
-    m.add("delete_Extension", &shared_release<ExtensionTr>, METH_O);
+    m.add<&new_Extension>("new_Extension", METH_NOARGS);
+    m.add<&shared_release<ExtensionTr>>("delete_Extension", METH_O);
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);
-    m.add(joined("TilingInfoExtension_", kMaxTileSize),
-          &shared_getter<TilingTr, kMaxTileSize, true, &TilingInfoExtension::maxTileSize>, METH_O,
-          "Return the maximum tile size used for the image.");
-    m.add(joined("TilingInfoExtension_", kTileCount),
-          &shared_getter<TilingTr, kTileCount, true, &TilingInfoExtension::tileCount>, METH_O,
-          "Return the number of tiles.");
-    m.add("TilingInfoExtension_tile_region", &TilingInfoExtension_tile_region, METH_VARARGS,
-          "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
-    m.add(joined("TilingInfoExtension_", kTilingGrid),
-          &shared_getter<TilingTr, kTilingGrid, true, &TilingInfoExtension::tilingGrid>, METH_O,
-          "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
-    m.add("TilingInfoExtension_read_tile", &tile_transfer<true>, METH_VARARGS,
-          "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
-          "type.\n:raises: Error if tileIndex is out of range.");
-    m.add("TilingInfoExtension_write_tile", &tile_transfer<false>, METH_VARARGS,
-          "Write a tile from a buffer of the element count of tile_region times the byte count of the image's data "
-          "type.\n:raises: Error if tileIndex is out of range.");
+    add_shared_getter<TilingTr, kMaxTileSize, &TilingInfoExtension::maxTileSize>(
+        m, "Return the maximum tile size used for the image.");
+    add_shared_getter<TilingTr, kTileCount, &TilingInfoExtension::tileCount>(m, "Return the number of tiles.");
+    m.add<&TilingInfoExtension_tile_region>(
+        "TilingInfoExtension_tile_region", METH_VARARGS,
+        "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
+    add_shared_getter<TilingTr, kTilingGrid, &TilingInfoExtension::tilingGrid>(
+        m, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
+    m.add<&tile_transfer<true>>(
+        "TilingInfoExtension_read_tile", METH_VARARGS,
+        "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
+        "type.\n:raises: Error if tileIndex is out of range.");
+    m.add<&tile_transfer<false>>(
+        "TilingInfoExtension_write_tile", METH_VARARGS,
+        "Write a tile from a buffer of the element count of tile_region times the byte count of the image's data "
+        "type.\n:raises: Error if tileIndex is out of range.");
     add_kind_tail<TilingTr>(m);
 }
 
 void add_parallel(Methods& m)
 {
     add_kind_head<ParallelTr>(m);
-    m.add(joined("ParallelAccessExtension_", kGetCapabilities),
-          &shared_getter<ParallelTr, kGetCapabilities, true, &ParallelAccessExtension::capabilities>, METH_O,
-          "Return the kinds of concurrent access the view allows.");
-    m.add("ParallelAccessExtension_support", &ParallelAccessExtension_support, METH_VARARGS,
-          "Checks if the view allows all the given kinds of concurrent access.");
-    m.add(joined("ParallelAccessExtension_", kToString),
-          &shared_getter<ParallelTr, kToString, true, &ParallelAccessExtension::toString>, METH_O,
-          "Return a string representation");
+    add_shared_getter<ParallelTr, kGetCapabilities, &ParallelAccessExtension::capabilities>(
+        m, "Return the kinds of concurrent access the view allows.");
+    m.add<&ParallelAccessExtension_support>("ParallelAccessExtension_support", METH_VARARGS,
+                                            "Checks if the view allows all the given kinds of concurrent access.");
+    add_shared_getter<ParallelTr, kToString, &ParallelAccessExtension::toString>(m, "Return a string representation");
     add_kind_tail<ParallelTr>(m);
 }
 
 void add_origin(Methods& m)
 {
     add_kind_head<OriginTr>(m);
-    m.add(joined("ViewOriginExtension_", kUid), &shared_getter<OriginTr, kUid, true, &ViewOriginExtension::uid>, METH_O,
-          "Return the unique identifier of the view.");
-    m.add(joined("ViewOriginExtension_", kParentCount),
-          &shared_getter<OriginTr, kParentCount, true, &ViewOriginExtension::parentCount>, METH_O,
-          "Return the number of parent views used to create this view.");
-    m.add("ViewOriginExtension_parent", &ViewOriginExtension_parent, METH_VARARGS,
-          "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
-    m.add(joined("ViewOriginExtension_", kDataOrigin),
-          &shared_getter<OriginTr, kDataOrigin, true, &ViewOriginExtension::dataOrigin>, METH_O,
-          "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
-    m.add(joined("ViewOriginExtension_", kDisplayName),
-          &shared_getter<OriginTr, kDisplayName, true, &ViewOriginExtension::displayName>, METH_O,
-          "Return the name to display for the view.\n:raises: Error if the display name is not available.");
-    m.add(joined("ViewOriginExtension_", kToString),
-          &shared_getter<OriginTr, kToString, true, &ViewOriginExtension::toString>, METH_O,
-          "Return a string representation");
+    add_shared_getter<OriginTr, kUid, &ViewOriginExtension::uid>(m, "Return the unique identifier of the view.");
+    add_shared_getter<OriginTr, kParentCount, &ViewOriginExtension::parentCount>(
+        m, "Return the number of parent views used to create this view.");
+    m.add<&ViewOriginExtension_parent>(
+        "ViewOriginExtension_parent", METH_VARARGS,
+        "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
+    add_shared_getter<OriginTr, kDataOrigin, &ViewOriginExtension::dataOrigin>(
+        m, "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
+    add_shared_getter<OriginTr, kDisplayName, &ViewOriginExtension::displayName>(
+        m, "Return the name to display for the view.\n:raises: Error if the display name is not available.");
+    add_shared_getter<OriginTr, kToString, &ViewOriginExtension::toString>(m, "Return a string representation");
     add_kind_tail<OriginTr>(m);
 }
 

@@ -22,18 +22,6 @@ struct SharedMember
     }
 };
 
-// A member of a shared class without arguments: <cls>_<Name>(object), the
-// object declared constant or not.
-template <class Tr, const char* Name, bool Const, auto Member>
-PyObject* shared_getter(PyObject*, PyObject* o)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    std::shared_ptr<typename Tr::T> obj;
-    if (!SharedMember<Tr>::self(o, fn, Const, obj))
-        return nullptr;
-    return call([&] { return result((obj.get()->*Member)()); });
-}
-
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
 template <class Tr>
 PyObject* extension_cast(PyObject*, PyObject* o)

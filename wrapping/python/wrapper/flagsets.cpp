@@ -6,18 +6,12 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(quelbo::StreamAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t",
-        "quelbo::FlagSet< quelbo::StreamAccessCapability > *");
-QW_TYPE(quelbo::RandomAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t",
-        "quelbo::FlagSet< quelbo::RandomAccessCapability > *");
-QW_TYPE(quelbo::ParallelAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t",
-        "quelbo::FlagSet< quelbo::ParallelAccessCapability > *");
-QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability_t",
-        "quelbo::FlagSet< quelbo::ImageCapability > *");
-QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t",
-        "quelbo::FlagSet< quelbo::MultiImageCapability > *");
-QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t",
-        "quelbo::FlagSet< quelbo::DataFrameCapability > *");
+QW_TYPE(quelbo::StreamAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t");
+QW_TYPE(quelbo::RandomAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t");
+QW_TYPE(quelbo::ParallelAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t");
+QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability_t");
+QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t");
+QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t");
 
 // name: the Python class; native: the class as messages write the object;
 // param: the set as a parameter; enumeration: the enumeration's native name.
@@ -208,20 +202,20 @@ struct FlagSetFamily
 
     static void add(Methods& m)
     {
-        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
-        m.add(name("_value"), &value_of, METH_O, "Return the internal value");
-        m.add(name(kHas), &has<kHas>, METH_VARARGS, "Check if a given set of flags is true.");
-        m.add(name(kAdd), &change<kAdd, &Set::add>, METH_VARARGS, "Set the given set of flags to true.");
-        m.add(name(kRemove), &change<kRemove, &Set::remove>, METH_VARARGS, "Set the given set of flags to false.");
-        m.add(name(kEq), &compare < kEq, &Set::operator==>, METH_VARARGS);
-        m.add(name(kNe), &compare < kNe, &Set::operator!=>, METH_VARARGS);
-        m.add(name(kOr), &binary < kOr, &Set::operator|>, METH_VARARGS);
-        m.add(name(kAnd), &binary < kAnd, &Set::operator&>, METH_VARARGS);
-        m.add(name(kXor), &binary < kXor, &Set::operator^>, METH_VARARGS);
-        m.add(name(kIor), &inplace < kIor, &Set::operator|=>, METH_VARARGS);
-        m.add(name(kIand), &inplace < kIand, &Set::operator&=>, METH_VARARGS);
-        m.add(name(kIxor), &inplace < kIxor, &Set::operator^=>, METH_VARARGS);
+        m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<&value_of>(name("_value"), METH_O, "Return the internal value");
+        m.add<&has<kHas>>(name(kHas), METH_VARARGS, "Check if a given set of flags is true.");
+        m.add<&change<kAdd, &Set::add>>(name(kAdd), METH_VARARGS, "Set the given set of flags to true.");
+        m.add<&change<kRemove, &Set::remove>>(name(kRemove), METH_VARARGS, "Set the given set of flags to false.");
+        m.add < &compare < kEq, &Set::operator==>>(name(kEq), METH_VARARGS);
+        m.add < &compare < kNe, &Set::operator!=>>(name(kNe), METH_VARARGS);
+        m.add < &binary < kOr, &Set::operator|>>(name(kOr), METH_VARARGS);
+        m.add < &binary < kAnd, &Set::operator&>>(name(kAnd), METH_VARARGS);
+        m.add < &binary < kXor, &Set::operator^>>(name(kXor), METH_VARARGS);
+        m.add < &inplace < kIor, &Set::operator|=>>(name(kIor), METH_VARARGS);
+        m.add < &inplace < kIand, &Set::operator&=>>(name(kIand), METH_VARARGS);
+        m.add < &inplace < kIxor, &Set::operator^=>>(name(kIxor), METH_VARARGS);
         add_hooks<Set>(m, Tr::name);
     }
 };

@@ -14,7 +14,7 @@ using namespace qw;
 using quelbo::ImageDimension;
 using quelbo::ImageType;
 
-QW_TYPE(std::ostream, "_p_std__ostream", "std::ostream *");
+QW_TYPE(std::ostream, "_p_std__ostream");
 
 // Exactly two operands, or nothing (a count error is cleared by the caller).
 bool two(const char* fn, PyObject* args, PyObject** a)
@@ -78,10 +78,10 @@ PyObject* lshift_operator(PyObject*, PyObject* args)
 
 void add_freeops(Methods& m)
 {
-    m.add("__or__", &or_operator, METH_VARARGS);
-    m.add("__and__", &combine<true>, METH_VARARGS);
-    m.add("__xor__", &combine<false>, METH_VARARGS);
-    m.add("__lshift__", &lshift_operator, METH_VARARGS);
+    m.add<&or_operator>("__or__", METH_VARARGS);
+    m.add<&combine<true>>("__and__", METH_VARARGS);
+    m.add<&combine<false>>("__xor__", METH_VARARGS);
+    m.add<&lshift_operator>("__lshift__", METH_VARARGS);
 }
 
 QW_FAMILY(order::freeops, add_freeops);

@@ -142,13 +142,14 @@ PyObject* ImageInfoProperty___eq__(PyObject* self, PyObject* args)
 
 void add_image_info(Methods& m)
 {
-    m.add(kNew, &new_ImageInfoProperty, METH_VARARGS);
-    m.add("ImageInfoProperty_channel_count", &ImageInfoProperty_channel_count, METH_O,
-          "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
-          ":type interpretation: int\n"
-          ":param interpretation: the interpretation\n"
-          ":rtype: int\n"
-          ":return: the channel count corresponding to the given ImageInterpretation\n");
+    m.add<&new_ImageInfoProperty>(kNew, METH_VARARGS);
+    m.add<&ImageInfoProperty_channel_count>(
+        "ImageInfoProperty_channel_count", METH_O,
+        "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
+        ":type interpretation: int\n"
+        ":param interpretation: the interpretation\n"
+        ":rtype: int\n"
+        ":return: the channel count corresponding to the given ImageInterpretation\n");
     add_const_getter<InfoTr, kGetAxes, &ImageInfoProperty::axesInterpretation>(
         m, "\nReturn an ImageType describing the interpretation of the axes of the image.\n"
            "For example a classical image ImageType will have the ImageDimension::COLUMN and\n"
@@ -168,9 +169,9 @@ void add_image_info(Methods& m)
     add_const_getter<InfoTr, kGetRange, &ImageInfoProperty::valueRange>(m, "The value range of the pixel component");
     add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(m,
                                                                                  "Set the value range of components");
-    m.add("ImageInfoProperty___eq__", &ImageInfoProperty___eq__, METH_VARARGS, "Equality operator");
+    m.add<&ImageInfoProperty___eq__>("ImageInfoProperty___eq__", METH_VARARGS, "Equality operator");
     add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
-    m.add("delete_ImageInfoProperty", &ClassOps<InfoTr>::del, METH_O);
+    m.add<&ClassOps<InfoTr>::del>("delete_ImageInfoProperty", METH_O);
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");
 }
 

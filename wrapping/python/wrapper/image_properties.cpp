@@ -205,31 +205,33 @@ constexpr char kSetImageInfo[] = "set_image_info";
 
 void add_image_properties(Methods& m)
 {
-    m.add("new_ImageProperties", &new_ImageProperties, METH_VARARGS);
-    m.add("ImageProperties_from_data_type", &ImageProperties_from_data_type, METH_O,
-          "\nCreate a property set with all values defaulted, according to a data type.\n"
-          "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
-          "given dataType must be retrieved from this ImageView.\n");
-    m.add("ImageProperties_from_properties", &ImageProperties_from_properties, METH_VARARGS,
-          "\n*Overload 1:*\nBuild a ImageProperties from a set of properties.\n\n|\n\n"
-          "*Overload 2:*\nBuild a ImageProperties by copying properties from another, except the calibration.\n\n|\n\n"
-          "*Overload 3:*\nBuild a ImageProperties by copying properties from another, except the Image info.\n");
+    m.add<&new_ImageProperties>("new_ImageProperties", METH_VARARGS);
+    m.add<&ImageProperties_from_data_type>(
+        "ImageProperties_from_data_type", METH_O,
+        "\nCreate a property set with all values defaulted, according to a data type.\n"
+        "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
+        "given dataType must be retrieved from this ImageView.\n");
+    m.add<&ImageProperties_from_properties>(
+        "ImageProperties_from_properties", METH_VARARGS,
+        "\n*Overload 1:*\nBuild a ImageProperties from a set of properties.\n\n|\n\n"
+        "*Overload 2:*\nBuild a ImageProperties by copying properties from another, except the calibration.\n\n|\n\n"
+        "*Overload 3:*\nBuild a ImageProperties by copying properties from another, except the Image info.\n");
     add_shared_getter<PropertiesTr, kClone, &ImageProperties::clone>(m, "Create a copy of the properties instance.");
-    m.add("ImageProperties_get_calibration",
-          &member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>, METH_O,
-          "Return the calibration associated with these properties.");
-    m.add("ImageProperties_get_image_info", &member<kGetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>,
-          METH_O, "Return the image information associated with these properties.");
-    m.add("ImageProperties_set_calibration",
-          &assign<kSetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>, METH_VARARGS);
-    m.add("ImageProperties_set_image_info", &assign<kSetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>,
-          METH_VARARGS);
-    m.add("ImageProperties_is_compatible_with", &ImageProperties_is_compatible_with, METH_VARARGS,
-          "\nCheck if the current properties are compatible with given shape and type\n"
-          ":rtype: boolean\n:return: TRUE if shape and type are compatible with ImageView\n");
-    m.add("ImageProperties___eq__", &ImageProperties___eq__, METH_VARARGS, "Equality operator");
+    m.add<&member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
+        "ImageProperties_get_calibration", METH_O, "Return the calibration associated with these properties.");
+    m.add<&member<kGetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>(
+        "ImageProperties_get_image_info", METH_O, "Return the image information associated with these properties.");
+    m.add<&assign<kSetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
+        "ImageProperties_set_calibration", METH_VARARGS);
+    m.add<&assign<kSetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>("ImageProperties_set_image_info",
+                                                                                  METH_VARARGS);
+    m.add<&ImageProperties_is_compatible_with>(
+        "ImageProperties_is_compatible_with", METH_VARARGS,
+        "\nCheck if the current properties are compatible with given shape and type\n"
+        ":rtype: boolean\n:return: TRUE if shape and type are compatible with ImageView\n");
+    m.add<&ImageProperties___eq__>("ImageProperties___eq__", METH_VARARGS, "Equality operator");
     add_shared_getter<PropertiesTr, kToString, &ImageProperties::toString>(m, "Return string representation");
-    m.add("delete_ImageProperties", &delete_ImageProperties, METH_O);
+    m.add<&delete_ImageProperties>("delete_ImageProperties", METH_O);
     add_hooks<Shared>(m, "ImageProperties");
 }
 

@@ -6,6 +6,7 @@
 #include "order.h"
 #include "readonly/readonly_args.h"
 #include "runtime/buffer.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ using quelbo::ImageProperties;
 using quelbo::ImageViewFactory;
 using quelbo::MetadataNode;
 
-QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *");
+QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
 
 struct FactoryTr
 {
@@ -45,41 +46,40 @@ bool description(const char* fn, int n, const char* node_type, PyObject* p, PyOb
            proxy_shared_arg(m, {fn, n + 1, node_type}, node);
 }
 
-PyObject* allocate2(Args a, Py_ssize_t)
-{
-    Common c;
-    if (!shape_and_type("ImageViewFactory_allocate", a[0], a[1], c))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::allocate(c.shape, c.type)); });
-}
+constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties >";
+constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >";
+constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
+using Shape = Seq<quelbo::VectorXu64, kShape>;
+using Type = DTypeArg<kDataType>;
 
-PyObject* allocate4(Args a, Py_ssize_t)
+struct allocate_2 : Candidate<Params<Shape, Type>, 1>
 {
-    const char* fn = "ImageViewFactory_allocate";
-    Common c;
-    std::shared_ptr<MetadataNode> metadata;
-    if (!shape_and_type(fn, a[0], a[1], c) ||
-        !description(fn, 3, "std::shared_ptr< quelbo::MetadataNode >", a[2], a[3], c, metadata))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::allocate(c.shape, c.type, c.properties, metadata)); });
-}
+    static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
+    static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type) {
+        return ImageViewFactory::allocate(shape, type);
+    };
+};
+struct allocate_4
+    : Candidate<Params<Shape, Type, ProxyShared<ImageProperties, kProperties>, ProxyShared<MetadataNode, kMetadata>>, 0>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
+    static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
+                                    std::shared_ptr<ImageProperties> properties,
+                                    std::shared_ptr<MetadataNode> metadata) {
+        return ImageViewFactory::allocate(shape, type, properties, metadata);
+    };
+};
 
-PyObject* ImageViewFactory_allocate(PyObject*, PyObject* args)
+struct allocate : DeclareOverloads<allocate, allocate_2, allocate_4>
 {
-    static const Overloads rows(
-        "ImageViewFactory_allocate",
-        {{"quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType)", 2, 2,
-          [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_dtype(a[1]); }, &allocate2, 1},
-         {"quelbo::ImageViewFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType,std::shared_ptr< "
-          "quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)",
-          4, 4,
-          [](Args a, Py_ssize_t) {
-              return is_seq(a[0]) && is_dtype(a[1]) && is_proxy_shared<ImageProperties>(a[2]) &&
-                     is_proxy_shared<MetadataNode>(a[3]);
-          },
-          &allocate4, 0}});
-    return rows(args);
-}
+    static constexpr const char* name = "ImageViewFactory_allocate";
+    static constexpr const char* doc =
+        "Allocate a new image in memory.\nCapabilities of the returned view: READ, WRITE, BUFFER, RESHAPE.\nWith "
+        "empty properties, default properties are generated.\n:raises: Error if the given properties are not "
+        "compatible with the shape and type.";
+};
 
 PyObject* ImageViewFactory__uniform(PyObject*, PyObject* args)
 {
@@ -115,27 +115,23 @@ PyObject* ImageViewFactory___from_buffer(PyObject*, PyObject* args)
     });
 }
 
-PyObject* ImageViewFactory_copy_in_memory(PyObject*, PyObject* o)
+struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageView, kImage>>>
 {
-    std::shared_ptr<quelbo::ImageView> image;
-    if (!shared_arg(o, {"ImageViewFactory_copy_in_memory", 1, "std::shared_ptr< quelbo::ImageView >"}, image))
-        return nullptr;
-    return call([&] { return shared(ImageViewFactory::copyInMemory(image)); });
-}
+    static constexpr const char* name = "ImageViewFactory_copy_in_memory";
+    static constexpr const char* doc =
+        "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
+        "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
+        "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
+        "it does not support READ.";
+    static constexpr auto call = &ImageViewFactory::copyInMemory;
+};
 
 void add_image_view_factory(Methods& m)
 {
-    m.add("ImageViewFactory_allocate", &ImageViewFactory_allocate, METH_VARARGS,
-          "Allocate a new image in memory.\nCapabilities of the returned view: READ, WRITE, BUFFER, RESHAPE.\nWith "
-          "empty properties, default properties are generated.\n:raises: Error if the given properties are not "
-          "compatible with the shape and type.");
-    m.add("ImageViewFactory__uniform", &ImageViewFactory__uniform, METH_VARARGS);
-    m.add("ImageViewFactory___from_buffer", &ImageViewFactory___from_buffer, METH_VARARGS);
-    m.add("ImageViewFactory_copy_in_memory", &ImageViewFactory_copy_in_memory, METH_O,
-          "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
-          "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
-          "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
-          "it does not support READ.");
+    m.add<allocate>();
+    m.add<&ImageViewFactory__uniform>("ImageViewFactory__uniform", METH_VARARGS);
+    m.add<&ImageViewFactory___from_buffer>("ImageViewFactory___from_buffer", METH_VARARGS);
+    m.add<copy_in_memory>();
 }
 QW_FAMILY(order::image_view_factory, add_image_view_factory);
 

@@ -70,7 +70,7 @@ PyObject* shortcut(PyObject*, PyObject* args)
 template <const char* Name, const char* Type, auto Member>
 void add_shortcut(Methods& m, const char* doc)
 {
-    m.add(joined("ImageView_", Name), &shortcut<Name, Type, Member>, METH_VARARGS, doc);
+    m.add<&shortcut<Name, Type, Member>>(joined("ImageView_", Name), METH_VARARGS, doc);
 }
 
 constexpr char kSetInterpretation[] = "set_image_interpretation";
@@ -94,12 +94,14 @@ constexpr char kVector2T[] = "quelbo::Vector2d const &";
 
 void add_image_view_properties(Methods& m)
 {
-    m.add("ImageView_set_properties", &ImageView_set_properties, METH_VARARGS,
-          "Update the image's properties.\nAvailable with WRITE capability.\n:raises: NotImplemented if the view "
-          "does not support writing.");
-    m.add("ImageView_set_metadata", &ImageView_set_metadata, METH_VARARGS,
-          "Attach a new metadata node to the image.\nAvailable with WRITE capability.\n:raises: NotImplemented if "
-          "the view does not support writing.");
+    m.add<&ImageView_set_properties>(
+        "ImageView_set_properties", METH_VARARGS,
+        "Update the image's properties.\nAvailable with WRITE capability.\n:raises: NotImplemented if the view "
+        "does not support writing.");
+    m.add<&ImageView_set_metadata>(
+        "ImageView_set_metadata", METH_VARARGS,
+        "Attach a new metadata node to the image.\nAvailable with WRITE capability.\n:raises: NotImplemented if "
+        "the view does not support writing.");
     add_shortcut<kSetInterpretation, kInterpretationT, &ImageView::setImageInterpretation>(
         m, "Shortcut to set the image interpretation into the image properties.");
     add_shortcut<kSetAxes, kAxesT, &ImageView::setAxesInterpretation>(

@@ -9,7 +9,7 @@ using namespace qw;
 using quelbo::Indexer;
 using quelbo::VectorXu64;
 
-QW_TYPE(Indexer, "_p_quelbo__Indexer", "quelbo::Indexer *");
+QW_TYPE(Indexer, "_p_quelbo__Indexer");
 
 struct IndexerTr
 {
@@ -140,13 +140,13 @@ template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All
           size_t (Indexer::*One)(size_t) const>
 void add_vector_or_entry(Methods& m)
 {
-    m.add(joined("Indexer_", Name), &vector_or_entry<Name, Native, All, One>, METH_VARARGS);
+    m.add<&vector_or_entry<Name, Native, All, One>>(joined("Indexer_", Name), METH_VARARGS);
 }
 
 void add_indexer(Methods& m)
 {
-    m.add("new_Indexer", &new_Indexer, METH_VARARGS);
-    m.add("delete_Indexer", &ClassOps<IndexerTr>::del, METH_O);
+    m.add<&new_Indexer>("new_Indexer", METH_VARARGS);
+    m.add<&ClassOps<IndexerTr>::del>("delete_Indexer", METH_O);
     add_vector_or_entry<kShape, kShape, &Indexer::shape, &Indexer::shape>(m);
     add_vector_or_entry<kStride, kStride, &Indexer::stride, &Indexer::stride>(m);
     add_vector_or_entry<kByteStride, kByteStrideNative, &Indexer::byteStride, &Indexer::byteStride>(m);
@@ -155,8 +155,8 @@ void add_indexer(Methods& m)
     add_const_getter<IndexerTr, kDimensionCount, &Indexer::dimensionCount>(m);
     add_const_getter<IndexerTr, kElementCount, &Indexer::elementCount>(m);
     add_const_getter<IndexerTr, kByteCount, &Indexer::byteCount>(m);
-    m.add("Indexer_offset", &with_index<kOffset, &Indexer::offset>, METH_VARARGS);
-    m.add("Indexer_byte_offset", &with_index<kByteOffset, &Indexer::byteOffset>, METH_VARARGS);
+    m.add<&with_index<kOffset, &Indexer::offset>>("Indexer_offset", METH_VARARGS);
+    m.add<&with_index<kByteOffset, &Indexer::byteOffset>>("Indexer_byte_offset", METH_VARARGS);
     add_const_getter<IndexerTr, kIsContinuous, &Indexer::isContinuous>(m);
     add_object_compare<IndexerTr>(m);
     add_hooks<Indexer>(m, "Indexer");

@@ -214,35 +214,37 @@ struct Members
         static const char* at_doc =
             "\nAccess an element of the matrix.\n\n:type column: int\n:param column: The column "
             "of the element\n:type row: int\n:param row: The row of the element\n";
-        m.add(fn("_identity"), &identity, METH_NOARGS, "Return an identity matrix.");
-        m.add(fn("_uniform"), &uniform, METH_O,
-              "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
-              "assign to each element of the matrix\n");
-        m.add(std::string("new_") + Tr::name, &ClassOps<Tr>::new_default, METH_NOARGS,
-              "\nDefault constructor.\nObject will have indeterminate values.\n");
+        m.add<&identity>(fn("_identity"), METH_NOARGS, "Return an identity matrix.");
+        m.add<&uniform>(
+            fn("_uniform"), METH_O,
+            "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
+            "assign to each element of the matrix\n");
+        m.add<&ClassOps<Tr>::new_default>(std::string("new_") + Tr::name, METH_NOARGS,
+                                          "\nDefault constructor.\nObject will have indeterminate values.\n");
         add_object_compare<Tr>(m);
-        m.add(fn("_at"), &at<false>, METH_VARARGS, at_doc);
-        m.add(fn("___call__"), &at<true>, METH_VARARGS, at_doc);
-        m.add(fn("_set_at"), &set_at, METH_VARARGS,
-              "\nSet an element of the matrix.\n\n:type column: int\n:param column: The column of the element\n:type "
-              "row: int\n:param row: The row of the element\n:type value: float\n:param value: The value to assign to "
-              "the element\n");
-        m.add(fn("_transpose_in_place"), &transpose_in_place, METH_O, "Transpose the matrix in place.");
+        m.add<&at<false>>(fn("_at"), METH_VARARGS, at_doc);
+        m.add<&at<true>>(fn("___call__"), METH_VARARGS, at_doc);
+        m.add<&set_at>(
+            fn("_set_at"), METH_VARARGS,
+            "\nSet an element of the matrix.\n\n:type column: int\n:param column: The column of the element\n:type "
+            "row: int\n:param row: The row of the element\n:type value: float\n:param value: The value to assign to "
+            "the element\n");
+        m.add<&transpose_in_place>(fn("_transpose_in_place"), METH_O, "Transpose the matrix in place.");
         add_const_getter<Tr, kTranspose, &M::transpose>(m, "Return the transposed matrix.");
         add_const_getter<Tr, kInverse, &M::inverse>(
             m, "\nReturn the inverse matrix.\n\nWarning: Calling this method on a non-invertable matrix will cause\n"
                "         undefined behaviour.\n");
         add_const_getter<Tr, kToString, &M::toString>(m, "Return a string representation of the matrix.");
-        m.add(fn("___neg__"), &neg, METH_O);
-        m.add(fn("___iadd__"), &inplace<'+', M*>, METH_VARARGS);
-        m.add(fn("___isub__"), &inplace<'-', M*>, METH_VARARGS);
-        m.add(fn("___add__"), &binary<'+', M*>, METH_VARARGS);
-        m.add(fn("___sub__"), &binary<'-', M*>, METH_VARARGS);
-        m.add(fn("___imul__"), &inplace<'*', E>, METH_VARARGS);
-        m.add(fn("___itruediv__"), &inplace<'/', E>, METH_VARARGS);
-        m.add(fn("___truediv__"), &binary<'/', E>, METH_VARARGS);
-        m.add(fn("___mul__"), &mul, METH_VARARGS);
-        m.add(std::string("delete_") + Tr::name, &ClassOps<Tr>::del, METH_O);
+        m.add<&neg>(fn("___neg__"), METH_O);
+        m.add<&inplace<'+', M*>>(fn("___iadd__"), METH_VARARGS);
+        m.add<&inplace<'-', M*>>(fn("___isub__"), METH_VARARGS);
+        m.add<&binary<'+', M*>>(fn("___add__"), METH_VARARGS);
+        m.add<&binary<'-', M*>>(fn("___sub__"), METH_VARARGS);
+        m.add<&inplace<'*', E>>(fn("___imul__"), METH_VARARGS);
+        m.add<&inplace<'/', E>>(fn("___itruediv__"), METH_VARARGS);
+        m.add<&binary<'/', E>>(fn("___truediv__"), METH_VARARGS);
+        m.add<&mul>(fn("___mul__"), METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
         add_hooks<M>(m, Tr::name);
     }
 };
@@ -251,8 +253,7 @@ struct Members
 
 // One class: its type entry, traits and place (`index`: 0 to 3) in the table.
 #define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                       \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name("_p_quelbo__MatrixT_" #Elem "_" #Size "_t",                      \
-                                                      "quelbo::" #Name " *|quelbo::Matrix< " #Elem "," #Size " > *");  \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED("_p_quelbo__MatrixT_" #Elem "_" #Size "_t"));          \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
         using T = quelbo::Name;                                                                                        \

@@ -1,6 +1,7 @@
 // MetadataNodeFactory and MetadataNodeHelper: nodes by key and value, and by path.
 #include "properties.h"
 #include "quelbo/metadata.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -11,8 +12,8 @@ using quelbo::MetadataNodeFactory;
 using quelbo::MetadataNodeHelper;
 using quelbo::VariantDataValue;
 
-QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory", "quelbo::MetadataNodeFactory *");
-QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper", "quelbo::MetadataNodeHelper *");
+QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
+QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
 
 struct FactoryTr
 {
@@ -28,20 +29,19 @@ struct HelperTr
     static constexpr const char* native = "quelbo::MetadataNodeHelper";
 };
 
-constexpr const char* kPathType = "std::string const &";
-constexpr const char* kValueType = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr char kPathType[] = "std::string const &";
+constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
 
-PyObject* MetadataNodeFactory_create(PyObject*, PyObject* args)
+struct create : Declare<create, Params<Arg<std::string, kPathType>, SharedArg<VariantDataValue, kValueType>>>
 {
-    static const char* fn = "MetadataNodeFactory_create";
-    PyObject* a[2];
-    std::string key;
-    std::shared_ptr<VariantDataValue> value;
-    if (!unpack(fn, args, 2, 2, a) || !arg(a[0], {fn, 1, kPathType}, key) ||
-        !shared_arg(a[1], {fn, 2, kValueType}, value))
-        return nullptr;
-    return call([&] { return shared(MetadataNodeFactory::create(key, value)); });
-}
+    static constexpr const char* name = "MetadataNodeFactory_create";
+    static constexpr const char* doc = "\nCreate a node\n"
+                                       ":type key: string\n:param key: the key of the node\n"
+                                       ":type value: VariantDataValue\n:param value: the value of the node, can be "
+                                       "null if no value\n"
+                                       ":rtype: MetadataNode\n:return: the created node\n";
+    static constexpr auto call = &MetadataNodeFactory::create;
+};
 
 // get_node / exists: a root (node, read-only node; None refused) and a path.
 bool root_and_path(PyObject* args, const char* fn, std::shared_ptr<const MetadataNode>& root, std::string& path)
@@ -95,27 +95,25 @@ PyObject* MetadataNodeHelper_create_path(PyObject*, PyObject* args)
 
 void add_metadata_helpers(Methods& m)
 {
-    m.add("MetadataNodeFactory_create", &MetadataNodeFactory_create, METH_VARARGS,
-          "\nCreate a node\n"
-          ":type key: string\n:param key: the key of the node\n"
-          ":type value: VariantDataValue\n:param value: the value of the node, can be null if no value\n"
-          ":rtype: MetadataNode\n:return: the created node\n");
-    m.add("delete_MetadataNodeFactory", &ClassOps<FactoryTr>::del, METH_O);
+    m.add<create>();
+    m.add<&ClassOps<FactoryTr>::del>("delete_MetadataNodeFactory", METH_O);
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
-    m.add("new_MetadataNodeHelper", &ClassOps<HelperTr>::new_default, METH_NOARGS);
-    m.add("MetadataNodeHelper_get_node", &MetadataNodeHelper_get_node, METH_VARARGS,
-          "\nGet the node following the path from the root. A path is a chain of child keys\n"
-          "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
-          "name the same node. Wildcards and regular expressions are not supported.\n"
-          ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
-    m.add("MetadataNodeHelper_exists", &MetadataNodeHelper_exists, METH_VARARGS,
-          "\nCheck whether the path exists in the tree below the root.\n");
-    m.add("MetadataNodeHelper_create_path", &MetadataNodeHelper_create_path, METH_VARARGS,
-          "\nCreate the missing nodes of a path below the origin. The value, if any, becomes the\n"
-          "value of the last node of the path; when the whole path exists the last node is\n"
-          "replaced by a new one carrying the value.\n"
-          ":rtype: MetadataNode\n:return: the origin node\n");
-    m.add("delete_MetadataNodeHelper", &ClassOps<HelperTr>::del, METH_O);
+    m.add<&ClassOps<HelperTr>::new_default>("new_MetadataNodeHelper", METH_NOARGS);
+    m.add<&MetadataNodeHelper_get_node>(
+        "MetadataNodeHelper_get_node", METH_VARARGS,
+        "\nGet the node following the path from the root. A path is a chain of child keys\n"
+        "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
+        "name the same node. Wildcards and regular expressions are not supported.\n"
+        ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
+    m.add<&MetadataNodeHelper_exists>("MetadataNodeHelper_exists", METH_VARARGS,
+                                      "\nCheck whether the path exists in the tree below the root.\n");
+    m.add<&MetadataNodeHelper_create_path>(
+        "MetadataNodeHelper_create_path", METH_VARARGS,
+        "\nCreate the missing nodes of a path below the origin. The value, if any, becomes the\n"
+        "value of the last node of the path; when the whole path exists the last node is\n"
+        "replaced by a new one carrying the value.\n"
+        ":rtype: MetadataNode\n:return: the origin node\n");
+    m.add<&ClassOps<HelperTr>::del>("delete_MetadataNodeHelper", METH_O);
     add_hooks<MetadataNodeHelper>(m, HelperTr::name);
 }
 

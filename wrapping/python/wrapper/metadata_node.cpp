@@ -181,31 +181,31 @@ constexpr char kToString[] = "to_string";
 
 void add_metadata_node(Methods& m)
 {
-    m.add("new_MetadataNode", &new_MetadataNode, METH_VARARGS);
+    m.add<&new_MetadataNode>("new_MetadataNode", METH_VARARGS);
     add_shared_getter<NodeTr, kClone, &MetadataNode::clone>(m);
     add_shared_getter<NodeTr, kGetKey, &MetadataNode::key>(m);
     add_shared_getter<NodeTr, kGetValue, &MetadataNode::value>(m);
     add_shared_getter<NodeTr, kGetChildCount, &MetadataNode::childCount>(m);
-    m.add("MetadataNode_has_child", &MetadataNode_has_child, METH_VARARGS);
-    m.add("MetadataNode_child", &MetadataNode_child, METH_VARARGS,
-          "\n*Overload 1:*\n"
-          ":type key: string\n:param key: the key of the child\n"
-          ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
-          ":raises: Error If the key is not found in the children of the current node\n\n|\n\n"
-          "*Overload 2:*\n"
-          ":type key: string\n:param key: the key of the child\n"
-          ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
-          ":raises: Error If the key is not found in the children of the current node\n");
-    m.add("MetadataNode_add_child", &MetadataNode_add_child, METH_VARARGS,
-          "\nAdd a node as child. If the given child key already exists in the current node,\n"
-          "existing child is replaced by new one\n");
-    m.add("MetadataNode_remove_child", &MetadataNode_remove_child, METH_VARARGS,
-          "\nRemove a child node identified by its key\n");
-    m.add("MetadataNode___begin", &MetadataNode___begin, METH_VARARGS, "\n:return: iterator on first child\n");
-    m.add("MetadataNode___end", &MetadataNode___end, METH_VARARGS,
-          "\n:return: iterator which indicates the end of children list\n");
+    m.add<&MetadataNode_has_child>("MetadataNode_has_child", METH_VARARGS);
+    m.add<&MetadataNode_child>("MetadataNode_child", METH_VARARGS,
+                               "\n*Overload 1:*\n"
+                               ":type key: string\n:param key: the key of the child\n"
+                               ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
+                               ":raises: Error If the key is not found in the children of the current node\n\n|\n\n"
+                               "*Overload 2:*\n"
+                               ":type key: string\n:param key: the key of the child\n"
+                               ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
+                               ":raises: Error If the key is not found in the children of the current node\n");
+    m.add<&MetadataNode_add_child>("MetadataNode_add_child", METH_VARARGS,
+                                   "\nAdd a node as child. If the given child key already exists in the current node,\n"
+                                   "existing child is replaced by new one\n");
+    m.add<&MetadataNode_remove_child>("MetadataNode_remove_child", METH_VARARGS,
+                                      "\nRemove a child node identified by its key\n");
+    m.add<&MetadataNode___begin>("MetadataNode___begin", METH_VARARGS, "\n:return: iterator on first child\n");
+    m.add<&MetadataNode___end>("MetadataNode___end", METH_VARARGS,
+                               "\n:return: iterator which indicates the end of children list\n");
     add_shared_getter<NodeTr, kToString, &MetadataNode::toString>(m);
-    m.add("delete_MetadataNode", &delete_MetadataNode, METH_O);
+    m.add<&delete_MetadataNode>("delete_MetadataNode", METH_O);
     add_hooks<Node>(m, "MetadataNode");
 }
 
@@ -302,13 +302,13 @@ struct Iterator
 
     static void add(Methods& m)
     {
-        m.add(joined("new_", Tr::name), &make, METH_VARARGS);
-        m.add(fn("_next"), &next, METH_O);
-        m.add(fn("_value"), &current<kValue>, METH_O);
-        m.add(fn("___ref__"), &ref_, METH_O);
-        m.add(fn("___deref__"), &current<kDeref>, METH_O);
+        m.add<&make>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<&next>(fn("_next"), METH_O);
+        m.add<&current<kValue>>(fn("_value"), METH_O);
+        m.add<&ref_>(fn("___ref__"), METH_O);
+        m.add<&current<kDeref>>(fn("___deref__"), METH_O);
         add_object_compare<Tr>(m);
-        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
+        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
         add_hooks<It>(m, Tr::name);
     }
 };

@@ -16,22 +16,24 @@ using quelbo::MultiImageViewFactory;
 using ViewPtr = std::shared_ptr<ImageView>;
 using MultiPtr = std::shared_ptr<MultiImageView>;
 
-QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t",
-        "std::shared_ptr< quelbo::MultiImageView > *");
+QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
 QW_SHARED_CAST(quelbo::View, MultiImageView);
-QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory", "quelbo::MultiImageViewFactory *");
+QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 
 struct MultiTr
 {
     using T = MultiImageView;
     static constexpr const char* name = "MultiImageView";
     static constexpr const char* native = "quelbo::MultiImageView";
+    static constexpr const char* self_type = "quelbo::MultiImageView const *";
 };
 struct LodTr
 {
     using T = LodImageView;
     static constexpr const char* name = "LodImageView";
     static constexpr const char* native = "quelbo::LodImageView";
+    static constexpr const char* self_type = "quelbo::LodImageView const *";
+    static constexpr const char* mut_type = "quelbo::LodImageView *";
 };
 struct FactoryTr
 {
@@ -153,26 +155,25 @@ PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 
 void add_multi(Methods& m)
 {
-    m.add("MultiImageView_get_capabilities",
-          &shared_getter<MultiTr, kGetCapabilities, true, &MultiImageView::capabilities>, METH_O,
-          "Return the capabilities of the multi-image view.");
-    m.add("MultiImageView_support", &MultiImageView_support, METH_VARARGS,
-          "Checks if the multi-image view supports the given capabilities.");
-    m.add("MultiImageView_to_string", &shared_getter<MultiTr, kToString, true, &MultiImageView::toString>, METH_O,
-          "Return a string representation");
-    m.add("MultiImageView_get_frame_count", &shared_getter<MultiTr, kGetFrameCount, true, &MultiImageView::frameCount>,
-          METH_O, "Return the number of frames.\n:raises: Error");
-    m.add("MultiImageView_frame", &MultiImageView_frame, METH_VARARGS, "Return the frame at an index.");
-    m.add("MultiImageView___get_metadata", &MultiImageView___get_metadata, METH_O,
-          "Return the root node of the metadata of the multi-image view.");
-    m.add("MultiImageView_add_frame", &MultiImageView_add_frame, METH_VARARGS, "Append a frame at the end.");
-    m.add("MultiImageView_set_frame", &MultiImageView_set_frame, METH_VARARGS,
-          "Replace the frame at an index that already exists; nothing is allocated.");
-    m.add("MultiImageView_remove_frame", &MultiImageView_remove_frame, METH_VARARGS, "Remove the frame at an index.");
-    m.add("MultiImageView_set_metadata", &MultiImageView_set_metadata, METH_VARARGS, "Attach a new metadata tree.");
-    m.add("MultiImageView_create_from_pointer", &MultiImageView_create_from_pointer, METH_O,
-          "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
-    m.add("delete_MultiImageView", &shared_release<MultiTr>, METH_O);
+    add_shared_getter<MultiTr, kGetCapabilities, &MultiImageView::capabilities>(
+        m, "Return the capabilities of the multi-image view.");
+    m.add<&MultiImageView_support>("MultiImageView_support", METH_VARARGS,
+                                   "Checks if the multi-image view supports the given capabilities.");
+    add_shared_getter<MultiTr, kToString, &MultiImageView::toString>(m, "Return a string representation");
+    add_shared_getter<MultiTr, kGetFrameCount, &MultiImageView::frameCount>(
+        m, "Return the number of frames.\n:raises: Error");
+    m.add<&MultiImageView_frame>("MultiImageView_frame", METH_VARARGS, "Return the frame at an index.");
+    m.add<&MultiImageView___get_metadata>("MultiImageView___get_metadata", METH_O,
+                                          "Return the root node of the metadata of the multi-image view.");
+    m.add<&MultiImageView_add_frame>("MultiImageView_add_frame", METH_VARARGS, "Append a frame at the end.");
+    m.add<&MultiImageView_set_frame>("MultiImageView_set_frame", METH_VARARGS,
+                                     "Replace the frame at an index that already exists; nothing is allocated.");
+    m.add<&MultiImageView_remove_frame>("MultiImageView_remove_frame", METH_VARARGS, "Remove the frame at an index.");
+    m.add<&MultiImageView_set_metadata>("MultiImageView_set_metadata", METH_VARARGS, "Attach a new metadata tree.");
+    m.add<&MultiImageView_create_from_pointer>(
+        "MultiImageView_create_from_pointer", METH_O,
+        "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
+    m.add<&shared_release<MultiTr>>("delete_MultiImageView", METH_O);
     add_hooks<MultiPtr>(m, "MultiImageView", false);
 }
 
@@ -194,15 +195,14 @@ PyObject* LodImageView_resolution(PyObject*, PyObject* args)
 
 void add_lod(Methods& m)
 {
-    m.add("LodImageView_get_level_range", &shared_getter<LodTr, kGetLevelRange, false, &LodImageView::levelRange>,
-          METH_O,
-          "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
-          "then the level of the lowest (at least 0).");
-    m.add("LodImageView_resolution", &LodImageView_resolution, METH_VARARGS,
-          "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
-          "range)");
-    m.add("LodImageView_to_string", &shared_getter<LodTr, kToString, true, &LodImageView::toString>, METH_O,
-          "Return a string representation");
+    add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
+        m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
+           "then the level of the lowest (at least 0).");
+    m.add<&LodImageView_resolution>(
+        "LodImageView_resolution", METH_VARARGS,
+        "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
+        "range)");
+    add_shared_getter<LodTr, kToString, &LodImageView::toString>(m, "Return a string representation");
     add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 
@@ -276,19 +276,21 @@ PyObject* deinterlace(PyObject*, PyObject* o)
 
 void add_multi_factory(Methods& m)
 {
-    m.add("MultiImageViewFactory_create", &create, METH_NOARGS, "Create an empty multi-image view.");
-    m.add("MultiImageViewFactory_create_from_list", &create_from_list, METH_VARARGS,
-          "Create a multi-image view holding all the given image views.");
-    m.add("MultiImageViewFactory_unstack_dimension", &unstack_dimension, METH_VARARGS,
-          "Cut an image view along a dimension into as many frames as its size, each over the other dimensions.\n"
-          ":raises: InvalidArgument if the image view is null, Error if the view lacks the dimension or has "
-          "invalid properties.");
-    m.add("MultiImageViewFactory_unstack_dimension_index", &unstack_dimension_index, METH_VARARGS,
-          "Cut an image view along the dimension of an index into as many frames as its size.\n"
-          ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
-    m.add("MultiImageViewFactory_deinterlace", &deinterlace, METH_O,
-          "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
-          ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
+    m.add<&create>("MultiImageViewFactory_create", METH_NOARGS, "Create an empty multi-image view.");
+    m.add<&create_from_list>("MultiImageViewFactory_create_from_list", METH_VARARGS,
+                             "Create a multi-image view holding all the given image views.");
+    m.add<&unstack_dimension>(
+        "MultiImageViewFactory_unstack_dimension", METH_VARARGS,
+        "Cut an image view along a dimension into as many frames as its size, each over the other dimensions.\n"
+        ":raises: InvalidArgument if the image view is null, Error if the view lacks the dimension or has "
+        "invalid properties.");
+    m.add<&unstack_dimension_index>(
+        "MultiImageViewFactory_unstack_dimension_index", METH_VARARGS,
+        "Cut an image view along the dimension of an index into as many frames as its size.\n"
+        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
+    m.add<&deinterlace>("MultiImageViewFactory_deinterlace", METH_O,
+                        "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
+                        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
     ClassOps<FactoryTr>::add(m);
 }
 

@@ -71,38 +71,7 @@ PyObject* setter(PyObject*, PyObject* args)
 template <class Tr, const char* Name, const char* Type, auto Member>
 void add_setter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &setter<Tr, Name, Type, Member>, METH_VARARGS, doc);
-}
-
-// A member's result: shared pointers as shared handles (None when empty),
-// the rest as core_args' result().
-template <class R>
-PyObject* any_result(R const& r)
-{
-    return result(r);
-}
-template <class R>
-PyObject* any_result(std::shared_ptr<R> const& r)
-{
-    return shared(std::const_pointer_cast<std::remove_const_t<R>>(r));
-}
-
-// <name>_<Name>(object) for a const member of a shared class; the object is
-// converted as Tr::self_type and held for the call.
-template <class Tr, const char* Name, auto Member>
-PyObject* shared_getter(PyObject*, PyObject* o)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    std::shared_ptr<typename Tr::T> obj;
-    if (!shared_self(o, {fn, 1, Tr::self_type}, obj))
-        return nullptr;
-    return call([&] { return any_result(((*obj).*Member)()); });
-}
-
-template <class Tr, const char* Name, auto Member>
-void add_shared_getter(Methods& m, const char* doc = nullptr)
-{
-    m.add(joined(Tr::name, "_", Name), &shared_getter<Tr, Name, Member>, METH_O, doc);
+    m.add<&setter<Tr, Name, Type, Member>>(joined(Tr::name, "_", Name), METH_VARARGS, doc);
 }
 
 // The object of a read-only wrapper's getter: a wrapper whose object is gone
@@ -119,21 +88,18 @@ bool wrapper_self(PyObject* o, const ArgId& a, W*& out)
     return true;
 }
 
-// <name>_<Name>(wrapper) forwarding to a const member of the wrapper.
-template <class Tr, const char* Name, auto Member>
-PyObject* wrapper_getter(PyObject*, PyObject* o)
+// The object kind of a read-only wrapper's getter.
+template <class W, auto Text>
+struct WrapperSelf : Self<W, Text>
 {
-    static const char* fn = joined(Tr::name, "_", Name);
-    typename Tr::T* w;
-    if (!wrapper_self(o, {fn, 1, Tr::self_type}, w))
-        return nullptr;
-    return call([&] { return any_result((w->*Member)()); });
-}
+    static bool get(PyObject* o, const ArgId& a, W*& v) { return wrapper_self(o, a, v); }
+};
 
+// <name>_<Name>(wrapper) forwarding to a const member of the wrapper.
 template <class Tr, const char* Name, auto Member>
 void add_wrapper_getter(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined(Tr::name, "_", Name), &wrapper_getter<Tr, Name, Member>, METH_O, doc);
+    m.add<Getter<Tr, Name, WrapperSelf<typename Tr::T, &Tr::self_type>, Member>>(doc);
 }
 
 } // namespace props

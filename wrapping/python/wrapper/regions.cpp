@@ -7,9 +7,9 @@ using namespace qw;
 using regions::RegionOps;
 using regions::with_native;
 
-QW_TYPE(quelbo::Region2u64, "_p_quelbo__RegionT_uint64_t_2_t", "quelbo::Region2u64 *|quelbo::Region< uint64_t,2 > *");
-QW_TYPE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t", "quelbo::Region3u64 *|quelbo::Region< uint64_t,3 > *");
-QW_TYPE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t", "quelbo::Region4u64 *|quelbo::Region< uint64_t,4 > *");
+QW_TYPE(quelbo::Region2u64, "_p_quelbo__RegionT_uint64_t_2_t");
+QW_TYPE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t");
+QW_TYPE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t");
 
 constexpr const char* kNames[] = {"", "", "Region2u64", "Region3u64", "Region4u64"};
 constexpr const char* kNatives[] = {"", "", "quelbo::Region< uint64_t,2 >", "quelbo::Region< uint64_t,3 >",
@@ -99,10 +99,10 @@ struct FixedRegion : RegionOps<FixedTr<N>>
                         Tr::native),
             "Return a string representation",
         };
-        m.add(joined("new_", Tr::name), &construct, METH_VARARGS);
-        m.add(joined("delete_", Tr::name), &ClassOps<Tr>::del, METH_O);
-        m.add(Ops::name("get_dimension_count"), &get_dimension_count, METH_O,
-              "Return number of dimension of this region");
+        m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<&get_dimension_count>(Ops::name("get_dimension_count"), METH_O,
+                                    "Return number of dimension of this region");
         Ops::template add_members<false>(m, docs);
         add_hooks<R>(m, Tr::name);
     }

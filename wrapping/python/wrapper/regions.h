@@ -190,20 +190,20 @@ struct RegionOps
     template <bool WithNe>
     static void add_members(Methods& m, const Docs& d)
     {
-        m.add(name(kOrigin), &query<&R::origin, kOrigin>, METH_O, d.origin);
-        m.add(name(kSize), &query<&R::size, kSize>, METH_O, d.size);
-        m.add(name(kMin), &query<&R::min, kMin>, METH_O, d.min);
-        m.add(name(kMax), &query<&R::max, kMax>, METH_O, d.max);
-        m.add(name(kElementCount), &query<&R::elementCount, kElementCount>, METH_O, d.element_count);
-        m.add(name(kIsEmpty), &query<&R::isEmpty, kIsEmpty>, METH_O, d.is_empty);
-        m.add(name("contains"), &contains, METH_VARARGS, d.contains);
-        m.add(name(kIntersect), &with_other<&R::intersect, kIntersect>, METH_VARARGS, d.intersect);
-        m.add(name(kIntersection), &with_other<&R::intersection, kIntersection>, METH_VARARGS, d.intersection);
-        m.add(name("extract_slice_from_axis"), &extract_slice_from_axis, METH_VARARGS, d.slice);
-        m.add(name(kEq), &compare<&R::operator==, kEq>, METH_VARARGS, d.eq);
+        m.add<&query<&R::origin, kOrigin>>(name(kOrigin), METH_O, d.origin);
+        m.add<&query<&R::size, kSize>>(name(kSize), METH_O, d.size);
+        m.add<&query<&R::min, kMin>>(name(kMin), METH_O, d.min);
+        m.add<&query<&R::max, kMax>>(name(kMax), METH_O, d.max);
+        m.add<&query<&R::elementCount, kElementCount>>(name(kElementCount), METH_O, d.element_count);
+        m.add<&query<&R::isEmpty, kIsEmpty>>(name(kIsEmpty), METH_O, d.is_empty);
+        m.add<&contains>(name("contains"), METH_VARARGS, d.contains);
+        m.add<&with_other<&R::intersect, kIntersect>>(name(kIntersect), METH_VARARGS, d.intersect);
+        m.add<&with_other<&R::intersection, kIntersection>>(name(kIntersection), METH_VARARGS, d.intersection);
+        m.add<&extract_slice_from_axis>(name("extract_slice_from_axis"), METH_VARARGS, d.slice);
+        m.add<&compare<&R::operator==, kEq>>(name(kEq), METH_VARARGS, d.eq);
         if constexpr (WithNe)
-            m.add(name(kNe), &compare<&R::operator!=, kNe>, METH_VARARGS, nullptr);
-        m.add(name(kToString), &query<&R::toString, kToString>, METH_O, d.to_string);
+            m.add<&compare<&R::operator!=, kNe>>(name(kNe), METH_VARARGS, nullptr);
+        m.add<&query<&R::toString, kToString>>(name(kToString), METH_O, d.to_string);
     }
 };
 

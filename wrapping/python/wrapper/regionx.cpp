@@ -6,7 +6,7 @@ namespace {
 using namespace qw;
 using regions::RegionOps;
 
-QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t", "quelbo::RegionXu64 *|quelbo::RegionX< uint64_t > *");
+QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
 
 struct RegionXTr
 {
@@ -82,15 +82,17 @@ void add_regionx(Methods& m)
         nullptr,
         "Return a string representation",
     };
-    m.add("new_RegionXu64", &new_RegionXu64, METH_VARARGS,
-          "\n*Overload 1:*\n\nCreates an empty region.\n\n:type dimension: int\n:param dimension: The dimension of "
-          "the region.\n\n|\n\n*Overload 2:*\n copy constructor\n\n|\n\n*Overload 3:*\n move constructor\n\n|\n\n*"
-          "Overload 4:*\n\nBuilds a region from its origin and size.\n");
-    m.add("delete_RegionXu64", &ClassOps<RegionXTr>::del, METH_O);
-    m.add("RegionXu64_from_index", &make_from_sequence<&R::fromIndex>, METH_O);
-    m.add("RegionXu64_create_full_region", &make_from_sequence<&R::createFullRegion>, METH_O,
-          "Utility factory that create the region of origin [0, 0, 0] and given size.");
-    m.add("RegionXu64_get_dimension_count", &RegionXu64_get_dimension_count, METH_O, "The dimension of this region.");
+    m.add<&new_RegionXu64>(
+        "new_RegionXu64", METH_VARARGS,
+        "\n*Overload 1:*\n\nCreates an empty region.\n\n:type dimension: int\n:param dimension: The dimension of "
+        "the region.\n\n|\n\n*Overload 2:*\n copy constructor\n\n|\n\n*Overload 3:*\n move constructor\n\n|\n\n*"
+        "Overload 4:*\n\nBuilds a region from its origin and size.\n");
+    m.add<&ClassOps<RegionXTr>::del>("delete_RegionXu64", METH_O);
+    m.add<&make_from_sequence<&R::fromIndex>>("RegionXu64_from_index", METH_O);
+    m.add<&make_from_sequence<&R::createFullRegion>>(
+        "RegionXu64_create_full_region", METH_O,
+        "Utility factory that create the region of origin [0, 0, 0] and given size.");
+    m.add<&RegionXu64_get_dimension_count>("RegionXu64_get_dimension_count", METH_O, "The dimension of this region.");
     Ops::add_members<true>(m, docs);
     add_hooks<R>(m, RegionXTr::name);
 }

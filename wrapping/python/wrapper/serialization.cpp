@@ -7,7 +7,7 @@
 namespace qw::serialization {
 namespace {
 
-QW_TYPE(quelbo::Serialization, "_p_quelbo__Serialization", "quelbo::Serialization *");
+QW_TYPE(quelbo::Serialization, "_p_quelbo__Serialization");
 
 // The common tail of the decoders' docstrings that state the library's
 // header checks.
@@ -51,8 +51,8 @@ struct MatrixTr
 template <class... Trs>
 void add_group(Methods& m, const char* enc_doc, const char* dec_doc)
 {
-    ((m.add(Trs::enc(), &Codec<Trs>::encode_object, METH_VARARGS, enc_doc), enc_doc = nullptr), ...);
-    ((m.add(Trs::dec(), &Codec<Trs>::decode, METH_O, dec_doc), dec_doc = nullptr), ...);
+    ((m.add<&Codec<Trs>::encode_object>(Trs::enc(), METH_VARARGS, enc_doc), enc_doc = nullptr), ...);
+    ((m.add<&Codec<Trs>::decode>(Trs::dec(), METH_O, dec_doc), dec_doc = nullptr), ...);
 }
 
 void add_arrays(Methods& m)

@@ -128,11 +128,11 @@ template <std::size_t N, class... Es>
 void add_vectors(Methods& m, Elements<Es...>)
 {
     const char* enc_doc = vector_encode_doc(N);
-    ((m.add(VectorTr<Es, N>::enc(), &Codec<VectorTr<Es, N>>::encode_sequence, METH_VARARGS, enc_doc),
+    ((m.add<&Codec<VectorTr<Es, N>>::encode_sequence>(VectorTr<Es, N>::enc(), METH_VARARGS, enc_doc),
       enc_doc = nullptr),
      ...);
     const char* dec_doc = vector_decode_doc(N);
-    ((m.add(VectorTr<Es, N>::dec(), &Codec<VectorTr<Es, N>>::decode, METH_O, dec_doc), dec_doc = nullptr), ...);
+    ((m.add<&Codec<VectorTr<Es, N>>::decode>(VectorTr<Es, N>::dec(), METH_O, dec_doc), dec_doc = nullptr), ...);
 }
 
 using VectorOrder = Elements<uint8_t, uint16_t, uint32_t, uint64_t, int8_t, int16_t, int32_t, int64_t, float, double>;
@@ -175,8 +175,8 @@ struct ViewCodec
 
     static void add(Methods& m)
     {
-        m.add(Tr::enc(), &encode, METH_VARARGS, Tr::enc_doc());
-        m.add(Tr::dec(), &decode, METH_O, Tr::dec_doc());
+        m.add<&encode>(Tr::enc(), METH_VARARGS, Tr::enc_doc());
+        m.add<&decode>(Tr::dec(), METH_O, Tr::dec_doc());
     }
 };
 

@@ -69,7 +69,7 @@ constexpr char kToString[] = "to_string";
 
 void add_directions(Methods& m)
 {
-    m.add("new_SpatialDirections", &new_SpatialDirections, METH_VARARGS);
+    m.add<&new_SpatialDirections>("new_SpatialDirections", METH_VARARGS);
     add_const_getter<DirectionsTr, kGetColumn, &SpatialDirections::columnDirection>(
         m, "The direction vector following the column dimension (X)");
     add_const_getter<DirectionsTr, kGetRow, &SpatialDirections::rowDirection>(
@@ -79,7 +79,7 @@ void add_directions(Methods& m)
     add_object_compare<DirectionsTr>(m);
     add_const_getter<DirectionsTr, kToString, &SpatialDirections::toString>(
         m, "Return a string decription of the spatial directions.");
-    m.add("delete_SpatialDirections", &ClassOps<DirectionsTr>::del, METH_O);
+    m.add<&ClassOps<DirectionsTr>::del>("delete_SpatialDirections", METH_O);
     add_hooks<SpatialDirections>(m, "SpatialDirections");
 }
 
@@ -221,7 +221,7 @@ constexpr char kStringRef[] = "std::string const &";
 
 void add_calibration(Methods& m)
 {
-    m.add("new_SpatialCalibrationProperty", &new_SpatialCalibrationProperty, METH_VARARGS, kCalibrationDoc);
+    m.add<&new_SpatialCalibrationProperty>("new_SpatialCalibrationProperty", METH_VARARGS, kCalibrationDoc);
     add_const_getter<CalibrationTr, kGetOrigin, &SpatialCalibrationProperty::origin>(m, "Get the origin.");
     add_const_getter<CalibrationTr, kGetSpacing, &SpatialCalibrationProperty::spacing>(m, "Get the spacing.");
     add_const_getter<CalibrationTr, kGetDirections, &SpatialCalibrationProperty::directions>(
@@ -235,7 +235,7 @@ void add_calibration(Methods& m)
     add_object_compare<CalibrationTr>(m);
     add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(m,
                                                                                       "Return string representation");
-    m.add("delete_SpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O, "Destructor.");
+    m.add<&ClassOps<CalibrationTr>::del>("delete_SpatialCalibrationProperty", METH_O, "Destructor.");
     add_hooks<SpatialCalibrationProperty>(m, "SpatialCalibrationProperty");
 }
 

@@ -7,16 +7,12 @@ using namespace qw;
 using namespace qw::storage;
 using quelbo::SeekOrigin;
 
-QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t",
-        "std::shared_ptr< quelbo::DataStorage > *");
-QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t",
-        "std::shared_ptr< quelbo::DataAccess > *");
-QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t",
-        "std::shared_ptr< quelbo::StreamAccess > *");
-QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t",
-        "std::shared_ptr< quelbo::RandomAccess > *");
-QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider", "quelbo::StreamAccessProvider *");
-QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider", "quelbo::RandomAccessProvider *");
+QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t");
+QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
+QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
+QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
+QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider");
+QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider");
 QW_SHARED_CAST(DataAccess, StreamAccess);
 QW_SHARED_CAST(DataAccess, RandomAccess);
 
@@ -255,71 +251,79 @@ PyObject* RandomAccess_resize(PyObject*, PyObject* args)
 
 void add_storage_access(Methods& m)
 {
-    m.add("DataStorage_open_stream_access", &open_access<true>, METH_VARARGS,
-          "Opens a stream-like accessor to the named resource with the requested capabilities.\n"
-          ":raises: Error if the storage cannot reach the resource or the resource does not support the "
-          "requested capabilities.");
-    m.add("DataStorage_open_random_access", &open_access<false>, METH_VARARGS,
-          "Opens an array-like accessor to the named resource with the requested capabilities.\n"
-          ":raises: Error if the storage cannot reach the resource or the resource does not support the "
-          "requested capabilities.");
-    m.add("DataStorage_get_source", &DataStorage_get_source, METH_O,
-          "Describes the storage's source of data, usually as a URI.");
+    m.add<&open_access<true>>(
+        "DataStorage_open_stream_access", METH_VARARGS,
+        "Opens a stream-like accessor to the named resource with the requested capabilities.\n"
+        ":raises: Error if the storage cannot reach the resource or the resource does not support the "
+        "requested capabilities.");
+    m.add<&open_access<false>>(
+        "DataStorage_open_random_access", METH_VARARGS,
+        "Opens an array-like accessor to the named resource with the requested capabilities.\n"
+        ":raises: Error if the storage cannot reach the resource or the resource does not support the "
+        "requested capabilities.");
+    m.add<&DataStorage_get_source>("DataStorage_get_source", METH_O,
+                                   "Describes the storage's source of data, usually as a URI.");
     ClassOps<DataStorageTr>::add(m);
-    m.add("DataAccess_get_storage", &DataAccess_get_storage, METH_O);
-    m.add("DataAccess_get_resource_id", &DataAccess_get_resource_id, METH_O);
+    m.add<&DataAccess_get_storage>("DataAccess_get_storage", METH_O);
+    m.add<&DataAccess_get_resource_id>("DataAccess_get_resource_id", METH_O);
     ClassOps<DataAccessTr>::add(m);
-    m.add("StreamAccessProvider_is_stream_access", &Provider<StreamAccess>::test, METH_O);
-    m.add("StreamAccessProvider_to_stream", &Provider<StreamAccess>::convert, METH_O);
-    ClassOps<StreamProviderTr>::add(m, &ClassOps<StreamProviderTr>::new_default);
-    m.add("RandomAccessProvider_is_random_access", &Provider<RandomAccess>::test, METH_O);
-    m.add("RandomAccessProvider_to_random", &Provider<RandomAccess>::convert, METH_O);
-    ClassOps<RandomProviderTr>::add(m, &ClassOps<RandomProviderTr>::new_default);
+    m.add<&Provider<StreamAccess>::test>("StreamAccessProvider_is_stream_access", METH_O);
+    m.add<&Provider<StreamAccess>::convert>("StreamAccessProvider_to_stream", METH_O);
+    ClassOps<StreamProviderTr>::add<&ClassOps<StreamProviderTr>::new_default>(m);
+    m.add<&Provider<RandomAccess>::test>("RandomAccessProvider_is_random_access", METH_O);
+    m.add<&Provider<RandomAccess>::convert>("RandomAccessProvider_to_random", METH_O);
+    ClassOps<RandomProviderTr>::add<&ClassOps<RandomProviderTr>::new_default>(m);
 }
 
 void add_stream_access(Methods& m)
 {
-    m.add("StreamAccess_get_capabilities", &StreamAccess_get_capabilities, METH_O);
-    m.add("StreamAccess_support", &support<StreamAccess, quelbo::StreamAccessCapability>, METH_VARARGS);
-    m.add("StreamAccess_get_good", &StreamAccess_get_good, METH_O,
-          "True when neither end of file nor failure is raised: the stream can be read.");
-    m.add("StreamAccess_get_eof", &StreamAccess_get_eof, METH_O, "True when no more byte can be read.");
-    m.add("StreamAccess_get_fail", &StreamAccess_get_fail, METH_O);
-    m.add("StreamAccess___read", &transfer<StreamAccess, true>, METH_VARARGS,
-          "Reads bytes at the cursor into the buffer; returns the count read. The cursor moves by that count.\n"
-          "Needs the READ capability.");
-    m.add("StreamAccess_peek", &StreamAccess_peek, METH_O,
-          "The byte at the cursor, without moving it. Needs the READ capability.\n"
-          ":raises: Error at the end of the stream.");
-    m.add("StreamAccess_write", &transfer<StreamAccess, false>, METH_VARARGS,
-          "Writes the buffer's bytes at the cursor; returns the count written. The cursor moves by that count; "
-          "a count below the buffer's length is not an error.\nNeeds the WRITE capability.");
-    m.add("StreamAccess_flush", &StreamAccess_flush, METH_O,
-          "Makes sure that everything written has reached the endpoint.\nNeeds the WRITE capability.");
-    m.add("StreamAccess_tell", &StreamAccess_tell, METH_O, "The position of the cursor.\nNeeds the SEEK capability.");
-    m.add("StreamAccess_seek", &StreamAccess_seek, METH_VARARGS,
-          "Moves the cursor to the origin's position plus the offset: a positive offset moves forward, a negative "
-          "one backward, whatever the origin.\nNeeds the SEEK capability.\n:raises: Error for a position before "
-          "the beginning; the cursor then keeps its position.");
-    m.add("StreamAccess_to_string", &StreamAccess_to_string, METH_O);
+    m.add<&StreamAccess_get_capabilities>("StreamAccess_get_capabilities", METH_O);
+    m.add<&support<StreamAccess, quelbo::StreamAccessCapability>>("StreamAccess_support", METH_VARARGS);
+    m.add<&StreamAccess_get_good>("StreamAccess_get_good", METH_O,
+                                  "True when neither end of file nor failure is raised: the stream can be read.");
+    m.add<&StreamAccess_get_eof>("StreamAccess_get_eof", METH_O, "True when no more byte can be read.");
+    m.add<&StreamAccess_get_fail>("StreamAccess_get_fail", METH_O);
+    m.add<&transfer<StreamAccess, true>>(
+        "StreamAccess___read", METH_VARARGS,
+        "Reads bytes at the cursor into the buffer; returns the count read. The cursor moves by that count.\n"
+        "Needs the READ capability.");
+    m.add<&StreamAccess_peek>("StreamAccess_peek", METH_O,
+                              "The byte at the cursor, without moving it. Needs the READ capability.\n"
+                              ":raises: Error at the end of the stream.");
+    m.add<&transfer<StreamAccess, false>>(
+        "StreamAccess_write", METH_VARARGS,
+        "Writes the buffer's bytes at the cursor; returns the count written. The cursor moves by that count; "
+        "a count below the buffer's length is not an error.\nNeeds the WRITE capability.");
+    m.add<&StreamAccess_flush>(
+        "StreamAccess_flush", METH_O,
+        "Makes sure that everything written has reached the endpoint.\nNeeds the WRITE capability.");
+    m.add<&StreamAccess_tell>("StreamAccess_tell", METH_O, "The position of the cursor.\nNeeds the SEEK capability.");
+    m.add<&StreamAccess_seek>(
+        "StreamAccess_seek", METH_VARARGS,
+        "Moves the cursor to the origin's position plus the offset: a positive offset moves forward, a negative "
+        "one backward, whatever the origin.\nNeeds the SEEK capability.\n:raises: Error for a position before "
+        "the beginning; the cursor then keeps its position.");
+    m.add<&StreamAccess_to_string>("StreamAccess_to_string", METH_O);
     ClassOps<StreamAccessTr>::add(m);
 }
 
 void add_random_access(Methods& m)
 {
-    m.add("RandomAccess_get_capabilities", &RandomAccess_get_capabilities, METH_O);
-    m.add("RandomAccess_support", &support<RandomAccess, quelbo::RandomAccessCapability>, METH_VARARGS);
-    m.add("RandomAccess_get_size", &RandomAccess_get_size, METH_O, "The number of bytes of the resource.");
-    m.add("RandomAccess___read", &transfer<RandomAccess, true>, METH_VARARGS,
-          "Reads the store's bytes from the offset into the buffer; returns the count read.\n"
-          "Needs the READ capability.\n:raises: Error if the offset is out of range.");
-    m.add("RandomAccess_write", &transfer<RandomAccess, false>, METH_VARARGS,
-          "Writes the buffer into the store from the offset; returns the count written.\n"
-          "Needs the WRITE capability.\n:raises: Error if the offset is out of range.");
-    m.add("RandomAccess_resize", &RandomAccess_resize, METH_VARARGS,
-          "Changes the number of bytes of the resource; the content is undefined afterwards.\n"
-          "Needs the RESIZE capability.");
-    m.add("RandomAccess_to_string", &RandomAccess_to_string, METH_O);
+    m.add<&RandomAccess_get_capabilities>("RandomAccess_get_capabilities", METH_O);
+    m.add<&support<RandomAccess, quelbo::RandomAccessCapability>>("RandomAccess_support", METH_VARARGS);
+    m.add<&RandomAccess_get_size>("RandomAccess_get_size", METH_O, "The number of bytes of the resource.");
+    m.add<&transfer<RandomAccess, true>>(
+        "RandomAccess___read", METH_VARARGS,
+        "Reads the store's bytes from the offset into the buffer; returns the count read.\n"
+        "Needs the READ capability.\n:raises: Error if the offset is out of range.");
+    m.add<&transfer<RandomAccess, false>>(
+        "RandomAccess_write", METH_VARARGS,
+        "Writes the buffer into the store from the offset; returns the count written.\n"
+        "Needs the WRITE capability.\n:raises: Error if the offset is out of range.");
+    m.add<&RandomAccess_resize>("RandomAccess_resize", METH_VARARGS,
+                                "Changes the number of bytes of the resource; the content is undefined afterwards.\n"
+                                "Needs the RESIZE capability.");
+    m.add<&RandomAccess_to_string>("RandomAccess_to_string", METH_O);
     ClassOps<RandomAccessTr>::add(m);
 }
 

@@ -1,5 +1,6 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
 #include "quelbo/uri.h"
+#include "runtime/declare.h"
 #include "storage.h"
 
 namespace {
@@ -11,10 +12,10 @@ using quelbo::StreamAccessFactory;
 using quelbo::Uri;
 using Entry = quelbo::HTTPHeaders::Entry;
 
-QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory", "quelbo::StreamAccessFactory *");
-QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory", "quelbo::RandomAccessFactory *");
-QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders", "quelbo::HTTPHeaders *");
-QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry", "quelbo::HTTPHeaders::Entry *");
+QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory");
+QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
+QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders");
+QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry");
 
 struct StreamFactoryTr
 {
@@ -34,29 +35,6 @@ struct HeadersTr
     static constexpr const char* name = "HTTPHeaders";
     static constexpr const char* native = "quelbo::HTTPHeaders";
 };
-
-// --------------------------------------------------- one-argument factories
-
-// A static factory operation of one argument: Conv converts it (declared
-// type Decl), the operation's result is a shared store or stream.
-template <const char* Fn, const char* Decl, class P, auto Op>
-PyObject* factory1(PyObject*, PyObject* o)
-{
-    P value{};
-    if constexpr (std::is_same<P, std::string>::value) {
-        if (!arg(o, {Fn, 1, Decl}, value))
-            return nullptr;
-        return call([&] { return shared(Op(value)); });
-    } else if constexpr (std::is_same<P, Uri*>::value) {
-        if (!ref(o, {Fn, 1, Decl}, value))
-            return nullptr;
-        return call([&] { return shared(Op(*value)); });
-    } else {
-        if (!shared_arg(o, {Fn, 1, Decl}, value))
-            return nullptr;
-        return call([&] { return shared(Op(std::move(value))); });
-    }
-}
 
 // openHTTPRead / openHTTPWrite(uri, method, headers)
 template <const char* Fn, auto Op>
@@ -82,6 +60,12 @@ constexpr char kRAlloc[] = "RandomAccessFactory_allocate", kRCopy[] = "RandomAcc
 constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const &",
                kDStream[] = "std::shared_ptr< quelbo::StreamAccess >",
                kDStore[] = "std::shared_ptr< quelbo::RandomAccess >";
+
+// The one-argument factories' argument kinds.
+using TextArg = Arg<std::string, kDString>;
+using UriArg = Ref<Uri, kDUri>;
+using StreamArg = SharedArg<StreamAccess, kDStream>;
+using StoreArg = SharedArg<RandomAccess, kDStore>;
 
 PyObject* StreamAccessFactory_allocate(PyObject*, PyObject* args)
 {
@@ -267,64 +251,63 @@ PyObject* HTTPHeaders_add(PyObject*, PyObject* args)
 
 void add_stream_factory(Methods& m)
 {
-    m.add("StreamAccessFactory_allocate", &StreamAccessFactory_allocate, METH_VARARGS,
-          "A stream in local memory with the given number of bytes reserved.");
-    m.add(kSCopy, &factory1<kSCopy, kDStream, std::shared_ptr<StreamAccess>, &StreamAccessFactory::copyInMemory>,
-          METH_O, "Loads a readable stream into local memory.");
-    m.add(kSRead, &factory1<kSRead, kDString, std::string, &StreamAccessFactory::openFileRead>, METH_O,
-          "A stream that reads the file at the path; it may also offer SEEK.");
-    m.add(kSWrite, &factory1<kSWrite, kDString, std::string, &StreamAccessFactory::openFileWrite>, METH_O,
-          "A stream that writes the file at the path; it may also offer SEEK.");
-    m.add(kSFile, &factory1<kSFile, kDString, std::string, &StreamAccessFactory::openFile>, METH_O,
-          "A stream that reads and writes the file at the path; it may also offer SEEK.");
-    m.add(kSUri, &factory1<kSUri, kDUri, Uri*, &StreamAccessFactory::openURIWrite>, METH_O,
-          "A stream that writes to the URI, by its scheme: \"file\" as open_file_write, \"http\" or \"https\" "
-          "as open_http_write with the method POST and no headers.");
-    m.add(kSHttp, &factory_http<kSHttp, &StreamAccessFactory::openHTTPWrite>, METH_VARARGS,
-          "A stream whose written bytes are sent to the HTTP or HTTPS URI with the given request method and "
-          "headers; the server must accept chunked transfer encoding.");
-    m.add(kSFromStore,
-          &factory1<kSFromStore, kDStore, std::shared_ptr<RandomAccess>, &StreamAccessFactory::fromRandomAccess>,
-          METH_O,
-          "A stream that reads and writes through the given store, with the READ, WRITE and SEEK capabilities.\n"
-          ":raises: InvalidArgument if the store is empty, Error if it can neither read nor write.");
+    m.add<&StreamAccessFactory_allocate>("StreamAccessFactory_allocate", METH_VARARGS,
+                                         "A stream in local memory with the given number of bytes reserved.");
+    m.add<Fn<kSCopy, &StreamAccessFactory::copyInMemory, StreamArg>>("Loads a readable stream into local memory.");
+    m.add<Fn<kSRead, &StreamAccessFactory::openFileRead, TextArg>>(
+        "A stream that reads the file at the path; it may also offer SEEK.");
+    m.add<Fn<kSWrite, &StreamAccessFactory::openFileWrite, TextArg>>(
+        "A stream that writes the file at the path; it may also offer SEEK.");
+    m.add<Fn<kSFile, &StreamAccessFactory::openFile, TextArg>>(
+        "A stream that reads and writes the file at the path; it may also offer SEEK.");
+    m.add<Fn<kSUri, &StreamAccessFactory::openURIWrite, UriArg>>(
+        "A stream that writes to the URI, by its scheme: \"file\" as open_file_write, \"http\" or \"https\" "
+        "as open_http_write with the method POST and no headers.");
+    m.add<&factory_http<kSHttp, &StreamAccessFactory::openHTTPWrite>>(
+        kSHttp, METH_VARARGS,
+        "A stream whose written bytes are sent to the HTTP or HTTPS URI with the given request method and "
+        "headers; the server must accept chunked transfer encoding.");
+    m.add<Fn<kSFromStore, &StreamAccessFactory::fromRandomAccess, StoreArg>>(
+        "A stream that reads and writes through the given store, with the READ, WRITE and SEEK capabilities.\n"
+        ":raises: InvalidArgument if the store is empty, Error if it can neither read nor write.");
     ClassOps<StreamFactoryTr>::add(m);
 }
 
 void add_random_factory(Methods& m)
 {
-    m.add(kRAlloc, &RandomAccessFactory_allocate, METH_O, "A store in memory of the given size.");
-    m.add(kRCopy, &factory1<kRCopy, kDStore, std::shared_ptr<RandomAccess>, &RandomAccessFactory::copyInMemory>, METH_O,
-          "The given store loaded into memory; a store already in memory is returned itself, without a copy.\n"
-          ":raises: InvalidArgument if the store is empty.");
-    m.add(kRMap, &factory1<kRMap, kDString, std::string, &RandomAccessFactory::mapFile>, METH_O,
-          "A store over the file mapped into memory, with the READ and WRITE capabilities.\n"
-          ":raises: Error if the file does not exist.");
-    m.add(kRUri, &factory1<kRUri, kDUri, Uri*, &RandomAccessFactory::openURIRead>, METH_O,
-          "A read-only store over the URI, by its scheme: \"file\" reads the file through a stream opened as "
-          "open_file_read does, \"http\" or \"https\" as open_http_read with the method GET and no headers.");
-    m.add(kRHttp, &factory_http<kRHttp, &RandomAccessFactory::openHTTPRead>, METH_VARARGS,
-          "A read-only store over the HTTP or HTTPS resource, read with the given method and headers; the server "
-          "must support HTTP range requests.");
-    m.add("RandomAccessFactory_extract_region", &RandomAccessFactory_extract_region, METH_VARARGS,
-          "A store over the part of the source store that begins at the offset (of the given size in the "
-          "three-argument form).\n:raises: InvalidArgument if the source is empty, Error if the offset or the "
-          "range lies outside the source.");
-    m.add(kRFromStream,
-          &factory1<kRFromStream, kDStream, std::shared_ptr<StreamAccess>, &RandomAccessFactory::fromStream>, METH_O,
-          "A store that reads through the given stream.\n:raises: InvalidArgument if the stream is empty.");
-    m.add("RandomAccessFactory___from_buffer", &RandomAccessFactory___from_buffer, METH_O,
-          "A store over the caller's writable buffer, without a copy.");
+    m.add<&RandomAccessFactory_allocate>(kRAlloc, METH_O, "A store in memory of the given size.");
+    m.add<Fn<kRCopy, &RandomAccessFactory::copyInMemory, StoreArg>>(
+        "The given store loaded into memory; a store already in memory is returned itself, without a copy.\n"
+        ":raises: InvalidArgument if the store is empty.");
+    m.add<Fn<kRMap, &RandomAccessFactory::mapFile, TextArg>>(
+        "A store over the file mapped into memory, with the READ and WRITE capabilities.\n"
+        ":raises: Error if the file does not exist.");
+    m.add<Fn<kRUri, &RandomAccessFactory::openURIRead, UriArg>>(
+        "A read-only store over the URI, by its scheme: \"file\" reads the file through a stream opened as "
+        "open_file_read does, \"http\" or \"https\" as open_http_read with the method GET and no headers.");
+    m.add<&factory_http<kRHttp, &RandomAccessFactory::openHTTPRead>>(
+        kRHttp, METH_VARARGS,
+        "A read-only store over the HTTP or HTTPS resource, read with the given method and headers; the server "
+        "must support HTTP range requests.");
+    m.add<&RandomAccessFactory_extract_region>(
+        "RandomAccessFactory_extract_region", METH_VARARGS,
+        "A store over the part of the source store that begins at the offset (of the given size in the "
+        "three-argument form).\n:raises: InvalidArgument if the source is empty, Error if the offset or the "
+        "range lies outside the source.");
+    m.add<Fn<kRFromStream, &RandomAccessFactory::fromStream, StreamArg>>(
+        "A store that reads through the given stream.\n:raises: InvalidArgument if the stream is empty.");
+    m.add<&RandomAccessFactory___from_buffer>("RandomAccessFactory___from_buffer", METH_O,
+                                              "A store over the caller's writable buffer, without a copy.");
     ClassOps<RandomFactoryTr>::add(m);
 }
 
 void add_http_headers(Methods& m)
 {
-    m.add("new_HTTPHeaders", &new_HTTPHeaders, METH_VARARGS);
-    m.add("HTTPHeaders_size", &HTTPHeaders_size, METH_O);
-    m.add("HTTPHeaders_at", &HTTPHeaders_at, METH_VARARGS);
-    m.add("HTTPHeaders_add", &HTTPHeaders_add, METH_VARARGS);
-    m.add("delete_HTTPHeaders", &ClassOps<HeadersTr>::del, METH_O);
+    m.add<&new_HTTPHeaders>("new_HTTPHeaders", METH_VARARGS);
+    m.add<&HTTPHeaders_size>("HTTPHeaders_size", METH_O);
+    m.add<&HTTPHeaders_at>("HTTPHeaders_at", METH_VARARGS);
+    m.add<&HTTPHeaders_add>("HTTPHeaders_add", METH_VARARGS);
+    m.add<&ClassOps<HeadersTr>::del>("delete_HTTPHeaders", METH_O);
     add_hooks<HTTPHeaders>(m, "HTTPHeaders");
 }
 

@@ -184,25 +184,28 @@ PyObject* copy_on_disk(PyObject*, PyObject* args)
 
 void add_storage_views(Methods& m)
 {
-    m.add("ImageViewFactory_from_random_access", &from_random_access, METH_VARARGS,
-          "Create an image view over a random-access storage; no memory is allocated, the view reads and writes "
-          "the storage.\nThe forms without layout use the FORTRAN memory layout; with empty properties, default "
-          "properties are generated; the metadata are attached to the view.\nThe returned view has the "
-          "capabilities READ and WRITE.\n:raises: InvalidArgument if the accessor is empty or the storage cannot "
-          "hold the image; Error if the properties are not compatible with the shape and type.");
-    m.add("ImageViewFactory_create_on_disk", &create_on_disk, METH_VARARGS,
-          "Create an image view whose data are stored raw in a new temporary file, in dirPath when given, else in "
-          "the usual temporary folder.\nNo memory is allocated for the data, only disk space; the file is deleted "
-          "when the view is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
-          "InvalidArgument if dirPath does not exist; Error if the properties are not compatible with the shape "
-          "and type.");
-    m.add("ImageViewFactory_copy_on_disk", &copy_on_disk, METH_VARARGS,
-          "Copy the data of an image view into a new temporary raw file, chunk by chunk with chunks of at most "
-          "1 MB, in dirPath when given, else in the usual temporary folder.\nThe copy is made even when the image "
-          "is already on disk; the result is not linked to the image; the file is deleted when the returned view "
-          "is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
-          "InvalidArgument if the image is empty, if dirPath does not exist, or if the properties of the image are "
-          "not valid.");
+    m.add<&from_random_access>(
+        "ImageViewFactory_from_random_access", METH_VARARGS,
+        "Create an image view over a random-access storage; no memory is allocated, the view reads and writes "
+        "the storage.\nThe forms without layout use the FORTRAN memory layout; with empty properties, default "
+        "properties are generated; the metadata are attached to the view.\nThe returned view has the "
+        "capabilities READ and WRITE.\n:raises: InvalidArgument if the accessor is empty or the storage cannot "
+        "hold the image; Error if the properties are not compatible with the shape and type.");
+    m.add<&create_on_disk>(
+        "ImageViewFactory_create_on_disk", METH_VARARGS,
+        "Create an image view whose data are stored raw in a new temporary file, in dirPath when given, else in "
+        "the usual temporary folder.\nNo memory is allocated for the data, only disk space; the file is deleted "
+        "when the view is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
+        "InvalidArgument if dirPath does not exist; Error if the properties are not compatible with the shape "
+        "and type.");
+    m.add<&copy_on_disk>(
+        "ImageViewFactory_copy_on_disk", METH_VARARGS,
+        "Copy the data of an image view into a new temporary raw file, chunk by chunk with chunks of at most "
+        "1 MB, in dirPath when given, else in the usual temporary folder.\nThe copy is made even when the image "
+        "is already on disk; the result is not linked to the image; the file is deleted when the returned view "
+        "is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
+        "InvalidArgument if the image is empty, if dirPath does not exist, or if the properties of the image are "
+        "not valid.");
 }
 QW_FAMILY(order::factories_storage, add_storage_views);
 

@@ -4,7 +4,7 @@
 
 #include "common/item_parser.h"
 #include "quelbo/transform.h"
-#include "runtime/wrap.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -12,8 +12,8 @@ using namespace qw;
 using quelbo::TransformMatrix3Factory;
 using quelbo::TransformMatrix4Factory;
 
-QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory", "quelbo::TransformMatrix3Factory *");
-QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory", "quelbo::TransformMatrix4Factory *");
+QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
+QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
 
 struct Factory3Tr
 {
@@ -29,46 +29,20 @@ struct Factory4Tr
     static constexpr const char* native = "quelbo::TransformMatrix4Factory";
 };
 
-// A factory taking one vector given as a sequence.
-template <class Vec, auto Make>
-PyObject* from_vector(PyObject*, PyObject* o)
-{
-    Vec v;
-    if (!sequence_to_vector(o, v))
-        return nullptr;
-    return call([&] { return value(Make(v)); });
-}
+constexpr char kT3Translation[] = "TransformMatrix3Factory_translation";
+constexpr char kT3Rotation[] = "TransformMatrix3Factory_rotation";
+constexpr char kT3Scaling[] = "TransformMatrix3Factory_scaling";
+constexpr char kT4Translation[] = "TransformMatrix4Factory_translation";
+constexpr char kT4RotationEuler[] = "TransformMatrix4Factory_rotation_euler";
+constexpr char kT4RotationOnAxis[] = "TransformMatrix4Factory_rotation_on_axis";
+constexpr char kT4Scaling[] = "TransformMatrix4Factory_scaling";
 
-PyObject* rotation(PyObject*, PyObject* o)
-{
-    double angle;
-    if (!arg(o, {"TransformMatrix3Factory_rotation", 1, "double"}, angle))
-        return nullptr;
-    return call([&] { return value(TransformMatrix3Factory::rotation(angle)); });
-}
-
-PyObject* rotation_euler(PyObject*, PyObject* args)
-{
-    static const char* f = "TransformMatrix4Factory_rotation_euler";
-    PyObject* a[2];
-    quelbo::Vector3d angles;
-    std::string convention;
-    if (!unpack(f, args, 2, 2, a) || !sequence_to_vector(a[0], angles) ||
-        !arg(a[1], {f, 2, "std::string const &"}, convention))
-        return nullptr;
-    return call([&] { return value(TransformMatrix4Factory::rotationEuler(angles, convention)); });
-}
-
-PyObject* rotation_on_axis(PyObject*, PyObject* args)
-{
-    static const char* f = "TransformMatrix4Factory_rotation_on_axis";
-    PyObject* a[2];
-    double angle;
-    quelbo::Vector3d axis;
-    if (!unpack(f, args, 2, 2, a) || !arg(a[0], {f, 1, "double"}, angle) || !sequence_to_vector(a[1], axis))
-        return nullptr;
-    return call([&] { return value(TransformMatrix4Factory::rotationOnAxis(angle, axis)); });
-}
+constexpr char kVector2[] = "quelbo::Vector2d const &";
+constexpr char kVector3[] = "quelbo::Vector3d const &";
+using Vec2 = Seq<quelbo::Vector2d, kVector2>;
+using Vec3 = Seq<quelbo::Vector3d, kVector3>;
+using Angle = Arg<double, text::real>;
+using Convention = Arg<std::string, text::string_ref>;
 
 // A docstring: summary, description lines, parameters {name, type, text},
 // result type and text; a type in backquotes is a class.
@@ -102,47 +76,45 @@ const char* doc(const char* summary, std::initializer_list<const char*> lines, s
 
 void add_transforms(Methods& m)
 {
-    using quelbo::Vector2d;
-    using quelbo::Vector3d;
-    m.add("TransformMatrix3Factory_translation", &from_vector<Vector2d, &TransformMatrix3Factory::translation>, METH_O,
-          doc("Create a translation matrix.", {}, {{"v", "`Vector2d`", "The vector used for the translation."}},
-              "`Matrix3d`", "The translation matrix."));
-    m.add("TransformMatrix3Factory_rotation", &rotation, METH_O,
-          doc("Create a rotation matrix.", {"The rotation is done counter-clockwise, with the Y axis being up."},
-              {{"angle", "float", "The angle of the rotation."}}, "`Matrix3d`", "The rotation matrix."));
-    m.add("TransformMatrix3Factory_scaling", &from_vector<Vector2d, &TransformMatrix3Factory::scaling>, METH_O,
-          doc("Create a Scaling matrix.", {}, {{"v", "`Vector2d`", "The scaling factors."}}, "`Matrix3d`",
-              "The scaling matrix."));
-    ClassOps<Factory3Tr>::add(m, &ClassOps<Factory3Tr>::new_default);
+    m.add<Fn<kT3Translation, &TransformMatrix3Factory::translation, Vec2>>(
+        doc("Create a translation matrix.", {}, {{"v", "`Vector2d`", "The vector used for the translation."}},
+            "`Matrix3d`", "The translation matrix."));
+    m.add<Fn<kT3Rotation, &TransformMatrix3Factory::rotation, Angle>>(
+        doc("Create a rotation matrix.", {"The rotation is done counter-clockwise, with the Y axis being up."},
+            {{"angle", "float", "The angle of the rotation."}}, "`Matrix3d`", "The rotation matrix."));
+    m.add<Fn<kT3Scaling, &TransformMatrix3Factory::scaling, Vec2>>(doc("Create a Scaling matrix.", {},
+                                                                       {{"v", "`Vector2d`", "The scaling factors."}},
+                                                                       "`Matrix3d`", "The scaling matrix."));
+    ClassOps<Factory3Tr>::add<&ClassOps<Factory3Tr>::new_default>(m);
 
-    m.add("TransformMatrix4Factory_translation", &from_vector<Vector3d, &TransformMatrix4Factory::translation>, METH_O,
-          doc("Create a translation matrix.", {}, {{"v", "`Vector3d`", "The vector used for the translation."}},
-              "`Matrix4d`", "The translation matrix."));
-    m.add("TransformMatrix4Factory_rotation_euler", &rotation_euler, METH_VARARGS,
-          doc("Create a rotation matrix for a rotation using Euler angles.",
-              {"The rotation is described by three Euler angles, chaining rotations, following", "a given convention.",
-               "", "The convention is decribed by a three-character-string, where each character",
-               "describes the axis of rotation for the corresponding angle.",
-               "A lowercase convention means that we are describing an extrinsic rotation,",
-               "while an uppercase convention means that we are describing an intrinsic",
-               "rotation. A mixed case convention is invalid.", "",
-               "Extrinsinc and intrinsinc conventions are the inverse of each other, so",
-               "for example, intrinsinc convention \"ZYX\" is equivalent to the extrinsic", "convention \"xyz\".", "",
-               "Common conventions:", "- \"ZYX\": Rotation around Z, then Y, then X.",
-               "- \"ZXZ\": Rotation around Z, then X, then Z."},
-              {{"angles", "`Vector3d`", "The Euler angles of the rotation."},
-               {"convention", "string", "The convention used for the rotation."}},
-              "`Matrix4d`", "The rotation matrix.", "InvalidArgument If the convention is invalid."));
-    m.add("TransformMatrix4Factory_rotation_on_axis", &rotation_on_axis, METH_VARARGS,
-          doc("Create a rotation matrix for a rotation around an axis.",
-              {"Rotation is done counter-clockwise, around the given axis."},
-              {{"angle", "float", "The rotation angle."},
-               {"axis", "`Vector3d`", "The axis around which the rotation is done, must be normalized."}},
-              "`Matrix4d`", "The rotation matrix."));
-    m.add("TransformMatrix4Factory_scaling", &from_vector<Vector3d, &TransformMatrix4Factory::scaling>, METH_O,
-          doc("Create a scaling matrix.", {}, {{"v", "`Vector3d`", "The scaling factors."}}, "`Matrix4d`",
-              "The scaling matrix."));
-    ClassOps<Factory4Tr>::add(m, &ClassOps<Factory4Tr>::new_default);
+    m.add<Fn<kT4Translation, &TransformMatrix4Factory::translation, Vec3>>(
+        doc("Create a translation matrix.", {}, {{"v", "`Vector3d`", "The vector used for the translation."}},
+            "`Matrix4d`", "The translation matrix."));
+    m.add<Fn<kT4RotationEuler, &TransformMatrix4Factory::rotationEuler, Vec3, Convention>>(
+        doc("Create a rotation matrix for a rotation using Euler angles.",
+            {"The rotation is described by three Euler angles, chaining rotations, following", "a given convention.",
+             "", "The convention is decribed by a three-character-string, where each character",
+             "describes the axis of rotation for the corresponding angle.",
+             "A lowercase convention means that we are describing an extrinsic rotation,",
+             "while an uppercase convention means that we are describing an intrinsic",
+             "rotation. A mixed case convention is invalid.", "",
+             "Extrinsinc and intrinsinc conventions are the inverse of each other, so",
+             "for example, intrinsinc convention \"ZYX\" is equivalent to the extrinsic", "convention \"xyz\".", "",
+             "Common conventions:", "- \"ZYX\": Rotation around Z, then Y, then X.",
+             "- \"ZXZ\": Rotation around Z, then X, then Z."},
+            {{"angles", "`Vector3d`", "The Euler angles of the rotation."},
+             {"convention", "string", "The convention used for the rotation."}},
+            "`Matrix4d`", "The rotation matrix.", "InvalidArgument If the convention is invalid."));
+    m.add<Fn<kT4RotationOnAxis, &TransformMatrix4Factory::rotationOnAxis, Angle, Vec3>>(
+        doc("Create a rotation matrix for a rotation around an axis.",
+            {"Rotation is done counter-clockwise, around the given axis."},
+            {{"angle", "float", "The rotation angle."},
+             {"axis", "`Vector3d`", "The axis around which the rotation is done, must be normalized."}},
+            "`Matrix4d`", "The rotation matrix."));
+    m.add<Fn<kT4Scaling, &TransformMatrix4Factory::scaling, Vec3>>(doc("Create a scaling matrix.", {},
+                                                                       {{"v", "`Vector3d`", "The scaling factors."}},
+                                                                       "`Matrix4d`", "The scaling matrix."));
+    ClassOps<Factory4Tr>::add<&ClassOps<Factory4Tr>::new_default>(m);
 }
 
 QW_FAMILY(order::transforms, add_transforms);

@@ -1,13 +1,14 @@
 // Uri: a parsed resource identifier.
 #include "quelbo/uri.h"
 #include "core_args.h"
+#include "runtime/declare.h"
 
 namespace {
 
 using namespace qw;
 using quelbo::Uri;
 
-QW_TYPE(Uri, "_p_quelbo__Uri", "quelbo::Uri *");
+QW_TYPE(Uri, "_p_quelbo__Uri");
 
 struct UriTr
 {
@@ -17,29 +18,23 @@ struct UriTr
     static constexpr const char* self_type = "quelbo::Uri const *";
 };
 
-PyObject* new_Uri(PyObject*, PyObject* args)
+constexpr char kUriRef[] = "quelbo::Uri const &";
+
+struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
 {
-    static const char* fn = "new_Uri";
-    static const Overloads rows(
-        fn, {{"quelbo::Uri::Uri(quelbo::Uri const &)", 1, 1, [](Args a, Py_ssize_t) { return is_obj<Uri>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Uri* other;
-                  if (!ref(a[0], {fn, 1, "quelbo::Uri const &"}, other))
-                      return nullptr;
-                  return call([&] { return constructed(new Uri(*other)); });
-              },
-              1},
-             {"quelbo::Uri::Uri(std::string const &)", 1, 1, [](Args a, Py_ssize_t) { return is<std::string>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  std::string text;
-                  if (!arg(a[0], {fn, 1, "std::string const &"}, text))
-                      return nullptr;
-                  // a malformed text is refused by the parser
-                  return call([&] { return constructed(new Uri(text)); });
-              },
-              0}});
-    return rows(args);
-}
+    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr auto call = [](const Uri& other) { return constructed(new Uri(other)); };
+};
+// a malformed text is refused by the parser
+struct new_parsed : Candidate<Params<Arg<std::string, text::string_ref>>, 0>
+{
+    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr auto call = [](const std::string& text) { return constructed(new Uri(text)); };
+};
+struct new_uri : DeclareOverloads<new_uri, new_copy, new_parsed>
+{
+    static constexpr const char* name = "new_Uri";
+};
 
 constexpr char kScheme[] = "scheme";
 constexpr char kAuthority[] = "authority";
@@ -53,8 +48,8 @@ constexpr char kToString[] = "to_string";
 
 void add_uri(Methods& m)
 {
-    m.add("new_Uri", &new_Uri, METH_VARARGS);
-    m.add("delete_Uri", &ClassOps<UriTr>::del, METH_O);
+    m.add<new_uri>();
+    m.add<&ClassOps<UriTr>::del>("delete_Uri", METH_O);
     add_const_getter<UriTr, kScheme, &Uri::scheme>(m);
     add_const_getter<UriTr, kAuthority, &Uri::authority>(m);
     add_const_getter<UriTr, kUserInfo, &Uri::userInfo>(m);

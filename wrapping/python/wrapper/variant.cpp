@@ -16,8 +16,8 @@ using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
-QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *");
-QW_TYPE(void, "_p_void", "void *");
+QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory");
+QW_TYPE(void, "_p_void");
 // Typed pointers, which only other modules sharing the type table make.
 QW_TYPED_POINTER_TYPES();
 
@@ -146,11 +146,11 @@ void add_variant(Methods& m)
     add_shared_getter<ValueTr, kGetType, &VariantDataValue::type>(m, "Returns the type of the values stored.");
     add_shared_getter<ValueTr, kGetCount, &VariantDataValue::count>(
         m, "Returns the number of values of the specified type stored.");
-    m.add("VariantDataValue_raw", &VariantDataValue_raw, METH_O,
-          "\nReturns a pointer to the location where all the values are stored continuously.\n"
-          "Use VariantDataValueConverter to convert the value to basic types.\n");
-    m.add("VariantDataValue___getitem", &VariantDataValue___getitem, METH_VARARGS);
-    m.add("delete_VariantDataValue", &delete_VariantDataValue, METH_O);
+    m.add<&VariantDataValue_raw>("VariantDataValue_raw", METH_O,
+                                 "\nReturns a pointer to the location where all the values are stored continuously.\n"
+                                 "Use VariantDataValueConverter to convert the value to basic types.\n");
+    m.add<&VariantDataValue___getitem>("VariantDataValue___getitem", METH_VARARGS);
+    m.add<&delete_VariantDataValue>("delete_VariantDataValue", METH_O);
     add_hooks<Value>(m, "VariantDataValue", false);
 }
 
@@ -419,8 +419,8 @@ PyObject* VariantDataValueFactory_create(PyObject*, PyObject* args)
 
 void add_variant_factory(Methods& m)
 {
-    m.add(kCreate, &VariantDataValueFactory_create, METH_VARARGS);
-    m.add("delete_VariantDataValueFactory", &ClassOps<FactoryTr>::del, METH_O);
+    m.add<&VariantDataValueFactory_create>(kCreate, METH_VARARGS);
+    m.add<&ClassOps<FactoryTr>::del>("delete_VariantDataValueFactory", METH_O);
     add_hooks<VariantDataValueFactory>(m, "VariantDataValueFactory", false);
 }
 

@@ -253,22 +253,22 @@ struct Ops
 
     static void add(Methods& m)
     {
-        m.add(fn(Add::name), &Arith<Add, false>::sequence_only, METH_VARARGS);
-        m.add(fn(Sub::name), &Arith<Sub, false>::sequence_only, METH_VARARGS);
+        m.add<&Arith<Add, false>::sequence_only>(fn(Add::name), METH_VARARGS);
+        m.add<&Arith<Sub, false>::sequence_only>(fn(Sub::name), METH_VARARGS);
         if constexpr (std::is_same<V, quelbo::VectorXd>::value) // the table's last class
-            m.add("__mul__", &scalar_times_vector, METH_VARARGS);
-        m.add(fn(Mul::name), &Arith<Mul, false>::overloaded, METH_VARARGS);
-        m.add(fn(Div::name), &Arith<Div, false>::overloaded, METH_VARARGS);
-        m.add(fn(Add::iname), &Arith<Add, true>::sequence_only, METH_VARARGS);
-        m.add(fn(Sub::iname), &Arith<Sub, true>::sequence_only, METH_VARARGS);
-        m.add(fn(Mul::iname), &Arith<Mul, true>::overloaded, METH_VARARGS);
-        m.add(fn(Div::iname), &Arith<Div, true>::overloaded, METH_VARARGS);
-        m.add(fn(Eq::name), &compare<Eq>, METH_VARARGS);
-        m.add(fn(Ne::name), &compare<Ne>, METH_VARARGS);
-        m.add(fn(Lt::name), &compare<Lt>, METH_VARARGS);
-        m.add(fn(Le::name), &compare<Le>, METH_VARARGS);
-        m.add(fn(Gt::name), &compare<Gt>, METH_VARARGS);
-        m.add(fn(Ge::name), &compare<Ge>, METH_VARARGS);
+            m.add<&scalar_times_vector>("__mul__", METH_VARARGS);
+        m.add<&Arith<Mul, false>::overloaded>(fn(Mul::name), METH_VARARGS);
+        m.add<&Arith<Div, false>::overloaded>(fn(Div::name), METH_VARARGS);
+        m.add<&Arith<Add, true>::sequence_only>(fn(Add::iname), METH_VARARGS);
+        m.add<&Arith<Sub, true>::sequence_only>(fn(Sub::iname), METH_VARARGS);
+        m.add<&Arith<Mul, true>::overloaded>(fn(Mul::iname), METH_VARARGS);
+        m.add<&Arith<Div, true>::overloaded>(fn(Div::iname), METH_VARARGS);
+        m.add<&compare<Eq>>(fn(Eq::name), METH_VARARGS);
+        m.add<&compare<Ne>>(fn(Ne::name), METH_VARARGS);
+        m.add<&compare<Lt>>(fn(Lt::name), METH_VARARGS);
+        m.add<&compare<Le>>(fn(Le::name), METH_VARARGS);
+        m.add<&compare<Gt>>(fn(Gt::name), METH_VARARGS);
+        m.add<&compare<Ge>>(fn(Ge::name), METH_VARARGS);
     }
 };
 

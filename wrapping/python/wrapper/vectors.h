@@ -259,23 +259,24 @@ struct Members
                              value_doc, "\n:param value: The value used to fill the vector.\n")
                     : joined("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
                              "\n:param value: The value wich the vector's data will be filled.\n");
-        m.add(std::string("new_") + Tr::name, &new_, METH_VARARGS);
-        m.add(fn("_create_uniform"), &create_uniform, dynamic ? METH_VARARGS : METH_O, uniform_doc);
-        m.add(fn("_size"), &size, METH_O,
-              "Returns the size of the vector, which also correspond to vector number of dimension.");
-        m.add(fn("_at"), &at, METH_VARARGS, "Access vector's value at given index.");
-        m.add(fn("_set_at"), &set_at, METH_VARARGS, "Set value as given index.");
-        m.add(fn("_to_string"), &to_string, METH_O);
-        m.add(fn("_squared_length"), &squared_length, METH_O,
-              "\nReturns the vector's norm, squared.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add(fn("_length"), &length, METH_O,
-              "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add(fn("_normalize"), &normalize, METH_O, "Normalize the vector");
-        m.add(fn("___neg__"), &neg, METH_O);
-        m.add(fn("_dot"), &dot, METH_VARARGS, dynamic ? "Dot product" : "Dot product of two vectors.");
-        m.add(fn("_cross"), &cross, METH_VARARGS,
-              "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
-        m.add(std::string("delete_") + Tr::name, &ClassOps<Tr>::del, METH_O);
+        m.add<&new_>(std::string("new_") + Tr::name, METH_VARARGS);
+        m.add<&create_uniform>(fn("_create_uniform"), dynamic ? METH_VARARGS : METH_O, uniform_doc);
+        m.add<&size>(fn("_size"), METH_O,
+                     "Returns the size of the vector, which also correspond to vector number of dimension.");
+        m.add<&at>(fn("_at"), METH_VARARGS, "Access vector's value at given index.");
+        m.add<&set_at>(fn("_set_at"), METH_VARARGS, "Set value as given index.");
+        m.add<&to_string>(fn("_to_string"), METH_O);
+        m.add<&squared_length>(
+            fn("_squared_length"), METH_O,
+            "\nReturns the vector's norm, squared.\n\nSpecifically, it is the L1 norm that's computed here.\n");
+        m.add<&length>(fn("_length"), METH_O,
+                       "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
+        m.add<&normalize>(fn("_normalize"), METH_O, "Normalize the vector");
+        m.add<&neg>(fn("___neg__"), METH_O);
+        m.add<&dot>(fn("_dot"), METH_VARARGS, dynamic ? "Dot product" : "Dot product of two vectors.");
+        m.add<&cross>(fn("_cross"), METH_VARARGS,
+                      "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
+        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
         add_hooks<V>(m, Tr::name);
     }
 };
@@ -311,7 +312,7 @@ struct Members
 
 // One class: its type entry, traits and place in the method table.
 #define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
-    static ::qw::TypeDef<Vec> qw_type_##Name(mangled, alias " *|" text " *");                                          \
+    static ::qw::TypeDef<Vec> qw_type_##Name(QW_LISTED(mangled));                                                      \
     QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
                                                &::qw::vectors::Members<Name##Tr>::add)

@@ -12,7 +12,7 @@ using quelbo::ImageView;
 using quelbo::View;
 
 #define QW_STATELESS(Tr, Class)                                                                                        \
-    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class, "quelbo::" #Class " *");                                              \
+    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class);                                                                      \
     struct Tr                                                                                                          \
     {                                                                                                                  \
         using T = quelbo::Class;                                                                                       \
@@ -57,7 +57,7 @@ PyObject* provide(PyObject*, PyObject* o)
 #define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                       \
     do {                                                                                                               \
         static constexpr char fn[] = #Class "_" #Name;                                                                 \
-        m.add(fn, &provide<fn, k##Arg, Arg, &quelbo::Class::Op>, METH_O, doc);                                         \
+        m.add<&provide<fn, k##Arg, Arg, &quelbo::Class::Op>>(fn, METH_O, doc);                                         \
     } while (0)
 
 void add_providers(Methods& m)
@@ -71,24 +71,24 @@ void add_providers(Methods& m)
     QW_PROVIDE(m, ImageViewProvider, to_write_only, ImageView, toWriteOnly,
                "Remove all capacities except WRITE to an ImageView.\n"
                "If given ImageView only has WRITE capacity, it is returned directly.");
-    ClassOps<ImageProviderTr>::add(m, &ClassOps<ImageProviderTr>::new_default);
+    ClassOps<ImageProviderTr>::add<&ClassOps<ImageProviderTr>::new_default>(m);
 
     QW_PROVIDE(m, LodImageViewProvider, is_lod_image, View, isLodImage, "Checks if a given View is a LodImageView.");
     QW_PROVIDE(m, LodImageViewProvider, to_lod_image, View, toLodImage,
                "Convert a View into a LodImageView; null if the view is not a LodImageView.");
-    ClassOps<LodProviderTr>::add(m, &ClassOps<LodProviderTr>::new_default);
+    ClassOps<LodProviderTr>::add<&ClassOps<LodProviderTr>::new_default>(m);
 
     QW_PROVIDE(m, DataFrameViewProvider, is_data_frame, View, isDataFrame,
                "Checks if a given View is a DataFrameView.");
     QW_PROVIDE(m, DataFrameViewProvider, to_data_frame, View, toDataFrame,
                "Convert a View into a DataFrameView; null if the view is not a DataFrameView.");
-    ClassOps<FrameProviderTr>::add(m, &ClassOps<FrameProviderTr>::new_default);
+    ClassOps<FrameProviderTr>::add<&ClassOps<FrameProviderTr>::new_default>(m);
 
     QW_PROVIDE(m, MultiImageViewProvider, is_multi_image, View, isMultiImage,
                "Checks if a given View is a MultiImageView.");
     QW_PROVIDE(m, MultiImageViewProvider, to_multi_image, View, toMultiImage,
                "Convert a View into a MultiImageView; null if the view is not a MultiImageView.");
-    ClassOps<MultiProviderTr>::add(m, &ClassOps<MultiProviderTr>::new_default);
+    ClassOps<MultiProviderTr>::add<&ClassOps<MultiProviderTr>::new_default>(m);
 
     QW_PROVIDE(m, ExtensionProvider, to_tiling_info, Extension, toTilingInfo,
                "Convert an Extension into a TilingInfoExtension; null if it is of another kind.");
@@ -96,7 +96,7 @@ void add_providers(Methods& m)
                "Convert an Extension into a ParallelAccessExtension; null if it is of another kind.");
     QW_PROVIDE(m, ExtensionProvider, to_view_origin, Extension, toViewOrigin,
                "Convert an Extension into a ViewOriginExtension; null if it is of another kind.");
-    ClassOps<ExtensionProviderTr>::add(m, &ClassOps<ExtensionProviderTr>::new_default);
+    ClassOps<ExtensionProviderTr>::add<&ClassOps<ExtensionProviderTr>::new_default>(m);
 }
 #undef QW_PROVIDE
 QW_FAMILY(order::views_providers, add_providers);
@@ -122,16 +122,17 @@ PyObject* allocate_empty(PyObject*, PyObject*)
 
 void add_data_frame_factory(Methods& m)
 {
-    m.add("DataFrameViewFactory__allocate", &allocate, METH_VARARGS,
-          "Create an in-memory DataFrameView of the given shape, column names and column data types.\n"
-          "Warning: No check is done on inputs. Pass arguments very carefully.\n"
-          "The names and the types must have the same element count, equal to shape[0]; "
-          "column count and row count cannot be 0 (Error otherwise).\n"
-          "An empty data frame is made by the parameterless form.\n"
-          ":return: an in-memory DataFrameView");
-    m.add("DataFrameViewFactory__allocate_empty", &allocate_empty, METH_NOARGS,
-          "This factory aims to create an empty DataFrame view.\nColumns and rows can be added later.");
-    ClassOps<FactoryTr>::add(m, &ClassOps<FactoryTr>::new_default);
+    m.add<&allocate>("DataFrameViewFactory__allocate", METH_VARARGS,
+                     "Create an in-memory DataFrameView of the given shape, column names and column data types.\n"
+                     "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+                     "The names and the types must have the same element count, equal to shape[0]; "
+                     "column count and row count cannot be 0 (Error otherwise).\n"
+                     "An empty data frame is made by the parameterless form.\n"
+                     ":return: an in-memory DataFrameView");
+    m.add<&allocate_empty>(
+        "DataFrameViewFactory__allocate_empty", METH_NOARGS,
+        "This factory aims to create an empty DataFrame view.\nColumns and rows can be added later.");
+    ClassOps<FactoryTr>::add<&ClassOps<FactoryTr>::new_default>(m);
 }
 QW_FAMILY(order::factories_data_frame, add_data_frame_factory);
 

@@ -12,11 +12,9 @@ namespace {
 
 using namespace quelbo;
 
-QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t", "std::shared_ptr< quelbo::View > *");
-QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t",
-        "std::shared_ptr< quelbo::ImageView > *");
-QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t",
-        "std::shared_ptr< quelbo::LodImageView > *");
+QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t");
+QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t");
+QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t");
 QW_SHARED_CAST(View, ImageView);
 // Casts read the derived entry when they are built: declared next to it.
 QW_SHARED_CAST(View, LodImageView);

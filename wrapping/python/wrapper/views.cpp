@@ -34,24 +34,22 @@ PyObject* delete_View(PyObject*, PyObject* o)
     return shared_delete<View>(o, {"delete_View", 1, kView});
 }
 
-PyObject* View__extension(PyObject*, PyObject* args)
-{
-    const char* fn = "View__extension";
-    PyObject* a[2];
-    std::shared_ptr<View> view;
-    uint64_t id;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, kView}, view) || !arg(a[1], {fn, 2, "size_t"}, id))
-        return nullptr;
-    return call([&] { return shared(view->extension(id)); });
-}
+using ViewSelf = SharedSelf<View, kView>;
 
-PyObject* View_view_origin(PyObject*, PyObject* o)
+struct view_extension : Declare<view_extension, Params<ViewSelf, Arg<uint64_t, text::size>>>
 {
-    std::shared_ptr<View> view;
-    if (!shared_self(o, {"View_view_origin", 1, kView}, view))
-        return nullptr;
-    return call([&] { return shared(view->viewOrigin()); });
-}
+    static constexpr const char* name = "View__extension";
+    static constexpr const char* doc = "Get an extension of the view, corresponding to the given identifier.\n"
+                                       ":raises: Error When the required extension is not available.";
+    static constexpr auto call = &View::extension;
+};
+
+struct view_origin : Declare<view_origin, Params<ViewSelf>>
+{
+    static constexpr const char* name = "View_view_origin";
+    static constexpr const char* doc = "Shortcut to access to ViewOrigin extension";
+    static constexpr auto call = &View::viewOrigin;
+};
 
 PyObject* delete_ImageView(PyObject*, PyObject* o)
 {
@@ -72,21 +70,15 @@ PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
 
 // --------------------------------------------------------------- queries
 
-// ImageView_<Name>(view): one call on the view, its result converted.
-template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
-PyObject* query(PyObject*, PyObject* o)
+// ImageView_<Name>(view): one member of the view, its result converted.
+struct ImageViewTr
 {
-    static const char* fn = joined("ImageView_", Name);
-    ViewPtr view;
-    if (!image_self(o, fn, Self, view))
-        return nullptr;
-    return call([&] { return Body(*view); });
-}
-
-template <const char* Name, const char* Self, PyObject* (*Body)(ImageView&)>
+    static constexpr const char* name = "ImageView";
+};
+template <const char* Name, const char* Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
 {
-    m.add(joined("ImageView_", Name), &query<Name, Self, Body>, METH_O, doc);
+    m.add<Getter<ImageViewTr, Name, SharedSelf<ImageView, Self>, Member>>(doc);
 }
 
 constexpr char kGetCapabilities[] = "get_capabilities";
@@ -108,108 +100,21 @@ constexpr char kGetValueRange[] = "get_value_range";
 constexpr char kTilingInfo[] = "tiling_info";
 constexpr char kParallelAccess[] = "parallel_access";
 
-PyObject* body_GetCapabilities(ImageView& v)
+// The directions as the value class the module knows.
+quelbo::SpatialDirections directions(ImageView* v)
 {
-    return value(v.capabilities());
+    return quelbo::SpatialDirections(v->spatialDirections());
 }
 
-PyObject* body_GetShape(ImageView& v)
-{
-    return value(v.shape());
-}
+using ImageSelf = SharedSelf<ImageView, kImage>;
+constexpr char kCapabilities[] = "quelbo::ImageCapabilitySet";
 
-PyObject* body_GetDimensionCount(ImageView& v)
+struct support : Declare<support, Params<ImageSelf, FlagsArg<quelbo::ImageCapability, kCapabilities>>>
 {
-    return to_py(v.dimensionCount());
-}
-
-PyObject* body_GetDataType(ImageView& v)
-{
-    return value(v.dataType());
-}
-
-// The view's own properties and metadata, shared, not copied.
-PyObject* body_GetProperties(ImageView& v)
-{
-    return shared_const(v.properties());
-}
-
-PyObject* body_GetMetadata(ImageView& v)
-{
-    return shared_const(v.metadata());
-}
-
-PyObject* body_GetDirections(ImageView& v)
-{
-    return value(quelbo::SpatialDirections(v.spatialDirections()));
-}
-
-PyObject* body_ToString(ImageView& v)
-{
-    return to_py(v.toString());
-}
-
-PyObject* body_GetImageInterpretation(ImageView& v)
-{
-    return to_py(v.imageInterpretation());
-}
-
-PyObject* body_GetAxes(ImageView& v)
-{
-    return value(v.axesInterpretation());
-}
-
-PyObject* body_GetOrigin(ImageView& v)
-{
-    return value(v.spatialOrigin());
-}
-
-PyObject* body_GetSpacing(ImageView& v)
-{
-    return value(v.spatialSpacing());
-}
-
-PyObject* body_GetUnit(ImageView& v)
-{
-    return to_py(v.spatialUnit());
-}
-
-PyObject* body_GetBitDepth(ImageView& v)
-{
-    return to_py(v.bitDepth());
-}
-
-PyObject* body_GetHasAlpha(ImageView& v)
-{
-    return to_py(v.hasAlpha());
-}
-
-PyObject* body_GetValueRange(ImageView& v)
-{
-    return value(v.valueRange());
-}
-
-PyObject* body_TilingInfo(ImageView& v)
-{
-    return shared(v.tilingInfo());
-}
-
-PyObject* body_ParallelAccess(ImageView& v)
-{
-    return shared(v.parallelAccess());
-}
-
-PyObject* ImageView_support(PyObject*, PyObject* args)
-{
-    const char* fn = "ImageView_support";
-    PyObject* a[2];
-    ViewPtr view;
-    quelbo::ImageCapabilitySet flags;
-    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) ||
-        !flags_arg(a[1], {fn, 2, "quelbo::ImageCapabilitySet"}, flags))
-        return nullptr;
-    return call([&] { return to_py(view->support(flags)); });
-}
+    static constexpr const char* name = "ImageView_support";
+    static constexpr const char* doc = "Checks if the ImageView supports the given capabilities.";
+    static constexpr auto call = &ImageView::support;
+};
 
 // ---------------------------------------------------------- data transfer
 
@@ -260,80 +165,78 @@ PyObject* transfer_region(PyObject*, PyObject* args)
     });
 }
 
-PyObject* ImageView_reshape(PyObject*, PyObject* args)
+constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr char kDataType[] = "quelbo::DataType";
+
+struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
 {
-    const char* fn = "ImageView_reshape";
-    PyObject* a[3];
-    ViewPtr view;
-    quelbo::VectorXu64 shape;
-    quelbo::DataType type;
-    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) || !sequence_to_vector(a[1], shape) ||
-        !dtype_arg(a[2], {fn, 3, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] {
-        view->reshape(shape, type);
-        return none();
-    });
-}
+    static constexpr const char* name = "ImageView_reshape";
+    static constexpr const char* doc =
+        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
+        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.";
+    static constexpr auto call = &ImageView::reshape;
+};
 
 void add_views(Methods& m)
 {
-    m.add("new_View", &new_View, METH_NOARGS);
-    m.add("delete_View", &delete_View, METH_O);
-    m.add("View__extension", &View__extension, METH_VARARGS,
-          "Get an extension of the view, corresponding to the given identifier.\n"
-          ":raises: Error When the required extension is not available.");
-    m.add("View_view_origin", &View_view_origin, METH_O, "Shortcut to access to ViewOrigin extension");
+    m.add<&new_View>("new_View", METH_NOARGS);
+    m.add<&delete_View>("delete_View", METH_O);
+    m.add<view_extension>();
+    m.add<view_origin>();
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
 QW_FAMILY(order::views, add_views);
 
 void add_image_views(Methods& m)
 {
-    m.add("delete_ImageView", &delete_ImageView, METH_O);
-    add_query<kGetCapabilities, kConstImage, &body_GetCapabilities>(m);
-    m.add("ImageView_support", &ImageView_support, METH_VARARGS,
-          "Checks if the ImageView supports the given capabilities.");
-    add_query<kGetShape, kImage, &body_GetShape>(
+    m.add<&delete_ImageView>("delete_ImageView", METH_O);
+    add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
+    m.add<support>();
+    add_query<kGetShape, kImage, &ImageView::shape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
-    add_query<kGetDimensionCount, kImage, &body_GetDimensionCount>(m, "Returns the dimension of the View.");
-    add_query<kGetDataType, kImage, &body_GetDataType>(m);
-    add_query<kGetProperties, kImage, &body_GetProperties>(m, "Return the image's properties (shared with the view).");
-    add_query<kGetMetadata, kConstImage, &body_GetMetadata>(
+    add_query<kGetDimensionCount, kImage, &ImageView::dimensionCount>(m, "Returns the dimension of the View.");
+    add_query<kGetDataType, kImage, &ImageView::dataType>(m);
+    add_query<kGetProperties, kImage, &ImageView::properties>(m,
+                                                              "Return the image's properties (shared with the view).");
+    add_query<kGetMetadata, kConstImage, &ImageView::metadata>(
         m, "Return the root node of the metadata attached to this image.\nAvailable with READ capability.\n:raises: "
            "NotImplemented otherwise.");
-    add_query<kToString, kConstImage, &body_ToString>(m);
-    add_query<kGetImageInterpretation, kImage, &body_GetImageInterpretation>(
+    add_query<kToString, kConstImage, &ImageView::toString>(m);
+    add_query<kGetImageInterpretation, kImage, &ImageView::imageInterpretation>(
         m, "Shortcut to the image interpretation of the image properties.");
-    add_query<kGetAxes, kImage, &body_GetAxes>(m, "Shortcut to the axes interpretation of the image properties.");
-    add_query<kGetOrigin, kImage, &body_GetOrigin>(m, "Shortcut to the spatial origin of the image properties.");
-    add_query<kGetSpacing, kImage, &body_GetSpacing>(m, "Shortcut to the spatial spacing of the image properties.");
-    add_query<kGetUnit, kImage, &body_GetUnit>(m, "Shortcut to the spatial unit of the image properties.");
-    add_query<kGetDirections, kImage, &body_GetDirections>(
-        m, "Shortcut to the spatial directions of the image properties.");
-    add_query<kGetBitDepth, kImage, &body_GetBitDepth>(m, "Shortcut to the bit depth of the image properties.");
-    add_query<kGetHasAlpha, kImage, &body_GetHasAlpha>(m, "Shortcut to the alpha status of the image properties.");
-    add_query<kGetValueRange, kImage, &body_GetValueRange>(
+    add_query<kGetAxes, kImage, &ImageView::axesInterpretation>(
+        m, "Shortcut to the axes interpretation of the image properties.");
+    add_query<kGetOrigin, kImage, &ImageView::spatialOrigin>(m,
+                                                             "Shortcut to the spatial origin of the image properties.");
+    add_query<kGetSpacing, kImage, &ImageView::spatialSpacing>(
+        m, "Shortcut to the spatial spacing of the image properties.");
+    add_query<kGetUnit, kImage, &ImageView::spatialUnit>(m, "Shortcut to the spatial unit of the image properties.");
+    add_query<kGetDirections, kImage, &directions>(m, "Shortcut to the spatial directions of the image properties.");
+    add_query<kGetBitDepth, kImage, &ImageView::bitDepth>(m, "Shortcut to the bit depth of the image properties.");
+    add_query<kGetHasAlpha, kImage, &ImageView::hasAlpha>(m, "Shortcut to the alpha status of the image properties.");
+    add_query<kGetValueRange, kImage, &ImageView::valueRange>(
         m, "Shortcut to the sample value range of the image properties.");
-    add_query<kTilingInfo, kImage, &body_TilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
-    add_query<kParallelAccess, kImage, &body_ParallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
-    m.add("ImageView___read", &transfer<true>, METH_VARARGS,
-          "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
-          "region of one pixel through readRegion.");
-    m.add("ImageView___read_region", &transfer_region<true>, METH_VARARGS,
-          "Read the data of the given region into a buffer, densely.");
-    m.add("ImageView___write", &transfer<false>, METH_VARARGS,
-          "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
-          "region of one pixel through writeRegion.");
-    m.add("ImageView___write_region", &transfer_region<false>, METH_VARARGS,
-          "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
-          "NotImplemented otherwise.");
-    m.add("ImageView_reshape", &ImageView_reshape, METH_VARARGS,
-          "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
-          "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
-    m.add("ImageView_create_from_pointer", &ImageView_create_from_pointer, METH_O,
-          "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
+    add_query<kTilingInfo, kImage, &ImageView::tilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
+    add_query<kParallelAccess, kImage, &ImageView::parallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
+    m.add<&transfer<true>>(
+        "ImageView___read", METH_VARARGS,
+        "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
+        "region of one pixel through readRegion.");
+    m.add<&transfer_region<true>>("ImageView___read_region", METH_VARARGS,
+                                  "Read the data of the given region into a buffer, densely.");
+    m.add<&transfer<false>>(
+        "ImageView___write", METH_VARARGS,
+        "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
+        "region of one pixel through writeRegion.");
+    m.add<&transfer_region<false>>(
+        "ImageView___write_region", METH_VARARGS,
+        "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
+        "NotImplemented otherwise.");
+    m.add<reshape>();
+    m.add<&ImageView_create_from_pointer>(
+        "ImageView_create_from_pointer", METH_O,
+        "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
 }
 QW_FAMILY(order::image_views, add_image_views);
 
@@ -346,7 +249,7 @@ QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
 
 void add_lod_release(Methods& m)
 {
-    m.add("delete_LodImageView", &delete_LodImageView, METH_O);
+    m.add<&delete_LodImageView>("delete_LodImageView", METH_O);
 }
 QW_FAMILY(order::views_lod_release, add_lod_release);
 

@@ -230,12 +230,12 @@ const char kIsCudaDoc[] = "Returns if given image is a CUDA image.";
 // The module's table, in interface order.
 void add_methods(Methods& m)
 {
-    m.add("CudaImageFactory_allocate", &Allocate<Plain>::fn, METH_VARARGS, kAllocateDoc);
-    m.add("CudaImageFactory_allocate_coalesced", &Allocate<Coalesced>::fn, METH_VARARGS, kCoalescedDoc);
-    m.add("CudaImageFactory_copy_in_cuda_memory", &copy_in_cuda_memory, METH_O, kCopyDoc);
-    m.add("CudaImageFactory_adapt_to_cuda", &adapt_to_cuda, METH_O, kAdaptDoc);
+    m.add<&Allocate<Plain>::fn>("CudaImageFactory_allocate", METH_VARARGS, kAllocateDoc);
+    m.add<&Allocate<Coalesced>::fn>("CudaImageFactory_allocate_coalesced", METH_VARARGS, kCoalescedDoc);
+    m.add<&copy_in_cuda_memory>("CudaImageFactory_copy_in_cuda_memory", METH_O, kCopyDoc);
+    m.add<&adapt_to_cuda>("CudaImageFactory_adapt_to_cuda", METH_O, kAdaptDoc);
     ClassOps<FactoryTr>::add(m);
-    m.add("CudaExtensionProvider_is_cuda_image", &is_cuda_image, METH_O, kIsCudaDoc);
+    m.add<&is_cuda_image>("CudaExtensionProvider_is_cuda_image", METH_O, kIsCudaDoc);
     ClassOps<ProviderTr>::add(m);
 }
 

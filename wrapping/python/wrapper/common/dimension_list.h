@@ -6,6 +6,7 @@
 
 #include "common/int_list.h"
 #include "quelbo/image_type.h"
+#include "runtime/converters.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -26,5 +27,16 @@ inline bool dimension_list(PyObject* o, std::vector<quelbo::ImageDimension>& out
         return true;
     });
 }
+
+// The argument kind of a dimension list: it fills two native parameters (the
+// pointer and the count), and its messages are the list rule's own.
+template <auto Text>
+struct Dims : Kind<Text, 2>
+{
+    using value = std::vector<quelbo::ImageDimension>;
+    static bool check(PyObject* o) { return is_seq(o); }
+    static bool get(PyObject* o, const ArgId&, value& v) { return dimension_list(o, v); }
+    static value& pass(value& v) { return v; }
+};
 
 } // namespace qw

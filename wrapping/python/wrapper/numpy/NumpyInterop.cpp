@@ -7,6 +7,7 @@
 #include "numpy/NumpyImageView.h"
 #include "order.h"
 #include "quelbo/error.h"
+#include "runtime/declare.h"
 #include "runtime/shared.h"
 
 namespace quelbo {
@@ -240,7 +241,7 @@ namespace {
 using namespace qw;
 using quelbo::NumpyInterop;
 
-QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop", "quelbo::NumpyInterop *");
+QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop");
 
 struct NumpyInteropTr
 {
@@ -257,73 +258,73 @@ PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
     return shared(std::move(view));
 }
 
-PyObject* NumpyInterop__from_numpy_array(PyObject*, PyObject* args)
-{
-    const char* fn = "NumpyInterop__from_numpy_array";
-    PyObject* a[4];
-    quelbo::ImageType* axes;
-    int32_t interpretation;
-    bool alpha;
-    if (!unpack(fn, args, 4, 4, a) || !ref(a[1], {fn, 2, "quelbo::ImageType"}, axes) ||
-        !arg(a[2], {fn, 3, "quelbo::ImageInterpretation"}, interpretation) || !arg(a[3], {fn, 4, "bool"}, alpha))
-        return nullptr;
-    const quelbo::ImageType itype = *axes;
-    return call([&] {
-        return view_result(
-            NumpyInterop::fromNumpyArray(a[0], itype, static_cast<quelbo::ImageInterpretation>(interpretation), alpha));
-    });
-}
+constexpr char kArray[] = "PyObject *";
+constexpr char kImageType[] = "quelbo::ImageType";
+constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
+constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+using Array = Object<kArray>;
+using Interpretation = Arg<quelbo::ImageInterpretation, kInterpretation>;
+using Alpha = Arg<bool, text::boolean>;
+using Dimensions = Dims<kDimensions>;
 
-PyObject* NumpyInterop__order_from_numpy_array(PyObject*, PyObject* args)
+struct from_numpy_array
+    : Declare<from_numpy_array, Params<Array, Ref<quelbo::ImageType, kImageType>, Interpretation, Alpha>>
 {
-    const char* fn = "NumpyInterop__order_from_numpy_array";
-    PyObject* a[4];
-    std::vector<quelbo::ImageDimension> dims;
-    int32_t interpretation;
-    bool alpha;
-    if (!unpack(fn, args, 4, 4, a) || !dimension_list(a[1], dims) ||
-        !arg(a[2], {fn, 4, "quelbo::ImageInterpretation"}, interpretation) || !arg(a[3], {fn, 5, "bool"}, alpha))
-        return nullptr;
-    return call([&] {
-        return view_result(NumpyInterop::orderFromNumpyArray(
-            a[0], dims.data(), dims.size(), static_cast<quelbo::ImageInterpretation>(interpretation), alpha));
-    });
-}
+    static constexpr const char* name = "NumpyInterop__from_numpy_array";
+    static constexpr const char* doc =
+        "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
+        "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.";
+    static constexpr auto call = [](PyObject* array, quelbo::ImageType& axes,
+                                    quelbo::ImageInterpretation interpretation, bool alpha) {
+        return view_result(NumpyInterop::fromNumpyArray(array, axes, interpretation, alpha));
+    };
+};
 
-PyObject* NumpyInterop_to_numpy_array(PyObject*, PyObject* o)
+// The dimension list fills two parameters: the interpretation is argument 4.
+struct order_from_numpy_array : Declare<order_from_numpy_array, Params<Array, Dimensions, Interpretation, Alpha>>
 {
-    return call([&] { return NumpyInterop::toNumpyArray(o); });
-}
+    static constexpr const char* name = "NumpyInterop__order_from_numpy_array";
+    static constexpr const char* doc =
+        "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
+        "not duplicated: the returned ImageView shares its data with the given numpy array.";
+    static constexpr auto call = [](PyObject* array, const std::vector<quelbo::ImageDimension>& dims,
+                                    quelbo::ImageInterpretation interpretation, bool alpha) {
+        return view_result(NumpyInterop::orderFromNumpyArray(array, dims.data(), dims.size(), interpretation, alpha));
+    };
+};
 
-PyObject* NumpyInterop_order_to_numpy_array(PyObject*, PyObject* args)
+struct to_numpy_array : Declare<to_numpy_array, Params<Object<kArray>>>
 {
-    PyObject* a[2];
-    std::vector<quelbo::ImageDimension> dims;
-    if (!unpack("NumpyInterop_order_to_numpy_array", args, 2, 2, a) || !dimension_list(a[1], dims))
-        return nullptr;
-    return call([&] { return NumpyInterop::orderToNumpyArray(a[0], dims.data(), dims.size()); });
-}
+    static constexpr const char* name = "NumpyInterop_to_numpy_array";
+    static constexpr const char* doc =
+        "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
+        "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
+        "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
+        "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
+        "are not duplicated.";
+    static constexpr auto call = &NumpyInterop::toNumpyArray;
+};
+
+struct order_to_numpy_array : Declare<order_to_numpy_array, Params<Object<kArray>, Dimensions>>
+{
+    static constexpr const char* name = "NumpyInterop_order_to_numpy_array";
+    static constexpr const char* doc =
+        "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
+        "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
+        "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
+        "Error if the image has invalid properties.\nData are not duplicated.";
+    static constexpr auto call = [](PyObject* view, const std::vector<quelbo::ImageDimension>& dims) {
+        return NumpyInterop::orderToNumpyArray(view, dims.data(), dims.size());
+    };
+};
 
 void add_numpy_interop(Methods& m)
 {
-    m.add("NumpyInterop__from_numpy_array", &NumpyInterop__from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, its axes the dimensions of the given image type in numpy order "
-          "(TZYXC).\nData are not duplicated: the returned ImageView shares its data with the given numpy array.");
-    m.add("NumpyInterop__order_from_numpy_array", &NumpyInterop__order_from_numpy_array, METH_VARARGS,
-          "Create an ImageView from a numpy array, entry i of the list naming the dimension of axis i.\nData are "
-          "not duplicated: the returned ImageView shares its data with the given numpy array.");
-    m.add("NumpyInterop_to_numpy_array", &NumpyInterop_to_numpy_array, METH_O,
-          "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
-          "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
-          "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
-          "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
-          "are not duplicated.");
-    m.add("NumpyInterop_order_to_numpy_array", &NumpyInterop_order_to_numpy_array, METH_VARARGS,
-          "Create a numpy array over the data of an ImageView, axis k showing the dimension at position k of the "
-          "list.\nThe view must have an axes interpretation other than UNKNOWN and all its dimensions must be in "
-          "the list; for vector data a new CHANNEL dimension is created and is mandatory in the list.\n:raises: "
-          "Error if the image has invalid properties.\nData are not duplicated.");
-    ClassOps<NumpyInteropTr>::add(m, &ClassOps<NumpyInteropTr>::new_default);
+    m.add<from_numpy_array>();
+    m.add<order_from_numpy_array>();
+    m.add<to_numpy_array>();
+    m.add<order_to_numpy_array>();
+    ClassOps<NumpyInteropTr>::add<&ClassOps<NumpyInteropTr>::new_default>(m);
 }
 QW_FAMILY(order::numpy_interop, add_numpy_interop);
 

@@ -123,8 +123,8 @@ constexpr char kClone[] = "clone";
 void add_readonly_properties(Methods& m)
 {
     using RC = ReadonlySpatialCalibrationProperty;
-    m.add("new_ReadonlySpatialCalibrationProperty", &wrap_value<CalibrationTr, SpatialCalibrationProperty>, METH_O,
-          "Wrap the SpatialCalibrationProperty instance.");
+    m.add<&wrap_value<CalibrationTr, SpatialCalibrationProperty>>("new_ReadonlySpatialCalibrationProperty", METH_O,
+                                                                  "Wrap the SpatialCalibrationProperty instance.");
     add_wrapper_getter<CalibrationTr, kGetOrigin, &RC::get_origin>(m, "Proxy for SpatialCalibrationProperty::origin.");
     add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(m,
                                                                      "Proxy for SpatialCalibrationProperty::spacing.");
@@ -132,12 +132,12 @@ void add_readonly_properties(Methods& m)
         m, "Proxy for SpatialCalibrationProperty::directions.");
     add_wrapper_getter<CalibrationTr, kGetUnit, &RC::get_unit>(m, "Proxy for SpatialCalibrationProperty::unit.");
     add_wrapper_getter<CalibrationTr, kToString, &RC::toString>(m, "Proxy for SpatialCalibrationProperty::toString.");
-    m.add("delete_ReadonlySpatialCalibrationProperty", &ClassOps<CalibrationTr>::del, METH_O);
+    m.add<&ClassOps<CalibrationTr>::del>("delete_ReadonlySpatialCalibrationProperty", METH_O);
     add_hooks<RC>(m, CalibrationTr::name);
 
     using RI = ReadonlyImageInfoProperty;
-    m.add("new_ReadonlyImageInfoProperty", &wrap_value<InfoTr, ImageInfoProperty>, METH_O,
-          "Wrap the ImageInfoProperty instance.");
+    m.add<&wrap_value<InfoTr, ImageInfoProperty>>("new_ReadonlyImageInfoProperty", METH_O,
+                                                  "Wrap the ImageInfoProperty instance.");
     add_wrapper_getter<InfoTr, kGetAxes, &RI::get_axes_interpretation>(
         m, "Proxy for ImageInfoProperty::axesInterpretation.");
     add_wrapper_getter<InfoTr, kGetInterpretation, &RI::_get_interpretation>(
@@ -146,19 +146,20 @@ void add_readonly_properties(Methods& m)
     add_wrapper_getter<InfoTr, kGetBitDepth, &RI::get_bit_depth>(m, "Proxy for ImageInfoProperty::bitDepth.");
     add_wrapper_getter<InfoTr, kGetRange, &RI::get_value_range>(m, "Proxy for ImageInfoProperty::valueRange.");
     add_wrapper_getter<InfoTr, kToString, &RI::toString>(m, "Proxy for ImageInfoProperty::toString.");
-    m.add("delete_ReadonlyImageInfoProperty", &ClassOps<InfoTr>::del, METH_O);
+    m.add<&ClassOps<InfoTr>::del>("delete_ReadonlyImageInfoProperty", METH_O);
     add_hooks<RI>(m, InfoTr::name);
 
     using RP = ReadonlyImageProperties;
-    m.add("new_ReadonlyImageProperties", &new_ReadonlyImageProperties, METH_O, "Wrap the ImageProperties instance.");
+    m.add<&new_ReadonlyImageProperties>("new_ReadonlyImageProperties", METH_O, "Wrap the ImageProperties instance.");
     add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(m,
                                                                             "Proxy for ImageProperties::calibration.");
     add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");
     add_wrapper_getter<PropertiesTr, kClone, &RP::clone>(m, "Proxy for ImageProperties::clone.");
     add_wrapper_getter<PropertiesTr, kToString, &RP::toString>(m, "Proxy for ImageProperties::toString.");
-    m.add("ReadonlyImageProperties___eq__", &ReadonlyImageProperties___eq__, METH_VARARGS,
-          "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n");
-    m.add("delete_ReadonlyImageProperties", &ClassOps<PropertiesTr>::del, METH_O);
+    m.add<&ReadonlyImageProperties___eq__>(
+        "ReadonlyImageProperties___eq__", METH_VARARGS,
+        "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n");
+    m.add<&ClassOps<PropertiesTr>::del>("delete_ReadonlyImageProperties", METH_O);
     add_hooks<RP>(m, PropertiesTr::name);
 }
 

@@ -63,18 +63,18 @@ constexpr char kToString[] = "to_string";
 void add_readonly_metadata(Methods& m)
 {
     using W = ReadonlyMetadataNode;
-    m.add("new_ReadonlyMetadataNode", &new_ReadonlyMetadataNode, METH_O);
+    m.add<&new_ReadonlyMetadataNode>("new_ReadonlyMetadataNode", METH_O);
     add_wrapper_getter<WrapperTr, kClone, &W::clone>(m, "Proxy for MetadataNode::clone.");
     add_wrapper_getter<WrapperTr, kGetKey, &W::get_key>(m, "Proxy for MetadataNode::key.");
     add_wrapper_getter<WrapperTr, kGetValue, &W::get_value>(m, "Proxy for MetadataNode::value.");
     add_wrapper_getter<WrapperTr, kGetChildCount, &W::get_child_count>(m, "Proxy for MetadataNode::childCount.");
-    m.add("ReadonlyMetadataNode_has_child", &ReadonlyMetadataNode_has_child, METH_VARARGS,
-          "Proxy for MetadataNode::hasChild.");
-    m.add("ReadonlyMetadataNode_child", &ReadonlyMetadataNode_child, METH_VARARGS, "Proxy for MetadataNode::child.");
+    m.add<&ReadonlyMetadataNode_has_child>("ReadonlyMetadataNode_has_child", METH_VARARGS,
+                                           "Proxy for MetadataNode::hasChild.");
+    m.add<&ReadonlyMetadataNode_child>("ReadonlyMetadataNode_child", METH_VARARGS, "Proxy for MetadataNode::child.");
     add_wrapper_getter<WrapperTr, kBegin, &W::begin>(m, "Proxy for MetadataNode::cbegin.");
     add_wrapper_getter<WrapperTr, kEnd, &W::end>(m, "Proxy for MetadataNode::cend.");
     add_wrapper_getter<WrapperTr, kToString, &W::to_string>(m, "Proxy for MetadataNode::toString.");
-    m.add("delete_ReadonlyMetadataNode", &ClassOps<WrapperTr>::del, METH_O);
+    m.add<&ClassOps<WrapperTr>::del>("delete_ReadonlyMetadataNode", METH_O);
     add_hooks<W>(m, WrapperTr::name);
 }
 

@@ -20,6 +20,7 @@
 #include "quelbo/metadata.h"
 #include "readonly/ReadonlyImageProperties.h"
 #include "readonly/ReadonlyMetadataNode.h"
+#include "runtime/converters.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
 
@@ -114,5 +115,15 @@ bool proxy_shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
     out = std::move(plain);
     return true;
 }
+
+// The argument kind of a shared properties or metadata parameter.
+template <class T, auto Text>
+struct ProxyShared : Kind<Text>
+{
+    using value = std::shared_ptr<T>;
+    static bool check(PyObject* o) { return is_proxy_shared<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return proxy_shared_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
 
 } // namespace qw

@@ -2,7 +2,6 @@
 // which defers destruction until the outermost call ends and lets nothing
 // native escape; module creation from the families' method tables.
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -71,49 +70,15 @@ bool is_deferred(const void* p)
     return false;
 }
 
-// ------------------------------------------------------- guarded functions
+// ------------------------------------------------------------ the table
 
 namespace {
-
-// Every flat function of a module runs through here.
-PyObject* run_flat(const PyMethodDef& def, PyObject* args)
-{
-    CallGuard guard;
-    try {
-        return def.ml_meth(nullptr, args);
-    } catch (...) {
-        return raise_native_exception();
-    }
-}
-
-// One runner per place of the table, so that the module's functions are
-// plain module functions (their `self` is the module) that still know their
-// family function.
-constexpr size_t kMaxFunctions = 4096;
-
-template <size_t I>
-PyObject* run_at(PyObject*, PyObject* args)
-{
-    return run_flat(rt().inner[I], args);
-}
-
-template <size_t... I>
-std::array<PyCFunction, sizeof...(I)> make_runners(std::index_sequence<I...>)
-{
-    return {{&run_at<I>...}};
-}
-
-const std::array<PyCFunction, kMaxFunctions>& runners()
-{
-    static const auto all = make_runners(std::make_index_sequence<kMaxFunctions>{});
-    return all;
-}
 
 const PyMethodDef* own_flat_function(PyCFunction f)
 {
     Runtime& r = rt();
     auto it = r.slot_of.find(f);
-    return it == r.slot_of.end() ? nullptr : &r.inner[it->second];
+    return it == r.slot_of.end() ? nullptr : &r.table[it->second];
 }
 
 // The families' table, in the order of their places.
@@ -128,25 +93,20 @@ std::vector<PyMethodDef> family_table()
     return std::move(m.defs);
 }
 
-// Builds the module's table once: the family definitions and their runners.
+// Builds the module's table once: every family function in its guarded form
+// (methods.h), in the order of the families' places.
 bool build_table(Runtime& r)
 {
-    if (!r.outer.empty())
+    if (!r.table.empty())
         return true;
     try {
-        r.inner = family_table();
-        if (r.inner.size() > kMaxFunctions) {
-            PyErr_SetString(PyExc_ImportError, "too many functions for one module");
-            return false;
-        }
-        for (size_t i = 0; i < r.inner.size(); ++i) {
-            const PyMethodDef& d = r.inner[i];
-            r.outer.push_back({d.ml_name, runners()[i], d.ml_flags, d.ml_doc});
-            r.slot_of[runners()[i]] = i;
-        }
-        r.outer.push_back({nullptr, nullptr, 0, nullptr});
+        r.table = family_table();
+        for (size_t i = 0; i < r.table.size(); ++i)
+            r.slot_of[r.table[i].ml_meth] = i;
+        r.table.push_back({nullptr, nullptr, 0, nullptr});
     } catch (std::bad_alloc&) {
-        r.outer.clear();
+        r.table.clear();
+        r.slot_of.clear();
         PyErr_NoMemory();
         return false;
     }
@@ -198,7 +158,7 @@ PyObject* create_module(PyModuleDef& def)
         return nullptr;
     if (!init_runtime() || !build_table(r))
         return nullptr;
-    def.m_methods = r.outer.data();
+    def.m_methods = r.table.data();
     def.m_free = [](void*) { rt().clear(); };
     PyObject* m = PyModule_Create2(&def, 3);
     if (!m)

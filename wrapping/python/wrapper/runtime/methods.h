@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "runtime/types.h"
@@ -11,26 +12,50 @@ namespace qw {
 
 // ============================================================ method table
 
+// The form of flat function F that the module shows: F runs inside the call
+// guard, and nothing native leaves it. Made per function at compile time.
+template <auto F>
+PyObject* guarded(PyObject* self, PyObject* args) noexcept
+{
+    CallGuard guard;
+    try {
+        return F(self, args);
+    } catch (...) {
+        return raise_native_exception();
+    }
+}
+
+// A declaration's name: a constant, or a function making it once.
+template <class D>
+const char* name_of()
+{
+    if constexpr (std::is_function<std::remove_pointer_t<decltype(&D::name)>>::value)
+        return D::name();
+    else
+        return D::name;
+}
+
 struct Methods
 {
     std::vector<PyMethodDef> defs;
-    void add(const char* name, PyCFunction f, int flags, const char* doc = nullptr)
+
+    // m.add<&fn>("Name", METH_O, doc): fn(PyObject* module, PyObject* args).
+    template <auto F>
+    void add(const char* name, int flags, const char* doc = nullptr)
     {
-        defs.push_back({name, f, flags, doc});
+        defs.push_back({name, &guarded<F>, flags, doc});
     }
-    void add(const std::string& name, PyCFunction f, int flags, const char* doc = nullptr)
+    template <auto F>
+    void add(const std::string& name, int flags, const char* doc = nullptr)
     {
-        add(intern(name), f, flags, doc);
+        add<F>(intern(name), flags, doc);
     }
-    template <class F>
-    void add(const char* name, F* f, int flags, const char* doc = nullptr)
+    // A declared function (runtime/declare.h): m.add<Decl>(), its docstring
+    // the declaration's unless given.
+    template <class D>
+    void add(const char* doc = D::doc)
     {
-        add(name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)), flags, doc);
-    }
-    template <class F>
-    void add(const std::string& name, F* f, int flags, const char* doc = nullptr)
-    {
-        add(intern(name), f, flags, doc);
+        defs.push_back({name_of<D>(), &D::run, D::flags, doc});
     }
 };
 
@@ -56,9 +81,9 @@ PyObject* swigregister(PyObject*, PyObject* arg)
 template <class T>
 void add_hooks(Methods& m, const std::string& cls, bool with_init = true)
 {
-    m.add(cls + "_swigregister", &swigregister<T>, METH_O);
+    m.add<&swigregister<T>>(cls + "_swigregister", METH_O);
     if (with_init)
-        m.add(cls + "_swiginit", &swiginit, METH_VARARGS);
+        m.add<&swiginit>(cls + "_swiginit", METH_VARARGS);
 }
 
 // ============================================================ texts

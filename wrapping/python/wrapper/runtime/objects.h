@@ -202,12 +202,14 @@ struct ClassOps
     }
 
     // Registers the hooks, then new_ (when given) and delete_.
-    static void add(Methods& m, PyCFunction ctor = nullptr, int ctor_flags = METH_NOARGS)
+    // ClassOps<Tr>::add(m), or ClassOps<Tr>::add<&ctor>(m, ctor_flags).
+    template <auto Ctor = nullptr>
+    static void add(Methods& m, int ctor_flags = METH_NOARGS)
     {
-        if (ctor)
-            m.add(std::string("new_") + Tr::name, ctor, ctor_flags);
-        m.add(std::string("delete_") + Tr::name, &del, METH_O);
-        add_hooks<T>(m, Tr::name, ctor != nullptr);
+        if constexpr (Ctor != nullptr)
+            m.add<Ctor>(std::string("new_") + Tr::name, ctor_flags);
+        m.add<&del>(std::string("delete_") + Tr::name, METH_O);
+        add_hooks<T>(m, Tr::name, Ctor != nullptr);
     }
 };
 

@@ -89,11 +89,10 @@ struct Runtime
 
     // Texts kept for the module's life (intern).
     std::unordered_set<std::string> texts;
-    // The families' definitions in table order, and the module's table: the
-    // same names, each running its family function through the call guard.
-    std::vector<PyMethodDef> inner;
-    std::vector<PyMethodDef> outer;
-    std::unordered_map<PyCFunction, size_t> slot_of; // outer function -> its place
+    // The module's table: the families' functions in table order, each in its
+    // guarded form, and the place of each.
+    std::vector<PyMethodDef> table;
+    std::unordered_map<PyCFunction, size_t> slot_of; // function -> its place
 
     void clear();
 };

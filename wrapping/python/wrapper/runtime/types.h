@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "runtime/pyrt.h"
+#include "type_list.h"
 
 namespace qw {
 
@@ -25,12 +26,13 @@ inline swig_type_info* type_of()
     return Type<T>::info;
 }
 
-// Declares a type entry. `str` lists the printable forms separated by '|',
-// the pretty one (used in representations) last.
+// Declares a type entry from its row of type_list.h (QW_TYPE), or, for a
+// type that exists only in a test module, from its own texts (QW_TEST_TYPE).
 template <class T>
 struct TypeDef
 {
     swig_type_info entry;
+    TypeDef(const TypeRow& row) : TypeDef(row.mangled, row.str) {}
     TypeDef(const char* mangled, const char* str) : entry{mangled, str, nullptr, nullptr, nullptr, 0}
     {
         Type<T>::info = &entry;
@@ -40,8 +42,9 @@ struct TypeDef
 
 #define QW_CAT2(a, b) a##b
 #define QW_CAT(a, b) QW_CAT2(a, b)
-// QW_TYPE(quelbo::Logger, "_p_quelbo__Logger", "quelbo::Logger *")
-#define QW_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
+// QW_TYPE(quelbo::Logger, "_p_quelbo__Logger"): the texts are the list's.
+#define QW_TYPE(T, mangled) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(QW_LISTED(mangled))
+#define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
 
 // Same-address cast: Derived* is accepted where Base* is expected.
 template <class Base, class Derived>

@@ -1,0 +1,148 @@
+// Argument kinds: one type per kind of parameter. Each carries the declared
+// type text of its messages and prototypes, the number of native parameters
+// it fills, and both faces: `check` (overload dispatch: converts nothing,
+// sets no error) and `get` (converts, or sets the exact message).
+//
+//   struct Kind {
+//       using value = ...;                     // what the conversion fills
+//       static constexpr const char* text;      // declared native type
+//       static constexpr int width;             // native parameters it fills
+//       static constexpr bool listed;           // shown in a prototype (not a method's object)
+//       static bool check(PyObject* o);
+//       static bool get(PyObject* o, const ArgId& a, value& v);
+//       static decltype(auto) pass(value& v);   // what the library receives
+//   };
+//
+// Family-specific kinds sit beside their rules (core_args.h, readonly/readonly_args.h).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/item_parser.h"
+#include "runtime/shared.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+
+// Declared type texts used by many functions.
+namespace text {
+inline constexpr char size[] = "size_t";
+inline constexpr char boolean[] = "bool";
+inline constexpr char real[] = "double";
+inline constexpr char string_ref[] = "std::string const &";
+} // namespace text
+
+// A kind's text: a `constexpr char[]` constant, or the address of a traits
+// struct's text member (`&Tr::self_type`).
+constexpr const char* text_of(const char* text)
+{
+    return text;
+}
+constexpr const char* text_of(const char* const* text)
+{
+    return *text;
+}
+
+// The text, width and prototype presence of a kind.
+template <auto Text, int Width = 1, bool Listed = true>
+struct Kind
+{
+    static constexpr const char* text = text_of(Text);
+    static constexpr int width = Width;
+    static constexpr bool listed = Listed;
+};
+
+// A scalar or string taken by value (ints range-checked, strict bool, enums as int32).
+template <class T, auto Text>
+struct Arg : Kind<Text>
+{
+    using value = T;
+    static bool check(PyObject* o) { return is<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, T& v) { return arg(o, a, v); }
+    static T& pass(T& v) { return v; }
+};
+
+// A reference or by-value object: None refused with the null-reference text.
+template <class T, auto Text>
+struct Ref : Kind<Text>
+{
+    using value = T*;
+    static bool check(PyObject* o) { return is_obj<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return ref(o, a, v); }
+    static T& pass(T* v) { return *v; }
+};
+
+// A pointer parameter: None is a null pointer.
+template <class T, auto Text>
+struct Ptr : Kind<Text>
+{
+    using value = T*;
+    static bool check(PyObject* o) { return is_obj<T>(o, true); }
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return ptr(o, a, v); }
+    static T* pass(T* v) { return v; }
+};
+
+// A method's object (argument 1): a missing object is refused.
+template <class T, auto Text>
+struct Self : Kind<Text, 1, false>
+{
+    using value = T*;
+    // A pointer parameter: None passes the check, and its conversion refuses it.
+    static bool check(PyObject* o) { return is_obj<T>(o, true); }
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return self(o, a, v); }
+    static T* pass(T* v) { return v; }
+};
+
+// The object of a non-const method: the module's constants are refused too.
+template <class T, auto Text>
+struct SelfMut : Self<T, Text>
+{
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return self_mut(o, a, v); }
+};
+
+// A shared-pointer parameter: None is empty, a derived handle through its cast.
+template <class T, auto Text>
+struct SharedArg : Kind<Text>
+{
+    using value = std::shared_ptr<T>;
+    static bool check(PyObject* o) { return is_shared<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return shared_arg(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
+
+// The object of a method of a shared class: an empty one is refused.
+template <class T, auto Text>
+struct SharedSelf : SharedArg<T, Text>
+{
+    static constexpr bool listed = false;
+    static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v) { return shared_self(o, a, v); }
+    static T* pass(std::shared_ptr<T>& v) { return v.get(); }
+};
+
+// A vector parameter given as a Python sequence (its messages are the
+// sequence rule's own).
+template <class V, auto Text>
+struct Seq : Kind<Text>
+{
+    using value = V;
+    static bool check(PyObject* o) { return is_seq(o); }
+    static bool get(PyObject* o, const ArgId&, V& v) { return sequence_to_vector(o, v); }
+    static V& pass(V& v) { return v; }
+};
+
+// Any object, taken as it is (the function reads it itself).
+template <auto Text>
+struct Object : Kind<Text>
+{
+    using value = PyObject*;
+    static bool check(PyObject* o) { return o != nullptr; }
+    static bool get(PyObject* o, const ArgId&, PyObject*& v)
+    {
+        v = o;
+        return true;
+    }
+    static PyObject* pass(PyObject* v) { return v; }
+};
+
+} // namespace qw

@@ -1,0 +1,250 @@
+// Flat functions declared once. A declaration names the function, its
+// docstring, what it calls (a library member or a short lambda) and its
+// argument kinds (runtime/converters.h); from it come the function in its
+// guarded form, its argument numbers, its unpacking count, its calling form
+// and, for an overloaded one, each candidate's prototype line:
+//
+//   struct make_thread_safe : Declare<make_thread_safe, Params<SharedArg<ImageView, kImage>>> {
+//       static constexpr const char* name = "ImageViewFactory_make_thread_safe";
+//       static constexpr const char* doc = "...";
+//       static constexpr auto call = &ImageViewFactory::makeThreadSafe;
+//   };
+//   m.add<make_thread_safe>();
+//
+// The call's outcome becomes the result by its type (results()); a lambda
+// that needs another result form returns the PyObject* itself.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "runtime/converters.h"
+#include "runtime/methods.h"
+#include "runtime/wrap.h"
+
+namespace qw {
+
+template <class... K>
+struct Params
+{
+    static constexpr Py_ssize_t count = sizeof...(K);
+    // Argument numbers by native parameter, from 1: an argument filling two
+    // native parameters shifts the ones after it.
+    static constexpr std::array<int, sizeof...(K)> numbers = [] {
+        std::array<int, sizeof...(K)> n{};
+        int next = 1;
+        size_t i = 0;
+        ((n[i++] = next, next += K::width), ...);
+        (void)next;
+        (void)i;
+        return n;
+    }();
+};
+
+// ------------------------------------------------------------ results
+
+template <class T>
+struct IsSharedPtr : std::false_type
+{
+};
+template <class T>
+struct IsSharedPtr<std::shared_ptr<T>> : std::true_type
+{
+};
+
+// A call's outcome as the function's result: a PyObject* as made, a shared
+// pointer as a shared handle (None when empty), scalars and strings by
+// to_py, class values as owned heap copies with their proxy.
+template <class R>
+PyObject* to_result(R&& r)
+{
+    using V = std::decay_t<R>;
+    if constexpr (std::is_same<V, PyObject*>::value)
+        return r;
+    else if constexpr (IsSharedPtr<V>::value)
+        return shared(std::const_pointer_cast<std::remove_const_t<typename V::element_type>>(r));
+    else if constexpr (std::is_arithmetic<V>::value || std::is_enum<V>::value || std::is_same<V, std::string>::value)
+        return to_py(std::forward<R>(r));
+    else
+        return value(std::forward<R>(r));
+}
+
+// Calls f with the converted arguments inside the library-call guard.
+template <class F, class... A>
+PyObject* call_with(F f, A&&... a)
+{
+    return call([&]() -> PyObject* {
+        if constexpr (std::is_void<std::invoke_result_t<F, A...>>::value) {
+            std::invoke(f, std::forward<A>(a)...);
+            return none();
+        } else {
+            return to_result(std::invoke(f, std::forward<A>(a)...));
+        }
+    });
+}
+
+// Converts the arguments of declaration C (name fn) left to right and calls it.
+template <class C, class... K, size_t... I>
+PyObject* convert_call(const char* fn, Args a, Params<K...>, std::index_sequence<I...>)
+{
+    std::tuple<typename K::value...> v;
+    if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...))
+        return nullptr;
+    return call_with(C::call, K::pass(std::get<I>(v))...);
+}
+
+template <class C, class P>
+PyObject* convert_call(const char* fn, Args a)
+{
+    return convert_call<C>(fn, a, P{}, std::make_index_sequence<P::count>{});
+}
+
+// ------------------------------------------------------------ one signature
+
+// The calling form follows the count: none METH_NOARGS, one METH_O, more METH_VARARGS.
+template <class D, class P>
+struct Declare
+{
+    static constexpr const char* doc = nullptr;
+    static constexpr int flags = P::count == 0 ? METH_NOARGS : P::count == 1 ? METH_O : METH_VARARGS;
+    // An operator's rule (notImplementedRule) replaces this.
+    static PyObject* outcome(PyObject* r) { return r; }
+
+    static PyObject* run(PyObject*, PyObject* args) noexcept
+    {
+        CallGuard guard;
+        try {
+            const char* fn = name_of<D>();
+            if constexpr (P::count == 1)
+                return D::outcome(convert_call<D, P>(fn, &args));
+            PyObject* a[P::count ? P::count : 1];
+            if (!unpack(fn, args, P::count, P::count, a))
+                return D::outcome(nullptr);
+            return D::outcome(convert_call<D, P>(fn, a));
+        } catch (...) {
+            return raise_native_exception();
+        }
+    }
+};
+
+// A declaration in one line, for a call that needs no body:
+//   m.add<Fn<kName, &Lib::member, Kinds...>>(doc);
+template <const char* Name, auto Call, class... K>
+struct Fn : Declare<Fn<Name, Call, K...>, Params<K...>>
+{
+    static constexpr const char* name = Name;
+    static constexpr auto call = Call;
+};
+
+// ------------------------------------------------------------ overloads
+
+// One candidate of an overloaded function:
+//   struct one : Candidate<Params<...>, 1> {             // 1: its place in the message
+//       static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+//       static constexpr auto call = ...;
+//   };
+// Its prototype line is the member and the listed kinds' texts.
+template <class P, int Decl = -1>
+struct Candidate
+{
+    using params = P;
+    static constexpr int decl = Decl;
+    static constexpr const char* suffix = "";
+};
+
+template <class... K>
+std::string prototype_args(Params<K...>)
+{
+    std::string s;
+    ((K::listed ? (s += (s.empty() ? "" : ","), s += K::text, 0) : 0), ...);
+    return s;
+}
+
+template <class C>
+const char* prototype()
+{
+    return intern(std::string(C::member) + "(" + prototype_args(typename C::params{}) + ")" + C::suffix);
+}
+
+template <class C, class... K, size_t... I>
+bool candidate_fits(Args a, Params<K...>, std::index_sequence<I...>)
+{
+    return (K::check(a[I]) && ...);
+}
+
+template <class D, class C>
+struct Row
+{
+    using P = typename C::params;
+    static bool check(Args a, Py_ssize_t) { return candidate_fits<C>(a, P{}, std::make_index_sequence<P::count>{}); }
+    static PyObject* call(Args a, Py_ssize_t) { return convert_call<C, P>(name_of<D>(), a); }
+    static Overload row() { return {prototype<C>(), P::count, P::count, &check, &call, C::decl}; }
+};
+
+// struct interlace : DeclareOverloads<interlace, one, three> { name; doc; };
+template <class D, class... C>
+struct DeclareOverloads
+{
+    static constexpr const char* doc = nullptr;
+    static constexpr int flags = METH_VARARGS;
+    static PyObject* outcome(PyObject* r) { return r; }
+
+    static PyObject* run(PyObject*, PyObject* args) noexcept
+    {
+        CallGuard guard;
+        try {
+            static const Overloads rows(name_of<D>(), {Row<D, C>::row()...});
+            return D::outcome(rows(args));
+        } catch (...) {
+            return raise_native_exception();
+        }
+    }
+};
+
+// ------------------------------------------------------------ getters
+
+// <Tr::name>_<Name>(object): a member without arguments of the object that
+// kind S converts (a plain, shared or read-only wrapper object); the
+// member's result by to_result.
+template <class Tr, const char* Name, class S, auto Member>
+struct Getter : Declare<Getter<Tr, Name, S, Member>, Params<S>>
+{
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, "_", Name);
+        return fn;
+    }
+    static constexpr auto call = Member;
+};
+
+// <Tr::name>_<Name>(self) for a const member without arguments; the object
+// is converted as Tr::self_type.
+template <class Tr, const char* Name, auto Member>
+void add_const_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add<Getter<Tr, Name, Self<typename Tr::T, &Tr::self_type>, Member>>(doc);
+}
+
+// <name>_<Name>(object) for a member of a shared class; the object is
+// converted as Tr::self_type (Tr::mut_type for a non-const member) and held
+// for the call.
+template <class Tr, bool Const>
+constexpr const char* const* object_text()
+{
+    if constexpr (Const)
+        return &Tr::self_type;
+    else
+        return &Tr::mut_type;
+}
+template <class Tr, const char* Name, auto Member, bool Const = true>
+void add_shared_getter(Methods& m, const char* doc = nullptr)
+{
+    m.add<Getter<Tr, Name, SharedSelf<typename Tr::T, object_text<Tr, Const>()>, Member>>(doc);
+}
+
+} // namespace qw

@@ -1,0 +1,232 @@
+// The one list of the native types both modules know: the mangled name (the
+// key of the shared table), the printable forms separated by '|' (the pretty
+// name last) and the modules that carry the entry. _quelbo binds its entries
+// to native types with QW_TYPE(T, mangled); _quelbo_cuda carries its rows
+// whether it uses them or not. Rows are in byte order of the mangled names.
+#pragma once
+
+#include <cstddef>
+
+namespace qw {
+
+enum TypeIn : unsigned
+{
+    kMain = 1,    // _quelbo
+    kGpu = 2,     // _quelbo_cuda
+    kGpuBare = 4, // _quelbo_cuda, without printable names
+};
+
+struct TypeRow
+{
+    const char* mangled;
+    const char* str;
+    unsigned in;
+};
+
+inline constexpr TypeRow kTypeList[] = {
+    {"_p_ConstIterator", "ConstIterator *", kGpu},
+    {"_p_Iterator", "Iterator *", kGpu},
+    {"_p_SizeType", "SizeType *", kGpu},
+    {"_p_ValueType", "ValueType *", kGpu},
+    {"_p_VectorType", "VectorType *", kGpu},
+    {"_p_char", "char *", kMain | kGpu},
+    {"_p_double", "double *", kMain},
+    {"_p_float", "float *", kMain},
+    {"_p_int16_t", "int16_t *", kMain},
+    {"_p_int32_t", "int32_t *", kMain},
+    {"_p_int64_t", "int64_t *", kMain},
+    {"_p_int8_t", "int8_t *", kMain},
+    {"_p_quelbo__ArrayXT_double_t", "quelbo::ArrayXd *|quelbo::ArrayX< double > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_float_t", "quelbo::ArrayXf *|quelbo::ArrayX< float > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_int16_t_t", "quelbo::ArrayXi16 *|quelbo::ArrayX< int16_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_int32_t_t", "quelbo::ArrayXi32 *|quelbo::ArrayX< int32_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_int64_t_t", "quelbo::ArrayXi64 *|quelbo::ArrayX< int64_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_int8_t_t", "quelbo::ArrayXi8 *|quelbo::ArrayX< int8_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_uint16_t_t", "quelbo::ArrayXu16 *|quelbo::ArrayX< uint16_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_uint32_t_t", "quelbo::ArrayXu32 *|quelbo::ArrayX< uint32_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_uint64_t_t", "quelbo::ArrayXu64 *|quelbo::ArrayX< uint64_t > *", kMain | kGpu},
+    {"_p_quelbo__ArrayXT_uint8_t_t", "quelbo::ArrayXu8 *|quelbo::ArrayX< uint8_t > *", kMain | kGpu},
+    {"_p_quelbo__ConstMetadataIteratorObject", "quelbo::ConstMetadataIteratorObject *", kMain},
+    {"_p_quelbo__ConstMetadataNodeIterator", "quelbo::ConstMetadataNodeIterator *", kMain},
+    {"_p_quelbo__DataFrameViewFactory", "quelbo::DataFrameViewFactory *", kMain},
+    {"_p_quelbo__DataFrameViewProvider", "quelbo::DataFrameViewProvider *", kMain},
+    {"_p_quelbo__DataType", "quelbo::DataType *", kMain | kGpu},
+    {"_p_quelbo__DependencyGraph", "quelbo::DependencyGraph *", kMain},
+    {"_p_quelbo__Error", "quelbo::Error *", kMain | kGpu},
+    {"_p_quelbo__ExtensionProvider", "quelbo::ExtensionProvider *", kMain},
+    {"_p_quelbo__FlagSetT_ImageCapability_t", "quelbo::FlagSet< ImageCapability > *", kGpu},
+    {"_p_quelbo__FlagSetT_RandomAccessCapability_t", "quelbo::FlagSet< RandomAccessCapability > *", kGpu},
+    {"_p_quelbo__FlagSetT_StreamAccessCapability_t", "quelbo::FlagSet< StreamAccessCapability > *", kGpu},
+    {"_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t", "quelbo::FlagSet< quelbo::DataFrameCapability > *",
+     kMain | kGpu},
+    {"_p_quelbo__FlagSetT_quelbo__ImageCapability_t", "quelbo::FlagSet< quelbo::ImageCapability > *", kMain},
+    {"_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t", "quelbo::FlagSet< quelbo::MultiImageCapability > *",
+     kMain | kGpu},
+    {"_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t", "quelbo::FlagSet< quelbo::ParallelAccessCapability > *",
+     kMain | kGpu},
+    {"_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t", "quelbo::FlagSet< quelbo::RandomAccessCapability > *",
+     kMain},
+    {"_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t", "quelbo::FlagSet< quelbo::StreamAccessCapability > *",
+     kMain},
+    {"_p_quelbo__HTTPHeaders", "quelbo::HTTPHeaders *", kMain},
+    {"_p_quelbo__HTTPHeaders__Entry", "quelbo::HTTPHeaders::Entry *", kMain},
+    {"_p_quelbo__ImageDimension", "quelbo::ImageAxis *|quelbo::ImageDimension *", kMain},
+    {"_p_quelbo__ImageInfoProperty", "quelbo::ImageInfoProperty *", kMain | kGpu},
+    {"_p_quelbo__ImageProperties", "quelbo::ImageProperties *", kMain},
+    {"_p_quelbo__ImageType", "quelbo::AxesInterpretation *|quelbo::ImageType *", kMain},
+    {"_p_quelbo__ImageTypeId", "quelbo::AxesInterpretationId *|quelbo::ImageTypeId *", kMain},
+    {"_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *", kMain},
+    {"_p_quelbo__ImageViewProvider", "quelbo::ImageViewProvider *", kMain},
+    {"_p_quelbo__Indexer", "quelbo::Indexer *", kMain},
+    {"_p_quelbo__InvalidArgument", "quelbo::InvalidArgument *", kMain | kGpuBare},
+    {"_p_quelbo__LodImageViewProvider", "quelbo::LodImageViewProvider *", kMain},
+    {"_p_quelbo__Logger", "quelbo::Logger *", kMain},
+    {"_p_quelbo__MatrixT_double_3_t", "quelbo::Matrix3d *|quelbo::Matrix< double,3 > *", kMain | kGpu},
+    {"_p_quelbo__MatrixT_double_4_t", "quelbo::Matrix4d *|quelbo::Matrix< double,4 > *", kMain | kGpu},
+    {"_p_quelbo__MatrixT_float_3_t", "quelbo::Matrix3f *|quelbo::Matrix< float,3 > *", kMain | kGpu},
+    {"_p_quelbo__MatrixT_float_4_t", "quelbo::Matrix4f *|quelbo::Matrix< float,4 > *", kMain | kGpu},
+    {"_p_quelbo__MetadataIteratorObject", "quelbo::MetadataIteratorObject *", kMain},
+    {"_p_quelbo__MetadataNode", "quelbo::MetadataNode *", kMain},
+    {"_p_quelbo__MetadataNodeFactory", "quelbo::MetadataNodeFactory *", kMain},
+    {"_p_quelbo__MetadataNodeHelper", "quelbo::MetadataNodeHelper *", kMain},
+    {"_p_quelbo__MetadataNodeIterator", "quelbo::MetadataNodeIterator *", kMain},
+    {"_p_quelbo__MultiImageViewFactory", "quelbo::MultiImageViewFactory *", kMain},
+    {"_p_quelbo__MultiImageViewProvider", "quelbo::MultiImageViewProvider *", kMain},
+    {"_p_quelbo__NotImplemented", "quelbo::NotImplemented *", kMain | kGpuBare},
+    {"_p_quelbo__NumpyInterop", "quelbo::NumpyInterop *", kMain},
+    {"_p_quelbo__RandomAccessFactory", "quelbo::RandomAccessFactory *", kMain},
+    {"_p_quelbo__RandomAccessProvider", "quelbo::RandomAccessProvider *", kMain},
+    {"_p_quelbo__ReadonlyImageInfoProperty", "quelbo::ReadonlyImageInfoProperty *", kMain | kGpu},
+    {"_p_quelbo__ReadonlyImageProperties", "quelbo::ReadonlyImageProperties *", kMain | kGpu},
+    {"_p_quelbo__ReadonlyMetadataNode", "quelbo::ReadonlyMetadataNode *", kMain | kGpu},
+    {"_p_quelbo__ReadonlySpatialCalibrationProperty", "quelbo::ReadonlySpatialCalibrationProperty *", kMain | kGpu},
+    {"_p_quelbo__Region2T_uint64_t_t", "quelbo::Region2u64 *|quelbo::Region2< uint64_t > *", kGpu},
+    {"_p_quelbo__Region3T_uint64_t_t", "quelbo::Region3u64 *|quelbo::Region3< uint64_t > *", kGpu},
+    {"_p_quelbo__Region4T_uint64_t_t", "quelbo::Region4u64 *|quelbo::Region4< uint64_t > *", kGpu},
+    {"_p_quelbo__RegionT_uint64_t_2_t", "quelbo::Region2u64 *|quelbo::Region< uint64_t,2 > *", kMain},
+    {"_p_quelbo__RegionT_uint64_t_3_t", "quelbo::Region3u64 *|quelbo::Region< uint64_t,3 > *", kMain},
+    {"_p_quelbo__RegionT_uint64_t_4_t", "quelbo::Region4u64 *|quelbo::Region< uint64_t,4 > *", kMain},
+    {"_p_quelbo__RegionXT_uint64_t_t", "quelbo::RegionXu64 *|quelbo::RegionX< uint64_t > *", kMain | kGpu},
+    {"_p_quelbo__Serialization", "quelbo::Serialization *", kMain},
+    {"_p_quelbo__SpatialCalibrationProperty", "quelbo::SpatialCalibrationProperty *", kMain | kGpu},
+    {"_p_quelbo__SpatialDirections", "quelbo::SpatialDirections *", kMain},
+    {"_p_quelbo__StreamAccessFactory", "quelbo::StreamAccessFactory *", kMain},
+    {"_p_quelbo__StreamAccessProvider", "quelbo::StreamAccessProvider *", kMain},
+    {"_p_quelbo__TransformMatrix3Factory", "quelbo::TransformMatrix3Factory *", kMain},
+    {"_p_quelbo__TransformMatrix4Factory", "quelbo::TransformMatrix4Factory *", kMain},
+    {"_p_quelbo__UidGenerator", "quelbo::UidGenerator *", kMain},
+    {"_p_quelbo__Uri", "quelbo::Uri *", kMain},
+    {"_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *", kMain},
+    {"_p_quelbo__VectorT_double_2_t", "quelbo::Vector2d *|quelbo::Vector< double,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_double_3_t", "quelbo::Vector3d *|quelbo::Vector< double,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_double_4_t", "quelbo::Vector4d *|quelbo::Vector< double,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_float_2_t", "quelbo::Vector2f *|quelbo::Vector< float,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_float_3_t", "quelbo::Vector3f *|quelbo::Vector< float,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_float_4_t", "quelbo::Vector4f *|quelbo::Vector< float,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int16_t_2_t", "quelbo::Vector2i16 *|quelbo::Vector< int16_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int16_t_3_t", "quelbo::Vector3i16 *|quelbo::Vector< int16_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int16_t_4_t", "quelbo::Vector4i16 *|quelbo::Vector< int16_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int32_t_2_t", "quelbo::Vector2i32 *|quelbo::Vector< int32_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int32_t_3_t", "quelbo::Vector3i32 *|quelbo::Vector< int32_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int32_t_4_t", "quelbo::Vector4i32 *|quelbo::Vector< int32_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int64_t_2_t", "quelbo::Vector2i64 *|quelbo::Vector< int64_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int64_t_3_t", "quelbo::Vector3i64 *|quelbo::Vector< int64_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int64_t_4_t", "quelbo::Vector4i64 *|quelbo::Vector< int64_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int8_t_2_t", "quelbo::Vector2i8 *|quelbo::Vector< int8_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int8_t_3_t", "quelbo::Vector3i8 *|quelbo::Vector< int8_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_int8_t_4_t", "quelbo::Vector4i8 *|quelbo::Vector< int8_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint16_t_2_t", "quelbo::Vector2u16 *|quelbo::Vector< uint16_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint16_t_3_t", "quelbo::Vector3u16 *|quelbo::Vector< uint16_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint16_t_4_t", "quelbo::Vector4u16 *|quelbo::Vector< uint16_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint32_t_2_t", "quelbo::Vector2u32 *|quelbo::Vector< uint32_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint32_t_3_t", "quelbo::Vector3u32 *|quelbo::Vector< uint32_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint32_t_4_t", "quelbo::Vector4u32 *|quelbo::Vector< uint32_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint64_t_2_t", "quelbo::Vector2u64 *|quelbo::Vector< uint64_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint64_t_3_t", "quelbo::Vector3u64 *|quelbo::Vector< uint64_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint64_t_4_t", "quelbo::Vector4u64 *|quelbo::Vector< uint64_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint8_t_2_t", "quelbo::Vector2u8 *|quelbo::Vector< uint8_t,2 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint8_t_3_t", "quelbo::Vector3u8 *|quelbo::Vector< uint8_t,3 > *", kMain | kGpu},
+    {"_p_quelbo__VectorT_uint8_t_4_t", "quelbo::Vector4u8 *|quelbo::Vector< uint8_t,4 > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_double_t", "quelbo::VectorXd *|quelbo::VectorX< double > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_float_t", "quelbo::VectorXf *|quelbo::VectorX< float > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_int16_t_t", "quelbo::VectorXi16 *|quelbo::VectorX< int16_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_int32_t_t", "quelbo::VectorXi32 *|quelbo::VectorX< int32_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_int64_t_t", "quelbo::VectorXi64 *|quelbo::VectorX< int64_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_int8_t_t", "quelbo::VectorXi8 *|quelbo::VectorX< int8_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_uint16_t_t", "quelbo::VectorXu16 *|quelbo::VectorX< uint16_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_uint32_t_t", "quelbo::VectorXu32 *|quelbo::VectorX< uint32_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_uint64_t_t", "quelbo::VectorXu64 *|quelbo::VectorX< uint64_t > *", kMain | kGpu},
+    {"_p_quelbo__VectorXT_uint8_t_t", "quelbo::VectorXu8 *|quelbo::VectorX< uint8_t > *", kMain | kGpu},
+    {"_p_quelbo__VersionInfo", "quelbo::VersionInfo *", kMain},
+    {"_p_quelbo__Versioning", "quelbo::Versioning *", kMain},
+    {"_p_quelbo_cuda__CudaExtensionProvider", "quelbo_cuda::CudaExtensionProvider *", kGpu},
+    {"_p_quelbo_cuda__CudaImageFactory", "quelbo_cuda::CudaImageFactory *", kGpu},
+    {"_p_std__exception", "std::exception *", kMain},
+    {"_p_std__ostream", "std::ostream *", kMain},
+    {"_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t", "std::shared_ptr< quelbo::ColumnUnitExtension > *", kMain},
+    {"_p_std__shared_ptrT_quelbo__DataAccess_t", "std::shared_ptr< quelbo::DataAccess > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__DataFrameView_t", "std::shared_ptr< quelbo::DataFrameView > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__DataStorage_t", "std::shared_ptr< quelbo::DataStorage > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__Extension_t", "std::shared_ptr< quelbo::Extension > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__ImageProperties_t", "std::shared_ptr< quelbo::ImageProperties > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__LodImageView_t", "std::shared_ptr< quelbo::LodImageView > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__MetadataNode_t", "std::shared_ptr< quelbo::MetadataNode > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__MultiImageView_t", "std::shared_ptr< quelbo::MultiImageView > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t", "std::shared_ptr< quelbo::ParallelAccessExtension > *",
+     kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__RandomAccess_t", "std::shared_ptr< quelbo::RandomAccess > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__StreamAccess_t", "std::shared_ptr< quelbo::StreamAccess > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__TilingInfoExtension_t", "std::shared_ptr< quelbo::TilingInfoExtension > *",
+     kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__VariantDataValue_t", "std::shared_ptr< quelbo::VariantDataValue > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__ViewOriginExtension_t", "std::shared_ptr< quelbo::ViewOriginExtension > *",
+     kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__View_t", "std::shared_ptr< quelbo::View > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__Writer_t", "std::shared_ptr< quelbo::Writer > *", kMain | kGpu},
+    {"_p_swig__SwigPyIterator", "swig::SwigPyIterator *", kMain},
+    {"_p_uint16_t", "uint16_t *", kMain},
+    {"_p_uint32_t", "uint32_t *", kMain},
+    {"_p_uint64_t", "uint64_t *", kMain},
+    {"_p_uint8_t", "uint8_t *", kMain},
+    {"_p_void", "void *", kMain},
+};
+inline constexpr size_t kTypeListSize = sizeof(kTypeList) / sizeof(kTypeList[0]);
+
+constexpr bool same_text(const char* a, const char* b)
+{
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// The row of a mangled name, or -1.
+constexpr int type_row(const char* mangled)
+{
+    for (size_t i = 0; i < kTypeListSize; ++i)
+        if (same_text(kTypeList[i].mangled, mangled))
+            return int(i);
+    return -1;
+}
+
+// The number of rows a module carries.
+constexpr size_t rows_in(unsigned modules)
+{
+    size_t n = 0;
+    for (const TypeRow& r : kTypeList)
+        n += (r.in & modules) != 0;
+    return n;
+}
+
+// The row of a type the module declares; a name missing from the list stops the build.
+template <int I>
+struct Listed
+{
+    static_assert(I >= 0, "every type of the modules is a row of type_list.h");
+    static constexpr const TypeRow& row = kTypeList[I];
+};
+#define QW_LISTED(mangled) ::qw::Listed<::qw::type_row(mangled)>::row
+
+} // namespace qw

@@ -135,6 +135,22 @@ private:
     OwnedDescription m_description;
 };
 
+// A derived view that moves a region alike both ways, between the caller's
+// dense buffer and its sources (towards the caller when loading).
+class MovingView : public DerivedView
+{
+public:
+    using DerivedView::DerivedView;
+
+protected:
+    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
+    void store(RegionXu64 const& region, const uint8_t* src) override
+    {
+        move(region, const_cast<uint8_t*>(src), false);
+    }
+    virtual void move(RegionXu64 const& region, uint8_t* dense, bool toView) = 0;
+};
+
 // ------------------------------------------------------------ mapped view
 
 // One axis of a mapping: a dimension of the source walked by `step` samples,

@@ -43,25 +43,18 @@ ImageCapabilitySet commonReadWrite(std::vector<std::shared_ptr<ImageView>> const
 
 // The frames along a new dimension at `axis`; each frame's samples go to
 // their slab of the destination.
-class StackView final : public DerivedView
+class StackView final : public MovingView
 {
 public:
     StackView(std::vector<std::shared_ptr<ImageView>> frames, size_t axis, VectorXu64 shape,
               std::shared_ptr<const ImageProperties> properties, size_t threads)
-        : DerivedView("Stack", frames, commonReadWrite(frames), std::move(shape), frames.front()->dataType(),
+        : MovingView("Stack", frames, commonReadWrite(frames), std::move(shape), frames.front()->dataType(),
                       std::move(properties), detail::metadataOf(*frames.front())),
           m_axis(axis), m_threads(threads)
     {}
 
-protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
-    void store(RegionXu64 const& region, const uint8_t* src) override
-    {
-        move(region, const_cast<uint8_t*>(src), false);
-    }
-
 private:
-    void move(RegionXu64 const& region, uint8_t* dense, bool toView)
+    void move(RegionXu64 const& region, uint8_t* dense, bool toView) override
     {
         size_t const n = region.dimensionCount();
         size_t const bytes = dataType().byteCount();
@@ -146,24 +139,17 @@ std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, Im
 }
 
 // The frames as the components of one vector sample.
-class InterlaceView final : public DerivedView
+class InterlaceView final : public MovingView
 {
 public:
     InterlaceView(std::vector<std::shared_ptr<ImageView>> frames, DataType type,
                   std::shared_ptr<const ImageProperties> properties)
-        : DerivedView("Interlace", frames, commonReadWrite(frames), frames.front()->shape(), type,
+        : MovingView("Interlace", frames, commonReadWrite(frames), frames.front()->shape(), type,
                       std::move(properties), detail::metadataOf(*frames.front()))
     {}
 
-protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
-    void store(RegionXu64 const& region, const uint8_t* src) override
-    {
-        move(region, const_cast<uint8_t*>(src), false);
-    }
-
 private:
-    void move(RegionXu64 const& region, uint8_t* dense, bool toView)
+    void move(RegionXu64 const& region, uint8_t* dense, bool toView) override
     {
         size_t const n = region.dimensionCount();
         DataType const unit = sources().front()->dataType();

@@ -2,6 +2,7 @@
 #include "data_frames.h"
 #include "order.h"
 #include "runtime/buffer.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ struct UnitTr
     using T = ColumnUnitExtension;
     static constexpr const char* name = "ColumnUnitExtension";
     static constexpr const char* native = "quelbo::ColumnUnitExtension";
+    static constexpr const char* self_type = "quelbo::ColumnUnitExtension const *";
+    static constexpr const char* mut_type = "quelbo::ColumnUnitExtension *";
 };
 
 constexpr const char* kString = "std::string const &";
@@ -71,91 +74,31 @@ constexpr char kWriteBytes[] = "_write_bytes";
 constexpr char kReadStrings[] = "_read_strings";
 constexpr char kWriteStrings[] = "_write_strings";
 
-PyObject* column_name(PyObject*, PyObject* args)
-{
-    return frame<kColumnName, true, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-        return call([&] { return to_py(d.columnName(v[0])); });
-    });
-}
+using Index = Arg<size_t, text::size>;
+using Text = Arg<std::string, text::string_ref>;
+using Frame = SharedSelf<DataFrameView, &FrameTr::self_type>;
+using Changing = SharedSelf<DataFrameView, &FrameTr::mut_type>;
+constexpr char kDataType[] = "quelbo::DataType";
 
-PyObject* column_index(PyObject*, PyObject* args)
+// <Tr::name>_<Name>(object, arguments...) calling a member of the view or of
+// its column unit extension.
+template <class Tr, const char* Name, auto Call, class... K>
+struct Member : Declare<Member<Tr, Name, Call, K...>, Params<K...>>
 {
-    return frame<kColumnIndex, true, 0, 1>(args,
-                                           [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
-                                               std::string name;
-                                               if (!arg(r[0], {fn, 2, kString}, name))
-                                                   return (PyObject*)nullptr;
-                                               return call([&] { return to_py(d.columnIndex(name)); });
-                                           });
-}
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, "_", Name);
+        return fn;
+    }
+    static constexpr auto call = Call;
+};
 
-PyObject* column_data_type(PyObject*, PyObject* args)
-{
-    return frame<kColumnDataType, true, 1, 0>(args,
-                                              [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-                                                  return call([&] { return value(d.columnDataType(v[0])); });
-                                              });
-}
-
-PyObject* unit(PyObject*, PyObject* args)
-{
-    return frame<kUnit, false, 1, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-        return call([&] { return to_py(d.unit(v[0])); });
-    });
-}
+template <const char* Name, auto Call, class... K>
+using FrameMember = Member<FrameTr, Name, Call, K...>;
 
 // set_unit of the view and of its column unit extension: (object, index, unit).
 template <class Tr>
-PyObject* set_unit(PyObject*, PyObject* args)
-{
-    return member<Tr, kSetUnit, false, 1, 1>(
-        args, [](typename Tr::T& d, const size_t* v, PyObject* const* r, const char* fn) {
-            std::string unit;
-            if (!arg(r[0], {fn, 3, kString}, unit))
-                return (PyObject*)nullptr;
-            return call([&] {
-                d.setUnit(v[0], unit);
-                return none();
-            });
-        });
-}
-
-PyObject* add_column(PyObject*, PyObject* args)
-{
-    return frame<kAddColumn, false, 0, 2>(
-        args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char* fn) {
-            std::string name;
-            DataType type;
-            if (!arg(r[0], {fn, 2, kString}, name) || !dtype_arg(r[1], {fn, 3, "quelbo::DataType"}, type))
-                return (PyObject*)nullptr;
-            return call([&] {
-                d.addColumn(name, type);
-                return none();
-            });
-        });
-}
-
-template <const char* Name, void (DataFrameView::*Member)(size_t, size_t)>
-PyObject* rows(PyObject*, PyObject* args)
-{
-    return frame<Name, false, 2, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-        return call([&] {
-            (d.*Member)(v[0], v[1]);
-            return none();
-        });
-    });
-}
-
-PyObject* remove_column(PyObject*, PyObject* args)
-{
-    return frame<kRemoveColumn, false, 1, 0>(args,
-                                             [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-                                                 return call([&] {
-                                                     d.removeColumn(v[0]);
-                                                     return none();
-                                                 });
-                                             });
-}
+using SetUnit = Member<Tr, kSetUnit, &Tr::T::setUnit, SharedSelf<typename Tr::T, &Tr::mut_type>, Index, Text>;
 
 PyObject* reshape(PyObject*, PyObject* args)
 {
@@ -277,15 +220,6 @@ PyObject* strings_transfer(PyObject*, PyObject* args)
            });
 }
 
-// ------------------------------------------------------------ column units
-
-PyObject* unit_of_column(PyObject*, PyObject* args)
-{
-    return member<UnitTr, kUnit, true, 1, 0>(args,
-                                             [](ColumnUnitExtension& u, const size_t* v, PyObject* const*,
-                                                const char*) { return call([&] { return to_py(u.unit(v[0])); }); });
-}
-
 void add_data_frames(Methods& m)
 {
     m.add<&shared_release<FrameTr>>("delete_DataFrameView", METH_O);
@@ -294,36 +228,31 @@ void add_data_frames(Methods& m)
     add_shared_getter<FrameTr, kGetShape, &DataFrameView::shape>(
         m, "Return the shape of the data frame.\n"
            "First element being the number of columns, and the second, the number of rows.");
-    m.add<&column_name>(
-        "DataFrameView_column_name", METH_VARARGS,
+    m.add<FrameMember<kColumnName, &DataFrameView::columnName, Frame, Index>>(
         "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
-    m.add<&column_index>("DataFrameView_column_index", METH_VARARGS,
-                         "Return the index of the column of this name.\n:raises: Error if no column has this name.");
-    m.add<&column_data_type>("DataFrameView_column_data_type", METH_VARARGS,
-                             "Return the data type of a column.\n:raises: Error if the index is out of range.");
-    m.add<&unit>("DataFrameView_unit", METH_VARARGS,
-                 "Return the unit of a column.\n:raises: Error if the index is out of range.");
-    m.add<&set_unit<FrameTr>>(
-        "DataFrameView_set_unit", METH_VARARGS,
+    m.add<FrameMember<kColumnIndex, &DataFrameView::columnIndex, Frame, Text>>(
+        "Return the index of the column of this name.\n:raises: Error if no column has this name.");
+    m.add<FrameMember<kColumnDataType, &DataFrameView::columnDataType, Frame, Index>>(
+        "Return the data type of a column.\n:raises: Error if the index is out of range.");
+    m.add<FrameMember<kUnit, &DataFrameView::unit, Changing, Index>>(
+        "Return the unit of a column.\n:raises: Error if the index is out of range.");
+    m.add<SetUnit<FrameTr>>(
         "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
-    m.add<&add_column>(
-        "DataFrameView_add_column", METH_VARARGS,
+    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<kDataType>>>(
         "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
         "Available with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the name is already used or the data type is not supported.");
-    m.add<&rows<kAddRows, &DataFrameView::addRows>>(
-        "DataFrameView_add_rows", METH_VARARGS,
+    m.add<FrameMember<kAddRows, &DataFrameView::addRows, Changing, Index, Index>>(
         "Insert count rows before the row offset (append when offset is the row count); their cells are zero or "
         "empty strings.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if offset is out of bounds.");
-    m.add<&remove_column>("DataFrameView_remove_column", METH_VARARGS,
-                          "Remove a column.\nAvailable with RESHAPE capability.\n"
-                          ":raises: NotImplemented if the view does not support reshaping.\n"
-                          ":raises: Error if the index is out of range.");
-    m.add<&rows<kRemoveRows, &DataFrameView::removeRows>>(
-        "DataFrameView_remove_rows", METH_VARARGS,
+    m.add<FrameMember<kRemoveColumn, &DataFrameView::removeColumn, Changing, Index>>(
+        "Remove a column.\nAvailable with RESHAPE capability.\n"
+        ":raises: NotImplemented if the view does not support reshaping.\n"
+        ":raises: Error if the index is out of range.");
+    m.add<FrameMember<kRemoveRows, &DataFrameView::removeRows, Changing, Index, Index>>(
         "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the rows are out of bounds.");
@@ -367,12 +296,11 @@ QW_FAMILY(order::views_data_frame, add_data_frames);
 
 void add_column_units(Methods& m)
 {
-    m.add<&extension_cast<UnitTr>>("ColumnUnitExtension_cast", METH_O,
-                                   "Cast a generic extension into this kind; None when it is not one.");
-    m.add<&unit_of_column>("ColumnUnitExtension_unit", METH_VARARGS,
-                           "Return the unit of a column.\n:raises: Error if the column index is out of range.");
-    m.add<&set_unit<UnitTr>>(
-        "ColumnUnitExtension_set_unit", METH_VARARGS,
+    m.add<ExtensionCast<UnitTr>>("Cast a generic extension into this kind; None when it is not one.");
+    m.add<
+        Member<UnitTr, kUnit, &ColumnUnitExtension::unit, SharedSelf<ColumnUnitExtension, &UnitTr::self_type>, Index>>(
+        "Return the unit of a column.\n:raises: Error if the column index is out of range.");
+    m.add<SetUnit<UnitTr>>(
         "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "
         "view does not have the WRITE capability.");
     m.add<&shared_release<UnitTr>>("delete_ColumnUnitExtension", METH_O);

@@ -21,6 +21,7 @@ struct FrameTr
     static constexpr const char* name = "DataFrameView";
     static constexpr const char* native = "quelbo::DataFrameView";
     static constexpr const char* self_type = "quelbo::DataFrameView const *";
+    static constexpr const char* mut_type = "quelbo::DataFrameView *";
 };
 using FramePtr = std::shared_ptr<quelbo::DataFrameView>;
 

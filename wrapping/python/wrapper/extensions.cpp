@@ -3,6 +3,7 @@
 #include "core_args.h"
 #include "quelbo/array.h"
 #include "runtime/buffer.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ QW_SHARED_CAST(Extension, ViewOriginExtension);
         static constexpr const char* name = #Kind;                                                                     \
         static constexpr const char* native = "quelbo::" #Kind;                                                        \
         static constexpr const char* self_type = "quelbo::" #Kind " const *";                                          \
+        static constexpr const char* mut_type = "quelbo::" #Kind " *";                                                 \
     }
 QW_KIND(ExtensionTr, Extension);
 QW_KIND(TilingTr, TilingInfoExtension);
@@ -37,8 +39,7 @@ QW_KIND(OriginTr, ViewOriginExtension);
 template <class Tr>
 void add_kind_head(Methods& m)
 {
-    m.add<&extension_cast<Tr>>(joined(Tr::name, "_cast"), METH_O,
-                               "Cast a generic extension into this kind; None when it is not one.");
+    m.add<ExtensionCast<Tr>>("Cast a generic extension into this kind; None when it is not one.");
 }
 
 template <class Tr>
@@ -48,39 +49,31 @@ void add_kind_tail(Methods& m)
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
 
-// Members with an index: <Kind>_<name>(object, index)
-template <class Tr, const char* Name, class F>
-PyObject* indexed(PyObject* args, F&& body)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    PyObject* a[2];
-    std::shared_ptr<typename Tr::T> ext;
-    size_t index;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<Tr>::self(a[0], fn, true, ext) ||
-        !arg(a[1], {fn, 2, "size_t"}, index))
-        return nullptr;
-    return call([&] { return body(*ext, index); });
-}
+using Index = Arg<size_t, text::size>;
 
 // ------------------------------------------------------------------ Extension
 
-PyObject* new_Extension(PyObject*, PyObject*)
+struct new_extension : Declare<new_extension, Params<>>
 {
-    return call([] { return constructed(new std::shared_ptr<Extension>(std::make_shared<Extension>())); });
-}
+    static constexpr const char* name = "new_Extension";
+    static constexpr auto call = [] {
+        return constructed(new std::shared_ptr<Extension>(std::make_shared<Extension>()));
+    };
+};
 
 // ------------------------------------------------------------------- tiling
 
 constexpr char kMaxTileSize[] = "max_tile_size";
 constexpr char kTileCount[] = "tile_count";
-constexpr char kTileRegion[] = "tile_region";
 constexpr char kTilingGrid[] = "tiling_grid";
 
-PyObject* TilingInfoExtension_tile_region(PyObject*, PyObject* args)
+struct tile_region : Declare<tile_region, Params<SharedSelf<TilingInfoExtension, &TilingTr::self_type>, Index>>
 {
-    return indexed<TilingTr, kTileRegion>(args,
-                                          [](TilingInfoExtension& t, size_t i) { return value(t.tileRegion(i)); });
-}
+    static constexpr const char* name = "TilingInfoExtension_tile_region";
+    static constexpr const char* doc =
+        "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.";
+    static constexpr auto call = &TilingInfoExtension::tileRegion;
+};
 
 // Tile transfers: the buffer is checked against the tile's byte count before
 // a byte moves.
@@ -111,34 +104,34 @@ PyObject* tile_transfer(PyObject*, PyObject* args)
 constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kToString[] = "to_string";
 
-PyObject* ParallelAccessExtension_support(PyObject*, PyObject* args)
+constexpr char kCapabilities[] = "quelbo::ParallelAccessCapabilitySet";
+
+struct support : Declare<support, Params<SharedSelf<ParallelAccessExtension, &ParallelTr::mut_type>,
+                                         FlagsArg<quelbo::ParallelAccessCapability, kCapabilities>>>
 {
-    const char* fn = "ParallelAccessExtension_support";
-    PyObject* a[2];
-    std::shared_ptr<ParallelAccessExtension> ext;
-    quelbo::ParallelAccessCapabilitySet flags;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<ParallelTr>::self(a[0], fn, false, ext) ||
-        !flags_arg(a[1], {fn, 2, "quelbo::ParallelAccessCapabilitySet"}, flags))
-        return nullptr;
-    return call([&] { return to_py(ext->support(flags)); });
-}
+    static constexpr const char* name = "ParallelAccessExtension_support";
+    static constexpr const char* doc = "Checks if the view allows all the given kinds of concurrent access.";
+    static constexpr auto call = &ParallelAccessExtension::support;
+};
 
 // -------------------------------------------------------------- view origin
 
 constexpr char kUid[] = "uid";
 constexpr char kParentCount[] = "parent_count";
-constexpr char kParent[] = "parent";
 constexpr char kDataOrigin[] = "data_origin";
 constexpr char kDisplayName[] = "display_name";
 
-PyObject* ViewOriginExtension_parent(PyObject*, PyObject* args)
+struct parent : Declare<parent, Params<SharedSelf<ViewOriginExtension, &OriginTr::self_type>, Index>>
 {
-    return indexed<OriginTr, kParent>(args, [](ViewOriginExtension& v, size_t i) { return shared(v.parent(i)); });
-}
+    static constexpr const char* name = "ViewOriginExtension_parent";
+    static constexpr const char* doc =
+        "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.";
+    static constexpr auto call = &ViewOriginExtension::parent;
+};
 
 void add_extensions(Methods& m)
 {
-    m.add<&new_Extension>("new_Extension", METH_NOARGS);
+    m.add<new_extension>();
     m.add<&shared_release<ExtensionTr>>("delete_Extension", METH_O);
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
@@ -146,9 +139,7 @@ void add_extensions(Methods& m)
     add_shared_getter<TilingTr, kMaxTileSize, &TilingInfoExtension::maxTileSize>(
         m, "Return the maximum tile size used for the image.");
     add_shared_getter<TilingTr, kTileCount, &TilingInfoExtension::tileCount>(m, "Return the number of tiles.");
-    m.add<&TilingInfoExtension_tile_region>(
-        "TilingInfoExtension_tile_region", METH_VARARGS,
-        "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
+    m.add<tile_region>();
     add_shared_getter<TilingTr, kTilingGrid, &TilingInfoExtension::tilingGrid>(
         m, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add<&tile_transfer<true>>(
@@ -167,8 +158,7 @@ void add_parallel(Methods& m)
     add_kind_head<ParallelTr>(m);
     add_shared_getter<ParallelTr, kGetCapabilities, &ParallelAccessExtension::capabilities>(
         m, "Return the kinds of concurrent access the view allows.");
-    m.add<&ParallelAccessExtension_support>("ParallelAccessExtension_support", METH_VARARGS,
-                                            "Checks if the view allows all the given kinds of concurrent access.");
+    m.add<support>();
     add_shared_getter<ParallelTr, kToString, &ParallelAccessExtension::toString>(m, "Return a string representation");
     add_kind_tail<ParallelTr>(m);
 }
@@ -179,9 +169,7 @@ void add_origin(Methods& m)
     add_shared_getter<OriginTr, kUid, &ViewOriginExtension::uid>(m, "Return the unique identifier of the view.");
     add_shared_getter<OriginTr, kParentCount, &ViewOriginExtension::parentCount>(
         m, "Return the number of parent views used to create this view.");
-    m.add<&ViewOriginExtension_parent>(
-        "ViewOriginExtension_parent", METH_VARARGS,
-        "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
+    m.add<parent>();
     add_shared_getter<OriginTr, kDataOrigin, &ViewOriginExtension::dataOrigin>(
         m, "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
     add_shared_getter<OriginTr, kDisplayName, &ViewOriginExtension::displayName>(

@@ -4,6 +4,7 @@
 #include "core_args.h"
 #include "quelbo/extension.h"
 #include "quelbo/hand_over.h"
+#include "runtime/declare.h"
 #include "runtime/shared.h"
 
 namespace qw {
@@ -23,15 +24,10 @@ struct SharedMember
 };
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
+inline constexpr char kCast[] = "cast";
+inline constexpr char kExtensionRef[] = "std::shared_ptr< quelbo::Extension > const &";
 template <class Tr>
-PyObject* extension_cast(PyObject*, PyObject* o)
-{
-    static const char* fn = joined(Tr::name, "_cast");
-    std::shared_ptr<quelbo::Extension> base;
-    if (!shared_arg(o, {fn, 1, "std::shared_ptr< quelbo::Extension > const &"}, base))
-        return nullptr;
-    return call([&] { return shared(Tr::T::cast(base)); });
-}
+using ExtensionCast = Getter<Tr, kCast, SharedArg<quelbo::Extension, kExtensionRef>, &Tr::T::cast>;
 
 // delete_<cls> of a shared class: releases the holder the handle owns (the
 // object dies with its last owner) and leaves the handle empty. None, and a

@@ -1,6 +1,7 @@
 // ImageInfoProperty: how an image's samples are read.
 #include "properties.h"
 #include "quelbo/image_properties.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -19,104 +20,65 @@ struct InfoTr
     static constexpr const char* self_type = "quelbo::ImageInfoProperty const *";
     static constexpr const char* mut_type = "quelbo::ImageInfoProperty *";
     static constexpr const char* other_type = "quelbo::ImageInfoProperty const &";
+    static constexpr const char* moved_type = "quelbo::ImageInfoProperty &&";
 };
 
-constexpr const char* kNew = "new_ImageInfoProperty";
+constexpr char kAxesType[] = "quelbo::ImageType";
+constexpr char kInterpretationType[] = "quelbo::ImageInterpretation";
+constexpr char kTypeType[] = "quelbo::DataType";
+constexpr char kRangeType[] = "quelbo::Vector2d const &";
+constexpr char kMember[] = "quelbo::ImageInfoProperty::ImageInfoProperty";
 
-bool is_axes(PyObject* o)
-{
-    return is_obj<ImageType>(o);
-}
+using Axes = Param<ImageType, kAxesType>;
+using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
+using Alpha = Arg<bool, text::boolean>;
+using Type = DTypeArg<kTypeType>;
 
-// The leading (axes, interpretation, alpha) items of the 4- and 5-item forms.
-bool leading(Args a, ImageType& axes, ImageInterpretation& interpretation, bool& alpha)
-{
-    return param(a[0], {kNew, 1, "quelbo::ImageType"}, axes) &&
-           param(a[1], {kNew, 2, "quelbo::ImageInterpretation"}, interpretation) &&
-           param(a[2], {kNew, 3, "bool"}, alpha);
-}
+template <class P, int Decl>
+using Made = Constructor<kMember, P, Decl>;
 
-PyObject* make_full(Args a, Py_ssize_t)
+struct new_type : Made<Params<Type>, 2>
 {
-    ImageType axes;
-    ImageInterpretation interpretation;
-    bool alpha;
-    size_t bits;
-    quelbo::Vector2d range;
-    if (!leading(a, axes, interpretation, alpha) || !param(a[3], {kNew, 4, "size_t"}, bits) ||
-        !sequence_to_vector(a[4], range))
-        return nullptr;
-    return call([&] { return constructed(new ImageInfoProperty(axes, interpretation, alpha, bits, range)); });
-}
+    static constexpr auto call = [](DataType type) { return constructed(new ImageInfoProperty(type)); };
+};
+struct new_axes_type : Made<Params<Axes, Type>, 3>
+{
+    static constexpr auto call = [](const ImageType& axes, DataType type) {
+        return constructed(new ImageInfoProperty(axes, type));
+    };
+};
+struct new_typed : Made<Params<Axes, Interpretation, Alpha, Type>, 1>
+{
+    static constexpr auto call = [](const ImageType& axes, ImageInterpretation interpretation, bool alpha,
+                                    DataType type) {
+        return constructed(new ImageInfoProperty(axes, interpretation, alpha, type));
+    };
+};
+struct new_full
+    : Made<Params<Axes, Interpretation, Alpha, Arg<size_t, text::size>, Seq<quelbo::Vector2d, kRangeType>>, 0>
+{
+    static constexpr auto call = [](const ImageType& axes, ImageInterpretation interpretation, bool alpha, size_t bits,
+                                    const quelbo::Vector2d& range) {
+        return constructed(new ImageInfoProperty(axes, interpretation, alpha, bits, range));
+    };
+};
+struct new_info : DeclareOverloads<new_info, CopyConstructor<kMember, InfoTr, 4>, MoveConstructor<kMember, InfoTr, 5>,
+                                   new_type, new_axes_type, new_typed, new_full>
+{
+    static constexpr const char* name = "new_ImageInfoProperty";
+};
 
-PyObject* make_typed(Args a, Py_ssize_t)
+struct channel_count : Declare<channel_count, Params<Interpretation>>
 {
-    ImageType axes;
-    ImageInterpretation interpretation;
-    bool alpha;
-    DataType type;
-    if (!leading(a, axes, interpretation, alpha) || !dtype_arg(a[3], {kNew, 4, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return constructed(new ImageInfoProperty(axes, interpretation, alpha, type)); });
-}
-
-PyObject* new_ImageInfoProperty(PyObject*, PyObject* args)
-{
-    static const Overloads rows(
-        kNew,
-        {{"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageInfoProperty const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<ImageInfoProperty>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              ImageInfoProperty* other;
-              if (!ref(a[0], {kNew, 1, InfoTr::other_type}, other))
-                  return nullptr;
-              return call([&] { return constructed(new ImageInfoProperty(*other)); });
-          },
-          4},
-         {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageInfoProperty &&)", 1, 1,
-          [](Args, Py_ssize_t) { return false; }, nullptr, 5},
-         {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::DataType)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_dtype(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              DataType type;
-              if (!dtype_arg(a[0], {kNew, 1, "quelbo::DataType"}, type))
-                  return nullptr;
-              return call([&] { return constructed(new ImageInfoProperty(type)); });
-          },
-          2},
-         {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageType,quelbo::DataType)", 2, 2,
-          [](Args a, Py_ssize_t) { return is_axes(a[0]) && is_dtype(a[1]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              ImageType axes;
-              DataType type;
-              if (!param(a[0], {kNew, 1, "quelbo::ImageType"}, axes) ||
-                  !dtype_arg(a[1], {kNew, 2, "quelbo::DataType"}, type))
-                  return nullptr;
-              return call([&] { return constructed(new ImageInfoProperty(axes, type)); });
-          },
-          3},
-         {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageType,quelbo::ImageInterpretation,bool,quelbo::"
-          "DataType)",
-          4, 4,
-          [](Args a, Py_ssize_t) { return is_axes(a[0]) && is<int32_t>(a[1]) && is<bool>(a[2]) && is_dtype(a[3]); },
-          &make_typed, 1},
-         {"quelbo::ImageInfoProperty::ImageInfoProperty(quelbo::ImageType,quelbo::ImageInterpretation,bool,size_t,"
-          "quelbo::Vector2d const &)",
-          5, 5,
-          [](Args a, Py_ssize_t) {
-              return is_axes(a[0]) && is<int32_t>(a[1]) && is<bool>(a[2]) && is<size_t>(a[3]) && is_seq(a[4]);
-          },
-          &make_full, 0}});
-    return rows(args);
-}
-
-PyObject* ImageInfoProperty_channel_count(PyObject*, PyObject* o)
-{
-    ImageInterpretation interpretation;
-    if (!arg(o, {"ImageInfoProperty_channel_count", 1, "quelbo::ImageInterpretation"}, interpretation))
-        return nullptr;
-    return call([&] { return to_py(ImageInfoProperty::channelCount(interpretation)); });
-}
+    static constexpr const char* name = "ImageInfoProperty_channel_count";
+    static constexpr const char* doc =
+        "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
+        ":type interpretation: int\n"
+        ":param interpretation: the interpretation\n"
+        ":rtype: int\n"
+        ":return: the channel count corresponding to the given ImageInterpretation\n";
+    static constexpr auto call = &ImageInfoProperty::channelCount;
+};
 
 constexpr char kGetAxes[] = "get_axes_interpretation";
 constexpr char kSetAxes[] = "set_axes_interpretation";
@@ -129,27 +91,11 @@ constexpr char kSetBitDepth[] = "set_bit_depth";
 constexpr char kGetRange[] = "get_value_range";
 constexpr char kSetRange[] = "set_value_range";
 constexpr char kToString[] = "to_string";
-constexpr char kAxesType[] = "quelbo::ImageType";
-constexpr char kInterpretationType[] = "quelbo::ImageInterpretation";
-constexpr char kBoolType[] = "bool";
-constexpr char kSizeType[] = "size_t";
-constexpr char kRangeType[] = "quelbo::Vector2d const &";
-
-PyObject* ImageInfoProperty___eq__(PyObject* self, PyObject* args)
-{
-    return object_compare<InfoTr, true>(self, args);
-}
 
 void add_image_info(Methods& m)
 {
-    m.add<&new_ImageInfoProperty>(kNew, METH_VARARGS);
-    m.add<&ImageInfoProperty_channel_count>(
-        "ImageInfoProperty_channel_count", METH_O,
-        "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
-        ":type interpretation: int\n"
-        ":param interpretation: the interpretation\n"
-        ":rtype: int\n"
-        ":return: the channel count corresponding to the given ImageInterpretation\n");
+    m.add<new_info>();
+    m.add<channel_count>();
     add_const_getter<InfoTr, kGetAxes, &ImageInfoProperty::axesInterpretation>(
         m, "\nReturn an ImageType describing the interpretation of the axes of the image.\n"
            "For example a classical image ImageType will have the ImageDimension::COLUMN and\n"
@@ -159,17 +105,17 @@ void add_image_info(Methods& m)
     add_const_getter<InfoTr, kGetInterpretation, &ImageInfoProperty::interpretation>(m);
     add_setter<InfoTr, kSetInterpretation, kInterpretationType, &ImageInfoProperty::setInterpretation>(m);
     add_const_getter<InfoTr, kGetAlpha, &ImageInfoProperty::hasAlpha>(m, "Return if an alpha channel is present");
-    add_setter<InfoTr, kSetAlpha, kBoolType, &ImageInfoProperty::setAlpha>(m);
+    add_setter<InfoTr, kSetAlpha, text::boolean, &ImageInfoProperty::setAlpha>(m);
     add_const_getter<InfoTr, kGetBitDepth, &ImageInfoProperty::bitDepth>(
         m, "\nThe bit depth of pixel components.\n"
            "For example, data stored on 16 bits of which only 12 are used has the data type\n"
            "UINT16 and a bit depth of 12.\n");
-    add_setter<InfoTr, kSetBitDepth, kSizeType, &ImageInfoProperty::setBitDepth>(
+    add_setter<InfoTr, kSetBitDepth, text::size, &ImageInfoProperty::setBitDepth>(
         m, "Set the bit depth of pixel components.");
     add_const_getter<InfoTr, kGetRange, &ImageInfoProperty::valueRange>(m, "The value range of the pixel component");
     add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(m,
                                                                                  "Set the value range of components");
-    m.add<&ImageInfoProperty___eq__>("ImageInfoProperty___eq__", METH_VARARGS, "Equality operator");
+    m.add<&object_compare<InfoTr, true>>("ImageInfoProperty___eq__", METH_VARARGS, "Equality operator");
     add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
     m.add<&ClassOps<InfoTr>::del>("delete_ImageInfoProperty", METH_O);
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");

@@ -1,6 +1,7 @@
 // ImageProperties: the shared property set of an image view.
 #include "quelbo/image_properties.h"
 #include "properties.h"
+#include "runtime/declare.h"
 #include "runtime/keepalive.h"
 
 namespace {
@@ -19,182 +20,119 @@ struct PropertiesTr
     static constexpr const char* name = "ImageProperties";
     static constexpr const char* self_type = "quelbo::ImageProperties const *";
     static constexpr const char* mut_type = "quelbo::ImageProperties *";
+    static constexpr const char* native = "quelbo::ImageProperties";
+    static constexpr const char* other_type = "quelbo::ImageProperties const &";
+    static constexpr const char* moved_type = "quelbo::ImageProperties &&";
 };
 
-constexpr const char* kCalRef = "quelbo::SpatialCalibrationProperty const &";
-constexpr const char* kInfoRef = "quelbo::ImageInfoProperty const &";
-constexpr const char* kSharedConst = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr char kCalRef[] = "quelbo::SpatialCalibrationProperty const &";
+constexpr char kInfoRef[] = "quelbo::ImageInfoProperty const &";
+constexpr char kSharedConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kShape[] = "quelbo::VectorXu64 const &";
 
-// A calibration then an image information, each plain or read-only.
-bool is_calibration_and_info(Args a, Py_ssize_t)
-{
-    return is_proxy_value<SpatialCalibrationProperty>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
-}
+using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
+using Info = ProxyValue<ImageInfoProperty, kInfoRef>;
+using Other = SharedRef<ImageProperties, &PropertiesTr::other_type>;
+using Constant = SharedSelf<ImageProperties, &PropertiesTr::self_type>;
+using Held = SharedHeld<ImageProperties, &PropertiesTr::mut_type>;
 
-template <class F>
-PyObject* with_calibration_and_info(const char* fn, Args a, F&& use)
-{
-    const SpatialCalibrationProperty* calibration;
-    const ImageInfoProperty* info;
-    if (!proxy_value_arg(a[0], {fn, 1, kCalRef}, calibration) || !proxy_value_arg(a[1], {fn, 2, kInfoRef}, info))
-        return nullptr;
-    return use(*calibration, *info);
-}
+constexpr char kMember[] = "quelbo::ImageProperties::ImageProperties";
+template <class P, int Decl>
+using Made = Constructor<kMember, P, Decl>;
 
-template <class F>
-PyObject* new_shared(F&& make)
+struct new_parts : Made<Params<Calibration, Info>, 0>
 {
-    return call([&] { return constructed(new Shared(make())); });
-}
+    static constexpr auto call = [](const SpatialCalibrationProperty& calibration, const ImageInfoProperty& info) {
+        return new_shared(std::make_shared<ImageProperties>(calibration, info));
+    };
+};
+struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<kMember, PropertiesTr, 1>,
+                                         SharedMoveConstructor<kMember, PropertiesTr, 2>, new_parts>
+{
+    static constexpr const char* name = "new_ImageProperties";
+};
 
-PyObject* new_ImageProperties(PyObject*, PyObject* args)
+struct from_data_type : Declare<from_data_type, Params<DTypeArg<kDataType>>>
 {
-    static const char* fn = "new_ImageProperties";
-    static const Overloads rows(
-        fn, {{"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_shared<ImageProperties>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Shared other;
-                  if (!shared_self(a[0], {fn, 1, "quelbo::ImageProperties const &"}, other))
-                      return nullptr;
-                  return new_shared([&] { return std::make_shared<ImageProperties>(*other); });
-              },
-              1},
-             {"quelbo::ImageProperties::ImageProperties(quelbo::ImageProperties &&)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<ImageProperties>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  ImageProperties* source;
-                  if (!release(a[0], {fn, 1, "quelbo::ImageProperties &&"}, source))
-                      return nullptr;
-                  PyObject* r = new_shared([&] { return std::make_shared<ImageProperties>(std::move(*source)); });
-                  dispose(source);
-                  return r;
-              },
-              2},
-             {"quelbo::ImageProperties::ImageProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
-              "ImageInfoProperty const &)",
-              2, 2, &is_calibration_and_info,
-              [](Args a, Py_ssize_t) {
-                  return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
-                      return new_shared([&] { return std::make_shared<ImageProperties>(calibration, info); });
-                  });
-              },
-              0}});
-    return rows(args);
-}
+    static constexpr const char* name = "ImageProperties_from_data_type";
+    static constexpr const char* doc =
+        "\nCreate a property set with all values defaulted, according to a data type.\n"
+        "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
+        "given dataType must be retrieved from this ImageView.\n";
+    static constexpr auto call = &ImageProperties::fromDataType;
+};
 
-PyObject* ImageProperties_from_data_type(PyObject*, PyObject* o)
+// fromProperties(properties, calibration or image information), or from both parts
+constexpr char kFromProperties[] = "quelbo::ImageProperties::fromProperties";
+template <class P, int Decl>
+using From = Constructor<kFromProperties, P, Decl>;
+template <class Part, int Decl>
+struct from_shared : From<Params<SharedObject<ImageProperties, kSharedConst>, Part>, Decl>
 {
-    DataType type;
-    if (!dtype_arg(o, {"ImageProperties_from_data_type", 1, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return shared(ImageProperties::fromDataType(type)); });
-}
-
-// fromProperties(properties, calibration or image information)
-template <class V>
-PyObject* from_shared(Args a, Py_ssize_t)
+    static constexpr auto call = [](const Shared& properties, const auto& part) {
+        return ImageProperties::fromProperties(properties, part);
+    };
+};
+struct from_parts : From<Params<Calibration, Info>, 0>
 {
-    static const char* fn = "ImageProperties_from_properties";
-    Shared properties;
-    const V* part;
-    if (!shared_self(a[0], {fn, 1, kSharedConst}, properties) ||
-        !proxy_value_arg(a[1], {fn, 2, std::is_same<V, ImageInfoProperty>::value ? kInfoRef : kCalRef}, part))
-        return nullptr;
-    return call([&] { return shared(ImageProperties::fromProperties(properties, *part)); });
-}
-
-PyObject* ImageProperties_from_properties(PyObject*, PyObject* args)
+    static constexpr auto call = [](const SpatialCalibrationProperty& calibration, const ImageInfoProperty& info) {
+        return ImageProperties::fromProperties(calibration, info);
+    };
+};
+struct from_properties
+    : DeclareOverloads<from_properties, from_shared<Calibration, 1>, from_shared<Info, 2>, from_parts>
 {
-    static const char* fn = "ImageProperties_from_properties";
-    static const Overloads rows(
-        fn, {{"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
-              "SpatialCalibrationProperty const &)",
-              2, 2,
-              [](Args a, Py_ssize_t) {
-                  return is_shared<ImageProperties>(a[0]) && is_proxy_value<SpatialCalibrationProperty>(a[1]);
-              },
-              &from_shared<SpatialCalibrationProperty>, 1},
-             {"quelbo::ImageProperties::fromProperties(std::shared_ptr< quelbo::ImageProperties const >,quelbo::"
-              "ImageInfoProperty const &)",
-              2, 2,
-              [](Args a, Py_ssize_t) {
-                  return is_shared<ImageProperties>(a[0]) && is_proxy_value<ImageInfoProperty>(a[1]);
-              },
-              &from_shared<ImageInfoProperty>, 2},
-             {"quelbo::ImageProperties::fromProperties(quelbo::SpatialCalibrationProperty const &,quelbo::"
-              "ImageInfoProperty const &)",
-              2, 2, &is_calibration_and_info,
-              [](Args a, Py_ssize_t) {
-                  return with_calibration_and_info(fn, a, [](auto& calibration, auto& info) {
-                      return call([&] { return shared(ImageProperties::fromProperties(calibration, info)); });
-                  });
-              },
-              0}});
-    return rows(args);
-}
+    static constexpr const char* name = "ImageProperties_from_properties";
+    static constexpr const char* doc =
+        "\n*Overload 1:*\nBuild a ImageProperties from a set of properties.\n\n|\n\n"
+        "*Overload 2:*\nBuild a ImageProperties by copying properties from another, except the calibration.\n\n|\n\n"
+        "*Overload 3:*\nBuild a ImageProperties by copying properties from another, except the Image info.\n";
+};
 
 // get_calibration / get_image_info: a handle over the member itself, which
 // keeps the properties alive for as long as it lives.
 template <const char* Name, class V, V& (ImageProperties::*Member)()>
-PyObject* member(PyObject*, PyObject* o)
+struct member : Declare<member<Name, V, Member>, Params<Held>>
 {
-    static const char* fn = joined("ImageProperties_", Name);
-    Shared obj;
-    if (!shared_self(o, {fn, 1, PropertiesTr::mut_type}, obj))
-        return nullptr;
-    return call([&] { return borrowed_from(&((*obj).*Member)(), obj); });
-}
+    static const char* name()
+    {
+        static const char* fn = joined("ImageProperties_", Name);
+        return fn;
+    }
+    static constexpr auto call = [](const Shared& obj) { return borrowed_from(&((*obj).*Member)(), obj); };
+};
 
 // set_calibration / set_image_info: copies the value a plain handle or a
 // read-only wrapper denotes into the member.
-template <const char* Name, class V, V& (ImageProperties::*Member)()>
-PyObject* assign(PyObject*, PyObject* args)
+template <const char* Name, class Part, class V, V& (ImageProperties::*Member)()>
+struct assign : Declare<assign<Name, Part, V, Member>, Params<Held, Part>>
 {
-    static const char* fn = joined("ImageProperties_", Name);
-    static const char* type = joined(
-        "quelbo::", std::is_same<V, ImageInfoProperty>::value ? "ImageInfoProperty" : "SpatialCalibrationProperty",
-        " const &");
-    PyObject* a[2];
-    Shared obj;
-    const V* value;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, PropertiesTr::mut_type}, obj) ||
-        !proxy_value_arg(a[1], {fn, 2, type}, value))
-        return nullptr;
-    return call([&] {
-        ((*obj).*Member)() = *value;
-        return none();
-    });
-}
+    static const char* name()
+    {
+        static const char* fn = joined("ImageProperties_", Name);
+        return fn;
+    }
+    static constexpr auto call = [](const Shared& obj, const V& value) { ((*obj).*Member)() = value; };
+};
 
-PyObject* ImageProperties_is_compatible_with(PyObject*, PyObject* args)
+struct is_compatible_with
+    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
 {
-    static const char* fn = "ImageProperties_is_compatible_with";
-    PyObject* a[3];
-    Shared obj;
-    quelbo::VectorXu64 shape;
-    DataType type;
-    if (!unpack(fn, args, 3, 3, a) || !shared_self(a[0], {fn, 1, PropertiesTr::self_type}, obj) ||
-        !sequence_to_vector(a[1], shape) || !dtype_arg(a[2], {fn, 3, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return to_py(obj->isCompatibleWith(shape, type)); });
-}
+    static constexpr const char* name = "ImageProperties_is_compatible_with";
+    static constexpr const char* doc =
+        "\nCheck if the current properties are compatible with given shape and type\n"
+        ":rtype: boolean\n:return: TRUE if shape and type are compatible with ImageView\n";
+    static constexpr auto call = &ImageProperties::isCompatibleWith;
+};
 
-PyObject* ImageProperties___eq__(PyObject*, PyObject* args)
+struct equal : Declare<equal, Params<Constant, Other>>
 {
-    static const char* fn = "ImageProperties___eq__";
-    PyObject* a[2];
-    Shared obj, other;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, PropertiesTr::self_type}, obj) ||
-        !shared_self(a[1], {fn, 2, "quelbo::ImageProperties const &"}, other))
-        return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(*obj == *other); }));
-}
-
-PyObject* delete_ImageProperties(PyObject*, PyObject* o)
-{
-    return destroy<Shared>(o, {"delete_ImageProperties", 1, "quelbo::ImageProperties *"});
-}
+    static constexpr const char* name = "ImageProperties___eq__";
+    static constexpr const char* doc = "Equality operator";
+    static constexpr auto call = [](ImageProperties* obj, const ImageProperties& other) { return *obj == other; };
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
 
 constexpr char kClone[] = "clone";
 constexpr char kToString[] = "to_string";
@@ -205,33 +143,20 @@ constexpr char kSetImageInfo[] = "set_image_info";
 
 void add_image_properties(Methods& m)
 {
-    m.add<&new_ImageProperties>("new_ImageProperties", METH_VARARGS);
-    m.add<&ImageProperties_from_data_type>(
-        "ImageProperties_from_data_type", METH_O,
-        "\nCreate a property set with all values defaulted, according to a data type.\n"
-        "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
-        "given dataType must be retrieved from this ImageView.\n");
-    m.add<&ImageProperties_from_properties>(
-        "ImageProperties_from_properties", METH_VARARGS,
-        "\n*Overload 1:*\nBuild a ImageProperties from a set of properties.\n\n|\n\n"
-        "*Overload 2:*\nBuild a ImageProperties by copying properties from another, except the calibration.\n\n|\n\n"
-        "*Overload 3:*\nBuild a ImageProperties by copying properties from another, except the Image info.\n");
+    m.add<new_properties>();
+    m.add<from_data_type>();
+    m.add<from_properties>();
     add_shared_getter<PropertiesTr, kClone, &ImageProperties::clone>(m, "Create a copy of the properties instance.");
-    m.add<&member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
-        "ImageProperties_get_calibration", METH_O, "Return the calibration associated with these properties.");
-    m.add<&member<kGetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>(
-        "ImageProperties_get_image_info", METH_O, "Return the image information associated with these properties.");
-    m.add<&assign<kSetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
-        "ImageProperties_set_calibration", METH_VARARGS);
-    m.add<&assign<kSetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>("ImageProperties_set_image_info",
-                                                                                  METH_VARARGS);
-    m.add<&ImageProperties_is_compatible_with>(
-        "ImageProperties_is_compatible_with", METH_VARARGS,
-        "\nCheck if the current properties are compatible with given shape and type\n"
-        ":rtype: boolean\n:return: TRUE if shape and type are compatible with ImageView\n");
-    m.add<&ImageProperties___eq__>("ImageProperties___eq__", METH_VARARGS, "Equality operator");
+    m.add<member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
+        "Return the calibration associated with these properties.");
+    m.add<member<kGetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>(
+        "Return the image information associated with these properties.");
+    m.add<assign<kSetCalibration, Calibration, SpatialCalibrationProperty, &ImageProperties::calibration>>();
+    m.add<assign<kSetImageInfo, Info, ImageInfoProperty, &ImageProperties::imageInfo>>();
+    m.add<is_compatible_with>();
+    m.add<equal>();
     add_shared_getter<PropertiesTr, kToString, &ImageProperties::toString>(m, "Return string representation");
-    m.add<&delete_ImageProperties>("delete_ImageProperties", METH_O);
+    m.add<&ClassOps<SharedHandle<PropertiesTr>>::del>("delete_ImageProperties", METH_O);
     add_hooks<Shared>(m, "ImageProperties");
 }
 

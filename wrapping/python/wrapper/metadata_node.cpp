@@ -1,6 +1,7 @@
 // MetadataNode, one node of a metadata tree, and the iterators over its children.
 #include "properties.h"
 #include "quelbo/metadata.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -20,158 +21,100 @@ struct NodeTr
     static constexpr const char* name = "MetadataNode";
     static constexpr const char* self_type = "quelbo::MetadataNode const *";
     static constexpr const char* mut_type = "quelbo::MetadataNode *";
+    static constexpr const char* native = "quelbo::MetadataNode";
+    static constexpr const char* other_type = "quelbo::MetadataNode const &";
+    static constexpr const char* moved_type = "quelbo::MetadataNode &&";
 };
 
-constexpr const char* kKeyType = "std::string const &";
+constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr char kNodeType[] = "std::shared_ptr< quelbo::MetadataNode >";
+
+using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
+using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 
 // ------------------------------------------------------------------- node
 
-PyObject* new_node(Node node)
-{
-    return constructed(new Node(std::move(node)));
-}
+constexpr char kMember[] = "quelbo::MetadataNode::MetadataNode";
+template <class P, int Decl>
+using Made = Constructor<kMember, P, Decl>;
 
-PyObject* new_MetadataNode(PyObject*, PyObject* args)
+struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
 {
-    static const char* fn = "new_MetadataNode";
-    static const Overloads rows(
-        fn, {{"quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_shared<MetadataNode>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Node other;
-                  if (!shared_self(a[0], {fn, 1, "quelbo::MetadataNode const &"}, other))
-                      return nullptr;
-                  return call([&] { return new_node(std::make_shared<MetadataNode>(*other)); });
-              },
-              1},
-             {"quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode &&)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<MetadataNode>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  MetadataNode* source;
-                  if (!release(a[0], {fn, 1, "quelbo::MetadataNode &&"}, source))
-                      return nullptr;
-                  PyObject* r = call([&] { return new_node(std::make_shared<MetadataNode>(std::move(*source))); });
-                  dispose(source);
-                  return r;
-              },
-              2},
-             {"quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)", 2,
-              2, [](Args a, Py_ssize_t) { return is_text(a[0]) && is_shared<VariantDataValue>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  std::string key;
-                  std::shared_ptr<VariantDataValue> value;
-                  if (!arg(a[0], {fn, 1, kKeyType}, key) ||
-                      !shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::VariantDataValue >"}, value))
-                      return nullptr;
-                  return call([&] { return new_node(std::make_shared<MetadataNode>(key, value)); });
-              },
-              0}});
-    return rows(args);
-}
+    static constexpr auto call = [](const std::string& key, const std::shared_ptr<VariantDataValue>& value) {
+        return new_shared(std::make_shared<MetadataNode>(key, value));
+    };
+};
+struct new_metadata_node : DeclareOverloads<new_metadata_node, SharedCopyConstructor<kMember, NodeTr, 1>,
+                                            SharedMoveConstructor<kMember, NodeTr, 2>, new_keyed>
+{
+    static constexpr const char* name = "new_MetadataNode";
+};
 
-// A method of the node taking a key: the node (held for the call), then the key.
-bool node_and_key(PyObject* args, const char* fn, const char* self_type, Node& node, std::string& key)
-{
-    PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && shared_self(a[0], {fn, 1, self_type}, node) &&
-           arg(a[1], {fn, 2, kKeyType}, key);
-}
+constexpr char kHasChild[] = "MetadataNode_has_child";
+using has_child = Fn<kHasChild, &MetadataNode::hasChild, Constant, Key>;
 
-PyObject* MetadataNode_has_child(PyObject*, PyObject* args)
+// child(key), const or not: the same child, found by the const member.
+template <const char* Suffix, int Decl>
+struct child_of : Candidate<Params<Constant, Key>, Decl>
 {
-    Node node;
-    std::string key;
-    if (!node_and_key(args, "MetadataNode_has_child", NodeTr::self_type, node, key))
-        return nullptr;
-    return call([&] { return to_py(node->hasChild(key)); });
-}
+    static constexpr const char* member = "quelbo::MetadataNode::child";
+    static constexpr const char* suffix = Suffix;
+    static constexpr auto call = [](MetadataNode* node, const std::string& key) {
+        return std::as_const(*node).child(key);
+    };
+};
+constexpr char kConstSuffix[] = " const";
+constexpr char kNoSuffix[] = "";
+struct child : DeclareOverloads<child, child_of<kConstSuffix, 0>, child_of<kNoSuffix, 1>>
+{
+    static constexpr const char* name = "MetadataNode_child";
+    static constexpr const char* doc =
+        "\n*Overload 1:*\n"
+        ":type key: string\n:param key: the key of the child\n"
+        ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
+        ":raises: Error If the key is not found in the children of the current node\n\n|\n\n"
+        "*Overload 2:*\n"
+        ":type key: string\n:param key: the key of the child\n"
+        ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
+        ":raises: Error If the key is not found in the children of the current node\n";
+};
 
-PyObject* MetadataNode_remove_child(PyObject*, PyObject* args)
+struct add_child : Declare<add_child, Params<Changing, SharedArg<MetadataNode, kNodeType>>>
 {
-    Node node;
-    std::string key;
-    if (!node_and_key(args, "MetadataNode_remove_child", NodeTr::mut_type, node, key))
-        return nullptr;
-    return call([&] {
-        node->removeChild(key);
-        return none();
-    });
-}
+    static constexpr const char* name = "MetadataNode_add_child";
+    static constexpr const char* doc =
+        "\nAdd a node as child. If the given child key already exists in the current node,\n"
+        "existing child is replaced by new one\n";
+    static constexpr auto call = &MetadataNode::addChild;
+};
 
-bool is_node_and_key(Args a, Py_ssize_t)
+struct remove_child : Declare<remove_child, Params<Changing, Key>>
 {
-    return is_shared<MetadataNode>(a[0]) && is_text(a[1]);
-}
+    static constexpr const char* name = "MetadataNode_remove_child";
+    static constexpr const char* doc = "\nRemove a child node identified by its key\n";
+    static constexpr auto call = &MetadataNode::removeChild;
+};
 
-PyObject* child(Args a, Py_ssize_t)
+// __begin / __end, const or not: an iterator of the node's children, owned by its handle.
+template <const char* Member, const char* Suffix, int Decl, bool Begin>
+struct iterate : Candidate<Params<Changing>, Decl>
 {
-    static const char* fn = "MetadataNode_child";
-    Node node;
-    std::string key;
-    if (!shared_self(a[0], {fn, 1, NodeTr::self_type}, node) || !arg(a[1], {fn, 2, kKeyType}, key))
-        return nullptr;
-    return call([&] { return shared(std::const_pointer_cast<MetadataNode>(std::as_const(*node).child(key))); });
-}
-
-PyObject* MetadataNode_child(PyObject*, PyObject* args)
+    static constexpr const char* member = Member;
+    static constexpr const char* suffix = Suffix;
+    static constexpr auto call = [](MetadataNode* node) { return Begin ? node->begin() : node->end(); };
+};
+constexpr char kBegin[] = "quelbo::MetadataNode::begin";
+constexpr char kEnd[] = "quelbo::MetadataNode::end";
+struct begin : DeclareOverloads<begin, iterate<kBegin, kNoSuffix, 0, true>, iterate<kBegin, kConstSuffix, 1, true>>
 {
-    static const Overloads rows(
-        "MetadataNode_child",
-        {{"quelbo::MetadataNode::child(std::string const &) const", 2, 2, &is_node_and_key, &child, 0},
-         {"quelbo::MetadataNode::child(std::string const &)", 2, 2, &is_node_and_key, &child, 1}});
-    return rows(args);
-}
-
-PyObject* MetadataNode_add_child(PyObject*, PyObject* args)
+    static constexpr const char* name = "MetadataNode___begin";
+    static constexpr const char* doc = "\n:return: iterator on first child\n";
+};
+struct end : DeclareOverloads<end, iterate<kEnd, kNoSuffix, 0, false>, iterate<kEnd, kConstSuffix, 1, false>>
 {
-    static const char* fn = "MetadataNode_add_child";
-    PyObject* a[2];
-    Node node, added;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, NodeTr::mut_type}, node) ||
-        !shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::MetadataNode >"}, added))
-        return nullptr;
-    return call([&] {
-        node->addChild(added);
-        return none();
-    });
-}
-
-// __begin / __end: an iterator of the node's children, owned by its handle.
-template <bool Begin>
-PyObject* iterate(Args a, Py_ssize_t)
-{
-    static const char* fn = Begin ? "MetadataNode___begin" : "MetadataNode___end";
-    Node node;
-    if (!shared_self(a[0], {fn, 1, NodeTr::mut_type}, node))
-        return nullptr;
-    return call([&] { return value(Begin ? node->begin() : node->end()); });
-}
-
-bool is_node(Args a, Py_ssize_t)
-{
-    return is_shared<MetadataNode>(a[0]);
-}
-
-PyObject* MetadataNode___begin(PyObject*, PyObject* args)
-{
-    static const Overloads rows("MetadataNode___begin",
-                                {{"quelbo::MetadataNode::begin()", 1, 1, &is_node, &iterate<true>, 0},
-                                 {"quelbo::MetadataNode::begin() const", 1, 1, &is_node, &iterate<true>, 1}});
-    return rows(args);
-}
-
-PyObject* MetadataNode___end(PyObject*, PyObject* args)
-{
-    static const Overloads rows("MetadataNode___end",
-                                {{"quelbo::MetadataNode::end()", 1, 1, &is_node, &iterate<false>, 0},
-                                 {"quelbo::MetadataNode::end() const", 1, 1, &is_node, &iterate<false>, 1}});
-    return rows(args);
-}
-
-PyObject* delete_MetadataNode(PyObject*, PyObject* o)
-{
-    return destroy<Node>(o, {"delete_MetadataNode", 1, "quelbo::MetadataNode *"});
-}
+    static constexpr const char* name = "MetadataNode___end";
+    static constexpr const char* doc = "\n:return: iterator which indicates the end of children list\n";
+};
 
 constexpr char kClone[] = "clone";
 constexpr char kGetKey[] = "get_key";
@@ -181,31 +124,19 @@ constexpr char kToString[] = "to_string";
 
 void add_metadata_node(Methods& m)
 {
-    m.add<&new_MetadataNode>("new_MetadataNode", METH_VARARGS);
+    m.add<new_metadata_node>();
     add_shared_getter<NodeTr, kClone, &MetadataNode::clone>(m);
     add_shared_getter<NodeTr, kGetKey, &MetadataNode::key>(m);
     add_shared_getter<NodeTr, kGetValue, &MetadataNode::value>(m);
     add_shared_getter<NodeTr, kGetChildCount, &MetadataNode::childCount>(m);
-    m.add<&MetadataNode_has_child>("MetadataNode_has_child", METH_VARARGS);
-    m.add<&MetadataNode_child>("MetadataNode_child", METH_VARARGS,
-                               "\n*Overload 1:*\n"
-                               ":type key: string\n:param key: the key of the child\n"
-                               ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
-                               ":raises: Error If the key is not found in the children of the current node\n\n|\n\n"
-                               "*Overload 2:*\n"
-                               ":type key: string\n:param key: the key of the child\n"
-                               ":rtype: MetadataNode\n:return: the child corresponding to given key\n"
-                               ":raises: Error If the key is not found in the children of the current node\n");
-    m.add<&MetadataNode_add_child>("MetadataNode_add_child", METH_VARARGS,
-                                   "\nAdd a node as child. If the given child key already exists in the current node,\n"
-                                   "existing child is replaced by new one\n");
-    m.add<&MetadataNode_remove_child>("MetadataNode_remove_child", METH_VARARGS,
-                                      "\nRemove a child node identified by its key\n");
-    m.add<&MetadataNode___begin>("MetadataNode___begin", METH_VARARGS, "\n:return: iterator on first child\n");
-    m.add<&MetadataNode___end>("MetadataNode___end", METH_VARARGS,
-                               "\n:return: iterator which indicates the end of children list\n");
+    m.add<has_child>();
+    m.add<child>();
+    m.add<add_child>();
+    m.add<remove_child>();
+    m.add<begin>();
+    m.add<end>();
     add_shared_getter<NodeTr, kToString, &MetadataNode::toString>(m);
-    m.add<&delete_MetadataNode>("delete_MetadataNode", METH_O);
+    m.add<&ClassOps<SharedHandle<NodeTr>>::del>("delete_MetadataNode", METH_O);
     add_hooks<Node>(m, "MetadataNode");
 }
 
@@ -219,7 +150,8 @@ struct IteratorTr
     using Object = MetadataIteratorObject;
     static constexpr const char* name = "MetadataNodeIterator";
     static constexpr const char* native = "quelbo::MetadataNodeIterator";
-    static constexpr const char* object = "quelbo::MetadataIteratorObject";
+    static constexpr const char* constructor = "quelbo::MetadataNodeIterator::MetadataNodeIterator";
+    static constexpr const char* object_ptr = "quelbo::MetadataIteratorObject *";
     static constexpr const char* self_type = "quelbo::MetadataNodeIterator const *";
     static constexpr const char* mut_type = "quelbo::MetadataNodeIterator *";
     static constexpr const char* other_type = "quelbo::MetadataNodeIterator const &";
@@ -231,7 +163,8 @@ struct ConstIteratorTr
     using Object = ConstMetadataIteratorObject;
     static constexpr const char* name = "ConstMetadataNodeIterator";
     static constexpr const char* native = "quelbo::ConstMetadataNodeIterator";
-    static constexpr const char* object = "quelbo::ConstMetadataIteratorObject";
+    static constexpr const char* constructor = "quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator";
+    static constexpr const char* object_ptr = "quelbo::ConstMetadataIteratorObject *";
     static constexpr const char* self_type = "quelbo::ConstMetadataNodeIterator const *";
     static constexpr const char* mut_type = "quelbo::ConstMetadataNodeIterator *";
     static constexpr const char* other_type = "quelbo::ConstMetadataNodeIterator const &";
@@ -246,67 +179,56 @@ struct Iterator
 
     static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
 
-    static PyObject* make(PyObject*, PyObject* args)
+    template <class P, int Decl>
+    struct Made : Candidate<P, Decl>
     {
-        static const char* f = joined("new_", Tr::name);
-        static const char* p_default = joined(Tr::native, "::", joined(Tr::name, "()"));
-        static const char* p_object = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::object, " *)")));
-        static const char* p_copy = joined(Tr::native, "::", joined(Tr::name, "(", joined(Tr::native, " const &)")));
-        static const Overloads rows(
-            f,
-            {{p_default, 0, 0, nullptr, [](Args, Py_ssize_t) { return call([] { return constructed(new It()); }); }, 0},
-             {p_object, 1, 1, [](Args a, Py_ssize_t) { return is_obj<Object>(a[0], true); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Object* object;
-                  if (!ptr(a[0], {f, 1, joined(Tr::object, " *")}, object))
-                      return nullptr;
-                  return call([&] { return constructed(new It(object)); });
-              },
-              1},
-             {p_copy, 1, 1, [](Args a, Py_ssize_t) { return is_obj<It>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  It* other;
-                  if (!ref(a[0], {f, 1, Tr::other_type}, other))
-                      return nullptr;
-                  return call([&] { return constructed(new It(*other)); });
-              },
-              2}});
-        return rows(args);
-    }
+        static constexpr const char* member = Tr::constructor;
+    };
+    struct made_empty : Made<Params<>, 0>
+    {
+        static constexpr auto call = [] { return constructed(new It()); };
+    };
+    struct made_over : Made<Params<Ptr<Object, &Tr::object_ptr>>, 1>
+    {
+        static constexpr auto call = [](Object* object) { return constructed(new It(object)); };
+    };
+    struct made_copy : Made<Params<Ref<It, &Tr::other_type>>, 2>
+    {
+        static constexpr auto call = [](const It& other) { return constructed(new It(other)); };
+    };
+    struct make : DeclareOverloads<make, made_empty, made_over, made_copy>
+    {
+        static const char* name()
+        {
+            static const char* f = joined("new_", Tr::name);
+            return f;
+        }
+    };
 
-    static PyObject* next(PyObject*, PyObject* o)
-    {
-        static const char* f = fn("_next");
-        It* it;
-        if (!self(o, {f, 1, Tr::mut_type}, it))
-            return nullptr;
-        return call([&] { return to_py(it->next()); });
-    }
+    using Current = Self<It, &Tr::mut_type>;
+    static constexpr char kNext[] = "next";
+    static constexpr char kValue[] = "value";
+    static constexpr char kDeref[] = "__deref__";
 
     // value, __ref__ and __deref__: the current child; Error where there is none.
-    template <const char* Suffix>
-    static PyObject* current(PyObject*, PyObject* o)
+    struct ref_ : Declare<ref_, Params<Current>>
     {
-        static const char* f = fn(Suffix);
-        It* it;
-        if (!self(o, {f, 1, Tr::mut_type}, it))
-            return nullptr;
-        return call([&] { return shared(it->value()); });
-    }
-
-    static PyObject* ref_(PyObject* s, PyObject* o) { return not_implemented(current<kRef>(s, o)); }
-
-    static constexpr char kValue[] = "_value";
-    static constexpr char kRef[] = "___ref__";
-    static constexpr char kDeref[] = "___deref__";
+        static const char* name()
+        {
+            static const char* f = fn("___ref__");
+            return f;
+        }
+        static constexpr auto call = &It::value;
+        static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+    };
 
     static void add(Methods& m)
     {
-        m.add<&make>(joined("new_", Tr::name), METH_VARARGS);
-        m.add<&next>(fn("_next"), METH_O);
-        m.add<&current<kValue>>(fn("_value"), METH_O);
-        m.add<&ref_>(fn("___ref__"), METH_O);
-        m.add<&current<kDeref>>(fn("___deref__"), METH_O);
+        m.add<make>();
+        m.add<Getter<Tr, kNext, Current, &It::next>>();
+        m.add<Getter<Tr, kValue, Current, &It::value>>();
+        m.add<ref_>();
+        m.add<Getter<Tr, kDeref, Current, &It::value>>();
         add_object_compare<Tr>(m);
         m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
         add_hooks<It>(m, Tr::name);

@@ -5,6 +5,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct MultiTr
     static constexpr const char* name = "MultiImageView";
     static constexpr const char* native = "quelbo::MultiImageView";
     static constexpr const char* self_type = "quelbo::MultiImageView const *";
+    static constexpr const char* mut_type = "quelbo::MultiImageView *";
 };
 struct LodTr
 {
@@ -42,16 +44,15 @@ struct FactoryTr
     static constexpr const char* native = "quelbo::MultiImageViewFactory";
 };
 
-constexpr const char* kImage = "std::shared_ptr< quelbo::ImageView >";
+constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
+constexpr char kCapabilities[] = "quelbo::MultiImageCapabilitySet";
+constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >";
+constexpr char kLevel[] = "int64_t";
+constexpr char kDimension[] = "quelbo::ImageDimension";
 
-// Unpacks n arguments and converts the object (argument 1) and an index (argument 2).
-template <class Tr>
-bool indexed_args(const char* fn, PyObject* args, Py_ssize_t n, PyObject** a, std::shared_ptr<typename Tr::T>& obj,
-                  size_t& index)
-{
-    return unpack(fn, args, n, n, a) && SharedMember<Tr>::self(a[0], fn, false, obj) &&
-           arg(a[1], {fn, 2, "size_t"}, index);
-}
+using Image = SharedArg<ImageView, kImage>;
+using Index = Arg<size_t, text::size>;
+using Multi = SharedSelf<MultiImageView, &MultiTr::mut_type>;
 
 // ------------------------------------------------------------ MultiImageView
 
@@ -59,93 +60,54 @@ constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kToString[] = "to_string";
 constexpr char kGetFrameCount[] = "get_frame_count";
 
-PyObject* MultiImageView_support(PyObject*, PyObject* args)
+struct support : Declare<support, Params<Multi, FlagsArg<quelbo::MultiImageCapability, kCapabilities>>>
 {
-    const char* fn = "MultiImageView_support";
-    PyObject* a[2];
-    MultiPtr multi;
-    quelbo::MultiImageCapabilitySet flags;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<MultiTr>::self(a[0], fn, false, multi) ||
-        !flags_arg(a[1], {fn, 2, "quelbo::MultiImageCapabilitySet"}, flags))
-        return nullptr;
-    return call([&] { return to_py(multi->support(flags)); });
-}
+    static constexpr const char* name = "MultiImageView_support";
+    static constexpr const char* doc = "Checks if the multi-image view supports the given capabilities.";
+    static constexpr auto call = &MultiImageView::support;
+};
 
-PyObject* MultiImageView_frame(PyObject*, PyObject* args)
+struct frame : Declare<frame, Params<Multi, Index>>
 {
-    PyObject* a[2];
-    MultiPtr multi;
-    size_t index;
-    if (!indexed_args<MultiTr>("MultiImageView_frame", args, 2, a, multi, index))
-        return nullptr;
-    return call([&] { return shared(multi->frame(index)); });
-}
+    static constexpr const char* name = "MultiImageView_frame";
+    static constexpr const char* doc = "Return the frame at an index.";
+    static constexpr auto call = &MultiImageView::frame;
+};
 
-PyObject* MultiImageView___get_metadata(PyObject*, PyObject* o)
+struct get_metadata : Declare<get_metadata, Params<SharedSelf<MultiImageView, &MultiTr::self_type>>>
 {
-    MultiPtr multi;
-    if (!SharedMember<MultiTr>::self(o, "MultiImageView___get_metadata", true, multi))
-        return nullptr;
-    return call([&] { return shared(multi->metadata()); });
-}
+    static constexpr const char* name = "MultiImageView___get_metadata";
+    static constexpr const char* doc = "Return the root node of the metadata of the multi-image view.";
+    static constexpr auto call = &MultiImageView::metadata;
+};
 
-PyObject* MultiImageView_add_frame(PyObject*, PyObject* args)
+struct add_frame : Declare<add_frame, Params<Multi, Image>>
 {
-    const char* fn = "MultiImageView_add_frame";
-    PyObject* a[2];
-    MultiPtr multi;
-    ViewPtr frame;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<MultiTr>::self(a[0], fn, false, multi) ||
-        !shared_arg(a[1], {fn, 2, kImage}, frame))
-        return nullptr;
-    return call([&] {
-        multi->addFrame(frame);
-        return none();
-    });
-}
+    static constexpr const char* name = "MultiImageView_add_frame";
+    static constexpr const char* doc = "Append a frame at the end.";
+    static constexpr auto call = &MultiImageView::addFrame;
+};
 
-PyObject* MultiImageView_set_frame(PyObject*, PyObject* args)
+struct set_frame : Declare<set_frame, Params<Multi, Index, Image>>
 {
-    const char* fn = "MultiImageView_set_frame";
-    PyObject* a[3];
-    MultiPtr multi;
-    size_t index;
-    ViewPtr frame;
-    if (!indexed_args<MultiTr>(fn, args, 3, a, multi, index) || !shared_arg(a[2], {fn, 3, kImage}, frame))
-        return nullptr;
-    return call([&] {
-        multi->setFrame(index, frame);
-        return none();
-    });
-}
+    static constexpr const char* name = "MultiImageView_set_frame";
+    static constexpr const char* doc = "Replace the frame at an index that already exists; nothing is allocated.";
+    static constexpr auto call = &MultiImageView::setFrame;
+};
 
-PyObject* MultiImageView_remove_frame(PyObject*, PyObject* args)
+struct remove_frame : Declare<remove_frame, Params<Multi, Index>>
 {
-    PyObject* a[2];
-    MultiPtr multi;
-    size_t index;
-    if (!indexed_args<MultiTr>("MultiImageView_remove_frame", args, 2, a, multi, index))
-        return nullptr;
-    return call([&] {
-        multi->removeFrame(index);
-        return none();
-    });
-}
+    static constexpr const char* name = "MultiImageView_remove_frame";
+    static constexpr const char* doc = "Remove the frame at an index.";
+    static constexpr auto call = &MultiImageView::removeFrame;
+};
 
-PyObject* MultiImageView_set_metadata(PyObject*, PyObject* args)
+struct set_metadata : Declare<set_metadata, Params<Multi, ProxyShared<quelbo::MetadataNode, kMetadata>>>
 {
-    const char* fn = "MultiImageView_set_metadata";
-    PyObject* a[2];
-    MultiPtr multi;
-    std::shared_ptr<quelbo::MetadataNode> metadata;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<MultiTr>::self(a[0], fn, false, multi) ||
-        !proxy_shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::MetadataNode >"}, metadata))
-        return nullptr;
-    return call([&] {
-        multi->setMetadata(metadata);
-        return none();
-    });
-}
+    static constexpr const char* name = "MultiImageView_set_metadata";
+    static constexpr const char* doc = "Attach a new metadata tree.";
+    static constexpr auto call = &MultiImageView::setMetadata;
+};
 
 PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
 {
@@ -157,19 +119,16 @@ void add_multi(Methods& m)
 {
     add_shared_getter<MultiTr, kGetCapabilities, &MultiImageView::capabilities>(
         m, "Return the capabilities of the multi-image view.");
-    m.add<&MultiImageView_support>("MultiImageView_support", METH_VARARGS,
-                                   "Checks if the multi-image view supports the given capabilities.");
+    m.add<support>();
     add_shared_getter<MultiTr, kToString, &MultiImageView::toString>(m, "Return a string representation");
     add_shared_getter<MultiTr, kGetFrameCount, &MultiImageView::frameCount>(
         m, "Return the number of frames.\n:raises: Error");
-    m.add<&MultiImageView_frame>("MultiImageView_frame", METH_VARARGS, "Return the frame at an index.");
-    m.add<&MultiImageView___get_metadata>("MultiImageView___get_metadata", METH_O,
-                                          "Return the root node of the metadata of the multi-image view.");
-    m.add<&MultiImageView_add_frame>("MultiImageView_add_frame", METH_VARARGS, "Append a frame at the end.");
-    m.add<&MultiImageView_set_frame>("MultiImageView_set_frame", METH_VARARGS,
-                                     "Replace the frame at an index that already exists; nothing is allocated.");
-    m.add<&MultiImageView_remove_frame>("MultiImageView_remove_frame", METH_VARARGS, "Remove the frame at an index.");
-    m.add<&MultiImageView_set_metadata>("MultiImageView_set_metadata", METH_VARARGS, "Attach a new metadata tree.");
+    m.add<frame>();
+    m.add<get_metadata>();
+    m.add<add_frame>();
+    m.add<set_frame>();
+    m.add<remove_frame>();
+    m.add<set_metadata>();
     m.add<&MultiImageView_create_from_pointer>(
         "MultiImageView_create_from_pointer", METH_O,
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
@@ -181,37 +140,33 @@ void add_multi(Methods& m)
 
 constexpr char kGetLevelRange[] = "get_level_range";
 
-PyObject* LodImageView_resolution(PyObject*, PyObject* args)
+struct resolution : Declare<resolution, Params<SharedSelf<LodImageView, &LodTr::mut_type>, Arg<int64_t, kLevel>>>
 {
-    const char* fn = "LodImageView_resolution";
-    PyObject* a[2];
-    std::shared_ptr<LodImageView> lod;
-    int64_t level;
-    if (!unpack(fn, args, 2, 2, a) || !SharedMember<LodTr>::self(a[0], fn, false, lod) ||
-        !arg(a[1], {fn, 2, "int64_t"}, level))
-        return nullptr;
-    return call([&] { return shared(lod->resolution(level)); });
-}
+    static constexpr const char* name = "LodImageView_resolution";
+    static constexpr const char* doc =
+        "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
+        "range)";
+    static constexpr auto call = &LodImageView::resolution;
+};
 
 void add_lod(Methods& m)
 {
     add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
         m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
            "then the level of the lowest (at least 0).");
-    m.add<&LodImageView_resolution>(
-        "LodImageView_resolution", METH_VARARGS,
-        "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
-        "range)");
+    m.add<resolution>();
     add_shared_getter<LodTr, kToString, &LodImageView::toString>(m, "Return a string representation");
     add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 
 // ---------------------------------------------------- MultiImageViewFactory
 
-PyObject* create(PyObject*, PyObject*)
+struct create : Declare<create, Params<>>
 {
-    return call([] { return shared(MultiImageViewFactory::create()); });
-}
+    static constexpr const char* name = "MultiImageViewFactory_create";
+    static constexpr const char* doc = "Create an empty multi-image view.";
+    static constexpr auto call = &MultiImageViewFactory::create;
+};
 
 PyObject* create_from_list(PyObject*, PyObject* args)
 {
@@ -245,52 +200,45 @@ PyObject* create_from_list(PyObject*, PyObject* args)
     return call([&] { return shared(MultiImageViewFactory::createFromList(frames.data(), frames.size())); });
 }
 
-template <class T>
-PyObject* unstack(const char* fn, const char* ty, PyObject* args)
-{
-    PyObject* a[2];
-    ViewPtr view;
-    T which;
-    if (!unpack(fn, args, 2, 2, a) || !shared_arg(a[0], {fn, 1, kImage}, view) || !arg(a[1], {fn, 2, ty}, which))
-        return nullptr;
-    return call([&] { return shared(MultiImageViewFactory::unstack(view, which)); });
-}
+using MultiFrom = std::shared_ptr<MultiImageView> (*)(ViewPtr, quelbo::ImageDimension);
+using MultiFromIndex = std::shared_ptr<MultiImageView> (*)(ViewPtr, size_t);
 
-PyObject* unstack_dimension(PyObject*, PyObject* args)
+struct unstack_dimension : Declare<unstack_dimension, Params<Image, Arg<quelbo::ImageDimension, kDimension>>>
 {
-    return unstack<quelbo::ImageDimension>("MultiImageViewFactory_unstack_dimension", "quelbo::ImageDimension", args);
-}
+    static constexpr const char* name = "MultiImageViewFactory_unstack_dimension";
+    static constexpr const char* doc =
+        "Cut an image view along a dimension into as many frames as its size, each over the other dimensions.\n"
+        ":raises: InvalidArgument if the image view is null, Error if the view lacks the dimension or has "
+        "invalid properties.";
+    static constexpr MultiFrom call = &MultiImageViewFactory::unstack;
+};
 
-PyObject* unstack_dimension_index(PyObject*, PyObject* args)
+struct unstack_dimension_index : Declare<unstack_dimension_index, Params<Image, Index>>
 {
-    return unstack<size_t>("MultiImageViewFactory_unstack_dimension_index", "size_t", args);
-}
+    static constexpr const char* name = "MultiImageViewFactory_unstack_dimension_index";
+    static constexpr const char* doc =
+        "Cut an image view along the dimension of an index into as many frames as its size.\n"
+        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.";
+    static constexpr MultiFromIndex call = &MultiImageViewFactory::unstack;
+};
 
-PyObject* deinterlace(PyObject*, PyObject* o)
+struct deinterlace : Declare<deinterlace, Params<Image>>
 {
-    ViewPtr view;
-    if (!shared_arg(o, {"MultiImageViewFactory_deinterlace", 1, kImage}, view))
-        return nullptr;
-    return call([&] { return shared(MultiImageViewFactory::deinterlace(view)); });
-}
+    static constexpr const char* name = "MultiImageViewFactory_deinterlace";
+    static constexpr const char* doc =
+        "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
+        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.";
+    static constexpr auto call = &MultiImageViewFactory::deinterlace;
+};
 
 void add_multi_factory(Methods& m)
 {
-    m.add<&create>("MultiImageViewFactory_create", METH_NOARGS, "Create an empty multi-image view.");
+    m.add<create>();
     m.add<&create_from_list>("MultiImageViewFactory_create_from_list", METH_VARARGS,
                              "Create a multi-image view holding all the given image views.");
-    m.add<&unstack_dimension>(
-        "MultiImageViewFactory_unstack_dimension", METH_VARARGS,
-        "Cut an image view along a dimension into as many frames as its size, each over the other dimensions.\n"
-        ":raises: InvalidArgument if the image view is null, Error if the view lacks the dimension or has "
-        "invalid properties.");
-    m.add<&unstack_dimension_index>(
-        "MultiImageViewFactory_unstack_dimension_index", METH_VARARGS,
-        "Cut an image view along the dimension of an index into as many frames as its size.\n"
-        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
-    m.add<&deinterlace>("MultiImageViewFactory_deinterlace", METH_O,
-                        "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
-                        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
+    m.add<unstack_dimension>();
+    m.add<unstack_dimension_index>();
+    m.add<deinterlace>();
     ClassOps<FactoryTr>::add(m);
 }
 

@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "common/item_parser.h"
 #include "core_args.h"
 #include "readonly/readonly_args.h"
+#include "runtime/declare.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -51,27 +53,156 @@ struct SetterArg<void (C::*)(P)>
     using type = std::decay_t<P>;
 };
 
+// A by-value or constant-reference parameter converted by param(); `Text` is
+// its declared type in messages and prototypes.
+template <class T, auto Text>
+struct Param : Kind<Text>
+{
+    using value = T;
+    static bool check(PyObject* o)
+    {
+        if constexpr (IsVector<T>::value)
+            return is_seq(o);
+        else if constexpr (std::is_class<T>::value && !std::is_same<T, std::string>::value)
+            return is_obj<T>(o);
+        else
+            return is<T>(o);
+    }
+    static bool get(PyObject* o, const ArgId& a, T& v) { return param(o, a, v); }
+    static T& pass(T& v) { return v; }
+};
+
+// A key (std::string const &) that must be given: None fails the check, so
+// an overloaded call ends in the overload TypeError.
+struct Key : Arg<std::string, text::string_ref>
+{
+    static bool check(PyObject* o) { return is_text(o); }
+};
+
+// A listed shared-object parameter that must not be empty; the library
+// receives the shared pointer (SharedObject) or the object (SharedRef).
+template <class T, auto Text>
+struct SharedObject : SharedArg<T, Text>
+{
+    static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v) { return shared_self(o, a, v); }
+};
+template <class T, auto Text>
+struct SharedRef : SharedObject<T, Text>
+{
+    static T& pass(std::shared_ptr<T>& v) { return *v; }
+};
+
+// A method's shared object handed over as the shared pointer itself, for a
+// result that keeps it alive.
+template <class T, auto Text>
+struct SharedHeld : SharedObject<T, Text>
+{
+    static constexpr bool listed = false;
+};
+
+// A move parameter (T&&): the object is taken away from its handle and
+// disposed of once the call is over.
+template <class T>
+struct Taken
+{
+    T* p = nullptr;
+    Taken() = default;
+    Taken(const Taken&) = delete;
+    Taken& operator=(const Taken&) = delete;
+    ~Taken() { dispose(p); }
+};
+template <class T, auto Text>
+struct Released : Kind<Text>
+{
+    using value = Taken<T>;
+    static bool check(PyObject* o) { return is_obj<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return release(o, a, v.p); }
+    static T&& pass(value& v) { return std::move(*v.p); }
+};
+
+// A move-constructor parameter: listed in the overload message, never taken
+// (the copy candidate before it takes every object).
+template <auto Text>
+struct Moved : Kind<Text>
+{
+    using value = PyObject*;
+    static bool check(PyObject*) { return false; }
+    static bool get(PyObject*, const ArgId&, PyObject*&) { return false; }
+    static PyObject* pass(PyObject* v) { return v; }
+};
+
+// Candidates of a value class's constructor; `Member` is the constructor's
+// name in prototype lines.
+template <const char* Member, class P, int Decl>
+struct Constructor : Candidate<P, Decl>
+{
+    static constexpr const char* member = Member;
+};
+
+// The copy constructor, from another object taken as Tr::other_type.
+template <const char* Member, class Tr, int Decl>
+struct CopyConstructor : Constructor<Member, Params<Ref<typename Tr::T, &Tr::other_type>>, Decl>
+{
+    using T = typename Tr::T;
+    static constexpr auto call = [](const T& other) { return constructed(new T(other)); };
+};
+
+// The move constructor (Tr::moved_type): listed, never taken.
+template <const char* Member, class Tr, int Decl>
+struct MoveConstructor : Constructor<Member, Params<Moved<&Tr::moved_type>>, Decl>
+{
+    static constexpr auto call = [](PyObject*) -> PyObject* { return nullptr; };
+};
+
+// A shared class's handle: a heap shared pointer (deleted by delete_<name>).
+template <class Tr>
+struct SharedHandle
+{
+    using T = std::shared_ptr<typename Tr::T>;
+    static constexpr const char* name = Tr::name;
+    static constexpr const char* native = Tr::native;
+};
+
+template <class T>
+PyObject* new_shared(std::shared_ptr<T> p)
+{
+    return constructed(new std::shared_ptr<T>(std::move(p)));
+}
+
+// The copy and move constructors of a shared class, from another object
+// (Tr::other_type, not empty) or from one taken away (Tr::moved_type).
+template <const char* Member, class Tr, int Decl>
+struct SharedCopyConstructor : Constructor<Member, Params<SharedRef<typename Tr::T, &Tr::other_type>>, Decl>
+{
+    using T = typename Tr::T;
+    static constexpr auto call = [](const T& other) { return new_shared(std::make_shared<T>(other)); };
+};
+template <const char* Member, class Tr, int Decl>
+struct SharedMoveConstructor : Constructor<Member, Params<Released<typename Tr::T, &Tr::moved_type>>, Decl>
+{
+    using T = typename Tr::T;
+    static constexpr auto call = [](T&& source) { return new_shared(std::make_shared<T>(std::move(source))); };
+};
+
 // <name>_<Name>(object, value) for a one-argument member of a value class;
 // `Type` is the value's declared type in messages.
 template <class Tr, const char* Name, const char* Type, auto Member>
-PyObject* setter(PyObject*, PyObject* args)
+struct Setter
+    : Declare<Setter<Tr, Name, Type, Member>,
+              Params<SelfMut<typename Tr::T, &Tr::mut_type>, Param<typename SetterArg<decltype(Member)>::type, Type>>>
 {
-    static const char* fn = joined(Tr::name, "_", Name);
-    PyObject* a[2];
-    typename Tr::T* obj;
-    typename SetterArg<decltype(Member)>::type value{};
-    if (!unpack(fn, args, 2, 2, a) || !self_mut(a[0], {fn, 1, Tr::mut_type}, obj) || !param(a[1], {fn, 2, Type}, value))
-        return nullptr;
-    return call([&] {
-        (obj->*Member)(value);
-        return none();
-    });
-}
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, "_", Name);
+        return fn;
+    }
+    static constexpr auto call = Member;
+};
 
 template <class Tr, const char* Name, const char* Type, auto Member>
 void add_setter(Methods& m, const char* doc = nullptr)
 {
-    m.add<&setter<Tr, Name, Type, Member>>(joined(Tr::name, "_", Name), METH_VARARGS, doc);
+    m.add<Setter<Tr, Name, Type, Member>>(doc);
 }
 
 // The object of a read-only wrapper's getter: a wrapper whose object is gone

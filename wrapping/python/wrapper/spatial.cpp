@@ -1,6 +1,7 @@
 // SpatialDirections and SpatialCalibrationProperty: where an image lies in space.
 #include "properties.h"
 #include "quelbo/image_properties.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ struct DirectionsTr
     static constexpr const char* native = "quelbo::SpatialDirections";
     static constexpr const char* self_type = "quelbo::SpatialDirections const *";
     static constexpr const char* other_type = "quelbo::SpatialDirections const &";
+    static constexpr const char* moved_type = "quelbo::SpatialDirections &&";
 };
 
 struct CalibrationTr
@@ -27,40 +29,36 @@ struct CalibrationTr
     static constexpr const char* self_type = "quelbo::SpatialCalibrationProperty const *";
     static constexpr const char* mut_type = "quelbo::SpatialCalibrationProperty *";
     static constexpr const char* other_type = "quelbo::SpatialCalibrationProperty const &";
+    static constexpr const char* moved_type = "quelbo::SpatialCalibrationProperty &&";
 };
 
-constexpr const char* kDirRef = "quelbo::SpatialDirections const &";
+constexpr char kVec3Ref[] = "quelbo::Vector3d const &";
+constexpr char kDirsRef[] = "quelbo::SpatialDirections const &";
+using Vec3 = Seq<Vector3d, kVec3Ref>;
+using Dirs = Ref<SpatialDirections, kDirsRef>;
 
 // ------------------------------------------------------------- directions
 
-PyObject* new_SpatialDirections(PyObject*, PyObject* args)
+constexpr char kDirectionsMember[] = "quelbo::SpatialDirections::SpatialDirections";
+template <class P, int Decl>
+using NewDirections = Constructor<kDirectionsMember, P, Decl>;
+
+struct new_directions_empty : NewDirections<Params<>, 0>
 {
-    static const char* fn = "new_SpatialDirections";
-    static const Overloads rows(
-        fn, {{"quelbo::SpatialDirections::SpatialDirections()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new SpatialDirections()); }); }, 0},
-             {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<SpatialDirections>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  SpatialDirections* other;
-                  if (!ref(a[0], {fn, 1, kDirRef}, other))
-                      return nullptr;
-                  return call([&] { return constructed(new SpatialDirections(*other)); });
-              },
-              2},
-             {"quelbo::SpatialDirections::SpatialDirections(quelbo::SpatialDirections &&)", 1, 1,
-              [](Args, Py_ssize_t) { return false; }, nullptr, 3},
-             {"quelbo::SpatialDirections::SpatialDirections(quelbo::Vector3d const &,quelbo::Vector3d const &)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Vector3d column, row;
-                  if (!sequence_to_vector(a[0], column) || !sequence_to_vector(a[1], row))
-                      return nullptr;
-                  return call([&] { return constructed(new SpatialDirections(column, row)); });
-              },
-              1}});
-    return rows(args);
-}
+    static constexpr auto call = [] { return constructed(new SpatialDirections()); };
+};
+struct new_directions_axes : NewDirections<Params<Vec3, Vec3>, 1>
+{
+    static constexpr auto call = [](const Vector3d& column, const Vector3d& row) {
+        return constructed(new SpatialDirections(column, row));
+    };
+};
+struct new_directions
+    : DeclareOverloads<new_directions, new_directions_empty, CopyConstructor<kDirectionsMember, DirectionsTr, 2>,
+                       MoveConstructor<kDirectionsMember, DirectionsTr, 3>, new_directions_axes>
+{
+    static constexpr const char* name = "new_SpatialDirections";
+};
 
 constexpr char kGetColumn[] = "get_column_direction";
 constexpr char kGetRow[] = "get_row_direction";
@@ -69,7 +67,7 @@ constexpr char kToString[] = "to_string";
 
 void add_directions(Methods& m)
 {
-    m.add<&new_SpatialDirections>("new_SpatialDirections", METH_VARARGS);
+    m.add<new_directions>();
     add_const_getter<DirectionsTr, kGetColumn, &SpatialDirections::columnDirection>(
         m, "The direction vector following the column dimension (X)");
     add_const_getter<DirectionsTr, kGetRow, &SpatialDirections::rowDirection>(
@@ -143,69 +141,49 @@ constexpr const char* kCalibrationDoc = "\n"
                                         "*Overload 7:*\n"
                                         "Move constructor.\n";
 
-// new_SpatialCalibrationProperty(origin[, spacing[, directions[, unit]]])
-PyObject* make_calibration(Args a, Py_ssize_t n)
-{
-    static const char* fn = "new_SpatialCalibrationProperty";
-    Vector3d origin, spacing;
-    SpatialDirections* directions = nullptr;
-    std::string unit;
-    if (!sequence_to_vector(a[0], origin) || (n >= 2 && !sequence_to_vector(a[1], spacing)) ||
-        (n >= 3 && !ref(a[2], {fn, 3, kDirRef}, directions)) ||
-        (n == 4 && !arg(a[3], {fn, 4, "std::string const &"}, unit)))
-        return nullptr;
-    return call([&] {
-        switch (n) {
-        case 1:
-            return constructed(new SpatialCalibrationProperty(origin));
-        case 2:
-            return constructed(new SpatialCalibrationProperty(origin, spacing));
-        case 3:
-            return constructed(new SpatialCalibrationProperty(origin, spacing, *directions));
-        default:
-            return constructed(new SpatialCalibrationProperty(origin, spacing, *directions, unit));
-        }
-    });
-}
+constexpr char kCalibrationMember[] = "quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty";
+template <class P, int Decl>
+using NewCalibration = Constructor<kCalibrationMember, P, Decl>;
+using String = Arg<std::string, text::string_ref>;
 
-bool is_dirs(PyObject* o)
+struct new_calibration_empty : NewCalibration<Params<>, 0>
 {
-    return is_obj<SpatialDirections>(o);
-}
-
-PyObject* new_SpatialCalibrationProperty(PyObject*, PyObject* args)
+    static constexpr auto call = [] { return constructed(new SpatialCalibrationProperty()); };
+};
+struct new_calibration_1 : NewCalibration<Params<Vec3>, 1>
 {
-    static const char* fn = "new_SpatialCalibrationProperty";
-    static const Overloads rows(
-        fn,
-        {{"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return constructed(new SpatialCalibrationProperty()); }); }, 0},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::SpatialCalibrationProperty const &)",
-          1, 1, [](Args a, Py_ssize_t) { return is_obj<SpatialCalibrationProperty>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              SpatialCalibrationProperty* other;
-              if (!ref(a[0], {fn, 1, CalibrationTr::other_type}, other))
-                  return nullptr;
-              return call([&] { return constructed(new SpatialCalibrationProperty(*other)); });
-          },
-          5},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::SpatialCalibrationProperty &&)", 1, 1,
-          [](Args, Py_ssize_t) { return false; }, nullptr, 6},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_seq(a[0]); }, &make_calibration, 1},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
-          "const &)",
-          2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); }, &make_calibration, 2},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
-          "const &,quelbo::SpatialDirections const &)",
-          3, 3, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]); }, &make_calibration, 3},
-         {"quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty(quelbo::Vector3d const &,quelbo::Vector3d "
-          "const &,quelbo::SpatialDirections const &,std::string const &)",
-          4, 4,
-          [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]) && is_dirs(a[2]) && is<std::string>(a[3]); },
-          &make_calibration, 4}});
-    return rows(args);
-}
+    static constexpr auto call = [](const Vector3d& origin) {
+        return constructed(new SpatialCalibrationProperty(origin));
+    };
+};
+struct new_calibration_2 : NewCalibration<Params<Vec3, Vec3>, 2>
+{
+    static constexpr auto call = [](const Vector3d& origin, const Vector3d& spacing) {
+        return constructed(new SpatialCalibrationProperty(origin, spacing));
+    };
+};
+struct new_calibration_3 : NewCalibration<Params<Vec3, Vec3, Dirs>, 3>
+{
+    static constexpr auto call = [](const Vector3d& origin, const Vector3d& spacing,
+                                    const SpatialDirections& directions) {
+        return constructed(new SpatialCalibrationProperty(origin, spacing, directions));
+    };
+};
+struct new_calibration_4 : NewCalibration<Params<Vec3, Vec3, Dirs, String>, 4>
+{
+    static constexpr auto call = [](const Vector3d& origin, const Vector3d& spacing,
+                                    const SpatialDirections& directions, const std::string& unit) {
+        return constructed(new SpatialCalibrationProperty(origin, spacing, directions, unit));
+    };
+};
+struct new_calibration
+    : DeclareOverloads<new_calibration, new_calibration_empty, CopyConstructor<kCalibrationMember, CalibrationTr, 5>,
+                       MoveConstructor<kCalibrationMember, CalibrationTr, 6>, new_calibration_1, new_calibration_2,
+                       new_calibration_3, new_calibration_4>
+{
+    static constexpr const char* name = "new_SpatialCalibrationProperty";
+    static constexpr const char* doc = kCalibrationDoc;
+};
 
 constexpr char kGetOrigin[] = "get_origin";
 constexpr char kGetSpacing[] = "get_spacing";
@@ -215,13 +193,10 @@ constexpr char kSetOrigin[] = "set_origin";
 constexpr char kSetSpacing[] = "set_spacing";
 constexpr char kSetDirections[] = "set_directions";
 constexpr char kSetUnit[] = "set_unit";
-constexpr char kVec3Ref[] = "quelbo::Vector3d const &";
-constexpr char kDirsRef[] = "quelbo::SpatialDirections const &";
-constexpr char kStringRef[] = "std::string const &";
 
 void add_calibration(Methods& m)
 {
-    m.add<&new_SpatialCalibrationProperty>("new_SpatialCalibrationProperty", METH_VARARGS, kCalibrationDoc);
+    m.add<new_calibration>();
     add_const_getter<CalibrationTr, kGetOrigin, &SpatialCalibrationProperty::origin>(m, "Get the origin.");
     add_const_getter<CalibrationTr, kGetSpacing, &SpatialCalibrationProperty::spacing>(m, "Get the spacing.");
     add_const_getter<CalibrationTr, kGetDirections, &SpatialCalibrationProperty::directions>(
@@ -231,7 +206,7 @@ void add_calibration(Methods& m)
     add_setter<CalibrationTr, kSetSpacing, kVec3Ref, &SpatialCalibrationProperty::setSpacing>(m, "Set the spacing.");
     add_setter<CalibrationTr, kSetDirections, kDirsRef, &SpatialCalibrationProperty::setDirections>(
         m, "Set the directions.");
-    add_setter<CalibrationTr, kSetUnit, kStringRef, &SpatialCalibrationProperty::setUnit>(m, "Set the unit.");
+    add_setter<CalibrationTr, kSetUnit, text::string_ref, &SpatialCalibrationProperty::setUnit>(m, "Set the unit.");
     add_object_compare<CalibrationTr>(m);
     add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(m,
                                                                                       "Return string representation");

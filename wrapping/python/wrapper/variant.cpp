@@ -4,6 +4,7 @@
 #include "properties.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/metadata.h"
+#include "runtime/declare.h"
 #include "runtime/keepalive.h"
 #include "typed_pointers.h"
 
@@ -26,6 +27,14 @@ struct ValueTr
     using T = VariantDataValue;
     static constexpr const char* name = "VariantDataValue";
     static constexpr const char* self_type = "quelbo::VariantDataValue const *";
+    static constexpr const char* mut_type = "quelbo::VariantDataValue *";
+};
+
+struct HandleTr
+{
+    using T = std::shared_ptr<VariantDataValue>;
+    static constexpr const char* name = "VariantDataValue";
+    static constexpr const char* native = "quelbo::VariantDataValue";
 };
 
 struct FactoryTr
@@ -37,14 +46,15 @@ struct FactoryTr
 
 // ----------------------------------------------------------------- values
 
-PyObject* VariantDataValue_raw(PyObject*, PyObject* o)
+struct raw : Declare<raw, Params<SharedHeld<VariantDataValue, &ValueTr::self_type>>>
 {
-    Value v;
-    if (!shared_self(o, {"VariantDataValue_raw", 1, ValueTr::self_type}, v))
-        return nullptr;
+    static constexpr const char* name = "VariantDataValue_raw";
+    static constexpr const char* doc =
+        "\nReturns a pointer to the location where all the values are stored continuously.\n"
+        "Use VariantDataValueConverter to convert the value to basic types.\n";
     // The pointer handle keeps the value alive: it never points at freed memory.
-    return call([&] { return borrowed_from(v->raw(), v); });
-}
+    static constexpr auto call = [](const Value& v) { return borrowed_from(v->raw(), v); };
+};
 
 template <class T>
 T read_at(const void* raw, size_t index)
@@ -102,25 +112,16 @@ PyObject* decode(DataType type, const void* raw, size_t index)
         []() -> PyObject* { return nullptr; });
 }
 
-PyObject* VariantDataValue___getitem(PyObject*, PyObject* args)
+constexpr char kIndex[] = "int";
+
+struct getitem : Declare<getitem, Params<SharedSelf<VariantDataValue, &ValueTr::mut_type>, Arg<int32_t, kIndex>>>
 {
-    static const char* fn = "VariantDataValue___getitem";
-    static const ArgId index_arg{fn, 2, "int"};
-    PyObject* a[2];
-    Value v;
-    int64_t index;
-    if (!unpack(fn, args, 2, 2, a) || !shared_self(a[0], {fn, 1, "quelbo::VariantDataValue *"}, v) ||
-        !arg(a[1], index_arg, index))
-        return nullptr;
-    if (index < INT32_MIN || index > INT32_MAX) {
-        fail_arg(ERR_OVERFLOW, index_arg);
-        return nullptr;
-    }
-    return call([&]() -> PyObject* {
+    static constexpr const char* name = "VariantDataValue___getitem";
+    static constexpr auto call = [](VariantDataValue* v, int32_t index) -> PyObject* {
         const DataType type = v->type();
         const void* raw = v->raw();
         const size_t count = v->count();
-        if (uint64_t(index) >= count) {
+        if (index < 0 || size_t(index) >= count) {
             PyErr_SetString(PyExc_IndexError, "Index out of range");
             return nullptr;
         }
@@ -128,13 +129,8 @@ PyObject* VariantDataValue___getitem(PyObject*, PyObject* args)
         if (!r && !PyErr_Occurred())
             PyErr_Format(PyExc_ValueError, "Incompatible type %s", type.toString().c_str());
         return r;
-    });
-}
-
-PyObject* delete_VariantDataValue(PyObject*, PyObject* o)
-{
-    return destroy<Value>(o, {"delete_VariantDataValue", 1, "quelbo::VariantDataValue *"});
-}
+    };
+};
 
 constexpr char kClone[] = "clone";
 constexpr char kGetType[] = "get_type";
@@ -146,11 +142,9 @@ void add_variant(Methods& m)
     add_shared_getter<ValueTr, kGetType, &VariantDataValue::type>(m, "Returns the type of the values stored.");
     add_shared_getter<ValueTr, kGetCount, &VariantDataValue::count>(
         m, "Returns the number of values of the specified type stored.");
-    m.add<&VariantDataValue_raw>("VariantDataValue_raw", METH_O,
-                                 "\nReturns a pointer to the location where all the values are stored continuously.\n"
-                                 "Use VariantDataValueConverter to convert the value to basic types.\n");
-    m.add<&VariantDataValue___getitem>("VariantDataValue___getitem", METH_VARARGS);
-    m.add<&delete_VariantDataValue>("delete_VariantDataValue", METH_O);
+    m.add<raw>();
+    m.add<getitem>();
+    m.add<&ClassOps<HandleTr>::del>("delete_VariantDataValue", METH_O);
     add_hooks<Value>(m, "VariantDataValue", false);
 }
 

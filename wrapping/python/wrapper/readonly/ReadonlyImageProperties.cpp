@@ -3,6 +3,7 @@
 #include "readonly/ReadonlyImageProperties.h"
 
 #include "properties.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ struct CalibrationTr
     static constexpr const char* name = "ReadonlySpatialCalibrationProperty";
     static constexpr const char* native = "quelbo::ReadonlySpatialCalibrationProperty";
     static constexpr const char* self_type = "quelbo::ReadonlySpatialCalibrationProperty const *";
-    static constexpr const char* wrapped = "SpatialCalibrationProperty";
+    static constexpr const char* wrapped = "quelbo::SpatialCalibrationProperty const &";
 };
 
 struct InfoTr
@@ -30,7 +31,7 @@ struct InfoTr
     static constexpr const char* name = "ReadonlyImageInfoProperty";
     static constexpr const char* native = "quelbo::ReadonlyImageInfoProperty";
     static constexpr const char* self_type = "quelbo::ReadonlyImageInfoProperty const *";
-    static constexpr const char* wrapped = "ImageInfoProperty";
+    static constexpr const char* wrapped = "quelbo::ImageInfoProperty const &";
 };
 
 struct PropertiesTr
@@ -41,45 +42,66 @@ struct PropertiesTr
     static constexpr const char* self_type = "quelbo::ReadonlyImageProperties const *";
 };
 
+// What new_Readonly<V> wraps: the object a plain handle holds (with that
+// handle), or the object of another wrapper.
+template <class W, class V, auto Text>
+struct Wrapped : Kind<Text>
+{
+    struct value
+    {
+        const V* target = nullptr;
+        SwigPyObject* handle = nullptr;
+        W* wrapper = nullptr;
+    };
+    static bool check(PyObject* o) { return is_proxy_value<V>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        if (!proxy_value_arg(o, a, v.target))
+            return false;
+        if (!is_obj<V>(o))
+            return ref(o, a, v.wrapper);
+        swig_cast_info* cast;
+        v.handle = match_handle(o, type_of<V>(), &cast);
+        if (!v.handle || v.handle->ptr != v.target) {
+            fail_null(a);
+            return false;
+        }
+        return true;
+    }
+    static value& pass(value& v) { return v; }
+};
+
 // new_Readonly<V>(value or wrapper): a wrapper over the object the argument
 // denotes. Over a plain handle it keeps that handle and checks at each use
 // that the handle still holds the object; over a wrapper it shares the
 // wrapper's object and what keeps it.
 template <class Tr, class V>
-PyObject* wrap_value(PyObject*, PyObject* o)
+struct wrap_value : Declare<wrap_value<Tr, V>, Params<Wrapped<typename Tr::T, V, &Tr::wrapped>>>
 {
     using W = typename Tr::T;
-    static const char* fn = joined("new_", Tr::name);
-    static const char* type = joined("quelbo::", Tr::wrapped, " const &");
-    const ArgId a{fn, 1, type};
-    const V* target;
-    if (!proxy_value_arg(o, a, target))
-        return nullptr;
-    if (is_obj<V>(o)) {
-        swig_cast_info* cast;
-        SwigPyObject* h = match_handle(o, type_of<V>(), &cast);
-        if (!h || h->ptr != target) {
-            fail_null(a);
-            return nullptr;
-        }
-        return call([&] {
-            return constructed(new W(*target, quelbo::ReadonlyAnchor(nullptr, reinterpret_cast<PyObject*>(h), target)));
-        });
+    static const char* name()
+    {
+        static const char* fn = joined("new_", Tr::name);
+        return fn;
     }
-    W* w;
-    if (!ref(o, a, w))
-        return nullptr;
-    return call([&] { return constructed(new W(*w)); });
-}
+    static constexpr auto call = [](const typename Wrapped<W, V, &Tr::wrapped>::value& source) {
+        if (!source.handle)
+            return constructed(new W(*source.wrapper));
+        auto* handle = reinterpret_cast<PyObject*>(source.handle);
+        return constructed(new W(*source.target, quelbo::ReadonlyAnchor(nullptr, handle, source.target)));
+    };
+};
 
-PyObject* new_ReadonlyImageProperties(PyObject*, PyObject* o)
+constexpr char kPropertiesConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
+
+struct new_wrapper : Declare<new_wrapper, Params<SharedObject<ImageProperties, kPropertiesConst>>>
 {
-    std::shared_ptr<ImageProperties> properties;
-    if (!shared_self(o, {"new_ReadonlyImageProperties", 1, "std::shared_ptr< quelbo::ImageProperties const >"},
-                     properties))
-        return nullptr;
-    return call([&] { return constructed(new ReadonlyImageProperties(properties)); });
-}
+    static constexpr const char* name = "new_ReadonlyImageProperties";
+    static constexpr const char* doc = "Wrap the ImageProperties instance.";
+    static constexpr auto call = [](const std::shared_ptr<ImageProperties>& properties) {
+        return constructed(new ReadonlyImageProperties(properties));
+    };
+};
 
 PyObject* ReadonlyImageProperties___eq__(PyObject*, PyObject* args)
 {
@@ -123,8 +145,7 @@ constexpr char kClone[] = "clone";
 void add_readonly_properties(Methods& m)
 {
     using RC = ReadonlySpatialCalibrationProperty;
-    m.add<&wrap_value<CalibrationTr, SpatialCalibrationProperty>>("new_ReadonlySpatialCalibrationProperty", METH_O,
-                                                                  "Wrap the SpatialCalibrationProperty instance.");
+    m.add<wrap_value<CalibrationTr, SpatialCalibrationProperty>>("Wrap the SpatialCalibrationProperty instance.");
     add_wrapper_getter<CalibrationTr, kGetOrigin, &RC::get_origin>(m, "Proxy for SpatialCalibrationProperty::origin.");
     add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(m,
                                                                      "Proxy for SpatialCalibrationProperty::spacing.");
@@ -136,8 +157,7 @@ void add_readonly_properties(Methods& m)
     add_hooks<RC>(m, CalibrationTr::name);
 
     using RI = ReadonlyImageInfoProperty;
-    m.add<&wrap_value<InfoTr, ImageInfoProperty>>("new_ReadonlyImageInfoProperty", METH_O,
-                                                  "Wrap the ImageInfoProperty instance.");
+    m.add<wrap_value<InfoTr, ImageInfoProperty>>("Wrap the ImageInfoProperty instance.");
     add_wrapper_getter<InfoTr, kGetAxes, &RI::get_axes_interpretation>(
         m, "Proxy for ImageInfoProperty::axesInterpretation.");
     add_wrapper_getter<InfoTr, kGetInterpretation, &RI::_get_interpretation>(
@@ -150,7 +170,7 @@ void add_readonly_properties(Methods& m)
     add_hooks<RI>(m, InfoTr::name);
 
     using RP = ReadonlyImageProperties;
-    m.add<&new_ReadonlyImageProperties>("new_ReadonlyImageProperties", METH_O, "Wrap the ImageProperties instance.");
+    m.add<new_wrapper>();
     add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(m,
                                                                             "Proxy for ImageProperties::calibration.");
     add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");

@@ -2,6 +2,7 @@
 #include "readonly/ReadonlyMetadataNode.h"
 
 #include "properties.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -18,39 +19,30 @@ struct WrapperTr
     static constexpr const char* self_type = "quelbo::ReadonlyMetadataNode const *";
 };
 
-PyObject* new_ReadonlyMetadataNode(PyObject*, PyObject* o)
-{
-    std::shared_ptr<MetadataNode> node;
-    if (!shared_arg(o, {"new_ReadonlyMetadataNode", 1, "std::shared_ptr< quelbo::MetadataNode const >"}, node))
-        return nullptr;
-    return call([&] { return constructed(new ReadonlyMetadataNode(node)); });
-}
+constexpr char kNodeConst[] = "std::shared_ptr< quelbo::MetadataNode const >";
+using Wrapper = WrapperSelf<ReadonlyMetadataNode, &WrapperTr::self_type>;
 
-// has_child / child: the wrapper (of a node), then the key.
-bool wrapper_and_key(PyObject* args, const char* fn, ReadonlyMetadataNode*& w, std::string& key)
+struct new_wrapper : Declare<new_wrapper, Params<SharedArg<MetadataNode, kNodeConst>>>
 {
-    PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && wrapper_self(a[0], {fn, 1, WrapperTr::self_type}, w) &&
-           arg(a[1], {fn, 2, "std::string const &"}, key);
-}
+    static constexpr const char* name = "new_ReadonlyMetadataNode";
+    static constexpr auto call = [](const std::shared_ptr<MetadataNode>& node) {
+        return constructed(new ReadonlyMetadataNode(node));
+    };
+};
 
-PyObject* ReadonlyMetadataNode_has_child(PyObject*, PyObject* args)
+struct has_child : Declare<has_child, Params<Wrapper, Key>>
 {
-    ReadonlyMetadataNode* w;
-    std::string key;
-    if (!wrapper_and_key(args, "ReadonlyMetadataNode_has_child", w, key))
-        return nullptr;
-    return call([&] { return to_py(w->has_child(key)); });
-}
+    static constexpr const char* name = "ReadonlyMetadataNode_has_child";
+    static constexpr const char* doc = "Proxy for MetadataNode::hasChild.";
+    static constexpr auto call = &ReadonlyMetadataNode::has_child;
+};
 
-PyObject* ReadonlyMetadataNode_child(PyObject*, PyObject* args)
+struct child : Declare<child, Params<Wrapper, Key>>
 {
-    ReadonlyMetadataNode* w;
-    std::string key;
-    if (!wrapper_and_key(args, "ReadonlyMetadataNode_child", w, key))
-        return nullptr;
-    return call([&] { return value(w->child(key)); });
-}
+    static constexpr const char* name = "ReadonlyMetadataNode_child";
+    static constexpr const char* doc = "Proxy for MetadataNode::child.";
+    static constexpr auto call = &ReadonlyMetadataNode::child;
+};
 
 constexpr char kClone[] = "clone";
 constexpr char kGetKey[] = "get_key";
@@ -63,14 +55,13 @@ constexpr char kToString[] = "to_string";
 void add_readonly_metadata(Methods& m)
 {
     using W = ReadonlyMetadataNode;
-    m.add<&new_ReadonlyMetadataNode>("new_ReadonlyMetadataNode", METH_O);
+    m.add<new_wrapper>();
     add_wrapper_getter<WrapperTr, kClone, &W::clone>(m, "Proxy for MetadataNode::clone.");
     add_wrapper_getter<WrapperTr, kGetKey, &W::get_key>(m, "Proxy for MetadataNode::key.");
     add_wrapper_getter<WrapperTr, kGetValue, &W::get_value>(m, "Proxy for MetadataNode::value.");
     add_wrapper_getter<WrapperTr, kGetChildCount, &W::get_child_count>(m, "Proxy for MetadataNode::childCount.");
-    m.add<&ReadonlyMetadataNode_has_child>("ReadonlyMetadataNode_has_child", METH_VARARGS,
-                                           "Proxy for MetadataNode::hasChild.");
-    m.add<&ReadonlyMetadataNode_child>("ReadonlyMetadataNode_child", METH_VARARGS, "Proxy for MetadataNode::child.");
+    m.add<has_child>();
+    m.add<child>();
     add_wrapper_getter<WrapperTr, kBegin, &W::begin>(m, "Proxy for MetadataNode::cbegin.");
     add_wrapper_getter<WrapperTr, kEnd, &W::end>(m, "Proxy for MetadataNode::cend.");
     add_wrapper_getter<WrapperTr, kToString, &W::to_string>(m, "Proxy for MetadataNode::toString.");

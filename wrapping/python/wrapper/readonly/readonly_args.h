@@ -126,4 +126,15 @@ struct ProxyShared : Kind<Text>
     static value& pass(value& v) { return v; }
 };
 
+// The argument kind of a calibration or image information parameter (plain
+// or read-only); the library receives the object itself.
+template <class V, auto Text>
+struct ProxyValue : Kind<Text>
+{
+    using value = const V*;
+    static bool check(PyObject* o) { return is_proxy_value<V>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return proxy_value_arg(o, a, v); }
+    static const V& pass(value v) { return *v; }
+};
+
 } // namespace qw

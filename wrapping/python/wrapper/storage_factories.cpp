@@ -136,7 +136,7 @@ PyObject* entry_result(Entry e)
     return owned(new Entry(std::move(e)));
 }
 
-constexpr const char* kHeadersConst = "quelbo::HTTPHeaders const *";
+constexpr char kHeadersConst[] = "quelbo::HTTPHeaders const *";
 
 PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
 {
@@ -178,59 +178,33 @@ PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
     return rows(args);
 }
 
-PyObject* HTTPHeaders_size(PyObject*, PyObject* o)
-{
-    HTTPHeaders* h;
-    if (!self(o, {"HTTPHeaders_size", 1, kHeadersConst}, h))
-        return nullptr;
-    return call([&] { return to_py(h->size()); });
-}
+constexpr char kHeadersMut[] = "quelbo::HTTPHeaders *", kEntryRef[] = "quelbo::HTTPHeaders::Entry const &",
+               kSize[] = "size";
+using HeadersConst = Self<HTTPHeaders, kHeadersConst>;
+using Headers = SelfMut<HTTPHeaders, kHeadersMut>;
 
-PyObject* HTTPHeaders_at(PyObject*, PyObject* args)
+struct headers_at : Declare<headers_at, Params<HeadersConst, Size>>
 {
-    static const char* fn = "HTTPHeaders_at";
-    PyObject* a[2];
-    HTTPHeaders* h;
-    size_t index;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kHeadersConst}, h) || !arg(a[1], {fn, 2, "size_t"}, index))
-        return nullptr;
-    return call([&] { return entry_result(h->at(index)); });
-}
+    static constexpr const char* name = "HTTPHeaders_at";
+    static constexpr auto call = [](HTTPHeaders* h, size_t index) { return entry_result(h->at(index)); };
+};
 
-PyObject* HTTPHeaders_add(PyObject*, PyObject* args)
+struct add_entry : Candidate<Params<Headers, Ref<Entry, kEntryRef>>>
 {
-    static const char* fn = "HTTPHeaders_add";
-    static const Overloads rows(
-        fn, {{"quelbo::HTTPHeaders::add(quelbo::HTTPHeaders::Entry const &)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0], true) && is_obj<Entry>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  HTTPHeaders* h;
-                  Entry* e;
-                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) ||
-                      !ref(a[1], {fn, 2, "quelbo::HTTPHeaders::Entry const &"}, e))
-                      return nullptr;
-                  return call([&] {
-                      h->add(*e);
-                      return none();
-                  });
-              }},
-             {"quelbo::HTTPHeaders::add(std::string const &,std::string const &)", 3, 3,
-              [](Args a, Py_ssize_t) {
-                  return is_obj<HTTPHeaders>(a[0], true) && is<std::string>(a[1]) && is<std::string>(a[2]);
-              },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  HTTPHeaders* h;
-                  std::string name, value;
-                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) || !arg(a[1], {fn, 2, kString}, name) ||
-                      !arg(a[2], {fn, 3, kString}, value))
-                      return nullptr;
-                  return call([&] {
-                      h->add(name, value);
-                      return none();
-                  });
-              }}});
-    return rows(args);
-}
+    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr auto call = [](HTTPHeaders* h, const Entry& e) { h->add(e); };
+};
+struct add_pair : Candidate<Params<Headers, TextArg, TextArg>>
+{
+    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr auto call = [](HTTPHeaders* h, const std::string& name, const std::string& value) {
+        h->add(name, value);
+    };
+};
+struct headers_add : DeclareOverloads<headers_add, add_entry, add_pair>
+{
+    static constexpr const char* name = "HTTPHeaders_add";
+};
 
 // -------------------------------------------------------------------- table
 
@@ -281,9 +255,9 @@ void add_random_factory(Methods& m)
 void add_http_headers(Methods& m)
 {
     m.add<&new_HTTPHeaders>("new_HTTPHeaders", METH_VARARGS);
-    m.add<&HTTPHeaders_size>("HTTPHeaders_size", METH_O);
-    m.add<&HTTPHeaders_at>("HTTPHeaders_at", METH_VARARGS);
-    m.add<&HTTPHeaders_add>("HTTPHeaders_add", METH_VARARGS);
+    m.add<Getter<HeadersTr, kSize, HeadersConst, &HTTPHeaders::size>>();
+    m.add<headers_at>();
+    m.add<headers_add>();
     m.add<&ClassOps<HeadersTr>::del>("delete_HTTPHeaders", METH_O);
     add_hooks<HTTPHeaders>(m, "HTTPHeaders");
 }

@@ -1,6 +1,4 @@
 // DataStorage, DataAccess and their providers, StreamAccess, RandomAccess.
-#include "buffer_args.h"
-#include "runtime/declare.h"
 #include "storage.h"
 
 namespace {

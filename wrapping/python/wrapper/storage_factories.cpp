@@ -1,7 +1,5 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
 #include "quelbo/uri.h"
-#include "runtime/declare.h"
-#include "buffer_args.h"
 #include "storage.h"
 
 namespace {

@@ -2,10 +2,10 @@
 // caller memory and copies in memory.
 #include "quelbo/image_view_factory.h"
 #include "common/item_parser.h"
+#include "buffer_args.h"
 #include "core_args.h"
 #include "order.h"
 #include "readonly/readonly_args.h"
-#include "runtime/buffer.h"
 #include "runtime/declare.h"
 
 namespace {
@@ -24,28 +24,6 @@ struct FactoryTr
     static constexpr const char* native = "quelbo::ImageViewFactory";
 };
 
-// The arguments every creation function starts with.
-struct Common
-{
-    quelbo::VectorXu64 shape;
-    quelbo::DataType type;
-    std::shared_ptr<ImageProperties> properties;
-};
-
-bool shape_and_type(const char* fn, PyObject* shape, PyObject* type, Common& c)
-{
-    return sequence_to_vector(shape, c.shape) && dtype_arg(type, {fn, 2, "quelbo::DataType"}, c.type);
-}
-
-// properties (argument `n`) and metadata (`n + 1`), each also as its read-only wrapper.
-template <class Node>
-bool description(const char* fn, int n, const char* node_type, PyObject* p, PyObject* m, Common& c,
-                 std::shared_ptr<Node>& node)
-{
-    return proxy_shared_arg(p, {fn, n, "std::shared_ptr< quelbo::ImageProperties >"}, c.properties) &&
-           proxy_shared_arg(m, {fn, n + 1, node_type}, node);
-}
-
 constexpr char kShape[] = "quelbo::VectorXu64 const &";
 constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties >";
@@ -53,6 +31,7 @@ constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >";
 constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
 using Shape = Seq<quelbo::VectorXu64, kShape>;
 using Type = DTypeArg<kDataType>;
+using Properties = ProxyShared<ImageProperties, kProperties>;
 
 struct allocate_2 : Candidate<Params<Shape, Type>, 1>
 {
@@ -62,7 +41,7 @@ struct allocate_2 : Candidate<Params<Shape, Type>, 1>
     };
 };
 struct allocate_4
-    : Candidate<Params<Shape, Type, ProxyShared<ImageProperties, kProperties>, ProxyShared<MetadataNode, kMetadata>>, 0>
+    : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode, kMetadata>>, 0>
 {
     static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -81,39 +60,31 @@ struct allocate : DeclareOverloads<allocate, allocate_2, allocate_4>
         "compatible with the shape and type.";
 };
 
-PyObject* ImageViewFactory__uniform(PyObject*, PyObject* args)
+constexpr char kMetadataConst[] = "std::shared_ptr< quelbo::MetadataNode const >";
+
+struct uniform
+    : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode, kMetadataConst>>>
 {
-    const char* fn = "ImageViewFactory__uniform";
-    PyObject* a[5];
-    Common c;
-    Buffer value;
-    std::shared_ptr<const MetadataNode> metadata;
-    if (!unpack(fn, args, 5, 5, a) || !shape_and_type(fn, a[0], a[1], c) ||
-        !buffer_arg(a[2], {fn, 3, kSrc}, BufferForm::source, value) ||
-        !description(fn, 5, "std::shared_ptr< quelbo::MetadataNode const >", a[3], a[4], c, metadata))
-        return nullptr;
-    return call([&] {
-        return shared(ImageViewFactory::uniform(c.shape, c.type, value.data, value.size, c.properties, metadata));
-    });
-}
+    static constexpr const char* name = "ImageViewFactory__uniform";
+    static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type, Buffer& value,
+                                    std::shared_ptr<ImageProperties> properties,
+                                    std::shared_ptr<const MetadataNode> metadata) {
+        return ImageViewFactory::uniform(shape, type, value.data, value.size, properties, metadata);
+    };
+};
 
 // The view keeps the buffer exported (and so alive and unresized) as long as
 // it, or anything made from its memory, lives.
-PyObject* ImageViewFactory___from_buffer(PyObject*, PyObject* args)
+struct from_buffer
+    : Declare<from_buffer, Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode, kMetadata>>>
 {
-    const char* fn = "ImageViewFactory___from_buffer";
-    PyObject* a[5];
-    Common c;
-    quelbo::BorrowedMemory memory;
-    std::shared_ptr<MetadataNode> metadata;
-    if (!unpack(fn, args, 5, 5, a) || !shape_and_type(fn, a[0], a[1], c) ||
-        !buffer_keep(a[2], {fn, 3, kMemorySize}, memory) ||
-        !description(fn, 5, "std::shared_ptr< quelbo::MetadataNode >", a[3], a[4], c, metadata))
-        return nullptr;
-    return call([&] {
-        return shared(ImageViewFactory::fromBuffer(c.shape, c.type, std::move(memory), c.properties, metadata));
-    });
-}
+    static constexpr const char* name = "ImageViewFactory___from_buffer";
+    static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
+                                    quelbo::BorrowedMemory&& memory, std::shared_ptr<ImageProperties> properties,
+                                    std::shared_ptr<MetadataNode> metadata) {
+        return ImageViewFactory::fromBuffer(shape, type, std::move(memory), properties, metadata);
+    };
+};
 
 struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageView, kImage>>>
 {
@@ -129,8 +100,8 @@ struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageVi
 void add_image_view_factory(Methods& m)
 {
     m.add<allocate>();
-    m.add<&ImageViewFactory__uniform>("ImageViewFactory__uniform", METH_VARARGS);
-    m.add<&ImageViewFactory___from_buffer>("ImageViewFactory___from_buffer", METH_VARARGS);
+    m.add<uniform>();
+    m.add<from_buffer>();
     m.add<copy_in_memory>();
 }
 QW_FAMILY(order::image_view_factory, add_image_view_factory);

@@ -2,6 +2,7 @@
 // setters of the property values.
 #include "order.h"
 #include "properties.h"
+#include "runtime/declare.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/metadata.h"
@@ -12,65 +13,69 @@ namespace {
 using namespace qw;
 using quelbo::ImageView;
 
-constexpr const char* kImage = "quelbo::ImageView *";
+constexpr char kImage[] = "quelbo::ImageView *";
+constexpr char kPropertiesT[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr char kMetadataT[] = "std::shared_ptr< quelbo::MetadataNode >";
+using ImageSelf = SharedSelf<ImageView, kImage>;
 
-// set_properties(view, None) is refused: a view always has properties.
-PyObject* ImageView_set_properties(PyObject*, PyObject* args)
+// Properties that must be given: a view always has properties, so None is
+// refused like a missing reference.
+struct Required : ProxyShared<const quelbo::ImageProperties, kPropertiesT>
 {
-    const char* fn = "ImageView_set_properties";
-    static const ArgId a2{fn, 2, "std::shared_ptr< quelbo::ImageProperties const >"};
-    PyObject* a[2];
-    ViewPtr view;
-    std::shared_ptr<const quelbo::ImageProperties> properties;
-    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) || !proxy_shared_arg(a[1], a2, properties))
-        return nullptr;
-    if (!properties) {
-        fail_null(a2);
-        return nullptr;
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        if (!proxy_shared_arg(o, a, v))
+            return false;
+        if (!v)
+            fail_null(a);
+        return v != nullptr;
     }
-    return call([&] {
-        view->setProperties(properties);
-        return none();
-    });
-}
+};
+
+struct set_properties : Declare<set_properties, Params<ImageSelf, Required>>
+{
+    static constexpr const char* name = "ImageView_set_properties";
+    static constexpr const char* doc = "Update the image's properties.\nAvailable with WRITE capability.\n:raises: "
+                                       "NotImplemented if the view does not support writing.";
+    static constexpr auto call = &ImageView::setProperties;
+};
 
 // set_metadata(view, None) clears the metadata.
-PyObject* ImageView_set_metadata(PyObject*, PyObject* args)
+struct set_metadata : Declare<set_metadata, Params<ImageSelf, ProxyShared<quelbo::MetadataNode, kMetadataT>>>
 {
-    const char* fn = "ImageView_set_metadata";
-    PyObject* a[2];
-    ViewPtr view;
-    std::shared_ptr<quelbo::MetadataNode> node;
-    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) ||
-        !proxy_shared_arg(a[1], {fn, 2, "std::shared_ptr< quelbo::MetadataNode >"}, node))
-        return nullptr;
-    return call([&] {
-        view->setMetadata(node);
-        return none();
-    });
-}
+    static constexpr const char* name = "ImageView_set_metadata";
+    static constexpr const char* doc = "Attach a new metadata node to the image.\nAvailable with WRITE "
+                                       "capability.\n:raises: NotImplemented if the view does not support writing.";
+    static constexpr auto call = &ImageView::setMetadata;
+};
+
+// The value of a property setter, of the type the member takes, by the
+// properties' parameter rule.
+template <auto Member, const char* Text>
+struct SetterValue : Kind<Text>
+{
+    using value = typename props::SetterArg<decltype(Member)>::type;
+    static bool get(PyObject* o, const ArgId& a, value& v) { return props::param(o, a, v); }
+    static value& pass(value& v) { return v; }
+};
 
 // ImageView_<Name>(view, value): one shortcut setter; `Type` is the value's
 // declared type in messages.
 template <const char* Name, const char* Type, auto Member>
-PyObject* shortcut(PyObject*, PyObject* args)
+struct shortcut : Declare<shortcut<Name, Type, Member>, Params<ImageSelf, SetterValue<Member, Type>>>
 {
-    static const char* fn = joined("ImageView_", Name);
-    PyObject* a[2];
-    ViewPtr view;
-    typename props::SetterArg<decltype(Member)>::type v{};
-    if (!unpack(fn, args, 2, 2, a) || !image_self(a[0], fn, kImage, view) || !props::param(a[1], {fn, 2, Type}, v))
-        return nullptr;
-    return call([&] {
-        (view.get()->*Member)(v);
-        return none();
-    });
-}
+    static const char* name()
+    {
+        static const char* fn = joined("ImageView_", Name);
+        return fn;
+    }
+    static constexpr auto call = Member;
+};
 
 template <const char* Name, const char* Type, auto Member>
 void add_shortcut(Methods& m, const char* doc)
 {
-    m.add<&shortcut<Name, Type, Member>>(joined("ImageView_", Name), METH_VARARGS, doc);
+    m.add<shortcut<Name, Type, Member>>(doc);
 }
 
 constexpr char kSetInterpretation[] = "set_image_interpretation";
@@ -94,14 +99,8 @@ constexpr char kVector2T[] = "quelbo::Vector2d const &";
 
 void add_image_view_properties(Methods& m)
 {
-    m.add<&ImageView_set_properties>(
-        "ImageView_set_properties", METH_VARARGS,
-        "Update the image's properties.\nAvailable with WRITE capability.\n:raises: NotImplemented if the view "
-        "does not support writing.");
-    m.add<&ImageView_set_metadata>(
-        "ImageView_set_metadata", METH_VARARGS,
-        "Attach a new metadata node to the image.\nAvailable with WRITE capability.\n:raises: NotImplemented if "
-        "the view does not support writing.");
+    m.add<set_properties>();
+    m.add<set_metadata>();
     add_shortcut<kSetInterpretation, kInterpretationT, &ImageView::setImageInterpretation>(
         m, "Shortcut to set the image interpretation into the image properties.");
     add_shortcut<kSetAxes, kAxesT, &ImageView::setAxesInterpretation>(

@@ -1,6 +1,5 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
 #include "quelbo/uri.h"
-#include "runtime/declare.h"
 #include "storage.h"
 
 namespace {
@@ -36,97 +35,81 @@ struct HeadersTr
     static constexpr const char* native = "quelbo::HTTPHeaders";
 };
 
-// openHTTPRead / openHTTPWrite(uri, method, headers)
-template <const char* Fn, auto Op>
-PyObject* factory_http(PyObject*, PyObject* args)
-{
-    PyObject* a[3];
-    Uri* uri;
-    std::string method;
-    HTTPHeaders* headers;
-    if (!unpack(Fn, args, 3, 3, a) || !ref(a[0], {Fn, 1, kUri}, uri) || !arg(a[1], {Fn, 2, kString}, method) ||
-        !ref(a[2], {Fn, 3, kHeaders}, headers))
-        return nullptr;
-    return call([&] { return shared(Op(*uri, method, *headers)); });
-}
-
 constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
                kSWrite[] = "StreamAccessFactory_open_file_write", kSFile[] = "StreamAccessFactory_open_file",
                kSUri[] = "StreamAccessFactory_open_uri_write", kSHttp[] = "StreamAccessFactory_open_http_write",
                kSFromStore[] = "StreamAccessFactory_from_random_access";
-constexpr char kRAlloc[] = "RandomAccessFactory_allocate", kRCopy[] = "RandomAccessFactory_copy_in_memory",
+constexpr char kRCopy[] = "RandomAccessFactory_copy_in_memory",
                kRMap[] = "RandomAccessFactory_map_file", kRUri[] = "RandomAccessFactory_open_uri_read",
                kRHttp[] = "RandomAccessFactory_open_http_read", kRFromStream[] = "RandomAccessFactory_from_stream";
 constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const &",
                kDStream[] = "std::shared_ptr< quelbo::StreamAccess >",
-               kDStore[] = "std::shared_ptr< quelbo::RandomAccess >";
+               kDStore[] = "std::shared_ptr< quelbo::RandomAccess >", kDHeaders[] = "quelbo::HTTPHeaders const &";
 
 // The one-argument factories' argument kinds.
 using TextArg = Arg<std::string, kDString>;
 using UriArg = Ref<Uri, kDUri>;
 using StreamArg = SharedArg<StreamAccess, kDStream>;
 using StoreArg = SharedArg<RandomAccess, kDStore>;
+using HeadersArg = Ref<HTTPHeaders, kDHeaders>;
+using Size = Arg<size_t, text::size>;
 
-PyObject* StreamAccessFactory_allocate(PyObject*, PyObject* args)
+struct stream_allocate_1 : Candidate<Params<Size>>
 {
-    static const char* fn = "StreamAccessFactory_allocate";
-    static const Overloads rows(fn, {{"quelbo::StreamAccessFactory::allocate(size_t)", 1, 1,
-                                      [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
-                                      [](Args a, Py_ssize_t) -> PyObject* {
-                                          size_t n;
-                                          if (!arg(a[0], {fn, 1, "size_t"}, n))
-                                              return nullptr;
-                                          return call([&] { return shared(StreamAccessFactory::allocate(n)); });
-                                      }},
-                                     {"quelbo::StreamAccessFactory::allocate()", 0, 0, nullptr, [](Args, Py_ssize_t) {
-                                          return call([] { return shared(StreamAccessFactory::allocate()); });
-                                      }}});
-    return rows(args);
-}
+    static constexpr const char* member = "quelbo::StreamAccessFactory::allocate";
+    static constexpr auto call = [](size_t n) { return StreamAccessFactory::allocate(n); };
+};
+struct stream_allocate_0 : Candidate<Params<>>
+{
+    static constexpr const char* member = "quelbo::StreamAccessFactory::allocate";
+    static constexpr auto call = [] { return StreamAccessFactory::allocate(); };
+};
+struct stream_allocate : DeclareOverloads<stream_allocate, stream_allocate_1, stream_allocate_0>
+{
+    static constexpr const char* name = "StreamAccessFactory_allocate";
+    static constexpr const char* doc = "A stream in local memory with the given number of bytes reserved.";
+};
 
-PyObject* RandomAccessFactory_allocate(PyObject*, PyObject* o)
+struct random_allocate : Declare<random_allocate, Params<Size>>
 {
-    size_t n;
-    if (!arg(o, {kRAlloc, 1, "size_t"}, n))
-        return nullptr;
-    return call([&] { return shared(RandomAccessFactory::allocate(n)); });
-}
+    static constexpr const char* name = "RandomAccessFactory_allocate";
+    static constexpr const char* doc = "A store in memory of the given size.";
+    static constexpr auto call = [](size_t n) { return RandomAccessFactory::allocate(n); };
+};
 
-PyObject* RandomAccessFactory_extract_region(PyObject*, PyObject* args)
+struct extract_region_2 : Candidate<Params<StoreArg, Size>>
 {
-    static const char* fn = "RandomAccessFactory_extract_region";
-    static const Overloads rows(
-        fn, {{"quelbo::RandomAccessFactory::extractRegion(std::shared_ptr< quelbo::RandomAccess >,size_t)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_shared<RandomAccess>(a[0]) && is<size_t>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  std::shared_ptr<RandomAccess> src;
-                  size_t offset;
-                  if (!shared_arg(a[0], {fn, 1, kStorePtr}, src) || !arg(a[1], {fn, 2, "size_t"}, offset))
-                      return nullptr;
-                  return call([&] { return shared(RandomAccessFactory::extractRegion(src, offset)); });
-              }},
-             {"quelbo::RandomAccessFactory::extractRegion(std::shared_ptr< quelbo::RandomAccess >,size_t,size_t)", 3, 3,
-              [](Args a, Py_ssize_t) { return is_shared<RandomAccess>(a[0]) && is<size_t>(a[1]) && is<size_t>(a[2]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  std::shared_ptr<RandomAccess> src;
-                  size_t offset, size;
-                  if (!shared_arg(a[0], {fn, 1, kStorePtr}, src) || !arg(a[1], {fn, 2, "size_t"}, offset) ||
-                      !arg(a[2], {fn, 3, "size_t"}, size))
-                      return nullptr;
-                  return call([&] { return shared(RandomAccessFactory::extractRegion(src, offset, size)); });
-              }}});
-    return rows(args);
-}
+    static constexpr const char* member = "quelbo::RandomAccessFactory::extractRegion";
+    static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset) {
+        return RandomAccessFactory::extractRegion(src, offset);
+    };
+};
+struct extract_region_3 : Candidate<Params<StoreArg, Size, Size>>
+{
+    static constexpr const char* member = "quelbo::RandomAccessFactory::extractRegion";
+    static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset, size_t size) {
+        return RandomAccessFactory::extractRegion(src, offset, size);
+    };
+};
+struct extract_region : DeclareOverloads<extract_region, extract_region_2, extract_region_3>
+{
+    static constexpr const char* name = "RandomAccessFactory_extract_region";
+    static constexpr const char* doc =
+        "A store over the part of the source store that begins at the offset (of the given size in the "
+        "three-argument form).\n:raises: InvalidArgument if the source is empty, Error if the offset or the "
+        "range lies outside the source.";
+};
 
 // The store over the caller's memory keeps the memory exported until its
 // last native user is gone.
-PyObject* RandomAccessFactory___from_buffer(PyObject*, PyObject* o)
+struct from_buffer : Declare<from_buffer, Params<Kept<&kMemory>>>
 {
-    quelbo::BorrowedMemory memory;
-    if (!buffer_keep(o, {"RandomAccessFactory___from_buffer", 1, kMemory}, memory))
-        return nullptr;
-    return call([&] { return shared(RandomAccessFactory::fromBuffer(std::move(memory))); });
-}
+    static constexpr const char* name = "RandomAccessFactory___from_buffer";
+    static constexpr const char* doc = "A store over the caller's writable buffer, without a copy.";
+    static constexpr auto call = [](quelbo::BorrowedMemory&& memory) {
+        return RandomAccessFactory::fromBuffer(std::move(memory));
+    };
+};
 
 // -------------------------------------------------------------- HTTPHeaders
 
@@ -151,7 +134,7 @@ PyObject* entry_result(Entry e)
     return owned(new Entry(std::move(e)));
 }
 
-constexpr const char* kHeadersConst = "quelbo::HTTPHeaders const *";
+constexpr char kHeadersConst[] = "quelbo::HTTPHeaders const *";
 
 PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
 {
@@ -193,66 +176,39 @@ PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
     return rows(args);
 }
 
-PyObject* HTTPHeaders_size(PyObject*, PyObject* o)
-{
-    HTTPHeaders* h;
-    if (!self(o, {"HTTPHeaders_size", 1, kHeadersConst}, h))
-        return nullptr;
-    return call([&] { return to_py(h->size()); });
-}
+constexpr char kHeadersMut[] = "quelbo::HTTPHeaders *", kEntryRef[] = "quelbo::HTTPHeaders::Entry const &",
+               kSize[] = "size";
+using HeadersConst = Self<HTTPHeaders, kHeadersConst>;
+using Headers = SelfMut<HTTPHeaders, kHeadersMut>;
 
-PyObject* HTTPHeaders_at(PyObject*, PyObject* args)
+struct headers_at : Declare<headers_at, Params<HeadersConst, Size>>
 {
-    static const char* fn = "HTTPHeaders_at";
-    PyObject* a[2];
-    HTTPHeaders* h;
-    size_t index;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, kHeadersConst}, h) || !arg(a[1], {fn, 2, "size_t"}, index))
-        return nullptr;
-    return call([&] { return entry_result(h->at(index)); });
-}
+    static constexpr const char* name = "HTTPHeaders_at";
+    static constexpr auto call = [](HTTPHeaders* h, size_t index) { return entry_result(h->at(index)); };
+};
 
-PyObject* HTTPHeaders_add(PyObject*, PyObject* args)
+struct add_entry : Candidate<Params<Headers, Ref<Entry, kEntryRef>>>
 {
-    static const char* fn = "HTTPHeaders_add";
-    static const Overloads rows(
-        fn, {{"quelbo::HTTPHeaders::add(quelbo::HTTPHeaders::Entry const &)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0], true) && is_obj<Entry>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  HTTPHeaders* h;
-                  Entry* e;
-                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) ||
-                      !ref(a[1], {fn, 2, "quelbo::HTTPHeaders::Entry const &"}, e))
-                      return nullptr;
-                  return call([&] {
-                      h->add(*e);
-                      return none();
-                  });
-              }},
-             {"quelbo::HTTPHeaders::add(std::string const &,std::string const &)", 3, 3,
-              [](Args a, Py_ssize_t) {
-                  return is_obj<HTTPHeaders>(a[0], true) && is<std::string>(a[1]) && is<std::string>(a[2]);
-              },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  HTTPHeaders* h;
-                  std::string name, value;
-                  if (!self_mut(a[0], {fn, 1, "quelbo::HTTPHeaders *"}, h) || !arg(a[1], {fn, 2, kString}, name) ||
-                      !arg(a[2], {fn, 3, kString}, value))
-                      return nullptr;
-                  return call([&] {
-                      h->add(name, value);
-                      return none();
-                  });
-              }}});
-    return rows(args);
-}
+    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr auto call = [](HTTPHeaders* h, const Entry& e) { h->add(e); };
+};
+struct add_pair : Candidate<Params<Headers, TextArg, TextArg>>
+{
+    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr auto call = [](HTTPHeaders* h, const std::string& name, const std::string& value) {
+        h->add(name, value);
+    };
+};
+struct headers_add : DeclareOverloads<headers_add, add_entry, add_pair>
+{
+    static constexpr const char* name = "HTTPHeaders_add";
+};
 
 // -------------------------------------------------------------------- table
 
 void add_stream_factory(Methods& m)
 {
-    m.add<&StreamAccessFactory_allocate>("StreamAccessFactory_allocate", METH_VARARGS,
-                                         "A stream in local memory with the given number of bytes reserved.");
+    m.add<stream_allocate>();
     m.add<Fn<kSCopy, &StreamAccessFactory::copyInMemory, StreamArg>>("Loads a readable stream into local memory.");
     m.add<Fn<kSRead, &StreamAccessFactory::openFileRead, TextArg>>(
         "A stream that reads the file at the path; it may also offer SEEK.");
@@ -263,8 +219,7 @@ void add_stream_factory(Methods& m)
     m.add<Fn<kSUri, &StreamAccessFactory::openURIWrite, UriArg>>(
         "A stream that writes to the URI, by its scheme: \"file\" as open_file_write, \"http\" or \"https\" "
         "as open_http_write with the method POST and no headers.");
-    m.add<&factory_http<kSHttp, &StreamAccessFactory::openHTTPWrite>>(
-        kSHttp, METH_VARARGS,
+    m.add<Fn<kSHttp, &StreamAccessFactory::openHTTPWrite, UriArg, TextArg, HeadersArg>>(
         "A stream whose written bytes are sent to the HTTP or HTTPS URI with the given request method and "
         "headers; the server must accept chunked transfer encoding.");
     m.add<Fn<kSFromStore, &StreamAccessFactory::fromRandomAccess, StoreArg>>(
@@ -275,7 +230,7 @@ void add_stream_factory(Methods& m)
 
 void add_random_factory(Methods& m)
 {
-    m.add<&RandomAccessFactory_allocate>(kRAlloc, METH_O, "A store in memory of the given size.");
+    m.add<random_allocate>();
     m.add<Fn<kRCopy, &RandomAccessFactory::copyInMemory, StoreArg>>(
         "The given store loaded into memory; a store already in memory is returned itself, without a copy.\n"
         ":raises: InvalidArgument if the store is empty.");
@@ -285,28 +240,22 @@ void add_random_factory(Methods& m)
     m.add<Fn<kRUri, &RandomAccessFactory::openURIRead, UriArg>>(
         "A read-only store over the URI, by its scheme: \"file\" reads the file through a stream opened as "
         "open_file_read does, \"http\" or \"https\" as open_http_read with the method GET and no headers.");
-    m.add<&factory_http<kRHttp, &RandomAccessFactory::openHTTPRead>>(
-        kRHttp, METH_VARARGS,
+    m.add<Fn<kRHttp, &RandomAccessFactory::openHTTPRead, UriArg, TextArg, HeadersArg>>(
         "A read-only store over the HTTP or HTTPS resource, read with the given method and headers; the server "
         "must support HTTP range requests.");
-    m.add<&RandomAccessFactory_extract_region>(
-        "RandomAccessFactory_extract_region", METH_VARARGS,
-        "A store over the part of the source store that begins at the offset (of the given size in the "
-        "three-argument form).\n:raises: InvalidArgument if the source is empty, Error if the offset or the "
-        "range lies outside the source.");
+    m.add<extract_region>();
     m.add<Fn<kRFromStream, &RandomAccessFactory::fromStream, StreamArg>>(
         "A store that reads through the given stream.\n:raises: InvalidArgument if the stream is empty.");
-    m.add<&RandomAccessFactory___from_buffer>("RandomAccessFactory___from_buffer", METH_O,
-                                              "A store over the caller's writable buffer, without a copy.");
+    m.add<from_buffer>();
     ClassOps<RandomFactoryTr>::add(m);
 }
 
 void add_http_headers(Methods& m)
 {
     m.add<&new_HTTPHeaders>("new_HTTPHeaders", METH_VARARGS);
-    m.add<&HTTPHeaders_size>("HTTPHeaders_size", METH_O);
-    m.add<&HTTPHeaders_at>("HTTPHeaders_at", METH_VARARGS);
-    m.add<&HTTPHeaders_add>("HTTPHeaders_add", METH_VARARGS);
+    m.add<Getter<HeadersTr, kSize, HeadersConst, &HTTPHeaders::size>>();
+    m.add<headers_at>();
+    m.add<headers_add>();
     m.add<&ClassOps<HeadersTr>::del>("delete_HTTPHeaders", METH_O);
     add_hooks<HTTPHeaders>(m, "HTTPHeaders");
 }

@@ -1,9 +1,9 @@
 // ImageViewFactory: views over a random-access store and in temporary files.
-#include "common/item_parser.h"
 #include "core_args.h"
 #include "quelbo/image_view_factory.h"
 #include "quelbo/random_access.h"
 #include "readonly/readonly_args.h"
+#include "runtime/declare.h"
 #include "runtime/shared.h"
 
 namespace {
@@ -13,199 +13,154 @@ using quelbo::ImageProperties;
 using quelbo::ImageViewFactory;
 using quelbo::MetadataNode;
 
-bool is_properties(PyObject* o)
-{
-    return is_proxy_shared<ImageProperties>(o);
-}
-bool is_metadata(PyObject* o)
-{
-    return is_proxy_shared<MetadataNode>(o);
-}
+constexpr char kStore[] = "std::shared_ptr< quelbo::RandomAccess >", kLayout[] = "quelbo::MemoryLayout",
+               kShape[] = "quelbo::VectorXu64 const &", kConstType[] = "quelbo::DataType const",
+               kType[] = "quelbo::DataType", kProperties[] = "std::shared_ptr< quelbo::ImageProperties >",
+               kConstMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >",
+               kFixedMetadata[] = "std::shared_ptr< quelbo::MetadataNode const > const",
+               kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >", kDir[] = "std::string const &",
+               kImage[] = "std::shared_ptr< quelbo::ImageView >";
+
+using Store = SharedArg<quelbo::RandomAccess, kStore>;
+using Layout = Arg<quelbo::MemoryLayout, kLayout>;
+using Shape = Seq<quelbo::VectorXu64, kShape>;
+using Properties = ProxyShared<ImageProperties, kProperties>;
+using Dir = Arg<std::string, kDir>;
+using Shaped = const quelbo::VectorXu64&;
+using Props = std::shared_ptr<ImageProperties>;
 
 // ------------------------------------------------------ from_random_access
 
-// Argument kinds by position: with a layout (4 and 6 arguments) the shape
-// comes third.
-PyObject* from_random_access_call(Args a, Py_ssize_t n)
+template <class P, int Place>
+struct FromStore : Candidate<P, Place>
 {
-    static const char* fn = "ImageViewFactory_from_random_access";
-    bool const layoutGiven = n == 4 || n == 6;
-    size_t const s = layoutGiven ? 2 : 1; // index of the shape
-    std::shared_ptr<quelbo::RandomAccess> accessor;
-    quelbo::MemoryLayout layout = quelbo::MemoryLayout::FORTRAN;
-    quelbo::VectorXu64 shape;
-    quelbo::DataType type;
-    std::shared_ptr<ImageProperties> properties;
-    std::shared_ptr<const MetadataNode> metadata;
-    if (!shared_arg(a[0], {fn, 1, "std::shared_ptr< quelbo::RandomAccess >"}, accessor) ||
-        (layoutGiven && !arg(a[1], {fn, 2, "quelbo::MemoryLayout"}, layout)) || !sequence_to_vector(a[s], shape) ||
-        !dtype_arg(a[s + 1], {fn, int(s + 2), "quelbo::DataType const"}, type))
-        return nullptr;
-    if (n >= 5) {
-        static const char* props5 = "std::shared_ptr< quelbo::ImageProperties >";
-        static const char* meta5 = "std::shared_ptr< quelbo::MetadataNode const >";
-        static const char* meta6 = "std::shared_ptr< quelbo::MetadataNode const > const";
-        if (!proxy_shared_arg(a[s + 2], {fn, int(s + 3), props5}, properties) ||
-            !proxy_shared_arg(a[s + 3], {fn, int(s + 4), n == 6 ? meta6 : meta5}, metadata))
-            return nullptr;
-    }
-    return call([&] {
-        switch (n) {
-        case 3:
-            return shared(ImageViewFactory::fromRandomAccess(accessor, shape, type));
-        case 4:
-            return shared(ImageViewFactory::fromRandomAccess(accessor, layout, shape, type));
-        case 5:
-            return shared(ImageViewFactory::fromRandomAccess(accessor, shape, type, properties, metadata));
-        default:
-            return shared(ImageViewFactory::fromRandomAccess(accessor, layout, shape, type, properties, metadata));
-        }
-    });
-}
-
-bool random_access_check(Args a, Py_ssize_t n)
+    static constexpr const char* member = "quelbo::ImageViewFactory::fromRandomAccess";
+};
+struct from_store_3 : FromStore<Params<Store, Shape, DTypeArg<kConstType>>, 3>
 {
-    bool const layoutGiven = n == 4 || n == 6;
-    size_t const s = layoutGiven ? 2 : 1;
-    return is_shared<quelbo::RandomAccess>(a[0]) && (!layoutGiven || is<int32_t>(a[1])) && is_seq(a[s]) &&
-           is_dtype(a[s + 1]) && (n < 5 || (is_properties(a[s + 2]) && is_metadata(a[s + 3])));
-}
-
-PyObject* from_random_access(PyObject*, PyObject* args)
+    static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, Shaped shape, quelbo::DataType type) {
+        return ImageViewFactory::fromRandomAccess(store, shape, type);
+    };
+};
+struct from_store_4 : FromStore<Params<Store, Layout, Shape, DTypeArg<kConstType>>, 1>
 {
-    static const Overloads rows(
-        "ImageViewFactory_from_random_access",
-        {{"quelbo::ImageViewFactory::fromRandomAccess(std::shared_ptr< quelbo::RandomAccess >,quelbo::VectorXu64 "
-          "const &,quelbo::DataType const)",
-          3, 3, &random_access_check, &from_random_access_call, 3},
-         {"quelbo::ImageViewFactory::fromRandomAccess(std::shared_ptr< quelbo::RandomAccess >,quelbo::MemoryLayout,"
-          "quelbo::VectorXu64 const &,quelbo::DataType const)",
-          4, 4, &random_access_check, &from_random_access_call, 1},
-         {"quelbo::ImageViewFactory::fromRandomAccess(std::shared_ptr< quelbo::RandomAccess >,quelbo::VectorXu64 "
-          "const &,quelbo::DataType const,std::shared_ptr< quelbo::ImageProperties >,std::shared_ptr< "
-          "quelbo::MetadataNode const >)",
-          5, 5, &random_access_check, &from_random_access_call, 2},
-         {"quelbo::ImageViewFactory::fromRandomAccess(std::shared_ptr< quelbo::RandomAccess >,quelbo::MemoryLayout,"
-          "quelbo::VectorXu64 const &,quelbo::DataType const,std::shared_ptr< quelbo::ImageProperties >,"
-          "std::shared_ptr< quelbo::MetadataNode const > const)",
-          6, 6, &random_access_check, &from_random_access_call, 0}});
-    return rows(args);
-}
-
-// ---------------------------------------------------------- create_on_disk
-
-// With 3 and 5 arguments the folder comes first.
-PyObject* create_on_disk_call(Args a, Py_ssize_t n)
+    static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, quelbo::MemoryLayout layout,
+                                    Shaped shape, quelbo::DataType type) {
+        return ImageViewFactory::fromRandomAccess(store, layout, shape, type);
+    };
+};
+struct from_store_5
+    : FromStore<Params<Store, Shape, DTypeArg<kConstType>, Properties, ProxyShared<const MetadataNode, kConstMetadata>>,
+                2>
 {
-    static const char* fn = "ImageViewFactory_create_on_disk";
-    bool const dirGiven = n == 3 || n == 5;
-    size_t const s = dirGiven ? 1 : 0;
-    std::string dir;
-    quelbo::VectorXu64 shape;
-    quelbo::DataType type;
-    std::shared_ptr<ImageProperties> properties;
-    std::shared_ptr<MetadataNode> metadata;
-    if ((dirGiven && !arg(a[0], {fn, 1, "std::string const &"}, dir)) || !sequence_to_vector(a[s], shape) ||
-        !dtype_arg(a[s + 1], {fn, int(s + 2), "quelbo::DataType"}, type))
-        return nullptr;
-    if (n >= 4 &&
-        (!proxy_shared_arg(a[s + 2], {fn, int(s + 3), "std::shared_ptr< quelbo::ImageProperties >"}, properties) ||
-         !proxy_shared_arg(a[s + 3], {fn, int(s + 4), "std::shared_ptr< quelbo::MetadataNode >"}, metadata)))
-        return nullptr;
-    return call([&] {
-        switch (n) {
-        case 2:
-            return shared(ImageViewFactory::createOnDisk(shape, type));
-        case 3:
-            return shared(ImageViewFactory::createOnDisk(dir, shape, type));
-        case 4:
-            return shared(ImageViewFactory::createOnDisk(shape, type, properties, metadata));
-        default:
-            return shared(ImageViewFactory::createOnDisk(dir, shape, type, properties, metadata));
-        }
-    });
-}
-
-bool on_disk_check(Args a, Py_ssize_t n)
+    static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, Shaped shape, quelbo::DataType type,
+                                    Props properties, std::shared_ptr<const MetadataNode> metadata) {
+        return ImageViewFactory::fromRandomAccess(store, shape, type, properties, metadata);
+    };
+};
+struct from_store_6 : FromStore<Params<Store, Layout, Shape, DTypeArg<kConstType>, Properties,
+                                       ProxyShared<const MetadataNode, kFixedMetadata>>,
+                                0>
 {
-    bool const dirGiven = n == 3 || n == 5;
-    size_t const s = dirGiven ? 1 : 0;
-    return (!dirGiven || is<std::string>(a[0])) && is_seq(a[s]) && is_dtype(a[s + 1]) &&
-           (n < 4 || (is_properties(a[s + 2]) && is_metadata(a[s + 3])));
-}
-
-PyObject* create_on_disk(PyObject*, PyObject* args)
+    static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, quelbo::MemoryLayout layout,
+                                    Shaped shape, quelbo::DataType type, Props properties,
+                                    std::shared_ptr<const MetadataNode> metadata) {
+        return ImageViewFactory::fromRandomAccess(store, layout, shape, type, properties, metadata);
+    };
+};
+struct from_random_access
+    : DeclareOverloads<from_random_access, from_store_3, from_store_4, from_store_5, from_store_6>
 {
-    static const Overloads rows(
-        "ImageViewFactory_create_on_disk",
-        {{"quelbo::ImageViewFactory::createOnDisk(quelbo::VectorXu64 const &,quelbo::DataType)", 2, 2, &on_disk_check,
-          &create_on_disk_call, 3},
-         {"quelbo::ImageViewFactory::createOnDisk(std::string const &,quelbo::VectorXu64 const &,quelbo::DataType)", 3,
-          3, &on_disk_check, &create_on_disk_call, 1},
-         {"quelbo::ImageViewFactory::createOnDisk(quelbo::VectorXu64 const &,quelbo::DataType,std::shared_ptr< "
-          "quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)",
-          4, 4, &on_disk_check, &create_on_disk_call, 2},
-         {"quelbo::ImageViewFactory::createOnDisk(std::string const &,quelbo::VectorXu64 const &,quelbo::DataType,"
-          "std::shared_ptr< quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)",
-          5, 5, &on_disk_check, &create_on_disk_call, 0}});
-    return rows(args);
-}
-
-// ------------------------------------------------------------ copy_on_disk
-
-PyObject* copy_on_disk_call(Args a, Py_ssize_t n)
-{
-    static const char* fn = "ImageViewFactory_copy_on_disk";
-    std::shared_ptr<quelbo::ImageView> image;
-    std::string dir;
-    if (!shared_arg(a[0], {fn, 1, "std::shared_ptr< quelbo::ImageView >"}, image) ||
-        (n == 2 && !arg(a[1], {fn, 2, "std::string const &"}, dir)))
-        return nullptr;
-    return call([&] {
-        return shared(n == 1 ? ImageViewFactory::copyOnDisk(image) : ImageViewFactory::copyOnDisk(image, dir));
-    });
-}
-
-bool copy_check(Args a, Py_ssize_t n)
-{
-    return is_shared<quelbo::ImageView>(a[0]) && (n == 1 || is<std::string>(a[1]));
-}
-
-PyObject* copy_on_disk(PyObject*, PyObject* args)
-{
-    static const Overloads rows(
-        "ImageViewFactory_copy_on_disk",
-        {{"quelbo::ImageViewFactory::copyOnDisk(std::shared_ptr< quelbo::ImageView >)", 1, 1, &copy_check,
-          &copy_on_disk_call, 0},
-         {"quelbo::ImageViewFactory::copyOnDisk(std::shared_ptr< quelbo::ImageView >,std::string const &)", 2, 2,
-          &copy_check, &copy_on_disk_call, 1}});
-    return rows(args);
-}
-
-void add_storage_views(Methods& m)
-{
-    m.add<&from_random_access>(
-        "ImageViewFactory_from_random_access", METH_VARARGS,
+    static constexpr const char* name = "ImageViewFactory_from_random_access";
+    static constexpr const char* doc =
         "Create an image view over a random-access storage; no memory is allocated, the view reads and writes "
         "the storage.\nThe forms without layout use the FORTRAN memory layout; with empty properties, default "
         "properties are generated; the metadata are attached to the view.\nThe returned view has the "
         "capabilities READ and WRITE.\n:raises: InvalidArgument if the accessor is empty or the storage cannot "
-        "hold the image; Error if the properties are not compatible with the shape and type.");
-    m.add<&create_on_disk>(
-        "ImageViewFactory_create_on_disk", METH_VARARGS,
+        "hold the image; Error if the properties are not compatible with the shape and type.";
+};
+
+// ---------------------------------------------------------- create_on_disk
+
+using Metadata = ProxyShared<MetadataNode, kMetadata>;
+using Meta = std::shared_ptr<MetadataNode>;
+
+template <class P, int Place>
+struct OnDisk : Candidate<P, Place>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::createOnDisk";
+};
+struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<kType>>, 3>
+{
+    static constexpr auto call = [](Shaped shape, quelbo::DataType type) {
+        return ImageViewFactory::createOnDisk(shape, type);
+    };
+};
+struct on_disk_3 : OnDisk<Params<Dir, Shape, DTypeArg<kType>>, 1>
+{
+    static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type) {
+        return ImageViewFactory::createOnDisk(dir, shape, type);
+    };
+};
+struct on_disk_4 : OnDisk<Params<Shape, DTypeArg<kType>, Properties, Metadata>, 2>
+{
+    static constexpr auto call = [](Shaped shape, quelbo::DataType type, Props properties, Meta metadata) {
+        return ImageViewFactory::createOnDisk(shape, type, properties, metadata);
+    };
+};
+struct on_disk_5 : OnDisk<Params<Dir, Shape, DTypeArg<kType>, Properties, Metadata>, 0>
+{
+    static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type, Props properties,
+                                    Meta metadata) {
+        return ImageViewFactory::createOnDisk(dir, shape, type, properties, metadata);
+    };
+};
+struct create_on_disk : DeclareOverloads<create_on_disk, on_disk_2, on_disk_3, on_disk_4, on_disk_5>
+{
+    static constexpr const char* name = "ImageViewFactory_create_on_disk";
+    static constexpr const char* doc =
         "Create an image view whose data are stored raw in a new temporary file, in dirPath when given, else in "
         "the usual temporary folder.\nNo memory is allocated for the data, only disk space; the file is deleted "
         "when the view is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
         "InvalidArgument if dirPath does not exist; Error if the properties are not compatible with the shape "
-        "and type.");
-    m.add<&copy_on_disk>(
-        "ImageViewFactory_copy_on_disk", METH_VARARGS,
+        "and type.";
+};
+
+// ------------------------------------------------------------ copy_on_disk
+
+using Image = SharedArg<quelbo::ImageView, kImage>;
+
+struct copy_1 : Candidate<Params<Image>, 0>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::copyOnDisk";
+    static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image) {
+        return ImageViewFactory::copyOnDisk(image);
+    };
+};
+struct copy_2 : Candidate<Params<Image, Dir>, 1>
+{
+    static constexpr const char* member = "quelbo::ImageViewFactory::copyOnDisk";
+    static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image, const std::string& dir) {
+        return ImageViewFactory::copyOnDisk(image, dir);
+    };
+};
+struct copy_on_disk : DeclareOverloads<copy_on_disk, copy_1, copy_2>
+{
+    static constexpr const char* name = "ImageViewFactory_copy_on_disk";
+    static constexpr const char* doc =
         "Copy the data of an image view into a new temporary raw file, chunk by chunk with chunks of at most "
         "1 MB, in dirPath when given, else in the usual temporary folder.\nThe copy is made even when the image "
         "is already on disk; the result is not linked to the image; the file is deleted when the returned view "
         "is destroyed.\nThe returned view has the capabilities READ, WRITE and RESHAPE.\n:raises: "
         "InvalidArgument if the image is empty, if dirPath does not exist, or if the properties of the image are "
-        "not valid.");
+        "not valid.";
+};
+
+void add_storage_views(Methods& m)
+{
+    m.add<from_random_access>();
+    m.add<create_on_disk>();
+    m.add<copy_on_disk>();
 }
 QW_FAMILY(order::factories_storage, add_storage_views);
 

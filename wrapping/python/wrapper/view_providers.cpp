@@ -1,6 +1,7 @@
 // The view and extension providers, and DataFrameViewFactory.
 #include "data_frames.h"
 #include "order.h"
+#include "runtime/declare.h"
 #include "quelbo/providers.h"
 
 namespace {
@@ -31,33 +32,12 @@ constexpr char kView[] = "std::shared_ptr< quelbo::View >";
 constexpr char kImageView[] = "std::shared_ptr< quelbo::ImageView >";
 constexpr char kExtension[] = "std::shared_ptr< quelbo::Extension >";
 
-PyObject* provided(bool test)
-{
-    return to_py(test);
-}
-
-template <class T>
-PyObject* provided(std::shared_ptr<T> p)
-{
-    return shared(std::move(p));
-}
-
 // <Provider>_<name>(object): one static operation over a shared pointer of
-// Arg (None empty, a derived handle through its cast); no library error
-// escapes as anything but the registered Error class.
-template <const char* Fn, const char* Ty, class Arg, auto Op>
-PyObject* provide(PyObject*, PyObject* o)
-{
-    std::shared_ptr<Arg> p;
-    if (!shared_arg(o, {Fn, 1, Ty}, p))
-        return nullptr;
-    return call([&] { return provided(Op(std::move(p))); });
-}
-
+// Arg (None empty, a derived handle through its cast).
 #define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                       \
     do {                                                                                                               \
         static constexpr char fn[] = #Class "_" #Name;                                                                 \
-        m.add<&provide<fn, k##Arg, Arg, &quelbo::Class::Op>>(fn, METH_O, doc);                                         \
+        m.add<Fn<fn, &quelbo::Class::Op, SharedArg<Arg, k##Arg>>>(doc);                                                \
     } while (0)
 
 void add_providers(Methods& m)
@@ -115,10 +95,13 @@ PyObject* allocate(PyObject*, PyObject* args)
     return with_strings(view, table.names, a[1]);
 }
 
-PyObject* allocate_empty(PyObject*, PyObject*)
+struct allocate_empty : Declare<allocate_empty, Params<>>
 {
-    return call([] { return shared(DataFrameViewFactory::allocate()); });
-}
+    static constexpr const char* name = "DataFrameViewFactory__allocate_empty";
+    static constexpr const char* doc =
+        "This factory aims to create an empty DataFrame view.\nColumns and rows can be added later.";
+    static constexpr auto call = [] { return DataFrameViewFactory::allocate(); };
+};
 
 void add_data_frame_factory(Methods& m)
 {
@@ -129,9 +112,7 @@ void add_data_frame_factory(Methods& m)
                      "column count and row count cannot be 0 (Error otherwise).\n"
                      "An empty data frame is made by the parameterless form.\n"
                      ":return: an in-memory DataFrameView");
-    m.add<&allocate_empty>(
-        "DataFrameViewFactory__allocate_empty", METH_NOARGS,
-        "This factory aims to create an empty DataFrame view.\nColumns and rows can be added later.");
+    m.add<allocate_empty>();
     ClassOps<FactoryTr>::add<&ClassOps<FactoryTr>::new_default>(m);
 }
 QW_FAMILY(order::factories_data_frame, add_data_frame_factory);

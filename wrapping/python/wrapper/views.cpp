@@ -1,12 +1,11 @@
 // View and ImageView: the view base, queries and data transfer.
 #include "views.h"
 
-#include "common/item_parser.h"
 #include "order.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
-#include "runtime/buffer.h"
+#include "buffer_args.h"
 
 namespace quelbo {
 class LodImageView;
@@ -118,54 +117,24 @@ struct support : Declare<support, Params<ImageSelf, FlagsArg<quelbo::ImageCapabi
 
 // ---------------------------------------------------------- data transfer
 
-// ImageView___read / ___write (view, index, buffer): the buffer must hold one sample.
-template <bool Read>
-PyObject* transfer(PyObject*, PyObject* args)
-{
-    static const char* fn = Read ? "ImageView___read" : "ImageView___write";
-    PyObject* a[3];
-    ViewPtr view;
-    quelbo::VectorXu64 index;
-    Buffer b;
-    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) || !sequence_to_vector(a[1], index) ||
-        !buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
-        return nullptr;
-    return call([&] {
-        if (Read)
-            view->readChecked(index, b.data, b.size);
-        else
-            view->writeChecked(index, b.data, b.size);
-        return none();
-    });
-}
-
-// ImageView___read_region / ___write_region (view, region, buffer): the
-// buffer must hold the region's samples.
-template <bool Read>
-PyObject* transfer_region(PyObject*, PyObject* args)
-{
-    static const char* fn = Read ? "ImageView___read_region" : "ImageView___write_region";
-    PyObject* a[3];
-    ViewPtr view;
-    quelbo::RegionXu64* region;
-    Buffer b;
-    if (!unpack(fn, args, 3, 3, a) || !image_self(a[0], fn, kImage, view) ||
-        !ref(a[1], {fn, 2, "quelbo::RegionXu64 const &"}, region))
-        return nullptr;
-    // The region is copied: Python code run by the buffer request cannot change it.
-    quelbo::RegionXu64 box(*region);
-    if (!buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, b))
-        return nullptr;
-    return call([&] {
-        if (Read)
-            view->readRegionChecked(box, b.data, b.size);
-        else
-            view->writeRegionChecked(box, b.data, b.size);
-        return none();
-    });
-}
-
 constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr char kRegion[] = "quelbo::RegionXu64 const &";
+using Index = Seq<quelbo::VectorXu64, kShape>;
+using Region = Copy<quelbo::RegionXu64, kRegion>;
+
+// ImageView_<name>(view, where, buffer): the buffer of ___read / ___write
+// holds one sample, that of the region transfers the region's samples, densely.
+template <const char* Name, class Where, bool Read, auto Op>
+struct transfer : Declare<transfer<Name, Where, Read, Op>, Params<ImageSelf, Where, Block<Read>>>
+{
+    static constexpr const char* name = Name;
+    static constexpr auto call = [](ImageView* view, const auto& where, Buffer& b) {
+        (view->*Op)(where, b.data, b.size);
+    };
+};
+constexpr char kRead[] = "ImageView___read", kReadRegion[] = "ImageView___read_region",
+               kWrite[] = "ImageView___write", kWriteRegion[] = "ImageView___write_region";
+
 constexpr char kDataType[] = "quelbo::DataType";
 
 struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
@@ -219,18 +188,15 @@ void add_image_views(Methods& m)
         m, "Shortcut to the sample value range of the image properties.");
     add_query<kTilingInfo, kImage, &ImageView::tilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
     add_query<kParallelAccess, kImage, &ImageView::parallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
-    m.add<&transfer<true>>(
-        "ImageView___read", METH_VARARGS,
+    m.add<transfer<kRead, Index, true, &ImageView::readChecked>>(
         "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
         "region of one pixel through readRegion.");
-    m.add<&transfer_region<true>>("ImageView___read_region", METH_VARARGS,
-                                  "Read the data of the given region into a buffer, densely.");
-    m.add<&transfer<false>>(
-        "ImageView___write", METH_VARARGS,
+    m.add<transfer<kReadRegion, Region, true, &ImageView::readRegionChecked>>(
+        "Read the data of the given region into a buffer, densely.");
+    m.add<transfer<kWrite, Index, false, &ImageView::writeChecked>>(
         "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
         "region of one pixel through writeRegion.");
-    m.add<&transfer_region<false>>(
-        "ImageView___write_region", METH_VARARGS,
+    m.add<transfer<kWriteRegion, Region, false, &ImageView::writeRegionChecked>>(
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
     m.add<reshape>();

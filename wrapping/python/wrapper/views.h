@@ -5,8 +5,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "core_args.h"
+#include "runtime/converters.h"
 #include "extensions.h"
 #include "quelbo/image_view.h"
 #include "quelbo/view.h"
@@ -22,6 +24,24 @@ inline bool image_self(PyObject* o, const char* fn, const char* self_type, ViewP
 {
     return shared_self(o, {fn, 1, self_type}, out);
 }
+
+// A copy of an object given by reference: Python code run by the conversion
+// of a later argument cannot change what the call receives.
+template <class T, auto Text>
+struct Copy : Kind<Text>
+{
+    using value = std::optional<T>;
+    static bool check(PyObject* o) { return is_obj<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        T* p;
+        if (!ref(o, a, p))
+            return false;
+        v.emplace(*p);
+        return true;
+    }
+    static T& pass(value& v) { return *v; }
+};
 
 // A shared result of a pointer to a constant object, as a handle of the
 // plain class sharing the same object.

@@ -156,7 +156,7 @@ struct Members
     static auto length(const V* v) { return v->length(); }
     static auto squared_length(const V* v) { return v->squaredLength(); }
     static void normalize(V* v) { v->normalize(); }
-    static V neg(const V* v) { return -*v; }
+    static PyObject* neg(const V* v) { return owned(new V(-*v)); }
     static auto dot(const V* v, const V& w) { return v->dot(w); }
     static V cross(const V* v, const V& w) { return v->cross(w); }
 
@@ -224,27 +224,25 @@ struct Members
 } // namespace qw
 
 // The four classes of one element type, each handed to
-// M(Name, Vec, mangled, alias, text, index). Classes are tabled size by size
-// (2, 3, 4, X), each over the ten element types in the order
+// M(Name, mangled, text, index): the class quelbo::Name, its row of the type
+// list and the native type as messages spell it. Classes are tabled size by
+// size (2, 3, 4, X), each over the ten element types in the order
 // u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
 // odd numbers between two classes for their operator families; `elem` is the
 // element type's position among the ten.
 #define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                          \
-    M(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector2" #Suffix,         \
-      "quelbo::Vector< " #Type ",2 >", (elem));                                                                        \
-    M(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector3" #Suffix,         \
-      "quelbo::Vector< " #Type ",3 >", 10 + (elem));                                                                   \
-    M(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector4" #Suffix,         \
-      "quelbo::Vector< " #Type ",4 >", 20 + (elem));                                                                   \
-    M(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX" #Suffix,          \
-      "quelbo::VectorX< " #Type " >", 30 + (elem))
+    M(Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector< " #Type ",2 >", (elem));                   \
+    M(Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector< " #Type ",3 >", 10 + (elem));              \
+    M(Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector< " #Type ",4 >", 20 + (elem));              \
+    M(VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX< " #Type " >", 30 + (elem))
 
 // A class's traits: `T` the native vector, `name` the Python class name,
-// `native` the native type as messages spell it.
-#define QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index)                                                       \
+// `native` the native type as messages spell it, and the texts of its
+// object, value and operand arguments.
+#define QW_VECTOR_TRAITS(Name, mangled, text, index)                                                                   \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
-        using T = Vec;                                                                                                 \
+        using T = quelbo::Name;                                                                                        \
         static constexpr const char* name = #Name;                                                                     \
         static constexpr const char* native = text;                                                                    \
         static constexpr const char* self_type = text " const *";                                                      \
@@ -254,9 +252,9 @@ struct Members
     }
 
 // One class: its type entry, traits and place in the method table.
-#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
-    static ::qw::TypeDef<Vec> qw_type_##Name(QW_LISTED(mangled));                                                      \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
+#define QW_VECTOR_CLASS(Name, mangled, text, index)                                                                    \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED(mangled));                                             \
+    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
                                                &::qw::vectors::Members<Name##Tr>::add)
 

@@ -276,8 +276,8 @@ struct Ops
 } // namespace qw
 
 // The operators of one class, at the odd place after the class.
-#define QW_VECTOR_OPS_CLASS(Name, Vec, mangled, alias, text, index)                                                    \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
+#define QW_VECTOR_OPS_CLASS(Name, mangled, text, index)                                                                \
+    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
     static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
                                             &::qw::vector_ops::Ops<Name##Tr>::add)
 

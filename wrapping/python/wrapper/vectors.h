@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "common/item_parser.h"
 #include "quelbo/vector.h"
+#include "runtime/declare.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -104,147 +106,86 @@ struct Members
         }
     }
 
-    static PyObject* create_uniform(PyObject*, PyObject* args)
+    // ------------------------------------------------------- the functions
+
+    // <name>_<Suffix>(kinds...) calling Call.
+    template <const char* Suffix, auto Call, class... K>
+    struct Method : Declare<Method<Suffix, Call, K...>, Params<K...>>
     {
-        static const char* f = fn("_create_uniform");
-        static const char* value_type = native("::ValueType");
-        if constexpr (dynamic) {
-            PyObject* a[2];
-            std::size_t size;
-            E value;
-            if (!unpack(f, args, 2, 2, a) || !arg(a[0], {f, 1, "size_t"}, size) ||
-                !arg(a[1], {f, 2, value_type}, value))
-                return nullptr;
-            return call([&] { return owned(new V(V::createUniform(size, value))); });
-        } else {
-            E value;
-            if (!arg(args, {f, 1, value_type}, value))
-                return nullptr;
-            return call([&] { return owned(new V(V::createUniform(value))); });
+        static const char* name()
+        {
+            static const char* f = joined(Tr::name, Suffix);
+            return f;
+        }
+        static constexpr auto call = Call;
+    };
+
+    // An operator: a failed conversion gives NotImplemented.
+    template <const char* Suffix, auto Call, class... K>
+    struct Operator : Declare<Operator<Suffix, Call, K...>, Params<K...>>
+    {
+        static const char* name() { return Method<Suffix, Call, K...>::name(); }
+        static constexpr auto call = Call;
+        static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+    };
+
+    using Object = Self<V, &Tr::self_type>;
+    using ObjectMut = SelfMut<V, &Tr::mut_type>;
+    using Value = Arg<E, &Tr::value_type>;
+    using Size = Arg<std::size_t, text::size>;
+    using Operand = Seq<V, &Tr::operand_type>;
+
+    template <class... A>
+    static V uniform(A... a)
+    {
+        return V::createUniform(a...);
+    }
+    // The size of a fixed class is the class's own: the object is only type-checked.
+    static std::size_t size(const V* v)
+    {
+        if constexpr (dynamic)
+            return v->size();
+        else {
+            (void)v;
+            return V::size();
         }
     }
+    static E at(const V* v, std::size_t index) { return v->at(index); }
+    static void set_at(V* v, std::size_t index, E value) { v->setAt(index, value); }
+    static std::string to_string(const V* v) { return v->toString(); }
+    static auto length(const V* v) { return v->length(); }
+    static auto squared_length(const V* v) { return v->squaredLength(); }
+    static void normalize(V* v) { v->normalize(); }
+    static PyObject* neg(const V* v) { return owned(new V(-*v)); }
+    static auto dot(const V* v, const V& w) { return v->dot(w); }
+    static V cross(const V* v, const V& w) { return v->cross(w); }
 
-    // ------------------------------------------------------- element access
+    static constexpr char kCreateUniform[] = "_create_uniform";
+    static constexpr char kSize[] = "_size";
+    static constexpr char kAt[] = "_at";
+    static constexpr char kSetAt[] = "_set_at";
+    static constexpr char kToString[] = "_to_string";
+    static constexpr char kSquaredLength[] = "_squared_length";
+    static constexpr char kLength[] = "_length";
+    static constexpr char kNormalize[] = "_normalize";
+    static constexpr char kNeg[] = "___neg__";
+    static constexpr char kDot[] = "_dot";
+    static constexpr char kCross[] = "_cross";
 
-    static PyObject* size(PyObject*, PyObject* o)
+    // A dynamic vector is given its size too.
+    template <bool Dynamic, class = void>
+    struct Uniform
     {
-        static const ArgId a{fn("_size"), 1, native(" const *")};
-        V* v;
-        if constexpr (dynamic) {
-            if (!self(o, a, v))
-                return nullptr;
-            return to_py(v->size());
-        } else {
-            // The size is the class's own; the object is only type-checked.
-            if (!ptr(o, a, v))
-                return nullptr;
-            return to_py(V::size());
-        }
-    }
-
-    static PyObject* at(PyObject*, PyObject* args)
+        using type = Method<kCreateUniform, &uniform<E>, Value>;
+    };
+    template <class Unused>
+    struct Uniform<true, Unused>
     {
-        static const char* f = fn("_at");
-        static const char* type = native(" const *");
-        PyObject* a[2];
-        V* v;
-        std::size_t index;
-        if (!unpack(f, args, 2, 2, a) || !self(a[0], {f, 1, type}, v) || !arg(a[1], {f, 2, "size_t"}, index))
-            return nullptr;
-        return call([&] { return to_py(v->at(index)); });
-    }
-
-    static PyObject* set_at(PyObject*, PyObject* args)
-    {
-        static const char* f = fn("_set_at");
-        static const char* type = native(" *");
-        static const char* value_type = native("::ValueType");
-        PyObject* a[3];
-        V* v;
-        std::size_t index;
-        E value;
-        if (!unpack(f, args, 3, 3, a) || !self_mut(a[0], {f, 1, type}, v) || !arg(a[1], {f, 2, "size_t"}, index) ||
-            !arg(a[2], {f, 3, value_type}, value))
-            return nullptr;
-        return call([&] {
-            v->setAt(index, value);
-            return none();
-        });
-    }
-
-    // ------------------------------------------------- text form and measures
-
-    // A method of the object alone; `Mut` for those that change it.
-    template <bool Mut, class Body>
-    static PyObject* unary(PyObject* o, const ArgId& a, Body body)
-    {
-        V* v;
-        if (!(Mut ? self_mut(o, a, v) : self(o, a, v)))
-            return nullptr;
-        return call([&] { return body(*v); });
-    }
-
-    static PyObject* to_string(PyObject*, PyObject* o)
-    {
-        static const ArgId a{fn("_to_string"), 1, native(" const *")};
-        return unary<false>(o, a, [](V& v) { return to_py(v.toString()); });
-    }
-
-    static PyObject* length(PyObject*, PyObject* o)
-    {
-        static const ArgId a{fn("_length"), 1, native(" const *")};
-        return unary<false>(o, a, [](V& v) { return to_py(v.length()); });
-    }
-
-    static PyObject* squared_length(PyObject*, PyObject* o)
-    {
-        static const ArgId a{fn("_squared_length"), 1, native(" const *")};
-        return unary<false>(o, a, [](V& v) { return to_py(v.squaredLength()); });
-    }
-
-    static PyObject* normalize(PyObject*, PyObject* o)
-    {
-        static const ArgId a{fn("_normalize"), 1, native(" *")};
-        return unary<true>(o, a, [](V& v) {
-            v.normalize();
-            return none();
-        });
-    }
-
-    static PyObject* neg(PyObject*, PyObject* o)
-    {
-        static const ArgId a{fn("___neg__"), 1, native(" const *")};
-        return not_implemented(unary<false>(o, a, [](V& v) { return owned(new V(-v)); }));
-    }
-
-    // ---------------------------------------------------------- dot and cross
-
-    // Converts the object and the sequence operand, then runs `body`.
-    template <class Body>
-    static PyObject* binary(PyObject* args, const char* f, Body body)
-    {
-        static const char* type = native(" const *");
-        PyObject* a[2];
-        V* v;
-        if (!unpack(f, args, 2, 2, a) || !self(a[0], {f, 1, type}, v))
-            return nullptr;
-        V operand;
-        if (!sequence_to_vector(a[1], operand))
-            return nullptr;
-        return call([&] { return body(*v, operand); });
-    }
-
-    static PyObject* dot(PyObject*, PyObject* args)
-    {
-        static const char* f = fn("_dot");
-        return binary(args, f, [](V& v, V& w) { return to_py(v.dot(w)); });
-    }
-
-    static PyObject* cross(PyObject*, PyObject* args)
-    {
-        static const char* f = fn("_cross");
-        return binary(args, f, [](V& v, V& w) { return owned(new V(v.cross(w))); });
-    }
+        using type = Method<kCreateUniform, &uniform<std::size_t, E>, Size, Value>;
+    };
+    using CreateUniform = typename Uniform<dynamic>::type;
+    using SizeOf =
+        std::conditional_t<dynamic, Method<kSize, &size, Object>, Method<kSize, &size, Ptr<V, &Tr::self_type>>>;
 
     // ------------------------------------------------------------ registration
 
@@ -260,22 +201,20 @@ struct Members
                     : joined("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
                              "\n:param value: The value wich the vector's data will be filled.\n");
         m.add<&new_>(std::string("new_") + Tr::name, METH_VARARGS);
-        m.add<&create_uniform>(fn("_create_uniform"), dynamic ? METH_VARARGS : METH_O, uniform_doc);
-        m.add<&size>(fn("_size"), METH_O,
-                     "Returns the size of the vector, which also correspond to vector number of dimension.");
-        m.add<&at>(fn("_at"), METH_VARARGS, "Access vector's value at given index.");
-        m.add<&set_at>(fn("_set_at"), METH_VARARGS, "Set value as given index.");
-        m.add<&to_string>(fn("_to_string"), METH_O);
-        m.add<&squared_length>(
-            fn("_squared_length"), METH_O,
+        m.add<CreateUniform>(uniform_doc);
+        m.add<SizeOf>("Returns the size of the vector, which also correspond to vector number of dimension.");
+        m.add<Method<kAt, &at, Object, Size>>("Access vector's value at given index.");
+        m.add<Method<kSetAt, &set_at, ObjectMut, Size, Value>>("Set value as given index.");
+        m.add<Method<kToString, &to_string, Object>>();
+        m.add<Method<kSquaredLength, &squared_length, Object>>(
             "\nReturns the vector's norm, squared.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add<&length>(fn("_length"), METH_O,
-                       "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add<&normalize>(fn("_normalize"), METH_O, "Normalize the vector");
-        m.add<&neg>(fn("___neg__"), METH_O);
-        m.add<&dot>(fn("_dot"), METH_VARARGS, dynamic ? "Dot product" : "Dot product of two vectors.");
-        m.add<&cross>(fn("_cross"), METH_VARARGS,
-                      "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
+        m.add<Method<kLength, &length, Object>>(
+            "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
+        m.add<Method<kNormalize, &normalize, ObjectMut>>("Normalize the vector");
+        m.add<Operator<kNeg, &neg, Object>>();
+        m.add<Method<kDot, &dot, Object, Operand>>(dynamic ? "Dot product" : "Dot product of two vectors.");
+        m.add<Method<kCross, &cross, Object, Operand>>(
+            "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
         m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
         add_hooks<V>(m, Tr::name);
     }
@@ -285,35 +224,37 @@ struct Members
 } // namespace qw
 
 // The four classes of one element type, each handed to
-// M(Name, Vec, mangled, alias, text, index). Classes are tabled size by size
-// (2, 3, 4, X), each over the ten element types in the order
+// M(Name, mangled, text, index): the class quelbo::Name, its row of the type
+// list and the native type as messages spell it. Classes are tabled size by
+// size (2, 3, 4, X), each over the ten element types in the order
 // u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
 // odd numbers between two classes for their operator families; `elem` is the
 // element type's position among the ten.
 #define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                          \
-    M(Vector2##Suffix, quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector2" #Suffix,         \
-      "quelbo::Vector< " #Type ",2 >", (elem));                                                                        \
-    M(Vector3##Suffix, quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector3" #Suffix,         \
-      "quelbo::Vector< " #Type ",3 >", 10 + (elem));                                                                   \
-    M(Vector4##Suffix, quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector4" #Suffix,         \
-      "quelbo::Vector< " #Type ",4 >", 20 + (elem));                                                                   \
-    M(VectorX##Suffix, quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX" #Suffix,          \
-      "quelbo::VectorX< " #Type " >", 30 + (elem))
+    M(Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector< " #Type ",2 >", (elem));                   \
+    M(Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector< " #Type ",3 >", 10 + (elem));              \
+    M(Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector< " #Type ",4 >", 20 + (elem));              \
+    M(VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX< " #Type " >", 30 + (elem))
 
 // A class's traits: `T` the native vector, `name` the Python class name,
-// `native` the native type as messages spell it.
-#define QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index)                                                       \
+// `native` the native type as messages spell it, and the texts of its
+// object, value and operand arguments.
+#define QW_VECTOR_TRAITS(Name, mangled, text, index)                                                                   \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
-        using T = Vec;                                                                                                 \
+        using T = quelbo::Name;                                                                                        \
         static constexpr const char* name = #Name;                                                                     \
         static constexpr const char* native = text;                                                                    \
+        static constexpr const char* self_type = text " const *";                                                      \
+        static constexpr const char* mut_type = text " *";                                                             \
+        static constexpr const char* value_type = text "::ValueType";                                                  \
+        static constexpr const char* operand_type = text " const &";                                                   \
     }
 
 // One class: its type entry, traits and place in the method table.
-#define QW_VECTOR_CLASS(Name, Vec, mangled, alias, text, index)                                                        \
-    static ::qw::TypeDef<Vec> qw_type_##Name(QW_LISTED(mangled));                                                      \
-    QW_VECTOR_TRAITS(Name, Vec, mangled, alias, text, index);                                                          \
+#define QW_VECTOR_CLASS(Name, mangled, text, index)                                                                    \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED(mangled));                                             \
+    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
                                                &::qw::vectors::Members<Name##Tr>::add)
 

@@ -90,7 +90,8 @@ PyObject* call_with(F f, A&&... a)
 
 // Converts the arguments of declaration C (name fn) left to right and calls it.
 template <class C, class... K, size_t... I>
-PyObject* convert_call(const char* fn, Args a, Params<K...>, std::index_sequence<I...>)
+PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
+                       std::index_sequence<I...>)
 {
     std::tuple<typename K::value...> v;
     if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...))

@@ -121,6 +121,16 @@ struct FlagsArg : Kind<Text>
     static value& pass(value& v) { return v; }
 };
 
+// ------------------------------------------------------------ plain setters
+
+// The object of a non-const member given as a pointer: None is a null
+// pointer, the module's constants are refused.
+template <class T, auto Text>
+struct PtrMut : Ptr<T, Text>
+{
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return ptr_mut(o, a, v); }
+};
+
 // ------------------------------------------------------------ plain getters
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as

@@ -131,6 +131,27 @@ struct PtrMut : Ptr<T, Text>
     static bool get(PyObject* o, const ArgId& a, T*& v) { return ptr_mut(o, a, v); }
 };
 
+// The left operand of an in-place operator: the object of a non-const
+// member, kept with its handle so that the result can take the object over
+// (inplace_result: the result owns it only if the left handle did).
+template <class T, auto Text>
+struct InPlaceSelf : SelfMut<T, Text>
+{
+    struct value
+    {
+        PyObject* handle;
+        T* object;
+        ArgId id;
+        PyObject* result() const { return inplace_result(handle, object, type_of<T>(), &id); }
+    };
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        v = {o, nullptr, a};
+        return self_mut(o, a, v.object);
+    }
+    static value& pass(value& v) { return v; }
+};
+
 // ------------------------------------------------------------ plain getters
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as

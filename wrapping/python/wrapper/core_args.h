@@ -158,22 +158,33 @@ struct InPlaceSelf : SelfMut<T, Text>
 // Tr::other_type (None raises the null-reference ValueError; another kind
 // gives NotImplemented).
 template <class Tr, bool Equal>
-PyObject* object_compare(PyObject*, PyObject* args)
+struct ObjectCompare
+    : Declare<ObjectCompare<Tr, Equal>,
+              Params<Self<typename Tr::T, &Tr::self_type>, Ref<typename Tr::T, &Tr::other_type>>>
 {
-    static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
-    PyObject* a[2];
-    typename Tr::T *obj, *other;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, Tr::self_type}, obj) ||
-        !ref(a[1], {fn, 2, Tr::other_type}, other))
-        return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(Equal ? *obj == *other : *obj != *other); }));
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
+        return fn;
+    }
+    static constexpr auto call = [](const typename Tr::T* obj, const typename Tr::T& other) {
+        return Equal ? *obj == other : *obj != other;
+    };
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
+
+// The same comparison for a function that adds its own steps around it.
+template <class Tr, bool Equal>
+PyObject* object_compare(PyObject* self, PyObject* args)
+{
+    return ObjectCompare<Tr, Equal>::run(self, args);
 }
 
 template <class Tr>
 void add_object_compare(Methods& m)
 {
-    m.add<&object_compare<Tr, true>>(joined(Tr::name, "___eq__"), METH_VARARGS);
-    m.add<&object_compare<Tr, false>>(joined(Tr::name, "___ne__"), METH_VARARGS);
+    m.add<ObjectCompare<Tr, true>>();
+    m.add<ObjectCompare<Tr, false>>();
 }
 
 } // namespace qw

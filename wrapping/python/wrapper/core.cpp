@@ -3,7 +3,8 @@
 #include "quelbo/logger.h"
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
-#include "runtime/wrap.h"
+#include "core_args.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -48,154 +49,172 @@ QW_TRAITS(InvalidArgumentTr, quelbo::InvalidArgument, "InvalidArgument", "quelbo
 QW_TRAITS(NotImplementedTr, quelbo::NotImplemented, "NotImplemented", "quelbo::NotImplemented");
 QW_TRAITS(IteratorTr, SwigPyIterator, "SwigPyIterator", "swig::SwigPyIterator");
 
+constexpr char kLogLevel[] = "quelbo::LogLevel";
+constexpr char kVersionInfo[] = "quelbo::VersionInfo *";
+constexpr char kVersionRef[] = "quelbo::VersionInfo const &";
+constexpr char kInt[] = "int";
+constexpr char kErrorRef[] = "quelbo::Error const &";
+constexpr char kErrorMove[] = "quelbo::Error &&";
+constexpr char kErrorConst[] = "quelbo::Error const *";
+using Message = Arg<std::string, text::string_ref>;
+
 // ------------------------------------------------------------------ Logger
 
-PyObject* Logger_init(PyObject*, PyObject* o)
+struct Logger_init : Declare<Logger_init, Params<Arg<quelbo::LogLevel, kLogLevel>>>
 {
-    quelbo::LogLevel level;
-    if (!arg(o, {"Logger_init", 1, "quelbo::LogLevel"}, level))
-        return nullptr;
-    return call([&] {
-        quelbo::Logger::init(level);
-        return none();
-    });
-}
+    static constexpr const char* name = "Logger_init";
+    static constexpr const char* doc =
+        "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
+        "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
+        "logging system is already initialized,\n         its log level will not be changed.\n";
+    static constexpr auto call = &quelbo::Logger::init;
+};
 
-PyObject* Logger_log_level(PyObject*, PyObject*)
+struct Logger_log_level : Declare<Logger_log_level, Params<>>
 {
-    return call([] { return to_py(int32_t(quelbo::Logger::logLevel())); });
-}
+    static constexpr const char* name = "Logger_log_level";
+    static constexpr const char* doc = "Return the log level of the logging system.";
+    static constexpr auto call = [] { return int32_t(quelbo::Logger::logLevel()); };
+};
 
 // ------------------------------------------------------------- VersionInfo
 
+// VersionInfo_<field>_get / _set: the field of a version (the setter
+// ignores a null object).
 template <int quelbo::VersionInfo::*Field>
 struct VersionField
 {
-    static PyObject* get(PyObject*, PyObject* o)
-    {
-        static const char* fn = joined("VersionInfo_", name(), "_get");
-        quelbo::VersionInfo* v;
-        if (!self(o, {fn, 1, "quelbo::VersionInfo *"}, v))
-            return nullptr;
-        return to_py(v->*Field);
-    }
-    static PyObject* set(PyObject*, PyObject* args)
-    {
-        static const char* fn = joined("VersionInfo_", name(), "_set");
-        PyObject* a[2];
-        quelbo::VersionInfo* v;
-        int value;
-        if (!unpack(fn, args, 2, 2, a) || !ptr_mut(a[0], {fn, 1, "quelbo::VersionInfo *"}, v) ||
-            !arg(a[1], {fn, 2, "int"}, value))
-            return nullptr;
-        return call([&] {
-            if (v)
-                v->*Field = value;
-            return none();
-        });
-    }
-    static const char* name()
+    static const char* field()
     {
         if (Field == &quelbo::VersionInfo::major)
             return "major";
         return Field == &quelbo::VersionInfo::minor ? "minor" : "patch";
     }
+    struct get : Declare<get, Params<Self<quelbo::VersionInfo, kVersionInfo>>>
+    {
+        static const char* name()
+        {
+            static const char* fn = joined("VersionInfo_", field(), "_get");
+            return fn;
+        }
+        static constexpr auto call = [](const quelbo::VersionInfo* v) { return v->*Field; };
+    };
+    struct set : Declare<set, Params<PtrMut<quelbo::VersionInfo, kVersionInfo>, Arg<int, kInt>>>
+    {
+        static const char* name()
+        {
+            static const char* fn = joined("VersionInfo_", field(), "_set");
+            return fn;
+        }
+        static constexpr auto call = [](quelbo::VersionInfo* v, int value) {
+            if (v)
+                v->*Field = value;
+        };
+    };
     static void add(Methods& m)
     {
-        m.add<&set>(joined("VersionInfo_", name(), "_set"), METH_VARARGS);
-        m.add<&get>(joined("VersionInfo_", name(), "_get"), METH_O);
+        m.add<set>();
+        m.add<get>();
     }
 };
 
 // -------------------------------------------------------------- Versioning
 
-PyObject* Versioning_version(PyObject*, PyObject*)
+struct Versioning_version : Declare<Versioning_version, Params<>>
 {
-    return call([] { return value(quelbo::Versioning::version()); });
-}
+    static constexpr const char* name = "Versioning_version";
+    static constexpr const char* doc = "Return the version of the currently loaded Quelbo library.";
+    static constexpr auto call = &quelbo::Versioning::version;
+};
 
-PyObject* Versioning_version_string(PyObject*, PyObject*)
+struct Versioning_version_string : Declare<Versioning_version_string, Params<>>
 {
-    return call([] { return to_py(quelbo::Versioning::versionString()); });
-}
+    static constexpr const char* name = "Versioning_version_string";
+    static constexpr const char* doc = "Return a description string of the currently loaded Quelbo library.";
+    static constexpr auto call = &quelbo::Versioning::versionString;
+};
 
-PyObject* Versioning_check_compatibility(PyObject*, PyObject* args)
+constexpr char kCheckCompatibility[] = "quelbo::Versioning::checkCompatibility";
+struct check_header : Candidate<Params<>, 1>
 {
-    static const Overloads rows(
-        "Versioning_check_compatibility",
-        {{"quelbo::Versioning::checkCompatibility()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) {
-              return call([] { return to_py(quelbo::Versioning::checkCompatibility(kModuleVersion)); });
-          },
-          1},
-         {"quelbo::Versioning::checkCompatibility(quelbo::VersionInfo const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<quelbo::VersionInfo>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              quelbo::VersionInfo* v;
-              if (!ref(a[0], {"Versioning_check_compatibility", 1, "quelbo::VersionInfo const &"}, v))
-                  return nullptr;
-              return call([&] { return to_py(quelbo::Versioning::checkCompatibility(*v)); });
-          },
-          0}});
-    return rows(args);
-}
+    static constexpr const char* member = kCheckCompatibility;
+    static constexpr auto call = [] { return quelbo::Versioning::checkCompatibility(kModuleVersion); };
+};
+struct check_given : Candidate<Params<Ref<quelbo::VersionInfo, kVersionRef>>, 0>
+{
+    static constexpr const char* member = kCheckCompatibility;
+    static constexpr auto call = [](const quelbo::VersionInfo& v) { return quelbo::Versioning::checkCompatibility(v); };
+};
+struct Versioning_check_compatibility : DeclareOverloads<Versioning_check_compatibility, check_header, check_given>
+{
+    static constexpr const char* name = "Versioning_check_compatibility";
+    static constexpr const char* doc =
+        "\n*Overload 1:*\n\nCheck if the loaded library'version is compatible with the given one.\n\nA version is "
+        "compatible if:\n - The major version is the same\n - The library minor version is greater than the given "
+        "one.\n\n:type version: :py:class:`VersionInfo`\n:param version: The version to check compatibility "
+        "for.\n\n|\n\n*Overload 2:*\n\nCheck if the loaded library is compatible with the one defined in the "
+        "header.\n";
+};
 
 // ------------------------------------------------------------ UidGenerator
 
-PyObject* UidGenerator_generate(PyObject*, PyObject*)
+struct UidGenerator_generate : Declare<UidGenerator_generate, Params<>>
 {
-    return call([] { return to_py(quelbo::UidGenerator::generate()); });
-}
+    static constexpr const char* name = "UidGenerator_generate";
+    static constexpr const char* doc = "\nGenerate a random unique identifier.\n\nThis function will never return a "
+                                       "value equal to UNDEFINED_UID.\n";
+    static constexpr auto call = &quelbo::UidGenerator::generate;
+};
 
 // ------------------------------------------------------------------ errors
 
-PyObject* new_Error(PyObject*, PyObject* args)
+constexpr char kErrorMember[] = "quelbo::Error::Error";
+struct error_copy : Candidate<Params<Ref<quelbo::Error, kErrorRef>>, 1>
 {
-    static const char* fn = "new_Error";
-    static const Overloads rows(fn, {{"quelbo::Error::Error(quelbo::Error const &)", 1, 1,
-                                      [](Args a, Py_ssize_t) { return is_obj<quelbo::Error>(a[0]); },
-                                      [](Args a, Py_ssize_t) -> PyObject* {
-                                          quelbo::Error* e;
-                                          if (!ref(a[0], {fn, 1, "quelbo::Error const &"}, e))
-                                              return nullptr;
-                                          return call([&] { return constructed(new quelbo::Error(*e)); });
-                                      },
-                                      1},
-                                     {"quelbo::Error::Error(std::string const &)", 1, 1,
-                                      [](Args a, Py_ssize_t) { return is<std::string>(a[0]); },
-                                      [](Args a, Py_ssize_t) -> PyObject* {
-                                          std::string message;
-                                          if (!arg(a[0], {fn, 1, "std::string const &"}, message))
-                                              return nullptr;
-                                          return call([&] { return constructed(new quelbo::Error(message)); });
-                                      },
-                                      0},
-                                     // listed in the message; the copy above always takes a handle first
-                                     {"quelbo::Error::Error(quelbo::Error &&)", 1, 1, listed_only, nullptr, 2}});
-    return rows(args);
-}
+    static constexpr const char* member = kErrorMember;
+    static constexpr auto call = [](const quelbo::Error& e) { return constructed(new quelbo::Error(e)); };
+};
+struct error_message : Candidate<Params<Message>, 0>
+{
+    static constexpr const char* member = kErrorMember;
+    static constexpr auto call = [](const std::string& m) { return constructed(new quelbo::Error(m)); };
+};
+// listed in the message; the copy above always takes a handle first
+struct error_move : Candidate<Params<Ref<quelbo::Error, kErrorMove>>, 2>
+{
+    static constexpr const char* member = kErrorMember;
+};
+struct new_Error : DeclareOverloads<new_Error, error_copy, error_message, ListedOnly<error_move>>
+{
+    static constexpr const char* name = "new_Error";
+};
 
 // new_InvalidArgument / new_NotImplemented: from a message.
 template <class Tr>
-PyObject* new_from_message(PyObject*, PyObject* o)
+struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>
 {
-    static const char* fn = joined("new_", Tr::name);
-    std::string message;
-    if (!arg(o, {fn, 1, "std::string const &"}, message))
-        return nullptr;
-    return call([&] { return constructed(new typename Tr::T(message)); });
-}
+    static const char* name()
+    {
+        static const char* fn = joined("new_", Tr::name);
+        return fn;
+    }
+    static constexpr auto call = [](const std::string& m) { return constructed(new typename Tr::T(m)); };
+    static void add(Methods& m)
+    {
+        m.add<new_from_message>();
+        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
+        add_hooks<typename Tr::T>(m, Tr::name);
+    }
+};
 
-PyObject* Error___str__(PyObject*, PyObject* o)
+struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorConst>>>
 {
-    quelbo::Error* e;
-    if (!self(o, {"Error___str__", 1, "quelbo::Error const *"}, e))
-        return nullptr;
-    return call([&] {
+    static constexpr const char* name = "Error___str__";
+    static constexpr auto call = [](const quelbo::Error* e) {
         const char* text = e->what();
         return text ? from_string(text, std::strlen(text)) : none();
-    });
-}
+    };
+};
 
 // ---------------------------------------------------------- SwigPyIterator
 
@@ -267,12 +286,8 @@ void add_core(Methods& m)
 {
     add_iterator(m);
 
-    m.add<&Logger_init>(
-        "Logger_init", METH_O,
-        "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
-        "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
-        "logging system is already initialized,\n         its log level will not be changed.\n");
-    m.add<&Logger_log_level>("Logger_log_level", METH_NOARGS, "Return the log level of the logging system.");
+    m.add<Logger_init>();
+    m.add<Logger_log_level>();
     ClassOps<LoggerTr>::add<&ClassOps<LoggerTr>::new_default>(m);
 
     VersionField<&quelbo::VersionInfo::major>::add(m);
@@ -280,31 +295,20 @@ void add_core(Methods& m)
     VersionField<&quelbo::VersionInfo::patch>::add(m);
     ClassOps<VersionInfoTr>::add<&ClassOps<VersionInfoTr>::new_default>(m);
 
-    m.add<&Versioning_version>("Versioning_version", METH_NOARGS,
-                               "Return the version of the currently loaded Quelbo library.");
-    m.add<&Versioning_version_string>("Versioning_version_string", METH_NOARGS,
-                                      "Return a description string of the currently loaded Quelbo library.");
-    m.add<&Versioning_check_compatibility>(
-        "Versioning_check_compatibility", METH_VARARGS,
-        "\n*Overload 1:*\n\nCheck if the loaded library'version is compatible with the given one.\n\nA version is "
-        "compatible if:\n - The major version is the same\n - The library minor version is greater than the given "
-        "one.\n\n:type version: :py:class:`VersionInfo`\n:param version: The version to check compatibility "
-        "for.\n\n|\n\n*Overload 2:*\n\nCheck if the loaded library is compatible with the one defined in the "
-        "header.\n");
+    m.add<Versioning_version>();
+    m.add<Versioning_version_string>();
+    m.add<Versioning_check_compatibility>();
     ClassOps<VersioningTr>::add<&ClassOps<VersioningTr>::new_default>(m);
 
-    m.add<&UidGenerator_generate>(
-        "UidGenerator_generate", METH_NOARGS,
-        "\nGenerate a random unique identifier.\n\nThis function will never return a value equal to "
-        "UNDEFINED_UID.\n");
+    m.add<UidGenerator_generate>();
     ClassOps<UidGeneratorTr>::add<&ClassOps<UidGeneratorTr>::new_default>(m);
 
-    m.add<&new_Error>("new_Error", METH_VARARGS);
+    m.add<new_Error>();
     m.add<&ClassOps<ErrorTr>::del>("delete_Error", METH_O);
-    m.add<&Error___str__>("Error___str__", METH_O);
+    m.add<Error___str__>();
     add_hooks<quelbo::Error>(m, "Error");
-    ClassOps<InvalidArgumentTr>::add<&new_from_message<InvalidArgumentTr>>(m, METH_O);
-    ClassOps<NotImplementedTr>::add<&new_from_message<NotImplementedTr>>(m, METH_O);
+    new_from_message<InvalidArgumentTr>::add(m);
+    new_from_message<NotImplementedTr>::add(m);
 }
 
 QW_FAMILY(order::core, add_core);

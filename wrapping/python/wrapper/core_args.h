@@ -121,28 +121,70 @@ struct FlagsArg : Kind<Text>
     static value& pass(value& v) { return v; }
 };
 
+// ------------------------------------------------------------ plain setters
+
+// The object of a non-const member given as a pointer: None is a null
+// pointer, the module's constants are refused.
+template <class T, auto Text>
+struct PtrMut : Ptr<T, Text>
+{
+    static bool get(PyObject* o, const ArgId& a, T*& v) { return ptr_mut(o, a, v); }
+};
+
+// The left operand of an in-place operator: the object of a non-const
+// member, kept with its handle so that the result can take the object over
+// (inplace_result: the result owns it only if the left handle did).
+template <class T, auto Text>
+struct InPlaceSelf : SelfMut<T, Text>
+{
+    struct value
+    {
+        PyObject* handle;
+        T* object;
+        ArgId id;
+        PyObject* result() const { return inplace_result(handle, object, type_of<T>(), &id); }
+    };
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        v = {o, nullptr, a};
+        return self_mut(o, a, v.object);
+    }
+    static value& pass(value& v) { return v; }
+};
+
 // ------------------------------------------------------------ plain getters
 
 // <Tr::name>___eq__ / ___ne__ with another object of the class, taken as
 // Tr::other_type (None raises the null-reference ValueError; another kind
 // gives NotImplemented).
 template <class Tr, bool Equal>
-PyObject* object_compare(PyObject*, PyObject* args)
+struct ObjectCompare
+    : Declare<ObjectCompare<Tr, Equal>,
+              Params<Self<typename Tr::T, &Tr::self_type>, Ref<typename Tr::T, &Tr::other_type>>>
 {
-    static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
-    PyObject* a[2];
-    typename Tr::T *obj, *other;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, Tr::self_type}, obj) ||
-        !ref(a[1], {fn, 2, Tr::other_type}, other))
-        return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(Equal ? *obj == *other : *obj != *other); }));
+    static const char* name()
+    {
+        static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
+        return fn;
+    }
+    static constexpr auto call = [](const typename Tr::T* obj, const typename Tr::T& other) {
+        return Equal ? *obj == other : *obj != other;
+    };
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
+
+// The same comparison for a function that adds its own steps around it.
+template <class Tr, bool Equal>
+PyObject* object_compare(PyObject* self, PyObject* args)
+{
+    return ObjectCompare<Tr, Equal>::run(self, args);
 }
 
 template <class Tr>
 void add_object_compare(Methods& m)
 {
-    m.add<&object_compare<Tr, true>>(joined(Tr::name, "___eq__"), METH_VARARGS);
-    m.add<&object_compare<Tr, false>>(joined(Tr::name, "___ne__"), METH_VARARGS);
+    m.add<ObjectCompare<Tr, true>>();
+    m.add<ObjectCompare<Tr, false>>();
 }
 
 } // namespace qw

@@ -18,103 +18,73 @@ struct DataTypeTr
     static constexpr const char* self_type = "quelbo::DataType const *";
 };
 
-constexpr const char* kSelf = DataTypeTr::self_type;
 
-// new_DataType(primitive, bit depth, count[, interpretation])
-PyObject* make(Args a, Py_ssize_t n)
+constexpr char kMember[] = "quelbo::DataType::DataType";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kPrimitive[] = "quelbo::PrimitiveTypeId";
+constexpr char kInterpretation[] = "quelbo::DataTypeInterpretation";
+constexpr char kId[] = "quelbo::DataTypeId";
+constexpr char kUint64[] = "uint64_t";
+using Primitive = Arg<int32_t, kPrimitive>;
+using Size = Arg<uint64_t, text::size>;
+using Other = DTypeArg<kDataType>;
+using Constant = Self<DataType, &DataTypeTr::self_type>;
+
+struct new_empty : Candidate<Params<>, 0>
 {
-    const char* fn = "new_DataType";
-    int32_t primitive;
-    uint64_t first, second;
-    int32_t interpretation = 0;
-    if (!arg(a[0], {fn, 1, "quelbo::PrimitiveTypeId"}, primitive) || !arg(a[1], {fn, 2, "size_t"}, first) ||
-        !arg(a[2], {fn, 3, "size_t"}, second) ||
-        (n == 4 && !arg(a[3], {fn, 4, "quelbo::DataTypeInterpretation"}, interpretation)))
-        return nullptr;
-    return call([&] {
-        const auto p = static_cast<quelbo::PrimitiveTypeId>(primitive);
-        if (n == 3)
-            return constructed(new DataType(p, first, second));
-        return constructed(new DataType(p, first, second, static_cast<quelbo::DataTypeInterpretation>(interpretation)));
-    });
-}
-
-PyObject* new_DataType(PyObject*, PyObject* args)
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [] { return constructed(new DataType()); };
+};
+struct new_id : Candidate<Params<Arg<int32_t, kId>>, 2>
 {
-    static const char* fn = "new_DataType";
-    static const Overloads rows(
-        fn,
-        {{"quelbo::DataType::DataType()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return constructed(new DataType()); }); }, 0},
-         {"quelbo::DataType::DataType(quelbo::DataTypeId)", 1, 1, [](Args a, Py_ssize_t) { return is<int32_t>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              int32_t id;
-              if (!arg(a[0], {fn, 1, "quelbo::DataTypeId"}, id))
-                  return nullptr;
-              // sign-extended: -1 is the identifier with every bit set
-              return call([&] { return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id))))); });
-          },
-          2},
-         {"quelbo::DataType::DataType(uint64_t)", 1, 1, [](Args a, Py_ssize_t) { return is<uint64_t>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              uint64_t id;
-              if (!arg(a[0], {fn, 1, "uint64_t"}, id))
-                  return nullptr;
-              return call([&] { return constructed(new DataType(id)); });
-          },
-          1},
-         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t,quelbo::DataTypeInterpretation)", 4, 4,
-          [](Args a, Py_ssize_t) {
-              return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]) && is<int32_t>(a[3]);
-          },
-          &make, 3},
-         {"quelbo::DataType::DataType(quelbo::PrimitiveTypeId,size_t,size_t)", 3, 3,
-          [](Args a, Py_ssize_t) { return is<int32_t>(a[0]) && is<uint64_t>(a[1]) && is<uint64_t>(a[2]); }, &make, 4}});
-    return rows(args);
-}
-
-// Converts obj and a data type given by objectToDataType.
-bool self_and_other(PyObject* args, const char* fn, DataType*& obj, DataType& other)
+    static constexpr const char* member = kMember;
+    // sign-extended: -1 is the identifier with every bit set
+    static constexpr auto call = [](int32_t id) {
+        return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id)))));
+    };
+};
+struct new_value : Candidate<Params<Arg<uint64_t, kUint64>>, 1>
 {
-    PyObject* a[2];
-    return unpack(fn, args, 2, 2, a) && self(a[0], {fn, 1, kSelf}, obj) &&
-           dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, other);
-}
-
-PyObject* DataType_is_convertible_to(PyObject*, PyObject* args)
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](uint64_t id) { return constructed(new DataType(id)); };
+};
+struct new_interpreted : Candidate<Params<Primitive, Size, Size, Arg<int32_t, kInterpretation>>, 3>
 {
-    DataType* obj;
-    DataType other;
-    if (!self_and_other(args, "DataType_is_convertible_to", obj, other))
-        return nullptr;
-    return call([&] { return to_py(obj->isConvertibleTo(other)); });
-}
-
-PyObject* DataType_extract_scalar_type(PyObject*, PyObject* o)
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](int32_t primitive, uint64_t first, uint64_t second, int32_t interpretation) {
+        return constructed(new DataType(static_cast<quelbo::PrimitiveTypeId>(primitive), first, second,
+                                        static_cast<quelbo::DataTypeInterpretation>(interpretation)));
+    };
+};
+struct new_primitive : Candidate<Params<Primitive, Size, Size>, 4>
 {
-    DataType type;
-    if (!dtype_arg(o, {"DataType_extract_scalar_type", 1, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return value(DataType::extractScalarType(type)); });
-}
-
-PyObject* DataType_standard_range(PyObject*, PyObject* o)
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](int32_t primitive, uint64_t first, uint64_t second) {
+        return constructed(new DataType(static_cast<quelbo::PrimitiveTypeId>(primitive), first, second));
+    };
+};
+struct new_datatype : DeclareOverloads<new_datatype, new_empty, new_id, new_value, new_interpreted, new_primitive>
 {
-    DataType type;
-    if (!dtype_arg(o, {"DataType_standard_range", 1, "quelbo::DataType"}, type))
-        return nullptr;
-    return call([&] { return value(DataType::standardRange(type)); });
-}
+    static constexpr const char* name = "new_DataType";
+};
 
+constexpr char kConvertible[] = "DataType_is_convertible_to";
+using is_convertible_to = Fn<kConvertible, &DataType::isConvertibleTo, Constant, Other>;
+constexpr char kScalarType[] = "DataType_extract_scalar_type";
+using extract_scalar_type = Fn<kScalarType, &DataType::extractScalarType, Other>;
+constexpr char kStandardRange[] = "DataType_standard_range";
+using standard_range = Fn<kStandardRange, &DataType::standardRange, Other>;
+
+// ___eq__ / ___ne__ with a data type given by objectToDataType.
 template <bool Equal>
-PyObject* compare(PyObject*, PyObject* args)
+struct compare : Declare<compare<Equal>, Params<Constant, Other>>
 {
-    DataType* obj;
-    DataType other;
-    if (!self_and_other(args, Equal ? "DataType___eq__" : "DataType___ne__", obj, other))
-        return not_implemented(nullptr);
-    return not_implemented(call([&] { return to_py(Equal ? *obj == other : *obj != other); }));
-}
+    static constexpr const char* name = Equal ? "DataType___eq__" : "DataType___ne__";
+    static constexpr auto call = [](const DataType* obj, const DataType& other) {
+        return Equal ? *obj == other : *obj != other;
+    };
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
 
 constexpr char kGetId[] = "get_id";
 constexpr char kGetBitDepth[] = "get_bit_depth";
@@ -130,7 +100,7 @@ constexpr char kToString[] = "to_string";
 
 void add_datatype(Methods& m)
 {
-    m.add<&new_DataType>("new_DataType", METH_VARARGS);
+    m.add<new_datatype>();
     m.add<&ClassOps<DataTypeTr>::del>("delete_DataType", METH_O);
     add_const_getter<DataTypeTr, kGetId, &DataType::id>(m);
     add_const_getter<DataTypeTr, kGetBitDepth, &DataType::bitDepth>(m);
@@ -142,12 +112,12 @@ void add_datatype(Methods& m)
     add_const_getter<DataTypeTr, kIsScalar, &DataType::isScalar>(m);
     add_const_getter<DataTypeTr, kIsVector, &DataType::isVector>(m);
     add_const_getter<DataTypeTr, kIsNumeric, &DataType::isNumeric>(m);
-    m.add<&DataType_is_convertible_to>("DataType_is_convertible_to", METH_VARARGS);
-    m.add<&DataType_extract_scalar_type>("DataType_extract_scalar_type", METH_O);
-    m.add<&DataType_standard_range>("DataType_standard_range", METH_O);
+    m.add<is_convertible_to>();
+    m.add<extract_scalar_type>();
+    m.add<standard_range>();
     add_const_getter<DataTypeTr, kToString, &DataType::toString>(m);
-    m.add<&compare<true>>("DataType___eq__", METH_VARARGS);
-    m.add<&compare<false>>("DataType___ne__", METH_VARARGS);
+    m.add<compare<true>>();
+    m.add<compare<false>>();
     add_hooks<DataType>(m, "DataType");
 }
 

@@ -16,72 +16,70 @@ using quelbo::ImageType;
 
 QW_TYPE(std::ostream, "_p_std__ostream");
 
-// Exactly two operands, or nothing (a count error is cleared by the caller).
-bool two(const char* fn, PyObject* args, PyObject** a)
-{
-    return unpack(fn, args, 2, 2, a);
-}
+constexpr char kDimension[] = "quelbo::ImageDimension";
+constexpr char kImageType[] = "quelbo::ImageType const &";
+constexpr char kCapability[] = "quelbo::StreamAccessCapability";
+constexpr char kStream[] = "std::ostream &";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kOr[] = "__or__";
+using Dimension = Arg<ImageDimension, kDimension>;
+using Capability = Arg<quelbo::StreamAccessCapability, kCapability>;
 
-PyObject* or_operator(PyObject*, PyObject* args)
+// Operators of the namespace: any call that fits no candidate is NotImplemented.
+template <class D, class... C>
+struct Operator : DeclareOverloads<D, C...>
 {
-    PyObject* a[2];
-    if (!two("__or__", args, a) || !is<int32_t>(a[0]))
-        return not_implemented(nullptr);
-    int32_t first;
-    arg(a[0], {"__or__", 1, "quelbo::ImageDimension"}, first);
-    const auto d = static_cast<ImageDimension>(first);
-    if (is_obj<ImageType>(a[1])) {
-        ImageType* type;
-        if (!ref(a[1], {"__or__", 2, "quelbo::ImageType const &"}, type))
-            return not_implemented(nullptr);
-        return not_implemented(call([&] { return value(*type | d); }));
-    }
-    if (is<int32_t>(a[1])) {
-        int32_t second;
-        arg(a[1], {"__or__", 2, "quelbo::ImageDimension"}, second);
-        // unknown dimensions are refused by the library
-        return not_implemented(call([&] { return value(d | static_cast<ImageDimension>(second)); }));
-    }
-    return not_implemented(nullptr);
-}
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
+
+struct or_type : Candidate<Params<Dimension, Ref<ImageType, kImageType>>>
+{
+    static constexpr const char* member = kOr;
+    static constexpr auto call = [](ImageDimension d, const ImageType& type) { return type | d; };
+};
+// unknown dimensions are refused by the library
+struct or_dimension : Candidate<Params<Dimension, Dimension>>
+{
+    static constexpr const char* member = kOr;
+    static constexpr auto call = [](ImageDimension a, ImageDimension b) { return a | b; };
+};
+struct or_operator : Operator<or_operator, or_type, or_dimension>
+{
+    static constexpr const char* name = kOr;
+};
 
 // __and__ and __xor__: the first enumerator pair, StreamAccessCapability,
 // takes every call with two 32-bit ints.
 template <bool And>
-PyObject* combine(PyObject*, PyObject* args)
+struct combine_pair : Candidate<Params<Capability, Capability>>
 {
-    using E = quelbo::StreamAccessCapability;
-    const char* fn = And ? "__and__" : "__xor__";
-    PyObject* a[2];
-    if (!two(fn, args, a) || !is<int32_t>(a[0]) || !is<int32_t>(a[1]))
-        return not_implemented(nullptr);
-    int32_t x, y;
-    arg(a[0], {fn, 1, "quelbo::StreamAccessCapability"}, x);
-    arg(a[1], {fn, 2, "quelbo::StreamAccessCapability"}, y);
-    return not_implemented(call([&] { return value(And ? E(x) & E(y) : E(x) ^ E(y)); }));
-}
+    static constexpr const char* member = And ? "__and__" : "__xor__";
+    static constexpr auto call = [](quelbo::StreamAccessCapability x, quelbo::StreamAccessCapability y) {
+        return And ? x & y : x ^ y;
+    };
+};
+template <bool And>
+struct combine : Operator<combine<And>, combine_pair<And>>
+{
+    static constexpr const char* name = combine_pair<And>::member;
+};
 
-PyObject* lshift_operator(PyObject*, PyObject* args)
+struct lshift_operator : Declare<lshift_operator, Params<Ref<std::ostream, kStream>, DTypeArg<kDataType>>>
 {
-    const char* fn = "__lshift__";
-    PyObject* a[2];
-    std::ostream* os;
-    quelbo::DataType type;
-    if (!two(fn, args, a) || !ref(a[0], {fn, 1, "std::ostream &"}, os) ||
-        !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, type))
-        return not_implemented(nullptr);
-    return not_implemented(call([&] {
-        *os << type.toString();
-        return borrowed(os);
-    }));
-}
+    static constexpr const char* name = "__lshift__";
+    static constexpr auto call = [](std::ostream& os, const quelbo::DataType& type) {
+        os << type.toString();
+        return borrowed(&os);
+    };
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
 
 void add_freeops(Methods& m)
 {
-    m.add<&or_operator>("__or__", METH_VARARGS);
-    m.add<&combine<true>>("__and__", METH_VARARGS);
-    m.add<&combine<false>>("__xor__", METH_VARARGS);
-    m.add<&lshift_operator>("__lshift__", METH_VARARGS);
+    m.add<or_operator>();
+    m.add<combine<true>>();
+    m.add<combine<false>>();
+    m.add<lshift_operator>();
 }
 
 QW_FAMILY(order::freeops, add_freeops);

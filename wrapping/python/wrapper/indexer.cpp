@@ -20,143 +20,129 @@ struct IndexerTr
     static constexpr const char* other_type = "quelbo::Indexer const &";
 };
 
-// new_Indexer(shape, data type[, layout | strides[, order]])
-PyObject* from_shape(Args a, Py_ssize_t n)
-{
-    const char* fn = "new_Indexer";
-    const bool layoutForm = n == 3 && is<int32_t>(a[2]);
-    VectorXu64 shape, first, second;
-    quelbo::DataType dtype;
-    quelbo::MemoryLayout layout = quelbo::MemoryLayout::UNKNOWN;
-    if (!sequence_to_vector(a[0], shape) || !dtype_arg(a[1], {fn, 2, "quelbo::DataType"}, dtype))
-        return nullptr;
-    if (layoutForm && !arg(a[2], {fn, 3, "quelbo::MemoryLayout"}, layout))
-        return nullptr;
-    if (n >= 3 && !layoutForm && (!sequence_to_vector(a[2], first) || (n == 4 && !sequence_to_vector(a[3], second))))
-        return nullptr;
-    // shapes, strides and orders that do not agree are refused by the library
-    return call([&] {
-        if (n == 2)
-            return constructed(new Indexer(shape, dtype));
-        if (layoutForm)
-            return constructed(new Indexer(shape, dtype, layout));
-        if (n == 3)
-            return constructed(new Indexer(shape, dtype, first));
-        return constructed(new Indexer(shape, dtype, first, second));
-    });
-}
+constexpr char kMember[] = "quelbo::Indexer::Indexer";
+constexpr char kMoved[] = "quelbo::Indexer &&";
+constexpr char kVector[] = "quelbo::VectorXu64 const &";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kLayoutType[] = "quelbo::MemoryLayout";
+using Constant = Self<Indexer, &IndexerTr::self_type>;
+using Vector = Seq<VectorXu64, kVector>;
+using DType = DTypeArg<kDataType>;
 
-bool shape_and_dtype(Args a)
+// new_Indexer(shape, data type[, layout | strides[, order]]): shapes, strides
+// and orders that do not agree are refused by the library.
+struct new_empty : Candidate<Params<>, 0>
 {
-    return is_seq(a[0]) && is_dtype(a[1]);
-}
-
-PyObject* new_Indexer(PyObject*, PyObject* args)
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [] { return constructed(new Indexer()); };
+};
+struct new_copy : Candidate<Params<Ref<Indexer, &IndexerTr::other_type>>, 5>
 {
-    static const char* fn = "new_Indexer";
-    static const Overloads rows(
-        fn,
-        {{"quelbo::Indexer::Indexer()", 0, 0, nullptr,
-          [](Args, Py_ssize_t) { return call([] { return constructed(new Indexer()); }); }, 0},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer const &)", 1, 1,
-          [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0]); },
-          [](Args a, Py_ssize_t) -> PyObject* {
-              Indexer* other;
-              if (!ref(a[0], {fn, 1, "quelbo::Indexer const &"}, other))
-                  return nullptr;
-              return call([&] { return constructed(new Indexer(*other)); });
-          },
-          5},
-         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType)", 2, 2,
-          [](Args a, Py_ssize_t) { return shape_and_dtype(a); }, &from_shape, 1},
-         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::MemoryLayout)", 3, 3,
-          [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is<int32_t>(a[2]); }, &from_shape, 2},
-         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const &)", 3, 3,
-          [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]); }, &from_shape, 3},
-         {"quelbo::Indexer::Indexer(quelbo::VectorXu64 const &,quelbo::DataType,quelbo::VectorXu64 const "
-          "&,quelbo::VectorXu64 const &)",
-          4, 4, [](Args a, Py_ssize_t) { return shape_and_dtype(a) && is_seq(a[2]) && is_seq(a[3]); }, &from_shape, 4},
-         {"quelbo::Indexer::Indexer(quelbo::Indexer &&)", 1, 1, listed_only, nullptr, 6}});
-    return rows(args);
-}
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const Indexer& other) { return constructed(new Indexer(other)); };
+};
+struct new_shape : Candidate<Params<Vector, DType>, 1>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const VectorXu64& shape, quelbo::DataType dtype) {
+        return constructed(new Indexer(shape, dtype));
+    };
+};
+struct new_layout : Candidate<Params<Vector, DType, Arg<quelbo::MemoryLayout, kLayoutType>>, 2>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const VectorXu64& shape, quelbo::DataType dtype, quelbo::MemoryLayout layout) {
+        return constructed(new Indexer(shape, dtype, layout));
+    };
+};
+struct new_strides : Candidate<Params<Vector, DType, Vector>, 3>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const VectorXu64& shape, quelbo::DataType dtype, const VectorXu64& strides) {
+        return constructed(new Indexer(shape, dtype, strides));
+    };
+};
+struct new_order : Candidate<Params<Vector, DType, Vector, Vector>, 4>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const VectorXu64& shape, quelbo::DataType dtype, const VectorXu64& strides,
+                                    const VectorXu64& order) {
+        return constructed(new Indexer(shape, dtype, strides, order));
+    };
+};
+struct new_moved : Candidate<Params<Ref<Indexer, kMoved>>, 6>
+{
+    static constexpr const char* member = kMember;
+};
+struct new_indexer : DeclareOverloads<new_indexer, new_empty, new_copy, new_shape, new_layout, new_strides, new_order,
+                                      ListedOnly<new_moved>>
+{
+    static constexpr const char* name = "new_Indexer";
+};
 
 // Indexer_<name>(obj) gives the whole vector, Indexer_<name>(obj, i) one
 // entry (InvalidArgument from the library past the dimension count).
-template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All)() const,
+template <const char* Name, const char* Member, VectorXu64 const& (Indexer::*All)() const,
           size_t (Indexer::*One)(size_t) const>
-PyObject* vector_or_entry(PyObject*, PyObject* args)
+struct vector_or_entry
 {
-    static const char* fn = joined("Indexer_", Name);
-    static const Overloads rows(
-        fn, {{joined("quelbo::Indexer::", Native, "() const"), 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0], true); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Indexer* obj;
-                  if (!self(a[0], {fn, 1, IndexerTr::self_type}, obj))
-                      return nullptr;
-                  return call([&] { return value((obj->*All)()); });
-              }},
-             {joined("quelbo::Indexer::", Native, "(size_t) const"), 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<Indexer>(a[0], true) && is<uint64_t>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Indexer* obj;
-                  uint64_t i;
-                  if (!self(a[0], {fn, 1, IndexerTr::self_type}, obj) || !arg(a[1], {fn, 2, "size_t"}, i))
-                      return nullptr;
-                  return call([&] { return to_py((obj->*One)(size_t(i))); });
-              }}});
-    return rows(args);
-}
+    struct all : Candidate<Params<Constant>>
+    {
+        static constexpr const char* member = Member;
+        static constexpr const char* suffix = " const";
+        static constexpr auto call = All;
+    };
+    struct one : Candidate<Params<Constant, Arg<uint64_t, text::size>>>
+    {
+        static constexpr const char* member = Member;
+        static constexpr const char* suffix = " const";
+        static constexpr auto call = [](const Indexer* obj, uint64_t i) { return (obj->*One)(size_t(i)); };
+    };
+    struct fn : DeclareOverloads<fn, all, one>
+    {
+        static const char* name()
+        {
+            static const char* n = joined("Indexer_", Name);
+            return n;
+        }
+    };
+};
 
-// Indexer_<name>(obj, index sequence)
-template <const char* Name, size_t (Indexer::*Member)(VectorXu64 const&) const>
-PyObject* with_index(PyObject*, PyObject* args)
-{
-    static const char* fn = joined("Indexer_", Name);
-    PyObject* a[2];
-    Indexer* obj;
-    VectorXu64 index;
-    if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, IndexerTr::self_type}, obj) ||
-        !sequence_to_vector(a[1], index))
-        return nullptr;
-    // an index outside the shape is refused by the library
-    return call([&] { return to_py((obj->*Member)(index)); });
-}
+// Indexer_<name>(obj, index sequence): an index outside the shape is refused
+// by the library.
+constexpr char kOffsetName[] = "Indexer_offset";
+using offset = Fn<kOffsetName, &Indexer::offset, Constant, Vector>;
+constexpr char kByteOffsetName[] = "Indexer_byte_offset";
+using byte_offset = Fn<kByteOffsetName, &Indexer::byteOffset, Constant, Vector>;
 
 constexpr char kShape[] = "shape";
 constexpr char kStride[] = "stride";
 constexpr char kByteStride[] = "byte_stride";
-constexpr char kByteStrideNative[] = "byteStride";
 constexpr char kLayout[] = "layout";
+constexpr char kShapeMember[] = "quelbo::Indexer::shape";
+constexpr char kStrideMember[] = "quelbo::Indexer::stride";
+constexpr char kByteStrideMember[] = "quelbo::Indexer::byteStride";
+constexpr char kLayoutMember[] = "quelbo::Indexer::layout";
 constexpr char kDtype[] = "dtype";
 constexpr char kDimensionCount[] = "dimension_count";
 constexpr char kElementCount[] = "element_count";
 constexpr char kByteCount[] = "byte_count";
-constexpr char kOffset[] = "offset";
-constexpr char kByteOffset[] = "byte_offset";
 constexpr char kIsContinuous[] = "is_continuous";
-
-template <const char* Name, const char* Native, VectorXu64 const& (Indexer::*All)() const,
-          size_t (Indexer::*One)(size_t) const>
-void add_vector_or_entry(Methods& m)
-{
-    m.add<&vector_or_entry<Name, Native, All, One>>(joined("Indexer_", Name), METH_VARARGS);
-}
 
 void add_indexer(Methods& m)
 {
-    m.add<&new_Indexer>("new_Indexer", METH_VARARGS);
+    m.add<new_indexer>();
     m.add<&ClassOps<IndexerTr>::del>("delete_Indexer", METH_O);
-    add_vector_or_entry<kShape, kShape, &Indexer::shape, &Indexer::shape>(m);
-    add_vector_or_entry<kStride, kStride, &Indexer::stride, &Indexer::stride>(m);
-    add_vector_or_entry<kByteStride, kByteStrideNative, &Indexer::byteStride, &Indexer::byteStride>(m);
-    add_vector_or_entry<kLayout, kLayout, &Indexer::layout, &Indexer::layout>(m);
+    m.add<vector_or_entry<kShape, kShapeMember, &Indexer::shape, &Indexer::shape>::fn>();
+    m.add<vector_or_entry<kStride, kStrideMember, &Indexer::stride, &Indexer::stride>::fn>();
+    m.add<vector_or_entry<kByteStride, kByteStrideMember, &Indexer::byteStride, &Indexer::byteStride>::fn>();
+    m.add<vector_or_entry<kLayout, kLayoutMember, &Indexer::layout, &Indexer::layout>::fn>();
     add_const_getter<IndexerTr, kDtype, &Indexer::dtype>(m);
     add_const_getter<IndexerTr, kDimensionCount, &Indexer::dimensionCount>(m);
     add_const_getter<IndexerTr, kElementCount, &Indexer::elementCount>(m);
     add_const_getter<IndexerTr, kByteCount, &Indexer::byteCount>(m);
-    m.add<&with_index<kOffset, &Indexer::offset>>("Indexer_offset", METH_VARARGS);
-    m.add<&with_index<kByteOffset, &Indexer::byteOffset>>("Indexer_byte_offset", METH_VARARGS);
+    m.add<offset>();
+    m.add<byte_offset>();
     add_const_getter<IndexerTr, kIsContinuous, &Indexer::isContinuous>(m);
     add_object_compare<IndexerTr>(m);
     add_hooks<Indexer>(m, "Indexer");

@@ -1,5 +1,6 @@
 // The dynamic region RegionXu64.
 #include "regions.h"
+#include "runtime/declare.h"
 
 namespace {
 
@@ -13,52 +14,58 @@ struct RegionXTr
     using T = quelbo::RegionXu64;
     static constexpr const char* name = "RegionXu64";
     static constexpr const char* native = "quelbo::RegionX< uint64_t >";
+    static constexpr const char* self_type = "quelbo::RegionX< uint64_t > const *";
 };
 
 using Ops = RegionOps<RegionXTr>;
 using R = quelbo::RegionXu64;
 
-PyObject* new_RegionXu64(PyObject*, PyObject* args)
+constexpr char kMember[] = "quelbo::RegionX< uint64_t >::RegionX";
+constexpr char kCopied[] = "quelbo::RegionX< uint64_t > const &";
+constexpr char kMoved[] = "quelbo::RegionX< uint64_t > &&";
+constexpr char kVector[] = "quelbo::RegionX< uint64_t >::VectorType const &";
+constexpr char kSize[] = "quelbo::RegionX< uint64_t >::SizeType const &";
+using Vector = Seq<R::VectorType, kVector>;
+using Size = Seq<R::SizeType, kSize>;
+
+// The copy comes first, so the move constructor is never reached.
+struct new_copy : Candidate<Params<Ref<R, kCopied>>, 1>
 {
-    static const char* fn = "new_RegionXu64";
-    // The copy comes first, so the move constructor is never reached.
-    static const Overloads rows(
-        fn, {{"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); },
-              [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); }, 1},
-             {"quelbo::RegionX< uint64_t >::RegionX(size_t)", 1, 1, [](Args a, Py_ssize_t) { return is<size_t>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  size_t dimensionCount;
-                  if (!arg(a[0], {fn, 1, "size_t"}, dimensionCount))
-                      return nullptr;
-                  return call([&] { return constructed(new R(dimensionCount)); });
-              },
-              0},
-             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t >::VectorType const &,quelbo::RegionX< "
-              "uint64_t >::SizeType const &)",
-              2, 2, [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
-              [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 3},
-             {"quelbo::RegionX< uint64_t >::RegionX(quelbo::RegionX< uint64_t > &&)", 1, 1, listed_only, nullptr, 2}});
-    return rows(args);
-}
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const R& other) { return constructed(new R(other)); };
+};
+struct new_count : Candidate<Params<Arg<size_t, text::size>>, 0>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](size_t dimensionCount) { return constructed(new R(dimensionCount)); };
+};
+// origin then size, each converted completely before the next is looked at
+struct new_sequences : Candidate<Params<Vector, Size>, 3>
+{
+    static constexpr const char* member = kMember;
+    static constexpr auto call = [](const R::VectorType& origin, const R::SizeType& size) {
+        return constructed(new R(origin, size));
+    };
+};
+struct new_moved : Candidate<Params<Ref<R, kMoved>>, 2>
+{
+    static constexpr const char* member = kMember;
+};
+struct new_regionx : DeclareOverloads<new_regionx, new_copy, new_count, new_sequences, ListedOnly<new_moved>>
+{
+    static constexpr const char* name = "new_RegionXu64";
+    static constexpr const char* doc =
+        "\n*Overload 1:*\n\nCreates an empty region.\n\n:type dimension: int\n:param dimension: The dimension of "
+        "the region.\n\n|\n\n*Overload 2:*\n copy constructor\n\n|\n\n*Overload 3:*\n move constructor\n\n|\n\n*"
+        "Overload 4:*\n\nBuilds a region from its origin and size.\n";
+};
 
 // The static makers take a vector given as a sequence of any length.
-template <R (*Make)(R::VectorType const&)>
-PyObject* make_from_sequence(PyObject*, PyObject* o)
-{
-    R::VectorType v;
-    if (!sequence_to_vector(o, v))
-        return nullptr;
-    return call([&] { return value(Make(v)); });
-}
-
-PyObject* RegionXu64_get_dimension_count(PyObject*, PyObject* o)
-{
-    R* r;
-    if (!self(o, {"RegionXu64_get_dimension_count", 1, "quelbo::RegionX< uint64_t > const *"}, r))
-        return nullptr;
-    return to_py(r->dimensionCount());
-}
+constexpr char kFromIndex[] = "RegionXu64_from_index";
+using from_index = Fn<kFromIndex, &R::fromIndex, Vector>;
+constexpr char kFullRegion[] = "RegionXu64_create_full_region";
+using create_full_region = Fn<kFullRegion, &R::createFullRegion, Size>;
+constexpr char kDimensionCount[] = "get_dimension_count";
 
 void add_regionx(Methods& m)
 {
@@ -82,17 +89,11 @@ void add_regionx(Methods& m)
         nullptr,
         "Return a string representation",
     };
-    m.add<&new_RegionXu64>(
-        "new_RegionXu64", METH_VARARGS,
-        "\n*Overload 1:*\n\nCreates an empty region.\n\n:type dimension: int\n:param dimension: The dimension of "
-        "the region.\n\n|\n\n*Overload 2:*\n copy constructor\n\n|\n\n*Overload 3:*\n move constructor\n\n|\n\n*"
-        "Overload 4:*\n\nBuilds a region from its origin and size.\n");
+    m.add<new_regionx>();
     m.add<&ClassOps<RegionXTr>::del>("delete_RegionXu64", METH_O);
-    m.add<&make_from_sequence<&R::fromIndex>>("RegionXu64_from_index", METH_O);
-    m.add<&make_from_sequence<&R::createFullRegion>>(
-        "RegionXu64_create_full_region", METH_O,
-        "Utility factory that create the region of origin [0, 0, 0] and given size.");
-    m.add<&RegionXu64_get_dimension_count>("RegionXu64_get_dimension_count", METH_O, "The dimension of this region.");
+    m.add<from_index>();
+    m.add<create_full_region>("Utility factory that create the region of origin [0, 0, 0] and given size.");
+    add_const_getter<RegionXTr, kDimensionCount, &R::dimensionCount>(m, "The dimension of this region.");
     Ops::add_members<true>(m, docs);
     add_hooks<R>(m, RegionXTr::name);
 }

@@ -187,6 +187,21 @@ struct Row
     static Overload row() { return {prototype<C>(), P::count, P::count, &check, &call, C::decl}; }
 };
 
+// A candidate listed in the message but never taken (a move constructor
+// that the copy before it always takes first): ListedOnly<C>, C a Candidate
+// with its member and kinds but no call.
+template <class C>
+struct ListedOnly
+{
+};
+
+template <class D, class C>
+struct Row<D, ListedOnly<C>>
+{
+    using P = typename C::params;
+    static Overload row() { return {prototype<C>(), P::count, P::count, listed_only, nullptr, C::decl}; }
+};
+
 // struct interlace : DeclareOverloads<interlace, one, three> { name; doc; };
 template <class D, class... C>
 struct DeclareOverloads

@@ -329,7 +329,6 @@ using detail::defaultProperties;
 std::shared_ptr<const ImageProperties> checkedProperties(std::shared_ptr<ImageProperties> properties,
                                                          VectorXu64 const& shape, DataType type)
 {
-    DataType::checkHeld(type);
     if (!properties)
         return defaultProperties(shape, type);
     properties->checkFit(shape, type, "ImageViewFactory");
@@ -367,6 +366,7 @@ std::shared_ptr<ImageView> onDisk(std::string const& dirPath, VectorXu64 const& 
                                   std::shared_ptr<ImageProperties> properties,
                                   std::shared_ptr<const MetadataNode> metadata)
 {
+    DataType::checkHeld(type);
     auto p = checkedProperties(std::move(properties), shape, type);
     auto file = detail::createTemporaryFile(dirPath);
     auto image = std::make_shared<RawImage>(file, MemoryLayout::FORTRAN, shape, type);

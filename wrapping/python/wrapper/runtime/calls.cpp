@@ -14,6 +14,9 @@ namespace qw {
 
 // ------------------------------------------------------------ the guard
 
+// Room kept for objects waiting for destruction between calls.
+constexpr size_t kKeptDeferred = 8;
+
 CallGuard::CallGuard()
 {
     ++rt().shared->calls;
@@ -34,9 +37,12 @@ CallGuard::~CallGuard()
         d.destroy(d.p);
     }
     --s.calls;
-    std::free(s.deferred);
-    s.deferred = nullptr;
-    s.deferred_capacity = 0;
+    // A short list stays for the next call; a long one goes.
+    if (s.deferred_capacity > kKeptDeferred) {
+        std::free(s.deferred);
+        s.deferred = nullptr;
+        s.deferred_capacity = 0;
+    }
     PyErr_Restore(et, ev, tb);
 }
 
@@ -59,6 +65,16 @@ void destroy_or_defer(void* p, void (*destroy)(void*))
         // No room to remember it: destroying now is the lesser evil.
     }
     destroy(p);
+}
+
+void destroy_deleted(void* p, void (*destroy)(void*))
+{
+    // Only the delete call itself is running: nothing else holds the object,
+    // and waiting for the end of this call would change nothing.
+    if (rt().shared->calls <= 1)
+        destroy(p);
+    else
+        destroy_or_defer(p, destroy);
 }
 
 bool is_deferred(const void* p)
@@ -142,6 +158,19 @@ PyCFunction flat_delete_function(PyObject* fn)
     if (!PyCFunction_Check(fn))
         return nullptr;
     PyCFunction f = PyCFunction_GetFunction(fn);
+    // The answer depends on the C function alone: every dying handle asks
+    // again, so the last answers are remembered.
+    Runtime& r = rt();
+    Runtime::DeleteVerdict& v = r.delete_verdicts[(reinterpret_cast<uintptr_t>(f) >> 4) % std::size(r.delete_verdicts)];
+    if (v.fn != f) {
+        v.fn = f;
+        v.destroy = find_delete_function(f);
+    }
+    return v.destroy;
+}
+
+PyCFunction find_delete_function(PyCFunction f)
+{
     const Shared& s = *rt().shared;
     for (int i = 0; i < s.flat_lookup_count; ++i) {
         const PyMethodDef* def = s.flat_lookups[i](f);

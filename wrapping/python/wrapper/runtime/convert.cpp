@@ -18,7 +18,7 @@ bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, Py
                      int(min));
         return false;
     }
-    if (!PyTuple_Check(args)) {
+    if (!PyTuple_CheckExact(args) && !PyTuple_Check(args)) {
         if (min <= 1 && max >= 1) {
             objs[0] = args;
             for (Py_ssize_t i = 1; i < max; ++i)

@@ -40,9 +40,12 @@ void release_link(PyObject* o)
 void handle_dealloc(PyObject* self)
 {
     auto* h = as_handle(self);
-    if (handle_owns(h) && h->ptr) {
-        PyObject *et, *ev, *tb;
-        PyErr_Fetch(&et, &ev, &tb);
+    if (h->own && !h->heir && h->ptr) {
+        // The destruction may raise and clear errors: a pending one waits.
+        PyObject *et = nullptr, *ev = nullptr, *tb = nullptr;
+        const bool pending = PyErr_Occurred() != nullptr;
+        if (pending)
+            PyErr_Fetch(&et, &ev, &tb);
         auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
         PyCFunction destroy = data && data->destroy ? flat_delete_function(data->destroy) : nullptr;
         PyObject* destroy_self = nullptr;
@@ -64,16 +67,20 @@ void handle_dealloc(PyObject* self)
             std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
             std::fflush(stdout);
         }
-        PyErr_Restore(et, ev, tb);
+        if (pending)
+            PyErr_Restore(et, ev, tb);
+        else if (PyErr_Occurred())
+            PyErr_Clear();
     }
-    if (Handle* next = own_handle(h->next))
+    if (Handle* next = h->next ? own_handle(h->next) : nullptr)
         next->linked = 0;
     PyObject* links[3] = {h->next, h->heir, h->keep};
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_Free(self);
     Py_DECREF(tp);
     for (PyObject* l : links)
-        release_link(l);
+        if (l)
+            release_link(l);
 }
 
 PyObject* handle_repr(PyObject* self)

@@ -3,6 +3,7 @@
 // and read-only objects.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "runtime/state.h"
 
@@ -19,26 +20,60 @@ static bool plain_value(PyObject* o)
            PyDict_CheckExact(o) || Py_TYPE(o) == &PyRange_Type;
 }
 
+namespace {
+
+bool recent_python_class(const Runtime& r, PyTypeObject* t)
+{
+    for (PyTypeObject* c : r.python_classes)
+        if (c == t)
+            return true;
+    return false;
+}
+
+void remember_python_class(Runtime& r, PyTypeObject* t)
+{
+    PyTypeObject*& slot = r.python_classes[r.next_python_class++ % std::size(r.python_classes)];
+    PyTypeObject* old = slot;
+    Py_INCREF(t);
+    slot = t;
+    Py_XDECREF(old);
+}
+
+} // namespace
+
 SwigPyObject* find_handle(PyObject* o)
 {
-    if (plain_value(o))
-        return nullptr;
-    if (is_handle(o))
+    // This module's own handles first, then instances of the classes seen
+    // lately: most arguments are one or the other.
+    Runtime& r = rt();
+    PyTypeObject* type = Py_TYPE(o);
+    if (type == r.handle_type)
         return reinterpret_cast<SwigPyObject*>(o);
+    bool remember = false;
+    if (!recent_python_class(r, type)) {
+        if (plain_value(o))
+            return nullptr;
+        if (is_handle(o))
+            return reinterpret_cast<SwigPyObject*>(o);
+        if (defined_in_python(type))
+            remember = true;
+    }
     // Walk the `this` attributes. The result is borrowed, so it must be kept
     // alive by something else than this walk: an attribute computed afresh on
     // each lookup (a property) does not count as a handle. A chain could also
     // loop through user objects; the walk is bounded.
     Py_INCREF(o);
     CallGuard running; // `this` may be computed by Python code
+    if (remember)
+        remember_python_class(r, type); // may let go of another class
     for (int depth = 0; depth < 64; ++depth) {
-        PyObject* t = PyObject_GetAttr(o, rt().this_name);
+        PyObject* t = PyObject_GetAttr(o, r.this_name);
         Py_DECREF(o);
         if (!t) {
             PyErr_Clear();
             return nullptr;
         }
-        if (is_handle(t)) {
+        if (Py_TYPE(t) == r.handle_type || is_handle(t)) {
             bool held = Py_REFCNT(t) > 1;
             Py_DECREF(t);
             return held ? reinterpret_cast<SwigPyObject*>(t) : nullptr;
@@ -56,6 +91,22 @@ SwigPyObject* find_handle(PyObject* o)
 // ------------------------------------------------------------ conversion
 
 namespace {
+
+// What a handle points to and whether it owns it, without a call for this
+// module's handles that handed nothing to an heir (nearly all of them).
+inline bool plain_own_handle(SwigPyObject* h)
+{
+    return Py_TYPE(reinterpret_cast<PyObject*>(h)) == rt().handle_type &&
+           !reinterpret_cast<Handle*>(h)->heir;
+}
+inline void* target_of(SwigPyObject* h)
+{
+    return plain_own_handle(h) ? h->ptr : handle_target(h);
+}
+inline bool owns(SwigPyObject* h)
+{
+    return plain_own_handle(h) ? h->own != 0 : handle_owns(h);
+}
 
 // The cast record of `expected` that accepts the handle's type, moved to the
 // front of its list; null when none.
@@ -112,15 +163,15 @@ int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* o
     SwigPyObject* hit = match_handle(obj, ty, &cast);
     if (!hit)
         return ERR_TYPE_ARG;
-    const bool owns = handle_owns(hit);
-    if ((flags & CV_RELEASE) == CV_RELEASE && !owns)
+    const bool owning = owns(hit);
+    if ((flags & CV_RELEASE) == CV_RELEASE && !owning)
         return ERR_RELEASE;
     int newmem = 0;
-    void* p = handle_target(hit);
+    void* p = target_of(hit);
     if (cast && cast->converter && p)
         p = cast->converter(p, &newmem);
     if (own)
-        *own = (newmem == NEWMEM ? NEWMEM : 0) | (owns ? 1 : 0);
+        *own = (newmem == NEWMEM ? NEWMEM : 0) | (owning ? 1 : 0);
     if (flags & CV_DISOWN)
         hit->own = 0;
     if (flags & CV_CLEAR)
@@ -145,13 +196,21 @@ const char* pretty_name(swig_type_info* ty)
 
 void mark_readonly(const void* p)
 {
-    rt().readonly.push_back(p);
+    Runtime& r = rt();
+    r.readonly.push_back(p);
+    if (!r.readonly_low || std::less<const void*>()(p, r.readonly_low))
+        r.readonly_low = p;
+    if (!r.readonly_high || std::less<const void*>()(r.readonly_high, p))
+        r.readonly_high = p;
 }
 
 bool is_readonly(const void* p)
 {
-    auto& v = rt().readonly;
-    return p && std::find(v.begin(), v.end(), p) != v.end();
+    const Runtime& r = rt();
+    std::less<const void*> below;
+    if (!p || below(p, r.readonly_low) || below(r.readonly_high, p))
+        return false;
+    return std::find(r.readonly.begin(), r.readonly.end(), p) != r.readonly.end();
 }
 
 } // namespace qw

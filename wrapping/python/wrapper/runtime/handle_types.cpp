@@ -165,7 +165,7 @@ bool is_peer_handle_type(PyTypeObject* t)
             return true;
     if (Py_TYPE(reinterpret_cast<PyObject*>(t)) != &PyType_Type)
         return false;
-    if ((PyType_GetFlags(t) & Py_TPFLAGS_HEAPTYPE) && PyType_GetSlot(t, Py_tp_dealloc) == r.python_dealloc)
+    if (defined_in_python(t))
         return false;
     if (!type_named(t, "SwigPyObject") || !type_base_is(t, &PyBaseObject_Type) ||
         type_size(t, "__basicsize__") < Py_ssize_t(sizeof(SwigPyObject)) || type_size(t, "__itemsize__") != 0)
@@ -180,6 +180,11 @@ bool is_peer_handle_type(PyTypeObject* t)
 }
 
 } // namespace
+
+bool defined_in_python(PyTypeObject* t)
+{
+    return (PyType_GetFlags(t) & Py_TPFLAGS_HEAPTYPE) && PyType_GetSlot(t, Py_tp_dealloc) == rt().python_dealloc;
+}
 
 bool is_handle(PyObject* o)
 {

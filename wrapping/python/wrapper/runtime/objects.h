@@ -131,7 +131,8 @@ PyObject* destroy(PyObject* o, const ArgId& a)
     void* p = nullptr;
     if (!disown_for_delete(o, type_of<T>(), a, p))
         return nullptr;
-    dispose(static_cast<T*>(p));
+    if (p)
+        destroy_deleted(p, [](void* q) { delete static_cast<T*>(q); });
     Py_RETURN_NONE;
 }
 

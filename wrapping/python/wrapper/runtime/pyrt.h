@@ -230,6 +230,7 @@ void fail_release(const ArgId& a);
 // A module's delete_ function (the single-object form), or null for
 // anything else: only those may serve as a class's __swig_destroy__.
 PyCFunction flat_delete_function(PyObject* fn);
+PyCFunction find_delete_function(PyCFunction f);
 
 // notImplementedRule applied to a function's outcome.
 PyObject* not_implemented(PyObject* result);
@@ -271,6 +272,9 @@ struct CallGuard
 };
 // Destroys now, or when the outermost call ends.
 void destroy_or_defer(void* p, void (*destroy)(void*));
+// A delete_ function's object: destroyed now when the delete call is the
+// only one running, else when the outermost call ends.
+void destroy_deleted(void* p, void (*destroy)(void*));
 // Is p waiting for its destruction (deleted during the running call)?
 bool is_deferred(const void* p);
 

@@ -62,9 +62,16 @@ struct Runtime
     // Handle types of other modules of the same kind, recognised once (held).
     std::vector<PyTypeObject*> peer_types;
     void* python_dealloc = nullptr; // the deallocation of classes defined in Python
+    // Classes defined in Python whose instances were read lately (held, so
+    // that no other type takes their address): their instances are walked
+    // through `this` without asking whether they are handles.
+    PyTypeObject* python_classes[4] = {};
+    unsigned next_python_class = 0;
     Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, 0, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
+    const void* readonly_low = nullptr;  // the lowest and highest of them: most objects
+    const void* readonly_high = nullptr; // lie outside and need no search
     PyObject* cvar = nullptr;          // the module variables object
     PyTypeObject* variables_type = nullptr; // its type
     // The entry in use of the library's error class: library errors are
@@ -93,9 +100,20 @@ struct Runtime
     // guarded form, and the place of each.
     std::vector<PyMethodDef> table;
     std::unordered_map<PyCFunction, size_t> slot_of; // function -> its place
+    // The last answers of flat_delete_function, by C function (a dying
+    // handle asks for its class's delete function each time).
+    struct DeleteVerdict
+    {
+        PyCFunction fn;
+        PyCFunction destroy;
+    };
+    DeleteVerdict delete_verdicts[16] = {};
 
     void clear();
 };
+
+// A class defined in Python (its objects are never handles).
+bool defined_in_python(PyTypeObject* t);
 
 // The module's runtime state, made on first use (the type and family
 // declarations of static initialisation use it already).

@@ -120,6 +120,8 @@ void Runtime::clear()
 {
     Py_CLEAR(type_cache);
     Py_CLEAR(cvar);
+    for (PyTypeObject*& c : python_classes)
+        Py_CLEAR(c);
 }
 
 // ------------------------------------------------------------- registration

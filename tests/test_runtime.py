@@ -186,6 +186,30 @@ def test_results_leave_their_class_unmodified():
     assert [testcapi.type_get_version(c) for c in (V, proxy.QuelboError)] == versions
 
 
+def test_an_overloaded_function_reads_each_arguments_this_once():
+    """The candidates of an overloaded function check and convert the handle
+    found the first time: an argument whose `this` changes on every read is
+    still one object for the whole call."""
+    M = cls("Matrix4d")
+    m = M()
+    other = q.new_Logger()
+
+    class Shifty:
+        reads = 0
+
+        @property
+        def this(self):
+            Shifty.reads += 1
+            return handle(m) if Shifty.reads % 2 else other
+
+    s = Shifty()
+    for _ in range(3):
+        before = Shifty.reads
+        r = q.Matrix4d___mul__(m, s)
+        assert isinstance(r, M) and Shifty.reads == before + 1
+        Shifty.reads += 1  # the next call starts from the matrix again
+
+
 # --------------------------------------------------------- handle identity
 
 def test_only_real_handles_are_handles():

@@ -18,14 +18,16 @@ struct ItemParser
 {
     static T parse(PyObject* item)
     {
+        // Exact floats and ints are told apart without asking their type.
+        const bool exact_int = PyLong_CheckExact(item);
         if constexpr (IsFloat) {
-            if (PyFloat_Check(item))
+            if (!exact_int && (PyFloat_CheckExact(item) || PyFloat_Check(item)))
                 return T(PyFloat_AsDouble(item));
-            if (PyLong_Check(item))
+            if (exact_int || PyLong_Check(item))
                 return T(double(read_long(item)));
             throw quelbo::Error(message());
         } else {
-            if (!PyLong_Check(item))
+            if (!exact_int && !PyLong_Check(item))
                 throw quelbo::Error(message());
             // Low bits of the signed 64-bit value, as the element type keeps them.
             return T(static_cast<uint64_t>(read_long(item)));

@@ -158,6 +158,7 @@ PyObject* Overloads::operator()(PyObject* args) const
 
 PyObject* Overloads::operator()(Args a, Py_ssize_t n) const
 {
+    Recognised once; // rows check and convert the same arguments
     for (const Overload& r : rows_) {
         if (n < r.min || n > r.max || (r.check && !r.check(a, n)))
             continue;

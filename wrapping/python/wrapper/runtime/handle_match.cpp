@@ -30,6 +30,8 @@ bool recent_python_class(const Runtime& r, PyTypeObject* t)
     return false;
 }
 
+SwigPyObject* walk_this(Runtime& r, PyObject* o);
+
 void remember_python_class(Runtime& r, PyTypeObject* t)
 {
     PyTypeObject*& slot = r.python_classes[r.next_python_class++ % std::size(r.python_classes)];
@@ -41,6 +43,42 @@ void remember_python_class(Runtime& r, PyTypeObject* t)
 
 } // namespace
 
+Recognised::Recognised() : depth_(rt().shared->calls), outer_(rt().recognised)
+{
+    rt().recognised = this;
+}
+
+Recognised::~Recognised()
+{
+    rt().recognised = outer_;
+    for (int i = 0; i < count_; ++i) {
+        Py_DECREF(entries_[i].handle);
+        Py_DECREF(entries_[i].obj);
+    }
+}
+
+SwigPyObject* Recognised::find(PyObject* o) const
+{
+    // Only the function's own conversions: a function called by Python
+    // code meanwhile looks for itself.
+    if (rt().shared->calls != depth_)
+        return nullptr;
+    for (int i = 0; i < count_; ++i)
+        if (entries_[i].obj == o)
+            return entries_[i].handle;
+    return nullptr;
+}
+
+void Recognised::keep(PyObject* o, SwigPyObject* h)
+{
+    if (count_ == int(std::size(entries_)) || rt().shared->calls != depth_)
+        return;
+    // Both held: the object's address names no other object meanwhile.
+    Py_INCREF(o);
+    Py_INCREF(h);
+    entries_[count_++] = {o, h};
+}
+
 SwigPyObject* find_handle(PyObject* o)
 {
     // This module's own handles first, then instances of the classes seen
@@ -49,6 +87,20 @@ SwigPyObject* find_handle(PyObject* o)
     PyTypeObject* type = Py_TYPE(o);
     if (type == r.handle_type)
         return reinterpret_cast<SwigPyObject*>(o);
+    if (r.recognised)
+        if (SwigPyObject* h = r.recognised->find(o))
+            return h;
+    SwigPyObject* h = walk_this(r, o);
+    if (h && h != reinterpret_cast<SwigPyObject*>(o) && r.recognised)
+        r.recognised->keep(o, h);
+    return h;
+}
+
+namespace {
+
+SwigPyObject* walk_this(Runtime& r, PyObject* o)
+{
+    PyTypeObject* type = Py_TYPE(o);
     bool remember = false;
     if (!recent_python_class(r, type)) {
         if (plain_value(o))
@@ -87,6 +139,8 @@ SwigPyObject* find_handle(PyObject* o)
     Py_DECREF(o);
     return nullptr;
 }
+
+} // namespace
 
 // ------------------------------------------------------------ conversion
 

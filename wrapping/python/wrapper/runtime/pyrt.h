@@ -149,6 +149,31 @@ inline Handle* as_handle(PyObject* o)
 // The handle behind a proxy instance (through its `this` chain), or null.
 SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);
+// While an overloaded function tries its candidates, each argument's `this`
+// is read once: the handle found first (held until the function returns)
+// serves every later check and conversion of the same call.
+class Recognised
+{
+public:
+    Recognised();
+    ~Recognised();
+    Recognised(const Recognised&) = delete;
+    Recognised& operator=(const Recognised&) = delete;
+
+    SwigPyObject* find(PyObject* o) const;
+    void keep(PyObject* o, SwigPyObject* h);
+
+private:
+    struct Entry
+    {
+        PyObject* obj;
+        SwigPyObject* handle;
+    };
+    Entry entries_[4];
+    int count_ = 0;
+    int depth_;                    // the running calls when it began
+    Recognised* outer_;            // the one it replaces for its time
+};
 // The handle of obj's chain that ty accepts, with the cast used (null for
 // the type itself); nothing is converted.
 SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast);

@@ -42,6 +42,23 @@ def build_pybind(folder):
     return quelbo_pybind, None
 
 
+def build_floor(folder):
+    """The module of floor/floor.c (the calling forms with nothing behind
+    them), or None when it does not build."""
+    compiler = shutil.which("gcc") or shutil.which("g++")
+    if not compiler:
+        return None
+    target = os.path.join(folder, "quelbo_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
+    command = [compiler, "-O2", "-shared", "-fPIC", "-x", "c", "-I" + sysconfig.get_paths()["include"],
+               os.path.join(HERE, "floor", "floor.c"), "-o", target]
+    if subprocess.run(command, capture_output=True).returncode != 0:
+        return None
+    sys.path.insert(0, folder)
+    import quelbo_floor
+
+    return quelbo_floor
+
+
 def main():
     v = cls("Vector3d")([1.0, 2.0, 3.0])
     m = cls("Matrix4d")()
@@ -62,6 +79,14 @@ def main():
         section("Calls with small objects, one call")
         for label, stmt, _ in calls:
             compare_stmt(label, stmt, "math.hypot(3.0, 4.0)", "hypot(3.0, 4.0)", NUMBER, ROUNDS, **names)
+        floor = build_floor(folder)
+        if floor:
+            section("The calling forms alone (nothing converted, nothing of ours called)")
+            names.update(two=floor.two, instance=floor.instance, V=cls("Vector3d"))
+            compare_stmt("two(v, 0): a tuple of two, a float back", "two(v, 0)", "math.hypot(3.0, 4.0)",
+                         "hypot(3.0, 4.0)", NUMBER, ROUNDS, **names)
+            compare_stmt("instance(V): a result instance with its this, made and let go", "instance(V)",
+                         "math.hypot(3.0, 4.0)", "hypot(3.0, 4.0)", NUMBER, ROUNDS, **names)
         section("The same calls against pybind11")
         if not p:
             print("skipped:", why)

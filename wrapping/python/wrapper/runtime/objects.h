@@ -44,18 +44,23 @@ bool ptr_mut(PyObject* o, const ArgId& a, T*& out)
     return ptr(o, a, out) && writable(out, a);
 }
 
+// A converted object that must be there: an empty one (null or empty
+// shared pointer) is refused with the null-reference ValueError.
+template <class P>
+bool present(const P& out, const ArgId& a)
+{
+    if (out)
+        return true;
+    fail_null(a);
+    return false;
+}
+
 // A method's object: like a pointer, but a missing object (None, or a handle
 // whose object was moved away) is refused before any library call.
 template <class T>
 bool self(PyObject* o, const ArgId& a, T*& out)
 {
-    if (!ptr(o, a, out))
-        return false;
-    if (!out) {
-        fail_null(a);
-        return false;
-    }
-    return true;
+    return ptr(o, a, out) && present(out, a);
 }
 
 template <class T>

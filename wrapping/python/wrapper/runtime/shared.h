@@ -38,13 +38,7 @@ bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 template <class T>
 bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
-    if (!shared_arg(o, a, out))
-        return false;
-    if (!out) {
-        fail_null(a);
-        return false;
-    }
-    return true;
+    return shared_arg(o, a, out) && present(out, a);
 }
 
 // Check face of a shared-pointer parameter.

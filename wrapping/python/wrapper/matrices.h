@@ -3,16 +3,30 @@
 // struct per class; each source file declares one class.
 #pragma once
 
-#include "common/item_parser.h"
 #include "core_args.h"
 #include "quelbo/matrix.h"
-#include "runtime/wrap.h"
+#include "runtime/members.h"
 
 namespace qw::matrices {
 
+inline constexpr char kIdentity[] = "identity";
+inline constexpr char kUniform[] = "uniform";
+inline constexpr char kAt[] = "at";
+inline constexpr char kCall[] = "__call__";
+inline constexpr char kSetAt[] = "set_at";
+inline constexpr char kTransposeInPlace[] = "transpose_in_place";
 inline constexpr char kTranspose[] = "transpose";
 inline constexpr char kInverse[] = "inverse";
 inline constexpr char kToString[] = "to_string";
+inline constexpr char kNeg[] = "__neg__";
+inline constexpr char kIadd[] = "__iadd__";
+inline constexpr char kIsub[] = "__isub__";
+inline constexpr char kAdd[] = "__add__";
+inline constexpr char kSub[] = "__sub__";
+inline constexpr char kImul[] = "__imul__";
+inline constexpr char kItruediv[] = "__itruediv__";
+inline constexpr char kTruediv[] = "__truediv__";
+inline constexpr char kMul[] = "__mul__";
 
 template <class M>
 struct Size;
@@ -27,185 +41,63 @@ struct Members
 {
     using M = typename Tr::T;
     using E = typename M::ValueType;
-    static constexpr std::size_t N = Size<M>::value;
-    using V = quelbo::Vector<E, N>;
-    static constexpr const char* elem = std::is_same<E, float>::value ? "float" : "double";
+    using V = quelbo::Vector<E, Size<M>::value>;
 
-    static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
-
-    // ------------------------------------------------------------ creation
-
-    static PyObject* identity(PyObject*, PyObject*)
-    {
-        return call([] { return value(M::identity()); });
-    }
-
-    static PyObject* uniform(PyObject*, PyObject* o)
-    {
-        static const char* f = fn("_uniform");
-        E v;
-        if (!arg(o, {f, 1, elem}, v))
-            return nullptr;
-        return call([&] { return value(M::uniform(v)); });
-    }
-
-    // ------------------------------------------------------ element access
-
-    template <bool Call>
-    static PyObject* at(PyObject*, PyObject* args)
-    {
-        static const char* f = fn(Call ? "___call__" : "_at");
-        static const char* type = native(" const *");
-        PyObject* a[3];
-        M* m;
-        std::size_t column, row;
-        if (!unpack(f, args, 3, 3, a) || !self(a[0], {f, 1, type}, m) || !arg(a[1], {f, 2, "size_t"}, column) ||
-            !arg(a[2], {f, 3, "size_t"}, row))
-            return nullptr;
-        return call([&] { return to_py(Call ? (*m)(column, row) : m->at(column, row)); });
-    }
-
-    static PyObject* set_at(PyObject*, PyObject* args)
-    {
-        static const char* f = fn("_set_at");
-        static const char* type = native(" *");
-        PyObject* a[4];
-        M* m;
-        std::size_t column, row;
-        E v;
-        if (!unpack(f, args, 4, 4, a) || !self_mut(a[0], {f, 1, type}, m) || !arg(a[1], {f, 2, "size_t"}, column) ||
-            !arg(a[2], {f, 3, "size_t"}, row) || !arg(a[3], {f, 4, elem}, v))
-            return nullptr;
-        return call([&] {
-            m->setAt(column, row, v);
-            return none();
-        });
-    }
-
-    // -------------------------------------------------- whole-matrix methods
-
-    static PyObject* transpose_in_place(PyObject*, PyObject* o)
-    {
-        static const char* f = fn("_transpose_in_place");
-        static const char* type = native(" *");
-        M* m;
-        if (!self_mut(o, {f, 1, type}, m))
-            return nullptr;
-        return call([&] {
-            m->transposeInPlace();
-            return none();
-        });
-    }
+    // Argument kinds: the matrix read, changed, or changed in place by an
+    // operator whose result takes it over; the right operands.
+    using Const = Self<M, &Tr::self_type>;
+    using Mut = SelfMut<M, &Tr::mut_type>;
+    using Left = InPlaceSelf<M, &Tr::mut_type>;
+    using Other = Ref<M, &Tr::other_type>;
+    using Scalar = Arg<E, &Tr::elem>;
+    using Index = Arg<std::size_t, text::size>;
 
     // ------------------------------------------------------------ operators
 
-    static PyObject* neg(PyObject*, PyObject* o)
-    {
-        static const char* f = fn("___neg__");
-        M* m;
-        if (!self(o, {f, 1, Tr::self_type}, m))
-            return not_implemented(nullptr);
-        return not_implemented(call([&] { return value(-*m); }));
-    }
-
-    // The right operand of a binary or in-place operator: a matrix of the
-    // class or a scalar.
-    static bool operand(PyObject* o, const ArgId& a, M*& out) { return ref(o, a, out); }
-    static bool operand(PyObject* o, const ArgId& a, E& out) { return arg(o, a, out); }
-
-    // Converts both operands; `Mut` for the in-place forms.
-    template <bool Mut, class R>
-    static bool operands(PyObject* args, const char* f, PyObject* (&a)[2], M*& left, R& right)
-    {
-        static const char* left_type = native(Mut ? " *" : " const *");
-        static const char* right_type = std::is_same<R, E>::value ? elem : native(" const &");
-        return unpack(f, args, 2, 2, a) &&
-               (Mut ? self_mut(a[0], {f, 1, left_type}, left) : self(a[0], {f, 1, left_type}, left)) &&
-               operand(a[1], {f, 2, right_type}, right);
-    }
-
-    static M& apply(M& m, char op, M const& other) { return op == '+' ? m += other : m -= other; }
-    static M& apply(M& m, char op, E scalar) { return op == '*' ? m *= scalar : m /= scalar; }
+    static M negated(const M* m) { return -*m; }
+    static M& plus(M& m, const M& other) { return m += other; }
+    static M& minus(M& m, const M& other) { return m -= other; }
+    static M& times(M& m, E scalar) { return m *= scalar; }
+    static M& divided(M& m, E scalar) { return m /= scalar; }
 
     // A copy of the left operand changed by the compound operator.
-    template <char Op, class R>
-    static PyObject* binary(PyObject*, PyObject* args)
+    template <class R, M& (*Apply)(M&, R)>
+    static M copied(const M* left, R right)
     {
-        static const char* f = fn(Op == '+' ? "___add__" : Op == '-' ? "___sub__" : "___truediv__");
-        PyObject* a[2];
-        M* left;
-        R right{};
-        if (!operands<false>(args, f, a, left, right))
-            return not_implemented(nullptr);
-        return not_implemented(call([&] {
-            M result(*left);
-            apply(result, Op, deref(right));
-            return value(std::move(result));
-        }));
+        M result(*left);
+        Apply(result, right);
+        return result;
     }
 
     // The left operand itself changed; the result takes over its ownership.
-    template <char Op, class R>
-    static PyObject* inplace(PyObject*, PyObject* args)
+    template <class R, M& (*Apply)(M&, R)>
+    static PyObject* in_place(typename Left::value& left, R right)
     {
-        static const char* f = fn(Op == '+'   ? "___iadd__"
-                                  : Op == '-' ? "___isub__"
-                                  : Op == '*' ? "___imul__"
-                                              : "___itruediv__");
-        static const ArgId left_arg{f, 1, native(" *")};
-        PyObject* a[2];
-        M* left;
-        R right{};
-        if (!operands<true>(args, f, a, left, right))
-            return nullptr;
-        return call([&] {
-            apply(*left, Op, deref(right));
-            return inplace_result(a[0], left, type_of<M>(), &left_arg);
-        });
+        Apply(*left.object, right);
+        return left.result();
     }
-
-    static M const& deref(M* m) { return *m; }
-    static E deref(E e) { return e; }
 
     // __mul__: the matrix product, a scalar, or a sequence read as a vector.
-    // The right operand alone tells the forms apart; each form then converts
-    // the left one first, and a left operand of another kind gives
-    // NotImplemented as when no form fits.
-    static PyObject* mul(PyObject*, PyObject* args)
+    // The right operand alone tells the forms apart: the left one's check
+    // passes anything, and each form then converts it first (a left operand
+    // of another kind gives NotImplemented as when no form fits).
+    struct Multiplied : Const
     {
-        static const char* f = fn("___mul__");
-        static const char* self_type = native(" const *");
-        static const char* other_type = native(" const &");
-        static const char* p_matrix = joined(Tr::native, "::operator *(", native(" const &) const"));
-        static const char* p_scalar = joined(Tr::native, "::operator *(", joined(elem, ") const"));
-        static const char* p_vector = joined(Tr::native, "::operator *(", joined(Tr::vector, " const &) const"));
-        static const Overloads rows(f, {{p_matrix, 2, 2, [](Args a, Py_ssize_t) { return is_obj<M>(a[1]); },
-                                         [](Args a, Py_ssize_t) -> PyObject* {
-                                             M* l;
-                                             M* r;
-                                             if (!self(a[0], {f, 1, self_type}, l) || !ref(a[1], {f, 2, other_type}, r))
-                                                 return nullptr;
-                                             return call([&] { return value(*l * *r); });
-                                         }},
-                                        {p_scalar, 2, 2, [](Args a, Py_ssize_t) { return is<E>(a[1]); },
-                                         [](Args a, Py_ssize_t) -> PyObject* {
-                                             M* l;
-                                             E s;
-                                             if (!self(a[0], {f, 1, self_type}, l) || !arg(a[1], {f, 2, elem}, s))
-                                                 return nullptr;
-                                             return call([&] { return value(*l * s); });
-                                         }},
-                                        {p_vector, 2, 2, [](Args a, Py_ssize_t) { return is_seq(a[1]); },
-                                         [](Args a, Py_ssize_t) -> PyObject* {
-                                             M* l;
-                                             V v;
-                                             if (!self(a[0], {f, 1, self_type}, l) || !sequence_to_vector(a[1], v))
-                                                 return nullptr;
-                                             return call([&] { return value(*l * v); });
-                                         }}});
-        return not_implemented(rows(args));
-    }
+        static bool check(PyObject*) { return true; }
+    };
+    template <class R>
+    struct Product : Candidate<Params<Multiplied, R>>
+    {
+        static constexpr const char* member = Tr::product;
+        static constexpr const char* suffix = " const";
+        static constexpr auto call = [](const M* left, const auto& right) { return *left * right; };
+    };
+
+    struct mul : DeclareOverloads<mul, Product<Other>, Product<Scalar>, Product<Seq<V, &Tr::vector>>>,
+                 MemberName<Tr, kMul>
+    {
+        static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+    };
 
     // ------------------------------------------------------------ registration
 
@@ -214,36 +106,34 @@ struct Members
         static const char* at_doc =
             "\nAccess an element of the matrix.\n\n:type column: int\n:param column: The column "
             "of the element\n:type row: int\n:param row: The row of the element\n";
-        m.add<&identity>(fn("_identity"), METH_NOARGS, "Return an identity matrix.");
-        m.add<&uniform>(
-            fn("_uniform"), METH_O,
+        m.add<Member<Tr, kIdentity, &M::identity>>("Return an identity matrix.");
+        m.add<Member<Tr, kUniform, &M::uniform, Scalar>>(
             "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
             "assign to each element of the matrix\n");
         m.add<&ClassOps<Tr>::new_default>(std::string("new_") + Tr::name, METH_NOARGS,
                                           "\nDefault constructor.\nObject will have indeterminate values.\n");
         add_object_compare<Tr>(m);
-        m.add<&at<false>>(fn("_at"), METH_VARARGS, at_doc);
-        m.add<&at<true>>(fn("___call__"), METH_VARARGS, at_doc);
-        m.add<&set_at>(
-            fn("_set_at"), METH_VARARGS,
+        m.add<Member<Tr, kAt, &M::at, Const, Index, Index>>(at_doc);
+        m.add<Member<Tr, kCall, &M::operator(), Const, Index, Index>>(at_doc);
+        m.add<Member<Tr, kSetAt, &M::setAt, Mut, Index, Index, Scalar>>(
             "\nSet an element of the matrix.\n\n:type column: int\n:param column: The column of the element\n:type "
             "row: int\n:param row: The row of the element\n:type value: float\n:param value: The value to assign to "
             "the element\n");
-        m.add<&transpose_in_place>(fn("_transpose_in_place"), METH_O, "Transpose the matrix in place.");
+        m.add<Member<Tr, kTransposeInPlace, &M::transposeInPlace, Mut>>("Transpose the matrix in place.");
         add_const_getter<Tr, kTranspose, &M::transpose>(m, "Return the transposed matrix.");
         add_const_getter<Tr, kInverse, &M::inverse>(
             m, "\nReturn the inverse matrix.\n\nWarning: Calling this method on a non-invertable matrix will cause\n"
                "         undefined behaviour.\n");
         add_const_getter<Tr, kToString, &M::toString>(m, "Return a string representation of the matrix.");
-        m.add<&neg>(fn("___neg__"), METH_O);
-        m.add<&inplace<'+', M*>>(fn("___iadd__"), METH_VARARGS);
-        m.add<&inplace<'-', M*>>(fn("___isub__"), METH_VARARGS);
-        m.add<&binary<'+', M*>>(fn("___add__"), METH_VARARGS);
-        m.add<&binary<'-', M*>>(fn("___sub__"), METH_VARARGS);
-        m.add<&inplace<'*', E>>(fn("___imul__"), METH_VARARGS);
-        m.add<&inplace<'/', E>>(fn("___itruediv__"), METH_VARARGS);
-        m.add<&binary<'/', E>>(fn("___truediv__"), METH_VARARGS);
-        m.add<&mul>(fn("___mul__"), METH_VARARGS);
+        m.add<Operator<Tr, kNeg, &negated, Const>>();
+        m.add<Member<Tr, kIadd, &in_place<const M&, &plus>, Left, Other>>();
+        m.add<Member<Tr, kIsub, &in_place<const M&, &minus>, Left, Other>>();
+        m.add<Operator<Tr, kAdd, &copied<const M&, &plus>, Const, Other>>();
+        m.add<Operator<Tr, kSub, &copied<const M&, &minus>, Const, Other>>();
+        m.add<Member<Tr, kImul, &in_place<E, &times>, Left, Scalar>>();
+        m.add<Member<Tr, kItruediv, &in_place<E, &divided>, Left, Scalar>>();
+        m.add<Operator<Tr, kTruediv, &copied<E, &divided>, Const, Scalar>>();
+        m.add<mul>();
         m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
         add_hooks<M>(m, Tr::name);
     }
@@ -259,8 +149,11 @@ struct Members
         using T = quelbo::Name;                                                                                        \
         static constexpr const char* name = #Name;                                                                     \
         static constexpr const char* native = "quelbo::Matrix< " #Elem "," #Size " >";                                 \
-        static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " >";                                 \
+        static constexpr const char* elem = #Elem;                                                                     \
         static constexpr const char* self_type = "quelbo::Matrix< " #Elem "," #Size " > const *";                      \
+        static constexpr const char* mut_type = "quelbo::Matrix< " #Elem "," #Size " > *";                             \
         static constexpr const char* other_type = "quelbo::Matrix< " #Elem "," #Size " > const &";                     \
+        static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " > const &";                         \
+        static constexpr const char* product = "quelbo::Matrix< " #Elem "," #Size " >::operator *";                    \
     };                                                                                                                 \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Members<Name##Tr>::add)

@@ -1,7 +1,6 @@
 // DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
 #include "data_frames.h"
 #include "order.h"
-#include "runtime/buffer.h"
 #include "runtime/declare.h"
 
 namespace {
@@ -46,6 +45,7 @@ constexpr char kReadBytes[] = "DataFrameView__read_bytes";
 constexpr char kWriteBytes[] = "DataFrameView__write_bytes";
 constexpr char kReadStrings[] = "DataFrameView__read_strings";
 constexpr char kWriteStrings[] = "DataFrameView__write_strings";
+constexpr char kCreateFromPointer[] = "DataFrameView_create_from_pointer";
 
 using Index = Arg<size_t, text::size>;
 using Text = Arg<std::string, text::string_ref>;
@@ -79,21 +79,19 @@ PyObject* reshape(DataFrameView* d, quelbo::Vector2u64& shape, StringList& names
     return names.returned(none());
 }
 
-constexpr char kCreateFromPointer[] = "DataFrameView_create_from_pointer";
-
 // ------------------------------------------------------------ cell access
 
-using Kind = quelbo::DataFrameCell::Kind;
+using CellKind = quelbo::DataFrameCell::Kind;
 
 PyObject* at(DataFrameView* d, size_t column, size_t row)
 {
     const quelbo::DataFrameCell cell = d->cell(column, row);
     switch (cell.kind) {
-    case Kind::SIGNED:
+    case CellKind::SIGNED:
         return PyLong_FromLongLong(cell.signedValue);
-    case Kind::UNSIGNED:
+    case CellKind::UNSIGNED:
         return PyLong_FromUnsignedLongLong(cell.unsignedValue);
-    case Kind::REAL:
+    case CellKind::REAL:
         return PyFloat_FromDouble(cell.real);
     default:
         return PyUnicode_DecodeUTF8(cell.text.data(), Py_ssize_t(cell.text.size()), nullptr);
@@ -110,13 +108,13 @@ using CellValue = WithId<Object<text::string_ref>>;
 bool cell_of(const CellValue::value& o, quelbo::DataFrameCell& cell)
 {
     switch (cell.kind) {
-    case Kind::SIGNED:
+    case CellKind::SIGNED:
         cell.signedValue = PyLong_AsLongLong(o.v);
         return !(cell.signedValue == -1 && PyErr_Occurred());
-    case Kind::UNSIGNED:
+    case CellKind::UNSIGNED:
         cell.unsignedValue = PyLong_AsUnsignedLongLong(o.v);
         return !(cell.unsignedValue == (unsigned long long)-1 && PyErr_Occurred());
-    case Kind::REAL:
+    case CellKind::REAL:
         cell.real = PyFloat_AsDouble(o.v);
         return !(cell.real == -1.0 && PyErr_Occurred());
     default:
@@ -140,8 +138,9 @@ PyObject* set_at(DataFrameView* d, size_t column, size_t row, const CellValue::v
 
 // ------------------------------------------------------------ bulk transfer
 
-// DataFrameView_<name>(view, column, rowOffset, rowCount, block): bytes of a
-// numeric column, strings of a UTF-8 string column.
+// DataFrameView__<read|write>_<bytes|strings>(view, column, rowOffset,
+// rowCount, block): the bytes of a numeric column in a buffer, the strings of
+// a UTF-8 string column in a list.
 template <const char* Name, auto Op, class Block>
 using ColumnTransfer = BlockTransfer<Name, Op, Changing, Block, Index, Index, Index>;
 constexpr char kStringsDst[] = "(std::string* dst, size_t dstCount)";

@@ -379,6 +379,29 @@ def test_stored_strings_that_are_not_utf8():
     assert q.DataFrameView__at(df, 0, 0) == "ok"
 
 
+def test_arguments_that_change_the_frame_while_read():
+    df = frame([q.DataTypeId_INT32], 2)
+
+    class Sneaky:  # its conversion turns the int column into a string column
+        def __index__(self):
+            q.DataFrameView__reshape(df, [1, 2], ["s"], [q.DataTypeId_UTF8_STRING])
+            return 5
+
+    with pytest.raises(Error, match="not of the kind"):
+        q.DataFrameView__set_at(df, 0, 0, Sneaky())
+    assert strings(df, 0) == ["", ""]
+
+    class Turning(list):  # reading its items turns the column back into ints
+        def __getitem__(self, i):
+            q.DataFrameView__reshape(df, [1, 2], ["n"], [q.DataTypeId_INT32])
+            return list.__getitem__(self, i)
+
+    given = Turning(["a", "b"])
+    with pytest.raises(Error, match=exact("column do not store utf-8 strings")):
+        q.DataFrameView__write_strings(df, 0, 0, 2, given)
+    assert list(column(df, 0, np.int32)) == [0, 0] and list.__getitem__(given, slice(None)) == ["a", "b"]
+
+
 def test_create_from_pointer_adopts_only_handed_over_frames():
     df = frame([q.DataTypeId_UINT8], 2)
     q.DataFrameView__set_at(df, 0, 1, 9)

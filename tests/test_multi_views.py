@@ -83,6 +83,9 @@ def test_lists_of_frames():
         q.MultiImageViewFactory_create_from_list([f[0], 5])
     with pytest.raises(Error):  # never an empty frame
         q.MultiImageViewFactory_create_from_list([f[0], None])
+    with pytest.raises(TypeError, match=exact("MultiImageViewFactory_create_from_list expected at most 1 arguments, "
+                                              "got 2")):
+        q.MultiImageViewFactory_create_from_list(f, f)
 
 
 def test_unstack_cuts_along_a_dimension():

@@ -1,7 +1,6 @@
 // DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
 #include "data_frames.h"
 #include "order.h"
-#include "runtime/buffer.h"
 #include "runtime/declare.h"
 
 namespace {
@@ -25,33 +24,6 @@ struct UnitTr
     static constexpr const char* mut_type = "quelbo::ColumnUnitExtension *";
 };
 
-constexpr const char* kString = "std::string const &";
-
-// <Tr::name>_<Name>(object, N size_t arguments, Extra more): the object
-// (declared constant or not) and the sizes are converted left to right, then
-// body(object, sizes, the Extra arguments, fn) converts the rest and calls.
-template <class Tr, const char* Name, bool Const, size_t N, size_t Extra, class Body>
-PyObject* member(PyObject* args, Body body)
-{
-    static const char* fn = joined(Tr::name, "_", Name);
-    constexpr Py_ssize_t count = 1 + N + Extra;
-    PyObject* a[count];
-    std::shared_ptr<typename Tr::T> obj;
-    size_t v[N + 1] = {};
-    if (!unpack(fn, args, count, count, a) || !SharedMember<Tr>::self(a[0], fn, Const, obj))
-        return nullptr;
-    for (size_t i = 0; i < N; ++i)
-        if (!arg(a[1 + i], {fn, int(2 + i), "size_t"}, v[i]))
-            return nullptr;
-    return body(*obj, v, a + 1 + N, fn);
-}
-
-template <const char* Name, bool Const, size_t N, size_t Extra, class Body>
-PyObject* frame(PyObject* args, Body body)
-{
-    return member<FrameTr, Name, Const, N, Extra>(args, body);
-}
-
 // ------------------------------------------------------------ structure
 
 constexpr char kGetCapabilities[] = "get_capabilities";
@@ -69,10 +41,11 @@ constexpr char kRemoveRows[] = "remove_rows";
 constexpr char kReshape[] = "_reshape";
 constexpr char kAt[] = "_at";
 constexpr char kSetAt[] = "_set_at";
-constexpr char kReadBytes[] = "_read_bytes";
-constexpr char kWriteBytes[] = "_write_bytes";
-constexpr char kReadStrings[] = "_read_strings";
-constexpr char kWriteStrings[] = "_write_strings";
+constexpr char kReadBytes[] = "DataFrameView__read_bytes";
+constexpr char kWriteBytes[] = "DataFrameView__write_bytes";
+constexpr char kReadStrings[] = "DataFrameView__read_strings";
+constexpr char kWriteStrings[] = "DataFrameView__write_strings";
+constexpr char kCreateFromPointer[] = "DataFrameView_create_from_pointer";
 
 using Index = Arg<size_t, text::size>;
 using Text = Arg<std::string, text::string_ref>;
@@ -100,125 +73,78 @@ using FrameMember = Member<FrameTr, Name, Call, K...>;
 template <class Tr>
 using SetUnit = Member<Tr, kSetUnit, &Tr::T::setUnit, SharedSelf<typename Tr::T, &Tr::mut_type>, Index, Text>;
 
-PyObject* reshape(PyObject*, PyObject* args)
+PyObject* reshape(DataFrameView* d, quelbo::Vector2u64& shape, StringList& names, std::vector<DataType>& types)
 {
-    return frame<kReshape, false, 0, 3>(args, [](DataFrameView& d, const size_t*, PyObject* const* r, const char*) {
-        TableArgs table;
-        if (!table.take(r))
-            return (PyObject*)nullptr;
-        PyObject* result = call([&] {
-            d.reshape(table.shape, table.names.items(), table.types);
-            return none();
-        });
-        return with_strings(result, table.names, r[1]);
-    });
-}
-
-PyObject* create_from_pointer(PyObject*, PyObject* o)
-{
-    static const ArgId a{"DataFrameView_create_from_pointer", 1, "unsigned long long"};
-    return adopt_handed_over<DataFrameView>(o, a);
+    d->reshape(shape, names.items(), types);
+    return names.returned(none());
 }
 
 // ------------------------------------------------------------ cell access
 
-using Kind = quelbo::DataFrameCell::Kind;
+using CellKind = quelbo::DataFrameCell::Kind;
 
-PyObject* at(PyObject*, PyObject* args)
+PyObject* at(DataFrameView* d, size_t column, size_t row)
 {
-    return frame<kAt, false, 2, 0>(args, [](DataFrameView& d, const size_t* v, PyObject* const*, const char*) {
-        return call([&]() -> PyObject* {
-            const quelbo::DataFrameCell cell = d.cell(v[0], v[1]);
-            switch (cell.kind) {
-            case Kind::SIGNED:
-                return PyLong_FromLongLong(cell.signedValue);
-            case Kind::UNSIGNED:
-                return PyLong_FromUnsignedLongLong(cell.unsignedValue);
-            case Kind::REAL:
-                return PyFloat_FromDouble(cell.real);
-            default:
-                return PyUnicode_DecodeUTF8(cell.text.data(), Py_ssize_t(cell.text.size()), nullptr);
-            }
-        });
-    });
-}
-
-// The Python value as a cell of the kind given; false with the Python error
-// of the conversion pending.
-bool cell_of(PyObject* o, quelbo::DataFrameCell& cell, const char* fn)
-{
+    const quelbo::DataFrameCell cell = d->cell(column, row);
     switch (cell.kind) {
-    case Kind::SIGNED:
-        cell.signedValue = PyLong_AsLongLong(o);
-        return !(cell.signedValue == -1 && PyErr_Occurred());
-    case Kind::UNSIGNED:
-        cell.unsignedValue = PyLong_AsUnsignedLongLong(o);
-        return !(cell.unsignedValue == (unsigned long long)-1 && PyErr_Occurred());
-    case Kind::REAL:
-        cell.real = PyFloat_AsDouble(o);
-        return !(cell.real == -1.0 && PyErr_Occurred());
+    case CellKind::SIGNED:
+        return PyLong_FromLongLong(cell.signedValue);
+    case CellKind::UNSIGNED:
+        return PyLong_FromUnsignedLongLong(cell.unsignedValue);
+    case CellKind::REAL:
+        return PyFloat_FromDouble(cell.real);
     default:
-        if (!PyUnicode_Check(o)) {
-            fail_arg(ERR_TYPE, {fn, 4, kString});
-            return false;
-        }
-        return utf8(o, cell.text);
+        return PyUnicode_DecodeUTF8(cell.text.data(), Py_ssize_t(cell.text.size()), nullptr);
     }
 }
 
-PyObject* set_at(PyObject*, PyObject* args)
+// A cell's value, read by the call once the column's kind of cell is known
+// (the column is checked before the value is looked at); a str cell is
+// declared as a string.
+using CellValue = WithId<Object<text::string_ref>>;
+
+// The Python value as a cell of the kind given; false with the Python error
+// of the conversion pending.
+bool cell_of(const CellValue::value& o, quelbo::DataFrameCell& cell)
 {
-    return frame<kSetAt, false, 2, 1>(args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
-        return call([&]() -> PyObject* {
-            quelbo::DataFrameCell cell;
-            cell.kind = d.cellKind(v[0]); // the column is checked before the value is read
-            if (!cell_of(r[0], cell, fn))
-                return nullptr;
-            d.setCell(v[0], v[1], cell);
-            return none();
-        });
-    });
+    switch (cell.kind) {
+    case CellKind::SIGNED:
+        cell.signedValue = PyLong_AsLongLong(o.v);
+        return !(cell.signedValue == -1 && PyErr_Occurred());
+    case CellKind::UNSIGNED:
+        cell.unsignedValue = PyLong_AsUnsignedLongLong(o.v);
+        return !(cell.unsignedValue == (unsigned long long)-1 && PyErr_Occurred());
+    case CellKind::REAL:
+        cell.real = PyFloat_AsDouble(o.v);
+        return !(cell.real == -1.0 && PyErr_Occurred());
+    default:
+        if (!PyUnicode_Check(o.v)) {
+            fail_arg(ERR_TYPE, o.id);
+            return false;
+        }
+        return utf8(o.v, cell.text);
+    }
+}
+
+PyObject* set_at(DataFrameView* d, size_t column, size_t row, const CellValue::value& value)
+{
+    quelbo::DataFrameCell cell;
+    cell.kind = d->cellKind(column);
+    if (!cell_of(value, cell))
+        return nullptr;
+    d->setCell(column, row, cell);
+    return none();
 }
 
 // ------------------------------------------------------------ bulk transfer
 
-template <bool Read>
-PyObject* bytes_transfer(PyObject*, PyObject* args)
-{
-    return frame < Read ? kReadBytes : kWriteBytes, false, 3,
-           1 > (args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char* fn) {
-               Buffer b;
-               if (!buffer_arg(r[0], {fn, 5, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source,
-                               b))
-                   return (PyObject*)nullptr;
-               return call([&] {
-                   if (Read)
-                       d.readBytes(v[0], v[1], v[2], b.data, b.size);
-                   else
-                       d.writeBytes(v[0], v[1], v[2], b.data, b.size);
-                   return none();
-               });
-           });
-}
-
-template <bool Read>
-PyObject* strings_transfer(PyObject*, PyObject* args)
-{
-    return frame < Read ? kReadStrings : kWriteStrings, false, 3,
-           1 > (args, [](DataFrameView& d, const size_t* v, PyObject* const* r, const char*) {
-               StringList list;
-               if (!list.take(r[0]))
-                   return (PyObject*)nullptr;
-               PyObject* result = call([&] {
-                   if (Read)
-                       d.readStrings(v[0], v[1], v[2], list.data(), list.size());
-                   else
-                       d.writeStrings(v[0], v[1], v[2], list.data(), list.size());
-                   return none();
-               });
-               return with_strings(result, list, r[0]);
-           });
-}
+// DataFrameView__<read|write>_<bytes|strings>(view, column, rowOffset,
+// rowCount, block): the bytes of a numeric column in a buffer, the strings of
+// a UTF-8 string column in a list.
+template <const char* Name, auto Op, class Block>
+using ColumnTransfer = BlockTransfer<Name, Op, Changing, Block, Index, Index, Index>;
+constexpr char kStringsDst[] = "(std::string* dst, size_t dstCount)";
+constexpr char kStringsSrc[] = "(std::string const* src, size_t srcCount)";
 
 void add_data_frames(Methods& m)
 {
@@ -257,39 +183,34 @@ void add_data_frames(Methods& m)
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the rows are out of bounds.");
     add_shared_getter<FrameTr, kToString, &DataFrameView::toString>(m, "Return a string representation");
-    m.add<&reshape>("DataFrameView__reshape", METH_VARARGS,
-                    "Replace the whole table by one of the given shape, column names and column data types.\n"
+    m.add<FrameMember<kReshape, &reshape, Changing, TableShape, ColumnNames, ColumnTypes>>(
+        "Replace the whole table by one of the given shape, column names and column data types.\n"
                     "Available with RESHAPE capability. All the view's data is invalidated.\n"
                     "Warning: No check is done on inputs. Pass arguments very carefully.\n"
                     "The names and the types must have the same element count, equal to shape[0]; "
                     "column count and row count cannot be 0.\n"
                     ":raises: Error otherwise, or for duplicate names.");
-    m.add<&at>("DataFrameView__at", METH_VARARGS,
-               "Return the cell of a column at a row as an int, a float or a str.\n"
+    m.add<FrameMember<kAt, &at, Changing, Index, Index>>(
+        "Return the cell of a column at a row as an int, a float or a str.\n"
                ":raises: Error for a column data type without cell access.");
-    m.add<&set_at>("DataFrameView__set_at", METH_VARARGS,
-                   "Store a value into the cell of a column at a row.\n"
+    m.add<FrameMember<kSetAt, &set_at, Changing, Index, Index, CellValue>>(
+        "Store a value into the cell of a column at a row.\n"
                    ":raises: Error for a column data type without cell access.");
-    m.add<&bytes_transfer<true>>(
-        "DataFrameView__read_bytes", METH_VARARGS,
+    m.add<ColumnTransfer<kReadBytes, &DataFrameView::readBytes, Destination<>>>(
         "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
         ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add<&bytes_transfer<false>>(
-        "DataFrameView__write_bytes", METH_VARARGS,
+    m.add<ColumnTransfer<kWriteBytes, &DataFrameView::writeBytes, Source<>>>(
         "Write rowCount cells of a numeric column from rowOffset out of a buffer.\n"
         ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add<&strings_transfer<true>>(
-        "DataFrameView__read_strings", METH_VARARGS,
+    m.add<ColumnTransfer<kReadStrings, &DataFrameView::readStrings, Strings<kStringsDst, 2>>>(
         "Read rowCount strings of a UTF-8 string column from rowOffset into the first items of a list.\n"
         ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
         "short.");
-    m.add<&strings_transfer<false>>(
-        "DataFrameView__write_strings", METH_VARARGS,
+    m.add<ColumnTransfer<kWriteStrings, &DataFrameView::writeStrings, Strings<kStringsSrc, 2>>>(
         "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
         ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
         "short.");
-    m.add<&create_from_pointer>("DataFrameView_create_from_pointer", METH_O,
-                                "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
+    m.add<CreateFromPointer<kCreateFromPointer, DataFrameView>>("Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
     add_hooks<FramePtr>(m, "DataFrameView", false);
 }
 QW_FAMILY(order::views_data_frame, add_data_frames);

@@ -1,6 +1,6 @@
-// The data frame family: the view's traits, the lists of column names and
-// column types (sequenceToStringArray, sequenceToDataTypeArray), and the
-// members over the view's object and size_t arguments.
+// The data frame family: the view's traits and the argument kinds of its
+// lists of column names and column types (sequenceToStringArray,
+// sequenceToDataTypeArray), also the strings of a column.
 #pragma once
 
 #include <algorithm>
@@ -43,6 +43,11 @@ inline bool utf8(PyObject* o, std::string& out)
 // A list of column names or of the strings of a column. Only a sequence that
 // takes item assignment (not a str, not a tuple) is a list here: the strings
 // are written back into it after the library call.
+inline bool is_string_list(PyObject* o)
+{
+    return PySequence_Check(o) && !PyUnicode_Check(o) && PyObject_HasAttrString(o, "__setitem__");
+}
+
 class StringList
 {
 public:
@@ -52,10 +57,11 @@ public:
     {
         static const char* kNotList = "not a list";
         static const char* kItem = "list must contains strings";
-        if (!PySequence_Check(o) || PyUnicode_Check(o) || !PyObject_HasAttrString(o, "__setitem__")) {
+        if (!is_string_list(o)) {
             PyErr_SetString(PyExc_TypeError, kNotList);
             return false;
         }
+        m_list = o;
         const Py_ssize_t n = PySequence_Size(o);
         if (n < 0)
             return false;
@@ -79,12 +85,25 @@ public:
     size_t size() const { return m_items.size(); }
     std::vector<std::string> const& items() const { return m_items; }
 
-    // Replaces the items of o by the strings, decoded as UTF-8 (strict). Every
-    // string is decoded before the first item changes: a string that is not
-    // UTF-8 raises UnicodeDecodeError and leaves the list as it was.
-    bool give_back(PyObject* o) const
+    // The call's result once the strings are written back into the list: on
+    // a failed write-back the result is dropped and the error raised.
+    PyObject* returned(PyObject* result) const
     {
-        Py_ssize_t n = PySequence_Size(o);
+        if (result && !give_back()) {
+            Py_DECREF(result);
+            return nullptr;
+        }
+        return result;
+    }
+
+private:
+    // Replaces the items of the list by the strings, decoded as UTF-8
+    // (strict). Every string is decoded before the first item changes: a
+    // string that is not UTF-8 raises UnicodeDecodeError and leaves the list
+    // as it was.
+    bool give_back() const
+    {
+        Py_ssize_t n = PySequence_Size(m_list);
         if (n < 0)
             return false;
         n = std::min(n, Py_ssize_t(m_items.size()));
@@ -99,15 +118,35 @@ public:
             ok = item != nullptr;
         }
         for (Py_ssize_t i = 0; ok && i < Py_ssize_t(decoded.size()); ++i)
-            ok = PySequence_SetItem(o, i, decoded[size_t(i)]) == 0;
+            ok = PySequence_SetItem(m_list, i, decoded[size_t(i)]) == 0;
         for (PyObject* item : decoded)
             Py_DECREF(item);
         return ok;
     }
 
-private:
+    PyObject* m_list = nullptr; // borrowed: the call's argument tuple holds it
     std::vector<std::string> m_items;
 };
+
+// A string list argument (Width native parameters: a vector, or an address
+// and a count).
+template <auto Text, int Width = 1>
+struct Strings : Kind<Text, Width>
+{
+    using value = StringList;
+    static bool check(PyObject* o) { return is_string_list(o); }
+    static bool get(PyObject* o, const ArgId&, value& v) { return v.take(o); }
+    static value& pass(value& v) { return v; }
+};
+
+// A string list as a transfer's block (BlockTransfer): the library moves the
+// strings, then they are written back.
+template <class F>
+PyObject* move_block(StringList& list, F f)
+{
+    f(list.data(), list.size());
+    return list.returned(none());
+}
 
 // A list of column types: any sequence of ints (bool included), each the
 // 64-bit code of a type read as a signed 64-bit integer. TypeError "not a
@@ -124,29 +163,19 @@ inline bool dtype_list(PyObject* o, std::vector<quelbo::DataType>& out)
     });
 }
 
-// A table's description: the shape (two ints), the names, the types, each
-// converted in that order (argument numbers from first).
-struct TableArgs
+// A table's description, each part converted in its turn: the shape (two
+// ints), the column names, the column types.
+inline constexpr char kTableShape[] = "quelbo::Vector2u64 const &";
+inline constexpr char kColumnNames[] = "std::vector< std::string > const &";
+inline constexpr char kColumnTypes[] = "std::vector< quelbo::DataType > const &";
+using TableShape = Seq<quelbo::Vector2u64, kTableShape>;
+using ColumnNames = Strings<kColumnNames>;
+struct ColumnTypes : Kind<kColumnTypes>
 {
-    quelbo::Vector2u64 shape;
-    StringList names;
-    std::vector<quelbo::DataType> types;
-
-    bool take(PyObject* const* a)
-    {
-        return sequence_to_vector(a[0], shape) && names.take(a[1]) && dtype_list(a[2], types);
-    }
+    using value = std::vector<quelbo::DataType>;
+    static bool check(PyObject* o) { return PySequence_Check(o); }
+    static bool get(PyObject* o, const ArgId&, value& v) { return dtype_list(o, v); }
+    static value& pass(value& v) { return v; }
 };
-
-// A result followed by the write-back of a string list: on a failed
-// write-back the result is dropped and the error raised.
-inline PyObject* with_strings(PyObject* result, StringList const& list, PyObject* o)
-{
-    if (result && !list.give_back(o)) {
-        Py_DECREF(result);
-        return nullptr;
-    }
-    return result;
-}
 
 } // namespace qw

@@ -2,7 +2,6 @@
 #include "extensions.h"
 #include "core_args.h"
 #include "quelbo/array.h"
-#include "runtime/buffer.h"
 #include "runtime/declare.h"
 
 namespace {
@@ -77,27 +76,12 @@ struct tile_region : Declare<tile_region, Params<SharedSelf<TilingInfoExtension,
 
 // Tile transfers: the buffer is checked against the tile's byte count before
 // a byte moves.
-template <bool Read>
-PyObject* tile_transfer(PyObject*, PyObject* args)
-{
-    static const char* fn = Read ? "TilingInfoExtension_read_tile" : "TilingInfoExtension_write_tile";
-    PyObject* a[3];
-    std::shared_ptr<TilingInfoExtension> ext;
-    size_t index;
-    if (!unpack(fn, args, 3, 3, a) || !SharedMember<TilingTr>::self(a[0], fn, false, ext) ||
-        !arg(a[1], {fn, 2, "size_t"}, index))
-        return nullptr;
-    Buffer buffer;
-    if (!buffer_arg(a[2], {fn, 3, Read ? kDst : kSrc}, Read ? BufferForm::destination : BufferForm::source, buffer))
-        return nullptr;
-    return call([&] {
-        if (Read)
-            ext->readTile(index, buffer.data, buffer.size);
-        else
-            ext->writeTile(index, buffer.data, buffer.size);
-        return none();
-    });
-}
+using ReadTile = void (TilingInfoExtension::*)(size_t, void*, size_t);
+using WriteTile = void (TilingInfoExtension::*)(size_t, const void*, size_t);
+constexpr char kReadTile[] = "TilingInfoExtension_read_tile";
+constexpr char kWriteTile[] = "TilingInfoExtension_write_tile";
+template <const char* Name, auto Op, bool Read>
+using TileTransfer = BlockTransfer<Name, Op, SharedSelf<TilingInfoExtension, &TilingTr::mut_type>, Block<Read>, Index>;
 
 // ---------------------------------------------------------- parallel access
 
@@ -142,12 +126,10 @@ void add_extensions(Methods& m)
     m.add<tile_region>();
     add_shared_getter<TilingTr, kTilingGrid, &TilingInfoExtension::tilingGrid>(
         m, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
-    m.add<&tile_transfer<true>>(
-        "TilingInfoExtension_read_tile", METH_VARARGS,
+    m.add<TileTransfer<kReadTile, static_cast<ReadTile>(&TilingInfoExtension::readTile), true>>(
         "Read a tile into a buffer of the element count of tile_region times the byte count of the image's data "
         "type.\n:raises: Error if tileIndex is out of range.");
-    m.add<&tile_transfer<false>>(
-        "TilingInfoExtension_write_tile", METH_VARARGS,
+    m.add<TileTransfer<kWriteTile, static_cast<WriteTile>(&TilingInfoExtension::writeTile), false>>(
         "Write a tile from a buffer of the element count of tile_region times the byte count of the image's data "
         "type.\n:raises: Error if tileIndex is out of range.");
     add_kind_tail<TilingTr>(m);

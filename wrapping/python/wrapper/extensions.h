@@ -1,6 +1,9 @@
-// The extension base and the kinds' casts: one template for every kind.
+// The extension base and the kinds' casts (one template for every kind), and
+// what the view families share: the release of a shared object, the
+// adoption of a handed-over holder, block transfers.
 #pragma once
 
+#include "buffer_args.h"
 #include "core_args.h"
 #include "quelbo/extension.h"
 #include "quelbo/hand_over.h"
@@ -8,20 +11,6 @@
 #include "runtime/shared.h"
 
 namespace qw {
-
-// A shared method object of class Tr::name, declared as Tr::native + suffix.
-template <class Tr>
-struct SharedMember
-{
-    using K = typename Tr::T;
-    static const char* fn(const char* member) { return joined(Tr::name, "_", member); }
-    static bool self(PyObject* o, const char* fn, bool constant, std::shared_ptr<K>& out)
-    {
-        static const char* const_ty = joined(Tr::native, " const *");
-        static const char* mut_ty = joined(Tr::native, " *");
-        return shared_self(o, {fn, 1, constant ? const_ty : mut_ty}, out);
-    }
-};
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
 inline constexpr char kCast[] = "cast";
@@ -44,31 +33,74 @@ PyObject* shared_delete(PyObject* o, const ArgId& a)
     return destroy<H>(o, a);
 }
 
-// <cls>_create_from_pointer(address): adopts a holder that native code handed
-// over (quelbo::handOver); any other address raises ValueError with the
-// argument message, 0 gives None. An empty holder gives a handle that every
-// method refuses.
-template <class T>
-PyObject* adopt_handed_over(PyObject* o, const ArgId& a)
+// An argument kept with its identity: K converts it, and the call, which
+// finishes the work, names it in its own messages.
+template <class K>
+struct WithId : K
 {
-    uint64_t address;
-    if (!arg(o, a, address))
-        return nullptr;
-    if (address == 0)
+    struct value
+    {
+        typename K::value v{};
+        ArgId id{};
+    };
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        v.id = a;
+        return K::get(o, a, v.v);
+    }
+    static value& pass(value& v) { return v; }
+};
+
+// The address of a holder that native code handed over (quelbo::handOver).
+inline constexpr char kAddress[] = "unsigned long long";
+using Address = WithId<Arg<uint64_t, kAddress>>;
+
+// Adopts the holder at the address; any other address raises ValueError with
+// the argument message, 0 gives None. An empty holder gives a handle that
+// every method refuses.
+template <class T>
+PyObject* adopt_handed_over(const Address::value& address)
+{
+    if (address.v == 0)
         return none();
-    return call([&]() -> PyObject* {
-        auto* holder = quelbo::adopt<T>(address);
-        if (!holder) {
-            // an address no native code handed over: never taken for a holder
-            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
-            return nullptr;
-        }
-        PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);
-        if (!r)
-            delete holder;
-        return r;
-    });
+    auto* holder = quelbo::adopt<T>(address.v);
+    if (!holder) {
+        // an address no native code handed over: never taken for a holder
+        const ArgId& a = address.id;
+        PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
+        return nullptr;
+    }
+    PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);
+    if (!r)
+        delete holder;
+    return r;
 }
+
+// <cls>_create_from_pointer(address), Name its name: a T handed over.
+template <const char* Name, class T>
+using CreateFromPointer = Fn<Name, &adopt_handed_over<T>, Address>;
+
+// A transfer's block moved by the library: f(address, size); the result is
+// None.
+template <class F>
+PyObject* move_block(Buffer& b, F f)
+{
+    f(b.data, b.size);
+    return none();
+}
+
+// <Name>(object, where..., block): the library's Op moves the block between
+// the object and the caller's memory; Op(where..., address, size) checks the
+// size before an element moves. The block kind's move_block gives the
+// address and size and makes the result.
+template <const char* Name, auto Op, class Obj, class Block, class... Where>
+struct BlockTransfer : Declare<BlockTransfer<Name, Op, Obj, Block, Where...>, Params<Obj, Where..., Block>>
+{
+    static constexpr const char* name = Name;
+    static constexpr auto call = [](auto* obj, typename Where::value&... where, typename Block::value& block) {
+        return move_block(block, [&](auto* data, size_t size) { (obj->*Op)(where..., data, size); });
+    };
+};
 
 // delete_<Tr::name>
 template <class Tr>

@@ -109,11 +109,7 @@ struct set_metadata : Declare<set_metadata, Params<Multi, ProxyShared<quelbo::Me
     static constexpr auto call = &MultiImageView::setMetadata;
 };
 
-PyObject* MultiImageView_create_from_pointer(PyObject*, PyObject* o)
-{
-    static const ArgId a{"MultiImageView_create_from_pointer", 1, "unsigned long long"};
-    return adopt_handed_over<MultiImageView>(o, a);
-}
+constexpr char kCreateFromPointer[] = "MultiImageView_create_from_pointer";
 
 void add_multi(Methods& m)
 {
@@ -129,8 +125,7 @@ void add_multi(Methods& m)
     m.add<set_frame>();
     m.add<remove_frame>();
     m.add<set_metadata>();
-    m.add<&MultiImageView_create_from_pointer>(
-        "MultiImageView_create_from_pointer", METH_O,
+    m.add<CreateFromPointer<kCreateFromPointer, MultiImageView>>(
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
     m.add<&shared_release<MultiTr>>("delete_MultiImageView", METH_O);
     add_hooks<MultiPtr>(m, "MultiImageView", false);
@@ -168,37 +163,47 @@ struct create : Declare<create, Params<>>
     static constexpr auto call = &MultiImageViewFactory::create;
 };
 
-PyObject* create_from_list(PyObject*, PyObject* args)
+// A list or tuple of shared objects, each converted as a Text argument; a
+// missing list is empty. ValueError for any other object.
+template <class T, auto Text>
+struct SharedList : Kind<Text, 2>
 {
-    static const char* fn = "MultiImageViewFactory_create_from_list";
-    PyObject* a[1];
-    Py_ssize_t n;
-    if (!unpack(fn, args, 0, 1, a, &n))
-        return nullptr;
-    std::vector<ViewPtr> frames;
-    if (n == 1) {
-        PyObject* list = a[0];
-        if (!PyTuple_Check(list) && !PyList_Check(list)) {
+    using value = std::vector<std::shared_ptr<T>>;
+    static bool check(PyObject* o) { return !o || PyTuple_Check(o) || PyList_Check(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v)
+    {
+        if (!o)
+            return true;
+        if (!check(o)) {
             PyErr_SetString(PyExc_ValueError, "Input must be a list of a tuple");
-            return nullptr;
+            return false;
         }
-        CallGuard user;
-        Py_ssize_t const count = PySequence_Size(list);
+        const Py_ssize_t count = PySequence_Size(o);
         if (count < 0)
-            return nullptr;
-        frames.resize(size_t(count));
+            return false;
+        v.resize(size_t(count));
         for (Py_ssize_t i = 0; i < count; ++i) {
-            PyObject* item = PySequence_GetItem(list, i);
+            PyObject* item = PySequence_GetItem(o, i);
             if (!item)
-                return nullptr;
-            bool const ok = shared_arg(item, {fn, 1, kImage}, frames[size_t(i)]);
+                return false;
+            const bool ok = shared_arg(item, a, v[size_t(i)]);
             Py_DECREF(item);
             if (!ok)
-                return nullptr;
+                return false;
         }
+        return true;
     }
-    return call([&] { return shared(MultiImageViewFactory::createFromList(frames.data(), frames.size())); });
-}
+    static value& pass(value& v) { return v; }
+};
+
+struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<ImageView, kImage>>, 0>
+{
+    static constexpr const char* name = "MultiImageViewFactory_create_from_list";
+    static constexpr const char* doc = "Create a multi-image view holding all the given image views.";
+    static constexpr auto call = [](std::vector<ViewPtr>& frames) {
+        return MultiImageViewFactory::createFromList(frames.data(), frames.size());
+    };
+};
 
 using MultiFrom = std::shared_ptr<MultiImageView> (*)(ViewPtr, quelbo::ImageDimension);
 using MultiFromIndex = std::shared_ptr<MultiImageView> (*)(ViewPtr, size_t);
@@ -234,8 +239,7 @@ struct deinterlace : Declare<deinterlace, Params<Image>>
 void add_multi_factory(Methods& m)
 {
     m.add<create>();
-    m.add<&create_from_list>("MultiImageViewFactory_create_from_list", METH_VARARGS,
-                             "Create a multi-image view holding all the given image views.");
+    m.add<create_from_list>();
     m.add<unstack_dimension>();
     m.add<unstack_dimension_index>();
     m.add<deinterlace>();

@@ -83,17 +83,21 @@ QW_FAMILY(order::views_providers, add_providers);
 
 // ------------------------------------------------------------ the factory
 
-PyObject* allocate(PyObject*, PyObject* args)
+struct allocate : Declare<allocate, Params<TableShape, ColumnNames, ColumnTypes>>
 {
-    const char* fn = "DataFrameViewFactory__allocate";
-    PyObject* a[3];
-    TableArgs table;
-    if (!unpack(fn, args, 3, 3, a) || !table.take(a))
-        return nullptr;
-    PyObject* view =
-        call([&] { return shared(DataFrameViewFactory::allocate(table.shape, table.names.items(), table.types)); });
-    return with_strings(view, table.names, a[1]);
-}
+    static constexpr const char* name = "DataFrameViewFactory__allocate";
+    static constexpr const char* doc =
+        "Create an in-memory DataFrameView of the given shape, column names and column data types.\n"
+        "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+        "The names and the types must have the same element count, equal to shape[0]; "
+        "column count and row count cannot be 0 (Error otherwise).\n"
+        "An empty data frame is made by the parameterless form.\n"
+        ":return: an in-memory DataFrameView";
+    static constexpr auto call = [](quelbo::Vector2u64& shape, StringList& names,
+                                    std::vector<quelbo::DataType>& types) {
+        return names.returned(shared(DataFrameViewFactory::allocate(shape, names.items(), types)));
+    };
+};
 
 struct allocate_empty : Declare<allocate_empty, Params<>>
 {
@@ -105,13 +109,7 @@ struct allocate_empty : Declare<allocate_empty, Params<>>
 
 void add_data_frame_factory(Methods& m)
 {
-    m.add<&allocate>("DataFrameViewFactory__allocate", METH_VARARGS,
-                     "Create an in-memory DataFrameView of the given shape, column names and column data types.\n"
-                     "Warning: No check is done on inputs. Pass arguments very carefully.\n"
-                     "The names and the types must have the same element count, equal to shape[0]; "
-                     "column count and row count cannot be 0 (Error otherwise).\n"
-                     "An empty data frame is made by the parameterless form.\n"
-                     ":return: an in-memory DataFrameView");
+    m.add<allocate>();
     m.add<allocate_empty>();
     ClassOps<FactoryTr>::add<&ClassOps<FactoryTr>::new_default>(m);
 }

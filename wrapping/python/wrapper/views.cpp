@@ -61,11 +61,7 @@ PyObject* delete_LodImageView(PyObject*, PyObject* o)
 }
 
 // Adopts only a holder that native code handed over (quelbo::handOver).
-PyObject* ImageView_create_from_pointer(PyObject*, PyObject* o)
-{
-    static const ArgId a{"ImageView_create_from_pointer", 1, "unsigned long long"};
-    return adopt_handed_over<ImageView>(o, a);
-}
+constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
 
 // --------------------------------------------------------------- queries
 
@@ -200,8 +196,7 @@ void add_image_views(Methods& m)
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
     m.add<reshape>();
-    m.add<&ImageView_create_from_pointer>(
-        "ImageView_create_from_pointer", METH_O,
+    m.add<CreateFromPointer<kCreateFromPointer, ImageView>>(
         "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
 }
 QW_FAMILY(order::image_views, add_image_views);

@@ -263,4 +263,31 @@ void add_shared_getter(Methods& m, const char* doc = nullptr)
     m.add<Getter<Tr, Name, SharedSelf<typename Tr::T, object_text<Tr, Const>()>, Member>>(doc);
 }
 
+// ------------------------------------------------------------ defaults
+
+// A function whose arguments after the first Min may be left out (native
+// default arguments): the count message gives the range, and the kind of a
+// missing argument receives a null object (its get gives the default).
+// Always METH_VARARGS.
+template <class D, class P, Py_ssize_t Min>
+struct DeclareDefaults : Declare<D, P>
+{
+    static_assert(Min < P::count, "an argument may be left out");
+    static constexpr int flags = METH_VARARGS;
+
+    static PyObject* run(PyObject*, PyObject* args) noexcept
+    {
+        CallGuard guard;
+        try {
+            const char* fn = name_of<D>();
+            PyObject* a[P::count];
+            if (!unpack(fn, args, Min, P::count, a))
+                return D::outcome(nullptr);
+            return D::outcome(convert_call<D, P>(fn, a));
+        } catch (...) {
+            return raise_native_exception();
+        }
+    }
+};
+
 } // namespace qw

@@ -152,9 +152,14 @@ def test_from_buffer_takes_what_a_memoryview_would_lend_for_writing():
              np.zeros((2, 0), np.uint8), np.zeros((0, 3), np.uint8)[:, ::2], np.zeros(1, np.uint8)[::-1],
              np.zeros((2, 3, 2), np.uint8)[:, :, :1], np.zeros((1, 1, 2), np.uint8), np.array(7, np.uint8),
              memoryview(bytearray(8))[::2], memoryview(bytearray(6)).cast("B", (2, 3)),
-             np.zeros(2, dtype=[("O", np.uint8), ("b", np.uint8)]), np.zeros(2, dtype=[("a", object)]))
+             np.zeros(2, dtype=[("O", np.uint8), ("b", np.uint8)]), np.zeros(2, dtype=[("a", object)]),
+             np.zeros(3, ">u2"), np.zeros(2, np.complex64), np.zeros(3, np.float16), np.zeros(3, bool),
+             np.zeros(3, "M8[s]"), np.zeros(2, "S3"), np.zeros((3, 2), ">f4")[:, ::-1])
     for case in cases:
-        m = memoryview(case)
+        try:
+            m = memoryview(case)
+        except ValueError:  # numpy lends no buffer of dates
+            m = memoryview(b"")
         lent = m.c_contiguous and not m.readonly and "O" not in m.format
         n = m.nbytes
         try:
@@ -165,7 +170,7 @@ def test_from_buffer_takes_what_a_memoryview_would_lend_for_writing():
         assert lent, case
         if n:
             q.ImageView___write(v, [0], b"\xee")
-            assert m.cast("B")[0] == 0xee, case
+            assert m.tobytes()[0] == 0xee, case
 
 
 def test_default_properties_are_the_same_whenever_first_asked_for():

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "numpy/numpy_api.h"
+
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace qw {
@@ -31,7 +33,8 @@ struct Export
 
 // Every field the exporter has (strides, shape, format, suboffsets), read-only
 // allowed: what a memoryview asks for.
-constexpr int kFullRequest = 0x0100 | 0x0010 | 0x0008 | 0x0004;
+constexpr int kFormat = 0x0004;
+constexpr int kFullRequest = 0x0100 | 0x0010 | 0x0008 | kFormat;
 
 } // namespace
 
@@ -53,6 +56,30 @@ namespace {
 bool holds_references(const Export& e)
 {
     return e.format && std::strchr(e.format, 'O');
+}
+
+// Whether the object's format must be read to know: a numpy array of numbers
+// has a type code for format, never of references, so numpy is spared
+// spelling it out.
+bool may_hold_references(PyObject* o)
+{
+    return !rt().numpy_api || !np::is_array(o) || !np::holds_numbers(np::fields(o)->descr->type_num);
+}
+
+// Whether the object offers a buffer of references; a failed request is left
+// to the request that follows.
+bool references(PyObject* o)
+{
+    Export e;
+    if (!may_hold_references(o))
+        return false;
+    if (PyObject_GetBuffer(o, &e, kFullRequest) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool refs = holds_references(e);
+    PyBuffer_Release(&e);
+    return refs;
 }
 
 // One C-contiguous block, as a memoryview judges it: no dimension or no
@@ -77,7 +104,7 @@ bool c_contiguous(const Export& e)
 // (release it); on failure nothing is held, an exception may be pending.
 bool writable_export(PyObject* o, Export& e)
 {
-    if (!o || PyObject_GetBuffer(o, &e, kFullRequest) < 0)
+    if (!o || PyObject_GetBuffer(o, &e, may_hold_references(o) ? kFullRequest : kFullRequest & ~kFormat) < 0)
         return false;
     if (!e.readonly && !holds_references(e) && c_contiguous(e))
         return true;
@@ -99,16 +126,9 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
         out.size = size_t(n);
         return true;
     }
-    Export e;
-    if (PyObject_GetBuffer(o, &e, kFullRequest) == 0) {
-        const bool refs = holds_references(e);
-        PyBuffer_Release(&e);
-        if (refs) {
-            PyErr_SetString(PyExc_TypeError, "a buffer of object references is not raw memory");
-            return false;
-        }
-    } else {
-        PyErr_Clear(); // the request below reports it
+    if (references(o)) {
+        PyErr_SetString(PyExc_TypeError, "a buffer of object references is not raw memory");
+        return false;
     }
     void* p = nullptr;
     Py_ssize_t n = 0;

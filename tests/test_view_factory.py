@@ -173,6 +173,19 @@ def test_from_buffer_takes_what_a_memoryview_would_lend_for_writing():
             assert m.tobytes()[0] == 0xee, case
 
 
+def test_from_buffer_over_a_memoryview_leaves_it_free_to_release():
+    buf = bytearray(12)
+    with memoryview(buf) as m:
+        v = q.ImageViewFactory___from_buffer([12], q.DataTypeId_UINT8, m, None, None)
+    q.ImageView___write(v, [3], b"\x09")
+    assert buf[3] == 9
+    with pytest.raises(BufferError):
+        buf.append(0)
+    del v
+    gc.collect()
+    buf.append(0)
+
+
 def test_default_properties_are_the_same_whenever_first_asked_for():
     # The defaults of a view are made when first asked for: a reshape keeps
     # the old defaults while they still fit (an 8-bit depth fits 16 bits),

@@ -104,7 +104,16 @@ bool c_contiguous(const Export& e)
 // (release it); on failure nothing is held, an exception may be pending.
 bool writable_export(PyObject* o, Export& e)
 {
-    if (!o || PyObject_GetBuffer(o, &e, may_hold_references(o) ? kFullRequest : kFullRequest & ~kFormat) < 0)
+    if (!o)
+        return false;
+    // A memoryview is asked through a view of its own over the same memory:
+    // its owner may still release it, the memory stays exported.
+    PyObject* exporter = PyMemoryView_Check(o) ? PyMemoryView_FromObject(o) : (Py_INCREF(o), o);
+    if (!exporter)
+        return false;
+    const int got = PyObject_GetBuffer(exporter, &e, may_hold_references(o) ? kFullRequest : kFullRequest & ~kFormat);
+    Py_DECREF(exporter); // the export holds its own reference
+    if (got < 0)
         return false;
     if (!e.readonly && !holds_references(e) && c_contiguous(e))
         return true;

@@ -143,6 +143,49 @@ def test_from_buffer_takes_only_raw_writable_contiguous_memory():
         assert bytes(memoryview(accepted).cast("B"))[3] == 7
 
 
+def test_from_buffer_takes_what_a_memoryview_would_lend_for_writing():
+    # A buffer is lent when a memoryview of it is writable, one C-contiguous
+    # block and not of object references; its first byte is then the view's.
+    grid = np.arange(24, dtype=np.uint8).reshape(4, 6)
+    row = np.zeros((1, 6), np.uint8)
+    cases = (grid, grid.T, np.asfortranarray(grid), grid[:1], grid[:, :1], grid[::-1], grid[1:3, :], row[:, ::-1],
+             np.zeros((2, 0), np.uint8), np.zeros((0, 3), np.uint8)[:, ::2], np.zeros(1, np.uint8)[::-1],
+             np.zeros((2, 3, 2), np.uint8)[:, :, :1], np.zeros((1, 1, 2), np.uint8), np.array(7, np.uint8),
+             memoryview(bytearray(8))[::2], memoryview(bytearray(6)).cast("B", (2, 3)),
+             np.zeros(2, dtype=[("O", np.uint8), ("b", np.uint8)]), np.zeros(2, dtype=[("a", object)]),
+             np.zeros(3, ">u2"), np.zeros(2, np.complex64), np.zeros(3, np.float16), np.zeros(3, bool),
+             np.zeros(3, "M8[s]"), np.zeros(2, "S3"), np.zeros((3, 2), ">f4")[:, ::-1])
+    for case in cases:
+        try:
+            m = memoryview(case)
+        except ValueError:  # numpy lends no buffer of dates
+            m = memoryview(b"")
+        lent = m.c_contiguous and not m.readonly and "O" not in m.format
+        n = m.nbytes
+        try:
+            v = q.ImageViewFactory___from_buffer([n], q.DataTypeId_UINT8, case, None, None)
+        except TypeError:
+            assert not lent, case
+            continue
+        assert lent, case
+        if n:
+            q.ImageView___write(v, [0], b"\xee")
+            assert m.tobytes()[0] == 0xee, case
+
+
+def test_from_buffer_over_a_memoryview_leaves_it_free_to_release():
+    buf = bytearray(12)
+    with memoryview(buf) as m:
+        v = q.ImageViewFactory___from_buffer([12], q.DataTypeId_UINT8, m, None, None)
+    q.ImageView___write(v, [3], b"\x09")
+    assert buf[3] == 9
+    with pytest.raises(BufferError):
+        buf.append(0)
+    del v
+    gc.collect()
+    buf.append(0)
+
+
 def test_default_properties_are_the_same_whenever_first_asked_for():
     # The defaults of a view are made when first asked for: a reshape keeps
     # the old defaults while they still fit (an 8-bit depth fits 16 bits),

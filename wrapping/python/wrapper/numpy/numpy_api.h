@@ -60,6 +60,13 @@ inline quelbo::DataType dtype_of(int type_num)
     return found;
 }
 
+// Whether the type number is one of the numbers' (booleans, integers,
+// floating and complex numbers), whose items are plain bytes.
+inline bool holds_numbers(int type_num)
+{
+    return (type_num >= BOOL && type_num < OBJECT) || type_num == HALF;
+}
+
 // Array flags.
 enum : int
 {

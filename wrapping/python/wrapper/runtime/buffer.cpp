@@ -1,7 +1,10 @@
 // bufferArgument and the keeper of lent Python memory.
 #include "runtime/buffer.h"
 
+#include <cstring>
 #include <new>
+
+#include "numpy/numpy_api.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -9,42 +12,113 @@ namespace qw {
 
 namespace {
 
-// Whether the items of a memoryview are Python object references (format
-// "O", such as a numpy array of objects): raw bytes written there would
-// corrupt the interpreter, so such memory is never lent out for writing.
-bool view_holds_references(PyObject* view)
+// The buffer protocol's request record and calls, as the stable ABI has
+// them (unchanged since Python 3.3, in the limited API from 3.11 on): the
+// limited API of 3.8 that the module is built on hides them, and holding an
+// export without a memoryview object around it needs them.
+struct Export
 {
-    static PyObject* const name = PyUnicode_InternFromString("format"); // kept for the process
-    PyObject* format = name ? PyObject_GetAttr(view, name) : nullptr;
-    bool const refs = format && PyUnicode_Check(format) &&
-                      PyUnicode_FindChar(format, 'O', 0, PyUnicode_GetLength(format), 1) >= 0;
-    Py_XDECREF(format);
-    PyErr_Clear();
-    return refs;
+    void* buf = nullptr;
+    PyObject* obj = nullptr; // the exporter's reference, held until release
+    Py_ssize_t len = 0;
+    Py_ssize_t itemsize = 0;
+    int readonly = 0;
+    int ndim = 0;
+    char* format = nullptr;
+    Py_ssize_t* shape = nullptr;
+    Py_ssize_t* strides = nullptr;
+    Py_ssize_t* suboffsets = nullptr;
+    void* internal = nullptr;
+};
+
+// Every field the exporter has (strides, shape, format, suboffsets), read-only
+// allowed: what a memoryview asks for.
+constexpr int kFormat = 0x0004;
+constexpr int kFullRequest = 0x0100 | 0x0010 | 0x0008 | kFormat;
+
+} // namespace
+
+} // namespace qw
+
+extern "C" {
+PyAPI_FUNC(int) PyObject_GetBuffer(PyObject* obj, qw::Export* view, int flags);
+PyAPI_FUNC(void) PyBuffer_Release(qw::Export* view);
+PyAPI_FUNC(int) PyBuffer_IsContiguous(const qw::Export* view, char order);
 }
 
-bool holds_references(PyObject* o)
+namespace qw {
+
+namespace {
+
+// Whether the items are Python object references (format "O", such as a
+// numpy array of objects): raw bytes written there would corrupt the
+// interpreter, so such memory is never lent out for writing.
+bool holds_references(const Export& e)
 {
-    PyObject* view = PyMemoryView_FromObject(o);
-    if (!view) {
-        PyErr_Clear();
-        return false; // the buffer request below reports it
-    }
-    bool const refs = view_holds_references(view);
-    Py_DECREF(view);
-    return refs;
+    return e.format && std::strchr(e.format, 'O');
 }
 
-// A simple writable request: one C-contiguous block, released at once.
-bool write_request(PyObject* o, Buffer& out)
+// Whether the object's format must be read to know: a numpy array of numbers
+// has a type code for format, never of references, so numpy is spared
+// spelling it out.
+bool may_hold_references(PyObject* o)
 {
-    void* p = nullptr;
-    Py_ssize_t n = 0;
-    if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
+    return !rt().numpy_api || !np::is_array(o) || !np::holds_numbers(np::fields(o)->descr->type_num);
+}
+
+// Whether the object offers a buffer of references; a failed request is left
+// to the request that follows.
+bool references(PyObject* o)
+{
+    Export e;
+    if (!may_hold_references(o))
         return false;
-    out.data = static_cast<uint8_t*>(p);
-    out.size = size_t(n);
-    return true;
+    if (PyObject_GetBuffer(o, &e, kFullRequest) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool refs = holds_references(e);
+    PyBuffer_Release(&e);
+    return refs;
+}
+
+// One C-contiguous block, as a memoryview judges it: no dimension or no
+// strides, one dimension of one item or of adjacent items, else the strides
+// of a C-ordered array; indirect (suboffset) memory and more dimensions than
+// a memoryview takes never are.
+bool c_contiguous(const Export& e)
+{
+    if (e.suboffsets || e.ndim < 0 || e.ndim > 64)
+        return false;
+    if (e.ndim == 0 || !e.strides)
+        return true;
+    if (!e.shape)
+        return false;
+    if (e.ndim == 1)
+        return e.shape[0] == 1 || e.strides[0] == e.itemsize;
+    return PyBuffer_IsContiguous(&e, 'C') != 0;
+}
+
+// A full request of the object's buffer that it would lend for writing: one
+// writable, C-contiguous block of raw memory. On success the export is held
+// (release it); on failure nothing is held, an exception may be pending.
+bool writable_export(PyObject* o, Export& e)
+{
+    if (!o)
+        return false;
+    // A memoryview is asked through a view of its own over the same memory:
+    // its owner may still release it, the memory stays exported.
+    PyObject* exporter = PyMemoryView_Check(o) ? PyMemoryView_FromObject(o) : (Py_INCREF(o), o);
+    if (!exporter)
+        return false;
+    const int got = PyObject_GetBuffer(exporter, &e, may_hold_references(o) ? kFullRequest : kFullRequest & ~kFormat);
+    Py_DECREF(exporter); // the export holds its own reference
+    if (got < 0)
+        return false;
+    if (!e.readonly && !holds_references(e) && c_contiguous(e))
+        return true;
+    PyBuffer_Release(&e);
+    return false;
 }
 
 // The old buffer calls: a simple (C-contiguous) view, released before return.
@@ -61,22 +135,37 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
         out.size = size_t(n);
         return true;
     }
-    if (holds_references(o)) {
+    if (references(o)) {
         PyErr_SetString(PyExc_TypeError, "a buffer of object references is not raw memory");
         return false;
     }
-    return write_request(o, out);
+    void* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyObject_AsWriteBuffer(o, &p, &n) < 0)
+        return false;
+    out.data = static_cast<uint8_t*>(p);
+    out.size = size_t(n);
+    return true;
 }
 
-// Releases a held export with the interpreter lock, whichever thread drops it.
-void release_export(void* view)
+// A held export, released with the interpreter lock by whichever thread
+// drops the last keeper.
+struct HeldExport
 {
-    if (!Py_IsInitialized())
-        return; // the interpreter is gone: nothing left to release
-    PyGILState_STATE st = PyGILState_Ensure();
-    Py_DECREF(static_cast<PyObject*>(view));
-    PyGILState_Release(st);
-}
+    Export view;
+
+    HeldExport() = default;
+    HeldExport(HeldExport const&) = delete;
+    HeldExport& operator=(HeldExport const&) = delete;
+    ~HeldExport()
+    {
+        if (!view.obj || !Py_IsInitialized())
+            return; // nothing held, or the interpreter is gone
+        PyGILState_STATE st = PyGILState_Ensure();
+        PyBuffer_Release(&view);
+        PyGILState_Release(st);
+    }
+};
 
 } // namespace
 
@@ -100,28 +189,24 @@ bool is_buffer(PyObject* o, BufferForm form)
 
 bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
 {
-    // A memoryview holds one export of the object's buffer for as long as it
-    // lives, which is what keeps a bytearray from resizing; its format is the
-    // object's, and the simple writable request is made of it: it holds what
-    // the object gives such a request (a read-only or non-contiguous buffer
-    // is refused the same way).
-    PyObject* view = PyMemoryView_FromObject(o);
-    Buffer held;
-    if (!view || view_holds_references(view) || !write_request(view, held)) {
-        Py_XDECREF(view);
+    // The export is held for as long as the keeper lives, which is what keeps
+    // a bytearray from resizing and the object alive; the keeper and the
+    // export are one allocation.
+    std::shared_ptr<HeldExport> held;
+    try {
+        held = std::make_shared<HeldExport>();
+    } catch (std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    if (!writable_export(o, held->view)) {
         PyErr_Clear();
         fail_arg(ERR_TYPE, a);
         return false;
     }
-    try {
-        out.keeper = std::shared_ptr<void>(view, &release_export);
-    } catch (std::bad_alloc&) {
-        // the deleter has already released the view
-        PyErr_NoMemory();
-        return false;
-    }
-    out.data = held.data;
-    out.size = held.size;
+    out.data = static_cast<uint8_t*>(held->view.buf);
+    out.size = size_t(held->view.len);
+    out.keeper = std::move(held);
     return true;
 }
 

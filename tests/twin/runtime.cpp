@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core_args.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -30,11 +31,6 @@ struct ProbeTr
     static constexpr const char* name = "Probe";
     static constexpr const char* native = "Probe";
 };
-
-PyObject* new_Probe(PyObject*, PyObject*)
-{
-    return call([] { return constructed(new Probe()); });
-}
 
 PyObject* Probe_read(PyObject*, PyObject* o)
 {
@@ -112,7 +108,7 @@ PyObject* text_outside_guard(PyObject*, PyObject* o)
 
 void add_runtime_probes(Methods& m)
 {
-    ClassOps<ProbeTr>::add<&new_Probe>(m, METH_NOARGS);
+    add_class<ProbeTr, NewDefault>(m);
     m.add<&Probe_read>("Probe_read", METH_O);
     m.add<&Probe_read_with>("Probe_read_with", METH_VARARGS);
     m.add<&Probe___ior__>("Probe___ior__", METH_VARARGS);

@@ -153,7 +153,7 @@ struct Members
     static void add(Methods& m)
     {
         m.add<construct>();
-        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
+        m.add<Delete<Tr>>();
         add_const_getter<Tr, kDimensionCount, &Arr::dimensionCount>(m, "The number of dimensions of the array.");
         add_const_getter<Tr, kShape, &Arr::shape>(m, "Return the shape of the array.");
         add_const_getter<Tr, kIndexer, &Arr::indexer>(m, "Return the indexer instance used by the array.");

@@ -4,7 +4,7 @@
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
 #include "core_args.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>
     static void add(Methods& m)
     {
         m.add<new_from_message>();
-        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
+        m.add<Delete<Tr>>();
         add_hooks<typename Tr::T>(m, Tr::name);
     }
 };
@@ -260,7 +260,7 @@ constexpr char it___sub__[] = "SwigPyIterator___sub__";
 
 void add_iterator(Methods& m)
 {
-    m.add<&ClassOps<IteratorTr>::del>("delete_SwigPyIterator", METH_O);
+    m.add<Delete<IteratorTr>>();
     m.add<&iterator_fn<it_value>>(it_value, METH_O);
     m.add<&iterator_fn<it_incr>>(it_incr, METH_VARARGS);
     m.add<&iterator_fn<it_decr>>(it_decr, METH_VARARGS);
@@ -288,23 +288,23 @@ void add_core(Methods& m)
 
     m.add<Logger_init>();
     m.add<Logger_log_level>();
-    ClassOps<LoggerTr>::add<&ClassOps<LoggerTr>::new_default>(m);
+    add_class<LoggerTr, NewDefault>(m);
 
     VersionField<&quelbo::VersionInfo::major>::add(m);
     VersionField<&quelbo::VersionInfo::minor>::add(m);
     VersionField<&quelbo::VersionInfo::patch>::add(m);
-    ClassOps<VersionInfoTr>::add<&ClassOps<VersionInfoTr>::new_default>(m);
+    add_class<VersionInfoTr, NewDefault>(m);
 
     m.add<Versioning_version>();
     m.add<Versioning_version_string>();
     m.add<Versioning_check_compatibility>();
-    ClassOps<VersioningTr>::add<&ClassOps<VersioningTr>::new_default>(m);
+    add_class<VersioningTr, NewDefault>(m);
 
     m.add<UidGenerator_generate>();
-    ClassOps<UidGeneratorTr>::add<&ClassOps<UidGeneratorTr>::new_default>(m);
+    add_class<UidGeneratorTr, NewDefault>(m);
 
     m.add<new_Error>();
-    m.add<&ClassOps<ErrorTr>::del>("delete_Error", METH_O);
+    m.add<Delete<ErrorTr>>();
     m.add<Error___str__>();
     add_hooks<quelbo::Error>(m, "Error");
     new_from_message<InvalidArgumentTr>::add(m);

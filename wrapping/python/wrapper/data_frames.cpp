@@ -1,7 +1,7 @@
 // DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
 #include "data_frames.h"
 #include "order.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -148,7 +148,7 @@ constexpr char kStringsSrc[] = "(std::string const* src, size_t srcCount)";
 
 void add_data_frames(Methods& m)
 {
-    m.add<&shared_release<FrameTr>>("delete_DataFrameView", METH_O);
+    m.add<SharedDelete<FrameTr>>();
     add_shared_getter<FrameTr, kGetCapabilities, &DataFrameView::capabilities>(
         m, "Return the capabilities of the view: READ, WRITE and RESHAPE.");
     add_shared_getter<FrameTr, kGetShape, &DataFrameView::shape>(
@@ -224,7 +224,7 @@ void add_column_units(Methods& m)
     m.add<SetUnit<UnitTr>>(
         "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "
         "view does not have the WRITE capability.");
-    m.add<&shared_release<UnitTr>>("delete_ColumnUnitExtension", METH_O);
+    m.add<SharedDelete<UnitTr>>();
     add_hooks<std::shared_ptr<ColumnUnitExtension>>(m, "ColumnUnitExtension", false);
 }
 QW_FAMILY(order::views_column_unit, add_column_units);

@@ -2,6 +2,7 @@
 #include "core_args.h"
 #include "quelbo/data_type.h"
 #include "quelbo/vector.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ constexpr char kToString[] = "to_string";
 void add_datatype(Methods& m)
 {
     m.add<new_datatype>();
-    m.add<&ClassOps<DataTypeTr>::del>("delete_DataType", METH_O);
+    m.add<Delete<DataTypeTr>>();
     add_const_getter<DataTypeTr, kGetId, &DataType::id>(m);
     add_const_getter<DataTypeTr, kGetBitDepth, &DataType::bitDepth>(m);
     add_const_getter<DataTypeTr, kGetElementCount, &DataType::elementCount>(m);

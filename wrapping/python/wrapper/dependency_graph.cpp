@@ -1,7 +1,7 @@
 // DependencyGraph: whether two views share an ancestor.
 #include "quelbo/dependency_graph.h"
 #include "quelbo/view.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
 
@@ -41,7 +41,7 @@ struct DependencyGraphTr
 void add_dependency_graph(Methods& m)
 {
     m.add<has_common_ancestor>();
-    ClassOps<DependencyGraphTr>::add<&ClassOps<DependencyGraphTr>::new_default>(m);
+    add_class<DependencyGraphTr, NewDefault>(m);
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 #include "extensions.h"
 #include "core_args.h"
 #include "quelbo/array.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ void add_kind_head(Methods& m)
 template <class Tr>
 void add_kind_tail(Methods& m)
 {
-    m.add<&shared_release<Tr>>(joined("delete_", Tr::name), METH_O);
+    m.add<SharedDelete<Tr>>();
     add_hooks<std::shared_ptr<typename Tr::T>>(m, Tr::name, false);
 }
 
@@ -116,7 +116,7 @@ struct parent : Declare<parent, Params<SharedSelf<ViewOriginExtension, &OriginTr
 void add_extensions(Methods& m)
 {
     m.add<new_extension>();
-    m.add<&shared_release<ExtensionTr>>("delete_Extension", METH_O);
+    m.add<SharedDelete<ExtensionTr>>();
     add_hooks<std::shared_ptr<Extension>>(m, "Extension", true);
 
     add_kind_head<TilingTr>(m);

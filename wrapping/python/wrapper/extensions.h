@@ -7,7 +7,7 @@
 #include "core_args.h"
 #include "quelbo/extension.h"
 #include "quelbo/hand_over.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/shared.h"
 
 namespace qw {
@@ -17,21 +17,6 @@ inline constexpr char kCast[] = "cast";
 inline constexpr char kExtensionRef[] = "std::shared_ptr< quelbo::Extension > const &";
 template <class Tr>
 using ExtensionCast = Getter<Tr, kCast, SharedArg<quelbo::Extension, kExtensionRef>, &Tr::T::cast>;
-
-// delete_<cls> of a shared class: releases the holder the handle owns (the
-// object dies with its last owner) and leaves the handle empty. None, and a
-// handle of a derived class (reached through a cast), release nothing.
-template <class X>
-PyObject* shared_delete(PyObject* o, const ArgId& a)
-{
-    using H = std::shared_ptr<X>;
-    if (o == Py_None)
-        Py_RETURN_NONE;
-    swig_cast_info* cast = nullptr;
-    if (match_handle(o, type_of<H>(), &cast) && cast && cast->converter)
-        Py_RETURN_NONE;
-    return destroy<H>(o, a);
-}
 
 // An argument kept with its identity: K converts it, and the call, which
 // finishes the work, names it in its own messages.
@@ -101,13 +86,5 @@ struct BlockTransfer : Declare<BlockTransfer<Name, Op, Obj, Block, Where...>, Pa
         return move_block(block, [&](auto* data, size_t size) { (obj->*Op)(where..., data, size); });
     };
 };
-
-// delete_<Tr::name>
-template <class Tr>
-PyObject* shared_release(PyObject*, PyObject* o)
-{
-    static const ArgId a{joined("delete_", Tr::name), 1, joined(Tr::native, " *")};
-    return shared_delete<typename Tr::T>(o, a);
-}
 
 } // namespace qw

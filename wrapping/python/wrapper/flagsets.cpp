@@ -1,6 +1,7 @@
 // The six capability flag sets: one family of 14 functions over FlagSet<E>.
 #include "core_args.h"
 #include "quelbo/flags.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ struct FlagSetFamily
     static void add(Methods& m)
     {
         m.add<construct>();
-        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<Delete<Tr>>();
         add_const_getter<Tr, kValue, &Set::value>(m, "Return the internal value");
         m.add<Method<kHas, Constant, &Set::has>>("Check if a given set of flags is true.");
         m.add<Method<kAdd, Changing, &Set::add>>("Set the given set of flags to true.");

@@ -1,7 +1,7 @@
 // ImageInfoProperty: how an image's samples are read.
 #include "properties.h"
 #include "quelbo/image_properties.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ void add_image_info(Methods& m)
                                                                                  "Set the value range of components");
     m.add<&object_compare<InfoTr, true>>("ImageInfoProperty___eq__", METH_VARARGS, "Equality operator");
     add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
-    m.add<&ClassOps<InfoTr>::del>("delete_ImageInfoProperty", METH_O);
+    m.add<Delete<InfoTr>>();
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");
 }
 

@@ -1,7 +1,7 @@
 // ImageProperties: the shared property set of an image view.
 #include "quelbo/image_properties.h"
 #include "properties.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/keepalive.h"
 
 namespace {
@@ -156,7 +156,7 @@ void add_image_properties(Methods& m)
     m.add<is_compatible_with>();
     m.add<equal>();
     add_shared_getter<PropertiesTr, kToString, &ImageProperties::toString>(m, "Return string representation");
-    m.add<&ClassOps<SharedHandle<PropertiesTr>>::del>("delete_ImageProperties", METH_O);
+    m.add<Delete<SharedHandle<PropertiesTr>>>();
     add_hooks<Shared>(m, "ImageProperties");
 }
 

@@ -6,7 +6,7 @@
 #include "core_args.h"
 #include "order.h"
 #include "readonly/readonly_args.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -109,7 +109,7 @@ QW_FAMILY(order::image_view_factory, add_image_view_factory);
 // Release and registration close the class, after its derived and storage-backed views.
 void add_image_view_factory_close(Methods& m)
 {
-    ClassOps<FactoryTr>::add(m);
+    add_class<FactoryTr>(m);
 }
 QW_FAMILY(order::image_view_factory_close, add_image_view_factory_close);
 

@@ -1,7 +1,7 @@
 // ImageType and ImageTypeId: the axes of an image as a set of dimensions.
 #include "core_args.h"
 #include "quelbo/image_type.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ constexpr char kToString[] = "to_string";
 void add_imagetype(Methods& m)
 {
     m.add<new_image_type>();
-    m.add<&ClassOps<ImageTypeTr>::del>("delete_ImageType", METH_O);
+    m.add<Delete<ImageTypeTr>>();
     m.add<add>();
     m.add<has>();
     m.add<remove>();
@@ -112,7 +112,7 @@ void add_imagetype(Methods& m)
     add_object_compare<ImageTypeTr>(m);
     m.add<or_dimension>();
     add_hooks<ImageType>(m, "ImageType");
-    ClassOps<ImageTypeIdTr>::add<&ClassOps<ImageTypeIdTr>::new_default>(m);
+    add_class<ImageTypeIdTr, NewDefault>(m);
 }
 
 QW_FAMILY(order::imagetype, add_imagetype);

@@ -2,6 +2,7 @@
 #include "quelbo/indexer.h"
 #include "common/item_parser.h"
 #include "core_args.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -132,7 +133,7 @@ constexpr char kIsContinuous[] = "is_continuous";
 void add_indexer(Methods& m)
 {
     m.add<new_indexer>();
-    m.add<&ClassOps<IndexerTr>::del>("delete_Indexer", METH_O);
+    m.add<Delete<IndexerTr>>();
     m.add<vector_or_entry<kShape, kShapeMember, &Indexer::shape, &Indexer::shape>::fn>();
     m.add<vector_or_entry<kStride, kStrideMember, &Indexer::stride, &Indexer::stride>::fn>();
     m.add<vector_or_entry<kByteStride, kByteStrideMember, &Indexer::byteStride, &Indexer::byteStride>::fn>();

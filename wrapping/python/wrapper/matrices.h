@@ -110,7 +110,7 @@ struct Members
         m.add<Member<Tr, kUniform, &M::uniform, Scalar>>(
             "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
             "assign to each element of the matrix\n");
-        m.add<&ClassOps<Tr>::new_default>(std::string("new_") + Tr::name, METH_NOARGS,
+        m.add<NewDefault<Tr>>(
                                           "\nDefault constructor.\nObject will have indeterminate values.\n");
         add_object_compare<Tr>(m);
         m.add<Member<Tr, kAt, &M::at, Const, Index, Index>>(at_doc);
@@ -134,7 +134,7 @@ struct Members
         m.add<Member<Tr, kItruediv, &in_place<E, &divided>, Left, Scalar>>();
         m.add<Operator<Tr, kTruediv, &copied<E, &divided>, Const, Scalar>>();
         m.add<mul>();
-        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
+        m.add<Delete<Tr>>();
         add_hooks<M>(m, Tr::name);
     }
 };

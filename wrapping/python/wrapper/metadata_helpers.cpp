@@ -1,7 +1,7 @@
 // MetadataNodeFactory and MetadataNodeHelper: nodes by key and value, and by path.
 #include "properties.h"
 #include "quelbo/metadata.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -96,9 +96,9 @@ PyObject* MetadataNodeHelper_create_path(PyObject*, PyObject* args)
 void add_metadata_helpers(Methods& m)
 {
     m.add<create>();
-    m.add<&ClassOps<FactoryTr>::del>("delete_MetadataNodeFactory", METH_O);
+    m.add<Delete<FactoryTr>>();
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
-    m.add<&ClassOps<HelperTr>::new_default>("new_MetadataNodeHelper", METH_NOARGS);
+    m.add<NewDefault<HelperTr>>();
     m.add<&MetadataNodeHelper_get_node>(
         "MetadataNodeHelper_get_node", METH_VARARGS,
         "\nGet the node following the path from the root. A path is a chain of child keys\n"
@@ -113,7 +113,7 @@ void add_metadata_helpers(Methods& m)
         "value of the last node of the path; when the whole path exists the last node is\n"
         "replaced by a new one carrying the value.\n"
         ":rtype: MetadataNode\n:return: the origin node\n");
-    m.add<&ClassOps<HelperTr>::del>("delete_MetadataNodeHelper", METH_O);
+    m.add<Delete<HelperTr>>();
     add_hooks<MetadataNodeHelper>(m, HelperTr::name);
 }
 

@@ -1,7 +1,7 @@
 // MetadataNode, one node of a metadata tree, and the iterators over its children.
 #include "properties.h"
 #include "quelbo/metadata.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -136,7 +136,7 @@ void add_metadata_node(Methods& m)
     m.add<begin>();
     m.add<end>();
     add_shared_getter<NodeTr, kToString, &MetadataNode::toString>(m);
-    m.add<&ClassOps<SharedHandle<NodeTr>>::del>("delete_MetadataNode", METH_O);
+    m.add<Delete<SharedHandle<NodeTr>>>();
     add_hooks<Node>(m, "MetadataNode");
 }
 
@@ -230,7 +230,7 @@ struct Iterator
         m.add<ref_>();
         m.add<Getter<Tr, kDeref, Current, &It::value>>();
         add_object_compare<Tr>(m);
-        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<Delete<Tr>>();
         add_hooks<It>(m, Tr::name);
     }
 };

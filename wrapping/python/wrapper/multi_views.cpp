@@ -5,7 +5,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ void add_multi(Methods& m)
     m.add<set_metadata>();
     m.add<CreateFromPointer<kCreateFromPointer, MultiImageView>>(
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
-    m.add<&shared_release<MultiTr>>("delete_MultiImageView", METH_O);
+    m.add<SharedDelete<MultiTr>>();
     add_hooks<MultiPtr>(m, "MultiImageView", false);
 }
 
@@ -243,7 +243,7 @@ void add_multi_factory(Methods& m)
     m.add<unstack_dimension>();
     m.add<unstack_dimension_index>();
     m.add<deinterlace>();
-    ClassOps<FactoryTr>::add(m);
+    add_class<FactoryTr>(m);
 }
 
 QW_FAMILY(order::views_lod, add_lod);

@@ -1,5 +1,6 @@
 // The fixed regions Region2u64, Region3u64 and Region4u64: one family over N.
 #include "regions.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ struct FixedRegion : RegionOps<FixedTr<N>>
             "Return a string representation",
         };
         m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
-        m.add<&ClassOps<Tr>::del>(joined("delete_", Tr::name), METH_O);
+        m.add<Delete<Tr>>();
         m.add<&get_dimension_count>(Ops::name("get_dimension_count"), METH_O,
                                     "Return number of dimension of this region");
         Ops::template add_members<false>(m, docs);

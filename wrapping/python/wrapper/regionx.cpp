@@ -1,6 +1,6 @@
 // The dynamic region RegionXu64.
 #include "regions.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ void add_regionx(Methods& m)
         "Return a string representation",
     };
     m.add<new_regionx>();
-    m.add<&ClassOps<RegionXTr>::del>("delete_RegionXu64", METH_O);
+    m.add<Delete<RegionXTr>>();
     m.add<from_index>();
     m.add<create_full_region>("Utility factory that create the region of origin [0, 0, 0] and given size.");
     add_const_getter<RegionXTr, kDimensionCount, &R::dimensionCount>(m, "The dimension of this region.");

@@ -3,6 +3,7 @@
 #include "serialization.h"
 
 #include <string>
+#include "runtime/members.h"
 
 namespace qw::serialization {
 namespace {
@@ -98,7 +99,7 @@ struct SerializationTr
 
 void add_class(Methods& m)
 {
-    ClassOps<SerializationTr>::add(m);
+    qw::add_class<SerializationTr>(m);
 }
 
 } // namespace

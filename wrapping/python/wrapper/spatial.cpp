@@ -1,7 +1,7 @@
 // SpatialDirections and SpatialCalibrationProperty: where an image lies in space.
 #include "properties.h"
 #include "quelbo/image_properties.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void add_directions(Methods& m)
     add_object_compare<DirectionsTr>(m);
     add_const_getter<DirectionsTr, kToString, &SpatialDirections::toString>(
         m, "Return a string decription of the spatial directions.");
-    m.add<&ClassOps<DirectionsTr>::del>("delete_SpatialDirections", METH_O);
+    m.add<Delete<DirectionsTr>>();
     add_hooks<SpatialDirections>(m, "SpatialDirections");
 }
 
@@ -210,7 +210,7 @@ void add_calibration(Methods& m)
     add_object_compare<CalibrationTr>(m);
     add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(m,
                                                                                       "Return string representation");
-    m.add<&ClassOps<CalibrationTr>::del>("delete_SpatialCalibrationProperty", METH_O, "Destructor.");
+    m.add<Delete<CalibrationTr>>("Destructor.");
     add_hooks<SpatialCalibrationProperty>(m, "SpatialCalibrationProperty");
 }
 

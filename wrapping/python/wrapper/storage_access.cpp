@@ -1,5 +1,6 @@
 // DataStorage, DataAccess and their providers, StreamAccess, RandomAccess.
 #include "storage.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -114,16 +115,16 @@ void add_storage_access(Methods& m)
         "requested capabilities.");
     m.add<Getter<DataStorageTr, kSource, SharedSelf<DataStorage, kStorageConst>, &DataStorage::source>>(
         "Describes the storage's source of data, usually as a URI.");
-    ClassOps<DataStorageTr>::add(m);
+    add_class<DataStorageTr>(m);
     m.add<Getter<DataAccessTr, kStorage, AccessConst, &DataAccess::storage>>();
     m.add<Getter<DataAccessTr, kResourceId, AccessConst, &DataAccess::resourceId>>();
-    ClassOps<DataAccessTr>::add(m);
+    add_class<DataAccessTr>(m);
     m.add<Fn<kIsStream, &is_kind<StreamAccess>, Access>>();
     m.add<Fn<kToStream, &to_kind<StreamAccess>, Access>>();
-    ClassOps<StreamProviderTr>::add<&ClassOps<StreamProviderTr>::new_default>(m);
+    add_class<StreamProviderTr, NewDefault>(m);
     m.add<Fn<kIsRandom, &is_kind<RandomAccess>, Access>>();
     m.add<Fn<kToRandom, &to_kind<RandomAccess>, Access>>();
-    ClassOps<RandomProviderTr>::add<&ClassOps<RandomProviderTr>::new_default>(m);
+    add_class<RandomProviderTr, NewDefault>(m);
 }
 
 void add_stream_access(Methods& m)
@@ -152,7 +153,7 @@ void add_stream_access(Methods& m)
         "one backward, whatever the origin.\nNeeds the SEEK capability.\n:raises: Error for a position before "
         "the beginning; the cursor then keeps its position.");
     m.add<Getter<StreamAccessTr, kToString, StreamConst, &StreamAccess::toString>>();
-    ClassOps<StreamAccessTr>::add(m);
+    add_class<StreamAccessTr>(m);
 }
 
 void add_random_access(Methods& m)
@@ -170,7 +171,7 @@ void add_random_access(Methods& m)
         "Changes the number of bytes of the resource; the content is undefined afterwards.\n"
         "Needs the RESIZE capability.");
     m.add<Getter<RandomAccessTr, kToString, StoreConst, &RandomAccess::toString>>();
-    ClassOps<RandomAccessTr>::add(m);
+    add_class<RandomAccessTr>(m);
 }
 
 QW_FAMILY(order::storage_access, add_storage_access);

@@ -1,6 +1,7 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
 #include "quelbo/uri.h"
 #include "storage.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -115,16 +116,18 @@ struct from_buffer : Declare<from_buffer, Params<Kept<&kMemory>>>
 
 // Entry handles have no class: their copy is freed with the handle by a
 // destructor attached to the entry type itself.
-PyObject* destroy_entry(PyObject*, PyObject* o)
+struct EntryTr
 {
-    return destroy<Entry>(o, {"delete_HTTPHeaders_Entry", 1, "quelbo::HTTPHeaders::Entry *"});
-}
+    using T = Entry;
+    static constexpr const char* name = "HTTPHeaders_Entry";
+    static constexpr const char* native = "quelbo::HTTPHeaders::Entry";
+};
 
 PyObject* entry_result(Entry e)
 {
     swig_type_info* ty = type_of<Entry>();
     if (!ty->clientdata) {
-        static PyMethodDef def{"delete_HTTPHeaders_Entry", &destroy_entry, METH_O, nullptr};
+        static PyMethodDef def{Delete<EntryTr>::name(), &Delete<EntryTr>::run, METH_O, nullptr};
         PyObject* fn = PyCFunction_New(&def, nullptr);
         if (!fn)
             return nullptr;
@@ -225,7 +228,7 @@ void add_stream_factory(Methods& m)
     m.add<Fn<kSFromStore, &StreamAccessFactory::fromRandomAccess, StoreArg>>(
         "A stream that reads and writes through the given store, with the READ, WRITE and SEEK capabilities.\n"
         ":raises: InvalidArgument if the store is empty, Error if it can neither read nor write.");
-    ClassOps<StreamFactoryTr>::add(m);
+    add_class<StreamFactoryTr>(m);
 }
 
 void add_random_factory(Methods& m)
@@ -247,7 +250,7 @@ void add_random_factory(Methods& m)
     m.add<Fn<kRFromStream, &RandomAccessFactory::fromStream, StreamArg>>(
         "A store that reads through the given stream.\n:raises: InvalidArgument if the stream is empty.");
     m.add<from_buffer>();
-    ClassOps<RandomFactoryTr>::add(m);
+    add_class<RandomFactoryTr>(m);
 }
 
 void add_http_headers(Methods& m)
@@ -256,7 +259,7 @@ void add_http_headers(Methods& m)
     m.add<Getter<HeadersTr, kSize, HeadersConst, &HTTPHeaders::size>>();
     m.add<headers_at>();
     m.add<headers_add>();
-    m.add<&ClassOps<HeadersTr>::del>("delete_HTTPHeaders", METH_O);
+    m.add<Delete<HeadersTr>>();
     add_hooks<HTTPHeaders>(m, "HTTPHeaders");
 }
 

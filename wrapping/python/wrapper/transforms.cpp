@@ -4,7 +4,7 @@
 
 #include "common/item_parser.h"
 #include "quelbo/transform.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ void add_transforms(Methods& m)
                                                                    ":param v: The scaling factors.\n"
                                                                    ":rtype: :py:class:`Matrix3d`\n"
                                                                    ":return: The scaling matrix.\n");
-    ClassOps<Factory3Tr>::add<&ClassOps<Factory3Tr>::new_default>(m);
+    add_class<Factory3Tr, NewDefault>(m);
 
     m.add<Fn<kT4Translation, &TransformMatrix4Factory::translation, Vec3>>(
         "\n"
@@ -129,7 +129,7 @@ void add_transforms(Methods& m)
                                                                    ":param v: The scaling factors.\n"
                                                                    ":rtype: :py:class:`Matrix4d`\n"
                                                                    ":return: The scaling matrix.\n");
-    ClassOps<Factory4Tr>::add<&ClassOps<Factory4Tr>::new_default>(m);
+    add_class<Factory4Tr, NewDefault>(m);
 }
 
 QW_FAMILY(order::transforms, add_transforms);

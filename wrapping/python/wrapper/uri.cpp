@@ -1,7 +1,7 @@
 // Uri: a parsed resource identifier.
 #include "quelbo/uri.h"
 #include "core_args.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ constexpr char kToString[] = "to_string";
 void add_uri(Methods& m)
 {
     m.add<new_uri>();
-    m.add<&ClassOps<UriTr>::del>("delete_Uri", METH_O);
+    m.add<Delete<UriTr>>();
     add_const_getter<UriTr, kScheme, &Uri::scheme>(m);
     add_const_getter<UriTr, kAuthority, &Uri::authority>(m);
     add_const_getter<UriTr, kUserInfo, &Uri::userInfo>(m);

@@ -4,7 +4,7 @@
 #include "properties.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/metadata.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/keepalive.h"
 #include "typed_pointers.h"
 
@@ -144,7 +144,7 @@ void add_variant(Methods& m)
         m, "Returns the number of values of the specified type stored.");
     m.add<raw>();
     m.add<getitem>();
-    m.add<&ClassOps<HandleTr>::del>("delete_VariantDataValue", METH_O);
+    m.add<Delete<HandleTr>>();
     add_hooks<Value>(m, "VariantDataValue", false);
 }
 
@@ -414,7 +414,7 @@ PyObject* VariantDataValueFactory_create(PyObject*, PyObject* args)
 void add_variant_factory(Methods& m)
 {
     m.add<&VariantDataValueFactory_create>(kCreate, METH_VARARGS);
-    m.add<&ClassOps<FactoryTr>::del>("delete_VariantDataValueFactory", METH_O);
+    m.add<Delete<FactoryTr>>();
     add_hooks<VariantDataValueFactory>(m, "VariantDataValueFactory", false);
 }
 

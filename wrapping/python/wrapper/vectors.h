@@ -11,7 +11,7 @@
 
 #include "common/item_parser.h"
 #include "quelbo/vector.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -215,7 +215,7 @@ struct Members
         m.add<Method<kDot, &dot, Object, Operand>>(dynamic ? "Dot product" : "Dot product of two vectors.");
         m.add<Method<kCross, &cross, Object, Operand>>(
             "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
-        m.add<&ClassOps<Tr>::del>(std::string("delete_") + Tr::name, METH_O);
+        m.add<Delete<Tr>>();
         add_hooks<V>(m, Tr::name);
     }
 };

@@ -1,7 +1,7 @@
 // The view and extension providers, and DataFrameViewFactory.
 #include "data_frames.h"
 #include "order.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "quelbo/providers.h"
 
 namespace {
@@ -51,24 +51,24 @@ void add_providers(Methods& m)
     QW_PROVIDE(m, ImageViewProvider, to_write_only, ImageView, toWriteOnly,
                "Remove all capacities except WRITE to an ImageView.\n"
                "If given ImageView only has WRITE capacity, it is returned directly.");
-    ClassOps<ImageProviderTr>::add<&ClassOps<ImageProviderTr>::new_default>(m);
+    add_class<ImageProviderTr, NewDefault>(m);
 
     QW_PROVIDE(m, LodImageViewProvider, is_lod_image, View, isLodImage, "Checks if a given View is a LodImageView.");
     QW_PROVIDE(m, LodImageViewProvider, to_lod_image, View, toLodImage,
                "Convert a View into a LodImageView; null if the view is not a LodImageView.");
-    ClassOps<LodProviderTr>::add<&ClassOps<LodProviderTr>::new_default>(m);
+    add_class<LodProviderTr, NewDefault>(m);
 
     QW_PROVIDE(m, DataFrameViewProvider, is_data_frame, View, isDataFrame,
                "Checks if a given View is a DataFrameView.");
     QW_PROVIDE(m, DataFrameViewProvider, to_data_frame, View, toDataFrame,
                "Convert a View into a DataFrameView; null if the view is not a DataFrameView.");
-    ClassOps<FrameProviderTr>::add<&ClassOps<FrameProviderTr>::new_default>(m);
+    add_class<FrameProviderTr, NewDefault>(m);
 
     QW_PROVIDE(m, MultiImageViewProvider, is_multi_image, View, isMultiImage,
                "Checks if a given View is a MultiImageView.");
     QW_PROVIDE(m, MultiImageViewProvider, to_multi_image, View, toMultiImage,
                "Convert a View into a MultiImageView; null if the view is not a MultiImageView.");
-    ClassOps<MultiProviderTr>::add<&ClassOps<MultiProviderTr>::new_default>(m);
+    add_class<MultiProviderTr, NewDefault>(m);
 
     QW_PROVIDE(m, ExtensionProvider, to_tiling_info, Extension, toTilingInfo,
                "Convert an Extension into a TilingInfoExtension; null if it is of another kind.");
@@ -76,7 +76,7 @@ void add_providers(Methods& m)
                "Convert an Extension into a ParallelAccessExtension; null if it is of another kind.");
     QW_PROVIDE(m, ExtensionProvider, to_view_origin, Extension, toViewOrigin,
                "Convert an Extension into a ViewOriginExtension; null if it is of another kind.");
-    ClassOps<ExtensionProviderTr>::add<&ClassOps<ExtensionProviderTr>::new_default>(m);
+    add_class<ExtensionProviderTr, NewDefault>(m);
 }
 #undef QW_PROVIDE
 QW_FAMILY(order::views_providers, add_providers);
@@ -111,7 +111,7 @@ void add_data_frame_factory(Methods& m)
 {
     m.add<allocate>();
     m.add<allocate_empty>();
-    ClassOps<FactoryTr>::add<&ClassOps<FactoryTr>::new_default>(m);
+    add_class<FactoryTr, NewDefault>(m);
 }
 QW_FAMILY(order::factories_data_frame, add_data_frame_factory);
 

@@ -6,6 +6,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
 #include "buffer_args.h"
+#include "runtime/members.h"
 
 namespace quelbo {
 class LodImageView;
@@ -23,15 +24,18 @@ constexpr char kConstImage[] = "quelbo::ImageView const *";
 
 // ------------------------------------------------------------------ View
 
-PyObject* new_View(PyObject*, PyObject*)
+struct ViewTr
 {
-    return call([] { return constructed(new std::shared_ptr<View>(std::make_shared<View>())); });
-}
+    using T = View;
+    static constexpr const char* name = "View";
+    static constexpr const char* native = "quelbo::View";
+};
 
-PyObject* delete_View(PyObject*, PyObject* o)
+struct new_View : Declare<new_View, Params<>>
 {
-    return shared_delete<View>(o, {"delete_View", 1, kView});
-}
+    static constexpr const char* name = "new_View";
+    static constexpr auto call = [] { return constructed(new std::shared_ptr<View>(std::make_shared<View>())); };
+};
 
 using ViewSelf = SharedSelf<View, kView>;
 
@@ -50,15 +54,12 @@ struct view_origin : Declare<view_origin, Params<ViewSelf>>
     static constexpr auto call = &View::viewOrigin;
 };
 
-PyObject* delete_ImageView(PyObject*, PyObject* o)
+struct LodImageViewTr
 {
-    return shared_delete<ImageView>(o, {"delete_ImageView", 1, kImage});
-}
-
-PyObject* delete_LodImageView(PyObject*, PyObject* o)
-{
-    return shared_delete<quelbo::LodImageView>(o, {"delete_LodImageView", 1, "quelbo::LodImageView *"});
-}
+    using T = quelbo::LodImageView;
+    static constexpr const char* name = "LodImageView";
+    static constexpr const char* native = "quelbo::LodImageView";
+};
 
 // Adopts only a holder that native code handed over (quelbo::handOver).
 constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
@@ -68,7 +69,9 @@ constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
 // ImageView_<Name>(view): one member of the view, its result converted.
 struct ImageViewTr
 {
+    using T = ImageView;
     static constexpr const char* name = "ImageView";
+    static constexpr const char* native = "quelbo::ImageView";
 };
 template <const char* Name, const char* Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
@@ -144,8 +147,8 @@ struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kSha
 
 void add_views(Methods& m)
 {
-    m.add<&new_View>("new_View", METH_NOARGS);
-    m.add<&delete_View>("delete_View", METH_O);
+    m.add<new_View>();
+    m.add<SharedDelete<ViewTr>>();
     m.add<view_extension>();
     m.add<view_origin>();
     add_hooks<std::shared_ptr<View>>(m, "View");
@@ -154,7 +157,7 @@ QW_FAMILY(order::views, add_views);
 
 void add_image_views(Methods& m)
 {
-    m.add<&delete_ImageView>("delete_ImageView", METH_O);
+    m.add<SharedDelete<ImageViewTr>>();
     add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
     m.add<support>();
     add_query<kGetShape, kImage, &ImageView::shape>(
@@ -210,7 +213,7 @@ QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
 
 void add_lod_release(Methods& m)
 {
-    m.add<&delete_LodImageView>("delete_LodImageView", METH_O);
+    m.add<SharedDelete<LodImageViewTr>>();
 }
 QW_FAMILY(order::views_lod_release, add_lod_release);
 

@@ -2,7 +2,7 @@
 // through the shared type table.
 #include "quelbo/writer.h"
 #include "quelbo/metadata.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
 
@@ -36,15 +36,9 @@ constexpr char kData[] = "std::shared_ptr< quelbo::VariantDataValue >";
 using SetOption = Fn<kSetOption, &quelbo::Writer::setOption, SharedSelf<quelbo::Writer, kWriter>,
                      Arg<std::string, kParameter>, SharedArg<quelbo::VariantDataValue, kData>>;
 
-PyObject* delete_Writer(PyObject*, PyObject* o)
-{
-    static const ArgId a{"delete_Writer", 1, kWriter};
-    return destroy<WriterPtr>(o, a);
-}
-
 void add_writer(Methods& m)
 {
-    m.add<&delete_Writer>("delete_Writer", METH_O);
+    m.add<Delete<WriterTr, Disowned<WriterPtr, kWriter>>>();
     add_shared_getter<WriterTr, kWriteAll, &quelbo::Writer::writeAll, false>(m, "Output all the data.");
     add_shared_getter<WriterTr, kWriteInit, &quelbo::Writer::writeInit, false>(
         m, "Initialize file and output only the header");

@@ -6,6 +6,7 @@
 #include "readonly/readonly_args.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
+#include "runtime/members.h"
 
 namespace qw::cuda {
 
@@ -234,9 +235,9 @@ void add_methods(Methods& m)
     m.add<&Allocate<Coalesced>::fn>("CudaImageFactory_allocate_coalesced", METH_VARARGS, kCoalescedDoc);
     m.add<&copy_in_cuda_memory>("CudaImageFactory_copy_in_cuda_memory", METH_O, kCopyDoc);
     m.add<&adapt_to_cuda>("CudaImageFactory_adapt_to_cuda", METH_O, kAdaptDoc);
-    ClassOps<FactoryTr>::add(m);
+    add_class<FactoryTr>(m);
     m.add<&is_cuda_image>("CudaExtensionProvider_is_cuda_image", METH_O, kIsCudaDoc);
-    ClassOps<ProviderTr>::add(m);
+    add_class<ProviderTr>(m);
 }
 
 } // namespace qw::cuda

@@ -7,7 +7,7 @@
 #include "numpy/NumpyImageView.h"
 #include "order.h"
 #include "quelbo/error.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 #include "runtime/shared.h"
 
 namespace quelbo {
@@ -324,7 +324,7 @@ void add_numpy_interop(Methods& m)
     m.add<order_from_numpy_array>();
     m.add<to_numpy_array>();
     m.add<order_to_numpy_array>();
-    ClassOps<NumpyInteropTr>::add<&ClassOps<NumpyInteropTr>::new_default>(m);
+    add_class<NumpyInteropTr, NewDefault>(m);
 }
 QW_FAMILY(order::numpy_interop, add_numpy_interop);
 

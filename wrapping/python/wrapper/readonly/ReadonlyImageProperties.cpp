@@ -3,7 +3,7 @@
 #include "readonly/ReadonlyImageProperties.h"
 
 #include "properties.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ void add_readonly_properties(Methods& m)
         m, "Proxy for SpatialCalibrationProperty::directions.");
     add_wrapper_getter<CalibrationTr, kGetUnit, &RC::get_unit>(m, "Proxy for SpatialCalibrationProperty::unit.");
     add_wrapper_getter<CalibrationTr, kToString, &RC::toString>(m, "Proxy for SpatialCalibrationProperty::toString.");
-    m.add<&ClassOps<CalibrationTr>::del>("delete_ReadonlySpatialCalibrationProperty", METH_O);
+    m.add<Delete<CalibrationTr>>();
     add_hooks<RC>(m, CalibrationTr::name);
 
     using RI = ReadonlyImageInfoProperty;
@@ -166,7 +166,7 @@ void add_readonly_properties(Methods& m)
     add_wrapper_getter<InfoTr, kGetBitDepth, &RI::get_bit_depth>(m, "Proxy for ImageInfoProperty::bitDepth.");
     add_wrapper_getter<InfoTr, kGetRange, &RI::get_value_range>(m, "Proxy for ImageInfoProperty::valueRange.");
     add_wrapper_getter<InfoTr, kToString, &RI::toString>(m, "Proxy for ImageInfoProperty::toString.");
-    m.add<&ClassOps<InfoTr>::del>("delete_ReadonlyImageInfoProperty", METH_O);
+    m.add<Delete<InfoTr>>();
     add_hooks<RI>(m, InfoTr::name);
 
     using RP = ReadonlyImageProperties;
@@ -179,7 +179,7 @@ void add_readonly_properties(Methods& m)
     m.add<&ReadonlyImageProperties___eq__>(
         "ReadonlyImageProperties___eq__", METH_VARARGS,
         "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n");
-    m.add<&ClassOps<PropertiesTr>::del>("delete_ReadonlyImageProperties", METH_O);
+    m.add<Delete<PropertiesTr>>();
     add_hooks<RP>(m, PropertiesTr::name);
 }
 

@@ -2,7 +2,7 @@
 #include "readonly/ReadonlyMetadataNode.h"
 
 #include "properties.h"
-#include "runtime/declare.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ void add_readonly_metadata(Methods& m)
     add_wrapper_getter<WrapperTr, kBegin, &W::begin>(m, "Proxy for MetadataNode::cbegin.");
     add_wrapper_getter<WrapperTr, kEnd, &W::end>(m, "Proxy for MetadataNode::cend.");
     add_wrapper_getter<WrapperTr, kToString, &W::to_string>(m, "Proxy for MetadataNode::toString.");
-    m.add<&ClassOps<WrapperTr>::del>("delete_ReadonlyMetadataNode", METH_O);
+    m.add<Delete<WrapperTr>>();
     add_hooks<W>(m, WrapperTr::name);
 }
 

@@ -125,22 +125,9 @@ void dispose(T* p)
         destroy_or_defer(p, [](void* q) { delete static_cast<T*>(q); });
 }
 
-// delete_<cls>: takes ownership away and destroys what the handle owned.
-// A handle that did not own (borrowed, moved from, disowned) destroys
-// nothing; the handle never keeps a pointer to a destroyed object.
+// delete_<cls>: takes ownership away (out: what the handle owned, else
+// null) and leaves the handle reaching nothing.
 bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& out);
-
-template <class T>
-PyObject* destroy(PyObject* o, const ArgId& a)
-{
-    void* p = nullptr;
-    if (!disown_for_delete(o, type_of<T>(), a, p))
-        return nullptr;
-    if (p)
-        destroy_deleted(p, [](void* q) { delete static_cast<T*>(q); });
-    Py_RETURN_NONE;
-}
-
 
 // A value result: a heap copy owned by a new handle with its proxy.
 template <class T>
@@ -183,40 +170,5 @@ PyObject* shared(std::shared_ptr<T> p)
 // argument `a` when given.
 PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgId* a);
 PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty);
-
-// ============================================================ classes
-
-// Generic members of a registered class described by a traits struct:
-//   struct Tr { using T = quelbo::Logger; static constexpr const char* name = "Logger";
-//               static constexpr const char* native = "quelbo::Logger"; };
-template <class Tr>
-struct ClassOps
-{
-    using T = typename Tr::T;
-
-    // new_<name>() for a default-constructible class (no-argument form).
-    static PyObject* new_default(PyObject*, PyObject*)
-    {
-        return call([] { return constructed(new T()); });
-    }
-
-    // delete_<name>(handle)
-    static PyObject* del(PyObject*, PyObject* o)
-    {
-        static const ArgId a{joined("delete_", Tr::name), 1, joined(Tr::native, " *")};
-        return destroy<T>(o, a);
-    }
-
-    // Registers the hooks, then new_ (when given) and delete_.
-    // ClassOps<Tr>::add(m), or ClassOps<Tr>::add<&ctor>(m, ctor_flags).
-    template <auto Ctor = nullptr>
-    static void add(Methods& m, int ctor_flags = METH_NOARGS)
-    {
-        if constexpr (Ctor != nullptr)
-            m.add<Ctor>(std::string("new_") + Tr::name, ctor_flags);
-        m.add<&del>(std::string("delete_") + Tr::name, METH_O);
-        add_hooks<T>(m, Tr::name, Ctor != nullptr);
-    }
-};
 
 } // namespace qw

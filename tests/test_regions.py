@@ -189,3 +189,30 @@ def test_constructor_overload_messages():
         q.new_Region2u64([1, 2, 3], "ab")
     with pytest.raises(TypeError, match="^invalid item in sequence - expected long value$"):
         q.new_Region2u64(["a", 2], [1, 1])
+
+
+@pytest.mark.parametrize("name,native", [("Region2u64", "quelbo::Region< uint64_t,2 >"),
+                                         ("RegionXu64", "quelbo::RegionX< uint64_t >")])
+def test_member_messages_name_the_declared_types(name, native):
+    r = make(name, (0, 0), (1, 1))
+    with pytest.raises(TypeError) as e:
+        fn(name, "contains")(r, 3)
+    assert str(e.value) == (
+        "Wrong number or type of arguments for overloaded function '%s_contains'.\n"
+        "  Possible C/C++ prototypes are:\n"
+        "    %s::contains(%s const &) const\n"
+        "    %s::contains(%s::VectorType const &) const\n" % (name, native, native, native, native))
+    with pytest.raises(ValueError) as e:
+        fn(name, "intersect")(None, r)
+    assert str(e.value) == "invalid null reference in method '%s_intersect', argument 1 of type '%s const *'" % (
+        name, native)
+    other = cls("Region3u64")() if name == "RegionXu64" else cls("RegionXu64")(2)
+    with pytest.raises(TypeError) as e:
+        fn(name, "intersection")(r, other)
+    assert str(e.value) == "in method '%s_intersection', argument 2 of type '%s const &'" % (name, native)
+    with pytest.raises(OverflowError) as e:
+        fn(name, "extract_slice_from_axis")(r, 0, -1)
+    assert str(e.value) == "in method '%s_extract_slice_from_axis', argument 3 of type 'uint64_t'" % name
+    with pytest.raises(TypeError) as e:
+        fn(name, "get_dimension_count")(other)
+    assert str(e.value) == "in method '%s_get_dimension_count', argument 1 of type '%s const *'" % (name, native)

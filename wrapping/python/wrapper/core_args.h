@@ -167,8 +167,12 @@ struct ObjectCompare
         static const char* fn = joined(Tr::name, Equal ? "___eq__" : "___ne__");
         return fn;
     }
+    // Only the operator asked for is used (a class may lack operator!=).
     static constexpr auto call = [](const typename Tr::T* obj, const typename Tr::T& other) {
-        return Equal ? *obj == other : *obj != other;
+        if constexpr (Equal)
+            return *obj == other;
+        else
+            return *obj != other;
     };
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };

@@ -12,17 +12,23 @@ QW_TYPE(quelbo::Region2u64, "_p_quelbo__RegionT_uint64_t_2_t");
 QW_TYPE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t");
 QW_TYPE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t");
 
-constexpr const char* kNames[] = {"", "", "Region2u64", "Region3u64", "Region4u64"};
-constexpr const char* kNatives[] = {"", "", "quelbo::Region< uint64_t,2 >", "quelbo::Region< uint64_t,3 >",
-                                    "quelbo::Region< uint64_t,4 >"};
-
 template <std::size_t N>
-struct FixedTr
-{
-    using T = quelbo::Region<uint64_t, N>;
-    static constexpr const char* name = kNames[N];
-    static constexpr const char* native = kNatives[N];
-};
+struct FixedTr;
+#define QW_FIXED_REGION(N)                                                                                             \
+    template <>                                                                                                        \
+    struct FixedTr<N>                                                                                                  \
+    {                                                                                                                  \
+        using T = quelbo::Region<uint64_t, N>;                                                                         \
+        static constexpr const char* name = "Region" #N "u64";                                                         \
+        QW_REGION_TEXTS("quelbo::Region< uint64_t," #N " >", "Region");                                                \
+    }
+QW_FIXED_REGION(2);
+QW_FIXED_REGION(3);
+QW_FIXED_REGION(4);
+#undef QW_FIXED_REGION
+
+constexpr char kDimensionCount[] = "get_dimension_count";
+constexpr char kDynamic[] = "RegionX< uint64_t > const &";
 
 template <std::size_t N>
 struct FixedRegion : RegionOps<FixedTr<N>>
@@ -32,38 +38,28 @@ struct FixedRegion : RegionOps<FixedTr<N>>
     using R = typename Tr::T;
 
     // N for every region, a null one included: nothing is read.
-    static PyObject* get_dimension_count(PyObject*, PyObject* o)
-    {
-        static const char* fn = Ops::name("get_dimension_count");
-        R* r;
-        if (!ptr(o, {fn, 1, Ops::self_type()}, r))
-            return nullptr;
-        return to_py(R::dimensionCount());
-    }
+    static std::size_t dimension_count(const R*) { return R::dimensionCount(); }
+    using get_dimension_count = Member<Tr, kDimensionCount, &dimension_count, Ptr<R, &Tr::self_type>>;
 
-    static PyObject* construct(PyObject*, PyObject* args)
+    struct new_empty : Candidate<Params<>, 0>
     {
-        static const char* fn = joined("new_", Tr::name);
-        static const char* proto = joined(Tr::native, "::Region(");
-        static const Overloads rows(
-            fn, {{joined(proto, ")"), 0, 0, nullptr,
-                  [](Args, Py_ssize_t) { return call([] { return constructed(new R()); }); }, 0},
-                 {joined(proto, "RegionX< uint64_t > const &)"), 1, 1,
-                  [](Args a, Py_ssize_t) { return is_obj<quelbo::RegionXu64>(a[0]); },
-                  [](Args a, Py_ssize_t) -> PyObject* {
-                      quelbo::RegionXu64* dynamic;
-                      if (!ref(a[0], {fn, 1, "RegionX< uint64_t > const &"}, dynamic))
-                          return nullptr;
-                      return call([&] { return constructed(new R(*dynamic)); });
-                  },
-                  2},
-                 {joined(proto, Tr::native, " const &)"), 1, 1, [](Args a, Py_ssize_t) { return is_obj<R>(a[0]); },
-                  [](Args a, Py_ssize_t) { return Ops::copy(fn, a[0]); }, 3},
-                 {joined(proto, with_native("@::VectorType const &,@::SizeType const &)", Tr::native)), 2, 2,
-                  [](Args a, Py_ssize_t) { return is_seq(a[0]) && is_seq(a[1]); },
-                  [](Args a, Py_ssize_t) { return Ops::from_sequences(a[0], a[1]); }, 1}});
-        return rows(args);
-    }
+        static constexpr const char* member = Tr::constructor;
+        static constexpr auto call = [] { return constructed(new R()); };
+    };
+    struct new_dynamic : Candidate<Params<Ref<quelbo::RegionXu64, kDynamic>>, 2>
+    {
+        static constexpr const char* member = Tr::constructor;
+        static constexpr auto call = [](const quelbo::RegionXu64& dynamic) { return constructed(new R(dynamic)); };
+    };
+    struct construct : DeclareOverloads<construct, new_empty, new_dynamic, typename Ops::template new_copy<3>,
+                                        typename Ops::template new_sequences<1>>
+    {
+        static const char* name()
+        {
+            static const char* fn = joined("new_", Tr::name);
+            return fn;
+        }
+    };
 
     static void add(Methods& m)
     {
@@ -100,10 +96,9 @@ struct FixedRegion : RegionOps<FixedTr<N>>
                         Tr::native),
             "Return a string representation",
         };
-        m.add<&construct>(joined("new_", Tr::name), METH_VARARGS);
+        m.add<construct>();
         m.add<Delete<Tr>>();
-        m.add<&get_dimension_count>(Ops::name("get_dimension_count"), METH_O,
-                                    "Return number of dimension of this region");
+        m.add<get_dimension_count>("Return number of dimension of this region");
         Ops::template add_members<false>(m, docs);
         add_hooks<R>(m, Tr::name);
     }

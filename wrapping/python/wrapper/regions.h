@@ -1,15 +1,14 @@
 // Flat functions shared by the fixed regions (Region2u64 .. Region4u64) and
 // the dynamic region (RegionXu64). A family is described by a traits struct:
 //   struct Tr { using T = quelbo::Region2u64; static constexpr const char* name = "Region2u64";
-//               static constexpr const char* native = "quelbo::Region< uint64_t,2 >"; };
+//               QW_REGION_TEXTS("quelbo::Region< uint64_t,2 >", "Region"); };
 #pragma once
 
 #include <string>
-#include <type_traits>
 
-#include "common/item_parser.h"
+#include "core_args.h"
 #include "quelbo/region.h"
-#include "runtime/wrap.h"
+#include "runtime/members.h"
 
 namespace qw {
 namespace regions {
@@ -54,6 +53,17 @@ constexpr const char* kSliceDoc =
     "extractSliceFromAxis(2, 5) returns 3D region {{0, 0, 5}, {5, 6, 1}}\n\ne.g. a 3D region with non-null origin { "
     "{2, 3, 4}, {5, 6, 7}}\n\nextractSliceFromAxis(0, 3) returns 3D region {{5, 3, 4}, {1, 6, 7}}\n";
 
+// The declared type texts of a region class, from its native name and the
+// name of its constructor, in a traits struct.
+#define QW_REGION_TEXTS(native_text, constructor_name)                                                                 \
+    static constexpr const char* native = native_text;                                                                 \
+    static constexpr const char* self_type = native_text " const *";                                                   \
+    static constexpr const char* other_type = native_text " const &";                                                  \
+    static constexpr const char* vector_type = native_text "::VectorType const &";                                     \
+    static constexpr const char* size_type = native_text "::SizeType const &";                                         \
+    static constexpr const char* constructor = native_text "::" constructor_name;                                      \
+    static constexpr const char* contains = native_text "::contains"
+
 // Member names, as template arguments of the generic members.
 inline constexpr char kOrigin[] = "get_origin";
 inline constexpr char kSize[] = "get_size";
@@ -61,149 +71,75 @@ inline constexpr char kMin[] = "get_min";
 inline constexpr char kMax[] = "get_max";
 inline constexpr char kElementCount[] = "get_element_count";
 inline constexpr char kIsEmpty[] = "get_is_empty";
+inline constexpr char kContains[] = "contains";
 inline constexpr char kIntersect[] = "intersect";
 inline constexpr char kIntersection[] = "intersection";
-inline constexpr char kEq[] = "__eq__";
-inline constexpr char kNe[] = "__ne__";
+inline constexpr char kSlice[] = "extract_slice_from_axis";
 inline constexpr char kToString[] = "to_string";
+inline constexpr char kU64[] = "uint64_t";
 
 template <class Tr>
 struct RegionOps
 {
     using R = typename Tr::T;
-    using V = typename R::VectorType;
 
-    static const char* name(const char* member) { return joined(Tr::name, "_", member); }
-    static const char* self_type()
-    {
-        static const char* const t = joined(Tr::native, " const *");
-        return t;
-    }
-    static const char* ref_type()
-    {
-        static const char* const t = joined(Tr::native, " const &");
-        return t;
-    }
-
-    // A library result: numbers, flags and text as Python values, regions and
-    // vectors as new objects owning a copy.
-    template <class X>
-    static PyObject* result(const X& x)
-    {
-        if constexpr (std::is_arithmetic<X>::value || std::is_same<X, std::string>::value)
-            return to_py(x);
-        else
-            return value(x);
-    }
-
-    // A query of the region alone (single-object form).
-    template <auto Member, const char* Name>
-    static PyObject* query(PyObject*, PyObject* o)
-    {
-        static const char* fn = name(Name);
-        R* r;
-        if (!self(o, {fn, 1, self_type()}, r))
-            return nullptr;
-        return call([&] { return result((r->*Member)()); });
-    }
-
-    // A member taking the region and one other region.
-    template <auto Member, const char* Name>
-    static PyObject* with_other(PyObject*, PyObject* args)
-    {
-        static const char* fn = name(Name);
-        PyObject* a[2];
-        R* r;
-        R* other;
-        if (!unpack(fn, args, 2, 2, a) || !self(a[0], {fn, 1, self_type()}, r) ||
-            !ref(a[1], {fn, 2, ref_type()}, other))
-            return nullptr;
-        return call([&] { return result((r->*Member)(*other)); });
-    }
-
-    // notImplementedRule over a comparison.
-    template <auto Member, const char* Name>
-    static PyObject* compare(PyObject* module, PyObject* args)
-    {
-        return not_implemented(with_other<Member, Name>(module, args));
-    }
+    // Argument kinds: the region, another one, a position and a size given as
+    // sequences.
+    using Const = Self<R, &Tr::self_type>;
+    using Other = Ref<R, &Tr::other_type>;
+    using Vector = Seq<typename R::VectorType, &Tr::vector_type>;
+    using Size = Seq<typename R::SizeType, &Tr::size_type>;
 
     // contains(region) or contains(position given as a sequence).
-    static PyObject* contains(PyObject*, PyObject* args)
+    template <class K>
+    struct Contains : Candidate<Params<Const, K>>
     {
-        static const char* fn = name("contains");
-        static const Overloads rows(
-            fn, {{joined(Tr::native, "::contains(", joined(Tr::native, " const &) const")), 2, 2,
-                  [](Args a, Py_ssize_t) { return is_obj<R>(a[0], true) && is_obj<R>(a[1]); },
-                  [](Args a, Py_ssize_t) -> PyObject* {
-                      R *r, *other;
-                      if (!self(a[0], {fn, 1, self_type()}, r) || !ref(a[1], {fn, 2, ref_type()}, other))
-                          return nullptr;
-                      return call([&] { return to_py(r->contains(*other)); });
-                  }},
-                 {joined(Tr::native, "::contains(", joined(Tr::native, "::VectorType const &) const")), 2, 2,
-                  [](Args a, Py_ssize_t) { return is_obj<R>(a[0], true) && is_seq(a[1]); },
-                  [](Args a, Py_ssize_t) -> PyObject* {
-                      R* r;
-                      V position;
-                      if (!self(a[0], {fn, 1, self_type()}, r) || !sequence_to_vector(a[1], position))
-                          return nullptr;
-                      return call([&] { return to_py(r->contains(position)); });
-                  }}});
-        return rows(args);
-    }
-
-    static PyObject* extract_slice_from_axis(PyObject*, PyObject* args)
+        static constexpr const char* member = Tr::contains;
+        static constexpr const char* suffix = " const";
+        static constexpr auto call = [](const R* r, const auto& other) { return r->contains(other); };
+    };
+    struct contains : DeclareOverloads<contains, Contains<Other>, Contains<Vector>>, MemberName<Tr, kContains>
     {
-        static const char* fn = name("extract_slice_from_axis");
-        PyObject* a[3];
-        R* r;
-        size_t dimension;
-        uint64_t origin;
-        if (!unpack(fn, args, 3, 3, a) || !self(a[0], {fn, 1, self_type()}, r) ||
-            !arg(a[1], {fn, 2, "size_t"}, dimension) || !arg(a[2], {fn, 3, "uint64_t"}, origin))
-            return nullptr;
-        return call([&] { return value(r->extractSliceFromAxis(dimension, origin)); });
-    }
+    };
 
-    // Constructor candidates shared by the families.
-    static PyObject* copy(const char* fn, PyObject* o)
+    // Constructor candidates shared by the families (Decl: the place in the
+    // message).
+    template <int Decl>
+    struct new_copy : Candidate<Params<Other>, Decl>
     {
-        R* other;
-        if (!ref(o, {fn, 1, ref_type()}, other))
-            return nullptr;
-        return call([&] { return constructed(new R(*other)); });
-    }
-
+        static constexpr const char* member = Tr::constructor;
+        static constexpr auto call = [](const R& other) { return constructed(new R(other)); };
+    };
     // Origin then size, each converted completely before the next is looked at.
-    static PyObject* from_sequences(PyObject* origin_seq, PyObject* size_seq)
+    template <int Decl>
+    struct new_sequences : Candidate<Params<Vector, Size>, Decl>
     {
-        typename R::VectorType origin;
-        typename R::SizeType size;
-        if (!sequence_to_vector(origin_seq, origin) || !sequence_to_vector(size_seq, size))
-            return nullptr;
-        return call([&] { return constructed(new R(origin, size)); });
-    }
+        static constexpr const char* member = Tr::constructor;
+        static constexpr auto call = [](const typename R::VectorType& origin, const typename R::SizeType& size) {
+            return constructed(new R(origin, size));
+        };
+    };
 
     // The members from get_origin to to_string, in interface order; the
     // dynamic region also has __ne__.
     template <bool WithNe>
     static void add_members(Methods& m, const Docs& d)
     {
-        m.add<&query<&R::origin, kOrigin>>(name(kOrigin), METH_O, d.origin);
-        m.add<&query<&R::size, kSize>>(name(kSize), METH_O, d.size);
-        m.add<&query<&R::min, kMin>>(name(kMin), METH_O, d.min);
-        m.add<&query<&R::max, kMax>>(name(kMax), METH_O, d.max);
-        m.add<&query<&R::elementCount, kElementCount>>(name(kElementCount), METH_O, d.element_count);
-        m.add<&query<&R::isEmpty, kIsEmpty>>(name(kIsEmpty), METH_O, d.is_empty);
-        m.add<&contains>(name("contains"), METH_VARARGS, d.contains);
-        m.add<&with_other<&R::intersect, kIntersect>>(name(kIntersect), METH_VARARGS, d.intersect);
-        m.add<&with_other<&R::intersection, kIntersection>>(name(kIntersection), METH_VARARGS, d.intersection);
-        m.add<&extract_slice_from_axis>(name("extract_slice_from_axis"), METH_VARARGS, d.slice);
-        m.add<&compare<&R::operator==, kEq>>(name(kEq), METH_VARARGS, d.eq);
+        add_const_getter<Tr, kOrigin, &R::origin>(m, d.origin);
+        add_const_getter<Tr, kSize, &R::size>(m, d.size);
+        add_const_getter<Tr, kMin, &R::min>(m, d.min);
+        add_const_getter<Tr, kMax, &R::max>(m, d.max);
+        add_const_getter<Tr, kElementCount, &R::elementCount>(m, d.element_count);
+        add_const_getter<Tr, kIsEmpty, &R::isEmpty>(m, d.is_empty);
+        m.add<contains>(d.contains);
+        m.add<Member<Tr, kIntersect, &R::intersect, Const, Other>>(d.intersect);
+        m.add<Member<Tr, kIntersection, &R::intersection, Const, Other>>(d.intersection);
+        m.add<Member<Tr, kSlice, &R::extractSliceFromAxis, Const, Arg<size_t, text::size>, Arg<uint64_t, kU64>>>(
+            d.slice);
+        m.add<ObjectCompare<Tr, true>>(d.eq);
         if constexpr (WithNe)
-            m.add<&compare<&R::operator!=, kNe>>(name(kNe), METH_VARARGS, nullptr);
-        m.add<&query<&R::toString, kToString>>(name(kToString), METH_O, d.to_string);
+            m.add<ObjectCompare<Tr, false>>();
+        add_const_getter<Tr, kToString, &R::toString>(m, d.to_string);
     }
 };
 

@@ -13,45 +13,28 @@ struct RegionXTr
 {
     using T = quelbo::RegionXu64;
     static constexpr const char* name = "RegionXu64";
-    static constexpr const char* native = "quelbo::RegionX< uint64_t >";
-    static constexpr const char* self_type = "quelbo::RegionX< uint64_t > const *";
+    QW_REGION_TEXTS("quelbo::RegionX< uint64_t >", "RegionX");
 };
 
 using Ops = RegionOps<RegionXTr>;
 using R = quelbo::RegionXu64;
+using Vector = Ops::Vector;
+using Size = Ops::Size;
 
-constexpr char kMember[] = "quelbo::RegionX< uint64_t >::RegionX";
-constexpr char kCopied[] = "quelbo::RegionX< uint64_t > const &";
 constexpr char kMoved[] = "quelbo::RegionX< uint64_t > &&";
-constexpr char kVector[] = "quelbo::RegionX< uint64_t >::VectorType const &";
-constexpr char kSize[] = "quelbo::RegionX< uint64_t >::SizeType const &";
-using Vector = Seq<R::VectorType, kVector>;
-using Size = Seq<R::SizeType, kSize>;
 
-// The copy comes first, so the move constructor is never reached.
-struct new_copy : Candidate<Params<Ref<R, kCopied>>, 1>
-{
-    static constexpr const char* member = kMember;
-    static constexpr auto call = [](const R& other) { return constructed(new R(other)); };
-};
 struct new_count : Candidate<Params<Arg<size_t, text::size>>, 0>
 {
-    static constexpr const char* member = kMember;
+    static constexpr const char* member = RegionXTr::constructor;
     static constexpr auto call = [](size_t dimensionCount) { return constructed(new R(dimensionCount)); };
-};
-// origin then size, each converted completely before the next is looked at
-struct new_sequences : Candidate<Params<Vector, Size>, 3>
-{
-    static constexpr const char* member = kMember;
-    static constexpr auto call = [](const R::VectorType& origin, const R::SizeType& size) {
-        return constructed(new R(origin, size));
-    };
 };
 struct new_moved : Candidate<Params<Ref<R, kMoved>>, 2>
 {
-    static constexpr const char* member = kMember;
+    static constexpr const char* member = RegionXTr::constructor;
 };
-struct new_regionx : DeclareOverloads<new_regionx, new_copy, new_count, new_sequences, ListedOnly<new_moved>>
+// The copy comes first, so the move constructor is never reached.
+struct new_regionx : DeclareOverloads<new_regionx, Ops::new_copy<1>, new_count, Ops::new_sequences<3>,
+                                     ListedOnly<new_moved>>
 {
     static constexpr const char* name = "new_RegionXu64";
     static constexpr const char* doc =

@@ -28,23 +28,23 @@ const char* size_text(std::size_t n)
 // ---------------------------------------------------------- arrays, matrices
 
 template <class E>
-struct ArrayTr
+struct ArrayTr : ValueCodec<quelbo::ArrayX<E>>
 {
-    using T = quelbo::ArrayX<E>;
+    static constexpr const char* decl = Code<E>::array_type;
     static const char* enc() { return joined("Serialization_encode_arrayx", Code<E>::array); }
     static const char* dec() { return joined("Serialization_decode_arrayx", Code<E>::array); }
-    static const char* decl() { return joined("quelbo::ArrayX", Code<E>::array, " const &"); }
 };
 
 template <class E, std::size_t N>
-struct MatrixTr
+struct MatrixTr : ValueCodec<quelbo::Matrix<E, N>>
 {
-    using T = quelbo::Matrix<E, N>;
-    static constexpr const char* code =
-        N == 3 ? (std::is_same<E, float>::value ? "3f" : "3d") : (std::is_same<E, float>::value ? "4f" : "4d");
+    static constexpr bool single = std::is_same<E, float>::value;
+    static constexpr const char* code = N == 3 ? (single ? "3f" : "3d") : (single ? "4f" : "4d");
+    static constexpr const char* decl =
+        N == 3 ? (single ? "quelbo::Matrix3f const &" : "quelbo::Matrix3d const &")
+               : (single ? "quelbo::Matrix4f const &" : "quelbo::Matrix4d const &");
     static const char* enc() { return joined("Serialization_encode_matrix_", code); }
     static const char* dec() { return joined("Serialization_decode_matrix_", code); }
-    static const char* decl() { return joined("quelbo::Matrix", code, " const &"); }
 };
 
 // A group of members: the encoders in order, then the decoders; the first of
@@ -52,8 +52,8 @@ struct MatrixTr
 template <class... Trs>
 void add_group(Methods& m, const char* enc_doc, const char* dec_doc)
 {
-    ((m.add<&Codec<Trs>::encode_object>(Trs::enc(), METH_VARARGS, enc_doc), enc_doc = nullptr), ...);
-    ((m.add<&Codec<Trs>::decode>(Trs::dec(), METH_O, dec_doc), dec_doc = nullptr), ...);
+    ((m.add<ObjectEncoder<Trs>>(enc_doc), enc_doc = nullptr), ...);
+    ((m.add<Decoder<Trs>>(dec_doc), dec_doc = nullptr), ...);
 }
 
 void add_arrays(Methods& m)

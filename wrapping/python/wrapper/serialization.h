@@ -1,94 +1,80 @@
 // Serialization: the static encoders and decoders of vectors, value arrays,
-// matrices and views. Every function is one of three shapes over a traits
-// struct `Tr` (`T` the native value, `enc`/`dec` the Python names, `decl`
-// the declared value type of an object encoder):
-//   - encode_sequence: a Python sequence becomes a temporary vector;
-//   - encode_object: a wrapped object of the value's own class;
-//   - decode: the stream alone, the result a new owning object.
+// matrices and views. Every function is an Encoder or a Decoder over a
+// traits struct `Tr` (`T` the native value, `enc`/`dec` the Python names,
+// `decl` the declared value type, `encode`/`decode` the library operations).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <type_traits>
 
-#include "common/item_parser.h"
 #include "quelbo/serialization.h"
-#include "runtime/shared.h"
-#include "runtime/wrap.h"
+#include "runtime/declare.h"
 
 namespace qw::serialization {
 
 using Stream = std::shared_ptr<quelbo::StreamAccess>;
-constexpr const char* kStream = "std::shared_ptr< quelbo::StreamAccess >";
+inline constexpr char kStream[] = "std::shared_ptr< quelbo::StreamAccess >";
+using StreamArg = SharedArg<quelbo::StreamAccess, kStream>;
 
-// An encoder: the value (converted by `convert(object, value)`) and the
-// stream, then `act(value, stream)`.
-template <class Value, class Convert, class Act>
-PyObject* encode_with(PyObject* args, const char* f, Convert&& convert, Act&& act)
+// An encoder: the value (kind V) and the stream, encoded by Tr::encode.
+template <class Tr, class V>
+struct Encoder : Declare<Encoder<Tr, V>, Params<V, StreamArg>>
 {
-    PyObject* a[2];
-    Value v{};
-    Stream s;
-    if (!unpack(f, args, 2, 2, a) || !convert(a[0], v) || !shared_arg(a[1], {f, 2, kStream}, s))
-        return nullptr;
-    return call([&] {
-        act(v, std::move(s));
-        return none();
-    });
-}
-
-// A decoder: the stream alone, then `produce(stream)` makes the result.
-template <class Produce>
-PyObject* decode_with(PyObject* o, const ArgId& a, Produce&& produce)
-{
-    Stream s;
-    if (!shared_arg(o, a, s))
-        return nullptr;
-    return call([&] { return produce(std::move(s)); });
-}
-
-template <class Tr>
-struct Codec
-{
-    using T = typename Tr::T;
-
-    static PyObject* encode_sequence(PyObject*, PyObject* args)
+    static const char* name()
     {
-        static const char* f = Tr::enc();
-        return encode_with<T>(
-            args, f, [](PyObject* o, T& v) { return sequence_to_vector(o, v); },
-            [](T const& v, Stream s) { quelbo::Serialization::encode(v, std::move(s)); });
+        static const char* fn = Tr::enc();
+        return fn;
     }
-
-    static PyObject* encode_object(PyObject*, PyObject* args)
-    {
-        static const char* f = Tr::enc();
-        return encode_with<T*>(
-            args, f,
-            [](PyObject* o, T*& v) {
-                return ref(o, {f, 1, Tr::decl()}, v);
-            },
-            [](T* v, Stream s) { quelbo::Serialization::encode(*v, std::move(s)); });
-    }
-
-    static PyObject* decode(PyObject*, PyObject* o)
-    {
-        static const ArgId a{Tr::dec(), 1, kStream};
-        return decode_with(o, a, [](Stream s) { return value(quelbo::Serialization::decode<T>(std::move(s))); });
-    }
+    static constexpr auto call = [](auto& value, Stream& s) { Tr::encode(value, std::move(s)); };
 };
+
+// A decoder: the stream alone; Tr::decode makes the result.
+template <class Tr>
+struct Decoder : Declare<Decoder<Tr>, Params<StreamArg>>
+{
+    static const char* name()
+    {
+        static const char* fn = Tr::dec();
+        return fn;
+    }
+    static constexpr auto call = [](Stream& s) { return Tr::decode(std::move(s)); };
+};
+
+// The library's operations for a value type T, the result a new owning
+// object. `decl`, in the traits deriving from it, is the value's declared type.
+template <class V>
+struct ValueCodec
+{
+    using T = V;
+    static void encode(const T& v, Stream s) { quelbo::Serialization::encode(v, std::move(s)); }
+    static T decode(Stream s) { return quelbo::Serialization::decode<T>(std::move(s)); }
+};
+
+// The encoder of a value given as a sequence (a temporary vector) or as a
+// wrapped object of its own class.
+template <class Tr>
+using SequenceEncoder = Encoder<Tr, Seq<typename Tr::T, &Tr::decl>>;
+template <class Tr>
+using ObjectEncoder = Encoder<Tr, Ref<typename Tr::T, &Tr::decl>>;
 
 // ------------------------------------------------------------ element types
 
 // The codes of an element type in the names: vector code and array code.
 template <class E>
 struct Code;
+// The declared types: vectors by size (0: dynamic), the array.
 #define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                              \
     template <>                                                                                                        \
     struct Code<E>                                                                                                     \
     {                                                                                                                  \
         static constexpr const char* vector = vector_code;                                                             \
         static constexpr const char* array = array_code;                                                               \
+        static constexpr const char* vector_types[] = {"quelbo::VectorX< " #E " > const &", "",                        \
+                                                       "quelbo::Vector< " #E ",2 > const &",                           \
+                                                       "quelbo::Vector< " #E ",3 > const &",                           \
+                                                       "quelbo::Vector< " #E ",4 > const &"};                          \
+        static constexpr const char* array_type = "quelbo::ArrayX" array_code " const &";                              \
     }
 QW_SERIALIZATION_CODE(uint8_t, "u8", "u8");
 QW_SERIALIZATION_CODE(uint16_t, "u_16", "u16");
@@ -111,9 +97,9 @@ struct Elements
 
 // Size N of the vector (0: dynamic).
 template <class E, std::size_t N>
-struct VectorTr
+struct VectorTr : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>>
 {
-    using T = std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>;
+    static constexpr const char* decl = Code<E>::vector_types[N];
     static constexpr const char* size = N == 2 ? "2" : N == 3 ? "3" : N == 4 ? "4" : "x";
     static const char* enc() { return joined("Serialization_encode_vector_", size, Code<E>::vector); }
     static const char* dec() { return joined("Serialization_decode_vector_", size, Code<E>::vector); }
@@ -128,11 +114,9 @@ template <std::size_t N, class... Es>
 void add_vectors(Methods& m, Elements<Es...>)
 {
     const char* enc_doc = vector_encode_doc(N);
-    ((m.add<&Codec<VectorTr<Es, N>>::encode_sequence>(VectorTr<Es, N>::enc(), METH_VARARGS, enc_doc),
-      enc_doc = nullptr),
-     ...);
+    ((m.add<SequenceEncoder<VectorTr<Es, N>>>(enc_doc), enc_doc = nullptr), ...);
     const char* dec_doc = vector_decode_doc(N);
-    ((m.add<&Codec<VectorTr<Es, N>>::decode>(VectorTr<Es, N>::dec(), METH_O, dec_doc), dec_doc = nullptr), ...);
+    ((m.add<Decoder<VectorTr<Es, N>>>(dec_doc), dec_doc = nullptr), ...);
 }
 
 using VectorOrder = Elements<uint8_t, uint16_t, uint32_t, uint64_t, int8_t, int16_t, int32_t, int64_t, float, double>;
@@ -150,35 +134,14 @@ namespace qw::serialization {
 // Views: shared objects, encoded from a handle of their own class (None an
 // empty pointer, which the library refuses) and decoded into a new one.
 // `Tr`: `T` the view class, `enc`/`dec` names, `decl` the declared type,
-// `encode`/`decode` the library operations.
+// `encode`/`decode` the library operations, `enc_doc`/`dec_doc` the
+// docstrings.
 template <class Tr>
-struct ViewCodec
+void add_view_codec(Methods& m)
 {
-    using T = typename Tr::T;
-
-    static PyObject* encode(PyObject*, PyObject* args)
-    {
-        static const char* f = Tr::enc();
-        return encode_with<std::shared_ptr<T>>(
-            args, f,
-            [](PyObject* o, std::shared_ptr<T>& v) {
-                return shared_arg(o, {f, 1, Tr::decl()}, v);
-            },
-            [](std::shared_ptr<T> const& v, Stream s) { Tr::encode(v, std::move(s)); });
-    }
-
-    static PyObject* decode(PyObject*, PyObject* o)
-    {
-        static const ArgId a{Tr::dec(), 1, kStream};
-        return decode_with(o, a, [](Stream s) { return shared(Tr::decode(std::move(s))); });
-    }
-
-    static void add(Methods& m)
-    {
-        m.add<&encode>(Tr::enc(), METH_VARARGS, Tr::enc_doc());
-        m.add<&decode>(Tr::dec(), METH_O, Tr::dec_doc());
-    }
-};
+    m.add<Encoder<Tr, SharedArg<typename Tr::T, &Tr::decl>>>(Tr::enc_doc());
+    m.add<Decoder<Tr>>(Tr::dec_doc());
+}
 
 // The docstrings of a view kind's pair: `name` "ImageView", `param` the
 // encoder's value parameter, `article` "an" or "a" before the name.

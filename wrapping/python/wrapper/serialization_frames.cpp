@@ -10,7 +10,7 @@ struct DataFrameViewTr
     using T = quelbo::DataFrameView;
     static const char* enc() { return "Serialization_encode_data_frame_view"; }
     static const char* dec() { return "Serialization_decode_data_frame_view"; }
-    static const char* decl() { return "std::shared_ptr< quelbo::DataFrameView >"; }
+    static constexpr const char* decl = "std::shared_ptr< quelbo::DataFrameView >";
     static const char* enc_doc() { return view_encode_doc("DataFrameView", "dataFrame", "a"); }
     static const char* dec_doc() { return view_decode_doc("DataFrameView", "a"); }
     static void encode(std::shared_ptr<T> v, Stream s) { quelbo::Serialization::encodeDataFrameView(v, s); }
@@ -19,6 +19,6 @@ struct DataFrameViewTr
 
 } // namespace
 
-QW_FAMILY(order::serialization_frames, &ViewCodec<DataFrameViewTr>::add);
+QW_FAMILY(order::serialization_frames, &add_view_codec<DataFrameViewTr>);
 
 } // namespace qw::serialization

@@ -10,7 +10,7 @@ struct ImageViewTr
     using T = quelbo::ImageView;
     static const char* enc() { return "Serialization_encode_image_view"; }
     static const char* dec() { return "Serialization_decode_image_view"; }
-    static const char* decl() { return "std::shared_ptr< quelbo::ImageView >"; }
+    static constexpr const char* decl = "std::shared_ptr< quelbo::ImageView >";
     static const char* enc_doc() { return view_encode_doc("ImageView", "image", "an"); }
     static const char* dec_doc() { return view_decode_doc("ImageView", "an"); }
     static void encode(std::shared_ptr<T> v, Stream s) { quelbo::Serialization::encodeImageView(v, s); }
@@ -19,6 +19,6 @@ struct ImageViewTr
 
 } // namespace
 
-QW_FAMILY(order::serialization_views, &ViewCodec<ImageViewTr>::add);
+QW_FAMILY(order::serialization_views, &add_view_codec<ImageViewTr>);
 
 } // namespace qw::serialization

@@ -1,4 +1,5 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
+#include "extensions.h"
 #include "properties.h"
 #include "quelbo/uri.h"
 #include "storage.h"
@@ -153,16 +154,17 @@ struct headers_empty : HeadersMade<Params<>, 0>
 };
 // an entry list never comes from Python
 using headers_list = HeadersMade<Params<Moved<kEntryList>>, 2>;
-struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, Size>, 1>
+struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>, 1>
 {
-    static constexpr auto call = [](const Entry* entry, size_t count) -> PyObject* {
+    static constexpr auto call = [](const Entry* entry, const WithId<Size>::value& count) -> PyObject* {
         // an entry handle holds exactly one entry: nothing is read past it
-        if (count > (entry ? 1u : 0u)) {
-            PyErr_SetString(PyExc_ValueError, "in method 'new_HTTPHeaders', argument 2 of type 'size_t': count "
-                                              "exceeds the entries given");
+        if (count.v > (entry ? 1u : 0u)) {
+            const ArgId& a = count.id;
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s': count exceeds the entries given",
+                         a.fn, a.num, a.ty);
             return nullptr;
         }
-        return constructed(new HTTPHeaders(entry, count));
+        return constructed(new HTTPHeaders(entry, count.v));
     };
 };
 struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructor<kHeadersMember, HeadersTr, 3>,

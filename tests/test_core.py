@@ -210,6 +210,25 @@ def test_no_argument_functions_refuse_arguments():
     assert isinstance(q.Logger_log_level(), int)
 
 
+def test_iterator_members_read_their_object_in_either_form():
+    it = "swig::SwigPyIterator *"
+    # members without operand take the object alone, or inside a tuple of one or two
+    for args, message in [((), "SwigPyIterator_value expected at least 1 arguments, got 0"),
+                          ((1, 2, 3), "SwigPyIterator_value expected at most 2 arguments, got 3"),
+                          ((5, 6), f"in method 'SwigPyIterator_value', argument 1 of type '{it}'")]:
+        with pytest.raises(TypeError) as e:
+            q.SwigPyIterator_value(args)
+        assert str(e.value) == message
+    # members with an operand take it or leave it out; a tuple is not opened
+    for args, message in [((), "SwigPyIterator_incr expected at least 1 arguments, got 0"),
+                          ((1, 2, 3), "SwigPyIterator_incr expected at most 2 arguments, got 3"),
+                          (((5,),), f"in method 'SwigPyIterator_incr', argument 1 of type '{it}'"),
+                          ((5, 1), f"in method 'SwigPyIterator_incr', argument 1 of type '{it}'")]:
+        with pytest.raises(TypeError) as e:
+            q.SwigPyIterator_incr(*args)
+        assert str(e.value) == message
+
+
 def test_uids_are_unsigned_and_never_undefined():
     uids = {q.UidGenerator_generate() for _ in range(200)}
     assert all(0 <= u < 2**64 for u in uids)

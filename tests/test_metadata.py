@@ -392,6 +392,23 @@ def test_factory_and_helper():
     q.delete_MetadataNodeHelper(helper)
 
 
+def test_helpers_refuse_a_missing_root_once_the_other_arguments_are_read():
+    fn = "MetadataNodeHelper_create_path"
+    with pytest.raises(TypeError) as e:
+        q.MetadataNodeHelper_create_path(None, "A", 5)
+    assert str(e.value) == f"in method '{fn}', argument 3 of type 'std::shared_ptr< quelbo::VariantDataValue >'"
+    with pytest.raises(TypeError, match="in method 'MetadataNodeHelper_get_node', argument 2 of type 'std::string"):
+        q.MetadataNodeHelper_get_node(None, 5)
+    with pytest.raises(ValueError) as e:
+        q.MetadataNodeHelper_exists(None, "A")
+    assert str(e.value) == ("invalid null reference in method 'MetadataNodeHelper_exists', argument 1 of type "
+                            "'std::shared_ptr< quelbo::MetadataNode const >'")
+    with pytest.raises(ValueError) as e:
+        q.MetadataNodeHelper_create_path(RONode(None), "A", None)
+    assert str(e.value) == (f"invalid null reference in method '{fn}', argument 1 of type "
+                            "'std::shared_ptr< quelbo::MetadataNode >'")
+
+
 @pytest.mark.parametrize("fn,args,expected", [
     (q.new_MetadataNode, (1, 2), ["quelbo::MetadataNode::MetadataNode(std::string const &,std::shared_ptr< quelbo::VariantDataValue >)",
                                   "quelbo::MetadataNode::MetadataNode(quelbo::MetadataNode const &)",

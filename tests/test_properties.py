@@ -280,6 +280,25 @@ def test_properties_equality_and_none_objects():
             fn(None)
 
 
+def test_readonly_properties_comparison_forms():
+    p = props()
+    ro = ROProperties(p)
+    # with plain properties or another wrapper, by value
+    assert q.ReadonlyImageProperties___eq__(ro, props()) is True
+    assert q.ReadonlyImageProperties___eq__(ro, props(UINT16)) is False
+    assert q.ReadonlyImageProperties___eq__(ro, ROProperties(props(UINT16))) is False
+    # anything else, including a wrong count or a first operand of another kind, is not implemented
+    for args in ((), (ro,), (ro, p, p), (None, p), (p, ro), (ro, ROInfo(Info(UINT8)))):
+        assert q.ReadonlyImageProperties___eq__(*args) is NotImplemented, args
+    # a deleted wrapper is refused, on either side
+    gone = ROProperties(p)
+    q.delete_ReadonlyImageProperties(gone)
+    for args, number in (((gone, p), 1), ((ro, gone), 2)):
+        with pytest.raises(ValueError, match=f"invalid null reference in method 'ReadonlyImageProperties___eq__', "
+                                             f"argument {number}"):
+            q.ReadonlyImageProperties___eq__(*args)
+
+
 # ----------------------------------------------------------- read-only wrappers
 
 

@@ -523,6 +523,21 @@ def test_http_headers():
     del entry  # freed with its handle: no leak message
 
 
+def test_http_headers_count_message_and_copy_of_a_deleted_source():
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "X-A", "1")
+    entry = q.HTTPHeaders_at(h, 0)
+    for args in ((entry, 2), (None, 1)):
+        with pytest.raises(ValueError) as e:
+            HTTPHeaders(*args)
+        assert str(e.value) == ("in method 'new_HTTPHeaders', argument 2 of type 'size_t': count exceeds the "
+                                "entries given")
+    q.delete_HTTPHeaders(h)
+    with pytest.raises(ValueError, match=exact("invalid null reference in method 'new_HTTPHeaders', argument 1 of "
+                                               "type 'quelbo::HTTPHeaders const &'")):
+        q.new_HTTPHeaders(h)
+
+
 def test_entry_handles_free_silently(capfd):
     h = HTTPHeaders()
     q.HTTPHeaders_add(h, "a", "b")

@@ -219,27 +219,43 @@ struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorC
 // ---------------------------------------------------------- SwigPyIterator
 
 // No function returns an iterator; each member refuses whatever it is given.
-PyObject* iterator_member(const char* fn, PyObject* o)
+constexpr char kIterator[] = "swig::SwigPyIterator *";
+constexpr char kOperand[] = "PyObject *";
+
+template <class... Operand>
+PyObject* unavailable(SwigPyIterator*, Operand...)
 {
-    SwigPyIterator* it;
-    if (!self(o, {fn, 1, "swig::SwigPyIterator *"}, it))
-        return nullptr;
     PyErr_SetString(PyExc_RuntimeError, "iterator is not available");
     return nullptr;
 }
 
-template <const char* Fn>
-PyObject* iterator_fn(PyObject*, PyObject* args)
+using Iterator = Self<SwigPyIterator, kIterator>;
+
+// The object of a member without operand: the argument itself, or the first
+// of the one or two arguments of a tuple.
+struct IteratorArg : Iterator
 {
-    PyObject* a[2];
-    Py_ssize_t n;
-    if (PyTuple_Check(args)) {
-        if (!unpack(Fn, args, 1, 2, a, &n))
-            return nullptr;
-        return iterator_member(Fn, a[0]);
+    static bool get(PyObject* o, const ArgId& a, SwigPyIterator*& v)
+    {
+        PyObject* t[2];
+        if (PyTuple_Check(o)) {
+            if (!unpack(a.fn, o, 1, 2, t))
+                return false;
+            o = t[0];
+        }
+        return self(o, a, v);
     }
-    return iterator_member(Fn, args);
-}
+};
+
+// A member with an operand that may be left out.
+template <const char* Name>
+struct iterator_step : DeclareDefaults<iterator_step<Name>, Params<Iterator, Object<kOperand>>, 1>
+{
+    static constexpr const char* name = Name;
+    static constexpr auto call = &unavailable<PyObject*>;
+};
+template <const char* Name>
+using iterator_query = Fn<Name, &unavailable<>, IteratorArg>;
 
 constexpr char it_value[] = "SwigPyIterator_value";
 constexpr char it_incr[] = "SwigPyIterator_incr";
@@ -261,22 +277,22 @@ constexpr char it___sub__[] = "SwigPyIterator___sub__";
 void add_iterator(Methods& m)
 {
     m.add<Delete<IteratorTr>>();
-    m.add<&iterator_fn<it_value>>(it_value, METH_O);
-    m.add<&iterator_fn<it_incr>>(it_incr, METH_VARARGS);
-    m.add<&iterator_fn<it_decr>>(it_decr, METH_VARARGS);
-    m.add<&iterator_fn<it_distance>>(it_distance, METH_VARARGS);
-    m.add<&iterator_fn<it_equal>>(it_equal, METH_VARARGS);
-    m.add<&iterator_fn<it_copy>>(it_copy, METH_O);
-    m.add<&iterator_fn<it_next>>(it_next, METH_O);
-    m.add<&iterator_fn<it___next__>>(it___next__, METH_O);
-    m.add<&iterator_fn<it_previous>>(it_previous, METH_O);
-    m.add<&iterator_fn<it_advance>>(it_advance, METH_VARARGS);
-    m.add<&iterator_fn<it___eq__>>(it___eq__, METH_VARARGS);
-    m.add<&iterator_fn<it___ne__>>(it___ne__, METH_VARARGS);
-    m.add<&iterator_fn<it___iadd__>>(it___iadd__, METH_VARARGS);
-    m.add<&iterator_fn<it___isub__>>(it___isub__, METH_VARARGS);
-    m.add<&iterator_fn<it___add__>>(it___add__, METH_VARARGS);
-    m.add<&iterator_fn<it___sub__>>(it___sub__, METH_VARARGS);
+    m.add<iterator_query<it_value>>();
+    m.add<iterator_step<it_incr>>();
+    m.add<iterator_step<it_decr>>();
+    m.add<iterator_step<it_distance>>();
+    m.add<iterator_step<it_equal>>();
+    m.add<iterator_query<it_copy>>();
+    m.add<iterator_query<it_next>>();
+    m.add<iterator_query<it___next__>>();
+    m.add<iterator_query<it_previous>>();
+    m.add<iterator_step<it_advance>>();
+    m.add<iterator_step<it___eq__>>();
+    m.add<iterator_step<it___ne__>>();
+    m.add<iterator_step<it___iadd__>>();
+    m.add<iterator_step<it___isub__>>();
+    m.add<iterator_step<it___add__>>();
+    m.add<iterator_step<it___sub__>>();
     add_hooks<SwigPyIterator>(m, "SwigPyIterator", false);
 }
 

@@ -177,13 +177,6 @@ struct ObjectCompare
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
 
-// The same comparison for a function that adds its own steps around it.
-template <class Tr, bool Equal>
-PyObject* object_compare(PyObject* self, PyObject* args)
-{
-    return ObjectCompare<Tr, Equal>::run(self, args);
-}
-
 template <class Tr>
 void add_object_compare(Methods& m)
 {

@@ -115,7 +115,7 @@ void add_image_info(Methods& m)
     add_const_getter<InfoTr, kGetRange, &ImageInfoProperty::valueRange>(m, "The value range of the pixel component");
     add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(m,
                                                                                  "Set the value range of components");
-    m.add<&object_compare<InfoTr, true>>("ImageInfoProperty___eq__", METH_VARARGS, "Equality operator");
+    m.add<ObjectCompare<InfoTr, true>>("Equality operator");
     add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
     m.add<Delete<InfoTr>>();
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");

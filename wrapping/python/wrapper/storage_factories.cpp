@@ -1,4 +1,6 @@
 // StreamAccessFactory, RandomAccessFactory and HTTPHeaders.
+#include "extensions.h"
+#include "properties.h"
 #include "quelbo/uri.h"
 #include "storage.h"
 #include "runtime/members.h"
@@ -6,6 +8,7 @@
 namespace {
 
 using namespace qw;
+using namespace qw::props;
 using namespace qw::storage;
 using quelbo::RandomAccessFactory;
 using quelbo::StreamAccessFactory;
@@ -34,6 +37,8 @@ struct HeadersTr
     using T = HTTPHeaders;
     static constexpr const char* name = "HTTPHeaders";
     static constexpr const char* native = "quelbo::HTTPHeaders";
+    static constexpr const char* other_type = "quelbo::HTTPHeaders const &";
+    static constexpr const char* moved_type = "quelbo::HTTPHeaders &&";
 };
 
 constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
@@ -139,45 +144,38 @@ PyObject* entry_result(Entry e)
 
 constexpr char kHeadersConst[] = "quelbo::HTTPHeaders const *";
 
-PyObject* new_HTTPHeaders(PyObject*, PyObject* args)
+constexpr char kHeadersMember[] = "quelbo::HTTPHeaders::HTTPHeaders";
+constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >",
+               kEntries[] = "quelbo::HTTPHeaders::Entry const *";
+
+template <class P, int Decl>
+using HeadersMade = Constructor<kHeadersMember, P, Decl>;
+
+struct headers_empty : HeadersMade<Params<>, 0>
 {
-    static const char* fn = "new_HTTPHeaders";
-    auto never = [](Args, Py_ssize_t) { return false; };
-    static const Overloads rows(
-        fn, {{"quelbo::HTTPHeaders::HTTPHeaders()", 0, 0, nullptr,
-              [](Args, Py_ssize_t) { return call([] { return constructed(new HTTPHeaders()); }); }, 0},
-             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders const &)", 1, 1,
-              [](Args a, Py_ssize_t) { return is_obj<HTTPHeaders>(a[0]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  HTTPHeaders* other;
-                  if (!ref(a[0], {fn, 1, "quelbo::HTTPHeaders const &"}, other))
-                      return nullptr;
-                  return call([&] { return constructed(new HTTPHeaders(*other)); });
-              },
-              3},
-             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders &&)", 1, 1, never, nullptr, 4},
-             {"quelbo::HTTPHeaders::HTTPHeaders(std::initializer_list< quelbo::HTTPHeaders::Entry >)", 1, 1, never,
-              nullptr, 2},
-             {"quelbo::HTTPHeaders::HTTPHeaders(quelbo::HTTPHeaders::Entry const *,size_t)", 2, 2,
-              [](Args a, Py_ssize_t) { return is_obj<Entry>(a[0], true) && is<size_t>(a[1]); },
-              [](Args a, Py_ssize_t) -> PyObject* {
-                  Entry* entry;
-                  size_t count;
-                  if (!ptr(a[0], {fn, 1, "quelbo::HTTPHeaders::Entry const *"}, entry) ||
-                      !arg(a[1], {fn, 2, "size_t"}, count))
-                      return nullptr;
-                  // an entry handle holds exactly one entry: nothing is read past it
-                  if (count > (entry ? 1u : 0u)) {
-                      PyErr_SetString(PyExc_ValueError,
-                                      "in method 'new_HTTPHeaders', argument 2 of type 'size_t': count exceeds the "
-                                      "entries given");
-                      return nullptr;
-                  }
-                  return call([&] { return constructed(new HTTPHeaders(entry, count)); });
-              },
-              1}});
-    return rows(args);
-}
+    static constexpr auto call = [] { return constructed(new HTTPHeaders()); };
+};
+// an entry list never comes from Python
+using headers_list = HeadersMade<Params<Moved<kEntryList>>, 2>;
+struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>, 1>
+{
+    static constexpr auto call = [](const Entry* entry, const WithId<Size>::value& count) -> PyObject* {
+        // an entry handle holds exactly one entry: nothing is read past it
+        if (count.v > (entry ? 1u : 0u)) {
+            const ArgId& a = count.id;
+            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s': count exceeds the entries given",
+                         a.fn, a.num, a.ty);
+            return nullptr;
+        }
+        return constructed(new HTTPHeaders(entry, count.v));
+    };
+};
+struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructor<kHeadersMember, HeadersTr, 3>,
+                                      MoveConstructor<kHeadersMember, HeadersTr, 4>, ListedOnly<headers_list>,
+                                      headers_entries>
+{
+    static constexpr const char* name = "new_HTTPHeaders";
+};
 
 constexpr char kHeadersMut[] = "quelbo::HTTPHeaders *", kEntryRef[] = "quelbo::HTTPHeaders::Entry const &",
                kSize[] = "size";
@@ -255,7 +253,7 @@ void add_random_factory(Methods& m)
 
 void add_http_headers(Methods& m)
 {
-    m.add<&new_HTTPHeaders>("new_HTTPHeaders", METH_VARARGS);
+    m.add<new_headers>();
     m.add<Getter<HeadersTr, kSize, HeadersConst, &HTTPHeaders::size>>();
     m.add<headers_at>();
     m.add<headers_add>();

@@ -1,6 +1,7 @@
 // VariantDataValue, the value of a metadata node, and its factory.
 #include <cstring>
 
+#include "extensions.h"
 #include "properties.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/metadata.h"
@@ -152,8 +153,6 @@ QW_FAMILY(order::variant, add_variant);
 
 // ---------------------------------------------------------------- factory
 
-constexpr const char* kCreate = "VariantDataValueFactory_create";
-
 // Items of a list read as one kind. Every item is checked before the library
 // reads: the kind of item 0 (TypeError otherwise), integers in the signed
 // 64-bit range (OverflowError), texts encodable as UTF-8.
@@ -268,152 +267,166 @@ PyObject* fail_value(const char* text)
 }
 
 // The one-argument form: a number, a text or a list of one kind.
-PyObject* create_from(Args a, Py_ssize_t)
+constexpr char kAny[] = "PyObject *";
+using Any = WithId<Object<kAny>>;
+
+PyObject* create_from(const Any::value& any)
 {
-    PyObject* o = a[0];
-    return call([&]() -> PyObject* {
-        if (PySequence_Check(o)) {
-            std::string text;
-            if (PyUnicode_Check(o)) {
-                if (!Items::utf8(o, text))
-                    return nullptr;
-                return shared(VariantDataValueFactory::create(text.c_str()));
-            }
-            const Py_ssize_t n = PySequence_Size(o);
-            if (n < 0)
+    PyObject* o = any.v;
+    if (PySequence_Check(o)) {
+        std::string text;
+        if (PyUnicode_Check(o)) {
+            if (!Items::utf8(o, text))
                 return nullptr;
-            if (n == 0)
-                return fail_value("Cannot create metadata value from an empty sequence");
-            const Items items{o, n};
-            Items::Item first = items.at(0);
-            if (!first.o)
-                return nullptr;
-            if (PyLong_Check(first.o)) {
-                std::vector<int64_t> values;
-                if (!items.ints(values))
-                    return nullptr;
-                return shared(VariantDataValueFactory::create(values.data(), values.size()));
-            }
-            if (PyFloat_Check(first.o)) {
-                std::vector<double> values;
-                if (!items.doubles(values))
-                    return nullptr;
-                return shared(VariantDataValueFactory::create(values.data(), values.size()));
-            }
-            if (PyUnicode_Check(first.o)) {
-                std::vector<std::string> texts;
-                if (!items.texts(texts, size_t(n)))
-                    return nullptr;
-                return create_texts(texts, texts.size());
-            }
-            return fail_value("Cannot create metadata value from this sequence");
+            return shared(VariantDataValueFactory::create(text.c_str()));
         }
-        if (PyLong_Check(o)) {
-            int64_t v;
-            if (!arg(o, {kCreate, 1, "int64_t"}, v))
+        const Py_ssize_t n = PySequence_Size(o);
+        if (n < 0)
+            return nullptr;
+        if (n == 0)
+            return fail_value("Cannot create metadata value from an empty sequence");
+        const Items items{o, n};
+        Items::Item first = items.at(0);
+        if (!first.o)
+            return nullptr;
+        if (PyLong_Check(first.o)) {
+            std::vector<int64_t> values;
+            if (!items.ints(values))
                 return nullptr;
-            return shared(VariantDataValueFactory::create(v));
+            return shared(VariantDataValueFactory::create(values.data(), values.size()));
         }
-        if (PyFloat_Check(o))
-            return shared(VariantDataValueFactory::create(PyFloat_AsDouble(o)));
-        return fail_value("Cannot create metadata value from this value");
-    });
-}
-
-// The count of the two-argument forms: a size; a null pointer takes 0 only.
-bool is_count(PyObject* o)
-{
-    return is<size_t>(o);
-}
-
-template <class T>
-PyObject* create_from_pointer(Args a, Py_ssize_t)
-{
-    static const char* type = joined(pretty_name(type_of<T>()), "");
-    T* values;
-    size_t count;
-    if (!ptr(a[0], {kCreate, 1, type}, values) || !arg(a[1], {kCreate, 2, "size_t"}, count))
-        return nullptr;
-    if (!values && count != 0)
-        return fail_value("a null pointer takes a count of 0");
-    return call([&] { return shared(VariantDataValueFactory::create(const_cast<const T*>(values), count)); });
-}
-
-template <class T>
-bool is_pointer(Args a, Py_ssize_t)
-{
-    return is_obj<T>(a[0], true) && is_count(a[1]);
-}
-
-// A sequence of texts, not a text itself.
-bool is_text_list(Args a, Py_ssize_t)
-{
-    PyObject* o = a[0];
-    if (!is_count(a[1]) || PyUnicode_Check(o) || !PySequence_Check(o))
-        return false;
-    const Py_ssize_t n = PySequence_Size(o);
-    if (n < 0) {
-        PyErr_Clear();
-        return false;
+        if (PyFloat_Check(first.o)) {
+            std::vector<double> values;
+            if (!items.doubles(values))
+                return nullptr;
+            return shared(VariantDataValueFactory::create(values.data(), values.size()));
+        }
+        if (PyUnicode_Check(first.o)) {
+            std::vector<std::string> texts;
+            if (!items.texts(texts, size_t(n)))
+                return nullptr;
+            return create_texts(texts, texts.size());
+        }
+        return fail_value("Cannot create metadata value from this sequence");
     }
-    const Items items{o, n};
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        Items::Item item = items.at(i);
-        if (!item.o || !PyUnicode_Check(item.o)) {
+    if (PyLong_Check(o)) {
+        int64_t v;
+        if (!arg(o, {any.id.fn, any.id.num, "int64_t"}, v))
+            return nullptr;
+        return shared(VariantDataValueFactory::create(v));
+    }
+    if (PyFloat_Check(o))
+        return shared(VariantDataValueFactory::create(PyFloat_AsDouble(o)));
+    return fail_value("Cannot create metadata value from this value");
+}
+
+// The two-argument forms: the element type's values, or texts, and their count.
+using Count = Arg<size_t, text::size>;
+constexpr char kCreateMember[] = "quelbo::VariantDataValueFactory::create";
+
+template <class T>
+struct Element;
+#define QW_ELEMENT(T)                                                                                                  \
+    template <>                                                                                                        \
+    struct Element<T>                                                                                                  \
+    {                                                                                                                  \
+        static constexpr const char* values = #T " const *";                                                           \
+    }
+QW_ELEMENT(uint8_t);
+QW_ELEMENT(uint16_t);
+QW_ELEMENT(uint32_t);
+QW_ELEMENT(uint64_t);
+QW_ELEMENT(int8_t);
+QW_ELEMENT(int16_t);
+QW_ELEMENT(int32_t);
+QW_ELEMENT(int64_t);
+QW_ELEMENT(float);
+QW_ELEMENT(double);
+#undef QW_ELEMENT
+
+// A typed pointer to the values (None: null); its messages name the pointer
+// type as the type table prints it.
+template <class T>
+struct Values : Ptr<T, &Element<T>::values>
+{
+    static bool get(PyObject* o, const ArgId& a, T*& v)
+    {
+        static const char* type = joined(pretty_name(type_of<T>()), "");
+        return ptr(o, {a.fn, a.num, type}, v);
+    }
+};
+
+template <class T, int Decl>
+struct from_values : Candidate<Params<Values<T>, Count>, Decl>
+{
+    static constexpr const char* member = kCreateMember;
+    static constexpr auto call = [](const T* values, size_t count) -> PyObject* {
+        if (!values && count != 0)
+            return fail_value("a null pointer takes a count of 0");
+        return shared(VariantDataValueFactory::create(values, count));
+    };
+};
+
+// A sequence of texts, not a text itself, read by the call.
+constexpr char kTexts[] = "char const **";
+struct Texts : Object<kTexts>
+{
+    static bool check(PyObject* o)
+    {
+        if (PyUnicode_Check(o) || !PySequence_Check(o))
+            return false;
+        const Py_ssize_t n = PySequence_Size(o);
+        if (n < 0) {
             PyErr_Clear();
             return false;
         }
+        const Items items{o, n};
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Items::Item item = items.at(i);
+            if (!item.o || !PyUnicode_Check(item.o)) {
+                PyErr_Clear();
+                return false;
+            }
+        }
+        return true;
     }
-    return true;
-}
+};
 
-PyObject* create_from_texts(Args a, Py_ssize_t)
+struct from_texts : Candidate<Params<Texts, Count>, 10>
 {
-    size_t count;
-    if (!arg(a[1], {kCreate, 2, "size_t"}, count))
-        return nullptr;
-    return call([&]() -> PyObject* {
-        const Py_ssize_t n = PySequence_Size(a[0]);
+    static constexpr const char* member = kCreateMember;
+    static constexpr auto call = [](PyObject* list, size_t count) -> PyObject* {
+        const Py_ssize_t n = PySequence_Size(list);
         if (n < 0)
             return nullptr;
         if (count > size_t(n))
             return fail_value("the count is larger than the list of texts");
         std::vector<std::string> texts;
-        if (!Items{a[0], n}.texts(texts, count))
+        if (!Items{list, n}.texts(texts, count))
             return nullptr;
         return create_texts(texts, count);
-    });
-}
+    };
+};
 
-PyObject* VariantDataValueFactory_create(PyObject*, PyObject* args)
+struct from_any : Candidate<Params<Any>, 11>
 {
-#define QW_PTR_ROW(T, place)                                                                                           \
-    {                                                                                                                  \
-        "quelbo::VariantDataValueFactory::create(" #T " const *,size_t)", 2, 2, &is_pointer<T>,                        \
-            &create_from_pointer<T>, place                                                                             \
-    }
-    static const Overloads rows(
-        kCreate,
-        {QW_PTR_ROW(uint16_t, 1),
-         QW_PTR_ROW(uint32_t, 2),
-         QW_PTR_ROW(uint64_t, 3),
-         QW_PTR_ROW(int8_t, 4),
-         QW_PTR_ROW(int16_t, 5),
-         QW_PTR_ROW(int32_t, 6),
-         QW_PTR_ROW(int64_t, 7),
-         QW_PTR_ROW(float, 8),
-         QW_PTR_ROW(double, 9),
-         QW_PTR_ROW(uint8_t, 0),
-         {"quelbo::VariantDataValueFactory::create(char const **,size_t)", 2, 2, &is_text_list, &create_from_texts, 10},
-         {"quelbo::VariantDataValueFactory::quelbo_VariantDataValueFactory_create__SWIG_11(PyObject *)", 1, 1, nullptr,
-          &create_from, 11}});
-#undef QW_PTR_ROW
-    return rows(args);
-}
+    static constexpr const char* member =
+        "quelbo::VariantDataValueFactory::quelbo_VariantDataValueFactory_create__SWIG_11";
+    static constexpr auto call = &create_from;
+};
+
+struct factory_create
+    : DeclareOverloads<factory_create, from_values<uint16_t, 1>, from_values<uint32_t, 2>, from_values<uint64_t, 3>,
+                       from_values<int8_t, 4>, from_values<int16_t, 5>, from_values<int32_t, 6>,
+                       from_values<int64_t, 7>, from_values<float, 8>, from_values<double, 9>,
+                       from_values<uint8_t, 0>, from_texts, from_any>
+{
+    static constexpr const char* name = "VariantDataValueFactory_create";
+};
 
 void add_variant_factory(Methods& m)
 {
-    m.add<&VariantDataValueFactory_create>(kCreate, METH_VARARGS);
+    m.add<factory_create>();
     m.add<Delete<FactoryTr>>();
     add_hooks<VariantDataValueFactory>(m, "VariantDataValueFactory", false);
 }

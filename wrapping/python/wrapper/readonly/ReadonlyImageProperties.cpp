@@ -103,30 +103,32 @@ struct new_wrapper : Declare<new_wrapper, Params<SharedObject<ImageProperties, k
     };
 };
 
-PyObject* ReadonlyImageProperties___eq__(PyObject*, PyObject* args)
+// __eq__ with another wrapper or with shared properties. Any other pair of
+// operands, or a conversion's TypeError, gives NotImplemented.
+struct Compared : WrapperSelf<ReadonlyImageProperties, &PropertiesTr::self_type>
 {
-    static const char* fn = "ReadonlyImageProperties___eq__";
-    static const ArgId self_arg{fn, 1, PropertiesTr::self_type};
-    PyObject* a[2];
-    ReadonlyImageProperties* obj;
-    if (!unpack(fn, args, 2, 2, a) || !is_obj<ReadonlyImageProperties>(a[0])) {
-        PyErr_Clear();
-        Py_RETURN_NOTIMPLEMENTED;
-    }
-    if (is_obj<ReadonlyImageProperties>(a[1])) {
-        ReadonlyImageProperties* other;
-        if (!wrapper_self(a[0], self_arg, obj) || !ref(a[1], {fn, 2, "quelbo::ReadonlyImageProperties const &"}, other))
-            return not_implemented(nullptr);
-        return not_implemented(call([&] { return to_py(*obj == *other); }));
-    }
-    if (is_shared<ImageProperties>(a[1])) {
-        std::shared_ptr<ImageProperties> other;
-        if (!wrapper_self(a[0], self_arg, obj) || !shared_self(a[1], {fn, 2, "quelbo::ImageProperties const &"}, other))
-            return not_implemented(nullptr);
-        return not_implemented(call([&] { return to_py(*obj == *other); }));
-    }
-    Py_RETURN_NOTIMPLEMENTED;
-}
+    static bool check(PyObject* o) { return is_obj<ReadonlyImageProperties>(o); }
+};
+
+constexpr char kEqual[] = "quelbo::ReadonlyImageProperties::operator ==";
+constexpr char kWrapperOther[] = "quelbo::ReadonlyImageProperties const &";
+constexpr char kPropertiesOther[] = "quelbo::ImageProperties const &";
+
+template <class Other>
+struct equal_to : Candidate<Params<Compared, Other>>
+{
+    static constexpr const char* member = kEqual;
+    static constexpr const char* suffix = " const";
+    static constexpr auto call = [](const ReadonlyImageProperties* obj, const auto& other) { return *obj == other; };
+};
+
+struct equal : DeclareOverloads<equal, equal_to<Ref<ReadonlyImageProperties, kWrapperOther>>,
+                                equal_to<SharedRef<ImageProperties, kPropertiesOther>>>
+{
+    static constexpr const char* name = "ReadonlyImageProperties___eq__";
+    static constexpr const char* doc = "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n";
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
 
 constexpr char kGetOrigin[] = "get_origin";
 constexpr char kGetSpacing[] = "get_spacing";
@@ -176,9 +178,7 @@ void add_readonly_properties(Methods& m)
     add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");
     add_wrapper_getter<PropertiesTr, kClone, &RP::clone>(m, "Proxy for ImageProperties::clone.");
     add_wrapper_getter<PropertiesTr, kToString, &RP::toString>(m, "Proxy for ImageProperties::toString.");
-    m.add<&ReadonlyImageProperties___eq__>(
-        "ReadonlyImageProperties___eq__", METH_VARARGS,
-        "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n");
+    m.add<equal>();
     m.add<Delete<PropertiesTr>>();
     add_hooks<RP>(m, PropertiesTr::name);
 }

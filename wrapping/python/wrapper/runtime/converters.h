@@ -11,6 +11,8 @@
 //       static bool check(PyObject* o);
 //       static bool get(PyObject* o, const ArgId& a, value& v);
 //       static decltype(auto) pass(value& v);   // what the library receives
+//       // optional: the rest of the rule, once every argument is converted
+//       static bool verify(const value& v, const ArgId& a);
 //   };
 //
 // Family-specific kinds sit beside their rules (core_args.h, readonly/readonly_args.h).

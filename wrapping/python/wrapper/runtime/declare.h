@@ -88,13 +88,36 @@ PyObject* call_with(F f, A&&... a)
     });
 }
 
+// A kind may keep part of its rule until every argument is converted:
+// its `static bool verify(const value&, const ArgId&)` (a required object
+// refused only once the arguments after it are read) runs, left to right,
+// after the last conversion.
+template <class K, class = void>
+struct HasVerify : std::false_type
+{
+};
+template <class K>
+struct HasVerify<K, std::void_t<decltype(&K::verify)>> : std::true_type
+{
+};
+
+template <class K>
+bool verified([[maybe_unused]] const typename K::value& v, [[maybe_unused]] const ArgId& a)
+{
+    if constexpr (HasVerify<K>::value)
+        return K::verify(v, a);
+    else
+        return true;
+}
+
 // Converts the arguments of declaration C (name fn) left to right and calls it.
 template <class C, class... K, size_t... I>
 PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
                        std::index_sequence<I...>)
 {
     std::tuple<typename K::value...> v;
-    if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...))
+    if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...) ||
+        !(verified<K>(std::get<I>(v), ArgId{fn, Params<K...>::numbers[I], K::text}) && ...))
         return nullptr;
     return call_with(C::call, K::pass(std::get<I>(v))...);
 }

@@ -4,8 +4,6 @@
 #include "core_args.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/readonly_args.h"
-#include "runtime/shared.h"
-#include "runtime/wrap.h"
 #include "runtime/members.h"
 
 namespace qw::cuda {
@@ -59,120 +57,70 @@ bool shape_arg(PyObject* o, quelbo::VectorXu64& out)
     return true;
 }
 
+// A shape parameter: any sequence passes the check; its items are read by shape_arg.
+constexpr char kShapeType[] = "quelbo::VectorXu64 const &";
+struct Shape : Kind<kShapeType>
+{
+    using value = quelbo::VectorXu64;
+    static bool check(PyObject* o) { return PySequence_Check(o); }
+    static bool get(PyObject* o, const ArgId&, value& v) { return shape_arg(o, v); }
+    static value& pass(value& v) { return v; }
+};
+
+constexpr char kImageType[] = "std::shared_ptr< quelbo::ImageView >";
+constexpr char kDataType[] = "quelbo::DataType";
+constexpr char kPropertiesType[] = "std::shared_ptr< quelbo::ImageProperties >";
+constexpr char kMetadataType[] = "std::shared_ptr< quelbo::MetadataNode >";
+using Image = SharedArg<quelbo::ImageView, kImageType>;
+using Properties = ProxyShared<quelbo::ImageProperties, kPropertiesType>;
+using Metadata = ProxyShared<quelbo::MetadataNode, kMetadataType>;
+
 // ------------------------------------------------------------ one image
 
-const char kImageType[] = "std::shared_ptr< quelbo::ImageView >";
-
-template <class R, R (*Fn)(ImagePtr)>
-PyObject* on_image(const char* fn, PyObject* o)
-{
-    ImagePtr image;
-    if (!shared_arg(o, {fn, 1, kImageType}, image))
-        return nullptr;
-    return call([&] {
-        if constexpr (std::is_same<R, bool>::value)
-            return to_py(Fn(std::move(image)));
-        else
-            return shared(Fn(std::move(image)));
-    });
-}
-
-PyObject* is_cuda_image(PyObject*, PyObject* o)
-{
-    return on_image<bool, &CudaExtensionProvider::isCudaImage>("CudaExtensionProvider_is_cuda_image", o);
-}
-
-PyObject* copy_in_cuda_memory(PyObject*, PyObject* o)
-{
-    return on_image<ImagePtr, &CudaImageFactory::copyInCudaMemory>("CudaImageFactory_copy_in_cuda_memory", o);
-}
-
-PyObject* adapt_to_cuda(PyObject*, PyObject* o)
-{
-    return on_image<ImagePtr, &CudaImageFactory::adaptToCuda>("CudaImageFactory_adapt_to_cuda", o);
-}
+constexpr char kIsCudaImage[] = "CudaExtensionProvider_is_cuda_image";
+constexpr char kCopyInCudaMemory[] = "CudaImageFactory_copy_in_cuda_memory";
+constexpr char kAdaptToCuda[] = "CudaImageFactory_adapt_to_cuda";
+using IsCudaImage = Fn<kIsCudaImage, &CudaExtensionProvider::isCudaImage, Image>;
+using CopyInCudaMemory = Fn<kCopyInCudaMemory, &CudaImageFactory::copyInCudaMemory, Image>;
+using AdaptToCuda = Fn<kAdaptToCuda, &CudaImageFactory::adaptToCuda, Image>;
 
 // ------------------------------------------------------------ allocation
 
-// The two allocation functions differ only in name, prototypes and calls.
-struct Plain
-{
-    static constexpr const char* name = "CudaImageFactory_allocate";
-    static constexpr const char* proto2 =
-        "quelbo_cuda::CudaImageFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType)";
-    static constexpr const char* proto4 =
-        "quelbo_cuda::CudaImageFactory::allocate(quelbo::VectorXu64 const &,quelbo::DataType,std::shared_ptr< "
-        "quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)";
-    static ImagePtr make(quelbo::VectorXu64 const& s, quelbo::DataType t) { return CudaImageFactory::allocate(s, t); }
-    static ImagePtr make(quelbo::VectorXu64 const& s, quelbo::DataType t, PropertiesPtr p, MetadataPtr m)
-    {
-        return CudaImageFactory::allocate(s, t, std::move(p), std::move(m));
-    }
-};
-
-struct Coalesced
-{
-    static constexpr const char* name = "CudaImageFactory_allocate_coalesced";
-    static constexpr const char* proto2 =
-        "quelbo_cuda::CudaImageFactory::allocateCoalesced(quelbo::VectorXu64 const &,quelbo::DataType)";
-    static constexpr const char* proto4 =
-        "quelbo_cuda::CudaImageFactory::allocateCoalesced(quelbo::VectorXu64 const &,quelbo::DataType,"
-        "std::shared_ptr< quelbo::ImageProperties >,std::shared_ptr< quelbo::MetadataNode >)";
-    static ImagePtr make(quelbo::VectorXu64 const& s, quelbo::DataType t)
-    {
-        return CudaImageFactory::allocateCoalesced(s, t);
-    }
-    static ImagePtr make(quelbo::VectorXu64 const& s, quelbo::DataType t, PropertiesPtr p, MetadataPtr m)
-    {
-        return CudaImageFactory::allocateCoalesced(s, t, std::move(p), std::move(m));
-    }
-};
-
-template <class F>
+// allocate and allocateCoalesced: a shape and a data type, then optionally
+// properties and metadata.
+template <const char* Name, const char* Member, auto Make2, auto Make4>
 struct Allocate
 {
-    static bool check2(Args a, Py_ssize_t) { return PySequence_Check(a[0]) && is_dtype(a[1]); }
-    static bool check4(Args a, Py_ssize_t n)
+    struct two : Candidate<Params<Shape, DTypeArg<kDataType>>>
     {
-        return check2(a, n) && is_proxy_shared<quelbo::ImageProperties>(a[2]) &&
-               is_proxy_shared<quelbo::MetadataNode>(a[3]);
-    }
-
-    // Shape and data type, the first two arguments of both forms.
-    static bool common(Args a, quelbo::VectorXu64& shape, quelbo::DataType& dtype)
+        static constexpr const char* member = Member;
+        static constexpr auto call = Make2;
+    };
+    struct four : Candidate<Params<Shape, DTypeArg<kDataType>, Properties, Metadata>>
     {
-        static const ArgId dt{F::name, 2, "quelbo::DataType"};
-        return shape_arg(a[0], shape) && dtype_arg(a[1], dt, dtype);
-    }
-
-    static PyObject* call2(Args a, Py_ssize_t)
+        static constexpr const char* member = Member;
+        static constexpr auto call = Make4;
+    };
+    struct fn : DeclareOverloads<fn, two, four>
     {
-        quelbo::VectorXu64 shape;
-        quelbo::DataType dtype;
-        if (!common(a, shape, dtype))
-            return nullptr;
-        return call([&] { return shared(F::make(shape, dtype)); });
-    }
-
-    static PyObject* call4(Args a, Py_ssize_t)
-    {
-        static const ArgId props{F::name, 3, "std::shared_ptr< quelbo::ImageProperties >"};
-        static const ArgId meta{F::name, 4, "std::shared_ptr< quelbo::MetadataNode >"};
-        quelbo::VectorXu64 shape;
-        quelbo::DataType dtype;
-        PropertiesPtr p;
-        MetadataPtr m;
-        if (!common(a, shape, dtype) || !proxy_shared_arg(a[2], props, p) || !proxy_shared_arg(a[3], meta, m))
-            return nullptr;
-        return call([&] { return shared(F::make(shape, dtype, std::move(p), std::move(m))); });
-    }
-
-    static PyObject* fn(PyObject*, PyObject* args)
-    {
-        static const Overloads rows(F::name, {{F::proto2, 2, 2, &check2, &call2}, {F::proto4, 4, 4, &check4, &call4}});
-        return rows(args);
-    }
+        static constexpr const char* name = Name;
+    };
 };
+
+constexpr char kAllocate[] = "CudaImageFactory_allocate";
+constexpr char kAllocateMember[] = "quelbo_cuda::CudaImageFactory::allocate";
+constexpr char kAllocateCoalesced[] = "CudaImageFactory_allocate_coalesced";
+constexpr char kAllocateCoalescedMember[] = "quelbo_cuda::CudaImageFactory::allocateCoalesced";
+using AllocatePlain =
+    Allocate<kAllocate, kAllocateMember,
+             static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocate),
+             static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
+                 &CudaImageFactory::allocate)>;
+using AllocateCoalesced = Allocate<
+    kAllocateCoalesced, kAllocateCoalescedMember,
+    static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocateCoalesced),
+    static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
+        &CudaImageFactory::allocateCoalesced)>;
 
 // ------------------------------------------------------------ classes
 
@@ -231,12 +179,12 @@ const char kIsCudaDoc[] = "Returns if given image is a CUDA image.";
 // The module's table, in interface order.
 void add_methods(Methods& m)
 {
-    m.add<&Allocate<Plain>::fn>("CudaImageFactory_allocate", METH_VARARGS, kAllocateDoc);
-    m.add<&Allocate<Coalesced>::fn>("CudaImageFactory_allocate_coalesced", METH_VARARGS, kCoalescedDoc);
-    m.add<&copy_in_cuda_memory>("CudaImageFactory_copy_in_cuda_memory", METH_O, kCopyDoc);
-    m.add<&adapt_to_cuda>("CudaImageFactory_adapt_to_cuda", METH_O, kAdaptDoc);
+    m.add<AllocatePlain::fn>(kAllocateDoc);
+    m.add<AllocateCoalesced::fn>(kCoalescedDoc);
+    m.add<CopyInCudaMemory>(kCopyDoc);
+    m.add<AdaptToCuda>(kAdaptDoc);
     add_class<FactoryTr>(m);
-    m.add<&is_cuda_image>("CudaExtensionProvider_is_cuda_image", METH_O, kIsCudaDoc);
+    m.add<IsCudaImage>(kIsCudaDoc);
     add_class<ProviderTr>(m);
 }
 

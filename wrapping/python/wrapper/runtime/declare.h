@@ -196,19 +196,19 @@ std::string prototype_args(Params<K...>)
 }
 
 // A candidate's member: a constant, or a function making it once.
-template <class C>
-const char* member_of()
+inline const char* member_text(const char* member)
 {
-    if constexpr (std::is_function<std::remove_pointer_t<decltype(&C::member)>>::value)
-        return C::member();
-    else
-        return C::member;
+    return member;
+}
+inline const char* member_text(const char* (*member)())
+{
+    return member();
 }
 
 template <class C>
 const char* prototype()
 {
-    return intern(std::string(member_of<C>()) + "(" + prototype_args(typename C::params{}) + ")" + C::suffix);
+    return intern(std::string(member_text(C::member)) + "(" + prototype_args(typename C::params{}) + ")" + C::suffix);
 }
 
 template <class C, class... K, size_t... I>

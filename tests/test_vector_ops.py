@@ -201,6 +201,19 @@ def test_free_mul_refusals():
 
 
 @every
+def test_free_mul_by_every_form_of_the_vector(k):
+    v = k.make([1] * k.length())
+
+    class Holder:
+        this = v.this
+
+    for form in (v, v.this, Holder()):
+        assert k.values(q.__mul__(2, form)) == [2] * k.length()
+    for other in (cls("Matrix3d")(), cls("Matrix3d")().this, [1] * k.length()):
+        assert q.__mul__(2, other) is NotImplemented
+
+
+@every
 def test_outcomes_of_binary_operators(k):
     class Unsized:
         def __getitem__(self, i):

@@ -4,6 +4,7 @@ import struct
 
 import pytest
 
+from helpers import overload_text
 from proxy import QuelboError, cls, q
 
 ELEMS = [("u8", "uint8_t"), ("i8", "int8_t"), ("u16", "uint16_t"), ("i16", "int16_t"), ("u32", "uint32_t"),
@@ -253,6 +254,18 @@ def test_object_argument_refused(k):
 def test_constructor_overload_text(fn, arg):
     with pytest.raises(TypeError, match=r"^Wrong number .*'%s'.\n  Possible C/C\+\+ prototypes" % fn.__name__):
         fn(arg)
+
+
+@every
+def test_constructor_prototypes(k):
+    ctor = k.native + ("::VectorX" if k.n is None else "::Vector")
+    second = "size_t" if k.n is None else "VectorX< %s::ValueType > const &" % k.native
+    text = overload_text("new_" + k.name, ctor + "()", "%s(%s)" % (ctor, second), "%s(%s const &)" % (ctor, k.native),
+                         "%s(%s &&)" % (ctor, k.native))
+    for args in [({},), (None,), (1, 2)]:
+        with pytest.raises(TypeError) as e:
+            getattr(q, "new_" + k.name)(*args)
+        assert str(e.value).endswith(text)
 
 
 def test_fixed_from_dynamic():

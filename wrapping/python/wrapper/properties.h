@@ -100,26 +100,6 @@ struct SharedHeld : SharedObject<T, Text>
     static constexpr bool listed = false;
 };
 
-// A move parameter (T&&): the object is taken away from its handle and
-// disposed of once the call is over.
-template <class T>
-struct Taken
-{
-    T* p = nullptr;
-    Taken() = default;
-    Taken(const Taken&) = delete;
-    Taken& operator=(const Taken&) = delete;
-    ~Taken() { dispose(p); }
-};
-template <class T, auto Text>
-struct Released : Kind<Text>
-{
-    using value = Taken<T>;
-    static bool check(PyObject* o) { return is_obj<T>(o); }
-    static bool get(PyObject* o, const ArgId& a, value& v) { return release(o, a, v.p); }
-    static T&& pass(value& v) { return std::move(*v.p); }
-};
-
 // A move-constructor parameter: listed in the overload message, never taken
 // (the copy candidate before it takes every object).
 template <auto Text>

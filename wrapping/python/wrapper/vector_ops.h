@@ -7,6 +7,7 @@
 
 #include <type_traits>
 
+#include "core_args.h"
 #include "vectors.h"
 
 namespace qw {
@@ -58,42 +59,9 @@ QW_VECTOR_COMPARISON(Gt, "___gt__", >);
 QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
 #undef QW_VECTOR_COMPARISON
 
-// The free __mul__(scalar, vector): one overload per class, listed in the
-// method table after VectorXd___sub__ (vector_ops_free.cpp).
-PyObject* scalar_times_vector(PyObject*, PyObject* args);
-
-// An operand's handle, looked up once and held for the call, so that the
-// rows of an overloaded operator test and convert it without looking it up
-// again; the object itself when it leads to no handle.
-class Operand
-{
-public:
-    explicit Operand(PyObject* o)
-    {
-        SwigPyObject* h = find_handle(o);
-        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
-        Py_INCREF(o_);
-    }
-    ~Operand() { Py_DECREF(o_); }
-    Operand(const Operand&) = delete;
-    Operand& operator=(const Operand&) = delete;
-    PyObject* get() const { return o_; }
-
-private:
-    PyObject* o_;
-};
-
-// Dispatches the rows of an overloaded operator whose operand `which` is a
-// vector: with two arguments, over that operand's handle.
-inline PyObject* dispatch(const Overloads& rows, PyObject* args, int which)
-{
-    if (PyTuple_Size(args) != 2)
-        return rows(args);
-    PyObject* a[2] = {PyTuple_GetItem(args, 0), PyTuple_GetItem(args, 1)};
-    Operand vector(a[which]);
-    a[which] = vector.get();
-    return rows(a, 2);
-}
+// Adds the free __mul__(scalar, vector) of the 40 classes (vector_ops_free.cpp),
+// listed in the method table after VectorXd___sub__.
+void add_scalar_times_vector(Methods& m);
 
 // ------------------------------------------------------------ one class
 
@@ -102,6 +70,15 @@ struct Ops
 {
     using V = typename Tr::T;
     using E = typename V::ValueType;
+
+    // Argument kinds: the left vector read, or changed in place by an
+    // operator whose result takes it over; the right operands.
+    using Object = Self<V, &Tr::self_type>;
+    using Left = InPlaceSelf<V, &Tr::mut_type>;
+    using Operand = Seq<V, &Tr::operand_type>;
+    using Scalar = Arg<E, &Tr::value_type>;
+    template <bool InPlace>
+    using LeftOf = std::conditional_t<InPlace, Left, Object>;
 
     static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
     static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
@@ -120,6 +97,20 @@ struct Ops
         fail_null(a);
         return false;
     }
+    static bool still(const char* fn, Args a, V* v) { return still(a[0], a[1], v, {fn, 1, Tr::self_type}); }
+    static bool still(const char*, Args a, typename Left::value& l) { return still(a[0], a[1], l.object, l.id); }
+
+    // A declaration whose sequence operand is read after the left vector:
+    // the left one is re-checked (a base beside the declaration, with
+    // `using ReadsSequence::still;`).
+    struct ReadsSequence
+    {
+        template <class L>
+        static bool still(const char* fn, Args a, L& left, V&)
+        {
+            return Ops::still(fn, a, left);
+        }
+    };
 
     // One arithmetic function: binary (a new vector, notImplementedRule) or
     // in place (the left vector changed, inPlaceOperatorRule).
@@ -131,71 +122,54 @@ struct Ops
             static const char* n = fn(InPlace ? K::iname : K::name);
             return n;
         }
-        static const ArgId& left()
-        {
-            static const ArgId a{name(), 1, native(InPlace ? " *" : " const *")};
-            return a;
-        }
-
-        // None or a moved-from handle: the null-reference ValueError.
-        static bool object(PyObject* o, V*& v) { return InPlace ? self_mut(o, left(), v) : self(o, left(), v); }
 
         template <class W>
-        static PyObject* run(PyObject* o, V* v, const W& w)
+        static PyObject* apply(const V* v, const W& w)
         {
-            return call([&]() -> PyObject* {
-                if constexpr (InPlace) {
-                    K::compound(*v, w);
-                    return inplace_result(o, v, type_of<V>(), &left());
-                } else {
-                    return owned(new V(K::binary(*v, w)));
-                }
-            });
+            return owned(new V(K::binary(*v, w)));
         }
-
-        static PyObject* by_sequence(Args a, Py_ssize_t)
+        template <class W>
+        static PyObject* apply(typename Left::value& left, const W& w)
         {
-            V* v;
-            V w;
-            if (!object(a[0], v) || !sequence_to_vector(a[1], w) || !still(a[0], a[1], v, left()))
-                return nullptr;
-            return run(a[0], v, w);
+            K::compound(*left.object, w);
+            return left.result();
         }
-
-        static PyObject* by_scalar(Args a, Py_ssize_t)
-        {
-            static const ArgId scalar{name(), 2, native("::ValueType")};
-            V* v;
-            E s;
-            if (!object(a[0], v) || !arg(a[1], scalar, s))
-                return nullptr;
-            return run(a[0], v, s);
-        }
+        static constexpr auto call = [](auto&& left, const auto& right) { return apply(left, right); };
 
         static PyObject* outcome(PyObject* r) { return InPlace ? r : not_implemented(r); }
 
         // + and -: a sequence operand only.
-        static PyObject* sequence_only(PyObject*, PyObject* args)
+        struct sequence_only : Declare<sequence_only, Params<LeftOf<InPlace>, Operand>>, ReadsSequence
         {
-            PyObject* a[2];
-            return outcome(unpack(name(), args, 2, 2, a) ? by_sequence(a, 2) : nullptr);
-        }
+            static const char* name() { return Arith::name(); }
+            static constexpr auto call = Arith::call;
+            using ReadsSequence::still;
+            static PyObject* outcome(PyObject* r) { return Arith::outcome(r); }
+        };
 
         // * and /: a scalar of the element type first, else a sequence.
-        static bool scalar_fits(Args a, Py_ssize_t) { return is_obj<V>(a[0], true) && is<E>(a[1]); }
-        static bool sequence_fits(Args a, Py_ssize_t) { return is_obj<V>(a[0], true) && is_seq(a[1]); }
-
-        static PyObject* overloaded(PyObject*, PyObject* args)
+        static const char* member()
         {
-            static const char* op = native(joined("::operator ", K::symbol, "("));
-            static const Overloads rows(name(),
-                                        {{joined(op, Tr::native, "::ValueType)"), 2, 2, &scalar_fits, &by_scalar},
-                                         {joined(op, Tr::native, " const &)"), 2, 2, &sequence_fits, &by_sequence}});
-            PyObject* r = dispatch(rows, args, 0);
-            if (!r)
-                nothing_on_left(args);
-            return outcome(r);
+            static const char* m = native(joined("::operator ", K::symbol));
+            return m;
         }
+        struct by_scalar : Candidate<Params<LeftOf<InPlace>, Scalar>>
+        {
+            static const char* member() { return Arith::member(); }
+            static constexpr auto call = Arith::call;
+        };
+        struct by_sequence : Candidate<Params<LeftOf<InPlace>, Operand>>, ReadsSequence
+        {
+            static const char* member() { return Arith::member(); }
+            static constexpr auto call = Arith::call;
+            using ReadsSequence::still;
+        };
+        struct overloaded : DeclareOverloads<overloaded, by_scalar, by_sequence>
+        {
+            static const char* name() { return Arith::name(); }
+            static void failed(PyObject* args) { nothing_on_left(args); }
+            static PyObject* outcome(PyObject* r) { return Arith::outcome(r); }
+        };
 
         // A left operand that designates no object is reported as such,
         // whatever the right operand.
@@ -211,7 +185,7 @@ struct Ops
                 Py_XDECREF(type);
                 Py_XDECREF(value);
                 Py_XDECREF(trace);
-                fail_null(left());
+                fail_null({name(), 1, InPlace ? Tr::mut_type : Tr::self_type});
                 return;
             }
             PyErr_Restore(type, value, trace);
@@ -219,56 +193,44 @@ struct Ops
     };
 
     template <class K>
-    static PyObject* compare(PyObject*, PyObject* args)
+    struct compare : Declare<compare<K>, Params<Object, Operand>>, ReadsSequence
     {
-        static const char* f = fn(K::name);
-        static const ArgId left{f, 1, native(" const *")};
-        PyObject* a[2];
-        V* v;
-        V w;
-        if (!unpack(f, args, 2, 2, a) || !self(a[0], left, v) || !sequence_to_vector(a[1], w) ||
-            !still(a[0], a[1], v, left))
-            return not_implemented(nullptr);
-        return call([&] { return to_py(K::test(*v, w)); });
-    }
+        static const char* name()
+        {
+            static const char* f = fn(K::name);
+            return f;
+        }
+        static constexpr auto call = [](const V* v, const V& w) { return K::test(*v, w); };
+        using ReadsSequence::still;
+        static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+    };
 
     // One overload of the free __mul__: the scalar first, then a vector of
     // exactly this class (None is no vector).
-    static bool scalar_first_fits(Args a, Py_ssize_t) { return is<E>(a[0]) && is_obj<V>(a[1]); }
-    static PyObject* scalar_first(Args a, Py_ssize_t)
+    struct scalar_first : Candidate<Params<Scalar, Ref<V, &Tr::native>>>
     {
-        static const ArgId scalar{"__mul__", 1, native("::ValueType")};
-        static const ArgId vector{"__mul__", 2, Tr::native};
-        E s;
-        V* v;
-        if (!arg(a[0], scalar, s) || !ref(a[1], vector, v))
-            return nullptr;
-        return call([&] { return owned(new V(s * *v)); });
-    }
-    static Overload scalar_first_row()
-    {
-        static const char* proto = joined("quelbo::operator *(", native("::ValueType,"), joined(Tr::native, ")"));
-        return {proto, 2, 2, &scalar_first_fits, &scalar_first};
-    }
+        static constexpr const char* member = "quelbo::operator *";
+        static constexpr auto call = [](E s, const V& v) { return owned(new V(s * v)); };
+    };
 
     static void add(Methods& m)
     {
-        m.add<&Arith<Add, false>::sequence_only>(fn(Add::name), METH_VARARGS);
-        m.add<&Arith<Sub, false>::sequence_only>(fn(Sub::name), METH_VARARGS);
+        m.add<typename Arith<Add, false>::sequence_only>();
+        m.add<typename Arith<Sub, false>::sequence_only>();
         if constexpr (std::is_same<V, quelbo::VectorXd>::value) // the table's last class
-            m.add<&scalar_times_vector>("__mul__", METH_VARARGS);
-        m.add<&Arith<Mul, false>::overloaded>(fn(Mul::name), METH_VARARGS);
-        m.add<&Arith<Div, false>::overloaded>(fn(Div::name), METH_VARARGS);
-        m.add<&Arith<Add, true>::sequence_only>(fn(Add::iname), METH_VARARGS);
-        m.add<&Arith<Sub, true>::sequence_only>(fn(Sub::iname), METH_VARARGS);
-        m.add<&Arith<Mul, true>::overloaded>(fn(Mul::iname), METH_VARARGS);
-        m.add<&Arith<Div, true>::overloaded>(fn(Div::iname), METH_VARARGS);
-        m.add<&compare<Eq>>(fn(Eq::name), METH_VARARGS);
-        m.add<&compare<Ne>>(fn(Ne::name), METH_VARARGS);
-        m.add<&compare<Lt>>(fn(Lt::name), METH_VARARGS);
-        m.add<&compare<Le>>(fn(Le::name), METH_VARARGS);
-        m.add<&compare<Gt>>(fn(Gt::name), METH_VARARGS);
-        m.add<&compare<Ge>>(fn(Ge::name), METH_VARARGS);
+            add_scalar_times_vector(m);
+        m.add<typename Arith<Mul, false>::overloaded>();
+        m.add<typename Arith<Div, false>::overloaded>();
+        m.add<typename Arith<Add, true>::sequence_only>();
+        m.add<typename Arith<Sub, true>::sequence_only>();
+        m.add<typename Arith<Mul, true>::overloaded>();
+        m.add<typename Arith<Div, true>::overloaded>();
+        m.add<compare<Eq>>();
+        m.add<compare<Ne>>();
+        m.add<compare<Lt>>();
+        m.add<compare<Le>>();
+        m.add<compare<Gt>>();
+        m.add<compare<Ge>>();
     }
 };
 

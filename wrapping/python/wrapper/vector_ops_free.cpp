@@ -27,38 +27,23 @@ namespace vector_ops {
     M(u64, 2, 3, 4) M(i64, 2, 4, 3)                                                                                    \
     M(f, 4, 2, 3)   M(d, 3, 2, 4)
 // clang-format on
-#define QW_ROWS(Suffix, a, b, c)                                                                                       \
-    Ops<Vector##a##Suffix##Tr>::scalar_first_row(), Ops<Vector##b##Suffix##Tr>::scalar_first_row(),                    \
-        Ops<Vector##c##Suffix##Tr>::scalar_first_row(), Ops<VectorX##Suffix##Tr>::scalar_first_row(),
-#define QW_TYPES(Suffix, a, b, c)                                                                                      \
-    &Type<Vector##a##Suffix##Tr::T>::info, &Type<Vector##b##Suffix##Tr::T>::info,                                      \
-        &Type<Vector##c##Suffix##Tr::T>::info, &Type<VectorX##Suffix##Tr::T>::info,
+#define QW_CANDIDATES(Suffix, a, b, c)                                                                                 \
+    , Ops<Vector##a##Suffix##Tr>::scalar_first, Ops<Vector##b##Suffix##Tr>::scalar_first,                              \
+        Ops<Vector##c##Suffix##Tr>::scalar_first, Ops<VectorX##Suffix##Tr>::scalar_first
 
-PyObject* scalar_times_vector(PyObject*, PyObject* args)
+// Every overload takes a vector of its own class only (argument 2).
+struct scalar_times_vector : DeclareByClass<scalar_times_vector, 1 QW_SCALAR_FIRST_ORDER(QW_CANDIDATES)>
 {
-    static const Overloads rows("__mul__", {QW_SCALAR_FIRST_ORDER(QW_ROWS)});
-    static swig_type_info** const types[] = {QW_SCALAR_FIRST_ORDER(QW_TYPES)};
-    if (PyTuple_Size(args) != 2)
-        return not_implemented(rows(args));
-    PyObject* a[2] = {PyTuple_GetItem(args, 0), PyTuple_GetItem(args, 1)};
-    Operand vector(a[1]);
-    a[1] = vector.get();
-    // Every overload takes a vector of its own class only, so a single handle
-    // fits the row of its class or none: that row alone is tried.
-    if (is_handle(a[1]) && !reinterpret_cast<SwigPyObject*>(a[1])->next) {
-        swig_type_info* ty = reinterpret_cast<SwigPyObject*>(a[1])->ty;
-        for (size_t i = 0; i < sizeof(types) / sizeof(types[0]); ++i) {
-            if (*types[i] == ty) {
-                const Overload& row = rows.row(i);
-                return not_implemented(row.check(a, 2) ? row.call(a, 2) : nullptr);
-            }
-        }
-    }
-    return not_implemented(rows(a, 2));
+    static constexpr const char* name = "__mul__";
+    static PyObject* outcome(PyObject* r) { return not_implemented(r); }
+};
+
+void add_scalar_times_vector(Methods& m)
+{
+    m.add<scalar_times_vector>();
 }
 
-#undef QW_TYPES
-#undef QW_ROWS
+#undef QW_CANDIDATES
 #undef QW_SCALAR_FIRST_ORDER
 
 } // namespace vector_ops

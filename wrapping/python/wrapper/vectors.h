@@ -32,79 +32,49 @@ struct Members
 
     // ------------------------------------------------------------ lifetime
 
-    // Moves out of a handle of the class: the handle keeps a null pointer.
-    static PyObject* move_from(PyObject* o, const char* f)
+    // The constructor's candidates: the empty vector, a dynamic vector's
+    // size or a fixed one from a dynamic vector, a move out of a handle of
+    // the class (the handle keeps a null pointer), a sequence.
+    static const char* ctor()
     {
-        static const char* type = native(" &&");
-        V* src;
-        if (!release(o, {f, 1, type}, src))
-            return nullptr;
-        PyObject* r = call([&] { return constructed(new V(std::move(*src))); });
-        dispose(src);
-        return r;
+        static const char* c = joined(Tr::native, dynamic ? "::VectorX" : "::Vector");
+        return c;
     }
-
-    static PyObject* from_sequence(PyObject* o)
+    template <class P, int Decl>
+    struct Ctor : Candidate<P, Decl>
     {
-        V working;
-        if (!sequence_to_vector(o, working))
-            return nullptr;
-        return call([&] { return constructed(new V(std::move(working))); });
-    }
-
-    static PyObject* new_(PyObject*, PyObject* args)
+        static const char* member() { return ctor(); }
+    };
+    struct Empty : Ctor<Params<>, 0>
     {
-        static const char* f = joined("new_", Tr::name);
-        static const char* ctor = joined(Tr::native, dynamic ? "::VectorX" : "::Vector");
-        static const Overload empty{joined(ctor, "()"),
-                                    0,
-                                    0,
-                                    nullptr,
-                                    [](Args, Py_ssize_t) { return call([] { return constructed(new V()); }); },
-                                    0};
-        static const Overload moved{joined(ctor, "(", joined(Tr::native, " &&)")),
-                                    1,
-                                    1,
-                                    [](Args a, Py_ssize_t) { return is_obj<V>(a[0]); },
-                                    [](Args a, Py_ssize_t) { return move_from(a[0], f); },
-                                    3};
-        static const Overload sequence{joined(ctor, "(", joined(Tr::native, " const &)")),
-                                       1,
-                                       1,
-                                       [](Args a, Py_ssize_t) { return is_seq(a[0]); },
-                                       [](Args a, Py_ssize_t) { return from_sequence(a[0]); },
-                                       2};
-        if constexpr (dynamic) {
-            static const Overloads rows(
-                f, {empty,
-                    moved,
-                    {joined(ctor, "(size_t)"), 1, 1, [](Args a, Py_ssize_t) { return is<std::size_t>(a[0]); },
-                     [](Args a, Py_ssize_t) -> PyObject* {
-                         std::size_t size;
-                         if (!arg(a[0], {f, 1, "size_t"}, size))
-                             return nullptr;
-                         return call([&] { return constructed(new V(size)); });
-                     },
-                     1},
-                    sequence});
-            return rows(args);
-        } else {
-            static const char* x_type = joined("VectorX< ", Tr::native, "::ValueType > const &");
-            static const Overloads rows(
-                f, {empty,
-                    {joined(ctor, "(", joined(x_type, ")")), 1, 1, [](Args a, Py_ssize_t) { return is_obj<X>(a[0]); },
-                     [](Args a, Py_ssize_t) -> PyObject* {
-                         X* x;
-                         if (!ref(a[0], {f, 1, x_type}, x))
-                             return nullptr;
-                         return call([&] { return constructed(new V(*x)); });
-                     },
-                     1},
-                    moved,
-                    sequence});
-            return rows(args);
+        static constexpr auto call = [] { return constructed(new V()); };
+    };
+    struct Sized : Ctor<Params<Arg<std::size_t, text::size>>, 1>
+    {
+        static constexpr auto call = [](std::size_t size) { return constructed(new V(size)); };
+    };
+    struct FromX : Ctor<Params<Ref<X, &Tr::x_type>>, 1>
+    {
+        static constexpr auto call = [](const X& x) { return constructed(new V(x)); };
+    };
+    struct Moved : Ctor<Params<Released<V, &Tr::moved_type>>, 3>
+    {
+        static constexpr auto call = [](V&& v) { return constructed(new V(std::move(v))); };
+    };
+    struct FromSequence : Ctor<Params<Seq<V, &Tr::operand_type>>, 2>
+    {
+        static constexpr auto call = [](V& v) { return constructed(new V(std::move(v))); };
+    };
+
+    struct new_ : std::conditional_t<dynamic, DeclareOverloads<new_, Empty, Moved, Sized, FromSequence>,
+                                     DeclareOverloads<new_, Empty, FromX, Moved, FromSequence>>
+    {
+        static const char* name()
+        {
+            static const char* f = joined("new_", Tr::name);
+            return f;
         }
-    }
+    };
 
     // ------------------------------------------------------- the functions
 
@@ -200,7 +170,7 @@ struct Members
                              value_doc, "\n:param value: The value used to fill the vector.\n")
                     : joined("\nCreate a vector with the given value for all components.\n\n:type value: ", value_doc,
                              "\n:param value: The value wich the vector's data will be filled.\n");
-        m.add<&new_>(std::string("new_") + Tr::name, METH_VARARGS);
+        m.add<new_>();
         m.add<CreateUniform>(uniform_doc);
         m.add<SizeOf>("Returns the size of the vector, which also correspond to vector number of dimension.");
         m.add<Method<kAt, &at, Object, Size>>("Access vector's value at given index.");
@@ -238,7 +208,7 @@ struct Members
 
 // A class's traits: `T` the native vector, `name` the Python class name,
 // `native` the native type as messages spell it, and the texts of its
-// object, value and operand arguments.
+// object, value, operand and constructor arguments.
 #define QW_VECTOR_TRAITS(Name, mangled, text, index)                                                                   \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
@@ -249,6 +219,8 @@ struct Members
         static constexpr const char* mut_type = text " *";                                                             \
         static constexpr const char* value_type = text "::ValueType";                                                  \
         static constexpr const char* operand_type = text " const &";                                                   \
+        static constexpr const char* moved_type = text " &&";                                                          \
+        static constexpr const char* x_type = "VectorX< " text "::ValueType > const &";                                \
     }
 
 // One class: its type entry, traits and place in the method table.

@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/item_parser.h"
 #include "runtime/shared.h"
@@ -73,6 +74,26 @@ struct Ref : Kind<Text>
     static bool check(PyObject* o) { return is_obj<T>(o); }
     static bool get(PyObject* o, const ArgId& a, T*& v) { return ref(o, a, v); }
     static T& pass(T* v) { return *v; }
+};
+
+// A move parameter (T&&): the object is taken away from its handle and
+// disposed of once the call is over.
+template <class T>
+struct Taken
+{
+    T* p = nullptr;
+    Taken() = default;
+    Taken(const Taken&) = delete;
+    Taken& operator=(const Taken&) = delete;
+    ~Taken() { dispose(p); }
+};
+template <class T, auto Text>
+struct Released : Kind<Text>
+{
+    using value = Taken<T>;
+    static bool check(PyObject* o) { return is_obj<T>(o); }
+    static bool get(PyObject* o, const ArgId& a, value& v) { return release(o, a, v.p); }
+    static T&& pass(value& v) { return std::move(*v.p); }
 };
 
 // A pointer parameter: None is a null pointer.

@@ -32,6 +32,7 @@ namespace qw {
 template <class... K>
 struct Params
 {
+    using tuple = std::tuple<K...>;
     static constexpr Py_ssize_t count = sizeof...(K);
     // Argument numbers by native parameter, from 1: an argument filling two
     // native parameters shifts the ones after it.
@@ -119,6 +120,8 @@ PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a,
     if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...) ||
         !(verified<K>(std::get<I>(v), ArgId{fn, Params<K...>::numbers[I], K::text}) && ...))
         return nullptr;
+    if (!C::still(fn, a, std::get<I>(v)...))
+        return nullptr;
     return call_with(C::call, K::pass(std::get<I>(v))...);
 }
 
@@ -130,14 +133,40 @@ PyObject* convert_call(const char* fn, Args a)
 
 // ------------------------------------------------------------ one signature
 
+// What a declaration (or a candidate) may replace:
+//   still(fn, a, values...)  runs once every argument is converted, before the
+//                            call: Python code run by a later conversion may
+//                            have changed what an earlier one gave (false:
+//                            the message is set);
+//   failed(args)             runs when the call gives no result, with the
+//                            arguments as received (it may change the error);
+//   outcome(r)               the result, or what a failure becomes (an
+//                            operator's notImplementedRule).
+struct Hooks
+{
+    template <class... V>
+    static bool still(const char*, Args, V&...)
+    {
+        return true;
+    }
+    static void failed(PyObject*) {}
+    static PyObject* outcome(PyObject* r) { return r; }
+};
+
+template <class D>
+PyObject* finish(PyObject* r, PyObject* args)
+{
+    if (!r)
+        D::failed(args);
+    return D::outcome(r);
+}
+
 // The calling form follows the count: none METH_NOARGS, one METH_O, more METH_VARARGS.
 template <class D, class P>
-struct Declare
+struct Declare : Hooks
 {
     static constexpr const char* doc = nullptr;
     static constexpr int flags = P::count == 0 ? METH_NOARGS : P::count == 1 ? METH_O : METH_VARARGS;
-    // An operator's rule (notImplementedRule) replaces this.
-    static PyObject* outcome(PyObject* r) { return r; }
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
@@ -145,11 +174,11 @@ struct Declare
         try {
             const char* fn = name_of<D>();
             if constexpr (P::count == 1)
-                return D::outcome(convert_call<D, P>(fn, &args));
+                return finish<D>(convert_call<D, P>(fn, &args), args);
             PyObject* a[P::count ? P::count : 1];
             if (!unpack(fn, args, P::count, P::count, a))
-                return D::outcome(nullptr);
-            return D::outcome(convert_call<D, P>(fn, a));
+                return finish<D>(nullptr, args);
+            return finish<D>(convert_call<D, P>(fn, a), args);
         } catch (...) {
             return raise_native_exception();
         }
@@ -169,12 +198,12 @@ struct Fn : Declare<Fn<Name, Call, K...>, Params<K...>>
 
 // One candidate of an overloaded function:
 //   struct one : Candidate<Params<...>, 1> {             // 1: its place in the message
-//       static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+//       static constexpr const char* member = "quelbo::ImageViewFactory::interlace";  // or member()
 //       static constexpr auto call = ...;
 //   };
 // Its prototype line is the member and the listed kinds' texts.
 template <class P, int Decl = -1>
-struct Candidate
+struct Candidate : Hooks
 {
     using params = P;
     static constexpr int decl = Decl;
@@ -189,10 +218,20 @@ std::string prototype_args(Params<K...>)
     return s;
 }
 
+// A candidate's member: a constant, or a function making it once.
+inline const char* member_text(const char* member)
+{
+    return member;
+}
+inline const char* member_text(const char* (*member)())
+{
+    return member();
+}
+
 template <class C>
 const char* prototype()
 {
-    return intern(std::string(C::member) + "(" + prototype_args(typename C::params{}) + ")" + C::suffix);
+    return intern(std::string(member_text(C::member)) + "(" + prototype_args(typename C::params{}) + ")" + C::suffix);
 }
 
 template <class C, class... K, size_t... I>
@@ -227,18 +266,90 @@ struct Row<D, ListedOnly<C>>
 
 // struct interlace : DeclareOverloads<interlace, one, three> { name; doc; };
 template <class D, class... C>
-struct DeclareOverloads
+struct DeclareOverloads : Hooks
 {
     static constexpr const char* doc = nullptr;
     static constexpr int flags = METH_VARARGS;
-    static PyObject* outcome(PyObject* r) { return r; }
+
+    static const Overloads& rows()
+    {
+        static const Overloads r(name_of<D>(), {Row<D, C>::row()...});
+        return r;
+    }
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
         CallGuard guard;
         try {
-            static const Overloads rows(name_of<D>(), {Row<D, C>::row()...});
-            return D::outcome(rows(args));
+            return finish<D>(rows()(args), args);
+        } catch (...) {
+            return raise_native_exception();
+        }
+    }
+};
+
+// An argument's handle, looked up once and held for the call; the object
+// itself when it leads to no handle.
+class Operand
+{
+public:
+    explicit Operand(PyObject* o)
+    {
+        SwigPyObject* h = find_handle(o);
+        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
+        Py_INCREF(o_);
+    }
+    ~Operand() { Py_DECREF(o_); }
+    Operand(const Operand&) = delete;
+    Operand& operator=(const Operand&) = delete;
+    PyObject* get() const { return o_; }
+
+private:
+    PyObject* o_;
+};
+
+// The class of the object that candidate C takes at argument At (from 0).
+template <class C, size_t At>
+using ClassAt = std::remove_pointer_t<typename std::tuple_element_t<At, typename C::params::tuple>::value>;
+
+// An overloaded function whose candidates each take, at argument At (from
+// 0), an object of a class of their own, of no other: a single handle of
+// one of these classes fits its class's candidate or none, so that row
+// alone is tried. Other arguments go through every row.
+template <class D, size_t At, class... C>
+struct DeclareByClass : DeclareOverloads<D, C...>
+{
+    static constexpr Py_ssize_t count = std::tuple_element_t<0, std::tuple<C...>>::params::count;
+    static_assert(((C::params::count == count) && ...), "candidates of one count");
+
+    static PyObject* dispatch(PyObject* args)
+    {
+        static swig_type_info** const types[] = {&Type<ClassAt<C, At>>::info...};
+        const Overloads& rows = DeclareOverloads<D, C...>::rows();
+        if (PyTuple_Size(args) != count)
+            return rows(args);
+        PyObject* a[count];
+        for (Py_ssize_t i = 0; i < count; ++i)
+            a[i] = PyTuple_GetItem(args, i);
+        Operand held(a[At]);
+        a[At] = held.get();
+        if (is_handle(a[At]) && !reinterpret_cast<SwigPyObject*>(a[At])->next) {
+            swig_type_info* ty = reinterpret_cast<SwigPyObject*>(a[At])->ty;
+            for (size_t i = 0; i < sizeof...(C); ++i) {
+                if (*types[i] == ty) {
+                    const Overload& row = rows.row(i);
+                    return row.check(a, count) ? row.call(a, count) : rows(a, count);
+                }
+            }
+        }
+        return rows(a, count);
+    }
+
+    static PyObject* run(PyObject*, PyObject* args) noexcept
+    {
+        CallGuard guard;
+        try {
+            return finish<D>(dispatch(args), args);
         } catch (...) {
             return raise_native_exception();
         }
@@ -305,8 +416,8 @@ struct DeclareDefaults : Declare<D, P>
             const char* fn = name_of<D>();
             PyObject* a[P::count];
             if (!unpack(fn, args, Min, P::count, a))
-                return D::outcome(nullptr);
-            return D::outcome(convert_call<D, P>(fn, a));
+                return finish<D>(nullptr, args);
+            return finish<D>(convert_call<D, P>(fn, a), args);
         } catch (...) {
             return raise_native_exception();
         }

@@ -58,13 +58,9 @@ struct Members
         static constexpr const char* member = Tr::constructor;
     };
     struct construct : DeclareOverloads<construct, From<Ref<quelbo::Indexer, kIndexerRef>, 1>,
-                                        From<Ref<Arr, &Tr::other_type>, 2>, From<Index, 0>, ListedOnly<new_moved>>
+                                        From<Ref<Arr, &Tr::other_type>, 2>, From<Index, 0>, ListedOnly<new_moved>>,
+                       NewName<Tr>
     {
-        static const char* name()
-        {
-            static const char* fn = joined("new_", Tr::name);
-            return fn;
-        }
     };
 
     // ---------------------------------------------------------------- numpy

@@ -1,9 +1,9 @@
 // Logging, versions, uids, the error classes and the runtime iterator class.
+#include "core_args.h"
 #include "quelbo/error.h"
 #include "quelbo/logger.h"
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
-#include "core_args.h"
 #include "runtime/members.h"
 
 namespace {
@@ -191,20 +191,9 @@ struct new_Error : DeclareOverloads<new_Error, error_copy, error_message, Listed
 
 // new_InvalidArgument / new_NotImplemented: from a message.
 template <class Tr>
-struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>
+struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>, NewName<Tr>
 {
-    static const char* name()
-    {
-        static const char* fn = joined("new_", Tr::name);
-        return fn;
-    }
     static constexpr auto call = [](const std::string& m) { return constructed(new typename Tr::T(m)); };
-    static void add(Methods& m)
-    {
-        m.add<new_from_message>();
-        m.add<Delete<Tr>>();
-        add_hooks<typename Tr::T>(m, Tr::name);
-    }
 };
 
 struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorConst>>>
@@ -323,8 +312,8 @@ void add_core(Methods& m)
     m.add<Delete<ErrorTr>>();
     m.add<Error___str__>();
     add_hooks<quelbo::Error>(m, "Error");
-    new_from_message<InvalidArgumentTr>::add(m);
-    new_from_message<NotImplementedTr>::add(m);
+    add_class<InvalidArgumentTr, new_from_message>(m);
+    add_class<NotImplementedTr, new_from_message>(m);
 }
 
 QW_FAMILY(order::core, add_core);

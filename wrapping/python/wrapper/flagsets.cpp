@@ -108,13 +108,9 @@ struct FlagSetFamily
     {
         static constexpr const char* member = Tr::constructor;
     };
-    struct construct : DeclareOverloads<construct, new_empty, new_copy, new_flag, new_bits, ListedOnly<new_moved>>
+    struct construct : DeclareOverloads<construct, new_empty, new_copy, new_flag, new_bits, ListedOnly<new_moved>>,
+                       NewName<Tr>
     {
-        static const char* name()
-        {
-            static const char* fn = joined("new_", Tr::name);
-            return fn;
-        }
     };
 
     static constexpr char kHas[] = "_has";
@@ -141,14 +137,14 @@ struct FlagSetFamily
         m.add<Method<kHas, Constant, &Set::has>>("Check if a given set of flags is true.");
         m.add<Method<kAdd, Changing, &Set::add>>("Set the given set of flags to true.");
         m.add<Method<kRemove, Changing, &Set::remove>>("Set the given set of flags to false.");
-        m.add<Operator<kEq, Constant, &Set::operator==>>();
-        m.add<Operator<kNe, Constant, &Set::operator!=>>();
-        m.add<Operator<kOr, Written, &Set::operator|>>();
-        m.add<Operator<kAnd, Written, &Set::operator&>>();
-        m.add<Operator<kXor, Written, &Set::operator^>>();
-        m.add<InPlace<kIor, &Set::operator|=>>();
-        m.add<InPlace<kIand, &Set::operator&=>>();
-        m.add<InPlace<kIxor, &Set::operator^=>>();
+        m.add < Operator < kEq, Constant, &Set::operator==>>();
+        m.add < Operator < kNe, Constant, &Set::operator!=>>();
+        m.add < Operator < kOr, Written, &Set::operator|>>();
+        m.add < Operator < kAnd, Written, &Set::operator&>>();
+        m.add < Operator < kXor, Written, &Set::operator^>>();
+        m.add < InPlace < kIor, &Set::operator|=>>();
+        m.add < InPlace < kIand, &Set::operator&=>>();
+        m.add < InPlace < kIxor, &Set::operator^=>>();
         add_hooks<Set>(m, Tr::name);
     }
 };

@@ -196,13 +196,8 @@ struct Iterator
     {
         static constexpr auto call = [](const It& other) { return constructed(new It(other)); };
     };
-    struct make : DeclareOverloads<make, made_empty, made_over, made_copy>
+    struct make : DeclareOverloads<make, made_empty, made_over, made_copy>, NewName<Tr>
     {
-        static const char* name()
-        {
-            static const char* f = joined("new_", Tr::name);
-            return f;
-        }
     };
 
     using Current = Self<It, &Tr::mut_type>;

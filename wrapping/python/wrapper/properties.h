@@ -169,13 +169,9 @@ struct SharedMoveConstructor : Constructor<Member, Params<Released<typename Tr::
 template <class Tr, const char* Name, const char* Type, auto Member>
 struct Setter
     : Declare<Setter<Tr, Name, Type, Member>,
-              Params<SelfMut<typename Tr::T, &Tr::mut_type>, Param<typename SetterArg<decltype(Member)>::type, Type>>>
+              Params<SelfMut<typename Tr::T, &Tr::mut_type>, Param<typename SetterArg<decltype(Member)>::type, Type>>>,
+      MemberName<Tr, Name>
 {
-    static const char* name()
-    {
-        static const char* fn = joined(Tr::name, "_", Name);
-        return fn;
-    }
     static constexpr auto call = Member;
 };
 

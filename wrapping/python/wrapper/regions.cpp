@@ -52,13 +52,9 @@ struct FixedRegion : RegionOps<FixedTr<N>>
         static constexpr auto call = [](const quelbo::RegionXu64& dynamic) { return constructed(new R(dynamic)); };
     };
     struct construct : DeclareOverloads<construct, new_empty, new_dynamic, typename Ops::template new_copy<3>,
-                                        typename Ops::template new_sequences<1>>
+                                        typename Ops::template new_sequences<1>>,
+                       NewName<Tr>
     {
-        static const char* name()
-        {
-            static const char* fn = joined("new_", Tr::name);
-            return fn;
-        }
     };
 
     static void add(Methods& m)

@@ -132,7 +132,7 @@ PyObject* entry_result(Entry e)
 {
     swig_type_info* ty = type_of<Entry>();
     if (!ty->clientdata) {
-        static PyMethodDef def{Delete<EntryTr>::name(), &Delete<EntryTr>::run, METH_O, nullptr};
+        static PyMethodDef def{Delete<EntryTr>::name, &Delete<EntryTr>::run, METH_O, nullptr};
         PyObject* fn = PyCFunction_New(&def, nullptr);
         if (!fn)
             return nullptr;

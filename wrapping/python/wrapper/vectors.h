@@ -67,13 +67,9 @@ struct Members
     };
 
     struct new_ : std::conditional_t<dynamic, DeclareOverloads<new_, Empty, Moved, Sized, FromSequence>,
-                                     DeclareOverloads<new_, Empty, FromX, Moved, FromSequence>>
+                                     DeclareOverloads<new_, Empty, FromX, Moved, FromSequence>>,
+                  NewName<Tr>
     {
-        static const char* name()
-        {
-            static const char* f = joined("new_", Tr::name);
-            return f;
-        }
     };
 
     // ------------------------------------------------------- the functions

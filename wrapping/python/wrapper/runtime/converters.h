@@ -18,6 +18,7 @@
 // Family-specific kinds sit beside their rules (core_args.h, readonly/readonly_args.h).
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -46,6 +47,30 @@ constexpr const char* text_of(const char* const* text)
 {
     return *text;
 }
+
+// A text joined at compile time from texts of either form:
+// JoinedText<&Tr::native, kPointer>::text.
+constexpr size_t text_length(const char* s)
+{
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+template <auto... Parts>
+struct JoinedText
+{
+    static constexpr size_t size = (text_length(text_of(Parts)) + ... + 0);
+    static constexpr std::array<char, size + 1> chars = [] {
+        std::array<char, size + 1> c{};
+        size_t n = 0;
+        for (const char* part : {text_of(Parts)...})
+            for (; *part; ++part)
+                c[n++] = *part;
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
 
 // The text, width and prototype presence of a kind.
 template <auto Text, int Width = 1, bool Listed = true>

@@ -47,6 +47,34 @@ struct Params
     }();
 };
 
+// ------------------------------------------------------------ names
+
+// A declaration's name made from its class's traits, at compile time; the
+// declaration takes it as its second base.
+namespace text {
+inline constexpr char separator[] = "_";
+inline constexpr char new_prefix[] = "new_";
+inline constexpr char delete_prefix[] = "delete_";
+} // namespace text
+// <Tr::name>_<Name>
+template <class Tr, const char* Name>
+struct MemberName
+{
+    static constexpr const char* name = JoinedText<&Tr::name, text::separator, Name>::text;
+};
+// new_<Tr::name>
+template <class Tr>
+struct NewName
+{
+    static constexpr const char* name = JoinedText<text::new_prefix, &Tr::name>::text;
+};
+// delete_<Tr::name>
+template <class Tr>
+struct DeleteName
+{
+    static constexpr const char* name = JoinedText<text::delete_prefix, &Tr::name>::text;
+};
+
 // ------------------------------------------------------------ results
 
 template <class T>
@@ -362,13 +390,8 @@ struct DeclareByClass : DeclareOverloads<D, C...>
 // kind S converts (a plain, shared or read-only wrapper object); the
 // member's result by to_result.
 template <class Tr, const char* Name, class S, auto Member>
-struct Getter : Declare<Getter<Tr, Name, S, Member>, Params<S>>
+struct Getter : Declare<Getter<Tr, Name, S, Member>, Params<S>>, MemberName<Tr, Name>
 {
-    static const char* name()
-    {
-        static const char* fn = joined(Tr::name, "_", Name);
-        return fn;
-    }
     static constexpr auto call = Member;
 };
 

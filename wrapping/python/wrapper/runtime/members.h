@@ -4,24 +4,11 @@
 //   m.add<Member<Tr, kAt, &M::at, Self<M, &Tr::self_type>, Arg<size_t, text::size>>>(doc);
 #pragma once
 
-#include <array>
 #include <memory>
 
 #include "runtime/declare.h"
 
 namespace qw {
-
-// The name <Tr::name>_<Name>, made once. A declaration (Declare or
-// DeclareOverloads) takes it as its second base.
-template <class Tr, const char* Name>
-struct MemberName
-{
-    static const char* name()
-    {
-        static const char* fn = joined(Tr::name, "_", Name);
-        return fn;
-    }
-};
 
 // Call is wrapped in a closure of its own, so that the compiler sees which
 // function it calls and inlines it.
@@ -48,29 +35,6 @@ struct Operator : MemberOf<Operator<Tr, Name, Call, K...>, Tr, Name, Call, K...>
 
 // ------------------------------------------------------------ lifetime
 
-// A text joined at compile time from a traits text and a constant:
-// &JoinedText<&Tr::native, kPointer>::text is a kind's text.
-constexpr size_t text_length(const char* s)
-{
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-template <const char* const* A, const char* B>
-struct JoinedText
-{
-    static constexpr size_t a = text_length(*A), b = text_length(B);
-    static constexpr std::array<char, a + b + 1> chars = [] {
-        std::array<char, a + b + 1> c{};
-        for (size_t i = 0; i < a; ++i)
-            c[i] = (*A)[i];
-        for (size_t i = 0; i < b; ++i)
-            c[a + i] = B[i];
-        return c;
-    }();
-    static constexpr const char* text = chars.data();
-};
 inline constexpr char kPointer[] = " *";
 template <class Tr>
 inline constexpr auto pointer_text = &JoinedText<&Tr::native, kPointer>::text;
@@ -114,13 +78,8 @@ struct SharedDisowned : Disowned<std::shared_ptr<X>, Text>
 // delete_<Tr::name>(handle): destroys what the handle owned; a destruction
 // asked for while another call runs waits until the outermost call ends.
 template <class Tr, class K = Disowned<typename Tr::T, pointer_text<Tr>>>
-struct Delete : Declare<Delete<Tr, K>, Params<K>>
+struct Delete : Declare<Delete<Tr, K>, Params<K>>, DeleteName<Tr>
 {
-    static const char* name()
-    {
-        static const char* fn = joined("delete_", Tr::name);
-        return fn;
-    }
     static constexpr auto call = [](auto* p) {
         using T = std::remove_pointer_t<decltype(p)>;
         if (p)
@@ -134,13 +93,8 @@ using SharedDelete = Delete<Tr, SharedDisowned<typename Tr::T, pointer_text<Tr>>
 
 // new_<Tr::name>() of a default-constructible class.
 template <class Tr>
-struct NewDefault : Declare<NewDefault<Tr>, Params<>>
+struct NewDefault : Declare<NewDefault<Tr>, Params<>>, NewName<Tr>
 {
-    static const char* name()
-    {
-        static const char* fn = joined("new_", Tr::name);
-        return fn;
-    }
     static constexpr auto call = [] { return constructed(new typename Tr::T()); };
 };
 

@@ -51,8 +51,7 @@ PyObject* adopt_handed_over(const Address::value& address)
     auto* holder = quelbo::adopt<T>(address.v);
     if (!holder) {
         // an address no native code handed over: never taken for a holder
-        const ArgId& a = address.id;
-        PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
+        fail_value(address.id);
         return nullptr;
     }
     PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);

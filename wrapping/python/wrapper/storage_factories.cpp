@@ -162,9 +162,7 @@ struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>,
     static constexpr auto call = [](const Entry* entry, const WithId<Size>::value& count) -> PyObject* {
         // an entry handle holds exactly one entry: nothing is read past it
         if (count.v > (entry ? 1u : 0u)) {
-            const ArgId& a = count.id;
-            PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s': count exceeds the entries given",
-                         a.fn, a.num, a.ty);
+            fail_value(count.id, ": count exceeds the entries given");
             return nullptr;
         }
         return constructed(new HTTPHeaders(entry, count.v));

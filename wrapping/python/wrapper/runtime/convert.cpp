@@ -70,6 +70,11 @@ void fail_arg(int code, const ArgId& a)
     PyErr_Format(exception_for(code), "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
 }
 
+void fail_value(const ArgId& a, const char* detail)
+{
+    PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'%s", a.fn, a.num, a.ty, detail);
+}
+
 void fail_null(const ArgId& a)
 {
     PyErr_Format(PyExc_ValueError, "invalid null reference in method '%s', argument %d of type '%s'", a.fn, a.num,

@@ -248,6 +248,9 @@ struct ArgId
 PyObject* exception_for(int code);
 // "in method 'fn', argument n of type 'ty'" with the exception of code.
 void fail_arg(int code, const ArgId& a);
+// ValueError "in method 'fn', argument n of type 'ty'" and the detail: a
+// value the argument's type holds, refused by the call.
+void fail_value(const ArgId& a, const char* detail = "");
 // ValueError "invalid null reference in method ..."
 void fail_null(const ArgId& a);
 // RuntimeError "in method ..., cannot release ownership ..."

@@ -51,7 +51,7 @@ PyObject* adopt_handed_over(const Address::value& address)
     auto* holder = quelbo::adopt<T>(address.v);
     if (!holder) {
         // an address no native code handed over: never taken for a holder
-        fail_value(address.id);
+        fail_arg(ERR_VALUE, address.id);
         return nullptr;
     }
     PyObject* r = new_pointer_obj(holder, type_of<std::shared_ptr<T>>(), RES_OWN);

@@ -162,7 +162,7 @@ struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>,
     static constexpr auto call = [](const Entry* entry, const WithId<Size>::value& count) -> PyObject* {
         // an entry handle holds exactly one entry: nothing is read past it
         if (count.v > (entry ? 1u : 0u)) {
-            fail_value(count.id, ": count exceeds the entries given");
+            fail_arg(ERR_VALUE, count.id, ": count exceeds the entries given");
             return nullptr;
         }
         return constructed(new HTTPHeaders(entry, count.v));

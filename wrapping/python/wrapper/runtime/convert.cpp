@@ -58,6 +58,8 @@ PyObject* exception_for(int code)
         return PyExc_TypeError;
     case ERR_OVERFLOW:
         return PyExc_OverflowError;
+    case ERR_VALUE:
+        return PyExc_ValueError;
     case ERR_MEMORY:
         return PyExc_MemoryError;
     default:
@@ -65,14 +67,9 @@ PyObject* exception_for(int code)
     }
 }
 
-void fail_arg(int code, const ArgId& a)
+void fail_arg(int code, const ArgId& a, const char* detail)
 {
-    PyErr_Format(exception_for(code), "in method '%s', argument %d of type '%s'", a.fn, a.num, a.ty);
-}
-
-void fail_value(const ArgId& a, const char* detail)
-{
-    PyErr_Format(PyExc_ValueError, "in method '%s', argument %d of type '%s'%s", a.fn, a.num, a.ty, detail);
+    PyErr_Format(exception_for(code), "in method '%s', argument %d of type '%s'%s", a.fn, a.num, a.ty, detail);
 }
 
 void fail_null(const ArgId& a)

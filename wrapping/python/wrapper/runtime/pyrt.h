@@ -85,6 +85,7 @@ enum : int
     ERR_TYPE_ARG = -1, // a wrong object: TypeError
     ERR_TYPE = -5,     // TypeError
     ERR_OVERFLOW = -7, // OverflowError
+    ERR_VALUE = -9,    // a value the type holds, refused: ValueError
     ERR_MEMORY = -12,  // MemoryError
     ERR_NULL = -13,    // None where an object is needed: RuntimeError, or the null-reference ValueError
     ERR_RELEASE = -200,
@@ -246,11 +247,9 @@ struct ArgId
 };
 
 PyObject* exception_for(int code);
-// "in method 'fn', argument n of type 'ty'" with the exception of code.
-void fail_arg(int code, const ArgId& a);
-// ValueError "in method 'fn', argument n of type 'ty'" and the detail: a
-// value the argument's type holds, refused by the call.
-void fail_value(const ArgId& a, const char* detail = "");
+// "in method 'fn', argument n of type 'ty'" and the detail, with the
+// exception of code.
+void fail_arg(int code, const ArgId& a, const char* detail = "");
 // ValueError "invalid null reference in method ..."
 void fail_null(const ArgId& a);
 // RuntimeError "in method ..., cannot release ownership ..."

@@ -51,7 +51,6 @@ using Index = Arg<size_t, text::size>;
 using Text = Arg<std::string, text::string_ref>;
 using Frame = SharedSelf<DataFrameView, &FrameTr::self_type>;
 using Changing = SharedSelf<DataFrameView, &FrameTr::mut_type>;
-constexpr char kDataType[] = "quelbo::DataType";
 
 // <Tr::name>_<Name>(object, arguments...) calling a member of the view or of
 // its column unit extension.
@@ -164,7 +163,7 @@ void add_data_frames(Methods& m)
         "Return the unit of a column.\n:raises: Error if the index is out of range.");
     m.add<SetUnit<FrameTr>>(
         "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
-    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<kDataType>>>(
+    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<text::data_type>>>(
         "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
         "Available with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
@@ -185,17 +184,17 @@ void add_data_frames(Methods& m)
     add_shared_getter<FrameTr, kToString, &DataFrameView::toString>(m, "Return a string representation");
     m.add<FrameMember<kReshape, &reshape, Changing, TableShape, ColumnNames, ColumnTypes>>(
         "Replace the whole table by one of the given shape, column names and column data types.\n"
-                    "Available with RESHAPE capability. All the view's data is invalidated.\n"
-                    "Warning: No check is done on inputs. Pass arguments very carefully.\n"
-                    "The names and the types must have the same element count, equal to shape[0]; "
-                    "column count and row count cannot be 0.\n"
-                    ":raises: Error otherwise, or for duplicate names.");
+        "Available with RESHAPE capability. All the view's data is invalidated.\n"
+        "Warning: No check is done on inputs. Pass arguments very carefully.\n"
+        "The names and the types must have the same element count, equal to shape[0]; "
+        "column count and row count cannot be 0.\n"
+        ":raises: Error otherwise, or for duplicate names.");
     m.add<FrameMember<kAt, &at, Changing, Index, Index>>(
         "Return the cell of a column at a row as an int, a float or a str.\n"
-               ":raises: Error for a column data type without cell access.");
+        ":raises: Error for a column data type without cell access.");
     m.add<FrameMember<kSetAt, &set_at, Changing, Index, Index, CellValue>>(
         "Store a value into the cell of a column at a row.\n"
-                   ":raises: Error for a column data type without cell access.");
+        ":raises: Error for a column data type without cell access.");
     m.add<ColumnTransfer<kReadBytes, &DataFrameView::readBytes, Destination<>>>(
         "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
         ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
@@ -210,7 +209,8 @@ void add_data_frames(Methods& m)
         "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
         ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
         "short.");
-    m.add<CreateFromPointer<kCreateFromPointer, DataFrameView>>("Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
+    m.add<CreateFromPointer<kCreateFromPointer, DataFrameView>>(
+        "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
     add_hooks<FramePtr>(m, "DataFrameView", false);
 }
 QW_FAMILY(order::views_data_frame, add_data_frames);

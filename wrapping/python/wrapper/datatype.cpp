@@ -15,20 +15,18 @@ struct DataTypeTr
 {
     using T = DataType;
     static constexpr const char* name = "DataType";
-    static constexpr const char* native = "quelbo::DataType";
+    static constexpr const char* native = text::data_type;
     static constexpr const char* self_type = "quelbo::DataType const *";
 };
 
-
 constexpr char kMember[] = "quelbo::DataType::DataType";
-constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kPrimitive[] = "quelbo::PrimitiveTypeId";
 constexpr char kInterpretation[] = "quelbo::DataTypeInterpretation";
 constexpr char kId[] = "quelbo::DataTypeId";
 constexpr char kUint64[] = "uint64_t";
 using Primitive = Arg<int32_t, kPrimitive>;
 using Size = Arg<uint64_t, text::size>;
-using Other = DTypeArg<kDataType>;
+using Other = DTypeArg<text::data_type>;
 using Constant = Self<DataType, &DataTypeTr::self_type>;
 
 struct new_empty : Candidate<Params<>, 0>

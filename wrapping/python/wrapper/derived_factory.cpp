@@ -18,20 +18,17 @@ using quelbo::ImageView;
 using quelbo::ImageViewFactory;
 using quelbo::MultiImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
-
-constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
 constexpr char kMulti[] = "std::shared_ptr< quelbo::MultiImageView >";
 constexpr char kDimension[] = "quelbo::ImageDimension";
 constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
 constexpr char kImageType[] = "quelbo::ImageType";
 constexpr char kRegion[] = "quelbo::RegionXu64 const &";
-constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties const >";
 constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >";
 constexpr char kDimensions[] = "quelbo::ImageDimension const *";
 constexpr char kRange[] = "quelbo::Vector2d const &";
 
-using Image = SharedArg<ImageView, kImage>;
+using Image = SharedArg<ImageView, text::image>;
 using Multi = SharedArg<MultiImageView, kMulti>;
 using Dimension = Arg<ImageDimension, kDimension>;
 using Size = Arg<size_t, text::size>;
@@ -145,7 +142,7 @@ struct extract_channel : Declare<extract_channel, Params<Image, Size>>
     static constexpr auto call = &ImageViewFactory::extractChannel;
 };
 
-struct adapt_data_type : Declare<adapt_data_type, Params<Image, DTypeArg<kDataType>>>
+struct adapt_data_type : Declare<adapt_data_type, Params<Image, DTypeArg<text::data_type>>>
 {
     static constexpr const char* name = "ImageViewFactory_adapt_data_type";
     static constexpr const char* doc =
@@ -221,7 +218,7 @@ struct stack : DeclareOverloads<stack, stack_1, stack_2, stack_3>
 
 using Range = Seq<quelbo::Vector2d, kRange>;
 
-struct adapt_dynamic_range : Declare<adapt_dynamic_range, Params<Image, DTypeArg<kDataType>, Range, Range>>
+struct adapt_dynamic_range : Declare<adapt_dynamic_range, Params<Image, DTypeArg<text::data_type>, Range, Range>>
 {
     static constexpr const char* name = "ImageViewFactory_adapt_dynamic_range";
     static constexpr const char* doc =

@@ -20,7 +20,6 @@ constexpr char kDimension[] = "quelbo::ImageDimension";
 constexpr char kImageType[] = "quelbo::ImageType const &";
 constexpr char kCapability[] = "quelbo::StreamAccessCapability";
 constexpr char kStream[] = "std::ostream &";
-constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kOr[] = "__or__";
 using Dimension = Arg<ImageDimension, kDimension>;
 using Capability = Arg<quelbo::StreamAccessCapability, kCapability>;
@@ -64,7 +63,7 @@ struct combine : Operator<combine<And>, combine_pair<And>>
     static constexpr const char* name = combine_pair<And>::member;
 };
 
-struct lshift_operator : Declare<lshift_operator, Params<Ref<std::ostream, kStream>, DTypeArg<kDataType>>>
+struct lshift_operator : Declare<lshift_operator, Params<Ref<std::ostream, kStream>, DTypeArg<text::data_type>>>
 {
     static constexpr const char* name = "__lshift__";
     static constexpr auto call = [](std::ostream& os, const quelbo::DataType& type) {

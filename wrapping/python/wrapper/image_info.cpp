@@ -25,14 +25,13 @@ struct InfoTr
 
 constexpr char kAxesType[] = "quelbo::ImageType";
 constexpr char kInterpretationType[] = "quelbo::ImageInterpretation";
-constexpr char kTypeType[] = "quelbo::DataType";
 constexpr char kRangeType[] = "quelbo::Vector2d const &";
 constexpr char kMember[] = "quelbo::ImageInfoProperty::ImageInfoProperty";
 
 using Axes = Param<ImageType, kAxesType>;
 using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
 using Alpha = Arg<bool, text::boolean>;
-using Type = DTypeArg<kTypeType>;
+using Type = DTypeArg<text::data_type>;
 
 template <class P, int Decl>
 using Made = Constructor<kMember, P, Decl>;

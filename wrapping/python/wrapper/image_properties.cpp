@@ -1,8 +1,8 @@
 // ImageProperties: the shared property set of an image view.
 #include "quelbo/image_properties.h"
 #include "properties.h"
-#include "runtime/members.h"
 #include "runtime/keepalive.h"
+#include "runtime/members.h"
 
 namespace {
 
@@ -28,7 +28,6 @@ struct PropertiesTr
 constexpr char kCalRef[] = "quelbo::SpatialCalibrationProperty const &";
 constexpr char kInfoRef[] = "quelbo::ImageInfoProperty const &";
 constexpr char kSharedConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
-constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kShape[] = "quelbo::VectorXu64 const &";
 
 using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
@@ -53,7 +52,7 @@ struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<k
     static constexpr const char* name = "new_ImageProperties";
 };
 
-struct from_data_type : Declare<from_data_type, Params<DTypeArg<kDataType>>>
+struct from_data_type : Declare<from_data_type, Params<DTypeArg<text::data_type>>>
 {
     static constexpr const char* name = "ImageProperties_from_data_type";
     static constexpr const char* doc =
@@ -117,7 +116,7 @@ struct assign : Declare<assign<Name, Part, V, Member>, Params<Held, Part>>
 };
 
 struct is_compatible_with
-    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
+    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>
 {
     static constexpr const char* name = "ImageProperties_is_compatible_with";
     static constexpr const char* doc =

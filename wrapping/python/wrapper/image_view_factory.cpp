@@ -1,8 +1,8 @@
 // ImageViewFactory: views allocated in memory, uniform views, views over
 // caller memory and copies in memory.
 #include "quelbo/image_view_factory.h"
-#include "common/item_parser.h"
 #include "buffer_args.h"
+#include "common/item_parser.h"
 #include "core_args.h"
 #include "order.h"
 #include "readonly/readonly_args.h"
@@ -25,13 +25,9 @@ struct FactoryTr
 };
 
 constexpr char kShape[] = "quelbo::VectorXu64 const &";
-constexpr char kDataType[] = "quelbo::DataType";
-constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties >";
-constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >";
-constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
 using Shape = Seq<quelbo::VectorXu64, kShape>;
-using Type = DTypeArg<kDataType>;
-using Properties = ProxyShared<ImageProperties, kProperties>;
+using Type = DTypeArg<text::data_type>;
+using Properties = ProxyShared<ImageProperties, text::properties>;
 
 struct allocate_2 : Candidate<Params<Shape, Type>, 1>
 {
@@ -40,8 +36,7 @@ struct allocate_2 : Candidate<Params<Shape, Type>, 1>
         return ImageViewFactory::allocate(shape, type);
     };
 };
-struct allocate_4
-    : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode, kMetadata>>, 0>
+struct allocate_4 : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode, text::metadata>>, 0>
 {
     static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -76,7 +71,8 @@ struct uniform
 // The view keeps the buffer exported (and so alive and unresized) as long as
 // it, or anything made from its memory, lives.
 struct from_buffer
-    : Declare<from_buffer, Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode, kMetadata>>>
+    : Declare<from_buffer,
+              Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode, text::metadata>>>
 {
     static constexpr const char* name = "ImageViewFactory___from_buffer";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -86,7 +82,7 @@ struct from_buffer
     };
 };
 
-struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageView, kImage>>>
+struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageView, text::image>>>
 {
     static constexpr const char* name = "ImageViewFactory_copy_in_memory";
     static constexpr const char* doc =

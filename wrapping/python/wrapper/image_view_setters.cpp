@@ -2,10 +2,10 @@
 // setters of the property values.
 #include "order.h"
 #include "properties.h"
-#include "runtime/declare.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/metadata.h"
+#include "runtime/declare.h"
 #include "views.h"
 
 namespace {
@@ -15,7 +15,6 @@ using quelbo::ImageView;
 
 constexpr char kImage[] = "quelbo::ImageView *";
 constexpr char kPropertiesT[] = "std::shared_ptr< quelbo::ImageProperties const >";
-constexpr char kMetadataT[] = "std::shared_ptr< quelbo::MetadataNode >";
 using ImageSelf = SharedSelf<ImageView, kImage>;
 
 // Properties that must be given: a view always has properties, so None is
@@ -41,7 +40,7 @@ struct set_properties : Declare<set_properties, Params<ImageSelf, Required>>
 };
 
 // set_metadata(view, None) clears the metadata.
-struct set_metadata : Declare<set_metadata, Params<ImageSelf, ProxyShared<quelbo::MetadataNode, kMetadataT>>>
+struct set_metadata : Declare<set_metadata, Params<ImageSelf, ProxyShared<quelbo::MetadataNode, text::metadata>>>
 {
     static constexpr const char* name = "ImageView_set_metadata";
     static constexpr const char* doc = "Attach a new metadata node to the image.\nAvailable with WRITE "

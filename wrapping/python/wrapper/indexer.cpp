@@ -24,11 +24,10 @@ struct IndexerTr
 constexpr char kMember[] = "quelbo::Indexer::Indexer";
 constexpr char kMoved[] = "quelbo::Indexer &&";
 constexpr char kVector[] = "quelbo::VectorXu64 const &";
-constexpr char kDataType[] = "quelbo::DataType";
 constexpr char kLayoutType[] = "quelbo::MemoryLayout";
 using Constant = Self<Indexer, &IndexerTr::self_type>;
 using Vector = Seq<VectorXu64, kVector>;
-using DType = DTypeArg<kDataType>;
+using DType = DTypeArg<text::data_type>;
 
 // new_Indexer(shape, data type[, layout | strides[, order]]): shapes, strides
 // and orders that do not agree are refused by the library.

@@ -44,7 +44,6 @@ struct create : Declare<create, Params<Arg<std::string, kPathType>, SharedArg<Va
 };
 
 constexpr char kRootType[] = "std::shared_ptr< quelbo::MetadataNode const >";
-constexpr char kOriginType[] = "std::shared_ptr< quelbo::MetadataNode >";
 
 // A root or origin (node or read-only node) that must be given: None is
 // refused once the arguments after it are read.
@@ -80,7 +79,7 @@ struct exists : Declare<exists, Params<Given<const MetadataNode, kRootType>, Pat
 };
 
 struct create_path
-    : Declare<create_path, Params<Given<MetadataNode, kOriginType>, Path, SharedArg<VariantDataValue, kValueType>>>
+    : Declare<create_path, Params<Given<MetadataNode, text::metadata>, Path, SharedArg<VariantDataValue, kValueType>>>
 {
     static constexpr const char* name = "MetadataNodeHelper_create_path";
     static constexpr const char* doc =

@@ -27,7 +27,6 @@ struct NodeTr
 };
 
 constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
-constexpr char kNodeType[] = "std::shared_ptr< quelbo::MetadataNode >";
 
 using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
 using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
@@ -79,7 +78,7 @@ struct child : DeclareOverloads<child, child_of<kConstSuffix, 0>, child_of<kNoSu
         ":raises: Error If the key is not found in the children of the current node\n";
 };
 
-struct add_child : Declare<add_child, Params<Changing, SharedArg<MetadataNode, kNodeType>>>
+struct add_child : Declare<add_child, Params<Changing, SharedArg<MetadataNode, text::metadata>>>
 {
     static constexpr const char* name = "MetadataNode_add_child";
     static constexpr const char* doc =

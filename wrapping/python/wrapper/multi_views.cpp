@@ -43,14 +43,11 @@ struct FactoryTr
     static constexpr const char* name = "MultiImageViewFactory";
     static constexpr const char* native = "quelbo::MultiImageViewFactory";
 };
-
-constexpr char kImage[] = "std::shared_ptr< quelbo::ImageView >";
 constexpr char kCapabilities[] = "quelbo::MultiImageCapabilitySet";
-constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >";
 constexpr char kLevel[] = "int64_t";
 constexpr char kDimension[] = "quelbo::ImageDimension";
 
-using Image = SharedArg<ImageView, kImage>;
+using Image = SharedArg<ImageView, text::image>;
 using Index = Arg<size_t, text::size>;
 using Multi = SharedSelf<MultiImageView, &MultiTr::mut_type>;
 
@@ -102,7 +99,7 @@ struct remove_frame : Declare<remove_frame, Params<Multi, Index>>
     static constexpr auto call = &MultiImageView::removeFrame;
 };
 
-struct set_metadata : Declare<set_metadata, Params<Multi, ProxyShared<quelbo::MetadataNode, kMetadata>>>
+struct set_metadata : Declare<set_metadata, Params<Multi, ProxyShared<quelbo::MetadataNode, text::metadata>>>
 {
     static constexpr const char* name = "MultiImageView_set_metadata";
     static constexpr const char* doc = "Attach a new metadata tree.";
@@ -196,7 +193,7 @@ struct SharedList : Kind<Text, 2>
     static value& pass(value& v) { return v; }
 };
 
-struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<ImageView, kImage>>, 0>
+struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<ImageView, text::image>>, 0>
 {
     static constexpr const char* name = "MultiImageViewFactory_create_from_list";
     static constexpr const char* doc = "Create a multi-image view holding all the given image views.";

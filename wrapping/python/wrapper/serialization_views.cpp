@@ -10,7 +10,7 @@ struct ImageViewTr
     using T = quelbo::ImageView;
     static const char* enc() { return "Serialization_encode_image_view"; }
     static const char* dec() { return "Serialization_decode_image_view"; }
-    static constexpr const char* decl = "std::shared_ptr< quelbo::ImageView >";
+    static constexpr const char* decl = text::image;
     static const char* enc_doc() { return view_encode_doc("ImageView", "image", "an"); }
     static const char* dec_doc() { return view_decode_doc("ImageView", "an"); }
     static void encode(std::shared_ptr<T> v, Stream s) { quelbo::Serialization::encodeImageView(v, s); }

@@ -15,16 +15,13 @@ using quelbo::MetadataNode;
 
 constexpr char kStore[] = "std::shared_ptr< quelbo::RandomAccess >", kLayout[] = "quelbo::MemoryLayout",
                kShape[] = "quelbo::VectorXu64 const &", kConstType[] = "quelbo::DataType const",
-               kType[] = "quelbo::DataType", kProperties[] = "std::shared_ptr< quelbo::ImageProperties >",
                kConstMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >",
-               kFixedMetadata[] = "std::shared_ptr< quelbo::MetadataNode const > const",
-               kMetadata[] = "std::shared_ptr< quelbo::MetadataNode >", kDir[] = "std::string const &",
-               kImage[] = "std::shared_ptr< quelbo::ImageView >";
+               kFixedMetadata[] = "std::shared_ptr< quelbo::MetadataNode const > const", kDir[] = "std::string const &";
 
 using Store = SharedArg<quelbo::RandomAccess, kStore>;
 using Layout = Arg<quelbo::MemoryLayout, kLayout>;
 using Shape = Seq<quelbo::VectorXu64, kShape>;
-using Properties = ProxyShared<ImageProperties, kProperties>;
+using Properties = ProxyShared<ImageProperties, text::properties>;
 using Dir = Arg<std::string, kDir>;
 using Shaped = const quelbo::VectorXu64&;
 using Props = std::shared_ptr<ImageProperties>;
@@ -68,8 +65,7 @@ struct from_store_6 : FromStore<Params<Store, Layout, Shape, DTypeArg<kConstType
         return ImageViewFactory::fromRandomAccess(store, layout, shape, type, properties, metadata);
     };
 };
-struct from_random_access
-    : DeclareOverloads<from_random_access, from_store_3, from_store_4, from_store_5, from_store_6>
+struct from_random_access : DeclareOverloads<from_random_access, from_store_3, from_store_4, from_store_5, from_store_6>
 {
     static constexpr const char* name = "ImageViewFactory_from_random_access";
     static constexpr const char* doc =
@@ -82,7 +78,7 @@ struct from_random_access
 
 // ---------------------------------------------------------- create_on_disk
 
-using Metadata = ProxyShared<MetadataNode, kMetadata>;
+using Metadata = ProxyShared<MetadataNode, text::metadata>;
 using Meta = std::shared_ptr<MetadataNode>;
 
 template <class P, int Place>
@@ -90,25 +86,25 @@ struct OnDisk : Candidate<P, Place>
 {
     static constexpr const char* member = "quelbo::ImageViewFactory::createOnDisk";
 };
-struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<kType>>, 3>
+struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<text::data_type>>, 3>
 {
     static constexpr auto call = [](Shaped shape, quelbo::DataType type) {
         return ImageViewFactory::createOnDisk(shape, type);
     };
 };
-struct on_disk_3 : OnDisk<Params<Dir, Shape, DTypeArg<kType>>, 1>
+struct on_disk_3 : OnDisk<Params<Dir, Shape, DTypeArg<text::data_type>>, 1>
 {
     static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type) {
         return ImageViewFactory::createOnDisk(dir, shape, type);
     };
 };
-struct on_disk_4 : OnDisk<Params<Shape, DTypeArg<kType>, Properties, Metadata>, 2>
+struct on_disk_4 : OnDisk<Params<Shape, DTypeArg<text::data_type>, Properties, Metadata>, 2>
 {
     static constexpr auto call = [](Shaped shape, quelbo::DataType type, Props properties, Meta metadata) {
         return ImageViewFactory::createOnDisk(shape, type, properties, metadata);
     };
 };
-struct on_disk_5 : OnDisk<Params<Dir, Shape, DTypeArg<kType>, Properties, Metadata>, 0>
+struct on_disk_5 : OnDisk<Params<Dir, Shape, DTypeArg<text::data_type>, Properties, Metadata>, 0>
 {
     static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type, Props properties,
                                     Meta metadata) {
@@ -128,7 +124,7 @@ struct create_on_disk : DeclareOverloads<create_on_disk, on_disk_2, on_disk_3, o
 
 // ------------------------------------------------------------ copy_on_disk
 
-using Image = SharedArg<quelbo::ImageView, kImage>;
+using Image = SharedArg<quelbo::ImageView, text::image>;
 
 struct copy_1 : Candidate<Params<Image>, 0>
 {

@@ -1,11 +1,11 @@
 // View and ImageView: the view base, queries and data transfer.
 #include "views.h"
 
+#include "buffer_args.h"
 #include "order.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
-#include "buffer_args.h"
 #include "runtime/members.h"
 
 namespace quelbo {
@@ -131,12 +131,10 @@ struct transfer : Declare<transfer<Name, Where, Read, Op>, Params<ImageSelf, Whe
         (view->*Op)(where, b.data, b.size);
     };
 };
-constexpr char kRead[] = "ImageView___read", kReadRegion[] = "ImageView___read_region",
-               kWrite[] = "ImageView___write", kWriteRegion[] = "ImageView___write_region";
+constexpr char kRead[] = "ImageView___read", kReadRegion[] = "ImageView___read_region", kWrite[] = "ImageView___write",
+               kWriteRegion[] = "ImageView___write_region";
 
-constexpr char kDataType[] = "quelbo::DataType";
-
-struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<kDataType>>>
+struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>
 {
     static constexpr const char* name = "ImageView_reshape";
     static constexpr const char* doc =

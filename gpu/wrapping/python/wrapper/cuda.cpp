@@ -66,14 +66,9 @@ struct Shape : Kind<kShapeType>
     static bool get(PyObject* o, const ArgId&, value& v) { return shape_arg(o, v); }
     static value& pass(value& v) { return v; }
 };
-
-constexpr char kImageType[] = "std::shared_ptr< quelbo::ImageView >";
-constexpr char kDataType[] = "quelbo::DataType";
-constexpr char kPropertiesType[] = "std::shared_ptr< quelbo::ImageProperties >";
-constexpr char kMetadataType[] = "std::shared_ptr< quelbo::MetadataNode >";
-using Image = SharedArg<quelbo::ImageView, kImageType>;
-using Properties = ProxyShared<quelbo::ImageProperties, kPropertiesType>;
-using Metadata = ProxyShared<quelbo::MetadataNode, kMetadataType>;
+using Image = SharedArg<quelbo::ImageView, text::image>;
+using Properties = ProxyShared<quelbo::ImageProperties, text::properties>;
+using Metadata = ProxyShared<quelbo::MetadataNode, text::metadata>;
 
 // ------------------------------------------------------------ one image
 
@@ -91,12 +86,12 @@ using AdaptToCuda = Fn<kAdaptToCuda, &CudaImageFactory::adaptToCuda, Image>;
 template <const char* Name, const char* Member, auto Make2, auto Make4>
 struct Allocate
 {
-    struct two : Candidate<Params<Shape, DTypeArg<kDataType>>>
+    struct two : Candidate<Params<Shape, DTypeArg<text::data_type>>>
     {
         static constexpr const char* member = Member;
         static constexpr auto call = Make2;
     };
-    struct four : Candidate<Params<Shape, DTypeArg<kDataType>, Properties, Metadata>>
+    struct four : Candidate<Params<Shape, DTypeArg<text::data_type>, Properties, Metadata>>
     {
         static constexpr const char* member = Member;
         static constexpr auto call = Make4;
@@ -116,11 +111,12 @@ using AllocatePlain =
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocate),
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
                  &CudaImageFactory::allocate)>;
-using AllocateCoalesced = Allocate<
-    kAllocateCoalesced, kAllocateCoalescedMember,
-    static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocateCoalesced),
-    static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
-        &CudaImageFactory::allocateCoalesced)>;
+using AllocateCoalesced =
+    Allocate<kAllocateCoalesced, kAllocateCoalescedMember,
+             static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(
+                 &CudaImageFactory::allocateCoalesced),
+             static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
+                 &CudaImageFactory::allocateCoalesced)>;
 
 // ------------------------------------------------------------ classes
 

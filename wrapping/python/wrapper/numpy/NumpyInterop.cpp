@@ -55,7 +55,7 @@ struct Source
 bool source(PyObject* image, Source& s)
 {
     s.image = image;
-    static const qw::ArgId a{"NumpyInterop_to_numpy_array", 1, "std::shared_ptr< quelbo::ImageView >"};
+    static const qw::ArgId a{"NumpyInterop_to_numpy_array", 1, qw::text::image};
     if (!qw::is_shared<ImageView>(image, true) || !qw::shared_arg(image, a, s.view)) {
         PyErr_Clear();
         PyErr_SetString(PyExc_TypeError, "Numpy array can only be built from ImageView instances");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 
 #include "quelbo/error.h"
@@ -95,12 +96,19 @@ bool sequence_to_vector(PyObject* o, V& out)
     using Info = VecInfo<V>;
     using T = typename Info::Elem;
     using Parser = ItemParser<T, std::is_floating_point<T>::value>;
-    CallGuard running; // item access may run Python code
-    if (!PySequence_Check(o)) {
+    // The items of a list or a tuple are read in place: parsing a number
+    // runs no Python code, so the sequence cannot change meanwhile.
+    const bool list = PyList_CheckExact(o), tuple = PyTuple_CheckExact(o);
+    const bool in_place = list || tuple;
+    // Anything else is read through the protocol, which may run Python code.
+    std::optional<CallGuard> running;
+    if (!in_place)
+        running.emplace();
+    if (!in_place && !PySequence_Check(o)) {
         PyErr_SetString(PyExc_ValueError, "input must be a sequence");
         return false;
     }
-    Py_ssize_t n = PySequence_Size(o);
+    Py_ssize_t n = list ? PyList_Size(o) : tuple ? PyTuple_Size(o) : PySequence_Size(o);
     if (n < 0) {
         PyErr_Clear();
         PyErr_SetString(PyExc_ValueError, "input sequence must be sized");
@@ -116,11 +124,8 @@ bool sequence_to_vector(PyObject* o, V& out)
             }
         }
         T* data = out.data();
-        // The items of a list or a tuple are read in place: parsing a number
-        // runs no Python code, so the sequence cannot change meanwhile.
-        const bool list = PyList_CheckExact(o), tuple = PyTuple_CheckExact(o);
         for (Py_ssize_t i = 0; i < n; ++i) {
-            if (list || tuple) {
+            if (in_place) {
                 data[i] = Parser::parse(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i));
                 continue;
             }

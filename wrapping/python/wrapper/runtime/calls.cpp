@@ -97,15 +97,17 @@ const PyMethodDef* own_flat_function(PyCFunction f)
     return it == r.slot_of.end() ? nullptr : &r.table[it->second];
 }
 
-// The families' table, in the order of their places.
-std::vector<PyMethodDef> family_table()
+// The families' table, in the order of their places; the native forms of
+// the delete_ functions go to the runtime.
+std::vector<PyMethodDef> family_table(Runtime& r)
 {
-    auto fams = rt().families;
+    auto fams = r.families;
     std::stable_sort(fams.begin(), fams.end(),
                      [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
     Methods m;
     for (const TablePart& f : fams)
         f.fn(m);
+    r.native_deletes.insert(m.deletes.begin(), m.deletes.end());
     return std::move(m.defs);
 }
 
@@ -116,13 +118,14 @@ bool build_table(Runtime& r)
     if (!r.table.empty())
         return true;
     try {
-        r.table = family_table();
+        r.table = family_table(r);
         for (size_t i = 0; i < r.table.size(); ++i)
             r.slot_of[r.table[i].ml_meth] = i;
         r.table.push_back({nullptr, nullptr, 0, nullptr});
     } catch (std::bad_alloc&) {
         r.table.clear();
         r.slot_of.clear();
+        r.native_deletes.clear();
         PyErr_NoMemory();
         return false;
     }
@@ -153,20 +156,28 @@ bool enter_module(Shared& s, PyTypeObject* handle_type)
 
 } // namespace
 
-PyCFunction flat_delete_function(PyObject* fn)
+const DeleteVerdict& delete_verdict(PyObject* fn)
 {
+    static const DeleteVerdict none = {nullptr, nullptr, nullptr};
     if (!PyCFunction_Check(fn))
-        return nullptr;
+        return none;
     PyCFunction f = PyCFunction_GetFunction(fn);
     // The answer depends on the C function alone: every dying handle asks
     // again, so the last answers are remembered.
     Runtime& r = rt();
-    Runtime::DeleteVerdict& v = r.delete_verdicts[(reinterpret_cast<uintptr_t>(f) >> 4) % std::size(r.delete_verdicts)];
+    DeleteVerdict& v = r.delete_verdicts[(reinterpret_cast<uintptr_t>(f) >> 4) % std::size(r.delete_verdicts)];
     if (v.fn != f) {
         v.fn = f;
         v.destroy = find_delete_function(f);
+        auto native = v.destroy ? r.native_deletes.find(v.destroy) : r.native_deletes.end();
+        v.native = native == r.native_deletes.end() ? nullptr : &native->second;
     }
-    return v.destroy;
+    return v;
+}
+
+PyCFunction flat_delete_function(PyObject* fn)
+{
+    return delete_verdict(fn).destroy;
 }
 
 PyCFunction find_delete_function(PyCFunction f)

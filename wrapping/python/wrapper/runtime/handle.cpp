@@ -37,6 +37,51 @@ void release_link(PyObject* o)
     r.in_release = false;
 }
 
+// Destroys what an owning handle holds, through its class's delete_
+// function: directly when it is this module's own for the handle's type.
+void destroy_owned(Handle* h)
+{
+    auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
+    const DeleteVerdict* verdict = data && data->destroy ? &delete_verdict(data->destroy) : nullptr;
+    if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
+        // What the delete_ function does to the handle, without the call:
+        // the handle gives its object up and reaches nothing.
+        void* p = h->ptr;
+        h->own = 0;
+        h->ptr = nullptr;
+        if (is_readonly(p))
+            return;
+        CallGuard running;
+        try {
+            destroy_deleted(p, native->destroy);
+        } catch (...) {
+            raise_native_exception();
+            PyErr_WriteUnraisable(data->destroy);
+        }
+        return;
+    }
+    PyCFunction destroy = verdict ? verdict->destroy : nullptr;
+    PyObject* destroy_self = nullptr;
+    if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
+        // Set by the module itself for a type without a class.
+        destroy = PyCFunction_GetFunction(data->destroy);
+        destroy_self = PyCFunction_GetSelf(data->destroy);
+    }
+    if (!destroy) {
+        std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
+        std::fflush(stdout);
+        return;
+    }
+    PyObject* res = nullptr;
+    try {
+        res = destroy(destroy_self, reinterpret_cast<PyObject*>(h));
+    } catch (...) {
+    }
+    if (!res)
+        PyErr_WriteUnraisable(data->destroy);
+    Py_XDECREF(res);
+}
+
 void handle_dealloc(PyObject* self)
 {
     auto* h = as_handle(self);
@@ -46,27 +91,7 @@ void handle_dealloc(PyObject* self)
         const bool pending = PyErr_Occurred() != nullptr;
         if (pending)
             PyErr_Fetch(&et, &ev, &tb);
-        auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-        PyCFunction destroy = data && data->destroy ? flat_delete_function(data->destroy) : nullptr;
-        PyObject* destroy_self = nullptr;
-        if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
-            // Set by the module itself for a type without a class.
-            destroy = PyCFunction_GetFunction(data->destroy);
-            destroy_self = PyCFunction_GetSelf(data->destroy);
-        }
-        if (destroy) {
-            PyObject* res = nullptr;
-            try {
-                res = destroy(destroy_self, self);
-            } catch (...) {
-            }
-            if (!res)
-                PyErr_WriteUnraisable(data->destroy);
-            Py_XDECREF(res);
-        } else {
-            std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
-            std::fflush(stdout);
-        }
+        destroy_owned(h);
         if (pending)
             PyErr_Restore(et, ev, tb);
         else if (PyErr_Occurred())

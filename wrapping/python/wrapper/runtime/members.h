@@ -80,10 +80,13 @@ struct SharedDisowned : Disowned<std::shared_ptr<X>, Text>
 template <class Tr, class K = Disowned<typename Tr::T, pointer_text<Tr>>>
 struct Delete : Declare<Delete<Tr, K>, Params<K>>, DeleteName<Tr>
 {
-    static constexpr auto call = [](auto* p) {
-        using T = std::remove_pointer_t<decltype(p)>;
+    using T = std::remove_pointer_t<typename K::value>;
+    static void destroy(void* q) { delete static_cast<T*>(q); }
+    // What the call does to an owning handle of T, for a dying handle.
+    static constexpr NativeDelete native = {&Type<T>::info, &destroy};
+    static constexpr auto call = [](T* p) {
         if (p)
-            destroy_deleted(p, [](void* q) { delete static_cast<T*>(q); });
+            destroy_deleted(p, &destroy);
     };
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "runtime/types.h"
@@ -35,9 +36,21 @@ const char* name_of()
         return D::name;
 }
 
+// A declaration that destroys objects of one type (a delete_ function)
+// says how: `static constexpr NativeDelete native`.
+template <class D, class = void>
+struct HasNativeDelete : std::false_type
+{
+};
+template <class D>
+struct HasNativeDelete<D, std::void_t<decltype(D::native)>> : std::true_type
+{
+};
+
 struct Methods
 {
     std::vector<PyMethodDef> defs;
+    std::vector<std::pair<PyCFunction, NativeDelete>> deletes;
 
     // m.add<&fn>("Name", METH_O, doc): fn(PyObject* module, PyObject* args).
     template <auto F>
@@ -56,6 +69,8 @@ struct Methods
     void add(const char* doc = D::doc)
     {
         defs.push_back({name_of<D>(), &D::run, D::flags, doc});
+        if constexpr (HasNativeDelete<D>::value)
+            deletes.push_back({&D::run, D::native});
     }
 };
 

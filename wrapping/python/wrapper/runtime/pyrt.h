@@ -236,6 +236,15 @@ PyObject* create_module(PyModuleDef& def);
 // Unpacks an argument tuple; sets the count TypeError on failure.
 bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
             Py_ssize_t* count = nullptr);
+// The same for exactly n arguments, a tuple of n read without a call.
+inline bool unpack_exact(const char* name, PyObject* args, Py_ssize_t n, PyObject** objs)
+{
+    if (!args || !PyTuple_CheckExact(args) || PyTuple_Size(args) != n)
+        return unpack(name, args, n, n, objs);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        objs[i] = PyTuple_GetItem(args, i);
+    return true;
+}
 
 // An argument's identity in messages: the function, its place (from 1) and
 // its declared type text.
@@ -258,6 +267,22 @@ void fail_release(const ArgId& a);
 // anything else: only those may serve as a class's __swig_destroy__.
 PyCFunction flat_delete_function(PyObject* fn);
 PyCFunction find_delete_function(PyCFunction f);
+// What a delete_ function does to an owning handle of its own type, without
+// the call: a dying handle destroys its object through it directly.
+struct NativeDelete
+{
+    swig_type_info** type;  // the entry in use of the type it destroys
+    void (*destroy)(void*); // deletes one object of that type
+};
+// The delete_ function behind a class's __swig_destroy__: its C function
+// (null when it is none) and, for this module's own, its native form.
+struct DeleteVerdict
+{
+    PyCFunction fn;
+    PyCFunction destroy;
+    const NativeDelete* native;
+};
+const DeleteVerdict& delete_verdict(PyObject* fn);
 
 // notImplementedRule applied to a function's outcome.
 PyObject* not_implemented(PyObject* result);

@@ -103,13 +103,10 @@ struct Runtime
     // guarded form, and the place of each.
     std::vector<PyMethodDef> table;
     std::unordered_map<PyCFunction, size_t> slot_of; // function -> its place
-    // The last answers of flat_delete_function, by C function (a dying
-    // handle asks for its class's delete function each time).
-    struct DeleteVerdict
-    {
-        PyCFunction fn;
-        PyCFunction destroy;
-    };
+    // The native form of each delete_ function of the module.
+    std::unordered_map<PyCFunction, NativeDelete> native_deletes;
+    // The last answers of delete_verdict, by C function (a dying handle asks
+    // for its class's delete function each time).
     DeleteVerdict delete_verdicts[16] = {};
 
     void clear();

@@ -78,6 +78,29 @@ def test_a_failing_call_destroys_what_waited_when_it_ends():
     assert twin.Probe_destroyed() == before + 1
 
 
+@pytest.mark.usefixtures("no_collection")
+def test_a_handle_dropped_inside_a_call_destroys_its_object_when_the_call_ends():
+    held = [twin.new_Probe()]
+    keep = twin.new_Probe()
+    before = twin.Probe_destroyed()
+    seen = []
+
+    def drop():
+        held.clear()  # the last reference: the owning handle dies here
+        seen.append(twin.Probe_destroyed())
+
+    assert twin.Probe_read_with(keep, Hook(drop)) == 0x5157
+    assert seen == [before] and twin.Probe_destroyed() == before + 1
+    # Outside any call the object goes with its handle, and the handle's
+    # room serves the next handle without disturbing the others.
+    del keep
+    assert twin.Probe_destroyed() == before + 2
+    fresh = [twin.new_Probe() for _ in range(40)]
+    assert all(twin.Probe_read(p) == 0x5157 for p in fresh)
+    del fresh
+    assert twin.Probe_destroyed() == before + 42
+
+
 def test_data_type_argument_deleting_the_object_it_is_compared_with():
     t = cls("DataType")(q.DataTypeId_UINT8)
     hook = Hook(lambda: q.delete_DataType(t))

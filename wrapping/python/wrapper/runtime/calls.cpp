@@ -22,13 +22,12 @@ CallGuard::CallGuard()
     ++rt().shared->calls;
 }
 
-CallGuard::~CallGuard()
+namespace {
+
+// The outermost call is over: destroys what waited. A destructor may run
+// Python code that calls again; it defers into the same list.
+[[gnu::noinline, gnu::cold]] void destroy_waiting(Shared& s)
 {
-    Shared& s = *rt().shared;
-    if (--s.calls > 0 || s.deferred_count == 0)
-        return;
-    // The outermost call is over: destroy what waited. A destructor may run
-    // Python code that calls again; it defers into the same list.
     PyObject *et, *ev, *tb;
     PyErr_Fetch(&et, &ev, &tb);
     ++s.calls;
@@ -44,6 +43,15 @@ CallGuard::~CallGuard()
         s.deferred_capacity = 0;
     }
     PyErr_Restore(et, ev, tb);
+}
+
+} // namespace
+
+CallGuard::~CallGuard()
+{
+    Shared& s = *rt().shared;
+    if (--s.calls == 0 && s.deferred_count > 0)
+        destroy_waiting(s);
 }
 
 void destroy_or_defer(void* p, void (*destroy)(void*))

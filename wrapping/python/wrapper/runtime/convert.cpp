@@ -152,7 +152,12 @@ PyObject* Overloads::operator()(PyObject* args) const
         }
         a = many.data();
     }
-    Py_ssize_t n = 0;
+    Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
+    if (n >= 0 && n <= max_) {
+        for (Py_ssize_t i = 0; i < max_; ++i)
+            a[i] = i < n ? PyTuple_GetItem(args, i) : nullptr;
+        return (*this)(a, n);
+    }
     if (unpack(fn_, args, 0, max_, a, &n))
         return (*this)(a, n);
     return raise_overload(message_.c_str());

@@ -101,7 +101,11 @@ void handle_dealloc(PyObject* self)
         next->linked = 0;
     PyObject* links[3] = {h->next, h->heir, h->keep};
     PyTypeObject* tp = Py_TYPE(self);
-    PyObject_Free(self);
+    Runtime& r = rt();
+    if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles)))
+        r.spare_handles[r.spare_count++] = self;
+    else
+        PyObject_Free(self);
     Py_DECREF(tp);
     for (PyObject* l : links)
         if (l)

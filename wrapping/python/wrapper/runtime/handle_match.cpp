@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "runtime/state.h"
 
@@ -115,7 +116,11 @@ SwigPyObject* walk_this(Runtime& r, PyObject* o)
     // each lookup (a property) does not count as a handle. A chain could also
     // loop through user objects; the walk is bounded.
     Py_INCREF(o);
-    CallGuard running; // `this` may be computed by Python code
+    // `this` may be computed by Python code: a call guards the walk, when
+    // none is running already.
+    std::optional<CallGuard> running;
+    if (r.shared->calls == 0)
+        running.emplace();
     if (remember)
         remember_python_class(r, type); // may let go of another class
     for (int depth = 0; depth < 64; ++depth) {

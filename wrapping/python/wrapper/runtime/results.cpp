@@ -8,9 +8,15 @@ namespace qw {
 
 PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
 {
-    auto* h = PyObject_New(Handle, handle_type());
-    if (!h)
+    Runtime& r = rt();
+    PyTypeObject* type = r.handle_type ? r.handle_type : handle_type();
+    Handle* h;
+    if (r.spare_count > 0 && type == r.handle_type) {
+        h = reinterpret_cast<Handle*>(r.spare_handles[--r.spare_count]);
+        PyObject_Init(reinterpret_cast<PyObject*>(h), type);
+    } else if (!(h = PyObject_New(Handle, type))) {
         return nullptr;
+    }
     h->ptr = ptr;
     h->ty = ty;
     h->own = own;
@@ -54,7 +60,7 @@ PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
         Py_RETURN_NONE;
     // An object deleted during the call is destroyed when it ends: no result
     // may refer to it.
-    if (is_deferred(ptr)) {
+    if (rt().shared->deferred_count > 0 && is_deferred(ptr)) {
         PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
         return nullptr;
     }

@@ -96,6 +96,10 @@ struct Runtime
     // (chains and heirs are released iteratively, not recursively).
     std::vector<PyObject*> releasing;
     bool in_release = false;
+    // The memory of handles let go lately, for the next handles: most
+    // results die soon, and the next result takes their room.
+    PyObject* spare_handles[32] = {};
+    int spare_count = 0;
 
     // Texts kept for the module's life (intern).
     std::unordered_set<std::string> texts;

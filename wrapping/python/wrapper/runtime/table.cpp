@@ -122,6 +122,8 @@ void Runtime::clear()
     Py_CLEAR(cvar);
     for (PyTypeObject*& c : python_classes)
         Py_CLEAR(c);
+    while (spare_count > 0)
+        PyObject_Free(spare_handles[--spare_count]);
 }
 
 // ------------------------------------------------------------- registration

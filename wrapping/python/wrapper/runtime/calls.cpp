@@ -164,22 +164,18 @@ bool enter_module(Shared& s, PyTypeObject* handle_type)
 
 } // namespace
 
-const DeleteVerdict& delete_verdict(PyObject* fn)
+const DeleteVerdict& find_delete_verdict(PyObject* fn, DeleteVerdict& v)
 {
+    Runtime& r = rt();
     static const DeleteVerdict none = {nullptr, nullptr, nullptr};
     if (!PyCFunction_Check(fn))
         return none;
-    PyCFunction f = PyCFunction_GetFunction(fn);
-    // The answer depends on the C function alone: every dying handle asks
-    // again, so the last answers are remembered.
-    Runtime& r = rt();
-    DeleteVerdict& v = r.delete_verdicts[(reinterpret_cast<uintptr_t>(f) >> 4) % std::size(r.delete_verdicts)];
-    if (v.fn != f) {
-        v.fn = f;
-        v.destroy = find_delete_function(f);
-        auto native = v.destroy ? r.native_deletes.find(v.destroy) : r.native_deletes.end();
-        v.native = native == r.native_deletes.end() ? nullptr : &native->second;
-    }
+    PyCFunction destroy = find_delete_function(PyCFunction_GetFunction(fn));
+    auto native = destroy ? r.native_deletes.find(destroy) : r.native_deletes.end();
+    PyObject* old = v.fn;
+    Py_INCREF(fn);
+    v = {fn, destroy, native == r.native_deletes.end() ? nullptr : &native->second};
+    Py_XDECREF(old);
     return v;
 }
 

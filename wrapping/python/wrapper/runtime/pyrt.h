@@ -278,11 +278,10 @@ struct NativeDelete
 // (null when it is none) and, for this module's own, its native form.
 struct DeleteVerdict
 {
-    PyCFunction fn;
+    PyObject* fn;
     PyCFunction destroy;
     const NativeDelete* native;
 };
-const DeleteVerdict& delete_verdict(PyObject* fn);
 
 // notImplementedRule applied to a function's outcome.
 PyObject* not_implemented(PyObject* result);

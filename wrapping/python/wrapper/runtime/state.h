@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -109,8 +110,9 @@ struct Runtime
     std::unordered_map<PyCFunction, size_t> slot_of; // function -> its place
     // The native form of each delete_ function of the module.
     std::unordered_map<PyCFunction, NativeDelete> native_deletes;
-    // The last answers of delete_verdict, by C function (a dying handle asks
-    // for its class's delete function each time).
+    // The last answers of delete_verdict, each by the function object it
+    // answers for, which it holds (no other object takes its address
+    // meanwhile): a dying handle asks for its class's function each time.
     DeleteVerdict delete_verdicts[16] = {};
 
     void clear();
@@ -125,6 +127,16 @@ inline Runtime& rt()
 {
     static Runtime r;
     return r;
+}
+
+// The delete_ function behind a class's __swig_destroy__, from the runtime's
+// last answers; find_delete_verdict fills `slot` with a new one.
+const DeleteVerdict& find_delete_verdict(PyObject* fn, DeleteVerdict& slot);
+inline const DeleteVerdict& delete_verdict(PyObject* fn)
+{
+    Runtime& r = rt();
+    DeleteVerdict& v = r.delete_verdicts[(reinterpret_cast<uintptr_t>(fn) >> 4) % std::size(r.delete_verdicts)];
+    return v.fn == fn ? v : find_delete_verdict(fn, v);
 }
 
 // The docstring of the handle and packed-data types.

@@ -124,6 +124,11 @@ void Runtime::clear()
         Py_CLEAR(c);
     while (spare_count > 0)
         PyObject_Free(spare_handles[--spare_count]);
+    for (DeleteVerdict& v : delete_verdicts) {
+        PyObject* fn = v.fn;
+        v = {nullptr, nullptr, nullptr};
+        Py_XDECREF(fn);
+    }
 }
 
 // ------------------------------------------------------------- registration

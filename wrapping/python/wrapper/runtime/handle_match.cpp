@@ -80,13 +80,14 @@ void Recognised::keep(PyObject* o, SwigPyObject* h)
     entries_[count_++] = {o, h};
 }
 
-SwigPyObject* find_handle(PyObject* o)
+namespace {
+
+// find_handle, inlined where a conversion looks for a handle.
+[[gnu::always_inline]] inline SwigPyObject* handle_of(Runtime& r, PyObject* o)
 {
     // This module's own handles first, then instances of the classes seen
     // lately: most arguments are one or the other.
-    Runtime& r = rt();
-    PyTypeObject* type = Py_TYPE(o);
-    if (type == r.handle_type)
+    if (Py_TYPE(o) == r.handle_type)
         return reinterpret_cast<SwigPyObject*>(o);
     if (r.recognised)
         if (SwigPyObject* h = r.recognised->find(o))
@@ -95,6 +96,13 @@ SwigPyObject* find_handle(PyObject* o)
     if (h && h != reinterpret_cast<SwigPyObject*>(o) && r.recognised)
         r.recognised->keep(o, h);
     return h;
+}
+
+} // namespace
+
+SwigPyObject* find_handle(PyObject* o)
+{
+    return handle_of(rt(), o);
 }
 
 namespace {
@@ -192,16 +200,27 @@ swig_cast_info* find_cast(swig_type_info* expected, swig_type_info* have)
 
 } // namespace
 
-SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast)
+namespace {
+
+// match_handle, inlined into the conversion.
+[[gnu::always_inline]] inline SwigPyObject* match_in(Runtime& r, PyObject* obj, swig_type_info* ty,
+                                                     swig_cast_info** cast)
 {
     *cast = nullptr;
-    for (SwigPyObject* cur = find_handle(obj); cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
+    for (SwigPyObject* cur = handle_of(r, obj); cur; cur = reinterpret_cast<SwigPyObject*>(cur->next)) {
         if (!ty || cur->ty == ty)
             return cur;
         if ((*cast = find_cast(ty, cur->ty)))
             return cur;
     }
     return nullptr;
+}
+
+} // namespace
+
+SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast)
+{
+    return match_in(rt(), obj, ty, cast);
 }
 
 bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
@@ -219,7 +238,7 @@ int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* o
         return (flags & CV_NO_NULL) ? ERR_NULL : OK;
     }
     swig_cast_info* cast;
-    SwigPyObject* hit = match_handle(obj, ty, &cast);
+    SwigPyObject* hit = match_in(rt(), obj, ty, &cast);
     if (!hit)
         return ERR_TYPE_ARG;
     const bool owning = owns(hit);

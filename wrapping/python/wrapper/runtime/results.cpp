@@ -6,9 +6,12 @@ namespace qw {
 
 // ---------------------------------------------------------------- results
 
-PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
+namespace {
+
+// The steps of every object result, written once and inlined into the
+// result road itself.
+[[gnu::always_inline]] inline PyObject* make_handle(Runtime& r, void* ptr, swig_type_info* ty, int own)
 {
-    Runtime& r = rt();
     PyTypeObject* type = r.handle_type ? r.handle_type : handle_type();
     Handle* h;
     if (r.spare_count > 0 && type == r.handle_type) {
@@ -31,14 +34,13 @@ PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
 // reference), or the handle itself when no class is registered. Storing
 // `this` on the instance leaves its class as it was: the class is never
 // marked as modified, so its attribute caches and its version tag stay.
-PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
+[[gnu::always_inline]] inline PyObject* make_proxy(Runtime& r, PyObject* handle, swig_type_info* ty)
 {
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
     if (!data || !data->klass) {
         Py_INCREF(handle);
         return handle;
     }
-    Runtime& r = rt();
     PyObject* inst;
     if (data->newraw) {
         inst = PyObject_Call(data->newraw, data->newargs, nullptr);
@@ -54,22 +56,35 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
     return inst;
 }
 
+} // namespace
+
+PyObject* new_handle(void* ptr, swig_type_info* ty, int own)
+{
+    return make_handle(rt(), ptr, ty, own);
+}
+
+PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
+{
+    return make_proxy(rt(), handle, ty);
+}
+
 PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
 {
     if (!ptr)
         Py_RETURN_NONE;
     // An object deleted during the call is destroyed when it ends: no result
     // may refer to it.
-    if (rt().shared->deferred_count > 0 && is_deferred(ptr)) {
+    Runtime& r = rt();
+    if (r.shared->deferred_count > 0 && is_deferred(ptr)) {
         PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
         return nullptr;
     }
-    PyObject* handle = new_handle(ptr, ty, (flags & RES_OWN) ? 1 : 0);
+    PyObject* handle = make_handle(r, ptr, ty, (flags & RES_OWN) ? 1 : 0);
     if (!handle)
         return nullptr;
     if (flags & RES_NOPROXY)
         return handle;
-    PyObject* inst = proxy_for(handle, ty);
+    PyObject* inst = make_proxy(r, handle, ty);
     Py_DECREF(handle);
     return inst;
 }

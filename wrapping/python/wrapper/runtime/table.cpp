@@ -116,6 +116,9 @@ void capsule_destroy(PyObject* capsule)
 
 } // namespace
 
+Runtime::Runtime() = default;
+Runtime::~Runtime() = default;
+
 void Runtime::clear()
 {
     Py_CLEAR(type_cache);

@@ -7,7 +7,8 @@
 
 namespace qw {
 
-bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs, Py_ssize_t* count)
+bool unpack_rest(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
+                 Py_ssize_t* count)
 {
     if (count)
         *count = 0;
@@ -152,12 +153,7 @@ PyObject* Overloads::operator()(PyObject* args) const
         }
         a = many.data();
     }
-    Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
-    if (n >= 0 && n <= max_) {
-        for (Py_ssize_t i = 0; i < max_; ++i)
-            a[i] = i < n ? PyTuple_GetItem(args, i) : nullptr;
-        return (*this)(a, n);
-    }
+    Py_ssize_t n = 0;
     if (unpack(fn_, args, 0, max_, a, &n))
         return (*this)(a, n);
     return raise_overload(message_.c_str());

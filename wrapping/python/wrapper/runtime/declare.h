@@ -204,7 +204,7 @@ struct Declare : Hooks
             if constexpr (P::count == 1)
                 return finish<D>(convert_call<D, P>(fn, &args), args);
             PyObject* a[P::count ? P::count : 1];
-            if (!unpack_exact(fn, args, P::count, a))
+            if (!unpack(fn, args, P::count, P::count, a))
                 return finish<D>(nullptr, args);
             return finish<D>(convert_call<D, P>(fn, a), args);
         } catch (...) {

@@ -37,6 +37,22 @@ void release_link(PyObject* o)
     r.in_release = false;
 }
 
+// give_up, inlined where a dying handle of this module destroys its object;
+// `mine` is the handle as this runtime's own, or null.
+[[gnu::always_inline]] inline void* give_up_object(SwigPyObject* h, Handle* mine)
+{
+    void* out = (mine && !mine->heir ? h->own != 0 : handle_owns(h)) && !is_readonly(h->ptr) ? h->ptr : nullptr;
+    h->own = 0;
+    h->ptr = nullptr;
+    // A handle whose object moved to an heir lets it go: it reaches nothing now.
+    if (mine) {
+        PyObject* heir = mine->heir;
+        mine->heir = nullptr;
+        Py_XDECREF(heir);
+    }
+    return out;
+}
+
 // Destroys what an owning handle holds, through its class's delete_
 // function: directly when it is this module's own for the handle's type.
 void destroy_owned(Handle* h)
@@ -44,12 +60,9 @@ void destroy_owned(Handle* h)
     auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
     const DeleteVerdict* verdict = data && data->destroy ? &delete_verdict(data->destroy) : nullptr;
     if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
-        // What the delete_ function does to the handle, without the call:
-        // the handle gives its object up and reaches nothing.
-        void* p = h->ptr;
-        h->own = 0;
-        h->ptr = nullptr;
-        if (is_readonly(p))
+        // What the delete_ function does to the handle, without the call.
+        void* p = give_up_object(h, h);
+        if (!p)
             return;
         CallGuard running;
         try {
@@ -264,6 +277,11 @@ bool handle_owns(SwigPyObject* h)
 {
     Handle* mine = own_handle(h);
     return h->own && !(mine && mine->heir);
+}
+
+void* give_up(SwigPyObject* h)
+{
+    return give_up_object(h, own_handle(h));
 }
 
 // ----------------------------------------------------------------- chains

@@ -49,17 +49,7 @@ bool disown_for_delete(PyObject* o, swig_type_info* ty, const ArgId& a, void*& o
         fail_arg(ERR_TYPE_ARG, a);
         return false;
     }
-    Handle* mine = own_handle(h);
-    if ((mine && !mine->heir ? h->own != 0 : handle_owns(h)) && !is_readonly(h->ptr))
-        out = h->ptr;
-    h->own = 0;
-    h->ptr = nullptr;
-    // A handle whose object moved to an heir lets it go: it reaches nothing now.
-    if (mine) {
-        PyObject* heir = mine->heir;
-        mine->heir = nullptr;
-        Py_XDECREF(heir);
-    }
+    out = give_up(h);
     return true;
 }
 

@@ -193,6 +193,9 @@ PyObject* new_handle(void* ptr, swig_type_info* ty, int own);
 void* handle_target(SwigPyObject* h);
 // Does the handle own its object (and may destroy or hand it over)?
 bool handle_owns(SwigPyObject* h);
+// The object the handle gives up to be destroyed (null when it owned none,
+// or owned a module constant); the handle reaches nothing afterwards.
+void* give_up(SwigPyObject* h);
 const char* pretty_name(swig_type_info* ty);
 swig_type_info* type_query(const char* name);
 
@@ -233,16 +236,21 @@ bool join_type_table(PyObject* module);
 PyObject* create_module(PyModuleDef& def);
 
 // --- calling conventions -----------------------------------------------
-// Unpacks an argument tuple; sets the count TypeError on failure.
-bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
-            Py_ssize_t* count = nullptr);
-// The same for exactly n arguments, a tuple of n read without a call.
-inline bool unpack_exact(const char* name, PyObject* args, Py_ssize_t n, PyObject** objs)
+// Unpacks an argument tuple into objs[0, max) (null after the last given);
+// sets the count TypeError on failure. A tuple of an accepted count, nearly
+// every call's, is read inline; unpack_rest handles every other form.
+bool unpack_rest(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
+                 Py_ssize_t* count);
+inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
+                   Py_ssize_t* count = nullptr)
 {
-    if (!args || !PyTuple_CheckExact(args) || PyTuple_Size(args) != n)
-        return unpack(name, args, n, n, objs);
-    for (Py_ssize_t i = 0; i < n; ++i)
-        objs[i] = PyTuple_GetItem(args, i);
+    const Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
+    if (n < min || n > max)
+        return unpack_rest(name, args, min, max, objs, count);
+    for (Py_ssize_t i = 0; i < max; ++i)
+        objs[i] = i < n ? PyTuple_GetItem(args, i) : nullptr;
+    if (count)
+        *count = n;
     return true;
 }
 

@@ -12,9 +12,10 @@ namespace {
 // result road itself.
 [[gnu::always_inline]] inline PyObject* make_handle(Runtime& r, void* ptr, swig_type_info* ty, int own)
 {
-    PyTypeObject* type = r.handle_type ? r.handle_type : handle_type();
+    PyTypeObject* type = handle_type();
     Handle* h;
-    if (r.spare_count > 0 && type == r.handle_type) {
+    // Spare memory is only ever that of this type's handles.
+    if (r.spare_count > 0) {
         h = reinterpret_cast<Handle*>(r.spare_handles[--r.spare_count]);
         PyObject_Init(reinterpret_cast<PyObject*>(h), type);
     } else if (!(h = PyObject_New(Handle, type))) {

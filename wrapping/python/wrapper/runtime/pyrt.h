@@ -247,8 +247,10 @@ inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t 
     const Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
     if (n < min || n > max)
         return unpack_rest(name, args, min, max, objs, count);
-    for (Py_ssize_t i = 0; i < max; ++i)
-        objs[i] = i < n ? PyTuple_GetItem(args, i) : nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i)
+        objs[i] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = n; i < max; ++i)
+        objs[i] = nullptr;
     if (count)
         *count = n;
     return true;

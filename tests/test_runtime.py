@@ -101,6 +101,32 @@ def test_a_handle_dropped_inside_a_call_destroys_its_object_when_the_call_ends()
     assert twin.Probe_destroyed() == before + 42
 
 
+def test_objects_made_in_memory_let_go_lately_keep_their_own_values():
+    # Results are made and let go in turns, some deleted through delete_ while
+    # others live: the memory of each serves the next object of its size,
+    # whatever its class (a dynamic vector is as large as a three-vector of
+    # doubles), and every live object keeps its own values.
+    V3d, V2f, V3f, VXd, M4 = (cls(n) for n in ("Vector3d", "Vector2f", "Vector3f", "VectorXd", "Matrix4d"))
+    live = []
+    for i in range(60):
+        a = q.Vector3d___add__(V3d([i, 0, 0]), [0, i, 1])
+        q.Vector3d___neg__(a)
+        x = q.VectorXd___neg__(VXd([i, i + 1, i + 2, i + 3]))
+        f = q.Vector2f___add__(V2f([i, 1]), [0, 1])
+        g = q.Vector3f___neg__(V3f([i, 1, 2]))
+        m = q.Matrix4d___mul__(q.Matrix4d_uniform(float(i)), q.Matrix4d_uniform(1.0))
+        if i % 3 == 0:
+            q.delete_Vector3d(a)
+            q.delete_Matrix4d(m)
+            a = m = None
+        live.append((i, a, x, f, g, m))
+    for i, a, x, f, g, m in live:
+        assert a is None or list(a) == [i, i, 1]
+        assert list(x) == [-i, -i - 1, -i - 2, -i - 3]
+        assert list(f) == [i, 2] and list(g) == [-i, -1, -2]
+        assert m is None or all(q.Matrix4d_at(m, r, c) == 4.0 * i for r in range(4) for c in range(4))
+
+
 def test_data_type_argument_deleting_the_object_it_is_compared_with():
     t = cls("DataType")(q.DataTypeId_UINT8)
     hook = Hook(lambda: q.delete_DataType(t))

@@ -126,7 +126,7 @@ struct Ops
         template <class W>
         static PyObject* apply(const V* v, const W& w)
         {
-            return owned(new V(K::binary(*v, w)));
+            return value(K::binary(*v, w));
         }
         template <class W>
         static PyObject* apply(typename Left::value& left, const W& w)
@@ -210,7 +210,7 @@ struct Ops
     struct scalar_first : Candidate<Params<Scalar, Ref<V, &Tr::native>>>
     {
         static constexpr const char* member = "quelbo::operator *";
-        static constexpr auto call = [](E s, const V& v) { return owned(new V(s * v)); };
+        static constexpr auto call = [](E s, const V& v) { return value(s * v); };
     };
 
     static void add(Methods& m)

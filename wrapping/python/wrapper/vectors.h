@@ -122,7 +122,7 @@ struct Members
     static auto length(const V* v) { return v->length(); }
     static auto squared_length(const V* v) { return v->squaredLength(); }
     static void normalize(V* v) { v->normalize(); }
-    static PyObject* neg(const V* v) { return owned(new V(-*v)); }
+    static PyObject* neg(const V* v) { return value(-*v); }
     static auto dot(const V* v, const V& w) { return v->dot(w); }
     static V cross(const V* v, const V& w) { return v->cross(w); }
 

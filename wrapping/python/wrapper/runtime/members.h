@@ -81,12 +81,11 @@ template <class Tr, class K = Disowned<typename Tr::T, pointer_text<Tr>>>
 struct Delete : Declare<Delete<Tr, K>, Params<K>>, DeleteName<Tr>
 {
     using T = std::remove_pointer_t<typename K::value>;
-    static void destroy(void* q) { delete static_cast<T*>(q); }
     // What the call does to an owning handle of T, for a dying handle.
-    static constexpr NativeDelete native = {&Type<T>::info, &destroy};
+    static constexpr NativeDelete native = {&Type<T>::info, &destroy_object<T>};
     static constexpr auto call = [](T* p) {
         if (p)
-            destroy_deleted(p, &destroy);
+            destroy_deleted(p, &destroy_object<T>);
     };
 };
 

@@ -117,12 +117,45 @@ bool release(PyObject* o, const ArgId& a, T*& out)
     return true;
 }
 
+// `new T(a...)` and `delete p` for the module's heap objects: the memory of
+// an object whose size is its whole allocation (no derived class can hide
+// behind a pointer to it) is reused through take_block and give_block.
+template <class T>
+inline constexpr bool kReusedMemory =
+    !std::is_polymorphic<T>::value && alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+template <class T, class... A>
+T* make_object(A&&... a)
+{
+    if constexpr (kReusedMemory<T>) {
+        void* b = take_block(sizeof(T));
+        try {
+            return new (b) T(std::forward<A>(a)...);
+        } catch (...) {
+            give_block(b, sizeof(T));
+            throw;
+        }
+    } else {
+        return new T(std::forward<A>(a)...);
+    }
+}
+template <class T>
+void destroy_object(void* q)
+{
+    T* p = static_cast<T*>(q);
+    if constexpr (kReusedMemory<T>) {
+        p->~T();
+        give_block(p, sizeof(T));
+    } else {
+        delete p;
+    }
+}
+
 // Deletes an object the module took over (deleted, or moved from).
 template <class T>
 void dispose(T* p)
 {
     if (p)
-        destroy_or_defer(p, [](void* q) { delete static_cast<T*>(q); });
+        destroy_or_defer(p, &destroy_object<T>);
 }
 
 // delete_<cls>: takes ownership away (out: what the handle owned, else
@@ -140,7 +173,7 @@ template <class T>
 PyObject* value(T&& v)
 {
     using V = std::decay_t<T>;
-    return owned(new V(std::forward<T>(v)));
+    return owned(make_object<V>(std::forward<T>(v)));
 }
 // A constructor's object: a bare owning handle.
 template <class T>

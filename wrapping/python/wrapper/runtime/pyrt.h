@@ -339,6 +339,14 @@ void destroy_deleted(void* p, void (*destroy)(void*));
 // Is p waiting for its destruction (deleted during the running call)?
 bool is_deferred(const void* p);
 
+// The memory of the heap objects the module makes and destroys: a block let
+// go serves the next object of exactly its size (most results die soon).
+// Blocks come from and go back to the global operator new, so an object
+// made elsewhere may be destroyed here and the other way round. With the
+// interpreter lock held, as every use of the runtime.
+void* take_block(std::size_t size);
+void give_block(void* p, std::size_t size);
+
 // A text kept for the life of the module: equal texts share one copy, so
 // asking again allocates nothing. Never throws (without memory it gives an
 // empty text).

@@ -101,6 +101,20 @@ struct Runtime
     // results die soon, and the next result takes their room.
     PyObject* spare_handles[32] = {};
     int spare_count = 0;
+    // The memory of heap objects let go lately (take_block, give_block): a
+    // list of blocks for each size that is a multiple of 4 up to 256 bytes,
+    // the first word of a block linking the next.
+    struct SpareBlocks
+    {
+        static constexpr std::size_t kLargest = 256, kPerSize = 16;
+        void* first[kLargest / 4] = {};
+        unsigned char count[kLargest / 4] = {};
+        SpareBlocks() = default;
+        SpareBlocks(const SpareBlocks&) = delete;
+        SpareBlocks& operator=(const SpareBlocks&) = delete;
+        ~SpareBlocks() { release(); }
+        void release();
+    } spare_blocks;
 
     // Texts kept for the module's life (intern).
     std::unordered_set<std::string> texts;

@@ -127,6 +127,7 @@ void Runtime::clear()
         Py_CLEAR(c);
     while (spare_count > 0)
         PyObject_Free(spare_handles[--spare_count]);
+    spare_blocks.release();
     for (DeleteVerdict& v : delete_verdicts) {
         PyObject* fn = v.fn;
         v = {nullptr, nullptr, nullptr};

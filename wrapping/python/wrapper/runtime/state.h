@@ -139,12 +139,13 @@ struct Runtime
 // A class defined in Python (its objects are never handles).
 bool defined_in_python(PyTypeObject* t);
 
-// The module's runtime state, made on first use (the type and family
-// declarations of static initialisation use it already).
+// The module's runtime state. It is made before every other static object of
+// the module (whose type and family declarations use it already), so that
+// reading it needs no test of whether it is made yet.
+extern Runtime the_runtime;
 inline Runtime& rt()
 {
-    static Runtime r;
-    return r;
+    return the_runtime;
 }
 
 // The delete_ function behind a class's __swig_destroy__, from the runtime's

@@ -116,6 +116,9 @@ void capsule_destroy(PyObject* capsule)
 
 } // namespace
 
+// First of the module's static objects (the lowest priority a program may use).
+Runtime the_runtime __attribute__((init_priority(101)));
+
 Runtime::Runtime() = default;
 Runtime::~Runtime() = default;
 

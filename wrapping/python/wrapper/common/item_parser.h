@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <type_traits>
 
 #include "quelbo/error.h"
@@ -88,57 +87,50 @@ inline bool is_seq(PyObject* o)
     return o && PySequence_Check(o);
 }
 
-// Converts the object given for a vector parameter into `out`. On failure a
-// Python exception is pending and nothing of `out` should be used.
+namespace vector_detail {
+
+// Sizes `out` for n items: a dynamic vector takes any count, a fixed one
+// only its own.
 template <class V>
-bool sequence_to_vector(PyObject* o, V& out)
+bool size_for(V& out, Py_ssize_t n)
 {
     using Info = VecInfo<V>;
-    using T = typename Info::Elem;
-    using Parser = ItemParser<T, std::is_floating_point<T>::value>;
-    // The items of a list or a tuple are read in place: parsing a number
-    // runs no Python code, so the sequence cannot change meanwhile.
-    const bool list = PyList_CheckExact(o), tuple = PyTuple_CheckExact(o);
-    const bool in_place = list || tuple;
-    // Anything else is read through the protocol, which may run Python code.
-    std::optional<CallGuard> running;
-    if (!in_place)
-        running.emplace();
-    if (!in_place && !PySequence_Check(o)) {
-        PyErr_SetString(PyExc_ValueError, "input must be a sequence");
-        return false;
-    }
-    Py_ssize_t n = list ? PyList_Size(o) : tuple ? PyTuple_Size(o) : PySequence_Size(o);
     if (n < 0) {
         PyErr_Clear();
         PyErr_SetString(PyExc_ValueError, "input sequence must be sized");
         return false;
     }
+    if constexpr (Info::dynamic) {
+        out = V(std::size_t(n));
+    } else if (std::size_t(n) != Info::size) {
+        PyErr_SetString(PyExc_ValueError, "input sequence has invalid length");
+        return false;
+    }
+    return true;
+}
+
+// Parses n items, the i-th given by item(i) (a new or a borrowed reference,
+// as release(item) tells), into `out`; the failure of an item is pending.
+template <class V, class Item, class Release>
+bool parse_items(V& out, Py_ssize_t n, Item item, Release release)
+{
+    using T = typename VecInfo<V>::Elem;
+    using Parser = ItemParser<T, std::is_floating_point<T>::value>;
     try {
-        if constexpr (Info::dynamic) {
-            out = V(std::size_t(n));
-        } else {
-            if (std::size_t(n) != Info::size) {
-                PyErr_SetString(PyExc_ValueError, "input sequence has invalid length");
-                return false;
-            }
-        }
+        if (!size_for(out, n))
+            return false;
         T* data = out.data();
         for (Py_ssize_t i = 0; i < n; ++i) {
-            if (in_place) {
-                data[i] = Parser::parse(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i));
-                continue;
-            }
-            PyObject* item = PySequence_GetItem(o, i);
-            if (!item)
+            PyObject* one = item(i);
+            if (!one)
                 return false;
             try {
-                data[i] = Parser::parse(item);
+                data[i] = Parser::parse(one);
             } catch (...) {
-                Py_DECREF(item);
+                release(one);
                 throw;
             }
-            Py_DECREF(item);
+            release(one);
         }
     } catch (typename Parser::OverflowPending&) {
         return false;
@@ -153,6 +145,39 @@ bool sequence_to_vector(PyObject* o, V& out)
         return false;
     }
     return true;
+}
+
+// Any other sequence, read through the protocol, which may run Python code.
+template <class V>
+[[gnu::noinline]] bool protocol_to_vector(PyObject* o, V& out)
+{
+    CallGuard running;
+    if (!PySequence_Check(o)) {
+        PyErr_SetString(PyExc_ValueError, "input must be a sequence");
+        return false;
+    }
+    return parse_items(
+        out, PySequence_Size(o), [o](Py_ssize_t i) { return PySequence_GetItem(o, i); },
+        [](PyObject* one) { Py_DECREF(one); });
+}
+
+} // namespace vector_detail
+
+// Converts the object given for a vector parameter into `out`. On failure a
+// Python exception is pending and nothing of `out` should be used.
+template <class V>
+bool sequence_to_vector(PyObject* o, V& out)
+{
+    // The items of a list or a tuple are read in place: parsing a number
+    // runs no Python code, so the sequence cannot change meanwhile.
+    auto in_place = [](PyObject*) {};
+    if (PyList_CheckExact(o))
+        return vector_detail::parse_items(
+            out, PyList_Size(o), [o](Py_ssize_t i) { return PyList_GetItem(o, i); }, in_place);
+    if (PyTuple_CheckExact(o))
+        return vector_detail::parse_items(
+            out, PyTuple_Size(o), [o](Py_ssize_t i) { return PyTuple_GetItem(o, i); }, in_place);
+    return vector_detail::protocol_to_vector(o, out);
 }
 
 } // namespace qw

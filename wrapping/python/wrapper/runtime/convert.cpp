@@ -42,13 +42,7 @@ bool unpack_rest(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t ma
                      int(max), int(n));
         return false;
     }
-    for (Py_ssize_t i = 0; i < n; ++i)
-        objs[i] = PyTuple_GetItem(args, i);
-    for (Py_ssize_t i = n; i < max; ++i)
-        objs[i] = nullptr;
-    if (count)
-        *count = n;
-    return true;
+    return unpack_items(args, n, max, objs, count);
 }
 
 PyObject* exception_for(int code)

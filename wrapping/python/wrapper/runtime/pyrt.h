@@ -241,12 +241,10 @@ PyObject* create_module(PyModuleDef& def);
 // every call's, is read inline; unpack_rest handles every other form.
 bool unpack_rest(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
                  Py_ssize_t* count);
-inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
-                   Py_ssize_t* count = nullptr)
+// The n items of a tuple of an accepted count into objs, the missing ones
+// up to max as null.
+inline bool unpack_items(PyObject* args, Py_ssize_t n, Py_ssize_t max, PyObject** objs, Py_ssize_t* count)
 {
-    const Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
-    if (n < min || n > max)
-        return unpack_rest(name, args, min, max, objs, count);
     for (Py_ssize_t i = 0; i < n; ++i)
         objs[i] = PyTuple_GetItem(args, i);
     for (Py_ssize_t i = n; i < max; ++i)
@@ -254,6 +252,14 @@ inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t 
     if (count)
         *count = n;
     return true;
+}
+inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
+                   Py_ssize_t* count = nullptr)
+{
+    const Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
+    if (n < min || n > max)
+        return unpack_rest(name, args, min, max, objs, count);
+    return unpack_items(args, n, max, objs, count);
 }
 
 // An argument's identity in messages: the function, its place (from 1) and

@@ -129,10 +129,6 @@ struct Runtime
     // meanwhile): a dying handle asks for its class's function each time.
     DeleteVerdict delete_verdicts[16] = {};
 
-    // Made and unmade out of line: rt() stays small enough to be inlined
-    // wherever the state is read.
-    Runtime();
-    ~Runtime();
     void clear();
 };
 

@@ -119,9 +119,6 @@ void capsule_destroy(PyObject* capsule)
 // First of the module's static objects (the lowest priority a program may use).
 Runtime the_runtime __attribute__((init_priority(101)));
 
-Runtime::Runtime() = default;
-Runtime::~Runtime() = default;
-
 void Runtime::clear()
 {
     Py_CLEAR(type_cache);

@@ -62,56 +62,68 @@ void insert_cast(swig_type_info* entry, swig_cast_info* c)
     entry->cast = c;
 }
 
-// Enters a class record the runtime made; false without memory.
-bool enter_record(const void* d)
+// Calls f on every entry of every module joined with `m`.
+template <class F>
+void each_entry(swig_module_info* m, F f)
 {
-    Shared& s = *rt().shared;
-    if (s.record_count == s.record_capacity) {
-        size_t capacity = s.record_capacity ? 2 * s.record_capacity : 64;
-        void* grown = std::realloc(s.records, capacity * sizeof(s.records[0]));
-        if (!grown)
-            return false;
-        s.records = static_cast<const void**>(grown);
-        s.record_capacity = capacity;
-    }
-    s.records[s.record_count++] = d;
-    return true;
+    swig_module_info* start = m;
+    do {
+        for (size_t i = 0; m->types && i < m->size; ++i)
+            if (m->types[i])
+                f(m->types[i]);
+        m = m->next;
+    } while (m && m != start);
 }
 
-// Frees a class record the runtime made; another module's records are its own.
-void destroy_client_data(SwigPyClientData* d)
+// Class records are plain C structures made with the C allocator: whichever
+// module of the same kind destroys the table frees them alike.
+SwigPyClientData* new_record()
 {
-    Shared& s = *rt().shared;
-    size_t i = 0;
-    while (d && i < s.record_count && s.records[i] != d)
-        ++i;
-    if (!d || i == s.record_count)
+    return static_cast<SwigPyClientData*>(std::calloc(1, sizeof(SwigPyClientData)));
+}
+
+void release_record(SwigPyClientData* d)
+{
+    if (!d)
         return;
-    s.records[i] = s.records[--s.record_count];
     Py_XDECREF(d->klass);
     Py_XDECREF(d->newraw);
     Py_XDECREF(d->newargs);
     Py_XDECREF(d->destroy);
-    delete d;
+    std::free(d);
 }
 
-// Runs when the last holder lets the table go: the runtime of every module
-// holds it for the life of the process, so in practice never; it frees the
-// class records of the table's own entries.
+// The capsule's destructor, run once when the last holder lets the table
+// go (the holder module's attribute and this module's owning handles): it
+// releases the class records that this module's entries own, whichever
+// module registered them, then the runtime's "this", lookup cache and
+// module variables.
 void capsule_destroy(PyObject* capsule)
 {
+    Runtime& r = rt();
     auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-    if (m) {
-        for (size_t i = 0; i < m->size; ++i) {
-            swig_type_info* t = m->types[i];
-            if (t && t->owndata && t->clientdata) {
-                destroy_client_data(static_cast<SwigPyClientData*>(t->clientdata));
-                t->clientdata = nullptr;
-                t->owndata = 0;
-            }
-        }
-    }
     PyErr_Clear();
+    if (r.shared->table == capsule)
+        r.shared->table = nullptr;
+    if (--r.table_users != 0)
+        return;
+    for (size_t i = 0; m && i < m->size; ++i) {
+        swig_type_info* t = m->types[i];
+        if (!t || !t->owndata)
+            continue;
+        void* d = t->clientdata;
+        t->owndata = 0;
+        // Other entries lent the record (a module may give a class to the
+        // entries of its derived types) let it go too.
+        each_entry(m, [d](swig_type_info* e) {
+            if (e->clientdata == d && !e->owndata)
+                e->clientdata = nullptr;
+        });
+        release_record(static_cast<SwigPyClientData*>(d));
+    }
+    Py_CLEAR(r.this_name);
+    Py_CLEAR(r.cvar);
+    Py_CLEAR(r.type_cache);
 }
 
 } // namespace
@@ -158,11 +170,7 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
         PyErr_SetString(PyExc_TypeError, "__swig_destroy__ must be a delete_ function of the module");
         return nullptr;
     }
-    auto* d = new (std::nothrow) SwigPyClientData{};
-    if (d && !enter_record(d)) {
-        delete d;
-        d = nullptr;
-    }
+    SwigPyClientData* d = new_record();
     if (!d) {
         Py_XDECREF(destroy);
         return PyErr_NoMemory();
@@ -181,14 +189,20 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
             PyErr_Clear();
         d->newargs = PyTuple_Pack(1, klass);
         if (!d->newargs) {
-            destroy_client_data(d);
+            release_record(d);
             return nullptr;
         }
     }
-    if (ty->owndata && ty->clientdata)
-        destroy_client_data(static_cast<SwigPyClientData*>(ty->clientdata));
+    // The record replaced is the table's (made with the C allocator, by
+    // whichever module registered it); it stays while another entry uses it.
+    void* old = ty->owndata ? ty->clientdata : nullptr;
     ty->clientdata = d;
     ty->owndata = 1;
+    bool lent = false;
+    if (old && rt().module.next)
+        each_entry(&rt().module, [&](swig_type_info* e) { lent = lent || e->clientdata == old; });
+    if (!lent)
+        release_record(static_cast<SwigPyClientData*>(old));
     Py_RETURN_NONE;
 }
 
@@ -200,7 +214,8 @@ PyObject* swiginit(PyObject*, PyObject* args)
     SwigPyObject* existing = find_handle(objs[0]);
     if (existing)
         return append_handle(reinterpret_cast<PyObject*>(existing), objs[1]);
-    if (PyObject_SetAttr(objs[0], rt().this_name, objs[1]) < 0)
+    PyObject* name = this_name();
+    if (!name || PyObject_SetAttr(objs[0], name, objs[1]) < 0)
         return nullptr;
     Py_RETURN_NONE;
 }
@@ -251,35 +266,64 @@ bool init_runtime()
     return handle_type() && packed_type();
 }
 
-// Holds the capsule named kCapsuleName for the module's life; creates it
-// (around the module's own record) when no module made it yet.
-static swig_module_info* hold_table(Runtime& r, bool& created)
+// The shared table: the module record of the capsule named kCapsuleName,
+// made now around this module's record when no module made it yet. The
+// holder module's attribute owns the capsule; the owning handles of the
+// runtime's modules hold it too (Shared::table).
+static swig_module_info* find_table(Runtime& r, bool& created)
 {
     created = false;
+    Shared& s = *r.shared;
     PyObject* holder = PyImport_AddModule(kHolder); // borrowed
     if (!holder)
         return nullptr;
     PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
     if (c && PyCapsule_IsValid(c, kCapsuleName)) {
-        Py_XDECREF(r.capsule);
-        r.capsule = c;
-        return static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
+        auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
+        Py_DECREF(c);
+        if (!s.table_record) {
+            // Another module's: found again when a handle needs it.
+            s.table_record = m;
+            s.table_ours = 0;
+        }
+        return m;
     }
     Py_XDECREF(c);
     PyErr_Clear();
     c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
     if (!c)
         return nullptr;
-    Py_INCREF(c);
     if (PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
-        Py_DECREF(c);
         Py_DECREF(c);
         return nullptr;
     }
-    Py_XDECREF(r.capsule);
-    r.capsule = c;
+    s.table = c;
+    s.table_record = &r.module;
+    s.table_ours = 1;
+    ++r.table_users;
     created = true;
     return &r.module;
+}
+
+PyObject* find_table_again()
+{
+    Shared& s = *rt().shared;
+    if (s.table_ours || !s.table_record)
+        return nullptr;
+    // Read without import machinery and without touching a pending error.
+    PyObject* modules = PyImport_GetModuleDict();
+    PyObject* holder = modules ? PyDict_GetItemString(modules, kHolder) : nullptr;
+    if (!holder)
+        return nullptr;
+    PyObject *et, *ev, *tb;
+    PyErr_Fetch(&et, &ev, &tb);
+    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
+    if (c && PyCapsule_IsValid(c, kCapsuleName) && PyCapsule_GetPointer(c, kCapsuleName) == s.table_record)
+        s.table = c; // the holder's attribute keeps it meanwhile
+    Py_XDECREF(c);
+    PyErr_Clear();
+    PyErr_Restore(et, ev, tb);
+    return s.table;
 }
 
 // Holds the runtime's record beside the table: the one published by the
@@ -311,92 +355,150 @@ static bool hold_record(Runtime& r)
     return true;
 }
 
+namespace {
+
+swig_type_info* find_own(const std::vector<swig_type_info*>& own, const char* name)
+{
+    auto at = std::lower_bound(own.begin(), own.end(), name,
+                               [](const swig_type_info* t, const char* n) { return std::strcmp(t->name, n) < 0; });
+    return at != own.end() && std::strcmp((*at)->name, name) == 0 ? *at : nullptr;
+}
+
+// The module's own entries, sorted: the declared ones (bound to native
+// types) and one made from each other row of the type list it carries;
+// then each entry's own cast list, itself first.
+bool build_own_entries(Runtime& r)
+{
+    std::vector<swig_type_info*>& own = r.initial;
+    for (auto& d : r.type_decls)
+        own.push_back(d.info);
+    std::sort(own.begin(), own.end(), name_less);
+    size_t made = 0;
+    for (const TypeRow& row : kTypeList)
+        made += r.carried && carries(r.carried, row) && !find_own(own, row.mangled);
+    r.listed.reserve(made);
+    for (const TypeRow& row : kTypeList) {
+        if (!r.carried || !carries(r.carried, row))
+            continue;
+        if (swig_type_info* t = find_own(own, row.mangled))
+            t->str = printable(r.carried, row);
+        else
+            r.listed.push_back({row.mangled, printable(r.carried, row), nullptr, nullptr, nullptr, 0});
+    }
+    for (swig_type_info& t : r.listed)
+        own.push_back(&t);
+    std::sort(own.begin(), own.end(), name_less);
+    if (r.carried && own.size() != rows_in(r.carried)) {
+        PyErr_SetString(PyExc_SystemError, "the module's types are not those of its rows");
+        return false;
+    }
+
+    // Casts per base entry: (base, derived, converter).
+    struct Cast
+    {
+        swig_type_info* base;
+        swig_type_info* derived;
+        swig_converter_func conv;
+    };
+    std::vector<Cast> casts;
+    for (const CastRow& c : kCastList)
+        if (c.in & r.carried)
+            casts.push_back({find_own(own, c.base), find_own(own, c.derived), nullptr});
+    for (const CastDecl& c : r.cast_decls)
+        for (const TypeDecl& d : r.type_decls)
+            if (d.slot == c.base)
+                casts.push_back({d.info, c.derived, c.conv});
+    // One null-ended array per entry, in one block: itself, then its casts.
+    r.cast_records.assign(2 * own.size() + casts.size(), swig_cast_info{nullptr, nullptr, nullptr, nullptr});
+    r.cast_initial.clear();
+    size_t next = 0;
+    for (swig_type_info* t : own) {
+        r.cast_initial.push_back(&r.cast_records[next]);
+        r.cast_records[next++].type = t;
+        for (const Cast& c : casts)
+            if (c.base == t)
+                r.cast_records[next++] = {c.derived, c.conv, nullptr, nullptr};
+        ++next; // the terminator
+    }
+    return true;
+}
+
+} // namespace
+
 bool join_type_table(PyObject*)
 {
     Runtime& r = rt();
     swig_module_info& own = r.module;
     bool first = own.next == nullptr;
     if (first) {
+        if (!build_own_entries(r))
+            return false;
         own.next = &own;
-        // Each type's own cast list: itself, then the declared derived types.
-        for (auto& d : r.type_decls) {
-            auto* self = new swig_cast_info{d.info, nullptr, nullptr, nullptr};
-            r.initial.push_back(d.info);
-            d.info->cast = nullptr;
-            insert_cast(d.info, self);
-        }
-        std::sort(r.initial.begin(), r.initial.end(), name_less);
         own.type_initial = r.initial.data();
+        own.cast_initial = r.cast_initial.data();
         own.size = r.initial.size();
-        r.types.assign(r.initial.size() + 1, nullptr);
+        r.types.assign(own.size + 1, nullptr);
+        own.types = r.types.data();
     }
 
-    bool created = false;
-    swig_module_info* shared = hold_table(r, created);
-    if (!shared)
-        return false;
     if (!hold_record(r))
         return false;
+    bool created = false;
+    swig_module_info* shared = find_table(r, created);
+    if (!shared)
+        return false;
     if (!created) {
-        bool member = false;
         swig_module_info* m = shared;
         do {
-            if (m == &own) {
-                member = true;
-                break;
-            }
+            if (m == &own)
+                return true; // joined already
             m = m->next;
         } while (m && m != shared);
-        if (!member) {
-            own.next = shared->next;
-            shared->next = &own;
-        }
+        own.next = shared->next;
+        shared->next = &own;
     }
     if (!first)
         return true;
 
-    // The module's entries are now those of the table: our own, or the one
-    // already registered by another module under the same name.
-    std::vector<std::pair<swig_type_info*, swig_type_info*>> chosen; // own -> in use
+    // Each entry is now that of the table: the module's own, or the one
+    // another module entered already under the same name; the module's casts
+    // join it, those the adopted entry lacks only.
     for (size_t i = 0; i < own.size; ++i) {
-        swig_type_info* mine = r.initial[i];
+        swig_type_info* mine = own.type_initial[i];
         swig_type_info* found = find_elsewhere(&own, mine->name);
-        chosen.emplace_back(mine, found ? found : mine);
-    }
-    auto in_use = [&](swig_type_info* mine) {
-        for (auto& p : chosen)
-            if (p.first == mine)
-                return p.second;
-        return mine;
-    };
-    for (auto& c : r.cast_decls) {
-        swig_type_info* base_own = nullptr;
-        for (auto& d : r.type_decls)
-            if (d.slot == c.base)
-                base_own = d.info;
-        if (!base_own)
-            continue;
-        swig_type_info* base = in_use(base_own);
-        swig_type_info* derived = in_use(c.derived);
-        if (base != base_own) {
-            // Adopted entry: add the cast only when it is not known yet.
-            bool known = false;
-            for (swig_cast_info* k = base->cast; k; k = k->next)
-                if (std::strcmp(k->type->name, derived->name) == 0)
-                    known = true;
-            if (known)
-                continue;
+        swig_type_info* entry = found ? found : mine;
+        if (found && mine->clientdata) {
+            found->clientdata = mine->clientdata;
+            found->owndata = mine->owndata;
         }
-        insert_cast(base, new swig_cast_info{derived, c.conv, nullptr, nullptr});
+        for (swig_cast_info* c = own.cast_initial[i]; c->type; ++c) {
+            swig_type_info* other = find_elsewhere(&own, c->type->name);
+            if (found) {
+                bool known = false;
+                for (swig_cast_info* k = found->cast; k && !known; k = k->next)
+                    known = std::strcmp(k->type->name, c->type->name) == 0;
+                if (known)
+                    continue;
+            }
+            if (other)
+                c->type = other;
+            insert_cast(entry, c);
+        }
+        r.types[i] = entry;
     }
-    for (size_t i = 0; i < own.size; ++i)
-        r.types[i] = chosen[i].second;
     r.types[own.size] = nullptr;
-    own.types = r.types.data();
     for (auto& d : r.type_decls)
-        *d.slot = in_use(d.info);
+        *d.slot = find_in_module(&own, d.info->name);
     r.error_type = type_of<quelbo::Error>();
     return true;
+}
+
+PyObject* renew_this_name()
+{
+    Runtime& r = rt();
+    if (!r.this_name)
+        r.this_name = PyUnicode_InternFromString("this");
+    return r.this_name;
 }
 
 swig_type_info* type_query(const char* name)

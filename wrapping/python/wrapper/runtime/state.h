@@ -39,15 +39,16 @@ struct Shared
     // behind a function of the module's table, or null).
     const PyMethodDef* (*flat_lookups[16])(PyCFunction);
     int flat_lookup_count;
-    // The shared table's capsule, held by every owning handle of the
-    // runtime's modules so that the class records outlive them: while it
-    // lives when a module of the runtime made it (its destructor forgets
-    // it), while a handle holds it when another module made it (it is found
-    // again for the next).
+    // The shared table's capsule, held by the runtime until the interpreter
+    // begins to exit and by every owning handle of its modules, so that the
+    // class records outlive them: known while it lives when a module of the
+    // runtime made it (its destructor forgets it), while it is held when
+    // another module made it (then found again for the next holder).
     PyObject* table;
     swig_module_info* table_record; // the module record the capsule carries
     size_t table_holds;
     int table_ours;
+    int table_kept; // 1 while the runtime holds it, 2 once it let it go
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
@@ -77,7 +78,7 @@ struct Runtime
     // through `this` without asking whether they are handles.
     PyTypeObject* python_classes[4] = {};
     unsigned next_python_class = 0;
-    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, nullptr, 0, 0};
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, nullptr, 0, 0, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     const void* readonly_low = nullptr;  // the lowest and highest of them: most objects

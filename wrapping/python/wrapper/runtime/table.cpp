@@ -282,7 +282,8 @@ static swig_module_info* find_table(Runtime& r, bool& created)
         auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
         Py_DECREF(c);
         if (!s.table_record) {
-            // Another module's: found again when a handle needs it.
+            // Another module's: the runtime holds it from now on.
+            s.table = c;
             s.table_record = m;
             s.table_ours = 0;
         }
@@ -304,6 +305,44 @@ static swig_module_info* find_table(Runtime& r, bool& created)
     created = true;
     return &r.module;
 }
+
+namespace {
+
+// At the interpreter's exit, before the modules go: the runtime lets the
+// table go, which ends when its last holder does.
+PyObject* let_kept_table_go(PyObject*, PyObject*)
+{
+    Shared& s = *rt().shared;
+    if (s.table_kept == 1) {
+        s.table_kept = 2;
+        let_table_go(s.table);
+    }
+    Py_RETURN_NONE;
+}
+PyMethodDef g_let_go = {"let_table_go", let_kept_table_go, METH_NOARGS, nullptr};
+
+// The runtime holds the table while the process runs (whoever removes the
+// holder module): the first of its modules to join takes the hold, to be let
+// go when the interpreter exits.
+bool keep_table(Shared& s)
+{
+    if (s.table_kept || !s.table)
+        return true;
+    PyObject* fn = PyCFunction_NewEx(&g_let_go, nullptr, nullptr);
+    PyObject* atexit = fn ? PyImport_ImportModule("atexit") : nullptr;
+    PyObject* done = atexit ? PyObject_CallMethod(atexit, "register", "O", fn) : nullptr;
+    Py_XDECREF(fn);
+    Py_XDECREF(atexit);
+    if (!done)
+        return false;
+    Py_DECREF(done);
+    Py_INCREF(s.table);
+    ++s.table_holds;
+    s.table_kept = 1;
+    return true;
+}
+
+} // namespace
 
 PyObject* find_table_again()
 {
@@ -445,7 +484,7 @@ bool join_type_table(PyObject*)
         return false;
     bool created = false;
     swig_module_info* shared = find_table(r, created);
-    if (!shared)
+    if (!shared || !keep_table(*r.shared))
         return false;
     if (!created) {
         swig_module_info* m = shared;

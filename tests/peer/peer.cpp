@@ -20,218 +20,17 @@
 //   same_entry(name)      whether every module record naming it uses one entry
 //   probe(name)           registers on that entry a record whose class, when
 //                         released, prints "peer: probe released"
-// When the capsule it made is destroyed it prints "peer: table destroyed".
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 
+#include "peer.h"
 #include "quelbo/version.h"
 
 namespace {
 
-// ------------------------------------------------------- shared layouts
-
-struct TypeInfo;
-struct CastInfo
-{
-    TypeInfo* type;
-    void* (*converter)(void*, int*);
-    CastInfo* next;
-    CastInfo* prev;
-};
-
-struct TypeInfo
-{
-    const char* name;
-    const char* str;
-    void* dcast;
-    CastInfo* cast;
-    void* clientdata;
-    int owndata;
-};
-
-struct ModuleInfo
-{
-    TypeInfo** types;
-    size_t size;
-    ModuleInfo* next;
-    TypeInfo** type_initial;
-    CastInfo** cast_initial;
-    void* clientdata;
-};
-
-struct ClientData
-{
-    PyObject* klass;
-    PyObject* newraw;
-    PyObject* newargs;
-    PyObject* destroy;
-    int delargs;
-    int implicitconv;
-    PyTypeObject* pytype;
-};
-
-struct HandleObject
-{
-    PyObject_HEAD void* ptr;
-    TypeInfo* ty;
-    int own;
-    PyObject* next;
-    int held; // this module's own field: the handle holds the capsule
-};
-
-// ------------------------------------------------------------ the table
-
-const char* const kCapsuleName = "swig_runtime_data4.type_pointer_capsule";
-
-// Sorted by mangled name; each with its own cast list, itself first.
-TypeInfo t_error = {"_p_quelbo__Error", "quelbo::Error *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_image = {"_p_quelbo__ImageView", "quelbo::ImageView *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_version = {"_p_quelbo__VersionInfo", "quelbo::VersionInfo *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_view = {"_p_quelbo__View", "quelbo::View *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_stream = {"_p_std__ostream", "std::ostream *", nullptr, nullptr, nullptr, 0};
-TypeInfo* initial[] = {&t_error, &t_image, &t_version, &t_view, &t_stream};
-constexpr size_t kTypes = sizeof(initial) / sizeof(initial[0]);
-CastInfo c_error[] = {{&t_error, nullptr, nullptr, nullptr}, {}};
-CastInfo c_image[] = {{&t_image, nullptr, nullptr, nullptr}, {}};
-CastInfo c_version[] = {{&t_version, nullptr, nullptr, nullptr}, {}};
-CastInfo c_view[] = {{&t_view, nullptr, nullptr, nullptr}, {&t_image, nullptr, nullptr, nullptr}, {}};
-CastInfo c_stream[] = {{&t_stream, nullptr, nullptr, nullptr}, {}};
-CastInfo* casts[] = {c_error, c_image, c_version, c_view, c_stream};
-TypeInfo* in_use[kTypes + 1];
-ModuleInfo module_info = {in_use, kTypes, nullptr, initial, casts, nullptr};
-
-// The entries in use after joining (own or adopted).
-TypeInfo*& error_type = in_use[0];
-TypeInfo*& version_type = in_use[2];
-TypeInfo*& stream_type = in_use[4];
-
-PyObject* capsule = nullptr; // when this module made it (the holder's attribute owns it)
-int interpreters = 0;
-
-TypeInfo* find_in(ModuleInfo* m, const char* name)
-{
-    size_t lo = 0, hi = m->size;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = std::strcmp(name, m->types[mid]->name);
-        if (c == 0)
-            return m->types[mid];
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
-}
-
-TypeInfo* find_elsewhere(const char* name)
-{
-    for (ModuleInfo* m = module_info.next; m != &module_info; m = m->next)
-        if (TypeInfo* t = find_in(m, name))
-            return t;
-    return nullptr;
-}
-
-TypeInfo* find_anywhere(const char* name)
-{
-    TypeInfo* t = find_in(&module_info, name);
-    return t ? t : find_elsewhere(name);
-}
-
-void push_cast(TypeInfo* t, CastInfo* c)
-{
-    c->prev = nullptr;
-    c->next = t->cast;
-    if (t->cast)
-        t->cast->prev = c;
-    t->cast = c;
-}
-
-void free_record(ClientData* d)
-{
-    Py_XDECREF(d->klass);
-    Py_XDECREF(d->newraw);
-    Py_XDECREF(d->newargs);
-    Py_XDECREF(d->destroy);
-    std::free(d);
-}
-
-// The capsule's destructor: the records of this module's entries go, with
-// free, whichever module registered them.
-void destroy_table(PyObject* c)
-{
-    auto* m = static_cast<ModuleInfo*>(PyCapsule_GetPointer(c, kCapsuleName));
-    capsule = nullptr;
-    if (!m || --interpreters != 0)
-        return;
-    int freed = 0;
-    for (size_t i = 0; i < m->size; ++i) {
-        TypeInfo* t = m->types[i];
-        if (t->owndata && t->clientdata) {
-            free_record(static_cast<ClientData*>(t->clientdata));
-            ++freed;
-        }
-        t->clientdata = nullptr;
-        t->owndata = 0;
-    }
-    std::printf("peer: table destroyed, %d records freed\n", freed);
-    std::fflush(stdout);
-}
-
-bool join()
-{
-    bool first = module_info.next == nullptr;
-    if (first)
-        module_info.next = &module_info;
-    auto* shared = static_cast<ModuleInfo*>(PyCapsule_Import(kCapsuleName, 0));
-    if (!shared) {
-        PyErr_Clear();
-        PyObject* holder = PyImport_AddModule("swig_runtime_data4");
-        PyObject* c = holder ? PyCapsule_New(&module_info, kCapsuleName, destroy_table) : nullptr;
-        if (!c || PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
-            Py_XDECREF(c);
-            return false;
-        }
-        capsule = c;
-        ++interpreters;
-    } else {
-        for (ModuleInfo* m = shared;; m = m->next) {
-            if (m == &module_info)
-                return true;
-            if (m->next == shared)
-                break;
-        }
-        module_info.next = shared->next;
-        shared->next = &module_info;
-    }
-    if (!first)
-        return true;
-    for (size_t i = 0; i < kTypes; ++i) {
-        TypeInfo* found = find_elsewhere(initial[i]->name);
-        TypeInfo* entry = found ? found : initial[i];
-        for (CastInfo* c = casts[i]; c->type; ++c) {
-            TypeInfo* other = find_elsewhere(c->type->name);
-            bool known = false;
-            if (found)
-                for (CastInfo* k = found->cast; k; k = k->next)
-                    known = known || std::strcmp(k->type->name, c->type->name) == 0;
-            if (known)
-                continue;
-            if (!found && other)
-                c->type = other;
-            push_cast(entry, c);
-        }
-        in_use[i] = entry;
-    }
-    in_use[kTypes] = nullptr;
-    return true;
-}
+using namespace peer;
 
 // ------------------------------------------------------------ handles
 
@@ -241,9 +40,6 @@ PyTypeObject HandleType = {PyVarObject_HEAD_INIT(nullptr, 0) "SwigPyObject", siz
 
 // A C type of that name that is no handle type: it derives from Exception.
 PyTypeObject ForeignType = {PyVarObject_HEAD_INIT(nullptr, 0) "SwigPyObject", sizeof(PyBaseExceptionObject)};
-
-// The class of a probe's record: releasing it says so.
-PyTypeObject ProbeType = {PyVarObject_HEAD_INIT(nullptr, 0) "peer.Probe", sizeof(PyObject)};
 
 bool is_handle(PyObject* o)
 {
@@ -345,28 +141,6 @@ void handle_dealloc(PyObject* self)
     Py_XDECREF(held);
 }
 
-void probe_dealloc(PyObject* self)
-{
-    std::printf("peer: probe released\n");
-    std::fflush(stdout);
-    PyObject_Free(self);
-}
-
-// Registers `klass` on the entry: a record made with malloc replaces the
-// entry's own (freed with free).
-void register_record(TypeInfo* t, PyObject* klass)
-{
-    auto* d = static_cast<ClientData*>(std::calloc(1, sizeof(ClientData)));
-    Py_INCREF(klass);
-    Py_INCREF(klass);
-    d->klass = klass;
-    d->newargs = klass;
-    if (t->owndata && t->clientdata)
-        free_record(static_cast<ClientData*>(t->clientdata));
-    t->clientdata = d;
-    t->owndata = 1;
-}
-
 // ------------------------------------------------------------ functions
 
 PyObject* new_stream(PyObject*, PyObject*)
@@ -445,75 +219,6 @@ PyObject* foreign(PyObject*, PyObject*)
     return PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ForeignType));
 }
 
-PyObject* records(PyObject*, PyObject*)
-{
-    PyObject* out = PyList_New(0);
-    ModuleInfo* start = static_cast<ModuleInfo*>(PyCapsule_Import(kCapsuleName, 0));
-    for (ModuleInfo* m = start; out && m; m = m->next == start ? nullptr : m->next) {
-        PyObject* names = PyList_New(0);
-        for (size_t i = 0; names && m->types[i]; ++i) {
-            PyObject* n = PyUnicode_FromString(m->types[i]->name);
-            if (!n || PyList_Append(names, n) < 0)
-                Py_CLEAR(names);
-            Py_XDECREF(n);
-        }
-        PyObject* row = names ? Py_BuildValue("(nN)", Py_ssize_t(m->size), names) : nullptr;
-        if (!row || PyList_Append(out, row) < 0)
-            Py_CLEAR(out);
-        Py_XDECREF(row);
-    }
-    return out;
-}
-
-PyObject* casts_of(PyObject*, PyObject* name)
-{
-    const char* n = PyUnicode_AsUTF8(name);
-    TypeInfo* t = n ? find_anywhere(n) : nullptr;
-    if (!t)
-        return n ? PyErr_Format(PyExc_KeyError, "%s", n) : nullptr;
-    PyObject* out = PyList_New(0);
-    for (CastInfo* c = t->cast; out && c; c = c->next) {
-        PyObject* row = Py_BuildValue("(sO)", c->type->name, c->converter ? Py_True : Py_False);
-        if (!row || PyList_Append(out, row) < 0)
-            Py_CLEAR(out);
-        Py_XDECREF(row);
-    }
-    return out;
-}
-
-PyObject* same_entry(PyObject*, PyObject* name)
-{
-    const char* n = PyUnicode_AsUTF8(name);
-    if (!n)
-        return nullptr;
-    TypeInfo* seen = nullptr;
-    bool same = true;
-    for (ModuleInfo* m = &module_info;; m = m->next) {
-        for (size_t i = 0; m->types[i]; ++i)
-            if (std::strcmp(m->types[i]->name, n) == 0) {
-                same = same && (!seen || seen == m->types[i]);
-                seen = m->types[i];
-            }
-        if (m->next == &module_info)
-            break;
-    }
-    return PyBool_FromLong(seen && same);
-}
-
-PyObject* probe(PyObject*, PyObject* name)
-{
-    const char* n = PyUnicode_AsUTF8(name);
-    TypeInfo* t = n ? find_anywhere(n) : nullptr;
-    if (!t)
-        return n ? PyErr_Format(PyExc_KeyError, "%s", n) : nullptr;
-    PyObject* klass = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ProbeType));
-    if (!klass)
-        return nullptr;
-    register_record(t, klass);
-    Py_DECREF(klass);
-    Py_RETURN_NONE;
-}
-
 PyMethodDef methods[] = {
     {"new_stream", new_stream, METH_NOARGS, nullptr},
     {"stream_text", stream_text, METH_O, nullptr},
@@ -543,10 +248,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer(
         HandleType.tp_doc = "Swig object carries a C/C++ instance pointer";
         ForeignType.tp_base = reinterpret_cast<PyTypeObject*>(PyExc_Exception);
         ForeignType.tp_flags = Py_TPFLAGS_DEFAULT;
-        ProbeType.tp_dealloc = probe_dealloc;
-        ProbeType.tp_flags = Py_TPFLAGS_DEFAULT;
-        ProbeType.tp_new = PyType_GenericNew;
-        if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0 || PyType_Ready(&ProbeType) < 0)
+        if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0 || !ready_inspect())
             return nullptr;
     }
     PyObject* m = PyModule_Create(&def);
@@ -554,3 +256,4 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer(
         Py_CLEAR(m);
     return m;
 }
+

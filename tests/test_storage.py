@@ -403,6 +403,23 @@ def test_storage_of_a_file_and_its_resources(tmp_path):
         q.DataStorage_open_stream_access(storage, None, 1)
 
 
+def test_the_source_of_a_folder_is_a_uri_of_that_folder(tmp_path, monkeypatch):
+    # Blanks, escapes, delimiters of a URI and bytes that are not UTF-8 in the
+    # folder's path (a relative file name: the folder is the working one).
+    for name in (b"a b", b"100%25 x", b"x#y", b"why?", b"caf\xc3\xa9", b"bad\xff"):
+        folder = os.path.join(os.fsencode(tmp_path), name)
+        os.mkdir(folder)
+        with open(os.path.join(folder, b"a.bin"), "wb") as f:
+            f.write(b"alpha")
+        monkeypatch.chdir(folder)
+        storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read("a.bin"))
+        uri = cls("Uri")(q.DataStorage_get_source(storage))
+        assert (q.Uri_scheme(uri), q.Uri_host(uri)) == ("file", "")
+        assert os.fsencode(q.Uri_path(uri)) == folder + b"/"
+        r = q.DataStorage_open_random_access(storage, "a.bin", q.AccessCapabilities_READ_ONLY)
+        assert read_store(r) == b"alpha"
+
+
 def test_providers():
     r = q.RandomAccessFactory_allocate(4)
     s = q.StreamAccessFactory_allocate()

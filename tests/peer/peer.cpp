@@ -1,7 +1,10 @@
 // Another module of the same kind as _quelbo, for tests only, written from
 // the shared layouts alone (nothing of the binding runtime is used): it
-// joins the type table through the capsule, makes handles of its own handle
-// type and reads the handles it is given through the shared layout.
+// joins the type table through the capsule, or makes the capsule when it
+// loads first, with the destructor such a module has; makes handles of its
+// own handle type, holding the capsule while they own when it made it; and
+// reads the handles it is given through the shared layout. Its class records
+// are made and freed with the C allocator.
 //
 //   new_stream()          an owning handle of a new output stream (std::ostream *)
 //   stream_text(h)        what was written into the stream behind h
@@ -12,164 +15,22 @@
 //   owns(h)               the ownership flag of a handle
 //   Error_swigregister(k) registers k for quelbo::Error, as such a module does
 //   foreign()             an object of a C type named SwigPyObject deriving from Exception
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
+//   records()             (size, entry names) of each module record of the table
+//   casts(name)           (type name, has converter) of the casts of the entry in use
+//   same_entry(name)      whether every module record naming it uses one entry
+//   probe(name)           registers on that entry a record whose class, when
+//                         released, prints "peer: probe released"
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
 
+#include "peer.h"
 #include "quelbo/version.h"
 
 namespace {
 
-// ------------------------------------------------------- shared layouts
-
-struct TypeInfo;
-struct CastInfo
-{
-    TypeInfo* type;
-    void* (*converter)(void*, int*);
-    CastInfo* next;
-    CastInfo* prev;
-};
-
-struct TypeInfo
-{
-    const char* name;
-    const char* str;
-    void* dcast;
-    CastInfo* cast;
-    void* clientdata;
-    int owndata;
-};
-
-struct ModuleInfo
-{
-    TypeInfo** types;
-    size_t size;
-    ModuleInfo* next;
-    TypeInfo** type_initial;
-    CastInfo** cast_initial;
-    void* clientdata;
-};
-
-struct ClientData
-{
-    PyObject* klass;
-    PyObject* newraw;
-    PyObject* newargs;
-    PyObject* destroy;
-    int delargs;
-    int implicitconv;
-    PyTypeObject* pytype;
-};
-
-struct HandleObject
-{
-    PyObject_HEAD void* ptr;
-    TypeInfo* ty;
-    int own;
-    PyObject* next;
-};
-
-// ------------------------------------------------------------ the table
-
-// Sorted by mangled name; each with its own cast record.
-TypeInfo t_error = {"_p_quelbo__Error", "quelbo::Error *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_version = {"_p_quelbo__VersionInfo", "quelbo::VersionInfo *", nullptr, nullptr, nullptr, 0};
-TypeInfo t_stream = {"_p_std__ostream", "std::ostream *", nullptr, nullptr, nullptr, 0};
-TypeInfo* initial[] = {&t_error, &t_version, &t_stream};
-constexpr size_t kTypes = sizeof(initial) / sizeof(initial[0]);
-CastInfo c_error[] = {{&t_error, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
-CastInfo c_version[] = {{&t_version, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
-CastInfo c_stream[] = {{&t_stream, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
-CastInfo* casts[] = {c_error, c_version, c_stream};
-TypeInfo* in_use[kTypes + 1];
-ModuleInfo module_info = {in_use, kTypes, nullptr, initial, casts, nullptr};
-
-// The entries in use after joining (own or adopted).
-TypeInfo*& error_type = in_use[0];
-TypeInfo*& version_type = in_use[1];
-TypeInfo*& stream_type = in_use[2];
-
-TypeInfo* find_in(ModuleInfo* m, const char* name)
-{
-    size_t lo = 0, hi = m->size;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = std::strcmp(name, m->types[mid]->name);
-        if (c == 0)
-            return m->types[mid];
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
-}
-
-TypeInfo* find_elsewhere(const char* name)
-{
-    for (ModuleInfo* m = module_info.next; m != &module_info; m = m->next)
-        if (TypeInfo* t = find_in(m, name))
-            return t;
-    return nullptr;
-}
-
-void push_cast(TypeInfo* t, CastInfo* c)
-{
-    c->prev = nullptr;
-    c->next = t->cast;
-    if (t->cast)
-        t->cast->prev = c;
-    t->cast = c;
-}
-
-bool join()
-{
-    const char* name = "swig_runtime_data4.type_pointer_capsule";
-    bool first = module_info.next == nullptr;
-    if (first)
-        module_info.next = &module_info;
-    auto* shared = static_cast<ModuleInfo*>(PyCapsule_Import(name, 0));
-    if (!shared) {
-        PyErr_Clear();
-        PyObject* holder = PyImport_AddModule("swig_runtime_data4");
-        PyObject* capsule = holder ? PyCapsule_New(&module_info, name, nullptr) : nullptr;
-        if (!capsule || PyModule_AddObject(holder, "type_pointer_capsule", capsule) < 0) {
-            Py_XDECREF(capsule);
-            return false;
-        }
-    } else {
-        for (ModuleInfo* m = shared;; m = m->next) {
-            if (m == &module_info)
-                return true;
-            if (m->next == shared)
-                break;
-        }
-        module_info.next = shared->next;
-        shared->next = &module_info;
-    }
-    if (!first)
-        return true;
-    for (size_t i = 0; i < kTypes; ++i) {
-        TypeInfo* found = find_elsewhere(initial[i]->name);
-        TypeInfo* entry = found ? found : initial[i];
-        for (CastInfo* c = casts[i]; c->type; ++c) {
-            bool known = false;
-            if (found)
-                for (CastInfo* k = found->cast; k; k = k->next)
-                    known = known || std::strcmp(k->type->name, c->type->name) == 0;
-            if (!known)
-                push_cast(entry, c);
-        }
-        in_use[i] = entry;
-    }
-    in_use[kTypes] = nullptr;
-    return true;
-}
+using namespace peer;
 
 // ------------------------------------------------------------ handles
 
@@ -225,6 +86,10 @@ PyObject* new_handle(void* ptr, TypeInfo* ty, int own)
     h->ty = ty;
     h->own = own;
     h->next = nullptr;
+    // An owning handle holds the capsule this module made.
+    h->held = own && capsule;
+    if (h->held)
+        Py_INCREF(capsule);
     return reinterpret_cast<PyObject*>(h);
 }
 
@@ -264,12 +129,16 @@ void handle_dealloc(PyObject* self)
             if (!r)
                 PyErr_WriteUnraisable(data->destroy);
             Py_XDECREF(r);
+        } else if (h->ty == version_type) {
+            delete static_cast<quelbo::VersionInfo*>(h->ptr); // made here, its class gone
         } else {
             std::printf("peer: memory leak of type '%s'\n", h->ty->str);
         }
     }
     Py_XDECREF(h->next);
+    PyObject* held = h->held ? capsule : nullptr;
     PyObject_Free(self);
+    Py_XDECREF(held);
 }
 
 // ------------------------------------------------------------ functions
@@ -341,11 +210,7 @@ PyObject* owns(PyObject*, PyObject* o)
 
 PyObject* error_swigregister(PyObject*, PyObject* klass)
 {
-    auto* d = new ClientData{klass, nullptr, klass, nullptr, 0, 0, nullptr};
-    Py_INCREF(klass);
-    Py_INCREF(klass);
-    error_type->clientdata = d;
-    error_type->owndata = 1;
+    register_record(error_type, klass);
     Py_RETURN_NONE;
 }
 
@@ -364,6 +229,10 @@ PyMethodDef methods[] = {
     {"owns", owns, METH_O, nullptr},
     {"Error_swigregister", error_swigregister, METH_O, nullptr},
     {"foreign", foreign, METH_NOARGS, nullptr},
+    {"records", records, METH_NOARGS, nullptr},
+    {"casts", casts_of, METH_O, nullptr},
+    {"same_entry", same_entry, METH_O, nullptr},
+    {"probe", probe, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -379,7 +248,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer(
         HandleType.tp_doc = "Swig object carries a C/C++ instance pointer";
         ForeignType.tp_base = reinterpret_cast<PyTypeObject*>(PyExc_Exception);
         ForeignType.tp_flags = Py_TPFLAGS_DEFAULT;
-        if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0)
+        if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0 || !ready_inspect())
             return nullptr;
     }
     PyObject* m = PyModule_Create(&def);
@@ -387,3 +256,4 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer(
         Py_CLEAR(m);
     return m;
 }
+

@@ -208,8 +208,7 @@ public:
     // See ImageInfoProperty::isCompatibleWith.
     bool isCompatibleWith(VectorXu64 const& shape, DataType dataType) const;
     // Error "<owner>: the properties do not fit the shape ... and type ..."
-    // unless they are compatible: what a view keeps, a factory makes and a
-    // decoder reads back all pass it.
+    // unless they are compatible (the factories' check of given properties).
     void checkFit(VectorXu64 const& shape, DataType dataType, std::string const& owner) const;
 
     bool operator==(ImageProperties const& other) const;

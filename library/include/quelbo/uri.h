@@ -47,6 +47,11 @@ public:
     // a string representation of the URI
     std::string toString() const;
 
+    // The "file" URI of an absolute path, any bytes: every byte that may not
+    // stand in a path is escaped ('%', '?', '#', blanks, bytes above 0x7f),
+    // so that the path of the parsed URI is the given one.
+    static std::string fileUri(std::string const& path);
+
 private:
     std::unique_ptr<detail::UriParts> m_pimpl;
 };

@@ -11,6 +11,7 @@
 #include "storage/access_detail.h"
 #include "storage/file_detail.h"
 #include "quelbo/access_factory.h"
+#include "quelbo/uri.h"
 
 namespace quelbo {
 
@@ -307,7 +308,7 @@ public:
         }
         if (absolute.empty() || absolute.back() != '/')
             absolute += '/';
-        m_source = "file://" + absolute;
+        m_source = Uri::fileUri(absolute);
     }
 
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override

@@ -90,15 +90,16 @@ std::string decode(std::string const& encoded)
     return out;
 }
 
-// Escapes every byte that may not stand as it is, keeping existing escapes.
-std::string encode(std::string const& raw, char const* extraAllowed)
+// Escapes every byte that may not stand as it is, keeping existing escapes
+// (or, for raw text, escaping its '%' too).
+std::string encode(std::string const& raw, char const* extraAllowed, bool keepEscapes = true)
 {
     static char const kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(raw.size());
     for (char ch : raw) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (isUnreserved(c) || isSubDelim(c) || c == '%' || (c != 0 && std::strchr(extraAllowed, c)))
+        if (isUnreserved(c) || isSubDelim(c) || (c == '%' && keepEscapes) || (c != 0 && std::strchr(extraAllowed, c)))
             out += ch;
         else {
             out += '%';
@@ -290,6 +291,11 @@ std::string Uri::pathAndQuery() const
     if (impl.hasQuery)
         text += "?" + encode(impl.query, ":@/?");
     return text;
+}
+
+std::string Uri::fileUri(std::string const& path)
+{
+    return "file://" + encode(path, ":@/", false);
 }
 
 std::string Uri::toString() const

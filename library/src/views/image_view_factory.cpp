@@ -73,7 +73,6 @@ public:
         requireWrite("setProperties");
         if (!properties)
             throw InvalidArgument("ImageView: the properties cannot be empty");
-        properties->checkFit(m_shape, m_type, "ImageView");
         m_properties.set(std::make_shared<ImageProperties>(*properties));
     }
     // An empty node clears the metadata.

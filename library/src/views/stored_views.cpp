@@ -285,7 +285,7 @@ public:
     std::shared_ptr<const MetadataNode> metadata() const override { return m_description.metadata(m_caps); }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
     {
-        m_description.setProperties(m_caps, std::move(properties), m_image->shape(), m_image->type());
+        m_description.setProperties(m_caps, std::move(properties));
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
     {

@@ -97,14 +97,14 @@ public:
             needsCapability("ImageView", "metadata", "READ");
         return m_metadata;
     }
-    void setProperties(ImageCapabilitySet caps, std::shared_ptr<const ImageProperties> properties,
-                       VectorXu64 const& shape, DataType type)
+    // Any properties are kept as given, in any order of changes: what
+    // reads them (slices, the array bridge) checks them against the view.
+    void setProperties(ImageCapabilitySet caps, std::shared_ptr<const ImageProperties> properties)
     {
         if (!caps.has(ImageCapability::WRITE))
             needsCapability("ImageView", "setProperties", "WRITE");
         if (!properties)
             throw InvalidArgument("ImageView: the properties are empty");
-        properties->checkFit(shape, type, "ImageView");
         m_properties = std::move(properties);
     }
     void setMetadata(ImageCapabilitySet caps, std::shared_ptr<MetadataNode> metadata)

@@ -27,11 +27,6 @@ QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
 QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented");
 QW_TYPE(char, "_p_char");
 QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
-QW_CAST(quelbo::Error, quelbo::InvalidArgument);
-QW_CAST(quelbo::Error, quelbo::NotImplemented);
-QW_CAST(std::exception, quelbo::Error);
-QW_CAST(std::exception, quelbo::InvalidArgument);
-QW_CAST(std::exception, quelbo::NotImplemented);
 
 #define QW_TRAITS(Tr, Type, Name, Native)                                                                              \
     struct Tr                                                                                                          \

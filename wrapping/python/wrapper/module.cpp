@@ -249,7 +249,7 @@ PyModuleDef g_module_def = {
 
 PyObject* init_module()
 {
-    PyObject* m = create_module(g_module_def);
+    PyObject* m = create_module(g_module_def, kMain);
     if (!m)
         return nullptr;
     PyObject* d = PyModule_GetDict(m);

@@ -1,11 +1,14 @@
-// The one list of the native types both modules know: the mangled name (the
+// The one list of the native types the modules know: the mangled name (the
 // key of the shared table), the printable forms separated by '|' (the pretty
-// name last) and the modules that carry the entry. _quelbo binds its entries
-// to native types with QW_TYPE(T, mangled); _quelbo_cuda carries its rows
-// whether it uses them or not. Rows are in byte order of the mangled names.
+// name last) and the modules that carry the entry. A module carries an entry
+// for every native type its functions name, used or not: _quelbo binds the
+// entries its functions reach to native types with QW_TYPE(T, mangled), and
+// the runtime makes the others from their rows. Rows are in byte order of the
+// mangled names, the order of a module's entries in the shared table.
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 
 namespace qw {
 
@@ -24,11 +27,22 @@ struct TypeRow
 };
 
 inline constexpr TypeRow kTypeList[] = {
-    {"_p_ConstIterator", "ConstIterator *", kGpu},
-    {"_p_Iterator", "Iterator *", kGpu},
-    {"_p_SizeType", "SizeType *", kGpu},
-    {"_p_ValueType", "ValueType *", kGpu},
-    {"_p_VectorType", "VectorType *", kGpu},
+    {"_p_ConstIterator", "ConstIterator *", kMain | kGpu},
+    {"_p_Iterator", "Iterator *", kMain | kGpu},
+    {"_p_RegionXT_uint64_t_t", "RegionX< uint64_t > *", kMain},
+    {"_p_SizeType", "SizeType *", kMain | kGpu},
+    {"_p_ValueType", "ValueType *", kMain | kGpu},
+    {"_p_VectorType", "VectorType *", kMain | kGpu},
+    {"_p_VectorXT_double_t", "VectorX< double > *", kMain},
+    {"_p_VectorXT_float_t", "VectorX< float > *", kMain},
+    {"_p_VectorXT_int16_t_t", "VectorX< int16_t > *", kMain},
+    {"_p_VectorXT_int32_t_t", "VectorX< int32_t > *", kMain},
+    {"_p_VectorXT_int64_t_t", "VectorX< int64_t > *", kMain},
+    {"_p_VectorXT_int8_t_t", "VectorX< int8_t > *", kMain},
+    {"_p_VectorXT_uint16_t_t", "VectorX< uint16_t > *", kMain},
+    {"_p_VectorXT_uint32_t_t", "VectorX< uint32_t > *", kMain},
+    {"_p_VectorXT_uint64_t_t", "VectorX< uint64_t > *", kMain},
+    {"_p_VectorXT_uint8_t_t", "VectorX< uint8_t > *", kMain},
     {"_p_char", "char *", kMain | kGpu},
     {"_p_double", "double *", kMain},
     {"_p_float", "float *", kMain},
@@ -36,6 +50,7 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_int32_t", "int32_t *", kMain},
     {"_p_int64_t", "int64_t *", kMain},
     {"_p_int8_t", "int8_t *", kMain},
+    {"_p_p_char", "char **", kMain},
     {"_p_quelbo__ArrayXT_double_t", "quelbo::ArrayXd *|quelbo::ArrayX< double > *", kMain | kGpu},
     {"_p_quelbo__ArrayXT_float_t", "quelbo::ArrayXf *|quelbo::ArrayX< float > *", kMain | kGpu},
     {"_p_quelbo__ArrayXT_int16_t_t", "quelbo::ArrayXi16 *|quelbo::ArrayX< int16_t > *", kMain | kGpu},
@@ -46,17 +61,22 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_quelbo__ArrayXT_uint32_t_t", "quelbo::ArrayXu32 *|quelbo::ArrayX< uint32_t > *", kMain | kGpu},
     {"_p_quelbo__ArrayXT_uint64_t_t", "quelbo::ArrayXu64 *|quelbo::ArrayX< uint64_t > *", kMain | kGpu},
     {"_p_quelbo__ArrayXT_uint8_t_t", "quelbo::ArrayXu8 *|quelbo::ArrayX< uint8_t > *", kMain | kGpu},
+    {"_p_quelbo__ColumnUnitExtension", "quelbo::ColumnUnitExtension *", kMain},
     {"_p_quelbo__ConstMetadataIteratorObject", "quelbo::ConstMetadataIteratorObject *", kMain},
     {"_p_quelbo__ConstMetadataNodeIterator", "quelbo::ConstMetadataNodeIterator *", kMain},
+    {"_p_quelbo__DataAccess", "quelbo::DataAccess *", kMain},
+    {"_p_quelbo__DataFrameView", "quelbo::DataFrameView *", kMain},
     {"_p_quelbo__DataFrameViewFactory", "quelbo::DataFrameViewFactory *", kMain},
     {"_p_quelbo__DataFrameViewProvider", "quelbo::DataFrameViewProvider *", kMain},
+    {"_p_quelbo__DataStorage", "quelbo::DataStorage *", kMain},
     {"_p_quelbo__DataType", "quelbo::DataType *", kMain | kGpu},
     {"_p_quelbo__DependencyGraph", "quelbo::DependencyGraph *", kMain},
     {"_p_quelbo__Error", "quelbo::Error *", kMain | kGpu},
+    {"_p_quelbo__Extension", "quelbo::Extension *", kMain},
     {"_p_quelbo__ExtensionProvider", "quelbo::ExtensionProvider *", kMain},
-    {"_p_quelbo__FlagSetT_ImageCapability_t", "quelbo::FlagSet< ImageCapability > *", kGpu},
-    {"_p_quelbo__FlagSetT_RandomAccessCapability_t", "quelbo::FlagSet< RandomAccessCapability > *", kGpu},
-    {"_p_quelbo__FlagSetT_StreamAccessCapability_t", "quelbo::FlagSet< StreamAccessCapability > *", kGpu},
+    {"_p_quelbo__FlagSetT_ImageCapability_t", "quelbo::FlagSet< ImageCapability > *", kMain | kGpu},
+    {"_p_quelbo__FlagSetT_RandomAccessCapability_t", "quelbo::FlagSet< RandomAccessCapability > *", kMain | kGpu},
+    {"_p_quelbo__FlagSetT_StreamAccessCapability_t", "quelbo::FlagSet< StreamAccessCapability > *", kMain | kGpu},
     {"_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t", "quelbo::FlagSet< quelbo::DataFrameCapability > *",
      kMain | kGpu},
     {"_p_quelbo__FlagSetT_quelbo__ImageCapability_t", "quelbo::FlagSet< quelbo::ImageCapability > *", kMain},
@@ -75,10 +95,12 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_quelbo__ImageProperties", "quelbo::ImageProperties *", kMain},
     {"_p_quelbo__ImageType", "quelbo::AxesInterpretation *|quelbo::ImageType *", kMain},
     {"_p_quelbo__ImageTypeId", "quelbo::AxesInterpretationId *|quelbo::ImageTypeId *", kMain},
+    {"_p_quelbo__ImageView", "quelbo::ImageView *", kMain},
     {"_p_quelbo__ImageViewFactory", "quelbo::ImageViewFactory *", kMain},
     {"_p_quelbo__ImageViewProvider", "quelbo::ImageViewProvider *", kMain},
     {"_p_quelbo__Indexer", "quelbo::Indexer *", kMain},
     {"_p_quelbo__InvalidArgument", "quelbo::InvalidArgument *", kMain | kGpuBare},
+    {"_p_quelbo__LodImageView", "quelbo::LodImageView *", kMain},
     {"_p_quelbo__LodImageViewProvider", "quelbo::LodImageViewProvider *", kMain},
     {"_p_quelbo__Logger", "quelbo::Logger *", kMain},
     {"_p_quelbo__MatrixT_double_3_t", "quelbo::Matrix3d *|quelbo::Matrix< double,3 > *", kMain | kGpu},
@@ -90,10 +112,13 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_quelbo__MetadataNodeFactory", "quelbo::MetadataNodeFactory *", kMain},
     {"_p_quelbo__MetadataNodeHelper", "quelbo::MetadataNodeHelper *", kMain},
     {"_p_quelbo__MetadataNodeIterator", "quelbo::MetadataNodeIterator *", kMain},
+    {"_p_quelbo__MultiImageView", "quelbo::MultiImageView *", kMain},
     {"_p_quelbo__MultiImageViewFactory", "quelbo::MultiImageViewFactory *", kMain},
     {"_p_quelbo__MultiImageViewProvider", "quelbo::MultiImageViewProvider *", kMain},
     {"_p_quelbo__NotImplemented", "quelbo::NotImplemented *", kMain | kGpuBare},
     {"_p_quelbo__NumpyInterop", "quelbo::NumpyInterop *", kMain},
+    {"_p_quelbo__ParallelAccessExtension", "quelbo::ParallelAccessExtension *", kMain},
+    {"_p_quelbo__RandomAccess", "quelbo::RandomAccess *", kMain},
     {"_p_quelbo__RandomAccessFactory", "quelbo::RandomAccessFactory *", kMain},
     {"_p_quelbo__RandomAccessProvider", "quelbo::RandomAccessProvider *", kMain},
     {"_p_quelbo__ReadonlyImageInfoProperty", "quelbo::ReadonlyImageInfoProperty *", kMain | kGpu},
@@ -110,12 +135,15 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_quelbo__Serialization", "quelbo::Serialization *", kMain},
     {"_p_quelbo__SpatialCalibrationProperty", "quelbo::SpatialCalibrationProperty *", kMain | kGpu},
     {"_p_quelbo__SpatialDirections", "quelbo::SpatialDirections *", kMain},
+    {"_p_quelbo__StreamAccess", "quelbo::StreamAccess *", kMain},
     {"_p_quelbo__StreamAccessFactory", "quelbo::StreamAccessFactory *", kMain},
     {"_p_quelbo__StreamAccessProvider", "quelbo::StreamAccessProvider *", kMain},
+    {"_p_quelbo__TilingInfoExtension", "quelbo::TilingInfoExtension *", kMain},
     {"_p_quelbo__TransformMatrix3Factory", "quelbo::TransformMatrix3Factory *", kMain},
     {"_p_quelbo__TransformMatrix4Factory", "quelbo::TransformMatrix4Factory *", kMain},
     {"_p_quelbo__UidGenerator", "quelbo::UidGenerator *", kMain},
     {"_p_quelbo__Uri", "quelbo::Uri *", kMain},
+    {"_p_quelbo__VariantDataValue", "quelbo::VariantDataValue *", kMain},
     {"_p_quelbo__VariantDataValueFactory", "quelbo::VariantDataValueFactory *", kMain},
     {"_p_quelbo__VectorT_double_2_t", "quelbo::Vector2d *|quelbo::Vector< double,2 > *", kMain | kGpu},
     {"_p_quelbo__VectorT_double_3_t", "quelbo::Vector3d *|quelbo::Vector< double,3 > *", kMain | kGpu},
@@ -159,18 +187,26 @@ inline constexpr TypeRow kTypeList[] = {
     {"_p_quelbo__VectorXT_uint8_t_t", "quelbo::VectorXu8 *|quelbo::VectorX< uint8_t > *", kMain | kGpu},
     {"_p_quelbo__VersionInfo", "quelbo::VersionInfo *", kMain},
     {"_p_quelbo__Versioning", "quelbo::Versioning *", kMain},
+    {"_p_quelbo__View", "quelbo::View *", kMain},
+    {"_p_quelbo__ViewOriginExtension", "quelbo::ViewOriginExtension *", kMain},
+    {"_p_quelbo__Writer", "quelbo::Writer *", kMain},
     {"_p_quelbo_cuda__CudaExtensionProvider", "quelbo_cuda::CudaExtensionProvider *", kGpu},
     {"_p_quelbo_cuda__CudaImageFactory", "quelbo_cuda::CudaImageFactory *", kGpu},
     {"_p_std__exception", "std::exception *", kMain},
+    {"_p_std__initializer_listT_quelbo__HTTPHeaders__Entry_t", "std::initializer_list< quelbo::HTTPHeaders::Entry > *",
+     kMain},
     {"_p_std__ostream", "std::ostream *", kMain},
     {"_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t", "std::shared_ptr< quelbo::ColumnUnitExtension > *", kMain},
     {"_p_std__shared_ptrT_quelbo__DataAccess_t", "std::shared_ptr< quelbo::DataAccess > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__DataFrameView_t", "std::shared_ptr< quelbo::DataFrameView > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__DataStorage_t", "std::shared_ptr< quelbo::DataStorage > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__Extension_t", "std::shared_ptr< quelbo::Extension > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__ImageProperties_const_t", "std::shared_ptr< quelbo::ImageProperties const > *",
+     kMain},
     {"_p_std__shared_ptrT_quelbo__ImageProperties_t", "std::shared_ptr< quelbo::ImageProperties > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__ImageView_t", "std::shared_ptr< quelbo::ImageView > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__LodImageView_t", "std::shared_ptr< quelbo::LodImageView > *", kMain | kGpu},
+    {"_p_std__shared_ptrT_quelbo__MetadataNode_const_t", "std::shared_ptr< quelbo::MetadataNode const > *", kMain},
     {"_p_std__shared_ptrT_quelbo__MetadataNode_t", "std::shared_ptr< quelbo::MetadataNode > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__MultiImageView_t", "std::shared_ptr< quelbo::MultiImageView > *", kMain | kGpu},
     {"_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t", "std::shared_ptr< quelbo::ParallelAccessExtension > *",
@@ -193,32 +229,96 @@ inline constexpr TypeRow kTypeList[] = {
 };
 inline constexpr size_t kTypeListSize = sizeof(kTypeList) / sizeof(kTypeList[0]);
 
-constexpr bool same_text(const char* a, const char* b)
+// The casts that keep the address: the derived type's pointer is accepted
+// where the base type's is expected. (A shared pointer of a derived class
+// is converted into a new one of the base: QW_SHARED_CAST.)
+struct CastRow
+{
+    const char* base;
+    const char* derived;
+    unsigned in;
+};
+
+inline constexpr CastRow kCastList[] = {
+    {"_p_quelbo__DataAccess", "_p_quelbo__RandomAccess", kMain},
+    {"_p_quelbo__DataAccess", "_p_quelbo__StreamAccess", kMain},
+    {"_p_quelbo__Error", "_p_quelbo__InvalidArgument", kMain | kGpu},
+    {"_p_quelbo__Error", "_p_quelbo__NotImplemented", kMain | kGpu},
+    {"_p_quelbo__Extension", "_p_quelbo__ColumnUnitExtension", kMain},
+    {"_p_quelbo__Extension", "_p_quelbo__ParallelAccessExtension", kMain},
+    {"_p_quelbo__Extension", "_p_quelbo__TilingInfoExtension", kMain},
+    {"_p_quelbo__Extension", "_p_quelbo__ViewOriginExtension", kMain},
+    {"_p_quelbo__View", "_p_quelbo__DataFrameView", kMain},
+    {"_p_quelbo__View", "_p_quelbo__ImageView", kMain},
+    {"_p_quelbo__View", "_p_quelbo__LodImageView", kMain},
+    {"_p_quelbo__View", "_p_quelbo__MultiImageView", kMain},
+    {"_p_std__exception", "_p_quelbo__Error", kMain},
+    {"_p_std__exception", "_p_quelbo__InvalidArgument", kMain},
+    {"_p_std__exception", "_p_quelbo__NotImplemented", kMain},
+};
+
+constexpr int compare_text(const char* a, const char* b)
 {
     while (*a && *a == *b) {
         ++a;
         ++b;
     }
-    return *a == *b;
+    return int(static_cast<unsigned char>(*a)) - int(static_cast<unsigned char>(*b));
 }
+
+constexpr bool rows_sorted()
+{
+    for (size_t i = 1; i < kTypeListSize; ++i)
+        if (compare_text(kTypeList[i - 1].mangled, kTypeList[i].mangled) >= 0)
+            return false;
+    return true;
+}
+static_assert(rows_sorted(), "the rows are in byte order of their mangled names, each once");
 
 // The row of a mangled name, or -1.
 constexpr int type_row(const char* mangled)
 {
     for (size_t i = 0; i < kTypeListSize; ++i)
-        if (same_text(kTypeList[i].mangled, mangled))
+        if (compare_text(kTypeList[i].mangled, mangled) == 0)
             return int(i);
     return -1;
 }
 
+// Does the module (kMain or kGpu) carry the row? With which printable names?
+constexpr bool carries(unsigned module, const TypeRow& r)
+{
+    return (r.in & module) != 0 || (module == kGpu && (r.in & kGpuBare) != 0);
+}
+constexpr const char* printable(unsigned module, const TypeRow& r)
+{
+    return module == kGpu && (r.in & kGpuBare) != 0 ? nullptr : r.str;
+}
+
 // The number of rows a module carries.
-constexpr size_t rows_in(unsigned modules)
+constexpr size_t rows_in(unsigned module)
 {
     size_t n = 0;
     for (const TypeRow& r : kTypeList)
-        n += (r.in & modules) != 0;
+        n += carries(module, r);
     return n;
 }
+
+// Every cast joins two rows of the module that carries it.
+constexpr bool casts_listed()
+{
+    for (const CastRow& c : kCastList) {
+        int b = type_row(c.base), d = type_row(c.derived);
+        if (b < 0 || d < 0)
+            return false;
+        for (unsigned module : {kMain, kGpu})
+            if ((c.in & module) && !(carries(module, kTypeList[b]) && carries(module, kTypeList[d])))
+                return false;
+    }
+    return true;
+}
+static_assert(casts_listed(), "every cast joins two rows of the modules that carry it");
+static_assert(rows_in(kMain) == 184, "_quelbo carries 184 types");
+static_assert(rows_in(kGpu) == 99, "_quelbo_cuda carries 99 types");
 
 // The row of a type the module declares; a name missing from the list stops the build.
 template <int I>

@@ -16,5 +16,5 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_quelbo_cuda", nullptr, -1, nullptr
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_cuda()
 {
-    return qw::create_module(g_def);
+    return qw::create_module(g_def, qw::kGpu);
 }

@@ -80,7 +80,7 @@ public:
     std::shared_ptr<const MetadataNode> metadata() const override { return m_description.metadata(m_caps); }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
     {
-        m_description.setProperties(m_caps, std::move(properties), m_shape, m_type);
+        m_description.setProperties(m_caps, std::move(properties));
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
     {

@@ -54,7 +54,7 @@ public:
         auto l = lock();
         if (!m_ownProperties)
             return m_source->setProperties(std::move(properties));
-        m_description.setProperties(capabilities(), std::move(properties), m_source->shape(), m_source->dataType());
+        m_description.setProperties(capabilities(), std::move(properties));
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
     {

@@ -171,7 +171,6 @@ void NumpyImageView::setProperties(std::shared_ptr<const ImageProperties> proper
     requireWrite("setProperties");
     if (!properties)
         throw InvalidArgument("ImageView: the properties cannot be empty");
-    properties->checkFit(m_shape, m_type, "ImageView");
     m_properties.set(std::make_shared<ImageProperties>(*properties));
 }
 

@@ -195,9 +195,10 @@ PyCFunction find_delete_function(PyCFunction f)
     return nullptr;
 }
 
-PyObject* create_module(PyModuleDef& def)
+PyObject* create_module(PyModuleDef& def, unsigned carried)
 {
     Runtime& r = rt();
+    r.carried = carried;
     if (!r.module_name && !(r.module_name = PyUnicode_FromString(def.m_name)))
         return nullptr;
     if (!init_runtime() || !build_table(r))

@@ -113,6 +113,7 @@ void handle_dealloc(PyObject* self)
     if (Handle* next = h->next ? own_handle(h->next) : nullptr)
         next->linked = 0;
     PyObject* links[3] = {h->next, h->heir, h->keep};
+    PyObject* table = h->table;
     PyTypeObject* tp = Py_TYPE(self);
     Runtime& r = rt();
     if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles)))
@@ -123,6 +124,9 @@ void handle_dealloc(PyObject* self)
     for (PyObject* l : links)
         if (l)
             release_link(l);
+    // The table goes last: its end may release the classes.
+    if (table)
+        let_table_go(table);
 }
 
 PyObject* handle_repr(PyObject* self)

@@ -131,8 +131,9 @@ SwigPyObject* walk_this(Runtime& r, PyObject* o)
         running.emplace();
     if (remember)
         remember_python_class(r, type); // may let go of another class
+    PyObject* name = this_name();
     for (int depth = 0; depth < 64; ++depth) {
-        PyObject* t = PyObject_GetAttr(o, r.this_name);
+        PyObject* t = name ? PyObject_GetAttr(o, name) : nullptr;
         Py_DECREF(o);
         if (!t) {
             PyErr_Clear();

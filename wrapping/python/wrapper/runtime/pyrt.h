@@ -122,6 +122,9 @@ struct Handle : SwigPyObject
     PyObject* keep;
     // Another handle's `next` points here: a handle is in one chain at most.
     int linked;
+    // The shared table's capsule, held while the handle lives when it was
+    // made owning and this module made the capsule (null otherwise).
+    PyObject* table;
 };
 
 // --- handles -------------------------------------------------------------
@@ -228,12 +231,15 @@ struct TablePart
 void declare_type(TypeDecl d);
 void declare_cast(CastDecl d);
 void declare_family(TablePart p);
-// Builds the module record from the declared types and joins the shared table.
+// Builds the module record from the declared types and the module's rows of
+// the type list, and joins the shared table.
 bool init_runtime();
 bool join_type_table(PyObject* module);
 // Creates a module of this runtime: every family's functions in table order,
-// each run inside the call guard; joins the shared type table.
-PyObject* create_module(PyModuleDef& def);
+// each run inside the call guard; joins the shared type table with an entry
+// for each of its rows of the type list (`carried`: kMain, kGpu; 0 for a
+// module with its declared types only).
+PyObject* create_module(PyModuleDef& def, unsigned carried = 0);
 
 // --- calling conventions -----------------------------------------------
 // Unpacks an argument tuple into objs[0, max) (null after the last given);

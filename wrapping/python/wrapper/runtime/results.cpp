@@ -28,6 +28,8 @@ namespace {
     h->heir = nullptr;
     h->keep = nullptr;
     h->linked = 0;
+    // An owning handle holds the shared table: the class records outlive it.
+    h->table = own ? hold_table() : nullptr;
     return reinterpret_cast<PyObject*>(h);
 }
 
@@ -52,7 +54,8 @@ namespace {
         if (!inst && !PyErr_Occurred())
             PyErr_SetString(PyExc_TypeError, "cannot create an instance of the registered class");
     }
-    if (inst && PyObject_SetAttr(inst, r.this_name, handle) < 0)
+    PyObject* name = inst ? this_name() : nullptr;
+    if (inst && (!name || PyObject_SetAttr(inst, name, handle) < 0))
         Py_CLEAR(inst);
     return inst;
 }
@@ -133,7 +136,9 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
     if (inst && handle_owns(from) && mine) {
         // Ownership moves on success only; the left handle then reaches the
         // object through its heir and keeps it alive.
-        as_handle(handle)->own = 1;
+        Handle* heir = as_handle(handle);
+        heir->own = 1;
+        heir->table = hold_table(); // made owning, as make_handle would
         from->own = 0;
         Py_INCREF(handle);
         mine->heir = handle;

@@ -19,7 +19,7 @@ namespace qw {
 // it.
 struct Shared
 {
-    static constexpr uint32_t kMagic = 0x71770003u;
+    static constexpr uint32_t kMagic = 0x71770004u;
     uint32_t magic;
     // Flat functions running now (nested calls of any module included).
     int calls;
@@ -39,16 +39,23 @@ struct Shared
     // behind a function of the module's table, or null).
     const PyMethodDef* (*flat_lookups[16])(PyCFunction);
     int flat_lookup_count;
-    // The class records the runtime's modules made (they free no other
-    // module's records).
-    const void** records;
-    size_t record_count, record_capacity;
+    // The shared table's capsule, held by the runtime until the interpreter
+    // begins to exit and by every owning handle of its modules, so that the
+    // class records outlive them: known while it lives when a module of the
+    // runtime made it (its destructor forgets it), while it is held when
+    // another module made it (then found again for the next holder).
+    PyObject* table;
+    swig_module_info* table_record; // the module record the capsule carries
+    size_t table_holds;
+    int table_ours;
+    int table_kept; // 1 while the runtime holds it, 2 once it let it go
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
-// the module object goes away; the handle types, the interned "this", the
-// empty arguments and the shared table stay for the handles that outlive the
-// module (at interpreter shutdown).
+// the module object goes away; the handle types, the empty arguments and the
+// shared table stay for the handles that outlive the module (at interpreter
+// shutdown). The table's capsule, when this module made it, releases the
+// interned "this", the lookup cache and `cvar` when it is destroyed.
 struct Runtime
 {
     PyObject* this_name = nullptr;       // the interned attribute name "this"
@@ -58,8 +65,8 @@ struct Runtime
     PyObject* type_cache = nullptr;      // type_query's answers by name (capsules)
     PyTypeObject* handle_type = nullptr; // this module's handle type
     PyTypeObject* packed_type = nullptr; // this module's packed-data type
-    PyObject* capsule = nullptr;         // the shared table, held for as long as the module lives
-    PyObject* record = nullptr;          // the capsule of `shared`, held likewise
+    int table_users = 0;                 // interpreters using the table this module made
+    PyObject* record = nullptr;          // the capsule of `shared`, held for as long as the module lives
     // Handle types of other modules of the same kind, recognised once (held).
     std::vector<PyTypeObject*> peer_types;
     void* python_dealloc = nullptr; // the deallocation of classes defined in Python
@@ -71,7 +78,7 @@ struct Runtime
     // through `this` without asking whether they are handles.
     PyTypeObject* python_classes[4] = {};
     unsigned next_python_class = 0;
-    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, 0, 0};
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, nullptr, 0, 0, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     const void* readonly_low = nullptr;  // the lowest and highest of them: most objects
@@ -87,10 +94,14 @@ struct Runtime
 
     // The module record in the shared table, and its entries.
     swig_module_info module = {nullptr, 0, nullptr, nullptr, nullptr, nullptr};
+    unsigned carried = 0;                 // the module's rows of the type list (kMain, kGpu), if any
     std::vector<swig_type_info*> types;   // entries in use, sorted by mangled name, null-terminated
     std::vector<swig_type_info*> initial; // the module's own entries, sorted
+    std::vector<swig_type_info> listed;   // own entries made from rows no native type is bound to
+    std::vector<swig_cast_info*> cast_initial; // per own entry, its casts (itself first, null-ended)
+    std::vector<swig_cast_info> cast_records;  // their storage
     std::vector<TypeDecl> type_decls;     // declared at load time (QW_TYPE)
-    std::vector<CastDecl> cast_decls;     // declared at load time (QW_CAST, QW_SHARED_CAST)
+    std::vector<CastDecl> cast_decls;     // declared at load time (QW_SHARED_CAST)
     std::vector<TablePart> families;      // the families' parts of the table (QW_FAMILY), unordered
 
     // Handles whose release waits while another handle is being released
@@ -142,6 +153,36 @@ extern Runtime the_runtime;
 inline Runtime& rt()
 {
     return the_runtime;
+}
+
+// The shared table's capsule for a new owning handle to hold (a new
+// reference), or null; let_table_go releases it when the handle dies.
+PyObject* find_table_again();
+inline PyObject* hold_table()
+{
+    Shared& s = *rt().shared;
+    PyObject* t = s.table ? s.table : find_table_again();
+    if (t) {
+        Py_INCREF(t);
+        ++s.table_holds;
+    }
+    return t;
+}
+inline void let_table_go(PyObject* t)
+{
+    Shared& s = *rt().shared;
+    if (--s.table_holds == 0 && !s.table_ours)
+        s.table = nullptr; // another module's: it may go now
+    Py_DECREF(t);
+}
+
+// The interned attribute name "this" (made again after the table's capsule
+// released it), or null without memory.
+PyObject* renew_this_name();
+inline PyObject* this_name()
+{
+    PyObject* name = rt().this_name;
+    return name ? name : renew_this_name();
 }
 
 // The delete_ function behind a class's __swig_destroy__, from the runtime's

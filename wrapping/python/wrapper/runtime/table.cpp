@@ -1,28 +1,18 @@
-// The type table: declaration of the module's types, joining the table the
-// modules share through a capsule, type_query, and class registration.
+// The type table: declaration of the module's types, class registration and
+// the class records, the shared table's end, type_query (joining the shared
+// table: join.cpp).
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "quelbo/error.h"
 #include "runtime/state.h"
+#include "runtime/table.h"
 #include "runtime/types.h"
 
 namespace qw {
 
-namespace {
-
-const char* const kHolder = "swig_runtime_data4";
-const char* const kCapsuleName = "swig_runtime_data4.type_pointer_capsule";
-// The runtime's own record, beside the table (other modules of the same kind
-// never read it).
-const char* const kRecordAttr = "quelbo_runtime";
-const char* const kRecordName = "swig_runtime_data4.quelbo_runtime";
-
-bool name_less(const swig_type_info* a, const swig_type_info* b)
-{
-    return std::strcmp(a->name, b->name) < 0;
-}
+namespace table {
 
 swig_type_info* find_in_module(swig_module_info* m, const char* name)
 {
@@ -43,7 +33,6 @@ swig_type_info* find_in_module(swig_module_info* m, const char* name)
     return nullptr;
 }
 
-// Searches every joined module but `self`.
 swig_type_info* find_elsewhere(swig_module_info* self, const char* name)
 {
     for (swig_module_info* m = self->next; m && m != self; m = m->next) {
@@ -53,68 +42,77 @@ swig_type_info* find_elsewhere(swig_module_info* self, const char* name)
     return nullptr;
 }
 
-void insert_cast(swig_type_info* entry, swig_cast_info* c)
+} // namespace table
+
+using namespace table;
+
+namespace {
+
+// Calls f on every entry of every module joined with `m`.
+template <class F>
+void each_entry(swig_module_info* m, F f)
 {
-    c->prev = nullptr;
-    c->next = entry->cast;
-    if (entry->cast)
-        entry->cast->prev = c;
-    entry->cast = c;
+    swig_module_info* start = m;
+    do {
+        for (size_t i = 0; m->types && i < m->size; ++i)
+            if (m->types[i])
+                f(m->types[i]);
+        m = m->next;
+    } while (m && m != start);
 }
 
-// Enters a class record the runtime made; false without memory.
-bool enter_record(const void* d)
+// Class records are plain C structures made with the C allocator: whichever
+// module of the same kind destroys the table frees them alike.
+SwigPyClientData* new_record()
 {
-    Shared& s = *rt().shared;
-    if (s.record_count == s.record_capacity) {
-        size_t capacity = s.record_capacity ? 2 * s.record_capacity : 64;
-        void* grown = std::realloc(s.records, capacity * sizeof(s.records[0]));
-        if (!grown)
-            return false;
-        s.records = static_cast<const void**>(grown);
-        s.record_capacity = capacity;
-    }
-    s.records[s.record_count++] = d;
-    return true;
+    return static_cast<SwigPyClientData*>(std::calloc(1, sizeof(SwigPyClientData)));
 }
 
-// Frees a class record the runtime made; another module's records are its own.
-void destroy_client_data(SwigPyClientData* d)
+void release_record(SwigPyClientData* d)
 {
-    Shared& s = *rt().shared;
-    size_t i = 0;
-    while (d && i < s.record_count && s.records[i] != d)
-        ++i;
-    if (!d || i == s.record_count)
+    if (!d)
         return;
-    s.records[i] = s.records[--s.record_count];
     Py_XDECREF(d->klass);
     Py_XDECREF(d->newraw);
     Py_XDECREF(d->newargs);
     Py_XDECREF(d->destroy);
-    delete d;
-}
-
-// Runs when the last holder lets the table go: the runtime of every module
-// holds it for the life of the process, so in practice never; it frees the
-// class records of the table's own entries.
-void capsule_destroy(PyObject* capsule)
-{
-    auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-    if (m) {
-        for (size_t i = 0; i < m->size; ++i) {
-            swig_type_info* t = m->types[i];
-            if (t && t->owndata && t->clientdata) {
-                destroy_client_data(static_cast<SwigPyClientData*>(t->clientdata));
-                t->clientdata = nullptr;
-                t->owndata = 0;
-            }
-        }
-    }
-    PyErr_Clear();
+    std::free(d);
 }
 
 } // namespace
+
+// The capsule's destructor, run once when the last holder lets the table
+// go (the holder module's attribute and this module's owning handles): it
+// releases the class records that this module's entries own, whichever
+// module registered them, then the runtime's "this", lookup cache and
+// module variables.
+void table::capsule_destroy(PyObject* capsule)
+{
+    Runtime& r = rt();
+    auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+    PyErr_Clear();
+    if (r.shared->table == capsule)
+        r.shared->table = nullptr;
+    if (--r.table_users != 0)
+        return;
+    for (size_t i = 0; m && i < m->size; ++i) {
+        swig_type_info* t = m->types[i];
+        if (!t || !t->owndata)
+            continue;
+        void* d = t->clientdata;
+        t->owndata = 0;
+        // Other entries lent the record (a module may give a class to the
+        // entries of its derived types) let it go too.
+        each_entry(m, [d](swig_type_info* e) {
+            if (e->clientdata == d && !e->owndata)
+                e->clientdata = nullptr;
+        });
+        release_record(static_cast<SwigPyClientData*>(d));
+    }
+    Py_CLEAR(r.this_name);
+    Py_CLEAR(r.cvar);
+    Py_CLEAR(r.type_cache);
+}
 
 // First of the module's static objects (the lowest priority a program may use).
 Runtime the_runtime __attribute__((init_priority(101)));
@@ -158,11 +156,7 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
         PyErr_SetString(PyExc_TypeError, "__swig_destroy__ must be a delete_ function of the module");
         return nullptr;
     }
-    auto* d = new (std::nothrow) SwigPyClientData{};
-    if (d && !enter_record(d)) {
-        delete d;
-        d = nullptr;
-    }
+    SwigPyClientData* d = new_record();
     if (!d) {
         Py_XDECREF(destroy);
         return PyErr_NoMemory();
@@ -181,14 +175,20 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
             PyErr_Clear();
         d->newargs = PyTuple_Pack(1, klass);
         if (!d->newargs) {
-            destroy_client_data(d);
+            release_record(d);
             return nullptr;
         }
     }
-    if (ty->owndata && ty->clientdata)
-        destroy_client_data(static_cast<SwigPyClientData*>(ty->clientdata));
+    // The record replaced is the table's (made with the C allocator, by
+    // whichever module registered it); it stays while another entry uses it.
+    void* old = ty->owndata ? ty->clientdata : nullptr;
     ty->clientdata = d;
     ty->owndata = 1;
+    bool lent = false;
+    if (old && rt().module.next)
+        each_entry(&rt().module, [&](swig_type_info* e) { lent = lent || e->clientdata == old; });
+    if (!lent)
+        release_record(static_cast<SwigPyClientData*>(old));
     Py_RETURN_NONE;
 }
 
@@ -200,12 +200,13 @@ PyObject* swiginit(PyObject*, PyObject* args)
     SwigPyObject* existing = find_handle(objs[0]);
     if (existing)
         return append_handle(reinterpret_cast<PyObject*>(existing), objs[1]);
-    if (PyObject_SetAttr(objs[0], rt().this_name, objs[1]) < 0)
+    PyObject* name = this_name();
+    if (!name || PyObject_SetAttr(objs[0], name, objs[1]) < 0)
         return nullptr;
     Py_RETURN_NONE;
 }
 
-// ----------------------------------------------------------- table joining
+// ------------------------------------------------------------- declarations
 
 void declare_type(TypeDecl d)
 {
@@ -251,152 +252,12 @@ bool init_runtime()
     return handle_type() && packed_type();
 }
 
-// Holds the capsule named kCapsuleName for the module's life; creates it
-// (around the module's own record) when no module made it yet.
-static swig_module_info* hold_table(Runtime& r, bool& created)
-{
-    created = false;
-    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
-    if (!holder)
-        return nullptr;
-    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
-    if (c && PyCapsule_IsValid(c, kCapsuleName)) {
-        Py_XDECREF(r.capsule);
-        r.capsule = c;
-        return static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
-    }
-    Py_XDECREF(c);
-    PyErr_Clear();
-    c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
-    if (!c)
-        return nullptr;
-    Py_INCREF(c);
-    if (PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
-        Py_DECREF(c);
-        Py_DECREF(c);
-        return nullptr;
-    }
-    Py_XDECREF(r.capsule);
-    r.capsule = c;
-    created = true;
-    return &r.module;
-}
-
-// Holds the runtime's record beside the table: the one published by the
-// first module of the runtime, else this module's own, published now.
-static bool hold_record(Runtime& r)
-{
-    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
-    if (!holder)
-        return false;
-    PyObject* c = PyObject_GetAttrString(holder, kRecordAttr);
-    if (c && PyCapsule_IsValid(c, kRecordName)) {
-        auto* s = static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName));
-        if (s->magic == Shared::kMagic) {
-            Py_XDECREF(r.record);
-            r.record = c;
-            r.shared = s;
-            return true;
-        }
-    }
-    Py_XDECREF(c);
-    PyErr_Clear();
-    c = PyCapsule_New(r.shared, kRecordName, nullptr);
-    if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
-        Py_XDECREF(c);
-        return false;
-    }
-    Py_XDECREF(r.record);
-    r.record = c;
-    return true;
-}
-
-bool join_type_table(PyObject*)
+PyObject* renew_this_name()
 {
     Runtime& r = rt();
-    swig_module_info& own = r.module;
-    bool first = own.next == nullptr;
-    if (first) {
-        own.next = &own;
-        // Each type's own cast list: itself, then the declared derived types.
-        for (auto& d : r.type_decls) {
-            auto* self = new swig_cast_info{d.info, nullptr, nullptr, nullptr};
-            r.initial.push_back(d.info);
-            d.info->cast = nullptr;
-            insert_cast(d.info, self);
-        }
-        std::sort(r.initial.begin(), r.initial.end(), name_less);
-        own.type_initial = r.initial.data();
-        own.size = r.initial.size();
-        r.types.assign(r.initial.size() + 1, nullptr);
-    }
-
-    bool created = false;
-    swig_module_info* shared = hold_table(r, created);
-    if (!shared)
-        return false;
-    if (!hold_record(r))
-        return false;
-    if (!created) {
-        bool member = false;
-        swig_module_info* m = shared;
-        do {
-            if (m == &own) {
-                member = true;
-                break;
-            }
-            m = m->next;
-        } while (m && m != shared);
-        if (!member) {
-            own.next = shared->next;
-            shared->next = &own;
-        }
-    }
-    if (!first)
-        return true;
-
-    // The module's entries are now those of the table: our own, or the one
-    // already registered by another module under the same name.
-    std::vector<std::pair<swig_type_info*, swig_type_info*>> chosen; // own -> in use
-    for (size_t i = 0; i < own.size; ++i) {
-        swig_type_info* mine = r.initial[i];
-        swig_type_info* found = find_elsewhere(&own, mine->name);
-        chosen.emplace_back(mine, found ? found : mine);
-    }
-    auto in_use = [&](swig_type_info* mine) {
-        for (auto& p : chosen)
-            if (p.first == mine)
-                return p.second;
-        return mine;
-    };
-    for (auto& c : r.cast_decls) {
-        swig_type_info* base_own = nullptr;
-        for (auto& d : r.type_decls)
-            if (d.slot == c.base)
-                base_own = d.info;
-        if (!base_own)
-            continue;
-        swig_type_info* base = in_use(base_own);
-        swig_type_info* derived = in_use(c.derived);
-        if (base != base_own) {
-            // Adopted entry: add the cast only when it is not known yet.
-            bool known = false;
-            for (swig_cast_info* k = base->cast; k; k = k->next)
-                if (std::strcmp(k->type->name, derived->name) == 0)
-                    known = true;
-            if (known)
-                continue;
-        }
-        insert_cast(base, new swig_cast_info{derived, c.conv, nullptr, nullptr});
-    }
-    for (size_t i = 0; i < own.size; ++i)
-        r.types[i] = chosen[i].second;
-    r.types[own.size] = nullptr;
-    own.types = r.types.data();
-    for (auto& d : r.type_decls)
-        *d.slot = in_use(d.info);
-    r.error_type = type_of<quelbo::Error>();
-    return true;
+    if (!r.this_name)
+        r.this_name = PyUnicode_InternFromString("this");
+    return r.this_name;
 }
 
 swig_type_info* type_query(const char* name)

@@ -1,5 +1,6 @@
-// Type entries of the native types and the casts between them, declared at
-// namespace scope by the family files.
+// Type entries of the native types and the shared-pointer casts between
+// them, declared at namespace scope by the family files (the casts that keep
+// the address are rows of type_list.h).
 #pragma once
 
 #include <memory>
@@ -45,14 +46,6 @@ struct TypeDef
 // QW_TYPE(quelbo::Logger, "_p_quelbo__Logger"): the texts are the list's.
 #define QW_TYPE(T, mangled) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(QW_LISTED(mangled))
 #define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
-
-// Same-address cast: Derived* is accepted where Base* is expected.
-template <class Base, class Derived>
-struct CastDef
-{
-    CastDef() { declare_cast({&Type<Base>::info, Type<Derived>::info, nullptr}); }
-};
-#define QW_CAST(Base, Derived) static ::qw::CastDef<Base, Derived> QW_CAT(qw_cast_, __LINE__)
 
 // Shared-pointer cast: a new heap shared_ptr<Base> sharing ownership.
 template <class Base, class Derived>

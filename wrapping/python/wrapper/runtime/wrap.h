@@ -1,5 +1,5 @@
 // Typed building blocks of the flat functions, one header per concern:
-//   types.h      type entries and casts (QW_TYPE, QW_CAST, QW_SHARED_CAST)
+//   types.h      type entries and shared-pointer casts (QW_TYPE, QW_SHARED_CAST)
 //   methods.h    method table, family parts (QW_FAMILY), hooks, kept texts
 //   scalars.h    the library-call guard, scalar arguments and results
 //   objects.h    object arguments and results, generic class members

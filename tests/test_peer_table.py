@@ -1,0 +1,140 @@
+"""The shared type table as another module of the same kind sees it
+(tests/peer): the module records and their entries, the cast lists, the
+capsule held by owning handles, and its one end at exit, when the module that
+made it frees the class records its entries own, whoever made them, with the
+C allocator. Each scenario runs in a child process, in several import orders
+(_quelbo_cuda among them, with the test driver)."""
+import pytest
+
+from cuda_child import run
+
+ORDERS = {
+    "peer-first": ["_quelbo_peer", "_quelbo", "_quelbo_cuda"],
+    "quelbo-first": ["_quelbo", "_quelbo_peer", "_quelbo_cuda"],
+    "quelbo-cuda-peer": ["_quelbo", "_quelbo_cuda", "_quelbo_peer"],
+    "cuda-first": ["_quelbo_cuda", "_quelbo_peer", "_quelbo"],
+}
+
+PRELUDE = """
+import sys
+{imports}
+import proxy
+import _quelbo_peer as peer
+from proxy import q, cls
+c = proxy.cuda()
+"""
+
+
+def scenario(order, code):
+    """The child's output lines but the peer's table end, which comes once
+    at exit when the peer made the table."""
+    imports = "\n".join("import " + m for m in ORDERS[order])
+    r = run(PRELUDE.format(imports=imports) + code)
+    assert r.returncode == 0, r.stderr[-4000:]
+    assert "leak" not in r.stdout + r.stderr
+    out = r.stdout.splitlines()
+    ended = [line for line in out if line.startswith("peer: table destroyed")]
+    assert ended == (["peer: table destroyed, 2 records freed"] if order == "peer-first" else [])
+    return [line for line in out if line not in ended]
+
+
+RAW = ["DataAccess", "RandomAccess", "StreamAccess", "Extension", "ColumnUnitExtension",
+       "ParallelAccessExtension", "TilingInfoExtension", "ViewOriginExtension", "View",
+       "DataFrameView", "ImageView", "LodImageView", "MultiImageView"]
+
+TABLE = """
+records = peer.records()
+ours = [names for size, names in records if "_p_quelbo__Logger" in names]
+gpu = [names for size, names in records if "_p_quelbo_cuda__CudaImageFactory" in names]
+print(sorted(size for size, names in records), [len(n) for n in ours + gpu])
+names = ours[0]
+print(names == sorted(names, key=lambda n: n.encode()), len(set(names)))
+print([n for n in {raw} if n not in names])
+def casts(name):
+    return sorted((t[len("_p_quelbo__"):] if t.startswith("_p_quelbo__") else t, conv) for t, conv in peer.casts(name))
+print(casts("_p_quelbo__View"))
+print(casts("_p_quelbo__DataAccess"))
+print(casts("_p_quelbo__Extension"))
+print(casts("_p_quelbo__Error"))
+print(casts("_p_std__shared_ptrT_quelbo__View_t"))
+print(all(peer.same_entry(n) for n in names))
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_records_entries_and_casts_as_a_peer_sees_them(order):
+    out = scenario(order, TABLE.format(raw=["_p_quelbo__" + n for n in RAW]))
+    assert out == [
+        "[5, 99, 184] [184, 99]",
+        "True 184",
+        "[]",
+        str(sorted([(n, False) for n in ["View", "DataFrameView", "ImageView", "LodImageView", "MultiImageView"]])),
+        str(sorted([(n, False) for n in ["DataAccess", "RandomAccess", "StreamAccess"]])),
+        str(sorted([(n, False) for n in RAW[3:8]])),
+        str(sorted([(n, False) for n in ["Error", "InvalidArgument", "NotImplemented"]])),
+        str(sorted([("_p_std__shared_ptrT_quelbo__%s_t" % n, n != "View")
+                    for n in ["View", "DataFrameView", "ImageView", "LodImageView", "MultiImageView"]])),
+        "True",
+    ]
+
+
+COUNT = """
+import gc
+capsule = sys.modules["swig_runtime_data4"].type_pointer_capsule
+def count():
+    gc.collect()
+    return sys.getrefcount(capsule)
+base = count()
+dt = cls("DataType")(q.DataTypeId_UINT8)
+owned = [cls("Vector2d")([1, 2]), c.CudaImageFactory_allocate([2, 2], dt), q.ImageViewFactory_allocate([2, 3], dt)]
+print(count() - base)
+borrowed = [q.cvar.QUELBO_VERSION, q.cvar.ImageTypeId_IMAGE]
+print(count() - base)
+h = q.new_Logger()
+h.disown()
+del owned
+print(count() - base)
+del h
+print(count() - base)
+mine = [peer.make_version(1), peer.new_stream()]
+print(count() - base)
+del mine
+print(count() - base)
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_each_owning_handle_holds_the_capsule(order):
+    out = scenario(order, COUNT)
+    # Ours hold it whoever made it; the peer's own only when it made it.
+    peer_holds = 2 if order == "peer-first" else 0
+    assert out == ["4", "4", "2", "1", str(1 + peer_holds), "1"]
+
+
+EXIT = """
+import numpy as np
+from views_util import from_numpy
+dt = cls("DataType")(q.DataTypeId_UINT16)
+gpu = c.CudaImageFactory_allocate([3, 2], dt)
+view = from_numpy(np.zeros((2, 3), np.uint8), "ROW", "COLUMN")
+alloc = q.ImageViewFactory_allocate([2, 3], dt)
+props = q.ImageView___get_properties(alloc)
+vec = cls("Vector3d")([1, 2, 3])
+chain = q.new_Logger()
+chain.append(peer.make_version(3).this)
+version = peer.make_version(4)
+stream = peer.new_stream()
+shifted = q.__lshift__(stream, q.DataTypeId_UINT8)
+borrowed = q.cvar.QUELBO_VERSION
+cycle = [gpu, alloc, version]
+cycle.append(cycle)
+# A record of the peer's making on an entry every module names: the table's
+# end frees it, with free, whichever module made the table.
+peer.probe("_p_quelbo__Error")
+print("end")
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_one_end_of_the_table_at_exit_frees_every_record(order):
+    assert scenario(order, EXIT) == ["end", "peer: probe released"]

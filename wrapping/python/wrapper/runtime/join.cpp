@@ -1,0 +1,305 @@
+// Joining the table the modules share through a capsule: the module's own
+// entries and casts, made from its declarations and its rows of the type
+// list, and the entries of the table that it adopts.
+#include <algorithm>
+#include <cstring>
+
+#include "quelbo/error.h"
+#include "runtime/state.h"
+#include "runtime/table.h"
+#include "runtime/types.h"
+
+namespace qw {
+
+using namespace table;
+
+namespace {
+
+// The runtime's own record, beside the table (other modules of the same kind
+// never read it).
+const char* const kRecordAttr = "quelbo_runtime";
+const char* const kRecordName = "swig_runtime_data4.quelbo_runtime";
+
+bool name_less(const swig_type_info* a, const swig_type_info* b)
+{
+    return std::strcmp(a->name, b->name) < 0;
+}
+
+void insert_cast(swig_type_info* entry, swig_cast_info* c)
+{
+    c->prev = nullptr;
+    c->next = entry->cast;
+    if (entry->cast)
+        entry->cast->prev = c;
+    entry->cast = c;
+}
+
+} // namespace
+
+// The shared table: the module record of the capsule named kCapsuleName,
+// made now around this module's record when no module made it yet. The
+// holder module's attribute owns the capsule; the owning handles of the
+// runtime's modules hold it too (Shared::table).
+static swig_module_info* find_table(Runtime& r, bool& created)
+{
+    created = false;
+    Shared& s = *r.shared;
+    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
+    if (!holder)
+        return nullptr;
+    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
+    if (c && PyCapsule_IsValid(c, kCapsuleName)) {
+        auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
+        Py_DECREF(c);
+        if (!s.table_record) {
+            // Another module's: the runtime holds it from now on.
+            s.table = c;
+            s.table_record = m;
+            s.table_ours = 0;
+        }
+        return m;
+    }
+    Py_XDECREF(c);
+    PyErr_Clear();
+    c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
+    if (!c)
+        return nullptr;
+    if (PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
+        Py_DECREF(c);
+        return nullptr;
+    }
+    s.table = c;
+    s.table_record = &r.module;
+    s.table_ours = 1;
+    ++r.table_users;
+    created = true;
+    return &r.module;
+}
+
+namespace {
+
+// At the interpreter's exit, before the modules go: the runtime lets the
+// table go, which ends when its last holder does.
+PyObject* let_kept_table_go(PyObject*, PyObject*)
+{
+    Shared& s = *rt().shared;
+    if (s.table_kept == 1) {
+        s.table_kept = 2;
+        let_table_go(s.table);
+    }
+    Py_RETURN_NONE;
+}
+PyMethodDef g_let_go = {"let_table_go", let_kept_table_go, METH_NOARGS, nullptr};
+
+// The runtime holds the table while the process runs (whoever removes the
+// holder module): the first of its modules to join takes the hold, to be let
+// go when the interpreter exits.
+bool keep_table(Shared& s)
+{
+    if (s.table_kept || !s.table)
+        return true;
+    PyObject* fn = PyCFunction_NewEx(&g_let_go, nullptr, nullptr);
+    PyObject* atexit = fn ? PyImport_ImportModule("atexit") : nullptr;
+    PyObject* done = atexit ? PyObject_CallMethod(atexit, "register", "O", fn) : nullptr;
+    Py_XDECREF(fn);
+    Py_XDECREF(atexit);
+    if (!done)
+        return false;
+    Py_DECREF(done);
+    Py_INCREF(s.table);
+    ++s.table_holds;
+    s.table_kept = 1;
+    return true;
+}
+
+} // namespace
+
+PyObject* find_table_again()
+{
+    Shared& s = *rt().shared;
+    if (s.table_ours || !s.table_record)
+        return nullptr;
+    // Read without import machinery and without touching a pending error.
+    PyObject* modules = PyImport_GetModuleDict();
+    PyObject* holder = modules ? PyDict_GetItemString(modules, kHolder) : nullptr;
+    if (!holder)
+        return nullptr;
+    PyObject *et, *ev, *tb;
+    PyErr_Fetch(&et, &ev, &tb);
+    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
+    if (c && PyCapsule_IsValid(c, kCapsuleName) && PyCapsule_GetPointer(c, kCapsuleName) == s.table_record)
+        s.table = c; // the holder's attribute keeps it meanwhile
+    Py_XDECREF(c);
+    PyErr_Clear();
+    PyErr_Restore(et, ev, tb);
+    return s.table;
+}
+
+// Holds the runtime's record beside the table: the one published by the
+// first module of the runtime, else this module's own, published now.
+static bool hold_record(Runtime& r)
+{
+    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
+    if (!holder)
+        return false;
+    PyObject* c = PyObject_GetAttrString(holder, kRecordAttr);
+    if (c && PyCapsule_IsValid(c, kRecordName)) {
+        auto* s = static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName));
+        if (s->magic == Shared::kMagic) {
+            Py_XDECREF(r.record);
+            r.record = c;
+            r.shared = s;
+            return true;
+        }
+    }
+    Py_XDECREF(c);
+    PyErr_Clear();
+    c = PyCapsule_New(r.shared, kRecordName, nullptr);
+    if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
+        Py_XDECREF(c);
+        return false;
+    }
+    Py_XDECREF(r.record);
+    r.record = c;
+    return true;
+}
+
+namespace {
+
+swig_type_info* find_own(const std::vector<swig_type_info*>& own, const char* name)
+{
+    auto at = std::lower_bound(own.begin(), own.end(), name,
+                               [](const swig_type_info* t, const char* n) { return std::strcmp(t->name, n) < 0; });
+    return at != own.end() && std::strcmp((*at)->name, name) == 0 ? *at : nullptr;
+}
+
+// The module's own entries, sorted: the declared ones (bound to native
+// types) and one made from each other row of the type list it carries;
+// then each entry's own cast list, itself first.
+bool build_own_entries(Runtime& r)
+{
+    std::vector<swig_type_info*>& own = r.initial;
+    for (auto& d : r.type_decls)
+        own.push_back(d.info);
+    std::sort(own.begin(), own.end(), name_less);
+    size_t made = 0;
+    for (const TypeRow& row : kTypeList)
+        made += r.carried && carries(r.carried, row) && !find_own(own, row.mangled);
+    r.listed.reserve(made);
+    for (const TypeRow& row : kTypeList) {
+        if (!r.carried || !carries(r.carried, row))
+            continue;
+        if (swig_type_info* t = find_own(own, row.mangled))
+            t->str = printable(r.carried, row);
+        else
+            r.listed.push_back({row.mangled, printable(r.carried, row), nullptr, nullptr, nullptr, 0});
+    }
+    for (swig_type_info& t : r.listed)
+        own.push_back(&t);
+    std::sort(own.begin(), own.end(), name_less);
+    if (r.carried && own.size() != rows_in(r.carried)) {
+        PyErr_SetString(PyExc_SystemError, "the module's types are not those of its rows");
+        return false;
+    }
+
+    // Casts per base entry: (base, derived, converter).
+    struct Cast
+    {
+        swig_type_info* base;
+        swig_type_info* derived;
+        swig_converter_func conv;
+    };
+    std::vector<Cast> casts;
+    for (const CastRow& c : kCastList)
+        if (c.in & r.carried)
+            casts.push_back({find_own(own, c.base), find_own(own, c.derived), nullptr});
+    for (const CastDecl& c : r.cast_decls)
+        for (const TypeDecl& d : r.type_decls)
+            if (d.slot == c.base)
+                casts.push_back({d.info, c.derived, c.conv});
+    // One null-ended array per entry, in one block: itself, then its casts.
+    r.cast_records.assign(2 * own.size() + casts.size(), swig_cast_info{nullptr, nullptr, nullptr, nullptr});
+    r.cast_initial.clear();
+    size_t next = 0;
+    for (swig_type_info* t : own) {
+        r.cast_initial.push_back(&r.cast_records[next]);
+        r.cast_records[next++].type = t;
+        for (const Cast& c : casts)
+            if (c.base == t)
+                r.cast_records[next++] = {c.derived, c.conv, nullptr, nullptr};
+        ++next; // the terminator
+    }
+    return true;
+}
+
+} // namespace
+
+bool join_type_table(PyObject*)
+{
+    Runtime& r = rt();
+    swig_module_info& own = r.module;
+    bool first = own.next == nullptr;
+    if (first) {
+        if (!build_own_entries(r))
+            return false;
+        own.next = &own;
+        own.type_initial = r.initial.data();
+        own.cast_initial = r.cast_initial.data();
+        own.size = r.initial.size();
+        r.types.assign(own.size + 1, nullptr);
+        own.types = r.types.data();
+    }
+
+    if (!hold_record(r))
+        return false;
+    bool created = false;
+    swig_module_info* shared = find_table(r, created);
+    if (!shared || !keep_table(*r.shared))
+        return false;
+    if (!created) {
+        swig_module_info* m = shared;
+        do {
+            if (m == &own)
+                return true; // joined already
+            m = m->next;
+        } while (m && m != shared);
+        own.next = shared->next;
+        shared->next = &own;
+    }
+    if (!first)
+        return true;
+
+    // Each entry is now that of the table: the module's own, or the one
+    // another module entered already under the same name; the module's casts
+    // join it, those the adopted entry lacks only.
+    for (size_t i = 0; i < own.size; ++i) {
+        swig_type_info* mine = own.type_initial[i];
+        swig_type_info* found = find_elsewhere(&own, mine->name);
+        swig_type_info* entry = found ? found : mine;
+        if (found && mine->clientdata) {
+            found->clientdata = mine->clientdata;
+            found->owndata = mine->owndata;
+        }
+        for (swig_cast_info* c = own.cast_initial[i]; c->type; ++c) {
+            swig_type_info* other = find_elsewhere(&own, c->type->name);
+            if (found) {
+                bool known = false;
+                for (swig_cast_info* k = found->cast; k && !known; k = k->next)
+                    known = std::strcmp(k->type->name, c->type->name) == 0;
+                if (known)
+                    continue;
+            }
+            if (other)
+                c->type = other;
+            insert_cast(entry, c);
+        }
+        r.types[i] = entry;
+    }
+    r.types[own.size] = nullptr;
+    for (auto& d : r.type_decls)
+        *d.slot = find_in_module(&own, d.info->name);
+    r.error_type = type_of<quelbo::Error>();
+    return true;
+}
+
+} // namespace qw

@@ -202,8 +202,8 @@ private:
         std::string const& now = byTag ? m_http.etag() : m_http.lastModified();
         if (!now.empty() && now != was)
             return name + shownText(was) + ", now " + shownText(now);
-        if (m_conditional && status != 206)
-            return name + shownText(was) + " no longer matches";
+        if (m_conditional && (status == 412 || (status == 200 && now.empty())))
+            return name + shownText(was) + " no longer matches"; // the condition failed
         return {};
     }
 

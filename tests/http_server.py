@@ -3,7 +3,14 @@
     python3 http_server.py ROOT [CERT KEY]
 
 Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
-  GET  /files/NAME        the file, with single byte ranges (206, Content-Range; 416)
+  GET  /files/NAME        the file, with single byte ranges (206, Content-Range; 416), ETag and Last-Modified,
+                          and the conditions as nginx honours them: If-Match and If-Unmodified-Since (412),
+                          If-Range (the whole file with 200 when it fails); the tests replace files between
+                          requests
+  GET  /ifrange/NAME      as files, honouring If-Range only
+  GET  /ignoring/NAME     as files, honouring no condition
+  GET  /bare/NAME         as files, without validators or conditions
+  GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
@@ -28,6 +35,8 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
 """
+import email.utils
+import gzip
 import json
 import os
 import ssl
@@ -43,6 +52,24 @@ CONNECTIONS = [0]
 LOCK = threading.Lock()
 CUT, CUT_AFTER = set(), 128 << 10
 PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
+
+
+VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "badrange", "short", "hold", "cut", "drip",
+             "steady")
+CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",)}
+
+
+def validators(st):
+    """The ETag and Last-Modified nginx sends for a file: its modification second and size."""
+    return '"%x-%x"' % (int(st.st_mtime), st.st_size), email.utils.formatdate(int(st.st_mtime), usegmt=True)
+
+
+def older_than(date, mtime):
+    """Whether an HTTP date lies before the modification second (False when it is no date)."""
+    try:
+        return email.utils.parsedate_to_datetime(date).timestamp() < int(mtime)
+    except (TypeError, ValueError):
+        return False
 
 
 def parse_range(header, size):
@@ -109,14 +136,29 @@ class Handler(BaseHTTPRequestHandler):
         with LOCK:
             COUNT[0] += 1
         with open(path, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
+            st = os.fstat(f.fileno())
+            size = st.st_size
+            etag, modified = validators(st)
+            honoured = CONDITIONAL.get(kind, ())
+            match, since = self.headers.get("If-Match"), self.headers.get("If-Unmodified-Since")
+            if "match" in honoured and ((match and match.strip() != "*" and etag not in map(str.strip, match.split(",")))
+                                        or (since and not match and older_than(since, st.st_mtime))):
+                return self.reply(412, b"precondition failed")
+            if kind == "gzip" and "gzip" in self.headers.get("Accept-Encoding", ""):
+                return self.reply(200, gzip.compress(f.read()), [("Content-Encoding", "gzip"), ("ETag", etag)])
             rng = None if kind == "noranges" else parse_range(self.headers.get("Range"), size)
+            if_range = self.headers.get("If-Range")
+            if rng is not None and "range" in honoured and if_range and if_range not in (etag, modified):
+                rng = None  # the condition failed: the whole current file
             if rng is False:
                 return self.reply(416, b"", [("Content-Range", "bytes */%d" % size)])
             a, b = rng or (0, size - 1)
             count = b + 1 - a
             shown = (a + 1, b + 1) if kind == "badrange" else (a, b)
             self.send_response(206 if rng else 200)
+            if kind in VALIDATED:
+                self.send_header("ETag", etag)
+                self.send_header("Last-Modified", modified)
             if rng:
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
             self.send_header("Content-Length", str(count))
@@ -181,7 +223,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if self.command not in ("GET", "HEAD"):
             self.read_body()
-        if kind in ("files", "noranges", "badrange", "short", "hold", "drip", "steady", "cut"):
+        if kind in VALIDATED + ("bare",):
             return self.serve_file(kind, rest)
         if kind == "silent":
             return self.hold()

@@ -182,9 +182,10 @@ def test_open_uri_read_and_redirects(server):
 
 
 @pytest.mark.parametrize("path,text", [
-    ("files/missing.bin", "status 404"),
-    ("status/500", "status 500"),
-    ("status/404", "status 404"),
+    ("files/missing.bin", "': the server answered 404 Not Found$"),
+    ("status/500", "': the server answered 500 Internal Server Error$"),
+    ("status/404", "': the server answered 404 Not Found$"),
+    ("status/599", "': the server answered 599$"),
     ("noranges/data.bin", "range requests"),
     ("badrange/data.bin", "Content-Range"),
     ("short/data.bin", "transfer failed|shorter"),
@@ -193,7 +194,8 @@ def test_server_faults_raise(server, path, text):
     url = server.url(path)
     with pytest.raises(QuelboError) as err:
         open_read(url)
-    assert url in str(err.value) and re.search(text, str(err.value))
+    assert str(err.value).startswith("HTTP GET '%s': " % url) and re.search(text, str(err.value))
+    assert not re.search("[\r\n]", str(err.value))
 
 
 def test_faults_after_opening_raise(server, tmp_path):
@@ -201,13 +203,13 @@ def test_faults_after_opening_raise(server, tmp_path):
     (server.root / "grow.bin").write_bytes(bytes(300_000))
     store = open_read(server.url("files/grow.bin"))
     (server.root / "grow.bin").write_bytes(bytes(1000))  # the resource shrank
-    with pytest.raises(QuelboError, match="416|Content-Range"):
+    with pytest.raises(QuelboError, match="the resource changed since the store opened it"):
         read_at(store, 299_000, 10)
     assert read_at(good, 0, 4) == b"0123"
 
 
 def test_messages_hide_credentials(server):
-    with pytest.raises(QuelboError, match="status 404") as err:
+    with pytest.raises(QuelboError, match="answered 404 Not Found") as err:
         open_read(server.url("status/404").replace("127.0.0.1", "user:secret@127.0.0.1"))
     assert "secret" not in str(err.value) and "127.0.0.1" in str(err.value)
 
@@ -215,9 +217,10 @@ def test_messages_hide_credentials(server):
 def test_announced_sizes_allocate_nothing(server):
     liar = open_read(server.url("liar"))
     assert q.RandomAccess_get_size(liar) == 1 << 40
-    with pytest.raises(QuelboError, match="status 416"):  # not MemoryError: the copy grew with the bytes
+    refused = "the server answered 416 Range Not Satisfiable"
+    with pytest.raises(QuelboError, match=refused):  # not MemoryError: the copy grew with the bytes
         q.RandomAccessFactory_copy_in_memory(liar)
-    with pytest.raises(QuelboError, match="status 416"):
+    with pytest.raises(QuelboError, match=refused):
         q.StreamAccessFactory_copy_in_memory(q.StreamAccessFactory_from_random_access(liar))
 
 
@@ -302,7 +305,7 @@ def test_upload_through_uri_and_on_drop(server):
 def test_failed_uploads_raise(server):
     s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-fail/f")), "POST", HTTPHeaders())
     q.StreamAccess_write(s, b"payload")
-    with pytest.raises(QuelboError, match="status 500"):
+    with pytest.raises(QuelboError, match="answered 500 Internal Server Error$"):
         q.StreamAccess_flush(s)
     assert q.StreamAccess_get_fail(s)
     with pytest.raises(QuelboError):

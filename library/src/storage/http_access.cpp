@@ -32,17 +32,11 @@ public:
         m_http.set(CURLOPT_READFUNCTION, &HttpUpload::supply);
         m_http.set(CURLOPT_READDATA, this);
         m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::discard);
-        m_http.watch();
-        if (!m_http.begin())
-            throw Error("HTTP: cannot start the upload to '" + m_http.shown() + "'");
-        // connect and send the request head now: a refused connection fails here
-        drive([this] { return m_waiting; });
-        if (m_http.done())
-            finished("the server ended the upload before it began");
+        begin();
     }
     ~HttpUpload() override
     {
-        if (!m_http.done() && !m_failed) {
+        if (!m_http.foreign() && !m_http.done() && !m_failed) {
             try {
                 end(); // what was written is still sent
             } catch (...) {
@@ -58,6 +52,7 @@ public:
     uint8_t peek() override { detail::missingCapability("HTTP upload", "peek"); }
     std::size_t write(std::size_t size, const uint8_t* src) override
     {
+        own();
         needOpen();
         if (!size)
             return 0;
@@ -73,6 +68,7 @@ public:
     }
     void flush() override
     {
+        own();
         needOpen();
         end();
     }
@@ -97,9 +93,34 @@ private:
     }
     static size_t discard(char*, size_t one, size_t n, void*) { return one * n; }
 
+    // Starts the request: connects and sends its head, so that a refused
+    // connection fails here.
+    void begin()
+    {
+        m_http.watch();
+        if (!m_http.begin())
+            throw Error("HTTP: cannot start the upload to '" + m_http.shown() + "'");
+        m_waiting = false;
+        drive([this] { return m_waiting; });
+        if (m_http.done())
+            finished("the server ended the upload before it began");
+    }
+
+    // Used in a fork's child while the parent's request is open: the request
+    // is the parent's, and what this process writes goes in a request of its
+    // own. An upload finished before the fork stays finished.
+    void own()
+    {
+        if (m_http.moved() && !m_ending && !m_failed) {
+            m_pending.clear();
+            m_sent = 0;
+            begin();
+        }
+    }
+
     void needOpen() const
     {
-        if (m_http.done() || m_failed)
+        if (m_http.done() || m_failed || m_ending)
             throw Error("HTTP " + m_http.method() + " '" + m_http.shown() + "': the upload is already finished");
     }
 
@@ -133,10 +154,9 @@ private:
         if (res != CURLE_OK || status < 200 || status > 299 || !m_ending)
             m_failed = true;
         m_http.checkWatchdog();
-        if (res != CURLE_OK || status < 200 || status > 299)
-            m_http.fail(status == 0 ? "no answer" : status >= 200 && status <= 299 ? early : "error status", res);
-        if (!m_ending)
-            m_http.fail(early);
+        m_http.checkAnswer(res);
+        if (res != CURLE_OK || !m_ending)
+            m_http.fail(early, res);
     }
 
     detail::HttpClient m_http;

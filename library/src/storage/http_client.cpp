@@ -1,6 +1,8 @@
 // The HTTP client: request checks, the watchdog and the transfer driver.
 #include "storage/http_client.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,19 @@ bool startsWithNoCase(char const* data, std::size_t n, char const* prefix)
         if (std::tolower(static_cast<unsigned char>(data[i])) != prefix[i])
             return false;
     return true;
+}
+
+// A response header's value: its text after the name, without the spaces
+// around it and the line end.
+std::string headerValue(char const* data, std::size_t n, std::size_t nameLength)
+{
+    std::size_t first = nameLength;
+    while (first < n && (data[first] == ' ' || data[first] == '\t'))
+        ++first;
+    std::size_t end = n;
+    while (end > first && std::isspace(static_cast<unsigned char>(data[end - 1])))
+        --end;
+    return std::string(data + first, end - first);
 }
 
 bool number(std::string const& s, std::size_t& i, uint64_t& out)
@@ -162,7 +177,7 @@ void Watchdog::judge()
 // -------------------------------------------------------------------- client
 
 HttpClient::HttpClient(Uri const& uri, std::string const& method, HTTPHeaders const& headers, bool follow)
-    : m_url(uri.toString()), m_shown(m_url), m_method(method)
+    : m_url(uri.toString()), m_shown(m_url), m_method(method), m_process(currentProcess())
 {
     if (std::string user = uri.userInfo(); !user.empty()) {
         std::size_t at = m_shown.find(user + "@");
@@ -200,6 +215,10 @@ HttpClient::HttpClient(Uri const& uri, std::string const& method, HTTPHeaders co
         set(CURLOPT_XFERINFOFUNCTION, &HttpClient::progress);
         set(CURLOPT_XFERINFODATA, this);
         set(CURLOPT_NOPROGRESS, 0L);
+        set(CURLOPT_OPENSOCKETFUNCTION, &HttpClient::openSocket);
+        set(CURLOPT_OPENSOCKETDATA, this);
+        set(CURLOPT_CLOSESOCKETFUNCTION, &HttpClient::closeSocket);
+        set(CURLOPT_CLOSESOCKETDATA, this);
     } catch (...) {
         release();
         throw;
@@ -213,12 +232,8 @@ HttpClient::~HttpClient()
 
 void HttpClient::release()
 {
-    cancel();
-    curl_easy_cleanup(m_curl);
-    curl_multi_cleanup(m_multi);
+    dropHandles();
     curl_slist_free_all(m_headers);
-    m_curl = nullptr;
-    m_multi = nullptr;
     m_headers = nullptr;
 }
 
@@ -228,6 +243,33 @@ void HttpClient::addHeader(std::string const& line)
     if (!l)
         throw std::bad_alloc();
     m_headers = l;
+}
+
+void HttpClient::setHeader(std::string const& name, std::string const& value)
+{
+    curl_slist* kept = nullptr;
+    try {
+        for (curl_slist* l = m_headers; l; l = l->next) {
+            char const* line = l->data;
+            std::size_t n = std::strcspn(line, ":;");
+            bool const same = n == name.size() && line[n] && ::strncasecmp(line, name.c_str(), n) == 0;
+            if (same)
+                continue;
+            curl_slist* grown = curl_slist_append(kept, line);
+            if (!grown)
+                throw std::bad_alloc();
+            kept = grown;
+        }
+        curl_slist* grown = curl_slist_append(kept, (name + ": " + value).c_str());
+        if (!grown)
+            throw std::bad_alloc();
+        kept = grown;
+    } catch (...) {
+        curl_slist_free_all(kept);
+        throw;
+    }
+    curl_slist_free_all(m_headers);
+    m_headers = kept;
 }
 
 void HttpClient::useHeaders()
@@ -294,15 +336,6 @@ long HttpClient::status() const
     return code;
 }
 
-void HttpClient::fail(std::string const& what, CURLcode res) const
-{
-    std::string text =
-        "HTTP " + m_method + " '" + m_shown + "': " + what + " (status " + std::to_string(status()) + ")";
-    if (res != CURLE_OK)
-        text += ": " + std::string(m_error[0] ? m_error : curl_easy_strerror(res));
-    throw Error(text);
-}
-
 void HttpClient::checkWatchdog() const
 {
     if (!m_watch.verdict().empty())
@@ -313,10 +346,18 @@ size_t HttpClient::header(char* data, size_t one, size_t n, void* self)
 {
     auto* c = static_cast<HttpClient*>(self);
     std::size_t bytes = one * n;
-    if (startsWithNoCase(data, bytes, "http/"))
-        c->m_contentRange.clear(); // a new response (an interim one, or after a redirect)
-    else if (startsWithNoCase(data, bytes, "content-range:"))
-        c->m_contentRange.assign(data + 14, bytes - 14);
+    if (startsWithNoCase(data, bytes, "http/")) {
+        // a new response (an interim one, or after a redirect)
+        c->m_contentRange.clear();
+        c->m_etag.clear();
+        c->m_lastModified.clear();
+    } else if (startsWithNoCase(data, bytes, "content-range:")) {
+        c->m_contentRange = headerValue(data, bytes, 14);
+    } else if (startsWithNoCase(data, bytes, "etag:")) {
+        c->m_etag = headerValue(data, bytes, 5);
+    } else if (startsWithNoCase(data, bytes, "last-modified:")) {
+        c->m_lastModified = headerValue(data, bytes, 14);
+    }
     c->m_watch.heard(bytes);
     return c->m_watch.verdict().empty() ? bytes : 0;
 }

@@ -6,10 +6,13 @@
 #pragma once
 #include <curl/curl.h>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "quelbo/http_headers.h"
 #include "quelbo/random_access.h"
@@ -20,6 +23,13 @@ namespace quelbo::detail {
 
 // Error when a request text would carry CR, LF or NUL into the request.
 void checkRequestText(std::string const& text, char const* what);
+
+// A text a peer sent, as a message may quote it: printable ASCII only, cut
+// short when long.
+std::string shownText(std::string const& text);
+
+// The process running now (kept up to date across forks).
+pid_t currentProcess();
 
 // "bytes first-last/total" ("*" for an unknown total, "*/total" for an
 // unsatisfiable range).
@@ -55,6 +65,8 @@ private:
 };
 
 // One request at a time over one connection, kept for the next request.
+// The connection belongs to the process that opened it: used in another one
+// (a fork's child), the client leaves it to its owner and connects anew.
 class HttpClient
 {
 public:
@@ -74,7 +86,18 @@ public:
             throw Error("HTTP: the client refused an option for '" + m_shown + "'");
     }
     void addHeader(std::string const& line); // before the first request
-    void useHeaders();                       // the request headers as given and added
+    // The header of that name as given, in place of the caller's ones.
+    void setHeader(std::string const& name, std::string const& value);
+    void useHeaders(); // the request headers as given and added
+
+    // Whether the client was made in another process (a fork's parent), which
+    // owns its connection.
+    bool foreign() const;
+    // In another process than the connection's: the connection is left to its
+    // owner (only this process's descriptor of it is closed, nothing is sent
+    // on it) and the client goes on afresh in this process, with no request
+    // open; true then. False in the owner's process.
+    bool moved();
 
     void watch(); // a call that may wait begins: the limits count from here
     bool begin(); // starts a request with the options set; false when it cannot
@@ -95,13 +118,21 @@ public:
     void resume(); // goes on after a callback paused: held bytes arrive now
 
     long status() const;
+    // Response headers of the last response, without their line ends.
     std::string const& contentRange() const { return m_contentRange; }
+    std::string const& etag() const { return m_etag; }
+    std::string const& lastModified() const { return m_lastModified; }
     std::string const& method() const { return m_method; }
     std::string const& shown() const { return m_shown; }
     CURL* curl() const { return m_curl; }
 
+    // Error "HTTP <method> '<url>': <what>".
+    [[noreturn]] void raise(std::string const& what) const;
     // Error naming the request, its status and the client's reason.
     [[noreturn]] void fail(std::string const& what, CURLcode res = CURLE_OK) const;
+    // Error when the request got no answer (TLS failures named as such) or
+    // an answer other than a success (its status and reason).
+    void checkAnswer(CURLcode res) const;
     // Whether the watchdog ended the request, and Error with its verdict if so.
     bool stopped() const { return !m_watch.verdict().empty(); }
     void checkWatchdog() const;
@@ -110,13 +141,19 @@ private:
     void advance();
     void wait();
     void release();
+    void dropHandles();
+    bool leaveConnections();
     static size_t header(char* data, size_t one, size_t n, void* self);
     static int progress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
+    static curl_socket_t openSocket(void* self, curlsocktype, curl_sockaddr* address);
+    static int closeSocket(void* self, curl_socket_t socket);
 
     CURL* m_curl = nullptr;
     CURLM* m_multi = nullptr;
     curl_slist* m_headers = nullptr;
-    std::string m_url, m_shown, m_method, m_contentRange;
+    std::string m_url, m_shown, m_method, m_contentRange, m_etag, m_lastModified;
+    pid_t m_process = 0;           // the process whose connections these are
+    std::vector<int> m_sockets;    // the client's connections' descriptors
     char m_error[CURL_ERROR_SIZE] = {0};
     Watchdog m_watch;
     bool m_active = false, m_done = false;

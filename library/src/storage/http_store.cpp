@@ -5,6 +5,12 @@
 // the response stays open for the next read. A reader that goes on where it
 // stopped gets requests that grow ahead of it; any other read asks for
 // exactly its bytes.
+//
+// The store reads one version of the resource: the first answer's validator
+// (its ETag, else its Last-Modified) goes with every later request as a
+// condition, and an answer saying that the resource changed (the condition
+// failed, another size or validator) is refused before any of its bytes
+// reach the caller.
 #include <algorithm>
 #include <cstring>
 
@@ -16,6 +22,7 @@ namespace quelbo {
 
 using RCap = RandomAccessCapability;
 using detail::ContentRange;
+using detail::shownText;
 
 namespace {
 
@@ -37,6 +44,7 @@ public:
             m_http.set(CURLOPT_NOBODY, 1L); // no body follows: do not wait for one
         else if (method != "GET")
             m_http.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+        m_http.setHeader("Accept-Encoding", "identity"); // ranges of the stored bytes, never a compressed whole
         m_http.useHeaders();
         m_http.set(CURLOPT_WRITEFUNCTION, &HttpStore::body);
         m_http.set(CURLOPT_WRITEDATA, this);
@@ -48,6 +56,7 @@ public:
         m_keepAll = false;
         finish();
         m_probe = false;
+        keepVersion();
     }
 
     RandomAccessCapabilitySet capabilities() const override { return RandomAccessCapabilitySet(RCap::READ); }
@@ -55,6 +64,8 @@ public:
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         std::size_t n = detail::clampedCount(offset, size, m_size);
+        if (m_http.moved())
+            m_open = m_held = false; // in a fork's child: the open response is the parent's
         m_fresh = false; // an open response was asked for by an earlier call
         m_http.watch();
         bool sequential = offset == m_next;
@@ -156,6 +167,46 @@ private:
         m_http.checkWatchdog(); // the peer stalls: asking again would wait as long once more
     }
 
+    // The first answer's version: its validator goes with every later request
+    // (a strong ETag as If-Match, else a Last-Modified date as
+    // If-Unmodified-Since, either as If-Range), and every later answer is
+    // held against it.
+    void keepVersion()
+    {
+        m_etag = m_http.etag();
+        m_lastModified = m_http.lastModified();
+        bool const strong = !m_etag.empty() && m_etag.compare(0, 2, "W/") != 0;
+        std::string const& sent = strong ? m_etag : m_lastModified;
+        if (sent.empty() || sent.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            return;
+        m_http.setHeader(strong ? "If-Match" : "If-Unmodified-Since", sent);
+        m_http.setHeader("If-Range", sent);
+        m_http.useHeaders();
+        m_conditional = true;
+    }
+
+    // What a later answer says changed in the resource since the first one;
+    // empty when nothing did.
+    std::string changed() const
+    {
+        long const status = m_http.status();
+        ContentRange cr;
+        cr.parse(m_http.contentRange());
+        if ((status == 206 || status == 416) && cr.present && cr.totalKnown && cr.total != m_size)
+            return "size " + std::to_string(m_size) + ", now " + std::to_string(cr.total);
+        bool const byTag = !m_etag.empty();
+        std::string const& was = byTag ? m_etag : m_lastModified;
+        if (was.empty() || (status != 200 && status != 206 && status != 412))
+            return {};
+        std::string const name = byTag ? "ETag " : "Last-Modified ";
+        std::string const& now = byTag ? m_http.etag() : m_http.lastModified();
+        if (!now.empty() && now != was)
+            return name + shownText(was) + ", now " + shownText(now);
+        if (m_conditional && (status == 412 || (status == 200 && now.empty())))
+            return name + shownText(was) + " no longer matches"; // the condition failed
+        return {};
+    }
+
     // The response is over: it must be the range asked for, whole.
     void finish()
     {
@@ -169,10 +220,12 @@ private:
             return;
         }
         m_http.checkWatchdog();
-        if (res != CURLE_OK && status == 0)
-            m_http.fail("no answer", res);
-        if (status < 200 || status > 299)
-            m_http.fail("error status", res);
+        if (!m_probe) {
+            std::string const why = changed();
+            if (!why.empty())
+                m_http.raise("the resource changed since the store opened it (" + why + ")");
+        }
+        m_http.checkAnswer(res);
         if (status != 206)
             m_http.fail("the server does not answer range requests");
         if (m_overflow)
@@ -180,7 +233,7 @@ private:
         if (res != CURLE_OK && !m_refused)
             m_http.fail("transfer failed", res);
         if (!headFits())
-            m_http.fail("Content-Range '" + m_http.contentRange() + "' does not match the range " + m_asked);
+            m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' does not match the range " + m_asked);
         if (m_at != m_end)
             m_http.fail("body shorter than announced");
     }
@@ -203,7 +256,7 @@ private:
             m_end = std::size_t(cr.last) + 1;
             return true;
         }
-        return cr.last == m_end - 1 && (!cr.totalKnown || cr.total == m_size);
+        return cr.last == m_end - 1 && (!cr.totalKnown || cr.total == m_size) && changed().empty();
     }
 
     // Body bytes: the caller's buffer first, then the cache; when both are
@@ -259,6 +312,10 @@ private:
 
     detail::HttpClient m_http;
     std::size_t m_size = 0;
+    // the version read: the first answer's validators, and whether later
+    // requests carry them as conditions
+    std::string m_etag, m_lastModified;
+    bool m_conditional = false;
     // the response: asked [m_first, m_end), received up to m_at
     std::string m_asked;
     std::size_t m_first = 0, m_at = 0, m_end = 0;

@@ -1,5 +1,7 @@
 // Stores in temporary files: made exclusively with owner-only permissions,
-// removed with the store, or at exit when a store is never destroyed.
+// removed with the store, or at exit when a store is never destroyed, by the
+// process that made the file only (a fork's child shares the parent's file
+// and leaves it in place).
 #include "storage/temporary_file.h"
 
 #include <fcntl.h>
@@ -12,10 +14,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
-#include <shared_mutex>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -24,8 +26,9 @@ namespace quelbo {
 
 namespace {
 
-// The temporary files alive in the process: those whose view was never
-// destroyed (an object kept to the end by its user) are removed at exit.
+// The temporary files alive in the process, with the process that made each:
+// those it made whose view was never destroyed (an object kept to the end by
+// its user) are removed at its exit.
 class LiveFiles
 {
 public:
@@ -39,10 +42,10 @@ public:
         }();
         return *live;
     }
-    void add(std::string const& path)
+    void add(std::string const& path, pid_t maker)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths.insert(path);
+        m_paths[path] = maker;
     }
     void remove(std::string const& path)
     {
@@ -54,13 +57,15 @@ private:
     void removeAll()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto const& p : m_paths)
-            ::unlink(p.c_str());
+        pid_t const self = ::getpid();
+        for (auto const& [path, maker] : m_paths)
+            if (maker == self)
+                ::unlink(path.c_str());
         m_paths.clear();
     }
 
     std::mutex m_mutex;
-    std::set<std::string> m_paths;
+    std::map<std::string, pid_t> m_paths;
 };
 
 // A store in a new temporary file, made exclusively with owner-only
@@ -86,7 +91,7 @@ public:
             throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
         m_path = name.data();
         try {
-            LiveFiles::instance().add(m_path);
+            LiveFiles::instance().add(m_path, m_maker);
         } catch (...) {
             ::close(m_fd);
             ::unlink(m_path.c_str());
@@ -97,7 +102,8 @@ public:
     {
         unmap();
         ::close(m_fd);
-        ::unlink(m_path.c_str());
+        if (::getpid() == m_maker)
+            ::unlink(m_path.c_str());
         LiveFiles::instance().remove(m_path);
     }
 
@@ -219,6 +225,7 @@ private:
     }
 
     int m_fd = -1;
+    pid_t const m_maker = ::getpid(); // the process that made the file, and removes it
     std::string m_path;
     std::size_t m_size = 0;
     uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped

@@ -25,9 +25,14 @@ struct ContainerPythonView
 
 constexpr const char* kCapsule = "ContainerView";
 
+// The view goes through the runtime's deferral: what it lets go of Python
+// is released after the view's destruction, not in its middle.
 void destructorView(PyObject* capsule)
 {
-    delete static_cast<ContainerPythonView*>(PyCapsule_GetPointer(capsule, kCapsule));
+    if (void* record = PyCapsule_GetPointer(capsule, kCapsule))
+        qw::destroy_or_defer(record, [](void* p) { delete static_cast<ContainerPythonView*>(p); });
+    else
+        PyErr_Clear();
 }
 
 // numpy type number and item size of a scalar data type (0, numpy bool, for

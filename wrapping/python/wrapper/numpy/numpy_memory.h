@@ -37,17 +37,16 @@ inline bool reach(int nd, const npy_intp* dims, const npy_intp* strides, npy_int
 namespace qw {
 
 // A keeper of a Python object for native owners (views, memory blocks): one
-// strong reference, released under the interpreter lock by whatever thread
-// drops the last owner.
+// strong reference, released through release_kept by whatever thread drops
+// the last owner.
 inline std::shared_ptr<void> keep_object(PyObject* o)
 {
     Py_INCREF(o);
     return std::shared_ptr<void>(o, [](void* p) {
-        if (!Py_IsInitialized())
-            return; // the interpreter is gone: nothing left to release
-        PyGILState_STATE state = PyGILState_Ensure();
-        Py_DECREF(static_cast<PyObject*>(p));
-        PyGILState_Release(state);
+        release_kept(p, [](void* q) {
+            if (Py_IsInitialized())
+                Py_DECREF(static_cast<PyObject*>(q));
+        });
     });
 }
 

@@ -148,22 +148,18 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
     return true;
 }
 
-// A held export, released with the interpreter lock by whichever thread
-// drops the last keeper.
+// A held export, released through release_kept by whichever thread drops
+// the last keeper.
 struct HeldExport
 {
     Export view;
 
-    HeldExport() = default;
-    HeldExport(HeldExport const&) = delete;
-    HeldExport& operator=(HeldExport const&) = delete;
-    ~HeldExport()
+    static void release(void* p)
     {
-        if (!view.obj || !Py_IsInitialized())
-            return; // nothing held, or the interpreter is gone
-        PyGILState_STATE st = PyGILState_Ensure();
-        PyBuffer_Release(&view);
-        PyGILState_Release(st);
+        auto* held = static_cast<HeldExport*>(p);
+        if (held->view.obj && Py_IsInitialized())
+            PyBuffer_Release(&held->view);
+        delete held;
     }
 };
 
@@ -190,13 +186,14 @@ bool is_buffer(PyObject* o, BufferForm form)
 bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
 {
     // The export is held for as long as the keeper lives, which is what keeps
-    // a bytearray from resizing and the object alive; the keeper and the
-    // export are one allocation.
-    std::shared_ptr<HeldExport> held;
+    // a bytearray from resizing and the object alive.
+    std::shared_ptr<void> keeper;
+    HeldExport* held = nullptr;
     try {
-        held = std::make_shared<HeldExport>();
+        held = new HeldExport;
+        keeper = std::shared_ptr<void>(held, [](void* p) { release_kept(p, &HeldExport::release); });
     } catch (std::bad_alloc&) {
-        PyErr_NoMemory();
+        PyErr_NoMemory(); // a keeper that could not be made has released its export already
         return false;
     }
     if (!writable_export(o, held->view)) {
@@ -206,7 +203,7 @@ bool buffer_keep(PyObject* o, const ArgId& a, quelbo::BorrowedMemory& out)
     }
     out.data = static_cast<uint8_t*>(held->view.buf);
     out.size = size_t(held->view.len);
-    out.keeper = std::move(held);
+    out.keeper = std::move(keeper);
     return true;
 }
 

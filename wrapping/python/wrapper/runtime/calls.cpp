@@ -71,8 +71,20 @@ void destroy_or_defer(void* p, void (*destroy)(void*))
             return;
         }
         // No room to remember it: destroying now is the lesser evil.
+        destroy(p);
+        return;
     }
+    CallGuard destroying; // what the destruction lets go waits for its end
     destroy(p);
+}
+
+void release_kept(void* p, void (*release)(void*))
+{
+    if (!Py_IsInitialized())
+        return release(p);
+    const PyGILState_STATE state = PyGILState_Ensure();
+    destroy_or_defer(p, release);
+    PyGILState_Release(state);
 }
 
 void destroy_deleted(void* p, void (*destroy)(void*))

@@ -343,8 +343,18 @@ struct CallGuard
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
 };
-// Destroys now, or when the outermost call ends.
+// Destroys now, or when the outermost call ends. Whatever a destruction done
+// now lets go waits likewise for its end.
 void destroy_or_defer(void* p, void (*destroy)(void*));
+// The last native owner of a keeper of Python objects or memory (a numpy
+// array a view shows, a caller's buffer export) let it go, on any thread,
+// with or without the interpreter lock: `release` runs with the lock once no
+// call is running, never inside the library call that dropped it, so Python
+// code a release starts (a finalizer, a weakref callback) never runs while
+// library code holds references into its own state. Without an interpreter
+// (at exit) it runs at once and must touch nothing of Python
+// (`Py_IsInitialized`).
+void release_kept(void* p, void (*release)(void*));
 // A delete_ function's object: destroyed now when the delete call is the
 // only one running, else when the outermost call ends.
 void destroy_deleted(void* p, void (*destroy)(void*));

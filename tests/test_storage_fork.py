@@ -1,0 +1,118 @@
+"""Stores, uploads and temporary-file views used in processes forked after
+they were opened (multiprocessing's fork start method, a data loader's
+workers): each process reads and writes its own bytes, and leaves the
+parent's connections and files to the parent."""
+import multiprocessing
+import os
+import random
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+from proxy import q
+from test_storage_http import HTTPHeaders, Uri, open_read, read_at, server, trusted  # noqa: F401
+from views_util import region as box
+
+FORK = multiprocessing.get_context("fork")
+PIECE, READS = 64 << 10, 24
+
+
+def check_reads(store, data, seed):
+    """Goes on reading PIECE bytes in a row from where the parent stopped, then at random offsets; the
+    number of reads that did not give the file's bytes."""
+    rnd = random.Random(seed)
+    wrong = 0
+    for i in range(READS):
+        at = (2 + i) * PIECE if i < READS // 2 else rnd.randrange(len(data) - PIECE)
+        wrong += read_at(store, at, PIECE) != data[at:at + PIECE]
+    return wrong
+
+
+def reader(store, path, seed, results):
+    try:
+        with open(path, "rb") as f:
+            results.put((seed, check_reads(store, f.read(), seed)))
+    except Exception as e:  # noqa: BLE001  (reported to the parent)
+        results.put((seed, "%s: %s" % (type(e).__name__, e)))
+
+
+@pytest.mark.parametrize("secure", [False, True])
+def test_forked_workers_and_the_parent_read_their_own_bytes(server, trusted, secure):
+    path = server.root / "shared.bin"
+    data = random.Random(11).randbytes(8 << 20)
+    path.write_bytes(data)
+    store = open_read(server.url("files/shared.bin", secure))
+    assert read_at(store, 0, PIECE) + read_at(store, PIECE, PIECE) == data[:2 * PIECE]  # a response stays open
+    results = FORK.Queue()
+    workers = [FORK.Process(target=reader, args=(store, str(path), seed, results)) for seed in (1, 2, 3)]
+    for w in workers:
+        w.start()
+    assert check_reads(store, data, 0) == 0
+    got = dict(results.get(timeout=60) for _ in workers)
+    for w in workers:
+        w.join(30)
+    assert got == {1: 0, 2: 0, 3: 0}
+    assert check_reads(store, data, 4) == 0
+
+
+def upload_in_child(stream, payload):
+    if payload is None:
+        q.delete_StreamAccess(stream)  # the child's copy goes: the parent's request goes on
+    else:
+        q.StreamAccess_write(stream, payload)
+        q.StreamAccess_flush(stream)
+
+
+@pytest.mark.parametrize("secure", [False, True])
+def test_an_upload_used_in_a_forked_child_is_a_request_of_its_own(server, trusted, secure):
+    rid = "forked%d" % secure
+    stream = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/" + rid, secure)), "PUT", HTTPHeaders())
+    q.StreamAccess_write(stream, b"parent 1;")
+    for payload in (None, b"child;"):
+        child = FORK.Process(target=upload_in_child, args=(stream, payload))
+        child.start()
+        child.join(30)
+        assert child.exitcode == 0
+    assert bytes.fromhex(server.record(rid)["body"]) == b"child;"
+    q.StreamAccess_write(stream, b"parent 2;")
+    q.StreamAccess_flush(stream)
+    assert bytes.fromhex(server.record(rid)["body"]) == b"parent 1;parent 2;"
+
+
+def files(folder):
+    return sorted(n for n in os.listdir(folder) if n.startswith("quelbo-view-"))
+
+
+def test_a_forked_child_leaves_the_parents_temporary_file(tmp_path):
+    view = q.ImageViewFactory_create_on_disk(str(tmp_path), [64, 32], q.DataTypeId_UINT8)
+    data = np.arange(64 * 32, dtype=np.uint8)
+    region = box([0, 0], [64, 32])
+    q.ImageView___write_region(view, region, data.tobytes())
+    made = files(tmp_path)
+    child = FORK.Process(target=q.delete_ImageView, args=(view,))  # the child's copy of the view goes
+    child.start()
+    child.join(30)
+    assert child.exitcode == 0 and files(tmp_path) == made
+    out = bytearray(data.size)
+    q.ImageView___read_region(view, region, out)
+    assert out == data.tobytes()
+    q.delete_ImageView(view)
+    assert files(tmp_path) == []
+
+
+def test_a_child_that_exits_normally_leaves_the_parents_temporary_file(tmp_path):
+    script = textwrap.dedent("""
+        import os, sys
+        from proxy import q
+        view = q.ImageViewFactory_create_on_disk(sys.argv[1], [8, 8], q.DataTypeId_UINT8)
+        if os.fork() == 0:
+            sys.exit(0)  # at exit the child removes the files it made: none
+        os.wait()
+        print(len(os.listdir(sys.argv[1])))
+        """)  # the parent keeps its view to the end: its file goes at its exit
+    out = subprocess.run([sys.executable, "-c", script, str(tmp_path)], capture_output=True, text=True, check=True,
+                         cwd=os.path.dirname(os.path.abspath(__file__)), env=dict(os.environ, PYTHONPATH="."))
+    assert out.stdout.split() == ["1"] and files(tmp_path) == []

@@ -94,6 +94,12 @@ void add_multi(Methods& m)
 constexpr char kGetLevelRange[] = "get_level_range";
 constexpr char kResolution[] = "LodImageView_resolution";
 
+// Its delete_ stands apart from its other functions, right after ImageView's.
+void add_lod_release(Methods& m)
+{
+    m.add<SharedDelete<LodTr>>();
+}
+
 void add_lod(Methods& m)
 {
     add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
@@ -188,6 +194,7 @@ void add_multi_factory(Methods& m)
     add_class<FactoryTr>(m);
 }
 
+QW_FAMILY(order::views_lod_release, add_lod_release);
 QW_FAMILY(order::views_lod, add_lod);
 QW_FAMILY(order::views_multi, add_multi);
 QW_FAMILY(order::factories_multi, add_multi_factory);

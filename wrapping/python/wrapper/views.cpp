@@ -8,10 +8,6 @@
 #include "quelbo/region.h"
 #include "runtime/members.h"
 
-namespace quelbo {
-class LodImageView;
-}
-
 namespace {
 
 using namespace qw;
@@ -41,13 +37,6 @@ using ViewSelf = SharedSelf<View, kView>;
 
 constexpr char kViewExtension[] = "View__extension";
 constexpr char kViewOrigin[] = "View_view_origin";
-
-struct LodImageViewTr
-{
-    using T = quelbo::LodImageView;
-    static constexpr const char* name = "LodImageView";
-    static constexpr const char* native = "quelbo::LodImageView";
-};
 
 // Adopts only a holder that native code handed over (quelbo::handOver).
 constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
@@ -182,11 +171,5 @@ void add_image_view_hooks(Methods& m)
     add_hooks<ViewPtr>(m, "ImageView", false);
 }
 QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
-
-void add_lod_release(Methods& m)
-{
-    m.add<SharedDelete<LodImageViewTr>>();
-}
-QW_FAMILY(order::views_lod_release, add_lod_release);
 
 } // namespace

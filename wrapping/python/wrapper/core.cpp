@@ -55,15 +55,7 @@ using Message = Arg<std::string, text::string_ref>;
 
 // ------------------------------------------------------------------ Logger
 
-struct Logger_init : Declare<Logger_init, Params<Arg<quelbo::LogLevel, kLogLevel>>>
-{
-    static constexpr const char* name = "Logger_init";
-    static constexpr const char* doc =
-        "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
-        "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
-        "logging system is already initialized,\n         its log level will not be changed.\n";
-    static constexpr auto call = &quelbo::Logger::init;
-};
+constexpr char kLoggerInit[] = "Logger_init";
 
 struct Logger_log_level : Declare<Logger_log_level, Params<>>
 {
@@ -115,20 +107,8 @@ struct VersionField
 
 // -------------------------------------------------------------- Versioning
 
-struct Versioning_version : Declare<Versioning_version, Params<>>
-{
-    static constexpr const char* name = "Versioning_version";
-    static constexpr const char* doc = "Return the version of the currently loaded Quelbo library.";
-    static constexpr auto call = &quelbo::Versioning::version;
-};
-
-struct Versioning_version_string : Declare<Versioning_version_string, Params<>>
-{
-    static constexpr const char* name = "Versioning_version_string";
-    static constexpr const char* doc = "Return a description string of the currently loaded Quelbo library.";
-    static constexpr auto call = &quelbo::Versioning::versionString;
-};
-
+constexpr char kVersioningVersion[] = "Versioning_version";
+constexpr char kVersioningVersionString[] = "Versioning_version_string";
 constexpr char kCheckCompatibility[] = "quelbo::Versioning::checkCompatibility";
 struct check_header : Candidate<Params<>, 1>
 {
@@ -153,13 +133,7 @@ struct Versioning_check_compatibility : DeclareOverloads<Versioning_check_compat
 
 // ------------------------------------------------------------ UidGenerator
 
-struct UidGenerator_generate : Declare<UidGenerator_generate, Params<>>
-{
-    static constexpr const char* name = "UidGenerator_generate";
-    static constexpr const char* doc = "\nGenerate a random unique identifier.\n\nThis function will never return a "
-                                       "value equal to UNDEFINED_UID.\n";
-    static constexpr auto call = &quelbo::UidGenerator::generate;
-};
+constexpr char kUidGeneratorGenerate[] = "UidGenerator_generate";
 
 // ------------------------------------------------------------------ errors
 
@@ -286,7 +260,10 @@ void add_core(Methods& m)
 {
     add_iterator(m);
 
-    m.add<Logger_init>();
+    m.add<Fn<kLoggerInit, &quelbo::Logger::init, Arg<quelbo::LogLevel, kLogLevel>>>(
+        "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
+        "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
+        "logging system is already initialized,\n         its log level will not be changed.\n");
     m.add<Logger_log_level>();
     add_class<LoggerTr, NewDefault>(m);
 
@@ -295,12 +272,16 @@ void add_core(Methods& m)
     VersionField<&quelbo::VersionInfo::patch>::add(m);
     add_class<VersionInfoTr, NewDefault>(m);
 
-    m.add<Versioning_version>();
-    m.add<Versioning_version_string>();
+    m.add<Fn<kVersioningVersion, &quelbo::Versioning::version>>(
+        "Return the version of the currently loaded Quelbo library.");
+    m.add<Fn<kVersioningVersionString, &quelbo::Versioning::versionString>>(
+        "Return a description string of the currently loaded Quelbo library.");
     m.add<Versioning_check_compatibility>();
     add_class<VersioningTr, NewDefault>(m);
 
-    m.add<UidGenerator_generate>();
+    m.add<Fn<kUidGeneratorGenerate, &quelbo::UidGenerator::generate>>(
+        "\nGenerate a random unique identifier.\n\nThis function will never return a "
+        "value equal to UNDEFINED_UID.\n");
     add_class<UidGeneratorTr, NewDefault>(m);
 
     m.add<new_Error>();

@@ -52,19 +52,7 @@ using Text = Arg<std::string, text::string_ref>;
 using Frame = SharedSelf<DataFrameView, &FrameTr::self_type>;
 using Changing = SharedSelf<DataFrameView, &FrameTr::mut_type>;
 
-// <Tr::name>_<Name>(object, arguments...) calling a member of the view or of
-// its column unit extension.
-template <class Tr, const char* Name, auto Call, class... K>
-struct Member : Declare<Member<Tr, Name, Call, K...>, Params<K...>>
-{
-    static const char* name()
-    {
-        static const char* fn = joined(Tr::name, "_", Name);
-        return fn;
-    }
-    static constexpr auto call = Call;
-};
-
+// <FrameTr::name>_<Name>(object, arguments...) calling a member of the view.
 template <const char* Name, auto Call, class... K>
 using FrameMember = Member<FrameTr, Name, Call, K...>;
 

@@ -13,23 +13,7 @@ QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
 constexpr char kView[] = "std::shared_ptr< quelbo::View >";
 using ViewArg = SharedArg<quelbo::View, kView>;
 
-struct has_common_ancestor : Declare<has_common_ancestor, Params<ViewArg, ViewArg>>
-{
-    static constexpr const char* name = "DependencyGraph__has_common_ancestor";
-    static constexpr const char* doc =
-        "\nIndicates if two views share a common ancestor.\n\n"
-        ":type view1: :py:class:`View`\n"
-        ":param view1: First view to take into account\n"
-        ":type view2: :py:class:`View`\n"
-        ":param view2: Second view to take into account\n\n"
-        ":rtype: int\n"
-        ":return: SHARE_ANCESTOR if the two given views share at least one common ancestor.\n"
-        ":rtype: int\n"
-        ":return: SHARE_NO_ANCESTOR if the two given views don't share any ancestor.\n"
-        ":rtype: int\n"
-        ":return: UNDETERMINED if the information could not be determined (dependency graph is not complete).\n";
-    static constexpr auto call = &quelbo::DependencyGraph::hasCommonAncestor;
-};
+constexpr char kHasCommonAncestor[] = "DependencyGraph__has_common_ancestor";
 
 struct DependencyGraphTr
 {
@@ -40,7 +24,18 @@ struct DependencyGraphTr
 
 void add_dependency_graph(Methods& m)
 {
-    m.add<has_common_ancestor>();
+    m.add<Fn<kHasCommonAncestor, &quelbo::DependencyGraph::hasCommonAncestor, ViewArg, ViewArg>>(
+        "\nIndicates if two views share a common ancestor.\n\n"
+        ":type view1: :py:class:`View`\n"
+        ":param view1: First view to take into account\n"
+        ":type view2: :py:class:`View`\n"
+        ":param view2: Second view to take into account\n\n"
+        ":rtype: int\n"
+        ":return: SHARE_ANCESTOR if the two given views share at least one common ancestor.\n"
+        ":rtype: int\n"
+        ":return: SHARE_NO_ANCESTOR if the two given views don't share any ancestor.\n"
+        ":rtype: int\n"
+        ":return: UNDETERMINED if the information could not be determined (dependency graph is not complete).\n");
     add_class<DependencyGraphTr, NewDefault>(m);
 }
 

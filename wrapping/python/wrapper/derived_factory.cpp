@@ -33,45 +33,10 @@ using Multi = SharedArg<MultiImageView, kMulti>;
 using Dimension = Arg<ImageDimension, kDimension>;
 using Size = Arg<size_t, text::size>;
 
-struct make_thread_safe : Declare<make_thread_safe, Params<Image>>
-{
-    static constexpr const char* name = "ImageViewFactory_make_thread_safe";
-    static constexpr const char* doc =
-        "Make an image view whose operations are protected for access from several "
-        "threads.\nNothing is allocated; the result has the capabilities of the source.\n"
-        ":raises: InvalidArgument if the image view is empty.";
-    static constexpr auto call = &ImageViewFactory::makeThreadSafe;
-};
-
-struct flip_dimension_index : Declare<flip_dimension_index, Params<Image, Size>>
-{
-    static constexpr const char* name = "ImageViewFactory_flip_dimension_index";
-    static constexpr const char* doc =
-        "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
-        "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
-        "InvalidArgument if the index is not below the dimension count.";
-    static constexpr ViewPtr (*call)(ViewPtr, size_t) = &ImageViewFactory::flip;
-};
-
-struct flip_dimension : Declare<flip_dimension, Params<Image, Dimension>>
-{
-    static constexpr const char* name = "ImageViewFactory_flip_dimension";
-    static constexpr const char* doc =
-        "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
-        ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
-        "InvalidArgument if the image type is unknown or lacks the dimension.";
-    static constexpr ViewPtr (*call)(ViewPtr, ImageDimension) = &ImageViewFactory::flip;
-};
-
-struct sub_sample : Declare<sub_sample, Params<Image, Size>>
-{
-    static constexpr const char* name = "ImageViewFactory_sub_sample";
-    static constexpr const char* doc =
-        "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
-        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
-        "empty, if step is 0 or larger than a dimension.";
-    static constexpr auto call = &ImageViewFactory::subSample;
-};
+constexpr char kMakeThreadSafe[] = "ImageViewFactory_make_thread_safe";
+constexpr char kFlipDimensionIndex[] = "ImageViewFactory_flip_dimension_index";
+constexpr char kFlipDimension[] = "ImageViewFactory_flip_dimension";
+constexpr char kSubSample[] = "ImageViewFactory_sub_sample";
 
 struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensions>>>
 {
@@ -85,83 +50,17 @@ struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensio
     };
 };
 
-struct reinterpret : Declare<reinterpret, Params<Image, Ref<quelbo::ImageType, kImageType>>>
-{
-    static constexpr const char* name = "ImageViewFactory_reinterpret";
-    static constexpr const char* doc =
-        "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
-        ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
-        "match.";
-    static constexpr auto call = &ImageViewFactory::reinterpret;
-};
-
-struct disassemble_channels : Declare<disassemble_channels, Params<Image>>
-{
-    static constexpr const char* name = "ImageViewFactory_disassemble_channels";
-    static constexpr const char* doc =
-        "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
-        "dimension of the component count. Nothing is allocated; the result can only be read.\n"
-        ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.";
-    static constexpr auto call = &ImageViewFactory::disassembleChannels;
-};
-
-struct assemble_channels : Declare<assemble_channels, Params<Image>>
-{
-    static constexpr const char* name = "ImageViewFactory_assemble_channels";
-    static constexpr const char* doc =
-        "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
-        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.";
-    static constexpr auto call = &ImageViewFactory::assembleChannels;
-};
+constexpr char kReinterpret[] = "ImageViewFactory_reinterpret";
+constexpr char kDisassembleChannels[] = "ImageViewFactory_disassemble_channels";
+constexpr char kAssembleChannels[] = "ImageViewFactory_assemble_channels";
 
 using Region = Ref<quelbo::RegionXu64, kRegion>;
 
-struct extract_adjusted_region : Declare<extract_adjusted_region, Params<Image, Region>>
-{
-    static constexpr const char* name = "ImageViewFactory_extract_adjusted_region";
-    static constexpr const char* doc =
-        "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
-        ":raises: InvalidArgument if the image view is empty or for an empty region.";
-    static constexpr auto call = &ImageViewFactory::extractAdjustedRegion;
-};
-
-struct extract_region : Declare<extract_region, Params<Image, Region>>
-{
-    static constexpr const char* name = "ImageViewFactory_extract_region";
-    static constexpr const char* doc = "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument "
-                                       "if the image view is empty or for an empty region.";
-    static constexpr auto call = &ImageViewFactory::extractRegion;
-};
-
-struct extract_channel : Declare<extract_channel, Params<Image, Size>>
-{
-    static constexpr const char* name = "ImageViewFactory_extract_channel";
-    static constexpr const char* doc =
-        "One component (0 to the component count minus 1) of an image view of vector samples.\n"
-        "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.";
-    static constexpr auto call = &ImageViewFactory::extractChannel;
-};
-
-struct adapt_data_type : Declare<adapt_data_type, Params<Image, DTypeArg<text::data_type>>>
-{
-    static constexpr const char* name = "ImageViewFactory_adapt_data_type";
-    static constexpr const char* doc =
-        "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
-        ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
-        "numeric.";
-    static constexpr auto call = &ImageViewFactory::adaptDataType;
-};
-
-struct from_image_view : Declare<from_image_view, Params<Image, ProxyShared<const quelbo::ImageProperties, kProperties>,
-                                                         ProxyShared<const quelbo::MetadataNode, kMetadata>>>
-{
-    static constexpr const char* name = "ImageViewFactory_from_image_view";
-    static constexpr const char* doc =
-        "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
-        ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
-        "type.";
-    static constexpr auto call = &ImageViewFactory::fromImageView;
-};
+constexpr char kExtractAdjustedRegion[] = "ImageViewFactory_extract_adjusted_region";
+constexpr char kExtractRegion[] = "ImageViewFactory_extract_region";
+constexpr char kExtractChannel[] = "ImageViewFactory_extract_channel";
+constexpr char kAdaptDataType[] = "ImageViewFactory_adapt_data_type";
+constexpr char kFromImageView[] = "ImageViewFactory_from_image_view";
 
 // The candidates of interlace and stack, in dispatch order.
 struct interlace_1 : Candidate<Params<Multi>, 1>
@@ -218,33 +117,63 @@ struct stack : DeclareOverloads<stack, stack_1, stack_2, stack_3>
 
 using Range = Seq<quelbo::Vector2d, kRange>;
 
-struct adapt_dynamic_range : Declare<adapt_dynamic_range, Params<Image, DTypeArg<text::data_type>, Range, Range>>
-{
-    static constexpr const char* name = "ImageViewFactory_adapt_dynamic_range";
-    static constexpr const char* doc =
-        "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
-        "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.";
-    static constexpr auto call = &ImageViewFactory::adaptDynamicRange;
-};
+constexpr char kAdaptDynamicRange[] = "ImageViewFactory_adapt_dynamic_range";
 
 void add_derived(Methods& m)
 {
-    m.add<make_thread_safe>();
-    m.add<flip_dimension_index>();
-    m.add<flip_dimension>();
-    m.add<sub_sample>();
+    m.add<Fn<kMakeThreadSafe, &ImageViewFactory::makeThreadSafe, Image>>(
+        "Make an image view whose operations are protected for access from several "
+        "threads.\nNothing is allocated; the result has the capabilities of the source.\n"
+        ":raises: InvalidArgument if the image view is empty.");
+    m.add<Fn<kFlipDimensionIndex, static_cast<ViewPtr (*)(ViewPtr, size_t)>(&ImageViewFactory::flip), Image, Size>>(
+        "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
+        "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+        "InvalidArgument if the index is not below the dimension count.");
+    m.add<Fn<kFlipDimension, static_cast<ViewPtr (*)(ViewPtr, ImageDimension)>(&ImageViewFactory::flip), Image,
+             Dimension>>(
+        "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
+        "InvalidArgument if the image type is unknown or lacks the dimension.");
+    m.add<Fn<kSubSample, &ImageViewFactory::subSample, Image, Size>>(
+        "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
+        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
+        "empty, if step is 0 or larger than a dimension.");
     m.add<reinterpret_axes>();
-    m.add<reinterpret>();
-    m.add<disassemble_channels>();
-    m.add<assemble_channels>();
-    m.add<extract_adjusted_region>();
-    m.add<extract_region>();
-    m.add<extract_channel>();
-    m.add<adapt_data_type>();
-    m.add<from_image_view>();
+    m.add<Fn<kReinterpret, &ImageViewFactory::reinterpret, Image, Ref<quelbo::ImageType, kImageType>>>(
+        "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
+        "match.");
+    m.add<Fn<kDisassembleChannels, &ImageViewFactory::disassembleChannels, Image>>(
+        "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
+        "dimension of the component count. Nothing is allocated; the result can only be read.\n"
+        ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.");
+    m.add<Fn<kAssembleChannels, &ImageViewFactory::assembleChannels, Image>>(
+        "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
+        "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.");
+    m.add<Fn<kExtractAdjustedRegion, &ImageViewFactory::extractAdjustedRegion, Image, Region>>(
+        "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
+        ":raises: InvalidArgument if the image view is empty or for an empty region.");
+    m.add<Fn<kExtractRegion, &ImageViewFactory::extractRegion, Image, Region>>(
+        "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument "
+        "if the image view is empty or for an empty region.");
+    m.add<Fn<kExtractChannel, &ImageViewFactory::extractChannel, Image, Size>>(
+        "One component (0 to the component count minus 1) of an image view of vector samples.\n"
+        "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
+    m.add<Fn<kAdaptDataType, &ImageViewFactory::adaptDataType, Image, DTypeArg<text::data_type>>>(
+        "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
+        ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
+        "numeric.");
+    m.add<Fn<kFromImageView, &ImageViewFactory::fromImageView, Image,
+             ProxyShared<const quelbo::ImageProperties, kProperties>,
+             ProxyShared<const quelbo::MetadataNode, kMetadata>>>(
+        "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
+        ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
+        "type.");
     m.add<interlace>();
     m.add<stack>();
-    m.add<adapt_dynamic_range>();
+    m.add<Fn<kAdaptDynamicRange, &ImageViewFactory::adaptDynamicRange, Image, DTypeArg<text::data_type>, Range, Range>>(
+        "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
+        "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
 }
 QW_FAMILY(order::factories_derived, add_derived);
 

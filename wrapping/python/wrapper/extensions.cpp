@@ -65,14 +65,7 @@ struct new_extension : Declare<new_extension, Params<>>
 constexpr char kMaxTileSize[] = "max_tile_size";
 constexpr char kTileCount[] = "tile_count";
 constexpr char kTilingGrid[] = "tiling_grid";
-
-struct tile_region : Declare<tile_region, Params<SharedSelf<TilingInfoExtension, &TilingTr::self_type>, Index>>
-{
-    static constexpr const char* name = "TilingInfoExtension_tile_region";
-    static constexpr const char* doc =
-        "Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.";
-    static constexpr auto call = &TilingInfoExtension::tileRegion;
-};
+constexpr char kTileRegion[] = "TilingInfoExtension_tile_region";
 
 // Tile transfers: the buffer is checked against the tile's byte count before
 // a byte moves.
@@ -87,16 +80,8 @@ using TileTransfer = BlockTransfer<Name, Op, SharedSelf<TilingInfoExtension, &Ti
 
 constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kToString[] = "to_string";
-
 constexpr char kCapabilities[] = "quelbo::ParallelAccessCapabilitySet";
-
-struct support : Declare<support, Params<SharedSelf<ParallelAccessExtension, &ParallelTr::mut_type>,
-                                         FlagsArg<quelbo::ParallelAccessCapability, kCapabilities>>>
-{
-    static constexpr const char* name = "ParallelAccessExtension_support";
-    static constexpr const char* doc = "Checks if the view allows all the given kinds of concurrent access.";
-    static constexpr auto call = &ParallelAccessExtension::support;
-};
+constexpr char kSupport[] = "ParallelAccessExtension_support";
 
 // -------------------------------------------------------------- view origin
 
@@ -104,14 +89,7 @@ constexpr char kUid[] = "uid";
 constexpr char kParentCount[] = "parent_count";
 constexpr char kDataOrigin[] = "data_origin";
 constexpr char kDisplayName[] = "display_name";
-
-struct parent : Declare<parent, Params<SharedSelf<ViewOriginExtension, &OriginTr::self_type>, Index>>
-{
-    static constexpr const char* name = "ViewOriginExtension_parent";
-    static constexpr const char* doc =
-        "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.";
-    static constexpr auto call = &ViewOriginExtension::parent;
-};
+constexpr char kParent[] = "ViewOriginExtension_parent";
 
 void add_extensions(Methods& m)
 {
@@ -123,7 +101,8 @@ void add_extensions(Methods& m)
     add_shared_getter<TilingTr, kMaxTileSize, &TilingInfoExtension::maxTileSize>(
         m, "Return the maximum tile size used for the image.");
     add_shared_getter<TilingTr, kTileCount, &TilingInfoExtension::tileCount>(m, "Return the number of tiles.");
-    m.add<tile_region>();
+    m.add<Fn<kTileRegion, &TilingInfoExtension::tileRegion, SharedSelf<TilingInfoExtension, &TilingTr::self_type>,
+             Index>>("Return the region of the image covered by a tile.\n:raises: Error if tileIndex is out of range.");
     add_shared_getter<TilingTr, kTilingGrid, &TilingInfoExtension::tilingGrid>(
         m, "Return the grid of tile indices; invalid tiles (holes) hold INVALID_TILE_INDEX.");
     m.add<TileTransfer<kReadTile, static_cast<ReadTile>(&TilingInfoExtension::readTile), true>>(
@@ -140,7 +119,9 @@ void add_parallel(Methods& m)
     add_kind_head<ParallelTr>(m);
     add_shared_getter<ParallelTr, kGetCapabilities, &ParallelAccessExtension::capabilities>(
         m, "Return the kinds of concurrent access the view allows.");
-    m.add<support>();
+    m.add<Fn<kSupport, &ParallelAccessExtension::support, SharedSelf<ParallelAccessExtension, &ParallelTr::mut_type>,
+             FlagsArg<quelbo::ParallelAccessCapability, kCapabilities>>>(
+        "Checks if the view allows all the given kinds of concurrent access.");
     add_shared_getter<ParallelTr, kToString, &ParallelAccessExtension::toString>(m, "Return a string representation");
     add_kind_tail<ParallelTr>(m);
 }
@@ -151,7 +132,8 @@ void add_origin(Methods& m)
     add_shared_getter<OriginTr, kUid, &ViewOriginExtension::uid>(m, "Return the unique identifier of the view.");
     add_shared_getter<OriginTr, kParentCount, &ViewOriginExtension::parentCount>(
         m, "Return the number of parent views used to create this view.");
-    m.add<parent>();
+    m.add<Fn<kParent, &ViewOriginExtension::parent, SharedSelf<ViewOriginExtension, &OriginTr::self_type>, Index>>(
+        "Return the view origin of a parent view; never null.\n:raises: Error if the index is out of range.");
     add_shared_getter<OriginTr, kDataOrigin, &ViewOriginExtension::dataOrigin>(
         m, "Return where the view's data come from.\n:raises: Error if the data origin is not available.");
     add_shared_getter<OriginTr, kDisplayName, &ViewOriginExtension::displayName>(

@@ -1,6 +1,6 @@
 // The extension base and the kinds' casts (one template for every kind), and
 // what the view families share: the release of a shared object, the
-// adoption of a handed-over holder, block transfers.
+// adoption of a handed-over holder.
 #pragma once
 
 #include "buffer_args.h"
@@ -63,27 +63,5 @@ PyObject* adopt_handed_over(const Address::value& address)
 // <cls>_create_from_pointer(address), Name its name: a T handed over.
 template <const char* Name, class T>
 using CreateFromPointer = Fn<Name, &adopt_handed_over<T>, Address>;
-
-// A transfer's block moved by the library: f(address, size); the result is
-// None.
-template <class F>
-PyObject* move_block(Buffer& b, F f)
-{
-    f(b.data, b.size);
-    return none();
-}
-
-// <Name>(object, where..., block): the library's Op moves the block between
-// the object and the caller's memory; Op(where..., address, size) checks the
-// size before an element moves. The block kind's move_block gives the
-// address and size and makes the result.
-template <const char* Name, auto Op, class Obj, class Block, class... Where>
-struct BlockTransfer : Declare<BlockTransfer<Name, Op, Obj, Block, Where...>, Params<Obj, Where..., Block>>
-{
-    static constexpr const char* name = Name;
-    static constexpr auto call = [](auto* obj, typename Where::value&... where, typename Block::value& block) {
-        return move_block(block, [&](auto* data, size_t size) { (obj->*Op)(where..., data, size); });
-    };
-};
 
 } // namespace qw

@@ -67,18 +67,7 @@ struct new_info : DeclareOverloads<new_info, CopyConstructor<kMember, InfoTr, 4>
     static constexpr const char* name = "new_ImageInfoProperty";
 };
 
-struct channel_count : Declare<channel_count, Params<Interpretation>>
-{
-    static constexpr const char* name = "ImageInfoProperty_channel_count";
-    static constexpr const char* doc =
-        "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
-        ":type interpretation: int\n"
-        ":param interpretation: the interpretation\n"
-        ":rtype: int\n"
-        ":return: the channel count corresponding to the given ImageInterpretation\n";
-    static constexpr auto call = &ImageInfoProperty::channelCount;
-};
-
+constexpr char kChannelCount[] = "ImageInfoProperty_channel_count";
 constexpr char kGetAxes[] = "get_axes_interpretation";
 constexpr char kSetAxes[] = "set_axes_interpretation";
 constexpr char kGetInterpretation[] = "_get_interpretation";
@@ -94,7 +83,12 @@ constexpr char kToString[] = "to_string";
 void add_image_info(Methods& m)
 {
     m.add<new_info>();
-    m.add<channel_count>();
+    m.add<Fn<kChannelCount, &ImageInfoProperty::channelCount, Interpretation>>(
+        "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
+        ":type interpretation: int\n"
+        ":param interpretation: the interpretation\n"
+        ":rtype: int\n"
+        ":return: the channel count corresponding to the given ImageInterpretation\n");
     add_const_getter<InfoTr, kGetAxes, &ImageInfoProperty::axesInterpretation>(
         m, "\nReturn an ImageType describing the interpretation of the axes of the image.\n"
            "For example a classical image ImageType will have the ImageDimension::COLUMN and\n"

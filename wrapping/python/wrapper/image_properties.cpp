@@ -52,15 +52,7 @@ struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<k
     static constexpr const char* name = "new_ImageProperties";
 };
 
-struct from_data_type : Declare<from_data_type, Params<DTypeArg<text::data_type>>>
-{
-    static constexpr const char* name = "ImageProperties_from_data_type";
-    static constexpr const char* doc =
-        "\nCreate a property set with all values defaulted, according to a data type.\n"
-        "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
-        "given dataType must be retrieved from this ImageView.\n";
-    static constexpr auto call = &ImageProperties::fromDataType;
-};
+constexpr char kFromDataType[] = "ImageProperties_from_data_type";
 
 // fromProperties(properties, calibration or image information), or from both parts
 constexpr char kFromProperties[] = "quelbo::ImageProperties::fromProperties";
@@ -143,7 +135,10 @@ constexpr char kSetImageInfo[] = "set_image_info";
 void add_image_properties(Methods& m)
 {
     m.add<new_properties>();
-    m.add<from_data_type>();
+    m.add<Fn<kFromDataType, &ImageProperties::fromDataType, DTypeArg<text::data_type>>>(
+        "\nCreate a property set with all values defaulted, according to a data type.\n"
+        "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
+        "given dataType must be retrieved from this ImageView.\n");
     m.add<from_properties>();
     add_shared_getter<PropertiesTr, kClone, &ImageProperties::clone>(m, "Create a copy of the properties instance.");
     m.add<member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(

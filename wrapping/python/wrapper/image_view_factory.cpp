@@ -82,23 +82,18 @@ struct from_buffer
     };
 };
 
-struct copy_in_memory : Declare<copy_in_memory, Params<SharedArg<quelbo::ImageView, text::image>>>
-{
-    static constexpr const char* name = "ImageViewFactory_copy_in_memory";
-    static constexpr const char* doc =
-        "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
-        "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
-        "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
-        "it does not support READ.";
-    static constexpr auto call = &ImageViewFactory::copyInMemory;
-};
+constexpr char kCopyInMemory[] = "ImageViewFactory_copy_in_memory";
 
 void add_image_view_factory(Methods& m)
 {
     m.add<allocate>();
     m.add<uniform>();
     m.add<from_buffer>();
-    m.add<copy_in_memory>();
+    m.add<Fn<kCopyInMemory, &ImageViewFactory::copyInMemory, SharedArg<quelbo::ImageView, text::image>>>(
+        "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
+        "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
+        "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
+        "it does not support READ.");
 }
 QW_FAMILY(order::image_view_factory, add_image_view_factory);
 

@@ -31,22 +31,10 @@ struct Required : ProxyShared<const quelbo::ImageProperties, kPropertiesT>
     }
 };
 
-struct set_properties : Declare<set_properties, Params<ImageSelf, Required>>
-{
-    static constexpr const char* name = "ImageView_set_properties";
-    static constexpr const char* doc = "Update the image's properties.\nAvailable with WRITE capability.\n:raises: "
-                                       "NotImplemented if the view does not support writing.";
-    static constexpr auto call = &ImageView::setProperties;
-};
+constexpr char kSetProperties[] = "ImageView_set_properties";
 
 // set_metadata(view, None) clears the metadata.
-struct set_metadata : Declare<set_metadata, Params<ImageSelf, ProxyShared<quelbo::MetadataNode, text::metadata>>>
-{
-    static constexpr const char* name = "ImageView_set_metadata";
-    static constexpr const char* doc = "Attach a new metadata node to the image.\nAvailable with WRITE "
-                                       "capability.\n:raises: NotImplemented if the view does not support writing.";
-    static constexpr auto call = &ImageView::setMetadata;
-};
+constexpr char kSetMetadata[] = "ImageView_set_metadata";
 
 // The value of a property setter, of the type the member takes, by the
 // properties' parameter rule.
@@ -86,7 +74,6 @@ constexpr char kSetDirections[] = "set_spatial_directions";
 constexpr char kSetBitDepth[] = "set_bit_depth";
 constexpr char kSetAlpha[] = "set_alpha";
 constexpr char kSetValueRange[] = "set_value_range";
-
 constexpr char kInterpretationT[] = "quelbo::ImageInterpretation";
 constexpr char kAxesT[] = "quelbo::ImageType const";
 constexpr char kVector3T[] = "quelbo::Vector3d const &";
@@ -98,8 +85,12 @@ constexpr char kVector2T[] = "quelbo::Vector2d const &";
 
 void add_image_view_properties(Methods& m)
 {
-    m.add<set_properties>();
-    m.add<set_metadata>();
+    m.add<Fn<kSetProperties, &ImageView::setProperties, ImageSelf, Required>>(
+        "Update the image's properties.\nAvailable with WRITE capability.\n:raises: "
+        "NotImplemented if the view does not support writing.");
+    m.add<Fn<kSetMetadata, &ImageView::setMetadata, ImageSelf, ProxyShared<quelbo::MetadataNode, text::metadata>>>(
+        "Attach a new metadata node to the image.\nAvailable with WRITE "
+        "capability.\n:raises: NotImplemented if the view does not support writing.");
     add_shortcut<kSetInterpretation, kInterpretationT, &ImageView::setImageInterpretation>(
         m, "Shortcut to set the image interpretation into the image properties.");
     add_shortcut<kSetAxes, kAxesT, &ImageView::setAxesInterpretation>(

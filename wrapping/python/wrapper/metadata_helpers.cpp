@@ -31,18 +31,7 @@ struct HelperTr
 
 constexpr char kPathType[] = "std::string const &";
 constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
-
-struct create : Declare<create, Params<Arg<std::string, kPathType>, SharedArg<VariantDataValue, kValueType>>>
-{
-    static constexpr const char* name = "MetadataNodeFactory_create";
-    static constexpr const char* doc = "\nCreate a node\n"
-                                       ":type key: string\n:param key: the key of the node\n"
-                                       ":type value: VariantDataValue\n:param value: the value of the node, can be "
-                                       "null if no value\n"
-                                       ":rtype: MetadataNode\n:return: the created node\n";
-    static constexpr auto call = &MetadataNodeFactory::create;
-};
-
+constexpr char kCreate[] = "MetadataNodeFactory_create";
 constexpr char kRootType[] = "std::shared_ptr< quelbo::MetadataNode const >";
 
 // A root or origin (node or read-only node) that must be given: None is
@@ -60,23 +49,8 @@ struct Given : ProxyShared<T, Text>
 
 using Path = Arg<std::string, kPathType>;
 
-struct get_node : Declare<get_node, Params<Given<const MetadataNode, kRootType>, Path>>
-{
-    static constexpr const char* name = "MetadataNodeHelper_get_node";
-    static constexpr const char* doc =
-        "\nGet the node following the path from the root. A path is a chain of child keys\n"
-        "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
-        "name the same node. Wildcards and regular expressions are not supported.\n"
-        ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n";
-    static constexpr auto call = &MetadataNodeHelper::getNode;
-};
-
-struct exists : Declare<exists, Params<Given<const MetadataNode, kRootType>, Path>>
-{
-    static constexpr const char* name = "MetadataNodeHelper_exists";
-    static constexpr const char* doc = "\nCheck whether the path exists in the tree below the root.\n";
-    static constexpr auto call = &MetadataNodeHelper::exists;
-};
+constexpr char kGetNode[] = "MetadataNodeHelper_get_node";
+constexpr char kExists[] = "MetadataNodeHelper_exists";
 
 struct create_path
     : Declare<create_path, Params<Given<MetadataNode, text::metadata>, Path, SharedArg<VariantDataValue, kValueType>>>
@@ -92,12 +66,23 @@ struct create_path
 
 void add_metadata_helpers(Methods& m)
 {
-    m.add<create>();
+    m.add<Fn<kCreate, &MetadataNodeFactory::create, Arg<std::string, kPathType>,
+             SharedArg<VariantDataValue, kValueType>>>(
+        "\nCreate a node\n"
+        ":type key: string\n:param key: the key of the node\n"
+        ":type value: VariantDataValue\n:param value: the value of the node, can be "
+        "null if no value\n"
+        ":rtype: MetadataNode\n:return: the created node\n");
     m.add<Delete<FactoryTr>>();
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
     m.add<NewDefault<HelperTr>>();
-    m.add<get_node>();
-    m.add<exists>();
+    m.add<Fn<kGetNode, &MetadataNodeHelper::getNode, Given<const MetadataNode, kRootType>, Path>>(
+        "\nGet the node following the path from the root. A path is a chain of child keys\n"
+        "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
+        "name the same node. Wildcards and regular expressions are not supported.\n"
+        ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
+    m.add<Fn<kExists, &MetadataNodeHelper::exists, Given<const MetadataNode, kRootType>, Path>>(
+        "\nCheck whether the path exists in the tree below the root.\n");
     m.add<create_path>();
     m.add<Delete<HelperTr>>();
     add_hooks<MetadataNodeHelper>(m, HelperTr::name);

@@ -78,21 +78,8 @@ struct child : DeclareOverloads<child, child_of<kConstSuffix, 0>, child_of<kNoSu
         ":raises: Error If the key is not found in the children of the current node\n";
 };
 
-struct add_child : Declare<add_child, Params<Changing, SharedArg<MetadataNode, text::metadata>>>
-{
-    static constexpr const char* name = "MetadataNode_add_child";
-    static constexpr const char* doc =
-        "\nAdd a node as child. If the given child key already exists in the current node,\n"
-        "existing child is replaced by new one\n";
-    static constexpr auto call = &MetadataNode::addChild;
-};
-
-struct remove_child : Declare<remove_child, Params<Changing, Key>>
-{
-    static constexpr const char* name = "MetadataNode_remove_child";
-    static constexpr const char* doc = "\nRemove a child node identified by its key\n";
-    static constexpr auto call = &MetadataNode::removeChild;
-};
+constexpr char kAddChild[] = "MetadataNode_add_child";
+constexpr char kRemoveChild[] = "MetadataNode_remove_child";
 
 // __begin / __end, const or not: an iterator of the node's children, owned by its handle.
 template <const char* Member, const char* Suffix, int Decl, bool Begin>
@@ -130,8 +117,10 @@ void add_metadata_node(Methods& m)
     add_shared_getter<NodeTr, kGetChildCount, &MetadataNode::childCount>(m);
     m.add<has_child>();
     m.add<child>();
-    m.add<add_child>();
-    m.add<remove_child>();
+    m.add<Fn<kAddChild, &MetadataNode::addChild, Changing, SharedArg<MetadataNode, text::metadata>>>(
+        "\nAdd a node as child. If the given child key already exists in the current node,\n"
+        "existing child is replaced by new one\n");
+    m.add<Fn<kRemoveChild, &MetadataNode::removeChild, Changing, Key>>("\nRemove a child node identified by its key\n");
     m.add<begin>();
     m.add<end>();
     add_shared_getter<NodeTr, kToString, &MetadataNode::toString>(m);

@@ -56,72 +56,33 @@ using Multi = SharedSelf<MultiImageView, &MultiTr::mut_type>;
 constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kToString[] = "to_string";
 constexpr char kGetFrameCount[] = "get_frame_count";
-
-struct support : Declare<support, Params<Multi, FlagsArg<quelbo::MultiImageCapability, kCapabilities>>>
-{
-    static constexpr const char* name = "MultiImageView_support";
-    static constexpr const char* doc = "Checks if the multi-image view supports the given capabilities.";
-    static constexpr auto call = &MultiImageView::support;
-};
-
-struct frame : Declare<frame, Params<Multi, Index>>
-{
-    static constexpr const char* name = "MultiImageView_frame";
-    static constexpr const char* doc = "Return the frame at an index.";
-    static constexpr auto call = &MultiImageView::frame;
-};
-
-struct get_metadata : Declare<get_metadata, Params<SharedSelf<MultiImageView, &MultiTr::self_type>>>
-{
-    static constexpr const char* name = "MultiImageView___get_metadata";
-    static constexpr const char* doc = "Return the root node of the metadata of the multi-image view.";
-    static constexpr auto call = &MultiImageView::metadata;
-};
-
-struct add_frame : Declare<add_frame, Params<Multi, Image>>
-{
-    static constexpr const char* name = "MultiImageView_add_frame";
-    static constexpr const char* doc = "Append a frame at the end.";
-    static constexpr auto call = &MultiImageView::addFrame;
-};
-
-struct set_frame : Declare<set_frame, Params<Multi, Index, Image>>
-{
-    static constexpr const char* name = "MultiImageView_set_frame";
-    static constexpr const char* doc = "Replace the frame at an index that already exists; nothing is allocated.";
-    static constexpr auto call = &MultiImageView::setFrame;
-};
-
-struct remove_frame : Declare<remove_frame, Params<Multi, Index>>
-{
-    static constexpr const char* name = "MultiImageView_remove_frame";
-    static constexpr const char* doc = "Remove the frame at an index.";
-    static constexpr auto call = &MultiImageView::removeFrame;
-};
-
-struct set_metadata : Declare<set_metadata, Params<Multi, ProxyShared<quelbo::MetadataNode, text::metadata>>>
-{
-    static constexpr const char* name = "MultiImageView_set_metadata";
-    static constexpr const char* doc = "Attach a new metadata tree.";
-    static constexpr auto call = &MultiImageView::setMetadata;
-};
-
+constexpr char kSupport[] = "MultiImageView_support";
+constexpr char kFrame[] = "MultiImageView_frame";
+constexpr char kGetMetadata[] = "MultiImageView___get_metadata";
+constexpr char kAddFrame[] = "MultiImageView_add_frame";
+constexpr char kSetFrame[] = "MultiImageView_set_frame";
+constexpr char kRemoveFrame[] = "MultiImageView_remove_frame";
+constexpr char kSetMetadata[] = "MultiImageView_set_metadata";
 constexpr char kCreateFromPointer[] = "MultiImageView_create_from_pointer";
 
 void add_multi(Methods& m)
 {
     add_shared_getter<MultiTr, kGetCapabilities, &MultiImageView::capabilities>(
         m, "Return the capabilities of the multi-image view.");
-    m.add<support>();
+    m.add<Fn<kSupport, &MultiImageView::support, Multi, FlagsArg<quelbo::MultiImageCapability, kCapabilities>>>(
+        "Checks if the multi-image view supports the given capabilities.");
     add_shared_getter<MultiTr, kToString, &MultiImageView::toString>(m, "Return a string representation");
     add_shared_getter<MultiTr, kGetFrameCount, &MultiImageView::frameCount>(
         m, "Return the number of frames.\n:raises: Error");
-    m.add<frame>();
-    m.add<get_metadata>();
-    m.add<add_frame>();
-    m.add<set_frame>();
-    m.add<remove_frame>();
-    m.add<set_metadata>();
+    m.add<Fn<kFrame, &MultiImageView::frame, Multi, Index>>("Return the frame at an index.");
+    m.add<Fn<kGetMetadata, &MultiImageView::metadata, SharedSelf<MultiImageView, &MultiTr::self_type>>>(
+        "Return the root node of the metadata of the multi-image view.");
+    m.add<Fn<kAddFrame, &MultiImageView::addFrame, Multi, Image>>("Append a frame at the end.");
+    m.add<Fn<kSetFrame, &MultiImageView::setFrame, Multi, Index, Image>>(
+        "Replace the frame at an index that already exists; nothing is allocated.");
+    m.add<Fn<kRemoveFrame, &MultiImageView::removeFrame, Multi, Index>>("Remove the frame at an index.");
+    m.add<Fn<kSetMetadata, &MultiImageView::setMetadata, Multi, ProxyShared<quelbo::MetadataNode, text::metadata>>>(
+        "Attach a new metadata tree.");
     m.add<CreateFromPointer<kCreateFromPointer, MultiImageView>>(
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
     m.add<SharedDelete<MultiTr>>();
@@ -131,34 +92,29 @@ void add_multi(Methods& m)
 // ------------------------------------------------------------ LodImageView
 
 constexpr char kGetLevelRange[] = "get_level_range";
+constexpr char kResolution[] = "LodImageView_resolution";
 
-struct resolution : Declare<resolution, Params<SharedSelf<LodImageView, &LodTr::mut_type>, Arg<int64_t, kLevel>>>
+// Its delete_ stands apart from its other functions, right after ImageView's.
+void add_lod_release(Methods& m)
 {
-    static constexpr const char* name = "LodImageView_resolution";
-    static constexpr const char* doc =
-        "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
-        "range)";
-    static constexpr auto call = &LodImageView::resolution;
-};
+    m.add<SharedDelete<LodTr>>();
+}
 
 void add_lod(Methods& m)
 {
     add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
         m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
            "then the level of the lowest (at least 0).");
-    m.add<resolution>();
+    m.add<Fn<kResolution, &LodImageView::resolution, SharedSelf<LodImageView, &LodTr::mut_type>, Arg<int64_t, kLevel>>>(
+        "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
+        "range)");
     add_shared_getter<LodTr, kToString, &LodImageView::toString>(m, "Return a string representation");
     add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 
 // ---------------------------------------------------- MultiImageViewFactory
 
-struct create : Declare<create, Params<>>
-{
-    static constexpr const char* name = "MultiImageViewFactory_create";
-    static constexpr const char* doc = "Create an empty multi-image view.";
-    static constexpr auto call = &MultiImageViewFactory::create;
-};
+constexpr char kCreate[] = "MultiImageViewFactory_create";
 
 // A list or tuple of shared objects, each converted as a Text argument; a
 // missing list is empty. ValueError for any other object.
@@ -224,25 +180,21 @@ struct unstack_dimension_index : Declare<unstack_dimension_index, Params<Image, 
     static constexpr MultiFromIndex call = &MultiImageViewFactory::unstack;
 };
 
-struct deinterlace : Declare<deinterlace, Params<Image>>
-{
-    static constexpr const char* name = "MultiImageViewFactory_deinterlace";
-    static constexpr const char* doc =
-        "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
-        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.";
-    static constexpr auto call = &MultiImageViewFactory::deinterlace;
-};
+constexpr char kDeinterlace[] = "MultiImageViewFactory_deinterlace";
 
 void add_multi_factory(Methods& m)
 {
-    m.add<create>();
+    m.add<Fn<kCreate, &MultiImageViewFactory::create>>("Create an empty multi-image view.");
     m.add<create_from_list>();
     m.add<unstack_dimension>();
     m.add<unstack_dimension_index>();
-    m.add<deinterlace>();
+    m.add<Fn<kDeinterlace, &MultiImageViewFactory::deinterlace, Image>>(
+        "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
+        ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
     add_class<FactoryTr>(m);
 }
 
+QW_FAMILY(order::views_lod_release, add_lod_release);
 QW_FAMILY(order::views_lod, add_lod);
 QW_FAMILY(order::views_multi, add_multi);
 QW_FAMILY(order::factories_multi, add_multi_factory);

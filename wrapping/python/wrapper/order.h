@@ -42,7 +42,7 @@ enum : int
     image_views = 701,                 // ImageView: queries and transfer
     image_view_properties = 702,       // ImageView: properties, metadata and their setters
     image_view_hooks = 703,            // ImageView: registration, closing the class
-    views_lod_release = 705,           // delete_LodImageView
+    views_lod_release = 705,           // delete_LodImageView (multi_views.cpp)
     views_lod = 740,                   // LodImageView
     views_extension = 745,             // Extension, TilingInfoExtension
     views_parallel = 746,              // ParallelAccessExtension

@@ -20,11 +20,6 @@ std::string header_raises(const char* kind)
            kind + "\n";
 }
 
-const char* size_text(std::size_t n)
-{
-    return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : "X";
-}
-
 // ---------------------------------------------------------- arrays, matrices
 
 template <class E>

@@ -95,12 +95,18 @@ struct Elements
 
 // ------------------------------------------------------------------ vectors
 
-// Size N of the vector (0: dynamic).
+// The size in a vector class's name: Vector2 ... VectorX (0: dynamic).
+constexpr const char* size_text(std::size_t n)
+{
+    return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : "X";
+}
+
+// Size N of the vector (0: dynamic); the flat names write the dynamic size in lower case.
 template <class E, std::size_t N>
 struct VectorTr : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>>
 {
     static constexpr const char* decl = Code<E>::vector_types[N];
-    static constexpr const char* size = N == 2 ? "2" : N == 3 ? "3" : N == 4 ? "4" : "x";
+    static constexpr const char* size = N == 0 ? "x" : size_text(N);
     static const char* enc() { return joined("Serialization_encode_vector_", size, Code<E>::vector); }
     static const char* dec() { return joined("Serialization_decode_vector_", size, Code<E>::vector); }
 };

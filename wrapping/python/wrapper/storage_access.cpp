@@ -54,18 +54,6 @@ using AccessConst = SharedSelf<DataAccess, kAccessConst>;
 using Resource = Arg<std::string, text::string_ref>;
 using Size = Arg<size_t, text::size>;
 
-// The providers' kind test and conversion over std::shared_ptr< DataAccess >.
-template <class X>
-bool is_kind(const std::shared_ptr<DataAccess>& p)
-{
-    return std::dynamic_pointer_cast<X>(p) != nullptr;
-}
-template <class X>
-std::shared_ptr<X> to_kind(const std::shared_ptr<DataAccess>& p)
-{
-    return std::dynamic_pointer_cast<X>(p);
-}
-
 // ------------------------------------------------------------------ streams
 
 using StreamConst = SharedSelf<StreamAccess, kStreamConst>;
@@ -77,13 +65,10 @@ constexpr char kStreamSupport[] = "StreamAccess_support", kStoreSupport[] = "Ran
                kSeek[] = "StreamAccess_seek", kResize[] = "RandomAccess_resize";
 
 // Read and write of streams (object, buffer) and stores (object, offset,
-// buffer): the buffer's length is the count, so nothing past it is touched.
+// buffer): the buffer's length is the count, so nothing past it is touched;
+// the result is the count moved.
 template <const char* Name, bool Read, auto Op>
-struct stream_transfer : Declare<stream_transfer<Name, Read, Op>, Params<Stream, Block<Read>>>
-{
-    static constexpr const char* name = Name;
-    static constexpr auto call = [](StreamAccess* s, Buffer& b) { return (s->*Op)(b.size, b.data); };
-};
+using stream_transfer = BlockTransfer<Name, Op, Stream, Block<Read>>;
 constexpr char kStreamRead[] = "StreamAccess___read", kStreamWrite[] = "StreamAccess_write";
 
 // ------------------------------------------------------------------- stores
@@ -92,13 +77,7 @@ using StoreConst = SharedSelf<RandomAccess, kStoreConst>;
 using Store = SharedSelf<RandomAccess, kStoreMut>;
 
 template <const char* Name, bool Read, auto Op>
-struct store_transfer : Declare<store_transfer<Name, Read, Op>, Params<Store, Size, Block<Read>>>
-{
-    static constexpr const char* name = Name;
-    static constexpr auto call = [](RandomAccess* s, size_t offset, Buffer& b) {
-        return (s->*Op)(offset, b.size, b.data);
-    };
-};
+using store_transfer = BlockTransfer<Name, Op, Store, Block<Read>, Size>;
 constexpr char kStoreRead[] = "RandomAccess___read", kStoreWrite[] = "RandomAccess_write";
 
 // -------------------------------------------------------------------- table
@@ -119,11 +98,11 @@ void add_storage_access(Methods& m)
     m.add<Getter<DataAccessTr, kStorage, AccessConst, &DataAccess::storage>>();
     m.add<Getter<DataAccessTr, kResourceId, AccessConst, &DataAccess::resourceId>>();
     add_class<DataAccessTr>(m);
-    m.add<Fn<kIsStream, &is_kind<StreamAccess>, Access>>();
-    m.add<Fn<kToStream, &to_kind<StreamAccess>, Access>>();
+    m.add<Fn<kIsStream, &quelbo::StreamAccessProvider::isStreamAccess, Access>>();
+    m.add<Fn<kToStream, &quelbo::StreamAccessProvider::toStream, Access>>();
     add_class<StreamProviderTr, NewDefault>(m);
-    m.add<Fn<kIsRandom, &is_kind<RandomAccess>, Access>>();
-    m.add<Fn<kToRandom, &to_kind<RandomAccess>, Access>>();
+    m.add<Fn<kIsRandom, &quelbo::RandomAccessProvider::isRandomAccess, Access>>();
+    m.add<Fn<kToRandom, &quelbo::RandomAccessProvider::toRandom, Access>>();
     add_class<RandomProviderTr, NewDefault>(m);
 }
 

@@ -8,10 +8,6 @@
 #include "quelbo/region.h"
 #include "runtime/members.h"
 
-namespace quelbo {
-class LodImageView;
-}
-
 namespace {
 
 using namespace qw;
@@ -39,27 +35,8 @@ struct new_View : Declare<new_View, Params<>>
 
 using ViewSelf = SharedSelf<View, kView>;
 
-struct view_extension : Declare<view_extension, Params<ViewSelf, Arg<uint64_t, text::size>>>
-{
-    static constexpr const char* name = "View__extension";
-    static constexpr const char* doc = "Get an extension of the view, corresponding to the given identifier.\n"
-                                       ":raises: Error When the required extension is not available.";
-    static constexpr auto call = &View::extension;
-};
-
-struct view_origin : Declare<view_origin, Params<ViewSelf>>
-{
-    static constexpr const char* name = "View_view_origin";
-    static constexpr const char* doc = "Shortcut to access to ViewOrigin extension";
-    static constexpr auto call = &View::viewOrigin;
-};
-
-struct LodImageViewTr
-{
-    using T = quelbo::LodImageView;
-    static constexpr const char* name = "LodImageView";
-    static constexpr const char* native = "quelbo::LodImageView";
-};
+constexpr char kViewExtension[] = "View__extension";
+constexpr char kViewOrigin[] = "View_view_origin";
 
 // Adopts only a holder that native code handed over (quelbo::handOver).
 constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
@@ -106,13 +83,7 @@ quelbo::SpatialDirections directions(ImageView* v)
 
 using ImageSelf = SharedSelf<ImageView, kImage>;
 constexpr char kCapabilities[] = "quelbo::ImageCapabilitySet";
-
-struct support : Declare<support, Params<ImageSelf, FlagsArg<quelbo::ImageCapability, kCapabilities>>>
-{
-    static constexpr const char* name = "ImageView_support";
-    static constexpr const char* doc = "Checks if the ImageView supports the given capabilities.";
-    static constexpr auto call = &ImageView::support;
-};
+constexpr char kSupport[] = "ImageView_support";
 
 // ---------------------------------------------------------- data transfer
 
@@ -124,31 +95,20 @@ using Region = Copy<quelbo::RegionXu64, kRegion>;
 // ImageView_<name>(view, where, buffer): the buffer of ___read / ___write
 // holds one sample, that of the region transfers the region's samples, densely.
 template <const char* Name, class Where, bool Read, auto Op>
-struct transfer : Declare<transfer<Name, Where, Read, Op>, Params<ImageSelf, Where, Block<Read>>>
-{
-    static constexpr const char* name = Name;
-    static constexpr auto call = [](ImageView* view, const auto& where, Buffer& b) {
-        (view->*Op)(where, b.data, b.size);
-    };
-};
+using transfer = BlockTransfer<Name, Op, ImageSelf, Block<Read>, Where>;
 constexpr char kRead[] = "ImageView___read", kReadRegion[] = "ImageView___read_region", kWrite[] = "ImageView___write",
                kWriteRegion[] = "ImageView___write_region";
 
-struct reshape : Declare<reshape, Params<ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>
-{
-    static constexpr const char* name = "ImageView_reshape";
-    static constexpr const char* doc =
-        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
-        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.";
-    static constexpr auto call = &ImageView::reshape;
-};
+constexpr char kReshape[] = "ImageView_reshape";
 
 void add_views(Methods& m)
 {
     m.add<new_View>();
     m.add<SharedDelete<ViewTr>>();
-    m.add<view_extension>();
-    m.add<view_origin>();
+    m.add<Fn<kViewExtension, &View::extension, ViewSelf, Arg<uint64_t, text::size>>>(
+        "Get an extension of the view, corresponding to the given identifier.\n"
+        ":raises: Error When the required extension is not available.");
+    m.add<Fn<kViewOrigin, &View::viewOrigin, ViewSelf>>("Shortcut to access to ViewOrigin extension");
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
 QW_FAMILY(order::views, add_views);
@@ -157,7 +117,8 @@ void add_image_views(Methods& m)
 {
     m.add<SharedDelete<ImageViewTr>>();
     add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
-    m.add<support>();
+    m.add<Fn<kSupport, &ImageView::support, ImageSelf, FlagsArg<quelbo::ImageCapability, kCapabilities>>>(
+        "Checks if the ImageView supports the given capabilities.");
     add_query<kGetShape, kImage, &ImageView::shape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
@@ -196,7 +157,9 @@ void add_image_views(Methods& m)
     m.add<transfer<kWriteRegion, Region, false, &ImageView::writeRegionChecked>>(
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
-    m.add<reshape>();
+    m.add<Fn<kReshape, &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>(
+        "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
+        "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
     m.add<CreateFromPointer<kCreateFromPointer, ImageView>>(
         "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
 }
@@ -208,11 +171,5 @@ void add_image_view_hooks(Methods& m)
     add_hooks<ViewPtr>(m, "ImageView", false);
 }
 QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
-
-void add_lod_release(Methods& m)
-{
-    m.add<SharedDelete<LodImageViewTr>>();
-}
-QW_FAMILY(order::views_lod_release, add_lod_release);
 
 } // namespace

@@ -19,12 +19,6 @@ namespace qw {
 
 using ViewPtr = std::shared_ptr<quelbo::ImageView>;
 
-// The image view of a method: argument 1 of type `self_type`.
-inline bool image_self(PyObject* o, const char* fn, const char* self_type, ViewPtr& out)
-{
-    return shared_self(o, {fn, 1, self_type}, out);
-}
-
 // A copy of an object given by reference: Python code run by the conversion
 // of a later argument cannot change what the call receives.
 template <class T, auto Text>
@@ -42,13 +36,5 @@ struct Copy : Kind<Text>
     }
     static T& pass(value& v) { return *v; }
 };
-
-// A shared result of a pointer to a constant object, as a handle of the
-// plain class sharing the same object.
-template <class T>
-PyObject* shared_const(std::shared_ptr<const T> p)
-{
-    return shared(std::const_pointer_cast<T>(std::move(p)));
-}
 
 } // namespace qw

@@ -298,17 +298,7 @@ struct order_from_numpy_array : Declare<order_from_numpy_array, Params<Array, Di
     };
 };
 
-struct to_numpy_array : Declare<to_numpy_array, Params<Object<kArray>>>
-{
-    static constexpr const char* name = "NumpyInterop_to_numpy_array";
-    static constexpr const char* doc =
-        "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
-        "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
-        "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
-        "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
-        "are not duplicated.";
-    static constexpr auto call = &NumpyInterop::toNumpyArray;
-};
+constexpr char kToNumpyArray[] = "NumpyInterop_to_numpy_array";
 
 struct order_to_numpy_array : Declare<order_to_numpy_array, Params<Object<kArray>, Dimensions>>
 {
@@ -327,7 +317,12 @@ void add_numpy_interop(Methods& m)
 {
     m.add<from_numpy_array>();
     m.add<order_from_numpy_array>();
-    m.add<to_numpy_array>();
+    m.add<Fn<kToNumpyArray, &NumpyInterop::toNumpyArray, Object<kArray>>>(
+        "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
+        "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
+        "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "
+        "the dimensions are not reordered; only the component dimension of vector data is added last.\nData "
+        "are not duplicated.");
     m.add<order_to_numpy_array>();
     add_class<NumpyInteropTr, NewDefault>(m);
 }

@@ -30,20 +30,8 @@ struct new_wrapper : Declare<new_wrapper, Params<SharedArg<MetadataNode, kNodeCo
     };
 };
 
-struct has_child : Declare<has_child, Params<Wrapper, Key>>
-{
-    static constexpr const char* name = "ReadonlyMetadataNode_has_child";
-    static constexpr const char* doc = "Proxy for MetadataNode::hasChild.";
-    static constexpr auto call = &ReadonlyMetadataNode::has_child;
-};
-
-struct child : Declare<child, Params<Wrapper, Key>>
-{
-    static constexpr const char* name = "ReadonlyMetadataNode_child";
-    static constexpr const char* doc = "Proxy for MetadataNode::child.";
-    static constexpr auto call = &ReadonlyMetadataNode::child;
-};
-
+constexpr char kHasChild[] = "ReadonlyMetadataNode_has_child";
+constexpr char kChild[] = "ReadonlyMetadataNode_child";
 constexpr char kClone[] = "clone";
 constexpr char kGetKey[] = "get_key";
 constexpr char kGetValue[] = "get_value";
@@ -60,8 +48,8 @@ void add_readonly_metadata(Methods& m)
     add_wrapper_getter<WrapperTr, kGetKey, &W::get_key>(m, "Proxy for MetadataNode::key.");
     add_wrapper_getter<WrapperTr, kGetValue, &W::get_value>(m, "Proxy for MetadataNode::value.");
     add_wrapper_getter<WrapperTr, kGetChildCount, &W::get_child_count>(m, "Proxy for MetadataNode::childCount.");
-    m.add<has_child>();
-    m.add<child>();
+    m.add<Fn<kHasChild, &ReadonlyMetadataNode::has_child, Wrapper, Key>>("Proxy for MetadataNode::hasChild.");
+    m.add<Fn<kChild, &ReadonlyMetadataNode::child, Wrapper, Key>>("Proxy for MetadataNode::child.");
     add_wrapper_getter<WrapperTr, kBegin, &W::begin>(m, "Proxy for MetadataNode::cbegin.");
     add_wrapper_getter<WrapperTr, kEnd, &W::end>(m, "Proxy for MetadataNode::cend.");
     add_wrapper_getter<WrapperTr, kToString, &W::to_string>(m, "Proxy for MetadataNode::toString.");

@@ -2,14 +2,19 @@
 // docstring, what it calls (a library member or a short lambda) and its
 // argument kinds (runtime/converters.h); from it come the function in its
 // guarded form, its argument numbers, its unpacking count, its calling form
-// and, for an overloaded one, each candidate's prototype line:
+// and, for an overloaded one, each candidate's prototype line. A library
+// member is one line:
 //
-//   struct make_thread_safe : Declare<make_thread_safe, Params<SharedArg<ImageView, kImage>>> {
-//       static constexpr const char* name = "ImageViewFactory_make_thread_safe";
+//   m.add<Fn<kMakeThreadSafe, &ImageViewFactory::makeThreadSafe, SharedArg<ImageView, kImage>>>(doc);
+//
+// A call that needs a body is a struct with the same parts:
+//
+//   struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensions>>> {
+//       static constexpr const char* name = "ImageViewFactory_reinterpret_axes";
 //       static constexpr const char* doc = "...";
-//       static constexpr auto call = &ImageViewFactory::makeThreadSafe;
+//       static constexpr auto call = [](ViewPtr view, const std::vector<ImageDimension>& d) { ... };
 //   };
-//   m.add<make_thread_safe>();
+//   m.add<reinterpret_axes>();
 //
 // The call's outcome becomes the result by its type (results()); a lambda
 // that needs another result form returns the PyObject* itself.
@@ -181,12 +186,21 @@ struct Hooks
     static PyObject* outcome(PyObject* r) { return r; }
 };
 
-template <class D>
-PyObject* finish(PyObject* r, PyObject* args)
+// The guarded form of every declaration: body (the result, or nullptr with
+// the message set) runs inside the call guard, a native exception escaping
+// it becomes a Python one, and the hooks finish the outcome.
+template <class D, class F>
+PyObject* guarded_run(PyObject* args, F body) noexcept
 {
-    if (!r)
-        D::failed(args);
-    return D::outcome(r);
+    CallGuard guard;
+    try {
+        PyObject* r = body();
+        if (!r)
+            D::failed(args);
+        return D::outcome(r);
+    } catch (...) {
+        return raise_native_exception();
+    }
 }
 
 // The calling form follows the count: none METH_NOARGS, one METH_O, more METH_VARARGS.
@@ -198,18 +212,15 @@ struct Declare : Hooks
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
-        CallGuard guard;
-        try {
+        return guarded_run<D>(args, [args]() -> PyObject* {
             const char* fn = name_of<D>();
             if constexpr (P::count == 1)
-                return finish<D>(convert_call<D, P>(fn, &args), args);
+                return convert_call<D, P>(fn, &args);
             PyObject* a[P::count ? P::count : 1];
             if (!unpack(fn, args, P::count, P::count, a))
-                return finish<D>(nullptr, args);
-            return finish<D>(convert_call<D, P>(fn, a), args);
-        } catch (...) {
-            return raise_native_exception();
-        }
+                return nullptr;
+            return convert_call<D, P>(fn, a);
+        });
     }
 };
 
@@ -307,12 +318,7 @@ struct DeclareOverloads : Hooks
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
-        CallGuard guard;
-        try {
-            return finish<D>(rows()(args), args);
-        } catch (...) {
-            return raise_native_exception();
-        }
+        return guarded_run<D>(args, [args] { return rows()(args); });
     }
 };
 
@@ -375,12 +381,7 @@ struct DeclareByClass : DeclareOverloads<D, C...>
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
-        CallGuard guard;
-        try {
-            return finish<D>(dispatch(args), args);
-        } catch (...) {
-            return raise_native_exception();
-        }
+        return guarded_run<D>(args, [args] { return dispatch(args); });
     }
 };
 
@@ -434,16 +435,13 @@ struct DeclareDefaults : Declare<D, P>
 
     static PyObject* run(PyObject*, PyObject* args) noexcept
     {
-        CallGuard guard;
-        try {
+        return guarded_run<D>(args, [args]() -> PyObject* {
             const char* fn = name_of<D>();
             PyObject* a[P::count];
             if (!unpack(fn, args, Min, P::count, a))
-                return finish<D>(nullptr, args);
-            return finish<D>(convert_call<D, P>(fn, a), args);
-        } catch (...) {
-            return raise_native_exception();
-        }
+                return nullptr;
+            return convert_call<D, P>(fn, a);
+        });
     }
 };
 

@@ -1,9 +1,9 @@
 // Views adapting the values of their source to another type or range.
 
 #include "quelbo/data_type_traits.h"
-#include "views/convert_kernels.h"
+#include "values/chunks.h"
+#include "values/convert_kernels.h"
 #include "views/derived/derived_view.h"
-#include "views/derived/tiles.h"
 
 namespace quelbo {
 using namespace derived;

@@ -13,11 +13,13 @@
 
 namespace quelbo::detail {
 
-// The most bytes a chunk passes through a scratch: small enough to stay in a
-// core's cache between the step that fills it and the one that empties it.
-// A caller measures a chunk by what its scratch holds: the bytes of its
+// The most bytes a chunk passes through a scratch or moves in one call: about
+// a core's cache, so that a scratch is still there for the step that empties
+// it, and large enough that a call costs little beside its bytes (a copy on
+// disk then writes whole pieces of its temporary file, one call each). A
+// caller measures a chunk by what its scratch holds: the bytes of its
 // samples, or of what they reach in a source.
-constexpr std::size_t kChunkBytes = std::size_t(256) << 10;
+constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
 
 // The samples of kChunkBytes, for samples of `bytes` bytes (at least one).
 inline uint64_t chunkSamples(std::size_t bytes)

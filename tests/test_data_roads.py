@@ -138,13 +138,15 @@ def test_derived_views_over_disk_move_chunk_by_chunk(tmp_path):
     assert np.array_equal(read(disk, np.uint8), expected)
 
 
-def test_c_stores_move_chunk_by_chunk():
-    # an index of the first dimension holds 560 KB: more than a chunk, which
-    # then cuts the next dimension
-    a = np.random.default_rng(7).integers(0, 60000, (3, 700, 400)).astype(np.uint16)
+@pytest.mark.parametrize("rows", [700, 1400])
+def test_c_stores_move_chunk_by_chunk(rows):
+    # an index of the first dimension holds 560 KB, two do not fit in a chunk:
+    # three chunks; or 1.1 MB, more than a chunk, which then cuts the next
+    # dimension
+    a = np.random.default_rng(7).integers(0, 60000, (3, rows, 400)).astype(np.uint16)
     store = q.RandomAccessFactory_allocate(a.nbytes)
     q.RandomAccess_write(store, 0, a.tobytes())
-    v = q.ImageViewFactory_from_random_access(store, q.MemoryLayout_C, [3, 700, 400], q.DataTypeId_UINT16)
+    v = q.ImageViewFactory_from_random_access(store, q.MemoryLayout_C, [3, rows, 400], q.DataTypeId_UINT16)
     assert np.array_equal(read(v, np.uint16), a.T)
     assert np.array_equal(read_region(v, np.uint16, [1, 5, 7], [2, 600, 300]), a[1:3, 5:605, 7:307].T)
     values = np.arange(3 * 600 * 300).astype(np.uint16).reshape(300, 600, 3)

@@ -119,8 +119,8 @@ def test_copies_on_disk_hold_the_source_dense_or_strided(tmp_path, dtype, type_i
     assert np.array_equal(read(q.ImageViewFactory_copy_on_disk(copy, str(tmp_path)), dtype), a[:, ::-1, :])
 
 
-def test_derived_views_over_disk_move_band_by_band(tmp_path):
-    # larger than a band of the source: several bands each way
+def test_derived_views_over_disk_move_chunk_by_chunk(tmp_path):
+    # larger than a chunk of the source: several chunks each way
     a = np.random.default_rng(5).integers(0, 255, (1500, 1100), dtype=np.uint8)
     disk = q.ImageViewFactory_create_on_disk(str(tmp_path), [1100, 1500], q.DataTypeId_UINT8)
     write(disk, a)
@@ -128,7 +128,7 @@ def test_derived_views_over_disk_move_band_by_band(tmp_path):
     assert np.array_equal(read(flipped, np.uint8), a[::-1])
     assert np.array_equal(read_region(flipped, np.uint8, [3, 7], [1000, 1400]), a[::-1][7:1407, 3:1003])
     assert np.array_equal(read(q.ImageViewFactory_sub_sample(disk, 3), np.uint8), a[::3, ::3])
-    # writes through a transpose: read, changed and written back band by band
+    # writes through a transpose: read, changed and written back chunk by chunk
     transposed = q.ImageViewFactory_reinterpret_axes(disk, (q.ImageDimension_ROW, q.ImageDimension_COLUMN))
     assert np.array_equal(read(transposed, np.uint8), a.T)
     values = np.arange(1000 * 1400).astype(np.uint8).reshape(1000, 1400)
@@ -138,12 +138,15 @@ def test_derived_views_over_disk_move_band_by_band(tmp_path):
     assert np.array_equal(read(disk, np.uint8), expected)
 
 
-def test_c_stores_move_band_by_band():
-    # a band of the first dimension holds 560 KB: three bands
-    a = np.random.default_rng(7).integers(0, 60000, (3, 700, 400)).astype(np.uint16)
+@pytest.mark.parametrize("rows", [700, 1400])
+def test_c_stores_move_chunk_by_chunk(rows):
+    # an index of the first dimension holds 560 KB, two do not fit in a chunk:
+    # three chunks; or 1.1 MB, more than a chunk, which then cuts the next
+    # dimension
+    a = np.random.default_rng(7).integers(0, 60000, (3, rows, 400)).astype(np.uint16)
     store = q.RandomAccessFactory_allocate(a.nbytes)
     q.RandomAccess_write(store, 0, a.tobytes())
-    v = q.ImageViewFactory_from_random_access(store, q.MemoryLayout_C, [3, 700, 400], q.DataTypeId_UINT16)
+    v = q.ImageViewFactory_from_random_access(store, q.MemoryLayout_C, [3, rows, 400], q.DataTypeId_UINT16)
     assert np.array_equal(read(v, np.uint16), a.T)
     assert np.array_equal(read_region(v, np.uint16, [1, 5, 7], [2, 600, 300]), a[1:3, 5:605, 7:307].T)
     values = np.arange(3 * 600 * 300).astype(np.uint16).reshape(300, 600, 3)

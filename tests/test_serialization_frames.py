@@ -41,7 +41,7 @@ def round_trip(f):
     return out
 
 
-@pytest.mark.parametrize("rows", [0, 1, 7, 5000])
+@pytest.mark.parametrize("rows", [0, 1, 7, 5000, 150_000])  # the last: columns of several chunks
 def test_round_trips(rows):
     f, expected = frame(rows, rows)
     assert twin.frame_content(f) == expected

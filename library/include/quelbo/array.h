@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelbo/data_type_traits.h"
+#include "quelbo/element_types.h"
 #include "quelbo/export.h"
 #include "quelbo/indexer.h"
 #include "quelbo/vector.h"
@@ -67,26 +68,10 @@ private:
     std::unique_ptr<Private> m_private;
 };
 
-using ArrayXu8 = ArrayX<uint8_t>;
-using ArrayXi8 = ArrayX<int8_t>;
-using ArrayXu16 = ArrayX<uint16_t>;
-using ArrayXi16 = ArrayX<int16_t>;
-using ArrayXu32 = ArrayX<uint32_t>;
-using ArrayXi32 = ArrayX<int32_t>;
-using ArrayXu64 = ArrayX<uint64_t>;
-using ArrayXi64 = ArrayX<int64_t>;
-using ArrayXf = ArrayX<float>;
-using ArrayXd = ArrayX<double>;
-
-extern template class ArrayX<uint8_t>;
-extern template class ArrayX<int8_t>;
-extern template class ArrayX<uint16_t>;
-extern template class ArrayX<int16_t>;
-extern template class ArrayX<uint32_t>;
-extern template class ArrayX<int32_t>;
-extern template class ArrayX<uint64_t>;
-extern template class ArrayX<int64_t>;
-extern template class ArrayX<float>;
-extern template class ArrayX<double>;
+#define QUELBO_ARRAY_OF(T, S, ID)                                                                                      \
+    using ArrayX##S = ArrayX<T>;                                                                                       \
+    extern template class ArrayX<T>;
+QUELBO_ELEMENT_TYPES(QUELBO_ARRAY_OF)
+#undef QUELBO_ARRAY_OF
 
 } // namespace quelbo

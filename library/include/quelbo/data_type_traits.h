@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "quelbo/data_type.h"
+#include "quelbo/element_types.h"
 #include "quelbo/error.h"
 
 namespace quelbo {
@@ -12,22 +13,13 @@ namespace quelbo {
 template <class T>
 struct DataTypeTraits;
 
-#define QUELBO_DATA_TYPE_TRAITS(T, ID)                                                                                 \
+#define QUELBO_DATA_TYPE_TRAITS(T, S, ID)                                                                              \
     template <>                                                                                                        \
     struct DataTypeTraits<T>                                                                                           \
     {                                                                                                                  \
         static DataType toDataType() { return DataType(DataTypeId::ID); }                                              \
-    }
-QUELBO_DATA_TYPE_TRAITS(uint8_t, UINT8);
-QUELBO_DATA_TYPE_TRAITS(int8_t, INT8);
-QUELBO_DATA_TYPE_TRAITS(uint16_t, UINT16);
-QUELBO_DATA_TYPE_TRAITS(int16_t, INT16);
-QUELBO_DATA_TYPE_TRAITS(uint32_t, UINT32);
-QUELBO_DATA_TYPE_TRAITS(int32_t, INT32);
-QUELBO_DATA_TYPE_TRAITS(uint64_t, UINT64);
-QUELBO_DATA_TYPE_TRAITS(int64_t, INT64);
-QUELBO_DATA_TYPE_TRAITS(float, FLOAT);
-QUELBO_DATA_TYPE_TRAITS(double, DOUBLE);
+    };
+QUELBO_ELEMENT_TYPES(QUELBO_DATA_TYPE_TRAITS)
 #undef QUELBO_DATA_TYPE_TRAITS
 
 // ------------------------------------------------------------ the other way
@@ -55,6 +47,15 @@ constexpr bool isNumericElement<Element<T>> = true;
 
 namespace element_detail {
 
+// The primitive type of a native element type.
+template <class T>
+constexpr PrimitiveTypeId primitiveOf()
+{
+    return std::is_floating_point<T>::value ? PrimitiveTypeId::FLOATING_POINT
+           : std::is_signed<T>::value       ? PrimitiveTypeId::SIGNED_INTEGER
+                                            : PrimitiveTypeId::UNSIGNED_INTEGER;
+}
+
 template <bool Texts, class F, class Otherwise>
 decltype(auto) visit(DataType type, F&& f, Otherwise&& otherwise)
 {
@@ -67,30 +68,16 @@ decltype(auto) visit(DataType type, F&& f, Otherwise&& otherwise)
             throw InvalidArgument("no native element type for " + type.toString());
         }
     };
-    bool const sign = type.primitiveType() == PrimitiveTypeId::SIGNED_INTEGER;
-    switch (type.primitiveType()) {
-    case PrimitiveTypeId::UNSIGNED_INTEGER:
-    case PrimitiveTypeId::SIGNED_INTEGER:
-        switch (type.bitDepth()) {
-        case 8:
-            return sign ? f(Element<int8_t>{}) : f(Element<uint8_t>{});
-        case 16:
-            return sign ? f(Element<int16_t>{}) : f(Element<uint16_t>{});
-        case 32:
-            return sign ? f(Element<int32_t>{}) : f(Element<uint32_t>{});
-        case 64:
-            return sign ? f(Element<int64_t>{}) : f(Element<uint64_t>{});
-        }
-        break;
-    case PrimitiveTypeId::FLOATING_POINT:
-        if (type.bitDepth() == 32)
-            return f(Element<float>{});
-        if (type.bitDepth() == 64)
-            return f(Element<double>{});
-        break;
-    case PrimitiveTypeId::UNICODE_STRING:
-        if constexpr (Texts) {
-            switch (type.bitDepth()) {
+    PrimitiveTypeId const primitive = type.primitiveType();
+    size_t const bits = type.bitDepth();
+#define QUELBO_VISIT_ELEMENT(T, S, ID)                                                                                 \
+    if (primitive == primitiveOf<T>() && bits == 8 * sizeof(T))                                                        \
+        return f(Element<T>{});
+    QUELBO_ELEMENT_TYPES(QUELBO_VISIT_ELEMENT)
+#undef QUELBO_VISIT_ELEMENT
+    if constexpr (Texts) {
+        if (primitive == PrimitiveTypeId::UNICODE_STRING) {
+            switch (bits) {
             case 8:
                 return f(TextElement<uint8_t>{});
             case 16:
@@ -99,9 +86,6 @@ decltype(auto) visit(DataType type, F&& f, Otherwise&& otherwise)
                 return f(TextElement<uint32_t>{});
             }
         }
-        break;
-    default:
-        break;
     }
     return other();
 }
@@ -144,9 +128,9 @@ decltype(auto) visitPair(DataType from, DataType to, F&& f, Otherwise&& otherwis
 template <class F>
 void forEachElement(F&& f)
 {
-    f(Element<uint8_t>{}), f(Element<uint16_t>{}), f(Element<uint32_t>{}), f(Element<uint64_t>{});
-    f(Element<int8_t>{}), f(Element<int16_t>{}), f(Element<int32_t>{}), f(Element<int64_t>{});
-    f(Element<float>{}), f(Element<double>{});
+#define QUELBO_EACH_ELEMENT(T, S, ID) f(Element<T>{});
+    QUELBO_ELEMENT_TYPES(QUELBO_EACH_ELEMENT)
+#undef QUELBO_EACH_ELEMENT
 }
 
 } // namespace quelbo

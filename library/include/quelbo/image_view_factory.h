@@ -178,9 +178,6 @@ public:
     // properties that do not fit it.
     static std::shared_ptr<ImageView> copyOnDisk(std::shared_ptr<ImageView> image);
     static std::shared_ptr<ImageView> copyOnDisk(std::shared_ptr<ImageView> image, std::string const& dirPath);
-
-    // The largest chunk copyOnDisk moves at once.
-    static constexpr size_t COPY_CHUNK_BYTES = size_t(1) << 20;
 };
 
 } // namespace quelbo

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelbo/data_type.h"
+#include "quelbo/element_types.h"
 #include "quelbo/export.h"
 
 namespace quelbo {
@@ -41,16 +42,9 @@ public:
     static std::shared_ptr<VariantDataValue> create(int64_t value);
     static std::shared_ptr<VariantDataValue> create(double value);
     static std::shared_ptr<VariantDataValue> create(char const* value);
-    static std::shared_ptr<VariantDataValue> create(uint8_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(uint16_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(uint32_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(uint64_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(int8_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(int16_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(int32_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(int64_t const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(float const* values, size_t count);
-    static std::shared_ptr<VariantDataValue> create(double const* values, size_t count);
+#define QUELBO_CREATE_OF(T, S, ID) static std::shared_ptr<VariantDataValue> create(T const* values, size_t count);
+    QUELBO_ELEMENT_TYPES(QUELBO_CREATE_OF)
+#undef QUELBO_CREATE_OF
     static std::shared_ptr<VariantDataValue> create(char const** values, size_t count);
 };
 

@@ -3,18 +3,13 @@
 #include <memory>
 
 #include "quelbo/array.h"
+#include "quelbo/element_types.h"
 #include "quelbo/export.h"
 #include "quelbo/matrix.h"
 #include "quelbo/stream_access.h"
 #include "quelbo/vector.h"
 
 namespace quelbo {
-
-// The element types of vectors and value arrays with their name suffixes.
-#define QUELBO_SERIALIZATION_ELEMENTS(X)                                                                               \
-    X(uint8_t, u8)                                                                                                     \
-    X(uint16_t, u16) X(uint32_t, u32) X(uint64_t, u64) X(int8_t, i8) X(int16_t, i16) X(int32_t, i32) X(int64_t, i64)   \
-        X(float, f) X(double, d)
 
 class ImageView;
 class DataFrameView;
@@ -36,7 +31,7 @@ public:
     static void encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame, std::shared_ptr<StreamAccess> outStream);
     static std::shared_ptr<DataFrameView> decodeDataFrameView(std::shared_ptr<StreamAccess> inStream);
 
-#define QUELBO_SERIALIZATION_OF(T, S)                                                                                  \
+#define QUELBO_SERIALIZATION_OF(T, S, ID)                                                                              \
     static void encodeArrayX##S(ArrayX<T> const& src, std::shared_ptr<StreamAccess> dst);                              \
     static ArrayX<T> decodeArrayX##S(std::shared_ptr<StreamAccess> src);                                               \
     static void encodeVector2##S(Vector<T, 2> const& vect, std::shared_ptr<StreamAccess> outStream);                   \
@@ -47,7 +42,7 @@ public:
     static Vector<T, 3> decodeVector3##S(std::shared_ptr<StreamAccess> inStream);                                      \
     static Vector<T, 4> decodeVector4##S(std::shared_ptr<StreamAccess> inStream);                                      \
     static VectorX<T> decodeVectorX##S(std::shared_ptr<StreamAccess> inStream);
-    QUELBO_SERIALIZATION_ELEMENTS(QUELBO_SERIALIZATION_OF)
+    QUELBO_ELEMENT_TYPES(QUELBO_SERIALIZATION_OF)
 #undef QUELBO_SERIALIZATION_OF
 
     static void encodeMatrix3f(Matrix<float, 3> const& mat, std::shared_ptr<StreamAccess> outStream);

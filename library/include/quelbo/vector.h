@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "quelbo/element_types.h"
 #include "quelbo/error.h"
 #include "quelbo/export.h"
 
@@ -513,23 +514,12 @@ Vector<T, N>::Vector(VectorX<T> const& other) : m_data{}
     std::copy(other.data(), other.data() + N, m_data.begin());
 }
 
-#define QUELBO_VECTOR_ALIASES(suffix, type)                                                                            \
-    using Vector2##suffix = Vector<type, 2>;                                                                           \
-    using Vector3##suffix = Vector<type, 3>;                                                                           \
-    using Vector4##suffix = Vector<type, 4>;                                                                           \
-    using VectorX##suffix = VectorX<type>;
-
-QUELBO_VECTOR_ALIASES(u8, uint8_t)
-QUELBO_VECTOR_ALIASES(i8, int8_t)
-QUELBO_VECTOR_ALIASES(u16, uint16_t)
-QUELBO_VECTOR_ALIASES(i16, int16_t)
-QUELBO_VECTOR_ALIASES(u32, uint32_t)
-QUELBO_VECTOR_ALIASES(i32, int32_t)
-QUELBO_VECTOR_ALIASES(u64, uint64_t)
-QUELBO_VECTOR_ALIASES(i64, int64_t)
-QUELBO_VECTOR_ALIASES(f, float)
-QUELBO_VECTOR_ALIASES(d, double)
-
+#define QUELBO_VECTOR_ALIASES(T, S, ID)                                                                                \
+    using Vector2##S = Vector<T, 2>;                                                                                   \
+    using Vector3##S = Vector<T, 3>;                                                                                   \
+    using Vector4##S = Vector<T, 4>;                                                                                   \
+    using VectorX##S = VectorX<T>;
+QUELBO_ELEMENT_TYPES(QUELBO_VECTOR_ALIASES)
 #undef QUELBO_VECTOR_ALIASES
 
 } // namespace quelbo

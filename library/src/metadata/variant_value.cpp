@@ -136,21 +136,12 @@ std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const* va
     return create(&value, 1);
 }
 
-#define QUELBO_NUMERIC_CREATE(T, ID)                                                                                   \
+#define QUELBO_NUMERIC_CREATE(T, S, ID)                                                                                \
     std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(T const* values, size_t count)                   \
     {                                                                                                                  \
         return numeric(DataTypeId::ID, values, count);                                                                 \
     }
-QUELBO_NUMERIC_CREATE(uint8_t, UINT8)
-QUELBO_NUMERIC_CREATE(uint16_t, UINT16)
-QUELBO_NUMERIC_CREATE(uint32_t, UINT32)
-QUELBO_NUMERIC_CREATE(uint64_t, UINT64)
-QUELBO_NUMERIC_CREATE(int8_t, INT8)
-QUELBO_NUMERIC_CREATE(int16_t, INT16)
-QUELBO_NUMERIC_CREATE(int32_t, INT32)
-QUELBO_NUMERIC_CREATE(int64_t, INT64)
-QUELBO_NUMERIC_CREATE(float, FLOAT)
-QUELBO_NUMERIC_CREATE(double, DOUBLE)
+QUELBO_ELEMENT_TYPES(QUELBO_NUMERIC_CREATE)
 #undef QUELBO_NUMERIC_CREATE
 
 std::shared_ptr<VariantDataValue> VariantDataValueFactory::create(char const** values, size_t count)

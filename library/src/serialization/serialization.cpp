@@ -216,7 +216,7 @@ V Serialization::decode(std::shared_ptr<StreamAccess> inStream)
     return Codec<V>::decode(inStream);
 }
 
-#define QUELBO_SERIALIZATION_OF(T, S)                                                                                  \
+#define QUELBO_SERIALIZATION_OF(T, S, ID)                                                                              \
     template void Serialization::encode(ArrayX<T> const&, std::shared_ptr<StreamAccess>);                              \
     template void Serialization::encode(Vector<T, 2> const&, std::shared_ptr<StreamAccess>);                           \
     template void Serialization::encode(Vector<T, 3> const&, std::shared_ptr<StreamAccess>);                           \
@@ -267,7 +267,7 @@ V Serialization::decode(std::shared_ptr<StreamAccess> inStream)
     {                                                                                                                  \
         return decode<VectorX<T>>(s);                                                                                  \
     }
-QUELBO_SERIALIZATION_ELEMENTS(QUELBO_SERIALIZATION_OF)
+QUELBO_ELEMENT_TYPES(QUELBO_SERIALIZATION_OF)
 #undef QUELBO_SERIALIZATION_OF
 
 #define QUELBO_SERIALIZATION_MATRIX(T, N, S)                                                                           \

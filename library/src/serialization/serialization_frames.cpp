@@ -7,6 +7,7 @@
 #include "quelbo/data_frame.h"
 #include "quelbo/serialization.h"
 #include "serialization/serialization_stream.h"
+#include "values/chunks.h"
 
 namespace quelbo {
 
@@ -16,8 +17,7 @@ using serial::Kind;
 using serial::Reader;
 using serial::Writer;
 
-// Cells move by runs of about this many bytes (numbers) or strings.
-constexpr std::size_t kRunBytes = std::size_t(16) << 20;
+// Strings move by runs of this many; numbers by chunks.
 constexpr std::size_t kRunStrings = 4096;
 // The fewest bytes a column description takes: name length, type, unit length.
 constexpr uint64_t kColumnBytes = 8 + 8 + 8;
@@ -73,13 +73,16 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
             continue;
         }
         std::size_t const cell = types[c].byteCount();
-        std::size_t const step = std::max<std::size_t>(1, kRunBytes / cell);
-        std::vector<uint8_t> run(std::min(rows, step) * cell);
-        for (std::size_t at = 0; at < rows; at += step) {
-            std::size_t const n = std::min(step, rows - at);
-            frame.readBytes(c, at, n, run.data(), n * cell);
-            out.raw(run.data(), n * cell);
-        }
+        std::vector<uint8_t> run;
+        VectorXu64 all(1);
+        all[0] = rows;
+        detail::forEachChunk(RegionXu64(VectorXu64(1), all), detail::chunkSamples(cell),
+                             [&](RegionXu64 const& part, uint64_t at) {
+                                 std::size_t const n = std::size_t(part.size()[0]);
+                                 run.resize(n * cell);
+                                 frame.readBytes(c, std::size_t(at), n, run.data(), n * cell);
+                                 out.raw(run.data(), n * cell);
+                             });
     }
     out.sync();
     out.flush();

@@ -11,6 +11,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/serialization.h"
 #include "serialization/serialization_stream.h"
+#include "values/chunks.h"
 
 namespace quelbo {
 
@@ -20,8 +21,6 @@ using serial::Kind;
 using serial::Reader;
 using serial::Writer;
 
-// Samples move between the view and the stream by slabs of about this size.
-constexpr std::size_t kSlabBytes = std::size_t(16) << 20;
 // The fewest bytes a metadata node takes: key length, value flag, child count.
 constexpr uint64_t kNodeBytes = 8 + 1 + 8;
 
@@ -248,28 +247,6 @@ bool denseFortran(ImageView& view, std::size_t bytes)
     return ix.isContinuous() && ix.byteCount() == bytes;
 }
 
-// Calls f(region, bytes) over slabs along the last dimension that cover the
-// view in FORTRAN order.
-template <class F>
-void eachSlab(VectorXu64 const& shape, std::size_t bytes, F&& f)
-{
-    std::size_t const n = shape.size();
-    if (bytes == 0 || n == 0)
-        return;
-    uint64_t const last = shape[n - 1];
-    std::size_t const perLayer = bytes / last;
-    uint64_t const step = std::max<uint64_t>(1, kSlabBytes / std::max<std::size_t>(perLayer, 1));
-    for (uint64_t at = 0; at < last; at += step) {
-        VectorXu64 origin(n);
-        VectorXu64 size(shape);
-        for (std::size_t k = 0; k < n; ++k)
-            origin[k] = 0;
-        origin[n - 1] = at;
-        size[n - 1] = std::min(step, last - at);
-        f(RegionXu64(origin, size), perLayer * size[n - 1]);
-    }
-}
-
 } // namespace
 
 void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::shared_ptr<StreamAccess> outStream)
@@ -302,12 +279,16 @@ void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::share
     if (denseFortran(*image, bytes)) {
         out.raw(image->bufferReadOnly(), bytes);
     } else {
-        std::vector<uint8_t> slab;
-        eachSlab(shape, bytes, [&](RegionXu64 const& region, std::size_t size) {
-            slab.resize(size);
-            image->readRegionChecked(region, slab.data(), size);
-            out.raw(slab.data(), size);
-        });
+        // chunks of the samples in FORTRAN order, one after the other
+        std::size_t const unit = type.byteCount();
+        std::vector<uint8_t> chunk;
+        detail::forEachChunk(RegionXu64(VectorXu64(shape.size()), shape), detail::chunkSamples(unit),
+                             [&](RegionXu64 const& region, uint64_t) {
+                                 std::size_t const size = region.elementCount() * unit;
+                                 chunk.resize(size);
+                                 image->readRegionChecked(region, chunk.data(), size);
+                                 out.raw(chunk.data(), size);
+                             });
     }
     out.sync();
     out.flush();

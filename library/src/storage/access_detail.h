@@ -49,6 +49,27 @@ std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, See
 // Error "<what>: the <kind> is not opened for <operation>".
 [[noreturn]] void missingCapability(std::string const& kind, char const* operation);
 
+// An accessor's check before an operation: missingCapability("store" or
+// "stream", operation) unless it supports cap.
+inline void need(RandomAccess const& store, RandomAccessCapability cap, char const* operation)
+{
+    if (!store.support(cap))
+        missingCapability("store", operation);
+}
+inline void need(StreamAccess const& stream, StreamAccessCapability cap, char const* operation)
+{
+    if (!stream.support(cap))
+        missingCapability("stream", operation);
+}
+
+// A factory's check of its input: InvalidArgument "<operation>: empty input".
+template <class P>
+void needInput(P const& p, char const* operation)
+{
+    if (!p)
+        throw InvalidArgument(std::string{operation} + ": empty input");
+}
+
 // Error for an offset past the end of a store of the given size.
 [[noreturn]] void offsetPastEnd(std::size_t offset, std::size_t size);
 

@@ -17,15 +17,15 @@ namespace {
 
 // A read bridges a gap this small between two runs (into a scratch) rather
 // than making a call more.
-constexpr std::size_t BRIDGED_GAP = 4096;
+constexpr std::size_t kBridgedGap = 4096;
 // Runs shorter than this are read a tile of the file at a time into a
 // scratch and copied out: cheaper than a piece of a vectored call each.
-constexpr std::size_t SHORT_RUN = 4096;
-constexpr std::size_t TILE = std::size_t(1) << 20;
+constexpr std::size_t kShortRun = 4096;
+constexpr std::size_t kTile = std::size_t(1) << 20;
 #ifdef IOV_MAX
-constexpr std::size_t PIECES = IOV_MAX < 1024 ? IOV_MAX : 1024;
+constexpr std::size_t kPieces = IOV_MAX < 1024 ? IOV_MAX : 1024;
 #else
-constexpr std::size_t PIECES = 16;
+constexpr std::size_t kPieces = 16;
 #endif
 
 // Moves total bytes at offset through the pieces; fewer only at the end of
@@ -64,7 +64,7 @@ ssize_t moveAll(int fd, std::vector<iovec>& pieces, std::size_t offset, std::siz
 // (neither needs its bytes cleared).
 uint8_t* scratch()
 {
-    thread_local std::unique_ptr<uint8_t[]> bytes(new uint8_t[TILE]);
+    thread_local std::unique_ptr<uint8_t[]> bytes(new uint8_t[kTile]);
     return bytes.get();
 }
 
@@ -95,11 +95,11 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
         std::size_t end = offset;
         std::size_t j = i;
         pieces.clear();
-        if (reading && runs[i].size < SHORT_RUN) {
+        if (reading && runs[i].size < kShortRun) {
             // Short runs close together: the span they lie in, a tile at most.
-            for (; j < count && runs[j].size < SHORT_RUN; ++j) {
+            for (; j < count && runs[j].size < kShortRun; ++j) {
                 ByteRun const& r = runs[j];
-                if (r.offset < end || r.offset - end > BRIDGED_GAP || r.offset + r.size - offset > TILE)
+                if (r.offset < end || r.offset - end > kBridgedGap || r.offset + r.size - offset > kTile)
                     break;
                 end = r.offset + r.size;
             }
@@ -118,10 +118,10 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
             j = i;
             end = offset;
         }
-        for (; j < count && pieces.size() < PIECES; ++j) {
+        for (; j < count && pieces.size() < kPieces; ++j) {
             ByteRun const& r = runs[j];
             if (r.offset != end) {
-                if (!reading || r.offset < end || r.offset - end > BRIDGED_GAP || pieces.size() + 2 > PIECES)
+                if (!reading || r.offset < end || r.offset - end > kBridgedGap || pieces.size() + 2 > kPieces)
                     break;
                 pieces.push_back({scratch(), r.offset - end});
                 end = r.offset;

@@ -133,11 +133,11 @@ public:
         if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
             fail("resize");
         // Pieces written before keep their bytes up to the smaller size.
-        std::size_t const pieces = (newSize + PIECE - 1) / PIECE, kept = std::min(pieces, m_pieces);
+        std::size_t const pieces = (newSize + kPiece - 1) / kPiece, kept = std::min(pieces, m_pieces);
         auto written = std::make_unique<std::atomic<bool>[]>(pieces);
         for (std::size_t i = 0; i < pieces; ++i)
             written[i].store(i < kept && m_written[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
-        if (kept && newSize < m_size && newSize % PIECE)
+        if (kept && newSize < m_size && newSize % kPiece)
             written[kept - 1].store(false, std::memory_order_relaxed);
         m_written = std::move(written);
         m_pieces = pieces;
@@ -161,8 +161,8 @@ private:
     // Longer ones are positioned calls while they reach pieces of the file
     // never written (a copy into the mapping would first fault in every new
     // page), and go through the mapping once every piece they reach was.
-    static constexpr std::size_t MAPPED_RUN = std::size_t(256) << 10;
-    static constexpr std::size_t PIECE = std::size_t(1) << 20;
+    static constexpr std::size_t kMappedRun = std::size_t(256) << 10;
+    static constexpr std::size_t kPiece = std::size_t(1) << 20;
 
     // Whether every piece the runs reach was written before; marks them
     // written when `writing`.
@@ -172,8 +172,8 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             if (!runs[i].size)
                 continue;
-            std::size_t const last = (runs[i].offset + runs[i].size - 1) / PIECE;
-            for (std::size_t k = runs[i].offset / PIECE; k <= last; ++k) {
+            std::size_t const last = (runs[i].offset + runs[i].size - 1) / kPiece;
+            for (std::size_t k = runs[i].offset / kPiece; k <= last; ++k) {
                 all = all && m_written[k].load(std::memory_order_relaxed);
                 if (writing)
                     m_written[k].store(true, std::memory_order_relaxed);
@@ -204,7 +204,7 @@ private:
             pieces += i == 0 || offset != runs[i - 1].offset + runs[i - 1].size;
         }
         bool const written = reachesWritten(runs, count, !reading);
-        if (m_mapping && (total < MAPPED_RUN * pieces || written)) {
+        if (m_mapping && (total < kMappedRun * pieces || written)) {
             // Guarded: the file shrunk from outside fails the transfer.
             std::size_t const copied = detail::mappedRuns(m_mapping, runs, count, !reading);
             if (copied != count) {

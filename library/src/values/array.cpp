@@ -287,15 +287,8 @@ bool ArrayX<T>::operator==(ArrayX const& other) const
     return equal;
 }
 
-template class ArrayX<uint8_t>;
-template class ArrayX<int8_t>;
-template class ArrayX<uint16_t>;
-template class ArrayX<int16_t>;
-template class ArrayX<uint32_t>;
-template class ArrayX<int32_t>;
-template class ArrayX<uint64_t>;
-template class ArrayX<int64_t>;
-template class ArrayX<float>;
-template class ArrayX<double>;
+#define QUELBO_ARRAY_OF(T, S, ID) template class ArrayX<T>;
+QUELBO_ELEMENT_TYPES(QUELBO_ARRAY_OF)
+#undef QUELBO_ARRAY_OF
 
 } // namespace quelbo

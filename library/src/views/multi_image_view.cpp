@@ -1,11 +1,11 @@
-// Multi-image views: ordered lists of frames, and the factory that makes them.
+// Multi-image views: ordered lists of frames, and the factory that makes them
+// from frames (the frames of a view are derived views: views/derived/).
 #include <string>
 
 #include "quelbo/multi_image_view.h"
-#include "views/derived/derived_view.h"
+#include "views/view_parts.h"
 
 namespace quelbo {
-using namespace derived;
 
 MultiImageView::MultiImageView(std::vector<std::shared_ptr<ImageView>> frames, MultiImageCapabilitySet capabilities)
     : View(ViewDataOrigin::COMPOSITE, "MultiImageView"), m_frames(std::move(frames)), m_capabilities(capabilities)
@@ -98,48 +98,6 @@ std::shared_ptr<MultiImageView> MultiImageViewFactory::createFromList(std::share
     if (count && !list)
         throw InvalidArgument("MultiImageViewFactory: no frame list");
     return std::make_shared<MultiImageView>(std::vector<std::shared_ptr<ImageView>>(list, list + count));
-}
-
-std::shared_ptr<MultiImageView> MultiImageViewFactory::unstack(std::shared_ptr<ImageView> view,
-                                                               ImageDimension dimension)
-{
-    needView(view, "unstack");
-    ImageType const axes = axesOf(*view);
-    if (dimension < ImageDimension::COLUMN || dimension > ImageDimension::SEQUENCE || !axes.has(dimension))
-        throw Error("MultiImageViewFactory: the view has no dimension " + std::to_string(int(dimension)));
-    return unstack(view, axes.indexDimension(dimension));
-}
-
-std::shared_ptr<MultiImageView> MultiImageViewFactory::unstack(std::shared_ptr<ImageView> view,
-                                                               size_t idxDimensionUnstack)
-{
-    needView(view, "unstack");
-    size_t const n = view->dimensionCount();
-    if (n < 2)
-        throw Error("MultiImageViewFactory: a view of " + std::to_string(n) + " dimensions cannot be unstacked");
-    if (idxDimensionUnstack >= n)
-        throw Error("MultiImageViewFactory: dimension " + std::to_string(idxDimensionUnstack) + " of a view of " +
-                    std::to_string(n));
-    std::vector<std::shared_ptr<ImageView>> frames;
-    for (uint64_t i = 0, count = view->shape().data()[idxDimensionUnstack]; i < count; ++i)
-        frames.push_back(sliceOf(view, idxDimensionUnstack, i));
-    return std::make_shared<MultiImageView>(std::move(frames));
-}
-
-std::shared_ptr<MultiImageView> MultiImageViewFactory::deinterlace(std::shared_ptr<ImageView> view)
-{
-    needView(view, "deinterlace");
-    size_t const components = view->dataType().elementCount();
-    std::vector<std::shared_ptr<ImageView>> frames;
-    if (components > 1) {
-        for (size_t i = 0; i < components; ++i)
-            frames.push_back(channelOf(view, i));
-        return std::make_shared<MultiImageView>(std::move(frames));
-    }
-    if (axesOf(*view).has(ImageDimension::CHANNEL))
-        return unstack(view, ImageDimension::CHANNEL);
-    frames.push_back(view);
-    return std::make_shared<MultiImageView>(std::move(frames));
 }
 
 } // namespace quelbo

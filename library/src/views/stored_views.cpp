@@ -46,13 +46,11 @@ public:
         m_bytes = bytesOf(shape, type);
         m_shape = std::move(shape);
         m_type = type;
-        m_strides = VectorXu64(m_shape.size());
-        uint64_t s = m_type.byteCount();
-        for (size_t k = 0; k < m_shape.size(); ++k) {
-            size_t const d = dimension(k);
-            m_strides.data()[d] = s;
-            s *= m_shape.data()[d];
-        }
+        size_t const n = m_shape.size();
+        m_order = detail::identityOrder(n);
+        if (m_layout == MemoryLayout::C)
+            std::reverse(m_order.data(), m_order.data() + n);
+        m_strides = detail::denseStrides(m_shape, m_type.byteCount(), m_order);
     }
 
     static size_t bytesOf(VectorXu64 const& shape, DataType type) { return regionBytes(shape, type.byteCount()); }
@@ -70,17 +68,11 @@ private:
     }
 
     // Runs handed to the store in one call at most.
-    static constexpr size_t RUN_BATCH = 4096;
-    // The most bytes a band of a C-layout transfer passes through (more when
-    // one index of the first dimension holds more).
-    static constexpr size_t BAND_BYTES = ImageViewFactory::COPY_CHUNK_BYTES;
-
-    // The k-th dimension from the fastest in the store.
-    size_t dimension(size_t k) const { return m_layout == MemoryLayout::C ? m_shape.size() - 1 - k : k; }
+    static constexpr size_t kRunBatch = 4096;
 
     // Moves the region between the store and a dense buffer in the default
     // layout: straight for FORTRAN; for C through a scratch in the store's
-    // order, a band of the store's slowest dimension (the first) at a time.
+    // order, a bounded chunk at a time.
     void move(RegionXu64 const& region, uint8_t* dense, bool reading)
     {
         if (region.isEmpty())
@@ -88,28 +80,22 @@ private:
         size_t const n = m_shape.size();
         if (m_layout != MemoryLayout::C || n < 2)
             return moveRuns(region, dense, reading);
-        VectorXu64 order(n), size = region.size(), origin = region.origin();
-        for (size_t k = 0; k < n; ++k)
-            order.data()[k] = dimension(k);
-        uint64_t const extent = size.data()[0];
-        size.data()[0] = 1;
-        uint64_t const step = std::max<uint64_t>(1, BAND_BYTES / regionBytes(size, m_type.byteCount()));
-        size.data()[0] = std::min(step, extent);
-        detail::Scratch ordered(regionBytes(size, m_type.byteCount()));
+        size_t const unit = m_type.byteCount();
+        detail::Scratch ordered;
         Indexer const whole(region.size(), m_type);
         VectorXu64 const zero(n);
         VectorXu64 at(n);
-        for (uint64_t done = 0; done < extent; done += step) {
-            at.data()[0] = done;
-            origin.data()[0] = region.origin().data()[0] + done;
-            size.data()[0] = std::min(step, extent - done);
-            Indexer const storeOrder(size, m_type, order);
+        detail::forEachChunk(region, m_order, detail::chunkSamples(unit), [&](RegionXu64 const& chunk, uint64_t) {
+            for (size_t d = 0; d < n; ++d)
+                at.data()[d] = chunk.origin().data()[d] - region.origin().data()[d];
+            ordered.resize(chunk.elementCount() * unit);
+            Indexer const storeOrder(chunk.size(), m_type, m_order);
             if (!reading)
-                RegionCopier(whole, storeOrder, at, zero, size, m_type).copy(dense, ordered.data());
-            moveRuns(RegionXu64(origin, size), ordered.data(), reading);
+                RegionCopier(whole, storeOrder, at, zero, chunk.size(), m_type).copy(dense, ordered.data());
+            moveRuns(chunk, ordered.data(), reading);
             if (reading)
-                RegionCopier(storeOrder, whole, zero, at, size, m_type).copy(ordered.data(), dense);
-        }
+                RegionCopier(storeOrder, whole, zero, at, chunk.size(), m_type).copy(ordered.data(), dense);
+        });
     }
 
     // Moves the region between the store and a buffer dense in the store's
@@ -120,13 +106,7 @@ private:
         size_t const unit = m_type.byteCount();
         // The store's side and the buffer's, dense in the store's order:
         // runs merge over the leading dimensions the region covers whole.
-        VectorXu64 packed(n);
-        uint64_t step = unit;
-        for (size_t k = 0; k < n; ++k) {
-            size_t const d = dimension(k);
-            packed.data()[d] = step;
-            step *= region.size().data()[d];
-        }
+        VectorXu64 const packed = detail::denseStrides(region.size(), unit, m_order);
         uint64_t start = 0;
         for (size_t d = 0; d < n; ++d)
             start += region.origin().data()[d] * m_strides.data()[d];
@@ -136,7 +116,7 @@ private:
         // store's fastest dimension) goes sample by sample.
         bool const whole = runs.dense();
         size_t const runBytes = whole ? runs.runBytes() : unit;
-        size_t const room = size_t(std::min<uint64_t>(RUN_BATCH, runs.runCount() * (whole ? 1 : run.size)));
+        size_t const room = size_t(std::min<uint64_t>(kRunBatch, runs.runCount() * (whole ? 1 : run.size)));
         std::unique_ptr<ByteRun[]> const batch(new ByteRun[room]);
         size_t used = 0, expected = 0;
         auto flush = [&] {
@@ -171,6 +151,7 @@ private:
     MemoryLayout m_layout;
     VectorXu64 m_shape;
     DataType m_type;
+    VectorXu64 m_order; // the dimensions from the fastest in the store
     VectorXu64 m_strides;
     size_t m_bytes = 0;
 };
@@ -381,23 +362,13 @@ std::shared_ptr<ImageView> onDisk(std::string const& dirPath, VectorXu64 const& 
                                         std::move(p), std::move(metadata), ParallelAccessCapabilitySet(parallel));
 }
 
-// Copies an image into a disk view by chunks of at most COPY_CHUNK_BYTES,
-// each a contiguous run of the file: whole leading dimensions and a slab of
-// the next one.
+// Copies an image into a disk view by bounded chunks, each a contiguous run
+// of the file.
 void copyByChunks(ImageView& from, ImageView& to)
 {
     VectorXu64 const shape = from.shape();
     size_t const n = shape.size();
     size_t const unit = from.dataType().byteCount();
-    for (size_t d = 0; d < n; ++d)
-        if (shape.data()[d] == 0)
-            return;
-    uint64_t const budget = std::max<uint64_t>(1, ImageViewFactory::COPY_CHUNK_BYTES / unit);
-    size_t whole = 0;
-    uint64_t wholeUnits = 1;
-    while (whole < n && wholeUnits * shape.data()[whole] <= budget)
-        wholeUnits *= shape.data()[whole++];
-    uint64_t const slab = whole < n ? std::max<uint64_t>(1, budget / wholeUnits) : 1;
     // A source holding its bytes dense in the default layout is written
     // straight from its memory; any other is read chunk by chunk.
     const uint8_t* bytes = nullptr;
@@ -412,35 +383,15 @@ void copyByChunks(ImageView& from, ImageView& to)
             step *= shape.data()[d];
         }
     }
-    detail::Scratch chunk(bytes ? 0 : size_t(wholeUnits * slab) * unit);
-    VectorXu64 origin(n), size(n);
-    for (size_t d = 0; d < n; ++d)
-        size.data()[d] = d < whole ? shape.data()[d] : 1;
-    for (;;) {
-        if (whole < n)
-            size.data()[whole] = std::min(slab, shape.data()[whole] - origin.data()[whole]);
-        RegionXu64 const region(origin, size);
-        if (bytes) {
-            uint64_t at = 0, step = unit;
-            for (size_t d = 0; d < n; ++d) {
-                at += origin.data()[d] * step;
-                step *= shape.data()[d];
-            }
-            to.writeRegion(region, bytes + at);
-        } else {
-            from.readRegion(region, chunk.data());
-            to.writeRegion(region, chunk.data());
-        }
-        size_t k = whole;
-        for (; k < n; ++k) {
-            origin.data()[k] += k == whole ? size.data()[k] : 1;
-            if (origin.data()[k] < shape.data()[k])
-                break;
-            origin.data()[k] = 0;
-        }
-        if (k >= n)
-            return;
-    }
+    detail::Scratch chunk;
+    detail::forEachChunk(RegionXu64(VectorXu64(n), shape), detail::chunkSamples(unit),
+                         [&](RegionXu64 const& part, uint64_t at) {
+                             if (bytes)
+                                 return to.writeRegion(part, bytes + at * unit);
+                             chunk.resize(size_t(part.elementCount()) * unit);
+                             from.readRegion(part, chunk.data());
+                             to.writeRegion(part, chunk.data());
+                         });
 }
 
 std::shared_ptr<ImageView> copyToDisk(std::shared_ptr<ImageView> image, std::string const& dirPath)

@@ -9,6 +9,7 @@
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/metadata.h"
+#include "values/chunks.h"
 
 namespace quelbo::detail {
 
@@ -139,26 +140,5 @@ private:
     std::unique_ptr<uint8_t[]> m_data;
     size_t m_size = 0;
 };
-
-// Dense byte strides of a box in the default layout (first axis fastest).
-inline VectorXu64 denseStrides(VectorXu64 const& size, size_t unitBytes)
-{
-    VectorXu64 strides(size.size());
-    uint64_t s = unitBytes;
-    for (size_t i = 0; i < size.size(); ++i) {
-        strides.data()[i] = s;
-        s *= size.data()[i];
-    }
-    return strides;
-}
-
-// The identity order of n dimensions (first fastest).
-inline VectorXu64 identityOrder(size_t n)
-{
-    VectorXu64 order(n);
-    for (size_t i = 0; i < n; ++i)
-        order.data()[i] = i;
-    return order;
-}
 
 } // namespace quelbo::detail

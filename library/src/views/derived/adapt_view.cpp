@@ -1,9 +1,9 @@
 // Views adapting the values of their source to another type or range.
 
 #include "quelbo/data_type_traits.h"
-#include "views/convert_kernels.h"
+#include "values/chunks.h"
+#include "values/convert_kernels.h"
 #include "views/derived/derived_view.h"
-#include "views/derived/tiles.h"
 
 namespace quelbo {
 using namespace derived;
@@ -12,10 +12,8 @@ namespace {
 
 // ------------------------------------------------------------ adapt view
 
-// Source bytes moved through the scratch at a time.
-constexpr size_t kTileBytes = size_t(256) << 10;
-
 using detail::ConvertFn;
+using detail::forEachChunk;
 using detail::Linear;
 
 void needNumeric(DataType scalar)
@@ -26,7 +24,7 @@ void needNumeric(DataType scalar)
 }
 
 // Values mapped linearly from one range onto another, in another type: the
-// source moves a bounded tile at a time through a scratch.
+// source moves a bounded chunk at a time through a scratch.
 class AdaptView final : public DerivedView
 {
 public:
@@ -53,7 +51,7 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
         detail::Scratch tile;
-        forEachTile(region, kTileBytes / m_sourceBytes, [&](RegionXu64 const& part, uint64_t at) {
+        forEachChunk(region, detail::chunkSamples(m_sourceBytes), [&](RegionXu64 const& part, uint64_t at) {
             size_t const samples = size_t(part.elementCount());
             tile.resize(samples * m_sourceBytes);
             source().readRegion(part, tile.data());
@@ -63,7 +61,7 @@ protected:
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         detail::Scratch tile;
-        forEachTile(region, kTileBytes / m_sourceBytes, [&](RegionXu64 const& part, uint64_t at) {
+        forEachChunk(region, detail::chunkSamples(m_sourceBytes), [&](RegionXu64 const& part, uint64_t at) {
             size_t const samples = size_t(part.elementCount());
             tile.resize(samples * m_sourceBytes);
             m_store(src + at * m_bytes, tile.data(), samples * m_components, m_backward);

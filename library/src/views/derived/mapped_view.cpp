@@ -78,8 +78,8 @@ private:
     }
 
     // Moves the units of a region between the view's dense buffer and the
-    // source: its memory when it has some, else the boxes its bands reach,
-    // one bounded tile at a time.
+    // source: its memory when it has some, else the boxes its chunks reach,
+    // one bounded chunk at a time.
     void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
     {
         ImageView& src = *m_data;
@@ -89,55 +89,48 @@ private:
         if (src.support(ImageCapability::MEMORY_ACCESS))
             return moveUnits(region, dense, static_cast<uint8_t*>(src.buffer()), src.indexer().byteStride(),
                              VectorXu64(n), toView);
-        // Bands along the outermost axis the region spans, as many indices
-        // as the source box of a tile holds (a sub-sampled axis reads the
-        // slabs between its samples too: fewer, longer reads cost less).
+        // Chunks cut along the outermost axis the region spans, as many of
+        // its indices as the source box of a chunk holds: a chunk is measured
+        // by what it reaches (a sub-sampled axis reads the slabs between its
+        // samples too: fewer, longer reads cost less).
         size_t const axes = region.dimensionCount();
         size_t band = axes;
         while (band > 0 && region.size().data()[band - 1] == 1)
             --band;
-        VectorXu64 origin = region.origin(), size = region.size();
-        uint64_t count = 1, step = 1;
-        size_t slabBytes = 0;
-        if (band > 0) {
-            --band;
-            count = size.data()[band];
-            size.data()[band] = 1;
-            slabBytes = regionByteCount(RegionXu64(origin, size));
-            size_t const reached = src.regionByteCount(sourceBox(RegionXu64(origin, size)));
-            step = std::max<uint64_t>(1, TILE_BYTES / reached);
-        }
+        band = band > 0 ? band - 1 : 0;
+        uint64_t budget = 1;
         // A band axis walking the source's outermost dimension by more than
         // one sample (sub-sampling) reads only the slabs it reaches.
         int sparse = -1;
         uint64_t keep = 1;
-        if (band < axes && m_map.axes[band].source >= 0) {
+        if (band < axes) {
+            VectorXu64 size = region.size();
+            size.data()[band] = 1;
+            RegionXu64 const slab(region.origin(), size);
+            RegionXu64 const reach = sourceBox(slab);
+            budget = detail::chunkSamples(src.regionByteCount(reach)) * slab.elementCount();
             MapAxis const& a = m_map.axes[band];
-            sparse = a.source;
-            keep = uint64_t(a.step < 0 ? -a.step : a.step);
-            RegionXu64 const reach = sourceBox(RegionXu64(origin, size));
-            for (size_t k = size_t(sparse) + 1; k < n && keep > 1; ++k)
-                keep = reach.size().data()[k] == 1 ? keep : 1;
+            if (a.source >= 0) {
+                sparse = a.source;
+                keep = uint64_t(a.step < 0 ? -a.step : a.step);
+                for (size_t k = size_t(sparse) + 1; k < n && keep > 1; ++k)
+                    keep = reach.size().data()[k] == 1 ? keep : 1;
+            }
         }
+        size_t const sampleBytes = sampleByteCount();
         detail::Scratch tile;
-        for (uint64_t done = 0; done < count; done += step) {
-            if (band < axes) {
-                origin.data()[band] = region.origin().data()[band] + done;
-                size.data()[band] = std::min(step, count - done);
-            }
-            RegionXu64 const part(origin, size);
+        detail::forEachChunk(region, budget, [&](RegionXu64 const& part, uint64_t at) {
+            uint8_t* const bytes = dense + at * sampleBytes;
             RegionXu64 const box = sourceBox(part);
-            if (keep > 1) {
-                moveSlabs(part, dense + done * slabBytes, box, size_t(sparse), keep, tile, toView);
-                continue;
-            }
+            if (keep > 1)
+                return moveSlabs(part, bytes, box, size_t(sparse), keep, tile, toView);
             tile.resize(src.regionByteCount(box));
             src.readRegion(box, tile.data());
-            moveUnits(part, dense + done * slabBytes, tile.data(),
-                      detail::denseStrides(box.size(), src.sampleByteCount()), box.origin(), toView);
+            moveUnits(part, bytes, tile.data(), detail::denseStrides(box.size(), src.sampleByteCount()), box.origin(),
+                      toView);
             if (!toView)
                 src.writeRegion(box, tile.data());
-        }
+        });
     }
 
     // Moves a part of a region through its source box's slabs along the
@@ -211,11 +204,6 @@ private:
         else
             RegionCopier(viewSide, sourceSide, zero, zero, size, m_map.unit).copy(dense, base + offset);
     }
-
-    // The most bytes of the source a band of a transfer reads at once (one
-    // band reaches more when a single index of its axis does): small enough
-    // to stay in a core's cache between the read and the rearrangement.
-    static constexpr size_t TILE_BYTES = size_t(1) << 17;
 
     // A plain rearrangement of whole samples: another mapping over this view
     // can go straight to its data.

@@ -1,7 +1,7 @@
 // Built without trapping math (see CMakeLists.txt): nothing reads the
 // floating-point exception flags, and the selects of the saturation then
 // compile to vector blends.
-#include "views/convert_kernels.h"
+#include "values/convert_kernels.h"
 
 #include <cmath>
 #include <cstring>

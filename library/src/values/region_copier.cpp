@@ -5,7 +5,7 @@
 #include <string>
 
 #include "quelbo/error.h"
-#include "views/copy_kernels.h"
+#include "values/copy_kernels.h"
 
 namespace quelbo {
 

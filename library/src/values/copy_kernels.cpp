@@ -3,7 +3,7 @@
 // builds them from wide loads and shuffles. Scatters from a dense place keep
 // one store an element: a wide store would rewrite the bytes between the
 // elements, which other writers may own.
-#include "views/copy_kernels.h"
+#include "values/copy_kernels.h"
 
 #include <cstring>
 

@@ -90,9 +90,12 @@ def test_values_just_beyond_the_float_range_become_infinities_from_memory_and_th
     through_tiles = q.ImageViewFactory_adapt_data_type(flipped, q.DataTypeId_FLOAT)
     for adapted in (over_memory, through_tiles):
         assert np.array_equal(read(adapted, np.float32), want, equal_nan=True)
-    part = bytearray(3 * 4)
-    q.ImageView___read_region(over_memory, region([1, 1], [3, 1]), part)
-    assert np.array_equal(np.frombuffer(part, np.float32), want[1, 1:4])
+    # one row of memory whose rows run backwards: dense, from its own address
+    rows_back = q.ImageViewFactory_adapt_data_type(view(a[::-1], "ROW", "COLUMN"), q.DataTypeId_FLOAT)
+    for adapted, row in ((over_memory, want[1]), (rows_back, want[0])):
+        part = bytearray(3 * 4)
+        q.ImageView___read_region(adapted, region([1, 1], [3, 1]), part)
+        assert np.array_equal(np.frombuffer(part, np.float32), row[1:4])
 
 
 def test_regions_across_tiles_map_every_sample_once():

@@ -61,8 +61,8 @@ def streams(folder):
     mm = np.memmap(path, np.float32, "r", shape=(4096, 4096))
     sparse = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(path))
     v = q.ImageViewFactory_from_random_access(sparse, [4096, 4096], q.DataTypeId_FLOAT)
-    region_read("file stream, 1 MiB region of 64 x 4096 floats (256 bytes of 16 KiB rows)", v, mm, (1024, 0),
-                (64, 4096), np.float32)
+    region_read("file stream (open_file), 1 MiB region of 64 x 4096 floats (256 bytes of 16 KiB rows)", v, mm,
+                (1024, 0), (64, 4096), np.float32)
 
 
 def disks(folder):

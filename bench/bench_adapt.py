@@ -38,6 +38,21 @@ def adapters():
     scale = np.float32(1 / 2000)
     compare("adapt_dynamic_range f32", read, "(a - 1000) * (1 / 2000)", lambda: (f - np.float32(1000)) * scale)
 
+    # [0, 1] onto [-1, 1], into a buffer at hand: numpy's two passes in place against one
+    unit = rng.random((rows, cols), dtype=np.float32)
+    ranged = q.ImageViewFactory_adapt_dynamic_range(from_numpy(unit, "ROW", "COLUMN"), q.DataTypeId_FLOAT,
+                                                    [0, 1], [-1, 1])
+    read = reader(ranged, [cols, rows], out)
+    theirs = np.empty_like(out)
+
+    def in_place():
+        np.multiply(unit, np.float32(2), out=theirs)
+        np.subtract(theirs, np.float32(1), out=theirs)
+
+    compare("adapt_dynamic_range f32 -> f32, [0, 1] -> [-1, 1]", read, "np.multiply then np.subtract in place",
+            in_place)
+    assert np.allclose(out, theirs, atol=1e-6)
+
 
 def channels():
     for rows, cols, what in ((256, 512, "384 KiB"), (2048, 4096, "24 MiB")):

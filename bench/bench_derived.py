@@ -71,6 +71,12 @@ def reads():
     sub = q.ImageViewFactory_sub_sample(source, 2)  # 2048 x 2048: 16 MiB
     compare("sub_sample step 2, 16 MiB", read_from(sub, (2048, 2048), into=half), "numpy [::2, ::2] copy",
             lambda: np.copyto(half, a[::2, ::2]))
+    frames = [np.random.default_rng(2 + i).random((2048, 2048), dtype=np.float32) for i in range(3)]
+    interlaced = q.ImageViewFactory_interlace(q.MultiImageViewFactory_create_from_list([view(f) for f in frames]))
+    pixels = np.empty((2048, 2048, 3), np.float32)
+    compare("interlace of 3 frames of 2048 x 2048 floats", read_from(interlaced, (2048, 2048), into=pixels),
+            "np.stack(axis=-1, out=)", lambda: np.stack(frames, axis=-1, out=pixels))
+    assert np.array_equal(pixels, np.stack(frames, axis=-1))
     return []
 
 

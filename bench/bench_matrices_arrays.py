@@ -32,6 +32,12 @@ def main():
     compare_stmt("ArrayXd_from_numpy (a copy)", "frm(x)", "numpy.array(x, copy=True)", "np.array(x, copy=True)",
                  3, 5, **names)
 
+    section("ArrayXf_from_numpy against numpy's copy")
+    for mib, number in ((1, 200), (64, 5), (256, 2)):
+        x = np.ones(mib << 18, np.float32)
+        compare_stmt(f"ArrayXf_from_numpy, {mib} MiB", "frm(x)", "np.array(x)", "np.array(x)", number,
+                     np=np, x=x, frm=q.ArrayXf_from_numpy)
+
 
 if __name__ == "__main__":
     main()

@@ -56,6 +56,13 @@ def streams(folder):
     mapped = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(path), [512, 131072],
                                                    q.DataTypeId_UINT8)
     region_read("map_file, 1 MiB region of 256-byte rows", mapped, mm, (128, 1000), (256, 4096))
+    # 256 bytes of every 16 KiB row: runs far apart, through a stream opened for reading and writing
+    path, _ = image_file(folder, "floats.raw", 4096, 4096, np.float32)
+    mm = np.memmap(path, np.float32, "r", shape=(4096, 4096))
+    sparse = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(path))
+    v = q.ImageViewFactory_from_random_access(sparse, [4096, 4096], q.DataTypeId_FLOAT)
+    region_read("file stream (open_file), 1 MiB region of 64 x 4096 floats (256 bytes of 16 KiB rows)", v, mm,
+                (1024, 0), (64, 4096), np.float32)
 
 
 def disks(folder):

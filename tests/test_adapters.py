@@ -77,6 +77,27 @@ def test_every_pair_reads_and_writes_as_numpy_converts(source):
                 np.dtype(dtype).name, ranges)
 
 
+def test_values_just_beyond_the_float_range_become_infinities_from_memory_and_through_tiles():
+    top = float(np.finfo(np.float32).max)
+    # between the largest float and the half step above it a plain store
+    # would round to the largest float
+    beyond = [top * (1 + 2.0 ** -30), top * (1 + 2.0 ** -50), 1e300, np.inf, top, np.nextafter(top, 0), 0.25, np.nan]
+    a = np.array([beyond, [-v for v in beyond]])
+    want = expected(a, np.float32, (0.0, 1.0), (0.0, 1.0))
+    assert np.isinf(want[:, :4]).all() and (np.abs(want[:, 4]) == top).all()
+    over_memory = q.ImageViewFactory_adapt_data_type(view(a, "ROW", "COLUMN"), q.DataTypeId_FLOAT)
+    flipped = q.ImageViewFactory_flip_dimension_index(view(a[::-1], "ROW", "COLUMN"), 1)  # no memory of its own
+    through_tiles = q.ImageViewFactory_adapt_data_type(flipped, q.DataTypeId_FLOAT)
+    for adapted in (over_memory, through_tiles):
+        assert np.array_equal(read(adapted, np.float32), want, equal_nan=True)
+    # one row of memory whose rows run backwards: dense, from its own address
+    rows_back = q.ImageViewFactory_adapt_data_type(view(a[::-1], "ROW", "COLUMN"), q.DataTypeId_FLOAT)
+    for adapted, row in ((over_memory, want[1]), (rows_back, want[0])):
+        part = bytearray(3 * 4)
+        q.ImageView___read_region(adapted, region([1, 1], [3, 1]), part)
+        assert np.array_equal(np.frombuffer(part, np.float32), row[1:4])
+
+
 def test_regions_across_tiles_map_every_sample_once():
     # 3 x 200 x 700 of int32 is 1.6 MiB: several tiles, cut inside a plane.
     a = np.random.default_rng(3).integers(-50000, 50000, (3, 200, 700), dtype=np.int32)

@@ -34,6 +34,18 @@ def test_round_trip_in_both_layouts(s, ctype, np_t, order):
     assert a.at([0, 1, 0]) == kept[0, 1, 0]
 
 
+@pytest.mark.parametrize("mib", [1, 8])  # on the heap, and mapped on its own
+def test_copies_fill_every_element_of_blocks_left_unfilled(mib):
+    # blocks of the same size let go just before, full of other bytes
+    for _ in range(3):
+        q.ArrayXd_from_numpy(np.full(mib << 17, -7.0))
+    for order in ("C", "F"):
+        src = np.asarray(np.random.default_rng(mib).random((mib << 10, 128)), order=order)
+        a = q.ArrayXd_from_numpy(src)
+        assert (a._to_numpy(None) == src).all()
+        assert (cls("ArrayXd")(a)._to_numpy(None) == src).all()
+
+
 def test_sharing_and_copying():
     src = np.zeros((2, 3))
     a = q.ArrayXd_from_numpy(src)

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from derived_util import D, TYPES, Error, caps, exact, read, region, shape, view, write
+from helpers import run_child, under_sanitizer
 from proxy import cls, q
 
 F = "ImageViewFactory_"
@@ -165,6 +166,56 @@ def test_channels_assemble_split_and_join_like_numpy():
     assert np.array_equal(read(joined, np.uint8, 3), rgb)
     assert q.ImageView_get_has_alpha(joined) is True
     assert np.array_equal(read(q.ImageViewFactory_interlace(frames), np.uint8, 3), rgb)
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.int16, np.float32, np.float64])
+@pytest.mark.parametrize("count", [2, 3, 5])
+def test_interlace_equals_numpy_stack_on_the_last_axis_across_tiles(dtype, count):
+    # 300 x 400 samples of up to 5 x 8 bytes: several tiles, cut inside a row;
+    # frames held in memory as read, in memory strided, and without memory
+    planes = [sample(dtype, 300, 400) + i for i in range(count)]
+    kinds = [lambda a: view(a, "ROW", "COLUMN"), lambda a: view(np.asfortranarray(a), "ROW", "COLUMN"),
+             lambda a: q.ImageViewFactory_flip_dimension_index(view(a[:, ::-1].copy(), "ROW", "COLUMN"), 0)]
+    multi = q.MultiImageViewFactory_create_from_list([kinds[i % 3](p) for i, p in enumerate(planes)])
+    joined = q.ImageViewFactory_interlace(multi)
+    assert np.array_equal(read(joined, dtype, count), np.stack(planes, axis=-1))
+    out = bytearray(390 * 290 * count * np.dtype(dtype).itemsize)
+    q.ImageView___read_region(joined, region([7, 3], [390, 290]), out)
+    assert np.array_equal(np.frombuffer(out, dtype).reshape(290, 390, count), np.stack(planes, axis=-1)[3:293, 7:397])
+    if count == 2:  # written back into frames held in memory (a flipped one reads only)
+        values = sample(dtype, 300, 400, count)[::-1].copy()
+        write(joined, values)
+        assert np.array_equal(planes[0], values[:, :, 0])
+        assert np.array_equal(read(joined, dtype, count), values)
+
+
+@pytest.mark.skipif(under_sanitizer(), reason="the sanitizer's allocator keeps its own reserves")
+def test_interlacing_a_large_region_keeps_a_tile_beyond_the_output():
+    child = run_child("""
+        import numpy as np
+        from proxy import q
+        from views_util import from_numpy, region
+        frames = [np.full((2048, 2048), i, np.float32) for i in range(3)]
+        held = [from_numpy(f, "ROW", "COLUMN") for f in frames]
+        apart = [q.ImageViewFactory_flip_dimension_index(v, 0) for v in held]  # without memory
+        out = np.ones((2048, 2048, 3), np.float32)
+
+        def kib(field):
+            with open("/proc/self/status") as f:
+                return next(int(line.split()[1]) for line in f if line.startswith(field))
+
+        for views in (held, apart):
+            v = q.ImageViewFactory_interlace(q.MultiImageViewFactory_create_from_list(views))
+            q.ImageView___read_region(v, region([0, 0], [4, 4]), out)
+            with open("/proc/self/clear_refs", "w") as f:
+                f.write("5")
+            before = kib("VmHWM:")
+            q.ImageView___read_region(v, region([0, 0], [2048, 2048]), out)
+            print(kib("VmHWM:") - before)
+            assert (out == np.arange(3, dtype=np.float32)).all()
+    """)
+    assert child.returncode == 0, child.stderr
+    assert all(int(grown) < 4096 for grown in child.stdout.split()), child.stdout  # KiB
 
 
 @pytest.mark.parametrize("threads", [1, 0, 64])

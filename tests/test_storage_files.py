@@ -8,7 +8,8 @@ import subprocess
 import pytest
 
 from helpers import run_child
-from proxy import QuelboError, q
+from proxy import QuelboError, cls, q
+
 
 def in_child(code):
     done = run_child(code)
@@ -94,6 +95,36 @@ for name, v in views.items():
 def test_runs_copied_under_one_guard_stop_at_the_first_cut_off(tmp_path):
     out = in_child(RUNS_CUT % str(tmp_path))
     assert out.split("\n") == ["mapped read", "mapped write", "temporary read", "temporary write", ""]
+
+
+def test_a_file_stream_reads_runs_far_apart_from_a_mapping_of_the_size_now(tmp_path):
+    path = tmp_path / "rows.raw"
+    path.write_bytes(bytes(range(256)) * 64)  # 64 rows of 256 bytes
+    store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path)))
+    view = q.ImageViewFactory_from_random_access(store, [256, 64], q.DataTypeId_UINT8)
+    column, box = bytearray(8 * 64), cls("RegionXu64")([100, 0], [8, 64])
+
+    def rows_as_in_the_file():
+        data = path.read_bytes()
+        return b"".join(data[y * 256 + 100:y * 256 + 108] for y in range(64))
+
+    q.ImageView___read_region(view, box, column)
+    assert column == rows_as_in_the_file()
+    with open("/proc/self/maps") as maps:
+        assert str(path) in maps.read(), "eight bytes of every row read by a call each"
+    # shrunk inside its first page: past the end is nothing, not zeros
+    os.truncate(path, 1000)
+    piece = bytearray(8)
+    assert q.RandomAccess___read(store, 996, piece) == 4 and piece[:4] == bytes(range(228, 232))
+    for read in (lambda: q.RandomAccess___read(store, 2000, piece),
+                 lambda: q.ImageView___read_region(view, cls("RegionXu64")([100, 3], [8, 8]), bytearray(64))):
+        with pytest.raises(QuelboError, match="past the end"):
+            read()
+    # grown again: the new bytes are read
+    with open(path, "ab") as f:
+        f.write(bytes(range(7, 256, 3)) * 300)
+    q.ImageView___read_region(view, box, column)
+    assert column == rows_as_in_the_file()
 
 
 @pytest.fixture

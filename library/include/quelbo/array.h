@@ -27,6 +27,9 @@ public:
     // Described by the indexer, whose data type must be T's and whose byte
     // strides must be non-negative multiples of T's size (else InvalidArgument).
     explicit ArrayX(Indexer const& indexer);
+    // Described by the indexer, as above, holding a copy of the
+    // indexer.byteCount() bytes at `elements` instead of zeros.
+    ArrayX(Indexer const& indexer, const T* elements);
     // Copies the elements.
     ArrayX(ArrayX const& other);
     // The other array is left empty (dimension count 0).

@@ -94,6 +94,41 @@ std::size_t mappedRuns(uint8_t* mapping, ByteRun const* runs, std::size_t count,
 // moved so far with error set to the errno (0 otherwise).
 std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error);
 
+// Whether runs of `bytes` in all, in `pieces` contiguous in their file, are
+// cheaper copied to or from a mapping of it than moved by positioned calls:
+// pieces shorter than kMappedRun on average, each call costing more than its
+// bytes.
+bool mappingPays(std::size_t bytes, std::size_t pieces);
+
+// Whether run i begins a piece contiguous in the file.
+inline bool beginsPiece(ByteRun const* runs, std::size_t i)
+{
+    return i == 0 || runs[i].offset != runs[i - 1].offset + runs[i - 1].size;
+}
+
+// A read-only mapping of a file, made when a read first pays for it and made
+// again when the file has another size.
+class ReadMapping
+{
+public:
+    ReadMapping() = default;
+    ReadMapping(ReadMapping const&) = delete;
+    ReadMapping& operator=(ReadMapping const&) = delete;
+    ~ReadMapping();
+
+    // Copies the leading runs that lie within the file fd from its mapping
+    // when that pays: the count of runs copied whole, fewer when the mapping
+    // faulted (the file shrank meanwhile), none when it does not pay or the
+    // file cannot be mapped; `bytes` is set to their bytes. The rest is for
+    // positioned reads.
+    std::size_t read(int fd, ByteRun const* runs, std::size_t count, std::size_t& bytes);
+
+private:
+    uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+    bool m_refused = false;
+};
+
 // Moves the runs as a store of total bytes that does not grow: those within
 // it whole by move(runs, count), then the part of the next one that is
 // (Error if it starts past the end, as for a single transfer).

@@ -189,11 +189,14 @@ public:
     {
         need(SCap::READ, "read");
         settle(false);
-        std::size_t const moved = onFile(runs, count, true, "cannot read file");
+        // Runs far apart are copied from a mapping of a regular file (those
+        // lay within the file), the rest read by positioned calls.
+        std::size_t done = 0;
+        std::size_t const mapped = m_caps.has(SCap::SEEK) ? m_mapping.read(::fileno(m_file), runs, count, done) : 0;
+        std::size_t const moved = done + onFile(runs + mapped, count - mapped, true, "cannot read file");
         // A read stops at the end; one starting past it is refused (the
         // size is measured again only then).
-        std::size_t done = 0;
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = mapped; i < count; ++i) {
             bool const whole = done + runs[i].size <= moved;
             if (!whole || runs[i].offset > m_knownSize) {
                 detail::clampedCount(runs[i].offset, 0, measured("cannot read file"));
@@ -289,6 +292,7 @@ private:
     mutable Last m_last = Last::none;
     mutable bool m_failed = false;
     std::size_t m_knownSize = 0;
+    detail::ReadMapping m_mapping;
 };
 
 // ------------------------------------------------------------ folder storage

@@ -156,12 +156,11 @@ private:
     }
     [[noreturn]] void fail(char const* what) const { fail(what, std::strerror(errno)); }
 
-    // Runs apart in the file shorter than this on average are copied to or
-    // from the file's mapping: a call each would cost more than the bytes.
-    // Longer ones are positioned calls while they reach pieces of the file
-    // never written (a copy into the mapping would first fault in every new
-    // page), and go through the mapping once every piece they reach was.
-    static constexpr std::size_t kMappedRun = std::size_t(256) << 10;
+    // Runs copied to or from the file's mapping when that pays (see
+    // detail::mappingPays). Longer ones are positioned calls while they
+    // reach pieces of the file never written (a copy into the mapping would
+    // first fault in every new page), and go through the mapping once every
+    // piece they reach was.
     static constexpr std::size_t kPiece = std::size_t(1) << 20;
 
     // Whether every piece the runs reach was written before; marks them
@@ -201,10 +200,10 @@ private:
                 throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
                             std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
             total += size;
-            pieces += i == 0 || offset != runs[i - 1].offset + runs[i - 1].size;
+            pieces += detail::beginsPiece(runs, i);
         }
         bool const written = reachesWritten(runs, count, !reading);
-        if (m_mapping && (total < kMappedRun * pieces || written)) {
+        if (m_mapping && (written || detail::mappingPays(total, pieces))) {
             // Guarded: the file shrunk from outside fails the transfer.
             std::size_t const copied = detail::mappedRuns(m_mapping, runs, count, !reading);
             if (copied != count) {

@@ -23,12 +23,14 @@ using Block = std::shared_ptr<unsigned char>;
     throw InvalidArgument("ArrayX: " + message);
 }
 
-// A zero-filled block of at least one byte, so that the buffer is never null.
-Block allocate(std::size_t bytes)
+// A block of at least one byte, so that the buffer is never null:
+// zero-filled, or (`filled` by the caller, every byte) left as it comes.
+Block allocate(std::size_t bytes, bool filled = false)
 {
     if (bytes >= detail::kLargeBlock)
         return detail::allocateLargeBlock(bytes);
-    void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    std::size_t const size = bytes == 0 ? 1 : bytes;
+    void* p = filled ? std::malloc(size) : std::calloc(size, 1);
     if (p == nullptr)
         throw std::bad_alloc();
     return Block(static_cast<unsigned char*>(p), [](unsigned char* q) { std::free(q); });
@@ -137,10 +139,21 @@ ArrayX<T>::ArrayX(Indexer const& indexer)
 }
 
 template <class T>
+ArrayX<T>::ArrayX(Indexer const& indexer, const T* elements)
+{
+    Indexer checked = checkedIndexer<T>(indexer);
+    std::size_t const bytes = checked.byteCount();
+    Block block = allocate(bytes, true);
+    if (bytes)
+        std::memcpy(block.get(), elements, bytes);
+    m_private.reset(new Private{std::move(checked), std::move(block)});
+}
+
+template <class T>
 ArrayX<T>::ArrayX(ArrayX const& other)
 {
     Private const& source = other.m_private ? *other.m_private : emptyPrivate<Private>();
-    Block block = allocate(source.indexer.byteCount());
+    Block block = allocate(source.indexer.byteCount(), true);
     std::memcpy(block.get(), source.block.get(), source.indexer.byteCount());
     m_private.reset(new Private{source.indexer, std::move(block)});
 }
@@ -211,7 +224,7 @@ void ArrayX<T>::reshape(VectorXu64 const& shape)
     if (!(isDense(p.indexer) && (c || isOrder(p.indexer, false)))) {
         // compact into a new dense block, in the order of the new layout
         Indexer dense(p.indexer.shape(), dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
-        Block block = allocate(dense.byteCount());
+        Block block = allocate(dense.byteCount(), true);
         VectorXu64 const zero(dense.dimensionCount());
         RegionCopier(p.indexer, dense, zero, zero, dense.shape(), dtype).copy(p.block.get(), block.get());
         p.block = std::move(block);

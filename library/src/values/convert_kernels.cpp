@@ -20,8 +20,11 @@ inline QUELBO_INLINED T saturate(double v)
 {
     using Limits = std::numeric_limits<T>;
     if constexpr (std::is_floating_point<T>::value) {
+        // A value beyond the type's range, made large enough to round to an
+        // infinity of its sign (one that would round to the largest value
+        // too): the select then works on the vectors of the computation.
         double const top = double(Limits::max());
-        return v > top ? Limits::infinity() : v < -top ? -Limits::infinity() : T(v);
+        return T(v * (std::fabs(v) > top ? 0x1p64 : 1.0));
     } else if constexpr (sizeof(T) <= 4) {
         // Clamped first (the bounds are integers, so this commutes with the
         // rounding), then rounded by adding and removing 1.5 * 2^52, which

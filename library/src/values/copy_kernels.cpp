@@ -6,6 +6,7 @@
 #include "values/copy_kernels.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "util/wide_vectors.h"
 
@@ -51,26 +52,72 @@ inline QUELBO_INLINED void copySized(const uint8_t* s, uint8_t* d, uint64_t coun
         std::memcpy(d, s, Bytes);
 }
 
+// Calls f with the element size as a compile-time constant for the sizes
+// the kernels are built for, and with 0 for any other.
+template <class F>
+inline QUELBO_INLINED void bySize(size_t bytes, F&& f)
+{
+    switch (bytes) {
+    case 1:
+        return f(std::integral_constant<size_t, 1>());
+    case 2:
+        return f(std::integral_constant<size_t, 2>());
+    case 4:
+        return f(std::integral_constant<size_t, 4>());
+    case 8:
+        return f(std::integral_constant<size_t, 8>());
+    case 16:
+        return f(std::integral_constant<size_t, 16>());
+    default:
+        return f(std::integral_constant<size_t, 0>());
+    }
+}
+
+// Planes components known at compile time: the stores of a sample are
+// adjacent, and the loop builds them from wide loads and shuffles.
+template <size_t Bytes, size_t Planes>
+inline QUELBO_INLINED void interleaveSized(const uint8_t* const* planes, uint8_t* d, uint64_t count)
+{
+    const uint8_t* p[Planes];
+    for (size_t k = 0; k < Planes; ++k)
+        p[k] = planes[k];
+    for (uint64_t i = 0; i < count; ++i)
+        for (size_t k = 0; k < Planes; ++k)
+            std::memcpy(d + (i * Planes + k) * Bytes, p[k] + i * Bytes, Bytes);
+}
+
 } // namespace
 
 QUELBO_WIDE_VECTORS void copyElements(const uint8_t* s, uint8_t* d, uint64_t count, int64_t ss, int64_t ds,
                                       size_t bytes)
 {
-    switch (bytes) {
-    case 1:
-        return copySized<1>(s, d, count, ss, ds);
-    case 2:
-        return copySized<2>(s, d, count, ss, ds);
-    case 4:
-        return copySized<4>(s, d, count, ss, ds);
-    case 8:
-        return copySized<8>(s, d, count, ss, ds);
-    case 16:
-        return copySized<16>(s, d, count, ss, ds);
-    default:
+    bySize(bytes, [&](auto size) {
+        constexpr size_t Bytes = decltype(size)::value;
+        if constexpr (Bytes != 0)
+            return copySized<Bytes>(s, d, count, ss, ds);
         for (uint64_t i = 0; i < count; ++i, s += ss, d += ds)
             std::memcpy(d, s, bytes);
-    }
+    });
+}
+
+QUELBO_WIDE_VECTORS void interleave(const uint8_t* const* planes, size_t planeCount, uint8_t* d, uint64_t count,
+                                    size_t bytes)
+{
+    bySize(bytes, [&](auto size) {
+        constexpr size_t Bytes = decltype(size)::value;
+        if constexpr (Bytes != 0 && Bytes <= 8) {
+            if (planeCount == 2)
+                return interleaveSized<Bytes, 2>(planes, d, count);
+            if (planeCount == 3)
+                return interleaveSized<Bytes, 3>(planes, d, count);
+            if (planeCount == 4)
+                return interleaveSized<Bytes, 4>(planes, d, count);
+        }
+        // Any other: a plane at a time, one store an element.
+        size_t const sample = planeCount * bytes;
+        for (size_t k = 0; k < planeCount; ++k)
+            copyElements(planes[k], d + k * bytes, count, int64_t(bytes), int64_t(sample), bytes);
+    });
 }
 
 } // namespace quelbo::detail

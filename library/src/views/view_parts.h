@@ -141,4 +141,26 @@ private:
     size_t m_size = 0;
 };
 
+// Where a view's memory holds a region's samples as the region's dense
+// buffer would (the default layout, first axis fastest): the address of its
+// first sample; null for a view without READ and MEMORY_ACCESS, or a region
+// laid out otherwise.
+inline const uint8_t* denseInMemory(ImageView& view, RegionXu64 const& region)
+{
+    if (!view.support(ImageCapabilitySet(uint64_t(ImageCapability::READ) | uint64_t(ImageCapability::MEMORY_ACCESS))))
+        return nullptr;
+    // Byte strides are signed (a reversed axis), as the indexer reads them.
+    VectorXu64 const& strides = view.indexer().byteStride();
+    uint64_t step = view.sampleByteCount();
+    int64_t offset = 0;
+    for (size_t d = 0; d < region.dimensionCount(); ++d) {
+        uint64_t const size = region.size().data()[d];
+        if (size != 1 && strides.data()[d] != step)
+            return nullptr;
+        offset += int64_t(region.origin().data()[d]) * int64_t(strides.data()[d]);
+        step *= size;
+    }
+    return static_cast<const uint8_t*>(view.bufferReadOnly()) + offset;
+}
+
 } // namespace quelbo::detail

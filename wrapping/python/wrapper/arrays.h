@@ -137,11 +137,7 @@ struct Members
         Shape shape(std::size_t(in->nd));
         for (int i = 0; i < in->nd; ++i)
             shape.data()[i] = uint64_t(in->dimensions[i]);
-        std::unique_ptr<Arr> result(new Arr(quelbo::Indexer(shape, dtype, layout)));
-        const std::size_t count = result->indexer().elementCount();
-        if (count != 0)
-            std::memmove(result->buffer(), in->data, count * sizeof(E));
-        return owned(result.release());
+        return owned(new Arr(quelbo::Indexer(shape, dtype, layout), reinterpret_cast<const E*>(in->data)));
     }
 
     // ------------------------------------------------------------ registration

@@ -50,6 +50,10 @@ public:
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
+        // Values the source holds in memory as laid out here are mapped
+        // from there in one pass.
+        if (const uint8_t* held = detail::denseInMemory(source(), region))
+            return m_load(held, dst, size_t(region.elementCount()) * m_components, m_forward);
         detail::Scratch tile;
         forEachChunk(region, detail::chunkSamples(m_sourceBytes), [&](RegionXu64 const& part, uint64_t at) {
             size_t const samples = size_t(part.elementCount());

@@ -4,6 +4,8 @@
 
 #include "quelbo/region_copier.h"
 #include "util/parallel_for.h"
+#include "values/chunks.h"
+#include "values/copy_kernels.h"
 #include "views/derived/derived_view.h"
 
 namespace quelbo {
@@ -149,29 +151,36 @@ public:
     {}
 
 private:
+    // A chunk of the region at a time, while its samples stay in the cache:
+    // a frame holding the chunk in memory is read from there, any other
+    // through its part of a scratch of one chunk; writes go a frame at a
+    // time through the scratch.
     void move(RegionXu64 const& region, uint8_t* dense, bool toView) override
     {
-        size_t const n = region.dimensionCount();
-        DataType const unit = sources().front()->dataType();
-        size_t const unitBytes = unit.byteCount();
-        Indexer const sampleSide(region.size(), unit, detail::denseStrides(region.size(), dataType().byteCount()),
-                                 detail::identityOrder(n));
-        Indexer const frameSide(region.size(), unit);
-        VectorXu64 const zero(n);
+        size_t const unit = sources().front()->sampleByteCount();
+        size_t const sample = sampleByteCount(), frames = sources().size();
         detail::Scratch own;
-        for (size_t i = 0; i < sources().size(); ++i) {
-            ImageView& frame = *sources()[i];
-            own.resize(frame.regionByteCount(region));
-            if (toView) {
-                frame.readRegion(region, own.data());
-                RegionCopier(frameSide, sampleSide, zero, zero, region.size(), unit)
-                    .copy(own.data(), dense + i * unitBytes);
-            } else {
-                RegionCopier(sampleSide, frameSide, zero, zero, region.size(), unit)
-                    .copy(dense + i * unitBytes, own.data());
-                frame.writeRegion(region, own.data());
+        std::vector<const uint8_t*> planes(frames);
+        detail::forEachChunk(region, detail::chunkSamples(sample), [&](RegionXu64 const& part, uint64_t at) {
+            uint64_t const count = part.elementCount();
+            uint8_t* const samples = dense + at * sample;
+            auto mine = [&](size_t i) {
+                own.resize(size_t(count) * sample);
+                return own.data() + i * size_t(count) * unit;
+            };
+            for (size_t i = 0; i < frames; ++i) {
+                ImageView& frame = *sources()[i];
+                if (!toView) {
+                    detail::copyElements(samples + i * unit, mine(i), count, int64_t(sample), int64_t(unit), unit);
+                    frame.writeRegion(part, mine(i));
+                } else if (!(planes[i] = detail::denseInMemory(frame, part))) {
+                    frame.readRegion(part, mine(i));
+                    planes[i] = mine(i);
+                }
             }
-        }
+            if (toView)
+                detail::interleave(planes.data(), frames, samples, count, unit);
+        });
     }
 };
 

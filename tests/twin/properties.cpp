@@ -157,11 +157,10 @@ PyObject* bare(T* object, bool owned)
 {
     static PyMethodDef def = {"delete_bare", &delete_bare<T>, METH_O, nullptr};
     swig_type_info* ty = type_of<T>();
-    if (!ty->clientdata) {
-        auto* d = new SwigPyClientData{};
-        d->destroy = PyCFunction_New(&def, nullptr);
-        ty->clientdata = d;
-        ty->owndata = 1;
+    if (!attach_destroy(ty, &def)) {
+        if (owned)
+            delete object;
+        return nullptr;
     }
     if (!owned) {
         // Not owned: kept until the module goes, like the typed buffers.

@@ -130,15 +130,9 @@ struct EntryTr
 
 PyObject* entry_result(Entry e)
 {
-    swig_type_info* ty = type_of<Entry>();
-    if (!ty->clientdata) {
-        static PyMethodDef def{Delete<EntryTr>::name, &Delete<EntryTr>::run, METH_O, nullptr};
-        PyObject* fn = PyCFunction_New(&def, nullptr);
-        if (!fn)
-            return nullptr;
-        ty->clientdata = new SwigPyClientData{nullptr, nullptr, nullptr, fn, 0, 0, nullptr};
-        ty->owndata = 1;
-    }
+    static PyMethodDef def{Delete<EntryTr>::name, &Delete<EntryTr>::run, METH_O, nullptr};
+    if (!attach_destroy(type_of<Entry>(), &def))
+        return nullptr;
     return owned(new Entry(std::move(e)));
 }
 

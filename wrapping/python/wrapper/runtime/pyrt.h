@@ -192,6 +192,10 @@ PyObject* append_handle(PyObject* self, PyObject* other);
 // handle itself when no class is registered (a new reference).
 PyObject* proxy_for(PyObject* handle, swig_type_info* ty);
 PyObject* new_handle(void* ptr, swig_type_info* ty, int own);
+// A type without a class whose owning handles are destroyed through `def`
+// (a single-object function of the module): a class record holding only
+// that function, made once, unless the type has one already.
+bool attach_destroy(swig_type_info* ty, PyMethodDef* def);
 // The object a handle stands for now: followed through in-place heirs.
 void* handle_target(SwigPyObject* h);
 // Does the handle own its object (and may destroy or hand it over)?

@@ -192,6 +192,25 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
     Py_RETURN_NONE;
 }
 
+bool attach_destroy(swig_type_info* ty, PyMethodDef* def)
+{
+    if (ty->clientdata)
+        return true;
+    SwigPyClientData* d = new_record();
+    if (!d) {
+        PyErr_NoMemory();
+        return false;
+    }
+    d->destroy = PyCFunction_New(def, nullptr);
+    if (!d->destroy) {
+        release_record(d);
+        return false;
+    }
+    ty->clientdata = d;
+    ty->owndata = 1;
+    return true;
+}
+
 PyObject* swiginit(PyObject*, PyObject* args)
 {
     PyObject* objs[2];

@@ -1,0 +1,48 @@
+// The native types whose texts the families write: each names itself once,
+// through its row of type_list.h (or, outside the list, its written text),
+// and every argument kind and traits struct derives its texts from it
+// (runtime/type_text.h).
+#pragma once
+
+#include <string>
+
+#include "quelbo/data_type.h"
+#include "quelbo/http_headers.h"
+#include "quelbo/image_properties.h"
+#include "quelbo/image_type.h"
+#include "quelbo/image_view.h"
+#include "quelbo/indexer.h"
+#include "quelbo/metadata.h"
+#include "quelbo/random_access.h"
+#include "quelbo/stream_access.h"
+#include "quelbo/uri.h"
+#include "quelbo/vector.h"
+#include "quelbo/view.h"
+#include "runtime/type_text.h"
+
+namespace qw {
+
+QW_NATIVE(quelbo::HTTPHeaders, "_p_quelbo__HTTPHeaders");
+QW_NATIVE(quelbo::ImageDimension, "_p_quelbo__ImageDimension");
+QW_NATIVE(quelbo::ImageInfoProperty, "_p_quelbo__ImageInfoProperty");
+QW_NATIVE(quelbo::ImageProperties, "_p_quelbo__ImageProperties");
+QW_NATIVE(quelbo::ImageType, "_p_quelbo__ImageType");
+QW_NATIVE(quelbo::ImageView, "_p_quelbo__ImageView");
+QW_NATIVE(quelbo::Indexer, "_p_quelbo__Indexer");
+QW_NATIVE(quelbo::MetadataNode, "_p_quelbo__MetadataNode");
+QW_NATIVE(quelbo::RandomAccess, "_p_quelbo__RandomAccess");
+QW_NATIVE(quelbo::SpatialCalibrationProperty, "_p_quelbo__SpatialCalibrationProperty");
+QW_NATIVE(quelbo::SpatialDirections, "_p_quelbo__SpatialDirections");
+QW_NATIVE(quelbo::StreamAccess, "_p_quelbo__StreamAccess");
+QW_NATIVE(quelbo::Uri, "_p_quelbo__Uri");
+QW_NATIVE(quelbo::VariantDataValue, "_p_quelbo__VariantDataValue");
+QW_NATIVE(quelbo::Vector2d, "_p_quelbo__VectorT_double_2_t");
+QW_NATIVE(quelbo::Vector3d, "_p_quelbo__VectorT_double_3_t");
+QW_NATIVE(quelbo::VectorXu64, "_p_quelbo__VectorXT_uint64_t_t");
+QW_NATIVE(quelbo::View, "_p_quelbo__View");
+
+QW_NATIVE_TEXT(quelbo::ImageInterpretation, "quelbo::ImageInterpretation");
+QW_NATIVE_TEXT(quelbo::MemoryLayout, "quelbo::MemoryLayout");
+QW_NATIVE_TEXT(std::string, "std::string");
+
+} // namespace qw

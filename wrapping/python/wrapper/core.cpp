@@ -5,6 +5,7 @@
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -44,13 +45,13 @@ QW_TRAITS(InvalidArgumentTr, quelbo::InvalidArgument, "InvalidArgument", "quelbo
 QW_TRAITS(NotImplementedTr, quelbo::NotImplemented, "NotImplemented", "quelbo::NotImplemented");
 QW_TRAITS(IteratorTr, SwigPyIterator, "SwigPyIterator", "swig::SwigPyIterator");
 
-constexpr char kLogLevel[] = "quelbo::LogLevel";
-constexpr char kVersionInfo[] = "quelbo::VersionInfo *";
-constexpr char kVersionRef[] = "quelbo::VersionInfo const &";
+constexpr auto kLogLevel = named<quelbo::LogLevel>;
+constexpr auto kVersionInfo = named<quelbo::VersionInfo*>;
+constexpr auto kVersionRef = named<const quelbo::VersionInfo&>;
 constexpr char kInt[] = "int";
-constexpr char kErrorRef[] = "quelbo::Error const &";
-constexpr char kErrorMove[] = "quelbo::Error &&";
-constexpr char kErrorConst[] = "quelbo::Error const *";
+constexpr auto kErrorRef = named<const quelbo::Error&>;
+constexpr auto kErrorMove = named<quelbo::Error&&>;
+constexpr auto kErrorConst = named<const quelbo::Error*>;
 using Message = Arg<std::string, text::string_ref>;
 
 // ------------------------------------------------------------------ Logger

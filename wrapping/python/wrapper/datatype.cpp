@@ -3,6 +3,7 @@
 #include "quelbo/data_type.h"
 #include "quelbo/vector.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -20,9 +21,9 @@ struct DataTypeTr
 };
 
 constexpr char kMember[] = "quelbo::DataType::DataType";
-constexpr char kPrimitive[] = "quelbo::PrimitiveTypeId";
-constexpr char kInterpretation[] = "quelbo::DataTypeInterpretation";
-constexpr char kId[] = "quelbo::DataTypeId";
+constexpr auto kPrimitive = named<quelbo::PrimitiveTypeId>;
+constexpr auto kInterpretation = named<quelbo::DataTypeInterpretation>;
+constexpr auto kId = named<quelbo::DataTypeId>;
 constexpr char kUint64[] = "uint64_t";
 using Primitive = Arg<int32_t, kPrimitive>;
 using Size = Arg<uint64_t, text::size>;

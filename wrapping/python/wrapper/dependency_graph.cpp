@@ -4,13 +4,14 @@
 #include "runtime/members.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
+#include "native_types.h"
 
 namespace qw {
 namespace {
 
 QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
 
-constexpr char kView[] = "std::shared_ptr< quelbo::View >";
+constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
 using ViewArg = SharedArg<quelbo::View, kView>;
 
 constexpr char kHasCommonAncestor[] = "DependencyGraph__has_common_ancestor";

@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -23,9 +24,9 @@ struct InfoTr
     static constexpr const char* moved_type = "quelbo::ImageInfoProperty &&";
 };
 
-constexpr char kAxesType[] = "quelbo::ImageType";
-constexpr char kInterpretationType[] = "quelbo::ImageInterpretation";
-constexpr char kRangeType[] = "quelbo::Vector2d const &";
+constexpr auto kAxesType = named<quelbo::ImageType>;
+constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;
+constexpr auto kRangeType = named<const quelbo::Vector2d&>;
 constexpr char kMember[] = "quelbo::ImageInfoProperty::ImageInfoProperty";
 
 using Axes = Param<ImageType, kAxesType>;

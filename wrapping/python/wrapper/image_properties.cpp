@@ -3,6 +3,7 @@
 #include "properties.h"
 #include "runtime/keepalive.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -25,10 +26,10 @@ struct PropertiesTr
     static constexpr const char* moved_type = "quelbo::ImageProperties &&";
 };
 
-constexpr char kCalRef[] = "quelbo::SpatialCalibrationProperty const &";
-constexpr char kInfoRef[] = "quelbo::ImageInfoProperty const &";
-constexpr char kSharedConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
-constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr auto kCalRef = named<const quelbo::SpatialCalibrationProperty&>;
+constexpr auto kInfoRef = named<const quelbo::ImageInfoProperty&>;
+constexpr auto kSharedConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
+constexpr auto kShape = named<const quelbo::VectorXu64&>;
 
 using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
 using Info = ProxyValue<ImageInfoProperty, kInfoRef>;

@@ -2,6 +2,7 @@
 #include "core_args.h"
 #include "quelbo/image_type.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ struct ImageTypeIdTr
     static constexpr const char* native = "quelbo::ImageTypeId";
 };
 
-constexpr char kConst[] = "quelbo::ImageType const *";
-constexpr char kMutable[] = "quelbo::ImageType *";
-constexpr char kDimension[] = "quelbo::ImageDimension";
-constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+constexpr auto kConst = named<const quelbo::ImageType*>;
+constexpr auto kMutable = named<quelbo::ImageType*>;
+constexpr auto kDimension = named<quelbo::ImageDimension>;
+constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
 constexpr char kUint64[] = "uint64_t";
 using Dimension = Arg<ImageDimension, kDimension>;
 using Position = Arg<uint64_t, text::size>;

@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/metadata.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ struct NodeTr
     static constexpr const char* moved_type = "quelbo::MetadataNode &&";
 };
 
-constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
 
 using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
 using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;

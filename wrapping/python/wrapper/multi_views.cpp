@@ -6,6 +6,7 @@
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ struct FactoryTr
 };
 constexpr char kCapabilities[] = "quelbo::MultiImageCapabilitySet";
 constexpr char kLevel[] = "int64_t";
-constexpr char kDimension[] = "quelbo::ImageDimension";
+constexpr auto kDimension = named<quelbo::ImageDimension>;
 
 using Image = SharedArg<ImageView, text::image>;
 using Index = Arg<size_t, text::size>;

@@ -7,21 +7,31 @@
 #include <string>
 
 #include "quelbo/data_type.h"
+#include "quelbo/error.h"
+#include "quelbo/extension.h"
 #include "quelbo/http_headers.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_type.h"
 #include "quelbo/image_view.h"
 #include "quelbo/indexer.h"
+#include "quelbo/logger.h"
 #include "quelbo/metadata.h"
+#include "quelbo/multi_image_view.h"
 #include "quelbo/random_access.h"
+#include "quelbo/region.h"
 #include "quelbo/stream_access.h"
 #include "quelbo/uri.h"
 #include "quelbo/vector.h"
+#include "quelbo/version.h"
 #include "quelbo/view.h"
+#include "quelbo/writer.h"
 #include "runtime/type_text.h"
+#include "native_types.h"
 
 namespace qw {
 
+QW_NATIVE(quelbo::Error, "_p_quelbo__Error");
+QW_NATIVE(quelbo::Extension, "_p_quelbo__Extension");
 QW_NATIVE(quelbo::HTTPHeaders, "_p_quelbo__HTTPHeaders");
 QW_NATIVE(quelbo::ImageDimension, "_p_quelbo__ImageDimension");
 QW_NATIVE(quelbo::ImageInfoProperty, "_p_quelbo__ImageInfoProperty");
@@ -30,19 +40,28 @@ QW_NATIVE(quelbo::ImageType, "_p_quelbo__ImageType");
 QW_NATIVE(quelbo::ImageView, "_p_quelbo__ImageView");
 QW_NATIVE(quelbo::Indexer, "_p_quelbo__Indexer");
 QW_NATIVE(quelbo::MetadataNode, "_p_quelbo__MetadataNode");
+QW_NATIVE(quelbo::MultiImageView, "_p_quelbo__MultiImageView");
 QW_NATIVE(quelbo::RandomAccess, "_p_quelbo__RandomAccess");
+QW_NATIVE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
 QW_NATIVE(quelbo::SpatialCalibrationProperty, "_p_quelbo__SpatialCalibrationProperty");
 QW_NATIVE(quelbo::SpatialDirections, "_p_quelbo__SpatialDirections");
 QW_NATIVE(quelbo::StreamAccess, "_p_quelbo__StreamAccess");
 QW_NATIVE(quelbo::Uri, "_p_quelbo__Uri");
 QW_NATIVE(quelbo::VariantDataValue, "_p_quelbo__VariantDataValue");
 QW_NATIVE(quelbo::Vector2d, "_p_quelbo__VectorT_double_2_t");
+QW_NATIVE(quelbo::Vector2u64, "_p_quelbo__VectorT_uint64_t_2_t");
 QW_NATIVE(quelbo::Vector3d, "_p_quelbo__VectorT_double_3_t");
 QW_NATIVE(quelbo::VectorXu64, "_p_quelbo__VectorXT_uint64_t_t");
+QW_NATIVE(quelbo::VersionInfo, "_p_quelbo__VersionInfo");
 QW_NATIVE(quelbo::View, "_p_quelbo__View");
+QW_NATIVE(quelbo::Writer, "_p_quelbo__Writer");
 
+QW_NATIVE_TEXT(quelbo::DataTypeId, "quelbo::DataTypeId");
+QW_NATIVE_TEXT(quelbo::DataTypeInterpretation, "quelbo::DataTypeInterpretation");
 QW_NATIVE_TEXT(quelbo::ImageInterpretation, "quelbo::ImageInterpretation");
+QW_NATIVE_TEXT(quelbo::LogLevel, "quelbo::LogLevel");
 QW_NATIVE_TEXT(quelbo::MemoryLayout, "quelbo::MemoryLayout");
+QW_NATIVE_TEXT(quelbo::PrimitiveTypeId, "quelbo::PrimitiveTypeId");
 QW_NATIVE_TEXT(std::string, "std::string");
 
 } // namespace qw

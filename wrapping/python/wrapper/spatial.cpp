@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ struct CalibrationTr
     static constexpr const char* moved_type = "quelbo::SpatialCalibrationProperty &&";
 };
 
-constexpr char kVec3Ref[] = "quelbo::Vector3d const &";
-constexpr char kDirsRef[] = "quelbo::SpatialDirections const &";
+constexpr auto kVec3Ref = named<const quelbo::Vector3d&>;
+constexpr auto kDirsRef = named<const quelbo::SpatialDirections&>;
 using Vec3 = Seq<Vector3d, kVec3Ref>;
 using Dirs = Ref<SpatialDirections, kDirsRef>;
 

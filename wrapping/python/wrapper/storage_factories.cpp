@@ -4,6 +4,7 @@
 #include "quelbo/uri.h"
 #include "storage.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ PyObject* entry_result(Entry e)
     return owned(new Entry(std::move(e)));
 }
 
-constexpr char kHeadersConst[] = "quelbo::HTTPHeaders const *";
+constexpr auto kHeadersConst = named<const quelbo::HTTPHeaders*>;
 
 constexpr char kHeadersMember[] = "quelbo::HTTPHeaders::HTTPHeaders";
 constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >",

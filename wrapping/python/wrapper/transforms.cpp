@@ -5,6 +5,7 @@
 #include "common/item_parser.h"
 #include "quelbo/transform.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -37,8 +38,8 @@ constexpr char kT4RotationEuler[] = "TransformMatrix4Factory_rotation_euler";
 constexpr char kT4RotationOnAxis[] = "TransformMatrix4Factory_rotation_on_axis";
 constexpr char kT4Scaling[] = "TransformMatrix4Factory_scaling";
 
-constexpr char kVector2[] = "quelbo::Vector2d const &";
-constexpr char kVector3[] = "quelbo::Vector3d const &";
+constexpr auto kVector2 = named<const quelbo::Vector2d&>;
+constexpr auto kVector3 = named<const quelbo::Vector3d&>;
 using Vec2 = Seq<quelbo::Vector2d, kVector2>;
 using Vec3 = Seq<quelbo::Vector3d, kVector3>;
 using Angle = Arg<double, text::real>;

@@ -2,6 +2,7 @@
 #include "quelbo/uri.h"
 #include "core_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ struct UriTr
     static constexpr const char* self_type = "quelbo::Uri const *";
 };
 
-constexpr char kUriRef[] = "quelbo::Uri const &";
+constexpr auto kUriRef = named<const quelbo::Uri&>;
 
 struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
 {

@@ -3,6 +3,7 @@
 #include "order.h"
 #include "runtime/members.h"
 #include "quelbo/providers.h"
+#include "native_types.h"
 
 namespace {
 
@@ -28,9 +29,9 @@ QW_STATELESS(ExtensionProviderTr, ExtensionProvider);
 QW_STATELESS(FactoryTr, DataFrameViewFactory);
 #undef QW_STATELESS
 
-constexpr char kView[] = "std::shared_ptr< quelbo::View >";
-constexpr char kImageView[] = "std::shared_ptr< quelbo::ImageView >";
-constexpr char kExtension[] = "std::shared_ptr< quelbo::Extension >";
+constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
+constexpr auto kImageView = named<std::shared_ptr<quelbo::ImageView>>;
+constexpr auto kExtension = named<std::shared_ptr<quelbo::Extension>>;
 
 // <Provider>_<name>(object): one static operation over a shared pointer of
 // Arg (None empty, a derived handle through its cast).

@@ -7,6 +7,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -14,9 +15,9 @@ using namespace qw;
 using quelbo::ImageView;
 using quelbo::View;
 
-constexpr char kView[] = "quelbo::View *";
-constexpr char kImage[] = "quelbo::ImageView *";
-constexpr char kConstImage[] = "quelbo::ImageView const *";
+constexpr auto kView = named<quelbo::View*>;
+constexpr auto kImage = named<quelbo::ImageView*>;
+constexpr auto kConstImage = named<const quelbo::ImageView*>;
 
 // ------------------------------------------------------------------ View
 
@@ -50,7 +51,7 @@ struct ImageViewTr
     static constexpr const char* name = "ImageView";
     static constexpr const char* native = "quelbo::ImageView";
 };
-template <const char* Name, const char* Self, auto Member>
+template <const char* Name, auto Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
 {
     m.add<Getter<ImageViewTr, Name, SharedSelf<ImageView, Self>, Member>>(doc);
@@ -87,8 +88,8 @@ constexpr char kSupport[] = "ImageView_support";
 
 // ---------------------------------------------------------- data transfer
 
-constexpr char kShape[] = "quelbo::VectorXu64 const &";
-constexpr char kRegion[] = "quelbo::RegionXu64 const &";
+constexpr auto kShape = named<const quelbo::VectorXu64&>;
+constexpr auto kRegion = named<const quelbo::RegionXu64&>;
 using Index = Seq<quelbo::VectorXu64, kShape>;
 using Region = Copy<quelbo::RegionXu64, kRegion>;
 

@@ -9,6 +9,7 @@
 #include "quelbo/error.h"
 #include "runtime/members.h"
 #include "runtime/shared.h"
+#include "native_types.h"
 
 namespace quelbo {
 
@@ -264,9 +265,9 @@ PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
 }
 
 constexpr char kArray[] = "PyObject *";
-constexpr char kImageType[] = "quelbo::ImageType";
-constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
-constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+constexpr auto kImageType = named<quelbo::ImageType>;
+constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
+constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
 using Array = Object<kArray>;
 using Interpretation = Arg<quelbo::ImageInterpretation, kInterpretation>;
 using Alpha = Arg<bool, text::boolean>;

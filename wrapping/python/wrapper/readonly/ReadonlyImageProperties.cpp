@@ -4,6 +4,7 @@
 
 #include "properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ struct wrap_value : Declare<wrap_value<Tr, V>, Params<Wrapped<typename Tr::T, V,
     };
 };
 
-constexpr char kPropertiesConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr auto kPropertiesConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
 
 struct new_wrapper : Declare<new_wrapper, Params<SharedObject<ImageProperties, kPropertiesConst>>>
 {
@@ -112,7 +113,7 @@ struct Compared : WrapperSelf<ReadonlyImageProperties, &PropertiesTr::self_type>
 
 constexpr char kEqual[] = "quelbo::ReadonlyImageProperties::operator ==";
 constexpr char kWrapperOther[] = "quelbo::ReadonlyImageProperties const &";
-constexpr char kPropertiesOther[] = "quelbo::ImageProperties const &";
+constexpr auto kPropertiesOther = named<const quelbo::ImageProperties&>;
 
 template <class Other>
 struct equal_to : Candidate<Params<Compared, Other>>

@@ -3,6 +3,7 @@
 
 #include "properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ struct WrapperTr
     static constexpr const char* self_type = "quelbo::ReadonlyMetadataNode const *";
 };
 
-constexpr char kNodeConst[] = "std::shared_ptr< quelbo::MetadataNode const >";
+constexpr auto kNodeConst = named<std::shared_ptr<const quelbo::MetadataNode>>;
 using Wrapper = WrapperSelf<ReadonlyMetadataNode, &WrapperTr::self_type>;
 
 struct new_wrapper : Declare<new_wrapper, Params<SharedArg<MetadataNode, kNodeConst>>>

@@ -16,14 +16,7 @@
 
 namespace qw {
 
-struct FrameTr
-{
-    using T = quelbo::DataFrameView;
-    static constexpr const char* name = "DataFrameView";
-    static constexpr const char* native = "quelbo::DataFrameView";
-    static constexpr const char* self_type = "quelbo::DataFrameView const *";
-    static constexpr const char* mut_type = "quelbo::DataFrameView *";
-};
+using FrameTr = Traits<quelbo::DataFrameView>;
 using FramePtr = std::shared_ptr<quelbo::DataFrameView>;
 
 // A str encoded as UTF-8, whole (embedded NUL kept); UnicodeEncodeError for

@@ -16,12 +16,7 @@ using ViewArg = SharedArg<quelbo::View, kView>;
 
 constexpr char kHasCommonAncestor[] = "DependencyGraph__has_common_ancestor";
 
-struct DependencyGraphTr
-{
-    using T = quelbo::DependencyGraph;
-    static constexpr const char* name = "DependencyGraph";
-    static constexpr const char* native = "quelbo::DependencyGraph";
-};
+using DependencyGraphTr = Traits<quelbo::DependencyGraph>;
 
 void add_dependency_graph(Methods& m)
 {

@@ -13,16 +13,7 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageInterpretation;
 using quelbo::ImageType;
 
-struct InfoTr
-{
-    using T = ImageInfoProperty;
-    static constexpr const char* name = "ImageInfoProperty";
-    static constexpr const char* native = "quelbo::ImageInfoProperty";
-    static constexpr const char* self_type = "quelbo::ImageInfoProperty const *";
-    static constexpr const char* mut_type = "quelbo::ImageInfoProperty *";
-    static constexpr const char* other_type = "quelbo::ImageInfoProperty const &";
-    static constexpr const char* moved_type = "quelbo::ImageInfoProperty &&";
-};
+using InfoTr = Traits<ImageInfoProperty>;
 
 constexpr auto kAxesType = named<quelbo::ImageType>;
 constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;

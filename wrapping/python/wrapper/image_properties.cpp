@@ -15,16 +15,7 @@ using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
 
-struct PropertiesTr
-{
-    using T = ImageProperties;
-    static constexpr const char* name = "ImageProperties";
-    static constexpr const char* self_type = "quelbo::ImageProperties const *";
-    static constexpr const char* mut_type = "quelbo::ImageProperties *";
-    static constexpr const char* native = "quelbo::ImageProperties";
-    static constexpr const char* other_type = "quelbo::ImageProperties const &";
-    static constexpr const char* moved_type = "quelbo::ImageProperties &&";
-};
+using PropertiesTr = Traits<ImageProperties>;
 
 constexpr auto kCalRef = named<const quelbo::SpatialCalibrationProperty&>;
 constexpr auto kInfoRef = named<const quelbo::ImageInfoProperty&>;

@@ -18,12 +18,7 @@ using quelbo::MetadataNode;
 
 QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
 
-struct FactoryTr
-{
-    using T = ImageViewFactory;
-    static constexpr const char* name = "ImageViewFactory";
-    static constexpr const char* native = "quelbo::ImageViewFactory";
-};
+using FactoryTr = Traits<ImageViewFactory>;
 
 constexpr auto kShape = named<const quelbo::VectorXu64&>;
 using Shape = Seq<quelbo::VectorXu64, kShape>;

@@ -22,12 +22,7 @@ struct ImageTypeTr
     static constexpr const char* self_type = "quelbo::ImageType const *";
     static constexpr const char* other_type = "quelbo::ImageType";
 };
-struct ImageTypeIdTr
-{
-    using T = quelbo::ImageTypeId;
-    static constexpr const char* name = "ImageTypeId";
-    static constexpr const char* native = "quelbo::ImageTypeId";
-};
+using ImageTypeIdTr = Traits<quelbo::ImageTypeId>;
 
 constexpr auto kConst = named<const quelbo::ImageType*>;
 constexpr auto kMutable = named<quelbo::ImageType*>;

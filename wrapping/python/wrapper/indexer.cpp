@@ -13,14 +13,7 @@ using quelbo::VectorXu64;
 
 QW_TYPE(Indexer, "_p_quelbo__Indexer");
 
-struct IndexerTr
-{
-    using T = Indexer;
-    static constexpr const char* name = "Indexer";
-    static constexpr const char* native = "quelbo::Indexer";
-    static constexpr const char* self_type = "quelbo::Indexer const *";
-    static constexpr const char* other_type = "quelbo::Indexer const &";
-};
+using IndexerTr = Traits<Indexer>;
 
 constexpr char kMember[] = "quelbo::Indexer::Indexer";
 using Constant = Self<Indexer, &IndexerTr::self_type>;

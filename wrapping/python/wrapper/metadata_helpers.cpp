@@ -16,19 +16,9 @@ using quelbo::VariantDataValue;
 QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
 QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
 
-struct FactoryTr
-{
-    using T = MetadataNodeFactory;
-    static constexpr const char* name = "MetadataNodeFactory";
-    static constexpr const char* native = "quelbo::MetadataNodeFactory";
-};
+using FactoryTr = Traits<MetadataNodeFactory>;
 
-struct HelperTr
-{
-    using T = MetadataNodeHelper;
-    static constexpr const char* name = "MetadataNodeHelper";
-    static constexpr const char* native = "quelbo::MetadataNodeHelper";
-};
+using HelperTr = Traits<MetadataNodeHelper>;
 
 constexpr auto kPathType = named<const std::string&>;
 constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;

@@ -16,16 +16,7 @@ using quelbo::MetadataNodeIterator;
 using quelbo::VariantDataValue;
 using Node = std::shared_ptr<MetadataNode>;
 
-struct NodeTr
-{
-    using T = MetadataNode;
-    static constexpr const char* name = "MetadataNode";
-    static constexpr const char* self_type = "quelbo::MetadataNode const *";
-    static constexpr const char* mut_type = "quelbo::MetadataNode *";
-    static constexpr const char* native = "quelbo::MetadataNode";
-    static constexpr const char* other_type = "quelbo::MetadataNode const &";
-    static constexpr const char* moved_type = "quelbo::MetadataNode &&";
-};
+using NodeTr = Traits<MetadataNode>;
 
 constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
 

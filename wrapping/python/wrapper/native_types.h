@@ -6,20 +6,27 @@
 
 #include <string>
 
+#include "quelbo/access_factory.h"
+#include "quelbo/data_frame.h"
 #include "quelbo/data_type.h"
+#include "quelbo/dependency_graph.h"
 #include "quelbo/error.h"
 #include "quelbo/extension.h"
 #include "quelbo/http_headers.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_type.h"
 #include "quelbo/image_view.h"
+#include "quelbo/image_view_factory.h"
 #include "quelbo/indexer.h"
+#include "quelbo/lod_image_view.h"
 #include "quelbo/logger.h"
 #include "quelbo/metadata.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/random_access.h"
 #include "quelbo/region.h"
+#include "quelbo/serialization.h"
 #include "quelbo/stream_access.h"
+#include "quelbo/transform.h"
 #include "quelbo/uri.h"
 #include "quelbo/vector.h"
 #include "quelbo/version.h"
@@ -30,24 +37,40 @@
 
 namespace qw {
 
+QW_NATIVE(quelbo::ColumnUnitExtension, "_p_quelbo__ColumnUnitExtension");
+QW_NATIVE(quelbo::DataFrameView, "_p_quelbo__DataFrameView");
+QW_NATIVE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
 QW_NATIVE(quelbo::Error, "_p_quelbo__Error");
 QW_NATIVE(quelbo::Extension, "_p_quelbo__Extension");
 QW_NATIVE(quelbo::HTTPHeaders, "_p_quelbo__HTTPHeaders");
+QW_NATIVE(quelbo::HTTPHeaders::Entry, "_p_quelbo__HTTPHeaders__Entry");
 QW_NATIVE(quelbo::ImageDimension, "_p_quelbo__ImageDimension");
 QW_NATIVE(quelbo::ImageInfoProperty, "_p_quelbo__ImageInfoProperty");
 QW_NATIVE(quelbo::ImageProperties, "_p_quelbo__ImageProperties");
 QW_NATIVE(quelbo::ImageType, "_p_quelbo__ImageType");
+QW_NATIVE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId");
 QW_NATIVE(quelbo::ImageView, "_p_quelbo__ImageView");
+QW_NATIVE(quelbo::ImageViewFactory, "_p_quelbo__ImageViewFactory");
 QW_NATIVE(quelbo::Indexer, "_p_quelbo__Indexer");
+QW_NATIVE(quelbo::LodImageView, "_p_quelbo__LodImageView");
 QW_NATIVE(quelbo::MetadataNode, "_p_quelbo__MetadataNode");
+QW_NATIVE(quelbo::MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
+QW_NATIVE(quelbo::MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
 QW_NATIVE(quelbo::MultiImageView, "_p_quelbo__MultiImageView");
+QW_NATIVE(quelbo::MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 QW_NATIVE(quelbo::RandomAccess, "_p_quelbo__RandomAccess");
+QW_NATIVE(quelbo::RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
 QW_NATIVE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
+QW_NATIVE(quelbo::Serialization, "_p_quelbo__Serialization");
 QW_NATIVE(quelbo::SpatialCalibrationProperty, "_p_quelbo__SpatialCalibrationProperty");
 QW_NATIVE(quelbo::SpatialDirections, "_p_quelbo__SpatialDirections");
 QW_NATIVE(quelbo::StreamAccess, "_p_quelbo__StreamAccess");
+QW_NATIVE(quelbo::StreamAccessFactory, "_p_quelbo__StreamAccessFactory");
+QW_NATIVE(quelbo::TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
+QW_NATIVE(quelbo::TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
 QW_NATIVE(quelbo::Uri, "_p_quelbo__Uri");
 QW_NATIVE(quelbo::VariantDataValue, "_p_quelbo__VariantDataValue");
+QW_NATIVE(quelbo::VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory");
 QW_NATIVE(quelbo::Vector2d, "_p_quelbo__VectorT_double_2_t");
 QW_NATIVE(quelbo::Vector2u64, "_p_quelbo__VectorT_uint64_t_2_t");
 QW_NATIVE(quelbo::Vector3d, "_p_quelbo__VectorT_double_3_t");

@@ -12,26 +12,9 @@ using quelbo::SpatialCalibrationProperty;
 using quelbo::SpatialDirections;
 using quelbo::Vector3d;
 
-struct DirectionsTr
-{
-    using T = SpatialDirections;
-    static constexpr const char* name = "SpatialDirections";
-    static constexpr const char* native = "quelbo::SpatialDirections";
-    static constexpr const char* self_type = "quelbo::SpatialDirections const *";
-    static constexpr const char* other_type = "quelbo::SpatialDirections const &";
-    static constexpr const char* moved_type = "quelbo::SpatialDirections &&";
-};
+using DirectionsTr = Traits<SpatialDirections>;
 
-struct CalibrationTr
-{
-    using T = SpatialCalibrationProperty;
-    static constexpr const char* name = "SpatialCalibrationProperty";
-    static constexpr const char* native = "quelbo::SpatialCalibrationProperty";
-    static constexpr const char* self_type = "quelbo::SpatialCalibrationProperty const *";
-    static constexpr const char* mut_type = "quelbo::SpatialCalibrationProperty *";
-    static constexpr const char* other_type = "quelbo::SpatialCalibrationProperty const &";
-    static constexpr const char* moved_type = "quelbo::SpatialCalibrationProperty &&";
-};
+using CalibrationTr = Traits<SpatialCalibrationProperty>;
 
 constexpr auto kVec3Ref = named<const quelbo::Vector3d&>;
 constexpr auto kDirsRef = named<const quelbo::SpatialDirections&>;

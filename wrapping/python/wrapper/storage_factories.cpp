@@ -21,26 +21,9 @@ QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
 QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders");
 QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry");
 
-struct StreamFactoryTr
-{
-    using T = StreamAccessFactory;
-    static constexpr const char* name = "StreamAccessFactory";
-    static constexpr const char* native = "quelbo::StreamAccessFactory";
-};
-struct RandomFactoryTr
-{
-    using T = RandomAccessFactory;
-    static constexpr const char* name = "RandomAccessFactory";
-    static constexpr const char* native = "quelbo::RandomAccessFactory";
-};
-struct HeadersTr
-{
-    using T = HTTPHeaders;
-    static constexpr const char* name = "HTTPHeaders";
-    static constexpr const char* native = "quelbo::HTTPHeaders";
-    static constexpr const char* other_type = "quelbo::HTTPHeaders const &";
-    static constexpr const char* moved_type = "quelbo::HTTPHeaders &&";
-};
+using StreamFactoryTr = Traits<StreamAccessFactory>;
+using RandomFactoryTr = Traits<RandomAccessFactory>;
+using HeadersTr = Traits<HTTPHeaders>;
 
 constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
                kSWrite[] = "StreamAccessFactory_open_file_write", kSFile[] = "StreamAccessFactory_open_file",
@@ -122,12 +105,7 @@ struct from_buffer : Declare<from_buffer, Params<Kept<&kMemory>>>
 
 // Entry handles have no class: their copy is freed with the handle by a
 // destructor attached to the entry type itself.
-struct EntryTr
-{
-    using T = Entry;
-    static constexpr const char* name = "HTTPHeaders_Entry";
-    static constexpr const char* native = "quelbo::HTTPHeaders::Entry";
-};
+using EntryTr = Traits<Entry>;
 
 PyObject* entry_result(Entry e)
 {

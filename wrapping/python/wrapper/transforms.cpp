@@ -16,19 +16,9 @@ using quelbo::TransformMatrix4Factory;
 QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
 QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
 
-struct Factory3Tr
-{
-    using T = TransformMatrix3Factory;
-    static constexpr const char* name = "TransformMatrix3Factory";
-    static constexpr const char* native = "quelbo::TransformMatrix3Factory";
-};
+using Factory3Tr = Traits<TransformMatrix3Factory>;
 
-struct Factory4Tr
-{
-    using T = TransformMatrix4Factory;
-    static constexpr const char* name = "TransformMatrix4Factory";
-    static constexpr const char* native = "quelbo::TransformMatrix4Factory";
-};
+using Factory4Tr = Traits<TransformMatrix4Factory>;
 
 constexpr char kT3Translation[] = "TransformMatrix3Factory_translation";
 constexpr char kT3Rotation[] = "TransformMatrix3Factory_rotation";

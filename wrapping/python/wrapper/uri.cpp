@@ -11,13 +11,7 @@ using quelbo::Uri;
 
 QW_TYPE(Uri, "_p_quelbo__Uri");
 
-struct UriTr
-{
-    using T = Uri;
-    static constexpr const char* name = "Uri";
-    static constexpr const char* native = "quelbo::Uri";
-    static constexpr const char* self_type = "quelbo::Uri const *";
-};
+using UriTr = Traits<Uri>;
 
 constexpr auto kUriRef = named<const quelbo::Uri&>;
 

@@ -8,6 +8,7 @@
 #include "runtime/members.h"
 #include "runtime/keepalive.h"
 #include "typed_pointers.h"
+#include "native_types.h"
 
 namespace {
 
@@ -38,12 +39,7 @@ struct HandleTr
     static constexpr const char* native = "quelbo::VariantDataValue";
 };
 
-struct FactoryTr
-{
-    using T = VariantDataValueFactory;
-    static constexpr const char* name = "VariantDataValueFactory";
-    static constexpr const char* native = "quelbo::VariantDataValueFactory";
-};
+using FactoryTr = Traits<VariantDataValueFactory>;
 
 // ----------------------------------------------------------------- values
 

@@ -21,12 +21,7 @@ constexpr auto kConstImage = named<const quelbo::ImageView*>;
 
 // ------------------------------------------------------------------ View
 
-struct ViewTr
-{
-    using T = View;
-    static constexpr const char* name = "View";
-    static constexpr const char* native = "quelbo::View";
-};
+using ViewTr = Traits<View>;
 
 struct new_View : Declare<new_View, Params<>>
 {
@@ -45,12 +40,7 @@ constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
 // --------------------------------------------------------------- queries
 
 // ImageView_<Name>(view): one member of the view, its result converted.
-struct ImageViewTr
-{
-    using T = ImageView;
-    static constexpr const char* name = "ImageView";
-    static constexpr const char* native = "quelbo::ImageView";
-};
+using ImageViewTr = Traits<ImageView>;
 template <const char* Name, auto Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
 {

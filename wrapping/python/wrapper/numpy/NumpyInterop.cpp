@@ -249,12 +249,7 @@ using quelbo::NumpyInterop;
 
 QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop");
 
-struct NumpyInteropTr
-{
-    using T = NumpyInterop;
-    static constexpr const char* name = "NumpyInterop";
-    static constexpr const char* native = "quelbo::NumpyInterop";
-};
+using NumpyInteropTr = Traits<NumpyInterop>;
 
 // A shared view, or null with the Python exception that the operation set.
 PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)

@@ -35,13 +35,7 @@ struct InfoTr
     static constexpr const char* wrapped = "quelbo::ImageInfoProperty const &";
 };
 
-struct PropertiesTr
-{
-    using T = ReadonlyImageProperties;
-    static constexpr const char* name = "ReadonlyImageProperties";
-    static constexpr const char* native = "quelbo::ReadonlyImageProperties";
-    static constexpr const char* self_type = "quelbo::ReadonlyImageProperties const *";
-};
+using PropertiesTr = Traits<ReadonlyImageProperties>;
 
 // What new_Readonly<V> wraps: the object a plain handle holds (with that
 // handle), or the object of another wrapper.

@@ -8,6 +8,7 @@
 
 #include "quelbo/image_properties.h"
 #include "runtime/pyrt.h"
+#include "runtime/type_text.h"
 
 namespace quelbo {
 
@@ -106,3 +107,7 @@ public:
 };
 
 } // namespace quelbo
+
+namespace qw {
+QW_NATIVE(quelbo::ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties");
+} // namespace qw

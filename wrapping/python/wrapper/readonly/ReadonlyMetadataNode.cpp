@@ -12,13 +12,7 @@ using namespace qw::props;
 using quelbo::MetadataNode;
 using quelbo::ReadonlyMetadataNode;
 
-struct WrapperTr
-{
-    using T = ReadonlyMetadataNode;
-    static constexpr const char* name = "ReadonlyMetadataNode";
-    static constexpr const char* native = "quelbo::ReadonlyMetadataNode";
-    static constexpr const char* self_type = "quelbo::ReadonlyMetadataNode const *";
-};
+using WrapperTr = Traits<ReadonlyMetadataNode>;
 
 constexpr auto kNodeConst = named<std::shared_ptr<const quelbo::MetadataNode>>;
 using Wrapper = WrapperSelf<ReadonlyMetadataNode, &WrapperTr::self_type>;

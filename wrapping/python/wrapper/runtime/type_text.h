@@ -150,4 +150,52 @@ struct Named<std::shared_ptr<T>> : JoinedText<spelling::shared_open, &Named<T>::
 template <class T>
 inline constexpr auto named = &Named<T>::text;
 
+// The name Python gives a class: its native name less the namespace, a
+// nested class joined to its outer one by '_' (quelbo::HTTPHeaders::Entry is
+// HTTPHeaders_Entry).
+template <class C>
+struct ClassName
+{
+    static constexpr const char* native = Named<C>::text;
+    static constexpr size_t begin = [] {
+        size_t i = 0;
+        while (!(native[i] == ':' && native[i + 1] == ':'))
+            ++i;
+        return i + 2;
+    }();
+    static constexpr size_t size = [] {
+        size_t n = 0;
+        for (size_t i = begin; native[i]; ++i)
+            n += native[i] != ':' || native[i + 1] != ':';
+        return n;
+    }();
+    static constexpr std::array<char, size + 1> chars = [] {
+        std::array<char, size + 1> c{};
+        size_t n = 0;
+        for (size_t i = begin; native[i]; ++i) {
+            if (native[i] == ':' && native[i + 1] == ':') {
+                c[n++] = '_';
+                ++i;
+            } else
+                c[n++] = native[i];
+        }
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
+
+// The traits of a class of the type list: what a family's members, hooks
+// and delete_ function read of it, all derived from the class's row.
+template <class C>
+struct Traits
+{
+    using T = C;
+    static constexpr const char* name = ClassName<C>::text;
+    static constexpr const char* native = Named<C>::text;
+    static constexpr const char* self_type = Named<const C*>::text;
+    static constexpr const char* mut_type = Named<C*>::text;
+    static constexpr const char* other_type = Named<const C&>::text;
+    static constexpr const char* moved_type = Named<C&&>::text;
+};
+
 } // namespace qw

@@ -198,4 +198,11 @@ struct Traits
     static constexpr const char* moved_type = Named<C&&>::text;
 };
 
+// A class whose handles hold shared pointers: its traits, T the shared pointer.
+template <class C>
+struct SharedTraits : Traits<C>
+{
+    using T = std::shared_ptr<C>;
+};
+
 } // namespace qw

@@ -124,30 +124,18 @@ QW_FAMILY(order::metadata_node, add_metadata_node);
 
 // -------------------------------------------------------------- iterators
 
-struct IteratorTr
+struct IteratorTr : Traits<MetadataNodeIterator>
 {
-    using T = MetadataNodeIterator;
     using Object = MetadataIteratorObject;
-    static constexpr const char* name = "MetadataNodeIterator";
-    static constexpr const char* native = "quelbo::MetadataNodeIterator";
-    static constexpr const char* constructor = "quelbo::MetadataNodeIterator::MetadataNodeIterator";
-    static constexpr const char* object_ptr = "quelbo::MetadataIteratorObject *";
-    static constexpr const char* self_type = "quelbo::MetadataNodeIterator const *";
-    static constexpr const char* mut_type = "quelbo::MetadataNodeIterator *";
-    static constexpr const char* other_type = "quelbo::MetadataNodeIterator const &";
+    static constexpr const char* constructor = JoinedText<&Traits::native, spelling::scope, &Traits::name>::text;
+    static constexpr const char* object_ptr = Named<Object*>::text;
 };
 
-struct ConstIteratorTr
+struct ConstIteratorTr : Traits<ConstMetadataNodeIterator>
 {
-    using T = ConstMetadataNodeIterator;
     using Object = ConstMetadataIteratorObject;
-    static constexpr const char* name = "ConstMetadataNodeIterator";
-    static constexpr const char* native = "quelbo::ConstMetadataNodeIterator";
-    static constexpr const char* constructor = "quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator";
-    static constexpr const char* object_ptr = "quelbo::ConstMetadataIteratorObject *";
-    static constexpr const char* self_type = "quelbo::ConstMetadataNodeIterator const *";
-    static constexpr const char* mut_type = "quelbo::ConstMetadataNodeIterator *";
-    static constexpr const char* other_type = "quelbo::ConstMetadataNodeIterator const &";
+    static constexpr const char* constructor = JoinedText<&Traits::native, spelling::scope, &Traits::name>::text;
+    static constexpr const char* object_ptr = Named<Object*>::text;
 };
 
 // The flat functions of one iterator class.

@@ -41,9 +41,12 @@
 namespace qw {
 
 QW_NATIVE(quelbo::ColumnUnitExtension, "_p_quelbo__ColumnUnitExtension");
+QW_NATIVE(quelbo::ConstMetadataIteratorObject, "_p_quelbo__ConstMetadataIteratorObject");
+QW_NATIVE(quelbo::ConstMetadataNodeIterator, "_p_quelbo__ConstMetadataNodeIterator");
 QW_NATIVE(quelbo::DataAccess, "_p_quelbo__DataAccess");
 QW_NATIVE(quelbo::DataFrameView, "_p_quelbo__DataFrameView");
 QW_NATIVE(quelbo::DataFrameViewFactory, "_p_quelbo__DataFrameViewFactory");
+QW_NATIVE(quelbo::DataType, "_p_quelbo__DataType");
 QW_NATIVE(quelbo::DataFrameViewProvider, "_p_quelbo__DataFrameViewProvider");
 QW_NATIVE(quelbo::DataStorage, "_p_quelbo__DataStorage");
 QW_NATIVE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
@@ -65,9 +68,11 @@ QW_NATIVE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
 QW_NATIVE(quelbo::LodImageView, "_p_quelbo__LodImageView");
 QW_NATIVE(quelbo::LodImageViewProvider, "_p_quelbo__LodImageViewProvider");
 QW_NATIVE(quelbo::Logger, "_p_quelbo__Logger");
+QW_NATIVE(quelbo::MetadataIteratorObject, "_p_quelbo__MetadataIteratorObject");
 QW_NATIVE(quelbo::MetadataNode, "_p_quelbo__MetadataNode");
 QW_NATIVE(quelbo::MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
 QW_NATIVE(quelbo::MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
+QW_NATIVE(quelbo::MetadataNodeIterator, "_p_quelbo__MetadataNodeIterator");
 QW_NATIVE(quelbo::MultiImageView, "_p_quelbo__MultiImageView");
 QW_NATIVE(quelbo::MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 QW_NATIVE(quelbo::MultiImageViewProvider, "_p_quelbo__MultiImageViewProvider");

@@ -32,9 +32,9 @@ constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "Stre
 constexpr char kRCopy[] = "RandomAccessFactory_copy_in_memory",
                kRMap[] = "RandomAccessFactory_map_file", kRUri[] = "RandomAccessFactory_open_uri_read",
                kRHttp[] = "RandomAccessFactory_open_http_read", kRFromStream[] = "RandomAccessFactory_from_stream";
-constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const &",
-               kDStream[] = "std::shared_ptr< quelbo::StreamAccess >",
-               kDStore[] = "std::shared_ptr< quelbo::RandomAccess >", kDHeaders[] = "quelbo::HTTPHeaders const &";
+constexpr auto kDString = named<const std::string&>, kDUri = named<const quelbo::Uri&>,
+               kDStream = named<std::shared_ptr<quelbo::StreamAccess>>,
+               kDStore = named<std::shared_ptr<quelbo::RandomAccess>>, kDHeaders = named<const HTTPHeaders&>;
 
 // The one-argument factories' argument kinds.
 using TextArg = Arg<std::string, kDString>;
@@ -124,8 +124,8 @@ PyObject* entry_result(Entry e)
 constexpr auto kHeadersConst = named<const quelbo::HTTPHeaders*>;
 
 constexpr char kHeadersMember[] = "quelbo::HTTPHeaders::HTTPHeaders";
-constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >",
-               kEntries[] = "quelbo::HTTPHeaders::Entry const *";
+constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >";
+constexpr auto kEntries = named<const Entry*>;
 
 template <class P, int Decl>
 using HeadersMade = Constructor<kHeadersMember, P, Decl>;
@@ -154,8 +154,8 @@ struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructo
     static constexpr const char* name = "new_HTTPHeaders";
 };
 
-constexpr char kHeadersMut[] = "quelbo::HTTPHeaders *", kEntryRef[] = "quelbo::HTTPHeaders::Entry const &",
-               kSize[] = "size";
+constexpr auto kHeadersMut = named<HTTPHeaders*>, kEntryRef = named<const Entry&>;
+constexpr char kSize[] = "size";
 using HeadersConst = Self<HTTPHeaders, kHeadersConst>;
 using Headers = SelfMut<HTTPHeaders, kHeadersMut>;
 

@@ -24,20 +24,8 @@ QW_TYPE(void, "_p_void");
 // Typed pointers, which only other modules sharing the type table make.
 QW_TYPED_POINTER_TYPES();
 
-struct ValueTr
-{
-    using T = VariantDataValue;
-    static constexpr const char* name = "VariantDataValue";
-    static constexpr const char* self_type = "quelbo::VariantDataValue const *";
-    static constexpr const char* mut_type = "quelbo::VariantDataValue *";
-};
-
-struct HandleTr
-{
-    using T = std::shared_ptr<VariantDataValue>;
-    static constexpr const char* name = "VariantDataValue";
-    static constexpr const char* native = "quelbo::VariantDataValue";
-};
+using ValueTr = Traits<VariantDataValue>;
+using HandleTr = SharedTraits<VariantDataValue>;
 
 using FactoryTr = Traits<VariantDataValueFactory>;
 

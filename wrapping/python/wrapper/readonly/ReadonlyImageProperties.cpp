@@ -17,22 +17,14 @@ using quelbo::ReadonlyImageProperties;
 using quelbo::ReadonlySpatialCalibrationProperty;
 using quelbo::SpatialCalibrationProperty;
 
-struct CalibrationTr
+struct CalibrationTr : Traits<ReadonlySpatialCalibrationProperty>
 {
-    using T = ReadonlySpatialCalibrationProperty;
-    static constexpr const char* name = "ReadonlySpatialCalibrationProperty";
-    static constexpr const char* native = "quelbo::ReadonlySpatialCalibrationProperty";
-    static constexpr const char* self_type = "quelbo::ReadonlySpatialCalibrationProperty const *";
-    static constexpr const char* wrapped = "quelbo::SpatialCalibrationProperty const &";
+    static constexpr const char* wrapped = Named<const quelbo::SpatialCalibrationProperty&>::text;
 };
 
-struct InfoTr
+struct InfoTr : Traits<ReadonlyImageInfoProperty>
 {
-    using T = ReadonlyImageInfoProperty;
-    static constexpr const char* name = "ReadonlyImageInfoProperty";
-    static constexpr const char* native = "quelbo::ReadonlyImageInfoProperty";
-    static constexpr const char* self_type = "quelbo::ReadonlyImageInfoProperty const *";
-    static constexpr const char* wrapped = "quelbo::ImageInfoProperty const &";
+    static constexpr const char* wrapped = Named<const quelbo::ImageInfoProperty&>::text;
 };
 
 using PropertiesTr = Traits<ReadonlyImageProperties>;

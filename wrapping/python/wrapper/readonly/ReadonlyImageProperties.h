@@ -109,5 +109,7 @@ public:
 } // namespace quelbo
 
 namespace qw {
+QW_NATIVE(quelbo::ReadonlyImageInfoProperty, "_p_quelbo__ReadonlyImageInfoProperty");
 QW_NATIVE(quelbo::ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties");
+QW_NATIVE(quelbo::ReadonlySpatialCalibrationProperty, "_p_quelbo__ReadonlySpatialCalibrationProperty");
 } // namespace qw

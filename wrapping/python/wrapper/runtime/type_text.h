@@ -117,6 +117,7 @@ inline constexpr char lvalue[] = " &";
 inline constexpr char rvalue[] = " &&";
 inline constexpr char shared_open[] = "std::shared_ptr< ";
 inline constexpr char shared_close[] = " >";
+inline constexpr char scope[] = "::";
 } // namespace spelling
 
 // The text of a type built from a native type as C++ declares it.

@@ -12,15 +12,9 @@ using quelbo::DataType;
 
 QW_TYPE(DataType, "_p_quelbo__DataType");
 
-struct DataTypeTr
-{
-    using T = DataType;
-    static constexpr const char* name = "DataType";
-    static constexpr const char* native = text::data_type;
-    static constexpr const char* self_type = "quelbo::DataType const *";
-};
+using DataTypeTr = Traits<DataType>;
 
-constexpr char kMember[] = "quelbo::DataType::DataType";
+constexpr const char* kMember = DataTypeTr::constructor;
 constexpr auto kPrimitive = named<quelbo::PrimitiveTypeId>;
 constexpr auto kInterpretation = named<quelbo::DataTypeInterpretation>;
 constexpr auto kId = named<quelbo::DataTypeId>;

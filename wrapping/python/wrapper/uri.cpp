@@ -17,13 +17,13 @@ constexpr auto kUriRef = named<const quelbo::Uri&>;
 
 struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
 {
-    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const Uri& other) { return constructed(new Uri(other)); };
 };
 // a malformed text is refused by the parser
 struct new_parsed : Candidate<Params<Arg<std::string, text::string_ref>>, 0>
 {
-    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const std::string& text) { return constructed(new Uri(text)); };
 };
 struct new_uri : DeclareOverloads<new_uri, new_copy, new_parsed>

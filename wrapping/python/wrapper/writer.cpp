@@ -13,15 +13,8 @@ namespace {
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
 QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t");
 
-constexpr auto kWriter = named<quelbo::Writer*>;
-
-struct WriterTr
-{
-    using T = quelbo::Writer;
-    static constexpr const char* name = "Writer";
-    static constexpr const char* self_type = "quelbo::Writer const *";
-    static constexpr const char* mut_type = *kWriter;
-};
+using WriterTr = Traits<quelbo::Writer>;
+constexpr auto kWriter = &WriterTr::mut_type;
 
 constexpr char kWriteAll[] = "write_all";
 constexpr char kWriteInit[] = "write_init";

@@ -185,6 +185,21 @@ struct ClassName
     static constexpr const char* text = chars.data();
 };
 
+// A class's own name, the native name's last part: its constructor's name.
+template <class C>
+struct OwnName
+{
+    static constexpr const char* native = Named<C>::text;
+    static constexpr size_t begin = [] {
+        size_t b = 0;
+        for (size_t i = 0; native[i]; ++i)
+            if (native[i] == ':' && native[i + 1] == ':')
+                b = i + 2;
+        return b;
+    }();
+    static constexpr const char* text = native + begin;
+};
+
 // The traits of a class of the type list: what a family's members, hooks
 // and delete_ function read of it, all derived from the class's row.
 template <class C>
@@ -197,6 +212,7 @@ struct Traits
     static constexpr const char* mut_type = Named<C*>::text;
     static constexpr const char* other_type = Named<const C&>::text;
     static constexpr const char* moved_type = Named<C&&>::text;
+    static constexpr const char* constructor = JoinedText<&Named<C>::text, spelling::scope, &OwnName<C>::text>::text;
 };
 
 // A class whose handles hold shared pointers: its traits, T the shared pointer.

@@ -12,6 +12,7 @@
 #include "numpy/numpy_api.h"
 #include "quelbo/array.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace qw::arrays {
 
@@ -26,8 +27,8 @@ inline constexpr char kToNumpy[] = "_to_numpy";
 inline constexpr char kFromNumpy[] = "from_numpy";
 
 inline constexpr char kObject[] = "PyObject *";
-inline constexpr char kIndex[] = "quelbo::VectorXu64 const &";
-inline constexpr char kIndexerRef[] = "quelbo::Indexer const &";
+constexpr auto kIndex = named<const quelbo::VectorXu64&>;
+constexpr auto kIndexerRef = named<const quelbo::Indexer&>;
 
 // numpy's base object for an array made over a value array's elements: holds
 // `obj` (one reference) and the elements, freed when numpy lets it go.

@@ -5,6 +5,7 @@
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -28,29 +29,28 @@ QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented");
 QW_TYPE(char, "_p_char");
 QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
 
-#define QW_TRAITS(Tr, Type, Name, Native)                                                                              \
-    struct Tr                                                                                                          \
-    {                                                                                                                  \
-        using T = Type;                                                                                                \
-        static constexpr const char* name = Name;                                                                      \
-        static constexpr const char* native = Native;                                                                  \
-    }
-QW_TRAITS(LoggerTr, quelbo::Logger, "Logger", "quelbo::Logger");
-QW_TRAITS(VersionInfoTr, quelbo::VersionInfo, "VersionInfo", "quelbo::VersionInfo");
-QW_TRAITS(VersioningTr, quelbo::Versioning, "Versioning", "quelbo::Versioning");
-QW_TRAITS(UidGeneratorTr, quelbo::UidGenerator, "UidGenerator", "quelbo::UidGenerator");
-QW_TRAITS(ErrorTr, quelbo::Error, "Error", "quelbo::Error");
-QW_TRAITS(InvalidArgumentTr, quelbo::InvalidArgument, "InvalidArgument", "quelbo::InvalidArgument");
-QW_TRAITS(NotImplementedTr, quelbo::NotImplemented, "NotImplemented", "quelbo::NotImplemented");
-QW_TRAITS(IteratorTr, SwigPyIterator, "SwigPyIterator", "swig::SwigPyIterator");
+using LoggerTr = Traits<quelbo::Logger>;
+using VersionInfoTr = Traits<quelbo::VersionInfo>;
+using VersioningTr = Traits<quelbo::Versioning>;
+using UidGeneratorTr = Traits<quelbo::UidGenerator>;
+using ErrorTr = Traits<quelbo::Error>;
+using InvalidArgumentTr = Traits<quelbo::InvalidArgument>;
+using NotImplementedTr = Traits<quelbo::NotImplemented>;
+// The runtime's iterator class has no native class of its own.
+struct IteratorTr
+{
+    using T = SwigPyIterator;
+    static constexpr const char* name = "SwigPyIterator";
+    static constexpr const char* native = "swig::SwigPyIterator";
+};
 
-constexpr char kLogLevel[] = "quelbo::LogLevel";
-constexpr char kVersionInfo[] = "quelbo::VersionInfo *";
-constexpr char kVersionRef[] = "quelbo::VersionInfo const &";
+constexpr auto kLogLevel = named<quelbo::LogLevel>;
+constexpr auto kVersionInfo = named<quelbo::VersionInfo*>;
+constexpr auto kVersionRef = named<const quelbo::VersionInfo&>;
 constexpr char kInt[] = "int";
-constexpr char kErrorRef[] = "quelbo::Error const &";
-constexpr char kErrorMove[] = "quelbo::Error &&";
-constexpr char kErrorConst[] = "quelbo::Error const *";
+constexpr auto kErrorRef = named<const quelbo::Error&>;
+constexpr auto kErrorMove = named<quelbo::Error&&>;
+constexpr auto kErrorConst = named<const quelbo::Error*>;
 using Message = Arg<std::string, text::string_ref>;
 
 // ------------------------------------------------------------------ Logger

@@ -2,6 +2,7 @@
 #include "data_frames.h"
 #include "order.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -15,14 +16,7 @@ QW_SHARED_CAST(quelbo::View, DataFrameView);
 QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t");
 QW_SHARED_CAST(quelbo::Extension, ColumnUnitExtension);
 
-struct UnitTr
-{
-    using T = ColumnUnitExtension;
-    static constexpr const char* name = "ColumnUnitExtension";
-    static constexpr const char* native = "quelbo::ColumnUnitExtension";
-    static constexpr const char* self_type = "quelbo::ColumnUnitExtension const *";
-    static constexpr const char* mut_type = "quelbo::ColumnUnitExtension *";
-};
+using UnitTr = Traits<ColumnUnitExtension>;
 
 // ------------------------------------------------------------ structure
 

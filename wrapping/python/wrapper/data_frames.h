@@ -12,17 +12,11 @@
 #include "common/item_parser.h"
 #include "extensions.h"
 #include "quelbo/data_frame.h"
+#include "native_types.h"
 
 namespace qw {
 
-struct FrameTr
-{
-    using T = quelbo::DataFrameView;
-    static constexpr const char* name = "DataFrameView";
-    static constexpr const char* native = "quelbo::DataFrameView";
-    static constexpr const char* self_type = "quelbo::DataFrameView const *";
-    static constexpr const char* mut_type = "quelbo::DataFrameView *";
-};
+using FrameTr = Traits<quelbo::DataFrameView>;
 using FramePtr = std::shared_ptr<quelbo::DataFrameView>;
 
 // A str encoded as UTF-8, whole (embedded NUL kept); UnicodeEncodeError for
@@ -165,7 +159,7 @@ inline bool dtype_list(PyObject* o, std::vector<quelbo::DataType>& out)
 
 // A table's description, each part converted in its turn: the shape (two
 // ints), the column names, the column types.
-inline constexpr char kTableShape[] = "quelbo::Vector2u64 const &";
+constexpr auto kTableShape = named<const quelbo::Vector2u64&>;
 inline constexpr char kColumnNames[] = "std::vector< std::string > const &";
 inline constexpr char kColumnTypes[] = "std::vector< quelbo::DataType > const &";
 using TableShape = Seq<quelbo::Vector2u64, kTableShape>;

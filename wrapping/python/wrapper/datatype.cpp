@@ -3,6 +3,7 @@
 #include "quelbo/data_type.h"
 #include "quelbo/vector.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -11,18 +12,12 @@ using quelbo::DataType;
 
 QW_TYPE(DataType, "_p_quelbo__DataType");
 
-struct DataTypeTr
-{
-    using T = DataType;
-    static constexpr const char* name = "DataType";
-    static constexpr const char* native = text::data_type;
-    static constexpr const char* self_type = "quelbo::DataType const *";
-};
+using DataTypeTr = Traits<DataType>;
 
-constexpr char kMember[] = "quelbo::DataType::DataType";
-constexpr char kPrimitive[] = "quelbo::PrimitiveTypeId";
-constexpr char kInterpretation[] = "quelbo::DataTypeInterpretation";
-constexpr char kId[] = "quelbo::DataTypeId";
+constexpr const char* kMember = DataTypeTr::constructor;
+constexpr auto kPrimitive = named<quelbo::PrimitiveTypeId>;
+constexpr auto kInterpretation = named<quelbo::DataTypeInterpretation>;
+constexpr auto kId = named<quelbo::DataTypeId>;
 constexpr char kUint64[] = "uint64_t";
 using Primitive = Arg<int32_t, kPrimitive>;
 using Size = Arg<uint64_t, text::size>;

@@ -4,23 +4,19 @@
 #include "runtime/members.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
+#include "native_types.h"
 
 namespace qw {
 namespace {
 
 QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
 
-constexpr char kView[] = "std::shared_ptr< quelbo::View >";
+constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
 using ViewArg = SharedArg<quelbo::View, kView>;
 
 constexpr char kHasCommonAncestor[] = "DependencyGraph__has_common_ancestor";
 
-struct DependencyGraphTr
-{
-    using T = quelbo::DependencyGraph;
-    static constexpr const char* name = "DependencyGraph";
-    static constexpr const char* native = "quelbo::DependencyGraph";
-};
+using DependencyGraphTr = Traits<quelbo::DependencyGraph>;
 
 void add_dependency_graph(Methods& m)
 {

@@ -9,6 +9,7 @@
 #include "readonly/readonly_args.h"
 #include "runtime/declare.h"
 #include "runtime/shared.h"
+#include "native_types.h"
 
 namespace {
 
@@ -18,15 +19,15 @@ using quelbo::ImageView;
 using quelbo::ImageViewFactory;
 using quelbo::MultiImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
-constexpr char kMulti[] = "std::shared_ptr< quelbo::MultiImageView >";
-constexpr char kDimension[] = "quelbo::ImageDimension";
-constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
-constexpr char kImageType[] = "quelbo::ImageType";
-constexpr char kRegion[] = "quelbo::RegionXu64 const &";
-constexpr char kProperties[] = "std::shared_ptr< quelbo::ImageProperties const >";
-constexpr char kMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >";
-constexpr char kDimensions[] = "quelbo::ImageDimension const *";
-constexpr char kRange[] = "quelbo::Vector2d const &";
+constexpr auto kMulti = named<std::shared_ptr<quelbo::MultiImageView>>;
+constexpr auto kDimension = named<quelbo::ImageDimension>;
+constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
+constexpr auto kImageType = named<quelbo::ImageType>;
+constexpr auto kRegion = named<const quelbo::RegionXu64&>;
+constexpr auto kProperties = named<std::shared_ptr<const quelbo::ImageProperties>>;
+constexpr auto kMetadata = named<std::shared_ptr<const quelbo::MetadataNode>>;
+constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
+constexpr auto kRange = named<const quelbo::Vector2d&>;
 
 using Image = SharedArg<ImageView, text::image>;
 using Multi = SharedArg<MultiImageView, kMulti>;

@@ -3,6 +3,7 @@
 #include "core_args.h"
 #include "quelbo/array.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -20,20 +21,10 @@ QW_SHARED_CAST(Extension, TilingInfoExtension);
 QW_SHARED_CAST(Extension, ParallelAccessExtension);
 QW_SHARED_CAST(Extension, ViewOriginExtension);
 
-#define QW_KIND(Tr, Kind)                                                                                              \
-    struct Tr                                                                                                          \
-    {                                                                                                                  \
-        using T = quelbo::Kind;                                                                                        \
-        static constexpr const char* name = #Kind;                                                                     \
-        static constexpr const char* native = "quelbo::" #Kind;                                                        \
-        static constexpr const char* self_type = "quelbo::" #Kind " const *";                                          \
-        static constexpr const char* mut_type = "quelbo::" #Kind " *";                                                 \
-    }
-QW_KIND(ExtensionTr, Extension);
-QW_KIND(TilingTr, TilingInfoExtension);
-QW_KIND(ParallelTr, ParallelAccessExtension);
-QW_KIND(OriginTr, ViewOriginExtension);
-#undef QW_KIND
+using ExtensionTr = Traits<Extension>;
+using TilingTr = Traits<TilingInfoExtension>;
+using ParallelTr = Traits<ParallelAccessExtension>;
+using OriginTr = Traits<ViewOriginExtension>;
 
 template <class Tr>
 void add_kind_head(Methods& m)

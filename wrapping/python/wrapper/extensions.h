@@ -9,12 +9,13 @@
 #include "quelbo/hand_over.h"
 #include "runtime/members.h"
 #include "runtime/shared.h"
+#include "native_types.h"
 
 namespace qw {
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
 inline constexpr char kCast[] = "cast";
-inline constexpr char kExtensionRef[] = "std::shared_ptr< quelbo::Extension > const &";
+constexpr auto kExtensionRef = named<const std::shared_ptr<quelbo::Extension>&>;
 template <class Tr>
 using ExtensionCast = Getter<Tr, kCast, SharedArg<quelbo::Extension, kExtensionRef>, &Tr::T::cast>;
 

@@ -7,6 +7,7 @@
 #include "core_args.h"
 #include "quelbo/flags.h"
 #include "quelbo/image_type.h"
+#include "native_types.h"
 
 namespace {
 
@@ -16,8 +17,8 @@ using quelbo::ImageType;
 
 QW_TYPE(std::ostream, "_p_std__ostream");
 
-constexpr char kDimension[] = "quelbo::ImageDimension";
-constexpr char kImageType[] = "quelbo::ImageType const &";
+constexpr auto kDimension = named<quelbo::ImageDimension>;
+constexpr auto kImageType = named<const quelbo::ImageType&>;
 constexpr char kCapability[] = "quelbo::StreamAccessCapability";
 constexpr char kStream[] = "std::ostream &";
 constexpr char kOr[] = "__or__";

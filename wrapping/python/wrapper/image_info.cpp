@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -12,20 +13,11 @@ using quelbo::ImageInfoProperty;
 using quelbo::ImageInterpretation;
 using quelbo::ImageType;
 
-struct InfoTr
-{
-    using T = ImageInfoProperty;
-    static constexpr const char* name = "ImageInfoProperty";
-    static constexpr const char* native = "quelbo::ImageInfoProperty";
-    static constexpr const char* self_type = "quelbo::ImageInfoProperty const *";
-    static constexpr const char* mut_type = "quelbo::ImageInfoProperty *";
-    static constexpr const char* other_type = "quelbo::ImageInfoProperty const &";
-    static constexpr const char* moved_type = "quelbo::ImageInfoProperty &&";
-};
+using InfoTr = Traits<ImageInfoProperty>;
 
-constexpr char kAxesType[] = "quelbo::ImageType";
-constexpr char kInterpretationType[] = "quelbo::ImageInterpretation";
-constexpr char kRangeType[] = "quelbo::Vector2d const &";
+constexpr auto kAxesType = named<quelbo::ImageType>;
+constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;
+constexpr auto kRangeType = named<const quelbo::Vector2d&>;
 constexpr char kMember[] = "quelbo::ImageInfoProperty::ImageInfoProperty";
 
 using Axes = Param<ImageType, kAxesType>;

@@ -3,6 +3,7 @@
 #include "properties.h"
 #include "runtime/keepalive.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -14,21 +15,12 @@ using quelbo::ImageProperties;
 using quelbo::SpatialCalibrationProperty;
 using Shared = std::shared_ptr<ImageProperties>;
 
-struct PropertiesTr
-{
-    using T = ImageProperties;
-    static constexpr const char* name = "ImageProperties";
-    static constexpr const char* self_type = "quelbo::ImageProperties const *";
-    static constexpr const char* mut_type = "quelbo::ImageProperties *";
-    static constexpr const char* native = "quelbo::ImageProperties";
-    static constexpr const char* other_type = "quelbo::ImageProperties const &";
-    static constexpr const char* moved_type = "quelbo::ImageProperties &&";
-};
+using PropertiesTr = Traits<ImageProperties>;
 
-constexpr char kCalRef[] = "quelbo::SpatialCalibrationProperty const &";
-constexpr char kInfoRef[] = "quelbo::ImageInfoProperty const &";
-constexpr char kSharedConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
-constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr auto kCalRef = named<const quelbo::SpatialCalibrationProperty&>;
+constexpr auto kInfoRef = named<const quelbo::ImageInfoProperty&>;
+constexpr auto kSharedConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
+constexpr auto kShape = named<const quelbo::VectorXu64&>;
 
 using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
 using Info = ProxyValue<ImageInfoProperty, kInfoRef>;

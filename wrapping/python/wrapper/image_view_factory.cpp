@@ -7,6 +7,7 @@
 #include "order.h"
 #include "readonly/readonly_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -17,14 +18,9 @@ using quelbo::MetadataNode;
 
 QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
 
-struct FactoryTr
-{
-    using T = ImageViewFactory;
-    static constexpr const char* name = "ImageViewFactory";
-    static constexpr const char* native = "quelbo::ImageViewFactory";
-};
+using FactoryTr = Traits<ImageViewFactory>;
 
-constexpr char kShape[] = "quelbo::VectorXu64 const &";
+constexpr auto kShape = named<const quelbo::VectorXu64&>;
 using Shape = Seq<quelbo::VectorXu64, kShape>;
 using Type = DTypeArg<text::data_type>;
 using Properties = ProxyShared<ImageProperties, text::properties>;
@@ -55,7 +51,7 @@ struct allocate : DeclareOverloads<allocate, allocate_2, allocate_4>
         "compatible with the shape and type.";
 };
 
-constexpr char kMetadataConst[] = "std::shared_ptr< quelbo::MetadataNode const >";
+constexpr auto kMetadataConst = named<std::shared_ptr<const quelbo::MetadataNode>>;
 
 struct uniform
     : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode, kMetadataConst>>>

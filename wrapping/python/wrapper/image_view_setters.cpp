@@ -7,14 +7,15 @@
 #include "quelbo/metadata.h"
 #include "runtime/declare.h"
 #include "views.h"
+#include "native_types.h"
 
 namespace {
 
 using namespace qw;
 using quelbo::ImageView;
 
-constexpr char kImage[] = "quelbo::ImageView *";
-constexpr char kPropertiesT[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr auto kImage = named<quelbo::ImageView*>;
+constexpr auto kPropertiesT = named<std::shared_ptr<const quelbo::ImageProperties>>;
 using ImageSelf = SharedSelf<ImageView, kImage>;
 
 // Properties that must be given: a view always has properties, so None is
@@ -38,7 +39,7 @@ constexpr char kSetMetadata[] = "ImageView_set_metadata";
 
 // The value of a property setter, of the type the member takes, by the
 // properties' parameter rule.
-template <auto Member, const char* Text>
+template <auto Member, auto Text>
 struct SetterValue : Kind<Text>
 {
     using value = typename props::SetterArg<decltype(Member)>::type;
@@ -48,7 +49,7 @@ struct SetterValue : Kind<Text>
 
 // ImageView_<Name>(view, value): one shortcut setter; `Type` is the value's
 // declared type in messages.
-template <const char* Name, const char* Type, auto Member>
+template <const char* Name, auto Type, auto Member>
 struct shortcut : Declare<shortcut<Name, Type, Member>, Params<ImageSelf, SetterValue<Member, Type>>>
 {
     static const char* name()
@@ -59,7 +60,7 @@ struct shortcut : Declare<shortcut<Name, Type, Member>, Params<ImageSelf, Setter
     static constexpr auto call = Member;
 };
 
-template <const char* Name, const char* Type, auto Member>
+template <const char* Name, auto Type, auto Member>
 void add_shortcut(Methods& m, const char* doc)
 {
     m.add<shortcut<Name, Type, Member>>(doc);
@@ -74,14 +75,14 @@ constexpr char kSetDirections[] = "set_spatial_directions";
 constexpr char kSetBitDepth[] = "set_bit_depth";
 constexpr char kSetAlpha[] = "set_alpha";
 constexpr char kSetValueRange[] = "set_value_range";
-constexpr char kInterpretationT[] = "quelbo::ImageInterpretation";
-constexpr char kAxesT[] = "quelbo::ImageType const";
-constexpr char kVector3T[] = "quelbo::Vector3d const &";
-constexpr char kUnitT[] = "std::string const &";
-constexpr char kDirectionsT[] = "quelbo::SpatialDirections const &";
+constexpr auto kInterpretationT = named<quelbo::ImageInterpretation>;
+constexpr auto kAxesT = named<const quelbo::ImageType>;
+constexpr auto kVector3T = named<const quelbo::Vector3d&>;
+constexpr auto kUnitT = named<const std::string&>;
+constexpr auto kDirectionsT = named<const quelbo::SpatialDirections&>;
 constexpr char kSizeT[] = "size_t";
 constexpr char kBoolT[] = "bool";
-constexpr char kVector2T[] = "quelbo::Vector2d const &";
+constexpr auto kVector2T = named<const quelbo::Vector2d&>;
 
 void add_image_view_properties(Methods& m)
 {

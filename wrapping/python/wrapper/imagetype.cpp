@@ -2,6 +2,7 @@
 #include "core_args.h"
 #include "quelbo/image_type.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -13,25 +14,17 @@ QW_TYPE(ImageType, "_p_quelbo__ImageType");
 QW_TYPE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId");
 QW_TYPE(ImageDimension, "_p_quelbo__ImageDimension");
 
-struct ImageTypeTr
+// Another image type is taken by value.
+struct ImageTypeTr : Traits<ImageType>
 {
-    using T = ImageType;
-    static constexpr const char* name = "ImageType";
-    static constexpr const char* native = "quelbo::ImageType";
-    static constexpr const char* self_type = "quelbo::ImageType const *";
-    static constexpr const char* other_type = "quelbo::ImageType";
+    static constexpr const char* other_type = native;
 };
-struct ImageTypeIdTr
-{
-    using T = quelbo::ImageTypeId;
-    static constexpr const char* name = "ImageTypeId";
-    static constexpr const char* native = "quelbo::ImageTypeId";
-};
+using ImageTypeIdTr = Traits<quelbo::ImageTypeId>;
 
-constexpr char kConst[] = "quelbo::ImageType const *";
-constexpr char kMutable[] = "quelbo::ImageType *";
-constexpr char kDimension[] = "quelbo::ImageDimension";
-constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+constexpr auto kConst = named<const quelbo::ImageType*>;
+constexpr auto kMutable = named<quelbo::ImageType*>;
+constexpr auto kDimension = named<quelbo::ImageDimension>;
+constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
 constexpr char kUint64[] = "uint64_t";
 using Dimension = Arg<ImageDimension, kDimension>;
 using Position = Arg<uint64_t, text::size>;
@@ -40,18 +33,18 @@ using Changing = SelfMut<ImageType, kMutable>;
 
 struct new_empty : Candidate<Params<>, 0>
 {
-    static constexpr const char* member = "quelbo::ImageType::ImageType";
+    static constexpr const char* member = ImageTypeTr::constructor;
     static constexpr auto call = [] { return constructed(new ImageType()); };
 };
 struct new_value : Candidate<Params<Arg<uint64_t, kUint64>>, 2>
 {
-    static constexpr const char* member = "quelbo::ImageType::ImageType";
+    static constexpr const char* member = ImageTypeTr::constructor;
     static constexpr auto call = [](uint64_t v) { return constructed(new ImageType(v)); };
 };
 // a null list with a count is refused by the library
 struct new_list : Candidate<Params<Ptr<ImageDimension, kDimensions>, Position>, 1>
 {
-    static constexpr const char* member = "quelbo::ImageType::ImageType";
+    static constexpr const char* member = ImageTypeTr::constructor;
     static constexpr auto call = [](ImageDimension* dims, uint64_t count) {
         return constructed(new ImageType(dims, count));
     };

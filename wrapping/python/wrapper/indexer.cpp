@@ -2,6 +2,7 @@
 #include "quelbo/indexer.h"
 #include "common/item_parser.h"
 #include "core_args.h"
+#include "native_types.h"
 #include "runtime/members.h"
 
 namespace {
@@ -12,21 +13,11 @@ using quelbo::VectorXu64;
 
 QW_TYPE(Indexer, "_p_quelbo__Indexer");
 
-struct IndexerTr
-{
-    using T = Indexer;
-    static constexpr const char* name = "Indexer";
-    static constexpr const char* native = "quelbo::Indexer";
-    static constexpr const char* self_type = "quelbo::Indexer const *";
-    static constexpr const char* other_type = "quelbo::Indexer const &";
-};
+using IndexerTr = Traits<Indexer>;
 
 constexpr char kMember[] = "quelbo::Indexer::Indexer";
-constexpr char kMoved[] = "quelbo::Indexer &&";
-constexpr char kVector[] = "quelbo::VectorXu64 const &";
-constexpr char kLayoutType[] = "quelbo::MemoryLayout";
 using Constant = Self<Indexer, &IndexerTr::self_type>;
-using Vector = Seq<VectorXu64, kVector>;
+using Vector = Seq<VectorXu64>;
 using DType = DTypeArg<text::data_type>;
 
 // new_Indexer(shape, data type[, layout | strides[, order]]): shapes, strides
@@ -36,7 +27,7 @@ struct new_empty : Candidate<Params<>, 0>
     static constexpr const char* member = kMember;
     static constexpr auto call = [] { return constructed(new Indexer()); };
 };
-struct new_copy : Candidate<Params<Ref<Indexer, &IndexerTr::other_type>>, 5>
+struct new_copy : Candidate<Params<Ref<Indexer>>, 5>
 {
     static constexpr const char* member = kMember;
     static constexpr auto call = [](const Indexer& other) { return constructed(new Indexer(other)); };
@@ -48,7 +39,7 @@ struct new_shape : Candidate<Params<Vector, DType>, 1>
         return constructed(new Indexer(shape, dtype));
     };
 };
-struct new_layout : Candidate<Params<Vector, DType, Arg<quelbo::MemoryLayout, kLayoutType>>, 2>
+struct new_layout : Candidate<Params<Vector, DType, Arg<quelbo::MemoryLayout, named<quelbo::MemoryLayout>>>, 2>
 {
     static constexpr const char* member = kMember;
     static constexpr auto call = [](const VectorXu64& shape, quelbo::DataType dtype, quelbo::MemoryLayout layout) {
@@ -70,7 +61,7 @@ struct new_order : Candidate<Params<Vector, DType, Vector, Vector>, 4>
         return constructed(new Indexer(shape, dtype, strides, order));
     };
 };
-struct new_moved : Candidate<Params<Ref<Indexer, kMoved>>, 6>
+struct new_moved : Candidate<Params<Ref<Indexer, named<Indexer&&>>>, 6>
 {
     static constexpr const char* member = kMember;
 };

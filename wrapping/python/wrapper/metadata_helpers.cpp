@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/metadata.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -15,24 +16,14 @@ using quelbo::VariantDataValue;
 QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
 QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
 
-struct FactoryTr
-{
-    using T = MetadataNodeFactory;
-    static constexpr const char* name = "MetadataNodeFactory";
-    static constexpr const char* native = "quelbo::MetadataNodeFactory";
-};
+using FactoryTr = Traits<MetadataNodeFactory>;
 
-struct HelperTr
-{
-    using T = MetadataNodeHelper;
-    static constexpr const char* name = "MetadataNodeHelper";
-    static constexpr const char* native = "quelbo::MetadataNodeHelper";
-};
+using HelperTr = Traits<MetadataNodeHelper>;
 
-constexpr char kPathType[] = "std::string const &";
-constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr auto kPathType = named<const std::string&>;
+constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
 constexpr char kCreate[] = "MetadataNodeFactory_create";
-constexpr char kRootType[] = "std::shared_ptr< quelbo::MetadataNode const >";
+constexpr auto kRootType = named<std::shared_ptr<const quelbo::MetadataNode>>;
 
 // A root or origin (node or read-only node) that must be given: None is
 // refused once the arguments after it are read.

@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/metadata.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -15,18 +16,9 @@ using quelbo::MetadataNodeIterator;
 using quelbo::VariantDataValue;
 using Node = std::shared_ptr<MetadataNode>;
 
-struct NodeTr
-{
-    using T = MetadataNode;
-    static constexpr const char* name = "MetadataNode";
-    static constexpr const char* self_type = "quelbo::MetadataNode const *";
-    static constexpr const char* mut_type = "quelbo::MetadataNode *";
-    static constexpr const char* native = "quelbo::MetadataNode";
-    static constexpr const char* other_type = "quelbo::MetadataNode const &";
-    static constexpr const char* moved_type = "quelbo::MetadataNode &&";
-};
+using NodeTr = Traits<MetadataNode>;
 
-constexpr char kValueType[] = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
 
 using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
 using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
@@ -132,30 +124,18 @@ QW_FAMILY(order::metadata_node, add_metadata_node);
 
 // -------------------------------------------------------------- iterators
 
-struct IteratorTr
+struct IteratorTr : Traits<MetadataNodeIterator>
 {
-    using T = MetadataNodeIterator;
     using Object = MetadataIteratorObject;
-    static constexpr const char* name = "MetadataNodeIterator";
-    static constexpr const char* native = "quelbo::MetadataNodeIterator";
-    static constexpr const char* constructor = "quelbo::MetadataNodeIterator::MetadataNodeIterator";
-    static constexpr const char* object_ptr = "quelbo::MetadataIteratorObject *";
-    static constexpr const char* self_type = "quelbo::MetadataNodeIterator const *";
-    static constexpr const char* mut_type = "quelbo::MetadataNodeIterator *";
-    static constexpr const char* other_type = "quelbo::MetadataNodeIterator const &";
+    static constexpr const char* constructor = JoinedText<&Traits::native, spelling::scope, &Traits::name>::text;
+    static constexpr const char* object_ptr = Named<Object*>::text;
 };
 
-struct ConstIteratorTr
+struct ConstIteratorTr : Traits<ConstMetadataNodeIterator>
 {
-    using T = ConstMetadataNodeIterator;
     using Object = ConstMetadataIteratorObject;
-    static constexpr const char* name = "ConstMetadataNodeIterator";
-    static constexpr const char* native = "quelbo::ConstMetadataNodeIterator";
-    static constexpr const char* constructor = "quelbo::ConstMetadataNodeIterator::ConstMetadataNodeIterator";
-    static constexpr const char* object_ptr = "quelbo::ConstMetadataIteratorObject *";
-    static constexpr const char* self_type = "quelbo::ConstMetadataNodeIterator const *";
-    static constexpr const char* mut_type = "quelbo::ConstMetadataNodeIterator *";
-    static constexpr const char* other_type = "quelbo::ConstMetadataNodeIterator const &";
+    static constexpr const char* constructor = JoinedText<&Traits::native, spelling::scope, &Traits::name>::text;
+    static constexpr const char* object_ptr = Named<Object*>::text;
 };
 
 // The flat functions of one iterator class.

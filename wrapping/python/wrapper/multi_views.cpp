@@ -6,6 +6,7 @@
 #include "quelbo/multi_image_view.h"
 #include "readonly/readonly_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -21,31 +22,12 @@ QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImage
 QW_SHARED_CAST(quelbo::View, MultiImageView);
 QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 
-struct MultiTr
-{
-    using T = MultiImageView;
-    static constexpr const char* name = "MultiImageView";
-    static constexpr const char* native = "quelbo::MultiImageView";
-    static constexpr const char* self_type = "quelbo::MultiImageView const *";
-    static constexpr const char* mut_type = "quelbo::MultiImageView *";
-};
-struct LodTr
-{
-    using T = LodImageView;
-    static constexpr const char* name = "LodImageView";
-    static constexpr const char* native = "quelbo::LodImageView";
-    static constexpr const char* self_type = "quelbo::LodImageView const *";
-    static constexpr const char* mut_type = "quelbo::LodImageView *";
-};
-struct FactoryTr
-{
-    using T = MultiImageViewFactory;
-    static constexpr const char* name = "MultiImageViewFactory";
-    static constexpr const char* native = "quelbo::MultiImageViewFactory";
-};
+using MultiTr = Traits<MultiImageView>;
+using LodTr = Traits<LodImageView>;
+using FactoryTr = Traits<MultiImageViewFactory>;
 constexpr char kCapabilities[] = "quelbo::MultiImageCapabilitySet";
 constexpr char kLevel[] = "int64_t";
-constexpr char kDimension[] = "quelbo::ImageDimension";
+constexpr auto kDimension = named<quelbo::ImageDimension>;
 
 using Image = SharedArg<ImageView, text::image>;
 using Index = Arg<size_t, text::size>;

@@ -166,7 +166,7 @@ struct SharedMoveConstructor : Constructor<Member, Params<Released<typename Tr::
 
 // <name>_<Name>(object, value) for a one-argument member of a value class;
 // `Type` is the value's declared type in messages.
-template <class Tr, const char* Name, const char* Type, auto Member>
+template <class Tr, const char* Name, auto Type, auto Member>
 struct Setter
     : Declare<Setter<Tr, Name, Type, Member>,
               Params<SelfMut<typename Tr::T, &Tr::mut_type>, Param<typename SetterArg<decltype(Member)>::type, Type>>>,
@@ -175,7 +175,7 @@ struct Setter
     static constexpr auto call = Member;
 };
 
-template <class Tr, const char* Name, const char* Type, auto Member>
+template <class Tr, const char* Name, auto Type, auto Member>
 void add_setter(Methods& m, const char* doc = nullptr)
 {
     m.add<Setter<Tr, Name, Type, Member>>(doc);

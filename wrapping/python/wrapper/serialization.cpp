@@ -4,6 +4,7 @@
 
 #include <string>
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace qw::serialization {
 namespace {
@@ -85,12 +86,7 @@ void add_matrices(Methods& m)
     add_group<MatrixTr<float, 3>, MatrixTr<float, 4>, MatrixTr<double, 3>, MatrixTr<double, 4>>(m, enc, dec);
 }
 
-struct SerializationTr
-{
-    using T = quelbo::Serialization;
-    static constexpr const char* name = "Serialization";
-    static constexpr const char* native = "quelbo::Serialization";
-};
+using SerializationTr = Traits<quelbo::Serialization>;
 
 void add_class(Methods& m)
 {

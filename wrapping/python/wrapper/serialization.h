@@ -10,11 +10,12 @@
 
 #include "quelbo/serialization.h"
 #include "runtime/declare.h"
+#include "native_types.h"
 
 namespace qw::serialization {
 
 using Stream = std::shared_ptr<quelbo::StreamAccess>;
-inline constexpr char kStream[] = "std::shared_ptr< quelbo::StreamAccess >";
+constexpr auto kStream = named<std::shared_ptr<quelbo::StreamAccess>>;
 using StreamArg = SharedArg<quelbo::StreamAccess, kStream>;
 
 // An encoder: the value (kind V) and the stream, encoded by Tr::encode.

@@ -2,6 +2,7 @@
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -11,29 +12,12 @@ using quelbo::SpatialCalibrationProperty;
 using quelbo::SpatialDirections;
 using quelbo::Vector3d;
 
-struct DirectionsTr
-{
-    using T = SpatialDirections;
-    static constexpr const char* name = "SpatialDirections";
-    static constexpr const char* native = "quelbo::SpatialDirections";
-    static constexpr const char* self_type = "quelbo::SpatialDirections const *";
-    static constexpr const char* other_type = "quelbo::SpatialDirections const &";
-    static constexpr const char* moved_type = "quelbo::SpatialDirections &&";
-};
+using DirectionsTr = Traits<SpatialDirections>;
 
-struct CalibrationTr
-{
-    using T = SpatialCalibrationProperty;
-    static constexpr const char* name = "SpatialCalibrationProperty";
-    static constexpr const char* native = "quelbo::SpatialCalibrationProperty";
-    static constexpr const char* self_type = "quelbo::SpatialCalibrationProperty const *";
-    static constexpr const char* mut_type = "quelbo::SpatialCalibrationProperty *";
-    static constexpr const char* other_type = "quelbo::SpatialCalibrationProperty const &";
-    static constexpr const char* moved_type = "quelbo::SpatialCalibrationProperty &&";
-};
+using CalibrationTr = Traits<SpatialCalibrationProperty>;
 
-constexpr char kVec3Ref[] = "quelbo::Vector3d const &";
-constexpr char kDirsRef[] = "quelbo::SpatialDirections const &";
+constexpr auto kVec3Ref = named<const quelbo::Vector3d&>;
+constexpr auto kDirsRef = named<const quelbo::SpatialDirections&>;
 using Vec3 = Seq<Vector3d, kVec3Ref>;
 using Dirs = Ref<SpatialDirections, kDirsRef>;
 

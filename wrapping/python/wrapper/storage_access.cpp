@@ -1,6 +1,7 @@
 // DataStorage, DataAccess and their providers, StreamAccess, RandomAccess.
 #include "storage.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -17,31 +18,23 @@ QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider");
 QW_SHARED_CAST(DataAccess, StreamAccess);
 QW_SHARED_CAST(DataAccess, RandomAccess);
 
-#define QW_STORAGE_TRAITS(Tr, Type, Name)                                                                              \
-    struct Tr                                                                                                          \
-    {                                                                                                                  \
-        using T = Type;                                                                                                \
-        static constexpr const char* name = #Name;                                                                     \
-        static constexpr const char* native = "quelbo::" #Name;                                                        \
-    }
-QW_STORAGE_TRAITS(DataStorageTr, std::shared_ptr<DataStorage>, DataStorage);
-QW_STORAGE_TRAITS(DataAccessTr, std::shared_ptr<DataAccess>, DataAccess);
-QW_STORAGE_TRAITS(StreamAccessTr, std::shared_ptr<StreamAccess>, StreamAccess);
-QW_STORAGE_TRAITS(RandomAccessTr, std::shared_ptr<RandomAccess>, RandomAccess);
-QW_STORAGE_TRAITS(StreamProviderTr, quelbo::StreamAccessProvider, StreamAccessProvider);
-QW_STORAGE_TRAITS(RandomProviderTr, quelbo::RandomAccessProvider, RandomAccessProvider);
-#undef QW_STORAGE_TRAITS
+using DataStorageTr = SharedTraits<DataStorage>;
+using DataAccessTr = SharedTraits<DataAccess>;
+using StreamAccessTr = SharedTraits<StreamAccess>;
+using RandomAccessTr = SharedTraits<RandomAccess>;
+using StreamProviderTr = Traits<quelbo::StreamAccessProvider>;
+using RandomProviderTr = Traits<quelbo::RandomAccessProvider>;
 
 // ------------------------------------------------------ storage and access
 
-constexpr char kStorageMut[] = "quelbo::DataStorage *", kStorageConst[] = "quelbo::DataStorage const *",
-               kAccessConst[] = "quelbo::DataAccess const *", kAccessPtr[] = "std::shared_ptr< quelbo::DataAccess >",
-               kAccessCaps[] = "quelbo::AccessCapabilities";
-constexpr char kStreamConst[] = "quelbo::StreamAccess const *", kStreamMut[] = "quelbo::StreamAccess *",
-               kStreamCaps[] = "quelbo::StreamAccessCapabilitySet", kOffset[] = "int64_t",
+constexpr auto kStorageMut = &DataStorageTr::mut_type, kStorageConst = &DataStorageTr::self_type,
+               kAccessConst = &DataAccessTr::self_type, kAccessPtr = named<std::shared_ptr<DataAccess>>;
+constexpr char kAccessCaps[] = "quelbo::AccessCapabilities";
+constexpr auto kStreamConst = &StreamAccessTr::self_type, kStreamMut = &StreamAccessTr::mut_type;
+constexpr char kStreamCaps[] = "quelbo::StreamAccessCapabilitySet", kOffset[] = "int64_t",
                kOrigin[] = "quelbo::SeekOrigin";
-constexpr char kStoreConst[] = "quelbo::RandomAccess const *", kStoreMut[] = "quelbo::RandomAccess *",
-               kStoreCaps[] = "quelbo::RandomAccessCapabilitySet";
+constexpr auto kStoreConst = &RandomAccessTr::self_type, kStoreMut = &RandomAccessTr::mut_type;
+constexpr char kStoreCaps[] = "quelbo::RandomAccessCapabilitySet";
 
 constexpr char kOpenStream[] = "DataStorage_open_stream_access", kOpenRandom[] = "DataStorage_open_random_access",
                kSource[] = "get_source", kStorage[] = "get_storage", kResourceId[] = "get_resource_id",

@@ -4,6 +4,7 @@
 #include "quelbo/uri.h"
 #include "storage.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -20,26 +21,9 @@ QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
 QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders");
 QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry");
 
-struct StreamFactoryTr
-{
-    using T = StreamAccessFactory;
-    static constexpr const char* name = "StreamAccessFactory";
-    static constexpr const char* native = "quelbo::StreamAccessFactory";
-};
-struct RandomFactoryTr
-{
-    using T = RandomAccessFactory;
-    static constexpr const char* name = "RandomAccessFactory";
-    static constexpr const char* native = "quelbo::RandomAccessFactory";
-};
-struct HeadersTr
-{
-    using T = HTTPHeaders;
-    static constexpr const char* name = "HTTPHeaders";
-    static constexpr const char* native = "quelbo::HTTPHeaders";
-    static constexpr const char* other_type = "quelbo::HTTPHeaders const &";
-    static constexpr const char* moved_type = "quelbo::HTTPHeaders &&";
-};
+using StreamFactoryTr = Traits<StreamAccessFactory>;
+using RandomFactoryTr = Traits<RandomAccessFactory>;
+using HeadersTr = Traits<HTTPHeaders>;
 
 constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
                kSWrite[] = "StreamAccessFactory_open_file_write", kSFile[] = "StreamAccessFactory_open_file",
@@ -48,9 +32,9 @@ constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "Stre
 constexpr char kRCopy[] = "RandomAccessFactory_copy_in_memory",
                kRMap[] = "RandomAccessFactory_map_file", kRUri[] = "RandomAccessFactory_open_uri_read",
                kRHttp[] = "RandomAccessFactory_open_http_read", kRFromStream[] = "RandomAccessFactory_from_stream";
-constexpr char kDString[] = "std::string const &", kDUri[] = "quelbo::Uri const &",
-               kDStream[] = "std::shared_ptr< quelbo::StreamAccess >",
-               kDStore[] = "std::shared_ptr< quelbo::RandomAccess >", kDHeaders[] = "quelbo::HTTPHeaders const &";
+constexpr auto kDString = named<const std::string&>, kDUri = named<const quelbo::Uri&>,
+               kDStream = named<std::shared_ptr<quelbo::StreamAccess>>,
+               kDStore = named<std::shared_ptr<quelbo::RandomAccess>>, kDHeaders = named<const HTTPHeaders&>;
 
 // The one-argument factories' argument kinds.
 using TextArg = Arg<std::string, kDString>;
@@ -121,12 +105,7 @@ struct from_buffer : Declare<from_buffer, Params<Kept<&kMemory>>>
 
 // Entry handles have no class: their copy is freed with the handle by a
 // destructor attached to the entry type itself.
-struct EntryTr
-{
-    using T = Entry;
-    static constexpr const char* name = "HTTPHeaders_Entry";
-    static constexpr const char* native = "quelbo::HTTPHeaders::Entry";
-};
+using EntryTr = Traits<Entry>;
 
 PyObject* entry_result(Entry e)
 {
@@ -136,11 +115,11 @@ PyObject* entry_result(Entry e)
     return owned(new Entry(std::move(e)));
 }
 
-constexpr char kHeadersConst[] = "quelbo::HTTPHeaders const *";
+constexpr auto kHeadersConst = named<const quelbo::HTTPHeaders*>;
 
 constexpr char kHeadersMember[] = "quelbo::HTTPHeaders::HTTPHeaders";
-constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >",
-               kEntries[] = "quelbo::HTTPHeaders::Entry const *";
+constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >";
+constexpr auto kEntries = named<const Entry*>;
 
 template <class P, int Decl>
 using HeadersMade = Constructor<kHeadersMember, P, Decl>;
@@ -169,8 +148,8 @@ struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructo
     static constexpr const char* name = "new_HTTPHeaders";
 };
 
-constexpr char kHeadersMut[] = "quelbo::HTTPHeaders *", kEntryRef[] = "quelbo::HTTPHeaders::Entry const &",
-               kSize[] = "size";
+constexpr auto kHeadersMut = named<HTTPHeaders*>, kEntryRef = named<const Entry&>;
+constexpr char kSize[] = "size";
 using HeadersConst = Self<HTTPHeaders, kHeadersConst>;
 using Headers = SelfMut<HTTPHeaders, kHeadersMut>;
 

@@ -5,6 +5,7 @@
 #include "readonly/readonly_args.h"
 #include "runtime/declare.h"
 #include "runtime/shared.h"
+#include "native_types.h"
 
 namespace {
 
@@ -13,10 +14,10 @@ using quelbo::ImageProperties;
 using quelbo::ImageViewFactory;
 using quelbo::MetadataNode;
 
-constexpr char kStore[] = "std::shared_ptr< quelbo::RandomAccess >", kLayout[] = "quelbo::MemoryLayout",
-               kShape[] = "quelbo::VectorXu64 const &", kConstType[] = "quelbo::DataType const",
-               kConstMetadata[] = "std::shared_ptr< quelbo::MetadataNode const >",
-               kFixedMetadata[] = "std::shared_ptr< quelbo::MetadataNode const > const", kDir[] = "std::string const &";
+constexpr auto kStore = named<std::shared_ptr<quelbo::RandomAccess>>, kLayout = named<quelbo::MemoryLayout>,
+               kShape = named<const quelbo::VectorXu64&>, kConstType = named<const quelbo::DataType>,
+               kConstMetadata = named<std::shared_ptr<const quelbo::MetadataNode>>,
+               kFixedMetadata = named<const std::shared_ptr<const quelbo::MetadataNode>>, kDir = named<const std::string&>;
 
 using Store = SharedArg<quelbo::RandomAccess, kStore>;
 using Layout = Arg<quelbo::MemoryLayout, kLayout>;

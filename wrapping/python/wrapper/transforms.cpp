@@ -5,6 +5,7 @@
 #include "common/item_parser.h"
 #include "quelbo/transform.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -15,19 +16,9 @@ using quelbo::TransformMatrix4Factory;
 QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
 QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
 
-struct Factory3Tr
-{
-    using T = TransformMatrix3Factory;
-    static constexpr const char* name = "TransformMatrix3Factory";
-    static constexpr const char* native = "quelbo::TransformMatrix3Factory";
-};
+using Factory3Tr = Traits<TransformMatrix3Factory>;
 
-struct Factory4Tr
-{
-    using T = TransformMatrix4Factory;
-    static constexpr const char* name = "TransformMatrix4Factory";
-    static constexpr const char* native = "quelbo::TransformMatrix4Factory";
-};
+using Factory4Tr = Traits<TransformMatrix4Factory>;
 
 constexpr char kT3Translation[] = "TransformMatrix3Factory_translation";
 constexpr char kT3Rotation[] = "TransformMatrix3Factory_rotation";
@@ -37,8 +28,8 @@ constexpr char kT4RotationEuler[] = "TransformMatrix4Factory_rotation_euler";
 constexpr char kT4RotationOnAxis[] = "TransformMatrix4Factory_rotation_on_axis";
 constexpr char kT4Scaling[] = "TransformMatrix4Factory_scaling";
 
-constexpr char kVector2[] = "quelbo::Vector2d const &";
-constexpr char kVector3[] = "quelbo::Vector3d const &";
+constexpr auto kVector2 = named<const quelbo::Vector2d&>;
+constexpr auto kVector3 = named<const quelbo::Vector3d&>;
 using Vec2 = Seq<quelbo::Vector2d, kVector2>;
 using Vec3 = Seq<quelbo::Vector3d, kVector3>;
 using Angle = Arg<double, text::real>;

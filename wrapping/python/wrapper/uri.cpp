@@ -2,6 +2,7 @@
 #include "quelbo/uri.h"
 #include "core_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -10,25 +11,19 @@ using quelbo::Uri;
 
 QW_TYPE(Uri, "_p_quelbo__Uri");
 
-struct UriTr
-{
-    using T = Uri;
-    static constexpr const char* name = "Uri";
-    static constexpr const char* native = "quelbo::Uri";
-    static constexpr const char* self_type = "quelbo::Uri const *";
-};
+using UriTr = Traits<Uri>;
 
-constexpr char kUriRef[] = "quelbo::Uri const &";
+constexpr auto kUriRef = named<const quelbo::Uri&>;
 
 struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
 {
-    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const Uri& other) { return constructed(new Uri(other)); };
 };
 // a malformed text is refused by the parser
 struct new_parsed : Candidate<Params<Arg<std::string, text::string_ref>>, 0>
 {
-    static constexpr const char* member = "quelbo::Uri::Uri";
+    static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const std::string& text) { return constructed(new Uri(text)); };
 };
 struct new_uri : DeclareOverloads<new_uri, new_copy, new_parsed>

@@ -8,6 +8,7 @@
 #include "runtime/members.h"
 #include "runtime/keepalive.h"
 #include "typed_pointers.h"
+#include "native_types.h"
 
 namespace {
 
@@ -23,27 +24,10 @@ QW_TYPE(void, "_p_void");
 // Typed pointers, which only other modules sharing the type table make.
 QW_TYPED_POINTER_TYPES();
 
-struct ValueTr
-{
-    using T = VariantDataValue;
-    static constexpr const char* name = "VariantDataValue";
-    static constexpr const char* self_type = "quelbo::VariantDataValue const *";
-    static constexpr const char* mut_type = "quelbo::VariantDataValue *";
-};
+using ValueTr = Traits<VariantDataValue>;
+using HandleTr = SharedTraits<VariantDataValue>;
 
-struct HandleTr
-{
-    using T = std::shared_ptr<VariantDataValue>;
-    static constexpr const char* name = "VariantDataValue";
-    static constexpr const char* native = "quelbo::VariantDataValue";
-};
-
-struct FactoryTr
-{
-    using T = VariantDataValueFactory;
-    static constexpr const char* name = "VariantDataValueFactory";
-    static constexpr const char* native = "quelbo::VariantDataValueFactory";
-};
+using FactoryTr = Traits<VariantDataValueFactory>;
 
 // ----------------------------------------------------------------- values
 

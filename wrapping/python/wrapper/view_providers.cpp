@@ -3,6 +3,7 @@
 #include "order.h"
 #include "runtime/members.h"
 #include "quelbo/providers.h"
+#include "native_types.h"
 
 namespace {
 
@@ -12,25 +13,22 @@ using quelbo::Extension;
 using quelbo::ImageView;
 using quelbo::View;
 
-#define QW_STATELESS(Tr, Class)                                                                                        \
-    QW_TYPE(quelbo::Class, "_p_quelbo__" #Class);                                                                      \
-    struct Tr                                                                                                          \
-    {                                                                                                                  \
-        using T = quelbo::Class;                                                                                       \
-        static constexpr const char* name = #Class;                                                                    \
-        static constexpr const char* native = "quelbo::" #Class;                                                       \
-    }
-QW_STATELESS(ImageProviderTr, ImageViewProvider);
-QW_STATELESS(LodProviderTr, LodImageViewProvider);
-QW_STATELESS(FrameProviderTr, DataFrameViewProvider);
-QW_STATELESS(MultiProviderTr, MultiImageViewProvider);
-QW_STATELESS(ExtensionProviderTr, ExtensionProvider);
-QW_STATELESS(FactoryTr, DataFrameViewFactory);
-#undef QW_STATELESS
+QW_TYPE(quelbo::ImageViewProvider, "_p_quelbo__ImageViewProvider");
+QW_TYPE(quelbo::LodImageViewProvider, "_p_quelbo__LodImageViewProvider");
+QW_TYPE(quelbo::DataFrameViewProvider, "_p_quelbo__DataFrameViewProvider");
+QW_TYPE(quelbo::MultiImageViewProvider, "_p_quelbo__MultiImageViewProvider");
+QW_TYPE(quelbo::ExtensionProvider, "_p_quelbo__ExtensionProvider");
+QW_TYPE(quelbo::DataFrameViewFactory, "_p_quelbo__DataFrameViewFactory");
+using ImageProviderTr = Traits<quelbo::ImageViewProvider>;
+using LodProviderTr = Traits<quelbo::LodImageViewProvider>;
+using FrameProviderTr = Traits<quelbo::DataFrameViewProvider>;
+using MultiProviderTr = Traits<quelbo::MultiImageViewProvider>;
+using ExtensionProviderTr = Traits<quelbo::ExtensionProvider>;
+using FactoryTr = Traits<quelbo::DataFrameViewFactory>;
 
-constexpr char kView[] = "std::shared_ptr< quelbo::View >";
-constexpr char kImageView[] = "std::shared_ptr< quelbo::ImageView >";
-constexpr char kExtension[] = "std::shared_ptr< quelbo::Extension >";
+constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
+constexpr auto kImageView = named<std::shared_ptr<quelbo::ImageView>>;
+constexpr auto kExtension = named<std::shared_ptr<quelbo::Extension>>;
 
 // <Provider>_<name>(object): one static operation over a shared pointer of
 // Arg (None empty, a derived handle through its cast).

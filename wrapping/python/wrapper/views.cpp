@@ -7,6 +7,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -14,18 +15,13 @@ using namespace qw;
 using quelbo::ImageView;
 using quelbo::View;
 
-constexpr char kView[] = "quelbo::View *";
-constexpr char kImage[] = "quelbo::ImageView *";
-constexpr char kConstImage[] = "quelbo::ImageView const *";
+constexpr auto kView = named<quelbo::View*>;
+constexpr auto kImage = named<quelbo::ImageView*>;
+constexpr auto kConstImage = named<const quelbo::ImageView*>;
 
 // ------------------------------------------------------------------ View
 
-struct ViewTr
-{
-    using T = View;
-    static constexpr const char* name = "View";
-    static constexpr const char* native = "quelbo::View";
-};
+using ViewTr = Traits<View>;
 
 struct new_View : Declare<new_View, Params<>>
 {
@@ -44,13 +40,8 @@ constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
 // --------------------------------------------------------------- queries
 
 // ImageView_<Name>(view): one member of the view, its result converted.
-struct ImageViewTr
-{
-    using T = ImageView;
-    static constexpr const char* name = "ImageView";
-    static constexpr const char* native = "quelbo::ImageView";
-};
-template <const char* Name, const char* Self, auto Member>
+using ImageViewTr = Traits<ImageView>;
+template <const char* Name, auto Self, auto Member>
 void add_query(Methods& m, const char* doc = nullptr)
 {
     m.add<Getter<ImageViewTr, Name, SharedSelf<ImageView, Self>, Member>>(doc);
@@ -87,8 +78,8 @@ constexpr char kSupport[] = "ImageView_support";
 
 // ---------------------------------------------------------- data transfer
 
-constexpr char kShape[] = "quelbo::VectorXu64 const &";
-constexpr char kRegion[] = "quelbo::RegionXu64 const &";
+constexpr auto kShape = named<const quelbo::VectorXu64&>;
+constexpr auto kRegion = named<const quelbo::RegionXu64&>;
 using Index = Seq<quelbo::VectorXu64, kShape>;
 using Region = Copy<quelbo::RegionXu64, kRegion>;
 

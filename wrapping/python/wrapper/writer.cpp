@@ -5,6 +5,7 @@
 #include "runtime/members.h"
 #include "runtime/shared.h"
 #include "runtime/wrap.h"
+#include "native_types.h"
 
 namespace qw {
 namespace {
@@ -12,15 +13,8 @@ namespace {
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
 QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t");
 
-constexpr char kWriter[] = "quelbo::Writer *";
-
-struct WriterTr
-{
-    using T = quelbo::Writer;
-    static constexpr const char* name = "Writer";
-    static constexpr const char* self_type = "quelbo::Writer const *";
-    static constexpr const char* mut_type = kWriter;
-};
+using WriterTr = Traits<quelbo::Writer>;
+constexpr auto kWriter = &WriterTr::mut_type;
 
 constexpr char kWriteAll[] = "write_all";
 constexpr char kWriteInit[] = "write_init";
@@ -31,8 +25,8 @@ constexpr char kVersion[] = "version";
 constexpr char kToString[] = "to_string";
 
 constexpr char kSetOption[] = "Writer_set_option";
-constexpr char kParameter[] = "std::string const &";
-constexpr char kData[] = "std::shared_ptr< quelbo::VariantDataValue >";
+constexpr auto kParameter = named<const std::string&>;
+constexpr auto kData = named<std::shared_ptr<quelbo::VariantDataValue>>;
 using SetOption = Fn<kSetOption, &quelbo::Writer::setOption, SharedSelf<quelbo::Writer, kWriter>,
                      Arg<std::string, kParameter>, SharedArg<quelbo::VariantDataValue, kData>>;
 

@@ -9,6 +9,7 @@
 #include "quelbo/error.h"
 #include "runtime/members.h"
 #include "runtime/shared.h"
+#include "native_types.h"
 
 namespace quelbo {
 
@@ -248,12 +249,7 @@ using quelbo::NumpyInterop;
 
 QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop");
 
-struct NumpyInteropTr
-{
-    using T = NumpyInterop;
-    static constexpr const char* name = "NumpyInterop";
-    static constexpr const char* native = "quelbo::NumpyInterop";
-};
+using NumpyInteropTr = Traits<NumpyInterop>;
 
 // A shared view, or null with the Python exception that the operation set.
 PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
@@ -264,9 +260,9 @@ PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
 }
 
 constexpr char kArray[] = "PyObject *";
-constexpr char kImageType[] = "quelbo::ImageType";
-constexpr char kInterpretation[] = "quelbo::ImageInterpretation";
-constexpr char kDimensions[] = "quelbo::ImageDimension const *";
+constexpr auto kImageType = named<quelbo::ImageType>;
+constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
+constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
 using Array = Object<kArray>;
 using Interpretation = Arg<quelbo::ImageInterpretation, kInterpretation>;
 using Alpha = Arg<bool, text::boolean>;

@@ -10,6 +10,7 @@
 #include "quelbo/image_type.h"
 #include "quelbo/image_view.h"
 #include "quelbo/indexer.h"
+#include "runtime/type_text.h"
 
 namespace quelbo {
 
@@ -34,3 +35,7 @@ public:
 };
 
 } // namespace quelbo
+
+namespace qw {
+QW_NATIVE(quelbo::NumpyInterop, "_p_quelbo__NumpyInterop");
+} // namespace qw

@@ -4,6 +4,7 @@
 
 #include "properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -16,31 +17,17 @@ using quelbo::ReadonlyImageProperties;
 using quelbo::ReadonlySpatialCalibrationProperty;
 using quelbo::SpatialCalibrationProperty;
 
-struct CalibrationTr
+struct CalibrationTr : Traits<ReadonlySpatialCalibrationProperty>
 {
-    using T = ReadonlySpatialCalibrationProperty;
-    static constexpr const char* name = "ReadonlySpatialCalibrationProperty";
-    static constexpr const char* native = "quelbo::ReadonlySpatialCalibrationProperty";
-    static constexpr const char* self_type = "quelbo::ReadonlySpatialCalibrationProperty const *";
-    static constexpr const char* wrapped = "quelbo::SpatialCalibrationProperty const &";
+    static constexpr const char* wrapped = Named<const quelbo::SpatialCalibrationProperty&>::text;
 };
 
-struct InfoTr
+struct InfoTr : Traits<ReadonlyImageInfoProperty>
 {
-    using T = ReadonlyImageInfoProperty;
-    static constexpr const char* name = "ReadonlyImageInfoProperty";
-    static constexpr const char* native = "quelbo::ReadonlyImageInfoProperty";
-    static constexpr const char* self_type = "quelbo::ReadonlyImageInfoProperty const *";
-    static constexpr const char* wrapped = "quelbo::ImageInfoProperty const &";
+    static constexpr const char* wrapped = Named<const quelbo::ImageInfoProperty&>::text;
 };
 
-struct PropertiesTr
-{
-    using T = ReadonlyImageProperties;
-    static constexpr const char* name = "ReadonlyImageProperties";
-    static constexpr const char* native = "quelbo::ReadonlyImageProperties";
-    static constexpr const char* self_type = "quelbo::ReadonlyImageProperties const *";
-};
+using PropertiesTr = Traits<ReadonlyImageProperties>;
 
 // What new_Readonly<V> wraps: the object a plain handle holds (with that
 // handle), or the object of another wrapper.
@@ -92,7 +79,7 @@ struct wrap_value : Declare<wrap_value<Tr, V>, Params<Wrapped<typename Tr::T, V,
     };
 };
 
-constexpr char kPropertiesConst[] = "std::shared_ptr< quelbo::ImageProperties const >";
+constexpr auto kPropertiesConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
 
 struct new_wrapper : Declare<new_wrapper, Params<SharedObject<ImageProperties, kPropertiesConst>>>
 {
@@ -112,7 +99,7 @@ struct Compared : WrapperSelf<ReadonlyImageProperties, &PropertiesTr::self_type>
 
 constexpr char kEqual[] = "quelbo::ReadonlyImageProperties::operator ==";
 constexpr char kWrapperOther[] = "quelbo::ReadonlyImageProperties const &";
-constexpr char kPropertiesOther[] = "quelbo::ImageProperties const &";
+constexpr auto kPropertiesOther = named<const quelbo::ImageProperties&>;
 
 template <class Other>
 struct equal_to : Candidate<Params<Compared, Other>>

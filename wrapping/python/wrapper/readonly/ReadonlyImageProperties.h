@@ -8,6 +8,7 @@
 
 #include "quelbo/image_properties.h"
 #include "runtime/pyrt.h"
+#include "runtime/type_text.h"
 
 namespace quelbo {
 
@@ -106,3 +107,9 @@ public:
 };
 
 } // namespace quelbo
+
+namespace qw {
+QW_NATIVE(quelbo::ReadonlyImageInfoProperty, "_p_quelbo__ReadonlyImageInfoProperty");
+QW_NATIVE(quelbo::ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties");
+QW_NATIVE(quelbo::ReadonlySpatialCalibrationProperty, "_p_quelbo__ReadonlySpatialCalibrationProperty");
+} // namespace qw

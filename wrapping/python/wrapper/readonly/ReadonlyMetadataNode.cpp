@@ -3,6 +3,7 @@
 
 #include "properties.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace {
 
@@ -11,15 +12,9 @@ using namespace qw::props;
 using quelbo::MetadataNode;
 using quelbo::ReadonlyMetadataNode;
 
-struct WrapperTr
-{
-    using T = ReadonlyMetadataNode;
-    static constexpr const char* name = "ReadonlyMetadataNode";
-    static constexpr const char* native = "quelbo::ReadonlyMetadataNode";
-    static constexpr const char* self_type = "quelbo::ReadonlyMetadataNode const *";
-};
+using WrapperTr = Traits<ReadonlyMetadataNode>;
 
-constexpr char kNodeConst[] = "std::shared_ptr< quelbo::MetadataNode const >";
+constexpr auto kNodeConst = named<std::shared_ptr<const quelbo::MetadataNode>>;
 using Wrapper = WrapperSelf<ReadonlyMetadataNode, &WrapperTr::self_type>;
 
 struct new_wrapper : Declare<new_wrapper, Params<SharedArg<MetadataNode, kNodeConst>>>

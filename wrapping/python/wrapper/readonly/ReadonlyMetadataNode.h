@@ -7,6 +7,7 @@
 #include <string>
 
 #include "quelbo/metadata.h"
+#include "runtime/type_text.h"
 
 namespace quelbo {
 
@@ -33,3 +34,7 @@ public:
 };
 
 } // namespace quelbo
+
+namespace qw {
+QW_NATIVE(quelbo::ReadonlyMetadataNode, "_p_quelbo__ReadonlyMetadataNode");
+} // namespace qw

@@ -25,6 +25,7 @@
 
 #include "common/item_parser.h"
 #include "runtime/shared.h"
+#include "runtime/type_text.h"
 #include "runtime/wrap.h"
 
 namespace qw {
@@ -40,41 +41,6 @@ inline constexpr char image[] = "std::shared_ptr< quelbo::ImageView >";
 inline constexpr char properties[] = "std::shared_ptr< quelbo::ImageProperties >";
 inline constexpr char metadata[] = "std::shared_ptr< quelbo::MetadataNode >";
 } // namespace text
-
-// A kind's text: a `constexpr char[]` constant, or the address of a traits
-// struct's text member (`&Tr::self_type`).
-constexpr const char* text_of(const char* text)
-{
-    return text;
-}
-constexpr const char* text_of(const char* const* text)
-{
-    return *text;
-}
-
-// A text joined at compile time from texts of either form:
-// JoinedText<&Tr::native, kPointer>::text.
-constexpr size_t text_length(const char* s)
-{
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-template <auto... Parts>
-struct JoinedText
-{
-    static constexpr size_t size = (text_length(text_of(Parts)) + ... + 0);
-    static constexpr std::array<char, size + 1> chars = [] {
-        std::array<char, size + 1> c{};
-        size_t n = 0;
-        for (const char* part : {text_of(Parts)...})
-            for (; *part; ++part)
-                c[n++] = *part;
-        return c;
-    }();
-    static constexpr const char* text = chars.data();
-};
 
 // The text, width and prototype presence of a kind.
 template <auto Text, int Width = 1, bool Listed = true>
@@ -96,7 +62,7 @@ struct Arg : Kind<Text>
 };
 
 // A reference or by-value object: None refused with the null-reference text.
-template <class T, auto Text>
+template <class T, auto Text = named<const T&>>
 struct Ref : Kind<Text>
 {
     using value = T*;
@@ -116,7 +82,7 @@ struct Taken
     Taken& operator=(const Taken&) = delete;
     ~Taken() { dispose(p); }
 };
-template <class T, auto Text>
+template <class T, auto Text = named<T&&>>
 struct Released : Kind<Text>
 {
     using value = Taken<T>;
@@ -136,7 +102,7 @@ struct Ptr : Kind<Text>
 };
 
 // A method's object (argument 1): a missing object is refused.
-template <class T, auto Text>
+template <class T, auto Text = named<const T*>>
 struct Self : Kind<Text, 1, false>
 {
     using value = T*;
@@ -147,14 +113,14 @@ struct Self : Kind<Text, 1, false>
 };
 
 // The object of a non-const method: the module's constants are refused too.
-template <class T, auto Text>
+template <class T, auto Text = named<T*>>
 struct SelfMut : Self<T, Text>
 {
     static bool get(PyObject* o, const ArgId& a, T*& v) { return self_mut(o, a, v); }
 };
 
 // A shared-pointer parameter: None is empty, a derived handle through its cast.
-template <class T, auto Text>
+template <class T, auto Text = named<std::shared_ptr<T>>>
 struct SharedArg : Kind<Text>
 {
     using value = std::shared_ptr<T>;
@@ -164,7 +130,7 @@ struct SharedArg : Kind<Text>
 };
 
 // The object of a method of a shared class: an empty one is refused.
-template <class T, auto Text>
+template <class T, auto Text = named<std::shared_ptr<T>>>
 struct SharedSelf : SharedArg<T, Text>
 {
     static constexpr bool listed = false;
@@ -174,7 +140,7 @@ struct SharedSelf : SharedArg<T, Text>
 
 // A vector parameter given as a Python sequence (its messages are the
 // sequence rule's own).
-template <class V, auto Text>
+template <class V, auto Text = named<const V&>>
 struct Seq : Kind<Text>
 {
     using value = V;

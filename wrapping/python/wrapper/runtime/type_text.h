@@ -1,0 +1,225 @@
+// The texts that name native types in messages and prototypes, computed at
+// compile time from the one type list (type_list.h), the way a type entry
+// carries its name:
+//
+//   Named<quelbo::Indexer>                                 "quelbo::Indexer"
+//   Named<const quelbo::VectorXu64&>                       "quelbo::VectorXu64 const &"
+//   Named<std::shared_ptr<const quelbo::MetadataNode>>     "std::shared_ptr< quelbo::MetadataNode const >"
+//
+// A type names itself through Native<T> (native_types.h): its row of the list,
+// or, for an enumeration or a standard type the list does not hold, its text.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+
+#include "type_list.h"
+
+namespace qw {
+
+// A text given as a `constexpr char[]` constant, or as the address of a text
+// member (`&Named<T>::text`, `&Tr::self_type`).
+constexpr const char* text_of(const char* text)
+{
+    return text;
+}
+constexpr const char* text_of(const char* const* text)
+{
+    return *text;
+}
+
+constexpr size_t text_length(const char* s)
+{
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+// A text joined at compile time from texts of either form:
+// JoinedText<&Tr::native, kPointer>::text.
+template <auto... Parts>
+struct JoinedText
+{
+    static constexpr size_t size = (text_length(text_of(Parts)) + ... + 0);
+    static constexpr std::array<char, size + 1> chars = [] {
+        std::array<char, size + 1> c{};
+        size_t n = 0;
+        for (const char* part : {text_of(Parts)...})
+            for (; *part; ++part)
+                c[n++] = *part;
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
+
+// The declared name of a row: its last printable form written without
+// template arguments (the alias, where the list gives one), or its only
+// form, less the pointer's " *".
+struct NameSpan
+{
+    size_t begin, size;
+};
+constexpr NameSpan row_name(const char* str)
+{
+    NameSpan found{0, 0};
+    bool plain = false;
+    size_t begin = 0;
+    for (size_t i = 0;; ++i) {
+        if (str[i] != '|' && str[i] != '\0')
+            continue;
+        bool template_args = false;
+        for (size_t k = begin; k < i; ++k)
+            template_args = template_args || str[k] == '<';
+        if (!template_args || !plain) {
+            found = {begin, i - begin - 2}; // " *"
+            plain = plain || !template_args;
+        }
+        if (str[i] == '\0')
+            return found;
+        begin = i + 1;
+    }
+}
+template <int Row>
+struct RowName
+{
+    static_assert(Row >= 0, "every native type named by a text is a row of type_list.h");
+    static constexpr NameSpan span = row_name(kTypeList[Row].str);
+    static constexpr std::array<char, span.size + 1> chars = [] {
+        std::array<char, span.size + 1> c{};
+        for (size_t i = 0; i < span.size; ++i)
+            c[i] = kTypeList[Row].str[span.begin + i];
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
+
+// Native<T>::text: declared once for each type (native_types.h).
+template <class T>
+struct Native;
+#define QW_NATIVE(T, mangled)                                                                                          \
+    template <>                                                                                                        \
+    struct Native<T> : RowName<type_row(mangled)>                                                                      \
+    {                                                                                                                  \
+    }
+#define QW_NATIVE_TEXT(T, written)                                                                                     \
+    template <>                                                                                                        \
+    struct Native<T>                                                                                                   \
+    {                                                                                                                  \
+        static constexpr const char* text = written;                                                                   \
+    }
+
+namespace spelling {
+inline constexpr char const_[] = " const";
+inline constexpr char pointer[] = " *";
+inline constexpr char lvalue[] = " &";
+inline constexpr char rvalue[] = " &&";
+inline constexpr char shared_open[] = "std::shared_ptr< ";
+inline constexpr char shared_close[] = " >";
+inline constexpr char scope[] = "::";
+} // namespace spelling
+
+// The text of a type built from a native type as C++ declares it.
+template <class T>
+struct Named
+{
+    static constexpr const char* text = Native<T>::text;
+};
+template <class T>
+struct Named<const T> : JoinedText<&Named<T>::text, spelling::const_>
+{
+};
+template <class T>
+struct Named<T*> : JoinedText<&Named<T>::text, spelling::pointer>
+{
+};
+template <class T>
+struct Named<T&> : JoinedText<&Named<T>::text, spelling::lvalue>
+{
+};
+template <class T>
+struct Named<T&&> : JoinedText<&Named<T>::text, spelling::rvalue>
+{
+};
+template <class T>
+struct Named<std::shared_ptr<T>> : JoinedText<spelling::shared_open, &Named<T>::text, spelling::shared_close>
+{
+};
+
+// The address form a kind takes: Ref<T, named<const T&>>.
+template <class T>
+inline constexpr auto named = &Named<T>::text;
+
+// The name Python gives a class: its native name less the namespace, a
+// nested class joined to its outer one by '_' (quelbo::HTTPHeaders::Entry is
+// HTTPHeaders_Entry).
+template <class C>
+struct ClassName
+{
+    static constexpr const char* native = Named<C>::text;
+    static constexpr size_t begin = [] {
+        size_t i = 0;
+        while (!(native[i] == ':' && native[i + 1] == ':'))
+            ++i;
+        return i + 2;
+    }();
+    static constexpr size_t size = [] {
+        size_t n = 0;
+        for (size_t i = begin; native[i]; ++i)
+            n += native[i] != ':' || native[i + 1] != ':';
+        return n;
+    }();
+    static constexpr std::array<char, size + 1> chars = [] {
+        std::array<char, size + 1> c{};
+        size_t n = 0;
+        for (size_t i = begin; native[i]; ++i) {
+            if (native[i] == ':' && native[i + 1] == ':') {
+                c[n++] = '_';
+                ++i;
+            } else
+                c[n++] = native[i];
+        }
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
+
+// A class's own name, the native name's last part: its constructor's name.
+template <class C>
+struct OwnName
+{
+    static constexpr const char* native = Named<C>::text;
+    static constexpr size_t begin = [] {
+        size_t b = 0;
+        for (size_t i = 0; native[i]; ++i)
+            if (native[i] == ':' && native[i + 1] == ':')
+                b = i + 2;
+        return b;
+    }();
+    static constexpr const char* text = native + begin;
+};
+
+// The traits of a class of the type list: what a family's members, hooks
+// and delete_ function read of it, all derived from the class's row.
+template <class C>
+struct Traits
+{
+    using T = C;
+    static constexpr const char* name = ClassName<C>::text;
+    static constexpr const char* native = Named<C>::text;
+    static constexpr const char* self_type = Named<const C*>::text;
+    static constexpr const char* mut_type = Named<C*>::text;
+    static constexpr const char* other_type = Named<const C&>::text;
+    static constexpr const char* moved_type = Named<C&&>::text;
+    static constexpr const char* constructor = JoinedText<&Named<C>::text, spelling::scope, &OwnName<C>::text>::text;
+};
+
+// A class whose handles hold shared pointers: its traits, T the shared pointer.
+template <class C>
+struct SharedTraits : Traits<C>
+{
+    using T = std::shared_ptr<C>;
+};
+
+} // namespace qw

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "core_args.h"
@@ -34,6 +35,21 @@ constexpr auto kIndexerRef = named<const quelbo::Indexer&>;
 // `obj` (one reference) and the elements, freed when numpy lets it go.
 PyObject* element_holder(PyObject* obj, std::shared_ptr<void> elements);
 
+// A class's traits: its texts write the class by its template form
+// ("quelbo::ArrayX< double >"); `elem` the element type, `value_doc` the
+// word after ":type value:" in set_at's docstring, `numpy_type` numpy's
+// type number of the elements.
+template <class A>
+struct ArrayTr : TemplateTraits<A>
+{
+    using E = typename A::ValueType;
+    static constexpr const char* elem = FirstArgument<AsTemplate<A>>::text;
+    static constexpr const char* value_doc =
+        sizeof(E) == 1 ? elem : (std::is_floating_point<E>::value ? "float" : "int");
+    static constexpr int numpy_type = np::type_of<E>;
+};
+
+// Over a class's traits (ArrayTr).
 template <class Tr>
 struct Members
 {
@@ -54,7 +70,7 @@ struct Members
         static constexpr const char* member = Tr::constructor;
         static constexpr auto call = [](const auto& source) { return constructed(new Arr(source)); };
     };
-    struct new_moved : Candidate<Params<Ref<Arr, &Tr::moved>>, 3>
+    struct new_moved : Candidate<Params<Ref<Arr, &Tr::moved_type>>, 3>
     {
         static constexpr const char* member = Tr::constructor;
     };
@@ -177,23 +193,8 @@ struct Members
 
 } // namespace qw::arrays
 
-// One class: its type entry, traits and place (`index`: 0 to 9) in the table.
-// `value_doc` is the word after ":type value:" in set_at's docstring.
-#define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                         \
-    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(QW_LISTED("_p_quelbo__ArrayXT_" #Elem "_t"));        \
-    struct ArrayX##Suffix##Tr                                                                                          \
-    {                                                                                                                  \
-        using T = quelbo::ArrayX##Suffix;                                                                              \
-        static constexpr const char* name = "ArrayX" #Suffix;                                                          \
-        static constexpr const char* native = "quelbo::ArrayX< " #Elem " >";                                           \
-        static constexpr const char* elem = #Elem;                                                                     \
-        static constexpr const char* value_doc = value_word;                                                           \
-        static constexpr int numpy_type = ::qw::np::numpy;                                                             \
-        static constexpr const char* self_type = "quelbo::ArrayX< " #Elem " > const *";                                \
-        static constexpr const char* mut_type = "quelbo::ArrayX< " #Elem " > *";                                       \
-        static constexpr const char* other_type = "quelbo::ArrayX< " #Elem " > const &";                               \
-        static constexpr const char* moved = "quelbo::ArrayX< " #Elem " > &&";                                         \
-        static constexpr const char* constructor = "quelbo::ArrayX< " #Elem " >::ArrayX";                              \
-    };                                                                                                                 \
+// One class: its type entry and place (`index`: 0 to 9) in the table.
+#define QW_ARRAY_CLASS(Suffix, index)                                                                                  \
+    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(::qw::row_of<quelbo::ArrayX##Suffix>);               \
     static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                        \
-                                                 &::qw::arrays::Members<ArrayX##Suffix##Tr>::add)
+                                                 &::qw::arrays::Members<::qw::arrays::ArrayTr<quelbo::ArrayX##Suffix>>::add)

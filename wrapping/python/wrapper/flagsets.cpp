@@ -1,5 +1,6 @@
 // The six capability flag sets: one family of 14 functions over FlagSet<E>.
 #include "core_args.h"
+#include "native_types.h"
 #include "quelbo/flags.h"
 #include "runtime/members.h"
 
@@ -14,30 +15,39 @@ QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability
 QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t");
 QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t");
 
-// name: the Python class; native: the class as messages write the object;
-// param: the set as a parameter; enumeration: the enumeration's native name.
-#define QW_FLAGS_TRAITS(Tr, Enum, Written)                                                                             \
-    struct Tr                                                                                                          \
-    {                                                                                                                  \
-        using E = quelbo::Enum;                                                                                        \
-        using T = quelbo::FlagSet<E>;                                                                                  \
-        static constexpr const char* name = #Enum "Set";                                                               \
-        static constexpr const char* native = "quelbo::FlagSet< " Written " >";                                        \
-        static constexpr const char* self_type = "quelbo::FlagSet< " Written " > const *";                             \
-        static constexpr const char* mut_type = "quelbo::FlagSet< " Written " > *";                                    \
-        static constexpr const char* constructor = "quelbo::FlagSet< " Written " >::FlagSet";                          \
-        static constexpr const char* param = "quelbo::FlagSet< quelbo::" #Enum " >";                                   \
-        static constexpr const char* copied = "quelbo::FlagSet< quelbo::" #Enum " > const &";                          \
-        static constexpr const char* moved = "quelbo::FlagSet< quelbo::" #Enum " > &&";                                \
-        static constexpr const char* enumeration = "quelbo::" #Enum;                                                   \
-    }
-QW_FLAGS_TRAITS(StreamTr, StreamAccessCapability, "StreamAccessCapability");
-QW_FLAGS_TRAITS(RandomTr, RandomAccessCapability, "RandomAccessCapability");
-QW_FLAGS_TRAITS(ParallelTr, ParallelAccessCapability, "quelbo::ParallelAccessCapability");
-QW_FLAGS_TRAITS(ImageTr, ImageCapability, "ImageCapability");
-QW_FLAGS_TRAITS(MultiImageTr, MultiImageCapability, "quelbo::MultiImageCapability");
-QW_FLAGS_TRAITS(DataFrameTr, DataFrameCapability, "quelbo::DataFrameCapability");
-#undef QW_FLAGS_TRAITS
+template <class Set>
+struct FlagOf;
+template <class E>
+struct FlagOf<quelbo::FlagSet<E>>
+{
+    using type = E;
+};
+
+constexpr char kSet[] = "Set";
+
+// A set's traits: the Python class <Flag>Set; the object's texts write the
+// set as the row N does (the set's own, or its row whose argument has no
+// namespace); param, copied and moved the set as a parameter; enumeration
+// the flag.
+template <class Set, class N = Set>
+struct FlagSetTr : Traits<Set, N>
+{
+    using E = typename FlagOf<Set>::type;
+    static constexpr const char* name = JoinedText<&OwnName<E>::text, kSet>::text;
+    static constexpr const char* param = Named<Set>::text;
+    static constexpr const char* copied = Named<const Set&>::text;
+    static constexpr const char* moved = Named<Set&&>::text;
+    static constexpr const char* enumeration = Named<E>::text;
+};
+#define QW_WRITTEN_SET(Flag)                                                                                           \
+    RowType<type_row("_p_quelbo__FlagSetT_" #Flag "_t")>
+using StreamTr = FlagSetTr<quelbo::StreamAccessCapabilitySet, QW_WRITTEN_SET(StreamAccessCapability)>;
+using RandomTr = FlagSetTr<quelbo::RandomAccessCapabilitySet, QW_WRITTEN_SET(RandomAccessCapability)>;
+using ParallelTr = FlagSetTr<quelbo::ParallelAccessCapabilitySet>;
+using ImageTr = FlagSetTr<quelbo::ImageCapabilitySet, QW_WRITTEN_SET(ImageCapability)>;
+using MultiImageTr = FlagSetTr<quelbo::MultiImageCapabilitySet>;
+using DataFrameTr = FlagSetTr<quelbo::DataFrameCapabilitySet>;
+#undef QW_WRITTEN_SET
 
 constexpr char kUint64[] = "uint64_t";
 constexpr char kValue[] = "value";

@@ -19,7 +19,7 @@ QW_TYPE(std::ostream, "_p_std__ostream");
 
 constexpr auto kDimension = named<quelbo::ImageDimension>;
 constexpr auto kImageType = named<const quelbo::ImageType&>;
-constexpr char kCapability[] = "quelbo::StreamAccessCapability";
+constexpr auto kCapability = named<quelbo::StreamAccessCapability>;
 constexpr char kStream[] = "std::ostream &";
 constexpr char kOr[] = "__or__";
 using Dimension = Arg<ImageDimension, kDimension>;

@@ -6,6 +6,7 @@
 #include "core_args.h"
 #include "quelbo/matrix.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace qw::matrices {
 
@@ -36,6 +37,21 @@ struct Size<quelbo::Matrix<T, N>>
     static constexpr std::size_t value = N;
 };
 
+inline constexpr char kTimes[] = "operator *";
+
+// A class's traits: its texts write the class by its template form
+// ("quelbo::Matrix< double,3 >"); `elem` the element type, `vector` the
+// vector operand, `product` the library's product.
+template <class M>
+struct MatrixTr : TemplateTraits<M>
+{
+    static constexpr const char* elem = FirstArgument<AsTemplate<M>>::text;
+    static constexpr const char* vector =
+        Named<const AsTemplate<quelbo::Vector<typename M::ValueType, Size<M>::value>>&>::text;
+    static constexpr const char* product = member_of<AsTemplate<M>, kTimes>;
+};
+
+// Over a class's traits (MatrixTr).
 template <class Tr>
 struct Members
 {
@@ -141,19 +157,8 @@ struct Members
 
 } // namespace qw::matrices
 
-// One class: its type entry, traits and place (`index`: 0 to 3) in the table.
-#define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                       \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED("_p_quelbo__MatrixT_" #Elem "_" #Size "_t"));          \
-    struct Name##Tr                                                                                                    \
-    {                                                                                                                  \
-        using T = quelbo::Name;                                                                                        \
-        static constexpr const char* name = #Name;                                                                     \
-        static constexpr const char* native = "quelbo::Matrix< " #Elem "," #Size " >";                                 \
-        static constexpr const char* elem = #Elem;                                                                     \
-        static constexpr const char* self_type = "quelbo::Matrix< " #Elem "," #Size " > const *";                      \
-        static constexpr const char* mut_type = "quelbo::Matrix< " #Elem "," #Size " > *";                             \
-        static constexpr const char* other_type = "quelbo::Matrix< " #Elem "," #Size " > const &";                     \
-        static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " > const &";                         \
-        static constexpr const char* product = "quelbo::Matrix< " #Elem "," #Size " >::operator *";                    \
-    };                                                                                                                 \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Members<Name##Tr>::add)
+// One class: its type entry and place (`index`: 0 to 3) in the table.
+#define QW_MATRIX_CLASS(Name, index)                                                                                   \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
+    static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index),                                        \
+                                               &::qw::matrices::Members<::qw::matrices::MatrixTr<quelbo::Name>>::add)

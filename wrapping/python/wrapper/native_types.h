@@ -7,6 +7,7 @@
 #include <string>
 
 #include "quelbo/access_factory.h"
+#include "quelbo/array.h"
 #include "quelbo/data_access.h"
 #include "quelbo/data_frame.h"
 #include "quelbo/data_type.h"
@@ -21,6 +22,7 @@
 #include "quelbo/indexer.h"
 #include "quelbo/lod_image_view.h"
 #include "quelbo/logger.h"
+#include "quelbo/matrix.h"
 #include "quelbo/metadata.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/providers.h"
@@ -68,6 +70,10 @@ QW_NATIVE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
 QW_NATIVE(quelbo::LodImageView, "_p_quelbo__LodImageView");
 QW_NATIVE(quelbo::LodImageViewProvider, "_p_quelbo__LodImageViewProvider");
 QW_NATIVE(quelbo::Logger, "_p_quelbo__Logger");
+QW_NATIVE(quelbo::Matrix3d, "_p_quelbo__MatrixT_double_3_t");
+QW_NATIVE(quelbo::Matrix3f, "_p_quelbo__MatrixT_float_3_t");
+QW_NATIVE(quelbo::Matrix4d, "_p_quelbo__MatrixT_double_4_t");
+QW_NATIVE(quelbo::Matrix4f, "_p_quelbo__MatrixT_float_4_t");
 QW_NATIVE(quelbo::MetadataIteratorObject, "_p_quelbo__MetadataIteratorObject");
 QW_NATIVE(quelbo::MetadataNode, "_p_quelbo__MetadataNode");
 QW_NATIVE(quelbo::MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
@@ -81,6 +87,9 @@ QW_NATIVE(quelbo::ParallelAccessExtension, "_p_quelbo__ParallelAccessExtension")
 QW_NATIVE(quelbo::RandomAccess, "_p_quelbo__RandomAccess");
 QW_NATIVE(quelbo::RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
 QW_NATIVE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider");
+QW_NATIVE(quelbo::Region2u64, "_p_quelbo__RegionT_uint64_t_2_t");
+QW_NATIVE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t");
+QW_NATIVE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t");
 QW_NATIVE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
 QW_NATIVE(quelbo::Serialization, "_p_quelbo__Serialization");
 QW_NATIVE(quelbo::SpatialCalibrationProperty, "_p_quelbo__SpatialCalibrationProperty");
@@ -95,15 +104,46 @@ QW_NATIVE(quelbo::UidGenerator, "_p_quelbo__UidGenerator");
 QW_NATIVE(quelbo::Uri, "_p_quelbo__Uri");
 QW_NATIVE(quelbo::VariantDataValue, "_p_quelbo__VariantDataValue");
 QW_NATIVE(quelbo::VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory");
-QW_NATIVE(quelbo::Vector2d, "_p_quelbo__VectorT_double_2_t");
-QW_NATIVE(quelbo::Vector2u64, "_p_quelbo__VectorT_uint64_t_2_t");
-QW_NATIVE(quelbo::Vector3d, "_p_quelbo__VectorT_double_3_t");
-QW_NATIVE(quelbo::VectorXu64, "_p_quelbo__VectorXT_uint64_t_t");
 QW_NATIVE(quelbo::VersionInfo, "_p_quelbo__VersionInfo");
 QW_NATIVE(quelbo::Versioning, "_p_quelbo__Versioning");
 QW_NATIVE(quelbo::View, "_p_quelbo__View");
 QW_NATIVE(quelbo::ViewOriginExtension, "_p_quelbo__ViewOriginExtension");
 QW_NATIVE(quelbo::Writer, "_p_quelbo__Writer");
+
+
+// The classes of one element type: the four vectors and the value array.
+#define QW_NATIVE_ELEMENT(Type, Suffix)                                                                                \
+    QW_NATIVE(quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t");                                            \
+    QW_NATIVE(quelbo::Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t");                                            \
+    QW_NATIVE(quelbo::Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t");                                            \
+    QW_NATIVE(quelbo::VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t");                                             \
+    QW_NATIVE(quelbo::ArrayX##Suffix, "_p_quelbo__ArrayXT_" #Type "_t")
+QW_NATIVE_ELEMENT(uint8_t, u8);
+QW_NATIVE_ELEMENT(int8_t, i8);
+QW_NATIVE_ELEMENT(uint16_t, u16);
+QW_NATIVE_ELEMENT(int16_t, i16);
+QW_NATIVE_ELEMENT(uint32_t, u32);
+QW_NATIVE_ELEMENT(int32_t, i32);
+QW_NATIVE_ELEMENT(uint64_t, u64);
+QW_NATIVE_ELEMENT(int64_t, i64);
+QW_NATIVE_ELEMENT(float, f);
+QW_NATIVE_ELEMENT(double, d);
+#undef QW_NATIVE_ELEMENT
+
+// The capability sets; a capability names itself by its set's template argument.
+#define QW_NATIVE_CAPABILITY(Flag)                                                                                     \
+    QW_NATIVE(quelbo::Flag##Set, "_p_quelbo__FlagSetT_quelbo__" #Flag "_t");                                           \
+    template <>                                                                                                        \
+    struct Native<quelbo::Flag> : FirstArgument<quelbo::Flag##Set>                                                     \
+    {                                                                                                                  \
+    }
+QW_NATIVE_CAPABILITY(StreamAccessCapability);
+QW_NATIVE_CAPABILITY(RandomAccessCapability);
+QW_NATIVE_CAPABILITY(ParallelAccessCapability);
+QW_NATIVE_CAPABILITY(ImageCapability);
+QW_NATIVE_CAPABILITY(MultiImageCapability);
+QW_NATIVE_CAPABILITY(DataFrameCapability);
+#undef QW_NATIVE_CAPABILITY
 
 QW_NATIVE_TEXT(quelbo::DataTypeId, "quelbo::DataTypeId");
 QW_NATIVE_TEXT(quelbo::DataTypeInterpretation, "quelbo::DataTypeInterpretation");

@@ -13,19 +13,7 @@ QW_TYPE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t");
 QW_TYPE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t");
 
 template <std::size_t N>
-struct FixedTr;
-#define QW_FIXED_REGION(N)                                                                                             \
-    template <>                                                                                                        \
-    struct FixedTr<N>                                                                                                  \
-    {                                                                                                                  \
-        using T = quelbo::Region<uint64_t, N>;                                                                         \
-        static constexpr const char* name = "Region" #N "u64";                                                         \
-        QW_REGION_TEXTS("quelbo::Region< uint64_t," #N " >", "Region");                                                \
-    }
-QW_FIXED_REGION(2);
-QW_FIXED_REGION(3);
-QW_FIXED_REGION(4);
-#undef QW_FIXED_REGION
+using FixedTr = regions::RegionTr<quelbo::Region<uint64_t, N>>;
 
 constexpr char kDimensionCount[] = "get_dimension_count";
 constexpr char kDynamic[] = "RegionX< uint64_t > const &";

@@ -1,7 +1,5 @@
 // Flat functions shared by the fixed regions (Region2u64 .. Region4u64) and
-// the dynamic region (RegionXu64). A family is described by a traits struct:
-//   struct Tr { using T = quelbo::Region2u64; static constexpr const char* name = "Region2u64";
-//               QW_REGION_TEXTS("quelbo::Region< uint64_t,2 >", "Region"); };
+// the dynamic region (RegionXu64), over a class's traits (RegionTr).
 #pragma once
 
 #include <string>
@@ -9,6 +7,7 @@
 #include "core_args.h"
 #include "quelbo/region.h"
 #include "runtime/members.h"
+#include "native_types.h"
 
 namespace qw {
 namespace regions {
@@ -53,16 +52,6 @@ constexpr const char* kSliceDoc =
     "extractSliceFromAxis(2, 5) returns 3D region {{0, 0, 5}, {5, 6, 1}}\n\ne.g. a 3D region with non-null origin { "
     "{2, 3, 4}, {5, 6, 7}}\n\nextractSliceFromAxis(0, 3) returns 3D region {{5, 3, 4}, {1, 6, 7}}\n";
 
-// The declared type texts of a region class, from its native name and the
-// name of its constructor, in a traits struct.
-#define QW_REGION_TEXTS(native_text, constructor_name)                                                                 \
-    static constexpr const char* native = native_text;                                                                 \
-    static constexpr const char* self_type = native_text " const *";                                                   \
-    static constexpr const char* other_type = native_text " const &";                                                  \
-    static constexpr const char* vector_type = native_text "::VectorType const &";                                     \
-    static constexpr const char* size_type = native_text "::SizeType const &";                                         \
-    static constexpr const char* constructor = native_text "::" constructor_name;                                      \
-    static constexpr const char* contains = native_text "::contains"
 
 // Member names, as template arguments of the generic members.
 inline constexpr char kOrigin[] = "get_origin";
@@ -77,6 +66,19 @@ inline constexpr char kIntersection[] = "intersection";
 inline constexpr char kSlice[] = "extract_slice_from_axis";
 inline constexpr char kToString[] = "to_string";
 inline constexpr char kU64[] = "uint64_t";
+inline constexpr char kVectorType[] = "VectorType";
+inline constexpr char kSizeType[] = "SizeType";
+
+// A class's traits: its texts write the class by its template form
+// ("quelbo::Region< uint64_t,2 >"), its position and size arguments as its
+// own nested types.
+template <class R, class N = AsTemplate<R>>
+struct RegionTr : TemplateTraits<R>
+{
+    static constexpr const char* vector_type = Named<const Nested<N, kVectorType>&>::text;
+    static constexpr const char* size_type = Named<const Nested<N, kSizeType>&>::text;
+    static constexpr const char* contains = member_of<N, kContains>;
+};
 
 template <class Tr>
 struct RegionOps

@@ -9,26 +9,19 @@ using regions::RegionOps;
 
 QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
 
-struct RegionXTr
-{
-    using T = quelbo::RegionXu64;
-    static constexpr const char* name = "RegionXu64";
-    QW_REGION_TEXTS("quelbo::RegionX< uint64_t >", "RegionX");
-};
+using RegionXTr = regions::RegionTr<quelbo::RegionXu64>;
 
 using Ops = RegionOps<RegionXTr>;
 using R = quelbo::RegionXu64;
 using Vector = Ops::Vector;
 using Size = Ops::Size;
 
-constexpr char kMoved[] = "quelbo::RegionX< uint64_t > &&";
-
 struct new_count : Candidate<Params<Arg<size_t, text::size>>, 0>
 {
     static constexpr const char* member = RegionXTr::constructor;
     static constexpr auto call = [](size_t dimensionCount) { return constructed(new R(dimensionCount)); };
 };
-struct new_moved : Candidate<Params<Ref<R, kMoved>>, 2>
+struct new_moved : Candidate<Params<Ref<R, &RegionXTr::moved_type>>, 2>
 {
     static constexpr const char* member = RegionXTr::constructor;
 };

@@ -61,21 +61,17 @@ using ObjectEncoder = Encoder<Tr, Ref<typename Tr::T, &Tr::decl>>;
 
 // ------------------------------------------------------------ element types
 
-// The codes of an element type in the names: vector code and array code.
+// The codes of an element type in the names, vector code and array code, and
+// the array's declared type.
 template <class E>
 struct Code;
-// The declared types: vectors by size (0: dynamic), the array.
 #define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                              \
     template <>                                                                                                        \
     struct Code<E>                                                                                                     \
     {                                                                                                                  \
         static constexpr const char* vector = vector_code;                                                             \
         static constexpr const char* array = array_code;                                                               \
-        static constexpr const char* vector_types[] = {"quelbo::VectorX< " #E " > const &", "",                        \
-                                                       "quelbo::Vector< " #E ",2 > const &",                           \
-                                                       "quelbo::Vector< " #E ",3 > const &",                           \
-                                                       "quelbo::Vector< " #E ",4 > const &"};                          \
-        static constexpr const char* array_type = "quelbo::ArrayX" array_code " const &";                              \
+        static constexpr const char* array_type = Named<const quelbo::ArrayX<E>&>::text;                               \
     }
 QW_SERIALIZATION_CODE(uint8_t, "u8", "u8");
 QW_SERIALIZATION_CODE(uint16_t, "u_16", "u16");
@@ -102,11 +98,13 @@ constexpr const char* size_text(std::size_t n)
     return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : "X";
 }
 
-// Size N of the vector (0: dynamic); the flat names write the dynamic size in lower case.
+// Size N of the vector (0: dynamic); the flat names write the dynamic size in
+// lower case, the declared type the vector's template form.
 template <class E, std::size_t N>
-struct VectorTr : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>>
+struct VectorCodec : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>>
 {
-    static constexpr const char* decl = Code<E>::vector_types[N];
+    using V = std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>;
+    static constexpr const char* decl = Named<const AsTemplate<V>&>::text;
     static constexpr const char* size = N == 0 ? "x" : size_text(N);
     static const char* enc() { return joined("Serialization_encode_vector_", size, Code<E>::vector); }
     static const char* dec() { return joined("Serialization_decode_vector_", size, Code<E>::vector); }
@@ -121,9 +119,9 @@ template <std::size_t N, class... Es>
 void add_vectors(Methods& m, Elements<Es...>)
 {
     const char* enc_doc = vector_encode_doc(N);
-    ((m.add<SequenceEncoder<VectorTr<Es, N>>>(enc_doc), enc_doc = nullptr), ...);
+    ((m.add<SequenceEncoder<VectorCodec<Es, N>>>(enc_doc), enc_doc = nullptr), ...);
     const char* dec_doc = vector_decode_doc(N);
-    ((m.add<Decoder<VectorTr<Es, N>>>(dec_doc), dec_doc = nullptr), ...);
+    ((m.add<Decoder<VectorCodec<Es, N>>>(dec_doc), dec_doc = nullptr), ...);
 }
 
 using VectorOrder = Elements<uint8_t, uint16_t, uint32_t, uint64_t, int8_t, int16_t, int32_t, int64_t, float, double>;

@@ -75,7 +75,7 @@ struct Ops
     // operator whose result takes it over; the right operands.
     using Object = Self<V, &Tr::self_type>;
     using Left = InPlaceSelf<V, &Tr::mut_type>;
-    using Operand = Seq<V, &Tr::operand_type>;
+    using Operand = Seq<V, &Tr::other_type>;
     using Scalar = Arg<E, &Tr::value_type>;
     template <bool InPlace>
     using LeftOf = std::conditional_t<InPlace, Left, Object>;
@@ -238,9 +238,8 @@ struct Ops
 } // namespace qw
 
 // The operators of one class, at the odd place after the class.
-#define QW_VECTOR_OPS_CLASS(Name, mangled, text, index)                                                                \
-    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
+#define QW_VECTOR_OPS_CLASS(Name, index)                                                                               \
     static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
-                                            &::qw::vector_ops::Ops<Name##Tr>::add)
+                                            &::qw::vector_ops::Ops<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
-#define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)
+#define QW_VECTOR_OPS(Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Suffix, elem)

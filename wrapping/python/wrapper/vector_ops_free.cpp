@@ -1,19 +1,6 @@
 // The free __mul__(scalar, vector) of the 40 vector classes.
 #include "vector_ops.h"
 
-namespace {
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint8_t, u8, 0);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int8_t, i8, 1);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint16_t, u16, 2);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int16_t, i16, 3);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint32_t, u32, 4);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int32_t, i32, 5);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint64_t, u64, 6);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int64_t, i64, 7);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, float, f, 8);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, double, d, 9);
-} // namespace
-
 namespace qw {
 namespace vector_ops {
 
@@ -28,8 +15,10 @@ namespace vector_ops {
     M(f, 4, 2, 3)   M(d, 3, 2, 4)
 // clang-format on
 #define QW_CANDIDATES(Suffix, a, b, c)                                                                                 \
-    , Ops<Vector##a##Suffix##Tr>::scalar_first, Ops<Vector##b##Suffix##Tr>::scalar_first,                              \
-        Ops<Vector##c##Suffix##Tr>::scalar_first, Ops<VectorX##Suffix##Tr>::scalar_first
+    , Ops<vectors::VectorTr<quelbo::Vector##a##Suffix>>::scalar_first,                                                 \
+        Ops<vectors::VectorTr<quelbo::Vector##b##Suffix>>::scalar_first,                                               \
+        Ops<vectors::VectorTr<quelbo::Vector##c##Suffix>>::scalar_first,                                               \
+        Ops<vectors::VectorTr<quelbo::VectorX##Suffix>>::scalar_first
 
 // Every overload takes a vector of its own class only (argument 2).
 struct scalar_times_vector : DeclareByClass<scalar_times_vector, 1 QW_SCALAR_FIRST_ORDER(QW_CANDIDATES)>

@@ -13,12 +13,26 @@
 #include "quelbo/vector.h"
 #include "runtime/members.h"
 #include "runtime/wrap.h"
+#include "native_types.h"
 
 namespace qw {
 namespace vectors {
 
-// Class traits: `T` the native vector, `name` the Python class name,
-// `native` the native type as messages spell it.
+inline constexpr char kValueType[] = "ValueType";
+inline constexpr char kDynamicOpen[] = "VectorX< ";
+inline constexpr char kDynamicClose[] = " > const &";
+
+// A class's traits: its texts write the class by its template form
+// ("quelbo::Vector< double,2 >"); its value's type and the dynamic vector
+// of its values as a constructor's argument.
+template <class V, class Value = Nested<AsTemplate<V>, kValueType>>
+struct VectorTr : TemplateTraits<V>
+{
+    static constexpr const char* value_type = Named<Value>::text;
+    static constexpr const char* x_type = JoinedText<kDynamicOpen, &Named<Value>::text, kDynamicClose>::text;
+};
+
+// Over a class's traits (VectorTr).
 template <class Tr>
 struct Members
 {
@@ -28,22 +42,16 @@ struct Members
     static constexpr bool dynamic = VecInfo<V>::dynamic;
 
     static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
-    static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
     // ------------------------------------------------------------ lifetime
 
     // The constructor's candidates: the empty vector, a dynamic vector's
     // size or a fixed one from a dynamic vector, a move out of a handle of
     // the class (the handle keeps a null pointer), a sequence.
-    static const char* ctor()
-    {
-        static const char* c = joined(Tr::native, dynamic ? "::VectorX" : "::Vector");
-        return c;
-    }
     template <class P, int Decl>
     struct Ctor : Candidate<P, Decl>
     {
-        static const char* member() { return ctor(); }
+        static constexpr const char* member = Tr::constructor;
     };
     struct Empty : Ctor<Params<>, 0>
     {
@@ -61,7 +69,7 @@ struct Members
     {
         static constexpr auto call = [](V&& v) { return constructed(new V(std::move(v))); };
     };
-    struct FromSequence : Ctor<Params<Seq<V, &Tr::operand_type>>, 2>
+    struct FromSequence : Ctor<Params<Seq<V, &Tr::other_type>>, 2>
     {
         static constexpr auto call = [](V& v) { return constructed(new V(std::move(v))); };
     };
@@ -99,7 +107,7 @@ struct Members
     using ObjectMut = SelfMut<V, &Tr::mut_type>;
     using Value = Arg<E, &Tr::value_type>;
     using Size = Arg<std::size_t, text::size>;
-    using Operand = Seq<V, &Tr::operand_type>;
+    using Operand = Seq<V, &Tr::other_type>;
 
     template <class... A>
     static V uniform(A... a)
@@ -159,7 +167,7 @@ struct Members
     {
         // The word after ":type value: " in create_uniform's docstring.
         const char* value_doc =
-            sizeof(E) == 1 ? native("::ValueType") : (std::is_floating_point<E>::value ? "float" : "int");
+            sizeof(E) == 1 ? Tr::value_type : (std::is_floating_point<E>::value ? "float" : "int");
         const char* uniform_doc =
             dynamic ? joined("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
                              "the vector.\n:type value: ",
@@ -189,41 +197,22 @@ struct Members
 } // namespace vectors
 } // namespace qw
 
-// The four classes of one element type, each handed to
-// M(Name, mangled, text, index): the class quelbo::Name, its row of the type
-// list and the native type as messages spell it. Classes are tabled size by
+// The four classes of one element type, each handed to M(Name, index): the
+// class quelbo::Name (named in native_types.h). Classes are tabled size by
 // size (2, 3, 4, X), each over the ten element types in the order
 // u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
 // odd numbers between two classes for their operator families; `elem` is the
 // element type's position among the ten.
-#define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                          \
-    M(Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector< " #Type ",2 >", (elem));                   \
-    M(Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector< " #Type ",3 >", 10 + (elem));              \
-    M(Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector< " #Type ",4 >", 20 + (elem));              \
-    M(VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX< " #Type " >", 30 + (elem))
+#define QW_VECTOR_EACH(M, Suffix, elem)                                                                                \
+    M(Vector2##Suffix, (elem));                                                                                        \
+    M(Vector3##Suffix, 10 + (elem));                                                                                   \
+    M(Vector4##Suffix, 20 + (elem));                                                                                   \
+    M(VectorX##Suffix, 30 + (elem))
 
-// A class's traits: `T` the native vector, `name` the Python class name,
-// `native` the native type as messages spell it, and the texts of its
-// object, value, operand and constructor arguments.
-#define QW_VECTOR_TRAITS(Name, mangled, text, index)                                                                   \
-    struct Name##Tr                                                                                                    \
-    {                                                                                                                  \
-        using T = quelbo::Name;                                                                                        \
-        static constexpr const char* name = #Name;                                                                     \
-        static constexpr const char* native = text;                                                                    \
-        static constexpr const char* self_type = text " const *";                                                      \
-        static constexpr const char* mut_type = text " *";                                                             \
-        static constexpr const char* value_type = text "::ValueType";                                                  \
-        static constexpr const char* operand_type = text " const &";                                                   \
-        static constexpr const char* moved_type = text " &&";                                                          \
-        static constexpr const char* x_type = "VectorX< " text "::ValueType > const &";                                \
-    }
-
-// One class: its type entry, traits and place in the method table.
-#define QW_VECTOR_CLASS(Name, mangled, text, index)                                                                    \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED(mangled));                                             \
-    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
+// One class: its type entry and place in the method table.
+#define QW_VECTOR_CLASS(Name, index)                                                                                   \
+    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
     static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
-                                               &::qw::vectors::Members<Name##Tr>::add)
+                                               &::qw::vectors::Members<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
-#define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)
+#define QW_VECTOR_CLASSES(Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Suffix, elem)

@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(double, d, 9);
+QW_VECTOR_OPS(d, 9);
 } // namespace

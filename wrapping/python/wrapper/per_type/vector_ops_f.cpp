@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(float, f, 8);
+QW_VECTOR_OPS(f, 8);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(int16_t, i16, 3);
+QW_VECTOR_OPS(i16, 3);
 } // namespace

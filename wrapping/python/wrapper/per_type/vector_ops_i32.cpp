@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(int32_t, i32, 5);
+QW_VECTOR_OPS(i32, 5);
 } // namespace

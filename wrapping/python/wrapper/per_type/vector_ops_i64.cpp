@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(int64_t, i64, 7);
+QW_VECTOR_OPS(i64, 7);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(int8_t, i8, 1);
+QW_VECTOR_OPS(i8, 1);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(uint16_t, u16, 2);
+QW_VECTOR_OPS(u16, 2);
 } // namespace

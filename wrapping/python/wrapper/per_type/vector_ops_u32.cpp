@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(uint32_t, u32, 4);
+QW_VECTOR_OPS(u32, 4);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(uint64_t, u64, 6);
+QW_VECTOR_OPS(u64, 6);
 } // namespace

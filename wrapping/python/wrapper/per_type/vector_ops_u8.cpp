@@ -2,5 +2,5 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_OPS(uint8_t, u8, 0);
+QW_VECTOR_OPS(u8, 0);
 } // namespace

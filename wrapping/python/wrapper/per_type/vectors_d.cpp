@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(double, d, 9);
+QW_VECTOR_CLASSES(d, 9);
 } // namespace

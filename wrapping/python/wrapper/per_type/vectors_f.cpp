@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(float, f, 8);
+QW_VECTOR_CLASSES(f, 8);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int16_t, i16, 3);
+QW_VECTOR_CLASSES(i16, 3);
 } // namespace

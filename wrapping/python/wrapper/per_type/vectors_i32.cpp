@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int32_t, i32, 5);
+QW_VECTOR_CLASSES(i32, 5);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int64_t, i64, 7);
+QW_VECTOR_CLASSES(i64, 7);
 } // namespace

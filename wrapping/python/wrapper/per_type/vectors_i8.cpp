@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int8_t, i8, 1);
+QW_VECTOR_CLASSES(i8, 1);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint16_t, u16, 2);
+QW_VECTOR_CLASSES(u16, 2);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint32_t, u32, 4);
+QW_VECTOR_CLASSES(u32, 4);
 } // namespace

@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint64_t, u64, 6);
+QW_VECTOR_CLASSES(u64, 6);
 } // namespace

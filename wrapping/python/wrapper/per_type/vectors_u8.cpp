@@ -2,5 +2,5 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint8_t, u8, 0);
+QW_VECTOR_CLASSES(u8, 0);
 } // namespace

@@ -54,17 +54,18 @@ struct JoinedText
     static constexpr const char* text = chars.data();
 };
 
-// The declared name of a row: its last printable form written without
-// template arguments (the alias, where the list gives one), or its only
-// form, less the pointer's " *".
+// The forms of a row: its declared name, the last printable form written
+// without template arguments (the alias, where the list gives one), or its
+// only form; its template form, the last one written with template
+// arguments (or the declared name). Both less the pointer's " *".
 struct NameSpan
 {
     size_t begin, size;
 };
-constexpr NameSpan row_name(const char* str)
+constexpr NameSpan row_form(const char* str, bool template_form)
 {
     NameSpan found{0, 0};
-    bool plain = false;
+    bool chosen = false;
     size_t begin = 0;
     for (size_t i = 0;; ++i) {
         if (str[i] != '|' && str[i] != '\0')
@@ -72,27 +73,40 @@ constexpr NameSpan row_name(const char* str)
         bool template_args = false;
         for (size_t k = begin; k < i; ++k)
             template_args = template_args || str[k] == '<';
-        if (!template_args || !plain) {
+        if (template_args == template_form || !chosen) {
             found = {begin, i - begin - 2}; // " *"
-            plain = plain || !template_args;
+            chosen = chosen || template_args == template_form;
         }
         if (str[i] == '\0')
             return found;
         begin = i + 1;
     }
 }
-template <int Row>
-struct RowName
+
+// The part `Part::span` of the text `Part::source`, as a text of its own.
+template <class Part>
+struct PartText
 {
-    static_assert(Row >= 0, "every native type named by a text is a row of type_list.h");
-    static constexpr NameSpan span = row_name(kTypeList[Row].str);
-    static constexpr std::array<char, span.size + 1> chars = [] {
-        std::array<char, span.size + 1> c{};
-        for (size_t i = 0; i < span.size; ++i)
-            c[i] = kTypeList[Row].str[span.begin + i];
+    static constexpr std::array<char, Part::span.size + 1> chars = [] {
+        std::array<char, Part::span.size + 1> c{};
+        for (size_t i = 0; i < Part::span.size; ++i)
+            c[i] = Part::source[Part::span.begin + i];
         return c;
     }();
     static constexpr const char* text = chars.data();
+};
+
+template <int Row, bool TemplateForm>
+struct RowForm
+{
+    static_assert(Row >= 0, "every native type named by a text is a row of type_list.h");
+    static constexpr const char* source = kTypeList[Row].str;
+    static constexpr NameSpan span = row_form(source, TemplateForm);
+};
+template <int Row, bool TemplateForm = false>
+struct RowName : PartText<RowForm<Row, TemplateForm>>
+{
+    static constexpr int row = Row;
 };
 
 // Native<T>::text: declared once for each type (native_types.h).
@@ -109,6 +123,29 @@ struct Native;
     {                                                                                                                  \
         static constexpr const char* text = written;                                                                   \
     }
+
+// A class of the list named by its template form: Named<AsTemplate<quelbo::Vector2d>>
+// is "quelbo::Vector< double,2 >" where Named<quelbo::Vector2d> is "quelbo::Vector2d".
+template <class C>
+struct AsTemplate;
+template <class C>
+struct Native<AsTemplate<C>> : RowName<Native<C>::row, true>
+{
+};
+
+// The type a row names, for a second row of one native type:
+// Named<RowType<type_row("_p_quelbo__FlagSetT_ImageCapability_t")>> is
+// "quelbo::FlagSet< ImageCapability >".
+template <int Row>
+struct RowType;
+template <int Row>
+struct Native<RowType<Row>> : RowName<Row>
+{
+};
+
+// The row of a type named in native_types.h: its type entry's row.
+template <class T>
+inline constexpr const TypeRow& row_of = kTypeList[Native<T>::row];
 
 namespace spelling {
 inline constexpr char const_[] = " const";
@@ -185,35 +222,87 @@ struct ClassName
     static constexpr const char* text = chars.data();
 };
 
-// A class's own name, the native name's last part: its constructor's name.
+// A class's own name, the native name's last part less its template
+// arguments: its constructor's name ("quelbo::Vector< double,2 >" gives
+// "Vector").
 template <class C>
-struct OwnName
+struct OwnNamePart
 {
-    static constexpr const char* native = Named<C>::text;
-    static constexpr size_t begin = [] {
-        size_t b = 0;
-        for (size_t i = 0; native[i]; ++i)
+    static constexpr const char* source = Named<C>::text;
+    static constexpr NameSpan span = [] {
+        const char* native = source;
+        size_t b = 0, i = 0;
+        for (; native[i] && native[i] != '<'; ++i)
             if (native[i] == ':' && native[i + 1] == ':')
                 b = i + 2;
-        return b;
+        while (i > b && native[i - 1] == ' ')
+            --i;
+        return NameSpan{b, i - b};
     }();
-    static constexpr const char* text = native + begin;
+};
+template <class C>
+struct OwnName : PartText<OwnNamePart<C>>
+{
+};
+
+// The first template argument of a type's text: FirstArgument<AsTemplate<quelbo::Matrix3d>>
+// is "double" ("quelbo::Matrix< double,3 >").
+template <class C>
+struct FirstArgumentPart
+{
+    static constexpr const char* source = Named<C>::text;
+    static constexpr NameSpan span = [] {
+        const char* native = source;
+        size_t b = 0;
+        while (native[b] != '<')
+            ++b;
+        b += 2; // "< "
+        size_t e = b;
+        while (native[e] != ',' && native[e] != ' ')
+            ++e;
+        return NameSpan{b, e - b};
+    }();
+};
+template <class C>
+struct FirstArgument : PartText<FirstArgumentPart<C>>
+{
+};
+
+// The native name of a member of a class: member_of<quelbo::HTTPHeaders, kAdd>
+// is "quelbo::HTTPHeaders::add" (kAdd a `constexpr char[]` "add").
+template <class C, auto Name>
+struct MemberText : JoinedText<&Named<C>::text, spelling::scope, Name>
+{
+};
+template <class C, auto Name>
+inline constexpr const char* member_of = MemberText<C, Name>::text;
+
+// A type declared in a class: Named<Nested<AsTemplate<quelbo::Region2u64>, kVectorType>>
+// is "quelbo::Region< uint64_t,2 >::VectorType".
+template <class C, auto Name>
+struct Nested;
+template <class C, auto Name>
+struct Native<Nested<C, Name>> : MemberText<C, Name>
+{
 };
 
 // The traits of a class of the type list: what a family's members, hooks
-// and delete_ function read of it, all derived from the class's row.
-template <class C>
+// and delete_ function read of it, all derived from the class's row. The
+// texts name the class as N does: itself, or AsTemplate<C> (TemplateTraits).
+template <class C, class N = C>
 struct Traits
 {
     using T = C;
     static constexpr const char* name = ClassName<C>::text;
-    static constexpr const char* native = Named<C>::text;
-    static constexpr const char* self_type = Named<const C*>::text;
-    static constexpr const char* mut_type = Named<C*>::text;
-    static constexpr const char* other_type = Named<const C&>::text;
-    static constexpr const char* moved_type = Named<C&&>::text;
-    static constexpr const char* constructor = JoinedText<&Named<C>::text, spelling::scope, &OwnName<C>::text>::text;
+    static constexpr const char* native = Named<N>::text;
+    static constexpr const char* self_type = Named<const N*>::text;
+    static constexpr const char* mut_type = Named<N*>::text;
+    static constexpr const char* other_type = Named<const N&>::text;
+    static constexpr const char* moved_type = Named<N&&>::text;
+    static constexpr const char* constructor = member_of<N, &OwnName<N>::text>;
 };
+template <class C>
+using TemplateTraits = Traits<C, AsTemplate<C>>;
 
 // A class whose handles hold shared pointers: its traits, T the shared pointer.
 template <class C>

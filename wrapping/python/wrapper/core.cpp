@@ -109,7 +109,8 @@ struct VersionField
 
 constexpr char kVersioningVersion[] = "Versioning_version";
 constexpr char kVersioningVersionString[] = "Versioning_version_string";
-constexpr char kCheckCompatibility[] = "quelbo::Versioning::checkCompatibility";
+constexpr char kCheckCompatibilityMember[] = "checkCompatibility";
+constexpr const char* kCheckCompatibility = member_of<quelbo::Versioning, kCheckCompatibilityMember>;
 struct check_header : Candidate<Params<>, 1>
 {
     static constexpr const char* member = kCheckCompatibility;
@@ -137,7 +138,7 @@ constexpr char kUidGeneratorGenerate[] = "UidGenerator_generate";
 
 // ------------------------------------------------------------------ errors
 
-constexpr char kErrorMember[] = "quelbo::Error::Error";
+constexpr const char* kErrorMember = ErrorTr::constructor;
 struct error_copy : Candidate<Params<Ref<quelbo::Error, kErrorRef>>, 1>
 {
     static constexpr const char* member = kErrorMember;

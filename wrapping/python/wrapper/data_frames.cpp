@@ -124,8 +124,9 @@ PyObject* set_at(DataFrameView* d, size_t column, size_t row, const CellValue::v
 // a UTF-8 string column in a list.
 template <const char* Name, auto Op, class Block>
 using ColumnTransfer = BlockTransfer<Name, Op, Changing, Block, Index, Index, Index>;
-constexpr char kStringsDst[] = "(std::string* dst, size_t dstCount)";
-constexpr char kStringsSrc[] = "(std::string const* src, size_t srcCount)";
+constexpr char kOpen[] = "(", kDst[] = "* dst, size_t dstCount)", kSrc[] = " const* src, size_t srcCount)";
+constexpr auto kStringsDst = &JoinedText<kOpen, named<std::string>, kDst>::text;
+constexpr auto kStringsSrc = &JoinedText<kOpen, named<std::string>, kSrc>::text;
 
 void add_data_frames(Methods& m)
 {

@@ -1,5 +1,6 @@
 // The extension base, tiling information, parallel access and view origin.
 #include "extensions.h"
+#include "extension_types.h"
 #include "core_args.h"
 #include "quelbo/array.h"
 #include "runtime/members.h"
@@ -13,13 +14,7 @@ using quelbo::ParallelAccessExtension;
 using quelbo::TilingInfoExtension;
 using quelbo::ViewOriginExtension;
 
-QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t");
-QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t");
-QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t");
-QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t");
-QW_SHARED_CAST(Extension, TilingInfoExtension);
-QW_SHARED_CAST(Extension, ParallelAccessExtension);
-QW_SHARED_CAST(Extension, ViewOriginExtension);
+QW_EXTENSION_TYPES;
 
 using ExtensionTr = Traits<Extension>;
 using TilingTr = Traits<TilingInfoExtension>;
@@ -71,7 +66,7 @@ using TileTransfer = BlockTransfer<Name, Op, SharedSelf<TilingInfoExtension, &Ti
 
 constexpr char kGetCapabilities[] = "get_capabilities";
 constexpr char kToString[] = "to_string";
-constexpr char kCapabilities[] = "quelbo::ParallelAccessCapabilitySet";
+constexpr auto kCapabilities = named<CapabilitySet<quelbo::ParallelAccessCapability>>;
 constexpr char kSupport[] = "ParallelAccessExtension_support";
 
 // -------------------------------------------------------------- view origin

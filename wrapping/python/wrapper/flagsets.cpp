@@ -23,9 +23,7 @@ struct FlagOf<quelbo::FlagSet<E>>
     using type = E;
 };
 
-constexpr char kSet[] = "Set";
-
-// A set's traits: the Python class <Flag>Set; the object's texts write the
+// A set's traits: the Python class its alias names (<Flag>Set); the object's texts write the
 // set as the row N does (the set's own, or its row whose argument has no
 // namespace); param, copied and moved the set as a parameter; enumeration
 // the flag.
@@ -33,7 +31,7 @@ template <class Set, class N = Set>
 struct FlagSetTr : Traits<Set, N>
 {
     using E = typename FlagOf<Set>::type;
-    static constexpr const char* name = JoinedText<&OwnName<E>::text, kSet>::text;
+    static constexpr const char* name = ClassName<CapabilitySet<E>>::text;
     static constexpr const char* param = Named<Set>::text;
     static constexpr const char* copied = Named<const Set&>::text;
     static constexpr const char* moved = Named<Set&&>::text;

@@ -20,7 +20,7 @@ QW_TYPE(std::ostream, "_p_std__ostream");
 constexpr auto kDimension = named<quelbo::ImageDimension>;
 constexpr auto kImageType = named<const quelbo::ImageType&>;
 constexpr auto kCapability = named<quelbo::StreamAccessCapability>;
-constexpr char kStream[] = "std::ostream &";
+constexpr auto kStream = named<std::ostream&>;
 constexpr char kOr[] = "__or__";
 using Dimension = Arg<ImageDimension, kDimension>;
 using Capability = Arg<quelbo::StreamAccessCapability, kCapability>;

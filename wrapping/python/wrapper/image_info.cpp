@@ -18,7 +18,6 @@ using InfoTr = Traits<ImageInfoProperty>;
 constexpr auto kAxesType = named<quelbo::ImageType>;
 constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;
 constexpr auto kRangeType = named<const quelbo::Vector2d&>;
-constexpr char kMember[] = "quelbo::ImageInfoProperty::ImageInfoProperty";
 
 using Axes = Param<ImageType, kAxesType>;
 using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
@@ -26,7 +25,7 @@ using Alpha = Arg<bool, text::boolean>;
 using Type = DTypeArg<text::data_type>;
 
 template <class P, int Decl>
-using Made = Constructor<kMember, P, Decl>;
+using Made = Constructor<&InfoTr::constructor, P, Decl>;
 
 struct new_type : Made<Params<Type>, 2>
 {
@@ -53,7 +52,7 @@ struct new_full
         return constructed(new ImageInfoProperty(axes, interpretation, alpha, bits, range));
     };
 };
-struct new_info : DeclareOverloads<new_info, CopyConstructor<kMember, InfoTr, 4>, MoveConstructor<kMember, InfoTr, 5>,
+struct new_info : DeclareOverloads<new_info, CopyConstructor<InfoTr, 4>, MoveConstructor<InfoTr, 5>,
                                    new_type, new_axes_type, new_typed, new_full>
 {
     static constexpr const char* name = "new_ImageInfoProperty";

@@ -28,9 +28,8 @@ using Other = SharedRef<ImageProperties, &PropertiesTr::other_type>;
 using Constant = SharedSelf<ImageProperties, &PropertiesTr::self_type>;
 using Held = SharedHeld<ImageProperties, &PropertiesTr::mut_type>;
 
-constexpr char kMember[] = "quelbo::ImageProperties::ImageProperties";
 template <class P, int Decl>
-using Made = Constructor<kMember, P, Decl>;
+using Made = Constructor<&PropertiesTr::constructor, P, Decl>;
 
 struct new_parts : Made<Params<Calibration, Info>, 0>
 {
@@ -38,8 +37,8 @@ struct new_parts : Made<Params<Calibration, Info>, 0>
         return new_shared(std::make_shared<ImageProperties>(calibration, info));
     };
 };
-struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<kMember, PropertiesTr, 1>,
-                                         SharedMoveConstructor<kMember, PropertiesTr, 2>, new_parts>
+struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<PropertiesTr, 1>,
+                                         SharedMoveConstructor<PropertiesTr, 2>, new_parts>
 {
     static constexpr const char* name = "new_ImageProperties";
 };
@@ -47,7 +46,8 @@ struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<k
 constexpr char kFromDataType[] = "ImageProperties_from_data_type";
 
 // fromProperties(properties, calibration or image information), or from both parts
-constexpr char kFromProperties[] = "quelbo::ImageProperties::fromProperties";
+constexpr char kFromPropertiesMember[] = "fromProperties";
+constexpr auto kFromProperties = &MemberText<ImageProperties, kFromPropertiesMember>::text;
 template <class P, int Decl>
 using From = Constructor<kFromProperties, P, Decl>;
 template <class Part, int Decl>

@@ -59,14 +59,15 @@ using add = Fn<kAdd, static_cast<void (ImageType::*)(ImageDimension)>(&ImageType
 constexpr char kHas[] = "ImageType_has";
 using has = Fn<kHas, &ImageType::has, Constant, Dimension>;
 
+constexpr char kRemoveMember[] = "remove";
 struct remove_dimension : Candidate<Params<Changing, Dimension>>
 {
-    static constexpr const char* member = "quelbo::ImageType::remove";
+    static constexpr const char* member = member_of<ImageType, kRemoveMember>;
     static constexpr auto call = [](ImageType* obj, ImageDimension d) { obj->remove(d); };
 };
 struct remove_position : Candidate<Params<Changing, Position>>
 {
-    static constexpr const char* member = "quelbo::ImageType::remove";
+    static constexpr const char* member = member_of<ImageType, kRemoveMember>;
     static constexpr auto call = [](ImageType* obj, uint64_t position) { obj->remove(size_t(position)); };
 };
 struct remove : DeclareOverloads<remove, remove_dimension, remove_position>

@@ -15,7 +15,7 @@ QW_TYPE(Indexer, "_p_quelbo__Indexer");
 
 using IndexerTr = Traits<Indexer>;
 
-constexpr char kMember[] = "quelbo::Indexer::Indexer";
+constexpr const char* kMember = IndexerTr::constructor;
 using Constant = Self<Indexer, &IndexerTr::self_type>;
 using Vector = Seq<VectorXu64>;
 using DType = DTypeArg<text::data_type>;
@@ -72,20 +72,21 @@ struct new_indexer : DeclareOverloads<new_indexer, new_empty, new_copy, new_shap
 };
 
 // Indexer_<name>(obj) gives the whole vector, Indexer_<name>(obj, i) one
-// entry (InvalidArgument from the library past the dimension count).
+// entry (InvalidArgument from the library past the dimension count); Member
+// is the library's name of the member.
 template <const char* Name, const char* Member, VectorXu64 const& (Indexer::*All)() const,
           size_t (Indexer::*One)(size_t) const>
 struct vector_or_entry
 {
     struct all : Candidate<Params<Constant>>
     {
-        static constexpr const char* member = Member;
+        static constexpr const char* member = member_of<Indexer, Member>;
         static constexpr const char* suffix = " const";
         static constexpr auto call = All;
     };
     struct one : Candidate<Params<Constant, Arg<uint64_t, text::size>>>
     {
-        static constexpr const char* member = Member;
+        static constexpr const char* member = member_of<Indexer, Member>;
         static constexpr const char* suffix = " const";
         static constexpr auto call = [](const Indexer* obj, uint64_t i) { return (obj->*One)(size_t(i)); };
     };
@@ -110,10 +111,7 @@ constexpr char kShape[] = "shape";
 constexpr char kStride[] = "stride";
 constexpr char kByteStride[] = "byte_stride";
 constexpr char kLayout[] = "layout";
-constexpr char kShapeMember[] = "quelbo::Indexer::shape";
-constexpr char kStrideMember[] = "quelbo::Indexer::stride";
-constexpr char kByteStrideMember[] = "quelbo::Indexer::byteStride";
-constexpr char kLayoutMember[] = "quelbo::Indexer::layout";
+constexpr char kByteStrideMember[] = "byteStride";
 constexpr char kDtype[] = "dtype";
 constexpr char kDimensionCount[] = "dimension_count";
 constexpr char kElementCount[] = "element_count";
@@ -124,10 +122,10 @@ void add_indexer(Methods& m)
 {
     m.add<new_indexer>();
     m.add<Delete<IndexerTr>>();
-    m.add<vector_or_entry<kShape, kShapeMember, &Indexer::shape, &Indexer::shape>::fn>();
-    m.add<vector_or_entry<kStride, kStrideMember, &Indexer::stride, &Indexer::stride>::fn>();
+    m.add<vector_or_entry<kShape, kShape, &Indexer::shape, &Indexer::shape>::fn>();
+    m.add<vector_or_entry<kStride, kStride, &Indexer::stride, &Indexer::stride>::fn>();
     m.add<vector_or_entry<kByteStride, kByteStrideMember, &Indexer::byteStride, &Indexer::byteStride>::fn>();
-    m.add<vector_or_entry<kLayout, kLayoutMember, &Indexer::layout, &Indexer::layout>::fn>();
+    m.add<vector_or_entry<kLayout, kLayout, &Indexer::layout, &Indexer::layout>::fn>();
     add_const_getter<IndexerTr, kDtype, &Indexer::dtype>(m);
     add_const_getter<IndexerTr, kDimensionCount, &Indexer::dimensionCount>(m);
     add_const_getter<IndexerTr, kElementCount, &Indexer::elementCount>(m);

@@ -25,9 +25,8 @@ using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 
 // ------------------------------------------------------------------- node
 
-constexpr char kMember[] = "quelbo::MetadataNode::MetadataNode";
 template <class P, int Decl>
-using Made = Constructor<kMember, P, Decl>;
+using Made = Constructor<&NodeTr::constructor, P, Decl>;
 
 struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
 {
@@ -35,8 +34,8 @@ struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
         return new_shared(std::make_shared<MetadataNode>(key, value));
     };
 };
-struct new_metadata_node : DeclareOverloads<new_metadata_node, SharedCopyConstructor<kMember, NodeTr, 1>,
-                                            SharedMoveConstructor<kMember, NodeTr, 2>, new_keyed>
+struct new_metadata_node : DeclareOverloads<new_metadata_node, SharedCopyConstructor<NodeTr, 1>,
+                                            SharedMoveConstructor<NodeTr, 2>, new_keyed>
 {
     static constexpr const char* name = "new_MetadataNode";
 };
@@ -45,10 +44,11 @@ constexpr char kHasChild[] = "MetadataNode_has_child";
 using has_child = Fn<kHasChild, &MetadataNode::hasChild, Constant, Key>;
 
 // child(key), const or not: the same child, found by the const member.
+constexpr char kChildMember[] = "child";
 template <const char* Suffix, int Decl>
 struct child_of : Candidate<Params<Constant, Key>, Decl>
 {
-    static constexpr const char* member = "quelbo::MetadataNode::child";
+    static constexpr const char* member = member_of<MetadataNode, kChildMember>;
     static constexpr const char* suffix = Suffix;
     static constexpr auto call = [](MetadataNode* node, const std::string& key) {
         return std::as_const(*node).child(key);
@@ -77,12 +77,12 @@ constexpr char kRemoveChild[] = "MetadataNode_remove_child";
 template <const char* Member, const char* Suffix, int Decl, bool Begin>
 struct iterate : Candidate<Params<Changing>, Decl>
 {
-    static constexpr const char* member = Member;
+    static constexpr const char* member = member_of<MetadataNode, Member>;
     static constexpr const char* suffix = Suffix;
     static constexpr auto call = [](MetadataNode* node) { return Begin ? node->begin() : node->end(); };
 };
-constexpr char kBegin[] = "quelbo::MetadataNode::begin";
-constexpr char kEnd[] = "quelbo::MetadataNode::end";
+constexpr char kBegin[] = "begin";
+constexpr char kEnd[] = "end";
 struct begin : DeclareOverloads<begin, iterate<kBegin, kNoSuffix, 0, true>, iterate<kBegin, kConstSuffix, 1, true>>
 {
     static constexpr const char* name = "MetadataNode___begin";

@@ -4,6 +4,8 @@
 // (runtime/type_text.h).
 #pragma once
 
+#include <initializer_list>
+#include <ostream>
 #include <string>
 
 #include "quelbo/access_factory.h"
@@ -144,13 +146,32 @@ QW_NATIVE_CAPABILITY(ImageCapability);
 QW_NATIVE_CAPABILITY(MultiImageCapability);
 QW_NATIVE_CAPABILITY(DataFrameCapability);
 #undef QW_NATIVE_CAPABILITY
+// A capability set as its alias writes it: Named<CapabilitySet<quelbo::ImageCapability>>
+// is "quelbo::ImageCapabilitySet".
+inline constexpr char kSetSuffix[] = "Set";
+template <class Flag>
+struct CapabilitySet;
+template <class Flag>
+struct Native<CapabilitySet<Flag>> : JoinedText<&Native<Flag>::text, kSetSuffix>
+{
+};
 
+QW_NATIVE(std::initializer_list<quelbo::HTTPHeaders::Entry>, "_p_std__initializer_listT_quelbo__HTTPHeaders__Entry_t");
+QW_NATIVE(std::ostream, "_p_std__ostream");
+
+// The library's namespace, the scope of its free functions:
+// member_of<Library, kName> is "quelbo::<name>".
+struct Library;
+QW_NATIVE_TEXT(Library, "quelbo");
+
+QW_NATIVE_TEXT(quelbo::AccessCapabilities, "quelbo::AccessCapabilities");
 QW_NATIVE_TEXT(quelbo::DataTypeId, "quelbo::DataTypeId");
 QW_NATIVE_TEXT(quelbo::DataTypeInterpretation, "quelbo::DataTypeInterpretation");
 QW_NATIVE_TEXT(quelbo::ImageInterpretation, "quelbo::ImageInterpretation");
 QW_NATIVE_TEXT(quelbo::LogLevel, "quelbo::LogLevel");
 QW_NATIVE_TEXT(quelbo::MemoryLayout, "quelbo::MemoryLayout");
 QW_NATIVE_TEXT(quelbo::PrimitiveTypeId, "quelbo::PrimitiveTypeId");
+QW_NATIVE_TEXT(quelbo::SeekOrigin, "quelbo::SeekOrigin");
 QW_NATIVE_TEXT(std::string, "std::string");
 
 } // namespace qw

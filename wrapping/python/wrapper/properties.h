@@ -112,24 +112,24 @@ struct Moved : Kind<Text>
 };
 
 // Candidates of a value class's constructor; `Member` is the constructor's
-// name in prototype lines.
-template <const char* Member, class P, int Decl>
+// name in prototype lines (a text, or its address: `&Tr::constructor`).
+template <auto Member, class P, int Decl>
 struct Constructor : Candidate<P, Decl>
 {
-    static constexpr const char* member = Member;
+    static constexpr const char* member = text_of(Member);
 };
 
 // The copy constructor, from another object taken as Tr::other_type.
-template <const char* Member, class Tr, int Decl>
-struct CopyConstructor : Constructor<Member, Params<Ref<typename Tr::T, &Tr::other_type>>, Decl>
+template <class Tr, int Decl>
+struct CopyConstructor : Constructor<&Tr::constructor, Params<Ref<typename Tr::T, &Tr::other_type>>, Decl>
 {
     using T = typename Tr::T;
     static constexpr auto call = [](const T& other) { return constructed(new T(other)); };
 };
 
 // The move constructor (Tr::moved_type): listed, never taken.
-template <const char* Member, class Tr, int Decl>
-struct MoveConstructor : Constructor<Member, Params<Moved<&Tr::moved_type>>, Decl>
+template <class Tr, int Decl>
+struct MoveConstructor : Constructor<&Tr::constructor, Params<Moved<&Tr::moved_type>>, Decl>
 {
     static constexpr auto call = [](PyObject*) -> PyObject* { return nullptr; };
 };
@@ -151,14 +151,14 @@ PyObject* new_shared(std::shared_ptr<T> p)
 
 // The copy and move constructors of a shared class, from another object
 // (Tr::other_type, not empty) or from one taken away (Tr::moved_type).
-template <const char* Member, class Tr, int Decl>
-struct SharedCopyConstructor : Constructor<Member, Params<SharedRef<typename Tr::T, &Tr::other_type>>, Decl>
+template <class Tr, int Decl>
+struct SharedCopyConstructor : Constructor<&Tr::constructor, Params<SharedRef<typename Tr::T, &Tr::other_type>>, Decl>
 {
     using T = typename Tr::T;
     static constexpr auto call = [](const T& other) { return new_shared(std::make_shared<T>(other)); };
 };
-template <const char* Member, class Tr, int Decl>
-struct SharedMoveConstructor : Constructor<Member, Params<Released<typename Tr::T, &Tr::moved_type>>, Decl>
+template <class Tr, int Decl>
+struct SharedMoveConstructor : Constructor<&Tr::constructor, Params<Released<typename Tr::T, &Tr::moved_type>>, Decl>
 {
     using T = typename Tr::T;
     static constexpr auto call = [](T&& source) { return new_shared(std::make_shared<T>(std::move(source))); };

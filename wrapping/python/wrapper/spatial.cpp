@@ -23,9 +23,8 @@ using Dirs = Ref<SpatialDirections, kDirsRef>;
 
 // ------------------------------------------------------------- directions
 
-constexpr char kDirectionsMember[] = "quelbo::SpatialDirections::SpatialDirections";
 template <class P, int Decl>
-using NewDirections = Constructor<kDirectionsMember, P, Decl>;
+using NewDirections = Constructor<&DirectionsTr::constructor, P, Decl>;
 
 struct new_directions_empty : NewDirections<Params<>, 0>
 {
@@ -38,8 +37,8 @@ struct new_directions_axes : NewDirections<Params<Vec3, Vec3>, 1>
     };
 };
 struct new_directions
-    : DeclareOverloads<new_directions, new_directions_empty, CopyConstructor<kDirectionsMember, DirectionsTr, 2>,
-                       MoveConstructor<kDirectionsMember, DirectionsTr, 3>, new_directions_axes>
+    : DeclareOverloads<new_directions, new_directions_empty, CopyConstructor<DirectionsTr, 2>,
+                       MoveConstructor<DirectionsTr, 3>, new_directions_axes>
 {
     static constexpr const char* name = "new_SpatialDirections";
 };
@@ -125,9 +124,8 @@ constexpr const char* kCalibrationDoc = "\n"
                                         "*Overload 7:*\n"
                                         "Move constructor.\n";
 
-constexpr char kCalibrationMember[] = "quelbo::SpatialCalibrationProperty::SpatialCalibrationProperty";
 template <class P, int Decl>
-using NewCalibration = Constructor<kCalibrationMember, P, Decl>;
+using NewCalibration = Constructor<&CalibrationTr::constructor, P, Decl>;
 using String = Arg<std::string, text::string_ref>;
 
 struct new_calibration_empty : NewCalibration<Params<>, 0>
@@ -161,8 +159,8 @@ struct new_calibration_4 : NewCalibration<Params<Vec3, Vec3, Dirs, String>, 4>
     };
 };
 struct new_calibration
-    : DeclareOverloads<new_calibration, new_calibration_empty, CopyConstructor<kCalibrationMember, CalibrationTr, 5>,
-                       MoveConstructor<kCalibrationMember, CalibrationTr, 6>, new_calibration_1, new_calibration_2,
+    : DeclareOverloads<new_calibration, new_calibration_empty, CopyConstructor<CalibrationTr, 5>,
+                       MoveConstructor<CalibrationTr, 6>, new_calibration_1, new_calibration_2,
                        new_calibration_3, new_calibration_4>
 {
     static constexpr const char* name = "new_SpatialCalibrationProperty";

@@ -29,12 +29,13 @@ using RandomProviderTr = Traits<quelbo::RandomAccessProvider>;
 
 constexpr auto kStorageMut = &DataStorageTr::mut_type, kStorageConst = &DataStorageTr::self_type,
                kAccessConst = &DataAccessTr::self_type, kAccessPtr = named<std::shared_ptr<DataAccess>>;
-constexpr char kAccessCaps[] = "quelbo::AccessCapabilities";
+constexpr auto kAccessCaps = named<quelbo::AccessCapabilities>;
 constexpr auto kStreamConst = &StreamAccessTr::self_type, kStreamMut = &StreamAccessTr::mut_type;
-constexpr char kStreamCaps[] = "quelbo::StreamAccessCapabilitySet", kOffset[] = "int64_t",
-               kOrigin[] = "quelbo::SeekOrigin";
+constexpr auto kStreamCaps = named<CapabilitySet<quelbo::StreamAccessCapability>>;
+constexpr char kOffset[] = "int64_t";
+constexpr auto kOrigin = named<quelbo::SeekOrigin>;
 constexpr auto kStoreConst = &RandomAccessTr::self_type, kStoreMut = &RandomAccessTr::mut_type;
-constexpr char kStoreCaps[] = "quelbo::RandomAccessCapabilitySet";
+constexpr auto kStoreCaps = named<CapabilitySet<quelbo::RandomAccessCapability>>;
 
 constexpr char kOpenStream[] = "DataStorage_open_stream_access", kOpenRandom[] = "DataStorage_open_random_access",
                kSource[] = "get_source", kStorage[] = "get_storage", kResourceId[] = "get_resource_id",

@@ -44,14 +44,17 @@ using StoreArg = SharedArg<RandomAccess, kDStore>;
 using HeadersArg = Ref<HTTPHeaders, kDHeaders>;
 using Size = Arg<size_t, text::size>;
 
+// Members named in prototype lines.
+constexpr char kAllocate[] = "allocate", kExtractRegion[] = "extractRegion", kAdd[] = "add";
+
 struct stream_allocate_1 : Candidate<Params<Size>>
 {
-    static constexpr const char* member = "quelbo::StreamAccessFactory::allocate";
+    static constexpr const char* member = member_of<StreamAccessFactory, kAllocate>;
     static constexpr auto call = [](size_t n) { return StreamAccessFactory::allocate(n); };
 };
 struct stream_allocate_0 : Candidate<Params<>>
 {
-    static constexpr const char* member = "quelbo::StreamAccessFactory::allocate";
+    static constexpr const char* member = member_of<StreamAccessFactory, kAllocate>;
     static constexpr auto call = [] { return StreamAccessFactory::allocate(); };
 };
 struct stream_allocate : DeclareOverloads<stream_allocate, stream_allocate_1, stream_allocate_0>
@@ -69,14 +72,14 @@ struct random_allocate : Declare<random_allocate, Params<Size>>
 
 struct extract_region_2 : Candidate<Params<StoreArg, Size>>
 {
-    static constexpr const char* member = "quelbo::RandomAccessFactory::extractRegion";
+    static constexpr const char* member = member_of<RandomAccessFactory, kExtractRegion>;
     static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset) {
         return RandomAccessFactory::extractRegion(src, offset);
     };
 };
 struct extract_region_3 : Candidate<Params<StoreArg, Size, Size>>
 {
-    static constexpr const char* member = "quelbo::RandomAccessFactory::extractRegion";
+    static constexpr const char* member = member_of<RandomAccessFactory, kExtractRegion>;
     static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset, size_t size) {
         return RandomAccessFactory::extractRegion(src, offset, size);
     };
@@ -117,12 +120,11 @@ PyObject* entry_result(Entry e)
 
 constexpr auto kHeadersConst = named<const quelbo::HTTPHeaders*>;
 
-constexpr char kHeadersMember[] = "quelbo::HTTPHeaders::HTTPHeaders";
-constexpr char kEntryList[] = "std::initializer_list< quelbo::HTTPHeaders::Entry >";
+constexpr auto kEntryList = named<std::initializer_list<Entry>>;
 constexpr auto kEntries = named<const Entry*>;
 
 template <class P, int Decl>
-using HeadersMade = Constructor<kHeadersMember, P, Decl>;
+using HeadersMade = Constructor<&HeadersTr::constructor, P, Decl>;
 
 struct headers_empty : HeadersMade<Params<>, 0>
 {
@@ -141,8 +143,8 @@ struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>,
         return constructed(new HTTPHeaders(entry, count.v));
     };
 };
-struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructor<kHeadersMember, HeadersTr, 3>,
-                                      MoveConstructor<kHeadersMember, HeadersTr, 4>, ListedOnly<headers_list>,
+struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructor<HeadersTr, 3>,
+                                      MoveConstructor<HeadersTr, 4>, ListedOnly<headers_list>,
                                       headers_entries>
 {
     static constexpr const char* name = "new_HTTPHeaders";
@@ -161,12 +163,12 @@ struct headers_at : Declare<headers_at, Params<HeadersConst, Size>>
 
 struct add_entry : Candidate<Params<Headers, Ref<Entry, kEntryRef>>>
 {
-    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr const char* member = member_of<HTTPHeaders, kAdd>;
     static constexpr auto call = [](HTTPHeaders* h, const Entry& e) { h->add(e); };
 };
 struct add_pair : Candidate<Params<Headers, TextArg, TextArg>>
 {
-    static constexpr const char* member = "quelbo::HTTPHeaders::add";
+    static constexpr const char* member = member_of<HTTPHeaders, kAdd>;
     static constexpr auto call = [](HTTPHeaders* h, const std::string& name, const std::string& value) {
         h->add(name, value);
     };

@@ -306,7 +306,8 @@ PyObject* create_from(const Any::value& any)
 
 // The two-argument forms: the element type's values, or texts, and their count.
 using Count = Arg<size_t, text::size>;
-constexpr char kCreateMember[] = "quelbo::VariantDataValueFactory::create";
+constexpr char kCreate[] = "create";
+constexpr const char* kCreateMember = member_of<VariantDataValueFactory, kCreate>;
 
 template <class T>
 struct Element;
@@ -392,10 +393,10 @@ struct from_texts : Candidate<Params<Texts, Count>, 10>
     };
 };
 
+constexpr char kCreateAny[] = "quelbo_VariantDataValueFactory_create__SWIG_11";
 struct from_any : Candidate<Params<Any>, 11>
 {
-    static constexpr const char* member =
-        "quelbo::VariantDataValueFactory::quelbo_VariantDataValueFactory_create__SWIG_11";
+    static constexpr const char* member = member_of<VariantDataValueFactory, kCreateAny>;
     static constexpr auto call = &create_from;
 };
 

@@ -205,11 +205,12 @@ struct Ops
         static PyObject* outcome(PyObject* r) { return not_implemented(r); }
     };
 
+    static constexpr char kTimes[] = "operator *";
     // One overload of the free __mul__: the scalar first, then a vector of
     // exactly this class (None is no vector).
     struct scalar_first : Candidate<Params<Scalar, Ref<V, &Tr::native>>>
     {
-        static constexpr const char* member = "quelbo::operator *";
+        static constexpr const char* member = member_of<Library, kTimes>;
         static constexpr auto call = [](E s, const V& v) { return value(s * v); };
     };
 

@@ -5,6 +5,12 @@
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/readonly_args.h"
 #include "runtime/members.h"
+#include "native_types.h"
+
+namespace qw {
+QW_NATIVE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
+QW_NATIVE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
+} // namespace qw
 
 namespace qw::cuda {
 
@@ -58,7 +64,7 @@ bool shape_arg(PyObject* o, quelbo::VectorXu64& out)
 }
 
 // A shape parameter: any sequence passes the check; its items are read by shape_arg.
-constexpr char kShapeType[] = "quelbo::VectorXu64 const &";
+constexpr auto kShapeType = named<const quelbo::VectorXu64&>;
 struct Shape : Kind<kShapeType>
 {
     using value = quelbo::VectorXu64;
@@ -82,18 +88,19 @@ using AdaptToCuda = Fn<kAdaptToCuda, &CudaImageFactory::adaptToCuda, Image>;
 // ------------------------------------------------------------ allocation
 
 // allocate and allocateCoalesced: a shape and a data type, then optionally
-// properties and metadata.
+// properties and metadata; Member is the library's name of the member.
 template <const char* Name, const char* Member, auto Make2, auto Make4>
 struct Allocate
 {
+    static constexpr const char* member = member_of<CudaImageFactory, Member>;
     struct two : Candidate<Params<Shape, DTypeArg<text::data_type>>>
     {
-        static constexpr const char* member = Member;
+        static constexpr const char* member = Allocate::member;
         static constexpr auto call = Make2;
     };
     struct four : Candidate<Params<Shape, DTypeArg<text::data_type>, Properties, Metadata>>
     {
-        static constexpr const char* member = Member;
+        static constexpr const char* member = Allocate::member;
         static constexpr auto call = Make4;
     };
     struct fn : DeclareOverloads<fn, two, four>
@@ -103,9 +110,9 @@ struct Allocate
 };
 
 constexpr char kAllocate[] = "CudaImageFactory_allocate";
-constexpr char kAllocateMember[] = "quelbo_cuda::CudaImageFactory::allocate";
+constexpr char kAllocateMember[] = "allocate";
 constexpr char kAllocateCoalesced[] = "CudaImageFactory_allocate_coalesced";
-constexpr char kAllocateCoalescedMember[] = "quelbo_cuda::CudaImageFactory::allocateCoalesced";
+constexpr char kAllocateCoalescedMember[] = "allocateCoalesced";
 using AllocatePlain =
     Allocate<kAllocate, kAllocateMember,
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocate),
@@ -120,29 +127,23 @@ using AllocateCoalesced =
 
 // ------------------------------------------------------------ classes
 
-struct FactoryTr
-{
-    using T = CudaImageFactory;
-    static constexpr const char* name = "CudaImageFactory";
-    static constexpr const char* native = "quelbo_cuda::CudaImageFactory";
-};
+using FactoryTr = Traits<CudaImageFactory>;
+using ProviderTr = Traits<CudaExtensionProvider>;
 
-struct ProviderTr
-{
-    using T = CudaExtensionProvider;
-    static constexpr const char* name = "CudaExtensionProvider";
-    static constexpr const char* native = "quelbo_cuda::CudaExtensionProvider";
-};
-
-const char kAllocateDoc[] =
+// The docstring names the data type and properties by their native names.
+constexpr char kAllocateDocHead[] =
     "\n*Overload 1:*\n\nAllocates an image in CUDA memory\n\n:type shape: :py:class:`VectorXu64`\n:param shape: Shape "
     "of the image to allocate\n:type dtype: :py:class:`DataType`\n:param dtype: DataType of the image to "
     "allocate\n\n|\n\n*Overload 2:*\n\nAllocates an image in CUDA memory\n\n:type shape: :py:class:`VectorXu64`\n"
-    ":param shape: Shape of the image to allocate\n:type dtype: :py:class:`DataType`\n:param dtype: quelbo::DataType "
-    "of the image to allocate\n:type properties: :py:class:`ImageProperties`\n:param properties: "
-    "quelbo::ImageProperties to apply to new image\n:type metadata: :py:class:`MetadataNode`\n:param metadata: "
+    ":param shape: Shape of the image to allocate\n:type dtype: :py:class:`DataType`\n:param dtype: ";
+constexpr char kAllocateDocTypeTail[] =
+    " of the image to allocate\n:type properties: :py:class:`ImageProperties`\n:param properties: ";
+constexpr char kAllocateDocTail[] =
+    " to apply to new image\n:type metadata: :py:class:`MetadataNode`\n:param metadata: "
     "Metadata to apply to new image\n\n:raises: Error if properties are null or invalid\n:rtype: "
     ":py:class:`ImageView`\n:return: an image allocated in CUDA memory\n";
+const char* const kAllocateDoc = JoinedText<kAllocateDocHead, named<quelbo::DataType>, kAllocateDocTypeTail,
+                                            named<quelbo::ImageProperties>, kAllocateDocTail>::text;
 
 const char kCoalescedDoc[] =
     "\n*Overload 1:*\n\nAllocates an image in CUDA memory with coalesced memory layout.\n\n:type shape: "

@@ -12,6 +12,7 @@
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
 #include "quelbo/view.h"
+#include "extension_types.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/ReadonlyImageProperties.h"
 #include "readonly/ReadonlyMetadataNode.h"
@@ -29,17 +30,13 @@ QW_TYPE(ReadonlyMetadataNode, "_p_quelbo__ReadonlyMetadataNode");
 QW_TYPE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
 QW_TYPE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
 QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
-QW_TYPE(std::shared_ptr<Extension>, "_p_std__shared_ptrT_quelbo__Extension_t");
 QW_TYPE(std::shared_ptr<ImageProperties>, "_p_std__shared_ptrT_quelbo__ImageProperties_t");
 QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t");
 QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t");
 QW_TYPE(std::shared_ptr<MetadataNode>, "_p_std__shared_ptrT_quelbo__MetadataNode_t");
 QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
-QW_TYPE(std::shared_ptr<ParallelAccessExtension>, "_p_std__shared_ptrT_quelbo__ParallelAccessExtension_t");
 QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
 QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
-QW_TYPE(std::shared_ptr<TilingInfoExtension>, "_p_std__shared_ptrT_quelbo__TilingInfoExtension_t");
-QW_TYPE(std::shared_ptr<ViewOriginExtension>, "_p_std__shared_ptrT_quelbo__ViewOriginExtension_t");
 QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t");
 
 // The shared-pointer casts. The data frame view's is added by the module
@@ -47,9 +44,7 @@ QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t");
 // casts an adopted entry lacks).
 QW_SHARED_CAST(DataAccess, RandomAccess);
 QW_SHARED_CAST(DataAccess, StreamAccess);
-QW_SHARED_CAST(Extension, ParallelAccessExtension);
-QW_SHARED_CAST(Extension, TilingInfoExtension);
-QW_SHARED_CAST(Extension, ViewOriginExtension);
+QW_EXTENSION_TYPES;
 QW_SHARED_CAST(View, ImageView);
 QW_SHARED_CAST(View, LodImageView);
 QW_SHARED_CAST(View, MultiImageView);

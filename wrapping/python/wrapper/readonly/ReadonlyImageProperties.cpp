@@ -97,8 +97,9 @@ struct Compared : WrapperSelf<ReadonlyImageProperties, &PropertiesTr::self_type>
     static bool check(PyObject* o) { return is_obj<ReadonlyImageProperties>(o); }
 };
 
-constexpr char kEqual[] = "quelbo::ReadonlyImageProperties::operator ==";
-constexpr char kWrapperOther[] = "quelbo::ReadonlyImageProperties const &";
+constexpr char kEqualMember[] = "operator ==";
+constexpr const char* kEqual = member_of<ReadonlyImageProperties, kEqualMember>;
+constexpr auto kWrapperOther = named<const ReadonlyImageProperties&>;
 constexpr auto kPropertiesOther = named<const quelbo::ImageProperties&>;
 
 template <class Other>

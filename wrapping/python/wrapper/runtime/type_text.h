@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "type_list.h"
 
@@ -154,6 +155,7 @@ inline constexpr char lvalue[] = " &";
 inline constexpr char rvalue[] = " &&";
 inline constexpr char shared_open[] = "std::shared_ptr< ";
 inline constexpr char shared_close[] = " >";
+inline constexpr char vector_open[] = "std::vector< ";
 inline constexpr char scope[] = "::";
 } // namespace spelling
 
@@ -181,6 +183,11 @@ struct Named<T&&> : JoinedText<&Named<T>::text, spelling::rvalue>
 };
 template <class T>
 struct Named<std::shared_ptr<T>> : JoinedText<spelling::shared_open, &Named<T>::text, spelling::shared_close>
+{
+};
+
+template <class T>
+struct Named<std::vector<T>> : JoinedText<spelling::vector_open, &Named<T>::text, spelling::shared_close>
 {
 };
 

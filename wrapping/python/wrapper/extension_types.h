@@ -1,0 +1,23 @@
+// The extension classes, each held by a shared pointer that converts to a
+// shared pointer of the base class. Both modules carry these entries and
+// casts: each declares them once with QW_EXTENSION_TYPES.
+#pragma once
+
+#include <memory>
+
+#include "quelbo/extension.h"
+#include "runtime/types.h"
+
+#define QW_EXTENSION_TYPE(E)                                                                                           \
+    static ::qw::TypeDef<std::shared_ptr<quelbo::E>> qw_type_shared_##E(                                               \
+        QW_LISTED("_p_std__shared_ptrT_quelbo__" #E "_t"))
+#define QW_EXTENSION_CAST(E) static ::qw::SharedCastDef<quelbo::Extension, quelbo::E> qw_scast_##E
+
+#define QW_EXTENSION_TYPES                                                                                             \
+    QW_EXTENSION_TYPE(Extension);                                                                                      \
+    QW_EXTENSION_TYPE(ParallelAccessExtension);                                                                        \
+    QW_EXTENSION_TYPE(TilingInfoExtension);                                                                            \
+    QW_EXTENSION_TYPE(ViewOriginExtension);                                                                            \
+    QW_EXTENSION_CAST(ParallelAccessExtension);                                                                        \
+    QW_EXTENSION_CAST(TilingInfoExtension);                                                                            \
+    QW_EXTENSION_CAST(ViewOriginExtension)

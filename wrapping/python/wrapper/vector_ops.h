@@ -237,9 +237,9 @@ struct Ops
 } // namespace vector_ops
 } // namespace qw
 
-// The operators of one class, at the odd place after the class.
+// The operators of one class, at the odd place after the class (its traits
+// come with the class, QW_VECTOR_CLASSES).
 #define QW_VECTOR_OPS_CLASS(Name, mangled, text, index)                                                                \
-    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
     static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
                                             &::qw::vector_ops::Ops<Name##Tr>::add)
 

@@ -177,9 +177,9 @@ struct Members
 
 } // namespace qw::arrays
 
-// One class: its type entry, traits and place (`index`: 0 to 9) in the table.
+// One class: its type entry, traits and family.
 // `value_doc` is the word after ":type value:" in set_at's docstring.
-#define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word, index)                                                         \
+#define QW_ARRAY_CLASS(Suffix, Elem, numpy, value_word)                                                                \
     static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(QW_LISTED("_p_quelbo__ArrayXT_" #Elem "_t"));        \
     struct ArrayX##Suffix##Tr                                                                                          \
     {                                                                                                                  \
@@ -195,5 +195,4 @@ struct Members
         static constexpr const char* moved = "quelbo::ArrayX< " #Elem " > &&";                                         \
         static constexpr const char* constructor = "quelbo::ArrayX< " #Elem " >::ArrayX";                              \
     };                                                                                                                 \
-    static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                        \
-                                                 &::qw::arrays::Members<ArrayX##Suffix##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Suffix(&::qw::arrays::Members<ArrayX##Suffix##Tr>::add)

@@ -7,7 +7,6 @@
 #include "common/dimension_list.h"
 #include "common/item_parser.h"
 #include "core_args.h"
-#include "order.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/multi_image_view.h"
 #include "quelbo/random_access.h"
@@ -106,8 +105,9 @@ void add_image_view_factory(Methods& m)
         "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
         "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
         "it does not support READ.");
+    add_class<FactoryTr>(m);
 }
-QW_FAMILY(order::image_view_factory, add_image_view_factory);
+QW_FAMILY(add_image_view_factory);
 
 // ---------------------------------------------------------- derived views
 
@@ -266,7 +266,7 @@ void add_derived(Methods& m)
         "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
         "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
 }
-QW_FAMILY(order::factories_derived, add_derived);
+QW_FAMILY(add_derived);
 
 // ----------------------------------------------------------- stored views
 
@@ -411,13 +411,6 @@ void add_storage_views(Methods& m)
     m.add<create_on_disk>();
     m.add<copy_on_disk>();
 }
-QW_FAMILY(order::factories_storage, add_storage_views);
-
-// Release and registration close the class, after its derived and storage-backed views.
-void add_image_view_factory_close(Methods& m)
-{
-    add_class<FactoryTr>(m);
-}
-QW_FAMILY(order::image_view_factory_close, add_image_view_factory_close);
+QW_FAMILY(add_storage_views);
 
 } // namespace

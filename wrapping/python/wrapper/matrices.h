@@ -141,8 +141,8 @@ struct Members
 
 } // namespace qw::matrices
 
-// One class: its type entry, traits and place (`index`: 0 to 3) in the table.
-#define QW_MATRIX_CLASS(Name, Elem, Size, index)                                                                       \
+// One class: its type entry, traits and family.
+#define QW_MATRIX_CLASS(Name, Elem, Size)                                                                              \
     static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED("_p_quelbo__MatrixT_" #Elem "_" #Size "_t"));          \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
@@ -156,4 +156,4 @@ struct Members
         static constexpr const char* vector = "quelbo::Vector< " #Elem "," #Size " > const &";                         \
         static constexpr const char* product = "quelbo::Matrix< " #Elem "," #Size " >::operator *";                    \
     };                                                                                                                 \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index), &::qw::matrices::Members<Name##Tr>::add)
+    static ::qw::TablePartReg qw_family_##Name(&::qw::matrices::Members<Name##Tr>::add)

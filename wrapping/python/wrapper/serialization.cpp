@@ -191,10 +191,10 @@ struct DataFrameViewCodec
 
 } // namespace
 
-QW_FAMILY(order::serialization_views, &add_view_codec<ImageViewCodec>);
-QW_FAMILY(order::serialization_frames, &add_view_codec<DataFrameViewCodec>);
-QW_FAMILY(order::serialization_arrays, &add_arrays);
-QW_FAMILY(order::serialization_matrices, &add_matrices);
-QW_FAMILY(order::serialization_class, &add_class);
+QW_FAMILY(&add_view_codec<ImageViewCodec>);
+QW_FAMILY(&add_view_codec<DataFrameViewCodec>);
+QW_FAMILY(&add_arrays);
+QW_FAMILY(&add_matrices);
+QW_FAMILY(&add_class);
 
 } // namespace qw::serialization

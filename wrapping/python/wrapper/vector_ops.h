@@ -59,10 +59,6 @@ QW_VECTOR_COMPARISON(Gt, "___gt__", >);
 QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
 #undef QW_VECTOR_COMPARISON
 
-// Adds the free __mul__(scalar, vector) of the 40 classes (vector_ops_free.cpp),
-// listed in the method table after VectorXd___sub__.
-void add_scalar_times_vector(Methods& m);
-
 // ------------------------------------------------------------ one class
 
 template <class Tr>
@@ -217,8 +213,6 @@ struct Ops
     {
         m.add<typename Arith<Add, false>::sequence_only>();
         m.add<typename Arith<Sub, false>::sequence_only>();
-        if constexpr (std::is_same<V, quelbo::VectorXd>::value) // the table's last class
-            add_scalar_times_vector(m);
         m.add<typename Arith<Mul, false>::overloaded>();
         m.add<typename Arith<Div, false>::overloaded>();
         m.add<typename Arith<Add, true>::sequence_only>();
@@ -237,10 +231,9 @@ struct Ops
 } // namespace vector_ops
 } // namespace qw
 
-// The operators of one class, at the odd place after the class (its traits
-// come with the class, QW_VECTOR_CLASSES).
-#define QW_VECTOR_OPS_CLASS(Name, mangled, text, index)                                                                \
-    static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
-                                            &::qw::vector_ops::Ops<Name##Tr>::add)
+// The operators of one class (its traits come with the class,
+// QW_VECTOR_CLASSES).
+#define QW_VECTOR_OPS_CLASS(Name, mangled, text)                                                                       \
+    static ::qw::TablePartReg qw_ops_##Name(&::qw::vector_ops::Ops<Name##Tr>::add)
 
-#define QW_VECTOR_OPS(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix, elem)
+#define QW_VECTOR_OPS(Type, Suffix) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Type, Suffix)

@@ -2,16 +2,16 @@
 #include "vector_ops.h"
 
 namespace {
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint8_t, u8, 0);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int8_t, i8, 1);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint16_t, u16, 2);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int16_t, i16, 3);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint32_t, u32, 4);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int32_t, i32, 5);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint64_t, u64, 6);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, int64_t, i64, 7);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, float, f, 8);
-QW_VECTOR_EACH(QW_VECTOR_TRAITS, double, d, 9);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint8_t, u8);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, int8_t, i8);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint16_t, u16);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, int16_t, i16);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint32_t, u32);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, int32_t, i32);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, uint64_t, u64);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, int64_t, i64);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, float, f);
+QW_VECTOR_EACH(QW_VECTOR_TRAITS, double, d);
 } // namespace
 
 namespace qw {
@@ -42,6 +42,7 @@ void add_scalar_times_vector(Methods& m)
 {
     m.add<scalar_times_vector>();
 }
+QW_FAMILY(add_scalar_times_vector);
 
 #undef QW_CANDIDATES
 #undef QW_SCALAR_FIRST_ORDER

@@ -189,23 +189,19 @@ struct Members
 } // namespace vectors
 } // namespace qw
 
-// The four classes of one element type, each handed to
-// M(Name, mangled, text, index): the class quelbo::Name, its row of the type
-// list and the native type as messages spell it. Classes are tabled size by
-// size (2, 3, 4, X), each over the ten element types in the order
-// u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
-// odd numbers between two classes for their operator families; `elem` is the
-// element type's position among the ten.
-#define QW_VECTOR_EACH(M, Type, Suffix, elem)                                                                          \
-    M(Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector< " #Type ",2 >", (elem));                   \
-    M(Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector< " #Type ",3 >", 10 + (elem));              \
-    M(Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector< " #Type ",4 >", 20 + (elem));              \
-    M(VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX< " #Type " >", 30 + (elem))
+// The four classes of one element type (sizes 2, 3, 4 and X), each handed to
+// M(Name, mangled, text): the class quelbo::Name, its row of the type list
+// and the native type as messages spell it.
+#define QW_VECTOR_EACH(M, Type, Suffix)                                                                                \
+    M(Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t", "quelbo::Vector< " #Type ",2 >");                           \
+    M(Vector3##Suffix, "_p_quelbo__VectorT_" #Type "_3_t", "quelbo::Vector< " #Type ",3 >");                           \
+    M(Vector4##Suffix, "_p_quelbo__VectorT_" #Type "_4_t", "quelbo::Vector< " #Type ",4 >");                           \
+    M(VectorX##Suffix, "_p_quelbo__VectorXT_" #Type "_t", "quelbo::VectorX< " #Type " >")
 
 // A class's traits: `T` the native vector, `name` the Python class name,
 // `native` the native type as messages spell it, and the texts of its
 // object, value, operand and constructor arguments.
-#define QW_VECTOR_TRAITS(Name, mangled, text, index)                                                                   \
+#define QW_VECTOR_TRAITS(Name, mangled, text)                                                                          \
     struct Name##Tr                                                                                                    \
     {                                                                                                                  \
         using T = quelbo::Name;                                                                                        \
@@ -219,11 +215,10 @@ struct Members
         static constexpr const char* x_type = "VectorX< " text "::ValueType > const &";                                \
     }
 
-// One class: its type entry, traits and place in the method table.
-#define QW_VECTOR_CLASS(Name, mangled, text, index)                                                                    \
+// One class: its type entry, traits and family.
+#define QW_VECTOR_CLASS(Name, mangled, text)                                                                           \
     static ::qw::TypeDef<quelbo::Name> qw_type_##Name(QW_LISTED(mangled));                                             \
-    QW_VECTOR_TRAITS(Name, mangled, text, index);                                                                      \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
-                                               &::qw::vectors::Members<Name##Tr>::add)
+    QW_VECTOR_TRAITS(Name, mangled, text);                                                                             \
+    static ::qw::TablePartReg qw_family_##Name(&::qw::vectors::Members<Name##Tr>::add)
 
-#define QW_VECTOR_CLASSES(Type, Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix, elem)
+#define QW_VECTOR_CLASSES(Type, Suffix) QW_VECTOR_EACH(QW_VECTOR_CLASS, Type, Suffix)

@@ -3,7 +3,6 @@
 #include "views.h"
 
 #include "buffer_args.h"
-#include "order.h"
 #include "properties.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
@@ -105,7 +104,7 @@ void add_views(Methods& m)
     m.add<Fn<kViewOrigin, &View::viewOrigin, ViewSelf>>("Shortcut to access to ViewOrigin extension");
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
-QW_FAMILY(order::views, add_views);
+QW_FAMILY(add_views);
 
 void add_image_views(Methods& m)
 {
@@ -156,8 +155,9 @@ void add_image_views(Methods& m)
         "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
     m.add<CreateFromPointer<kCreateFromPointer, ImageView>>(
         "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
+    add_hooks<ViewPtr>(m, "ImageView", false);
 }
-QW_FAMILY(order::image_views, add_image_views);
+QW_FAMILY(add_image_views);
 
 // ---------------------------------------------------------------- setters
 
@@ -256,13 +256,6 @@ void add_image_view_properties(Methods& m)
     add_shortcut<kSetValueRange, kVector2T, &ImageView::setValueRange>(
         m, "Shortcut to set the sample value range into the image properties.");
 }
-QW_FAMILY(order::image_view_properties, add_image_view_properties);
-
-// The class's hook closes its functions, the setters included.
-void add_image_view_hooks(Methods& m)
-{
-    add_hooks<ViewPtr>(m, "ImageView", false);
-}
-QW_FAMILY(order::image_view_hooks, add_image_view_hooks);
+QW_FAMILY(add_image_view_properties);
 
 } // namespace

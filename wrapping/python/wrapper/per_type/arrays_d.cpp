@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(d, double, DOUBLE, "float", 9);
+QW_ARRAY_CLASS(d, double, DOUBLE, "float");
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i64, int64_t, LONG, "int", 7);
+QW_ARRAY_CLASS(i64, int64_t, LONG, "int");
 } // namespace

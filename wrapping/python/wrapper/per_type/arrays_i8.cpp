@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i8, int8_t, BYTE, "int8_t", 1);
+QW_ARRAY_CLASS(i8, int8_t, BYTE, "int8_t");
 } // namespace

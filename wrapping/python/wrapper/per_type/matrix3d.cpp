@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix3d, double, 3, 1);
+QW_MATRIX_CLASS(Matrix3d, double, 3);
 } // namespace

@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix3f, float, 3, 0);
+QW_MATRIX_CLASS(Matrix3f, float, 3);
 } // namespace

@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(double, d, 9);
-QW_VECTOR_OPS(double, d, 9);
+QW_VECTOR_CLASSES(double, d);
+QW_VECTOR_OPS(double, d);
 } // namespace

@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(float, f, 8);
-QW_VECTOR_OPS(float, f, 8);
+QW_VECTOR_CLASSES(float, f);
+QW_VECTOR_OPS(float, f);
 } // namespace

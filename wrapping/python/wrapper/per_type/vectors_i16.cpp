@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int16_t, i16, 3);
-QW_VECTOR_OPS(int16_t, i16, 3);
+QW_VECTOR_CLASSES(int16_t, i16);
+QW_VECTOR_OPS(int16_t, i16);
 } // namespace

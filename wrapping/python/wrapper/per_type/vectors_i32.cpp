@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int32_t, i32, 5);
-QW_VECTOR_OPS(int32_t, i32, 5);
+QW_VECTOR_CLASSES(int32_t, i32);
+QW_VECTOR_OPS(int32_t, i32);
 } // namespace

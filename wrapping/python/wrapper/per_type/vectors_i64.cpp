@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int64_t, i64, 7);
-QW_VECTOR_OPS(int64_t, i64, 7);
+QW_VECTOR_CLASSES(int64_t, i64);
+QW_VECTOR_OPS(int64_t, i64);
 } // namespace

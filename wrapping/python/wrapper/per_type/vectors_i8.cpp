@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(int8_t, i8, 1);
-QW_VECTOR_OPS(int8_t, i8, 1);
+QW_VECTOR_CLASSES(int8_t, i8);
+QW_VECTOR_OPS(int8_t, i8);
 } // namespace

@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint16_t, u16, 2);
-QW_VECTOR_OPS(uint16_t, u16, 2);
+QW_VECTOR_CLASSES(uint16_t, u16);
+QW_VECTOR_OPS(uint16_t, u16);
 } // namespace

@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint32_t, u32, 4);
-QW_VECTOR_OPS(uint32_t, u32, 4);
+QW_VECTOR_CLASSES(uint32_t, u32);
+QW_VECTOR_OPS(uint32_t, u32);
 } // namespace

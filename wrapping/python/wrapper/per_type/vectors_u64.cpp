@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint64_t, u64, 6);
-QW_VECTOR_OPS(uint64_t, u64, 6);
+QW_VECTOR_CLASSES(uint64_t, u64);
+QW_VECTOR_OPS(uint64_t, u64);
 } // namespace

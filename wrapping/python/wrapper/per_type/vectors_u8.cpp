@@ -3,6 +3,6 @@
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(uint8_t, u8, 0);
-QW_VECTOR_OPS(uint8_t, u8, 0);
+QW_VECTOR_CLASSES(uint8_t, u8);
+QW_VECTOR_OPS(uint8_t, u8);
 } // namespace

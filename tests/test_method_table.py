@@ -1,11 +1,16 @@
 """The module's method table as a whole: its size, calling forms, docstrings,
 class hooks and the grouping of functions class by class."""
+import sys
 import types
 from collections import Counter
 
 import pytest
 
+import proxy
 from proxy import q
+
+sys.path.insert(0, proxy.BUILD_DIR)
+import _quelbo_twin as twin  # noqa: E402
 
 FUNCTIONS = [n for n, v in vars(q).items() if isinstance(v, types.BuiltinFunctionType)]  # in table order
 
@@ -124,3 +129,19 @@ def test_functions_stand_class_by_class():
         assert all(owner(n) == cls for n in block if n != "__mul__"), cls
         assert block[-1] in (hook, cls + "_swiginit"), cls
     assert FUNCTIONS[place["__mul__"] - 1] == "VectorXd___sub__"  # the free scalar product among VectorXd's
+
+
+@pytest.mark.parametrize("registered, listed, fault", [
+    (["a", "x", "b"], ["a", "b"], "the table order lacks the registered function 'x'"),
+    (["a"], ["a", "b"], "'b' is listed in the table order but not registered"),
+    (["a", "b", "a"], ["a", "b"], "'a' is registered twice"),
+    (["a", "b"], ["a", "b", "a"], "'a' is listed twice in the table order"),
+])
+def test_a_table_that_its_order_does_not_list_exactly_is_refused(registered, listed, fault):
+    """The runtime puts a module's table in its list's order (the names as the
+    families added them, the list): what the list and the families disagree
+    on stops the module with the name at fault."""
+    assert twin.sort_table(["c", "a", "b"], ["a", "b", "c"]) == ["a", "b", "c"]
+    with pytest.raises(ImportError) as e:
+        twin.sort_table(registered, listed)
+    assert str(e.value) == fault

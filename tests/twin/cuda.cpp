@@ -146,6 +146,6 @@ void add_cuda(Methods& m)
     m.add<&cuda_view_info>("cuda_view_info", METH_O);
     m.add<&cuda_view_release>("cuda_view_release", METH_O);
 }
-QW_FAMILY(10, add_cuda);
+QW_FAMILY(add_cuda);
 
 } // namespace

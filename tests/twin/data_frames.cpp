@@ -155,4 +155,4 @@ void add_frame_twin(Methods& m)
 
 } // namespace
 
-QW_FAMILY(12, add_frame_twin);
+QW_FAMILY(add_frame_twin);

@@ -138,6 +138,6 @@ void add_frames(Methods& m)
     m.add<&hand_over_frame>("hand_over_frame", METH_O);
     m.add<&foreign_frame>("foreign_frame", METH_VARARGS);
 }
-QW_FAMILY(13, add_frames);
+QW_FAMILY(add_frames);
 
 } // namespace

@@ -64,6 +64,6 @@ void add_derived_twin(Methods& m)
     m.add<&lod_view>("lod_view", METH_VARARGS);
     m.add<&hand_over_multi>("hand_over_multi", METH_O);
 }
-QW_FAMILY(12, add_derived_twin);
+QW_FAMILY(add_derived_twin);
 
 } // namespace

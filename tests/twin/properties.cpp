@@ -219,6 +219,6 @@ void add_properties_twin(Methods& m)
     m.add<&iterator_object>("iterator_object", METH_VARARGS);
 }
 
-QW_FAMILY(10, add_properties_twin);
+QW_FAMILY(add_properties_twin);
 
 } // namespace

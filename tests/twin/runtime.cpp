@@ -1,7 +1,9 @@
 // Test-only functions for the runtime's own rules: a probe object that counts
 // its destructions and reads its own memory, an in-place operator over it,
-// and long text results.
+// long text results and the ordering of a method table.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core_args.h"
 #include "runtime/members.h"
@@ -106,6 +108,50 @@ PyObject* text_outside_guard(PyObject*, PyObject* o)
     return to_py(text.size());
 }
 
+// The texts of a list of str.
+bool texts(PyObject* list, std::vector<std::string>& out)
+{
+    for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
+        PyObject* bytes = PyUnicode_AsUTF8String(PyList_GetItem(list, i));
+        if (!bytes)
+            return false;
+        out.emplace_back(PyBytes_AsString(bytes));
+        Py_DECREF(bytes);
+    }
+    return true;
+}
+
+// The runtime's ordering of a method table: `registered` the names in the
+// order the families add them, `listed` the table order. The names in table
+// order, or ImportError with the fault, as create_module raises it.
+PyObject* sort_table_probe(PyObject*, PyObject* args)
+{
+    PyObject *registered, *listed;
+    std::vector<std::string> added, order;
+    if (!PyArg_ParseTuple(args, "O!O!", &PyList_Type, &registered, &PyList_Type, &listed) ||
+        !texts(registered, added) || !texts(listed, order))
+        return nullptr;
+    std::vector<PyMethodDef> defs;
+    for (const std::string& name : added)
+        defs.push_back({name.c_str(), nullptr, METH_NOARGS, nullptr});
+    std::vector<const char*> names;
+    for (const std::string& name : order)
+        names.push_back(name.c_str());
+    std::string fault;
+    if (!sort_table(defs, {names.data(), names.size()}, fault)) {
+        PyErr_SetString(PyExc_ImportError, fault.c_str());
+        return nullptr;
+    }
+    PyObject* out = PyList_New(0);
+    for (size_t i = 0; out && i < defs.size(); ++i) {
+        PyObject* name = PyUnicode_FromString(defs[i].ml_name);
+        if (!name || PyList_Append(out, name) < 0)
+            Py_CLEAR(out);
+        Py_XDECREF(name);
+    }
+    return out;
+}
+
 void add_runtime_probes(Methods& m)
 {
     add_class<ProbeTr, NewDefault>(m);
@@ -116,7 +162,8 @@ void add_runtime_probes(Methods& m)
     m.add<&long_text>("long_text", METH_O);
     m.add<&text_tail>("text_tail", METH_O);
     m.add<&text_outside_guard>("text_outside_guard", METH_O);
+    m.add<&sort_table_probe>("sort_table", METH_VARARGS);
 }
-QW_FAMILY(10, add_runtime_probes);
+QW_FAMILY(add_runtime_probes);
 
 } // namespace

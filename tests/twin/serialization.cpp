@@ -66,4 +66,4 @@ void add_serialization_twin(Methods& m)
 
 } // namespace
 
-QW_FAMILY(10, add_serialization_twin);
+QW_FAMILY(add_serialization_twin);

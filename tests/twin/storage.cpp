@@ -38,6 +38,6 @@ void add_storage_twin(Methods& m)
     m.add<&hold_store>("hold_store", METH_O);
     m.add<&drop_store_in_thread>("drop_store_in_thread", METH_NOARGS);
 }
-QW_FAMILY(10, add_storage_twin);
+QW_FAMILY(add_storage_twin);
 
 } // namespace

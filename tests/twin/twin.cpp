@@ -38,7 +38,7 @@ void add_twin(Methods& m)
     m.add<&read_major>("read_major", METH_O);
     m.add<&fail>("fail", METH_NOARGS);
 }
-QW_FAMILY(0, add_twin);
+QW_FAMILY(add_twin);
 
 // The other files of this folder add their test-only functions with QW_FAMILY.
 PyModuleDef def = {PyModuleDef_HEAD_INIT, "_quelbo_twin", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};

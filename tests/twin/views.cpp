@@ -214,6 +214,6 @@ void add_views(Methods& m)
     m.add<&restricted_view>("restricted_view", METH_VARARGS);
     m.add<&entry_transfer>("entry_transfer", METH_VARARGS);
 }
-QW_FAMILY(10, add_views);
+QW_FAMILY(add_views);
 
 } // namespace

@@ -126,4 +126,4 @@ void add_writer_twin(Methods& m)
 
 } // namespace
 
-QW_FAMILY(11, add_writer_twin);
+QW_FAMILY(add_writer_twin);

@@ -193,8 +193,7 @@ struct Members
 
 } // namespace qw::arrays
 
-// One class: its type entry and place (`index`: 0 to 9) in the table.
-#define QW_ARRAY_CLASS(Suffix, index)                                                                                  \
+// One class: its type entry and family.
+#define QW_ARRAY_CLASS(Suffix)                                                                                         \
     static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(::qw::row_of<quelbo::ArrayX##Suffix>);               \
-    static ::qw::TablePartReg qw_family_##Suffix(::qw::order::arrays + (index),                                        \
-                                                 &::qw::arrays::Members<::qw::arrays::ArrayTr<quelbo::ArrayX##Suffix>>::add)
+    static ::qw::TablePartReg qw_family_##Suffix(&::qw::arrays::Members<::qw::arrays::ArrayTr<quelbo::ArrayX##Suffix>>::add)

@@ -293,7 +293,7 @@ void add_core(Methods& m)
     add_class<NotImplementedTr, new_from_message>(m);
 }
 
-QW_FAMILY(order::core, add_core);
+QW_FAMILY(add_core);
 
 } // namespace
 

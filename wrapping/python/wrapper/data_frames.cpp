@@ -1,6 +1,5 @@
 // DataFrameView: structure, cell access, bulk transfer; ColumnUnitExtension.
 #include "data_frames.h"
-#include "order.h"
 #include "runtime/members.h"
 #include "native_types.h"
 
@@ -196,7 +195,7 @@ void add_data_frames(Methods& m)
         "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
     add_hooks<FramePtr>(m, "DataFrameView", false);
 }
-QW_FAMILY(order::views_data_frame, add_data_frames);
+QW_FAMILY(add_data_frames);
 
 void add_column_units(Methods& m)
 {
@@ -210,6 +209,6 @@ void add_column_units(Methods& m)
     m.add<SharedDelete<UnitTr>>();
     add_hooks<std::shared_ptr<ColumnUnitExtension>>(m, "ColumnUnitExtension", false);
 }
-QW_FAMILY(order::views_column_unit, add_column_units);
+QW_FAMILY(add_column_units);
 
 } // namespace

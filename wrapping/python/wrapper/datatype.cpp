@@ -115,6 +115,6 @@ void add_datatype(Methods& m)
     add_hooks<DataType>(m, "DataType");
 }
 
-QW_FAMILY(order::datatype, add_datatype);
+QW_FAMILY(add_datatype);
 
 } // namespace

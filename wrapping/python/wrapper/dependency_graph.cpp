@@ -37,6 +37,6 @@ void add_dependency_graph(Methods& m)
 
 } // namespace
 
-QW_FAMILY(order::dependency_graph, &add_dependency_graph);
+QW_FAMILY(&add_dependency_graph);
 
 } // namespace qw

@@ -128,8 +128,8 @@ void add_origin(Methods& m)
     add_kind_tail<OriginTr>(m);
 }
 
-QW_FAMILY(order::views_extension, add_extensions);
-QW_FAMILY(order::views_parallel, add_parallel);
-QW_FAMILY(order::views_origin, add_origin);
+QW_FAMILY(add_extensions);
+QW_FAMILY(add_parallel);
+QW_FAMILY(add_origin);
 
 } // namespace

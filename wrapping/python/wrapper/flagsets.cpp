@@ -167,6 +167,6 @@ void add_flagsets(Methods& m)
     FlagSetFamily<DataFrameTr>::add(m);
 }
 
-QW_FAMILY(order::flagsets, add_flagsets);
+QW_FAMILY(add_flagsets);
 
 } // namespace

@@ -82,6 +82,6 @@ void add_freeops(Methods& m)
     m.add<lshift_operator>();
 }
 
-QW_FAMILY(order::freeops, add_freeops);
+QW_FAMILY(add_freeops);
 
 } // namespace

@@ -105,6 +105,6 @@ void add_image_info(Methods& m)
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");
 }
 
-QW_FAMILY(order::image_info, add_image_info);
+QW_FAMILY(add_image_info);
 
 } // namespace

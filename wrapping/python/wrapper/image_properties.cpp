@@ -146,6 +146,6 @@ void add_image_properties(Methods& m)
     add_hooks<Shared>(m, "ImageProperties");
 }
 
-QW_FAMILY(order::image_properties, add_image_properties);
+QW_FAMILY(add_image_properties);
 
 } // namespace

@@ -109,6 +109,6 @@ void add_imagetype(Methods& m)
     add_class<ImageTypeIdTr, NewDefault>(m);
 }
 
-QW_FAMILY(order::imagetype, add_imagetype);
+QW_FAMILY(add_imagetype);
 
 } // namespace

@@ -137,6 +137,6 @@ void add_indexer(Methods& m)
     add_hooks<Indexer>(m, "Indexer");
 }
 
-QW_FAMILY(order::indexer, add_indexer);
+QW_FAMILY(add_indexer);
 
 } // namespace

@@ -157,8 +157,7 @@ struct Members
 
 } // namespace qw::matrices
 
-// One class: its type entry and place (`index`: 0 to 3) in the table.
-#define QW_MATRIX_CLASS(Name, index)                                                                                   \
+// One class: its type entry and family.
+#define QW_MATRIX_CLASS(Name)                                                                                          \
     static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::matrices + (index),                                        \
-                                               &::qw::matrices::Members<::qw::matrices::MatrixTr<quelbo::Name>>::add)
+    static ::qw::TablePartReg qw_family_##Name(&::qw::matrices::Members<::qw::matrices::MatrixTr<quelbo::Name>>::add)

@@ -79,6 +79,6 @@ void add_metadata_helpers(Methods& m)
     add_hooks<MetadataNodeHelper>(m, HelperTr::name);
 }
 
-QW_FAMILY(order::metadata_helpers, add_metadata_helpers);
+QW_FAMILY(add_metadata_helpers);
 
 } // namespace

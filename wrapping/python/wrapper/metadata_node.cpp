@@ -120,7 +120,7 @@ void add_metadata_node(Methods& m)
     add_hooks<Node>(m, "MetadataNode");
 }
 
-QW_FAMILY(order::metadata_node, add_metadata_node);
+QW_FAMILY(add_metadata_node);
 
 // -------------------------------------------------------------- iterators
 
@@ -204,6 +204,6 @@ void add_metadata_iterators(Methods& m)
     Iterator<ConstIteratorTr>::add(m);
 }
 
-QW_FAMILY(order::metadata_iterators, add_metadata_iterators);
+QW_FAMILY(add_metadata_iterators);
 
 } // namespace

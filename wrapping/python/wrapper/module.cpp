@@ -1,5 +1,5 @@
-// Module entry: the module with its functions (runtime/calls.cpp), the
-// constants, `cvar` and numpy's interface.
+// Module entry: the module with its functions in table order (runtime/calls.cpp,
+// table_order.h), the constants, `cvar` and numpy's interface.
 #include <algorithm>
 
 #include "numpy/numpy_api.h"
@@ -9,6 +9,7 @@
 #include "quelbo/version.h"
 #include "runtime/cvar.h"
 #include "runtime/wrap.h"
+#include "table_order.h"
 
 namespace qw {
 const quelbo::VersionInfo* module_version();
@@ -256,7 +257,7 @@ PyModuleDef g_module_def = {
 
 PyObject* init_module()
 {
-    PyObject* m = create_module(g_module_def, kMain);
+    PyObject* m = create_module(g_module_def, kMain, kTableOrder);
     if (!m)
         return nullptr;
     PyObject* d = PyModule_GetDict(m);

@@ -76,14 +76,9 @@ void add_multi(Methods& m)
 constexpr char kGetLevelRange[] = "get_level_range";
 constexpr char kResolution[] = "LodImageView_resolution";
 
-// Its delete_ stands apart from its other functions, right after ImageView's.
-void add_lod_release(Methods& m)
-{
-    m.add<SharedDelete<LodTr>>();
-}
-
 void add_lod(Methods& m)
 {
+    m.add<SharedDelete<LodTr>>(); // the table shows it apart, right after ImageView's functions
     add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
         m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
            "then the level of the lowest (at least 0).");
@@ -176,9 +171,8 @@ void add_multi_factory(Methods& m)
     add_class<FactoryTr>(m);
 }
 
-QW_FAMILY(order::views_lod_release, add_lod_release);
-QW_FAMILY(order::views_lod, add_lod);
-QW_FAMILY(order::views_multi, add_multi);
-QW_FAMILY(order::factories_multi, add_multi_factory);
+QW_FAMILY(add_lod);
+QW_FAMILY(add_multi);
+QW_FAMILY(add_multi_factory);
 
 } // namespace

@@ -95,6 +95,6 @@ void add_fixed_regions(Methods& m)
     FixedRegion<4>::add(m);
 }
 
-QW_FAMILY(order::regions, add_fixed_regions);
+QW_FAMILY(add_fixed_regions);
 
 } // namespace

@@ -74,6 +74,6 @@ void add_regionx(Methods& m)
     add_hooks<R>(m, RegionXTr::name);
 }
 
-QW_FAMILY(order::regionx, add_regionx);
+QW_FAMILY(add_regionx);
 
 } // namespace

@@ -1,8 +1,10 @@
-// Serialization: value arrays, matrices, the class itself and the
-// docstrings of the vector members.
+// Serialization: image and data-frame views, value arrays, matrices, the
+// class itself and the docstrings of the vector members.
 #include "serialization.h"
 
 #include <string>
+#include "quelbo/data_frame.h"
+#include "quelbo/image_view.h"
 #include "runtime/members.h"
 #include "native_types.h"
 
@@ -159,8 +161,40 @@ const char* view_decode_doc(const char* name, const char* article)
                   ":raises: Error if decoding issue (synchronization tag not found)\n");
 }
 
-QW_FAMILY(order::serialization_arrays, &add_arrays);
-QW_FAMILY(order::serialization_matrices, &add_matrices);
-QW_FAMILY(order::serialization_class, &add_class);
+// ------------------------------------------------------------ view kinds
+
+namespace {
+
+struct ImageViewCodec
+{
+    using T = quelbo::ImageView;
+    static const char* enc() { return "Serialization_encode_image_view"; }
+    static const char* dec() { return "Serialization_decode_image_view"; }
+    static constexpr const char* decl = Named<std::shared_ptr<T>>::text;
+    static const char* enc_doc() { return view_encode_doc("ImageView", "image", "an"); }
+    static const char* dec_doc() { return view_decode_doc("ImageView", "an"); }
+    static void encode(std::shared_ptr<T> v, Stream s) { quelbo::Serialization::encodeImageView(v, s); }
+    static std::shared_ptr<T> decode(Stream s) { return quelbo::Serialization::decodeImageView(s); }
+};
+
+struct DataFrameViewCodec
+{
+    using T = quelbo::DataFrameView;
+    static const char* enc() { return "Serialization_encode_data_frame_view"; }
+    static const char* dec() { return "Serialization_decode_data_frame_view"; }
+    static constexpr const char* decl = Named<std::shared_ptr<T>>::text;
+    static const char* enc_doc() { return view_encode_doc("DataFrameView", "dataFrame", "a"); }
+    static const char* dec_doc() { return view_decode_doc("DataFrameView", "a"); }
+    static void encode(std::shared_ptr<T> v, Stream s) { quelbo::Serialization::encodeDataFrameView(v, s); }
+    static std::shared_ptr<T> decode(Stream s) { return quelbo::Serialization::decodeDataFrameView(s); }
+};
+
+} // namespace
+
+QW_FAMILY(&add_view_codec<ImageViewCodec>);
+QW_FAMILY(&add_view_codec<DataFrameViewCodec>);
+QW_FAMILY(&add_arrays);
+QW_FAMILY(&add_matrices);
+QW_FAMILY(&add_class);
 
 } // namespace qw::serialization

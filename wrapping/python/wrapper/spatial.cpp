@@ -202,6 +202,6 @@ void add_spatial(Methods& m)
     add_calibration(m);
 }
 
-QW_FAMILY(order::spatial, add_spatial);
+QW_FAMILY(add_spatial);
 
 } // namespace

@@ -147,8 +147,8 @@ void add_random_access(Methods& m)
     add_class<RandomAccessTr>(m);
 }
 
-QW_FAMILY(order::storage_access, add_storage_access);
-QW_FAMILY(order::stream_access, add_stream_access);
-QW_FAMILY(order::random_access, add_random_access);
+QW_FAMILY(add_storage_access);
+QW_FAMILY(add_stream_access);
+QW_FAMILY(add_random_access);
 
 } // namespace

@@ -234,8 +234,8 @@ void add_http_headers(Methods& m)
     add_hooks<HTTPHeaders>(m, "HTTPHeaders");
 }
 
-QW_FAMILY(order::stream_factory, add_stream_factory);
-QW_FAMILY(order::random_factory, add_random_factory);
-QW_FAMILY(order::http_headers, add_http_headers);
+QW_FAMILY(add_stream_factory);
+QW_FAMILY(add_random_factory);
+QW_FAMILY(add_http_headers);
 
 } // namespace

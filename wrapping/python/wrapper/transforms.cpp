@@ -123,6 +123,6 @@ void add_transforms(Methods& m)
     add_class<Factory4Tr, NewDefault>(m);
 }
 
-QW_FAMILY(order::transforms, add_transforms);
+QW_FAMILY(add_transforms);
 
 } // namespace

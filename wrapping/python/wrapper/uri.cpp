@@ -57,6 +57,6 @@ void add_uri(Methods& m)
     add_hooks<Uri>(m, "Uri");
 }
 
-QW_FAMILY(order::uri, add_uri);
+QW_FAMILY(add_uri);
 
 } // namespace

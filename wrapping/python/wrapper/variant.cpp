@@ -133,7 +133,7 @@ void add_variant(Methods& m)
     add_hooks<Value>(m, "VariantDataValue", false);
 }
 
-QW_FAMILY(order::variant, add_variant);
+QW_FAMILY(add_variant);
 
 // ---------------------------------------------------------------- factory
 
@@ -416,6 +416,6 @@ void add_variant_factory(Methods& m)
     add_hooks<VariantDataValueFactory>(m, "VariantDataValueFactory", false);
 }
 
-QW_FAMILY(order::variant_factory, add_variant_factory);
+QW_FAMILY(add_variant_factory);
 
 } // namespace

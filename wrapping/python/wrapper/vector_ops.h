@@ -59,10 +59,6 @@ QW_VECTOR_COMPARISON(Gt, "___gt__", >);
 QW_VECTOR_COMPARISON(Ge, "___ge__", >=);
 #undef QW_VECTOR_COMPARISON
 
-// Adds the free __mul__(scalar, vector) of the 40 classes (vector_ops_free.cpp),
-// listed in the method table after VectorXd___sub__.
-void add_scalar_times_vector(Methods& m);
-
 // ------------------------------------------------------------ one class
 
 template <class Tr>
@@ -218,8 +214,6 @@ struct Ops
     {
         m.add<typename Arith<Add, false>::sequence_only>();
         m.add<typename Arith<Sub, false>::sequence_only>();
-        if constexpr (std::is_same<V, quelbo::VectorXd>::value) // the table's last class
-            add_scalar_times_vector(m);
         m.add<typename Arith<Mul, false>::overloaded>();
         m.add<typename Arith<Div, false>::overloaded>();
         m.add<typename Arith<Add, true>::sequence_only>();
@@ -238,9 +232,8 @@ struct Ops
 } // namespace vector_ops
 } // namespace qw
 
-// The operators of one class, at the odd place after the class.
-#define QW_VECTOR_OPS_CLASS(Name, index)                                                                               \
-    static ::qw::TablePartReg qw_ops_##Name(::qw::order::vectors + 2 * (index) + 1,                                    \
-                                            &::qw::vector_ops::Ops<::qw::vectors::VectorTr<quelbo::Name>>::add)
+// The operators of one class.
+#define QW_VECTOR_OPS_CLASS(Name)                                                                                      \
+    static ::qw::TablePartReg qw_ops_##Name(&::qw::vector_ops::Ops<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
-#define QW_VECTOR_OPS(Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Suffix, elem)
+#define QW_VECTOR_OPS(Suffix) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Suffix)

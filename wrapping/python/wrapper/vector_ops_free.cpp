@@ -31,6 +31,7 @@ void add_scalar_times_vector(Methods& m)
 {
     m.add<scalar_times_vector>();
 }
+QW_FAMILY(add_scalar_times_vector);
 
 #undef QW_CANDIDATES
 #undef QW_SCALAR_FIRST_ORDER

@@ -197,22 +197,17 @@ struct Members
 } // namespace vectors
 } // namespace qw
 
-// The four classes of one element type, each handed to M(Name, index): the
-// class quelbo::Name (named in native_types.h). Classes are tabled size by
-// size (2, 3, 4, X), each over the ten element types in the order
-// u8 i8 u16 i16 u32 i32 u64 i64 f d; `index` is that position and leaves the
-// odd numbers between two classes for their operator families; `elem` is the
-// element type's position among the ten.
-#define QW_VECTOR_EACH(M, Suffix, elem)                                                                                \
-    M(Vector2##Suffix, (elem));                                                                                        \
-    M(Vector3##Suffix, 10 + (elem));                                                                                   \
-    M(Vector4##Suffix, 20 + (elem));                                                                                   \
-    M(VectorX##Suffix, 30 + (elem))
+// The four classes of one element type (sizes 2, 3, 4 and X), each handed to
+// M(Name): the class quelbo::Name, named in native_types.h.
+#define QW_VECTOR_EACH(M, Suffix)                                                                                      \
+    M(Vector2##Suffix);                                                                                                \
+    M(Vector3##Suffix);                                                                                                \
+    M(Vector4##Suffix);                                                                                                \
+    M(VectorX##Suffix)
 
-// One class: its type entry and place in the method table.
-#define QW_VECTOR_CLASS(Name, index)                                                                                   \
+// One class: its type entry and family.
+#define QW_VECTOR_CLASS(Name)                                                                                          \
     static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
-    static ::qw::TablePartReg qw_family_##Name(::qw::order::vectors + 2 * (index),                                     \
-                                               &::qw::vectors::Members<::qw::vectors::VectorTr<quelbo::Name>>::add)
+    static ::qw::TablePartReg qw_family_##Name(&::qw::vectors::Members<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
-#define QW_VECTOR_CLASSES(Suffix, elem) QW_VECTOR_EACH(QW_VECTOR_CLASS, Suffix, elem)
+#define QW_VECTOR_CLASSES(Suffix) QW_VECTOR_EACH(QW_VECTOR_CLASS, Suffix)

@@ -1,6 +1,5 @@
 // The view and extension providers, and DataFrameViewFactory.
 #include "data_frames.h"
-#include "order.h"
 #include "runtime/members.h"
 #include "quelbo/providers.h"
 #include "native_types.h"
@@ -77,7 +76,7 @@ void add_providers(Methods& m)
     add_class<ExtensionProviderTr, NewDefault>(m);
 }
 #undef QW_PROVIDE
-QW_FAMILY(order::views_providers, add_providers);
+QW_FAMILY(add_providers);
 
 // ------------------------------------------------------------ the factory
 
@@ -111,6 +110,6 @@ void add_data_frame_factory(Methods& m)
     m.add<allocate_empty>();
     add_class<FactoryTr, NewDefault>(m);
 }
-QW_FAMILY(order::factories_data_frame, add_data_frame_factory);
+QW_FAMILY(add_data_frame_factory);
 
 } // namespace

@@ -54,6 +54,6 @@ void add_writer(Methods& m)
 
 } // namespace
 
-QW_FAMILY(order::writer, &add_writer);
+QW_FAMILY(&add_writer);
 
 } // namespace qw

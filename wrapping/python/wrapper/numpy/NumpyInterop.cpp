@@ -5,7 +5,6 @@
 
 #include "common/dimension_list.h"
 #include "numpy/NumpyImageView.h"
-#include "order.h"
 #include "quelbo/error.h"
 #include "runtime/members.h"
 #include "runtime/shared.h"
@@ -322,6 +321,6 @@ void add_numpy_interop(Methods& m)
     m.add<order_to_numpy_array>();
     add_class<NumpyInteropTr, NewDefault>(m);
 }
-QW_FAMILY(order::numpy_interop, add_numpy_interop);
+QW_FAMILY(add_numpy_interop);
 
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(d, 9);
+QW_ARRAY_CLASS(d);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(f, 8);
+QW_ARRAY_CLASS(f);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i16, 3);
+QW_ARRAY_CLASS(i16);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i32, 5);
+QW_ARRAY_CLASS(i32);
 } // namespace

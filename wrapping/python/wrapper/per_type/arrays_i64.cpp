@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i64, 7);
+QW_ARRAY_CLASS(i64);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(i8, 1);
+QW_ARRAY_CLASS(i8);
 } // namespace

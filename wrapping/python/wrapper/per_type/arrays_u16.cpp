@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(u16, 2);
+QW_ARRAY_CLASS(u16);
 } // namespace

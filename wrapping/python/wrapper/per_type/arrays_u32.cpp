@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(u32, 4);
+QW_ARRAY_CLASS(u32);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(u64, 6);
+QW_ARRAY_CLASS(u64);
 } // namespace

@@ -2,5 +2,5 @@
 #include "arrays.h"
 
 namespace {
-QW_ARRAY_CLASS(u8, 0);
+QW_ARRAY_CLASS(u8);
 } // namespace

@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix3d, 1);
+QW_MATRIX_CLASS(Matrix3d);
 } // namespace

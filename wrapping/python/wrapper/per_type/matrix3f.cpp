@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix3f, 0);
+QW_MATRIX_CLASS(Matrix3f);
 } // namespace

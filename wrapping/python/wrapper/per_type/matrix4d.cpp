@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix4d, 3);
+QW_MATRIX_CLASS(Matrix4d);
 } // namespace

@@ -2,5 +2,5 @@
 #include "matrices.h"
 
 namespace {
-QW_MATRIX_CLASS(Matrix4f, 2);
+QW_MATRIX_CLASS(Matrix4f);
 } // namespace

@@ -1,4 +1,4 @@
 // The encoders and decoders of the fixed vectors of size 4.
 #include "serialization.h"
 
-QW_FAMILY(qw::order::serialization_vectors + 2, &qw::serialization::add_vector_size<4>);
+QW_FAMILY(&qw::serialization::add_vector_size<4>);

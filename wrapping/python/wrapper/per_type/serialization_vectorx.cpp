@@ -1,4 +1,4 @@
 // The encoders and decoders of the dynamic vectors.
 #include "serialization.h"
 
-QW_FAMILY(qw::order::serialization_vectors + 3, &qw::serialization::add_vector_size<0>);
+QW_FAMILY(&qw::serialization::add_vector_size<0>);

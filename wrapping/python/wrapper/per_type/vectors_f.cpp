@@ -1,6 +1,8 @@
-// Vector2f, Vector3f, Vector4f and VectorXf.
+// Vector2f, Vector3f, Vector4f and VectorXf, with their operators.
+#include "vector_ops.h"
 #include "vectors.h"
 
 namespace {
-QW_VECTOR_CLASSES(f, 8);
+QW_VECTOR_CLASSES(f);
+QW_VECTOR_OPS(f);
 } // namespace

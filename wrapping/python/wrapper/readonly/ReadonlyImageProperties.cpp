@@ -171,6 +171,6 @@ void add_readonly_properties(Methods& m)
     add_hooks<RP>(m, PropertiesTr::name);
 }
 
-QW_FAMILY(order::readonly_properties, add_readonly_properties);
+QW_FAMILY(add_readonly_properties);
 
 } // namespace

@@ -52,6 +52,6 @@ void add_readonly_metadata(Methods& m)
     add_hooks<W>(m, WrapperTr::name);
 }
 
-QW_FAMILY(order::readonly_metadata, add_readonly_metadata);
+QW_FAMILY(add_readonly_metadata);
 
 } // namespace

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "runtime/state.h"
@@ -117,28 +120,34 @@ const PyMethodDef* own_flat_function(PyCFunction f)
     return it == r.slot_of.end() ? nullptr : &r.table[it->second];
 }
 
-// The families' table, in the order of their places; the native forms of
-// the delete_ functions go to the runtime.
-std::vector<PyMethodDef> family_table(Runtime& r)
+// The families' table, in table order; the native forms of the delete_
+// functions go to the runtime.
+bool family_table(Runtime& r, TableOrder order, std::string& fault)
 {
-    auto fams = r.families;
-    std::stable_sort(fams.begin(), fams.end(),
-                     [](const TablePart& a, const TablePart& b) { return a.order < b.order; });
     Methods m;
-    for (const TablePart& f : fams)
-        f.fn(m);
+    for (TablePartFn f : r.families)
+        f(m);
     r.native_deletes.insert(m.deletes.begin(), m.deletes.end());
-    return std::move(m.defs);
+    if (order.count && !sort_table(m.defs, order, fault))
+        return false;
+    r.table = std::move(m.defs);
+    return true;
 }
 
 // Builds the module's table once: every family function in its guarded form
-// (methods.h), in the order of the families' places.
-bool build_table(Runtime& r)
+// (methods.h), in table order. ImportError when the order does not list
+// exactly the registered functions.
+bool build_table(Runtime& r, const char* module, TableOrder order)
 {
     if (!r.table.empty())
         return true;
     try {
-        r.table = family_table(r);
+        std::string fault;
+        if (!family_table(r, order, fault)) {
+            r.native_deletes.clear();
+            PyErr_Format(PyExc_ImportError, "%s: %s", module, fault.c_str());
+            return false;
+        }
         for (size_t i = 0; i < r.table.size(); ++i)
             r.slot_of[r.table[i].ml_meth] = i;
         r.table.push_back({nullptr, nullptr, 0, nullptr});
@@ -176,6 +185,38 @@ bool enter_module(Shared& s, PyTypeObject* handle_type)
 
 } // namespace
 
+bool sort_table(std::vector<PyMethodDef>& defs, TableOrder order, std::string& fault)
+{
+    auto quoted = [](const char* name) { return "'" + std::string(name) + "'"; };
+    std::unordered_map<std::string_view, std::size_t> place;
+    place.reserve(order.count);
+    for (std::size_t i = 0; i < order.count; ++i)
+        if (!place.emplace(order.names[i], i).second) {
+            fault = quoted(order.names[i]) + " is listed twice in the table order";
+            return false;
+        }
+    std::vector<PyMethodDef> sorted(order.count, PyMethodDef{nullptr, nullptr, 0, nullptr});
+    for (const PyMethodDef& d : defs) {
+        auto it = place.find(d.ml_name);
+        if (it == place.end()) {
+            fault = "the table order lacks the registered function " + quoted(d.ml_name);
+            return false;
+        }
+        if (sorted[it->second].ml_name) {
+            fault = quoted(d.ml_name) + " is registered twice";
+            return false;
+        }
+        sorted[it->second] = d;
+    }
+    for (std::size_t i = 0; i < order.count; ++i)
+        if (!sorted[i].ml_name) {
+            fault = quoted(order.names[i]) + " is listed in the table order but not registered";
+            return false;
+        }
+    defs.swap(sorted);
+    return true;
+}
+
 const DeleteVerdict& find_delete_verdict(PyObject* fn, DeleteVerdict& v)
 {
     Runtime& r = rt();
@@ -207,13 +248,13 @@ PyCFunction find_delete_function(PyCFunction f)
     return nullptr;
 }
 
-PyObject* create_module(PyModuleDef& def, unsigned carried)
+PyObject* create_module(PyModuleDef& def, unsigned carried, TableOrder order)
 {
     Runtime& r = rt();
     r.carried = carried;
     if (!r.module_name && !(r.module_name = PyUnicode_FromString(def.m_name)))
         return nullptr;
-    if (!init_runtime() || !build_table(r))
+    if (!init_runtime() || !build_table(r, def.m_name, order))
         return nullptr;
     def.m_methods = r.table.data();
     def.m_free = [](void*) { rt().clear(); };

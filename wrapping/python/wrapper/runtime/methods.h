@@ -74,14 +74,13 @@ struct Methods
     }
 };
 
-// A family's part of the method table: `add` adds its functions, `order` (a
-// place of order.h) places them; create_module assembles the parts in
-// ascending order, each part's functions in the order it adds them.
+// A family's part of the method table: `fn` adds its functions, in any
+// order; create_module puts the module's table in the order of its list.
 struct TablePartReg
 {
-    TablePartReg(int order, TablePartFn fn) { declare_family({order, fn}); }
+    TablePartReg(TablePartFn fn) { declare_family(fn); }
 };
-#define QW_FAMILY(order, fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(order, fn)
+#define QW_FAMILY(fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(fn)
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
 PyObject* swiginit(PyObject*, PyObject* args);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 extern "C" {
 
@@ -223,27 +224,41 @@ struct CastDecl
     swig_type_info* derived;  // the module's own entry of the accepted type
     swig_converter_func conv; // null: same address
 };
-// A family's part of the method table (methods.h): `fn` adds its functions,
-// `order` places them.
+// A family's part of the method table (methods.h): a function that adds the
+// family's functions.
 struct Methods;
 using TablePartFn = void (*)(Methods&);
-struct TablePart
+// The names of a module's flat functions in the order its table shows them
+// (the module's table_order.h). Empty: the functions in the order they are
+// added, unchecked (a test module's table).
+struct TableOrder
 {
-    int order;
-    TablePartFn fn;
+    const char* const* names = nullptr;
+    std::size_t count = 0;
+    TableOrder() = default;
+    TableOrder(const char* const* list, std::size_t n) : names(list), count(n) {}
+    template <std::size_t N>
+    constexpr TableOrder(const char* const (&list)[N]) : names(list), count(N)
+    {
+    }
 };
 void declare_type(TypeDecl d);
 void declare_cast(CastDecl d);
-void declare_family(TablePart p);
+void declare_family(TablePartFn fn);
+// Puts `defs` in the order of `order`; false, with `fault` naming the
+// function, when a function is not listed, a listed name not registered, or
+// a name registered or listed twice.
+bool sort_table(std::vector<PyMethodDef>& defs, TableOrder order, std::string& fault);
 // Builds the module record from the declared types and the module's rows of
 // the type list, and joins the shared table.
 bool init_runtime();
 bool join_type_table(PyObject* module);
-// Creates a module of this runtime: every family's functions in table order,
-// each run inside the call guard; joins the shared type table with an entry
-// for each of its rows of the type list (`carried`: kMain, kGpu; 0 for a
-// module with its declared types only).
-PyObject* create_module(PyModuleDef& def, unsigned carried = 0);
+// Creates a module of this runtime: every family's functions in the table
+// order `order` (ImportError when it does not list exactly the registered
+// functions), each run inside the call guard; joins the shared type table
+// with an entry for each of its rows of the type list (`carried`: kMain,
+// kGpu; 0 for a module with its declared types only).
+PyObject* create_module(PyModuleDef& def, unsigned carried = 0, TableOrder order = {});
 
 // --- calling conventions -----------------------------------------------
 // Unpacks an argument tuple into objs[0, max) (null after the last given);

@@ -102,7 +102,7 @@ struct Runtime
     std::vector<swig_cast_info> cast_records;  // their storage
     std::vector<TypeDecl> type_decls;     // declared at load time (QW_TYPE)
     std::vector<CastDecl> cast_decls;     // declared at load time (QW_SHARED_CAST)
-    std::vector<TablePart> families;      // the families' parts of the table (QW_FAMILY), unordered
+    std::vector<TablePartFn> families;    // the families' parts of the table (QW_FAMILY), unordered
 
     // Handles whose release waits while another handle is being released
     // (chains and heirs are released iteratively, not recursively).

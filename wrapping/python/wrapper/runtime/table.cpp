@@ -237,9 +237,9 @@ void declare_cast(CastDecl d)
     rt().cast_decls.push_back(d);
 }
 
-void declare_family(TablePart p)
+void declare_family(TablePartFn fn)
 {
-    rt().families.push_back(p);
+    rt().families.push_back(fn);
 }
 
 bool init_runtime()

@@ -11,7 +11,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "order.h"
 #include "quelbo/error.h"
 #include "runtime/methods.h"
 #include "runtime/objects.h"

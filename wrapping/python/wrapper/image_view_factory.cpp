@@ -31,6 +31,14 @@ QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
 
 using FactoryTr = Traits<ImageViewFactory>;
 
+// The members named in prototype lines.
+constexpr char kAllocateMember[] = "allocate";
+constexpr char kCopyOnDiskMember[] = "copyOnDisk";
+constexpr char kCreateOnDiskMember[] = "createOnDisk";
+constexpr char kFromRandomAccessMember[] = "fromRandomAccess";
+constexpr char kInterlaceMember[] = "interlace";
+constexpr char kStackMember[] = "stack";
+
 constexpr auto kShape = named<const quelbo::VectorXu64&>;
 constexpr auto kConstMetadata = named<std::shared_ptr<const quelbo::MetadataNode>>;
 using Shape = Seq<quelbo::VectorXu64, kShape>;
@@ -43,14 +51,14 @@ using Image = SharedArg<ImageView, text::image>;
 
 struct allocate_2 : Candidate<Params<Shape, Type>, 1>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
+    static constexpr const char* member = member_of<ImageViewFactory, kAllocateMember>;
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type) {
         return ImageViewFactory::allocate(shape, type);
     };
 };
 struct allocate_4 : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode, text::metadata>>, 0>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::allocate";
+    static constexpr const char* member = member_of<ImageViewFactory, kAllocateMember>;
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
                                     std::shared_ptr<ImageProperties> properties,
                                     std::shared_ptr<MetadataNode> metadata) {
@@ -156,13 +164,13 @@ constexpr char kFromImageView[] = "ImageViewFactory_from_image_view";
 // The candidates of interlace and stack, in dispatch order.
 struct interlace_1 : Candidate<Params<Multi>, 1>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+    static constexpr const char* member = member_of<ImageViewFactory, kInterlaceMember>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>) = &ImageViewFactory::interlace;
 };
 struct interlace_3
     : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation, kInterpretation>, Arg<bool, text::boolean>>, 0>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::interlace";
+    static constexpr const char* member = member_of<ImageViewFactory, kInterlaceMember>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>, quelbo::ImageInterpretation,
                                      bool) = &ImageViewFactory::interlace;
 };
@@ -178,19 +186,19 @@ struct interlace : DeclareOverloads<interlace, interlace_1, interlace_3>
 
 struct stack_1 : Candidate<Params<Multi>, 1>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi) { return ImageViewFactory::stack(multi); };
 };
 struct stack_2 : Candidate<Params<Multi, Dimension>, 0>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension) {
         return ImageViewFactory::stack(multi, dimension);
     };
 };
 struct stack_3 : Candidate<Params<Multi, Dimension, Size>, 2>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::stack";
+    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension, size_t threads) {
         return ImageViewFactory::stack(multi, dimension, threads);
     };
@@ -285,7 +293,7 @@ using Props = std::shared_ptr<ImageProperties>;
 template <class P, int Place>
 struct FromStore : Candidate<P, Place>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::fromRandomAccess";
+    static constexpr const char* member = member_of<ImageViewFactory, kFromRandomAccessMember>;
 };
 struct from_store_3 : FromStore<Params<Store, Shape, DTypeArg<kConstType>>, 3>
 {
@@ -338,7 +346,7 @@ using Meta = std::shared_ptr<MetadataNode>;
 template <class P, int Place>
 struct OnDisk : Candidate<P, Place>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::createOnDisk";
+    static constexpr const char* member = member_of<ImageViewFactory, kCreateOnDiskMember>;
 };
 struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<text::data_type>>, 3>
 {
@@ -381,14 +389,14 @@ struct create_on_disk : DeclareOverloads<create_on_disk, on_disk_2, on_disk_3, o
 
 struct copy_1 : Candidate<Params<Image>, 0>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::copyOnDisk";
+    static constexpr const char* member = member_of<ImageViewFactory, kCopyOnDiskMember>;
     static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image) {
         return ImageViewFactory::copyOnDisk(image);
     };
 };
 struct copy_2 : Candidate<Params<Image, Dir>, 1>
 {
-    static constexpr const char* member = "quelbo::ImageViewFactory::copyOnDisk";
+    static constexpr const char* member = member_of<ImageViewFactory, kCopyOnDiskMember>;
     static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image, const std::string& dir) {
         return ImageViewFactory::copyOnDisk(image, dir);
     };

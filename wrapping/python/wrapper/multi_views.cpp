@@ -25,7 +25,7 @@ QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
 using MultiTr = Traits<MultiImageView>;
 using LodTr = Traits<LodImageView>;
 using FactoryTr = Traits<MultiImageViewFactory>;
-constexpr char kCapabilities[] = "quelbo::MultiImageCapabilitySet";
+constexpr auto kCapabilities = named<CapabilitySet<quelbo::MultiImageCapability>>;
 constexpr char kLevel[] = "int64_t";
 constexpr auto kDimension = named<quelbo::ImageDimension>;
 

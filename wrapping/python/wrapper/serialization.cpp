@@ -26,24 +26,34 @@ std::string header_raises(const char* kind)
 // ---------------------------------------------------------- arrays, matrices
 
 template <class E>
-struct ArrayTr : ValueCodec<quelbo::ArrayX<E>>
+struct ArrayCodec : ValueCodec<quelbo::ArrayX<E>>
 {
-    static constexpr const char* decl = Code<E>::array_type;
+    static constexpr const char* decl = Named<const quelbo::ArrayX<E>&>::text;
     static const char* enc() { return joined("Serialization_encode_arrayx", Code<E>::array); }
     static const char* dec() { return joined("Serialization_decode_arrayx", Code<E>::array); }
 };
 
-template <class E, std::size_t N>
-struct MatrixTr : ValueCodec<quelbo::Matrix<E, N>>
+// A matrix class's codec: the library's operations for the class, named by
+// its code ("3f").
+template <class M, const char* Code, void (*Encode)(const M&, Stream), M (*Decode)(Stream)>
+struct MatrixCodec
 {
-    static constexpr bool single = std::is_same<E, float>::value;
-    static constexpr const char* code = N == 3 ? (single ? "3f" : "3d") : (single ? "4f" : "4d");
-    static constexpr const char* decl =
-        N == 3 ? (single ? "quelbo::Matrix3f const &" : "quelbo::Matrix3d const &")
-               : (single ? "quelbo::Matrix4f const &" : "quelbo::Matrix4d const &");
-    static const char* enc() { return joined("Serialization_encode_matrix_", code); }
-    static const char* dec() { return joined("Serialization_decode_matrix_", code); }
+    using T = M;
+    static constexpr const char* decl = Named<const M&>::text;
+    static void encode(const M& m, Stream s) { Encode(m, std::move(s)); }
+    static M decode(Stream s) { return Decode(std::move(s)); }
+    static const char* enc() { return joined("Serialization_encode_matrix_", Code); }
+    static const char* dec() { return joined("Serialization_decode_matrix_", Code); }
 };
+#define QW_MATRIX_CODEC(S)                                                                                             \
+    constexpr char kCode##S[] = #S;                                                                                    \
+    using MatrixCodec##S = MatrixCodec<quelbo::Matrix##S, kCode##S, &quelbo::Serialization::encodeMatrix##S,           \
+                                       &quelbo::Serialization::decodeMatrix##S>
+QW_MATRIX_CODEC(3f);
+QW_MATRIX_CODEC(4f);
+QW_MATRIX_CODEC(3d);
+QW_MATRIX_CODEC(4d);
+#undef QW_MATRIX_CODEC
 
 // A group of members: the encoders in order, then the decoders; the first of
 // each carries the group's docstring.
@@ -66,8 +76,9 @@ void add_arrays(Methods& m)
                              ":param src: The stream to decode from.\n\n"
                              ":rtype: :py:class:`ArrayXi8`\n"
                              ":return: The decoded array.\n";
-    add_group<ArrayTr<int8_t>, ArrayTr<int16_t>, ArrayTr<int32_t>, ArrayTr<int64_t>, ArrayTr<uint8_t>,
-              ArrayTr<uint16_t>, ArrayTr<uint32_t>, ArrayTr<uint64_t>, ArrayTr<float>, ArrayTr<double>>(m, enc, dec);
+    add_group<ArrayCodec<int8_t>, ArrayCodec<int16_t>, ArrayCodec<int32_t>, ArrayCodec<int64_t>, ArrayCodec<uint8_t>,
+              ArrayCodec<uint16_t>, ArrayCodec<uint32_t>, ArrayCodec<uint64_t>, ArrayCodec<float>,
+              ArrayCodec<double>>(m, enc, dec);
 }
 
 void add_matrices(Methods& m)
@@ -85,7 +96,7 @@ void add_matrices(Methods& m)
         ":return: a Matrix built from input Stream\n" +
         header_raises("a Matrix") +
         ":raises: Error if data type or dimension read from stream is not compatible with requested matrix type\n");
-    add_group<MatrixTr<float, 3>, MatrixTr<float, 4>, MatrixTr<double, 3>, MatrixTr<double, 4>>(m, enc, dec);
+    add_group<MatrixCodec3f, MatrixCodec4f, MatrixCodec3d, MatrixCodec4d>(m, enc, dec);
 }
 
 using SerializationTr = Traits<quelbo::Serialization>;

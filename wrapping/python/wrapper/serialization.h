@@ -61,8 +61,7 @@ using ObjectEncoder = Encoder<Tr, Ref<typename Tr::T, &Tr::decl>>;
 
 // ------------------------------------------------------------ element types
 
-// The codes of an element type in the names, vector code and array code, and
-// the array's declared type.
+// The codes of an element type in the names: vector code and array code.
 template <class E>
 struct Code;
 #define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                              \
@@ -71,7 +70,6 @@ struct Code;
     {                                                                                                                  \
         static constexpr const char* vector = vector_code;                                                             \
         static constexpr const char* array = array_code;                                                               \
-        static constexpr const char* array_type = Named<const quelbo::ArrayX<E>&>::text;                               \
     }
 QW_SERIALIZATION_CODE(uint8_t, "u8", "u8");
 QW_SERIALIZATION_CODE(uint16_t, "u_16", "u16");

@@ -75,7 +75,7 @@ quelbo::SpatialDirections directions(ImageView* v)
 }
 
 using ImageSelf = SharedSelf<ImageView, kImage>;
-constexpr char kCapabilities[] = "quelbo::ImageCapabilitySet";
+constexpr auto kCapabilities = named<CapabilitySet<quelbo::ImageCapability>>;
 constexpr char kSupport[] = "ImageView_support";
 
 // ---------------------------------------------------------- data transfer

@@ -154,7 +154,7 @@ inline constexpr char pointer[] = " *";
 inline constexpr char lvalue[] = " &";
 inline constexpr char rvalue[] = " &&";
 inline constexpr char shared_open[] = "std::shared_ptr< ";
-inline constexpr char shared_close[] = " >";
+inline constexpr char arguments_close[] = " >";
 inline constexpr char vector_open[] = "std::vector< ";
 inline constexpr char scope[] = "::";
 } // namespace spelling
@@ -182,12 +182,12 @@ struct Named<T&&> : JoinedText<&Named<T>::text, spelling::rvalue>
 {
 };
 template <class T>
-struct Named<std::shared_ptr<T>> : JoinedText<spelling::shared_open, &Named<T>::text, spelling::shared_close>
+struct Named<std::shared_ptr<T>> : JoinedText<spelling::shared_open, &Named<T>::text, spelling::arguments_close>
 {
 };
 
 template <class T>
-struct Named<std::vector<T>> : JoinedText<spelling::vector_open, &Named<T>::text, spelling::shared_close>
+struct Named<std::vector<T>> : JoinedText<spelling::vector_open, &Named<T>::text, spelling::arguments_close>
 {
 };
 

@@ -37,8 +37,7 @@ struct FlagSetTr : Traits<Set, N>
     static constexpr const char* moved = Named<Set&&>::text;
     static constexpr const char* enumeration = Named<E>::text;
 };
-#define QW_WRITTEN_SET(Flag)                                                                                           \
-    RowType<type_row("_p_quelbo__FlagSetT_" #Flag "_t")>
+#define QW_WRITTEN_SET(Flag) RowType<type_row("_p_quelbo__FlagSetT_" #Flag "_t")>
 using StreamTr = FlagSetTr<quelbo::StreamAccessCapabilitySet, QW_WRITTEN_SET(StreamAccessCapability)>;
 using RandomTr = FlagSetTr<quelbo::RandomAccessCapabilitySet, QW_WRITTEN_SET(RandomAccessCapability)>;
 using ParallelTr = FlagSetTr<quelbo::ParallelAccessCapabilitySet>;

@@ -52,8 +52,8 @@ struct new_full
         return constructed(new ImageInfoProperty(axes, interpretation, alpha, bits, range));
     };
 };
-struct new_info : DeclareOverloads<new_info, CopyConstructor<InfoTr, 4>, MoveConstructor<InfoTr, 5>,
-                                   new_type, new_axes_type, new_typed, new_full>
+struct new_info : DeclareOverloads<new_info, CopyConstructor<InfoTr, 4>, MoveConstructor<InfoTr, 5>, new_type,
+                                   new_axes_type, new_typed, new_full>
 {
     static constexpr const char* name = "new_ImageInfoProperty";
 };

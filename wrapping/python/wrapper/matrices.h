@@ -126,8 +126,7 @@ struct Members
         m.add<Member<Tr, kUniform, &M::uniform, Scalar>>(
             "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
             "assign to each element of the matrix\n");
-        m.add<NewDefault<Tr>>(
-                                          "\nDefault constructor.\nObject will have indeterminate values.\n");
+        m.add<NewDefault<Tr>>("\nDefault constructor.\nObject will have indeterminate values.\n");
         add_object_compare<Tr>(m);
         m.add<Member<Tr, kAt, &M::at, Const, Index, Index>>(at_doc);
         m.add<Member<Tr, kCall, &M::operator(), Const, Index, Index>>(at_doc);

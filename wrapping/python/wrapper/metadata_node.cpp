@@ -34,8 +34,8 @@ struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
         return new_shared(std::make_shared<MetadataNode>(key, value));
     };
 };
-struct new_metadata_node : DeclareOverloads<new_metadata_node, SharedCopyConstructor<NodeTr, 1>,
-                                            SharedMoveConstructor<NodeTr, 2>, new_keyed>
+struct new_metadata_node
+    : DeclareOverloads<new_metadata_node, SharedCopyConstructor<NodeTr, 1>, SharedMoveConstructor<NodeTr, 2>, new_keyed>
 {
     static constexpr const char* name = "new_MetadataNode";
 };

@@ -112,7 +112,6 @@ QW_NATIVE(quelbo::View, "_p_quelbo__View");
 QW_NATIVE(quelbo::ViewOriginExtension, "_p_quelbo__ViewOriginExtension");
 QW_NATIVE(quelbo::Writer, "_p_quelbo__Writer");
 
-
 // The classes of one element type: the four vectors and the value array.
 #define QW_NATIVE_ELEMENT(Type, Suffix)                                                                                \
     QW_NATIVE(quelbo::Vector2##Suffix, "_p_quelbo__VectorT_" #Type "_2_t");                                            \

@@ -52,7 +52,6 @@ constexpr const char* kSliceDoc =
     "extractSliceFromAxis(2, 5) returns 3D region {{0, 0, 5}, {5, 6, 1}}\n\ne.g. a 3D region with non-null origin { "
     "{2, 3, 4}, {5, 6, 7}}\n\nextractSliceFromAxis(0, 3) returns 3D region {{5, 3, 4}, {1, 6, 7}}\n";
 
-
 // Member names, as template arguments of the generic members.
 inline constexpr char kOrigin[] = "get_origin";
 inline constexpr char kSize[] = "get_size";

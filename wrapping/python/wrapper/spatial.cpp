@@ -36,9 +36,8 @@ struct new_directions_axes : NewDirections<Params<Vec3, Vec3>, 1>
         return constructed(new SpatialDirections(column, row));
     };
 };
-struct new_directions
-    : DeclareOverloads<new_directions, new_directions_empty, CopyConstructor<DirectionsTr, 2>,
-                       MoveConstructor<DirectionsTr, 3>, new_directions_axes>
+struct new_directions : DeclareOverloads<new_directions, new_directions_empty, CopyConstructor<DirectionsTr, 2>,
+                                         MoveConstructor<DirectionsTr, 3>, new_directions_axes>
 {
     static constexpr const char* name = "new_SpatialDirections";
 };
@@ -158,10 +157,9 @@ struct new_calibration_4 : NewCalibration<Params<Vec3, Vec3, Dirs, String>, 4>
         return constructed(new SpatialCalibrationProperty(origin, spacing, directions, unit));
     };
 };
-struct new_calibration
-    : DeclareOverloads<new_calibration, new_calibration_empty, CopyConstructor<CalibrationTr, 5>,
-                       MoveConstructor<CalibrationTr, 6>, new_calibration_1, new_calibration_2,
-                       new_calibration_3, new_calibration_4>
+struct new_calibration : DeclareOverloads<new_calibration, new_calibration_empty, CopyConstructor<CalibrationTr, 5>,
+                                          MoveConstructor<CalibrationTr, 6>, new_calibration_1, new_calibration_2,
+                                          new_calibration_3, new_calibration_4>
 {
     static constexpr const char* name = "new_SpatialCalibrationProperty";
     static constexpr const char* doc = kCalibrationDoc;

@@ -166,8 +166,7 @@ struct Members
     static void add(Methods& m)
     {
         // The word after ":type value: " in create_uniform's docstring.
-        const char* value_doc =
-            sizeof(E) == 1 ? Tr::value_type : (std::is_floating_point<E>::value ? "float" : "int");
+        const char* value_doc = sizeof(E) == 1 ? Tr::value_type : (std::is_floating_point<E>::value ? "float" : "int");
         const char* uniform_doc =
             dynamic ? joined("\nCreates a vector filled with one value.\n\n:type size: int\n:param size: The size of "
                              "the vector.\n:type value: ",

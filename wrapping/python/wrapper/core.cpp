@@ -18,14 +18,14 @@ struct SwigPyIterator
 {
 };
 
-QW_TYPE(quelbo::Logger, "_p_quelbo__Logger");
-QW_TYPE(quelbo::VersionInfo, "_p_quelbo__VersionInfo");
-QW_TYPE(quelbo::Versioning, "_p_quelbo__Versioning");
-QW_TYPE(quelbo::UidGenerator, "_p_quelbo__UidGenerator");
+QW_TYPE(quelbo::Logger);
+QW_TYPE(quelbo::VersionInfo);
+QW_TYPE(quelbo::Versioning);
+QW_TYPE(quelbo::UidGenerator);
 QW_TYPE(std::exception, "_p_std__exception");
-QW_TYPE(quelbo::Error, "_p_quelbo__Error");
-QW_TYPE(quelbo::InvalidArgument, "_p_quelbo__InvalidArgument");
-QW_TYPE(quelbo::NotImplemented, "_p_quelbo__NotImplemented");
+QW_TYPE(quelbo::Error);
+QW_TYPE(quelbo::InvalidArgument);
+QW_TYPE(quelbo::NotImplemented);
 QW_TYPE(char, "_p_char");
 QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
 

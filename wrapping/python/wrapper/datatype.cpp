@@ -10,7 +10,7 @@ namespace {
 using namespace qw;
 using quelbo::DataType;
 
-QW_TYPE(DataType, "_p_quelbo__DataType");
+QW_TYPE(DataType);
 
 using DataTypeTr = Traits<DataType>;
 

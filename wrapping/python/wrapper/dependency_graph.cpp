@@ -9,7 +9,7 @@
 namespace qw {
 namespace {
 
-QW_TYPE(quelbo::DependencyGraph, "_p_quelbo__DependencyGraph");
+QW_TYPE(quelbo::DependencyGraph);
 
 constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
 using ViewArg = SharedArg<quelbo::View, kView>;

@@ -8,13 +8,6 @@ namespace {
 
 using namespace qw;
 
-QW_TYPE(quelbo::StreamAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__StreamAccessCapability_t");
-QW_TYPE(quelbo::RandomAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__RandomAccessCapability_t");
-QW_TYPE(quelbo::ParallelAccessCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ParallelAccessCapability_t");
-QW_TYPE(quelbo::ImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__ImageCapability_t");
-QW_TYPE(quelbo::MultiImageCapabilitySet, "_p_quelbo__FlagSetT_quelbo__MultiImageCapability_t");
-QW_TYPE(quelbo::DataFrameCapabilitySet, "_p_quelbo__FlagSetT_quelbo__DataFrameCapability_t");
-
 template <class Set>
 struct FlagOf;
 template <class E>
@@ -37,12 +30,19 @@ struct FlagSetTr : Traits<Set, N>
     static constexpr const char* moved = Named<Set&&>::text;
     static constexpr const char* enumeration = Named<E>::text;
 };
+// Each set: its type entry and traits.
 #define QW_WRITTEN_SET(Flag) RowType<type_row("_p_quelbo__FlagSetT_" #Flag "_t")>
+QW_TYPE(quelbo::StreamAccessCapabilitySet);
 using StreamTr = FlagSetTr<quelbo::StreamAccessCapabilitySet, QW_WRITTEN_SET(StreamAccessCapability)>;
+QW_TYPE(quelbo::RandomAccessCapabilitySet);
 using RandomTr = FlagSetTr<quelbo::RandomAccessCapabilitySet, QW_WRITTEN_SET(RandomAccessCapability)>;
+QW_TYPE(quelbo::ParallelAccessCapabilitySet);
 using ParallelTr = FlagSetTr<quelbo::ParallelAccessCapabilitySet>;
+QW_TYPE(quelbo::ImageCapabilitySet);
 using ImageTr = FlagSetTr<quelbo::ImageCapabilitySet, QW_WRITTEN_SET(ImageCapability)>;
+QW_TYPE(quelbo::MultiImageCapabilitySet);
 using MultiImageTr = FlagSetTr<quelbo::MultiImageCapabilitySet>;
+QW_TYPE(quelbo::DataFrameCapabilitySet);
 using DataFrameTr = FlagSetTr<quelbo::DataFrameCapabilitySet>;
 #undef QW_WRITTEN_SET
 

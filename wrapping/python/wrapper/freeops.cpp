@@ -15,7 +15,7 @@ using namespace qw;
 using quelbo::ImageDimension;
 using quelbo::ImageType;
 
-QW_TYPE(std::ostream, "_p_std__ostream");
+QW_TYPE(std::ostream);
 
 constexpr auto kDimension = named<quelbo::ImageDimension>;
 constexpr auto kImageType = named<const quelbo::ImageType&>;

@@ -27,7 +27,7 @@ using quelbo::MetadataNode;
 using quelbo::MultiImageView;
 using ViewPtr = std::shared_ptr<ImageView>;
 
-QW_TYPE(ImageViewFactory, "_p_quelbo__ImageViewFactory");
+QW_TYPE(ImageViewFactory);
 
 using FactoryTr = Traits<ImageViewFactory>;
 

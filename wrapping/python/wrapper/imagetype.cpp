@@ -10,9 +10,9 @@ using namespace qw;
 using quelbo::ImageDimension;
 using quelbo::ImageType;
 
-QW_TYPE(ImageType, "_p_quelbo__ImageType");
-QW_TYPE(quelbo::ImageTypeId, "_p_quelbo__ImageTypeId");
-QW_TYPE(ImageDimension, "_p_quelbo__ImageDimension");
+QW_TYPE(ImageType);
+QW_TYPE(quelbo::ImageTypeId);
+QW_TYPE(ImageDimension);
 
 // Another image type is taken by value.
 struct ImageTypeTr : Traits<ImageType>

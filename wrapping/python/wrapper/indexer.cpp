@@ -11,7 +11,7 @@ using namespace qw;
 using quelbo::Indexer;
 using quelbo::VectorXu64;
 
-QW_TYPE(Indexer, "_p_quelbo__Indexer");
+QW_TYPE(Indexer);
 
 using IndexerTr = Traits<Indexer>;
 

@@ -13,8 +13,8 @@ using quelbo::MetadataNodeFactory;
 using quelbo::MetadataNodeHelper;
 using quelbo::VariantDataValue;
 
-QW_TYPE(MetadataNodeFactory, "_p_quelbo__MetadataNodeFactory");
-QW_TYPE(MetadataNodeHelper, "_p_quelbo__MetadataNodeHelper");
+QW_TYPE(MetadataNodeFactory);
+QW_TYPE(MetadataNodeHelper);
 
 using FactoryTr = Traits<MetadataNodeFactory>;
 

@@ -20,7 +20,7 @@ using MultiPtr = std::shared_ptr<MultiImageView>;
 
 QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
 QW_SHARED_CAST(quelbo::View, MultiImageView);
-QW_TYPE(MultiImageViewFactory, "_p_quelbo__MultiImageViewFactory");
+QW_TYPE(MultiImageViewFactory);
 
 using MultiTr = Traits<MultiImageView>;
 using LodTr = Traits<LodImageView>;

@@ -8,9 +8,9 @@ using namespace qw;
 using regions::RegionOps;
 using regions::with_native;
 
-QW_TYPE(quelbo::Region2u64, "_p_quelbo__RegionT_uint64_t_2_t");
-QW_TYPE(quelbo::Region3u64, "_p_quelbo__RegionT_uint64_t_3_t");
-QW_TYPE(quelbo::Region4u64, "_p_quelbo__RegionT_uint64_t_4_t");
+QW_TYPE(quelbo::Region2u64);
+QW_TYPE(quelbo::Region3u64);
+QW_TYPE(quelbo::Region4u64);
 
 template <std::size_t N>
 using FixedTr = regions::RegionTr<quelbo::Region<uint64_t, N>>;

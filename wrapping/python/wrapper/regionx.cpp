@@ -7,7 +7,7 @@ namespace {
 using namespace qw;
 using regions::RegionOps;
 
-QW_TYPE(quelbo::RegionXu64, "_p_quelbo__RegionXT_uint64_t_t");
+QW_TYPE(quelbo::RegionXu64);
 
 using RegionXTr = regions::RegionTr<quelbo::RegionXu64>;
 

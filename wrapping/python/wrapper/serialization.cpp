@@ -11,7 +11,7 @@
 namespace qw::serialization {
 namespace {
 
-QW_TYPE(quelbo::Serialization, "_p_quelbo__Serialization");
+QW_TYPE(quelbo::Serialization);
 
 // The common tail of the decoders' docstrings that state the library's
 // header checks.

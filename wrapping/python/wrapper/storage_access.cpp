@@ -13,8 +13,8 @@ QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t
 QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
 QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
 QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
-QW_TYPE(quelbo::StreamAccessProvider, "_p_quelbo__StreamAccessProvider");
-QW_TYPE(quelbo::RandomAccessProvider, "_p_quelbo__RandomAccessProvider");
+QW_TYPE(quelbo::StreamAccessProvider);
+QW_TYPE(quelbo::RandomAccessProvider);
 QW_SHARED_CAST(DataAccess, StreamAccess);
 QW_SHARED_CAST(DataAccess, RandomAccess);
 

@@ -16,10 +16,10 @@ using quelbo::StreamAccessFactory;
 using quelbo::Uri;
 using Entry = quelbo::HTTPHeaders::Entry;
 
-QW_TYPE(StreamAccessFactory, "_p_quelbo__StreamAccessFactory");
-QW_TYPE(RandomAccessFactory, "_p_quelbo__RandomAccessFactory");
-QW_TYPE(HTTPHeaders, "_p_quelbo__HTTPHeaders");
-QW_TYPE(Entry, "_p_quelbo__HTTPHeaders__Entry");
+QW_TYPE(StreamAccessFactory);
+QW_TYPE(RandomAccessFactory);
+QW_TYPE(HTTPHeaders);
+QW_TYPE(Entry);
 
 using StreamFactoryTr = Traits<StreamAccessFactory>;
 using RandomFactoryTr = Traits<RandomAccessFactory>;

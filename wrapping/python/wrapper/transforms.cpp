@@ -13,8 +13,8 @@ using namespace qw;
 using quelbo::TransformMatrix3Factory;
 using quelbo::TransformMatrix4Factory;
 
-QW_TYPE(TransformMatrix3Factory, "_p_quelbo__TransformMatrix3Factory");
-QW_TYPE(TransformMatrix4Factory, "_p_quelbo__TransformMatrix4Factory");
+QW_TYPE(TransformMatrix3Factory);
+QW_TYPE(TransformMatrix4Factory);
 
 using Factory3Tr = Traits<TransformMatrix3Factory>;
 

@@ -9,7 +9,7 @@ namespace {
 using namespace qw;
 using quelbo::Uri;
 
-QW_TYPE(Uri, "_p_quelbo__Uri");
+QW_TYPE(Uri);
 
 using UriTr = Traits<Uri>;
 

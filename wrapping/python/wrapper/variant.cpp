@@ -19,7 +19,7 @@ using quelbo::VariantDataValue;
 using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
-QW_TYPE(VariantDataValueFactory, "_p_quelbo__VariantDataValueFactory");
+QW_TYPE(VariantDataValueFactory);
 QW_TYPE(void, "_p_void");
 // Typed pointers, which only other modules sharing the type table make.
 QW_TYPED_POINTER_TYPES();

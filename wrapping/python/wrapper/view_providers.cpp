@@ -12,12 +12,12 @@ using quelbo::Extension;
 using quelbo::ImageView;
 using quelbo::View;
 
-QW_TYPE(quelbo::ImageViewProvider, "_p_quelbo__ImageViewProvider");
-QW_TYPE(quelbo::LodImageViewProvider, "_p_quelbo__LodImageViewProvider");
-QW_TYPE(quelbo::DataFrameViewProvider, "_p_quelbo__DataFrameViewProvider");
-QW_TYPE(quelbo::MultiImageViewProvider, "_p_quelbo__MultiImageViewProvider");
-QW_TYPE(quelbo::ExtensionProvider, "_p_quelbo__ExtensionProvider");
-QW_TYPE(quelbo::DataFrameViewFactory, "_p_quelbo__DataFrameViewFactory");
+QW_TYPE(quelbo::ImageViewProvider);
+QW_TYPE(quelbo::LodImageViewProvider);
+QW_TYPE(quelbo::DataFrameViewProvider);
+QW_TYPE(quelbo::MultiImageViewProvider);
+QW_TYPE(quelbo::ExtensionProvider);
+QW_TYPE(quelbo::DataFrameViewFactory);
 using ImageProviderTr = Traits<quelbo::ImageViewProvider>;
 using LodProviderTr = Traits<quelbo::LodImageViewProvider>;
 using FrameProviderTr = Traits<quelbo::DataFrameViewProvider>;

@@ -13,6 +13,7 @@
 #include "quelbo/stream_access.h"
 #include "quelbo/view.h"
 #include "extension_types.h"
+#include "native_types.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/ReadonlyImageProperties.h"
 #include "readonly/ReadonlyMetadataNode.h"
@@ -23,10 +24,10 @@ namespace {
 using namespace quelbo;
 
 // The entries the module's functions reach through type_of<T>().
-QW_TYPE(DataType, "_p_quelbo__DataType");
-QW_TYPE(Error, "_p_quelbo__Error");
-QW_TYPE(ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties");
-QW_TYPE(ReadonlyMetadataNode, "_p_quelbo__ReadonlyMetadataNode");
+QW_TYPE(DataType);
+QW_TYPE(Error);
+QW_TYPE(ReadonlyImageProperties);
+QW_TYPE(ReadonlyMetadataNode);
 QW_TYPE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
 QW_TYPE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
 QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");

@@ -246,7 +246,7 @@ namespace {
 using namespace qw;
 using quelbo::NumpyInterop;
 
-QW_TYPE(NumpyInterop, "_p_quelbo__NumpyInterop");
+QW_TYPE(NumpyInterop);
 
 using NumpyInteropTr = Traits<NumpyInterop>;
 

@@ -61,7 +61,7 @@ inline bool dtype_arg(PyObject* o, const ArgId& a, quelbo::DataType& out)
 }
 
 // The argument kind of a data type taken by value.
-template <auto Text>
+template <auto Text = named<quelbo::DataType>>
 struct DTypeArg : Kind<Text>
 {
     using value = quelbo::DataType;

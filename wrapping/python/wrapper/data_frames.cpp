@@ -145,7 +145,7 @@ void add_data_frames(Methods& m)
         "Return the unit of a column.\n:raises: Error if the index is out of range.");
     m.add<SetUnit<FrameTr>>(
         "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
-    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<text::data_type>>>(
+    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<>>>(
         "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
         "Available with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"

@@ -21,7 +21,7 @@ constexpr auto kId = named<quelbo::DataTypeId>;
 constexpr char kUint64[] = "uint64_t";
 using Primitive = Arg<int32_t, kPrimitive>;
 using Size = Arg<uint64_t, text::size>;
-using Other = DTypeArg<text::data_type>;
+using Other = DTypeArg<>;
 using Constant = Self<DataType, &DataTypeTr::self_type>;
 
 struct new_empty : Candidate<Params<>, 0>

@@ -64,7 +64,7 @@ struct combine : Operator<combine<And>, combine_pair<And>>
     static constexpr const char* name = combine_pair<And>::member;
 };
 
-struct lshift_operator : Declare<lshift_operator, Params<Ref<std::ostream, kStream>, DTypeArg<text::data_type>>>
+struct lshift_operator : Declare<lshift_operator, Params<Ref<std::ostream, kStream>, DTypeArg<>>>
 {
     static constexpr const char* name = "__lshift__";
     static constexpr auto call = [](std::ostream& os, const quelbo::DataType& type) {

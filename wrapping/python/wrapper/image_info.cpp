@@ -22,7 +22,7 @@ constexpr auto kRangeType = named<const quelbo::Vector2d&>;
 using Axes = Param<ImageType, kAxesType>;
 using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
 using Alpha = Arg<bool, text::boolean>;
-using Type = DTypeArg<text::data_type>;
+using Type = DTypeArg<>;
 
 template <class P, int Decl>
 using Made = Constructor<&InfoTr::constructor, P, Decl>;

@@ -100,7 +100,7 @@ struct assign : Declare<assign<Name, Part, V, Member>, Params<Held, Part>>
 };
 
 struct is_compatible_with
-    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>
+    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>
 {
     static constexpr const char* name = "ImageProperties_is_compatible_with";
     static constexpr const char* doc =
@@ -127,7 +127,7 @@ constexpr char kSetImageInfo[] = "set_image_info";
 void add_image_properties(Methods& m)
 {
     m.add<new_properties>();
-    m.add<Fn<kFromDataType, &ImageProperties::fromDataType, DTypeArg<text::data_type>>>(
+    m.add<Fn<kFromDataType, &ImageProperties::fromDataType, DTypeArg<>>>(
         "\nCreate a property set with all values defaulted, according to a data type.\n"
         "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
         "given dataType must be retrieved from this ImageView.\n");

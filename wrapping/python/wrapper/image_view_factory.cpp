@@ -40,11 +40,10 @@ constexpr char kInterlaceMember[] = "interlace";
 constexpr char kStackMember[] = "stack";
 
 constexpr auto kShape = named<const quelbo::VectorXu64&>;
-constexpr auto kConstMetadata = named<std::shared_ptr<const quelbo::MetadataNode>>;
 using Shape = Seq<quelbo::VectorXu64, kShape>;
-using Type = DTypeArg<text::data_type>;
-using Properties = ProxyShared<ImageProperties, text::properties>;
-using Image = SharedArg<ImageView, text::image>;
+using Type = DTypeArg<>;
+using Properties = ProxyShared<ImageProperties>;
+using Image = SharedArg<ImageView>;
 
 // -------------------------------------------------------------- in memory
 
@@ -56,7 +55,7 @@ struct allocate_2 : Candidate<Params<Shape, Type>, 1>
         return ImageViewFactory::allocate(shape, type);
     };
 };
-struct allocate_4 : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode, text::metadata>>, 0>
+struct allocate_4 : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode>>, 0>
 {
     static constexpr const char* member = member_of<ImageViewFactory, kAllocateMember>;
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -77,7 +76,7 @@ struct allocate : DeclareOverloads<allocate, allocate_2, allocate_4>
 
 
 struct uniform
-    : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode, kConstMetadata>>>
+    : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode>>>
 {
     static constexpr const char* name = "ImageViewFactory__uniform";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type, Buffer& value,
@@ -91,7 +90,7 @@ struct uniform
 // it, or anything made from its memory, lives.
 struct from_buffer
     : Declare<from_buffer,
-              Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode, text::metadata>>>
+              Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode>>>
 {
     static constexpr const char* name = "ImageViewFactory___from_buffer";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -108,7 +107,7 @@ void add_image_view_factory(Methods& m)
     m.add<allocate>();
     m.add<uniform>();
     m.add<from_buffer>();
-    m.add<Fn<kCopyInMemory, &ImageViewFactory::copyInMemory, SharedArg<quelbo::ImageView, text::image>>>(
+    m.add<Fn<kCopyInMemory, &ImageViewFactory::copyInMemory, SharedArg<quelbo::ImageView>>>(
         "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
         "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
         "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
@@ -258,19 +257,19 @@ void add_derived(Methods& m)
     m.add<Fn<kExtractChannel, &ImageViewFactory::extractChannel, Image, Size>>(
         "One component (0 to the component count minus 1) of an image view of vector samples.\n"
         "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
-    m.add<Fn<kAdaptDataType, &ImageViewFactory::adaptDataType, Image, DTypeArg<text::data_type>>>(
+    m.add<Fn<kAdaptDataType, &ImageViewFactory::adaptDataType, Image, DTypeArg<>>>(
         "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
         ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
         "numeric.");
     m.add<Fn<kFromImageView, &ImageViewFactory::fromImageView, Image,
              ProxyShared<const quelbo::ImageProperties, kProperties>,
-             ProxyShared<const quelbo::MetadataNode, kConstMetadata>>>(
+             ProxyShared<const quelbo::MetadataNode>>>(
         "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
         ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
         "type.");
     m.add<interlace>();
     m.add<stack>();
-    m.add<Fn<kAdaptDynamicRange, &ImageViewFactory::adaptDynamicRange, Image, DTypeArg<text::data_type>, Range, Range>>(
+    m.add<Fn<kAdaptDynamicRange, &ImageViewFactory::adaptDynamicRange, Image, DTypeArg<>, Range, Range>>(
         "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
         "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
 }
@@ -309,7 +308,7 @@ struct from_store_4 : FromStore<Params<Store, Layout, Shape, DTypeArg<kConstType
     };
 };
 struct from_store_5
-    : FromStore<Params<Store, Shape, DTypeArg<kConstType>, Properties, ProxyShared<const MetadataNode, kConstMetadata>>,
+    : FromStore<Params<Store, Shape, DTypeArg<kConstType>, Properties, ProxyShared<const MetadataNode>>,
                 2>
 {
     static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, Shaped shape, quelbo::DataType type,
@@ -340,7 +339,7 @@ struct from_random_access : DeclareOverloads<from_random_access, from_store_3, f
 
 // ---------------------------------------------------------- create_on_disk
 
-using Metadata = ProxyShared<MetadataNode, text::metadata>;
+using Metadata = ProxyShared<MetadataNode>;
 using Meta = std::shared_ptr<MetadataNode>;
 
 template <class P, int Place>
@@ -348,25 +347,25 @@ struct OnDisk : Candidate<P, Place>
 {
     static constexpr const char* member = member_of<ImageViewFactory, kCreateOnDiskMember>;
 };
-struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<text::data_type>>, 3>
+struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<>>, 3>
 {
     static constexpr auto call = [](Shaped shape, quelbo::DataType type) {
         return ImageViewFactory::createOnDisk(shape, type);
     };
 };
-struct on_disk_3 : OnDisk<Params<Dir, Shape, DTypeArg<text::data_type>>, 1>
+struct on_disk_3 : OnDisk<Params<Dir, Shape, DTypeArg<>>, 1>
 {
     static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type) {
         return ImageViewFactory::createOnDisk(dir, shape, type);
     };
 };
-struct on_disk_4 : OnDisk<Params<Shape, DTypeArg<text::data_type>, Properties, Metadata>, 2>
+struct on_disk_4 : OnDisk<Params<Shape, DTypeArg<>, Properties, Metadata>, 2>
 {
     static constexpr auto call = [](Shaped shape, quelbo::DataType type, Props properties, Meta metadata) {
         return ImageViewFactory::createOnDisk(shape, type, properties, metadata);
     };
 };
-struct on_disk_5 : OnDisk<Params<Dir, Shape, DTypeArg<text::data_type>, Properties, Metadata>, 0>
+struct on_disk_5 : OnDisk<Params<Dir, Shape, DTypeArg<>, Properties, Metadata>, 0>
 {
     static constexpr auto call = [](const std::string& dir, Shaped shape, quelbo::DataType type, Props properties,
                                     Meta metadata) {

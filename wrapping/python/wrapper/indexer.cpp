@@ -18,7 +18,7 @@ using IndexerTr = Traits<Indexer>;
 constexpr const char* kMember = IndexerTr::constructor;
 using Constant = Self<Indexer, &IndexerTr::self_type>;
 using Vector = Seq<VectorXu64>;
-using DType = DTypeArg<text::data_type>;
+using DType = DTypeArg<>;
 
 // new_Indexer(shape, data type[, layout | strides[, order]]): shapes, strides
 // and orders that do not agree are refused by the library.

@@ -21,13 +21,11 @@ using FactoryTr = Traits<MetadataNodeFactory>;
 using HelperTr = Traits<MetadataNodeHelper>;
 
 constexpr auto kPathType = named<const std::string&>;
-constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
 constexpr char kCreate[] = "MetadataNodeFactory_create";
-constexpr auto kRootType = named<std::shared_ptr<const quelbo::MetadataNode>>;
 
 // A root or origin (node or read-only node) that must be given: None is
 // refused once the arguments after it are read.
-template <class T, auto Text>
+template <class T, auto Text = named<std::shared_ptr<T>>>
 struct Given : ProxyShared<T, Text>
 {
     static bool verify(const std::shared_ptr<T>& v, const ArgId& a)
@@ -44,7 +42,7 @@ constexpr char kGetNode[] = "MetadataNodeHelper_get_node";
 constexpr char kExists[] = "MetadataNodeHelper_exists";
 
 struct create_path
-    : Declare<create_path, Params<Given<MetadataNode, text::metadata>, Path, SharedArg<VariantDataValue, kValueType>>>
+    : Declare<create_path, Params<Given<MetadataNode>, Path, SharedArg<VariantDataValue>>>
 {
     static constexpr const char* name = "MetadataNodeHelper_create_path";
     static constexpr const char* doc =
@@ -58,7 +56,7 @@ struct create_path
 void add_metadata_helpers(Methods& m)
 {
     m.add<Fn<kCreate, &MetadataNodeFactory::create, Arg<std::string, kPathType>,
-             SharedArg<VariantDataValue, kValueType>>>(
+             SharedArg<VariantDataValue>>>(
         "\nCreate a node\n"
         ":type key: string\n:param key: the key of the node\n"
         ":type value: VariantDataValue\n:param value: the value of the node, can be "
@@ -67,12 +65,12 @@ void add_metadata_helpers(Methods& m)
     m.add<Delete<FactoryTr>>();
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
     m.add<NewDefault<HelperTr>>();
-    m.add<Fn<kGetNode, &MetadataNodeHelper::getNode, Given<const MetadataNode, kRootType>, Path>>(
+    m.add<Fn<kGetNode, &MetadataNodeHelper::getNode, Given<const MetadataNode>, Path>>(
         "\nGet the node following the path from the root. A path is a chain of child keys\n"
         "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
         "name the same node. Wildcards and regular expressions are not supported.\n"
         ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
-    m.add<Fn<kExists, &MetadataNodeHelper::exists, Given<const MetadataNode, kRootType>, Path>>(
+    m.add<Fn<kExists, &MetadataNodeHelper::exists, Given<const MetadataNode>, Path>>(
         "\nCheck whether the path exists in the tree below the root.\n");
     m.add<create_path>();
     m.add<Delete<HelperTr>>();

@@ -109,7 +109,7 @@ void add_metadata_node(Methods& m)
     add_shared_getter<NodeTr, kGetChildCount, &MetadataNode::childCount>(m);
     m.add<has_child>();
     m.add<child>();
-    m.add<Fn<kAddChild, &MetadataNode::addChild, Changing, SharedArg<MetadataNode, text::metadata>>>(
+    m.add<Fn<kAddChild, &MetadataNode::addChild, Changing, SharedArg<MetadataNode>>>(
         "\nAdd a node as child. If the given child key already exists in the current node,\n"
         "existing child is replaced by new one\n");
     m.add<Fn<kRemoveChild, &MetadataNode::removeChild, Changing, Key>>("\nRemove a child node identified by its key\n");

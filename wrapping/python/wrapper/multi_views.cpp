@@ -29,7 +29,7 @@ constexpr auto kCapabilities = named<CapabilitySet<quelbo::MultiImageCapability>
 constexpr char kLevel[] = "int64_t";
 constexpr auto kDimension = named<quelbo::ImageDimension>;
 
-using Image = SharedArg<ImageView, text::image>;
+using Image = SharedArg<ImageView>;
 using Index = Arg<size_t, text::size>;
 using Multi = SharedSelf<MultiImageView, &MultiTr::mut_type>;
 
@@ -63,7 +63,7 @@ void add_multi(Methods& m)
     m.add<Fn<kSetFrame, &MultiImageView::setFrame, Multi, Index, Image>>(
         "Replace the frame at an index that already exists; nothing is allocated.");
     m.add<Fn<kRemoveFrame, &MultiImageView::removeFrame, Multi, Index>>("Remove the frame at an index.");
-    m.add<Fn<kSetMetadata, &MultiImageView::setMetadata, Multi, ProxyShared<quelbo::MetadataNode, text::metadata>>>(
+    m.add<Fn<kSetMetadata, &MultiImageView::setMetadata, Multi, ProxyShared<quelbo::MetadataNode>>>(
         "Attach a new metadata tree.");
     m.add<CreateFromPointer<kCreateFromPointer, MultiImageView>>(
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
@@ -95,7 +95,7 @@ constexpr char kCreate[] = "MultiImageViewFactory_create";
 
 // A list or tuple of shared objects, each converted as a Text argument; a
 // missing list is empty. ValueError for any other object.
-template <class T, auto Text>
+template <class T, auto Text = named<std::shared_ptr<T>>>
 struct SharedList : Kind<Text, 2>
 {
     using value = std::vector<std::shared_ptr<T>>;
@@ -126,7 +126,7 @@ struct SharedList : Kind<Text, 2>
     static value& pass(value& v) { return v; }
 };
 
-struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<ImageView, text::image>>, 0>
+struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<ImageView>>, 0>
 {
     static constexpr const char* name = "MultiImageViewFactory_create_from_list";
     static constexpr const char* doc = "Create a multi-image view holding all the given image views.";

@@ -150,7 +150,7 @@ void add_image_views(Methods& m)
     m.add<transfer<kWriteRegion, Region, false, &ImageView::writeRegionChecked>>(
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
-    m.add<Fn<kReshape, &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<text::data_type>>>(
+    m.add<Fn<kReshape, &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>(
         "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
         "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
     m.add<CreateFromPointer<kCreateFromPointer, ImageView>>(
@@ -234,7 +234,7 @@ void add_image_view_properties(Methods& m)
     m.add<Fn<kSetProperties, &ImageView::setProperties, ImageSelf, Required>>(
         "Update the image's properties.\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented if the view does not support writing.");
-    m.add<Fn<kSetMetadata, &ImageView::setMetadata, ImageSelf, ProxyShared<quelbo::MetadataNode, text::metadata>>>(
+    m.add<Fn<kSetMetadata, &ImageView::setMetadata, ImageSelf, ProxyShared<quelbo::MetadataNode>>>(
         "Attach a new metadata node to the image.\nAvailable with WRITE "
         "capability.\n:raises: NotImplemented if the view does not support writing.");
     add_shortcut<kSetInterpretation, kInterpretationT, &ImageView::setImageInterpretation>(

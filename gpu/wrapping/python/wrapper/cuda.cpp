@@ -72,9 +72,9 @@ struct Shape : Kind<kShapeType>
     static bool get(PyObject* o, const ArgId&, value& v) { return shape_arg(o, v); }
     static value& pass(value& v) { return v; }
 };
-using Image = SharedArg<quelbo::ImageView, text::image>;
-using Properties = ProxyShared<quelbo::ImageProperties, text::properties>;
-using Metadata = ProxyShared<quelbo::MetadataNode, text::metadata>;
+using Image = SharedArg<quelbo::ImageView>;
+using Properties = ProxyShared<quelbo::ImageProperties>;
+using Metadata = ProxyShared<quelbo::MetadataNode>;
 
 // ------------------------------------------------------------ one image
 
@@ -93,12 +93,12 @@ template <const char* Name, const char* Member, auto Make2, auto Make4>
 struct Allocate
 {
     static constexpr const char* member = member_of<CudaImageFactory, Member>;
-    struct two : Candidate<Params<Shape, DTypeArg<text::data_type>>>
+    struct two : Candidate<Params<Shape, DTypeArg<>>>
     {
         static constexpr const char* member = Allocate::member;
         static constexpr auto call = Make2;
     };
-    struct four : Candidate<Params<Shape, DTypeArg<text::data_type>, Properties, Metadata>>
+    struct four : Candidate<Params<Shape, DTypeArg<>, Properties, Metadata>>
     {
         static constexpr const char* member = Allocate::member;
         static constexpr auto call = Make4;

@@ -60,7 +60,7 @@ struct Source
 bool source(PyObject* image, Source& s)
 {
     s.image = image;
-    static const qw::ArgId a{"NumpyInterop_to_numpy_array", 1, qw::text::image};
+    static const qw::ArgId a{"NumpyInterop_to_numpy_array", 1, qw::Named<std::shared_ptr<quelbo::ImageView>>::text};
     if (!qw::is_shared<ImageView>(image, true) || !qw::shared_arg(image, a, s.view)) {
         PyErr_Clear();
         PyErr_SetString(PyExc_TypeError, "Numpy array can only be built from ImageView instances");

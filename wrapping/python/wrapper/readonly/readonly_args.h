@@ -117,7 +117,7 @@ bool proxy_shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 }
 
 // The argument kind of a shared properties or metadata parameter.
-template <class T, auto Text>
+template <class T, auto Text = named<std::shared_ptr<T>>>
 struct ProxyShared : Kind<Text>
 {
     using value = std::shared_ptr<T>;

@@ -36,10 +36,6 @@ inline constexpr char size[] = "size_t";
 inline constexpr char boolean[] = "bool";
 inline constexpr char real[] = "double";
 inline constexpr char string_ref[] = "std::string const &";
-inline constexpr char data_type[] = "quelbo::DataType";
-inline constexpr char image[] = "std::shared_ptr< quelbo::ImageView >";
-inline constexpr char properties[] = "std::shared_ptr< quelbo::ImageProperties >";
-inline constexpr char metadata[] = "std::shared_ptr< quelbo::MetadataNode >";
 } // namespace text
 
 // The text, width and prototype presence of a kind.

@@ -133,7 +133,7 @@ Overloads::Overloads(const char* fn, std::initializer_list<Overload> rows) : fn_
     message_ = overload_message(fn, protos.data(), protos.size());
 }
 
-PyObject* Overloads::operator()(PyObject* args) const
+[[gnu::hot]] PyObject* Overloads::operator()(PyObject* args) const
 {
     // Arguments beyond the few on the stack are held in memory of their own.
     PyObject* few[16];
@@ -153,7 +153,7 @@ PyObject* Overloads::operator()(PyObject* args) const
     return raise_overload(message_.c_str());
 }
 
-PyObject* Overloads::operator()(Args a, Py_ssize_t n) const
+[[gnu::hot]] PyObject* Overloads::operator()(Args a, Py_ssize_t n) const
 {
     Recognised once; // rows check and convert the same arguments
     for (const Overload& r : rows_) {

@@ -95,7 +95,7 @@ void destroy_owned(Handle* h)
     Py_XDECREF(res);
 }
 
-void handle_dealloc(PyObject* self)
+[[gnu::hot]] void handle_dealloc(PyObject* self)
 {
     auto* h = as_handle(self);
     if (h->own && !h->heir && h->ptr) {

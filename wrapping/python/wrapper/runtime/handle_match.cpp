@@ -107,7 +107,7 @@ SwigPyObject* find_handle(PyObject* o)
 
 namespace {
 
-SwigPyObject* walk_this(Runtime& r, PyObject* o)
+[[gnu::hot]] SwigPyObject* walk_this(Runtime& r, PyObject* o)
 {
     PyTypeObject* type = Py_TYPE(o);
     bool remember = false;
@@ -219,7 +219,7 @@ namespace {
 
 } // namespace
 
-SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast)
+[[gnu::hot]] SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast)
 {
     return match_in(rt(), obj, ty, cast);
 }
@@ -232,7 +232,7 @@ bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
     return match_handle(obj, ty, &cast) != nullptr;
 }
 
-int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own)
+[[gnu::hot]] int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own)
 {
     if (obj == Py_None) {
         *ptr = nullptr;
@@ -283,7 +283,7 @@ void mark_readonly(const void* p)
         r.readonly_high = p;
 }
 
-bool is_readonly(const void* p)
+[[gnu::hot]] bool is_readonly(const void* p)
 {
     const Runtime& r = rt();
     std::less<const void*> below;

@@ -72,7 +72,7 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
     return make_proxy(rt(), handle, ty);
 }
 
-PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
+[[gnu::hot]] PyObject* new_pointer_obj(void* ptr, swig_type_info* ty, int flags)
 {
     if (!ptr)
         Py_RETURN_NONE;

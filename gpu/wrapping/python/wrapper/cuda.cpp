@@ -5,12 +5,7 @@
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/readonly_args.h"
 #include "runtime/members.h"
-#include "native_types.h"
-
-namespace qw {
-QW_NATIVE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
-QW_NATIVE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
-} // namespace qw
+#include "cuda_types.h"
 
 namespace qw::cuda {
 

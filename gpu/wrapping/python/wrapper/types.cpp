@@ -13,8 +13,8 @@
 #include "quelbo/stream_access.h"
 #include "quelbo/view.h"
 #include "extension_types.h"
+#include "cuda_types.h"
 #include "native_types.h"
-#include "quelbo_cuda/cuda_image_factory.h"
 #include "readonly/ReadonlyImageProperties.h"
 #include "readonly/ReadonlyMetadataNode.h"
 #include "runtime/wrap.h"
@@ -28,8 +28,8 @@ QW_TYPE(DataType);
 QW_TYPE(Error);
 QW_TYPE(ReadonlyImageProperties);
 QW_TYPE(ReadonlyMetadataNode);
-QW_TYPE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
-QW_TYPE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
+QW_TYPE(quelbo_cuda::CudaExtensionProvider);
+QW_TYPE(quelbo_cuda::CudaImageFactory);
 QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
 QW_TYPE(std::shared_ptr<ImageProperties>, "_p_std__shared_ptrT_quelbo__ImageProperties_t");
 QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t");

@@ -1,0 +1,11 @@
+// The GPU module's own classes, named by their rows of the type list (as
+// native_types.h names the library's).
+#pragma once
+
+#include "native_types.h"
+#include "quelbo_cuda/cuda_image_factory.h"
+
+namespace qw {
+QW_NATIVE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
+QW_NATIVE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
+} // namespace qw

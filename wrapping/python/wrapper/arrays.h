@@ -195,6 +195,5 @@ struct Members
 
 // One class: its type entry and family.
 #define QW_ARRAY_CLASS(Suffix)                                                                                         \
-    static ::qw::TypeDef<quelbo::ArrayX##Suffix> qw_type_##Suffix(::qw::row_of<quelbo::ArrayX##Suffix>);               \
-    static ::qw::TablePartReg qw_family_##Suffix(                                                                      \
-        &::qw::arrays::Members<::qw::arrays::ArrayTr<quelbo::ArrayX##Suffix>>::add)
+    QW_TYPE(quelbo::ArrayX##Suffix);                                                                                   \
+    QW_FAMILY(&::qw::arrays::Members<::qw::arrays::ArrayTr<quelbo::ArrayX##Suffix>>::add)

@@ -8,10 +8,8 @@
 #include "quelbo/extension.h"
 #include "runtime/types.h"
 
-#define QW_EXTENSION_TYPE(E)                                                                                           \
-    static ::qw::TypeDef<std::shared_ptr<quelbo::E>> qw_type_shared_##E(                                               \
-        QW_LISTED("_p_std__shared_ptrT_quelbo__" #E "_t"))
-#define QW_EXTENSION_CAST(E) static ::qw::SharedCastDef<quelbo::Extension, quelbo::E> qw_scast_##E
+#define QW_EXTENSION_TYPE(E) QW_TYPE(std::shared_ptr<quelbo::E>, "_p_std__shared_ptrT_quelbo__" #E "_t")
+#define QW_EXTENSION_CAST(E) QW_SHARED_CAST(quelbo::Extension, quelbo::E)
 
 #define QW_EXTENSION_TYPES                                                                                             \
     QW_EXTENSION_TYPE(Extension);                                                                                      \

@@ -8,14 +8,6 @@ namespace {
 
 using namespace qw;
 
-template <class Set>
-struct FlagOf;
-template <class E>
-struct FlagOf<quelbo::FlagSet<E>>
-{
-    using type = E;
-};
-
 // A set's traits: the Python class its alias names (<Flag>Set); the object's texts write the
 // set as the row N does (the set's own, or its row whose argument has no
 // namespace); param, copied and moved the set as a parameter; enumeration
@@ -23,7 +15,7 @@ struct FlagOf<quelbo::FlagSet<E>>
 template <class Set, class N = Set>
 struct FlagSetTr : Traits<Set, N>
 {
-    using E = typename FlagOf<Set>::type;
+    using E = typename Set::Enum;
     static constexpr const char* name = ClassName<CapabilitySet<E>>::text;
     static constexpr const char* param = Named<Set>::text;
     static constexpr const char* copied = Named<const Set&>::text;

@@ -37,8 +37,6 @@ struct Size<quelbo::Matrix<T, N>>
     static constexpr std::size_t value = N;
 };
 
-inline constexpr char kTimes[] = "operator *";
-
 // A class's traits: its texts write the class by its template form
 // ("quelbo::Matrix< double,3 >"); `elem` the element type, `vector` the
 // vector operand, `product` the library's product.
@@ -48,7 +46,7 @@ struct MatrixTr : TemplateTraits<M>
     static constexpr const char* elem = FirstArgument<AsTemplate<M>>::text;
     static constexpr const char* vector =
         Named<const AsTemplate<quelbo::Vector<typename M::ValueType, Size<M>::value>>&>::text;
-    static constexpr const char* product = member_of<AsTemplate<M>, kTimes>;
+    static constexpr const char* product = member_of<AsTemplate<M>, spelling::times>;
 };
 
 // Over a class's traits (MatrixTr).
@@ -158,5 +156,5 @@ struct Members
 
 // One class: its type entry and family.
 #define QW_MATRIX_CLASS(Name)                                                                                          \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
-    static ::qw::TablePartReg qw_family_##Name(&::qw::matrices::Members<::qw::matrices::MatrixTr<quelbo::Name>>::add)
+    QW_TYPE(quelbo::Name);                                                                                             \
+    QW_FAMILY(&::qw::matrices::Members<::qw::matrices::MatrixTr<quelbo::Name>>::add)

@@ -201,12 +201,11 @@ struct Ops
         static PyObject* outcome(PyObject* r) { return not_implemented(r); }
     };
 
-    static constexpr char kTimes[] = "operator *";
     // One overload of the free __mul__: the scalar first, then a vector of
     // exactly this class (None is no vector).
     struct scalar_first : Candidate<Params<Scalar, Ref<V, &Tr::native>>>
     {
-        static constexpr const char* member = member_of<Library, kTimes>;
+        static constexpr const char* member = member_of<Library, spelling::times>;
         static constexpr auto call = [](E s, const V& v) { return value(s * v); };
     };
 
@@ -234,6 +233,6 @@ struct Ops
 
 // The operators of one class.
 #define QW_VECTOR_OPS_CLASS(Name)                                                                                      \
-    static ::qw::TablePartReg qw_ops_##Name(&::qw::vector_ops::Ops<::qw::vectors::VectorTr<quelbo::Name>>::add)
+    QW_FAMILY(&::qw::vector_ops::Ops<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
 #define QW_VECTOR_OPS(Suffix) QW_VECTOR_EACH(QW_VECTOR_OPS_CLASS, Suffix)

@@ -206,7 +206,7 @@ struct Members
 
 // One class: its type entry and family.
 #define QW_VECTOR_CLASS(Name)                                                                                          \
-    static ::qw::TypeDef<quelbo::Name> qw_type_##Name(::qw::row_of<quelbo::Name>);                                     \
-    static ::qw::TablePartReg qw_family_##Name(&::qw::vectors::Members<::qw::vectors::VectorTr<quelbo::Name>>::add)
+    QW_TYPE(quelbo::Name);                                                                                             \
+    QW_FAMILY(&::qw::vectors::Members<::qw::vectors::VectorTr<quelbo::Name>>::add)
 
 #define QW_VECTOR_CLASSES(Suffix) QW_VECTOR_EACH(QW_VECTOR_CLASS, Suffix)

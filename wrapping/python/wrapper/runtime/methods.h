@@ -80,7 +80,7 @@ struct TablePartReg
 {
     TablePartReg(TablePartFn fn) { declare_family(fn); }
 };
-#define QW_FAMILY(fn) static ::qw::TablePartReg QW_CAT(qw_family_, __LINE__)(fn)
+#define QW_FAMILY(fn) static ::qw::TablePartReg QW_CAT(qw_family_, __COUNTER__)(fn)
 
 PyObject* swigregister_for(swig_type_info* ty, PyObject* arg);
 PyObject* swiginit(PyObject*, PyObject* args);

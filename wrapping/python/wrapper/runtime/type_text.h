@@ -157,6 +157,7 @@ inline constexpr char shared_open[] = "std::shared_ptr< ";
 inline constexpr char arguments_close[] = " >";
 inline constexpr char vector_open[] = "std::vector< ";
 inline constexpr char scope[] = "::";
+inline constexpr char times[] = "operator *"; // the product operator, as a member
 } // namespace spelling
 
 // The text of a type built from a native type as C++ declares it.

@@ -43,16 +43,18 @@ struct TypeDef
 
 #define QW_CAT2(a, b) a##b
 #define QW_CAT(a, b) QW_CAT2(a, b)
+// The declaring macros name their variables by __COUNTER__: a macro may
+// expand several of them on one line.
 // QW_TYPE(quelbo::Logger, "_p_quelbo__Logger"): the texts are the list's.
 // QW_TYPE(T): the entry of a type named in native_types.h, bound to its row;
 // QW_TYPE(T, mangled): a type the list knows by its mangled name only (a
 // shared pointer, a type of no text of its own).
-#define QW_TYPE_ROW(T, row) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(row)
+#define QW_TYPE_ROW(T, row) static ::qw::TypeDef<T> QW_CAT(qw_type_, __COUNTER__)(row)
 #define QW_TYPE_NAMED(T) QW_TYPE_ROW(T, ::qw::row_of<T>)
 #define QW_TYPE_MANGLED(T, mangled) QW_TYPE_ROW(T, QW_LISTED(mangled))
 #define QW_TYPE_PICK(a, b, form, ...) form
 #define QW_TYPE(...) QW_TYPE_PICK(__VA_ARGS__, QW_TYPE_MANGLED, QW_TYPE_NAMED, )(__VA_ARGS__)
-#define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __LINE__)(mangled, str)
+#define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __COUNTER__)(mangled, str)
 
 // Shared-pointer cast: a new heap shared_ptr<Base> sharing ownership.
 template <class Base, class Derived>
@@ -68,6 +70,6 @@ struct SharedCastDef
         declare_cast({&Type<std::shared_ptr<Base>>::info, Type<std::shared_ptr<Derived>>::info, &convert});
     }
 };
-#define QW_SHARED_CAST(Base, Derived) static ::qw::SharedCastDef<Base, Derived> QW_CAT(qw_scast_, __LINE__)
+#define QW_SHARED_CAST(Base, Derived) static ::qw::SharedCastDef<Base, Derived> QW_CAT(qw_scast_, __COUNTER__)
 
 } // namespace qw

@@ -21,7 +21,7 @@ using quelbo::ImageProperties;
 using quelbo::MetadataNode;
 using quelbo::VariantDataValue;
 
-QW_TYPED_POINTER_TYPES();
+QW_TYPED_POINTER_TYPES()
 QW_PROPERTY_TYPES();
 
 // Memory behind the typed pointers handed out: it lives until the module goes.

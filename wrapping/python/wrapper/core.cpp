@@ -7,27 +7,34 @@
 #include "runtime/members.h"
 #include "native_types.h"
 
-namespace {
-
-using namespace qw;
-
-// The module's own version, which cvar.QUELBO_VERSION shows.
-const quelbo::VersionInfo kModuleVersion{0, 0, 0};
-
+// The runtime's iterator class, which has no native class of its own.
+namespace swig {
 struct SwigPyIterator
 {
 };
+} // namespace swig
+namespace qw {
+QW_NATIVE(swig::SwigPyIterator);
+} // namespace qw
+
+namespace {
+
+using namespace qw;
+using swig::SwigPyIterator;
+
+// The module's own version, which cvar.QUELBO_VERSION shows.
+const quelbo::VersionInfo kModuleVersion{0, 0, 0};
 
 QW_TYPE(quelbo::Logger);
 QW_TYPE(quelbo::VersionInfo);
 QW_TYPE(quelbo::Versioning);
 QW_TYPE(quelbo::UidGenerator);
-QW_TYPE(std::exception, "_p_std__exception");
+QW_TYPE(std::exception);
 QW_TYPE(quelbo::Error);
 QW_TYPE(quelbo::InvalidArgument);
 QW_TYPE(quelbo::NotImplemented);
-QW_TYPE(char, "_p_char");
-QW_TYPE(SwigPyIterator, "_p_swig__SwigPyIterator");
+QW_TYPE(char);
+QW_TYPE(SwigPyIterator);
 
 using LoggerTr = Traits<quelbo::Logger>;
 using VersionInfoTr = Traits<quelbo::VersionInfo>;
@@ -36,13 +43,7 @@ using UidGeneratorTr = Traits<quelbo::UidGenerator>;
 using ErrorTr = Traits<quelbo::Error>;
 using InvalidArgumentTr = Traits<quelbo::InvalidArgument>;
 using NotImplementedTr = Traits<quelbo::NotImplemented>;
-// The runtime's iterator class has no native class of its own.
-struct IteratorTr
-{
-    using T = SwigPyIterator;
-    static constexpr const char* name = "SwigPyIterator";
-    static constexpr const char* native = "swig::SwigPyIterator";
-};
+using IteratorTr = Traits<SwigPyIterator>;
 
 constexpr auto kLogLevel = named<quelbo::LogLevel>;
 constexpr auto kVersionInfo = named<quelbo::VersionInfo*>;
@@ -178,7 +179,7 @@ struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorC
 // ---------------------------------------------------------- SwigPyIterator
 
 // No function returns an iterator; each member refuses whatever it is given.
-constexpr char kIterator[] = "swig::SwigPyIterator *";
+constexpr auto kIterator = named<SwigPyIterator*>;
 constexpr char kOperand[] = "PyObject *";
 
 template <class... Operand>

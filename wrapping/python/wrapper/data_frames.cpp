@@ -10,9 +10,9 @@ using quelbo::ColumnUnitExtension;
 using quelbo::DataFrameView;
 using quelbo::DataType;
 
-QW_TYPE(std::shared_ptr<DataFrameView>, "_p_std__shared_ptrT_quelbo__DataFrameView_t");
+QW_TYPE(std::shared_ptr<DataFrameView>);
 QW_SHARED_CAST(quelbo::View, DataFrameView);
-QW_TYPE(std::shared_ptr<ColumnUnitExtension>, "_p_std__shared_ptrT_quelbo__ColumnUnitExtension_t");
+QW_TYPE(std::shared_ptr<ColumnUnitExtension>);
 QW_SHARED_CAST(quelbo::Extension, ColumnUnitExtension);
 
 using UnitTr = Traits<ColumnUnitExtension>;

@@ -7,8 +7,9 @@
 
 #include "quelbo/extension.h"
 #include "runtime/types.h"
+#include "native_types.h"
 
-#define QW_EXTENSION_TYPE(E) QW_TYPE(std::shared_ptr<quelbo::E>, "_p_std__shared_ptrT_quelbo__" #E "_t")
+#define QW_EXTENSION_TYPE(E) QW_TYPE(std::shared_ptr<quelbo::E>)
 #define QW_EXTENSION_CAST(E) QW_SHARED_CAST(quelbo::Extension, quelbo::E)
 
 #define QW_EXTENSION_TYPES                                                                                             \

@@ -23,7 +23,7 @@ struct FlagSetTr : Traits<Set, N>
     static constexpr const char* enumeration = Named<E>::text;
 };
 // Each set: its type entry and traits.
-#define QW_WRITTEN_SET(Flag) RowType<type_row("_p_quelbo__FlagSetT_" #Flag "_t")>
+#define QW_WRITTEN_SET(Flag) RowType<named_row("quelbo::FlagSet< " #Flag " >")>
 QW_TYPE(quelbo::StreamAccessCapabilitySet);
 using StreamTr = FlagSetTr<quelbo::StreamAccessCapabilitySet, QW_WRITTEN_SET(StreamAccessCapability)>;
 QW_TYPE(quelbo::RandomAccessCapabilitySet);

@@ -18,7 +18,7 @@ using quelbo::MultiImageViewFactory;
 using ViewPtr = std::shared_ptr<ImageView>;
 using MultiPtr = std::shared_ptr<MultiImageView>;
 
-QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
+QW_TYPE(std::shared_ptr<MultiImageView>);
 QW_SHARED_CAST(quelbo::View, MultiImageView);
 QW_TYPE(MultiImageViewFactory);
 

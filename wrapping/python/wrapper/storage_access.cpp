@@ -9,10 +9,10 @@ using namespace qw;
 using namespace qw::storage;
 using quelbo::SeekOrigin;
 
-QW_TYPE(std::shared_ptr<DataStorage>, "_p_std__shared_ptrT_quelbo__DataStorage_t");
-QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
-QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
-QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
+QW_TYPE(std::shared_ptr<DataStorage>);
+QW_TYPE(std::shared_ptr<DataAccess>);
+QW_TYPE(std::shared_ptr<StreamAccess>);
+QW_TYPE(std::shared_ptr<RandomAccess>);
 QW_TYPE(quelbo::StreamAccessProvider);
 QW_TYPE(quelbo::RandomAccessProvider);
 QW_SHARED_CAST(DataAccess, StreamAccess);

@@ -1,9 +1,10 @@
 // The one list of the native types the modules know: the mangled name (the
 // key of the shared table), the printable forms separated by '|' (the pretty
 // name last) and the modules that carry the entry. A module carries an entry
-// for every native type its functions name, used or not: _quelbo binds the
-// entries its functions reach to native types with QW_TYPE(T, mangled), and
-// the runtime makes the others from their rows. Rows are in byte order of the
+// for every native type its functions name, used or not: a module binds the
+// entries its functions reach to native types with QW_TYPE(T), which finds a
+// type's row by its printable name (named_row), and the runtime makes the
+// others from their rows. Rows are in byte order of the
 // mangled names, the order of a module's entries in the shared table.
 #pragma once
 
@@ -284,6 +285,24 @@ constexpr int type_row(const char* mangled)
     return -1;
 }
 
+// Is `name` one of the printable forms of the row's text (each less its " *")?
+constexpr bool has_form(const char* str, const char* name)
+{
+    for (size_t begin = 0;;) {
+        size_t i = 0;
+        while (name[i] && str[begin + i] == name[i])
+            ++i;
+        const char* rest = str + begin + i;
+        if (!name[i] && rest[0] == ' ' && rest[1] == '*' && (rest[2] == '|' || rest[2] == '\0'))
+            return true;
+        while (str[begin] && str[begin] != '|')
+            ++begin;
+        if (!str[begin])
+            return false;
+        ++begin;
+    }
+}
+
 // Does the module (kMain or kGpu) carry the row? With which printable names?
 constexpr bool carries(unsigned module, const TypeRow& r)
 {
@@ -292,6 +311,27 @@ constexpr bool carries(unsigned module, const TypeRow& r)
 constexpr const char* printable(unsigned module, const TypeRow& r)
 {
     return module == kGpu && (r.in & kGpuBare) != 0 ? nullptr : r.str;
+}
+
+// The row of a native type, found by its printable name: the row of _quelbo's
+// that has the name, else the GPU module's (each module has its own row for
+// quelbo::Region2u64); -1 for a name of no row, -2 for a name of two rows of
+// one module.
+constexpr int named_row(const char* name)
+{
+    int found = -1;
+    for (bool main_rows : {true, false}) {
+        for (size_t i = 0; i < kTypeListSize; ++i) {
+            if (carries(kMain, kTypeList[i]) != main_rows || !has_form(kTypeList[i].str, name))
+                continue;
+            if (found >= 0)
+                return -2;
+            found = int(i);
+        }
+        if (found >= 0)
+            return found;
+    }
+    return -1;
 }
 
 // The number of rows a module carries.
@@ -320,13 +360,13 @@ static_assert(casts_listed(), "every cast joins two rows of the modules that car
 static_assert(rows_in(kMain) == 184, "_quelbo carries 184 types");
 static_assert(rows_in(kGpu) == 99, "_quelbo_cuda carries 99 types");
 
-// The row of a type the module declares; a name missing from the list stops the build.
+// The row of a type the module declares; a name missing from the list, or
+// naming two rows of one module, stops the build.
 template <int I>
 struct Listed
 {
-    static_assert(I >= 0, "every type of the modules is a row of type_list.h");
+    static_assert(I >= 0, "every type of the modules is one row of type_list.h in each module");
     static constexpr const TypeRow& row = kTypeList[I];
 };
-#define QW_LISTED(mangled) ::qw::Listed<::qw::type_row(mangled)>::row
 
 } // namespace qw

@@ -20,9 +20,9 @@ using quelbo::VariantDataValueFactory;
 using Value = std::shared_ptr<VariantDataValue>;
 
 QW_TYPE(VariantDataValueFactory);
-QW_TYPE(void, "_p_void");
+QW_TYPE(void);
 // Typed pointers, which only other modules sharing the type table make.
-QW_TYPED_POINTER_TYPES();
+QW_TYPED_POINTER_TYPES()
 
 using ValueTr = Traits<VariantDataValue>;
 using HandleTr = SharedTraits<VariantDataValue>;

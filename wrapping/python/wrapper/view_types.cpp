@@ -7,14 +7,15 @@
 #include "quelbo/lod_image_view.h"
 #include "quelbo/view.h"
 #include "runtime/wrap.h"
+#include "native_types.h"
 
 namespace {
 
 using namespace quelbo;
 
-QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t");
-QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t");
-QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t");
+QW_TYPE(std::shared_ptr<View>);
+QW_TYPE(std::shared_ptr<ImageView>);
+QW_TYPE(std::shared_ptr<LodImageView>);
 QW_SHARED_CAST(View, ImageView);
 // Casts read the derived entry when they are built: declared next to it.
 QW_SHARED_CAST(View, LodImageView);

@@ -11,7 +11,7 @@ namespace qw {
 namespace {
 
 using WriterPtr = std::shared_ptr<quelbo::Writer>;
-QW_TYPE(WriterPtr, "_p_std__shared_ptrT_quelbo__Writer_t");
+QW_TYPE(WriterPtr);
 
 using WriterTr = Traits<quelbo::Writer>;
 constexpr auto kWriter = &WriterTr::mut_type;

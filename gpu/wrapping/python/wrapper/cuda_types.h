@@ -6,6 +6,6 @@
 #include "quelbo_cuda/cuda_image_factory.h"
 
 namespace qw {
-QW_NATIVE(quelbo_cuda::CudaExtensionProvider, "_p_quelbo_cuda__CudaExtensionProvider");
-QW_NATIVE(quelbo_cuda::CudaImageFactory, "_p_quelbo_cuda__CudaImageFactory");
+QW_NATIVE(quelbo_cuda::CudaExtensionProvider);
+QW_NATIVE(quelbo_cuda::CudaImageFactory);
 } // namespace qw

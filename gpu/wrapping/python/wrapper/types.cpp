@@ -30,15 +30,15 @@ QW_TYPE(ReadonlyImageProperties);
 QW_TYPE(ReadonlyMetadataNode);
 QW_TYPE(quelbo_cuda::CudaExtensionProvider);
 QW_TYPE(quelbo_cuda::CudaImageFactory);
-QW_TYPE(std::shared_ptr<DataAccess>, "_p_std__shared_ptrT_quelbo__DataAccess_t");
-QW_TYPE(std::shared_ptr<ImageProperties>, "_p_std__shared_ptrT_quelbo__ImageProperties_t");
-QW_TYPE(std::shared_ptr<ImageView>, "_p_std__shared_ptrT_quelbo__ImageView_t");
-QW_TYPE(std::shared_ptr<LodImageView>, "_p_std__shared_ptrT_quelbo__LodImageView_t");
-QW_TYPE(std::shared_ptr<MetadataNode>, "_p_std__shared_ptrT_quelbo__MetadataNode_t");
-QW_TYPE(std::shared_ptr<MultiImageView>, "_p_std__shared_ptrT_quelbo__MultiImageView_t");
-QW_TYPE(std::shared_ptr<RandomAccess>, "_p_std__shared_ptrT_quelbo__RandomAccess_t");
-QW_TYPE(std::shared_ptr<StreamAccess>, "_p_std__shared_ptrT_quelbo__StreamAccess_t");
-QW_TYPE(std::shared_ptr<View>, "_p_std__shared_ptrT_quelbo__View_t");
+QW_TYPE(std::shared_ptr<DataAccess>);
+QW_TYPE(std::shared_ptr<ImageProperties>);
+QW_TYPE(std::shared_ptr<ImageView>);
+QW_TYPE(std::shared_ptr<LodImageView>);
+QW_TYPE(std::shared_ptr<MetadataNode>);
+QW_TYPE(std::shared_ptr<MultiImageView>);
+QW_TYPE(std::shared_ptr<RandomAccess>);
+QW_TYPE(std::shared_ptr<StreamAccess>);
+QW_TYPE(std::shared_ptr<View>);
 
 // The shared-pointer casts. The data frame view's is added by the module
 // that knows that class (in either import order, a joining module adds the

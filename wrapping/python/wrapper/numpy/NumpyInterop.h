@@ -37,5 +37,5 @@ public:
 } // namespace quelbo
 
 namespace qw {
-QW_NATIVE(quelbo::NumpyInterop, "_p_quelbo__NumpyInterop");
+QW_NATIVE(quelbo::NumpyInterop);
 } // namespace qw

@@ -109,7 +109,7 @@ public:
 } // namespace quelbo
 
 namespace qw {
-QW_NATIVE(quelbo::ReadonlyImageInfoProperty, "_p_quelbo__ReadonlyImageInfoProperty");
-QW_NATIVE(quelbo::ReadonlyImageProperties, "_p_quelbo__ReadonlyImageProperties");
-QW_NATIVE(quelbo::ReadonlySpatialCalibrationProperty, "_p_quelbo__ReadonlySpatialCalibrationProperty");
+QW_NATIVE(quelbo::ReadonlyImageInfoProperty);
+QW_NATIVE(quelbo::ReadonlyImageProperties);
+QW_NATIVE(quelbo::ReadonlySpatialCalibrationProperty);
 } // namespace qw

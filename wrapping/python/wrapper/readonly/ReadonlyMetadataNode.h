@@ -36,5 +36,5 @@ public:
 } // namespace quelbo
 
 namespace qw {
-QW_NATIVE(quelbo::ReadonlyMetadataNode, "_p_quelbo__ReadonlyMetadataNode");
+QW_NATIVE(quelbo::ReadonlyMetadataNode);
 } // namespace qw

@@ -214,11 +214,11 @@ bool too_long_for_str(size_t n)
 PyObject* long_text(std::string&& text)
 {
     auto kept = std::make_shared<std::string>(std::move(text));
-    swig_type_info* char_type = type_query("_p_char");
-    if (!char_type)
+    swig_type_info* text_type = char_type();
+    if (!text_type)
         Py_RETURN_NONE;
     char* data = const_cast<char*>(kept->c_str());
-    return keep_alive_pointer(data, char_type, std::move(kept));
+    return keep_alive_pointer(data, text_type, std::move(kept));
 }
 
 } // namespace

@@ -25,9 +25,9 @@ int as_string(PyObject* o, std::string& out)
         Py_DECREF(bytes);
         return OK;
     }
-    swig_type_info* char_type = type_query("_p_char");
+    swig_type_info* text_type = char_type();
     void* p = nullptr;
-    if (char_type && find_handle(o) && convert_ptr(o, &p, char_type, 0) == OK) {
+    if (text_type && find_handle(o) && convert_ptr(o, &p, text_type, 0) == OK) {
         if (!p)
             return ERR_NULL;
         out.assign(static_cast<const char*>(p));

@@ -110,12 +110,14 @@ struct RowName : PartText<RowForm<Row, TemplateForm>>
     static constexpr int row = Row;
 };
 
-// Native<T>::text: declared once for each type (native_types.h).
+// Native<T>::text: declared once for each type (native_types.h). A type of
+// the list is bound to its row by its name as C++ writes it, one of the row's
+// printable forms: QW_NATIVE(quelbo::Vector2d).
 template <class T>
 struct Native;
-#define QW_NATIVE(T, mangled)                                                                                          \
+#define QW_NATIVE(T)                                                                                                   \
     template <>                                                                                                        \
-    struct Native<T> : RowName<type_row(mangled)>                                                                      \
+    struct Native<T> : RowName<named_row(#T)>                                                                          \
     {                                                                                                                  \
     }
 #define QW_NATIVE_TEXT(T, written)                                                                                     \
@@ -135,18 +137,15 @@ struct Native<AsTemplate<C>> : RowName<Native<C>::row, true>
 };
 
 // The type a row names, for a second row of one native type:
-// Named<RowType<type_row("_p_quelbo__FlagSetT_ImageCapability_t")>> is
-// "quelbo::FlagSet< ImageCapability >".
+// Named<RowType<named_row("quelbo::FlagSet< ImageCapability >")>> is that
+// row's "quelbo::FlagSet< ImageCapability >", where Named<quelbo::ImageCapabilitySet>
+// is "quelbo::FlagSet< quelbo::ImageCapability >".
 template <int Row>
 struct RowType;
 template <int Row>
 struct Native<RowType<Row>> : RowName<Row>
 {
 };
-
-// The row of a type named in native_types.h: its type entry's row.
-template <class T>
-inline constexpr const TypeRow& row_of = kTypeList[Native<T>::row];
 
 namespace spelling {
 inline constexpr char const_[] = " const";
@@ -191,6 +190,10 @@ template <class T>
 struct Named<std::vector<T>> : JoinedText<spelling::vector_open, &Named<T>::text, spelling::arguments_close>
 {
 };
+
+// The row of a native type, found by its printable name: its type entry's row.
+template <class T>
+inline constexpr const TypeRow& row_of = Listed<named_row(Named<T>::text)>::row;
 
 // The address form a kind takes: Ref<T, named<const T&>>.
 template <class T>

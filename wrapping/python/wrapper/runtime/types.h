@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "runtime/pyrt.h"
-#include "type_list.h"
+#include "runtime/type_text.h"
 
 namespace qw {
 
@@ -27,6 +27,14 @@ inline swig_type_info* type_of()
     return Type<T>::info;
 }
 
+// The entry of `char *` in the shared table (a text too long for a str is
+// handed out as one, a string parameter takes one), found by its row: the
+// runtime binds no type of its own.
+inline swig_type_info* char_type()
+{
+    return type_query(Listed<named_row("char")>::row.mangled);
+}
+
 // Declares a type entry from its row of type_list.h (QW_TYPE), or, for a
 // type that exists only in a test module, from its own texts (QW_TEST_TYPE).
 template <class T>
@@ -45,15 +53,9 @@ struct TypeDef
 #define QW_CAT(a, b) QW_CAT2(a, b)
 // The declaring macros name their variables by __COUNTER__: a macro may
 // expand several of them on one line.
-// QW_TYPE(quelbo::Logger, "_p_quelbo__Logger"): the texts are the list's.
-// QW_TYPE(T): the entry of a type named in native_types.h, bound to its row;
-// QW_TYPE(T, mangled): a type the list knows by its mangled name only (a
-// shared pointer, a type of no text of its own).
-#define QW_TYPE_ROW(T, row) static ::qw::TypeDef<T> QW_CAT(qw_type_, __COUNTER__)(row)
-#define QW_TYPE_NAMED(T) QW_TYPE_ROW(T, ::qw::row_of<T>)
-#define QW_TYPE_MANGLED(T, mangled) QW_TYPE_ROW(T, QW_LISTED(mangled))
-#define QW_TYPE_PICK(a, b, form, ...) form
-#define QW_TYPE(...) QW_TYPE_PICK(__VA_ARGS__, QW_TYPE_MANGLED, QW_TYPE_NAMED, )(__VA_ARGS__)
+// QW_TYPE(T): the entry of a native type, bound to the row of type_list.h its
+// printable name names (QW_TYPE(quelbo::Logger), QW_TYPE(std::shared_ptr<quelbo::View>)).
+#define QW_TYPE(T) static ::qw::TypeDef<T> QW_CAT(qw_type_, __COUNTER__)(::qw::row_of<T>)
 #define QW_TEST_TYPE(T, mangled, str) static ::qw::TypeDef<T> QW_CAT(qw_type_, __COUNTER__)(mangled, str)
 
 // Shared-pointer cast: a new heap shared_ptr<Base> sharing ownership.

@@ -3,8 +3,8 @@
 // views included), so that samples can be written from Python and compared.
 // The image view entry is the shared table's (_quelbo_cuda joins it).
 #include "../../gpu/check/host_view.h"
-#include "common/item_parser.h"
 #include "core_args.h"
+#include "runtime/item_parser.h"
 #include "runtime/wrap.h"
 
 namespace {

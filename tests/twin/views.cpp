@@ -8,7 +8,7 @@
 #include "quelbo/hand_over.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
-#include "common/item_parser.h"
+#include "runtime/item_parser.h"
 #include "runtime/wrap.h"
 
 namespace {

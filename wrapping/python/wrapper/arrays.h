@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core_args.h"
-#include "numpy/numpy_api.h"
 #include "quelbo/array.h"
 #include "runtime/members.h"
+#include "runtime/numpy_api.h"
 #include "native_types.h"
 
 namespace qw::arrays {

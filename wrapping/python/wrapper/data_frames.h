@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/int_list.h"
-#include "common/item_parser.h"
 #include "extensions.h"
 #include "quelbo/data_frame.h"
+#include "runtime/item_parser.h"
 #include "native_types.h"
 
 namespace qw {

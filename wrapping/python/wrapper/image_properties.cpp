@@ -1,6 +1,7 @@
 // ImageProperties: the shared property set of an image view.
 #include "quelbo/image_properties.h"
 #include "properties.h"
+#include "readonly/readonly_args.h"
 #include "runtime/keepalive.h"
 #include "runtime/members.h"
 #include "native_types.h"

@@ -1,7 +1,7 @@
 // Indexer: how an n-dimensional array of elements lies in memory.
 #include "quelbo/indexer.h"
-#include "common/item_parser.h"
 #include "core_args.h"
+#include "runtime/item_parser.h"
 #include "native_types.h"
 #include "runtime/members.h"
 

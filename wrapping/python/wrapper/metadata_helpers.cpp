@@ -1,6 +1,7 @@
 // MetadataNodeFactory and MetadataNodeHelper: nodes by key and value, and by path.
 #include "properties.h"
 #include "quelbo/metadata.h"
+#include "readonly/readonly_args.h"
 #include "runtime/members.h"
 #include "native_types.h"
 

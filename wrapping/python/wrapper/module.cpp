@@ -2,12 +2,12 @@
 // table_order.h), the constants, `cvar` and numpy's interface.
 #include <algorithm>
 
-#include "numpy/numpy_api.h"
 #include "quelbo/data_type.h"
 #include "quelbo/image_type.h"
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
 #include "runtime/cvar.h"
+#include "runtime/numpy_api.h"
 #include "runtime/wrap.h"
 #include "table_order.h"
 

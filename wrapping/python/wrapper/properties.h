@@ -8,10 +8,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "common/item_parser.h"
 #include "core_args.h"
-#include "readonly/readonly_args.h"
 #include "runtime/declare.h"
+#include "runtime/item_parser.h"
 #include "runtime/wrap.h"
 
 namespace qw {

@@ -2,8 +2,8 @@
 // homogeneous transforms of the plane and of space.
 #include <string>
 
-#include "common/item_parser.h"
 #include "quelbo/transform.h"
+#include "runtime/item_parser.h"
 #include "runtime/members.h"
 #include "native_types.h"
 

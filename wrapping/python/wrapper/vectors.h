@@ -9,8 +9,8 @@
 #include <string>
 #include <type_traits>
 
-#include "common/item_parser.h"
 #include "quelbo/vector.h"
+#include "runtime/item_parser.h"
 #include "runtime/members.h"
 #include "runtime/wrap.h"
 #include "native_types.h"

@@ -7,6 +7,7 @@
 #include "quelbo/image_properties.h"
 #include "quelbo/metadata.h"
 #include "quelbo/region.h"
+#include "readonly/readonly_args.h"
 #include "runtime/declare.h"
 #include "runtime/members.h"
 #include "native_types.h"

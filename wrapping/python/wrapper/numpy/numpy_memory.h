@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "numpy/numpy_api.h"
+#include "runtime/numpy_api.h"
 
 namespace qw::np {
 

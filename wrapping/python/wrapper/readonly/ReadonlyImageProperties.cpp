@@ -3,6 +3,7 @@
 #include "readonly/ReadonlyImageProperties.h"
 
 #include "properties.h"
+#include "readonly/readonly_args.h"
 #include "runtime/members.h"
 #include "native_types.h"
 

@@ -15,19 +15,19 @@
 #include "native_types.h"
 
 #define QW_PROPERTY_TYPES()                                                                                            \
-    QW_TYPE(quelbo::SpatialDirections);                                                \
-    QW_TYPE(quelbo::SpatialCalibrationProperty);                              \
-    QW_TYPE(quelbo::ImageInfoProperty);                                                \
-    QW_TYPE(std::shared_ptr<quelbo::ImageProperties>);                \
-    QW_TYPE(quelbo::ImageProperties);                                                    \
-    QW_TYPE(std::shared_ptr<quelbo::VariantDataValue>);              \
-    QW_TYPE(std::shared_ptr<quelbo::MetadataNode>);                      \
-    QW_TYPE(quelbo::MetadataNode);                                                          \
-    QW_TYPE(quelbo::MetadataNodeIterator);                                          \
-    QW_TYPE(quelbo::ConstMetadataNodeIterator);                                \
-    QW_TYPE(quelbo::MetadataIteratorObject);                                      \
-    QW_TYPE(quelbo::ConstMetadataIteratorObject);                            \
-    QW_TYPE(quelbo::ReadonlySpatialCalibrationProperty);              \
-    QW_TYPE(quelbo::ReadonlyImageInfoProperty);                                \
-    QW_TYPE(quelbo::ReadonlyImageProperties);                                    \
+    QW_TYPE(quelbo::SpatialDirections);                                                                                \
+    QW_TYPE(quelbo::SpatialCalibrationProperty);                                                                       \
+    QW_TYPE(quelbo::ImageInfoProperty);                                                                                \
+    QW_TYPE(std::shared_ptr<quelbo::ImageProperties>);                                                                 \
+    QW_TYPE(quelbo::ImageProperties);                                                                                  \
+    QW_TYPE(std::shared_ptr<quelbo::VariantDataValue>);                                                                \
+    QW_TYPE(std::shared_ptr<quelbo::MetadataNode>);                                                                    \
+    QW_TYPE(quelbo::MetadataNode);                                                                                     \
+    QW_TYPE(quelbo::MetadataNodeIterator);                                                                             \
+    QW_TYPE(quelbo::ConstMetadataNodeIterator);                                                                        \
+    QW_TYPE(quelbo::MetadataIteratorObject);                                                                           \
+    QW_TYPE(quelbo::ConstMetadataIteratorObject);                                                                      \
+    QW_TYPE(quelbo::ReadonlySpatialCalibrationProperty);                                                               \
+    QW_TYPE(quelbo::ReadonlyImageInfoProperty);                                                                        \
+    QW_TYPE(quelbo::ReadonlyImageProperties);                                                                          \
     QW_TYPE(quelbo::ReadonlyMetadataNode)

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "numpy/numpy_api.h"
+#include "runtime/numpy_api.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 

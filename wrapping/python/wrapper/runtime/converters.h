@@ -23,7 +23,7 @@
 #include <string>
 #include <utility>
 
-#include "common/item_parser.h"
+#include "runtime/item_parser.h"
 #include "runtime/shared.h"
 #include "runtime/type_text.h"
 #include "runtime/wrap.h"

@@ -88,7 +88,7 @@ struct Runtime
     // The entry in use of the library's error class: library errors are
     // raised as the class registered for it (set on joining the table).
     swig_type_info* error_type = nullptr;
-    // numpy's C function table (numpy/numpy_api.h), filled at start-up by
+    // numpy's C function table (runtime/numpy_api.h), filled at start-up by
     // import_numpy: the module refuses to load without it.
     void** numpy_api = nullptr;
 

@@ -1,6 +1,6 @@
 // Start-up import of numpy's C function table, accepted only for the ABI
 // and byte order the module is built for.
-#include "numpy/numpy_api.h"
+#include "runtime/numpy_api.h"
 #include "runtime/state.h"
 
 namespace qw {

@@ -1,3 +1,4 @@
+// RandomAccess: byte stores read and written at any offset, and their runs.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Vectors of fixed and dynamic size, their element texts and arithmetic.
 #pragma once
 #include <algorithm>
 #include <array>

@@ -1,3 +1,4 @@
+// The record header, the buffered writer and the checking reader of the byte format.
 #include "serialization/serialization_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// ArrayX: element storage, access, reshapes and copies between layouts.
 #include "quelbo/array.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Large zero-filled blocks, mapped and aligned for huge pages.
 #include "values/large_block.h"
 
 #include <cstdint>

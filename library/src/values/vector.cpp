@@ -1,3 +1,4 @@
+// Vector element texts and the failures of vector operations.
 #include "quelbo/vector.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// Data frames in memory, the DataFrameView base and the data frame factory.
 #include "quelbo/data_frame.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Memory blocks: owned, aligned and zeroed, or borrowed with a keeper.
 #include "quelbo/memory_block.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Image views over stores: raw images in a store or a temporary file, their tiling, and copies on disk.
 #include "quelbo/image_view_factory.h"
 
 #include <algorithm>

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "storage/access_detail.h"
+#include "storage/process.h"
 
 namespace quelbo {
 
@@ -57,7 +58,7 @@ private:
     void removeAll()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        pid_t const self = ::getpid();
+        pid_t const self = detail::currentProcess();
         for (auto const& [path, maker] : m_paths)
             if (maker == self)
                 ::unlink(path.c_str());
@@ -102,7 +103,7 @@ public:
     {
         unmap();
         ::close(m_fd);
-        if (::getpid() == m_maker)
+        if (detail::currentProcess() == m_maker)
             ::unlink(m_path.c_str());
         LiveFiles::instance().remove(m_path);
     }
@@ -224,7 +225,7 @@ private:
     }
 
     int m_fd = -1;
-    pid_t const m_maker = ::getpid(); // the process that made the file, and removes it
+    pid_t const m_maker = detail::currentProcess(); // the process that made the file, and removes it
     std::string m_path;
     std::size_t m_size = 0;
     uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped

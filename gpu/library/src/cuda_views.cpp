@@ -178,10 +178,7 @@ public:
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { transfer(region, dst, true); }
-    void store(RegionXu64 const& region, const uint8_t* src) override
-    {
-        transfer(region, const_cast<uint8_t*>(src), false);
-    }
+    void store(RegionXu64 const& region, const uint8_t* src) override { transfer(region, src, false); }
 
 private:
     Driver::Plane device(size_t offset) const
@@ -194,7 +191,7 @@ private:
 
     // Moves a checked region between the device and a dense caller buffer:
     // one rectangle of the first two axes per position of the others.
-    void transfer(RegionXu64 const& region, void* buffer, bool toBuffer)
+    void transfer(RegionXu64 const& region, const void* buffer, bool toBuffer)
     {
         const size_t n = region.dimensionCount();
         if (region.elementCount() == 0)

@@ -60,8 +60,8 @@ std::string StreamAccess::toString() const
 namespace {
 
 // Moves runs one call each, up to the first that moves short.
-template <class Move>
-std::size_t oneByOne(ByteRun const* runs, std::size_t count, Move move)
+template <class Byte, class Move>
+std::size_t oneByOne(ByteRun<Byte> const* runs, std::size_t count, Move move)
 {
     std::size_t moved = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -75,14 +75,14 @@ std::size_t oneByOne(ByteRun const* runs, std::size_t count, Move move)
 
 } // namespace
 
-std::size_t RandomAccess::readRuns(ByteRun const* runs, std::size_t count)
+std::size_t RandomAccess::readRuns(ReadRun const* runs, std::size_t count)
 {
-    return oneByOne(runs, count, [this](ByteRun const& r) { return read(r.offset, r.size, r.data); });
+    return oneByOne(runs, count, [this](ReadRun const& r) { return read(r.offset, r.size, r.data); });
 }
 
-std::size_t RandomAccess::writeRuns(ByteRun const* runs, std::size_t count)
+std::size_t RandomAccess::writeRuns(WriteRun const* runs, std::size_t count)
 {
-    return oneByOne(runs, count, [this](ByteRun const& r) { return write(r.offset, r.size, r.data); });
+    return oneByOne(runs, count, [this](WriteRun const& r) { return write(r.offset, r.size, r.data); });
 }
 
 std::string RandomAccess::toString() const

@@ -13,6 +13,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
+#include "values/chunks.h"
 
 namespace quelbo_cuda {
 
@@ -369,25 +370,24 @@ std::shared_ptr<ImageView> CudaImageFactory::copyInCudaMemory(std::shared_ptr<Im
         copy->fillRows(0, copy->rowCount(), image->bufferReadOnly());
         return copy;
     }
-    // Otherwise through host memory, a band along the last axis at a time.
+    // Otherwise through host memory, a band along the last axis at a time:
+    // the library's chunk walk, with chunks of whole slabs (a band of whole
+    // rows is one device copy) as many as the stage holds.
     const size_t last = shape.size() - 1;
     const size_t rowsPerStep = last == 0 ? 0 : copy->rowCount() / size_t(shape[last]);
     const size_t stepBytes = last == 0 ? image->sampleByteCount() : copy->rowBytes() * rowsPerStep;
     const size_t perStage = std::min<size_t>(std::max<size_t>(1, kStageBytes / stepBytes), size_t(shape[last]));
     std::vector<uint8_t> stage(quelbo::checkedMultiply(stepBytes, perStage, "GPU staging size"));
-    for (uint64_t at = 0; at < shape[last];) {
-        const uint64_t n = std::min<uint64_t>(perStage, shape[last] - at);
-        VectorXu64 origin(shape.size());
-        VectorXu64 size = shape;
-        origin[last] = at;
-        size[last] = n;
-        image->readRegion(RegionXu64(origin, size), stage.data());
+    const RegionXu64 whole(VectorXu64(shape.size()), shape);
+    const uint64_t slabSamples = whole.elementCount() / shape[last];
+    quelbo::detail::forEachChunk(whole, perStage * slabSamples, [&](RegionXu64 const& band, uint64_t) {
+        image->readRegion(band, stage.data());
         if (last == 0)
-            copy->writeRegion(RegionXu64(origin, size), stage.data());
+            copy->writeRegion(band, stage.data());
         else
-            copy->fillRows(size_t(at) * rowsPerStep, size_t(n) * rowsPerStep, stage.data());
-        at += n;
-    }
+            copy->fillRows(size_t(band.origin()[last]) * rowsPerStep, size_t(band.size()[last]) * rowsPerStep,
+                           stage.data());
+    });
     return copy;
 }
 

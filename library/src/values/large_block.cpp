@@ -15,7 +15,6 @@ namespace quelbo::detail {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
-constexpr std::size_t kHeapAlignment = 64;
 
 std::size_t roundUp(std::size_t bytes, std::size_t unit)
 {
@@ -80,16 +79,22 @@ uint8_t* growMapping(uint8_t* block, std::size_t from, std::size_t to)
 
 } // namespace
 
-void* allocateBlock(std::size_t bytes, bool filled)
+void* allocateBlock(std::size_t bytes, bool filled, std::size_t alignment)
 {
     if (bytes >= kLargeBlock)
         return mapAligned(mappedLength(bytes), false);
-    std::size_t const rounded = roundUp(std::max<std::size_t>(bytes, 1), kHeapAlignment);
-    void* p = std::aligned_alloc(kHeapAlignment, rounded);
+    std::size_t const size = std::max<std::size_t>(bytes, 1);
+    void* p;
+    if (alignment <= alignof(std::max_align_t)) {
+        p = filled ? std::malloc(size) : std::calloc(size, 1);
+    } else {
+        std::size_t const rounded = roundUp(size, alignment); // aligned_alloc wants a multiple
+        p = std::aligned_alloc(alignment, rounded);
+        if (p && !filled)
+            std::memset(p, 0, rounded);
+    }
     if (!p)
         throw std::bad_alloc();
-    if (!filled)
-        std::memset(p, 0, rounded);
     return p;
 }
 

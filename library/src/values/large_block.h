@@ -16,9 +16,10 @@ constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
 
 // A fixed block of bytes: zero-filled, or (`filled` by the caller, every
 // byte) left as it comes; never null, even for 0 bytes. Heap blocks are
-// aligned to 64 bytes, mapped ones to 2 MiB. std::bad_alloc when it cannot
-// be had. releaseBlock takes the block back, given the same size.
-void* allocateBlock(std::size_t bytes, bool filled = false);
+// aligned to `alignment` (a power of two), mapped ones to 2 MiB.
+// std::bad_alloc when it cannot be had. releaseBlock takes the block back,
+// given the same size.
+void* allocateBlock(std::size_t bytes, bool filled = false, std::size_t alignment = alignof(std::max_align_t));
 void releaseBlock(void* block, std::size_t bytes) noexcept;
 
 // allocateBlock's block, given back when the pointer's last owner is gone.

@@ -6,13 +6,17 @@
 
 namespace quelbo {
 
+namespace {
+constexpr size_t kAlignment = 64;
+}
+
 MemoryBlock::MemoryBlock(Key, uint8_t* data, size_t size, bool owned, std::shared_ptr<void> keeper)
     : m_data(data), m_size(size), m_owned(owned), m_keeper(std::move(keeper))
 {}
 
 std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 {
-    void* p = detail::allocateBlock(size);
+    void* p = detail::allocateBlock(size, false, kAlignment);
     try {
         return std::make_shared<MemoryBlock>(Key(), static_cast<uint8_t*>(p), size, true, nullptr);
     } catch (...) {

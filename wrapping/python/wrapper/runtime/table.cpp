@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "quelbo/error.h"
 #include "runtime/state.h"
@@ -79,39 +80,79 @@ void release_record(SwigPyClientData* d)
     std::free(d);
 }
 
+// The capsule is gone: the runtime forgets it, and the class records of its
+// modules go now, or with the last of the runtime's holders when some are
+// left (they were let go of by another holder).
+void table_ends(Shared& s, PyObject* capsule)
+{
+    if (s.table == capsule)
+        s.table = nullptr;
+    if (!s.table_ended)
+        s.table_ended = 1;
+    end_table_records(s);
+}
+
 } // namespace
 
+void end_table_records(Shared& s)
+{
+    if (s.table_ended != 1 || s.table_holds != 0)
+        return;
+    s.table_ended = 2;
+    // Each record that an entry of the runtime's modules owns goes once,
+    // whichever module registered it: every entry that has it, owning or
+    // lent, lets it go first. The records that other modules' entries lend
+    // them may be gone already: those are only forgotten.
+    std::vector<SwigPyClientData*> owned;
+    for (int i = 0; i < s.module_count; ++i) {
+        swig_module_info* m = s.modules[i];
+        for (size_t k = 0; m->types && k < m->size; ++k) {
+            swig_type_info* t = m->types[k];
+            if (!t || !t->owndata || !t->clientdata)
+                continue;
+            void* d = t->clientdata;
+            each_entry(m, [d](swig_type_info* e) {
+                if (e->clientdata == d)
+                    e->clientdata = nullptr, e->owndata = 0;
+            });
+            owned.push_back(static_cast<SwigPyClientData*>(d));
+        }
+    }
+    for (int i = 0; i < s.module_count; ++i)
+        for (size_t k = 0; s.modules[i]->types && k < s.modules[i]->size; ++k)
+            if (swig_type_info* t = s.modules[i]->types[k])
+                t->clientdata = nullptr, t->owndata = 0;
+    // Releasing a class may run Python code: the table is consistent by now.
+    for (SwigPyClientData* d : owned)
+        release_record(d);
+}
+
 // The capsule's destructor, run once when the last holder lets the table
-// go (the holder module's attribute and this module's owning handles): it
-// releases the class records that this module's entries own, whichever
-// module registered them, then the runtime's "this", lookup cache and
-// module variables.
+// go (the holder module's attribute and the owning handles of the runtime's
+// modules): the class records of the runtime's modules go, then the
+// runtime's "this", lookup cache and module variables.
 void table::capsule_destroy(PyObject* capsule)
 {
     Runtime& r = rt();
-    auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-    PyErr_Clear();
     if (r.shared->table == capsule)
         r.shared->table = nullptr;
     if (--r.table_users != 0)
         return;
-    for (size_t i = 0; m && i < m->size; ++i) {
-        swig_type_info* t = m->types[i];
-        if (!t || !t->owndata)
-            continue;
-        void* d = t->clientdata;
-        t->owndata = 0;
-        // Other entries lent the record (a module may give a class to the
-        // entries of its derived types) let it go too.
-        each_entry(m, [d](swig_type_info* e) {
-            if (e->clientdata == d && !e->owndata)
-                e->clientdata = nullptr;
-        });
-        release_record(static_cast<SwigPyClientData*>(d));
-    }
+    table_ends(*r.shared, capsule);
     Py_CLEAR(r.this_name);
     Py_CLEAR(r.cvar);
     Py_CLEAR(r.type_cache);
+}
+
+// The destructor the runtime gives the capsule that another module made:
+// that module's own first (it releases the records of its entries), then
+// the runtime's records go.
+void table::foreign_capsule_destroy(PyObject* capsule)
+{
+    Shared& s = *rt().shared;
+    if (s.foreign_end)
+        s.foreign_end(capsule);
+    table_ends(s, capsule);
 }
 
 // First of the module's static objects (the lowest priority a program may use).

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "quelbo/error.h"
 #include "runtime/state.h"
@@ -96,35 +95,38 @@ void table_ends(Shared& s, PyObject* capsule)
 
 void end_table_records(Shared& s)
 {
-    if (s.table_ended != 1 || s.table_holds != 0)
+    if (s.table_ended != 1 || s.table_holds != 0 || s.module_count == 0)
         return;
     s.table_ended = 2;
-    // Each record that an entry of the runtime's modules owns goes once,
-    // whichever module registered it: every entry that has it, owning or
-    // lent, lets it go first. The records that other modules' entries lend
-    // them may be gone already: those are only forgotten.
-    std::vector<SwigPyClientData*> owned;
-    for (int i = 0; i < s.module_count; ++i) {
-        swig_module_info* m = s.modules[i];
-        for (size_t k = 0; m->types && k < m->size; ++k) {
-            swig_type_info* t = m->types[k];
-            if (!t || !t->owndata || !t->clientdata)
-                continue;
-            void* d = t->clientdata;
-            each_entry(m, [d](swig_type_info* e) {
-                if (e->clientdata == d)
+    auto ours = [&s](auto f) {
+        for (int i = 0; i < s.module_count; ++i)
+            for (size_t k = 0; s.modules[i]->types && k < s.modules[i]->size; ++k)
+                if (swig_type_info* t = s.modules[i]->types[k])
+                    f(t);
+    };
+    // Each record that an entry of the runtime's modules owns stays with that
+    // entry alone; the records that other modules' entries lend them may be
+    // gone already: those are only forgotten.
+    ours([&s](swig_type_info* t) {
+        void* d = t->owndata ? t->clientdata : nullptr;
+        if (d)
+            each_entry(s.modules[0], [d, t](swig_type_info* e) {
+                if (e != t && e->clientdata == d)
                     e->clientdata = nullptr, e->owndata = 0;
             });
-            owned.push_back(static_cast<SwigPyClientData*>(d));
-        }
-    }
-    for (int i = 0; i < s.module_count; ++i)
-        for (size_t k = 0; s.modules[i]->types && k < s.modules[i]->size; ++k)
-            if (swig_type_info* t = s.modules[i]->types[k])
-                t->clientdata = nullptr, t->owndata = 0;
-    // Releasing a class may run Python code: the table is consistent by now.
-    for (SwigPyClientData* d : owned)
+    });
+    ours([](swig_type_info* t) {
+        if (!t->owndata)
+            t->clientdata = nullptr;
+    });
+    // Then each goes once, whichever module registered it (releasing a class
+    // may run Python code: no entry leads to a record gone by then).
+    ours([](swig_type_info* t) {
+        auto* d = static_cast<SwigPyClientData*>(t->owndata ? t->clientdata : nullptr);
+        t->clientdata = nullptr;
+        t->owndata = 0;
         release_record(d);
+    });
 }
 
 // The capsule's destructor, run once when the last holder lets the table

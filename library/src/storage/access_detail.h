@@ -2,38 +2,15 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "quelbo/error.h"
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
+#include "values/large_block.h"
 
 namespace quelbo::detail {
-
-// Growable bytes on malloc/realloc: a size the system cannot serve throws
-// std::bad_alloc instead of ending the process; new bytes are zero.
-class Bytes
-{
-public:
-    Bytes() = default;
-    explicit Bytes(std::size_t size) { resize(size); }
-    Bytes(Bytes const&) = delete;
-    Bytes& operator=(Bytes const&) = delete;
-    ~Bytes() { std::free(m_data); }
-
-    uint8_t* data() { return m_data; }
-    const uint8_t* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    void reserve(std::size_t capacity);
-    void resize(std::size_t size);
-
-private:
-    uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-    std::size_t m_capacity = 0;
-};
 
 // Where an accessor belongs: its storage and its resource id there.
 struct Place

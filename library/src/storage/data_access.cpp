@@ -1,6 +1,4 @@
 // The accessor bases, their text forms and the shared building blocks.
-#include <cstring>
-#include <new>
 #include <sstream>
 
 #include "storage/access_detail.h"
@@ -98,28 +96,6 @@ std::string RandomAccess::toString() const
 }
 
 namespace detail {
-
-void Bytes::reserve(std::size_t capacity)
-{
-    if (capacity <= m_capacity)
-        return;
-    void* p = std::realloc(m_data, capacity);
-    if (!p)
-        throw std::bad_alloc();
-    m_data = static_cast<uint8_t*>(p);
-    m_capacity = capacity;
-}
-
-void Bytes::resize(std::size_t size)
-{
-    if (size > m_capacity) {
-        std::size_t grown = m_capacity > (SIZE_MAX - m_capacity) ? SIZE_MAX : m_capacity * 2;
-        reserve(size > grown ? size : grown);
-    }
-    if (size > m_size)
-        std::memset(m_data + m_size, 0, size - m_size);
-    m_size = size;
-}
 
 std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, SeekOrigin origin)
 {

@@ -36,6 +36,10 @@ inline constexpr char size[] = "size_t";
 inline constexpr char boolean[] = "bool";
 inline constexpr char real[] = "double";
 inline constexpr char string_ref[] = "std::string const &";
+inline constexpr char u64[] = "uint64_t";
+inline constexpr char i64[] = "int64_t";
+inline constexpr char integer[] = "int";
+inline constexpr char object[] = "PyObject *";
 } // namespace text
 
 // The text, width and prototype presence of a kind.

@@ -18,7 +18,6 @@
 namespace qw::arrays {
 
 constexpr auto kIndex = named<const quelbo::VectorXu64&>;
-constexpr auto kIndexerRef = named<const quelbo::Indexer&>;
 
 // numpy's base object for an array made over a value array's elements: holds
 // `obj` (one reference) and the elements, freed when numpy lets it go.
@@ -63,8 +62,8 @@ struct Members
     {
         static constexpr const char* member = Tr::constructor;
     };
-    struct construct : DeclareOverloads<construct, From<Ref<quelbo::Indexer, kIndexerRef>, 1>,
-                                        From<Ref<Arr, &Tr::other_type>, 2>, From<Index, 0>, ListedOnly<new_moved>>,
+    struct construct : DeclareOverloads<construct, From<Ref<quelbo::Indexer>, 1>, From<Ref<Arr, &Tr::other_type>, 2>,
+                                        From<Index, 0>, ListedOnly<new_moved>>,
                        NewName<Tr>
     {
     };

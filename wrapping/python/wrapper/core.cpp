@@ -44,12 +44,8 @@ struct IteratorTr
     static constexpr const char* native = "swig::SwigPyIterator";
 };
 
-constexpr auto kLogLevel = named<quelbo::LogLevel>;
 constexpr auto kVersionInfo = named<quelbo::VersionInfo*>;
-constexpr auto kVersionRef = named<const quelbo::VersionInfo&>;
-constexpr auto kErrorRef = named<const quelbo::Error&>;
 constexpr auto kErrorMove = named<quelbo::Error&&>;
-constexpr auto kErrorConst = named<const quelbo::Error*>;
 using Message = Arg<std::string, text::string_ref>;
 
 // ------------------------------------------------------------------ Logger
@@ -110,7 +106,7 @@ struct check_header : Candidate<Params<>, 1>
     static constexpr const char* member = kCheckCompatibility;
     static constexpr auto call = [] { return quelbo::Versioning::checkCompatibility(kModuleVersion); };
 };
-struct check_given : Candidate<Params<Ref<quelbo::VersionInfo, kVersionRef>>, 0>
+struct check_given : Candidate<Params<Ref<quelbo::VersionInfo>>, 0>
 {
     static constexpr const char* member = kCheckCompatibility;
     static constexpr auto call = [](const quelbo::VersionInfo& v) { return quelbo::Versioning::checkCompatibility(v); };
@@ -131,7 +127,7 @@ struct Versioning_check_compatibility : DeclareOverloads<Versioning_check_compat
 // ------------------------------------------------------------------ errors
 
 constexpr const char* kErrorMember = ErrorTr::constructor;
-struct error_copy : Candidate<Params<Ref<quelbo::Error, kErrorRef>>, 1>
+struct error_copy : Candidate<Params<Ref<quelbo::Error>>, 1>
 {
     static constexpr const char* member = kErrorMember;
     static constexpr auto call = [](const quelbo::Error& e) { return constructed(new quelbo::Error(e)); };
@@ -158,7 +154,7 @@ struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>, NewNam
     static constexpr auto call = [](const std::string& m) { return constructed(new typename Tr::T(m)); };
 };
 
-struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorConst>>>
+struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error>>>
 {
     static constexpr const char* name = "Error___str__";
     static constexpr auto call = [](const quelbo::Error* e) {
@@ -234,7 +230,7 @@ void add_core(Methods& m)
 {
     add_iterator(m);
 
-    m.add<Fn<QW_NAME("Logger_init"), &quelbo::Logger::init, Arg<quelbo::LogLevel, kLogLevel>>>(
+    m.add<Fn<QW_NAME("Logger_init"), &quelbo::Logger::init, Arg<quelbo::LogLevel>>>(
         "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
         "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
         "logging system is already initialized,\n         its log level will not be changed.\n");

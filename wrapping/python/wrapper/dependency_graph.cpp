@@ -11,8 +11,7 @@ namespace {
 
 QW_TYPE(quelbo::DependencyGraph);
 
-constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
-using ViewArg = SharedArg<quelbo::View, kView>;
+using ViewArg = SharedArg<quelbo::View>;
 
 using DependencyGraphTr = Traits<quelbo::DependencyGraph>;
 

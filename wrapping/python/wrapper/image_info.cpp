@@ -20,7 +20,7 @@ constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;
 constexpr auto kRangeType = named<const quelbo::Vector2d&>;
 
 using Axes = Param<ImageType, kAxesType>;
-using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
+using Interpretation = Arg<ImageInterpretation>;
 using Alpha = Arg<bool, text::boolean>;
 using Type = DTypeArg<>;
 
@@ -44,8 +44,7 @@ struct new_typed : Made<Params<Axes, Interpretation, Alpha, Type>, 1>
         return constructed(new ImageInfoProperty(axes, interpretation, alpha, type));
     };
 };
-struct new_full
-    : Made<Params<Axes, Interpretation, Alpha, Arg<size_t, text::size>, Seq<quelbo::Vector2d, kRangeType>>, 0>
+struct new_full : Made<Params<Axes, Interpretation, Alpha, Arg<size_t, text::size>, Seq<quelbo::Vector2d>>, 0>
 {
     static constexpr auto call = [](const ImageType& axes, ImageInterpretation interpretation, bool alpha, size_t bits,
                                     const quelbo::Vector2d& range) {

@@ -20,7 +20,6 @@ using PropertiesTr = Traits<ImageProperties>;
 constexpr auto kCalRef = named<const quelbo::SpatialCalibrationProperty&>;
 constexpr auto kInfoRef = named<const quelbo::ImageInfoProperty&>;
 constexpr auto kSharedConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
 
 using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
 using Info = ProxyValue<ImageInfoProperty, kInfoRef>;
@@ -96,7 +95,7 @@ struct assign : Declare<assign<Name, Part, V, Member>, Params<Held, Part>>
     static constexpr auto call = [](const Shared& obj, const V& value) { ((*obj).*Member)() = value; };
 };
 
-struct is_compatible_with : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>
+struct is_compatible_with : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64>, DTypeArg<>>>
 {
     static constexpr const char* name = "ImageProperties_is_compatible_with";
     static constexpr const char* doc =

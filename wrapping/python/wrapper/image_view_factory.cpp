@@ -31,8 +31,7 @@ QW_TYPE(ImageViewFactory);
 
 using FactoryTr = Traits<ImageViewFactory>;
 
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
-using Shape = Seq<quelbo::VectorXu64, kShape>;
+using Shape = Seq<quelbo::VectorXu64>;
 using Type = DTypeArg<>;
 using Properties = ProxyShared<ImageProperties>;
 using Image = SharedArg<ImageView>;
@@ -105,17 +104,12 @@ QW_FAMILY(add_image_view_factory);
 
 // ---------------------------------------------------------- derived views
 
-constexpr auto kMulti = named<std::shared_ptr<quelbo::MultiImageView>>;
-constexpr auto kDimension = named<quelbo::ImageDimension>;
-constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
 constexpr auto kImageType = named<quelbo::ImageType>;
-constexpr auto kRegion = named<const quelbo::RegionXu64&>;
 constexpr auto kProperties = named<std::shared_ptr<const quelbo::ImageProperties>>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
-constexpr auto kRange = named<const quelbo::Vector2d&>;
 
-using Multi = SharedArg<MultiImageView, kMulti>;
-using Dimension = Arg<ImageDimension, kDimension>;
+using Multi = SharedArg<MultiImageView>;
+using Dimension = Arg<ImageDimension>;
 using Size = Arg<size_t, text::size>;
 
 struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensions>>>
@@ -130,7 +124,7 @@ struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensio
     };
 };
 
-using Region = Ref<quelbo::RegionXu64, kRegion>;
+using Region = Ref<quelbo::RegionXu64>;
 
 // The candidates of interlace and stack, in dispatch order.
 struct interlace_1 : Candidate<Params<Multi>, 1>
@@ -138,8 +132,7 @@ struct interlace_1 : Candidate<Params<Multi>, 1>
     static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("interlace")>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>) = &ImageViewFactory::interlace;
 };
-struct interlace_3
-    : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation, kInterpretation>, Arg<bool, text::boolean>>, 0>
+struct interlace_3 : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation>, Arg<bool, text::boolean>>, 0>
 {
     static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("interlace")>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>, quelbo::ImageInterpretation,
@@ -185,7 +178,7 @@ struct stack : DeclareOverloads<stack, stack_1, stack_2, stack_3>
         "different shape or type.";
 };
 
-using Range = Seq<quelbo::Vector2d, kRange>;
+using Range = Seq<quelbo::Vector2d>;
 
 void add_derived(Methods& m)
 {

@@ -21,14 +21,12 @@ struct ImageTypeTr : Traits<ImageType>
 };
 using ImageTypeIdTr = Traits<quelbo::ImageTypeId>;
 
-constexpr auto kConst = named<const quelbo::ImageType*>;
 constexpr auto kMutable = named<quelbo::ImageType*>;
-constexpr auto kDimension = named<quelbo::ImageDimension>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
-using Dimension = Arg<ImageDimension, kDimension>;
+using Dimension = Arg<ImageDimension>;
 using Position = Arg<uint64_t, text::size>;
-using Constant = Self<ImageType, kConst>;
-using Changing = SelfMut<ImageType, kMutable>;
+using Constant = Self<ImageType>;
+using Changing = SelfMut<ImageType>;
 
 struct new_empty : Candidate<Params<>, 0>
 {

@@ -18,8 +18,6 @@ using Node = std::shared_ptr<MetadataNode>;
 
 using NodeTr = Traits<MetadataNode>;
 
-constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
-
 using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
 using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 
@@ -28,7 +26,7 @@ using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 template <class P, int Decl>
 using Made = Constructor<&NodeTr::constructor, P, Decl>;
 
-struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
+struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue>>, 0>
 {
     static constexpr auto call = [](const std::string& key, const std::shared_ptr<VariantDataValue>& value) {
         return new_shared(std::make_shared<MetadataNode>(key, value));

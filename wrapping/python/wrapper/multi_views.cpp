@@ -26,7 +26,6 @@ using MultiTr = Traits<MultiImageView>;
 using LodTr = Traits<LodImageView>;
 using FactoryTr = Traits<MultiImageViewFactory>;
 constexpr auto kCapabilities = named<CapabilitySet<quelbo::MultiImageCapability>>;
-constexpr auto kDimension = named<quelbo::ImageDimension>;
 
 using Image = SharedArg<ImageView>;
 using Index = Arg<size_t, text::size>;
@@ -125,7 +124,7 @@ struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<Im
 using MultiFrom = std::shared_ptr<MultiImageView> (*)(ViewPtr, quelbo::ImageDimension);
 using MultiFromIndex = std::shared_ptr<MultiImageView> (*)(ViewPtr, size_t);
 
-struct unstack_dimension : Declare<unstack_dimension, Params<Image, Arg<quelbo::ImageDimension, kDimension>>>
+struct unstack_dimension : Declare<unstack_dimension, Params<Image, Arg<quelbo::ImageDimension>>>
 {
     static constexpr const char* name = "MultiImageViewFactory_unstack_dimension";
     static constexpr const char* doc =

@@ -18,8 +18,8 @@ using CalibrationTr = Traits<SpatialCalibrationProperty>;
 
 constexpr auto kVec3Ref = named<const quelbo::Vector3d&>;
 constexpr auto kDirsRef = named<const quelbo::SpatialDirections&>;
-using Vec3 = Seq<Vector3d, kVec3Ref>;
-using Dirs = Ref<SpatialDirections, kDirsRef>;
+using Vec3 = Seq<Vector3d>;
+using Dirs = Ref<SpatialDirections>;
 
 // ------------------------------------------------------------- directions
 

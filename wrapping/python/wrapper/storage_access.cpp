@@ -29,10 +29,8 @@ using RandomProviderTr = Traits<quelbo::RandomAccessProvider>;
 
 constexpr auto kStorageMut = &DataStorageTr::mut_type, kStorageConst = &DataStorageTr::self_type,
                kAccessConst = &DataAccessTr::self_type, kAccessPtr = named<std::shared_ptr<DataAccess>>;
-constexpr auto kAccessCaps = named<quelbo::AccessCapabilities>;
 constexpr auto kStreamConst = &StreamAccessTr::self_type, kStreamMut = &StreamAccessTr::mut_type;
 constexpr auto kStreamCaps = named<CapabilitySet<quelbo::StreamAccessCapability>>;
-constexpr auto kOrigin = named<quelbo::SeekOrigin>;
 constexpr auto kStoreConst = &RandomAccessTr::self_type, kStoreMut = &RandomAccessTr::mut_type;
 constexpr auto kStoreCaps = named<CapabilitySet<quelbo::RandomAccessCapability>>;
 
@@ -66,12 +64,12 @@ using store_transfer = BlockTransfer<Name, Op, Store, Block<Read>, Size>;
 void add_storage_access(Methods& m)
 {
     m.add<Fn<QW_NAME("DataStorage_open_stream_access"), &DataStorage::openStreamAccess, Storage, Resource,
-             Arg<quelbo::AccessCapabilities, kAccessCaps>>>(
+             Arg<quelbo::AccessCapabilities>>>(
         "Opens a stream-like accessor to the named resource with the requested capabilities.\n"
         ":raises: Error if the storage cannot reach the resource or the resource does not support the "
         "requested capabilities.");
     m.add<Fn<QW_NAME("DataStorage_open_random_access"), &DataStorage::openRandomAccess, Storage, Resource,
-             Arg<quelbo::AccessCapabilities, kAccessCaps>>>(
+             Arg<quelbo::AccessCapabilities>>>(
         "Opens an array-like accessor to the named resource with the requested capabilities.\n"
         ":raises: Error if the storage cannot reach the resource or the resource does not support the "
         "requested capabilities.");
@@ -115,7 +113,7 @@ void add_stream_access(Methods& m)
     m.add<Getter<StreamAccessTr, QW_NAME("tell"), Stream, &StreamAccess::tell>>(
         "The position of the cursor.\nNeeds the SEEK capability.");
     m.add<Fn<QW_NAME("StreamAccess_seek"), &StreamAccess::seek, Stream, Arg<int64_t, text::i64>,
-             Arg<quelbo::SeekOrigin, kOrigin>>>(
+             Arg<quelbo::SeekOrigin>>>(
         "Moves the cursor to the origin's position plus the offset: a positive offset moves forward, a negative "
         "one backward, whatever the origin.\nNeeds the SEEK capability.\n:raises: Error for a position before "
         "the beginning; the cursor then keeps its position.");

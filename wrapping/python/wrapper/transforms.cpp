@@ -20,10 +20,8 @@ using Factory3Tr = Traits<TransformMatrix3Factory>;
 
 using Factory4Tr = Traits<TransformMatrix4Factory>;
 
-constexpr auto kVector2 = named<const quelbo::Vector2d&>;
-constexpr auto kVector3 = named<const quelbo::Vector3d&>;
-using Vec2 = Seq<quelbo::Vector2d, kVector2>;
-using Vec3 = Seq<quelbo::Vector3d, kVector3>;
+using Vec2 = Seq<quelbo::Vector2d>;
+using Vec3 = Seq<quelbo::Vector3d>;
 using Angle = Arg<double, text::real>;
 using Convention = Arg<std::string, text::string_ref>;
 

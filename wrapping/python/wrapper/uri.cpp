@@ -13,9 +13,7 @@ QW_TYPE(Uri);
 
 using UriTr = Traits<Uri>;
 
-constexpr auto kUriRef = named<const quelbo::Uri&>;
-
-struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
+struct new_copy : Candidate<Params<Ref<Uri>>, 1>
 {
     static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const Uri& other) { return constructed(new Uri(other)); };

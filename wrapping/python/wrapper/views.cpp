@@ -54,9 +54,8 @@ constexpr auto kCapabilities = named<CapabilitySet<quelbo::ImageCapability>>;
 
 // ---------------------------------------------------------- data transfer
 
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
 constexpr auto kRegion = named<const quelbo::RegionXu64&>;
-using Index = Seq<quelbo::VectorXu64, kShape>;
+using Index = Seq<quelbo::VectorXu64>;
 using Region = Copy<quelbo::RegionXu64, kRegion>;
 
 // ImageView_<name>(view, where, buffer): the buffer of ___read / ___write
@@ -127,8 +126,7 @@ void add_image_views(Methods& m)
     m.add<transfer<QW_NAME("ImageView___write_region"), Region, false, &ImageView::writeRegionChecked>>(
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
-    m.add<
-        Fn<QW_NAME("ImageView_reshape"), &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>(
+    m.add<Fn<QW_NAME("ImageView_reshape"), &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64>, DTypeArg<>>>(
         "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
         "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
     // Adopts only a holder that native code handed over (quelbo::handOver).

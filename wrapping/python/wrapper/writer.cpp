@@ -17,9 +17,8 @@ using WriterTr = Traits<quelbo::Writer>;
 constexpr auto kWriter = &WriterTr::mut_type;
 
 constexpr auto kParameter = named<const std::string&>;
-constexpr auto kData = named<std::shared_ptr<quelbo::VariantDataValue>>;
 using SetOption = Fn<QW_NAME("Writer_set_option"), &quelbo::Writer::setOption, SharedSelf<quelbo::Writer, kWriter>,
-                     Arg<std::string, kParameter>, SharedArg<quelbo::VariantDataValue, kData>>;
+                     Arg<std::string, kParameter>, SharedArg<quelbo::VariantDataValue>>;
 
 void add_writer(Methods& m)
 {

@@ -259,10 +259,9 @@ PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
 }
 
 constexpr auto kImageType = named<quelbo::ImageType>;
-constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
 using Array = Object<text::object>;
-using Interpretation = Arg<quelbo::ImageInterpretation, kInterpretation>;
+using Interpretation = Arg<quelbo::ImageInterpretation>;
 using Alpha = Arg<bool, text::boolean>;
 using Dimensions = Dims<kDimensions>;
 

@@ -52,7 +52,7 @@ struct Kind
 };
 
 // A scalar or string taken by value (ints range-checked, strict bool, enums as int32).
-template <class T, auto Text>
+template <class T, auto Text = named<T>>
 struct Arg : Kind<Text>
 {
     using value = T;

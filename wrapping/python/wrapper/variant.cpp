@@ -304,22 +304,13 @@ constexpr const char* kCreateMember = member_of<VariantDataValueFactory, QW_NAME
 
 template <class T>
 struct Element;
-#define QW_ELEMENT(T)                                                                                                  \
+#define QW_ELEMENT(T, S, ID)                                                                                           \
     template <>                                                                                                        \
     struct Element<T>                                                                                                  \
     {                                                                                                                  \
         static constexpr const char* values = #T " const *";                                                           \
-    }
-QW_ELEMENT(uint8_t);
-QW_ELEMENT(uint16_t);
-QW_ELEMENT(uint32_t);
-QW_ELEMENT(uint64_t);
-QW_ELEMENT(int8_t);
-QW_ELEMENT(int16_t);
-QW_ELEMENT(int32_t);
-QW_ELEMENT(int64_t);
-QW_ELEMENT(float);
-QW_ELEMENT(double);
+    };
+QUELBO_ELEMENT_TYPES(QW_ELEMENT)
 #undef QW_ELEMENT
 
 // A typed pointer to the values (None: null); its messages name the pointer
@@ -392,6 +383,7 @@ struct from_any : Candidate<Params<Any>, 11>
     static constexpr auto call = &create_from;
 };
 
+// The interface tries the element types in its own order, not the list's: uint8_t last.
 struct factory_create : DeclareOverloads<factory_create, from_values<uint16_t, 1>, from_values<uint32_t, 2>,
                                          from_values<uint64_t, 3>, from_values<int8_t, 4>, from_values<int16_t, 5>,
                                          from_values<int32_t, 6>, from_values<int64_t, 7>, from_values<float, 8>,

@@ -17,8 +17,6 @@
 
 namespace qw::arrays {
 
-constexpr auto kIndex = named<const quelbo::VectorXu64&>;
-
 // numpy's base object for an array made over a value array's elements: holds
 // `obj` (one reference) and the elements, freed when numpy lets it go.
 PyObject* element_holder(PyObject* obj, std::shared_ptr<void> elements);
@@ -47,7 +45,7 @@ struct Members
 
     using Const = Self<Arr, &Tr::self_type>;
     using Mut = SelfMut<Arr, &Tr::mut_type>;
-    using Index = Seq<Shape, kIndex>;
+    using Index = Seq<Shape>;
 
     // ------------------------------------------------------------ lifetime
 

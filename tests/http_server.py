@@ -11,7 +11,10 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
-  GET  /noranges/NAME     the whole file with 200, whatever Range says
+  GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
+                          nginx answers a range of it)
+  GET  /unsized/NAME      the whole file with 200, whatever Range says, without Content-Length: the body
+                          ends as the connection closes
   GET  /badrange/NAME     206 with a Content-Range one byte off what was asked
   GET  /short/NAME        announces the asked length, sends half and closes
   GET  /hold/NAME         announces the asked length, sends half and holds the connection
@@ -54,8 +57,8 @@ CUT, CUT_AFTER = set(), 128 << 10
 PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
 
 
-VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "badrange", "short", "hold", "cut", "drip",
-             "steady")
+VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "unsized", "badrange", "short", "hold", "cut",
+             "drip", "steady")
 CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",)}
 
 
@@ -146,7 +149,7 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(412, b"precondition failed")
             if kind == "gzip" and "gzip" in self.headers.get("Accept-Encoding", ""):
                 return self.reply(200, gzip.compress(f.read()), [("Content-Encoding", "gzip"), ("ETag", etag)])
-            rng = None if kind == "noranges" else parse_range(self.headers.get("Range"), size)
+            rng = None if kind in ("noranges", "unsized") else parse_range(self.headers.get("Range"), size)
             if_range = self.headers.get("If-Range")
             if rng is not None and "range" in honoured and if_range and if_range not in (etag, modified):
                 rng = None  # the condition failed: the whole current file
@@ -161,8 +164,9 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Last-Modified", modified)
             if rng:
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
-            self.send_header("Content-Length", str(count))
-            if kind == "short":
+            if kind != "unsized":
+                self.send_header("Content-Length", str(count))
+            if kind in ("short", "unsized"):
                 self.send_header("Connection", "close")
                 self.close_connection = True
             if kind in ("short", "hold"):

@@ -64,6 +64,25 @@ def test_samples_of_every_type_go_to_the_gpu_and_back_unchanged():
     assert len(out) == 2 * len(NUMERIC) + 1
 
 
+def test_a_staged_copy_larger_than_its_stage_arrives_whole():
+    """An image without memory access goes to the GPU through host memory in
+    bands along its last axis, as many slabs as 64 MiB hold: here two bands,
+    the second shorter, of whole rows, and of samples for one dimension."""
+    out = child(
+        """
+        for shape in ([1024, 1024, 70], [(70 << 20) + 3]):
+            host = t.cuda_host_view(shape, q.DataTypeId_UINT8, False)
+            data = os.urandom(len(t.cuda_view_read(host)))
+            t.cuda_view_write(host, data)
+            gpu = c.CudaImageFactory_copy_in_cuda_memory(host)
+            print(t.cuda_view_read(gpu) == data)
+            release(host, gpu)
+        print("live", live())
+        """
+    )
+    assert out == ["True", "True", "live 0"]
+
+
 def test_samples_of_part_bytes_take_whole_bytes_as_on_the_host_and_unknown_types_are_refused():
     out = child(
         """

@@ -10,10 +10,16 @@ from cuda_child import run
 
 ORDERS = {
     "peer-first": ["_quelbo_peer", "_quelbo", "_quelbo_cuda"],
+    "peer-cuda-quelbo": ["_quelbo_peer", "_quelbo_cuda", "_quelbo"],
     "quelbo-first": ["_quelbo", "_quelbo_peer", "_quelbo_cuda"],
     "quelbo-cuda-peer": ["_quelbo", "_quelbo_cuda", "_quelbo_peer"],
     "cuda-first": ["_quelbo_cuda", "_quelbo_peer", "_quelbo"],
+    "cuda-quelbo-peer": ["_quelbo_cuda", "_quelbo", "_quelbo_peer"],
 }
+
+
+def peer_made_it(order):
+    return ORDERS[order][0] == "_quelbo_peer"
 
 PRELUDE = """
 import sys
@@ -34,7 +40,7 @@ def scenario(order, code):
     assert "leak" not in r.stdout + r.stderr
     out = r.stdout.splitlines()
     ended = [line for line in out if line.startswith("peer: table destroyed")]
-    assert ended == (["peer: table destroyed, 2 records freed"] if order == "peer-first" else [])
+    assert ended == (["peer: table destroyed, 2 records freed"] if peer_made_it(order) else [])
     return [line for line in out if line not in ended]
 
 
@@ -107,7 +113,7 @@ print(count() - base)
 def test_each_owning_handle_holds_the_capsule(order):
     out = scenario(order, COUNT)
     # Ours hold it whoever made it; the peer's own only when it made it.
-    peer_holds = 2 if order == "peer-first" else 0
+    peer_holds = 2 if peer_made_it(order) else 0
     assert out == ["4", "4", "2", "1", str(1 + peer_holds), "1"]
 
 
@@ -138,3 +144,49 @@ print("end")
 @pytest.mark.parametrize("order", sorted(ORDERS))
 def test_one_end_of_the_table_at_exit_frees_every_record(order):
     assert scenario(order, EXIT) == ["end", "peer: probe released"]
+
+
+# Records of our making on entries of every kind: the main module's own, the
+# one it shares with the GPU module (whichever loaded first owns it), the GPU
+# module's own, and one it shares with the peer.
+PROBES = """
+for hook in (q.Logger_swigregister, q.ArrayXd_swigregister, c.CudaImageFactory_swigregister,
+             q.VersionInfo_swigregister):
+    hook(peer.new_probe())
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_every_record_of_ours_goes_once_at_the_tables_end(order):
+    out = scenario(order, PROBES + "print('end', flush=True)\n")
+    assert out == ["end"] + ["peer: probe released"] * 4
+
+
+# Another holder lets go of the capsule once more than it held, while owning
+# handles of ours and the runtime still hold it: its destructor runs first,
+# then the handles and the runtime's exit hook let go of what is gone.
+DROPPED = """
+import ctypes
+holder = sys.modules["swig_runtime_data4"]
+alive = [cls("Vector2d")([1, 2]), c.CudaImageFactory_allocate([2, 2], cls("DataType")(q.DataTypeId_UINT8))]
+capsule = holder.type_pointer_capsule
+del holder.type_pointer_capsule
+others, address = sys.getrefcount(capsule) - 2, id(capsule)
+del capsule
+ctypes.pythonapi.Py_DecRef.argtypes = [ctypes.c_void_p]
+for _ in range(others):
+    ctypes.pythonapi.Py_DecRef(address)
+print("gone", flush=True)
+later = cls("Vector3d")([1, 2, 3])
+print([q.Vector2d_at(alive[0], i) for i in range(2)], flush=True)
+del alive, later
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_a_capsule_gone_before_its_holders_is_released_once(order):
+    out = scenario(order, PROBES + DROPPED + "print('end', flush=True)\n")
+    # The peer releases its records as its capsule goes; ours wait for the
+    # last of the runtime's holders, the exit hook.
+    at_drop = ["peer: probe released"] if peer_made_it(order) else []
+    assert out == at_drop + ["gone", "[1.0, 2.0]", "end"] + ["peer: probe released"] * (4 - len(at_drop))

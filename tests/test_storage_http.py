@@ -5,6 +5,7 @@ import json
 import os
 import random
 import re
+import shutil
 import socket
 import subprocess
 import sys
@@ -179,6 +180,69 @@ def test_open_uri_read_and_redirects(server):
         open_read(server.url("loop"))
     with pytest.raises(QuelboError, match="write"):
         q.RandomAccess_write(store, 0, b"x")
+
+
+def past_the_end(store, offset):
+    with pytest.raises(QuelboError) as err:
+        read_at(store, offset, 1)
+    return str(err.value)
+
+
+# An empty resource, as servers answer a range of it: 416 with "bytes */0", or the whole of it
+# with 200, announcing no bytes (nginx) or sending none before the connection closes.
+@pytest.mark.parametrize("kind", ["files", "noranges", "unsized"])
+def test_an_empty_resource_opens_as_an_empty_store(server, kind, tmp_path):
+    store = open_read(server.url(kind + "/empty.bin"))
+    assert q.RandomAccess_get_size(store) == 0
+    assert q.RandomAccess___read(store, 0, bytearray(10)) == 0
+    (tmp_path / "empty").write_bytes(b"")
+    local = q.RandomAccessFactory_open_uri_read(Uri("file://%s/empty" % tmp_path))
+    for offset in (1, 4096):
+        assert past_the_end(store, offset) == past_the_end(local, offset)
+
+
+@pytest.mark.parametrize("kind", ["noranges", "unsized"])
+@pytest.mark.parametrize("method", ["GET", "HEAD"])  # a HEAD answer has no body, whatever the resource holds
+def test_a_whole_body_is_no_range(server, kind, method):
+    url = server.url(kind + "/small.txt")
+    with pytest.raises(QuelboError) as err:
+        open_read(url, method)
+    assert str(err.value) == "HTTP %s '%s': the server does not answer range requests (status 200)" % (method, url)
+
+
+NGINX = shutil.which("nginx") or next((p for p in ("/usr/sbin/nginx",) if os.access(p, os.X_OK)), None)
+
+
+@pytest.mark.skipif(not NGINX, reason="nginx is not installed")
+def test_nginx_serves_ranges_and_empty_files(server, tmp_path):
+    port = closed_port()
+    for name in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
+        (tmp_path / name).mkdir()
+    conf = tmp_path / "nginx.conf"
+    conf.write_text("""daemon off; master_process off; pid %(d)s/nginx.pid; error_log %(d)s/error.log;
+events {}
+http { access_log off; client_body_temp_path %(d)s/body; proxy_temp_path %(d)s/proxy;
+  fastcgi_temp_path %(d)s/fastcgi; uwsgi_temp_path %(d)s/uwsgi; scgi_temp_path %(d)s/scgi;
+  server { listen 127.0.0.1:%(port)d; root %(root)s; } }
+""" % {"d": tmp_path, "port": port, "root": server.root})
+    proc = subprocess.Popen([NGINX, "-p", str(tmp_path), "-c", str(conf)], stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", port), 0.1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        url = "http://127.0.0.1:%d/" % port
+        empty = open_read(url + "empty.bin")
+        assert q.RandomAccess_get_size(empty) == 0 and q.RandomAccess___read(empty, 0, bytearray(4)) == 0
+        data = (server.root / "data.bin").read_bytes()
+        store = open_read(url + "data.bin")
+        assert q.RandomAccess_get_size(store) == len(data)
+        assert read_at(store, 123_456, 100_000) == data[123_456:223_456]
+    finally:
+        proc.terminate()
+        proc.wait(10)
 
 
 @pytest.mark.parametrize("path,text", [

@@ -91,12 +91,17 @@ PyObject* same_entry(PyObject*, PyObject* name)
     return PyBool_FromLong(seen && same);
 }
 
+PyObject* new_probe(PyObject*, PyObject*)
+{
+    return PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ProbeType));
+}
+
 PyObject* probe(PyObject*, PyObject* name)
 {
     TypeInfo* t = entry_named(name);
     if (!t)
         return nullptr;
-    PyObject* klass = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ProbeType));
+    PyObject* klass = new_probe(nullptr, nullptr);
     if (!klass)
         return nullptr;
     register_record(t, klass);

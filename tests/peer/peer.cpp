@@ -20,6 +20,7 @@
 //   same_entry(name)      whether every module record naming it uses one entry
 //   probe(name)           registers on that entry a record whose class, when
 //                         released, prints "peer: probe released"
+//   new_probe()           such a class, for another module to register
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -233,6 +234,7 @@ PyMethodDef methods[] = {
     {"casts", casts_of, METH_O, nullptr},
     {"same_entry", same_entry, METH_O, nullptr},
     {"probe", probe, METH_O, nullptr},
+    {"new_probe", new_probe, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

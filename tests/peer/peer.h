@@ -79,5 +79,6 @@ PyObject* records(PyObject*, PyObject*);
 PyObject* casts_of(PyObject*, PyObject* name);
 PyObject* same_entry(PyObject*, PyObject* name);
 PyObject* probe(PyObject*, PyObject* name);
+PyObject* new_probe(PyObject*, PyObject*);
 
 } // namespace peer

@@ -13,6 +13,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
+#include "values/chunks.h"
 
 namespace quelbo_cuda {
 
@@ -178,10 +179,7 @@ public:
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { transfer(region, dst, true); }
-    void store(RegionXu64 const& region, const uint8_t* src) override
-    {
-        transfer(region, const_cast<uint8_t*>(src), false);
-    }
+    void store(RegionXu64 const& region, const uint8_t* src) override { transfer(region, src, false); }
 
 private:
     Driver::Plane device(size_t offset) const
@@ -194,7 +192,7 @@ private:
 
     // Moves a checked region between the device and a dense caller buffer:
     // one rectangle of the first two axes per position of the others.
-    void transfer(RegionXu64 const& region, void* buffer, bool toBuffer)
+    void transfer(RegionXu64 const& region, const void* buffer, bool toBuffer)
     {
         const size_t n = region.dimensionCount();
         if (region.elementCount() == 0)
@@ -372,25 +370,24 @@ std::shared_ptr<ImageView> CudaImageFactory::copyInCudaMemory(std::shared_ptr<Im
         copy->fillRows(0, copy->rowCount(), image->bufferReadOnly());
         return copy;
     }
-    // Otherwise through host memory, a band along the last axis at a time.
+    // Otherwise through host memory, a band along the last axis at a time:
+    // the library's chunk walk, with chunks of whole slabs (a band of whole
+    // rows is one device copy) as many as the stage holds.
     const size_t last = shape.size() - 1;
     const size_t rowsPerStep = last == 0 ? 0 : copy->rowCount() / size_t(shape[last]);
     const size_t stepBytes = last == 0 ? image->sampleByteCount() : copy->rowBytes() * rowsPerStep;
     const size_t perStage = std::min<size_t>(std::max<size_t>(1, kStageBytes / stepBytes), size_t(shape[last]));
     std::vector<uint8_t> stage(quelbo::checkedMultiply(stepBytes, perStage, "GPU staging size"));
-    for (uint64_t at = 0; at < shape[last];) {
-        const uint64_t n = std::min<uint64_t>(perStage, shape[last] - at);
-        VectorXu64 origin(shape.size());
-        VectorXu64 size = shape;
-        origin[last] = at;
-        size[last] = n;
-        image->readRegion(RegionXu64(origin, size), stage.data());
+    const RegionXu64 whole(VectorXu64(shape.size()), shape);
+    const uint64_t slabSamples = whole.elementCount() / shape[last];
+    quelbo::detail::forEachChunk(whole, perStage * slabSamples, [&](RegionXu64 const& band, uint64_t) {
+        image->readRegion(band, stage.data());
         if (last == 0)
-            copy->writeRegion(RegionXu64(origin, size), stage.data());
+            copy->writeRegion(band, stage.data());
         else
-            copy->fillRows(size_t(at) * rowsPerStep, size_t(n) * rowsPerStep, stage.data());
-        at += n;
-    }
+            copy->fillRows(size_t(band.origin()[last]) * rowsPerStep, size_t(band.size()[last]) * rowsPerStep,
+                           stage.data());
+    });
     return copy;
 }
 

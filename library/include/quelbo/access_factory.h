@@ -1,3 +1,4 @@
+// The factories of streams and stores: in memory, over files and HTTP, over other accessors.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// ArrayX: n-dimensional arrays of numeric values laid out by an Indexer.
 #pragma once
 #include <cstddef>
 #include <cstdint>

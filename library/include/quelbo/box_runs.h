@@ -1,3 +1,4 @@
+// BoxRuns: the walk over a box of elements between two sides, in whole runs.
 #pragma once
 #include <algorithm>
 #include <cstddef>

@@ -1,3 +1,4 @@
+// BorrowedMemory: memory lent to the library with the keeper that keeps it valid.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Storages of resources and the base of the accessors opened on them.
 #pragma once
 #include <cstdint>
 #include <memory>

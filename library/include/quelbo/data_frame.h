@@ -1,3 +1,4 @@
+// Data frame views: tables of typed, named columns, their cells, units and factory.
 #pragma once
 #include <cstddef>
 #include <cstdint>

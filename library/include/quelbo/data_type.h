@@ -1,3 +1,4 @@
+// Data types of samples and values: their identifiers, kinds and interpretations.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// From native element types to data types and back: the element visitors.
 #pragma once
 #include <cstdint>
 #include <type_traits>

@@ -1,3 +1,4 @@
+// The dependency graph: whether two views share an ancestor, and where views read.
 #pragma once
 #include <cstdint>
 #include <memory>

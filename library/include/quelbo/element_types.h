@@ -1,3 +1,4 @@
+// The list of numeric element types.
 #pragma once
 #include <cstdint>
 

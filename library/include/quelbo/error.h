@@ -1,3 +1,4 @@
+// The errors the library throws, and the checked size arithmetic.
 #pragma once
 #include <exception>
 #include <string>

@@ -1,3 +1,4 @@
+// View extensions: tiling, parallel access and view origin records.
 #pragma once
 #include <atomic>
 #include <cstddef>

@@ -1,3 +1,4 @@
+// FlagSet and the capability enumerations of accessors and views.
 #pragma once
 #include <cstdint>
 #include <type_traits>

@@ -1,3 +1,4 @@
+// Shared objects handed over to a script by address, and taken back once.
 #pragma once
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,4 @@
+// HTTPHeaders: the request header entries of an HTTP operation.
 #pragma once
 #include <cstddef>
 #include <initializer_list>

@@ -1,3 +1,4 @@
+// Image properties: spatial directions and calibration, image information.
 #pragma once
 #include <cstddef>
 #include <cstdint>

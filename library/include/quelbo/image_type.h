@@ -1,3 +1,4 @@
+// Image types: the set of axes of an image, and the named ones.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// ImageView: the base of n-dimensional images and their transfers.
 #pragma once
 #include <cstddef>
 #include <cstdint>

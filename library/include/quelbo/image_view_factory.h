@@ -1,3 +1,4 @@
+// The factory of image views: in memory, over caller memory, stores and files.
 #pragma once
 #include <cstddef>
 #include <memory>

@@ -1,3 +1,4 @@
+// Indexer: where the elements of an n-dimensional array lie in memory.
 #pragma once
 #include <cstddef>
 #include <cstdint>

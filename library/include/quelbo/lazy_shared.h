@@ -1,3 +1,4 @@
+// LazyShared: a shared object made when first asked for.
 #pragma once
 #include <atomic>
 #include <memory>

@@ -1,3 +1,4 @@
+// Level-of-detail views: one image at several resolutions.
 #pragma once
 #include <cstdint>
 #include <memory>

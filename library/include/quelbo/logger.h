@@ -1,3 +1,4 @@
+// The library's log: its level and its messages.
 #pragma once
 #include <cstdint>
 

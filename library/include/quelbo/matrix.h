@@ -1,3 +1,4 @@
+// Square matrices of floating-point elements.
 #pragma once
 #include <array>
 #include <cstddef>

@@ -1,3 +1,4 @@
+// MemoryBlock: the bytes a view shows, and what keeps them alive.
 #pragma once
 #include <cstddef>
 #include <cstdint>

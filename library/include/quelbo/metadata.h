@@ -1,3 +1,4 @@
+// Metadata: typed values, trees of named nodes, their iterators and helpers.
 #pragma once
 #include <cstddef>
 #include <cstdint>

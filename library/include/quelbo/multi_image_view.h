@@ -1,3 +1,4 @@
+// Multi-image views: ordered sets of image views, and their factory.
 #pragma once
 #include <cstddef>
 #include <memory>

@@ -1,3 +1,4 @@
+// Kind tests and conversions of generic views, and the view providers.
 #pragma once
 #include <memory>
 

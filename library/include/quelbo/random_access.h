@@ -1,3 +1,4 @@
+// RandomAccess: byte stores read and written at any offset, and their runs.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -8,13 +9,18 @@
 
 namespace quelbo {
 
-// A run of bytes at an offset of a store and its place in the caller's memory.
+// A run of bytes at an offset of a store and its place in the caller's
+// memory, whose constness says the direction: a read's run (ReadRun) is
+// where the bytes go, a write's (WriteRun) where they come from.
+template <class Byte>
 struct ByteRun
 {
     std::size_t offset;
     std::size_t size;
-    uint8_t* data;
+    Byte* data;
 };
+using ReadRun = ByteRun<uint8_t>;
+using WriteRun = ByteRun<const uint8_t>;
 
 // A sized byte store read and written at any offset. Reading needs READ,
 // writing WRITE, resizing RESIZE (Error otherwise). An offset past the end
@@ -36,8 +42,8 @@ public:
     // Moves the runs in their order as read and write would, and stops after
     // the first one that moves short; returns the bytes moved in all. Stores
     // that move many runs in fewer calls than one each override them.
-    virtual std::size_t readRuns(ByteRun const* runs, std::size_t count);
-    virtual std::size_t writeRuns(ByteRun const* runs, std::size_t count);
+    virtual std::size_t readRuns(ReadRun const* runs, std::size_t count);
+    virtual std::size_t writeRuns(WriteRun const* runs, std::size_t count);
 
     std::string toString() const;
     bool support(RandomAccessCapabilitySet flags) const { return capabilities().has(flags); }

@@ -1,3 +1,4 @@
+// Regions: boxes of integer points, of fixed or dynamic dimension count.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// RegionCopier: a box of elements copied between two strided layouts.
 #pragma once
 #include <cstddef>
 #include <cstdint>

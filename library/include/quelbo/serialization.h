@@ -1,3 +1,4 @@
+// Serialization: values and views encoded into streams and decoded back.
 #pragma once
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,4 @@
+// StreamAccess: sequential byte streams with a cursor.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Homogeneous transform matrices of the plane and of space.
 #pragma once
 #include <string>
 

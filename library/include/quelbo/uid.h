@@ -1,3 +1,4 @@
+// Unique identifiers of the process's objects.
 #pragma once
 #include <cstdint>
 

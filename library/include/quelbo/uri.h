@@ -1,3 +1,4 @@
+// Uri: parsed, checked resource identifiers.
 #pragma once
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,4 @@
+// Vectors of fixed and dynamic size, their element texts and arithmetic.
 #pragma once
 #include <algorithm>
 #include <array>
@@ -47,6 +48,12 @@ std::string format(T const* data, std::size_t size)
     out += "]";
     return out;
 }
+
+// The elements' own storage, from the library's one source of blocks that
+// scale with the data: bytes zero-filled, std::bad_alloc when they cannot be
+// had; released given the same byte count.
+QUELBO_API void* allocateElements(std::size_t bytes);
+QUELBO_API void releaseElements(void* block, std::size_t bytes) noexcept;
 
 [[noreturn]] QUELBO_API void throwIndexOutOfRange(std::size_t index, std::size_t size);
 [[noreturn]] QUELBO_API void throwSizeMismatch(char const* operation, std::size_t left, std::size_t right);
@@ -441,23 +448,20 @@ private:
     bool isInline() const { return m_data == m_array.data(); }
 
     // Storage for size zero-filled elements: m_array when it fits, otherwise
-    // a zeroed heap block (calloc, so that untouched pages stay unbacked).
+    // a block of their own.
     T* allocate(std::size_t size)
     {
         if (size <= m_array.size())
             return m_array.data();
         if (size > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(T))
             throw std::bad_alloc();
-        void* block = std::calloc(size, sizeof(T));
-        if (block == nullptr)
-            throw std::bad_alloc();
-        return static_cast<T*>(block);
+        return static_cast<T*>(vector_detail::allocateElements(size * sizeof(T)));
     }
 
     void release() noexcept
     {
         if (!isInline())
-            std::free(m_data);
+            vector_detail::releaseElements(m_data, m_size * sizeof(T));
         m_data = m_array.data();
         m_size = 0;
     }

@@ -1,3 +1,4 @@
+// The library's version and the check of a version against it.
 #pragma once
 #include <string>
 

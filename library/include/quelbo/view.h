@@ -1,3 +1,4 @@
+// View: the base of every view, with its origin record and extensions.
 #pragma once
 #include <cstddef>
 #include <memory>

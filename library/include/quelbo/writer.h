@@ -1,3 +1,4 @@
+// Writer: the base of objects that write data out.
 #pragma once
 #include <memory>
 #include <string>

@@ -1,3 +1,4 @@
+// The view extensions' casts and texts, and the view origin records.
 #include "quelbo/extension.h"
 
 #include <string>

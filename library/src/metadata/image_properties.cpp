@@ -1,3 +1,4 @@
+// Image properties: directions, calibration, image information, and properties made late.
 #include "quelbo/image_properties.h"
 
 #include <cmath>

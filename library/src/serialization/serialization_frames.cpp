@@ -27,7 +27,7 @@ struct Column
     std::string name;
     DataType type;
     std::string unit;
-    std::vector<uint8_t> bytes;
+    detail::Bytes bytes;
     std::vector<std::string> strings;
 };
 

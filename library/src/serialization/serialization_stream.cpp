@@ -1,3 +1,4 @@
+// The record header, the buffered writer and the checking reader of the byte format.
 #include "serialization/serialization_stream.h"
 
 #include <algorithm>
@@ -189,7 +190,7 @@ void Reader::raw(void* dst, std::size_t size)
         fail("truncated stream: " + std::to_string(size) + " bytes expected, " + std::to_string(got) + " read");
 }
 
-void Reader::grow(std::vector<uint8_t>& out, std::size_t size)
+void Reader::grow(detail::Bytes& out, std::size_t size)
 {
     std::size_t step = kFirstStep;
     while (out.size() < size) {

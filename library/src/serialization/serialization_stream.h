@@ -13,6 +13,7 @@
 #include "quelbo/data_type.h"
 #include "quelbo/error.h"
 #include "quelbo/stream_access.h"
+#include "values/large_block.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the byte format is little-endian, as is this machine");
 
@@ -111,14 +112,14 @@ public:
             raw(alloc(), size);
             return;
         }
-        std::vector<uint8_t> arrived;
+        detail::Bytes arrived;
         grow(arrived, size);
         std::memcpy(alloc(), arrived.data(), size);
     }
 
 private:
     void require(uint64_t size) const;
-    void grow(std::vector<uint8_t>& out, std::size_t size);
+    void grow(detail::Bytes& out, std::size_t size);
 
     StreamAccess& m_stream;
     bool m_known = false;

@@ -2,38 +2,15 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "quelbo/error.h"
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
+#include "values/large_block.h"
 
 namespace quelbo::detail {
-
-// Growable bytes on malloc/realloc: a size the system cannot serve throws
-// std::bad_alloc instead of ending the process; new bytes are zero.
-class Bytes
-{
-public:
-    Bytes() = default;
-    explicit Bytes(std::size_t size) { resize(size); }
-    Bytes(Bytes const&) = delete;
-    Bytes& operator=(Bytes const&) = delete;
-    ~Bytes() { std::free(m_data); }
-
-    uint8_t* data() { return m_data; }
-    const uint8_t* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    void reserve(std::size_t capacity);
-    void resize(std::size_t size);
-
-private:
-    uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-    std::size_t m_capacity = 0;
-};
 
 // Where an accessor belongs: its storage and its resource id there.
 struct Place
@@ -86,13 +63,15 @@ bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
 // it when writing; run offsets are from its start) under one guard, as
 // mappedCopy does each: the count of runs copied whole, fewer when the
 // mapping faulted in the next one.
-std::size_t mappedRuns(uint8_t* mapping, ByteRun const* runs, std::size_t count, bool writing) noexcept;
+template <class Byte>
+std::size_t mappedRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count) noexcept;
 
 // Moves runs between the file fd and memory as RandomAccess::readRuns and
 // writeRuns do, with positioned vectored calls: runs adjacent in the file go
 // in one call, and a read bridges small gaps. On failure returns the bytes
 // moved so far with error set to the errno (0 otherwise).
-std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error);
+template <class Byte>
+std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error);
 
 // Whether runs of `bytes` in all, in `pieces` contiguous in their file, are
 // cheaper copied to or from a mapping of it than moved by positioned calls:
@@ -101,7 +80,8 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
 bool mappingPays(std::size_t bytes, std::size_t pieces);
 
 // Whether run i begins a piece contiguous in the file.
-inline bool beginsPiece(ByteRun const* runs, std::size_t i)
+template <class Byte>
+bool beginsPiece(ByteRun<Byte> const* runs, std::size_t i)
 {
     return i == 0 || runs[i].offset != runs[i - 1].offset + runs[i - 1].size;
 }
@@ -121,7 +101,7 @@ public:
     // faulted (the file shrank meanwhile), none when it does not pay or the
     // file cannot be mapped; `bytes` is set to their bytes. The rest is for
     // positioned reads.
-    std::size_t read(int fd, ByteRun const* runs, std::size_t count, std::size_t& bytes);
+    std::size_t read(int fd, ReadRun const* runs, std::size_t count, std::size_t& bytes);
 
 private:
     uint8_t* m_data = nullptr;
@@ -132,8 +112,8 @@ private:
 // Moves the runs as a store of total bytes that does not grow: those within
 // it whole by move(runs, count), then the part of the next one that is
 // (Error if it starts past the end, as for a single transfer).
-template <class Move>
-std::size_t clampedRuns(ByteRun const* runs, std::size_t count, std::size_t total, Move move)
+template <class Byte, class Move>
+std::size_t clampedRuns(ByteRun<Byte> const* runs, std::size_t count, std::size_t total, Move move)
 {
     std::size_t whole = 0, bytes = 0;
     for (; whole < count; ++whole) {
@@ -144,7 +124,7 @@ std::size_t clampedRuns(ByteRun const* runs, std::size_t count, std::size_t tota
     std::size_t const moved = whole ? move(runs, whole) : 0;
     if (whole == count || moved != bytes)
         return moved;
-    ByteRun part = runs[whole];
+    ByteRun<Byte> part = runs[whole];
     part.size = clampedCount(part.offset, part.size, total);
     return part.size ? moved + move(&part, 1) : moved;
 }
@@ -158,8 +138,8 @@ class PositionedStream
 public:
     virtual ~PositionedStream() = default;
     virtual std::size_t byteSize() = 0;
-    virtual std::size_t readRunsAt(ByteRun const* runs, std::size_t count) = 0;
-    virtual std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) = 0;
+    virtual std::size_t readRunsAt(ReadRun const* runs, std::size_t count) = 0;
+    virtual std::size_t writeRunsAt(WriteRun const* runs, std::size_t count) = 0;
 };
 
 } // namespace quelbo::detail

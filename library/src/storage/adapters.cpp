@@ -83,7 +83,7 @@ public:
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         if (m_positioned) {
-            ByteRun const run{offset, size, dst};
+            ReadRun const run{offset, size, dst};
             return m_positioned->readRunsAt(&run, 1);
         }
         std::size_t n = clampedCount(offset, size, this->size());
@@ -103,7 +103,7 @@ public:
     {
         need(*this, RCap::WRITE, "write");
         if (m_positioned) {
-            ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+            WriteRun const run{offset, size, src};
             return m_positioned->writeRunsAt(&run, 1);
         }
         std::size_t n = clampedCount(offset, size, this->size());
@@ -112,11 +112,11 @@ public:
         m_stream->seek(int64_t(offset), SeekOrigin::BEGIN);
         return m_stream->write(n, src);
     }
-    std::size_t readRuns(ByteRun const* runs, std::size_t count) override
+    std::size_t readRuns(ReadRun const* runs, std::size_t count) override
     {
         return m_positioned ? m_positioned->readRunsAt(runs, count) : RandomAccess::readRuns(runs, count);
     }
-    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override
+    std::size_t writeRuns(WriteRun const* runs, std::size_t count) override
     {
         need(*this, RCap::WRITE, "write");
         return m_positioned ? m_positioned->writeRunsAt(runs, count) : RandomAccess::writeRuns(runs, count);
@@ -186,16 +186,16 @@ public:
         m_pos = detail::seekTarget(m_pos, origin == SeekOrigin::END ? m_store->size() : 0, offset, origin);
     }
     std::size_t byteSize() override { return m_store->size(); }
-    std::size_t readRunsAt(ByteRun const* runs, std::size_t count) override
+    std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {
         need(*this, SCap::READ, "read");
         return m_store->readRuns(runs, count);
     }
-    std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) override
+    std::size_t writeRunsAt(WriteRun const* runs, std::size_t count) override
     {
         need(*this, SCap::WRITE, "write");
         return detail::clampedRuns(runs, count, m_store->size(),
-                                   [this](ByteRun const* r, std::size_t c) { return m_store->writeRuns(r, c); });
+                                   [this](WriteRun const* r, std::size_t c) { return m_store->writeRuns(r, c); });
     }
 
 private:

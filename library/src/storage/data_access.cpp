@@ -1,6 +1,4 @@
 // The accessor bases, their text forms and the shared building blocks.
-#include <cstring>
-#include <new>
 #include <sstream>
 
 #include "storage/access_detail.h"
@@ -60,8 +58,8 @@ std::string StreamAccess::toString() const
 namespace {
 
 // Moves runs one call each, up to the first that moves short.
-template <class Move>
-std::size_t oneByOne(ByteRun const* runs, std::size_t count, Move move)
+template <class Byte, class Move>
+std::size_t oneByOne(ByteRun<Byte> const* runs, std::size_t count, Move move)
 {
     std::size_t moved = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -75,14 +73,14 @@ std::size_t oneByOne(ByteRun const* runs, std::size_t count, Move move)
 
 } // namespace
 
-std::size_t RandomAccess::readRuns(ByteRun const* runs, std::size_t count)
+std::size_t RandomAccess::readRuns(ReadRun const* runs, std::size_t count)
 {
-    return oneByOne(runs, count, [this](ByteRun const& r) { return read(r.offset, r.size, r.data); });
+    return oneByOne(runs, count, [this](ReadRun const& r) { return read(r.offset, r.size, r.data); });
 }
 
-std::size_t RandomAccess::writeRuns(ByteRun const* runs, std::size_t count)
+std::size_t RandomAccess::writeRuns(WriteRun const* runs, std::size_t count)
 {
-    return oneByOne(runs, count, [this](ByteRun const& r) { return write(r.offset, r.size, r.data); });
+    return oneByOne(runs, count, [this](WriteRun const& r) { return write(r.offset, r.size, r.data); });
 }
 
 std::string RandomAccess::toString() const
@@ -98,28 +96,6 @@ std::string RandomAccess::toString() const
 }
 
 namespace detail {
-
-void Bytes::reserve(std::size_t capacity)
-{
-    if (capacity <= m_capacity)
-        return;
-    void* p = std::realloc(m_data, capacity);
-    if (!p)
-        throw std::bad_alloc();
-    m_data = static_cast<uint8_t*>(p);
-    m_capacity = capacity;
-}
-
-void Bytes::resize(std::size_t size)
-{
-    if (size > m_capacity) {
-        std::size_t grown = m_capacity > (SIZE_MAX - m_capacity) ? SIZE_MAX : m_capacity * 2;
-        reserve(size > grown ? size : grown);
-    }
-    if (size > m_size)
-        std::memset(m_data + m_size, 0, size - m_size);
-    m_size = size;
-}
 
 std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, SeekOrigin origin)
 {

@@ -185,7 +185,7 @@ public:
         settle(false);
         return measured("cannot read file");
     }
-    std::size_t readRunsAt(ByteRun const* runs, std::size_t count) override
+    std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {
         need(SCap::READ, "read");
         settle(false);
@@ -193,7 +193,7 @@ public:
         // lay within the file), the rest read by positioned calls.
         std::size_t done = 0;
         std::size_t const mapped = m_caps.has(SCap::SEEK) ? m_mapping.read(::fileno(m_file), runs, count, done) : 0;
-        std::size_t const moved = done + onFile(runs + mapped, count - mapped, true, "cannot read file");
+        std::size_t const moved = done + onFile(runs + mapped, count - mapped, "cannot read file");
         // A read stops at the end; one starting past it is refused (the
         // size is measured again only then).
         for (std::size_t i = mapped; i < count; ++i) {
@@ -207,7 +207,7 @@ public:
         }
         return moved;
     }
-    std::size_t writeRunsAt(ByteRun const* runs, std::size_t count) override
+    std::size_t writeRunsAt(WriteRun const* runs, std::size_t count) override
     {
         need(SCap::WRITE, "write");
         settle(true);
@@ -216,8 +216,8 @@ public:
             end = std::max(end, runs[i].offset + runs[i].size);
         if (end > m_knownSize)
             measured("cannot write file");
-        return detail::clampedRuns(runs, count, m_knownSize, [this](ByteRun const* r, std::size_t c) {
-            return onFile(r, c, false, "cannot write file");
+        return detail::clampedRuns(runs, count, m_knownSize, [this](WriteRun const* r, std::size_t c) {
+            return onFile(r, c, "cannot write file");
         });
     }
 
@@ -247,10 +247,11 @@ private:
         if (m_last == Last::write || writing)
             m_last = Last::none;
     }
-    std::size_t onFile(ByteRun const* runs, std::size_t count, bool reading, char const* failure)
+    template <class Byte>
+    std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure)
     {
         int error = 0;
-        std::size_t const moved = detail::fileRuns(::fileno(m_file), runs, count, reading, error);
+        std::size_t const moved = detail::fileRuns(::fileno(m_file), runs, count, error);
         if (error) {
             m_failed = true;
             fileError(failure, m_path, error);

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "storage/access_detail.h"
@@ -67,6 +68,13 @@ ssize_t moveAll(int fd, std::vector<iovec>& pieces, std::size_t offset, std::siz
     return ssize_t(done);
 }
 
+// A piece of a vectored call: iovec has one pointer type for both directions
+// (pwritev only reads the bytes).
+iovec piece(void const* data, std::size_t size)
+{
+    return {const_cast<void*>(data), size};
+}
+
 // The thread's scratch for tiles and bridged gaps, kept from call to call
 // (neither needs its bytes cleared).
 uint8_t* scratch()
@@ -88,7 +96,7 @@ ReadMapping::~ReadMapping()
         ::munmap(m_data, m_size);
 }
 
-std::size_t ReadMapping::read(int fd, ByteRun const* runs, std::size_t count, std::size_t& bytes)
+std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, std::size_t& bytes)
 {
     bytes = 0;
     // The size now: a mapping reads zeros, not a fault, past the end of a
@@ -99,7 +107,7 @@ std::size_t ReadMapping::read(int fd, ByteRun const* runs, std::size_t count, st
     std::size_t const size = std::size_t(st.st_size);
     std::size_t within = 0, inside = 0, pieces = 0;
     for (; within < count; ++within) {
-        ByteRun const& r = runs[within];
+        ReadRun const& r = runs[within];
         if (r.offset > size || r.size > size - r.offset)
             break;
         inside += r.size;
@@ -118,7 +126,7 @@ std::size_t ReadMapping::read(int fd, ByteRun const* runs, std::size_t count, st
         if (m_refused)
             return 0;
     }
-    std::size_t const copied = mappedRuns(m_data, runs, within, false);
+    std::size_t const copied = mappedRuns(m_data, runs, within);
     if (copied == within)
         bytes = inside;
     else
@@ -127,8 +135,10 @@ std::size_t ReadMapping::read(int fd, ByteRun const* runs, std::size_t count, st
     return copied;
 }
 
-std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool reading, int& error)
+template <class Byte>
+std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error)
 {
+    constexpr bool reading = !std::is_const_v<Byte>;
     error = 0;
     std::vector<iovec> pieces;
     std::size_t moved = 0;
@@ -137,10 +147,11 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
     // out of a tile read at base when there is one); false at a short one.
     auto account = [&](std::size_t j, std::size_t reached, uint8_t const* tileAt, std::size_t base) {
         for (; i < j; ++i) {
-            ByteRun const& r = runs[i];
+            ByteRun<Byte> const& r = runs[i];
             std::size_t const got = reached > r.offset ? std::min(r.size, reached - r.offset) : 0;
-            if (tileAt && got)
-                std::memcpy(r.data, tileAt + (r.offset - base), got);
+            if constexpr (reading)
+                if (tileAt && got)
+                    std::memcpy(r.data, tileAt + (r.offset - base), got);
             moved += got;
             if (got != r.size)
                 return false;
@@ -155,7 +166,7 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
         if (reading && runs[i].size < kShortRun) {
             // Short runs close together: the span they lie in, a tile at most.
             for (; j < count && runs[j].size < kShortRun; ++j) {
-                ByteRun const& r = runs[j];
+                ByteRun<Byte> const& r = runs[j];
                 if (r.offset < end || r.offset - end > kBridgedGap || r.offset + r.size - offset > kTile)
                     break;
                 end = r.offset + r.size;
@@ -176,14 +187,14 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
             end = offset;
         }
         for (; j < count && pieces.size() < kPieces; ++j) {
-            ByteRun const& r = runs[j];
+            ByteRun<Byte> const& r = runs[j];
             if (r.offset != end) {
                 if (!reading || r.offset < end || r.offset - end > kBridgedGap || pieces.size() + 2 > kPieces)
                     break;
                 pieces.push_back({scratch(), r.offset - end});
                 end = r.offset;
             }
-            pieces.push_back({r.data, r.size});
+            pieces.push_back(piece(r.data, r.size));
             end += r.size;
         }
         ssize_t const done = moveAll(fd, pieces, offset, end - offset, reading);
@@ -196,5 +207,7 @@ std::size_t fileRuns(int fd, ByteRun const* runs, std::size_t count, bool readin
     }
     return moved;
 }
+template std::size_t fileRuns(int, ReadRun const*, std::size_t, int&);
+template std::size_t fileRuns(int, WriteRun const*, std::size_t, int&);
 
 } // namespace quelbo::detail

@@ -18,6 +18,7 @@
 #include "quelbo/random_access.h"
 #include "quelbo/uri.h"
 #include "storage/access_detail.h"
+#include "storage/process.h"
 
 namespace quelbo::detail {
 
@@ -27,9 +28,6 @@ void checkRequestText(std::string const& text, char const* what);
 // A text a peer sent, as a message may quote it: printable ASCII only, cut
 // short when long.
 std::string shownText(std::string const& text);
-
-// The process running now (kept up to date across forks).
-pid_t currentProcess();
 
 // "bytes first-last/total" ("*" for an unknown total, "*/total" for an
 // unsatisfiable range).

@@ -2,37 +2,14 @@
 // fork's child that uses a client parts it from the inherited connections
 // and connects anew.
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <new>
 
 #include "storage/http_client.h"
 
 namespace quelbo::detail {
-
-namespace {
-
-// The process running now, kept up to date across forks.
-std::atomic<pid_t> g_process{0};
-
-void noteProcess()
-{
-    g_process.store(::getpid(), std::memory_order_relaxed);
-}
-
-} // namespace
-
-pid_t currentProcess()
-{
-    static bool const watched = [] {
-        noteProcess();
-        return ::pthread_atfork(nullptr, nullptr, &noteProcess) == 0;
-    }();
-    return watched ? g_process.load(std::memory_order_relaxed) : ::getpid();
-}
 
 // Frees the handles; in another process than the connections' owner, they
 // are first parted from the connections (or, when that fails, left as they

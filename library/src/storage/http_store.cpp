@@ -215,7 +215,7 @@ private:
         CURLcode res = m_http.result();
         ContentRange cr;
         cr.parse(m_http.contentRange());
-        if (m_probe && status == 416 && cr.present && !cr.satisfied && cr.totalKnown && cr.total == 0) {
+        if (m_probe && emptyAnswer(status, res, cr)) {
             m_size = m_end = m_at = 0; // an empty resource
             return;
         }
@@ -236,6 +236,22 @@ private:
             m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' does not match the range " + m_asked);
         if (m_at != m_end)
             m_http.fail("body shorter than announced");
+    }
+
+    // Whether an answer to the first request says the resource is empty: no
+    // range of it can be satisfied (416 with a total of 0), or it came whole
+    // and was nothing (200 announcing no bytes, or sending none at all).
+    bool emptyAnswer(long status, CURLcode res, ContentRange const& cr) const
+    {
+        if (status == 416)
+            return cr.present && !cr.satisfied && cr.totalKnown && cr.total == 0;
+        if (status != 200 || res != CURLE_OK || m_refused || m_overflow || m_at != m_first)
+            return false;
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(m_http.curl(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+            announced = -1;
+        // a HEAD answer carries no body whatever the resource holds
+        return announced == 0 || (announced < 0 && m_http.method() != "HEAD");
     }
 
     // Whether the response head answers the range asked for; the first

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
+#include <type_traits>
 
 #include "storage/access_detail.h"
 
@@ -86,18 +87,25 @@ bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
     return guarded([&] { std::memmove(dst, src, size); });
 }
 
-std::size_t mappedRuns(uint8_t* mapping, ByteRun const* runs, std::size_t count, bool writing) noexcept
+template <class Byte>
+std::size_t mappedRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count) noexcept
 {
     // Counted in memory: the count must survive the jump out of a fault.
     volatile std::size_t done = 0;
     guarded([&] {
         for (std::size_t i = 0; i < count; done = ++i) {
-            ByteRun const& r = runs[i];
-            if (r.size)
-                std::memmove(writing ? mapping + r.offset : r.data, writing ? r.data : mapping + r.offset, r.size);
+            ByteRun<Byte> const& r = runs[i];
+            if (!r.size)
+                continue;
+            if constexpr (std::is_const_v<Byte>)
+                std::memmove(mapping + r.offset, r.data, r.size);
+            else
+                std::memmove(r.data, mapping + r.offset, r.size);
         }
     });
     return done;
 }
+template std::size_t mappedRuns(uint8_t*, ReadRun const*, std::size_t) noexcept;
+template std::size_t mappedRuns(uint8_t*, WriteRun const*, std::size_t) noexcept;
 
 } // namespace quelbo::detail

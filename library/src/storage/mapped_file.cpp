@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -70,20 +71,20 @@ public:
     std::size_t size() const override { return m_size; }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
-        ByteRun const run{offset, size, dst};
+        ReadRun const run{offset, size, dst};
         return readRuns(&run, 1);
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
-        ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
+        WriteRun const run{offset, size, src};
         return writeRuns(&run, 1);
     }
-    std::size_t readRuns(ByteRun const* runs, std::size_t count) override { return copyRuns(runs, count, false); }
-    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override
+    std::size_t readRuns(ReadRun const* runs, std::size_t count) override { return copyRuns(runs, count); }
+    std::size_t writeRuns(WriteRun const* runs, std::size_t count) override
     {
         if (!m_caps.has(RCap::WRITE))
             detail::missingCapability("mapped file", "write");
-        return copyRuns(runs, count, true);
+        return copyRuns(runs, count);
     }
     void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
     uint8_t* data() override { return m_data; }
@@ -91,16 +92,18 @@ public:
 private:
     // The runs within the file copied under one guard (the pages written
     // reserved first), then the part of the next one that is.
-    std::size_t copyRuns(ByteRun const* runs, std::size_t count, bool writing)
+    template <class Byte>
+    std::size_t copyRuns(ByteRun<Byte> const* runs, std::size_t count)
     {
-        return detail::clampedRuns(runs, count, m_size, [&](ByteRun const* r, std::size_t c) {
+        constexpr bool writing = std::is_const_v<Byte>;
+        return detail::clampedRuns(runs, count, m_size, [&](ByteRun<Byte> const* r, std::size_t c) {
             std::size_t bytes = 0;
             for (std::size_t i = 0; i < c; ++i) {
                 if (writing && r[i].size)
                     reserve(r[i].offset, r[i].size);
                 bytes += r[i].size;
             }
-            std::size_t const copied = detail::mappedRuns(m_data, r, c, writing);
+            std::size_t const copied = detail::mappedRuns(m_data, r, c);
             if (copied != c)
                 lost(writing, r[copied].offset, r[copied].size);
             return bytes;

@@ -18,9 +18,11 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <type_traits>
 #include <vector>
 
 #include "storage/access_detail.h"
+#include "storage/process.h"
 
 namespace quelbo {
 
@@ -57,7 +59,7 @@ private:
     void removeAll()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        pid_t const self = ::getpid();
+        pid_t const self = detail::currentProcess();
         for (auto const& [path, maker] : m_paths)
             if (maker == self)
                 ::unlink(path.c_str());
@@ -102,7 +104,7 @@ public:
     {
         unmap();
         ::close(m_fd);
-        if (::getpid() == m_maker)
+        if (detail::currentProcess() == m_maker)
             ::unlink(m_path.c_str());
         LiveFiles::instance().remove(m_path);
     }
@@ -116,16 +118,16 @@ public:
     std::size_t size() const override { return m_size; }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
-        ByteRun const run{offset, size, dst};
-        return transfer(&run, 1, true);
+        ReadRun const run{offset, size, dst};
+        return transfer(&run, 1);
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
-        ByteRun const run{offset, size, const_cast<uint8_t*>(src)};
-        return transfer(&run, 1, false);
+        WriteRun const run{offset, size, src};
+        return transfer(&run, 1);
     }
-    std::size_t readRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, true); }
-    std::size_t writeRuns(ByteRun const* runs, std::size_t count) override { return transfer(runs, count, false); }
+    std::size_t readRuns(ReadRun const* runs, std::size_t count) override { return transfer(runs, count); }
+    std::size_t writeRuns(WriteRun const* runs, std::size_t count) override { return transfer(runs, count); }
     void resize(std::size_t newSize) override
     {
         std::lock_guard<std::shared_mutex> alone(m_resizing);
@@ -164,9 +166,11 @@ private:
     static constexpr std::size_t kPiece = std::size_t(1) << 20;
 
     // Whether every piece the runs reach was written before; marks them
-    // written when `writing`.
-    bool reachesWritten(ByteRun const* runs, std::size_t count, bool writing)
+    // written when they are a write's.
+    template <class Byte>
+    bool reachesWritten(ByteRun<Byte> const* runs, std::size_t count)
     {
+        constexpr bool writing = std::is_const_v<Byte>;
         bool all = true;
         for (std::size_t i = 0; i < count; ++i) {
             if (!runs[i].size)
@@ -189,8 +193,10 @@ private:
     }
 
     // Every run whole, or Error.
-    std::size_t transfer(ByteRun const* runs, std::size_t count, bool reading)
+    template <class Byte>
+    std::size_t transfer(ByteRun<Byte> const* runs, std::size_t count)
     {
+        constexpr bool reading = !std::is_const_v<Byte>;
         // A resize waits for the transfers under way, and they for it.
         std::shared_lock<std::shared_mutex> shared(m_resizing);
         std::size_t total = 0, pieces = 0;
@@ -202,10 +208,10 @@ private:
             total += size;
             pieces += detail::beginsPiece(runs, i);
         }
-        bool const written = reachesWritten(runs, count, !reading);
+        bool const written = reachesWritten(runs, count);
         if (m_mapping && (written || detail::mappingPays(total, pieces))) {
             // Guarded: the file shrunk from outside fails the transfer.
-            std::size_t const copied = detail::mappedRuns(m_mapping, runs, count, !reading);
+            std::size_t const copied = detail::mappedRuns(m_mapping, runs, count);
             if (copied != count) {
                 struct stat st;
                 bool const shrank = ::fstat(m_fd, &st) == 0 && std::size_t(st.st_size) < m_size;
@@ -215,7 +221,7 @@ private:
             return total;
         }
         int error = 0;
-        std::size_t const moved = detail::fileRuns(m_fd, runs, count, reading, error);
+        std::size_t const moved = detail::fileRuns(m_fd, runs, count, error);
         if (moved != total) {
             errno = error ? error : EIO;
             fail(reading ? "read" : "write");
@@ -224,7 +230,7 @@ private:
     }
 
     int m_fd = -1;
-    pid_t const m_maker = ::getpid(); // the process that made the file, and removes it
+    pid_t const m_maker = detail::currentProcess(); // the process that made the file, and removes it
     std::string m_path;
     std::size_t m_size = 0;
     uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped

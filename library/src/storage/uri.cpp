@@ -1,3 +1,4 @@
+// Uri: parsing, checking and percent-encoding of resource identifiers.
 #include "quelbo/uri.h"
 
 #include <algorithm>

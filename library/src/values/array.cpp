@@ -1,3 +1,4 @@
+// ArrayX: element storage, access, reshapes and copies between layouts.
 #include "quelbo/array.h"
 
 #include <cstdlib>
@@ -27,13 +28,7 @@ using Block = std::shared_ptr<unsigned char>;
 // zero-filled, or (`filled` by the caller, every byte) left as it comes.
 Block allocate(std::size_t bytes, bool filled = false)
 {
-    if (bytes >= detail::kLargeBlock)
-        return detail::allocateLargeBlock(bytes);
-    std::size_t const size = bytes == 0 ? 1 : bytes;
-    void* p = filled ? std::malloc(size) : std::calloc(size, 1);
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return Block(static_cast<unsigned char*>(p), [](unsigned char* q) { std::free(q); });
+    return detail::sharedBlock(bytes, filled);
 }
 
 bool isOrder(Indexer const& indexer, bool lastFastest)

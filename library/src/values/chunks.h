@@ -1,7 +1,8 @@
 // Bounded chunks of a region, and the dense layout of a box in an order of
-// its dimensions (private to the library). Every transfer that passes a
-// region through a scratch, or cuts it to bound what one call moves, walks
-// it with forEachChunk; the runs inside a chunk are BoxRuns' walk.
+// its dimensions (private to the library and its GPU companion). Every
+// transfer that passes a region through a scratch, or cuts it to bound what
+// one call moves, walks it with forEachChunk; the runs inside a chunk are
+// BoxRuns' walk.
 #pragma once
 #include <algorithm>
 #include <cstddef>

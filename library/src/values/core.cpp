@@ -1,3 +1,4 @@
+// The log, the version and the unique identifiers.
 #include <cstdio>
 #include <mutex>
 #include <random>

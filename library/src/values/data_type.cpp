@@ -1,3 +1,4 @@
+// DataType: identifiers, names, texts and value ranges of data types.
 #include "quelbo/data_type.h"
 
 #include <limits>

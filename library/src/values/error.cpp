@@ -1,3 +1,4 @@
+// The errors and the checked size arithmetic.
 #include "quelbo/error.h"
 
 namespace quelbo {

@@ -1,3 +1,4 @@
+// ImageType: the axes of an image, by dimension and by position.
 #include "quelbo/image_type.h"
 
 #include "quelbo/error.h"

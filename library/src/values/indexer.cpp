@@ -1,3 +1,4 @@
+// Indexer: shapes, layouts, strides and offsets of arrays in memory.
 #include "quelbo/indexer.h"
 
 #include <string>

@@ -1,34 +1,214 @@
+// Large zero-filled blocks, mapped and aligned for huge pages.
 #include "values/large_block.h"
 
-#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace quelbo::detail {
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-}
 
-std::shared_ptr<unsigned char> allocateLargeBlock(std::size_t bytes)
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t roundUp(std::size_t bytes, std::size_t unit)
 {
     if (bytes > std::numeric_limits<std::size_t>::max() - 2 * kHugePage)
         throw std::bad_alloc();
-    const std::size_t length = bytes + kHugePage;
-    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return (bytes + unit - 1) / unit * unit;
+}
+
+// The length of the mapping that holds bytes: whole huge pages.
+std::size_t mappedLength(std::size_t bytes)
+{
+    return roundUp(bytes, kHugePage);
+}
+
+std::size_t pageSize()
+{
+    static const std::size_t size = std::size_t(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+// A new mapping of length bytes (whole huge pages) at an address aligned to
+// a huge page: readable, writable and advised to use huge pages, or a
+// placeholder that only holds the addresses.
+uint8_t* mapAligned(std::size_t length, bool placeholder)
+{
+    int const prot = placeholder ? PROT_NONE : PROT_READ | PROT_WRITE;
+    int const flags = MAP_PRIVATE | MAP_ANONYMOUS | (placeholder ? MAP_NORESERVE : 0);
+    void* p = mmap(nullptr, length + kHugePage, prot, flags, -1, 0);
     if (p == MAP_FAILED)
         throw std::bad_alloc();
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-    auto* elements = reinterpret_cast<unsigned char*>(start);
-    madvise(elements, bytes, MADV_HUGEPAGE); // advice only: failure changes nothing
-    try {
-        return std::shared_ptr<unsigned char>(elements, [p, length](unsigned char*) { munmap(p, length); });
-    } catch (...) {
-        munmap(p, length);
-        throw;
+    auto* const first = static_cast<uint8_t*>(p);
+    auto* const start = reinterpret_cast<uint8_t*>((reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) &
+                                                   ~std::uintptr_t(kHugePage - 1));
+    std::size_t const head = std::size_t(start - first);
+    if (head)
+        munmap(first, head);
+    munmap(start + length, kHugePage - head);
+    if (!placeholder)
+        madvise(start, length, MADV_HUGEPAGE); // advice only: failure changes nothing
+    return start;
+}
+
+// The mapping of `from` bytes at block grown to `to` bytes (both whole huge
+// pages), its pages kept: in place when the addresses after it are free,
+// else moved whole to new aligned addresses. std::bad_alloc leaves it as it
+// was.
+uint8_t* growMapping(uint8_t* block, std::size_t from, std::size_t to)
+{
+    if (mremap(block, from, to, 0) != MAP_FAILED) {
+        madvise(block, to, MADV_HUGEPAGE);
+        return block;
     }
+    uint8_t* const target = mapAligned(to, true);
+    void* moved = mremap(block, from, to, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+        munmap(target, to);
+        throw std::bad_alloc();
+    }
+    madvise(moved, to, MADV_HUGEPAGE);
+    return static_cast<uint8_t*>(moved);
+}
+
+} // namespace
+
+void* allocateBlock(std::size_t bytes, bool filled, std::size_t alignment)
+{
+    if (bytes >= kLargeBlock)
+        return mapAligned(mappedLength(bytes), false);
+    std::size_t const size = std::max<std::size_t>(bytes, 1);
+    void* p;
+    if (alignment <= alignof(std::max_align_t)) {
+        p = filled ? std::malloc(size) : std::calloc(size, 1);
+    } else {
+        std::size_t const rounded = roundUp(size, alignment); // aligned_alloc wants a multiple
+        p = std::aligned_alloc(alignment, rounded);
+        if (p && !filled)
+            std::memset(p, 0, rounded);
+    }
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+void releaseBlock(void* block, std::size_t bytes) noexcept
+{
+    if (bytes >= kLargeBlock)
+        munmap(block, mappedLength(bytes));
+    else
+        std::free(block);
+}
+
+std::shared_ptr<unsigned char> sharedBlock(std::size_t bytes, bool filled)
+{
+    // Should the count fail to be made, the pointer's constructor releases the block.
+    auto* block = static_cast<unsigned char*>(allocateBlock(bytes, filled));
+    return std::shared_ptr<unsigned char>(block, [bytes](unsigned char* p) { releaseBlock(p, bytes); });
+}
+
+// ------------------------------------------------------------------ Bytes
+
+Bytes::~Bytes()
+{
+    if (mapped())
+        munmap(m_data, m_capacity);
+    else
+        std::free(m_data);
+}
+
+void Bytes::swap(Bytes& other) noexcept
+{
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+    std::swap(m_capacity, other.m_capacity);
+}
+
+void Bytes::reserve(std::size_t capacity)
+{
+    if (capacity <= m_capacity)
+        return;
+    if (capacity < kLargeBlock) {
+        void* p = std::realloc(m_data, capacity);
+        if (!p)
+            throw std::bad_alloc();
+        m_data = static_cast<uint8_t*>(p);
+        m_capacity = capacity;
+        return;
+    }
+    std::size_t const length = mappedLength(capacity);
+    if (mapped()) {
+        m_data = growMapping(m_data, m_capacity, length);
+    } else {
+        uint8_t* const block = mapAligned(length, false);
+        if (m_size)
+            std::memcpy(block, m_data, m_size);
+        std::free(m_data);
+        m_data = block;
+    }
+    m_capacity = length;
+}
+
+void Bytes::resize(std::size_t size)
+{
+    if (size > m_capacity) {
+        std::size_t const doubled = m_capacity > std::numeric_limits<std::size_t>::max() / 2
+                                        ? std::numeric_limits<std::size_t>::max()
+                                        : m_capacity * 2;
+        if (doubled <= size) {
+            reserve(size);
+        } else {
+            try {
+                reserve(doubled);
+            } catch (std::bad_alloc const&) {
+                reserve(size); // room for the size asked, when the usual step is too much
+            }
+        }
+    }
+    if (size > m_size && !mapped()) {
+        std::memset(m_data + m_size, 0, size - m_size);
+    } else if (size < m_size && mapped()) {
+        // Whole huge pages past the new size are unmapped; the rest of the
+        // bytes past it are zeroed, whole pages by giving them back.
+        std::size_t const keep = std::max(mappedLength(size), kLargeBlock);
+        if (keep < m_capacity && munmap(m_data + keep, m_capacity - keep) == 0)
+            m_capacity = keep;
+        std::size_t const end = std::min(m_size, m_capacity);
+        std::size_t const page = std::min(roundUp(size, pageSize()), end);
+        std::memset(m_data + size, 0, page - size);
+        if (page < end && madvise(m_data + page, end - page, MADV_DONTNEED) != 0)
+            std::memset(m_data + page, 0, end - page);
+    }
+    m_size = size;
+}
+
+void Bytes::insert(std::size_t offset, std::size_t count)
+{
+    if (count > std::numeric_limits<std::size_t>::max() - m_size)
+        throw std::bad_alloc();
+    if (!count)
+        return;
+    std::size_t const tail = m_size - offset;
+    resize(m_size + count);
+    if (tail)
+        std::memmove(m_data + offset + count, m_data + offset, tail);
+    std::memset(m_data + offset, 0, count);
+}
+
+void Bytes::erase(std::size_t offset, std::size_t count)
+{
+    if (!count)
+        return;
+    if (std::size_t const tail = m_size - offset - count)
+        std::memmove(m_data + offset, m_data + offset + count, tail);
+    resize(m_size - count);
 }
 
 } // namespace quelbo::detail

@@ -1,3 +1,4 @@
+// Matrix: products, inverses, transposes and texts of square matrices.
 #include "quelbo/matrix.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The failures of region checks, worded once.
 #include "quelbo/region.h"
 
 namespace quelbo {

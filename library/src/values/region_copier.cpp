@@ -1,3 +1,4 @@
+// RegionCopier: the checks of a box copy, then its runs.
 #include "quelbo/region_copier.h"
 
 #include <algorithm>

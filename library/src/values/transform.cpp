@@ -1,3 +1,4 @@
+// Translations, rotations and scalings of the plane and of space.
 #include "quelbo/transform.h"
 
 #include <cmath>

@@ -1,6 +1,9 @@
+// Vector element texts and the failures of vector operations.
 #include "quelbo/vector.h"
 
 #include <charconv>
+
+#include "values/large_block.h"
 
 namespace quelbo {
 namespace vector_detail {
@@ -35,6 +38,16 @@ void appendElement(std::string& out, float value)
 void appendElement(std::string& out, double value)
 {
     appendChars(out, value);
+}
+
+void* allocateElements(std::size_t bytes)
+{
+    return detail::allocateBlock(bytes);
+}
+
+void releaseElements(void* block, std::size_t bytes) noexcept
+{
+    detail::releaseBlock(block, bytes);
 }
 
 void throwIndexOutOfRange(std::size_t index, std::size_t size)

@@ -1,3 +1,4 @@
+// The Writer base.
 #include "quelbo/writer.h"
 
 namespace quelbo {

@@ -1,3 +1,4 @@
+// Data frames in memory, the DataFrameView base and the data frame factory.
 #include "quelbo/data_frame.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "values/large_block.h"
 #include "views/view_parts.h"
 
 namespace quelbo {
@@ -105,7 +107,7 @@ public:
             if (c.text)
                 c.strings.insert(c.strings.begin() + ptrdiff_t(offset), count, std::string());
             else
-                c.bytes.insert(c.bytes.begin() + ptrdiff_t(offset * c.cell), count * c.cell, uint8_t(0));
+                c.bytes.insert(offset * c.cell, count * c.cell);
         }
         m_shape[1] = rows;
     }
@@ -124,8 +126,7 @@ public:
             if (c.text)
                 c.strings.erase(c.strings.begin() + ptrdiff_t(offset), c.strings.begin() + ptrdiff_t(offset + count));
             else
-                c.bytes.erase(c.bytes.begin() + ptrdiff_t(offset * c.cell),
-                              c.bytes.begin() + ptrdiff_t((offset + count) * c.cell));
+                c.bytes.erase(offset * c.cell, count * c.cell);
         }
         m_shape[1] -= count;
     }
@@ -157,7 +158,7 @@ private:
         std::string unit;
         bool text = false;
         size_t cell = 0;
-        std::vector<uint8_t> bytes;
+        detail::Bytes bytes;
         std::vector<std::string> strings;
     };
 

@@ -1,3 +1,4 @@
+// The dependency graph: ancestries of views, and the records of stores and foreign memory.
 #include "quelbo/dependency_graph.h"
 
 #include <algorithm>

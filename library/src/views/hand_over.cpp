@@ -1,3 +1,4 @@
+// The holders handed over to scripts, each taken back once.
 #include "quelbo/hand_over.h"
 
 #include <mutex>

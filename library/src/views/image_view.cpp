@@ -1,3 +1,4 @@
+// The ImageView base: its defaults, and the checks of every read and write.
 #include "quelbo/image_view.h"
 
 #include <string>

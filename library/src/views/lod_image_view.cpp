@@ -1,3 +1,4 @@
+// Level-of-detail views, and the one made of one view per level.
 #include "quelbo/lod_image_view.h"
 
 #include <utility>

@@ -1,8 +1,6 @@
+// Memory blocks: owned, aligned and zeroed, or borrowed with a keeper.
 #include "quelbo/memory_block.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <new>
 #include <utility>
 
 #include "values/large_block.h"
@@ -19,24 +17,11 @@ MemoryBlock::MemoryBlock(Key, uint8_t* data, size_t size, bool owned, std::share
 
 std::shared_ptr<MemoryBlock> MemoryBlock::allocate(size_t size)
 {
-    // Large blocks come zeroed from their own mapping, which the block keeps.
-    if (size >= detail::kLargeBlock) {
-        std::shared_ptr<unsigned char> mapping = detail::allocateLargeBlock(size);
-        unsigned char* data = mapping.get();
-        return std::make_shared<MemoryBlock>(Key(), data, size, false, std::move(mapping));
-    }
-    // aligned_alloc wants a multiple of the alignment
-    const size_t rounded = size > ~size_t(0) - kAlignment ? 0 : (size + kAlignment - 1) / kAlignment * kAlignment;
-    if (size != 0 && rounded == 0)
-        throw std::bad_alloc();
-    void* p = std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
-    if (!p)
-        throw std::bad_alloc();
-    std::memset(p, 0, rounded == 0 ? kAlignment : rounded);
+    void* p = detail::allocateBlock(size, false, kAlignment);
     try {
         return std::make_shared<MemoryBlock>(Key(), static_cast<uint8_t*>(p), size, true, nullptr);
     } catch (...) {
-        std::free(p);
+        detail::releaseBlock(p, size);
         throw;
     }
 }
@@ -49,7 +34,7 @@ std::shared_ptr<MemoryBlock> MemoryBlock::borrow(void* data, size_t size, std::s
 MemoryBlock::~MemoryBlock()
 {
     if (m_owned)
-        std::free(m_data);
+        detail::releaseBlock(m_data, m_size);
 }
 
 bool MemoryBlock::contains(const void* first, size_t count) const

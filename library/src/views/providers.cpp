@@ -1,3 +1,4 @@
+// The view providers: read-only and write-only views, kind conversions and extension casts.
 #include "quelbo/providers.h"
 
 #include <string>

@@ -1,6 +1,8 @@
+// Image views over stores: raw images in a store or a temporary file, their tiling, and copies on disk.
 #include "quelbo/image_view_factory.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "quelbo/array.h"
@@ -55,8 +57,8 @@ public:
 
     static size_t bytesOf(VectorXu64 const& shape, DataType type) { return regionBytes(shape, type.byteCount()); }
 
-    void read(RegionXu64 const& region, uint8_t* dst) { move(region, dst, true); }
-    void write(RegionXu64 const& region, const uint8_t* src) { move(region, const_cast<uint8_t*>(src), false); }
+    void read(RegionXu64 const& region, uint8_t* dst) { move(region, dst); }
+    void write(RegionXu64 const& region, const uint8_t* src) { move(region, src); }
 
 private:
     static size_t regionBytes(VectorXu64 const& size, size_t unit)
@@ -71,15 +73,17 @@ private:
     static constexpr size_t kRunBatch = 4096;
 
     // Moves the region between the store and a dense buffer in the default
-    // layout: straight for FORTRAN; for C through a scratch in the store's
-    // order, a bounded chunk at a time.
-    void move(RegionXu64 const& region, uint8_t* dense, bool reading)
+    // layout (read into when it is mutable): straight for FORTRAN; for C
+    // through a scratch in the store's order, a bounded chunk at a time.
+    template <class Byte>
+    void move(RegionXu64 const& region, Byte* dense)
     {
+        constexpr bool reading = !std::is_const_v<Byte>;
         if (region.isEmpty())
             return;
         size_t const n = m_shape.size();
         if (m_layout != MemoryLayout::C || n < 2)
-            return moveRuns(region, dense, reading);
+            return moveRuns(region, dense);
         size_t const unit = m_type.byteCount();
         detail::Scratch ordered;
         Indexer const whole(region.size(), m_type);
@@ -90,17 +94,18 @@ private:
                 at.data()[d] = chunk.origin().data()[d] - region.origin().data()[d];
             ordered.resize(chunk.elementCount() * unit);
             Indexer const storeOrder(chunk.size(), m_type, m_order);
-            if (!reading)
+            if constexpr (!reading)
                 RegionCopier(whole, storeOrder, at, zero, chunk.size(), m_type).copy(dense, ordered.data());
-            moveRuns(chunk, ordered.data(), reading);
-            if (reading)
+            moveRuns<Byte>(chunk, ordered.data());
+            if constexpr (reading)
                 RegionCopier(storeOrder, whole, zero, at, chunk.size(), m_type).copy(ordered.data(), dense);
         });
     }
 
     // Moves the region between the store and a buffer dense in the store's
     // order.
-    void moveRuns(RegionXu64 const& region, uint8_t* buffer, bool reading)
+    template <class Byte>
+    void moveRuns(RegionXu64 const& region, Byte* buffer)
     {
         size_t const n = m_shape.size();
         size_t const unit = m_type.byteCount();
@@ -117,10 +122,14 @@ private:
         bool const whole = runs.dense();
         size_t const runBytes = whole ? runs.runBytes() : unit;
         size_t const room = size_t(std::min<uint64_t>(kRunBatch, runs.runCount() * (whole ? 1 : run.size)));
-        std::unique_ptr<ByteRun[]> const batch(new ByteRun[room]);
+        std::unique_ptr<ByteRun<Byte>[]> const batch(new ByteRun<Byte>[room]);
         size_t used = 0, expected = 0;
         auto flush = [&] {
-            size_t const moved = reading ? m_store->readRuns(batch.get(), used) : m_store->writeRuns(batch.get(), used);
+            size_t moved;
+            if constexpr (std::is_const_v<Byte>)
+                moved = m_store->writeRuns(batch.get(), used);
+            else
+                moved = m_store->readRuns(batch.get(), used);
             if (moved != expected)
                 throw Error("ImageView: the store holds " + std::to_string(m_store->size()) +
                             " bytes, fewer than the image needs");
@@ -129,7 +138,7 @@ private:
         };
         auto add = [&](int64_t at, int64_t in) {
             // Field by field: the compiler would build a copy to move whole.
-            ByteRun& r = batch[used++];
+            ByteRun<Byte>& r = batch[used++];
             r.offset = size_t(start + uint64_t(at));
             r.size = runBytes;
             r.data = buffer + in;

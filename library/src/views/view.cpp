@@ -1,3 +1,4 @@
+// The View base: its origin record and extensions.
 #include "quelbo/view.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The tile transfers' buffer checks, and an image view's default extensions.
 #include <string>
 
 #include "quelbo/error.h"

@@ -95,20 +95,21 @@ QUELBO_ELEMENT_TYPES(QW_SERIALIZATION_CODE)
 
 // ------------------------------------------------------------------ vectors
 
-// The size in a vector class's name: Vector2 ... VectorX (0: dynamic).
-constexpr const char* size_text(std::size_t n)
+// The size in a vector's names (0: dynamic): Vector2 ... VectorX in its class
+// name, the dynamic size in lower case in the flat names.
+constexpr const char* size_text(std::size_t n, bool flat = false)
 {
-    return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : "X";
+    return n == 2 ? "2" : n == 3 ? "3" : n == 4 ? "4" : flat ? "x" : "X";
 }
 
-// Size N of the vector (0: dynamic); the flat names write the dynamic size in
-// lower case, the declared type the vector's template form.
+// Size N of the vector (0: dynamic); the declared type is the vector's
+// template form.
 template <class E, std::size_t N>
 struct VectorCodec : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>>
 {
     using V = std::conditional_t<N == 0, quelbo::VectorX<E>, quelbo::Vector<E, N>>;
     static constexpr const char* decl = Named<const AsTemplate<V>&>::text;
-    static constexpr const char* size = N == 0 ? "x" : size_text(N);
+    static constexpr const char* size = size_text(N, true);
     static const char* enc() { return joined("Serialization_encode_vector_", size, Code<E>::vector); }
     static const char* dec() { return joined("Serialization_decode_vector_", size, Code<E>::vector); }
 };

@@ -136,19 +136,18 @@ private:
 };
 
 // A derived view that moves a region alike both ways, between the caller's
-// dense buffer and its sources (towards the caller when loading).
+// dense buffer and its sources: Kind::move(region, dense) for a dense buffer
+// of mutable bytes (loading, towards the caller) or of constant ones
+// (storing).
+template <class Kind>
 class MovingView : public DerivedView
 {
 public:
     using DerivedView::DerivedView;
 
 protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override { move(region, dst, true); }
-    void store(RegionXu64 const& region, const uint8_t* src) override
-    {
-        move(region, const_cast<uint8_t*>(src), false);
-    }
-    virtual void move(RegionXu64 const& region, uint8_t* dense, bool toView) = 0;
+    void load(RegionXu64 const& region, uint8_t* dst) override { static_cast<Kind&>(*this).move(region, dst); }
+    void store(RegionXu64 const& region, const uint8_t* src) override { static_cast<Kind&>(*this).move(region, src); }
 };
 
 // ------------------------------------------------------------ mapped view

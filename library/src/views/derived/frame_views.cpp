@@ -1,6 +1,7 @@
 // Views joining the frames of a multi-image view: stacked along a new dimension, or interlaced as components.
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "quelbo/region_copier.h"
 #include "util/parallel_for.h"
@@ -45,7 +46,7 @@ ImageCapabilitySet commonReadWrite(std::vector<std::shared_ptr<ImageView>> const
 
 // The frames along a new dimension at `axis`; each frame's samples go to
 // their slab of the destination.
-class StackView final : public MovingView
+class StackView final : public MovingView<StackView>
 {
 public:
     StackView(std::vector<std::shared_ptr<ImageView>> frames, size_t axis, VectorXu64 shape,
@@ -56,8 +57,12 @@ public:
     {}
 
 private:
-    void move(RegionXu64 const& region, uint8_t* dense, bool toView) override
+    friend MovingView<StackView>;
+
+    template <class Byte>
+    void move(RegionXu64 const& region, Byte* dense)
     {
+        constexpr bool toView = !std::is_const_v<Byte>;
         size_t const n = region.dimensionCount();
         size_t const bytes = dataType().byteCount();
         uint64_t const first = region.origin().data()[m_axis];
@@ -77,16 +82,16 @@ private:
             concurrent(toView) ? std::min(m_threads == 0 ? util::machineThreads() : m_threads, util::machineThreads()) : 1;
         util::parallelFor(size_t(count), threads, [&](size_t i) {
             ImageView& frame = *sources()[first + i];
-            uint8_t* at = dense + i * slab;
+            Byte* at = dense + i * slab;
             if (contiguous) {
-                if (toView)
+                if constexpr (toView)
                     frame.readRegion(frameRegion, at);
                 else
                     frame.writeRegion(frameRegion, at);
                 return;
             }
             detail::Scratch own(frame.regionByteCount(frameRegion));
-            if (toView) {
+            if constexpr (toView) {
                 frame.readRegion(frameRegion, own.data());
                 RegionCopier(frameSide, slabSide, zero, zero, slabShape, dataType()).copy(own.data(), at);
             } else {
@@ -141,7 +146,7 @@ std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, Im
 }
 
 // The frames as the components of one vector sample.
-class InterlaceView final : public MovingView
+class InterlaceView final : public MovingView<InterlaceView>
 {
 public:
     InterlaceView(std::vector<std::shared_ptr<ImageView>> frames, DataType type,
@@ -151,26 +156,30 @@ public:
     {}
 
 private:
+    friend MovingView<InterlaceView>;
+
     // A chunk of the region at a time, while its samples stay in the cache:
     // a frame holding the chunk in memory is read from there, any other
     // through its part of a scratch of one chunk; writes go a frame at a
     // time through the scratch.
-    void move(RegionXu64 const& region, uint8_t* dense, bool toView) override
+    template <class Byte>
+    void move(RegionXu64 const& region, Byte* dense)
     {
+        constexpr bool toView = !std::is_const_v<Byte>;
         size_t const unit = sources().front()->sampleByteCount();
         size_t const sample = sampleByteCount(), frames = sources().size();
         detail::Scratch own;
         std::vector<const uint8_t*> planes(frames);
         detail::forEachChunk(region, detail::chunkSamples(sample), [&](RegionXu64 const& part, uint64_t at) {
             uint64_t const count = part.elementCount();
-            uint8_t* const samples = dense + at * sample;
+            Byte* const samples = dense + at * sample;
             auto mine = [&](size_t i) {
                 own.resize(size_t(count) * sample);
                 return own.data() + i * size_t(count) * unit;
             };
             for (size_t i = 0; i < frames; ++i) {
                 ImageView& frame = *sources()[i];
-                if (!toView) {
+                if constexpr (!toView) {
                     detail::copyElements(samples + i * unit, mine(i), count, int64_t(sample), int64_t(unit), unit);
                     frame.writeRegion(part, mine(i));
                 } else if (!(planes[i] = detail::denseInMemory(frame, part))) {
@@ -178,7 +187,7 @@ private:
                     planes[i] = mine(i);
                 }
             }
-            if (toView)
+            if constexpr (toView)
                 detail::interleave(planes.data(), frames, samples, count, unit);
         });
     }

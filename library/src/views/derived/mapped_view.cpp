@@ -1,6 +1,7 @@
 // Rearranged views: flips, sub-sampling, boxes, slices, axis orders and components.
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "quelbo/region_copier.h"
 #include "views/derived/derived_view.h"
@@ -42,13 +43,13 @@ protected:
     {
         if (m_passThrough)
             return m_data->readRegion(sourceBox(region), dst);
-        transfer(region, dst, true);
+        transfer(region, dst);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         if (m_passThrough)
             return m_data->writeRegion(sourceBox(region), src);
-        transfer(region, const_cast<uint8_t*>(src), false);
+        transfer(region, src);
     }
 
 private:
@@ -77,18 +78,20 @@ private:
         return RegionXu64(origin, size);
     }
 
-    // Moves the units of a region between the view's dense buffer and the
-    // source: its memory when it has some, else the boxes its chunks reach,
-    // one bounded chunk at a time.
-    void transfer(RegionXu64 const& region, uint8_t* dense, bool toView)
+    // Moves the units of a region between the view's dense buffer (towards
+    // it when it is mutable) and the source: its memory when it has some,
+    // else the boxes its chunks reach, one bounded chunk at a time.
+    template <class Byte>
+    void transfer(RegionXu64 const& region, Byte* dense)
     {
+        constexpr bool toView = !std::is_const_v<Byte>;
         ImageView& src = *m_data;
         size_t const n = m_map.start.size();
         if (region.isEmpty())
             return;
         if (src.support(ImageCapability::MEMORY_ACCESS))
             return moveUnits(region, dense, static_cast<uint8_t*>(src.buffer()), src.indexer().byteStride(),
-                             VectorXu64(n), toView);
+                             VectorXu64(n));
         // Chunks cut along the outermost axis the region spans, as many of
         // its indices as the source box of a chunk holds: a chunk is measured
         // by what it reaches (a sub-sampled axis reads the slabs between its
@@ -120,14 +123,13 @@ private:
         size_t const sampleBytes = sampleByteCount();
         detail::Scratch tile;
         detail::forEachChunk(region, budget, [&](RegionXu64 const& part, uint64_t at) {
-            uint8_t* const bytes = dense + at * sampleBytes;
+            Byte* const bytes = dense + at * sampleBytes;
             RegionXu64 const box = sourceBox(part);
             if (keep > 1)
-                return moveSlabs(part, bytes, box, size_t(sparse), keep, tile, toView);
+                return moveSlabs(part, bytes, box, size_t(sparse), keep, tile);
             tile.resize(src.regionByteCount(box));
             src.readRegion(box, tile.data());
-            moveUnits(part, bytes, tile.data(), detail::denseStrides(box.size(), src.sampleByteCount()), box.origin(),
-                      toView);
+            moveUnits(part, bytes, tile.data(), detail::denseStrides(box.size(), src.sampleByteCount()), box.origin());
             if (!toView)
                 src.writeRegion(box, tile.data());
         });
@@ -136,8 +138,9 @@ private:
     // Moves a part of a region through its source box's slabs along the
     // source dimension k that it reaches every keep-th index of: those
     // slabs only, packed in the tile.
-    void moveSlabs(RegionXu64 const& part, uint8_t* dense, RegionXu64 const& box, size_t k, uint64_t keep,
-                   detail::Scratch& tile, bool toView)
+    template <class Byte>
+    void moveSlabs(RegionXu64 const& part, Byte* dense, RegionXu64 const& box, size_t k, uint64_t keep,
+                   detail::Scratch& tile)
     {
         ImageView& src = *m_data;
         uint64_t const slabs = (box.size().data()[k] - 1) / keep + 1;
@@ -153,10 +156,9 @@ private:
         };
         each([&](RegionXu64 const& slab, uint8_t* bytes) { src.readRegion(slab, bytes); });
         extent.data()[k] = slabs;
-        moveUnits(part, dense, tile.data(), detail::denseStrides(extent, src.sampleByteCount()), box.origin(), toView,
-                  k, keep);
+        moveUnits(part, dense, tile.data(), detail::denseStrides(extent, src.sampleByteCount()), box.origin(), k, keep);
         extent.data()[k] = 1;
-        if (!toView)
+        if constexpr (std::is_const_v<Byte>)
             each([&](RegionXu64 const& slab, uint8_t* bytes) { src.writeRegion(slab, bytes); });
     }
 
@@ -164,8 +166,9 @@ private:
     // source's samples at base, laid out by strides from memoryOrigin.
     // Along source dimension `packed` the memory holds only every keep-th
     // index from memoryOrigin.
-    void moveUnits(RegionXu64 const& region, uint8_t* dense, uint8_t* base, VectorXu64 const& strides,
-                   VectorXu64 const& memoryOrigin, bool toView, size_t packed = ~size_t(0), uint64_t keep = 1)
+    template <class Byte>
+    void moveUnits(RegionXu64 const& region, Byte* dense, uint8_t* base, VectorXu64 const& strides,
+                   VectorXu64 const& memoryOrigin, size_t packed = ~size_t(0), uint64_t keep = 1)
     {
         size_t const n = m_map.start.size();
         auto scale = [&](size_t k) { return k == packed ? int64_t(keep) : int64_t(1); };
@@ -199,7 +202,7 @@ private:
         Indexer const sourceSide(size, m_map.unit, mapped, detail::identityOrder(axes));
         Indexer const viewSide(size, m_map.unit);
         VectorXu64 const zero(axes);
-        if (toView)
+        if constexpr (!std::is_const_v<Byte>)
             RegionCopier(sourceSide, viewSide, zero, zero, size, m_map.unit).copy(base + offset, dense);
         else
             RegionCopier(viewSide, sourceSide, zero, zero, size, m_map.unit).copy(dense, base + offset);

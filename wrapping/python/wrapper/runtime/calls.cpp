@@ -162,24 +162,28 @@ bool build_table(Runtime& r, const char* module, TableOrder order)
 }
 
 // The module enters its handle type (its objects are handles with the
-// runtime's own fields) and its lookup of flat functions in the runtime's
-// shared record; ImportError when the record has no room left for them.
-bool enter_module(Shared& s, PyTypeObject* handle_type)
+// runtime's own fields), its lookup of flat functions and its module record
+// (whose class records the runtime releases at the table's end) in the
+// runtime's shared record; ImportError when the record has no room left.
+bool enter_module(Runtime& r)
 {
-    auto has = [](const auto& list, int count, auto item) {
-        return std::find(list, list + count, item) != list + count;
+    Shared& s = *r.shared;
+    auto fits = [](const auto& list, int count, auto item) {
+        return count < int(std::size(list)) || std::find(list, list + count, item) != list + count;
     };
-    const bool has_type = has(s.handle_types, s.handle_type_count, handle_type);
-    const bool has_lookup = has(s.flat_lookups, s.flat_lookup_count, &own_flat_function);
-    if ((!has_type && s.handle_type_count == int(std::size(s.handle_types))) ||
-        (!has_lookup && s.flat_lookup_count == int(std::size(s.flat_lookups)))) {
+    auto enter = [](auto& list, int& count, auto item) {
+        if (std::find(list, list + count, item) == list + count)
+            list[count++] = item;
+    };
+    if (!fits(s.handle_types, s.handle_type_count, r.handle_type) ||
+        !fits(s.flat_lookups, s.flat_lookup_count, &own_flat_function) ||
+        !fits(s.modules, s.module_count, &r.module)) {
         PyErr_SetString(PyExc_ImportError, "too many modules of this runtime in one interpreter");
         return false;
     }
-    if (!has_type)
-        s.handle_types[s.handle_type_count++] = handle_type;
-    if (!has_lookup)
-        s.flat_lookups[s.flat_lookup_count++] = &own_flat_function;
+    enter(s.handle_types, s.handle_type_count, r.handle_type);
+    enter(s.flat_lookups, s.flat_lookup_count, &own_flat_function);
+    enter(s.modules, s.module_count, &r.module);
     return true;
 }
 
@@ -265,7 +269,7 @@ PyObject* create_module(PyModuleDef& def, unsigned carried, TableOrder order)
         Py_DECREF(m);
         return nullptr;
     }
-    if (!enter_module(*r.shared, r.handle_type)) {
+    if (!enter_module(r)) {
         Py_DECREF(m);
         return nullptr;
     }

@@ -50,13 +50,18 @@ static swig_module_info* find_table(Runtime& r, bool& created)
     PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
     if (c && PyCapsule_IsValid(c, kCapsuleName)) {
         auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
-        Py_DECREF(c);
         if (!s.table_record) {
-            // Another module's: the runtime holds it from now on.
+            // Another module's: the runtime holds it from now on, and its
+            // end is the runtime's too.
             s.table = c;
             s.table_record = m;
             s.table_ours = 0;
+            PyCapsule_Destructor end = PyCapsule_GetDestructor(c);
+            if (end != foreign_capsule_destroy && PyCapsule_SetDestructor(c, foreign_capsule_destroy) == 0)
+                s.foreign_end = end;
         }
+        Py_DECREF(c);
+        PyErr_Clear();
         return m;
     }
     Py_XDECREF(c);
@@ -117,7 +122,7 @@ bool keep_table(Shared& s)
 PyObject* find_table_again()
 {
     Shared& s = *rt().shared;
-    if (s.table_ours || !s.table_record)
+    if (s.table_ours || !s.table_record || s.table_ended)
         return nullptr;
     // Read without import machinery and without touching a pending error.
     PyObject* modules = PyImport_GetModuleDict();

@@ -19,7 +19,7 @@ namespace qw {
 // it.
 struct Shared
 {
-    static constexpr uint32_t kMagic = 0x71770004u;
+    static constexpr uint32_t kMagic = 0x71770005u;
     uint32_t magic;
     // Flat functions running now (nested calls of any module included).
     int calls;
@@ -42,13 +42,23 @@ struct Shared
     // The shared table's capsule, held by the runtime until the interpreter
     // begins to exit and by every owning handle of its modules, so that the
     // class records outlive them: known while it lives when a module of the
-    // runtime made it (its destructor forgets it), while it is held when
-    // another module made it (then found again for the next holder).
+    // runtime made it, while it is held when another module made it (then
+    // found again for the next holder); its destructor forgets it.
     PyObject* table;
     swig_module_info* table_record; // the module record the capsule carries
     size_t table_holds;
     int table_ours;
     int table_kept; // 1 while the runtime holds it, 2 once it let it go
+    // 1 once the capsule was destroyed, 2 once the class records of the
+    // runtime's modules were released (when the capsule is gone and nothing
+    // of the runtime holds it any more, whichever comes last).
+    int table_ended;
+    // The destructor of another module's capsule: the runtime's own runs it
+    // first, then releases what that one leaves.
+    void (*foreign_end)(PyObject*);
+    // The module records of the runtime's modules in the table.
+    swig_module_info* modules[16];
+    int module_count;
 };
 
 // One module's runtime state. `clear` is the one place it is released, when
@@ -78,7 +88,7 @@ struct Runtime
     // through `this` without asking whether they are handles.
     PyTypeObject* python_classes[4] = {};
     unsigned next_python_class = 0;
-    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, nullptr, 0, 0, 0};
+    Shared own_shared = {Shared::kMagic, 0, nullptr, 0, 0, {}, 0, {}, 0, nullptr, nullptr, 0, 0, 0, 0, nullptr, {}, 0};
     Shared* shared = &own_shared;      // own_shared, or the record of the table's creator
     std::vector<const void*> readonly; // objects never written or freed (module constants)
     const void* readonly_low = nullptr;  // the lowest and highest of them: most objects
@@ -168,12 +178,22 @@ inline PyObject* hold_table()
     }
     return t;
 }
+// Releases the class records of the runtime's modules once the table ended.
+void end_table_records(Shared& s);
 inline void let_table_go(PyObject* t)
 {
     Shared& s = *rt().shared;
-    if (--s.table_holds == 0 && !s.table_ours)
-        s.table = nullptr; // another module's: it may go now
-    Py_DECREF(t);
+    --s.table_holds;
+    if (t && t == s.table) {
+        if (s.table_holds == 0 && !s.table_ours)
+            s.table = nullptr; // another module's: it may go now
+        Py_DECREF(t);
+    } else if (s.table_holds == 0) {
+        // The capsule went before its holders did (another holder let go of
+        // more than it held): nothing of it is left to release, and the
+        // records go with the last holder.
+        end_table_records(s);
+    }
 }
 
 // The interned attribute name "this" (made again after the table's capsule

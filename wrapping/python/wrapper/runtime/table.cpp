@@ -79,39 +79,82 @@ void release_record(SwigPyClientData* d)
     std::free(d);
 }
 
+// The capsule is gone: the runtime forgets it, and the class records of its
+// modules go now, or with the last of the runtime's holders when some are
+// left (they were let go of by another holder).
+void table_ends(Shared& s, PyObject* capsule)
+{
+    if (s.table == capsule)
+        s.table = nullptr;
+    if (!s.table_ended)
+        s.table_ended = 1;
+    end_table_records(s);
+}
+
 } // namespace
 
+void end_table_records(Shared& s)
+{
+    if (s.table_ended != 1 || s.table_holds != 0 || s.module_count == 0)
+        return;
+    s.table_ended = 2;
+    auto ours = [&s](auto f) {
+        for (int i = 0; i < s.module_count; ++i)
+            for (size_t k = 0; s.modules[i]->types && k < s.modules[i]->size; ++k)
+                if (swig_type_info* t = s.modules[i]->types[k])
+                    f(t);
+    };
+    // Each record that an entry of the runtime's modules owns stays with that
+    // entry alone; the records that other modules' entries lend them may be
+    // gone already: those are only forgotten.
+    ours([&s](swig_type_info* t) {
+        void* d = t->owndata ? t->clientdata : nullptr;
+        if (d)
+            each_entry(s.modules[0], [d, t](swig_type_info* e) {
+                if (e != t && e->clientdata == d)
+                    e->clientdata = nullptr, e->owndata = 0;
+            });
+    });
+    ours([](swig_type_info* t) {
+        if (!t->owndata)
+            t->clientdata = nullptr;
+    });
+    // Then each goes once, whichever module registered it (releasing a class
+    // may run Python code: no entry leads to a record gone by then).
+    ours([](swig_type_info* t) {
+        auto* d = static_cast<SwigPyClientData*>(t->owndata ? t->clientdata : nullptr);
+        t->clientdata = nullptr;
+        t->owndata = 0;
+        release_record(d);
+    });
+}
+
 // The capsule's destructor, run once when the last holder lets the table
-// go (the holder module's attribute and this module's owning handles): it
-// releases the class records that this module's entries own, whichever
-// module registered them, then the runtime's "this", lookup cache and
-// module variables.
+// go (the holder module's attribute and the owning handles of the runtime's
+// modules): the class records of the runtime's modules go, then the
+// runtime's "this", lookup cache and module variables.
 void table::capsule_destroy(PyObject* capsule)
 {
     Runtime& r = rt();
-    auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-    PyErr_Clear();
     if (r.shared->table == capsule)
         r.shared->table = nullptr;
     if (--r.table_users != 0)
         return;
-    for (size_t i = 0; m && i < m->size; ++i) {
-        swig_type_info* t = m->types[i];
-        if (!t || !t->owndata)
-            continue;
-        void* d = t->clientdata;
-        t->owndata = 0;
-        // Other entries lent the record (a module may give a class to the
-        // entries of its derived types) let it go too.
-        each_entry(m, [d](swig_type_info* e) {
-            if (e->clientdata == d && !e->owndata)
-                e->clientdata = nullptr;
-        });
-        release_record(static_cast<SwigPyClientData*>(d));
-    }
+    table_ends(*r.shared, capsule);
     Py_CLEAR(r.this_name);
     Py_CLEAR(r.cvar);
     Py_CLEAR(r.type_cache);
+}
+
+// The destructor the runtime gives the capsule that another module made:
+// that module's own first (it releases the records of its entries), then
+// the runtime's records go.
+void table::foreign_capsule_destroy(PyObject* capsule)
+{
+    Shared& s = *rt().shared;
+    if (s.foreign_end)
+        s.foreign_end(capsule);
+    table_ends(s, capsule);
 }
 
 // First of the module's static objects (the lowest priority a program may use).

@@ -15,5 +15,7 @@ swig_type_info* find_in_module(swig_module_info* m, const char* name);
 swig_type_info* find_elsewhere(swig_module_info* self, const char* name);
 // The destructor of the capsule a module of this runtime made.
 void capsule_destroy(PyObject* capsule);
+// The one the runtime gives a capsule another module made (Shared::foreign_end).
+void foreign_capsule_destroy(PyObject* capsule);
 
 } // namespace qw::table

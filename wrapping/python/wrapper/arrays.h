@@ -17,20 +17,6 @@
 
 namespace qw::arrays {
 
-inline constexpr char kDimensionCount[] = "dimension_count";
-inline constexpr char kShape[] = "shape";
-inline constexpr char kIndexer[] = "indexer";
-inline constexpr char kAt[] = "at";
-inline constexpr char kSetAt[] = "set_at";
-inline constexpr char kReshape[] = "reshape";
-inline constexpr char kToString[] = "to_string";
-inline constexpr char kToNumpy[] = "_to_numpy";
-inline constexpr char kFromNumpy[] = "from_numpy";
-
-inline constexpr char kObject[] = "PyObject *";
-constexpr auto kIndex = named<const quelbo::VectorXu64&>;
-constexpr auto kIndexerRef = named<const quelbo::Indexer&>;
-
 // numpy's base object for an array made over a value array's elements: holds
 // `obj` (one reference) and the elements, freed when numpy lets it go.
 PyObject* element_holder(PyObject* obj, std::shared_ptr<void> elements);
@@ -59,7 +45,7 @@ struct Members
 
     using Const = Self<Arr, &Tr::self_type>;
     using Mut = SelfMut<Arr, &Tr::mut_type>;
-    using Index = Seq<Shape, kIndex>;
+    using Index = Seq<Shape>;
 
     // ------------------------------------------------------------ lifetime
 
@@ -74,8 +60,8 @@ struct Members
     {
         static constexpr const char* member = Tr::constructor;
     };
-    struct construct : DeclareOverloads<construct, From<Ref<quelbo::Indexer, kIndexerRef>, 1>,
-                                        From<Ref<Arr, &Tr::other_type>, 2>, From<Index, 0>, ListedOnly<new_moved>>,
+    struct construct : DeclareOverloads<construct, From<Ref<quelbo::Indexer>, 1>, From<Ref<Arr, &Tr::other_type>, 2>,
+                                        From<Index, 0>, ListedOnly<new_moved>>,
                        NewName<Tr>
     {
     };
@@ -163,24 +149,25 @@ struct Members
     {
         m.add<construct>();
         m.add<Delete<Tr>>();
-        add_const_getter<Tr, kDimensionCount, &Arr::dimensionCount>(m, "The number of dimensions of the array.");
-        add_const_getter<Tr, kShape, &Arr::shape>(m, "Return the shape of the array.");
-        add_const_getter<Tr, kIndexer, &Arr::indexer>(m, "Return the indexer instance used by the array.");
-        m.add<Member<Tr, kAt, &Arr::at, Const, Index>>(
+        add_const_getter<Tr, QW_NAME("dimension_count"), &Arr::dimensionCount>(
+            m, "The number of dimensions of the array.");
+        add_const_getter<Tr, QW_NAME("shape"), &Arr::shape>(m, "Return the shape of the array.");
+        add_const_getter<Tr, QW_NAME("indexer"), &Arr::indexer>(m, "Return the indexer instance used by the array.");
+        m.add<Member<Tr, QW_NAME("at"), &Arr::at, Const, Index>>(
             "\nGet an element of the array.\n\nWarning: If Array has an empty shape (dimension count = 0), this "
             "method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param index: The index of "
             "the element to get.\n");
-        m.add<Member<Tr, kSetAt, &Arr::setAt, Mut, Index, Arg<E, &Tr::elem>>>(
+        m.add<Member<Tr, QW_NAME("set_at"), &Arr::setAt, Mut, Index, Arg<E, &Tr::elem>>>(
             joined("\nSet a value to an element of the array.\n\nWarning: If Array has an empty shape (dimension count "
                    "= 0), this method\nhas an undefined behavior.\n\n:type index: :py:class:`VectorXu64`\n:param "
                    "index: The index of the element to set.\n:type value: ",
                    Tr::value_doc, "\n:param value: The value to set at the given index.\n"));
-        m.add<Member<Tr, kReshape, &Arr::reshape, Mut, Index>>(
+        m.add<Member<Tr, QW_NAME("reshape"), &Arr::reshape, Mut, Index>>(
             "\nChange the shape of the array.\n\n:type shape: :py:class:`VectorXu64`\n:param shape: The new shape.\n");
-        add_const_getter<Tr, kToString, &Arr::toString>(m, "Return a string representation");
+        add_const_getter<Tr, QW_NAME("to_string"), &Arr::toString>(m, "Return a string representation");
         add_object_compare<Tr>(m);
-        m.add<Member<Tr, kToNumpy, &to_numpy, Mut, Object<kObject>>>();
-        m.add<Member<Tr, kFromNumpy, &from_numpy, Object<kObject>>>(
+        m.add<Member<Tr, QW_NAME("_to_numpy"), &to_numpy, Mut, Object<text::object>>>();
+        m.add<Member<Tr, QW_NAME("from_numpy"), &from_numpy, Object<text::object>>>(
             joined("\nCreate an array from a numpy array, copying its elements: later changes on either side are "
                    "not seen by the other.\n\n:type npy_array: numpy.ndarray\n:param npy_array: A C- or "
                    "Fortran-contiguous array whose elements are ",

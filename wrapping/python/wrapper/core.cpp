@@ -45,18 +45,11 @@ using InvalidArgumentTr = Traits<quelbo::InvalidArgument>;
 using NotImplementedTr = Traits<quelbo::NotImplemented>;
 using IteratorTr = Traits<SwigPyIterator>;
 
-constexpr auto kLogLevel = named<quelbo::LogLevel>;
 constexpr auto kVersionInfo = named<quelbo::VersionInfo*>;
-constexpr auto kVersionRef = named<const quelbo::VersionInfo&>;
-constexpr char kInt[] = "int";
-constexpr auto kErrorRef = named<const quelbo::Error&>;
 constexpr auto kErrorMove = named<quelbo::Error&&>;
-constexpr auto kErrorConst = named<const quelbo::Error*>;
 using Message = Arg<std::string, text::string_ref>;
 
 // ------------------------------------------------------------------ Logger
-
-constexpr char kLoggerInit[] = "Logger_init";
 
 struct Logger_log_level : Declare<Logger_log_level, Params<>>
 {
@@ -87,7 +80,7 @@ struct VersionField
         }
         static constexpr auto call = [](const quelbo::VersionInfo* v) { return v->*Field; };
     };
-    struct set : Declare<set, Params<PtrMut<quelbo::VersionInfo, kVersionInfo>, Arg<int, kInt>>>
+    struct set : Declare<set, Params<PtrMut<quelbo::VersionInfo, kVersionInfo>, Arg<int, text::integer>>>
     {
         static const char* name()
         {
@@ -108,16 +101,13 @@ struct VersionField
 
 // -------------------------------------------------------------- Versioning
 
-constexpr char kVersioningVersion[] = "Versioning_version";
-constexpr char kVersioningVersionString[] = "Versioning_version_string";
-constexpr char kCheckCompatibilityMember[] = "checkCompatibility";
-constexpr const char* kCheckCompatibility = member_of<quelbo::Versioning, kCheckCompatibilityMember>;
+constexpr const char* kCheckCompatibility = member_of<quelbo::Versioning, QW_NAME("checkCompatibility")>;
 struct check_header : Candidate<Params<>, 1>
 {
     static constexpr const char* member = kCheckCompatibility;
     static constexpr auto call = [] { return quelbo::Versioning::checkCompatibility(kModuleVersion); };
 };
-struct check_given : Candidate<Params<Ref<quelbo::VersionInfo, kVersionRef>>, 0>
+struct check_given : Candidate<Params<Ref<quelbo::VersionInfo>>, 0>
 {
     static constexpr const char* member = kCheckCompatibility;
     static constexpr auto call = [](const quelbo::VersionInfo& v) { return quelbo::Versioning::checkCompatibility(v); };
@@ -135,12 +125,10 @@ struct Versioning_check_compatibility : DeclareOverloads<Versioning_check_compat
 
 // ------------------------------------------------------------ UidGenerator
 
-constexpr char kUidGeneratorGenerate[] = "UidGenerator_generate";
-
 // ------------------------------------------------------------------ errors
 
 constexpr const char* kErrorMember = ErrorTr::constructor;
-struct error_copy : Candidate<Params<Ref<quelbo::Error, kErrorRef>>, 1>
+struct error_copy : Candidate<Params<Ref<quelbo::Error>>, 1>
 {
     static constexpr const char* member = kErrorMember;
     static constexpr auto call = [](const quelbo::Error& e) { return constructed(new quelbo::Error(e)); };
@@ -167,7 +155,7 @@ struct new_from_message : Declare<new_from_message<Tr>, Params<Message>>, NewNam
     static constexpr auto call = [](const std::string& m) { return constructed(new typename Tr::T(m)); };
 };
 
-struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorConst>>>
+struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error>>>
 {
     static constexpr const char* name = "Error___str__";
     static constexpr auto call = [](const quelbo::Error* e) {
@@ -180,7 +168,6 @@ struct Error___str__ : Declare<Error___str__, Params<Self<quelbo::Error, kErrorC
 
 // No function returns an iterator; each member refuses whatever it is given.
 constexpr auto kIterator = named<SwigPyIterator*>;
-constexpr char kOperand[] = "PyObject *";
 
 template <class... Operand>
 PyObject* unavailable(SwigPyIterator*, Operand...)
@@ -209,7 +196,7 @@ struct IteratorArg : Iterator
 
 // A member with an operand that may be left out.
 template <const char* Name>
-struct iterator_step : DeclareDefaults<iterator_step<Name>, Params<Iterator, Object<kOperand>>, 1>
+struct iterator_step : DeclareDefaults<iterator_step<Name>, Params<Iterator, Object<text::object>>, 1>
 {
     static constexpr const char* name = Name;
     static constexpr auto call = &unavailable<PyObject*>;
@@ -217,42 +204,25 @@ struct iterator_step : DeclareDefaults<iterator_step<Name>, Params<Iterator, Obj
 template <const char* Name>
 using iterator_query = Fn<Name, &unavailable<>, IteratorArg>;
 
-constexpr char it_value[] = "SwigPyIterator_value";
-constexpr char it_incr[] = "SwigPyIterator_incr";
-constexpr char it_decr[] = "SwigPyIterator_decr";
-constexpr char it_distance[] = "SwigPyIterator_distance";
-constexpr char it_equal[] = "SwigPyIterator_equal";
-constexpr char it_copy[] = "SwigPyIterator_copy";
-constexpr char it_next[] = "SwigPyIterator_next";
-constexpr char it___next__[] = "SwigPyIterator___next__";
-constexpr char it_previous[] = "SwigPyIterator_previous";
-constexpr char it_advance[] = "SwigPyIterator_advance";
-constexpr char it___eq__[] = "SwigPyIterator___eq__";
-constexpr char it___ne__[] = "SwigPyIterator___ne__";
-constexpr char it___iadd__[] = "SwigPyIterator___iadd__";
-constexpr char it___isub__[] = "SwigPyIterator___isub__";
-constexpr char it___add__[] = "SwigPyIterator___add__";
-constexpr char it___sub__[] = "SwigPyIterator___sub__";
-
 void add_iterator(Methods& m)
 {
     m.add<Delete<IteratorTr>>();
-    m.add<iterator_query<it_value>>();
-    m.add<iterator_step<it_incr>>();
-    m.add<iterator_step<it_decr>>();
-    m.add<iterator_step<it_distance>>();
-    m.add<iterator_step<it_equal>>();
-    m.add<iterator_query<it_copy>>();
-    m.add<iterator_query<it_next>>();
-    m.add<iterator_query<it___next__>>();
-    m.add<iterator_query<it_previous>>();
-    m.add<iterator_step<it_advance>>();
-    m.add<iterator_step<it___eq__>>();
-    m.add<iterator_step<it___ne__>>();
-    m.add<iterator_step<it___iadd__>>();
-    m.add<iterator_step<it___isub__>>();
-    m.add<iterator_step<it___add__>>();
-    m.add<iterator_step<it___sub__>>();
+    m.add<iterator_query<QW_NAME("SwigPyIterator_value")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator_incr")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator_decr")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator_distance")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator_equal")>>();
+    m.add<iterator_query<QW_NAME("SwigPyIterator_copy")>>();
+    m.add<iterator_query<QW_NAME("SwigPyIterator_next")>>();
+    m.add<iterator_query<QW_NAME("SwigPyIterator___next__")>>();
+    m.add<iterator_query<QW_NAME("SwigPyIterator_previous")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator_advance")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___eq__")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___ne__")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___iadd__")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___isub__")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___add__")>>();
+    m.add<iterator_step<QW_NAME("SwigPyIterator___sub__")>>();
     add_hooks<SwigPyIterator>(m, "SwigPyIterator", false);
 }
 
@@ -262,7 +232,7 @@ void add_core(Methods& m)
 {
     add_iterator(m);
 
-    m.add<Fn<kLoggerInit, &quelbo::Logger::init, Arg<quelbo::LogLevel, kLogLevel>>>(
+    m.add<Fn<QW_NAME("Logger_init"), &quelbo::Logger::init, Arg<quelbo::LogLevel>>>(
         "\nForces initialization of the logging system with\na given log level.\n\nThis should be called before "
         "any call to Quelbo.\n\n:type level: int\n:param level: The desired log level.\n\nWarning: If the "
         "logging system is already initialized,\n         its log level will not be changed.\n");
@@ -274,14 +244,14 @@ void add_core(Methods& m)
     VersionField<&quelbo::VersionInfo::patch>::add(m);
     add_class<VersionInfoTr, NewDefault>(m);
 
-    m.add<Fn<kVersioningVersion, &quelbo::Versioning::version>>(
+    m.add<Fn<QW_NAME("Versioning_version"), &quelbo::Versioning::version>>(
         "Return the version of the currently loaded Quelbo library.");
-    m.add<Fn<kVersioningVersionString, &quelbo::Versioning::versionString>>(
+    m.add<Fn<QW_NAME("Versioning_version_string"), &quelbo::Versioning::versionString>>(
         "Return a description string of the currently loaded Quelbo library.");
     m.add<Versioning_check_compatibility>();
     add_class<VersioningTr, NewDefault>(m);
 
-    m.add<Fn<kUidGeneratorGenerate, &quelbo::UidGenerator::generate>>(
+    m.add<Fn<QW_NAME("UidGenerator_generate"), &quelbo::UidGenerator::generate>>(
         "\nGenerate a random unique identifier.\n\nThis function will never return a "
         "value equal to UNDEFINED_UID.\n");
     add_class<UidGeneratorTr, NewDefault>(m);

@@ -19,27 +19,6 @@ using UnitTr = Traits<ColumnUnitExtension>;
 
 // ------------------------------------------------------------ structure
 
-constexpr char kGetCapabilities[] = "get_capabilities";
-constexpr char kGetShape[] = "get_shape";
-constexpr char kToString[] = "to_string";
-constexpr char kColumnName[] = "column_name";
-constexpr char kColumnIndex[] = "column_index";
-constexpr char kColumnDataType[] = "column_data_type";
-constexpr char kUnit[] = "unit";
-constexpr char kSetUnit[] = "set_unit";
-constexpr char kAddColumn[] = "add_column";
-constexpr char kAddRows[] = "add_rows";
-constexpr char kRemoveColumn[] = "remove_column";
-constexpr char kRemoveRows[] = "remove_rows";
-constexpr char kReshape[] = "_reshape";
-constexpr char kAt[] = "_at";
-constexpr char kSetAt[] = "_set_at";
-constexpr char kReadBytes[] = "DataFrameView__read_bytes";
-constexpr char kWriteBytes[] = "DataFrameView__write_bytes";
-constexpr char kReadStrings[] = "DataFrameView__read_strings";
-constexpr char kWriteStrings[] = "DataFrameView__write_strings";
-constexpr char kCreateFromPointer[] = "DataFrameView_create_from_pointer";
-
 using Index = Arg<size_t, text::size>;
 using Text = Arg<std::string, text::string_ref>;
 using Frame = SharedSelf<DataFrameView, &FrameTr::self_type>;
@@ -51,7 +30,8 @@ using FrameMember = Member<FrameTr, Name, Call, K...>;
 
 // set_unit of the view and of its column unit extension: (object, index, unit).
 template <class Tr>
-using SetUnit = Member<Tr, kSetUnit, &Tr::T::setUnit, SharedSelf<typename Tr::T, &Tr::mut_type>, Index, Text>;
+using SetUnit =
+    Member<Tr, QW_NAME("set_unit"), &Tr::T::setUnit, SharedSelf<typename Tr::T, &Tr::mut_type>, Index, Text>;
 
 PyObject* reshape(DataFrameView* d, quelbo::Vector2u64& shape, StringList& names, std::vector<DataType>& types)
 {
@@ -123,75 +103,76 @@ PyObject* set_at(DataFrameView* d, size_t column, size_t row, const CellValue::v
 // a UTF-8 string column in a list.
 template <const char* Name, auto Op, class Block>
 using ColumnTransfer = BlockTransfer<Name, Op, Changing, Block, Index, Index, Index>;
-constexpr char kOpen[] = "(", kDst[] = "* dst, size_t dstCount)", kSrc[] = " const* src, size_t srcCount)";
-constexpr auto kStringsDst = &JoinedText<kOpen, named<std::string>, kDst>::text;
-constexpr auto kStringsSrc = &JoinedText<kOpen, named<std::string>, kSrc>::text;
+constexpr auto kStringsDst = &JoinedText<QW_NAME("("), named<std::string>, QW_NAME("* dst, size_t dstCount)")>::text;
+constexpr auto kStringsSrc =
+    &JoinedText<QW_NAME("("), named<std::string>, QW_NAME(" const* src, size_t srcCount)")>::text;
 
 void add_data_frames(Methods& m)
 {
     m.add<SharedDelete<FrameTr>>();
-    add_shared_getter<FrameTr, kGetCapabilities, &DataFrameView::capabilities>(
+    add_shared_getter<FrameTr, QW_NAME("get_capabilities"), &DataFrameView::capabilities>(
         m, "Return the capabilities of the view: READ, WRITE and RESHAPE.");
-    add_shared_getter<FrameTr, kGetShape, &DataFrameView::shape>(
+    add_shared_getter<FrameTr, QW_NAME("get_shape"), &DataFrameView::shape>(
         m, "Return the shape of the data frame.\n"
            "First element being the number of columns, and the second, the number of rows.");
-    m.add<FrameMember<kColumnName, &DataFrameView::columnName, Frame, Index>>(
+    m.add<FrameMember<QW_NAME("column_name"), &DataFrameView::columnName, Frame, Index>>(
         "Return the name of a column, index from 0 to shape[0] - 1.\n:raises: Error if the index is out of range.");
-    m.add<FrameMember<kColumnIndex, &DataFrameView::columnIndex, Frame, Text>>(
+    m.add<FrameMember<QW_NAME("column_index"), &DataFrameView::columnIndex, Frame, Text>>(
         "Return the index of the column of this name.\n:raises: Error if no column has this name.");
-    m.add<FrameMember<kColumnDataType, &DataFrameView::columnDataType, Frame, Index>>(
+    m.add<FrameMember<QW_NAME("column_data_type"), &DataFrameView::columnDataType, Frame, Index>>(
         "Return the data type of a column.\n:raises: Error if the index is out of range.");
-    m.add<FrameMember<kUnit, &DataFrameView::unit, Changing, Index>>(
+    m.add<FrameMember<QW_NAME("unit"), &DataFrameView::unit, Changing, Index>>(
         "Return the unit of a column.\n:raises: Error if the index is out of range.");
     m.add<SetUnit<FrameTr>>(
         "Set the unit of a column.\n:raises: Error if the index is out of range or the view cannot be written.");
-    m.add<FrameMember<kAddColumn, &DataFrameView::addColumn, Changing, Text, DTypeArg<>>>(
+    m.add<FrameMember<QW_NAME("add_column"), &DataFrameView::addColumn, Changing, Text, DTypeArg<>>>(
         "Add a column of the given name and data type; its unit is empty and its cells zero or empty strings.\n"
         "Available with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the name is already used or the data type is not supported.");
-    m.add<FrameMember<kAddRows, &DataFrameView::addRows, Changing, Index, Index>>(
+    m.add<FrameMember<QW_NAME("add_rows"), &DataFrameView::addRows, Changing, Index, Index>>(
         "Insert count rows before the row offset (append when offset is the row count); their cells are zero or "
         "empty strings.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if offset is out of bounds.");
-    m.add<FrameMember<kRemoveColumn, &DataFrameView::removeColumn, Changing, Index>>(
+    m.add<FrameMember<QW_NAME("remove_column"), &DataFrameView::removeColumn, Changing, Index>>(
         "Remove a column.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the index is out of range.");
-    m.add<FrameMember<kRemoveRows, &DataFrameView::removeRows, Changing, Index, Index>>(
+    m.add<FrameMember<QW_NAME("remove_rows"), &DataFrameView::removeRows, Changing, Index, Index>>(
         "Remove count rows from the row offset.\nAvailable with RESHAPE capability.\n"
         ":raises: NotImplemented if the view does not support reshaping.\n"
         ":raises: Error if the rows are out of bounds.");
-    add_shared_getter<FrameTr, kToString, &DataFrameView::toString>(m, "Return a string representation");
-    m.add<FrameMember<kReshape, &reshape, Changing, TableShape, ColumnNames, ColumnTypes>>(
+    add_shared_getter<FrameTr, QW_NAME("to_string"), &DataFrameView::toString>(m, "Return a string representation");
+    m.add<FrameMember<QW_NAME("_reshape"), &reshape, Changing, TableShape, ColumnNames, ColumnTypes>>(
         "Replace the whole table by one of the given shape, column names and column data types.\n"
         "Available with RESHAPE capability. All the view's data is invalidated.\n"
         "Warning: No check is done on inputs. Pass arguments very carefully.\n"
         "The names and the types must have the same element count, equal to shape[0]; "
         "column count and row count cannot be 0.\n"
         ":raises: Error otherwise, or for duplicate names.");
-    m.add<FrameMember<kAt, &at, Changing, Index, Index>>(
+    m.add<FrameMember<QW_NAME("_at"), &at, Changing, Index, Index>>(
         "Return the cell of a column at a row as an int, a float or a str.\n"
         ":raises: Error for a column data type without cell access.");
-    m.add<FrameMember<kSetAt, &set_at, Changing, Index, Index, CellValue>>(
+    m.add<FrameMember<QW_NAME("_set_at"), &set_at, Changing, Index, Index, CellValue>>(
         "Store a value into the cell of a column at a row.\n"
         ":raises: Error for a column data type without cell access.");
-    m.add<ColumnTransfer<kReadBytes, &DataFrameView::readBytes, Destination<>>>(
+    m.add<ColumnTransfer<QW_NAME("DataFrameView__read_bytes"), &DataFrameView::readBytes, Destination<>>>(
         "Read rowCount cells of a numeric column from rowOffset into a writable buffer.\n"
         ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add<ColumnTransfer<kWriteBytes, &DataFrameView::writeBytes, Source<>>>(
+    m.add<ColumnTransfer<QW_NAME("DataFrameView__write_bytes"), &DataFrameView::writeBytes, Source<>>>(
         "Write rowCount cells of a numeric column from rowOffset out of a buffer.\n"
         ":raises: Error if the column stores strings, the rows are out of range or the buffer is too small.");
-    m.add<ColumnTransfer<kReadStrings, &DataFrameView::readStrings, Strings<kStringsDst, 2>>>(
+    m.add<ColumnTransfer<QW_NAME("DataFrameView__read_strings"), &DataFrameView::readStrings, Strings<kStringsDst, 2>>>(
         "Read rowCount strings of a UTF-8 string column from rowOffset into the first items of a list.\n"
         ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
         "short.");
-    m.add<ColumnTransfer<kWriteStrings, &DataFrameView::writeStrings, Strings<kStringsSrc, 2>>>(
+    m.add<
+        ColumnTransfer<QW_NAME("DataFrameView__write_strings"), &DataFrameView::writeStrings, Strings<kStringsSrc, 2>>>(
         "Write the first rowCount strings of a list into a UTF-8 string column from rowOffset.\n"
         ":raises: Error if the column does not store strings, the rows are out of range or the list is too "
         "short.");
-    m.add<CreateFromPointer<kCreateFromPointer, DataFrameView>>(
+    m.add<CreateFromPointer<QW_NAME("DataFrameView_create_from_pointer"), DataFrameView>>(
         "Create a DataFrameView from a pointer to a DataFrameView shared pointer as an int.");
     add_hooks<FramePtr>(m, "DataFrameView", false);
 }
@@ -200,8 +181,8 @@ QW_FAMILY(add_data_frames);
 void add_column_units(Methods& m)
 {
     m.add<ExtensionCast<UnitTr>>("Cast a generic extension into this kind; None when it is not one.");
-    m.add<
-        Member<UnitTr, kUnit, &ColumnUnitExtension::unit, SharedSelf<ColumnUnitExtension, &UnitTr::self_type>, Index>>(
+    m.add<Member<UnitTr, QW_NAME("unit"), &ColumnUnitExtension::unit,
+                 SharedSelf<ColumnUnitExtension, &UnitTr::self_type>, Index>>(
         "Return the unit of a column.\n:raises: Error if the column index is out of range.");
     m.add<SetUnit<UnitTr>>(
         "Set the unit of a column.\n:raises: Error if the column index is out of range or if the data frame "

@@ -159,10 +159,9 @@ inline bool dtype_list(PyObject* o, std::vector<quelbo::DataType>& out)
 
 // A table's description, each part converted in its turn: the shape (two
 // ints), the column names, the column types.
-constexpr auto kTableShape = named<const quelbo::Vector2u64&>;
 inline constexpr auto kColumnNames = named<const std::vector<std::string>&>;
 inline constexpr auto kColumnTypes = named<const std::vector<quelbo::DataType>&>;
-using TableShape = Seq<quelbo::Vector2u64, kTableShape>;
+using TableShape = Seq<quelbo::Vector2u64>;
 using ColumnNames = Strings<kColumnNames>;
 struct ColumnTypes : Kind<kColumnTypes>
 {

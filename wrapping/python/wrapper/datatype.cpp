@@ -18,7 +18,6 @@ constexpr const char* kMember = DataTypeTr::constructor;
 constexpr auto kPrimitive = named<quelbo::PrimitiveTypeId>;
 constexpr auto kInterpretation = named<quelbo::DataTypeInterpretation>;
 constexpr auto kId = named<quelbo::DataTypeId>;
-constexpr char kUint64[] = "uint64_t";
 using Primitive = Arg<int32_t, kPrimitive>;
 using Size = Arg<uint64_t, text::size>;
 using Other = DTypeArg<>;
@@ -37,7 +36,7 @@ struct new_id : Candidate<Params<Arg<int32_t, kId>>, 2>
         return constructed(new DataType(quelbo::DataTypeId(uint64_t(int64_t(id)))));
     };
 };
-struct new_value : Candidate<Params<Arg<uint64_t, kUint64>>, 1>
+struct new_value : Candidate<Params<Arg<uint64_t, text::u64>>, 1>
 {
     static constexpr const char* member = kMember;
     static constexpr auto call = [](uint64_t id) { return constructed(new DataType(id)); };
@@ -62,12 +61,9 @@ struct new_datatype : DeclareOverloads<new_datatype, new_empty, new_id, new_valu
     static constexpr const char* name = "new_DataType";
 };
 
-constexpr char kConvertible[] = "DataType_is_convertible_to";
-using is_convertible_to = Fn<kConvertible, &DataType::isConvertibleTo, Constant, Other>;
-constexpr char kScalarType[] = "DataType_extract_scalar_type";
-using extract_scalar_type = Fn<kScalarType, &DataType::extractScalarType, Other>;
-constexpr char kStandardRange[] = "DataType_standard_range";
-using standard_range = Fn<kStandardRange, &DataType::standardRange, Other>;
+using is_convertible_to = Fn<QW_NAME("DataType_is_convertible_to"), &DataType::isConvertibleTo, Constant, Other>;
+using extract_scalar_type = Fn<QW_NAME("DataType_extract_scalar_type"), &DataType::extractScalarType, Other>;
+using standard_range = Fn<QW_NAME("DataType_standard_range"), &DataType::standardRange, Other>;
 
 // ___eq__ / ___ne__ with a data type given by objectToDataType.
 template <bool Equal>
@@ -80,36 +76,24 @@ struct compare : Declare<compare<Equal>, Params<Constant, Other>>
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
 
-constexpr char kGetId[] = "get_id";
-constexpr char kGetBitDepth[] = "get_bit_depth";
-constexpr char kGetElementCount[] = "get_element_count";
-constexpr char kGetPrimitiveType[] = "_get_primitive_type";
-constexpr char kGetInterpretation[] = "_get_interpretation";
-constexpr char kBitCount[] = "bit_count";
-constexpr char kByteCount[] = "byte_count";
-constexpr char kIsScalar[] = "is_scalar";
-constexpr char kIsVector[] = "is_vector";
-constexpr char kIsNumeric[] = "is_numeric";
-constexpr char kToString[] = "to_string";
-
 void add_datatype(Methods& m)
 {
     m.add<new_datatype>();
     m.add<Delete<DataTypeTr>>();
-    add_const_getter<DataTypeTr, kGetId, &DataType::id>(m);
-    add_const_getter<DataTypeTr, kGetBitDepth, &DataType::bitDepth>(m);
-    add_const_getter<DataTypeTr, kGetElementCount, &DataType::elementCount>(m);
-    add_const_getter<DataTypeTr, kGetPrimitiveType, &DataType::primitiveType>(m);
-    add_const_getter<DataTypeTr, kGetInterpretation, &DataType::interpretation>(m);
-    add_const_getter<DataTypeTr, kBitCount, &DataType::bitCount>(m);
-    add_const_getter<DataTypeTr, kByteCount, &DataType::byteCount>(m);
-    add_const_getter<DataTypeTr, kIsScalar, &DataType::isScalar>(m);
-    add_const_getter<DataTypeTr, kIsVector, &DataType::isVector>(m);
-    add_const_getter<DataTypeTr, kIsNumeric, &DataType::isNumeric>(m);
+    add_const_getter<DataTypeTr, QW_NAME("get_id"), &DataType::id>(m);
+    add_const_getter<DataTypeTr, QW_NAME("get_bit_depth"), &DataType::bitDepth>(m);
+    add_const_getter<DataTypeTr, QW_NAME("get_element_count"), &DataType::elementCount>(m);
+    add_const_getter<DataTypeTr, QW_NAME("_get_primitive_type"), &DataType::primitiveType>(m);
+    add_const_getter<DataTypeTr, QW_NAME("_get_interpretation"), &DataType::interpretation>(m);
+    add_const_getter<DataTypeTr, QW_NAME("bit_count"), &DataType::bitCount>(m);
+    add_const_getter<DataTypeTr, QW_NAME("byte_count"), &DataType::byteCount>(m);
+    add_const_getter<DataTypeTr, QW_NAME("is_scalar"), &DataType::isScalar>(m);
+    add_const_getter<DataTypeTr, QW_NAME("is_vector"), &DataType::isVector>(m);
+    add_const_getter<DataTypeTr, QW_NAME("is_numeric"), &DataType::isNumeric>(m);
     m.add<is_convertible_to>();
     m.add<extract_scalar_type>();
     m.add<standard_range>();
-    add_const_getter<DataTypeTr, kToString, &DataType::toString>(m);
+    add_const_getter<DataTypeTr, QW_NAME("to_string"), &DataType::toString>(m);
     m.add<compare<true>>();
     m.add<compare<false>>();
     add_hooks<DataType>(m, "DataType");

@@ -11,16 +11,14 @@ namespace {
 
 QW_TYPE(quelbo::DependencyGraph);
 
-constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
-using ViewArg = SharedArg<quelbo::View, kView>;
-
-constexpr char kHasCommonAncestor[] = "DependencyGraph__has_common_ancestor";
+using ViewArg = SharedArg<quelbo::View>;
 
 using DependencyGraphTr = Traits<quelbo::DependencyGraph>;
 
 void add_dependency_graph(Methods& m)
 {
-    m.add<Fn<kHasCommonAncestor, &quelbo::DependencyGraph::hasCommonAncestor, ViewArg, ViewArg>>(
+    m.add<Fn<QW_NAME("DependencyGraph__has_common_ancestor"), &quelbo::DependencyGraph::hasCommonAncestor, ViewArg,
+             ViewArg>>(
         "\nIndicates if two views share a common ancestor.\n\n"
         ":type view1: :py:class:`View`\n"
         ":param view1: First view to take into account\n"

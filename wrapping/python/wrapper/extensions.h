@@ -14,10 +14,9 @@
 namespace qw {
 
 // <Kind>_cast(extension): the same object as the kind, None when it is not one.
-inline constexpr char kCast[] = "cast";
 constexpr auto kExtensionRef = named<const std::shared_ptr<quelbo::Extension>&>;
 template <class Tr>
-using ExtensionCast = Getter<Tr, kCast, SharedArg<quelbo::Extension, kExtensionRef>, &Tr::T::cast>;
+using ExtensionCast = Getter<Tr, QW_NAME("cast"), SharedArg<quelbo::Extension, kExtensionRef>, &Tr::T::cast>;
 
 // An argument kept with its identity: K converts it, and the call, which
 // finishes the work, names it in its own messages.
@@ -38,8 +37,7 @@ struct WithId : K
 };
 
 // The address of a holder that native code handed over (quelbo::handOver).
-inline constexpr char kAddress[] = "unsigned long long";
-using Address = WithId<Arg<uint64_t, kAddress>>;
+using Address = WithId<Arg<uint64_t, QW_NAME("unsigned long long")>>;
 
 // Adopts the holder at the address; any other address raises ValueError with
 // the argument message, 0 gives None. An empty holder gives a handle that

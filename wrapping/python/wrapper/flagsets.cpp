@@ -38,9 +38,6 @@ QW_TYPE(quelbo::DataFrameCapabilitySet);
 using DataFrameTr = FlagSetTr<quelbo::DataFrameCapabilitySet>;
 #undef QW_WRITTEN_SET
 
-constexpr char kUint64[] = "uint64_t";
-constexpr char kValue[] = "value";
-
 template <class Tr>
 struct FlagSetFamily
 {
@@ -98,7 +95,7 @@ struct FlagSetFamily
         static constexpr const char* member = Tr::constructor;
         static constexpr auto call = [](int32_t v) { return constructed(new Set(static_cast<E>(v))); };
     };
-    struct new_bits : Candidate<Params<Arg<uint64_t, kUint64>>, 1>
+    struct new_bits : Candidate<Params<Arg<uint64_t, text::u64>>, 1>
     {
         static constexpr const char* member = Tr::constructor;
         static constexpr auto call = [](uint64_t v) { return constructed(new Set(v)); };
@@ -112,18 +109,6 @@ struct FlagSetFamily
     {
     };
 
-    static constexpr char kHas[] = "_has";
-    static constexpr char kAdd[] = "_add";
-    static constexpr char kRemove[] = "_remove";
-    static constexpr char kEq[] = "___eq__";
-    static constexpr char kNe[] = "___ne__";
-    static constexpr char kOr[] = "___or__";
-    static constexpr char kAnd[] = "___and__";
-    static constexpr char kXor[] = "___xor__";
-    static constexpr char kIor[] = "___ior__";
-    static constexpr char kIand[] = "___iand__";
-    static constexpr char kIxor[] = "___ixor__";
-
     // The binary operators write the object 'FlagSet< E > *' but leave it unchanged.
     using Written = Self<Set, &Tr::mut_type>;
     using Changing = SelfMut<Set, &Tr::mut_type>;
@@ -132,18 +117,18 @@ struct FlagSetFamily
     {
         m.add<construct>();
         m.add<Delete<Tr>>();
-        add_const_getter<Tr, kValue, &Set::value>(m, "Return the internal value");
-        m.add<Method<kHas, Constant, &Set::has>>("Check if a given set of flags is true.");
-        m.add<Method<kAdd, Changing, &Set::add>>("Set the given set of flags to true.");
-        m.add<Method<kRemove, Changing, &Set::remove>>("Set the given set of flags to false.");
-        m.add < Operator < kEq, Constant, &Set::operator==>>();
-        m.add < Operator < kNe, Constant, &Set::operator!=>>();
-        m.add < Operator < kOr, Written, &Set::operator|>>();
-        m.add < Operator < kAnd, Written, &Set::operator&>>();
-        m.add < Operator < kXor, Written, &Set::operator^>>();
-        m.add < InPlace < kIor, &Set::operator|=>>();
-        m.add < InPlace < kIand, &Set::operator&=>>();
-        m.add < InPlace < kIxor, &Set::operator^=>>();
+        add_const_getter<Tr, QW_NAME("value"), &Set::value>(m, "Return the internal value");
+        m.add<Method<QW_NAME("_has"), Constant, &Set::has>>("Check if a given set of flags is true.");
+        m.add<Method<QW_NAME("_add"), Changing, &Set::add>>("Set the given set of flags to true.");
+        m.add<Method<QW_NAME("_remove"), Changing, &Set::remove>>("Set the given set of flags to false.");
+        m.add < Operator < QW_NAME("___eq__"), Constant, &Set::operator==>>();
+        m.add < Operator < QW_NAME("___ne__"), Constant, &Set::operator!=>>();
+        m.add < Operator < QW_NAME("___or__"), Written, &Set::operator|>>();
+        m.add < Operator < QW_NAME("___and__"), Written, &Set::operator&>>();
+        m.add < Operator < QW_NAME("___xor__"), Written, &Set::operator^>>();
+        m.add < InPlace < QW_NAME("___ior__"), &Set::operator|=>>();
+        m.add < InPlace < QW_NAME("___iand__"), &Set::operator&=>>();
+        m.add < InPlace < QW_NAME("___ixor__"), &Set::operator^=>>();
         add_hooks<Set>(m, Tr::name);
     }
 };

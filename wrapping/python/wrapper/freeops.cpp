@@ -17,13 +17,9 @@ using quelbo::ImageType;
 
 QW_TYPE(std::ostream);
 
-constexpr auto kDimension = named<quelbo::ImageDimension>;
-constexpr auto kImageType = named<const quelbo::ImageType&>;
-constexpr auto kCapability = named<quelbo::StreamAccessCapability>;
 constexpr auto kStream = named<std::ostream&>;
-constexpr char kOr[] = "__or__";
-using Dimension = Arg<ImageDimension, kDimension>;
-using Capability = Arg<quelbo::StreamAccessCapability, kCapability>;
+using Dimension = Arg<ImageDimension>;
+using Capability = Arg<quelbo::StreamAccessCapability>;
 
 // Operators of the namespace: any call that fits no candidate is NotImplemented.
 template <class D, class... C>
@@ -32,20 +28,20 @@ struct Operator : DeclareOverloads<D, C...>
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
 
-struct or_type : Candidate<Params<Dimension, Ref<ImageType, kImageType>>>
+struct or_type : Candidate<Params<Dimension, Ref<ImageType>>>
 {
-    static constexpr const char* member = kOr;
+    static constexpr const char* member = QW_NAME("__or__");
     static constexpr auto call = [](ImageDimension d, const ImageType& type) { return type | d; };
 };
 // unknown dimensions are refused by the library
 struct or_dimension : Candidate<Params<Dimension, Dimension>>
 {
-    static constexpr const char* member = kOr;
+    static constexpr const char* member = QW_NAME("__or__");
     static constexpr auto call = [](ImageDimension a, ImageDimension b) { return a | b; };
 };
 struct or_operator : Operator<or_operator, or_type, or_dimension>
 {
-    static constexpr const char* name = kOr;
+    static constexpr const char* name = QW_NAME("__or__");
 };
 
 // __and__ and __xor__: the first enumerator pair, StreamAccessCapability,

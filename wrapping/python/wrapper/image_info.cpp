@@ -20,7 +20,7 @@ constexpr auto kInterpretationType = named<quelbo::ImageInterpretation>;
 constexpr auto kRangeType = named<const quelbo::Vector2d&>;
 
 using Axes = Param<ImageType, kAxesType>;
-using Interpretation = Arg<ImageInterpretation, kInterpretationType>;
+using Interpretation = Arg<ImageInterpretation>;
 using Alpha = Arg<bool, text::boolean>;
 using Type = DTypeArg<>;
 
@@ -44,8 +44,7 @@ struct new_typed : Made<Params<Axes, Interpretation, Alpha, Type>, 1>
         return constructed(new ImageInfoProperty(axes, interpretation, alpha, type));
     };
 };
-struct new_full
-    : Made<Params<Axes, Interpretation, Alpha, Arg<size_t, text::size>, Seq<quelbo::Vector2d, kRangeType>>, 0>
+struct new_full : Made<Params<Axes, Interpretation, Alpha, Arg<size_t, text::size>, Seq<quelbo::Vector2d>>, 0>
 {
     static constexpr auto call = [](const ImageType& axes, ImageInterpretation interpretation, bool alpha, size_t bits,
                                     const quelbo::Vector2d& range) {
@@ -58,49 +57,38 @@ struct new_info : DeclareOverloads<new_info, CopyConstructor<InfoTr, 4>, MoveCon
     static constexpr const char* name = "new_ImageInfoProperty";
 };
 
-constexpr char kChannelCount[] = "ImageInfoProperty_channel_count";
-constexpr char kGetAxes[] = "get_axes_interpretation";
-constexpr char kSetAxes[] = "set_axes_interpretation";
-constexpr char kGetInterpretation[] = "_get_interpretation";
-constexpr char kSetInterpretation[] = "set_interpretation";
-constexpr char kGetAlpha[] = "get_alpha";
-constexpr char kSetAlpha[] = "set_alpha";
-constexpr char kGetBitDepth[] = "get_bit_depth";
-constexpr char kSetBitDepth[] = "set_bit_depth";
-constexpr char kGetRange[] = "get_value_range";
-constexpr char kSetRange[] = "set_value_range";
-constexpr char kToString[] = "to_string";
-
 void add_image_info(Methods& m)
 {
     m.add<new_info>();
-    m.add<Fn<kChannelCount, &ImageInfoProperty::channelCount, Interpretation>>(
+    m.add<Fn<QW_NAME("ImageInfoProperty_channel_count"), &ImageInfoProperty::channelCount, Interpretation>>(
         "\nMethod which gives you the number of channels for one pixel in a specific ImageInterpretation\n"
         ":type interpretation: int\n"
         ":param interpretation: the interpretation\n"
         ":rtype: int\n"
         ":return: the channel count corresponding to the given ImageInterpretation\n");
-    add_const_getter<InfoTr, kGetAxes, &ImageInfoProperty::axesInterpretation>(
+    add_const_getter<InfoTr, QW_NAME("get_axes_interpretation"), &ImageInfoProperty::axesInterpretation>(
         m, "\nReturn an ImageType describing the interpretation of the axes of the image.\n"
            "For example a classical image ImageType will have the ImageDimension::COLUMN and\n"
            "ImageDimension::ROW set. A sequence of 2D images will have in addition the\n"
            "ImageDimension::SEQUENCE set.\n");
-    add_setter<InfoTr, kSetAxes, kAxesType, &ImageInfoProperty::setAxesInterpretation>(m);
-    add_const_getter<InfoTr, kGetInterpretation, &ImageInfoProperty::interpretation>(m);
-    add_setter<InfoTr, kSetInterpretation, kInterpretationType, &ImageInfoProperty::setInterpretation>(m);
-    add_const_getter<InfoTr, kGetAlpha, &ImageInfoProperty::hasAlpha>(m, "Return if an alpha channel is present");
-    add_setter<InfoTr, kSetAlpha, text::boolean, &ImageInfoProperty::setAlpha>(m);
-    add_const_getter<InfoTr, kGetBitDepth, &ImageInfoProperty::bitDepth>(
+    add_setter<InfoTr, QW_NAME("set_axes_interpretation"), kAxesType, &ImageInfoProperty::setAxesInterpretation>(m);
+    add_const_getter<InfoTr, QW_NAME("_get_interpretation"), &ImageInfoProperty::interpretation>(m);
+    add_setter<InfoTr, QW_NAME("set_interpretation"), kInterpretationType, &ImageInfoProperty::setInterpretation>(m);
+    add_const_getter<InfoTr, QW_NAME("get_alpha"), &ImageInfoProperty::hasAlpha>(
+        m, "Return if an alpha channel is present");
+    add_setter<InfoTr, QW_NAME("set_alpha"), text::boolean, &ImageInfoProperty::setAlpha>(m);
+    add_const_getter<InfoTr, QW_NAME("get_bit_depth"), &ImageInfoProperty::bitDepth>(
         m, "\nThe bit depth of pixel components.\n"
            "For example, data stored on 16 bits of which only 12 are used has the data type\n"
            "UINT16 and a bit depth of 12.\n");
-    add_setter<InfoTr, kSetBitDepth, text::size, &ImageInfoProperty::setBitDepth>(
+    add_setter<InfoTr, QW_NAME("set_bit_depth"), text::size, &ImageInfoProperty::setBitDepth>(
         m, "Set the bit depth of pixel components.");
-    add_const_getter<InfoTr, kGetRange, &ImageInfoProperty::valueRange>(m, "The value range of the pixel component");
-    add_setter<InfoTr, kSetRange, kRangeType, &ImageInfoProperty::setValueRange>(m,
-                                                                                 "Set the value range of components");
+    add_const_getter<InfoTr, QW_NAME("get_value_range"), &ImageInfoProperty::valueRange>(
+        m, "The value range of the pixel component");
+    add_setter<InfoTr, QW_NAME("set_value_range"), kRangeType, &ImageInfoProperty::setValueRange>(
+        m, "Set the value range of components");
     m.add<ObjectCompare<InfoTr, true>>("Equality operator");
-    add_const_getter<InfoTr, kToString, &ImageInfoProperty::toString>(m, "Return string representation");
+    add_const_getter<InfoTr, QW_NAME("to_string"), &ImageInfoProperty::toString>(m, "Return string representation");
     m.add<Delete<InfoTr>>();
     add_hooks<ImageInfoProperty>(m, "ImageInfoProperty");
 }

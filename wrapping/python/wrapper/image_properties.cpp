@@ -21,7 +21,6 @@ using PropertiesTr = Traits<ImageProperties>;
 constexpr auto kCalRef = named<const quelbo::SpatialCalibrationProperty&>;
 constexpr auto kInfoRef = named<const quelbo::ImageInfoProperty&>;
 constexpr auto kSharedConst = named<std::shared_ptr<const quelbo::ImageProperties>>;
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
 
 using Calibration = ProxyValue<SpatialCalibrationProperty, kCalRef>;
 using Info = ProxyValue<ImageInfoProperty, kInfoRef>;
@@ -44,11 +43,8 @@ struct new_properties : DeclareOverloads<new_properties, SharedCopyConstructor<P
     static constexpr const char* name = "new_ImageProperties";
 };
 
-constexpr char kFromDataType[] = "ImageProperties_from_data_type";
-
 // fromProperties(properties, calibration or image information), or from both parts
-constexpr char kFromPropertiesMember[] = "fromProperties";
-constexpr auto kFromProperties = &MemberText<ImageProperties, kFromPropertiesMember>::text;
+constexpr auto kFromProperties = &MemberText<ImageProperties, QW_NAME("fromProperties")>::text;
 template <class P, int Decl>
 using From = Constructor<kFromProperties, P, Decl>;
 template <class Part, int Decl>
@@ -100,8 +96,7 @@ struct assign : Declare<assign<Name, Part, V, Member>, Params<Held, Part>>
     static constexpr auto call = [](const Shared& obj, const V& value) { ((*obj).*Member)() = value; };
 };
 
-struct is_compatible_with
-    : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>
+struct is_compatible_with : Declare<is_compatible_with, Params<Constant, Seq<quelbo::VectorXu64>, DTypeArg<>>>
 {
     static constexpr const char* name = "ImageProperties_is_compatible_with";
     static constexpr const char* doc =
@@ -118,31 +113,26 @@ struct equal : Declare<equal, Params<Constant, Other>>
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
 
-constexpr char kClone[] = "clone";
-constexpr char kToString[] = "to_string";
-constexpr char kGetCalibration[] = "get_calibration";
-constexpr char kGetImageInfo[] = "get_image_info";
-constexpr char kSetCalibration[] = "set_calibration";
-constexpr char kSetImageInfo[] = "set_image_info";
-
 void add_image_properties(Methods& m)
 {
     m.add<new_properties>();
-    m.add<Fn<kFromDataType, &ImageProperties::fromDataType, DTypeArg<>>>(
+    m.add<Fn<QW_NAME("ImageProperties_from_data_type"), &ImageProperties::fromDataType, DTypeArg<>>>(
         "\nCreate a property set with all values defaulted, according to a data type.\n"
         "Warning: In order to build ImageProperties compatible with a specific ImageView,\n"
         "given dataType must be retrieved from this ImageView.\n");
     m.add<from_properties>();
-    add_shared_getter<PropertiesTr, kClone, &ImageProperties::clone>(m, "Create a copy of the properties instance.");
-    m.add<member<kGetCalibration, SpatialCalibrationProperty, &ImageProperties::calibration>>(
+    add_shared_getter<PropertiesTr, QW_NAME("clone"), &ImageProperties::clone>(
+        m, "Create a copy of the properties instance.");
+    m.add<member<QW_NAME("get_calibration"), SpatialCalibrationProperty, &ImageProperties::calibration>>(
         "Return the calibration associated with these properties.");
-    m.add<member<kGetImageInfo, ImageInfoProperty, &ImageProperties::imageInfo>>(
+    m.add<member<QW_NAME("get_image_info"), ImageInfoProperty, &ImageProperties::imageInfo>>(
         "Return the image information associated with these properties.");
-    m.add<assign<kSetCalibration, Calibration, SpatialCalibrationProperty, &ImageProperties::calibration>>();
-    m.add<assign<kSetImageInfo, Info, ImageInfoProperty, &ImageProperties::imageInfo>>();
+    m.add<assign<QW_NAME("set_calibration"), Calibration, SpatialCalibrationProperty, &ImageProperties::calibration>>();
+    m.add<assign<QW_NAME("set_image_info"), Info, ImageInfoProperty, &ImageProperties::imageInfo>>();
     m.add<is_compatible_with>();
     m.add<equal>();
-    add_shared_getter<PropertiesTr, kToString, &ImageProperties::toString>(m, "Return string representation");
+    add_shared_getter<PropertiesTr, QW_NAME("to_string"), &ImageProperties::toString>(m,
+                                                                                      "Return string representation");
     m.add<Delete<SharedHandle<PropertiesTr>>>();
     add_hooks<Shared>(m, "ImageProperties");
 }

@@ -31,33 +31,23 @@ QW_TYPE(ImageViewFactory);
 
 using FactoryTr = Traits<ImageViewFactory>;
 
-// The members named in prototype lines.
-constexpr char kAllocateMember[] = "allocate";
-constexpr char kCopyOnDiskMember[] = "copyOnDisk";
-constexpr char kCreateOnDiskMember[] = "createOnDisk";
-constexpr char kFromRandomAccessMember[] = "fromRandomAccess";
-constexpr char kInterlaceMember[] = "interlace";
-constexpr char kStackMember[] = "stack";
-
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
-using Shape = Seq<quelbo::VectorXu64, kShape>;
+using Shape = Seq<quelbo::VectorXu64>;
 using Type = DTypeArg<>;
 using Properties = ProxyShared<ImageProperties>;
 using Image = SharedArg<ImageView>;
 
 // -------------------------------------------------------------- in memory
 
-
 struct allocate_2 : Candidate<Params<Shape, Type>, 1>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kAllocateMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("allocate")>;
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type) {
         return ImageViewFactory::allocate(shape, type);
     };
 };
 struct allocate_4 : Candidate<Params<Shape, Type, Properties, ProxyShared<MetadataNode>>, 0>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kAllocateMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("allocate")>;
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
                                     std::shared_ptr<ImageProperties> properties,
                                     std::shared_ptr<MetadataNode> metadata) {
@@ -74,9 +64,7 @@ struct allocate : DeclareOverloads<allocate, allocate_2, allocate_4>
         "compatible with the shape and type.";
 };
 
-
-struct uniform
-    : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode>>>
+struct uniform : Declare<uniform, Params<Shape, Type, Source<>, Properties, ProxyShared<const MetadataNode>>>
 {
     static constexpr const char* name = "ImageViewFactory__uniform";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type, Buffer& value,
@@ -89,8 +77,7 @@ struct uniform
 // The view keeps the buffer exported (and so alive and unresized) as long as
 // it, or anything made from its memory, lives.
 struct from_buffer
-    : Declare<from_buffer,
-              Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode>>>
+    : Declare<from_buffer, Params<Shape, Type, Kept<&kMemorySize>, Properties, ProxyShared<MetadataNode>>>
 {
     static constexpr const char* name = "ImageViewFactory___from_buffer";
     static constexpr auto call = [](const quelbo::VectorXu64& shape, quelbo::DataType type,
@@ -100,14 +87,13 @@ struct from_buffer
     };
 };
 
-constexpr char kCopyInMemory[] = "ImageViewFactory_copy_in_memory";
-
 void add_image_view_factory(Methods& m)
 {
     m.add<allocate>();
     m.add<uniform>();
     m.add<from_buffer>();
-    m.add<Fn<kCopyInMemory, &ImageViewFactory::copyInMemory, SharedArg<quelbo::ImageView>>>(
+    m.add<
+        Fn<QW_NAME("ImageViewFactory_copy_in_memory"), &ImageViewFactory::copyInMemory, SharedArg<quelbo::ImageView>>>(
         "Copy an image in memory.\nMemory is allocated and the data copied when the source is not in memory; "
         "a source already in memory is returned itself.\nCapabilities of the returned view: READ, WRITE, BUFFER, "
         "RESHAPE.\n:raises: InvalidArgument if the source is empty or its properties are not valid, Error if "
@@ -118,23 +104,13 @@ QW_FAMILY(add_image_view_factory);
 
 // ---------------------------------------------------------- derived views
 
-constexpr auto kMulti = named<std::shared_ptr<quelbo::MultiImageView>>;
-constexpr auto kDimension = named<quelbo::ImageDimension>;
-constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
 constexpr auto kImageType = named<quelbo::ImageType>;
-constexpr auto kRegion = named<const quelbo::RegionXu64&>;
 constexpr auto kProperties = named<std::shared_ptr<const quelbo::ImageProperties>>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
-constexpr auto kRange = named<const quelbo::Vector2d&>;
 
-using Multi = SharedArg<MultiImageView, kMulti>;
-using Dimension = Arg<ImageDimension, kDimension>;
+using Multi = SharedArg<MultiImageView>;
+using Dimension = Arg<ImageDimension>;
 using Size = Arg<size_t, text::size>;
-
-constexpr char kMakeThreadSafe[] = "ImageViewFactory_make_thread_safe";
-constexpr char kFlipDimensionIndex[] = "ImageViewFactory_flip_dimension_index";
-constexpr char kFlipDimension[] = "ImageViewFactory_flip_dimension";
-constexpr char kSubSample[] = "ImageViewFactory_sub_sample";
 
 struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensions>>>
 {
@@ -148,28 +124,17 @@ struct reinterpret_axes : Declare<reinterpret_axes, Params<Image, Dims<kDimensio
     };
 };
 
-constexpr char kReinterpret[] = "ImageViewFactory_reinterpret";
-constexpr char kDisassembleChannels[] = "ImageViewFactory_disassemble_channels";
-constexpr char kAssembleChannels[] = "ImageViewFactory_assemble_channels";
-
-using Region = Ref<quelbo::RegionXu64, kRegion>;
-
-constexpr char kExtractAdjustedRegion[] = "ImageViewFactory_extract_adjusted_region";
-constexpr char kExtractRegion[] = "ImageViewFactory_extract_region";
-constexpr char kExtractChannel[] = "ImageViewFactory_extract_channel";
-constexpr char kAdaptDataType[] = "ImageViewFactory_adapt_data_type";
-constexpr char kFromImageView[] = "ImageViewFactory_from_image_view";
+using Region = Ref<quelbo::RegionXu64>;
 
 // The candidates of interlace and stack, in dispatch order.
 struct interlace_1 : Candidate<Params<Multi>, 1>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kInterlaceMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("interlace")>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>) = &ImageViewFactory::interlace;
 };
-struct interlace_3
-    : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation, kInterpretation>, Arg<bool, text::boolean>>, 0>
+struct interlace_3 : Candidate<Params<Multi, Arg<quelbo::ImageInterpretation>, Arg<bool, text::boolean>>, 0>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kInterlaceMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("interlace")>;
     static constexpr ViewPtr (*call)(std::shared_ptr<MultiImageView>, quelbo::ImageInterpretation,
                                      bool) = &ImageViewFactory::interlace;
 };
@@ -185,19 +150,19 @@ struct interlace : DeclareOverloads<interlace, interlace_1, interlace_3>
 
 struct stack_1 : Candidate<Params<Multi>, 1>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("stack")>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi) { return ImageViewFactory::stack(multi); };
 };
 struct stack_2 : Candidate<Params<Multi, Dimension>, 0>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("stack")>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension) {
         return ImageViewFactory::stack(multi, dimension);
     };
 };
 struct stack_3 : Candidate<Params<Multi, Dimension, Size>, 2>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kStackMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("stack")>;
     static constexpr auto call = [](std::shared_ptr<MultiImageView> multi, ImageDimension dimension, size_t threads) {
         return ImageViewFactory::stack(multi, dimension, threads);
     };
@@ -213,63 +178,63 @@ struct stack : DeclareOverloads<stack, stack_1, stack_2, stack_3>
         "different shape or type.";
 };
 
-using Range = Seq<quelbo::Vector2d, kRange>;
-
-constexpr char kAdaptDynamicRange[] = "ImageViewFactory_adapt_dynamic_range";
+using Range = Seq<quelbo::Vector2d>;
 
 void add_derived(Methods& m)
 {
-    m.add<Fn<kMakeThreadSafe, &ImageViewFactory::makeThreadSafe, Image>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_make_thread_safe"), &ImageViewFactory::makeThreadSafe, Image>>(
         "Make an image view whose operations are protected for access from several "
         "threads.\nNothing is allocated; the result has the capabilities of the source.\n"
         ":raises: InvalidArgument if the image view is empty.");
-    m.add<Fn<kFlipDimensionIndex, static_cast<ViewPtr (*)(ViewPtr, size_t)>(&ImageViewFactory::flip), Image, Size>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_flip_dimension_index"),
+             static_cast<ViewPtr (*)(ViewPtr, size_t)>(&ImageViewFactory::flip), Image, Size>>(
         "Flip an image view along the dimension of the given index. Nothing is allocated; the result can only be "
         "read.\n:raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
         "InvalidArgument if the index is not below the dimension count.");
-    m.add<Fn<kFlipDimension, static_cast<ViewPtr (*)(ViewPtr, ImageDimension)>(&ImageViewFactory::flip), Image,
-             Dimension>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_flip_dimension"),
+             static_cast<ViewPtr (*)(ViewPtr, ImageDimension)>(&ImageViewFactory::flip), Image, Dimension>>(
         "Flip an image view along the given dimension. Nothing is allocated; the result can only be read.\n"
         ":raises: InvalidArgument if the image view is empty, Error if the source cannot be read, "
         "InvalidArgument if the image type is unknown or lacks the dimension.");
-    m.add<Fn<kSubSample, &ImageViewFactory::subSample, Image, Size>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_sub_sample"), &ImageViewFactory::subSample, Image, Size>>(
         "Keep one sample of every step along each dimension but CHANNEL; a step of 1 gives the same image.\n"
         "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is "
         "empty, if step is 0 or larger than a dimension.");
     m.add<reinterpret_axes>();
-    m.add<Fn<kReinterpret, &ImageViewFactory::reinterpret, Image, Ref<quelbo::ImageType, kImageType>>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_reinterpret"), &ImageViewFactory::reinterpret, Image,
+             Ref<quelbo::ImageType, kImageType>>>(
         "Change the image type of an image view: only the properties change, UNKNOWN fits any view.\n"
         ":raises: InvalidArgument if the image view is empty, Error if the image type's dimension count does not "
         "match.");
-    m.add<Fn<kDisassembleChannels, &ImageViewFactory::disassembleChannels, Image>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_disassemble_channels"), &ImageViewFactory::disassembleChannels, Image>>(
         "Turn an N-dimensional view of vector samples into an N+1-dimensional scalar view with a CHANNEL "
         "dimension of the component count. Nothing is allocated; the result can only be read.\n"
         ":raises: InvalidArgument if the image view is empty or already has a CHANNEL dimension.");
-    m.add<Fn<kAssembleChannels, &ImageViewFactory::assembleChannels, Image>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_assemble_channels"), &ImageViewFactory::assembleChannels, Image>>(
         "Pack the CHANNEL dimension, or the last dimension when there is none, into one vector sample.\n"
         "Nothing is allocated; the result can only be read.\n:raises: InvalidArgument if the image view is empty.");
-    m.add<Fn<kExtractAdjustedRegion, &ImageViewFactory::extractAdjustedRegion, Image, Region>>(
-        "A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
-        ":raises: InvalidArgument if the image view is empty or for an empty region.");
-    m.add<Fn<kExtractRegion, &ImageViewFactory::extractRegion, Image, Region>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_extract_adjusted_region"), &ImageViewFactory::extractAdjustedRegion, Image,
+             Region>>("A region of an image view whose dimensions of size 1 are dropped. Nothing is allocated.\n"
+                      ":raises: InvalidArgument if the image view is empty or for an empty region.");
+    m.add<Fn<QW_NAME("ImageViewFactory_extract_region"), &ImageViewFactory::extractRegion, Image, Region>>(
         "A region of an image view. Nothing is allocated.\n:raises: InvalidArgument "
         "if the image view is empty or for an empty region.");
-    m.add<Fn<kExtractChannel, &ImageViewFactory::extractChannel, Image, Size>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_extract_channel"), &ImageViewFactory::extractChannel, Image, Size>>(
         "One component (0 to the component count minus 1) of an image view of vector samples.\n"
         "Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
-    m.add<Fn<kAdaptDataType, &ImageViewFactory::adaptDataType, Image, DTypeArg<>>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_adapt_data_type"), &ImageViewFactory::adaptDataType, Image, DTypeArg<>>>(
         "Map the source's value range onto the standard range of a data type. Nothing is allocated.\n"
         ":raises: InvalidArgument if the image view is empty, if the component count differs or the type is not "
         "numeric.");
-    m.add<Fn<kFromImageView, &ImageViewFactory::fromImageView, Image,
-             ProxyShared<const quelbo::ImageProperties, kProperties>,
-             ProxyShared<const quelbo::MetadataNode>>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_from_image_view"), &ImageViewFactory::fromImageView, Image,
+             ProxyShared<const quelbo::ImageProperties, kProperties>, ProxyShared<const quelbo::MetadataNode>>>(
         "The same image view with other properties (a clone of the source's when empty) and metadata.\n"
         ":raises: InvalidArgument if the image view is empty, Error if the properties do not fit the shape and "
         "type.");
     m.add<interlace>();
     m.add<stack>();
-    m.add<Fn<kAdaptDynamicRange, &ImageViewFactory::adaptDynamicRange, Image, DTypeArg<>, Range, Range>>(
+    m.add<Fn<QW_NAME("ImageViewFactory_adapt_dynamic_range"), &ImageViewFactory::adaptDynamicRange, Image, DTypeArg<>,
+             Range, Range>>(
         "Map inputRange linearly onto outputRange, in a data type; values outside map outside, without "
         "clamping. Nothing is allocated.\n:raises: InvalidArgument if the image view is empty.");
 }
@@ -279,7 +244,8 @@ QW_FAMILY(add_derived);
 
 constexpr auto kStore = named<std::shared_ptr<quelbo::RandomAccess>>, kLayout = named<quelbo::MemoryLayout>,
                kConstType = named<const quelbo::DataType>,
-               kFixedMetadata = named<const std::shared_ptr<const quelbo::MetadataNode>>, kDir = named<const std::string&>;
+               kFixedMetadata = named<const std::shared_ptr<const quelbo::MetadataNode>>,
+               kDir = named<const std::string&>;
 
 using Store = SharedArg<quelbo::RandomAccess, kStore>;
 using Layout = Arg<quelbo::MemoryLayout, kLayout>;
@@ -292,7 +258,7 @@ using Props = std::shared_ptr<ImageProperties>;
 template <class P, int Place>
 struct FromStore : Candidate<P, Place>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kFromRandomAccessMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("fromRandomAccess")>;
 };
 struct from_store_3 : FromStore<Params<Store, Shape, DTypeArg<kConstType>>, 3>
 {
@@ -308,8 +274,7 @@ struct from_store_4 : FromStore<Params<Store, Layout, Shape, DTypeArg<kConstType
     };
 };
 struct from_store_5
-    : FromStore<Params<Store, Shape, DTypeArg<kConstType>, Properties, ProxyShared<const MetadataNode>>,
-                2>
+    : FromStore<Params<Store, Shape, DTypeArg<kConstType>, Properties, ProxyShared<const MetadataNode>>, 2>
 {
     static constexpr auto call = [](std::shared_ptr<quelbo::RandomAccess> store, Shaped shape, quelbo::DataType type,
                                     Props properties, std::shared_ptr<const MetadataNode> metadata) {
@@ -345,7 +310,7 @@ using Meta = std::shared_ptr<MetadataNode>;
 template <class P, int Place>
 struct OnDisk : Candidate<P, Place>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kCreateOnDiskMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("createOnDisk")>;
 };
 struct on_disk_2 : OnDisk<Params<Shape, DTypeArg<>>, 3>
 {
@@ -385,17 +350,16 @@ struct create_on_disk : DeclareOverloads<create_on_disk, on_disk_2, on_disk_3, o
 
 // ------------------------------------------------------------ copy_on_disk
 
-
 struct copy_1 : Candidate<Params<Image>, 0>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kCopyOnDiskMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("copyOnDisk")>;
     static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image) {
         return ImageViewFactory::copyOnDisk(image);
     };
 };
 struct copy_2 : Candidate<Params<Image, Dir>, 1>
 {
-    static constexpr const char* member = member_of<ImageViewFactory, kCopyOnDiskMember>;
+    static constexpr const char* member = member_of<ImageViewFactory, QW_NAME("copyOnDisk")>;
     static constexpr auto call = [](std::shared_ptr<quelbo::ImageView> image, const std::string& dir) {
         return ImageViewFactory::copyOnDisk(image, dir);
     };

@@ -21,22 +21,19 @@ struct ImageTypeTr : Traits<ImageType>
 };
 using ImageTypeIdTr = Traits<quelbo::ImageTypeId>;
 
-constexpr auto kConst = named<const quelbo::ImageType*>;
 constexpr auto kMutable = named<quelbo::ImageType*>;
-constexpr auto kDimension = named<quelbo::ImageDimension>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
-constexpr char kUint64[] = "uint64_t";
-using Dimension = Arg<ImageDimension, kDimension>;
+using Dimension = Arg<ImageDimension>;
 using Position = Arg<uint64_t, text::size>;
-using Constant = Self<ImageType, kConst>;
-using Changing = SelfMut<ImageType, kMutable>;
+using Constant = Self<ImageType>;
+using Changing = SelfMut<ImageType>;
 
 struct new_empty : Candidate<Params<>, 0>
 {
     static constexpr const char* member = ImageTypeTr::constructor;
     static constexpr auto call = [] { return constructed(new ImageType()); };
 };
-struct new_value : Candidate<Params<Arg<uint64_t, kUint64>>, 2>
+struct new_value : Candidate<Params<Arg<uint64_t, text::u64>>, 2>
 {
     static constexpr const char* member = ImageTypeTr::constructor;
     static constexpr auto call = [](uint64_t v) { return constructed(new ImageType(v)); };
@@ -54,20 +51,18 @@ struct new_image_type : DeclareOverloads<new_image_type, new_empty, new_value, n
     static constexpr const char* name = "new_ImageType";
 };
 
-constexpr char kAdd[] = "ImageType_add";
-using add = Fn<kAdd, static_cast<void (ImageType::*)(ImageDimension)>(&ImageType::add), Changing, Dimension>;
-constexpr char kHas[] = "ImageType_has";
-using has = Fn<kHas, &ImageType::has, Constant, Dimension>;
+using add = Fn<QW_NAME("ImageType_add"), static_cast<void (ImageType::*)(ImageDimension)>(&ImageType::add), Changing,
+               Dimension>;
+using has = Fn<QW_NAME("ImageType_has"), &ImageType::has, Constant, Dimension>;
 
-constexpr char kRemoveMember[] = "remove";
 struct remove_dimension : Candidate<Params<Changing, Dimension>>
 {
-    static constexpr const char* member = member_of<ImageType, kRemoveMember>;
+    static constexpr const char* member = member_of<ImageType, QW_NAME("remove")>;
     static constexpr auto call = [](ImageType* obj, ImageDimension d) { obj->remove(d); };
 };
 struct remove_position : Candidate<Params<Changing, Position>>
 {
-    static constexpr const char* member = member_of<ImageType, kRemoveMember>;
+    static constexpr const char* member = member_of<ImageType, QW_NAME("remove")>;
     static constexpr auto call = [](ImageType* obj, uint64_t position) { obj->remove(size_t(position)); };
 };
 struct remove : DeclareOverloads<remove, remove_dimension, remove_position>
@@ -75,10 +70,9 @@ struct remove : DeclareOverloads<remove, remove_dimension, remove_position>
     static constexpr const char* name = "ImageType_remove";
 };
 
-constexpr char kIndexDimension[] = "ImageType_index_dimension";
-using index_dimension = Fn<kIndexDimension, &ImageType::indexDimension, Self<ImageType, kMutable>, Dimension>;
-constexpr char kDimensionAt[] = "ImageType__dimension";
-using dimension_at = Fn<kDimensionAt, &ImageType::dimension, Constant, Position>;
+using index_dimension =
+    Fn<QW_NAME("ImageType_index_dimension"), &ImageType::indexDimension, Self<ImageType, kMutable>, Dimension>;
+using dimension_at = Fn<QW_NAME("ImageType__dimension"), &ImageType::dimension, Constant, Position>;
 
 struct or_dimension : Declare<or_dimension, Params<Constant, Dimension>>
 {
@@ -87,10 +81,6 @@ struct or_dimension : Declare<or_dimension, Params<Constant, Dimension>>
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
 
-constexpr char kValue[] = "value";
-constexpr char kDimensionCount[] = "dimension_count";
-constexpr char kToString[] = "to_string";
-
 void add_imagetype(Methods& m)
 {
     m.add<new_image_type>();
@@ -98,11 +88,11 @@ void add_imagetype(Methods& m)
     m.add<add>();
     m.add<has>();
     m.add<remove>();
-    add_const_getter<ImageTypeTr, kValue, &ImageType::value>(m);
-    add_const_getter<ImageTypeTr, kDimensionCount, &ImageType::dimensionCount>(m);
+    add_const_getter<ImageTypeTr, QW_NAME("value"), &ImageType::value>(m);
+    add_const_getter<ImageTypeTr, QW_NAME("dimension_count"), &ImageType::dimensionCount>(m);
     m.add<index_dimension>();
     m.add<dimension_at>();
-    add_const_getter<ImageTypeTr, kToString, &ImageType::toString>(m);
+    add_const_getter<ImageTypeTr, QW_NAME("to_string"), &ImageType::toString>(m);
     add_object_compare<ImageTypeTr>(m);
     m.add<or_dimension>();
     add_hooks<ImageType>(m, "ImageType");

@@ -102,37 +102,25 @@ struct vector_or_entry
 
 // Indexer_<name>(obj, index sequence): an index outside the shape is refused
 // by the library.
-constexpr char kOffsetName[] = "Indexer_offset";
-using offset = Fn<kOffsetName, &Indexer::offset, Constant, Vector>;
-constexpr char kByteOffsetName[] = "Indexer_byte_offset";
-using byte_offset = Fn<kByteOffsetName, &Indexer::byteOffset, Constant, Vector>;
-
-constexpr char kShape[] = "shape";
-constexpr char kStride[] = "stride";
-constexpr char kByteStride[] = "byte_stride";
-constexpr char kLayout[] = "layout";
-constexpr char kByteStrideMember[] = "byteStride";
-constexpr char kDtype[] = "dtype";
-constexpr char kDimensionCount[] = "dimension_count";
-constexpr char kElementCount[] = "element_count";
-constexpr char kByteCount[] = "byte_count";
-constexpr char kIsContinuous[] = "is_continuous";
+using offset = Fn<QW_NAME("Indexer_offset"), &Indexer::offset, Constant, Vector>;
+using byte_offset = Fn<QW_NAME("Indexer_byte_offset"), &Indexer::byteOffset, Constant, Vector>;
 
 void add_indexer(Methods& m)
 {
     m.add<new_indexer>();
     m.add<Delete<IndexerTr>>();
-    m.add<vector_or_entry<kShape, kShape, &Indexer::shape, &Indexer::shape>::fn>();
-    m.add<vector_or_entry<kStride, kStride, &Indexer::stride, &Indexer::stride>::fn>();
-    m.add<vector_or_entry<kByteStride, kByteStrideMember, &Indexer::byteStride, &Indexer::byteStride>::fn>();
-    m.add<vector_or_entry<kLayout, kLayout, &Indexer::layout, &Indexer::layout>::fn>();
-    add_const_getter<IndexerTr, kDtype, &Indexer::dtype>(m);
-    add_const_getter<IndexerTr, kDimensionCount, &Indexer::dimensionCount>(m);
-    add_const_getter<IndexerTr, kElementCount, &Indexer::elementCount>(m);
-    add_const_getter<IndexerTr, kByteCount, &Indexer::byteCount>(m);
+    m.add<vector_or_entry<QW_NAME("shape"), QW_NAME("shape"), &Indexer::shape, &Indexer::shape>::fn>();
+    m.add<vector_or_entry<QW_NAME("stride"), QW_NAME("stride"), &Indexer::stride, &Indexer::stride>::fn>();
+    m.add<vector_or_entry<QW_NAME("byte_stride"), QW_NAME("byteStride"), &Indexer::byteStride,
+                          &Indexer::byteStride>::fn>();
+    m.add<vector_or_entry<QW_NAME("layout"), QW_NAME("layout"), &Indexer::layout, &Indexer::layout>::fn>();
+    add_const_getter<IndexerTr, QW_NAME("dtype"), &Indexer::dtype>(m);
+    add_const_getter<IndexerTr, QW_NAME("dimension_count"), &Indexer::dimensionCount>(m);
+    add_const_getter<IndexerTr, QW_NAME("element_count"), &Indexer::elementCount>(m);
+    add_const_getter<IndexerTr, QW_NAME("byte_count"), &Indexer::byteCount>(m);
     m.add<offset>();
     m.add<byte_offset>();
-    add_const_getter<IndexerTr, kIsContinuous, &Indexer::isContinuous>(m);
+    add_const_getter<IndexerTr, QW_NAME("is_continuous"), &Indexer::isContinuous>(m);
     add_object_compare<IndexerTr>(m);
     add_hooks<Indexer>(m, "Indexer");
 }

@@ -10,25 +10,6 @@
 
 namespace qw::matrices {
 
-inline constexpr char kIdentity[] = "identity";
-inline constexpr char kUniform[] = "uniform";
-inline constexpr char kAt[] = "at";
-inline constexpr char kCall[] = "__call__";
-inline constexpr char kSetAt[] = "set_at";
-inline constexpr char kTransposeInPlace[] = "transpose_in_place";
-inline constexpr char kTranspose[] = "transpose";
-inline constexpr char kInverse[] = "inverse";
-inline constexpr char kToString[] = "to_string";
-inline constexpr char kNeg[] = "__neg__";
-inline constexpr char kIadd[] = "__iadd__";
-inline constexpr char kIsub[] = "__isub__";
-inline constexpr char kAdd[] = "__add__";
-inline constexpr char kSub[] = "__sub__";
-inline constexpr char kImul[] = "__imul__";
-inline constexpr char kItruediv[] = "__itruediv__";
-inline constexpr char kTruediv[] = "__truediv__";
-inline constexpr char kMul[] = "__mul__";
-
 template <class M>
 struct Size;
 template <class T, std::size_t N>
@@ -108,7 +89,7 @@ struct Members
     };
 
     struct mul : DeclareOverloads<mul, Product<Other>, Product<Scalar>, Product<Seq<V, &Tr::vector>>>,
-                 MemberName<Tr, kMul>
+                 MemberName<Tr, QW_NAME("__mul__")>
     {
         static PyObject* outcome(PyObject* r) { return not_implemented(r); }
     };
@@ -120,32 +101,32 @@ struct Members
         static const char* at_doc =
             "\nAccess an element of the matrix.\n\n:type column: int\n:param column: The column "
             "of the element\n:type row: int\n:param row: The row of the element\n";
-        m.add<Member<Tr, kIdentity, &M::identity>>("Return an identity matrix.");
-        m.add<Member<Tr, kUniform, &M::uniform, Scalar>>(
+        m.add<Member<Tr, QW_NAME("identity"), &M::identity>>("Return an identity matrix.");
+        m.add<Member<Tr, QW_NAME("uniform"), &M::uniform, Scalar>>(
             "\nInitialize an uniform matrix with an unique value.\n\n:type value: float\n:param value: The value to "
             "assign to each element of the matrix\n");
         m.add<NewDefault<Tr>>("\nDefault constructor.\nObject will have indeterminate values.\n");
         add_object_compare<Tr>(m);
-        m.add<Member<Tr, kAt, &M::at, Const, Index, Index>>(at_doc);
-        m.add<Member<Tr, kCall, &M::operator(), Const, Index, Index>>(at_doc);
-        m.add<Member<Tr, kSetAt, &M::setAt, Mut, Index, Index, Scalar>>(
+        m.add<Member<Tr, QW_NAME("at"), &M::at, Const, Index, Index>>(at_doc);
+        m.add<Member<Tr, QW_NAME("__call__"), &M::operator(), Const, Index, Index>>(at_doc);
+        m.add<Member<Tr, QW_NAME("set_at"), &M::setAt, Mut, Index, Index, Scalar>>(
             "\nSet an element of the matrix.\n\n:type column: int\n:param column: The column of the element\n:type "
             "row: int\n:param row: The row of the element\n:type value: float\n:param value: The value to assign to "
             "the element\n");
-        m.add<Member<Tr, kTransposeInPlace, &M::transposeInPlace, Mut>>("Transpose the matrix in place.");
-        add_const_getter<Tr, kTranspose, &M::transpose>(m, "Return the transposed matrix.");
-        add_const_getter<Tr, kInverse, &M::inverse>(
+        m.add<Member<Tr, QW_NAME("transpose_in_place"), &M::transposeInPlace, Mut>>("Transpose the matrix in place.");
+        add_const_getter<Tr, QW_NAME("transpose"), &M::transpose>(m, "Return the transposed matrix.");
+        add_const_getter<Tr, QW_NAME("inverse"), &M::inverse>(
             m, "\nReturn the inverse matrix.\n\nWarning: Calling this method on a non-invertable matrix will cause\n"
                "         undefined behaviour.\n");
-        add_const_getter<Tr, kToString, &M::toString>(m, "Return a string representation of the matrix.");
-        m.add<Operator<Tr, kNeg, &negated, Const>>();
-        m.add<Member<Tr, kIadd, &in_place<const M&, &plus>, Left, Other>>();
-        m.add<Member<Tr, kIsub, &in_place<const M&, &minus>, Left, Other>>();
-        m.add<Operator<Tr, kAdd, &copied<const M&, &plus>, Const, Other>>();
-        m.add<Operator<Tr, kSub, &copied<const M&, &minus>, Const, Other>>();
-        m.add<Member<Tr, kImul, &in_place<E, &times>, Left, Scalar>>();
-        m.add<Member<Tr, kItruediv, &in_place<E, &divided>, Left, Scalar>>();
-        m.add<Operator<Tr, kTruediv, &copied<E, &divided>, Const, Scalar>>();
+        add_const_getter<Tr, QW_NAME("to_string"), &M::toString>(m, "Return a string representation of the matrix.");
+        m.add<Operator<Tr, QW_NAME("__neg__"), &negated, Const>>();
+        m.add<Member<Tr, QW_NAME("__iadd__"), &in_place<const M&, &plus>, Left, Other>>();
+        m.add<Member<Tr, QW_NAME("__isub__"), &in_place<const M&, &minus>, Left, Other>>();
+        m.add<Operator<Tr, QW_NAME("__add__"), &copied<const M&, &plus>, Const, Other>>();
+        m.add<Operator<Tr, QW_NAME("__sub__"), &copied<const M&, &minus>, Const, Other>>();
+        m.add<Member<Tr, QW_NAME("__imul__"), &in_place<E, &times>, Left, Scalar>>();
+        m.add<Member<Tr, QW_NAME("__itruediv__"), &in_place<E, &divided>, Left, Scalar>>();
+        m.add<Operator<Tr, QW_NAME("__truediv__"), &copied<E, &divided>, Const, Scalar>>();
         m.add<mul>();
         m.add<Delete<Tr>>();
         add_hooks<M>(m, Tr::name);

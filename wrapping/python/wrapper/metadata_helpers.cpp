@@ -22,7 +22,6 @@ using FactoryTr = Traits<MetadataNodeFactory>;
 using HelperTr = Traits<MetadataNodeHelper>;
 
 constexpr auto kPathType = named<const std::string&>;
-constexpr char kCreate[] = "MetadataNodeFactory_create";
 
 // A root or origin (node or read-only node) that must be given: None is
 // refused once the arguments after it are read.
@@ -39,11 +38,7 @@ struct Given : ProxyShared<T, Text>
 
 using Path = Arg<std::string, kPathType>;
 
-constexpr char kGetNode[] = "MetadataNodeHelper_get_node";
-constexpr char kExists[] = "MetadataNodeHelper_exists";
-
-struct create_path
-    : Declare<create_path, Params<Given<MetadataNode>, Path, SharedArg<VariantDataValue>>>
+struct create_path : Declare<create_path, Params<Given<MetadataNode>, Path, SharedArg<VariantDataValue>>>
 {
     static constexpr const char* name = "MetadataNodeHelper_create_path";
     static constexpr const char* doc =
@@ -56,22 +51,21 @@ struct create_path
 
 void add_metadata_helpers(Methods& m)
 {
-    m.add<Fn<kCreate, &MetadataNodeFactory::create, Arg<std::string, kPathType>,
-             SharedArg<VariantDataValue>>>(
-        "\nCreate a node\n"
-        ":type key: string\n:param key: the key of the node\n"
-        ":type value: VariantDataValue\n:param value: the value of the node, can be "
-        "null if no value\n"
-        ":rtype: MetadataNode\n:return: the created node\n");
+    m.add<Fn<QW_NAME("MetadataNodeFactory_create"), &MetadataNodeFactory::create, Arg<std::string, kPathType>,
+             SharedArg<VariantDataValue>>>("\nCreate a node\n"
+                                           ":type key: string\n:param key: the key of the node\n"
+                                           ":type value: VariantDataValue\n:param value: the value of the node, can be "
+                                           "null if no value\n"
+                                           ":rtype: MetadataNode\n:return: the created node\n");
     m.add<Delete<FactoryTr>>();
     add_hooks<MetadataNodeFactory>(m, FactoryTr::name, false);
     m.add<NewDefault<HelperTr>>();
-    m.add<Fn<kGetNode, &MetadataNodeHelper::getNode, Given<const MetadataNode>, Path>>(
+    m.add<Fn<QW_NAME("MetadataNodeHelper_get_node"), &MetadataNodeHelper::getNode, Given<const MetadataNode>, Path>>(
         "\nGet the node following the path from the root. A path is a chain of child keys\n"
         "separated by / or \\, a leading separator is optional: /A/B/C, A/B/C and \\A\\B\\C\n"
         "name the same node. Wildcards and regular expressions are not supported.\n"
         ":rtype: MetadataNode\n:return: the node, None if there is no node at this path\n");
-    m.add<Fn<kExists, &MetadataNodeHelper::exists, Given<const MetadataNode>, Path>>(
+    m.add<Fn<QW_NAME("MetadataNodeHelper_exists"), &MetadataNodeHelper::exists, Given<const MetadataNode>, Path>>(
         "\nCheck whether the path exists in the tree below the root.\n");
     m.add<create_path>();
     m.add<Delete<HelperTr>>();

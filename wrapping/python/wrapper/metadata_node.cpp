@@ -18,8 +18,6 @@ using Node = std::shared_ptr<MetadataNode>;
 
 using NodeTr = Traits<MetadataNode>;
 
-constexpr auto kValueType = named<std::shared_ptr<quelbo::VariantDataValue>>;
-
 using Constant = SharedSelf<MetadataNode, &NodeTr::self_type>;
 using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 
@@ -28,7 +26,7 @@ using Changing = SharedSelf<MetadataNode, &NodeTr::mut_type>;
 template <class P, int Decl>
 using Made = Constructor<&NodeTr::constructor, P, Decl>;
 
-struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue, kValueType>>, 0>
+struct new_keyed : Made<Params<Key, SharedArg<VariantDataValue>>, 0>
 {
     static constexpr auto call = [](const std::string& key, const std::shared_ptr<VariantDataValue>& value) {
         return new_shared(std::make_shared<MetadataNode>(key, value));
@@ -40,23 +38,19 @@ struct new_metadata_node
     static constexpr const char* name = "new_MetadataNode";
 };
 
-constexpr char kHasChild[] = "MetadataNode_has_child";
-using has_child = Fn<kHasChild, &MetadataNode::hasChild, Constant, Key>;
+using has_child = Fn<QW_NAME("MetadataNode_has_child"), &MetadataNode::hasChild, Constant, Key>;
 
 // child(key), const or not: the same child, found by the const member.
-constexpr char kChildMember[] = "child";
 template <const char* Suffix, int Decl>
 struct child_of : Candidate<Params<Constant, Key>, Decl>
 {
-    static constexpr const char* member = member_of<MetadataNode, kChildMember>;
+    static constexpr const char* member = member_of<MetadataNode, QW_NAME("child")>;
     static constexpr const char* suffix = Suffix;
     static constexpr auto call = [](MetadataNode* node, const std::string& key) {
         return std::as_const(*node).child(key);
     };
 };
-constexpr char kConstSuffix[] = " const";
-constexpr char kNoSuffix[] = "";
-struct child : DeclareOverloads<child, child_of<kConstSuffix, 0>, child_of<kNoSuffix, 1>>
+struct child : DeclareOverloads<child, child_of<spelling::const_, 0>, child_of<QW_NAME(""), 1>>
 {
     static constexpr const char* name = "MetadataNode_child";
     static constexpr const char* doc =
@@ -70,9 +64,6 @@ struct child : DeclareOverloads<child, child_of<kConstSuffix, 0>, child_of<kNoSu
         ":raises: Error If the key is not found in the children of the current node\n";
 };
 
-constexpr char kAddChild[] = "MetadataNode_add_child";
-constexpr char kRemoveChild[] = "MetadataNode_remove_child";
-
 // __begin / __end, const or not: an iterator of the node's children, owned by its handle.
 template <const char* Member, const char* Suffix, int Decl, bool Begin>
 struct iterate : Candidate<Params<Changing>, Decl>
@@ -81,41 +72,36 @@ struct iterate : Candidate<Params<Changing>, Decl>
     static constexpr const char* suffix = Suffix;
     static constexpr auto call = [](MetadataNode* node) { return Begin ? node->begin() : node->end(); };
 };
-constexpr char kBegin[] = "begin";
-constexpr char kEnd[] = "end";
-struct begin : DeclareOverloads<begin, iterate<kBegin, kNoSuffix, 0, true>, iterate<kBegin, kConstSuffix, 1, true>>
+struct begin : DeclareOverloads<begin, iterate<QW_NAME("begin"), QW_NAME(""), 0, true>,
+                                iterate<QW_NAME("begin"), spelling::const_, 1, true>>
 {
     static constexpr const char* name = "MetadataNode___begin";
     static constexpr const char* doc = "\n:return: iterator on first child\n";
 };
-struct end : DeclareOverloads<end, iterate<kEnd, kNoSuffix, 0, false>, iterate<kEnd, kConstSuffix, 1, false>>
+struct end : DeclareOverloads<end, iterate<QW_NAME("end"), QW_NAME(""), 0, false>,
+                              iterate<QW_NAME("end"), spelling::const_, 1, false>>
 {
     static constexpr const char* name = "MetadataNode___end";
     static constexpr const char* doc = "\n:return: iterator which indicates the end of children list\n";
 };
 
-constexpr char kClone[] = "clone";
-constexpr char kGetKey[] = "get_key";
-constexpr char kGetValue[] = "get_value";
-constexpr char kGetChildCount[] = "get_child_count";
-constexpr char kToString[] = "to_string";
-
 void add_metadata_node(Methods& m)
 {
     m.add<new_metadata_node>();
-    add_shared_getter<NodeTr, kClone, &MetadataNode::clone>(m);
-    add_shared_getter<NodeTr, kGetKey, &MetadataNode::key>(m);
-    add_shared_getter<NodeTr, kGetValue, &MetadataNode::value>(m);
-    add_shared_getter<NodeTr, kGetChildCount, &MetadataNode::childCount>(m);
+    add_shared_getter<NodeTr, QW_NAME("clone"), &MetadataNode::clone>(m);
+    add_shared_getter<NodeTr, QW_NAME("get_key"), &MetadataNode::key>(m);
+    add_shared_getter<NodeTr, QW_NAME("get_value"), &MetadataNode::value>(m);
+    add_shared_getter<NodeTr, QW_NAME("get_child_count"), &MetadataNode::childCount>(m);
     m.add<has_child>();
     m.add<child>();
-    m.add<Fn<kAddChild, &MetadataNode::addChild, Changing, SharedArg<MetadataNode>>>(
+    m.add<Fn<QW_NAME("MetadataNode_add_child"), &MetadataNode::addChild, Changing, SharedArg<MetadataNode>>>(
         "\nAdd a node as child. If the given child key already exists in the current node,\n"
         "existing child is replaced by new one\n");
-    m.add<Fn<kRemoveChild, &MetadataNode::removeChild, Changing, Key>>("\nRemove a child node identified by its key\n");
+    m.add<Fn<QW_NAME("MetadataNode_remove_child"), &MetadataNode::removeChild, Changing, Key>>(
+        "\nRemove a child node identified by its key\n");
     m.add<begin>();
     m.add<end>();
-    add_shared_getter<NodeTr, kToString, &MetadataNode::toString>(m);
+    add_shared_getter<NodeTr, QW_NAME("to_string"), &MetadataNode::toString>(m);
     m.add<Delete<SharedHandle<NodeTr>>>();
     add_hooks<Node>(m, "MetadataNode");
 }
@@ -169,9 +155,6 @@ struct Iterator
     };
 
     using Current = Self<It, &Tr::mut_type>;
-    static constexpr char kNext[] = "next";
-    static constexpr char kValue[] = "value";
-    static constexpr char kDeref[] = "__deref__";
 
     // value, __ref__ and __deref__: the current child; Error where there is none.
     struct ref_ : Declare<ref_, Params<Current>>
@@ -188,10 +171,10 @@ struct Iterator
     static void add(Methods& m)
     {
         m.add<make>();
-        m.add<Getter<Tr, kNext, Current, &It::next>>();
-        m.add<Getter<Tr, kValue, Current, &It::value>>();
+        m.add<Getter<Tr, QW_NAME("next"), Current, &It::next>>();
+        m.add<Getter<Tr, QW_NAME("value"), Current, &It::value>>();
         m.add<ref_>();
-        m.add<Getter<Tr, kDeref, Current, &It::value>>();
+        m.add<Getter<Tr, QW_NAME("__deref__"), Current, &It::value>>();
         add_object_compare<Tr>(m);
         m.add<Delete<Tr>>();
         add_hooks<It>(m, Tr::name);

@@ -4,6 +4,8 @@
 
 #include "quelbo/data_type.h"
 #include "quelbo/image_type.h"
+#include "quelbo/indexer.h"
+#include "quelbo/logger.h"
 #include "quelbo/uid.h"
 #include "quelbo/version.h"
 #include "runtime/cvar.h"
@@ -25,26 +27,28 @@ struct Constant
     unsigned long long value;
 };
 
+// The enumerations' constants are read from the enumerations: <Enum>_<N>.
+#define QW_ENUM_VALUE(Enum, N)                                                                                         \
+    {                                                                                                                  \
+#Enum "_" #N, uint64_t(quelbo::Enum::N)                                                                        \
+    }
 const Constant kLogLevels[] = {
-    {"SHARED_PTR_DISOWN", 0},    {"LogLevel_LOG_OFF", 0},  {"LogLevel_LOG_CRITICAL", 1}, {"LogLevel_LOG_ERR", 2},
-    {"LogLevel_LOG_WARNING", 3}, {"LogLevel_LOG_INFO", 4}, {"LogLevel_LOG_DEBUG", 5},    {"LogLevel_LOG_TRACE", 6},
+    {"SHARED_PTR_DISOWN", 0},           QW_ENUM_VALUE(LogLevel, LOG_OFF),     QW_ENUM_VALUE(LogLevel, LOG_CRITICAL),
+    QW_ENUM_VALUE(LogLevel, LOG_ERR),   QW_ENUM_VALUE(LogLevel, LOG_WARNING), QW_ENUM_VALUE(LogLevel, LOG_INFO),
+    QW_ENUM_VALUE(LogLevel, LOG_DEBUG), QW_ENUM_VALUE(LogLevel, LOG_TRACE),
 };
 
-// The named data types are read from their enumeration.
-#define QW_DATA_TYPE_ID(N)                                                                                             \
-    {                                                                                                                  \
-        "DataTypeId_" #N, uint64_t(quelbo::DataTypeId::N)                                                              \
-    }
+#define QW_DATA_TYPE_ID(N) QW_ENUM_VALUE(DataTypeId, N)
 const Constant kDataConstants[] = {
-    {"PrimitiveTypeId_UNKNOWN", 0},
-    {"PrimitiveTypeId_UNSIGNED_INTEGER", 1},
-    {"PrimitiveTypeId_SIGNED_INTEGER", 2},
-    {"PrimitiveTypeId_FLOATING_POINT", 3},
-    {"PrimitiveTypeId_UNICODE_STRING", 4},
-    {"DataTypeInterpretation_RAW", 0},
-    {"DataTypeInterpretation_COMPLEX", 1},
-    {"DataTypeInterpretation_SQUARE_MATRIX", 2},
-    {"DataTypeInterpretation_SYMMETRIC_MATRIX", 3},
+    QW_ENUM_VALUE(PrimitiveTypeId, UNKNOWN),
+    QW_ENUM_VALUE(PrimitiveTypeId, UNSIGNED_INTEGER),
+    QW_ENUM_VALUE(PrimitiveTypeId, SIGNED_INTEGER),
+    QW_ENUM_VALUE(PrimitiveTypeId, FLOATING_POINT),
+    QW_ENUM_VALUE(PrimitiveTypeId, UNICODE_STRING),
+    QW_ENUM_VALUE(DataTypeInterpretation, RAW),
+    QW_ENUM_VALUE(DataTypeInterpretation, COMPLEX),
+    QW_ENUM_VALUE(DataTypeInterpretation, SQUARE_MATRIX),
+    QW_ENUM_VALUE(DataTypeInterpretation, SYMMETRIC_MATRIX),
     QW_DATA_TYPE_ID(UNKNOWN),
     QW_DATA_TYPE_ID(UINT8),
     QW_DATA_TYPE_ID(UINT16),
@@ -101,11 +105,12 @@ const Constant kDataConstants[] = {
     QW_DATA_TYPE_ID(SYM_MATRIX2_DOUBLE),
     QW_DATA_TYPE_ID(SYM_MATRIX3_FLOAT),
     QW_DATA_TYPE_ID(SYM_MATRIX3_DOUBLE),
-    {"MemoryLayout_UNKNOWN", 0},
-    {"MemoryLayout_C", 1},
-    {"MemoryLayout_FORTRAN", 2},
+    QW_ENUM_VALUE(MemoryLayout, UNKNOWN),
+    QW_ENUM_VALUE(MemoryLayout, C),
+    QW_ENUM_VALUE(MemoryLayout, FORTRAN),
 };
 #undef QW_DATA_TYPE_ID
+#undef QW_ENUM_VALUE
 
 const Constant kDimensions[] = {
     {"ImageDimension_COLUMN", 0},  {"ImageDimension_ROW", 1},      {"ImageDimension_SLICE", 2},

@@ -26,8 +26,6 @@ using MultiTr = Traits<MultiImageView>;
 using LodTr = Traits<LodImageView>;
 using FactoryTr = Traits<MultiImageViewFactory>;
 constexpr auto kCapabilities = named<CapabilitySet<quelbo::MultiImageCapability>>;
-constexpr char kLevel[] = "int64_t";
-constexpr auto kDimension = named<quelbo::ImageDimension>;
 
 using Image = SharedArg<ImageView>;
 using Index = Arg<size_t, text::size>;
@@ -35,37 +33,29 @@ using Multi = SharedSelf<MultiImageView, &MultiTr::mut_type>;
 
 // ------------------------------------------------------------ MultiImageView
 
-constexpr char kGetCapabilities[] = "get_capabilities";
-constexpr char kToString[] = "to_string";
-constexpr char kGetFrameCount[] = "get_frame_count";
-constexpr char kSupport[] = "MultiImageView_support";
-constexpr char kFrame[] = "MultiImageView_frame";
-constexpr char kGetMetadata[] = "MultiImageView___get_metadata";
-constexpr char kAddFrame[] = "MultiImageView_add_frame";
-constexpr char kSetFrame[] = "MultiImageView_set_frame";
-constexpr char kRemoveFrame[] = "MultiImageView_remove_frame";
-constexpr char kSetMetadata[] = "MultiImageView_set_metadata";
-constexpr char kCreateFromPointer[] = "MultiImageView_create_from_pointer";
-
 void add_multi(Methods& m)
 {
-    add_shared_getter<MultiTr, kGetCapabilities, &MultiImageView::capabilities>(
+    add_shared_getter<MultiTr, QW_NAME("get_capabilities"), &MultiImageView::capabilities>(
         m, "Return the capabilities of the multi-image view.");
-    m.add<Fn<kSupport, &MultiImageView::support, Multi, FlagsArg<quelbo::MultiImageCapability, kCapabilities>>>(
+    m.add<Fn<QW_NAME("MultiImageView_support"), &MultiImageView::support, Multi,
+             FlagsArg<quelbo::MultiImageCapability, kCapabilities>>>(
         "Checks if the multi-image view supports the given capabilities.");
-    add_shared_getter<MultiTr, kToString, &MultiImageView::toString>(m, "Return a string representation");
-    add_shared_getter<MultiTr, kGetFrameCount, &MultiImageView::frameCount>(
+    add_shared_getter<MultiTr, QW_NAME("to_string"), &MultiImageView::toString>(m, "Return a string representation");
+    add_shared_getter<MultiTr, QW_NAME("get_frame_count"), &MultiImageView::frameCount>(
         m, "Return the number of frames.\n:raises: Error");
-    m.add<Fn<kFrame, &MultiImageView::frame, Multi, Index>>("Return the frame at an index.");
-    m.add<Fn<kGetMetadata, &MultiImageView::metadata, SharedSelf<MultiImageView, &MultiTr::self_type>>>(
+    m.add<Fn<QW_NAME("MultiImageView_frame"), &MultiImageView::frame, Multi, Index>>("Return the frame at an index.");
+    m.add<Fn<QW_NAME("MultiImageView___get_metadata"), &MultiImageView::metadata,
+             SharedSelf<MultiImageView, &MultiTr::self_type>>>(
         "Return the root node of the metadata of the multi-image view.");
-    m.add<Fn<kAddFrame, &MultiImageView::addFrame, Multi, Image>>("Append a frame at the end.");
-    m.add<Fn<kSetFrame, &MultiImageView::setFrame, Multi, Index, Image>>(
+    m.add<Fn<QW_NAME("MultiImageView_add_frame"), &MultiImageView::addFrame, Multi, Image>>(
+        "Append a frame at the end.");
+    m.add<Fn<QW_NAME("MultiImageView_set_frame"), &MultiImageView::setFrame, Multi, Index, Image>>(
         "Replace the frame at an index that already exists; nothing is allocated.");
-    m.add<Fn<kRemoveFrame, &MultiImageView::removeFrame, Multi, Index>>("Remove the frame at an index.");
-    m.add<Fn<kSetMetadata, &MultiImageView::setMetadata, Multi, ProxyShared<quelbo::MetadataNode>>>(
-        "Attach a new metadata tree.");
-    m.add<CreateFromPointer<kCreateFromPointer, MultiImageView>>(
+    m.add<Fn<QW_NAME("MultiImageView_remove_frame"), &MultiImageView::removeFrame, Multi, Index>>(
+        "Remove the frame at an index.");
+    m.add<Fn<QW_NAME("MultiImageView_set_metadata"), &MultiImageView::setMetadata, Multi,
+             ProxyShared<quelbo::MetadataNode>>>("Attach a new metadata tree.");
+    m.add<CreateFromPointer<QW_NAME("MultiImageView_create_from_pointer"), MultiImageView>>(
         "Create a MultiImageView from a pointer to a MultiImageView shared pointer as an int.");
     m.add<SharedDelete<MultiTr>>();
     add_hooks<MultiPtr>(m, "MultiImageView", false);
@@ -73,25 +63,21 @@ void add_multi(Methods& m)
 
 // ------------------------------------------------------------ LodImageView
 
-constexpr char kGetLevelRange[] = "get_level_range";
-constexpr char kResolution[] = "LodImageView_resolution";
-
 void add_lod(Methods& m)
 {
     m.add<SharedDelete<LodTr>>(); // the table shows it apart, right after ImageView's functions
-    add_shared_getter<LodTr, kGetLevelRange, &LodImageView::levelRange, false>(
+    add_shared_getter<LodTr, QW_NAME("get_level_range"), &LodImageView::levelRange, false>(
         m, "Give the range of available levels of resolution: the level of the highest resolution (at most 0), "
            "then the level of the lowest (at least 0).");
-    m.add<Fn<kResolution, &LodImageView::resolution, SharedSelf<LodImageView, &LodTr::mut_type>, Arg<int64_t, kLevel>>>(
+    m.add<Fn<QW_NAME("LodImageView_resolution"), &LodImageView::resolution, SharedSelf<LodImageView, &LodTr::mut_type>,
+             Arg<int64_t, text::i64>>>(
         "An ImageView of the n-th level of detail.\n:raises: Error if required level is not handled (out of "
         "range)");
-    add_shared_getter<LodTr, kToString, &LodImageView::toString>(m, "Return a string representation");
+    add_shared_getter<LodTr, QW_NAME("to_string"), &LodImageView::toString>(m, "Return a string representation");
     add_hooks<std::shared_ptr<LodImageView>>(m, "LodImageView", false);
 }
 
 // ---------------------------------------------------- MultiImageViewFactory
-
-constexpr char kCreate[] = "MultiImageViewFactory_create";
 
 // A list or tuple of shared objects, each converted as a Text argument; a
 // missing list is empty. ValueError for any other object.
@@ -138,7 +124,7 @@ struct create_from_list : DeclareDefaults<create_from_list, Params<SharedList<Im
 using MultiFrom = std::shared_ptr<MultiImageView> (*)(ViewPtr, quelbo::ImageDimension);
 using MultiFromIndex = std::shared_ptr<MultiImageView> (*)(ViewPtr, size_t);
 
-struct unstack_dimension : Declare<unstack_dimension, Params<Image, Arg<quelbo::ImageDimension, kDimension>>>
+struct unstack_dimension : Declare<unstack_dimension, Params<Image, Arg<quelbo::ImageDimension>>>
 {
     static constexpr const char* name = "MultiImageViewFactory_unstack_dimension";
     static constexpr const char* doc =
@@ -157,15 +143,14 @@ struct unstack_dimension_index : Declare<unstack_dimension_index, Params<Image, 
     static constexpr MultiFromIndex call = &MultiImageViewFactory::unstack;
 };
 
-constexpr char kDeinterlace[] = "MultiImageViewFactory_deinterlace";
-
 void add_multi_factory(Methods& m)
 {
-    m.add<Fn<kCreate, &MultiImageViewFactory::create>>("Create an empty multi-image view.");
+    m.add<Fn<QW_NAME("MultiImageViewFactory_create"), &MultiImageViewFactory::create>>(
+        "Create an empty multi-image view.");
     m.add<create_from_list>();
     m.add<unstack_dimension>();
     m.add<unstack_dimension_index>();
-    m.add<Fn<kDeinterlace, &MultiImageViewFactory::deinterlace, Image>>(
+    m.add<Fn<QW_NAME("MultiImageViewFactory_deinterlace"), &MultiImageViewFactory::deinterlace, Image>>(
         "One frame per channel of an image view (an RGB view gives red, green and blue).\n"
         ":raises: InvalidArgument if the image view is null, Error if it has invalid properties.");
     add_class<FactoryTr>(m);

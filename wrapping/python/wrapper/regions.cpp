@@ -15,9 +15,6 @@ QW_TYPE(quelbo::Region4u64);
 template <std::size_t N>
 using FixedTr = regions::RegionTr<quelbo::Region<uint64_t, N>>;
 
-constexpr char kDimensionCount[] = "get_dimension_count";
-constexpr char kDynamic[] = "RegionX< uint64_t > const &";
-
 template <std::size_t N>
 struct FixedRegion : RegionOps<FixedTr<N>>
 {
@@ -27,14 +24,14 @@ struct FixedRegion : RegionOps<FixedTr<N>>
 
     // N for every region, a null one included: nothing is read.
     static std::size_t dimension_count(const R*) { return R::dimensionCount(); }
-    using get_dimension_count = Member<Tr, kDimensionCount, &dimension_count, Ptr<R, &Tr::self_type>>;
+    using get_dimension_count = Member<Tr, QW_NAME("get_dimension_count"), &dimension_count, Ptr<R, &Tr::self_type>>;
 
     struct new_empty : Candidate<Params<>, 0>
     {
         static constexpr const char* member = Tr::constructor;
         static constexpr auto call = [] { return constructed(new R()); };
     };
-    struct new_dynamic : Candidate<Params<Ref<quelbo::RegionXu64, kDynamic>>, 2>
+    struct new_dynamic : Candidate<Params<Ref<quelbo::RegionXu64, QW_NAME("RegionX< uint64_t > const &")>>, 2>
     {
         static constexpr const char* member = Tr::constructor;
         static constexpr auto call = [](const quelbo::RegionXu64& dynamic) { return constructed(new R(dynamic)); };

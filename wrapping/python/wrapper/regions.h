@@ -53,20 +53,6 @@ constexpr const char* kSliceDoc =
     "{2, 3, 4}, {5, 6, 7}}\n\nextractSliceFromAxis(0, 3) returns 3D region {{5, 3, 4}, {1, 6, 7}}\n";
 
 // Member names, as template arguments of the generic members.
-inline constexpr char kOrigin[] = "get_origin";
-inline constexpr char kSize[] = "get_size";
-inline constexpr char kMin[] = "get_min";
-inline constexpr char kMax[] = "get_max";
-inline constexpr char kElementCount[] = "get_element_count";
-inline constexpr char kIsEmpty[] = "get_is_empty";
-inline constexpr char kContains[] = "contains";
-inline constexpr char kIntersect[] = "intersect";
-inline constexpr char kIntersection[] = "intersection";
-inline constexpr char kSlice[] = "extract_slice_from_axis";
-inline constexpr char kToString[] = "to_string";
-inline constexpr char kU64[] = "uint64_t";
-inline constexpr char kVectorType[] = "VectorType";
-inline constexpr char kSizeType[] = "SizeType";
 
 // A class's traits: its texts write the class by its template form
 // ("quelbo::Region< uint64_t,2 >"), its position and size arguments as its
@@ -74,9 +60,9 @@ inline constexpr char kSizeType[] = "SizeType";
 template <class R, class N = AsTemplate<R>>
 struct RegionTr : TemplateTraits<R>
 {
-    static constexpr const char* vector_type = Named<const Nested<N, kVectorType>&>::text;
-    static constexpr const char* size_type = Named<const Nested<N, kSizeType>&>::text;
-    static constexpr const char* contains = member_of<N, kContains>;
+    static constexpr const char* vector_type = Named<const Nested<N, QW_NAME("VectorType")>&>::text;
+    static constexpr const char* size_type = Named<const Nested<N, QW_NAME("SizeType")>&>::text;
+    static constexpr const char* contains = member_of<N, QW_NAME("contains")>;
 };
 
 template <class Tr>
@@ -99,7 +85,7 @@ struct RegionOps
         static constexpr const char* suffix = " const";
         static constexpr auto call = [](const R* r, const auto& other) { return r->contains(other); };
     };
-    struct contains : DeclareOverloads<contains, Contains<Other>, Contains<Vector>>, MemberName<Tr, kContains>
+    struct contains : DeclareOverloads<contains, Contains<Other>, Contains<Vector>>, MemberName<Tr, QW_NAME("contains")>
     {
     };
 
@@ -126,21 +112,21 @@ struct RegionOps
     template <bool WithNe>
     static void add_members(Methods& m, const Docs& d)
     {
-        add_const_getter<Tr, kOrigin, &R::origin>(m, d.origin);
-        add_const_getter<Tr, kSize, &R::size>(m, d.size);
-        add_const_getter<Tr, kMin, &R::min>(m, d.min);
-        add_const_getter<Tr, kMax, &R::max>(m, d.max);
-        add_const_getter<Tr, kElementCount, &R::elementCount>(m, d.element_count);
-        add_const_getter<Tr, kIsEmpty, &R::isEmpty>(m, d.is_empty);
+        add_const_getter<Tr, QW_NAME("get_origin"), &R::origin>(m, d.origin);
+        add_const_getter<Tr, QW_NAME("get_size"), &R::size>(m, d.size);
+        add_const_getter<Tr, QW_NAME("get_min"), &R::min>(m, d.min);
+        add_const_getter<Tr, QW_NAME("get_max"), &R::max>(m, d.max);
+        add_const_getter<Tr, QW_NAME("get_element_count"), &R::elementCount>(m, d.element_count);
+        add_const_getter<Tr, QW_NAME("get_is_empty"), &R::isEmpty>(m, d.is_empty);
         m.add<contains>(d.contains);
-        m.add<Member<Tr, kIntersect, &R::intersect, Const, Other>>(d.intersect);
-        m.add<Member<Tr, kIntersection, &R::intersection, Const, Other>>(d.intersection);
-        m.add<Member<Tr, kSlice, &R::extractSliceFromAxis, Const, Arg<size_t, text::size>, Arg<uint64_t, kU64>>>(
-            d.slice);
+        m.add<Member<Tr, QW_NAME("intersect"), &R::intersect, Const, Other>>(d.intersect);
+        m.add<Member<Tr, QW_NAME("intersection"), &R::intersection, Const, Other>>(d.intersection);
+        m.add<Member<Tr, QW_NAME("extract_slice_from_axis"), &R::extractSliceFromAxis, Const, Arg<size_t, text::size>,
+                     Arg<uint64_t, text::u64>>>(d.slice);
         m.add<ObjectCompare<Tr, true>>(d.eq);
         if constexpr (WithNe)
             m.add<ObjectCompare<Tr, false>>();
-        add_const_getter<Tr, kToString, &R::toString>(m, d.to_string);
+        add_const_getter<Tr, QW_NAME("to_string"), &R::toString>(m, d.to_string);
     }
 };
 

@@ -26,8 +26,8 @@ struct new_moved : Candidate<Params<Ref<R, &RegionXTr::moved_type>>, 2>
     static constexpr const char* member = RegionXTr::constructor;
 };
 // The copy comes first, so the move constructor is never reached.
-struct new_regionx : DeclareOverloads<new_regionx, Ops::new_copy<1>, new_count, Ops::new_sequences<3>,
-                                     ListedOnly<new_moved>>
+struct new_regionx
+    : DeclareOverloads<new_regionx, Ops::new_copy<1>, new_count, Ops::new_sequences<3>, ListedOnly<new_moved>>
 {
     static constexpr const char* name = "new_RegionXu64";
     static constexpr const char* doc =
@@ -37,11 +37,8 @@ struct new_regionx : DeclareOverloads<new_regionx, Ops::new_copy<1>, new_count, 
 };
 
 // The static makers take a vector given as a sequence of any length.
-constexpr char kFromIndex[] = "RegionXu64_from_index";
-using from_index = Fn<kFromIndex, &R::fromIndex, Vector>;
-constexpr char kFullRegion[] = "RegionXu64_create_full_region";
-using create_full_region = Fn<kFullRegion, &R::createFullRegion, Size>;
-constexpr char kDimensionCount[] = "get_dimension_count";
+using from_index = Fn<QW_NAME("RegionXu64_from_index"), &R::fromIndex, Vector>;
+using create_full_region = Fn<QW_NAME("RegionXu64_create_full_region"), &R::createFullRegion, Size>;
 
 void add_regionx(Methods& m)
 {
@@ -69,7 +66,7 @@ void add_regionx(Methods& m)
     m.add<Delete<RegionXTr>>();
     m.add<from_index>();
     m.add<create_full_region>("Utility factory that create the region of origin [0, 0, 0] and given size.");
-    add_const_getter<RegionXTr, kDimensionCount, &R::dimensionCount>(m, "The dimension of this region.");
+    add_const_getter<RegionXTr, QW_NAME("get_dimension_count"), &R::dimensionCount>(m, "The dimension of this region.");
     Ops::add_members<true>(m, docs);
     add_hooks<R>(m, RegionXTr::name);
 }

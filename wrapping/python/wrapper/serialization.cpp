@@ -2,11 +2,11 @@
 // class itself and the docstrings of the vector members.
 #include "serialization.h"
 
-#include <string>
+#include "native_types.h"
 #include "quelbo/data_frame.h"
 #include "quelbo/image_view.h"
 #include "runtime/members.h"
-#include "native_types.h"
+#include <string>
 
 namespace qw::serialization {
 namespace {
@@ -66,19 +66,25 @@ void add_group(Methods& m, const char* enc_doc, const char* dec_doc)
 
 void add_arrays(Methods& m)
 {
-    static const char* enc = "\nSerialize an Array into a stream.\n\n"
-                             ":type src: :py:class:`ArrayXi8`\n"
-                             ":param src: The array to encode.\n"
-                             ":type dst: :py:class:`StreamAccess`\n"
-                             ":param dst: The stream where the encoded data is written.\n";
-    static const char* dec = "\nDecode an array from a stream.\n\n"
-                             ":type src: :py:class:`StreamAccess`\n"
-                             ":param src: The stream to decode from.\n\n"
-                             ":rtype: :py:class:`ArrayXi8`\n"
-                             ":return: The decoded array.\n";
-    add_group<ArrayCodec<int8_t>, ArrayCodec<int16_t>, ArrayCodec<int32_t>, ArrayCodec<int64_t>, ArrayCodec<uint8_t>,
-              ArrayCodec<uint16_t>, ArrayCodec<uint32_t>, ArrayCodec<uint64_t>, ArrayCodec<float>,
-              ArrayCodec<double>>(m, enc, dec);
+    const char* enc = "\nSerialize an Array into a stream.\n\n"
+                      ":type src: :py:class:`ArrayXi8`\n"
+                      ":param src: The array to encode.\n"
+                      ":type dst: :py:class:`StreamAccess`\n"
+                      ":param dst: The stream where the encoded data is written.\n";
+    const char* dec = "\nDecode an array from a stream.\n\n"
+                      ":type src: :py:class:`StreamAccess`\n"
+                      ":param src: The stream to decode from.\n\n"
+                      ":rtype: :py:class:`ArrayXi8`\n"
+                      ":return: The decoded array.\n";
+    // The docstrings name ArrayXi8: its codecs carry them.
+    quelbo::forEachElement([&](auto e) {
+        using E = typename decltype(e)::type;
+        m.add<ObjectEncoder<ArrayCodec<E>>>(std::is_same<E, int8_t>::value ? enc : nullptr);
+    });
+    quelbo::forEachElement([&](auto e) {
+        using E = typename decltype(e)::type;
+        m.add<Decoder<ArrayCodec<E>>>(std::is_same<E, int8_t>::value ? dec : nullptr);
+    });
 }
 
 void add_matrices(Methods& m)

@@ -4,10 +4,12 @@
 // `decl` the declared value type, `encode`/`decode` the library operations).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <type_traits>
 
+#include "quelbo/data_type_traits.h"
 #include "quelbo/serialization.h"
 #include "runtime/declare.h"
 #include "native_types.h"
@@ -15,8 +17,7 @@
 namespace qw::serialization {
 
 using Stream = std::shared_ptr<quelbo::StreamAccess>;
-constexpr auto kStream = named<std::shared_ptr<quelbo::StreamAccess>>;
-using StreamArg = SharedArg<quelbo::StreamAccess, kStream>;
+using StreamArg = SharedArg<quelbo::StreamAccess>;
 
 // An encoder: the value (kind V) and the stream, encoded by Tr::encode.
 template <class Tr, class V>
@@ -61,32 +62,36 @@ using ObjectEncoder = Encoder<Tr, Ref<typename Tr::T, &Tr::decl>>;
 
 // ------------------------------------------------------------ element types
 
-// The codes of an element type in the names: vector code and array code.
+// The codes of an element type in the names, from its suffix in the
+// library's list (u16): the array code is the suffix; the vector code sets a
+// width of two digits apart (u_16).
+template <const char* Suffix>
+struct VectorCode
+{
+    static constexpr size_t size = text_length(Suffix);
+    static constexpr std::array<char, size + 2> chars = [] {
+        std::array<char, size + 2> c{};
+        size_t n = 0;
+        for (size_t i = 0; i < size; ++i) {
+            if (i == 1 && size > 2)
+                c[n++] = '_';
+            c[n++] = Suffix[i];
+        }
+        return c;
+    }();
+    static constexpr const char* text = chars.data();
+};
 template <class E>
 struct Code;
-#define QW_SERIALIZATION_CODE(E, vector_code, array_code)                                                              \
+#define QW_SERIALIZATION_CODE(E, S, ID)                                                                                \
     template <>                                                                                                        \
     struct Code<E>                                                                                                     \
     {                                                                                                                  \
-        static constexpr const char* vector = vector_code;                                                             \
-        static constexpr const char* array = array_code;                                                               \
-    }
-QW_SERIALIZATION_CODE(uint8_t, "u8", "u8");
-QW_SERIALIZATION_CODE(uint16_t, "u_16", "u16");
-QW_SERIALIZATION_CODE(uint32_t, "u_32", "u32");
-QW_SERIALIZATION_CODE(uint64_t, "u_64", "u64");
-QW_SERIALIZATION_CODE(int8_t, "i8", "i8");
-QW_SERIALIZATION_CODE(int16_t, "i_16", "i16");
-QW_SERIALIZATION_CODE(int32_t, "i_32", "i32");
-QW_SERIALIZATION_CODE(int64_t, "i_64", "i64");
-QW_SERIALIZATION_CODE(float, "f", "f");
-QW_SERIALIZATION_CODE(double, "d", "d");
+        static constexpr const char* vector = VectorCode<QW_NAME(#S)>::text;                                           \
+        static constexpr const char* array = QW_NAME(#S);                                                              \
+    };
+QUELBO_ELEMENT_TYPES(QW_SERIALIZATION_CODE)
 #undef QW_SERIALIZATION_CODE
-
-template <class... E>
-struct Elements
-{
-};
 
 // ------------------------------------------------------------------ vectors
 
@@ -113,22 +118,21 @@ struct VectorCodec : ValueCodec<std::conditional_t<N == 0, quelbo::VectorX<E>, q
 const char* vector_encode_doc(std::size_t n);
 const char* vector_decode_doc(std::size_t n);
 
-// The encoders of one size in the order of `Es`, then its decoders.
-template <std::size_t N, class... Es>
-void add_vectors(Methods& m, Elements<Es...>)
-{
-    const char* enc_doc = vector_encode_doc(N);
-    ((m.add<SequenceEncoder<VectorCodec<Es, N>>>(enc_doc), enc_doc = nullptr), ...);
-    const char* dec_doc = vector_decode_doc(N);
-    ((m.add<Decoder<VectorCodec<Es, N>>>(dec_doc), dec_doc = nullptr), ...);
-}
-
-using VectorOrder = Elements<uint8_t, uint16_t, uint32_t, uint64_t, int8_t, int16_t, int32_t, int64_t, float, double>;
-
+// The encoders of one size in the order of the library's element types, then
+// its decoders.
 template <std::size_t N>
 void add_vector_size(Methods& m)
 {
-    add_vectors<N>(m, VectorOrder{});
+    const char* enc_doc = vector_encode_doc(N);
+    quelbo::forEachElement([&](auto e) {
+        m.add<SequenceEncoder<VectorCodec<typename decltype(e)::type, N>>>(enc_doc);
+        enc_doc = nullptr;
+    });
+    const char* dec_doc = vector_decode_doc(N);
+    quelbo::forEachElement([&](auto e) {
+        m.add<Decoder<VectorCodec<typename decltype(e)::type, N>>>(dec_doc);
+        dec_doc = nullptr;
+    });
 }
 
 } // namespace qw::serialization

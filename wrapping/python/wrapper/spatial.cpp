@@ -18,8 +18,8 @@ using CalibrationTr = Traits<SpatialCalibrationProperty>;
 
 constexpr auto kVec3Ref = named<const quelbo::Vector3d&>;
 constexpr auto kDirsRef = named<const quelbo::SpatialDirections&>;
-using Vec3 = Seq<Vector3d, kVec3Ref>;
-using Dirs = Ref<SpatialDirections, kDirsRef>;
+using Vec3 = Seq<Vector3d>;
+using Dirs = Ref<SpatialDirections>;
 
 // ------------------------------------------------------------- directions
 
@@ -42,22 +42,17 @@ struct new_directions : DeclareOverloads<new_directions, new_directions_empty, C
     static constexpr const char* name = "new_SpatialDirections";
 };
 
-constexpr char kGetColumn[] = "get_column_direction";
-constexpr char kGetRow[] = "get_row_direction";
-constexpr char kGetSlice[] = "get_slice_direction";
-constexpr char kToString[] = "to_string";
-
 void add_directions(Methods& m)
 {
     m.add<new_directions>();
-    add_const_getter<DirectionsTr, kGetColumn, &SpatialDirections::columnDirection>(
+    add_const_getter<DirectionsTr, QW_NAME("get_column_direction"), &SpatialDirections::columnDirection>(
         m, "The direction vector following the column dimension (X)");
-    add_const_getter<DirectionsTr, kGetRow, &SpatialDirections::rowDirection>(
+    add_const_getter<DirectionsTr, QW_NAME("get_row_direction"), &SpatialDirections::rowDirection>(
         m, "The direction vector following the row dimension (Y)");
-    add_const_getter<DirectionsTr, kGetSlice, &SpatialDirections::sliceDirection>(
+    add_const_getter<DirectionsTr, QW_NAME("get_slice_direction"), &SpatialDirections::sliceDirection>(
         m, "The direction vector following the slice dimension (Z)");
     add_object_compare<DirectionsTr>(m);
-    add_const_getter<DirectionsTr, kToString, &SpatialDirections::toString>(
+    add_const_getter<DirectionsTr, QW_NAME("to_string"), &SpatialDirections::toString>(
         m, "Return a string decription of the spatial directions.");
     m.add<Delete<DirectionsTr>>();
     add_hooks<SpatialDirections>(m, "SpatialDirections");
@@ -165,31 +160,26 @@ struct new_calibration : DeclareOverloads<new_calibration, new_calibration_empty
     static constexpr const char* doc = kCalibrationDoc;
 };
 
-constexpr char kGetOrigin[] = "get_origin";
-constexpr char kGetSpacing[] = "get_spacing";
-constexpr char kGetDirections[] = "get_directions";
-constexpr char kGetUnit[] = "get_unit";
-constexpr char kSetOrigin[] = "set_origin";
-constexpr char kSetSpacing[] = "set_spacing";
-constexpr char kSetDirections[] = "set_directions";
-constexpr char kSetUnit[] = "set_unit";
-
 void add_calibration(Methods& m)
 {
     m.add<new_calibration>();
-    add_const_getter<CalibrationTr, kGetOrigin, &SpatialCalibrationProperty::origin>(m, "Get the origin.");
-    add_const_getter<CalibrationTr, kGetSpacing, &SpatialCalibrationProperty::spacing>(m, "Get the spacing.");
-    add_const_getter<CalibrationTr, kGetDirections, &SpatialCalibrationProperty::directions>(
+    add_const_getter<CalibrationTr, QW_NAME("get_origin"), &SpatialCalibrationProperty::origin>(m, "Get the origin.");
+    add_const_getter<CalibrationTr, QW_NAME("get_spacing"), &SpatialCalibrationProperty::spacing>(m,
+                                                                                                  "Get the spacing.");
+    add_const_getter<CalibrationTr, QW_NAME("get_directions"), &SpatialCalibrationProperty::directions>(
         m, "Get the spatial axis system.");
-    add_const_getter<CalibrationTr, kGetUnit, &SpatialCalibrationProperty::unit>(m, "Get the unit.");
-    add_setter<CalibrationTr, kSetOrigin, kVec3Ref, &SpatialCalibrationProperty::setOrigin>(m, "Set the origin.");
-    add_setter<CalibrationTr, kSetSpacing, kVec3Ref, &SpatialCalibrationProperty::setSpacing>(m, "Set the spacing.");
-    add_setter<CalibrationTr, kSetDirections, kDirsRef, &SpatialCalibrationProperty::setDirections>(
+    add_const_getter<CalibrationTr, QW_NAME("get_unit"), &SpatialCalibrationProperty::unit>(m, "Get the unit.");
+    add_setter<CalibrationTr, QW_NAME("set_origin"), kVec3Ref, &SpatialCalibrationProperty::setOrigin>(
+        m, "Set the origin.");
+    add_setter<CalibrationTr, QW_NAME("set_spacing"), kVec3Ref, &SpatialCalibrationProperty::setSpacing>(
+        m, "Set the spacing.");
+    add_setter<CalibrationTr, QW_NAME("set_directions"), kDirsRef, &SpatialCalibrationProperty::setDirections>(
         m, "Set the directions.");
-    add_setter<CalibrationTr, kSetUnit, text::string_ref, &SpatialCalibrationProperty::setUnit>(m, "Set the unit.");
+    add_setter<CalibrationTr, QW_NAME("set_unit"), text::string_ref, &SpatialCalibrationProperty::setUnit>(
+        m, "Set the unit.");
     add_object_compare<CalibrationTr>(m);
-    add_const_getter<CalibrationTr, kToString, &SpatialCalibrationProperty::toString>(m,
-                                                                                      "Return string representation");
+    add_const_getter<CalibrationTr, QW_NAME("to_string"), &SpatialCalibrationProperty::toString>(
+        m, "Return string representation");
     m.add<Delete<CalibrationTr>>("Destructor.");
     add_hooks<SpatialCalibrationProperty>(m, "SpatialCalibrationProperty");
 }

@@ -25,13 +25,6 @@ using StreamFactoryTr = Traits<StreamAccessFactory>;
 using RandomFactoryTr = Traits<RandomAccessFactory>;
 using HeadersTr = Traits<HTTPHeaders>;
 
-constexpr char kSCopy[] = "StreamAccessFactory_copy_in_memory", kSRead[] = "StreamAccessFactory_open_file_read",
-               kSWrite[] = "StreamAccessFactory_open_file_write", kSFile[] = "StreamAccessFactory_open_file",
-               kSUri[] = "StreamAccessFactory_open_uri_write", kSHttp[] = "StreamAccessFactory_open_http_write",
-               kSFromStore[] = "StreamAccessFactory_from_random_access";
-constexpr char kRCopy[] = "RandomAccessFactory_copy_in_memory",
-               kRMap[] = "RandomAccessFactory_map_file", kRUri[] = "RandomAccessFactory_open_uri_read",
-               kRHttp[] = "RandomAccessFactory_open_http_read", kRFromStream[] = "RandomAccessFactory_from_stream";
 constexpr auto kDString = named<const std::string&>, kDUri = named<const quelbo::Uri&>,
                kDStream = named<std::shared_ptr<quelbo::StreamAccess>>,
                kDStore = named<std::shared_ptr<quelbo::RandomAccess>>, kDHeaders = named<const HTTPHeaders&>;
@@ -44,17 +37,14 @@ using StoreArg = SharedArg<RandomAccess, kDStore>;
 using HeadersArg = Ref<HTTPHeaders, kDHeaders>;
 using Size = Arg<size_t, text::size>;
 
-// Members named in prototype lines.
-constexpr char kAllocate[] = "allocate", kExtractRegion[] = "extractRegion", kAdd[] = "add";
-
 struct stream_allocate_1 : Candidate<Params<Size>>
 {
-    static constexpr const char* member = member_of<StreamAccessFactory, kAllocate>;
+    static constexpr const char* member = member_of<StreamAccessFactory, QW_NAME("allocate")>;
     static constexpr auto call = [](size_t n) { return StreamAccessFactory::allocate(n); };
 };
 struct stream_allocate_0 : Candidate<Params<>>
 {
-    static constexpr const char* member = member_of<StreamAccessFactory, kAllocate>;
+    static constexpr const char* member = member_of<StreamAccessFactory, QW_NAME("allocate")>;
     static constexpr auto call = [] { return StreamAccessFactory::allocate(); };
 };
 struct stream_allocate : DeclareOverloads<stream_allocate, stream_allocate_1, stream_allocate_0>
@@ -72,14 +62,14 @@ struct random_allocate : Declare<random_allocate, Params<Size>>
 
 struct extract_region_2 : Candidate<Params<StoreArg, Size>>
 {
-    static constexpr const char* member = member_of<RandomAccessFactory, kExtractRegion>;
+    static constexpr const char* member = member_of<RandomAccessFactory, QW_NAME("extractRegion")>;
     static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset) {
         return RandomAccessFactory::extractRegion(src, offset);
     };
 };
 struct extract_region_3 : Candidate<Params<StoreArg, Size, Size>>
 {
-    static constexpr const char* member = member_of<RandomAccessFactory, kExtractRegion>;
+    static constexpr const char* member = member_of<RandomAccessFactory, QW_NAME("extractRegion")>;
     static constexpr auto call = [](std::shared_ptr<RandomAccess> src, size_t offset, size_t size) {
         return RandomAccessFactory::extractRegion(src, offset, size);
     };
@@ -144,14 +134,12 @@ struct headers_entries : HeadersMade<Params<Ptr<Entry, kEntries>, WithId<Size>>,
     };
 };
 struct new_headers : DeclareOverloads<new_headers, headers_empty, CopyConstructor<HeadersTr, 3>,
-                                      MoveConstructor<HeadersTr, 4>, ListedOnly<headers_list>,
-                                      headers_entries>
+                                      MoveConstructor<HeadersTr, 4>, ListedOnly<headers_list>, headers_entries>
 {
     static constexpr const char* name = "new_HTTPHeaders";
 };
 
 constexpr auto kHeadersMut = named<HTTPHeaders*>, kEntryRef = named<const Entry&>;
-constexpr char kSize[] = "size";
 using HeadersConst = Self<HTTPHeaders, kHeadersConst>;
 using Headers = SelfMut<HTTPHeaders, kHeadersMut>;
 
@@ -163,12 +151,12 @@ struct headers_at : Declare<headers_at, Params<HeadersConst, Size>>
 
 struct add_entry : Candidate<Params<Headers, Ref<Entry, kEntryRef>>>
 {
-    static constexpr const char* member = member_of<HTTPHeaders, kAdd>;
+    static constexpr const char* member = member_of<HTTPHeaders, QW_NAME("add")>;
     static constexpr auto call = [](HTTPHeaders* h, const Entry& e) { h->add(e); };
 };
 struct add_pair : Candidate<Params<Headers, TextArg, TextArg>>
 {
-    static constexpr const char* member = member_of<HTTPHeaders, kAdd>;
+    static constexpr const char* member = member_of<HTTPHeaders, QW_NAME("add")>;
     static constexpr auto call = [](HTTPHeaders* h, const std::string& name, const std::string& value) {
         h->add(name, value);
     };
@@ -183,20 +171,22 @@ struct headers_add : DeclareOverloads<headers_add, add_entry, add_pair>
 void add_stream_factory(Methods& m)
 {
     m.add<stream_allocate>();
-    m.add<Fn<kSCopy, &StreamAccessFactory::copyInMemory, StreamArg>>("Loads a readable stream into local memory.");
-    m.add<Fn<kSRead, &StreamAccessFactory::openFileRead, TextArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_copy_in_memory"), &StreamAccessFactory::copyInMemory, StreamArg>>(
+        "Loads a readable stream into local memory.");
+    m.add<Fn<QW_NAME("StreamAccessFactory_open_file_read"), &StreamAccessFactory::openFileRead, TextArg>>(
         "A stream that reads the file at the path; it may also offer SEEK.");
-    m.add<Fn<kSWrite, &StreamAccessFactory::openFileWrite, TextArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_open_file_write"), &StreamAccessFactory::openFileWrite, TextArg>>(
         "A stream that writes the file at the path; it may also offer SEEK.");
-    m.add<Fn<kSFile, &StreamAccessFactory::openFile, TextArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_open_file"), &StreamAccessFactory::openFile, TextArg>>(
         "A stream that reads and writes the file at the path; it may also offer SEEK.");
-    m.add<Fn<kSUri, &StreamAccessFactory::openURIWrite, UriArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_open_uri_write"), &StreamAccessFactory::openURIWrite, UriArg>>(
         "A stream that writes to the URI, by its scheme: \"file\" as open_file_write, \"http\" or \"https\" "
         "as open_http_write with the method POST and no headers.");
-    m.add<Fn<kSHttp, &StreamAccessFactory::openHTTPWrite, UriArg, TextArg, HeadersArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_open_http_write"), &StreamAccessFactory::openHTTPWrite, UriArg, TextArg,
+             HeadersArg>>(
         "A stream whose written bytes are sent to the HTTP or HTTPS URI with the given request method and "
         "headers; the server must accept chunked transfer encoding.");
-    m.add<Fn<kSFromStore, &StreamAccessFactory::fromRandomAccess, StoreArg>>(
+    m.add<Fn<QW_NAME("StreamAccessFactory_from_random_access"), &StreamAccessFactory::fromRandomAccess, StoreArg>>(
         "A stream that reads and writes through the given store, with the READ, WRITE and SEEK capabilities.\n"
         ":raises: InvalidArgument if the store is empty, Error if it can neither read nor write.");
     add_class<StreamFactoryTr>(m);
@@ -205,20 +195,21 @@ void add_stream_factory(Methods& m)
 void add_random_factory(Methods& m)
 {
     m.add<random_allocate>();
-    m.add<Fn<kRCopy, &RandomAccessFactory::copyInMemory, StoreArg>>(
+    m.add<Fn<QW_NAME("RandomAccessFactory_copy_in_memory"), &RandomAccessFactory::copyInMemory, StoreArg>>(
         "The given store loaded into memory; a store already in memory is returned itself, without a copy.\n"
         ":raises: InvalidArgument if the store is empty.");
-    m.add<Fn<kRMap, &RandomAccessFactory::mapFile, TextArg>>(
+    m.add<Fn<QW_NAME("RandomAccessFactory_map_file"), &RandomAccessFactory::mapFile, TextArg>>(
         "A store over the file mapped into memory, with the READ and WRITE capabilities.\n"
         ":raises: Error if the file does not exist.");
-    m.add<Fn<kRUri, &RandomAccessFactory::openURIRead, UriArg>>(
+    m.add<Fn<QW_NAME("RandomAccessFactory_open_uri_read"), &RandomAccessFactory::openURIRead, UriArg>>(
         "A read-only store over the URI, by its scheme: \"file\" reads the file through a stream opened as "
         "open_file_read does, \"http\" or \"https\" as open_http_read with the method GET and no headers.");
-    m.add<Fn<kRHttp, &RandomAccessFactory::openHTTPRead, UriArg, TextArg, HeadersArg>>(
+    m.add<Fn<QW_NAME("RandomAccessFactory_open_http_read"), &RandomAccessFactory::openHTTPRead, UriArg, TextArg,
+             HeadersArg>>(
         "A read-only store over the HTTP or HTTPS resource, read with the given method and headers; the server "
         "must support HTTP range requests.");
     m.add<extract_region>();
-    m.add<Fn<kRFromStream, &RandomAccessFactory::fromStream, StreamArg>>(
+    m.add<Fn<QW_NAME("RandomAccessFactory_from_stream"), &RandomAccessFactory::fromStream, StreamArg>>(
         "A store that reads through the given stream.\n:raises: InvalidArgument if the stream is empty.");
     m.add<from_buffer>();
     add_class<RandomFactoryTr>(m);
@@ -227,7 +218,7 @@ void add_random_factory(Methods& m)
 void add_http_headers(Methods& m)
 {
     m.add<new_headers>();
-    m.add<Getter<HeadersTr, kSize, HeadersConst, &HTTPHeaders::size>>();
+    m.add<Getter<HeadersTr, QW_NAME("size"), HeadersConst, &HTTPHeaders::size>>();
     m.add<headers_at>();
     m.add<headers_add>();
     m.add<Delete<HeadersTr>>();

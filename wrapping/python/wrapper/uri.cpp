@@ -13,9 +13,7 @@ QW_TYPE(Uri);
 
 using UriTr = Traits<Uri>;
 
-constexpr auto kUriRef = named<const quelbo::Uri&>;
-
-struct new_copy : Candidate<Params<Ref<Uri, kUriRef>>, 1>
+struct new_copy : Candidate<Params<Ref<Uri>>, 1>
 {
     static constexpr const char* member = UriTr::constructor;
     static constexpr auto call = [](const Uri& other) { return constructed(new Uri(other)); };
@@ -31,29 +29,19 @@ struct new_uri : DeclareOverloads<new_uri, new_copy, new_parsed>
     static constexpr const char* name = "new_Uri";
 };
 
-constexpr char kScheme[] = "scheme";
-constexpr char kAuthority[] = "authority";
-constexpr char kUserInfo[] = "user_info";
-constexpr char kHost[] = "host";
-constexpr char kPort[] = "port";
-constexpr char kPath[] = "path";
-constexpr char kQuery[] = "query";
-constexpr char kPathAndQuery[] = "path_and_query";
-constexpr char kToString[] = "to_string";
-
 void add_uri(Methods& m)
 {
     m.add<new_uri>();
     m.add<Delete<UriTr>>();
-    add_const_getter<UriTr, kScheme, &Uri::scheme>(m);
-    add_const_getter<UriTr, kAuthority, &Uri::authority>(m);
-    add_const_getter<UriTr, kUserInfo, &Uri::userInfo>(m);
-    add_const_getter<UriTr, kHost, &Uri::host>(m);
-    add_const_getter<UriTr, kPort, &Uri::port>(m);
-    add_const_getter<UriTr, kPath, &Uri::path>(m);
-    add_const_getter<UriTr, kQuery, &Uri::query>(m);
-    add_const_getter<UriTr, kPathAndQuery, &Uri::pathAndQuery>(m);
-    add_const_getter<UriTr, kToString, &Uri::toString>(m);
+    add_const_getter<UriTr, QW_NAME("scheme"), &Uri::scheme>(m);
+    add_const_getter<UriTr, QW_NAME("authority"), &Uri::authority>(m);
+    add_const_getter<UriTr, QW_NAME("user_info"), &Uri::userInfo>(m);
+    add_const_getter<UriTr, QW_NAME("host"), &Uri::host>(m);
+    add_const_getter<UriTr, QW_NAME("port"), &Uri::port>(m);
+    add_const_getter<UriTr, QW_NAME("path"), &Uri::path>(m);
+    add_const_getter<UriTr, QW_NAME("query"), &Uri::query>(m);
+    add_const_getter<UriTr, QW_NAME("path_and_query"), &Uri::pathAndQuery>(m);
+    add_const_getter<UriTr, QW_NAME("to_string"), &Uri::toString>(m);
     add_hooks<Uri>(m, "Uri");
 }
 

@@ -97,9 +97,7 @@ PyObject* decode(DataType type, const void* raw, size_t index)
         []() -> PyObject* { return nullptr; });
 }
 
-constexpr char kIndex[] = "int";
-
-struct getitem : Declare<getitem, Params<SharedSelf<VariantDataValue, &ValueTr::mut_type>, Arg<int32_t, kIndex>>>
+struct getitem : Declare<getitem, Params<SharedSelf<VariantDataValue, &ValueTr::mut_type>, Arg<int32_t, text::integer>>>
 {
     static constexpr const char* name = "VariantDataValue___getitem";
     static constexpr auto call = [](VariantDataValue* v, int32_t index) -> PyObject* {
@@ -117,15 +115,12 @@ struct getitem : Declare<getitem, Params<SharedSelf<VariantDataValue, &ValueTr::
     };
 };
 
-constexpr char kClone[] = "clone";
-constexpr char kGetType[] = "get_type";
-constexpr char kGetCount[] = "get_count";
-
 void add_variant(Methods& m)
 {
-    add_shared_getter<ValueTr, kClone, &VariantDataValue::clone>(m, "Copies this value.");
-    add_shared_getter<ValueTr, kGetType, &VariantDataValue::type>(m, "Returns the type of the values stored.");
-    add_shared_getter<ValueTr, kGetCount, &VariantDataValue::count>(
+    add_shared_getter<ValueTr, QW_NAME("clone"), &VariantDataValue::clone>(m, "Copies this value.");
+    add_shared_getter<ValueTr, QW_NAME("get_type"), &VariantDataValue::type>(m,
+                                                                             "Returns the type of the values stored.");
+    add_shared_getter<ValueTr, QW_NAME("get_count"), &VariantDataValue::count>(
         m, "Returns the number of values of the specified type stored.");
     m.add<raw>();
     m.add<getitem>();
@@ -251,8 +246,7 @@ PyObject* fail_value(const char* text)
 }
 
 // The one-argument form: a number, a text or a list of one kind.
-constexpr char kAny[] = "PyObject *";
-using Any = WithId<Object<kAny>>;
+using Any = WithId<Object<text::object>>;
 
 PyObject* create_from(const Any::value& any)
 {
@@ -306,27 +300,17 @@ PyObject* create_from(const Any::value& any)
 
 // The two-argument forms: the element type's values, or texts, and their count.
 using Count = Arg<size_t, text::size>;
-constexpr char kCreate[] = "create";
-constexpr const char* kCreateMember = member_of<VariantDataValueFactory, kCreate>;
+constexpr const char* kCreateMember = member_of<VariantDataValueFactory, QW_NAME("create")>;
 
 template <class T>
 struct Element;
-#define QW_ELEMENT(T)                                                                                                  \
+#define QW_ELEMENT(T, S, ID)                                                                                           \
     template <>                                                                                                        \
     struct Element<T>                                                                                                  \
     {                                                                                                                  \
         static constexpr const char* values = #T " const *";                                                           \
-    }
-QW_ELEMENT(uint8_t);
-QW_ELEMENT(uint16_t);
-QW_ELEMENT(uint32_t);
-QW_ELEMENT(uint64_t);
-QW_ELEMENT(int8_t);
-QW_ELEMENT(int16_t);
-QW_ELEMENT(int32_t);
-QW_ELEMENT(int64_t);
-QW_ELEMENT(float);
-QW_ELEMENT(double);
+    };
+QUELBO_ELEMENT_TYPES(QW_ELEMENT)
 #undef QW_ELEMENT
 
 // A typed pointer to the values (None: null); its messages name the pointer
@@ -353,8 +337,7 @@ struct from_values : Candidate<Params<Values<T>, Count>, Decl>
 };
 
 // A sequence of texts, not a text itself, read by the call.
-constexpr char kTexts[] = "char const **";
-struct Texts : Object<kTexts>
+struct Texts : Object<QW_NAME("char const **")>
 {
     static bool check(PyObject* o)
     {
@@ -393,18 +376,18 @@ struct from_texts : Candidate<Params<Texts, Count>, 10>
     };
 };
 
-constexpr char kCreateAny[] = "quelbo_VariantDataValueFactory_create__SWIG_11";
 struct from_any : Candidate<Params<Any>, 11>
 {
-    static constexpr const char* member = member_of<VariantDataValueFactory, kCreateAny>;
+    static constexpr const char* member =
+        member_of<VariantDataValueFactory, QW_NAME("quelbo_VariantDataValueFactory_create__SWIG_11")>;
     static constexpr auto call = &create_from;
 };
 
-struct factory_create
-    : DeclareOverloads<factory_create, from_values<uint16_t, 1>, from_values<uint32_t, 2>, from_values<uint64_t, 3>,
-                       from_values<int8_t, 4>, from_values<int16_t, 5>, from_values<int32_t, 6>,
-                       from_values<int64_t, 7>, from_values<float, 8>, from_values<double, 9>,
-                       from_values<uint8_t, 0>, from_texts, from_any>
+// The interface tries the element types in its own order, not the list's: uint8_t last.
+struct factory_create : DeclareOverloads<factory_create, from_values<uint16_t, 1>, from_values<uint32_t, 2>,
+                                         from_values<uint64_t, 3>, from_values<int8_t, 4>, from_values<int16_t, 5>,
+                                         from_values<int32_t, 6>, from_values<int64_t, 7>, from_values<float, 8>,
+                                         from_values<double, 9>, from_values<uint8_t, 0>, from_texts, from_any>
 {
     static constexpr const char* name = "VariantDataValueFactory_create";
 };

@@ -6,6 +6,7 @@ namespace vector_ops {
 
 // The order in which the overloads are tried: the element types one after
 // the other, within each the fixed sizes as listed, then the dynamic class.
+// It is the interface's own order, not the library's list of element types.
 // clang-format off
 #define QW_SCALAR_FIRST_ORDER(M)                                                                                       \
     M(u8, 2, 3, 4)  M(i8, 2, 4, 3)                                                                                     \

@@ -18,18 +18,15 @@
 namespace qw {
 namespace vectors {
 
-inline constexpr char kValueType[] = "ValueType";
-inline constexpr char kDynamicOpen[] = "VectorX< ";
-inline constexpr char kDynamicClose[] = " > const &";
-
 // A class's traits: its texts write the class by its template form
 // ("quelbo::Vector< double,2 >"); its value's type and the dynamic vector
 // of its values as a constructor's argument.
-template <class V, class Value = Nested<AsTemplate<V>, kValueType>>
+template <class V, class Value = Nested<AsTemplate<V>, QW_NAME("ValueType")>>
 struct VectorTr : TemplateTraits<V>
 {
     static constexpr const char* value_type = Named<Value>::text;
-    static constexpr const char* x_type = JoinedText<kDynamicOpen, &Named<Value>::text, kDynamicClose>::text;
+    static constexpr const char* x_type =
+        JoinedText<QW_NAME("VectorX< "), &Named<Value>::text, QW_NAME(" > const &")>::text;
 };
 
 // Over a class's traits (VectorTr).
@@ -134,32 +131,20 @@ struct Members
     static auto dot(const V* v, const V& w) { return v->dot(w); }
     static V cross(const V* v, const V& w) { return v->cross(w); }
 
-    static constexpr char kCreateUniform[] = "_create_uniform";
-    static constexpr char kSize[] = "_size";
-    static constexpr char kAt[] = "_at";
-    static constexpr char kSetAt[] = "_set_at";
-    static constexpr char kToString[] = "_to_string";
-    static constexpr char kSquaredLength[] = "_squared_length";
-    static constexpr char kLength[] = "_length";
-    static constexpr char kNormalize[] = "_normalize";
-    static constexpr char kNeg[] = "___neg__";
-    static constexpr char kDot[] = "_dot";
-    static constexpr char kCross[] = "_cross";
-
     // A dynamic vector is given its size too.
     template <bool Dynamic, class = void>
     struct Uniform
     {
-        using type = Method<kCreateUniform, &uniform<E>, Value>;
+        using type = Method<QW_NAME("_create_uniform"), &uniform<E>, Value>;
     };
     template <class Unused>
     struct Uniform<true, Unused>
     {
-        using type = Method<kCreateUniform, &uniform<std::size_t, E>, Size, Value>;
+        using type = Method<QW_NAME("_create_uniform"), &uniform<std::size_t, E>, Size, Value>;
     };
     using CreateUniform = typename Uniform<dynamic>::type;
-    using SizeOf =
-        std::conditional_t<dynamic, Method<kSize, &size, Object>, Method<kSize, &size, Ptr<V, &Tr::self_type>>>;
+    using SizeOf = std::conditional_t<dynamic, Method<QW_NAME("_size"), &size, Object>,
+                                      Method<QW_NAME("_size"), &size, Ptr<V, &Tr::self_type>>>;
 
     // ------------------------------------------------------------ registration
 
@@ -176,17 +161,17 @@ struct Members
         m.add<new_>();
         m.add<CreateUniform>(uniform_doc);
         m.add<SizeOf>("Returns the size of the vector, which also correspond to vector number of dimension.");
-        m.add<Method<kAt, &at, Object, Size>>("Access vector's value at given index.");
-        m.add<Method<kSetAt, &set_at, ObjectMut, Size, Value>>("Set value as given index.");
-        m.add<Method<kToString, &to_string, Object>>();
-        m.add<Method<kSquaredLength, &squared_length, Object>>(
+        m.add<Method<QW_NAME("_at"), &at, Object, Size>>("Access vector's value at given index.");
+        m.add<Method<QW_NAME("_set_at"), &set_at, ObjectMut, Size, Value>>("Set value as given index.");
+        m.add<Method<QW_NAME("_to_string"), &to_string, Object>>();
+        m.add<Method<QW_NAME("_squared_length"), &squared_length, Object>>(
             "\nReturns the vector's norm, squared.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add<Method<kLength, &length, Object>>(
+        m.add<Method<QW_NAME("_length"), &length, Object>>(
             "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
-        m.add<Method<kNormalize, &normalize, ObjectMut>>("Normalize the vector");
-        m.add<Operator<kNeg, &neg, Object>>();
-        m.add<Method<kDot, &dot, Object, Operand>>(dynamic ? "Dot product" : "Dot product of two vectors.");
-        m.add<Method<kCross, &cross, Object, Operand>>(
+        m.add<Method<QW_NAME("_normalize"), &normalize, ObjectMut>>("Normalize the vector");
+        m.add<Operator<QW_NAME("___neg__"), &neg, Object>>();
+        m.add<Method<QW_NAME("_dot"), &dot, Object, Operand>>(dynamic ? "Dot product" : "Dot product of two vectors.");
+        m.add<Method<QW_NAME("_cross"), &cross, Object, Operand>>(
             "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
         m.add<Delete<Tr>>();
         add_hooks<V>(m, Tr::name);

@@ -25,17 +25,10 @@ using MultiProviderTr = Traits<quelbo::MultiImageViewProvider>;
 using ExtensionProviderTr = Traits<quelbo::ExtensionProvider>;
 using FactoryTr = Traits<quelbo::DataFrameViewFactory>;
 
-constexpr auto kView = named<std::shared_ptr<quelbo::View>>;
-constexpr auto kImageView = named<std::shared_ptr<quelbo::ImageView>>;
-constexpr auto kExtension = named<std::shared_ptr<quelbo::Extension>>;
-
 // <Provider>_<name>(object): one static operation over a shared pointer of
 // Arg (None empty, a derived handle through its cast).
 #define QW_PROVIDE(m, Class, Name, Arg, Op, doc)                                                                       \
-    do {                                                                                                               \
-        static constexpr char fn[] = #Class "_" #Name;                                                                 \
-        m.add<Fn<fn, &quelbo::Class::Op, SharedArg<Arg, k##Arg>>>(doc);                                                \
-    } while (0)
+    m.add<Fn<QW_NAME(#Class "_" #Name), &quelbo::Class::Op, SharedArg<Arg>>>(doc)
 
 void add_providers(Methods& m)
 {

@@ -34,12 +34,6 @@ struct new_View : Declare<new_View, Params<>>
 
 using ViewSelf = SharedSelf<View, kView>;
 
-constexpr char kViewExtension[] = "View__extension";
-constexpr char kViewOrigin[] = "View_view_origin";
-
-// Adopts only a holder that native code handed over (quelbo::handOver).
-constexpr char kCreateFromPointer[] = "ImageView_create_from_pointer";
-
 // --------------------------------------------------------------- queries
 
 // ImageView_<Name>(view): one member of the view, its result converted.
@@ -50,25 +44,6 @@ void add_query(Methods& m, const char* doc = nullptr)
     m.add<Getter<ImageViewTr, Name, SharedSelf<ImageView, Self>, Member>>(doc);
 }
 
-constexpr char kGetCapabilities[] = "get_capabilities";
-constexpr char kGetShape[] = "get_shape";
-constexpr char kGetDimensionCount[] = "get_dimension_count";
-constexpr char kGetDataType[] = "get_data_type";
-constexpr char kGetProperties[] = "__get_properties";
-constexpr char kGetMetadata[] = "__get_metadata";
-constexpr char kGetDirections[] = "get_spatial_directions";
-constexpr char kToString[] = "to_string";
-constexpr char kGetImageInterpretation[] = "_get_image_interpretation";
-constexpr char kGetAxes[] = "get_axes_interpretation";
-constexpr char kGetOrigin[] = "get_spatial_origin";
-constexpr char kGetSpacing[] = "get_spatial_spacing";
-constexpr char kGetUnit[] = "get_spatial_unit";
-constexpr char kGetBitDepth[] = "get_bit_depth";
-constexpr char kGetHasAlpha[] = "get_has_alpha";
-constexpr char kGetValueRange[] = "get_value_range";
-constexpr char kTilingInfo[] = "tiling_info";
-constexpr char kParallelAccess[] = "parallel_access";
-
 // The directions as the value class the module knows.
 quelbo::SpatialDirections directions(ImageView* v)
 {
@@ -77,32 +52,26 @@ quelbo::SpatialDirections directions(ImageView* v)
 
 using ImageSelf = SharedSelf<ImageView, kImage>;
 constexpr auto kCapabilities = named<CapabilitySet<quelbo::ImageCapability>>;
-constexpr char kSupport[] = "ImageView_support";
 
 // ---------------------------------------------------------- data transfer
 
-constexpr auto kShape = named<const quelbo::VectorXu64&>;
 constexpr auto kRegion = named<const quelbo::RegionXu64&>;
-using Index = Seq<quelbo::VectorXu64, kShape>;
+using Index = Seq<quelbo::VectorXu64>;
 using Region = Copy<quelbo::RegionXu64, kRegion>;
 
 // ImageView_<name>(view, where, buffer): the buffer of ___read / ___write
 // holds one sample, that of the region transfers the region's samples, densely.
 template <const char* Name, class Where, bool Read, auto Op>
 using transfer = BlockTransfer<Name, Op, ImageSelf, Block<Read>, Where>;
-constexpr char kRead[] = "ImageView___read", kReadRegion[] = "ImageView___read_region", kWrite[] = "ImageView___write",
-               kWriteRegion[] = "ImageView___write_region";
-
-constexpr char kReshape[] = "ImageView_reshape";
 
 void add_views(Methods& m)
 {
     m.add<new_View>();
     m.add<SharedDelete<ViewTr>>();
-    m.add<Fn<kViewExtension, &View::extension, ViewSelf, Arg<uint64_t, text::size>>>(
+    m.add<Fn<QW_NAME("View__extension"), &View::extension, ViewSelf, Arg<uint64_t, text::size>>>(
         "Get an extension of the view, corresponding to the given identifier.\n"
         ":raises: Error When the required extension is not available.");
-    m.add<Fn<kViewOrigin, &View::viewOrigin, ViewSelf>>("Shortcut to access to ViewOrigin extension");
+    m.add<Fn<QW_NAME("View_view_origin"), &View::viewOrigin, ViewSelf>>("Shortcut to access to ViewOrigin extension");
     add_hooks<std::shared_ptr<View>>(m, "View");
 }
 QW_FAMILY(add_views);
@@ -110,51 +79,59 @@ QW_FAMILY(add_views);
 void add_image_views(Methods& m)
 {
     m.add<SharedDelete<ImageViewTr>>();
-    add_query<kGetCapabilities, kConstImage, &ImageView::capabilities>(m);
-    m.add<Fn<kSupport, &ImageView::support, ImageSelf, FlagsArg<quelbo::ImageCapability, kCapabilities>>>(
+    add_query<QW_NAME("get_capabilities"), kConstImage, &ImageView::capabilities>(m);
+    m.add<Fn<QW_NAME("ImageView_support"), &ImageView::support, ImageSelf,
+             FlagsArg<quelbo::ImageCapability, kCapabilities>>>(
         "Checks if the ImageView supports the given capabilities.");
-    add_query<kGetShape, kImage, &ImageView::shape>(
+    add_query<QW_NAME("get_shape"), kImage, &ImageView::shape>(
         m, "Return the shape of the image, each component containing the size in this dimension.\n"
            "For a 2D image: columns then rows; for a 3D image: columns, rows and slices.");
-    add_query<kGetDimensionCount, kImage, &ImageView::dimensionCount>(m, "Returns the dimension of the View.");
-    add_query<kGetDataType, kImage, &ImageView::dataType>(m);
-    add_query<kGetProperties, kImage, &ImageView::properties>(m,
-                                                              "Return the image's properties (shared with the view).");
-    add_query<kGetMetadata, kConstImage, &ImageView::metadata>(
+    add_query<QW_NAME("get_dimension_count"), kImage, &ImageView::dimensionCount>(m,
+                                                                                  "Returns the dimension of the View.");
+    add_query<QW_NAME("get_data_type"), kImage, &ImageView::dataType>(m);
+    add_query<QW_NAME("__get_properties"), kImage, &ImageView::properties>(
+        m, "Return the image's properties (shared with the view).");
+    add_query<QW_NAME("__get_metadata"), kConstImage, &ImageView::metadata>(
         m, "Return the root node of the metadata attached to this image.\nAvailable with READ capability.\n:raises: "
            "NotImplemented otherwise.");
-    add_query<kToString, kConstImage, &ImageView::toString>(m);
-    add_query<kGetImageInterpretation, kImage, &ImageView::imageInterpretation>(
+    add_query<QW_NAME("to_string"), kConstImage, &ImageView::toString>(m);
+    add_query<QW_NAME("_get_image_interpretation"), kImage, &ImageView::imageInterpretation>(
         m, "Shortcut to the image interpretation of the image properties.");
-    add_query<kGetAxes, kImage, &ImageView::axesInterpretation>(
+    add_query<QW_NAME("get_axes_interpretation"), kImage, &ImageView::axesInterpretation>(
         m, "Shortcut to the axes interpretation of the image properties.");
-    add_query<kGetOrigin, kImage, &ImageView::spatialOrigin>(m,
-                                                             "Shortcut to the spatial origin of the image properties.");
-    add_query<kGetSpacing, kImage, &ImageView::spatialSpacing>(
+    add_query<QW_NAME("get_spatial_origin"), kImage, &ImageView::spatialOrigin>(
+        m, "Shortcut to the spatial origin of the image properties.");
+    add_query<QW_NAME("get_spatial_spacing"), kImage, &ImageView::spatialSpacing>(
         m, "Shortcut to the spatial spacing of the image properties.");
-    add_query<kGetUnit, kImage, &ImageView::spatialUnit>(m, "Shortcut to the spatial unit of the image properties.");
-    add_query<kGetDirections, kImage, &directions>(m, "Shortcut to the spatial directions of the image properties.");
-    add_query<kGetBitDepth, kImage, &ImageView::bitDepth>(m, "Shortcut to the bit depth of the image properties.");
-    add_query<kGetHasAlpha, kImage, &ImageView::hasAlpha>(m, "Shortcut to the alpha status of the image properties.");
-    add_query<kGetValueRange, kImage, &ImageView::valueRange>(
+    add_query<QW_NAME("get_spatial_unit"), kImage, &ImageView::spatialUnit>(
+        m, "Shortcut to the spatial unit of the image properties.");
+    add_query<QW_NAME("get_spatial_directions"), kImage, &directions>(
+        m, "Shortcut to the spatial directions of the image properties.");
+    add_query<QW_NAME("get_bit_depth"), kImage, &ImageView::bitDepth>(
+        m, "Shortcut to the bit depth of the image properties.");
+    add_query<QW_NAME("get_has_alpha"), kImage, &ImageView::hasAlpha>(
+        m, "Shortcut to the alpha status of the image properties.");
+    add_query<QW_NAME("get_value_range"), kImage, &ImageView::valueRange>(
         m, "Shortcut to the sample value range of the image properties.");
-    add_query<kTilingInfo, kImage, &ImageView::tilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
-    add_query<kParallelAccess, kImage, &ImageView::parallelAccess>(m, "Shortcut to retrieve ParallelAccess extension");
-    m.add<transfer<kRead, Index, true, &ImageView::readChecked>>(
+    add_query<QW_NAME("tiling_info"), kImage, &ImageView::tilingInfo>(m, "Shortcut to retrieve TilingInfo extension.");
+    add_query<QW_NAME("parallel_access"), kImage, &ImageView::parallelAccess>(
+        m, "Shortcut to retrieve ParallelAccess extension");
+    m.add<transfer<QW_NAME("ImageView___read"), Index, true, &ImageView::readChecked>>(
         "Read the data at the given index into a buffer.\nAvailable with READ capability; by default reads a "
         "region of one pixel through readRegion.");
-    m.add<transfer<kReadRegion, Region, true, &ImageView::readRegionChecked>>(
+    m.add<transfer<QW_NAME("ImageView___read_region"), Region, true, &ImageView::readRegionChecked>>(
         "Read the data of the given region into a buffer, densely.");
-    m.add<transfer<kWrite, Index, false, &ImageView::writeChecked>>(
+    m.add<transfer<QW_NAME("ImageView___write"), Index, false, &ImageView::writeChecked>>(
         "Write value from a buffer at the given index.\nAvailable with WRITE capability; by default writes a "
         "region of one pixel through writeRegion.");
-    m.add<transfer<kWriteRegion, Region, false, &ImageView::writeRegionChecked>>(
+    m.add<transfer<QW_NAME("ImageView___write_region"), Region, false, &ImageView::writeRegionChecked>>(
         "Write a input buffer into a given region of the image\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented otherwise.");
-    m.add<Fn<kReshape, &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64, kShape>, DTypeArg<>>>(
+    m.add<Fn<QW_NAME("ImageView_reshape"), &ImageView::reshape, ImageSelf, Seq<quelbo::VectorXu64>, DTypeArg<>>>(
         "Change the shape and sample data type of the image.\nAvailable with RESHAPE capability.\nAll the "
         "image's data is invalidated after this operation.\n:raises: NotImplemented if the view cannot reshape.");
-    m.add<CreateFromPointer<kCreateFromPointer, ImageView>>(
+    // Adopts only a holder that native code handed over (quelbo::handOver).
+    m.add<CreateFromPointer<QW_NAME("ImageView_create_from_pointer"), ImageView>>(
         "Create an ImageView from a pointer to an ImageView shared pointer as an int.");
     add_hooks<ViewPtr>(m, "ImageView", false);
 }
@@ -177,11 +154,6 @@ struct Required : ProxyShared<const quelbo::ImageProperties, kPropertiesT>
         return v != nullptr;
     }
 };
-
-constexpr char kSetProperties[] = "ImageView_set_properties";
-
-// set_metadata(view, None) clears the metadata.
-constexpr char kSetMetadata[] = "ImageView_set_metadata";
 
 // The value of a property setter, of the type the member takes, by the
 // properties' parameter rule.
@@ -212,49 +184,39 @@ void add_shortcut(Methods& m, const char* doc)
     m.add<shortcut<Name, Type, Member>>(doc);
 }
 
-constexpr char kSetInterpretation[] = "set_image_interpretation";
-constexpr char kSetAxes[] = "set_axes_interpretation";
-constexpr char kSetOrigin[] = "set_spatial_origin";
-constexpr char kSetSpacing[] = "set_spatial_spacing";
-constexpr char kSetUnit[] = "set_spatial_unit";
-constexpr char kSetDirections[] = "set_spatial_directions";
-constexpr char kSetBitDepth[] = "set_bit_depth";
-constexpr char kSetAlpha[] = "set_alpha";
-constexpr char kSetValueRange[] = "set_value_range";
 constexpr auto kInterpretationT = named<quelbo::ImageInterpretation>;
 constexpr auto kAxesT = named<const quelbo::ImageType>;
 constexpr auto kVector3T = named<const quelbo::Vector3d&>;
 constexpr auto kUnitT = named<const std::string&>;
 constexpr auto kDirectionsT = named<const quelbo::SpatialDirections&>;
-constexpr char kSizeT[] = "size_t";
-constexpr char kBoolT[] = "bool";
 constexpr auto kVector2T = named<const quelbo::Vector2d&>;
 
 void add_image_view_properties(Methods& m)
 {
-    m.add<Fn<kSetProperties, &ImageView::setProperties, ImageSelf, Required>>(
+    m.add<Fn<QW_NAME("ImageView_set_properties"), &ImageView::setProperties, ImageSelf, Required>>(
         "Update the image's properties.\nAvailable with WRITE capability.\n:raises: "
         "NotImplemented if the view does not support writing.");
-    m.add<Fn<kSetMetadata, &ImageView::setMetadata, ImageSelf, ProxyShared<quelbo::MetadataNode>>>(
+    // set_metadata(view, None) clears the metadata.
+    m.add<Fn<QW_NAME("ImageView_set_metadata"), &ImageView::setMetadata, ImageSelf, ProxyShared<quelbo::MetadataNode>>>(
         "Attach a new metadata node to the image.\nAvailable with WRITE "
         "capability.\n:raises: NotImplemented if the view does not support writing.");
-    add_shortcut<kSetInterpretation, kInterpretationT, &ImageView::setImageInterpretation>(
+    add_shortcut<QW_NAME("set_image_interpretation"), kInterpretationT, &ImageView::setImageInterpretation>(
         m, "Shortcut to set the image interpretation into the image properties.");
-    add_shortcut<kSetAxes, kAxesT, &ImageView::setAxesInterpretation>(
+    add_shortcut<QW_NAME("set_axes_interpretation"), kAxesT, &ImageView::setAxesInterpretation>(
         m, "Shortcut to set the axes interpretation into the image properties.");
-    add_shortcut<kSetOrigin, kVector3T, &ImageView::setSpatialOrigin>(
+    add_shortcut<QW_NAME("set_spatial_origin"), kVector3T, &ImageView::setSpatialOrigin>(
         m, "Shortcut to set the spatial origin into the image properties.");
-    add_shortcut<kSetSpacing, kVector3T, &ImageView::setSpatialSpacing>(
+    add_shortcut<QW_NAME("set_spatial_spacing"), kVector3T, &ImageView::setSpatialSpacing>(
         m, "Shortcut to set the spatial spacing into the image properties.");
-    add_shortcut<kSetUnit, kUnitT, &ImageView::setSpatialUnit>(
+    add_shortcut<QW_NAME("set_spatial_unit"), kUnitT, &ImageView::setSpatialUnit>(
         m, "Shortcut to set the spatial unit into the image properties.");
-    add_shortcut<kSetDirections, kDirectionsT, &ImageView::setSpatialDirections>(
+    add_shortcut<QW_NAME("set_spatial_directions"), kDirectionsT, &ImageView::setSpatialDirections>(
         m, "Shortcut to set the spatial directions into the image properties.");
-    add_shortcut<kSetBitDepth, kSizeT, &ImageView::setBitDepth>(
+    add_shortcut<QW_NAME("set_bit_depth"), text::size, &ImageView::setBitDepth>(
         m, "Shortcut to set the bit depth into the image properties.");
-    add_shortcut<kSetAlpha, kBoolT, &ImageView::setAlpha>(
+    add_shortcut<QW_NAME("set_alpha"), text::boolean, &ImageView::setAlpha>(
         m, "Shortcut to set into the image properties whether the image has an alpha channel.");
-    add_shortcut<kSetValueRange, kVector2T, &ImageView::setValueRange>(
+    add_shortcut<QW_NAME("set_value_range"), kVector2T, &ImageView::setValueRange>(
         m, "Shortcut to set the sample value range into the image properties.");
 }
 QW_FAMILY(add_image_view_properties);

@@ -73,12 +73,10 @@ using Metadata = ProxyShared<quelbo::MetadataNode>;
 
 // ------------------------------------------------------------ one image
 
-constexpr char kIsCudaImage[] = "CudaExtensionProvider_is_cuda_image";
-constexpr char kCopyInCudaMemory[] = "CudaImageFactory_copy_in_cuda_memory";
-constexpr char kAdaptToCuda[] = "CudaImageFactory_adapt_to_cuda";
-using IsCudaImage = Fn<kIsCudaImage, &CudaExtensionProvider::isCudaImage, Image>;
-using CopyInCudaMemory = Fn<kCopyInCudaMemory, &CudaImageFactory::copyInCudaMemory, Image>;
-using AdaptToCuda = Fn<kAdaptToCuda, &CudaImageFactory::adaptToCuda, Image>;
+using IsCudaImage = Fn<QW_NAME("CudaExtensionProvider_is_cuda_image"), &CudaExtensionProvider::isCudaImage, Image>;
+using CopyInCudaMemory =
+    Fn<QW_NAME("CudaImageFactory_copy_in_cuda_memory"), &CudaImageFactory::copyInCudaMemory, Image>;
+using AdaptToCuda = Fn<QW_NAME("CudaImageFactory_adapt_to_cuda"), &CudaImageFactory::adaptToCuda, Image>;
 
 // ------------------------------------------------------------ allocation
 
@@ -104,17 +102,13 @@ struct Allocate
     };
 };
 
-constexpr char kAllocate[] = "CudaImageFactory_allocate";
-constexpr char kAllocateMember[] = "allocate";
-constexpr char kAllocateCoalesced[] = "CudaImageFactory_allocate_coalesced";
-constexpr char kAllocateCoalescedMember[] = "allocateCoalesced";
 using AllocatePlain =
-    Allocate<kAllocate, kAllocateMember,
+    Allocate<QW_NAME("CudaImageFactory_allocate"), QW_NAME("allocate"),
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(&CudaImageFactory::allocate),
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(
                  &CudaImageFactory::allocate)>;
 using AllocateCoalesced =
-    Allocate<kAllocateCoalesced, kAllocateCoalescedMember,
+    Allocate<QW_NAME("CudaImageFactory_allocate_coalesced"), QW_NAME("allocateCoalesced"),
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType)>(
                  &CudaImageFactory::allocateCoalesced),
              static_cast<ImagePtr (*)(quelbo::VectorXu64 const&, quelbo::DataType, PropertiesPtr, MetadataPtr)>(

@@ -258,12 +258,10 @@ PyObject* view_result(std::shared_ptr<quelbo::ImageView> view)
     return shared(std::move(view));
 }
 
-constexpr char kArray[] = "PyObject *";
 constexpr auto kImageType = named<quelbo::ImageType>;
-constexpr auto kInterpretation = named<quelbo::ImageInterpretation>;
 constexpr auto kDimensions = named<const quelbo::ImageDimension*>;
-using Array = Object<kArray>;
-using Interpretation = Arg<quelbo::ImageInterpretation, kInterpretation>;
+using Array = Object<text::object>;
+using Interpretation = Arg<quelbo::ImageInterpretation>;
 using Alpha = Arg<bool, text::boolean>;
 using Dimensions = Dims<kDimensions>;
 
@@ -293,9 +291,7 @@ struct order_from_numpy_array : Declare<order_from_numpy_array, Params<Array, Di
     };
 };
 
-constexpr char kToNumpyArray[] = "NumpyInterop_to_numpy_array";
-
-struct order_to_numpy_array : Declare<order_to_numpy_array, Params<Object<kArray>, Dimensions>>
+struct order_to_numpy_array : Declare<order_to_numpy_array, Params<Object<text::object>, Dimensions>>
 {
     static constexpr const char* name = "NumpyInterop_order_to_numpy_array";
     static constexpr const char* doc =
@@ -312,7 +308,7 @@ void add_numpy_interop(Methods& m)
 {
     m.add<from_numpy_array>();
     m.add<order_from_numpy_array>();
-    m.add<Fn<kToNumpyArray, &NumpyInterop::toNumpyArray, Object<kArray>>>(
+    m.add<Fn<QW_NAME("NumpyInterop_to_numpy_array"), &NumpyInterop::toNumpyArray, Object<text::object>>>(
         "Create a numpy array over the data of an ImageView.\nThe view's dimensions (XYZCT order) are reordered "
         "for numpy (TZYXC): for example a view of shape (12, 4, 6) with axes COLUMN, ROW, SLICE gives an array "
         "of shape (6, 4, 12), (6, 4, 12, 3) for data of three components.\nWith an UNKNOWN axes interpretation "

@@ -98,8 +98,7 @@ struct Compared : WrapperSelf<ReadonlyImageProperties, &PropertiesTr::self_type>
     static bool check(PyObject* o) { return is_obj<ReadonlyImageProperties>(o); }
 };
 
-constexpr char kEqualMember[] = "operator ==";
-constexpr const char* kEqual = member_of<ReadonlyImageProperties, kEqualMember>;
+constexpr const char* kEqual = member_of<ReadonlyImageProperties, QW_NAME("operator ==")>;
 constexpr auto kWrapperOther = named<const ReadonlyImageProperties&>;
 constexpr auto kPropertiesOther = named<const quelbo::ImageProperties&>;
 
@@ -115,58 +114,51 @@ struct equal : DeclareOverloads<equal, equal_to<Ref<ReadonlyImageProperties, kWr
                                 equal_to<SharedRef<ImageProperties, kPropertiesOther>>>
 {
     static constexpr const char* name = "ReadonlyImageProperties___eq__";
-    static constexpr const char* doc = "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n";
+    static constexpr const char* doc =
+        "\n*Overload 1:*\nEquality operator.\n\n|\n\n*Overload 2:*\nEquality operator.\n";
     static PyObject* outcome(PyObject* r) { return not_implemented(r); }
 };
-
-constexpr char kGetOrigin[] = "get_origin";
-constexpr char kGetSpacing[] = "get_spacing";
-constexpr char kGetDirections[] = "get_directions";
-constexpr char kGetUnit[] = "get_unit";
-constexpr char kToString[] = "to_string";
-constexpr char kGetAxes[] = "get_axes_interpretation";
-constexpr char kGetInterpretation[] = "_get_interpretation";
-constexpr char kGetAlpha[] = "get_alpha";
-constexpr char kGetBitDepth[] = "get_bit_depth";
-constexpr char kGetRange[] = "get_value_range";
-constexpr char kGetCalibration[] = "get_calibration";
-constexpr char kGetImageInfo[] = "get_image_info";
-constexpr char kClone[] = "clone";
 
 void add_readonly_properties(Methods& m)
 {
     using RC = ReadonlySpatialCalibrationProperty;
     m.add<wrap_value<CalibrationTr, SpatialCalibrationProperty>>("Wrap the SpatialCalibrationProperty instance.");
-    add_wrapper_getter<CalibrationTr, kGetOrigin, &RC::get_origin>(m, "Proxy for SpatialCalibrationProperty::origin.");
-    add_wrapper_getter<CalibrationTr, kGetSpacing, &RC::get_spacing>(m,
-                                                                     "Proxy for SpatialCalibrationProperty::spacing.");
-    add_wrapper_getter<CalibrationTr, kGetDirections, &RC::get_directions>(
+    add_wrapper_getter<CalibrationTr, QW_NAME("get_origin"), &RC::get_origin>(
+        m, "Proxy for SpatialCalibrationProperty::origin.");
+    add_wrapper_getter<CalibrationTr, QW_NAME("get_spacing"), &RC::get_spacing>(
+        m, "Proxy for SpatialCalibrationProperty::spacing.");
+    add_wrapper_getter<CalibrationTr, QW_NAME("get_directions"), &RC::get_directions>(
         m, "Proxy for SpatialCalibrationProperty::directions.");
-    add_wrapper_getter<CalibrationTr, kGetUnit, &RC::get_unit>(m, "Proxy for SpatialCalibrationProperty::unit.");
-    add_wrapper_getter<CalibrationTr, kToString, &RC::toString>(m, "Proxy for SpatialCalibrationProperty::toString.");
+    add_wrapper_getter<CalibrationTr, QW_NAME("get_unit"), &RC::get_unit>(
+        m, "Proxy for SpatialCalibrationProperty::unit.");
+    add_wrapper_getter<CalibrationTr, QW_NAME("to_string"), &RC::toString>(
+        m, "Proxy for SpatialCalibrationProperty::toString.");
     m.add<Delete<CalibrationTr>>();
     add_hooks<RC>(m, CalibrationTr::name);
 
     using RI = ReadonlyImageInfoProperty;
     m.add<wrap_value<InfoTr, ImageInfoProperty>>("Wrap the ImageInfoProperty instance.");
-    add_wrapper_getter<InfoTr, kGetAxes, &RI::get_axes_interpretation>(
+    add_wrapper_getter<InfoTr, QW_NAME("get_axes_interpretation"), &RI::get_axes_interpretation>(
         m, "Proxy for ImageInfoProperty::axesInterpretation.");
-    add_wrapper_getter<InfoTr, kGetInterpretation, &RI::_get_interpretation>(
+    add_wrapper_getter<InfoTr, QW_NAME("_get_interpretation"), &RI::_get_interpretation>(
         m, "Proxy for ImageInfoProperty::interpretation.");
-    add_wrapper_getter<InfoTr, kGetAlpha, &RI::get_alpha>(m, "Proxy for ImageInfoProperty::hasAlpha.");
-    add_wrapper_getter<InfoTr, kGetBitDepth, &RI::get_bit_depth>(m, "Proxy for ImageInfoProperty::bitDepth.");
-    add_wrapper_getter<InfoTr, kGetRange, &RI::get_value_range>(m, "Proxy for ImageInfoProperty::valueRange.");
-    add_wrapper_getter<InfoTr, kToString, &RI::toString>(m, "Proxy for ImageInfoProperty::toString.");
+    add_wrapper_getter<InfoTr, QW_NAME("get_alpha"), &RI::get_alpha>(m, "Proxy for ImageInfoProperty::hasAlpha.");
+    add_wrapper_getter<InfoTr, QW_NAME("get_bit_depth"), &RI::get_bit_depth>(m,
+                                                                             "Proxy for ImageInfoProperty::bitDepth.");
+    add_wrapper_getter<InfoTr, QW_NAME("get_value_range"), &RI::get_value_range>(
+        m, "Proxy for ImageInfoProperty::valueRange.");
+    add_wrapper_getter<InfoTr, QW_NAME("to_string"), &RI::toString>(m, "Proxy for ImageInfoProperty::toString.");
     m.add<Delete<InfoTr>>();
     add_hooks<RI>(m, InfoTr::name);
 
     using RP = ReadonlyImageProperties;
     m.add<new_wrapper>();
-    add_wrapper_getter<PropertiesTr, kGetCalibration, &RP::get_calibration>(m,
-                                                                            "Proxy for ImageProperties::calibration.");
-    add_wrapper_getter<PropertiesTr, kGetImageInfo, &RP::get_image_info>(m, "Proxy for ImageProperties::imageInfo.");
-    add_wrapper_getter<PropertiesTr, kClone, &RP::clone>(m, "Proxy for ImageProperties::clone.");
-    add_wrapper_getter<PropertiesTr, kToString, &RP::toString>(m, "Proxy for ImageProperties::toString.");
+    add_wrapper_getter<PropertiesTr, QW_NAME("get_calibration"), &RP::get_calibration>(
+        m, "Proxy for ImageProperties::calibration.");
+    add_wrapper_getter<PropertiesTr, QW_NAME("get_image_info"), &RP::get_image_info>(
+        m, "Proxy for ImageProperties::imageInfo.");
+    add_wrapper_getter<PropertiesTr, QW_NAME("clone"), &RP::clone>(m, "Proxy for ImageProperties::clone.");
+    add_wrapper_getter<PropertiesTr, QW_NAME("to_string"), &RP::toString>(m, "Proxy for ImageProperties::toString.");
     m.add<equal>();
     m.add<Delete<PropertiesTr>>();
     add_hooks<RP>(m, PropertiesTr::name);

@@ -36,6 +36,10 @@ inline constexpr char size[] = "size_t";
 inline constexpr char boolean[] = "bool";
 inline constexpr char real[] = "double";
 inline constexpr char string_ref[] = "std::string const &";
+inline constexpr char u64[] = "uint64_t";
+inline constexpr char i64[] = "int64_t";
+inline constexpr char integer[] = "int";
+inline constexpr char object[] = "PyObject *";
 } // namespace text
 
 // The text, width and prototype presence of a kind.
@@ -48,7 +52,7 @@ struct Kind
 };
 
 // A scalar or string taken by value (ints range-checked, strict bool, enums as int32).
-template <class T, auto Text>
+template <class T, auto Text = named<T>>
 struct Arg : Kind<Text>
 {
     using value = T;

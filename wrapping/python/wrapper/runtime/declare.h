@@ -5,7 +5,7 @@
 // and, for an overloaded one, each candidate's prototype line. A library
 // member is one line:
 //
-//   m.add<Fn<kMakeThreadSafe, &ImageViewFactory::makeThreadSafe, SharedArg<ImageView, kImage>>>(doc);
+//   m.add<Fn<QW_NAME("ImageViewFactory_make_thread_safe"), &ImageViewFactory::makeThreadSafe, Image>>(doc);
 //
 // A call that needs a body is a struct with the same parts:
 //
@@ -225,7 +225,7 @@ struct Declare : Hooks
 };
 
 // A declaration in one line, for a call that needs no body:
-//   m.add<Fn<kName, &Lib::member, Kinds...>>(doc);
+//   m.add<Fn<QW_NAME("Class_member"), &Lib::member, Kinds...>>(doc);
 template <const char* Name, auto Call, class... K>
 struct Fn : Declare<Fn<Name, Call, K...>, Params<K...>>
 {

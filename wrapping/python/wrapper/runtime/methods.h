@@ -26,6 +26,32 @@ PyObject* guarded(PyObject* self, PyObject* args) noexcept
     }
 }
 
+// A name written where it is used: QW_NAME("ImageView_get_shape") is a
+// constant text that a template takes as its argument, so a function's name
+// (or a member's, in a prototype line) stands on the line that registers it.
+// C++17 takes only the address of an array as such an argument, never a
+// literal: the macro spells the literal's characters into Name<...>, whose
+// array is the one copy of that text in the module. At most 63 characters.
+template <class I, char... C>
+struct Name;
+template <size_t... I, char... C>
+struct Name<std::index_sequence<I...>, C...>
+{
+    static constexpr char all[] = {C...};
+    static constexpr char text[] = {all[I]..., '\0'};
+};
+template <size_t N>
+constexpr char name_char(const char (&s)[N], size_t i)
+{
+    return N > 64 ? throw "a name of at most 63 characters" : i < N ? s[i] : '\0';
+}
+#define QW_NAME_4(s, i)                                                                                                \
+    ::qw::name_char(s, i), ::qw::name_char(s, i + 1), ::qw::name_char(s, i + 2), ::qw::name_char(s, i + 3)
+#define QW_NAME_16(s, i) QW_NAME_4(s, i), QW_NAME_4(s, i + 4), QW_NAME_4(s, i + 8), QW_NAME_4(s, i + 12)
+#define QW_NAME(s)                                                                                                     \
+    (::qw::Name<std::make_index_sequence<sizeof(s) - 1>, QW_NAME_16(s, 0), QW_NAME_16(s, 16), QW_NAME_16(s, 32),       \
+                QW_NAME_16(s, 48)>::text)
+
 // A declaration's name: a constant, or a function making it once.
 template <class D>
 const char* name_of()

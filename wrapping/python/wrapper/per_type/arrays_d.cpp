@@ -1,6 +1,0 @@
-// ArrayXd.
-#include "arrays.h"
-
-namespace {
-QW_ARRAY_CLASS(d);
-} // namespace

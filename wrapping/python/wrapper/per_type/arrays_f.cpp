@@ -1,6 +1,0 @@
-// ArrayXf.
-#include "arrays.h"
-
-namespace {
-QW_ARRAY_CLASS(f);
-} // namespace

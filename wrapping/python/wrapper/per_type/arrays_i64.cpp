@@ -1,6 +1,0 @@
-// ArrayXi64.
-#include "arrays.h"
-
-namespace {
-QW_ARRAY_CLASS(i64);
-} // namespace

@@ -1,7 +1,6 @@
 // ArrayX: element storage, access, reshapes and copies between layouts.
 #include "quelbo/array.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -22,13 +21,6 @@ using Block = std::shared_ptr<unsigned char>;
 [[noreturn]] void invalid(std::string const& message)
 {
     throw InvalidArgument("ArrayX: " + message);
-}
-
-// A block of at least one byte, so that the buffer is never null:
-// zero-filled, or (`filled` by the caller, every byte) left as it comes.
-Block allocate(std::size_t bytes, bool filled = false)
-{
-    return detail::sharedBlock(bytes, filled);
 }
 
 bool isOrder(Indexer const& indexer, bool lastFastest)
@@ -115,7 +107,7 @@ Indexer checkedIndexer(Indexer const& indexer)
 template <class P>
 P const& emptyPrivate()
 {
-    static const P empty{Indexer(), allocate(0)};
+    static const P empty{Indexer(), detail::sharedBlock(0)};
     return empty;
 }
 
@@ -129,7 +121,7 @@ template <class T>
 ArrayX<T>::ArrayX(Indexer const& indexer)
 {
     Indexer checked = checkedIndexer<T>(indexer);
-    Block block = allocate(checked.byteCount());
+    Block block = detail::sharedBlock(checked.byteCount());
     m_private.reset(new Private{std::move(checked), std::move(block)});
 }
 
@@ -138,7 +130,7 @@ ArrayX<T>::ArrayX(Indexer const& indexer, const T* elements)
 {
     Indexer checked = checkedIndexer<T>(indexer);
     std::size_t const bytes = checked.byteCount();
-    Block block = allocate(bytes, true);
+    Block block = detail::sharedBlock(bytes, true);
     if (bytes)
         std::memcpy(block.get(), elements, bytes);
     m_private.reset(new Private{std::move(checked), std::move(block)});
@@ -148,7 +140,7 @@ template <class T>
 ArrayX<T>::ArrayX(ArrayX const& other)
 {
     Private const& source = other.m_private ? *other.m_private : emptyPrivate<Private>();
-    Block block = allocate(source.indexer.byteCount(), true);
+    Block block = detail::sharedBlock(source.indexer.byteCount(), true);
     std::memcpy(block.get(), source.block.get(), source.indexer.byteCount());
     m_private.reset(new Private{source.indexer, std::move(block)});
 }
@@ -207,7 +199,7 @@ template <class T>
 void ArrayX<T>::reshape(VectorXu64 const& shape)
 {
     if (!m_private)
-        m_private.reset(new Private{Indexer(), allocate(0)});
+        m_private.reset(new Private{Indexer(), detail::sharedBlock(0)});
     Private& p = *m_private;
     const DataType dtype = DataTypeTraits<T>::toDataType();
     const bool c = p.indexer.dimensionCount() == 1 || isOrder(p.indexer, true);
@@ -219,7 +211,7 @@ void ArrayX<T>::reshape(VectorXu64 const& shape)
     if (!(isDense(p.indexer) && (c || isOrder(p.indexer, false)))) {
         // compact into a new dense block, in the order of the new layout
         Indexer dense(p.indexer.shape(), dtype, c ? MemoryLayout::C : MemoryLayout::FORTRAN);
-        Block block = allocate(dense.byteCount(), true);
+        Block block = detail::sharedBlock(dense.byteCount(), true);
         VectorXu64 const zero(dense.dimensionCount());
         RegionCopier(p.indexer, dense, zero, zero, dense.shape(), dtype).copy(p.block.get(), block.get());
         p.block = std::move(block);

@@ -1,4 +1,5 @@
-// Large zero-filled blocks, mapped and aligned for huge pages.
+// The blocks that scale with the data: fixed and growable, on the heap while
+// small, mapped on their own and aligned for huge pages once large.
 #include "values/large_block.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 """Storage throughput, as ratios to plain Python doing the same transfer:
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
-mapped-file reads vs readinto, HTTP range reads vs http.client keep-alive and
+mapped-file reads vs readinto, file-stream reads (sequential, after seeks,
+between writes through a store over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
 an HTTP stream of a whole resource vs one streamed urllib response (each in
 fresh child processes), and how many requests small sequential HTTP reads
 cost.
@@ -71,6 +72,80 @@ def file_rows(folder):
             f.readinto(piece)
 
     compare("map_file store reads", mapped, "seek + readinto of an unbuffered file", readinto)
+    f.close()
+    file_stream_rows(path)
+
+
+def file_stream_rows(path):
+    """Reads of a file stream vs the same reads of a buffered Python file."""
+    section("File streams vs a buffered file (open(path, 'r+b'))")
+    stream = q.StreamAccessFactory_open_file(path)
+    store = q.RandomAccessFactory_from_stream(stream)
+    f = open(path, "r+b")
+    for n, label in ((100, "100 B"), (64 << 10, "64 KiB")):
+        buf = bytearray(n)
+        count = min(TOTAL // n, 40_000)
+
+        def ours():
+            q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
+            for _ in range(count):
+                q.StreamAccess___read(stream, buf)
+
+        def theirs():
+            f.seek(0)
+            for _ in range(count):
+                f.readinto(buf)
+
+        compare("file stream sequential reads of %s (%d)" % (label, count), ours, "readinto", theirs)
+    buf = bytearray(100)
+    ours_at, theirs_at = scattered(100, TOTAL), scattered(100, TOTAL)
+
+    def ours_seek():
+        for _ in range(10_000):
+            q.StreamAccess_seek(stream, next(ours_at), q.SeekOrigin_BEGIN)
+            q.StreamAccess___read(stream, buf)
+
+    def theirs_seek():
+        for _ in range(10_000):
+            f.seek(next(theirs_at))
+            f.readinto(buf)
+
+    compare("file stream seek + read of 100 B far apart (10000)", ours_seek, "seek + readinto", theirs_seek)
+
+    def ours_back():
+        q.StreamAccess_seek(stream, 64, q.SeekOrigin_BEGIN)
+        for _ in range(10_000):
+            q.StreamAccess_seek(stream, -50, q.SeekOrigin_CURRENT)
+            q.StreamAccess___read(stream, buf)
+
+    def theirs_back():
+        f.seek(64)
+        for _ in range(10_000):
+            f.seek(-50, 1)
+            f.readinto(buf)
+
+    # ours reads the file again after each seek (another writer may have changed what it read ahead); a
+    # buffered file keeps what it read
+    compare("file stream seek back 50 B + read of 100 B (10000)", ours_back, "seek + readinto", theirs_back)
+    piece = bytes(16)
+
+    def ours_mixed():
+        q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
+        for i in range(10_000):
+            q.StreamAccess___read(stream, buf)
+            q.RandomAccess_write(store, (i * 7919 * 64) % TOTAL, piece)
+
+    def theirs_mixed():
+        f.seek(0)
+        for i in range(10_000):
+            f.readinto(buf)
+            here = f.tell()
+            f.seek((i * 7919 * 64) % TOTAL)
+            f.write(piece)
+            f.seek(here)
+
+    compare("file stream reads of 100 B between 16 B store writes (10000)", ours_mixed, "readinto, seek + write",
+            theirs_mixed)
     f.close()
 
 

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +39,9 @@ using detail::fileError;
 using detail::Opener;
 using detail::openPath;
 using detail::Place;
+
+// The largest offset a file can have: the system's positions are signed.
+constexpr std::size_t kLargestOffset = std::size_t(std::numeric_limits<off_t>::max());
 
 // A file accessor belongs to the folder of its path, under its name.
 Place placeOf(std::string const& path)
@@ -134,7 +139,9 @@ public:
     std::size_t write(std::size_t size, const uint8_t* src) override
     {
         need(SCap::WRITE, "write");
-        if (m_last == Last::read && m_caps.has(SCap::SEEK))
+        if (!m_caps.has(SCap::SEEK) && m_caps.has(SCap::READ))
+            return writeThrough(size, src);
+        if (m_last == Last::read)
             std::fseek(m_file, 0, SEEK_CUR);
         m_last = Last::write;
         reserve(size);
@@ -173,22 +180,34 @@ public:
         // Only a seek from the end needs the file's size.
         std::size_t const end = origin == SeekOrigin::END ? measured("cannot seek in file") : 0;
         std::size_t target = detail::seekTarget(tell(), end, offset, origin);
-        if (target > std::size_t(INT64_MAX) || ::fseeko(m_file, off_t(target), SEEK_SET) != 0)
-            fileError("cannot seek in file", m_path, errno ? errno : EINVAL);
+        if (target > kLargestOffset)
+            throw Error("cannot seek in file '" + m_path + "': position " + std::to_string(target) +
+                        " is past the largest offset a file can have");
+        dropReadAhead(target, target + 1);
+        if (::fseeko(m_file, off_t(target), SEEK_SET) != 0)
+            fileError("cannot seek in file", m_path, errno);
         m_last = Last::none;
     }
 
     // Positioned transfers: pread and pwrite on the descriptor, after what
-    // the stream buffers is written and with what it read ahead dropped.
+    // the stream buffers is written, and what it read ahead dropped where a
+    // write changes the file under it.
     std::size_t byteSize() override
     {
-        settle(false);
+        settle();
         return measured("cannot read file");
     }
     std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {
         need(SCap::READ, "read");
-        settle(false);
+        settle();
+        // A run reaching past the largest offset a file can have is measured
+        // against the file's size first, as writes are (positioned calls
+        // would refuse it).
+        for (std::size_t i = 0; i < count; ++i)
+            if (runs[i].offset > kLargestOffset || runs[i].size > kLargestOffset - runs[i].offset)
+                return detail::clampedRuns(runs, count, measured("cannot read file"),
+                                           [this](ReadRun const* r, std::size_t c) { return readRunsAt(r, c); });
         // Runs far apart are copied from a mapping of a regular file (those
         // lay within the file), the rest read by positioned calls.
         std::size_t done = 0;
@@ -210,10 +229,13 @@ public:
     std::size_t writeRunsAt(WriteRun const* runs, std::size_t count) override
     {
         need(SCap::WRITE, "write");
-        settle(true);
-        std::size_t end = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            end = std::max(end, runs[i].offset + runs[i].size);
+        settle();
+        std::size_t begin = SIZE_MAX, end = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            begin = std::min(begin, runs[i].offset);
+            end = std::max(end, runs[i].size < SIZE_MAX - runs[i].offset ? runs[i].offset + runs[i].size : SIZE_MAX);
+        }
+        dropReadAhead(begin, end);
         if (end > m_knownSize)
             measured("cannot write file");
         return detail::clampedRuns(runs, count, m_knownSize, [this](WriteRun const* r, std::size_t c) {
@@ -236,16 +258,48 @@ private:
             fileError(failure, m_path, errno);
         return m_knownSize = std::size_t(st.st_size);
     }
-    // Before a positioned transfer: the stream's pending writes reach the
-    // file, and before a positioned write what it read ahead is dropped.
-    void settle(bool writing)
+    // Before a positioned transfer: the stream's pending writes reach the file.
+    void settle()
     {
-        if (m_last == Last::write)
+        if (m_last == Last::write) {
             flush();
-        else if (m_last == Last::read && writing && m_caps.has(SCap::SEEK))
-            ::fseeko(m_file, ::ftello(m_file), SEEK_SET);
-        if (m_last == Last::write || writing)
             m_last = Last::none;
+        }
+    }
+    // Drops what the stream read ahead when the bytes from..to may lie in it
+    // (a seek keeps it when its target does, a positioned write changes the
+    // file under it), so that the next read takes the file's bytes as they
+    // are. It lies within a buffer's length of the position; a flush places
+    // the descriptor at the position and empties the buffer.
+    void dropReadAhead(std::size_t from, std::size_t to)
+    {
+        std::size_t const held = __fbufsize(m_file);
+        off_t const at = ::ftello(m_file);
+        if (at >= 0) {
+            std::size_t const here = std::size_t(at);
+            if (to <= here - std::min(here, held) || from >= here + held)
+                return;
+        }
+        if (std::fflush(m_file) != 0)
+            fileError("cannot seek in file", m_path, errno);
+    }
+    // A stream that reads and writes but cannot seek (a pipe, a terminal)
+    // writes past its buffer, which keeps what it read ahead for the next
+    // reads: written through it, the bytes would need a seek back over those.
+    std::size_t writeThrough(std::size_t size, const uint8_t* src)
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            ssize_t const n = ::write(::fileno(m_file), src + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_failed = true;
+                fileError("cannot write file", m_path, n < 0 ? errno : EIO);
+            }
+            done += std::size_t(n);
+        }
+        return done;
     }
     template <class Byte>
     std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure)

@@ -347,3 +347,56 @@ def test_gpu_views_refuse_outside_regions_and_missing_capabilities_as_other_view
         "QuelboError: ImageView: writeRegion needs the WRITE capability | "
         "QuelboError: ImageView: writeRegion needs the WRITE capability",
     ]
+
+
+@pytest.mark.parametrize("direction", ["read into", "written from"])
+def test_an_adapted_view_stages_a_device_buffer_through_one_bounded_stage(direction):
+    """A region of 3.5 stages (64 MiB each), read into or written from a
+    device buffer (the test driver's, handed over as a buffer object at its
+    address): it arrives whole, and the peak resident size grows by about
+    one stage, not by the region (the source and the device memory are
+    resident before)."""
+    out = child(
+        """
+        import ctypes, resource
+        import numpy as np
+        from views_util import from_numpy, region
+        STAGE, ROWS, COLS = 64 << 20, 28672, 4096  # uint16: 3.5 stages
+        n = ROWS * COLS * 2
+        drv = ctypes.CDLL("libcuda.so.1")
+
+        def filled(seed):
+            a = np.empty((ROWS + 3, COLS + 8), np.uint16)
+            rng = np.random.default_rng(seed)
+            for r in range(0, a.shape[0], 1024):
+                a[r:r + 1024] = rng.integers(0, 1 << 16, (min(1024, a.shape[0] - r), a.shape[1]), dtype=np.uint16)
+            return a
+
+        source = filled(1)
+        adapted = c.CudaImageFactory_adapt_to_cuda(from_numpy(source, "ROW", "COLUMN"))
+        dev = ctypes.c_uint64()
+        assert drv.cuMemAlloc_v2(ctypes.byref(dev), ctypes.c_size_t(n)) == 0
+        device = (ctypes.c_char * n).from_address(dev.value)
+        box = region((3, 1), (COLS, ROWS))
+        if %r == "read into":
+            assert drv.cuMemsetD8_v2(dev, ctypes.c_ubyte(0), ctypes.c_size_t(n)) == 0  # resident
+            expected = source[1:ROWS + 1, 3:COLS + 3].copy()
+            peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            q.ImageView___read_region(adapted, box, device)
+        else:
+            expected = filled(2)[:ROWS, :COLS].copy()
+            assert drv.cuMemcpyHtoD_v2(dev, expected.ctypes.data_as(ctypes.c_void_p), ctypes.c_size_t(n)) == 0
+            peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            q.ImageView___write_region(adapted, box, device)
+        grown = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak) * 1024
+        if %r == "read into":
+            got = np.empty_like(expected)
+            assert drv.cuMemcpyDtoH_v2(got.ctypes.data_as(ctypes.c_void_p), dev, ctypes.c_size_t(n)) == 0
+        else:
+            got = source[1:ROWS + 1, 3:COLS + 3]
+        print(np.array_equal(got, expected), "ASAN_OPTIONS" in os.environ or grown < 1.5 * STAGE, grown >> 20)
+        drv.cuMemFree_v2(dev)
+        release(adapted)
+        """ % (direction, direction)
+    )
+    assert out[0].startswith("True True"), out

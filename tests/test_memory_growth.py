@@ -5,10 +5,15 @@ through them meanwhile sees the store's bytes, data-frame columns and
 vectors keep theirs, and an allocation the system cannot serve is a clean
 MemoryError that leaves the object as it was."""
 import multiprocessing
+import os
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
 
+import proxy
 from proxy import cls, q
 
 MIB = 1 << 20
@@ -219,3 +224,54 @@ def test_allocations_the_system_cannot_serve_are_a_clean_memory_error():
                  lambda: q.DataFrameViewFactory__allocate([1, 2**58], ["x"], [q.DataTypeId_DOUBLE])):
         with pytest.raises(MemoryError):
             make()
+
+
+SHIM = os.path.join(os.path.dirname(proxy.BUILD_DIR), "mapping_shim", "libmapping_shim.so")
+LIMIT, MISPLACE, FIXED_FAILS = 1, 2, 4
+
+
+@pytest.mark.parametrize("mode, grows", [(LIMIT | FIXED_FAILS, False), (MISPLACE, True), (MISPLACE | FIXED_FAILS, True)])
+def test_a_mapped_growth_leaves_every_other_mapping_as_it_was(mode, grows):
+    """A child process, with tests/mapping_shim wrapped around the system's
+    remapping: another thread maps the page after the block, so that it
+    cannot grow in place, and maps whatever addresses a failed move onto
+    chosen ones leaves free (the system clears them before it finds it cannot
+    commit the move). The growth then either cannot be committed at all (a
+    clean MemoryError, the block as it was), or is moved off huge-page
+    alignment, then moved again to aligned addresses, or left there when that
+    move fails: each time those other mappings stay, and so do the block's
+    bytes."""
+    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
+    env["LD_PRELOAD"] = ":".join(p for p in (env.get("LD_PRELOAD"), SHIM) if p)
+    code = """
+        import ctypes, sys
+        import numpy as np
+        sys.path.insert(0, %r)
+        from proxy import q
+        from test_memory_growth import pattern, store_bytes
+        shim = ctypes.CDLL(%r)
+        data = pattern(8 << 20, 12)
+        store = q.RandomAccessFactory_allocate(data.size)
+        q.RandomAccess_write(store, 0, data)
+        shim.mapping_shim_arm(%d)
+        try:
+            q.RandomAccess_resize(store, 40 << 20)
+            grew = True
+        except MemoryError:
+            grew = False
+        shim.mapping_shim_arm(-1)
+        got = store_bytes(store)
+        print(grew, q.RandomAccess_get_size(store), np.array_equal(got[:data.size], data), not got[data.size:].any())
+        print(shim.mapping_shim_foreign_count(), shim.mapping_shim_foreign_intact(), shim.mapping_shim_moves())
+    """ % (os.path.dirname(os.path.abspath(__file__)), SHIM, mode)
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env,
+                       timeout=120)
+    assert r.returncode == 0, r.stderr[-3000:]
+    result, mappings = r.stdout.splitlines()
+    assert result == f"{grows} {40 << 20 if grows else 8 << 20} True True"
+    foreign, intact, moves = map(int, mappings.split())
+    assert intact == 1 and foreign >= 1  # the page after the block, and the addresses of any failed move
+    if mode & MISPLACE:
+        assert moves == 1  # moved again, onto aligned addresses
+    if mode & MISPLACE and mode & FIXED_FAILS:
+        assert foreign == 2

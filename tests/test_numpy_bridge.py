@@ -305,6 +305,59 @@ def test_array_given_other_memory_is_refused():
         q.NumpyInterop_to_numpy_array(v)
 
 
+def resize_in_place(a, shape):
+    """Gives `a` new sizes over the same data address, as numpy's resize does
+    when the allocator shrinks the block in place: the array's fields (data,
+    nd, dimensions after the object's head, numpy's layout) written
+    directly, so that nothing depends on where an allocator puts a block."""
+    import ctypes
+    head = id(a) + object.__basicsize__
+    assert ctypes.c_void_p.from_address(head).value == a.ctypes.data
+    assert ctypes.c_int.from_address(head + ctypes.sizeof(ctypes.c_void_p)).value == len(shape) == a.ndim
+    dims = ctypes.cast(ctypes.c_void_p.from_address(head + 2 * ctypes.sizeof(ctypes.c_void_p)).value,
+                       ctypes.POINTER(ctypes.c_ssize_t))
+    for i, n in enumerate(shape):
+        dims[i] = n
+
+
+@pytest.mark.parametrize("shape, names, shrunk, region_", [
+    ((1000,), ("COLUMN",), (10,), ((0,), (1000,))),
+    ((1000,), ("COLUMN",), (0,), ((0,), (1,))),
+    ((20, 50), ("ROW", "COLUMN"), (5, 50), ((0, 0), (50, 4))),  # the rows the view reads first still held
+])
+def test_an_array_shrunk_in_place_is_refused_and_never_read_past(shape, names, shrunk, region_):
+    buf = bytearray(8 * int(np.prod(shape)))  # memory the test holds: the bytes stay, the array no longer covers them
+    a = np.frombuffer(buf, np.float64).reshape(shape)
+    a[...] = np.arange(a.size).reshape(shape)
+    v = from_numpy(a, *names)
+    message = exact("The numpy array of the view was given other memory")
+    kept = bytes(buf)
+    resize_in_place(a, shrunk)
+    try:
+        assert a.shape == shrunk
+        with pytest.raises(QuelboError, match=message):
+            read_region(v, *region_, np.float64)
+        with pytest.raises(QuelboError, match=message):
+            q.ImageView___write_region(v, region(*region_), bytes(8 * int(np.prod(region_[1]))))
+        with pytest.raises(QuelboError, match=message):
+            q.ImageView___read(v, [0] * len(shape), bytearray(8))
+        with pytest.raises(QuelboError, match=message):
+            q.NumpyInterop_to_numpy_array(v)
+        assert buf == kept  # nothing written
+    finally:
+        resize_in_place(a, shape)
+    # grown back in place, it holds the bytes again
+    assert np.array_equal(read_region(v, [0] * len(shape), list(reversed(shape)), np.float64), a)
+
+
+def test_an_array_given_other_sizes_over_the_same_bytes_keeps_its_view():
+    a = np.arange(1000, dtype=np.float64)
+    v = from_numpy(a, "COLUMN")
+    a.shape = (10, 100)  # in place, same data
+    assert np.array_equal(read_region(v, [0], [1000], np.float64), a.ravel())
+    assert np.array_equal(q.NumpyInterop_to_numpy_array(v), a.ravel())
+
+
 def test_views_whose_description_does_not_fit_their_memory_are_not_exported():
     import _quelbo_twin as twin
     with pytest.raises(QuelboError, match="no component"):

@@ -14,6 +14,7 @@
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
 #include "values/chunks.h"
+#include "values/large_block.h"
 
 namespace quelbo_cuda {
 
@@ -30,6 +31,37 @@ using quelbo::VectorXu64;
 
 // Largest host staging buffer of one transfer step.
 constexpr size_t kStageBytes = size_t(64) << 20;
+
+// A host stage of `bytes` bytes: the library's block, left as it comes (each
+// transfer step writes the bytes it then reads).
+std::shared_ptr<unsigned char> stageOf(size_t bytes)
+{
+    return quelbo::detail::sharedBlock(bytes, true);
+}
+
+// Moves a region between a view and a dense device buffer through a host
+// stage of at most kStageBytes: the library's chunk walk, each chunk the run
+// of the dense buffer from its offset on, as many samples as the stage holds.
+void stageThroughHost(ImageView& view, RegionXu64 const& region, DevicePtr device, bool toDevice)
+{
+    const size_t sample = view.sampleByteCount();
+    const uint64_t perStage = std::max<uint64_t>(1, kStageBytes / sample);
+    if (region.elementCount() == 0)
+        return;
+    auto const stage = stageOf(size_t(std::min(region.elementCount(), perStage)) * sample);
+    Driver& d = Driver::get();
+    quelbo::detail::forEachChunk(region, perStage, [&](RegionXu64 const& chunk, uint64_t offset) {
+        const size_t bytes = size_t(chunk.elementCount()) * sample;
+        const DevicePtr at = device + DevicePtr(offset * sample);
+        if (toDevice) {
+            view.readRegion(chunk, stage.get());
+            d.toDevice(at, stage.get(), bytes);
+        } else {
+            d.toHost(stage.get(), at, bytes);
+            view.writeRegion(chunk, stage.get());
+        }
+    });
+}
 
 // Device memory owned by one view, freed with it.
 class DeviceMemory
@@ -289,17 +321,13 @@ protected:
     {
         if (!Driver::get().isDevicePointer(dst))
             return m_source->readRegion(region, dst);
-        std::vector<uint8_t> stage(regionByteCount(region));
-        m_source->readRegion(region, stage.data());
-        Driver::get().toDevice(reinterpret_cast<DevicePtr>(dst), stage.data(), stage.size());
+        stageThroughHost(*m_source, region, reinterpret_cast<DevicePtr>(dst), true);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         if (!Driver::get().isDevicePointer(src))
             return m_source->writeRegion(region, src);
-        std::vector<uint8_t> stage(regionByteCount(region));
-        Driver::get().toHost(stage.data(), reinterpret_cast<DevicePtr>(src), stage.size());
-        m_source->writeRegion(region, stage.data());
+        stageThroughHost(*m_source, region, reinterpret_cast<DevicePtr>(src), false);
     }
 
 private:
@@ -377,16 +405,16 @@ std::shared_ptr<ImageView> CudaImageFactory::copyInCudaMemory(std::shared_ptr<Im
     const size_t rowsPerStep = last == 0 ? 0 : copy->rowCount() / size_t(shape[last]);
     const size_t stepBytes = last == 0 ? image->sampleByteCount() : copy->rowBytes() * rowsPerStep;
     const size_t perStage = std::min<size_t>(std::max<size_t>(1, kStageBytes / stepBytes), size_t(shape[last]));
-    std::vector<uint8_t> stage(quelbo::checkedMultiply(stepBytes, perStage, "GPU staging size"));
+    auto const stage = stageOf(quelbo::checkedMultiply(stepBytes, perStage, "GPU staging size"));
     const RegionXu64 whole(VectorXu64(shape.size()), shape);
     const uint64_t slabSamples = whole.elementCount() / shape[last];
     quelbo::detail::forEachChunk(whole, perStage * slabSamples, [&](RegionXu64 const& band, uint64_t) {
-        image->readRegion(band, stage.data());
+        image->readRegion(band, stage.get());
         if (last == 0)
-            copy->writeRegion(band, stage.data());
+            copy->writeRegion(band, stage.get());
         else
             copy->fillRows(size_t(band.origin()[last]) * rowsPerStep, size_t(band.size()[last]) * rowsPerStep,
-                           stage.data());
+                           stage.get());
     });
     return copy;
 }

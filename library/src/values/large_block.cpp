@@ -59,24 +59,51 @@ uint8_t* mapAligned(std::size_t length, bool placeholder)
     return start;
 }
 
+// The mapping of length bytes at `at`, which the system moved there, on
+// addresses aligned to a huge page (where huge pages can back it): as it is
+// when it lies on them already, as recent systems place such mappings, else
+// moved again, without growing, into a placeholder of its own. Should that
+// move fail, it stays where it is: the system may have unmapped the
+// placeholder before failing, and another thread may have mapped those
+// addresses since, so only a placeholder taken back whole is unmapped (one
+// the system kept stays reserved: addresses, no memory).
+uint8_t* aligned(uint8_t* at, std::size_t length)
+{
+    if (reinterpret_cast<std::uintptr_t>(at) % kHugePage == 0)
+        return at;
+    uint8_t* target;
+    try {
+        target = mapAligned(length, true);
+    } catch (std::bad_alloc const&) {
+        return at;
+    }
+    if (mremap(at, length, length, MREMAP_MAYMOVE | MREMAP_FIXED, target) != MAP_FAILED)
+        return target;
+    void* back = mmap(target, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE,
+                      -1, 0);
+    if (back != MAP_FAILED)
+        munmap(back, length); // taken back, or (a system that ignores the flag) other addresses of its own
+    return at;
+}
+
 // The mapping of `from` bytes at block grown to `to` bytes (both whole huge
 // pages), its pages kept: in place when the addresses after it are free,
-// else moved whole to new aligned addresses. std::bad_alloc leaves it as it
-// was.
+// else moved whole where the system finds room. std::bad_alloc leaves it as
+// it was, and every other mapping too: nothing here unmaps addresses it does
+// not hold (a move onto chosen addresses unmaps them first, and a failed one
+// leaves them to whoever maps next).
 uint8_t* growMapping(uint8_t* block, std::size_t from, std::size_t to)
 {
     if (mremap(block, from, to, 0) != MAP_FAILED) {
         madvise(block, to, MADV_HUGEPAGE);
         return block;
     }
-    uint8_t* const target = mapAligned(to, true);
-    void* moved = mremap(block, from, to, MREMAP_MAYMOVE | MREMAP_FIXED, target);
-    if (moved == MAP_FAILED) {
-        munmap(target, to);
+    void* moved = mremap(block, from, to, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED)
         throw std::bad_alloc();
-    }
-    madvise(moved, to, MADV_HUGEPAGE);
-    return static_cast<uint8_t*>(moved);
+    uint8_t* const grown = aligned(static_cast<uint8_t*>(moved), to);
+    madvise(grown, to, MADV_HUGEPAGE);
+    return grown;
 }
 
 } // namespace

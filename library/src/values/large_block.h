@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "quelbo/export.h"
+
 namespace quelbo::detail {
 
 // Blocks from this size on are worth mapping on their own.
@@ -22,8 +24,9 @@ constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
 void* allocateBlock(std::size_t bytes, bool filled = false, std::size_t alignment = alignof(std::max_align_t));
 void releaseBlock(void* block, std::size_t bytes) noexcept;
 
-// allocateBlock's block, given back when the pointer's last owner is gone.
-std::shared_ptr<unsigned char> sharedBlock(std::size_t bytes, bool filled = false);
+// allocateBlock's block, given back when the pointer's last owner is gone
+// (exported: the GPU companion stages its transfers in such blocks).
+QUELBO_API std::shared_ptr<unsigned char> sharedBlock(std::size_t bytes, bool filled = false);
 
 // Growable bytes: on the heap while small, a mapping of their own once
 // large, which grows and shrinks in place (the bytes keep their pages, though

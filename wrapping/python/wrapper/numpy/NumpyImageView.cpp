@@ -56,6 +56,8 @@ NumpyImageView::NumpyImageView(qw::np::Array* array, Layout layout, ImageInterpr
         throw InvalidArgument("Numpy array spans more than 64 bits of addresses");
     m_block = MemoryBlock::borrow(m_array->data + low, size_t(high - low),
                                   qw::keep_object(reinterpret_cast<PyObject*>(m_array)));
+    m_low = low;
+    m_high = high;
     m_writable = m_array->flags & qw::np::WRITEABLE;
     m_data = m_array->data;
     quelbo::DependencyGraph::recordForeignMemory(*this);
@@ -121,7 +123,12 @@ NumpyImageView::Layout NumpyImageView::layoutOf(qw::np::Array* array, ImageDimen
 
 char* NumpyImageView::data() const
 {
-    if (m_array->data != m_data)
+    qw::np::npy_intp low = 0, high = 0;
+    const bool holds = m_array->data == m_data &&
+                       (m_low == m_high || (qw::np::reach(m_array->nd, m_array->dimensions, m_array->strides,
+                                                          m_array->descr->elsize, low, high) &&
+                                            low <= m_low && m_high <= high));
+    if (!holds)
         throw Error("The numpy array of the view was given other memory");
     return m_data;
 }
@@ -203,11 +210,13 @@ const void* NumpyImageView::bufferReadOnly() const
     return data();
 }
 
+// The bytes of the samples the view was made over (the array's, unless it
+// has changed since; buffer() then refuses).
 size_t NumpyImageView::bufferSize()
 {
-    size_t size = size_t(m_array->descr->elsize);
-    for (int i = 0; i < m_array->nd; ++i)
-        size *= size_t(m_array->dimensions[i]);
+    size_t size = m_type.byteCount();
+    for (size_t i = 0; i < m_shape.size(); ++i)
+        size *= size_t(m_shape[i]);
     return size;
 }
 

@@ -71,12 +71,14 @@ private:
     // The refusal of an operation that would change a read-only array.
     static std::string readOnly(char const* operation);
     void requireWrite(char const* operation) const;
-    // The array's data address; Error when the array was given other memory
-    // since (numpy's deprecated assignment of `data`).
+    // The array's data address; Error when the array no longer holds the
+    // bytes the view was made over: given other memory since (numpy's
+    // deprecated assignment of `data`), or shrunk in place (a resize).
     char* data() const;
 
     qw::np::Array* m_array;
     char* m_data = nullptr; // the data address the view was made over
+    qw::np::npy_intp m_low = 0, m_high = 0; // the bytes it reaches, from m_data
     VectorXu64 m_shape;
     DataType m_type;
     LazyImageProperties m_properties;

@@ -151,10 +151,9 @@ protected:
         settle();
         push(region, src);
     }
-    // The kind's transfers, once its footings hold. A kind without WRITE
-    // needs no push.
+    // The kind's transfers, once its footings hold.
     virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
-    virtual void push(RegionXu64 const&, const uint8_t*) { detail::notSupported("writeRegion"); }
+    virtual void push(RegionXu64 const& region, const uint8_t* src) = 0;
 
     // Another view the kind reaches past its sources, as `as` recorded it.
     void standOn(Footing as) { m_footings.push_back(std::move(as)); }

@@ -148,8 +148,8 @@ protected:
 
     // The kind's transfers, called only by the entries, once the transfer
     // passed their checks: the view has the capability, the region (index)
-    // lies in it and the buffer holds the samples densely. A kind without
-    // WRITE needs no store.
+    // lies in it and the buffer holds the samples densely; an empty region
+    // moves nothing and reaches no kind. A kind without WRITE needs no store.
     virtual void load(RegionXu64 const& region, uint8_t* dst) = 0;
     virtual void store(RegionXu64 const& region, const uint8_t* src);
     // One sample; by default a region of one sample.
@@ -158,9 +158,10 @@ protected:
 
 private:
     // The checks of every transfer, in the order above; length is the
-    // caller's buffer length, when it gave one.
+    // caller's buffer length, when it gave one. A region admitted has
+    // samples to move unless it is empty (false).
     void admit(Transfer transfer, VectorXu64 const& index, size_t const* length);
-    void admit(Transfer transfer, RegionXu64 const& region, size_t const* length);
+    bool admit(Transfer transfer, RegionXu64 const& region, size_t const* length);
     void require(Transfer transfer);
 
     // Replaces the properties through a modified copy.

@@ -162,7 +162,7 @@ void ImageView::admit(Transfer transfer, VectorXu64 const& index, size_t const* 
     require(transfer);
 }
 
-void ImageView::admit(Transfer transfer, RegionXu64 const& region, size_t const* length)
+bool ImageView::admit(Transfer transfer, RegionXu64 const& region, size_t const* length)
 {
     checkRegion(region);
     if (length) {
@@ -171,6 +171,7 @@ void ImageView::admit(Transfer transfer, RegionXu64 const& region, size_t const*
             shortBuffer(*length, need);
     }
     require(transfer);
+    return !region.isEmpty();
 }
 
 void ImageView::store(RegionXu64 const&, const uint8_t*)
@@ -196,8 +197,8 @@ void ImageView::read(VectorXu64 const& index, void* dst)
 
 void ImageView::readRegion(RegionXu64 const& region, void* dst)
 {
-    admit(Transfer::READ_REGION, region, nullptr);
-    load(region, static_cast<uint8_t*>(dst));
+    if (admit(Transfer::READ_REGION, region, nullptr))
+        load(region, static_cast<uint8_t*>(dst));
 }
 
 void ImageView::write(VectorXu64 const& index, const void* src)
@@ -208,8 +209,8 @@ void ImageView::write(VectorXu64 const& index, const void* src)
 
 void ImageView::writeRegion(RegionXu64 const& region, const void* src)
 {
-    admit(Transfer::WRITE_REGION, region, nullptr);
-    store(region, static_cast<const uint8_t*>(src));
+    if (admit(Transfer::WRITE_REGION, region, nullptr))
+        store(region, static_cast<const uint8_t*>(src));
 }
 
 void ImageView::readChecked(VectorXu64 const& index, void* dst, size_t dstSize)
@@ -226,14 +227,14 @@ void ImageView::writeChecked(VectorXu64 const& index, const void* src, size_t sr
 
 void ImageView::readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize)
 {
-    admit(Transfer::READ_REGION, region, &dstSize);
-    load(region, static_cast<uint8_t*>(dst));
+    if (admit(Transfer::READ_REGION, region, &dstSize))
+        load(region, static_cast<uint8_t*>(dst));
 }
 
 void ImageView::writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize)
 {
-    admit(Transfer::WRITE_REGION, region, &srcSize);
-    store(region, static_cast<const uint8_t*>(src));
+    if (admit(Transfer::WRITE_REGION, region, &srcSize))
+        store(region, static_cast<const uint8_t*>(src));
 }
 
 } // namespace quelbo

@@ -48,7 +48,7 @@ public:
     }
 
 protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override
+    void pull(RegionXu64 const& region, uint8_t* dst) override
     {
         // Values the source holds in memory as laid out here are mapped
         // from there in one pass.
@@ -62,7 +62,7 @@ protected:
             m_load(tile.data(), dst + at * m_bytes, samples * m_components, m_forward);
         });
     }
-    void store(RegionXu64 const& region, const uint8_t* src) override
+    void push(RegionXu64 const& region, const uint8_t* src) override
     {
         detail::Scratch tile;
         forEachChunk(region, detail::chunkSamples(m_sourceBytes), [&](RegionXu64 const& part, uint64_t at) {

@@ -2,6 +2,7 @@
 // that it keeps alive, the mapping of a rearranged view onto its source, and
 // the factory's argument checks (private to the library).
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,18 @@ inline ImageCapabilitySet readWriteOf(ImageView& view)
     return ImageCapabilitySet(view.capabilities().value() & kReadWrite);
 }
 
+// The scalar type of the components of `type`, each taking whole bytes of
+// its own in a sample. Components packed by their bits (three 12-bit ones
+// in five bytes) are not taken apart: Error, "<operation>: the components ...".
+inline DataType componentsOf(DataType type, char const* operation)
+{
+    DataType const scalar = DataType::extractScalarType(type);
+    if (type.byteCount() != type.elementCount() * scalar.byteCount())
+        throw Error(std::string(operation) + ": the components of " + type.toString() +
+                    " do not take whole bytes each");
+    return scalar;
+}
+
 // A shape, origin or size without its value at `axis`.
 inline VectorXu64 withoutAxis(VectorXu64 const& v, size_t axis)
 {
@@ -61,17 +74,33 @@ inline VectorXu64 withAxis(VectorXu64 const& v, size_t axis, uint64_t value)
 
 // ------------------------------------------------------------ derived view
 
+// A view that a derived view reads or writes, with the shape and type the
+// derived view was made over: its layout of that view's samples holds
+// only as long as the view keeps them.
+struct Footing
+{
+    ImageView* view;
+    VectorXu64 shape;
+    DataType type;
+};
+
 // A view with a shape, type, capabilities, properties and metadata of its
-// own, over one or more source views that it keeps alive.
+// own, over one or more source views that it keeps alive. Every transfer
+// first finds each view it stands on as it was (else Error), then goes to
+// the kind's pull (towards the caller) or push.
 class DerivedView : public ImageView
 {
 public:
     DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
                 VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
                 std::shared_ptr<const MetadataNode> metadata)
-        : ImageView(originOf(sources), name, parentsOf(sources)), m_sources(std::move(sources)), m_caps(caps),
-          m_shape(std::move(shape)), m_type(type), m_description(std::move(properties), std::move(metadata))
-    {}
+        : ImageView(originOf(sources), name, parentsOf(sources)), m_name(name), m_sources(std::move(sources)),
+          m_caps(caps), m_shape(std::move(shape)), m_type(type),
+          m_description(std::move(properties), std::move(metadata))
+    {
+        for (auto const& s : m_sources)
+            m_footings.push_back({s.get(), s->shape(), s->dataType()});
+    }
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
@@ -112,6 +141,28 @@ protected:
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
 
+    void load(RegionXu64 const& region, uint8_t* dst) final
+    {
+        settle();
+        pull(region, dst);
+    }
+    void store(RegionXu64 const& region, const uint8_t* src) final
+    {
+        settle();
+        push(region, src);
+    }
+    // The kind's transfers, once its footings hold.
+    virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
+    virtual void push(RegionXu64 const& region, const uint8_t* src) = 0;
+
+    // Another view the kind reaches past its sources, as `as` recorded it.
+    void standOn(Footing as) { m_footings.push_back(std::move(as)); }
+    // What this view recorded of a view it stands on.
+    Footing const& footingOf(ImageView const& view) const
+    {
+        return *std::find_if(m_footings.begin(), m_footings.end(), [&](Footing const& f) { return f.view == &view; });
+    }
+
 private:
     static ViewDataOrigin originOf(std::vector<std::shared_ptr<ImageView>> const& sources)
     {
@@ -128,7 +179,21 @@ private:
         return parents;
     }
 
+    // Error unless every view stood on keeps the shape and type recorded.
+    void settle()
+    {
+        for (Footing const& f : m_footings) {
+            if (f.view->shape() == f.shape && f.view->dataType() == f.type)
+                continue;
+            throw Error("ImageView: the " + std::string(m_name) + " view was made over a view of shape " +
+                        f.shape.toString() + " and type " + f.type.toString() + ", which is now of shape " +
+                        f.view->shape().toString() + " and type " + f.view->dataType().toString());
+        }
+    }
+
+    char const* m_name;
     std::vector<std::shared_ptr<ImageView>> m_sources;
+    std::vector<Footing> m_footings;
     ImageCapabilitySet m_caps;
     VectorXu64 m_shape;
     DataType m_type;
@@ -146,8 +211,8 @@ public:
     using DerivedView::DerivedView;
 
 protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override { static_cast<Kind&>(*this).move(region, dst); }
-    void store(RegionXu64 const& region, const uint8_t* src) override { static_cast<Kind&>(*this).move(region, src); }
+    void pull(RegionXu64 const& region, uint8_t* dst) override { static_cast<Kind&>(*this).move(region, dst); }
+    void push(RegionXu64 const& region, const uint8_t* src) override { static_cast<Kind&>(*this).move(region, src); }
 };
 
 // ------------------------------------------------------------ mapped view

@@ -206,6 +206,7 @@ std::shared_ptr<ImageView> interlaceFrames(std::shared_ptr<MultiImageView> multi
     if (frames.size() > 255)
         invalid("interlace: more than 255 frames");
     DataType const vector(type.primitiveType(), type.bitDepth(), frames.size());
+    componentsOf(vector, "ImageViewFactory: interlace");
     auto p = detail::propertiesOf(first);
     p->imageInfo().setInterpretation(interpretation);
     p->imageInfo().setAlpha(alpha);

@@ -23,11 +23,13 @@ public:
         : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source)),
           m_data(source), m_map(std::move(mapping))
     {
-        // Over another rearrangement, read straight from its data.
+        // Over another rearrangement, read straight from its data, laid out
+        // as that rearrangement found it.
         auto inner = std::dynamic_pointer_cast<MappedView>(source);
         if (inner && inner->composable()) {
             m_map = inner->compose(m_map);
             m_data = inner->m_data;
+            standOn(inner->footingOf(*m_data));
         }
         ImageView& src = *m_data;
         m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
@@ -39,13 +41,13 @@ public:
     }
 
 protected:
-    void load(RegionXu64 const& region, uint8_t* dst) override
+    void pull(RegionXu64 const& region, uint8_t* dst) override
     {
         if (m_passThrough)
             return m_data->readRegion(sourceBox(region), dst);
         transfer(region, dst);
     }
-    void store(RegionXu64 const& region, const uint8_t* src) override
+    void push(RegionXu64 const& region, const uint8_t* src) override
     {
         if (m_passThrough)
             return m_data->writeRegion(sourceBox(region), src);
@@ -87,8 +89,6 @@ private:
         constexpr bool toView = !std::is_const_v<Byte>;
         ImageView& src = *m_data;
         size_t const n = m_map.start.size();
-        if (region.isEmpty())
-            return;
         if (src.support(ImageCapability::MEMORY_ACCESS))
             return moveUnits(region, dense, static_cast<uint8_t*>(src.buffer()), src.indexer().byteStride(),
                              VectorXu64(n));
@@ -302,7 +302,7 @@ std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t ind
     if (index >= type.elementCount())
         invalid("extractChannel: channel " + std::to_string(index) + " of a type of " +
                 std::to_string(type.elementCount()) + " components");
-    DataType const scalar = DataType::extractScalarType(type);
+    DataType const scalar = componentsOf(type, "ImageViewFactory: extractChannel");
     Mapping m = identityMapping(*view);
     m.unit = scalar;
     m.byteOffset = index * scalar.byteCount();
@@ -401,7 +401,7 @@ std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr
     if (axes.has(ImageDimension::CHANNEL))
         invalid("disassembleChannels: the view already has a CHANNEL dimension");
     DataType const type = image->dataType();
-    DataType const scalar = DataType::extractScalarType(type);
+    DataType const scalar = componentsOf(type, "ImageViewFactory: disassembleChannels");
     size_t const n = image->dimensionCount();
     size_t position = n;
     if (axes != ImageTypeId::UNKNOWN) {
@@ -441,6 +441,7 @@ std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<Im
         axes.remove(channel);
     auto p = describe(*image, axes);
     DataType const vector(type.primitiveType(), type.bitDepth(), size_t(count));
+    componentsOf(vector, "ImageViewFactory: assembleChannels");
     return mapped("AssembleChannels", image, ImageCapability::READ, std::move(shape), vector, std::move(p),
                   std::move(m));
 }

@@ -39,6 +39,7 @@ std::shared_ptr<MultiImageView> MultiImageViewFactory::deinterlace(std::shared_p
     size_t const components = view->dataType().elementCount();
     std::vector<std::shared_ptr<ImageView>> frames;
     if (components > 1) {
+        componentsOf(view->dataType(), "MultiImageViewFactory: deinterlace");
         for (size_t i = 0; i < components; ++i)
             frames.push_back(channelOf(view, i));
         return std::make_shared<MultiImageView>(std::move(frames));

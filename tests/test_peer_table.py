@@ -237,3 +237,40 @@ def test_a_capsule_removed_from_the_holder_is_joined_again_and_released_once(fir
     out = [line for line in r.stdout.splitlines() if line not in ended]
     assert out == ["True", "end", "at exit True True"] + ["peer: probe released"] * 4
     assert r.stdout.count(ended[0]) == 1 if ended else True
+
+
+# Ownership taken over by a handle of the peer, then taken from that handle by
+# a delete_ function or a move of ours, or kept until the peer's handle dies
+# owning: the capsule's count comes back where it was, and the table ends once.
+TAKEN = """
+import gc
+capsule = sys.modules["swig_runtime_data4"].type_pointer_capsule
+def count():
+    gc.collect()
+    return sys.getrefcount(capsule)
+dt = cls("DataType")(q.DataTypeId_UINT8)
+base = count()
+made = [(cls("ImageType"), q.delete_ImageType),
+        (lambda: q.ImageViewFactory_allocate([2, 3], dt), q.delete_ImageView),
+        (lambda: c.CudaImageFactory_allocate([2, 2], dt), q.delete_ImageView)]
+for make, delete in made:
+    ours = make()
+    taken = peer.take(ours)
+    delete(taken)
+    print(peer.owns(taken), count() - base)
+    del ours, taken
+    print(count() - base)
+moved = q.new_VectorXd(peer.take(cls("VectorXd")([1, 2, 3])))
+print([q.VectorXd_at(moved, i) for i in range(3)], count() - base)
+del moved
+dying = peer.take(cls("Vector2d")([1, 2]))
+del dying
+print(count() - base)
+print("end", flush=True)
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_ownership_taken_from_a_peers_handle_lets_go_of_what_it_held(order):
+    out = scenario(order, PROBES + TAKEN)
+    assert out == ["False 1", "0"] * 3 + ["[1.0, 2.0, 3.0] 1", "0", "end"] + ["peer: probe released"] * 4

@@ -3,6 +3,7 @@
 // list, and the entries of the table that it adopts.
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 
 #include "quelbo/binding_slot.h"
 #include "quelbo/error.h"
@@ -148,6 +149,39 @@ PyObject* find_table_again()
     PyErr_Clear();
     PyErr_Restore(et, ev, tb);
     return s.table;
+}
+
+namespace {
+
+// The start of the loaded object that holds the code or data at `p`, or null.
+const void* loaded_object_of(const void* p)
+{
+    Dl_info info;
+    return p && dladdr(p, &info) ? info.dli_fbase : nullptr;
+}
+
+} // namespace
+
+void let_go_for_peer(SwigPyObject* h)
+{
+    // Only the owning handles of the module that made the capsule hold it,
+    // and one that dies lets go itself (its deallocation is what asks here).
+    Shared& s = *rt().shared;
+    if (!h->own || s.table_ours || s.table_ended || !s.foreign_end || Py_REFCNT(h) == 0)
+        return;
+    PyObject *et, *ev, *tb;
+    PyErr_Fetch(&et, &ev, &tb);
+    void* dealloc = PyType_GetSlot(Py_TYPE(reinterpret_cast<PyObject*>(h)), Py_tp_dealloc);
+    PyErr_Clear(); // a type made without a specification, before 3.10
+    PyErr_Restore(et, ev, tb);
+    if (!dealloc || loaded_object_of(dealloc) != loaded_object_of(reinterpret_cast<const void*>(s.foreign_end)))
+        return;
+    PyObject* table = s.table ? s.table : find_table_again();
+    if (!table)
+        return;
+    if (s.table_holds == 0)
+        s.table = nullptr; // found again for this only
+    Py_DECREF(table);
 }
 
 // Holds the runtime's record: the one the first module of the runtime in

@@ -7,6 +7,7 @@ C allocator. Each scenario runs in a child process, in several import orders
 import pytest
 
 from cuda_child import run
+from helpers import under_sanitizer
 
 ORDERS = {
     "peer-first": ["_quelbo_peer", "_quelbo", "_quelbo_cuda"],
@@ -164,7 +165,8 @@ def test_every_record_of_ours_goes_once_at_the_tables_end(order):
 
 # Another holder lets go of the capsule once more than it held, while owning
 # handles of ours and the runtime still hold it: its destructor runs first,
-# then the handles and the runtime's exit hook let go of what is gone.
+# then the handles and the runtime's exit hook let go of what is gone; a
+# module of ours that would join only now is refused.
 DROPPED = """
 import ctypes
 holder = sys.modules["swig_runtime_data4"]
@@ -177,6 +179,10 @@ ctypes.pythonapi.Py_DecRef.argtypes = [ctypes.c_void_p]
 for _ in range(others):
     ctypes.pythonapi.Py_DecRef(address)
 print("gone", flush=True)
+try:
+    import _quelbo_twin  # a module joining now would have a table of its own
+except ImportError as e:
+    print(e, flush=True)
 later = cls("Vector3d")([1, 2, 3])
 print([q.Vector2d_at(alive[0], i) for i in range(2)], flush=True)
 del alive, later
@@ -189,4 +195,87 @@ def test_a_capsule_gone_before_its_holders_is_released_once(order):
     # The peer releases its records as its capsule goes; ours wait for the
     # last of the runtime's holders, the exit hook.
     at_drop = ["peer: probe released"] if peer_made_it(order) else []
-    assert out == at_drop + ["gone", "[1.0, 2.0]", "end"] + ["peer: probe released"] * (4 - len(at_drop))
+    assert out == at_drop + ["gone", "the type table of the runtime's modules has ended", "[1.0, 2.0]", "end"] + ["peer: probe released"] * (4 - len(at_drop))
+
+
+# The holder's capsule removed or replaced while the runtime and owning
+# handles of ours hold the table: the GPU module, loaded only then, joins that
+# table and shows it again. Each capsule is released as often as it was taken
+# (an exit hook registered before the modules reads the holder's capsule
+# after theirs ran) and every record goes once, at the table's end.
+REPLACED = """
+import atexit
+def read_holder():
+    shown = sys.modules["swig_runtime_data4"].type_pointer_capsule
+    print("at exit", shown is table, 1 < sys.getrefcount(shown) < 100, flush=True)
+atexit.register(read_holder)
+{imports}
+import proxy
+import _quelbo_peer as peer
+from proxy import q, cls
+holder = sys.modules["swig_runtime_data4"]
+table = holder.type_pointer_capsule
+dt = cls("DataType")(q.DataTypeId_UINT8)
+kept = [cls("Vector2d")([1, 2]), q.ImageViewFactory_allocate([2, 3], dt)]
+for hook in (q.Logger_swigregister, q.ArrayXd_swigregister, q.VersionInfo_swigregister):
+    hook(peer.new_probe())
+{replace}
+c = proxy.cuda()
+print(holder.type_pointer_capsule is table)
+c.CudaImageFactory_swigregister(peer.new_probe())
+kept.append(c.CudaImageFactory_allocate([2, 2], dt))
+print("end", flush=True)
+"""
+
+
+@pytest.mark.parametrize("replace", ["del holder.type_pointer_capsule", "holder.type_pointer_capsule = None",
+                                     "holder.type_pointer_capsule = object()"])
+@pytest.mark.parametrize("first", [["_quelbo"], ["_quelbo", "_quelbo_peer"], ["_quelbo_peer", "_quelbo"]],
+                         ids="-".join)
+def test_a_capsule_removed_from_the_holder_is_joined_again_and_released_once(first, replace, monkeypatch):
+    if not under_sanitizer():
+        monkeypatch.setenv("PYTHONMALLOC", "debug")  # a capsule released twice is read as freed memory
+    imports = "\n".join("import " + m for m in first)
+    r = run(REPLACED.format(imports=imports, replace=replace))
+    assert r.returncode == 0, r.stderr[-4000:]
+    ended = ["peer: table destroyed, 2 records freed"] if first[0] == "_quelbo_peer" else []
+    out = [line for line in r.stdout.splitlines() if line not in ended]
+    assert out == ["True", "end", "at exit True True"] + ["peer: probe released"] * 4
+    assert r.stdout.count(ended[0]) == 1 if ended else True
+
+
+# Ownership taken over by a handle of the peer, then taken from that handle by
+# a delete_ function or a move of ours, or kept until the peer's handle dies
+# owning: the capsule's count comes back where it was, and the table ends once.
+TAKEN = """
+import gc
+capsule = sys.modules["swig_runtime_data4"].type_pointer_capsule
+def count():
+    gc.collect()
+    return sys.getrefcount(capsule)
+dt = cls("DataType")(q.DataTypeId_UINT8)
+base = count()
+made = [(cls("ImageType"), q.delete_ImageType),
+        (lambda: q.ImageViewFactory_allocate([2, 3], dt), q.delete_ImageView),
+        (lambda: c.CudaImageFactory_allocate([2, 2], dt), q.delete_ImageView)]
+for make, delete in made:
+    ours = make()
+    taken = peer.take(ours)
+    delete(taken)
+    print(peer.owns(taken), count() - base)
+    del ours, taken
+    print(count() - base)
+moved = q.new_VectorXd(peer.take(cls("VectorXd")([1, 2, 3])))
+print([q.VectorXd_at(moved, i) for i in range(3)], count() - base)
+del moved
+dying = peer.take(cls("Vector2d")([1, 2]))
+del dying
+print(count() - base)
+print("end", flush=True)
+"""
+
+
+@pytest.mark.parametrize("order", sorted(ORDERS))
+def test_ownership_taken_from_a_peers_handle_lets_go_of_what_it_held(order):
+    out = scenario(order, PROBES + TAKEN)
+    assert out == ["False 1", "0"] * 3 + ["[1.0, 2.0, 3.0] 1", "0", "end"] + ["peer: probe released"] * 4

@@ -3,6 +3,7 @@ first, handles cross between the modules and come back with the proxy
 classes registered through _quelbo."""
 import pytest
 
+from cuda_child import lines
 from helpers import run_child
 
 SCENARIO = """
@@ -44,3 +45,43 @@ def test_handles_cross_modules_in_either_import_order(imports):
         "end",
     ]
     assert "memory leak" not in r.stdout
+
+
+# The runtime's record beside the table removed or replaced before more
+# modules of ours load: they join the runtime that lives already (one count
+# of running calls, one deferral, one lookup of delete_ functions), and the
+# holder shows its record again.
+ONE_RUNTIME = """
+import _quelbo
+import proxy
+holder = sys.modules["swig_runtime_data4"]
+{replace}
+import _quelbo_twin as twin
+c = proxy.cuda()
+q, cls = proxy.q, proxy.cls
+print(type(holder.quelbo_runtime).__name__)
+probe = twin.new_Probe()
+before = twin.Probe_destroyed()
+seen = []
+class Index:
+    def __index__(self):
+        twin.delete_Probe(probe)  # inside a call of _quelbo: waits for its end
+        seen.append(twin.Probe_destroyed() - before)
+        return 0
+q.DataType_is_convertible_to(cls("DataType")(q.DataTypeId_UINT8), Index())
+print(seen, twin.Probe_destroyed() - before)
+made = [twin.make_version(3), c.CudaImageFactory_allocate([2, 2], cls("DataType")(q.DataTypeId_UINT8))]
+print(q.VersionInfo_major_get(made[0]), type(made[1]).__name__)
+del made
+print("end")
+"""
+
+
+@pytest.mark.parametrize("replace", [
+    "holder.quelbo_runtime = None",
+    "del holder.quelbo_runtime",
+    "holder.quelbo_runtime = holder.type_pointer_capsule",
+])
+def test_modules_loaded_after_the_record_was_replaced_join_the_one_runtime(replace):
+    out = lines(ONE_RUNTIME.format(replace=replace))
+    assert out == ["PyCapsule", "[0] 1", "3 ImageView", "end"]

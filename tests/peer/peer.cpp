@@ -118,9 +118,23 @@ PyObject* result(void* ptr, TypeInfo* ty, int own)
     return inst;
 }
 
+// Ownership leaves a handle of this module while it lives: the capsule it
+// held for it goes now (a handle lets go of it only when it dies owning).
+void disown(HandleObject* h)
+{
+    if (Py_TYPE(h) == &HandleType && h->own && h->held) {
+        h->held = 0;
+        Py_XDECREF(capsule);
+    }
+    h->own = 0;
+}
+
 void handle_dealloc(PyObject* self)
 {
     auto* h = reinterpret_cast<HandleObject*>(self);
+    // As such modules do: the capsule goes with a handle that owns when it
+    // dies; one whose ownership another module took lets nothing go.
+    PyObject* held = h->own && h->held ? capsule : nullptr;
     if (h->own && h->ptr) {
         auto* data = static_cast<ClientData*>(h->ty->clientdata);
         if (h->ty == stream_type) {
@@ -137,7 +151,6 @@ void handle_dealloc(PyObject* self)
         }
     }
     Py_XDECREF(h->next);
-    PyObject* held = h->held ? capsule : nullptr;
     PyObject_Free(self);
     Py_XDECREF(held);
 }
@@ -169,7 +182,7 @@ PyObject* delete_stream(PyObject*, PyObject* o)
     }
     if (h->own)
         delete static_cast<std::ostream*>(h->ptr);
-    h->own = 0;
+    disown(h);
     h->ptr = nullptr;
     Py_RETURN_NONE;
 }
@@ -199,7 +212,7 @@ PyObject* take(PyObject*, PyObject* o)
     }
     PyObject* mine = new_handle(h->ptr, h->ty, h->own);
     if (mine)
-        h->own = 0;
+        disown(h);
     return mine;
 }
 

@@ -42,6 +42,8 @@ void release_link(PyObject* o)
 [[gnu::always_inline]] inline void* give_up_object(SwigPyObject* h, Handle* mine)
 {
     void* out = (mine && !mine->heir ? h->own != 0 : handle_owns(h)) && !is_readonly(h->ptr) ? h->ptr : nullptr;
+    if (!mine)
+        let_go_for_peer(h);
     h->own = 0;
     h->ptr = nullptr;
     // A handle whose object moved to an heir lets it go: it reaches nothing now.

@@ -251,8 +251,11 @@ bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
         p = cast->converter(p, &newmem);
     if (own)
         *own = (newmem == NEWMEM ? NEWMEM : 0) | (owning ? 1 : 0);
-    if (flags & CV_DISOWN)
+    if (flags & CV_DISOWN) {
+        if (owning && !own_handle(hit))
+            let_go_for_peer(hit);
         hit->own = 0;
+    }
     if (flags & CV_CLEAR)
         hit->ptr = nullptr;
     *ptr = p;

@@ -3,7 +3,9 @@
 // list, and the entries of the table that it adopts.
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 
+#include "quelbo/binding_slot.h"
 #include "quelbo/error.h"
 #include "runtime/state.h"
 #include "runtime/table.h"
@@ -39,7 +41,9 @@ void insert_cast(swig_type_info* entry, swig_cast_info* c)
 // The shared table: the module record of the capsule named kCapsuleName,
 // made now around this module's record when no module made it yet. The
 // holder module's attribute owns the capsule; the owning handles of the
-// runtime's modules hold it too (Shared::table).
+// runtime's modules hold it too (Shared::table). Once the runtime has a
+// table, its modules join that one, whatever became of the holder's
+// attribute (removed or replaced: the holder shows the table again).
 static swig_module_info* find_table(Runtime& r, bool& created)
 {
     created = false;
@@ -48,24 +52,31 @@ static swig_module_info* find_table(Runtime& r, bool& created)
     if (!holder)
         return nullptr;
     PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
-    if (c && PyCapsule_IsValid(c, kCapsuleName)) {
+    const bool valid = c && PyCapsule_IsValid(c, kCapsuleName);
+    PyErr_Clear();
+    if (s.table_record) {
+        PyObject* table = s.table_ended ? nullptr : s.table ? s.table : find_table_again();
+        int shown = table && !valid ? PyObject_SetAttrString(holder, "type_pointer_capsule", table) : 0;
+        Py_XDECREF(c);
+        if (!table)
+            PyErr_SetString(PyExc_ImportError, "the type table of the runtime's modules has ended");
+        return table && shown == 0 ? s.table_record : nullptr;
+    }
+    if (valid) {
+        // Another module's: the runtime holds it from now on, and its end is
+        // the runtime's too.
         auto* m = static_cast<swig_module_info*>(PyCapsule_GetPointer(c, kCapsuleName));
-        if (!s.table_record) {
-            // Another module's: the runtime holds it from now on, and its
-            // end is the runtime's too.
-            s.table = c;
-            s.table_record = m;
-            s.table_ours = 0;
-            PyCapsule_Destructor end = PyCapsule_GetDestructor(c);
-            if (end != foreign_capsule_destroy && PyCapsule_SetDestructor(c, foreign_capsule_destroy) == 0)
-                s.foreign_end = end;
-        }
+        s.table = c;
+        s.table_record = m;
+        s.table_ours = 0;
+        PyCapsule_Destructor end = PyCapsule_GetDestructor(c);
+        if (end != foreign_capsule_destroy && PyCapsule_SetDestructor(c, foreign_capsule_destroy) == 0)
+            s.foreign_end = end;
         Py_DECREF(c);
         PyErr_Clear();
         return m;
     }
     Py_XDECREF(c);
-    PyErr_Clear();
     c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
     if (!c)
         return nullptr;
@@ -140,32 +151,73 @@ PyObject* find_table_again()
     return s.table;
 }
 
-// Holds the runtime's record beside the table: the one published by the
-// first module of the runtime, else this module's own, published now.
+namespace {
+
+// The start of the loaded object that holds the code or data at `p`, or null.
+const void* loaded_object_of(const void* p)
+{
+    Dl_info info;
+    return p && dladdr(p, &info) ? info.dli_fbase : nullptr;
+}
+
+} // namespace
+
+void let_go_for_peer(SwigPyObject* h)
+{
+    // Only the owning handles of the module that made the capsule hold it,
+    // and one that dies lets go itself (its deallocation is what asks here).
+    Shared& s = *rt().shared;
+    if (!h->own || s.table_ours || s.table_ended || !s.foreign_end || Py_REFCNT(h) == 0)
+        return;
+    PyObject *et, *ev, *tb;
+    PyErr_Fetch(&et, &ev, &tb);
+    void* dealloc = PyType_GetSlot(Py_TYPE(reinterpret_cast<PyObject*>(h)), Py_tp_dealloc);
+    PyErr_Clear(); // a type made without a specification, before 3.10
+    PyErr_Restore(et, ev, tb);
+    if (!dealloc || loaded_object_of(dealloc) != loaded_object_of(reinterpret_cast<const void*>(s.foreign_end)))
+        return;
+    PyObject* table = s.table ? s.table : find_table_again();
+    if (!table)
+        return;
+    if (s.table_holds == 0)
+        s.table = nullptr; // found again for this only
+    Py_DECREF(table);
+}
+
+// Holds the runtime's record: the one the first module of the runtime in
+// the process entered in the library's slot, else this module's own (or, for
+// a runtime whose modules predate the slot, the one its holder shows),
+// entered now. Whatever became of the record shown beside the table (removed,
+// replaced) every module joins the one runtime; the holder shows it again.
 static bool hold_record(Runtime& r)
 {
     PyObject* holder = PyImport_AddModule(kHolder); // borrowed
     if (!holder)
         return false;
     PyObject* c = PyObject_GetAttrString(holder, kRecordAttr);
-    if (c && PyCapsule_IsValid(c, kRecordName)) {
-        auto* s = static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName));
-        if (s->magic == Shared::kMagic) {
-            Py_XDECREF(r.record);
-            r.record = c;
-            r.shared = s;
-            return true;
-        }
-    }
-    Py_XDECREF(c);
+    auto* shown = c && PyCapsule_IsValid(c, kRecordName) ? static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName))
+                                                         : nullptr;
     PyErr_Clear();
-    c = PyCapsule_New(r.shared, kRecordName, nullptr);
-    if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
+    void*& slot = quelbo::bindingSlot();
+    if (!slot)
+        slot = shown && shown->magic == Shared::kMagic ? shown : r.shared;
+    auto* s = static_cast<Shared*>(slot);
+    if (s->magic != Shared::kMagic) {
         Py_XDECREF(c);
+        PyErr_SetString(PyExc_ImportError, "another version of the binding runtime is loaded in this process");
         return false;
+    }
+    if (shown != s) {
+        Py_XDECREF(c);
+        c = PyCapsule_New(s, kRecordName, nullptr);
+        if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
+            Py_XDECREF(c);
+            return false;
+        }
     }
     Py_XDECREF(r.record);
     r.record = c;
+    r.shared = s;
     return true;
 }
 

@@ -178,6 +178,11 @@ inline PyObject* hold_table()
     }
     return t;
 }
+// Ownership is taken from a handle of another module of the same kind, alive:
+// such a handle holds the table's capsule while it owns when its module made
+// the capsule, and lets go of it only if it still owns when it dies, so the
+// runtime lets go of it now, once. Call before clearing `own`.
+void let_go_for_peer(SwigPyObject* h);
 // Releases the class records of the runtime's modules once the table ended.
 void end_table_records(Shared& s);
 inline void let_table_go(PyObject* t)

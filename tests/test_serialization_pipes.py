@@ -85,6 +85,7 @@ def test_empty_strings_decode_from_a_pipe():
     q.ImageView___write_region(view, cls("RegionXu64")([0, 0], [2, 2]), b"\1\2\3\4")
     node = cls("MetadataNode")("", q.VariantDataValueFactory_create(""))
     q.MetadataNode_add_child(node, cls("MetadataNode")("empty", q.VariantDataValueFactory_create([""])))
+    q.MetadataNode_add_child(node, cls("MetadataNode")("none", twin.raw_value(q.DataTypeId_DOUBLE, b"", 0)))
     q.ImageView_set_metadata(view, node)
     frame = twin.data_frame([("", q.DataTypeId_UTF8_STRING, "", ["", "a", ""]),
                              ("n", q.DataTypeId_UINT8, "", b"\7\0\1")], 3)

@@ -358,6 +358,19 @@ def test_uploads_arrive_byte_exact(server, trusted, secure):
         q.StreamAccess___read(s, bytearray(1))
 
 
+def test_records_encoded_into_one_upload_follow_each_other(server):
+    # an encode leaves the upload open: its flush would end the request
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/records")), "POST", HTTPHeaders())
+    q.Serialization_encode_vector_2u8([1, 2], s)
+    q.Serialization_encode_matrix_3f(q.Matrix3f_identity(), s)
+    q.StreamAccess_flush(s)
+    back = q.StreamAccessFactory_allocate(0)
+    q.StreamAccess_write(back, bytes.fromhex(server.record("records")["body"]))
+    q.StreamAccess_seek(back, 0, q.SeekOrigin_BEGIN)
+    assert list(q.Serialization_decode_vector_2u8(back)) == [1, 2]
+    assert q.Matrix3f___eq__(q.Serialization_decode_matrix_3f(back), q.Matrix3f_identity())
+
+
 def test_upload_through_uri_and_on_drop(server):
     s = q.StreamAccessFactory_open_uri_write(Uri(server.url("upload/uri")))
     q.StreamAccess_write(s, b"first")

@@ -35,7 +35,7 @@ void encodeElements(T const* data, std::size_t n, std::shared_ptr<StreamAccess> 
     out.header(Kind::VECTOR, DataTypeTraits<T>::toDataType());
     out.u64(n);
     out.raw(data, n * sizeof(T));
-    out.flush();
+    out.end();
 }
 
 // Reads the header and the count of a vector record.
@@ -105,7 +105,7 @@ struct Codec<Matrix<T, N>>
         Writer out(s);
         out.header(Kind::MATRIX, matrixType<T, N>());
         out.raw(m.m_data.data(), sizeof(m.m_data));
-        out.flush();
+        out.end();
     }
     static Matrix<T, N> decode(std::shared_ptr<StreamAccess> const& s)
     {
@@ -172,7 +172,7 @@ struct Codec<ArrayX<T>>
         } else {
             eachInLayout(ix, [&](std::size_t offset) { out.raw(bytes + offset, sizeof(T)); });
         }
-        out.flush();
+        out.end();
     }
 
     static ArrayX<T> decode(std::shared_ptr<StreamAccess> const& s)

@@ -85,7 +85,7 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
                              });
     }
     out.sync();
-    out.flush();
+    out.end();
 }
 
 std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_ptr<StreamAccess> inStream)

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "quelbo/version.h"
+#include "storage/access_detail.h"
 
 namespace quelbo::serial {
 
@@ -96,6 +97,12 @@ void Writer::flush()
         return;
     put(m_buffer.data(), m_buffer.size());
     m_buffer.clear();
+}
+
+void Writer::end()
+{
+    flush();
+    detail::deliverWritten(m_stream);
 }
 
 void Writer::put(void const* data, std::size_t size)

@@ -59,6 +59,10 @@ public:
     // untouched.
     void hold() { m_hold = true; }
     void flush();
+    // Ends a record: flushes, then hands the stream's own buffered bytes to
+    // its endpoint, so that a record the stream cannot take fails here, with
+    // the stream's reason, whatever its size.
+    void end();
 
 private:
     void put(void const* data, std::size_t size);
@@ -114,7 +118,7 @@ public:
         }
         detail::Bytes arrived;
         grow(arrived, size);
-        std::memcpy(alloc(), arrived.data(), size);
+        detail::copyBytes(alloc(), arrived.data(), size);
     }
 
 private:

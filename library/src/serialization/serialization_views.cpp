@@ -291,7 +291,7 @@ void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::share
                              });
     }
     out.sync();
-    out.flush();
+    out.end();
 }
 
 std::shared_ptr<ImageView> Serialization::decodeImageView(std::shared_ptr<StreamAccess> inStream)

@@ -129,6 +129,24 @@ std::size_t clampedRuns(ByteRun<Byte> const* runs, std::size_t count, std::size_
     return part.size ? moved + move(&part, 1) : moved;
 }
 
+// A stream whose writes have reached their endpoint when write returns:
+// nothing waits for its flush, which may do more (an upload's ends the
+// request).
+class WritesThrough
+{
+public:
+    virtual ~WritesThrough() = default;
+};
+
+// Makes sure that what was written to the stream has reached its endpoint,
+// raising the stream's Error when it was refused, and ends nothing: flush,
+// unless the stream writes through.
+inline void deliverWritten(StreamAccess& stream)
+{
+    if (!dynamic_cast<WritesThrough*>(&stream))
+        stream.flush();
+}
+
 // A stream that also moves bytes at any offset without moving its cursor: a
 // store over it reads and writes with no seek. The runs are moved as
 // RandomAccess::readRuns does; writes stop at the end (the stream does not

@@ -92,6 +92,8 @@ public:
             m_caps.add(SCap::SEEK);
         m_knownSize = std::size_t(st.st_size);
     }
+    // What is still buffered is written here; a failure then has no one to
+    // report to (flush first to learn it).
     ~FileStream() override { std::fclose(m_file); }
 
     StreamAccessCapabilitySet capabilities() const override { return m_caps; }
@@ -146,23 +148,17 @@ public:
         m_last = Last::write;
         reserve(size);
         std::size_t n = size ? std::fwrite(src, 1, size, m_file) : 0;
-        if (n < size) {
-            m_failed = true;
-            int err = errno;
-            std::clearerr(m_file);
-            fileError("cannot write file", m_path, err);
-        }
+        if (n < size)
+            refused("cannot write file");
         return n;
     }
     void flush() override
     {
         need(SCap::WRITE, "flush");
-        if (std::fflush(m_file) != 0) {
-            m_failed = true;
-            int err = errno;
-            std::clearerr(m_file);
-            fileError("cannot flush file", m_path, err);
-        }
+        if (std::fflush(m_file) != 0)
+            refused("cannot flush file");
+        if (m_refused)
+            fileError("cannot flush file", m_path, m_refused);
     }
     std::size_t tell() override
     {
@@ -312,6 +308,15 @@ private:
         }
         return moved;
     }
+    // The file refused written bytes (errno tells why). Those the stream
+    // buffered before are lost with them, so every later flush reports it.
+    [[noreturn]] void refused(char const* what) const
+    {
+        m_refused = errno ? errno : EIO;
+        m_failed = true;
+        std::clearerr(m_file);
+        fileError(what, m_path, m_refused);
+    }
     void need(SCap cap, char const* operation) const
     {
         if (!m_caps.has(cap))
@@ -331,10 +336,8 @@ private:
     void toReading() const
     {
         if (m_last == Last::write) {
-            if (std::fflush(m_file) != 0) {
-                m_failed = true;
-                fileError("cannot flush file", m_path, errno);
-            }
+            if (std::fflush(m_file) != 0)
+                refused("cannot flush file");
             if (m_caps.has(SCap::SEEK))
                 std::fseek(m_file, 0, SEEK_CUR);
         }
@@ -346,6 +349,7 @@ private:
     StreamAccessCapabilitySet m_caps;
     mutable Last m_last = Last::none;
     mutable bool m_failed = false;
+    mutable int m_refused = 0; // errno of the last write the file refused
     std::size_t m_knownSize = 0;
     detail::ReadMapping m_mapping;
 };

@@ -17,7 +17,7 @@ namespace {
 
 // An upload: written bytes go out as chunks of one request, which pauses
 // between writes; flush ends the request.
-class HttpUpload : public StreamAccess
+class HttpUpload : public StreamAccess, public detail::WritesThrough
 {
 public:
     HttpUpload(Uri const& uri, std::string const& method, HTTPHeaders const& headers, Place place)

@@ -131,8 +131,7 @@ ArrayX<T>::ArrayX(Indexer const& indexer, const T* elements)
     Indexer checked = checkedIndexer<T>(indexer);
     std::size_t const bytes = checked.byteCount();
     Block block = detail::sharedBlock(bytes, true);
-    if (bytes)
-        std::memcpy(block.get(), elements, bytes);
+    detail::copyBytes(block.get(), elements, bytes);
     m_private.reset(new Private{std::move(checked), std::move(block)});
 }
 
@@ -141,7 +140,7 @@ ArrayX<T>::ArrayX(ArrayX const& other)
 {
     Private const& source = other.m_private ? *other.m_private : emptyPrivate<Private>();
     Block block = detail::sharedBlock(source.indexer.byteCount(), true);
-    std::memcpy(block.get(), source.block.get(), source.indexer.byteCount());
+    detail::copyBytes(block.get(), source.block.get(), source.indexer.byteCount());
     m_private.reset(new Private{source.indexer, std::move(block)});
 }
 

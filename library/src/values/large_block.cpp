@@ -176,8 +176,7 @@ void Bytes::reserve(std::size_t capacity)
         m_data = growMapping(m_data, m_capacity, length);
     } else {
         uint8_t* const block = mapAligned(length, false);
-        if (m_size)
-            std::memcpy(block, m_data, m_size);
+        copyBytes(block, m_data, m_size);
         std::free(m_data);
         m_data = block;
     }
@@ -225,8 +224,7 @@ void Bytes::insert(std::size_t offset, std::size_t count)
         return;
     std::size_t const tail = m_size - offset;
     resize(m_size + count);
-    if (tail)
-        std::memmove(m_data + offset + count, m_data + offset, tail);
+    moveBytes(m_data + offset + count, m_data + offset, tail);
     std::memset(m_data + offset, 0, count);
 }
 
@@ -234,8 +232,7 @@ void Bytes::erase(std::size_t offset, std::size_t count)
 {
     if (!count)
         return;
-    if (std::size_t const tail = m_size - offset - count)
-        std::memmove(m_data + offset, m_data + offset + count, tail);
+    moveBytes(m_data + offset, m_data + offset + count, m_size - offset - count);
     resize(m_size - count);
 }
 

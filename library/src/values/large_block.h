@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "quelbo/export.h"
@@ -23,6 +24,19 @@ constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
 // given the same size.
 void* allocateBlock(std::size_t bytes, bool filled = false, std::size_t alignment = alignof(std::max_align_t));
 void releaseBlock(void* block, std::size_t bytes) noexcept;
+
+// memcpy and memmove for a count that may be 0, where a pointer may then be
+// null (empty Bytes and vectors have none): nothing is touched for 0 bytes.
+inline void copyBytes(void* dst, const void* src, std::size_t size)
+{
+    if (size)
+        std::memcpy(dst, src, size);
+}
+inline void moveBytes(void* dst, const void* src, std::size_t size)
+{
+    if (size)
+        std::memmove(dst, src, size);
+}
 
 // allocateBlock's block, given back when the pointer's last owner is gone
 // (exported: the GPU companion stages its transfers in such blocks).

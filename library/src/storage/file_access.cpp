@@ -98,22 +98,15 @@ public:
     bool good() const override { return !fail() && !eof(); }
     bool eof() const override
     {
-        if (!m_caps.has(SCap::READ))
-            return false;
-        toReading();
-        int c = std::getc(m_file);
-        if (c == EOF) {
-            std::clearerr(m_file);
-            return true;
-        }
-        std::ungetc(c, m_file);
-        return false;
+        return m_caps.has(SCap::READ) && nextByte() == EOF;
     }
     bool fail() const override { return m_failed; }
     std::size_t read(std::size_t size, uint8_t* dst) override
     {
         need(SCap::READ, "read");
         toReading();
+        if (nearLargest(size))
+            return readNearLargest(size, dst);
         std::size_t n = size ? std::fread(dst, 1, size, m_file) : 0;
         if (n < size && std::ferror(m_file)) {
             int err = errno;
@@ -127,13 +120,9 @@ public:
     uint8_t peek() override
     {
         need(SCap::READ, "peek");
-        toReading();
-        int c = std::getc(m_file);
-        if (c == EOF) {
-            std::clearerr(m_file);
+        int const c = nextByte();
+        if (c == EOF)
             throw Error("peek: end of file '" + m_path + "'");
-        }
-        std::ungetc(c, m_file);
         return uint8_t(c);
     }
     std::size_t write(std::size_t size, const uint8_t* src) override
@@ -283,6 +272,51 @@ private:
         if (std::fflush(m_file) != 0)
             fileError("cannot seek in file", m_path, errno);
     }
+    // The next byte, the stream left where it is; EOF at the end of the file.
+    int nextByte() const
+    {
+        toReading();
+        if (nearLargest(1)) {
+            uint8_t byte;
+            return readUpToLargest(std::size_t(::ftello(m_file)), 1, &byte) ? byte : EOF;
+        }
+        int const c = std::getc(m_file);
+        if (c == EOF) {
+            std::clearerr(m_file);
+            return EOF;
+        }
+        std::ungetc(c, m_file);
+        return c;
+    }
+    // Whether a read of size bytes from the position may reach past the
+    // largest offset a file can have: the stream reads a buffer's length
+    // ahead (or the size, when larger), and the system refuses a read that
+    // would reach past that offset whole, though the file ends before it.
+    bool nearLargest(std::size_t size) const
+    {
+        if (!m_caps.has(SCap::SEEK))
+            return false;
+        off_t const at = ::ftello(m_file);
+        std::size_t const ahead = std::max({size, std::size_t(BUFSIZ), __fbufsize(m_file)});
+        return at >= 0 && kLargestOffset - std::size_t(at) < ahead;
+    }
+    // Such a read: by positioned calls, up to that offset at most, with what
+    // the stream read ahead dropped and its position moved after the bytes.
+    std::size_t readNearLargest(std::size_t size, uint8_t* dst)
+    {
+        std::size_t const at = tell();
+        if (std::fflush(m_file) != 0)
+            fileError("cannot read file", m_path, errno);
+        std::size_t const n = readUpToLargest(at, size, dst);
+        if (::fseeko(m_file, off_t(at + n), SEEK_SET) != 0)
+            fileError("cannot read file", m_path, errno);
+        return n;
+    }
+    std::size_t readUpToLargest(std::size_t at, std::size_t size, uint8_t* dst) const
+    {
+        ReadRun run{at, std::min(size, kLargestOffset - at), dst};
+        return run.size ? onFile(&run, 1, "cannot read file") : 0;
+    }
     // A stream that reads and writes but cannot seek (a pipe, a terminal)
     // writes past its buffer, which keeps what it read ahead for the next
     // reads: written through it, the bytes would need a seek back over those.
@@ -302,7 +336,7 @@ private:
         return done;
     }
     template <class Byte>
-    std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure)
+    std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure) const
     {
         int error = 0;
         std::size_t const moved = detail::fileRuns(::fileno(m_file), runs, count, error);

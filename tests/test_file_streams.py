@@ -151,6 +151,45 @@ def test_the_largest_file_is_read_to_its_end_and_no_further(largest_file):
         read_store(store, 2 ** 64 - 1, 1)
 
 
+
+@pytest.mark.parametrize("seed", range(4))
+def test_a_stream_reads_and_writes_the_last_bytes_of_the_largest_file(largest_file, seed):
+    """Reads from within a read-ahead of the largest offset (the system refuses a read reaching past it whole),
+    peeks, writes and seeks there, against a model of the file's last bytes."""
+    rng = random.Random(seed)
+    size = 2 ** 63 - 1
+    window = 40000  # the last bytes, modelled; the file holds "head" before them
+    base = size - window
+    tail = bytearray(window - 4) + bytearray(b"tail")
+    stream = q.StreamAccessFactory_open_file(largest_file)
+    store = q.RandomAccessFactory_from_stream(stream)
+    q.StreamAccess_seek(stream, -rng.randrange(window + 1), END)
+    pos = q.StreamAccess_tell(stream) - base
+    for _ in range(150):
+        step = rng.choice(["read", "read", "peek", "write", "seek", "store"])
+        if step == "read":
+            n = rng.choice([0, 1, 3, 100, 5000, 9000, window])
+            assert read_stream(stream, n) == tail[pos:pos + n]
+            pos = min(window, pos + n)
+        elif step == "peek":
+            assert q.StreamAccess_get_eof(stream) == (pos == window)
+            if pos < window:
+                assert q.StreamAccess_peek(stream) == tail[pos]
+        elif step == "write":  # within the file: it cannot grow past the largest offset
+            data = rng.randbytes(rng.choice([1, 7, 300, 5000]))[:window - pos]
+            assert q.StreamAccess_write(stream, data) == len(data)
+            tail[pos:pos + len(data)] = data
+            pos += len(data)
+        elif step == "seek":
+            pos = rng.choice([window, window - 1, rng.randrange(window), window - rng.randrange(1, 9000)])
+            q.StreamAccess_seek(stream, base + pos, BEGIN)
+        else:
+            at, n = rng.randrange(window), rng.choice([1, 100, 9000])
+            assert read_store(store, base + at, n) == tail[at:at + n]
+        assert q.StreamAccess_tell(stream) == base + pos
+    assert not q.StreamAccess_get_fail(stream)
+    assert read_store(store, 0, 4) == b"head" and read_store(store, base, window) == tail
+
 def store_kinds(tmp_path):
     """A store of every kind (64 bytes each, some over file streams) and whether it takes writes."""
     path = tmp_path / "a.bin"

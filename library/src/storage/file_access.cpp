@@ -1,10 +1,9 @@
-// File streams and the folder storage.
+// File streams, and the factories that open files.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <vector>
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -52,12 +51,7 @@ Place placeOf(std::string const& path)
     return {createFolderStorage(folder), name};
 }
 
-enum class Mode
-{
-    read,
-    write,
-    readWrite,
-};
+using Mode = detail::FileMode;
 
 class FileStream : public StreamAccess, public detail::PositionedStream
 {
@@ -100,22 +94,15 @@ public:
     bool good() const override { return !fail() && !eof(); }
     bool eof() const override
     {
-        if (!m_caps.has(SCap::READ))
-            return false;
-        toReading();
-        int c = std::getc(m_file);
-        if (c == EOF) {
-            std::clearerr(m_file);
-            return true;
-        }
-        std::ungetc(c, m_file);
-        return false;
+        return m_caps.has(SCap::READ) && nextByte() == EOF;
     }
     bool fail() const override { return m_failed; }
     std::size_t read(std::size_t size, uint8_t* dst) override
     {
         need(SCap::READ, "read");
         toReading();
+        if (nearLargest(size))
+            return readNearLargest(size, dst);
         std::size_t n = size ? std::fread(dst, 1, size, m_file) : 0;
         if (n < size && std::ferror(m_file)) {
             int err = errno;
@@ -129,13 +116,9 @@ public:
     uint8_t peek() override
     {
         need(SCap::READ, "peek");
-        toReading();
-        int c = std::getc(m_file);
-        if (c == EOF) {
-            std::clearerr(m_file);
+        int const c = nextByte();
+        if (c == EOF)
             throw Error("peek: end of file '" + m_path + "'");
-        }
-        std::ungetc(c, m_file);
         return uint8_t(c);
     }
     std::size_t write(std::size_t size, const uint8_t* src) override
@@ -279,6 +262,51 @@ private:
         if (std::fflush(m_file) != 0)
             fileError("cannot seek in file", m_path, errno);
     }
+    // The next byte, the stream left where it is; EOF at the end of the file.
+    int nextByte() const
+    {
+        toReading();
+        if (nearLargest(1)) {
+            uint8_t byte;
+            return readUpToLargest(std::size_t(::ftello(m_file)), 1, &byte) ? byte : EOF;
+        }
+        int const c = std::getc(m_file);
+        if (c == EOF) {
+            std::clearerr(m_file);
+            return EOF;
+        }
+        std::ungetc(c, m_file);
+        return c;
+    }
+    // Whether a read of size bytes from the position may reach past the
+    // largest offset a file can have: the stream reads a buffer's length
+    // ahead (or the size, when larger), and the system refuses a read that
+    // would reach past that offset whole, though the file ends before it.
+    bool nearLargest(std::size_t size) const
+    {
+        if (!m_caps.has(SCap::SEEK))
+            return false;
+        off_t const at = ::ftello(m_file);
+        std::size_t const ahead = std::max({size, std::size_t(BUFSIZ), __fbufsize(m_file)});
+        return at >= 0 && kLargestOffset - std::size_t(at) < ahead;
+    }
+    // Such a read: by positioned calls, up to that offset at most, with what
+    // the stream read ahead dropped and its position moved after the bytes.
+    std::size_t readNearLargest(std::size_t size, uint8_t* dst)
+    {
+        std::size_t const at = tell();
+        if (std::fflush(m_file) != 0)
+            fileError("cannot read file", m_path, errno);
+        std::size_t const n = readUpToLargest(at, size, dst);
+        if (::fseeko(m_file, off_t(at + n), SEEK_SET) != 0)
+            fileError("cannot read file", m_path, errno);
+        return n;
+    }
+    std::size_t readUpToLargest(std::size_t at, std::size_t size, uint8_t* dst) const
+    {
+        ReadRun run{at, std::min(size, kLargestOffset - at), dst};
+        return run.size ? onFile(&run, 1, "cannot read file") : 0;
+    }
     // A stream that reads and writes but cannot seek (a pipe, a terminal)
     // writes past its buffer, which keeps what it read ahead for the next
     // reads: written through it, the bytes would need a seek back over those.
@@ -298,7 +326,7 @@ private:
         return done;
     }
     template <class Byte>
-    std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure)
+    std::size_t onFile(ByteRun<Byte> const* runs, std::size_t count, char const* failure) const
     {
         int error = 0;
         std::size_t const moved = detail::fileRuns(::fileno(m_file), runs, count, error);
@@ -354,144 +382,12 @@ private:
     detail::ReadMapping m_mapping;
 };
 
-// ------------------------------------------------------------ folder storage
-
-class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
-{
-public:
-    explicit FolderStorage(std::string folder) : m_folder(std::move(folder))
-    {
-        while (m_folder.size() > 1 && m_folder.back() == '/')
-            m_folder.pop_back();
-        char buf[4096];
-        std::string absolute = m_folder;
-        if (absolute.empty() || absolute[0] != '/') {
-            if (::getcwd(buf, sizeof buf))
-                absolute = std::string(buf) + "/" + (m_folder == "." ? "" : m_folder);
-        }
-        if (absolute.empty() || absolute.back() != '/')
-            absolute += '/';
-        m_source = Uri::fileUri(absolute);
-    }
-
-    std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
-    {
-        Resource r = resource(id);
-        switch (caps) {
-        case AccessCapabilities::READ_ONLY:
-            return std::make_shared<FileStream>(r.path, Mode::read, r.place, r.open);
-        case AccessCapabilities::WRITE_ONLY:
-            return std::make_shared<FileStream>(r.path, Mode::write, r.place, r.open);
-        case AccessCapabilities::READ_WRITE:
-            return std::make_shared<FileStream>(r.path, Mode::readWrite, r.place, r.open);
-        }
-        throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
-    }
-    std::shared_ptr<RandomAccess> openRandomAccess(std::string const& id, AccessCapabilities caps) override
-    {
-        Resource r = resource(id);
-        switch (caps) {
-        case AccessCapabilities::READ_ONLY:
-            return detail::mapFile(r.path, false, r.place, r.open);
-        case AccessCapabilities::READ_WRITE:
-            return detail::mapFile(r.path, true, r.place, r.open);
-        case AccessCapabilities::WRITE_ONLY:
-            throw Error("openRandomAccess: a file store cannot be opened write-only");
-        }
-        throw InvalidArgument("openRandomAccess: unknown capabilities " + std::to_string(int32_t(caps)));
-    }
-    std::string const& source() const override { return m_source; }
-
-private:
-    struct Resource
-    {
-        std::string path; // for messages
-        Place place;
-        Opener open;
-    };
-    Resource resource(std::string const& id)
-    {
-        return {m_folder + "/" + id, {shared_from_this(), id}, [this, id, names = namesOf(id)](int flags) {
-                    return openBeneath(id, names, flags);
-                }};
-    }
-
-    // A resource id names a file inside the folder: never absolute, never
-    // "..", never a folder; its names from the folder down ("." dropped).
-    std::vector<std::string> namesOf(std::string const& id) const
-    {
-        if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
-            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
-        std::vector<std::string> names;
-        std::size_t start = 0;
-        while (start <= id.size()) {
-            std::size_t end = id.find('/', start);
-            if (end == std::string::npos)
-                end = id.size();
-            std::string name = id.substr(start, end - start);
-            if (name == "..")
-                throw InvalidArgument("resource id '" + id + "' leaves the folder");
-            if (!name.empty() && name != ".")
-                names.push_back(std::move(name));
-            start = end + 1;
-        }
-        if (names.empty() || id.back() == '/')
-            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
-        return names;
-    }
-
-    // Opens the file of an id one name at a time from the folder, following
-    // no symbolic link (so nothing outside is ever reached, created or
-    // emptied); -1 and errno when the system refuses.
-    int openBeneath(std::string const& id, std::vector<std::string> const& names, int flags) const
-    {
-        int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        for (std::size_t i = 0; dir >= 0; ++i) {
-            bool const last = i + 1 == names.size();
-            int const fd =
-                ::openat(dir, names[i].c_str(), (last ? flags | O_NONBLOCK : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC,
-                         0666);
-            int const err = errno;
-            struct stat st;
-            bool const link =
-                fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-            ::close(dir);
-            if (link)
-                throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
-                            "': a folder storage follows none");
-            if (last && fd >= 0)
-                return regularFile(id, fd);
-            if (last || fd < 0) {
-                errno = err;
-                return fd;
-            }
-            dir = fd;
-        }
-        return -1;
-    }
-
-    // The descriptor of a regular file, in blocking mode again; anything else
-    // (a pipe would wait for a writer for ever, a device never ends) is refused.
-    static int regularFile(std::string const& id, int fd)
-    {
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            throw Error("resource id '" + id + "' names no regular file");
-        }
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        return fd;
-    }
-
-    std::string m_folder;
-    std::string m_source;
-};
-
 } // namespace
 
-std::shared_ptr<DataStorage> createFolderStorage(std::string const& folder)
+std::shared_ptr<StreamAccess> detail::openFileStream(std::string const& path, FileMode mode, Place place,
+                                                     Opener const& open)
 {
-    return std::make_shared<FolderStorage>(folder);
+    return std::make_shared<FileStream>(path, mode, std::move(place), open);
 }
 
 std::shared_ptr<StreamAccess> StreamAccessFactory::openFileRead(std::string const& path)

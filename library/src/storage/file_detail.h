@@ -6,6 +6,7 @@
 
 #include "storage/access_detail.h"
 #include "quelbo/random_access.h"
+#include "quelbo/stream_access.h"
 
 namespace quelbo::detail {
 
@@ -19,6 +20,17 @@ int openPath(std::string const& path, int flags);
 // Opens the file of an accessor with the given open(2) flags: -1 and errno
 // when the system refuses. Without one, an accessor opens its path.
 using Opener = std::function<int(int flags)>;
+
+// A stream over the file, opened for reading (it must exist), writing (it
+// is created or emptied) or both (created when missing, its bytes kept).
+enum class FileMode
+{
+    read,
+    write,
+    readWrite,
+};
+std::shared_ptr<StreamAccess> openFileStream(std::string const& path, FileMode mode, Place place,
+                                             Opener const& open = {});
 
 // A store over the file mapped shared into memory (read-only when the file
 // cannot be written or writable is false); the path names it in messages.

@@ -1,0 +1,158 @@
+// The folder storage: the files beneath a folder, by resource id.
+#include <string>
+#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/file_detail.h"
+#include "quelbo/access_factory.h"
+#include "quelbo/uri.h"
+
+namespace quelbo {
+
+namespace {
+
+using detail::FileMode;
+using detail::Opener;
+using detail::Place;
+
+class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
+{
+public:
+    explicit FolderStorage(std::string folder) : m_folder(std::move(folder))
+    {
+        while (m_folder.size() > 1 && m_folder.back() == '/')
+            m_folder.pop_back();
+        char buf[4096];
+        std::string absolute = m_folder;
+        if (absolute.empty() || absolute[0] != '/') {
+            if (::getcwd(buf, sizeof buf))
+                absolute = std::string(buf) + "/" + (m_folder == "." ? "" : m_folder);
+        }
+        if (absolute.empty() || absolute.back() != '/')
+            absolute += '/';
+        m_source = Uri::fileUri(absolute);
+    }
+
+    std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
+    {
+        Resource r = resource(id);
+        switch (caps) {
+        case AccessCapabilities::READ_ONLY:
+            return detail::openFileStream(r.path, FileMode::read, r.place, r.open);
+        case AccessCapabilities::WRITE_ONLY:
+            return detail::openFileStream(r.path, FileMode::write, r.place, r.open);
+        case AccessCapabilities::READ_WRITE:
+            return detail::openFileStream(r.path, FileMode::readWrite, r.place, r.open);
+        }
+        throw InvalidArgument("openStreamAccess: unknown capabilities " + std::to_string(int32_t(caps)));
+    }
+    std::shared_ptr<RandomAccess> openRandomAccess(std::string const& id, AccessCapabilities caps) override
+    {
+        Resource r = resource(id);
+        switch (caps) {
+        case AccessCapabilities::READ_ONLY:
+            return detail::mapFile(r.path, false, r.place, r.open);
+        case AccessCapabilities::READ_WRITE:
+            return detail::mapFile(r.path, true, r.place, r.open);
+        case AccessCapabilities::WRITE_ONLY:
+            throw Error("openRandomAccess: a file store cannot be opened write-only");
+        }
+        throw InvalidArgument("openRandomAccess: unknown capabilities " + std::to_string(int32_t(caps)));
+    }
+    std::string const& source() const override { return m_source; }
+
+private:
+    struct Resource
+    {
+        std::string path; // for messages
+        Place place;
+        Opener open;
+    };
+    Resource resource(std::string const& id)
+    {
+        return {m_folder + "/" + id, {shared_from_this(), id}, [this, id, names = namesOf(id)](int flags) {
+                    return openBeneath(id, names, flags);
+                }};
+    }
+
+    // A resource id names a file inside the folder: never absolute, never
+    // "..", never a folder; its names from the folder down ("." dropped).
+    std::vector<std::string> namesOf(std::string const& id) const
+    {
+        if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
+            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        std::vector<std::string> names;
+        std::size_t start = 0;
+        while (start <= id.size()) {
+            std::size_t end = id.find('/', start);
+            if (end == std::string::npos)
+                end = id.size();
+            std::string name = id.substr(start, end - start);
+            if (name == "..")
+                throw InvalidArgument("resource id '" + id + "' leaves the folder");
+            if (!name.empty() && name != ".")
+                names.push_back(std::move(name));
+            start = end + 1;
+        }
+        if (names.empty() || id.back() == '/')
+            throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
+        return names;
+    }
+
+    // Opens the file of an id one name at a time from the folder, following
+    // no symbolic link (so nothing outside is ever reached, created or
+    // emptied); -1 and errno when the system refuses.
+    int openBeneath(std::string const& id, std::vector<std::string> const& names, int flags) const
+    {
+        int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (std::size_t i = 0; dir >= 0; ++i) {
+            bool const last = i + 1 == names.size();
+            int const fd =
+                ::openat(dir, names[i].c_str(), (last ? flags | O_NONBLOCK : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC,
+                         0666);
+            int const err = errno;
+            struct stat st;
+            bool const link =
+                fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            ::close(dir);
+            if (link)
+                throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
+                            "': a folder storage follows none");
+            if (last && fd >= 0)
+                return regularFile(id, fd);
+            if (last || fd < 0) {
+                errno = err;
+                return fd;
+            }
+            dir = fd;
+        }
+        return -1;
+    }
+
+    // The descriptor of a regular file, in blocking mode again; anything else
+    // (a pipe would wait for a writer for ever, a device never ends) is refused.
+    static int regularFile(std::string const& id, int fd)
+    {
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            throw Error("resource id '" + id + "' names no regular file");
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+
+    std::string m_folder;
+    std::string m_source;
+};
+
+} // namespace
+
+std::shared_ptr<DataStorage> createFolderStorage(std::string const& folder)
+{
+    return std::make_shared<FolderStorage>(folder);
+}
+
+} // namespace quelbo

@@ -159,3 +159,29 @@ def test_twelve_bit_samples_still_move_whole():
     assert np.array_equal(read(flipped, np.uint8, 5), raw[:, ::-1])
     assert np.array_equal(read(q.ImageViewFactory_stack(frames(packed, flipped)), np.uint8, 5),
                           np.stack([raw, raw[:, ::-1]]))
+
+
+# Sources without memory: a channel of them is written as whole samples.
+NO_MEMORY = {
+    "temporary file": lambda tmp, size, t: q.ImageViewFactory_create_on_disk(str(tmp), size, t),
+    "adapted": lambda tmp, size, t: q.ImageViewFactory_adapt_dynamic_range(q.ImageViewFactory_allocate(size, t), t,
+                                                                           [0, 1], [0, 1]),
+    "thread-safe file": lambda tmp, size, t: q.ImageViewFactory_make_thread_safe(
+        q.ImageViewFactory_create_on_disk(str(tmp), size, t)),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(NO_MEMORY))
+def test_a_stack_of_channels_written_on_threads_keeps_every_channel(tmp_path, kind):
+    rng = np.random.default_rng(7)
+    for dtype, unit in [(q.DataTypeId_VEC3_UINT8, np.uint8), (q.DataTypeId_VEC4_UINT16, np.uint16)]:
+        source = NO_MEMORY[kind](tmp_path, [192, 160], dtype)
+        channels = q.MultiImageViewFactory_deinterlace(source)
+        stacked = q.ImageViewFactory_stack(channels, D["SLICE"], 4)
+        size = shape(stacked)
+        for _ in range(3):
+            values = rng.integers(1, 250, tuple(reversed(size)), dtype=unit)
+            write(stacked, values)
+            assert np.array_equal(read(stacked, unit), values)
+            assert np.array_equal(read(source, unit, size[2]), np.moveaxis(values, 0, -1))
+

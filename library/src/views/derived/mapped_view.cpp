@@ -40,6 +40,17 @@ public:
         }
     }
 
+    // Parts of samples written through a source without memory go back as
+    // whole samples read first: not side by side with other writers of them
+    // (the other channels of a stack of channels).
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        uint64_t caps = DerivedView::parallelCapabilities().value();
+        if (m_map.unit != m_data->dataType() && !m_data->support(ImageCapability::MEMORY_ACCESS))
+            caps &= ~uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
+        return ParallelAccessCapabilitySet(caps);
+    }
+
 protected:
     void pull(RegionXu64 const& region, uint8_t* dst) override
     {

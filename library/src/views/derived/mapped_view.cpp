@@ -139,7 +139,12 @@ private:
             if (keep > 1)
                 return moveSlabs(part, bytes, box, size_t(sparse), keep, tile);
             tile.resize(src.regionByteCount(box));
-            src.readRegion(box, tile.data());
+            // A write of every sample of the box, whole, keeps nothing of it
+            // (and goes to a source that cannot be read, too).
+            bool const whole = m_map.unit == src.dataType() &&
+                               box.elementCount() == part.elementCount() * m_map.innerCount;
+            if (toView || !whole)
+                src.readRegion(box, tile.data());
             moveUnits(part, bytes, tile.data(), detail::denseStrides(box.size(), src.sampleByteCount()), box.origin());
             if (!toView)
                 src.writeRegion(box, tile.data());

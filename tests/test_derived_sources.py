@@ -159,3 +159,57 @@ def test_twelve_bit_samples_still_move_whole():
     assert np.array_equal(read(flipped, np.uint8, 5), raw[:, ::-1])
     assert np.array_equal(read(q.ImageViewFactory_stack(frames(packed, flipped)), np.uint8, 5),
                           np.stack([raw, raw[:, ::-1]]))
+
+
+# Sources without memory: a channel of them is written as whole samples.
+NO_MEMORY = {
+    "temporary file": lambda tmp, size, t: q.ImageViewFactory_create_on_disk(str(tmp), size, t),
+    "adapted": lambda tmp, size, t: q.ImageViewFactory_adapt_dynamic_range(q.ImageViewFactory_allocate(size, t), t,
+                                                                           [0, 1], [0, 1]),
+    "thread-safe file": lambda tmp, size, t: q.ImageViewFactory_make_thread_safe(
+        q.ImageViewFactory_create_on_disk(str(tmp), size, t)),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(NO_MEMORY))
+def test_a_stack_of_channels_written_on_threads_keeps_every_channel(tmp_path, kind):
+    rng = np.random.default_rng(7)
+    for dtype, unit in [(q.DataTypeId_VEC3_UINT8, np.uint8), (q.DataTypeId_VEC4_UINT16, np.uint16)]:
+        source = NO_MEMORY[kind](tmp_path, [192, 160], dtype)
+        channels = q.MultiImageViewFactory_deinterlace(source)
+        stacked = q.ImageViewFactory_stack(channels, D["SLICE"], 4)
+        size = shape(stacked)
+        for _ in range(3):
+            values = rng.integers(1, 250, tuple(reversed(size)), dtype=unit)
+            write(stacked, values)
+            assert np.array_equal(read(stacked, unit), values)
+            assert np.array_equal(read(source, unit, size[2]), np.moveaxis(values, 0, -1))
+
+
+# Views that show every sample of what they write whole, as numpy shows
+# the samples of a (rows 3, columns 4) array.
+WRITES_WHOLE = {
+    "reinterpret_axes": (lambda v: q.ImageViewFactory_reinterpret_axes(v, [D["ROW"], D["COLUMN"]]),
+                         lambda a: np.swapaxes(a, 0, 1)),
+    "a region of reinterpret_axes": (
+        lambda v: q.ImageViewFactory_extract_region(q.ImageViewFactory_reinterpret_axes(v, [D["ROW"], D["COLUMN"]]),
+                                                    region([1, 1], [2, 3])), lambda a: np.swapaxes(a, 0, 1)[1:4, 1:3]),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(WRITES_WHOLE))
+@pytest.mark.parametrize("under", ["memory", "temporary file"])
+def test_views_over_a_write_only_source_write_what_they_show(tmp_path, kind, under):
+    rng = np.random.default_rng(11)
+    make, model = WRITES_WHOLE[kind]
+    for dtype, unit, components in [(q.DataTypeId_UINT8, np.uint8, 1), (q.DataTypeId_VEC3_UINT16, np.uint16, 3),
+                                    (PACKED, np.uint8, 5)]:
+        target = (q.ImageViewFactory_allocate([4, 3], dtype) if under == "memory" else
+                  q.ImageViewFactory_create_on_disk(str(tmp_path), [4, 3], dtype))
+        truth = rng.integers(0, 250, (3, 4, components), dtype=unit)
+        write(target, truth)
+        derived = make(q.ImageViewProvider_to_write_only(target))
+        values = rng.integers(0, 250, model(truth).shape, dtype=unit)
+        write(derived, values)
+        model(truth)[...] = values
+        assert np.array_equal(read(target, unit, components), truth[..., 0] if components == 1 else truth)

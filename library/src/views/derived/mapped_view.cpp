@@ -40,6 +40,17 @@ public:
         }
     }
 
+    // Parts of samples written through a source without memory go back as
+    // whole samples read first: not side by side with other writers of them
+    // (the other channels of a stack of channels).
+    ParallelAccessCapabilitySet parallelCapabilities() override
+    {
+        uint64_t caps = DerivedView::parallelCapabilities().value();
+        if (m_map.unit != m_data->dataType() && !m_data->support(ImageCapability::MEMORY_ACCESS))
+            caps &= ~uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
+        return ParallelAccessCapabilitySet(caps);
+    }
+
 protected:
     void pull(RegionXu64 const& region, uint8_t* dst) override
     {
@@ -128,7 +139,12 @@ private:
             if (keep > 1)
                 return moveSlabs(part, bytes, box, size_t(sparse), keep, tile);
             tile.resize(src.regionByteCount(box));
-            src.readRegion(box, tile.data());
+            // A write of every sample of the box, whole, keeps nothing of it
+            // (and goes to a source that cannot be read, too).
+            bool const whole = m_map.unit == src.dataType() &&
+                               box.elementCount() == part.elementCount() * m_map.innerCount;
+            if (toView || !whole)
+                src.readRegion(box, tile.data());
             moveUnits(part, bytes, tile.data(), detail::denseStrides(box.size(), src.sampleByteCount()), box.origin());
             if (!toView)
                 src.writeRegion(box, tile.data());

@@ -20,8 +20,9 @@ namespace qw {
 // Room kept for objects waiting for destruction between calls.
 constexpr size_t kKeptDeferred = 8;
 
-CallGuard::CallGuard()
+CallGuard::CallGuard() : hidden_(running_recognition)
 {
+    running_recognition = nullptr;
     ++rt().shared->calls;
 }
 
@@ -55,6 +56,7 @@ CallGuard::~CallGuard()
     Shared& s = *rt().shared;
     if (--s.calls == 0 && s.deferred_count > 0)
         destroy_waiting(s);
+    running_recognition = hidden_;
 }
 
 void destroy_or_defer(void* p, void (*destroy)(void*))

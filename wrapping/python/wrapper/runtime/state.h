@@ -80,9 +80,6 @@ struct Runtime
     // Handle types of other modules of the same kind, recognised once (held).
     std::vector<PyTypeObject*> peer_types;
     void* python_dealloc = nullptr; // the deallocation of classes defined in Python
-    // The handles found behind the arguments of the overloaded function
-    // running now (see Recognised in handle_match.cpp), or null.
-    struct Recognised* recognised = nullptr;
     // Classes defined in Python whose instances were read lately (held, so
     // that no other type takes their address): their instances are walked
     // through `this` without asking whether they are handles.
@@ -155,6 +152,11 @@ struct Runtime
 
 // A class defined in Python (its objects are never handles).
 bool defined_in_python(PyTypeObject* t);
+
+// The recognition of the overloaded function running now on this thread, or
+// null (a call opened since hides its caller's: see CallGuard). Read as
+// directly as a global: every call reads it.
+extern __thread Recognised* running_recognition __attribute__((tls_model("initial-exec")));
 
 // The module's runtime state. It is made before every other static object of
 // the module (whose type and family declarations use it already), so that

@@ -20,9 +20,8 @@ namespace qw {
 // Room kept for objects waiting for destruction between calls.
 constexpr size_t kKeptDeferred = 8;
 
-CallGuard::CallGuard() : hidden_(running_recognition)
+void CallGuard::enter()
 {
-    running_recognition = nullptr;
     ++rt().shared->calls;
 }
 
@@ -51,12 +50,11 @@ namespace {
 
 } // namespace
 
-CallGuard::~CallGuard()
+void CallGuard::leave()
 {
     Shared& s = *rt().shared;
     if (--s.calls == 0 && s.deferred_count > 0)
         destroy_waiting(s);
-    running_recognition = hidden_;
 }
 
 void destroy_or_defer(void* p, void (*destroy)(void*))

@@ -182,6 +182,10 @@ private:
     int count_ = 0;
     Recognised* outer_; // the thread's one it replaces for its time
 };
+// The recognition of the overloaded function running now on this thread, or
+// null (a call opened since hides its caller's: see CallGuard). Read as
+// directly as a global: every call reads it.
+extern __thread Recognised* running_recognition __attribute__((tls_model("initial-exec")));
 // The handle of obj's chain that ty accepts, with the cast used (null for
 // the type itself); nothing is converted.
 SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast);
@@ -362,12 +366,22 @@ inline PyObject* from_string(const std::string& s)
 // arguments' handles: the guard hides the thread's recognition meanwhile.
 struct CallGuard
 {
-    CallGuard();
-    ~CallGuard();
+    CallGuard() : hidden_(running_recognition)
+    {
+        running_recognition = nullptr;
+        enter();
+    }
+    ~CallGuard()
+    {
+        leave();
+        running_recognition = hidden_;
+    }
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
 
 private:
+    static void enter();
+    static void leave();
     Recognised* hidden_; // the thread's recognition while the call runs
 };
 // Destroys now, or when the outermost call ends. Whatever a destruction done

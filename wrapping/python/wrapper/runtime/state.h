@@ -153,11 +153,6 @@ struct Runtime
 // A class defined in Python (its objects are never handles).
 bool defined_in_python(PyTypeObject* t);
 
-// The recognition of the overloaded function running now on this thread, or
-// null (a call opened since hides its caller's: see CallGuard). Read as
-// directly as a global: every call reads it.
-extern __thread Recognised* running_recognition __attribute__((tls_model("initial-exec")));
-
 // The module's runtime state. It is made before every other static object of
 // the module (whose type and family declarations use it already), so that
 // reading it needs no test of whether it is made yet.

@@ -368,13 +368,15 @@ struct CallGuard
 {
     CallGuard() : hidden_(running_recognition)
     {
-        running_recognition = nullptr;
+        if (hidden_)
+            running_recognition = nullptr;
         enter();
     }
     ~CallGuard()
     {
         leave();
-        running_recognition = hidden_;
+        if (hidden_)
+            running_recognition = hidden_;
     }
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;

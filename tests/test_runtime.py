@@ -301,25 +301,6 @@ def test_a_class_whose_this_stores_nothing_gets_results_without_a_crash():
         twin.Probe_swigregister(ProbeClass)
 
 
-def test_a_call_made_inside_a_conversion_looks_up_its_own_arguments():
-    """Python code run by an overloaded call's conversion may change an
-    argument's `this` and call a function with it: that call reads the new
-    `this`, not the handle the running call recognised before."""
-    m, x, y = q.Matrix4d_uniform(1.0), q.Matrix4d_uniform(2.0), q.Matrix4d_uniform(5.0)
-    seen = []
-
-    class Left:
-        @property
-        def this(self):
-            x.this = y.this
-            seen.append(q.Matrix4d_at(x, 0, 0))
-            return m.this
-
-    # The right operand is recognised by the candidates' checks, the left
-    # one only when the chosen candidate converts it.
-    assert q.Matrix4d___mul__(Left(), x).at(0, 0) == 8.0 and seen == [5.0]
-
-
 def test_results_leave_their_class_unmodified():
     """Making a result's instance never marks its class as modified: the class
     keeps its version tag, and with it its attribute caches, over many results

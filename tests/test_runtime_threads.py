@@ -1,10 +1,12 @@
-"""Calls on several threads that interleave while Python code runs inside
-their conversions (a computed `this`): each overloaded call reads each of
-its arguments' `this` once, whatever other threads call meanwhile, and
-nothing of a call outlives it. Each scenario runs in a child interpreter."""
+"""Calls made while Python code runs inside an overloaded call's conversions
+(a computed `this`), on the same thread or on others: each overloaded call
+reads each of its arguments' `this` once, any other call looks its own
+arguments up, and nothing of a call outlives it. Scenarios with threads run
+in a child interpreter."""
 import pytest
 
 from helpers import run_child
+from proxy import q
 
 # A `this` computed by Python code: the first read of each instance runs
 # `pause` (which may wait for other threads) and counts the reads.
@@ -153,3 +155,22 @@ print("end")
 """)
     assert r.returncode == 0, r.stderr[-3000:]
     assert r.stdout == "[] 0\nend\n", r.stderr[-3000:]
+
+
+def test_a_call_made_inside_a_conversion_looks_up_its_own_arguments():
+    """Python code run by an overloaded call's conversion may change an
+    argument's `this` and call a function with it: that call reads the new
+    `this`, not the handle the running call recognised before."""
+    m, x, y = q.Matrix4d_uniform(1.0), q.Matrix4d_uniform(2.0), q.Matrix4d_uniform(5.0)
+    seen = []
+
+    class Left:
+        @property
+        def this(self):
+            x.this = y.this
+            seen.append(q.Matrix4d_at(x, 0, 0))
+            return m.this
+
+    # The right operand is recognised by the candidates' checks, the left
+    # one only when the chosen candidate converts it.
+    assert q.Matrix4d___mul__(Left(), x).at(0, 0) == 8.0 and seen == [5.0]

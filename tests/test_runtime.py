@@ -2,6 +2,8 @@
 inside a call, ownership moved by in-place operators, handle identity,
 chains, the shared table, destruction hooks and long texts."""
 import gc
+import operator
+import random
 import sys
 
 import pytest
@@ -182,6 +184,94 @@ def test_the_old_handle_keeps_the_object_alive_after_an_in_place_operator(Set):
     assert q.StreamAccessCapabilitySet_value(b) == 7
     r = q.StreamAccessCapabilitySet___ior__(b, 8)  # b no longer owns: nothing moves
     assert q.StreamAccessCapabilitySet_value(r) == 15 and not handle(r).own()
+
+
+# Each kind: a new object, its in-place operator on one step's number, its
+# value as the library reads it, and the same operator on a plain value.
+IN_PLACE_KINDS = {
+    "Set": (lambda: cls("StreamAccessCapabilitySet")(5), lambda x, k: operator.ior(x, 1 << k % 4),
+            q.StreamAccessCapabilitySet_value, lambda v, k: v | 1 << k % 4, 5),
+    "Vector3d": (lambda: cls("Vector3d")([1, 2, 3]), lambda x, k: operator.iadd(x, [k, k, k]),
+                 list, lambda v, k: [e + k for e in v], [1, 2, 3]),
+    "Probe": (lambda: twin.new_Probe(), lambda x, k: twin.Probe___ior__(x, 0), twin.Probe_read,
+              lambda v, k: v | 1, 0x5157),
+}
+
+
+def alias_script(seed, steps=40, names=4):
+    """Steps over a few names of one object: ("op", name, number) rebinds the
+    name to the result of an in-place operator, ("alias", name, other) binds
+    another name to the same object, ("del", name) drops a name; the script
+    ends when the last name goes."""
+    rnd = random.Random(seed)
+    live, script = {0}, []
+    for _ in range(steps):
+        kind = rnd.choice(("op", "op", "alias", "del"))
+        i = rnd.choice(sorted(live))
+        if kind == "alias":
+            j = rnd.randrange(names)
+            script.append(("alias", i, j))
+            live.add(j)
+        elif kind == "op":
+            script.append(("op", i, rnd.randrange(1, 9)))
+        else:
+            script.append(("del", i))
+            live.discard(i)
+            if not live:
+                return script
+    return script + [("del", i) for i in sorted(live)]
+
+
+ALIAS_SCRIPTS = [
+    # a = S(); b = a; a |= 2; b |= 8; del a (then b), and the other order
+    pytest.param([("alias", 0, 1), ("op", 0, 1), ("op", 1, 3), ("del", 0), ("op", 1, 2), ("del", 1)],
+                 id="changed-name-first"),
+    pytest.param([("alias", 0, 1), ("op", 0, 1), ("op", 1, 3), ("del", 1), ("op", 0, 2), ("del", 0)],
+                 id="alias-first"),
+    # chains of aliases, each name changed in turn, the oldest dropped first
+    pytest.param([("alias", 0, 1), ("op", 0, 1), ("alias", 1, 2), ("op", 1, 2), ("op", 2, 3), ("op", 0, 4),
+                  ("del", 0), ("op", 2, 5), ("del", 2), ("op", 1, 6), ("op", 1, 7), ("del", 1)], id="chain"),
+] + [pytest.param(alias_script(seed), id="seed%d" % seed) for seed in range(12)]
+
+
+@pytest.mark.parametrize("kind", sorted(IN_PLACE_KINDS))
+@pytest.mark.parametrize("script", ALIAS_SCRIPTS)
+@pytest.mark.usefixtures("no_collection")
+def test_aliases_see_every_in_place_change_and_keep_the_object(kind, script):
+    """Names bound to one object and rebound by in-place operators behave as
+    names of a Python object: each sees every change made through any of
+    them, and the object lives until the last name goes, then goes once."""
+    make, change, read, expect, value = IN_PLACE_KINDS[kind]
+    names = {0: make()}
+    destroyed = twin.Probe_destroyed()
+    for step in script:
+        if step[0] == "alias":
+            names[step[2]] = names[step[1]]
+        elif step[0] == "op":
+            names[step[1]] = change(names[step[1]], step[2])
+            value = expect(value, step[2])
+        else:
+            del names[step[1]]
+        assert [read(x) for x in names.values()] == [value] * len(names), step
+        assert twin.Probe_destroyed() == destroyed + (kind == "Probe" and not names)
+    assert not names
+
+
+@pytest.mark.usefixtures("no_collection")
+def test_a_result_through_an_alias_refuses_once_the_owner_is_deleted():
+    """The result of an in-place operator through a handle that owned nothing
+    reaches the object through the handle holding it: once the owner is
+    deleted explicitly, it refuses instead of reading freed memory."""
+    p = twin.new_Probe()
+    alias = p
+    p = twin.Probe___ior__(p, 0)  # the result owns now
+    alias = twin.Probe___ior__(alias, 0)
+    before = twin.Probe_destroyed()
+    assert twin.delete_Probe(p) is None and twin.Probe_destroyed() == before + 1
+    with pytest.raises(ValueError, match="invalid null reference in method 'Probe_read'"):
+        twin.Probe_read(alias)
+    del alias
+    assert twin.Probe_destroyed() == before + 1
 
 
 def test_deleting_the_result_of_an_in_place_operator_leaves_the_old_handle_empty(Set):

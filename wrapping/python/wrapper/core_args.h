@@ -133,7 +133,8 @@ struct PtrMut : Ptr<T, Text>
 
 // The left operand of an in-place operator: the object of a non-const
 // member, kept with its handle so that the result can take the object over
-// (inplace_result: the result owns it only if the left handle did).
+// (inplace_result: the result owns it only if the left handle did, and
+// reaches it through the handle that holds it otherwise).
 template <class T, auto Text>
 struct InPlaceSelf : SelfMut<T, Text>
 {

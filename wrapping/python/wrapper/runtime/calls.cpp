@@ -20,7 +20,7 @@ namespace qw {
 // Room kept for objects waiting for destruction between calls.
 constexpr size_t kKeptDeferred = 8;
 
-CallGuard::CallGuard()
+void CallGuard::enter()
 {
     ++rt().shared->calls;
 }
@@ -50,7 +50,7 @@ namespace {
 
 } // namespace
 
-CallGuard::~CallGuard()
+void CallGuard::leave()
 {
     Shared& s = *rt().shared;
     if (--s.calls == 0 && s.deferred_count > 0)

@@ -273,7 +273,9 @@ PyTypeObject* handle_type()
 
 void* handle_target(SwigPyObject* h)
 {
-    // Heirs never form a loop: each is a handle made after the one it heirs.
+    // Heirs never form a loop: a handle takes an heir only when the heir
+    // is new, or only while it is new itself (the result of an in-place
+    // operator reaching its object through another handle).
     for (Handle* mine = own_handle(h); mine && mine->heir; mine = own_handle(mine->heir))
         h = reinterpret_cast<SwigPyObject*>(mine->heir);
     return h->ptr;

@@ -44,14 +44,16 @@ void remember_python_class(Runtime& r, PyTypeObject* t)
 
 } // namespace
 
-Recognised::Recognised() : depth_(rt().shared->calls), outer_(rt().recognised)
+__thread Recognised* running_recognition = nullptr;
+
+Recognised::Recognised() : outer_(running_recognition)
 {
-    rt().recognised = this;
+    running_recognition = this;
 }
 
 Recognised::~Recognised()
 {
-    rt().recognised = outer_;
+    running_recognition = outer_;
     for (int i = 0; i < count_; ++i) {
         Py_DECREF(entries_[i].handle);
         Py_DECREF(entries_[i].obj);
@@ -60,10 +62,6 @@ Recognised::~Recognised()
 
 SwigPyObject* Recognised::find(PyObject* o) const
 {
-    // Only the function's own conversions: a function called by Python
-    // code meanwhile looks for itself.
-    if (rt().shared->calls != depth_)
-        return nullptr;
     for (int i = 0; i < count_; ++i)
         if (entries_[i].obj == o)
             return entries_[i].handle;
@@ -72,7 +70,7 @@ SwigPyObject* Recognised::find(PyObject* o) const
 
 void Recognised::keep(PyObject* o, SwigPyObject* h)
 {
-    if (count_ == int(std::size(entries_)) || rt().shared->calls != depth_)
+    if (count_ == int(std::size(entries_)))
         return;
     // Both held: the object's address names no other object meanwhile.
     Py_INCREF(o);
@@ -89,12 +87,15 @@ namespace {
     // lately: most arguments are one or the other.
     if (Py_TYPE(o) == r.handle_type)
         return reinterpret_cast<SwigPyObject*>(o);
-    if (r.recognised)
-        if (SwigPyObject* h = r.recognised->find(o))
+    Recognised* known = running_recognition;
+    if (known)
+        if (SwigPyObject* h = known->find(o))
             return h;
+    // The walk may run Python code, and other threads with it; the thread's
+    // recognition is the same when it returns.
     SwigPyObject* h = walk_this(r, o);
-    if (h && h != reinterpret_cast<SwigPyObject*>(o) && r.recognised)
-        r.recognised->keep(o, h);
+    if (h && h != reinterpret_cast<SwigPyObject*>(o) && known)
+        known->keep(o, h);
     return h;
 }
 

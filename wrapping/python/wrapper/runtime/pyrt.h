@@ -115,8 +115,10 @@ enum : int
 // these fields are read through own_handle alone.
 struct Handle : SwigPyObject
 {
-    // The handle an in-place operator handed this handle's object to: the
-    // object is reached through it, and it is kept alive by this one.
+    // The handle an in-place operator handed this handle's object to, or,
+    // for the result of one whose left handle owned nothing, the handle that
+    // holds the object: the object is reached through it, and it is kept
+    // alive by this one.
     PyObject* heir;
     // What owns the memory `ptr` points into when no native owner does (a
     // long string result's text).
@@ -156,7 +158,9 @@ SwigPyObject* find_handle(PyObject* o);
 int convert_ptr(PyObject* obj, void** ptr, swig_type_info* ty, int flags, int* own = nullptr);
 // While an overloaded function tries its candidates, each argument's `this`
 // is read once: the handle found first (held until the function returns)
-// serves every later check and conversion of the same call.
+// serves every later check and conversion of the same call. Each thread has
+// its own: threads interleave while Python code runs inside conversions, and
+// a call's recognition lives in its frame, opened and closed on its thread.
 class Recognised
 {
 public:
@@ -176,9 +180,12 @@ private:
     };
     Entry entries_[4];
     int count_ = 0;
-    int depth_;                    // the running calls when it began
-    Recognised* outer_;            // the one it replaces for its time
+    Recognised* outer_; // the thread's one it replaces for its time
 };
+// The recognition of the overloaded function running now on this thread, or
+// null (a call opened since hides its caller's: see CallGuard). Read as
+// directly as a global: every call reads it.
+extern __thread Recognised* running_recognition __attribute__((tls_model("initial-exec")));
 // The handle of obj's chain that ty accepts, with the cast used (null for
 // the type itself); nothing is converted.
 SwigPyObject* match_handle(PyObject* obj, swig_type_info* ty, swig_cast_info** cast);
@@ -354,13 +361,30 @@ inline PyObject* from_string(const std::string& s)
 // result: while any guard of any module of the runtime is open, destruction
 // waits, and the outermost guard destroys what waited when it closes,
 // whether the call succeeded, failed or never reached the library. The
-// guard also turns any native exception into a Python one.
+// guard also turns any native exception into a Python one. A call made by
+// Python code inside an overloaded function's conversions looks for its own
+// arguments' handles: the guard hides the thread's recognition meanwhile.
 struct CallGuard
 {
-    CallGuard();
-    ~CallGuard();
+    CallGuard() : hidden_(running_recognition)
+    {
+        if (hidden_)
+            running_recognition = nullptr;
+        enter();
+    }
+    ~CallGuard()
+    {
+        leave();
+        if (hidden_)
+            running_recognition = hidden_;
+    }
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
+
+private:
+    static void enter();
+    static void leave();
+    Recognised* hidden_; // the thread's recognition while the call runs
 };
 // Destroys now, or when the outermost call ends. Whatever a destruction done
 // now lets go waits likewise for its end.

@@ -142,6 +142,15 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
         from->own = 0;
         Py_INCREF(handle);
         mine->heir = handle;
+    } else if (inst && mine) {
+        // The left handle owned nothing (an alias whose object moved on, or
+        // a lent object): the result reaches the object as it does, through
+        // the handle that holds it, and keeps that alive. The one it reaches
+        // through, not the left handle itself, so that repeated operators
+        // on an alias add no link.
+        PyObject* through = mine->heir ? mine->heir : keep_from;
+        Py_INCREF(through);
+        as_handle(handle)->heir = through;
     } else if (inst && handle_owns(from)) {
         // Another module's handle cannot reach an heir: it keeps owning, and
         // the result keeps it alive.

@@ -80,9 +80,6 @@ struct Runtime
     // Handle types of other modules of the same kind, recognised once (held).
     std::vector<PyTypeObject*> peer_types;
     void* python_dealloc = nullptr; // the deallocation of classes defined in Python
-    // The handles found behind the arguments of the overloaded function
-    // running now (see Recognised in handle_match.cpp), or null.
-    struct Recognised* recognised = nullptr;
     // Classes defined in Python whose instances were read lately (held, so
     // that no other type takes their address): their instances are walked
     // through `this` without asking whether they are handles.

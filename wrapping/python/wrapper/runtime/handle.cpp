@@ -172,7 +172,10 @@ PyObject* handle_disown(PyObject* self, PyObject*)
 }
 
 // Sets ownership; a handle that takes ownership back from its heirs becomes
-// the one owner again (the last heir stops owning, the link is dropped).
+// the one owner again: the last heir stops owning and reaches the object
+// through it from then on (keeping it alive), so that no handle is left
+// pointing at an object its owner destroyed. The new owner has no heir, so
+// no loop forms.
 void set_own(Handle* h, bool own)
 {
     if (own && h->heir) {
@@ -183,6 +186,10 @@ void set_own(Handle* h, bool own)
         last->own = 0;
         h->ptr = last->ptr; // null when the object left the heirs
         h->heir = nullptr;
+        if (last->ptr) {
+            Py_INCREF(reinterpret_cast<PyObject*>(h));
+            last->heir = reinterpret_cast<PyObject*>(h);
+        }
         release_link(heir);
     }
     h->own = own ? 1 : 0;

@@ -279,3 +279,35 @@ print("end", flush=True)
 def test_ownership_taken_from_a_peers_handle_lets_go_of_what_it_held(order):
     out = scenario(order, PROBES + TAKEN)
     assert out == ["False 1", "0"] * 3 + ["[1.0, 2.0, 3.0] 1", "0", "end"] + ["peer: probe released"] * 4
+
+
+# The result of an in-place operator on a peer's owning handle reaches the
+# object through that handle: deleting it through the handle leaves the result
+# refusing, and acquiring the result takes ownership from the peer.
+IN_PLACE_ON_PEER = """
+import gc
+from proxy import handle
+def read(r):
+    try:
+        return list(r)
+    except ValueError as e:
+        return "refused" if "invalid null reference" in str(e) else str(e)
+t = peer.take(cls("Vector3d")([1, 2, 3]))
+r = q.Vector3d___iadd__(t, [1, 1, 1])
+q.delete_Vector3d(t)
+print(read(r))
+del t, r
+t = peer.take(cls("Vector3d")([1, 2, 3]))
+r = q.Vector3d___iadd__(t, [1, 1, 1])
+handle(r).acquire()
+print(peer.owns(t), handle(r).own(), read(r))
+del t, r
+gc.collect()
+print("end", flush=True)
+"""
+
+
+@pytest.mark.parametrize("order", ["peer-first", "quelbo-first"])
+def test_in_place_results_on_a_peers_handle_reach_the_object_through_it(order):
+    out = scenario(order, IN_PLACE_ON_PEER)
+    assert out == ["refused", "False True [2.0, 3.0, 4.0]", "end"]

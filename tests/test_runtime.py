@@ -274,6 +274,29 @@ def test_a_result_through_an_alias_refuses_once_the_owner_is_deleted():
     assert twin.Probe_destroyed() == before + 1
 
 
+@pytest.mark.parametrize("taker", ["old", "result"])
+@pytest.mark.usefixtures("no_collection")
+def test_a_handle_taking_ownership_back_leaves_no_alias_reading_freed_memory(taker):
+    """A handle that acquires the object from the handles it reached it
+    through becomes its one owner; the names still bound to those handles
+    keep reading it, and it goes once, with the last name."""
+    before = twin.Probe_destroyed()
+    names = {"a": twin.new_Probe()}
+    names["b"] = names["a"]
+    names["a"] = twin.Probe___ior__(names["a"], 0)  # a's handle owns, b's reaches through it
+    if taker == "result":
+        names["c"] = twin.Probe___ior__(names["b"], 0)
+    taken = names.pop("c" if taker == "result" else "b")
+    handle(taken).acquire()
+    assert handle(taken).own() and not handle(names["a"]).own()
+    del taken
+    for name in list(names):
+        assert twin.Probe_read(names[name]) == 0x5157 | 1, name
+        assert twin.Probe_destroyed() == before
+        del names[name]
+    assert twin.Probe_destroyed() == before + 1
+
+
 def test_deleting_the_result_of_an_in_place_operator_leaves_the_old_handle_empty(Set):
     left = Set(5)
     r = q.StreamAccessCapabilitySet___ixor__(left, 1)

@@ -172,17 +172,29 @@ PyObject* handle_disown(PyObject* self, PyObject*)
 }
 
 // Sets ownership; a handle that takes ownership back from its heirs becomes
-// the one owner again (the last heir stops owning, the link is dropped).
+// the one owner again: the last heir stops owning and reaches the object
+// through it from then on (keeping it alive), so that no handle is left
+// pointing at an object its owner destroyed. The new owner has no heir, so
+// no loop forms.
 void set_own(Handle* h, bool own)
 {
     if (own && h->heir) {
         PyObject* heir = h->heir;
-        Handle* last = as_handle(heir);
-        while (last->heir)
-            last = as_handle(last->heir);
+        // The last heir may be another module's handle (a result reached the
+        // object through it): it lets go of what it held.
+        auto* last = reinterpret_cast<SwigPyObject*>(heir);
+        for (Handle* mine = own_handle(last); mine && mine->heir; mine = own_handle(mine->heir))
+            last = reinterpret_cast<SwigPyObject*>(mine->heir);
+        Handle* end = own_handle(last);
+        if (last->own && !end)
+            let_go_for_peer(last);
         last->own = 0;
         h->ptr = last->ptr; // null when the object left the heirs
         h->heir = nullptr;
+        if (end && end->ptr) {
+            Py_INCREF(reinterpret_cast<PyObject*>(h));
+            end->heir = reinterpret_cast<PyObject*>(h);
+        }
         release_link(heir);
     }
     h->own = own ? 1 : 0;

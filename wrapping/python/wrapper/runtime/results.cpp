@@ -153,9 +153,10 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
         as_handle(handle)->heir = through;
     } else if (inst && handle_owns(from)) {
         // Another module's handle cannot reach an heir: it keeps owning, and
-        // the result keeps it alive.
+        // the result reaches the object through it, keeping it alive (and
+        // refusing once the object is deleted through it).
         Py_INCREF(keep_from);
-        as_handle(handle)->keep = keep_from;
+        as_handle(handle)->heir = keep_from;
     }
     Py_XDECREF(handle);
     Py_DECREF(keep_from);

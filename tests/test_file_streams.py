@@ -5,19 +5,15 @@ of all of these checked against a model of the bytes."""
 import contextlib
 import os
 import random
-import re
 import signal
 import tempfile
 
 import pytest
 
+from helpers import exact
 from proxy import QuelboError, cls, q
 
 BEGIN, CURRENT, END = q.SeekOrigin_BEGIN, q.SeekOrigin_CURRENT, q.SeekOrigin_END
-
-
-def exact(text):
-    return "^" + re.escape(text) + "$"
 
 
 def read_stream(stream, n):

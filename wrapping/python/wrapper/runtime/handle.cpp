@@ -186,7 +186,7 @@ void set_own(Handle* h, bool own)
         for (Handle* mine = own_handle(last); mine && mine->heir; mine = own_handle(mine->heir))
             last = reinterpret_cast<SwigPyObject*>(mine->heir);
         Handle* end = own_handle(last);
-        if (last->own && !end)
+        if (!end)
             let_go_for_peer(last);
         last->own = 0;
         h->ptr = last->ptr; // null when the object left the heirs

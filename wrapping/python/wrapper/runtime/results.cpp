@@ -142,21 +142,17 @@ PyObject* inplace_result(PyObject* left, void* p, swig_type_info* ty, const ArgI
         from->own = 0;
         Py_INCREF(handle);
         mine->heir = handle;
-    } else if (inst && mine) {
-        // The left handle owned nothing (an alias whose object moved on, or
-        // a lent object): the result reaches the object as it does, through
-        // the handle that holds it, and keeps that alive. The one it reaches
-        // through, not the left handle itself, so that repeated operators
-        // on an alias add no link.
-        PyObject* through = mine->heir ? mine->heir : keep_from;
+    } else if (inst && (mine || handle_owns(from))) {
+        // Otherwise the result reaches the object as the left handle does,
+        // through the handle that holds it, and keeps that alive: the left
+        // handle's heir (an alias whose object moved on; repeated operators
+        // on it add no link), else the left handle itself (a lent object, or
+        // another module's owning handle, which cannot reach an heir and
+        // keeps owning: the result refuses once the object is deleted
+        // through it).
+        PyObject* through = mine && mine->heir ? mine->heir : keep_from;
         Py_INCREF(through);
         as_handle(handle)->heir = through;
-    } else if (inst && handle_owns(from)) {
-        // Another module's handle cannot reach an heir: it keeps owning, and
-        // the result reaches the object through it, keeping it alive (and
-        // refusing once the object is deleted through it).
-        Py_INCREF(keep_from);
-        as_handle(handle)->heir = keep_from;
     }
     Py_XDECREF(handle);
     Py_DECREF(keep_from);

@@ -1,7 +1,8 @@
 """Storage throughput, as ratios to plain Python doing the same transfer:
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
-mapped-file reads vs readinto, file-stream reads (sequential, after seeks,
-between writes through a store over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
+mapped-file reads vs readinto, file-stream reads (sequential, small ones of a
+stream never sought, after seeks near and far, between writes through a store
+over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
 an HTTP stream of a whole resource vs one streamed urllib response (each in
 fresh child processes), and how many requests small sequential HTTP reads
 cost.
@@ -9,6 +10,7 @@ Run with /usr/bin/python3."""
 import http.client
 import os
 import pathlib
+import random
 import statistics
 import subprocess
 import sys
@@ -97,6 +99,7 @@ def file_stream_rows(path):
                 f.readinto(buf)
 
         compare("file stream sequential reads of %s (%d)" % (label, count), ours, "readinto", theirs)
+    small_read_rows(path)
     buf = bytearray(100)
     ours_at, theirs_at = scattered(100, TOTAL), scattered(100, TOTAL)
 
@@ -124,8 +127,6 @@ def file_stream_rows(path):
             f.seek(-50, 1)
             f.readinto(buf)
 
-    # ours reads the file again after each seek (another writer may have changed what it read ahead); a
-    # buffered file keeps what it read
     compare("file stream seek back 50 B + read of 100 B (10000)", ours_back, "seek + readinto", theirs_back)
     piece = bytes(16)
 
@@ -146,6 +147,52 @@ def file_stream_rows(path):
 
     compare("file stream reads of 100 B between 16 B store writes (10000)", ours_mixed, "readinto, seek + write",
             theirs_mixed)
+    f.close()
+
+
+def small_read_rows(path):
+    """4-byte reads of a stream never sought, the same after a seek, and seeks within what was read ahead, vs
+    the same on open(path, 'rb')."""
+    buf = bytearray(4)
+    count = 10_000
+    fresh, f = q.StreamAccessFactory_open_file_read(path), open(path, "rb")
+
+    def ours_fresh():  # each round reads on where the last stopped: the stream is never sought
+        for _ in range(count):
+            q.StreamAccess___read(fresh, buf)
+
+    def theirs_fresh():
+        for _ in range(count):
+            f.readinto(buf)
+
+    compare("file stream never sought, reads of 4 B (%d)" % count, ours_fresh, "readinto", theirs_fresh)
+    sought = q.StreamAccessFactory_open_file_read(path)
+
+    def ours_sought():
+        q.StreamAccess_seek(sought, 0, q.SeekOrigin_BEGIN)
+        for _ in range(count):
+            q.StreamAccess___read(sought, buf)
+
+    def theirs_sought():
+        f.seek(0)
+        for _ in range(count):
+            f.readinto(buf)
+
+    compare("file stream after a seek, reads of 4 B (%d)" % count, ours_sought, "seek + readinto", theirs_sought)
+    rng = random.Random(7)
+    targets = [4096 + rng.randrange(-64, 65) for _ in range(count)]
+
+    def ours_near():
+        for at in targets:
+            q.StreamAccess_seek(sought, at, q.SeekOrigin_BEGIN)
+            q.StreamAccess___read(sought, buf)
+
+    def theirs_near():
+        for at in targets:
+            f.seek(at)
+            f.readinto(buf)
+
+    compare("file stream seek within +-64 B + read of 4 B (%d)" % count, ours_near, "seek + readinto", theirs_near)
     f.close()
 
 

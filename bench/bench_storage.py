@@ -85,20 +85,8 @@ def file_stream_rows(path):
     store = q.RandomAccessFactory_from_stream(stream)
     f = open(path, "r+b")
     for n, label in ((100, "100 B"), (64 << 10, "64 KiB")):
-        buf = bytearray(n)
         count = min(TOTAL // n, 40_000)
-
-        def ours():
-            q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
-            for _ in range(count):
-                q.StreamAccess___read(stream, buf)
-
-        def theirs():
-            f.seek(0)
-            for _ in range(count):
-                f.readinto(buf)
-
-        compare("file stream sequential reads of %s (%d)" % (label, count), ours, "readinto", theirs)
+        sequential_reads("file stream sequential reads of %s (%d)" % (label, count), stream, f, n, count, "readinto")
     small_read_rows(path)
     buf = bytearray(100)
     ours_at, theirs_at = scattered(100, TOTAL), scattered(100, TOTAL)
@@ -150,35 +138,35 @@ def file_stream_rows(path):
     f.close()
 
 
+def sequential_reads(label, stream, f, n, count, anchor, rewind=True):
+    """Reads of n bytes one after the other: from the start, or on from where the last round stopped."""
+    buf = bytearray(n)
+
+    def ours():
+        if rewind:
+            q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
+        for _ in range(count):
+            q.StreamAccess___read(stream, buf)
+
+    def theirs():
+        if rewind:
+            f.seek(0)
+        for _ in range(count):
+            f.readinto(buf)
+
+    compare(label, ours, anchor, theirs)
+
+
 def small_read_rows(path):
     """4-byte reads of a stream never sought, the same after a seek, and seeks within what was read ahead, vs
     the same on open(path, 'rb')."""
     buf = bytearray(4)
     count = 10_000
-    fresh, f = q.StreamAccessFactory_open_file_read(path), open(path, "rb")
-
-    def ours_fresh():  # each round reads on where the last stopped: the stream is never sought
-        for _ in range(count):
-            q.StreamAccess___read(fresh, buf)
-
-    def theirs_fresh():
-        for _ in range(count):
-            f.readinto(buf)
-
-    compare("file stream never sought, reads of 4 B (%d)" % count, ours_fresh, "readinto", theirs_fresh)
+    f = open(path, "rb")
+    sequential_reads("file stream never sought, reads of 4 B (%d)" % count, q.StreamAccessFactory_open_file_read(path),
+                     f, 4, count, "readinto", rewind=False)
     sought = q.StreamAccessFactory_open_file_read(path)
-
-    def ours_sought():
-        q.StreamAccess_seek(sought, 0, q.SeekOrigin_BEGIN)
-        for _ in range(count):
-            q.StreamAccess___read(sought, buf)
-
-    def theirs_sought():
-        f.seek(0)
-        for _ in range(count):
-            f.readinto(buf)
-
-    compare("file stream after a seek, reads of 4 B (%d)" % count, ours_sought, "seek + readinto", theirs_sought)
+    sequential_reads("file stream after a seek, reads of 4 B (%d)" % count, sought, f, 4, count, "seek + readinto")
     rng = random.Random(7)
     targets = [4096 + rng.randrange(-64, 65) for _ in range(count)]
 

@@ -375,7 +375,6 @@ class FileModel:
     def state(self):
         assert q.StreamAccess_tell(self.stream) == self.pos
         assert q.RandomAccess_get_size(self.store) == len(self.bytes)
-        self.unflushed = False
         assert q.StreamAccess_get_eof(self.stream) == (self.pos >= len(self.bytes))
         assert not q.StreamAccess_get_fail(self.stream)
 

@@ -162,9 +162,7 @@ public:
         need(SCap::SEEK, "seek");
         // Only a seek from the end needs the file's size, which the pending
         // bytes may extend.
-        std::size_t end = 0;
-        if (origin == SeekOrigin::END)
-            end = std::max(measured("cannot seek in file"), m_pendingLen ? m_pendingAt + m_pendingLen : 0);
+        std::size_t const end = origin == SeekOrigin::END ? sizeNow("cannot seek in file") : 0;
         std::size_t const target = detail::seekTarget(m_pos, end, offset, origin);
         if (target > kLargestOffset)
             throw Error("cannot seek in file '" + m_path + "': position " + std::to_string(target) +
@@ -177,11 +175,7 @@ public:
     // Positioned transfers: pread and pwrite on the descriptor, after the
     // pending bytes reach the file, and with what was read ahead dropped
     // where a write changes the file under it.
-    std::size_t byteSize() override
-    {
-        deliver("cannot flush file");
-        return measured("cannot read file");
-    }
+    std::size_t byteSize() override { return sizeNow("cannot read file"); }
     std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {
         need(SCap::READ, "read");
@@ -237,6 +231,11 @@ private:
         if (::fstat(m_fd, &st) != 0)
             fileError(failure, m_path, errno);
         return m_knownSize = std::size_t(st.st_size);
+    }
+    // The file's size once the pending bytes land (they may extend it).
+    std::size_t sizeNow(char const* failure) const
+    {
+        return std::max(measured(failure), m_pendingLen ? m_pendingAt + m_pendingLen : 0);
     }
     // What a read the buffer could not serve whole still needs: the rest of
     // what was read ahead, then reads of the file, straight into dst when

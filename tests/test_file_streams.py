@@ -92,9 +92,9 @@ def test_another_writers_changes_are_seen_after_a_seek_outside_what_was_read_ahe
     assert read_stream(stream, 10) == bytes(10)
     with open(path, "r+b") as f:
         f.write(b"\1" * size)
-    for at in (2 << 20, 5):  # back where it read, too: what it read ahead went with the seek away
-        q.StreamAccess_seek(stream, at, BEGIN)
-        assert read_stream(stream, 4) == b"\1" * 4
+    q.StreamAccess_seek(stream, 2 << 20, BEGIN)  # away, reading nothing there: what it read ahead goes
+    q.StreamAccess_seek(stream, 5, BEGIN)
+    assert read_stream(stream, 4) == b"\1" * 4
     # its own writes are read back from what it reads ahead, before and after a flush
     q.StreamAccess_seek(stream, 2, BEGIN)
     assert q.StreamAccess_write(stream, b"ab") == 2

@@ -59,8 +59,9 @@ public:
         if (m_fd < 0)
             fileError("cannot open file", path, errno);
         struct stat st;
-        if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-            int const err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        bool const statted = ::fstat(m_fd, &st) == 0;
+        if (!statted || S_ISDIR(st.st_mode)) {
+            int const err = statted ? EISDIR : errno;
             ::close(m_fd);
             fileError("cannot open file", path, err);
         }
@@ -174,7 +175,8 @@ public:
 
     // Positioned transfers: pread and pwrite on the descriptor, after the
     // pending bytes reach the file, and with what was read ahead dropped
-    // where a write changes the file under it.
+    // where a write changes the file under it (the size counts the pending
+    // bytes without writing them).
     std::size_t byteSize() override { return sizeNow("cannot read file"); }
     std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {

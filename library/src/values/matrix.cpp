@@ -55,12 +55,11 @@ void Matrix<T, N>::transposeInPlace()
 template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::inverse() const
 {
-    static_assert(N <= detail::kMostInvertedOrder, "an order invertMatrix takes");
     double a[N * N];
     double out[N * N];
     for (std::size_t i = 0; i < N * N; ++i)
         a[i] = double(m_data[i]);
-    detail::invertMatrix(a, out, N);
+    detail::invertMatrix<N>(a, out);
     Matrix m;
     for (std::size_t i = 0; i < N * N; ++i)
         m.m_data[i] = T(out[i]);

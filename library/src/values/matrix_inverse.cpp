@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -16,8 +17,6 @@
 namespace quelbo::detail {
 
 namespace {
-
-constexpr std::size_t kN = kMostInvertedOrder;
 
 [[noreturn]] void singular()
 {
@@ -34,21 +33,29 @@ constexpr std::size_t kN = kMostInvertedOrder;
 // modulo primes whose product is at least 2^bits; a matrix that is not
 // singular almost always shows it modulo the first prime.
 
+// One element: odd * 2^shift, shifted within its row; zero when odd is 0.
 struct Term
 {
-    uint64_t odd;   // the magnitude is odd * 2^exponent
-    int exponent;
+    uint64_t odd;
+    int shift;
     bool negative;
 };
 
-Term termOf(double x)
+// |x| = odd * 2^exponent, read off the bits of a finite x that is not zero.
+Term termOf(double x, int& exponent)
 {
-    int e = 0;
-    double const f = std::frexp(std::fabs(x), &e); // |x| = f * 2^e, f in [0.5, 1)
-    uint64_t odd = uint64_t(std::ldexp(f, 53));
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    int const biased = int(bits >> 52 & 0x7ff);
+    uint64_t odd = bits & ((uint64_t(1) << 52) - 1);
+    exponent = -1074;
+    if (biased != 0) {
+        odd |= uint64_t(1) << 52;
+        exponent = biased - 1075;
+    }
     int const zeros = __builtin_ctzll(odd);
-    odd >>= zeros;
-    return {odd, e - 53 + zeros, x < 0};
+    exponent += zeros;
+    return {odd >> zeros, 0, (bits >> 63) != 0};
 }
 
 int bitLength(uint64_t v)
@@ -56,22 +63,22 @@ int bitLength(uint64_t v)
     return 64 - __builtin_clzll(v);
 }
 
-// The primes are above 2^31, so that each takes 31 bits off the bound and the
-// product of two residues fits 64 bits.
-constexpr int kPrimeBits = 31;
+// The primes lie between 2^30 and 2^31: each takes 30 bits off the bound, and a
+// sum of two products of residues fits 64 bits.
+constexpr int kPrimeBits = 30;
 // Hadamard's bound for n <= 4: the product of the row norms, each below
 // sqrt(n) times its largest element, so 2^4 above the largest elements' product.
 constexpr int kBoundBits = 4;
 // The most bits a row's largest integer takes: from 2^-1074 to below 2^1024.
 constexpr int kRowBits = 1024 + 1074;
-constexpr std::size_t kMostPrimes = (kN * kRowBits + kBoundBits) / kPrimeBits + 1;
+constexpr std::size_t kMostPrimes = (kMostInvertedOrder * kRowBits + kBoundBits) / kPrimeBits + 1;
 
-// Primes just below 2^32, largest first: a sieve over a window below 2^32 with
-// the primes below 2^16 (which holds about 700 of them, more than needed).
+// Primes just below 2^31, largest first: a sieve over a window below 2^31 with
+// the primes below 2^16 (which holds about 750 of them, more than needed).
 std::vector<uint32_t> const& primes()
 {
     static std::vector<uint32_t> const list = [] {
-        constexpr uint64_t top = uint64_t(1) << 32;
+        constexpr uint64_t top = uint64_t(1) << 31;
         constexpr uint64_t window = 1 << 14;
         std::vector<bool> small(1 << 16, true);
         std::vector<bool> composite(window, false);
@@ -92,12 +99,28 @@ std::vector<uint32_t> const& primes()
     return list;
 }
 
-uint64_t powerOfTwo(int exponent, uint64_t p)
+// The largest of them, known to the compiler, for the first (and most often
+// the only) pass.
+struct LargestPrime
 {
-    if (exponent < 32)
-        return (uint64_t(1) << exponent) % p;
-    uint64_t result = 1, base = 2 % p;
-    for (unsigned e = unsigned(exponent); e != 0; e >>= 1) {
+    static constexpr uint64_t p = 2147483647u; // 2^31 - 1
+};
+
+struct GivenPrime
+{
+    uint64_t p;
+};
+
+// odd * 2^shift modulo the prime: one reduction where the product fits 64
+// bits, as it does unless the row's elements lie far apart.
+template <class Prime>
+uint64_t residue(Term const& t, Prime prime)
+{
+    uint64_t const p = prime.p;
+    if (t.odd == 0 || bitLength(t.odd) + t.shift < 64) // the shift is below 64 bits
+        return (t.odd << t.shift) % p;
+    uint64_t result = t.odd % p, base = 2;
+    for (unsigned e = unsigned(t.shift); e != 0; e >>= 1) {
         if (e & 1)
             result = result * base % p;
         base = base * base % p;
@@ -105,11 +128,19 @@ uint64_t powerOfTwo(int exponent, uint64_t p)
     return result;
 }
 
-// Whether the determinant of m (residues modulo p) is zero modulo p. Each row
-// step multiplies the determinant by the pivot, which is not zero: its
-// vanishing is kept, and no inverse modulo p is needed.
-bool vanishes(uint64_t m[kN][kN], std::size_t n, uint64_t p)
+// Whether the determinant of the terms is zero modulo the prime. Each row step
+// multiplies the determinant by the pivot, which is not zero: its vanishing is
+// kept, and no inverse modulo the prime is needed.
+template <std::size_t n, class Prime>
+bool vanishesModulo(Term const (&terms)[n][n], Prime prime)
 {
+    uint64_t const p = prime.p;
+    uint64_t m[n][n];
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < n; ++c) {
+            uint64_t const v = residue(terms[r][c], prime);
+            m[r][c] = terms[r][c].negative && v != 0 ? p - v : v;
+        }
     for (std::size_t k = 0; k < n; ++k) {
         std::size_t r = k;
         while (r < n && m[r][k] == 0)
@@ -121,50 +152,44 @@ bool vanishes(uint64_t m[kN][kN], std::size_t n, uint64_t p)
             if (m[i][k] == 0)
                 continue;
             for (std::size_t j = k + 1; j < n; ++j)
-                m[i][j] = (m[k][k] * m[i][j] % p + (p - m[i][k] * m[k][j] % p)) % p;
+                m[i][j] = (m[k][k] * m[i][j] + (p * p - m[i][k] * m[k][j])) % p;
         }
     }
     return false;
 }
 
 // a[r][c], finite.
-bool exactlySingular(double const a[kN][kN], std::size_t n)
+template <std::size_t n>
+bool exactlySingular(double const (&a)[n][n])
 {
-    Term terms[kN][kN];
-    int lowest[kN];
+    Term terms[n][n];
     int bits = kBoundBits;
     for (std::size_t r = 0; r < n; ++r) {
-        lowest[r] = INT_MAX;
-        for (std::size_t c = 0; c < n; ++c)
+        int exponents[n] = {};
+        int lowest = INT_MAX;
+        for (std::size_t c = 0; c < n; ++c) {
+            terms[r][c] = Term{0, 0, false};
             if (a[r][c] != 0.0) {
-                terms[r][c] = termOf(a[r][c]);
-                lowest[r] = std::min(lowest[r], terms[r][c].exponent);
+                terms[r][c] = termOf(a[r][c], exponents[c]);
+                lowest = std::min(lowest, exponents[c]);
             }
-        if (lowest[r] == INT_MAX)
+        }
+        if (lowest == INT_MAX)
             return true; // a zero row
         int widest = 0;
         for (std::size_t c = 0; c < n; ++c)
-            if (a[r][c] != 0.0)
-                widest = std::max(widest, bitLength(terms[r][c].odd) + terms[r][c].exponent - lowest[r]);
+            if (terms[r][c].odd != 0) {
+                terms[r][c].shift = exponents[c] - lowest;
+                widest = std::max(widest, bitLength(terms[r][c].odd) + terms[r][c].shift);
+            }
         bits += widest;
     }
+    if (!vanishesModulo(terms, LargestPrime()))
+        return false;
     std::size_t const needed = std::size_t(bits / kPrimeBits + 1);
-    for (std::size_t i = 0; i < needed; ++i) {
-        uint64_t const p = primes()[i];
-        uint64_t m[kN][kN];
-        for (std::size_t r = 0; r < n; ++r)
-            for (std::size_t c = 0; c < n; ++c) {
-                if (a[r][c] == 0.0) {
-                    m[r][c] = 0;
-                    continue;
-                }
-                Term const& t = terms[r][c];
-                uint64_t const v = t.odd % p * powerOfTwo(t.exponent - lowest[r], p) % p;
-                m[r][c] = t.negative && v != 0 ? p - v : v;
-            }
-        if (!vanishes(m, n, p))
+    for (std::size_t i = 1; i < needed; ++i) // primes()[0] is the largest prime
+        if (!vanishesModulo(terms, GivenPrime{primes()[i]}))
             return false;
-    }
     return true;
 }
 
@@ -174,7 +199,8 @@ bool exactlySingular(double const a[kN][kN], std::size_t n)
 // right-looking elimination: the first largest magnitude pivots, and the
 // multipliers are scaled by the pivot's reciprocal unless it is subnormal.
 // Returns false at a pivot that is exactly zero.
-bool factorize(double lu[kN][kN], std::size_t piv[kN], std::size_t n)
+template <std::size_t n>
+bool factorize(double (&lu)[n][n], std::size_t (&piv)[n])
 {
     for (std::size_t k = 0; k < n; ++k) {
         std::size_t p = k;
@@ -203,7 +229,8 @@ bool factorize(double lu[kN][kN], std::size_t piv[kN], std::size_t n)
 
 // dgetrs on the identity: the row swaps, then the two triangular solves of
 // dtrsm, column by column, skipping zeros as it does.
-void solveIdentity(double const lu[kN][kN], std::size_t const piv[kN], std::size_t n, double x[kN][kN])
+template <std::size_t n>
+void solveIdentity(double const (&lu)[n][n], std::size_t const (&piv)[n], double (&x)[n][n])
 {
     for (std::size_t r = 0; r < n; ++r)
         for (std::size_t c = 0; c < n; ++c)
@@ -226,9 +253,10 @@ void solveIdentity(double const lu[kN][kN], std::size_t const piv[kN], std::size
 
 } // namespace
 
-void invertMatrix(double const* a, double* out, std::size_t n)
+template <std::size_t n>
+void invertMatrix(double const* a, double* out)
 {
-    double lu[kN][kN];
+    double lu[n][n];
     for (std::size_t r = 0; r < n; ++r)
         for (std::size_t c = 0; c < n; ++c) {
             lu[r][c] = a[c * n + r];
@@ -237,14 +265,17 @@ void invertMatrix(double const* a, double* out, std::size_t n)
                 return;
             }
         }
-    std::size_t piv[kN];
-    if (exactlySingular(lu, n) || !factorize(lu, piv, n))
+    std::size_t piv[n];
+    if (exactlySingular(lu) || !factorize(lu, piv))
         singular();
-    double x[kN][kN];
-    solveIdentity(lu, piv, n, x);
+    double x[n][n];
+    solveIdentity(lu, piv, x);
     for (std::size_t r = 0; r < n; ++r)
         for (std::size_t c = 0; c < n; ++c)
             out[c * n + r] = x[r][c];
 }
+
+template void invertMatrix<3>(double const*, double*);
+template void invertMatrix<4>(double const*, double*);
 
 } // namespace quelbo::detail

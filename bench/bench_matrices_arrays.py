@@ -11,6 +11,15 @@ from timing import compare_stmt, section  # noqa: E402
 from proxy import q  # noqa: E402
 
 
+def refusing(fn, error):
+    def call(x):
+        try:
+            fn(x)
+        except error:
+            pass
+    return call
+
+
 def main():
     n = 50_000
     a, b, v = np.full((4, 4), 1.5), np.eye(4), np.ones(4)
@@ -22,6 +31,19 @@ def main():
     compare_stmt("Matrix4d___mul__(m, [1, 2, 3, 4])", "mul(m, [1.0, 2.0, 3.0, 4.0])", "numpy a @ v (4x4, 4)",
                  "a @ v", n, **names)
     compare_stmt("Matrix3d_at(m, 1, 2)", "at(m3, 1, 2)", "numpy a[1, 2]", "a[1, 2]", n, **names)
+    # a general matrix, and singular ones: entries alike (the exact test needs one prime), and rows
+    # of entries 2^-1000 to 2^1000 (its longest road: 270 primes); numpy refuses the first of them
+    general = np.array([[4.0, 1, 2, 0.5], [1, 5, 0.25, 2], [2, 0.25, 6, 1], [0.5, 2, 1, 7]])
+    wide = np.full((4, 4), 3.0) @ np.diag(2.0 ** np.array([-1000.0, 0, 500, 1000]))
+    for label, x in (("a general 4x4", general), ("singular, refused", np.full((4, 4), 3.0)),
+                     ("singular, entries 2^-1000 to 2^1000, refused", wide)):
+        m = q.Matrix4d_identity()
+        for r in range(4):
+            for c in range(4):
+                q.Matrix4d_set_at(m, c, r, float(x[r, c]))
+        compare_stmt(f"Matrix4d_inverse, {label}", "inv(m)", "numpy.linalg.inv", "inv_np(x)", n // 5,
+                     inv=refusing(q.Matrix4d_inverse, Exception), m=m, x=x,
+                     inv_np=refusing(np.linalg.inv, np.linalg.LinAlgError))
 
     section("Value arrays and numpy, 64 MiB of doubles")
     big_np = np.ones(8 << 20)

@@ -33,7 +33,10 @@ public:
 
     Matrix transpose() const;
     void transposeInPlace();
-    // Throws Error when the matrix has no inverse.
+    // As numpy.linalg.inv computes it (LU with partial pivoting, in double
+    // precision for both element types). Throws Error when the matrix has no
+    // inverse: its determinant is exactly zero, or a pivot is. Every element
+    // is NaN when one of the matrix is infinite or NaN.
     Matrix inverse() const;
     // The rows in order, each as a list of its elements.
     std::string toString() const;

@@ -16,6 +16,7 @@
 #include "quelbo/element_types.h"
 #include "quelbo/error.h"
 #include "quelbo/export.h"
+#include "quelbo/norm.h"
 
 namespace quelbo {
 
@@ -130,10 +131,7 @@ T neg(T a)
 template <class T>
 double l1Norm(T const* data, std::size_t size)
 {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < size; ++i)
-        sum += std::fabs(static_cast<double>(data[i]));
-    return sum;
+    return norm_detail::measure<norm_detail::Norm::L1>(data, size).value();
 }
 
 template <class T>
@@ -153,15 +151,16 @@ void cross3(T const* a, T const* b, T* out)
     out[2] = sub(mul(a[0], b[1]), mul(a[1], b[0]));
 }
 
-// Divides every element by the L1 norm; a zero vector stays as it is.
+// Divides every element by the L1 norm, however large or small; a vector
+// without a direction (zero, or holding an infinity or NaN) stays as it is.
 template <class T>
 void normalize(T* data, std::size_t size)
 {
-    double const norm = l1Norm(data, size);
-    if (norm == 0.0 || !std::isfinite(norm))
+    norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L1>(data, size);
+    if (!norm.hasDirection())
         return;
     for (std::size_t i = 0; i < size; ++i) {
-        double const value = static_cast<double>(data[i]) / norm;
+        double const value = norm.unit(static_cast<double>(data[i]));
         if constexpr (std::is_floating_point<T>::value)
             data[i] = static_cast<T>(value);
         else

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "quelbo/error.h"
+#include "quelbo/norm.h"
 
 namespace quelbo {
 
@@ -44,13 +45,35 @@ ImageInterpretation defaultInterpretation(DataType type)
 SpatialDirections::SpatialDirections() : m_columnDir(vec3(1, 0, 0)), m_rowDir(vec3(0, 1, 0)), m_sliceDir(vec3(0, 0, 1))
 {}
 
-SpatialDirections::SpatialDirections(Vector3d const& columnDirection, Vector3d const& rowDirection)
-    : m_columnDir(columnDirection), m_rowDir(rowDirection), m_sliceDir(columnDirection.cross(rowDirection))
+namespace {
+
+using norm_detail::Measure;
+using norm_detail::Norm;
+
+// The vector times the power of two that brings its largest magnitude near 1
+// (unchanged without a direction): a cross product of two such neither
+// overflows nor underflows, and points where the unscaled one does.
+Vector3d scaledNearOne(Vector3d v)
 {
-    double const norm = std::sqrt(m_sliceDir.dot(m_sliceDir));
-    if (norm > 0.0)
+    Measure const norm = norm_detail::measure<Norm::L2>(v.data(), 3);
+    for (double& e : v.m_data)
+        e *= norm.factor;
+    return v;
+}
+
+} // namespace
+
+// The slice direction is the unit normal of the column and row directions;
+// it stays as the cross product gives it when that has no direction (parallel
+// directions, infinities, NaN).
+SpatialDirections::SpatialDirections(Vector3d const& columnDirection, Vector3d const& rowDirection)
+    : m_columnDir(columnDirection), m_rowDir(rowDirection),
+      m_sliceDir(scaledNearOne(columnDirection).cross(scaledNearOne(rowDirection)))
+{
+    Measure const norm = norm_detail::measure<Norm::L2>(m_sliceDir.data(), 3);
+    if (norm.hasDirection())
         for (double& v : m_sliceDir.m_data)
-            v /= norm;
+            v = norm.unit(v);
 }
 
 bool SpatialDirections::operator==(SpatialDirections const& other) const

@@ -1,6 +1,7 @@
 // Value records: vectors, value arrays and matrices.
 #include "quelbo/serialization.h"
 
+#include <limits>
 #include <type_traits>
 
 #include "quelbo/data_type_traits.h"
@@ -151,6 +152,23 @@ void eachInLayout(Indexer const& indexer, F&& f)
     }
 }
 
+// Dense in the recorded order. An array without elements has nothing to lay
+// out: one whose dense strides an array could not hold (past 2^63 - 1, as for
+// a shape such as [2^62, 0], which explicit strides allow) is rebuilt with
+// strides of zero.
+Indexer decodedLayout(VectorXu64 const& shape, DataType type, VectorXu64 const& layout, std::size_t count)
+{
+    if (count == 0) {
+        Indexer strideless(shape, type, VectorXu64(shape.size()), layout); // checks the layout
+        uint64_t step = type.byteCount();
+        for (std::size_t k = 0; k < shape.size(); ++k)
+            if (__builtin_mul_overflow(step, shape[layout[k]], &step) ||
+                step > uint64_t(std::numeric_limits<int64_t>::max()))
+                return strideless;
+    }
+    return Indexer(shape, type, layout);
+}
+
 template <class T>
 struct Codec<ArrayX<T>>
 {
@@ -159,6 +177,7 @@ struct Codec<ArrayX<T>>
         Writer out(s);
         Indexer const& ix = a.indexer();
         std::size_t const n = ix.dimensionCount();
+        serial::checkWritableDimensions(Kind::ARRAY, n);
         out.header(Kind::ARRAY, DataTypeTraits<T>::toDataType());
         out.u64(n);
         for (std::size_t k = 0; k < n; ++k)
@@ -192,7 +211,7 @@ struct Codec<ArrayX<T>>
         std::size_t const bytes = checkedMultiply(count, sizeof(T), "array size");
         if (n == 0)
             return ArrayX<T>(shape);
-        Indexer const indexer(shape, DataTypeTraits<T>::toDataType(), layout);
+        Indexer const indexer = decodedLayout(shape, DataTypeTraits<T>::toDataType(), layout, count);
         ArrayX<T> a{VectorXu64()};
         in.block(bytes, [&] {
             a = ArrayX<T>(indexer);

@@ -50,6 +50,12 @@ char const* kindName(Kind kind)
     return "an unknown object";
 }
 
+void checkWritableDimensions(Kind kind, std::size_t count)
+{
+    if (count > kMaxDimensions)
+        fail(std::string(kindName(kind)) + " of " + std::to_string(count) + " dimensions cannot be written");
+}
+
 // ------------------------------------------------------------------ Writer
 
 Writer::Writer(std::shared_ptr<StreamAccess> const& stream)

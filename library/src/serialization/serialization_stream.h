@@ -28,10 +28,14 @@ enum class Kind : uint32_t
     DATA_FRAME = 5,
 };
 
-// Most dimensions a shape may have in a record.
+// Most dimensions a shape may have in a record: decoders refuse more as they
+// read the count, encoders before their first byte (checkWritableDimensions).
 constexpr uint64_t kMaxDimensions = 64;
 
 [[noreturn]] void fail(std::string const& message);
+
+// Fails for a shape of more dimensions than a record of the kind holds.
+void checkWritableDimensions(Kind kind, std::size_t count);
 
 // The kind's name in messages ("a Vector", "an ImageView" ...).
 char const* kindName(Kind kind);

@@ -227,12 +227,19 @@ std::shared_ptr<MetadataNode> getMetadata(Reader& in)
 
 // ------------------------------------------------------------------ samples
 
+// The samples' byte count, as the decoder's view lays them out: densely, the
+// first axis fastest. Counted axis by axis from the sample size, so that the
+// strides of that layout count in 64 bits too (those of a shape without
+// samples, such as [2^62, 0], may not): a record of a shape the decoder
+// cannot lay out is refused on both sides.
 std::size_t sampleBytes(VectorXu64 const& shape, DataType type)
 {
-    std::size_t count = shape.size() == 0 ? 0 : 1;
+    if (shape.size() == 0)
+        return 0;
+    std::size_t bytes = type.byteCount();
     for (std::size_t i = 0; i < shape.size(); ++i)
-        count = checkedMultiply(count, shape[i], "image shape");
-    return checkedMultiply(count, type.byteCount(), "image size");
+        bytes = checkedMultiply(bytes, shape[i], "image size");
+    return bytes;
 }
 
 // Dense in FORTRAN order from its first byte: the memory is the record's block.
@@ -259,8 +266,8 @@ void Serialization::encodeImageView(std::shared_ptr<ImageView> image, std::share
     out.hold();
     VectorXu64 const shape = image->shape();
     DataType const type = image->dataType();
-    if (shape.size() > serial::kMaxDimensions)
-        serial::fail("an ImageView of " + std::to_string(shape.size()) + " dimensions cannot be written");
+    serial::checkWritableDimensions(Kind::IMAGE_VIEW, shape.size());
+    DataType::checkHeld(type);
     std::size_t const bytes = sampleBytes(shape, type);
     std::shared_ptr<const ImageProperties> const properties = image->properties();
     if (!properties)

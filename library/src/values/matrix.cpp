@@ -1,12 +1,11 @@
 // Matrix: products, inverses, transposes and texts of square matrices.
 #include "quelbo/matrix.h"
 
-#include <cmath>
-#include <limits>
 #include <string>
 #include <utility>
 
 #include "quelbo/error.h"
+#include "values/matrix_inverse.h"
 
 namespace quelbo {
 
@@ -52,46 +51,18 @@ void Matrix<T, N>::transposeInPlace()
             std::swap(m_data[c * N + r], m_data[r * N + c]);
 }
 
-// Gauss-Jordan elimination with partial pivoting, in double precision. A pivot
-// that is zero at the working precision of T, relative to the largest
-// element, means the matrix has no inverse.
+// Computed in double precision for both element types, then rounded.
 template <class T, std::size_t N>
 Matrix<T, N> Matrix<T, N>::inverse() const
 {
-    double a[N][2 * N];
-    double largest = 0.0;
-    for (std::size_t r = 0; r < N; ++r)
-        for (std::size_t c = 0; c < N; ++c) {
-            a[r][c] = double(m_data[c * N + r]);
-            a[r][N + c] = r == c ? 1.0 : 0.0;
-            largest = std::fmax(largest, std::fabs(a[r][c]));
-        }
-    const double tolerance = largest * double(N) * double(std::numeric_limits<T>::epsilon());
-    for (std::size_t k = 0; k < N; ++k) {
-        std::size_t pivot = k;
-        for (std::size_t r = k + 1; r < N; ++r)
-            if (std::fabs(a[r][k]) > std::fabs(a[pivot][k]))
-                pivot = r;
-        if (!(std::fabs(a[pivot][k]) > tolerance))
-            throw Error("Matrix: the matrix is singular and has no inverse");
-        if (pivot != k)
-            for (std::size_t c = 0; c < 2 * N; ++c)
-                std::swap(a[k][c], a[pivot][c]);
-        const double p = a[k][k];
-        for (std::size_t c = 0; c < 2 * N; ++c)
-            a[k][c] /= p;
-        for (std::size_t r = 0; r < N; ++r) {
-            if (r == k || a[r][k] == 0.0)
-                continue;
-            const double f = a[r][k];
-            for (std::size_t c = 0; c < 2 * N; ++c)
-                a[r][c] -= f * a[k][c];
-        }
-    }
+    double a[N * N];
+    double out[N * N];
+    for (std::size_t i = 0; i < N * N; ++i)
+        a[i] = double(m_data[i]);
+    detail::invertMatrix<N>(a, out);
     Matrix m;
-    for (std::size_t r = 0; r < N; ++r)
-        for (std::size_t c = 0; c < N; ++c)
-            m.m_data[c * N + r] = T(a[r][N + c]);
+    for (std::size_t i = 0; i < N * N; ++i)
+        m.m_data[i] = T(out[i]);
     return m;
 }
 

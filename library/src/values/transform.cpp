@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "quelbo/error.h"
+#include "quelbo/norm.h"
 
 namespace quelbo {
 
@@ -91,11 +92,10 @@ Matrix4d TransformMatrix4Factory::scaling(Vector3d const& v)
 
 Matrix4d TransformMatrix4Factory::rotationOnAxis(double angle, Vector3d const& axis)
 {
-    const double x = axis.m_data[0], y = axis.m_data[1], z = axis.m_data[2];
-    const double norm = std::sqrt(x * x + y * y + z * z);
-    if (!(norm > 0.0) || !std::isfinite(norm))
+    norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L2>(axis.data(), 3);
+    if (!norm.hasDirection())
         throw InvalidArgument("TransformMatrix4Factory: the rotation axis " + axis.toString() + " has no direction");
-    return axisRotation(angle, x / norm, y / norm, z / norm);
+    return axisRotation(angle, norm.unit(axis.m_data[0]), norm.unit(axis.m_data[1]), norm.unit(axis.m_data[2]));
 }
 
 Matrix4d TransformMatrix4Factory::rotationEuler(Vector3d const& angles, std::string const& convention)

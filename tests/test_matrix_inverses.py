@@ -1,0 +1,142 @@
+"""Matrix inverses against numpy.linalg.inv: random, ill-conditioned and
+exactly singular matrices of every class, transforms with extreme entries,
+permutations and non-finite entries (M[r, c] = at(c, r))."""
+import numpy as np
+import pytest
+
+from proxy import QuelboError, q
+from test_matrices import KINDS, make, read
+
+SINGULAR = "^Matrix: the matrix is singular and has no inverse$"
+
+
+def dtype_of(elem):
+    return np.float32 if elem == "float" else np.float64
+
+
+def ours(name, a):
+    return read(make(name, a).inverse(), a.shape[0])
+
+
+def numpy_inverse(a):
+    try:
+        return np.linalg.inv(a.astype(np.float64))
+    except np.linalg.LinAlgError:
+        return None
+
+
+def random_matrices(rng, n, dtype):
+    """Gaussian and integer matrices, ill-conditioned ones up to a condition
+    of 1e13 (1e6 in single precision), and rows scaled by powers of two."""
+    top = 6 if dtype == np.float32 else 13
+    for _ in range(60):
+        yield rng.standard_normal((n, n))
+        yield rng.integers(-20, 21, (n, n)).astype(float)
+        u, _, v = np.linalg.svd(rng.standard_normal((n, n)))
+        yield u @ np.diag(np.logspace(0, -rng.uniform(0, top), n)) @ v
+        yield np.diag(2.0 ** rng.integers(-60, 60, n)) @ rng.standard_normal((n, n))
+
+
+@pytest.mark.parametrize("name,n,elem", KINDS)
+def test_inverses_agree_with_numpy_within_the_condition(name, n, elem):
+    dtype = dtype_of(elem)
+    eps = np.finfo(dtype).eps
+    rng = np.random.default_rng(52 + n)
+    for a in random_matrices(rng, n, dtype):
+        a = a.astype(dtype)
+        ref = numpy_inverse(a)
+        if ref is None:
+            continue
+        cond = np.linalg.cond(a.astype(np.float64))
+        got = ours(name, a)
+        assert np.linalg.norm(got - ref) <= 8 * n * eps * cond * np.linalg.norm(ref), (a, got, ref)
+
+
+def extreme_scales(rng, elem):
+    low, high = (-37, 37) if elem == "float" else (-300, 300)
+    fixed = [1e-300, 1e-16, 3e15, 1e16, 1e200, 1e300] if elem == "double" else [1e-37, 2.5e6, 3e6, 1e7, 1e37]
+    return fixed + list(10.0 ** rng.uniform(low, high, 20))
+
+
+@pytest.mark.parametrize("name,n,elem", KINDS)
+def test_translations_scalings_and_permutations_invert_exactly(name, n, elem):
+    dtype = dtype_of(elem)
+    rng = np.random.default_rng(7 * n)
+    for t in extreme_scales(rng, elem):
+        offsets = (dtype(t) * rng.choice([-1, 1], n - 1)).astype(dtype)
+        a = np.eye(n, dtype=dtype)
+        a[:-1, -1] = offsets
+        expected = np.eye(n)
+        expected[:-1, -1] = -offsets
+        assert (ours(name, a) == expected).all(), t
+        assert (np.linalg.inv(a) == expected).all()
+        diagonal = np.append(dtype(t) * rng.uniform(0.5, 2, n - 1), 1).astype(dtype)
+        scaling = np.diag(diagonal)
+        got = ours(name, scaling)
+        assert (got == np.linalg.inv(scaling)).all(), t  # numpy in the matrix's own precision
+        assert (np.diag(got) == (1 / diagonal.astype(np.float64)).astype(dtype)).all()
+    for _ in range(10):
+        p = np.eye(n, dtype=dtype)[rng.permutation(n)] * rng.choice([-1, 1], n)
+        assert (ours(name, p) == p.T).all()
+
+
+def rank_deficient(rng, n, elem):
+    """Integer matrices of every rank below n, and the same with rows and
+    columns scaled by powers of two (still exactly singular), some out to both
+    ends of the double range, subnormal entries included."""
+    for _ in range(100):
+        rank = int(rng.integers(0, n))
+        a = (rng.integers(-9, 10, (n, rank)) @ rng.integers(-9, 10, (rank, n))).astype(float)
+        yield a
+        yield np.diag(2.0 ** rng.integers(-60, 60, n)) @ a @ np.diag(2.0 ** rng.integers(-60, 60, n))
+        ends = [-1070, 1010, -400, 900] if elem == "double" else [-140, 120, -60, 100]
+        yield np.diag(2.0 ** np.array(ends[:n])) @ a
+        yield a @ np.diag(2.0 ** np.array(ends[:n]))  # a row's entries 2000 bits apart
+
+
+@pytest.mark.parametrize("name,n,elem", KINDS)
+def test_exactly_singular_matrices_are_refused(name, n, elem):
+    rng = np.random.default_rng(3 * n)
+    matrices = list(rank_deficient(rng, n, elem))
+    matrices.append(np.arange(1.0, n * n + 1).reshape(n, n))  # numpy answers with 1e16 entries
+    if n == 3:
+        matrices.append(np.array([[-7, 11, -24], [-21, 35, -14], [-18, 31, 17]], float))
+    for a in matrices:
+        a = a.astype(dtype_of(elem))
+        with pytest.raises(QuelboError, match=SINGULAR):
+            make(name, a).inverse()
+
+
+@pytest.mark.parametrize("name,n,elem", [k for k in KINDS if k[2] == "double"])
+def test_a_zero_pivot_is_refused_as_numpy_refuses_it(name, n, elem):
+    # not singular (3 * fl(1/3) != 1), but the elimination leaves a zero pivot
+    a = np.eye(n)
+    a[:2, :2] = [[3, 1], [1, 1 / 3]]
+    assert numpy_inverse(a) is None
+    with pytest.raises(QuelboError, match=SINGULAR):
+        make(name, a).inverse()
+    # a few bits away from singular: inverted, as numpy inverts it
+    a = np.arange(1.0, n * n + 1).reshape(n, n) + 2.0 ** -40 * np.eye(n)
+    ref = numpy_inverse(a)
+    assert np.linalg.norm(ours(name, a) - ref) <= 8 * n * 2.0 ** -52 * np.linalg.cond(a) * np.linalg.norm(ref)
+
+
+@pytest.mark.parametrize("name,n,elem", KINDS)
+def test_non_finite_entries_give_nan_entries(name, n, elem):
+    rng = np.random.default_rng(n)
+    for bad in (np.nan, np.inf, -np.inf):
+        for _ in range(5):
+            a = rng.standard_normal((n, n)) + 3 * np.eye(n)
+            a[tuple(rng.integers(0, n, 2))] = bad
+            assert np.isnan(ours(name, a.astype(dtype_of(elem)))).all()
+    assert np.isnan(np.linalg.inv(np.full((n, n), np.nan))).all()
+
+
+@pytest.mark.parametrize("name,n,elem", [k for k in KINDS if k[2] == "double"])
+def test_a_determinant_that_large_primes_divide_is_not_taken_for_zero(name, n, elem):
+    # triangular: the determinant is the product of the diagonal, here of the
+    # largest primes below 2**31
+    a = np.triu(np.random.default_rng(n).integers(-9, 10, (n, n))).astype(float)
+    np.fill_diagonal(a, [2147483647, 2147483629, 2147483587, 2147483579][:n])
+    ref = numpy_inverse(a)
+    assert np.linalg.norm(ours(name, a) - ref) <= 8 * n * 2.0 ** -52 * np.linalg.cond(a) * np.linalg.norm(ref)

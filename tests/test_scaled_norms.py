@@ -1,0 +1,126 @@
+"""Normalisations of tiny and huge directions: rotation axes, the slice
+direction of two spatial directions, and the length and normalize of vectors,
+each against the same direction at scale 1 (and numpy there)."""
+import math
+
+import numpy as np
+import pytest
+
+from proxy import QuelboError, cls, q
+
+
+def scales(rng, low=-300, high=300):
+    """Powers of two (exact: the results match bit for bit) and powers of ten
+    (rounded: within a few units in the last place)."""
+    exact = [2.0 ** k for k in (-1000, -600, -530, -90, 90, 520, 600, 1000) if low * 3.33 <= k <= high * 3.33]
+    tens = [10.0 ** k for k in (low, -200, -160, 154, 160, 200, high) if low <= k <= high]
+    return [(s, True) for s in exact] + [(s, False) for s in tens + list(10.0 ** rng.uniform(low, high, 12))]
+
+
+def directions(rng, count=6):
+    return [rng.standard_normal(3) for _ in range(count)] + [np.array([3.0, 4.0, 0.0]), np.array([1.0, 0, 0])]
+
+
+def matrix(m, n=4):
+    return np.array([[m.at(c, r) for c in range(n)] for r in range(n)])
+
+
+def close(a, b, exact):
+    if exact:
+        np.testing.assert_array_equal(a, b)
+    else:
+        np.testing.assert_allclose(a, b, rtol=0, atol=4e-16)
+
+
+def test_rotation_axes_of_any_scale():
+    rng = np.random.default_rng(52)
+    for axis in directions(rng):
+        angle = rng.uniform(-3, 3)
+        unit = matrix(q.TransformMatrix4Factory_rotation_on_axis(angle, list(axis)))
+        r = unit[:3, :3]
+        np.testing.assert_allclose(r @ r.T, np.eye(3), atol=1e-15)
+        np.testing.assert_allclose(r @ (axis / np.linalg.norm(axis)), axis / np.linalg.norm(axis), atol=1e-15)
+        for s, exact in scales(rng):
+            close(matrix(q.TransformMatrix4Factory_rotation_on_axis(angle, list(axis * s))), unit, exact)
+    x = matrix(q.TransformMatrix4Factory_rotation_on_axis(0.5, [1, 0, 0]))
+    for tiny in ([5e-324, 0, 0], [1e308, 0, 0], [1.7e308, -0.0, 0]):  # subnormal; beyond the square's range
+        assert (matrix(q.TransformMatrix4Factory_rotation_on_axis(0.5, tiny)) == x).all()
+    diagonal = matrix(q.TransformMatrix4Factory_rotation_on_axis(0.5, [1.7e308] * 3))
+    close(diagonal, matrix(q.TransformMatrix4Factory_rotation_on_axis(0.5, [1, 1, 1])), False)
+    for bad in ([0, 0, 0], [-0.0, 0, 0], [math.inf, 0, 0], [math.nan, 1, 0], [1e308, -math.inf, 0]):
+        with pytest.raises(QuelboError, match=r"the rotation axis .* has no direction"):
+            q.TransformMatrix4Factory_rotation_on_axis(1.0, bad)
+
+
+def slice_of(column, row):
+    d = cls("SpatialDirections")(list(column), list(row))
+    s = d.get_slice_direction()
+    return np.array([s[i] for i in range(3)])
+
+
+def test_slice_directions_of_any_scale():
+    rng = np.random.default_rng(5)
+    for column, row in zip(directions(rng), directions(rng)[::-1]):
+        if np.linalg.norm(np.cross(column, row)) < 1e-3:
+            continue
+        unit = slice_of(column, row)
+        expected = np.cross(column, row) / np.linalg.norm(np.cross(column, row))
+        np.testing.assert_allclose(unit, expected, atol=4e-16)
+        for (s, exact), (t, exact2) in zip(scales(rng), scales(rng)[::-1]):
+            close(slice_of(column * s, row * t), unit, exact and exact2)
+    for big in (1e-200, 1e154, 1e200, 1e300):
+        assert (slice_of([big, 0, 0], [0, big, 0]) == [0, 0, 1]).all()
+    # parallel directions have no normal: the slice stays the zero cross product
+    assert (slice_of([1e200, 0, 0], [3e200, 0, 0]) == 0).all()
+
+
+VECTORS = ["Vector2d", "Vector3d", "Vector4d", "VectorXd", "Vector3f", "VectorXf"]
+
+
+def values(v):
+    return np.array([v.at(i) for i in range(v.size())], dtype=np.float64)
+
+
+@pytest.mark.parametrize("name", VECTORS)
+def test_vector_length_and_normalize_of_any_scale(name):
+    rng = np.random.default_rng(len(name))
+    single = name.endswith("f")
+    dtype = np.float32 if single else np.float64
+    size = int(name[6]) if name[6] != "X" else 7
+    for _ in range(6):
+        direction = rng.standard_normal(size).astype(dtype)
+        v = cls(name)(list(map(float, direction)))
+        length = v.length()
+        assert length == np.sum(np.abs(direction.astype(np.float64)))  # the L1 norm
+        v.normalize()
+        unit = values(v)
+        for s, exact in scales(rng, -30, 30) if single else scales(rng):
+            scaled = (direction * dtype(s)).astype(dtype)
+            w = cls(name)(list(map(float, scaled)))
+            np.testing.assert_allclose(w.length(), np.sum(np.abs(scaled.astype(np.float64))), rtol=1e-15)
+            w.normalize()
+            if exact:
+                np.testing.assert_array_equal(values(w), unit)
+            else:
+                np.testing.assert_allclose(values(w), unit, rtol=0, atol=1e-6 if single else 4e-16)
+
+
+def test_only_a_length_beyond_the_double_range_is_infinite():
+    v = cls("Vector3d")([1e308, 1e308, 0])
+    assert v.length() == math.inf  # 2e308
+    v.normalize()
+    assert values(v).tolist() == [0.5, 0.5, 0.0]
+    f = cls("Vector3f")([3e38, -3e38, 0])
+    assert f.length() == float(np.float32(3e38)) * 2  # a double: no overflow
+    f.normalize()
+    assert values(f).tolist() == [0.5, -0.5, 0.0]
+    tiny = cls("VectorXd")([5e-324, -5e-324, 1e-323])
+    assert tiny.length() == 2e-323
+    tiny.normalize()
+    assert values(tiny).tolist() == [0.25, -0.25, 0.5]
+    for kept in ([0.0, 0.0, 0.0], [math.inf, 1.0, 0.0], [1.0, math.nan, 0.0]):
+        w = cls("Vector3d")(kept)
+        w.normalize()
+        np.testing.assert_array_equal(values(w), kept)  # without a direction: unchanged
+    assert math.isnan(cls("Vector3d")([1.0, math.nan, math.inf]).length())
+    assert cls("Vector3d")([1.0, math.inf, 0.0]).length() == math.inf

@@ -1,10 +1,12 @@
 """Serialization against numpy moving the same bytes: a 64 MiB ArrayXd and a
 64 MiB image view encoded to and decoded from a file stream (vs
 ndarray.tofile and numpy.fromfile) and a memory stream (vs a memory copy of
-the array), timed in turns; and small records encoded into a file stream,
-each handed to the file before the encode returns (vs a Python file's write
-and flush of the same bytes). Run with /usr/bin/python3."""
+the array), timed in turns; and small records encoded into a regular file's
+stream, buffered like writes (vs struct.pack + a Python file's write of the
+same bytes), and into a stream that cannot seek, each delivered before the
+encode returns (vs a Python file's write and flush). Run with /usr/bin/python3."""
 import os
+import struct
 import sys
 import tempfile
 
@@ -52,20 +54,31 @@ def rows(label, value, encode, decode, folder):
 
 
 def small_records(folder):
-    """Each encode ends with its record in the file: one write call each."""
+    """A record encoded into a regular file's stream is buffered like a write (vs struct.pack + file.write of the
+    same bytes); into a stream that cannot seek (/dev/null here), each is delivered before the encode returns
+    (vs file.write + flush)."""
     section("Small records into a file stream")
-    value = [1, 2, 3]
+    value = [1.0, 2.0, 3.0]  # the Python floats the anchor packs
     memory = q.StreamAccessFactory_allocate(0)
-    q.Serialization_encode_vector_xu8(value, memory)
+    q.Serialization_encode_vector_3d(value, memory)
     record = bytearray(q.StreamAccess_tell(memory))
     q.StreamAccess_seek(memory, 0, q.SeekOrigin_BEGIN)
     q.StreamAccess___read(memory, record)
+    layout = struct.Struct("<4s4IQQ3d")  # magic, version, kind, data type, count, the doubles
+    fields = layout.unpack(bytes(record))[:-3]
+    assert layout.pack(*fields, 1.0, 2.0, 3.0) == record
     stream = q.StreamAccessFactory_open_file_write(os.path.join(folder, "small.bin"))
     with open(os.path.join(folder, "small_raw.bin"), "wb") as f:
-        compare_stmt(f"encode a {len(record)}-byte vector record", "encode(value, stream)",
-                     "file.write + flush of its bytes", "write(record); flush()", number=20_000,
-                     encode=q.Serialization_encode_vector_xu8, value=value, stream=stream, write=f.write,
-                     flush=f.flush, record=bytes(record))
+        compare_stmt(f"encode a {len(record)}-byte 3-double vector record", "encode(value, stream)",
+                     "struct.pack + file.write of its bytes", "write(pack(*fields, x, y, z))", number=20_000,
+                     encode=q.Serialization_encode_vector_3d, value=value, stream=stream, write=f.write,
+                     pack=layout.pack, fields=fields, x=1.0, y=2.0, z=3.0)
+    stream = q.StreamAccessFactory_open_file_write(os.devnull)
+    with open(os.devnull, "wb") as f:
+        compare_stmt(f"encode a {len(record)}-byte record into {os.devnull} (delivered at once)",
+                     "encode(value, stream)", "file.write + flush of its bytes", "write(record); flush()",
+                     number=20_000, encode=q.Serialization_encode_vector_3d, value=value, stream=stream,
+                     write=f.write, flush=f.flush, record=bytes(record))
 
 
 def main():
@@ -80,4 +93,5 @@ def main():
              folder)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -1,7 +1,8 @@
 """Storage throughput, as ratios to plain Python doing the same transfer:
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
-mapped-file reads vs readinto, file-stream reads (sequential, after seeks,
-between writes through a store over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
+mapped-file reads vs readinto, file-stream reads (sequential, small ones of a
+stream never sought, after seeks near and far, between writes through a store
+over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
 an HTTP stream of a whole resource vs one streamed urllib response (each in
 fresh child processes), and how many requests small sequential HTTP reads
 cost.
@@ -9,6 +10,7 @@ Run with /usr/bin/python3."""
 import http.client
 import os
 import pathlib
+import random
 import statistics
 import subprocess
 import sys
@@ -83,20 +85,9 @@ def file_stream_rows(path):
     store = q.RandomAccessFactory_from_stream(stream)
     f = open(path, "r+b")
     for n, label in ((100, "100 B"), (64 << 10, "64 KiB")):
-        buf = bytearray(n)
         count = min(TOTAL // n, 40_000)
-
-        def ours():
-            q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
-            for _ in range(count):
-                q.StreamAccess___read(stream, buf)
-
-        def theirs():
-            f.seek(0)
-            for _ in range(count):
-                f.readinto(buf)
-
-        compare("file stream sequential reads of %s (%d)" % (label, count), ours, "readinto", theirs)
+        sequential_reads("file stream sequential reads of %s (%d)" % (label, count), stream, f, n, count, "readinto")
+    small_read_rows(path)
     buf = bytearray(100)
     ours_at, theirs_at = scattered(100, TOTAL), scattered(100, TOTAL)
 
@@ -124,8 +115,6 @@ def file_stream_rows(path):
             f.seek(-50, 1)
             f.readinto(buf)
 
-    # ours reads the file again after each seek (another writer may have changed what it read ahead); a
-    # buffered file keeps what it read
     compare("file stream seek back 50 B + read of 100 B (10000)", ours_back, "seek + readinto", theirs_back)
     piece = bytes(16)
 
@@ -146,6 +135,52 @@ def file_stream_rows(path):
 
     compare("file stream reads of 100 B between 16 B store writes (10000)", ours_mixed, "readinto, seek + write",
             theirs_mixed)
+    f.close()
+
+
+def sequential_reads(label, stream, f, n, count, anchor, rewind=True):
+    """Reads of n bytes one after the other: from the start, or on from where the last round stopped."""
+    buf = bytearray(n)
+
+    def ours():
+        if rewind:
+            q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
+        for _ in range(count):
+            q.StreamAccess___read(stream, buf)
+
+    def theirs():
+        if rewind:
+            f.seek(0)
+        for _ in range(count):
+            f.readinto(buf)
+
+    compare(label, ours, anchor, theirs)
+
+
+def small_read_rows(path):
+    """4-byte reads of a stream never sought, the same after a seek, and seeks within what was read ahead, vs
+    the same on open(path, 'rb')."""
+    buf = bytearray(4)
+    count = 10_000
+    f = open(path, "rb")
+    sequential_reads("file stream never sought, reads of 4 B (%d)" % count, q.StreamAccessFactory_open_file_read(path),
+                     f, 4, count, "readinto", rewind=False)
+    sought = q.StreamAccessFactory_open_file_read(path)
+    sequential_reads("file stream after a seek, reads of 4 B (%d)" % count, sought, f, 4, count, "seek + readinto")
+    rng = random.Random(7)
+    targets = [4096 + rng.randrange(-64, 65) for _ in range(count)]
+
+    def ours_near():
+        for at in targets:
+            q.StreamAccess_seek(sought, at, q.SeekOrigin_BEGIN)
+            q.StreamAccess___read(sought, buf)
+
+    def theirs_near():
+        for at in targets:
+            f.seek(at)
+            f.readinto(buf)
+
+    compare("file stream seek within +-64 B + read of 4 B (%d)" % count, ours_near, "seek + readinto", theirs_near)
     f.close()
 
 

@@ -63,18 +63,47 @@ def test_a_stream_reads_what_stores_over_it_wrote(tmp_path):
 
 
 @pytest.mark.parametrize("offset, origin", [(5, BEGIN), (0, CURRENT), (-8, CURRENT), (-95, END)])
-def test_a_seek_within_what_was_read_ahead_reads_the_file_as_it_is(tmp_path, offset, origin):
+def test_a_seek_within_what_was_read_ahead_is_served_from_it(tmp_path, offset, origin):
+    """Another writer's changes there are not seen, as from a buffered file of Python's (which reads the file
+    again after any seek from the end, though)."""
     path = tmp_path / "a.bin"
     path.write_bytes(bytes(range(100)))
     stream = q.StreamAccessFactory_open_file_read(str(path))
-    for at in (50, 0):  # the stream knows its position: it may keep what it read ahead
-        q.StreamAccess_seek(stream, at, BEGIN)
-        assert read_stream(stream, 10) == bytes(range(at, at + 10))
+    with open(path, "rb") as theirs:
+        for at in (50, 0):
+            q.StreamAccess_seek(stream, at, BEGIN)
+            theirs.seek(at)
+            assert read_stream(stream, 10) == theirs.read(10) == bytes(range(at, at + 10))
+        with open(path, "r+b") as f:
+            f.write(bytes(range(100, 200)))
+        q.StreamAccess_seek(stream, offset, origin)
+        at = q.StreamAccess_tell(stream)
+        assert read_stream(stream, 4) == bytes(range(at, at + 4))
+        if origin != END:
+            theirs.seek(at)
+            assert theirs.read(4) == bytes(range(at, at + 4))
+
+
+def test_another_writers_changes_are_seen_after_a_seek_outside_what_was_read_ahead(tmp_path):
+    path = tmp_path / "a.bin"
+    size = 3 << 20  # more than a stream reads ahead
+    path.write_bytes(bytes(size))
+    stream = q.StreamAccessFactory_open_file(str(path))
+    assert read_stream(stream, 10) == bytes(10)
     with open(path, "r+b") as f:
-        f.write(bytes(range(100, 200)))
-    q.StreamAccess_seek(stream, offset, origin)
-    at = q.StreamAccess_tell(stream)
-    assert read_stream(stream, 4) == bytes(range(100 + at, 104 + at))
+        f.write(b"\1" * size)
+    q.StreamAccess_seek(stream, 2 << 20, BEGIN)  # away, reading nothing there: what it read ahead goes
+    q.StreamAccess_seek(stream, 5, BEGIN)
+    assert read_stream(stream, 4) == b"\1" * 4
+    # its own writes are read back from what it reads ahead, before and after a flush
+    q.StreamAccess_seek(stream, 2, BEGIN)
+    assert q.StreamAccess_write(stream, b"ab") == 2
+    q.StreamAccess_seek(stream, 0, BEGIN)
+    assert read_stream(stream, 6) == b"\1\1ab\1\1"
+    q.StreamAccess_flush(stream)
+    q.StreamAccess_seek(stream, 3, BEGIN)
+    assert read_stream(stream, 2) == b"b\1"
+    assert path.read_bytes()[:6] == b"\1\1ab\1\1"
 
 
 # ------------------------------------------------------------------ pipes
@@ -224,7 +253,9 @@ def test_every_store_says_an_offset_is_past_its_end(tmp_path, offset):
 
 class FileModel:
     """A file stream opened for reading and writing, stores over it, and another writer, against the bytes of the
-    file and the stream's position as they should be."""
+    file and the stream's position as they should be. The stream may serve a byte that the other writer changed
+    from what it read ahead (`stale` holds the values it may then give), until its own writes or a store's
+    change the byte again; stores read the file as it is."""
 
     def __init__(self, rng, path):
         self.rng, self.path = rng, path
@@ -237,6 +268,8 @@ class FileModel:
         self.base = rng.randrange(len(self.bytes) + 1)
         self.region = q.RandomAccessFactory_extract_region(self.store, self.base)
         self.region_size = len(self.bytes) - self.base  # the file never shrinks here
+        self.stale = {}
+        self.unflushed = False  # the stream may hold writes it has not handed to the file yet
 
     def data(self):
         return self.rng.randbytes(self.rng.choice([1, 2, 17, 100, 3000, 5000]))
@@ -252,17 +285,32 @@ class FileModel:
         assert q.StreamAccess_write(self.stream, data) == len(data)
         self.bytes.extend(bytes(max(0, self.pos - len(self.bytes))))  # a gap reads zero
         self.bytes[self.pos:self.pos + len(data)] = data
+        self.written(self.pos, len(data))
         self.pos += len(data)
+        self.unflushed = True
+
+    def written(self, at, n):
+        for p in range(at, at + n):
+            self.stale.pop(p, None)
+
+    def check(self, got, at):
+        """Bytes the stream gave from at on: the file's, or old ones of bytes the other writer changed."""
+        want = bytes(self.bytes[at:at + len(got)])
+        assert len(got) == len(want)
+        if got != want:
+            for i, (g, w) in enumerate(zip(got, want)):
+                assert g == w or g in self.stale.get(at + i, ()), "byte %d: %d, not %d" % (at + i, g, w)
 
     def stream_read(self):
         n = self.rng.choice([0, 1, 7, 100, 100, 500, 4096, 10000])
-        want = bytes(self.bytes[self.pos:self.pos + n])
-        assert read_stream(self.stream, n) == want
-        self.pos += len(want)
+        got = read_stream(self.stream, n)
+        assert len(got) == len(self.bytes[self.pos:self.pos + n])
+        self.check(got, self.pos)
+        self.pos += len(got)
 
     def peek(self):
         if self.pos < len(self.bytes):
-            assert q.StreamAccess_peek(self.stream) == self.bytes[self.pos]
+            self.check(bytes([q.StreamAccess_peek(self.stream)]), self.pos)
         else:
             with pytest.raises(QuelboError, match="end of file"):
                 q.StreamAccess_peek(self.stream)
@@ -292,12 +340,15 @@ class FileModel:
         n = min(len(data), size - at)
         assert q.RandomAccess_write(store, at, data) == n
         self.bytes[base + at:base + at + n] = data[:n]
+        self.written(base + at, n)
+        self.unflushed = False
 
     def region_write(self):
         self.store_write(self.region, self.base, self.region_size)
 
     def store_read(self):
         at, n = self.offset(len(self.bytes)), self.rng.choice([0, 1, 100, 5000])
+        self.unflushed = False
         if at > len(self.bytes):
             with pytest.raises(QuelboError, match="past the end"):
                 read_store(self.store, at, n)
@@ -305,16 +356,19 @@ class FileModel:
             assert read_store(self.store, at, n) == self.bytes[at:at + n]
 
     def other_writer(self):
-        """Another writer changes the file; the stream seeks after. Writes the stream holds go first (a flush,
-        which would also drop what it read ahead, only when there are some)."""
-        if self.last == "stream_write":
-            q.StreamAccess_flush(self.stream)
+        """Another writer changes the file; the stream seeks after. Writes the stream holds go first (a flush, only
+        when there may be some)."""
+        if self.unflushed:
+            self.flush()
         at, data = min(self.offset(len(self.bytes)), len(self.bytes)), self.data()
         fd = os.open(self.path, os.O_WRONLY)
         try:
             assert os.pwrite(fd, data, at) == len(data)
         finally:
             os.close(fd)
+        for p in range(at, min(at + len(data), len(self.bytes))):
+            if self.bytes[p] != data[p - at]:
+                self.stale.setdefault(p, set()).add(self.bytes[p])
         self.bytes[at:at + len(data)] = data
         self.seek(refused=False)
 
@@ -326,6 +380,7 @@ class FileModel:
 
     def flush(self):
         q.StreamAccess_flush(self.stream)
+        self.unflushed = False
 
     def end(self):
         self.flush()

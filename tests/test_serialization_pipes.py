@@ -1,11 +1,15 @@
-"""Serialization through streams of files that are not regular: every encoder
-hands its record to the file before it returns, and fails with the system's
-reason when the file refuses it (a full device, a pipe whose reader has
-gone); records with empty strings decode from a pipe."""
+"""Serialization through file streams. Into a file that is not regular every
+encoder hands its record to the file before it returns, and fails with the
+system's reason when the file refuses it (a full device, a pipe whose reader
+has gone); into a regular file an encode buffers its record as a write does,
+and a refusal raises where the bytes reach the file, at every later flush,
+or, for a stream let go, as an unraisable exception. Records with empty
+strings decode from a pipe."""
 import os
 
 import pytest
 
+from helpers import exact, run_child
 from proxy import QuelboError, cls, q
 from test_serialization import contents, stream_of
 import _quelbo_twin as twin  # noqa: E402 (found through proxy's path)
@@ -104,3 +108,73 @@ def test_empty_strings_decode_from_a_pipe():
                 back = list(back)
             assert record_of("Serialization_encode_" + name, back) == record
         assert q.StreamAccess___read(s, bytearray(1)) == 0
+
+
+def test_an_encode_into_a_regular_file_buffers_like_a_write(tmp_path):
+    path = tmp_path / "a.bin"
+    value = [1.0, 2.0, 3.0]
+    record = record_of("Serialization_encode_vector_3d", value)
+    s = q.StreamAccessFactory_open_file_write(str(path))
+    q.Serialization_encode_vector_3d(value, s)
+    assert path.read_bytes() == b""  # held by the stream, as any write of its size
+    q.StreamAccess_flush(s)
+    assert path.read_bytes() == record
+    # a stream reading the file back decodes the records it wrote
+    rw = q.StreamAccessFactory_open_file(str(path))
+    q.StreamAccess_seek(rw, 0, q.SeekOrigin_END)
+    for _ in range(2):
+        q.Serialization_encode_vector_3d(value, rw)
+    q.StreamAccess_seek(rw, len(record), q.SeekOrigin_BEGIN)
+    assert list(q.Serialization_decode_vector_3d(rw)) == value
+    del s, rw  # what is still held reaches the file as the streams go
+    assert path.read_bytes() == record * 3
+
+
+def test_a_refused_encode_into_a_regular_file_raises_at_every_later_flush_and_as_the_stream_goes(tmp_path):
+    """A regular file refuses bytes past the file size limit of the process (a child here)."""
+    paths = [str(tmp_path / name) for name in ("a.bin", "b.bin", "c.bin")]
+    child = run_child("""
+        import resource, sys
+        from proxy import q
+        paths = %r
+        limit = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1000, limit[1]))
+        s = q.StreamAccessFactory_open_file_write(paths[0])
+        encoded = 0
+        try:
+            while encoded < 10 ** 5:
+                q.Serialization_encode_vector_3d([1.0, 2.0, 3.0], s)
+                encoded += 1
+        except Exception as e:
+            print(encoded * 60 >= 1000, e)
+        for _ in range(2):
+            try:
+                q.StreamAccess_flush(s)
+            except Exception as e:
+                print(e)
+        reported = []
+        sys.unraisablehook = lambda u: reported.append(str(u.exc_value))
+        t = q.StreamAccessFactory_open_file_write(paths[1])
+        for _ in range(20):
+            q.Serialization_encode_vector_3d([1.0, 2.0, 3.0], t)
+        store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(paths[2]))
+        q.StreamAccess_write(q.StreamAccessFactory_open_file_write("/dev/full"), b"abc")
+        del t
+        print(reported)
+        q.RandomAccess_write(store, 0, b"x")  # a store keeps its stream
+        print(len(reported))
+        resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+    """ % paths)
+    assert child.returncode == 0, child.stderr
+    too_large = "'%s': File too large"
+    undelivered = ["cannot flush file " + too_large % paths[1], "cannot flush file '/dev/full': No space left on device"]
+    assert child.stdout.splitlines() == [
+        "True cannot write file " + too_large % paths[0],
+        "cannot flush file " + too_large % paths[0],
+        "cannot flush file " + too_large % paths[0],
+        str(undelivered[::-1]),
+        "2",
+    ]
+    for text in undelivered:  # the library's log says so as well
+        assert "[quelbo] %s\n" % text in child.stderr
+    assert os.path.getsize(paths[0]) == os.path.getsize(paths[1]) == 1000

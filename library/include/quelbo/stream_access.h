@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelbo/data_access.h"
+#include "quelbo/error.h"
 #include "quelbo/flags.h"
 
 namespace quelbo {
@@ -48,5 +49,13 @@ public:
     std::string toString() const;
     bool support(StreamAccessCapabilitySet flags) const { return capabilities().has(flags); }
 };
+
+// A stream let go with bytes its endpoint refused as it finished (written
+// but never flushed) cannot raise: it logs the error (LOG_ERR) and hands it
+// to the handler set here, if any, on the thread that let the stream go
+// (the handler must not throw).
+using UndeliveredHandler = void (*)(Error const& error);
+// Sets the handler (nullptr: none); returns the one set before.
+QUELBO_API UndeliveredHandler setUndeliveredHandler(UndeliveredHandler handler);
 
 } // namespace quelbo

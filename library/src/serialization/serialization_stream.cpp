@@ -124,10 +124,17 @@ Reader::Reader(std::shared_ptr<StreamAccess> const& stream)
     : m_stream(checked(stream, StreamAccessCapability::READ, "READ"))
 {
     if (m_stream.support(StreamAccessCapability::SEEK)) {
+        // A stream that knows its size is asked, not sought: a seek to the
+        // end and back would drop what it read ahead.
         std::size_t const here = m_stream.tell();
-        m_stream.seek(0, SeekOrigin::END);
-        std::size_t const end = m_stream.tell();
-        m_stream.seek(int64_t(here), SeekOrigin::BEGIN);
+        std::size_t end;
+        if (auto* sized = dynamic_cast<detail::PositionedStream*>(&m_stream)) {
+            end = sized->byteSize();
+        } else {
+            m_stream.seek(0, SeekOrigin::END);
+            end = m_stream.tell();
+            m_stream.seek(int64_t(here), SeekOrigin::BEGIN);
+        }
         m_known = true;
         m_left = end > here ? end - here : 0;
     }

@@ -138,14 +138,19 @@ public:
     virtual ~WritesThrough() = default;
 };
 
-// Makes sure that what was written to the stream has reached its endpoint,
-// raising the stream's Error when it was refused, and ends nothing: flush,
-// unless the stream writes through.
+// What an encode does with the record it wrote: a stream that cannot seek
+// (a pipe, a socket, a terminal) is flushed, so that a reader at the other
+// end has the record when the encode returns (raising the stream's Error
+// when it was refused); one that writes through has delivered it already;
+// one that can seek keeps it as it keeps any write. Nothing is ended.
 inline void deliverWritten(StreamAccess& stream)
 {
-    if (!dynamic_cast<WritesThrough*>(&stream))
+    if (!stream.support(StreamAccessCapability::SEEK) && !dynamic_cast<WritesThrough*>(&stream))
         stream.flush();
 }
+
+// A stream's report of bytes refused as it goes (setUndeliveredHandler).
+void reportUndelivered(Error const& error) noexcept;
 
 // A stream that also moves bytes at any offset without moving its cursor: a
 // store over it reads and writes with no seek. The runs are moved as

@@ -1,7 +1,9 @@
 // The accessor bases, their text forms and the shared building blocks.
+#include <atomic>
 #include <sstream>
 
 #include "storage/access_detail.h"
+#include "quelbo/logger.h"
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
 
@@ -95,7 +97,25 @@ std::string RandomAccess::toString() const
     return s.str();
 }
 
+namespace {
+
+std::atomic<UndeliveredHandler> g_undelivered{nullptr};
+
+} // namespace
+
+UndeliveredHandler setUndeliveredHandler(UndeliveredHandler handler)
+{
+    return g_undelivered.exchange(handler);
+}
+
 namespace detail {
+
+void reportUndelivered(Error const& error) noexcept
+{
+    Logger::log(LOG_ERR, error.what());
+    if (UndeliveredHandler const handler = g_undelivered.load())
+        handler(error);
+}
 
 std::size_t seekTarget(std::size_t current, std::size_t end, int64_t offset, SeekOrigin origin)
 {

@@ -11,6 +11,7 @@
 #include "runtime/cvar.h"
 #include "runtime/numpy_api.h"
 #include "runtime/wrap.h"
+#include "storage.h"
 #include "table_order.h"
 
 namespace qw {
@@ -287,6 +288,7 @@ PyObject* init_module()
         Py_DECREF(m);
         return nullptr;
     }
+    storage::report_undelivered_writes();
     return m;
 }
 

@@ -15,4 +15,9 @@ using quelbo::HTTPHeaders;
 using quelbo::RandomAccess;
 using quelbo::StreamAccess;
 
+// From module set-up on: a stream let go with bytes its file refused is
+// reported as an unraisable exception, as Python's files report a failure
+// as they close.
+void report_undelivered_writes();
+
 } // namespace qw::storage

@@ -141,8 +141,30 @@ void add_random_access(Methods& m)
     add_class<RandomAccessTr>(m);
 }
 
+// The library's report (it has logged the error too): the library error as
+// an exception that nothing can catch, handed to sys.unraisablehook, from
+// whichever thread lets the stream go. An exception being raised meanwhile
+// is kept.
+void unraisable(quelbo::Error const& error)
+{
+    if (!Py_IsInitialized())
+        return;
+    PyGILState_STATE const state = PyGILState_Ensure();
+    PyObject *type, *value, *trace;
+    PyErr_Fetch(&type, &value, &trace);
+    raise_library_error(error);
+    PyErr_WriteUnraisable(nullptr);
+    PyErr_Restore(type, value, trace);
+    PyGILState_Release(state);
+}
+
 QW_FAMILY(add_storage_access);
 QW_FAMILY(add_stream_access);
 QW_FAMILY(add_random_access);
 
 } // namespace
+
+void qw::storage::report_undelivered_writes()
+{
+    quelbo::setUndeliveredHandler(&unraisable);
+}

@@ -122,10 +122,18 @@ bool writable_export(PyObject* o, Export& e)
 }
 
 // The old buffer calls: a simple (C-contiguous) view, released before return.
+// The built-in byte buffers give their memory at once: always one block of
+// raw bytes (a bytes object only for reading).
 bool request(PyObject* o, BufferForm form, Buffer& out)
 {
     if (!o)
         return false;
+    if (PyByteArray_CheckExact(o) || (form == BufferForm::source && PyBytes_CheckExact(o))) {
+        const bool array = PyByteArray_CheckExact(o);
+        out.data = reinterpret_cast<uint8_t*>(array ? PyByteArray_AsString(o) : PyBytes_AsString(o));
+        out.size = size_t(array ? PyByteArray_Size(o) : PyBytes_Size(o));
+        return true;
+    }
     if (form == BufferForm::source) {
         const void* p = nullptr;
         Py_ssize_t n = 0;

@@ -20,19 +20,13 @@ using detail::Place;
 class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
 {
 public:
-    explicit FolderStorage(std::string folder) : m_folder(std::move(folder))
+    // A relative folder is the one it names in the working folder now: the
+    // storage opens its files there whatever the working folder is later.
+    explicit FolderStorage(std::string const& folder) : m_folder(detail::absolutePath(folder.empty() ? "." : folder))
     {
         while (m_folder.size() > 1 && m_folder.back() == '/')
             m_folder.pop_back();
-        char buf[4096];
-        std::string absolute = m_folder;
-        if (absolute.empty() || absolute[0] != '/') {
-            if (::getcwd(buf, sizeof buf))
-                absolute = std::string(buf) + "/" + (m_folder == "." ? "" : m_folder);
-        }
-        if (absolute.empty() || absolute.back() != '/')
-            absolute += '/';
-        m_source = Uri::fileUri(absolute);
+        m_source = Uri::fileUri(m_folder.back() == '/' ? m_folder : m_folder + '/');
     }
 
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
@@ -53,9 +47,9 @@ public:
         Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return detail::mapFile(r.path, false, r.place, r.open);
+            return detail::mapFile(r.path, detail::MapMode::read, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return detail::mapFile(r.path, true, r.place, r.open);
+            return detail::mapFile(r.path, detail::MapMode::write, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }

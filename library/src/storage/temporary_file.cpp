@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -89,8 +90,10 @@ public:
         if (!S_ISDIR(st.st_mode))
             throw InvalidArgument("ImageViewFactory: " + dir + " is not a folder");
         // Named from the root: the file is removed where it was made, whatever
-        // the working folder is then.
-        std::string pattern = detail::absolutePath(dir) + "/quelbo-view-XXXXXX";
+        // the working folder is then (unless that path is too long for the
+        // system to take: then as the caller named it).
+        std::string const root = detail::absolutePath(dir);
+        std::string pattern = (root.size() + 32 < PATH_MAX ? root : dir) + "/quelbo-view-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);

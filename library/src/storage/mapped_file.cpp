@@ -49,8 +49,12 @@ public:
         // A file that says it is empty but holds bytes (the system makes
         // them as they are read, as for /proc) has no pages to map.
         uint8_t first;
-        if (st.st_size == 0 && ::pread(m_fd, &first, 1, 0) == 1) {
+        ssize_t const held = st.st_size == 0 ? ::pread(m_fd, &first, 1, 0) : 0;
+        if (held != 0) {
+            int err = errno;
             ::close(m_fd);
+            if (held < 0)
+                detail::fileError("cannot map file", path, err);
             throw Error("cannot map file '" + path + "': " + detail::kNoSize);
         }
         m_size = std::size_t(st.st_size);

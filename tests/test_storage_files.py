@@ -216,7 +216,8 @@ print("the fault went unseen")
 @pytest.mark.parametrize("after", ["faulthandler", "faulthandler, then disabled", "a Python handler"])
 def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, after):
     path = str(tmp_path / "m.bin")
-    done = run_child(LATER_HANDLER % (path, after))
+    # the sanitizer's own handler of bus errors, the first one replaced, left out
+    done = run_child(LATER_HANDLER % (path, after), asan_options="handle_sigbus=0")
     # the process ends with the signal, reported once by faulthandler when it is on
     assert done.returncode == -signal.SIGBUS, done.stdout + done.stderr
     assert done.stdout == "cannot read mapped file '%s' at bytes 8192 to 8208: the file shrank to 4096 bytes " \

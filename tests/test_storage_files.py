@@ -184,12 +184,13 @@ def test_a_file_shrunk_within_a_page_reads_no_zeros_and_loses_no_write(tmp_path,
 
 LATER_HANDLER = """
 import faulthandler, mmap, os, signal, subprocess, sys
-from proxy import QuelboError, q
+from proxy import QuelboError, cls, q
 path, after = %r, %r
 with open(path, "wb") as f:
     f.write(bytes(range(256)) * 64)
 store = q.RandomAccessFactory_map_file(path)
-q.RandomAccess___read(store, 0, bytearray(16))  # the library's handler is in place
+view = q.ImageViewFactory_from_random_access(store, [128, 128], q.DataTypeId_UINT8)
+q.ImageView___read_region(view, cls("RegionXu64")([0, 0], [128, 2]), bytearray(256))  # the handler is in place
 if after == "a Python handler":
     signal.signal(signal.SIGBUS, lambda *_: print("handled", flush=True))
 else:
@@ -201,6 +202,10 @@ try:
     q.RandomAccess___read(store, 8192, bytearray(16))
 except QuelboError as e:
     print(e, flush=True)
+try:
+    q.ImageView___read_region(view, q.RegionXu64_create_full_region([128, 128]), bytearray(1 << 14))
+except QuelboError as e:
+    print("view:", "shrank to 4096 bytes" in str(e), flush=True)
 # a signal sent goes to the handler installed later
 os.kill(os.getpid(), signal.SIGBUS if after == "a Python handler" else 0)
 # a fault outside the library's copies goes to the handler installed later
@@ -221,7 +226,7 @@ def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, afte
     # the process ends with the signal, reported once by faulthandler when it is on
     assert done.returncode == -signal.SIGBUS, done.stdout + done.stderr
     assert done.stdout == "cannot read mapped file '%s' at bytes 8192 to 8208: the file shrank to 4096 bytes " \
-                          "after it was mapped\n" % path + "handled\n" * (after == "a Python handler")
+                          "after it was mapped\nview: True\n" % path + "handled\n" * (after == "a Python handler")
     assert done.stderr.count("Fatal Python error: Bus error") == (after == "faulthandler"), done.stderr
 
 

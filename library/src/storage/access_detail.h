@@ -64,6 +64,20 @@ std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total
 // in part. The bus error never reaches the process.
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
 
+// While one lives on a thread (a view's public transfer, which may make many
+// guarded copies), the guarded copies there check once, not one by one, that
+// the library's bus-error handler is the process's (a handler installed
+// later, faulthandler's, is replaced again): nothing the library runs on the
+// thread meanwhile installs one.
+class GuardedCall
+{
+public:
+    GuardedCall() noexcept;
+    ~GuardedCall();
+    GuardedCall(GuardedCall const&) = delete;
+    GuardedCall& operator=(GuardedCall const&) = delete;
+};
+
 // Copies the runs between memory and the file mapping at `mapping` (into
 // it when writing; run offsets are from its start) under one guard, as
 // mappedCopy does each: the count of runs copied whole, fewer when the

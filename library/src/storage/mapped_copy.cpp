@@ -19,6 +19,10 @@ namespace {
 // null outside a copy. Constant-initialised, so reading it in the signal
 // handler runs no initialisation.
 thread_local sigjmp_buf* t_resume = nullptr;
+// The GuardedCall scopes open on this thread, and whether the handler was
+// checked in the outermost.
+thread_local int t_calls = 0;
+thread_local bool t_checked = false;
 
 // The handler the process had when ours last replaced it: a fault that is
 // not ours goes to it. Never freed: a handler running on another thread may
@@ -87,7 +91,8 @@ bool isOurs(struct sigaction const& action)
 
 // Makes ours the process's handler of SIGBUS, again when another replaced
 // it since (faulthandler, a runtime's own handler): that one then takes the
-// faults that are not ours. Checked before every guarded copy.
+// faults that are not ours. Checked before every guarded copy (once in a
+// GuardedCall).
 void ensureHandler() noexcept
 {
     struct sigaction now;
@@ -116,7 +121,10 @@ void ensureHandler() noexcept
 template <class Copy>
 bool guarded(Copy const& copy) noexcept
 {
-    ensureHandler();
+    if (!t_checked) {
+        ensureHandler();
+        t_checked = t_calls > 0;
+    }
     sigjmp_buf resume;
     if (sigsetjmp(resume, 0) != 0)
         return false;
@@ -160,6 +168,17 @@ std::size_t heldWhole(int fd, std::size_t mapped, ByteRun<Byte> const* runs, std
 }
 
 } // namespace
+
+GuardedCall::GuardedCall() noexcept
+{
+    ++t_calls;
+}
+
+GuardedCall::~GuardedCall()
+{
+    if (--t_calls == 0)
+        t_checked = false;
+}
 
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
 {

@@ -232,9 +232,9 @@ private:
             if (!reading || shrank())
                 failed(reading, 0);
         }
-        std::size_t rest = done ? 0 : total;
-        for (std::size_t i = done; done && i < count; ++i)
-            rest += runs[i].size;
+        std::size_t rest = total;
+        for (std::size_t i = 0; i < done; ++i)
+            rest -= runs[i].size;
         int error = 0;
         if (detail::fileRuns(m_fd, runs + done, count - done, error) != rest)
             failed(reading, error);

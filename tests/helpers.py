@@ -36,10 +36,12 @@ def vec(v):
     return [q.VectorXu64_at(v, i) for i in range(q.VectorXu64_size(v))]
 
 
-def run_child(code, leaks_expected=False):
+def run_child(code, leaks_expected=False, asan_options=""):
     env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
     if leaks_expected and "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] += ":detect_leaks=0"
+    if asan_options and "ASAN_OPTIONS" in env:
+        env["ASAN_OPTIONS"] += ":" + asan_options
     src = "import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(code)
     return subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=120)
 

@@ -1,9 +1,12 @@
 """Files that other processes change under the library: mapped files shrunk
-from outside, a full file system under a mapped write, and symbolic links
-out of a folder storage. What could end the process runs in a child, so a
-fault shows as a failed test."""
+from outside (with signal handlers installed after the library's), a full
+file system under a mapped write and under reads of a disk view, files the
+caller may only read, and symbolic links out of a folder storage. What
+could end the process runs in a child, so a fault shows as a failed test."""
 import os
+import signal
 import subprocess
+import tempfile
 
 import pytest
 
@@ -127,6 +130,148 @@ def test_a_file_stream_reads_runs_far_apart_from_a_mapping_of_the_size_now(tmp_p
     assert column == rows_as_in_the_file()
 
 
+SHRUNK_IN_A_PAGE = """
+import os, subprocess, sys
+from proxy import QuelboError, cls, q
+folder, cut = %r, %d
+path = os.path.join(folder, "f.bin")
+data = bytes(range(250)) * 40
+with open(path, "wb") as f:
+    f.write(data)
+disk = q.ImageViewFactory_create_on_disk(folder, [len(data)], q.DataTypeId_UINT8)
+q.ImageView___write_region(disk, q.RegionXu64_create_full_region([len(data)]), data)
+mapped = q.RandomAccessFactory_map_file(path)
+disk_path = os.path.join(folder, next(n for n in os.listdir(folder) if n.startswith("quelbo-view-")))
+for cut_off in (path, disk_path):
+    subprocess.run([sys.executable, "-c", "import os; os.truncate(%%r, %%d)" %% (cut_off, cut)], check=True)
+
+def box(at, n):
+    return cls("RegionXu64")([at], [n])
+
+def read(name, at, n):
+    buf = bytearray(n)
+    if name == "disk":
+        q.ImageView___read_region(disk, box(at, n), buf)
+    else:
+        assert q.RandomAccess___read(mapped, at, buf) == n
+    return bytes(buf)
+
+def write(name, at, b):
+    if name == "disk":
+        return q.ImageView___write_region(disk, box(at, len(b)), b)
+    assert q.RandomAccess_write(mapped, at, b) == len(b)
+
+for name in ("mapped", "disk"):
+    assert read(name, max(cut - 16, 0), min(cut, 16)) == data[max(cut - 16, 0):cut]
+    for what, call in (("read", lambda: read(name, cut + 500, 16)), ("write", lambda: write(name, cut + 500, b"DATA")),
+                       ("read across", lambda: read(name, max(cut - 10, 0), 16))):
+        try:
+            call()
+        except QuelboError as e:
+            assert "shrank to %%d bytes" %% cut in str(e), str(e)
+            print(name, what)
+for cut_off in (path, disk_path):
+    assert os.path.getsize(cut_off) == cut
+"""
+
+
+@pytest.mark.parametrize("cut", [9000, 4500, 0])  # in the mapping's last page, in one before, none left
+def test_a_file_shrunk_within_a_page_reads_no_zeros_and_loses_no_write(tmp_path, cut):
+    out = in_child(SHRUNK_IN_A_PAGE % (str(tmp_path), cut))
+    assert out.split("\n") == ["%s %s" % (name, what) for name in ("mapped", "disk")
+                               for what in ("read", "write", "read across")] + [""]
+
+
+LATER_HANDLER = """
+import faulthandler, mmap, os, signal, subprocess, sys
+from proxy import QuelboError, cls, q
+path, after = %r, %r
+with open(path, "wb") as f:
+    f.write(bytes(range(256)) * 64)
+store = q.RandomAccessFactory_map_file(path)
+view = q.ImageViewFactory_from_random_access(store, [128, 128], q.DataTypeId_UINT8)
+q.ImageView___read_region(view, cls("RegionXu64")([0, 0], [128, 2]), bytearray(256))  # the handler is in place
+if after == "a Python handler":
+    signal.signal(signal.SIGBUS, lambda *_: print("handled", flush=True))
+else:
+    faulthandler.enable()
+if after == "faulthandler, then disabled":
+    faulthandler.disable()
+subprocess.run([sys.executable, "-c", "import os; os.truncate(%%r, 4096)" %% path], check=True)
+try:
+    q.RandomAccess___read(store, 8192, bytearray(16))
+except QuelboError as e:
+    print(e, flush=True)
+try:
+    q.ImageView___read_region(view, q.RegionXu64_create_full_region([128, 128]), bytearray(1 << 14))
+except QuelboError as e:
+    print("view:", "shrank to 4096 bytes" in str(e), flush=True)
+# a signal sent goes to the handler installed later
+os.kill(os.getpid(), signal.SIGBUS if after == "a Python handler" else 0)
+# a fault outside the library's copies goes to the handler installed later
+with open(path, "r+b") as f:
+    f.truncate(16384)
+    m = mmap.mmap(f.fileno(), 16384)
+    f.truncate(4096)
+    m[8192]
+print("the fault went unseen")
+"""
+
+
+@pytest.mark.parametrize("after", ["faulthandler", "faulthandler, then disabled", "a Python handler"])
+def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, after):
+    path = str(tmp_path / "m.bin")
+    # the sanitizer's own handler of bus errors, the first one replaced, left out
+    done = run_child(LATER_HANDLER % (path, after), asan_options="handle_sigbus=0")
+    # the process ends with the signal, reported once by faulthandler when it is on
+    assert done.returncode == -signal.SIGBUS, done.stdout + done.stderr
+    assert done.stdout == "cannot read mapped file '%s' at bytes 8192 to 8208: the file shrank to 4096 bytes " \
+                          "after it was mapped\nview: True\n" % path + "handled\n" * (after == "a Python handler")
+    assert done.stderr.count("Fatal Python error: Bus error") == (after == "faulthandler"), done.stderr
+
+
+READ_ONLY_FILE = """
+import os
+from proxy import QuelboError, q
+path = %r
+storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read(path))
+if os.fork() == 0:  # the child, as a user who may only read the file, exits without the sanitizer's checks
+    try:
+        if os.geteuid() == 0:
+            os.seteuid(65534)
+        for open_access in (q.DataStorage_open_random_access, q.DataStorage_open_stream_access):
+            try:
+                open_access(storage, "ro.bin", q.AccessCapabilities_READ_WRITE)
+            except QuelboError as e:
+                print(e)
+        # asked for reading, or for no capabilities: a store for reading
+        for store in (q.DataStorage_open_random_access(storage, "ro.bin", q.AccessCapabilities_READ_ONLY),
+                      q.RandomAccessFactory_map_file(path)):
+            print(q.RandomAccessCapabilitySet_value(q.RandomAccess_get_capabilities(store)))
+    finally:
+        os.sys.stdout.flush()
+        os._exit(0)
+os.wait()
+"""
+
+
+def test_an_explicit_write_access_to_a_file_the_caller_may_only_read_is_refused():
+    folder = tempfile.mkdtemp()  # a folder the user of the child can reach
+    try:
+        os.chmod(folder, 0o755)
+        path = os.path.join(folder, "ro.bin")
+        with open(path, "wb") as f:
+            f.write(b"read only")
+        os.chmod(path, 0o444)
+        out = in_child(READ_ONLY_FILE % path)
+    finally:
+        os.chmod(path, 0o644)
+        os.unlink(path)
+        os.rmdir(folder)
+    assert out.split("\n") == ["cannot map file '%s': Permission denied" % path,
+                               "cannot open file '%s': Permission denied" % path, "9", "9", ""]
+
+
 @pytest.fixture
 def small_disk(tmp_path):
     """A file system of 1 MiB (a tmpfs mounted for the test)."""
@@ -172,6 +317,29 @@ def test_a_mapped_write_to_a_full_file_system_raises(small_disk):
     with open(small_disk / "sparse.bin", "rb") as f:
         f.seek(3 << 20)
         assert f.read(4) == b"tail"
+
+
+def test_holes_of_a_disk_view_read_as_zeros_without_pages(small_disk):
+    fresh, begun = (q.ImageViewFactory_create_on_disk(str(small_disk), [256, 256], q.DataTypeId_UINT8)
+                    for _ in range(2))
+    q.ImageView___write_region(begun, cls("RegionXu64")([0, 0], [16, 1]), b"x" * 16)
+    box = q.RegionXu64_create_full_region([256, 256])
+    out = bytearray(1 << 16)
+    free = os.statvfs(small_disk).f_bfree
+    q.ImageView___read_region(fresh, box, out)
+    assert not any(out) and os.statvfs(small_disk).f_bfree == free, "reading a hole took pages"
+    # the file system full: pieces never written, and holes of one written, still read
+    fill = os.open(small_disk / "fill", os.O_WRONLY | os.O_CREAT)
+    try:
+        for size in (1 << 16, 4096):
+            with pytest.raises(OSError):
+                while True:
+                    os.write(fill, bytes(size))
+    finally:
+        os.close(fill)
+    for view, head in ((fresh, bytes(16)), (begun, b"x" * 16)):
+        q.ImageView___read_region(view, box, out)
+        assert out[:16] == head and not any(out[16:])
 
 
 # ---------------------------------------------------- symbolic links

@@ -47,6 +47,11 @@ void needInput(P const& p, char const* operation)
         throw InvalidArgument(std::string{operation} + ": empty input");
 }
 
+// Why no store is made over a file that reports no size (as those of /proc):
+// a store of the size it reports would read past that size.
+inline constexpr char const* kNoSize =
+    "the system reports a size of 0 for it, yet it holds bytes (made as they are read, as those of /proc are)";
+
 // Error for an offset past the end of a store of the given size.
 [[noreturn]] void offsetPastEnd(std::size_t offset, std::size_t size);
 
@@ -59,12 +64,37 @@ std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total
 // in part. The bus error never reaches the process.
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
 
+// While one lives on a thread (a view's public transfer, which may make many
+// guarded copies), the guarded copies there check once, not one by one, that
+// the library's bus-error handler is the process's (a handler installed
+// later, faulthandler's, is replaced again): nothing the library runs on the
+// thread meanwhile installs one.
+class GuardedCall
+{
+public:
+    GuardedCall() noexcept;
+    ~GuardedCall();
+    GuardedCall(GuardedCall const&) = delete;
+    GuardedCall& operator=(GuardedCall const&) = delete;
+};
+
 // Copies the runs between memory and the file mapping at `mapping` (into
 // it when writing; run offsets are from its start) under one guard, as
 // mappedCopy does each: the count of runs copied whole, fewer when the
 // mapping faulted in the next one.
 template <class Byte>
 std::size_t mappedRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count) noexcept;
+
+// The runs copied as mappedRuns does between memory and the mapping of the
+// file fd (its first `mapped` bytes), up to the first one the file no longer
+// holds whole: a file shrunk under its mapping reads zeros and drops writes,
+// without a fault, in the page where it now ends. `reach` is the largest end
+// of the runs: one reaching into the mapping's last page has the file's size
+// asked first; for the others one load from that page tells that the file
+// still reaches it (and its size is asked only when it does not).
+template <class Byte>
+std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun<Byte> const* runs, std::size_t count,
+                           std::size_t reach) noexcept;
 
 // Moves runs between the file fd and memory as RandomAccess::readRuns and
 // writeRuns do, with positioned vectored calls: runs adjacent in the file go
@@ -127,6 +157,21 @@ std::size_t clampedRuns(ByteRun<Byte> const* runs, std::size_t count, std::size_
     ByteRun<Byte> part = runs[whole];
     part.size = clampedCount(part.offset, part.size, total);
     return part.size ? moved + move(&part, 1) : moved;
+}
+
+// A store whose bytes lie in memory that the library or its caller owns, not
+// in a file's mapping: a copy in memory of one is the store itself.
+class OwnMemory
+{
+public:
+    virtual ~OwnMemory() = default;
+    virtual bool ownsMemory() const { return true; }
+};
+
+inline bool inOwnMemory(RandomAccess const& store)
+{
+    auto const* own = dynamic_cast<OwnMemory const*>(&store);
+    return own && own->ownsMemory() && store.support(RandomAccessCapability::MEMORY_ACCESS);
 }
 
 // A stream whose writes have reached their endpoint when write returns:

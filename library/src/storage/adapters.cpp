@@ -16,7 +16,7 @@ using SCap = StreamAccessCapability;
 namespace {
 
 // A window of another store; it never grows past the window.
-class RegionStore : public RandomAccess
+class RegionStore : public RandomAccess, public detail::OwnMemory
 {
 public:
     RegionStore(std::shared_ptr<RandomAccess> src, std::size_t offset, std::size_t size)
@@ -42,6 +42,7 @@ public:
         return n ? m_src->write(m_offset + offset, n, src) : 0;
     }
     void resize(std::size_t) override { detail::missingCapability("region of a store", "resize"); }
+    bool ownsMemory() const override { return detail::inOwnMemory(*m_src); }
     uint8_t* data() override
     {
         // the source may have shrunk since the region was made
@@ -62,7 +63,14 @@ public:
     explicit StreamStore(std::shared_ptr<StreamAccess> stream)
         : RandomAccess(stream->storage(), stream->resourceId()), m_stream(std::move(stream)),
           m_positioned(dynamic_cast<detail::PositionedStream*>(m_stream.get()))
-    {}
+    {
+        // A file that says it is empty yet gives bytes at offset 0 has no
+        // size a store could keep to.
+        uint8_t first;
+        ReadRun const probe{0, 1, &first};
+        if (m_positioned && m_positioned->byteSize() == 0 && m_positioned->readRunsAt(&probe, 1))
+            throw Error("fromStream: no store can be made over '" + resourceId() + "': " + detail::kNoSize);
+    }
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps(RCap::READ);

@@ -1,7 +1,10 @@
 // The factories that open files (their streams: file_stream.cpp).
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include "storage/access_detail.h"
 #include "storage/file_detail.h"
@@ -19,11 +22,32 @@ void detail::fileError(char const* what, std::string const& path, int err)
 }
 
 // The system would stop reading a path at a NUL: another file would open.
-int detail::openPath(std::string const& path, int flags)
+void detail::checkPath(std::string const& path, char const* what)
 {
     if (path.find('\0') != std::string::npos)
-        throw InvalidArgument("file path holds a NUL character");
+        throw InvalidArgument(std::string(what) + " holds a NUL character");
+}
+
+int detail::openPath(std::string const& path, int flags)
+{
+    checkPath(path);
     return ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+}
+
+std::string detail::absolutePath(std::string const& path)
+{
+    checkPath(path);
+    if (!path.empty() && path[0] == '/')
+        return path;
+    std::unique_ptr<char, void (*)(void*)> const here(::getcwd(nullptr, 0), std::free);
+    if (!here)
+        fileError("cannot find the working folder for", path, errno);
+    std::string absolute = here.get();
+    if (path == ".")
+        return absolute;
+    if (absolute.back() != '/')
+        absolute += '/';
+    return absolute + path;
 }
 
 namespace {
@@ -63,7 +87,7 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::openFile(std::string const& p
 
 std::shared_ptr<RandomAccess> RandomAccessFactory::mapFile(std::string const& path)
 {
-    return detail::mapFile(path, true, placeOf(path));
+    return detail::mapFile(path, detail::MapMode::writeIfAllowed, placeOf(path));
 }
 
 std::shared_ptr<StreamAccess> StreamAccessFactory::openURIWrite(Uri const& uri)

@@ -13,9 +13,17 @@ namespace quelbo::detail {
 // Error "<what> '<path>': <the system's text for err>".
 [[noreturn]] void fileError(char const* what, std::string const& path, int err);
 
+// InvalidArgument "<what> holds a NUL character" when the path holds one.
+void checkPath(std::string const& path, char const* what = "file path");
+
 // Opens the path with the given open(2) flags (close-on-exec, mode 0666
 // when created): -1 and errno when the system refuses.
 int openPath(std::string const& path, int flags);
+
+// The path from the root: a relative one is taken from the working folder
+// now, so that it names the same file whatever the working folder is later
+// ("." is the working folder itself).
+std::string absolutePath(std::string const& path);
 
 // Opens the file of an accessor with the given open(2) flags: -1 and errno
 // when the system refuses. Without one, an accessor opens its path.
@@ -32,8 +40,15 @@ enum class FileMode
 std::shared_ptr<StreamAccess> openFileStream(std::string const& path, FileMode mode, Place place,
                                              Opener const& open = {});
 
-// A store over the file mapped shared into memory (read-only when the file
-// cannot be written or writable is false); the path names it in messages.
-std::shared_ptr<RandomAccess> mapFile(std::string const& path, bool writable, Place place, Opener const& open = {});
+// A store over the file mapped shared into memory, for reading, for reading
+// and writing (Error when the file cannot be written), or for writing too
+// where the file allows it; the path names it in messages.
+enum class MapMode
+{
+    read,
+    write,
+    writeIfAllowed,
+};
+std::shared_ptr<RandomAccess> mapFile(std::string const& path, MapMode mode, Place place, Opener const& open = {});
 
 } // namespace quelbo::detail

@@ -1,4 +1,5 @@
 // The folder storage: the files beneath a folder, by resource id.
+#include <climits>
 #include <string>
 #include <vector>
 #include <fcntl.h>
@@ -20,19 +21,22 @@ using detail::Place;
 class FolderStorage : public DataStorage, public std::enable_shared_from_this<FolderStorage>
 {
 public:
-    explicit FolderStorage(std::string folder) : m_folder(std::move(folder))
+    // A relative folder is the one it names in the working folder now: the
+    // storage opens its files there whatever the working folder is later,
+    // by its path from the root, or (a path too long for the system to
+    // take) by a descriptor of it.
+    explicit FolderStorage(std::string const& folder) : m_folder(detail::absolutePath(folder.empty() ? "." : folder))
     {
         while (m_folder.size() > 1 && m_folder.back() == '/')
             m_folder.pop_back();
-        char buf[4096];
-        std::string absolute = m_folder;
-        if (absolute.empty() || absolute[0] != '/') {
-            if (::getcwd(buf, sizeof buf))
-                absolute = std::string(buf) + "/" + (m_folder == "." ? "" : m_folder);
-        }
-        if (absolute.empty() || absolute.back() != '/')
-            absolute += '/';
-        m_source = Uri::fileUri(absolute);
+        m_source = Uri::fileUri(m_folder.back() == '/' ? m_folder : m_folder + '/');
+        if (m_folder.size() >= PATH_MAX)
+            m_dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    ~FolderStorage() override
+    {
+        if (m_dir >= 0)
+            ::close(m_dir);
     }
 
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
@@ -53,9 +57,9 @@ public:
         Resource r = resource(id);
         switch (caps) {
         case AccessCapabilities::READ_ONLY:
-            return detail::mapFile(r.path, false, r.place, r.open);
+            return detail::mapFile(r.path, detail::MapMode::read, r.place, r.open);
         case AccessCapabilities::READ_WRITE:
-            return detail::mapFile(r.path, true, r.place, r.open);
+            return detail::mapFile(r.path, detail::MapMode::write, r.place, r.open);
         case AccessCapabilities::WRITE_ONLY:
             throw Error("openRandomAccess: a file store cannot be opened write-only");
         }
@@ -106,7 +110,8 @@ private:
     // emptied); -1 and errno when the system refuses.
     int openBeneath(std::string const& id, std::vector<std::string> const& names, int flags) const
     {
-        int dir = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        int dir = m_dir >= 0 ? ::openat(m_dir, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                             : ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         for (std::size_t i = 0; dir >= 0; ++i) {
             bool const last = i + 1 == names.size();
             int const fd =
@@ -146,6 +151,7 @@ private:
 
     std::string m_folder;
     std::string m_source;
+    int m_dir = -1;
 };
 
 } // namespace

@@ -26,13 +26,16 @@ namespace {
 class MappedFile : public RandomAccess
 {
 public:
-    MappedFile(std::string const& path, bool writable, detail::Place place, detail::Opener const& open)
+    MappedFile(std::string const& path, detail::MapMode mode, detail::Place place, detail::Opener const& open)
         : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
         auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags); };
+        bool writable = mode != detail::MapMode::read;
         m_fd = openAs(writable ? O_RDWR : O_RDONLY);
-        if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
-            writable = false; // a read-only file is still mapped for reading
+        // A file the caller may only read is mapped for reading, unless
+        // writing was asked for: then the system's refusal is the answer.
+        if (m_fd < 0 && mode == detail::MapMode::writeIfAllowed && (errno == EACCES || errno == EROFS)) {
+            writable = false;
             m_fd = openAs(O_RDONLY);
         }
         if (m_fd < 0)
@@ -42,6 +45,17 @@ public:
             int err = S_ISREG(st.st_mode) ? errno : ENODEV;
             ::close(m_fd);
             detail::fileError("cannot map file", path, err);
+        }
+        // A file that says it is empty but holds bytes (the system makes
+        // them as they are read, as for /proc) has no pages to map.
+        uint8_t first;
+        ssize_t const held = st.st_size == 0 ? ::pread(m_fd, &first, 1, 0) : 0;
+        if (held != 0) {
+            int err = errno;
+            ::close(m_fd);
+            if (held < 0)
+                detail::fileError("cannot map file", path, err);
+            throw Error("cannot map file '" + path + "': " + detail::kNoSize);
         }
         m_size = std::size_t(st.st_size);
         if (m_size) {
@@ -90,20 +104,22 @@ public:
     uint8_t* data() override { return m_data; }
 
 private:
-    // The runs within the file copied under one guard (the pages written
-    // reserved first), then the part of the next one that is.
+    // The runs within the store copied under one guard (the pages written
+    // reserved first), then the part of the next one that is; a run the
+    // file no longer holds fails the copy there.
     template <class Byte>
     std::size_t copyRuns(ByteRun<Byte> const* runs, std::size_t count)
     {
         constexpr bool writing = std::is_const_v<Byte>;
         return detail::clampedRuns(runs, count, m_size, [&](ByteRun<Byte> const* r, std::size_t c) {
-            std::size_t bytes = 0;
+            std::size_t bytes = 0, reach = 0;
             for (std::size_t i = 0; i < c; ++i) {
                 if (writing && r[i].size)
                     reserve(r[i].offset, r[i].size);
                 bytes += r[i].size;
+                reach = std::max(reach, r[i].offset + r[i].size);
             }
-            std::size_t const copied = detail::mappedRuns(m_data, r, c);
+            std::size_t const copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
             if (copied != c)
                 lost(writing, r[copied].offset, r[copied].size);
             return bytes;
@@ -177,9 +193,9 @@ private:
 
 } // namespace
 
-std::shared_ptr<RandomAccess> detail::mapFile(std::string const& path, bool writable, Place place, Opener const& open)
+std::shared_ptr<RandomAccess> detail::mapFile(std::string const& path, MapMode mode, Place place, Opener const& open)
 {
-    return std::make_shared<MappedFile>(path, writable, std::move(place), open);
+    return std::make_shared<MappedFile>(path, mode, std::move(place), open);
 }
 
 } // namespace quelbo

@@ -33,7 +33,7 @@ std::size_t copyIn(uint8_t* base, std::size_t total, std::size_t offset, std::si
 
 // ------------------------------------------------------------------ stores
 
-class MemoryStore : public RandomAccess
+class MemoryStore : public RandomAccess, public detail::OwnMemory
 {
 public:
     explicit MemoryStore(std::size_t size) : m_bytes(size) {}
@@ -60,7 +60,7 @@ private:
 
 // Lent memory: fixed size, the keeper held for as long as the store lives
 // (streams, regions and views over the store hold the store).
-class BufferStore : public RandomAccess
+class BufferStore : public RandomAccess, public detail::OwnMemory
 {
 public:
     explicit BufferStore(BorrowedMemory memory) : m_memory(std::move(memory))
@@ -143,13 +143,24 @@ private:
 
 // Copies a source of an announced size: the copy grows only as bytes really
 // arrive, so a source announcing more than it has allocates nothing for it.
+// A store ends at its size; a stream ends where its reads do, whatever size
+// it announced (a file of /proc says 0).
+enum class End
+{
+    announced,
+    lastRead,
+};
 template <class Read>
-void loadAll(detail::Bytes& into, std::size_t announced, Read read)
+void loadAll(detail::Bytes& into, std::size_t announced, End end, Read read)
 {
     constexpr std::size_t kFirstStep = std::size_t(1) << 20, kLargestStep = std::size_t(64) << 20;
     std::size_t done = 0, step = kFirstStep;
-    while (done < announced) {
-        std::size_t n = std::min(step, announced - done);
+    for (;;) {
+        std::size_t const n = done < announced ? std::min(step, announced - done)
+                              : end == End::lastRead ? kFirstStep
+                                                     : 0;
+        if (!n)
+            break;
         into.resize(done + n);
         std::size_t got = read(done, n, into.data() + done);
         if (!got)
@@ -158,7 +169,7 @@ void loadAll(detail::Bytes& into, std::size_t announced, Read read)
         step = std::min(step * 2, kLargestStep);
     }
     into.resize(done);
-    if (done < announced)
+    if (end == End::announced && done < announced)
         throw Error("copyInMemory: the source ended before its announced size");
 }
 
@@ -181,7 +192,8 @@ std::shared_ptr<StreamAccess> StreamAccessFactory::copyInMemory(std::shared_ptr<
     std::size_t end = stream->tell();
     auto copy = std::make_shared<MemoryStream>(0);
     stream->seek(0, SeekOrigin::BEGIN);
-    loadAll(copy->bytes(), end, [&](std::size_t, std::size_t n, uint8_t* dst) { return stream->read(n, dst); });
+    loadAll(copy->bytes(), end, End::lastRead,
+            [&](std::size_t, std::size_t n, uint8_t* dst) { return stream->read(n, dst); });
     stream->seek(int64_t(here), SeekOrigin::BEGIN);
     copy->place(here);
     return copy;
@@ -195,11 +207,13 @@ std::shared_ptr<RandomAccess> RandomAccessFactory::allocate(std::size_t size)
 std::shared_ptr<RandomAccess> RandomAccessFactory::copyInMemory(std::shared_ptr<RandomAccess> store)
 {
     detail::needInput(store, "copyInMemory");
-    if (store->support(RCap::MEMORY_ACCESS))
+    // A file's mapping is no memory of its own: the copy is what lets the
+    // file change or go.
+    if (detail::inOwnMemory(*store))
         return store;
     detail::need(*store, RCap::READ, "read");
     auto copy = std::make_shared<MemoryStore>(0);
-    loadAll(copy->bytes(), store->size(),
+    loadAll(copy->bytes(), store->size(), End::announced,
             [&](std::size_t at, std::size_t n, uint8_t* dst) { return store->read(at, n, dst); });
     return copy;
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -21,7 +22,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "storage/access_detail.h"
+#include "storage/file_detail.h"
 #include "storage/process.h"
 
 namespace quelbo {
@@ -82,10 +83,17 @@ public:
             const char* tmp = std::getenv("TMPDIR");
             dir = tmp && *tmp ? tmp : "/tmp";
         }
+        detail::checkPath(dir, "ImageViewFactory: the folder path");
         struct stat st;
-        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (::stat(dir.c_str(), &st) != 0)
             throw InvalidArgument("ImageViewFactory: the folder " + dir + " does not exist");
-        std::string pattern = dir + "/quelbo-view-XXXXXX";
+        if (!S_ISDIR(st.st_mode))
+            throw InvalidArgument("ImageViewFactory: " + dir + " is not a folder");
+        // Named from the root: the file is removed where it was made, whatever
+        // the working folder is then (unless that path is too long for the
+        // system to take: then as the caller named it).
+        std::string const root = detail::absolutePath(dir);
+        std::string pattern = (root.size() + 32 < PATH_MAX ? root : dir) + "/quelbo-view-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -199,34 +207,58 @@ private:
         constexpr bool reading = !std::is_const_v<Byte>;
         // A resize waits for the transfers under way, and they for it.
         std::shared_lock<std::shared_mutex> shared(m_resizing);
-        std::size_t total = 0, pieces = 0;
+        std::size_t total = 0, pieces = 0, reach = 0;
         for (std::size_t i = 0; i < count; ++i) {
             std::size_t const offset = runs[i].offset, size = runs[i].size;
             if (offset > m_size || size > m_size - offset)
                 throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
                             std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
             total += size;
+            reach = std::max(reach, offset + size);
             pieces += detail::beginsPiece(runs, i);
         }
+        // Reads reaching pieces never written are positioned ones: through
+        // the mapping, the pages of a hole would be made (on a full file
+        // system: refused) only to give its zeros.
         bool const written = reachesWritten(runs, count);
-        if (m_mapping && (written || detail::mappingPays(total, pieces))) {
+        std::size_t done = 0; // the runs moved whole
+        if (m_mapping && (written || (!reading && detail::mappingPays(total, pieces)))) {
             // Guarded: the file shrunk from outside fails the transfer.
-            std::size_t const copied = detail::mappedRuns(m_mapping, runs, count);
-            if (copied != count) {
-                struct stat st;
-                bool const shrank = ::fstat(m_fd, &st) == 0 && std::size_t(st.st_size) < m_size;
-                fail(reading ? "read" : "write", shrank ? "the file shrank to " + std::to_string(st.st_size) + " bytes"
-                                                        : "the file system could not provide its pages");
-            }
-            return total;
+            done = detail::fileMappedRuns(m_fd, m_mapping, m_size, runs, count, reach);
+            if (done == count)
+                return total;
+            // A read the file system could not provide pages for (a hole
+            // in a piece written in part) is left to positioned reads.
+            if (!reading || shrank())
+                failed(reading, 0);
         }
+        std::size_t rest = total;
+        for (std::size_t i = 0; i < done; ++i)
+            rest -= runs[i].size;
         int error = 0;
-        std::size_t const moved = detail::fileRuns(m_fd, runs, count, error);
-        if (moved != total) {
-            errno = error ? error : EIO;
-            fail(reading ? "read" : "write");
-        }
-        return moved;
+        if (detail::fileRuns(m_fd, runs + done, count - done, error) != rest)
+            failed(reading, error);
+        return total;
+    }
+
+    // Whether another process shrank the file (its size now in `now`).
+    bool shrank(std::size_t* now = nullptr) const
+    {
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0 || std::size_t(st.st_size) >= m_size)
+            return false;
+        if (now)
+            *now = std::size_t(st.st_size);
+        return true;
+    }
+    // A transfer that did not move every byte: the file shrank, or the system
+    // refused with error (0: the mapping's pages could not be provided).
+    [[noreturn]] void failed(bool reading, int error) const
+    {
+        std::size_t now = 0;
+        fail(reading ? "read" : "write", shrank(&now) ? "the file shrank to " + std::to_string(now) + " bytes"
+                                         : error      ? std::strerror(error)
+                                                      : "the file system could not provide its pages");
     }
 
     int m_fd = -1;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "storage/access_detail.h"
 #include "views/view_parts.h"
 
 namespace quelbo {
@@ -197,6 +198,7 @@ void ImageView::read(VectorXu64 const& index, void* dst)
 
 void ImageView::readRegion(RegionXu64 const& region, void* dst)
 {
+    detail::GuardedCall const call; // the region's copies from file mappings
     if (admit(Transfer::READ_REGION, region, nullptr))
         load(region, static_cast<uint8_t*>(dst));
 }
@@ -209,6 +211,7 @@ void ImageView::write(VectorXu64 const& index, const void* src)
 
 void ImageView::writeRegion(RegionXu64 const& region, const void* src)
 {
+    detail::GuardedCall const call; // the region's copies from file mappings
     if (admit(Transfer::WRITE_REGION, region, nullptr))
         store(region, static_cast<const uint8_t*>(src));
 }
@@ -227,12 +230,14 @@ void ImageView::writeChecked(VectorXu64 const& index, const void* src, size_t sr
 
 void ImageView::readRegionChecked(RegionXu64 const& region, void* dst, size_t dstSize)
 {
+    detail::GuardedCall const call; // the region's copies from file mappings
     if (admit(Transfer::READ_REGION, region, &dstSize))
         load(region, static_cast<uint8_t*>(dst));
 }
 
 void ImageView::writeRegionChecked(RegionXu64 const& region, const void* src, size_t srcSize)
 {
+    detail::GuardedCall const call; // the region's copies from file mappings
     if (admit(Transfer::WRITE_REGION, region, &srcSize))
         store(region, static_cast<const uint8_t*>(src));
 }

@@ -1,8 +1,11 @@
 // The HTTP client's connections belong to the process that opened them: a
 // fork's child that uses a client parts it from the inherited connections
-// and connects anew.
+// and connects anew. The child's descriptors are its own: one it closed and
+// whose number now names something else (a file, another socket) is never
+// touched again.
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <new>
@@ -11,9 +14,32 @@
 
 namespace quelbo::detail {
 
+namespace {
+
+// The identity of what a descriptor names: false when it names nothing.
+bool identify(int fd, dev_t& device, ino_t& inode)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+        return false;
+    device = st.st_dev;
+    inode = st.st_ino;
+    return true;
+}
+
+} // namespace
+
+bool HttpClient::Socket::inherited() const
+{
+    dev_t d;
+    ino_t i;
+    return identify(fd, d, i) && d == device && i == inode;
+}
+
 // Frees the handles; in another process than the connections' owner, they
-// are first parted from the connections (or, when that fails, left as they
-// are, never freed).
+// are first parted from the connections, or, when a connection's number no
+// longer names the inherited socket, left as they are, never freed: freeing
+// them would close, read or write that number (a TLS close does).
 void HttpClient::dropHandles()
 {
     if (foreign() && !leaveConnections()) {
@@ -31,18 +57,31 @@ void HttpClient::dropHandles()
 // Puts an unconnected socket in place of this process's descriptor of each
 // connection, so that nothing the client library sends or closes on them (a
 // TLS close, a dropped request) reaches the peer: the connections stay their
-// owner's. False when that could not be done.
+// owner's. When a number no longer names the inherited socket (this process
+// closed it, and may have opened something else under it), or a socket
+// cannot be put in place, the descriptors still inherited are closed, the
+// others left alone, and false returned: the handles must never run again.
 bool HttpClient::leaveConnections()
 {
-    for (int fd : m_sockets) {
+    bool all = true;
+    for (Socket const& s : m_sockets)
+        all = all && s.inherited();
+    for (Socket const& s : m_sockets) {
+        if (!all) {
+            if (s.inherited())
+                ::close(s.fd);
+            continue;
+        }
         int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        bool const placed = dead >= 0 && ::dup3(dead, fd, O_CLOEXEC) == fd;
+        bool const placed = dead >= 0 && ::dup3(dead, s.fd, O_CLOEXEC) == s.fd;
         if (dead >= 0)
             ::close(dead);
-        if (!placed)
-            return false;
+        if (!placed) {
+            all = false;
+            ::close(s.fd);
+        }
     }
-    return true;
+    return all;
 }
 
 bool HttpClient::foreign() const
@@ -72,23 +111,25 @@ bool HttpClient::moved()
 curl_socket_t HttpClient::openSocket(void* self, curlsocktype, curl_sockaddr* address)
 {
     auto* c = static_cast<HttpClient*>(self);
-    int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd < 0)
+    Socket s{::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol), 0, 0};
+    if (s.fd < 0)
         return CURL_SOCKET_BAD;
     try {
-        c->m_sockets.push_back(fd);
+        if (!identify(s.fd, s.device, s.inode))
+            throw std::bad_alloc();
+        c->m_sockets.push_back(s);
     } catch (...) {
-        ::close(fd);
+        ::close(s.fd);
         return CURL_SOCKET_BAD;
     }
-    return fd;
+    return s.fd;
 }
 
 int HttpClient::closeSocket(void* self, curl_socket_t socket)
 {
     auto* c = static_cast<HttpClient*>(self);
     for (std::size_t i = 0; i < c->m_sockets.size(); ++i) {
-        if (c->m_sockets[i] == socket) {
+        if (c->m_sockets[i].fd == socket) {
             c->m_sockets.erase(c->m_sockets.begin() + std::ptrdiff_t(i));
             break;
         }

@@ -34,6 +34,12 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /goto?URL          302 to URL
   GET  /count             how many file requests were answered
   GET  /connections       how many connections were accepted (this one included)
+  GET  /echo/NAME         as files, recording the request's method and headers as ID "echo-NAME"
+  ANY  /early/ID          reads the request head only, answers 200 with no body, records {"answered": true}
+                          and closes (unread body bytes make the close a reset)
+  ANY  /early-hold/ID     as early, but ends only its sending side and keeps the connection a while, reading
+                          nothing
+  ANY  /continue-close/ID reads the request head only, answers 100 Continue, records, and closes
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
@@ -42,6 +48,7 @@ import email.utils
 import gzip
 import json
 import os
+import socket
 import ssl
 import sys
 import threading
@@ -203,19 +210,37 @@ class Handler(BaseHTTPRequestHandler):
         while self.connection.recv(1 << 16):
             pass
 
+    def record(self, rid, **more):
+        with LOCK:
+            RECORDS[rid] = dict({"method": self.command, "headers": [[k, v] for k, v in self.headers.items()]},
+                                **more)
+
+    def answer_early(self, kind, rid):
+        """Answers without reading the request body, then records that it did."""
+        self.close_connection = True
+        if kind == "continue-close":
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+        else:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+        self.wfile.flush()
+        if kind == "early-hold":
+            self.connection.shutdown(socket.SHUT_WR)
+        self.record(rid, answered=True)
+        if kind == "early-hold":
+            time.sleep(5)
+
     def handle_any(self):
         parts = self.path.lstrip("/").split("/", 1)
         kind, rest = parts[0], (parts[1] if len(parts) > 1 else "")
         if kind in ("upload", "upload-fail"):
             body, chunked = self.read_body()
-            with LOCK:
-                RECORDS[rest] = {
-                    "method": self.command,
-                    "headers": [[k, v] for k, v in self.headers.items()],
-                    "body": body.hex(),
-                    "chunked": chunked,
-                }
+            self.record(rest, body=body.hex(), chunked=chunked)
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if kind in ("early", "early-hold", "continue-close"):
+            return self.answer_early(kind, rest)
+        if kind == "echo":
+            self.record("echo-" + rest)
+            return self.serve_file("files", rest)
         if kind == "upload-stall":
             self.close_connection = True
             return time.sleep(120)

@@ -79,7 +79,9 @@ public:
 private:
     // The body's bytes as the client sends them, then its end. An answer
     // that came before the end (the server did not wait for the whole body)
-    // stops the request: the upload failed, whatever the answer says.
+    // stops the request: the upload failed, whatever the answer says. (The
+    // client also stops sending by itself, without asking here, when such an
+    // answer came whole and the server closes the connection.)
     static size_t supply(char* buffer, size_t one, size_t n, void* self)
     {
         auto* s = static_cast<HttpUpload*>(self);
@@ -94,8 +96,10 @@ private:
             s->m_sent += k;
             return k;
         }
-        if (s->m_ending)
+        if (s->m_ending) {
+            s->m_ended = true;
             return 0; // the last chunk
+        }
         s->m_waiting = true;
         return CURL_READFUNC_PAUSE;
     }
@@ -155,19 +159,19 @@ private:
     }
 
     // The request is over: only a complete transfer whose 2xx answer came
-    // after the whole body succeeds. `early` says what happened when it
-    // ended before the upload did.
+    // after the whole body went out succeeds. `early` says what happened
+    // when it ended before the upload did.
     void finished(char const* early)
     {
         long status = m_http.status();
         CURLcode res = m_http.result();
-        bool const cut = m_early || !m_ending; // answered before the body ended
+        bool const cut = m_early || !m_ended; // answered before the body ended
         if (res != CURLE_OK || status < 200 || status > 299 || cut)
             m_failed = true;
         m_http.checkWatchdog();
         m_http.checkAnswer(res, early);
         if (cut)
-            m_http.fail(m_early ? "the server ended the upload early" : early);
+            m_http.fail(m_early || m_ending ? "the server ended the upload early" : early);
         if (res != CURLE_OK)
             m_http.fail(early, res);
     }
@@ -176,7 +180,8 @@ private:
     std::vector<uint8_t> m_pending;
     std::size_t m_sent = 0;
     bool m_waiting = false, m_ending = false, m_failed = false;
-    bool m_early = false; // an answer came before the body ended
+    bool m_ended = false; // the body's end went out
+    bool m_early = false; // an answer came before it
 };
 
 // ------------------------------------------------------------- site storage

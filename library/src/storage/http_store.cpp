@@ -78,35 +78,32 @@ public:
     {
         std::size_t n = detail::clampedCount(offset, size, m_size);
         prepare();
-        std::size_t const reader = readerAt(offset, n);
-        Reader const& r = m_readers[reader];
-        std::size_t ahead = 0;
-        if (r.sequential) {
-            ahead = std::clamp(4 * r.run, kLeastAhead, kMostAhead);
-            if (m_asker != reader)
-                ahead = std::min(ahead, kDrainBytes);
-        }
-        fetch(offset, n, dst, std::min(m_size - offset, std::max(n, ahead)) + offset, reader);
+        std::size_t const reader = readerAt(offset, offset + n, 0);
+        fetch(offset, n, dst, reach(reader, offset, offset + n), reader);
         return n;
     }
     // Runs near each other in the resource, each beginning after the one
-    // before it, are read by one request.
+    // before it, are read by one request; runs going on near where earlier
+    // ones stopped are a sequential reader's.
     std::size_t readRuns(ReadRun const* runs, std::size_t count) override
     {
         return detail::clampedRuns(runs, count, m_size, [this](ReadRun const* r, std::size_t c) {
             prepare();
+            std::size_t const reader = readerAt(r[0].offset, r[c - 1].offset + r[c - 1].size, kBridgedGap);
+            std::size_t bytes = 0;
             for (std::size_t i = 0; i < c;) {
-                std::size_t j = i + 1, end = r[i].offset + r[i].size;
+                std::size_t const first = r[i].offset;
+                std::size_t j = i + 1, end = first + r[i].size;
                 for (; j < c && r[j].offset >= end && r[j].offset - end <= kBridgedGap &&
-                       r[j].offset + r[j].size - r[i].offset <= kMostAhead;
+                       r[j].offset + r[j].size - first <= kMostAhead;
                      ++j)
                     end = r[j].offset + r[j].size;
-                for (; i < j; ++i)
-                    fetch(r[i].offset, r[i].size, r[i].data, end, kReaders);
+                std::size_t const until = j == c ? reach(reader, first, end) : end;
+                for (; i < j; ++i) {
+                    fetch(r[i].offset, r[i].size, r[i].data, until, reader);
+                    bytes += r[i].size;
+                }
             }
-            std::size_t bytes = 0;
-            for (std::size_t i = 0; i < c; ++i)
-                bytes += r[i].size;
             return bytes;
         });
     }
@@ -135,23 +132,39 @@ private:
         m_http.watch();
     }
 
-    // The reader of n bytes at offset: the one that stopped there, else the
-    // one longest unheard of, starting anew.
-    std::size_t readerAt(std::size_t offset, std::size_t n)
+    // The reader of [offset, end): the one that stopped there (or at most
+    // `slack` before), else the one longest unheard of, starting anew.
+    std::size_t readerAt(std::size_t offset, std::size_t end, std::size_t slack)
     {
         std::size_t found = kReaders, oldest = 0;
         for (std::size_t i = 0; i < kReaders; ++i) {
-            if (m_readers[i].used && m_readers[i].next == offset && found == kReaders)
+            Reader const& r = m_readers[i];
+            if (found == kReaders && r.used && offset >= r.next && offset - r.next <= slack)
                 found = i;
-            if (m_readers[i].used < m_readers[oldest].used)
+            if (r.used < m_readers[oldest].used)
                 oldest = i;
         }
-        Reader& r = m_readers[found == kReaders ? oldest : found];
+        std::size_t const at = found == kReaders ? oldest : found;
+        Reader& r = m_readers[at];
         r.sequential = found != kReaders;
-        r.run = r.sequential ? std::min(r.run + n, kMostAhead) : n;
-        r.next = offset + n;
+        r.run = r.sequential ? std::min(r.run + (end - offset), kMostAhead) : end - offset;
+        r.next = end;
         r.used = ++m_clock;
-        return found == kReaders ? oldest : found;
+        return at;
+    }
+
+    // How far a request for [from, end) reaches: a sequential reader's
+    // covers four times what it read in a row (no more than kDrainBytes when
+    // the last request was another reader's), any other just the bytes.
+    std::size_t reach(std::size_t reader, std::size_t from, std::size_t end) const
+    {
+        Reader const& r = m_readers[reader];
+        if (!r.sequential)
+            return end;
+        std::size_t ahead = std::clamp(4 * r.run, kLeastAhead, kMostAhead);
+        if (m_asker != reader)
+            ahead = std::min(ahead, kDrainBytes);
+        return std::max(end, std::min(m_size - from, ahead) + from);
     }
 
     // Moves [pos, pos + n) into dst: from the open response where it is

@@ -79,7 +79,7 @@ public:
         std::size_t n = detail::clampedCount(offset, size, m_size);
         prepare();
         std::size_t const reader = readerAt(offset, offset + n, 0);
-        fetch(offset, n, dst, reach(reader, offset, offset + n), reader);
+        fetch(offset, n, dst, reach(reader, offset, offset + n), reader, true);
         return n;
     }
     // Runs near each other in the resource, each beginning after the one
@@ -100,7 +100,7 @@ public:
                     end = r[j].offset + r[j].size;
                 std::size_t const until = j == c ? reach(reader, first, end) : end;
                 for (; i < j; ++i) {
-                    fetch(r[i].offset, r[i].size, r[i].data, until, reader);
+                    fetch(r[i].offset, r[i].size, r[i].data, until, reader, false);
                     bytes += r[i].size;
                 }
             }
@@ -168,9 +168,11 @@ private:
     }
 
     // Moves [pos, pos + n) into dst: from the open response where it is
-    // there or a short gap ahead, else from the cache, else by a request
-    // that reaches at least to `reach`, made for the reader given.
-    void fetch(std::size_t pos, std::size_t n, uint8_t* dst, std::size_t reach, std::size_t reader)
+    // there or a short gap ahead (the gap's bytes kept in the cache, for
+    // another reader there, or dropped, between a view's runs), else from
+    // the cache, else by a request that reaches at least to `reach`, made
+    // for the reader given.
+    void fetch(std::size_t pos, std::size_t n, uint8_t* dst, std::size_t reach, std::size_t reader, bool keepGap)
     {
         std::size_t done = 0;
         while (done < n) {
@@ -180,7 +182,7 @@ private:
             } else if (std::size_t k = m_blocks.take(at, left, dst + done)) {
                 done += k;
             } else if (m_open && at > m_at && at < m_end && at - m_at <= kBridgedGap) {
-                skip(at);
+                skip(at, keepGap);
             } else {
                 start(at, std::max(at + left, reach) - at);
                 m_asker = reader;
@@ -196,6 +198,7 @@ private:
         m_end = offset + length;
         m_asked = std::to_string(offset) + "-" + std::to_string(m_end - 1);
         m_checked = m_refused = m_overflow = m_held = m_drain = m_noRoom = false;
+        m_skipTo = 0;
         m_fresh = true;
         m_keptAhead = 0;
         m_http.set(CURLOPT_RANGE, m_asked.c_str());
@@ -225,11 +228,17 @@ private:
         return got;
     }
 
-    // Receives and drops the bytes up to `to` in the open response; those
-    // of the same pieces after it are kept.
-    void skip(std::size_t to)
+    // Receives the bytes up to `to` in the open response into the cache, or
+    // drops them; those of the same pieces after it are kept.
+    void skip(std::size_t to, bool keep)
     {
+        struct Gap
+        {
+            HttpStore& s;
+            ~Gap() { s.m_skipTo = 0; } // what comes later is for a reader
+        } gap{*this};
         m_skipTo = to;
+        m_keepGap = keep;
         goOn();
         m_http.pump([this] { return m_at >= m_skipTo; });
         m_skipTo = 0;
@@ -387,10 +396,10 @@ private:
         return cr.last == m_end - 1 && (!cr.totalKnown || cr.total == m_size) && changed().empty();
     }
 
-    // Body bytes: those before a place skipped to are dropped, then the
-    // caller's buffer gets its bytes, then the cache the rest; when the
-    // reader wants none of a piece and enough waits ahead of it, the
-    // transfer pauses and the client holds the rest.
+    // Body bytes: those before a place skipped to go to the cache or are
+    // dropped, then the caller's buffer gets its bytes, then the cache the
+    // rest; when the reader wants none of a piece and enough waits ahead of
+    // it, the transfer pauses and the client holds the rest.
     static size_t body(char* data, size_t one, size_t n, void* self)
     {
         auto* s = static_cast<HttpStore*>(self);
@@ -406,31 +415,42 @@ private:
             s->m_overflow = true;
             return 0;
         }
-        std::size_t const dropped = s->m_skipTo > s->m_at ? std::min(bytes, s->m_skipTo - s->m_at) : 0;
-        std::size_t const k = std::min(bytes - dropped, s->m_dstLeft), rest = bytes - dropped - k;
-        if (!dropped && !k && !s->m_keepAll && !s->m_drain && s->m_keptAhead + rest > kAheadBytes) {
+        std::size_t const gap = s->m_skipTo > s->m_at ? std::min(bytes, s->m_skipTo - s->m_at) : 0;
+        std::size_t const k = std::min(bytes - gap, s->m_dstLeft), rest = bytes - gap - k;
+        if (!gap && !k && !s->m_keepAll && !s->m_drain && s->m_keptAhead + rest > kAheadBytes) {
             s->m_held = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        s->m_at += dropped;
+        auto const* bytesAt = reinterpret_cast<uint8_t const*>(data);
+        if (gap && !s->m_keepGap)
+            s->m_at += gap;
+        else if (gap && !s->kept(bytesAt, gap))
+            return 0;
         if (k) {
-            std::memcpy(s->m_dst, data + dropped, k);
+            std::memcpy(s->m_dst, bytesAt + gap, k);
             s->m_dst += k;
             s->m_dstLeft -= k;
             s->m_at += k;
             s->m_keptAhead = 0;
         }
-        if (rest) {
-            try {
-                s->m_blocks.keep(s->m_at, reinterpret_cast<uint8_t const*>(data) + dropped + k, rest);
-            } catch (std::bad_alloc const&) {
-                s->m_noRoom = true;
-                return 0; // ends the transfer; the read throws
-            }
-            s->m_at += rest;
-            s->m_keptAhead += rest;
-        }
+        if (rest && !s->kept(bytesAt + gap + k, rest))
+            return 0;
+        s->m_keptAhead += rest;
         return bytes;
+    }
+
+    // Keeps n received bytes at m_at in the cache; false (the transfer
+    // ends, and the read throws std::bad_alloc) when there is no room.
+    bool kept(uint8_t const* data, std::size_t n)
+    {
+        try {
+            m_blocks.keep(m_at, data, n);
+        } catch (std::bad_alloc const&) {
+            m_noRoom = true;
+            return false;
+        }
+        m_at += n;
+        return true;
     }
 
     detail::HttpClient m_http;
@@ -443,7 +463,7 @@ private:
     std::string m_asked;
     std::size_t m_first = 0, m_at = 0, m_end = 0;
     bool m_open = false, m_probe = false, m_checked = false, m_refused = false, m_overflow = false;
-    bool m_held = false, m_keepAll = false, m_drain = false, m_fresh = false, m_noRoom = false;
+    bool m_held = false, m_keepAll = false, m_drain = false, m_fresh = false, m_noRoom = false, m_keepGap = false;
     // where received bytes go: dropped up to m_skipTo, then the caller's
     // buffer, then the cache (m_keptAhead of them beyond the reader)
     std::size_t m_skipTo = 0;

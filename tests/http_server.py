@@ -40,6 +40,8 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   ANY  /early-hold/ID     as early, but ends only its sending side and keeps the connection a while, reading
                           nothing
   ANY  /continue-close/ID reads the request head only, answers 100 Continue, records, and closes
+  ANY  /early-413/ID      reads the request head only and answers 413, keeping the connection a while
+  ANY  /upload-reset/ID   reads 64 KiB of the body, records, and resets the connection
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
@@ -50,6 +52,7 @@ import json
 import os
 import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -220,13 +223,15 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
         if kind == "continue-close":
             self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+        elif kind == "early-413":
+            self.wfile.write(b"HTTP/1.1 413 Content Too Large\r\nContent-Length: 0\r\n\r\n")
         else:
             self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
         self.wfile.flush()
         if kind == "early-hold":
             self.connection.shutdown(socket.SHUT_WR)
         self.record(rid, answered=True)
-        if kind == "early-hold":
+        if kind in ("early-hold", "early-413"):
             time.sleep(5)
 
     def handle_any(self):
@@ -236,7 +241,13 @@ class Handler(BaseHTTPRequestHandler):
             body, chunked = self.read_body()
             self.record(rest, body=body.hex(), chunked=chunked)
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
-        if kind in ("early", "early-hold", "continue-close"):
+        if kind == "upload-reset":
+            self.rfile.read(64 << 10)
+            self.record(rest, answered=True)
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            return
+        if kind in ("early", "early-hold", "continue-close", "early-413"):
             return self.answer_early(kind, rest)
         if kind == "echo":
             self.record("echo-" + rest)

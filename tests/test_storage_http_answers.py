@@ -12,6 +12,8 @@ from proxy import QuelboError, q
 from test_storage_http import HTTPHeaders, Uri, closed_port, open_read, read_at, server, trusted  # noqa: F401
 
 EARLY = "the server ended the upload early (status 200)"
+# an answer that came before the first byte was asked for
+EARLY_TEXTS = (EARLY, "the server ended the upload before it began (status 200)")
 
 
 def recorded(server, rid, seconds=30):
@@ -35,6 +37,15 @@ def failure(call, *args):
     return str(err.value)
 
 
+def first_failure(*steps):
+    """Runs the steps in turn up to the first that raises: its message (the server's answer may come
+    while any of them runs)."""
+    with pytest.raises(QuelboError) as err:
+        for step in steps:
+            step()
+    return str(err.value)
+
+
 # ------------------------------------------------------------ early answers
 
 @pytest.mark.parametrize("kind", ["early", "early-hold"])  # closed at once (a reset), or its sending side only
@@ -42,26 +53,43 @@ def failure(call, *args):
 def test_an_upload_answered_before_its_end_fails(server, kind, answered):
     rid = "%s-%s" % (kind, answered.replace(" ", "-"))
     url = server.url("%s/%s" % (kind, rid))
-    s = upload(server, "%s/%s" % (kind, rid))
+    s = []
+    steps = [lambda: s.append(upload(server, "%s/%s" % (kind, rid))),
+             lambda: q.StreamAccess_write(s[0], b"x" * 800), lambda: recorded(server, rid),
+             lambda: q.StreamAccess_flush(s[0])]
     if answered == "before the first write":
-        recorded(server, rid)
-        text = failure(q.StreamAccess_write, s, b"x" * 800)
-    else:
-        try:  # the answer may come while the bytes go out, or after
-            q.StreamAccess_write(s, b"x" * 800)
-        except QuelboError as e:
-            text = str(e)
-        else:
-            recorded(server, rid)
-            text = failure(q.StreamAccess_flush, s)
-    if kind == "early" and not text.endswith(EARLY):  # the reset may come first
+        steps.insert(1, steps.pop(2))
+    text = first_failure(*steps)
+    if kind == "early" and not text.endswith(EARLY_TEXTS):  # the reset may come first
         assert re.fullmatch(r"HTTP POST '%s': .*(reset|Send failure|Recv failure|Broken pipe).*" % re.escape(url),
                             text), text
     else:
-        assert text == "HTTP POST '%s': %s" % (url, EARLY)
-    assert q.StreamAccess_get_fail(s)
-    assert failure(q.StreamAccess_write, s, b"y").endswith("the upload is already finished")
-    assert failure(q.StreamAccess_flush, s).endswith("the upload is already finished")
+        assert text in ["HTTP POST '%s': %s" % (url, t) for t in EARLY_TEXTS]
+    if s:
+        assert q.StreamAccess_get_fail(s[0])
+        assert failure(q.StreamAccess_write, s[0], b"y").endswith("the upload is already finished")
+        assert failure(q.StreamAccess_flush, s[0]).endswith("the upload is already finished")
+
+
+@pytest.mark.parametrize("kind,size,text", [
+    ("early-hold", 32 << 20, EARLY_TEXTS),  # the answer comes while the client waits to send more
+    ("early-413", 800, ("the server answered 413 Content Too Large",)),
+    ("early-413", 32 << 20, ("the server answered 413 Content Too Large",)),
+    ("upload-reset", 8 << 20, None),  # reset after 64 KiB of the body
+])
+def test_an_upload_the_server_refuses_or_cuts_short_fails(server, kind, size, text):
+    rid = "%s-%d" % (kind, size)
+    url = server.url("%s/%s" % (kind, rid))
+    s = []
+    message = first_failure(lambda: s.append(upload(server, "%s/%s" % (kind, rid))),
+                            lambda: q.StreamAccess_write(s[0], bytes(size)), lambda: recorded(server, rid),
+                            lambda: q.StreamAccess_flush(s[0]))
+    if text is None:
+        assert re.fullmatch(r"HTTP POST '%s': (no answer|the server ended the upload early|the upload did not complete)"
+                            r": .+" % re.escape(url), message), message
+    else:
+        assert message in ["HTTP POST '%s': %s" % (url, t) for t in text]
+    assert not s or q.StreamAccess_get_fail(s[0])
 
 
 def test_an_upload_read_whole_before_its_answer_succeeds(server):
@@ -81,14 +109,11 @@ def test_an_interim_answer_then_a_close_names_the_failure(server, method, call):
         text = failure(open_read, url)
         assert text == "HTTP GET '%s': no answer: Empty reply from server" % url
         return
-    s = upload(server, "continue-close/" + rid)
-    recorded(server, rid)
-    try:
-        q.StreamAccess_write(s, b"x" * 800)
-        text = failure(q.StreamAccess_flush, s)
-    except QuelboError as e:
-        text = str(e)
-    assert re.fullmatch(r"HTTP POST '%s': the (server ended the upload early|upload did not complete): .+"
+    s = []
+    text = first_failure(lambda: s.append(upload(server, "continue-close/" + rid)), lambda: recorded(server, rid),
+                         lambda: q.StreamAccess_write(s[0], b"x" * 800), lambda: q.StreamAccess_flush(s[0]))
+    assert re.fullmatch(r"HTTP POST '%s': the (server ended the upload (early|before it began)|upload did not "
+                        r"complete): .+"
                         % re.escape(url), text), text
     assert "100" not in text.split("': ", 1)[1]
 

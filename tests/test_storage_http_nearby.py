@@ -144,3 +144,13 @@ def test_received_blocks_are_bounded(server):
     before = rss()
     assert rounds(400, 16) == 0  # 1.6 MiB a stream: 25 MiB in all
     assert rss() - before < 8 * MIB
+
+
+def test_a_view_reading_on_survives_a_response_broken_off_between_reads(server):
+    _, data = resource(server, "bands.bin", 2048 * 1024, 27)
+    store = open_read(server.url("cut/bands.bin"))  # the first response past 128 KiB stops there, then closes
+    view = q.ImageViewFactory_from_random_access(store, [2048, 1024], q.DataTypeId_UINT8)
+    out = bytearray(2048 * 4)
+    for y in range(0, 1024, 4):  # bands going on where the last one stopped: asked for ahead
+        q.ImageView___read_region(view, region([0, y], [2048, 4]), out)
+        assert out == data[y * 2048:(y + 4) * 2048], y

@@ -88,3 +88,10 @@ def test_a_sites_source_and_resources_hide_secrets(server):
     assert ["Authorization", basic] in server.record("echo-small.txt")["headers"]
     q.DataStorage_open_random_access(site, "echo/data.bin", READ)
     assert ["Authorization", basic] in server.record("echo-data.bin")["headers"]
+
+
+def test_credentials_go_to_the_host_they_name_only(server):
+    basic = "Basic " + base64.b64encode(b"alice:" + SECRET.encode()).decode()
+    for target, sent in (("/echo/small.txt", True), ("http://localhost:%d/echo/small.txt" % server.http, False)):
+        open_read(with_user(server.url("goto?" + target)))  # redirected to the same host, or another
+        assert (["Authorization", basic] in server.record("echo-small.txt")["headers"]) == sent, target

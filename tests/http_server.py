@@ -10,6 +10,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ifrange/NAME      as files, honouring If-Range only
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
+  GET  /closing/NAME      as files, closing the connection after each answer
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
                           nginx answers a range of it)
@@ -68,7 +69,7 @@ PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first byte
 
 
 VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "unsized", "badrange", "short", "hold", "cut",
-             "drip", "steady")
+             "drip", "steady", "closing")
 CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",)}
 
 
@@ -176,7 +177,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
             if kind != "unsized":
                 self.send_header("Content-Length", str(count))
-            if kind in ("short", "unsized"):
+            if kind in ("short", "unsized", "closing"):
                 self.send_header("Connection", "close")
                 self.close_connection = True
             if kind in ("short", "hold"):

@@ -194,7 +194,7 @@ HttpClient::HttpClient(Uri const& uri, std::string const& method, HTTPHeaders co
     checkRequest(uri, method, headers);
     globalInit();
     m_curl = curl_easy_init();
-    m_multi = m_curl ? curl_multi_init() : nullptr;
+    m_multi = m_curl ? newMulti(m_own, m_ownKnown) : nullptr;
     if (!m_multi) {
         curl_easy_cleanup(m_curl);
         throw std::bad_alloc();

@@ -146,6 +146,8 @@ private:
     void release();
     void dropHandles();
     bool leaveConnections();
+    struct Socket;
+    CURLM* newMulti(std::vector<Socket>& own, bool& known);
     static size_t header(char* data, size_t one, size_t n, void* self);
     static int progress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
     static curl_socket_t openSocket(void* self, curlsocktype, curl_sockaddr* address);
@@ -166,6 +168,8 @@ private:
         bool inherited() const;
     };
     std::vector<Socket> m_sockets; // the client's connections
+    std::vector<Socket> m_own;     // the multi handle's own descriptors
+    bool m_ownKnown = false;       // whether m_own holds all of them
     char m_error[CURL_ERROR_SIZE] = {0};
     Watchdog m_watch;
     bool m_active = false, m_done = false, m_follow = false;

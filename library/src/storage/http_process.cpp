@@ -3,11 +3,15 @@
 // and connects anew. The child's descriptors are its own: one it closed and
 // whose number now names something else (a file, another socket) is never
 // touched again.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
 #include <new>
 
 #include "storage/http_client.h"
@@ -25,6 +29,33 @@ bool identify(int fd, dev_t& device, ino_t& inode)
     device = st.st_dev;
     inode = st.st_ino;
     return true;
+}
+
+// The numbers of the descriptors open now, sorted; false when they cannot
+// be listed.
+bool openNumbers(std::vector<int>& out)
+{
+    out.clear();
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return false;
+    int const own = ::dirfd(dir);
+    while (dirent* e = ::readdir(dir)) {
+        char* end = nullptr;
+        long const n = std::strtol(e->d_name, &end, 10);
+        if (e->d_name[0] != '.' && end && !*end && n != own)
+            out.push_back(int(n));
+    }
+    ::closedir(dir);
+    std::sort(out.begin(), out.end());
+    return true;
+}
+
+bool localSocket(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.ss_family == AF_UNIX;
 }
 
 } // namespace
@@ -52,36 +83,74 @@ void HttpClient::dropHandles()
     m_curl = nullptr;
     m_multi = nullptr;
     m_sockets.clear();
+    m_own.clear();
+}
+
+// A multi handle, and the descriptors it made for itself (own): the client
+// library's wakeup pair of local sockets, told apart as the local sockets
+// that were not open before. They are known when they are a pair (or none);
+// otherwise (another thread opened local sockets meanwhile, or the
+// descriptors cannot be listed) a fork's child never frees the handle.
+CURLM* HttpClient::newMulti(std::vector<Socket>& own, bool& known)
+{
+    std::vector<int> before, after;
+    bool const listed = openNumbers(before);
+    CURLM* multi = curl_multi_init();
+    own.clear();
+    known = false;
+    try {
+        if (!multi || !listed || !openNumbers(after))
+            return multi;
+        std::vector<int> made;
+        std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(made));
+        for (int fd : made) {
+            Socket s{fd, 0, 0};
+            if (localSocket(fd) && identify(fd, s.device, s.inode))
+                own.push_back(s);
+        }
+    } catch (std::bad_alloc const&) {
+        own.clear();
+        return multi;
+    }
+    known = own.empty() || own.size() == 2;
+    return multi;
 }
 
 // Puts an unconnected socket in place of this process's descriptor of each
 // connection, so that nothing the client library sends or closes on them (a
 // TLS close, a dropped request) reaches the peer: the connections stay their
-// owner's. When a number no longer names the inherited socket (this process
-// closed it, and may have opened something else under it), or a socket
-// cannot be put in place, the descriptors still inherited are closed, the
-// others left alone, and false returned: the handles must never run again.
+// owner's. When a number of a connection or of the multi handle's own pair no
+// longer names the inherited socket (this process closed it, and may have
+// opened something else under it) or is not known, or a socket cannot be
+// put in place, the descriptors that are still this process's are closed,
+// the others left alone, and false returned: the handles must never run
+// again.
 bool HttpClient::leaveConnections()
 {
-    bool all = true;
+    bool free = m_ownKnown;
     for (Socket const& s : m_sockets)
-        all = all && s.inherited();
-    for (Socket const& s : m_sockets) {
-        if (!all) {
-            if (s.inherited())
-                ::close(s.fd);
-            continue;
-        }
-        int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        bool const placed = dead >= 0 && ::dup3(dead, s.fd, O_CLOEXEC) == s.fd;
+        free = free && s.inherited();
+    for (Socket const& s : m_own)
+        free = free && s.inherited();
+    std::size_t placed = 0;
+    for (; free && placed < m_sockets.size(); ++placed) {
+        int const dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int const fd = m_sockets[placed].fd;
+        free = dead >= 0 && ::dup3(dead, fd, O_CLOEXEC) == fd;
         if (dead >= 0)
             ::close(dead);
-        if (!placed) {
-            all = false;
-            ::close(s.fd);
-        }
+        if (!free)
+            break;
     }
-    return all;
+    if (free)
+        return true;
+    for (std::size_t i = 0; i < m_sockets.size(); ++i)
+        if (i < placed || m_sockets[i].inherited())
+            ::close(m_sockets[i].fd);
+    for (Socket const& s : m_own)
+        if (s.inherited())
+            ::close(s.fd);
+    return false;
 }
 
 bool HttpClient::foreign() const
@@ -94,7 +163,9 @@ bool HttpClient::moved()
     if (!foreign())
         return false;
     CURL* fresh = curl_easy_duphandle(m_curl); // the options, without connections
-    CURLM* multi = fresh ? curl_multi_init() : nullptr;
+    std::vector<Socket> own;
+    bool known = false;
+    CURLM* multi = fresh ? newMulti(own, known) : nullptr;
     if (!multi) {
         curl_easy_cleanup(fresh);
         throw std::bad_alloc();
@@ -102,6 +173,8 @@ bool HttpClient::moved()
     dropHandles();
     m_curl = fresh;
     m_multi = multi;
+    m_own = std::move(own);
+    m_ownKnown = known;
     m_process = currentProcess();
     m_done = false;
     m_result = CURLE_OK;

@@ -10,8 +10,9 @@
 namespace quelbo::detail {
 
 // Recently received bytes of a resource, in blocks that each hold bytes in
-// a row: at most kBlocks of at most kBlockBytes, the least recently used
-// block given up for new bytes. A store keeps only bytes of the version it
+// a row: at most kBlocks of at most kBlockBytes. New bytes take the place
+// of a block some read went through to its end, else of the least recently
+// used block. A store keeps only bytes of the version it
 // reads (every answer is held against the first one's validator), so a block
 // is good for as long as the store lives, in a fork's child too.
 class ReceivedBlocks
@@ -31,7 +32,8 @@ private:
     {
         std::size_t offset = 0, length = 0;
         uint64_t used = 0;
-        Bytes bytes; // its size is the room it has
+        bool spent = false; // read to its end
+        Bytes bytes;        // its size is the room it has
     };
     Block& blockFor(std::size_t pos);
 

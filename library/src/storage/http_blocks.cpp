@@ -24,8 +24,10 @@ void ReceivedBlocks::keep(std::size_t pos, uint8_t const* data, std::size_t n)
     while (n) {
         Block& b = blockFor(pos);
         std::size_t const k = std::min(n, kBlockBytes - b.length);
-        if (b.bytes.size() < b.length + k)
+        if (b.bytes.size() < b.length + k) { // grows by doubling, to kBlockBytes at most
+            b.bytes.reserve(std::min(kBlockBytes, std::max(b.length + k, 2 * b.bytes.size())));
             b.bytes.resize(b.length + k);
+        }
         copyBytes(b.bytes.data() + b.length, data, k);
         b.length += k;
         b.used = ++m_clock;

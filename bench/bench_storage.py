@@ -2,10 +2,12 @@
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
 mapped-file reads vs readinto, file-stream reads (sequential, small ones of a
 stream never sought, after seeks near and far, between writes through a store
-over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive and
+over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive,
 an HTTP stream of a whole resource vs one streamed urllib response (each in
-fresh child processes), and how many requests small sequential HTTP reads
-cost.
+fresh child processes), two streams reading in turn over one HTTP store vs
+each over a store of its own, a strip of an image view over an HTTP store vs
+one covering read and a numpy slice, and how many requests small sequential
+HTTP reads cost.
 Run with /usr/bin/python3."""
 import http.client
 import os
@@ -18,11 +20,14 @@ import tempfile
 import time
 import urllib.request
 
+import numpy as np
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 from timing import compare, report, section  # noqa: E402
 from proxy import cls, q  # noqa: E402
 from test_storage_http import Server  # noqa: E402
+from views_util import region  # noqa: E402
 
 MIB = 1 << 20
 TOTAL = 64 * MIB
@@ -226,8 +231,66 @@ def http_rows(folder):
             q.StreamAccess___read(stream, small)
         print("HTTP small sequential reads: %d requests after opening for 10000 reads of 100 bytes"
               % (server.requests() - before - 1))
+        interleaved_rows(server, open_store, size)
+        strip_rows(server, root)
     finally:
         server.stop()
+
+
+def interleaved_rows(server, open_store, size, reads=5000, rounds=7):
+    """Two streams reading 100 bytes in turn, one from the start and one from
+    the middle: over one store vs each over a store of its own. Each round
+    opens its stores afresh (untimed), so that none serves what an earlier
+    round fetched."""
+    def run(separate):
+        stores = [open_store(), open_store()] if separate else [open_store()] * 2
+        a, b = (q.StreamAccessFactory_from_random_access(s) for s in stores)
+        q.StreamAccess_seek(b, size // 2, q.SeekOrigin_BEGIN)
+        buf = bytearray(100)
+        before = server.requests()
+        t = time.perf_counter()
+        for _ in range(reads):
+            q.StreamAccess___read(a, buf)
+            q.StreamAccess___read(b, buf)
+        return time.perf_counter() - t, server.requests() - before
+    times = {False: [], True: []}
+    for _ in range(rounds):
+        for separate in (False, True):
+            times[separate].append(run(separate))
+    report("HTTP two streams over one store reading 100 B in turn (%d each, %d requests)"
+           % (reads, times[False][-1][1]), statistics.median(t for t, _ in times[False]),
+           "two separate stores (%d requests)" % times[True][-1][1], statistics.median(t for t, _ in times[True]))
+
+
+def strip_rows(server, root):
+    """A 16 x 1024 x 3 strip of a 2048 x 1024 x 3 image view over an HTTP
+    store vs one read of the bytes covering it and a numpy slice."""
+    shape, origin, size = (2048, 1024, 3), (1000, 0, 0), (16, 1024, 3)
+    (root / "image.bin").write_bytes(os.urandom(int(np.prod(shape))))
+    url = server.url("files/image.bin")
+    open_store = lambda: q.RandomAccessFactory_open_http_read(cls("Uri")(url), "GET", cls("HTTPHeaders")())  # noqa
+    view = q.ImageViewFactory_from_random_access(open_store(), list(shape), q.DataTypeId_UINT8)
+    store = open_store()
+    box = region(origin, size)
+    out = bytearray(int(np.prod(size)))
+    first = origin[0]
+    last = origin[0] + size[0] - 1 + shape[0] * (shape[1] * shape[2] - 1)
+    covering = bytearray(last + 1 - first)
+
+    def ours():
+        q.ImageView___read_region(view, box, out)
+
+    def anchor():
+        q.RandomAccess___read(store, first, covering)
+        flat = np.frombuffer(covering, np.uint8)
+        strip = np.lib.stride_tricks.as_strided(flat, size[::-1], (shape[0] * shape[1], shape[0], 1))
+        out[:] = strip.tobytes()
+
+    before = server.requests()
+    ours()
+    requests = server.requests() - before
+    compare("HTTP view strip 16 x 1024 x 3 of 2048 x 1024 x 3 (%d request%s)" % (requests, "s" * (requests != 1)),
+            ours, "one covering read + numpy slice", anchor, rounds=11)
 
 
 def stream_rows(url, rounds=15):

@@ -10,6 +10,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ifrange/NAME      as files, honouring If-Range only
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
+  GET  /closing/NAME      as files, closing the connection after each answer
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
                           nginx answers a range of it)
@@ -34,6 +35,14 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /goto?URL          302 to URL
   GET  /count             how many file requests were answered
   GET  /connections       how many connections were accepted (this one included)
+  GET  /echo/NAME         as files, recording the request's method and headers as ID "echo-NAME"
+  ANY  /early/ID          reads the request head only, answers 200 with no body, records {"answered": true}
+                          and closes (unread body bytes make the close a reset)
+  ANY  /early-hold/ID     as early, but ends only its sending side and keeps the connection a while, reading
+                          nothing
+  ANY  /continue-close/ID reads the request head only, answers 100 Continue, records, and closes
+  ANY  /early-413/ID      reads the request head only and answers 413, keeping the connection a while
+  ANY  /upload-reset/ID   reads 64 KiB of the body, records, and resets the connection
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
@@ -42,7 +51,9 @@ import email.utils
 import gzip
 import json
 import os
+import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -58,7 +69,7 @@ PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first byte
 
 
 VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "unsized", "badrange", "short", "hold", "cut",
-             "drip", "steady")
+             "drip", "steady", "closing")
 CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",)}
 
 
@@ -166,7 +177,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
             if kind != "unsized":
                 self.send_header("Content-Length", str(count))
-            if kind in ("short", "unsized"):
+            if kind in ("short", "unsized", "closing"):
                 self.send_header("Connection", "close")
                 self.close_connection = True
             if kind in ("short", "hold"):
@@ -203,19 +214,45 @@ class Handler(BaseHTTPRequestHandler):
         while self.connection.recv(1 << 16):
             pass
 
+    def record(self, rid, **more):
+        with LOCK:
+            RECORDS[rid] = dict({"method": self.command, "headers": [[k, v] for k, v in self.headers.items()]},
+                                **more)
+
+    def answer_early(self, kind, rid):
+        """Answers without reading the request body, then records that it did."""
+        self.close_connection = True
+        if kind == "continue-close":
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+        elif kind == "early-413":
+            self.wfile.write(b"HTTP/1.1 413 Content Too Large\r\nContent-Length: 0\r\n\r\n")
+        else:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+        self.wfile.flush()
+        if kind == "early-hold":
+            self.connection.shutdown(socket.SHUT_WR)
+        self.record(rid, answered=True)
+        if kind in ("early-hold", "early-413"):
+            time.sleep(5)
+
     def handle_any(self):
         parts = self.path.lstrip("/").split("/", 1)
         kind, rest = parts[0], (parts[1] if len(parts) > 1 else "")
         if kind in ("upload", "upload-fail"):
             body, chunked = self.read_body()
-            with LOCK:
-                RECORDS[rest] = {
-                    "method": self.command,
-                    "headers": [[k, v] for k, v in self.headers.items()],
-                    "body": body.hex(),
-                    "chunked": chunked,
-                }
+            self.record(rest, body=body.hex(), chunked=chunked)
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if kind == "upload-reset":
+            self.rfile.read(64 << 10)
+            self.record(rest, answered=True)
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            return
+        if kind in ("early", "early-hold", "continue-close", "early-413"):
+            return self.answer_early(kind, rest)
+        if kind == "echo":
+            self.record("echo-" + rest)
+            return self.serve_file("files", rest)
         if kind == "upload-stall":
             self.close_connection = True
             return time.sleep(120)

@@ -7,6 +7,7 @@
 #include "quelbo/access_factory.h"
 #include "storage/access_detail.h"
 #include "storage/http_client.h"
+#include "storage/shown_uri.h"
 
 namespace quelbo {
 
@@ -76,9 +77,18 @@ public:
     void seek(int64_t, SeekOrigin) override { detail::missingCapability("HTTP upload", "seek"); }
 
 private:
+    // The body's bytes as the client sends them, then its end. An answer
+    // that came before the end (the server did not wait for the whole body)
+    // stops the request: the upload failed, whatever the answer says. (The
+    // client also stops sending by itself, without asking here, when such an
+    // answer came whole and the server closes the connection.)
     static size_t supply(char* buffer, size_t one, size_t n, void* self)
     {
         auto* s = static_cast<HttpUpload*>(self);
+        if (s->m_http.status() >= 200) {
+            s->m_early = true;
+            return CURL_READFUNC_ABORT;
+        }
         std::size_t room = one * n, left = s->m_pending.size() - s->m_sent;
         if (left) {
             std::size_t k = std::min(room, left);
@@ -86,8 +96,10 @@ private:
             s->m_sent += k;
             return k;
         }
-        if (s->m_ending)
+        if (s->m_ending) {
+            s->m_ended = true;
             return 0; // the last chunk
+        }
         s->m_waiting = true;
         return CURL_READFUNC_PAUSE;
     }
@@ -146,16 +158,21 @@ private:
         finished("the upload did not complete");
     }
 
-    // The request is over: only a complete transfer with a 2xx answer succeeds.
+    // The request is over: only a complete transfer whose 2xx answer came
+    // after the whole body went out succeeds. `early` says what happened
+    // when it ended before the upload did.
     void finished(char const* early)
     {
         long status = m_http.status();
         CURLcode res = m_http.result();
-        if (res != CURLE_OK || status < 200 || status > 299 || !m_ending)
+        bool const cut = m_early || !m_ended; // answered before the body ended
+        if (res != CURLE_OK || status < 200 || status > 299 || cut)
             m_failed = true;
         m_http.checkWatchdog();
-        m_http.checkAnswer(res);
-        if (res != CURLE_OK || !m_ending)
+        m_http.checkAnswer(res, early);
+        if (cut)
+            m_http.fail(m_early || m_ending ? "the server ended the upload early" : early);
+        if (res != CURLE_OK)
             m_http.fail(early, res);
     }
 
@@ -163,6 +180,8 @@ private:
     std::vector<uint8_t> m_pending;
     std::size_t m_sent = 0;
     bool m_waiting = false, m_ending = false, m_failed = false;
+    bool m_ended = false; // the body's end went out
+    bool m_early = false; // an answer came before it
 };
 
 // ------------------------------------------------------------- site storage
@@ -170,7 +189,10 @@ private:
 class HttpSite : public DataStorage, public std::enable_shared_from_this<HttpSite>
 {
 public:
-    explicit HttpSite(Uri const& uri) : m_source(uri.scheme() + "://" + uri.authority() + "/") {}
+    explicit HttpSite(Uri const& uri)
+        : m_base(uri.scheme() + "://" + uri.authority() + "/"), m_source(detail::shownUri(m_base))
+    {
+    }
     std::shared_ptr<StreamAccess> openStreamAccess(std::string const& id, AccessCapabilities caps) override
     {
         Uri uri = resource(id);
@@ -203,9 +225,10 @@ private:
     Uri resource(std::string const& id) const
     {
         detail::checkRequestText(id, "the resource id");
-        return Uri(m_source + (!id.empty() && id[0] == '/' ? id.substr(1) : id));
+        return Uri(m_base + (!id.empty() && id[0] == '/' ? id.substr(1) : id));
     }
-    std::string m_source;
+    std::string m_base;   // with the credentials the requests carry
+    std::string m_source; // as shown
 };
 
 Place siteOf(Uri const& uri)

@@ -82,27 +82,57 @@ void HttpClient::raise(std::string const& what) const
     throw Error("HTTP " + m_method + " '" + m_shown + "': " + what);
 }
 
+// A status is the reason a request ended only when it is the answer: not
+// an interim one (1xx), nor a redirect that is being followed or whose
+// following failed.
+bool HttpClient::finalAnswer(long code, CURLcode res) const
+{
+    if (code < 200)
+        return false;
+    return code < 300 || code > 399 || !m_follow || (res == CURLE_OK && m_done);
+}
+
+std::string HttpClient::reason(CURLcode res) const
+{
+    return m_error[0] ? m_error : curl_easy_strerror(res);
+}
+
 void HttpClient::fail(std::string const& what, CURLcode res) const
 {
     std::string text = what;
-    if (long code = status())
+    if (long code = status(); finalAnswer(code, res))
         text += " (status " + std::to_string(code) + ")";
     if (res != CURLE_OK)
-        text += ": " + std::string(m_error[0] ? m_error : curl_easy_strerror(res));
+        text += ": " + reason(res);
     raise(text);
 }
 
-void HttpClient::checkAnswer(CURLcode res) const
+void HttpClient::checkAnswer(CURLcode res, char const* unanswered) const
 {
     long const code = status();
-    if (code == 0) {
-        if (tlsFailure(res))
-            raise("TLS: " + std::string(m_error[0] ? m_error : curl_easy_strerror(res)));
+    if (tlsFailure(res))
+        raise("TLS: " + reason(res));
+    if (code == 0)
         fail("no answer", res);
+    if (finalAnswer(code, res)) {
+        if (code > 299) {
+            char const* text = reasonOf(code);
+            raise("the server answered " + std::to_string(code) + (text ? std::string(" ") + text : std::string()));
+        }
+        return;
     }
-    if (code != 0 && (code < 200 || code > 299)) {
-        char const* reason = reasonOf(code);
-        raise("the server answered " + std::to_string(code) + (reason ? std::string(" ") + reason : std::string()));
+    // The transfer failed before a final answer came: its failure decides.
+    switch (res) {
+    case CURLE_TOO_MANY_REDIRECTS:
+        raise("too many redirects");
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        raise("cannot connect: " + reason(res));
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        raise("redirect to a scheme other than http/https refused");
+    default:
+        fail(unanswered, res);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "quelbo/error.h"
+#include "storage/shown_uri.h"
 
 namespace quelbo::detail {
 
@@ -37,9 +38,19 @@ void checkRequest(Uri const& uri, std::string const& method, HTTPHeaders const& 
         HTTPHeaders::Entry e = headers.at(i);
         checkRequestText(e.name, "a header name");
         checkRequestText(e.value, "a header value");
-        if (e.name.empty() || e.name.find_first_of(": \t") != std::string::npos)
+        if (e.name.empty() || e.name.find_first_of(":; \t") != std::string::npos)
             throw InvalidArgument("HTTP: invalid header name '" + e.name + "'");
     }
+}
+
+// A request header as the client library takes it. It reads "Name:" with
+// nothing but blanks after it as "send no such header", and "Name;" as the
+// header with an empty value: a value of blanks is an empty one.
+std::string headerLine(std::string const& name, std::string const& value)
+{
+    if (value.find_first_not_of(" \t") == std::string::npos)
+        return name + ";";
+    return name + ": " + value;
 }
 
 bool startsWithNoCase(char const* data, std::size_t n, char const* prefix)
@@ -177,17 +188,13 @@ void Watchdog::judge()
 // -------------------------------------------------------------------- client
 
 HttpClient::HttpClient(Uri const& uri, std::string const& method, HTTPHeaders const& headers, bool follow)
-    : m_url(uri.toString()), m_shown(m_url), m_method(method), m_process(currentProcess())
+    : m_url(uri.toString()), m_shown(shownUri(m_url)), m_method(method), m_process(currentProcess()),
+      m_follow(follow)
 {
-    if (std::string user = uri.userInfo(); !user.empty()) {
-        std::size_t at = m_shown.find(user + "@");
-        if (at != std::string::npos)
-            m_shown.erase(at, user.size() + 1);
-    }
     checkRequest(uri, method, headers);
     globalInit();
     m_curl = curl_easy_init();
-    m_multi = m_curl ? curl_multi_init() : nullptr;
+    m_multi = m_curl ? newMulti(m_own, m_ownKnown) : nullptr;
     if (!m_multi) {
         curl_easy_cleanup(m_curl);
         throw std::bad_alloc();
@@ -195,7 +202,7 @@ HttpClient::HttpClient(Uri const& uri, std::string const& method, HTTPHeaders co
     try {
         for (std::size_t i = 0; i < headers.size(); ++i) {
             HTTPHeaders::Entry e = headers.at(i);
-            addHeader(e.name + ": " + e.value);
+            addHeader(headerLine(e.name, e.value));
         }
         set(CURLOPT_URL, m_url.c_str());
         set(CURLOPT_PROTOCOLS_STR, "http,https");
@@ -260,7 +267,7 @@ void HttpClient::setHeader(std::string const& name, std::string const& value)
                 throw std::bad_alloc();
             kept = grown;
         }
-        curl_slist* grown = curl_slist_append(kept, (name + ": " + value).c_str());
+        curl_slist* grown = curl_slist_append(kept, headerLine(name, value).c_str());
         if (!grown)
             throw std::bad_alloc();
         kept = grown;

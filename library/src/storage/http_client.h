@@ -126,21 +126,28 @@ public:
 
     // Error "HTTP <method> '<url>': <what>".
     [[noreturn]] void raise(std::string const& what) const;
-    // Error naming the request, its status and the client's reason.
+    // Error naming the request, its final status and the client's reason.
     [[noreturn]] void fail(std::string const& what, CURLcode res = CURLE_OK) const;
-    // Error when the request got no answer (TLS failures named as such) or
-    // an answer other than a success (its status and reason).
-    void checkAnswer(CURLcode res) const;
+    // Error when the request got no final answer or one other than a
+    // success (its status and reason). A transfer that failed first names
+    // its failure (a TLS one, too many redirects, a redirect's target that
+    // cannot be reached or has another scheme), else `unanswered` with the
+    // client's reason.
+    void checkAnswer(CURLcode res, char const* unanswered = "no answer") const;
     // Whether the watchdog ended the request, and Error with its verdict if so.
     bool stopped() const { return !m_watch.verdict().empty(); }
     void checkWatchdog() const;
 
 private:
+    bool finalAnswer(long code, CURLcode res) const;
+    std::string reason(CURLcode res) const;
     void advance();
     void wait();
     void release();
     void dropHandles();
     bool leaveConnections();
+    struct Socket;
+    CURLM* newMulti(std::vector<Socket>& own, bool& known);
     static size_t header(char* data, size_t one, size_t n, void* self);
     static int progress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
     static curl_socket_t openSocket(void* self, curlsocktype, curl_sockaddr* address);
@@ -151,10 +158,21 @@ private:
     curl_slist* m_headers = nullptr;
     std::string m_url, m_shown, m_method, m_contentRange, m_etag, m_lastModified;
     pid_t m_process = 0;           // the process whose connections these are
-    std::vector<int> m_sockets;    // the client's connections' descriptors
+    // A connection's descriptor and the identity of its socket, by which a
+    // fork's child tells whether the number still names the inherited one.
+    struct Socket
+    {
+        int fd;
+        dev_t device;
+        ino_t inode;
+        bool inherited() const;
+    };
+    std::vector<Socket> m_sockets; // the client's connections
+    std::vector<Socket> m_own;     // the multi handle's own descriptors
+    bool m_ownKnown = false;       // whether m_own holds all of them
     char m_error[CURL_ERROR_SIZE] = {0};
     Watchdog m_watch;
-    bool m_active = false, m_done = false;
+    bool m_active = false, m_done = false, m_follow = false;
     CURLcode m_result = CURLE_OK;
 };
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "quelbo/error.h"
+#include "storage/shown_uri.h"
 
 namespace quelbo {
 
@@ -34,7 +35,7 @@ namespace {
 
 [[noreturn]] void malformed(std::string const& text, char const* why)
 {
-    throw InvalidArgument("Malformed URI '" + text + "': " + why);
+    throw InvalidArgument("Malformed URI '" + detail::shownUri(text) + "': " + why);
 }
 
 bool isHex(char c)
@@ -216,6 +217,24 @@ Impl const& emptyImpl()
 }
 
 } // namespace
+
+// The authority is found as the parser finds it: "//" before any other '/',
+// '?' or '#', up to the next of them; its user information ends at its last
+// '@'.
+std::string detail::shownUri(std::string const& text)
+{
+    std::size_t const slash = text.find_first_of("/?#");
+    if (slash == std::string::npos || text.compare(slash, 2, "//") != 0)
+        return text;
+    std::size_t const start = slash + 2;
+    std::size_t const end = std::min(text.find_first_of("/?#", start), text.size());
+    std::size_t const at = text.rfind('@', end - 1);
+    if (at == std::string::npos || at < start)
+        return text;
+    std::size_t const colon = text.find(':', start);
+    std::size_t const kept = colon < at ? colon + 1 : start;
+    return text.substr(0, kept) + "***" + text.substr(at);
+}
 
 Uri::Uri() : m_pimpl(new Impl) {}
 

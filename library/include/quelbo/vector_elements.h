@@ -249,16 +249,21 @@ template <class T>
 
 // The first position i < n where a[i] and b[i] differ (a NaN differs from
 // everything, itself included), or n: looked for in blocks that are read
-// whole, wide, before their first difference is looked for one by one.
+// whole, wide, before their first difference is looked for one by one. Each
+// difference is a mask of the elements' width, which the compiler compares
+// and gathers a vector at a time.
 template <class T>
 [[gnu::always_inline]] inline std::size_t mismatch(T const* a, T const* b, std::size_t n)
 {
+    using Mask = std::conditional_t<
+        sizeof(T) == 1, uint8_t,
+        std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
     constexpr std::size_t kBlock = 256 / sizeof(T);
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
-        bool differs = false;
+        Mask differs = 0;
         for (std::size_t j = 0; j < kBlock; ++j)
-            differs |= !(a[i + j] == b[i + j]);
+            differs |= a[i + j] != b[i + j] ? Mask(-1) : Mask(0); // != holds at a NaN
         if (differs)
             break;
     }

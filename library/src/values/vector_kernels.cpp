@@ -1,5 +1,5 @@
 // The dynamic vectors' element loops (quelbo/vector_elements.h), one kernel
-// for each element type and operation, built wide.
+// for each element type and operation, built for the widest vectors.
 #include "quelbo/vector_elements.h"
 
 #include "util/wide_vectors.h"
@@ -27,23 +27,23 @@ inline QUELBO_INLINED void combineBy(Arithmetic op, T const* a, B b, T* out, std
 } // namespace
 
 #define QUELBO_VECTOR_KERNELS(T, S, ID)                                                                                \
-    QUELBO_WIDE_VECTORS void combineElements(Arithmetic op, T const* a, T const* b, T* out, std::size_t n)             \
+    QUELBO_WIDEST_VECTORS void combineElements(Arithmetic op, T const* a, T const* b, T* out, std::size_t n)             \
     {                                                                                                                  \
         combineBy(op, a, b, out, n);                                                                                   \
     }                                                                                                                  \
-    QUELBO_WIDE_VECTORS void combineElements(Arithmetic op, T const* a, T b, T* out, std::size_t n)                    \
+    QUELBO_WIDEST_VECTORS void combineElements(Arithmetic op, T const* a, T b, T* out, std::size_t n)                    \
     {                                                                                                                  \
         combineBy(op, a, b, out, n);                                                                                   \
     }                                                                                                                  \
-    QUELBO_WIDE_VECTORS void negateElements(T const* a, T* out, std::size_t n)                                         \
+    QUELBO_WIDEST_VECTORS void negateElements(T const* a, T* out, std::size_t n)                                         \
     {                                                                                                                  \
         negate(a, out, n);                                                                                             \
     }                                                                                                                  \
-    QUELBO_WIDE_VECTORS T dotElements(T const* a, T const* b, std::size_t n)                                           \
+    QUELBO_WIDEST_VECTORS T dotElements(T const* a, T const* b, std::size_t n)                                           \
     {                                                                                                                  \
         return dotProduct(a, b, n);                                                                                    \
     }                                                                                                                  \
-    QUELBO_WIDE_VECTORS std::size_t mismatchElements(T const* a, T const* b, std::size_t n)                            \
+    QUELBO_WIDEST_VECTORS std::size_t mismatchElements(T const* a, T const* b, std::size_t n)                            \
     {                                                                                                                  \
         return mismatch(a, b, n);                                                                                      \
     }

@@ -2,6 +2,7 @@
 // the elements: written once, inlined into the fixed vectors' operators and
 // built wide in the library for the dynamic vectors' (their kernels below).
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -57,10 +58,133 @@ template <Arithmetic A, class T>
             return static_cast<T>(static_cast<W>(a) - static_cast<W>(b));
         else if constexpr (A == Arithmetic::mul)
             return static_cast<T>(static_cast<W>(a) * static_cast<W>(b));
-        else
+        else if constexpr (sizeof(T) <= 4) {
+            // Integers of up to 32 bits divide as floating values that hold
+            // them and their quotient exactly (float up to 16 bits, double for
+            // 32), a vector at a time: a quotient that is no integer lies at
+            // least 1/|b| from the next one, farther than its rounding error
+            // (|a / b| times 2^-24, or 2^-53) can take it, so its truncation
+            // is the integer quotient.
+            using F = std::conditional_t<(sizeof(T) <= 2), float, double>;
+            return static_cast<T>(static_cast<F>(a) / static_cast<F>(b));
+        } else
             return static_cast<T>(a / b);
     }
 }
+
+// Integer division of many elements by one divisor d: a multiplication by a
+// number made for d, keeping the high half of the product, and shifts
+// (Granlund and Montgomery's method), which runs a vector at a time where a
+// division runs an element at a time. Truncates toward zero as / does, for
+// every dividend; d is neither 0 nor, for a dividend of the smallest signed
+// value, -1 (checkQuotients).
+template <class T>
+class ByDivisor
+{
+    static_assert(std::is_integral<T>::value, "integer division");
+    static constexpr bool kSigned = std::is_signed<T>::value;
+    static constexpr int kBits = int(sizeof(T)) * 8;
+    using U = std::make_unsigned_t<T>;
+    using Big = unsigned __int128;
+    template <class S, class Unsigned>
+    using Like = std::conditional_t<kSigned, S, Unsigned>;
+    // 8-bit elements are worked on at 16 bits, where vectors multiply and
+    // shift; unsigned ones need no more than a 16-bit product's high half.
+    using Work = std::conditional_t<sizeof(T) == 1, Like<std::int16_t, std::uint16_t>, T>;
+    static constexpr bool kByte = sizeof(T) == 1 && !kSigned;
+    using WorkU = std::make_unsigned_t<Work>;
+    // The product of elements of 16 and 32 bits, at twice their width.
+    using Twice = std::conditional_t<sizeof(T) <= 2, Like<std::int32_t, std::uint32_t>, Like<std::int64_t, std::uint64_t>>;
+
+public:
+    explicit ByDivisor(T d)
+    {
+        if constexpr (kByte) {
+            // q = high16((n << m_first) * m_factor) >> m_second, a 16-bit
+            // factor sufficing for 8-bit dividends: ceil(2^(15 + l) / d) for
+            // d > 1, 2^15 on n doubled for d = 1.
+            int const l = bitWidth(Big(d) - 1);
+            m_factor = d == 1 ? Work(1u << 15) : Work(((std::uint32_t(1) << (15 + l)) + d - 1) / d);
+            m_first = d == 1 ? 1 : 0;
+            m_second = d == 1 ? 0 : l - 1;
+        } else if constexpr (!kSigned) {
+            int const l = bitWidth(Big(d) - 1); // the least l with d <= 2^l
+            m_factor = T(((Big(1) << kBits) * ((Big(1) << l) - d)) / d + 1);
+            m_first = l < 1 ? l : 1;
+            m_second = l > 1 ? l - 1 : 0;
+        } else {
+            U const size = d < 0 ? U(U(0) - U(d)) : U(d);
+            int const l = std::max(bitWidth(Big(size) - 1), 1);
+            m_factor = T(U(1 + (Big(1) << (kBits + l - 1)) / size)); // less 2^kBits
+            m_second = l - 1;
+            m_sign = d < 0 ? Work(-1) : Work(0);
+        }
+    }
+
+    // The division as a function of the dividend, which holds the numbers
+    // made for d by value: the compiler then sees them fixed through the loop
+    // and the shifts below kBits (an 8-bit element's work runs at 16 bits).
+    auto kernel() const
+    {
+        return [factor = m_factor, first = m_first & (kBits - 1), second = m_second & (kBits - 1),
+                sign = m_sign](T element) { return divide(element, factor, first, second, sign); };
+    }
+
+private:
+    [[gnu::always_inline]] static T divide(T element, Work factor, int first, int second, Work sign)
+    {
+        if constexpr (kByte) {
+            Work const x = Work(element << first);
+            Work const high = Work((std::uint32_t(x) * factor) >> 16);
+            return T(high >> second);
+        } else {
+            Work const n = element;
+            Work const high = highHalf(n, factor);
+            if constexpr (!kSigned) {
+                return T(Work(high + Work(Work(n - high) >> first)) >> second);
+            } else {
+                // In wrapping arithmetic, less -1 for a negative n.
+                Work const q = Work(WorkU(Work(Work(WorkU(n) + WorkU(high)) >> second)) - WorkU(Work(n < 0 ? -1 : 0)));
+                return T(WorkU(q ^ sign) - WorkU(sign));
+            }
+        }
+    }
+
+    // The high half of factor * n (kBits wide), both signed or both unsigned.
+    [[gnu::always_inline]] static Work highHalf(Work n, Work factor)
+    {
+        if constexpr (sizeof(T) == 1) {
+            return Work(Work(factor * n) >> kBits); // |factor * n| < 2^15
+        } else if constexpr (sizeof(T) < 8) {
+            return Work((Twice(factor) * Twice(n)) >> kBits);
+        } else {
+            // From four products of 32-bit halves, which run a vector at a
+            // time where a 128-bit product does not; a signed product is the
+            // unsigned one less each factor times the other's sign.
+            std::uint64_t const x = std::uint64_t(factor), y = std::uint64_t(n);
+            std::uint64_t const x0 = std::uint32_t(x), x1 = x >> 32, y0 = std::uint32_t(y), y1 = y >> 32;
+            std::uint64_t const p00 = x0 * y0, p01 = x0 * y1, p10 = x1 * y0, p11 = x1 * y1;
+            std::uint64_t const middle = (p00 >> 32) + std::uint32_t(p01) + std::uint32_t(p10);
+            std::uint64_t high = p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+            if constexpr (kSigned)
+                high -= (x & std::uint64_t(n >> 63)) + (y & std::uint64_t(factor >> 63));
+            return Work(high);
+        }
+    }
+
+    static constexpr int bitWidth(Big x)
+    {
+        int width = 0;
+        for (; x != 0; x >>= 1)
+            ++width;
+        return width;
+    }
+
+    Work m_factor = 0;
+    int m_first = 0;
+    int m_second = 0;
+    Work m_sign = 0;
+};
 
 // The element operations by name, as dot and cross products use them.
 template <class T>
@@ -136,12 +260,51 @@ template <class T>
     }
 }
 
+// 64-bit integer quotients a[i] / b[i], the divisors checked: a block
+// whose elements all lie within 2^53 of zero divides as doubles, exact as
+// the smaller integers' do (compute), a vector at a time; any other block by
+// the hardware's division, an element at a time. Each block's quotients are
+// made apart, then stored: out may be a or b.
+template <class T>
+[[gnu::always_inline]] inline void divideWide(T const* a, T const* b, T* out, std::size_t n)
+{
+    static_assert(std::is_integral<T>::value && sizeof(T) == 8, "64-bit integers");
+    using U = std::make_unsigned_t<T>;
+    constexpr std::size_t kBlock = 32;
+    constexpr U kExact = U(1) << 53;
+    auto size = [](T x) { return std::is_signed<T>::value && x < 0 ? U(U(0) - U(x)) : U(x); };
+    for (std::size_t i = 0; i < n; i += kBlock) {
+        std::size_t const count = std::min(kBlock, n - i);
+        T const* const x = a + i;
+        T const* const y = b + i;
+        T q[kBlock];
+        U beyond = 0;
+        for (std::size_t j = 0; j < count; ++j)
+            beyond |= (size(x[j]) >= kExact ? U(1) : U(0)) | (size(y[j]) >= kExact ? U(1) : U(0));
+        if (beyond) {
+            for (std::size_t j = 0; j < count; ++j)
+                q[j] = T(x[j] / y[j]);
+        } else if (count == kBlock) {
+            for (std::size_t j = 0; j < kBlock; ++j)
+                q[j] = T(double(x[j]) / double(y[j]));
+        } else {
+            for (std::size_t j = 0; j < count; ++j)
+                q[j] = T(double(x[j]) / double(y[j]));
+        }
+        for (std::size_t j = 0; j < count; ++j)
+            out[i + j] = q[j];
+    }
+}
+
 // out[i] = a[i] op b[i] for n elements; out is a, b, or apart from both.
 template <Arithmetic A, class T>
 [[gnu::always_inline]] inline void combine(T const* a, T const* b, T* out, std::size_t n)
 {
-    if constexpr (A == Arithmetic::div && !std::is_floating_point<T>::value)
+    if constexpr (A == Arithmetic::div && !std::is_floating_point<T>::value) {
         checkQuotients(a, b, n);
+        if constexpr (sizeof(T) == 8)
+            return divideWide(a, b, out, n);
+    }
     // Each aliasing in a loop of its own, where the compiler knows that no
     // store changes an element still to be read.
     auto apart = [n](T const* __restrict x, T const* __restrict y, T* __restrict z) {
@@ -174,20 +337,27 @@ template <Arithmetic A, class T>
 template <Arithmetic A, class T>
 [[gnu::always_inline]] inline void combine(T const* a, T b, T* out, std::size_t n)
 {
-    if constexpr (A == Arithmetic::div && !std::is_floating_point<T>::value)
+    auto each = [a, out, n](auto f) {
+        auto apart = [n, f](T const* __restrict x, T* __restrict z) {
+            for (std::size_t i = 0; i < n; ++i)
+                z[i] = f(x[i]);
+        };
+        if (out == a) {
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = f(out[i]);
+        } else {
+            apart(a, out);
+        }
+    };
+    if constexpr (A == Arithmetic::div && !std::is_floating_point<T>::value) {
         checkQuotients(a, b, n);
-    auto apart = [n, b](T const* __restrict x, T* __restrict z) {
-        for (std::size_t i = 0; i < n; ++i)
-            z[i] = compute<A>(x[i], b);
-    };
-    auto inPlace = [n, b](T* x) {
-        for (std::size_t i = 0; i < n; ++i)
-            x[i] = compute<A>(x[i], b);
-    };
-    if (out == a)
-        inPlace(out);
-    else
-        apart(a, out);
+        // Without elements any divisor passes, 0 included, and divides none.
+        // (A branch around the loops instead keeps the compiler from finding
+        // the 16-bit products of 8-bit elements.)
+        each(ByDivisor<T>(n == 0 ? T(1) : b).kernel());
+    } else {
+        each([b](T x) { return compute<A>(x, b); });
+    }
 }
 
 // out[i] = -a[i]; out is a or apart from it.

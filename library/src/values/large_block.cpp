@@ -107,44 +107,54 @@ uint8_t* growMapping(uint8_t* block, std::size_t from, std::size_t to)
     return grown;
 }
 
-// Mapped fixed blocks given back are kept, a few of them, for the next
-// block of the same length that its caller fills whole: a new mapping costs
-// a page fault and the zeroing of every page at its first touch, which a
-// loop making results of one size (the vector operators) would pay on each
-// call. What is kept stays bounded; longer blocks go back at once, as the C
-// library's heap gives back its own large blocks.
+// Mapped fixed blocks given back are kept, the last few of them, for the
+// next block of the same length that its caller fills whole: a new mapping
+// costs a page fault and the zeroing of every page at its first touch, which
+// a loop making results of one size (the vector operators) would pay on
+// each call. What is kept stays bounded, the oldest given back first; longer
+// blocks go back at once, as the C library's heap gives back its own large
+// blocks.
 class KeptMappings
 {
 public:
     static constexpr std::size_t kLongest = std::size_t(32) << 20;
     static constexpr std::size_t kBytes = std::size_t(64) << 20;
 
-    // A kept mapping of `length` bytes, or null.
+    // A kept mapping of `length` bytes, the last one given back, or null.
     uint8_t* take(std::size_t length)
     {
         std::lock_guard<std::mutex> lock(m_lock);
         for (std::size_t i = m_count; i-- > 0;) {
             if (m_kept[i].length == length) {
                 uint8_t* const block = m_kept[i].block;
-                m_kept[i] = m_kept[--m_count];
-                m_bytes -= length;
+                drop(i);
                 return block;
             }
         }
         return nullptr;
     }
 
-    // false: the mapping is the caller's to unmap.
-    bool keep(uint8_t* block, std::size_t length)
+    // Keeps the mapping, or unmaps it when it is too long; the oldest kept
+    // ones are unmapped as needed to make room.
+    void keep(uint8_t* block, std::size_t length)
     {
-        if (length > kLongest)
-            return false;
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (m_count == kCount || m_bytes + length > kBytes)
-            return false;
-        m_kept[m_count++] = {block, length};
-        m_bytes += length;
-        return true;
+        if (length > kLongest) {
+            munmap(block, length);
+            return;
+        }
+        Kept gone[kCount];
+        std::size_t goneCount = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            while (m_count == kCount || m_bytes + length > kBytes) {
+                gone[goneCount++] = m_kept[0];
+                drop(0);
+            }
+            m_kept[m_count++] = {block, length};
+            m_bytes += length;
+        }
+        for (std::size_t i = 0; i < goneCount; ++i)
+            munmap(gone[i].block, gone[i].length);
     }
 
 private:
@@ -154,6 +164,15 @@ private:
         uint8_t* block;
         std::size_t length;
     };
+
+    // Held under m_lock; the order of the others stays.
+    void drop(std::size_t i)
+    {
+        m_bytes -= m_kept[i].length;
+        std::copy(m_kept + i + 1, m_kept + m_count, m_kept + i);
+        --m_count;
+    }
+
     std::mutex m_lock;
     Kept m_kept[kCount] = {};
     std::size_t m_count = 0;
@@ -197,9 +216,7 @@ void* allocateBlock(std::size_t bytes, bool filled, std::size_t alignment)
 void releaseBlock(void* block, std::size_t bytes) noexcept
 {
     if (bytes >= kLargeBlock) {
-        std::size_t const length = mappedLength(bytes);
-        if (!kept().keep(static_cast<uint8_t*>(block), length))
-            munmap(block, length);
+        kept().keep(static_cast<uint8_t*>(block), mappedLength(bytes));
     } else
         std::free(block);
 }

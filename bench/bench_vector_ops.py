@@ -108,9 +108,30 @@ def dynamic():
         assert owner.this.own()
 
 
+TYPES = dict(u8=np.uint8, i8=np.int8, u16=np.uint16, i16=np.int16, u32=np.uint32, i32=np.int32, u64=np.uint64,
+             i64=np.int64, f=np.float32, d=np.float64)
+
+
+def element_types(n=400_000):
+    """Every element type at one size, on positive values: there numpy's
+    floor division of integers is our truncating one."""
+    section("Dynamic vectors of each element type, %g elements (numpy: arrays of that dtype)" % n)
+    rng = np.random.default_rng(54)
+    for suffix, dtype in TYPES.items():
+        a, b = rng.integers(1, 100, n).astype(dtype), rng.integers(1, 100, n).astype(dtype)
+        X, name = cls("VectorX" + suffix), "VectorX" + suffix
+        names = dict(v=X(a.tolist()), w=X(b.tolist()), a=a, b=b, s=dtype(3), add=getattr(q, name + "___add__"),
+                     div=getattr(q, name + "___truediv__"), dot=getattr(q, name + "_dot"))
+        quotient = "a / s" if dtype in (np.float32, np.float64) else "a // s"
+        for label, ours, theirs in (("v + w", "add(v, w)", "a + b"), ("v / w", "div(v, w)", quotient.replace("s", "b")),
+                                    ("v / 3", "div(v, 3)", quotient), ("v.dot(w)", "dot(v, w)", "a.dot(b)")):
+            compare_stmt("%s %s" % (name, label), ours, "numpy " + theirs, theirs, 5, **names)
+
+
 def main():
     small()
     dynamic()
+    element_types()
 
 
 if __name__ == "__main__":

@@ -284,9 +284,6 @@ template <class T>
         if (beyond) {
             for (std::size_t j = 0; j < count; ++j)
                 q[j] = T(x[j] / y[j]);
-        } else if (count == kBlock) {
-            for (std::size_t j = 0; j < kBlock; ++j)
-                q[j] = T(double(x[j]) / double(y[j]));
         } else {
             for (std::size_t j = 0; j < count; ++j)
                 q[j] = T(double(x[j]) / double(y[j]));
@@ -333,30 +330,34 @@ template <Arithmetic A, class T>
         apart(a, b, out);
 }
 
+// out[i] = f(a[i]) for n elements; out is a or apart from it.
+template <class T, class F>
+[[gnu::always_inline]] inline void transform(T const* a, T* out, std::size_t n, F f)
+{
+    auto apart = [n, f](T const* __restrict x, T* __restrict z) {
+        for (std::size_t i = 0; i < n; ++i)
+            z[i] = f(x[i]);
+    };
+    if (out == a) {
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = f(out[i]);
+    } else {
+        apart(a, out);
+    }
+}
+
 // out[i] = a[i] op b for n elements; out is a or apart from it.
 template <Arithmetic A, class T>
 [[gnu::always_inline]] inline void combine(T const* a, T b, T* out, std::size_t n)
 {
-    auto each = [a, out, n](auto f) {
-        auto apart = [n, f](T const* __restrict x, T* __restrict z) {
-            for (std::size_t i = 0; i < n; ++i)
-                z[i] = f(x[i]);
-        };
-        if (out == a) {
-            for (std::size_t i = 0; i < n; ++i)
-                out[i] = f(out[i]);
-        } else {
-            apart(a, out);
-        }
-    };
     if constexpr (A == Arithmetic::div && !std::is_floating_point<T>::value) {
         checkQuotients(a, b, n);
         // Without elements any divisor passes, 0 included, and divides none.
         // (A branch around the loops instead keeps the compiler from finding
         // the 16-bit products of 8-bit elements.)
-        each(ByDivisor<T>(n == 0 ? T(1) : b).kernel());
+        transform(a, out, n, ByDivisor<T>(n == 0 ? T(1) : b).kernel());
     } else {
-        each([b](T x) { return compute<A>(x, b); });
+        transform(a, out, n, [b](T x) { return compute<A>(x, b); });
     }
 }
 
@@ -364,16 +365,7 @@ template <Arithmetic A, class T>
 template <class T>
 [[gnu::always_inline]] inline void negate(T const* a, T* out, std::size_t n)
 {
-    auto apart = [n](T const* __restrict x, T* __restrict z) {
-        for (std::size_t i = 0; i < n; ++i)
-            z[i] = neg(x[i]);
-    };
-    if (out == a) {
-        for (std::size_t i = 0; i < n; ++i)
-            out[i] = neg(out[i]);
-    } else {
-        apart(a, out);
-    }
+    transform(a, out, n, [](T x) { return neg(x); });
 }
 
 // The sum of a[i] * b[i], each product and sum in the element type. Integers

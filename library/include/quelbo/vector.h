@@ -17,6 +17,7 @@
 #include "quelbo/error.h"
 #include "quelbo/export.h"
 #include "quelbo/norm.h"
+#include "quelbo/vector_elements.h"
 
 namespace quelbo {
 
@@ -51,82 +52,16 @@ std::string format(T const* data, std::size_t size)
 }
 
 // The elements' own storage, from the library's one source of blocks that
-// scale with the data: bytes zero-filled, std::bad_alloc when they cannot be
-// had; released given the same byte count.
-QUELBO_API void* allocateElements(std::size_t bytes);
+// scale with the data: bytes zero-filled, or (`filled` by the caller, every
+// byte) left as they come; std::bad_alloc when they cannot be had; released
+// given the same byte count.
+QUELBO_API void* allocateElements(std::size_t bytes, bool filled = false);
 QUELBO_API void releaseElements(void* block, std::size_t bytes) noexcept;
 
 [[noreturn]] QUELBO_API void throwIndexOutOfRange(std::size_t index, std::size_t size);
 [[noreturn]] QUELBO_API void throwSizeMismatch(char const* operation, std::size_t left, std::size_t right);
-[[noreturn]] QUELBO_API void throwDivisionByZero();
-[[noreturn]] QUELBO_API void throwDivisionOverflow();
 [[noreturn]] QUELBO_API void throwCrossSize(std::size_t size);
 [[noreturn]] QUELBO_API void throwFixedSize(std::size_t fixedSize, std::size_t size);
-
-// Element arithmetic of the operators (+, -, *, / and their compound forms,
-// element by element or by a scalar):
-// - integers wrap around modulo 2^bits (never undefined), computed in an
-//   unsigned type at least as wide as unsigned int so that no promotion to a
-//   signed int can overflow; division truncates toward zero, and a division by
-//   zero or of the smallest signed value by -1 throws InvalidArgument;
-// - floating values follow IEEE 754 (a division by 0.0 gives an infinity or NaN);
-// - a throwing operator leaves its vector unchanged, and the dynamic vectors
-//   throw InvalidArgument for operands of different sizes.
-template <class T>
-using Wide = std::conditional_t<(sizeof(T) < sizeof(unsigned)), unsigned, std::make_unsigned_t<T>>;
-
-template <class T>
-T add(T a, T b)
-{
-    if constexpr (std::is_floating_point<T>::value)
-        return a + b;
-    else
-        return static_cast<T>(static_cast<Wide<T>>(a) + static_cast<Wide<T>>(b));
-}
-
-template <class T>
-T sub(T a, T b)
-{
-    if constexpr (std::is_floating_point<T>::value)
-        return a - b;
-    else
-        return static_cast<T>(static_cast<Wide<T>>(a) - static_cast<Wide<T>>(b));
-}
-
-template <class T>
-T mul(T a, T b)
-{
-    if constexpr (std::is_floating_point<T>::value)
-        return a * b;
-    else
-        return static_cast<T>(static_cast<Wide<T>>(a) * static_cast<Wide<T>>(b));
-}
-
-template <class T>
-T div(T a, T b)
-{
-    if constexpr (std::is_floating_point<T>::value)
-        return a / b;
-    else {
-        if (b == 0)
-            throwDivisionByZero();
-        if constexpr (std::is_signed<T>::value) {
-            // The one quotient that does not fit: refused rather than wrapped.
-            if (b == T(-1) && a == std::numeric_limits<T>::min())
-                throwDivisionOverflow();
-        }
-        return static_cast<T>(a / b);
-    }
-}
-
-template <class T>
-T neg(T a)
-{
-    if constexpr (std::is_floating_point<T>::value)
-        return -a;
-    else
-        return static_cast<T>(static_cast<Wide<T>>(0) - static_cast<Wide<T>>(a));
-}
 
 template <class T>
 double l1Norm(T const* data, std::size_t size)
@@ -168,20 +103,6 @@ void normalize(T* data, std::size_t size)
     }
 }
 
-// Ordering as Python orders tuples of numbers: the first position whose
-// elements differ (a NaN differs from everything, itself included) decides by
-// that pair; when there is none, the lengths decide.
-template <class T, class Compare>
-bool order(T const* a, std::size_t na, T const* b, std::size_t nb, Compare compare)
-{
-    std::size_t const n = std::min(na, nb);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!(a[i] == b[i]))
-            return compare(a[i], b[i]);
-    }
-    return compare(na, nb);
-}
-
 template <class T>
 bool equal(T const* a, std::size_t na, T const* b, std::size_t nb)
 {
@@ -220,21 +141,28 @@ public:
     }
     void normalize() { vector_detail::normalize(self().data(), self().size()); }
 
+    // Each operator makes its result in one pass over the operands, into
+    // elements that are not zeroed first; a compound one writes in place.
     Derived operator-() const
     {
-        Derived result(self());
-        T* out = result.data();
-        for (std::size_t i = 0; i < result.size(); ++i)
-            out[i] = neg(out[i]);
+        Derived result = Derived::unfilled(self().size());
+        Run<>::negate(self().data(), result.data(), self().size());
         return result;
     }
 
-    Derived operator+(Derived const& other) const { return Derived(self()) += other; }
-    Derived operator-(Derived const& other) const { return Derived(self()) -= other; }
-    Derived operator*(Derived const& other) const { return Derived(self()) *= other; }
-    Derived operator/(Derived const& other) const { return Derived(self()) /= other; }
-    Derived operator*(T scalar) const { return Derived(self()) *= scalar; }
-    Derived operator/(T scalar) const { return Derived(self()) /= scalar; }
+    Derived operator+(Derived const& other) const { return combined<Arithmetic::add>(other); }
+    Derived operator-(Derived const& other) const { return combined<Arithmetic::sub>(other); }
+    Derived operator*(Derived const& other) const { return combined<Arithmetic::mul>(other); }
+    Derived operator/(Derived const& other) const { return combined<Arithmetic::div>(other); }
+    Derived operator*(T scalar) const { return combined<Arithmetic::mul>(scalar); }
+    Derived operator/(T scalar) const { return combined<Arithmetic::div>(scalar); }
+
+    Derived& operator+=(Derived const& other) { return combineInPlace<Arithmetic::add>(other); }
+    Derived& operator-=(Derived const& other) { return combineInPlace<Arithmetic::sub>(other); }
+    Derived& operator*=(Derived const& other) { return combineInPlace<Arithmetic::mul>(other); }
+    Derived& operator/=(Derived const& other) { return combineInPlace<Arithmetic::div>(other); }
+    Derived& operator*=(T scalar) { return combineInPlace<Arithmetic::mul>(scalar); }
+    Derived& operator/=(T scalar) { return combineInPlace<Arithmetic::div>(scalar); }
 
     // Comparisons, as Python compares tuples of numbers: equal when the sizes
     // and all elements are (a NaN equals nothing); ordered by the first
@@ -242,7 +170,8 @@ public:
     // compares with one of any size. At a NaN none of <, <=, >, >= holds.
     bool operator==(Derived const& other) const
     {
-        return equal(self().data(), self().size(), other.data(), other.size());
+        std::size_t const n = self().size();
+        return n == other.size() && Run<>::mismatch(self().data(), other.data(), n) == n;
     }
     bool operator!=(Derived const& other) const { return !(*this == other); }
     bool operator<(Derived const& other) const
@@ -263,10 +192,46 @@ public:
     }
 
 private:
+    // The loops of the derived class (complete only where they run).
+    template <class D = Derived>
+    using Run = Loops<D::dynamic>;
+
+    static T const* elements(Derived const& other) { return other.data(); }
+    static T elements(T scalar) { return scalar; }
+    static void checkOperand(char const*, T) {}
+    void checkOperand(char const* operation, Derived const& other) const
+    {
+        if constexpr (Derived::dynamic)
+            self().checkSameSize(operation, other);
+    }
+
+    template <Arithmetic A, class Operand>
+    Derived combined(Operand const& other) const
+    {
+        checkOperand(operationName(A), other);
+        Derived result = Derived::unfilled(self().size());
+        Run<>::template combine<A>(self().data(), elements(other), result.data(), self().size());
+        return result;
+    }
+
+    // A refused division throws before any element is written.
+    template <Arithmetic A, class Operand>
+    Derived& combineInPlace(Operand const& other)
+    {
+        checkOperand(operationName(A), other);
+        Run<>::template combine<A>(self().data(), elements(other), self().data(), self().size());
+        return self();
+    }
+
+    // The first position whose elements differ (a NaN differs from
+    // everything, itself included) decides by that pair; when there is none,
+    // the sizes decide.
     template <class Compare>
     bool compare(Derived const& other, Compare c) const
     {
-        return order(self().data(), self().size(), other.data(), other.size(), c);
+        std::size_t const n = std::min(self().size(), other.size());
+        std::size_t const i = Run<>::mismatch(self().data(), other.data(), n);
+        return i < n ? c(self().data()[i], other.data()[i]) : c(self().size(), other.size());
     }
 
     Derived const& self() const { return static_cast<Derived const&>(*this); }
@@ -288,8 +253,11 @@ class Vector : public vector_detail::Common<Vector<T, N>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
 
+    friend class vector_detail::Common<Vector, T>;
+
 public:
     using ValueType = T;
+    static constexpr bool dynamic = false;
 
     Vector() : m_data{} {}
 
@@ -321,33 +289,21 @@ public:
         return result;
     }
 
-    Vector& operator+=(Vector const& other) { return apply(other, vector_detail::add<T>); }
-    Vector& operator-=(Vector const& other) { return apply(other, vector_detail::sub<T>); }
-    Vector& operator*=(Vector const& other) { return apply(other, vector_detail::mul<T>); }
-    Vector& operator/=(Vector const& other) { return apply(other, vector_detail::div<T>); }
-    Vector& operator*=(T scalar) { return apply(createUniform(scalar), vector_detail::mul<T>); }
-    Vector& operator/=(T scalar) { return apply(createUniform(scalar), vector_detail::div<T>); }
-
     std::array<T, N> m_data;
 
 private:
-    template <class Op>
-    Vector& apply(Vector const& other, Op op)
+    struct Unfilled
     {
-        // Computed into a copy first so that a throwing element (integer
-        // division by zero) leaves the vector unchanged.
-        std::array<T, N> result;
-        for (std::size_t i = 0; i < N; ++i)
-            result[i] = op(m_data[i], other.m_data[i]);
-        m_data = result;
-        return *this;
-    }
+    };
+    // Elements left for the caller to write, every one.
+    explicit Vector(Unfilled) {}
+    static Vector unfilled(std::size_t) { return Vector(Unfilled()); }
 };
 
 template <class T, std::size_t N>
-Vector<T, N> operator*(T scalar, Vector<T, N> vector)
+Vector<T, N> operator*(T scalar, Vector<T, N> const& vector)
 {
-    return vector *= scalar;
+    return vector * scalar;
 }
 
 // A vector whose size is chosen at run time. Up to four elements live in
@@ -357,9 +313,11 @@ template <class T>
 class VectorX : public vector_detail::Common<VectorX<T>, T>
 {
     static_assert(std::is_arithmetic<T>::value, "vector elements are numbers");
+    friend class vector_detail::Common<VectorX, T>;
 
 public:
     using ValueType = T;
+    static constexpr bool dynamic = true;
 
     VectorX() : m_size(0), m_data(nullptr), m_array{} { m_data = m_array.data(); }
 
@@ -370,7 +328,10 @@ public:
         m_size = size;
     }
 
-    VectorX(VectorX const& other) : VectorX(other.m_size) { copyElements(m_data, other.m_data, m_size); }
+    VectorX(VectorX const& other) : VectorX(other.m_size, Unfilled())
+    {
+        copyElements(m_data, other.m_data, m_size);
+    }
 
     VectorX(VectorX&& other) noexcept : m_size(0), m_data(nullptr), m_array{}
     {
@@ -401,7 +362,7 @@ public:
 
     static VectorX createUniform(std::size_t size, T value)
     {
-        VectorX v(size);
+        VectorX v(size, Unfilled());
         std::fill(v.m_data, v.m_data + size, value);
         return v;
     }
@@ -416,7 +377,7 @@ public:
     T dot(VectorX const& other) const
     {
         checkSameSize("dot product", other);
-        return vector_detail::dot(m_data, other.m_data, m_size);
+        return vector_detail::dotElements(m_data, other.m_data, m_size);
     }
 
     VectorX cross(VectorX const& other) const
@@ -429,32 +390,34 @@ public:
         return result;
     }
 
-    VectorX& operator+=(VectorX const& other) { return apply("addition", other, vector_detail::add<T>); }
-    VectorX& operator-=(VectorX const& other) { return apply("subtraction", other, vector_detail::sub<T>); }
-    VectorX& operator*=(VectorX const& other) { return apply("multiplication", other, vector_detail::mul<T>); }
-    VectorX& operator/=(VectorX const& other) { return apply("division", other, vector_detail::div<T>); }
-    VectorX& operator*=(T scalar)
-    {
-        return apply("multiplication", createUniform(m_size, scalar), vector_detail::mul<T>);
-    }
-    VectorX& operator/=(T scalar) { return apply("division", createUniform(m_size, scalar), vector_detail::div<T>); }
-
     std::size_t m_size;
     T* m_data;
     std::array<T, 4> m_array;
 
 private:
+    struct Unfilled
+    {
+    };
+
+    // size elements left for the caller to write, every one.
+    VectorX(std::size_t size, Unfilled) : m_size(0), m_data(nullptr), m_array{}
+    {
+        m_data = allocate(size, true);
+        m_size = size;
+    }
+    static VectorX unfilled(std::size_t size) { return VectorX(size, Unfilled()); }
+
     bool isInline() const { return m_data == m_array.data(); }
 
-    // Storage for size zero-filled elements: m_array when it fits, otherwise
-    // a block of their own.
-    T* allocate(std::size_t size)
+    // Storage for size elements, zero-filled unless `filled` by the caller:
+    // m_array when it fits, otherwise a block of their own.
+    T* allocate(std::size_t size, bool filled = false)
     {
         if (size <= m_array.size())
             return m_array.data();
         if (size > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(T))
             throw std::bad_alloc();
-        return static_cast<T*>(vector_detail::allocateElements(size * sizeof(T)));
+        return static_cast<T*>(vector_detail::allocateElements(size * sizeof(T), filled));
     }
 
     void release() noexcept
@@ -490,23 +453,12 @@ private:
         if (m_size != other.m_size)
             vector_detail::throwSizeMismatch(operation, m_size, other.m_size);
     }
-
-    template <class Op>
-    VectorX& apply(char const* operation, VectorX const& other, Op op)
-    {
-        checkSameSize(operation, other);
-        VectorX result(m_size);
-        for (std::size_t i = 0; i < m_size; ++i)
-            result.m_data[i] = op(m_data[i], other.m_data[i]);
-        *this = std::move(result);
-        return *this;
-    }
 };
 
 template <class T>
-VectorX<T> operator*(T scalar, VectorX<T> vector)
+VectorX<T> operator*(T scalar, VectorX<T> const& vector)
 {
-    return vector *= scalar;
+    return vector * scalar;
 }
 
 template <class T, std::size_t N>

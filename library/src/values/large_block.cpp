@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -106,12 +107,97 @@ uint8_t* growMapping(uint8_t* block, std::size_t from, std::size_t to)
     return grown;
 }
 
+// Mapped fixed blocks given back are kept, the last few of them, for the
+// next block of the same length that its caller fills whole: a new mapping
+// costs a page fault and the zeroing of every page at its first touch, which
+// a loop making results of one size (the vector operators) would pay on
+// each call. What is kept stays bounded, the oldest given back first; longer
+// blocks go back at once, as the C library's heap gives back its own large
+// blocks.
+class KeptMappings
+{
+public:
+    static constexpr std::size_t kLongest = std::size_t(32) << 20;
+    static constexpr std::size_t kBytes = std::size_t(64) << 20;
+
+    // A kept mapping of `length` bytes, the last one given back, or null.
+    uint8_t* take(std::size_t length)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (std::size_t i = m_count; i-- > 0;) {
+            if (m_kept[i].length == length) {
+                uint8_t* const block = m_kept[i].block;
+                drop(i);
+                return block;
+            }
+        }
+        return nullptr;
+    }
+
+    // Keeps the mapping, or unmaps it when it is too long; the oldest kept
+    // ones are unmapped as needed to make room.
+    void keep(uint8_t* block, std::size_t length)
+    {
+        if (length > kLongest) {
+            munmap(block, length);
+            return;
+        }
+        Kept gone[kCount];
+        std::size_t goneCount = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            while (m_count == kCount || m_bytes + length > kBytes) {
+                gone[goneCount++] = m_kept[0];
+                drop(0);
+            }
+            m_kept[m_count++] = {block, length};
+            m_bytes += length;
+        }
+        for (std::size_t i = 0; i < goneCount; ++i)
+            munmap(gone[i].block, gone[i].length);
+    }
+
+private:
+    static constexpr std::size_t kCount = 4;
+    struct Kept
+    {
+        uint8_t* block;
+        std::size_t length;
+    };
+
+    // Held under m_lock; the order of the others stays.
+    void drop(std::size_t i)
+    {
+        m_bytes -= m_kept[i].length;
+        std::copy(m_kept + i + 1, m_kept + m_count, m_kept + i);
+        --m_count;
+    }
+
+    std::mutex m_lock;
+    Kept m_kept[kCount] = {};
+    std::size_t m_count = 0;
+    std::size_t m_bytes = 0;
+};
+
+// Never destroyed: blocks are given back until the process ends.
+KeptMappings& kept()
+{
+    static KeptMappings* const mappings = new KeptMappings;
+    return *mappings;
+}
+
 } // namespace
 
 void* allocateBlock(std::size_t bytes, bool filled, std::size_t alignment)
 {
-    if (bytes >= kLargeBlock)
-        return mapAligned(mappedLength(bytes), false);
+    if (bytes >= kLargeBlock) {
+        std::size_t const length = mappedLength(bytes);
+        if (filled) {
+            if (uint8_t* const block = kept().take(length))
+                return block;
+        }
+        return mapAligned(length, false);
+    }
     std::size_t const size = std::max<std::size_t>(bytes, 1);
     void* p;
     if (alignment <= alignof(std::max_align_t)) {
@@ -129,9 +215,9 @@ void* allocateBlock(std::size_t bytes, bool filled, std::size_t alignment)
 
 void releaseBlock(void* block, std::size_t bytes) noexcept
 {
-    if (bytes >= kLargeBlock)
-        munmap(block, mappedLength(bytes));
-    else
+    if (bytes >= kLargeBlock) {
+        kept().keep(static_cast<uint8_t*>(block), mappedLength(bytes));
+    } else
         std::free(block);
 }
 

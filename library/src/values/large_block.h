@@ -18,7 +18,8 @@ namespace quelbo::detail {
 constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
 
 // A fixed block of bytes: zero-filled, or (`filled` by the caller, every
-// byte) left as it comes; never null, even for 0 bytes. Heap blocks are
+// byte) left as it comes, which for a mapped one may be a block given back
+// before, with its old bytes; never null, even for 0 bytes. Heap blocks are
 // aligned to `alignment` (a power of two), mapped ones to 2 MiB.
 // std::bad_alloc when it cannot be had. releaseBlock takes the block back,
 // given the same size.

@@ -40,9 +40,9 @@ void appendElement(std::string& out, double value)
     appendChars(out, value);
 }
 
-void* allocateElements(std::size_t bytes)
+void* allocateElements(std::size_t bytes, bool filled)
 {
-    return detail::allocateBlock(bytes);
+    return detail::allocateBlock(bytes, filled);
 }
 
 void releaseElements(void* block, std::size_t bytes) noexcept

@@ -71,7 +71,7 @@ struct Ops
     // operator whose result takes it over; the right operands.
     using Object = Self<V, &Tr::self_type>;
     using Left = InPlaceSelf<V, &Tr::mut_type>;
-    using Operand = Seq<V, &Tr::other_type>;
+    using Operand = VectorOperand<V, &Tr::other_type>;
     using Scalar = Arg<E, &Tr::value_type>;
     template <bool InPlace>
     using LeftOf = std::conditional_t<InPlace, Left, Object>;
@@ -102,7 +102,7 @@ struct Ops
     struct ReadsSequence
     {
         template <class L>
-        static bool still(const char* fn, Args a, L& left, V&)
+        static bool still(const char* fn, Args a, L& left, typename Operand::value&)
         {
             return Ops::still(fn, a, left);
         }

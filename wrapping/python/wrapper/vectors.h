@@ -104,7 +104,7 @@ struct Members
     using ObjectMut = SelfMut<V, &Tr::mut_type>;
     using Value = Arg<E, &Tr::value_type>;
     using Size = Arg<std::size_t, text::size>;
-    using Operand = Seq<V, &Tr::other_type>;
+    using Operand = VectorOperand<V, &Tr::other_type>;
 
     template <class... A>
     static V uniform(A... a)

@@ -149,6 +149,43 @@ struct Seq : Kind<Text>
     static V& pass(V& v) { return v; }
 };
 
+// The vector of a proxy instance of V's own registered class that is a
+// sequence (its items are the vector's elements), or null for any other
+// object: an instance of a derived class, whose items may be its own, a
+// bare handle, which is no sequence, or an instance reaching no vector.
+template <class V>
+const V* wrapped_vector(PyObject* o)
+{
+    auto* data = static_cast<SwigPyClientData*>(type_of<V>()->clientdata);
+    if (!data || data->klass != reinterpret_cast<PyObject*>(Py_TYPE(o)) || !PySequence_Check(o))
+        return nullptr;
+    void* p = nullptr;
+    return convert_ptr(o, &p, type_of<V>(), 0) == OK ? static_cast<const V*>(p) : nullptr;
+}
+
+// A vector operand (a constant vector reference) given as a Python
+// sequence: a wrapped vector of the operand's own class is read where it
+// lies, with the values its items would give; any other sequence is
+// converted as by Seq.
+template <class V, auto Text = named<const V&>>
+struct VectorOperand : Kind<Text>
+{
+    struct value
+    {
+        V converted;
+        const V* vector = nullptr;
+    };
+    static bool check(PyObject* o) { return is_seq(o); }
+    static bool get(PyObject* o, const ArgId&, value& v)
+    {
+        if ((v.vector = wrapped_vector<V>(o)))
+            return true;
+        v.vector = &v.converted;
+        return sequence_to_vector(o, v.converted);
+    }
+    static const V& pass(value& v) { return *v.vector; }
+};
+
 // Any object, taken as it is (the function reads it itself).
 template <auto Text>
 struct Object : Kind<Text>

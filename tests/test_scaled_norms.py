@@ -2,11 +2,14 @@
 direction of two spatial directions, and the length and normalize of vectors,
 each against the same direction at scale 1 (and numpy there)."""
 import math
+import random
+from fractions import Fraction
 
 import numpy as np
 import pytest
 
 from proxy import QuelboError, cls, q
+from test_vectors import integral
 
 
 def scales(rng, low=-300, high=300):
@@ -74,6 +77,30 @@ def test_slice_directions_of_any_scale():
     assert (slice_of([1e200, 0, 0], [3e200, 0, 0]) == 0).all()
 
 
+def exact_normal(column, row):
+    """The unit normal of the exact cross product, rounded once; None when it is zero."""
+    a, b = [Fraction(float(x)) for x in column], [Fraction(float(x)) for x in row]
+    c = [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
+    top = max(abs(x) for x in c)
+    if top == 0:
+        return None
+    near_one = [float(x / top) for x in c]
+    return np.array(near_one) / math.sqrt(sum(x * x for x in near_one))
+
+
+def test_slice_directions_of_components_far_apart():
+    # each component at its own scale, some zero: no product over- or
+    # underflows on the way, even where the two lie 2^1022 apart in one direction
+    rng = np.random.default_rng(8)
+    for _ in range(400):
+        column, row = (rng.standard_normal(3) * 10.0 ** rng.uniform(-320, 300, 3) * (rng.random(3) < 0.8)
+                       for _ in range(2))
+        expected = exact_normal(column, row)
+        if expected is not None:
+            np.testing.assert_allclose(slice_of(column, row), expected, rtol=0, atol=4e-16)
+    assert (slice_of([1.5e-142, 9.7e248, 0], [0, 2.5e280, 0]) == [0, 0, 1]).all()
+
+
 VECTORS = ["Vector2d", "Vector3d", "Vector4d", "VectorXd", "Vector3f", "VectorXf"]
 
 
@@ -124,3 +151,18 @@ def test_only_a_length_beyond_the_double_range_is_infinite():
         np.testing.assert_array_equal(values(w), kept)  # without a direction: unchanged
     assert math.isnan(cls("Vector3d")([1.0, math.nan, math.inf]).length())
     assert cls("Vector3d")([1.0, math.inf, 0.0]).length() == math.inf
+
+
+@pytest.mark.parametrize("k", integral, ids=[k.name for k in integral])
+def test_integer_normalize_truncates_the_exact_quotient(k):
+    # x / L1 truncated toward zero: 1 only for a lone non-zero element, also
+    # where the quotient in doubles rounds up to 1 (2^64 - 1 next to 1)
+    rng = random.Random(k.name)
+    ends = [k.lo, k.hi, k.lo + 1, k.hi - 1, 0, 0, 1, -1 if k.signed else 2]
+    for _ in range(100):
+        items = [rng.choice(ends) if rng.random() < 0.7 else rng.randint(k.lo, k.hi)
+                 for _ in range(k.length(rng.randint(1, 6)))]
+        v = k.make(x - 2 ** 64 if x >= 2 ** 63 else x for x in items)  # items are signed 64-bit
+        v.normalize()
+        total = sum(abs(x) for x in items)
+        assert k.values(v) == [int(Fraction(x, total)) if total else 0 for x in items], items

@@ -70,6 +70,19 @@ def test_euler_conventions():
             q.TransformMatrix4Factory_rotation_euler([1, 2, 3], bad)
 
 
+def test_rotations_about_a_frame_axis_are_exact():
+    # as numpy builds them from cos and sin: the axis keeps its 1, whatever the angle
+    rng = np.random.default_rng(31)
+    for angle in rng.uniform(-7, 7, 200):
+        for i, axis in enumerate("xyz"):
+            angles = [0.0, 0.0, 0.0]
+            angles[i] = angle
+            e = read(q.TransformMatrix4Factory_rotation_euler(angles, "xyz"), 4)
+            unit = [float(axis == k) * 2.0 ** -600 for k in "xyz"]
+            on_axis = read(q.TransformMatrix4Factory_rotation_on_axis(angle, unit), 4)
+            assert (e == rot(axis, angle)).all() and (on_axis == e).all(), (axis, angle)
+
+
 def test_argument_failures():
     with pytest.raises(ValueError, match="^input sequence has invalid length$"):
         q.TransformMatrix3Factory_translation([2, 3, 4])

@@ -88,18 +88,22 @@ void cross3(T const* a, T const* b, T* out)
 
 // Divides every element by the L1 norm, however large or small; a vector
 // without a direction (zero, or holding an infinity or NaN) stays as it is.
+// Integer quotients truncate toward zero, exactly: x / L1 reaches 1 only for
+// the one non-zero element of a vector that has one (measured in double,
+// 64-bit elements such as 2^64 - 1 next to 1 would round up to it).
 template <class T>
 void normalize(T* data, std::size_t size)
 {
-    norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L1>(data, size);
-    if (!norm.hasDirection())
-        return;
-    for (std::size_t i = 0; i < size; ++i) {
-        double const value = norm.unit(static_cast<double>(data[i]));
-        if constexpr (std::is_floating_point<T>::value)
-            data[i] = static_cast<T>(value);
-        else
-            data[i] = static_cast<T>(std::trunc(value)); // |value| <= 1, always representable
+    if constexpr (std::is_floating_point<T>::value) {
+        norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L1>(data, size);
+        if (!norm.hasDirection())
+            return;
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = static_cast<T>(norm.unit(static_cast<double>(data[i])));
+    } else {
+        std::size_t const nonZero = std::size_t(std::count_if(data, data + size, [](T x) { return x != 0; }));
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = nonZero == 1 && data[i] != 0 ? static_cast<T>(data[i] > 0 ? 1 : -1) : T(0);
     }
 }
 

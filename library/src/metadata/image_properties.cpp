@@ -1,6 +1,8 @@
 // Image properties: directions, calibration, image information, and properties made late.
 #include "quelbo/image_properties.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "quelbo/error.h"
@@ -50,15 +52,32 @@ namespace {
 using norm_detail::Measure;
 using norm_detail::Norm;
 
-// The vector times the power of two that brings its largest magnitude near 1
-// (unchanged without a direction): a cross product of two such neither
-// overflows nor underflows, and points where the unscaled one does.
-Vector3d scaledNearOne(Vector3d v)
+// The cross product of a and b times the power of two that brings its largest
+// product near 1: every product is taken from the elements' mantissas and
+// exponents, so that none overflows, and none underflows that the largest
+// does not outweigh beyond the double range (scaling a or b by their own
+// largest element instead loses a component that lies 2^1022 below it).
+// With an element that is not finite, or every product zero, it is the plain
+// cross product.
+Vector3d scaledCross(Vector3d const& a, Vector3d const& b)
 {
-    Measure const norm = norm_detail::measure<Norm::L2>(v.data(), 3);
-    for (double& e : v.m_data)
-        e *= norm.factor;
-    return v;
+    double ma[3], mb[3];
+    int ea[3], eb[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (!std::isfinite(a[i]) || !std::isfinite(b[i]))
+            return a.cross(b);
+        ma[i] = std::frexp(a[i], &ea[i]);
+        mb[i] = std::frexp(b[i], &eb[i]);
+    }
+    int top = INT_MIN;
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            if (i != j && ma[i] != 0.0 && mb[j] != 0.0)
+                top = std::max(top, ea[i] + eb[j]);
+    if (top == INT_MIN)
+        return a.cross(b);
+    auto product = [&](std::size_t i, std::size_t j) { return std::ldexp(ma[i] * mb[j], ea[i] + eb[j] - top); };
+    return vec3(product(1, 2) - product(2, 1), product(2, 0) - product(0, 2), product(0, 1) - product(1, 0));
 }
 
 } // namespace
@@ -68,7 +87,7 @@ Vector3d scaledNearOne(Vector3d v)
 // directions, infinities, NaN).
 SpatialDirections::SpatialDirections(Vector3d const& columnDirection, Vector3d const& rowDirection)
     : m_columnDir(columnDirection), m_rowDir(rowDirection),
-      m_sliceDir(scaledNearOne(columnDirection).cross(scaledNearOne(rowDirection)))
+      m_sliceDir(scaledCross(columnDirection, rowDirection))
 {
     Measure const norm = norm_detail::measure<Norm::L2>(m_sliceDir.data(), 3);
     if (norm.hasDirection())

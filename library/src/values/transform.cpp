@@ -11,14 +11,17 @@ namespace quelbo {
 namespace {
 
 // The 3x3 rotation around the unit axis (x, y, z), into the upper-left block.
+// The diagonal is written as x^2 + c (1 - x^2), equal to t x^2 + c: exact on
+// an axis of the frame, where t + c need not round to 1.
 Matrix4d axisRotation(double angle, double x, double y, double z)
 {
     const double c = std::cos(angle);
     const double s = std::sin(angle);
     const double t = 1.0 - c;
-    const double r[3][3] = {{t * x * x + c, t * x * y - s * z, t * x * z + s * y},
-                            {t * x * y + s * z, t * y * y + c, t * y * z - s * x},
-                            {t * x * z - s * y, t * y * z + s * x, t * z * z + c}};
+    auto diagonal = [c](double e) { return e * e + c * (1.0 - e * e); };
+    const double r[3][3] = {{diagonal(x), t * x * y - s * z, t * x * z + s * y},
+                            {t * x * y + s * z, diagonal(y), t * y * z - s * x},
+                            {t * x * z - s * y, t * y * z + s * x, diagonal(z)}};
     Matrix4d m = Matrix4d::identity();
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 3; ++column)

@@ -12,6 +12,7 @@
 #include "quelbo/region_copier.h"
 #include "storage/temporary_file.h"
 #include "views/view_parts.h"
+#include "views/view_reach.h"
 
 namespace quelbo {
 
@@ -256,7 +257,7 @@ private:
 
 // ------------------------------------------------------------ stored view
 
-class StoredView final : public ImageView
+class StoredView final : public ImageView, public detail::Reaching
 {
 public:
     StoredView(ViewDataOrigin origin, char const* name, std::shared_ptr<RawImage> image, ImageCapabilitySet caps,
@@ -299,6 +300,15 @@ public:
         return ImageView::extension(id);
     }
     ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
+    // The store's memory, when it has some; what else shares its bytes (a
+    // mapping of the same file) no address shows.
+    void reachInto(detail::Reach& reach, std::vector<ImageView*>&) override
+    {
+        RandomAccess& store = m_image->store();
+        if (uint8_t* bytes = store.data())
+            reach.spans.push_back(detail::ByteSpan{uintptr_t(bytes), uintptr_t(bytes) + store.size()});
+        reach.complete = false;
+    }
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { m_image->read(region, dst); }

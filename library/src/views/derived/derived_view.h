@@ -4,13 +4,16 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "quelbo/image_view_factory.h"
 #include "quelbo/multi_image_view.h"
+#include "util/release.h"
 #include "views/view_parts.h"
+#include "views/view_reach.h"
 
 namespace quelbo {
 namespace derived {
@@ -87,8 +90,11 @@ struct Footing
 // A view with a shape, type, capabilities, properties and metadata of its
 // own, over one or more source views that it keeps alive. Every transfer
 // first finds each view it stands on as it was (else Error), then goes to
-// the kind's pull (towards the caller) or push.
-class DerivedView : public ImageView
+// the kind's pull (towards the caller) or push. A caller's buffer that
+// shares memory with what the view reaches is moved as if the samples had
+// been copied first (numpy's rule): through a copy of the transfer, unless
+// the kind moves it in one copy that keeps to the rule itself.
+class DerivedView : public ImageView, public detail::Reaching
 {
 public:
     DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
@@ -101,6 +107,8 @@ public:
         for (auto const& s : m_sources)
             m_footings.push_back({s.get(), s->shape(), s->dataType()});
     }
+    // A chain of derived views goes without recursion.
+    ~DerivedView() override { util::release(m_sources); }
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
@@ -137,6 +145,13 @@ public:
         return ParallelAccessCapabilitySet(common & allowed);
     }
 
+    // The sources, by default.
+    void reachInto(detail::Reach&, std::vector<ImageView*>& through) override
+    {
+        for (auto const& s : m_sources)
+            through.push_back(s.get());
+    }
+
 protected:
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
@@ -144,16 +159,30 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) final
     {
         settle();
-        pull(region, dst);
+        size_t const bytes = regionByteCount(region);
+        if (!sharedWith(dst, bytes))
+            return pull(region, dst);
+        detail::Scratch copy(bytes);
+        pull(region, copy.data());
+        std::memcpy(dst, copy.data(), bytes);
     }
     void store(RegionXu64 const& region, const uint8_t* src) final
     {
         settle();
-        push(region, src);
+        size_t const bytes = regionByteCount(region);
+        if (!sharedWith(src, bytes))
+            return push(region, src);
+        detail::Scratch copy(bytes);
+        std::memcpy(copy.data(), src, bytes);
+        push(region, copy.data());
     }
     // The kind's transfers, once its footings hold.
     virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
     virtual void push(RegionXu64 const& region, const uint8_t* src) = 0;
+    // Whether the kind moves every transfer in one copy between the caller's
+    // buffer and memory (a RegionCopier's, which keeps to numpy's rule), or
+    // hands it whole to one view that does.
+    virtual bool movesInOneCopy() { return false; }
 
     // Another view the kind reaches past its sources, as `as` recorded it.
     void standOn(Footing as) { m_footings.push_back(std::move(as)); }
@@ -177,6 +206,16 @@ private:
         for (auto const& s : sources)
             parents.push_back(s->viewOrigin());
         return parents;
+    }
+
+    // Whether the caller's buffer shares memory that a transfer of several
+    // steps reaches.
+    bool sharedWith(const uint8_t* buffer, size_t bytes)
+    {
+        if (movesInOneCopy())
+            return false;
+        uintptr_t const at = uintptr_t(buffer);
+        return detail::reachOf(*this).meets(detail::ByteSpan{at, at + bytes});
     }
 
     // Error unless every view stood on keeps the shape and type recorded.

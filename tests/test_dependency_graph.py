@@ -137,3 +137,97 @@ def test_argument_rules_and_texts():
     names = [n for n in q.__dict__ if "DependencyGraph" in n]
     assert names == ["DependencyGraph__has_common_ancestor", "new_DependencyGraph", "delete_DependencyGraph",
                      "DependencyGraph_swigregister", "DependencyGraph_swiginit"]
+
+
+# ------------------------------------------------ views through store adapters
+
+def adapted(rng, store, size):
+    """(store, offset, size): a random chain of adapters over `store`, with
+    the window of its bytes it shows."""
+    offset = 0
+    for _ in range(int(rng.integers(0, 4))):
+        pick = int(rng.integers(3))
+        if pick == 0 and size > 1:
+            at = int(rng.integers(0, size - 1))
+            length = int(rng.integers(1, size - at + 1))
+            store, offset, size = q.RandomAccessFactory_extract_region(store, at, length), offset + at, length
+        elif pick == 1:
+            at = int(rng.integers(0, size))
+            store, offset, size = q.RandomAccessFactory_extract_region(store, at), offset + at, size - at
+        else:
+            store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store))
+    return store, offset, size
+
+
+def view_over(rng, store, size):
+    """A writable view of UINT8 samples over an adapted store, maybe derived further."""
+    store, _, size = adapted(rng, store, size)
+    if size == 0:
+        return None
+    v = q.ImageViewFactory_from_random_access(store, [size], q.DataTypeId_UINT8)
+    for _ in range(int(rng.integers(0, 3))):
+        n = shape(v)[0]
+        at = int(rng.integers(0, n))
+        v = [lambda: q.ImageViewFactory_extract_region(v, cls("RegionXu64")([at], [n - at])),
+             lambda: q.ImageViewFactory_make_thread_safe(v),
+             lambda: q.ImageViewFactory_reinterpret(v, cls("ImageType")())][int(rng.integers(3))]()
+    return v
+
+
+def samples(v):
+    n = shape(v)[0]
+    out = bytearray(n)
+    q.ImageView___read_region(v, cls("RegionXu64")([0], [n]), out)
+    return bytes(out)
+
+
+def meet(a, b):
+    """Whether a write through a changes what b shows (every byte of a
+    written with another value)."""
+    before = samples(b)
+    q.ImageView___write_region(a, cls("RegionXu64")([0], [shape(a)[0]]), bytes((x + 1) % 256 for x in samples(a)))
+    return samples(b) != before
+
+
+def shape(v):
+    s = q.ImageView_get_shape(v)
+    return [s.at(i) for i in range(s.size())]
+
+
+def test_views_meeting_through_store_adapters_share_an_ancestor():
+    rng = np.random.default_rng(53)
+    for _ in range(40):
+        store, other = q.RandomAccessFactory_allocate(64), q.RandomAccessFactory_allocate(64)
+        views = [v for v in (view_over(rng, store, 64) for _ in range(5)) if v is not None]
+        apart = [v for v in (view_over(rng, other, 64) for _ in range(2)) if v is not None]
+        for i, a in enumerate(views):
+            for b in views[i + 1:]:
+                if meet(a, b) or meet(b, a):
+                    both_ways(a, b, SHARE)
+            for b in apart:
+                assert not meet(a, b)
+                both_ways(a, b, NO)
+    # the issue's pairs, named
+    store = q.RandomAccessFactory_allocate(64)
+    whole = q.ImageViewFactory_from_random_access(store, [64], q.DataTypeId_UINT8)
+    window = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_extract_region(store, 16, 16), [16],
+                                                   q.DataTypeId_UINT8)
+    streamed = q.ImageViewFactory_from_random_access(
+        q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store)), [64], q.DataTypeId_UINT8)
+    assert meet(window, whole) and meet(streamed, window)
+    for a, b in ((whole, window), (whole, streamed), (window, streamed)):
+        both_ways(a, b, SHARE)
+
+
+def test_stores_over_lent_memory_are_undetermined_not_apart():
+    lent = bytearray(32)
+    one = q.ImageViewFactory_from_random_access(q.RandomAccessFactory___from_buffer(lent), [32], q.DataTypeId_UINT8)
+    two = q.ImageViewFactory_from_random_access(
+        q.RandomAccessFactory_extract_region(q.RandomAccessFactory___from_buffer(memoryview(lent)[8:]), 4, 8), [8],
+        q.DataTypeId_UINT8)
+    assert meet(two, one)
+    both_ways(one, two, UNKNOWN)
+    both_ways(one, crop(q.ImageViewFactory_from_random_access(q.RandomAccessFactory___from_buffer(lent), [4, 4],
+                                                              q.DataTypeId_UINT8)), UNKNOWN)
+    both_ways(one, q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(8), [8],
+                                                         q.DataTypeId_UINT8), UNKNOWN)

@@ -141,11 +141,7 @@ public:
 // Makes sure that what was written to the stream has reached its endpoint,
 // raising the stream's Error when it was refused, and ends nothing: flush,
 // unless the stream writes through.
-inline void deliverWritten(StreamAccess& stream)
-{
-    if (!dynamic_cast<WritesThrough*>(&stream))
-        stream.flush();
-}
+void deliverWritten(StreamAccess& stream);
 
 // A stream that also moves bytes at any offset without moving its cursor: a
 // store over it reads and writes with no seek. The runs are moved as

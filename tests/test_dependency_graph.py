@@ -231,3 +231,27 @@ def test_stores_over_lent_memory_are_undetermined_not_apart():
                                                               q.DataTypeId_UINT8)), UNKNOWN)
     both_ways(one, q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(8), [8],
                                                          q.DataTypeId_UINT8), UNKNOWN)
+
+
+def test_one_file_reached_by_several_paths_shares_an_ancestor(tmp_path):
+    folder = tmp_path / "images"
+    folder.mkdir()
+    (folder / "img.raw").write_bytes(bytes(16))
+    (tmp_path / "linked").symlink_to(folder)
+    (folder / "hard.raw").hardlink_to(folder / "img.raw")
+    (tmp_path / "other.raw").write_bytes(bytes(16))
+    paths = [folder / "img.raw", tmp_path / "linked" / "img.raw", folder / "hard.raw",
+             str(folder) + "/./img.raw", str(tmp_path) + "/images/../images/img.raw"]
+    views = [q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(p)), [16], q.DataTypeId_UINT8)
+             for p in paths]
+    views.append(q.ImageViewFactory_from_random_access(
+        q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(tmp_path / "linked" / "hard.raw"))),
+        [16], q.DataTypeId_UINT8))
+    other = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(tmp_path / "other.raw")), [16],
+                                                  q.DataTypeId_UINT8)
+    for a in views:
+        for b in views:
+            if a is not b:
+                assert meet(a, b)
+                both_ways(a, b, SHARE)
+        both_ways(a, other, NO)

@@ -192,3 +192,32 @@ def test_every_derived_kind_moves_its_own_source_as_numpy_would(kind):
                 raw_b[off:off + nbytes] = np.frombuffer(lent, np.uint8)
             transfer(op, mine, origin, extent, memoryview(raw)[off:off + nbytes])
             assert np.array_equal(a, b), (op, origin, extent, off)
+
+
+@pytest.mark.parametrize("layout", ["FORTRAN", "C"])
+def test_a_store_over_the_callers_memory_moves_as_if_copied_first(layout):
+    rng = np.random.default_rng(3 if layout == "C" else 4)
+    over = lambda raw, shape: q.ImageViewFactory_from_random_access(  # noqa: E731
+        q.RandomAccessFactory___from_buffer(memoryview(raw)), getattr(q, "MemoryLayout_" + layout), shape,
+        q.DataTypeId_UINT8)
+    for _ in range(60):
+        raw = rng.integers(0, 250, 96, dtype=np.uint8)
+        twin_raw = raw.copy()
+        shape_ = [int(rng.integers(2, 9)), int(rng.integers(2, 9))]
+        kinds = [lambda v: v, lambda v: q.ImageViewFactory_flip_dimension_index(v, 1),
+                 lambda v: q.ImageViewFactory_adapt_data_type(v, q.DataTypeId_UINT8)]
+        make = kinds[int(rng.integers(len(kinds)))]
+        mine, apart = make(over(raw, shape_)), make(over(twin_raw, shape_))
+        origin = [int(rng.integers(0, s)) for s in shape_]
+        extent = [int(rng.integers(1, s - o + 1)) for s, o in zip(shape_, origin)]
+        n = int(np.prod(extent))
+        off = int(rng.integers(0, 96 - n + 1))
+        for op in ("read", "write"):
+            if op == "write" and not caps(mine) & 2:
+                continue
+            lent = bytearray(twin_raw[off:off + n].tobytes())
+            transfer(op, apart, origin, extent, lent)
+            if op == "read":
+                twin_raw[off:off + n] = np.frombuffer(lent, np.uint8)
+            transfer(op, mine, origin, extent, memoryview(raw)[off:off + n])
+            assert np.array_equal(raw, twin_raw), (op, shape_, origin, extent, off)

@@ -56,9 +56,21 @@ links = [q.ImageViewFactory_make_thread_safe,
 v = base
 for i in range(300000):
     v = links[i % len(links)](v)
+parallel = q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v))
 print(shape(v), q.ImageCapabilitySet_value(q.ImageView_get_capabilities(v)),
-      q.DependencyGraph__has_common_ancestor(v, base))
-""", ["[4, 3] 1 1"]),
+      q.ParallelAccessCapabilitySet_value(parallel), q.DependencyGraph__has_common_ancestor(v, base))
+""", ["[4, 3] 1 8 1"]),
+    # rearrangements of rearrangements read straight from the first source
+    "rearrangements": ("""
+v = base
+for i in range(300001):
+    v = (q.ImageViewFactory_flip_dimension_index(v, 1) if i % 2 else
+         q.ImageViewFactory_extract_region(v, R([0, 0], [4, 3])))
+out = bytearray(8)
+q.ImageView___read_region(v, R([1, 0], [2, 2]), out)
+print(list(memoryview(out).cast("H")), q.ParallelAccessCapabilitySet_value(
+    q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v))))
+""", ["[770, 1284, 2826, 3340] 8"]),
     # views over a window of a window of ... a store
     "store adapters": ("""
 store = q.RandomAccessFactory_allocate(64)

@@ -8,10 +8,12 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+#include <sys/stat.h>
 
 #include "quelbo/data_access.h"
 #include "quelbo/error.h"
 #include "quelbo/uid.h"
+#include "quelbo/uri.h"
 #include "quelbo/view.h"
 #include "storage/lineage.h"
 #include "util/release.h"
@@ -117,6 +119,23 @@ struct StoreEntry
     bool unused() const { return record.expired() || (byObject && owner.expired()); }
 };
 
+// The name of a resource of a storage: a file by its identity on the file
+// system, whatever path reaches it (a link, another spelling of its folder);
+// any other by the storage's source and the identifier.
+std::string resourceKey(DataStorage const& storage, std::string const& id)
+{
+    std::string const& source = storage.source();
+    try {
+        Uri const uri(source);
+        struct stat st;
+        if (uri.scheme() == "file" && ::stat((uri.path() + id).c_str(), &st) == 0)
+            return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+    } catch (Error const&) {
+        // not a URI: named by its text
+    }
+    return source + '\n' + id;
+}
+
 std::mutex& graphLock()
 {
     static std::mutex lock;
@@ -204,7 +223,7 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
         std::shared_ptr<DataStorage> const storage = access->storage();
         StoreKey key{access.get(), std::string()};
         if (storage)
-            key = StoreKey{nullptr, storage->source() + '\n' + access->resourceId()};
+            key = StoreKey{nullptr, resourceKey(*storage, access->resourceId())};
         auto const* lineage = dynamic_cast<detail::Lineage const*>(access.get());
         bool const lent = lineage && lineage->lentMemory();
         std::shared_ptr<DataAccess> below = lineage ? lineage->adaptedAccess() : nullptr;

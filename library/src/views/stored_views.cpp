@@ -75,13 +75,24 @@ private:
 
     // Moves the region between the store and a dense buffer in the default
     // layout (read into when it is mutable): straight for FORTRAN; for C
-    // through a scratch in the store's order, a bounded chunk at a time.
+    // through a scratch in the store's order, a bounded chunk at a time. A
+    // buffer in the store's own memory moves as if copied first.
     template <class Byte>
     void move(RegionXu64 const& region, Byte* dense)
     {
-        constexpr bool reading = !std::is_const_v<Byte>;
         if (region.isEmpty())
             return;
+        // A caller's buffer in the store's own memory (lent by the caller).
+        size_t const bytes = regionBytes(region.size(), m_type.byteCount());
+        uint8_t* const memory = m_store->data();
+        bool const shared = memory && detail::spanOf(memory, m_store->size()).meets(detail::spanOf(dense, bytes));
+        detail::moveApart(dense, bytes, shared, [&](Byte* buffer) { moveDense(region, buffer); });
+    }
+
+    template <class Byte>
+    void moveDense(RegionXu64 const& region, Byte* dense)
+    {
+        constexpr bool reading = !std::is_const_v<Byte>;
         size_t const n = m_shape.size();
         if (m_layout != MemoryLayout::C || n < 2)
             return moveRuns(region, dense);
@@ -306,7 +317,7 @@ public:
     {
         RandomAccess& store = m_image->store();
         if (uint8_t* bytes = store.data())
-            reach.spans.push_back(detail::ByteSpan{uintptr_t(bytes), uintptr_t(bytes) + store.size()});
+            reach.spans.push_back(detail::spanOf(bytes, store.size()));
         reach.complete = false;
     }
 

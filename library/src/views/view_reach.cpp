@@ -42,19 +42,23 @@ Reach reachOf(ImageView& view)
     Reach out;
     std::vector<ImageView*> todo{&view};
     // Views reached along several paths (a stack of one view twice) are
-    // walked once.
+    // walked once. Until a view reaches through several, the walk is one
+    // path, on which no view comes twice: it needs no record of them.
     std::unordered_set<ImageView*> seen;
+    bool branched = false;
     while (!todo.empty()) {
         ImageView* v = todo.back();
         todo.pop_back();
-        if (todo.size() + seen.size() > 1 && !seen.insert(v).second)
+        if (branched && !seen.insert(v).second)
             continue;
         if (v->support(ImageCapability::MEMORY_ACCESS)) {
             ByteSpan const span = spanOf(*v);
             if (span.begin != span.end)
                 out.spans.push_back(span);
         } else if (auto* reaching = dynamic_cast<Reaching*>(v)) {
+            size_t const before = todo.size();
             reaching->reachInto(out, todo);
+            branched = branched || todo.size() > before + 1;
         } else {
             out.complete = false;
         }

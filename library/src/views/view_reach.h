@@ -2,9 +2,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "quelbo/image_view.h"
+#include "views/view_parts.h"
 
 namespace quelbo::detail {
 
@@ -48,5 +51,29 @@ ByteSpan spanOf(ImageView& view, RegionXu64 const* box = nullptr);
 
 // The memory a view's transfers reach, walked without recursion.
 Reach reachOf(ImageView& view);
+
+// The addresses of `bytes` bytes at `at`.
+inline ByteSpan spanOf(const void* at, size_t bytes)
+{
+    return ByteSpan{uintptr_t(at), uintptr_t(at) + bytes};
+}
+
+// A transfer of `bytes` between a caller's buffer and a view, made by
+// move(buffer): when the buffer is `shared` with memory the transfer reaches,
+// through a copy of it, as if the source had been copied first (numpy's rule).
+template <class Byte, class Move>
+void moveApart(Byte* buffer, size_t bytes, bool shared, Move const& move)
+{
+    if (!shared)
+        return move(buffer);
+    Scratch copy(bytes);
+    if constexpr (std::is_const_v<Byte>) {
+        std::memcpy(copy.data(), buffer, bytes);
+        move(static_cast<Byte*>(copy.data()));
+    } else {
+        move(copy.data());
+        std::memcpy(buffer, copy.data(), bytes);
+    }
+}
 
 } // namespace quelbo::detail

@@ -4,7 +4,6 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,8 +103,15 @@ public:
           m_caps(caps), m_shape(std::move(shape)), m_type(type),
           m_description(std::move(properties), std::move(metadata))
     {
-        for (auto const& s : m_sources)
+        uint64_t common = ~uint64_t(0);
+        for (auto const& s : m_sources) {
             m_footings.push_back({s.get(), s->shape(), s->dataType()});
+            common &= s->parallelCapabilities().value();
+        }
+        uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
+        if (m_caps.has(ImageCapability::WRITE))
+            allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
+        m_parallel = ParallelAccessCapabilitySet(common & allowed);
     }
     // A chain of derived views goes without recursion.
     ~DerivedView() override { util::release(m_sources); }
@@ -133,17 +139,9 @@ public:
     }
 
     // Concurrent reads are as safe as on every source; writes when the view
-    // writes and every source allows them.
-    ParallelAccessCapabilitySet parallelCapabilities() override
-    {
-        uint64_t common = ~uint64_t(0);
-        for (auto const& s : m_sources)
-            common &= s->parallelCapabilities().value();
-        uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
-        if (m_caps.has(ImageCapability::WRITE))
-            allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
-        return ParallelAccessCapabilitySet(common & allowed);
-    }
+    // writes and every source allows them (as the sources told when the view
+    // was made: a chain of views answers without walking it).
+    ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
 
     // The sources, by default.
     void reachInto(detail::Reach&, std::vector<ImageView*>& through) override
@@ -160,21 +158,13 @@ protected:
     {
         settle();
         size_t const bytes = regionByteCount(region);
-        if (!sharedWith(dst, bytes))
-            return pull(region, dst);
-        detail::Scratch copy(bytes);
-        pull(region, copy.data());
-        std::memcpy(dst, copy.data(), bytes);
+        detail::moveApart(dst, bytes, sharedWith(dst, bytes), [&](uint8_t* to) { pull(region, to); });
     }
     void store(RegionXu64 const& region, const uint8_t* src) final
     {
         settle();
         size_t const bytes = regionByteCount(region);
-        if (!sharedWith(src, bytes))
-            return push(region, src);
-        detail::Scratch copy(bytes);
-        std::memcpy(copy.data(), src, bytes);
-        push(region, copy.data());
+        detail::moveApart(src, bytes, sharedWith(src, bytes), [&](const uint8_t* from) { push(region, from); });
     }
     // The kind's transfers, once its footings hold.
     virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
@@ -212,10 +202,7 @@ private:
     // steps reaches.
     bool sharedWith(const uint8_t* buffer, size_t bytes)
     {
-        if (movesInOneCopy())
-            return false;
-        uintptr_t const at = uintptr_t(buffer);
-        return detail::reachOf(*this).meets(detail::ByteSpan{at, at + bytes});
+        return !movesInOneCopy() && detail::reachOf(*this).meets(detail::spanOf(buffer, bytes));
     }
 
     // Error unless every view stood on keeps the shape and type recorded.
@@ -234,6 +221,7 @@ private:
     std::vector<std::shared_ptr<ImageView>> m_sources;
     std::vector<Footing> m_footings;
     ImageCapabilitySet m_caps;
+    ParallelAccessCapabilitySet m_parallel;
     VectorXu64 m_shape;
     DataType m_type;
     OwnedDescription m_description;

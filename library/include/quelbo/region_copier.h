@@ -40,6 +40,8 @@ public:
     size_t byteCount() const { return m_byteCount; }
 
 private:
+    // The runs' elements from s to d (at their first elements).
+    void copyRuns(BoxRuns const& runs, const uint8_t* s, uint8_t* d) const;
     // The copy of a source whose bytes the destination's meet.
     void copyOverlapping(const uint8_t* s, uint8_t* d) const;
 

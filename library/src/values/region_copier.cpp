@@ -84,13 +84,18 @@ void RegionCopier::copy(const void* src, void* dst) const
     if (sa + uintptr_t(m_reach[0][0]) < da + uintptr_t(m_reach[1][1]) &&
         da + uintptr_t(m_reach[1][0]) < sa + uintptr_t(m_reach[0][1]))
         return copyOverlapping(s, d);
-    BoxRuns::Axis const& run = m_runs.run();
-    if (m_runs.dense()) {
-        const size_t runBytes = m_runs.runBytes();
-        m_runs.forEach([&](int64_t a, int64_t b, size_t) { std::memcpy(d + b, s + a, runBytes); });
+    copyRuns(m_runs, s, d);
+}
+
+void RegionCopier::copyRuns(BoxRuns const& runs, const uint8_t* s, uint8_t* d) const
+{
+    if (runs.dense()) {
+        const size_t runBytes = runs.runBytes();
+        runs.forEach([&](int64_t a, int64_t b, size_t) { std::memcpy(d + b, s + a, runBytes); });
         return;
     }
-    m_runs.forEach([&](int64_t a, int64_t b, size_t) {
+    BoxRuns::Axis const& run = runs.run();
+    runs.forEach([&](int64_t a, int64_t b, size_t) {
         detail::copyElements(s + a, d + b, run.size, run.stride[0], run.stride[1], m_elementBytes);
     });
 }
@@ -124,10 +129,7 @@ void RegionCopier::copyOverlapping(const uint8_t* s, uint8_t* d) const
     } const temporary{m_byteCount};
     auto move = [&](const uint8_t* a, uint8_t* b, uint64_t const* strideA, uint64_t const* strideB) {
         BoxRuns const runs(size.data(), strideA, strideB, n, m_elementBytes);
-        BoxRuns::Axis const& run = runs.run();
-        runs.forEach([&](int64_t x, int64_t y, size_t) {
-            detail::copyElements(a + x, b + y, run.size, run.stride[0], run.stride[1], m_elementBytes);
-        });
+        copyRuns(runs, a, b);
     };
     move(s, temporary.data, from.data(), packed.data());
     move(temporary.data, d, packed.data(), to.data());

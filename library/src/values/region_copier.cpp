@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "quelbo/error.h"
 #include "values/copy_kernels.h"
@@ -99,10 +100,6 @@ void RegionCopier::copyRuns(BoxRuns const& runs, const uint8_t* s, uint8_t* d) c
         detail::copyElements(s + a, d + b, run.size, run.stride[0], run.stride[1], m_elementBytes);
     });
 }
-
-} // namespace quelbo
-
-namespace quelbo {
 
 void RegionCopier::copyOverlapping(const uint8_t* s, uint8_t* d) const
 {

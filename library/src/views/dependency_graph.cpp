@@ -209,9 +209,9 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
     if (!store)
         throw InvalidArgument("DependencyGraph: no store given");
     // The store and the accessors whose bytes it moves, down to the one that
-    // holds them. A resource of a storage is named by the storage's source
-    // and its identifier, whichever objects reach it (an adapter of it is
-    // named alike: one record); any other accessor by the object.
+    // holds them. A resource of a storage is named as resourceKey names it,
+    // whichever objects reach it (an adapter of it is named alike: one
+    // record); any other accessor by the object.
     struct Level
     {
         StoreKey key;

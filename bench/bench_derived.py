@@ -1,7 +1,10 @@
 """Derived and disk views: copy_on_disk of 256 MiB against Python writing the
 same bytes to a file; region reads through extract_region, flip_dimension and
 sub_sample against numpy doing the same slicing and copy; stack with
-one thread and with the machine's. Run with /usr/bin/python3."""
+one thread and with the machine's; transfers whose buffer is the view's own
+memory against numpy's copies between overlapping arrays; a query of a chain
+of thread-safe views against the same query of the view under it. Run with
+/usr/bin/python3."""
 import os
 import sys
 import tempfile
@@ -92,9 +95,49 @@ def stacks():
     return [("stack of 32 frames, threadCount 0", t0, t1, "threadCount 1 (%d cores)" % (os.cpu_count() or 1))]
 
 
+def overlaps():
+    """Buffers that are the view's own memory, against numpy moving the same
+    bytes between overlapping arrays (it copies the source first where they
+    overlap), and stacks written from buffers apart."""
+    section("transfers within one array of 64 MiB of float32")
+    a = np.random.default_rng(5).random((4096, 4096)).astype(np.float32)
+    source = view(a)
+    flipped = q.ImageViewFactory_flip_dimension(source, ROW)
+    whole = region((0, 0), (4096, 4096))
+    compare("flip ROW read into its own source", lambda: q.ImageView___read_region(flipped, whole, a),
+            "np.copyto(a, a[::-1])", lambda: np.copyto(a, a[::-1]))
+    rows = memoryview(a.reshape(-1))[4096:]
+    shifted = region((0, 0), (4096, 4095))
+    compare("write rows 0-4094 from rows 1-4095", lambda: q.ImageView___write_region(source, shifted, rows),
+            "a[:-1] = a[1:]", lambda: a.__setitem__(slice(0, -1), a[1:]))
+    section("stacks of 8 frames of 1024 x 1024 float64, written")
+    values = np.random.default_rng(6).random((8, 1024, 1024))
+    apart = [view(np.zeros((1024, 1024))) for _ in range(8)]
+    shared = [q.ImageViewFactory_make_thread_safe(apart[0]) for _ in range(8)]
+    for name, frames in (("frames apart", apart), ("frames over one array", shared)):
+        multi = q.MultiImageViewFactory_create_from_list(frames)
+        r = region((0, 0, 0), (1024, 1024, 8))
+        many = q.ImageViewFactory_stack(multi, q.ImageDimension_SLICE, 0)
+        one = q.ImageViewFactory_stack(multi, q.ImageDimension_SLICE, 1)
+        compare("write, %s, threadCount 0" % name, lambda: q.ImageView___write_region(many, r, values),
+                "threadCount 1", lambda: q.ImageView___write_region(one, r, values))
+    return []
+
+
+def chains():
+    section("a chain of 64 thread-safe views")
+    plain = q.ImageViewFactory_allocate([64, 64], q.DataTypeId_UINT8)
+    chain = plain
+    for _ in range(64):
+        chain = q.ImageViewFactory_make_thread_safe(chain)
+    compare("get_shape of the chain", lambda: q.ImageView_get_shape(chain), "get_shape of the view under it",
+            lambda: q.ImageView_get_shape(plain), number=20000)
+    return []
+
+
 def main():
     with tempfile.TemporaryDirectory() as folder:
-        rows = disk(folder) + reads() + stacks()
+        rows = disk(folder) + reads() + stacks() + overlaps() + chains()
     print("%-36s %9s %9s %7s  %s" % ("operation", "ms", "ref ms", "ratio", "reference"))
     for name, t, ref, what in rows:
         print("%-36s %9.1f %9.1f %7.2f  %s" % (name, t * 1e3, ref * 1e3, t / ref, what))

@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 from proxy import QuelboError, cls, q
+from derived_util import shape
 from views_util import image_type
 import _quelbo_twin as twin  # noqa: E402 (found through proxy's path)
 
@@ -137,3 +138,88 @@ def test_argument_rules_and_texts():
     names = [n for n in q.__dict__ if "DependencyGraph" in n]
     assert names == ["DependencyGraph__has_common_ancestor", "new_DependencyGraph", "delete_DependencyGraph",
                      "DependencyGraph_swigregister", "DependencyGraph_swiginit"]
+
+
+# ------------------------------------------------ views through store adapters
+
+def over(store, size=None):
+    size = size or q.RandomAccess_get_size(store)
+    return q.ImageViewFactory_from_random_access(store, [size], q.DataTypeId_UINT8)
+
+
+def view_over(rng, store):
+    """A writable view over a random chain of adapters of `store`, maybe derived further."""
+    for _ in range(int(rng.integers(0, 4))):
+        size = q.RandomAccess_get_size(store)
+        at = int(rng.integers(0, size))
+        store = [lambda: q.RandomAccessFactory_extract_region(store, at, int(rng.integers(1, size - at + 1))),
+                 lambda: q.RandomAccessFactory_extract_region(store, at),
+                 lambda: q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store))][
+            int(rng.integers(3))]()
+    v = over(store)
+    for _ in range(int(rng.integers(0, 3))):
+        n = shape(v)[0]
+        at = int(rng.integers(0, n))
+        v = [lambda: q.ImageViewFactory_extract_region(v, cls("RegionXu64")([at], [n - at])),
+             lambda: q.ImageViewFactory_make_thread_safe(v),
+             lambda: q.ImageViewFactory_reinterpret(v, cls("ImageType")())][int(rng.integers(3))]()
+    return v
+
+
+def samples(v):
+    out = bytearray(shape(v)[0])
+    q.ImageView___read_region(v, cls("RegionXu64")([0], shape(v)), out)
+    return bytes(out)
+
+
+def meet(a, b):
+    """Whether a write through a (every byte another value) changes what b shows."""
+    before = samples(b)
+    q.ImageView___write_region(a, cls("RegionXu64")([0], shape(a)), bytes((x + 1) % 256 for x in samples(a)))
+    return samples(b) != before
+
+
+def test_views_meeting_through_store_adapters_share_an_ancestor():
+    rng = np.random.default_rng(53)
+    for _ in range(40):
+        store, other = q.RandomAccessFactory_allocate(64), q.RandomAccessFactory_allocate(64)
+        views, apart = [view_over(rng, store) for _ in range(5)], [view_over(rng, other) for _ in range(2)]
+        for i, a in enumerate(views):
+            for b in views[i + 1:]:
+                if meet(a, b) or meet(b, a):
+                    both_ways(a, b, SHARE)
+            for b in apart:
+                assert not meet(a, b)
+                both_ways(a, b, NO)
+    store = q.RandomAccessFactory_allocate(64)
+    window = over(q.RandomAccessFactory_extract_region(store, 16, 16))
+    streamed = over(q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store)))
+    for a, b in ((over(store), window), (over(store), streamed), (window, streamed)):
+        assert meet(a, b)
+        both_ways(a, b, SHARE)
+    # stores over memory lent by the caller: the graph cannot tell what else reaches it
+    lent = bytearray(32)
+    one = over(q.RandomAccessFactory___from_buffer(lent))
+    two = over(q.RandomAccessFactory_extract_region(q.RandomAccessFactory___from_buffer(memoryview(lent)[8:]), 4, 8))
+    assert meet(two, one)
+    both_ways(one, two, UNKNOWN)
+    both_ways(one, over(store), UNKNOWN)
+
+
+def test_one_file_reached_by_several_paths_shares_an_ancestor(tmp_path):
+    folder = tmp_path / "images"
+    folder.mkdir()
+    (folder / "img.raw").write_bytes(bytes(16))
+    (tmp_path / "other.raw").write_bytes(bytes(16))
+    (tmp_path / "linked").symlink_to(folder)
+    (folder / "hard.raw").hardlink_to(folder / "img.raw")
+    paths = [folder / "img.raw", tmp_path / "linked" / "img.raw", folder / "hard.raw", str(folder) + "/./img.raw",
+             str(tmp_path) + "/images/../images/img.raw"]
+    views = [over(q.RandomAccessFactory_map_file(str(p))) for p in paths]
+    views.append(over(q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(paths[2])))))
+    other = over(q.RandomAccessFactory_map_file(str(tmp_path / "other.raw")))
+    for i, a in enumerate(views):
+        for b in views[i + 1:]:
+            assert meet(a, b)
+            both_ways(a, b, SHARE)
+        both_ways(a, other, NO)

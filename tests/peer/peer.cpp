@@ -9,6 +9,9 @@
 //   new_stream()          an owning handle of a new output stream (std::ostream *)
 //   stream_text(h)        what was written into the stream behind h
 //   delete_stream(h)      destroys the stream (None destroys nothing)
+//   delete_stream_at(a)   destroys the stream at address a (an int)
+//   stream_swigregister(k) registers k for std::ostream, its destroy this module's delete_stream
+//   h.disown()            a handle of this module stops owning, as such a module's handles do
 //   make_version(major)   an owning quelbo::VersionInfo handle, as the registered class
 //   read_major(o)         the major number of the VersionInfo behind o
 //   take(o)               a handle of this module on o's object; ownership moves to it
@@ -129,6 +132,17 @@ void disown(HandleObject* h)
     h->own = 0;
 }
 
+PyObject* handle_disown(PyObject* self, PyObject*)
+{
+    disown(reinterpret_cast<HandleObject*>(self));
+    Py_RETURN_NONE;
+}
+
+PyMethodDef handle_methods[] = {
+    {"disown", handle_disown, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 void handle_dealloc(PyObject* self)
 {
     auto* h = reinterpret_cast<HandleObject*>(self);
@@ -187,6 +201,15 @@ PyObject* delete_stream(PyObject*, PyObject* o)
     Py_RETURN_NONE;
 }
 
+PyObject* delete_stream_at(PyObject*, PyObject* o)
+{
+    void* p = PyLong_AsVoidPtr(o);
+    if (!p && PyErr_Occurred())
+        return nullptr;
+    delete static_cast<std::ostream*>(p);
+    Py_RETURN_NONE;
+}
+
 PyObject* make_version(PyObject*, PyObject* o)
 {
     long major = PyLong_AsLong(o);
@@ -228,6 +251,18 @@ PyObject* error_swigregister(PyObject*, PyObject* klass)
     Py_RETURN_NONE;
 }
 
+PyMethodDef delete_stream_def = {"delete_stream", delete_stream, METH_O, nullptr};
+
+PyObject* stream_swigregister(PyObject*, PyObject* klass)
+{
+    PyObject* destroy = PyCFunction_NewEx(&delete_stream_def, nullptr, nullptr);
+    if (!destroy)
+        return nullptr;
+    register_record(stream_type, klass);
+    static_cast<ClientData*>(stream_type->clientdata)->destroy = destroy;
+    Py_RETURN_NONE;
+}
+
 PyObject* foreign(PyObject*, PyObject*)
 {
     return PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&ForeignType));
@@ -237,6 +272,8 @@ PyMethodDef methods[] = {
     {"new_stream", new_stream, METH_NOARGS, nullptr},
     {"stream_text", stream_text, METH_O, nullptr},
     {"delete_stream", delete_stream, METH_O, nullptr},
+    {"delete_stream_at", delete_stream_at, METH_O, nullptr},
+    {"stream_swigregister", stream_swigregister, METH_O, nullptr},
     {"make_version", make_version, METH_O, nullptr},
     {"read_major", read_major, METH_O, nullptr},
     {"take", take, METH_O, nullptr},
@@ -261,6 +298,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__quelbo_peer(
         HandleType.tp_dealloc = handle_dealloc;
         HandleType.tp_flags = Py_TPFLAGS_DEFAULT;
         HandleType.tp_doc = "Swig object carries a C/C++ instance pointer";
+        HandleType.tp_methods = handle_methods;
         ForeignType.tp_base = reinterpret_cast<PyTypeObject*>(PyExc_Exception);
         ForeignType.tp_flags = Py_TPFLAGS_DEFAULT;
         if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&ForeignType) < 0 || !ready_inspect())

@@ -1,6 +1,9 @@
-// Test-only image views: holders handed over by address, and views that lack
-// READ or WRITE.
+// Test-only image views: holders handed over by address, views that lack
+// READ or WRITE, and views in memory that tell how many writers met in them.
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "quelbo/hand_over.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
+#include "quelbo/region_copier.h"
 #include "runtime/item_parser.h"
 #include "runtime/wrap.h"
 
@@ -91,28 +95,16 @@ PyObject* restricted_view(PyObject*, PyObject* args)
         [&] { return shared(ViewPtr(std::make_shared<Restricted>(view, quelbo::ImageCapabilitySet(caps & 7)))); });
 }
 
-// A view offering memory access whose description does not fit its memory:
-// kind 0 has a data type of no component, kind 1 claims more elements than
-// its block holds, kind 2 has RGB properties over its one-component samples.
-class Lying final : public ImageView
+// A view whose samples lie in a block of its own, laid out by its indexer.
+class InMemory : public ImageView
 {
 public:
-    explicit Lying(int kind)
-        : m_type(kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
-                           : quelbo::DataType(quelbo::DataTypeId::UINT8)),
-          m_shape(quelbo::VectorXu64::createUniform(1, kind == 1 ? 100 : 4)), m_indexer(m_shape, m_type),
-          m_block(quelbo::MemoryBlock::allocate(4)), m_properties(quelbo::ImageProperties::fromDataType(m_type))
-    {
-        if (kind == 2)
-            m_properties->imageInfo().setInterpretation(quelbo::ImageInterpretation::RGB);
-    }
-    quelbo::ImageCapabilitySet capabilities() const override
-    {
-        return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |
-                                          uint64_t(quelbo::ImageCapability::MEMORY_ACCESS));
-    }
-    quelbo::VectorXu64 const& shape() override { return m_shape; }
-    quelbo::DataType dataType() override { return m_type; }
+    InMemory(quelbo::VectorXu64 const& shape, quelbo::DataType type, size_t blockBytes)
+        : m_indexer(shape, type), m_block(quelbo::MemoryBlock::allocate(blockBytes)),
+          m_properties(quelbo::ImageProperties::fromDataType(type))
+    {}
+    quelbo::VectorXu64 const& shape() override { return m_indexer.shape(); }
+    quelbo::DataType dataType() override { return m_indexer.dtype(); }
     std::shared_ptr<const quelbo::ImageProperties> properties() override { return m_properties; }
     std::shared_ptr<const quelbo::MetadataNode> metadata() const override { return nullptr; }
     quelbo::Indexer const& indexer() override { return m_indexer; }
@@ -122,14 +114,34 @@ public:
     std::shared_ptr<quelbo::MemoryBlock> memoryBlock() override { return m_block; }
 
 protected:
-    void load(quelbo::RegionXu64 const&, uint8_t*) override {}
-
-private:
-    quelbo::DataType m_type;
-    quelbo::VectorXu64 m_shape;
     quelbo::Indexer m_indexer;
     std::shared_ptr<quelbo::MemoryBlock> m_block;
     std::shared_ptr<quelbo::ImageProperties> m_properties;
+};
+
+// A view offering memory access whose description does not fit its memory:
+// kind 0 has a data type of no component, kind 1 claims more elements than
+// its block holds, kind 2 has RGB properties over its one-component samples.
+class Lying final : public InMemory
+{
+public:
+    explicit Lying(int kind)
+        : InMemory(quelbo::VectorXu64::createUniform(1, kind == 1 ? 100 : 4),
+                   kind == 0 ? quelbo::DataType(quelbo::PrimitiveTypeId::UNSIGNED_INTEGER, 8, 0)
+                             : quelbo::DataType(quelbo::DataTypeId::UINT8),
+                   4)
+    {
+        if (kind == 2)
+            m_properties->imageInfo().setInterpretation(quelbo::ImageInterpretation::RGB);
+    }
+    quelbo::ImageCapabilitySet capabilities() const override
+    {
+        return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |
+                                          uint64_t(quelbo::ImageCapability::MEMORY_ACCESS));
+    }
+
+protected:
+    void load(quelbo::RegionXu64 const&, uint8_t*) override {}
 };
 
 PyObject* lying_view(PyObject*, PyObject* o)
@@ -205,8 +217,107 @@ PyObject* drop_parked_in_thread(PyObject*, PyObject*)
     });
 }
 
+// Writers inside the stores of a set of meeting views: a store waits (5 s at
+// most) until every view of the set has had a writer inside at once, and the
+// most seen at once is kept.
+struct Meeting
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t expected = 0, inside = 0, most = 0;
+
+    void enter()
+    {
+        std::unique_lock<std::mutex> held(lock);
+        most = std::max(most, ++inside);
+        changed.notify_all();
+        changed.wait_for(held, std::chrono::seconds(5), [this] { return most >= expected; });
+    }
+    void leave()
+    {
+        std::lock_guard<std::mutex> held(lock);
+        --inside;
+    }
+};
+
+Meeting& meeting()
+{
+    static Meeting m;
+    return m;
+}
+
+// Samples in memory of their own, written side by side as memory allows;
+// each store is a writer at the meeting.
+class MeetingView final : public InMemory
+{
+public:
+    MeetingView(quelbo::VectorXu64 const& shape, quelbo::DataType type)
+        : InMemory(shape, type, quelbo::Indexer(shape, type).byteCount())
+    {}
+    quelbo::ImageCapabilitySet capabilities() const override
+    {
+        return quelbo::ImageCapabilitySet(uint64_t(quelbo::ImageCapability::READ) |
+                                          uint64_t(quelbo::ImageCapability::WRITE) |
+                                          uint64_t(quelbo::ImageCapability::MEMORY_ACCESS));
+    }
+
+protected:
+    void load(quelbo::RegionXu64 const& region, uint8_t* dst) override
+    {
+        quelbo::Indexer const dense(region.size(), dataType());
+        quelbo::RegionCopier(m_indexer, dense, region.origin(), quelbo::VectorXu64(region.dimensionCount()),
+                             region.size(), dataType())
+            .copy(m_block->data(), dst);
+    }
+    void store(quelbo::RegionXu64 const& region, const uint8_t* src) override
+    {
+        meeting().enter();
+        quelbo::Indexer const dense(region.size(), dataType());
+        quelbo::RegionCopier(dense, m_indexer, quelbo::VectorXu64(region.dimensionCount()), region.origin(),
+                             region.size(), dataType())
+            .copy(src, m_block->data());
+        meeting().leave();
+    }
+};
+
+// meeting_views(count, shape): count views of UINT8 samples, each in memory
+// of its own, for a new meeting of count writers.
+PyObject* meeting_views(PyObject*, PyObject* args)
+{
+    PyObject* a[2];
+    size_t count;
+    quelbo::VectorXu64 shape;
+    if (!unpack("meeting_views", args, 2, 2, a) || !arg(a[0], {"meeting_views", 1, "size_t"}, count) ||
+        !sequence_to_vector(a[1], shape))
+        return nullptr;
+    return call([&]() -> PyObject* {
+        {
+            std::lock_guard<std::mutex> held(meeting().lock);
+            meeting().expected = count;
+            meeting().most = 0;
+        }
+        PyObject* list = PyList_New(0);
+        for (size_t i = 0; list && i < count; ++i) {
+            PyObject* v = shared(ViewPtr(std::make_shared<MeetingView>(shape, quelbo::DataType(quelbo::DataTypeId::UINT8))));
+            if (!v || PyList_Append(list, v) < 0)
+                Py_CLEAR(list);
+            Py_XDECREF(v);
+        }
+        return list;
+    });
+}
+
+// meeting_most(): the most writers seen inside at once since the meeting began.
+PyObject* meeting_most(PyObject*, PyObject*)
+{
+    std::lock_guard<std::mutex> held(meeting().lock);
+    return PyLong_FromSize_t(meeting().most);
+}
+
 void add_views(Methods& m)
 {
+    m.add<&meeting_views>("meeting_views", METH_VARARGS);
+    m.add<&meeting_most>("meeting_most", METH_NOARGS);
     m.add<&lying_view>("lying_view", METH_O);
     m.add<&park_view>("park_view", METH_O);
     m.add<&drop_parked_in_thread>("drop_parked_in_thread", METH_NOARGS);

@@ -13,6 +13,7 @@
 #include "quelbo/metadata.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
+#include "util/release.h"
 #include "values/chunks.h"
 #include "values/large_block.h"
 
@@ -300,6 +301,7 @@ public:
         : CudaView(source->viewOrigin()->dataOrigin(), "CudaAdaptedImageView", {source->viewOrigin()}),
           m_source(std::move(source))
     {}
+    ~CudaAdaptedView() override { quelbo::util::release(m_source); }
 
     ImageCapabilitySet capabilities() const override
     {

@@ -45,9 +45,14 @@ public:
     // record (as long as the record lives).
     //
     // The view of `record` reads `store`. Views over the same store (the
-    // same accessor object, or the same resource of the same storage, by the
-    // storage's source) share one store record while it is in use; its
-    // display name is "Store" and the resource identifier, if any.
+    // same accessor object, or the same resource of the same storage: by the
+    // storage's source, and a file by its identity on the file system
+    // whatever path reaches it) share one store record while it is in use;
+    // its display name is "Store" and the resource identifier, if any. The
+    // record of an accessor over another (a window of a store, a store over
+    // a stream, a stream over a store) leads to that one's, so that views
+    // over either share an ancestor; memory lent by a caller counts as
+    // memory the library does not own.
     static void recordStore(std::shared_ptr<ViewOriginExtension> const& record,
                             std::shared_ptr<DataAccess> const& store, ViewDataOrigin origin);
     // The view of `record` reads memory the library does not own.

@@ -117,6 +117,7 @@ class QUELBO_API ViewOriginRecord final : public ViewOriginExtension
 public:
     ViewOriginRecord(ViewDataOrigin origin, std::string displayName,
                      std::vector<std::shared_ptr<ViewOriginExtension>> parents = {});
+    ~ViewOriginRecord() override;
 
     uint64_t uid() const override { return m_uid; }
     size_t parentCount() const override { return m_parents.size(); }

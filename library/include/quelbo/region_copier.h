@@ -21,6 +21,12 @@ namespace quelbo {
 // throws InvalidArgument otherwise. copy() then moves the bytes, merging
 // dimensions that are contiguous on both sides so that whole runs go by
 // memcpy.
+//
+// The two arrays may share memory: the result is then as if the source had
+// been copied first (numpy's rule). A copy that is one contiguous run goes
+// by memmove; any other whose source and destination bytes meet goes
+// through a temporary of the copy's own size. Arrays apart cost one test of
+// their address ranges.
 class QUELBO_API RegionCopier
 {
 public:
@@ -34,7 +40,14 @@ public:
     size_t byteCount() const { return m_byteCount; }
 
 private:
+    // The runs' elements from s to d (at their first elements).
+    void copyRuns(BoxRuns const& runs, const uint8_t* s, uint8_t* d) const;
+    // The copy of a source whose bytes the destination's meet.
+    void copyOverlapping(const uint8_t* s, uint8_t* d) const;
+
     BoxRuns m_runs; // side 0 the source, side 1 the destination
+    // The bytes each side reaches, from its first element: [low, high).
+    int64_t m_reach[2][2] = {{0, 0}, {0, 0}};
     int64_t m_srcStart = 0;
     int64_t m_dstStart = 0;
     size_t m_elementBytes = 0;

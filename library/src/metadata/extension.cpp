@@ -6,6 +6,7 @@
 
 #include "quelbo/error.h"
 #include "quelbo/uid.h"
+#include "util/release.h"
 
 namespace quelbo {
 
@@ -69,6 +70,14 @@ ViewOriginRecord::ViewOriginRecord(ViewDataOrigin origin, std::string displayNam
         if (!p)
             throw InvalidArgument("ViewOrigin: a parent cannot be empty");
     }
+}
+
+// A chain of records (a view derived from a view derived from ...) goes
+// without recursion.
+ViewOriginRecord::~ViewOriginRecord()
+{
+    util::release(m_parents);
+    util::release(m_foreignSource);
 }
 
 std::shared_ptr<ViewOriginExtension> ViewOriginRecord::parent(size_t idx) const

@@ -8,6 +8,7 @@
 #include "quelbo/error.h"
 #include "quelbo/random_access.h"
 #include "quelbo/stream_access.h"
+#include "storage/lineage.h"
 #include "values/large_block.h"
 
 namespace quelbo::detail {
@@ -159,19 +160,12 @@ std::size_t clampedRuns(ByteRun<Byte> const* runs, std::size_t count, std::size_
     return part.size ? moved + move(&part, 1) : moved;
 }
 
-// A store whose bytes lie in memory that the library or its caller owns, not
-// in a file's mapping: a copy in memory of one is the store itself.
-class OwnMemory
-{
-public:
-    virtual ~OwnMemory() = default;
-    virtual bool ownsMemory() const { return true; }
-};
-
+// Whether the store's bytes lie in memory that the library or its caller
+// owns, not in a file's mapping: a copy in memory of one is the store itself.
 inline bool inOwnMemory(RandomAccess const& store)
 {
-    auto const* own = dynamic_cast<OwnMemory const*>(&store);
-    return own && own->ownsMemory() && store.support(RandomAccessCapability::MEMORY_ACCESS);
+    auto const* lineage = dynamic_cast<Lineage const*>(&store);
+    return lineage && lineage->ownMemory() && store.support(RandomAccessCapability::MEMORY_ACCESS);
 }
 
 // A stream whose writes have reached their endpoint when write returns:
@@ -188,11 +182,7 @@ public:
 // end has the record when the encode returns (raising the stream's Error
 // when it was refused); one that writes through has delivered it already;
 // one that can seek keeps it as it keeps any write. Nothing is ended.
-inline void deliverWritten(StreamAccess& stream)
-{
-    if (!stream.support(StreamAccessCapability::SEEK) && !dynamic_cast<WritesThrough*>(&stream))
-        stream.flush();
-}
+void deliverWritten(StreamAccess& stream);
 
 // A stream's report of bytes refused as it goes (setUndeliveredHandler).
 void reportUndelivered(Error const& error) noexcept;

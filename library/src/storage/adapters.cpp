@@ -3,7 +3,9 @@
 // source's own calls, whatever kind it is.
 
 #include "storage/access_detail.h"
+#include "storage/lineage.h"
 #include "quelbo/access_factory.h"
+#include "util/release.h"
 
 namespace quelbo {
 
@@ -16,12 +18,14 @@ using SCap = StreamAccessCapability;
 namespace {
 
 // A window of another store; it never grows past the window.
-class RegionStore : public RandomAccess, public detail::OwnMemory
+class RegionStore : public RandomAccess, public detail::Lineage
 {
 public:
     RegionStore(std::shared_ptr<RandomAccess> src, std::size_t offset, std::size_t size)
         : RandomAccess(src->storage(), src->resourceId()), m_src(std::move(src)), m_offset(offset), m_size(size)
     {}
+    ~RegionStore() override { util::release(m_src); }
+    std::shared_ptr<DataAccess> adaptedAccess() const override { return m_src; }
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps = m_src->capabilities();
@@ -42,7 +46,7 @@ public:
         return n ? m_src->write(m_offset + offset, n, src) : 0;
     }
     void resize(std::size_t) override { detail::missingCapability("region of a store", "resize"); }
-    bool ownsMemory() const override { return detail::inOwnMemory(*m_src); }
+    bool ownMemory() const override { return detail::inOwnMemory(*m_src); }
     uint8_t* data() override
     {
         // the source may have shrunk since the region was made
@@ -57,7 +61,7 @@ private:
 
 // Reads (and writes, when the stream can) through a seekable stream: at an
 // offset when the stream moves bytes at offsets, else by seeking it.
-class StreamStore : public RandomAccess
+class StreamStore : public RandomAccess, public detail::Lineage
 {
 public:
     explicit StreamStore(std::shared_ptr<StreamAccess> stream)
@@ -71,6 +75,8 @@ public:
         if (m_positioned && m_positioned->byteSize() == 0 && m_positioned->readRunsAt(&probe, 1))
             throw Error("fromStream: no store can be made over '" + resourceId() + "': " + detail::kNoSize);
     }
+    ~StreamStore() override { util::release(m_stream); }
+    std::shared_ptr<DataAccess> adaptedAccess() const override { return m_stream; }
     RandomAccessCapabilitySet capabilities() const override
     {
         RandomAccessCapabilitySet caps(RCap::READ);
@@ -137,12 +143,14 @@ private:
 };
 
 // A cursor over a store: reads and writes as far as the store allows.
-class StoreStream : public StreamAccess, public detail::PositionedStream
+class StoreStream : public StreamAccess, public detail::PositionedStream, public detail::Lineage
 {
 public:
     explicit StoreStream(std::shared_ptr<RandomAccess> store)
         : StreamAccess(store->storage(), store->resourceId()), m_store(std::move(store))
     {}
+    ~StoreStream() override { util::release(m_store); }
+    std::shared_ptr<DataAccess> adaptedAccess() const override { return m_store; }
     StreamAccessCapabilitySet capabilities() const override
     {
         StreamAccessCapabilitySet caps(SCap::SEEK);

@@ -163,5 +163,11 @@ std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total
     return size < left ? size : left;
 }
 
+void deliverWritten(StreamAccess& stream)
+{
+    if (!stream.support(StreamAccessCapability::SEEK) && !dynamic_cast<WritesThrough*>(&stream))
+        stream.flush();
+}
+
 } // namespace detail
 } // namespace quelbo

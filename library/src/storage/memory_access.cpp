@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "storage/access_detail.h"
+#include "storage/lineage.h"
 #include "quelbo/access_factory.h"
 
 namespace quelbo {
@@ -33,10 +34,11 @@ std::size_t copyIn(uint8_t* base, std::size_t total, std::size_t offset, std::si
 
 // ------------------------------------------------------------------ stores
 
-class MemoryStore : public RandomAccess, public detail::OwnMemory
+class MemoryStore : public RandomAccess, public detail::Lineage
 {
 public:
     explicit MemoryStore(std::size_t size) : m_bytes(size) {}
+    bool ownMemory() const override { return true; }
     RandomAccessCapabilitySet capabilities() const override
     {
         return RandomAccessCapabilitySet(RCap::READ) | RCap::WRITE | RCap::RESIZE | RCap::MEMORY_ACCESS;
@@ -60,7 +62,7 @@ private:
 
 // Lent memory: fixed size, the keeper held for as long as the store lives
 // (streams, regions and views over the store hold the store).
-class BufferStore : public RandomAccess, public detail::OwnMemory
+class BufferStore : public RandomAccess, public detail::Lineage
 {
 public:
     explicit BufferStore(BorrowedMemory memory) : m_memory(std::move(memory))
@@ -68,6 +70,8 @@ public:
         if (!m_memory.data && m_memory.size)
             throw InvalidArgument("fromBuffer: null buffer of non-zero size");
     }
+    bool lentMemory() const override { return true; }
+    bool ownMemory() const override { return true; }
     RandomAccessCapabilitySet capabilities() const override
     {
         return RandomAccessCapabilitySet(RCap::READ) | RCap::WRITE | RCap::MEMORY_ACCESS;

@@ -8,29 +8,40 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+#include <sys/stat.h>
 
 #include "quelbo/data_access.h"
 #include "quelbo/error.h"
 #include "quelbo/uid.h"
+#include "quelbo/uri.h"
 #include "quelbo/view.h"
+#include "storage/lineage.h"
+#include "util/release.h"
+#include "views/ancestry.h"
 
 namespace quelbo {
 
 namespace {
 
-// A record of the graph's own, without parents: a store, or the mark of
-// memory the library does not own.
+// A record of the graph's own: a store (led to by the record of the store
+// whose bytes it moves, when it is an adapter), or the mark of memory the
+// library does not own.
 class SourceRecord final : public ViewOriginExtension
 {
 public:
-    SourceRecord(ViewDataOrigin origin, std::string name, bool foreign)
-        : m_origin(origin), m_name(std::move(name)), m_foreign(foreign)
+    SourceRecord(ViewDataOrigin origin, std::string name, bool foreign,
+                 std::shared_ptr<ViewOriginExtension> parent = nullptr)
+        : m_origin(origin), m_name(std::move(name)), m_foreign(foreign), m_parent(std::move(parent))
     {}
+    ~SourceRecord() override { util::release(m_parent); }
     uint64_t uid() const override { return m_uid; }
-    size_t parentCount() const override { return 0; }
+    size_t parentCount() const override { return m_parent ? 1 : 0; }
     std::shared_ptr<ViewOriginExtension> parent(size_t idx) const override
     {
-        throw InvalidArgument("ViewOrigin: parent index " + std::to_string(idx) + " is not below the parent count 0");
+        if (idx >= parentCount())
+            throw InvalidArgument("ViewOrigin: parent index " + std::to_string(idx) + " is not below the parent count " +
+                                  std::to_string(parentCount()));
+        return m_parent;
     }
     ViewDataOrigin dataOrigin() const override { return m_origin; }
     std::string displayName() const override { return m_name; }
@@ -41,17 +52,24 @@ private:
     ViewDataOrigin m_origin;
     std::string m_name;
     bool m_foreign;
+    std::shared_ptr<ViewOriginExtension> m_parent;
 };
 
-struct Ancestry
+} // namespace
+
+CommonAncestorStatus detail::Ancestry::against(Ancestry const& other) const
 {
-    std::unordered_set<ViewOriginExtension const*> records;
-    bool incomplete = false;
-};
+    Ancestry const& small = records.size() <= other.records.size() ? *this : other;
+    Ancestry const& large = &small == this ? other : *this;
+    for (ViewOriginExtension const* record : small.records) {
+        if (large.records.count(record) != 0)
+            return CommonAncestorStatus::SHARE_ANCESTOR;
+    }
+    return incomplete || other.incomplete ? CommonAncestorStatus::UNDETERMINED : CommonAncestorStatus::SHARE_NO_ANCESTOR;
+}
 
-// Every record reachable from the view's, without recursion. The records
-// stay alive through the view while the set is used.
-Ancestry ancestryOf(View& view)
+// Every record reachable from the view's, without recursion.
+detail::Ancestry detail::ancestryOf(View& view)
 {
     Ancestry out;
     std::vector<std::shared_ptr<ViewOriginExtension>> todo{view.viewOrigin()};
@@ -78,6 +96,8 @@ Ancestry ancestryOf(View& view)
     return out;
 }
 
+namespace {
+
 // Store records in use, by the accessor or by its storage and resource.
 struct StoreKey
 {
@@ -87,6 +107,7 @@ struct StoreKey
     {
         return object != other.object ? object < other.object : resource < other.resource;
     }
+    bool operator==(StoreKey const& other) const { return object == other.object && resource == other.resource; }
 };
 
 struct StoreEntry
@@ -97,6 +118,23 @@ struct StoreEntry
 
     bool unused() const { return record.expired() || (byObject && owner.expired()); }
 };
+
+// The name of a resource of a storage: a file by its identity on the file
+// system, whatever path reaches it (a link, another spelling of its folder);
+// any other by the storage's source and the identifier.
+std::string resourceKey(DataStorage const& storage, std::string const& id)
+{
+    std::string const& source = storage.source();
+    try {
+        Uri const uri(source);
+        struct stat st;
+        if (uri.scheme() == "file" && ::stat((uri.path() + id).c_str(), &st) == 0)
+            return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+    } catch (Error const&) {
+        // not a URI: named by its text
+    }
+    return source + '\n' + id;
+}
 
 std::mutex& graphLock()
 {
@@ -162,15 +200,7 @@ CommonAncestorStatus DependencyGraph::hasCommonAncestor(std::shared_ptr<View> vi
 {
     if (!view1 || !view2)
         throw Error("DependencyGraph: no view given");
-    Ancestry const a = ancestryOf(*view1);
-    Ancestry const b = ancestryOf(*view2);
-    Ancestry const& small = a.records.size() <= b.records.size() ? a : b;
-    Ancestry const& large = &small == &a ? b : a;
-    for (ViewOriginExtension const* record : small.records) {
-        if (large.records.count(record) != 0)
-            return CommonAncestorStatus::SHARE_ANCESTOR;
-    }
-    return a.incomplete || b.incomplete ? CommonAncestorStatus::UNDETERMINED : CommonAncestorStatus::SHARE_NO_ANCESTOR;
+    return detail::ancestryOf(*view1).against(detail::ancestryOf(*view2));
 }
 
 void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& record,
@@ -178,25 +208,49 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
 {
     if (!store)
         throw InvalidArgument("DependencyGraph: no store given");
-    // A resource of a storage is named by the storage's source and its
-    // identifier, whichever objects reach it; any other store by the object.
-    std::shared_ptr<DataStorage> const storage = store->storage();
-    std::string const& resource = store->resourceId();
-    StoreKey key{store.get(), std::string()};
-    std::weak_ptr<void> const owner = store;
-    if (storage) {
-        key = StoreKey{nullptr, storage->source() + '\n' + resource};
+    // The store and the accessors whose bytes it moves, down to the one that
+    // holds them. A resource of a storage is named as resourceKey names it,
+    // whichever objects reach it (an adapter of it is named alike: one
+    // record); any other accessor by the object.
+    struct Level
+    {
+        StoreKey key;
+        std::shared_ptr<DataAccess> access;
+        bool lent;
+    };
+    std::vector<Level> levels;
+    for (std::shared_ptr<DataAccess> access = store; access;) {
+        std::shared_ptr<DataStorage> const storage = access->storage();
+        StoreKey key{access.get(), std::string()};
+        if (storage)
+            key = StoreKey{nullptr, resourceKey(*storage, access->resourceId())};
+        auto const* lineage = dynamic_cast<detail::Lineage const*>(access.get());
+        bool const lent = lineage && lineage->lentMemory();
+        std::shared_ptr<DataAccess> below = lineage ? lineage->adaptedAccess() : nullptr;
+        if (levels.empty() || !(levels.back().key == key))
+            levels.push_back(Level{std::move(key), std::move(access), lent});
+        else
+            levels.back().lent = levels.back().lent || lent;
+        access = std::move(below);
     }
     std::lock_guard<std::mutex> guard(graphLock());
     auto& table = stores();
     // Forget the entries no view names any more.
     for (auto it = table.begin(); it != table.end();)
         it = it->second.unused() ? table.erase(it) : std::next(it);
-    auto found = table.find(key);
-    std::shared_ptr<ViewOriginExtension> source = found != table.end() ? found->second.record.lock() : nullptr;
-    if (!source) {
-        source = std::make_shared<SourceRecord>(origin, resource.empty() ? "Store" : "Store " + resource, false);
-        table[key] = StoreEntry{!storage, owner, source};
+    // From the accessor holding the bytes up: each record leads to the one
+    // below it; lent memory is marked as memory the library does not own.
+    std::shared_ptr<ViewOriginExtension> source;
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+        auto found = table.find(level->key);
+        std::shared_ptr<ViewOriginExtension> mine = found != table.end() ? found->second.record.lock() : nullptr;
+        if (!mine) {
+            std::string const& resource = level->access->resourceId();
+            mine = std::make_shared<SourceRecord>(origin, resource.empty() ? "Store" : "Store " + resource, level->lent,
+                                                  std::move(source));
+            table[level->key] = StoreEntry{level->key.object != nullptr, level->access, mine};
+        }
+        source = std::move(mine);
     }
     if (ViewOriginRecord const* own = ownRecord(record.get()))
         own->m_foreign.store(false, std::memory_order_release); // the last word counts

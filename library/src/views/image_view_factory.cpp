@@ -135,7 +135,7 @@ public:
 protected:
     void loadSample(VectorXu64 const& index, uint8_t* dst) override
     {
-        std::memcpy(dst, m_block->data() + m_indexer.byteOffset(index), m_type.byteCount());
+        std::memmove(dst, m_block->data() + m_indexer.byteOffset(index), m_type.byteCount());
     }
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
@@ -145,7 +145,7 @@ protected:
     }
     void storeSample(VectorXu64 const& index, const uint8_t* src) override
     {
-        std::memcpy(m_block->data() + m_indexer.byteOffset(index), src, m_type.byteCount());
+        std::memmove(m_block->data() + m_indexer.byteOffset(index), src, m_type.byteCount());
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {

@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "util/release.h"
 #include "views/view_parts.h"
+#include "views/view_reach.h"
 
 namespace quelbo {
 
@@ -14,7 +16,7 @@ namespace {
 // The source's samples and description, offering one capability of the
 // source's: every operation outside it raises NotImplemented before it
 // reaches the source. Memory access is never offered (it would give both).
-class RestrictedImageView final : public ImageView
+class RestrictedImageView final : public ImageView, public detail::Reaching
 {
 public:
     RestrictedImageView(std::shared_ptr<ImageView> source, ImageCapability kept)
@@ -22,6 +24,7 @@ public:
                     kept == ImageCapability::READ ? "ReadOnlyImageView" : "WriteOnlyImageView", {source->viewOrigin()}),
           m_source(std::move(source)), m_kept(kept)
     {}
+    ~RestrictedImageView() override { util::release(m_source); }
 
     ImageCapabilitySet capabilities() const override { return m_source->capabilities() & ImageCapabilitySet(m_kept); }
     VectorXu64 const& shape() override { return m_source->shape(); }
@@ -50,6 +53,7 @@ public:
     std::shared_ptr<MemoryBlock> memoryBlock() override { return nullptr; }
     ParallelAccessCapabilitySet parallelCapabilities() override { return m_source->parallelCapabilities(); }
     std::string refusal(Transfer transfer) const override { return unavailable(nameOf(transfer)); }
+    void reachInto(detail::Reach&, std::vector<ImageView*>& through) override { through.push_back(m_source.get()); }
 
 protected:
     void loadSample(VectorXu64 const& index, uint8_t* dst) override { m_source->read(index, dst); }

@@ -12,6 +12,7 @@
 #include "quelbo/region_copier.h"
 #include "storage/temporary_file.h"
 #include "views/view_parts.h"
+#include "views/view_reach.h"
 
 namespace quelbo {
 
@@ -74,13 +75,24 @@ private:
 
     // Moves the region between the store and a dense buffer in the default
     // layout (read into when it is mutable): straight for FORTRAN; for C
-    // through a scratch in the store's order, a bounded chunk at a time.
+    // through a scratch in the store's order, a bounded chunk at a time. A
+    // buffer in the store's own memory moves as if copied first.
     template <class Byte>
     void move(RegionXu64 const& region, Byte* dense)
     {
-        constexpr bool reading = !std::is_const_v<Byte>;
         if (region.isEmpty())
             return;
+        // A caller's buffer in the store's own memory (lent by the caller).
+        size_t const bytes = regionBytes(region.size(), m_type.byteCount());
+        uint8_t* const memory = m_store->data();
+        bool const shared = memory && detail::spanOf(memory, m_store->size()).meets(detail::spanOf(dense, bytes));
+        detail::moveApart(dense, bytes, shared, [&](Byte* buffer) { moveDense(region, buffer); });
+    }
+
+    template <class Byte>
+    void moveDense(RegionXu64 const& region, Byte* dense)
+    {
+        constexpr bool reading = !std::is_const_v<Byte>;
         size_t const n = m_shape.size();
         if (m_layout != MemoryLayout::C || n < 2)
             return moveRuns(region, dense);
@@ -256,7 +268,7 @@ private:
 
 // ------------------------------------------------------------ stored view
 
-class StoredView final : public ImageView
+class StoredView final : public ImageView, public detail::Reaching
 {
 public:
     StoredView(ViewDataOrigin origin, char const* name, std::shared_ptr<RawImage> image, ImageCapabilitySet caps,
@@ -299,6 +311,15 @@ public:
         return ImageView::extension(id);
     }
     ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
+    // The store's memory, when it has some; what else shares its bytes (a
+    // mapping of the same file) no address shows.
+    void reachInto(detail::Reach& reach, std::vector<ImageView*>&) override
+    {
+        RandomAccess& store = m_image->store();
+        if (uint8_t* bytes = store.data())
+            reach.spans.push_back(detail::spanOf(bytes, store.size()));
+        reach.complete = false;
+    }
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { m_image->read(region, dst); }

@@ -10,7 +10,9 @@
 
 #include "quelbo/image_view_factory.h"
 #include "quelbo/multi_image_view.h"
+#include "util/release.h"
 #include "views/view_parts.h"
+#include "views/view_reach.h"
 
 namespace quelbo {
 namespace derived {
@@ -87,8 +89,11 @@ struct Footing
 // A view with a shape, type, capabilities, properties and metadata of its
 // own, over one or more source views that it keeps alive. Every transfer
 // first finds each view it stands on as it was (else Error), then goes to
-// the kind's pull (towards the caller) or push.
-class DerivedView : public ImageView
+// the kind's pull (towards the caller) or push. A caller's buffer that
+// shares memory with what the view reaches is moved as if the samples had
+// been copied first (numpy's rule): through a copy of the transfer, unless
+// the kind moves it in one copy that keeps to the rule itself.
+class DerivedView : public ImageView, public detail::Reaching
 {
 public:
     DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
@@ -98,9 +103,18 @@ public:
           m_caps(caps), m_shape(std::move(shape)), m_type(type),
           m_description(std::move(properties), std::move(metadata))
     {
-        for (auto const& s : m_sources)
+        uint64_t common = ~uint64_t(0);
+        for (auto const& s : m_sources) {
             m_footings.push_back({s.get(), s->shape(), s->dataType()});
+            common &= s->parallelCapabilities().value();
+        }
+        uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
+        if (m_caps.has(ImageCapability::WRITE))
+            allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
+        m_parallel = ParallelAccessCapabilitySet(common & allowed);
     }
+    // A chain of derived views goes without recursion.
+    ~DerivedView() override { util::release(m_sources); }
 
     ImageCapabilitySet capabilities() const override { return m_caps; }
     VectorXu64 const& shape() override { return m_shape; }
@@ -125,16 +139,15 @@ public:
     }
 
     // Concurrent reads are as safe as on every source; writes when the view
-    // writes and every source allows them.
-    ParallelAccessCapabilitySet parallelCapabilities() override
+    // writes and every source allows them (as the sources told when the view
+    // was made: a chain of views answers without walking it).
+    ParallelAccessCapabilitySet parallelCapabilities() override { return m_parallel; }
+
+    // The sources, by default.
+    void reachInto(detail::Reach&, std::vector<ImageView*>& through) override
     {
-        uint64_t common = ~uint64_t(0);
         for (auto const& s : m_sources)
-            common &= s->parallelCapabilities().value();
-        uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
-        if (m_caps.has(ImageCapability::WRITE))
-            allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
-        return ParallelAccessCapabilitySet(common & allowed);
+            through.push_back(s.get());
     }
 
 protected:
@@ -144,16 +157,22 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) final
     {
         settle();
-        pull(region, dst);
+        size_t const bytes = regionByteCount(region);
+        detail::moveApart(dst, bytes, sharedWith(dst, bytes), [&](uint8_t* to) { pull(region, to); });
     }
     void store(RegionXu64 const& region, const uint8_t* src) final
     {
         settle();
-        push(region, src);
+        size_t const bytes = regionByteCount(region);
+        detail::moveApart(src, bytes, sharedWith(src, bytes), [&](const uint8_t* from) { push(region, from); });
     }
     // The kind's transfers, once its footings hold.
     virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
     virtual void push(RegionXu64 const& region, const uint8_t* src) = 0;
+    // Whether the kind moves every transfer in one copy between the caller's
+    // buffer and memory (a RegionCopier's, which keeps to numpy's rule), or
+    // hands it whole to one view that does.
+    virtual bool movesInOneCopy() { return false; }
 
     // Another view the kind reaches past its sources, as `as` recorded it.
     void standOn(Footing as) { m_footings.push_back(std::move(as)); }
@@ -179,6 +198,13 @@ private:
         return parents;
     }
 
+    // Whether the caller's buffer shares memory that a transfer of several
+    // steps reaches.
+    bool sharedWith(const uint8_t* buffer, size_t bytes)
+    {
+        return !movesInOneCopy() && detail::reachOf(*this).meets(detail::spanOf(buffer, bytes));
+    }
+
     // Error unless every view stood on keeps the shape and type recorded.
     void settle()
     {
@@ -195,6 +221,7 @@ private:
     std::vector<std::shared_ptr<ImageView>> m_sources;
     std::vector<Footing> m_footings;
     ImageCapabilitySet m_caps;
+    ParallelAccessCapabilitySet m_parallel;
     VectorXu64 m_shape;
     DataType m_type;
     OwnedDescription m_description;

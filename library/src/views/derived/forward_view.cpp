@@ -11,97 +11,113 @@ namespace {
 // ----------------------------------------------------------- forward view
 
 // The source itself behind another description (properties, metadata) or a
-// lock: every operation goes to the source.
-class ForwardView final : public ImageView
+// lock: every operation goes to the source. Over another forwarding view it
+// goes straight to where that one forwards, with the capabilities both
+// allow, behind the lock of the chain below (the one lock every caller of
+// that view takes already, so a second would serialize nothing more), and
+// to the nearest view that keeps each description: a query costs one lock
+// and one call, however long the chain.
+class ForwardView final : public ImageView, public detail::Reaching
 {
 public:
     ForwardView(char const* name, std::shared_ptr<ImageView> source, uint64_t capabilityMask, bool locked,
                 std::shared_ptr<const ImageProperties> properties, bool ownMetadata,
                 std::shared_ptr<const MetadataNode> metadata)
         : ImageView(detail::dataOriginOf(*source), name, {source->viewOrigin()}), m_source(std::move(source)),
-          m_mask(capabilityMask), m_lock(locked ? new std::recursive_mutex : nullptr),
-          m_ownProperties(properties != nullptr), m_ownMetadata(ownMetadata),
-          m_description(std::move(properties), std::move(metadata))
-    {}
+          m_data(m_source.get()), m_mask(capabilityMask), m_ownProperties(properties != nullptr),
+          m_ownMetadata(ownMetadata), m_description(std::move(properties), std::move(metadata))
+    {
+        m_propertiesFrom = m_metadataFrom = m_data;
+        if (auto* inner = dynamic_cast<ForwardView*>(m_source.get())) {
+            m_data = inner->m_data;
+            m_mask &= inner->m_mask;
+            m_lock = inner->m_lock;
+            m_propertiesFrom = inner->m_ownProperties ? inner : inner->m_propertiesFrom;
+            m_metadataFrom = inner->m_ownMetadata ? inner : inner->m_metadataFrom;
+        }
+        if (locked && !m_lock)
+            m_lock = std::make_shared<std::recursive_mutex>();
+    }
+    ~ForwardView() override { util::release(m_source); }
 
     ImageCapabilitySet capabilities() const override
     {
         auto l = lock();
-        return ImageCapabilitySet(m_source->capabilities().value() & m_mask);
+        return ImageCapabilitySet(m_data->capabilities().value() & m_mask);
     }
     VectorXu64 const& shape() override
     {
         auto l = lock();
-        return m_source->shape();
+        return m_data->shape();
     }
     DataType dataType() override
     {
         auto l = lock();
-        return m_source->dataType();
+        return m_data->dataType();
     }
     std::shared_ptr<const ImageProperties> properties() override
     {
         auto l = lock();
-        return m_ownProperties ? m_description.properties() : m_source->properties();
+        return m_ownProperties ? m_description.properties() : m_propertiesFrom->properties();
     }
     std::shared_ptr<const MetadataNode> metadata() const override
     {
         auto l = lock();
-        return m_ownMetadata ? m_description.metadata(capabilities()) : m_source->metadata();
+        return m_ownMetadata ? m_description.metadata(capabilities()) : m_metadataFrom->metadata();
     }
     void setProperties(std::shared_ptr<const ImageProperties> properties) override
     {
         auto l = lock();
         if (!m_ownProperties)
-            return m_source->setProperties(std::move(properties));
+            return m_propertiesFrom->setProperties(std::move(properties));
         m_description.setProperties(capabilities(), std::move(properties));
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
     {
         auto l = lock();
         if (!m_ownMetadata)
-            return m_source->setMetadata(std::move(metadata));
+            return m_metadataFrom->setMetadata(std::move(metadata));
         m_description.setMetadata(capabilities(), std::move(metadata));
     }
     void reshape(VectorXu64 const& shape, DataType dataType) override
     {
         auto l = lock();
         need(ImageCapability::RESHAPE, "reshape");
-        m_source->reshape(shape, dataType);
+        m_data->reshape(shape, dataType);
     }
     Indexer const& indexer() override
     {
         auto l = lock();
         need(ImageCapability::MEMORY_ACCESS, "indexer");
-        return m_source->indexer();
+        return m_data->indexer();
     }
     void* buffer() override
     {
         auto l = lock();
         need(ImageCapability::MEMORY_ACCESS, "buffer");
-        return m_source->buffer();
+        return m_data->buffer();
     }
     const void* bufferReadOnly() const override
     {
         auto l = lock();
         need(ImageCapability::MEMORY_ACCESS, "bufferReadOnly");
-        return m_source->bufferReadOnly();
+        return m_data->bufferReadOnly();
     }
     size_t bufferSize() override
     {
         auto l = lock();
         need(ImageCapability::MEMORY_ACCESS, "bufferSize");
-        return m_source->bufferSize();
+        return m_data->bufferSize();
     }
     std::shared_ptr<MemoryBlock> memoryBlock() override
     {
         auto l = lock();
-        return capabilities().has(ImageCapability::MEMORY_ACCESS) ? m_source->memoryBlock() : nullptr;
+        return capabilities().has(ImageCapability::MEMORY_ACCESS) ? m_data->memoryBlock() : nullptr;
     }
     ParallelAccessCapabilitySet parallelCapabilities() override
     {
         auto l = lock();
-        uint64_t caps = m_source->parallelCapabilities().value();
+        uint64_t caps = m_data->parallelCapabilities().value();
         if (m_lock)
             caps |= uint64_t(ParallelAccessCapability::THREAD_SAFE);
         return ParallelAccessCapabilitySet(caps);
@@ -110,32 +126,34 @@ public:
     {
         auto l = lock();
         if (id == TilingInfoExtension::EXTENSION_ID && !m_lock)
-            return m_source->extension(id);
+            return m_data->extension(id);
         return ImageView::extension(id);
     }
     std::string refusal(Transfer transfer) const override { return detail::notSupportedText(nameOf(transfer)); }
 
+    void reachInto(detail::Reach&, std::vector<ImageView*>& through) override { through.push_back(m_data); }
+
 protected:
-    // The source checks the transfer again, under the lock.
+    // The view forwarded to checks the transfer again, under the lock.
     void loadSample(VectorXu64 const& index, uint8_t* dst) override
     {
         auto l = lock();
-        m_source->read(index, dst);
+        m_data->read(index, dst);
     }
     void load(RegionXu64 const& region, uint8_t* dst) override
     {
         auto l = lock();
-        m_source->readRegion(region, dst);
+        m_data->readRegion(region, dst);
     }
     void storeSample(VectorXu64 const& index, const uint8_t* src) override
     {
         auto l = lock();
-        m_source->write(index, src);
+        m_data->write(index, src);
     }
     void store(RegionXu64 const& region, const uint8_t* src) override
     {
         auto l = lock();
-        m_source->writeRegion(region, src);
+        m_data->writeRegion(region, src);
     }
 
 private:
@@ -149,9 +167,12 @@ private:
             detail::notSupported(operation);
     }
 
-    std::shared_ptr<ImageView> m_source;
+    std::shared_ptr<ImageView> m_source; // kept alive; the views below it stay with it
+    ImageView* m_data;                   // where every operation goes
+    ImageView* m_propertiesFrom;         // the nearest view below that keeps its own properties
+    ImageView* m_metadataFrom;           // ... its own metadata
     uint64_t m_mask;
-    std::unique_ptr<std::recursive_mutex> m_lock;
+    std::shared_ptr<std::recursive_mutex> m_lock;
     bool m_ownProperties;
     bool m_ownMetadata;
     OwnedDescription m_description;

@@ -7,6 +7,7 @@
 #include "util/parallel_for.h"
 #include "values/chunks.h"
 #include "values/copy_kernels.h"
+#include "views/ancestry.h"
 #include "views/derived/derived_view.h"
 
 namespace quelbo {
@@ -101,21 +102,45 @@ private:
         });
     }
 
-    // Frames are read (written) side by side only when each allows it.
+    // Frames are read side by side when each allows it, and written side by
+    // side only when, besides, no two of them can reach the same bytes;
+    // otherwise they are written in order, and the last frame wins.
     // THREAD_SAFE is not enough: two locked frames may share one source.
     bool concurrent(bool reading)
     {
         uint64_t const side =
             uint64_t(reading ? ParallelAccessCapability::PARALLEL_READ : ParallelAccessCapability::PARALLEL_WRITE);
-        std::vector<ImageView*> frames;
-        for (auto const& frame : sources()) {
+        for (auto const& frame : sources())
             if (!(frame->parallelCapabilities().value() & side))
                 return false;
-            frames.push_back(frame.get());
+        return reading || apart(sources());
+    }
+
+    // Whether no two views can reach the same bytes: each pair reaches
+    // memory alone and in spans apart, or the dependency graph tells them
+    // apart (they share no ancestor).
+    static bool apart(std::vector<std::shared_ptr<ImageView>> const& views)
+    {
+        size_t const n = views.size();
+        std::vector<detail::Reach> reach;
+        for (auto const& v : views)
+            reach.push_back(detail::reachOf(*v));
+        std::vector<std::unique_ptr<detail::Ancestry>> ancestry(n);
+        auto ancestryOf = [&](size_t i) -> detail::Ancestry const& {
+            if (!ancestry[i])
+                ancestry[i] = std::make_unique<detail::Ancestry>(detail::ancestryOf(*views[i]));
+            return *ancestry[i];
+        };
+        for (size_t i = 0; i < n; ++i) {
+            for (size_t j = i + 1; j < n; ++j) {
+                if (reach[i].complete && reach[j].complete && !reach[i].meets(reach[j]))
+                    continue;
+                if (views[i] == views[j] ||
+                    ancestryOf(i).against(ancestryOf(j)) != CommonAncestorStatus::SHARE_NO_ANCESTOR)
+                    return false;
+            }
         }
-        // One view given twice would be written from two threads at once.
-        std::sort(frames.begin(), frames.end());
-        return reading || std::adjacent_find(frames.begin(), frames.end()) == frames.end();
+        return true;
     }
 
     size_t m_axis;

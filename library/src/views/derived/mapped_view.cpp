@@ -40,6 +40,8 @@ public:
         }
     }
 
+    ~MappedView() override { util::release(m_data); }
+
     // Parts of samples written through a source without memory go back as
     // whole samples read first: not side by side with other writers of them
     // (the other channels of a stack of channels).
@@ -51,7 +53,22 @@ public:
         return ParallelAccessCapabilitySet(caps);
     }
 
+    // The box of its data that the view shows, in memory; else its data.
+    void reachInto(detail::Reach& reach, std::vector<ImageView*>& through) override
+    {
+        if (!m_data->support(ImageCapability::MEMORY_ACCESS))
+            return through.push_back(m_data.get());
+        VectorXu64 const& extent = shape();
+        for (size_t d = 0; d < extent.size(); ++d)
+            if (extent.data()[d] == 0)
+                return;
+        RegionXu64 const box = sourceBox(RegionXu64(VectorXu64(extent.size()), extent));
+        reach.spans.push_back(detail::spanOf(*m_data, &box));
+    }
+
 protected:
+    bool movesInOneCopy() override { return m_passThrough || m_data->support(ImageCapability::MEMORY_ACCESS); }
+
     void pull(RegionXu64 const& region, uint8_t* dst) override
     {
         if (m_passThrough)
@@ -265,6 +282,28 @@ private:
 
 namespace derived {
 
+namespace {
+
+// What a view of parts of each sample (a channel) can do over `source`: a
+// write keeps the other parts of every sample, so it reads them first,
+// unless the source's memory is written in place.
+ImageCapabilitySet partsOf(ImageView& source)
+{
+    ImageCapabilitySet caps = readWriteOf(source);
+    if (!source.support(ImageCapability::READ) && !source.support(ImageCapability::MEMORY_ACCESS))
+        caps.remove(ImageCapability::WRITE);
+    return caps;
+}
+
+// What a view that only reads (a flip, channels taken apart) can do over
+// `source`: READ when the source reads.
+ImageCapabilitySet readingOf(ImageView& source)
+{
+    return ImageCapabilitySet(source.capabilities().value() & uint64_t(ImageCapability::READ));
+}
+
+} // namespace
+
 Mapping identityMapping(ImageView& source)
 {
     Mapping m;
@@ -325,7 +364,7 @@ std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t ind
     auto p = detail::propertiesOf(*view);
     p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);
     p->imageInfo().setAlpha(false);
-    return mapped("ExtractChannel", view, readWriteOf(*view), view->shape(), scalar, std::move(p), std::move(m));
+    return mapped("ExtractChannel", view, partsOf(*view), view->shape(), scalar, std::move(p), std::move(m));
 }
 
 } // namespace derived
@@ -429,7 +468,7 @@ std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr
     m.axes.insert(m.axes.begin() + position, MapAxis{-1, int64_t(scalar.byteCount())});
     VectorXu64 shape = withAxis(image->shape(), position, type.elementCount());
     auto p = describe(*image, axes);
-    return mapped("DisassembleChannels", image, ImageCapability::READ, std::move(shape), scalar, std::move(p),
+    return mapped("DisassembleChannels", image, readingOf(*image), std::move(shape), scalar, std::move(p),
                   std::move(m));
 }
 
@@ -458,7 +497,7 @@ std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<Im
     auto p = describe(*image, axes);
     DataType const vector(type.primitiveType(), type.bitDepth(), size_t(count));
     componentsOf(vector, "ImageViewFactory: assembleChannels");
-    return mapped("AssembleChannels", image, ImageCapability::READ, std::move(shape), vector, std::move(p),
+    return mapped("AssembleChannels", image, readingOf(*image), std::move(shape), vector, std::move(p),
                   std::move(m));
 }
 

@@ -163,7 +163,7 @@ void NumpyImageView::requireWrite(char const* operation) const
 
 void NumpyImageView::loadSample(VectorXu64 const& index, uint8_t* dst)
 {
-    std::memcpy(dst, data() + m_indexer.byteOffset(index), m_type.byteCount());
+    std::memmove(dst, data() + m_indexer.byteOffset(index), m_type.byteCount());
 }
 
 void NumpyImageView::load(RegionXu64 const& region, uint8_t* dst)
@@ -190,7 +190,7 @@ void NumpyImageView::setMetadata(std::shared_ptr<MetadataNode> metadata)
 
 void NumpyImageView::storeSample(VectorXu64 const& index, const uint8_t* src)
 {
-    std::memcpy(data() + m_indexer.byteOffset(index), src, m_type.byteCount());
+    std::memmove(data() + m_indexer.byteOffset(index), src, m_type.byteCount());
 }
 
 void NumpyImageView::store(RegionXu64 const& region, const uint8_t* src)

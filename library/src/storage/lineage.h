@@ -1,0 +1,29 @@
+// What an accessor tells the dependency graph beyond its storage and
+// resource (private to the library).
+#pragma once
+#include <memory>
+
+#include "quelbo/data_access.h"
+
+namespace quelbo::detail {
+
+// Accessors that move the bytes of another (a window of a store, a store
+// over a stream, a stream over a store) name it; accessors over memory say
+// whose it is.
+class Lineage
+{
+public:
+    // The accessor whose bytes this one moves, or none.
+    virtual std::shared_ptr<DataAccess> adaptedAccess() const { return nullptr; }
+    // Whether the bytes are memory lent by a caller, which others may reach
+    // without the library seeing it.
+    virtual bool lentMemory() const { return false; }
+    // Whether the bytes are memory that the library or its caller owns (lent
+    // memory included), not a file's mapping.
+    virtual bool ownMemory() const { return false; }
+
+protected:
+    ~Lineage() = default;
+};
+
+} // namespace quelbo::detail

@@ -1,0 +1,91 @@
+"""Chains of views of any length: a million thread-safe views, one over the
+other, answer their queries and move samples in one step, and chains of every
+derived kind and of store adapters are asked and dropped with constant stack. Each chain
+lives in a child process whose stack is bounded (8 MiB): a release or a query
+that recursed once per link would end it with a signal."""
+import os
+import resource
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import proxy
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+
+PRELUDE = """
+import sys
+from proxy import cls, q
+R = cls("RegionXu64")
+def shape(v):
+    s = q.ImageView_get_shape(v)
+    return [s.at(i) for i in range(s.size())]
+base = q.ImageViewFactory_allocate([4, 3], q.DataTypeId_UINT16)
+q.ImageView___write_region(base, R([0, 0], [4, 3]), bytes(range(24)))
+"""
+
+CHAINS = {
+    # a million views, each thread-safe over the one before
+    "thread-safe": ("""
+v = base
+for _ in range(1000000):
+    v = q.ImageViewFactory_make_thread_safe(v)
+parallel = q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v))
+print(shape(v), q.DataType_to_string(q.ImageView_get_data_type(v)),
+      q.ImageCapabilitySet_value(q.ImageView_get_capabilities(v)),
+      q.ParallelAccessCapabilitySet_has(parallel, q.ParallelAccessCapability_THREAD_SAFE))
+out = bytearray(24)
+q.ImageView___read_region(v, R([0, 0], [4, 3]), out)
+q.ImageView___write_region(v, R([1, 1], [2, 1]), bytes([9] * 4))
+q.ImageView___read_region(base, R([0, 0], [4, 3]), out)
+print(bytes(out) == bytes(range(10)) + bytes([9] * 4) + bytes(range(14, 24)))
+print(q.DependencyGraph__has_common_ancestor(v, base), q.DependencyGraph__has_common_ancestor(base, v))
+""", ["[4, 3] UINT16 15 True", "True", "1 1"]),
+    # every kind of link, in turn
+    "derived kinds": ("""
+links = [q.ImageViewFactory_make_thread_safe,
+         lambda v: q.ImageViewFactory_extract_region(v, R([0, 0], [4, 3])),
+         lambda v: q.ImageViewFactory_reinterpret(v, q.ImageView_get_axes_interpretation(v)),
+         lambda v: q.ImageViewFactory_adapt_data_type(v, q.DataTypeId_UINT16),
+         lambda v: q.ImageViewFactory_from_image_view(v, None, None),
+         lambda v: q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([v]), q.ImageDimension_SLICE),
+         lambda v: q.MultiImageView_frame(q.MultiImageViewFactory_unstack_dimension_index(v, 2), 0),
+         q.ImageViewProvider_to_read_only]
+v = base
+for i in range(300000):
+    v = links[i % len(links)](v)
+parallel = q.ParallelAccessExtension_get_capabilities(q.ImageView_parallel_access(v))
+print(shape(v), q.ImageCapabilitySet_value(q.ImageView_get_capabilities(v)),
+      q.ParallelAccessCapabilitySet_value(parallel), q.DependencyGraph__has_common_ancestor(v, base))
+""", ["[4, 3] 1 8 1"]),
+    # views over a window of a window of ... a store
+    "store adapters": ("""
+store = q.RandomAccessFactory_allocate(64)
+s = store
+for _ in range(200000):
+    s = q.RandomAccessFactory_extract_region(s, 0)
+v = q.ImageViewFactory_from_random_access(s, [64], q.DataTypeId_UINT8)
+whole = q.ImageViewFactory_from_random_access(store, [8, 8], q.DataTypeId_UINT8)
+print(q.DependencyGraph__has_common_ancestor(v, whole))
+del s
+""", ["1"]),
+}
+
+
+def bounded_stack():
+    limit = 8 << 20
+    resource.setrlimit(resource.RLIMIT_STACK, (limit, limit))
+
+
+@pytest.mark.parametrize("chain", sorted(CHAINS))
+def test_a_long_chain_answers_and_is_dropped_with_constant_stack(chain):
+    code, expected = CHAINS[chain]
+    src = ("import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(PRELUDE) + textwrap.dedent(code) +
+           "del v\nprint('dropped', flush=True)\n")
+    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
+    r = subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=600,
+                       preexec_fn=bounded_stack)
+    assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
+    assert r.stdout.splitlines() == expected + ["dropped"]

@@ -29,7 +29,8 @@ public:
     MappedFile(std::string const& path, detail::MapMode mode, detail::Place place, detail::Opener const& open)
         : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
-        auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags); };
+        // Without waiting: a FIFO would wait for a writer (it is refused below).
+        auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags | O_NONBLOCK); };
         bool writable = mode != detail::MapMode::read;
         m_fd = openAs(writable ? O_RDWR : O_RDONLY);
         // A file the caller may only read is mapped for reading, unless
@@ -41,8 +42,9 @@ public:
         if (m_fd < 0)
             detail::fileError("cannot map file", path, errno);
         struct stat st;
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
+        bool const statted = ::fstat(m_fd, &st) == 0;
+        if (!statted || !S_ISREG(st.st_mode)) {
+            int err = statted ? ENODEV : errno;
             ::close(m_fd);
             detail::fileError("cannot map file", path, err);
         }

@@ -337,6 +337,11 @@ def test_holes_of_a_disk_view_read_as_zeros_without_pages(small_disk):
     fresh, begun = (q.ImageViewFactory_create_on_disk(str(small_disk), [256, 256], q.DataTypeId_UINT8)
                     for _ in range(2))
     q.ImageView___write_region(begun, cls("RegionXu64")([0, 0], [16, 1]), b"x" * 16)
+    with open(small_disk / "sparse.bin", "wb") as f:
+        f.write(b"x" * 16)
+        f.truncate(1 << 16)
+    mapped = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(small_disk / "sparse.bin")),
+                                                   [256, 256], q.DataTypeId_UINT8)
     box = q.RegionXu64_create_full_region([256, 256])
     out = bytearray(1 << 16)
     free = os.statvfs(small_disk).f_bfree
@@ -351,7 +356,7 @@ def test_holes_of_a_disk_view_read_as_zeros_without_pages(small_disk):
                     os.write(fill, bytes(size))
     finally:
         os.close(fill)
-    for view, head in ((fresh, bytes(16)), (begun, b"x" * 16)):
+    for view, head in ((fresh, bytes(16)), (begun, b"x" * 16), (mapped, b"x" * 16)):
         q.ImageView___read_region(view, box, out)
         assert out[:16] == head and not any(out[16:])
 

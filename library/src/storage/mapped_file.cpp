@@ -121,7 +121,10 @@ private:
                 bytes += r[i].size;
                 reach = std::max(reach, r[i].offset + r[i].size);
             }
-            std::size_t const copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
+            std::size_t copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
+            if constexpr (!writing)
+                if (copied != c)
+                    copied += readPositioned(r + copied, c - copied);
             if (copied != c)
                 lost(writing, r[copied].offset, r[copied].size);
             return bytes;
@@ -166,6 +169,18 @@ private:
     {
         auto const& leaf = m_reserved[page / kLeafPages];
         return leaf && leaf->test(page % kLeafPages);
+    }
+
+    // The runs a copy from the mapping could not read (the pages of a hole
+    // on a full file system, or past the end of a file shrunk) read by
+    // positioned calls, which give a hole's zeros: the count read whole.
+    std::size_t readPositioned(ReadRun const* runs, std::size_t count) const
+    {
+        int error = 0;
+        std::size_t moved = detail::fileRuns(m_fd, runs, count, error), whole = 0;
+        for (; whole < count && runs[whole].size <= moved; ++whole)
+            moved -= runs[whole].size;
+        return whole;
     }
 
     // The copy faulted: say why, as far as the file tells.

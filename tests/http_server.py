@@ -10,6 +10,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ifrange/NAME      as files, honouring If-Range only
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
+  GET  /untagged/NAME     as ignoring, with validators only in answers to ranges from 0 (the opening's)
   GET  /closing/NAME      as files, closing the connection after each answer
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
@@ -170,7 +171,7 @@ class Handler(BaseHTTPRequestHandler):
             count = b + 1 - a
             shown = (a + 1, b + 1) if kind == "badrange" else (a, b)
             self.send_response(206 if rng else 200)
-            if kind in VALIDATED:
+            if kind in VALIDATED or (kind == "untagged" and a == 0):
                 self.send_header("ETag", etag)
                 self.send_header("Last-Modified", modified)
             if rng:
@@ -264,7 +265,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if self.command not in ("GET", "HEAD"):
             self.read_body()
-        if kind in VALIDATED + ("bare",):
+        if kind in VALIDATED + ("bare", "untagged"):
             return self.serve_file(kind, rest)
         if kind == "silent":
             return self.hold()

@@ -45,11 +45,13 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   ANY  /early-413/ID      reads the request head only and answers 413, keeping the connection a while
   ANY  /upload-reset/ID   reads 64 KiB of the body, records, and resets the connection
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
+  ANY  /upload-digest/ID  records the body's length and SHA-256 only; 201
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
 """
 import email.utils
 import gzip
+import hashlib
 import json
 import os
 import socket
@@ -243,6 +245,10 @@ class Handler(BaseHTTPRequestHandler):
             body, chunked = self.read_body()
             self.record(rest, body=body.hex(), chunked=chunked)
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if kind == "upload-digest":
+            body, chunked = self.read_body()
+            self.record(rest, length=len(body), sha256=hashlib.sha256(body).hexdigest(), chunked=chunked)
+            return self.reply(201, b"recorded")
         if kind == "upload-reset":
             self.rfile.read(64 << 10)
             self.record(rest, answered=True)

@@ -2,7 +2,6 @@
 // read by range requests are in http_store.cpp.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "quelbo/access_factory.h"
 #include "storage/access_detail.h"
@@ -57,12 +56,18 @@ public:
         needOpen();
         if (!size)
             return 0;
-        m_pending.assign(src, src + size);
+        struct Lent
+        {
+            HttpUpload& u;
+            ~Lent() { u.m_pending = nullptr, u.m_pendingSize = u.m_sent = 0; } // the caller's bytes, no longer
+        } lent{*this};
+        m_pending = src; // handed to the client as it asks, never copied whole
+        m_pendingSize = size;
         m_sent = 0;
         m_waiting = false;
         m_http.watch();
         m_http.resume();
-        drive([this] { return m_waiting && m_sent == m_pending.size(); });
+        drive([this] { return m_waiting && m_sent == m_pendingSize; });
         if (m_http.done())
             finished("the server ended the upload early");
         return size;
@@ -89,10 +94,10 @@ private:
             s->m_early = true;
             return CURL_READFUNC_ABORT;
         }
-        std::size_t room = one * n, left = s->m_pending.size() - s->m_sent;
+        std::size_t room = one * n, left = s->m_pendingSize - s->m_sent;
         if (left) {
             std::size_t k = std::min(room, left);
-            std::memcpy(buffer, s->m_pending.data() + s->m_sent, k);
+            std::memcpy(buffer, s->m_pending + s->m_sent, k);
             s->m_sent += k;
             return k;
         }
@@ -123,11 +128,8 @@ private:
     // own. An upload finished before the fork stays finished.
     void own()
     {
-        if (m_http.moved() && !m_ending && !m_failed) {
-            m_pending.clear();
-            m_sent = 0;
+        if (m_http.moved() && !m_ending && !m_failed)
             begin();
-        }
     }
 
     void needOpen() const
@@ -150,8 +152,6 @@ private:
     void end()
     {
         m_ending = true;
-        m_pending.clear();
-        m_sent = 0;
         m_http.watch();
         m_http.resume();
         drive([] { return false; });
@@ -177,8 +177,8 @@ private:
     }
 
     detail::HttpClient m_http;
-    std::vector<uint8_t> m_pending;
-    std::size_t m_sent = 0;
+    uint8_t const* m_pending = nullptr; // what the write being made hands over
+    std::size_t m_pendingSize = 0, m_sent = 0;
     bool m_waiting = false, m_ending = false, m_failed = false;
     bool m_ended = false; // the body's end went out
     bool m_early = false; // an answer came before it

@@ -46,6 +46,8 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   ANY  /upload-reset/ID   reads 64 KiB of the body, records, and resets the connection
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
   ANY  /upload-digest/ID  records the body's length and SHA-256 only; 201
+  ANY  /upload-endless/ID reads the body, answers 200 with a body of 1 GiB or until the client hangs up, then
+                          records the body and how much of the answer went out
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
 """
@@ -68,6 +70,7 @@ COUNT = [0]
 CONNECTIONS = [0]
 LOCK = threading.Lock()
 CUT, CUT_AFTER = set(), 128 << 10
+ENDLESS = 1 << 30
 PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
 
 
@@ -249,6 +252,19 @@ class Handler(BaseHTTPRequestHandler):
             body, chunked = self.read_body()
             self.record(rest, length=len(body), sha256=hashlib.sha256(body).hexdigest(), chunked=chunked)
             return self.reply(201, b"recorded")
+        if kind == "upload-endless":
+            body, chunked = self.read_body()
+            self.close_connection = True
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+            piece, sent = b"10000\r\n" + bytes(1 << 16) + b"\r\n", 0
+            try:
+                while sent < ENDLESS:
+                    self.wfile.write(piece)
+                    sent += 1 << 16
+                self.wfile.write(b"0\r\n\r\n")
+            except OSError:
+                pass
+            return self.record(rest, body=body.hex(), chunked=chunked, sent=sent)
         if kind == "upload-reset":
             self.rfile.read(64 << 10)
             self.record(rest, answered=True)

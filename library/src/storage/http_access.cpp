@@ -31,7 +31,8 @@ public:
             m_http.set(CURLOPT_CUSTOMREQUEST, method.c_str());
         m_http.set(CURLOPT_READFUNCTION, &HttpUpload::supply);
         m_http.set(CURLOPT_READDATA, this);
-        m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::discard);
+        m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::answerBody);
+        m_http.set(CURLOPT_WRITEDATA, this);
         begin();
     }
     ~HttpUpload() override
@@ -108,7 +109,14 @@ private:
         s->m_waiting = true;
         return CURL_READFUNC_PAUSE;
     }
-    static size_t discard(char*, size_t one, size_t n, void*) { return one * n; }
+    // The answer's body: an upload needs only the answer's status, so the
+    // request ends at the body's first bytes rather than wait for a body that
+    // may never end.
+    static size_t answerBody(char*, size_t, size_t, void* self)
+    {
+        static_cast<HttpUpload*>(self)->m_answered = true;
+        return 0;
+    }
 
     // Starts the request: connects and sends its head, so that a refused
     // connection fails here.
@@ -165,6 +173,8 @@ private:
     {
         long status = m_http.status();
         CURLcode res = m_http.result();
+        if (m_answered && res == CURLE_WRITE_ERROR)
+            res = CURLE_OK; // ended at the answer's body, which is not read
         bool const cut = m_early || !m_ended; // answered before the body ended
         if (res != CURLE_OK || status < 200 || status > 299 || cut)
             m_failed = true;
@@ -182,6 +192,7 @@ private:
     bool m_waiting = false, m_ending = false, m_failed = false;
     bool m_ended = false; // the body's end went out
     bool m_early = false; // an answer came before it
+    bool m_answered = false; // the answer's body began
 };
 
 // ------------------------------------------------------------- site storage

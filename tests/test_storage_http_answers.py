@@ -136,6 +136,18 @@ def test_every_header_entry_is_sent_as_given(server):
     assert caller_headers(server.record("headers")) == SENT
 
 
+@pytest.mark.parametrize("value", ["gzip", "", "chunked"])
+def test_an_upload_frames_its_body_whatever_the_callers_transfer_encoding(server, value):
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "Transfer-Encoding", value)  # the client would send the body unframed
+    s = upload(server, "upload/te-%s" % value, "PUT", h)
+    q.StreamAccess_write(s, b"framed body")
+    q.StreamAccess_flush(s)
+    rec = server.record("te-" + value)
+    assert bytes.fromhex(rec["body"]) == b"framed body" and rec["chunked"]
+    assert [v for k, v in rec["headers"] if k.lower() == "transfer-encoding"] == ["chunked"]
+
+
 def test_a_header_name_with_a_semicolon_is_refused(server):  # the client would read "X;Y;" as no header
     h = HTTPHeaders()
     q.HTTPHeaders_add(h, "X;Y", "")

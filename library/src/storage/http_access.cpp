@@ -23,7 +23,7 @@ public:
     HttpUpload(Uri const& uri, std::string const& method, HTTPHeaders const& headers, Place place)
         : StreamAccess(std::move(place.storage), std::move(place.id)), m_http(uri, method, headers, false)
     {
-        m_http.addHeader("Transfer-Encoding: chunked");
+        m_http.setHeader("Transfer-Encoding", "chunked"); // the body's framing, whatever the caller's say
         m_http.addHeader("Expect:");
         m_http.useHeaders();
         m_http.set(CURLOPT_UPLOAD, 1L);

@@ -14,6 +14,7 @@ import urllib.request
 
 import pytest
 
+from helpers import rss
 from proxy import QuelboError, cls, q
 
 HTTPHeaders = cls("HTTPHeaders")
@@ -356,6 +357,19 @@ def test_uploads_arrive_byte_exact(server, trusted, secure):
         q.StreamAccess_write(s, b"more")
     with pytest.raises(QuelboError, match="read"):
         q.StreamAccess___read(s, bytearray(1))
+
+
+def test_a_write_keeps_no_copy_of_its_bytes(server):
+    size = 32 << 20
+    payload = random.Random(4).randbytes(1 << 20) * (size >> 20)
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-digest/nocopy")), "PUT", HTTPHeaders())
+    before = rss()
+    q.StreamAccess_write(s, payload)  # handed to the client from the caller's buffer
+    grown = rss() - before
+    q.StreamAccess_flush(s)
+    assert grown < size // 4, grown
+    rec = server.record("nocopy")
+    assert rec["length"] == size and rec["sha256"] == hashlib.sha256(payload).hexdigest()
 
 
 def test_records_encoded_into_one_upload_follow_each_other(server):

@@ -393,6 +393,21 @@ def test_upload_through_uri_and_on_drop(server):
     assert rec["method"] == "POST" and bytes.fromhex(rec["body"]) == b"first"
 
 
+def test_an_upload_refused_after_it_was_let_go_is_reported_as_unraisable(server, monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: reported.append((type(u.exc_value), str(u.exc_value))))
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-fail/gone")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"payload")
+    del s  # the request ends here, and the server refuses what it carried
+    assert server.record("gone")["body"] == b"payload".hex()
+    assert len(reported) == 1 and reported[0][0] is QuelboError
+    assert reported[0][1].endswith("the server answered 500 Internal Server Error")
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/kept")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"fine")
+    del s  # taken: nothing to report
+    assert len(reported) == 1
+
+
 def test_failed_uploads_raise(server):
     s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-fail/f")), "POST", HTTPHeaders())
     q.StreamAccess_write(s, b"payload")

@@ -40,6 +40,8 @@ public:
         if (!m_http.foreign() && !m_http.done() && !m_failed) {
             try {
                 end(); // what was written is still sent
+            } catch (Error const& e) {
+                detail::reportUndelivered(e); // the server refused it: say so
             } catch (...) {
             }
         }

@@ -389,8 +389,7 @@ def test_huge_reported_lengths(k):
 @pytest.mark.parametrize("deed", ["delete", "move", "reuse"])
 def test_item_access_that_changes_the_left_operand(k, deed):
     kept = []
-    for name in EVERY_OP + ["dot"] + (["cross"] if k.length() == 3 else []):
-        f = op(k, name) if name in EVERY_OP else k.fn(name)
+    for name in EVERY_OP:
         v = k.make([1] * k.length())
 
         class Sneaky:
@@ -408,11 +407,11 @@ def test_item_access_that_changes_the_left_operand(k, deed):
                 return 1
 
         if deed == "reuse":
-            assert f(v, Sneaky()) is not NotImplemented
+            assert op(k, name)(v, Sneaky()) is not NotImplemented
             assert kept[-1].this.own() and not v.this.own()
             continue
-        with pytest.raises(ValueError, match="invalid null reference in method '%s', argument 1" % f.__name__):
-            f(v, Sneaky())
+        with pytest.raises(ValueError, match="invalid null reference"):
+            op(k, name)(v, Sneaky())
 
 
 @every

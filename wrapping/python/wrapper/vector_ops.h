@@ -79,7 +79,37 @@ struct Ops
     static const char* fn(const char* suffix) { return joined(Tr::name, suffix); }
     static const char* native(const char* suffix) { return joined(Tr::native, suffix); }
 
-    using ReadsSequence = vectors::ReadsOperand<Tr>;
+    // The left operand's handle still designates `v` once the right operand
+    // is read: Python code run by its item access may have deleted or moved
+    // the left vector (its destruction waits for the call to end). Lists and
+    // tuples run no Python code.
+    static bool still(PyObject* left, PyObject* right, V* v, const ArgId& a)
+    {
+        if (PyList_CheckExact(right) || PyTuple_CheckExact(right))
+            return true;
+        void* now = nullptr;
+        if (convert_ptr(left, &now, type_of<V>(), 0) == OK && now == v)
+            return true;
+        fail_null(a);
+        return false;
+    }
+    static bool still(const char* fn, Args a, V* v) { return still(a[0], a[1], v, {fn, 1, Tr::self_type}); }
+    static bool still(const char*, Args a, typename Left::value& l) { return still(a[0], a[1], l.object, l.id); }
+
+    // A declaration whose sequence operand is read after the left vector:
+    // the left one is re-checked (a base beside the declaration, with
+    // `using ReadsSequence::still;`). Each argument's `this` is read once, so
+    // that the check runs no Python code: a wrapped operand read where it
+    // lies stays as it was read until the call.
+    struct ReadsSequence
+    {
+        static constexpr bool this_once = true;
+        template <class L>
+        static bool still(const char* fn, Args a, L& left, typename Operand::value&)
+        {
+            return Ops::still(fn, a, left);
+        }
+    };
 
     // One arithmetic function: binary (a new vector, notImplementedRule) or
     // in place (the left vector changed, inPlaceOperatorRule).

@@ -29,43 +29,6 @@ struct VectorTr : TemplateTraits<V>
         JoinedText<QW_NAME("VectorX< "), &Named<Value>::text, QW_NAME(" > const &")>::text;
 };
 
-// A base of the declarations whose sequence operand (argument 2) is read
-// after the left vector (argument 1): Python code run by the operand's item
-// access may have deleted or moved the left vector (its destruction waits
-// for the call to end), so the left operand's handle must designate it
-// still. Lists and tuples run no Python code. Each argument's `this` is read
-// once (this_once): the check runs no Python code itself, so nothing changes
-// a wrapped operand between its reading in place and the call.
-template <class Tr>
-struct ReadsOperand
-{
-    using V = typename Tr::T;
-    static constexpr bool this_once = true;
-
-    static bool designates(PyObject* left, PyObject* right, V* v, const ArgId& a)
-    {
-        if (PyList_CheckExact(right) || PyTuple_CheckExact(right))
-            return true;
-        void* now = nullptr;
-        if (convert_ptr(left, &now, type_of<V>(), 0) == OK && now == v)
-            return true;
-        fail_null(a);
-        return false;
-    }
-    // The left operand read (its object), or changed in place (the object
-    // kept with its handle).
-    template <class O>
-    static bool still(const char* fn, Args a, V*& v, O&)
-    {
-        return designates(a[0], a[1], v, {fn, 1, Tr::self_type});
-    }
-    template <class L, class O>
-    static bool still(const char*, Args a, L& left, O&)
-    {
-        return designates(a[0], a[1], left.object, left.id);
-    }
-};
-
 // Over a class's traits (VectorTr).
 template <class Tr>
 struct Members
@@ -143,16 +106,6 @@ struct Members
     using Size = Arg<std::size_t, text::size>;
     using Operand = VectorOperand<V, &Tr::other_type>;
 
-    // <name>_<Suffix>(vector, operand) calling Call (ReadsOperand).
-    template <const char* Suffix, auto Call>
-    struct WithOperand : Declare<WithOperand<Suffix, Call>, Params<Object, Operand>>,
-                         ReadsOperand<Tr>
-    {
-        static const char* name() { return Method<Suffix, Call>::name(); }
-        static constexpr auto call = Call;
-        using ReadsOperand<Tr>::still;
-    };
-
     template <class... A>
     static V uniform(A... a)
     {
@@ -217,8 +170,8 @@ struct Members
             "\nReturns the vector's norm.\n\nSpecifically, it is the L1 norm that's computed here.\n");
         m.add<Method<QW_NAME("_normalize"), &normalize, ObjectMut>>("Normalize the vector");
         m.add<Operator<QW_NAME("___neg__"), &neg, Object>>();
-        m.add<WithOperand<QW_NAME("_dot"), &dot>>(dynamic ? "Dot product" : "Dot product of two vectors.");
-        m.add<WithOperand<QW_NAME("_cross"), &cross>>(
+        m.add<Method<QW_NAME("_dot"), &dot, Object, Operand>>(dynamic ? "Dot product" : "Dot product of two vectors.");
+        m.add<Method<QW_NAME("_cross"), &cross, Object, Operand>>(
             "\nCross product of two vectors.\n\nWork only for vectors of size 3.\n");
         m.add<Delete<Tr>>();
         add_hooks<V>(m, Tr::name);

@@ -12,7 +12,7 @@ import pytest
 import helpers
 from proxy import QuelboError, cls, q
 from test_vector_ops import DTYPES, EVERY_OP, dynamic, items
-from test_vectors import every
+from test_vectors import KINDS, every
 
 SIZES = [0, 1, 5, 31, 33, 257, 1031]
 
@@ -225,6 +225,25 @@ def test_a_wrapped_operand_of_a_derived_class_gives_its_own_items():
     X(moved)  # its vector moved away: read as a sequence, as before
     with pytest.raises(ValueError, match="^input sequence must be sized$"):
         q.VectorXd___add__(v, moved)
+
+
+@pytest.mark.parametrize("name", ["Vector3i16", "VectorXd"])
+def test_a_wrapped_operand_of_a_class_without_a_length_is_no_sequence(name):
+    proxy, k = cls(name), next(k for k in KINDS if k.name == name)
+
+    class Unsized:  # item access, no length
+        __getitem__ = proxy.__getitem__
+        __swig_destroy__ = getattr(q, "delete_" + name)
+
+    getattr(q, name + "_swigregister")(Unsized)
+    try:
+        u = Unsized()
+        getattr(q, name + "_swiginit")(u, getattr(q, "new_" + name)([1, 2, 3]))
+        for f in [op(k, n) for n in EVERY_OP] + [k.fn("dot")]:
+            with pytest.raises(ValueError, match="^input sequence must be sized$"):
+                f(k.make([1, 2, 3]), u)
+    finally:
+        getattr(q, name + "_swigregister")(proxy)
 
 
 def outcome(k, f, *args):

@@ -146,15 +146,16 @@ bool verified([[maybe_unused]] const typename K::value& v, [[maybe_unused]] cons
 }
 
 // A declaration whose `still` re-checks an argument through its handle
-// (`static constexpr bool this_once = true;`) reads each argument's `this`
-// once, as the candidates of an overloaded function do: the check then runs
-// no Python code, which could change what the conversions gave once more.
+// (`static bool this_once(Args)`, true for the arguments it checks) reads
+// each argument's `this` once, as the candidates of an overloaded function
+// do: the check then runs no Python code, which could change what the
+// conversions gave once more.
 template <class C, class = void>
 struct ThisOnce : std::false_type
 {
 };
 template <class C>
-struct ThisOnce<C, std::void_t<decltype(C::this_once)>> : std::bool_constant<C::this_once>
+struct ThisOnce<C, std::void_t<decltype(C::this_once(Args()))>> : std::true_type
 {
 };
 
@@ -165,7 +166,7 @@ PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a,
 {
     std::optional<Recognised> once;
     if constexpr (ThisOnce<C>::value) {
-        if (!running_recognition)
+        if (!running_recognition && C::this_once(a))
             once.emplace();
     }
     std::tuple<typename K::value...> v;

@@ -11,7 +11,8 @@ import pytest
 
 import helpers
 from proxy import QuelboError, cls, q
-from test_vector_ops import DTYPES, dynamic, items
+from test_vector_ops import DTYPES, EVERY_OP, dynamic, items
+from test_vectors import KINDS, every
 
 SIZES = [0, 1, 5, 31, 33, 257, 1031]
 
@@ -224,6 +225,63 @@ def test_a_wrapped_operand_of_a_derived_class_gives_its_own_items():
     X(moved)  # its vector moved away: read as a sequence, as before
     with pytest.raises(ValueError, match="^input sequence must be sized$"):
         q.VectorXd___add__(v, moved)
+
+
+@pytest.mark.parametrize("name", ["Vector3i16", "VectorXd"])
+def test_a_wrapped_operand_of_a_class_without_a_length_is_no_sequence(name):
+    proxy, k = cls(name), next(k for k in KINDS if k.name == name)
+
+    class Unsized:  # item access, no length
+        __getitem__ = proxy.__getitem__
+        __swig_destroy__ = getattr(q, "delete_" + name)
+
+    getattr(q, name + "_swigregister")(Unsized)
+    try:
+        u = Unsized()
+        getattr(q, name + "_swiginit")(u, getattr(q, "new_" + name)([1, 2, 3]))
+        for f in [op(k, n) for n in EVERY_OP] + [k.fn("dot")]:
+            with pytest.raises(ValueError, match="^input sequence must be sized$"):
+                f(k.make([1, 2, 3]), u)
+    finally:
+        getattr(q, name + "_swigregister")(proxy)
+
+
+def outcome(k, f, *args):
+    """A call's elements, value or failure."""
+    try:
+        r = f(*args)
+    except (ValueError, QuelboError) as e:
+        return type(e), str(e)
+    return k.values(r) if hasattr(r, "this") else r
+
+
+@every
+@pytest.mark.parametrize("deed", ["delete", "move", "change"])
+def test_a_wrapped_operand_is_used_as_it_was_read(k, deed):
+    # The left operand's handle is computed by Python code, which deletes,
+    # moves or changes the right operand (read where it lies) when it runs
+    # after that operand was read.
+    n = k.length()
+    for name in EVERY_OP + ["dot", "cross"]:
+        f = op(k, name) if name in EVERY_OP else k.fn(name)
+        want = outcome(k, f, k.make(range(1, n + 1)), k.make([2] * n))
+        v, w = k.make(range(1, n + 1)), k.make([2] * n)
+        reads = []
+
+        class Left:
+            @property
+            def this(self):
+                reads.append(1)
+                if len(reads) == 2:
+                    if deed == "delete":
+                        getattr(q, "delete_" + k.name)(w)
+                    elif deed == "move":
+                        cls(k.name)(w)
+                    else:
+                        k.fn("set_at")(w, 0, 7)
+                return v.this
+
+        assert outcome(k, f, Left(), w) == want, name
 
 
 def _kind(name):

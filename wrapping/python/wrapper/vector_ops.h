@@ -83,9 +83,10 @@ struct Ops
     // is read: Python code run by its item access may have deleted or moved
     // the left vector (its destruction waits for the call to end). Lists and
     // tuples run no Python code.
+    static bool runs_no_code(PyObject* right) { return PyList_CheckExact(right) || PyTuple_CheckExact(right); }
     static bool still(PyObject* left, PyObject* right, V* v, const ArgId& a)
     {
-        if (PyList_CheckExact(right) || PyTuple_CheckExact(right))
+        if (runs_no_code(right))
             return true;
         void* now = nullptr;
         if (convert_ptr(left, &now, type_of<V>(), 0) == OK && now == v)
@@ -98,9 +99,12 @@ struct Ops
 
     // A declaration whose sequence operand is read after the left vector:
     // the left one is re-checked (a base beside the declaration, with
-    // `using ReadsSequence::still;`).
+    // `using ReadsSequence::still;`). Each argument's `this` is read once
+    // where the left one is checked, so that the check runs no Python code:
+    // a wrapped operand read where it lies stays as it was read until the call.
     struct ReadsSequence
     {
+        static bool this_once(Args a) { return !runs_no_code(a[1]); }
         template <class L>
         static bool still(const char* fn, Args a, L& left, typename Operand::value&)
         {

@@ -149,15 +149,25 @@ struct Seq : Kind<Text>
     static V& pass(V& v) { return v; }
 };
 
+// Whether instances of the Python class t tell their length, looked up
+// without running Python code.
+inline bool sized_class(PyTypeObject* t)
+{
+    return (PyType_GetFlags(t) & Py_TPFLAGS_HEAPTYPE) &&
+           (PyType_GetSlot(t, Py_sq_length) || PyType_GetSlot(t, Py_mp_length));
+}
+
 // The vector of a proxy instance of V's own registered class that is a
-// sequence (its items are the vector's elements), or null for any other
-// object: an instance of a derived class, whose items may be its own, a
-// bare handle, which is no sequence, or an instance reaching no vector.
+// sized sequence (its items are the vector's elements), or null for any
+// other object: an instance of a derived class, whose items may be its own,
+// a bare handle, which is no sequence, an instance of a class without a
+// length, which no sequence conversion takes, or one reaching no vector.
 template <class V>
 const V* wrapped_vector(PyObject* o)
 {
     auto* data = static_cast<SwigPyClientData*>(type_of<V>()->clientdata);
-    if (!data || data->klass != reinterpret_cast<PyObject*>(Py_TYPE(o)) || !PySequence_Check(o))
+    if (!data || data->klass != reinterpret_cast<PyObject*>(Py_TYPE(o)) || !PySequence_Check(o) ||
+        !sized_class(Py_TYPE(o)))
         return nullptr;
     void* p = nullptr;
     return convert_ptr(o, &p, type_of<V>(), 0) == OK ? static_cast<const V*>(p) : nullptr;

@@ -23,6 +23,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -144,11 +145,30 @@ bool verified([[maybe_unused]] const typename K::value& v, [[maybe_unused]] cons
         return true;
 }
 
+// A declaration whose `still` re-checks an argument through its handle
+// (`static bool this_once(Args)`, true for the arguments it checks) reads
+// each argument's `this` once, as the candidates of an overloaded function
+// do: the check then runs no Python code, which could change what the
+// conversions gave once more.
+template <class C, class = void>
+struct ThisOnce : std::false_type
+{
+};
+template <class C>
+struct ThisOnce<C, std::void_t<decltype(C::this_once(Args()))>> : std::true_type
+{
+};
+
 // Converts the arguments of declaration C (name fn) left to right and calls it.
 template <class C, class... K, size_t... I>
 PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
                        std::index_sequence<I...>)
 {
+    std::optional<Recognised> once;
+    if constexpr (ThisOnce<C>::value) {
+        if (!running_recognition && C::this_once(a))
+            once.emplace();
+    }
     std::tuple<typename K::value...> v;
     if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...) ||
         !(verified<K>(std::get<I>(v), ArgId{fn, Params<K...>::numbers[I], K::text}) && ...))

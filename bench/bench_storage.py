@@ -1,15 +1,16 @@
 """Storage throughput, as ratios to plain Python doing the same transfer:
 memory-store reads and writes in 1 MiB pieces vs memoryview copies,
-mapped-file reads vs readinto, file-stream reads (sequential, small ones of a
-stream never sought, after seeks near and far, between writes through a store
-over the stream) vs a buffered file, HTTP range reads vs http.client keep-alive,
-an HTTP stream of a whole resource vs one streamed urllib response (each in
-fresh child processes), two streams reading in turn over one HTTP store vs
-each over a store of its own, a strip of an image view over an HTTP store vs
-one covering read and a numpy slice, and how many requests small sequential
-HTTP reads cost.
+mapped-file reads vs readinto, reads of 16 B of a mapped file vs an mmap
+slice, file-stream reads (sequential, small ones of a stream never sought,
+after seeks near and far, between writes through a store over the stream) vs
+a buffered file, HTTP range reads vs http.client keep-alive, an HTTP stream of
+a whole resource vs one streamed urllib response (each in fresh child
+processes), two streams reading in turn over one HTTP store vs each over a
+store of its own, a strip of an image view over an HTTP store vs one covering
+read and a numpy slice, and how many requests small sequential HTTP reads cost.
 Run with /usr/bin/python3."""
 import http.client
+import mmap
 import os
 import pathlib
 import random
@@ -24,7 +25,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-from timing import compare, report, section  # noqa: E402
+from timing import compare, compare_stmt, report, section  # noqa: E402
 from proxy import cls, q  # noqa: E402
 from test_storage_http import Server  # noqa: E402
 from views_util import region  # noqa: E402
@@ -80,7 +81,19 @@ def file_rows(folder):
 
     compare("map_file store reads", mapped, "seek + readinto of an unbuffered file", readinto)
     f.close()
+    small_mapped_rows(path, store)
     file_stream_rows(path)
+
+
+def small_mapped_rows(path, store):
+    """16-byte reads of a mapped store (each checks the bus-error guard: one handler query and one signal-mask
+    query of the system) vs a slice of an mmap of the file copied into a bytearray."""
+    with open(path, "rb") as f:
+        m = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
+    buf = bytearray(16)
+    compare_stmt("map_file store reads of 16 B", "read(store, 40960, buf)", "mmap slice into a bytearray",
+                 "buf[:] = m[40960:40976]", 200_000, read=q.RandomAccess___read, store=store, buf=buf, m=m)
+    m.close()
 
 
 def file_stream_rows(path):

@@ -10,6 +10,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ifrange/NAME      as files, honouring If-Range only
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
+  GET  /untagged/NAME     as ignoring, with validators only in answers to ranges from 0 (the opening's)
   GET  /closing/NAME      as files, closing the connection after each answer
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
@@ -44,11 +45,15 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   ANY  /early-413/ID      reads the request head only and answers 413, keeping the connection a while
   ANY  /upload-reset/ID   reads 64 KiB of the body, records, and resets the connection
   ANY  /upload/ID         records method, headers and the (chunked) body; 201
+  ANY  /upload-digest/ID  records the body's length and SHA-256 only; 201
+  ANY  /upload-endless/ID reads the body, answers 200 with a body of 1 GiB or until the client hangs up, then
+                          records the body and how much of the answer went out
   ANY  /upload-fail/ID    records, then answers 500
   GET  /record/ID         the recording as JSON (body in hex)
 """
 import email.utils
 import gzip
+import hashlib
 import json
 import os
 import socket
@@ -65,6 +70,7 @@ COUNT = [0]
 CONNECTIONS = [0]
 LOCK = threading.Lock()
 CUT, CUT_AFTER = set(), 128 << 10
+ENDLESS = 1 << 30
 PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first bytes, then a piece per pause
 
 
@@ -170,7 +176,7 @@ class Handler(BaseHTTPRequestHandler):
             count = b + 1 - a
             shown = (a + 1, b + 1) if kind == "badrange" else (a, b)
             self.send_response(206 if rng else 200)
-            if kind in VALIDATED:
+            if kind in VALIDATED or (kind == "untagged" and a == 0):
                 self.send_header("ETag", etag)
                 self.send_header("Last-Modified", modified)
             if rng:
@@ -242,6 +248,23 @@ class Handler(BaseHTTPRequestHandler):
             body, chunked = self.read_body()
             self.record(rest, body=body.hex(), chunked=chunked)
             return self.reply(500 if kind == "upload-fail" else 201, b"recorded")
+        if kind == "upload-digest":
+            body, chunked = self.read_body()
+            self.record(rest, length=len(body), sha256=hashlib.sha256(body).hexdigest(), chunked=chunked)
+            return self.reply(201, b"recorded")
+        if kind == "upload-endless":
+            body, chunked = self.read_body()
+            self.close_connection = True
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+            piece, sent = b"10000\r\n" + bytes(1 << 16) + b"\r\n", 0
+            try:
+                while sent < ENDLESS:
+                    self.wfile.write(piece)
+                    sent += 1 << 16
+                self.wfile.write(b"0\r\n\r\n")
+            except OSError:
+                pass
+            return self.record(rest, body=body.hex(), chunked=chunked, sent=sent)
         if kind == "upload-reset":
             self.rfile.read(64 << 10)
             self.record(rest, answered=True)
@@ -264,7 +287,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if self.command not in ("GET", "HEAD"):
             self.read_body()
-        if kind in VALIDATED + ("bare",):
+        if kind in VALIDATED + ("bare", "untagged"):
             return self.serve_file(kind, rest)
         if kind == "silent":
             return self.hold()

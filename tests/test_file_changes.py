@@ -2,8 +2,9 @@
 and removes their file between calls: every call gives the bytes the file
 holds at that moment, or raises saying why (the file shrank, or is gone).
 A call is checked through a descriptor of the same file that the test opened
-beside the road's own. File streams are read after a seek far from where
-they read before, so that what a stream keeps of its read-ahead plays no part."""
+beside the road's own. A file stream may also give what it read ahead, as a
+buffered file does: bytes the file held at one of its earlier reads, near
+where that read was, until it seeks outside them."""
 import json
 import os
 import random
@@ -18,6 +19,7 @@ from proxy import QuelboError, cls, q
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 FAR = 4 << 20  # beyond any read-ahead
+BEGIN = q.SeekOrigin_BEGIN
 CHANGER = r"""
 import json, os, random, sys
 for line in sys.stdin:
@@ -71,6 +73,9 @@ class Twin:
     def read(self, runs):
         return b"".join(os.pread(self.fd, n, o) for o, n in runs)
 
+    def whole(self):
+        return os.pread(self.fd, self.size(), 0)
+
     def size(self):
         return os.fstat(self.fd).st_size
 
@@ -106,10 +111,39 @@ def opened(open_access, path):
 
 
 def read_stream(stream, offset, n):
-    q.StreamAccess_seek(stream, offset + FAR, q.SeekOrigin_BEGIN)
-    q.StreamAccess_seek(stream, offset, q.SeekOrigin_BEGIN)
+    q.StreamAccess_seek(stream, offset, BEGIN)
     buf = bytearray(n)
     return bytes(buf[:q.StreamAccess___read(stream, buf)])
+
+
+class Reader:
+    """A file stream, a twin of its file, and the file's bytes at each of the stream's reads since it last sought
+    outside what those may have read ahead (from where a read began to a block of the file system past where it
+    ended). A read gives the file's bytes now, or within those spans the bytes of one of those reads."""
+
+    def __init__(self, stream, twin):
+        self.stream, self.twin, self.seen = stream, twin, []
+        block = os.fstat(twin.fd).st_blksize
+        self.ahead = min(block, 1 << 20) if block > 1 else 8192
+
+    def read(self, rng, offset, n):
+        if rng.random() < 0.3:  # away first
+            q.StreamAccess_seek(self.stream, offset + FAR, BEGIN)
+            self.seen = []
+        if not any(lo <= offset < hi for lo, hi, _ in self.seen):  # a seek outside what it read ahead
+            self.seen = []
+        self.check(offset, n, lambda: read_stream(self.stream, offset, n))
+
+    def check(self, offset, n, read):
+        now = self.twin.whole()
+        got = read()
+        assert min(n, max(0, len(now) - offset)) <= len(got) <= n, (len(got), n, len(now) - offset)
+        if got != now[offset:offset + len(got)]:
+            for p, b in enumerate(got, offset):
+                assert (now[p:p + 1] == bytes([b]) or any(lo <= p < hi and then[p:p + 1] == bytes([b])
+                                                          for lo, hi, then in self.seen)), "byte %d" % p
+        self.seen.append((offset, offset + len(got) + self.ahead, now))
+        self.last = offset, len(got)
 
 
 def read_store(store, offset, n):
@@ -140,25 +174,35 @@ def store_call(rng, store, twin):
 
 # ------------------------------------------------------------------ roads
 
+def stream_reader(path):
+    stream, twin = opened(lambda: q.StreamAccessFactory_open_file_read(path), path)
+    return stream and Reader(stream, twin)
+
+
 class Stream:
     """A stream held over the file it opened (opened again now and then), and
     streams opened anew."""
 
     def __init__(self, path):
         self.path = path
-        self.held, self.twin = opened(lambda: q.StreamAccessFactory_open_file_read(path), path)
+        self.held = stream_reader(path)
 
-    def targets(self):
-        return [self.path, self.twin.link]
+    def targets(self):  # mostly the held stream's file: what it read ahead changes
+        return [self.path, self.held.twin.link, self.held.twin.link]
 
     def call(self, rng):
-        fresh = opened(lambda: q.StreamAccessFactory_open_file_read(self.path), self.path)
-        if fresh[0] and rng.random() < 0.2:
-            self.held, self.twin = fresh
-        stream, twin = fresh if rng.random() < 0.5 else (self.held, self.twin)
-        if stream:
-            offset, n = span(rng, twin.size(), twin.size() + 2 * PAGE)
-            checked(lambda: read_stream(stream, offset, n), twin, [(offset, n)])
+        fresh = stream_reader(self.path)
+        if fresh and rng.random() < 0.2:
+            self.held = fresh
+        reader = fresh if rng.random() < 0.3 else self.held
+        if reader:
+            size = reader.twin.size()
+            offset, n = span(rng, size, size + 2 * PAGE)
+            if reader.seen and rng.random() < 0.5:  # from where it read last on: from what it read ahead
+                at, got = reader.last
+                offset = rng.randint(at, at + got)
+                n = rng.randrange(1, reader.ahead)
+            reader.read(rng, offset, n)
 
 
 class Folder:
@@ -185,7 +229,7 @@ class Folder:
                                                                          q.AccessCapabilities_READ_ONLY), self.path)
         if stream:
             offset, n = span(rng, twin.size(), twin.size() + PAGE)
-            checked(lambda: read_stream(stream, offset, n), twin, [(offset, n)])
+            Reader(stream, twin).read(rng, offset, n)
 
 
 class Mapped:
@@ -246,11 +290,10 @@ class Copy:
 
     def call(self, rng):
         kind = rng.choice(("stream", "mapped", "store", "view"))
-        if kind == "stream":
-            held, twin = self.stream.held, self.stream.twin
-            q.StreamAccess_seek(held, FAR, q.SeekOrigin_BEGIN)
+        if kind == "stream":  # it reads through the stream, from what it read ahead too
+            held = self.stream.held
             copy = q.StreamAccessFactory_copy_in_memory
-            return checked(lambda: read_stream(copy(held), 0, 1 << 20), twin, [(0, twin.size())])
+            return held.check(0, 1 << 20, lambda: read_stream(copy(held.stream), 0, 1 << 20))
         if kind == "view":
             d = self.disk
             whole = q.RegionXu64_create_full_region([d.WIDTH, d.HEIGHT])

@@ -67,26 +67,46 @@ def test_a_temporary_file_in_a_relative_folder_goes_with_its_view(tmp_path, monk
     assert temporary_files(tmp_path / "sub") == [] and os.listdir(tmp_path / "other") == []
 
 
-def test_a_view_kept_to_the_end_in_a_relative_temporary_folder_goes_at_exit(tmp_path):
-    (tmp_path / "tmp").mkdir()
+DEEP = ["d" * 200] * 24  # folders of more than PATH_MAX bytes from the root
+
+
+def folder_at(top, names):
+    """A descriptor of the folder reached by names from top, however long its path."""
+    fd = os.open(top, os.O_RDONLY)
+    for name in names:
+        fd, up = os.open(name, os.O_RDONLY, dir_fd=fd), fd
+        os.close(up)
+    return fd
+
+
+@pytest.mark.parametrize("depth", [0, len(DEEP)])
+def test_a_view_kept_to_the_end_in_a_relative_temporary_folder_goes_at_exit(tmp_path, depth):
     done = run_child("""
         import os
         from proxy import q
         os.chdir(%r)
+        for name in %r + ["tmp"]:
+            os.mkdir(name)
+            os.chdir(name)
+        os.chdir("..")
         os.environ["TMPDIR"] = "tmp"
         kept = q.ImageViewFactory_create_on_disk([4], q.DataTypeId_UINT8)
         print(len(os.listdir("tmp")))
         os.chdir("/")
-        """ % str(tmp_path))
+        """ % (str(tmp_path), DEEP[:depth]))
     assert done.returncode == 0 and done.stdout == "1\n", done.stderr
-    assert os.listdir(tmp_path / "tmp") == []
+    tmp = folder_at(tmp_path, DEEP[:depth] + ["tmp"])
+    try:
+        assert os.listdir(tmp) == []
+    finally:
+        os.close(tmp)
 
 
 def test_a_folder_deeper_than_a_path_can_reach_still_works(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    for _ in range(24):  # a working folder of more than PATH_MAX bytes
-        os.mkdir("d" * 200)
-        os.chdir("d" * 200)
+    for name in DEEP:
+        os.mkdir(name)
+        os.chdir(name)
     with open("f.bin", "wb") as f:
         f.write(b"deep")
     storage = q.DataAccess_get_storage(q.StreamAccessFactory_open_file_read("f.bin"))
@@ -95,6 +115,12 @@ def test_a_folder_deeper_than_a_path_can_reach_still_works(tmp_path, monkeypatch
     os.chdir(tmp_path)
     assert read_store(q.DataStorage_open_random_access(storage, "f.bin", READ_ONLY)) == b"deep"
     del view
+    gc.collect()
+    deep = folder_at(tmp_path, DEEP)
+    try:
+        assert temporary_files(deep) == []
+    finally:
+        os.close(deep)
 
 
 # ------------------------------------------------- folders that are none
@@ -109,10 +135,11 @@ def test_a_temporary_folder_holding_a_nul_is_refused_before_anything_is_made(tmp
 
 
 def test_a_temporary_folder_that_is_a_file_is_said_to_be_one(tmp_path, monkeypatch):
-    plain, missing = tmp_path / "plain", tmp_path / "missing"
+    plain, missing, too_long = tmp_path / "plain", tmp_path / "missing", "/x" * 4096
     plain.write_bytes(b"")
     for folder, message in ((plain, "ImageViewFactory: %s is not a folder"),
-                            (missing, "ImageViewFactory: the folder %s does not exist")):
+                            (missing, "ImageViewFactory: the folder %s does not exist"),
+                            (too_long, "ImageViewFactory: cannot create a temporary file in %s: File name too long")):
         monkeypatch.setenv("TMPDIR", str(folder))
         for args in (([4], UINT8), (str(folder), [4], UINT8)):
             with pytest.raises(QuelboError, match=exact(message % folder)):

@@ -193,6 +193,9 @@ view = q.ImageViewFactory_from_random_access(store, [128, 128], q.DataTypeId_UIN
 q.ImageView___read_region(view, cls("RegionXu64")([0, 0], [128, 2]), bytearray(256))  # the handler is in place
 if after == "a Python handler":
     signal.signal(signal.SIGBUS, lambda *_: print("handled", flush=True))
+elif after == "bus errors blocked":
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGBUS})
+    os.kill(os.getpid(), signal.SIGBUS)  # sent: it waits while blocked
 else:
     faulthandler.enable()
 if after == "faulthandler, then disabled":
@@ -208,6 +211,8 @@ except QuelboError as e:
     print("view:", "shrank to 4096 bytes" in str(e), flush=True)
 # a signal sent goes to the handler installed later
 os.kill(os.getpid(), signal.SIGBUS if after == "a Python handler" else 0)
+if after == "bus errors blocked":
+    print("waiting:", signal.SIGBUS in signal.sigpending(), flush=True)
 # a fault outside the library's copies goes to the handler installed later
 with open(path, "r+b") as f:
     f.truncate(16384)
@@ -218,7 +223,8 @@ print("the fault went unseen")
 """
 
 
-@pytest.mark.parametrize("after", ["faulthandler", "faulthandler, then disabled", "a Python handler"])
+@pytest.mark.parametrize("after", ["faulthandler", "faulthandler, then disabled", "a Python handler",
+                                   "bus errors blocked"])
 def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, after):
     path = str(tmp_path / "m.bin")
     # the sanitizer's own handler of bus errors, the first one replaced, left out
@@ -226,7 +232,8 @@ def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, afte
     # the process ends with the signal, reported once by faulthandler when it is on
     assert done.returncode == -signal.SIGBUS, done.stdout + done.stderr
     assert done.stdout == "cannot read mapped file '%s' at bytes 8192 to 8208: the file shrank to 4096 bytes " \
-                          "after it was mapped\nview: True\n" % path + "handled\n" * (after == "a Python handler")
+                          "after it was mapped\nview: True\n" % path + "handled\n" * (after == "a Python handler") + \
+                          "waiting: True\n" * (after == "bus errors blocked")
     assert done.stderr.count("Fatal Python error: Bus error") == (after == "faulthandler"), done.stderr
 
 
@@ -244,6 +251,10 @@ if os.fork() == 0:  # the child, as a user who may only read the file, exits wit
                 open_access(storage, "ro.bin", q.AccessCapabilities_READ_WRITE)
             except QuelboError as e:
                 print(e)
+        try:  # a FIFO the user may only read is refused, not waited on for a writer
+            q.RandomAccessFactory_map_file(os.path.join(os.path.dirname(path), "pipe"))
+        except QuelboError as e:
+            print(e)
         # asked for reading, or for no capabilities: a store for reading
         for store in (q.DataStorage_open_random_access(storage, "ro.bin", q.AccessCapabilities_READ_ONLY),
                       q.RandomAccessFactory_map_file(path)):
@@ -263,13 +274,16 @@ def test_an_explicit_write_access_to_a_file_the_caller_may_only_read_is_refused(
         with open(path, "wb") as f:
             f.write(b"read only")
         os.chmod(path, 0o444)
+        os.mkfifo(os.path.join(folder, "pipe"), 0o444)
         out = in_child(READ_ONLY_FILE % path)
     finally:
         os.chmod(path, 0o644)
         os.unlink(path)
+        os.unlink(os.path.join(folder, "pipe"))
         os.rmdir(folder)
     assert out.split("\n") == ["cannot map file '%s': Permission denied" % path,
-                               "cannot open file '%s': Permission denied" % path, "9", "9", ""]
+                               "cannot open file '%s': Permission denied" % path,
+                               "cannot map file '%s': No such device" % os.path.join(folder, "pipe"), "9", "9", ""]
 
 
 @pytest.fixture
@@ -323,6 +337,11 @@ def test_holes_of_a_disk_view_read_as_zeros_without_pages(small_disk):
     fresh, begun = (q.ImageViewFactory_create_on_disk(str(small_disk), [256, 256], q.DataTypeId_UINT8)
                     for _ in range(2))
     q.ImageView___write_region(begun, cls("RegionXu64")([0, 0], [16, 1]), b"x" * 16)
+    with open(small_disk / "sparse.bin", "wb") as f:
+        f.write(b"x" * 16)
+        f.truncate(1 << 16)
+    mapped = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(small_disk / "sparse.bin")),
+                                                   [256, 256], q.DataTypeId_UINT8)
     box = q.RegionXu64_create_full_region([256, 256])
     out = bytearray(1 << 16)
     free = os.statvfs(small_disk).f_bfree
@@ -337,7 +356,7 @@ def test_holes_of_a_disk_view_read_as_zeros_without_pages(small_disk):
                     os.write(fill, bytes(size))
     finally:
         os.close(fill)
-    for view, head in ((fresh, bytes(16)), (begun, b"x" * 16)):
+    for view, head in ((fresh, bytes(16)), (begun, b"x" * 16), (mapped, b"x" * 16)):
         q.ImageView___read_region(view, box, out)
         assert out[:16] == head and not any(out[16:])
 

@@ -14,6 +14,7 @@ import urllib.request
 
 import pytest
 
+from helpers import rss
 from proxy import QuelboError, cls, q
 
 HTTPHeaders = cls("HTTPHeaders")
@@ -358,6 +359,19 @@ def test_uploads_arrive_byte_exact(server, trusted, secure):
         q.StreamAccess___read(s, bytearray(1))
 
 
+def test_a_write_keeps_no_copy_of_its_bytes(server):
+    size = 32 << 20
+    payload = random.Random(4).randbytes(1 << 20) * (size >> 20)
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-digest/nocopy")), "PUT", HTTPHeaders())
+    before = rss()
+    q.StreamAccess_write(s, payload)  # handed to the client from the caller's buffer
+    grown = rss() - before
+    q.StreamAccess_flush(s)
+    assert grown < size // 4, grown
+    rec = server.record("nocopy")
+    assert rec["length"] == size and rec["sha256"] == hashlib.sha256(payload).hexdigest()
+
+
 def test_records_encoded_into_one_upload_follow_each_other(server):
     # an encode leaves the upload open: its flush would end the request
     s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/records")), "POST", HTTPHeaders())
@@ -377,6 +391,21 @@ def test_upload_through_uri_and_on_drop(server):
     del s  # the request still ends and what was written arrives
     rec = server.record("uri")
     assert rec["method"] == "POST" and bytes.fromhex(rec["body"]) == b"first"
+
+
+def test_an_upload_refused_after_it_was_let_go_is_reported_as_unraisable(server, monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: reported.append((type(u.exc_value), str(u.exc_value))))
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload-fail/gone")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"payload")
+    del s  # the request ends here, and the server refuses what it carried
+    assert server.record("gone")["body"] == b"payload".hex()
+    assert len(reported) == 1 and reported[0][0] is QuelboError
+    assert reported[0][1].endswith("the server answered 500 Internal Server Error")
+    s = q.StreamAccessFactory_open_http_write(Uri(server.url("upload/kept")), "POST", HTTPHeaders())
+    q.StreamAccess_write(s, b"fine")
+    del s  # taken: nothing to report
+    assert len(reported) == 1
 
 
 def test_failed_uploads_raise(server):

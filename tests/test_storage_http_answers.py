@@ -65,13 +65,16 @@ def test_an_upload_answered_before_its_end_fails(server, kind, size, first, caus
         assert failure(q.StreamAccess_flush, s[0]).endswith("the upload is already finished")
 
 
-def test_an_upload_read_whole_before_its_answer_succeeds(server):
-    s = upload(server, "upload/whole")
+@pytest.mark.parametrize("kind", ["upload", "upload-endless"])  # an answer's body is not waited for
+def test_an_upload_read_whole_before_its_answer_succeeds(server, kind):
+    s = upload(server, "%s/%s-whole" % (kind, kind))
     for _ in range(3):
         q.StreamAccess_write(s, b"z" * 800)
     q.StreamAccess_flush(s)
     assert not q.StreamAccess_get_fail(s)
-    assert bytes.fromhex(server.record("whole")["body"]) == b"z" * 2400
+    rec = recorded(server, kind + "-whole")
+    assert bytes.fromhex(rec["body"]) == b"z" * 2400
+    assert rec.get("sent", 0) < 1 << 30  # the client hung up long before the endless answer's end
 
 
 # ------------------------------------------------------------ redirects
@@ -131,6 +134,18 @@ def test_every_header_entry_is_sent_as_given(server):
     q.StreamAccess_write(s, b"body")
     q.StreamAccess_flush(s)
     assert caller_headers(server.record("headers")) == SENT
+
+
+@pytest.mark.parametrize("value", ["gzip", "", "chunked"])
+def test_an_upload_frames_its_body_whatever_the_callers_transfer_encoding(server, value):
+    h = HTTPHeaders()
+    q.HTTPHeaders_add(h, "Transfer-Encoding", value)  # the client would send the body unframed
+    s = upload(server, "upload/te-%s" % value, "PUT", h)
+    q.StreamAccess_write(s, b"framed body")
+    q.StreamAccess_flush(s)
+    rec = server.record("te-" + value)
+    assert bytes.fromhex(rec["body"]) == b"framed body" and rec["chunked"]
+    assert [v for k, v in rec["headers"] if k.lower() == "transfer-encoding"] == ["chunked"]
 
 
 def test_a_header_name_with_a_semicolon_is_refused(server):  # the client would read "X;Y;" as no header

@@ -62,6 +62,24 @@ def test_a_replaced_resource_is_refused_never_mixed(server, kind, size, why):
     assert read_at(store, 0, 60_000) == old[:60_000]  # kept from the first answer: the old version
 
 
+def test_an_answer_without_the_first_ones_validator_is_refused(server):
+    # the server sends the validator with the opening's answer only and honours no condition: a later
+    # answer may be of another version, which only the validator would tell
+    path = server.root / "v-untagged.bin"
+    old = random.Random(31).randbytes(SIZE)
+    path.write_bytes(old)
+    url = server.url("untagged/" + path.name)
+    store = open_read(url)
+    before = etag(path)
+    replace(path, random.Random(32).randbytes(SIZE))  # same size
+    buf = bytearray(b"\xaa" * 1000)
+    with pytest.raises(QuelboError) as err:
+        q.RandomAccess___read(store, 200_000, buf)
+    assert str(err.value) == "HTTP GET '%s': %s (ETag %s, now none)" % (url, CHANGED, before)
+    assert buf == b"\xaa" * len(buf)
+    assert read_at(store, 0, 60_000) == old[:60_000]  # kept from the first answer
+
+
 def test_without_validators_a_same_sized_replacement_goes_unseen(server):
     path = server.root / "v-bare-same.bin"
     path.write_bytes(bytes(SIZE))

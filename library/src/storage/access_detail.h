@@ -68,8 +68,9 @@ bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
 // While one lives on a thread (a view's public transfer, which may make many
 // guarded copies), the guarded copies there check once, not one by one, that
 // the library's bus-error handler is the process's (a handler installed
-// later, faulthandler's, is replaced again): nothing the library runs on the
-// thread meanwhile installs one.
+// later, faulthandler's, is replaced again) and that the thread does not
+// block bus errors (they are unblocked until it goes): nothing the library
+// runs on the thread meanwhile changes either.
 class GuardedCall
 {
 public:

@@ -2,7 +2,6 @@
 // read by range requests are in http_store.cpp.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "quelbo/access_factory.h"
 #include "storage/access_detail.h"
@@ -24,7 +23,7 @@ public:
     HttpUpload(Uri const& uri, std::string const& method, HTTPHeaders const& headers, Place place)
         : StreamAccess(std::move(place.storage), std::move(place.id)), m_http(uri, method, headers, false)
     {
-        m_http.addHeader("Transfer-Encoding: chunked");
+        m_http.setHeader("Transfer-Encoding", "chunked"); // the body's framing, whatever the caller's say
         m_http.addHeader("Expect:");
         m_http.useHeaders();
         m_http.set(CURLOPT_UPLOAD, 1L);
@@ -32,7 +31,8 @@ public:
             m_http.set(CURLOPT_CUSTOMREQUEST, method.c_str());
         m_http.set(CURLOPT_READFUNCTION, &HttpUpload::supply);
         m_http.set(CURLOPT_READDATA, this);
-        m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::discard);
+        m_http.set(CURLOPT_WRITEFUNCTION, &HttpUpload::answerBody);
+        m_http.set(CURLOPT_WRITEDATA, this);
         begin();
     }
     ~HttpUpload() override
@@ -40,6 +40,8 @@ public:
         if (!m_http.foreign() && !m_http.done() && !m_failed) {
             try {
                 end(); // what was written is still sent
+            } catch (Error const& e) {
+                detail::reportUndelivered(e); // the server refused it: say so
             } catch (...) {
             }
         }
@@ -57,12 +59,18 @@ public:
         needOpen();
         if (!size)
             return 0;
-        m_pending.assign(src, src + size);
+        struct Lent
+        {
+            HttpUpload& u;
+            ~Lent() { u.m_pending = nullptr, u.m_pendingSize = u.m_sent = 0; } // the caller's bytes, no longer
+        } lent{*this};
+        m_pending = src; // handed to the client as it asks, never copied whole
+        m_pendingSize = size;
         m_sent = 0;
         m_waiting = false;
         m_http.watch();
         m_http.resume();
-        drive([this] { return m_waiting && m_sent == m_pending.size(); });
+        drive([this] { return m_waiting && m_sent == m_pendingSize; });
         if (m_http.done())
             finished("the server ended the upload early");
         return size;
@@ -89,10 +97,10 @@ private:
             s->m_early = true;
             return CURL_READFUNC_ABORT;
         }
-        std::size_t room = one * n, left = s->m_pending.size() - s->m_sent;
+        std::size_t room = one * n, left = s->m_pendingSize - s->m_sent;
         if (left) {
             std::size_t k = std::min(room, left);
-            std::memcpy(buffer, s->m_pending.data() + s->m_sent, k);
+            std::memcpy(buffer, s->m_pending + s->m_sent, k);
             s->m_sent += k;
             return k;
         }
@@ -103,7 +111,14 @@ private:
         s->m_waiting = true;
         return CURL_READFUNC_PAUSE;
     }
-    static size_t discard(char*, size_t one, size_t n, void*) { return one * n; }
+    // The answer's body: an upload needs only the answer's status, so the
+    // request ends at the body's first bytes rather than wait for a body that
+    // may never end.
+    static size_t answerBody(char*, size_t, size_t, void* self)
+    {
+        static_cast<HttpUpload*>(self)->m_answered = true;
+        return 0;
+    }
 
     // Starts the request: connects and sends its head, so that a refused
     // connection fails here.
@@ -123,11 +138,8 @@ private:
     // own. An upload finished before the fork stays finished.
     void own()
     {
-        if (m_http.moved() && !m_ending && !m_failed) {
-            m_pending.clear();
-            m_sent = 0;
+        if (m_http.moved() && !m_ending && !m_failed)
             begin();
-        }
     }
 
     void needOpen() const
@@ -150,8 +162,6 @@ private:
     void end()
     {
         m_ending = true;
-        m_pending.clear();
-        m_sent = 0;
         m_http.watch();
         m_http.resume();
         drive([] { return false; });
@@ -165,6 +175,8 @@ private:
     {
         long status = m_http.status();
         CURLcode res = m_http.result();
+        if (m_answered && res == CURLE_WRITE_ERROR)
+            res = CURLE_OK; // ended at the answer's body, which is not read
         bool const cut = m_early || !m_ended; // answered before the body ended
         if (res != CURLE_OK || status < 200 || status > 299 || cut)
             m_failed = true;
@@ -177,11 +189,12 @@ private:
     }
 
     detail::HttpClient m_http;
-    std::vector<uint8_t> m_pending;
-    std::size_t m_sent = 0;
+    uint8_t const* m_pending = nullptr; // what the write being made hands over
+    std::size_t m_pendingSize = 0, m_sent = 0;
     bool m_waiting = false, m_ending = false, m_failed = false;
     bool m_ended = false; // the body's end went out
     bool m_early = false; // an answer came before it
+    bool m_answered = false; // the answer's body began
 };
 
 // ------------------------------------------------------------- site storage

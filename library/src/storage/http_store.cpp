@@ -12,8 +12,8 @@
 // The store reads one version of the resource: the first answer's validator
 // (its ETag, else its Last-Modified) goes with every later request as a
 // condition, and an answer saying that the resource changed (the condition
-// failed, another size or validator) is refused before any of its bytes
-// reach the caller.
+// failed, another size, another validator or none) is refused before any of
+// its bytes reach the caller.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -323,6 +323,8 @@ private:
             return name + shownText(was) + ", now " + shownText(now);
         if (m_conditional && (status == 412 || (status == 200 && now.empty())))
             return name + shownText(was) + " no longer matches"; // the condition failed
+        if (now.empty() && status != 412) // a server that drops it may ignore the conditions too
+            return name + shownText(was) + ", now none";
         return {};
     }
 

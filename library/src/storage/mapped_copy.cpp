@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <new>
+#include <pthread.h>
 #include <type_traits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,10 +20,16 @@ namespace {
 // null outside a copy. Constant-initialised, so reading it in the signal
 // handler runs no initialisation.
 thread_local sigjmp_buf* t_resume = nullptr;
-// The GuardedCall scopes open on this thread, and whether the handler was
-// checked in the outermost.
+// The GuardedCall scopes open on this thread, and whether the guard was
+// made ready in the outermost.
 thread_local int t_calls = 0;
 thread_local bool t_checked = false;
+// Whether the guard unblocked bus errors on this thread (a fault blocked
+// ends the process, whatever the handler), until the outermost scope ends;
+// and whether a signal sent meanwhile came, to wait until then as the
+// thread asked.
+thread_local bool volatile t_unblocked = false;
+thread_local bool volatile t_sent = false;
 
 // The handler the process had when ours last replaced it: a fault that is
 // not ours goes to it. Never freed: a handler running on another thread may
@@ -57,6 +64,10 @@ void onBusError(int sig, siginfo_t* info, void* context)
     if (resume && kernel) {
         t_resume = nullptr;
         siglongjmp(*resume, 1);
+    }
+    if (!kernel && t_unblocked) {
+        t_sent = true;
+        return;
     }
     Replaced const* replaced = g_replaced.load();
     struct sigaction const* previous = replaced ? &replaced->action : nullptr;
@@ -116,15 +127,47 @@ void ensureHandler() noexcept
     g_installing.clear(std::memory_order_release);
 }
 
+sigset_t busErrors()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGBUS);
+    return set;
+}
+
+// Makes the guard ready on this thread: the handler ours, and bus errors
+// unblocked when the thread blocks them.
+void prepare() noexcept
+{
+    ensureHandler();
+    sigset_t now;
+    if (::pthread_sigmask(SIG_BLOCK, nullptr, &now) == 0 && sigismember(&now, SIGBUS)) {
+        t_unblocked = true; // first: a signal waiting comes at once
+        sigset_t const bus = busErrors();
+        ::pthread_sigmask(SIG_UNBLOCK, &bus, nullptr);
+    }
+}
+
+// Blocks bus errors again where prepare() unblocked them; a signal sent
+// meanwhile is raised again, to wait.
+void release() noexcept
+{
+    if (!t_unblocked)
+        return;
+    sigset_t const bus = busErrors();
+    ::pthread_sigmask(SIG_BLOCK, &bus, nullptr);
+    t_unblocked = false;
+    if (t_sent) {
+        t_sent = false;
+        ::raise(SIGBUS);
+    }
+}
+
 // Runs copy() with a bus error in a mapping turned into false: whatever
 // copy() stored before the fault stays.
 template <class Copy>
-bool guarded(Copy const& copy) noexcept
+bool attempt(Copy const& copy) noexcept
 {
-    if (!t_checked) {
-        ensureHandler();
-        t_checked = t_calls > 0;
-    }
     sigjmp_buf resume;
     if (sigsetjmp(resume, 0) != 0)
         return false;
@@ -134,6 +177,21 @@ bool guarded(Copy const& copy) noexcept
     std::atomic_signal_fence(std::memory_order_seq_cst);
     t_resume = nullptr;
     return true;
+}
+
+// attempt(copy) with the guard made ready first (once in a GuardedCall).
+template <class Copy>
+bool guarded(Copy const& copy) noexcept
+{
+    bool const alone = t_calls == 0;
+    if (!t_checked) {
+        prepare();
+        t_checked = !alone;
+    }
+    bool const copied = attempt(copy);
+    if (alone)
+        release();
+    return copied;
 }
 
 // Copies the runs first to last, counting those copied whole in done (in
@@ -176,8 +234,10 @@ GuardedCall::GuardedCall() noexcept
 
 GuardedCall::~GuardedCall()
 {
-    if (--t_calls == 0)
+    if (--t_calls == 0) {
         t_checked = false;
+        release();
+    }
 }
 
 bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept

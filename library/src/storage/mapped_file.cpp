@@ -29,7 +29,8 @@ public:
     MappedFile(std::string const& path, detail::MapMode mode, detail::Place place, detail::Opener const& open)
         : RandomAccess(std::move(place.storage), std::move(place.id)), m_path(path)
     {
-        auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags); };
+        // Without waiting: a FIFO would wait for a writer (it is refused below).
+        auto openAs = [&](int flags) { return open ? open(flags) : detail::openPath(path, flags | O_NONBLOCK); };
         bool writable = mode != detail::MapMode::read;
         m_fd = openAs(writable ? O_RDWR : O_RDONLY);
         // A file the caller may only read is mapped for reading, unless
@@ -41,8 +42,9 @@ public:
         if (m_fd < 0)
             detail::fileError("cannot map file", path, errno);
         struct stat st;
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            int err = S_ISREG(st.st_mode) ? errno : ENODEV;
+        bool const statted = ::fstat(m_fd, &st) == 0;
+        if (!statted || !S_ISREG(st.st_mode)) {
+            int err = statted ? ENODEV : errno;
             ::close(m_fd);
             detail::fileError("cannot map file", path, err);
         }
@@ -119,7 +121,10 @@ private:
                 bytes += r[i].size;
                 reach = std::max(reach, r[i].offset + r[i].size);
             }
-            std::size_t const copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
+            std::size_t copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
+            if constexpr (!writing)
+                if (copied != c)
+                    copied += readPositioned(r + copied, c - copied);
             if (copied != c)
                 lost(writing, r[copied].offset, r[copied].size);
             return bytes;
@@ -164,6 +169,18 @@ private:
     {
         auto const& leaf = m_reserved[page / kLeafPages];
         return leaf && leaf->test(page % kLeafPages);
+    }
+
+    // The runs a copy from the mapping could not read (the pages of a hole
+    // on a full file system, or past the end of a file shrunk) read by
+    // positioned calls, which give a hole's zeros: the count read whole.
+    std::size_t readPositioned(ReadRun const* runs, std::size_t count) const
+    {
+        int error = 0;
+        std::size_t moved = detail::fileRuns(m_fd, runs, count, error), whole = 0;
+        for (; whole < count && runs[whole].size <= moved; ++whole)
+            moved -= runs[whole].size;
+        return whole;
     }
 
     // The copy faulted: say why, as far as the file tells.

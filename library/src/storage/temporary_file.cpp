@@ -29,6 +29,16 @@ namespace quelbo {
 
 namespace {
 
+// Where a temporary file lies: its path (dir AT_FDCWD), or its name in the
+// folder of the descriptor dir (a folder whose path is too long for the
+// system to take).
+struct Where
+{
+    int dir;
+    std::string name;
+    void remove() const { ::unlinkat(dir, name.c_str(), 0); }
+};
+
 // The temporary files alive in the process, with the process that made each:
 // those it made whose view was never destroyed (an object kept to the end by
 // its user) are removed at its exit.
@@ -45,10 +55,10 @@ public:
         }();
         return *live;
     }
-    void add(std::string const& path, pid_t maker)
+    void add(std::string const& path, Where const& where, pid_t maker)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths[path] = maker;
+        m_paths[path] = {where, maker};
     }
     void remove(std::string const& path)
     {
@@ -61,14 +71,14 @@ private:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         pid_t const self = detail::currentProcess();
-        for (auto const& [path, maker] : m_paths)
-            if (maker == self)
-                ::unlink(path.c_str());
+        for (auto const& [path, file] : m_paths)
+            if (file.second == self)
+                file.first.remove();
         m_paths.clear();
     }
 
     std::mutex m_mutex;
-    std::map<std::string, pid_t> m_paths;
+    std::map<std::string, std::pair<Where, pid_t>> m_paths;
 };
 
 // A store in a new temporary file, made exclusively with owner-only
@@ -85,26 +95,34 @@ public:
         }
         detail::checkPath(dir, "ImageViewFactory: the folder path");
         struct stat st;
-        if (::stat(dir.c_str(), &st) != 0)
+        if (::stat(dir.c_str(), &st) != 0) {
+            if (errno != ENOENT && errno != ENOTDIR) // it may exist (a folder the caller cannot search)
+                cannotCreate(dir);
             throw InvalidArgument("ImageViewFactory: the folder " + dir + " does not exist");
+        }
         if (!S_ISDIR(st.st_mode))
             throw InvalidArgument("ImageViewFactory: " + dir + " is not a folder");
         // Named from the root: the file is removed where it was made, whatever
-        // the working folder is then (unless that path is too long for the
-        // system to take: then as the caller named it).
+        // the working folder is then; in a folder whose path is too long for
+        // the system to take, through a descriptor of the folder opened now.
         std::string const root = detail::absolutePath(dir);
-        std::string pattern = (root.size() + 32 < PATH_MAX ? root : dir) + "/quelbo-view-XXXXXX";
+        bool const reachable = root.size() + 32 < PATH_MAX;
+        if (!reachable && (m_where.dir = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
+            cannotCreate(dir);
+        std::string pattern = (reachable ? root : dir) + "/quelbo-view-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (m_fd < 0)
-            throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(errno));
+            cannotCreate(dir);
         m_path = name.data();
+        m_where.name = reachable ? m_path : m_path.substr(m_path.rfind('/') + 1);
         try {
-            LiveFiles::instance().add(m_path, m_maker);
+            LiveFiles::instance().add(m_path, m_where, m_maker);
         } catch (...) {
             ::close(m_fd);
-            ::unlink(m_path.c_str());
+            m_where.remove();
+            closeFolder();
             throw;
         }
     }
@@ -113,8 +131,9 @@ public:
         unmap();
         ::close(m_fd);
         if (detail::currentProcess() == m_maker)
-            ::unlink(m_path.c_str());
+            m_where.remove();
         LiveFiles::instance().remove(m_path);
+        closeFolder();
     }
 
     RandomAccessCapabilitySet capabilities() const override
@@ -160,6 +179,17 @@ public:
     std::string const& path() const { return m_path; }
 
 private:
+    [[noreturn]] void cannotCreate(std::string const& dir)
+    {
+        int const err = errno;
+        closeFolder();
+        throw Error("ImageViewFactory: cannot create a temporary file in " + dir + ": " + std::strerror(err));
+    }
+    void closeFolder()
+    {
+        if (m_where.dir >= 0)
+            ::close(m_where.dir);
+    }
     [[noreturn]] void fail(char const* what, std::string const& why) const
     {
         throw Error(std::string("ImageViewFactory: cannot ") + what + " the temporary file " + m_path + ": " + why);
@@ -262,6 +292,7 @@ private:
     }
 
     int m_fd = -1;
+    Where m_where{AT_FDCWD, {}};
     pid_t const m_maker = detail::currentProcess(); // the process that made the file, and removes it
     std::string m_path;
     std::size_t m_size = 0;

@@ -47,6 +47,16 @@ public:
     ~NotImplemented() override {}
 };
 
+// A system call that a signal interrupted and that the interrupt handler
+// ended (setInterruptHandler, stream_access.h): the Error "<what> '<path>':
+// Interrupted system call". Nothing the call's stream took is lost, and the
+// stream is not marked failed.
+class QUELBO_API Interrupted : public Error
+{
+public:
+    using Error::Error;
+};
+
 // Multiplies two sizes, throwing InvalidArgument when the product does not fit.
 QUELBO_API std::size_t checkedMultiply(std::size_t a, std::size_t b, char const* what);
 // Adds two sizes, throwing InvalidArgument when the sum does not fit.

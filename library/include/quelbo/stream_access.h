@@ -58,4 +58,28 @@ using UndeliveredHandler = void (*)(Error const& error);
 // Sets the handler (nullptr: none); returns the one set before.
 QUELBO_API UndeliveredHandler setUndeliveredHandler(UndeliveredHandler handler);
 
+// A signal that interrupts a file's system call that waits (a read or write
+// of a stream that cannot seek: a pipe, a FIFO, a terminal; the open of a
+// FIFO, which waits for its other end) asks the handler set here, on the
+// thread of the call, whether to carry on: true makes the call again, false
+// ends it with Interrupted (the handler must not throw). Without a handler
+// the call is made again, as the system does for a signal installed with
+// SA_RESTART: a signal whose work its own handler does ends no transfer, and
+// no byte is lost or written twice. A program that wants a signal to end a
+// waiting call says so here (its signal handler flags it, this handler
+// answers false).
+//
+// What a call ended so leaves, as a buffered file of Python's leaves it:
+// - a read gives back the bytes it had taken: the next read takes them again;
+// - bytes written earlier and still buffered stay buffered, less those that
+//   reached the file, for the next write, flush or read (or as the stream
+//   goes); the ending write took none of its own bytes then;
+// - a write whose own bytes went straight to the file took them all once some
+//   of them reached it (the rest buffered as above), and none otherwise.
+// The stream is not marked failed. While the handler runs, the stream refuses
+// to be used (Error "reentrant call inside file stream '<path>'").
+using InterruptHandler = bool (*)();
+// Sets the handler (nullptr: none); returns the one set before.
+QUELBO_API InterruptHandler setInterruptHandler(InterruptHandler handler);
+
 } // namespace quelbo

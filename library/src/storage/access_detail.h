@@ -188,6 +188,10 @@ void deliverWritten(StreamAccess& stream);
 // A stream's report of bytes refused as it goes (setUndeliveredHandler).
 void reportUndelivered(Error const& error) noexcept;
 
+// Whether a system call that a signal interrupted is made again: the
+// interrupt handler's answer (setInterruptHandler), yes without one.
+bool carryOn() noexcept;
+
 // A stream that also moves bytes at any offset without moving its cursor: a
 // store over it reads and writes with no seek. The runs are moved as
 // RandomAccess::readRuns does; writes stop at the end (the stream does not

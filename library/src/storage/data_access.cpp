@@ -100,6 +100,7 @@ std::string RandomAccess::toString() const
 namespace {
 
 std::atomic<UndeliveredHandler> g_undelivered{nullptr};
+std::atomic<InterruptHandler> g_interrupt{nullptr};
 
 } // namespace
 
@@ -108,7 +109,18 @@ UndeliveredHandler setUndeliveredHandler(UndeliveredHandler handler)
     return g_undelivered.exchange(handler);
 }
 
+InterruptHandler setInterruptHandler(InterruptHandler handler)
+{
+    return g_interrupt.exchange(handler);
+}
+
 namespace detail {
+
+bool carryOn() noexcept
+{
+    InterruptHandler const handler = g_interrupt.load();
+    return !handler || handler();
+}
 
 void reportUndelivered(Error const& error) noexcept
 {

@@ -18,7 +18,10 @@ using SCap = StreamAccessCapability;
 
 void detail::fileError(char const* what, std::string const& path, int err)
 {
-    throw Error(std::string(what) + " '" + path + "': " + std::strerror(err));
+    std::string message = std::string(what) + " '" + path + "': " + std::strerror(err);
+    if (err == EINTR)
+        throw Interrupted(message);
+    throw Error(message);
 }
 
 // The system would stop reading a path at a NUL: another file would open.
@@ -31,7 +34,7 @@ void detail::checkPath(std::string const& path, char const* what)
 int detail::openPath(std::string const& path, int flags)
 {
     checkPath(path);
-    return ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    return retried([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); });
 }
 
 std::string detail::absolutePath(std::string const& path)

@@ -1,5 +1,6 @@
 // What the file accessors share (private to the library).
 #pragma once
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,14 +11,34 @@
 
 namespace quelbo::detail {
 
-// Error "<what> '<path>': <the system's text for err>".
+// Error "<what> '<path>': <the system's text for err>"; Interrupted for
+// EINTR (a call that the interrupt handler ended).
 [[noreturn]] void fileError(char const* what, std::string const& path, int err);
+
+// Makes the system call `call` (-1 and errno when it fails) again while a
+// signal interrupts it and `ask` (the interrupt handler's answer, as a
+// caller may ask it) lets it go on: its result, or -1 with errno EINTR once
+// the handler ended it.
+template <class Call, class Ask = bool (*)() noexcept>
+auto retried(Call call, Ask ask = detail::carryOn) -> decltype(call())
+{
+    for (;;) {
+        auto const result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+        if (!ask()) {
+            errno = EINTR;
+            return result;
+        }
+    }
+}
 
 // InvalidArgument "<what> holds a NUL character" when the path holds one.
 void checkPath(std::string const& path, char const* what = "file path");
 
 // Opens the path with the given open(2) flags (close-on-exec, mode 0666
-// when created): -1 and errno when the system refuses.
+// when created): -1 and errno when the system refuses. The open of a FIFO
+// waits for its other end, retried as above.
 int openPath(std::string const& path, int flags);
 
 // The path from the root: a relative one is taken from the working folder

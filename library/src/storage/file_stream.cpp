@@ -45,7 +45,10 @@ std::size_t withinLargest(std::size_t offset, std::size_t size)
 // cannot seek), kept as the file will hold them once the stream's pending
 // writes land. And those pending writes: m_pendingLen bytes at m_pendingAt,
 // one run, handed to the file when the buffer is full, before the stream
-// reads the file, at a flush and as the stream goes.
+// reads the file, at a flush and as the stream goes. Each is the stream's
+// capacity, except after a call the interrupt handler ended: what that call
+// gives back or keeps pending may be more, until the buffer is refilled or
+// delivered.
 class FileStream : public StreamAccess, public detail::PositionedStream
 {
 public:
@@ -120,21 +123,21 @@ public:
         if (!size)
             return 0;
         if (m_writesThrough) {
-            putOut(0, src, size, "cannot write file");
+            deliver("cannot write file");
+            writeOwn(0, src, size);
             return size;
         }
         if (m_seekable)
             cover(m_pos, size, src);
         // A write that does not follow the pending bytes, or would not fit
         // with them, hands them over first.
-        if (m_pendingLen && ((m_seekable && m_pendingAt + m_pendingLen != m_pos) || size > m_capacity - m_pendingLen))
+        if (m_pendingLen && ((m_seekable && m_pendingAt + m_pendingLen != m_pos) || m_pendingLen + size > m_capacity))
             deliver("cannot write file");
         if (size >= m_capacity) {
             reserve(size);
-            putOut(m_pos, src, size, "cannot write file");
+            writeOwn(m_pos, src, size);
         } else {
-            if (!m_pending)
-                m_pending.reset(new uint8_t[m_capacity]);
+            roomFor(m_pending, m_pendingRoom, m_capacity);
             if (!m_pendingLen)
                 m_pendingAt = m_pos;
             std::memcpy(m_pending.get() + m_pendingLen, src, size);
@@ -177,7 +180,11 @@ public:
     // pending bytes reach the file, and with what was read ahead dropped
     // where a write changes the file under it (the size counts the pending
     // bytes without writing them).
-    std::size_t byteSize() override { return sizeNow("cannot read file"); }
+    std::size_t byteSize() override
+    {
+        idle();
+        return sizeNow("cannot read file");
+    }
     std::size_t readRunsAt(ReadRun const* runs, std::size_t count) override
     {
         need(SCap::READ, "read");
@@ -242,26 +249,56 @@ private:
     // What a read the buffer could not serve whole still needs: the rest of
     // what was read ahead, then reads of the file, straight into dst when
     // the bytes would fill the buffer. It stops at the end of the file.
+    // A read that the interrupt handler ends gives back what it took.
     std::size_t readOn(std::size_t size, uint8_t* dst)
     {
         std::size_t done = 0;
-        while (done < size) {
-            std::size_t const left = size - done;
-            std::size_t n;
-            if (left >= m_capacity && !held()) {
-                deliver("cannot flush file");
-                n = takeIn(m_pos, dst + done, left);
-            } else {
-                n = ahead() ? std::min(left, m_aheadAt + m_aheadLen - m_pos) : 0;
-                if (n)
-                    std::memcpy(dst + done, m_ahead.get() + (m_pos - m_aheadAt), n);
+        try {
+            while (done < size) {
+                std::size_t const left = size - done;
+                if (done && !m_seekable && !held() && !carryOn())
+                    fileError("cannot read file", m_path, EINTR);
+                std::size_t n;
+                if (left >= m_capacity && !held()) {
+                    deliver("cannot flush file");
+                    n = takeIn(m_pos, dst + done, left);
+                } else {
+                    n = ahead() ? std::min(left, m_aheadAt + m_aheadLen - m_pos) : 0;
+                    if (n)
+                        std::memcpy(dst + done, m_ahead.get() + (m_pos - m_aheadAt), n);
+                }
+                if (!n)
+                    break;
+                done += n;
+                m_pos += n;
             }
-            if (!n)
-                break;
-            done += n;
-            m_pos += n;
+        } catch (Interrupted const&) {
+            giveBack(dst, done);
+            throw;
         }
         return done;
+    }
+    // The last n bytes read, taken out of dst, are read again next: a stream
+    // that cannot seek holds them as read ahead (it held none past them, or
+    // it would not have been reading).
+    void giveBack(uint8_t const* dst, std::size_t n)
+    {
+        m_pos -= n;
+        if (m_seekable || !n)
+            return;
+        roomFor(m_ahead, m_aheadRoom, n);
+        std::memcpy(m_ahead.get(), dst, n);
+        m_aheadAt = m_pos;
+        m_aheadLen = n;
+    }
+    // Gives the buffer room for n bytes, dropping what it holds when it has
+    // to grow; with `exactly`, one grown past n comes back to n.
+    static void roomFor(std::unique_ptr<uint8_t[]>& buffer, std::size_t& room, std::size_t n, bool exactly = false)
+    {
+        if (room < n || (exactly && room != n)) {
+            buffer.reset(new uint8_t[n]);
+            room = n;
+        }
     }
     // Whether what was read ahead holds the byte at the position.
     bool held() const { return m_pos - m_aheadAt < m_aheadLen; }
@@ -269,11 +306,11 @@ private:
     // it, reading ahead there when it does not (the pending bytes land first).
     bool ahead() const
     {
+        idle();
         if (held())
             return true;
         deliver("cannot flush file");
-        if (!m_ahead)
-            m_ahead.reset(new uint8_t[m_capacity]);
+        roomFor(m_ahead, m_aheadRoom, m_capacity, true);
         m_aheadAt = m_pos;
         m_aheadLen = 0;
         m_aheadLen = takeIn(m_pos, m_ahead.get(), m_capacity);
@@ -287,43 +324,96 @@ private:
             ReadRun const run{offset, withinLargest(offset, size), dst};
             return run.size ? onFile(&run, 1, "cannot read file") : 0;
         }
-        // An interrupted read raises, as the C library's does: a signal's
-        // handler in the caller then runs rather than the read waiting on.
-        ssize_t const n = ::read(m_fd, dst, size);
+        ssize_t const n = waited([&] { return ::read(m_fd, dst, size); });
         if (n < 0) {
-            m_failed = true;
-            fileError("cannot read file", m_path, errno);
+            int const err = errno;
+            m_failed = m_failed || err != EINTR;
+            fileError("cannot read file", m_path, err);
         }
         return std::size_t(n);
     }
-    // Hands the pending bytes to the file; `what` names the failure.
+    // Hands the pending bytes to the file; `what` names the failure. Those
+    // an interrupted delivery did not hand over stay pending.
     void deliver(char const* what) const
     {
         if (!m_pendingLen)
             return;
         std::size_t const n = m_pendingLen;
         m_pendingLen = 0; // handed over once, whether they land or not
-        putOut(m_pendingAt, m_pending.get(), n, what);
+        std::size_t const out = putOut(m_pendingAt, m_pending.get(), n, what);
+        if (out < n) {
+            std::memmove(m_pending.get(), m_pending.get() + out, n - out);
+            m_pendingAt += out;
+            m_pendingLen = n - out;
+            fileError(what, m_path, EINTR);
+        }
+        if (m_pendingRoom > m_capacity)
+            roomFor(m_pending, m_pendingRoom, m_capacity, true);
+    }
+    // A write's own bytes, straight to the file (nothing is pending): once
+    // some reached it, an interrupted write keeps the rest pending.
+    void writeOwn(std::size_t offset, const uint8_t* src, std::size_t size)
+    {
+        std::size_t const out = putOut(offset, src, size, "cannot write file");
+        if (out == size)
+            return;
+        if (out) {
+            roomFor(m_pending, m_pendingRoom, std::max(size - out, m_capacity));
+            std::memcpy(m_pending.get(), src + out, size - out);
+            m_pendingAt = offset + out;
+            m_pendingLen = size - out;
+        }
+        fileError("cannot write file", m_path, EINTR);
     }
     // Writes size bytes at offset (at the descriptor, for a stream that
-    // cannot seek), all of them.
-    void putOut(std::size_t offset, const uint8_t* src, std::size_t size, char const* what) const
+    // cannot seek): the count written, all of them but when the interrupt
+    // handler ended the write.
+    std::size_t putOut(std::size_t offset, const uint8_t* src, std::size_t size, char const* what) const
     {
         if (m_seekable) {
             WriteRun const run{offset, size, src};
             int error = 0;
             if (size && detail::fileRuns(m_fd, &run, 1, error) != size)
                 refused(error ? error : EIO, what);
-            return;
+            return size;
         }
-        for (std::size_t done = 0; done < size;) {
-            ssize_t const n = ::write(m_fd, src + done, size - done);
+        std::size_t done = 0;
+        while (done < size) {
+            if (done && !carryOn())
+                break;
+            ssize_t const n = waited([&] { return ::write(m_fd, src + done, size - done); });
             if (n < 0 && errno == EINTR)
-                continue;
+                break;
             if (n <= 0)
                 refused(n < 0 ? errno : EIO, what);
             done += std::size_t(n);
         }
+        return done;
+    }
+    // A system call of the stream that may wait, retried as the interrupt
+    // handler says.
+    template <class Call>
+    ssize_t waited(Call call) const
+    {
+        return detail::retried(call, [this] { return carryOn(); });
+    }
+    // The interrupt handler's answer. It may run code that uses the stream
+    // meanwhile: the stream refuses it (idle), being midway through a call.
+    // It is also asked before the stream waits again after a transfer that
+    // moved fewer bytes than it asked for: a signal that came meanwhile, or
+    // cut a write short (the system then returns the count written, not
+    // EINTR), is not left waiting behind the next call.
+    bool carryOn() const
+    {
+        m_waiting = true;
+        bool const again = detail::carryOn();
+        m_waiting = false;
+        return again;
+    }
+    void idle() const
+    {
+        if (m_waiting)
+            throw Error("reentrant call inside file stream '" + m_path + "'");
     }
     // The file refused written bytes (err tells why). Those pending with
     // them are lost, and so is what was read ahead (it holds them), so every
@@ -359,6 +449,7 @@ private:
     }
     void need(SCap cap, char const* operation) const
     {
+        idle();
         if (!m_caps.has(cap))
             detail::missingCapability("file stream '" + m_path + "'", operation);
     }
@@ -380,10 +471,11 @@ private:
     // cannot seek.
     std::size_t m_pos = 0;
     mutable std::unique_ptr<uint8_t[]> m_ahead;
-    mutable std::size_t m_aheadAt = 0, m_aheadLen = 0;
-    std::unique_ptr<uint8_t[]> m_pending;
-    mutable std::size_t m_pendingAt = 0, m_pendingLen = 0;
+    mutable std::size_t m_aheadRoom = 0, m_aheadAt = 0, m_aheadLen = 0;
+    mutable std::unique_ptr<uint8_t[]> m_pending;
+    mutable std::size_t m_pendingRoom = 0, m_pendingAt = 0, m_pendingLen = 0;
     mutable bool m_failed = false;
+    mutable bool m_waiting = false; // the interrupt handler runs in a call of the stream
     mutable int m_refused = 0; // errno of the last write the file refused
     mutable std::size_t m_knownSize = 0;
     detail::ReadMapping m_mapping;

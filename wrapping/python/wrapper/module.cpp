@@ -288,7 +288,7 @@ PyObject* init_module()
         Py_DECREF(m);
         return nullptr;
     }
-    storage::report_undelivered_writes();
+    storage::connect_file_streams();
     return m;
 }
 

@@ -15,9 +15,11 @@ using quelbo::HTTPHeaders;
 using quelbo::RandomAccess;
 using quelbo::StreamAccess;
 
-// From module set-up on: a stream let go with bytes its file refused is
-// reported as an unraisable exception, as Python's files report a failure
-// as they close.
-void report_undelivered_writes();
+// From module set-up on, file streams behave as Python's files: a stream
+// let go with bytes its file refused is reported as an unraisable exception,
+// as Python's files report a failure as they close; a signal that interrupts
+// a call that waits runs Python's handlers, and the call goes on unless one
+// raised (the call then ends with that exception).
+void connect_file_streams();
 
 } // namespace qw::storage

@@ -144,12 +144,15 @@ void add_random_access(Methods& m)
 // The library's report (it has logged the error too): the library error as
 // an exception that nothing can catch, handed to sys.unraisablehook, from
 // whichever thread lets the stream go. An exception being raised meanwhile
-// is kept.
+// is kept. A delivery that a signal's handler ended (Interrupted) reports
+// the handler's exception first: the stream's bytes went with it.
 void unraisable(quelbo::Error const& error)
 {
     if (!Py_IsInitialized())
         return;
     PyGILState_STATE const state = PyGILState_Ensure();
+    if (dynamic_cast<quelbo::Interrupted const*>(&error) && PyErr_Occurred())
+        PyErr_WriteUnraisable(nullptr);
     PyObject *type, *value, *trace;
     PyErr_Fetch(&type, &value, &trace);
     raise_library_error(error);
@@ -158,13 +161,28 @@ void unraisable(quelbo::Error const& error)
     PyGILState_Release(state);
 }
 
+// A signal interrupted a file's system call that waits: Python's signal
+// handlers run now, as Python's own files run them (on the main thread,
+// which holds the interpreter lock through every call). One that raised
+// ends the call, its exception pending for the call to end with (the
+// runtime keeps it). A thread of the library's own, or a call made while an
+// exception is already being raised (a stream let go meanwhile), waits on:
+// the handlers run once Python code runs again.
+bool run_signal_handlers()
+{
+    if (!Py_IsInitialized() || !PyGILState_GetThisThreadState() || PyErr_Occurred())
+        return true;
+    return PyErr_CheckSignals() == 0;
+}
+
 QW_FAMILY(add_storage_access);
 QW_FAMILY(add_stream_access);
 QW_FAMILY(add_random_access);
 
 } // namespace
 
-void qw::storage::report_undelivered_writes()
+void qw::storage::connect_file_streams()
 {
     quelbo::setUndeliveredHandler(&unraisable);
+    quelbo::setInterruptHandler(&run_signal_handlers);
 }

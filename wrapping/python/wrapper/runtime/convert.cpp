@@ -231,6 +231,10 @@ PyObject* raise_native_exception() noexcept
         return PyErr_NoMemory();
     } catch (std::length_error&) {
         return PyErr_NoMemory();
+    } catch (quelbo::Interrupted& e) {
+        // Ended by a signal's handler that raised: its exception is the call's.
+        if (!PyErr_Occurred())
+            raise_library_error(e);
     } catch (std::exception& e) {
         raise_library_error(e);
     } catch (...) {

@@ -338,7 +338,9 @@ PyObject* not_implemented(PyObject* result);
 void raise_library_error(std::exception const& e);
 // Inside a catch block: the exception being handled as a Python exception
 // (exhausted memory MemoryError, a library error the registered Error class,
-// anything else RuntimeError). Returns null.
+// anything else RuntimeError). Returns null. A call that a Python signal
+// handler ended (quelbo::Interrupted, the handler's exception pending) ends
+// with the handler's exception.
 PyObject* raise_native_exception() noexcept;
 // The exception class registered for Error, or null (none, or not an
 // exception class).

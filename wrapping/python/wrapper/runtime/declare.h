@@ -159,9 +159,10 @@ struct ThisOnce<C, std::void_t<decltype(C::this_once(Args()))>> : std::true_type
 {
 };
 
-// Converts the arguments of declaration C (name fn) left to right and calls it.
+// Converts the arguments of declaration C (name fn) left to right and calls
+// it; compiled into the function's `run`, as are the conversions' common paths.
 template <class C, class... K, size_t... I>
-PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
+[[gnu::always_inline]] inline PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
                        std::index_sequence<I...>)
 {
     std::optional<Recognised> once;
@@ -179,7 +180,7 @@ PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a,
 }
 
 template <class C, class P>
-PyObject* convert_call(const char* fn, Args a)
+[[gnu::always_inline]] inline PyObject* convert_call(const char* fn, Args a)
 {
     return convert_call<C>(fn, a, P{}, std::make_index_sequence<P::count>{});
 }

@@ -10,10 +10,13 @@
 
 namespace qw {
 
-// std::shared_ptr<T> parameter: a handle of T or of a derived class; None
-// gives an empty pointer; anything else TypeError with the argument message.
+// The shared pointer behind o (a handle of T or of a derived class; None
+// gives an empty pointer; anything else TypeError with the argument message).
+// `borrow`: the result serves only for the call, so the pointer of an owning
+// handle of this module is taken without its count (an empty owner), the
+// handle's own copy keeping the object alive until the outermost call ends.
 template <class T>
-bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+[[gnu::always_inline]] inline bool shared_from(PyObject* o, const ArgId& a, std::shared_ptr<T>& out, bool borrow)
 {
     void* p = nullptr;
     int own = 0;
@@ -23,22 +26,31 @@ bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
         return false;
     }
     auto* sp = static_cast<std::shared_ptr<T>*>(p);
-    if (sp)
-        out = *sp;
-    else
+    if (!sp)
         out.reset();
+    else if (borrow && (own & (HELD | NEWMEM)) == HELD)
+        out = std::shared_ptr<T>(std::shared_ptr<T>(), sp->get());
+    else
+        out = *sp;
     if (sp && (own & NEWMEM))
         delete sp;
     return true;
 }
 
+// std::shared_ptr<T> parameter: the library receives it (and may keep it).
+template <class T>
+bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+{
+    return shared_from(o, a, out, false);
+}
+
 // The object of a method of a shared class: None, a released handle or an
 // empty pointer is refused with the null-reference ValueError before any
-// library call.
+// library call. The library receives the object, not the shared pointer.
 template <class T>
 bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
-    return shared_arg(o, a, out) && present(out, a);
+    return shared_from(o, a, out, true) && present(out, a);
 }
 
 // Check face of a shared-pointer parameter.

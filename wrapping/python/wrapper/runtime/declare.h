@@ -165,7 +165,9 @@ template <class C, class... K, size_t... I>
 [[gnu::always_inline]] inline PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
                        std::index_sequence<I...>)
 {
-    std::optional<Recognised> once;
+    // Made only where the declaration asks for it: the frame of every other
+    // call stays small and is not cleared.
+    [[maybe_unused]] std::conditional_t<ThisOnce<C>::value, std::optional<Recognised>, std::tuple<>> once;
     if constexpr (ThisOnce<C>::value) {
         if (!running_recognition && C::this_once(a))
             once.emplace();

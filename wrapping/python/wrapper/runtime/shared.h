@@ -48,7 +48,7 @@ bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 // empty pointer is refused with the null-reference ValueError before any
 // library call. The library receives the object, not the shared pointer.
 template <class T>
-bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+[[gnu::always_inline]] inline bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
     return shared_from(o, a, out, true) && present(out, a);
 }

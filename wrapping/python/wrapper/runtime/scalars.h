@@ -47,7 +47,7 @@ inline bool float_object(PyObject* o)
 
 // Integers: 0 on success, ERR_TYPE for a non-int, ERR_OVERFLOW out of range.
 template <class T>
-int as_int(PyObject* o, T& out)
+[[gnu::always_inline]] inline int as_int(PyObject* o, T& out)
 {
     static_assert(std::is_integral<T>::value, "integer type");
     if (!int_object(o))

@@ -83,7 +83,7 @@ struct Key : Arg<std::string, text::string_ref>
 template <class T, auto Text>
 struct SharedObject : SharedArg<T, Text>
 {
-    static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v) { return shared_arg(o, a, v) && present(v, a); }
+    static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v) { return shared_self(o, a, v); }
 };
 template <class T, auto Text>
 struct SharedRef : SharedObject<T, Text>

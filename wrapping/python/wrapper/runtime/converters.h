@@ -133,12 +133,10 @@ struct SharedArg : Kind<Text>
 template <class T, auto Text = named<std::shared_ptr<T>>>
 struct SharedSelf : SharedArg<T, Text>
 {
+    using value = HeldObject<T>;
     static constexpr bool listed = false;
-    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v)
-    {
-        return shared_self(o, a, v);
-    }
-    static T* pass(std::shared_ptr<T>& v) { return v.get(); }
+    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, value& v) { return shared_self(o, a, v); }
+    static T* pass(value& v) { return v.object; }
 };
 
 // A vector parameter given as a Python sequence (its messages are the

@@ -10,47 +10,79 @@
 
 namespace qw {
 
-// The shared pointer behind o (a handle of T or of a derived class; None
-// gives an empty pointer; anything else TypeError with the argument message).
-// `borrow`: the result serves only for the call, so the pointer of an owning
-// handle of this module is taken without its count (an empty owner), the
-// handle's own copy keeping the object alive until the outermost call ends.
+// The heap shared pointer of the handle behind o (a handle of T or of a
+// derived class; null for None) and convert_ptr's ownership bits; false,
+// with the argument message (TypeError), for anything else.
 template <class T>
-[[gnu::always_inline]] inline bool shared_from(PyObject* o, const ArgId& a, std::shared_ptr<T>& out, bool borrow)
+[[gnu::always_inline]] inline bool shared_handle(PyObject* o, const ArgId& a, std::shared_ptr<T>*& sp, int& own)
 {
     void* p = nullptr;
-    int own = 0;
+    own = 0;
     int r = convert_ptr(o, &p, type_of<std::shared_ptr<T>>(), 0, &own);
     if (r != OK) {
         fail_arg(r, a);
         return false;
     }
-    auto* sp = static_cast<std::shared_ptr<T>*>(p);
-    if (!sp)
-        out.reset();
-    else if (borrow && (own & (HELD | NEWMEM)) == HELD)
-        out = std::shared_ptr<T>(std::shared_ptr<T>(), sp->get());
-    else
+    sp = static_cast<std::shared_ptr<T>*>(p);
+    return true;
+}
+
+// std::shared_ptr<T> parameter: the library receives it (and may keep it);
+// None gives an empty pointer.
+template <class T>
+bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+{
+    std::shared_ptr<T>* sp;
+    int own;
+    if (!shared_handle(o, a, sp, own))
+        return false;
+    if (sp)
         out = *sp;
+    else
+        out.reset();
     if (sp && (own & NEWMEM))
         delete sp;
     return true;
 }
 
-// std::shared_ptr<T> parameter: the library receives it (and may keep it).
+// A shared object that must be there, as a shared pointer the caller may
+// keep: None, a released handle or an empty pointer is refused with the
+// null-reference ValueError before any library call.
 template <class T>
-bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
-    return shared_from(o, a, out, false);
+    return shared_arg(o, a, out) && present(out, a);
 }
 
-// The object of a method of a shared class: None, a released handle or an
-// empty pointer is refused with the null-reference ValueError before any
-// library call. The library receives the object, not the shared pointer.
+// The object of a method of a shared class, for the length of the call.
+// An owning handle of this module keeps it: its destruction waits for the
+// outermost call, so the object is taken without a count. Any other handle
+// (another module's, a derived class's cast, one owning nothing) gives a
+// copy of its shared pointer, which keeps it.
 template <class T>
-[[gnu::always_inline]] inline bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+struct HeldObject
 {
-    return shared_from(o, a, out, true) && present(out, a);
+    T* object = nullptr;
+    std::shared_ptr<T> kept;
+};
+
+// Refused as the shared pointer is.
+template <class T>
+[[gnu::always_inline]] inline bool shared_self(PyObject* o, const ArgId& a, HeldObject<T>& out)
+{
+    std::shared_ptr<T>* sp;
+    int own;
+    if (!shared_handle(o, a, sp, own))
+        return false;
+    if (sp && (own & (HELD | NEWMEM)) == HELD) {
+        out.object = sp->get();
+    } else if (sp) {
+        out.kept = *sp;
+        out.object = out.kept.get();
+        if (own & NEWMEM)
+            delete sp;
+    }
+    return present(out.object, a);
 }
 
 // Check face of a shared-pointer parameter.

@@ -432,3 +432,10 @@ def test_objects_dropped_during_a_call_stay_valid_until_it_ends():
     q.ImageProperties_is_compatible_with(p, Deleting(lambda: q.delete_ImageProperties(p)), UINT8)
     with pytest.raises(ValueError, match="invalid null reference"):
         p.to_string()
+    # The object's only handle goes with its `this` while a later argument converts.
+    alone = props()
+    expected = q.ImageProperties_is_compatible_with(props(), [1, 1, 1], UINT8)
+    assert q.ImageProperties_is_compatible_with(alone, Deleting(lambda: delattr(alone, "this")), UINT8) is expected
+    gc.collect()
+    with pytest.raises(TypeError, match="argument 1 of type"):
+        alone.to_string()

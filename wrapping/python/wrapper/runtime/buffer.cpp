@@ -128,12 +128,8 @@ bool request(PyObject* o, BufferForm form, Buffer& out)
 {
     if (!o)
         return false;
-    if (PyByteArray_CheckExact(o) || (form == BufferForm::source && PyBytes_CheckExact(o))) {
-        const bool array = PyByteArray_CheckExact(o);
-        out.data = reinterpret_cast<uint8_t*>(array ? PyByteArray_AsString(o) : PyBytes_AsString(o));
-        out.size = size_t(array ? PyByteArray_Size(o) : PyBytes_Size(o));
+    if (byte_block(o, form, out))
         return true;
-    }
     if (form == BufferForm::source) {
         const void* p = nullptr;
         Py_ssize_t n = 0;
@@ -173,7 +169,7 @@ struct HeldExport
 
 } // namespace
 
-bool buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out)
+bool other_buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out)
 {
     if (request(o, form, out))
         return true;

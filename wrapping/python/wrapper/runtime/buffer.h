@@ -46,10 +46,27 @@ struct Buffer
     size_t size = 0;
 };
 
+// The memory of a built-in byte buffer, which always is one block of raw
+// bytes: a bytearray, or a bytes object as a source. False for anything else.
+inline bool byte_block(PyObject* o, BufferForm form, Buffer& out)
+{
+    const bool array = PyByteArray_CheckExact(o);
+    if (!array && (form != BufferForm::source || !PyBytes_CheckExact(o)))
+        return false;
+    out.data = reinterpret_cast<uint8_t*>(array ? PyByteArray_AsString(o) : PyBytes_AsString(o));
+    out.size = size_t(array ? PyByteArray_Size(o) : PyBytes_Size(o));
+    return true;
+}
+
+bool other_buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out);
+
 // Requests the object's memory as one contiguous block (writable unless the
 // form is source). On failure: TypeError with the argument message, nothing
-// else pending, the object untouched.
-bool buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out);
+// else pending, the object untouched. A byte buffer is read inline.
+inline bool buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out)
+{
+    return (o && byte_block(o, form, out)) || other_buffer_arg(o, a, form, out);
+}
 
 // Check face (overload dispatch): the object offers such a block.
 bool is_buffer(PyObject* o, BufferForm form);

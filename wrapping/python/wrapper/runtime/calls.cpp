@@ -20,17 +20,14 @@ namespace qw {
 // Room kept for objects waiting for destruction between calls.
 constexpr size_t kKeptDeferred = 8;
 
-void CallGuard::enter()
-{
-    ++rt().shared->calls;
-}
+int* running_calls = &the_runtime.own_shared.calls;
+size_t* waiting_count = &the_runtime.own_shared.deferred_count;
 
-namespace {
-
-// The outermost call is over: destroys what waited. A destructor may run
-// Python code that calls again; it defers into the same list.
-[[gnu::noinline, gnu::cold]] void destroy_waiting(Shared& s)
+// A destructor may run Python code that calls again; it defers into the same
+// list.
+[[gnu::noinline, gnu::cold]] void destroy_waiting()
 {
+    Shared& s = *rt().shared;
     PyObject *et, *ev, *tb;
     PyErr_Fetch(&et, &ev, &tb);
     ++s.calls;
@@ -46,15 +43,6 @@ namespace {
         s.deferred_capacity = 0;
     }
     PyErr_Restore(et, ev, tb);
-}
-
-} // namespace
-
-void CallGuard::leave()
-{
-    Shared& s = *rt().shared;
-    if (--s.calls == 0 && s.deferred_count > 0)
-        destroy_waiting(s);
 }
 
 void destroy_or_defer(void* p, void (*destroy)(void*))

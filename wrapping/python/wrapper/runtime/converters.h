@@ -57,7 +57,7 @@ struct Arg : Kind<Text>
 {
     using value = T;
     static bool check(PyObject* o) { return is<T>(o); }
-    static bool get(PyObject* o, const ArgId& a, T& v) { return arg(o, a, v); }
+    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, T& v) { return arg(o, a, v); }
     static T& pass(T& v) { return v; }
 };
 
@@ -133,9 +133,10 @@ struct SharedArg : Kind<Text>
 template <class T, auto Text = named<std::shared_ptr<T>>>
 struct SharedSelf : SharedArg<T, Text>
 {
+    using value = HeldObject<T>;
     static constexpr bool listed = false;
-    static bool get(PyObject* o, const ArgId& a, std::shared_ptr<T>& v) { return shared_self(o, a, v); }
-    static T* pass(std::shared_ptr<T>& v) { return v.get(); }
+    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, value& v) { return shared_self(o, a, v); }
+    static T* pass(value& v) { return v.object; }
 };
 
 // A vector parameter given as a Python sequence (its messages are the

@@ -23,7 +23,7 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <new>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -159,15 +159,42 @@ struct ThisOnce<C, std::void_t<decltype(C::this_once(Args()))>> : std::true_type
 {
 };
 
-// Converts the arguments of declaration C (name fn) left to right and calls it.
-template <class C, class... K, size_t... I>
-PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a, Params<K...>,
-                       std::index_sequence<I...>)
+// The recognition of a declaration that reads each argument once, opened
+// only when the call asks for it. Its room is left as it is until then (an
+// empty std::optional would clear it all on every call).
+class LaterRecognition
 {
-    std::optional<Recognised> once;
+public:
+    LaterRecognition() {}
+    ~LaterRecognition()
+    {
+        if (open_)
+            std::launder(reinterpret_cast<Recognised*>(room_))->~Recognised();
+    }
+    LaterRecognition(const LaterRecognition&) = delete;
+    LaterRecognition& operator=(const LaterRecognition&) = delete;
+    void open()
+    {
+        new (room_) Recognised;
+        open_ = true;
+    }
+
+private:
+    alignas(Recognised) unsigned char room_[sizeof(Recognised)];
+    bool open_ = false;
+};
+
+// Converts the arguments of declaration C (name fn) left to right and calls
+// it; compiled into the function's `run`, as are the conversions' common paths.
+template <class C, class... K, size_t... I>
+[[gnu::always_inline]] inline PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a,
+                                                     Params<K...>, std::index_sequence<I...>)
+{
+    // Room for a recognition only where the declaration may ask for one.
+    [[maybe_unused]] std::conditional_t<ThisOnce<C>::value, LaterRecognition, std::tuple<>> once;
     if constexpr (ThisOnce<C>::value) {
         if (!running_recognition && C::this_once(a))
-            once.emplace();
+            once.open();
     }
     std::tuple<typename K::value...> v;
     if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...) ||
@@ -179,7 +206,7 @@ PyObject* convert_call([[maybe_unused]] const char* fn, [[maybe_unused]] Args a,
 }
 
 template <class C, class P>
-PyObject* convert_call(const char* fn, Args a)
+[[gnu::always_inline]] inline PyObject* convert_call(const char* fn, Args a)
 {
     return convert_call<C>(fn, a, P{}, std::make_index_sequence<P::count>{});
 }

@@ -251,7 +251,7 @@ bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
     if (cast && cast->converter && p)
         p = cast->converter(p, &newmem);
     if (own)
-        *own = (newmem == NEWMEM ? NEWMEM : 0) | (owning ? 1 : 0);
+        *own = (newmem == NEWMEM ? NEWMEM : 0) | (owning ? 1 : 0) | (owning && plain_own_handle(hit) ? HELD : 0);
     if (flags & CV_DISOWN) {
         if (owning && !own_handle(hit))
             let_go_for_peer(hit);

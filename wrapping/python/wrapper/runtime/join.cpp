@@ -218,6 +218,8 @@ static bool hold_record(Runtime& r)
     Py_XDECREF(r.record);
     r.record = c;
     r.shared = s;
+    running_calls = &s->calls;
+    waiting_count = &s->deferred_count;
     return true;
 }
 

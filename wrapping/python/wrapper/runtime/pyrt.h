@@ -91,6 +91,9 @@ enum : int
     ERR_NULL = -13,    // None where an object is needed: RuntimeError, or the null-reference ValueError
     ERR_RELEASE = -200,
     NEWMEM = 2,
+    // The object is held by an owning handle of this module: its destruction
+    // waits for the outermost call, whatever Python code does meanwhile.
+    HELD = 4,
 };
 
 // Options of convert_ptr.
@@ -288,7 +291,7 @@ inline bool unpack_items(PyObject* args, Py_ssize_t n, Py_ssize_t max, PyObject*
 inline bool unpack(const char* name, PyObject* args, Py_ssize_t min, Py_ssize_t max, PyObject** objs,
                    Py_ssize_t* count = nullptr)
 {
-    const Py_ssize_t n = args && PyTuple_CheckExact(args) ? PyTuple_Size(args) : -1;
+    const Py_ssize_t n = args && PyTuple_CheckExact(args) ? Py_SIZE(args) : -1;
     if (n < min || n > max)
         return unpack_rest(name, args, min, max, objs, count);
     return unpack_items(args, n, max, objs, count);
@@ -366,17 +369,25 @@ inline PyObject* from_string(const std::string& s)
 // guard also turns any native exception into a Python one. A call made by
 // Python code inside an overloaded function's conversions looks for its own
 // arguments' handles: the guard hides the thread's recognition meanwhile.
+//
+// The guard counts in the shared record (state.h) through two pointers that
+// follow it, read inline: every call opens one.
+extern int* running_calls;
+extern size_t* waiting_count;
+// The outermost call is over and objects wait: destroys them.
+void destroy_waiting();
 struct CallGuard
 {
     CallGuard() : hidden_(running_recognition)
     {
         if (hidden_)
             running_recognition = nullptr;
-        enter();
+        ++*running_calls;
     }
     ~CallGuard()
     {
-        leave();
+        if (--*running_calls == 0 && *waiting_count > 0)
+            destroy_waiting();
         if (hidden_)
             running_recognition = hidden_;
     }
@@ -384,8 +395,6 @@ struct CallGuard
     CallGuard& operator=(const CallGuard&) = delete;
 
 private:
-    static void enter();
-    static void leave();
     Recognised* hidden_; // the thread's recognition while the call runs
 };
 // Destroys now, or when the outermost call ends. Whatever a destruction done

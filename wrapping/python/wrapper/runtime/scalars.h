@@ -34,12 +34,23 @@ inline PyObject* none()
     Py_RETURN_NONE;
 }
 
+// An int or a float: the exact types are told apart inline, without the
+// call for the type's flags that the limited API makes of PyLong_Check.
+inline bool int_object(PyObject* o)
+{
+    return PyLong_CheckExact(o) || PyLong_Check(o);
+}
+inline bool float_object(PyObject* o)
+{
+    return PyFloat_CheckExact(o) || PyFloat_Check(o);
+}
+
 // Integers: 0 on success, ERR_TYPE for a non-int, ERR_OVERFLOW out of range.
 template <class T>
-int as_int(PyObject* o, T& out)
+[[gnu::always_inline]] inline int as_int(PyObject* o, T& out)
 {
     static_assert(std::is_integral<T>::value, "integer type");
-    if (!PyLong_Check(o))
+    if (!int_object(o))
         return ERR_TYPE;
     if constexpr (std::is_signed<T>::value) {
         int overflow = 0;
@@ -67,11 +78,11 @@ int as_int(PyObject* o, T& out)
 // Doubles: a float, or an int that fits a double.
 inline int as_double(PyObject* o, double& out)
 {
-    if (PyFloat_Check(o)) {
+    if (float_object(o)) {
         out = PyFloat_AsDouble(o);
         return OK;
     }
-    if (PyLong_Check(o)) {
+    if (int_object(o)) {
         double v = PyLong_AsDouble(o);
         if (v == -1.0 && PyErr_Occurred()) {
             PyErr_Clear();
@@ -151,10 +162,10 @@ struct Scalar<std::string>
 
 // Converts a scalar argument; on failure sets the argument message.
 template <class T>
-bool arg(PyObject* o, const ArgId& a, T& out)
+[[gnu::always_inline]] inline bool arg(PyObject* o, const ArgId& a, T& out)
 {
     int r = Scalar<T>::get(o, out);
-    if (r == OK)
+    if (__builtin_expect(r == OK, 1))
         return true;
     if (r == ERR_NULL)
         fail_null(a);

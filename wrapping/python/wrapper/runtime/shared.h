@@ -10,19 +10,32 @@
 
 namespace qw {
 
-// std::shared_ptr<T> parameter: a handle of T or of a derived class; None
-// gives an empty pointer; anything else TypeError with the argument message.
+// The heap shared pointer of the handle behind o (a handle of T or of a
+// derived class; null for None) and convert_ptr's ownership bits; false,
+// with the argument message (TypeError), for anything else.
 template <class T>
-bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+[[gnu::always_inline]] inline bool shared_handle(PyObject* o, const ArgId& a, std::shared_ptr<T>*& sp, int& own)
 {
     void* p = nullptr;
-    int own = 0;
+    own = 0;
     int r = convert_ptr(o, &p, type_of<std::shared_ptr<T>>(), 0, &own);
     if (r != OK) {
         fail_arg(r, a);
         return false;
     }
-    auto* sp = static_cast<std::shared_ptr<T>*>(p);
+    sp = static_cast<std::shared_ptr<T>*>(p);
+    return true;
+}
+
+// std::shared_ptr<T> parameter: the library receives it (and may keep it);
+// None gives an empty pointer.
+template <class T>
+bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
+{
+    std::shared_ptr<T>* sp;
+    int own;
+    if (!shared_handle(o, a, sp, own))
+        return false;
     if (sp)
         out = *sp;
     else
@@ -32,13 +45,44 @@ bool shared_arg(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
     return true;
 }
 
-// The object of a method of a shared class: None, a released handle or an
-// empty pointer is refused with the null-reference ValueError before any
-// library call.
+// A shared object that must be there, as a shared pointer the caller may
+// keep: None, a released handle or an empty pointer is refused with the
+// null-reference ValueError before any library call.
 template <class T>
 bool shared_self(PyObject* o, const ArgId& a, std::shared_ptr<T>& out)
 {
     return shared_arg(o, a, out) && present(out, a);
+}
+
+// The object of a method of a shared class, for the length of the call.
+// An owning handle of this module keeps it: its destruction waits for the
+// outermost call, so the object is taken without a count. Any other handle
+// (another module's, a derived class's cast, one owning nothing) gives a
+// copy of its shared pointer, which keeps it.
+template <class T>
+struct HeldObject
+{
+    T* object = nullptr;
+    std::shared_ptr<T> kept;
+};
+
+// Refused as the shared pointer is.
+template <class T>
+[[gnu::always_inline]] inline bool shared_self(PyObject* o, const ArgId& a, HeldObject<T>& out)
+{
+    std::shared_ptr<T>* sp;
+    int own;
+    if (!shared_handle(o, a, sp, own))
+        return false;
+    if (sp && (own & (HELD | NEWMEM)) == HELD) {
+        out.object = sp->get();
+    } else if (sp) {
+        out.kept = *sp;
+        out.object = out.kept.get();
+        if (own & NEWMEM)
+            delete sp;
+    }
+    return present(out.object, a);
 }
 
 // Check face of a shared-pointer parameter.

@@ -96,6 +96,21 @@ whole = q.ImageViewFactory_from_random_access(store, [8, 8], q.DataTypeId_UINT8)
 print(q.DependencyGraph__has_common_ancestor(v, whole))
 del s
 """, ["1"]),
+    # windows of windows of a store with memory and of one without, read and written
+    "windows": ("""
+store = q.RandomAccessFactory_allocate(64)
+whole = q.ImageViewFactory_from_random_access(store, [64], q.DataTypeId_UINT8)
+q.ImageView___write_region(whole, R([0], [64]), bytes(range(64)))
+out, all = bytearray(16), bytearray(64)
+for k, s in enumerate((store, q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(store)))):
+    for i in range(200000):
+        s = q.RandomAccessFactory_extract_region(s, int(i % 50000 == 0))
+    v = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_extract_region(s, 8, 16), [16], q.DataTypeId_UINT8)
+    q.ImageView___read_region(v, R([0], [16]), out)
+    q.ImageView___write_region(v, R([k], [1]), bytes([200]))
+    q.ImageView___read_region(whole, R([0], [64]), all)
+    print(bytes(out[1:]) == bytes(range(13, 28)), all[12 + k] == 200)
+""", ["True True", "True True"]),
 }
 
 

@@ -113,6 +113,32 @@ def test_samples_of_part_bytes_take_whole_bytes_as_on_the_host_and_unknown_types
     assert out[-1] == "live 0"
 
 
+def test_adapted_views_count_in_the_depth_of_a_chain():
+    # an adapted view passes its host transfers to its source: a chain of
+    # conversions and adaptations is refused past 256 views in turn
+    out = child(
+        """
+        R = proxy.cls("RegionXu64")
+        v = q.ImageViewFactory_allocate([4, 3], q.DataTypeId_UINT16)
+        q.ImageView___write_region(v, R([0, 0], [4, 3]), bytes(range(24)))
+        steps = 0
+        try:
+            while True:
+                v = q.ImageViewFactory_adapt_data_type(c.CudaImageFactory_adapt_to_cuda(v), q.DataTypeId_UINT16)
+                steps += 1
+        except Exception as e:
+            print(steps, str(e))
+        out = bytearray(24)
+        q.ImageView___read_region(v, R([0, 0], [4, 3]), out)
+        print(bytes(out) == bytes(range(24)))
+        del v
+        print("live", live())
+        """
+    )
+    assert out == ["128 ImageView: the CudaAdaptedImageView view would pass its transfers through more than 256 views "
+                   "in turn", "True", "live 0"]
+
+
 def test_views_report_gpu_memory_and_no_memory_access():
     out = child(
         """

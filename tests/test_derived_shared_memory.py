@@ -147,6 +147,14 @@ KINDS = {
     "assemble_channels": (lambda v: q.ImageViewFactory_assemble_channels(crop(v, region([0, 0], [3, 6]))),
                           np.uint16, 1),
     "deinterlace": (lambda v: q.MultiImageView_frame(q.MultiImageViewFactory_deinterlace(v), 2), np.uint16, 3),
+    # chains whose links each pass the transfer on: the buffer is checked by the uppermost
+    "conversion of a stack of conversions": (lambda v: q.ImageViewFactory_adapt_data_type(stack(
+        [q.ImageViewFactory_adapt_data_type(slice_of(v, 1, i), q.DataTypeId_UINT16) for i in (4, 1, 4)]),
+        q.DataTypeId_UINT8), np.uint8, 1),
+    "interlace of thread-safe conversions": (lambda v: q.ImageViewFactory_interlace(
+        q.MultiImageViewFactory_create_from_list([ts(q.ImageViewFactory_adapt_data_type(
+            q.ImageViewFactory_flip_dimension_index(v, 0), q.DataTypeId_UINT8)), q.ImageViewProvider_to_read_only(v)])),
+        np.uint8, 1),
 }
 
 

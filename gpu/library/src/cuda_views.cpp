@@ -16,6 +16,7 @@
 #include "util/release.h"
 #include "values/chunks.h"
 #include "values/large_block.h"
+#include "views/view_reach.h"
 
 namespace quelbo_cuda {
 
@@ -294,13 +295,15 @@ private:
 };
 
 // Any view, taking device buffers too: those go through host memory.
-class CudaAdaptedView final : public CudaView
+class CudaAdaptedView final : public CudaView, public quelbo::detail::Reaching
 {
 public:
     explicit CudaAdaptedView(std::shared_ptr<ImageView> source)
         : CudaView(source->viewOrigin()->dataOrigin(), "CudaAdaptedImageView", {source->viewOrigin()}),
           m_source(std::move(source))
-    {}
+    {
+        passesTo("CudaAdaptedImageView", *m_source);
+    }
     ~CudaAdaptedView() override { quelbo::util::release(m_source); }
 
     ImageCapabilitySet capabilities() const override
@@ -317,6 +320,12 @@ public:
     // The source's refusal: a transfer this view lacks the capability for is
     // one its source lacks.
     std::string refusal(Transfer transfer) const override { return m_source->refusal(regionOf(transfer)); }
+
+    // Host buffers reach the source's memory.
+    void reachInto(quelbo::detail::Reach&, std::vector<ImageView*>& through) override
+    {
+        through.push_back(m_source.get());
+    }
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override

@@ -21,9 +21,17 @@ namespace {
 class RegionStore : public RandomAccess, public detail::Lineage
 {
 public:
+    // A window of a window is a window of the store below: every call goes
+    // there in one step, however long the chain. The window lies inside the
+    // one it was made of, so what that one would clamp this one does.
     RegionStore(std::shared_ptr<RandomAccess> src, std::size_t offset, std::size_t size)
         : RandomAccess(src->storage(), src->resourceId()), m_src(std::move(src)), m_offset(offset), m_size(size)
-    {}
+    {
+        if (auto* inner = dynamic_cast<RegionStore*>(m_src.get())) {
+            m_offset += inner->m_offset;
+            m_src = inner->m_src;
+        }
+    }
     ~RegionStore() override { util::release(m_src); }
     std::shared_ptr<DataAccess> adaptedAccess() const override { return m_src; }
     RandomAccessCapabilitySet capabilities() const override

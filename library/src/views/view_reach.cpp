@@ -2,7 +2,10 @@
 #include "views/view_reach.h"
 
 #include <algorithm>
+#include <string>
 #include <unordered_set>
+
+#include "quelbo/error.h"
 
 namespace quelbo::detail {
 
@@ -35,6 +38,23 @@ ByteSpan spanOf(ImageView& view, RegionXu64 const* box)
     }
     uintptr_t const base = uintptr_t(view.bufferReadOnly());
     return ByteSpan{base + uintptr_t(low), base + uintptr_t(high)};
+}
+
+void Reaching::passesTo(char const* name, std::vector<ImageView*> const& to)
+{
+    size_t deepest = 0;
+    for (ImageView* v : to)
+        deepest = std::max(deepest, depthOf(*v));
+    if (deepest >= kMaxDepth)
+        throw Error(std::string("ImageView: the ") + name + " view would pass its transfers through more than " +
+                    std::to_string(kMaxDepth) + " views in turn");
+    m_depth = deepest + 1;
+}
+
+size_t depthOf(ImageView& view)
+{
+    auto* reaching = dynamic_cast<Reaching*>(&view);
+    return reaching ? reaching->depth() : 0;
 }
 
 Reach reachOf(ImageView& view)

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "quelbo/export.h"
 #include "quelbo/image_view.h"
 #include "views/view_parts.h"
 
@@ -36,13 +37,52 @@ struct Reach
 // Views that reach memory through other views, or through a store, say how:
 // they add the spans they touch themselves to `reach` (or mark it
 // incomplete), and the views they reach through to `through`.
-class Reaching
+// Such a view passes its transfers on, by calls of its own, to views that
+// may pass them on again: it knows how many views a transfer passes through
+// in turn (its depth, itself included), and a view deeper than kMaxDepth is
+// never made, so that every transfer fits in the stack of any thread.
+class QUELBO_API Reaching
 {
 public:
+    // Views whose transfers pass through more views in turn are refused.
+    // A link costs at most some 4 KiB of stack (under the sanitizers): a
+    // transfer at this depth takes about 1 MiB, in the 8 MiB of a process's
+    // and Python's threads and the 2 MiB that threads get at least.
+    static constexpr size_t kMaxDepth = 256;
+
     virtual void reachInto(Reach& reach, std::vector<ImageView*>& through) = 0;
+    size_t depth() const { return m_depth; }
 
 protected:
     ~Reaching() = default;
+    // Records that the view's transfers call those of `to` (of every view
+    // of `to`); Error, naming the view, when that makes it too deep.
+    void passesTo(char const* name, std::vector<ImageView*> const& to);
+    void passesTo(char const* name, ImageView& to) { passesTo(name, std::vector<ImageView*>{&to}); }
+
+private:
+    size_t m_depth = 1;
+};
+
+// The depth of any view: 0 for one that calls no other view.
+QUELBO_API size_t depthOf(ImageView& view);
+
+// While a transfer whose caller's buffer was found apart from all the memory
+// it reaches (or was copied apart) runs on a thread, the buffers it hands on
+// to the views it reaches are parts of that buffer or scratches of its own:
+// those views need not check them again.
+class CheckedTransfer
+{
+public:
+    CheckedTransfer() : m_outer(s_active) { s_active = true; }
+    ~CheckedTransfer() { s_active = m_outer; }
+    CheckedTransfer(CheckedTransfer const&) = delete;
+    CheckedTransfer& operator=(CheckedTransfer const&) = delete;
+    static bool active() { return s_active; }
+
+private:
+    static inline thread_local bool s_active = false;
+    bool m_outer;
 };
 
 // The addresses of the samples of a view with memory access, within `box`

@@ -98,16 +98,20 @@ class DerivedView : public ImageView, public detail::Reaching
 public:
     DerivedView(char const* name, std::vector<std::shared_ptr<ImageView>> sources, ImageCapabilitySet caps,
                 VectorXu64 shape, DataType type, std::shared_ptr<const ImageProperties> properties,
-                std::shared_ptr<const MetadataNode> metadata)
+                std::shared_ptr<const MetadataNode> metadata, ImageView* calls = nullptr)
         : ImageView(originOf(sources), name, parentsOf(sources)), m_name(name), m_sources(std::move(sources)),
           m_caps(caps), m_shape(std::move(shape)), m_type(type),
           m_description(std::move(properties), std::move(metadata))
     {
         uint64_t common = ~uint64_t(0);
+        std::vector<ImageView*> called;
         for (auto const& s : m_sources) {
             m_footings.push_back({s.get(), s->shape(), s->dataType()});
             common &= s->parallelCapabilities().value();
+            called.push_back(s.get());
         }
+        // The transfers call the sources, or the one view the kind names.
+        passesTo(name, calls ? std::vector<ImageView*>{calls} : called);
         uint64_t allowed = uint64_t(ParallelAccessCapability::PARALLEL_READ);
         if (m_caps.has(ImageCapability::WRITE))
             allowed |= uint64_t(ParallelAccessCapability::PARALLEL_WRITE);
@@ -157,14 +161,12 @@ protected:
     void load(RegionXu64 const& region, uint8_t* dst) final
     {
         settle();
-        size_t const bytes = regionByteCount(region);
-        detail::moveApart(dst, bytes, sharedWith(dst, bytes), [&](uint8_t* to) { pull(region, to); });
+        moveChecked(region, dst, [&](uint8_t* to) { pull(region, to); });
     }
     void store(RegionXu64 const& region, const uint8_t* src) final
     {
         settle();
-        size_t const bytes = regionByteCount(region);
-        detail::moveApart(src, bytes, sharedWith(src, bytes), [&](const uint8_t* from) { push(region, from); });
+        moveChecked(region, src, [&](const uint8_t* from) { push(region, from); });
     }
     // The kind's transfers, once its footings hold.
     virtual void pull(RegionXu64 const& region, uint8_t* dst) = 0;
@@ -198,11 +200,19 @@ private:
         return parents;
     }
 
-    // Whether the caller's buffer shares memory that a transfer of several
-    // steps reaches.
-    bool sharedWith(const uint8_t* buffer, size_t bytes)
+    // A transfer of several steps whose caller's buffer shares memory that
+    // it reaches goes through a copy of the buffer; the views it reaches
+    // then take their buffers as checked. A transfer that a view above
+    // checked, or that the kind moves in one copy, goes as it is.
+    template <class Byte, class Move>
+    void moveChecked(RegionXu64 const& region, Byte* buffer, Move const& move)
     {
-        return !movesInOneCopy() && detail::reachOf(*this).meets(detail::spanOf(buffer, bytes));
+        if (detail::CheckedTransfer::active() || movesInOneCopy())
+            return move(buffer);
+        size_t const bytes = regionByteCount(region);
+        bool const shared = detail::reachOf(*this).meets(detail::spanOf(buffer, bytes));
+        detail::CheckedTransfer checked;
+        detail::moveApart(buffer, bytes, shared, move);
     }
 
     // Error unless every view stood on keeps the shape and type recorded.
@@ -286,6 +296,9 @@ std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis,
 
 // One component of every sample of a view.
 std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t index);
+
+// The source offering only `kept` (READ or WRITE) of its capabilities.
+std::shared_ptr<ImageView> restricted(std::shared_ptr<ImageView> source, ImageCapability kept);
 
 } // namespace derived
 } // namespace quelbo

@@ -20,25 +20,8 @@ class MappedView final : public DerivedView
 public:
     MappedView(char const* name, std::shared_ptr<ImageView> source, ImageCapabilitySet caps, VectorXu64 shape,
                DataType type, std::shared_ptr<const ImageProperties> properties, Mapping mapping)
-        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source)),
-          m_data(source), m_map(std::move(mapping))
-    {
-        // Over another rearrangement, read straight from its data, laid out
-        // as that rearrangement found it.
-        auto inner = std::dynamic_pointer_cast<MappedView>(source);
-        if (inner && inner->composable()) {
-            m_map = inner->compose(m_map);
-            m_data = inner->m_data;
-            standOn(inner->footingOf(*m_data));
-        }
-        ImageView& src = *m_data;
-        m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
-        int last = -1;
-        for (MapAxis const& a : m_map.axes) {
-            m_passThrough = m_passThrough && a.source > last && a.step == 1;
-            last = a.source;
-        }
-    }
+        : MappedView(name, source, caps, std::move(shape), type, std::move(properties), placed(source, mapping))
+    {}
 
     ~MappedView() override { util::release(m_data); }
 
@@ -83,6 +66,39 @@ protected:
     }
 
 private:
+    // Where a mapping over `source` reads: over another rearrangement,
+    // straight from its data, laid out as that rearrangement found it.
+    struct Placed
+    {
+        std::shared_ptr<ImageView> data;
+        Mapping map;
+        MappedView* inner;
+    };
+    static Placed placed(std::shared_ptr<ImageView> const& source, Mapping const& mapping)
+    {
+        auto* inner = dynamic_cast<MappedView*>(source.get());
+        if (inner && inner->composable())
+            return {inner->m_data, inner->compose(mapping), inner};
+        return {source, mapping, nullptr};
+    }
+
+    MappedView(char const* name, std::shared_ptr<ImageView> const& source, ImageCapabilitySet caps, VectorXu64 shape,
+               DataType type, std::shared_ptr<const ImageProperties> properties, Placed at)
+        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source),
+                      at.data.get()),
+          m_data(std::move(at.data)), m_map(std::move(at.map))
+    {
+        if (at.inner)
+            standOn(at.inner->footingOf(*m_data));
+        ImageView& src = *m_data;
+        m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
+        int last = -1;
+        for (MapAxis const& a : m_map.axes) {
+            m_passThrough = m_passThrough && a.source > last && a.step == 1;
+            last = a.source;
+        }
+    }
+
     // The box of the source that a region of the view reaches.
     RegionXu64 sourceBox(RegionXu64 const& region)
     {

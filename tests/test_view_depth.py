@@ -1,0 +1,134 @@
+"""The depth of views that pass their transfers on: a view whose transfers
+would pass through more than 256 views in turn is refused, and one at the
+bound reads, writes and is written by threads in parallel within the stack of
+a process's main thread (8 MiB), of Python's threads and of the library's
+workers (2 MiB each where the stack has no limit). Each chain lives in a
+child process, so a transfer that overflowed its stack ends it with a signal."""
+import os
+import resource
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import proxy
+from derived_util import Error, region
+from proxy import q
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+BOUND = 256
+
+PRELUDE = """
+import sys, threading
+from proxy import cls, q, QuelboError
+R = cls("RegionXu64")
+U16 = q.DataTypeId_UINT16
+ALL = R([0, 0], [4, 3])
+def base(first):
+    b = q.ImageViewFactory_allocate([4, 3], U16)
+    q.ImageView___write_region(b, ALL, bytes(range(first, first + 24)))
+    return b
+def frames(*views):
+    return q.MultiImageViewFactory_create_from_list(list(views))
+def read(v):
+    out = bytearray(24)
+    q.ImageView___read_region(v, ALL, out)
+    return bytes(out)
+"""
+
+# One step of a chain: the views it makes over v, each passing its transfers to the one below.
+STEPS = {
+    "convert": ("lambda v: q.ImageViewFactory_adapt_data_type(v, U16)", 1),
+    "interlace": ("lambda v: q.ImageViewFactory_interlace(frames(v))", 1),
+    "stack, then its first slice":
+        ("lambda v: q.ImageViewFactory_extract_adjusted_region("
+         "q.ImageViewFactory_stack(frames(v), q.ImageDimension_SLICE), R([0, 0, 0], [4, 3, 1]))", 2),
+    "channel of interlaced frames":
+        ("lambda v: q.ImageViewFactory_extract_channel(q.ImageViewFactory_interlace(frames(v, base(0))), 0)", 2),
+    "region of a thread-safe view":
+        ("lambda v: q.ImageViewFactory_extract_region(q.ImageViewFactory_make_thread_safe(v), ALL)", 2),
+}
+
+CHAIN = """
+step = %s
+def deepest(v, keep=0):
+    # the chain of steps over v until one is refused; `keep` steps fewer
+    made = []
+    while True:
+        try:
+            made.append(step(made[-1] if made else v))
+        except QuelboError as e:
+            return made[len(made) - 1 - keep] if keep else made[-1], len(made), str(e)
+v, steps, refusal = deepest(base(0))
+print(steps, "more than 256 views in turn" in refusal)
+print(read(v) == bytes(range(24)))
+q.ImageView___write_region(v, ALL, bytes(range(100, 124)))
+print(read(v) == bytes(range(100, 124)))
+# eight such chains, one step short, written side by side as the frames of a stack
+bases = [base(k) for k in range(8)]
+stack = q.ImageViewFactory_stack(frames(*[deepest(b, 1)[0] for b in bases]), q.ImageDimension_SLICE, 8)
+def parallel():
+    q.ImageView___write_region(stack, R([0, 0, 0], [4, 3, 8]), b"".join(bytes([k + 1] * 24) for k in range(8)))
+    print(all(read(b) == bytes([k + 1] * 24) for k, b in enumerate(bases)))
+t = threading.Thread(target=parallel)
+t.start()
+t.join()
+"""
+
+
+def run_child(code, stack_limit):
+    def limit():
+        resource.setrlimit(resource.RLIMIT_STACK, (stack_limit, resource.RLIM_INFINITY))
+
+    src = "import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(PRELUDE) + textwrap.dedent(code)
+    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
+    r = subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=600,
+                       preexec_fn=limit)
+    assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
+    return r.stdout.splitlines()
+
+
+@pytest.mark.parametrize("stack_limit", [8 << 20, resource.RLIM_INFINITY], ids=["8 MiB", "threads of 2 MiB"])
+@pytest.mark.parametrize("kind", sorted(STEPS))
+def test_a_chain_at_the_bound_moves_right_and_one_past_it_is_refused(kind, stack_limit):
+    make, links = STEPS[kind]
+    out = run_child(CHAIN % make, stack_limit)
+    assert out == ["%d True" % (BOUND // links), "True", "True", "True"]
+
+
+def test_random_mixed_chains_are_refused_exactly_past_the_bound():
+    """Links of one family over another reach the bottom in one step and
+    count once; every other link counts one more. The chain keeps the
+    source's samples through flips and conversions of one type."""
+    rng = np.random.default_rng(53)
+    forwarding = [q.ImageViewFactory_make_thread_safe, lambda v: q.ImageViewFactory_from_image_view(v, None, None),
+                  lambda v: q.ImageViewFactory_reinterpret(v, q.ImageView_get_axes_interpretation(v))]
+    families = {
+        "forward": lambda v, rng: forwarding[int(rng.integers(3))](v),
+        "rearrange": lambda v, rng: (q.ImageViewFactory_flip_dimension_index(v, int(rng.integers(2)))
+                                     if rng.integers(2) else q.ImageViewFactory_extract_region(v, region([0, 0], [4, 3]))),
+        "convert": lambda v, rng: q.ImageViewFactory_adapt_data_type(v, q.DataTypeId_UINT16),
+    }
+    names = sorted(families)
+    data = np.arange(12, dtype=np.uint16).reshape(3, 4)
+    for _ in range(6):
+        v = q.ImageViewFactory_allocate([4, 3], q.DataTypeId_UINT16)
+        q.ImageView___write_region(v, region([0, 0], [4, 3]), data.tobytes())
+        depth, family, links = 0, None, 0
+        while True:
+            name = names[int(rng.integers(len(names)))]
+            collapses = name == family and name != "convert"
+            expected = depth if collapses else depth + 1
+            try:
+                v = families[name](v, rng)
+            except Error as e:
+                assert expected > BOUND and "more than 256 views in turn" in str(e)
+                break
+            assert expected <= BOUND, (links, name)
+            depth, family, links = expected, name, links + 1
+        assert depth == BOUND and links > BOUND
+        out = bytearray(24)
+        q.ImageView___read_region(v, region([0, 0], [4, 3]), out)
+        assert sorted(np.frombuffer(bytes(out), np.uint16)) == list(range(12))

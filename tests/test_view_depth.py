@@ -132,3 +132,49 @@ def test_random_mixed_chains_are_refused_exactly_past_the_bound():
         out = bytearray(24)
         q.ImageView___read_region(v, region([0, 0], [4, 3]), out)
         assert sorted(np.frombuffer(bytes(out), np.uint16)) == list(range(12))
+
+
+ADAPTERS = """
+import random
+rng = random.Random(%d)
+store = q.RandomAccessFactory_allocate(64)
+whole = q.ImageViewFactory_from_random_access(store, [64], q.DataTypeId_UINT8)
+q.ImageView___write_region(whole, R([0], [64]), bytes(range(64)))
+kinds = {
+    "window": (lambda s: q.RandomAccessFactory_extract_region(s, 0), "extractRegion: the region"),
+    "pair": (lambda s: q.RandomAccessFactory_from_stream(q.StreamAccessFactory_from_random_access(s)), None),
+}
+s, depth, last = store, 0, None
+while True:
+    kind = rng.choice(sorted(kinds))
+    # a window of a window is one window; a pair is two adapters, its stream refused first
+    expected = depth + (2 if kind == "pair" else 0 if last == "window" else 1)
+    try:
+        s = kinds[kind][0](s)
+    except QuelboError as e:
+        text = kinds[kind][1] or ("fromRandomAccess: the stream" if depth == 256 else "fromStream: the store")
+        print(expected > 256, str(e) == text + " would pass its calls through more than 256 stores and streams in turn")
+        break
+    assert expected <= 256, expected
+    depth, last = expected, kind
+print(depth >= 255)
+v = q.ImageViewFactory_from_random_access(q.RandomAccessFactory_extract_region(s, 8, 16) if last == "window" else s,
+                                          [16], q.DataTypeId_UINT8)
+def moved():
+    out = bytearray(16)
+    q.ImageView___write_region(v, R([0], [1]), bytes([200]))
+    q.ImageView___read_region(v, R([0], [16]), out)
+    print(out[0] == 200, bytes(out[1:]) == bytes(range(1 + 8 * (last == "window"), 16 + 8 * (last == "window"))))
+t = threading.Thread(target=moved)
+t.start()
+t.join()
+"""
+
+
+@pytest.mark.parametrize("stack_limit", [8 << 20, resource.RLIM_INFINITY], ids=["8 MiB", "threads of 2 MiB"])
+@pytest.mark.parametrize("seed", [3, 11])
+def test_a_chain_of_store_adapters_is_bounded_and_moves_right_at_its_bound(seed, stack_limit):
+    """Stores over streams over stores call their source in turn: one past
+    256 of them is refused by the factory that would make it, and a view
+    over the deepest moves its bytes from any thread."""
+    assert run_child(ADAPTERS % seed, stack_limit) == ["True True", "True", "True True"]

@@ -17,8 +17,33 @@ using SCap = StreamAccessCapability;
 
 namespace {
 
+// Each adapter calls its source in turn (capability queries too), so a chain
+// of them is bounded: every call through it then fits in any thread's stack.
+constexpr std::size_t kMostAdapters = 256;
+
+class Chained
+{
+public:
+    std::size_t chainDepth() const { return m_depth; }
+
+protected:
+    ~Chained() = default;
+    // Counts this adapter over its source, refusing one past the bound.
+    void chainOver(DataAccess const& source, char const* factory, char const* made)
+    {
+        auto const* below = dynamic_cast<Chained const*>(&source);
+        m_depth = (below ? below->m_depth : 0) + 1;
+        if (m_depth > kMostAdapters)
+            throw Error(std::string(factory) + ": the " + made + " would pass its calls through more than " +
+                        std::to_string(kMostAdapters) + " stores and streams in turn");
+    }
+
+private:
+    std::size_t m_depth = 0;
+};
+
 // A window of another store; it never grows past the window.
-class RegionStore : public RandomAccess, public detail::Lineage
+class RegionStore : public RandomAccess, public detail::Lineage, public Chained
 {
 public:
     // A window of a window is a window of the store below: every call goes
@@ -31,6 +56,7 @@ public:
             m_offset += inner->m_offset;
             m_src = inner->m_src;
         }
+        chainOver(*m_src, "extractRegion", "region");
     }
     ~RegionStore() override { util::release(m_src); }
     std::shared_ptr<DataAccess> adaptedAccess() const override { return m_src; }
@@ -69,7 +95,7 @@ private:
 
 // Reads (and writes, when the stream can) through a seekable stream: at an
 // offset when the stream moves bytes at offsets, else by seeking it.
-class StreamStore : public RandomAccess, public detail::Lineage
+class StreamStore : public RandomAccess, public detail::Lineage, public Chained
 {
 public:
     explicit StreamStore(std::shared_ptr<StreamAccess> stream)
@@ -78,6 +104,7 @@ public:
     {
         // A file that says it is empty yet gives bytes at offset 0 has no
         // size a store could keep to.
+        chainOver(*m_stream, "fromStream", "store");
         uint8_t first;
         ReadRun const probe{0, 1, &first};
         if (m_positioned && m_positioned->byteSize() == 0 && m_positioned->readRunsAt(&probe, 1))
@@ -151,12 +178,14 @@ private:
 };
 
 // A cursor over a store: reads and writes as far as the store allows.
-class StoreStream : public StreamAccess, public detail::PositionedStream, public detail::Lineage
+class StoreStream : public StreamAccess, public detail::PositionedStream, public detail::Lineage, public Chained
 {
 public:
     explicit StoreStream(std::shared_ptr<RandomAccess> store)
         : StreamAccess(store->storage(), store->resourceId()), m_store(std::move(store))
-    {}
+    {
+        chainOver(*m_store, "fromRandomAccess", "stream");
+    }
     ~StoreStream() override { util::release(m_store); }
     std::shared_ptr<DataAccess> adaptedAccess() const override { return m_store; }
     StreamAccessCapabilitySet capabilities() const override

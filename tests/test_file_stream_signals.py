@@ -111,6 +111,38 @@ q.StreamAccess_flush(s)
 del s
 assert reader.wait() == 0 and open(path, "rb").read() == data + b"x" * 5000
 ''',
+    # the caller's buffer of a waiting call is exported meanwhile: a handler cannot resize or release it
+    "changes the caller's buffer": r'''
+def cannot(change):
+    def handler(*_):
+        try:
+            change()
+        except BufferError:
+            raise Stop
+        raise AssertionError("the buffer changed under the call")
+    signal.signal(signal.SIGALRM, handler)
+s = q.StreamAccessFactory_open_file_read("/proc/self/fd/%d" % r)
+os.write(w, b"abc")
+into, view = bytearray(1 << 16), memoryview(bytearray(1 << 16))
+for target, change in [(into, into.clear), (view, view.release), (into, lambda: into.extend(bytes(1 << 20)))]:
+    cannot(change)
+    ends_with_stop(lambda: q.StreamAccess___read(s, target))
+assert len(into) == 1 << 16 and read(s, 3) == b"abc"
+r2, w2 = os.pipe()
+out = q.StreamAccessFactory_open_file_write("/proc/self/fd/%d" % w2)
+os.set_blocking(w2, False)
+try:
+    while os.write(w2, bytes(4096)):
+        pass
+except BlockingIOError:
+    pass
+os.set_blocking(w2, True)
+source = bytearray(data)
+cannot(source.clear)
+ends_with_stop(lambda: q.StreamAccess_write(out, source))  # the pipe full: it took none
+into.clear(), view.release(), source.clear()  # the calls over, nothing holds them
+os.close(r2)
+''',
     "raises while opening": r'''
 signal.signal(signal.SIGALRM, stop)
 ends_with_stop(lambda: q.StreamAccessFactory_open_file_read(fifo))

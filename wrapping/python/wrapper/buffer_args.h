@@ -19,7 +19,13 @@ struct BufferArg : Kind<Text, 2>
 {
     using value = Buffer;
     static bool check(PyObject* o) { return is_buffer(o, Form); }
-    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, Buffer& v) { return buffer_arg(o, a, Form, v); }
+    [[gnu::always_inline]] static bool get(PyObject* o, const ArgId& a, Buffer& v)
+    {
+        if (!buffer_arg(o, a, Form, v))
+            return false;
+        v.in_use.enter(o);
+        return true;
+    }
     static Buffer& pass(Buffer& v) { return v; }
 };
 template <auto Text = &kSrc>

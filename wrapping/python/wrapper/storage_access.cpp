@@ -172,6 +172,7 @@ bool run_signal_handlers()
 {
     if (!Py_IsInitialized() || !PyGILState_GetThisThreadState() || PyErr_Occurred())
         return true;
+    pin_blocks_in_use(); // the handlers may touch the caller's buffer
     return PyErr_CheckSignals() == 0;
 }
 

@@ -178,6 +178,30 @@ bool other_buffer_arg(PyObject* o, const ArgId& a, BufferForm form, Buffer& out)
     return false;
 }
 
+void BlockInUse::unpin()
+{
+    auto* pin = static_cast<Export*>(m_pin);
+    PyBuffer_Release(pin);
+    delete pin;
+}
+
+void pin_blocks_in_use()
+{
+    PyObject *type, *value, *trace;
+    PyErr_Fetch(&type, &value, &trace);
+    for (BlockInUse* b = BlockInUse::s_first; b; b = b->m_next) {
+        if (b->m_pin)
+            continue;
+        auto* pin = new (std::nothrow) Export;
+        if (pin && PyObject_GetBuffer(b->m_owner, pin, 0) == 0)
+            b->m_pin = pin;
+        else
+            delete pin; // nothing to hold it by: as before, unpinned
+    }
+    PyErr_Clear();
+    PyErr_Restore(type, value, trace);
+}
+
 bool is_buffer(PyObject* o, BufferForm form)
 {
     Buffer scratch;

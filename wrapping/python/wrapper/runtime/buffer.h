@@ -40,10 +40,60 @@ enum class BufferForm
     memory_source,
 };
 
+// A block a call in flight uses by its address alone (the buffer calls lend
+// the address and let go of the export at once). Python code that runs
+// inside the call (a signal handler while a stream waits on a pipe) could
+// resize or free it under the library: pin_blocks_in_use exports each such
+// block first, so that a resize or a release raises BufferError instead,
+// until the call ends. Entered and left under the interpreter lock.
+class BlockInUse
+{
+public:
+    BlockInUse() = default;
+    BlockInUse(const BlockInUse&) {} // a copy is no block of a call
+    BlockInUse& operator=(const BlockInUse&) { return *this; }
+    ~BlockInUse()
+    {
+        if (m_owner)
+            leave();
+    }
+    void enter(PyObject* owner)
+    {
+        m_owner = owner;
+        m_next = s_first;
+        if (s_first)
+            s_first->m_prev = this;
+        s_first = this;
+    }
+
+private:
+    friend void pin_blocks_in_use();
+    void leave()
+    {
+        (m_prev ? m_prev->m_next : s_first) = m_next;
+        if (m_next)
+            m_next->m_prev = m_prev;
+        if (m_pin)
+            unpin();
+    }
+    void unpin();
+
+    PyObject* m_owner = nullptr; // alive: the call's arguments hold it
+    BlockInUse* m_prev = nullptr;
+    BlockInUse* m_next = nullptr;
+    void* m_pin = nullptr; // the export pin_blocks_in_use took
+    static inline BlockInUse* s_first = nullptr;
+};
+
+// Exports every block of the calls in flight that none holds yet; any
+// exception pending stays as it was.
+void pin_blocks_in_use();
+
 struct Buffer
 {
     uint8_t* data = nullptr;
     size_t size = 0;
+    BlockInUse in_use;
 };
 
 // The memory of a built-in byte buffer, which always is one block of raw

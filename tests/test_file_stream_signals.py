@@ -48,6 +48,16 @@ def copy_of(r, slowly=False):
     os.close(r)
     return reader, path
 
+def fill(fd, blocking=True):
+    """Writes to the pipe's end fd until the pipe is full."""
+    os.set_blocking(fd, False)
+    try:
+        while os.write(fd, bytes(4096)):
+            pass
+    except BlockingIOError:
+        pass
+    os.set_blocking(fd, blocking)
+
 data = random.Random(7).randbytes(200 << 10)
 fifo = os.path.join(tempfile.mkdtemp(), "fifo")
 os.mkfifo(fifo)
@@ -130,13 +140,7 @@ for target, change in [(into, into.clear), (view, view.release), (into, lambda: 
 assert len(into) == 1 << 16 and read(s, 3) == b"abc"
 r2, w2 = os.pipe()
 out = q.StreamAccessFactory_open_file_write("/proc/self/fd/%d" % w2)
-os.set_blocking(w2, False)
-try:
-    while os.write(w2, bytes(4096)):
-        pass
-except BlockingIOError:
-    pass
-os.set_blocking(w2, True)
+fill(w2)
 source = bytearray(data)
 cannot(source.clear)
 ends_with_stop(lambda: q.StreamAccess_write(out, source))  # the pipe full: it took none
@@ -154,12 +158,7 @@ assert read(q.StreamAccessFactory_open_file_read(fifo), 100) == b"hello" and wri
 reported = []
 sys.unraisablehook = lambda u: reported.append(u.exc_value)
 s = q.StreamAccessFactory_open_file_write("/proc/self/fd/%d" % w)
-os.set_blocking(w, False)
-try:
-    while os.write(w, bytes(4096)):
-        pass
-except BlockingIOError:
-    pass
+fill(w, blocking=False)
 q.StreamAccess_write(s, b"y" * 100)
 signal.signal(signal.SIGALRM, stop)
 signal.setitimer(signal.ITIMER_REAL, 0.2)

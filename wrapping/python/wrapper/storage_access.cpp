@@ -151,6 +151,7 @@ void unraisable(quelbo::Error const& error)
     if (!Py_IsInitialized())
         return;
     PyGILState_STATE const state = PyGILState_Ensure();
+    pin_blocks_in_use(); // the hook is Python code, maybe inside a call
     if (dynamic_cast<quelbo::Interrupted const*>(&error) && PyErr_Occurred())
         PyErr_WriteUnraisable(nullptr);
     PyObject *type, *value, *trace;

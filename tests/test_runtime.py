@@ -10,7 +10,7 @@ import pytest
 
 import proxy
 from proxy import q, cls, handle
-from helpers import run_child
+from helpers import hostile_arguments, run_child
 
 sys.path.insert(0, proxy.BUILD_DIR)
 import _quelbo_twin as twin  # noqa: E402
@@ -522,3 +522,29 @@ def test_importing_warns_nothing_and_the_runtime_types_keep_their_names():
         "SwigPyObject _quelbo <class '_quelbo.SwigPyObject'>",
         "swigvarlink _quelbo <class '_quelbo.swigvarlink'>",
     ]
+
+
+@pytest.mark.parametrize("damage", ["grown", "emptied", "released"])
+def test_a_buffer_changed_by_a_later_arguments_conversion_is_taken_as_it_is_then(damage):
+    """The library reads the buffer as it is when the call begins, never
+    memory that Python code run by a later argument freed."""
+    properties = q.ImageView___get_properties(q.ImageViewFactory_allocate([4], q.DataTypeId_INT32))
+    value = bytearray(b"\1\2\3\4" * 4096)
+    given = memoryview(value) if damage == "released" else value
+
+    def change():
+        if damage == "released":
+            given.release()
+        else:
+            value[:] = b"\5\6\7\x08" if damage == "grown" else b""
+
+    later = hostile_arguments(properties, change)[3]
+    if damage == "grown":
+        v = q.ImageViewFactory__uniform([4], q.DataTypeId_INT32, given, later, None)
+        out = bytearray(16)
+        q.ImageView___read_region(v, cls("RegionXu64")([0], [4]), out)
+        assert bytes(out) == b"\5\6\7\x08" * 4
+    else:
+        kind = TypeError if damage == "released" else proxy.QuelboError
+        with pytest.raises(kind):
+            q.ImageViewFactory__uniform([4], q.DataTypeId_INT32, given, later, None)

@@ -26,6 +26,18 @@ struct BufferArg : Kind<Text, 2>
         v.in_use.enter(o);
         return true;
     }
+    // Python code run by a later argument's conversion may have resized or
+    // released the buffer: the call takes its memory as it is now.
+    static constexpr bool settled_when_last = true;
+    static bool verify(Buffer& v, const ArgId& a)
+    {
+        Buffer now;
+        if (!buffer_arg(v.in_use.owner(), a, Form, now))
+            return false;
+        v.data = now.data;
+        v.size = now.size;
+        return true;
+    }
     static Buffer& pass(Buffer& v) { return v; }
 };
 template <auto Text = &kSrc>

@@ -57,6 +57,7 @@ public:
         if (m_owner)
             leave();
     }
+    PyObject* owner() const { return m_owner; }
     void enter(PyObject* owner)
     {
         m_owner = owner;

@@ -124,9 +124,11 @@ PyObject* call_with(F f, A&&... a)
 }
 
 // A kind may keep part of its rule until every argument is converted:
-// its `static bool verify(const value&, const ArgId&)` (a required object
-// refused only once the arguments after it are read) runs, left to right,
-// after the last conversion.
+// its `static bool verify(value&, const ArgId&)` (a required object refused
+// only once the arguments after it are read; a buffer read again, which
+// Python code run by a later conversion may have resized) runs, left to
+// right, after the last conversion. A kind whose `settled_when_last` is true
+// needs none as the last argument: no conversion runs after its own.
 template <class K, class = void>
 struct HasVerify : std::false_type
 {
@@ -135,11 +137,19 @@ template <class K>
 struct HasVerify<K, std::void_t<decltype(&K::verify)>> : std::true_type
 {
 };
-
-template <class K>
-bool verified([[maybe_unused]] const typename K::value& v, [[maybe_unused]] const ArgId& a)
+template <class K, class = void>
+struct SettledWhenLast : std::false_type
 {
-    if constexpr (HasVerify<K>::value)
+};
+template <class K>
+struct SettledWhenLast<K, std::enable_if_t<K::settled_when_last>> : std::true_type
+{
+};
+
+template <class K, bool Last>
+bool verified([[maybe_unused]] typename K::value& v, [[maybe_unused]] const ArgId& a)
+{
+    if constexpr (HasVerify<K>::value && !(Last && SettledWhenLast<K>::value))
         return K::verify(v, a);
     else
         return true;
@@ -198,7 +208,7 @@ template <class C, class... K, size_t... I>
     }
     std::tuple<typename K::value...> v;
     if (!(K::get(a[I], ArgId{fn, Params<K...>::numbers[I], K::text}, std::get<I>(v)) && ...) ||
-        !(verified<K>(std::get<I>(v), ArgId{fn, Params<K...>::numbers[I], K::text}) && ...))
+        !(verified<K, I + 1 == sizeof...(K)>(std::get<I>(v), ArgId{fn, Params<K...>::numbers[I], K::text}) && ...))
         return nullptr;
     if (!C::still(fn, a, std::get<I>(v)...))
         return nullptr;

@@ -5,6 +5,7 @@
 #include "storage/access_detail.h"
 #include "storage/lineage.h"
 #include "quelbo/access_factory.h"
+#include "util/in_turn.h"
 #include "util/release.h"
 
 namespace quelbo {
@@ -18,14 +19,9 @@ using SCap = StreamAccessCapability;
 namespace {
 
 // Each adapter calls its source in turn (capability queries too), so a chain
-// of them is bounded: every call through it then fits in any thread's stack.
-constexpr std::size_t kMostAdapters = 256;
-
+// of them is bounded (util::kMostInTurn).
 class Chained
 {
-public:
-    std::size_t chainDepth() const { return m_depth; }
-
 protected:
     ~Chained() = default;
     // Counts this adapter over its source, refusing one past the bound.
@@ -33,9 +29,9 @@ protected:
     {
         auto const* below = dynamic_cast<Chained const*>(&source);
         m_depth = (below ? below->m_depth : 0) + 1;
-        if (m_depth > kMostAdapters)
+        if (m_depth > util::kMostInTurn)
             throw Error(std::string(factory) + ": the " + made + " would pass its calls through more than " +
-                        std::to_string(kMostAdapters) + " stores and streams in turn");
+                        std::to_string(util::kMostInTurn) + " stores and streams in turn");
     }
 
 private:

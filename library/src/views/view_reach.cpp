@@ -45,9 +45,9 @@ void Reaching::passesTo(char const* name, std::vector<ImageView*> const& to)
     size_t deepest = 0;
     for (ImageView* v : to)
         deepest = std::max(deepest, depthOf(*v));
-    if (deepest >= kMaxDepth)
+    if (deepest >= util::kMostInTurn)
         throw Error(std::string("ImageView: the ") + name + " view would pass its transfers through more than " +
-                    std::to_string(kMaxDepth) + " views in turn");
+                    std::to_string(util::kMostInTurn) + " views in turn");
     m_depth = deepest + 1;
 }
 

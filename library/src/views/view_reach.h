@@ -8,6 +8,7 @@
 
 #include "quelbo/export.h"
 #include "quelbo/image_view.h"
+#include "util/in_turn.h"
 #include "views/view_parts.h"
 
 namespace quelbo::detail {
@@ -39,17 +40,12 @@ struct Reach
 // incomplete), and the views they reach through to `through`.
 // Such a view passes its transfers on, by calls of its own, to views that
 // may pass them on again: it knows how many views a transfer passes through
-// in turn (its depth, itself included), and a view deeper than kMaxDepth is
-// never made, so that every transfer fits in the stack of any thread.
+// in turn (its depth, itself included), and a view deeper than
+// util::kMostInTurn is never made, so that every transfer fits in the stack
+// of any thread.
 class QUELBO_API Reaching
 {
 public:
-    // Views whose transfers pass through more views in turn are refused.
-    // A link costs at most some 4 KiB of stack (under the sanitizers): a
-    // transfer at this depth takes about 1 MiB, in the 8 MiB of a process's
-    // and Python's threads and the 2 MiB that threads get at least.
-    static constexpr size_t kMaxDepth = 256;
-
     virtual void reachInto(Reach& reach, std::vector<ImageView*>& through) = 0;
     size_t depth() const { return m_depth; }
 

@@ -8,6 +8,7 @@ import glob
 import importlib
 import os
 import re
+import resource
 import subprocess
 import sys
 import textwrap
@@ -36,14 +37,17 @@ def vec(v):
     return [q.VectorXu64_at(v, i) for i in range(q.VectorXu64_size(v))]
 
 
-def run_child(code, leaks_expected=False, asan_options=""):
+def run_child(code, leaks_expected=False, asan_options="", stack=None, timeout=120):
+    """Runs code in a child interpreter over the build; `stack`: its (soft, hard) RLIMIT_STACK."""
     env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
     if leaks_expected and "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] += ":detect_leaks=0"
     if asan_options and "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] += ":" + asan_options
     src = "import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=120)
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_STACK, stack)) if stack else None
+    return subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=timeout,
+                          preexec_fn=limit)
 
 
 # ---------------------------------------------------------------- sweeps

@@ -4,17 +4,11 @@ forwarding views of every kind and of rearrangements; chains of store adapters
 are asked and dropped with constant stack. Each chain
 lives in a child process whose stack is bounded (8 MiB): a release or a query
 that recursed once per link would end it with a signal."""
-import os
-import resource
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
-import proxy
-
-TESTS = os.path.dirname(os.path.abspath(__file__))
+from helpers import run_child
 
 PRELUDE = """
 import sys
@@ -114,18 +108,10 @@ for k, s in enumerate((store, q.RandomAccessFactory_from_stream(q.StreamAccessFa
 }
 
 
-def bounded_stack():
-    limit = 8 << 20
-    resource.setrlimit(resource.RLIMIT_STACK, (limit, limit))
-
-
 @pytest.mark.parametrize("chain", sorted(CHAINS))
 def test_a_long_chain_answers_and_is_dropped_with_constant_stack(chain):
     code, expected = CHAINS[chain]
-    src = ("import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(PRELUDE) + textwrap.dedent(code) +
-           "del v\nprint('dropped', flush=True)\n")
-    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
-    r = subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=600,
-                       preexec_fn=bounded_stack)
+    r = run_child(textwrap.dedent(PRELUDE) + textwrap.dedent(code) + "del v\nprint('dropped', flush=True)\n",
+                  stack=(8 << 20, 8 << 20), timeout=600)
     assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
     assert r.stdout.splitlines() == expected + ["dropped"]

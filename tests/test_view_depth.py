@@ -4,20 +4,16 @@ bound reads, writes and is written by threads in parallel within the stack of
 a process's main thread (8 MiB), of Python's threads and of the library's
 workers (2 MiB each where the stack has no limit). Each chain lives in a
 child process, so a transfer that overflowed its stack ends it with a signal."""
-import os
 import resource
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
 import pytest
 
-import proxy
 from derived_util import Error, region
+from helpers import run_child
 from proxy import q
 
-TESTS = os.path.dirname(os.path.abspath(__file__))
 BOUND = 256
 
 PRELUDE = """
@@ -78,14 +74,9 @@ t.join()
 """
 
 
-def run_child(code, stack_limit):
-    def limit():
-        resource.setrlimit(resource.RLIMIT_STACK, (stack_limit, resource.RLIM_INFINITY))
-
-    src = "import sys; sys.path.insert(0, %r)\n" % TESTS + textwrap.dedent(PRELUDE) + textwrap.dedent(code)
-    env = dict(os.environ, QUELBO_BUILD_DIR=proxy.BUILD_DIR)
-    r = subprocess.run([sys.executable, "-c", src], capture_output=True, text=True, env=env, timeout=600,
-                       preexec_fn=limit)
+def run_chain(code, stack_limit):
+    r = run_child(textwrap.dedent(PRELUDE) + textwrap.dedent(code), stack=(stack_limit, resource.RLIM_INFINITY),
+                  timeout=600)
     assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
     return r.stdout.splitlines()
 
@@ -94,7 +85,7 @@ def run_child(code, stack_limit):
 @pytest.mark.parametrize("kind", sorted(STEPS))
 def test_a_chain_at_the_bound_moves_right_and_one_past_it_is_refused(kind, stack_limit):
     make, links = STEPS[kind]
-    out = run_child(CHAIN % make, stack_limit)
+    out = run_chain(CHAIN % make, stack_limit)
     assert out == ["%d True" % (BOUND // links), "True", "True", "True"]
 
 
@@ -177,4 +168,4 @@ def test_a_chain_of_store_adapters_is_bounded_and_moves_right_at_its_bound(seed,
     """Stores over streams over stores call their source in turn: one past
     256 of them is refused by the factory that would make it, and a view
     over the deepest moves its bytes from any thread."""
-    assert run_child(ADAPTERS % seed, stack_limit) == ["True True", "True", "True True"]
+    assert run_chain(ADAPTERS % seed, stack_limit) == ["True True", "True", "True True"]

@@ -217,9 +217,17 @@ def test_one_file_reached_by_several_paths_shares_an_ancestor(tmp_path):
              str(tmp_path) + "/images/../images/img.raw"]
     views = [over(q.RandomAccessFactory_map_file(str(p))) for p in paths]
     views.append(over(q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(paths[2])))))
+    # stores keep the file they opened, renamed since and another put at its path
+    held = [q.RandomAccessFactory_map_file(str(paths[0])), q.StreamAccessFactory_open_file(str(paths[0]))]
+    (folder / "img.raw").rename(folder / "moved.raw")
+    (folder / "img.raw").write_bytes(bytes(16))
+    views += [over(held[0]), over(q.RandomAccessFactory_extract_region(held[0], 0)),
+              over(q.RandomAccessFactory_from_stream(held[1])), over(q.RandomAccessFactory_map_file(str(folder / "moved.raw")))]
     other = over(q.RandomAccessFactory_map_file(str(tmp_path / "other.raw")))
+    newcomer = over(q.RandomAccessFactory_map_file(str(folder / "img.raw")))
     for i, a in enumerate(views):
         for b in views[i + 1:]:
             assert meet(a, b)
             both_ways(a, b, SHARE)
         both_ways(a, other, NO)
+        both_ways(a, newcomer, NO)

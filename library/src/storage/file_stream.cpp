@@ -49,7 +49,7 @@ std::size_t withinLargest(std::size_t offset, std::size_t size)
 // capacity, except after a call the interrupt handler ended: what that call
 // gives back or keeps pending may be more, until the buffer is refilled or
 // delivered.
-class FileStream : public StreamAccess, public detail::PositionedStream
+class FileStream : public StreamAccess, public detail::PositionedStream, public detail::Lineage
 {
 public:
     FileStream(std::string const& path, Mode mode, detail::Place place, detail::Opener const& open)
@@ -81,6 +81,7 @@ public:
         m_writesThrough = !m_seekable && mode == Mode::readWrite;
         m_capacity = bufferSize(st);
         m_knownSize = std::size_t(st.st_size);
+        m_identity = detail::fileIdentity(st);
     }
     // What is still pending is written here; a failure then raises nowhere,
     // so it is reported as undelivered.
@@ -96,6 +97,7 @@ public:
     }
 
     StreamAccessCapabilitySet capabilities() const override { return m_caps; }
+    std::string heldFile() const override { return m_identity; }
     bool good() const override { return !fail() && !eof(); }
     bool eof() const override { return m_caps.has(SCap::READ) && !ahead(); }
     bool fail() const override { return m_failed; }
@@ -463,6 +465,7 @@ private:
 
     std::string m_path;
     int m_fd = -1;
+    std::string m_identity;
     StreamAccessCapabilitySet m_caps;
     bool m_seekable = false;
     bool m_writesThrough = false;

@@ -2,6 +2,8 @@
 // resource (private to the library).
 #pragma once
 #include <memory>
+#include <string>
+#include <sys/stat.h>
 
 #include "quelbo/data_access.h"
 
@@ -21,9 +23,19 @@ public:
     // Whether the bytes are memory that the library or its caller owns (lent
     // memory included), not a file's mapping.
     virtual bool ownMemory() const { return false; }
+    // The file whose bytes the accessor holds open, by its identity on the
+    // file system (fileIdentity) as the descriptor it holds tells: whatever
+    // path reached it then or reaches it now. Empty for one holding none.
+    virtual std::string heldFile() const { return {}; }
 
 protected:
     ~Lineage() = default;
 };
+
+// The name of the file a stat of it describes: its device and inode.
+inline std::string fileIdentity(struct stat const& st)
+{
+    return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+}
 
 } // namespace quelbo::detail

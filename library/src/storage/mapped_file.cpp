@@ -23,7 +23,7 @@ namespace {
 // The file mapped shared into memory: reads and writes are copies that
 // survive the file shrinking under the mapping, and writes reserve the
 // blocks they fill first, so a full file system fails the write instead.
-class MappedFile : public RandomAccess
+class MappedFile : public RandomAccess, public detail::Lineage
 {
 public:
     MappedFile(std::string const& path, detail::MapMode mode, detail::Place place, detail::Opener const& open)
@@ -60,6 +60,7 @@ public:
             throw Error("cannot map file '" + path + "': " + detail::kNoSize);
         }
         m_size = std::size_t(st.st_size);
+        m_identity = detail::fileIdentity(st);
         if (m_size) {
             void* p = ::mmap(nullptr, m_size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, m_fd, 0);
             if (p == MAP_FAILED) {
@@ -104,6 +105,7 @@ public:
     }
     void resize(std::size_t) override { detail::missingCapability("mapped file", "resize"); }
     uint8_t* data() override { return m_data; }
+    std::string heldFile() const override { return m_identity; }
 
 private:
     // The runs within the store copied under one guard (the pages written
@@ -197,6 +199,7 @@ private:
 
     std::string m_path;
     int m_fd = -1;
+    std::string m_identity;
     uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
     RandomAccessCapabilitySet m_caps;

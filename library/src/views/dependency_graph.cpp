@@ -8,12 +8,10 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
-#include <sys/stat.h>
 
 #include "quelbo/data_access.h"
 #include "quelbo/error.h"
 #include "quelbo/uid.h"
-#include "quelbo/uri.h"
 #include "quelbo/view.h"
 #include "storage/lineage.h"
 #include "util/release.h"
@@ -119,23 +117,6 @@ struct StoreEntry
     bool unused() const { return record.expired() || (byObject && owner.expired()); }
 };
 
-// The name of a resource of a storage: a file by its identity on the file
-// system, whatever path reaches it (a link, another spelling of its folder);
-// any other by the storage's source and the identifier.
-std::string resourceKey(DataStorage const& storage, std::string const& id)
-{
-    std::string const& source = storage.source();
-    try {
-        Uri const uri(source);
-        struct stat st;
-        if (uri.scheme() == "file" && ::stat((uri.path() + id).c_str(), &st) == 0)
-            return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
-    } catch (Error const&) {
-        // not a URI: named by its text
-    }
-    return source + '\n' + id;
-}
-
 std::mutex& graphLock()
 {
     static std::mutex lock;
@@ -209,29 +190,47 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
     if (!store)
         throw InvalidArgument("DependencyGraph: no store given");
     // The store and the accessors whose bytes it moves, down to the one that
-    // holds them. A resource of a storage is named as resourceKey names it,
-    // whichever objects reach it (an adapter of it is named alike: one
-    // record); any other accessor by the object.
+    // holds them.
     struct Level
     {
         StoreKey key;
         std::shared_ptr<DataAccess> access;
         bool lent;
     };
-    std::vector<Level> levels;
+    std::vector<Level> chain;
     for (std::shared_ptr<DataAccess> access = store; access;) {
-        std::shared_ptr<DataStorage> const storage = access->storage();
-        StoreKey key{access.get(), std::string()};
-        if (storage)
-            key = StoreKey{nullptr, resourceKey(*storage, access->resourceId())};
         auto const* lineage = dynamic_cast<detail::Lineage const*>(access.get());
-        bool const lent = lineage && lineage->lentMemory();
         std::shared_ptr<DataAccess> below = lineage ? lineage->adaptedAccess() : nullptr;
-        if (levels.empty() || !(levels.back().key == key))
-            levels.push_back(Level{std::move(key), std::move(access), lent});
-        else
-            levels.back().lent = levels.back().lent || lent;
+        bool const lent = lineage && lineage->lentMemory();
+        StoreKey const byObject{access.get(), std::string()};
+        chain.push_back(Level{byObject, std::move(access), lent});
         access = std::move(below);
+    }
+    // Named from the bottom up, whichever objects reach what they name: a
+    // file held open by its identity on the file system (whatever path
+    // reaches it, then or now), an adapter of the same resource as the one
+    // below it as that one (one record), any other resource of a storage by
+    // the storage's source and the identifier; any other accessor by the
+    // object.
+    for (size_t i = chain.size(); i-- > 0;) {
+        DataAccess const& access = *chain[i].access;
+        auto const* lineage = dynamic_cast<detail::Lineage const*>(&access);
+        std::string held = lineage ? lineage->heldFile() : std::string();
+        std::shared_ptr<DataStorage> const storage = access.storage();
+        DataAccess const* below = i + 1 < chain.size() ? chain[i + 1].access.get() : nullptr;
+        if (!held.empty())
+            chain[i].key = StoreKey{nullptr, std::move(held)};
+        else if (storage && below && below->storage() == storage && below->resourceId() == access.resourceId())
+            chain[i].key = chain[i + 1].key;
+        else if (storage)
+            chain[i].key = StoreKey{nullptr, storage->source() + '\n' + access.resourceId()};
+    }
+    std::vector<Level> levels;
+    for (Level& level : chain) {
+        if (levels.empty() || !(levels.back().key == level.key))
+            levels.push_back(std::move(level));
+        else
+            levels.back().lent = levels.back().lent || level.lent;
     }
     std::lock_guard<std::mutex> guard(graphLock());
     auto& table = stores();

@@ -58,12 +58,20 @@ def test_store_views_write_through_and_fail_past_a_shrunk_store():
     store = q.RandomAccessFactory_allocate(24)
     v = q.ImageViewFactory_from_random_access(store, [4, 6], q.DataTypeId_UINT8)
     q.RandomAccess_resize(store, 10)
-    with pytest.raises(Error):
+    with pytest.raises(Error, match=exact("ImageView: the store holds 10 bytes, fewer than the image needs")):
         read(v, np.uint8)
     one = bytearray(1)
     q.ImageView___read(v, [1, 2], one)  # byte 9 is still there
     with pytest.raises(Error):
         q.ImageView___read(v, [3, 5], one)
+    # a window [12, 32) of a store shrunk to 30 bytes holds the 18 left
+    store = q.RandomAccessFactory_allocate(40)
+    window = q.RandomAccessFactory_extract_region(store, 12, 20)
+    v = q.ImageViewFactory_from_random_access(window, [20], q.DataTypeId_UINT8)
+    q.RandomAccess_resize(store, 30)
+    assert q.RandomAccess_get_size(window) == 18
+    with pytest.raises(Error, match=exact("ImageView: the store holds 18 bytes, fewer than the image needs")):
+        read(v, np.uint8)
 
 
 def test_store_view_refusals():

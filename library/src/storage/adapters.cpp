@@ -2,6 +2,8 @@
 // a seekable stream and a stream over a store. They move bytes by their
 // source's own calls, whatever kind it is.
 
+#include <algorithm>
+
 #include "storage/access_detail.h"
 #include "storage/lineage.h"
 #include "quelbo/access_factory.h"
@@ -62,7 +64,12 @@ public:
         caps.remove(RCap::RESIZE);
         return caps;
     }
-    std::size_t size() const override { return m_size; }
+    // The bytes of the window the source still holds: fewer once it shrank.
+    std::size_t size() const override
+    {
+        std::size_t const held = m_src->size();
+        return held > m_offset ? std::min(m_size, held - m_offset) : 0;
+    }
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         need(*this, RCap::READ, "read");

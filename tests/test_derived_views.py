@@ -162,9 +162,13 @@ def test_channels_assemble_split_and_join_like_numpy():
     assert q.MultiImageView_get_frame_count(frames) == 3
     for c in range(3):
         assert np.array_equal(read(q.MultiImageView_frame(frames, c), np.uint8), rgb[:, :, c])
-    joined = q.ImageViewFactory_interlace(frames, q.ImageInterpretation_RGB, True)
+    joined = q.ImageViewFactory_interlace(frames, q.ImageInterpretation_RGB, False)
     assert np.array_equal(read(joined, np.uint8, 3), rgb)
-    assert q.ImageView_get_has_alpha(joined) is True
+    with pytest.raises(Error, match=exact("ImageViewFactory: interlace: the interpretation 33 with alpha takes 4 "
+                                          "components, not the 3 frames")):
+        q.ImageViewFactory_interlace(frames, q.ImageInterpretation_RGB, True)
+    four = q.MultiImageViewFactory_create_from_list([q.MultiImageView_frame(frames, c) for c in (0, 1, 2, 0)])
+    assert q.ImageView_get_has_alpha(q.ImageViewFactory_interlace(four, q.ImageInterpretation_RGB, True)) is True
     assert np.array_equal(read(q.ImageViewFactory_interlace(frames), np.uint8, 3), rgb)
 
 

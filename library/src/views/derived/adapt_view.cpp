@@ -87,7 +87,7 @@ std::shared_ptr<ImageView> adapt(char const* name, std::shared_ptr<ImageView> vi
         invalid(std::string(name) + ": " + type.toString() + " and " + from.toString() + " differ in component count");
     if (!type.isNumeric() || !from.isNumeric())
         invalid(std::string(name) + ": " + type.toString() + " and " + from.toString() + " must be numeric");
-    auto p = detail::propertiesOf(*view);
+    auto p = describe(*view, view->shape(), type);
     p->imageInfo().setBitDepth(type.bitDepth());
     p->imageInfo().setValueRange(out);
     return std::make_shared<AdaptView>(name, view, type, in, out, std::move(p));

@@ -255,7 +255,7 @@ std::shared_ptr<ImageView> ImageViewFactory::reinterpret(std::shared_ptr<ImageVi
     if (newImageType != ImageTypeId::UNKNOWN && newImageType.dimensionCount() != n)
         failure("reinterpret: an image type of " + std::to_string(newImageType.dimensionCount()) +
                 " dimensions for a view of " + std::to_string(n));
-    auto p = describe(*image, newImageType);
+    auto p = describe(*image, newImageType, image->shape(), image->dataType());
     return std::make_shared<ForwardView>("Reinterpret", image, kReadWrite, false, std::move(p), true,
                                          detail::metadataOf(*image));
 }
@@ -266,7 +266,7 @@ std::shared_ptr<ImageView> ImageViewFactory::fromImageView(std::shared_ptr<Image
 {
     needView(view, "fromImageView");
     if (!properties)
-        properties = detail::propertiesOf(*view);
+        properties = describe(*view, view->shape(), view->dataType());
     else if (!properties->isCompatibleWith(view->shape(), view->dataType()))
         failure("fromImageView: the properties do not fit the shape " + view->shape().toString() + " and type " +
                 view->dataType().toString());

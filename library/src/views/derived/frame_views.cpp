@@ -164,7 +164,7 @@ std::shared_ptr<ImageView> stackFrames(std::shared_ptr<MultiImageView> multi, Im
         axis = newAxes.indexDimension(*dimension);
     }
     VectorXu64 shape = withAxis(first.shape(), axis, frames.size());
-    auto p = describe(first, newAxes);
+    auto p = describe(first, newAxes, shape, first.dataType());
     if (dimension && *dimension == ImageDimension::CHANNEL && frames.size() > 1)
         p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);
     return std::make_shared<StackView>(std::move(frames), axis, std::move(shape), std::move(p), threads);
@@ -232,9 +232,17 @@ std::shared_ptr<ImageView> interlaceFrames(std::shared_ptr<MultiImageView> multi
         invalid("interlace: more than 255 frames");
     DataType const vector(type.primitiveType(), type.bitDepth(), frames.size());
     componentsOf(vector, "ImageViewFactory: interlace");
-    auto p = detail::propertiesOf(first);
-    p->imageInfo().setInterpretation(interpretation);
-    p->imageInfo().setAlpha(alpha);
+    // The interpretation given is the caller's: one it cannot have is refused.
+    auto p = describe(first, first.shape(), vector);
+    ImageInfoProperty& info = p->imageInfo();
+    if (!ImageInfoProperty::isCompatible(info.axesInterpretation(), interpretation, alpha, info.bitDepth(),
+                                         first.shape(), vector))
+        invalid("interlace: the interpretation " + std::to_string(int32_t(interpretation)) +
+                (alpha ? " with alpha" : "") + " takes " +
+                std::to_string(ImageInfoProperty::channelCount(interpretation) + (alpha ? 1 : 0)) +
+                " components, not the " + std::to_string(frames.size()) + " frames");
+    info.setInterpretation(interpretation);
+    info.setAlpha(alpha);
     return std::make_shared<InterlaceView>(std::move(frames), vector, std::move(p));
 }
 

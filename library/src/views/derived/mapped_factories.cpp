@@ -32,8 +32,8 @@ std::shared_ptr<ImageView> ImageViewFactory::flip(std::shared_ptr<ImageView> ima
     Mapping m = identityMapping(*image);
     m.axes[dimensionIndex].step = -1;
     m.start[dimensionIndex] = int64_t(image->shape().data()[dimensionIndex]) - 1;
-    auto p = detail::propertiesOf(*image);
     DataType const type = image->dataType();
+    auto p = describe(*image, image->shape(), type);
     return mapped("Flip", image, ImageCapability::READ, image->shape(), type, std::move(p), std::move(m));
 }
 
@@ -64,13 +64,14 @@ std::shared_ptr<ImageView> ImageViewFactory::subSample(std::shared_ptr<ImageView
         if (d == channel)
             continue;
         uint64_t const extent = shape.data()[d];
-        if (step > extent)
+        // A step of 1 keeps every dimension as it is, empty ones included.
+        if (step > extent && step != 1)
             invalid("subSample: a step of " + std::to_string(step) + " over a dimension of " + std::to_string(extent));
         shape.data()[d] = (extent + step - 1) / step;
         m.axes[d].step = int64_t(step);
     }
-    auto p = detail::propertiesOf(*image);
     DataType const type = image->dataType();
+    auto p = describe(*image, shape, type);
     return mapped("SubSample", image, ImageCapability::READ, std::move(shape), type, std::move(p), std::move(m));
 }
 
@@ -95,8 +96,8 @@ std::shared_ptr<ImageView> ImageViewFactory::reinterpretAxes(std::shared_ptr<Ima
         m.axes[d] = {int(i), 1};
         shape.data()[d] = image->shape().data()[i];
     }
-    auto p = describe(*image, axes);
     DataType const type = image->dataType();
+    auto p = describe(*image, axes, shape, type);
     return mapped("ReinterpretAxes", image, readWriteOf(*image), std::move(shape), type, std::move(p), std::move(m));
 }
 
@@ -118,7 +119,7 @@ std::shared_ptr<ImageView> ImageViewFactory::disassembleChannels(std::shared_ptr
     m.unit = scalar;
     m.axes.insert(m.axes.begin() + position, MapAxis{-1, int64_t(scalar.byteCount())});
     VectorXu64 shape = withAxis(image->shape(), position, type.elementCount());
-    auto p = describe(*image, axes);
+    auto p = describe(*image, axes, shape, scalar);
     return mapped("DisassembleChannels", image, readingOf(*image), std::move(shape), scalar, std::move(p),
                   std::move(m));
 }
@@ -145,9 +146,9 @@ std::shared_ptr<ImageView> ImageViewFactory::assembleChannels(std::shared_ptr<Im
     VectorXu64 shape = withoutAxis(image->shape(), channel);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(channel);
-    auto p = describe(*image, axes);
     DataType const vector(type.primitiveType(), type.bitDepth(), size_t(count));
     componentsOf(vector, "ImageViewFactory: assembleChannels");
+    auto p = describe(*image, axes, shape, vector);
     return mapped("AssembleChannels", image, readingOf(*image), std::move(shape), vector, std::move(p),
                   std::move(m));
 }
@@ -161,8 +162,8 @@ std::shared_ptr<ImageView> ImageViewFactory::extractRegion(std::shared_ptr<Image
     Mapping m = identityMapping(*view);
     for (size_t d = 0; d < m.start.size(); ++d)
         m.start[d] = int64_t(region.origin().data()[d]);
-    auto p = detail::propertiesOf(*view);
     DataType const type = view->dataType();
+    auto p = describe(*view, region.size(), type);
     return mapped("ExtractRegion", view, readWriteOf(*view), region.size(), type, std::move(p), std::move(m));
 }
 
@@ -196,8 +197,8 @@ std::shared_ptr<ImageView> ImageViewFactory::extractAdjustedRegion(std::shared_p
     }
     VectorXu64 shape(kept.size());
     std::copy(kept.begin(), kept.end(), shape.data());
-    auto p = describe(*view, axes);
     DataType const type = view->dataType();
+    auto p = describe(*view, axes, shape, type);
     return mapped("ExtractAdjustedRegion", view, readWriteOf(*view), std::move(shape), type, std::move(p),
                   std::move(m));
 }

@@ -332,20 +332,6 @@ std::shared_ptr<ImageView> mapped(char const* name, std::shared_ptr<ImageView> s
                                         std::move(mapping));
 }
 
-ImageType axesOf(ImageView& view)
-{
-    auto p = view.properties();
-    ImageType const axes = p ? p->imageInfo().axesInterpretation() : ImageTypeId::UNKNOWN;
-    return axes.dimensionCount() == view.dimensionCount() ? axes : ImageTypeId::UNKNOWN;
-}
-
-std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes)
-{
-    auto p = detail::propertiesOf(source);
-    p->imageInfo().setAxesInterpretation(axes);
-    return p;
-}
-
 std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis, uint64_t position)
 {
     Mapping m = identityMapping(*view);
@@ -355,8 +341,8 @@ std::shared_ptr<ImageView> sliceOf(std::shared_ptr<ImageView> view, size_t axis,
     ImageType axes = axesOf(*view);
     if (axes != ImageTypeId::UNKNOWN)
         axes.remove(axis);
-    auto p = describe(*view, axes);
     DataType const type = view->dataType();
+    auto p = describe(*view, axes, shape, type);
     return mapped("Slice", view, readWriteOf(*view), std::move(shape), type, std::move(p), std::move(m));
 }
 
@@ -370,7 +356,7 @@ std::shared_ptr<ImageView> channelOf(std::shared_ptr<ImageView> view, size_t ind
     Mapping m = identityMapping(*view);
     m.unit = scalar;
     m.byteOffset = index * scalar.byteCount();
-    auto p = detail::propertiesOf(*view);
+    auto p = describe(*view, view->shape(), scalar);
     p->imageInfo().setInterpretation(ImageInterpretation::UNKNOWN);
     p->imageInfo().setAlpha(false);
     return mapped("ExtractChannel", view, partsOf(*view), view->shape(), scalar, std::move(p), std::move(m));

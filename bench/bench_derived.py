@@ -80,6 +80,13 @@ def reads():
     compare("interlace of 3 frames of 2048 x 2048 floats", read_from(interlaced, (2048, 2048), into=pixels),
             "np.stack(axis=-1, out=)", lambda: np.stack(frames, axis=-1, out=pixels))
     assert np.array_equal(pixels, np.stack(frames, axis=-1))
+    plane = np.empty((2048, 2048), np.float32)
+    green = q.ImageViewFactory_extract_channel(interlaced, 1)
+    compare("extract_channel 1 of the interlace, read", read_from(green, (2048, 2048), into=plane),
+            "numpy [..., 1] copy", lambda: np.copyto(plane, pixels[..., 1]))
+    compare("extract_channel 1 of the interlace, written",
+            lambda: q.ImageView___write_region(green, region((0, 0), (2048, 2048)), plane),
+            "numpy [..., 1] = plane", lambda: pixels.__setitem__((Ellipsis, 1), plane))
     return []
 
 

@@ -1,11 +1,13 @@
-"""What derived views say of themselves: random chains over every kind of
-source, each view's properties fitting its own shape and type and its
-copies in memory and on disk holding what numpy gives."""
+"""What derived views say of themselves and what they write back: random
+chains over every kind of source, each view's properties fitting its own
+shape and type and its copies in memory and on disk holding what numpy
+gives; and writes through the channels and components of interlaces and
+stacks whose frames share their bytes, against numpy."""
 import numpy as np
 import pytest
 
 from derived_chain_model import INTERPRETATIONS, TYPES, Link, check_transfers, grow, image_type
-from derived_util import region, shape
+from derived_util import Error, from_numpy, region, shape, write
 from proxy import cls, q
 
 NUMPY = {q.DataTypeId_UINT8: np.uint8, q.DataTypeId_INT16: np.int16, q.DataTypeId_DOUBLE: np.float64}
@@ -83,3 +85,42 @@ def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, 
             copies_like_numpy(link.view, link.model(truth), tmp_path)
             check_transfers(rng, link, base, truth)
 
+
+def test_channels_and_components_of_shared_frames_write_back_like_numpy():
+    """Frames drawn from two arrays, repeats included: a channel of their
+    interlace (or a frame of its deinterlace) writes its frame alone; over a
+    view without memory between, one whose frames share bytes does not
+    write. Components of a stack of shared frames are written slab after
+    slab, the last one staying, as numpy's assignments in turn leave them."""
+    rng = np.random.default_rng(61)
+    for _ in range(40):
+        arrays = [rng.integers(0, 256, (3, 4, 2), dtype=np.uint8) for _ in range(2)]
+        picks = [int(i) for i in rng.integers(0, 2, int(rng.integers(2, 4)))]
+        model = [a.copy() for a in arrays]
+        scalar = rng.integers(2) == 0
+        views = [from_numpy(a[..., 0], "ROW", "COLUMN") if scalar else
+                 q.ImageViewFactory___from_buffer([4, 3], q.DataTypeId_VEC2_UINT8, a, None, None) for a in arrays]
+        frames = q.MultiImageViewFactory_create_from_list([views[i] for i in picks])
+        values = rng.integers(0, 256, (3, 4), dtype=np.uint8)
+        if scalar:
+            joined = q.ImageViewFactory_interlace(frames)
+            over = q.ImageViewFactory_make_thread_safe(joined) if rng.integers(2) else joined
+            i = int(rng.integers(len(picks)))
+            view = (q.ImageViewFactory_extract_channel(over, i) if rng.integers(2) else
+                    q.MultiImageView_frame(q.MultiImageViewFactory_deinterlace(over), i))
+            if over is not joined and len(set(picks)) < len(picks):
+                assert not q.ImageView_support(view, q.ImageCapability_WRITE)
+                with pytest.raises(Error, match="needs the WRITE capability"):
+                    write(view, values)
+                continue
+            write(view, values)
+            model[picks[i]][..., 0] = values
+        else:
+            stacked = q.ImageViewFactory_stack(frames, q.ImageDimension_SLICE)
+            k = int(rng.integers(2))
+            slabs = rng.integers(0, 256, (len(picks), 3, 4), dtype=np.uint8)
+            write(q.ImageViewFactory_extract_channel(stacked, k), slabs)
+            for j, i in enumerate(picks):
+                model[i][..., k] = slabs[j]
+        for a, m in zip(arrays, model):
+            assert np.array_equal(a, m)

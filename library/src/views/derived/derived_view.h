@@ -154,6 +154,21 @@ public:
             through.push_back(s.get());
     }
 
+    // The view whose samples are, index for index, the `unit` at
+    // `byteOffset` in every sample of this one (a frame of an interlace):
+    // a view of that part can go there and leave the other parts alone.
+    virtual std::shared_ptr<ImageView> partAt(size_t /*byteOffset*/, DataType /*unit*/) { return nullptr; }
+    // Whether two parts of this view's samples may be the same bytes (frames
+    // of an interlace that reach the same memory): writing some parts back
+    // as read, around the others, may then undo those.
+    virtual bool partsMayMeet() { return false; }
+
+    // What this view recorded of a view it stands on.
+    Footing const& footingOf(ImageView const& view) const
+    {
+        return *std::find_if(m_footings.begin(), m_footings.end(), [&](Footing const& f) { return f.view == &view; });
+    }
+
 protected:
     ImageView& source(size_t i = 0) { return *m_sources[i]; }
     std::vector<std::shared_ptr<ImageView>> const& sources() const { return m_sources; }
@@ -178,11 +193,6 @@ protected:
 
     // Another view the kind reaches past its sources, as `as` recorded it.
     void standOn(Footing as) { m_footings.push_back(std::move(as)); }
-    // What this view recorded of a view it stands on.
-    Footing const& footingOf(ImageView const& view) const
-    {
-        return *std::find_if(m_footings.begin(), m_footings.end(), [&](Footing const& f) { return f.view == &view; });
-    }
 
 private:
     static ViewDataOrigin originOf(std::vector<std::shared_ptr<ImageView>> const& sources)

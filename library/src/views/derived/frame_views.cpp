@@ -45,6 +45,32 @@ ImageCapabilitySet commonReadWrite(std::vector<std::shared_ptr<ImageView>> const
     return ImageCapabilitySet(caps);
 }
 
+// Whether no two views can reach the same bytes: each pair reaches memory
+// alone and in spans apart, or the dependency graph tells them apart (they
+// share no ancestor).
+bool apart(std::vector<std::shared_ptr<ImageView>> const& views)
+{
+    size_t const n = views.size();
+    std::vector<detail::Reach> reach;
+    for (auto const& v : views)
+        reach.push_back(detail::reachOf(*v));
+    std::vector<std::unique_ptr<detail::Ancestry>> ancestry(n);
+    auto ancestryOf = [&](size_t i) -> detail::Ancestry const& {
+        if (!ancestry[i])
+            ancestry[i] = std::make_unique<detail::Ancestry>(detail::ancestryOf(*views[i]));
+        return *ancestry[i];
+    };
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = i + 1; j < n; ++j) {
+            if (reach[i].complete && reach[j].complete && !reach[i].meets(reach[j]))
+                continue;
+            if (views[i] == views[j] || ancestryOf(i).against(ancestryOf(j)) != CommonAncestorStatus::SHARE_NO_ANCESTOR)
+                return false;
+        }
+    }
+    return true;
+}
+
 // The frames along a new dimension at `axis`; each frame's samples go to
 // their slab of the destination.
 class StackView final : public MovingView<StackView>
@@ -116,33 +142,6 @@ private:
         return reading || apart(sources());
     }
 
-    // Whether no two views can reach the same bytes: each pair reaches
-    // memory alone and in spans apart, or the dependency graph tells them
-    // apart (they share no ancestor).
-    static bool apart(std::vector<std::shared_ptr<ImageView>> const& views)
-    {
-        size_t const n = views.size();
-        std::vector<detail::Reach> reach;
-        for (auto const& v : views)
-            reach.push_back(detail::reachOf(*v));
-        std::vector<std::unique_ptr<detail::Ancestry>> ancestry(n);
-        auto ancestryOf = [&](size_t i) -> detail::Ancestry const& {
-            if (!ancestry[i])
-                ancestry[i] = std::make_unique<detail::Ancestry>(detail::ancestryOf(*views[i]));
-            return *ancestry[i];
-        };
-        for (size_t i = 0; i < n; ++i) {
-            for (size_t j = i + 1; j < n; ++j) {
-                if (reach[i].complete && reach[j].complete && !reach[i].meets(reach[j]))
-                    continue;
-                if (views[i] == views[j] ||
-                    ancestryOf(i).against(ancestryOf(j)) != CommonAncestorStatus::SHARE_NO_ANCESTOR)
-                    return false;
-            }
-        }
-        return true;
-    }
-
     size_t m_axis;
     size_t m_threads;
 };
@@ -179,6 +178,16 @@ public:
         : MovingView("Interlace", frames, commonReadWrite(frames), frames.front()->shape(), type,
                       std::move(properties), detail::metadataOf(*frames.front()))
     {}
+
+    // Component i of every sample is frame i's sample.
+    std::shared_ptr<ImageView> partAt(size_t byteOffset, DataType unit) override
+    {
+        size_t const bytes = unit.byteCount();
+        if (unit != sources().front()->dataType() || byteOffset % bytes != 0 || byteOffset / bytes >= sources().size())
+            return nullptr;
+        return sources()[byteOffset / bytes];
+    }
+    bool partsMayMeet() override { return !apart(sources()); }
 
 private:
     friend MovingView<InterlaceView>;

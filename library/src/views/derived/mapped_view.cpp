@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <string>
 #include <type_traits>
+#include <unordered_set>
 
 #include "quelbo/region_copier.h"
 #include "views/derived/derived_view.h"
@@ -67,29 +68,73 @@ protected:
 
 private:
     // Where a mapping over `source` reads: over another rearrangement,
-    // straight from its data, laid out as that rearrangement found it.
+    // straight from its data, laid out as that rearrangement found it; a
+    // part of the samples of a view joining frames, straight from the frame
+    // holding it, as that view found it.
     struct Placed
     {
         std::shared_ptr<ImageView> data;
         Mapping map;
-        MappedView* inner;
+        std::vector<Footing> past; // the views passed on the way to data, as recorded
     };
     static Placed placed(std::shared_ptr<ImageView> const& source, Mapping const& mapping)
     {
+        Placed at{source, mapping, {}};
         auto* inner = dynamic_cast<MappedView*>(source.get());
         if (inner && inner->composable())
-            return {inner->m_data, inner->compose(mapping), inner};
-        return {source, mapping, nullptr};
+            at = {inner->m_data, inner->compose(mapping), {inner->footingOf(*inner->m_data)}};
+        auto* joined = dynamic_cast<DerivedView*>(at.data.get());
+        bool const samplewise = !at.map.hasInner && std::all_of(at.map.axes.begin(), at.map.axes.end(),
+                                                                [](MapAxis const& a) { return a.source >= 0; });
+        if (auto part = joined && samplewise ? joined->partAt(at.map.byteOffset, at.map.unit) : nullptr) {
+            at.past.push_back(joined->footingOf(*part));
+            at.data = std::move(part);
+            at.map.byteOffset = 0;
+        }
+        return at;
+    }
+
+    // A write of parts of samples through a view without memory writes the
+    // other parts back as it read them: one whose parts may be the same
+    // bytes would undo the write, so such a view does not write.
+    static ImageCapabilitySet writable(ImageCapabilitySet caps, Placed const& at)
+    {
+        ImageView& data = *at.data;
+        if (caps.has(ImageCapability::WRITE) && at.map.unit != data.dataType() &&
+            !data.support(ImageCapability::MEMORY_ACCESS) && partsMayMeetIn(data))
+            caps.remove(ImageCapability::WRITE);
+        return caps;
+    }
+
+    // Whether some view that a transfer of `view` passes through may hold
+    // two parts of a sample in the same bytes.
+    static bool partsMayMeetIn(ImageView& view)
+    {
+        std::vector<ImageView*> todo{&view};
+        std::unordered_set<ImageView*> seen;
+        detail::Reach spans;
+        while (!todo.empty()) {
+            ImageView* v = todo.back();
+            todo.pop_back();
+            if (v->support(ImageCapability::MEMORY_ACCESS) || !seen.insert(v).second)
+                continue;
+            auto* derived = dynamic_cast<DerivedView*>(v);
+            if (derived && derived->partsMayMeet())
+                return true;
+            if (auto* reaching = dynamic_cast<detail::Reaching*>(v))
+                reaching->reachInto(spans, todo);
+        }
+        return false;
     }
 
     MappedView(char const* name, std::shared_ptr<ImageView> const& source, ImageCapabilitySet caps, VectorXu64 shape,
                DataType type, std::shared_ptr<const ImageProperties> properties, Placed at)
-        : DerivedView(name, {source}, caps, std::move(shape), type, std::move(properties), detail::metadataOf(*source),
-                      at.data.get()),
+        : DerivedView(name, {source}, writable(caps, at), std::move(shape), type, std::move(properties),
+                      detail::metadataOf(*source), at.data.get()),
           m_data(std::move(at.data)), m_map(std::move(at.map))
     {
-        if (at.inner)
-            standOn(at.inner->footingOf(*m_data));
+        for (Footing& f : at.past)
+            standOn(std::move(f));
         ImageView& src = *m_data;
         m_passThrough = !m_map.hasInner && m_map.byteOffset == 0 && m_map.unit == src.dataType();
         int last = -1;

@@ -85,7 +85,8 @@ def derivations(rng, link):
     if named and channel is None:
         where = sorted(named + [q.ImageDimension_CHANNEL]).index(q.ImageDimension_CHANNEL)
         add("stack of two as channels",
-            lambda: q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([v, v]), q.ImageDimension_CHANNEL),
+            lambda: q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([v, v]),
+                                             q.ImageDimension_CHANNEL),
             lambda a: np.stack([a, a], axis=n - where))
     dtype = q.ImageView_get_data_type(v)
     components = q.DataType_get_element_count(dtype)

@@ -222,7 +222,8 @@ def test_one_file_reached_by_several_paths_shares_an_ancestor(tmp_path):
     (folder / "img.raw").rename(folder / "moved.raw")
     (folder / "img.raw").write_bytes(bytes(16))
     views += [over(held[0]), over(q.RandomAccessFactory_extract_region(held[0], 0)),
-              over(q.RandomAccessFactory_from_stream(held[1])), over(q.RandomAccessFactory_map_file(str(folder / "moved.raw")))]
+              over(q.RandomAccessFactory_from_stream(held[1])),
+              over(q.RandomAccessFactory_map_file(str(folder / "moved.raw")))]
     other = over(q.RandomAccessFactory_map_file(str(tmp_path / "other.raw")))
     newcomer = over(q.RandomAccessFactory_map_file(str(folder / "img.raw")))
     for i, a in enumerate(views):

@@ -35,7 +35,6 @@ def described(rng, size, components, dtype):
 
 def source(kind, rng, tmp_path, size, dtype, truth):
     """A view of `kind` holding `truth`'s bytes."""
-    nbytes = truth.size
     if kind == "numpy":
         return q.NumpyInterop__order_from_numpy_array(truth.view(NUMPY[dtype])[..., 0], list(range(len(size)))[::-1],
                                                       0, False)
@@ -44,7 +43,8 @@ def source(kind, rng, tmp_path, size, dtype, truth):
         path.write_bytes(truth.tobytes())
         return q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(path)), size, dtype)
     made = {"memory": lambda: q.ImageViewFactory_allocate(size, dtype),
-            "store": lambda: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(nbytes), size, dtype),
+            "store": lambda: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(truth.size), size,
+                                                                   dtype),
             "disk": lambda: q.ImageViewFactory_create_on_disk(str(tmp_path), size, dtype),
             "derived": lambda: q.ImageViewFactory_from_image_view(q.ImageViewFactory_allocate(size, dtype), None, None),
             }[kind]()
@@ -75,9 +75,9 @@ def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, 
         q.ImageView_set_properties(base, properties)
         # a step of 1 and the rearrangements of every sample keep an empty dimension
         empty = source(kind, rng, tmp_path, [0] + size[1:], dtype, truth[..., :0, :])
-        for same in (lambda v: q.ImageViewFactory_sub_sample(v, 1), lambda v: q.ImageViewFactory_flip_dimension_index(v, 0),
-                     lambda v: q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([v]))):
-            copies_like_numpy(same(empty), truth[..., :0, :], tmp_path)
+        for same in (q.ImageViewFactory_sub_sample(empty, 1), q.ImageViewFactory_flip_dimension_index(empty, 0),
+                     q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([empty]))):
+            copies_like_numpy(same, truth[..., :0, :], tmp_path)
         chain = [Link(base, lambda a: a, unit, part)]
         copies_like_numpy(base, truth, tmp_path)
         for _ in range(int(rng.integers(1, 5))):

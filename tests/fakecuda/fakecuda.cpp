@@ -3,14 +3,16 @@
 // inside this driver's own copy calls, so any CPU access to it elsewhere
 // crashes the test. Live allocations are counted for the leak tests.
 //
-// Controls: FAKECUDA_DEVICES (number of devices, default 1) and, from the
-// tests through ctypes, fakecuda_live_allocations(), fakecuda_live_bytes()
-// and fakecuda_fail_after(n)
+// Controls: FAKECUDA_DEVICES (number of devices, default 1),
+// FAKECUDA_MAX_PITCH (the largest pitch the rectangular and box copies take,
+// default 2^31 - 1 as on the devices) and, from the tests through ctypes,
+// fakecuda_live_allocations(), fakecuda_live_bytes() and fakecuda_fail_after(n)
 // (the n-th allocation or copy from now on fails).
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -42,6 +44,13 @@ bool g_initialised = false;
 long g_fail_after = 0; // 0: never
 
 int g_context_tag;
+CUcontext const g_context = reinterpret_cast<CUcontext>(&g_context_tag);
+
+size_t max_pitch()
+{
+    const char* env = std::getenv("FAKECUDA_MAX_PITCH");
+    return env ? size_t(std::strtoull(env, nullptr, 10)) : size_t(0x7fffffff);
+}
 
 bool injected_failure()
 {
@@ -120,10 +129,21 @@ CUresult copy(void* dst, bool dst_device, const void* src, bool src_device, size
 
 #define API extern "C" __attribute__((visibility("default")))
 
+// Each entry point as the library declares it.
+#define FAKECUDA_DECLARE(name, symbol, parameters, arguments) API CUresult symbol parameters;
+QUELBO_CUDA_ENTRY_POINTS(FAKECUDA_DECLARE)
+#undef FAKECUDA_DECLARE
+
 API CUresult cuInit(unsigned)
 {
     std::lock_guard<std::mutex> g(g_lock);
     g_initialised = true;
+    return SUCCESS;
+}
+
+API CUresult cuDriverGetVersion(int* version)
+{
+    *version = 12000;
     return SUCCESS;
 }
 
@@ -144,15 +164,33 @@ API CUresult cuDeviceGet(int* dev, int ordinal)
     return SUCCESS;
 }
 
-API CUresult cuDevicePrimaryCtxRetain(void** ctx, int)
+API CUresult cuDeviceGetName(char* name, int length, int dev)
 {
-    *ctx = &g_context_tag;
+    int count = 0;
+    cuDeviceGetCount(&count);
+    if (!name || length <= 0 || dev < 0 || dev >= count)
+        return INVALID_VALUE;
+    std::snprintf(name, size_t(length), "quelbo stand-in driver (host memory)");
     return SUCCESS;
 }
 
-API CUresult cuCtxSetCurrent(void* ctx)
+API CUresult cuDeviceGetAttribute(int* value, int attribute, int)
 {
-    return ctx == &g_context_tag ? SUCCESS : INVALID_CONTEXT;
+    if (!value || attribute != CU_DEVICE_ATTRIBUTE_MAX_PITCH)
+        return INVALID_VALUE;
+    *value = int(max_pitch());
+    return SUCCESS;
+}
+
+API CUresult cuDevicePrimaryCtxRetain(CUcontext* ctx, int)
+{
+    *ctx = g_context;
+    return SUCCESS;
+}
+
+API CUresult cuCtxSetCurrent(CUcontext ctx)
+{
+    return ctx == g_context ? SUCCESS : INVALID_CONTEXT;
 }
 
 API CUresult cuMemAlloc_v2(CUdeviceptr* out, size_t bytes)
@@ -221,22 +259,71 @@ API CUresult cuMemcpyDtoD_v2(CUdeviceptr dst, CUdeviceptr src, size_t n)
     return copy(reinterpret_cast<void*>(dst), true, reinterpret_cast<const void*>(src), true, n);
 }
 
+// A box copy of depth slices, row by row: each side's rows `pitch` bytes
+// apart, its slices `height` rows apart.
+CUresult copy_box(const Memcpy3D& c)
+{
+    if (c.srcArray || c.dstArray || c.reserved0 || c.reserved1 || c.srcLOD || c.dstLOD ||
+        c.srcPitch < c.WidthInBytes + c.srcXInBytes || c.dstPitch < c.WidthInBytes + c.dstXInBytes ||
+        c.srcPitch > max_pitch() || c.dstPitch > max_pitch() ||
+        (c.Depth > 1 && (c.srcHeight < c.Height + c.srcY || c.dstHeight < c.Height + c.dstY)))
+        return INVALID_VALUE;
+    bool sd = c.srcMemoryType == CU_MEMORYTYPE_DEVICE, dd = c.dstMemoryType == CU_MEMORYTYPE_DEVICE;
+    auto* s = static_cast<const char*>(sd ? reinterpret_cast<const void*>(c.srcDevice) : c.srcHost);
+    auto* d = static_cast<char*>(dd ? reinterpret_cast<void*>(c.dstDevice) : c.dstHost);
+    for (size_t z = 0; z < c.Depth; ++z)
+        for (size_t y = 0; y < c.Height; ++y) {
+            CUresult r = copy(d + ((c.dstZ + z) * c.dstHeight + c.dstY + y) * c.dstPitch + c.dstXInBytes, dd,
+                              s + ((c.srcZ + z) * c.srcHeight + c.srcY + y) * c.srcPitch + c.srcXInBytes, sd,
+                              c.WidthInBytes);
+            if (r != SUCCESS)
+                return r;
+        }
+    return SUCCESS;
+}
+
+CUresult copy_rectangle(const Memcpy2D* c)
+{
+    if (!c)
+        return INVALID_VALUE;
+    Memcpy3D box;
+    std::memset(&box, 0, sizeof box);
+    box.srcXInBytes = c->srcXInBytes;
+    box.srcY = c->srcY;
+    box.srcMemoryType = c->srcMemoryType;
+    box.srcHost = c->srcHost;
+    box.srcDevice = c->srcDevice;
+    box.srcArray = c->srcArray;
+    box.srcPitch = c->srcPitch;
+    box.dstXInBytes = c->dstXInBytes;
+    box.dstY = c->dstY;
+    box.dstMemoryType = c->dstMemoryType;
+    box.dstHost = c->dstHost;
+    box.dstDevice = c->dstDevice;
+    box.dstArray = c->dstArray;
+    box.dstPitch = c->dstPitch;
+    box.WidthInBytes = c->WidthInBytes;
+    box.Height = c->Height;
+    box.Depth = 1;
+    return copy_box(box);
+}
+
 API CUresult cuMemcpy2D_v2(const Memcpy2D* c)
 {
     std::lock_guard<std::mutex> g(g_lock);
-    if (!c || c->srcArray || c->dstArray || c->srcPitch < c->WidthInBytes + c->srcXInBytes ||
-        c->dstPitch < c->WidthInBytes + c->dstXInBytes)
-        return INVALID_VALUE;
-    bool sd = c->srcMemoryType == CU_MEMORYTYPE_DEVICE, dd = c->dstMemoryType == CU_MEMORYTYPE_DEVICE;
-    auto* s = static_cast<const char*>(sd ? reinterpret_cast<const void*>(c->srcDevice) : c->srcHost);
-    auto* d = static_cast<char*>(dd ? reinterpret_cast<void*>(c->dstDevice) : c->dstHost);
-    for (size_t y = 0; y < c->Height; ++y) {
-        CUresult r = copy(d + (c->dstY + y) * c->dstPitch + c->dstXInBytes, dd,
-                          s + (c->srcY + y) * c->srcPitch + c->srcXInBytes, sd, c->WidthInBytes);
-        if (r != SUCCESS)
-            return r;
-    }
-    return SUCCESS;
+    return copy_rectangle(c);
+}
+
+API CUresult cuMemcpy2DUnaligned_v2(const Memcpy2D* c)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return copy_rectangle(c);
+}
+
+API CUresult cuMemcpy3D_v2(const Memcpy3D* c)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    return c ? copy_box(*c) : INVALID_VALUE;
 }
 
 API CUresult cuPointerGetAttribute(void* data, int attribute, CUdeviceptr p)

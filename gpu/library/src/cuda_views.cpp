@@ -129,7 +129,7 @@ void copyRows(Driver::Plane const& dst, Driver::Plane const& src, size_t width, 
             std::copy_n(static_cast<const uint8_t*>(src.host), bytes, static_cast<uint8_t*>(dst.host));
         return;
     }
-    d.copy2D(dst, src, width, rows);
+    d.copy(dst, src, width, rows);
 }
 
 Driver::Plane advanced(Driver::Plane p, size_t bytes)

@@ -16,7 +16,8 @@ q = proxy.q
 R = proxy.cls("RegionXu64")
 drv = ctypes.CDLL("libcuda.so.1")
 MAX_PITCH = int(os.environ.get("FAKECUDA_MAX_PITCH", 2**31 - 1))
-TYPES = [(q.DataTypeId_UINT8, 1), (q.DataTypeId_UINT16, 2), (q.DataTypeId_VEC3_INT16, 6), (q.DataTypeId_DOUBLE, 8)]
+TYPES = [(q.DataTypeId_UINT8, 1), (q.DataTypeId_UINT16, 2), (q.DataTypeId_VEC3_INT16, 6), (q.DataTypeId_DOUBLE, 8),
+         (q.DataTypeId_VEC3_DOUBLE, 24)]
 
 def fewest(offsets, sample):
     # The fewest copies of elements at these device offsets (in the order of

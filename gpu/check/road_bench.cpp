@@ -40,15 +40,6 @@ std::pair<double, double> interleaved(const std::function<void()>& ours, const s
     return {best[0], best[1]};
 }
 
-Driver::Plane shifted(Driver::Plane p, size_t bytes)
-{
-    if (p.device)
-        p.device += bytes;
-    else
-        p.host = static_cast<uint8_t*>(p.host) + bytes;
-    return p;
-}
-
 struct Bench
 {
     double floor;
@@ -156,8 +147,8 @@ void benchRoads(size_t mib, double floor)
         b.box("per-plane", view, RegionXu64(vec({1, 1, 1, 0}), vec({w - 2, h - 2, depth - 2, planes})), p,
               [&](Driver::Plane const& to, Driver::Plane const& from) {
                   for (size_t i = 0; i < planes; ++i)
-                      d.copy(shifted(to, i * (to.device ? plane : dense)), shifted(from, i * (from.device ? plane : dense)),
-                             w - 2, h - 2, depth - 2);
+                      d.copy(to.shifted(int64_t(i * (to.device ? plane : dense))),
+                             from.shifted(int64_t(i * (from.device ? plane : dense))), w - 2, h - 2, depth - 2);
               },
               "box copies");
     }

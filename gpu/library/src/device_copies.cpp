@@ -13,15 +13,6 @@ namespace {
 
 using Axis = quelbo::BoxRuns::Axis;
 
-Driver::Plane advanced(Driver::Plane p, int64_t bytes)
-{
-    if (p.device)
-        p.device += DevicePtr(bytes);
-    else
-        p.host = static_cast<uint8_t*>(p.host) + bytes;
-    return p;
-}
-
 // Rows of `width` bytes along the axis: no row overlaps the next, and the
 // driver takes both pitches.
 bool rowsFit(Axis const& rows, size_t width, size_t maxPitch)
@@ -89,7 +80,7 @@ void copyBox(Driver::Plane const& dst, Driver::Plane const& src, uint64_t const*
     quelbo::BoxRuns const copies(loopSize.data(), loopDst.data(), loopSrc.data(), loopSize.size(), width,
                                  quelbo::BoxRuns::Order::KEPT);
     copies.forEach([&](int64_t a, int64_t b, size_t) {
-        driver.copy(advanced(to, a), advanced(from, b), width, rows, slices);
+        driver.copy(to.shifted(a), from.shifted(b), width, rows, slices);
     });
 }
 

@@ -43,6 +43,17 @@ public:
         void* host = nullptr;
         std::size_t pitch = 0;
         std::size_t height = 0;
+
+        // The same plane from `bytes` further on.
+        Plane shifted(int64_t bytes) const
+        {
+            Plane p = *this;
+            if (p.device)
+                p.device += DevicePtr(bytes);
+            else
+                p.host = static_cast<uint8_t*>(p.host) + bytes;
+            return p;
+        }
     };
     // One driver copy of `slices` slices of `rows` rows of `widthBytes`
     // bytes: a linear copy for one row, else a rectangular or a box copy,

@@ -65,9 +65,9 @@ def test_samples_of_every_type_go_to_the_gpu_and_back_unchanged():
 
 
 def test_a_staged_copy_larger_than_its_stage_arrives_whole():
-    """An image without memory access goes to the GPU through host memory in
-    bands along its last axis, as many slabs as 64 MiB hold: here two bands,
-    the second shorter, of whole rows, and of samples for one dimension."""
+    """An image without memory access goes to the GPU through one host stage
+    of 64 MiB, a piece of the image at a time: here two pieces, the second
+    shorter, of whole slices, and of samples for one dimension."""
     out = child(
         """
         for shape in ([1024, 1024, 70], [(70 << 20) + 3]):

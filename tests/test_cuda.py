@@ -65,9 +65,9 @@ def test_samples_of_every_type_go_to_the_gpu_and_back_unchanged():
 
 
 def test_a_staged_copy_larger_than_its_stage_arrives_whole():
-    """An image without memory access goes to the GPU through host memory in
-    bands along its last axis, as many slabs as 64 MiB hold: here two bands,
-    the second shorter, of whole rows, and of samples for one dimension."""
+    """An image without memory access goes to the GPU through one host stage
+    of 64 MiB, a piece of the image at a time: here two pieces, the second
+    shorter, of whole slices, and of samples for one dimension."""
     out = child(
         """
         for shape in ([1024, 1024, 70], [(70 << 20) + 3]):
@@ -279,8 +279,9 @@ def test_without_driver_or_device_allocation_copy_and_adaptation_raise_error(dri
 
 
 def test_library_checks_over_the_test_driver():
-    """The C++ checks: device buffers given to GPU and adapted views, coalesced
-    layout, copies from memory and staged, device memory given back."""
+    """The C++ checks, through the counting driver: device buffers given to
+    GPU and adapted views, coalesced layout, copies from memory and staged,
+    driver copies per transfer, device memory given back."""
     out = lines(
         """
         import subprocess
@@ -288,11 +289,14 @@ def test_library_checks_over_the_test_driver():
         r = subprocess.run([exe], capture_output=True, text=True)
         print(r.stdout)
         print("rc", r.returncode)
-        """
+        """,
+        driver="counted",
     )
     assert out[-1] == "rc 0", "\n".join(out)
     assert not [line for line in out if line.startswith("FAIL")]
     assert "pass adapted view: a region read into a device buffer" in out
+    assert out[0] == "device: quelbo stand-in driver (host memory); driver 12.0; largest copy pitch 2147483647 bytes"
+    assert len([line for line in out if line.startswith("pass copies per transfer")]) == 33
 
 
 def test_numpy_data_through_the_gpu_and_the_bridge_refuses_gpu_views():

@@ -1,40 +1,48 @@
-// Checks libquelbo_cuda against a driver: the test driver in the test suite,
-// the real one on a machine with a GPU (gpu/device-check).
+// Checks libquelbo_cuda against a driver, through the counting driver
+// (tests/fakecuda/countcuda.cpp) passing every call on to it: the test
+// driver in the test suite, the real one on a machine with a GPU
+// (gpu/device-check).
 //
-//   quelbo_cuda_check            allocate, copy, adapt with device buffers,
-//                                coalesced layout, device memory given back
-//   quelbo_cuda_check --bench N  also the bandwidth of copies of N MiB
+//   quelbo_cuda_check                      allocate, copy, adapt with device
+//       buffers, coalesced layout, driver copies per transfer, device memory
+//       given back
+//   quelbo_cuda_check --bench N [--floor F]  also every road timed against
+//       raw driver copies of N MiB; with F, a road below F times the raw
+//       copies' speed fails
 //
-// Prints one line per check and "ok" at the end; exits 1 on the first failure.
-#include <algorithm>
-#include <chrono>
+// Prints the device and driver, one line per check and "ok" at the end;
+// exits 1 on any failure, 2 without a driver.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <utility>
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+
+#include "check.h"
 #include "host_view.h"
-#include "quelbo/error.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
-#include "quelbo/indexer.h"
-#include "quelbo/region_copier.h"
 #include "quelbo_cuda/cuda_image_factory.h"
-#include "quelbo_cuda/driver.h"
 
-using namespace quelbo;
-using quelbo_cuda::CudaExtensionProvider;
-using quelbo_cuda::CudaImageFactory;
-using quelbo_cuda::DevicePtr;
-using quelbo_cuda::Driver;
-using quelbo_cuda::check::HostView;
+namespace quelbo_cuda::check {
 
 namespace {
-
 int g_failures = 0;
+
+// An entry point of the counting driver, or null when the driver loaded is
+// another.
+template <class F>
+F counter(const char* name)
+{
+    void* lib = dlopen("libcuda.so.1", RTLD_NOW | RTLD_NOLOAD);
+    F f = lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
+    if (lib)
+        dlclose(lib);
+    return f;
+}
+} // namespace
 
 void expect(bool ok, const std::string& what)
 {
@@ -43,19 +51,9 @@ void expect(bool ok, const std::string& what)
         ++g_failures;
 }
 
-template <class E>
-void expectThrow(const std::function<void()>& f, const std::string& what)
+int failures()
 {
-    try {
-        f();
-    } catch (E& e) {
-        expect(true, what + " (" + e.what() + ")");
-        return;
-    } catch (std::exception& e) {
-        expect(false, what + ": unexpected " + e.what());
-        return;
-    }
-    expect(false, what + ": nothing thrown");
+    return g_failures;
 }
 
 std::vector<uint8_t> pattern(size_t n, unsigned seed)
@@ -66,31 +64,33 @@ std::vector<uint8_t> pattern(size_t n, unsigned seed)
     return v;
 }
 
-VectorXu64 vec(std::initializer_list<uint64_t> values)
+quelbo::VectorXu64 vec(std::initializer_list<uint64_t> values)
 {
-    VectorXu64 v(values.size());
+    quelbo::VectorXu64 v(values.size());
     size_t i = 0;
     for (uint64_t x : values)
         v[i++] = x;
     return v;
 }
 
-// Device memory for the checks, given back on every path.
-struct DeviceBuffer
+bool counting()
 {
-    explicit DeviceBuffer(size_t n) : ptr(Driver::get().allocate(n)), size(n) {}
-    ~DeviceBuffer() { Driver::get().release(ptr); }
-    void* address() const { return reinterpret_cast<void*>(ptr); }
-    DevicePtr ptr;
-    size_t size;
-};
-
-size_t freeMemory()
-{
-    size_t free = 0, total = 0;
-    Driver::get().memoryInfo(free, total);
-    return free;
+    return counter<long (*)()>("countcuda_copies") != nullptr;
 }
+
+long driverCopies()
+{
+    static auto const f = counter<long (*)()>("countcuda_copies");
+    return f ? f() : -1;
+}
+
+long liveAllocations()
+{
+    static auto const f = counter<long (*)()>("countcuda_live_allocations");
+    return f ? f() : -1;
+}
+
+using namespace quelbo;
 
 void checkRoundTrips()
 {
@@ -215,96 +215,63 @@ void checkRefusals()
         "adaptation of an empty image");
 }
 
-double seconds(const std::function<void()>& f, int repeat)
+} // namespace quelbo_cuda::check
+
+namespace {
+
+size_t freeMemory()
 {
-    f(); // warm up
-    auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < repeat; ++i)
-        f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / repeat;
+    size_t free = 0, total = 0;
+    quelbo_cuda::Driver::get().memoryInfo(free, total);
+    return free;
 }
 
-// Seconds of one call of ours and of the anchor, timed in turn (each the
-// best of `repeat`), after one call of each to warm up.
-std::pair<double, double> interleaved(const std::function<void()>& ours, const std::function<void()>& anchor,
-                                      int repeat)
-{
-    double best[2] = {1e30, 1e30};
-    ours();
-    anchor();
-    for (int i = 0; i < repeat; ++i) {
-        int k = 0;
-        for (auto const* f : {&ours, &anchor}) {
-            auto t0 = std::chrono::steady_clock::now();
-            (*f)();
-            best[k] = std::min(best[k], std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-            ++k;
-        }
-    }
-    return {best[0], best[1]};
-}
-
-void bench(size_t mib)
-{
-    const size_t bytes = mib << 20;
-    const VectorXu64 shape = vec({4096, bytes / 4096});
-    const DataType u8(DataTypeId::UINT8);
-    auto host = std::make_shared<HostView>(shape, u8, true);
-    DeviceBuffer raw(bytes);
-    std::vector<uint8_t> back(bytes);
-    const double gib = double(bytes) / double(1 << 30);
-    double rawUp = seconds([&] { Driver::get().toDevice(raw.ptr, host->data().data(), bytes); }, 5);
-    double rawDown = seconds([&] { Driver::get().toHost(back.data(), raw.ptr, bytes); }, 5);
-    double up = seconds([&] { CudaImageFactory::copyInCudaMemory(host); }, 5);
-    auto gpu = CudaImageFactory::copyInCudaMemory(host);
-    double down = seconds([&] { gpu->readRegion(RegionXu64::createFullRegion(shape), back.data()); }, 5);
-    // copyInCudaMemory allocates its memory: against raw allocation and copy too.
-    double rawFresh = seconds(
-        [&] {
-            DeviceBuffer fresh(bytes);
-            Driver::get().toDevice(fresh.ptr, host->data().data(), bytes);
-        },
-        5);
-    std::printf("bench %zu MiB: raw host->device %.2f GiB/s, raw allocation + copy %.2f GiB/s, "
-                "copyInCudaMemory %.2f GiB/s (%.2fx of raw allocation + copy)\n",
-                mib, gib / rawUp, gib / rawFresh, gib / up, rawFresh / up);
-    std::printf("bench %zu MiB: raw device->host %.2f GiB/s, view read-back %.2f GiB/s (%.2fx)\n", mib, gib / rawDown,
-                gib / down, rawDown / down);
-    // A host view adapted to device buffers: through a bounded host stage,
-    // against a plain copy of the same bytes.
-    auto adapted = CudaImageFactory::adaptToCuda(host);
-    const RegionXu64 whole = RegionXu64::createFullRegion(shape);
-    auto in = interleaved([&] { adapted->readRegion(whole, raw.address()); },
-                          [&] { Driver::get().toDevice(raw.ptr, host->data().data(), bytes); }, 5);
-    auto out = interleaved([&] { adapted->writeRegion(whole, raw.address()); },
-                           [&] { Driver::get().toHost(host->data().data(), raw.ptr, bytes); }, 5);
-    std::printf("bench %zu MiB: adapted read into device %.2f GiB/s, plain host->device %.2f GiB/s; "
-                "adapted write from device %.2f GiB/s, plain device->host %.2f GiB/s\n",
-                mib, gib / in.first, gib / in.second, gib / out.first, gib / out.second);
-}
+// Lazily allocated driver resources and other processes on the device move
+// its free memory; our own allocations the counting driver counts exactly.
+constexpr size_t kFreeMemoryTolerance = size_t(64) << 20;
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    using namespace quelbo_cuda::check;
+    using quelbo_cuda::Driver;
+    size_t benchMiB = 0;
+    double floor = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--bench") == 0)
+            benchMiB = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (std::strcmp(argv[i], "--floor") == 0)
+            floor = std::strtod(argv[i + 1], nullptr);
+    }
     try {
         Driver::get();
-    } catch (Error& e) {
+    } catch (quelbo::Error& e) {
         std::printf("no driver: %s\n", e.what());
         return 2;
     }
+    Driver& d = Driver::get();
+    std::printf("device: %s; driver %d.%d; largest copy pitch %zu bytes\n", d.deviceName().c_str(),
+                d.driverVersion() / 1000, d.driverVersion() % 1000 / 10, d.maxPitch());
+    expect(counting(), "the driver's calls are counted (the counting driver passes them on)");
     const size_t before = freeMemory();
     try {
         checkRoundTrips();
         checkCopyAndAdapt();
         checkRefusals();
-        if (argc == 3 && std::strcmp(argv[1], "--bench") == 0)
-            bench(std::strtoull(argv[2], nullptr, 10));
+        checkCopyCounts();
+        if (benchMiB)
+            benchRoads(benchMiB, floor);
     } catch (std::exception& e) {
         expect(false, std::string("unexpected exception: ") + e.what());
     }
-    expect(freeMemory() == before, "device memory given back once the views are gone");
-    if (g_failures)
+    const size_t after = freeMemory();
+    expect(after + kFreeMemoryTolerance >= before && liveAllocations() == 0,
+           "device memory given back once the views are gone: every allocation freed (" +
+               std::to_string(liveAllocations()) + " live), free memory within " +
+               std::to_string(kFreeMemoryTolerance >> 20) + " MiB of the start (" +
+               std::to_string(((long long)before - (long long)after) / (1 << 20)) + " MiB less)");
+    if (failures())
         return 1;
     std::printf("ok\n");
     return 0;

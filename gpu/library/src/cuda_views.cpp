@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "quelbo/box_runs.h"
 #include "quelbo/error.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/metadata.h"
 #include "quelbo_cuda/cuda_image_factory.h"
 #include "quelbo_cuda/driver.h"
+#include "device_copies.h"
 #include "util/release.h"
 #include "values/chunks.h"
 #include "values/large_block.h"
@@ -42,8 +42,10 @@ std::shared_ptr<unsigned char> stageOf(size_t bytes)
 }
 
 // Moves a region between a view and a dense device buffer through a host
-// stage of at most kStageBytes: the library's chunk walk, each chunk the run
-// of the dense buffer from its offset on, as many samples as the stage holds.
+// stage of at most kStageBytes, whatever the region's shape: the library's
+// chunk walk cuts it in pieces of the dense buffer (from a chunk's offset on,
+// as many samples as the stage holds), one driver copy each. Every road
+// through host memory is this one.
 void stageThroughHost(ImageView& view, RegionXu64 const& region, DevicePtr device, bool toDevice)
 {
     const size_t sample = view.sampleByteCount();
@@ -99,47 +101,6 @@ private:
     DevicePtr m_ptr = 0;
     size_t m_pitch = 0;
 };
-
-// A caller's buffer, in host or device memory (the driver tells).
-Driver::Plane planeOf(const void* p, size_t pitch)
-{
-    Driver::Plane plane;
-    if (Driver::get().isDevicePointer(p))
-        plane.device = reinterpret_cast<DevicePtr>(p);
-    else
-        plane.host = const_cast<void*>(p);
-    plane.pitch = pitch;
-    return plane;
-}
-
-// One copy of `rows` rows of `width` bytes between two planes; rows that
-// follow each other on both sides go as one linear copy.
-void copyRows(Driver::Plane const& dst, Driver::Plane const& src, size_t width, size_t rows)
-{
-    Driver& d = Driver::get();
-    if (rows == 1 || (dst.pitch == width && src.pitch == width)) {
-        size_t bytes = width * rows;
-        if (dst.device && src.device)
-            d.deviceToDevice(dst.device, src.device, bytes);
-        else if (dst.device)
-            d.toDevice(dst.device, src.host, bytes);
-        else if (src.device)
-            d.toHost(dst.host, src.device, bytes);
-        else
-            std::copy_n(static_cast<const uint8_t*>(src.host), bytes, static_cast<uint8_t*>(dst.host));
-        return;
-    }
-    d.copy2D(dst, src, width, rows);
-}
-
-Driver::Plane advanced(Driver::Plane p, size_t bytes)
-{
-    if (p.device)
-        p.device += bytes;
-    else
-        p.host = static_cast<uint8_t*>(p.host) + bytes;
-    return p;
-}
 
 // Bytes of one sample, as a host view of the type lays it out (a type of 12
 // bits takes two); Error for a type the library cannot hold.
@@ -201,87 +162,35 @@ public:
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override { m_metadata = std::move(metadata); }
 
-    // Rows [first, first + count) of the image from / to a dense host buffer.
-    void fillRows(size_t first, size_t count, const void* src)
-    {
-        Driver::Plane host = planeOf(src, m_rowBytes);
-        copyRows(device(first * m_memory.pitch()), host, m_rowBytes, count);
-    }
-
-    size_t rowBytes() const { return m_rowBytes; }
-    size_t rowCount() const { return m_rows; }
+    // The device memory and its size; dense bytes for an image made unpitched.
+    DevicePtr memory() const { return m_memory.ptr(); }
+    size_t byteCount() const { return m_memory.pitch() * m_rows; }
 
 protected:
     void load(RegionXu64 const& region, uint8_t* dst) override { transfer(region, dst, true); }
     void store(RegionXu64 const& region, const uint8_t* src) override { transfer(region, src, false); }
 
 private:
-    Driver::Plane device(size_t offset) const
-    {
-        Driver::Plane p;
-        p.device = m_memory.ptr() + offset;
-        p.pitch = m_memory.pitch();
-        return p;
-    }
-
-    // Moves a checked region between the device and a dense caller buffer:
-    // one rectangle of the first two axes per position of the others.
+    // Moves a checked region between the device and a dense caller buffer in
+    // the fewest driver copies.
     void transfer(RegionXu64 const& region, const void* buffer, bool toBuffer)
     {
         const size_t n = region.dimensionCount();
-        if (region.elementCount() == 0)
-            return;
-        const size_t width = size_t(region.size()[0]) * m_sample;
-        const size_t rows = n > 1 ? size_t(region.size()[1]) : 1;
-        Driver::Plane caller = planeOf(buffer, width);
-        // Byte strides of the device axes from the second one on.
-        std::vector<size_t> stride(n, 0);
-        if (n > 1)
-            stride[1] = m_memory.pitch();
-        for (size_t d = 2; d < n; ++d)
-            stride[d] = stride[d - 1] * size_t(m_shape[d - 1]);
-        size_t planes = 1;
-        for (size_t d = 2; d < n; ++d)
-            planes *= size_t(region.size()[d]);
-        // The whole of a dense image: one copy.
-        if (planes > 1 && m_memory.pitch() == m_rowBytes && region.elementCount() == size_t(m_shape[0]) * m_rows) {
-            copyOne(caller, device(0), m_rowBytes, m_rows, toBuffer);
-            return;
+        // Byte strides on the device: samples, rows of the pitch, then each
+        // axis the one before times its size.
+        std::vector<uint64_t> stride(n);
+        Driver::Plane device;
+        device.device = m_memory.ptr();
+        for (size_t d = 0; d < n; ++d) {
+            stride[d] = d == 0 ? m_sample : d == 1 ? m_memory.pitch() : stride[d - 1] * m_shape[d - 1];
+            device.device += region.origin()[d] * stride[d];
         }
-        // One rectangle per element of the box of the axes from the third on,
-        // dense in the caller's buffer.
-        size_t const first = size_t(region.origin()[0]) * m_sample;
-        std::vector<uint64_t> size, devStride, callerStride;
-        size_t start = first;
-        uint64_t callerStep = width * rows;
-        for (size_t d = 1; d < n; ++d) {
-            start += size_t(region.origin()[d]) * stride[d];
-            if (d < 2)
-                continue;
-            size.push_back(region.size()[d]);
-            devStride.push_back(stride[d]);
-            callerStride.push_back(callerStep);
-            callerStep *= region.size()[d];
-        }
-        if (size.empty()) {
-            copyOne(caller, device(start), width, rows, toBuffer);
-            return;
-        }
-        quelbo::BoxRuns const runs(size.data(), devStride.data(), callerStride.data(), size.size(), 1);
-        quelbo::BoxRuns::Axis const& run = runs.run();
-        runs.forEach([&](int64_t dev, int64_t at, size_t) {
-            for (uint64_t i = 0; i < run.size; ++i)
-                copyOne(advanced(caller, size_t(at + int64_t(i) * run.stride[1])),
-                        device(start + size_t(dev + int64_t(i) * run.stride[0])), width, rows, toBuffer);
-        });
-    }
-
-    static void copyOne(Driver::Plane const& caller, Driver::Plane const& dev, size_t width, size_t rows, bool toCaller)
-    {
-        if (toCaller)
-            copyRows(caller, dev, width, rows);
+        VectorXu64 const dense = quelbo::detail::denseStrides(region.size(), m_sample);
+        Driver::Plane const caller = planeOf(buffer);
+        if (toBuffer)
+            copyBox(caller, device, region.size().data(), dense.data(), stride.data(), n, m_sample);
         else
-            copyRows(dev, caller, width, rows);
+            copyBox(device, caller, region.size().data(), stride.data(), dense.data(), n, m_sample);
     }
 
     VectorXu64 m_shape;
@@ -403,30 +312,12 @@ std::shared_ptr<ImageView> CudaImageFactory::copyInCudaMemory(std::shared_ptr<Im
     auto copy = std::make_shared<CudaImageView>(
         shape, type, properties->clone(), metadata ? metadata->clone() : nullptr, false, false,
         std::vector<std::shared_ptr<quelbo::ViewOriginExtension>>{image->viewOrigin()});
-    // Memory laid out as the copy's: one copy from it.
+    // Memory laid out as the copy's: one copy from it; else through the host stage.
     if (image->support(ImageCapabilitySet(ImageCapability::MEMORY_ACCESS)) &&
-        image->indexer() == quelbo::Indexer(shape, type)) {
-        copy->fillRows(0, copy->rowCount(), image->bufferReadOnly());
-        return copy;
-    }
-    // Otherwise through host memory, a band along the last axis at a time:
-    // the library's chunk walk, with chunks of whole slabs (a band of whole
-    // rows is one device copy) as many as the stage holds.
-    const size_t last = shape.size() - 1;
-    const size_t rowsPerStep = last == 0 ? 0 : copy->rowCount() / size_t(shape[last]);
-    const size_t stepBytes = last == 0 ? image->sampleByteCount() : copy->rowBytes() * rowsPerStep;
-    const size_t perStage = std::min<size_t>(std::max<size_t>(1, kStageBytes / stepBytes), size_t(shape[last]));
-    auto const stage = stageOf(quelbo::checkedMultiply(stepBytes, perStage, "GPU staging size"));
-    const RegionXu64 whole(VectorXu64(shape.size()), shape);
-    const uint64_t slabSamples = whole.elementCount() / shape[last];
-    quelbo::detail::forEachChunk(whole, perStage * slabSamples, [&](RegionXu64 const& band, uint64_t) {
-        image->readRegion(band, stage.get());
-        if (last == 0)
-            copy->writeRegion(band, stage.get());
-        else
-            copy->fillRows(size_t(band.origin()[last]) * rowsPerStep, size_t(band.size()[last]) * rowsPerStep,
-                           stage.get());
-    });
+        image->indexer() == quelbo::Indexer(shape, type))
+        Driver::get().toDevice(copy->memory(), image->bufferReadOnly(), copy->byteCount());
+    else
+        stageThroughHost(*image, RegionXu64::createFullRegion(shape), copy->memory(), true);
     return copy;
 }
 

@@ -22,23 +22,13 @@ constexpr char kLibrary[] = "libcuda.so.1";
 
 struct Driver::Api
 {
-    CUresult (*cuInit)(unsigned);
-    CUresult (*cuDeviceGetCount)(int*);
-    CUresult (*cuDeviceGet)(CUdevice*, int);
-    CUresult (*cuDevicePrimaryCtxRetain)(CUcontext*, CUdevice);
-    CUresult (*cuCtxSetCurrent)(CUcontext);
-    CUresult (*cuMemAlloc)(CUdeviceptr*, size_t);
-    CUresult (*cuMemAllocPitch)(CUdeviceptr*, size_t*, size_t, size_t, unsigned);
-    CUresult (*cuMemFree)(CUdeviceptr);
-    CUresult (*cuMemsetD8)(CUdeviceptr, unsigned char, size_t);
-    CUresult (*cuMemcpyHtoD)(CUdeviceptr, const void*, size_t);
-    CUresult (*cuMemcpyDtoH)(void*, CUdeviceptr, size_t);
-    CUresult (*cuMemcpyDtoD)(CUdeviceptr, CUdeviceptr, size_t);
-    CUresult (*cuMemcpy2D)(const Memcpy2D*);
-    CUresult (*cuPointerGetAttribute)(void*, int, CUdeviceptr);
-    CUresult (*cuMemGetInfo)(size_t*, size_t*);
-    CUresult (*cuGetErrorName)(CUresult, const char**);
+#define QUELBO_CUDA_FIELD(name, symbol, parameters, arguments) CUresult(*name) parameters;
+    QUELBO_CUDA_ENTRY_POINTS(QUELBO_CUDA_FIELD)
+#undef QUELBO_CUDA_FIELD
     CUcontext context = nullptr;
+    std::string deviceName;
+    int driverVersion = 0;
+    size_t maxPitch = 0;
 
     [[noreturn]] void fail(const char* call, CUresult r) const
     {
@@ -77,22 +67,9 @@ Driver::Api* load()
     }
     auto* api = new Driver::Api();
     try {
-        bind(lib, api->cuInit, "cuInit");
-        bind(lib, api->cuDeviceGetCount, "cuDeviceGetCount");
-        bind(lib, api->cuDeviceGet, "cuDeviceGet");
-        bind(lib, api->cuDevicePrimaryCtxRetain, "cuDevicePrimaryCtxRetain");
-        bind(lib, api->cuCtxSetCurrent, "cuCtxSetCurrent");
-        bind(lib, api->cuMemAlloc, "cuMemAlloc_v2");
-        bind(lib, api->cuMemAllocPitch, "cuMemAllocPitch_v2");
-        bind(lib, api->cuMemFree, "cuMemFree_v2");
-        bind(lib, api->cuMemsetD8, "cuMemsetD8_v2");
-        bind(lib, api->cuMemcpyHtoD, "cuMemcpyHtoD_v2");
-        bind(lib, api->cuMemcpyDtoH, "cuMemcpyDtoH_v2");
-        bind(lib, api->cuMemcpyDtoD, "cuMemcpyDtoD_v2");
-        bind(lib, api->cuMemcpy2D, "cuMemcpy2D_v2");
-        bind(lib, api->cuPointerGetAttribute, "cuPointerGetAttribute");
-        bind(lib, api->cuMemGetInfo, "cuMemGetInfo_v2");
-        bind(lib, api->cuGetErrorName, "cuGetErrorName");
+#define QUELBO_CUDA_BIND(name, symbol, parameters, arguments) bind(lib, api->name, #symbol);
+        QUELBO_CUDA_ENTRY_POINTS(QUELBO_CUDA_BIND)
+#undef QUELBO_CUDA_BIND
         api->check("cuInit", api->cuInit(0));
         int count = 0;
         api->check("cuDeviceGetCount", api->cuDeviceGetCount(&count));
@@ -101,6 +78,13 @@ Driver::Api* load()
         CUdevice dev = 0;
         api->check("cuDeviceGet", api->cuDeviceGet(&dev, 0));
         api->check("cuDevicePrimaryCtxRetain", api->cuDevicePrimaryCtxRetain(&api->context, dev));
+        char name[256] = {};
+        api->check("cuDeviceGetName", api->cuDeviceGetName(name, int(sizeof name - 1), dev));
+        api->deviceName = name;
+        api->check("cuDriverGetVersion", api->cuDriverGetVersion(&api->driverVersion));
+        int pitch = 0;
+        api->check("cuDeviceGetAttribute", api->cuDeviceGetAttribute(&pitch, CU_DEVICE_ATTRIBUTE_MAX_PITCH, dev));
+        api->maxPitch = pitch > 0 ? size_t(pitch) : 0;
         api->enter();
     } catch (...) {
         delete api;
@@ -109,6 +93,25 @@ Driver::Api* load()
     }
     // The library stays loaded: device memory may be released until exit.
     return api;
+}
+
+// The fields that a rectangular and a box copy share, the others zero.
+template <class Record>
+Record record(Driver::Plane const& dst, Driver::Plane const& src, size_t widthBytes, size_t rows)
+{
+    Record c;
+    std::memset(&c, 0, sizeof c);
+    c.srcMemoryType = src.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
+    c.srcDevice = src.device;
+    c.srcHost = src.host;
+    c.srcPitch = src.pitch;
+    c.dstMemoryType = dst.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
+    c.dstDevice = dst.device;
+    c.dstHost = dst.host;
+    c.dstPitch = dst.pitch;
+    c.WidthInBytes = widthBytes;
+    c.Height = rows;
+    return c;
 }
 
 } // namespace
@@ -185,24 +188,54 @@ void Driver::deviceToDevice(DevicePtr dst, DevicePtr src, std::size_t bytes)
     m_api->check("cuMemcpyDtoD", m_api->cuMemcpyDtoD(dst, src, bytes));
 }
 
-void Driver::copy2D(Plane const& dst, Plane const& src, std::size_t widthBytes, std::size_t rows)
+void Driver::copy(Plane const& dst, Plane const& src, std::size_t widthBytes, std::size_t rows, std::size_t slices)
 {
-    if (!widthBytes || !rows)
+    if (!widthBytes || !rows || !slices)
         return;
-    Memcpy2D c;
-    std::memset(&c, 0, sizeof c);
-    c.srcMemoryType = src.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
-    c.srcDevice = src.device;
-    c.srcHost = src.host;
-    c.srcPitch = src.pitch;
-    c.dstMemoryType = dst.device ? CU_MEMORYTYPE_DEVICE : CU_MEMORYTYPE_HOST;
-    c.dstDevice = dst.device;
-    c.dstHost = dst.host;
-    c.dstPitch = dst.pitch;
-    c.WidthInBytes = widthBytes;
-    c.Height = rows;
+    if (rows == 1 && slices == 1) {
+        if (dst.device && src.device)
+            return deviceToDevice(dst.device, src.device, widthBytes);
+        if (dst.device)
+            return toDevice(dst.device, src.host, widthBytes);
+        if (src.device)
+            return toHost(dst.host, src.device, widthBytes);
+        return void(std::memcpy(dst.host, src.host, widthBytes));
+    }
+    const char* call = slices > 1 ? "cuMemcpy3D" : "cuMemcpy2D";
+    for (size_t pitch : {dst.pitch, src.pitch})
+        if (pitch > m_api->maxPitch)
+            throw quelbo::Error(std::string("CUDA driver: ") + call + " cannot take a pitch of " +
+                                std::to_string(pitch) + " bytes (the device's largest is " +
+                                std::to_string(m_api->maxPitch) + ")");
     m_api->enter();
-    m_api->check("cuMemcpy2D", m_api->cuMemcpy2D(&c));
+    if (slices > 1) {
+        auto c = record<Memcpy3D>(dst, src, widthBytes, rows);
+        c.srcHeight = src.height;
+        c.dstHeight = dst.height;
+        c.Depth = slices;
+        return m_api->check(call, m_api->cuMemcpy3D(&c));
+    }
+    auto const c = record<Memcpy2D>(dst, src, widthBytes, rows);
+    // Within the device the aligned form takes only pitches of the driver's
+    // pitched allocations; a caller's buffer has its own.
+    if (dst.device && src.device)
+        return m_api->check("cuMemcpy2DUnaligned", m_api->cuMemcpy2DUnaligned(&c));
+    m_api->check(call, m_api->cuMemcpy2D(&c));
+}
+
+std::size_t Driver::maxPitch() const
+{
+    return m_api->maxPitch;
+}
+
+std::string Driver::deviceName() const
+{
+    return m_api->deviceName;
+}
+
+int Driver::driverVersion() const
+{
+    return m_api->driverVersion;
 }
 
 bool Driver::isDevicePointer(void const* p)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "quelbo/export.h"
 
@@ -34,16 +35,39 @@ public:
     void toHost(void* dst, DevicePtr src, std::size_t bytes);
     void deviceToDevice(DevicePtr dst, DevicePtr src, std::size_t bytes);
 
-    // One side of a rectangular copy: rows of `width` bytes, `pitch` apart,
-    // in device memory (device != 0) or host memory (host).
+    // One side of a copy: rows `pitch` bytes apart and slices of `height`
+    // rows, in device memory (device != 0) or host memory (host).
     struct Plane
     {
         DevicePtr device = 0;
         void* host = nullptr;
         std::size_t pitch = 0;
+        std::size_t height = 0;
+
+        // The same plane from `bytes` further on.
+        Plane shifted(int64_t bytes) const
+        {
+            Plane p = *this;
+            if (p.device)
+                p.device += DevicePtr(bytes);
+            else
+                p.host = static_cast<uint8_t*>(p.host) + bytes;
+            return p;
+        }
     };
-    // Copies `rows` rows of `widthBytes` bytes.
-    void copy2D(Plane const& dst, Plane const& src, std::size_t widthBytes, std::size_t rows);
+    // One driver copy of `slices` slices of `rows` rows of `widthBytes`
+    // bytes: a linear copy for one row, else a rectangular or a box copy,
+    // whose pitches (and heights) the planes give. Error, before the driver
+    // is called, for a pitch beyond maxPitch().
+    void copy(Plane const& dst, Plane const& src, std::size_t widthBytes, std::size_t rows = 1,
+              std::size_t slices = 1);
+    // The largest pitch the rectangular and box copies take (the device's).
+    std::size_t maxPitch() const;
+
+    // What the driver is: the device's name and the driver's version
+    // (1000 * major + 10 * minor).
+    std::string deviceName() const;
+    int driverVersion() const;
 
     // True when the address lies in device memory (the driver's pointer query).
     bool isDevicePointer(void const* p);

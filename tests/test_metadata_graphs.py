@@ -9,6 +9,7 @@ import struct
 import pytest
 
 import serial_codec as codec
+from helpers import assert_memory_flat
 from proxy import QuelboError, cls, q
 from test_serialization import contents, stream_of
 import _quelbo_twin as twin  # noqa: E402 (found through proxy's path)
@@ -192,25 +193,37 @@ def test_iterators_keep_their_place_while_children_go():
     keys = ["k%d" % i for i in range(200)]
     for k in keys:
         node.add_child(Node(k, None))
-    it, end = q.MetadataNode___begin(node), q.MetadataNode___end(node)
+    it, past, end = q.MetadataNode___begin(node), q.MetadataNode___begin(node), q.MetadataNode___end(node)
     for _ in range(10):
         q.MetadataNodeIterator_next(it)
+    while q.MetadataNodeIterator_next(past):
+        pass
     left = list(keys)
-    for k in keys[:10] + keys[11:150:2] + [keys[10]]:  # others, then the child designated
+    # most of the others go (their slots are squeezed out meanwhile), then the child designated
+    for k in keys[:10] + [k for k in keys[11:190] if not k.endswith("0")] + ["k10"]:
         node.remove_child(k)
         left.remove(k)
-    assert q.MetadataNodeIterator_value(it).get_key() == "k12"
+        assert q.MetadataNodeIterator_value(it).get_key() == (left[0] if k == "k10" else "k10")
     walked = []
     while q.MetadataNodeIterator___ne__(it, end):
         walked.append(q.MetadataNodeIterator_value(it).get_key())
         q.MetadataNodeIterator_next(it)
-    assert walked == left[left.index("k12"):]
-    node.add_child(Node("late", None))  # an iterator at the end finds a child added after
-    assert q.MetadataNodeIterator_value(it).get_key() == "late" and it != end
-    del it, end
+    assert walked == left[left.index("k20"):] and left[0] == "k20"
+    node.add_child(Node("late", None))  # an iterator past the end finds a child added after
+    assert q.MetadataNodeIterator_value(it).get_key() == "late" == q.MetadataNodeIterator_value(past).get_key()
+    assert it != end and it == past
+    churn = Node("churn", None)
+
+    def batch():
+        for _ in range(100):
+            node.add_child(churn)
+            node.remove_child("churn")
+
+    assert_memory_flat(batch, warm=10, runs=3000)  # the slots left empty go though iterators are held
     for k in left[:-5]:
         node.remove_child(k)
     assert [c.get_key() for c in children(node)] == left[-5:] + ["late"]
+    assert q.MetadataNodeIterator_value(past).get_key() == "late"
     assert all(node.has_child(k) for k in left[-5:]) and not node.has_child(left[0])
 
 

@@ -65,6 +65,9 @@ public:
     // At the first child of node (the end when node is null or childless).
     explicit MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node);
     MetadataIteratorObject(std::shared_ptr<metadata_detail::Children> children, size_t position);
+    MetadataIteratorObject(MetadataIteratorObject const& other);
+    MetadataIteratorObject& operator=(MetadataIteratorObject const& other);
+    ~MetadataIteratorObject();
 
     bool atEnd() const;
     // Moves to the next child; returns whether a child is designated then.
@@ -77,8 +80,16 @@ public:
     bool equals(MetadataIteratorObject const& other) const;
 
 private:
+    friend struct metadata_detail::Children;
+    void attach();
+    void detach();
+
     std::shared_ptr<metadata_detail::Children> m_children;
     mutable size_t m_position;
+    // The other iterators of the same list, which moves their positions
+    // when it squeezes its slots together.
+    MetadataIteratorObject* m_prev = nullptr;
+    MetadataIteratorObject* m_next = nullptr;
 };
 
 // The same over a node seen as constant.

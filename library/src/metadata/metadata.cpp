@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -63,16 +64,24 @@ void Children::put(std::shared_ptr<MetadataNode> child)
         link(*child);
         unlink(*slot);
         // the index's key is the old child's text: it becomes the new one's
-        std::size_t const at = it->second;
-        index.erase(it);
-        index.emplace(child->key(), at);
+        auto entry = index.extract(it);
+        entry.key() = child->key();
+        index.insert(std::move(entry));
         slot = std::move(child);
         return;
     }
     squeeze();
-    link(*child);
-    index.emplace(child->key(), slots.size());
+    // each step undone when a later one fails for want of memory
     slots.push_back(std::move(child));
+    MetadataNode const& added = *slots.back();
+    try {
+        index.emplace(added.key(), slots.size() - 1);
+        link(added);
+    } catch (...) {
+        index.erase(added.key());
+        slots.pop_back();
+        throw;
+    }
     ++live;
 }
 
@@ -83,11 +92,11 @@ void Children::adopt(Children const& other)
     for (auto const& n : other.slots) {
         if (!n)
             continue;
-        link(*n);
-        index.emplace(n->key(), slots.size());
         slots.push_back(n);
+        live = slots.size();
+        index.emplace(n->key(), slots.size() - 1);
+        link(*n);
     }
-    live = slots.size();
 }
 
 void Children::remove(std::string const& key)
@@ -105,15 +114,31 @@ void Children::remove(std::string const& key)
 void Children::squeeze()
 {
     std::size_t const empty = slots.size() - live;
-    if (empty < 16 || empty <= live || weak_from_this().use_count() > 1)
+    if (empty < 16 || empty <= live)
         return;
+    // An iterator's slot becomes the number of children before it: the
+    // same child, or the next one where its own has gone; one past the end
+    // stays past the end.
+    std::vector<std::size_t> moved;
+    try {
+        if (iterators != nullptr)
+            moved.resize(slots.size() + 1);
+    } catch (std::bad_alloc const&) {
+        return; // squeezed another time
+    }
     std::size_t to = 0;
-    for (auto& n : slots) {
+    for (std::size_t from = 0; from < slots.size(); ++from) {
+        if (!moved.empty())
+            moved[from] = to;
+        auto& n = slots[from];
         if (!n)
             continue;
         index[n->key()] = to;
         slots[to++] = std::move(n);
     }
+    for (MetadataIteratorObject* it = iterators; it != nullptr; it = it->m_next)
+        if (it->m_position != SIZE_MAX)
+            it->m_position = it->m_position < slots.size() ? moved[it->m_position] : to;
     slots.resize(to);
     slots.shrink_to_fit();
 }
@@ -157,14 +182,64 @@ using metadata_detail::Children;
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node)
     : m_children(node ? node->m_private : nullptr), m_position(0)
-{}
+{
+    attach();
+}
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<Children> children, size_t position)
     : m_children(std::move(children)), m_position(position)
-{}
+{
+    attach();
+}
 
-// The position moves past removed children as it is looked at: their slots
-// stay empty as long as an iterator holds the list.
+MetadataIteratorObject::MetadataIteratorObject(MetadataIteratorObject const& other)
+    : m_children(other.m_children), m_position(other.m_position)
+{
+    attach();
+}
+
+MetadataIteratorObject& MetadataIteratorObject::operator=(MetadataIteratorObject const& other)
+{
+    if (this != &other) {
+        detach();
+        m_children = other.m_children;
+        m_position = other.m_position;
+        attach();
+    }
+    return *this;
+}
+
+MetadataIteratorObject::~MetadataIteratorObject()
+{
+    detach();
+}
+
+void MetadataIteratorObject::attach()
+{
+    if (!m_children)
+        return;
+    m_prev = nullptr;
+    m_next = m_children->iterators;
+    if (m_next != nullptr)
+        m_next->m_prev = this;
+    m_children->iterators = this;
+}
+
+void MetadataIteratorObject::detach()
+{
+    if (!m_children)
+        return;
+    if (m_prev != nullptr)
+        m_prev->m_next = m_next;
+    else
+        m_children->iterators = m_next;
+    if (m_next != nullptr)
+        m_next->m_prev = m_prev;
+    m_prev = m_next = nullptr;
+}
+
+// The position moves past removed children as it is looked at (their slots
+// stay empty until the list squeezes them out, moving the position).
 bool MetadataIteratorObject::atEnd() const
 {
     if (!m_children)

@@ -23,9 +23,9 @@ namespace quelbo::metadata_detail {
 // search upwards as well as downwards.
 //
 // A removed child leaves an empty slot, so that no later child moves; the
-// slots are squeezed together once the empty ones outnumber the others and
-// no iterator holds the list (iterators designate slots). Adding, finding
-// and removing a child thus take constant time (amortized).
+// slots are squeezed together once the empty ones outnumber the others,
+// and the iterators of the list (which designate slots) move with them.
+// Adding, finding and removing a child thus take constant time (amortized).
 struct Children : std::enable_shared_from_this<Children>
 {
     // The children; null: a child removed.
@@ -38,6 +38,8 @@ struct Children : std::enable_shared_from_this<Children>
     // a node under one key); a list takes its entries away as it lets its
     // children go.
     std::unordered_map<Children const*, std::weak_ptr<Children>> parents;
+    // The iterators over this list, linked through their own fields.
+    MetadataIteratorObject* iterators = nullptr;
 
     Children() = default;
     Children(Children const&) = delete;
@@ -77,8 +79,7 @@ struct Children : std::enable_shared_from_this<Children>
 private:
     void link(MetadataNode const& child);
     void unlink(MetadataNode const& child) const;
-    // Squeezes the empty slots out when they are the majority and no
-    // iterator designates a slot.
+    // Squeezes the empty slots out when they are the majority.
     void squeeze();
 };
 

@@ -49,12 +49,18 @@ bool isText(FrameColumn const& c)
     return DataFrameView::isUtf8String(c.type);
 }
 
-// A column's cells for `rows` rows, of a type the in-memory frame holds.
-FrameColumn makeColumn(std::string const& name, DataType type, size_t rows)
+// A type the in-memory frame holds.
+void checkColumnType(DataType type)
 {
     DataType::checkHeld(type);
     if (!DataFrameViewFactory::supports(type))
         throw Error("DataFrameView: unsupported column data type " + type.toString());
+}
+
+// A column's cells for `rows` rows.
+FrameColumn makeColumn(std::string const& name, DataType type, size_t rows)
+{
+    checkColumnType(type);
     FrameColumn c;
     c.name = name;
     c.type = type;
@@ -188,9 +194,7 @@ public:
         byName.reserve(columns.size());
         for (size_t i = 0; i < columns.size(); ++i) {
             FrameColumn const& c = columns[i];
-            DataType::checkHeld(c.type);
-            if (!DataFrameViewFactory::supports(c.type))
-                throw Error("DataFrameView: unsupported column data type " + c.type.toString());
+            checkColumnType(c.type);
             bool const fits = isText(c) ? c.strings.size() == rows && c.bytes.size() == 0
                                         : c.strings.empty() && c.bytes.size() / c.type.byteCount() == rows &&
                                               c.bytes.size() % c.type.byteCount() == 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "quelbo/metadata.h"
+#include "util/keyed_hash.h"
 
 namespace quelbo::metadata_detail {
 
@@ -32,7 +33,7 @@ struct Children : std::enable_shared_from_this<Children>
     std::vector<std::shared_ptr<MetadataNode>> slots;
     // Key to slot. The keys are those of the children themselves (a node's
     // key never changes).
-    std::unordered_map<std::string_view, std::size_t> index;
+    std::unordered_map<std::string_view, std::size_t, util::KeyedHash> index;
     std::size_t live = 0;
     // The children lists holding this list's node, each once (a list holds
     // a node under one key); a list takes its entries away as it lets its

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "quelbo/error.h"
+#include "util/keyed_hash.h"
 #include "values/large_block.h"
 #include "views/data_frame_memory.h"
 #include "views/view_parts.h"
@@ -37,7 +38,7 @@ void checkTable(Vector2u64 const& shape, std::vector<std::string> const& names, 
         throw InvalidArgument("DataFrameView: " + std::to_string(names.size()) + " names and " +
                               std::to_string(types.size()) + " types given for " + std::to_string(shape[0]) +
                               " columns");
-    std::unordered_set<std::string_view> seen;
+    std::unordered_set<std::string_view, util::KeyedHash> seen;
     seen.reserve(names.size());
     for (auto const& name : names)
         if (!seen.insert(name).second)
@@ -190,7 +191,7 @@ public:
     // Takes the columns (checked) and their cells.
     void take(std::vector<FrameColumn>& columns, size_t rows)
     {
-        std::unordered_map<std::string, size_t> byName;
+        std::unordered_map<std::string, size_t, util::KeyedHash> byName;
         byName.reserve(columns.size());
         for (size_t i = 0; i < columns.size(); ++i) {
             FrameColumn const& c = columns[i];
@@ -252,7 +253,7 @@ private:
 
     Vector2u64 m_shape;
     std::vector<FrameColumn> m_columns;
-    std::unordered_map<std::string, size_t> m_byName;
+    std::unordered_map<std::string, size_t, util::KeyedHash> m_byName;
     Units m_units;
 };
 

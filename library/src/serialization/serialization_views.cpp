@@ -4,12 +4,12 @@
 #include <utility>
 #include <vector>
 
+#include "metadata/metadata_graph.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
 #include "quelbo/image_view_factory.h"
 #include "quelbo/metadata.h"
-#include "metadata/metadata_graph.h"
 #include "quelbo/serialization.h"
 #include "serialization/serialization_stream.h"
 #include "values/chunks.h"
@@ -217,8 +217,7 @@ std::shared_ptr<MetadataNode> getMetadata(Reader& in)
                 serial::fail("a metadata link to node " + std::to_string(number) + " of the " +
                              std::to_string(nodes.size()) + " before it");
             if (open[std::size_t(number)])
-                serial::fail("a metadata link to node " + std::to_string(number) +
-                             " would make it its own descendant");
+                serial::fail("a metadata link to node " + std::to_string(number) + " would make it its own descendant");
             node = nodes[std::size_t(number)];
         } else {
             if (flag > kValue)

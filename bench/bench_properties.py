@@ -1,12 +1,17 @@
-"""Variant values from Python lists against array.array, and child lookup by
-key against a dict lookup at two child counts. Run with /usr/bin/python3."""
+"""Variant values from Python lists against array.array, child lookup by key
+against a dict lookup at two child counts, and the children of a node removed
+one by one, in their order and in the reverse, against deleting the keys of a
+dict. Run with /usr/bin/python3."""
 import array
 import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from timing import compare_stmt, section  # noqa: E402
+import statistics
+import time
+
+from timing import compare_stmt, report, section  # noqa: E402
 from proxy import cls, q  # noqa: E402
 
 
@@ -34,5 +39,41 @@ def main():
         compare_stmt("MetadataNode_child", "child(node, key)", "dict.get(key)", "d.get(key)", 100_000, **names)
 
 
+def removals():
+    for children in (12_000, 24_000):
+        section("Adding %d children, then removing them one by one" % children)
+        keys = ["k%d" % i for i in range(children)]
+        add, remove = q.MetadataNode_add_child, q.MetadataNode_remove_child
+        adding = ([], [])
+        for order, label in ((keys, "first to last"), (keys[::-1], "last to first")):
+            mine, theirs = [], []
+            for _ in range(3):
+                node, d = cls("MetadataNode")("root", None), {}
+                made = [q.MetadataNodeFactory_create(k, None) for k in keys]
+                t = time.perf_counter()
+                for child in made:
+                    add(node, child)
+                adding[0].append(time.perf_counter() - t)
+                t = time.perf_counter()
+                for k in keys:
+                    d[k] = None
+                adding[1].append(time.perf_counter() - t)
+                del made
+                t = time.perf_counter()
+                for k in order:
+                    remove(node, k)
+                mine.append(time.perf_counter() - t)
+                t = time.perf_counter()
+                for k in order:
+                    del d[k]
+                theirs.append(time.perf_counter() - t)
+                assert node.get_child_count() == 0 and not d
+            report("MetadataNode_remove_child, " + label, statistics.median(mine), "del dict[key]",
+                   statistics.median(theirs))
+        report("MetadataNode_add_child of the same children", statistics.median(adding[0]), "dict[key] = None",
+               statistics.median(adding[1]))
+
+
 if __name__ == "__main__":
     main()
+    removals()

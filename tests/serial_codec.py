@@ -42,6 +42,42 @@ def array(code, shape, layout, values_in_layout_order, version):
             + struct.pack("<%dQ" % d, *layout) + elements(code, values_in_layout_order))
 
 
+INT64, UTF8 = 2 << 16 | 1 << 8 | 64, 4 << 16 | 1 << 8 | 8
+
+
+def string(text):
+    raw = text.encode()
+    return struct.pack("<Q", len(raw)) + raw
+
+
+def metadata(root):
+    """The metadata section of an image-view record for a graph of nodes with
+    .key, .value (None, or a list of ints written as INT64, or of str) and
+    .children (a dict in order): each distinct node's entry once, in
+    pre-order; a node met again is a link: an empty key, the flag 2 and the
+    number of its entry (entries counted from 0, links not counted)."""
+    if root is None:
+        return b"\x00"
+    out, numbers = [b"\x01"], {}
+    pending = [root]
+    while pending:
+        node = pending.pop()
+        if id(node) in numbers:
+            out.append(string("") + struct.pack("<BQ", 2, numbers[id(node)]))
+            continue
+        numbers[id(node)] = len(numbers)
+        out.append(string(node.key))
+        if node.value is None:
+            out.append(b"\x00")
+        elif all(isinstance(v, str) for v in node.value):
+            out.append(struct.pack("<BQQ", 1, UTF8, len(node.value)) + b"".join(map(string, node.value)))
+        else:
+            out.append(struct.pack("<BQQ%dq" % len(node.value), 1, INT64, len(node.value), *node.value))
+        out.append(struct.pack("<Q", len(node.children)))
+        pending.extend(reversed(list(node.children.values())))
+    return b"".join(out)
+
+
 class Reader:
     def __init__(self, data):
         self.data, self.pos = data, 0

@@ -57,6 +57,16 @@ def records():
     data = encoded(q.Serialization_encode_image_view, view)
     unit = HEADER + 8 + 16 + 4 + 15 * 8
     out.append((q.Serialization_decode_image_view, data, [HEADER, unit]))
+    shared = q.MetadataNodeFactory_create("shared", q.VariantDataValueFactory_create([3]))
+    for key in ("a", "b"):
+        parent = q.MetadataNodeFactory_create(key, None)
+        q.MetadataNode_add_child(parent, shared)
+        q.MetadataNode_add_child(root, parent)
+    q.MetadataNode_add_child(root, shared)
+    q.ImageView_set_metadata(view, root)  # the view keeps a copy: now one that shares a node
+    data = encoded(q.Serialization_encode_image_view, view)
+    assert data.count(codec.string("") + struct.pack("<BQ", 2, 3)) == 2  # both links to "shared"
+    out.append((q.Serialization_decode_image_view, data, [HEADER, unit]))
     frame = twin.data_frame([("x", q.DataTypeId_INT16, "mm", struct.pack("<3h", 1, -2, 3)),
                              ("s", q.DataTypeId_UTF8_STRING, "", ["a", "", "bc"])], 3)
     data = encoded(q.Serialization_encode_data_frame_view, frame)

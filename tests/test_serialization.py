@@ -233,9 +233,12 @@ def test_decoders_refuse_magic_version_kind_and_type():
     for fn, data, text in cases:
         with pytest.raises(QuelboError, match=text):
             fn(stream_of(data))
-    # an older minor version of the same major version is read
-    older = codec.vector("u8", [1, 2], (v[0], 0, 0))
-    assert list(decode(q.Serialization_decode_vector_2u8, older)) == [1, 2]
+    # an older minor version of the same major version is read, and any patch (unsigned 32 bits)
+    for recorded in ((v[0], 0, 0), (v[0], v[1], 2**31), (v[0], v[1], 2**32 - 1)):
+        older = codec.vector("u8", [1, 2], recorded)
+        assert list(decode(q.Serialization_decode_vector_2u8, older)) == [1, 2]
+    with pytest.raises(QuelboError, match=r"version %d\.4294967295\.4294967295 read from stream" % v[0]):
+        decode(q.Serialization_decode_vector_2u8, codec.vector("u8", [1, 2], (v[0], 2**32 - 1, 2**32 - 1)))
     # a fixed vector reads back as a dynamic one
     assert list(decode(q.Serialization_decode_vector_xu8, good)) == [1, 2]
 

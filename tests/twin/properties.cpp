@@ -1,6 +1,6 @@
 // Test-only makers for the property and metadata families: typed pointers,
-// iterator position objects, bare (unshared) nodes and properties, and
-// variant values of any type laid out byte by byte.
+// iterator position objects, bare (unshared) nodes and properties, variant
+// values of any type laid out byte by byte, and the identity of a node.
 #include <cstring>
 #include <deque>
 #include <string>
@@ -209,6 +209,16 @@ PyObject* iterator_object(PyObject*, PyObject* args)
     });
 }
 
+// node_address(node): the address of the node itself, which tells whether
+// two handles (two places of a graph) reach the same node.
+PyObject* node_address(PyObject*, PyObject* o)
+{
+    std::shared_ptr<MetadataNode> node;
+    if (!shared_arg(o, {"node_address", 1, "std::shared_ptr< quelbo::MetadataNode >"}, node))
+        return nullptr;
+    return PyLong_FromVoidPtr(node.get());
+}
+
 void add_properties_twin(Methods& m)
 {
     m.add<&typed_pointer>("typed_pointer", METH_VARARGS);
@@ -217,6 +227,7 @@ void add_properties_twin(Methods& m)
     m.add<&bare_node>("bare_node", METH_VARARGS);
     m.add<&bare_properties>("bare_properties", METH_VARARGS);
     m.add<&iterator_object>("iterator_object", METH_VARARGS);
+    m.add<&node_address>("node_address", METH_O);
 }
 
 QW_FAMILY(add_properties_twin);

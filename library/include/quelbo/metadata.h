@@ -56,15 +56,18 @@ struct Children;
 }
 
 // A position among the children of a node. It keeps the children list of its
-// node alive, so it never dangles; it designates the child at its position as
-// the list is now (children added or removed move it with the list), and is
-// at the end when the position is past the last child.
+// node alive, so it never dangles. It designates a child: removing others
+// leaves it there, removing the child it designates moves it to the next
+// one, and one at the end designates a child added after it was there.
 class QUELBO_API MetadataIteratorObject
 {
 public:
     // At the first child of node (the end when node is null or childless).
     explicit MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node);
     MetadataIteratorObject(std::shared_ptr<metadata_detail::Children> children, size_t position);
+    MetadataIteratorObject(MetadataIteratorObject const& other);
+    MetadataIteratorObject& operator=(MetadataIteratorObject const& other);
+    ~MetadataIteratorObject();
 
     bool atEnd() const;
     // Moves to the next child; returns whether a child is designated then.
@@ -77,8 +80,16 @@ public:
     bool equals(MetadataIteratorObject const& other) const;
 
 private:
+    friend struct metadata_detail::Children;
+    void attach();
+    void detach();
+
     std::shared_ptr<metadata_detail::Children> m_children;
-    size_t m_position;
+    mutable size_t m_position;
+    // The other iterators of the same list, which moves their positions
+    // when it squeezes its slots together.
+    MetadataIteratorObject* m_prev = nullptr;
+    MetadataIteratorObject* m_next = nullptr;
 };
 
 // The same over a node seen as constant.
@@ -121,9 +132,12 @@ extern template class BasicMetadataNodeIterator<MetadataIteratorObject>;
 extern template class BasicMetadataNodeIterator<ConstMetadataIteratorObject>;
 
 // One node of a metadata tree: a key, an optional value and children addressed
-// by their keys, kept in insertion order. Lookup by key takes constant time.
-// A node is never its own descendant; deep trees are copied, printed and
-// destroyed without recursion.
+// by their keys, kept in insertion order. Adding, finding and removing a
+// child take constant time (amortized). A node may be the child of several
+// parents (it is shared, not copied); it is never its own descendant. Walks
+// of what is below a node (copies, texts, records) visit each distinct node
+// once, so they cost the distinct nodes and their links; deep trees are
+// copied, printed and destroyed without recursion.
 class QUELBO_API MetadataNode
 {
 public:
@@ -134,7 +148,9 @@ public:
     MetadataNode(MetadataNode&& other);
     ~MetadataNode();
 
-    // A copy of the whole tree below this node (values are shared: they never change).
+    // A copy of the whole tree below this node (values are shared: they never
+    // change); a node below several parents is copied once, and the copy is
+    // below the same parents' copies.
     std::shared_ptr<MetadataNode> clone() const;
     std::string const& key() const;
     std::shared_ptr<VariantDataValue> value() const;
@@ -160,7 +176,9 @@ public:
     ConstMetadataNodeIterator cend() const;
 
     // key, " = " and the value when there is one, then " { " children
-    // separated by ", " " }" when there are some.
+    // separated by ", " " }" when there are some. A node met more than once
+    // is shown at its first place with "&n " before its key (n counting
+    // such nodes from 1) and as "*n" at each later one.
     std::string toString() const;
 
 private:

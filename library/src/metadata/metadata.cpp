@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "metadata/metadata_graph.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/error.h"
 #include "quelbo/vector.h"
@@ -17,131 +19,160 @@ namespace quelbo {
 
 namespace metadata_detail {
 
-// The children of a node in insertion order, with an index by key, and the
-// lists that hold the node itself (its parents), so that a cycle test can
-// search upwards as well as downwards.
-struct Children : std::enable_shared_from_this<Children>
+// Lets the nodes only this list owns go one by one, so that a deep chain does
+// not recurse through the destructors, and takes this list's entries away
+// from the parents of those that stay.
+Children::~Children()
 {
-    std::vector<std::shared_ptr<MetadataNode>> nodes;
-    std::unordered_map<std::string, size_t> index;
-    // The children lists holding this list's node: one entry per holding
-    // list; an expired entry is a list that is gone.
-    std::vector<std::weak_ptr<Children>> parents;
-
-    Children() = default;
-    Children(Children const&) = delete;
-    Children& operator=(Children const&) = delete;
-
-    // Dismantles the nodes only this list owns one by one, so that a deep
-    // chain does not recurse through the destructors.
-    ~Children()
-    {
-        std::vector<std::shared_ptr<MetadataNode>> pending = std::move(nodes);
-        while (!pending.empty()) {
-            std::shared_ptr<MetadataNode> node = std::move(pending.back());
-            pending.pop_back();
-            if (node && node.use_count() == 1 && node->m_private && node->m_private.use_count() == 1) {
-                auto& grand = node->m_private->nodes;
-                for (auto& g : grand)
-                    pending.push_back(std::move(g));
-                grand.clear();
-            }
+    std::vector<std::pair<Children const*, std::shared_ptr<MetadataNode>>> pending;
+    for (auto& node : slots)
+        if (node)
+            pending.emplace_back(this, std::move(node));
+    while (!pending.empty()) {
+        auto [holder, node] = std::move(pending.back());
+        pending.pop_back();
+        Children& list = *node->m_private;
+        list.parents.erase(holder);
+        if (node.use_count() == 1 && node->m_private.use_count() == 1) {
+            for (auto& grand : list.slots)
+                if (grand)
+                    pending.emplace_back(&list, std::move(grand));
+            list.slots.clear();
+            list.index.clear();
+            list.live = 0;
         }
     }
+}
 
-    MetadataNode* find(std::string const& key) const
-    {
-        auto const it = index.find(key);
-        return it == index.end() ? nullptr : nodes[it->second].get();
-    }
+void Children::link(MetadataNode const& child)
+{
+    child.m_private->parents.emplace(this, weak_from_this());
+}
 
-    std::shared_ptr<MetadataNode> const* findShared(std::string const& key) const
-    {
-        auto const it = index.find(key);
-        return it == index.end() ? nullptr : &nodes[it->second];
-    }
+void Children::unlink(MetadataNode const& child) const
+{
+    child.m_private->parents.erase(this);
+}
 
-    // Entries of lists that are gone are dropped here, so that copies made
-    // and discarded again and again do not grow the list.
-    void link(MetadataNode const& child)
-    {
-        auto& list = child.m_private->parents;
-        list.erase(std::remove_if(list.begin(), list.end(), [](auto const& w) { return w.expired(); }), list.end());
-        list.push_back(weak_from_this());
-    }
-
-    void unlink(MetadataNode const& child)
-    {
-        auto& list = child.m_private->parents;
-        for (auto it = list.begin(); it != list.end(); ++it) {
-            if (it->lock().get() == this) {
-                list.erase(it);
-                return;
-            }
-        }
-    }
-
-    void put(std::shared_ptr<MetadataNode> child)
-    {
+void Children::put(std::shared_ptr<MetadataNode> child)
+{
+    auto const it = index.find(child->key());
+    if (it != index.end()) {
+        std::shared_ptr<MetadataNode>& slot = slots[it->second];
+        if (slot == child)
+            return;
         link(*child);
-        auto const it = index.find(child->key());
-        if (it != index.end()) {
-            unlink(*nodes[it->second]);
-            nodes[it->second] = std::move(child);
-            return;
-        }
-        index.emplace(child->key(), nodes.size());
-        nodes.push_back(std::move(child));
+        unlink(*slot);
+        // the index's key is the old child's text: it becomes the new one's
+        auto entry = index.extract(it);
+        entry.key() = child->key();
+        index.insert(std::move(entry));
+        slot = std::move(child);
+        return;
     }
-
-    // Holds the same child nodes as other (this list being empty).
-    void adopt(Children const& other)
-    {
-        nodes = other.nodes;
-        index = other.index;
-        for (auto const& n : nodes)
-            link(*n);
+    squeeze();
+    // each step undone when a later one fails for want of memory
+    slots.push_back(std::move(child));
+    MetadataNode const& added = *slots.back();
+    try {
+        index.emplace(added.key(), slots.size() - 1);
+        link(added);
+    } catch (...) {
+        index.erase(added.key());
+        slots.pop_back();
+        throw;
     }
+    ++live;
+}
 
-    void remove(std::string const& key)
-    {
-        auto const it = index.find(key);
-        if (it == index.end())
-            return;
-        size_t const at = it->second;
-        index.erase(it);
-        unlink(*nodes[at]);
-        nodes.erase(nodes.begin() + std::ptrdiff_t(at));
-        for (size_t i = at; i < nodes.size(); ++i)
-            index[nodes[i]->key()] = i;
+void Children::adopt(Children const& other)
+{
+    slots.reserve(other.live);
+    index.reserve(other.live);
+    for (auto const& n : other.slots) {
+        if (!n)
+            continue;
+        slots.push_back(n);
+        live = slots.size();
+        index.emplace(n->key(), slots.size() - 1);
+        link(*n);
     }
+}
 
-    // Is `descendant` this list or below it? Searches down from this list and
-    // up from `descendant` in turns, so the cost is that of the smaller side.
-    bool reaches(Children const* descendant) const
-    {
-        std::vector<Children const*> down{this}, up{descendant};
-        std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
-        while (!down.empty() && !up.empty()) {
-            Children const* d = down.back();
-            down.pop_back();
-            if (d == descendant)
-                return true;
-            for (auto const& n : d->nodes)
-                if (seenDown.insert(n->m_private.get()).second)
-                    down.push_back(n->m_private.get());
-            Children const* u = up.back();
-            up.pop_back();
-            if (u == this)
-                return true;
-            for (auto const& w : u->parents)
-                if (auto p = w.lock())
-                    if (seenUp.insert(p.get()).second)
-                        up.push_back(p.get());
-        }
+void Children::remove(std::string const& key)
+{
+    auto const it = index.find(key);
+    if (it == index.end())
+        return;
+    std::shared_ptr<MetadataNode> gone = std::move(slots[it->second]);
+    index.erase(it);
+    unlink(*gone);
+    --live;
+    squeeze();
+}
+
+void Children::squeeze()
+{
+    std::size_t const empty = slots.size() - live;
+    if (empty < 16 || empty <= live)
+        return;
+    // An iterator's slot becomes the number of children before it: the
+    // same child, or the next one where its own has gone; one past the end
+    // stays past the end.
+    std::vector<std::size_t> moved;
+    try {
+        if (iterators != nullptr)
+            moved.resize(slots.size() + 1);
+    } catch (std::bad_alloc const&) {
+        return; // squeezed another time
+    }
+    std::size_t to = 0;
+    for (std::size_t from = 0; from < slots.size(); ++from) {
+        if (!moved.empty())
+            moved[from] = to;
+        auto& n = slots[from];
+        if (!n)
+            continue;
+        index[n->key()] = to;
+        slots[to++] = std::move(n);
+    }
+    for (MetadataIteratorObject* it = iterators; it != nullptr; it = it->m_next)
+        if (it->m_position != SIZE_MAX)
+            it->m_position = it->m_position < slots.size() ? moved[it->m_position] : to;
+    slots.resize(to);
+    slots.shrink_to_fit();
+}
+
+// Searches down from this list and up from `descendant` in turns, each
+// list once, so the cost is that of the smaller side.
+bool Children::reaches(Children const* descendant) const
+{
+    // the common cases: a new child, a parent that is a root
+    if (this == descendant)
+        return true;
+    if (live == 0 || descendant->parents.empty())
         return false;
+    std::vector<Children const*> down{this}, up{descendant};
+    std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
+    while (!down.empty() && !up.empty()) {
+        Children const* d = down.back();
+        down.pop_back();
+        if (d == descendant)
+            return true;
+        for (auto const& n : d->slots)
+            if (n && seenDown.insert(n->m_private.get()).second)
+                down.push_back(n->m_private.get());
+        Children const* u = up.back();
+        up.pop_back();
+        if (u == this)
+            return true;
+        for (auto const& entry : u->parents)
+            if (auto p = entry.second.lock())
+                if (seenUp.insert(p.get()).second)
+                    up.push_back(p.get());
     }
-};
+    return false;
+}
 
 } // namespace metadata_detail
 
@@ -151,15 +182,71 @@ using metadata_detail::Children;
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<const MetadataNode> const& node)
     : m_children(node ? node->m_private : nullptr), m_position(0)
-{}
+{
+    attach();
+}
 
 MetadataIteratorObject::MetadataIteratorObject(std::shared_ptr<Children> children, size_t position)
     : m_children(std::move(children)), m_position(position)
-{}
+{
+    attach();
+}
 
+MetadataIteratorObject::MetadataIteratorObject(MetadataIteratorObject const& other)
+    : m_children(other.m_children), m_position(other.m_position)
+{
+    attach();
+}
+
+MetadataIteratorObject& MetadataIteratorObject::operator=(MetadataIteratorObject const& other)
+{
+    if (this != &other) {
+        detach();
+        m_children = other.m_children;
+        m_position = other.m_position;
+        attach();
+    }
+    return *this;
+}
+
+MetadataIteratorObject::~MetadataIteratorObject()
+{
+    detach();
+}
+
+void MetadataIteratorObject::attach()
+{
+    if (!m_children)
+        return;
+    m_prev = nullptr;
+    m_next = m_children->iterators;
+    if (m_next != nullptr)
+        m_next->m_prev = this;
+    m_children->iterators = this;
+}
+
+void MetadataIteratorObject::detach()
+{
+    if (!m_children)
+        return;
+    if (m_prev != nullptr)
+        m_prev->m_next = m_next;
+    else
+        m_children->iterators = m_next;
+    if (m_next != nullptr)
+        m_next->m_prev = m_prev;
+    m_prev = m_next = nullptr;
+}
+
+// The position moves past removed children as it is looked at (their slots
+// stay empty until the list squeezes them out, moving the position).
 bool MetadataIteratorObject::atEnd() const
 {
-    return !m_children || m_position >= m_children->nodes.size();
+    if (!m_children)
+        return true;
+    if (m_position < m_children->slots.size())
+        m_position = m_children->nextLive(m_position);
+    return m_position >= m_children->slots.size();
 }
 
 bool MetadataIteratorObject::next()
@@ -174,7 +261,7 @@ std::shared_ptr<MetadataNode> MetadataIteratorObject::value() const
 {
     if (atEnd())
         throw Error("MetadataNodeIterator: the iterator designates no child");
-    return m_children->nodes[m_position];
+    return m_children->slots[m_position];
 }
 
 bool MetadataIteratorObject::equals(MetadataIteratorObject const& other) const
@@ -265,24 +352,21 @@ MetadataNode::~MetadataNode() = default;
 
 std::shared_ptr<MetadataNode> MetadataNode::clone() const
 {
-    // Iterative copy; a node reached twice (shared below two parents) is
-    // copied once and shared the same way in the copy.
-    auto root = std::make_shared<MetadataNode>(m_key, m_value);
-    std::unordered_map<Children const*, std::shared_ptr<MetadataNode>> copies;
-    std::vector<std::pair<MetadataNode const*, MetadataNode*>> pending{{this, root.get()}};
-    while (!pending.empty()) {
-        auto const [source, target] = pending.back();
-        pending.pop_back();
-        for (auto const& child : source->m_private->nodes) {
-            auto& copy = copies[child->m_private.get()];
-            if (!copy) {
-                copy = std::make_shared<MetadataNode>(child->m_key, child->m_value);
-                pending.emplace_back(child.get(), copy.get());
-            }
-            target->m_private->put(copy);
-        }
-    }
-    return root;
+    // A node reached twice (below two parents) is copied once and shared
+    // the same way in the copy.
+    std::vector<std::shared_ptr<MetadataNode>> copies;
+    std::vector<MetadataNode*> parents;
+    metadata_detail::walk(
+        *this,
+        [&](MetadataNode const& node, std::size_t) {
+            copies.push_back(std::make_shared<MetadataNode>(node.m_key, node.m_value));
+            if (!parents.empty())
+                parents.back()->m_private->put(copies.back());
+            parents.push_back(copies.back().get());
+        },
+        [&](MetadataNode const&, std::size_t number) { parents.back()->m_private->put(copies[number]); },
+        [&](MetadataNode const&) { parents.pop_back(); });
+    return copies.front();
 }
 
 std::string const& MetadataNode::key() const
@@ -297,7 +381,7 @@ std::shared_ptr<VariantDataValue> MetadataNode::value() const
 
 size_t MetadataNode::childCount() const
 {
-    return m_private->nodes.size();
+    return m_private->live;
 }
 
 bool MetadataNode::hasChild(std::string const& key) const
@@ -369,35 +453,45 @@ ConstMetadataNodeIterator MetadataNode::cend() const
 
 std::string MetadataNode::toString() const
 {
-    // Iterative: pending holds the nodes still to print and the closing
-    // texts, so a deep tree prints without recursion.
-    struct Step
-    {
-        MetadataNode const* node;
-        char const* text;
-    };
+    // A node met more than once is shown at its first place, marked "&n"
+    // (n counting such nodes from 1), and as "*n" at each later one: a
+    // first walk finds them.
+    std::unordered_set<MetadataNode const*> shared;
+    metadata_detail::walk(
+        *this, [](MetadataNode const&, std::size_t) {},
+        [&](MetadataNode const& node, std::size_t) { shared.insert(&node); }, [](MetadataNode const&) {});
+    std::unordered_map<std::size_t, std::size_t> marks; // a node's walk number to its mark
     std::string out;
-    std::vector<Step> pending{{this, nullptr}};
-    while (!pending.empty()) {
-        Step const step = pending.back();
-        pending.pop_back();
-        if (step.node == nullptr) {
-            out += step.text;
-            continue;
-        }
-        if (step.text != nullptr)
-            out += step.text;
-        out += step.node->m_key;
-        if (step.node->m_value)
-            out += " = " + step.node->m_value->toString();
-        auto const& children = step.node->m_private->nodes;
-        if (children.empty())
-            continue;
-        out += " { ";
-        pending.push_back({nullptr, " }"});
-        for (size_t i = children.size(); i-- > 0;)
-            pending.push_back({children[i].get(), i == 0 ? nullptr : ", "});
-    }
+    // Before a node: " { " for a first child, ", " for a later one.
+    std::vector<bool> first{true};
+    auto const before = [&] {
+        if (first.size() > 1)
+            out += first.back() ? " { " : ", ";
+        first.back() = false;
+    };
+    metadata_detail::walk(
+        *this,
+        [&](MetadataNode const& node, std::size_t number) {
+            before();
+            if (shared.count(&node) != 0) {
+                std::size_t const mark = marks.size() + 1;
+                marks.emplace(number, mark);
+                out += "&" + std::to_string(mark) + " ";
+            }
+            out += node.m_key;
+            if (node.m_value)
+                out += " = " + node.m_value->toString();
+            first.push_back(true);
+        },
+        [&](MetadataNode const&, std::size_t number) {
+            before();
+            out += "*" + std::to_string(marks.at(number));
+        },
+        [&](MetadataNode const&) {
+            if (!first.back())
+                out += " }";
+            first.pop_back();
+        });
     return out;
 }
 

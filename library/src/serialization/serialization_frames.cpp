@@ -8,11 +8,13 @@
 #include "quelbo/serialization.h"
 #include "serialization/serialization_stream.h"
 #include "values/chunks.h"
+#include "views/data_frame_memory.h"
 
 namespace quelbo {
 
 namespace {
 
+using detail::FrameColumn;
 using serial::Kind;
 using serial::Reader;
 using serial::Writer;
@@ -22,14 +24,32 @@ constexpr std::size_t kRunStrings = 4096;
 // The fewest bytes a column description takes: name length, type, unit length.
 constexpr uint64_t kColumnBytes = 8 + 8 + 8;
 
-struct Column
+// The cells of a frame of another kind than the in-memory one, through its
+// checked transfers.
+void putCells(Writer& out, DataFrameView& frame, std::size_t c, DataType type, std::size_t rows)
 {
-    std::string name;
-    DataType type;
-    std::string unit;
-    detail::Bytes bytes;
-    std::vector<std::string> strings;
-};
+    if (DataFrameView::isUtf8String(type)) {
+        std::vector<std::string> run(std::min(rows, kRunStrings));
+        for (std::size_t at = 0; at < rows; at += run.size()) {
+            std::size_t const n = std::min(run.size(), rows - at);
+            frame.readStrings(c, at, n, run.data(), n);
+            for (std::size_t i = 0; i < n; ++i)
+                out.string(run[i]);
+        }
+        return;
+    }
+    std::size_t const cell = type.byteCount();
+    std::vector<uint8_t> run;
+    VectorXu64 all(1);
+    all[0] = rows;
+    detail::forEachChunk(RegionXu64(VectorXu64(1), all), detail::chunkSamples(cell),
+                         [&](RegionXu64 const& part, uint64_t at) {
+                             std::size_t const n = std::size_t(part.size()[0]);
+                             run.resize(n * cell);
+                             frame.readBytes(c, std::size_t(at), n, run.data(), n * cell);
+                             out.raw(run.data(), n * cell);
+                         });
+}
 
 } // namespace
 
@@ -61,28 +81,17 @@ void Serialization::encodeDataFrameView(std::shared_ptr<DataFrameView> dataFrame
     out.u64(rows);
     out.sync();
     out.flush();
+    // The cells of an in-memory frame go from its columns straight to the stream.
+    std::vector<FrameColumn> const* held = detail::memoryColumns(frame);
     for (std::size_t c = 0; c < columns; ++c) {
-        if (DataFrameView::isUtf8String(types[c])) {
-            std::vector<std::string> run(std::min(rows, kRunStrings));
-            for (std::size_t at = 0; at < rows; at += run.size()) {
-                std::size_t const n = std::min(run.size(), rows - at);
-                frame.readStrings(c, at, n, run.data(), n);
-                for (std::size_t i = 0; i < n; ++i)
-                    out.string(run[i]);
-            }
-            continue;
+        if (!held) {
+            putCells(out, frame, c, types[c], rows);
+        } else if (DataFrameView::isUtf8String(types[c])) {
+            for (std::string const& s : (*held)[c].strings)
+                out.string(s);
+        } else {
+            out.raw((*held)[c].bytes.data(), (*held)[c].bytes.size());
         }
-        std::size_t const cell = types[c].byteCount();
-        std::vector<uint8_t> run;
-        VectorXu64 all(1);
-        all[0] = rows;
-        detail::forEachChunk(RegionXu64(VectorXu64(1), all), detail::chunkSamples(cell),
-                             [&](RegionXu64 const& part, uint64_t at) {
-                                 std::size_t const n = std::size_t(part.size()[0]);
-                                 run.resize(n * cell);
-                                 frame.readBytes(c, std::size_t(at), n, run.data(), n * cell);
-                                 out.raw(run.data(), n * cell);
-                             });
     }
     out.sync();
     out.end();
@@ -95,9 +104,9 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
     if (type != DataType())
         serial::fail("data type " + type.toString() + " of a DataFrameView record is not UNKNOWN");
     std::size_t const count = std::size_t(in.count(kColumnBytes, ~uint64_t(0), "column count"));
-    std::vector<Column> columns;
+    std::vector<FrameColumn> columns;
     for (std::size_t c = 0; c < count; ++c) {
-        Column column;
+        FrameColumn column;
         column.name = in.string();
         column.type = DataType(in.u64());
         if (!DataFrameViewFactory::supports(column.type))
@@ -109,54 +118,22 @@ std::shared_ptr<DataFrameView> Serialization::decodeDataFrameView(std::shared_pt
     in.sync();
     // Every cell must still arrive: at least its bytes, or a string's length.
     uint64_t least = 0;
-    for (Column const& column : columns) {
+    for (FrameColumn const& column : columns) {
         std::size_t const cell = DataFrameView::isUtf8String(column.type) ? 8 : column.type.byteCount();
         least = checkedAdd(least, checkedMultiply(std::size_t(rows), cell, "data frame size"), "data frame size");
     }
     in.expect(least);
-    for (Column& column : columns) {
+    // The cells are read into the columns the frame then takes.
+    for (FrameColumn& column : columns) {
         if (DataFrameView::isUtf8String(column.type)) {
             for (uint64_t r = 0; r < rows; ++r)
                 column.strings.push_back(in.string());
-            continue;
+        } else {
+            in.bytes(column.bytes, std::size_t(rows) * column.type.byteCount());
         }
-        in.block(std::size_t(rows) * column.type.byteCount(), [&] {
-            column.bytes.resize(std::size_t(rows) * column.type.byteCount());
-            return static_cast<void*>(column.bytes.data());
-        });
     }
     in.sync();
-
-    std::shared_ptr<DataFrameView> frame;
-    if (columns.empty() || rows == 0) {
-        // The factory makes no table with a count of 0: build it up.
-        frame = DataFrameViewFactory::allocate();
-        for (Column const& column : columns)
-            frame->addColumn(column.name, column.type);
-        if (rows != 0)
-            frame->addRows(0, std::size_t(rows));
-    } else {
-        std::vector<std::string> names;
-        std::vector<DataType> types;
-        for (Column const& column : columns) {
-            names.push_back(column.name);
-            types.push_back(column.type);
-        }
-        Vector2u64 shape;
-        shape[0] = columns.size();
-        shape[1] = rows;
-        frame = DataFrameViewFactory::allocate(shape, names, types);
-    }
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        Column const& column = columns[c];
-        if (DataFrameView::isUtf8String(column.type))
-            frame->writeStrings(c, 0, std::size_t(rows), column.strings.data(), column.strings.size());
-        else
-            frame->writeBytes(c, 0, std::size_t(rows), column.bytes.data(), column.bytes.size());
-        if (!column.unit.empty())
-            frame->setUnit(c, column.unit);
-    }
-    return frame;
+    return detail::memoryFrame(columns, std::size_t(rows));
 }
 
 } // namespace quelbo

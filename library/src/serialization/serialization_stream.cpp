@@ -146,14 +146,16 @@ DataType Reader::header(Kind kind)
     raw(magic, 4);
     if (std::memcmp(magic, kMagic, 4) != 0)
         fail("invalid magic number");
+    uint32_t const major = u32();
+    uint32_t const minor = u32();
+    // The patch plays no part in compatibility: any is read.
+    uint32_t const patch = u32();
     VersionInfo v;
-    v.major = int(u32());
-    v.minor = int(u32());
-    v.patch = int(u32());
-    if (v.major < 0 || v.minor < 0 || v.patch < 0 || !Versioning::checkCompatibility(v))
-        fail("version " + std::to_string(uint32_t(v.major)) + "." + std::to_string(uint32_t(v.minor)) + "." +
-             std::to_string(uint32_t(v.patch)) + " read from stream is not compatible with library version " +
-             Versioning::versionString());
+    v.major = int(major);
+    v.minor = int(minor);
+    if (major > INT32_MAX || minor > INT32_MAX || !Versioning::checkCompatibility(v))
+        fail("version " + std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch) +
+             " read from stream is not compatible with library version " + Versioning::versionString());
     uint32_t const found = u32();
     if (found != uint32_t(kind))
         fail(std::string("object to decode is not ") + kindName(kind) + " (found " + kindName(Kind(found)) + ")");

@@ -125,6 +125,19 @@ public:
         detail::copyBytes(alloc(), arrived.data(), size);
     }
 
+    // size bytes into out (empty), resized to hold them once they are known
+    // to be there, or grown as they arrive.
+    void bytes(detail::Bytes& out, std::size_t size)
+    {
+        if (m_known) {
+            require(size);
+            out.resize(size);
+            raw(out.data(), size);
+            return;
+        }
+        grow(out, size);
+    }
+
 private:
     void require(uint64_t size) const;
     void grow(detail::Bytes& out, std::size_t size);

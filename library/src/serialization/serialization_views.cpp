@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "metadata/metadata_graph.h"
 #include "quelbo/data_type_traits.h"
 #include "quelbo/image_properties.h"
 #include "quelbo/image_view.h"
@@ -154,47 +155,38 @@ std::shared_ptr<VariantDataValue> getValue(Reader& in)
         [&] { serial::fail("metadata value type " + t.toString() + " is not one the format holds"); });
 }
 
+// The flag after a node's key: no value, a value, or a link to a node
+// written before in the same tree (the node below one more parent).
+constexpr uint8_t kNoValue = 0;
+constexpr uint8_t kValue = 1;
+constexpr uint8_t kLink = 2;
+
 void putNode(Writer& out, MetadataNode const& node)
 {
     out.string(node.key());
     std::shared_ptr<VariantDataValue> const value = node.value();
-    out.u8(value ? 1 : 0);
+    out.u8(value ? kValue : kNoValue);
     if (value)
         putValue(out, *value);
     out.u64(node.childCount());
 }
 
-// The tree in pre-order, without recursion: trees of any depth.
+// The tree in pre-order, without recursion: trees of any depth. A node met
+// again is a link to its first entry (entries counted from 0, the root's,
+// links not counted), so a tree without shared nodes has no link.
 void putMetadata(Writer& out, std::shared_ptr<const MetadataNode> const& root)
 {
     out.u8(root ? 1 : 0);
     if (!root)
         return;
-    putNode(out, *root);
-    std::vector<std::pair<ConstMetadataNodeIterator, ConstMetadataNodeIterator>> stack;
-    stack.emplace_back(root->cbegin(), root->cend());
-    while (!stack.empty()) {
-        auto& top = stack.back();
-        if (top.first == top.second) {
-            stack.pop_back();
-            continue;
-        }
-        std::shared_ptr<const MetadataNode> const child = top.first.value();
-        top.first.next();
-        putNode(out, *child);
-        stack.emplace_back(child->cbegin(), child->cend());
-    }
-}
-
-std::shared_ptr<MetadataNode> getNode(Reader& in, uint64_t& children)
-{
-    std::string const key = in.string();
-    uint8_t const hasValue = in.u8();
-    if (hasValue > 1)
-        serial::fail("value flag " + std::to_string(hasValue) + " is neither 0 nor 1");
-    std::shared_ptr<VariantDataValue> value = hasValue ? getValue(in) : nullptr;
-    children = in.count(kNodeBytes, ~uint64_t(0), "child count");
-    return MetadataNodeFactory::create(key, std::move(value));
+    metadata_detail::walk(
+        *root, [&](MetadataNode const& node, std::size_t) { putNode(out, node); },
+        [&](MetadataNode const&, std::size_t number) {
+            out.string(std::string());
+            out.u8(kLink);
+            out.u64(number);
+        },
+        [](MetadataNode const&) {});
 }
 
 std::shared_ptr<MetadataNode> getMetadata(Reader& in)
@@ -204,25 +196,55 @@ std::shared_ptr<MetadataNode> getMetadata(Reader& in)
         serial::fail("metadata flag " + std::to_string(present) + " is neither 0 nor 1");
     if (!present)
         return nullptr;
-    uint64_t children = 0;
-    std::shared_ptr<MetadataNode> root = getNode(in, children);
-    // Each entry: a node and how many of its children are still to come.
-    std::vector<std::pair<std::shared_ptr<MetadataNode>, uint64_t>> stack;
-    stack.emplace_back(root, children);
-    while (!stack.empty()) {
-        if (stack.back().second == 0) {
-            stack.pop_back();
-            continue;
+    // The nodes in the order of their entries, and whether each is still
+    // open: its children are still to come, so what follows is below it
+    // and a link to it would make a node its own descendant. A link to a
+    // closed node makes no cycle: nothing below a closed node is open.
+    std::vector<std::shared_ptr<MetadataNode>> nodes;
+    std::vector<bool> open;
+    // Each entry: a node's number and how many of its children are still to come.
+    std::vector<std::pair<std::size_t, uint64_t>> stack;
+    do {
+        std::string key = in.string();
+        uint8_t const flag = in.u8();
+        std::shared_ptr<MetadataNode> node;
+        uint64_t children = 0;
+        if (flag == kLink) {
+            uint64_t const number = in.u64();
+            if (!key.empty())
+                serial::fail("a metadata link carries the key '" + key + "'");
+            if (number >= nodes.size())
+                serial::fail("a metadata link to node " + std::to_string(number) + " of the " +
+                             std::to_string(nodes.size()) + " before it");
+            if (open[std::size_t(number)])
+                serial::fail("a metadata link to node " + std::to_string(number) + " would make it its own descendant");
+            node = nodes[std::size_t(number)];
+        } else {
+            if (flag > kValue)
+                serial::fail("value flag " + std::to_string(flag) + " is not 0, 1 or 2");
+            std::shared_ptr<VariantDataValue> value = flag == kValue ? getValue(in) : nullptr;
+            children = in.count(kNodeBytes, ~uint64_t(0), "child count");
+            node = MetadataNodeFactory::create(key, std::move(value));
         }
-        --stack.back().second;
-        std::shared_ptr<MetadataNode> child = getNode(in, children);
-        // a node holds one child per key: a second one would replace the first
-        if (stack.back().first->hasChild(child->key()))
-            serial::fail("a metadata node has two children with the key '" + child->key() + "'");
-        stack.back().first->addChild(child);
-        stack.emplace_back(std::move(child), children);
-    }
-    return root;
+        if (!stack.empty()) {
+            MetadataNode& parent = *nodes[stack.back().first];
+            --stack.back().second;
+            // a node holds one child per key: a second one would replace the first
+            if (parent.hasChild(node->key()))
+                serial::fail("a metadata node has two children with the key '" + node->key() + "'");
+            metadata_detail::Children::of(parent).put(node);
+        }
+        if (flag != kLink) {
+            stack.emplace_back(nodes.size(), children);
+            nodes.push_back(std::move(node));
+            open.push_back(true);
+        }
+        while (!stack.empty() && stack.back().second == 0) {
+            open[stack.back().first] = false;
+            stack.pop_back();
+        }
+    } while (!stack.empty());
+    return nodes.front();
 }
 
 // ------------------------------------------------------------------ samples

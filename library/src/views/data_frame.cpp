@@ -3,12 +3,16 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "quelbo/error.h"
+#include "util/keyed_hash.h"
 #include "values/large_block.h"
+#include "views/data_frame_memory.h"
 #include "views/view_parts.h"
 
 namespace quelbo {
@@ -17,6 +21,13 @@ namespace {
 
 const char* const kNotNumeric = "column do not store numeric data";
 const char* const kNotStrings = "column do not store utf-8 strings";
+
+using detail::FrameColumn;
+
+void duplicateName(std::string const& name)
+{
+    throw Error("DataFrameView: duplicate column name '" + name + "'");
+}
 
 // The names must be unique, the counts shape[0], and neither count 0.
 void checkTable(Vector2u64 const& shape, std::vector<std::string> const& names, std::vector<DataType> const& types)
@@ -27,14 +38,42 @@ void checkTable(Vector2u64 const& shape, std::vector<std::string> const& names, 
         throw InvalidArgument("DataFrameView: " + std::to_string(names.size()) + " names and " +
                               std::to_string(types.size()) + " types given for " + std::to_string(shape[0]) +
                               " columns");
-    std::set<std::string> seen;
+    std::unordered_set<std::string_view, util::KeyedHash> seen;
+    seen.reserve(names.size());
     for (auto const& name : names)
         if (!seen.insert(name).second)
-            throw Error("DataFrameView: duplicate column name '" + name + "'");
+            duplicateName(name);
+}
+
+bool isText(FrameColumn const& c)
+{
+    return DataFrameView::isUtf8String(c.type);
+}
+
+// A type the in-memory frame holds.
+void checkColumnType(DataType type)
+{
+    DataType::checkHeld(type);
+    if (!DataFrameViewFactory::supports(type))
+        throw Error("DataFrameView: unsupported column data type " + type.toString());
+}
+
+// A column's cells for `rows` rows.
+FrameColumn makeColumn(std::string const& name, DataType type, size_t rows)
+{
+    checkColumnType(type);
+    FrameColumn c;
+    c.name = name;
+    c.type = type;
+    if (isText(c))
+        c.strings.resize(rows);
+    else
+        c.bytes.resize(checkedMultiply(rows, type.byteCount(), "data frame column size"));
+    return c;
 }
 
 // The in-memory data frame: one store per column, cells packed (numeric) or
-// strings.
+// strings, and the columns' indices by name.
 class MemoryDataFrame final : public DataFrameView, public std::enable_shared_from_this<MemoryDataFrame>
 {
 public:
@@ -49,42 +88,51 @@ public:
     std::string columnName(size_t index) const override { return column(index).name; }
     size_t columnIndex(std::string const& name) const override
     {
-        for (size_t i = 0; i < m_columns.size(); ++i)
-            if (m_columns[i].name == name)
-                return i;
-        throw Error("DataFrameView: no column is named '" + name + "'");
+        auto const it = m_byName.find(name);
+        if (it == m_byName.end())
+            throw Error("DataFrameView: no column is named '" + name + "'");
+        return it->second;
     }
     DataType columnDataType(size_t index) const override { return column(index).type; }
 
     void read(size_t index, size_t rowOffset, size_t rowCount, void* dst) override
     {
-        Column const& c = column(index);
+        FrameColumn const& c = column(index);
         checkRows(rowOffset, rowCount);
         if (rowCount == 0)
             return;
-        if (c.text)
+        if (isText(c)) {
             std::copy_n(c.strings.begin() + ptrdiff_t(rowOffset), rowCount, static_cast<std::string*>(dst));
-        else
-            std::memcpy(dst, c.bytes.data() + rowOffset * c.cell, rowCount * c.cell);
+        } else {
+            size_t const cell = c.type.byteCount();
+            std::memcpy(dst, c.bytes.data() + rowOffset * cell, rowCount * cell);
+        }
     }
     void write(size_t index, size_t rowOffset, size_t rowCount, const void* src) override
     {
-        Column& c = column(index);
+        FrameColumn& c = column(index);
         checkRows(rowOffset, rowCount);
         if (rowCount == 0)
             return;
-        if (c.text)
+        if (isText(c)) {
             std::copy_n(static_cast<std::string const*>(src), rowCount, c.strings.begin() + ptrdiff_t(rowOffset));
-        else
-            std::memmove(c.bytes.data() + rowOffset * c.cell, src, rowCount * c.cell);
+        } else {
+            size_t const cell = c.type.byteCount();
+            std::memmove(c.bytes.data() + rowOffset * cell, src, rowCount * cell);
+        }
     }
 
     void addColumn(std::string const& name, DataType type) override
     {
-        if (std::any_of(m_columns.begin(), m_columns.end(), [&](Column const& c) { return c.name == name; }))
-            throw Error("DataFrameView: duplicate column name '" + name + "'");
-        Column c = makeColumn(name, type, m_shape[1]);
-        m_columns.push_back(std::move(c));
+        if (m_byName.count(name) != 0)
+            duplicateName(name);
+        m_columns.push_back(makeColumn(name, type, m_shape[1]));
+        try {
+            m_byName.emplace(name, m_columns.size() - 1);
+        } catch (...) {
+            m_columns.pop_back();
+            throw;
+        }
         m_shape[0] = m_columns.size();
     }
     void addRows(size_t offset, size_t count) override
@@ -98,23 +146,25 @@ public:
         // Room for every column first: the insertions then cannot fail, so a
         // failure leaves the table whole.
         for (auto& c : m_columns) {
-            if (c.text)
+            if (isText(c))
                 c.strings.reserve(rows);
             else
-                c.bytes.reserve(checkedMultiply(rows, c.cell, "data frame column size"));
+                c.bytes.reserve(checkedMultiply(rows, c.type.byteCount(), "data frame column size"));
         }
         for (auto& c : m_columns) {
-            if (c.text)
+            if (isText(c))
                 c.strings.insert(c.strings.begin() + ptrdiff_t(offset), count, std::string());
             else
-                c.bytes.insert(offset * c.cell, count * c.cell);
+                c.bytes.insert(offset * c.type.byteCount(), count * c.type.byteCount());
         }
         m_shape[1] = rows;
     }
     void removeColumn(size_t index) override
     {
-        column(index);
+        m_byName.erase(column(index).name);
         m_columns.erase(m_columns.begin() + ptrdiff_t(index));
+        for (size_t i = index; i < m_columns.size(); ++i)
+            m_byName[m_columns[i].name] = i;
         m_shape[0] = m_columns.size();
     }
     void removeRows(size_t offset, size_t count) override
@@ -123,10 +173,10 @@ public:
             return;
         checkRows(offset, count);
         for (auto& c : m_columns) {
-            if (c.text)
+            if (isText(c))
                 c.strings.erase(c.strings.begin() + ptrdiff_t(offset), c.strings.begin() + ptrdiff_t(offset + count));
             else
-                c.bytes.erase(offset * c.cell, count * c.cell);
+                c.bytes.erase(offset * c.type.byteCount(), count * c.type.byteCount());
         }
         m_shape[1] -= count;
     }
@@ -138,30 +188,43 @@ public:
         return DataFrameView::extension(id);
     }
 
+    // Takes the columns (checked) and their cells.
+    void take(std::vector<FrameColumn>& columns, size_t rows)
+    {
+        std::unordered_map<std::string, size_t, util::KeyedHash> byName;
+        byName.reserve(columns.size());
+        for (size_t i = 0; i < columns.size(); ++i) {
+            FrameColumn const& c = columns[i];
+            checkColumnType(c.type);
+            bool const fits = isText(c) ? c.strings.size() == rows && c.bytes.size() == 0
+                                        : c.strings.empty() && c.bytes.size() / c.type.byteCount() == rows &&
+                                              c.bytes.size() % c.type.byteCount() == 0;
+            if (!fits)
+                throw InvalidArgument("DataFrameView: the cells of column '" + c.name + "' are not " +
+                                      std::to_string(rows) + " rows");
+            if (!byName.emplace(c.name, i).second)
+                duplicateName(c.name);
+        }
+        m_columns = std::move(columns);
+        m_byName = std::move(byName);
+        m_shape[0] = m_columns.size();
+        m_shape[1] = rows;
+    }
+
+    std::vector<FrameColumn> const& columns() const { return m_columns; }
+
 protected:
     void reshapeTable(Vector2u64 const& shape, std::vector<std::string> const& names,
                       std::vector<DataType> const& types) override
     {
-        std::vector<Column> columns;
+        std::vector<FrameColumn> columns;
         columns.reserve(names.size());
         for (size_t i = 0; i < names.size(); ++i)
             columns.push_back(makeColumn(names[i], types[i], shape[1]));
-        m_columns.swap(columns);
-        m_shape = shape;
+        take(columns, shape[1]);
     }
 
 private:
-    struct Column
-    {
-        std::string name;
-        DataType type;
-        std::string unit;
-        bool text = false;
-        size_t cell = 0;
-        detail::Bytes bytes;
-        std::vector<std::string> strings;
-    };
-
     class Units final : public ColumnUnitExtension
     {
     public:
@@ -169,7 +232,7 @@ private:
         std::string const& unit(size_t index) const override { return m_frame.column(index).unit; }
         void setUnit(size_t index, std::string const& unit) override
         {
-            Column& c = m_frame.column(index);
+            FrameColumn& c = m_frame.column(index);
             if (!m_frame.support(DataFrameCapability::WRITE))
                 detail::needsCapability<Error>("DataFrameView", "setting a unit", "WRITE");
             c.unit = unit;
@@ -179,35 +242,18 @@ private:
         MemoryDataFrame& m_frame;
     };
 
-    static Column makeColumn(std::string const& name, DataType type, size_t rows)
-    {
-        DataType::checkHeld(type);
-        if (!DataFrameViewFactory::supports(type))
-            throw Error("DataFrameView: unsupported column data type " + type.toString());
-        Column c;
-        c.name = name;
-        c.type = type;
-        c.text = isUtf8String(type);
-        if (c.text) {
-            c.strings.resize(rows);
-        } else {
-            c.cell = type.byteCount();
-            c.bytes.resize(checkedMultiply(rows, c.cell, "data frame column size"));
-        }
-        return c;
-    }
-
-    Column& column(size_t index)
+    FrameColumn& column(size_t index)
     {
         if (index >= m_columns.size())
             throw Error("DataFrameView: column index " + std::to_string(index) + " out of range (" +
                         std::to_string(m_columns.size()) + " columns)");
         return m_columns[index];
     }
-    Column const& column(size_t index) const { return const_cast<MemoryDataFrame*>(this)->column(index); }
+    FrameColumn const& column(size_t index) const { return const_cast<MemoryDataFrame*>(this)->column(index); }
 
     Vector2u64 m_shape;
-    std::vector<Column> m_columns;
+    std::vector<FrameColumn> m_columns;
+    std::unordered_map<std::string, size_t, util::KeyedHash> m_byName;
     Units m_units;
 };
 
@@ -394,5 +440,22 @@ std::shared_ptr<DataFrameView> DataFrameViewFactory::allocate()
 {
     return std::make_shared<MemoryDataFrame>();
 }
+
+namespace detail {
+
+std::shared_ptr<DataFrameView> memoryFrame(std::vector<FrameColumn>& columns, std::size_t rows)
+{
+    auto view = std::make_shared<MemoryDataFrame>();
+    view->take(columns, rows);
+    return view;
+}
+
+std::vector<FrameColumn> const* memoryColumns(DataFrameView const& frame)
+{
+    auto const* memory = dynamic_cast<MemoryDataFrame const*>(&frame);
+    return memory ? &memory->columns() : nullptr;
+}
+
+} // namespace detail
 
 } // namespace quelbo

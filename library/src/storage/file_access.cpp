@@ -16,9 +16,14 @@ namespace quelbo {
 using RCap = RandomAccessCapability;
 using SCap = StreamAccessCapability;
 
+std::string detail::systemReason(int err)
+{
+    return std::string(std::strerror(err)) + (err == EFAULT ? " (in the caller's buffer)" : "");
+}
+
 void detail::fileError(char const* what, std::string const& path, int err)
 {
-    std::string message = std::string(what) + " '" + path + "': " + std::strerror(err);
+    std::string message = std::string(what) + " '" + path + "': " + systemReason(err);
     if (err == EINTR)
         throw Interrupted(message);
     throw Error(message);

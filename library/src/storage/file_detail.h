@@ -11,8 +11,13 @@
 
 namespace quelbo::detail {
 
-// Error "<what> '<path>': <the system's text for err>"; Interrupted for
-// EINTR (a call that the interrupt handler ended).
+// The system's text for err; for EFAULT, which a positioned call gives for
+// memory of the caller's that the system could not reach (a numpy.memmap of
+// a file shrunk since), it says so.
+std::string systemReason(int err);
+
+// Error "<what> '<path>': <systemReason(err)>"; Interrupted for EINTR (a
+// call that the interrupt handler ended).
 [[noreturn]] void fileError(char const* what, std::string const& path, int err);
 
 // Makes the system call `call` (-1 and errno when it fails) again while a

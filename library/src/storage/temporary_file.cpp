@@ -6,12 +6,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,29 @@ private:
     std::map<std::string, std::pair<Where, pid_t>> m_paths;
 };
 
+// Creates a new file named "quelbo-view-" and six random letters or digits,
+// exclusively, readable and writable by its owner only, as mkostemp does,
+// but by its name in the folder of the descriptor dir (its path is prefix
+// and that name): its descriptor (-1 with errno) and that path.
+int createExclusive(int dir, std::string const& prefix, std::string& path)
+{
+    static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (uint64_t attempt = 0; attempt < 100; ++attempt) {
+        uint64_t bits = 0;
+        if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits))
+            bits = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) * 0x9E3779B97F4A7C15u ^
+                   (uint64_t(::getpid()) << 40) ^ attempt;
+        path = prefix + "quelbo-view-";
+        for (int i = 0; i < 6; ++i, bits /= 62)
+            path += kLetters[bits % 62];
+        int const fd = ::openat(dir, path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // A store in a new temporary file, made exclusively with owner-only
 // permissions and removed with the store.
 class TemporaryFile final : public RandomAccess
@@ -109,14 +134,10 @@ public:
         bool const reachable = root.size() + 32 < PATH_MAX;
         if (!reachable && (m_where.dir = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
             cannotCreate(dir);
-        std::string pattern = (reachable ? root : dir) + "/quelbo-view-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        m_fd = createExclusive(m_where.dir, reachable ? root + "/" : std::string(), m_where.name);
         if (m_fd < 0)
             cannotCreate(dir);
-        m_path = name.data();
-        m_where.name = reachable ? m_path : m_path.substr(m_path.rfind('/') + 1);
+        m_path = reachable ? m_where.name : dir + "/" + m_where.name;
         try {
             LiveFiles::instance().add(m_path, m_where, m_maker);
         } catch (...) {

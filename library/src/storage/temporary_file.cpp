@@ -291,8 +291,9 @@ private:
         std::size_t rest = total;
         for (std::size_t i = 0; i < done; ++i)
             rest -= runs[i].size;
+        // Positioned writes (large runs) write nothing into a file found cut.
         int error = 0;
-        if (positioned(runs + done, count - done, error) != rest || shrank())
+        if ((!reading && shrank()) || positioned(runs + done, count - done, error) != rest || shrank())
             failed(reading, error);
         return total;
     }

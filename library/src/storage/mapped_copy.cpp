@@ -179,7 +179,7 @@ bool attempt(uint8_t const* mapping, std::size_t size, Copy const& copy) noexcep
     if (sigsetjmp(resume, 0) != 0)
         return false;
     t_from = reinterpret_cast<uintptr_t>(mapping);
-    t_to = t_from + (size + page - 1) / page * page;
+    t_to = t_from + ((size + page - 1) & ~(page - 1)); // pages are a power of two
     t_resume = &resume;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     copy();
@@ -263,19 +263,20 @@ std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun
     if (!reach || !mapping || !mapped)
         return reach ? 0 : count;
     static std::size_t const page = std::size_t(::sysconf(_SC_PAGESIZE));
-    std::size_t const last = (mapped - 1) / page * page;
+    std::size_t const last = (mapped - 1) & ~(page - 1);
     // The file is measured once the runs are copied, so that a cut made
     // before or during the copy is seen: one that reaches into the
     // mapping's last page asks the file's size; for the others a load from
     // that page tells that the file still reaches it (it faults when not,
-    // and the size is asked then), after the copy's own loads and stores.
+    // and the size is asked then), after the copy's own loads, and stores
+    // (a store still on its way could land in the page cut after the load).
     bool const measured = reach > last;
     volatile bool reaches = false;
     volatile std::size_t done = 0;
     guarded(mapping, mapped, [&] {
         copyRuns(mapping, runs, count, done);
         if (!measured) {
-            std::atomic_thread_fence(std::memory_order_seq_cst);
+            std::atomic_thread_fence(std::is_const_v<Byte> ? std::memory_order_seq_cst : std::memory_order_acquire);
             (void)*static_cast<uint8_t volatile*>(mapping + last);
             reaches = true;
         }

@@ -123,23 +123,17 @@ def test_a_folder_deeper_than_a_path_can_reach_still_works(tmp_path, monkeypatch
         os.close(deep)
 
 
-def test_a_folder_whose_path_the_system_just_takes_holds_temporary_files(tmp_path, monkeypatch):
+def test_a_folder_whose_path_the_system_just_takes_holds_temporary_files(tmp_path):
     """Paths of 4077 to 4095 bytes reach the folder, but not a file in it."""
-    monkeypatch.chdir(tmp_path)
     for length in (4077, 4095):
-        os.chdir(tmp_path)
-        os.mkdir(str(length))
-        os.chdir(str(length))
-        while length - len(os.getcwd()) - 1 > 255:  # the last name within NAME_MAX
-            os.mkdir("d" * 200)
-            os.chdir("d" * 200)
-        folder = os.path.join(os.getcwd(), "f" * (length - len(os.getcwd()) - 1))
-        os.mkdir(folder[len(os.getcwd()) + 1:])
-        assert len(folder) == length
-        view = q.ImageViewFactory_create_on_disk(folder, [4], UINT8)
-        q.ImageView___write_region(view, cls("RegionXu64")([0], [4]), b"long")
-        out = bytearray(4)
-        q.ImageView___read_region(view, cls("RegionXu64")([0], [4]), out)
+        folder = str(tmp_path / str(length))
+        while length - len(folder) - 1 > 255:  # the last name within NAME_MAX
+            folder += "/" + "d" * 200
+        folder += "/" + "f" * (length - len(folder) - 1)
+        os.makedirs(folder)
+        view, box, out = q.ImageViewFactory_create_on_disk(folder, [4], UINT8), cls("RegionXu64")([0], [4]), bytearray(4)
+        q.ImageView___write_region(view, box, b"long")
+        q.ImageView___read_region(view, box, out)
         assert out == b"long" and len(temporary_files(folder)) == 1
         del view
         gc.collect()

@@ -1,8 +1,9 @@
 """Memory the library allocates itself, each road against numpy doing the same
 work on the same bytes (256 MiB unless said): stores and streams in memory
 written, grown and read, an image view encoded into and decoded from a new
-memory stream, files copied into memory, data-frame columns and vectors
-made, and how long allocations of 2 and 4 GiB take. Run with /usr/bin/python3."""
+memory stream, files copied into memory (through streams and mappings),
+data-frame columns and vectors made, and how long allocations of 2 and 4 GiB
+take. Run with /usr/bin/python3."""
 import os
 import sys
 import tempfile
@@ -110,11 +111,16 @@ def copies(folder):
     def stream_copy():
         q.StreamAccessFactory_copy_in_memory(q.StreamAccessFactory_open_file_read(path))
 
+    def mapped_copy():
+        q.RandomAccessFactory_copy_in_memory(q.RandomAccessFactory_map_file(path))
+
     def fromfile():
         np.fromfile(path, np.uint8)
 
     compare("RandomAccessFactory_copy_in_memory", store_copy, "np.fromfile", fromfile, rounds=ROUNDS)
     compare("StreamAccessFactory_copy_in_memory", stream_copy, "np.fromfile", fromfile, rounds=ROUNDS)
+    compare("RandomAccessFactory_copy_in_memory of a map_file store", mapped_copy, "np.fromfile", fromfile,
+            rounds=ROUNDS)
 
 
 def frames_and_vectors():

@@ -1,8 +1,8 @@
 """The data roads between files and memory, each against numpy doing the same
 work on the same bytes: views over a file stream and a mapped file against
-numpy.memmap, temporary-file writes against memmap writes, copy_on_disk
-against tofile, flipped and sub-sampled disk views against numpy flipping and
-slicing a memmap. Run with /usr/bin/python3."""
+numpy.memmap, temporary-file writes and reads against memmap writes and
+copies, copy_on_disk against tofile, flipped and sub-sampled disk views
+against numpy flipping and slicing a memmap. Run with /usr/bin/python3."""
 import os
 import sys
 import tempfile
@@ -76,6 +76,10 @@ def disks(folder):
     box = region((0, 0), (cols, rows))
     compare("create_on_disk region write, 64 MiB (whole image)", lambda: q.ImageView___write_region(v, box, a),
             "numpy.memmap write", lambda: np.copyto(mm, a))
+    out = np.empty_like(a)
+    compare("create_on_disk region read, 64 MiB (whole image)", lambda: q.ImageView___read_region(v, box, out),
+            "numpy.memmap copy", lambda: np.copyto(out, mm))
+    assert np.array_equal(out, a)
     # rows of 8 KiB in a wider image: one write per row, the file being
     # written in parallel by other callers (no read-modify-write of the gaps)
     wide = q.ImageViewFactory_create_on_disk(folder, [cols + 512, rows + 64], q.DataTypeId_UINT8)

@@ -4,7 +4,8 @@ holds at that moment, or raises saying why (the file shrank, or is gone).
 A call is checked through a descriptor of the same file that the test opened
 beside the road's own. A file stream may also give what it read ahead, as a
 buffered file does: bytes the file held at one of its earlier reads, near
-where that read was, until it seeks outside them."""
+where that read was, until it seeks outside them (changes during a transfer:
+test_file_changes_during.py)."""
 import json
 import os
 import random
@@ -250,21 +251,41 @@ class Mapped:
 
 class Disk:
     """A view in a temporary file, its upper half written: boxes of rows read
-    and written, from pieces written before and never written."""
+    and written, from pieces written before and never written. A file found
+    shorter than the view made it is the view's no more: the call that finds
+    it so and every later one raise, naming the size it was found at; a new
+    view is made then."""
     WIDTH, HEIGHT = 256, 5 * PAGE // 256 + 3
 
     def __init__(self, path):
-        folder = os.path.dirname(path)
-        self.view = q.ImageViewFactory_create_on_disk(folder, [self.WIDTH, self.HEIGHT], q.DataTypeId_UINT8)
-        self.path = os.path.join(folder, next(n for n in os.listdir(folder) if n.startswith("quelbo-view-")))
-        self.twin = Twin(self.path)
+        self.folder = os.path.dirname(path)
+        self.made()
+
+    def made(self):
+        self.view = self.twin = None
+        self.view = q.ImageViewFactory_create_on_disk(self.folder, [self.WIDTH, self.HEIGHT], q.DataTypeId_UINT8)
+        self.path = os.path.join(self.folder, next(n for n in os.listdir(self.folder) if n.startswith("quelbo-view-")))
+        self.twin, self.cut = Twin(self.path), None
         q.ImageView___write_region(self.view, cls("RegionXu64")([0, 0], [self.WIDTH, self.HEIGHT // 2]),
                                    random.Random(1).randbytes(self.WIDTH * (self.HEIGHT // 2)))
+
+    def checked(self, call, runs, written=None):
+        try:
+            got = call()
+        except QuelboError as e:
+            found = re.search(r"shrank to (\d+) bytes", str(e))
+            assert found and int(found.group(1)) == (self.twin.size() if self.cut is None else self.cut) < \
+                self.WIDTH * self.HEIGHT, str(e)
+            self.cut = int(found.group(1))
+            return
+        assert self.cut is None and self.twin.read(runs) == (got if written is None else written)
 
     def targets(self):
         return [self.path, self.twin.link]
 
     def call(self, rng):
+        if self.cut is not None and rng.random() < 0.3:
+            self.made()
         # a box whose last byte ends a span
         offset, n = span(rng, self.twin.size(), self.WIDTH * self.HEIGHT)
         last_y, last_x = divmod(offset + n - 1, self.WIDTH)
@@ -273,9 +294,9 @@ class Disk:
         box, runs = cls("RegionXu64")([x, y], [w, h]), [((y + j) * self.WIDTH + x, w) for j in range(h)]
         if rng.random() < 0.6:
             buf = bytearray(w * h)
-            return checked(lambda: q.ImageView___read_region(self.view, box, buf) or bytes(buf), self.twin, runs)
+            return self.checked(lambda: q.ImageView___read_region(self.view, box, buf) or bytes(buf), runs)
         data = random.Random(x * y).randbytes(w * h)
-        checked(lambda: q.ImageView___write_region(self.view, box, data), self.twin, runs, data)
+        self.checked(lambda: q.ImageView___write_region(self.view, box, data), runs, data)
 
 
 class Copy:
@@ -303,7 +324,7 @@ class Copy:
                 q.ImageView___read_region(c, whole, buf)
                 q.ImageView___write_region(c, cls("RegionXu64")([0, 0], [4, 1]), b"COPY")
                 return bytes(buf)
-            return checked(view_copy, d.twin, [(0, d.WIDTH * d.HEIGHT)])
+            return d.checked(view_copy, [(0, d.WIDTH * d.HEIGHT)])
         path = self.stream.path
         store, twin = (self.mapped.store, self.mapped.twin) if kind == "mapped" else \
             opened(lambda: q.RandomAccessFactory_open_uri_read(cls("Uri")("file://" + path)), path)
@@ -334,3 +355,4 @@ def test_every_call_gives_the_file_as_it_is_or_says_why(road, tmp_path, monkeypa
         changer(rng, rng.choice(walker.targets()))
         for _ in range(rng.randint(1, 3)):
             walker.call(rng)
+

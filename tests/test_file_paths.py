@@ -123,6 +123,23 @@ def test_a_folder_deeper_than_a_path_can_reach_still_works(tmp_path, monkeypatch
         os.close(deep)
 
 
+def test_a_folder_whose_path_the_system_just_takes_holds_temporary_files(tmp_path):
+    """Paths of 4077 to 4095 bytes reach the folder, but not a file in it."""
+    for length in (4077, 4095):
+        folder = str(tmp_path / str(length))
+        while length - len(folder) - 1 > 255:  # the last name within NAME_MAX
+            folder += "/" + "d" * 200
+        folder += "/" + "f" * (length - len(folder) - 1)
+        os.makedirs(folder)
+        view, box, out = q.ImageViewFactory_create_on_disk(folder, [4], UINT8), cls("RegionXu64")([0], [4]), bytearray(4)
+        q.ImageView___write_region(view, box, b"long")
+        q.ImageView___read_region(view, box, out)
+        assert out == b"long" and len(temporary_files(folder)) == 1
+        del view
+        gc.collect()
+        assert temporary_files(folder) == []
+
+
 # ------------------------------------------------- folders that are none
 
 @pytest.mark.parametrize("tail", ["\0/anything", "\0junk", "/sub\0"])

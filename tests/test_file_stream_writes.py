@@ -140,3 +140,21 @@ def test_refused_bytes_at_the_interpreters_exit_are_logged():
     """)
     assert child.returncode == 0, child.stderr
     assert "[quelbo] %s\n" % FULL in child.stderr
+
+
+def test_a_large_write_the_file_refuses_leaves_no_blocks_past_its_end(tmp_path):
+    """Blocks reserved for a large write are given back when the file refuses it (RLIMIT_FSIZE here)."""
+    child = run_child("""
+        import os, resource
+        from proxy import QuelboError, q
+        path = %r
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+        for write in (q.StreamAccessFactory_open_file_write, q.StreamAccessFactory_open_file):
+            s = write(path)
+            try:
+                q.StreamAccess_write(s, bytes(8 << 20))
+            except QuelboError as e:
+                st = os.stat(path)
+                print(str(e).endswith("File too large"), st.st_size, st.st_blocks * 512 <= st.st_size + (64 << 10))
+    """ % str(tmp_path / "limited.bin"))
+    assert child.stdout == "True 1048576 True\n" * 2, child.stdout + child.stderr

@@ -59,12 +59,6 @@ inline constexpr char const* kNoSize =
 // The count a transfer of size bytes at offset may move within total bytes.
 std::size_t clampedCount(std::size_t offset, std::size_t size, std::size_t total);
 
-// Copies size bytes where dst or src lies in a file mapping (overlap
-// allowed). False when the mapping faulted on the way (the file shrank, or
-// its file system could not provide a page): the bytes may then be copied
-// in part. The bus error never reaches the process.
-bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept;
-
 // While one lives on a thread (a view's public transfer, which may make many
 // guarded copies), the guarded copies there check once, not one by one, that
 // the library's bus-error handler is the process's (a handler installed
@@ -80,23 +74,23 @@ public:
     GuardedCall& operator=(GuardedCall const&) = delete;
 };
 
-// Copies the runs between memory and the file mapping at `mapping` (into
-// it when writing; run offsets are from its start) under one guard, as
-// mappedCopy does each: the count of runs copied whole, fewer when the
-// mapping faulted in the next one.
-template <class Byte>
-std::size_t mappedRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count) noexcept;
-
-// The runs copied as mappedRuns does between memory and the mapping of the
-// file fd (its first `mapped` bytes), up to the first one the file no longer
-// holds whole: a file shrunk under its mapping reads zeros and drops writes,
-// without a fault, in the page where it now ends. `reach` is the largest end
-// of the runs: one reaching into the mapping's last page has the file's size
-// asked first; for the others one load from that page tells that the file
-// still reaches it (and its size is asked only when it does not).
+// Copies the runs between memory and the mapping at `mapping` of the file fd
+// (its first `mapped` bytes; into it when writing, run offsets from its
+// start), up to the first one the file no longer holds whole when the copy
+// ends: the count of runs copied whole. A bus error in the mapping (the file
+// shrank, or its file system could not provide a page) stops the copy there
+// and never reaches the process; whatever was copied before it stays. A
+// file shrunk under its mapping reads zeros and drops writes, without a
+// fault, in the page where it now ends: runs reaching into the mapping's
+// last page have the file's size asked once they are copied; for the others
+// one load from that page tells that the file still reaches it (and its size
+// is asked only when it does not); `shorter`, when given, is set when the
+// file was found shorter than the mapping. A fault in the memory of the
+// runs themselves is not the mapping's: it goes to the process, as it would
+// without the library.
 template <class Byte>
 std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun<Byte> const* runs, std::size_t count,
-                           std::size_t reach) noexcept;
+                           bool* shorter = nullptr) noexcept;
 
 // Moves runs between the file fd and memory as RandomAccess::readRuns and
 // writeRuns do, with positioned vectored calls: runs adjacent in the file go

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "storage/access_detail.h"
@@ -16,12 +17,33 @@ namespace quelbo {
 using RCap = RandomAccessCapability;
 using SCap = StreamAccessCapability;
 
+std::string detail::systemReason(int err)
+{
+    return std::string(std::strerror(err)) + (err == EFAULT ? " (in the caller's buffer)" : "");
+}
+
 void detail::fileError(char const* what, std::string const& path, int err)
 {
-    std::string message = std::string(what) + " '" + path + "': " + std::strerror(err);
+    std::string message = std::string(what) + " '" + path + "': " + systemReason(err);
     if (err == EINTR)
         throw Interrupted(message);
     throw Error(message);
+}
+
+detail::Reservation::Reservation(int fd, std::size_t offset, std::size_t size) noexcept : m_fd(fd), m_end(offset + size)
+{
+    if (m_fd >= 0 && ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(size)) != 0)
+        m_fd = -1;
+}
+
+detail::Reservation::~Reservation()
+{
+    // Truncating a file to its own size frees the blocks past its end (a hole
+    // punched there frees nothing on some file systems); a writer of another
+    // process that extends the file just then may lose what it wrote.
+    struct stat st;
+    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && uint64_t(st.st_size) < m_end)
+        retried([&] { return ::ftruncate(m_fd, st.st_size); });
 }
 
 // The system would stop reading a path at a NUL: another file would open.

@@ -11,8 +11,13 @@
 
 namespace quelbo::detail {
 
-// Error "<what> '<path>': <the system's text for err>"; Interrupted for
-// EINTR (a call that the interrupt handler ended).
+// The system's text for err; for EFAULT, which a positioned call gives for
+// memory of the caller's that the system could not reach (a numpy.memmap of
+// a file shrunk since), it says so.
+std::string systemReason(int err);
+
+// Error "<what> '<path>': <systemReason(err)>"; Interrupted for EINTR (a
+// call that the interrupt handler ended).
 [[noreturn]] void fileError(char const* what, std::string const& path, int err);
 
 // Makes the system call `call` (-1 and errno when it fails) again while a
@@ -32,6 +37,25 @@ auto retried(Call call, Ask ask = detail::carryOn) -> decltype(call())
         }
     }
 }
+
+// The blocks of a large write to a regular file, reserved before it is made
+// (the file system then fills them much faster; only a hint, the file's size
+// stays): unless the write is kept, those past the file's end are given back
+// as it goes, so that a file that refused the write (RLIMIT_FSIZE, a full
+// disk) holds no blocks past what it holds. None for fd -1.
+class Reservation
+{
+public:
+    Reservation(int fd, std::size_t offset, std::size_t size) noexcept;
+    ~Reservation();
+    Reservation(Reservation const&) = delete;
+    Reservation& operator=(Reservation const&) = delete;
+    void keep() noexcept { m_fd = -1; }
+
+private:
+    int m_fd;
+    std::size_t m_end;
+};
 
 // InvalidArgument "<what> holds a NUL character" when the path holds one.
 void checkPath(std::string const& path, char const* what = "file path");

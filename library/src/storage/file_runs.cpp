@@ -126,7 +126,7 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
         if (m_refused)
             return 0;
     }
-    std::size_t const copied = mappedRuns(m_data, runs, within);
+    std::size_t const copied = fileMappedRuns(fd, m_data, m_size, runs, within);
     if (copied == within)
         bytes = inside;
     else

@@ -136,8 +136,9 @@ public:
         if (m_pendingLen && ((m_seekable && m_pendingAt + m_pendingLen != m_pos) || m_pendingLen + size > m_capacity))
             deliver("cannot write file");
         if (size >= m_capacity) {
-            reserve(size);
+            detail::Reservation reserved = reserve(size);
             writeOwn(m_pos, src, size);
+            reserved.keep();
         } else {
             roomFor(m_pending, m_pendingRoom, m_capacity);
             if (!m_pendingLen)
@@ -455,12 +456,12 @@ private:
         if (!m_caps.has(cap))
             detail::missingCapability("file stream '" + m_path + "'", operation);
     }
-    // Large writes to a regular file reserve their blocks first, which the
-    // file system then fills much faster; only a hint, the size is kept.
-    void reserve(std::size_t size)
+    // Large writes to a regular file reserve their blocks first.
+    detail::Reservation reserve(std::size_t size) const
     {
-        if (size >= (std::size_t(4) << 20) && m_seekable && size <= kLargestOffset - std::min(m_pos, kLargestOffset))
-            ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(m_pos), off_t(size));
+        bool const large =
+            size >= (std::size_t(4) << 20) && m_seekable && size <= kLargestOffset - std::min(m_pos, kLargestOffset);
+        return detail::Reservation(large ? m_fd : -1, m_pos, size);
     }
 
     std::string m_path;

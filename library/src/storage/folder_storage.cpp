@@ -82,7 +82,8 @@ private:
     }
 
     // A resource id names a file inside the folder: never absolute, never
-    // "..", never a folder; its names from the folder down ("." dropped).
+    // "..", never a folder (nor one ending in "/" or "/."); its names from
+    // the folder down ("." dropped).
     std::vector<std::string> namesOf(std::string const& id) const
     {
         if (id.empty() || id[0] == '/' || id.find('\0') != std::string::npos)
@@ -100,7 +101,8 @@ private:
                 names.push_back(std::move(name));
             start = end + 1;
         }
-        if (names.empty() || id.back() == '/')
+        std::size_t const tail = id.rfind('/') + 1; // 0 without one
+        if (names.empty() || id.compare(tail, std::string::npos, ".") == 0 || tail == id.size())
             throw InvalidArgument("resource id '" + id + "' does not name a file inside the folder");
         return names;
     }
@@ -118,13 +120,17 @@ private:
                 ::openat(dir, names[i].c_str(), (last ? flags | O_NONBLOCK : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC,
                          0666);
             int const err = errno;
+            // What the name is when it could not be opened: a link, or (a
+            // FIFO without a reader opened for writing, a socket, a folder
+            // opened for writing) anything else but a regular file.
             struct stat st;
-            bool const link =
-                fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            bool const there = fd < 0 && ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
             ::close(dir);
-            if (link)
+            if (there && S_ISLNK(st.st_mode))
                 throw Error("resource id '" + id + "' goes through the symbolic link '" + names[i] +
                             "': a folder storage follows none");
+            if (there && last && !S_ISREG(st.st_mode))
+                noRegularFile(id);
             if (last && fd >= 0)
                 return regularFile(id, fd);
             if (last || fd < 0) {
@@ -136,6 +142,10 @@ private:
         return -1;
     }
 
+    [[noreturn]] static void noRegularFile(std::string const& id)
+    {
+        throw Error("resource id '" + id + "' names no regular file");
+    }
     // The descriptor of a regular file, in blocking mode again; anything else
     // (a pipe would wait for a writer for ever, a device never ends) is refused.
     static int regularFile(std::string const& id, int fd)
@@ -143,7 +153,7 @@ private:
         struct stat st;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
-            throw Error("resource id '" + id + "' names no regular file");
+            noRegularFile(id);
         }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         return fd;

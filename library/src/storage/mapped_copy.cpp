@@ -1,5 +1,6 @@
 // Copies in and out of file mappings that survive a bus error: a file shrunk
 // by another process, or a page its file system cannot provide.
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
@@ -18,8 +19,10 @@ namespace {
 
 // Where the copy running on this thread resumes when its mapping faults;
 // null outside a copy. Constant-initialised, so reading it in the signal
-// handler runs no initialisation.
+// handler runs no initialisation. The mapping's pages lie from t_from to
+// t_to: a fault elsewhere (in the caller's memory) is not the copy's.
 thread_local sigjmp_buf* t_resume = nullptr;
+thread_local uintptr_t t_from = 0, t_to = 0;
 // The GuardedCall scopes open on this thread, and whether the guard was
 // made ready in the outermost.
 thread_local int t_calls = 0;
@@ -57,11 +60,14 @@ void endWith(int sig)
 
 void onBusError(int sig, siginfo_t* info, void* context)
 {
-    // Only a fault the kernel raised inside a copy of ours becomes a failed
-    // copy; anything else goes on to the handler ours replaced.
+    // Only a fault the kernel raised in the mapping of a copy of ours
+    // becomes a failed copy; anything else (a fault in memory the caller
+    // handed over goes to the process as it would without the library) goes
+    // on to the handler ours replaced.
     bool const kernel = info && info->si_code > 0;
     sigjmp_buf* resume = t_resume;
-    if (resume && kernel) {
+    uintptr_t const at = kernel ? reinterpret_cast<uintptr_t>(info->si_addr) : 0;
+    if (resume && kernel && at >= t_from && at < t_to) {
         t_resume = nullptr;
         siglongjmp(*resume, 1);
     }
@@ -163,14 +169,17 @@ void release() noexcept
     }
 }
 
-// Runs copy() with a bus error in a mapping turned into false: whatever
-// copy() stored before the fault stays.
+// Runs copy() with a bus error in the `size` bytes mapped at `mapping`
+// turned into false: whatever copy() stored before the fault stays.
 template <class Copy>
-bool attempt(Copy const& copy) noexcept
+bool attempt(uint8_t const* mapping, std::size_t size, Copy const& copy) noexcept
 {
+    static uintptr_t const page = uintptr_t(::sysconf(_SC_PAGESIZE));
     sigjmp_buf resume;
     if (sigsetjmp(resume, 0) != 0)
         return false;
+    t_from = reinterpret_cast<uintptr_t>(mapping);
+    t_to = t_from + ((size + page - 1) & ~(page - 1)); // pages are a power of two
     t_resume = &resume;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     copy();
@@ -179,16 +188,16 @@ bool attempt(Copy const& copy) noexcept
     return true;
 }
 
-// attempt(copy) with the guard made ready first (once in a GuardedCall).
+// attempt() with the guard made ready first (once in a GuardedCall).
 template <class Copy>
-bool guarded(Copy const& copy) noexcept
+bool guarded(uint8_t const* mapping, std::size_t size, Copy const& copy) noexcept
 {
     bool const alone = t_calls == 0;
     if (!t_checked) {
         prepare();
         t_checked = !alone;
     }
-    bool const copied = attempt(copy);
+    bool const copied = attempt(mapping, size, copy);
     if (alone)
         release();
     return copied;
@@ -211,13 +220,16 @@ void copyRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count, st
 }
 
 // The leading runs that the file fd, mapped for `mapped` bytes, still holds
-// whole: all of them when it was not shrunk (or its size cannot be learnt).
+// whole: all of them when it was not shrunk (or its size cannot be learnt);
+// `shorter` is set when it was.
 template <class Byte>
-std::size_t heldWhole(int fd, std::size_t mapped, ByteRun<Byte> const* runs, std::size_t count)
+std::size_t heldWhole(int fd, std::size_t mapped, ByteRun<Byte> const* runs, std::size_t count, bool* shorter)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) >= mapped)
         return count;
+    if (shorter)
+        *shorter = true;
     std::size_t const size = std::size_t(st.st_size);
     for (std::size_t i = 0; i < count; ++i)
         if (runs[i].size && (runs[i].offset > size || runs[i].size > size - runs[i].offset))
@@ -240,49 +252,40 @@ GuardedCall::~GuardedCall()
     }
 }
 
-bool mappedCopy(void* dst, const void* src, std::size_t size) noexcept
-{
-    return guarded([&] { std::memmove(dst, src, size); });
-}
-
-template <class Byte>
-std::size_t mappedRuns(uint8_t* mapping, ByteRun<Byte> const* runs, std::size_t count) noexcept
-{
-    volatile std::size_t done = 0;
-    guarded([&] { copyRuns(mapping, runs, count, done); });
-    return done;
-}
-template std::size_t mappedRuns(uint8_t*, ReadRun const*, std::size_t) noexcept;
-template std::size_t mappedRuns(uint8_t*, WriteRun const*, std::size_t) noexcept;
-
 template <class Byte>
 std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun<Byte> const* runs, std::size_t count,
-                           std::size_t reach) noexcept
+                           bool* shorter) noexcept
 {
-    if (!mapping || !mapped)
-        return mappedRuns(mapping, runs, count);
+    std::size_t reach = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (runs[i].size)
+            reach = std::max(reach, runs[i].offset + runs[i].size);
+    if (!reach || !mapping || !mapped)
+        return reach ? 0 : count;
     static std::size_t const page = std::size_t(::sysconf(_SC_PAGESIZE));
-    std::size_t const last = (mapped - 1) / page * page;
-    // Runs reaching into the mapping's last page are measured against the
-    // file's size first; the others need only that the file still reaches
-    // that page, which a load from it tells (it faults when not).
+    std::size_t const last = (mapped - 1) & ~(page - 1);
+    // The file is measured once the runs are copied, so that a cut made
+    // before or during the copy is seen: one that reaches into the
+    // mapping's last page asks the file's size; for the others a load from
+    // that page tells that the file still reaches it (it faults when not,
+    // and the size is asked then), after the copy's own loads, and stores
+    // (a store still on its way could land in the page cut after the load).
     bool const measured = reach > last;
-    std::size_t const held = measured ? heldWhole(fd, mapped, runs, count) : count;
-    volatile bool reaches = measured;
+    volatile bool reaches = false;
     volatile std::size_t done = 0;
-    guarded([&] {
+    guarded(mapping, mapped, [&] {
+        copyRuns(mapping, runs, count, done);
         if (!measured) {
+            std::atomic_thread_fence(std::is_const_v<Byte> ? std::memory_order_seq_cst : std::memory_order_acquire);
             (void)*static_cast<uint8_t volatile*>(mapping + last);
             reaches = true;
         }
-        copyRuns(mapping, runs, held, done);
     });
     if (reaches)
         return done;
-    // The file ends before the mapping's last page now: the runs it holds.
-    return mappedRuns(mapping, runs, heldWhole(fd, mapped, runs, count));
+    return std::min(std::size_t(done), heldWhole(fd, mapped, runs, count, shorter));
 }
-template std::size_t fileMappedRuns(int, uint8_t*, std::size_t, ReadRun const*, std::size_t, std::size_t) noexcept;
-template std::size_t fileMappedRuns(int, uint8_t*, std::size_t, WriteRun const*, std::size_t, std::size_t) noexcept;
+template std::size_t fileMappedRuns(int, uint8_t*, std::size_t, ReadRun const*, std::size_t, bool*) noexcept;
+template std::size_t fileMappedRuns(int, uint8_t*, std::size_t, WriteRun const*, std::size_t, bool*) noexcept;
 
 } // namespace quelbo::detail

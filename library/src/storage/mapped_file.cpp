@@ -116,14 +116,13 @@ private:
     {
         constexpr bool writing = std::is_const_v<Byte>;
         return detail::clampedRuns(runs, count, m_size, [&](ByteRun<Byte> const* r, std::size_t c) {
-            std::size_t bytes = 0, reach = 0;
+            std::size_t bytes = 0;
             for (std::size_t i = 0; i < c; ++i) {
                 if (writing && r[i].size)
                     reserve(r[i].offset, r[i].size);
                 bytes += r[i].size;
-                reach = std::max(reach, r[i].offset + r[i].size);
             }
-            std::size_t copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c, reach);
+            std::size_t copied = detail::fileMappedRuns(m_fd, m_data, m_size, r, c);
             if constexpr (!writing)
                 if (copied != c)
                     copied += readPositioned(r + copied, c - copied);

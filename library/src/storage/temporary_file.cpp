@@ -6,12 +6,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,29 @@ private:
     std::map<std::string, std::pair<Where, pid_t>> m_paths;
 };
 
+// Creates a new file named "quelbo-view-" and six random letters or digits,
+// exclusively, readable and writable by its owner only, as mkostemp does,
+// but by its name in the folder of the descriptor dir (its path is prefix
+// and that name): its descriptor (-1 with errno) and that path.
+int createExclusive(int dir, std::string const& prefix, std::string& path)
+{
+    static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (uint64_t attempt = 0; attempt < 100; ++attempt) {
+        uint64_t bits = 0;
+        if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits))
+            bits = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) * 0x9E3779B97F4A7C15u ^
+                   (uint64_t(::getpid()) << 40) ^ attempt;
+        path = prefix + "quelbo-view-";
+        for (int i = 0; i < 6; ++i, bits /= 62)
+            path += kLetters[bits % 62];
+        int const fd = ::openat(dir, path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // A store in a new temporary file, made exclusively with owner-only
 // permissions and removed with the store.
 class TemporaryFile final : public RandomAccess
@@ -109,14 +134,10 @@ public:
         bool const reachable = root.size() + 32 < PATH_MAX;
         if (!reachable && (m_where.dir = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
             cannotCreate(dir);
-        std::string pattern = (reachable ? root : dir) + "/quelbo-view-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        m_fd = createExclusive(m_where.dir, reachable ? root + "/" : std::string(), m_where.name);
         if (m_fd < 0)
             cannotCreate(dir);
-        m_path = name.data();
-        m_where.name = reachable ? m_path : m_path.substr(m_path.rfind('/') + 1);
+        m_path = reachable ? m_where.name : dir + "/" + m_where.name;
         try {
             LiveFiles::instance().add(m_path, m_where, m_maker);
         } catch (...) {
@@ -158,6 +179,8 @@ public:
     void resize(std::size_t newSize) override
     {
         std::lock_guard<std::shared_mutex> alone(m_resizing);
+        shrank(); // a file cut from outside is refused here too
+        notCut("resize");
         unmap();
         if (newSize > size_t(INT64_MAX) || ::ftruncate(m_fd, off_t(newSize)) != 0)
             fail("resize");
@@ -230,64 +253,100 @@ private:
         m_mapping = nullptr;
     }
 
-    // Every run whole, or Error.
+    // Every run whole, or Error. A file that another process shrank is the
+    // store's no more: the transfer that finds it so raises, and so does
+    // every later one.
     template <class Byte>
     std::size_t transfer(ByteRun<Byte> const* runs, std::size_t count)
     {
         constexpr bool reading = !std::is_const_v<Byte>;
         // A resize waits for the transfers under way, and they for it.
         std::shared_lock<std::shared_mutex> shared(m_resizing);
-        std::size_t total = 0, pieces = 0, reach = 0;
+        std::size_t total = 0, pieces = 0;
         for (std::size_t i = 0; i < count; ++i) {
             std::size_t const offset = runs[i].offset, size = runs[i].size;
             if (offset > m_size || size > m_size - offset)
                 throw Error("ImageViewFactory: bytes " + std::to_string(offset) + " to " +
                             std::to_string(offset + size) + " are past the end of the temporary file " + m_path);
             total += size;
-            reach = std::max(reach, offset + size);
             pieces += detail::beginsPiece(runs, i);
         }
+        notCut(reading ? "read" : "write");
         // Reads reaching pieces never written are positioned ones: through
         // the mapping, the pages of a hole would be made (on a full file
         // system: refused) only to give its zeros.
         bool const written = reachesWritten(runs, count);
         std::size_t done = 0; // the runs moved whole
         if (m_mapping && (written || (!reading && detail::mappingPays(total, pieces)))) {
-            // Guarded: the file shrunk from outside fails the transfer.
-            done = detail::fileMappedRuns(m_fd, m_mapping, m_size, runs, count, reach);
-            if (done == count)
+            // Guarded: the file found shrunk from outside fails the transfer.
+            bool shorter = false;
+            done = detail::fileMappedRuns(m_fd, m_mapping, m_size, runs, count, &shorter);
+            if (done == count && !shorter)
                 return total;
             // A read the file system could not provide pages for (a hole
             // in a piece written in part) is left to positioned reads.
-            if (!reading || shrank())
+            if (!reading || shorter || shrank())
                 failed(reading, 0);
         }
         std::size_t rest = total;
         for (std::size_t i = 0; i < done; ++i)
             rest -= runs[i].size;
+        // Positioned writes (large runs) write nothing into a file found cut.
         int error = 0;
-        if (detail::fileRuns(m_fd, runs + done, count - done, error) != rest)
+        if ((!reading && shrank()) || positioned(runs + done, count - done, error) != rest || shrank())
             failed(reading, error);
         return total;
     }
 
-    // Whether another process shrank the file (its size now in `now`).
+    // Runs moved by positioned calls. A positioned write past the end of a
+    // file shrunk meanwhile grows it again, with holes where the bytes cut
+    // off were: the file's last byte is written through the mapping (which
+    // never grows the file), so that a file cut stays shorter than the store
+    // and is seen to be.
+    std::size_t positioned(ReadRun const* runs, std::size_t count, int& error) const
+    {
+        return detail::fileRuns(m_fd, runs, count, error);
+    }
+    std::size_t positioned(WriteRun const* runs, std::size_t count, int& error) const
+    {
+        std::size_t end = 0;
+        while (end < count && (!runs[end].size || runs[end].offset + runs[end].size != m_size))
+            ++end;
+        if (end == count || !m_mapping)
+            return detail::fileRuns(m_fd, runs, count, error);
+        std::vector<WriteRun> held(runs, runs + count);
+        WriteRun const last{m_size - 1, 1, held[end].data + --held[end].size};
+        std::size_t const moved = detail::fileRuns(m_fd, held.data(), count, error);
+        return error ? moved : moved + detail::fileMappedRuns(m_fd, m_mapping, m_size, &last, 1);
+    }
+
+    // Whether another process shrank the file (its size now in `now`); the
+    // store then refuses every transfer from now on.
     bool shrank(std::size_t* now = nullptr) const
     {
         struct stat st;
         if (::fstat(m_fd, &st) != 0 || std::size_t(st.st_size) >= m_size)
             return false;
+        std::size_t const size = std::size_t(st.st_size);
+        std::size_t unseen = 0;
+        m_cutTo.compare_exchange_strong(unseen, size + 1);
         if (now)
-            *now = std::size_t(st.st_size);
+            *now = size;
         return true;
     }
+    void notCut(char const* what) const
+    {
+        if (std::size_t const cut = m_cutTo.load())
+            fail(what, shrunkTo(cut - 1));
+    }
+    static std::string shrunkTo(std::size_t size) { return "the file shrank to " + std::to_string(size) + " bytes"; }
     // A transfer that did not move every byte: the file shrank, or the system
     // refused with error (0: the mapping's pages could not be provided).
     [[noreturn]] void failed(bool reading, int error) const
     {
         std::size_t now = 0;
-        fail(reading ? "read" : "write", shrank(&now) ? "the file shrank to " + std::to_string(now) + " bytes"
-                                         : error      ? std::strerror(error)
+        fail(reading ? "read" : "write", shrank(&now) ? shrunkTo(now)
+                                         : error      ? detail::systemReason(error)
                                                       : "the file system could not provide its pages");
     }
 
@@ -300,6 +359,8 @@ private:
     std::unique_ptr<std::atomic<bool>[]> m_written; // per piece of the file: written before
     std::size_t m_pieces = 0;
     std::shared_mutex m_resizing;
+    // 1 + the size the file was found shrunk to; 0 while it never was.
+    mutable std::atomic<std::size_t> m_cutTo{0};
 };
 
 } // namespace

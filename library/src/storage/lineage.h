@@ -1,7 +1,8 @@
-// What an accessor tells the dependency graph beyond its storage and
-// resource (private to the library).
+// What an accessor or a storage tells the dependency graph beyond what it
+// shows (private to the library).
 #pragma once
 #include <memory>
+#include <string>
 
 #include "quelbo/data_access.h"
 
@@ -24,6 +25,18 @@ public:
 
 protected:
     ~Lineage() = default;
+};
+
+// A storage whose source hides a secret (an HTTP site's password) names its
+// resources by its source in full: sites that differ in the secret alone
+// are apart. The full source is a key, never shown.
+class SecretSource
+{
+public:
+    virtual std::string const& fullSource() const = 0;
+
+protected:
+    ~SecretSource() = default;
 };
 
 } // namespace quelbo::detail

@@ -121,10 +121,11 @@ struct StoreEntry
 
 // The name of a resource of a storage: a file by its identity on the file
 // system, whatever path reaches it (a link, another spelling of its folder);
-// any other by the storage's source and the identifier.
+// any other by the storage's source in full and the identifier.
 std::string resourceKey(DataStorage const& storage, std::string const& id)
 {
-    std::string const& source = storage.source();
+    auto const* secret = dynamic_cast<detail::SecretSource const*>(&storage);
+    std::string const& source = secret ? secret->fullSource() : storage.source();
     try {
         Uri const uri(source);
         struct stat st;

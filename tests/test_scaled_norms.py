@@ -195,12 +195,15 @@ def exact_l1(items):
     """The L1 norm correctly rounded (inf beyond the largest double), or None with a non-finite item."""
     if not all(math.isfinite(x) for x in items):
         return None
-    total = sum(Fraction(abs(x)) for x in items) if any(isinstance(x, float) for x in items) else \
-        sum(abs(x) for x in items)
+    total = sum(Fraction(abs(x)) for x in items)
     try:
         return float(total), total
     except OverflowError:
         return math.inf, total
+
+
+def struct_of(values):
+    return np.array(values, dtype=np.float64).tobytes()
 
 
 @pytest.mark.parametrize("k", DYNAMIC, ids=[k.name for k in DYNAMIC])
@@ -230,7 +233,8 @@ def test_lengths_and_units_at_any_scale_against_exact_sums(k):
             continue
         if not k.floating:
             continue  # integer quotients: test_integer_normalize_truncates_the_exact_quotient
-        eps, least = (Fraction(1, 2 ** 24), Fraction(1, 2 ** 149)) if k.suffix == "f" else (Fraction(1, 2 ** 52), Fraction(1, 2 ** 1074))
+        bits, low, _ = WIDTHS[k.suffix]
+        eps, least = Fraction(1, 2 ** (bits - 1)), Fraction(1, 2 ** -low)
         for x, u in zip(items, units):
             assert abs(Fraction(u) - Fraction(x) / total) <= (n + 1) * eps * abs(Fraction(x)) / total + least
         if k.suffix == "d":
@@ -243,8 +247,3 @@ def test_lengths_and_units_at_any_scale_against_exact_sums(k):
                 w.normalize()
                 for u, s in zip(units, k.values(w)):
                     assert s == u if abs(u) >= 2 ** -1022 else abs(s - u) <= 2 ** -1073
-
-
-
-def struct_of(values):
-    return np.array(values, dtype=np.float64).tobytes()

@@ -369,10 +369,11 @@ private:
             m_http.fail("more bytes than asked for");
         if (res != CURLE_OK && !m_refused)
             m_http.fail("transfer failed", res);
-        if (!headFits())
-            m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' " +
-                        (cr.totalTooLarge ? std::string("announces a total size that cannot be held (2^64 bytes or more)")
-                                          : "does not match the range " + m_asked));
+        if (!headFits()) {
+            std::string const why = cr.totalTooLarge ? "announces a total size that cannot be held (2^64 bytes or more)"
+                                                     : "does not match the range " + m_asked;
+            m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' " + why);
+        }
         if (m_at != m_end)
             m_http.fail("body shorter than announced");
     }

@@ -113,8 +113,9 @@ int bitLength(uint64_t v)
 // widest, and a sum of the n! <= 24 products by 2^(bits + 5).
 constexpr std::size_t kEntryBits = 1024 + 1074;
 constexpr std::size_t kSumLimbs = (kMostInvertedOrder * kEntryBits + 5) / 64 + 1;
-// a product's odd part: n factors below 2^53 each fit in n limbs
-constexpr std::size_t kProductLimbs = kMostInvertedOrder;
+// a product's odd part: at most four factors below 2^53 each
+constexpr std::size_t kProductLimbs = 4;
+static_assert(kMostInvertedOrder <= kProductLimbs, "a product fits its limbs");
 
 // An unsigned integer below 2^(64 * used), in 64-bit limbs least significant
 // first, with room for a shifted product at its top.
@@ -208,19 +209,17 @@ bool vanishesExactly(Term const (&terms)[n][n], std::size_t bits)
         }
         if (zero)
             continue;
-        // the odd parts' product, factor r taking at most one limb more
-        uint64_t odd[kProductLimbs] = {};
-        unsigned __int128 const two = (unsigned __int128)t[0]->odd * t[1]->odd;
-        odd[0] = uint64_t(two);
-        odd[1] = uint64_t(two >> 64);
-        for (std::size_t r = 2; r < n; ++r) {
-            unsigned __int128 carry = 0;
-            for (std::size_t k = 0; k <= r; ++k) {
-                carry += (unsigned __int128)odd[k] * t[r]->odd;
-                odd[k] = uint64_t(carry);
-                carry >>= 64;
-            }
-        }
+        // the odd parts' product: of two pairs (or of a pair and one), each below 2^106
+        using Pair = unsigned __int128;
+        Pair const first = Pair(t[0]->odd) * t[1]->odd;
+        Pair const second = n == 4 ? Pair(t[2]->odd) * t[n - 1]->odd : Pair(t[n - 1]->odd);
+        uint64_t const a0 = uint64_t(first), a1 = uint64_t(first >> 64);
+        uint64_t const b0 = uint64_t(second), b1 = uint64_t(second >> 64);
+        Pair const low = Pair(a0) * b0, middle = Pair(a0) * b1 + Pair(a1) * b0, high = Pair(a1) * b1;
+        Pair const one = (low >> 64) + uint64_t(middle);
+        Pair const two = (one >> 64) + (middle >> 64) + uint64_t(high);
+        uint64_t const odd[kProductLimbs] = {uint64_t(low), uint64_t(one), uint64_t(two),
+                                             uint64_t(two >> 64) + uint64_t(high >> 64)};
         sums[negative].add(odd, shift);
     }
     return sums[0] == sums[1];

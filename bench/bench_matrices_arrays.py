@@ -31,12 +31,17 @@ def main():
     compare_stmt("Matrix4d___mul__(m, [1, 2, 3, 4])", "mul(m, [1.0, 2.0, 3.0, 4.0])", "numpy a @ v (4x4, 4)",
                  "a @ v", n, **names)
     compare_stmt("Matrix3d_at(m, 1, 2)", "at(m3, 1, 2)", "numpy a[1, 2]", "a[1, 2]", n, **names)
-    # a general matrix, and singular ones: entries alike (the exact test needs one prime), and rows
-    # of entries 2^-1000 to 2^1000 (its longest road: 270 primes); numpy refuses the first of them
+    # a general matrix, and singular ones: entries alike, rows of entries 2^-1000 to 2^1000, and a
+    # repeated row mixing the largest doubles with subnormals (the widest rows there are); numpy
+    # refuses the first of them
     general = np.array([[4.0, 1, 2, 0.5], [1, 5, 0.25, 2], [2, 0.25, 6, 1], [0.5, 2, 1, 7]])
     wide = np.full((4, 4), 3.0) @ np.diag(2.0 ** np.array([-1000.0, 0, 500, 1000]))
+    rng = np.random.default_rng(7)
+    widest = np.array([[1.7e308, 5e-324, -1.3e308, 7e-320], [1.7e308, 5e-324, -1.3e308, 7e-320],
+                       [3e-310, 1.1e308, 9e-322, -1.5e308], rng.standard_normal(4) * [1e308, 1e-310, 1e300, 1e-320]])
     for label, x in (("a general 4x4", general), ("singular, refused", np.full((4, 4), 3.0)),
-                     ("singular, entries 2^-1000 to 2^1000, refused", wide)):
+                     ("singular, entries 2^-1000 to 2^1000, refused", wide),
+                     ("singular, a repeated row of 1.7e308 and subnormals, refused", widest)):
         m = q.Matrix4d_identity()
         for r in range(4):
             for c in range(4):

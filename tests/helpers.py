@@ -6,6 +6,7 @@ argument objects that damage argument 1 from inside a call, and the
 resident memory."""
 import glob
 import importlib
+import math
 import os
 import re
 import resource
@@ -206,3 +207,11 @@ def hostile_arguments(victim, action):
             return getattr(victim, "this", victim)
 
     return [Index(), Sequence(), Named(), This()]
+
+
+def ldexp(x, k):
+    """x * 2^k, infinite where it overflows (math.ldexp raises there)."""
+    try:
+        return math.ldexp(x, k)
+    except OverflowError:
+        return math.copysign(math.inf, x)

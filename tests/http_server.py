@@ -11,6 +11,12 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /ignoring/NAME     as files, honouring no condition
   GET  /bare/NAME         as files, without validators or conditions
   GET  /untagged/NAME     as ignoring, with validators only in answers to ranges from 0 (the opening's)
+  GET  /weak/NAME         as ignoring, with the weak ETag W/"v" whatever the file
+  GET  /weakfiles/NAME    as files, with the weak ETag W/"v" whatever the file
+  GET  /weakly/NAME       as ignoring, with the file's ETag made weak (W/"...")
+  GET  /dated/NAME        as ignoring, with Last-Modified only
+  GET  /datedfiles/NAME   as files, with Last-Modified only
+  GET  /hugetotal/NAME    as files, its Content-Range announcing a total of 2^64 bytes
   GET  /closing/NAME      as files, closing the connection after each answer
   GET  /gzip/NAME         as files; when Accept-Encoding names gzip, the whole file compressed with 200
   GET  /noranges/NAME     the whole file with 200, whatever Range says (an empty file: Content-Length 0, as
@@ -33,7 +39,7 @@ Prints "PORTS <http> [<https>]" once listening on 127.0.0.1, then serves:
   GET  /status/CODE       answers CODE with a small body
   GET  /redirect/NAME     302 to /files/NAME
   GET  /loop              302 to itself
-  GET  /goto?URL          302 to URL
+  GET  /goto?URL          302 to URL, percent escapes decoded (so that any byte can be sent)
   GET  /count             how many file requests were answered
   GET  /connections       how many connections were accepted (this one included)
   GET  /echo/NAME         as files, recording the request's method and headers as ID "echo-NAME"
@@ -62,6 +68,7 @@ import struct
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT = sys.argv[1]
@@ -75,8 +82,12 @@ PACED = {"drip": (0, 2, 1.0), "steady": (64 << 10, 2 << 10, 0.25)}  # first byte
 
 
 VALIDATED = ("files", "ifrange", "ignoring", "gzip", "noranges", "unsized", "badrange", "short", "hold", "cut",
-             "drip", "steady", "closing")
-CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",)}
+             "drip", "steady", "closing", "weak", "weakfiles", "weakly", "dated", "datedfiles", "hugetotal")
+CONDITIONAL = {"files": ("match", "range"), "gzip": ("match", "range"), "ifrange": ("range",),
+               "weakfiles": ("match", "range"), "datedfiles": ("match", "range"), "hugetotal": ("match", "range")}
+# the ETag of the kinds that send another than the file's: weak, or none at all
+TAGS = {"weak": lambda tag: 'W/"v"', "weakfiles": lambda tag: 'W/"v"', "weakly": lambda tag: "W/" + tag,
+        "dated": lambda tag: None, "datedfiles": lambda tag: None}
 
 
 def validators(st):
@@ -159,6 +170,7 @@ class Handler(BaseHTTPRequestHandler):
             st = os.fstat(f.fileno())
             size = st.st_size
             etag, modified = validators(st)
+            etag = TAGS.get(kind, str)(etag)
             honoured = CONDITIONAL.get(kind, ())
             match, since = self.headers.get("If-Match"), self.headers.get("If-Unmodified-Since")
             if "match" in honoured and ((match and match.strip() != "*" and etag not in map(str.strip, match.split(",")))
@@ -177,10 +189,12 @@ class Handler(BaseHTTPRequestHandler):
             shown = (a + 1, b + 1) if kind == "badrange" else (a, b)
             self.send_response(206 if rng else 200)
             if kind in VALIDATED or (kind == "untagged" and a == 0):
-                self.send_header("ETag", etag)
+                if etag:
+                    self.send_header("ETag", etag)
                 self.send_header("Last-Modified", modified)
             if rng:
-                self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (size,)))
+                total = 1 << 64 if kind == "hugetotal" else size
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (shown + (total,)))
             if kind != "unsized":
                 self.send_header("Content-Length", str(count))
             if kind in ("short", "unsized", "closing"):
@@ -313,7 +327,7 @@ class Handler(BaseHTTPRequestHandler):
         if kind == "redirect":
             return self.reply(302, b"", [("Location", "/files/" + rest)])
         if kind.startswith("goto?"):
-            return self.reply(302, b"", [("Location", kind[5:] + ("/" + rest if rest else ""))])
+            return self.reply(302, b"", [("Location", urllib.parse.unquote(kind[5:] + ("/" + rest if rest else "")))])
         if kind == "loop":
             return self.reply(302, b"", [("Location", "/loop")])
         if kind == "connections":

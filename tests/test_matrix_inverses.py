@@ -1,9 +1,16 @@
 """Matrix inverses against numpy.linalg.inv: random, ill-conditioned and
 exactly singular matrices of every class, transforms with extreme entries,
 permutations and non-finite entries (M[r, c] = at(c, r))."""
+import itertools
+import math
+import random
+import re
+from fractions import Fraction
+
 import numpy as np
 import pytest
 
+from helpers import ldexp
 from proxy import QuelboError, q
 from test_matrices import KINDS, make, read
 
@@ -140,3 +147,72 @@ def test_a_determinant_that_large_primes_divide_is_not_taken_for_zero(name, n, e
     np.fill_diagonal(a, [2147483647, 2147483629, 2147483587, 2147483579][:n])
     ref = numpy_inverse(a)
     assert np.linalg.norm(ours(name, a) - ref) <= 8 * n * 2.0 ** -52 * np.linalg.cond(a) * np.linalg.norm(ref)
+
+
+def entry(rng):
+    """Zero, or a number of up to 53 bits at any place from 2^-1074 to 2^1000 (where no
+    elimination step overflows), each entry at its own."""
+    if rng.random() < 0.15:
+        return 0.0
+    bits = rng.choice([53, rng.randint(1, 53)])
+    return rng.choice([-1, 1]) * math.ldexp(rng.getrandbits(bits) | 1 << (bits - 1), rng.randint(-1074, 1000 - bits))
+
+
+def determinant(a):
+    n = len(a)
+    total = Fraction(0)
+    for p in itertools.permutations(range(n)):
+        term = Fraction(-1 if sum(p[s] < p[r] for r in range(n) for s in range(r + 1, n)) % 2 else 1)
+        for r in range(n):
+            term *= Fraction(a[r][p[r]])
+        total += term
+    return total
+
+
+def far_apart_matrices(rng, n):
+    """Matrices whose entries lie far apart, rows and columns shuffled: a row made of the others
+    (a multiple of one by a power of two, or a sum of two carrying from one into the other); one
+    of two rows of disjoint supports and their sum but for a zero of it replaced by 2147483647
+    times a power of two (a determinant that the first prime of the exact test divides, seldom
+    zero); a triangular one of that prime and small entries."""
+    a = [[entry(rng) for _ in range(n)] for _ in range(n)]
+    kind = rng.choice(["multiple", "carried", "divided", "narrow"])
+    k, m = rng.randint(-60, 60), rng.randint(-60, 60)
+    if kind == "multiple":
+        a[n - 1] = [-ldexp(x, k) for x in a[0]]
+    elif kind == "carried":  # parts of 52 - d bits, the second d places up: every sum exact
+        for c in range(n):
+            e, d = rng.randint(-1074, 900), rng.randint(0, 20)
+            a[0][c], a[1][c] = (rng.choice([-1, 1]) * math.ldexp(rng.getrandbits(52 - d), e + up)
+                                for up in (0, d))
+        a[n - 1] = [x + y for x, y in zip(a[0], a[1])]
+    elif kind == "divided":
+        for c in range(n):  # each column of one of the two rows at most, the first of neither
+            a[rng.randrange(2)][c] = 0.0
+        a[0][0] = a[1][0] = 0.0
+        a[n - 1] = [ldexp(x, k) + ldexp(y, m) for x, y in zip(a[0], a[1])]
+        a[n - 1][0] = math.ldexp(2147483647, rng.randint(-1074, 960))
+    else:
+        a = [[math.ldexp(2147483647 if r == c == 0 else rng.choice([-1, 1]) if r == c else
+                         rng.randint(-9, 9) if c > r else 0, k) for c in range(n)] for r in range(n)]
+    if not all(abs(x) < 2.0 ** 1000 for row in a for x in row):  # exact below
+        return far_apart_matrices(rng, n)
+    rows, cols = rng.sample(range(n), n), rng.sample(range(n), n)
+    return np.array([[a[r][c] for c in cols] for r in rows])
+
+
+@pytest.mark.parametrize("name,n,elem", [k for k in KINDS if k[2] == "double"])
+def test_refused_exactly_when_the_determinant_is_zero(name, n, elem):
+    rng = random.Random(n)
+    for _ in range(300):
+        a = far_apart_matrices(rng, n)
+        try:
+            make(name, a).inverse()
+            refused = False
+        except QuelboError as e:
+            assert re.match(SINGULAR, str(e))
+            refused = True
+        if determinant(a) == 0:
+            assert refused, a
+        elif numpy_inverse(a) is not None:  # else a zero pivot, refused as numpy refuses it
+            assert not refused, a

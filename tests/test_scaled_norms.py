@@ -8,8 +8,9 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
+from helpers import ldexp
 from proxy import QuelboError, cls, q
-from test_vectors import integral
+from test_vectors import KINDS, integral
 
 
 def scales(rng, low=-300, high=300):
@@ -166,3 +167,83 @@ def test_integer_normalize_truncates_the_exact_quotient(k):
         v.normalize()
         total = sum(abs(x) for x in items)
         assert k.values(v) == [int(Fraction(x, total)) if total else 0 for x in items], items
+
+
+DYNAMIC = [k for k in KINDS if k.n is None]
+WIDTHS = {"f": (24, -149, 127), "d": (53, -1074, 1023)}  # significand bits, lowest and highest exponent
+
+
+def magnitudes(k, rng):
+    """A dynamic vector's items: integers of any size, or floating values at one of the scales where
+    the plain formula is fine, overflows, underflows, or spans the whole range; with zeros, and
+    now and then an infinity or NaN."""
+    size = rng.choice([0, 1, 3, 15, 16, 17, 31, 33, 100, 257, 4099])
+    if not k.floating:
+        top = rng.choice([k.hi, 100])
+        return [rng.randint(max(k.lo, -top), top) for _ in range(size)]
+    bits, low, high = WIDTHS[k.suffix]
+    lo, hi = rng.choice([(-4, 4), (high - 24, high), (low, low + bits), (low, high)])
+    items = [rng.choice([-1, 1]) * math.ldexp(rng.getrandbits(bits) | 1 << (bits - 1), rng.randint(lo, hi) - bits + 1)
+             if rng.random() < 0.9 else rng.choice([0.0, -0.0]) for _ in range(size)]
+    items = [float(k.wrap(x)) for x in items]  # as the vector holds them
+    if size and rng.random() < 0.15:
+        items[rng.randrange(size)] = rng.choice([math.inf, -math.inf, math.nan])
+    return items
+
+
+def exact_l1(items):
+    """The L1 norm correctly rounded (inf beyond the largest double), or None with a non-finite item."""
+    if not all(math.isfinite(x) for x in items):
+        return None
+    total = sum(Fraction(abs(x)) for x in items)
+    try:
+        return float(total), total
+    except OverflowError:
+        return math.inf, total
+
+
+def struct_of(values):
+    return np.array(values, dtype=np.float64).tobytes()
+
+
+@pytest.mark.parametrize("k", DYNAMIC, ids=[k.name for k in DYNAMIC])
+def test_lengths_and_units_at_any_scale_against_exact_sums(k):
+    # the sums run in lanes: within their rounding of the exact sum, never overflowing or
+    # underflowing where the norm does not, exact for integers that doubles hold, and alike for a
+    # direction scaled by a power of two
+    rng = random.Random(k.name)
+    for _ in range(40):
+        items = magnitudes(k, rng)
+        n, v = len(items), k.make(x - 2 ** 64 if isinstance(x, int) and x >= 2 ** 63 else x for x in items)
+        length, kept = v.length(), k.values(v)
+        exact = exact_l1(items)
+        v.normalize()
+        units = k.values(v)
+        if exact is None:
+            assert math.isnan(length) if any(x != x for x in items) else length == math.inf
+            assert struct_of(units) == struct_of(kept)  # no direction: unchanged
+            continue
+        rounded, total = exact
+        if rounded == math.inf or (not k.floating and total < 2 ** 53):
+            assert length == rounded, items
+        else:
+            assert abs(Fraction(length) - total) <= n * Fraction(1, 2 ** 53) * total, items
+        if total == 0:
+            assert struct_of(units) == struct_of(kept)
+            continue
+        if not k.floating:
+            continue  # integer quotients: test_integer_normalize_truncates_the_exact_quotient
+        bits, low, _ = WIDTHS[k.suffix]
+        eps, least = Fraction(1, 2 ** (bits - 1)), Fraction(1, 2 ** -low)
+        for x, u in zip(items, units):
+            assert abs(Fraction(u) - Fraction(x) / total) <= (n + 1) * eps * abs(Fraction(x)) / total + least
+        if k.suffix == "d":
+            shift = rng.choice([-1100, -600, -60, 60, 600, 1100])
+            scaled = [ldexp(x, shift) for x in items]
+            if all(math.ldexp(y, -shift) == x for x, y in zip(items, scaled)):  # every item exact there
+                w = k.make(scaled)
+                if length < math.inf:
+                    assert w.length() == ldexp(length, shift)
+                w.normalize()
+                for u, s in zip(units, k.values(w)):
+                    assert s == u if abs(u) >= 2 ** -1022 else abs(s - u) <= 2 ** -1073

@@ -92,11 +92,23 @@ def test_a_failed_redirect_or_interim_answer_names_the_cause(server, monkeypatch
         ("goto?file:///etc/passwd", "redirect to a scheme other than http/https refused"),
         ("continue-close/read", "no answer: Empty reply from server"),  # 100 Continue, then closed
     ]
+    unparsed = "the server answered with a redirect whose target cannot be parsed: "
+    cases += [("goto?" + target, unparsed + why) for target, why in (
+        ("http://%5B::1/x", "Bad IPv6 address"),  # an IPv6 host unclosed
+        ("http://127.0.0.1:99999/x", "Port number was not a decimal number between 0 and 65535"),
+        ("http://a%01b/x", "Bad hostname"),  # a control character
+        ("http://:80/x", "No host part in the URL"))]
     for path, cause in cases:
         url = server.url(path)
         text = failure(open_read, url)
         assert re.fullmatch("HTTP GET '%s': %s" % (re.escape(url), cause), text), text
         assert not re.search("302|100", text.split("': ", 1)[1]), text
+
+
+def test_a_total_beyond_64_bits_is_named(server):
+    url = server.url("hugetotal/data.bin")
+    assert failure(open_read, url) == ("HTTP GET '%s': Content-Range 'bytes 0-65535/18446744073709551616' announces a "
+                                       "total size that cannot be held (2^64 bytes or more) (status 206)" % url)
 
 
 def test_uploads_do_not_follow_redirects(server):

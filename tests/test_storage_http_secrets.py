@@ -95,3 +95,18 @@ def test_credentials_go_to_the_host_they_name_only(server):
     for target, sent in (("/echo/small.txt", True), ("http://localhost:%d/echo/small.txt" % server.http, False)):
         open_read(with_user(server.url("goto?" + target)))  # redirected to the same host, or another
         assert (["Authorization", basic] in server.record("echo-small.txt")["headers"]) == sent, target
+
+
+def test_sites_apart_in_their_password_alone_share_no_resource(server):
+    # the dependency graph names a site's resources by its source in full, which it shows hidden
+    def view(user):
+        store = open_read(with_user(server.url("files/data.bin"), user))
+        return q.ImageViewFactory_from_random_access(store, [16], q.DataTypeId_UINT8)
+
+    mine, again, other = view("alice:" + SECRET), view("alice:" + SECRET), view("alice:other")
+    assert q.DependencyGraph__has_common_ancestor(mine, again) == q.CommonAncestorStatus_SHARE_ANCESTOR
+    assert q.DependencyGraph__has_common_ancestor(mine, other) == q.CommonAncestorStatus_SHARE_NO_ANCESTOR
+    origin = q.View_view_origin(mine)
+    while q.ViewOriginExtension_parent_count(origin):
+        assert SECRET not in q.ViewOriginExtension_display_name(origin)
+        origin = q.ViewOriginExtension_parent(origin, 0)

@@ -16,7 +16,6 @@
 #include "quelbo/element_types.h"
 #include "quelbo/error.h"
 #include "quelbo/export.h"
-#include "quelbo/norm.h"
 #include "quelbo/vector_elements.h"
 
 namespace quelbo {
@@ -64,12 +63,6 @@ QUELBO_API void releaseElements(void* block, std::size_t bytes) noexcept;
 [[noreturn]] QUELBO_API void throwFixedSize(std::size_t fixedSize, std::size_t size);
 
 template <class T>
-double l1Norm(T const* data, std::size_t size)
-{
-    return norm_detail::measure<norm_detail::Norm::L1>(data, size).value();
-}
-
-template <class T>
 T dot(T const* a, T const* b, std::size_t size)
 {
     T sum = T(0);
@@ -84,27 +77,6 @@ void cross3(T const* a, T const* b, T* out)
     out[0] = sub(mul(a[1], b[2]), mul(a[2], b[1]));
     out[1] = sub(mul(a[2], b[0]), mul(a[0], b[2]));
     out[2] = sub(mul(a[0], b[1]), mul(a[1], b[0]));
-}
-
-// Divides every element by the L1 norm, however large or small; a vector
-// without a direction (zero, or holding an infinity or NaN) stays as it is.
-// Integer quotients truncate toward zero, exactly: x / L1 reaches 1 only for
-// the one non-zero element of a vector that has one (measured in double,
-// 64-bit elements such as 2^64 - 1 next to 1 would round up to it).
-template <class T>
-void normalize(T* data, std::size_t size)
-{
-    if constexpr (std::is_floating_point<T>::value) {
-        norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L1>(data, size);
-        if (!norm.hasDirection())
-            return;
-        for (std::size_t i = 0; i < size; ++i)
-            data[i] = static_cast<T>(norm.unit(static_cast<double>(data[i])));
-    } else {
-        std::size_t const nonZero = std::size_t(std::count_if(data, data + size, [](T x) { return x != 0; }));
-        for (std::size_t i = 0; i < size; ++i)
-            data[i] = nonZero == 1 && data[i] != 0 ? static_cast<T>(data[i] > 0 ? 1 : -1) : T(0);
-    }
 }
 
 template <class T>
@@ -137,13 +109,13 @@ public:
     std::string toString() const { return format(self().data(), self().size()); }
 
     // L1 norm: the sum of the absolute values of the elements.
-    double length() const { return l1Norm(self().data(), self().size()); }
+    double length() const { return Run<>::length(self().data(), self().size()); }
     double squaredLength() const
     {
         double const l = length();
         return l * l;
     }
-    void normalize() { vector_detail::normalize(self().data(), self().size()); }
+    void normalize() { Run<>::normalize(self().data(), self().size()); }
 
     // Each operator makes its result in one pass over the operands, into
     // elements that are not zeroed first; a compound one writes in place.

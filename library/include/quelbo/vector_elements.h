@@ -10,6 +10,8 @@
 
 #include "quelbo/element_types.h"
 #include "quelbo/export.h"
+#include "quelbo/lanes.h"
+#include "quelbo/norm.h"
 #include "quelbo/vector_quotients.h"
 
 namespace quelbo {
@@ -175,10 +177,8 @@ template <class T>
 
 // The sum of a[i] * b[i], each product and sum in the element type. Integers
 // wrap around, so any order of the sums gives the same result. Floating sums
-// of fewer than kDotLanes products run in the order of the elements (as the
-// fixed vectors' always do); longer ones in kDotLanes partial sums, product
-// i into sum i % kDotLanes, added pairwise at the end: the same order on
-// every machine, whatever width its vectors have.
+// run in kDotLanes lanes (quelbo/lanes.h): fewer products in the order of the
+// elements (as the fixed vectors' always do).
 template <class T>
 constexpr std::size_t kDotLanes = 128 / sizeof(T);
 
@@ -191,26 +191,37 @@ template <class T>
             sum += static_cast<Wide<T>>(static_cast<Wide<T>>(a[i]) * static_cast<Wide<T>>(b[i]));
         return static_cast<T>(sum);
     } else {
-        constexpr std::size_t L = kDotLanes<T>;
-        if (n < L) {
-            T sum = T(0);
-            for (std::size_t i = 0; i < n; ++i)
-                sum += a[i] * b[i];
-            return sum;
-        }
-        T lane[L] = {};
-        std::size_t i = 0;
-        for (; i + L <= n; i += L) {
-            for (std::size_t j = 0; j < L; ++j)
-                lane[j] += a[i + j] * b[i + j];
-        }
-        for (std::size_t j = 0; i + j < n; ++j)
-            lane[j] += a[i + j] * b[i + j];
-        for (std::size_t width = L / 2; width > 0; width /= 2) {
-            for (std::size_t j = 0; j < width; ++j)
-                lane[j] += lane[j + width];
-        }
-        return lane[0];
+        return lanes::sum<kDotLanes<T>, T>(n, [a, b](std::size_t i) { return a[i] * b[i]; });
+    }
+}
+
+// The L1 norm, the sum of the magnitudes, in double (quelbo/norm.h).
+template <class T>
+[[gnu::always_inline]] inline double l1Norm(T const* data, std::size_t size)
+{
+    return norm_detail::measure<norm_detail::Norm::L1>(data, size).value();
+}
+
+// Divides every element by the L1 norm, however large or small; a vector
+// without a direction (zero, or holding an infinity or NaN) stays as it is.
+// Integer quotients truncate toward zero, exactly: x / L1 reaches 1 only for
+// the one non-zero element of a vector that has one (measured in double,
+// 64-bit elements such as 2^64 - 1 next to 1 would round up to it).
+template <class T>
+[[gnu::always_inline]] inline void normalize(T* data, std::size_t size)
+{
+    if constexpr (std::is_floating_point<T>::value) {
+        norm_detail::Measure const norm = norm_detail::measure<norm_detail::Norm::L1>(data, size);
+        if (!norm.hasDirection())
+            return;
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = static_cast<T>(norm.unit(static_cast<double>(data[i])));
+    } else {
+        std::size_t nonZero = 0;
+        for (std::size_t i = 0; i < size; ++i)
+            nonZero += data[i] != 0;
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = nonZero == 1 && data[i] != 0 ? static_cast<T>(data[i] > 0 ? 1 : -1) : T(0);
     }
 }
 
@@ -248,6 +259,8 @@ template <class T>
     QUELBO_API void combineElements(Arithmetic op, T const* a, T b, T* out, std::size_t n);                            \
     QUELBO_API void negateElements(T const* a, T* out, std::size_t n);                                                 \
     QUELBO_API T dotElements(T const* a, T const* b, std::size_t n);                                                   \
+    QUELBO_API double lengthElements(T const* a, std::size_t n);                                                       \
+    QUELBO_API void normalizeElements(T* a, std::size_t n);                                                            \
     QUELBO_API std::size_t mismatchElements(T const* a, T const* b, std::size_t n);
 QUELBO_ELEMENT_TYPES(QUELBO_VECTOR_KERNELS)
 #undef QUELBO_VECTOR_KERNELS
@@ -272,6 +285,16 @@ struct Loops
     {
         return vector_detail::mismatch(a, b, n);
     }
+    template <class T>
+    static double length(T const* a, std::size_t n)
+    {
+        return l1Norm(a, n);
+    }
+    template <class T>
+    static void normalize(T* a, std::size_t n)
+    {
+        vector_detail::normalize(a, n);
+    }
 };
 
 template <>
@@ -291,6 +314,16 @@ struct Loops<true>
     static std::size_t mismatch(T const* a, T const* b, std::size_t n)
     {
         return mismatchElements(a, b, n);
+    }
+    template <class T>
+    static double length(T const* a, std::size_t n)
+    {
+        return lengthElements(a, n);
+    }
+    template <class T>
+    static void normalize(T* a, std::size_t n)
+    {
+        normalizeElements(a, n);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "quelbo/access_factory.h"
 #include "storage/access_detail.h"
 #include "storage/http_client.h"
+#include "storage/lineage.h"
 #include "storage/shown_uri.h"
 
 namespace quelbo {
@@ -199,7 +200,7 @@ private:
 
 // ------------------------------------------------------------- site storage
 
-class HttpSite : public DataStorage, public std::enable_shared_from_this<HttpSite>
+class HttpSite : public DataStorage, public detail::SecretSource, public std::enable_shared_from_this<HttpSite>
 {
 public:
     explicit HttpSite(Uri const& uri)
@@ -233,6 +234,7 @@ public:
         throw InvalidArgument("openRandomAccess: unknown capabilities " + std::to_string(int32_t(caps)));
     }
     std::string const& source() const override { return m_source; }
+    std::string const& fullSource() const override { return m_base; }
 
 private:
     Uri resource(std::string const& id) const

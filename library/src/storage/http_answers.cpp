@@ -64,6 +64,14 @@ bool tlsFailure(CURLcode res)
     }
 }
 
+// The client's reason for a redirect target it cannot parse, without its
+// own words for the failure.
+std::string unparsedTarget(std::string const& reason)
+{
+    static constexpr char kSaid[] = "The redirect target URL could not be parsed: ";
+    return reason.compare(0, sizeof kSaid - 1, kSaid) == 0 ? reason.substr(sizeof kSaid - 1) : reason;
+}
+
 } // namespace
 
 std::string shownText(std::string const& text)
@@ -131,6 +139,10 @@ void HttpClient::checkAnswer(CURLcode res, char const* unanswered) const
         raise("cannot connect: " + reason(res));
     case CURLE_UNSUPPORTED_PROTOCOL:
         raise("redirect to a scheme other than http/https refused");
+    case CURLE_URL_MALFORMAT:
+        if (code > 299 && code < 400)
+            raise("the server answered with a redirect whose target cannot be parsed: " + unparsedTarget(reason(res)));
+        [[fallthrough]];
     default:
         fail(unanswered, res);
     }

@@ -77,19 +77,23 @@ std::string headerValue(char const* data, std::size_t n, std::size_t nameLength)
     return std::string(data + first, end - first);
 }
 
-bool number(std::string const& s, std::size_t& i, uint64_t& out)
+// The decimal number at i, its digits passed over; false when there is none,
+// or when it is 2^64 or more (`tooLarge` then).
+bool number(std::string const& s, std::size_t& i, uint64_t& out, bool* tooLarge = nullptr)
 {
     std::size_t start = i;
     uint64_t v = 0;
+    bool over = false;
     while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
         unsigned d = unsigned(s[i] - '0');
-        if (v > (UINT64_MAX - d) / 10)
-            return false;
+        over = over || v > (UINT64_MAX - d) / 10;
         v = v * 10 + d;
         ++i;
     }
     out = v;
-    return i > start;
+    if (tooLarge)
+        *tooLarge = over;
+    return i > start && !over;
 }
 
 } // namespace
@@ -128,8 +132,10 @@ void ContentRange::parse(std::string s)
     ++i;
     if (i < s.size() && s[i] == '*' && i + 1 == s.size())
         totalKnown = false;
-    else if (!number(s, i, total) || i != s.size())
+    else if (!number(s, i, total, &totalTooLarge) || i != s.size()) {
+        totalTooLarge = totalTooLarge && i == s.size();
         return;
+    }
     else
         totalKnown = true;
     present = true;

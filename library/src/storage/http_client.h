@@ -30,10 +30,11 @@ void checkRequestText(std::string const& text, char const* what);
 std::string shownText(std::string const& text);
 
 // "bytes first-last/total" ("*" for an unknown total, "*/total" for an
-// unsatisfiable range).
+// unsatisfiable range). A total of 2^64 or more is no total: present stays
+// false, and totalTooLarge says why.
 struct ContentRange
 {
-    bool present = false, satisfied = false, totalKnown = false;
+    bool present = false, satisfied = false, totalKnown = false, totalTooLarge = false;
     uint64_t first = 0, last = 0, total = 0;
     void parse(std::string s);
 };
@@ -131,8 +132,8 @@ public:
     // Error when the request got no final answer or one other than a
     // success (its status and reason). A transfer that failed first names
     // its failure (a TLS one, too many redirects, a redirect's target that
-    // cannot be reached or has another scheme), else `unanswered` with the
-    // client's reason.
+    // cannot be parsed or reached or has another scheme), else `unanswered`
+    // with the client's reason.
     void checkAnswer(CURLcode res, char const* unanswered = "no answer") const;
     // Whether the watchdog ended the request, and Error with its verdict if so.
     bool stopped() const { return !m_watch.verdict().empty(); }

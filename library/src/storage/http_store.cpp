@@ -9,11 +9,12 @@
 // request, the short gaps between them received and dropped. Bytes a read
 // finds in the cache cost no request.
 //
-// The store reads one version of the resource: the first answer's validator
-// (its ETag, else its Last-Modified) goes with every later request as a
-// condition, and an answer saying that the resource changed (the condition
-// failed, another size, another validator or none) is refused before any of
-// its bytes reach the caller.
+// The store reads one version of the resource: one of the first answer's
+// validators (a strong ETag, else its Last-Modified) goes with every later
+// request as a condition, and an answer saying that the resource changed (the
+// condition failed, another size, another value of a validator the first
+// answer carried, or no validator the store relies on) is refused before any
+// of its bytes reach the caller.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -286,26 +287,30 @@ private:
         m_http.checkWatchdog(); // the peer stalls: asking again would wait as long once more
     }
 
-    // The first answer's version: its validator goes with every later request
-    // (a strong ETag as If-Match, else a Last-Modified date as
+    // The first answer's version. One validator goes with every later
+    // request (a strong ETag as If-Match, else a Last-Modified date as
     // If-Unmodified-Since, either as If-Range), and every later answer is
-    // held against it.
+    // held against both: a weak ETag cannot vouch for the bytes of a range,
+    // and a changed date is a changed resource.
     void keepVersion()
     {
         m_etag = m_http.etag();
         m_lastModified = m_http.lastModified();
-        bool const strong = !m_etag.empty() && m_etag.compare(0, 2, "W/") != 0;
-        std::string const& sent = strong ? m_etag : m_lastModified;
+        m_byTag = !m_etag.empty() && m_etag.compare(0, 2, "W/") != 0;
+        std::string const& sent = m_byTag ? m_etag : m_lastModified;
         if (sent.empty() || sent.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
             return;
-        m_http.setHeader(strong ? "If-Match" : "If-Unmodified-Since", sent);
+        m_http.setHeader(m_byTag ? "If-Match" : "If-Unmodified-Since", sent);
         m_http.setHeader("If-Range", sent);
         m_http.useHeaders();
         m_conditional = true;
     }
 
     // What a later answer says changed in the resource since the first one;
-    // empty when nothing did.
+    // empty when nothing did. A validator that the answer carries must be the
+    // first one's; one that it lacks counts when the store relies on it: an
+    // ETag, and the date that went as the condition (a strong tag vouching
+    // for the bytes, a range's answer may leave the date out).
     std::string changed() const
     {
         long const status = m_http.status();
@@ -313,18 +318,27 @@ private:
         cr.parse(m_http.contentRange());
         if ((status == 206 || status == 416) && cr.present && cr.totalKnown && cr.total != m_size)
             return "size " + std::to_string(m_size) + ", now " + std::to_string(cr.total);
-        bool const byTag = !m_etag.empty();
-        std::string const& was = byTag ? m_etag : m_lastModified;
-        if (was.empty() || (status != 200 && status != 206 && status != 412))
+        if (status != 200 && status != 206 && status != 412)
             return {};
-        std::string const name = byTag ? "ETag " : "Last-Modified ";
-        std::string const& now = byTag ? m_http.etag() : m_http.lastModified();
-        if (!now.empty() && now != was)
-            return name + shownText(was) + ", now " + shownText(now);
-        if (m_conditional && (status == 412 || (status == 200 && now.empty())))
-            return name + shownText(was) + " no longer matches"; // the condition failed
-        if (now.empty() && status != 412) // a server that drops it may ignore the conditions too
-            return name + shownText(was) + ", now none";
+        struct Validator
+        {
+            char const* name;
+            std::string const& was;
+            std::string const& now;
+            bool relied;
+        };
+        Validator const kept[] = {{"ETag ", m_etag, m_http.etag(), true},
+                                  {"Last-Modified ", m_lastModified, m_http.lastModified(), !m_byTag}};
+        for (Validator const& v : kept)
+            if (!v.was.empty() && !v.now.empty() && v.now != v.was)
+                return v.name + shownText(v.was) + ", now " + shownText(v.now);
+        Validator const& sent = kept[m_byTag ? 0 : 1];
+        if (m_conditional && (status == 412 || (status == 200 && sent.now.empty())))
+            return sent.name + shownText(sent.was) + " no longer matches"; // the condition failed
+        if (status != 412) // a server that drops one may ignore the conditions too
+            for (Validator const& v : kept)
+                if (v.relied && !v.was.empty() && v.now.empty())
+                    return v.name + shownText(v.was) + ", now none";
         return {};
     }
 
@@ -355,8 +369,11 @@ private:
             m_http.fail("more bytes than asked for");
         if (res != CURLE_OK && !m_refused)
             m_http.fail("transfer failed", res);
-        if (!headFits())
-            m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' does not match the range " + m_asked);
+        if (!headFits()) {
+            std::string const why = cr.totalTooLarge ? "announces a total size that cannot be held (2^64 bytes or more)"
+                                                     : "does not match the range " + m_asked;
+            m_http.fail("Content-Range '" + shownText(m_http.contentRange()) + "' " + why);
+        }
         if (m_at != m_end)
             m_http.fail("body shorter than announced");
     }
@@ -460,6 +477,7 @@ private:
     // the version read: the first answer's validators, and whether later
     // requests carry them as conditions
     std::string m_etag, m_lastModified;
+    bool m_byTag = false; // the condition is the ETag (a strong one), else the date
     bool m_conditional = false;
     // the response: asked [m_first, m_end), received up to m_at
     std::string m_asked;

@@ -1,5 +1,5 @@
-// What an accessor tells the dependency graph beyond its storage and
-// resource (private to the library).
+// What an accessor or a storage tells the dependency graph beyond what it
+// shows (private to the library).
 #pragma once
 #include <memory>
 #include <string>
@@ -37,5 +37,17 @@ inline std::string fileIdentity(struct stat const& st)
 {
     return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
 }
+
+// A storage whose source hides a secret (an HTTP site's password) names its
+// resources by its source in full: sites that differ in the secret alone
+// are apart. The full source is a key, never shown.
+class SecretSource
+{
+public:
+    virtual std::string const& fullSource() const = 0;
+
+protected:
+    ~SecretSource() = default;
+};
 
 } // namespace quelbo::detail

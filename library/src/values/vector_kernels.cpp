@@ -46,6 +46,14 @@ inline QUELBO_INLINED void combineBy(Arithmetic op, T const* a, B b, T* out, std
     QUELBO_WIDEST_VECTORS std::size_t mismatchElements(T const* a, T const* b, std::size_t n)                            \
     {                                                                                                                  \
         return mismatch(a, b, n);                                                                                      \
+    }                                                                                                                  \
+    QUELBO_WIDEST_VECTORS double lengthElements(T const* a, std::size_t n)                                               \
+    {                                                                                                                  \
+        return l1Norm(a, n);                                                                                           \
+    }                                                                                                                  \
+    QUELBO_WIDEST_VECTORS void normalizeElements(T* a, std::size_t n)                                                    \
+    {                                                                                                                  \
+        normalize(a, n);                                                                                               \
     }
 QUELBO_ELEMENT_TYPES(QUELBO_VECTOR_KERNELS)
 #undef QUELBO_VECTOR_KERNELS

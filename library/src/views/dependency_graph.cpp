@@ -117,6 +117,15 @@ struct StoreEntry
     bool unused() const { return record.expired() || (byObject && owner.expired()); }
 };
 
+// The name a storage gives its resources: its source in full, a secret it
+// hides from what it shows (an HTTP site's password) included, so that sites
+// apart in the secret alone are apart.
+std::string const& storageName(DataStorage const& storage)
+{
+    auto const* secret = dynamic_cast<detail::SecretSource const*>(&storage);
+    return secret ? secret->fullSource() : storage.source();
+}
+
 std::mutex& graphLock()
 {
     static std::mutex lock;
@@ -210,7 +219,7 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
     // file held open by its identity on the file system (whatever path
     // reaches it, then or now), an adapter of the same resource as the one
     // below it as that one (one record), any other resource of a storage by
-    // the storage's source and the identifier; any other accessor by the
+    // the storage's name and the identifier; any other accessor by the
     // object.
     for (size_t i = chain.size(); i-- > 0;) {
         DataAccess const& access = *chain[i].access;
@@ -223,7 +232,7 @@ void DependencyGraph::recordStore(std::shared_ptr<ViewOriginExtension> const& re
         else if (storage && below && below->storage() == storage && below->resourceId() == access.resourceId())
             chain[i].key = chain[i + 1].key;
         else if (storage)
-            chain[i].key = StoreKey{nullptr, storage->source() + '\n' + access.resourceId()};
+            chain[i].key = StoreKey{nullptr, storageName(*storage) + '\n' + access.resourceId()};
     }
     std::vector<Level> levels;
     for (Level& level : chain) {

@@ -6,15 +6,11 @@ stacks whose frames share their bytes, against numpy."""
 import numpy as np
 import pytest
 
-from derived_chain_model import INTERPRETATIONS, TYPES, Link, check_transfers, grow, image_type
+from derived_chain_model import INTERPRETATIONS, TYPES, Link, check_transfers, fits, grow, image_type
 from derived_util import Error, from_numpy, read, region, shape, write
 from proxy import cls, q
 
 NUMPY = {q.DataTypeId_UINT8: np.uint8, q.DataTypeId_INT16: np.int16, q.DataTypeId_DOUBLE: np.float64}
-
-
-def fits(v):
-    return q.ImageProperties_is_compatible_with(q.ImageView___get_properties(v), shape(v), q.ImageView_get_data_type(v))
 
 
 def described(rng, size, components, dtype):

@@ -85,15 +85,20 @@ def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, 
 class Pool:
     """A 4 x 3 image of one kind, zero, and frames over boxes of it, each made
     through another view reaching its bytes when the kind has several: in
-    memory, a numpy array, a store, a disk view and the stores over its file."""
+    memory, a numpy array, a file mapped twice by numpy, a store, a disk view
+    and the stores over its file."""
 
     def __init__(self, kind, components, tmp_path):
         dtype = q.DataTypeId_UINT8 if components == 1 else q.DataTypeId_VEC2_UINT8
         self.model = np.zeros((3, 4, components), np.uint8)
-        if kind == "numpy":
-            self.array = self.model.copy()
-            self.reach = [lambda: from_numpy(self.array[..., 0], "ROW", "COLUMN") if components == 1 else
-                          q.ImageViewFactory___from_buffer([4, 3], dtype, self.array, None, None)]
+        if kind in ("numpy", "memmap"):
+            arrays = [self.model.copy()]
+            if kind == "memmap":
+                path = tmp_path / "mapped.raw"
+                path.write_bytes(self.model.tobytes())
+                arrays = [np.memmap(path, np.uint8, "r+", shape=self.model.shape) for _ in range(2)]
+            self.reach = [(lambda a: lambda: from_numpy(a[..., 0], "ROW", "COLUMN") if components == 1 else
+                           q.ImageViewFactory___from_buffer([4, 3], dtype, a, None, None))(a) for a in arrays]
         elif kind == "store":
             store = q.RandomAccessFactory_allocate(self.model.size)
             self.reach = [lambda: q.ImageViewFactory_from_random_access(store, [4, 3], dtype)]
@@ -130,7 +135,7 @@ def meet(a, b):
     return all(a[0][d] < b[0][d] + b[1][d] and b[0][d] < a[0][d] + a[1][d] for d in range(2))
 
 
-@pytest.mark.parametrize("kind", ["memory", "numpy", "store", "disk"])
+@pytest.mark.parametrize("kind", ["memory", "numpy", "memmap", "store", "disk"])
 def test_channels_and_components_of_shared_frames_write_back_like_numpy(tmp_path, kind):
     """Frames over boxes of one image, overlapping or not, each reaching it
     through a view of its own: a channel of their interlace (or a frame of

@@ -30,14 +30,28 @@ def described(rng, size, components, dtype):
 
 
 def source(kind, rng, tmp_path, size, dtype, truth):
-    """A view of `kind` holding `truth`'s bytes."""
-    if kind == "numpy":
-        return q.NumpyInterop__order_from_numpy_array(truth.view(NUMPY[dtype])[..., 0], list(range(len(size)))[::-1],
-                                                      0, False)
-    if kind == "map_file":
+    """A view of `kind` holding `truth`'s bytes (numpy arrays and buffers:
+    over its memory, or a copy of it, every other sample of a larger one or
+    read-only)."""
+    if kind.endswith("numpy"):
+        samples = truth.view(NUMPY[dtype])[..., 0]
+        if kind == "strided numpy":
+            samples = np.zeros(tuple(2 * n for n in samples.shape), samples.dtype)[(slice(None, None, 2),) * len(size)]
+            samples[...] = truth.view(NUMPY[dtype])[..., 0]
+        elif kind == "read-only numpy":
+            samples = samples.copy()
+            samples.flags.writeable = False
+        return q.NumpyInterop__order_from_numpy_array(samples, list(range(len(size)))[::-1], 0, False)
+    if kind == "buffer":
+        made = q.ImageViewFactory___from_buffer(size, dtype, truth, None, None)
+        made.lent = truth  # kept as long as the view
+        return made
+    if kind in ("map_file", "stream store"):
         path = tmp_path / ("%d.raw" % rng.integers(1 << 62))
         path.write_bytes(truth.tobytes())
-        return q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(path)), size, dtype)
+        store = (q.RandomAccessFactory_map_file(str(path)) if kind == "map_file" else
+                 q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path))))
+        return q.ImageViewFactory_from_random_access(store, size, dtype)
     made = {"memory": lambda: q.ImageViewFactory_allocate(size, dtype),
             "store": lambda: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(truth.size), size,
                                                                    dtype),
@@ -57,18 +71,20 @@ def copies_like_numpy(v, expected, tmp_path):
         assert bytes(out) == np.ascontiguousarray(expected).tobytes()
 
 
-@pytest.mark.parametrize("kind", ["memory", "numpy", "store", "map_file", "disk", "derived"])
+@pytest.mark.parametrize("kind", ["memory", "numpy", "strided numpy", "read-only numpy", "buffer", "store",
+                                  "map_file", "stream store", "disk", "derived"])
 @pytest.mark.parametrize("seed", range(4))
 def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, kind, seed):
     rng = np.random.default_rng([seed, len(kind)])
     for _ in range(8):
-        dtype, unit, part = TYPES[int(rng.integers(3 if kind == "numpy" else len(TYPES)))]
+        dtype, unit, part = TYPES[int(rng.integers(3 if kind.endswith("numpy") else len(TYPES)))]
         components = q.DataType_get_element_count(cls("DataType")(dtype) if isinstance(dtype, int) else dtype)
         size = [int(rng.integers(1, 6)) for _ in range(int(rng.integers(1, 4)))]
         properties = described(rng, size, components, dtype)
         truth = rng.integers(0, 256, tuple(reversed(size)) + (unit,), dtype=np.uint8)
         base = source(kind, rng, tmp_path, size, dtype, truth)
-        q.ImageView_set_properties(base, properties)
+        if q.ImageView_support(base, q.ImageCapability_WRITE):
+            q.ImageView_set_properties(base, properties)
         # a step of 1 and the rearrangements of every sample keep an empty dimension
         empty = source(kind, rng, tmp_path, [0] + size[1:], dtype, truth[..., :0, :])
         for same in (q.ImageViewFactory_sub_sample(empty, 1), q.ImageViewFactory_flip_dimension_index(empty, 0),

@@ -22,6 +22,11 @@ def image_type(dimensions):
     return t
 
 
+def fits(v):
+    """Whether the view's properties fit its shape and type."""
+    return q.ImageProperties_is_compatible_with(q.ImageView___get_properties(v), shape(v), q.ImageView_get_data_type(v))
+
+
 def axes(v):
     """The view's dimensions as named by its image type, or None."""
     t = q.ImageView_get_axes_interpretation(v)
@@ -79,6 +84,8 @@ def derivations(rng, link):
     add("stack of two", lambda: q.ImageViewFactory_stack(q.MultiImageViewFactory_create_from_list([v, v])),
         lambda a: np.stack([a, a]))
     add("make_thread_safe", lambda: q.ImageViewFactory_make_thread_safe(v), lambda a: a, forwards=link.forwards)
+    add("from_image_view", lambda: q.ImageViewFactory_from_image_view(v, None, None), lambda a: a,
+        forwards=link.forwards)
     named_as = sorted(int(d) for d in rng.choice(5, n, replace=False)) if n <= 5 and rng.integers(2) else []
     add("reinterpret %s" % named_as, lambda: q.ImageViewFactory_reinterpret(v, image_type(named_as)), lambda a: a,
         forwards=link.forwards)

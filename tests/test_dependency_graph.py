@@ -232,3 +232,12 @@ def test_one_file_reached_by_several_paths_shares_an_ancestor(tmp_path):
             both_ways(a, b, SHARE)
         both_ways(a, other, NO)
         both_ways(a, newcomer, NO)
+    # a disk view and the stores over its file, opened by its path
+    (tmp_path / "disk").mkdir()
+    disk = q.ImageViewFactory_create_on_disk(str(tmp_path / "disk"), [16], q.DataTypeId_UINT8)
+    disk_file = str(next((tmp_path / "disk").iterdir()))
+    for v in (over(q.RandomAccessFactory_map_file(disk_file)),
+              over(q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(disk_file)))):
+        assert meet(v, disk) and meet(disk, v)
+        both_ways(v, disk, SHARE)
+        both_ways(v, other, NO)

@@ -1,11 +1,12 @@
 """Chains of derived views against numpy: random chains of one to four
 derivations over an allocated view, read and written in random regions
 (empty ones and ones at the ends included), with the source reshaped under
-them between calls."""
+them between calls (the views that follow it fitting their properties to
+it)."""
 import numpy as np
 import pytest
 
-from derived_chain_model import TYPES, Link, box_in, check_transfers, grow
+from derived_chain_model import TYPES, Link, box_in, check_transfers, fits, grow
 from derived_util import Error, region, shape
 from proxy import q
 
@@ -33,7 +34,8 @@ def test_random_chains_of_derived_views_equal_numpy(seed):
             if (shape(base), q.DataType_get_id(q.ImageView_get_data_type(base))) != (was, kind):
                 break
         for link in chain[1:]:
-            if link.forwards:
+            if link.forwards:  # it follows the source, with properties fitted to what it shows now
+                assert fits(link.view)
                 continue
             lo, ext = box_in(rng, shape(link.view))
             count = int(np.prod(ext)) * link.unit

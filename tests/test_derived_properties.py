@@ -6,15 +6,11 @@ stacks whose frames share their bytes, against numpy."""
 import numpy as np
 import pytest
 
-from derived_chain_model import INTERPRETATIONS, TYPES, Link, check_transfers, grow, image_type
-from derived_util import Error, from_numpy, region, shape, write
+from derived_chain_model import INTERPRETATIONS, TYPES, Link, check_transfers, fits, grow, image_type
+from derived_util import Error, from_numpy, read, region, shape, write
 from proxy import cls, q
 
 NUMPY = {q.DataTypeId_UINT8: np.uint8, q.DataTypeId_INT16: np.int16, q.DataTypeId_DOUBLE: np.float64}
-
-
-def fits(v):
-    return q.ImageProperties_is_compatible_with(q.ImageView___get_properties(v), shape(v), q.ImageView_get_data_type(v))
 
 
 def described(rng, size, components, dtype):
@@ -34,14 +30,28 @@ def described(rng, size, components, dtype):
 
 
 def source(kind, rng, tmp_path, size, dtype, truth):
-    """A view of `kind` holding `truth`'s bytes."""
-    if kind == "numpy":
-        return q.NumpyInterop__order_from_numpy_array(truth.view(NUMPY[dtype])[..., 0], list(range(len(size)))[::-1],
-                                                      0, False)
-    if kind == "map_file":
+    """A view of `kind` holding `truth`'s bytes (numpy arrays and buffers:
+    over its memory, or a copy of it, every other sample of a larger one or
+    read-only)."""
+    if kind.endswith("numpy"):
+        samples = truth.view(NUMPY[dtype])[..., 0]
+        if kind == "strided numpy":
+            samples = np.zeros(tuple(2 * n for n in samples.shape), samples.dtype)[(slice(None, None, 2),) * len(size)]
+            samples[...] = truth.view(NUMPY[dtype])[..., 0]
+        elif kind == "read-only numpy":
+            samples = samples.copy()
+            samples.flags.writeable = False
+        return q.NumpyInterop__order_from_numpy_array(samples, list(range(len(size)))[::-1], 0, False)
+    if kind == "buffer":
+        made = q.ImageViewFactory___from_buffer(size, dtype, truth, None, None)
+        made.lent = truth  # kept as long as the view
+        return made
+    if kind in ("map_file", "stream store"):
         path = tmp_path / ("%d.raw" % rng.integers(1 << 62))
         path.write_bytes(truth.tobytes())
-        return q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(str(path)), size, dtype)
+        store = (q.RandomAccessFactory_map_file(str(path)) if kind == "map_file" else
+                 q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path))))
+        return q.ImageViewFactory_from_random_access(store, size, dtype)
     made = {"memory": lambda: q.ImageViewFactory_allocate(size, dtype),
             "store": lambda: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_allocate(truth.size), size,
                                                                    dtype),
@@ -61,18 +71,20 @@ def copies_like_numpy(v, expected, tmp_path):
         assert bytes(out) == np.ascontiguousarray(expected).tobytes()
 
 
-@pytest.mark.parametrize("kind", ["memory", "numpy", "store", "map_file", "disk", "derived"])
+@pytest.mark.parametrize("kind", ["memory", "numpy", "strided numpy", "read-only numpy", "buffer", "store",
+                                  "map_file", "stream store", "disk", "derived"])
 @pytest.mark.parametrize("seed", range(4))
 def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, kind, seed):
     rng = np.random.default_rng([seed, len(kind)])
     for _ in range(8):
-        dtype, unit, part = TYPES[int(rng.integers(3 if kind == "numpy" else len(TYPES)))]
+        dtype, unit, part = TYPES[int(rng.integers(3 if kind.endswith("numpy") else len(TYPES)))]
         components = q.DataType_get_element_count(cls("DataType")(dtype) if isinstance(dtype, int) else dtype)
         size = [int(rng.integers(1, 6)) for _ in range(int(rng.integers(1, 4)))]
         properties = described(rng, size, components, dtype)
         truth = rng.integers(0, 256, tuple(reversed(size)) + (unit,), dtype=np.uint8)
         base = source(kind, rng, tmp_path, size, dtype, truth)
-        q.ImageView_set_properties(base, properties)
+        if q.ImageView_support(base, q.ImageCapability_WRITE):
+            q.ImageView_set_properties(base, properties)
         # a step of 1 and the rearrangements of every sample keep an empty dimension
         empty = source(kind, rng, tmp_path, [0] + size[1:], dtype, truth[..., :0, :])
         for same in (q.ImageViewFactory_sub_sample(empty, 1), q.ImageViewFactory_flip_dimension_index(empty, 0),
@@ -86,41 +98,98 @@ def test_every_derived_view_fits_its_properties_and_copies_like_numpy(tmp_path, 
             check_transfers(rng, link, base, truth)
 
 
-def test_channels_and_components_of_shared_frames_write_back_like_numpy():
-    """Frames drawn from two arrays, repeats included: a channel of their
-    interlace (or a frame of its deinterlace) writes its frame alone; over a
-    view without memory between, one whose frames share bytes does not
-    write. Components of a stack of shared frames are written slab after
-    slab, the last one staying, as numpy's assignments in turn leave them."""
-    rng = np.random.default_rng(61)
-    for _ in range(40):
-        arrays = [rng.integers(0, 256, (3, 4, 2), dtype=np.uint8) for _ in range(2)]
-        picks = [int(i) for i in rng.integers(0, 2, int(rng.integers(2, 4)))]
-        model = [a.copy() for a in arrays]
+class Pool:
+    """A 4 x 3 image of one kind, zero, and frames over boxes of it, each made
+    through another view reaching its bytes when the kind has several: in
+    memory, a numpy array, a file mapped twice by numpy, a store, a disk view
+    and the stores over its file."""
+
+    def __init__(self, kind, components, tmp_path):
+        dtype = q.DataTypeId_UINT8 if components == 1 else q.DataTypeId_VEC2_UINT8
+        self.model = np.zeros((3, 4, components), np.uint8)
+        if kind in ("numpy", "memmap"):
+            arrays = [self.model.copy()]
+            if kind == "memmap":
+                path = tmp_path / "mapped.raw"
+                path.write_bytes(self.model.tobytes())
+                arrays = [np.memmap(path, np.uint8, "r+", shape=self.model.shape) for _ in range(2)]
+            self.reach = [(lambda a: lambda: from_numpy(a[..., 0], "ROW", "COLUMN") if components == 1 else
+                           q.ImageViewFactory___from_buffer([4, 3], dtype, a, None, None))(a) for a in arrays]
+        elif kind == "store":
+            store = q.RandomAccessFactory_allocate(self.model.size)
+            self.reach = [lambda: q.ImageViewFactory_from_random_access(store, [4, 3], dtype)]
+        else:
+            before = set(tmp_path.iterdir())
+            made = q.ImageViewFactory_allocate([4, 3], dtype) if kind == "memory" else \
+                q.ImageViewFactory_create_on_disk(str(tmp_path), [4, 3], dtype)
+            self.reach = [lambda: made]
+            if kind == "disk":
+                path = str((set(tmp_path.iterdir()) - before).pop())
+                self.reach += [lambda: q.ImageViewFactory_from_random_access(q.RandomAccessFactory_map_file(path),
+                                                                             [4, 3], dtype),
+                               lambda: q.ImageViewFactory_from_random_access(
+                                   q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(path)), [4, 3],
+                                   dtype)]
+        self.whole = self.reach[0]()
+        write(self.whole, self.model)
+
+    def frame(self, rng, box):
+        (x, y), (w, h) = box
+        return q.ImageViewFactory_extract_region(self.reach[int(rng.integers(len(self.reach)))](),
+                                                 region([x, y], [w, h]))
+
+    def holds(self):
+        return np.array_equal(read(self.whole, np.uint8, self.model.shape[-1]).reshape(self.model.shape), self.model)
+
+
+def boxes(rng, count):
+    w, h = int(rng.integers(1, 5)), int(rng.integers(1, 4))
+    return [((int(rng.integers(5 - w)), int(rng.integers(4 - h))), (w, h)) for _ in range(count)]
+
+
+def meet(a, b):
+    return all(a[0][d] < b[0][d] + b[1][d] and b[0][d] < a[0][d] + a[1][d] for d in range(2))
+
+
+@pytest.mark.parametrize("kind", ["memory", "numpy", "memmap", "store", "disk"])
+def test_channels_and_components_of_shared_frames_write_back_like_numpy(tmp_path, kind):
+    """Frames over boxes of one image, overlapping or not, each reaching it
+    through a view of its own: a channel of their interlace (or a frame of
+    its deinterlace) writes its frame alone; over a view without memory
+    between, one whose frames meet does not write. Components of a stack of
+    such frames are written slab after slab, the last one staying, as
+    numpy's assignments in turn leave them."""
+    rng = np.random.default_rng([61, len(kind)])
+    for _ in range(30):
         scalar = rng.integers(2) == 0
-        views = [from_numpy(a[..., 0], "ROW", "COLUMN") if scalar else
-                 q.ImageViewFactory___from_buffer([4, 3], q.DataTypeId_VEC2_UINT8, a, None, None) for a in arrays]
-        frames = q.MultiImageViewFactory_create_from_list([views[i] for i in picks])
-        values = rng.integers(0, 256, (3, 4), dtype=np.uint8)
+        pool = Pool(kind, 1 if scalar else 2, tmp_path)
+        where = boxes(rng, int(rng.integers(2, 4)))
+        frames = q.MultiImageViewFactory_create_from_list([pool.frame(rng, box) for box in where])
+        w, h = where[0][1]
         if scalar:
             joined = q.ImageViewFactory_interlace(frames)
-            over = q.ImageViewFactory_make_thread_safe(joined) if rng.integers(2) else joined
-            i = int(rng.integers(len(picks)))
+            between = int(rng.integers(3))
+            over = [joined, q.ImageViewFactory_make_thread_safe(joined),
+                    q.ImageViewFactory_reinterpret(joined, cls("ImageType")())][between]
+            i = int(rng.integers(len(where)))
             view = (q.ImageViewFactory_extract_channel(over, i) if rng.integers(2) else
                     q.MultiImageView_frame(q.MultiImageViewFactory_deinterlace(over), i))
-            if over is not joined and len(set(picks)) < len(picks):
+            values = rng.integers(0, 256, (h, w), dtype=np.uint8)
+            if between and any(meet(a, b) for j, a in enumerate(where) for b in where[j + 1:]):
                 assert not q.ImageView_support(view, q.ImageCapability_WRITE)
+            if not q.ImageView_support(view, q.ImageCapability_WRITE):
+                assert between
                 with pytest.raises(Error, match="needs the WRITE capability"):
                     write(view, values)
                 continue
             write(view, values)
-            model[picks[i]][..., 0] = values
+            (x, y), _ = where[i]
+            pool.model[y:y + h, x:x + w, 0] = values
         else:
             stacked = q.ImageViewFactory_stack(frames, q.ImageDimension_SLICE)
             k = int(rng.integers(2))
-            slabs = rng.integers(0, 256, (len(picks), 3, 4), dtype=np.uint8)
+            slabs = rng.integers(0, 256, (len(where), h, w), dtype=np.uint8)
             write(q.ImageViewFactory_extract_channel(stacked, k), slabs)
-            for j, i in enumerate(picks):
-                model[i][..., k] = slabs[j]
-        for a, m in zip(arrays, model):
-            assert np.array_equal(a, m)
+            for slab, ((x, y), _) in zip(slabs, where):
+                pool.model[y:y + h, x:x + w, k] = slab
+        assert pool.holds()

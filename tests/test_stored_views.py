@@ -72,6 +72,13 @@ def test_store_views_write_through_and_fail_past_a_shrunk_store():
     assert q.RandomAccess_get_size(window) == 18
     with pytest.raises(Error, match=exact("ImageView: the store holds 18 bytes, fewer than the image needs")):
         read(v, np.uint8)
+    # the window reads and writes as far as it holds, and names its own offsets past that
+    assert q.RandomAccess___read(window, 10, bytearray(10)) == 8
+    with pytest.raises(Error, match=exact("offset 19 is past the end of the store (size 18)")):
+        q.RandomAccess_write(window, 19, b"x")
+    q.RandomAccess_resize(store, 10)
+    with pytest.raises(Error, match=exact("ImageView: the store holds 0 bytes, fewer than the image needs")):
+        read(v, np.uint8)
 
 
 def test_store_view_refusals():

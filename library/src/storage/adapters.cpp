@@ -73,13 +73,13 @@ public:
     std::size_t read(std::size_t offset, std::size_t size, uint8_t* dst) override
     {
         need(*this, RCap::READ, "read");
-        std::size_t n = clampedCount(offset, size, m_size);
+        std::size_t n = clampedCount(offset, size, this->size());
         return n ? m_src->read(m_offset + offset, n, dst) : 0;
     }
     std::size_t write(std::size_t offset, std::size_t size, const uint8_t* src) override
     {
         need(*this, RCap::WRITE, "write");
-        std::size_t n = clampedCount(offset, size, m_size);
+        std::size_t n = clampedCount(offset, size, this->size());
         return n ? m_src->write(m_offset + offset, n, src) : 0;
     }
     void resize(std::size_t) override { detail::missingCapability("region of a store", "resize"); }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "storage/file_detail.h"
+#include "storage/lineage.h"
 #include "storage/process.h"
 
 namespace quelbo {
@@ -108,7 +109,7 @@ int createExclusive(int dir, std::string const& prefix, std::string& path)
 
 // A store in a new temporary file, made exclusively with owner-only
 // permissions and removed with the store.
-class TemporaryFile final : public RandomAccess
+class TemporaryFile final : public RandomAccess, public detail::Lineage
 {
 public:
     explicit TemporaryFile(std::string const& dirPath)
@@ -138,6 +139,16 @@ public:
         if (m_fd < 0)
             cannotCreate(dir);
         m_path = reachable ? m_where.name : dir + "/" + m_where.name;
+        // Another store may open the file by its path: both are named by it.
+        struct stat held;
+        if (::fstat(m_fd, &held) != 0) {
+            int const err = errno;
+            ::close(m_fd);
+            m_where.remove();
+            errno = err;
+            cannotCreate(dir);
+        }
+        m_identity = detail::fileIdentity(held);
         try {
             LiveFiles::instance().add(m_path, m_where, m_maker);
         } catch (...) {
@@ -200,6 +211,7 @@ public:
     }
 
     std::string const& path() const { return m_path; }
+    std::string heldFile() const override { return m_identity; }
 
 private:
     [[noreturn]] void cannotCreate(std::string const& dir)
@@ -354,6 +366,7 @@ private:
     Where m_where{AT_FDCWD, {}};
     pid_t const m_maker = detail::currentProcess(); // the process that made the file, and removes it
     std::string m_path;
+    std::string m_identity;
     std::size_t m_size = 0;
     uint8_t* m_mapping = nullptr; // the whole file, shared; null when it could not be mapped
     std::unique_ptr<std::atomic<bool>[]> m_written; // per piece of the file: written before

@@ -108,6 +108,8 @@ public:
             throw InvalidArgument("ImageView: the properties are empty");
         m_properties = std::move(properties);
     }
+    // Properties the view made itself for what it holds now.
+    void replaceProperties(std::shared_ptr<const ImageProperties> properties) { m_properties = std::move(properties); }
     void setMetadata(ImageCapabilitySet caps, std::shared_ptr<MetadataNode> metadata)
     {
         if (!caps.has(ImageCapability::WRITE))

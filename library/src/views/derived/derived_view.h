@@ -298,11 +298,14 @@ std::shared_ptr<ImageView> mapped(char const* name, std::shared_ptr<ImageView> s
 // The view's axes interpretation when it names every dimension, else UNKNOWN.
 ImageType axesOf(ImageView& view);
 
+// Fits properties to a view of `shape` and `type`: axes of another
+// dimension count become UNKNOWN, a bit depth above the type's the type's,
+// and an interpretation whose channels (with alpha) neither the components
+// nor the CHANNEL axis hold any more UNKNOWN, without alpha.
+void fit(ImageProperties& properties, VectorXu64 const& shape, DataType type);
+
 // Properties of a view of `shape` and `type` derived from `source`: the
-// source's with `axes` (by default its own), fitted to the view: axes of
-// another dimension count become UNKNOWN, a bit depth above the type's the
-// type's, and an interpretation whose channels (with alpha) neither the
-// components nor the CHANNEL axis hold any more UNKNOWN, without alpha.
+// source's with `axes` (by default its own), fitted to the view.
 std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes, VectorXu64 const& shape, DataType type);
 std::shared_ptr<ImageProperties> describe(ImageView& source, VectorXu64 const& shape, DataType type);
 

@@ -12,8 +12,6 @@ ImageType axesOf(ImageView& view)
     return axes.dimensionCount() == view.dimensionCount() ? axes : ImageTypeId::UNKNOWN;
 }
 
-namespace {
-
 void fit(ImageProperties& properties, VectorXu64 const& shape, DataType type)
 {
     ImageInfoProperty& info = properties.imageInfo();
@@ -29,8 +27,6 @@ void fit(ImageProperties& properties, VectorXu64 const& shape, DataType type)
         info.setAlpha(false);
     }
 }
-
-} // namespace
 
 std::shared_ptr<ImageProperties> describe(ImageView& source, ImageType axes, VectorXu64 const& shape, DataType type)
 {

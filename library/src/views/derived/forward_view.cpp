@@ -58,6 +58,8 @@ public:
             m_lock = std::make_shared<std::recursive_mutex>();
         m_showsTiling = m_showsTiling && !m_lock;
         passesTo(name, *m_data);
+        m_describedShape = m_data->shape();
+        m_describedType = m_data->dataType();
     }
     ~ForwardView() override { util::release(m_source); }
 
@@ -79,7 +81,10 @@ public:
     std::shared_ptr<const ImageProperties> properties() override
     {
         auto l = lock();
-        return m_ownProperties ? m_description.properties() : m_propertiesFrom->properties();
+        if (!m_ownProperties)
+            return m_propertiesFrom->properties();
+        refit();
+        return m_description.properties();
     }
     std::shared_ptr<const MetadataNode> metadata() const override
     {
@@ -97,6 +102,8 @@ public:
             return m_propertiesFrom->setProperties(std::move(properties));
         }
         m_description.setProperties(capabilities(), std::move(properties));
+        m_describedShape = m_data->shape();
+        m_describedType = m_data->dataType();
     }
     void setMetadata(std::shared_ptr<MetadataNode> metadata) override
     {
@@ -188,6 +195,25 @@ protected:
     }
 
 private:
+    // Its own properties were made (or set) for the shape and type of its
+    // data then: data reshaped since has them fitted to what it holds now,
+    // as a view derived from it now would, those that still fit kept.
+    void refit()
+    {
+        VectorXu64 const& shape = m_data->shape();
+        DataType const type = m_data->dataType();
+        if (shape == m_describedShape && type == m_describedType)
+            return;
+        m_describedShape = shape;
+        m_describedType = type;
+        auto const given = m_description.properties();
+        if (given->isCompatibleWith(shape, type))
+            return;
+        auto fitted = given->clone();
+        fit(*fitted, shape, type);
+        m_description.replaceProperties(std::move(fitted));
+    }
+
     std::unique_lock<std::recursive_mutex> lock() const
     {
         return m_lock ? std::unique_lock<std::recursive_mutex>(*m_lock) : std::unique_lock<std::recursive_mutex>();
@@ -231,6 +257,8 @@ private:
     bool m_ownProperties;
     bool m_ownMetadata;
     OwnedDescription m_description;
+    VectorXu64 m_describedShape; // what its own properties were made or set for
+    DataType m_describedType;
 };
 
 } // namespace

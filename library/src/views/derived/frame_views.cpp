@@ -47,8 +47,10 @@ ImageCapabilitySet commonReadWrite(std::vector<std::shared_ptr<ImageView>> const
 
 // Whether no two views can reach the same bytes: each pair reaches memory
 // alone and in spans apart, or the dependency graph tells them apart (they
-// share no ancestor).
-bool apart(std::vector<std::shared_ptr<ImageView>> const& views)
+// share no ancestor). Memory the caller lent is apart by its addresses only
+// where `lentByAddress` (as numpy tells it): one file it mapped twice is
+// the same bytes at two addresses.
+bool apart(std::vector<std::shared_ptr<ImageView>> const& views, bool lentByAddress = true)
 {
     size_t const n = views.size();
     std::vector<detail::Reach> reach;
@@ -62,7 +64,8 @@ bool apart(std::vector<std::shared_ptr<ImageView>> const& views)
     };
     for (size_t i = 0; i < n; ++i) {
         for (size_t j = i + 1; j < n; ++j) {
-            if (reach[i].complete && reach[j].complete && !reach[i].meets(reach[j]))
+            if (reach[i].complete && reach[j].complete && !reach[i].meets(reach[j]) &&
+                (lentByAddress || (!ancestryOf(i).incomplete && !ancestryOf(j).incomplete)))
                 continue;
             if (views[i] == views[j] || ancestryOf(i).against(ancestryOf(j)) != CommonAncestorStatus::SHARE_NO_ANCESTOR)
                 return false;
@@ -187,7 +190,9 @@ public:
             return nullptr;
         return sources()[byteOffset / bytes];
     }
-    bool partsMayMeet() override { return !apart(sources()); }
+    // A channel that would lose its write costs more than one that does not
+    // write: frames over lent memory are not taken apart by their addresses.
+    bool partsMayMeet() override { return !apart(sources(), false); }
 
 private:
     friend MovingView<InterlaceView>;

@@ -135,7 +135,7 @@ void benchRoads(size_t mib, double floor)
               "box copy");
     }
     {
-        // Planes of the last axis that form no box: one box copy each.
+        // Planes of the last axis, the shortest past the rows: one box copy each.
         const size_t w = 1024, h = 256, depth = 64, planes = bytes / (w * h * depth);
         auto const view = CudaImageFactory::allocate(vec({w, h, depth, planes}), u8);
         RawBuffer raw(bytes);

@@ -3,6 +3,7 @@
 // box copies take the evenly pitched ones whole.
 #include "device_copies.h"
 
+#include <utility>
 #include <vector>
 
 #include "quelbo/box_runs.h"
@@ -23,14 +24,39 @@ bool rowsFit(Axis const& rows, size_t width, size_t maxPitch)
     return true;
 }
 
-// Slices along the axis of the rows before: on both sides a whole number of
+// Slices of those rows along the axis: on both sides a whole number of
 // pitches apart, no fewer than the rows.
 bool slicesFit(Axis const& slices, Axis const& rows)
 {
     for (int s = 0; s < 2; ++s)
-        if (slices.stride[s] % rows.stride[s] != 0 || uint64_t(slices.stride[s] / rows.stride[s]) < rows.size)
+        if (slices.stride[s] % rows.stride[s] != 0 || slices.stride[s] / rows.stride[s] < int64_t(rows.size))
             return false;
     return true;
+}
+
+// The axes of a copy's rows and of its slices (axes.size() for none): of the
+// axes from `first` on, the one or two that hold the most elements together
+// where the driver takes them, the first such pair on a tie (any two, not
+// only the next ones: the copies are the elements of the axes left over).
+std::pair<size_t, size_t> rowsAndSlices(std::vector<Axis> const& axes, size_t first, size_t width, size_t maxPitch)
+{
+    size_t const none = axes.size();
+    std::pair<size_t, size_t> best{none, none};
+    uint64_t most = 1;
+    for (size_t r = first; r < axes.size(); ++r) {
+        if (!rowsFit(axes[r], width, maxPitch))
+            continue;
+        if (axes[r].size > most) {
+            most = axes[r].size;
+            best = {r, none};
+        }
+        for (size_t s = first; s < axes.size(); ++s)
+            if (s != r && slicesFit(axes[s], axes[r]) && axes[s].size > most / axes[r].size) {
+                most = axes[r].size * axes[s].size;
+                best = {r, s};
+            }
+    }
+    return best;
 }
 
 } // namespace
@@ -55,24 +81,26 @@ void copyBox(Driver::Plane const& dst, Driver::Plane const& src, uint64_t const*
     std::vector<Axis> const& axes = runs.axes();
     // A run dense on both sides is the width of a copy; else one element is.
     size_t const width = runs.dense() ? runs.runBytes() : elementBytes;
-    size_t k = runs.dense() ? 1 : 0;
+    size_t const first = runs.dense() ? 1 : 0;
+    auto const [rowAxis, sliceAxis] = rowsAndSlices(axes, first, width, driver.maxPitch());
+    size_t const none = axes.size();
     Driver::Plane to = dst, from = src;
     size_t rows = 1, slices = 1;
-    if (k < axes.size() && rowsFit(axes[k], width, driver.maxPitch())) {
-        rows = size_t(axes[k].size);
-        to.pitch = size_t(axes[k].stride[0]);
-        from.pitch = size_t(axes[k].stride[1]);
-        ++k;
-        if (k < axes.size() && slicesFit(axes[k], axes[k - 1])) {
-            slices = size_t(axes[k].size);
-            to.height = size_t(axes[k].stride[0] / axes[k - 1].stride[0]);
-            from.height = size_t(axes[k].stride[1] / axes[k - 1].stride[1]);
-            ++k;
-        }
+    if (rowAxis != none) {
+        rows = size_t(axes[rowAxis].size);
+        to.pitch = size_t(axes[rowAxis].stride[0]);
+        from.pitch = size_t(axes[rowAxis].stride[1]);
+    }
+    if (sliceAxis != none) {
+        slices = size_t(axes[sliceAxis].size);
+        to.height = size_t(axes[sliceAxis].stride[0] / axes[rowAxis].stride[0]);
+        from.height = size_t(axes[sliceAxis].stride[1] / axes[rowAxis].stride[1]);
     }
     // The axes left over, walked with runs of one element: one copy each.
     std::vector<uint64_t> loopSize{1}, loopDst{0}, loopSrc{0};
-    for (; k < axes.size(); ++k) {
+    for (size_t k = first; k < axes.size(); ++k) {
+        if (k == rowAxis || k == sliceAxis)
+            continue;
         loopSize.push_back(axes[k].size);
         loopDst.push_back(uint64_t(axes[k].stride[0]));
         loopSrc.push_back(uint64_t(axes[k].stride[1]));

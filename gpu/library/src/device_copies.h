@@ -15,9 +15,10 @@ Driver::Plane planeOf(const void* p);
 // src to dst, where element i lies at sum(i[d] * stride[d]) bytes from the
 // side's plane (strides positive). The box's axes are ordered and merged by
 // the library's box walk; the longest run both sides hold in a row is the
-// width of every copy, and the next axes, where the driver takes their
-// pitches, its rows and slices: one driver copy for what is contiguous or
-// evenly pitched, one per element of the axes left over.
+// width of every copy, and the one or two axes after it that hold the most
+// elements where the driver takes their pitches its rows and slices: one
+// driver copy for what is contiguous or evenly pitched, one per element of
+// the axes left over.
 void copyBox(Driver::Plane const& dst, Driver::Plane const& src, uint64_t const* size, uint64_t const* dstStride,
              uint64_t const* srcStride, std::size_t n, std::size_t elementBytes);
 

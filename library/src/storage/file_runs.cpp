@@ -30,6 +30,12 @@ constexpr std::size_t kTile = std::size_t(1) << 20;
 // times its copy from a mapping already filled, and from a new one still
 // less; at 256 KiB a new mapping's page faults cost more than the call.
 constexpr std::size_t kMappedRun = std::size_t(256) << 10;
+// Runs farther apart than this in the file (from the end of one to the
+// start of the next) are each a page fault of a mapping, and a first one
+// reads the file around them (the kernel's read-around, 128 KiB and more)
+// where a positioned read reads their page alone: when most runs of a read
+// lie so, positioned reads serve it.
+constexpr std::size_t kFarApart = std::size_t(16) << 10;
 #ifdef IOV_MAX
 constexpr std::size_t kPieces = IOV_MAX < 1024 ? IOV_MAX : 1024;
 #else
@@ -105,15 +111,21 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
     if (m_refused || !count || ::fstat(fd, &st) != 0 || st.st_size <= 0)
         return 0;
     std::size_t const size = std::size_t(st.st_size);
-    std::size_t within = 0, inside = 0, pieces = 0;
+    std::size_t within = 0, inside = 0, pieces = 0, far = 0;
     for (; within < count; ++within) {
         ReadRun const& r = runs[within];
         if (r.offset > size || r.size > size - r.offset)
             break;
         inside += r.size;
         pieces += beginsPiece(runs, within);
+        if (within) {
+            ReadRun const& last = runs[within - 1];
+            std::size_t const lastEnd = last.offset + last.size, end = r.offset + r.size;
+            far += r.offset > lastEnd ? r.offset - lastEnd > kFarApart
+                                      : last.offset > end && last.offset - end > kFarApart;
+        }
     }
-    if (!within || !mappingPays(inside, pieces))
+    if (!within || !mappingPays(inside, pieces) || far * 4 > pieces)
         return 0;
     if (m_size != size) {
         if (m_data)

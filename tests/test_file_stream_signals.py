@@ -156,13 +156,18 @@ def scribbles(buffer):
         raise Stop
     signal.signal(signal.SIGALRM, handler)
 s = q.StreamAccessFactory_open_file_read("/proc/self/fd/%d" % r)
-for size in (100, 10000):  # through the stream's buffer, and straight into the caller's
-    into = bytearray(size)
-    os.write(w, data[:50])
-    scribbles(into)
-    ends_with_stop(lambda: q.StreamAccess___read(s, into))
-    os.write(w, data[50:size])
-    assert read(s, size) == data[:size]
+into = bytearray(100)  # through the stream's buffer
+os.write(w, data[:50])
+scribbles(into)
+ends_with_stop(lambda: q.StreamAccess___read(s, into))
+os.write(w, data[50:100])
+assert read(s, 100) == data[:100]
+# straight into the caller's, from a writer that trickles (the read waits many times before the handler raises)
+trickle = subprocess.Popen(["sh", "-c", "for i in $(seq 100); do printf %05d $i; sleep 0.005; done"], stdout=w)
+into = bytearray(10000)
+scribbles(into)
+ends_with_stop(lambda: q.StreamAccess___read(s, into))
+assert trickle.wait() == 0 and read(s, 500) == b"".join(b"%05d" % i for i in range(1, 101))
 r2, w2 = os.pipe()
 out = q.StreamAccessFactory_open_file_write("/proc/self/fd/%d" % w2)
 os.close(w2)

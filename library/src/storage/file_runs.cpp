@@ -32,10 +32,11 @@ constexpr std::size_t kTile = std::size_t(1) << 20;
 constexpr std::size_t kMappedRun = std::size_t(256) << 10;
 // Runs farther apart than this in the file (from the end of one to the
 // start of the next) are each a page fault of a mapping, and a first one
-// reads the file around them (the kernel's read-around, 128 KiB and more)
-// where a positioned read reads their page alone: when most runs of a read
-// lie so, positioned reads serve it.
-constexpr std::size_t kFarApart = std::size_t(16) << 10;
+// reads the file around them (the kernel's read-around, 128 KiB to several
+// MiB) where a positioned read reads their pages alone; closer ones share
+// what one fault read. When most runs of a read lie so far apart,
+// positioned reads serve it.
+constexpr std::size_t kFarApart = std::size_t(64) << 10;
 #ifdef IOV_MAX
 constexpr std::size_t kPieces = IOV_MAX < 1024 ? IOV_MAX : 1024;
 #else

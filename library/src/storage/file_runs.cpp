@@ -92,6 +92,15 @@ uint8_t* scratch()
 
 } // namespace
 
+long long fileEnd(int fd)
+{
+    off_t const end = ::lseek(fd, 0, SEEK_END);
+    if (end >= 0)
+        return end;
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
 bool mappingPays(std::size_t bytes, std::size_t pieces)
 {
     return bytes < kMappedRun * pieces;
@@ -108,10 +117,10 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
     bytes = 0;
     // The size now: a mapping reads zeros, not a fault, past the end of a
     // file that shrank within its last page.
-    struct stat st;
-    if (m_refused || !count || ::fstat(fd, &st) != 0 || st.st_size <= 0)
+    long long const end = m_refused || !count ? -1 : fileEnd(fd);
+    if (end <= 0)
         return 0;
-    std::size_t const size = std::size_t(st.st_size);
+    std::size_t const size = std::size_t(end);
     std::size_t within = 0, inside = 0, pieces = 0, far = 0;
     for (; within < count; ++within) {
         ReadRun const& r = runs[within];

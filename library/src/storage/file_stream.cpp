@@ -206,10 +206,10 @@ std::size_t FileStream::writeRunsAt(WriteRun const* runs, std::size_t count)
 
 std::size_t FileStream::measured(char const* failure) const
 {
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
+    long long const end = fileEnd(m_fd);
+    if (end < 0)
         fileError(failure, m_path, errno);
-    return m_knownSize = std::size_t(st.st_size);
+    return m_knownSize = std::size_t(end);
 }
 
 std::size_t FileStream::sizeNow(char const* failure) const

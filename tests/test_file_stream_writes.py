@@ -132,6 +132,26 @@ def test_refused_bytes_of_a_stream_let_go_are_reported_as_unraisable(monkeypatch
     assert len(reported) == 1
 
 
+def test_a_large_write_the_file_refuses_leaves_no_blocks_past_its_end(tmp_path):
+    """The blocks it reserved first are given back; the refusal raises there and at every later flush."""
+    child = run_child("""
+        import os, resource
+        from proxy import QuelboError, q
+        path = %r
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+        s = q.StreamAccessFactory_open_file(path)
+        for call in [lambda: q.StreamAccess_write(s, bytes(8 << 20))] + [lambda: q.StreamAccess_flush(s)] * 2:
+            try:
+                call()
+                raise AssertionError("the file took bytes past its limit")
+            except QuelboError as e:
+                assert str(e).endswith("file '%%s': File too large" %% path), e
+        st = os.stat(path)
+        assert st.st_size == 1 << 20 and st.st_blocks * 512 < 2 << 20, (st.st_size, st.st_blocks)
+    """ % str(tmp_path / "limited.bin"))
+    assert child.returncode == 0, child.stderr
+
+
 def test_refused_bytes_at_the_interpreters_exit_are_logged():
     child = run_child("""
         from proxy import q

@@ -299,19 +299,18 @@ void FileStream::keep(const uint8_t* src, std::size_t size)
 
 // A large write, straight to the file. Its blocks are reserved first, which
 // the file system then fills much faster (only a hint, the size is kept);
-// those a refused write leaves past the file's end are given back.
+// those a refused write leaves past the file's end are given back, by a
+// truncation to the end it then has (file systems keep the blocks past the
+// end that a punched hole would cover there).
 void FileStream::writeLarge(const uint8_t* src, std::size_t size)
 {
     bool const reserved = reserve(size);
     try {
         putOut(m_pos, src, size, "cannot write file");
     } catch (Error const&) {
-        struct stat st;
-        if (reserved && ::fstat(m_fd, &st) == 0) {
-            std::size_t const from = std::max(std::size_t(st.st_size), m_pos);
-            if (from < m_pos + size)
-                ::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(from), off_t(m_pos + size - from));
-        }
+        long long const end = reserved ? fileEnd(m_fd) : -1;
+        if (end >= 0 && std::size_t(end) < m_pos + size)
+            static_cast<void>(::ftruncate(m_fd, off_t(end)));
         throw;
     }
 }

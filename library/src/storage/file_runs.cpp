@@ -130,9 +130,9 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
         pieces += beginsPiece(runs, within);
         if (within) {
             ReadRun const& last = runs[within - 1];
-            std::size_t const lastEnd = last.offset + last.size, end = r.offset + r.size;
+            std::size_t const lastEnd = last.offset + last.size, runEnd = r.offset + r.size;
             far += r.offset > lastEnd ? r.offset - lastEnd > kFarApart
-                                      : last.offset > end && last.offset - end > kFarApart;
+                                      : last.offset > runEnd && last.offset - runEnd > kFarApart;
         }
     }
     if (!within || !mappingPays(inside, pieces) || far * 4 > pieces)

@@ -147,6 +147,38 @@ ends_with_stop(lambda: q.StreamAccess_write(out, source))  # the pipe full: it t
 into.clear(), view.release(), source.clear()  # the calls over, nothing holds them
 os.close(r2)
 ''',
+    # what a call received or took is the stream's own before a handler runs: one that writes over the caller's
+    # buffer (same length: the pin allows it) and raises changes nothing the stream gives back or writes
+    "writes over the caller's bytes": r'''
+def scribbles(buffer):
+    def handler(*_):
+        buffer[:] = bytes(len(buffer))
+        raise Stop
+    signal.signal(signal.SIGALRM, handler)
+s = q.StreamAccessFactory_open_file_read("/proc/self/fd/%d" % r)
+into = bytearray(100)  # through the stream's buffer
+os.write(w, data[:50])
+scribbles(into)
+ends_with_stop(lambda: q.StreamAccess___read(s, into))
+os.write(w, data[50:100])
+assert read(s, 100) == data[:100]
+# straight into the caller's, from a writer that trickles (the read waits many times before the handler raises)
+trickle = subprocess.Popen(["sh", "-c", "for i in $(seq 100); do printf %05d $i; sleep 0.005; done"], stdout=w)
+into = bytearray(10000)
+scribbles(into)
+ends_with_stop(lambda: q.StreamAccess___read(s, into))
+assert trickle.wait() == 0 and read(s, 500) == b"".join(b"%05d" % i for i in range(1, 101))
+r2, w2 = os.pipe()
+out = q.StreamAccessFactory_open_file_write("/proc/self/fd/%d" % w2)
+os.close(w2)
+source = bytearray(data)
+scribbles(source)
+ends_with_stop(lambda: q.StreamAccess_write(out, source))  # part reached the pipe: the write took all
+reader, path = copy_of(r2)
+q.StreamAccess_flush(out)
+del out
+assert reader.wait() == 0 and open(path, "rb").read() == data
+''',
     "raises while opening": r'''
 signal.signal(signal.SIGALRM, stop)
 ends_with_stop(lambda: q.StreamAccessFactory_open_file_read(fifo))

@@ -249,13 +249,32 @@ def test_every_store_says_an_offset_is_past_its_end(tmp_path, offset):
         assert q.RandomAccess___read(store, 64, bytearray(4)) == 0, kind
 
 
+def test_a_store_over_a_stream_writes_and_reads_to_the_end_another_process_moved(tmp_path):
+    path = tmp_path / "a.bin"
+    path.write_bytes(bytes(10000))
+    store = q.RandomAccessFactory_from_stream(q.StreamAccessFactory_open_file(str(path)))
+    assert read_store(store, 9000, 10) == bytes(10)
+    for size in (100, 20000):  # shrunk, then grown past the size the store saw
+        os.truncate(path, size)
+        for at in (50, 100, 5000, 15000):
+            if at > size:
+                message = exact("offset %d is past the end of the store (size %d)" % (at, size))
+                for transfer in (read_store, lambda s, at, n: q.RandomAccess_write(s, at, bytes(n))):
+                    with pytest.raises(QuelboError, match=message):
+                        transfer(store, at, 4)
+            else:
+                assert q.RandomAccess_write(store, at, b"\1" * 80) == len(read_store(store, at, 80)) == min(80, size - at)
+        assert os.path.getsize(path) == size
+
+
 # ---------------------------------------------- random sequences vs a model
 
 class FileModel:
     """A file stream opened for reading and writing, stores over it, and another writer, against the bytes of the
     file and the stream's position as they should be. The stream may serve a byte that the other writer changed
     from what it read ahead (`stale` holds the values it may then give), until its own writes or a store's
-    change the byte again; stores read the file as it is."""
+    change the byte again; stores read the file as it is, where the stream's pending run, which spans the bytes
+    it read between those it wrote (as a buffered file of Python's writes them), may have put such a value back."""
 
     def __init__(self, rng, path):
         self.rng, self.path = rng, path
@@ -353,7 +372,9 @@ class FileModel:
             with pytest.raises(QuelboError, match="past the end"):
                 read_store(self.store, at, n)
         else:
-            assert read_store(self.store, at, n) == self.bytes[at:at + n]
+            got = read_store(self.store, at, n)
+            assert len(got) == len(self.bytes[at:at + n])
+            self.check(got, at)
 
     def other_writer(self):
         """Another writer changes the file; the stream seeks after. Writes the stream holds go first (a flush, only
@@ -385,7 +406,9 @@ class FileModel:
     def end(self):
         self.flush()
         with open(self.path, "rb") as f:
-            assert f.read() == self.bytes
+            held = f.read()
+        assert len(held) == len(self.bytes)
+        self.check(held, 0)
 
 
 class PipeModel:

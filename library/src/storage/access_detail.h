@@ -99,6 +99,13 @@ std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun
 template <class Byte>
 std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error);
 
+// The size of the file fd, -1 with errno when the system cannot tell: as
+// the end a seek there finds (which moves the descriptor's offset: for
+// descriptors read and written by positioned calls only), else as fstat has
+// it. A seek asks for none of the file's times, where fstat does and makes
+// the file's next write store new times on disk (fine-grained timestamps).
+long long fileEnd(int fd);
+
 // Whether runs of `bytes` in all, in `pieces` contiguous in their file, are
 // cheaper copied to or from a mapping of it than moved by positioned calls:
 // pieces shorter than kMappedRun on average, each call costing more than its

@@ -30,6 +30,13 @@ constexpr std::size_t kTile = std::size_t(1) << 20;
 // times its copy from a mapping already filled, and from a new one still
 // less; at 256 KiB a new mapping's page faults cost more than the call.
 constexpr std::size_t kMappedRun = std::size_t(256) << 10;
+// Runs farther apart than this in the file (from the end of one to the
+// start of the next) are each a page fault of a mapping, and a first one
+// reads the file around them (the kernel's read-around, 128 KiB to several
+// MiB) where a positioned read reads their pages alone; closer ones share
+// what one fault read. When most runs of a read lie so far apart,
+// positioned reads serve it.
+constexpr std::size_t kFarApart = std::size_t(64) << 10;
 #ifdef IOV_MAX
 constexpr std::size_t kPieces = IOV_MAX < 1024 ? IOV_MAX : 1024;
 #else
@@ -85,6 +92,15 @@ uint8_t* scratch()
 
 } // namespace
 
+long long fileEnd(int fd)
+{
+    off_t const end = ::lseek(fd, 0, SEEK_END);
+    if (end >= 0)
+        return end;
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
 bool mappingPays(std::size_t bytes, std::size_t pieces)
 {
     return bytes < kMappedRun * pieces;
@@ -101,19 +117,25 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
     bytes = 0;
     // The size now: a mapping reads zeros, not a fault, past the end of a
     // file that shrank within its last page.
-    struct stat st;
-    if (m_refused || !count || ::fstat(fd, &st) != 0 || st.st_size <= 0)
+    long long const end = m_refused || !count ? -1 : fileEnd(fd);
+    if (end <= 0)
         return 0;
-    std::size_t const size = std::size_t(st.st_size);
-    std::size_t within = 0, inside = 0, pieces = 0;
+    std::size_t const size = std::size_t(end);
+    std::size_t within = 0, inside = 0, pieces = 0, far = 0;
     for (; within < count; ++within) {
         ReadRun const& r = runs[within];
         if (r.offset > size || r.size > size - r.offset)
             break;
         inside += r.size;
         pieces += beginsPiece(runs, within);
+        if (within) {
+            ReadRun const& last = runs[within - 1];
+            std::size_t const lastEnd = last.offset + last.size, runEnd = r.offset + r.size;
+            far += r.offset > lastEnd ? r.offset - lastEnd > kFarApart
+                                      : last.offset > runEnd && last.offset - runEnd > kFarApart;
+        }
     }
-    if (!within || !mappingPays(inside, pieces))
+    if (!within || !mappingPays(inside, pieces) || far * 4 > pieces)
         return 0;
     if (m_size != size) {
         if (m_data)

@@ -155,11 +155,22 @@ bool defined_in_python(PyTypeObject* t);
 
 // The module's runtime state. It is made before every other static object of
 // the module (whose type and family declarations use it already), so that
-// reading it needs no test of whether it is made yet.
-extern Runtime the_runtime;
+// reading it needs no test of whether it is made yet, and it is never
+// destroyed: the table the modules share links the module's entries and
+// casts, with their class records, for as long as its capsule lives, and a
+// capsule that another module keeps beyond the interpreter's end (a count it
+// never gives back) lives until the process ends. Only the spare blocks,
+// which nothing else leads to, go with the process.
+union LastingRuntime
+{
+    Runtime runtime;
+    LastingRuntime() : runtime() {}
+    ~LastingRuntime() { runtime.spare_blocks.release(); }
+};
+extern LastingRuntime the_runtime;
 inline Runtime& rt()
 {
-    return the_runtime;
+    return the_runtime.runtime;
 }
 
 // The shared table's capsule for a new owning handle to hold (a new

@@ -158,7 +158,7 @@ void table::foreign_capsule_destroy(PyObject* capsule)
 }
 
 // First of the module's static objects (the lowest priority a program may use).
-Runtime the_runtime __attribute__((init_priority(101)));
+LastingRuntime the_runtime __attribute__((init_priority(101)));
 
 void Runtime::clear()
 {

@@ -385,19 +385,16 @@ struct DeclareOverloads : Hooks
 class Operand
 {
 public:
-    explicit Operand(PyObject* o)
-    {
-        SwigPyObject* h = find_handle(o);
-        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
-        Py_INCREF(o_);
-    }
-    ~Operand() { Py_DECREF(o_); }
-    Operand(const Operand&) = delete;
-    Operand& operator=(const Operand&) = delete;
-    PyObject* get() const { return o_; }
+    explicit Operand(PyObject* o) : held_(handle_or(o)) {}
+    PyObject* get() const { return held_.get(); }
 
 private:
-    PyObject* o_;
+    static PyObject* handle_or(PyObject* o)
+    {
+        SwigPyObject* h = find_handle(o);
+        return h ? reinterpret_cast<PyObject*>(h) : o;
+    }
+    Held held_;
 };
 
 // The class of the object that candidate C takes at argument At (from 0).

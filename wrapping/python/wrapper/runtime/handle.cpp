@@ -42,8 +42,7 @@ void release_link(PyObject* o)
 [[gnu::always_inline]] inline void* give_up_object(SwigPyObject* h, Handle* mine)
 {
     void* out = (mine && !mine->heir ? h->own != 0 : handle_owns(h)) && !is_readonly(h->ptr) ? h->ptr : nullptr;
-    if (!mine)
-        let_go_for_peer(h);
+    const bool peer_held = !mine && peer_holds_table(h);
     h->own = 0;
     h->ptr = nullptr;
     // A handle whose object moved to an heir lets it go: it reaches nothing now.
@@ -52,15 +51,21 @@ void release_link(PyObject* o)
         mine->heir = nullptr;
         Py_XDECREF(heir);
     }
+    if (peer_held)
+        let_table_go_for_peer();
     return out;
 }
 
 // Destroys what an owning handle holds, through its class's delete_
 // function: directly when it is this module's own for the handle's type.
+// The destruction may run Python code (what it lets go, a report of a
+// stream's refused bytes), which may register another class and release the
+// record: its function is held for the report of a failure.
 void destroy_owned(Handle* h)
 {
     auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-    const DeleteVerdict* verdict = data && data->destroy ? &delete_verdict(data->destroy) : nullptr;
+    const Held fn(data ? data->destroy : nullptr);
+    const DeleteVerdict* verdict = fn.get() ? &delete_verdict(fn.get()) : nullptr;
     if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
         // What the delete_ function does to the handle, without the call.
         void* p = give_up_object(h, h);
@@ -71,16 +76,16 @@ void destroy_owned(Handle* h)
             destroy_deleted(p, native->destroy);
         } catch (...) {
             raise_native_exception();
-            PyErr_WriteUnraisable(data->destroy);
+            PyErr_WriteUnraisable(fn.get());
         }
         return;
     }
     PyCFunction destroy = verdict ? verdict->destroy : nullptr;
     PyObject* destroy_self = nullptr;
-    if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
+    if (!destroy && data && !data->klass && fn.get() && PyCFunction_Check(fn.get())) {
         // Set by the module itself for a type without a class.
-        destroy = PyCFunction_GetFunction(data->destroy);
-        destroy_self = PyCFunction_GetSelf(data->destroy);
+        destroy = PyCFunction_GetFunction(fn.get());
+        destroy_self = PyCFunction_GetSelf(fn.get());
     }
     if (!destroy) {
         std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
@@ -93,7 +98,7 @@ void destroy_owned(Handle* h)
     } catch (...) {
     }
     if (!res)
-        PyErr_WriteUnraisable(data->destroy);
+        PyErr_WriteUnraisable(fn.get());
     Py_XDECREF(res);
 }
 
@@ -186,8 +191,7 @@ void set_own(Handle* h, bool own)
         for (Handle* mine = own_handle(last); mine && mine->heir; mine = own_handle(mine->heir))
             last = reinterpret_cast<SwigPyObject*>(mine->heir);
         Handle* end = own_handle(last);
-        if (!end)
-            let_go_for_peer(last);
+        const bool peer_held = !end && peer_holds_table(last);
         last->own = 0;
         h->ptr = last->ptr; // null when the object left the heirs
         h->heir = nullptr;
@@ -195,6 +199,8 @@ void set_own(Handle* h, bool own)
             Py_INCREF(reinterpret_cast<PyObject*>(h));
             end->heir = reinterpret_cast<PyObject*>(h);
         }
+        if (peer_held)
+            let_table_go_for_peer();
         release_link(heir);
     }
     h->own = own ? 1 : 0;

@@ -189,8 +189,11 @@ inline PyObject* hold_table()
 // Ownership is taken from a handle of another module of the same kind, alive:
 // such a handle holds the table's capsule while it owns when its module made
 // the capsule, and lets go of it only if it still owns when it dies, so the
-// runtime lets go of it now, once. Call before clearing `own`.
-void let_go_for_peer(SwigPyObject* h);
+// runtime lets go of it for the handle, once. Whether it must is asked
+// before `own` is cleared; letting go comes once the handle is left as it
+// stays, since the capsule's end may run Python code.
+bool peer_holds_table(SwigPyObject* h);
+void let_table_go_for_peer();
 // Releases the class records of the runtime's modules once the table ended.
 void end_table_records(Shared& s);
 inline void let_table_go(PyObject* t)

@@ -5,7 +5,9 @@ go and collected), returns something else or its argument, deletes the call's
 arguments, a `this` setter that raises, objects that are not classes, while
 results are made and library errors are raised (also the report of a stream
 let go with refused bytes). Every call ends in a result or an exception, and
-once the classes are registered again the same call gives what it gave first."""
+once the classes are registered again the same call gives what it gave first.
+The memory of a dead handle kept for the next one is out of bounds for the
+sanitizer."""
 import gc
 import random
 import sys
@@ -13,6 +15,7 @@ import sys
 import pytest
 
 import proxy
+from helpers import run_child, under_sanitizer
 from proxy import QuelboError, cls, q
 
 sys.path.insert(0, proxy.BUILD_DIR)
@@ -244,3 +247,17 @@ def test_an_object_whose_new_cannot_be_read_is_refused():
         q.VectorXd_swigregister(Opaque())
     assert type(q.VectorXd___neg__(cls("VectorXd")([1, 2]))) is cls("VectorXd")  # the class before still holds
 
+
+@pytest.mark.skipif(not under_sanitizer(), reason="the sanitizer build sees memory out of bounds")
+def test_a_dead_handle_kept_for_the_next_one_is_out_of_bounds():
+    r = run_child("""
+        import ctypes
+        from proxy import q
+        made = [q.new_Logger() for _ in range(40)]  # no handle's memory is spare now
+        h = q.new_Logger()
+        address = id(h)
+        del h  # its memory waits for the next handle
+        ctypes.string_at(address, 8)
+        print("read")
+    """, asan_options="log_path=stderr")
+    assert "use-after-poison" in r.stderr and "read" not in r.stdout

@@ -123,10 +123,12 @@ void destroy_owned(Handle* h)
     PyObject* table = h->table;
     PyTypeObject* tp = Py_TYPE(self);
     Runtime& r = rt();
-    if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles)))
+    if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles))) {
         r.spare_handles[r.spare_count++] = self;
-    else
+        spare_waits(self, sizeof(Handle));
+    } else {
         PyObject_Free(self);
+    }
     Py_DECREF(tp);
     for (PyObject* l : links)
         if (l)

@@ -17,6 +17,7 @@ namespace {
     // Spare memory is only ever that of this type's handles.
     if (r.spare_count > 0) {
         h = reinterpret_cast<Handle*>(r.spare_handles[--r.spare_count]);
+        spare_serves(h, sizeof(Handle));
         PyObject_Init(reinterpret_cast<PyObject*>(h), type);
     } else if (!(h = PyObject_New(Handle, type))) {
         return nullptr;

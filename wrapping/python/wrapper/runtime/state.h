@@ -11,7 +11,27 @@
 
 #include "runtime/pyrt.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace qw {
+
+// Memory the runtime keeps for reuse (spare handles, spare blocks) is out of
+// bounds for the address sanitizer while it waits, in the sanitizer build:
+// a use of a dead object is reported as it would be without the reuse.
+inline void spare_waits([[maybe_unused]] void* p, [[maybe_unused]] std::size_t size)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_POISON_MEMORY_REGION(p, size);
+#endif
+}
+inline void spare_serves([[maybe_unused]] void* p, [[maybe_unused]] std::size_t size)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_UNPOISON_MEMORY_REGION(p, size);
+#endif
+}
 
 // Shared by every module of the runtime: the first of them to load publishes
 // its record in a capsule of its own beside the type table's; the others use

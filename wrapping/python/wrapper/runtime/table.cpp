@@ -166,8 +166,11 @@ void Runtime::clear()
     Py_CLEAR(cvar);
     for (PyTypeObject*& c : python_classes)
         Py_CLEAR(c);
-    while (spare_count > 0)
-        PyObject_Free(spare_handles[--spare_count]);
+    while (spare_count > 0) {
+        PyObject* h = spare_handles[--spare_count];
+        spare_serves(h, sizeof(Handle));
+        PyObject_Free(h);
+    }
     spare_blocks.release();
     for (DeleteVerdict& v : delete_verdicts) {
         PyObject* fn = v.fn;

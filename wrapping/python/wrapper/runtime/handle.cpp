@@ -65,6 +65,7 @@ void destroy_owned(Handle* h)
 {
     auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
     const Held fn(data ? data->destroy : nullptr);
+    const bool classless = data && !data->klass; // the record is not read again
     const DeleteVerdict* verdict = fn.get() ? &delete_verdict(fn.get()) : nullptr;
     if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
         // What the delete_ function does to the handle, without the call.
@@ -82,7 +83,7 @@ void destroy_owned(Handle* h)
     }
     PyCFunction destroy = verdict ? verdict->destroy : nullptr;
     PyObject* destroy_self = nullptr;
-    if (!destroy && data && !data->klass && fn.get() && PyCFunction_Check(fn.get())) {
+    if (!destroy && classless && fn.get() && PyCFunction_Check(fn.get())) {
         // Set by the module itself for a type without a class.
         destroy = PyCFunction_GetFunction(fn.get());
         destroy_self = PyCFunction_GetSelf(fn.get());

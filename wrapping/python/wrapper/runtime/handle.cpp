@@ -60,13 +60,14 @@ void release_link(PyObject* o)
 // function: directly when it is this module's own for the handle's type.
 // The destruction may run Python code (what it lets go, a report of a
 // stream's refused bytes), which may register another class and release the
-// record: its function is held for the report of a failure.
+// record: the record is read once, before, and a function called or named
+// in a report is held for it.
 void destroy_owned(Handle* h)
 {
     auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-    const Held fn(data ? data->destroy : nullptr);
-    const bool classless = data && !data->klass; // the record is not read again
-    const DeleteVerdict* verdict = fn.get() ? &delete_verdict(fn.get()) : nullptr;
+    PyObject* fn = data ? data->destroy : nullptr;
+    const bool classless = data && !data->klass;
+    const DeleteVerdict* verdict = fn ? &delete_verdict(fn) : nullptr;
     if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
         // What the delete_ function does to the handle, without the call.
         void* p = give_up_object(h, h);
@@ -77,29 +78,33 @@ void destroy_owned(Handle* h)
             destroy_deleted(p, native->destroy);
         } catch (...) {
             raise_native_exception();
-            PyErr_WriteUnraisable(fn.get());
+            // Named as the class registered now has it.
+            data = static_cast<SwigPyClientData*>(h->ty->clientdata);
+            const Held now(data ? data->destroy : nullptr);
+            PyErr_WriteUnraisable(now.get());
         }
         return;
     }
     PyCFunction destroy = verdict ? verdict->destroy : nullptr;
     PyObject* destroy_self = nullptr;
-    if (!destroy && classless && fn.get() && PyCFunction_Check(fn.get())) {
+    if (!destroy && classless && fn && PyCFunction_Check(fn)) {
         // Set by the module itself for a type without a class.
-        destroy = PyCFunction_GetFunction(fn.get());
-        destroy_self = PyCFunction_GetSelf(fn.get());
+        destroy = PyCFunction_GetFunction(fn);
+        destroy_self = PyCFunction_GetSelf(fn);
     }
     if (!destroy) {
         std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
         std::fflush(stdout);
         return;
     }
+    const Held held(fn); // and with it the module it belongs to
     PyObject* res = nullptr;
     try {
         res = destroy(destroy_self, reinterpret_cast<PyObject*>(h));
     } catch (...) {
     }
     if (!res)
-        PyErr_WriteUnraisable(fn.get());
+        PyErr_WriteUnraisable(fn);
     Py_XDECREF(res);
 }
 

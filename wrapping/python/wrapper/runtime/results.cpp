@@ -51,7 +51,8 @@ namespace {
     }
     const Held klass(data->klass);
     PyObject* inst = nullptr;
-    if (PyType_Check(klass.get())) {
+    // Classes made by `type` (nearly all) are told apart without a call.
+    if (Py_TYPE(klass.get()) == &PyType_Type || PyType_Check(klass.get())) {
         auto* tp = reinterpret_cast<PyTypeObject*>(klass.get());
         auto tp_new = reinterpret_cast<newfunc>(PyType_GetSlot(tp, Py_tp_new));
         inst = tp_new ? tp_new(tp, r.empty_tuple, r.empty_dict) : nullptr;
@@ -68,13 +69,17 @@ namespace {
 }
 
 // No result refers to an object deleted during the call (it is destroyed
-// when the call ends): ValueError.
-inline bool deferred_result(Runtime& r, void* ptr)
+// when the call ends): ValueError. Nothing waits in nearly every call.
+[[gnu::cold]] bool refuse_deferred(void* ptr)
 {
-    if (r.shared->deferred_count == 0 || !is_deferred(ptr))
+    if (!is_deferred(ptr))
         return false;
     PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
     return true;
+}
+[[gnu::always_inline]] inline bool deferred_result(void* ptr)
+{
+    return __builtin_expect(*waiting_count > 0, 0) && refuse_deferred(ptr);
 }
 
 } // namespace
@@ -94,7 +99,7 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
     if (!ptr)
         Py_RETURN_NONE;
     Runtime& r = rt();
-    if (deferred_result(r, ptr))
+    if (deferred_result(ptr))
         return nullptr;
     PyObject* handle = make_handle(r, ptr, ty, (flags & RES_OWN) ? 1 : 0);
     if (!handle)
@@ -106,7 +111,7 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
     // Making the instance ran Python code, which may have deleted the object
     // (a `this` setter given the handle, a __new__ deleting an argument that
     // the result shows).
-    if (inst && deferred_result(r, ptr))
+    if (inst && deferred_result(ptr))
         Py_CLEAR(inst);
     return inst;
 }

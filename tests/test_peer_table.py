@@ -106,6 +106,7 @@ h = q.new_Logger()
 h.disown()
 del owned
 print(count() - base)
+h.acquire()  # its logger goes with it; its hold was taken when it was made
 del h
 print(count() - base)
 mine = [peer.make_version(1), peer.new_stream()]

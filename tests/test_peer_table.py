@@ -32,10 +32,11 @@ c = proxy.cuda()
 """
 
 
-def scenario(order, code, reported=(), peer_records=2):
+def scenario(order, code, reported=(), peer_records=2, kept=False):
     """The child's output lines but the peer's table end, which comes once
     at exit when the peer made the table (freeing the records of its
-    entries); no leak is reported but those given."""
+    entries), unless a handle of the peer's kept its capsule (kept); no leak
+    is reported but those given."""
     imports = "\n".join("import " + m for m in ORDERS[order])
     r = run(PRELUDE.format(imports=imports) + code)
     assert r.returncode == 0, r.stderr[-4000:]
@@ -44,7 +45,8 @@ def scenario(order, code, reported=(), peer_records=2):
     assert [line for line in out if "leak" in line] == list(reported)
     out = [line for line in out if line not in reported]
     ended = [line for line in out if line.startswith("peer: table destroyed")]
-    assert ended == (["peer: table destroyed, %d records freed" % peer_records] if peer_made_it(order) else [])
+    ends = peer_made_it(order) and not kept
+    assert ended == (["peer: table destroyed, %d records freed" % peer_records] if ends else [])
     return [line for line in out if line not in ended]
 
 
@@ -104,6 +106,7 @@ h = q.new_Logger()
 h.disown()
 del owned
 print(count() - base)
+h.acquire()  # its logger goes with it; its hold was taken when it was made
 del h
 print(count() - base)
 mine = [peer.make_version(1), peer.new_stream()]
@@ -320,7 +323,11 @@ def test_in_place_results_on_a_peers_handle_reach_the_object_through_it(order):
 # the peer's handle disowns it, ours acquires it, both go (ours reports the
 # leak: no destroy of this runtime's is known for the stream, whether or not
 # the peer registered a class with its own), and the peer destroys the stream
-# by its address. Every record still goes once, at the table's end.
+# by its address. Every record still goes once, at the table's end. When the
+# peer made the table there is none: its disowned handle kept its count of the
+# capsule, which outlives the interpreter, and the records stay with their
+# entries until the process ends, none of them lost (the sanitizer build
+# reports a record no entry leads to), whichever module loaded next.
 STREAM_TAKEN = """
 from proxy import handle
 if {registered}:
@@ -343,6 +350,7 @@ print("end", flush=True)
 @pytest.mark.parametrize("order", sorted(ORDERS))
 def test_a_stream_acquired_from_the_peer_leaves_every_record_to_the_tables_end(order, registered):
     leak = "swig/python detected a memory leak of type 'std::ostream *', no destructor found."
+    kept = peer_made_it(order)
     out = scenario(order, PROBES + STREAM_TAKEN.format(registered=registered), reported=[leak],
-                   peer_records=3 if registered else 2)
-    assert out == ["end"] + ["peer: probe released"] * 4
+                   peer_records=3 if registered else 2, kept=kept)
+    assert out == ["end"] + ["peer: probe released"] * (0 if kept else 4)

@@ -12,6 +12,7 @@
 //   delete_stream_at(a)   destroys the stream at address a (an int)
 //   stream_swigregister(k) registers k for std::ostream, its destroy this module's delete_stream
 //   h.disown()            a handle of this module stops owning, as such a module's handles do
+//                         (keeping the capsule it holds)
 //   make_version(major)   an owning quelbo::VersionInfo handle, as the registered class
 //   read_major(o)         the major number of the VersionInfo behind o
 //   take(o)               a handle of this module on o's object; ownership moves to it
@@ -121,14 +122,12 @@ PyObject* result(void* ptr, TypeInfo* ty, int own)
     return inst;
 }
 
-// Ownership leaves a handle of this module while it lives: the capsule it
-// held for it goes now (a handle lets go of it only when it dies owning).
+// Ownership leaves a handle while it lives. As such modules do, one of this
+// module's keeps the capsule it held: it lets go of it only if it dies
+// owning, so a handle this module disowned (its disown, its delete_) holds
+// the capsule to the end of the process.
 void disown(HandleObject* h)
 {
-    if (Py_TYPE(h) == &HandleType && h->own && h->held) {
-        h->held = 0;
-        Py_XDECREF(capsule);
-    }
     h->own = 0;
 }
 

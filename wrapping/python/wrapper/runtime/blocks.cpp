@@ -3,17 +3,6 @@
 
 #include "runtime/state.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-// A block waiting for reuse is out of bounds for the sanitizer: a use of a
-// destroyed object is reported as it would be without the reuse.
-#define QW_BLOCK_WAITS(p, size) ASAN_POISON_MEMORY_REGION(p, size)
-#define QW_BLOCK_SERVES(p, size) ASAN_UNPOISON_MEMORY_REGION(p, size)
-#else
-#define QW_BLOCK_WAITS(p, size) ((void)0)
-#define QW_BLOCK_SERVES(p, size) ((void)0)
-#endif
-
 namespace qw {
 
 namespace {
@@ -40,7 +29,7 @@ void* take_block(std::size_t size)
     if (i < 0 || !b.first[i])
         return ::operator new(size);
     void* block = b.first[i];
-    QW_BLOCK_SERVES(block, size);
+    spare_serves(block, size);
     b.first[i] = link_of(block);
     --b.count[i];
     return block;
@@ -57,7 +46,7 @@ void give_block(void* block, std::size_t size)
     link_of(block) = b.first[i];
     b.first[i] = block;
     ++b.count[i];
-    QW_BLOCK_WAITS(block, size);
+    spare_waits(block, size);
 }
 
 void Runtime::SpareBlocks::release()
@@ -65,7 +54,7 @@ void Runtime::SpareBlocks::release()
     for (std::size_t i = 0; i < std::size(first); ++i) {
         [[maybe_unused]] const std::size_t size = (i + 1) * 4;
         while (void* block = first[i]) {
-            QW_BLOCK_SERVES(block, size);
+            spare_serves(block, size);
             first[i] = link_of(block);
             ::operator delete(block);
         }

@@ -20,8 +20,8 @@ namespace qw {
 // Room kept for objects waiting for destruction between calls.
 constexpr size_t kKeptDeferred = 8;
 
-int* running_calls = &the_runtime.own_shared.calls;
-size_t* waiting_count = &the_runtime.own_shared.deferred_count;
+int* running_calls = &the_runtime.runtime.own_shared.calls;
+size_t* waiting_count = &the_runtime.runtime.own_shared.deferred_count;
 
 // A destructor may run Python code that calls again; it defers into the same
 // list.

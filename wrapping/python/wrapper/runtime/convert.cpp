@@ -180,7 +180,9 @@ PyObject* registered_error_class()
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
     // Another module may have registered anything: only an exception class
     // can be raised.
-    return data && data->klass && PyExceptionClass_Check(data->klass) ? data->klass : nullptr;
+    PyObject* klass = data && data->klass && PyExceptionClass_Check(data->klass) ? data->klass : nullptr;
+    Py_XINCREF(klass);
+    return klass;
 }
 
 void raise_library_error(std::exception const& e)
@@ -193,14 +195,15 @@ void raise_library_error(std::exception const& e)
         PyErr_NoMemory();
         return;
     }
+    // The class is held while its instance is made: its __new__ may register
+    // another class for Error and let go of this one.
     PyObject* klass = registered_error_class();
     PyObject* value = new_pointer_obj(copy, rt().error_type, klass ? RES_OWN : RES_OWN | RES_NOPROXY);
-    if (!value) {
-        // new_pointer_obj failed; the handle (if any) already released the copy.
-        return;
-    }
-    PyErr_SetObject(klass ? klass : PyExc_RuntimeError, value);
-    Py_DECREF(value);
+    // Without a value the handle (if any) has released the copy already.
+    if (value)
+        PyErr_SetObject(klass ? klass : PyExc_RuntimeError, value);
+    Py_XDECREF(value);
+    Py_XDECREF(klass);
 }
 
 namespace {

@@ -98,12 +98,13 @@ struct IsSharedPtr<std::shared_ptr<T>> : std::true_type
 template <class R>
 PyObject* to_result(R&& r)
 {
-    using V = std::decay_t<R>;
-    if constexpr (std::is_same<V, PyObject*>::value)
+    using Out = std::decay_t<R>;
+    if constexpr (std::is_same<Out, PyObject*>::value)
         return r;
-    else if constexpr (IsSharedPtr<V>::value)
-        return shared(std::const_pointer_cast<std::remove_const_t<typename V::element_type>>(r));
-    else if constexpr (std::is_arithmetic<V>::value || std::is_enum<V>::value || std::is_same<V, std::string>::value)
+    else if constexpr (IsSharedPtr<Out>::value)
+        return shared(std::const_pointer_cast<std::remove_const_t<typename Out::element_type>>(r));
+    else if constexpr (std::is_arithmetic<Out>::value || std::is_enum<Out>::value ||
+                       std::is_same<Out, std::string>::value)
         return to_py(std::forward<R>(r));
     else
         return value(std::forward<R>(r));
@@ -319,9 +320,9 @@ inline const char* member_text(const char* member)
 {
     return member;
 }
-inline const char* member_text(const char* (*member)())
+inline const char* member_text(const char* (*make)())
 {
-    return member();
+    return make();
 }
 
 template <class C>
@@ -384,19 +385,16 @@ struct DeclareOverloads : Hooks
 class Operand
 {
 public:
-    explicit Operand(PyObject* o)
-    {
-        SwigPyObject* h = find_handle(o);
-        o_ = h ? reinterpret_cast<PyObject*>(h) : o;
-        Py_INCREF(o_);
-    }
-    ~Operand() { Py_DECREF(o_); }
-    Operand(const Operand&) = delete;
-    Operand& operator=(const Operand&) = delete;
-    PyObject* get() const { return o_; }
+    explicit Operand(PyObject* o) : held_(handle_or(o)) {}
+    PyObject* get() const { return held_.get(); }
 
 private:
-    PyObject* o_;
+    static PyObject* handle_or(PyObject* o)
+    {
+        SwigPyObject* h = find_handle(o);
+        return h ? reinterpret_cast<PyObject*>(h) : o;
+    }
+    Held held_;
 };
 
 // The class of the object that candidate C takes at argument At (from 0).

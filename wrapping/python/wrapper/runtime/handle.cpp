@@ -42,8 +42,7 @@ void release_link(PyObject* o)
 [[gnu::always_inline]] inline void* give_up_object(SwigPyObject* h, Handle* mine)
 {
     void* out = (mine && !mine->heir ? h->own != 0 : handle_owns(h)) && !is_readonly(h->ptr) ? h->ptr : nullptr;
-    if (!mine)
-        let_go_for_peer(h);
+    const bool peer_held = !mine && peer_holds_table(h);
     h->own = 0;
     h->ptr = nullptr;
     // A handle whose object moved to an heir lets it go: it reaches nothing now.
@@ -52,15 +51,23 @@ void release_link(PyObject* o)
         mine->heir = nullptr;
         Py_XDECREF(heir);
     }
+    if (peer_held)
+        let_table_go_for_peer();
     return out;
 }
 
 // Destroys what an owning handle holds, through its class's delete_
 // function: directly when it is this module's own for the handle's type.
+// The destruction may run Python code (what it lets go, a report of a
+// stream's refused bytes), which may register another class and release the
+// record: the record is read once, before, and a function called or named
+// in a report is held for it.
 void destroy_owned(Handle* h)
 {
     auto* data = h->ty ? static_cast<SwigPyClientData*>(h->ty->clientdata) : nullptr;
-    const DeleteVerdict* verdict = data && data->destroy ? &delete_verdict(data->destroy) : nullptr;
+    PyObject* fn = data ? data->destroy : nullptr;
+    const bool classless = data && !data->klass;
+    const DeleteVerdict* verdict = fn ? &delete_verdict(fn) : nullptr;
     if (const NativeDelete* native = verdict ? verdict->native : nullptr; native && *native->type == h->ty) {
         // What the delete_ function does to the handle, without the call.
         void* p = give_up_object(h, h);
@@ -71,29 +78,33 @@ void destroy_owned(Handle* h)
             destroy_deleted(p, native->destroy);
         } catch (...) {
             raise_native_exception();
-            PyErr_WriteUnraisable(data->destroy);
+            // Named as the class registered now has it.
+            data = static_cast<SwigPyClientData*>(h->ty->clientdata);
+            const Held now(data ? data->destroy : nullptr);
+            PyErr_WriteUnraisable(now.get());
         }
         return;
     }
     PyCFunction destroy = verdict ? verdict->destroy : nullptr;
     PyObject* destroy_self = nullptr;
-    if (!destroy && data && !data->klass && data->destroy && PyCFunction_Check(data->destroy)) {
+    if (!destroy && classless && fn && PyCFunction_Check(fn)) {
         // Set by the module itself for a type without a class.
-        destroy = PyCFunction_GetFunction(data->destroy);
-        destroy_self = PyCFunction_GetSelf(data->destroy);
+        destroy = PyCFunction_GetFunction(fn);
+        destroy_self = PyCFunction_GetSelf(fn);
     }
     if (!destroy) {
         std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", pretty_name(h->ty));
         std::fflush(stdout);
         return;
     }
+    const Held held(fn); // and with it the module it belongs to
     PyObject* res = nullptr;
     try {
         res = destroy(destroy_self, reinterpret_cast<PyObject*>(h));
     } catch (...) {
     }
     if (!res)
-        PyErr_WriteUnraisable(data->destroy);
+        PyErr_WriteUnraisable(fn);
     Py_XDECREF(res);
 }
 
@@ -118,10 +129,12 @@ void destroy_owned(Handle* h)
     PyObject* table = h->table;
     PyTypeObject* tp = Py_TYPE(self);
     Runtime& r = rt();
-    if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles)))
+    if (tp == r.handle_type && r.spare_count < int(std::size(r.spare_handles))) {
         r.spare_handles[r.spare_count++] = self;
-    else
+        spare_waits(self, sizeof(Handle));
+    } else {
         PyObject_Free(self);
+    }
     Py_DECREF(tp);
     for (PyObject* l : links)
         if (l)
@@ -186,8 +199,7 @@ void set_own(Handle* h, bool own)
         for (Handle* mine = own_handle(last); mine && mine->heir; mine = own_handle(mine->heir))
             last = reinterpret_cast<SwigPyObject*>(mine->heir);
         Handle* end = own_handle(last);
-        if (!end)
-            let_go_for_peer(last);
+        const bool peer_held = !end && peer_holds_table(last);
         last->own = 0;
         h->ptr = last->ptr; // null when the object left the heirs
         h->heir = nullptr;
@@ -195,6 +207,8 @@ void set_own(Handle* h, bool own)
             Py_INCREF(reinterpret_cast<PyObject*>(h));
             end->heir = reinterpret_cast<PyObject*>(h);
         }
+        if (peer_held)
+            let_table_go_for_peer();
         release_link(heir);
     }
     h->own = own ? 1 : 0;

@@ -132,9 +132,10 @@ namespace {
         running.emplace();
     if (remember)
         remember_python_class(r, type); // may let go of another class
-    PyObject* name = this_name();
+    // Held: the Python code the walk runs may end the table, which lets go of it.
+    const Held name(this_name());
     for (int depth = 0; depth < 64; ++depth) {
-        PyObject* t = name ? PyObject_GetAttr(o, name) : nullptr;
+        PyObject* t = name.get() ? PyObject_GetAttr(o, name.get()) : nullptr;
         Py_DECREF(o);
         if (!t) {
             PyErr_Clear();
@@ -252,14 +253,14 @@ bool can_convert(PyObject* obj, swig_type_info* ty, bool allow_none)
         p = cast->converter(p, &newmem);
     if (own)
         *own = (newmem == NEWMEM ? NEWMEM : 0) | (owning ? 1 : 0) | (owning && plain_own_handle(hit) ? HELD : 0);
-    if (flags & CV_DISOWN) {
-        if (owning && !own_handle(hit))
-            let_go_for_peer(hit);
+    *ptr = p;
+    const bool peer_held = (flags & CV_DISOWN) && owning && !own_handle(hit) && peer_holds_table(hit);
+    if (flags & CV_DISOWN)
         hit->own = 0;
-    }
     if (flags & CV_CLEAR)
         hit->ptr = nullptr;
-    *ptr = p;
+    if (peer_held)
+        let_table_go_for_peer();
     return OK;
 }
 

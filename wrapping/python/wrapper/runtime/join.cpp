@@ -48,19 +48,21 @@ static swig_module_info* find_table(Runtime& r, bool& created)
 {
     created = false;
     Shared& s = *r.shared;
-    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
-    if (!holder)
+    // Reading its attributes may run Python code that lets go of the module.
+    const Held holder(PyImport_AddModule(kHolder));
+    if (!holder.get())
         return nullptr;
-    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
+    PyObject* c = PyObject_GetAttrString(holder.get(), "type_pointer_capsule");
     const bool valid = c && PyCapsule_IsValid(c, kCapsuleName);
     PyErr_Clear();
     if (s.table_record) {
-        PyObject* table = s.table_ended ? nullptr : s.table ? s.table : find_table_again();
-        int shown = table && !valid ? PyObject_SetAttrString(holder, "type_pointer_capsule", table) : 0;
+        const Held table(s.table_ended ? nullptr : s.table ? s.table : find_table_again());
+        int shown =
+            table.get() && !valid ? PyObject_SetAttrString(holder.get(), "type_pointer_capsule", table.get()) : 0;
         Py_XDECREF(c);
-        if (!table)
+        if (!table.get())
             PyErr_SetString(PyExc_ImportError, "the type table of the runtime's modules has ended");
-        return table && shown == 0 ? s.table_record : nullptr;
+        return table.get() && shown == 0 ? s.table_record : nullptr;
     }
     if (valid) {
         // Another module's: the runtime holds it from now on, and its end is
@@ -80,7 +82,7 @@ static swig_module_info* find_table(Runtime& r, bool& created)
     c = PyCapsule_New(&r.module, kCapsuleName, capsule_destroy);
     if (!c)
         return nullptr;
-    if (PyModule_AddObject(holder, "type_pointer_capsule", c) < 0) {
+    if (PyModule_AddObject(holder.get(), "type_pointer_capsule", c) < 0) {
         Py_DECREF(c);
         return nullptr;
     }
@@ -114,17 +116,23 @@ bool keep_table(Shared& s)
 {
     if (s.table_kept || !s.table)
         return true;
+    // Held before the hook is registered, which runs Python code: the
+    // holder's attribute may go meanwhile.
+    PyObject* table = s.table;
+    Py_INCREF(table);
+    ++s.table_holds;
+    s.table_kept = 1;
     PyObject* fn = PyCFunction_NewEx(&g_let_go, nullptr, nullptr);
     PyObject* atexit = fn ? PyImport_ImportModule("atexit") : nullptr;
     PyObject* done = atexit ? PyObject_CallMethod(atexit, "register", "O", fn) : nullptr;
     Py_XDECREF(fn);
     Py_XDECREF(atexit);
-    if (!done)
+    if (!done) {
+        s.table_kept = 0;
+        let_table_go(table);
         return false;
+    }
     Py_DECREF(done);
-    Py_INCREF(s.table);
-    ++s.table_holds;
-    s.table_kept = 1;
     return true;
 }
 
@@ -137,14 +145,18 @@ PyObject* find_table_again()
         return nullptr;
     // Read without import machinery and without touching a pending error.
     PyObject* modules = PyImport_GetModuleDict();
-    PyObject* holder = modules ? PyDict_GetItemString(modules, kHolder) : nullptr;
-    if (!holder)
+    // Reading its attribute may run Python code that lets go of the module.
+    const Held holder(modules ? PyDict_GetItemString(modules, kHolder) : nullptr);
+    if (!holder.get())
         return nullptr;
     PyObject *et, *ev, *tb;
     PyErr_Fetch(&et, &ev, &tb);
-    PyObject* c = PyObject_GetAttrString(holder, "type_pointer_capsule");
-    if (c && PyCapsule_IsValid(c, kCapsuleName) && PyCapsule_GetPointer(c, kCapsuleName) == s.table_record)
-        s.table = c; // the holder's attribute keeps it meanwhile
+    PyObject* c = PyObject_GetAttrString(holder.get(), "type_pointer_capsule");
+    // Found again only where the holder's attribute keeps it meanwhile: a
+    // capsule made afresh by the lookup would go with this reference.
+    if (c && Py_REFCNT(c) > 1 && PyCapsule_IsValid(c, kCapsuleName) &&
+        PyCapsule_GetPointer(c, kCapsuleName) == s.table_record)
+        s.table = c;
     Py_XDECREF(c);
     PyErr_Clear();
     PyErr_Restore(et, ev, tb);
@@ -162,20 +174,24 @@ const void* loaded_object_of(const void* p)
 
 } // namespace
 
-void let_go_for_peer(SwigPyObject* h)
+bool peer_holds_table(SwigPyObject* h)
 {
     // Only the owning handles of the module that made the capsule hold it,
     // and one that dies lets go itself (its deallocation is what asks here).
     Shared& s = *rt().shared;
     if (!h->own || s.table_ours || s.table_ended || !s.foreign_end || Py_REFCNT(h) == 0)
-        return;
+        return false;
     PyObject *et, *ev, *tb;
     PyErr_Fetch(&et, &ev, &tb);
     void* dealloc = PyType_GetSlot(Py_TYPE(reinterpret_cast<PyObject*>(h)), Py_tp_dealloc);
     PyErr_Clear(); // a type made without a specification, before 3.10
     PyErr_Restore(et, ev, tb);
-    if (!dealloc || loaded_object_of(dealloc) != loaded_object_of(reinterpret_cast<const void*>(s.foreign_end)))
-        return;
+    return dealloc && loaded_object_of(dealloc) == loaded_object_of(reinterpret_cast<const void*>(s.foreign_end));
+}
+
+void let_table_go_for_peer()
+{
+    Shared& s = *rt().shared;
     PyObject* table = s.table ? s.table : find_table_again();
     if (!table)
         return;
@@ -191,10 +207,11 @@ void let_go_for_peer(SwigPyObject* h)
 // replaced) every module joins the one runtime; the holder shows it again.
 static bool hold_record(Runtime& r)
 {
-    PyObject* holder = PyImport_AddModule(kHolder); // borrowed
-    if (!holder)
+    // Reading its attributes may run Python code that lets go of the module.
+    const Held holder(PyImport_AddModule(kHolder));
+    if (!holder.get())
         return false;
-    PyObject* c = PyObject_GetAttrString(holder, kRecordAttr);
+    PyObject* c = PyObject_GetAttrString(holder.get(), kRecordAttr);
     auto* shown = c && PyCapsule_IsValid(c, kRecordName) ? static_cast<Shared*>(PyCapsule_GetPointer(c, kRecordName))
                                                          : nullptr;
     PyErr_Clear();
@@ -210,7 +227,7 @@ static bool hold_record(Runtime& r)
     if (shown != s) {
         Py_XDECREF(c);
         c = PyCapsule_New(s, kRecordName, nullptr);
-        if (!c || PyObject_SetAttrString(holder, kRecordAttr, c) < 0) {
+        if (!c || PyObject_SetAttrString(holder.get(), kRecordAttr, c) < 0) {
             Py_XDECREF(c);
             return false;
         }

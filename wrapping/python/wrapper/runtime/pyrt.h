@@ -133,6 +133,22 @@ struct Handle : SwigPyObject
     PyObject* table;
 };
 
+// A counted reference for the span of a scope (none for null). Python code
+// that the runtime runs may let go of what a record, a dict, a tuple or an
+// attribute lent: whatever is used across it is held so.
+class Held
+{
+public:
+    explicit Held(PyObject* o) : o_(o) { Py_XINCREF(o_); }
+    ~Held() { Py_XDECREF(o_); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    PyObject* get() const { return o_; }
+
+private:
+    PyObject* o_;
+};
+
 // --- handles -------------------------------------------------------------
 PyTypeObject* handle_type();
 PyTypeObject* packed_type();
@@ -345,8 +361,8 @@ void raise_library_error(std::exception const& e);
 // handler ended (quelbo::Interrupted, the handler's exception pending) ends
 // with the handler's exception.
 PyObject* raise_native_exception() noexcept;
-// The exception class registered for Error, or null (none, or not an
-// exception class).
+// The exception class registered for Error (a new reference), or null
+// (none, or not an exception class).
 PyObject* registered_error_class();
 
 // Strings.

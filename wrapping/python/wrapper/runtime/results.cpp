@@ -17,6 +17,7 @@ namespace {
     // Spare memory is only ever that of this type's handles.
     if (r.spare_count > 0) {
         h = reinterpret_cast<Handle*>(r.spare_handles[--r.spare_count]);
+        spare_serves(h, sizeof(Handle));
         PyObject_Init(reinterpret_cast<PyObject*>(h), type);
     } else if (!(h = PyObject_New(Handle, type))) {
         return nullptr;
@@ -37,6 +38,10 @@ namespace {
 // reference), or the handle itself when no class is registered. Storing
 // `this` on the instance leaves its class as it was: the class is never
 // marked as modified, so its attribute caches and its version tag stay.
+// Making the instance runs Python code (the class's __new__, a `this`
+// setter), which may register another class and so release the record:
+// what the call uses of it is held until it returns. A class is told apart
+// from another registered object by its type, never by a field.
 [[gnu::always_inline]] inline PyObject* make_proxy(Runtime& r, PyObject* handle, swig_type_info* ty)
 {
     auto* data = ty ? static_cast<SwigPyClientData*>(ty->clientdata) : nullptr;
@@ -44,20 +49,37 @@ namespace {
         Py_INCREF(handle);
         return handle;
     }
-    PyObject* inst;
-    if (data->newraw) {
-        inst = PyObject_Call(data->newraw, data->newargs, nullptr);
-    } else {
-        auto* tp = reinterpret_cast<PyTypeObject*>(data->newargs);
+    const Held klass(data->klass);
+    PyObject* inst = nullptr;
+    // Classes made by `type` (nearly all) are told apart without a call.
+    if (Py_TYPE(klass.get()) == &PyType_Type || PyType_Check(klass.get())) {
+        auto* tp = reinterpret_cast<PyTypeObject*>(klass.get());
         auto tp_new = reinterpret_cast<newfunc>(PyType_GetSlot(tp, Py_tp_new));
         inst = tp_new ? tp_new(tp, r.empty_tuple, r.empty_dict) : nullptr;
-        if (!inst && !PyErr_Occurred())
-            PyErr_SetString(PyExc_TypeError, "cannot create an instance of the registered class");
+    } else if (data->newraw && data->newargs && PyTuple_Check(data->newargs)) {
+        const Held newraw(data->newraw), newargs(data->newargs);
+        inst = PyObject_Call(newraw.get(), newargs.get(), nullptr);
     }
-    PyObject* name = inst ? this_name() : nullptr;
-    if (inst && (!name || PyObject_SetAttr(inst, name, handle) < 0))
+    if (!inst && !PyErr_Occurred())
+        PyErr_SetString(PyExc_TypeError, "cannot create an instance of the registered class");
+    const Held name(inst ? this_name() : nullptr);
+    if (inst && (!name.get() || PyObject_SetAttr(inst, name.get(), handle) < 0))
         Py_CLEAR(inst);
     return inst;
+}
+
+// No result refers to an object deleted during the call (it is destroyed
+// when the call ends): ValueError. Nothing waits in nearly every call.
+[[gnu::cold]] bool refuse_deferred(void* ptr)
+{
+    if (!is_deferred(ptr))
+        return false;
+    PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
+    return true;
+}
+[[gnu::always_inline]] inline bool deferred_result(void* ptr)
+{
+    return __builtin_expect(*waiting_count > 0, 0) && refuse_deferred(ptr);
 }
 
 } // namespace
@@ -76,13 +98,9 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
 {
     if (!ptr)
         Py_RETURN_NONE;
-    // An object deleted during the call is destroyed when it ends: no result
-    // may refer to it.
     Runtime& r = rt();
-    if (r.shared->deferred_count > 0 && is_deferred(ptr)) {
-        PyErr_SetString(PyExc_ValueError, "the object was deleted during the call");
+    if (deferred_result(ptr))
         return nullptr;
-    }
     PyObject* handle = make_handle(r, ptr, ty, (flags & RES_OWN) ? 1 : 0);
     if (!handle)
         return nullptr;
@@ -90,6 +108,11 @@ PyObject* proxy_for(PyObject* handle, swig_type_info* ty)
         return handle;
     PyObject* inst = make_proxy(r, handle, ty);
     Py_DECREF(handle);
+    // Making the instance ran Python code, which may have deleted the object
+    // (a `this` setter given the handle, a __new__ deleting an argument that
+    // the result shows).
+    if (inst && deferred_result(ptr))
+        Py_CLEAR(inst);
     return inst;
 }
 

@@ -11,7 +11,27 @@
 
 #include "runtime/pyrt.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace qw {
+
+// Memory the runtime keeps for reuse (spare handles, spare blocks) is out of
+// bounds for the address sanitizer while it waits, in the sanitizer build:
+// a use of a dead object is reported as it would be without the reuse.
+inline void spare_waits([[maybe_unused]] void* p, [[maybe_unused]] std::size_t size)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_POISON_MEMORY_REGION(p, size);
+#endif
+}
+inline void spare_serves([[maybe_unused]] void* p, [[maybe_unused]] std::size_t size)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_UNPOISON_MEMORY_REGION(p, size);
+#endif
+}
 
 // Shared by every module of the runtime: the first of them to load publishes
 // its record in a capsule of its own beside the type table's; the others use
@@ -155,11 +175,22 @@ bool defined_in_python(PyTypeObject* t);
 
 // The module's runtime state. It is made before every other static object of
 // the module (whose type and family declarations use it already), so that
-// reading it needs no test of whether it is made yet.
-extern Runtime the_runtime;
+// reading it needs no test of whether it is made yet, and it is never
+// destroyed: the table the modules share links the module's entries and
+// casts, with their class records, for as long as its capsule lives, and a
+// capsule that another module keeps beyond the interpreter's end (a count it
+// never gives back) lives until the process ends. Only the spare blocks,
+// which nothing else leads to, go with the process.
+union LastingRuntime
+{
+    Runtime runtime;
+    LastingRuntime() : runtime() {}
+    ~LastingRuntime() { runtime.spare_blocks.release(); }
+};
+extern LastingRuntime the_runtime;
 inline Runtime& rt()
 {
-    return the_runtime;
+    return the_runtime.runtime;
 }
 
 // The shared table's capsule for a new owning handle to hold (a new
@@ -178,8 +209,11 @@ inline PyObject* hold_table()
 // Ownership is taken from a handle of another module of the same kind, alive:
 // such a handle holds the table's capsule while it owns when its module made
 // the capsule, and lets go of it only if it still owns when it dies, so the
-// runtime lets go of it now, once. Call before clearing `own`.
-void let_go_for_peer(SwigPyObject* h);
+// runtime lets go of it for the handle, once. Whether it must is asked
+// before `own` is cleared; letting go comes once the handle is left as it
+// stays, since the capsule's end may run Python code.
+bool peer_holds_table(SwigPyObject* h);
+void let_table_go_for_peer();
 // Releases the class records of the runtime's modules once the table ended.
 void end_table_records(Shared& s);
 inline void let_table_go(PyObject* t)

@@ -158,7 +158,7 @@ void table::foreign_capsule_destroy(PyObject* capsule)
 }
 
 // First of the module's static objects (the lowest priority a program may use).
-Runtime the_runtime __attribute__((init_priority(101)));
+LastingRuntime the_runtime __attribute__((init_priority(101)));
 
 void Runtime::clear()
 {
@@ -166,8 +166,11 @@ void Runtime::clear()
     Py_CLEAR(cvar);
     for (PyTypeObject*& c : python_classes)
         Py_CLEAR(c);
-    while (spare_count > 0)
-        PyObject_Free(spare_handles[--spare_count]);
+    while (spare_count > 0) {
+        PyObject* h = spare_handles[--spare_count];
+        spare_serves(h, sizeof(Handle));
+        PyObject_Free(h);
+    }
     spare_blocks.release();
     for (DeleteVerdict& v : delete_verdicts) {
         PyObject* fn = v.fn;
@@ -213,9 +216,18 @@ PyObject* swigregister_for(swig_type_info* ty, PyObject* arg)
         Py_INCREF(klass);
         d->newargs = klass;
     } else {
+        // Another object makes its instances through its __new__: one that
+        // cannot be read could make none.
         d->newraw = PyObject_GetAttrString(klass, "__new__");
-        if (!d->newraw)
+        if (!d->newraw) {
+            const bool memory = PyErr_ExceptionMatches(PyExc_MemoryError);
             PyErr_Clear();
+            release_record(d);
+            if (memory)
+                return PyErr_NoMemory();
+            PyErr_SetString(PyExc_TypeError, "the registered object is not a class and its __new__ cannot be read");
+            return nullptr;
+        }
         d->newargs = PyTuple_Pack(1, klass);
         if (!d->newargs) {
             release_record(d);
@@ -262,8 +274,8 @@ PyObject* swiginit(PyObject*, PyObject* args)
     SwigPyObject* existing = find_handle(objs[0]);
     if (existing)
         return append_handle(reinterpret_cast<PyObject*>(existing), objs[1]);
-    PyObject* name = this_name();
-    if (!name || PyObject_SetAttr(objs[0], name, objs[1]) < 0)
+    const Held name(this_name());
+    if (!name.get() || PyObject_SetAttr(objs[0], name.get(), objs[1]) < 0)
         return nullptr;
     Py_RETURN_NONE;
 }

@@ -195,6 +195,42 @@ def test_iterators_keep_their_place_while_children_go():
     assert q.MetadataNodeIterator_value(it).get_key() == "late" == q.MetadataNodeIterator_value(past).get_key()
 
 
+def test_cycle_tests_through_wide_fans():
+    """A node of many children below many parents, and many small nodes below it: a cycle test
+    costs its smaller side, however its links spread over lists, so the fan builds in linear time;
+    cycles are refused from every side of it, and what they would not close is let in."""
+    rng, width = random.Random(5), 30_000
+    root, wide = Model("root", None), Model("wide", None)
+    root_h, wide_h, parents_h = Node("root", None), Node("wide", None), []
+    for i in range(width):
+        wide.children["c%d" % i] = Model("c%d" % i, None)
+        wide_h.add_child(Node("c%d" % i, None))
+    for i in range(width):  # the node of many children below parents that have a parent
+        parent = root.children["p%d" % i] = Model("p%d" % i, None)
+        parents_h.append(Node("p%d" % i, None))
+        root_h.add_child(parents_h[-1])
+        parent.children["wide"] = wide
+        parents_h[-1].add_child(wide_h)
+    for i in range(width):  # small nodes with a child below the node of many parents
+        small = wide.children["s%d" % i] = Model("s%d" % i, None)
+        small.children["leaf"] = Model("leaf", None)
+        small_h = Node("s%d" % i, None)
+        small_h.add_child(Node("leaf", None))
+        wide_h.add_child(small_h)
+    for _ in range(40):
+        i, j, k, kind = rng.randrange(width), rng.randrange(width), rng.randrange(width), rng.choice("pwcs")
+        target = q.MetadataNodeHelper_get_node(root_h, {"p": "p%d", "w": "p%d/wide", "c": "p%%d/wide/c%d" % k,
+                                                         "s": "p%%d/wide/s%d/leaf" % k}[kind] % i)
+        for above, refused in ((root_h, True), (parents_h[j], kind != "p" or i == j), (wide_h, kind != "p")):
+            if refused:
+                with pytest.raises(QuelboError, match="its own descendant"):
+                    target.add_child(above)
+            elif above is not wide_h:  # (the wide node is a parent's child already)
+                target.add_child(above)
+                target.remove_child(above.get_key())
+    check(root, root_h)
+
+
 @pytest.mark.skipif(under_sanitizer(), reason="the sanitizer's allocator keeps its own reserves")
 def test_slots_of_removed_children_go_while_an_iterator_is_held():
     node, churn = Node("p", None), Node("churn", None)

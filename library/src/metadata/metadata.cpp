@@ -143,8 +143,10 @@ void Children::squeeze()
     slots.shrink_to_fit();
 }
 
-// Searches down from this list and up from `descendant` in turns, each
-// list once, so the cost is that of the smaller side.
+// Searches down from this list and up from `descendant` in turns, one link
+// of each at a time and each list once, so the cost is that of the smaller
+// side, however the links are spread over its lists (a first list of many
+// children or parents on the larger side costs no more than the smaller).
 bool Children::reaches(Children const* descendant) const
 {
     // the common cases: a new child, a parent that is a root
@@ -152,26 +154,43 @@ bool Children::reaches(Children const* descendant) const
         return true;
     if (live == 0 || descendant->parents.empty())
         return false;
-    std::vector<Children const*> down{this}, up{descendant};
+    // Each side: the lists still to go through, the one it is going
+    // through and its place there.
+    std::vector<Children const*> down, up;
     std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
-    while (!down.empty() && !up.empty()) {
-        Children const* d = down.back();
-        down.pop_back();
-        if (d == descendant)
-            return true;
-        for (auto const& n : d->slots)
-            if (n && seenDown.insert(n->m_private.get()).second)
-                down.push_back(n->m_private.get());
-        Children const* u = up.back();
-        up.pop_back();
-        if (u == this)
-            return true;
-        for (auto const& entry : u->parents)
-            if (auto p = entry.second.lock())
-                if (seenUp.insert(p.get()).second)
-                    up.push_back(p.get());
+    Children const* d = this;
+    std::size_t slot = 0;
+    Children const* u = descendant;
+    auto parent = descendant->parents.begin();
+    for (;;) {
+        while (slot == d->slots.size()) {
+            if (down.empty())
+                return false;
+            d = down.back();
+            down.pop_back();
+            slot = 0;
+        }
+        if (auto const& n = d->slots[slot++]) {
+            Children const* below = n->m_private.get();
+            if (below == descendant)
+                return true;
+            if (seenDown.insert(below).second)
+                down.push_back(below);
+        }
+        while (parent == u->parents.end()) {
+            if (up.empty())
+                return false;
+            u = up.back();
+            up.pop_back();
+            parent = u->parents.begin();
+        }
+        if (auto const above = (parent++)->second.lock()) {
+            if (above.get() == this)
+                return true;
+            if (seenUp.insert(above.get()).second)
+                up.push_back(above.get());
+        }
     }
-    return false;
 }
 
 } // namespace metadata_detail

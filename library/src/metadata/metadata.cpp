@@ -114,7 +114,8 @@ void Children::remove(std::string const& key)
 void Children::squeeze()
 {
     std::size_t const empty = slots.size() - live;
-    if (empty < 16 || empty <= live)
+    // a squeeze costs the slots and the iterators: as many removals pay for it
+    if (empty < 16 || empty <= live + iteratorCount)
         return;
     // An iterator's slot becomes the number of children before it: the
     // same child, or the next one where its own has gone; one past the end
@@ -242,6 +243,7 @@ void MetadataIteratorObject::attach()
     if (m_next != nullptr)
         m_next->m_prev = this;
     m_children->iterators = this;
+    ++m_children->iteratorCount;
 }
 
 void MetadataIteratorObject::detach()
@@ -255,6 +257,7 @@ void MetadataIteratorObject::detach()
     if (m_next != nullptr)
         m_next->m_prev = m_prev;
     m_prev = m_next = nullptr;
+    --m_children->iteratorCount;
 }
 
 // The position moves past removed children as it is looked at (their slots

@@ -99,7 +99,7 @@ def test_a_wide_frame_built_column_by_column():
     rng = random.Random(7)
     for f in (frame, decoded(frame)):
         left = names[1:]
-        for _ in range(3000):
+        for _ in range(1000):
             at = rng.randrange(min(len(left), 50)) if rng.random() < 0.5 else rng.randrange(len(left))
             q.DataFrameView_remove_column(f, at)
             del left[at]

@@ -1,7 +1,8 @@
 """Variant values from Python lists against array.array, child lookup by key
 against a dict lookup at two child counts, and the children of a node removed
 one by one, in their order and in the reverse, against deleting the keys of a
-dict. Run with /usr/bin/python3."""
+dict, and a node of many children added below many parents (each addition a cycle
+test) against dict assignments. Run with /usr/bin/python3."""
 import array
 import os
 import sys
@@ -74,6 +75,40 @@ def removals():
                statistics.median(adding[1]))
 
 
+def fans():
+    count = 20_000
+    section("A node of %d children added below %d parents of one root" % (count, count))
+    node = cls("MetadataNode")("wide", None)
+    for i in range(count):
+        q.MetadataNode_add_child(node, q.MetadataNodeFactory_create("c%d" % i, None))
+
+    def parents():
+        """The parents, after their root (which must live: a root's children need no cycle test)."""
+        root = q.MetadataNodeFactory_create("root", None)
+        made = [q.MetadataNodeFactory_create("p%d" % i, None) for i in range(count)]
+        for parent in made:
+            q.MetadataNode_add_child(root, parent)
+        return [root] + made
+
+    def ours(made):
+        for parent in made[1:]:
+            q.MetadataNode_add_child(parent, node)
+
+    def theirs(made):
+        for parent in made[1:]:
+            parent["wide"] = node
+
+    mine = [], []
+    for _ in range(3):
+        for times, fn, made in ((mine[0], ours, parents()), (mine[1], theirs, [{} for _ in range(count + 1)])):
+            t = time.perf_counter()
+            fn(made)
+            times.append(time.perf_counter() - t)
+    report("MetadataNode_add_child (each a cycle test)", statistics.median(mine[0]), "dict[key] = node",
+           statistics.median(mine[1]))
+
+
 if __name__ == "__main__":
     main()
     removals()
+    fans()

@@ -1,7 +1,8 @@
 """Data frames whose columns come and go: columns added, removed and found by
 name at random against a list model, rows inserted and cells written, each
 state encoded and decoded; and a frame of 20 000 columns built one by one,
-found by every name and read back from its records with and without rows."""
+found by every name, read back from its records with and without rows, and
+thinned at random (itself and its decoded copy)."""
 import random
 
 import pytest
@@ -94,3 +95,13 @@ def test_a_wide_frame_built_column_by_column():
     check(frame, model, 2)
     q.DataFrameView_remove_column(frame, 0)
     assert q.DataFrameView_column_index(frame, names[-1]) == count - 2
+    # columns removed at random from it and from its decoded copy: the later ones move down
+    rng = random.Random(7)
+    for f in (frame, decoded(frame)):
+        left = names[1:]
+        for _ in range(1000):
+            at = rng.randrange(min(len(left), 50)) if rng.random() < 0.5 else rng.randrange(len(left))
+            q.DataFrameView_remove_column(f, at)
+            del left[at]
+        assert [q.DataFrameView_column_index(f, n) for n in left] == list(range(len(left)))
+        assert [q.DataFrameView_column_name(f, i) for i in range(0, len(left), 97)] == left[::97]

@@ -195,6 +195,101 @@ def test_iterators_keep_their_place_while_children_go():
     assert q.MetadataNodeIterator_value(it).get_key() == "late" == q.MetadataNodeIterator_value(past).get_key()
 
 
+@pytest.mark.parametrize("seed", range(3))
+def test_many_iterators_against_a_model_of_slots(seed):
+    """Children added, replaced and removed while dozens of iterators (const or not, copies, end
+    ones) are held, moved, copied, dropped, and while the node itself goes; each designates what a
+    model of never-reused slots says: the first child from its slot on."""
+    rng = random.Random(seed)
+    node, slots, iterators = Node("p", None), [], []  # slots: [key, alive]; iterators: [handle, slot, kind]
+    kinds = {"": (q.MetadataNode___begin, q.MetadataNode___end, "MetadataNodeIterator"),
+             "const": (lambda n: q.ReadonlyMetadataNode___begin(q.new_ReadonlyMetadataNode(n)),
+                       lambda n: q.ReadonlyMetadataNode___end(q.new_ReadonlyMetadataNode(n)),
+                       "ConstMetadataNodeIterator")}
+    ends = {kind: kinds[kind][1](node) for kind in kinds}
+
+    def designated(slot):
+        return next((i for i in range(slot, len(slots)) if slots[i][1]), None)
+
+    for _ in range(2500):
+        op, key = rng.random(), "k%d" % rng.randrange(30)
+        live = {k: i for i, (k, alive) in enumerate(slots) if alive}
+        if op < 0.3:
+            value = rng.randrange(99)
+            node.add_child(Node(key, create([value])))
+            if key not in live:
+                slots.append([key, True])
+        elif op < 0.6:
+            node.remove_child(key)
+            if key in live:
+                slots[live[key]][1] = False
+        elif op < 0.7 or not iterators:
+            kind = rng.choice(list(kinds))
+            iterators.append([kinds[kind][0](node), 0, kind])
+        elif op < 0.8:
+            handle, slot, kind = rng.choice(iterators)
+            iterators.append([getattr(q, "new_" + kinds[kind][2])(handle), slot, kind])
+        elif op < 0.85:
+            entry = iterators.pop(rng.randrange(len(iterators)))
+            getattr(q, "delete_" + kinds[entry[2]][2])(entry[0])
+        else:
+            entry = rng.choice(iterators)
+            at = designated(entry[1])
+            moved = getattr(q, kinds[entry[2]][2] + "_next")(entry[0])
+            entry[1] = entry[1] if at is None else at + 1
+            assert moved == (at is not None and designated(entry[1]) is not None)
+        for handle, slot, kind in rng.sample(iterators, min(len(iterators), 6)):
+            name, at = kinds[kind][2], designated(slot)
+            assert getattr(q, name + "___eq__")(handle, ends[kind]) == (at is None)
+            if at is not None:
+                assert getattr(q, name + "_value")(handle).get_key() == slots[at][0]
+    handle, slot, kind = iterators[0]
+    keys = [k for k, alive in slots[slot:] if alive]
+    del node, ends  # the iterators keep what they walk
+    walked, name = [], kinds[kind][2]
+    while designated(slot) is not None:
+        walked.append(getattr(q, name + "_value")(handle).get_key())
+        getattr(q, name + "_next")(handle)
+        slot = designated(slot) + 1
+    assert walked == keys
+
+
+def test_cycle_tests_through_wide_fans():
+    """A node of many children below many parents, and many small nodes below it: a cycle test
+    costs its smaller side, however its links spread over lists, so the fan builds in linear time;
+    cycles are refused from every side of it, and what they would not close is let in."""
+    rng, width = random.Random(5), 20_000
+    root, wide = Model("root", None), Model("wide", None)
+    root_h, wide_h, parents_h = Node("root", None), Node("wide", None), []
+    for i in range(width):
+        wide.children["c%d" % i] = Model("c%d" % i, None)
+        wide_h.add_child(Node("c%d" % i, None))
+    for i in range(width):  # the node of many children below parents that have a parent
+        parent = root.children["p%d" % i] = Model("p%d" % i, None)
+        parents_h.append(Node("p%d" % i, None))
+        root_h.add_child(parents_h[-1])
+        parent.children["wide"] = wide
+        parents_h[-1].add_child(wide_h)
+    for i in range(width):  # small nodes with a child below the node of many parents
+        small = wide.children["s%d" % i] = Model("s%d" % i, None)
+        small.children["leaf"] = Model("leaf", None)
+        small_h = Node("s%d" % i, None)
+        small_h.add_child(Node("leaf", None))
+        wide_h.add_child(small_h)
+    for _ in range(40):
+        i, j, k, kind = rng.randrange(width), rng.randrange(width), rng.randrange(width), rng.choice("pwcs")
+        target = q.MetadataNodeHelper_get_node(root_h, {"p": "p%d", "w": "p%d/wide", "c": "p%%d/wide/c%d" % k,
+                                                         "s": "p%%d/wide/s%d/leaf" % k}[kind] % i)
+        for above, refused in ((root_h, True), (parents_h[j], kind != "p" or i == j), (wide_h, kind != "p")):
+            if refused:
+                with pytest.raises(QuelboError, match="its own descendant"):
+                    target.add_child(above)
+            elif above is not wide_h:  # (the wide node is a parent's child already)
+                target.add_child(above)
+                target.remove_child(above.get_key())
+    check(root, root_h)
+
+
 @pytest.mark.skipif(under_sanitizer(), reason="the sanitizer's allocator keeps its own reserves")
 def test_slots_of_removed_children_go_while_an_iterator_is_held():
     node, churn = Node("p", None), Node("churn", None)

@@ -1,9 +1,8 @@
-// Metadata trees: nodes with their ordered children, iterators, the node factory and the path helper.
+// Metadata trees: nodes, iterators over their children, the node factory and the path helper.
 #include "quelbo/metadata.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -14,167 +13,6 @@
 #include "quelbo/vector.h"
 
 namespace quelbo {
-
-// --------------------------------------------------------------- children
-
-namespace metadata_detail {
-
-// Lets the nodes only this list owns go one by one, so that a deep chain does
-// not recurse through the destructors, and takes this list's entries away
-// from the parents of those that stay.
-Children::~Children()
-{
-    std::vector<std::pair<Children const*, std::shared_ptr<MetadataNode>>> pending;
-    for (auto& node : slots)
-        if (node)
-            pending.emplace_back(this, std::move(node));
-    while (!pending.empty()) {
-        auto [holder, node] = std::move(pending.back());
-        pending.pop_back();
-        Children& list = *node->m_private;
-        list.parents.erase(holder);
-        if (node.use_count() == 1 && node->m_private.use_count() == 1) {
-            for (auto& grand : list.slots)
-                if (grand)
-                    pending.emplace_back(&list, std::move(grand));
-            list.slots.clear();
-            list.index.clear();
-            list.live = 0;
-        }
-    }
-}
-
-void Children::link(MetadataNode const& child)
-{
-    child.m_private->parents.emplace(this, weak_from_this());
-}
-
-void Children::unlink(MetadataNode const& child) const
-{
-    child.m_private->parents.erase(this);
-}
-
-void Children::put(std::shared_ptr<MetadataNode> child)
-{
-    auto const it = index.find(child->key());
-    if (it != index.end()) {
-        std::shared_ptr<MetadataNode>& slot = slots[it->second];
-        if (slot == child)
-            return;
-        link(*child);
-        unlink(*slot);
-        // the index's key is the old child's text: it becomes the new one's
-        auto entry = index.extract(it);
-        entry.key() = child->key();
-        index.insert(std::move(entry));
-        slot = std::move(child);
-        return;
-    }
-    squeeze();
-    // each step undone when a later one fails for want of memory
-    slots.push_back(std::move(child));
-    MetadataNode const& added = *slots.back();
-    try {
-        index.emplace(added.key(), slots.size() - 1);
-        link(added);
-    } catch (...) {
-        index.erase(added.key());
-        slots.pop_back();
-        throw;
-    }
-    ++live;
-}
-
-void Children::adopt(Children const& other)
-{
-    slots.reserve(other.live);
-    index.reserve(other.live);
-    for (auto const& n : other.slots) {
-        if (!n)
-            continue;
-        slots.push_back(n);
-        live = slots.size();
-        index.emplace(n->key(), slots.size() - 1);
-        link(*n);
-    }
-}
-
-void Children::remove(std::string const& key)
-{
-    auto const it = index.find(key);
-    if (it == index.end())
-        return;
-    std::shared_ptr<MetadataNode> gone = std::move(slots[it->second]);
-    index.erase(it);
-    unlink(*gone);
-    --live;
-    squeeze();
-}
-
-void Children::squeeze()
-{
-    std::size_t const empty = slots.size() - live;
-    if (empty < 16 || empty <= live)
-        return;
-    // An iterator's slot becomes the number of children before it: the
-    // same child, or the next one where its own has gone; one past the end
-    // stays past the end.
-    std::vector<std::size_t> moved;
-    try {
-        if (iterators != nullptr)
-            moved.resize(slots.size() + 1);
-    } catch (std::bad_alloc const&) {
-        return; // squeezed another time
-    }
-    std::size_t to = 0;
-    for (std::size_t from = 0; from < slots.size(); ++from) {
-        if (!moved.empty())
-            moved[from] = to;
-        auto& n = slots[from];
-        if (!n)
-            continue;
-        index[n->key()] = to;
-        slots[to++] = std::move(n);
-    }
-    for (MetadataIteratorObject* it = iterators; it != nullptr; it = it->m_next)
-        if (it->m_position != SIZE_MAX)
-            it->m_position = it->m_position < slots.size() ? moved[it->m_position] : to;
-    slots.resize(to);
-    slots.shrink_to_fit();
-}
-
-// Searches down from this list and up from `descendant` in turns, each
-// list once, so the cost is that of the smaller side.
-bool Children::reaches(Children const* descendant) const
-{
-    // the common cases: a new child, a parent that is a root
-    if (this == descendant)
-        return true;
-    if (live == 0 || descendant->parents.empty())
-        return false;
-    std::vector<Children const*> down{this}, up{descendant};
-    std::unordered_set<Children const*> seenDown{this}, seenUp{descendant};
-    while (!down.empty() && !up.empty()) {
-        Children const* d = down.back();
-        down.pop_back();
-        if (d == descendant)
-            return true;
-        for (auto const& n : d->slots)
-            if (n && seenDown.insert(n->m_private.get()).second)
-                down.push_back(n->m_private.get());
-        Children const* u = up.back();
-        up.pop_back();
-        if (u == this)
-            return true;
-        for (auto const& entry : u->parents)
-            if (auto p = entry.second.lock())
-                if (seenUp.insert(p.get()).second)
-                    up.push_back(p.get());
-    }
-    return false;
-}
-
-} // namespace metadata_detail
 
 using metadata_detail::Children;
 
@@ -223,6 +61,7 @@ void MetadataIteratorObject::attach()
     if (m_next != nullptr)
         m_next->m_prev = this;
     m_children->iterators = this;
+    ++m_children->iteratorCount;
 }
 
 void MetadataIteratorObject::detach()
@@ -236,6 +75,7 @@ void MetadataIteratorObject::detach()
     if (m_next != nullptr)
         m_next->m_prev = m_prev;
     m_prev = m_next = nullptr;
+    --m_children->iteratorCount;
 }
 
 // The position moves past removed children as it is looked at (their slots

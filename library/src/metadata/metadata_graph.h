@@ -24,9 +24,10 @@ namespace quelbo::metadata_detail {
 // search upwards as well as downwards.
 //
 // A removed child leaves an empty slot, so that no later child moves; the
-// slots are squeezed together once the empty ones outnumber the others,
-// and the iterators of the list (which designate slots) move with them.
-// Adding, finding and removing a child thus take constant time (amortized).
+// slots are squeezed together once the empty ones outnumber the children
+// and the iterators of the list together, and the iterators (which
+// designate slots) move with them. Adding, finding and removing a child
+// thus take constant time (amortized), however many iterators are held.
 struct Children : std::enable_shared_from_this<Children>
 {
     // The children; null: a child removed.
@@ -41,6 +42,7 @@ struct Children : std::enable_shared_from_this<Children>
     std::unordered_map<Children const*, std::weak_ptr<Children>> parents;
     // The iterators over this list, linked through their own fields.
     MetadataIteratorObject* iterators = nullptr;
+    std::size_t iteratorCount = 0;
 
     Children() = default;
     Children(Children const&) = delete;
@@ -80,7 +82,7 @@ struct Children : std::enable_shared_from_this<Children>
 private:
     void link(MetadataNode const& child);
     void unlink(MetadataNode const& child) const;
-    // Squeezes the empty slots out when they are the majority.
+    // Squeezes the empty slots out when they outnumber the children and iterators.
     void squeeze();
 };
 

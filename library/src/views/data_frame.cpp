@@ -128,8 +128,10 @@ public:
             duplicateName(name);
         m_columns.push_back(makeColumn(name, type, m_shape[1]));
         try {
-            m_byName.emplace(name, m_columns.size() - 1);
+            m_positions.push_back(nullptr);
+            m_positions.back() = &m_byName.emplace(name, m_columns.size() - 1).first->second;
         } catch (...) {
+            m_positions.resize(m_columns.size() - 1);
             m_columns.pop_back();
             throw;
         }
@@ -163,8 +165,10 @@ public:
     {
         m_byName.erase(column(index).name);
         m_columns.erase(m_columns.begin() + ptrdiff_t(index));
+        m_positions.erase(m_positions.begin() + ptrdiff_t(index));
+        // the later columns' entries move one down, found without hashing their names
         for (size_t i = index; i < m_columns.size(); ++i)
-            m_byName[m_columns[i].name] = i;
+            *m_positions[i] = i;
         m_shape[0] = m_columns.size();
     }
     void removeRows(size_t offset, size_t count) override
@@ -193,6 +197,8 @@ public:
     {
         std::unordered_map<std::string, size_t, util::KeyedHash> byName;
         byName.reserve(columns.size());
+        std::vector<size_t*> positions;
+        positions.reserve(columns.size());
         for (size_t i = 0; i < columns.size(); ++i) {
             FrameColumn const& c = columns[i];
             checkColumnType(c.type);
@@ -202,11 +208,14 @@ public:
             if (!fits)
                 throw InvalidArgument("DataFrameView: the cells of column '" + c.name + "' are not " +
                                       std::to_string(rows) + " rows");
-            if (!byName.emplace(c.name, i).second)
+            auto const [entry, added] = byName.emplace(c.name, i);
+            if (!added)
                 duplicateName(c.name);
+            positions.push_back(&entry->second);
         }
         m_columns = std::move(columns);
         m_byName = std::move(byName);
+        m_positions = std::move(positions);
         m_shape[0] = m_columns.size();
         m_shape[1] = rows;
     }
@@ -254,6 +263,9 @@ private:
     Vector2u64 m_shape;
     std::vector<FrameColumn> m_columns;
     std::unordered_map<std::string, size_t, util::KeyedHash> m_byName;
+    // Each column's entry in m_byName (entries stay where they are as the
+    // table grows), so that a removal moves the later ones without a lookup.
+    std::vector<size_t*> m_positions;
     Units m_units;
 };
 

@@ -1,8 +1,10 @@
 """Large transfers against a second process that shrinks, truncates or grows
 their file while they run (timed against the transfer, on every road: a mapped
-store read or written whole, columns of a view over a stream store, a disk
-view read and written in bands): each gives the bytes the file held, or raises
-saying that the file shrank, never zeros for bytes cut off nor a write lost.
+store read or written whole, columns of a view over a stream store, the file
+read whole by a stream or a store over one and copied in memory, a disk view
+read and written in bands): each gives the bytes the file held (a read may end
+where the file ends), or raises saying that the file shrank, never zeros for
+bytes cut off nor a write lost.
 Timing only changes which of the two; the trials are seeded."""
 import json
 import os
@@ -20,7 +22,8 @@ from proxy import QuelboError, cls, q
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 SIZE, WIDTH, ROWS = 8 << 20, 4096, 2048
-CUT = re.compile(r"shrank to \d+ bytes|past the end of the store|holds \d+ bytes, fewer than the image needs")
+CUT = re.compile(r"shrank to \d+ bytes|past the end of the store|holds \d+ bytes, fewer than the image needs|"
+                 r"ended before its announced size")
 RACER = r"""
 import json, os, sys, time
 for line in sys.stdin:
@@ -94,6 +97,30 @@ def stream_store_columns(rng, path, data):
         None, want)
 
 
+def whole_reads(rng, path, data):
+    """The file read whole by positioned reads (a stream's read, a store over a stream), or copied in memory (a
+    stream, a mapped store, a store over a stream): a read ends where the file ends once it returned, a store's
+    copy raises short of its size."""
+    kind = rng.choice(["stream", "stream store"] * 2 + ["stream copy", "mapped copy", "stream store copy"])
+    stream = q.StreamAccessFactory_open_file_read(path)
+    store = q.RandomAccessFactory_map_file(path) if kind == "mapped copy" else q.RandomAccessFactory_from_stream(stream)
+    buf = bytearray(SIZE)
+
+    def read():
+        if kind == "stream":
+            return bytes(buf[:q.StreamAccess___read(stream, buf)])
+        if kind == "stream store":
+            return bytes(buf[:q.RandomAccess___read(store, 0, buf)])
+        if kind == "stream copy":
+            return bytes(buf[:q.StreamAccess___read(q.StreamAccessFactory_copy_in_memory(stream), buf)])
+        return bytes(buf[:q.RandomAccess___read(q.RandomAccessFactory_copy_in_memory(store), 0, buf)])
+
+    def transfer():
+        q.StreamAccess_seek(stream, 0, q.SeekOrigin_BEGIN)
+        return read()
+    return path, kind, transfer, lambda got: got is None or got == data[:len(got)]
+
+
 def disk_view(rng, path, data):
     """A view in a file of its own, its upper half written first or not (so that a transfer reaches pieces written
     before and never written), read whole or written from a row on in bands of 1 MiB, a call each. Once the second
@@ -133,7 +160,8 @@ def disk_view(rng, path, data):
     return file, ("write", start), bands, check
 
 
-@pytest.mark.parametrize("road", [mapped_store, stream_store_columns, disk_view], ids=lambda r: r.__name__)
+@pytest.mark.parametrize("road", [mapped_store, stream_store_columns, whole_reads, disk_view],
+                         ids=lambda r: r.__name__)
 def test_a_transfer_during_which_the_file_changes_gives_its_bytes_or_raises(road, tmp_path, racer):
     rng = random.Random(zlib.crc32(road.__name__.encode()))
     took = {}  # per kind of transfer, the shortest it took once the first one's costs were paid

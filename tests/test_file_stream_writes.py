@@ -168,9 +168,9 @@ def test_refused_bytes_at_the_interpreters_exit_are_logged():
 class Twins:
     """A file stream and Python's buffered file (open(path, 'r+b')), each over a file of its own holding the same
     bytes, given the same steps: every read, peek and position must agree, and so must the files. A second stream
-    over each file, another process and a column read through an image view over a store over the stream change or
-    read the files where the buffered rule allows the comparison (the main pair flushed first; after another
-    writer, both seek far from where they stand, which drops what they read)."""
+    over each file, another process, a column read through an image view over a store over the stream and a store's
+    write over it change or read the files where the buffered rule allows the comparison (the main pair flushed
+    first; after another writer, both seek far from where they stand, which drops what they read)."""
 
     def __init__(self, rng, folder):
         self.rng = rng
@@ -266,6 +266,20 @@ class Twins:
         with open(self.paths[1], "rb") as f:
             assert out == f.read()[x:x + rows * width:width]
 
+    def store_write(self):
+        """A store over our stream writes where the file has bytes (it does not grow it); Python's file is written
+        there by os.pwrite, what it holds dropped by a seek from the end and back."""
+        self.theirs.flush()
+        at, data = min(self.where(), self.size()), self.rng.randbytes(self.n())
+        kept = min(len(data), self.size() - at)
+        assert q.RandomAccess_write(q.RandomAccessFactory_from_stream(self.ours), at, data) == kept
+        fd = os.open(self.paths[1], os.O_WRONLY)
+        os.pwrite(fd, data[:kept], at)
+        os.close(fd)
+        here = self.theirs.tell()
+        self.theirs.seek(0, 2)
+        self.theirs.seek(here)
+
     def end(self):
         assert q.StreamAccess_tell(self.ours) == self.theirs.tell()
         self.flush()
@@ -281,7 +295,7 @@ class Twins:
 def test_a_file_stream_behaves_as_pythons_buffered_file(tmp_path, seed):
     rng = random.Random(seed)
     twins = Twins(rng, str(tmp_path))
-    steps = ["read"] * 6 + ["write"] * 6 + ["seek"] * 3 + ["peek", "flush", "column", "second_stream"]
+    steps = ["read"] * 6 + ["write"] * 6 + ["seek"] * 3 + ["peek", "flush", "column", "store_write", "second_stream"]
     done = ["start"]
     for i in range(500):
         done.append(rng.choice(steps) if i % 100 != 99 else "other_process")

@@ -10,7 +10,7 @@ import tempfile
 
 import pytest
 
-from helpers import run_child
+from helpers import run_child, under_sanitizer
 from proxy import QuelboError, cls, q
 
 
@@ -237,6 +237,31 @@ def test_the_bus_error_guard_holds_over_a_handler_installed_later(tmp_path, afte
                           "after it was mapped\nview: True\n" % path + "handled\n" * (after == "a Python handler") + \
                           "waiting: True\n" * (after == "bus errors blocked")
     assert done.stderr.count("Fatal Python error: Bus error") == (after == "faulthandler"), done.stderr
+
+
+REINSTALLED = """
+import faulthandler, os, signal
+from helpers import assert_memory_flat
+from proxy import q
+path = %r
+with open(path, "wb") as f:
+    f.write(bytes(4096))
+store, into = q.RandomAccessFactory_map_file(path), bytearray(16)
+
+def batch():  # each read finds another handler installed since the last
+    for install, remove in [(faulthandler.enable, faulthandler.disable),
+                            (lambda: signal.signal(signal.SIGBUS, print), lambda: signal.signal(signal.SIGBUS, 0))]:
+        install()
+        q.RandomAccess___read(store, 0, into)
+        remove()
+        q.RandomAccess___read(store, 0, into)
+assert_memory_flat(batch, runs=20000)
+"""
+
+
+@pytest.mark.skipif(under_sanitizer(), reason="the sanitizer keeps freed memory")
+def test_handlers_installed_again_and_again_cost_the_guard_no_memory(tmp_path):
+    in_child(REINSTALLED % str(tmp_path / "m.bin"))
 
 
 CALLER_MEMORY = """

@@ -94,8 +94,10 @@ std::size_t fileMappedRuns(int fd, uint8_t* mapping, std::size_t mapped, ByteRun
 
 // Moves runs between the file fd and memory as RandomAccess::readRuns and
 // writeRuns do, with positioned vectored calls: runs adjacent in the file go
-// in one call, and a read bridges small gaps. On failure returns the bytes
-// moved so far with error set to the errno (0 otherwise).
+// in one call, and a read bridges small gaps. A read gives no byte past the
+// end the file has once it returned (another process may have cut it
+// meanwhile). On failure returns the bytes moved so far with error set to
+// the errno (0 otherwise).
 template <class Byte>
 std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error);
 

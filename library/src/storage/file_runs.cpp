@@ -157,11 +157,39 @@ std::size_t ReadMapping::read(int fd, ReadRun const* runs, std::size_t count, st
     return copied;
 }
 
+namespace {
+
+// The bytes of the runs read, `moved` in all (counted as fileRuns counts
+// them), that the file still holds now that the reads returned. A read that
+// a truncation overtook gives the zeros the system wrote over the cut part of
+// the page where the file now ends (it reads the file's size before it
+// copies, the truncation sets the new size before it clears that part): no
+// byte past the end the file has once the read returned is the file's. A
+// file that reports no size (those of /proc) is taken at its word: its bytes
+// are all it reads.
+std::size_t heldAfterRead(int fd, ReadRun const* runs, std::size_t count, std::size_t moved)
+{
+    long long const end = moved ? fileEnd(fd) : 0;
+    if (end <= 0)
+        return moved;
+    std::size_t const size = std::size_t(end);
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < count && moved; ++i) {
+        std::size_t const got = std::min(runs[i].size, moved);
+        std::size_t const kept = runs[i].offset < size ? std::min(got, size - runs[i].offset) : 0;
+        held += kept;
+        if (kept != runs[i].size)
+            break;
+        moved -= got;
+    }
+    return held;
+}
+
+// fileRuns without the check of what a read moved.
 template <class Byte>
-std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error)
+std::size_t moveRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error)
 {
     constexpr bool reading = !std::is_const_v<Byte>;
-    error = 0;
     std::vector<iovec> pieces;
     std::size_t moved = 0;
     std::size_t i = 0;
@@ -228,6 +256,19 @@ std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& 
             return moved;
     }
     return moved;
+}
+
+} // namespace
+
+template <class Byte>
+std::size_t fileRuns(int fd, ByteRun<Byte> const* runs, std::size_t count, int& error)
+{
+    error = 0;
+    std::size_t const moved = moveRuns(fd, runs, count, error);
+    if constexpr (std::is_const_v<Byte>)
+        return moved;
+    else
+        return heldAfterRead(fd, runs, count, moved);
 }
 template std::size_t fileRuns(int, ReadRun const*, std::size_t, int&);
 template std::size_t fileRuns(int, WriteRun const*, std::size_t, int&);

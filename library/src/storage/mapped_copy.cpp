@@ -34,14 +34,17 @@ thread_local bool t_checked = false;
 thread_local bool volatile t_unblocked = false;
 thread_local bool volatile t_sent = false;
 
-// The handler the process had when ours last replaced it: a fault that is
-// not ours goes to it. Never freed: a handler running on another thread may
-// still read the one before.
+// The handlers ours replaced, each kept once (a handler installed again and
+// again, faulthandler enabled and disabled around each call, is one record),
+// newest first, and the one the process had when ours last replaced it: a
+// fault that is not ours goes to it. Never freed: a handler running on
+// another thread may still read one that was current before.
 struct Replaced
 {
     struct sigaction action;
     Replaced const* before;
 };
+std::atomic<Replaced const*> g_seen{nullptr};
 std::atomic<Replaced const*> g_replaced{nullptr};
 std::atomic_flag g_installing = ATOMIC_FLAG_INIT;
 // Faults handed on now, and the address of the last one the kernel raised.
@@ -101,6 +104,13 @@ void onBusError(int sig, siginfo_t* info, void* context)
     g_handing.fetch_sub(1);
 }
 
+bool sameAction(struct sigaction const& a, struct sigaction const& b)
+{
+    bool const info = a.sa_flags & SA_SIGINFO;
+    return a.sa_flags == b.sa_flags && std::memcmp(&a.sa_mask, &b.sa_mask, sizeof a.sa_mask) == 0 &&
+           (info ? a.sa_sigaction == b.sa_sigaction : a.sa_handler == b.sa_handler);
+}
+
 bool isOurs(struct sigaction const& action)
 {
     return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == onBusError;
@@ -118,7 +128,12 @@ void ensureHandler() noexcept
     while (g_installing.test_and_set(std::memory_order_acquire))
         ;
     if (::sigaction(SIGBUS, nullptr, &now) == 0 && !isOurs(now)) {
-        if (auto* replaced = new (std::nothrow) Replaced{now, g_replaced.load()}) {
+        Replaced const* replaced = g_seen.load();
+        while (replaced && !sameAction(replaced->action, now))
+            replaced = replaced->before;
+        if (!replaced && (replaced = new (std::nothrow) Replaced{now, g_seen.load()}))
+            g_seen.store(replaced);
+        if (replaced) {
             g_replaced.store(replaced);
             struct sigaction action;
             std::memset(&action, 0, sizeof action);
